@@ -1,0 +1,87 @@
+// datagen.h: the run driver. Owns the option settings, the record of the
+// relation file being written, the total timer, the exception handler of the
+// run and the signal handler.
+#ifndef ZERVGEN_SRC_DATAGEN_H_
+#define ZERVGEN_SRC_DATAGEN_H_
+
+#include <cstdint>
+
+#include "gen.h"
+
+namespace zervgen {
+
+inline constexpr int kNameSize = 520;
+// Longest file or directory name the command line accepts.
+inline constexpr int kMaxNameChars = 513;
+inline constexpr std::int32_t kMaxScale = 10000;
+
+// The program name as invoked; "" until option parsing begins.
+extern const char* programName;
+
+// Option settings, written once by Main_processArguments.
+struct MainOptions {
+  int genHundred;
+  int genTenPcnt;
+  int genTiny;
+  int genUniques;
+  int genUpdates;
+  char hundredFile[kNameSize];
+  char tenPcntFile[kNameSize];
+  char tinyFile[kNameSize];
+  char uniquesFile[kNameSize];
+  char updatesFile[kNameSize];
+  std::int32_t nRows;
+  std::int16_t nChars;
+  char delimChar;
+  int fixedFormat;
+  char reportFile[kNameSize];
+  char tmpDir[kNameSize];
+};
+extern MainOptions options;
+
+// The whole run; returns the exit status.
+int Main_Run(int argc, char** argv);
+
+// Parses the command line into `options`. Returns only with valid settings;
+// otherwise writes one message and ends the process with status -1 (255),
+// or 0 after the help text.
+void Main_processArguments(int argc, char** argv);
+void Main_printSynopsis();
+
+// Opens the report (when asked for), starts the total timer and writes the
+// report header.
+void Main_openReport(int argc, char** argv);
+// Stops the total timer, writes it, closes the report.
+void Main_closeReport();
+
+// Records the relation file being written (descriptor and name) for the
+// signal handler; (-1, null) clears the record.
+void Main_SetRelationFile(int fd, const char* name);
+
+// Releases the storage of all slots (memory and temporary files); releasing
+// twice is harmless.
+void Main_cleanup(GenControlBlock* cb);
+void Main_cleanupAttr(GenAttr* attr);
+
+// Installs the signal handler for SIGILL, SIGSEGV, SIGFPE, SIGTERM, SIGABRT
+// and SIGINT, and keeps `cb` for it.
+// REQUIRES: cb != NULL
+void Main_initSignalHandlers(GenControlBlock* cb);
+[[noreturn]] void Main_signalHandler(int sig);
+
+// Blocks the handled signals while a file is created or closed and its
+// record set or cleared, so the handler never sees a half-made record.
+class SignalGuard {
+ public:
+  SignalGuard();
+  ~SignalGuard();
+  SignalGuard(const SignalGuard&) = delete;
+  SignalGuard& operator=(const SignalGuard&) = delete;
+
+ private:
+  unsigned long saved_[16];
+};
+
+}  // namespace zervgen
+
+#endif  // ZERVGEN_SRC_DATAGEN_H_

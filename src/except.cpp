@@ -1,0 +1,113 @@
+// except.cpp: the handler pool, the raise, and the check lines.
+#include "except.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace zervgen {
+namespace {
+
+XeptFrame frames[XEPT_MAX_HANDLERS];
+XeptFrame* freeList = nullptr;
+XeptFrame* activeList = nullptr;
+void (*stdoutFlusher)() = nullptr;
+
+// The formatted texts are at most 186 characters; room for more.
+constexpr int kTextSize = 256;
+
+[[noreturn]] void NoHandlerForCoding(const char* file, const char* func, int line) {
+  Xept_PrintLocation(file, func, line, "No exception handler found for coding exceptions");
+  std::fflush(stdout);
+  std::exit(1);
+}
+
+}  // namespace
+
+void Xept_Reset() {
+  activeList = nullptr;
+  for (int i = 0; i < XEPT_MAX_HANDLERS; ++i) {
+    frames[i].cls = XEPT_ANY;
+    frames[i].link = (i + 1 < XEPT_MAX_HANDLERS) ? &frames[i + 1] : nullptr;
+  }
+  freeList = &frames[0];
+}
+
+XeptFrame* Xept_GetBuffer(std::int16_t cls) {
+  if (freeList == nullptr) {
+    Xept_PrintLocation(__FILE__, __func__, __LINE__, "Xept_PushHandler: stack full");
+    XEPT_RAISE(XEPT_RESOURCE);
+  }
+  XeptFrame* frame = freeList;
+  freeList = frame->link;
+  frame->link = activeList;
+  activeList = frame;
+  frame->cls = cls;
+  return frame;
+}
+
+void Xept_PopHandler() {
+  CHECK_REQUIRE_TEXT(activeList != nullptr, "activeList != NULL");
+  XeptFrame* frame = activeList;
+  activeList = frame->link;
+  frame->link = freeList;
+  freeList = frame;
+}
+
+int Xept_ActiveCount() {
+  int n = 0;
+  for (XeptFrame* f = activeList; f != nullptr; f = f->link) ++n;
+  return n;
+}
+
+void Xept_SetStdoutFlusher(void (*flush)()) { stdoutFlusher = flush; }
+
+void Xept_PrintLocation(const char* file, const char* func, int line, const char* text) {
+  if (stdoutFlusher != nullptr) stdoutFlusher();
+  std::printf("File %s, Function %s, line %d\n%s\n", file, func, line, text);
+  std::fflush(stdout);
+}
+
+void Xept_RaiseException(std::int16_t cls) {
+  if (cls == XEPT_ANY) {
+    Xept_PrintLocation(__FILE__, __func__, __LINE__, "Invalid to raise XEPT_ANY exception");
+    XEPT_RAISE(XEPT_CODING);
+  }
+  while (activeList != nullptr) {
+    XeptFrame* frame = activeList;
+    activeList = frame->link;
+    frame->link = freeList;
+    freeList = frame;
+    if (frame->cls == cls || frame->cls == XEPT_ANY) throw XeptRaised{cls, frame};
+  }
+  if (cls == XEPT_CODING) NoHandlerForCoding(__FILE__, __func__, __LINE__);
+  char text[kTextSize];
+  std::snprintf(text, sizeof text, "No exception handler found for exceptions of class '%d'",
+                cls);
+  Xept_PrintLocation(__FILE__, __func__, __LINE__, text);
+  XEPT_RAISE(XEPT_CODING);
+}
+
+void Xept_Raise(std::int16_t cls, const char* file, const char* func, int line) {
+  char text[kTextSize];
+  std::snprintf(text, sizeof text, "Raised exception of class '%d'", cls);
+  Xept_PrintLocation(file, func, line, text);
+  Xept_RaiseException(cls);
+}
+
+void Xept_FailedCheck(std::int16_t cls, const char* expr, const char* file, const char* func,
+                      int line) {
+  char text[kTextSize];
+  if (cls == XEPT_REQUIREMENT) {
+    std::snprintf(text, sizeof text, "Failed requirement: '%1.164s'", expr);
+  } else if (cls == XEPT_ENSURE) {
+    std::snprintf(text, sizeof text, "Failed ensure: '%1.166s'", expr);
+  } else {
+    std::snprintf(text, sizeof text, "Failed assertion: '%1.166s'", expr);
+  }
+  Xept_PrintLocation(file, func, line, text);
+  Xept_Raise(cls, file, func, line);
+}
+
+}  // namespace zervgen

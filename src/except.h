@@ -1,0 +1,96 @@
+// except.h: checks and exception classes. Owns the fixed pool of 20 handler
+// frames and the two lists threaded through it (free and active). A failed
+// check prints two location lines on standard output and raises a class; the
+// raise unwinds with a C++ exception to the most recent handler that accepts
+// the class, discarding the handlers above it.
+#ifndef ZERVGEN_SRC_EXCEPT_H_
+#define ZERVGEN_SRC_EXCEPT_H_
+
+#include <cstdint>
+
+namespace zervgen {
+
+inline constexpr std::int16_t XEPT_ANY = 0;
+inline constexpr std::int16_t XEPT_CODING = 1;
+inline constexpr std::int16_t XEPT_REQUIREMENT = 2;
+inline constexpr std::int16_t XEPT_ENSURE = 3;
+inline constexpr std::int16_t XEPT_ASSERTION = 4;
+inline constexpr std::int16_t XEPT_RESOURCE = 6;
+inline constexpr std::int16_t XEPT_GEN_FAILED = 32;
+inline constexpr std::int16_t XEPT_GEN_DISK_FULL = 33;
+
+inline constexpr int XEPT_MAX_HANDLERS = 20;
+
+// One handler frame. The "jump buffer" of the classic design is the frame
+// itself: a handler site catches XeptRaised and handles it only when
+// `frame` is the frame it pushed.
+struct XeptFrame {
+  std::int16_t cls;
+  XeptFrame* link;
+};
+
+// What a raise throws.
+struct XeptRaised {
+  std::int16_t cls;
+  XeptFrame* frame;
+};
+
+// Empties the active list and puts all frames on the free list in array order.
+void Xept_Reset();
+
+// Pushes a handler for `cls` and returns its frame. A full stack prints
+// "Xept_PushHandler: stack full" and raises XEPT_RESOURCE.
+XeptFrame* Xept_GetBuffer(std::int16_t cls);
+
+// Takes the top handler off the stack without a raise. Nothing in the program
+// uses it; an empty stack is a coding error.
+void Xept_PopHandler();
+
+// Raises `cls`: never returns. Throws XeptRaised for the accepting frame, or
+// ends the process with status 1 when no handler accepts it.
+[[noreturn]] void Xept_RaiseException(std::int16_t cls);
+
+// Number of frames on the active list (for tests and assertions).
+int Xept_ActiveCount();
+
+// Prints "File %s, Function %s, line %d\n%s\n" on standard output.
+void Xept_PrintLocation(const char* file, const char* func, int line, const char* text);
+
+// Prints the class line in a location line and raises `cls`. Used after a
+// run-time failure that its operation has already explained.
+[[noreturn, gnu::cold]] void Xept_Raise(std::int16_t cls, const char* file, const char* func,
+                                        int line);
+
+// The failed forms of the three checks: requirement (class 2), ensure (3),
+// assertion (4). Prints the failed-check line and the class line, then raises.
+[[noreturn, gnu::cold]] void Xept_FailedCheck(std::int16_t cls, const char* text,
+                                              const char* file, const char* func, int line);
+
+// Called before a location line is printed, so that relation data buffered
+// for standard output comes out before the check lines. Null clears it.
+void Xept_SetStdoutFlusher(void (*flush)());
+
+}  // namespace zervgen
+
+#define CHECK_REQUIRE_TEXT(expr, text)                                                        \
+  ((expr) ? (void)0                                                                          \
+          : ::zervgen::Xept_FailedCheck(::zervgen::XEPT_REQUIREMENT, text, __FILE__, __func__, \
+                                        __LINE__))
+#define CHECK_ENSURE_TEXT(expr, text)                                                    \
+  ((expr) ? (void)0                                                                     \
+          : ::zervgen::Xept_FailedCheck(::zervgen::XEPT_ENSURE, text, __FILE__, __func__, \
+                                        __LINE__))
+#define CHECK_ASSERT_TEXT(expr, text)                                                       \
+  ((expr) ? (void)0                                                                        \
+          : ::zervgen::Xept_FailedCheck(::zervgen::XEPT_ASSERTION, text, __FILE__, __func__, \
+                                        __LINE__))
+
+// The expression text printed is the source text of the condition.
+#define CHECK_REQUIRE(expr) CHECK_REQUIRE_TEXT(expr, #expr)
+#define CHECK_ENSURE(expr) CHECK_ENSURE_TEXT(expr, #expr)
+#define CHECK_ASSERT(expr) CHECK_ASSERT_TEXT(expr, #expr)
+
+// Raise after a run-time failure whose messages have already been written.
+#define XEPT_RAISE(cls) ::zervgen::Xept_Raise(cls, __FILE__, __func__, __LINE__)
+
+#endif  // ZERVGEN_SRC_EXCEPT_H_

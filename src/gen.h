@@ -1,0 +1,125 @@
+// gen.h: the generation control block and column storage, the relation
+// writer, and the five relation schemas. One control block per run holds the
+// row count, the fill width and eleven column slots; a slot keeps its values
+// in a memory vector, in a temporary file, or holds none (the fill column).
+#ifndef ZERVGEN_SRC_GEN_H_
+#define ZERVGEN_SRC_GEN_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "output.h"
+
+namespace zervgen {
+
+enum GenLocation : std::int32_t { GEN_TEMP = 0, GEN_MEMORY = 1, GEN_FILL = 2 };
+
+inline constexpr std::int32_t MIN_TUPLES = 100;
+inline constexpr std::int32_t MAX_TUPLES = 100000000;
+inline constexpr std::int16_t MAX_FILL_CHARS = 100;
+
+// Bytes asked of each read of a temporary file: 512 values.
+inline constexpr std::int16_t kTempBufferBytes = 2048;
+// Longest temporary-file path kept for the signal handler.
+inline constexpr std::size_t kTempPathMax = 1100;
+
+// Storage of one column slot. Fields a kind does not use stay zero.
+struct GenAttr {
+  std::uint32_t inUse;
+  std::int32_t* vector;   // GEN_MEMORY: own values; GEN_TEMP: the shared scratch vector
+  std::int32_t location;  // GenLocation
+  std::int32_t ownerTag;  // relation tag of the values held; 0 after set-up
+  std::int32_t fd;         // GEN_TEMP: the temporary file
+  std::int32_t readIndex;  // GEN_MEMORY: next value the writer reads
+  std::int32_t nFill;      // GEN_FILL: the fill width
+  char* fileName;          // GEN_TEMP: full path, owned
+  std::int32_t* buffer;    // GEN_TEMP: read buffer of 2048 bytes, owned
+  std::int16_t bufSize;    // GEN_TEMP: 2048
+  std::int16_t bufPos;     // GEN_TEMP: next value in buffer; 1 after set-up
+  std::int16_t bufCount;   // GEN_TEMP: values in buffer; 0 after set-up
+};
+
+inline constexpr int kGenSlots = 11;
+
+// The run's control block; the run driver fills it with zero bytes before
+// Gen_InitializeCB.
+struct GenControlBlock {
+  std::int32_t nTuples;
+  std::uint32_t tempInUse;
+  std::int16_t nFill;
+  GenAttr keyAttr;
+  GenAttr integerAttr;
+  GenAttr signedAttr;
+  GenAttr floatAttr;
+  GenAttr doubleAttr;
+  GenAttr decimalAttr;
+  GenAttr dateAttr;
+  GenAttr codeAttr;
+  GenAttr nameAttr;
+  GenAttr addressAttr;
+  GenAttr fillAttr;
+};
+
+// The slots in their fixed order (key .. fill).
+GenAttr* Gen_Slot(GenControlBlock* cb, int index);
+
+// Sets up all eleven slots: memory first, column by column, a temporary file
+// where a column's vector cannot be had. Raises XEPT_GEN_FAILED (after
+// explaining) when the shared vector, a buffer or a temporary file cannot be
+// had.
+// REQUIRES: cb != NULL, MIN_TUPLES <= nTuples <= MAX_TUPLES,
+//           0 <= nFill <= MAX_FILL_CHARS, tmpDir != NULL
+void Gen_InitializeCB(GenControlBlock* cb, std::int32_t nTuples, std::int16_t nFill,
+                      const char* tmpDir);
+std::int32_t Gen_initAttr(GenControlBlock* cb, GenAttr* attr, std::int32_t* vector, int useShared,
+                          const char* tempDir, const char* tempName);
+std::int32_t Gen_initFill(GenAttr* attr, std::int16_t nFill);
+std::int32_t Gen_initMemory(GenAttr* attr, std::int32_t* vector);
+std::int32_t Gen_initTemp(GenControlBlock* cb, GenAttr* attr, std::int32_t* vector,
+                          const char* tempDir, const char* tempName);
+
+// The allocation seam of the column storage: every vector, path text and read
+// buffer is had through it. Returns null on failure; never throws.
+using GenAllocator = void* (*)(std::size_t bytes);
+void Gen_SetAllocator(GenAllocator allocator);  // null restores the default
+void* Gen_Allocate(std::size_t bytes);
+void Gen_Free(void* p);
+
+// One field of a relation's row.
+struct GenColumnSpec {
+  GenAttr* attr;  // null ends the list
+  int width;      // low 16 bits kept
+  OutputWriter writer;
+  int advance;  // 1: move the read position on after the value is read
+};
+
+// Writes the relation: a new file at `path`, or standard output for "-",
+// one row per line from the columns' values. A failed write removes the
+// partial file and raises XEPT_GEN_DISK_FULL; a file that cannot be created
+// raises XEPT_GEN_FAILED.
+// REQUIRES: cb != NULL, path != NULL, relName != NULL
+void Gen_outputRelation(GenControlBlock* cb, const char* path, const char* relName,
+                        std::span<const GenColumnSpec> columns);
+
+// Refills the read buffer of a temporary-file column.
+// REQUIRES: attr != NULL
+void Gen_getNextBuffer(GenAttr* attr);
+
+// The five relations. REQUIRES: cb != NULL, path != NULL
+void Gen_Hundred(GenControlBlock* cb, const char* path);
+void Gen_TenPcnt(GenControlBlock* cb, const char* path);
+void Gen_Tiny(GenControlBlock* cb, const char* path);
+void Gen_Uniques(GenControlBlock* cb, const char* path);
+void Gen_Updates(GenControlBlock* cb, const char* path);
+
+// Relation tags.
+inline constexpr std::int32_t kTagHundred = 1;
+inline constexpr std::int32_t kTagTenPcnt = 2;
+inline constexpr std::int32_t kTagTiny = 3;
+inline constexpr std::int32_t kTagUniques = 4;
+inline constexpr std::int32_t kTagUpdates = 5;
+
+}  // namespace zervgen
+
+#endif  // ZERVGEN_SRC_GEN_H_

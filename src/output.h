@@ -1,0 +1,105 @@
+// output.h: field writers and row framing. Owns the framing state (fixed or
+// delimited, delimiter), the four character sets of the text fields, the
+// fill stream, and the buffered sink the writers format into. Turns one
+// column value into one field of a relation file.
+#ifndef ZERVGEN_SRC_OUTPUT_H_
+#define ZERVGEN_SRC_OUTPUT_H_
+
+#include <cstddef>
+#include <cstdint>
+
+namespace zervgen {
+
+// Failure status of the field writers and of the storage set-up.
+inline constexpr std::int32_t STATUS_ERROR = static_cast<std::int32_t>(0xE0000000u);
+
+inline constexpr std::size_t kOutBufferSize = std::size_t{1} << 20;
+// Most bytes one field can take: a 100-character text or a padded number,
+// plus its delimiter or line end.
+inline constexpr std::size_t kMaxFieldBytes = 128;
+
+// A buffered sink. With a descriptor it writes its buffer out with write(2)
+// in large blocks when full and on Flush; without one (fd < 0) it only
+// collects bytes in memory, growing as needed, for a caller that writes them
+// out itself. A failed write is sticky: Reserve returns nullptr from then on.
+class OutputStream {
+ public:
+  explicit OutputStream(int fd, std::size_t capacity = kOutBufferSize);
+  ~OutputStream();
+  OutputStream(const OutputStream&) = delete;
+  OutputStream& operator=(const OutputStream&) = delete;
+
+  // Room for at least `n` bytes at the returned position; nullptr when a
+  // write has failed.
+  char* Reserve(std::size_t n) {
+    if (static_cast<std::size_t>(end_ - pos_) >= n) return pos_;
+    return ReserveSlow(n);
+  }
+  // Marks the bytes up to `end` (inside the reserved room) as written.
+  void Commit(char* end) { pos_ = end; }
+
+  // Writes out everything buffered. Returns false on failure (sticky).
+  bool Flush();
+  // errno of the failed write, 0 when none has failed.
+  int error() const { return error_; }
+  int fd() const { return fd_; }
+
+  // The bytes collected so far, and forgetting them (memory-only use).
+  const char* data() const { return begin_; }
+  std::size_t size() const { return static_cast<std::size_t>(pos_ - begin_); }
+  void Clear() { pos_ = begin_; }
+
+ private:
+  char* ReserveSlow(std::size_t n);
+
+  int fd_;
+  int error_ = 0;
+  char* begin_ = nullptr;
+  char* pos_ = nullptr;
+  char* end_ = nullptr;
+};
+
+// A field writer: writes `value` as one field, in `width` characters in
+// fixed format, followed by the delimiter, or by "\n" when `last` is set.
+// Returns 0, or STATUS_ERROR when the stream failed.
+using OutputWriter = int (*)(OutputStream* stream, std::int32_t value, int width, int last);
+
+// The four character sets (64 characters and a NUL each).
+extern char fixed10CharSet[65];
+extern char fixed20CharSet[65];
+extern char varCharCharSet[65];
+extern char fillCharSet[65];
+
+// Chooses the framing and rebuilds the character sets; a delimiter found in
+// a set is replaced there by ','.
+// REQUIRES: (delim == 0 && fixedFormat) || (delim != 0 && !fixedFormat)
+void Output_Initialize(char delim, int fixedFormat);
+
+// Replaces the first of positions 0..63 of `charSet` that holds `delim` by
+// `mapChar`.
+// REQUIRES: charSet != NULL, delim != 0, mapChar != 0
+void Output_remap(char* charSet, char delim, char mapChar);
+
+int Output_Integer(OutputStream* stream, std::int32_t value, int width, int last);
+int Output_Float(OutputStream* stream, std::int32_t value, int width, int last);
+int Output_Date(OutputStream* stream, std::int32_t value, int width, int last);
+int Output_Fixed10(OutputStream* stream, std::int32_t value, int width, int last);
+int Output_Fixed20(OutputStream* stream, std::int32_t value, int width, int last);
+int Output_VarChar(OutputStream* stream, std::int32_t value, int width, int last);
+// `value` is the number of fill characters, 1..100; draws from the fill
+// stream of the calling thread.
+int Output_Fill(OutputStream* stream, std::int32_t value, int width, int last);
+
+// Starts the fill stream of the calling thread.
+// REQUIRES: seed != 0
+void Output_SetFillSeed(std::int32_t seed);
+// The fill stream's state, and setting it without checks (a worker thread
+// starts its rows at a state jumped ahead from the relation's seed).
+std::int32_t Output_GetFillState();
+void Output_SetFillState(std::int32_t state);
+// Number of random draws one fill field of `nFill` characters takes.
+inline int Output_FillDraws(int nFill) { return (nFill + 4) / 5; }
+
+}  // namespace zervgen
+
+#endif  // ZERVGEN_SRC_OUTPUT_H_

@@ -1,0 +1,65 @@
+// util.cpp: exclusive file creation and the write loop.
+#include "util.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "except.h"
+
+namespace zervgen {
+
+void Util_OpenFile(int* fp, const char* path, const char** reason) {
+  CHECK_REQUIRE_TEXT(fp != nullptr, "fp != NULL");
+  CHECK_REQUIRE_TEXT(path != nullptr, "path != NULL");
+  CHECK_REQUIRE_TEXT(reason != nullptr, "reason != NULL");
+  *fp = -1;
+  int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    switch (errno) {
+      case EACCES:
+        *reason = "Permission denied";
+        break;
+      case EEXIST:
+        *reason = "File already exists";
+        break;
+      case ENOSPC:
+        *reason = "Out of disk space";
+        break;
+      default:
+        *reason = "Could not open file";
+        break;
+    }
+    return;
+  }
+  *fp = fd;
+}
+
+int Util_WriteAll(int fd, const void* data, std::size_t n) {
+  const char* p = static_cast<const char*>(data);
+  while (n > 0) {
+    ssize_t w = ::write(fd, p, n);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (w == 0) return ENOSPC;
+    p += w;
+    n -= static_cast<std::size_t>(w);
+  }
+  return 0;
+}
+
+std::size_t Util_FormatUnsigned(char* out, unsigned long value) {
+  char digits[24];
+  std::size_t n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  for (std::size_t i = 0; i < n; ++i) out[i] = digits[n - 1 - i];
+  return n;
+}
+
+}  // namespace zervgen

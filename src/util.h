@@ -1,0 +1,27 @@
+// util.h: exclusive creation of the files the user names, and the low-level
+// write loop every file of the program goes through.
+#ifndef ZERVGEN_SRC_UTIL_H_
+#define ZERVGEN_SRC_UTIL_H_
+
+#include <cstddef>
+
+namespace zervgen {
+
+// Creates `path` for writing and fails if it exists: never overwrites. On
+// success *fp is the new descriptor; on failure *fp is -1 and *reason points
+// to a static text: "Permission denied", "File already exists",
+// "Out of disk space" or "Could not open file".
+// REQUIRES: fp != NULL, path != NULL, reason != NULL
+void Util_OpenFile(int* fp, const char* path, const char** reason);
+
+// Writes all `n` bytes, going on after short writes and EINTR.
+// Returns 0, or the errno of the failed write.
+[[nodiscard]] int Util_WriteAll(int fd, const void* data, std::size_t n);
+
+// Formats a non-negative number into `out` without allocation, for use in a
+// signal handler. Returns the number of characters written (no NUL).
+std::size_t Util_FormatUnsigned(char* out, unsigned long value);
+
+}  // namespace zervgen
+
+#endif  // ZERVGEN_SRC_UTIL_H_
