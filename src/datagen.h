@@ -4,6 +4,8 @@
 #ifndef ZERVGEN_SRC_DATAGEN_H_
 #define ZERVGEN_SRC_DATAGEN_H_
 
+#include <signal.h>
+
 #include <cstdint>
 
 #include "gen.h"
@@ -79,7 +81,7 @@ class SignalGuard {
   SignalGuard& operator=(const SignalGuard&) = delete;
 
  private:
-  unsigned long saved_[16];
+  sigset_t saved_;
 };
 
 }  // namespace zervgen
