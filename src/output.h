@@ -51,6 +51,9 @@ class OutputStream {
 
  private:
   char* ReserveSlow(std::size_t n);
+  bool WriteOut();              // writes the buffer out; false on failure
+  bool Grow(std::size_t need);  // at least `need` bytes of buffer
+  void Fail(int err);           // records a failure; no room from then on
 
   int fd_;
   int error_ = 0;

@@ -37,7 +37,13 @@ void Util_OpenFile(int* fp, const char* path, const char** reason) {
 }
 
 int Util_WriteAll(int fd, const void* data, std::size_t n) {
+  std::size_t written = 0;
+  return Util_WriteAllCount(fd, data, n, &written);
+}
+
+int Util_WriteAllCount(int fd, const void* data, std::size_t n, std::size_t* written) {
   const char* p = static_cast<const char*>(data);
+  *written = 0;
   while (n > 0) {
     ssize_t w = ::write(fd, p, n);
     if (w < 0) {
@@ -47,6 +53,7 @@ int Util_WriteAll(int fd, const void* data, std::size_t n) {
     if (w == 0) return ENOSPC;
     p += w;
     n -= static_cast<std::size_t>(w);
+    *written += static_cast<std::size_t>(w);
   }
   return 0;
 }

@@ -17,6 +17,9 @@ void Util_OpenFile(int* fp, const char* path, const char** reason);
 // Writes all `n` bytes, going on after short writes and EINTR.
 // Returns 0, or the errno of the failed write.
 [[nodiscard]] int Util_WriteAll(int fd, const void* data, std::size_t n);
+// The same, also telling how many bytes were written before a failure.
+[[nodiscard]] int Util_WriteAllCount(int fd, const void* data, std::size_t n,
+                                     std::size_t* written);
 
 // Formats a non-negative number into `out` without allocation, for use in a
 // signal handler. Returns the number of characters written (no NUL).

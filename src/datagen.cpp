@@ -1,0 +1,293 @@
+// datagen.cpp: the run driver: the run sequence, the exception path, the
+// cleanup of the column storage, the relation-file record and the signal
+// handler.
+#include "datagen.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "except.h"
+#include "output.h"
+#include "perf.h"
+#include "report.h"
+#include "timeutil.h"
+#include "util.h"
+
+namespace zervgen {
+
+const char* programName = "";
+MainOptions options;
+
+namespace {
+
+// The record of the relation file being written, for the signal handler.
+// The name is copied, so the handler never follows a pointer into a buffer
+// the main flow may change.
+volatile int relationFd = -1;
+char relationName[kNameSize];
+
+GenControlBlock* volatile signalCb = nullptr;
+PerfTimer totalTimer;
+
+constexpr int kHandledSignals[] = {SIGILL, SIGSEGV, SIGFPE, SIGTERM, SIGABRT, SIGINT};
+
+// Appends `text` to `buf` at `*len`; for messages built in the handler.
+void Append(char* buf, std::size_t cap, std::size_t* len, const char* text) {
+  std::size_t n = std::strlen(text);
+  if (*len + n > cap) n = cap - *len;
+  std::memcpy(buf + *len, text, n);
+  *len += n;
+}
+
+void AppendNumber(char* buf, std::size_t cap, std::size_t* len, int value) {
+  char digits[24];
+  std::size_t n = Util_FormatUnsigned(digits, static_cast<unsigned long>(value));
+  digits[n] = '\0';
+  Append(buf, cap, len, digits);
+}
+
+// Writes the signal's lines to the report and standard error.
+void SignalMessages(int sig) {
+  const bool termination = sig == SIGINT || sig == SIGTERM || sig == SIGABRT;
+  const bool unexpected = sig == SIGILL || sig == SIGFPE || sig == SIGSEGV;
+  if (!termination && !unexpected) return;
+  char line[kNameSize + 128];
+  std::size_t len = 0;
+  Append(line, sizeof line, &len,
+         termination ? "*** Error: Caught termination signal "
+                     : "*** Error: Terminated by unexpected signal ");
+  AppendNumber(line, sizeof line, &len, sig);
+  Append(line, sizeof line, &len, ".\n");
+  Report_WriteRaw(line, len);
+  len = 0;
+  Append(line, sizeof line, &len, programName);
+  Append(line, sizeof line, &len,
+         termination ? ": Terminated by user.\n" : ": Terminated by unexpected signal.\n");
+  (void)Util_WriteAll(STDERR_FILENO, line, len);
+}
+
+// Closes and removes the recorded relation file, noting it in the report.
+void SignalRemoveRelationFile() {
+  if (relationFd < 0 || relationName[0] == '\0') return;
+  char line[kNameSize + 64];
+  std::size_t len = 0;
+  Append(line, sizeof line, &len, "           File, '");
+  Append(line, sizeof line, &len, relationName);
+  Append(line, sizeof line, &len, "', deleted.\n");
+  Report_WriteRaw(line, len);
+  ::close(relationFd);
+  relationFd = -1;
+  ::unlink(relationName);
+  relationName[0] = '\0';
+}
+
+// Removes the temporary files of the control block. Memory is left to the
+// process's end: freeing it is not safe in a signal handler.
+void SignalRemoveTempFiles(GenControlBlock* cb) {
+  for (int i = 0; i < kGenSlots; ++i) {
+    GenAttr* attr = Gen_Slot(cb, i);
+    if (attr->inUse == 0 || attr->location != GEN_TEMP) continue;
+    ::close(attr->fd);
+    if (attr->fileName != nullptr) ::unlink(attr->fileName);
+    attr->inUse = 0;
+  }
+}
+
+void WriteHeaderSettings(int argc, char** argv);
+void WriteColumnMap();
+
+}  // namespace
+
+SignalGuard::SignalGuard() {
+  sigset_t block;
+  sigemptyset(&block);
+  sigaddset(&block, SIGINT);
+  sigaddset(&block, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &block, &saved_);
+}
+
+SignalGuard::~SignalGuard() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
+
+void Main_SetRelationFile(int fd, const char* name) {
+  if (fd < 0 || name == nullptr) {
+    relationFd = -1;
+    relationName[0] = '\0';
+    return;
+  }
+  std::snprintf(relationName, sizeof relationName, "%s", name);
+  relationFd = fd;
+}
+
+void Main_cleanupAttr(GenAttr* attr) {
+  SignalGuard guard;
+  if (attr->inUse == 0) return;
+  switch (attr->location) {
+    case GEN_TEMP:
+      Gen_Free(attr->buffer);
+      attr->buffer = nullptr;
+      ::close(attr->fd);
+      ::unlink(attr->fileName);
+      Gen_Free(attr->fileName);
+      attr->fileName = nullptr;
+      break;
+    case GEN_MEMORY:
+      Gen_Free(attr->vector);
+      attr->vector = nullptr;
+      break;
+    default:
+      break;
+  }
+  attr->inUse = 0;
+}
+
+void Main_cleanup(GenControlBlock* cb) {
+  for (int i = 0; i < kGenSlots; ++i) Main_cleanupAttr(Gen_Slot(cb, i));
+}
+
+void Main_closeReport() {
+  Perf_Stop(&totalTimer);
+  char text[80];
+  Perf_Format(&totalTimer, text);
+  Report("\nTotal Time: %s\n", text);
+  Report_CloseFile();
+}
+
+void Main_initSignalHandlers(GenControlBlock* cb) {
+  CHECK_REQUIRE_TEXT(cb != nullptr, "cb != NULL");
+  for (int sig : kHandledSignals) {
+    if (std::signal(sig, Main_signalHandler) == SIG_ERR) {
+      Report("*** Warning: Could not set up signal handler for %d\n", sig);
+    }
+  }
+  for (int sig : {30, 31}) {
+    if (std::signal(sig, SIG_IGN) == SIG_ERR) {
+      Report("*** Warning: Could not set up signal handler for %d\n", sig);
+    }
+  }
+  // A file-size limit makes writes fail instead of killing the process, so
+  // the full-disk path removes the partial file. A closed pipe is likewise
+  // seen as a failed write.
+  std::signal(SIGXFSZ, SIG_IGN);
+  std::signal(SIGPIPE, SIG_IGN);
+  signalCb = cb;
+}
+
+void Main_signalHandler(int sig) {
+  std::signal(sig, SIG_IGN);
+  SignalMessages(sig);
+  SignalRemoveRelationFile();
+  if (signalCb != nullptr) {
+    SignalRemoveTempFiles(signalCb);
+    signalCb = nullptr;
+  }
+  Report_CloseRaw();
+  ::_exit(255);
+}
+
+void Main_openReport(int argc, char** argv) {
+  CHECK_REQUIRE(argc > 0);
+  CHECK_REQUIRE_TEXT(argv != nullptr, "argv != NULL");
+  if (options.reportFile[0] != '\0') Report_OpenFile(options.reportFile);
+  Perf_Init(&totalTimer);
+  Perf_Start(&totalTimer);
+  WriteHeaderSettings(argc, argv);
+  if (options.fixedFormat) {
+    Report("Fmt:  fixed.\n");
+    WriteColumnMap();
+  } else {
+    Report("Fmt:  variable.\n");
+  }
+  Report("\n");
+}
+
+namespace {
+
+constexpr const char* kMonthNames[12] = {"January", "Februrary", "March",     "April",
+                                         "May",     "June",      "July",      "August",
+                                         "September", "October", "November", "December"};
+
+void WriteHeaderSettings(int argc, char** argv) {
+  TimeRecord now{};
+  TU_GetTime(&now);
+  Report("\t\t\t%s\n", "Z E R V G E N   R E P O R T");
+  Report("\t\t\t%s\n\n", "=============   ===========");
+  Report("Date: %s %d, %d.\n", kMonthNames[now.month - 1], now.day, now.year);
+  Report("Rows: %ld.\n", static_cast<long>(options.nRows));
+  if (options.nChars == 0) {
+    Report("Fill: none specified.\n");
+  } else {
+    Report("Fill: %d character%s.\n", options.nChars, options.nChars == 1 ? "" : "s");
+  }
+  Report("Temp: %s\n", options.tmpDir);
+  Report("Cmd:  ");
+  for (int i = 0; i < argc; ++i) Report("%s%s", argv[i], i + 1 < argc ? " " : "");
+  Report("\n");
+  Report("Ver:  %s.\n", "1.0");
+}
+
+void WriteColumnMap() {
+  Report("    key:     columns   1 -  10\n");
+  Report("    int:     columns  11 -  20\n");
+  Report("    signed:  columns  21 -  30\n");
+  Report("    float:   columns  31 -  43\n");
+  Report("    double:  columns  44 -  54\n");
+  Report("    decim:   columns  55 -  65\n");
+  Report("    date:    columns  66 -  75\n");
+  Report("    code:    columns  76 -  85\n");
+  Report("    name:    columns  86 - 105\n");
+  Report("    address: columns 106 - 185\n");
+  if (options.nChars == 1) {
+    Report("    fill:    column  186\n");
+  } else if (options.nChars >= 2) {
+    Report("    fill:    columns 186 - %3hd\n", static_cast<short>(options.nChars + 185));
+  }
+}
+
+// The run after the handler is armed; returns normally after a complete run.
+void Run(GenControlBlock* cb, int argc, char** argv) {
+  Main_initSignalHandlers(cb);
+  Main_processArguments(argc, argv);
+  Main_openReport(argc, argv);
+  Output_Initialize(options.delimChar, options.fixedFormat);
+  Gen_InitializeCB(cb, options.nRows, options.nChars, options.tmpDir);
+  if (options.genUniques) Gen_Uniques(cb, options.uniquesFile);
+  if (options.genUpdates) Gen_Updates(cb, options.updatesFile);
+  if (options.genHundred) Gen_Hundred(cb, options.hundredFile);
+  if (options.genTenPcnt) Gen_TenPcnt(cb, options.tenPcntFile);
+  if (options.genTiny) Gen_Tiny(cb, options.tinyFile);
+  Main_cleanup(cb);
+  Main_closeReport();
+}
+
+GenControlBlock runCb;
+
+}  // namespace
+
+int Main_Run(int argc, char** argv) {
+  const char* invoked = (argc > 0 && argv != nullptr && argv[0] != nullptr) ? argv[0] : "";
+  std::fprintf(stderr, "%s - %s\n", invoked,
+               "zervgen 1.0: benchmark database generator.  No warranty.");
+  std::memset(&runCb, 0, sizeof runCb);
+  Xept_Reset();
+  XeptFrame* handler = Xept_GetBuffer(XEPT_ANY);
+  try {
+    Run(&runCb, argc, argv);
+  } catch (const XeptRaised& raised) {
+    if (raised.frame != handler) throw;
+    if (raised.cls < XEPT_GEN_FAILED || raised.cls > XEPT_GEN_DISK_FULL) {
+      Report("*** ERROR: Internal error %d\n", raised.cls);
+      std::fprintf(stderr, "%s: Internal error %d.\n", programName, raised.cls);
+    }
+    Main_cleanup(&runCb);
+    Report_CloseFile();
+    return -1;
+  }
+  return 0;
+}
+
+}  // namespace zervgen

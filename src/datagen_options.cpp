@@ -1,0 +1,268 @@
+// datagen_options.cpp: the command line. Every rejection writes one message
+// to standard error and ends the process with status -1 before anything is
+// created; the help text ends it with status 0.
+#include <cctype>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "datagen.h"
+#include "except.h"
+
+namespace zervgen {
+namespace {
+
+[[noreturn]] void Fail(const char* format, const char* text = nullptr) {
+  std::fprintf(stderr, format, programName, text);
+  std::fflush(stderr);
+  std::exit(-1);
+}
+
+[[noreturn]] void FailNumber(const char* format, long value) {
+  std::fprintf(stderr, format, programName, value);
+  std::fflush(stderr);
+  std::exit(-1);
+}
+
+// Reads a decimal number the way "%ld" does (leading blanks, a sign, digits;
+// text after the digits is ignored; no number reads as 0), but saturates
+// instead of wrapping, so a huge value never lands inside a valid range.
+long long ReadNumber(const char* text) {
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+  while (std::isspace(*p)) ++p;
+  bool negative = false;
+  if (*p == '+' || *p == '-') negative = (*p++ == '-');
+  long long value = 0;
+  constexpr long long kLimit = 1000000000000LL;  // far beyond every bound
+  for (; std::isdigit(*p); ++p) {
+    if (value < kLimit) value = value * 10 + (*p - '0');
+  }
+  return negative ? -value : value;
+}
+
+const char* const kWasSpecified = "%s: Option, \"%s\", was specified more than one once.\n";
+const char* const kRequiresArgument =
+    "%s: Option, \"%s\", requires an argument to be specified.\n";
+const char* const kOnlyOneRowOption =
+    "%s: Only one of \"-n\", \"-4\", \"-40\", and \"-400\" may be specified.\n";
+const char* const kOnlyOneFormat = "%s: Only one of \"-ff\" and \"-dc\" may be specified.\n";
+
+// Checks a file or directory name given for `option`.
+void CheckName(const char* option, const char* value) {
+  if (std::strlen(value) > static_cast<std::size_t>(kMaxNameChars)) {
+    Fail("%s: The file name for \"%s\" is too long.\n", option);
+  }
+  if (value[0] == '\0') Fail("%s: The file name for \"%s\" cannot be \"\"1.\n", option);
+}
+
+// Per-call parse state.
+struct ParseState {
+  int nRelations = 0;
+  // Names are checked to be at most kMaxNameChars long, so a composed
+  // relation file name (the name and a suffix of four) fits kNameSize.
+  char filename[kMaxNameChars + 1] = "";
+  char tmpValue[kMaxNameChars + 1] = "";
+};
+
+void Main_setRelation(const char* argument, int* relationFlag, std::int16_t* nRelations) {
+  CHECK_REQUIRE_TEXT(argument != nullptr, "argument != NULL");
+  CHECK_REQUIRE_TEXT(relationFlag != nullptr, "relationFlag != NULL");
+  CHECK_REQUIRE_TEXT(nRelations != nullptr, "nRelations != NULL");
+  if (*relationFlag) Fail(kWasSpecified, argument);
+  if (*nRelations > 0) {
+    Fail("%s: Only one of \"-hu\", \"-te\", \"-ti\", \"-un\", and \"-up\" may be specified.\n");
+  }
+  *relationFlag = 1;
+  ++*nRelations;
+}
+
+char* Main_getNextArgument(int argc, char** argv, int* cur) {
+  CHECK_REQUIRE(argc > 0);
+  CHECK_REQUIRE_TEXT(argv != nullptr, "argv != NULL");
+  CHECK_REQUIRE_TEXT(cur != nullptr, "cur != NULL");
+  CHECK_REQUIRE(*cur > 0);
+  CHECK_REQUIRE(*cur < argc);
+  int next = *cur + 1;
+  if (next == argc) return nullptr;
+  if (argv[next][0] == '-' && argv[next][1] != '\0') return nullptr;
+  *cur = next;
+  return argv[next];
+}
+
+void Main_setFile(int flag, char* fileName, const char* prefix, const char* suffix) {
+  CHECK_REQUIRE_TEXT(fileName != nullptr, "fileName != NULL");
+  CHECK_REQUIRE_TEXT(prefix != nullptr, "prefix != NULL");
+  CHECK_REQUIRE_TEXT(suffix != nullptr, "suffix != NULL");
+  if (!flag) return;
+  if (prefix[0] != '\0') {
+    std::snprintf(fileName, kNameSize, "%s", prefix);
+  } else {
+    std::snprintf(fileName, kNameSize, "%s.%s", "zerv", suffix);
+  }
+}
+
+void PrintHelp() {
+  std::fprintf(stderr, "\n");
+  Main_printSynopsis();
+  std::fprintf(
+      stderr, "\n%s%s%s%s%s\n",
+      "where   -hu   Generate just the hundred table.\n        -te   Generate just the ten percent table.\n        -ti   Generate just the tiny table.\n        -un   Generate just the uniques table.\n        -up   Generate just the updates table.\n",
+      "        -f    Specifies the full path to the file that will contain the\n              generated table if one of -hu, -te, -ti, -un, or -up is\n              specified.  In this case, it may be, \"-\", in which case\n              the table is written to standard output.  If all the tables\n              are to be generated, the file name specifies the prefix name\n              for each table, which will be suffixed with \".hun\", \".ten\",\n              \".tny\", \".uni\", and \".upd\").  The default prefix name\n              is \"zerv\".\n",
+      "        -n    Specifies the number of rows to generate.  Must be between\n              100 and 100000000, and defaults to 100000, the size of the\n              40 megabyte database.\n        -4    Generate the 4 megabyte database.\n        -40   Generate the 40 megabyte database.\n        -400  Generate the 400 megabyte database.\n        -s    Specify the Scale Factor of the tables.\n",
+      "        -fc   Specifies the number of characters in the fill column.\n              The default is 0 -- no fill column.\n        -r    Specifies the optional report is to be generated.  If the\n              report file name is not specified, it defaults to \"zerv.rpt\".\n        -ff   Specifies that the columns are to be in fixed format.  The\n              default is <delimChar> separated, variable format.\n        -dc   Sets the field delimiter to delimChar.  The default is ','.\n              To specify a tab as the delimiter character, use the word \"tab\".\n",
+      "        -t    Specifies the directory where temporary files are to be\n              created.  The default is the current directory.\n        -help Prints this help text and exits.\n\nNOTE:   -hu, -te, -ti, -un, and -up are mutually exclusive.\n        -n, -4, -40, -400, -s are mutually exclusive.\n        -ff and -dc are mutually exclusive.\n");
+}
+
+void OptionScale(int argc, char** argv, int* cur) {
+  const char* value = Main_getNextArgument(argc, argv, cur);
+  if (value == nullptr) Fail(kRequiresArgument, "-s");
+  long long scale = ReadNumber(value);
+  if (scale < 1) Fail("%s: Scale must be at least 1.\n");
+  if (scale > kMaxScale) Fail("%s: Scale can not be greater than 10000.\n");
+  options.nRows = static_cast<std::int32_t>(scale * 10000);
+}
+
+void OptionRows(int argc, char** argv, int* cur) {
+  const char* value = Main_getNextArgument(argc, argv, cur);
+  if (value == nullptr) Fail(kRequiresArgument, "-n");
+  if (options.nRows != 0) Fail(kOnlyOneRowOption);
+  long long rows = ReadNumber(value);
+  if (rows < MIN_TUPLES) FailNumber("%s: At least %ld rows must be specified.\n", MIN_TUPLES);
+  if (rows > MAX_TUPLES) {
+    FailNumber("%s: No more than %ld rows may be specified.\n", MAX_TUPLES);
+  }
+  options.nRows = static_cast<std::int32_t>(rows);
+}
+
+void OptionFill(int argc, char** argv, int* cur) {
+  const char* value = Main_getNextArgument(argc, argv, cur);
+  if (value == nullptr) Fail(kRequiresArgument, "-fc");
+  if (options.nChars != 0) Fail(kWasSpecified, "-fc");
+  long long chars = ReadNumber(value);
+  if (chars < 0 || chars > MAX_FILL_CHARS) {
+    std::fprintf(stderr, "%s: No more than %d fill characters may be specified.\n", programName,
+                 MAX_FILL_CHARS);
+    std::exit(-1);
+  }
+  options.nChars = static_cast<std::int16_t>(chars);
+}
+
+// -f, -t: a name that must be given once.
+void OptionName(int argc, char** argv, int* cur, const char* option,
+                char (&dest)[kMaxNameChars + 1]) {
+  const char* value = Main_getNextArgument(argc, argv, cur);
+  if (value == nullptr) Fail(kRequiresArgument, option);
+  if (dest[0] != '\0') Fail(kWasSpecified, option);
+  CheckName(option, value);
+  std::snprintf(dest, sizeof dest, "%s", value);
+}
+
+void OptionReport(int argc, char** argv, int* cur) {
+  const char* value = Main_getNextArgument(argc, argv, cur);
+  if (options.reportFile[0] != '\0') Fail(kWasSpecified, "-r");
+  if (value == nullptr) value = "zerv.rpt";
+  CheckName("-r", value);
+  std::snprintf(options.reportFile, kNameSize, "%s", value);
+}
+
+void OptionPreset(std::int32_t rows) {
+  if (options.nRows != 0) Fail(kOnlyOneRowOption);
+  options.nRows = rows;
+}
+
+void OptionFixed() {
+  if (options.fixedFormat) Fail(kWasSpecified, "-ff");
+  if (options.delimChar != '\0') Fail(kOnlyOneFormat);
+  options.fixedFormat = 1;
+}
+
+void OptionDelimiter(int argc, char** argv, int* cur) {
+  const char* value = Main_getNextArgument(argc, argv, cur);
+  if (options.delimChar != '\0') Fail(kWasSpecified, "-dc");
+  if (options.fixedFormat) Fail(kOnlyOneFormat);
+  if (value == nullptr) Fail(kRequiresArgument, "-dc");
+  options.delimChar = std::strcmp(value, "tab") == 0 ? '\t' : value[0];
+}
+
+// Acts on the argument at *cur; returns false when it is no option at all.
+bool ParseOne(int argc, char** argv, int* cur, ParseState* state) {
+  const char* arg = argv[*cur];
+  auto is = [arg](const char* option) { return std::strcmp(arg, option) == 0; };
+  std::int16_t nRelations = static_cast<std::int16_t>(state->nRelations);
+  if (is("-hu")) Main_setRelation(arg, &options.genHundred, &nRelations);
+  else if (is("-te")) Main_setRelation(arg, &options.genTenPcnt, &nRelations);
+  else if (is("-ti")) Main_setRelation(arg, &options.genTiny, &nRelations);
+  else if (is("-un")) Main_setRelation(arg, &options.genUniques, &nRelations);
+  else if (is("-up")) Main_setRelation(arg, &options.genUpdates, &nRelations);
+  else if (is("-s")) OptionScale(argc, argv, cur);
+  else if (is("-n")) OptionRows(argc, argv, cur);
+  else if (is("-fc")) OptionFill(argc, argv, cur);
+  else if (is("-f")) OptionName(argc, argv, cur, "-f", state->filename);
+  else if (is("-r")) OptionReport(argc, argv, cur);
+  else if (is("-t")) OptionName(argc, argv, cur, "-t", state->tmpValue);
+  else if (is("-4")) OptionPreset(10000);
+  else if (is("-40")) OptionPreset(100000);
+  else if (is("-400")) OptionPreset(1000000);
+  else if (is("-ff")) OptionFixed();
+  else if (is("-dc")) OptionDelimiter(argc, argv, cur);
+  else return false;
+  state->nRelations = nRelations;
+  return true;
+}
+
+void CompleteSettings(const ParseState& state) {
+  if (std::strcmp(state.filename, "-") == 0 && state.nRelations == 0) {
+    Fail("%s: Cannot specify \"-\" without specifying one of\n-hu, -te, -ti, -un, -up.\n");
+  }
+  if (state.nRelations > 0) {
+    Main_setFile(options.genHundred, options.hundredFile, state.filename, "hun");
+    Main_setFile(options.genTenPcnt, options.tenPcntFile, state.filename, "ten");
+    Main_setFile(options.genTiny, options.tinyFile, state.filename, "tny");
+    Main_setFile(options.genUniques, options.uniquesFile, state.filename, "uni");
+    Main_setFile(options.genUpdates, options.updatesFile, state.filename, "upd");
+  } else {
+    options.genHundred = options.genTenPcnt = options.genTiny = 1;
+    options.genUniques = options.genUpdates = 1;
+    const char* prefix = state.filename[0] != '\0' ? state.filename : "zerv";
+    std::snprintf(options.hundredFile, kNameSize, "%s.hun", prefix);
+    std::snprintf(options.tenPcntFile, kNameSize, "%s.ten", prefix);
+    std::snprintf(options.tinyFile, kNameSize, "%s.tny", prefix);
+    std::snprintf(options.uniquesFile, kNameSize, "%s.uni", prefix);
+    std::snprintf(options.updatesFile, kNameSize, "%s.upd", prefix);
+  }
+  if (options.nRows == 0) options.nRows = 100000;
+  std::snprintf(options.tmpDir, kNameSize, "%s", state.tmpValue[0] != '\0' ? state.tmpValue : ".");
+  if (!options.fixedFormat && options.delimChar == '\0') options.delimChar = ',';
+}
+
+}  // namespace
+
+void Main_printSynopsis() {
+  std::fprintf(stderr, "%-*s%s", 9, "zervgen",
+               "[-hu | -te | -ti | -un | -up] [-n nRows | -4 | -40 | -400 | -s Scale]\n");
+  std::fprintf(stderr, "%-*s%s", 9, "", "[-f filename] [-fc nChars] [-r [reportFile]] [-ff]\n");
+  std::fprintf(stderr, "%-*s%s", 9, "", "[-dc delimChar] [-t tmpDir] [-help]\n");
+}
+
+void Main_processArguments(int argc, char** argv) {
+  CHECK_REQUIRE(argc > 0);
+  CHECK_REQUIRE_TEXT(argv != nullptr, "argv != NULL");
+  programName = argv[0] != nullptr ? argv[0] : "";
+  ParseState state;
+  for (int cur = 1; cur < argc; ++cur) {
+    CHECK_ASSERT_TEXT(argv[cur] != nullptr, "argv[i] != NULL");
+    if (ParseOne(argc, argv, &cur, &state)) continue;
+    const char* arg = argv[cur];
+    if (std::strncmp(arg, "-he", 3) == 0 || arg[0] == '?') {
+      PrintHelp();
+      std::exit(0);
+    }
+    std::fprintf(stderr, "%s: Unknown option, '%s'.\n\nSynopsis:\n", programName, arg);
+    Main_printSynopsis();
+    std::exit(-1);
+  }
+  CompleteSettings(state);
+}
+
+}  // namespace zervgen

@@ -1,0 +1,190 @@
+// gen.cpp: the control block and column storage. Memory is preferred column
+// by column; a column whose vector cannot be had goes to a temporary file.
+#include "gen.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "datagen.h"
+#include "except.h"
+#include "report.h"
+
+namespace zervgen {
+namespace {
+
+void* DefaultAllocate(std::size_t bytes) { return std::malloc(bytes); }
+
+GenAllocator allocator = DefaultAllocate;
+
+// The shared scratch vector while no slot owns it; kept reachable so that it
+// lives (and is seen to live) until the process ends.
+std::int32_t* unownedSharedVector = nullptr;
+
+struct SlotName {
+  GenAttr GenControlBlock::*slot;
+  const char* tempName;
+};
+
+constexpr SlotName kColumnSlots[] = {
+    {&GenControlBlock::keyAttr, "key"},       {&GenControlBlock::integerAttr, "integer"},
+    {&GenControlBlock::signedAttr, "signed"}, {&GenControlBlock::floatAttr, "float"},
+    {&GenControlBlock::doubleAttr, "double"}, {&GenControlBlock::decimalAttr, "decimal"},
+    {&GenControlBlock::dateAttr, "date"},     {&GenControlBlock::codeAttr, "code"},
+    {&GenControlBlock::nameAttr, "name"},
+};
+
+const char* TempReason(int error) {
+  switch (error) {
+    case EACCES:
+      return "Permission denied";
+    case EEXIST:
+      return "File already exists";
+    case ENOSPC:
+      return "Out of disk space";
+    default:
+      return "Could not open temporary file";
+  }
+}
+
+std::int32_t OutOfBufferMemory() {
+  Report(
+      "*** Error: Not enough memory to allocate internal buffers for the temporary\n\tfiles.  Increase swap and/or physical memory and try again.\n");
+  std::fprintf(stderr, "%s: Out of memory.\n", programName);
+  return STATUS_ERROR;
+}
+
+}  // namespace
+
+void Gen_SetAllocator(GenAllocator a) { allocator = a != nullptr ? a : DefaultAllocate; }
+void* Gen_Allocate(std::size_t bytes) { return allocator(bytes); }
+void Gen_Free(void* p) { std::free(p); }
+
+GenAttr* Gen_Slot(GenControlBlock* cb, int index) {
+  static constexpr GenAttr GenControlBlock::*kSlots[kGenSlots] = {
+      &GenControlBlock::keyAttr,     &GenControlBlock::integerAttr, &GenControlBlock::signedAttr,
+      &GenControlBlock::floatAttr,   &GenControlBlock::doubleAttr,  &GenControlBlock::decimalAttr,
+      &GenControlBlock::dateAttr,    &GenControlBlock::codeAttr,    &GenControlBlock::nameAttr,
+      &GenControlBlock::addressAttr, &GenControlBlock::fillAttr};
+  return &(cb->*kSlots[index]);
+}
+
+void Gen_InitializeCB(GenControlBlock* cb, std::int32_t nTuples, std::int16_t nFill,
+                      const char* tmpDir) {
+  CHECK_REQUIRE_TEXT(cb != nullptr, "cb != NULL");
+  CHECK_REQUIRE(nTuples >= MIN_TUPLES);
+  CHECK_REQUIRE(nTuples <= MAX_TUPLES);
+  CHECK_REQUIRE(nFill >= 0);
+  CHECK_REQUIRE(nFill <= MAX_FILL_CHARS);
+  CHECK_REQUIRE_TEXT(tmpDir != nullptr, "tmpDir != NULL");
+  cb->nTuples = nTuples;
+  cb->nFill = nFill;
+  cb->tempInUse = 0;
+  auto* shared = static_cast<std::int32_t*>(
+      Gen_Allocate(static_cast<std::size_t>(nTuples) * sizeof(std::int32_t)));
+  if (shared == nullptr) {
+    Report(
+        "*** Error: Not enough memory to generate one column of the table.\n\t(The mininum needed).  Increase swap and/or physical memory\n\tand try again.\n");
+    std::fprintf(stderr, "%s: Out of memory.\n", programName);
+    XEPT_RAISE(XEPT_GEN_FAILED);
+  }
+  unownedSharedVector = shared;
+  std::int32_t status = 0;
+  for (const SlotName& s : kColumnSlots) {
+    status = Gen_initAttr(cb, &(cb->*s.slot), shared, 0, tmpDir, s.tempName);
+    if (status != 0) break;
+  }
+  if (status == 0) status = Gen_initAttr(cb, &cb->addressAttr, shared, 1, tmpDir, "address");
+  if (status == 0) status = Gen_initAttr(cb, &cb->fillAttr, nullptr, 0, tmpDir, "");
+  if (status != 0) XEPT_RAISE(XEPT_GEN_FAILED);
+}
+
+std::int32_t Gen_initAttr(GenControlBlock* cb, GenAttr* attr, std::int32_t* vector, int useShared,
+                          const char* tempDir, const char* tempName) {
+  CHECK_REQUIRE_TEXT(cb != nullptr, "cb != NULL");
+  CHECK_REQUIRE_TEXT(attr != nullptr, "attr != NULL");
+  CHECK_REQUIRE_TEXT(tempDir != nullptr, "tempDir != NULL");
+  CHECK_REQUIRE_TEXT(tempName != nullptr, "tempName != NULL");
+  if (vector == nullptr) return Gen_initFill(attr, cb->nFill);
+  if (useShared == 0) {
+    auto* own = static_cast<std::int32_t*>(
+        Gen_Allocate(static_cast<std::size_t>(cb->nTuples) * sizeof(std::int32_t)));
+    if (own != nullptr) return Gen_initMemory(attr, own);
+    return Gen_initTemp(cb, attr, vector, tempDir, tempName);
+  }
+  if (cb->tempInUse == 0) {
+    // The slot owns the shared vector from now on and releases it.
+    if (vector == unownedSharedVector) unownedSharedVector = nullptr;
+    return Gen_initMemory(attr, vector);
+  }
+  return Gen_initTemp(cb, attr, vector, tempDir, tempName);
+}
+
+std::int32_t Gen_initFill(GenAttr* attr, std::int16_t nFill) {
+  CHECK_REQUIRE_TEXT(attr != nullptr, "attr != NULL");
+  attr->vector = nullptr;
+  attr->location = GEN_FILL;
+  attr->ownerTag = 0;
+  attr->nFill = nFill;
+  attr->inUse = 1;
+  return 0;
+}
+
+std::int32_t Gen_initMemory(GenAttr* attr, std::int32_t* vector) {
+  CHECK_REQUIRE_TEXT(attr != nullptr, "attr != NULL");
+  CHECK_REQUIRE_TEXT(vector != nullptr, "vector != NULL");
+  attr->vector = vector;
+  attr->location = GEN_MEMORY;
+  attr->ownerTag = 0;
+  attr->readIndex = 0;
+  attr->inUse = 1;
+  return 0;
+}
+
+std::int32_t Gen_initTemp(GenControlBlock* cb, GenAttr* attr, std::int32_t* vector,
+                          const char* tempDir, const char* tempName) {
+  CHECK_REQUIRE_TEXT(cb != nullptr, "cb != NULL");
+  CHECK_REQUIRE_TEXT(attr != nullptr, "attr != NULL");
+  CHECK_REQUIRE_TEXT(vector != nullptr, "vector != NULL");
+  CHECK_REQUIRE_TEXT(tempDir != nullptr, "tempDir != NULL");
+  CHECK_REQUIRE_TEXT(tempName != nullptr, "tempName != NULL");
+  std::size_t pathSize = std::strlen(tempDir) + std::strlen(tempName) + std::strlen(".tmp") + 2;
+  auto* path = static_cast<char*>(Gen_Allocate(pathSize));
+  auto* buffer = static_cast<std::int32_t*>(Gen_Allocate(kTempBufferBytes));
+  if (path == nullptr || buffer == nullptr) {
+    Gen_Free(path);
+    Gen_Free(buffer);
+    return OutOfBufferMemory();
+  }
+  std::snprintf(path, pathSize, "%s/%s.tmp", tempDir, tempName);
+  SignalGuard guard;  // the file and its slot come into being together
+  int fd = ::open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    const char* reason = TempReason(errno);
+    Report(
+        "*** Error: The temporary file, \"%s\", could not be created.\n\tThe reason given is: \"%s\".\n",
+        path, reason);
+    std::fprintf(stderr, "%s: Temporary file error: \"%s\".\n", programName, reason);
+    Gen_Free(path);
+    Gen_Free(buffer);
+    return STATUS_ERROR;
+  }
+  cb->tempInUse = 1;
+  attr->vector = vector;
+  attr->location = GEN_TEMP;
+  attr->ownerTag = 0;
+  attr->fd = fd;
+  attr->fileName = path;
+  attr->buffer = buffer;
+  attr->bufSize = kTempBufferBytes;
+  attr->bufPos = 1;
+  attr->bufCount = 0;
+  attr->inUse = 1;
+  return 0;
+}
+
+}  // namespace zervgen

@@ -1,0 +1,311 @@
+// gen_schemas.cpp: the five relations. Each is a table of column
+// distributions (in report order) and a table of fields (in row order).
+// The columns of one relation are generated concurrently: memory columns in
+// parallel, temporary-file columns one after the other, since they share
+// one scratch vector.
+#include <algorithm>
+#include <functional>
+#include <vector>
+
+#include "dist.h"
+#include "except.h"
+#include "gen.h"
+#include "gen_pool.h"
+#include "perf.h"
+#include "report.h"
+
+namespace zervgen {
+namespace {
+
+// A number of the schema: a constant, or a function of the row count n.
+enum class NumKind { kConst, kN, kNDiv10, kNMinus1, kNDiv10Minus1, kDays };
+struct Num {
+  NumKind kind;
+  std::int32_t value;
+};
+constexpr Num C(std::int32_t v) { return {NumKind::kConst, v}; }
+constexpr Num kN{NumKind::kN, 0};
+constexpr Num kN10{NumKind::kNDiv10, 0};
+constexpr Num kNm1{NumKind::kNMinus1, 0};
+constexpr Num kN10m1{NumKind::kNDiv10Minus1, 0};
+constexpr Num kDays{NumKind::kDays, 0};
+
+std::int32_t Eval(Num num, std::int32_t n) {
+  switch (num.kind) {
+    case NumKind::kConst:
+      return num.value;
+    case NumKind::kN:
+      return n;
+    case NumKind::kNDiv10:
+      return n / 10;
+    case NumKind::kNMinus1:
+      return n - 1;
+    case NumKind::kNDiv10Minus1:
+      return n / 10 - 1;
+    case NumKind::kDays:
+      return std::min<std::int32_t>(n, 36524);
+  }
+  return 0;
+}
+
+enum class ColKind { kUniform, kNormal, kZipfian, kLineOnly, kFill };
+using Slot = GenAttr GenControlBlock::*;
+
+struct ColumnDist {
+  const char* name;
+  ColKind kind;
+  Slot slot;
+  Num min;
+  Num max;
+  Num nUnique;
+  std::int32_t seed;
+  std::int32_t missingOne;
+  std::int32_t reuseTag;
+  const char* comment;  // report-line-only columns
+};
+
+struct Field {
+  Slot slot;
+  int width;  // -1: the fill width
+  OutputWriter writer;
+  int advance;
+};
+
+struct Schema {
+  std::int32_t tag;
+  const char* relName;
+  const char* heading;
+  std::vector<ColumnDist> columns;
+  std::vector<Field> fields;
+};
+
+using CB = GenControlBlock;
+constexpr std::int32_t kBillion = 1000000000;
+constexpr std::int32_t kHalfBillion = 500000000;
+constexpr std::int32_t kCodeMax = 1000000001;
+
+std::vector<Field> TenColumnFields(Slot key, Slot integer, Slot decim, int doubleAdvance) {
+  return {{key, 10, Output_Integer, key == integer ? 0 : 1},
+          {integer, 10, Output_Integer, 1},
+          {&CB::signedAttr, 10, Output_Integer, 1},
+          {&CB::floatAttr, 10, Output_Float, 1},
+          {&CB::doubleAttr, 11, Output_Integer, doubleAdvance},
+          {decim, 11, Output_Integer, 1},
+          {&CB::dateAttr, 10, Output_Date, 1},
+          {&CB::codeAttr, 10, Output_Fixed10, 1},
+          {&CB::nameAttr, 20, Output_Fixed20, 1},
+          {&CB::addressAttr, 80, Output_VarChar, 1},
+          {&CB::fillAttr, -1, Output_Fill, 1}};
+}
+
+const Schema& HundredSchema() {
+  static const Schema s{
+      kTagHundred, "hundred", "Hundred Relation:\n",
+      {{"key", ColKind::kUniform, &CB::keyAttr, C(1), kN, kN, 728952890, 1, 5, nullptr},
+       {"int", ColKind::kUniform, &CB::integerAttr, C(1), C(kBillion), kN, 14618637, 1, 4, nullptr},
+       {"signed", ColKind::kUniform, &CB::signedAttr, C(100), C(199), C(100), 77673249, 0, 1, nullptr},
+       {"float", ColKind::kUniform, &CB::floatAttr, C(-kHalfBillion), C(kHalfBillion), C(100), 1892379368, 0, 1, nullptr},
+       {"double", ColKind::kUniform, &CB::doubleAttr, C(-kBillion), C(kBillion), C(100), 947883060, 0, 1, nullptr},
+       {"decim", ColKind::kLineOnly, nullptr, C(-kBillion), C(kBillion), C(100), 0, 0, 0, "same as \"double\""},
+       {"date", ColKind::kUniform, &CB::dateAttr, C(0), C(36523), kDays, 1376793920, 0, 5, nullptr},
+       {"code", ColKind::kUniform, &CB::codeAttr, C(1), C(kCodeMax), kN, 599774169, 0, 5, nullptr},
+       {"name", ColKind::kUniform, &CB::nameAttr, C(1), C(kCodeMax), C(100), 997553128, 0, 1, nullptr},
+       {"address", ColKind::kUniform, &CB::addressAttr, C(5), C(995), C(100), 431247321, 0, 1, nullptr},
+       {"fill", ColKind::kFill, &CB::fillAttr, C(0), C(0), C(0), 7830309, 0, 0, nullptr}},
+      TenColumnFields(&CB::keyAttr, &CB::integerAttr, &CB::doubleAttr, 0)};
+  return s;
+}
+
+const Schema& TenPcntSchema() {
+  static const Schema s{
+      kTagTenPcnt, "tenpcnt", "Ten Percent Relation:\n",
+      {{"key", ColKind::kUniform, &CB::integerAttr, C(1), C(kBillion), kN, 14618637, 1, 1, nullptr},
+       {"int", ColKind::kLineOnly, nullptr, C(0), C(kBillion), kN, 0, 0, 0, "same as \"key\""},
+       {"signed", ColKind::kUniform, &CB::signedAttr, C(-kHalfBillion), C(kHalfBillion), kN, 177072576, 0, 2, nullptr},
+       {"float", ColKind::kUniform, &CB::floatAttr, C(-kHalfBillion), C(kHalfBillion), kN10, 1754590891, 0, 2, nullptr},
+       {"double", ColKind::kUniform, &CB::doubleAttr, C(-kBillion), C(kBillion), kN10, 124321587, 0, 2, nullptr},
+       {"decim", ColKind::kLineOnly, nullptr, C(-kBillion), C(kBillion), kN10, 0, 0, 0, "same as \"double\""},
+       {"date", ColKind::kUniform, &CB::dateAttr, C(0), C(36523), kDays, 1376793920, 0, 1, nullptr},
+       {"code", ColKind::kUniform, &CB::codeAttr, C(1), C(kCodeMax), kN, 599774169, 0, 1, nullptr},
+       {"name", ColKind::kUniform, &CB::nameAttr, C(0), C(9), C(10), 2079464979, 0, 2, nullptr},
+       {"address", ColKind::kUniform, &CB::addressAttr, C(0), kN10m1, kN10, 1379687929, 0, 2, nullptr},
+       {"fill", ColKind::kFill, &CB::fillAttr, C(0), C(0), C(0), 816473355, 0, 0, nullptr}},
+      TenColumnFields(&CB::integerAttr, &CB::integerAttr, &CB::doubleAttr, 0)};
+  return s;
+}
+
+// uniques and updates share all columns but the key, the int line and the
+// fill seed.
+std::vector<ColumnDist> UniquesLikeColumns(ColumnDist key, ColumnDist intLine,
+                                           std::int32_t fillSeed) {
+  return {key,
+          intLine,
+          {"signed", ColKind::kUniform, &CB::signedAttr, C(-kHalfBillion), C(kHalfBillion), kN, 842953455, 0, 4, nullptr},
+          {"float", ColKind::kZipfian, &CB::floatAttr, C(-kHalfBillion), C(kHalfBillion), C(10), 529756080, 0, 4, nullptr},
+          {"double", ColKind::kNormal, &CB::doubleAttr, C(-kBillion), C(kBillion), kN, 103893252, 0, 4, nullptr},
+          {"decim", ColKind::kUniform, &CB::decimalAttr, C(-kBillion), C(kBillion), kN, 190338507, 0, 4, nullptr},
+          {"date", ColKind::kUniform, &CB::dateAttr, C(0), C(36523), kDays, 1376793920, 0, 4, nullptr},
+          {"code", ColKind::kUniform, &CB::codeAttr, C(1), C(kCodeMax), kN, 599774169, 0, 4, nullptr},
+          {"name", ColKind::kUniform, &CB::nameAttr, C(1), C(kCodeMax), kN, 76876519, 0, 4, nullptr},
+          {"address", ColKind::kUniform, &CB::addressAttr, C(0), kNm1, kN, 1386640140, 0, 4, nullptr},
+          {"fill", ColKind::kFill, &CB::fillAttr, C(0), C(0), C(0), fillSeed, 0, 0, nullptr}};
+}
+
+const Schema& UniquesSchema() {
+  static const Schema s{
+      kTagUniques, "uniques", "Uniques Relation:\n",
+      UniquesLikeColumns(
+          {"key", ColKind::kUniform, &CB::integerAttr, C(1), C(kBillion), kN, 14618637, 1, 4, nullptr},
+          {"int", ColKind::kLineOnly, nullptr, C(0), C(kBillion), kN, 0, 0, 0, "same as \"key\""},
+          1280708942),
+      TenColumnFields(&CB::integerAttr, &CB::integerAttr, &CB::decimalAttr, 1)};
+  return s;
+}
+
+const Schema& UpdatesSchema() {
+  static const Schema s{
+      kTagUpdates, "updates", "Updates Relation:\n",
+      UniquesLikeColumns(
+          {"key", ColKind::kUniform, &CB::keyAttr, C(1), kN, kN, 728952890, 1, 5, nullptr},
+          {"int", ColKind::kLineOnly, nullptr, C(0), kN, kN, 0, 0, 0, "same as \"key\""},
+          568158050),
+      TenColumnFields(&CB::keyAttr, &CB::keyAttr, &CB::decimalAttr, 1)};
+  return s;
+}
+
+// Calls the column's distribution; generation jobs go to the queue.
+void Distribute(GenControlBlock* cb, std::int32_t tag, const ColumnDist& c, std::int32_t rows) {
+  const std::int32_t n = cb->nTuples;
+  const std::int32_t min = Eval(c.min, n);
+  const std::int32_t max = Eval(c.max, n);
+  const std::int32_t nUnique = Eval(c.nUnique, n);
+  GenAttr* attr = c.slot != nullptr ? &(cb->*c.slot) : nullptr;
+  switch (c.kind) {
+    case ColKind::kUniform:
+      Dist_Uniform(c.name, tag, c.reuseTag, cb, attr, rows, min, max, nUnique, c.seed,
+                   c.missingOne);
+      break;
+    case ColKind::kNormal:
+      Dist_Normal(c.name, tag, c.reuseTag, cb, attr, rows, min, max, nUnique, c.seed);
+      break;
+    case ColKind::kZipfian:
+      Dist_Zipfian(c.name, tag, c.reuseTag, cb, attr, rows, min, max, nUnique, c.seed);
+      break;
+    case ColKind::kFill:
+      Dist_Fill(c.name, tag, tag, cb, attr, c.seed);
+      break;
+    case ColKind::kLineOnly:
+      Report("    %-9s  %-7s  %11ld  %10ld  %10ld  %s\n", c.name, "Uniform",
+             static_cast<long>(min), static_cast<long>(max), static_cast<long>(nUnique),
+             c.comment);
+      break;
+  }
+}
+
+// Runs the queued generation jobs: memory columns each on their own,
+// temporary-file columns together in order.
+void RunJobs(std::vector<DistJob>& jobs) {
+  std::vector<std::function<void()>> tasks;
+  std::vector<DistJob> temps;
+  for (const DistJob& job : jobs) {
+    if (job.attr->location == GEN_TEMP) {
+      temps.push_back(job);
+    } else {
+      tasks.emplace_back([job] { Dist_RunJob(job); });
+    }
+  }
+  if (!temps.empty()) {
+    tasks.emplace_back([&temps] {
+      for (const DistJob& job : temps) Dist_RunJob(job);
+    });
+  }
+  Gen_RunTasks(tasks, Gen_Threads());
+}
+
+void GenerateColumns(GenControlBlock* cb, const Schema& schema, std::int32_t rows) {
+  std::vector<DistJob> jobs;
+  Dist_SetDeferral(&jobs);
+  try {
+    for (const ColumnDist& c : schema.columns) Distribute(cb, schema.tag, c, rows);
+  } catch (...) {
+    Dist_SetDeferral(nullptr);
+    throw;
+  }
+  Dist_SetDeferral(nullptr);
+  RunJobs(jobs);
+}
+
+void WriteRelation(GenControlBlock* cb, const char* path, const Schema& schema) {
+  std::vector<GenColumnSpec> specs;
+  for (const Field& f : schema.fields) {
+    specs.push_back({&(cb->*f.slot), f.width < 0 ? cb->nFill : f.width, f.writer, f.advance});
+  }
+  Gen_outputRelation(cb, path, schema.relName, specs);
+}
+
+void ReportHeading(const char* heading, PerfTimer* timer) {
+  Perf_Init(timer);
+  Perf_Start(timer);
+  Report("%s", heading);
+  Report(
+      "    Attribute  Dist.    Min          Max         # Uniques   Comments\n    =========  =======  ===========  ==========  ==========  ========\n");
+}
+
+void ReportTime(PerfTimer* timer) {
+  Perf_Stop(timer);
+  char text[80];
+  Perf_Format(timer, text);
+  Report("\n    Generation Time: %s\n\n\n", text);
+}
+
+void GenerateRelation(GenControlBlock* cb, const char* path, const Schema& schema) {
+  PerfTimer timer;
+  ReportHeading(schema.heading, &timer);
+  GenerateColumns(cb, schema, cb->nTuples);
+  WriteRelation(cb, path, schema);
+  ReportTime(&timer);
+}
+
+}  // namespace
+
+#define GEN_CHECK_ARGS()                           \
+  CHECK_REQUIRE_TEXT(cb != nullptr, "cb != NULL"); \
+  CHECK_REQUIRE_TEXT(path != nullptr, "path != NULL")
+
+void Gen_Hundred(GenControlBlock* cb, const char* path) {
+  GEN_CHECK_ARGS();
+  GenerateRelation(cb, path, HundredSchema());
+}
+
+void Gen_TenPcnt(GenControlBlock* cb, const char* path) {
+  GEN_CHECK_ARGS();
+  GenerateRelation(cb, path, TenPcntSchema());
+}
+
+void Gen_Uniques(GenControlBlock* cb, const char* path) {
+  GEN_CHECK_ARGS();
+  GenerateRelation(cb, path, UniquesSchema());
+}
+
+void Gen_Updates(GenControlBlock* cb, const char* path) {
+  GEN_CHECK_ARGS();
+  GenerateRelation(cb, path, UpdatesSchema());
+}
+
+void Gen_Tiny(GenControlBlock* cb, const char* path) {
+  GEN_CHECK_ARGS();
+  static const Schema s{
+      kTagTiny, "tiny", "Tiny Relation:\n",
+      {{"key", ColKind::kUniform, &CB::keyAttr, C(0), C(0), C(1), 1884316460, 0, 3, nullptr}},
+      {{&CB::keyAttr, 10, Output_Integer, 1}}};
+  PerfTimer timer;
+  ReportHeading(s.heading, &timer);
+  GenerateColumns(cb, s, 1);
+  const std::int32_t saved = cb->nTuples;
+  cb->nTuples = 1;
+  WriteRelation(cb, path, s);
+  cb->nTuples = saved;
+  ReportTime(&timer);
+}
+
+}  // namespace zervgen

@@ -1,0 +1,347 @@
+// gen_writer.cpp: the relation writer. Rows are formatted in chunks of
+// consecutive rows, on worker threads when more than one core is at hand,
+// and written in row order by the calling thread. Every chunk starts the
+// fill stream at its first row by jumping ahead, so the bytes are the same
+// whatever the number of threads.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <vector>
+
+#include "datagen.h"
+#include "except.h"
+#include "gen.h"
+#include "gen_pool.h"
+#include "random.h"
+#include "report.h"
+#include "util.h"
+
+namespace zervgen {
+namespace {
+
+constexpr int kMaxColumns = 12;
+constexpr std::int32_t kRowsPerChunk = 4096;
+
+// One entry of the column table.
+struct GenColumn {
+  GenAttr* attr;
+  OutputWriter writer;
+  int advance;
+  std::int16_t width;
+  int last;
+};
+
+GenColumn attrs[kMaxColumns];
+std::int16_t nAttr = 0;
+
+// Where a field's value of row r comes from: memory slots give
+// base[r * stride + offset]; temporary-file slots are read in row order by
+// the writing thread into the chunk's own value array; fill fields are
+// constant.
+struct FieldSource {
+  const std::int32_t* base;
+  std::int32_t stride;
+  std::int32_t offset;
+  std::int32_t constant;
+  bool fromTemp;
+};
+
+// A chunk of rows on its way from the column storage to the output.
+struct Chunk {
+  std::int32_t firstRow = 0;
+  std::int32_t rows = 0;
+  std::vector<std::int32_t> tempValues;  // [field][row], fields from temporary files
+  OutputStream text{-1, 1 << 20};
+};
+
+// The relation being written: the output and everything the chunks share.
+struct Relation {
+  GenControlBlock* cb;
+  const char* path;
+  int fd;
+  bool isFile;
+  FieldSource sources[kMaxColumns];
+  bool anyTemp;
+  bool hasFill;
+  std::int32_t fillStart;
+  int fillDraws;
+};
+
+int OpenOutput(const char* path, const char* relName) {
+  if (std::strcmp(path, "-") == 0) {
+    std::fflush(stdout);
+    return STDOUT_FILENO;
+  }
+  SignalGuard guard;  // the file exists only together with its record
+  int fd = -1;
+  const char* reason = nullptr;
+  Util_OpenFile(&fd, path, &reason);
+  if (fd < 0) {
+    Report("*** Error: Could not create relation %s file, '%s'.\n\tThe reason given is \"%s\".\n",
+           relName, path, reason);
+    std::fprintf(stderr, "%s: Could not open '%s'.  \n\tReason is \"%s\".\n", programName, relName,
+                 reason);
+    XEPT_RAISE(XEPT_GEN_FAILED);
+  }
+  Main_SetRelationFile(fd, path);
+  return fd;
+}
+
+// Clears the record, closes and removes a created relation file. Returns
+// true when a file was removed.
+bool RemoveOutput(Relation* rel) {
+  if (!rel->isFile || rel->fd < 0) return false;
+  {
+    SignalGuard guard;
+    Main_SetRelationFile(-1, nullptr);
+    ::close(rel->fd);
+    rel->fd = -1;
+  }
+  ::unlink(rel->path);
+  return true;
+}
+
+[[noreturn]] void WriteFailed(Relation* rel, std::int32_t row, int error) {
+  bool removed = RemoveOutput(rel);
+  if (error == EPIPE) {
+    // A reader that went away is no full disk: say it in the report only,
+    // as other filters stay quiet about it.
+    Report("*** Error: Output closed by its reader while writing tuple #%d of %ld.\n", row,
+           static_cast<long>(rel->cb->nTuples));
+  } else {
+    Report("*** Error: No disk space while writing tuple #%d of %ld.\n", row,
+           static_cast<long>(rel->cb->nTuples));
+  }
+  if (removed) Report("           File, '%s', deleted.\n", rel->path);
+  if (error != EPIPE) std::fprintf(stderr, "%s: File system full.\n", programName);
+  XEPT_RAISE(XEPT_GEN_DISK_FULL);
+}
+
+void BuildTable(std::span<const GenColumnSpec> columns) {
+  nAttr = 0;
+  for (const GenColumnSpec& spec : columns) {
+    if (spec.attr == nullptr) break;
+    CHECK_ENSURE_TEXT(nAttr < kMaxColumns, "nAttr <= sizeof(attrs)/sizeof(attrs[0])");
+    GenColumn& col = attrs[nAttr++];
+    col = GenColumn{spec.attr, spec.writer, spec.advance, static_cast<std::int16_t>(spec.width), 0};
+    if (spec.attr->location == GEN_TEMP) {
+      ::lseek(spec.attr->fd, 0, SEEK_SET);
+    } else if (spec.attr->location == GEN_MEMORY) {
+      spec.attr->readIndex = 0;
+    }
+  }
+  if (nAttr >= 2) {
+    CHECK_ENSURE_TEXT(attrs[nAttr - 1].attr->location == GEN_FILL,
+                      "attrs[nAttr-1].attr->location == GEN_FILL");
+    if (attrs[nAttr - 1].attr->nFill == 0) --nAttr;
+  }
+  if (nAttr > 0) attrs[nAttr - 1].last = 1;
+}
+
+// Works out each field's source; memory slots are read by row index.
+void PlanSources(Relation* rel) {
+  rel->anyTemp = false;
+  rel->hasFill = false;
+  for (int i = 0; i < nAttr; ++i) {
+    GenAttr* attr = attrs[i].attr;
+    FieldSource& src = rel->sources[i];
+    src = FieldSource{nullptr, 0, 0, 0, false};
+    if (attr->location == GEN_FILL) {
+      src.constant = attr->nFill;
+      rel->hasFill = true;
+      continue;
+    }
+    for (int j = 0; j < nAttr; ++j) {
+      if (attrs[j].attr != attr || attrs[j].advance != 1) continue;
+      ++src.stride;
+      if (j < i) ++src.offset;
+    }
+    if (attr->location == GEN_TEMP) {
+      src.fromTemp = true;
+      rel->anyTemp = true;
+    } else {
+      CHECK_ENSURE_TEXT(src.stride <= 1, "advances per row <= 1");
+      src.base = attr->vector;
+    }
+  }
+  rel->fillStart = Output_GetFillState();
+  rel->fillDraws = rel->hasFill ? Output_FillDraws(rel->sources[nAttr - 1].constant) : 0;
+}
+
+// The next value of a temporary-file column, moving on when `advance` is 1.
+std::int32_t NextTempValue(const GenColumn& col) {
+  GenAttr* attr = col.attr;
+  if (attr->bufPos >= attr->bufCount) Gen_getNextBuffer(attr);
+  std::int32_t value = attr->buffer[attr->bufPos];
+  if (col.advance == 1) ++attr->bufPos;
+  return value;
+}
+
+// Reads the chunk's values of the temporary-file columns, in row order.
+void ReadTempValues(const Relation& rel, Chunk* chunk) {
+  if (!rel.anyTemp) return;
+  chunk->tempValues.resize(static_cast<std::size_t>(nAttr) * kRowsPerChunk);
+  for (std::int32_t r = 0; r < chunk->rows; ++r) {
+    for (int i = 0; i < nAttr; ++i) {
+      if (!rel.sources[i].fromTemp) continue;
+      chunk->tempValues[static_cast<std::size_t>(i) * kRowsPerChunk + r] = NextTempValue(attrs[i]);
+    }
+  }
+}
+
+std::int32_t FieldValue(const Relation& rel, const Chunk& chunk, int i, std::int32_t r) {
+  const FieldSource& src = rel.sources[i];
+  if (src.base != nullptr) {
+    return src.base[static_cast<std::size_t>(chunk.firstRow + r) * src.stride + src.offset];
+  }
+  if (src.fromTemp) return chunk.tempValues[static_cast<std::size_t>(i) * kRowsPerChunk + r];
+  return src.constant;
+}
+
+// Formats the chunk's rows into its text. Memory-only streams never fail.
+void FormatChunk(const Relation& rel, Chunk* chunk) {
+  chunk->text.Clear();
+  if (rel.hasFill) {
+    Output_SetFillState(Ms_JumpAhead(
+        rel.fillStart, static_cast<std::uint64_t>(chunk->firstRow) * rel.fillDraws));
+  }
+  for (std::int32_t r = 0; r < chunk->rows; ++r) {
+    for (int i = 0; i < nAttr; ++i) {
+      const GenColumn& col = attrs[i];
+      col.writer(&chunk->text, FieldValue(rel, *chunk, i, r), col.width, col.last);
+    }
+  }
+}
+
+// Writes the chunk; on failure ends the relation through the full-disk path,
+// naming the first row that was not completely written.
+void WriteChunk(Relation* rel, const Chunk& chunk) {
+  std::size_t written = 0;
+  int error = Util_WriteAllCount(rel->fd, chunk.text.data(), chunk.text.size(), &written);
+  if (error == 0) return;
+  const char* text = chunk.text.data();
+  std::int32_t complete = static_cast<std::int32_t>(std::count(text, text + written, '\n'));
+  WriteFailed(rel, chunk.firstRow + complete, error);
+}
+
+void SetChunkRows(Chunk* chunk, std::int32_t index, std::int32_t nTuples) {
+  chunk->firstRow = index * kRowsPerChunk;
+  chunk->rows = std::min(kRowsPerChunk, nTuples - chunk->firstRow);
+}
+
+void WriteRowsInline(Relation* rel) {
+  Chunk chunk;
+  const std::int32_t n = rel->cb->nTuples;
+  for (std::int32_t c = 0; c * kRowsPerChunk < n; ++c) {
+    SetChunkRows(&chunk, c, n);
+    ReadTempValues(*rel, &chunk);
+    FormatChunk(*rel, &chunk);
+    WriteChunk(rel, chunk);
+  }
+}
+
+void WriteRowsParallel(Relation* rel, int threads) {
+  const std::int32_t n = rel->cb->nTuples;
+  const std::int32_t nChunks = (n + kRowsPerChunk - 1) / kRowsPerChunk;
+  const int ring = 2 * threads + 2;
+  std::vector<std::unique_ptr<Chunk>> chunks(static_cast<std::size_t>(ring));
+  for (auto& c : chunks) c = std::make_unique<Chunk>();
+  GenOrderedPool pool(threads, ring, [&](int slot) { FormatChunk(*rel, chunks[slot].get()); });
+  std::int32_t nextWrite = 0;
+  for (std::int32_t c = 0; c < nChunks; ++c) {
+    if (c >= ring) {
+      pool.WaitDone(nextWrite % ring);
+      WriteChunk(rel, *chunks[nextWrite % ring]);
+      ++nextWrite;
+    }
+    Chunk* chunk = chunks[c % ring].get();
+    SetChunkRows(chunk, c, n);
+    ReadTempValues(*rel, chunk);
+    pool.Submit(c % ring);
+  }
+  for (; nextWrite < nChunks; ++nextWrite) {
+    pool.WaitDone(nextWrite % ring);
+    WriteChunk(rel, *chunks[nextWrite % ring]);
+  }
+}
+
+void FinishRelation(Relation* rel) {
+  const std::int32_t n = rel->cb->nTuples;
+  for (int i = 0; i < nAttr; ++i) {
+    if (rel->sources[i].base != nullptr) attrs[i].attr->readIndex = n * rel->sources[i].stride;
+  }
+  if (rel->hasFill) {
+    Output_SetFillState(
+        Ms_JumpAhead(rel->fillStart, static_cast<std::uint64_t>(n) * rel->fillDraws));
+  }
+  if (!rel->isFile) return;
+  int rc;
+  {
+    SignalGuard guard;
+    Main_SetRelationFile(-1, nullptr);
+    rc = ::close(rel->fd);
+    rel->fd = -1;
+  }
+  if (rc != 0) {
+    int error = errno;
+    ::unlink(rel->path);
+    rel->isFile = false;
+    Report("*** Error: No disk space while writing tuple #%d of %ld.\n", n, static_cast<long>(n));
+    Report("           File, '%s', deleted.\n", rel->path);
+    if (error != EPIPE) std::fprintf(stderr, "%s: File system full.\n", programName);
+    XEPT_RAISE(XEPT_GEN_DISK_FULL);
+  }
+}
+
+}  // namespace
+
+void Gen_outputRelation(GenControlBlock* cb, const char* path, const char* relName,
+                        std::span<const GenColumnSpec> columns) {
+  CHECK_REQUIRE_TEXT(cb != nullptr, "cb != NULL");
+  CHECK_REQUIRE_TEXT(path != nullptr, "path != NULL");
+  CHECK_REQUIRE_TEXT(relName != nullptr, "relName != NULL");
+  Relation rel{};
+  rel.cb = cb;
+  rel.path = path;
+  rel.fd = OpenOutput(path, relName);
+  rel.isFile = rel.fd != STDOUT_FILENO;
+  BuildTable(columns);
+  PlanSources(&rel);
+  try {
+    int threads = Gen_Threads();
+    if (threads <= 1 || cb->nTuples <= kRowsPerChunk) {
+      WriteRowsInline(&rel);
+    } else {
+      WriteRowsParallel(&rel, threads);
+    }
+  } catch (const XeptRaised&) {
+    // No partial relation file is left behind for a loader to pick up.
+    if (RemoveOutput(&rel)) Report("           File, '%s', deleted.\n", path);
+    throw;
+  }
+  FinishRelation(&rel);
+}
+
+void Gen_getNextBuffer(GenAttr* attr) {
+  CHECK_REQUIRE_TEXT(attr != nullptr, "attr != NULL");
+  ssize_t got;
+  do {
+    got = ::read(attr->fd, attr->buffer, static_cast<std::size_t>(attr->bufSize));
+  } while (got < 0 && errno == EINTR);
+  if (got <= 0) {
+    Report("*** ERROR: Unexpected error while reading temporary file,\n\t\"%s\".\n",
+           attr->fileName);
+    std::fprintf(stderr, "%s: Temporary file read error.\n", programName);
+    XEPT_RAISE(XEPT_GEN_FAILED);
+  }
+  attr->bufCount = static_cast<std::int16_t>(got / 4);
+  attr->bufPos = 0;
+}
+
+}  // namespace zervgen

@@ -1,0 +1,571 @@
+// output.cpp: the buffered sink, the framing state and character sets, and
+// the seven field writers. Every field is formatted by hand into room
+// reserved in the sink: one Reserve, the bytes, one Commit.
+#include "output.h"
+
+#include <array>
+#include <bit>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "date.h"
+#include "except.h"
+#include "random.h"
+#include "util.h"
+
+namespace zervgen {
+
+char fixed10CharSet[65] = "aAbBcCdDeEfFgGhHiIjJkKlLmMnNoOpPqQrRsStTuUvVwWxXyYzZ0123456789:.";
+char fixed20CharSet[65] = "aAbBcCdDeEfFgGhHiIjJkKlLmMnNoOpPqQrRsStTuUvVwWxXyYzZ0123456789: ";
+char varCharCharSet[65] = "aAbBcCdDeEfFgGhHiIjJkKlLmMnNoOpPqQrRsStTuUvVwWxXyYzZ0123456789: ";
+char fillCharSet[65] = "aAbBcCdDeEfFgGhHiIjJkKlLmMnNoOpPqQrRsStTuUvVwWxXyYzZ0123456789:.";
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Module state
+
+// Nonzero: fixed-width rows; zero: delimited rows.
+int fixedFormat = 0;
+// The field delimiter; kept only for delimited rows.
+char delim = 0;
+// The fill text's random stream. Each thread runs its own, so that worker
+// threads can each write their own stretch of a relation's rows.
+thread_local std::int32_t fillSeed = 1;
+
+// The base strings of the character sets; never changed.
+constexpr char kDotBase[65] = "aAbBcCdDeEfFgGhHiIjJkKlLmMnNoOpPqQrRsStTuUvVwWxXyYzZ0123456789:.";
+constexpr char kBlankBase[65] = "aAbBcCdDeEfFgGhHiIjJkKlLmMnNoOpPqQrRsStTuUvVwWxXyYzZ0123456789: ";
+
+constexpr char kBenchmarks[] = "BENCHMARKS";
+constexpr char kTheZervBenchmarks[] = "THE+ZERV+BENCHMARKS+";
+constexpr char kSiliconValley[] = "SILICON VALLEY";
+
+// ---------------------------------------------------------------------------
+// Address lengths: 1000 lengths of 2 to 80 characters, mean exactly 20.
+
+struct LengthRun {
+  std::int16_t length;
+  std::int16_t count;
+};
+
+constexpr LengthRun kLengthRuns[] = {
+    {2, 20},  {3, 40},  {4, 51},  {5, 48},  {6, 47},  {7, 46},  {8, 43},  {9, 41},  {10, 40},
+    {11, 36}, {12, 33}, {13, 33}, {14, 30}, {15, 28}, {16, 26}, {17, 25}, {18, 23}, {19, 22},
+    {20, 20}, {21, 19}, {22, 18}, {23, 17}, {24, 15}, {25, 14}, {26, 12}, {27, 11}, {28, 11},
+    {29, 10}, {30, 10}, {31, 10}, {32, 9},  {33, 9},  {34, 9},  {35, 8},  {36, 8},  {37, 8},
+    {38, 7},  {39, 7},  {40, 7},  {41, 6},  {42, 6},  {43, 6},  {44, 5},  {45, 5},  {46, 5},
+    {47, 5},  {48, 5},  {49, 4},  {50, 4},  {51, 4},  {52, 4},  {53, 4},  {54, 3},  {55, 3},
+    {56, 3},  {57, 3},  {58, 3},  {59, 3},  {60, 3},  {61, 3},  {62, 3},  {63, 3},  {64, 3},
+    {65, 3},  {66, 2},  {67, 2},  {68, 2},  {69, 2},  {70, 2},  {71, 2},  {72, 2},  {73, 2},
+    {74, 2},  {75, 2},  {76, 2},  {77, 2},  {78, 2},  {79, 2},  {80, 2},
+};
+
+using LengthTable = std::array<std::int16_t, 1000>;
+
+// The lengths in nondecreasing order; a run list of the wrong total makes
+// this fail to compile (index out of range in a constant expression).
+constexpr LengthTable MakeSortedLengths() {
+  LengthTable table{};
+  std::size_t i = 0;
+  for (const LengthRun& run : kLengthRuns) {
+    for (int k = 0; k < run.count; ++k) table.at(i++) = run.length;
+  }
+  if (i != table.size()) throw "the length runs must cover 1000 entries";
+  return table;
+}
+
+constexpr void SwapEntries(LengthTable& table, std::size_t a, std::size_t b) {
+  std::int16_t t = table[a];
+  table[a] = table[b];
+  table[b] = t;
+}
+
+// A few short lengths moved to the front, and entry 5 made 14 long.
+constexpr LengthTable MakeVarCharLengths() {
+  LengthTable table = MakeSortedLengths();
+  SwapEntries(table, 0, 105);
+  SwapEntries(table, 5, 505);
+  SwapEntries(table, 995, 999);
+  return table;
+}
+
+constexpr bool IsNondecreasing(const LengthTable& table) {
+  for (std::size_t i = 1; i < table.size(); ++i) {
+    if (table[i] < table[i - 1]) return false;
+  }
+  return true;
+}
+
+constexpr int Sum(const LengthTable& table) {
+  int sum = 0;
+  for (std::int16_t length : table) sum += length;
+  return sum;
+}
+
+constexpr LengthTable varCharLengths = MakeVarCharLengths();
+
+static_assert(IsNondecreasing(MakeSortedLengths()));
+static_assert(Sum(varCharLengths) == 20000);
+static_assert(varCharLengths[0] == 4 && varCharLengths[1] == 2 && varCharLengths[4] == 2);
+static_assert(varCharLengths[5] == 14 && varCharLengths[105] == 2 && varCharLengths[505] == 2);
+static_assert(varCharLengths[995] == 80 && varCharLengths[999] == 78);
+
+// ---------------------------------------------------------------------------
+// Numbers
+
+constexpr std::array<char, 200> MakeDigits2() {
+  std::array<char, 200> digits{};
+  for (int i = 0; i < 100; ++i) {
+    digits[2 * i] = static_cast<char>('0' + i / 10);
+    digits[2 * i + 1] = static_cast<char>('0' + i % 10);
+  }
+  return digits;
+}
+
+// "00" to "99", two characters each.
+constexpr std::array<char, 200> kDigits2 = MakeDigits2();
+
+constexpr std::uint32_t kPowersOf10[10] = {1,      10,      100,      1000,      10000,
+                                           100000, 1000000, 10000000, 100000000, 1000000000};
+
+// Number of decimal digits of n (1 for 0).
+int CountDigits(std::uint32_t n) {
+  n |= 1;  // 0 has one digit, like 1; no power of ten above 1 is odd
+  int t = (std::bit_width(n) * 1233) >> 12;
+  return t + (n >= kPowersOf10[t] ? 1 : 0);
+}
+
+// Writes the digits of n ending just before `end`, lowest two first.
+void PutDigitsBackwards(char* end, std::uint32_t n) {
+  while (n >= 100) {
+    end -= 2;
+    std::memcpy(end, &kDigits2[(n % 100) * 2], 2);
+    n /= 100;
+  }
+  if (n >= 10) {
+    std::memcpy(end - 2, &kDigits2[n * 2], 2);
+  } else {
+    end[-1] = static_cast<char>('0' + n);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Dates: the texts of all 36524 days, in both formats, made once.
+
+// A date text in a 16-byte slot, so that it is copied with one fixed move.
+struct DateText {
+  char text[15];
+  std::uint8_t size;
+};
+static_assert(sizeof(DateText) == 16);
+
+constexpr int kDays = DATE_MAX_DAY + 1;
+
+struct DateTexts {
+  DateText fixed[kDays];      // MM/DD/YYYY
+  DateText delimited[kDays];  // M/D/YYYY
+
+  DateTexts() {
+    for (int day = 0; day < kDays; ++day) {
+      std::uint16_t d, m, y;
+      Date_Convert(static_cast<std::uint16_t>(day), &d, &m, &y);
+      Make(fixed[day], m, d, y, true);
+      Make(delimited[day], m, d, y, false);
+    }
+  }
+
+  static void Make(DateText& out, int month, int day, int year, bool twoDigits) {
+    char* p = out.text;
+    p = PutPart(p, month, twoDigits);
+    *p++ = '/';
+    p = PutPart(p, day, twoDigits);
+    *p++ = '/';
+    std::memcpy(p, &kDigits2[(year / 100) * 2], 2);
+    std::memcpy(p + 2, &kDigits2[(year % 100) * 2], 2);
+    p += 4;
+    out.size = static_cast<std::uint8_t>(p - out.text);
+    std::memset(p, 0, static_cast<std::size_t>(out.text + sizeof out.text - p));
+  }
+
+  static char* PutPart(char* p, int n, bool twoDigits) {
+    if (n < 10 && !twoDigits) {
+      *p = static_cast<char>('0' + n);
+      return p + 1;
+    }
+    std::memcpy(p, &kDigits2[n * 2], 2);
+    return p + 2;
+  }
+};
+
+const DateTexts& Dates() {
+  static const DateTexts texts;
+  return texts;
+}
+
+// ---------------------------------------------------------------------------
+// Field bodies: what a field shows before its padding. Each tells its size
+// and writes itself at p, returning p + size(); it may scribble up to
+// kBodySlack bytes beyond, which the framing overwrites or leaves uncommitted.
+
+constexpr std::size_t kBodySlack = 16;
+constexpr std::size_t kMaxBodyBytes = 100;  // the longest fill text
+constexpr int kMaxFillText = 100;
+
+class DecimalBody {
+ public:
+  explicit DecimalBody(std::int32_t value)
+      : negative_(value < 0),
+        magnitude_(negative_ ? 0u - static_cast<std::uint32_t>(value)
+                             : static_cast<std::uint32_t>(value)),
+        size_(CountDigits(magnitude_) + (negative_ ? 1 : 0)) {}
+  int size() const { return size_; }
+  char* Put(char* p) {
+    *p = '-';  // overwritten by the first digit when not negative
+    PutDigitsBackwards(p + size_, magnitude_);
+    return p + size_;
+  }
+
+ private:
+  bool negative_;
+  std::uint32_t magnitude_;
+  int size_;
+};
+
+class DateBody {
+ public:
+  explicit DateBody(const DateText& date) : date_(date) {}
+  int size() const { return date_.size; }
+  char* Put(char* p) {
+    std::memcpy(p, &date_, sizeof date_);
+    return p + date_.size;
+  }
+
+ private:
+  const DateText& date_;
+};
+
+class ConstBody {
+ public:
+  ConstBody(const char* text, int size) : text_(text), size_(size) {}
+  int size() const { return size_; }
+  char* Put(char* p) {
+    std::memcpy(p, text_, static_cast<std::size_t>(size_));
+    return p + size_;
+  }
+
+ private:
+  const char* text_;
+  int size_;
+};
+
+// `size` characters drawn from `*state` with `set`, five to a draw, lowest
+// bits first; the rest of the last draw is dropped.
+class DrawnBody {
+ public:
+  DrawnBody(const char* set, std::int32_t* state, int size)
+      : set_(set), state_(state), size_(size) {}
+  int size() const { return size_; }
+  char* Put(char* p) {
+    std::int32_t state = *state_;
+    for (int i = 0; i < size_; i += 5) {
+      state = Ms_Step(state);
+      auto x = static_cast<std::uint32_t>(state);
+      p[i] = set_[x & 63];
+      p[i + 1] = set_[(x >> 6) & 63];
+      p[i + 2] = set_[(x >> 12) & 63];
+      p[i + 3] = set_[(x >> 18) & 63];
+      p[i + 4] = set_[(x >> 24) & 63];
+    }
+    *state_ = state;
+    return p + size_;
+  }
+
+ private:
+  const char* set_;
+  std::int32_t* state_;
+  int size_;
+};
+
+// ---------------------------------------------------------------------------
+// Framing: [lead blanks][body][trail blanks][".00"][delimiter or "\n"].
+
+enum class Align {
+  kNone,   // width unused (dates)
+  kRight,  // numbers; a negative width left-aligns, as printf's "%*" does
+  kLeft,   // texts
+};
+
+constexpr std::size_t kBlankSlack = 16;
+// Padding longer than this is written piecewise instead of in one reserve.
+constexpr std::int64_t kMaxInlinePad = 4096;
+
+static_assert(kMaxBodyBytes + 4 + kBlankSlack + 4 <= kMaxFieldBytes);
+static_assert(kBodySlack + kBlankSlack <= kMaxFieldBytes);
+
+constexpr char kBlanks16[17] = "                ";
+
+// Writes n blanks at p, possibly followed by up to kBlankSlack - 1 more.
+inline void PutBlanks(char* p, std::int64_t n) {
+  if (n > 128) {
+    std::memset(p, ' ', static_cast<std::size_t>(n));
+    return;
+  }
+  for (std::int64_t i = 0; i < n; i += 16) std::memcpy(p + i, kBlanks16, 16);
+}
+
+inline char* PutTail(char* p, bool cents, int last) {
+  if (cents) {
+    std::memcpy(p, ".00", 3);
+    p += 3;
+  }
+  if (last) {
+    *p++ = '\n';
+  } else if (!fixedFormat) {
+    *p++ = delim;
+  }
+  return p;
+}
+
+// Writes n blanks in pieces of at most kMaxInlinePad.
+bool PutManyBlanks(OutputStream* stream, std::int64_t n) {
+  for (; n > 0; n -= kMaxInlinePad) {
+    char* p = stream->Reserve(kMaxInlinePad + kBlankSlack);
+    if (p == nullptr) return false;
+    const std::int64_t piece = n < kMaxInlinePad ? n : kMaxInlinePad;
+    PutBlanks(p, piece);
+    stream->Commit(p + piece);
+  }
+  return true;
+}
+
+// The rare field whose padding does not fit one reserve: blanks, body and
+// tail are written in turns. A field longer than INT_MAX bytes fails, as a
+// formatted write reports an overflow for it.
+[[gnu::cold, gnu::noinline]] int PutWideField(OutputStream* stream, const char* body, int size,
+                                              std::int64_t pad, bool padFirst, bool cents,
+                                              int last) {
+  if (pad + size + 4 > INT_MAX) return STATUS_ERROR;
+  if (padFirst && !PutManyBlanks(stream, pad)) return STATUS_ERROR;
+  char* p = stream->Reserve(kMaxFieldBytes);
+  if (p == nullptr) return STATUS_ERROR;
+  std::memcpy(p, body, static_cast<std::size_t>(size));
+  stream->Commit(p + size);
+  if (!padFirst && !PutManyBlanks(stream, pad)) return STATUS_ERROR;
+  p = stream->Reserve(kMaxFieldBytes);
+  if (p == nullptr) return STATUS_ERROR;
+  stream->Commit(PutTail(p, cents, last));
+  return 0;
+}
+
+// Writes one field framed for the current format. Returns 0 or STATUS_ERROR.
+template <typename Body>
+inline int PutField(OutputStream* stream, Body body, int width, Align align, bool cents, int last) {
+  const int size = body.size();
+  std::int64_t pad = 0;
+  bool padFirst = false;
+  if (fixedFormat && align != Align::kNone) {
+    const std::int64_t w = width;
+    padFirst = align == Align::kRight && w > 0;
+    const std::int64_t span = w < 0 ? -w : w;
+    pad = span > size ? span - size : 0;
+  }
+  if (pad > kMaxInlinePad) {
+    char text[kMaxBodyBytes + kBodySlack];
+    body.Put(text);
+    return PutWideField(stream, text, size, pad, padFirst, cents, last);
+  }
+  char* p = stream->Reserve(static_cast<std::size_t>(pad) + kMaxFieldBytes);
+  if (p == nullptr) return STATUS_ERROR;
+  if (padFirst) {
+    PutBlanks(p, pad);
+    p += pad;
+  }
+  p = body.Put(p);
+  if (!padFirst) {
+    PutBlanks(p, pad);
+    p += pad;
+  }
+  stream->Commit(PutTail(p, cents, last));
+  return 0;
+}
+
+// A text writer's field: the fixed text for its special value, else `size`
+// characters drawn with `set` from a state that starts at `start`.
+int PutGenerated(OutputStream* stream, const char* fixedText, int fixedSize, bool useFixed,
+                 const char* set, std::int32_t start, int size, int width, int last) {
+  if (useFixed)
+    return PutField(stream, ConstBody(fixedText, fixedSize), width, Align::kLeft, false, last);
+  std::int32_t state = start;
+  return PutField(stream, DrawnBody(set, &state, size), width, Align::kLeft, false, last);
+}
+
+// An out-of-range day number: the conversion's own check refuses it. A value
+// whose low 16 bits would be a valid day is refused all the same.
+[[gnu::cold]] int RefuseDay() {
+  std::uint16_t day, month, year;
+  Date_Convert(UINT16_MAX, &day, &month, &year);
+  return STATUS_ERROR;  // not reached: the conversion raises
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// OutputStream
+
+OutputStream::OutputStream(int fd, std::size_t capacity) : fd_(fd) {
+  if (capacity == 0) return;
+  begin_ = static_cast<char*>(std::malloc(capacity));
+  if (begin_ == nullptr) {
+    error_ = ENOMEM;
+    return;
+  }
+  pos_ = begin_;
+  end_ = begin_ + capacity;
+}
+
+OutputStream::~OutputStream() { std::free(begin_); }
+
+void OutputStream::Fail(int err) {
+  error_ = err;
+  end_ = pos_;  // no room from now on: every Reserve takes the slow path
+}
+
+bool OutputStream::WriteOut() {
+  if (pos_ == begin_) return true;
+  int err = Util_WriteAll(fd_, begin_, size());
+  if (err != 0) {
+    Fail(err);
+    return false;
+  }
+  pos_ = begin_;
+  return true;
+}
+
+bool OutputStream::Grow(std::size_t need) {
+  std::size_t capacity = static_cast<std::size_t>(end_ - begin_);
+  std::size_t bigger = capacity * 2 > need ? capacity * 2 : need;
+  std::size_t used = size();
+  char* p = static_cast<char*>(std::realloc(begin_, bigger));
+  if (p == nullptr) {
+    Fail(ENOMEM);
+    return false;
+  }
+  begin_ = p;
+  pos_ = p + used;
+  end_ = p + bigger;
+  return true;
+}
+
+char* OutputStream::ReserveSlow(std::size_t n) {
+  if (error_ != 0) return nullptr;
+  if (fd_ >= 0) {
+    if (!WriteOut()) return nullptr;
+    if (static_cast<std::size_t>(end_ - pos_) >= n) return pos_;
+  }
+  return Grow(size() + n) ? pos_ : nullptr;
+}
+
+bool OutputStream::Flush() {
+  if (error_ != 0) return false;
+  return fd_ < 0 || WriteOut();
+}
+
+// ---------------------------------------------------------------------------
+// Set-up
+
+void Output_Initialize(char delim, int fixedFormat) {
+  CHECK_REQUIRE_TEXT(((delim == 0) && (fixedFormat)) || ((delim != 0) && (!fixedFormat)),
+                     "((delim == 0) && (fixedFormat)) || ((delim != 0) && (! fixedFormat))");
+  // The parameters shadow the module state of the same names.
+  zervgen::fixedFormat = fixedFormat;
+  std::memcpy(fixed10CharSet, kDotBase, sizeof kDotBase);
+  std::memcpy(fixed20CharSet, kBlankBase, sizeof kBlankBase);
+  std::memcpy(varCharCharSet, kBlankBase, sizeof kBlankBase);
+  std::memcpy(fillCharSet, kDotBase, sizeof kDotBase);
+  if (fixedFormat) return;
+  zervgen::delim = delim;
+  if (delim == ',') return;
+  Output_remap(fixed10CharSet, delim, ',');
+  Output_remap(fixed20CharSet, delim, ',');
+  Output_remap(varCharCharSet, delim, ',');
+  Output_remap(fillCharSet, delim, ',');
+}
+
+void Output_remap(char* charSet, char delim, char mapChar) {
+  CHECK_REQUIRE_TEXT(charSet != nullptr, "charSet != NULL");
+  CHECK_REQUIRE_TEXT(delim != 0, "delim != 0");
+  CHECK_REQUIRE_TEXT(mapChar != 0, "mapChar != 0");
+  for (int i = 0; i < 64; ++i) {
+    if (charSet[i] == delim) {
+      charSet[i] = mapChar;
+      return;
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// The seven writers
+
+int Output_Integer(OutputStream* stream, std::int32_t value, int width, int last) {
+  CHECK_REQUIRE_TEXT(stream != nullptr, "stream != NULL");
+  return PutField(stream, DecimalBody(value), width, Align::kRight, false, last);
+}
+
+int Output_Float(OutputStream* stream, std::int32_t value, int width, int last) {
+  CHECK_REQUIRE_TEXT(stream != nullptr, "stream != NULL");
+  return PutField(stream, DecimalBody(value), width, Align::kRight, true, last);
+}
+
+int Output_Date(OutputStream* stream, std::int32_t value, int width, int last) {
+  CHECK_REQUIRE_TEXT(stream != nullptr, "stream != NULL");
+  if (value < 0 || value > DATE_MAX_DAY) return RefuseDay();
+  const DateTexts& dates = Dates();
+  const DateText& text = fixedFormat ? dates.fixed[value] : dates.delimited[value];
+  return PutField(stream, DateBody(text), width, Align::kNone, false, last);
+}
+
+int Output_Fixed10(OutputStream* stream, std::int32_t value, int width, int last) {
+  CHECK_REQUIRE_TEXT(stream != nullptr, "stream != NULL");
+  return PutGenerated(stream, kBenchmarks, 10, value == 1, fixed10CharSet, value, 10, width, last);
+}
+
+int Output_Fixed20(OutputStream* stream, std::int32_t value, int width, int last) {
+  CHECK_REQUIRE_TEXT(stream != nullptr, "stream != NULL");
+  return PutGenerated(stream, kTheZervBenchmarks, 20, value == 1, fixed20CharSet, value, 20, width,
+                      last);
+}
+
+int Output_VarChar(OutputStream* stream, std::int32_t value, int width, int last) {
+  CHECK_REQUIRE_TEXT(stream != nullptr, "stream != NULL");
+  // Values are never negative; should one be, its length entry is the
+  // nonnegative remainder, and the state start wraps instead of overflowing.
+  const int index = ((value % 1000) + 1000) % 1000;
+  const auto start = static_cast<std::int32_t>(static_cast<std::uint32_t>(value) + 1u);
+  return PutGenerated(stream, kSiliconValley, 14, value == 5, varCharCharSet, start,
+                      varCharLengths[static_cast<std::size_t>(index)], width, last);
+}
+
+int Output_Fill(OutputStream* stream, std::int32_t value, int width, int last) {
+  CHECK_REQUIRE_TEXT(stream != nullptr, "stream != NULL");
+  // The caller passes 1..100; anything else is held to 0..100.
+  const int size = value < 0 ? 0 : (value > kMaxFillText ? kMaxFillText : value);
+  std::int32_t state = fillSeed;
+  int status =
+      PutField(stream, DrawnBody(fillCharSet, &state, size), width, Align::kLeft, false, last);
+  fillSeed = state;
+  return status;
+}
+
+void Output_SetFillSeed(std::int32_t seed) {
+  CHECK_REQUIRE_TEXT(seed != 0, "seed != NULL");
+  fillSeed = seed;
+}
+
+std::int32_t Output_GetFillState() { return fillSeed; }
+
+void Output_SetFillState(std::int32_t state) { fillSeed = state; }
+
+}  // namespace zervgen

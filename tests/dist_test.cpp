@@ -1,0 +1,749 @@
+// dist_test.cpp: the value generators, the shuffle and the attribute
+// distributions (report lines, reuse, storage, failures).
+#include "dist.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "datagen.h"
+#include "except.h"
+#include "output.h"
+#include "random.h"
+#include "report.h"
+
+namespace zervgen {
+namespace {
+
+using Vec = std::vector<std::int32_t>;
+
+// The class raised by `call` (0 when none) and what it printed on standard
+// output and standard error.
+struct Outcome {
+  int cls;
+  std::string out;
+  std::string err;
+};
+
+Outcome CatchRaise(const std::function<void()>& call) {
+  Xept_Reset();
+  XeptFrame* frame = Xept_GetBuffer(XEPT_ANY);
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  int cls = 0;
+  try {
+    call();
+  } catch (const XeptRaised& e) {
+    cls = (e.frame == frame) ? e.cls : -1;
+  }
+  std::string out = testing::internal::GetCapturedStdout();
+  std::string err = testing::internal::GetCapturedStderr();
+  Xept_Reset();
+  return {cls, out, err};
+}
+
+Vec Uniform(std::int32_t n, std::int32_t min, std::int32_t max, std::int32_t nUnique,
+            std::int32_t missingOne = 0) {
+  Vec v(static_cast<std::size_t>(n));
+  Dist_genUniform(v.data(), n, min, max, nUnique, missingOne);
+  return v;
+}
+
+Vec Normal(std::int32_t n, std::int32_t min, std::int32_t max) {
+  Vec v(static_cast<std::size_t>(n));
+  Dist_genNormal(v.data(), n, min, max, n);
+  return v;
+}
+
+Vec Zipfian(std::int32_t n, std::int32_t min, std::int32_t max, std::int32_t nUnique) {
+  Vec v(static_cast<std::size_t>(n));
+  Dist_genZipfian(v.data(), n, min, max, nUnique);
+  return v;
+}
+
+// Value -> copies, for an ascending vector.
+std::map<std::int32_t, int> Counts(const Vec& v) {
+  std::map<std::int32_t, int> counts;
+  for (std::int32_t x : v) ++counts[x];
+  return counts;
+}
+
+// The swap loop written out plainly, as the reference of the fast shuffle.
+void PlainShuffle(Vec* v, std::int32_t seed) {
+  std::int32_t s = seed;
+  for (std::int32_t m = static_cast<std::int32_t>(v->size()); m >= 2; --m) {
+    Ms_Random(&s, nullptr);
+    std::swap((*v)[static_cast<std::size_t>(s % m)], (*v)[static_cast<std::size_t>(m - 1)]);
+  }
+}
+
+Vec Iota(std::int32_t n, std::int32_t first = 0) {
+  Vec v(static_cast<std::size_t>(n));
+  for (std::int32_t i = 0; i < n; ++i) v[static_cast<std::size_t>(i)] = first + i;
+  return v;
+}
+
+// ---- Uniform -------------------------------------------------------------
+
+TEST(DistGenUniform, SingleRow) {
+  EXPECT_EQ(Uniform(1, 0, 0, 1), Vec{0});
+  EXPECT_EQ(Uniform(1, 1, 1, 1, 1), Vec{0});
+  EXPECT_EQ(Uniform(1, 1, 1, 1, 0), Vec{1});
+  // max and nUnique play no part for one row.
+  EXPECT_EQ(Uniform(1, 7, 3, 99), Vec{7});
+}
+
+TEST(DistGenUniform, EveryValueDistinct) {
+  Vec keys = Uniform(100, 1, 100, 100, 1);
+  Vec expected = Iota(100, 1);
+  expected[0] = 0;
+  EXPECT_EQ(keys, expected);
+
+  Vec ints = Uniform(1000, 1, 1000000000, 1000, 1);
+  EXPECT_EQ((Vec{ints[0], ints[1], ints[2], ints[3]}), (Vec{0, 1001002, 2002003, 3003004}));
+  EXPECT_EQ((Vec{ints[998], ints[999]}), (Vec{998998999, 1000000000}));
+
+  Vec dates = Uniform(1000, 0, 36523, 1000);
+  EXPECT_EQ((Vec{dates[0], dates[1], dates[2], dates[3]}), (Vec{0, 37, 73, 110}));
+  EXPECT_EQ((Vec{dates[998], dates[999]}), (Vec{36486, 36523}));
+}
+
+TEST(DistGenUniform, RepeatedValues) {
+  Vec v = Uniform(1000, -500000000, 500000000, 100);
+  std::map<std::int32_t, int> counts = Counts(v);
+  ASSERT_EQ(counts.size(), 100u);
+  const Vec front = {-500000000, -489898990, -479797980};
+  const Vec back = {489898990, 500000000};
+  for (std::size_t i = 0; i < front.size(); ++i) EXPECT_EQ(v[i * 10], front[i]);
+  EXPECT_EQ(v[980], back[0]);
+  EXPECT_EQ(v[990], back[1]);
+  for (const auto& [value, n] : counts) EXPECT_EQ(n, 10) << value;
+}
+
+TEST(DistGenUniform, ExtraCopiesSpreadOverTheRange) {
+  struct Case {
+    std::int32_t nTuples;
+    std::vector<int> copies;  // of the values 0 .. 9
+  };
+  const Case cases[] = {
+      {1005, {100, 101, 100, 101, 100, 101, 100, 101, 100, 101}},
+      // The accumulator reaches 1.00001 on the tenth value.
+      {1001, {100, 100, 100, 100, 100, 100, 100, 100, 100, 101}},
+      {1000, {100, 100, 100, 100, 100, 100, 100, 100, 100, 100}},
+      {1009, {100, 101, 101, 101, 101, 101, 101, 101, 101, 101}},
+  };
+  for (const Case& c : cases) {
+    std::map<std::int32_t, int> counts = Counts(Uniform(c.nTuples, 0, 9, 10));
+    ASSERT_EQ(counts.size(), 10u) << c.nTuples;
+    for (int value = 0; value < 10; ++value) {
+      EXPECT_EQ(counts[value], c.copies[static_cast<std::size_t>(value)])
+          << c.nTuples << " value " << value;
+    }
+  }
+}
+
+TEST(DistGenUniform, OneDistinctValueFillsWithMin) {
+  EXPECT_EQ(Uniform(100, 5, 900, 1), Vec(100, 5));
+  EXPECT_EQ(Uniform(100, -3, -3, 1), Vec(100, -3));
+}
+
+TEST(DistGenUniform, WritesOnlyItsRows) {
+  Vec v(102, -7);
+  Dist_genUniform(v.data() + 1, 100, 0, 9, 10, 0);
+  EXPECT_EQ(v.front(), -7);
+  EXPECT_EQ(v.back(), -7);
+  v.assign(102, -7);
+  Dist_genUniform(v.data() + 1, 100, 1, 100, 100, 1);
+  EXPECT_EQ(v.front(), -7);
+  EXPECT_EQ(v.back(), -7);
+}
+
+TEST(DistGenUniform, ShapeProperties) {
+  struct Case {
+    std::int32_t nTuples;
+    std::int32_t min;
+    std::int32_t max;
+    std::int32_t nUnique;
+  };
+  const Case cases[] = {
+      {100, 1, 100, 100},
+      {100, 0, 9, 10},
+      {101, 0, 99, 100},
+      {1001, 0, 9, 10},
+      {1005, 0, 9, 10},
+      {10000, -1000000000, 1000000000, 1000},
+      {10000, -500000000, 500000000, 10000},
+      {36524, 0, 36523, 36524},
+      {100000, 0, 36523, 36524},
+      {100000, 0, 9999, 10000},
+      {100000, 0, 99998, 99999},
+      {123457, -5, 12338, 12344},
+      {1000000, 1, 1000000001, 100000},
+      {1000000, 0, 36523, 36524},
+  };
+  for (const Case& c : cases) {
+    Vec v = Uniform(c.nTuples, c.min, c.max, c.nUnique);
+    ASSERT_TRUE(std::is_sorted(v.begin(), v.end())) << c.nTuples << "/" << c.nUnique;
+    EXPECT_EQ(v.front(), c.min);
+    EXPECT_EQ(v.back(), c.max);
+    std::map<std::int32_t, int> counts = Counts(v);
+    ASSERT_EQ(counts.size(), static_cast<std::size_t>(c.nUnique)) << c.nTuples;
+    const int q = c.nTuples / c.nUnique;
+    const int r = c.nTuples % c.nUnique;
+    int extra = 0;
+    for (const auto& [value, n] : counts) {
+      ASSERT_TRUE(n == q || n == q + 1) << value << " x" << n;
+      extra += n == q + 1 ? 1 : 0;
+    }
+    EXPECT_EQ(extra, r) << c.nTuples << "/" << c.nUnique;
+  }
+}
+
+// ---- Normal --------------------------------------------------------------
+
+TEST(DistGenNormal, WorkedValues) {
+  EXPECT_EQ(Normal(4, 0, 10), (Vec{0, 4, 5, 10}));
+  EXPECT_EQ(Normal(5, 0, 10), (Vec{0, 3, 5, 6, 10}));
+
+  Vec v = Normal(100, -1000000000, 1000000000);
+  EXPECT_EQ((Vec{v[0], v[1], v[2]}), (Vec{-1000000000, -700418747, -619925965}));
+  EXPECT_EQ((Vec{v[48], v[49], v[50], v[51]}), (Vec{-11533304, -3843617, 3843617, 11533304}));
+  EXPECT_EQ((Vec{v[97], v[98], v[99]}), (Vec{619925965, 700418747, 1000000000}));
+
+  Vec odd = Normal(101, -1000000000, 1000000000);
+  EXPECT_EQ(odd[50], 0);
+}
+
+TEST(DistGenNormal, AscendingWithEndsAtMinAndMax) {
+  struct Case {
+    std::int32_t nTuples;
+    std::int32_t min;
+    std::int32_t max;
+  };
+  const Case cases[] = {{100, -1000000000, 1000000000},
+                        {101, -1000000000, 1000000000},
+                        {1000, 0, 10},
+                        {10000, -5, 1000000000},
+                        {99999, 1, 2},
+                        {100000, -1000000000, 1000000000}};
+  for (const Case& c : cases) {
+    Vec v = Normal(c.nTuples, c.min, c.max);
+    EXPECT_TRUE(std::is_sorted(v.begin(), v.end())) << c.nTuples;
+    EXPECT_EQ(v.front(), c.min);
+    EXPECT_EQ(v.back(), c.max);
+  }
+}
+
+TEST(DistGenNormal, Symmetry) {
+  // Over a range symmetric about 0 the back half mirrors the front exactly;
+  // otherwise the pairs sum to min + max less what truncation dropped.
+  struct Case {
+    std::int32_t nTuples;
+    std::int32_t min;
+    std::int32_t max;
+    bool exact;
+  };
+  const Case cases[] = {{100, -1000000000, 1000000000, true},
+                        {101, -1000000000, 1000000000, true},
+                        {100000, -1000000000, 1000000000, true},
+                        {1001, -5000, 5000, true},
+                        {100, 0, 10, false},
+                        {10001, 3, 1000000000, false},
+                        {100000, -7, 123456789, false}};
+  for (const Case& c : cases) {
+    Vec v = Normal(c.nTuples, c.min, c.max);
+    const std::int64_t sum = std::int64_t{c.min} + c.max;
+    for (std::int32_t k = 0; k < c.nTuples; ++k) {
+      const std::int64_t pair = std::int64_t{v[static_cast<std::size_t>(k)]} +
+                                v[static_cast<std::size_t>(c.nTuples - 1 - k)];
+      if (c.exact) {
+        ASSERT_EQ(pair, sum) << c.nTuples << " entry " << k;
+      } else {
+        ASSERT_TRUE(pair == sum || pair == sum - 1) << c.nTuples << " entry " << k << " " << pair;
+      }
+    }
+  }
+}
+
+TEST(DistGenNormal, Failures) {
+  Vec v(100);
+  Outcome empty = CatchRaise([&] { Dist_genNormal(v.data(), 100, 5, 5, 100); });
+  EXPECT_EQ(empty.cls, XEPT_ASSERTION);
+  EXPECT_NE(empty.out.find("Function Dist_genNormal, line "), std::string::npos);
+  EXPECT_NE(empty.out.find("\nFailed assertion: 'intervalWidth > 0L'\n"), std::string::npos);
+
+  Outcome repeated = CatchRaise([&] { Dist_genNormal(v.data(), 100, 0, 10, 99); });
+  EXPECT_EQ(repeated.cls, XEPT_CODING);
+  EXPECT_EQ(repeated.out.find("Failed"), std::string::npos) << repeated.out;
+  EXPECT_NE(repeated.out.find("\nRaised exception of class '1'\n"), std::string::npos);
+}
+
+TEST(DistInverseNormal, Values) {
+  EXPECT_EQ(Dist_inverseNormal(0.5), 0.0);
+  EXPECT_EQ(Dist_inverseNormal(0.25), 0.0);
+  EXPECT_EQ(Dist_inverseNormal(0.0), 0.0);
+  EXPECT_EQ(Dist_inverseNormal(-1.0), 0.0);
+  // Normal quantiles of 0.0005 + 0.999 p, to the accuracy of the rational
+  // approximation.
+  struct Case {
+    double p;
+    double quantile;
+  };
+  const Case cases[] = {{0.6, 0.2530882739523646},   {0.75, 0.6737032424994921},
+                        {0.9, 1.2792756619125702},   {0.99, 2.308344198166935},
+                        {0.999, 2.9679429185616124}, {1.0, 3.290526731491863}};
+  for (const Case& c : cases) {
+    EXPECT_NEAR(Dist_inverseNormal(c.p), c.quantile, 5e-8) << c.p;
+  }
+  EXPECT_GT(Dist_inverseNormal(1.0), 3.2905);
+}
+
+// ---- Zipfian -------------------------------------------------------------
+
+TEST(DistGenZipfian, WorkedCounts) {
+  struct Case {
+    std::int32_t nTuples;
+    std::int32_t min;
+    std::int32_t max;
+    std::vector<std::int32_t> values;  // ranks 1 .. nUnique
+    std::vector<int> copies;
+  };
+  const std::vector<std::int32_t> floats = {-500000000, -388888889, -277777778, -166666667,
+                                            -55555556,  55555556,   166666667,  277777778,
+                                            388888889,  500000000};
+  std::vector<int> ones(14, 1);
+  std::vector<int> twenty = {54, 16, 7, 4, 3, 2};
+  twenty.insert(twenty.end(), ones.begin(), ones.end());
+  const Case cases[] = {
+      {10000, -500000000, 500000000, floats, {6452, 1613, 717, 403, 258, 179, 132, 101, 80, 65}},
+      {100, -500000000, 500000000, floats, {64, 16, 7, 4, 3, 2, 1, 1, 1, 1}},
+      {100, 0, 19, Iota(20), twenty},
+  };
+  for (const Case& c : cases) {
+    const auto nUnique = static_cast<std::int32_t>(c.values.size());
+    Vec v = Zipfian(c.nTuples, c.min, c.max, nUnique);
+    // Ascending: each value's copies in one run, rank 1 in front.
+    Vec expected;
+    for (std::size_t r = 0; r < c.values.size(); ++r) {
+      expected.insert(expected.end(), static_cast<std::size_t>(c.copies[r]), c.values[r]);
+    }
+    EXPECT_EQ(v, expected) << c.nTuples << "/" << nUnique;
+  }
+}
+
+TEST(DistGenZipfian, CountsFollowTheHarmonicSum) {
+  // With H = 1.5497677311665408 for ten ranks, rank r >= 2 of 10000 rows
+  // gets 10000 / (H r^2) copies, rounded.
+  const double h = 1.5497677311665408;
+  std::map<std::int32_t, int> counts = Counts(Zipfian(10000, 1, 10, 10));
+  int others = 0;
+  for (std::int32_t r = 2; r <= 10; ++r) {
+    const double unit = (1.0 / h) * 10000;
+    EXPECT_EQ(counts[r], static_cast<int>(unit / (r * r) + 0.5)) << r;
+    others += counts[r];
+  }
+  EXPECT_EQ(counts[1], 10000 - others);
+}
+
+TEST(DistGenZipfian, TooManyRanksFailsCount) {
+  Vec v(101, -9);
+  Outcome o = CatchRaise([&] { Dist_genZipfian(v.data(), 100, 0, 1000, 100); });
+  EXPECT_EQ(o.cls, XEPT_ASSERTION);
+  EXPECT_NE(o.out.find("\nFailed assertion: 'count <= nTuples'\n"), std::string::npos) << o.out;
+  EXPECT_EQ(v[100], -9);  // stopped before writing past the rows
+}
+
+// ---- Shuffle -------------------------------------------------------------
+
+TEST(DistShuffle, KnownPermutation) {
+  Vec v = Iota(10);
+  Dist_Shuffle(v.data(), 10, 728952890);
+  EXPECT_EQ(v, (Vec{7, 4, 2, 0, 8, 1, 3, 9, 6, 5}));
+}
+
+TEST(DistShuffle, SameAsPlainLoopAtEverySize) {
+  const std::int32_t sizes[] = {0, 1, 2, 3, 10, 39, 40, 41, 42, 43, 64, 65, 100, 1000, 100003};
+  const std::int32_t seeds[] = {728952890, 1, 2147483646, 0};
+  for (std::int32_t n : sizes) {
+    for (std::int32_t seed : seeds) {
+      Vec fast = Iota(n, 1000);
+      Vec plain = fast;
+      Dist_Shuffle(fast.data(), n, seed);
+      PlainShuffle(&plain, seed);
+      ASSERT_EQ(fast, plain) << "size " << n << " seed " << seed;
+    }
+  }
+}
+
+// ---- Attribute distributions ---------------------------------------------
+
+// A report file in a fresh directory; Text() closes it and returns its bytes.
+class ReportCapture {
+ public:
+  ReportCapture() {
+    char pattern[] = "/tmp/dist_test_XXXXXX";
+    dir_ = ::mkdtemp(pattern);
+    path_ = dir_ + "/report.txt";
+    Report_OpenFile(path_.c_str());
+  }
+  ~ReportCapture() {
+    Report_CloseFile();
+    ::unlink(path_.c_str());
+    ::rmdir(dir_.c_str());
+  }
+  std::string Text() {
+    Report_CloseFile();
+    std::string text;
+    int fd = ::open(path_.c_str(), O_RDONLY);
+    char buf[4096];
+    for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;)
+      text.append(buf, static_cast<std::size_t>(n));
+    ::close(fd);
+    return text;
+  }
+  const std::string& dir() const { return dir_; }
+
+ private:
+  std::string dir_;
+  std::string path_;
+};
+
+// A memory slot with room for n values.
+struct MemorySlot {
+  explicit MemorySlot(std::int32_t n, std::int32_t fill = -1)
+      : values(static_cast<std::size_t>(n), fill) {
+    attr.inUse = 1;
+    attr.vector = values.data();
+    attr.location = GEN_MEMORY;
+  }
+  Vec values;
+  GenAttr attr{};
+};
+
+TEST(DistUniform, ReportLines) {
+  GenControlBlock cb{};
+  struct Case {
+    const char* name;
+    std::int32_t min;
+    std::int32_t max;
+    std::int32_t missingOne;
+    const char* line;
+  };
+  const Case cases[] = {
+      {"key", 1, 10000, 1,
+       "    key        Uniform            0       10000       10000  '1' missing\n"},
+      {"date", 0, 36523, 0, "    date       Uniform     1/1/1900  12/31/1999       10000  \n"},
+      {"code", 1, 1000000001, 0,
+       "    code       Uniform            1  1000000001       10000  min/max = rnd seed\n"},
+      {"name", 1, 1000000001, 0,
+       "    name       Uniform            1  1000000001       10000  min/max = rnd seed\n"},
+      {"address", 0, 9999, 0,
+       "    address    Uniform            0        9999       10000  min/max = rnd seed\n"},
+      {"signed", -500000000, 500000000, 0,
+       "    signed     Uniform   -500000000   500000000       10000  \n"},
+      {"date", 31, 1519, 0, "    date       Uniform     2/1/1900   2/29/1904       10000  \n"},
+  };
+  for (const Case& c : cases) {
+    ReportCapture report;
+    MemorySlot slot(10000);
+    Dist_Uniform(c.name, 1, 1, &cb, &slot.attr, 10000, c.min, c.max, 10000, 17, c.missingOne);
+    EXPECT_EQ(report.Text(), c.line);
+    EXPECT_EQ(slot.attr.ownerTag, 1);
+  }
+}
+
+TEST(DistNormalZipfianFill, ReportLines) {
+  GenControlBlock cb{};
+  {
+    ReportCapture report;
+    MemorySlot slot(10000);
+    Dist_Normal("double", 4, 4, &cb, &slot.attr, 10000, -1000000000, 1000000000, 10000, 3);
+    EXPECT_EQ(report.Text(), "    double     Normal   -1000000000  1000000000       10000\n");
+  }
+  {
+    ReportCapture report;
+    MemorySlot slot(10000);
+    Dist_Zipfian("float", 4, 4, &cb, &slot.attr, 10000, -500000000, 500000000, 10, 3);
+    EXPECT_EQ(report.Text(), "    float      Zipfian   -500000000   500000000          10\n");
+  }
+  struct FillCase {
+    std::int32_t nFill;
+    const char* line;
+  };
+  const FillCase fills[] = {
+      {100, "    fill       Fill             n/a         n/a         n/a  100 rnd characters\n"},
+      {1, "    fill       Fill             n/a         n/a         n/a  1 rnd character\n"},
+      {0, "    no fill\n"},
+  };
+  for (const FillCase& f : fills) {
+    ReportCapture report;
+    GenAttr fill{};
+    fill.inUse = 1;
+    fill.location = GEN_FILL;
+    fill.nFill = f.nFill;
+    Dist_Fill("fill", 2, 2, &cb, &fill, 816473355);
+    EXPECT_EQ(report.Text(), f.line);
+    EXPECT_EQ(fill.ownerTag, 2);
+    EXPECT_EQ(Output_GetFillState(), 816473355);
+    Output_SetFillSeed(1);
+  }
+}
+
+TEST(DistUniform, NoReportStillGenerates) {
+  GenControlBlock cb{};
+  MemorySlot slot(1000);
+  Dist_Uniform("key", 1, 5, &cb, &slot.attr, 1000, 1, 1000, 1000, 728952890, 1);
+  Vec expected = Uniform(1000, 1, 1000, 1000, 1);
+  Dist_Shuffle(expected.data(), 1000, 728952890);
+  EXPECT_EQ(slot.values, expected);
+  EXPECT_EQ(slot.attr.ownerTag, 1);
+}
+
+TEST(DistDistributions, GenerateThenShuffle) {
+  GenControlBlock cb{};
+  const std::int32_t n = 10000;
+  MemorySlot normal(n);
+  Dist_Normal("double", 4, 4, &cb, &normal.attr, n, -1000000000, 1000000000, n, 103893252);
+  Vec expected = Normal(n, -1000000000, 1000000000);
+  Dist_Shuffle(expected.data(), n, 103893252);
+  EXPECT_EQ(normal.values, expected);
+  EXPECT_EQ(normal.attr.ownerTag, 4);
+
+  MemorySlot zipf(n);
+  Dist_Zipfian("float", 4, 4, &cb, &zipf.attr, n, -500000000, 500000000, 10, 529756080);
+  expected = Zipfian(n, -500000000, 500000000, 10);
+  Dist_Shuffle(expected.data(), n, 529756080);
+  EXPECT_EQ(zipf.values, expected);
+
+  // The single-row key of tiny: 0, and no shuffle step.
+  MemorySlot tiny(1, 99);
+  Dist_Uniform("key", 3, 3, &cb, &tiny.attr, 1, 0, 0, 1, 1884316460, 0);
+  EXPECT_EQ(tiny.values, Vec{0});
+  EXPECT_EQ(tiny.attr.ownerTag, 3);
+}
+
+TEST(DistDistributions, ReuseOnlyChangesTheTag) {
+  GenControlBlock cb{};
+  const std::int32_t n = 200;
+  const Vec before = Iota(n, 5000);
+  struct Case {
+    const char* what;
+    std::function<void(GenAttr*)> call;
+    const char* line;
+  };
+  const Case cases[] = {
+      {"uniform", [&](GenAttr* a) { Dist_Uniform("key", 1, 5, &cb, a, n, 1, n, n, 728952890, 1); },
+       "    key        Uniform            0         200         200  '1' missing\n"},
+      {"normal", [&](GenAttr* a) { Dist_Normal("double", 1, 5, &cb, a, n, -10, 10, n, 3); },
+       "    double     Normal           -10          10         200\n"},
+      {"zipfian", [&](GenAttr* a) { Dist_Zipfian("float", 1, 5, &cb, a, n, -10, 10, 10, 3); },
+       "    float      Zipfian          -10          10          10\n"},
+  };
+  for (const Case& c : cases) {
+    ReportCapture report;
+    MemorySlot slot(n);
+    slot.values = before;
+    slot.attr.vector = slot.values.data();
+    slot.attr.ownerTag = 5;
+    c.call(&slot.attr);
+    EXPECT_EQ(slot.values, before) << c.what;
+    EXPECT_EQ(slot.attr.ownerTag, 1) << c.what;
+    EXPECT_EQ(report.Text(), c.line) << c.what;
+  }
+}
+
+TEST(DistDistributions, DeferredJobRunsLater) {
+  GenControlBlock cb{};
+  std::vector<DistJob> queue;
+  MemorySlot slot(1000, 42);
+  Dist_SetDeferral(&queue);
+  Dist_Uniform("key", 1, 5, &cb, &slot.attr, 1000, 1, 1000, 1000, 728952890, 1);
+  Dist_SetDeferral(nullptr);
+  ASSERT_EQ(queue.size(), 1u);
+  EXPECT_EQ(slot.values, Vec(1000, 42));
+  EXPECT_EQ(slot.attr.ownerTag, 0);
+  const DistJob& job = queue[0];
+  EXPECT_EQ(job.kind, DistKind::kUniform);
+  EXPECT_EQ(job.attr, &slot.attr);
+  EXPECT_EQ(job.relationTag, 1);
+  EXPECT_EQ(job.seed, 728952890);
+  EXPECT_EQ(job.missingOne, 1);
+  Dist_RunJob(job);
+  Vec expected = Uniform(1000, 1, 1000, 1000, 1);
+  Dist_Shuffle(expected.data(), 1000, 728952890);
+  EXPECT_EQ(slot.values, expected);
+  EXPECT_EQ(slot.attr.ownerTag, 1);
+}
+
+TEST(DistDistributions, FailedRequirements) {
+  GenControlBlock cb{};
+  MemorySlot slot(200, 8);
+  GenAttr* a = &slot.attr;
+  struct Case {
+    std::function<void()> call;
+    const char* func;
+    const char* text;
+  };
+  const Case cases[] = {
+      {[&] { Dist_Uniform(nullptr, 1, 1, nullptr, nullptr, 0, 5, 1, 0, 1, 0); }, "Dist_Uniform",
+       "name != NULL"},
+      {[&] { Dist_Uniform("k", 1, 1, nullptr, a, 100, 0, 9, 10, 1, 0); }, "Dist_Uniform",
+       "cb != NULL"},
+      {[&] { Dist_Uniform("k", 1, 1, &cb, nullptr, 100, 0, 9, 10, 1, 0); }, "Dist_Uniform",
+       "attr != NULL"},
+      {[&] { Dist_Uniform("k", 1, 1, &cb, a, 99, 0, 9, 10, 1, 0); }, "Dist_Uniform",
+       "nTuples == 1L || nTuples >= 100L"},
+      {[&] { Dist_Uniform("k", 1, 1, &cb, a, 2, 0, 9, 1, 1, 0); }, "Dist_Uniform",
+       "nTuples == 1L || nTuples >= 100L"},
+      {[&] { Dist_Uniform("k", 1, 1, &cb, a, 100, 10, 9, 10, 1, 0); }, "Dist_Uniform",
+       "min <= max"},
+      {[&] { Dist_Uniform("k", 1, 1, &cb, a, 100, 0, 9, 0, 1, 0); }, "Dist_Uniform",
+       "nUnique > 0 && nUnique <= nTuples"},
+      {[&] { Dist_Uniform("k", 1, 1, &cb, a, 100, 0, 9, 101, 1, 0); }, "Dist_Uniform",
+       "nUnique > 0 && nUnique <= nTuples"},
+      {[&] { Dist_Normal(nullptr, 1, 1, &cb, a, 100, 0, 9, 100, 1); }, "Dist_Normal",
+       "name != NULL"},
+      {[&] { Dist_Normal("d", 1, 1, nullptr, a, 100, 0, 9, 100, 1); }, "Dist_Normal", "cb != NULL"},
+      {[&] { Dist_Normal("d", 1, 1, &cb, nullptr, 100, 0, 9, 100, 1); }, "Dist_Normal",
+       "attr != NULL"},
+      {[&] { Dist_Normal("d", 1, 1, &cb, a, 1, 0, 9, 1, 1); }, "Dist_Normal", "nTuples >= 100"},
+      {[&] { Dist_Normal("d", 1, 1, &cb, a, 100, 9, 9, 100, 1); }, "Dist_Normal", "min < max"},
+      {[&] { Dist_Normal("d", 1, 1, &cb, a, 100, 0, 9, 200, 1); }, "Dist_Normal",
+       "nUnique > 0 && nUnique <= nTuples"},
+      {[&] { Dist_Zipfian(nullptr, 1, 1, &cb, a, 100, 0, 9, 10, 1); }, "Dist_Zipfian",
+       "name != NULL"},
+      {[&] { Dist_Zipfian("f", 1, 1, nullptr, a, 100, 0, 9, 10, 1); }, "Dist_Zipfian",
+       "cb != NULL"},
+      {[&] { Dist_Zipfian("f", 1, 1, &cb, nullptr, 100, 0, 9, 10, 1); }, "Dist_Zipfian",
+       "attr != NULL"},
+      {[&] { Dist_Zipfian("f", 1, 1, &cb, a, 1, 0, 9, 1, 1); }, "Dist_Zipfian", "nTuples >= 100"},
+      {[&] { Dist_Zipfian("f", 1, 1, &cb, a, 100, 0, -9, 10, 1); }, "Dist_Zipfian", "min < max"},
+      {[&] { Dist_Zipfian("f", 1, 1, &cb, a, 100, 0, 9, -1, 1); }, "Dist_Zipfian",
+       "nUnique > 0 && nUnique <= nTuples"},
+      {[&] { Dist_Fill(nullptr, 1, 1, nullptr, nullptr, 1); }, "Dist_Fill", "name != NULL"},
+      {[&] { Dist_Fill("fill", 1, 1, nullptr, a, 1); }, "Dist_Fill", "cb != NULL"},
+      {[&] { Dist_Fill("fill", 1, 1, &cb, nullptr, 1); }, "Dist_Fill", "attr != NULL"},
+      {[&] { Dist_cleanup(nullptr, 1, 100, 1); }, "Dist_cleanup", "attr != NULL"},
+  };
+  for (const Case& c : cases) {
+    ReportCapture report;
+    Outcome o = CatchRaise(c.call);
+    EXPECT_EQ(o.cls, XEPT_REQUIREMENT) << c.text;
+    EXPECT_NE(o.out.find(std::string("Function ") + c.func + ", line "), std::string::npos)
+        << o.out;
+    EXPECT_NE(o.out.find(std::string("\nFailed requirement: '") + c.text + "'\n"),
+              std::string::npos)
+        << o.out;
+    EXPECT_NE(o.out.find("\nRaised exception of class '2'\n"), std::string::npos) << o.out;
+    // Nothing changes before the checks pass.
+    EXPECT_EQ(report.Text(), "") << c.text;
+    EXPECT_EQ(slot.values, Vec(200, 8)) << c.text;
+    EXPECT_EQ(slot.attr.ownerTag, 0) << c.text;
+  }
+}
+
+// ---- Storage in a temporary file -------------------------------------------
+
+Vec ReadValues(int fd) {
+  Vec values;
+  std::int32_t buf[256];
+  ::lseek(fd, 0, SEEK_SET);
+  for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) {
+    values.insert(values.end(), buf, buf + n / 4);
+  }
+  return values;
+}
+
+TEST(DistCleanup, TempFileHoldsTheShuffledVectorAtOffsetZero) {
+  ReportCapture report;
+  std::string path = report.dir() + "/key.tmp";
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+  ASSERT_GE(fd, 0);
+  // An earlier, longer column, and a read position away from the start.
+  Vec earlier = Iota(1000, -400);
+  ASSERT_EQ(::write(fd, earlier.data(), earlier.size() * 4), 4000);
+  ::lseek(fd, 123, SEEK_SET);
+
+  Vec values = Iota(10);
+  GenAttr attr{};
+  attr.inUse = 1;
+  attr.location = GEN_TEMP;
+  attr.vector = values.data();
+  attr.fd = fd;
+  attr.fileName = path.data();
+  Dist_cleanup(&attr, 2, 10, 728952890);
+  EXPECT_EQ(attr.ownerTag, 2);
+  EXPECT_EQ(values, (Vec{7, 4, 2, 0, 8, 1, 3, 9, 6, 5}));
+
+  Vec expected = values;
+  expected.insert(expected.end(), earlier.begin() + 10, earlier.end());
+  EXPECT_EQ(ReadValues(fd), expected);
+
+  // Reuse leaves the file alone.
+  GenControlBlock cb{};
+  Dist_Uniform("key", 1, 2, &cb, &attr, 100, 1, 100, 100, 5, 1);
+  EXPECT_EQ(attr.ownerTag, 1);
+  EXPECT_EQ(ReadValues(fd), expected);
+  ::close(fd);
+  ::unlink(path.c_str());
+}
+
+TEST(DistCleanup, MemorySlotWritesNoFile) {
+  MemorySlot slot(10);
+  slot.values = Iota(10);
+  slot.attr.vector = slot.values.data();
+  slot.attr.fd = -1;  // never used by a memory slot
+  Dist_cleanup(&slot.attr, 4, 10, 728952890);
+  EXPECT_EQ(slot.values, (Vec{7, 4, 2, 0, 8, 1, 3, 9, 6, 5}));
+  EXPECT_EQ(slot.attr.ownerTag, 4);
+}
+
+TEST(DistCleanup, FailedWriteIsExplainedAndRaised) {
+  struct Case {
+    const char* device;
+    int flags;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"/dev/full", O_WRONLY, "Out of disk space"},
+      {"/dev/null", O_RDONLY, "Could not write temporary file"},
+  };
+  for (const Case& c : cases) {
+    ReportCapture report;
+    int fd = ::open(c.device, c.flags);
+    ASSERT_GE(fd, 0);
+    Vec values = Iota(100);
+    char name[] = "/tmp/some/double.tmp";
+    GenAttr attr{};
+    attr.inUse = 1;
+    attr.location = GEN_TEMP;
+    attr.vector = values.data();
+    attr.fd = fd;
+    attr.fileName = name;
+    Outcome o = CatchRaise([&] { Dist_cleanup(&attr, 1, 100, 947883060); });
+    ::close(fd);
+    EXPECT_EQ(o.cls, XEPT_GEN_FAILED) << c.device;
+    EXPECT_EQ(attr.ownerTag, 0);
+    EXPECT_EQ(
+        report.Text(),
+        std::string(
+            "*** Error: The temporary file, \"/tmp/some/double.tmp\", could not be written.\n\tThe reason given is: \"") +
+            c.reason + "\".\n");
+    EXPECT_EQ(o.err, std::string(programName) + ": Temporary file error: \"" + c.reason + "\".\n");
+    EXPECT_NE(o.out.find("Function Dist_cleanup, line "), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("\nRaised exception of class '32'\n"), std::string::npos) << o.out;
+  }
+}
+
+}  // namespace
+}  // namespace zervgen

@@ -1,0 +1,551 @@
+// Tests of the field writers, the framing set-up, the character sets and the
+// buffered sink.
+#include "output.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "date.h"
+#include "except.h"
+#include "random.h"
+
+namespace zervgen {
+namespace {
+
+constexpr char kDotBase[] = "aAbBcCdDeEfFgGhHiIjJkKlLmMnNoOpPqQrRsStTuUvVwWxXyYzZ0123456789:.";
+constexpr char kBlankBase[] = "aAbBcCdDeEfFgGhHiIjJkKlLmMnNoOpPqQrRsStTuUvVwWxXyYzZ0123456789: ";
+constexpr std::int32_t kMarch5th1994 = 34396;
+
+std::string Sprintf(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+std::string Sprintf(const char* fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  va_list again;
+  va_copy(again, ap);
+  int n = std::vsnprintf(nullptr, 0, fmt, ap);
+  va_end(ap);
+  std::string text(static_cast<std::size_t>(n) + 1, '\0');
+  std::vsnprintf(text.data(), text.size(), fmt, again);
+  va_end(again);
+  text.resize(static_cast<std::size_t>(n));
+  return text;
+}
+
+// One field written to a fresh memory-only stream.
+std::string Field(OutputWriter writer, std::int32_t value, int width, int last) {
+  OutputStream stream(-1, 16);
+  EXPECT_EQ(writer(&stream, value, width, last), 0);
+  return std::string(stream.data(), stream.size());
+}
+
+struct Raised {
+  int cls;          // 0 when nothing was raised
+  std::string out;  // what was printed on standard output
+};
+
+// Runs `fn` under a handler for every class.
+template <typename F>
+Raised CatchRaise(F fn) {
+  Xept_Reset();
+  XeptFrame* frame = Xept_GetBuffer(XEPT_ANY);
+  testing::internal::CaptureStdout();
+  int cls = 0;
+  try {
+    fn();
+  } catch (const XeptRaised& raised) {
+    EXPECT_EQ(raised.frame, frame);
+    cls = raised.cls;
+  }
+  return {cls, testing::internal::GetCapturedStdout()};
+}
+
+std::string Requirement(const char* text) {
+  return std::string("Failed requirement: '") + text + "'\n";
+}
+
+class OutputTest : public testing::Test {
+ protected:
+  void SetUp() override { Output_Initialize(0, 1); }
+  void TearDown() override { Output_Initialize(0, 1); }
+};
+
+// ---------------------------------------------------------------------------
+// Numbers and dates
+
+TEST_F(OutputTest, NumericWorkedValues) {
+  struct Case {
+    char delim;  // 0: fixed format
+    OutputWriter writer;
+    std::int32_t value;
+    int width;
+    int last;
+    const char* expected;
+  } cases[] = {
+      {0, Output_Integer, 42, 10, 0, "        42"},
+      {0, Output_Integer, 42, 10, 1, "        42\n"},
+      {'|', Output_Integer, -7, 10, 0, "-7|"},
+      {'|', Output_Integer, -7, 10, 1, "-7\n"},
+      {0, Output_Float, 12345, 10, 0, "     12345.00"},
+      {',', Output_Float, -12345, 10, 1, "-12345.00\n"},
+      {0, Output_Integer, INT32_MIN, 10, 0, "-2147483648"},
+      {0, Output_Integer, 123, 0, 0, "123"},
+      {0, Output_Integer, 123, -6, 1, "123   \n"},
+      {0, Output_Float, 5, -4, 0, "5   .00"},
+      {0, Output_Date, kMarch5th1994, 10, 0, "03/05/1994"},
+      {0, Output_Date, kMarch5th1994, 25, 1, "03/05/1994\n"},
+      {0, Output_Date, kMarch5th1994, -25, 0, "03/05/1994"},
+      {',', Output_Date, kMarch5th1994, 10, 0, "3/5/1994,"},
+      {'/', Output_Date, kMarch5th1994, 10, 1, "3/5/1994\n"},
+      {0, Output_Date, 0, 10, 0, "01/01/1900"},
+      {0, Output_Date, DATE_MAX_DAY, 10, 0, "12/31/1999"},
+  };
+  for (const Case& c : cases) {
+    Output_Initialize(c.delim, c.delim == 0);
+    EXPECT_EQ(Field(c.writer, c.value, c.width, c.last), c.expected)
+        << "value " << c.value << " width " << c.width;
+  }
+}
+
+// Integer and float fields against the formats they stand for.
+std::string Reference(bool cents, char delim, std::int32_t value, int width, int last) {
+  const long v = value;
+  if (delim == 0) {
+    if (cents) return last ? Sprintf("%*ld.00\n", width, v) : Sprintf("%*ld.00", width, v);
+    return last ? Sprintf("%*ld\n", width, v) : Sprintf("%*ld", width, v);
+  }
+  if (cents) return last ? Sprintf("%ld.00\n", v) : Sprintf("%ld.00%c", v, delim);
+  return last ? Sprintf("%ld\n", v) : Sprintf("%ld%c", v, delim);
+}
+
+std::vector<std::int32_t> TestValues() {
+  std::vector<std::int32_t> values = {0,       1,        -1,         9,         -9,
+                                      10,      -10,      99,         -99,       100,
+                                      -100,    999,      1000,       -1000,     99999,
+                                      100000,  999999,   1000000,    9999999,   10000000,
+                                      -999999, 99999999, 100000000,  999999999, 1000000000,
+                                      -1000000000, INT32_MAX, INT32_MAX - 1, INT32_MIN,
+                                      INT32_MIN + 1};
+  std::int32_t state = 42;
+  for (int i = 0; i < 300; ++i) {
+    state = Ms_Step(state);
+    auto high = static_cast<std::uint32_t>(state) << 1;
+    state = Ms_Step(state);
+    auto bits = static_cast<std::int32_t>(high ^ static_cast<std::uint32_t>(state));
+    values.push_back(bits >> (state % 32));
+  }
+  return values;
+}
+
+TEST_F(OutputTest, NumbersMatchFormattedOutput) {
+  const std::vector<std::int32_t> values = TestValues();
+  const char delims[] = {0, ',', '|', '\t'};
+  for (char delim : delims) {
+    Output_Initialize(delim, delim == 0);
+    for (std::int32_t value : values) {
+      for (int width = -13; width <= 13; ++width) {
+        for (int last = 0; last <= 1; ++last) {
+          ASSERT_EQ(Field(Output_Integer, value, width, last),
+                    Reference(false, delim, value, width, last))
+              << "value " << value << " width " << width << " delim " << int{delim};
+          ASSERT_EQ(Field(Output_Float, value, width, last),
+                    Reference(true, delim, value, width, last))
+              << "value " << value << " width " << width << " delim " << int{delim};
+        }
+      }
+    }
+  }
+}
+
+TEST_F(OutputTest, WidePaddingMatchesFormattedOutput) {
+  for (int width : {4096, 4107, 5000, -5000, 40000, -40000}) {
+    for (std::int32_t value : {0, -7, INT32_MIN}) {
+      EXPECT_EQ(Field(Output_Integer, value, width, 1), Reference(false, 0, value, width, 1));
+      EXPECT_EQ(Field(Output_Float, value, width, 0), Reference(true, 0, value, width, 0));
+    }
+    EXPECT_EQ(Field(Output_Fixed10, 1, width, 1), Sprintf("%-*s\n", width, "BENCHMARKS"));
+  }
+}
+
+TEST_F(OutputTest, FieldLongerThanIntMaxFails) {
+  // A formatted write refuses the width INT_MIN as an overflow.
+  OutputStream stream(-1, 16);
+  EXPECT_EQ(Output_Integer(&stream, 5, INT_MIN, 0), STATUS_ERROR);
+  EXPECT_EQ(Output_Fixed10(&stream, 1, INT_MIN, 0), STATUS_ERROR);
+  EXPECT_EQ(stream.size(), 0u);
+  EXPECT_EQ(stream.error(), 0);
+}
+
+TEST_F(OutputTest, AllDatesMatchFormattedOutput) {
+  for (char delim : {'\0', ',', '|'}) {
+    Output_Initialize(delim, delim == 0);
+    for (std::int32_t day = 0; day <= DATE_MAX_DAY; ++day) {
+      std::uint16_t d, m, y;
+      Date_Convert(static_cast<std::uint16_t>(day), &d, &m, &y);
+      for (int last = 0; last <= 1; ++last) {
+        std::string expected;
+        if (delim == 0) {
+          expected = last ? Sprintf("%02hu/%02hu/%hu\n", m, d, y) : Sprintf("%02hu/%02hu/%hu", m, d, y);
+        } else {
+          expected = last ? Sprintf("%hu/%hu/%hu\n", m, d, y) : Sprintf("%hu/%hu/%hu%c", m, d, y, delim);
+        }
+        ASSERT_EQ(Field(Output_Date, day, 10, last), expected) << "day " << day;
+      }
+    }
+  }
+}
+
+TEST_F(OutputTest, DayOutOfRangeIsRefusedAndWritesNothing) {
+  for (std::int32_t value : {-1, DATE_MAX_DAY + 1, 65535, 65536, INT32_MIN, INT32_MAX}) {
+    OutputStream stream(-1, 16);
+    Raised r = CatchRaise([&] { Output_Date(&stream, value, 10, 0); });
+    EXPECT_EQ(r.cls, XEPT_REQUIREMENT) << value;
+    EXPECT_NE(r.out.find(Requirement("centuryDay <= DATE_MAX_DAY")), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Raised exception of class '2'"), std::string::npos);
+    EXPECT_EQ(stream.size(), 0u);
+  }
+}
+
+TEST_F(OutputTest, DelimitedRowOfThreeFields) {
+  Output_Initialize(',', 0);
+  OutputStream stream(-1, 16);
+  ASSERT_EQ(Output_Integer(&stream, 42, 10, 0), 0);
+  ASSERT_EQ(Output_Date(&stream, kMarch5th1994, 10, 0), 0);
+  ASSERT_EQ(Output_Fixed10(&stream, 2, 10, 1), 0);
+  EXPECT_EQ(std::string(stream.data(), stream.size()), "42,3/5/1994,hGeaarLDVQ\n");
+}
+
+// ---------------------------------------------------------------------------
+// Set-up and character sets
+
+TEST_F(OutputTest, InitializeAcceptsConsistentPairsOnly) {
+  struct Case {
+    char delim;
+    int fixedFormat;
+    bool raises;
+  } cases[] = {
+      {0, 1, false}, {0, 7, false}, {',', 0, false}, {'|', 0, false}, {0, 0, true}, {'|', 1, true},
+  };
+  for (const Case& c : cases) {
+    Raised r = CatchRaise([&] { Output_Initialize(c.delim, c.fixedFormat); });
+    EXPECT_EQ(r.cls, c.raises ? XEPT_REQUIREMENT : 0) << int{c.delim} << " " << c.fixedFormat;
+    if (c.raises) {
+      EXPECT_NE(r.out.find(Requirement(
+                    "((delim == 0) && (fixedFormat)) || ((delim != 0) && (! fixedFormat))")),
+                std::string::npos)
+          << r.out;
+    } else {
+      EXPECT_EQ(r.out, "");
+    }
+  }
+}
+
+TEST_F(OutputTest, DelimiterIsRemappedInEverySet) {
+  struct Case {
+    char delim;
+    int position[4];  // changed position in fixed10, fixed20, varChar, fill; -1 none
+  } cases[] = {
+      {',', {-1, -1, -1, -1}},  {'|', {-1, -1, -1, -1}}, {'\t', {-1, -1, -1, -1}},
+      {':', {62, 62, 62, 62}},  {'.', {63, -1, -1, 63}}, {' ', {-1, 63, 63, -1}},
+      {'a', {0, 0, 0, 0}},      {'Z', {51, 51, 51, 51}}, {'7', {59, 59, 59, 59}},
+  };
+  const char* sets[4] = {fixed10CharSet, fixed20CharSet, varCharCharSet, fillCharSet};
+  const char* bases[4] = {kDotBase, kBlankBase, kBlankBase, kDotBase};
+  for (const Case& c : cases) {
+    Output_Initialize(':', 0);  // a later call starts again from the bases
+    Output_Initialize(c.delim, 0);
+    for (int s = 0; s < 4; ++s) {
+      std::string expected = bases[s];
+      if (c.position[s] >= 0) expected[static_cast<std::size_t>(c.position[s])] = ',';
+      EXPECT_EQ(std::string(sets[s]), expected) << "delimiter '" << c.delim << "' set " << s;
+    }
+  }
+  Output_Initialize(0, 1);
+  for (int s = 0; s < 4; ++s) EXPECT_STREQ(sets[s], bases[s]);
+}
+
+TEST_F(OutputTest, RemapReplacesOnlyTheFirstMatchWithinSixtyFour) {
+  char set[70] = "abcabc";
+  Output_remap(set, 'b', ',');
+  EXPECT_STREQ(set, "a,cabc");
+  char longer[70];
+  std::memset(longer, 'x', 64);
+  std::memcpy(longer + 64, "yz", 3);
+  Output_remap(longer, 'y', ',');  // position 64 is not examined
+  EXPECT_EQ(longer[64], 'y');
+}
+
+TEST_F(OutputTest, RemapChecksItsArguments) {
+  struct Case {
+    bool nullSet;
+    char delim;
+    char mapChar;
+    const char* text;
+  } cases[] = {
+      {true, ':', ',', "charSet != NULL"},
+      {true, 0, 0, "charSet != NULL"},
+      {false, 0, ',', "delim != 0"},
+      {false, 0, 0, "delim != 0"},
+      {false, ':', 0, "mapChar != 0"},
+  };
+  for (const Case& c : cases) {
+    char set[65];
+    std::memcpy(set, kDotBase, sizeof set);
+    Raised r = CatchRaise([&] { Output_remap(c.nullSet ? nullptr : set, c.delim, c.mapChar); });
+    EXPECT_EQ(r.cls, XEPT_REQUIREMENT);
+    EXPECT_NE(r.out.find(Requirement(c.text)), std::string::npos) << r.out;
+    EXPECT_STREQ(set, kDotBase);
+  }
+}
+
+TEST_F(OutputTest, EveryWriterRefusesANullStream) {
+  const OutputWriter writers[] = {Output_Integer, Output_Float,   Output_Date, Output_Fixed10,
+                                  Output_Fixed20, Output_VarChar, Output_Fill};
+  for (OutputWriter writer : writers) {
+    const std::int32_t fill = Output_GetFillState();
+    Raised r = CatchRaise([&] { writer(nullptr, -1, 10, 0); });  // -1 is no valid day either
+    EXPECT_EQ(r.cls, XEPT_REQUIREMENT);
+    EXPECT_NE(r.out.find(Requirement("stream != NULL")), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Raised exception of class '2'"), std::string::npos);
+    EXPECT_EQ(Output_GetFillState(), fill);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Text fields
+
+TEST_F(OutputTest, TextWorkedValues) {
+  struct Case {
+    OutputWriter writer;
+    std::int32_t value;
+    const char* text;
+  } cases[] = {
+      {Output_Fixed10, 2, "hGeaarLDVQ"},
+      {Output_Fixed10, 1000000001, "5mbIXWAmfR"},
+      {Output_Fixed10, 1, "BENCHMARKS"},
+      {Output_Fixed20, 2, "hGeaarLDVQZt1NAkQQn1"},
+      {Output_Fixed20, 1, "THE+ZERV+BENCHMARKS+"},
+      {Output_Fixed20, 0, "                    "},
+      {Output_VarChar, 0, "Tdca"},
+      {Output_VarChar, 1005, "b5PaAj:52U2:Jz"},
+      {Output_VarChar, 5, "SILICON VALLEY"},
+  };
+  for (const Case& c : cases) {
+    const std::string text = c.text;
+    Output_Initialize(0, 1);
+    EXPECT_EQ(Field(c.writer, c.value, 80, 0), text + std::string(80 - text.size(), ' '));
+    EXPECT_EQ(Field(c.writer, c.value, -15, 1), Sprintf("%-*s\n", -15, c.text));
+    EXPECT_EQ(Field(c.writer, c.value, 3, 0), text);  // never cut
+    Output_Initialize(',', 0);
+    EXPECT_EQ(Field(c.writer, c.value, 80, 0), text + ",");
+    EXPECT_EQ(Field(c.writer, c.value, 80, 1), text + "\n");
+  }
+}
+
+TEST_F(OutputTest, FixedTextsAreExactAndNotRemapped) {
+  EXPECT_EQ(Field(Output_Fixed10, 1, 10, 0), "BENCHMARKS");
+  EXPECT_EQ(Field(Output_VarChar, 5, 80, 1), "SILICON VALLEY" + std::string(66, ' ') + "\n");
+  Output_Initialize(' ', 0);
+  EXPECT_EQ(Field(Output_Fixed20, 0, 20, 0), std::string(20, ',') + " ");
+  EXPECT_EQ(Field(Output_VarChar, 5, 80, 0), "SILICON VALLEY ");
+  Output_Initialize('+', 0);
+  EXPECT_EQ(Field(Output_Fixed20, 1, 20, 1), "THE+ZERV+BENCHMARKS+\n");
+}
+
+TEST_F(OutputTest, SilicionValleyOnlyForFive) {
+  for (std::int32_t value : {1005, 2005, 999005}) {
+    Output_Initialize(',', 0);
+    std::string text = Field(Output_VarChar, value, 80, 1);
+    EXPECT_EQ(text.size(), 15u) << value;
+    EXPECT_NE(text, "SILICON VALLEY\n");
+  }
+}
+
+TEST_F(OutputTest, AddressLengthsFollowTheTable) {
+  Output_Initialize(',', 0);
+  struct Case {
+    std::int32_t value;
+    std::size_t length;
+  } cases[] = {{0, 4},   {1, 2},    {4, 2},    {5, 14},   {105, 2},  {505, 2},
+               {995, 80}, {999, 78}, {1995, 80}, {6, 2},  {104, 2},  {994, 80}};
+  for (const Case& c : cases) {
+    EXPECT_EQ(Field(Output_VarChar, c.value, 80, 1).size(), c.length + 1) << c.value;
+  }
+  std::size_t total = 0;
+  std::size_t previous = 0;
+  for (std::int32_t value = 0; value < 1000; ++value) {
+    std::size_t length = Field(Output_VarChar, value, 80, 1).size() - 1;
+    total += length;
+    const bool swapped = value == 0 || value == 5 || value == 105 || value == 505 || value == 995 ||
+                         value == 999;
+    if (!swapped && value > 0) EXPECT_GE(length, previous) << value;
+    if (!swapped) previous = length;
+  }
+  EXPECT_EQ(total, 20000u);
+}
+
+TEST_F(OutputTest, CodeAndNameShareTheirFirstDraws) {
+  for (std::int32_t value = 2; value < 3000; value += 7) {
+    const std::string code = Field(Output_Fixed10, value, 10, 0);
+    const std::string name = Field(Output_Fixed20, value, 20, 0);
+    for (std::size_t i = 0; i < 10; ++i) {
+      if (code[i] == name[i]) continue;
+      EXPECT_EQ(code[i], '.') << value;
+      EXPECT_EQ(name[i], ' ') << value;
+    }
+  }
+}
+
+TEST_F(OutputTest, ColonDelimiterNeverAppearsInDrawnText) {
+  Output_Initialize(':', 0);
+  for (std::int32_t value = 2; value < 5000; ++value) {
+    std::string text = Field(Output_VarChar, value, 80, 1) + Field(Output_Fixed20, value, 20, 1);
+    ASSERT_EQ(text.find(':'), std::string::npos) << value;
+  }
+}
+
+TEST_F(OutputTest, FillRunsOnFromRowToRow) {
+  struct Case {
+    std::int32_t seed;
+    int width;
+    const char* rows[2];
+  } cases[] = {
+      {1, 7, {"TdcaaYV", "MZ6Wqvy"}},
+      {7830309, 3, {"qUN", "zoy"}},
+  };
+  for (const Case& c : cases) {
+    Output_SetFillSeed(c.seed);
+    EXPECT_EQ(Field(Output_Fill, c.width, c.width, 1), std::string(c.rows[0]) + "\n");
+    EXPECT_EQ(Field(Output_Fill, c.width, c.width, 1), std::string(c.rows[1]) + "\n");
+  }
+}
+
+TEST_F(OutputTest, FillUsesWholeDraws) {
+  struct Case {
+    int width;
+    int draws;
+  } cases[] = {{1, 1}, {5, 1}, {6, 2}, {10, 2}, {11, 3}, {100, 20}};
+  for (const Case& c : cases) {
+    EXPECT_EQ(Output_FillDraws(c.width), c.draws);
+    Output_SetFillSeed(12345);
+    std::string text = Field(Output_Fill, c.width, c.width, 0);
+    EXPECT_EQ(text.size(), static_cast<std::size_t>(c.width));
+    std::int32_t state = 12345;
+    for (int i = 0; i < c.draws; ++i) state = Ms_Step(state);
+    EXPECT_EQ(Output_GetFillState(), state) << c.width;
+  }
+  // A worker that starts at the jumped-ahead state writes the same rows.
+  Output_SetFillSeed(7830309);
+  std::string first = Field(Output_Fill, 6, 6, 0);
+  std::string second = Field(Output_Fill, 6, 6, 0);
+  Output_SetFillState(Ms_JumpAhead(7830309, static_cast<std::uint64_t>(Output_FillDraws(6))));
+  EXPECT_EQ(Field(Output_Fill, 6, 6, 0), second);
+  EXPECT_NE(first, second);
+}
+
+TEST_F(OutputTest, FillSeedZeroIsRefused) {
+  Output_SetFillSeed(99);
+  Raised r = CatchRaise([] { Output_SetFillSeed(0); });
+  EXPECT_EQ(r.cls, XEPT_REQUIREMENT);
+  EXPECT_NE(r.out.find(Requirement("seed != NULL")), std::string::npos) << r.out;
+  EXPECT_EQ(Output_GetFillState(), 99);
+}
+
+TEST_F(OutputTest, FillStreamBelongsToItsThread) {
+  Output_SetFillSeed(99);
+  std::int32_t seen = 0;
+  std::thread worker([&] {
+    seen = Output_GetFillState();
+    Output_SetFillSeed(7);
+  });
+  worker.join();
+  EXPECT_EQ(seen, 1);
+  EXPECT_EQ(Output_GetFillState(), 99);
+}
+
+// ---------------------------------------------------------------------------
+// The sink
+
+// A row of every writer, many times, into `stream`.
+void WriteRows(OutputStream* stream, int rows) {
+  Output_SetFillSeed(7830309);
+  for (int r = 0; r < rows; ++r) {
+    ASSERT_EQ(Output_Integer(stream, r * 7919 - 50000, 10, 0), 0);
+    ASSERT_EQ(Output_Float(stream, -r, 10, 0), 0);
+    ASSERT_EQ(Output_Date(stream, r * 37 % (DATE_MAX_DAY + 1), 10, 0), 0);
+    ASSERT_EQ(Output_Fixed10(stream, r, 10, 0), 0);
+    ASSERT_EQ(Output_Fixed20(stream, r, 20, 0), 0);
+    ASSERT_EQ(Output_VarChar(stream, r, 80, 0), 0);
+    ASSERT_EQ(Output_Fill(stream, 13, 13, 1), 0);
+  }
+}
+
+TEST_F(OutputTest, SinkRoundTripsThroughAFile) {
+  OutputStream reference(-1, 1 << 20);
+  WriteRows(&reference, 2000);
+  const std::string expected(reference.data(), reference.size());
+  ASSERT_GT(expected.size(), 300000u);
+  for (std::size_t capacity : {std::size_t{0}, std::size_t{1}, std::size_t{150}, kOutBufferSize}) {
+    OutputStream memory(-1, capacity);
+    WriteRows(&memory, 2000);
+    EXPECT_EQ(std::string(memory.data(), memory.size()), expected) << capacity;
+
+    char path[] = "/tmp/zervgen_output_test_XXXXXX";
+    int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    {
+      OutputStream file(fd, capacity);
+      WriteRows(&file, 2000);
+      EXPECT_TRUE(file.Flush());
+      EXPECT_EQ(file.size(), 0u);
+      EXPECT_EQ(file.error(), 0);
+    }
+    std::string back(expected.size() + 10, '\0');
+    EXPECT_EQ(pread(fd, back.data(), back.size(), 0), static_cast<ssize_t>(expected.size()));
+    back.resize(expected.size());
+    EXPECT_TRUE(back == expected) << "capacity " << capacity;
+    close(fd);
+    unlink(path);
+  }
+}
+
+TEST_F(OutputTest, FullDiskFailsTheWriterAndStaysFailed) {
+  int fd = open("/dev/full", O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  OutputStream stream(fd, 1000);
+  int written = 0;
+  int status = 0;
+  while (written < 1000 && (status = Output_Integer(&stream, written, 10, 0)) == 0) ++written;
+  EXPECT_EQ(status, STATUS_ERROR);
+  EXPECT_EQ(stream.error(), ENOSPC);
+  EXPECT_GT(written, 10);
+  EXPECT_EQ(stream.size(), static_cast<std::size_t>(written) * 10);  // accepted bytes stay
+  EXPECT_EQ(Output_Fixed10(&stream, 2, 10, 0), STATUS_ERROR);
+  EXPECT_EQ(stream.Reserve(1), nullptr);
+  EXPECT_FALSE(stream.Flush());
+  close(fd);
+}
+
+TEST_F(OutputTest, FullDiskFailsTheFlush) {
+  int fd = open("/dev/full", O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  OutputStream stream(fd);
+  EXPECT_TRUE(stream.Flush());  // nothing buffered, nothing written
+  EXPECT_EQ(Output_Integer(&stream, 42, 10, 1), 0);
+  EXPECT_FALSE(stream.Flush());
+  EXPECT_EQ(stream.error(), ENOSPC);
+  EXPECT_EQ(Output_Integer(&stream, 42, 10, 1), STATUS_ERROR);
+  close(fd);
+}
+
+}  // namespace
+}  // namespace zervgen
