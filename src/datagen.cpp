@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "except.h"
 #include "output.h"
@@ -283,6 +284,13 @@ int Main_Run(int argc, char** argv) {
       Report("*** ERROR: Internal error %d\n", raised.cls);
       std::fprintf(stderr, "%s: Internal error %d.\n", programName, raised.cls);
     }
+    Main_cleanup(&runCb);
+    Report_CloseFile();
+    return -1;
+  } catch (const std::bad_alloc&) {
+    // Memory for a buffer of the run could not be had after all.
+    Report("*** Error: Not enough memory to continue.\n");
+    std::fprintf(stderr, "%s: Out of memory.\n", programName);
     Main_cleanup(&runCb);
     Report_CloseFile();
     return -1;

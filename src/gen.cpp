@@ -25,6 +25,10 @@ GenAllocator allocator = DefaultAllocate;
 // lives (and is seen to live) until the process ends.
 std::int32_t* unownedSharedVector = nullptr;
 
+// Memory held back while the columns take what they can, so that the
+// relation writer's buffers and threads can still be had afterwards.
+constexpr std::size_t kHeadroomBytes = std::size_t{24} << 20;
+
 struct SlotName {
   GenAttr GenControlBlock::*slot;
   const char* tempName;
@@ -93,6 +97,7 @@ void Gen_InitializeCB(GenControlBlock* cb, std::int32_t nTuples, std::int16_t nF
     XEPT_RAISE(XEPT_GEN_FAILED);
   }
   unownedSharedVector = shared;
+  void* headroom = std::malloc(kHeadroomBytes);
   std::int32_t status = 0;
   for (const SlotName& s : kColumnSlots) {
     status = Gen_initAttr(cb, &(cb->*s.slot), shared, 0, tmpDir, s.tempName);
@@ -100,6 +105,7 @@ void Gen_InitializeCB(GenControlBlock* cb, std::int32_t nTuples, std::int16_t nF
   }
   if (status == 0) status = Gen_initAttr(cb, &cb->addressAttr, shared, 1, tmpDir, "address");
   if (status == 0) status = Gen_initAttr(cb, &cb->fillAttr, nullptr, 0, tmpDir, "");
+  std::free(headroom);
   if (status != 0) XEPT_RAISE(XEPT_GEN_FAILED);
 }
 

@@ -7,23 +7,28 @@
 
 #include <algorithm>
 #include <atomic>
+#include <system_error>
 
 namespace zervgen {
 namespace {
 
 int threadOverride = 0;
 
-// Starts a thread with the termination signals blocked.
-std::thread StartBlocked(std::function<void()> body) {
+// Starts a thread with the termination signals blocked and adds it to
+// `threads`. A thread that cannot be had (memory or process limits) is no
+// failure: the work is done by fewer threads.
+void StartBlocked(std::vector<std::thread>* threads, const std::function<void()>& body) {
   sigset_t block;
   sigset_t saved;
   sigemptyset(&block);
   sigaddset(&block, SIGINT);
   sigaddset(&block, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &block, &saved);
-  std::thread t(std::move(body));
+  try {
+    threads->emplace_back(body);
+  } catch (const std::system_error&) {
+  }
   pthread_sigmask(SIG_SETMASK, &saved, nullptr);
-  return t;
 }
 
 }  // namespace
@@ -40,7 +45,7 @@ void Gen_SetThreads(int threads) { threadOverride = threads > 0 ? threads : 0; }
 
 GenOrderedPool::GenOrderedPool(int threads, int slots, std::function<void(int)> work)
     : work_(std::move(work)), finished_(static_cast<std::size_t>(slots), 0) {
-  for (int i = 0; i < threads; ++i) threads_.push_back(StartBlocked([this] { Worker(); }));
+  for (int i = 0; i < threads; ++i) StartBlocked(&threads_, [this] { Worker(); });
 }
 
 GenOrderedPool::~GenOrderedPool() {
@@ -53,6 +58,12 @@ GenOrderedPool::~GenOrderedPool() {
 }
 
 void GenOrderedPool::Submit(int slot) {
+  if (threads_.empty()) {  // no thread could be started: work here
+    finished_[static_cast<std::size_t>(slot)] = 0;
+    work_(slot);
+    finished_[static_cast<std::size_t>(slot)] = 1;
+    return;
+  }
   {
     std::lock_guard<std::mutex> lock(mutex_);
     finished_[static_cast<std::size_t>(slot)] = 0;
@@ -104,7 +115,7 @@ void Gen_RunTasks(std::vector<std::function<void()>>& tasks, int threads) {
   };
   const int extra = std::min<int>(threads, static_cast<int>(tasks.size())) - 1;
   std::vector<std::thread> workers;
-  for (int i = 0; i < extra; ++i) workers.push_back(StartBlocked(body));
+  for (int i = 0; i < extra; ++i) StartBlocked(&workers, body);
   body();
   for (std::thread& t : workers) t.join();
   if (error) std::rethrow_exception(error);

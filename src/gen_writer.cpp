@@ -26,6 +26,8 @@ namespace zervgen {
 namespace {
 
 constexpr int kMaxColumns = 12;
+// The operation named in the location lines of the writer's raises.
+constexpr const char* kWriterName = "Gen_outputRelation";
 constexpr std::int32_t kRowsPerChunk = 4096;
 
 // One entry of the column table.
@@ -87,7 +89,7 @@ int OpenOutput(const char* path, const char* relName) {
            relName, path, reason);
     std::fprintf(stderr, "%s: Could not open '%s'.  \n\tReason is \"%s\".\n", programName, relName,
                  reason);
-    XEPT_RAISE(XEPT_GEN_FAILED);
+    Xept_Raise(XEPT_GEN_FAILED, __FILE__, kWriterName, __LINE__);
   }
   Main_SetRelationFile(fd, path);
   return fd;
@@ -120,7 +122,7 @@ bool RemoveOutput(Relation* rel) {
   }
   if (removed) Report("           File, '%s', deleted.\n", rel->path);
   if (error != EPIPE) std::fprintf(stderr, "%s: File system full.\n", programName);
-  XEPT_RAISE(XEPT_GEN_DISK_FULL);
+  Xept_Raise(XEPT_GEN_DISK_FULL, __FILE__, kWriterName, __LINE__);
 }
 
 void BuildTable(std::span<const GenColumnSpec> columns) {

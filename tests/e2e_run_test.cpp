@@ -1,0 +1,206 @@
+// End-to-end runs of whole generations: golden files, determinism, reuse of
+// columns between relations, temporary-file storage, and failure paths.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "e2e_util.h"
+
+namespace zervgen_test {
+namespace {
+
+const char* const kFiles[] = {"zerv.hun", "zerv.ten", "zerv.tny", "zerv.uni", "zerv.upd"};
+
+void ExpectGolden(const TempDir& dir, const std::string& goldenName) {
+  for (const char* name : kFiles) {
+    std::string got = ReadFile(dir.File(name));
+    std::string want = ReadFile(GoldenDir() + "/" + goldenName + "/" + name);
+    ASSERT_FALSE(want.empty()) << "missing golden " << goldenName << "/" << name;
+    EXPECT_TRUE(got == want) << name << ": " << FirstDifference(got, want);
+  }
+}
+
+struct GoldenCase {
+  const char* golden;
+  std::vector<std::string> args;
+};
+
+const GoldenCase kGoldenCases[] = {
+    {"n100-default", {"-n", "100"}},
+    {"n1005-ff-fc7", {"-n", "1005", "-ff", "-fc", "7"}},
+};
+
+TEST(EndToEnd, GoldenRunsMatchByteForByte) {
+  for (const GoldenCase& c : kGoldenCases) {
+    SCOPED_TRACE(c.golden);
+    TempDir dir;
+    RunResult r = RunZervgen(dir.path(), c.args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(AfterBanner(r.err), "");
+    EXPECT_EQ(r.out, "");
+    ExpectGolden(dir, c.golden);
+    EXPECT_EQ(dir.List(), std::vector<std::string>(std::begin(kFiles), std::end(kFiles)));
+  }
+}
+
+// Each relation alone writes what it writes in a run of all five, where
+// most of its columns are reused from earlier relations.
+TEST(EndToEnd, EachRelationAloneEqualsTheFullRun) {
+  const std::vector<std::string> common = {"-n", "1005", "-fc", "7", "-dc", ":"};
+  TempDir all;
+  std::vector<std::string> args = common;
+  ASSERT_EQ(RunZervgen(all.path(), args).status, 0);
+  const char* options[] = {"-hu", "-te", "-ti", "-un", "-up"};
+  for (int i = 0; i < 5; ++i) {
+    TempDir one;
+    std::vector<std::string> a = common;
+    a.push_back(options[i]);
+    a.insert(a.end(), {"-f", "-"});
+    RunResult r = RunZervgen(one.path(), a);
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string want = ReadFile(all.File(kFiles[i]));
+    EXPECT_TRUE(r.out == want) << options[i] << ": " << FirstDifference(r.out, want);
+  }
+}
+
+TEST(EndToEnd, TwoRunsGiveIdenticalBytes) {
+  TempDir a, b;
+  const std::vector<std::string> args = {"-n", "20000", "-fc", "33", "-dc", "|"};
+  ASSERT_EQ(RunZervgen(a.path(), args).status, 0);
+  ASSERT_EQ(RunZervgen(b.path(), args).status, 0);
+  for (const char* name : kFiles) {
+    EXPECT_TRUE(ReadFile(a.File(name)) == ReadFile(b.File(name))) << name;
+  }
+}
+
+// Under an address-space limit the columns that do not fit go to temporary
+// files; the bytes stay the same and no temporary file is left.
+TEST(EndToEnd, TemporaryFileStorageGivesTheSameBytes) {
+  const std::vector<std::string> args = {"-n", "1000000", "-fc", "5"};
+  TempDir free, tight;
+  ASSERT_EQ(RunZervgen(free.path(), args).status, 0);
+  RunOptions limited;
+  limited.shellPrefix = "ulimit -v 120000;";
+  std::vector<std::string> withReport = args;
+  withReport.insert(withReport.end(), {"-r", "run.rpt"});
+  RunResult r = RunZervgen(tight.path(), withReport, limited);
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const char* name : kFiles) {
+    EXPECT_TRUE(ReadFile(free.File(name)) == ReadFile(tight.File(name))) << name;
+  }
+  std::vector<std::string> expected(std::begin(kFiles), std::end(kFiles));
+  expected.insert(expected.begin(), "run.rpt");
+  EXPECT_EQ(tight.List(), expected);
+}
+
+TEST(EndToEnd, ExistingRelationFileIsNotOverwritten) {
+  TempDir dir;
+  WriteFile(dir.File("zerv.hun"), "keep me\n");
+  RunResult r = RunZervgen(dir.path(), {"-n", "100", "-hu", "-r", "x.rpt"});
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(AfterBanner(r.err),
+            "zervgen: Could not open 'hundred'.  \n\tReason is \"File already exists\".\n");
+  EXPECT_EQ(ReadFile(dir.File("zerv.hun")), "keep me\n");
+  std::string report = ReadFile(dir.File("x.rpt"));
+  EXPECT_NE(report.find("*** Error: Could not create relation hundred file, 'zerv.hun'.\n\tThe "
+                        "reason given is \"File already exists\".\n"),
+            std::string::npos)
+      << report;
+  EXPECT_EQ(r.out.find("Raised exception of class '32'"), r.out.size() - 31) << r.out;
+  EXPECT_EQ(dir.List(), (std::vector<std::string>{"x.rpt", "zerv.hun"}));
+}
+
+TEST(EndToEnd, FullDeviceOnStandardOutput) {
+  TempDir dir;
+  RunOptions opts;
+  opts.stdoutFile = "/dev/full";
+  RunResult r = RunZervgen(dir.path(), {"-hu", "-n", "100000", "-f", "-", "-r", "x.rpt"}, opts);
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(AfterBanner(r.err), "zervgen: File system full.\n");
+  std::string report = ReadFile(dir.File("x.rpt"));
+  EXPECT_NE(report.find("*** Error: No disk space while writing tuple #0 of 100000.\n"),
+            std::string::npos)
+      << report;
+  EXPECT_EQ(dir.List(), std::vector<std::string>{"x.rpt"});
+}
+
+// A file-size limit makes the relation file's writes fail part-way: the
+// partial file is removed and the row reported is the first one not
+// completely written.
+TEST(EndToEnd, FileSizeLimitRemovesThePartialFile) {
+  TempDir dir;
+  RunOptions opts;
+  opts.shellPrefix = "ulimit -f 8;";  // bash counts 1024-byte blocks
+  RunResult r = RunZervgen(dir.path(), {"-hu", "-n", "100", "-r", "x.rpt"}, opts);
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(AfterBanner(r.err), "zervgen: File system full.\n");
+  std::string golden = ReadFile(GoldenDir() + "/n100-default/zerv.hun");
+  int rows = 0;
+  for (std::size_t i = 0; i < 8192 && i < golden.size(); ++i) rows += golden[i] == '\n';
+  std::string report = ReadFile(dir.File("x.rpt"));
+  EXPECT_NE(report.find("*** Error: No disk space while writing tuple #" + std::to_string(rows) +
+                        " of 100.\n           File, 'zerv.hun', deleted.\n"),
+            std::string::npos)
+      << report;
+  EXPECT_EQ(dir.List(), std::vector<std::string>{"x.rpt"});
+}
+
+TEST(EndToEnd, ReportListsEveryColumnOfEveryRelation) {
+  TempDir dir;
+  RunResult r = RunZervgen(dir.path(), {"-n", "10000", "-fc", "100", "-r", "x.rpt"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::string report = ReadFile(dir.File("x.rpt"));
+  const char* expected[] = {
+      "Uniques Relation:\n"
+      "    Attribute  Dist.    Min          Max         # Uniques   Comments\n"
+      "    =========  =======  ===========  ==========  ==========  ========\n"
+      "    key        Uniform            0  1000000000       10000  '1' missing\n"
+      "    int        Uniform            0  1000000000       10000  same as \"key\"\n"
+      "    signed     Uniform   -500000000   500000000       10000  \n"
+      "    float      Zipfian   -500000000   500000000          10\n"
+      "    double     Normal   -1000000000  1000000000       10000\n"
+      "    decim      Uniform  -1000000000  1000000000       10000  \n"
+      "    date       Uniform     1/1/1900  12/31/1999       10000  \n"
+      "    code       Uniform            1  1000000001       10000  min/max = rnd seed\n"
+      "    name       Uniform            1  1000000001       10000  min/max = rnd seed\n"
+      "    address    Uniform            0        9999       10000  min/max = rnd seed\n"
+      "    fill       Fill             n/a         n/a         n/a  100 rnd characters\n"
+      "\n    Generation Time: ",
+      "Hundred Relation:\n"
+      "    Attribute  Dist.    Min          Max         # Uniques   Comments\n"
+      "    =========  =======  ===========  ==========  ==========  ========\n"
+      "    key        Uniform            0       10000       10000  '1' missing\n"
+      "    int        Uniform            0  1000000000       10000  '1' missing\n"
+      "    signed     Uniform          100         199         100  \n"
+      "    float      Uniform   -500000000   500000000         100  \n"
+      "    double     Uniform  -1000000000  1000000000         100  \n"
+      "    decim      Uniform  -1000000000  1000000000         100  same as \"double\"\n"
+      "    date       Uniform     1/1/1900  12/31/1999       10000  \n"
+      "    code       Uniform            1  1000000001       10000  min/max = rnd seed\n"
+      "    name       Uniform            1  1000000001         100  min/max = rnd seed\n"
+      "    address    Uniform            5         995         100  min/max = rnd seed\n"
+      "    fill       Fill             n/a         n/a         n/a  100 rnd characters\n",
+      "Ten Percent Relation:\n",
+      "    name       Uniform            0           9          10  min/max = rnd seed\n"
+      "    address    Uniform            0         999        1000  min/max = rnd seed\n",
+      "Updates Relation:\n",
+      "    int        Uniform            0       10000       10000  same as \"key\"\n",
+      "Tiny Relation:\n"
+      "    Attribute  Dist.    Min          Max         # Uniques   Comments\n"
+      "    =========  =======  ===========  ==========  ==========  ========\n"
+      "    key        Uniform            0           0           1  \n"
+      "\n    Generation Time: ",
+      "\nTotal Time: ",
+  };
+  for (const char* text : expected) {
+    EXPECT_NE(report.find(text), std::string::npos) << "missing:\n" << text << "\nin:\n" << report;
+  }
+  std::size_t uni = report.find("Uniques Relation:"), upd = report.find("Updates Relation:");
+  std::size_t hun = report.find("Hundred Relation:"), ten = report.find("Ten Percent Relation:");
+  std::size_t tny = report.find("Tiny Relation:");
+  EXPECT_TRUE(uni < upd && upd < hun && hun < ten && ten < tny);
+}
+
+}  // namespace
+}  // namespace zervgen_test

@@ -1,0 +1,318 @@
+// Column storage and the relation writer.
+#include "gen.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "datagen.h"
+#include "dist.h"
+#include "except.h"
+#include "gen_pool.h"
+#include "output.h"
+#include "report.h"
+#include "test_util.h"
+
+namespace zervgen {
+namespace {
+
+using zervgen_test::ScratchDir;
+
+// Fails the allocations whose 1-based numbers are listed; counts them all.
+struct FailingAllocations {
+  static inline std::vector<int> failing;
+  static inline int count = 0;
+  static void* Allocate(std::size_t bytes) {
+    ++count;
+    for (int n : failing) {
+      if (n == count) return nullptr;
+    }
+    return std::malloc(bytes);
+  }
+  explicit FailingAllocations(std::vector<int> fail) {
+    failing = std::move(fail);
+    count = 0;
+    Gen_SetAllocator(Allocate);
+  }
+  ~FailingAllocations() { Gen_SetAllocator(nullptr); }
+};
+
+class GenTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::memset(&cb_, 0, sizeof cb_);
+    Xept_Reset();
+    Output_Initialize(',', 0);
+  }
+  void TearDown() override { Main_cleanup(&cb_); }
+
+  // Runs `body` under a handler; returns the class raised, or -1.
+  template <typename F>
+  int Raised(F body, std::string* out = nullptr) {
+    XeptFrame* frame = Xept_GetBuffer(XEPT_ANY);
+    testing::internal::CaptureStdout();
+    int cls = -1;
+    try {
+      body();
+      Xept_PopHandler();
+    } catch (const XeptRaised& r) {
+      EXPECT_EQ(r.frame, frame);
+      cls = r.cls;
+    }
+    std::string text = testing::internal::GetCapturedStdout();
+    if (out != nullptr) *out = text;
+    return cls;
+  }
+
+  GenControlBlock cb_;
+  ScratchDir dir_;
+};
+
+TEST_F(GenTest, SetUpChecksItsArguments) {
+  struct Case {
+    std::int32_t nTuples;
+    std::int16_t nFill;
+    bool nullDir;
+    const char* text;
+  } cases[] = {
+      {99, 0, false, "nTuples >= MIN_TUPLES"},    {100000001, 0, false, "nTuples <= MAX_TUPLES"},
+      {100, -1, false, "nFill >= 0"},             {100, 101, false, "nFill <= MAX_FILL_CHARS"},
+      {100, 0, true, "tmpDir != NULL"},
+  };
+  for (const Case& c : cases) {
+    std::string out;
+    int cls = Raised(
+        [&] { Gen_InitializeCB(&cb_, c.nTuples, c.nFill, c.nullDir ? nullptr : dir_.path()); },
+        &out);
+    EXPECT_EQ(cls, XEPT_REQUIREMENT) << c.text;
+    EXPECT_NE(out.find(std::string("Failed requirement: '") + c.text + "'"), std::string::npos)
+        << out;
+  }
+  for (std::int16_t fill : {0, 100}) {
+    GenControlBlock cb{};
+    EXPECT_EQ(Raised([&] { Gen_InitializeCB(&cb, 100, fill, dir_.path()); }), -1);
+    Main_cleanup(&cb);
+  }
+}
+
+TEST_F(GenTest, AllInMemoryWhenAllocationsSucceed) {
+  Gen_InitializeCB(&cb_, 1000, 7, dir_.path());
+  for (int i = 0; i < 10; ++i) {
+    GenAttr* attr = Gen_Slot(&cb_, i);
+    EXPECT_EQ(attr->inUse, 1u);
+    EXPECT_EQ(attr->location, GEN_MEMORY) << i;
+    EXPECT_NE(attr->vector, nullptr);
+  }
+  EXPECT_EQ(cb_.fillAttr.location, GEN_FILL);
+  EXPECT_EQ(cb_.fillAttr.nFill, 7);
+  EXPECT_EQ(cb_.tempInUse, 0u);
+  EXPECT_TRUE(dir_.List().empty());
+}
+
+// Allocations in order: 1 the shared vector, then one per column slot from
+// key; a slot that falls back to a file takes two more (path, read buffer).
+TEST_F(GenTest, FloatSlotFallsBackToAFileAndTakesTheAddressAlong) {
+  FailingAllocations fail({5});
+  Gen_InitializeCB(&cb_, 1000, 0, dir_.path());
+  EXPECT_EQ(cb_.floatAttr.location, GEN_TEMP);
+  EXPECT_EQ(cb_.floatAttr.vector, cb_.addressAttr.vector);  // both borrow the shared vector
+  for (GenAttr* attr : {&cb_.doubleAttr, &cb_.decimalAttr, &cb_.dateAttr, &cb_.codeAttr,
+                        &cb_.nameAttr}) {
+    EXPECT_EQ(attr->location, GEN_MEMORY);
+  }
+  EXPECT_EQ(cb_.addressAttr.location, GEN_TEMP);
+  EXPECT_EQ(cb_.floatAttr.bufSize, 2048);
+  EXPECT_EQ(cb_.floatAttr.bufPos, 1);
+  EXPECT_EQ(cb_.floatAttr.bufCount, 0);
+  EXPECT_EQ(dir_.List(), (std::vector<std::string>{"address.tmp", "float.tmp"}));
+  struct stat st {};
+  ASSERT_EQ(stat((std::string(dir_.path()) + "/float.tmp").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  Main_cleanup(&cb_);
+  Main_cleanup(&cb_);  // a second pass does nothing
+  EXPECT_TRUE(dir_.List().empty());
+}
+
+TEST_F(GenTest, NoColumnVectorGivesTenFiles) {
+  // Every column vector fails: allocations 2, 5, 8, ... (each failure is
+  // followed by the path and the buffer of its file).
+  std::vector<int> fail;
+  for (int i = 0; i < 9; ++i) fail.push_back(2 + 3 * i);
+  FailingAllocations failing(fail);
+  Gen_InitializeCB(&cb_, 1000, 3, dir_.path());
+  EXPECT_EQ(dir_.List(),
+            (std::vector<std::string>{"address.tmp", "code.tmp", "date.tmp", "decimal.tmp",
+                                      "double.tmp", "float.tmp", "integer.tmp", "key.tmp",
+                                      "name.tmp", "signed.tmp"}));
+  EXPECT_EQ(cb_.fillAttr.location, GEN_FILL);
+  Main_cleanup(&cb_);
+  EXPECT_TRUE(dir_.List().empty());
+}
+
+TEST_F(GenTest, LeftoverTemporaryFileFailsSafe) {
+  const std::string leftover = std::string(dir_.path()) + "/key.tmp";
+  zervgen_test::WriteText(leftover, "from a killed run");
+  {
+    // Enough memory for the key slot: the leftover is never touched.
+    GenControlBlock cb{};
+    Gen_InitializeCB(&cb, 1000, 0, dir_.path());
+    Main_cleanup(&cb);
+  }
+  FailingAllocations fail({2});
+  testing::internal::CaptureStderr();
+  std::string out;
+  EXPECT_EQ(Raised([&] { Gen_InitializeCB(&cb_, 1000, 0, dir_.path()); }, &out),
+            XEPT_GEN_FAILED);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            std::string(programName) + ": Temporary file error: \"File already exists\".\n");
+  EXPECT_NE(out.find("Raised exception of class '32'"), std::string::npos);
+  Main_cleanup(&cb_);
+  EXPECT_EQ(zervgen_test::ReadText(leftover), "from a killed run");
+}
+
+TEST_F(GenTest, SharedVectorOrBuffersUnavailable) {
+  struct Case {
+    std::vector<int> fail;
+    const char* report;
+  } cases[] = {
+      {{1},
+       "*** Error: Not enough memory to generate one column of the table.\n\t(The mininum needed).  Increase swap and/or physical memory\n\tand try again.\n"},
+      {{2, 4},
+       "*** Error: Not enough memory to allocate internal buffers for the temporary\n\tfiles.  Increase swap and/or physical memory and try again.\n"},
+  };
+  for (const Case& c : cases) {
+    GenControlBlock cb{};
+    const std::string report = std::string(dir_.path()) + "/r.rpt";
+    Report_OpenFile(report.c_str());
+    FailingAllocations fail(c.fail);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Raised([&] { Gen_InitializeCB(&cb, 1000, 0, dir_.path()); }), XEPT_GEN_FAILED);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), std::string(programName) + ": Out of memory.\n");
+    Report_CloseFile();
+    Main_cleanup(&cb);
+    EXPECT_EQ(zervgen_test::ReadText(report), c.report);
+    ::unlink(report.c_str());
+    EXPECT_TRUE(dir_.List().empty());
+  }
+}
+
+// Writes `values` into a temporary-file slot and the relation writer reads
+// them back into one integer column.
+TEST_F(GenTest, TemporaryFileValuesReadBackUnchanged) {
+  std::vector<int> fail = {2};
+  FailingAllocations failing(fail);
+  Gen_InitializeCB(&cb_, 1000, 0, dir_.path());
+  ASSERT_EQ(cb_.keyAttr.location, GEN_TEMP);
+  std::vector<std::int32_t> values(1000);
+  std::uint32_t x = 12345;
+  for (auto& v : values) v = static_cast<std::int32_t>(x = x * 2654435761u + 7);
+  values[0] = INT32_MIN;
+  values[1] = -1;
+  values[2] = INT32_MAX;
+  ASSERT_EQ(::pwrite(cb_.keyAttr.fd, values.data(), values.size() * 4, 0),
+            static_cast<ssize_t>(values.size() * 4));
+  const std::string out = std::string(dir_.path()) + "/rel";
+  GenColumnSpec spec[] = {{&cb_.keyAttr, 10, Output_Integer, 1}};
+  Gen_outputRelation(&cb_, out.c_str(), "tiny", spec);
+  std::string expected;
+  for (std::int32_t v : values) expected += std::to_string(v) + "\n";
+  EXPECT_EQ(zervgen_test::ReadText(out), expected);
+  // 1000 values come in two reads: 512, then 488.
+  EXPECT_EQ(cb_.keyAttr.bufCount, 488);
+  EXPECT_EQ(cb_.keyAttr.bufPos, 488);
+}
+
+TEST_F(GenTest, ShortTemporaryFileEndsTheRunAndRemovesThePartialRelation) {
+  FailingAllocations failing({2});
+  Gen_InitializeCB(&cb_, 10000, 0, dir_.path());
+  std::vector<std::int32_t> values(600, 7);  // fewer values than rows
+  ASSERT_EQ(::pwrite(cb_.keyAttr.fd, values.data(), values.size() * 4, 0), 2400);
+  const std::string out = std::string(dir_.path()) + "/rel";
+  GenColumnSpec spec[] = {{&cb_.keyAttr, 10, Output_Integer, 1}};
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(Raised([&] { Gen_outputRelation(&cb_, out.c_str(), "tiny", spec); }),
+            XEPT_GEN_FAILED);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            std::string(programName) + ": Temporary file read error.\n");
+  EXPECT_FALSE(zervgen_test::Exists(out));
+}
+
+TEST_F(GenTest, WriterFramesColumnsAndDropsAnEmptyFill) {
+  Gen_InitializeCB(&cb_, 100, 0, dir_.path());
+  for (int i = 0; i < 100; ++i) {
+    cb_.keyAttr.vector[i] = i;
+    cb_.signedAttr.vector[i] = -i;
+  }
+  const std::string out = std::string(dir_.path()) + "/rel";
+  GenColumnSpec spec[] = {{&cb_.keyAttr, 10, Output_Integer, 0},
+                          {&cb_.keyAttr, 10, Output_Integer, 1},
+                          {&cb_.signedAttr, 10, Output_Integer, 1},
+                          {&cb_.fillAttr, 0, Output_Fill, 1}};
+  Gen_outputRelation(&cb_, out.c_str(), "rel", spec);
+  std::string expected;
+  for (int i = 0; i < 100; ++i) {
+    expected += std::to_string(i) + "," + std::to_string(i) + "," + std::to_string(-i) + "\n";
+  }
+  EXPECT_EQ(zervgen_test::ReadText(out), expected);
+  EXPECT_EQ(cb_.keyAttr.readIndex, 100);
+}
+
+TEST_F(GenTest, WriterRefusesBadColumnLists) {
+  Gen_InitializeCB(&cb_, 100, 5, dir_.path());
+  std::vector<GenColumnSpec> thirteen(13, GenColumnSpec{&cb_.keyAttr, 10, Output_Integer, 1});
+  std::vector<GenColumnSpec> noFill = {{&cb_.keyAttr, 10, Output_Integer, 1},
+                                       {&cb_.signedAttr, 10, Output_Integer, 1}};
+  struct Case {
+    std::vector<GenColumnSpec>* list;
+    const char* text;
+  } cases[] = {{&thirteen, "Failed ensure: 'nAttr <= sizeof(attrs)/sizeof(attrs[0])'"},
+               {&noFill, "Failed ensure: 'attrs[nAttr-1].attr->location == GEN_FILL'"}};
+  int n = 0;
+  for (const Case& c : cases) {
+    const std::string out = std::string(dir_.path()) + "/rel" + std::to_string(n++);
+    std::string text;
+    EXPECT_EQ(Raised([&] { Gen_outputRelation(&cb_, out.c_str(), "rel", *c.list); }, &text),
+              XEPT_ENSURE);
+    EXPECT_NE(text.find(c.text), std::string::npos) << text;
+  }
+}
+
+// The rows are the same whatever the number of formatting threads, at a row
+// count that is no multiple of any chunk size.
+TEST_F(GenTest, ThreadCountDoesNotChangeTheBytes) {
+  Output_Initialize(0, 1);
+  Gen_InitializeCB(&cb_, 10007, 9, dir_.path());
+  std::string first;
+  for (int threads : {1, 2, 5}) {
+    Gen_SetThreads(threads);
+    GenControlBlock cb{};
+    Gen_InitializeCB(&cb, 10007, 9, dir_.path());
+    const std::string out = std::string(dir_.path()) + "/hun" + std::to_string(threads);
+    Gen_Hundred(&cb, out.c_str());
+    Main_cleanup(&cb);
+    std::string text = zervgen_test::ReadText(out);
+    EXPECT_EQ(text.size(), 10007u * (185 + 9 + 1));
+    if (first.empty()) first = text;
+    EXPECT_TRUE(text == first) << threads << " threads";
+  }
+  Gen_SetThreads(0);
+  Output_Initialize(',', 0);
+}
+
+TEST_F(GenTest, TinyWritesOneRowAndKeepsTheRowCount) {
+  Gen_InitializeCB(&cb_, 500, 0, dir_.path());
+  const std::string out = std::string(dir_.path()) + "/tny";
+  Gen_Tiny(&cb_, out.c_str());
+  EXPECT_EQ(zervgen_test::ReadText(out), "0\n");
+  EXPECT_EQ(cb_.nTuples, 500);
+}
+
+}  // namespace
+}  // namespace zervgen
