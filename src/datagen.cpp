@@ -4,6 +4,7 @@
 #include "datagen.h"
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -273,6 +274,10 @@ int Main_Run(int argc, char** argv) {
   const char* invoked = (argc > 0 && argv != nullptr && argv[0] != nullptr) ? argv[0] : "";
   std::fprintf(stderr, "%s - %s\n", invoked,
                "zervgen 1.0: benchmark database generator.  No warranty.");
+  // Large blocks (columns, chunk buffers) always come from and go back to
+  // the system, so a run under a memory limit does not lose room to heap
+  // fragmentation from one relation to the next.
+  mallopt(M_MMAP_THRESHOLD, 128 * 1024);
   std::memset(&runCb, 0, sizeof runCb);
   Xept_Reset();
   XeptFrame* handler = Xept_GetBuffer(XEPT_ANY);

@@ -26,8 +26,8 @@ GenAllocator allocator = DefaultAllocate;
 std::int32_t* unownedSharedVector = nullptr;
 
 // Memory held back while the columns take what they can, so that the
-// relation writer's buffers and threads can still be had afterwards.
-constexpr std::size_t kHeadroomBytes = std::size_t{24} << 20;
+// relation writer's buffer of one chunk of rows can still be had afterwards.
+constexpr std::size_t kHeadroomBytes = std::size_t{2} << 20;
 
 struct SlotName {
   GenAttr GenControlBlock::*slot;

@@ -204,7 +204,7 @@ void Distribute(GenControlBlock* cb, std::int32_t tag, const ColumnDist& c, std:
 
 // Runs the queued generation jobs: memory columns each on their own,
 // temporary-file columns together in order.
-void RunJobs(std::vector<DistJob>& jobs) {
+void RunJobs(GenControlBlock* cb, std::vector<DistJob>& jobs) {
   std::vector<std::function<void()>> tasks;
   std::vector<DistJob> temps;
   for (const DistJob& job : jobs) {
@@ -219,7 +219,8 @@ void RunJobs(std::vector<DistJob>& jobs) {
       for (const DistJob& job : temps) Dist_RunJob(job);
     });
   }
-  Gen_RunTasks(tasks, Gen_Threads());
+  // Temporary files mean memory is short: no thread stacks then.
+  Gen_RunTasks(tasks, cb->tempInUse ? 1 : Gen_Threads());
 }
 
 void GenerateColumns(GenControlBlock* cb, const Schema& schema, std::int32_t rows) {
@@ -232,7 +233,7 @@ void GenerateColumns(GenControlBlock* cb, const Schema& schema, std::int32_t row
     throw;
   }
   Dist_SetDeferral(nullptr);
-  RunJobs(jobs);
+  RunJobs(cb, jobs);
 }
 
 void WriteRelation(GenControlBlock* cb, const char* path, const Schema& schema) {

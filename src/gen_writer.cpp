@@ -59,7 +59,7 @@ struct Chunk {
   std::int32_t firstRow = 0;
   std::int32_t rows = 0;
   std::vector<std::int32_t> tempValues;  // [field][row], fields from temporary files
-  OutputStream text{-1, 1 << 20};
+  OutputStream text{-1, 1 << 20};  // grows when rows are long
 };
 
 // The relation being written: the output and everything the chunks share.
@@ -206,19 +206,29 @@ std::int32_t FieldValue(const Relation& rel, const Chunk& chunk, int i, std::int
   return src.constant;
 }
 
-// Formats the chunk's rows into its text. Memory-only streams never fail.
+// A chunk's text could not grow: the memory is gone.
+[[noreturn]] void OutOfMemory() {
+  Report("*** Error: Not enough memory to continue.\n");
+  std::fprintf(stderr, "%s: Out of memory.\n", programName);
+  Xept_Raise(XEPT_GEN_FAILED, __FILE__, kWriterName, __LINE__);
+}
+
+// Formats the chunk's rows into its text, which lives in memory: a writer
+// fails only when the text cannot grow.
 void FormatChunk(const Relation& rel, Chunk* chunk) {
   chunk->text.Clear();
   if (rel.hasFill) {
     Output_SetFillState(Ms_JumpAhead(
         rel.fillStart, static_cast<std::uint64_t>(chunk->firstRow) * rel.fillDraws));
   }
+  int failed = 0;
   for (std::int32_t r = 0; r < chunk->rows; ++r) {
     for (int i = 0; i < nAttr; ++i) {
       const GenColumn& col = attrs[i];
-      col.writer(&chunk->text, FieldValue(rel, *chunk, i, r), col.width, col.last);
+      failed |= col.writer(&chunk->text, FieldValue(rel, *chunk, i, r), col.width, col.last);
     }
   }
+  if (failed != 0) OutOfMemory();
 }
 
 // Writes the chunk; on failure ends the relation through the full-disk path,
@@ -253,7 +263,14 @@ void WriteRowsParallel(Relation* rel, int threads) {
   const std::int32_t nChunks = (n + kRowsPerChunk - 1) / kRowsPerChunk;
   const int ring = 2 * threads + 2;
   std::vector<std::unique_ptr<Chunk>> chunks(static_cast<std::size_t>(ring));
-  for (auto& c : chunks) c = std::make_unique<Chunk>();
+  for (auto& c : chunks) {
+    c = std::make_unique<Chunk>();
+    if (c->text.error() != 0) {  // short of memory: one chunk at a time
+      chunks.clear();
+      WriteRowsInline(rel);
+      return;
+    }
+  }
   GenOrderedPool pool(threads, ring, [&](int slot) { FormatChunk(*rel, chunks[slot].get()); });
   std::int32_t nextWrite = 0;
   for (std::int32_t c = 0; c < nChunks; ++c) {
@@ -316,7 +333,8 @@ void Gen_outputRelation(GenControlBlock* cb, const char* path, const char* relNa
   BuildTable(columns);
   PlanSources(&rel);
   try {
-    int threads = Gen_Threads();
+    // Columns in temporary files mean memory is short: one chunk at a time.
+    int threads = cb->tempInUse ? 1 : Gen_Threads();
     if (threads <= 1 || cb->nTuples <= kRowsPerChunk) {
       WriteRowsInline(&rel);
     } else {

@@ -59,9 +59,9 @@ TempDir::TempDir() {
 
 TempDir::~TempDir() { RemoveTree(path_); }
 
-std::vector<std::string> TempDir::List() const {
+std::vector<std::string> TempDir::ListOf(const std::string& path) {
   std::vector<std::string> names;
-  DIR* d = opendir(path_.c_str());
+  DIR* d = opendir(path.c_str());
   if (d == nullptr) return names;
   while (dirent* e = readdir(d)) {
     std::string name = e->d_name;
@@ -95,7 +95,9 @@ RunResult RunZervgen(const std::string& dir, const std::vector<std::string>& arg
     full.insert(full.end(), args.begin(), args.end());
     if (!options.shellPrefix.empty()) {
       // /bin/sh -c 'PREFIX exec "$0" "$@"' zervgen args...
-      std::string script = options.shellPrefix + " exec -a zervgen \"" + BinaryPath() + "\" \"$@\"";
+      std::string script = options.shellPrefix + " exec " +
+                           (options.wrapper.empty() ? "-a zervgen" : options.wrapper) + " \"" +
+                           BinaryPath() + "\" \"$@\"";
       std::vector<char*> argv = {const_cast<char*>("/bin/bash"), const_cast<char*>("-c"),
                                  script.data(), const_cast<char*>("zervgen")};
       for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));

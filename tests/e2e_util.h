@@ -24,7 +24,8 @@ class TempDir {
   const std::string& path() const { return path_; }
   std::string File(const std::string& name) const { return path_ + "/" + name; }
   // Names of the entries in the folder, sorted.
-  std::vector<std::string> List() const;
+  std::vector<std::string> List() const { return ListOf(path_); }
+  static std::vector<std::string> ListOf(const std::string& path);
 
  private:
   std::string path_;
@@ -33,7 +34,8 @@ class TempDir {
 struct RunOptions {
   std::string stdinFile;   // empty: /dev/null
   std::string stdoutFile;  // empty: captured into RunResult::out
-  std::string shellPrefix; // e.g. "ulimit -v 300000; " to run under limits via /bin/sh
+  std::string shellPrefix;  // e.g. "ulimit -v 300000;": run through bash under limits
+  std::string wrapper;      // with shellPrefix: a command line to run the binary under
 };
 
 // Runs the binary with `args` (argv[0] is "zervgen") in `dir`.

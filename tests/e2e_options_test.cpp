@@ -1,0 +1,549 @@
+// End-to-end runs of the command line: every rejection with its exact message
+// and status (and nothing left behind), the help text, the settings an
+// accepted command line gives as seen in the files and in the report header,
+// and the report's failure paths.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <ctime>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "e2e_util.h"
+
+namespace zervgen_test {
+namespace {
+
+constexpr int kStatusError = 255;  // exit status -1
+
+std::string Joined(const std::vector<std::string>& args) {
+  std::string text;
+  for (const std::string& a : args) text += (text.empty() ? "" : " ") + ("[" + a + "]");
+  return text;
+}
+
+std::string Msg(const std::string& text) { return "zervgen: " + text + "\n"; }
+std::string WasSpecified(const std::string& opt) {
+  return Msg("Option, \"" + opt + "\", was specified more than one once.");
+}
+std::string RequiresArgument(const std::string& opt) {
+  return Msg("Option, \"" + opt + "\", requires an argument to be specified.");
+}
+std::string TooLong(const std::string& opt) {
+  return Msg("The file name for \"" + opt + "\" is too long.");
+}
+std::string EmptyName(const std::string& opt) {
+  return Msg("The file name for \"" + opt + "\" cannot be \"\"1.");
+}
+
+const std::string kOnlyOneRelation =
+    Msg("Only one of \"-hu\", \"-te\", \"-ti\", \"-un\", and \"-up\" may be specified.");
+const std::string kOnlyOneRowOption =
+    Msg("Only one of \"-n\", \"-4\", \"-40\", and \"-400\" may be specified.");
+const std::string kOnlyOneFormat = Msg("Only one of \"-ff\" and \"-dc\" may be specified.");
+const std::string kAtLeastRows = Msg("At least 100 rows must be specified.");
+const std::string kNoMoreRows = Msg("No more than 100000000 rows may be specified.");
+const std::string kScaleAtLeast = Msg("Scale must be at least 1.");
+const std::string kScaleBound = Msg("Scale can not be greater than 10000.");
+const std::string kFillBound = Msg("No more than 100 fill characters may be specified.");
+const std::string kCannotDash =
+    Msg("Cannot specify \"-\" without specifying one of\n-hu, -te, -ti, -un, -up.");
+
+const std::string kSynopsis =
+    "zervgen  [-hu | -te | -ti | -un | -up] [-n nRows | -4 | -40 | -400 | -s Scale]\n"
+    "         [-f filename] [-fc nChars] [-r [reportFile]] [-ff]\n"
+    "         [-dc delimChar] [-t tmpDir] [-help]\n";
+
+std::string Unknown(const std::string& arg) {
+  return "zervgen: Unknown option, '" + arg + "'.\n\nSynopsis:\n" + kSynopsis;
+}
+
+const std::string kHelp =
+    "\n" + kSynopsis + "\n" +
+    "where   -hu   Generate just the hundred table.\n"
+    "        -te   Generate just the ten percent table.\n"
+    "        -ti   Generate just the tiny table.\n"
+    "        -un   Generate just the uniques table.\n"
+    "        -up   Generate just the updates table.\n"
+    "        -f    Specifies the full path to the file that will contain the\n"
+    "              generated table if one of -hu, -te, -ti, -un, or -up is\n"
+    "              specified.  In this case, it may be, \"-\", in which case\n"
+    "              the table is written to standard output.  If all the tables\n"
+    "              are to be generated, the file name specifies the prefix name\n"
+    "              for each table, which will be suffixed with \".hun\", \".ten\",\n"
+    "              \".tny\", \".uni\", and \".upd\").  The default prefix name\n"
+    "              is \"zerv\".\n"
+    "        -n    Specifies the number of rows to generate.  Must be between\n"
+    "              100 and 100000000, and defaults to 100000, the size of the\n"
+    "              40 megabyte database.\n"
+    "        -4    Generate the 4 megabyte database.\n"
+    "        -40   Generate the 40 megabyte database.\n"
+    "        -400  Generate the 400 megabyte database.\n"
+    "        -s    Specify the Scale Factor of the tables.\n"
+    "        -fc   Specifies the number of characters in the fill column.\n"
+    "              The default is 0 -- no fill column.\n"
+    "        -r    Specifies the optional report is to be generated.  If the\n"
+    "              report file name is not specified, it defaults to \"zerv.rpt\".\n"
+    "        -ff   Specifies that the columns are to be in fixed format.  The\n"
+    "              default is <delimChar> separated, variable format.\n"
+    "        -dc   Sets the field delimiter to delimChar.  The default is ','.\n"
+    "              To specify a tab as the delimiter character, use the word \"tab\".\n"
+    "        -t    Specifies the directory where temporary files are to be\n"
+    "              created.  The default is the current directory.\n"
+    "        -help Prints this help text and exits.\n"
+    "\n"
+    "NOTE:   -hu, -te, -ti, -un, and -up are mutually exclusive.\n"
+    "        -n, -4, -40, -400, -s are mutually exclusive.\n"
+    "        -ff and -dc are mutually exclusive.\n"
+    "\n";
+
+const std::string k513(513, 'a');
+const std::string k514(514, 'a');
+
+// A relative path of exactly 513 characters: five folders of 100 characters
+// (created in `dir`) and the 8-character `leaf`, which is not created.
+std::string LongPath(const TempDir& dir, const std::string& leaf) {
+  std::string path;
+  for (char c : {'p', 'q', 'r', 's', 't'}) {
+    path += std::string(100, c) + "/";
+    ::mkdir(dir.File(path).c_str(), 0755);
+  }
+  return path + leaf;
+}
+
+// ---------------------------------------------------------------------------
+// Rejected command lines.
+
+struct RejectCase {
+  std::vector<std::string> args;
+  std::string err;  // standard error after the banner
+};
+
+const RejectCase kRejectCases[] = {
+    // Relation options: a repeat, then a second relation.
+    {{"-hu", "-hu"}, WasSpecified("-hu")},
+    {{"-te", "-te"}, WasSpecified("-te")},
+    {{"-ti", "-ti"}, WasSpecified("-ti")},
+    {{"-un", "-un"}, WasSpecified("-un")},
+    {{"-up", "-up"}, WasSpecified("-up")},
+    {{"-hu", "-te"}, kOnlyOneRelation},
+    {{"-up", "-ti"}, kOnlyOneRelation},
+    {{"-te", "-un", "-te"}, kOnlyOneRelation},
+    {{"-hu", "-te", "-hu"}, kOnlyOneRelation},
+    // -s
+    {{"-s"}, RequiresArgument("-s")},
+    {{"-s", "-n", "500"}, RequiresArgument("-s")},
+    {{"-s", "-1"}, RequiresArgument("-s")},
+    {{"-s", "0"}, kScaleAtLeast},
+    {{"-s", "abc"}, kScaleAtLeast},
+    {{"-s", "10001"}, kScaleBound},
+    {{"-s", "99999999999999999999"}, kScaleBound},
+    {{"-s", "2", "-n", "500"}, kOnlyOneRowOption},
+    // -n
+    {{"-n"}, RequiresArgument("-n")},
+    {{"-n", "-5"}, RequiresArgument("-n")},
+    {{"-40", "-n"}, RequiresArgument("-n")},
+    {{"-n", "99"}, kAtLeastRows},
+    {{"-n", "abc"}, kAtLeastRows},
+    {{"-n", ""}, kAtLeastRows},
+    {{"-n", "100000001"}, kNoMoreRows},
+    {{"-n", "99999999999999999999"}, kNoMoreRows},
+    {{"-4", "-n", "500"}, kOnlyOneRowOption},
+    {{"-n", "500", "-n", "600"}, kOnlyOneRowOption},
+    // -fc
+    {{"-fc"}, RequiresArgument("-fc")},
+    {{"-fc", "-1"}, RequiresArgument("-fc")},
+    {{"-fc", "101"}, kFillBound},
+    {{"-fc", "65636"}, kFillBound},
+    {{"-fc", "7", "-fc", "8"}, WasSpecified("-fc")},
+    {{"-fc", "7", "-fc", "0"}, WasSpecified("-fc")},
+    // -f
+    {{"-f"}, RequiresArgument("-f")},
+    {{"-ti", "-f", "-n", "500"}, RequiresArgument("-f")},
+    {{"-ti", "-f", "a", "-f", "b"}, WasSpecified("-f")},
+    {{"-ti", "-f", k514}, TooLong("-f")},
+    {{"-ti", "-f", ""}, EmptyName("-f")},
+    {{"-f", "-"}, kCannotDash},
+    // -r
+    {{"-r", "a", "-r", "b"}, WasSpecified("-r")},
+    {{"-r", "-r"}, WasSpecified("-r")},
+    {{"-r", k514}, TooLong("-r")},
+    {{"-r", ""}, EmptyName("-r")},
+    // -t
+    {{"-t"}, RequiresArgument("-t")},
+    {{"-t", "a", "-t", "b"}, WasSpecified("-t")},
+    {{"-t", k514}, TooLong("-t")},
+    {{"-t", ""}, EmptyName("-t")},
+    // -4, -40, -400
+    {{"-4", "-4"}, kOnlyOneRowOption},
+    {{"-40", "-400"}, kOnlyOneRowOption},
+    {{"-n", "500", "-400"}, kOnlyOneRowOption},
+    {{"-s", "2", "-40"}, kOnlyOneRowOption},
+    // -ff and -dc
+    {{"-ff", "-ff"}, WasSpecified("-ff")},
+    {{"-ff", "-dc", ";"}, kOnlyOneFormat},
+    {{"-dc", ";", "-ff"}, kOnlyOneFormat},
+    {{"-ff", "-dc"}, kOnlyOneFormat},
+    {{"-dc"}, RequiresArgument("-dc")},
+    {{"-dc", "-n", "500"}, RequiresArgument("-dc")},
+    {{"-dc", ";", "-dc", ","}, WasSpecified("-dc")},
+    {{"-dc", ";", "-dc"}, WasSpecified("-dc")},
+    // Unrecognised arguments; the first error ends parsing.
+    {{"-h"}, Unknown("-h")},
+    {{"-HU"}, Unknown("-HU")},
+    {{"-Help"}, Unknown("-Help")},
+    {{"hu"}, Unknown("hu")},
+    {{"-"}, Unknown("-")},
+    {{"-n", "500", "600"}, Unknown("600")},
+    {{"-x", "-hu", "-hu"}, Unknown("-x")},
+    {{"-hu", "-hu", "-x"}, WasSpecified("-hu")},
+    {{"-n", "99", "-help"}, kAtLeastRows},
+};
+
+TEST(CommandLine, RejectionsWriteOneMessageAndCreateNothing) {
+  for (const RejectCase& c : kRejectCases) {
+    SCOPED_TRACE(Joined(c.args));
+    TempDir dir;
+    RunResult r = RunZervgen(dir.path(), c.args);
+    EXPECT_EQ(r.status, kStatusError);
+    EXPECT_EQ(r.err.rfind("zervgen - ", 0), 0u) << "banner missing: " << r.err;
+    EXPECT_EQ(AfterBanner(r.err), c.err);
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(dir.List().empty()) << dir.List().front();
+  }
+}
+
+// The banner is one line; a rejection's message starts on the next one.
+TEST(CommandLine, BannerIsTheFirstLineEvenForAnInvalidCommandLine) {
+  TempDir dir;
+  RunResult r = RunZervgen(dir.path(), {"-h"});
+  EXPECT_EQ(r.status, kStatusError);
+  std::size_t nl = r.err.find('\n');
+  ASSERT_NE(nl, std::string::npos);
+  std::string banner = r.err.substr(0, nl);
+  EXPECT_EQ(banner.rfind("zervgen - ", 0), 0u) << banner;
+  EXPECT_GT(banner.size(), std::string("zervgen - ").size());
+  EXPECT_EQ(r.err.substr(nl + 1), Unknown("-h"));
+}
+
+// ---------------------------------------------------------------------------
+// Help, and accepted values shown by asking for help after them.
+
+TEST(CommandLine, HelpPrintsSynopsisAndHelpTextAndExitsZero) {
+  TempDir names;  // holds the folders of the 513-character names
+  const std::vector<std::vector<std::string>> cases = {
+      {"-help"},
+      {"-he"},
+      {"-hex"},
+      {"?"},
+      {"?x"},
+      {"-help", "-x"},
+      {"-hu", "-n", "500", "-help"},
+      // Bounds that are accepted: parsing goes on to the help request.
+      {"-n", "100", "-help"},
+      {"-n", "100000000", "-help"},
+      {"-s", "1", "-help"},
+      {"-s", "10000", "-help"},
+      {"-fc", "0", "-help"},
+      {"-fc", "100", "-help"},
+      {"-ti", "-f", k513, "-help"},
+      {"-r", k513, "-help"},
+      {"-t", k513, "-help"},
+  };
+  for (const std::vector<std::string>& args : cases) {
+    SCOPED_TRACE(Joined(args));
+    TempDir dir;
+    RunResult r = RunZervgen(dir.path(), args);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(AfterBanner(r.err), kHelp);
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(dir.List().empty());
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Accepted command lines: which files are written.
+
+struct FilesCase {
+  std::vector<std::string> args;
+  std::vector<std::string> files;  // the folder's entries afterwards
+  int rows;                        // lines of each relation file
+};
+
+const FilesCase kFilesCases[] = {
+    {{"-hu", "-n", "100"}, {"zerv.hun"}, 100},
+    {{"-te", "-n", "100"}, {"zerv.ten"}, 100},
+    {{"-ti", "-n", "100"}, {"zerv.tny"}, 1},
+    {{"-un", "-n", "100"}, {"zerv.uni"}, 100},
+    {{"-up", "-n", "100"}, {"zerv.upd"}, 100},
+    {{"-n", "100"}, {"zerv.hun", "zerv.ten", "zerv.tny", "zerv.uni", "zerv.upd"}, -1},
+    {{"-n", "100", "-f", "data"}, {"data.hun", "data.ten", "data.tny", "data.uni", "data.upd"}, -1},
+    {{"-ti", "-n", "100", "-f", "data"}, {"data"}, 1},
+    {{"-hu", "-n", "100", "-f", "data"}, {"data"}, 100},
+    {{"-ti", "-n", "100", "-r"}, {"zerv.rpt", "zerv.tny"}, 1},
+    {{"-ti", "-r", "-n", "100"}, {"zerv.rpt", "zerv.tny"}, 1},
+    {{"-ti", "-n", "100", "-r", "x.rpt"}, {"x.rpt", "zerv.tny"}, 1},
+    {{"-ti", "-n", "100", "-r", "-"}, {"-", "zerv.tny"}, 1},
+};
+
+int CountLines(const std::string& text) {
+  int n = 0;
+  for (char c : text) n += c == '\n';
+  return n;
+}
+
+TEST(CommandLine, RelationAndNameOptionsChooseTheFiles) {
+  for (const FilesCase& c : kFilesCases) {
+    SCOPED_TRACE(Joined(c.args));
+    TempDir dir;
+    RunResult r = RunZervgen(dir.path(), c.args);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(AfterBanner(r.err), "");
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(dir.List(), c.files);
+    if (c.rows < 0) continue;
+    for (const std::string& name : c.files) {
+      if (name.find("rpt") != std::string::npos || name == "-") continue;
+      EXPECT_EQ(CountLines(ReadFile(dir.File(name))), c.rows) << name;
+    }
+  }
+}
+
+TEST(CommandLine, TinyRelationTextByFormatAndDestination) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string file;  // "" for standard output
+    std::string text;
+  };
+  const Case cases[] = {
+      {{"-ti", "-n", "100"}, "zerv.tny", "0\n"},
+      {{"-ti", "-n", "100", "-ff"}, "zerv.tny", "         0\n"},
+      {{"-ti", "-n", "100", "-f", "-"}, "", "0\n"},
+      {{"-ti", "-n", "100", "-f", "-", "-ff"}, "", "         0\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Joined(c.args));
+    TempDir dir;
+    RunResult r = RunZervgen(dir.path(), c.args);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(AfterBanner(r.err), "");
+    if (c.file.empty()) {
+      EXPECT_EQ(r.out, c.text);
+      EXPECT_TRUE(dir.List().empty());
+    } else {
+      EXPECT_EQ(r.out, "");
+      EXPECT_EQ(ReadFile(dir.File(c.file)), c.text);
+    }
+  }
+}
+
+// Names of 513 characters are used as given: the relation file, the report
+// and the temporary directory.
+TEST(CommandLine, LongestNamesAreAccepted) {
+  TempDir dir;
+  const std::string file = LongPath(dir, "tiny.out");
+  const std::string report = LongPath(dir, "zerv.rep");
+  const std::string tmp = LongPath(dir, "tmpdir01");
+  ASSERT_EQ(file.size(), 513u);
+  ASSERT_EQ(::mkdir(dir.File(tmp).c_str(), 0755), 0);
+  RunResult r = RunZervgen(dir.path(), {"-ti", "-n", "100", "-f", file, "-r", report, "-t", tmp});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(AfterBanner(r.err), "");
+  EXPECT_EQ(ReadFile(dir.File(file)), "0\n");
+  EXPECT_NE(ReadFile(dir.File(report)).find("\nTemp: " + tmp + "\n"), std::string::npos);
+}
+
+// The delimiter replaces every comma between fields: the same rows with the
+// commas of a default run turned into the delimiter.
+TEST(CommandLine, DelimiterOption) {
+  TempDir base;
+  ASSERT_EQ(RunZervgen(base.path(), {"-hu", "-n", "100"}).status, 0);
+  const std::string reference = ReadFile(base.File("zerv.hun"));
+  ASSERT_EQ(CountLines(reference), 100);
+  ASSERT_EQ(reference.find_first_of("\t;"), std::string::npos) << "rows hold a delimiter";
+  struct Case {
+    std::vector<std::string> args;
+    char delim;
+  };
+  const Case cases[] = {
+      {{"-dc", "tab"}, '\t'},
+      {{"-dc", ";x"}, ';'},
+      {{"-dc", ";"}, ';'},
+      {{"-dc", ","}, ','},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Joined(c.args));
+    std::vector<std::string> args = {"-hu", "-n", "100"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    TempDir dir;
+    RunResult r = RunZervgen(dir.path(), args);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(AfterBanner(r.err), "");
+    std::string expected = reference;
+    for (char& ch : expected) {
+      if (ch == ',') ch = c.delim;
+    }
+    EXPECT_EQ(ReadFile(dir.File("zerv.hun")), expected);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Settings shown in the report header.
+
+struct HeaderLineCase {
+  std::vector<std::string> args;  // run with -ti -r
+  std::string line;               // a whole line of the report
+};
+
+TEST(ReportHeader, RowCountFillAndTempFromTheOptions) {
+  const std::vector<HeaderLineCase> cases = {
+      {{}, "Rows: 100000."},
+      {{"-n", "500"}, "Rows: 500."},
+      {{"-n", "500abc"}, "Rows: 500."},
+      {{"-n", " 500"}, "Rows: 500."},
+      {{"-n", "500", "-s", "2"}, "Rows: 20000."},
+      {{"-s", "1"}, "Rows: 10000."},
+      {{"-s", "1", "-s", "3"}, "Rows: 30000."},
+      {{"-4"}, "Rows: 10000."},
+      {{"-40"}, "Rows: 100000."},
+      {{"-400"}, "Rows: 1000000."},
+      {{"-4", "-s", "2"}, "Rows: 20000."},
+      {{}, "Fill: none specified."},
+      {{"-fc", "0"}, "Fill: none specified."},
+      {{"-fc", "abc"}, "Fill: none specified."},
+      {{"-fc", "1"}, "Fill: 1 character."},
+      {{"-fc", "2"}, "Fill: 2 characters."},
+      {{"-fc", "0", "-fc", "7"}, "Fill: 7 characters."},
+      {{"-fc", "100"}, "Fill: 100 characters."},
+      {{}, "Temp: ."},
+      {{"-t", "sub"}, "Temp: sub"},
+  };
+  for (const HeaderLineCase& c : cases) {
+    std::vector<std::string> args = {"-ti", "-r"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    SCOPED_TRACE(Joined(args));
+    TempDir dir;
+    ::mkdir(dir.File("sub").c_str(), 0755);
+    RunResult r = RunZervgen(dir.path(), args);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(AfterBanner(r.err), "");
+    EXPECT_NE(ReadFile(dir.File("zerv.rpt")).find("\n" + c.line + "\n"), std::string::npos);
+  }
+}
+
+const char* const kMonths[] = {"January", "Februrary", "March",     "April",   "May",      "June",
+                               "July",    "August",    "September", "October", "November", "December"};
+
+std::string DateLine(std::time_t when) {
+  std::tm local{};
+  localtime_r(&when, &local);
+  return "Date: " + std::string(kMonths[local.tm_mon]) + " " + std::to_string(local.tm_mday) +
+         ", " + std::to_string(local.tm_year + 1900) + ".\n";
+}
+
+const char* const kColumnMap =
+    "    key:     columns   1 -  10\n"
+    "    int:     columns  11 -  20\n"
+    "    signed:  columns  21 -  30\n"
+    "    float:   columns  31 -  43\n"
+    "    double:  columns  44 -  54\n"
+    "    decim:   columns  55 -  65\n"
+    "    date:    columns  66 -  75\n"
+    "    code:    columns  76 -  85\n"
+    "    name:    columns  86 - 105\n"
+    "    address: columns 106 - 185\n";
+
+struct HeaderCase {
+  std::vector<std::string> args;
+  std::string fill;    // the Fill line
+  std::string format;  // from the Fmt line to the end of the header
+};
+
+const HeaderCase kHeaderCases[] = {
+    {{"-n", "500", "-fc", "1", "-r", "x.rpt", "-ff", "-ti"},
+     "Fill: 1 character.\n",
+     std::string("Fmt:  fixed.\n") + kColumnMap + "    fill:    column  186\n\n"},
+    {{"-n", "500", "-fc", "2", "-r", "x.rpt", "-ff", "-ti"},
+     "Fill: 2 characters.\n",
+     std::string("Fmt:  fixed.\n") + kColumnMap + "    fill:    columns 186 - 187\n\n"},
+    {{"-n", "500", "-fc", "100", "-r", "x.rpt", "-ff", "-ti"},
+     "Fill: 100 characters.\n",
+     std::string("Fmt:  fixed.\n") + kColumnMap + "    fill:    columns 186 - 285\n\n"},
+    {{"-n", "500", "-r", "x.rpt", "-ff", "-ti"},
+     "Fill: none specified.\n",
+     std::string("Fmt:  fixed.\n") + kColumnMap + "\n"},
+    {{"-n", "500", "-fc", "1", "-r", "x.rpt", "-ti"}, "Fill: 1 character.\n", "Fmt:  variable.\n\n"},
+    {{"-ti", "-n", "500", "-dc", "tab", "-r", "x.rpt"},
+     "Fill: none specified.\n",
+     "Fmt:  variable.\n\n"},
+};
+
+// The header is exact; the report of a complete run ends with the total time.
+TEST(ReportHeader, ExactHeaderAndTotalTime) {
+  const std::regex totalTime(R"(\nTotal Time: \d{2,} \d{2}:\d{2}:\d{2}\.\d{2}\n$)");
+  for (const HeaderCase& c : kHeaderCases) {
+    SCOPED_TRACE(Joined(c.args));
+    TempDir dir;
+    std::time_t before = std::time(nullptr);
+    RunResult r = RunZervgen(dir.path(), c.args);
+    std::time_t after = std::time(nullptr);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(AfterBanner(r.err), "");
+    std::string cmd = "Cmd:  zervgen";
+    for (const std::string& a : c.args) cmd += " " + a;
+    auto header = [&](std::time_t when) {
+      return "\t\t\tZ E R V G E N   R E P O R T\n\t\t\t=============   ===========\n\n" +
+             DateLine(when) + "Rows: 500.\n" + c.fill + "Temp: .\n" + cmd + "\nVer:  1.0.\n" +
+             c.format;
+    };
+    const std::string report = ReadFile(dir.File("x.rpt"));
+    const std::string first = header(before);
+    const std::string second = header(after);
+    const std::string got = report.substr(0, first.size());
+    EXPECT_TRUE(got == first || report.substr(0, second.size()) == second)
+        << "report begins:\n"
+        << got << "\nexpected:\n"
+        << first;
+    EXPECT_TRUE(std::regex_search(report, totalTime)) << report;
+  }
+}
+
+// An existing report file is kept as it is; the run goes on without a report.
+TEST(ReportHeader, ExistingReportFileIsLeftAlone) {
+  TempDir dir;
+  WriteFile(dir.File("x.rpt"), "keep me\n");
+  RunResult r = RunZervgen(dir.path(), {"-ti", "-n", "100", "-r", "x.rpt"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(AfterBanner(r.err),
+            "zervgen: File already exists.\nReport file, 'x.rpt', not generated.\n");
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(ReadFile(dir.File("x.rpt")), "keep me\n");
+  EXPECT_EQ(ReadFile(dir.File("zerv.tny")), "0\n");
+}
+
+// A report that cannot be written ends the run: the error line cannot be
+// written either, so no handler is left and the status is 1. The header is
+// made longer than the 1 KiB file-size limit, so its first lines fill the file.
+TEST(ReportHeader, WriteFailureEndsWithStatusOne) {
+  TempDir dir;
+  RunOptions limited;
+  limited.shellPrefix = "ulimit -f 1;";
+  RunResult r = RunZervgen(dir.path(),
+                           {"-ti", "-n", "100", "-ff", "-r", "x.rpt", "-t", k513, "-f", k513},
+                           limited);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(AfterBanner(r.err), "zervgen: Report file error.\nzervgen: Report file error.\n");
+  const std::string loc = R"(File [^\n]*, Function )";
+  const std::regex lines("^" + loc + R"(Report, line \d+\nRaised exception of class '6'\n)" + loc +
+                         R"(Report, line \d+\nRaised exception of class '6'\n)" + loc +
+                         R"(\w+, line \d+\nNo exception handler found for exceptions of class '6'\n)" +
+                         loc + R"(\w+, line \d+\nRaised exception of class '1'\n)" + loc +
+                         R"(\w+, line \d+\nNo exception handler found for coding exceptions\n$)");
+  EXPECT_TRUE(std::regex_search(r.out, lines)) << r.out;
+  EXPECT_EQ(dir.List(), std::vector<std::string>{"x.rpt"});
+  EXPECT_EQ(ReadFile(dir.File("x.rpt")).rfind("\t\t\tZ E R V G E N   R E P O R T\n", 0), 0u);
+}
+
+}  // namespace
+}  // namespace zervgen_test
