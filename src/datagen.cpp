@@ -16,6 +16,7 @@
 #include "except.h"
 #include "output.h"
 #include "perf.h"
+#include "progress.h"
 #include "report.h"
 #include "timeutil.h"
 #include "util.h"
@@ -181,6 +182,7 @@ void Main_initSignalHandlers(GenControlBlock* cb) {
 
 void Main_signalHandler(int sig) {
   std::signal(sig, SIG_IGN);
+  Progress_End();
   SignalMessages(sig);
   SignalRemoveRelationFile();
   if (signalCb != nullptr) {

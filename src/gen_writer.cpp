@@ -18,6 +18,7 @@
 #include "except.h"
 #include "gen.h"
 #include "gen_pool.h"
+#include "progress.h"
 #include "random.h"
 #include "report.h"
 #include "util.h"
@@ -110,6 +111,7 @@ bool RemoveOutput(Relation* rel) {
 }
 
 [[noreturn]] void WriteFailed(Relation* rel, std::int32_t row, int error) {
+  Progress_End();
   bool removed = RemoveOutput(rel);
   if (error == EPIPE) {
     // A reader that went away is no full disk: say it in the report only,
@@ -236,7 +238,10 @@ void FormatChunk(const Relation& rel, Chunk* chunk) {
 void WriteChunk(Relation* rel, const Chunk& chunk) {
   std::size_t written = 0;
   int error = Util_WriteAllCount(rel->fd, chunk.text.data(), chunk.text.size(), &written);
-  if (error == 0) return;
+  if (error == 0) {
+    Progress_Update(chunk.firstRow + chunk.rows);
+    return;
+  }
   const char* text = chunk.text.data();
   std::int32_t complete = static_cast<std::int32_t>(std::count(text, text + written, '\n'));
   WriteFailed(rel, chunk.firstRow + complete, error);
@@ -291,6 +296,7 @@ void WriteRowsParallel(Relation* rel, int threads) {
 }
 
 void FinishRelation(Relation* rel) {
+  Progress_End();
   const std::int32_t n = rel->cb->nTuples;
   for (int i = 0; i < nAttr; ++i) {
     if (rel->sources[i].base != nullptr) attrs[i].attr->readIndex = n * rel->sources[i].stride;
@@ -332,6 +338,7 @@ void Gen_outputRelation(GenControlBlock* cb, const char* path, const char* relNa
   rel.isFile = rel.fd != STDOUT_FILENO;
   BuildTable(columns);
   PlanSources(&rel);
+  Progress_Begin(relName, cb->nTuples);
   try {
     // Columns in temporary files mean memory is short: one chunk at a time.
     int threads = cb->tempInUse ? 1 : Gen_Threads();
@@ -341,6 +348,7 @@ void Gen_outputRelation(GenControlBlock* cb, const char* path, const char* relNa
       WriteRowsParallel(&rel, threads);
     }
   } catch (const XeptRaised&) {
+    Progress_End();
     // No partial relation file is left behind for a loader to pick up.
     if (RemoveOutput(&rel)) Report("           File, '%s', deleted.\n", path);
     throw;
