@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "datagen.h"
 #include "date.h"
@@ -85,7 +86,7 @@ std::int32_t UniformRepeated(std::int32_t* vector, std::int32_t nTuples, double 
       accumulator = accumulator - 1.0;
       k = q + 1;
     }
-    if (k > nTuples - count) return nTuples + 1;  // would run past the vector
+    if (k > nTuples - count) return count + k;  // more than the vector holds
     std::fill_n(vector + count, k, v);
     count += k;
   }
@@ -153,11 +154,49 @@ inline std::int32_t ZipfCount(double unit, std::int32_t r) {
   return count < 1 ? 1 : count;
 }
 
-// The plain Fisher-Yates from the end, for the last few swaps.
+// The stream step for a proper state (1 .. 2^31-2): 16807 x mod 2^31-1 by
+// one 64-bit product folded at bit 31. Equal to Ms_Step on those states,
+// which it never leaves, and shorter on the critical path of the shuffle.
+inline std::int32_t StepProper(std::int32_t x) {
+  const std::uint64_t t = static_cast<std::uint64_t>(x) * kRandomMultiplier;
+  const auto m = static_cast<std::uint64_t>(kRandomModulus);
+  std::uint64_t r = (t & m) + (t >> 31);
+  if (r >= m) r -= m;
+  return static_cast<std::int32_t>(r);
+}
+
+// The plain Fisher-Yates from the end, swaps for m = from .. 2.
 inline void ShuffleTail(std::int32_t* vector, std::int32_t from, std::int32_t* s) {
   for (std::int32_t m = from; m >= 2; --m) {
     *s = Ms_Step(*s);
     std::swap(vector[*s % m], vector[m - 1]);
+  }
+}
+
+// The same swaps for a proper seed and more than kPrefetchAhead + 1 rows.
+// The indices depend only on the stream, so each is computed kPrefetchAhead
+// swaps before its use and the entry it names fetched meanwhile.
+void ShufflePrefetched(std::int32_t* vector, std::int32_t nTuples, std::int32_t s) {
+  std::int32_t ring[kRingSize];
+  std::int32_t ahead = nTuples;  // m of the next index to compute
+  for (std::int32_t t = 0; t < kPrefetchAhead; ++t, --ahead) {
+    s = StepProper(s);
+    ring[t] = s % ahead;
+    __builtin_prefetch(vector + ring[t], 1);
+  }
+  std::int32_t slot = 0;
+  for (std::int32_t m = nTuples; ahead >= 2; --m, --ahead) {
+    s = StepProper(s);
+    const std::int32_t next = s % ahead;
+    __builtin_prefetch(vector + next, 1);
+    ring[(slot + kPrefetchAhead) & (kRingSize - 1)] = next;
+    std::swap(vector[ring[slot]], vector[m - 1]);
+    slot = (slot + 1) & (kRingSize - 1);
+  }
+  // The last kPrefetchAhead swaps use indices already in the ring.
+  for (std::int32_t m = kPrefetchAhead + 1; m >= 2; --m) {
+    std::swap(vector[ring[slot]], vector[m - 1]);
+    slot = (slot + 1) & (kRingSize - 1);
   }
 }
 
@@ -312,32 +351,11 @@ void Dist_genZipfian(std::int32_t* vector, std::int32_t nTuples, std::int32_t mi
 
 void Dist_Shuffle(std::int32_t* vector, std::int32_t nTuples, std::int32_t seed) {
   std::int32_t s = seed;
-  if (nTuples <= kPrefetchAhead + 1) {
+  const bool proper = seed > 0 && seed < kRandomModulus;
+  if (!proper || nTuples <= kPrefetchAhead + 1) {
     ShuffleTail(vector, nTuples, &s);
-    return;
-  }
-  // The indices depend only on the stream, so each is computed kPrefetchAhead
-  // swaps before its use and its entry fetched meanwhile.
-  std::int32_t ring[kRingSize];
-  std::int32_t ahead = nTuples;  // m of the next index to compute
-  for (std::int32_t t = 0; t < kPrefetchAhead; ++t, --ahead) {
-    s = Ms_Step(s);
-    ring[t] = s % (ahead-1);
-    __builtin_prefetch(vector + ring[t], 1);
-  }
-  std::int32_t slot = 0;
-  for (std::int32_t m = nTuples; ahead >= 2; --m, --ahead) {
-    s = Ms_Step(s);
-    const std::int32_t next = s % ahead;
-    __builtin_prefetch(vector + next, 1);
-    ring[(slot + kPrefetchAhead) & (kRingSize - 1)] = next;
-    std::swap(vector[ring[slot]], vector[m - 1]);
-    slot = (slot + 1) & (kRingSize - 1);
-  }
-  // The last kPrefetchAhead swaps use indices already in the ring.
-  for (std::int32_t m = kPrefetchAhead + 1; m >= 2; --m) {
-    std::swap(vector[ring[slot]], vector[m - 1]);
-    slot = (slot + 1) & (kRingSize - 1);
+  } else {
+    ShufflePrefetched(vector, nTuples, s);
   }
 }
 

@@ -7,10 +7,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <functional>
 #include <map>
 #include <string>
@@ -27,8 +25,30 @@ namespace {
 
 using Vec = std::vector<std::int32_t>;
 
+// Every test runs with a handler for all classes on the stack, so that an
+// unexpected raise fails the test (as a thrown exception) instead of ending
+// the test program.
+class ArmedTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    Xept_Reset();
+    Xept_GetBuffer(XEPT_ANY);
+  }
+  void TearDown() override { Xept_Reset(); }
+};
+
+using DistGenUniform = ArmedTest;
+using DistGenNormal = ArmedTest;
+using DistInverseNormal = ArmedTest;
+using DistGenZipfian = ArmedTest;
+using DistShuffle = ArmedTest;
+using DistUniform = ArmedTest;
+using DistNormalZipfianFill = ArmedTest;
+using DistDistributions = ArmedTest;
+using DistCleanup = ArmedTest;
+
 // The class raised by `call` (0 when none) and what it printed on standard
-// output and standard error.
+// output and standard error. Leaves a fresh handler armed.
 struct Outcome {
   int cls;
   std::string out;
@@ -49,6 +69,7 @@ Outcome CatchRaise(const std::function<void()>& call) {
   std::string out = testing::internal::GetCapturedStdout();
   std::string err = testing::internal::GetCapturedStderr();
   Xept_Reset();
+  Xept_GetBuffer(XEPT_ANY);
   return {cls, out, err};
 }
 
@@ -95,7 +116,7 @@ Vec Iota(std::int32_t n, std::int32_t first = 0) {
 
 // ---- Uniform -------------------------------------------------------------
 
-TEST(DistGenUniform, SingleRow) {
+TEST_F(DistGenUniform, SingleRow) {
   EXPECT_EQ(Uniform(1, 0, 0, 1), Vec{0});
   EXPECT_EQ(Uniform(1, 1, 1, 1, 1), Vec{0});
   EXPECT_EQ(Uniform(1, 1, 1, 1, 0), Vec{1});
@@ -103,7 +124,7 @@ TEST(DistGenUniform, SingleRow) {
   EXPECT_EQ(Uniform(1, 7, 3, 99), Vec{7});
 }
 
-TEST(DistGenUniform, EveryValueDistinct) {
+TEST_F(DistGenUniform, EveryValueDistinct) {
   Vec keys = Uniform(100, 1, 100, 100, 1);
   Vec expected = Iota(100, 1);
   expected[0] = 0;
@@ -118,7 +139,7 @@ TEST(DistGenUniform, EveryValueDistinct) {
   EXPECT_EQ((Vec{dates[998], dates[999]}), (Vec{36486, 36523}));
 }
 
-TEST(DistGenUniform, RepeatedValues) {
+TEST_F(DistGenUniform, RepeatedValues) {
   Vec v = Uniform(1000, -500000000, 500000000, 100);
   std::map<std::int32_t, int> counts = Counts(v);
   ASSERT_EQ(counts.size(), 100u);
@@ -130,7 +151,7 @@ TEST(DistGenUniform, RepeatedValues) {
   for (const auto& [value, n] : counts) EXPECT_EQ(n, 10) << value;
 }
 
-TEST(DistGenUniform, ExtraCopiesSpreadOverTheRange) {
+TEST_F(DistGenUniform, ExtraCopiesSpreadOverTheRange) {
   struct Case {
     std::int32_t nTuples;
     std::vector<int> copies;  // of the values 0 .. 9
@@ -152,12 +173,12 @@ TEST(DistGenUniform, ExtraCopiesSpreadOverTheRange) {
   }
 }
 
-TEST(DistGenUniform, OneDistinctValueFillsWithMin) {
+TEST_F(DistGenUniform, OneDistinctValueFillsWithMin) {
   EXPECT_EQ(Uniform(100, 5, 900, 1), Vec(100, 5));
   EXPECT_EQ(Uniform(100, -3, -3, 1), Vec(100, -3));
 }
 
-TEST(DistGenUniform, WritesOnlyItsRows) {
+TEST_F(DistGenUniform, WritesOnlyItsRows) {
   Vec v(102, -7);
   Dist_genUniform(v.data() + 1, 100, 0, 9, 10, 0);
   EXPECT_EQ(v.front(), -7);
@@ -168,7 +189,7 @@ TEST(DistGenUniform, WritesOnlyItsRows) {
   EXPECT_EQ(v.back(), -7);
 }
 
-TEST(DistGenUniform, ShapeProperties) {
+TEST_F(DistGenUniform, ShapeProperties) {
   struct Case {
     std::int32_t nTuples;
     std::int32_t min;
@@ -211,7 +232,7 @@ TEST(DistGenUniform, ShapeProperties) {
 
 // ---- Normal --------------------------------------------------------------
 
-TEST(DistGenNormal, WorkedValues) {
+TEST_F(DistGenNormal, WorkedValues) {
   EXPECT_EQ(Normal(4, 0, 10), (Vec{0, 4, 5, 10}));
   EXPECT_EQ(Normal(5, 0, 10), (Vec{0, 3, 5, 6, 10}));
 
@@ -224,29 +245,10 @@ TEST(DistGenNormal, WorkedValues) {
   EXPECT_EQ(odd[50], 0);
 }
 
-TEST(DistGenNormal, AscendingWithEndsAtMinAndMax) {
-  struct Case {
-    std::int32_t nTuples;
-    std::int32_t min;
-    std::int32_t max;
-  };
-  const Case cases[] = {{100, -1000000000, 1000000000},
-                        {101, -1000000000, 1000000000},
-                        {1000, 0, 10},
-                        {10000, -5, 1000000000},
-                        {99999, 1, 2},
-                        {100000, -1000000000, 1000000000}};
-  for (const Case& c : cases) {
-    Vec v = Normal(c.nTuples, c.min, c.max);
-    EXPECT_TRUE(std::is_sorted(v.begin(), v.end())) << c.nTuples;
-    EXPECT_EQ(v.front(), c.min);
-    EXPECT_EQ(v.back(), c.max);
-  }
-}
-
-TEST(DistGenNormal, Symmetry) {
-  // Over a range symmetric about 0 the back half mirrors the front exactly;
-  // otherwise the pairs sum to min + max less what truncation dropped.
+TEST_F(DistGenNormal, AscendingAndSymmetric) {
+  // Ascending from min to max. Over a range symmetric about 0 the back half
+  // mirrors the front exactly; otherwise the pairs sum to min + max less what
+  // truncation dropped.
   struct Case {
     std::int32_t nTuples;
     std::int32_t min;
@@ -259,9 +261,15 @@ TEST(DistGenNormal, Symmetry) {
                         {1001, -5000, 5000, true},
                         {100, 0, 10, false},
                         {10001, 3, 1000000000, false},
-                        {100000, -7, 123456789, false}};
+                        {100000, -7, 123456789, false},
+                        {1000, 0, 10, false},
+                        {10000, -5, 1000000000, false},
+                        {99999, 1, 2, false}};
   for (const Case& c : cases) {
     Vec v = Normal(c.nTuples, c.min, c.max);
+    EXPECT_TRUE(std::is_sorted(v.begin(), v.end())) << c.nTuples;
+    EXPECT_EQ(v.front(), c.min);
+    EXPECT_EQ(v.back(), c.max);
     const std::int64_t sum = std::int64_t{c.min} + c.max;
     for (std::int32_t k = 0; k < c.nTuples; ++k) {
       const std::int64_t pair = std::int64_t{v[static_cast<std::size_t>(k)]} +
@@ -275,7 +283,7 @@ TEST(DistGenNormal, Symmetry) {
   }
 }
 
-TEST(DistGenNormal, Failures) {
+TEST_F(DistGenNormal, Failures) {
   Vec v(100);
   Outcome empty = CatchRaise([&] { Dist_genNormal(v.data(), 100, 5, 5, 100); });
   EXPECT_EQ(empty.cls, XEPT_ASSERTION);
@@ -288,7 +296,7 @@ TEST(DistGenNormal, Failures) {
   EXPECT_NE(repeated.out.find("\nRaised exception of class '1'\n"), std::string::npos);
 }
 
-TEST(DistInverseNormal, Values) {
+TEST_F(DistInverseNormal, Values) {
   EXPECT_EQ(Dist_inverseNormal(0.5), 0.0);
   EXPECT_EQ(Dist_inverseNormal(0.25), 0.0);
   EXPECT_EQ(Dist_inverseNormal(0.0), 0.0);
@@ -310,7 +318,7 @@ TEST(DistInverseNormal, Values) {
 
 // ---- Zipfian -------------------------------------------------------------
 
-TEST(DistGenZipfian, WorkedCounts) {
+TEST_F(DistGenZipfian, WorkedCounts) {
   struct Case {
     std::int32_t nTuples;
     std::int32_t min;
@@ -341,7 +349,7 @@ TEST(DistGenZipfian, WorkedCounts) {
   }
 }
 
-TEST(DistGenZipfian, CountsFollowTheHarmonicSum) {
+TEST_F(DistGenZipfian, CountsFollowTheHarmonicSum) {
   // With H = 1.5497677311665408 for ten ranks, rank r >= 2 of 10000 rows
   // gets 10000 / (H r^2) copies, rounded.
   const double h = 1.5497677311665408;
@@ -355,7 +363,7 @@ TEST(DistGenZipfian, CountsFollowTheHarmonicSum) {
   EXPECT_EQ(counts[1], 10000 - others);
 }
 
-TEST(DistGenZipfian, TooManyRanksFailsCount) {
+TEST_F(DistGenZipfian, TooManyRanksFailsCount) {
   Vec v(101, -9);
   Outcome o = CatchRaise([&] { Dist_genZipfian(v.data(), 100, 0, 1000, 100); });
   EXPECT_EQ(o.cls, XEPT_ASSERTION);
@@ -365,15 +373,15 @@ TEST(DistGenZipfian, TooManyRanksFailsCount) {
 
 // ---- Shuffle -------------------------------------------------------------
 
-TEST(DistShuffle, KnownPermutation) {
+TEST_F(DistShuffle, KnownPermutation) {
   Vec v = Iota(10);
   Dist_Shuffle(v.data(), 10, 728952890);
   EXPECT_EQ(v, (Vec{7, 4, 2, 0, 8, 1, 3, 9, 6, 5}));
 }
 
-TEST(DistShuffle, SameAsPlainLoopAtEverySize) {
+TEST_F(DistShuffle, SameAsPlainLoopAtEverySize) {
   const std::int32_t sizes[] = {0, 1, 2, 3, 10, 39, 40, 41, 42, 43, 64, 65, 100, 1000, 100003};
-  const std::int32_t seeds[] = {728952890, 1, 2147483646, 0};
+  const std::int32_t seeds[] = {728952890, 1, 2147483646, 0, 2147483647, -5, -2147483647 - 1};
   for (std::int32_t n : sizes) {
     for (std::int32_t seed : seeds) {
       Vec fast = Iota(n, 1000);
@@ -430,7 +438,7 @@ struct MemorySlot {
   GenAttr attr{};
 };
 
-TEST(DistUniform, ReportLines) {
+TEST_F(DistUniform, ReportLines) {
   GenControlBlock cb{};
   struct Case {
     const char* name;
@@ -462,7 +470,7 @@ TEST(DistUniform, ReportLines) {
   }
 }
 
-TEST(DistNormalZipfianFill, ReportLines) {
+TEST_F(DistNormalZipfianFill, ReportLines) {
   GenControlBlock cb{};
   {
     ReportCapture report;
@@ -499,17 +507,7 @@ TEST(DistNormalZipfianFill, ReportLines) {
   }
 }
 
-TEST(DistUniform, NoReportStillGenerates) {
-  GenControlBlock cb{};
-  MemorySlot slot(1000);
-  Dist_Uniform("key", 1, 5, &cb, &slot.attr, 1000, 1, 1000, 1000, 728952890, 1);
-  Vec expected = Uniform(1000, 1, 1000, 1000, 1);
-  Dist_Shuffle(expected.data(), 1000, 728952890);
-  EXPECT_EQ(slot.values, expected);
-  EXPECT_EQ(slot.attr.ownerTag, 1);
-}
-
-TEST(DistDistributions, GenerateThenShuffle) {
+TEST_F(DistDistributions, GenerateThenShuffle) {
   GenControlBlock cb{};
   const std::int32_t n = 10000;
   MemorySlot normal(n);
@@ -532,7 +530,7 @@ TEST(DistDistributions, GenerateThenShuffle) {
   EXPECT_EQ(tiny.attr.ownerTag, 3);
 }
 
-TEST(DistDistributions, ReuseOnlyChangesTheTag) {
+TEST_F(DistDistributions, ReuseOnlyChangesTheTag) {
   GenControlBlock cb{};
   const std::int32_t n = 200;
   const Vec before = Iota(n, 5000);
@@ -562,7 +560,7 @@ TEST(DistDistributions, ReuseOnlyChangesTheTag) {
   }
 }
 
-TEST(DistDistributions, DeferredJobRunsLater) {
+TEST_F(DistDistributions, DeferredJobRunsLater) {
   GenControlBlock cb{};
   std::vector<DistJob> queue;
   MemorySlot slot(1000, 42);
@@ -585,7 +583,7 @@ TEST(DistDistributions, DeferredJobRunsLater) {
   EXPECT_EQ(slot.attr.ownerTag, 1);
 }
 
-TEST(DistDistributions, FailedRequirements) {
+TEST_F(DistDistributions, FailedRequirements) {
   GenControlBlock cb{};
   MemorySlot slot(200, 8);
   GenAttr* a = &slot.attr;
@@ -664,7 +662,7 @@ Vec ReadValues(int fd) {
   return values;
 }
 
-TEST(DistCleanup, TempFileHoldsTheShuffledVectorAtOffsetZero) {
+TEST_F(DistCleanup, TempFileHoldsTheShuffledVectorAtOffsetZero) {
   ReportCapture report;
   std::string path = report.dir() + "/key.tmp";
   int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
@@ -698,7 +696,7 @@ TEST(DistCleanup, TempFileHoldsTheShuffledVectorAtOffsetZero) {
   ::unlink(path.c_str());
 }
 
-TEST(DistCleanup, MemorySlotWritesNoFile) {
+TEST_F(DistCleanup, MemorySlotWritesNoFile) {
   MemorySlot slot(10);
   slot.values = Iota(10);
   slot.attr.vector = slot.values.data();
@@ -708,7 +706,7 @@ TEST(DistCleanup, MemorySlotWritesNoFile) {
   EXPECT_EQ(slot.attr.ownerTag, 4);
 }
 
-TEST(DistCleanup, FailedWriteIsExplainedAndRaised) {
+TEST_F(DistCleanup, FailedWriteIsExplainedAndRaised) {
   struct Case {
     const char* device;
     int flags;
