@@ -1,19 +1,16 @@
-// output.cpp: the buffered sink, the framing state and character sets, and
-// the seven field writers. Every field is formatted by hand into room
+// output.cpp: the framing state and character sets, and the seven field
+// writers. Every field is formatted by hand into room
 // reserved in the sink: one Reserve, the bytes, one Commit.
 #include "output.h"
 
 #include <array>
 #include <bit>
-#include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <cstring>
 
 #include "date.h"
 #include "except.h"
 #include "random.h"
-#include "util.h"
 
 namespace zervgen {
 
@@ -132,14 +129,30 @@ constexpr std::uint32_t kPowersOf10[10] = {1,      10,      100,      1000,     
                                            100000, 1000000, 10000000, 100000000, 1000000000};
 
 // Number of decimal digits of n (1 for 0).
-int CountDigits(std::uint32_t n) {
+inline int CountDigits(std::uint32_t n) {
   n |= 1;  // 0 has one digit, like 1; no power of ten above 1 is odd
   int t = (std::bit_width(n) * 1233) >> 12;
   return t + (n >= kPowersOf10[t] ? 1 : 0);
 }
 
-// Writes the digits of n ending just before `end`, lowest two first.
-void PutDigitsBackwards(char* end, std::uint32_t n) {
+// Writes the 8 digits of v (< 10^8, with leading zeros) at p. The four
+// pairs come from independent divisions, not from one chain.
+inline void PutEightDigits(char* p, std::uint32_t v) {
+  const std::uint32_t high = v / 10000;
+  const std::uint32_t low = v % 10000;
+  std::memcpy(p, &kDigits2[(high / 100) * 2], 2);
+  std::memcpy(p + 2, &kDigits2[(high % 100) * 2], 2);
+  std::memcpy(p + 4, &kDigits2[(low / 100) * 2], 2);
+  std::memcpy(p + 6, &kDigits2[(low % 100) * 2], 2);
+}
+
+// Writes the digits of n ending just before `end`, lowest first.
+inline void PutDigitsBackwards(char* end, std::uint32_t n) {
+  if (n >= 100000000) {
+    end -= 8;
+    PutEightDigits(end, n % 100000000);
+    n /= 100000000;
+  }
   while (n >= 100) {
     end -= 2;
     std::memcpy(end, &kDigits2[(n % 100) * 2], 2);
@@ -152,8 +165,21 @@ void PutDigitsBackwards(char* end, std::uint32_t n) {
   }
 }
 
+// One step of a text's random stream. For the states 1..2^31-1 it reduces
+// 16807 x modulo the Mersenne prime 2^31-1 by folding the high bits onto the
+// low ones, which takes fewer dependent operations than the 32-bit division
+// form and gives the same state; any other state goes through Ms_Step.
+inline std::int32_t DrawStep(std::int32_t x) {
+  if (x <= 0) [[unlikely]] {
+    return Ms_Step(x);
+  }
+  const std::uint64_t product = static_cast<std::uint64_t>(x) * kRandomMultiplier;
+  const std::uint64_t r = (product & kRandomModulus) + (product >> 31);
+  return static_cast<std::int32_t>(r > kRandomModulus ? r - kRandomModulus : r);
+}
+
 // ---------------------------------------------------------------------------
-// Dates: the texts of all 36524 days, in both formats, made once.
+// Dates: the texts of all 36524 days, made at the first date of a format.
 
 // A date text in a 16-byte slot, so that it is copied with one fixed move.
 struct DateText {
@@ -164,54 +190,53 @@ static_assert(sizeof(DateText) == 16);
 
 constexpr int kDays = DATE_MAX_DAY + 1;
 
-struct DateTexts {
-  DateText fixed[kDays];      // MM/DD/YYYY
-  DateText delimited[kDays];  // M/D/YYYY
-
-  DateTexts() {
-    for (int day = 0; day < kDays; ++day) {
-      std::uint16_t d, m, y;
-      Date_Convert(static_cast<std::uint16_t>(day), &d, &m, &y);
-      Make(fixed[day], m, d, y, true);
-      Make(delimited[day], m, d, y, false);
-    }
+char* PutDatePart(char* p, int n, bool twoDigits) {
+  if (n < 10 && !twoDigits) {
+    *p = static_cast<char>('0' + n);
+    return p + 1;
   }
+  std::memcpy(p, &kDigits2[n * 2], 2);
+  return p + 2;
+}
 
-  static void Make(DateText& out, int month, int day, int year, bool twoDigits) {
-    char* p = out.text;
-    p = PutPart(p, month, twoDigits);
+// "MM/DD/YYYY" with two digits, else "M/D/YYYY".
+const DateText* MakeDateTexts(bool twoDigits) {
+  auto* texts = new DateText[kDays]();
+  for (int centuryDay = 0; centuryDay < kDays; ++centuryDay) {
+    std::uint16_t day, month, year;
+    Date_Convert(static_cast<std::uint16_t>(centuryDay), &day, &month, &year);
+    char* start = texts[centuryDay].text;
+    char* p = PutDatePart(start, month, twoDigits);
     *p++ = '/';
-    p = PutPart(p, day, twoDigits);
+    p = PutDatePart(p, day, twoDigits);
     *p++ = '/';
     std::memcpy(p, &kDigits2[(year / 100) * 2], 2);
     std::memcpy(p + 2, &kDigits2[(year % 100) * 2], 2);
-    p += 4;
-    out.size = static_cast<std::uint8_t>(p - out.text);
-    std::memset(p, 0, static_cast<std::size_t>(out.text + sizeof out.text - p));
+    texts[centuryDay].size = static_cast<std::uint8_t>(p + 4 - start);
   }
-
-  static char* PutPart(char* p, int n, bool twoDigits) {
-    if (n < 10 && !twoDigits) {
-      *p = static_cast<char>('0' + n);
-      return p + 1;
-    }
-    std::memcpy(p, &kDigits2[n * 2], 2);
-    return p + 2;
-  }
-};
-
-const DateTexts& Dates() {
-  static const DateTexts texts;
   return texts;
 }
 
-// ---------------------------------------------------------------------------
-// Field bodies: what a field shows before its padding. Each tells its size
-// and writes itself at p, returning p + size(); it may scribble up to
-// kBodySlack bytes beyond, which the framing overwrites or leaves uncommitted.
+// The table of the current format; a run touches only one of the two. They
+// live as long as the process.
+const DateText* DateTexts() {
+  if (fixedFormat) {
+    static const DateText* const fixedTexts = MakeDateTexts(true);
+    return fixedTexts;
+  }
+  static const DateText* const delimitedTexts = MakeDateTexts(false);
+  return delimitedTexts;
+}
 
-constexpr std::size_t kBodySlack = 16;
-constexpr std::size_t kMaxBodyBytes = 100;  // the longest fill text
+// ---------------------------------------------------------------------------
+// Field bodies: what a field shows between its blanks. Each tells its size
+// and writes itself at p, returning p + size(); it may write a little beyond
+// (never more than kMaxBodyWrite bytes from p), which the framing overwrites
+// or leaves uncommitted.
+
+constexpr std::size_t kMaxBodyBytes = 100;  // the longest text, a fill of 100
+// The longest fill text and the unused characters of its last draw.
+constexpr std::size_t kMaxBodyWrite = kMaxBodyBytes + 4;
 constexpr int kMaxFillText = 100;
 
 class DecimalBody {
@@ -271,7 +296,7 @@ class DrawnBody {
   char* Put(char* p) {
     std::int32_t state = *state_;
     for (int i = 0; i < size_; i += 5) {
-      state = Ms_Step(state);
+      state = DrawStep(state);
       auto x = static_cast<std::uint32_t>(state);
       p[i] = set_[x & 63];
       p[i + 1] = set_[(x >> 6) & 63];
@@ -302,12 +327,14 @@ constexpr std::size_t kBlankSlack = 16;
 // Padding longer than this is written piecewise instead of in one reserve.
 constexpr std::int64_t kMaxInlinePad = 4096;
 
-static_assert(kMaxBodyBytes + 4 + kBlankSlack + 4 <= kMaxFieldBytes);
-static_assert(kBodySlack + kBlankSlack <= kMaxFieldBytes);
+// A field takes at most pad + kMaxFieldBytes bytes of room: the body and its
+// scribble, blanks running past their end, and ".00" with the line end.
+static_assert(kMaxBodyWrite <= kMaxFieldBytes);
+static_assert(kMaxBodyBytes + kBlankSlack + 4 <= kMaxFieldBytes);
 
 constexpr char kBlanks16[17] = "                ";
 
-// Writes n blanks at p, possibly followed by up to kBlankSlack - 1 more.
+// Writes n blanks at p, and possibly up to kBlankSlack - 1 more after them.
 inline void PutBlanks(char* p, std::int64_t n) {
   if (n > 128) {
     std::memset(p, ' ', static_cast<std::size_t>(n));
@@ -362,7 +389,8 @@ bool PutManyBlanks(OutputStream* stream, std::int64_t n) {
 
 // Writes one field framed for the current format. Returns 0 or STATUS_ERROR.
 template <typename Body>
-inline int PutField(OutputStream* stream, Body body, int width, Align align, bool cents, int last) {
+[[gnu::always_inline]] inline int PutField(OutputStream* stream, Body body, int width, Align align,
+                                           bool cents, int last) {
   const int size = body.size();
   std::int64_t pad = 0;
   bool padFirst = false;
@@ -373,7 +401,7 @@ inline int PutField(OutputStream* stream, Body body, int width, Align align, boo
     pad = span > size ? span - size : 0;
   }
   if (pad > kMaxInlinePad) {
-    char text[kMaxBodyBytes + kBodySlack];
+    char text[kMaxBodyWrite];
     body.Put(text);
     return PutWideField(stream, text, size, pad, padFirst, cents, last);
   }
@@ -411,67 +439,6 @@ int PutGenerated(OutputStream* stream, const char* fixedText, int fixedSize, boo
 }
 
 }  // namespace
-
-// ---------------------------------------------------------------------------
-// OutputStream
-
-OutputStream::OutputStream(int fd, std::size_t capacity) : fd_(fd) {
-  if (capacity == 0) return;
-  begin_ = static_cast<char*>(std::malloc(capacity));
-  if (begin_ == nullptr) {
-    error_ = ENOMEM;
-    return;
-  }
-  pos_ = begin_;
-  end_ = begin_ + capacity;
-}
-
-OutputStream::~OutputStream() { std::free(begin_); }
-
-void OutputStream::Fail(int err) {
-  error_ = err;
-  end_ = pos_;  // no room from now on: every Reserve takes the slow path
-}
-
-bool OutputStream::WriteOut() {
-  if (pos_ == begin_) return true;
-  int err = Util_WriteAll(fd_, begin_, size());
-  if (err != 0) {
-    Fail(err);
-    return false;
-  }
-  pos_ = begin_;
-  return true;
-}
-
-bool OutputStream::Grow(std::size_t need) {
-  std::size_t capacity = static_cast<std::size_t>(end_ - begin_);
-  std::size_t bigger = capacity * 2 > need ? capacity * 2 : need;
-  std::size_t used = size();
-  char* p = static_cast<char*>(std::realloc(begin_, bigger));
-  if (p == nullptr) {
-    Fail(ENOMEM);
-    return false;
-  }
-  begin_ = p;
-  pos_ = p + used;
-  end_ = p + bigger;
-  return true;
-}
-
-char* OutputStream::ReserveSlow(std::size_t n) {
-  if (error_ != 0) return nullptr;
-  if (fd_ >= 0) {
-    if (!WriteOut()) return nullptr;
-    if (static_cast<std::size_t>(end_ - pos_) >= n) return pos_;
-  }
-  return Grow(size() + n) ? pos_ : nullptr;
-}
-
-bool OutputStream::Flush() {
-  if (error_ != 0) return false;
-  return fd_ < 0 || WriteOut();
-}
 
 // ---------------------------------------------------------------------------
 // Set-up
@@ -522,9 +489,7 @@ int Output_Float(OutputStream* stream, std::int32_t value, int width, int last) 
 int Output_Date(OutputStream* stream, std::int32_t value, int width, int last) {
   CHECK_REQUIRE_TEXT(stream != nullptr, "stream != NULL");
   if (value < 0 || value > DATE_MAX_DAY) return RefuseDay();
-  const DateTexts& dates = Dates();
-  const DateText& text = fixedFormat ? dates.fixed[value] : dates.delimited[value];
-  return PutField(stream, DateBody(text), width, Align::kNone, false, last);
+  return PutField(stream, DateBody(DateTexts()[value]), width, Align::kNone, false, last);
 }
 
 int Output_Fixed10(OutputStream* stream, std::int32_t value, int width, int last) {

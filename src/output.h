@@ -44,10 +44,14 @@ class OutputStream {
   int error() const { return error_; }
   int fd() const { return fd_; }
 
-  // The bytes collected so far, and forgetting them (memory-only use).
+  // The bytes collected so far, and forgetting them (memory-only use). A
+  // failed stream stays failed.
   const char* data() const { return begin_; }
   std::size_t size() const { return static_cast<std::size_t>(pos_ - begin_); }
-  void Clear() { pos_ = begin_; }
+  void Clear() {
+    pos_ = begin_;
+    if (error_ != 0) end_ = begin_;
+  }
 
  private:
   char* ReserveSlow(std::size_t n);
@@ -83,6 +87,11 @@ void Output_Initialize(char delim, int fixedFormat);
 // REQUIRES: charSet != NULL, delim != 0, mapChar != 0
 void Output_remap(char* charSet, char delim, char mapChar);
 
+// The seven field writers. REQUIRES: stream != NULL. In fixed format a number
+// is right-aligned in `width` characters (a negative width left-aligns it in
+// -width), a text left-aligned and padded with blanks; nothing is cut, and a
+// date takes 10 characters whatever the width. Delimited fields ignore
+// `width`. Output_Date REQUIRES 0 <= value <= DATE_MAX_DAY.
 int Output_Integer(OutputStream* stream, std::int32_t value, int width, int last);
 int Output_Float(OutputStream* stream, std::int32_t value, int width, int last);
 int Output_Date(OutputStream* stream, std::int32_t value, int width, int last);
