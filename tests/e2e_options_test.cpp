@@ -137,6 +137,7 @@ const RejectCase kRejectCases[] = {
     {{"-s", "-1"}, RequiresArgument("-s")},
     {{"-s", "0"}, kScaleAtLeast},
     {{"-s", "abc"}, kScaleAtLeast},
+    {{"-s", " -5"}, kScaleAtLeast},
     {{"-s", "10001"}, kScaleBound},
     {{"-s", "99999999999999999999"}, kScaleBound},
     {{"-s", "2", "-n", "500"}, kOnlyOneRowOption},
@@ -147,6 +148,8 @@ const RejectCase kRejectCases[] = {
     {{"-n", "99"}, kAtLeastRows},
     {{"-n", "abc"}, kAtLeastRows},
     {{"-n", ""}, kAtLeastRows},
+    {{"-n", "-"}, kAtLeastRows},
+    {{"-n", " -500"}, kAtLeastRows},
     {{"-n", "100000001"}, kNoMoreRows},
     {{"-n", "99999999999999999999"}, kNoMoreRows},
     {{"-4", "-n", "500"}, kOnlyOneRowOption},
@@ -156,6 +159,7 @@ const RejectCase kRejectCases[] = {
     {{"-fc", "-1"}, RequiresArgument("-fc")},
     {{"-fc", "101"}, kFillBound},
     {{"-fc", "65636"}, kFillBound},
+    {{"-fc", " -5"}, kFillBound},
     {{"-fc", "7", "-fc", "8"}, WasSpecified("-fc")},
     {{"-fc", "7", "-fc", "0"}, WasSpecified("-fc")},
     // -f
@@ -268,7 +272,7 @@ TEST(CommandLine, HelpPrintsSynopsisAndHelpTextAndExitsZero) {
 struct FilesCase {
   std::vector<std::string> args;
   std::vector<std::string> files;  // the folder's entries afterwards
-  int rows;                        // lines of each relation file
+  int rows;                        // lines of each relation file; -1: by relation
 };
 
 const FilesCase kFilesCases[] = {
@@ -302,10 +306,11 @@ TEST(CommandLine, RelationAndNameOptionsChooseTheFiles) {
     EXPECT_EQ(AfterBanner(r.err), "");
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(dir.List(), c.files);
-    if (c.rows < 0) continue;
     for (const std::string& name : c.files) {
       if (name.find("rpt") != std::string::npos || name == "-") continue;
-      EXPECT_EQ(CountLines(ReadFile(dir.File(name))), c.rows) << name;
+      const bool tiny = name.find(".tny") != std::string::npos;
+      const int rows = c.rows >= 0 ? c.rows : tiny ? 1 : 100;
+      EXPECT_EQ(CountLines(ReadFile(dir.File(name))), rows) << name;
     }
   }
 }
@@ -355,8 +360,9 @@ TEST(CommandLine, LongestNamesAreAccepted) {
 }
 
 // The delimiter replaces every comma between fields: the same rows with the
-// commas of a default run turned into the delimiter.
-TEST(CommandLine, DelimiterOption) {
+// commas of a default run turned into the delimiter. "-f -" writes the same
+// rows to standard output.
+TEST(CommandLine, HundredRowsByDelimiterAndDestination) {
   TempDir base;
   ASSERT_EQ(RunZervgen(base.path(), {"-hu", "-n", "100"}).status, 0);
   const std::string reference = ReadFile(base.File("zerv.hun"));
@@ -365,12 +371,15 @@ TEST(CommandLine, DelimiterOption) {
   struct Case {
     std::vector<std::string> args;
     char delim;
+    bool toStdout;
   };
   const Case cases[] = {
-      {{"-dc", "tab"}, '\t'},
-      {{"-dc", ";x"}, ';'},
-      {{"-dc", ";"}, ';'},
-      {{"-dc", ","}, ','},
+      {{"-dc", "tab"}, '\t', false},            // the word gives a tab
+      {{"-dc", ";x"}, ';', false},              // the first character
+      {{"-dc", ";"}, ';', false},               // a single character
+      {{"-dc", ","}, ',', false},               // the default, given
+      {{"-f", "-"}, ',', true},                 // standard output
+      {{"-f", "-", "-dc", "tab"}, '\t', true},  // both
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(Joined(c.args));
@@ -384,7 +393,13 @@ TEST(CommandLine, DelimiterOption) {
     for (char& ch : expected) {
       if (ch == ',') ch = c.delim;
     }
-    EXPECT_EQ(ReadFile(dir.File("zerv.hun")), expected);
+    if (c.toStdout) {
+      EXPECT_EQ(r.out, expected);
+      EXPECT_TRUE(dir.List().empty());
+    } else {
+      EXPECT_EQ(r.out, "");
+      EXPECT_EQ(ReadFile(dir.File("zerv.hun")), expected);
+    }
   }
 }
 
@@ -402,6 +417,7 @@ TEST(ReportHeader, RowCountFillAndTempFromTheOptions) {
       {{"-n", "500"}, "Rows: 500."},
       {{"-n", "500abc"}, "Rows: 500."},
       {{"-n", " 500"}, "Rows: 500."},
+      {{"-n", "+500"}, "Rows: 500."},
       {{"-n", "500", "-s", "2"}, "Rows: 20000."},
       {{"-s", "1"}, "Rows: 10000."},
       {{"-s", "1", "-s", "3"}, "Rows: 30000."},
@@ -432,8 +448,9 @@ TEST(ReportHeader, RowCountFillAndTempFromTheOptions) {
   }
 }
 
-const char* const kMonths[] = {"January", "Februrary", "March",     "April",   "May",      "June",
-                               "July",    "August",    "September", "October", "November", "December"};
+const char* const kMonths[] = {"January",   "Februrary", "March",    "April",
+                               "May",       "June",      "July",     "August",
+                               "September", "October",   "November", "December"};
 
 std::string DateLine(std::time_t when) {
   std::tm local{};
@@ -473,7 +490,9 @@ const HeaderCase kHeaderCases[] = {
     {{"-n", "500", "-r", "x.rpt", "-ff", "-ti"},
      "Fill: none specified.\n",
      std::string("Fmt:  fixed.\n") + kColumnMap + "\n"},
-    {{"-n", "500", "-fc", "1", "-r", "x.rpt", "-ti"}, "Fill: 1 character.\n", "Fmt:  variable.\n\n"},
+    {{"-n", "500", "-fc", "1", "-r", "x.rpt", "-ti"},
+     "Fill: 1 character.\n",
+     "Fmt:  variable.\n\n"},
     {{"-ti", "-n", "500", "-dc", "tab", "-r", "x.rpt"},
      "Fill: none specified.\n",
      "Fmt:  variable.\n\n"},
@@ -501,10 +520,8 @@ TEST(ReportHeader, ExactHeaderAndTotalTime) {
     const std::string first = header(before);
     const std::string second = header(after);
     const std::string got = report.substr(0, first.size());
-    EXPECT_TRUE(got == first || report.substr(0, second.size()) == second)
-        << "report begins:\n"
-        << got << "\nexpected:\n"
-        << first;
+    const bool same = got == first || report.substr(0, second.size()) == second;
+    EXPECT_TRUE(same) << "report begins:\n" + got + "\nexpected:\n" + first;
     EXPECT_TRUE(std::regex_search(report, totalTime)) << report;
   }
 }
@@ -529,17 +546,17 @@ TEST(ReportHeader, WriteFailureEndsWithStatusOne) {
   TempDir dir;
   RunOptions limited;
   limited.shellPrefix = "ulimit -f 1;";
-  RunResult r = RunZervgen(dir.path(),
-                           {"-ti", "-n", "100", "-ff", "-r", "x.rpt", "-t", k513, "-f", k513},
-                           limited);
+  RunResult r = RunZervgen(
+      dir.path(), {"-ti", "-n", "100", "-ff", "-r", "x.rpt", "-t", k513, "-f", k513}, limited);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(AfterBanner(r.err), "zervgen: Report file error.\nzervgen: Report file error.\n");
   const std::string loc = R"(File [^\n]*, Function )";
-  const std::regex lines("^" + loc + R"(Report, line \d+\nRaised exception of class '6'\n)" + loc +
-                         R"(Report, line \d+\nRaised exception of class '6'\n)" + loc +
-                         R"(\w+, line \d+\nNo exception handler found for exceptions of class '6'\n)" +
-                         loc + R"(\w+, line \d+\nRaised exception of class '1'\n)" + loc +
-                         R"(\w+, line \d+\nNo exception handler found for coding exceptions\n$)");
+  const std::regex lines(
+      "^" + loc + R"(Report, line \d+\nRaised exception of class '6'\n)" + loc +
+      R"(Report, line \d+\nRaised exception of class '6'\n)" + loc +
+      R"(\w+, line \d+\nNo exception handler found for exceptions of class '6'\n)" + loc +
+      R"(\w+, line \d+\nRaised exception of class '1'\n)" + loc +
+      R"(\w+, line \d+\nNo exception handler found for coding exceptions\n$)");
   EXPECT_TRUE(std::regex_search(r.out, lines)) << r.out;
   EXPECT_EQ(dir.List(), std::vector<std::string>{"x.rpt"});
   EXPECT_EQ(ReadFile(dir.File("x.rpt")).rfind("\t\t\tZ E R V G E N   R E P O R T\n", 0), 0u);

@@ -1,0 +1,234 @@
+// The report file: nothing written without one, exact contents with one, the
+// messages for a report that cannot be created or written, and the checks.
+#include "report.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <functional>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "datagen.h"
+#include "except.h"
+#include "test_util.h"
+
+namespace zervgen {
+namespace {
+
+using zervgen_test::Exists;
+using zervgen_test::ReadText;
+using zervgen_test::ScratchDir;
+using zervgen_test::WriteText;
+
+struct Outcome {
+  int cls = -1;  // the class raised, -1 when none
+  std::string out;
+};
+
+// Runs `call` under a handler for any class, capturing standard output.
+Outcome UnderHandler(const std::function<void()>& call) {
+  Xept_Reset();
+  XeptFrame* f = Xept_GetBuffer(XEPT_ANY);
+  Outcome o;
+  testing::internal::CaptureStdout();
+  try {
+    call();
+  } catch (const XeptRaised& r) {
+    if (r.frame == f) o.cls = r.cls;
+  }
+  o.out = testing::internal::GetCapturedStdout();
+  return o;
+}
+
+// A location line printed by `func` of report.cpp.
+std::string InReport(const char* func, const std::string& text) {
+  return std::string(R"(File [^\n]*report\.cpp, Function )") + func + R"(, line \d+\n)" + text +
+         "\n";
+}
+
+// The descriptor this process holds open on `path`, or -1.
+int DescriptorOf(const std::string& path) {
+  char want[PATH_MAX];
+  if (realpath(path.c_str(), want) == nullptr) return -1;
+  for (int fd = 0; fd < 1024; ++fd) {
+    char link[64];
+    char target[PATH_MAX];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    ssize_t n = readlink(link, target, sizeof target - 1);
+    if (n <= 0) continue;
+    target[n] = '\0';
+    if (std::string(target) == want) return fd;
+  }
+  return -1;
+}
+
+class ReportTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    savedName_ = programName;
+    programName = "zervgen";
+    Xept_SetStdoutFlusher(nullptr);
+    Xept_Reset();
+    Report_CloseFile();
+  }
+  void TearDown() override {
+    Report_CloseFile();
+    programName = savedName_;
+  }
+  std::string Path(const std::string& name) const { return std::string(dir_.path()) + "/" + name; }
+
+  ScratchDir dir_;
+
+ private:
+  const char* savedName_ = "";
+};
+
+TEST_F(ReportTest, WritesNothingWithoutAReport) {
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(Report("Rows: %ld.\n", 500L), 0);
+  EXPECT_EQ(Report("%s", std::string(3000, 'x').c_str()), 0);
+  EXPECT_EQ(Report("\n"), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_FALSE(Report_IsOpen());
+}
+
+TEST_F(ReportTest, WritesTheFormattedTextAndReturnsItsLength) {
+  const std::string path = Path("x.rpt");
+  Report_OpenFile(path.c_str());
+  ASSERT_TRUE(Report_IsOpen());
+  const std::string longText(3000, 'z');  // longer than any line buffer
+  EXPECT_EQ(Report("\t\t\t%s\n", "Z E R V G E N   R E P O R T"), 31);
+  EXPECT_EQ(Report("Rows: %ld.\n", 500L), 11);
+  EXPECT_EQ(Report("Fill: %d character%s.\n", 1, ""), 19);
+  EXPECT_EQ(Report("%s", ""), 0);
+  EXPECT_EQ(Report("%s|\n", longText.c_str()), 3002);
+  Report_CloseFile();
+  EXPECT_FALSE(Report_IsOpen());
+  EXPECT_EQ(ReadText(path), "\t\t\tZ E R V G E N   R E P O R T\nRows: 500.\nFill: 1 character.\n" +
+                                longText + "|\n");
+  EXPECT_EQ(::unlink(path.c_str()), 0);
+}
+
+TEST_F(ReportTest, CloseTwiceIsHarmlessAndAReportCanFollow) {
+  const std::string first = Path("a.rpt");
+  const std::string second = Path("b.rpt");
+  Report_OpenFile(first.c_str());
+  EXPECT_EQ(Report("one\n"), 4);
+  Report_CloseFile();
+  Report_CloseFile();
+  EXPECT_EQ(Report("lost\n"), 0);
+  Report_OpenFile(second.c_str());
+  EXPECT_EQ(Report("two\n"), 4);
+  Report_CloseFile();
+  EXPECT_EQ(ReadText(first), "one\n");
+  EXPECT_EQ(ReadText(second), "two\n");
+}
+
+TEST_F(ReportTest, SecondOpenIsARequirementFailure) {
+  const std::string first = Path("a.rpt");
+  const std::string second = Path("b.rpt");
+  Report_OpenFile(first.c_str());
+  Outcome o = UnderHandler([&] { Report_OpenFile(second.c_str()); });
+  EXPECT_EQ(o.cls, XEPT_REQUIREMENT);
+  EXPECT_TRUE(std::regex_match(
+      o.out, std::regex(InReport("Report_OpenFile", "Failed requirement: '! Report_initialized'") +
+                        InReport("Report_OpenFile", "Raised exception of class '2'"))))
+      << o.out;
+  EXPECT_FALSE(Exists(second));
+  EXPECT_EQ(Report("still open\n"), 11);
+  Report_CloseFile();
+  EXPECT_EQ(ReadText(first), "still open\n");
+}
+
+TEST_F(ReportTest, NullArgumentsAreRequirementFailures) {
+  struct Case {
+    const char* name;
+    bool open;  // a report is open at the call
+    std::function<void()> call;
+    const char* func;
+    const char* text;
+  };
+  const char* volatile noFormat = nullptr;
+  const Case cases[] = {
+      {"null path", false, [] { Report_OpenFile(nullptr); }, "Report_OpenFile", "path != NULL"},
+      {"null format, no report", false, [&] { Report(noFormat); }, "Report", "format != NULL"},
+      {"null format, report open", true, [&] { Report(noFormat); }, "Report", "format != NULL"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = Path(std::string(c.name) + ".rpt");
+    if (c.open) Report_OpenFile(path.c_str());
+    Outcome o = UnderHandler(c.call);
+    Report_CloseFile();
+    EXPECT_EQ(o.cls, XEPT_REQUIREMENT);
+    const std::string pattern =
+        InReport(c.func, std::string("Failed requirement: '") + c.text + "'") +
+        InReport(c.func, "Raised exception of class '2'");
+    EXPECT_TRUE(std::regex_match(o.out, std::regex(pattern))) << o.out;
+    if (c.open) {
+      EXPECT_EQ(ReadText(path), "");
+    }
+  }
+}
+
+// A report that cannot be created is told on standard error and leaves the
+// run without a report; nothing is raised.
+TEST_F(ReportTest, ReportThatCannotBeCreated) {
+  const std::string existing = Path("x.rpt");
+  WriteText(existing, "keep me\n");
+  WriteText(Path("plain"), "");
+  struct Case {
+    std::string path;
+    std::string reason;
+  };
+  const Case cases[] = {
+      {existing, "File already exists"},
+      {Path("missing/x.rpt"), "Could not open file"},
+      {Path("plain/x.rpt"), "Could not open file"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    testing::internal::CaptureStderr();
+    Outcome o = UnderHandler([&] { Report_OpenFile(c.path.c_str()); });
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "zervgen: " + c.reason + ".\nReport file, '" + c.path + "', not generated.\n");
+    EXPECT_EQ(o.cls, -1);
+    EXPECT_EQ(o.out, "");
+    EXPECT_FALSE(Report_IsOpen());
+    EXPECT_EQ(Report("line\n"), 0);
+  }
+  EXPECT_EQ(ReadText(existing), "keep me\n");
+}
+
+// A write that fails (here: the report's descriptor now points at a full
+// device) is told on standard error and raises class 6 after the class line.
+TEST_F(ReportTest, WriteFailureRaisesClassSix) {
+  const std::string path = Path("x.rpt");
+  Report_OpenFile(path.c_str());
+  ASSERT_EQ(Report("first\n"), 6);
+  const int fd = DescriptorOf(path);
+  ASSERT_GE(fd, 0);
+  const int full = ::open("/dev/full", O_WRONLY);
+  ASSERT_GE(full, 0);
+  ASSERT_EQ(::dup2(full, fd), fd);
+  ::close(full);
+  testing::internal::CaptureStderr();
+  Outcome o = UnderHandler([] { Report("second\n"); });
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "zervgen: Report file error.\n");
+  EXPECT_EQ(o.cls, XEPT_RESOURCE);
+  EXPECT_TRUE(
+      std::regex_match(o.out, std::regex(InReport("Report", "Raised exception of class '6'"))))
+      << o.out;
+  Report_CloseFile();
+  EXPECT_EQ(ReadText(path), "first\n");
+}
+
+}  // namespace
+}  // namespace zervgen
