@@ -1,0 +1,99 @@
+-- postgresql.sql: the tables of the five relations that zervgen writes, for
+-- PostgreSQL. Running this file drops the five tables if they exist and
+-- creates them empty; scripts/load-postgresql.sh runs it before loading.
+--
+-- Column types hold every generated value exactly:
+--   key, int, signed   integer: whole numbers within -1000000000..1000000000.
+--   float              numeric(12,2): written as a whole number and ".00",
+--                      e.g. -166666667.00, within -500000000..500000000.
+--   double             double precision: whole numbers within
+--                      -1000000000..1000000000, exact in a double.
+--   decim              numeric(12,2): whole numbers within
+--                      -1000000000..1000000000 (written without ".00").
+--   date               date: written month/day/year (12/27/1903), 1900-01-01
+--                      to 1999-12-31; load with SET datestyle = 'ISO, MDY'.
+--   code               char(10): always exactly 10 characters.
+--   name               char(20): always exactly 20 characters. In tenpcnt
+--                      the name of value 0 is 20 blanks; char(20) keeps it as
+--                      a blank name (it equals '' and prints as 20 blanks),
+--                      distinct from every other name.
+--   address            varchar(80): 2 to 80 characters, kept as written,
+--                      a trailing blank included.
+--   fill               varchar(100), NULL when the run had no fill column
+--                      (-fc 0); otherwise exactly the -fc width.
+-- The names key, int, signed, float, double, decim and date are keywords or
+-- type names, so every column name is quoted here; quote them in queries too.
+--
+-- Primary keys, on the columns that hold distinct values by construction:
+--   hundred.key, updates.key: n distinct values spread over 1..n with the
+--     value 1 replaced by 0, i.e. 0, 2, 3, ..., n, one row each.
+--   tenpcnt.key, uniques.key: n distinct values spread over 1..1000000000
+--     (1 replaced by 0), one row each; int repeats key in these relations.
+--   tiny.key: the relation has one row, key 0.
+-- Other columns are distinct by construction too (hundred.int; in uniques and
+-- updates signed, double, decim, code, name, address seeds, and date while
+-- n <= 36524) but get no constraint, so that a benchmark can choose its own
+-- indexes. Non-key text columns may repeat: short address texts of distinct
+-- seeds can coincide.
+
+DROP TABLE IF EXISTS hundred, tenpcnt, tiny, uniques, updates;
+
+CREATE TABLE hundred (
+  "key"     integer          NOT NULL PRIMARY KEY,
+  "int"     integer          NOT NULL,
+  "signed"  integer          NOT NULL,
+  "float"   numeric(12,2)    NOT NULL,
+  "double"  double precision NOT NULL,
+  "decim"   numeric(12,2)    NOT NULL,
+  "date"    date             NOT NULL,
+  "code"    char(10)         NOT NULL,
+  "name"    char(20)         NOT NULL,
+  "address" varchar(80)      NOT NULL,
+  "fill"    varchar(100)
+);
+
+CREATE TABLE tenpcnt (
+  "key"     integer          NOT NULL PRIMARY KEY,
+  "int"     integer          NOT NULL,
+  "signed"  integer          NOT NULL,
+  "float"   numeric(12,2)    NOT NULL,
+  "double"  double precision NOT NULL,
+  "decim"   numeric(12,2)    NOT NULL,
+  "date"    date             NOT NULL,
+  "code"    char(10)         NOT NULL,
+  "name"    char(20)         NOT NULL,
+  "address" varchar(80)      NOT NULL,
+  "fill"    varchar(100)
+);
+
+CREATE TABLE tiny (
+  "key"     integer          NOT NULL PRIMARY KEY
+);
+
+CREATE TABLE uniques (
+  "key"     integer          NOT NULL PRIMARY KEY,
+  "int"     integer          NOT NULL,
+  "signed"  integer          NOT NULL,
+  "float"   numeric(12,2)    NOT NULL,
+  "double"  double precision NOT NULL,
+  "decim"   numeric(12,2)    NOT NULL,
+  "date"    date             NOT NULL,
+  "code"    char(10)         NOT NULL,
+  "name"    char(20)         NOT NULL,
+  "address" varchar(80)      NOT NULL,
+  "fill"    varchar(100)
+);
+
+CREATE TABLE updates (
+  "key"     integer          NOT NULL PRIMARY KEY,
+  "int"     integer          NOT NULL,
+  "signed"  integer          NOT NULL,
+  "float"   numeric(12,2)    NOT NULL,
+  "double"  double precision NOT NULL,
+  "decim"   numeric(12,2)    NOT NULL,
+  "date"    date             NOT NULL,
+  "code"    char(10)         NOT NULL,
+  "name"    char(20)         NOT NULL,
+  "address" varchar(80)      NOT NULL,
+  "fill"    varchar(100)
+);

@@ -1,0 +1,104 @@
+-- sqlite.sql: the tables of the five relations that zervgen writes, for
+-- SQLite. Running this file drops the five tables if they exist and creates
+-- them empty; scripts/load-sqlite.sh runs it before loading.
+--
+-- Column types (SQLite type affinities) and the values they hold exactly:
+--   key, int, signed   INTEGER: whole numbers within -1000000000..1000000000.
+--                      key is the INTEGER PRIMARY KEY, the table's rowid.
+--   float              REAL: written as a whole number and ".00"
+--                      (-166666667.00), within -500000000..500000000; every
+--                      value is a whole number, exact in a REAL.
+--   double             REAL: whole numbers within -1000000000..1000000000.
+--   decim              NUMERIC: whole numbers within -1000000000..1000000000,
+--                      stored as integers.
+--   date               TEXT, converted by the loader from the written
+--                      month/day/year (12/27/1903) to ISO 'YYYY-MM-DD'
+--                      (1903-12-27), so that dates sort and compare, and
+--                      SQLite's date functions accept them.
+--   code               TEXT, always exactly 10 characters.
+--   name               TEXT, always exactly 20 characters, kept as written:
+--                      in tenpcnt the name of value 0 is 20 blanks.
+--   address            TEXT, 2 to 80 characters, kept as written, a trailing
+--                      blank included.
+--   fill               TEXT, NULL when the run had no fill column (-fc 0);
+--                      otherwise exactly the -fc width.
+-- The names key, int, signed, float, double, decim and date are keywords or
+-- type names in SQL, so every column name is quoted here.
+--
+-- Primary keys, on the columns that hold distinct values by construction:
+--   hundred.key, updates.key: n distinct values spread over 1..n with the
+--     value 1 replaced by 0, i.e. 0, 2, 3, ..., n, one row each.
+--   tenpcnt.key, uniques.key: n distinct values spread over 1..1000000000
+--     (1 replaced by 0), one row each; int repeats key in these relations.
+--   tiny.key: the relation has one row, key 0.
+-- Other columns are distinct by construction too (hundred.int; in uniques and
+-- updates signed, double, decim, code, name, address seeds, and date while
+-- n <= 36524) but get no constraint, so that a benchmark can choose its own
+-- indexes. Non-key text columns may repeat: short address texts of distinct
+-- seeds can coincide.
+
+DROP TABLE IF EXISTS hundred;
+DROP TABLE IF EXISTS tenpcnt;
+DROP TABLE IF EXISTS tiny;
+DROP TABLE IF EXISTS uniques;
+DROP TABLE IF EXISTS updates;
+
+CREATE TABLE hundred (
+  "key"     INTEGER       NOT NULL PRIMARY KEY,
+  "int"     INTEGER       NOT NULL,
+  "signed"  INTEGER       NOT NULL,
+  "float"   REAL          NOT NULL,
+  "double"  REAL          NOT NULL,
+  "decim"   NUMERIC(12,2) NOT NULL,
+  "date"    TEXT          NOT NULL,
+  "code"    CHAR(10)      NOT NULL,
+  "name"    CHAR(20)      NOT NULL,
+  "address" VARCHAR(80)   NOT NULL,
+  "fill"    VARCHAR(100)
+);
+
+CREATE TABLE tenpcnt (
+  "key"     INTEGER       NOT NULL PRIMARY KEY,
+  "int"     INTEGER       NOT NULL,
+  "signed"  INTEGER       NOT NULL,
+  "float"   REAL          NOT NULL,
+  "double"  REAL          NOT NULL,
+  "decim"   NUMERIC(12,2) NOT NULL,
+  "date"    TEXT          NOT NULL,
+  "code"    CHAR(10)      NOT NULL,
+  "name"    CHAR(20)      NOT NULL,
+  "address" VARCHAR(80)   NOT NULL,
+  "fill"    VARCHAR(100)
+);
+
+CREATE TABLE tiny (
+  "key"     INTEGER       NOT NULL PRIMARY KEY
+);
+
+CREATE TABLE uniques (
+  "key"     INTEGER       NOT NULL PRIMARY KEY,
+  "int"     INTEGER       NOT NULL,
+  "signed"  INTEGER       NOT NULL,
+  "float"   REAL          NOT NULL,
+  "double"  REAL          NOT NULL,
+  "decim"   NUMERIC(12,2) NOT NULL,
+  "date"    TEXT          NOT NULL,
+  "code"    CHAR(10)      NOT NULL,
+  "name"    CHAR(20)      NOT NULL,
+  "address" VARCHAR(80)   NOT NULL,
+  "fill"    VARCHAR(100)
+);
+
+CREATE TABLE updates (
+  "key"     INTEGER       NOT NULL PRIMARY KEY,
+  "int"     INTEGER       NOT NULL,
+  "signed"  INTEGER       NOT NULL,
+  "float"   REAL          NOT NULL,
+  "double"  REAL          NOT NULL,
+  "decim"   NUMERIC(12,2) NOT NULL,
+  "date"    TEXT          NOT NULL,
+  "code"    CHAR(10)      NOT NULL,
+  "name"    CHAR(20)      NOT NULL,
+  "address" VARCHAR(80)   NOT NULL,
+  "fill"    VARCHAR(100)
+);

@@ -1,0 +1,514 @@
+#!/usr/bin/env python3
+"""check_load.py: loads zervgen runs into PostgreSQL and SQLite and checks them.
+
+Generates all five relations with the comma, '|' and tab delimiters (and one
+run without a fill column, and one in fixed format), loads them with
+scripts/load-postgresql.sh and scripts/load-sqlite.sh, and checks in SQL:
+
+- every loaded row equals a row of the file, text for text, and the row
+  counts match the report;
+- per column, the number of distinct values and the minimum and maximum are
+  those of the run's report (the report's key minimum of a "'1' missing"
+  column is the real minimum 0, and the value 1 does not occur; code, name and
+  address give the range of their seeds, so only their distinct counts are
+  compared; two distinct address seeds can give the same short text, so the
+  address count may be lower than the report's and must equal the file's);
+- the key columns are primary keys and distinct; int equals key and decim
+  equals double where the report says "same as";
+- every date lies within 1900-01-01 and 1999-12-31; the fill has the width of
+  the run, or is NULL when the run had none;
+- the column types hold the values as numbers (SQLite affinities).
+
+It also reads every fixed-format row back field by field at the positions of
+the report's column map and compares it with the same row of a delimited run,
+and checks that the loaders refuse fixed-format files and a wrong delimiter.
+
+PostgreSQL is reached through the PG* environment variables; .ci/db-tests
+sets them for a throwaway server. Prints one line per failure and a closing
+"db-tests: N passed, M failed" line; exits 1 on any failure.
+"""
+
+import argparse
+import collections
+import decimal
+import os
+import re
+import sqlite3
+import subprocess
+import sys
+
+REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+LOAD_PG = os.path.join(REPO, "scripts", "load-postgresql.sh")
+LOAD_SQLITE = os.path.join(REPO, "scripts", "load-sqlite.sh")
+
+# (table, file suffix, report heading)
+RELATIONS = [
+    ("hundred", "hun", "Hundred Relation:"),
+    ("tenpcnt", "ten", "Ten Percent Relation:"),
+    ("tiny", "tny", "Tiny Relation:"),
+    ("uniques", "uni", "Uniques Relation:"),
+    ("updates", "upd", "Updates Relation:"),
+]
+COLUMNS = ["key", "int", "signed", "float", "double", "decim", "date", "code", "name",
+           "address", "fill"]
+NUMERIC = {"key", "int", "signed", "float", "double", "decim"}
+TEXTS = {"code", "name", "address"}
+DELIMS = {",": ",", "|": "|", "tab": "\t"}
+
+# What the schemas promise, cross-checked against the report's comments.
+INT_SAME_AS_KEY = {"tenpcnt", "uniques", "updates"}
+DECIM_SAME_AS_DOUBLE = {"hundred", "tenpcnt"}
+
+
+class Results:
+    def __init__(self):
+        self.passed = 0
+        self.failed = 0
+
+    def check(self, ok, where, what):
+        if ok:
+            self.passed += 1
+        else:
+            self.failed += 1
+            print(f"FAIL [{where}] {what}", flush=True)
+        return ok
+
+
+# ---------------------------------------------------------------- the report
+
+class Column:
+    def __init__(self, name, dist, low, high, n_unique, comment):
+        self.name, self.dist, self.low, self.high = name, dist, low, high
+        self.n_unique, self.comment = n_unique, comment
+
+
+class Report:
+    """The parts of a run's report that the checks use."""
+
+    def __init__(self, path):
+        with open(path, encoding="ascii") as f:
+            lines = f.read().split("\n")
+        self.rows = None
+        self.fill = None          # fill width from the header
+        self.fixed = None
+        self.column_map = {}      # name -> (first, last) 1-based, last None: to the end
+        self.relations = {}       # heading -> {column name: Column}
+        self.fill_width = {}      # heading -> fill width of its fill line (0: "no fill")
+        current = None
+        for line in lines:
+            m = re.fullmatch(r"Rows: (\d+)\.", line)
+            if m:
+                self.rows = int(m.group(1))
+            m = re.fullmatch(r"Fill: (?:none specified|(\d+) characters?)\.", line)
+            if m:
+                self.fill = int(m.group(1) or 0)
+            m = re.fullmatch(r"Fmt:  (fixed|variable)\.", line)
+            if m:
+                self.fixed = m.group(1) == "fixed"
+            m = re.fullmatch(r"    (\w+): +columns? +(\d+)(?: +- +(\d+))?", line)
+            if m:
+                last = int(m.group(3)) if m.group(3) else int(m.group(2))
+                self.column_map[m.group(1)] = (int(m.group(2)), last)
+            if line in (r[2] for r in RELATIONS):
+                current = line
+                self.relations[current] = {}
+                continue
+            if current is None:
+                continue
+            if line == "    no fill":
+                self.fill_width[current] = 0
+                continue
+            m = re.fullmatch(r"    fill +Fill +n/a +n/a +n/a +(\d+) rnd characters?", line)
+            if m:
+                self.fill_width[current] = int(m.group(1))
+                continue
+            m = re.fullmatch(r"    (\w+) +(Uniform|Normal|Zipfian) +(\S+) +(\S+) +(\d+) ?(.*)",
+                             line)
+            if m:
+                col = Column(m.group(1), m.group(2), m.group(3), m.group(4), int(m.group(5)),
+                             m.group(6).strip())
+                self.relations[current][col.name] = col
+
+
+def iso_date(text):
+    """'12/31/1999' -> '1999-12-31'."""
+    month, day, year = (int(p) for p in text.split("/"))
+    return f"{year:04d}-{month:02d}-{day:02d}"
+
+
+# ---------------------------------------------------------------- databases
+
+class Postgres:
+    name = "postgresql"
+
+    def load(self, args):
+        return run([LOAD_PG] + args)
+
+    def query(self, sql):
+        out = subprocess.run(
+            ["psql", "-X", "-q", "-A", "-t", "-v", "ON_ERROR_STOP=1", "-F", "\x1f",
+             "-P", "null=\\N", "-c", sql],
+            check=True, capture_output=True, text=True).stdout
+        rows = []
+        for line in out.split("\n")[:-1]:
+            rows.append(tuple(None if v == "\\N" else v for v in line.split("\x1f")))
+        return rows
+
+    def date_text(self, expr):
+        return f"to_char({expr}, 'YYYY-MM-DD')"
+
+    def row_fields(self, has_fill):
+        # Each column printed as zervgen writes it; char(n) columns are printed
+        # as stored (padded), not cast to text, which would drop the blanks.
+        fields = ['"key"::text', '"int"::text', '"signed"::text', '"float"::text',
+                  '"double"::numeric::text', 'trim_scale("decim")::text',
+                  """to_char("date", 'FMMM/FMDD/YYYY')""", '"code"', '"name"', '"address"']
+        return fields + ['"fill"'] if has_fill else fields
+
+    def primary_key(self, table):
+        rows = self.query(f"""
+            SELECT a.attname FROM pg_index i
+              JOIN pg_attribute a ON a.attrelid = i.indrelid AND a.attnum = ANY(i.indkey)
+             WHERE i.indrelid = '{table}'::regclass AND i.indisprimary""")
+        return [r[0] for r in rows]
+
+    def type_problems(self, table):
+        return []  # every column has a declared PostgreSQL type; COPY enforces it
+
+
+class Sqlite:
+    name = "sqlite"
+
+    def __init__(self, path):
+        self.path = path
+
+    def load(self, args):
+        if "-g" in args:  # -g ZERVGEN DATABASE ZERVGEN-OPTIONS...
+            i = args.index("-g")
+            args = args[:i + 2] + [self.path] + args[i + 2:]
+        else:  # options then PREFIX
+            args = args[:-1] + [self.path, args[-1]]
+        return run([LOAD_SQLITE] + args)
+
+    def query(self, sql):
+        con = sqlite3.connect(self.path)
+        try:
+            rows = con.execute(sql).fetchall()
+        finally:
+            con.close()
+        return [tuple(None if v is None else str(v) for v in r) for r in rows]
+
+    def date_text(self, expr):
+        return expr
+
+    def row_fields(self, has_fill):
+        fields = ["""printf('%d', "key")""", """printf('%d', "int")""",
+                  """printf('%d', "signed")""", """printf('%.2f', "float")""",
+                  """printf('%.0f', "double")""", """printf('%d', "decim")""",
+                  """printf('%d/%d/%d', substr("date", 6, 2), substr("date", 9, 2),
+                            substr("date", 1, 4))""",
+                  '"code"', '"name"', '"address"']
+        return fields + ['"fill"'] if has_fill else fields
+
+    def primary_key(self, table):
+        return [r[1] for r in self.query(f"PRAGMA table_info({table})") if r[5] != "0"]
+
+    def type_problems(self, table):
+        if table == "tiny":
+            expect = {"key": "integer"}
+        else:
+            expect = {"key": "integer", "int": "integer", "signed": "integer",
+                      "float": "real", "double": "real", "decim": "integer",
+                      "date": "text", "code": "text", "name": "text", "address": "text"}
+        problems = []
+        for col, kind in expect.items():
+            n = self.query(f'SELECT count(*) FROM {table} WHERE typeof("{col}") <> \'{kind}\'')
+            if n[0][0] != "0":
+                problems.append(f"{n[0][0]} values of {col} are not of type {kind}")
+        n = self.query(f"""SELECT count(*) FROM {table} WHERE "date" IS NOT date("date")""") \
+            if table != "tiny" else [("0",)]
+        if n[0][0] != "0":
+            problems.append(f"{n[0][0]} dates are not valid ISO dates")
+        return problems
+
+
+def run(cmd, cwd=None):
+    return subprocess.run(cmd, cwd=cwd, capture_output=True, text=True)
+
+
+# ---------------------------------------------------------------- checks
+
+def file_rows(path):
+    with open(path, encoding="ascii", newline="") as f:
+        data = f.read()
+    assert data.endswith("\n"), f"{path} does not end with a line feed"
+    return data[:-1].split("\n")
+
+
+def check_loaded(res, db, case, prefix, delim, report, tables=None):
+    """Checks the five tables of db against the run's files and report."""
+    sep = DELIMS[delim]
+    for table, suffix, heading in RELATIONS:
+        if tables is not None and table not in tables:
+            continue
+        where = f"{db.name}, {case}, {table}"
+        lines = file_rows(f"{prefix}.{suffix}")
+        columns = report.relations.get(heading)
+        if not res.check(columns, where, "the report has no section for the relation"):
+            continue
+        expected_rows = 1 if table == "tiny" else report.rows
+        res.check(len(lines) == expected_rows, where,
+                  f"the file has {len(lines)} rows, the report says {expected_rows}")
+        count = int(db.query(f"SELECT count(*) FROM {table}")[0][0])
+        res.check(count == len(lines), where, f"{count} rows loaded, the file has {len(lines)}")
+
+        check_rows_equal(res, db, where, table, lines, sep, report)
+        check_columns(res, db, where, table, columns, lines, sep, expected_rows)
+        check_relation_rules(res, db, where, table, columns, report)
+        for problem in db.type_problems(table):
+            res.check(False, where, problem)
+
+
+def check_rows_equal(res, db, where, table, lines, sep, report):
+    """Every loaded row, printed as zervgen writes it, is a row of the file."""
+    if table == "tiny":
+        fields = db.row_fields(False)[:1]
+    else:
+        fields = db.row_fields(report.fill > 0)
+    got = collections.Counter(sep.join(r) for r in db.query(
+        f"SELECT {', '.join(fields)} FROM {table}"))
+    want = collections.Counter(lines)
+    missing = sorted((want - got).elements())
+    extra = sorted((got - want).elements())
+    if res.check(not missing and not extra, where,
+                 f"loaded rows differ from the file: {len(missing)} rows of the file not"
+                 f" loaded, {len(extra)} loaded rows not in the file"):
+        return
+    for row in missing[:3]:
+        print(f"    file row not loaded: {row!r}")
+    for row in extra[:3]:
+        print(f"    loaded row not in file: {row!r}")
+
+
+def check_columns(res, db, where, table, columns, lines, sep, n_rows):
+    """Distinct counts, minimum and maximum of every column the report lists."""
+    for name, col in columns.items():
+        w = f"{where}.{name}"
+        q = f'"{name}"'
+        distinct = int(db.query(f"SELECT count(DISTINCT {q}) FROM {table}")[0][0])
+        if name in TEXTS:
+            # The report's range is that of the seeds; distinct seeds give
+            # distinct texts except that short address texts can coincide.
+            index = COLUMNS.index(name)
+            in_file = len({line.split(sep)[index] for line in lines})
+            res.check(distinct == in_file, w,
+                      f"{distinct} distinct values loaded, the file has {in_file}")
+            if name == "address":
+                res.check(distinct <= col.n_unique, w,
+                          f"{distinct} distinct values, more than the report's {col.n_unique}")
+            else:
+                res.check(distinct == col.n_unique, w,
+                          f"{distinct} distinct values, the report says {col.n_unique}")
+            continue
+        res.check(distinct == col.n_unique, w,
+                  f"{distinct} distinct values, the report says {col.n_unique}")
+        if name == "date":
+            low, high = db.query(f"SELECT {db.date_text(f'min({q})')},"
+                                 f" {db.date_text(f'max({q})')} FROM {table}")[0]
+            res.check(low == iso_date(col.low) and high == iso_date(col.high), w,
+                      f"dates range over {low} .. {high}, the report says {col.low} .. {col.high}")
+            continue
+        low, high = db.query(f"SELECT min({q}), max({q}) FROM {table}")[0]
+        ok = (decimal.Decimal(low) == decimal.Decimal(col.low)
+              and decimal.Decimal(high) == decimal.Decimal(col.high))
+        res.check(ok, w, f"values range over {low} .. {high},"
+                         f" the report says {col.low} .. {col.high}")
+        if col.comment == "'1' missing":
+            ones = db.query(f"SELECT count(*) FROM {table} WHERE {q} = 1")[0][0]
+            res.check(ones == "0", w, f"{ones} rows hold the missing value 1")
+        if col.n_unique == n_rows:
+            res.check(distinct == n_rows, w, f"{distinct} distinct values in {n_rows} rows")
+
+
+def check_relation_rules(res, db, where, table, columns, report):
+    key = columns.get("key")
+    if res.check(key is not None and key.n_unique == (1 if table == "tiny" else report.rows),
+                 where, "the report does not list the key with one value per row"):
+        pk = db.primary_key(table)
+        res.check(pk == ["key"], where, f"the primary key is {pk}, not [key]")
+        n = db.query(f'SELECT count(*) - count(DISTINCT "key") FROM {table}')[0][0]
+        res.check(n == "0", where, f"{n} repeated key values")
+    if table == "tiny":
+        return
+
+    same_key = columns["int"].comment == 'same as "key"'
+    res.check(same_key == (table in INT_SAME_AS_KEY), where,
+              f"the report's int line says '{columns['int'].comment}'")
+    if same_key:
+        n = db.query(f'SELECT count(*) FROM {table} WHERE "int" <> "key"')[0][0]
+        res.check(n == "0", where, f"{n} rows whose int differs from key")
+    same_double = columns["decim"].comment == 'same as "double"'
+    res.check(same_double == (table in DECIM_SAME_AS_DOUBLE), where,
+              f"the report's decim line says '{columns['decim'].comment}'")
+    if same_double:
+        n = db.query(f'SELECT count(*) FROM {table} WHERE "decim" <> "double"')[0][0]
+        res.check(n == "0", where, f"{n} rows whose decim differs from double")
+
+    lo, hi = db.date_text("'1900-01-01'"), db.date_text("'1999-12-31'")
+    if db.name == "postgresql":
+        lo, hi = "date '1900-01-01'", "date '1999-12-31'"
+    n = db.query(f'SELECT count(*) FROM {table} WHERE NOT ("date" BETWEEN {lo} AND {hi})')[0][0]
+    res.check(n == "0", where, f"{n} dates outside 1900-01-01 .. 1999-12-31")
+
+    width = report.fill_width.get(next(r[2] for r in RELATIONS if r[0] == table))
+    res.check(width == report.fill, where,
+              f"the fill line says {width} characters, the header {report.fill}")
+    if report.fill == 0:
+        n = db.query(f'SELECT count(*) FROM {table} WHERE "fill" IS NOT NULL')[0][0]
+        res.check(n == "0", where, f"{n} rows have a fill, the run had none")
+    else:
+        n = db.query(f'SELECT count(*) FROM {table}'
+                     f' WHERE "fill" IS NULL OR length("fill") <> {report.fill}')[0][0]
+        res.check(n == "0", where, f"{n} rows without a fill of {report.fill} characters")
+
+
+# ---------------------------------------------------------------- fixed format
+
+def check_fixed(res, fixed_prefix, fixed_report, var_prefix, var_report):
+    """Reads every fixed-format row back at the report's column positions."""
+    where = "fixed format"
+    cmap = fixed_report.column_map
+    names = [c for c in COLUMNS if c in cmap]
+    want = COLUMNS if fixed_report.fill else COLUMNS[:-1]
+    if not res.check(fixed_report.fixed and names == want, where,
+                     f"the report's column map lists {names}"):
+        return
+    res.check(var_report.rows == fixed_report.rows and var_report.fill == fixed_report.fill,
+              where, "the fixed and the delimited run differ in rows or fill")
+    for table, suffix, _ in RELATIONS:
+        w = f"{where}, {table}"
+        fixed_lines = file_rows(f"{fixed_prefix}.{suffix}")
+        var_lines = file_rows(f"{var_prefix}.{suffix}")
+        if not res.check(len(fixed_lines) == len(var_lines), w,
+                         f"{len(fixed_lines)} fixed rows, {len(var_lines)} delimited rows"):
+            continue
+        if table == "tiny":
+            ok = all(f == v.rjust(10) for f, v in zip(fixed_lines, var_lines))
+            res.check(ok, w, f"fixed {fixed_lines[:1]} differs from delimited {var_lines[:1]}")
+            continue
+        bad = 0
+        for i, (fixed, var) in enumerate(zip(fixed_lines, var_lines)):
+            problem = fixed_row_problem(fixed, var.split(","), cmap, names)
+            if problem:
+                bad += 1
+                if bad <= 3:
+                    print(f"    {table} row {i + 1}: {problem}")
+        res.check(bad == 0, w, f"{bad} fixed-format rows differ from the delimited rows")
+
+
+def fixed_row_problem(fixed, values, cmap, names):
+    last = cmap[names[-1]][1]
+    if len(fixed) != last:
+        return f"{len(fixed)} characters, the column map ends at {last}"
+    for name, value in zip(names, values):
+        first, end = cmap[name]
+        field = fixed[first - 1:end]
+        if name == "date":
+            ok = re.fullmatch(r"\d\d/\d\d/\d{4}", field) and \
+                [int(p) for p in field.split("/")] == [int(p) for p in value.split("/")]
+        elif name in NUMERIC:
+            ok = field == value.rjust(end - first + 1)
+        else:
+            ok = field == value.ljust(end - first + 1)
+        if not ok:
+            return f"{name} at {first}-{end} is {field!r}, the delimited row has {value!r}"
+    return None
+
+
+# ---------------------------------------------------------------- the runs
+
+def generate(res, zervgen, folder, args):
+    os.makedirs(folder)
+    cmd = [zervgen] + args + ["-r", "run.rpt", "-t", ".", "-f", "zerv"]
+    p = run(cmd, cwd=folder)
+    ok = res.check(p.returncode == 0, "zervgen", f"{' '.join(cmd)} exited {p.returncode}:"
+                   f" {p.stderr.strip()}")
+    return (os.path.join(folder, "zerv"), Report(os.path.join(folder, "run.rpt"))) if ok else None
+
+
+def load_and_check(res, dbs, case, prefix, delim, report, load_args):
+    for db in dbs:
+        p = db.load(load_args)
+        if res.check(p.returncode == 0, f"{db.name}, {case}",
+                     f"the loader exited {p.returncode}: {p.stderr.strip()}"):
+            check_counts_printed(res, f"{db.name}, {case}", p.stdout, report)
+            check_loaded(res, db, case, prefix, delim, report)
+
+
+def check_counts_printed(res, where, stdout, report):
+    counts = dict(re.findall(r"^(\w+) +(\d+) rows$", stdout, re.M))
+    want = {t: str(1 if t == "tiny" else report.rows) for t, _, _ in RELATIONS}
+    res.check(counts == want, where, f"the loader printed the counts {counts}")
+
+
+def check_refusals(res, dbs, fixed_prefix, comma_prefix):
+    cases = [
+        (["-d", ",", fixed_prefix], "fixed format"),
+        (["-d", "|", comma_prefix], "separated by '|'"),
+        (["-d", ";", comma_prefix], "unsupported delimiter"),
+    ]
+    for db in dbs:
+        for args, message in cases:
+            p = db.load(args)
+            res.check(p.returncode != 0 and message in p.stderr, f"{db.name}, refusal",
+                      f"{' '.join(args)} exited {p.returncode} with {p.stderr.strip()!r},"
+                      f" expected a failure saying {message!r}")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--zervgen", required=True)
+    parser.add_argument("--work", required=True, help="a folder to create for the test files")
+    opts = parser.parse_args()
+    zervgen = os.path.abspath(opts.zervgen)
+    work = os.path.abspath(opts.work)
+    os.makedirs(work)
+    res = Results()
+    pg = Postgres()
+
+    runs = {}
+    for word in DELIMS:
+        name = {",": "comma", "|": "bar", "tab": "tab"}[word]
+        runs[word] = generate(res, zervgen, os.path.join(work, name),
+                              ["-n", "2000", "-fc", "20", "-dc", word])
+    nofill = generate(res, zervgen, os.path.join(work, "nofill"), ["-n", "300"])
+    fixed = generate(res, zervgen, os.path.join(work, "fixed"),
+                     ["-n", "2000", "-fc", "20", "-ff"])
+
+    for word, made in runs.items():
+        if made:
+            prefix, report = made
+            case = f"delimiter {word!r}"
+            dbs = [pg, Sqlite(os.path.join(work, f"{os.path.basename(os.path.dirname(prefix))}.db"))]
+            load_and_check(res, dbs, case, prefix, word, report,
+                           ["-d", word, os.path.dirname(prefix)])
+    if runs["|"]:
+        prefix, report = runs["|"]
+        dbs = [pg, Sqlite(os.path.join(work, "pipe.db"))]
+        load_and_check(res, dbs, "piped from zervgen", prefix, "|", report,
+                       ["-d", "|", "-g", zervgen, "-n", "2000", "-fc", "20"])
+    if nofill:
+        prefix, report = nofill
+        load_and_check(res, [pg, Sqlite(os.path.join(work, "nofill.db"))], "no fill", prefix, ",",
+                       report, [prefix])
+    if fixed and runs[","]:
+        check_fixed(res, fixed[0], fixed[1], runs[","][0], runs[","][1])
+        check_refusals(res, [pg, Sqlite(os.path.join(work, "refused.db"))], fixed[0],
+                       runs[","][0])
+
+    print(f"db-tests: {res.passed} passed, {res.failed} failed")
+    return 1 if res.failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
