@@ -133,7 +133,7 @@ done
   SELECT 'tenpcnt', count(*) FROM tenpcnt UNION ALL
   SELECT 'tiny', count(*) FROM tiny UNION ALL
   SELECT 'uniques', count(*) FROM uniques UNION ALL
-  SELECT 'updates', count(*) FROM updates" |
+  SELECT 'updates', count(*) FROM updates ORDER BY 1" |
   while read -r rel count; do
     printf '%-8s %10s rows\n' "$rel" "$count"
   done

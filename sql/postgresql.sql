@@ -36,6 +36,7 @@
 -- indexes. Non-key text columns may repeat: short address texts of distinct
 -- seeds can coincide.
 
+SET client_min_messages = warning;  -- no notice for a table that is not there yet
 DROP TABLE IF EXISTS hundred, tenpcnt, tiny, uniques, updates;
 
 CREATE TABLE hundred (
