@@ -27,7 +27,7 @@ done
 prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
 cmake --install build --prefix "$prefix" >/dev/null
-for file in bin/zervgen share/man/man1/zervgen.1 share/zervgen/sql/postgresql.sql \
+for file in bin/zervgen share/man/man1/zervgen.1 share/zervgen/sql/postgresql.sql share/zervgen/scripts/load-common.sh \
   share/zervgen/sql/sqlite.sql share/zervgen/scripts/load-postgresql.sh \
   share/zervgen/scripts/load-sqlite.sh; do
   [[ -e $prefix/$file ]] || fail "cmake --install did not install $file"
