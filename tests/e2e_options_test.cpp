@@ -19,7 +19,10 @@ constexpr int kStatusError = 255;  // exit status -1
 
 std::string Joined(const std::vector<std::string>& args) {
   std::string text;
-  for (const std::string& a : args) text += (text.empty() ? "" : " ") + ("[" + a + "]");
+  for (const std::string& a : args) {
+    if (!text.empty()) text += ' ';
+    text.append("[").append(a).append("]");
+  }
   return text;
 }
 
