@@ -12,6 +12,7 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "datagen.h"
@@ -37,7 +38,6 @@ struct GenColumn {
   OutputWriter writer;
   int advance;
   std::int16_t width;
-  int last;
 };
 
 GenColumn attrs[kMaxColumns];
@@ -133,7 +133,7 @@ void BuildTable(std::span<const GenColumnSpec> columns) {
     if (spec.attr == nullptr) break;
     CHECK_ENSURE_TEXT(nAttr < kMaxColumns, "nAttr <= sizeof(attrs)/sizeof(attrs[0])");
     GenColumn& col = attrs[nAttr++];
-    col = GenColumn{spec.attr, spec.writer, spec.advance, static_cast<std::int16_t>(spec.width), 0};
+    col = GenColumn{spec.attr, spec.writer, spec.advance, static_cast<std::int16_t>(spec.width)};
     if (spec.attr->location == GEN_TEMP) {
       ::lseek(spec.attr->fd, 0, SEEK_SET);
     } else if (spec.attr->location == GEN_MEMORY) {
@@ -145,7 +145,6 @@ void BuildTable(std::span<const GenColumnSpec> columns) {
                       "attrs[nAttr-1].attr->location == GEN_FILL");
     if (attrs[nAttr - 1].attr->nFill == 0) --nAttr;
   }
-  if (nAttr > 0) attrs[nAttr - 1].last = 1;
 }
 
 // Works out each field's source; memory slots are read by row index.
@@ -199,13 +198,22 @@ void ReadTempValues(const Relation& rel, Chunk* chunk) {
   }
 }
 
-std::int32_t FieldValue(const Relation& rel, const Chunk& chunk, int i, std::int32_t r) {
-  const FieldSource& src = rel.sources[i];
-  if (src.base != nullptr) {
-    return src.base[static_cast<std::size_t>(chunk.firstRow + r) * src.stride + src.offset];
+// The chunk's fields for the row formatter: memory columns read from their
+// vectors at the chunk's first row, temporary-file columns from the values
+// read for the chunk, the fill width from its source.
+void ChunkFields(const Relation& rel, const Chunk& chunk, OutputRowField* fields) {
+  for (int i = 0; i < nAttr; ++i) {
+    const FieldSource& src = rel.sources[i];
+    OutputRowField& f = fields[i];
+    f = OutputRowField{&src.constant, 0, attrs[i].writer, attrs[i].width};
+    if (src.base != nullptr) {
+      f.values = src.base + static_cast<std::size_t>(chunk.firstRow) * src.stride + src.offset;
+      f.stride = src.stride;
+    } else if (src.fromTemp) {
+      f.values = chunk.tempValues.data() + static_cast<std::size_t>(i) * kRowsPerChunk;
+      f.stride = 1;
+    }
   }
-  if (src.fromTemp) return chunk.tempValues[static_cast<std::size_t>(i) * kRowsPerChunk + r];
-  return src.constant;
 }
 
 // A chunk's text could not grow: the memory is gone.
@@ -215,7 +223,7 @@ std::int32_t FieldValue(const Relation& rel, const Chunk& chunk, int i, std::int
   Xept_Raise(XEPT_GEN_FAILED, __FILE__, kWriterName, __LINE__);
 }
 
-// Formats the chunk's rows into its text, which lives in memory: a writer
+// Formats the chunk's rows into its text, which lives in memory: formatting
 // fails only when the text cannot grow.
 void FormatChunk(const Relation& rel, Chunk* chunk) {
   chunk->text.Clear();
@@ -223,14 +231,9 @@ void FormatChunk(const Relation& rel, Chunk* chunk) {
     Output_SetFillState(Ms_JumpAhead(
         rel.fillStart, static_cast<std::uint64_t>(chunk->firstRow) * rel.fillDraws));
   }
-  int failed = 0;
-  for (std::int32_t r = 0; r < chunk->rows; ++r) {
-    for (int i = 0; i < nAttr; ++i) {
-      const GenColumn& col = attrs[i];
-      failed |= col.writer(&chunk->text, FieldValue(rel, *chunk, i, r), col.width, col.last);
-    }
-  }
-  if (failed != 0) OutOfMemory();
+  OutputRowField fields[kMaxColumns];
+  ChunkFields(rel, *chunk, fields);
+  if (Output_Rows(&chunk->text, fields, nAttr, chunk->rows) != 0) OutOfMemory();
 }
 
 // Writes the chunk; on failure ends the relation through the full-disk path,
@@ -340,12 +343,16 @@ void Gen_outputRelation(GenControlBlock* cb, const char* path, const char* relNa
   PlanSources(&rel);
   Progress_Begin(relName, cb->nTuples);
   try {
-    // Columns in temporary files mean memory is short: one chunk at a time.
-    int threads = cb->tempInUse ? 1 : Gen_Threads();
-    if (threads <= 1 || cb->nTuples <= kRowsPerChunk) {
-      WriteRowsInline(&rel);
-    } else {
-      WriteRowsParallel(&rel, threads);
+    try {
+      // Columns in temporary files mean memory is short: one chunk at a time.
+      int threads = cb->tempInUse ? 1 : Gen_Threads();
+      if (threads <= 1 || cb->nTuples <= kRowsPerChunk) {
+        WriteRowsInline(&rel);
+      } else {
+        WriteRowsParallel(&rel, threads);
+      }
+    } catch (const std::bad_alloc&) {
+      OutOfMemory();  // a chunk's values or the pool could not be had
     }
   } catch (const XeptRaised&) {
     Progress_End();

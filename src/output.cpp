@@ -1,6 +1,7 @@
-// output.cpp: the framing state and character sets, and the seven field
-// writers. Every field is formatted by hand into room
-// reserved in the sink: one Reserve, the bytes, one Commit.
+// output.cpp: the framing state and character sets, the seven field writers
+// and the row formatter. Every field is formatted by hand into room reserved
+// in the sink: a writer makes one Reserve per field, the row formatter one
+// per row. Both frame the same bodies with the same code.
 #include "output.h"
 
 #include <array>
@@ -135,34 +136,40 @@ inline int CountDigits(std::uint32_t n) {
   return t + (n >= kPowersOf10[t] ? 1 : 0);
 }
 
-// Writes the 8 digits of v (< 10^8, with leading zeros) at p. The four
-// pairs come from independent divisions, not from one chain.
-inline void PutEightDigits(char* p, std::uint32_t v) {
-  const std::uint32_t high = v / 10000;
-  const std::uint32_t low = v % 10000;
-  std::memcpy(p, &kDigits2[(high / 100) * 2], 2);
-  std::memcpy(p + 2, &kDigits2[(high % 100) * 2], 2);
-  std::memcpy(p + 4, &kDigits2[(low / 100) * 2], 2);
-  std::memcpy(p + 6, &kDigits2[(low % 100) * 2], 2);
+// The 8 digits of v (< 10^8, with leading zeros) as eight characters in
+// one word, the first in the lowest byte. The halves, then the pairs, then
+// the digits are split in lanes of one register at once: a lane value times
+// 10486 >> 20 is its quotient by 100 below 10^4, times 103 >> 10 its
+// quotient by 10 below 100, and no lane's product reaches the next lane.
+inline std::uint64_t EightDigitsWord(std::uint32_t v) {
+  std::uint64_t x = (v / 10000) | (static_cast<std::uint64_t>(v % 10000) << 32);
+  std::uint64_t q = ((x * 10486) >> 20) & 0x0000007F0000007Full;
+  x = q | ((x - q * 100) << 16);
+  q = ((x * 103) >> 10) & 0x000F000F000F000Full;
+  x = q | ((x - q * 10) << 8);
+  return x + 0x3030303030303030ull;
 }
 
-// Writes the digits of n ending just before `end`, lowest first.
-inline void PutDigitsBackwards(char* end, std::uint32_t n) {
-  if (n >= 100000000) {
-    end -= 8;
-    PutEightDigits(end, n % 100000000);
-    n /= 100000000;
+// Stores the characters of a word made by EightDigitsWord at p, lowest byte
+// first, whatever the machine's byte order.
+inline void PutWord(char* p, std::uint64_t word) {
+  if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+  std::memcpy(p, &word, 8);
+}
+
+// Writes the `digits` decimal digits of n at p, and possibly up to 8 bytes of
+// scratch after them. The characters go straight from registers to p: a
+// wide read of narrower stores just made would stall.
+inline void PutDigits(char* p, std::uint32_t n, int digits) {
+  if (digits <= 8) {
+    PutWord(p, EightDigitsWord(n) >> (8 * (8 - digits)));
+    return;
   }
-  while (n >= 100) {
-    end -= 2;
-    std::memcpy(end, &kDigits2[(n % 100) * 2], 2);
-    n /= 100;
-  }
-  if (n >= 10) {
-    std::memcpy(end - 2, &kDigits2[n * 2], 2);
-  } else {
-    end[-1] = static_cast<char>('0' + n);
-  }
+  // The one or two leading digits: a pair from the table, of which the
+  // first is overwritten when there are only nine.
+  const std::uint32_t high = n / 100000000;
+  std::memcpy(p, &kDigits2[high * 2 + static_cast<std::uint32_t>(10 - digits)], 2);
+  PutWord(p + digits - 8, EightDigitsWord(n % 100000000));
 }
 
 // One step of a text's random stream. For the states 1..2^31-1 it reduces
@@ -242,28 +249,29 @@ constexpr int kMaxFillText = 100;
 class DecimalBody {
  public:
   explicit DecimalBody(std::int32_t value)
-      : negative_(value < 0),
+      : negative_(value < 0 ? 1 : 0),
         magnitude_(negative_ ? 0u - static_cast<std::uint32_t>(value)
                              : static_cast<std::uint32_t>(value)),
-        size_(CountDigits(magnitude_) + (negative_ ? 1 : 0)) {}
-  int size() const { return size_; }
-  char* Put(char* p) {
+        digits_(CountDigits(magnitude_)) {}
+  int size() const { return digits_ + negative_; }
+  char* Put(char* p) const {
     *p = '-';  // overwritten by the first digit when not negative
-    PutDigitsBackwards(p + size_, magnitude_);
-    return p + size_;
+    PutDigits(p + negative_, magnitude_, digits_);
+    return p + size();
   }
 
  private:
-  bool negative_;
+  int negative_;
   std::uint32_t magnitude_;
-  int size_;
+  int digits_;
 };
+static_assert(1 + 10 + 8 <= kMaxBodyWrite);  // sign, digits, scratch
 
 class DateBody {
  public:
   explicit DateBody(const DateText& date) : date_(date) {}
   int size() const { return date_.size; }
-  char* Put(char* p) {
+  char* Put(char* p) const {
     std::memcpy(p, &date_, sizeof date_);
     return p + date_.size;
   }
@@ -276,7 +284,7 @@ class ConstBody {
  public:
   ConstBody(const char* text, int size) : text_(text), size_(size) {}
   int size() const { return size_; }
-  char* Put(char* p) {
+  char* Put(char* p) const {
     std::memcpy(p, text_, static_cast<std::size_t>(size_));
     return p + size_;
   }
@@ -287,13 +295,14 @@ class ConstBody {
 };
 
 // `size` characters drawn from `*state` with `set`, five to a draw, lowest
-// bits first; the rest of the last draw is dropped.
+// bits first; the rest of the last draw is dropped. Writing moves the stream
+// on.
 class DrawnBody {
  public:
   DrawnBody(const char* set, std::int32_t* state, int size)
       : set_(set), state_(state), size_(size) {}
   int size() const { return size_; }
-  char* Put(char* p) {
+  char* Put(char* p) const {
     std::int32_t state = *state_;
     for (int i = 0; i < size_; i += 5) {
       state = DrawStep(state);
@@ -314,14 +323,56 @@ class DrawnBody {
   int size_;
 };
 
-// ---------------------------------------------------------------------------
-// Framing: [lead blanks][body][trail blanks][".00"][delimiter or "\n"].
-
+// Where a field's blanks go in fixed-width rows.
 enum class Align {
   kNone,   // width unused (dates)
   kRight,  // numbers; a negative width left-aligns, as printf's "%*" does
   kLeft,   // texts
 };
+
+// What the fields of one kind need besides their value: the date texts of
+// the current format and the fill stream.
+struct FieldContext {
+  const DateText* dates;
+  std::int32_t* fillState;
+};
+
+// Calls put(body, align, cents) with the body showing `value` in a field of
+// kind K, and returns what it returns. A date's value must be a valid day.
+template <OutputKind K, typename Put>
+[[gnu::always_inline]] inline auto WithBody(std::int32_t value, const FieldContext& context,
+                                            Put&& put) {
+  if constexpr (K == OutputKind::kInteger || K == OutputKind::kFloat) {
+    return put(DecimalBody(value), Align::kRight, K == OutputKind::kFloat);
+  } else if constexpr (K == OutputKind::kDate) {
+    return put(DateBody(context.dates[value]), Align::kNone, false);
+  } else if constexpr (K == OutputKind::kFill) {
+    // The caller passes 1..100; anything else is held to 0..100.
+    const int size = value < 0 ? 0 : (value > kMaxFillText ? kMaxFillText : value);
+    return put(DrawnBody(fillCharSet, context.fillState, size), Align::kLeft, false);
+  } else if constexpr (K == OutputKind::kFixed10) {
+    if (value == 1) return put(ConstBody(kBenchmarks, 10), Align::kLeft, false);
+    std::int32_t state = value;
+    return put(DrawnBody(fixed10CharSet, &state, 10), Align::kLeft, false);
+  } else if constexpr (K == OutputKind::kFixed20) {
+    if (value == 1) return put(ConstBody(kTheZervBenchmarks, 20), Align::kLeft, false);
+    std::int32_t state = value;
+    return put(DrawnBody(fixed20CharSet, &state, 20), Align::kLeft, false);
+  } else {
+    static_assert(K == OutputKind::kVarChar);
+    if (value == 5) return put(ConstBody(kSiliconValley, 14), Align::kLeft, false);
+    // Values are never negative; should one be, its length entry is the
+    // nonnegative remainder, and the state start wraps instead of
+    // overflowing.
+    const int index = ((value % 1000) + 1000) % 1000;
+    auto state = static_cast<std::int32_t>(static_cast<std::uint32_t>(value) + 1u);
+    return put(DrawnBody(varCharCharSet, &state, varCharLengths[static_cast<std::size_t>(index)]),
+               Align::kLeft, false);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Framing: [lead blanks][body][trail blanks][".00"][delimiter or "\n"].
 
 constexpr std::size_t kBlankSlack = 16;
 // Padding longer than this is written piecewise instead of in one reserve.
@@ -343,14 +394,16 @@ inline void PutBlanks(char* p, std::int64_t n) {
   for (std::int64_t i = 0; i < n; i += 16) std::memcpy(p + i, kBlanks16, 16);
 }
 
-inline char* PutTail(char* p, bool cents, int last) {
+// Writes ".00" for a float, then the delimiter or the line end.
+template <bool kFixed>
+[[gnu::always_inline]] inline char* PutTail(char* p, bool cents, bool last, char delim) {
   if (cents) {
     std::memcpy(p, ".00", 3);
     p += 3;
   }
   if (last) {
     *p++ = '\n';
-  } else if (!fixedFormat) {
+  } else if (!kFixed) {
     *p++ = delim;
   }
   return p;
@@ -383,30 +436,29 @@ bool PutManyBlanks(OutputStream* stream, std::int64_t n) {
   if (!padFirst && !PutManyBlanks(stream, pad)) return STATUS_ERROR;
   p = stream->Reserve(kMaxFieldBytes);
   if (p == nullptr) return STATUS_ERROR;
-  stream->Commit(PutTail(p, cents, last));
+  stream->Commit(fixedFormat ? PutTail<true>(p, cents, last != 0, delim)
+                             : PutTail<false>(p, cents, last != 0, delim));
   return 0;
 }
 
-// Writes one field framed for the current format. Returns 0 or STATUS_ERROR.
-template <typename Body>
-[[gnu::always_inline]] inline int PutField(OutputStream* stream, Body body, int width, Align align,
-                                           bool cents, int last) {
-  const int size = body.size();
-  std::int64_t pad = 0;
-  bool padFirst = false;
-  if (fixedFormat && align != Align::kNone) {
-    const std::int64_t w = width;
-    padFirst = align == Align::kRight && w > 0;
-    const std::int64_t span = w < 0 ? -w : w;
-    pad = span > size ? span - size : 0;
-  }
-  if (pad > kMaxInlinePad) {
-    char text[kMaxBodyWrite];
-    body.Put(text);
-    return PutWideField(stream, text, size, pad, padFirst, cents, last);
-  }
-  char* p = stream->Reserve(static_cast<std::size_t>(pad) + kMaxFieldBytes);
-  if (p == nullptr) return STATUS_ERROR;
+// The blanks a field of `size` characters gets, and whether they lead. Only
+// fixed-width rows pad.
+template <bool kFixed>
+[[gnu::always_inline]] inline std::int64_t Padding(int size, int width, Align align,
+                                                   bool* padFirst) {
+  *padFirst = false;
+  if (!kFixed || align == Align::kNone) return 0;
+  const std::int64_t w = width;
+  *padFirst = align == Align::kRight && w > 0;
+  const std::int64_t span = w < 0 ? -w : w;
+  return span > size ? span - size : 0;
+}
+
+// Writes one framed field at p, into room of pad + kMaxFieldBytes bytes, and
+// returns its end.
+template <bool kFixed, typename Body>
+[[gnu::always_inline]] inline char* PutFramed(char* p, const Body& body, std::int64_t pad,
+                                              bool padFirst, bool cents, bool last, char delim) {
   if (padFirst) {
     PutBlanks(p, pad);
     p += pad;
@@ -416,18 +468,7 @@ template <typename Body>
     PutBlanks(p, pad);
     p += pad;
   }
-  stream->Commit(PutTail(p, cents, last));
-  return 0;
-}
-
-// A text writer's field: the fixed text for its special value, else `size`
-// characters drawn with `set` from a state that starts at `start`.
-int PutGenerated(OutputStream* stream, const char* fixedText, int fixedSize, bool useFixed,
-                 const char* set, std::int32_t start, int size, int width, int last) {
-  if (useFixed)
-    return PutField(stream, ConstBody(fixedText, fixedSize), width, Align::kLeft, false, last);
-  std::int32_t state = start;
-  return PutField(stream, DrawnBody(set, &state, size), width, Align::kLeft, false, last);
+  return PutTail<kFixed>(p, cents, last, delim);
 }
 
 // An out-of-range day number: the conversion's own check refuses it. A value
@@ -436,6 +477,143 @@ int PutGenerated(OutputStream* stream, const char* fixedText, int fixedSize, boo
   std::uint16_t day, month, year;
   Date_Convert(UINT16_MAX, &day, &month, &year);
   return STATUS_ERROR;  // not reached: the conversion raises
+}
+
+// One field through the stream: one Reserve, the bytes, one Commit. Returns
+// 0 or STATUS_ERROR.
+template <OutputKind K, bool kFixed>
+int WriteField(OutputStream* stream, std::int32_t value, int width, int last) {
+  const FieldContext context{K == OutputKind::kDate ? DateTexts() : nullptr, &fillSeed};
+  return WithBody<K>(value, context, [&](const auto& body, Align align, bool cents) {
+    bool padFirst;
+    const std::int64_t pad = Padding<kFixed>(body.size(), width, align, &padFirst);
+    if (pad > kMaxInlinePad) {
+      char text[kMaxBodyWrite];
+      body.Put(text);
+      return PutWideField(stream, text, body.size(), pad, padFirst, cents, last);
+    }
+    char* p = stream->Reserve(static_cast<std::size_t>(pad) + kMaxFieldBytes);
+    if (p == nullptr) return STATUS_ERROR;
+    stream->Commit(PutFramed<kFixed>(p, body, pad, padFirst, cents, last != 0, delim));
+    return 0;
+  });
+}
+
+template <OutputKind K>
+int WriteField(OutputStream* stream, std::int32_t value, int width, int last) {
+  if constexpr (K == OutputKind::kDate) {
+    if (value < 0 || value > DATE_MAX_DAY) return RefuseDay();
+  }
+  return fixedFormat ? WriteField<K, true>(stream, value, width, last)
+                     : WriteField<K, false>(stream, value, width, last);
+}
+
+// ---------------------------------------------------------------------------
+// Whole rows
+
+constexpr int kMaxRowFields = 16;
+
+// A field of a row in the form the row loop reads it.
+struct RowField {
+  OutputKind kind;
+  int width;
+  const std::int32_t* values;
+  std::ptrdiff_t stride;
+};
+
+// The rows the plain way: one writer call per field.
+int PlainRows(OutputStream* stream, const OutputRowField* fields, int nFields, std::int32_t rows) {
+  for (std::int32_t r = 0; r < rows; ++r) {
+    for (int i = 0; i < nFields; ++i) {
+      const OutputRowField& f = fields[i];
+      const int last = i == nFields - 1 ? 1 : 0;
+      if (f.writer(stream, f.values[r * f.stride], f.width, last) != 0) return STATUS_ERROR;
+    }
+  }
+  return 0;
+}
+
+template <bool kFixed>
+class RowWriter {
+ public:
+  RowWriter(const DateText* dates, std::int32_t* fillState) : context_{dates, fillState} {}
+
+  [[gnu::always_inline]] char* Put(char* p, const RowField& f, std::int32_t value,
+                                   bool last) const {
+    switch (f.kind) {
+      case OutputKind::kInteger:
+        return Put<OutputKind::kInteger>(p, value, f.width, last);
+      case OutputKind::kFloat:
+        return Put<OutputKind::kFloat>(p, value, f.width, last);
+      case OutputKind::kDate:
+        if (value < 0 || value > DATE_MAX_DAY) RefuseDay();
+        return Put<OutputKind::kDate>(p, value, f.width, last);
+      case OutputKind::kFixed10:
+        return Put<OutputKind::kFixed10>(p, value, f.width, last);
+      case OutputKind::kFixed20:
+        return Put<OutputKind::kFixed20>(p, value, f.width, last);
+      case OutputKind::kVarChar:
+        return Put<OutputKind::kVarChar>(p, value, f.width, last);
+      case OutputKind::kFill:
+      case OutputKind::kOther:
+        break;
+    }
+    return Put<OutputKind::kFill>(p, value, f.width, last);
+  }
+
+ private:
+  template <OutputKind K>
+  [[gnu::always_inline]] char* Put(char* p, std::int32_t value, int width, bool last) const {
+    return WithBody<K>(value, context_, [&](const auto& body, Align align, bool cents) {
+      bool padFirst;
+      const std::int64_t pad = Padding<kFixed>(body.size(), width, align, &padFirst);
+      return PutFramed<kFixed>(p, body, pad, padFirst, cents, last, delim);
+    });
+  }
+
+  FieldContext context_;
+};
+
+// How many rows ahead the date texts are fetched: the table is larger than
+// the nearer caches, and every later field of the row waits for the length
+// of the date.
+constexpr std::int32_t kDateAhead = 16;
+
+// The rows with one Reserve of `bound` bytes each and no call per field.
+// Each field's `values` moves on by its stride from row to row.
+template <bool kFixed>
+int FastRows(OutputStream* stream, RowField* fields, int nFields, std::int32_t rows,
+             std::size_t bound) {
+  std::int32_t fill = fillSeed;
+  const DateText* dates = DateTexts();
+  const RowWriter<kFixed> writer(dates, &fill);
+  const RowField* dateField = nullptr;  // the first date field, if any
+  for (int i = 0; i < nFields && dateField == nullptr; ++i) {
+    if (fields[i].kind == OutputKind::kDate) dateField = &fields[i];
+  }
+  const int lastField = nFields - 1;
+  for (std::int32_t r = 0; r < rows; ++r) {
+    char* p = stream->Reserve(bound);
+    if (p == nullptr) {
+      fillSeed = fill;
+      return STATUS_ERROR;
+    }
+    if (dateField != nullptr && r + kDateAhead < rows) {
+      const auto day =
+          static_cast<std::uint32_t>(dateField->values[kDateAhead * dateField->stride]);
+      __builtin_prefetch(dates + (day <= DATE_MAX_DAY ? day : 0));
+    }
+    for (int i = 0; i < lastField; ++i) {
+      RowField& f = fields[i];
+      p = writer.Put(p, f, *f.values, false);
+      f.values += f.stride;
+    }
+    RowField& f = fields[lastField];
+    stream->Commit(writer.Put(p, f, *f.values, true));
+    f.values += f.stride;
+  }
+  fillSeed = fill;
+  return 0;
 }
 
 }  // namespace
@@ -478,50 +656,73 @@ void Output_remap(char* charSet, char delim, char mapChar) {
 
 int Output_Integer(OutputStream* stream, std::int32_t value, int width, int last) {
   CHECK_REQUIRE_TEXT(stream != nullptr, "stream != NULL");
-  return PutField(stream, DecimalBody(value), width, Align::kRight, false, last);
+  return WriteField<OutputKind::kInteger>(stream, value, width, last);
 }
 
 int Output_Float(OutputStream* stream, std::int32_t value, int width, int last) {
   CHECK_REQUIRE_TEXT(stream != nullptr, "stream != NULL");
-  return PutField(stream, DecimalBody(value), width, Align::kRight, true, last);
+  return WriteField<OutputKind::kFloat>(stream, value, width, last);
 }
 
 int Output_Date(OutputStream* stream, std::int32_t value, int width, int last) {
   CHECK_REQUIRE_TEXT(stream != nullptr, "stream != NULL");
-  if (value < 0 || value > DATE_MAX_DAY) return RefuseDay();
-  return PutField(stream, DateBody(DateTexts()[value]), width, Align::kNone, false, last);
+  return WriteField<OutputKind::kDate>(stream, value, width, last);
 }
 
 int Output_Fixed10(OutputStream* stream, std::int32_t value, int width, int last) {
   CHECK_REQUIRE_TEXT(stream != nullptr, "stream != NULL");
-  return PutGenerated(stream, kBenchmarks, 10, value == 1, fixed10CharSet, value, 10, width, last);
+  return WriteField<OutputKind::kFixed10>(stream, value, width, last);
 }
 
 int Output_Fixed20(OutputStream* stream, std::int32_t value, int width, int last) {
   CHECK_REQUIRE_TEXT(stream != nullptr, "stream != NULL");
-  return PutGenerated(stream, kTheZervBenchmarks, 20, value == 1, fixed20CharSet, value, 20, width,
-                      last);
+  return WriteField<OutputKind::kFixed20>(stream, value, width, last);
 }
 
 int Output_VarChar(OutputStream* stream, std::int32_t value, int width, int last) {
   CHECK_REQUIRE_TEXT(stream != nullptr, "stream != NULL");
-  // Values are never negative; should one be, its length entry is the
-  // nonnegative remainder, and the state start wraps instead of overflowing.
-  const int index = ((value % 1000) + 1000) % 1000;
-  const auto start = static_cast<std::int32_t>(static_cast<std::uint32_t>(value) + 1u);
-  return PutGenerated(stream, kSiliconValley, 14, value == 5, varCharCharSet, start,
-                      varCharLengths[static_cast<std::size_t>(index)], width, last);
+  return WriteField<OutputKind::kVarChar>(stream, value, width, last);
 }
 
 int Output_Fill(OutputStream* stream, std::int32_t value, int width, int last) {
   CHECK_REQUIRE_TEXT(stream != nullptr, "stream != NULL");
-  // The caller passes 1..100; anything else is held to 0..100.
-  const int size = value < 0 ? 0 : (value > kMaxFillText ? kMaxFillText : value);
-  std::int32_t state = fillSeed;
-  int status =
-      PutField(stream, DrawnBody(fillCharSet, &state, size), width, Align::kLeft, false, last);
-  fillSeed = state;
-  return status;
+  return WriteField<OutputKind::kFill>(stream, value, width, last);
+}
+
+// ---------------------------------------------------------------------------
+// Rows
+
+OutputKind Output_KindOf(OutputWriter writer) {
+  if (writer == Output_Integer) return OutputKind::kInteger;
+  if (writer == Output_Float) return OutputKind::kFloat;
+  if (writer == Output_Date) return OutputKind::kDate;
+  if (writer == Output_Fixed10) return OutputKind::kFixed10;
+  if (writer == Output_Fixed20) return OutputKind::kFixed20;
+  if (writer == Output_VarChar) return OutputKind::kVarChar;
+  if (writer == Output_Fill) return OutputKind::kFill;
+  return OutputKind::kOther;
+}
+
+int Output_Rows(OutputStream* stream, const OutputRowField* fields, int nFields,
+                std::int32_t rows) {
+  CHECK_REQUIRE_TEXT(stream != nullptr, "stream != NULL");
+  CHECK_REQUIRE_TEXT(fields != nullptr || nFields == 0, "fields != NULL || nFields == 0");
+  if (nFields <= 0) return 0;
+  if (nFields > kMaxRowFields) return PlainRows(stream, fields, nFields, rows);
+  // Every field takes at most its width and kMaxFieldBytes, padded or not.
+  RowField row[kMaxRowFields];
+  std::size_t bound = 0;
+  for (int i = 0; i < nFields; ++i) {
+    const OutputRowField& f = fields[i];
+    const std::int64_t span = f.width < 0 ? -static_cast<std::int64_t>(f.width) : f.width;
+    row[i] = RowField{Output_KindOf(f.writer), f.width, f.values, f.stride};
+    if (row[i].kind == OutputKind::kOther || span > kMaxInlinePad) {
+      return PlainRows(stream, fields, nFields, rows);
+    }
+    bound += static_cast<std::size_t>(span) + kMaxFieldBytes;
+  }
+  return fixedFormat ? FastRows<true>(stream, row, nFields, rows, bound)
+                     : FastRows<false>(stream, row, nFields, rows, bound);
 }
 
 void Output_SetFillSeed(std::int32_t seed) {

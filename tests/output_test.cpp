@@ -477,6 +477,143 @@ TEST_F(OutputTest, FillStreamBelongsToItsThread) {
 }
 
 // ---------------------------------------------------------------------------
+// Whole rows
+
+// A writer of its own: the row formatter hands such fields to their writers.
+int OwnInteger(OutputStream* stream, std::int32_t value, int width, int last) {
+  return Output_Integer(stream, value, width, last);
+}
+
+// Rows of `fields` written the plain way, one writer call per field.
+std::string WriterRows(const std::vector<OutputRowField>& fields, std::int32_t rows) {
+  OutputStream stream(-1, 16);
+  for (std::int32_t r = 0; r < rows; ++r) {
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+      const OutputRowField& f = fields[i];
+      const int last = i + 1 == fields.size() ? 1 : 0;
+      EXPECT_EQ(f.writer(&stream, f.values[r * f.stride], f.width, last), 0);
+    }
+  }
+  return std::string(stream.data(), stream.size());
+}
+
+std::string FormattedRows(const std::vector<OutputRowField>& fields, std::int32_t rows) {
+  OutputStream stream(-1, 16);
+  EXPECT_EQ(Output_Rows(&stream, fields.data(), static_cast<int>(fields.size()), rows), 0);
+  return std::string(stream.data(), stream.size());
+}
+
+// Values for every kind of field, with the special texts and the ends of
+// the ranges among them.
+struct RowValues {
+  std::vector<std::int32_t> numbers;
+  std::vector<std::int32_t> days;
+  std::vector<std::int32_t> texts;
+  std::vector<std::int32_t> addresses;
+};
+
+RowValues MakeRowValues(std::int32_t rows) {
+  RowValues v;
+  std::vector<std::int32_t> bits = TestValues();
+  std::int32_t state = 99;
+  for (std::int32_t r = 0; r < rows; ++r) {
+    state = Ms_Step(state);
+    v.numbers.push_back(bits[static_cast<std::size_t>(r) % bits.size()]);
+    v.days.push_back(r % 7 == 0 ? (r % 2) * DATE_MAX_DAY : state % (DATE_MAX_DAY + 1));
+    v.texts.push_back(r % 5 == 0 ? r % 3 : state);
+    v.addresses.push_back(r % 5 == 0 ? r % 7 : state % 2000);
+  }
+  return v;
+}
+
+TEST_F(OutputTest, RowsMatchTheWritersFieldByField) {
+  constexpr std::int32_t kRows = 500;
+  const RowValues v = MakeRowValues(kRows);
+  const std::int32_t fillWidth = 13;
+  const std::vector<int> widthSets[] = {{10, 10, 10, 11, 25, 10, 20, 80, 13},
+                                        {-12, 0, 3, -10, 1, 1, 1, 1, -1},
+                                        {4096, -4096, 4000, 7, 3, -30, 100, 200, 100}};
+  for (char delim : {'\0', ',', '|', 'a'}) {
+    Output_Initialize(delim, delim == 0);
+    for (const std::vector<int>& w : widthSets) {
+      const std::vector<OutputRowField> fields = {
+          {v.numbers.data(), 1, Output_Integer, w[0]},
+          {v.numbers.data() + 1, 2, Output_Integer, w[1]},  // every other value
+          {v.numbers.data(), 1, Output_Float, w[2]},
+          {v.numbers.data() + 7, 0, Output_Integer, w[3]},  // the same value in every row
+          {v.days.data(), 1, Output_Date, w[4]},
+          {v.texts.data(), 1, Output_Fixed10, w[5]},
+          {v.texts.data(), 1, Output_Fixed20, w[6]},
+          {v.addresses.data(), 1, Output_VarChar, w[7]},
+          {&fillWidth, 0, Output_Fill, w[8]}};
+      Output_SetFillSeed(7830309);
+      const std::string expected = WriterRows(fields, kRows / 2);
+      const std::int32_t fillAfter = Output_GetFillState();
+      Output_SetFillSeed(7830309);
+      ASSERT_EQ(FormattedRows(fields, kRows / 2), expected)
+          << "delimiter " << int{delim} << " widths " << w[0] << "," << w[1];
+      EXPECT_EQ(Output_GetFillState(), fillAfter);
+    }
+  }
+}
+
+TEST_F(OutputTest, RowsWithoutARowFormGoThroughTheWriters) {
+  const RowValues v = MakeRowValues(100);
+  for (char delim : {'\0', '|'}) {
+    Output_Initialize(delim, delim == 0);
+    const std::vector<OutputRowField> cases[] = {
+        // A writer of its own.
+        {{v.numbers.data(), 1, OwnInteger, 10}, {v.texts.data(), 1, Output_Fixed20, 20}},
+        // Padding wider than one reserve.
+        {{v.numbers.data(), 1, Output_Integer, 5000}, {v.days.data(), 1, Output_Date, 10}},
+        {{v.texts.data(), 1, Output_Fixed10, -4097}, {v.numbers.data(), 1, Output_Float, 10}}};
+    for (const std::vector<OutputRowField>& fields : cases) {
+      const std::string expected = WriterRows(fields, 100);
+      EXPECT_EQ(FormattedRows(fields, 100), expected);
+    }
+  }
+  // Seventeen fields are more than the row formatter takes at once.
+  std::vector<OutputRowField> many(17, OutputRowField{v.numbers.data(), 1, Output_Integer, 11});
+  many[16].writer = Output_Fixed10;
+  EXPECT_EQ(FormattedRows(many, 50), WriterRows(many, 50));
+}
+
+TEST_F(OutputTest, RowsOfNoFieldsAreEmpty) {
+  OutputStream stream(-1, 16);
+  EXPECT_EQ(Output_Rows(&stream, nullptr, 0, 10), 0);
+  EXPECT_EQ(stream.size(), 0u);
+  Raised r = CatchRaise([] { Output_Rows(nullptr, nullptr, 0, 1); });
+  EXPECT_EQ(r.cls, XEPT_REQUIREMENT);
+  EXPECT_NE(r.out.find(Requirement("stream != NULL")), std::string::npos) << r.out;
+}
+
+TEST_F(OutputTest, RowsRefuseAnInvalidDay) {
+  const std::int32_t days[] = {0, DATE_MAX_DAY, DATE_MAX_DAY + 1};
+  const OutputRowField field{days, 1, Output_Date, 10};
+  OutputStream stream(-1, 16);
+  Raised r = CatchRaise([&] { Output_Rows(&stream, &field, 1, 3); });
+  EXPECT_NE(r.cls, 0);
+  Raised byWriter = CatchRaise([&] { Output_Date(&stream, DATE_MAX_DAY + 1, 10, 1); });
+  EXPECT_EQ(r.cls, byWriter.cls);
+  EXPECT_EQ(r.out, byWriter.out);
+}
+
+TEST_F(OutputTest, RowsStopAtAFailedStream) {
+  int fd = open("/dev/full", O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  const RowValues v = MakeRowValues(2000);
+  const OutputRowField fields[] = {{v.numbers.data(), 1, Output_Integer, 10},
+                                   {v.addresses.data(), 1, Output_VarChar, 80}};
+  OutputStream stream(fd, 4096);
+  EXPECT_EQ(Output_Rows(&stream, fields, 2, 2000), STATUS_ERROR);
+  EXPECT_EQ(stream.error(), ENOSPC);
+  // Whole rows only were taken before the failed write.
+  ASSERT_GT(stream.size(), 0u);
+  EXPECT_EQ(stream.data()[stream.size() - 1], '\n');
+  close(fd);
+}
+
+// ---------------------------------------------------------------------------
 // The sink
 
 // A row of every writer, many times, into `stream`.
