@@ -393,6 +393,34 @@ TEST_F(DistShuffle, SameAsPlainLoopAtEverySize) {
   }
 }
 
+// Long columns of at most 256 runs of equal values are shuffled as one-byte
+// run numbers; the permutation must be the plain one all the same, and a
+// value that comes back in a later run must keep its own places.
+TEST_F(DistShuffle, FewRunsGiveThePlainPermutation) {
+  struct Case {
+    std::int32_t n;
+    std::int32_t runs;  // runs of equal values, in ascending order unless `repeat`
+    bool repeat;        // runs alternate between two values
+  } cases[] = {{65535, 100, false},  {65536, 100, false},   {100003, 1, false},
+               {100003, 256, false}, {100003, 257, false},  {70001, 256, true},
+               {70001, 300, true},   {250000, 36524, false}};
+  const std::int32_t seeds[] = {728952890, 1, 2147483646, 0, -5};
+  for (const Case& c : cases) {
+    Vec column(static_cast<std::size_t>(c.n));
+    for (std::int32_t i = 0; i < c.n; ++i) {
+      const std::int32_t run = static_cast<std::int32_t>(std::int64_t{i} * c.runs / c.n);
+      column[static_cast<std::size_t>(i)] = c.repeat ? (run % 2) * 7 - 3 : run * 1000 - 500000;
+    }
+    for (std::int32_t seed : seeds) {
+      Vec fast = column;
+      Vec plain = column;
+      Dist_Shuffle(fast.data(), c.n, seed);
+      PlainShuffle(&plain, seed);
+      ASSERT_TRUE(fast == plain) << "size " << c.n << " runs " << c.runs << " seed " << seed;
+    }
+  }
+}
+
 // ---- Attribute distributions ---------------------------------------------
 
 // A report file in a fresh directory; Text() closes it and returns its bytes.
