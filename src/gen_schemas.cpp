@@ -203,17 +203,19 @@ void Distribute(GenControlBlock* cb, std::int32_t tag, const ColumnDist& c, std:
 }
 
 // Runs the queued generation jobs: memory columns each on their own,
-// temporary-file columns together in order.
+// temporary-file columns together in order. Columns of many distinct values
+// take longest to shuffle, so they start first and the short ones fill in
+// at the end.
 void RunJobs(GenControlBlock* cb, std::vector<DistJob>& jobs) {
-  std::vector<std::function<void()>> tasks;
+  std::vector<DistJob> memory;
   std::vector<DistJob> temps;
   for (const DistJob& job : jobs) {
-    if (job.attr->location == GEN_TEMP) {
-      temps.push_back(job);
-    } else {
-      tasks.emplace_back([job] { Dist_RunJob(job); });
-    }
+    (job.attr->location == GEN_TEMP ? temps : memory).push_back(job);
   }
+  std::stable_sort(memory.begin(), memory.end(),
+                   [](const DistJob& a, const DistJob& b) { return a.nUnique > b.nUnique; });
+  std::vector<std::function<void()>> tasks;
+  for (const DistJob& job : memory) tasks.emplace_back([job] { Dist_RunJob(job); });
   if (!temps.empty()) {
     tasks.emplace_back([&temps] {
       for (const DistJob& job : temps) Dist_RunJob(job);
