@@ -1,0 +1,171 @@
+#!/usr/bin/env bash
+# bench/run.sh: the whole-program benchmark. Builds zervgen in Release mode
+# (or takes a binary), runs the cases below and prints one table: wall
+# seconds, CPU seconds (user + system), bytes written, MB/s (10^6 bytes),
+# rows/s and peak resident memory for each, with the goal of each case and
+# whether it was met. CPU seconds close to wall seconds on a 2-core machine
+# mean other work held one of the cores.
+#
+#   bench/run.sh                     # build into build-bench/, run everything
+#   bench/run.sh --skip-large        # leave out the 10^8-row case (~20 s)
+#   bench/run.sh --bin path/zervgen  # use this binary, build nothing
+#   options: --build DIR  --dir SCRATCH  --reps N (default 3)
+#
+# Cases (each the best of --reps runs; the 10^8-row case runs once):
+#   file    -hu -n 10000000 -f FILE into SCRATCH (on the local disk), and
+#           `dd if=/dev/zero bs=1M` writing as many bytes to the same folder;
+#           goal: at least half of dd's throughput.
+#   large   -hu -n 100000000 -f - > /dev/null; goal: 20 s, 4.2 GB peak RSS.
+#   onecore taskset -c 0 zervgen -hu -n 10000000 -f - > /dev/null;
+#           goal: 500 MB/s, column generation included.
+#   all     the default run (five relations, 100000 rows) in SCRATCH.
+#   allff   the same with -ff -fc 100.
+#   stdout  -hu -n 10000000 -f - > /dev/null on every core (no goal).
+# Bytes are the sizes of the files written, or for standard output the
+# bytes the process wrote (/proc/PID/io wchar, read before it is reaped;
+# the few bytes of its banner on stderr included). Needs python3 and, for
+# the onecore case, taskset. The files written are removed after each run.
+set -euo pipefail
+
+src_dir="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build_dir="$src_dir/build-bench"
+bin=""
+scratch=""
+reps=3
+skip_large=0
+
+while [[ $# -gt 0 ]]; do
+  case "$1" in
+    --bin) bin="$2"; shift 2 ;;
+    --build) build_dir="$2"; shift 2 ;;
+    --dir) scratch="$2"; shift 2 ;;
+    --reps) reps="$2"; shift 2 ;;
+    --skip-large) skip_large=1; shift ;;
+    -h|--help) awk 'NR > 1 && !/^#/ { exit } NR > 1' "${BASH_SOURCE[0]}"; exit 0 ;;
+    *) echo "run.sh: unknown option '$1'" >&2; exit 2 ;;
+  esac
+done
+
+if [[ -z "$bin" ]]; then
+  cmake -S "$src_dir" -B "$build_dir" -DCMAKE_BUILD_TYPE=Release \
+    -DZERVGEN_BUILD_TESTS=OFF >/dev/null
+  cmake --build "$build_dir" --target zervgen -j"$(nproc)" >/dev/null
+  bin="$build_dir/zervgen"
+fi
+bin="$(cd "$(dirname "$bin")" && pwd)/$(basename "$bin")"
+[[ -x "$bin" ]] || { echo "run.sh: no binary at $bin" >&2; exit 2; }
+scratch="${scratch:-$build_dir/bench-scratch}"
+mkdir -p "$scratch"
+scratch="$(cd "$scratch" && pwd)"
+rm -f "$scratch"/zerv.* "$scratch"/bench.hun "$scratch"/dd.out "$scratch"/stderr.log
+
+# measure OUT CMD...: runs CMD with standard output to OUT (a file to be
+# created, or /dev/null) and standard error to $scratch/stderr.log, and
+# prints "seconds bytes_written peak_rss_kib cpu_seconds" (user + system).
+measure() {
+  python3 - "$scratch/stderr.log" "$@" <<'PY'
+import os, sys, time
+err, out, cmd = sys.argv[1], sys.argv[2], sys.argv[3:]
+start = time.monotonic()
+pid = os.fork()
+if pid == 0:
+    os.dup2(os.open(out, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o644), 1)
+    os.dup2(os.open(err, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o644), 2)
+    os.execvp(cmd[0], cmd)
+os.waitid(os.P_PID, pid, os.WEXITED | os.WNOWAIT)  # ended, not yet reaped
+seconds = time.monotonic() - start
+wchar = 0
+for line in open(f"/proc/{pid}/io"):
+    if line.startswith("wchar:"):
+        wchar = int(line.split()[1])
+_, status, usage = os.wait4(pid, 0)
+if status != 0:
+    sys.exit(f"run.sh: '{' '.join(cmd)}' failed with status {status}; see {err}")
+print(f"{seconds:.3f} {wchar} {usage.ru_maxrss} {usage.ru_utime + usage.ru_stime:.2f}")
+PY
+}
+
+files_size() { local total=0 f; for f in "$@"; do total=$((total + $(stat -c %s "$f"))); done; echo "$total"; }
+
+# best CASE N CMD...: the fastest of N runs; sets best_s, best_bytes, best_cpu
+# (of that run) and best_rss (the highest of all runs).
+# Files the case writes go to $scratch and are counted, then removed.
+best() {
+  local name="$1" n="$2"; shift 2
+  best_s="" best_bytes=0 best_rss=0 best_cpu=0
+  local i s bytes rss cpu
+  for ((i = 0; i < n; i++)); do
+    # Dirty pages of an earlier case would be written back during this one.
+    sync
+    case "$name" in
+      file) read -r s bytes rss cpu < <(measure /dev/null "$@")
+            bytes=$(files_size "$scratch/bench.hun"); rm -f "$scratch/bench.hun" ;;
+      all|allff) read -r s bytes rss cpu < <(cd "$scratch" && measure /dev/null "$@")
+            bytes=$(files_size "$scratch"/zerv.*); rm -f "$scratch"/zerv.* ;;
+      dd)   read -r s bytes rss cpu < <(measure /dev/null "$@")
+            bytes=$(files_size "$scratch/dd.out"); rm -f "$scratch/dd.out" ;;
+      *)    read -r s bytes rss cpu < <(measure /dev/null "$@") ;;
+    esac
+    if [[ -z "$best_s" ]] || awk -v a="$s" -v b="$best_s" 'BEGIN { exit !(a < b) }'; then
+      best_s="$s" best_bytes="$bytes" best_cpu="$cpu"
+    fi
+    if ((rss > best_rss)); then best_rss="$rss"; fi
+  done
+}
+
+row() {  # row NAME ROWS GOAL, from the best_* of the last case
+  awk -v name="$1" -v rows="$2" -v goal="$3" -v s="$best_s" -v bytes="$best_bytes" \
+      -v rss="$best_rss" -v cpu="$best_cpu" 'BEGIN {
+    printf "%-8s %8.3f %7.2f %12.0f %8.1f %11.0f %7.0f  %s\n", name, s, cpu, bytes,
+           bytes / s / 1e6, rows / s, rss / 1024, goal }'
+}
+
+mbs() { awk -v b="$1" -v s="$2" 'BEGIN { printf "%.1f", b / s / 1e6 }'; }
+met() { awk "BEGIN { exit !($1) }" && echo "met" || echo "NOT MET"; }
+
+echo "zervgen whole-program benchmark"
+echo "binary:  $bin"
+echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//'), $(uname -sr)"
+echo "date:    $(date -u '+%Y-%m-%d %H:%M UTC'), load average $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "scratch: $scratch ($(df -h --output=avail "$scratch" | tail -1 | tr -d ' ') free)"
+echo "best of $reps runs; the 10^8-row case runs once"
+echo
+printf "%-8s %8s %7s %12s %8s %11s %7s  %s\n" case wall-s cpu-s bytes MB/s rows/s "RSS MB" goal
+
+n7=10000000
+best file "$reps" "$bin" -hu -n "$n7" -f "$scratch/bench.hun"
+file_s=$best_s file_bytes=$best_bytes file_rss=$best_rss file_cpu=$best_cpu
+# dd writes the same number of bytes, rounded up to whole MiB.
+best dd "$reps" dd if=/dev/zero of="$scratch/dd.out" bs=1M \
+  count=$(((file_bytes + 1048575) / 1048576)) status=none
+ratio=$(awk -v a="$file_bytes" -v b="$file_s" -v c="$best_bytes" -v d="$best_s" \
+  'BEGIN { printf "%.2f", (a / b) / (c / d) }')
+dd_s=$best_s dd_bytes=$best_bytes dd_rss=$best_rss dd_cpu=$best_cpu
+best_s=$file_s best_bytes=$file_bytes best_rss=$file_rss best_cpu=$file_cpu
+row file "$n7" "dd $(mbs "$dd_bytes" "$dd_s") MB/s, ratio $ratio >= 0.5: $(met "$ratio >= 0.5")"
+best_s=$dd_s best_bytes=$dd_bytes best_rss=$dd_rss best_cpu=$dd_cpu
+row dd 0 "(reference)"
+
+if ((skip_large == 0)); then
+  n8=100000000
+  best large 1 "$bin" -hu -n "$n8" -f -
+  row large "$n8" "<= 20 s and <= 4.2 GB: $(met "$best_s <= 20 && $best_rss * 1024 <= 4.2e9")"
+else
+  echo "large    (skipped)"
+fi
+
+if command -v taskset >/dev/null; then
+  best onecore "$reps" taskset -c 0 "$bin" -hu -n "$n7" -f -
+  row onecore "$n7" ">= 500 MB/s: $(met "$best_bytes / $best_s / 1e6 >= 500")"
+else
+  echo "onecore  (skipped: no taskset)"
+fi
+
+best stdout "$reps" "$bin" -hu -n "$n7" -f -
+row stdout "$n7" "(every core)"
+
+best all "$reps" "$bin"
+row all 400001 "(five relations, 100000 rows)"
+best allff "$reps" "$bin" -ff -fc 100
+row allff 400001 "(the same, -ff -fc 100)"
+rm -f "$scratch/stderr.log"
