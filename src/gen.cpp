@@ -21,6 +21,10 @@ void* DefaultAllocate(std::size_t bytes) { return std::malloc(bytes); }
 
 GenAllocator allocator = DefaultAllocate;
 
+// The headroom while the columns are set up. Kept in a volatile so that the
+// compiler cannot drop an allocation that is never used.
+void* volatile heldHeadroom = nullptr;
+
 // The shared scratch vector while no slot owns it; kept reachable so that it
 // lives (and is seen to live) until the process ends.
 std::int32_t* unownedSharedVector = nullptr;
@@ -97,7 +101,7 @@ void Gen_InitializeCB(GenControlBlock* cb, std::int32_t nTuples, std::int16_t nF
     XEPT_RAISE(XEPT_GEN_FAILED);
   }
   unownedSharedVector = shared;
-  void* headroom = std::malloc(kHeadroomBytes);
+  heldHeadroom = std::malloc(kHeadroomBytes);
   std::int32_t status = 0;
   for (const SlotName& s : kColumnSlots) {
     status = Gen_initAttr(cb, &(cb->*s.slot), shared, 0, tmpDir, s.tempName);
@@ -105,7 +109,8 @@ void Gen_InitializeCB(GenControlBlock* cb, std::int32_t nTuples, std::int16_t nF
   }
   if (status == 0) status = Gen_initAttr(cb, &cb->addressAttr, shared, 1, tmpDir, "address");
   if (status == 0) status = Gen_initAttr(cb, &cb->fillAttr, nullptr, 0, tmpDir, "");
-  std::free(headroom);
+  std::free(heldHeadroom);
+  heldHeadroom = nullptr;
   if (status != 0) XEPT_RAISE(XEPT_GEN_FAILED);
 }
 

@@ -32,6 +32,7 @@ class GenOrderedPool {
   GenOrderedPool& operator=(const GenOrderedPool&) = delete;
 
   void Submit(int slot);
+  int threads() const { return static_cast<int>(threads_.size()); }
   // Blocks until `slot` is done; rethrows the first exception of a worker.
   void WaitDone(int slot);
 

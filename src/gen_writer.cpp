@@ -105,8 +105,8 @@ bool RemoveOutput(Relation* rel) {
     Main_SetRelationFile(-1, nullptr);
     ::close(rel->fd);
     rel->fd = -1;
+    ::unlink(rel->path);  // no signal between the record's end and the removal
   }
-  ::unlink(rel->path);
   return true;
 }
 
@@ -269,8 +269,17 @@ void WriteRowsInline(Relation* rel) {
 void WriteRowsParallel(Relation* rel, int threads) {
   const std::int32_t n = rel->cb->nTuples;
   const std::int32_t nChunks = (n + kRowsPerChunk - 1) / kRowsPerChunk;
-  const int ring = 2 * threads + 2;
-  std::vector<std::unique_ptr<Chunk>> chunks(static_cast<std::size_t>(ring));
+  std::vector<std::unique_ptr<Chunk>> chunks;
+  GenOrderedPool pool(threads, 2 * threads + 2,
+                      [&](int slot) { FormatChunk(*rel, chunks[slot].get()); });
+  // The ring is sized by the threads that could be started; none: one chunk
+  // at a time, leaving the memory to it.
+  if (pool.threads() == 0) {
+    WriteRowsInline(rel);
+    return;
+  }
+  const int ring = 2 * pool.threads() + 2;
+  chunks.resize(static_cast<std::size_t>(ring));
   for (auto& c : chunks) {
     c = std::make_unique<Chunk>();
     if (c->text.error() != 0) {  // short of memory: one chunk at a time
@@ -279,7 +288,6 @@ void WriteRowsParallel(Relation* rel, int threads) {
       return;
     }
   }
-  GenOrderedPool pool(threads, ring, [&](int slot) { FormatChunk(*rel, chunks[slot].get()); });
   std::int32_t nextWrite = 0;
   for (std::int32_t c = 0; c < nChunks; ++c) {
     if (c >= ring) {
@@ -309,16 +317,17 @@ void FinishRelation(Relation* rel) {
         Ms_JumpAhead(rel->fillStart, static_cast<std::uint64_t>(n) * rel->fillDraws));
   }
   if (!rel->isFile) return;
-  int rc;
+  int error = 0;
   {
     SignalGuard guard;
     Main_SetRelationFile(-1, nullptr);
-    rc = ::close(rel->fd);
+    if (::close(rel->fd) != 0) {
+      error = errno;
+      ::unlink(rel->path);
+    }
     rel->fd = -1;
   }
-  if (rc != 0) {
-    int error = errno;
-    ::unlink(rel->path);
+  if (error != 0) {
     rel->isFile = false;
     Report("*** Error: No disk space while writing tuple #%d of %ld.\n", n, static_cast<long>(n));
     Report("           File, '%s', deleted.\n", rel->path);

@@ -626,6 +626,9 @@ void Output_Initialize(char delim, int fixedFormat) {
                      "((delim == 0) && (fixedFormat)) || ((delim != 0) && (! fixedFormat))");
   // The parameters shadow the module state of the same names.
   zervgen::fixedFormat = fixedFormat;
+  // The date texts are made now, before the columns take what memory
+  // there is, so that writing the rows cannot run short of them.
+  (void)DateTexts();
   std::memcpy(fixed10CharSet, kDotBase, sizeof kDotBase);
   std::memcpy(fixed20CharSet, kBlankBase, sizeof kBlankBase);
   std::memcpy(varCharCharSet, kBlankBase, sizeof kBlankBase);
