@@ -3,11 +3,18 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -75,49 +82,175 @@ std::vector<std::string> TempDir::ListOf(const std::string& path) {
 std::string BinaryPath() { return ZERVGEN_BIN; }
 std::string GoldenDir() { return ZERVGEN_GOLDEN_DIR; }
 
-RunResult RunZervgen(const std::string& dir, const std::vector<std::string>& args,
-                     const RunOptions& options) {
-  TempDir capture;
-  const std::string outPath =
-      options.stdoutFile.empty() ? capture.File("stdout") : options.stdoutFile;
-  const std::string errPath = capture.File("stderr");
-  pid_t pid = fork();
-  if (pid == 0) {
+namespace {
+
+// In the child, after fork: limits, user, environment. Returns false on a
+// failure (the child then ends with a status of its own).
+bool PrepareChild(const RunOptions& options) {
+  if (options.addressSpaceKb > 0) {
+    rlim_t bytes = static_cast<rlim_t>(options.addressSpaceKb) * 1024;
+    struct rlimit lim = {bytes, bytes};
+    if (setrlimit(RLIMIT_AS, &lim) != 0) return false;
+  }
+  if (options.fileSizeBytes > 0) {
+    rlim_t bytes = static_cast<rlim_t>(options.fileSizeBytes);
+    struct rlimit lim = {bytes, bytes};
+    if (setrlimit(RLIMIT_FSIZE, &lim) != 0) return false;
+  }
+  for (const std::string& entry : options.environment) {
+    std::size_t eq = entry.find('=');
+    if (eq == std::string::npos) return false;
+    if (setenv(entry.substr(0, eq).c_str(), entry.substr(eq + 1).c_str(), 1) != 0) return false;
+  }
+  if (options.runAsUser >= 0 && geteuid() == 0) {
+    gid_t gid = static_cast<gid_t>(options.runAsUser);
+    if (setgroups(0, nullptr) != 0 || setgid(gid) != 0) return false;
+    if (setuid(static_cast<uid_t>(options.runAsUser)) != 0) return false;
+  }
+  // A test binary that is killed (a suite timeout) takes its runs along.
+  // Set last: a change of user clears it.
+  if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) return false;
+  return true;
+}
+
+double Seconds() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+void SleepMillisecond() {
+  struct timespec ts = {0, 1000000};
+  nanosleep(&ts, nullptr);
+}
+
+}  // namespace
+
+ZervgenProcess::ZervgenProcess(const std::string& dir, const std::vector<std::string>& args,
+                               const RunOptions& options) {
+  const std::string binary = options.binary.empty() ? BinaryPath() : options.binary;
+  std::vector<std::string> argv = {"zervgen"};
+  if (!options.shellPrefix.empty()) {
+    // bash -c 'PREFIX exec "$0" "$@"' zervgen args...
+    std::string script = options.shellPrefix + " exec " +
+                         (options.wrapper.empty() ? "-a zervgen" : options.wrapper) + " \"" +
+                         binary + "\" \"$@\"";
+    argv = {"/bin/bash", "-c", script, "zervgen"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    Start(dir, "/bin/bash", argv, options);
+    return;
+  }
+  argv.insert(argv.end(), args.begin(), args.end());
+  Start(dir, binary, argv, options);
+}
+
+ZervgenProcess::ZervgenProcess(const std::string& dir, const BashScript& script,
+                               const RunOptions& options) {
+  RunOptions withBinary = options;
+  withBinary.environment.push_back("ZERVGEN=" + BinaryPath());
+  Start(dir, "/bin/bash", {"/bin/bash", "-c", script.text}, withBinary);
+}
+
+void ZervgenProcess::Start(const std::string& dir, const std::string& program,
+                           std::vector<std::string> argv, const RunOptions& options) {
+  outCaptured_ = options.stdoutFile.empty();
+  outPath_ = outCaptured_ ? capture_.File("stdout") : options.stdoutFile;
+  errPath_ = capture_.File("stderr");
+  std::vector<char*> raw;
+  for (std::string& a : argv) raw.push_back(a.data());
+  raw.push_back(nullptr);
+  const pid_t parent = getpid();
+  pid_ = fork();
+  if (pid_ < 0) throw std::runtime_error("fork failed");
+  if (pid_ == 0) {
+    setpgid(0, 0);
+    signal(SIGPIPE, SIG_DFL);
     if (chdir(dir.c_str()) != 0) _exit(120);
     int in = open(options.stdinFile.empty() ? "/dev/null" : options.stdinFile.c_str(), O_RDONLY);
-    int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int out = open(outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int err = open(errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (in < 0 || out < 0 || err < 0) _exit(121);
     dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);
-    std::vector<std::string> full = {"zervgen"};
-    full.insert(full.end(), args.begin(), args.end());
-    if (!options.shellPrefix.empty()) {
-      // /bin/sh -c 'PREFIX exec "$0" "$@"' zervgen args...
-      std::string script = options.shellPrefix + " exec " +
-                           (options.wrapper.empty() ? "-a zervgen" : options.wrapper) + " \"" +
-                           BinaryPath() + "\" \"$@\"";
-      std::vector<char*> argv = {const_cast<char*>("/bin/bash"), const_cast<char*>("-c"),
-                                 script.data(), const_cast<char*>("zervgen")};
-      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      execv("/bin/bash", argv.data());
-      _exit(122);
-    }
-    std::vector<char*> argv;
-    for (std::string& a : full) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    execv(BinaryPath().c_str(), argv.data());
+    if (!PrepareChild(options)) _exit(124);
+    if (getppid() != parent) _exit(125);  // the parent died before the line above
+    execv(program.c_str(), raw.data());
     _exit(123);
   }
+  setpgid(pid_, pid_);  // either side may win the race; both set the same group
+}
+
+ZervgenProcess::~ZervgenProcess() {
+  if (!ended_) Kill();
+}
+
+bool ZervgenProcess::Signal(int sig) { return !ended_ && ::kill(pid_, sig) == 0; }
+
+void ZervgenProcess::Reaped(int status) {
+  ended_ = true;
+  result_.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  if (outCaptured_) result_.out = ReadFile(outPath_);
+  result_.err = ReadFile(errPath_);
+}
+
+bool ZervgenProcess::Wait(double seconds) {
+  if (ended_) return true;
   int status = 0;
-  waitpid(pid, &status, 0);
-  RunResult result;
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  if (options.stdoutFile.empty()) result.out = ReadFile(outPath);
-  result.err = ReadFile(errPath);
-  return result;
+  if (seconds < 0) {
+    while (waitpid(pid_, &status, 0) < 0) {
+      if (errno != EINTR) return false;
+    }
+    Reaped(status);
+    return true;
+  }
+  const double deadline = Seconds() + seconds;
+  for (;;) {
+    pid_t got = waitpid(pid_, &status, WNOHANG);
+    if (got == pid_) {
+      Reaped(status);
+      return true;
+    }
+    if (got < 0 && errno != EINTR) return false;
+    if (Seconds() > deadline) return false;
+    SleepMillisecond();
+  }
+}
+
+void ZervgenProcess::Kill() {
+  if (ended_) return;
+  ::kill(-pid_, SIGKILL);
+  ::kill(pid_, SIGKILL);
+  Wait(-1);
+}
+
+RunResult RunZervgen(const std::string& dir, const std::vector<std::string>& args,
+                     const RunOptions& options) {
+  ZervgenProcess process(dir, args, options);
+  process.Wait(-1);
+  return process.result();
+}
+
+RunResult RunScript(const std::string& dir, const std::string& script, double seconds,
+                    bool* timedOut) {
+  ZervgenProcess process(dir, BashScript{script});
+  bool ended = process.Wait(seconds);
+  if (timedOut != nullptr) *timedOut = !ended;
+  if (!ended) process.Kill();
+  return process.result();
+}
+
+bool WaitUntil(const std::function<bool()>& condition, double seconds) {
+  const double deadline = Seconds() + seconds;
+  for (;;) {
+    if (condition()) return true;
+    if (Seconds() > deadline) return false;
+    SleepMillisecond();
+  }
+}
+
+long long FileSize(const std::string& path) {
+  struct stat st {};
+  if (lstat(path.c_str(), &st) != 0) return -1;
+  return static_cast<long long>(st.st_size);
 }
 
 std::string ReadFile(const std::string& path) {
@@ -146,8 +279,8 @@ std::string FirstDifference(const std::string& a, const std::string& b) {
     bool hb = static_cast<bool>(std::getline(sb, lb));
     if (!ha && !hb) return "files differ only in the final line end";
     if (!ha || !hb || la != lb) {
-      return "first difference at line " + std::to_string(line) + ":\n  got:      " +
-             (ha ? la : "<end>") + "\n  expected: " + (hb ? lb : "<end>");
+      return "first difference at line " + std::to_string(line) +
+             ":\n  got:      " + (ha ? la : "<end>") + "\n  expected: " + (hb ? lb : "<end>");
     }
   }
 }

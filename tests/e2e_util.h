@@ -3,15 +3,35 @@
 #ifndef ZERVGEN_TESTS_E2E_UTIL_H_
 #define ZERVGEN_TESTS_E2E_UTIL_H_
 
+#include <sys/types.h>
+
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace zervgen_test {
 
+// A run big enough to be caught in the act: "-hu -n kBigRows" spends about a
+// second generating its columns and then writes 2.4 GB for a few seconds
+// more (sanitizer builds are slower, so they need fewer rows).
+#ifdef ZERVGEN_SANITIZED
+inline constexpr int kBigRows = 5000000;
+#else
+inline constexpr int kBigRows = 20000000;
+#endif
+// An address-space limit (KiB, as "ulimit -v" counts) under which a run of
+// 20000000 rows keeps only the shared scratch vector (78 MiB) in memory and
+// every column in a temporary file. Measured: below about 82000 even the
+// scratch vector fails ("Out of memory"); above about 165000 the key column
+// fits too. The middle leaves 40 MiB either way for a bigger process image.
+// Address-space limits do not work under the sanitizers.
+inline constexpr long long kAllTempLimitKb = 120000;
+inline constexpr int kAllTempRows = 20000000;
+
 struct RunResult {
-  int status = -1;     // exit status, or 128 + signal when killed
-  std::string out;     // standard output
-  std::string err;     // standard error
+  int status = -1;  // exit status, or 128 + signal when killed
+  std::string out;  // standard output
+  std::string err;  // standard error
 };
 
 // A fresh temporary folder, removed with its contents on destruction.
@@ -32,15 +52,79 @@ class TempDir {
 };
 
 struct RunOptions {
-  std::string stdinFile;   // empty: /dev/null
-  std::string stdoutFile;  // empty: captured into RunResult::out
+  std::string stdinFile;    // empty: /dev/null
+  std::string stdoutFile;   // empty: captured into RunResult::out
   std::string shellPrefix;  // e.g. "ulimit -v 300000;": run through bash under limits
   std::string wrapper;      // with shellPrefix: a command line to run the binary under
+  // Limits set in the child before it starts the binary (no shell needed);
+  // 0: none.
+  long long addressSpaceKb = 0;  // RLIMIT_AS, in KiB as "ulimit -v" counts
+  long long fileSizeBytes = 0;   // RLIMIT_FSIZE
+  // >= 0: the child gives up root and runs as this user (and group) before
+  // it starts the binary. Only honoured when the tests run as root.
+  int runAsUser = -1;
+  std::string binary;                    // empty: the built binary
+  std::vector<std::string> environment;  // "NAME=value" entries added for the child
 };
 
 // Runs the binary with `args` (argv[0] is "zervgen") in `dir`.
 RunResult RunZervgen(const std::string& dir, const std::vector<std::string>& args,
                      const RunOptions& options = {});
+
+// A bash script run in place of the binary itself; the script finds the
+// binary in "$ZERVGEN".
+struct BashScript {
+  std::string text;
+};
+
+// The binary (or a script) started in the background, in a process group of
+// its own, with its standard output and standard error going to files.
+class ZervgenProcess {
+ public:
+  ZervgenProcess(const std::string& dir, const std::vector<std::string>& args,
+                 const RunOptions& options = {});
+  ZervgenProcess(const std::string& dir, const BashScript& script, const RunOptions& options = {});
+  // Kills (SIGKILL) and reaps the process group if the process still runs.
+  ~ZervgenProcess();
+  ZervgenProcess(const ZervgenProcess&) = delete;
+  ZervgenProcess& operator=(const ZervgenProcess&) = delete;
+
+  pid_t pid() const { return pid_; }
+  // Sends `sig` to the process itself; false when it has already been reaped.
+  bool Signal(int sig);
+  // Waits for the end, at most `seconds` (forever when negative). Returns
+  // true once the process has ended; result() is then complete.
+  bool Wait(double seconds);
+  // Kills the process group and reaps it.
+  void Kill();
+  bool ended() const { return ended_; }
+  const RunResult& result() const { return result_; }
+
+ private:
+  void Start(const std::string& dir, const std::string& program, std::vector<std::string> argv,
+             const RunOptions& options);
+  void Reaped(int status);
+
+  TempDir capture_;
+  std::string outPath_;
+  std::string errPath_;
+  bool outCaptured_ = true;
+  pid_t pid_ = -1;
+  bool ended_ = false;
+  RunResult result_;
+};
+
+// Runs `script` with bash in `dir` and waits at most `seconds` for it; then
+// the script's whole process group is killed and *timedOut (if given) set.
+RunResult RunScript(const std::string& dir, const std::string& script, double seconds,
+                    bool* timedOut = nullptr);
+
+// Calls `condition` about every millisecond until it returns true (then
+// true) or `seconds` have passed (then false).
+bool WaitUntil(const std::function<bool()>& condition, double seconds);
+
+// Size of a file in bytes, or -1 when it does not exist.
+long long FileSize(const std::string& path);
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& text);

@@ -1,0 +1,348 @@
+// End-to-end failures of the surroundings: a reader that closes the pipe
+// early, a temporary folder that cannot take files, a temporary file left by
+// a killed run, and a temporary file cut short under a running relation.
+// Columns are forced into temporary files with an address-space limit.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "e2e_util.h"
+
+namespace zervgen_test {
+namespace {
+
+constexpr double kDeadlineSeconds = 300;
+constexpr int kNobody = 65534;
+
+bool EndsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() &&
+         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// Whether every user may run `path`: each folder on the way searchable by
+// others, the file executable by others.
+bool RunnableByAnyone(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || (st.st_mode & S_IXOTH) == 0) return false;
+  for (std::size_t slash = path.rfind('/'); slash != std::string::npos && slash > 0;
+       slash = path.rfind('/', slash - 1)) {
+    if (::stat(path.substr(0, slash).c_str(), &st) != 0 || (st.st_mode & S_IXOTH) == 0) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string FirstLine(const std::string& text) {
+  std::size_t nl = text.find('\n');
+  return nl == std::string::npos ? "" : text.substr(0, nl + 1);
+}
+
+// ---------------------------------------------------------------------------
+// A closed pipe.
+
+struct PipeCase {
+  const char* name;
+  long long addressSpaceKb;  // 0: no limit
+};
+
+// 5000000 rows are 19 MiB a column: under 36000 KiB the scratch vector fits
+// and no second column does (measured: "Out of memory" below about 25000,
+// the key column in memory above about 45000).
+const PipeCase kPipeCases[] = {
+    {"columns in memory", 0},
+#ifndef ZERVGEN_SANITIZED
+    {"columns in temporary files", 36000},
+#endif
+};
+
+// `zervgen -hu -n 5000000 -f - | head -1`: the run ends as soon as the reader
+// is gone, with status 255 and nothing on standard error after the banner;
+// head got one whole row, the same first row that a run into a file of
+// limited size writes; the report names the row; no temporary file stays.
+TEST(Hardening, ClosedPipeEndsTheRunQuietly) {
+  TempDir refDir;
+  RunOptions limited;
+  limited.stdoutFile = refDir.File("out");
+  limited.fileSizeBytes = 65536;
+  RunResult ref = RunZervgen(refDir.path(), {"-hu", "-n", "5000000", "-f", "-"}, limited);
+  ASSERT_EQ(ref.status, 255);
+  ASSERT_EQ(AfterBanner(ref.err), "zervgen: File system full.\n");
+  const std::string firstRow = FirstLine(ReadFile(refDir.File("out")));
+  ASSERT_FALSE(firstRow.empty());
+
+  for (const PipeCase& c : kPipeCases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    ASSERT_EQ(::mkdir(dir.File("tmp").c_str(), 0700), 0);
+    const std::string limit =
+        c.addressSpaceKb > 0 ? "ulimit -v " + std::to_string(c.addressSpaceKb) + "; " : "";
+    const std::string script = "(" + limit +
+                               "exec -a zervgen \"$ZERVGEN\" -hu -n 5000000 -f - -r rpt -t tmp "
+                               "2>err) | head -1 >row; echo \"${PIPESTATUS[0]} ${PIPESTATUS[1]}\"";
+    bool timedOut = false;
+    RunResult r = RunScript(dir.path(), script, kDeadlineSeconds, &timedOut);
+    ASSERT_FALSE(timedOut) << "the writer did not end after its reader had gone";
+    EXPECT_EQ(r.out, "255 0\n") << "statuses of zervgen and head; stderr: " << r.err;
+    const std::string err = ReadFile(dir.File("err"));
+    EXPECT_EQ(err.rfind("zervgen - ", 0), 0u) << err;
+    EXPECT_EQ(AfterBanner(err), "");
+    EXPECT_EQ(ReadFile(dir.File("row")), firstRow);
+    const std::string report = ReadFile(dir.File("rpt"));
+    const std::string closed = "\n*** Error: Output closed by its reader while writing tuple #";
+    const std::string total = " of 5000000.\n";
+    const std::size_t at = report.rfind(closed);
+    ASSERT_NE(at, std::string::npos) << report;
+    ASSERT_TRUE(EndsWith(report, total)) << report;
+    const std::string row =
+        report.substr(at + closed.size(), report.size() - total.size() - at - closed.size());
+    ASSERT_FALSE(row.empty());
+    ASSERT_EQ(row.find_first_not_of("0123456789"), std::string::npos) << report;
+    EXPECT_GE(std::stol(row), 1) << "head read a whole row";
+    EXPECT_LT(std::stol(row), 5000000);
+    EXPECT_EQ(report.find("No disk space"), std::string::npos) << report;
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"err", "row", "rpt", "tmp"}));
+    EXPECT_EQ(TempDir::ListOf(dir.File("tmp")), std::vector<std::string>{});
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Temporary folders that take no file. Under kAllTempLimitKb the key column
+// is the first to need a file, and the run fails while setting up the
+// columns, before any value is generated.
+
+struct TempFolderCase {
+  const char* name;
+  const char* tmp;     // the -t argument
+  const char* reason;  // as the messages give it
+  bool readOnly;       // create "ro" without write permission
+};
+
+const TempFolderCase kTempFolderCases[] = {
+    {"missing folder", "nodir", "Could not open temporary file", false},
+    {"under a regular file", "plain/sub", "Could not open temporary file", false},
+    {"a regular file", "plain", "Could not open temporary file", false},
+    {"read-only folder", "ro", "Permission denied", true},
+};
+
+TEST(Hardening, TemporaryFolderThatTakesNoFileFailsSafe) {
+#ifdef ZERVGEN_SANITIZED
+  GTEST_SKIP() << "address-space limits do not apply to sanitizer builds";
+#endif
+  TempDir binDir;
+  for (const TempFolderCase& c : kTempFolderCases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    WriteFile(dir.File("plain"), "a file, not a folder\n");
+    std::vector<std::string> expected = {"plain", "rpt"};
+    RunOptions options;
+    options.addressSpaceKb = kAllTempLimitKb;
+    if (c.readOnly) {
+      ASSERT_EQ(::mkdir(dir.File("ro").c_str(), 0555), 0);
+      expected = {"plain", "ro", "rpt"};
+      if (geteuid() == 0) {
+        // Root writes into any folder: run as nobody, who may write the
+        // report into the test folder but not into "ro".
+        ASSERT_EQ(::chmod(dir.path().c_str(), 0777), 0);
+        options.runAsUser = kNobody;
+        if (!RunnableByAnyone(BinaryPath())) {  // a build in a private folder
+          ASSERT_EQ(::chmod(binDir.path().c_str(), 0755), 0);
+          options.binary = binDir.File("zervgen");
+          WriteFile(options.binary, ReadFile(BinaryPath()));
+          ASSERT_EQ(::chmod(options.binary.c_str(), 0755), 0);
+        }
+      }
+    }
+    RunResult r = RunZervgen(
+        dir.path(), {"-hu", "-n", std::to_string(kAllTempRows), "-r", "rpt", "-t", c.tmp}, options);
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(AfterBanner(r.err),
+              "zervgen: Temporary file error: \"" + std::string(c.reason) + "\".\n");
+    EXPECT_TRUE(EndsWith(r.out, "\nRaised exception of class '32'\n")) << r.out;
+    const std::string report = ReadFile(dir.File("rpt"));
+    EXPECT_TRUE(EndsWith(report, "*** Error: The temporary file, \"" + std::string(c.tmp) +
+                                     "/key.tmp\", could not be created.\n\tThe reason given "
+                                     "is: \"" +
+                                     c.reason + "\".\n"))
+        << report;
+    EXPECT_EQ(dir.List(), expected);
+    EXPECT_EQ(ReadFile(dir.File("plain")), "a file, not a folder\n");
+    if (c.readOnly) {
+      EXPECT_EQ(TempDir::ListOf(dir.File("ro")), std::vector<std::string>{});
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// A key.tmp left in the temporary folder by a run that was killed.
+
+struct LeftoverCase {
+  const char* name;
+  int rows;
+  long long addressSpaceKb;
+  int status;
+};
+
+const LeftoverCase kLeftoverCases[] = {
+#ifndef ZERVGEN_SANITIZED
+    // The key column needs its file: the run stops at "File already exists".
+    {"key column in a file", kAllTempRows, kAllTempLimitKb, 255},
+#endif
+    // The key column fits in memory: the leftover is never looked at.
+    {"key column in memory", 1000, 0, 0},
+};
+
+TEST(Hardening, LeftoverKeyFileIsNeitherUsedNorRemoved) {
+  const std::string leftover("\x01\x00\x00\x00leftover of a killed run\xff", 29);
+  for (const LeftoverCase& c : kLeftoverCases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    ASSERT_EQ(::mkdir(dir.File("tmp").c_str(), 0700), 0);
+    const std::string key = dir.File("tmp/key.tmp");
+    WriteFile(key, leftover);
+    const struct timeval old[2] = {{1000000000, 0}, {1000000000, 0}};
+    ASSERT_EQ(::utimes(key.c_str(), old), 0);
+    RunOptions options;
+    options.addressSpaceKb = c.addressSpaceKb;
+    RunResult r = RunZervgen(
+        dir.path(), {"-hu", "-n", std::to_string(c.rows), "-r", "rpt", "-t", "tmp"}, options);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(TempDir::ListOf(dir.File("tmp")), std::vector<std::string>{"key.tmp"});
+    EXPECT_EQ(ReadFile(key), leftover);
+    struct stat st {};
+    ASSERT_EQ(::stat(key.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtime, 1000000000);
+    const std::string report = ReadFile(dir.File("rpt"));
+    if (c.status == 0) {
+      EXPECT_EQ(AfterBanner(r.err), "");
+      EXPECT_EQ(dir.List(), (std::vector<std::string>{"rpt", "tmp", "zerv.hun"}));
+      continue;
+    }
+    EXPECT_EQ(AfterBanner(r.err), "zervgen: Temporary file error: \"File already exists\".\n");
+    EXPECT_TRUE(EndsWith(report,
+                         "*** Error: The temporary file, \"tmp/key.tmp\", could not be "
+                         "created.\n\tThe reason given is: \"File already exists\".\n"))
+        << report;
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"rpt", "tmp"}));
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Memory that runs out after the relation file has been created: the
+// columns take what they can get, and the writer may then find too little
+// for its own buffers. Every limit of the ladder either writes the whole
+// relation or fails with "Out of memory" and leaves no relation file, empty
+// or partial, behind.
+TEST(Hardening, MemoryRunningOutWhileWritingLeavesNoRelationFile) {
+#ifdef ZERVGEN_SANITIZED
+  GTEST_SKIP() << "address-space limits do not apply to sanitizer builds";
+#endif
+  const std::vector<std::string> args = {"-hu", "-n",  "200000", "-f", "out.hun",
+                                         "-r",  "rpt", "-t",     "tmp"};
+  TempDir refDir;
+  ASSERT_EQ(::mkdir(refDir.File("tmp").c_str(), 0700), 0);
+  ASSERT_EQ(RunZervgen(refDir.path(), args).status, 0);
+  const std::string reference = ReadFile(refDir.File("out.hun"));
+  // Measured: from about 6000 KiB the run starts; up to about 14000 the
+  // columns leave the writer short.
+  for (long long limit = 8000; limit <= 14000; limit += 1000) {
+    SCOPED_TRACE("ulimit -v " + std::to_string(limit));
+    TempDir dir;
+    ASSERT_EQ(::mkdir(dir.File("tmp").c_str(), 0700), 0);
+    RunOptions options;
+    options.addressSpaceKb = limit;
+    RunResult r = RunZervgen(dir.path(), args, options);
+    EXPECT_EQ(TempDir::ListOf(dir.File("tmp")), std::vector<std::string>{});
+    if (r.status == 0) {
+      EXPECT_TRUE(ReadFile(dir.File("out.hun")) == reference) << "the relation differs";
+      continue;
+    }
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(AfterBanner(r.err), "zervgen: Out of memory.\n");
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"rpt", "tmp"})) << "report:\n"
+                                                                    << ReadFile(dir.File("rpt"));
+  }
+}
+
+// More memory never turns a run that succeeds into one that fails: once a
+// limit is enough, every larger one writes the same relation too. The
+// columns take memory greedily, so the writer's own needs must be kept back
+// for it whatever is left over.
+TEST(Hardening, MoreMemoryNeverTurnsSuccessIntoOutOfMemory) {
+#ifdef ZERVGEN_SANITIZED
+  GTEST_SKIP() << "address-space limits do not apply to sanitizer builds";
+#endif
+  const std::vector<std::string> args = {"-hu", "-n", "200000", "-f", "out.hun", "-t", "tmp"};
+  TempDir refDir;
+  ASSERT_EQ(::mkdir(refDir.File("tmp").c_str(), 0700), 0);
+  ASSERT_EQ(RunZervgen(refDir.path(), args).status, 0);
+  const std::string reference = ReadFile(refDir.File("out.hun"));
+  // Measured: 16000 KiB is about the least that succeeds; by 40000 every
+  // column fits in memory twice over. The 2000 KiB steps cross the
+  // boundaries where one more column of 800 KiB fits.
+  std::string outcomes;
+  bool succeeded = false;
+  bool regressed = false;
+  for (long long limit = 16000; limit <= 40000; limit += 2000) {
+    TempDir dir;
+    ASSERT_EQ(::mkdir(dir.File("tmp").c_str(), 0700), 0);
+    RunOptions options;
+    options.addressSpaceKb = limit;
+    RunResult r = RunZervgen(dir.path(), args, options);
+    outcomes.append(" ").append(std::to_string(limit)).append(":").append(std::to_string(r.status));
+    if (r.status == 0) {
+      succeeded = true;
+      EXPECT_TRUE(ReadFile(dir.File("out.hun")) == reference) << "ulimit -v " << limit;
+      continue;
+    }
+    regressed = regressed || succeeded;
+    EXPECT_EQ(AfterBanner(r.err), "zervgen: Out of memory.\n") << "ulimit -v " << limit;
+    EXPECT_EQ(dir.List(), std::vector<std::string>{"tmp"}) << "ulimit -v " << limit;
+  }
+  EXPECT_TRUE(succeeded) << "no limit was enough (limit:status)" << outcomes;
+  EXPECT_FALSE(regressed) << "a larger limit failed after a smaller one succeeded (limit:status)"
+                          << outcomes;
+}
+
+// ---------------------------------------------------------------------------
+// A temporary file cut short while the relation is read from it: the run
+// ends with the read error, and the partial relation file is removed with
+// the other temporary files.
+TEST(Hardening, TemporaryFileCutShortRemovesThePartialRelationFile) {
+#ifdef ZERVGEN_SANITIZED
+  GTEST_SKIP() << "address-space limits do not apply to sanitizer builds";
+#endif
+  TempDir dir;
+  ASSERT_EQ(::mkdir(dir.File("tmp").c_str(), 0700), 0);
+  RunOptions options;
+  options.addressSpaceKb = kAllTempLimitKb;
+  ZervgenProcess run(
+      dir.path(),
+      {"-hu", "-n", std::to_string(kAllTempRows), "-f", "big", "-r", "rpt", "-t", "tmp"}, options);
+  ASSERT_TRUE(
+      WaitUntil([&] { return run.Wait(0) || FileSize(dir.File("big")) > 0; }, kDeadlineSeconds));
+  ASSERT_FALSE(run.ended()) << run.result().err;
+  // The writer reads the address column 2048 bytes at a time; from here on
+  // it finds no more.
+  ASSERT_EQ(::truncate(dir.File("tmp/address.tmp").c_str(), 0), 0);
+  ASSERT_TRUE(run.Wait(kDeadlineSeconds));
+  const RunResult& r = run.result();
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(AfterBanner(r.err), "zervgen: Temporary file read error.\n");
+  EXPECT_TRUE(EndsWith(r.out, "\nRaised exception of class '32'\n")) << r.out;
+  const std::string report = ReadFile(dir.File("rpt"));
+  EXPECT_TRUE(EndsWith(report,
+                       "\n*** ERROR: Unexpected error while reading temporary file,\n"
+                       "\t\"tmp/address.tmp\".\n"
+                       "           File, 'big', deleted.\n"))
+      << report;
+  EXPECT_EQ(dir.List(), (std::vector<std::string>{"rpt", "tmp"}));
+  EXPECT_EQ(TempDir::ListOf(dir.File("tmp")), std::vector<std::string>{});
+}
+
+}  // namespace
+}  // namespace zervgen_test

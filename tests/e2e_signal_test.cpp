@@ -1,0 +1,182 @@
+// End-to-end interrupts: SIGINT and SIGTERM sent to a running generation,
+// while it writes a relation file, while it writes to standard output and
+// while it is still generating columns. Every case waits for the state it
+// needs by polling the files the run leaves, never by sleeping a fixed time.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "e2e_util.h"
+
+namespace zervgen_test {
+namespace {
+
+// Long enough for a loaded machine; a run that needs it is broken anyway.
+constexpr double kDeadlineSeconds = 300;
+
+enum class Storage { kMemory, kTempFiles };
+
+struct SignalCase {
+  int sig;
+  Storage storage;
+};
+
+const char* StorageName(Storage s) {
+  return s == Storage::kMemory ? "columns in memory" : "columns in temporary files";
+}
+
+bool EndsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() &&
+         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+std::string CaughtLine(int sig) {
+  return "*** Error: Caught termination signal " + std::to_string(sig) + ".\n";
+}
+
+// The arguments and limits of a big run of `hundred` with its temporary
+// files in "tmp" and its report in "rpt"; `file` is "big" or "-".
+std::vector<std::string> BigRunArgs(Storage storage, const std::string& file) {
+  const int rows = storage == Storage::kMemory ? kBigRows : kAllTempRows;
+  return {"-hu", "-n", std::to_string(rows), "-f", file, "-r", "rpt", "-t", "tmp"};
+}
+
+RunOptions BigRunOptions(Storage storage) {
+  RunOptions options;
+  if (storage == Storage::kTempFiles) options.addressSpaceKb = kAllTempLimitKb;
+  return options;
+}
+
+bool SkipTempFiles(Storage storage) {
+#ifdef ZERVGEN_SANITIZED
+  return storage == Storage::kTempFiles;
+#else
+  (void)storage;
+  return false;
+#endif
+}
+
+// Waits until `ready` holds or the process has ended; fails the test (with
+// what the process printed) when it ended or the deadline passed first.
+::testing::AssertionResult CaughtInTheAct(ZervgenProcess* process,
+                                          const std::function<bool()>& ready) {
+  bool ok = WaitUntil([&] { return process->Wait(0) || ready(); }, kDeadlineSeconds);
+  if (process->ended()) {
+    return ::testing::AssertionFailure() << "the run ended before it could be interrupted, status "
+                                         << process->result().status << ", stderr:\n"
+                                         << process->result().err;
+  }
+  if (!ok) return ::testing::AssertionFailure() << "the awaited state never came";
+  return ::testing::AssertionSuccess();
+}
+
+const SignalCase kFileCases[] = {
+    {SIGINT, Storage::kMemory},
+    {SIGTERM, Storage::kMemory},
+    {SIGINT, Storage::kTempFiles},
+    {SIGTERM, Storage::kTempFiles},
+};
+
+// A signal while rows go to a relation file: the partial file and every
+// temporary file are removed, the report ends with the signal line and the
+// deletion line, and standard error says the user ended the run.
+TEST(Interrupt, WhileWritingARelationFileRemovesItAndTheTemporaryFiles) {
+  for (const SignalCase& c : kFileCases) {
+    SCOPED_TRACE(std::string(strsignal(c.sig)) + ", " + StorageName(c.storage));
+    if (SkipTempFiles(c.storage)) continue;
+    TempDir dir;
+    ASSERT_EQ(::mkdir(dir.File("tmp").c_str(), 0700), 0);
+    ZervgenProcess run(dir.path(), BigRunArgs(c.storage, "big"), BigRunOptions(c.storage));
+    ASSERT_TRUE(CaughtInTheAct(&run, [&] { return FileSize(dir.File("big")) > 0; }));
+    const std::vector<std::string> temps = TempDir::ListOf(dir.File("tmp"));
+    if (c.storage == Storage::kTempFiles) {
+      EXPECT_EQ(temps.size(), 10u) << "every column but the fill should be in a file";
+    } else {
+      EXPECT_TRUE(temps.empty());
+    }
+    ASSERT_TRUE(run.Signal(c.sig));
+    ASSERT_TRUE(run.Wait(kDeadlineSeconds));
+    const RunResult& r = run.result();
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(AfterBanner(r.err), "zervgen: Terminated by user.\n");
+    EXPECT_EQ(r.out, "");
+    const std::string report = ReadFile(dir.File("rpt"));
+    EXPECT_TRUE(EndsWith(report, CaughtLine(c.sig) + "           File, 'big', deleted.\n"))
+        << report;
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"rpt", "tmp"}));
+    EXPECT_EQ(TempDir::ListOf(dir.File("tmp")), std::vector<std::string>{});
+  }
+}
+
+const SignalCase kStdoutCases[] = {
+    {SIGINT, Storage::kMemory},
+    {SIGTERM, Storage::kTempFiles},
+};
+
+// A signal while rows go to standard output: no relation file is recorded,
+// so nothing but the temporary files is removed; what reached standard
+// output stays.
+TEST(Interrupt, WhileWritingToStandardOutputDeletesNoFile) {
+  for (const SignalCase& c : kStdoutCases) {
+    SCOPED_TRACE(std::string(strsignal(c.sig)) + ", " + StorageName(c.storage));
+    if (SkipTempFiles(c.storage)) continue;
+    TempDir dir;
+    ASSERT_EQ(::mkdir(dir.File("tmp").c_str(), 0700), 0);
+    RunOptions options = BigRunOptions(c.storage);
+    options.stdoutFile = dir.File("out");
+    ZervgenProcess run(dir.path(), BigRunArgs(c.storage, "-"), options);
+    ASSERT_TRUE(CaughtInTheAct(&run, [&] { return FileSize(dir.File("out")) > 0; }));
+    ASSERT_TRUE(run.Signal(c.sig));
+    ASSERT_TRUE(run.Wait(kDeadlineSeconds));
+    const RunResult& r = run.result();
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(AfterBanner(r.err), "zervgen: Terminated by user.\n");
+    const std::string report = ReadFile(dir.File("rpt"));
+    EXPECT_TRUE(EndsWith(report, CaughtLine(c.sig).insert(0, 1, '\n'))) << report;
+    EXPECT_EQ(report.find("deleted"), std::string::npos) << report;
+    EXPECT_GT(FileSize(dir.File("out")), 0);
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"out", "rpt", "tmp"}));
+    EXPECT_EQ(TempDir::ListOf(dir.File("tmp")), std::vector<std::string>{});
+  }
+}
+
+// A signal while the columns are still being generated into their temporary
+// files, before the relation file exists: the temporary files go, and the
+// report has the signal line but no deletion line.
+TEST(Interrupt, DuringColumnGenerationRemovesTheTemporaryFiles) {
+#ifdef ZERVGEN_SANITIZED
+  GTEST_SKIP() << "address-space limits do not apply to sanitizer builds";
+#endif
+  for (int sig : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(strsignal(sig));
+    TempDir dir;
+    ASSERT_EQ(::mkdir(dir.File("tmp").c_str(), 0700), 0);
+    ZervgenProcess run(dir.path(), BigRunArgs(Storage::kTempFiles, "big"),
+                       BigRunOptions(Storage::kTempFiles));
+    // The relation heading is written before its first column is generated.
+    ASSERT_TRUE(CaughtInTheAct(&run, [&] {
+      return !TempDir::ListOf(dir.File("tmp")).empty() &&
+             ReadFile(dir.File("rpt")).find("Hundred Relation:\n") != std::string::npos;
+    }));
+    ASSERT_FALSE(FileExists(dir.File("big"))) << "too late: the relation is being written";
+    ASSERT_TRUE(run.Signal(sig));
+    ASSERT_TRUE(run.Wait(kDeadlineSeconds));
+    const RunResult& r = run.result();
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(AfterBanner(r.err), "zervgen: Terminated by user.\n");
+    EXPECT_EQ(r.out, "");
+    const std::string report = ReadFile(dir.File("rpt"));
+    EXPECT_TRUE(EndsWith(report, CaughtLine(sig).insert(0, 1, '\n'))) << report;
+    EXPECT_EQ(report.find("deleted"), std::string::npos) << report;
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"rpt", "tmp"}));
+    EXPECT_EQ(TempDir::ListOf(dir.File("tmp")), std::vector<std::string>{});
+  }
+}
+
+}  // namespace
+}  // namespace zervgen_test
