@@ -75,6 +75,20 @@ bool SkipTempFiles(Storage storage) {
   return ::testing::AssertionSuccess();
 }
 
+// Sends `sig` and waits for the run to end as an interrupted run does:
+// status 255 and, after the banner, only the user's termination.
+::testing::AssertionResult Interrupt(ZervgenProcess* process, int sig) {
+  if (!process->Signal(sig)) return ::testing::AssertionFailure() << "the signal was not sent";
+  if (!process->Wait(kDeadlineSeconds)) {
+    return ::testing::AssertionFailure() << "the run did not end after the signal";
+  }
+  const RunResult& r = process->result();
+  if (r.status != 255 || AfterBanner(r.err) != "zervgen: Terminated by user.\n") {
+    return ::testing::AssertionFailure() << "status " << r.status << ", stderr:\n" << r.err;
+  }
+  return ::testing::AssertionSuccess();
+}
+
 const SignalCase kFileCases[] = {
     {SIGINT, Storage::kMemory},
     {SIGTERM, Storage::kMemory},
@@ -99,12 +113,8 @@ TEST(Interrupt, WhileWritingARelationFileRemovesItAndTheTemporaryFiles) {
     } else {
       EXPECT_TRUE(temps.empty());
     }
-    ASSERT_TRUE(run.Signal(c.sig));
-    ASSERT_TRUE(run.Wait(kDeadlineSeconds));
-    const RunResult& r = run.result();
-    EXPECT_EQ(r.status, 255);
-    EXPECT_EQ(AfterBanner(r.err), "zervgen: Terminated by user.\n");
-    EXPECT_EQ(r.out, "");
+    ASSERT_TRUE(Interrupt(&run, c.sig));
+    EXPECT_EQ(run.result().out, "");
     const std::string report = ReadFile(dir.File("rpt"));
     EXPECT_TRUE(EndsWith(report, CaughtLine(c.sig) + "           File, 'big', deleted.\n"))
         << report;
@@ -131,11 +141,7 @@ TEST(Interrupt, WhileWritingToStandardOutputDeletesNoFile) {
     options.stdoutFile = dir.File("out");
     ZervgenProcess run(dir.path(), BigRunArgs(c.storage, "-"), options);
     ASSERT_TRUE(CaughtInTheAct(&run, [&] { return FileSize(dir.File("out")) > 0; }));
-    ASSERT_TRUE(run.Signal(c.sig));
-    ASSERT_TRUE(run.Wait(kDeadlineSeconds));
-    const RunResult& r = run.result();
-    EXPECT_EQ(r.status, 255);
-    EXPECT_EQ(AfterBanner(r.err), "zervgen: Terminated by user.\n");
+    ASSERT_TRUE(Interrupt(&run, c.sig));
     const std::string report = ReadFile(dir.File("rpt"));
     EXPECT_TRUE(EndsWith(report, CaughtLine(c.sig).insert(0, 1, '\n'))) << report;
     EXPECT_EQ(report.find("deleted"), std::string::npos) << report;
@@ -164,12 +170,8 @@ TEST(Interrupt, DuringColumnGenerationRemovesTheTemporaryFiles) {
              ReadFile(dir.File("rpt")).find("Hundred Relation:\n") != std::string::npos;
     }));
     ASSERT_FALSE(FileExists(dir.File("big"))) << "too late: the relation is being written";
-    ASSERT_TRUE(run.Signal(sig));
-    ASSERT_TRUE(run.Wait(kDeadlineSeconds));
-    const RunResult& r = run.result();
-    EXPECT_EQ(r.status, 255);
-    EXPECT_EQ(AfterBanner(r.err), "zervgen: Terminated by user.\n");
-    EXPECT_EQ(r.out, "");
+    ASSERT_TRUE(Interrupt(&run, sig));
+    EXPECT_EQ(run.result().out, "");
     const std::string report = ReadFile(dir.File("rpt"));
     EXPECT_TRUE(EndsWith(report, CaughtLine(sig).insert(0, 1, '\n'))) << report;
     EXPECT_EQ(report.find("deleted"), std::string::npos) << report;
