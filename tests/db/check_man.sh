@@ -16,7 +16,9 @@ fail() {
 warnings=$(LC_ALL=C groff -ww -man -Tutf8 -z "$page" 2>&1)
 [[ -z $warnings ]] || fail "groff warns: $warnings"
 
-rendered=$(LC_ALL=C MANWIDTH=80 man -l "$page" 2>/dev/null | col -b)
+# Plain text without overstriking or escapes, from groff alone (man and col
+# are not on every machine).
+rendered=$(LC_ALL=C groff -man -Tascii -P-cbou "$page" 2>/dev/null)
 help=$("$zervgen" -help 2>&1 >/dev/null || true)
 [[ -n $help ]] || fail "zervgen -help printed nothing"
 for option in $(grep -oE '(^|[[ |])-[a-z0-9]+' <<<"$help" | tr -d '[ |' | sort -u); do
