@@ -341,18 +341,16 @@ def check_relation_rules(res, db, where, table, columns, report):
     if table == "tiny":
         return
 
-    same_key = columns["int"].comment == 'same as "key"'
-    res.check(same_key == (table in INT_SAME_AS_KEY), where,
-              f"the report's int line says '{columns['int'].comment}'")
-    if same_key:
-        n = db.query(f'SELECT count(*) FROM {table} WHERE "int" <> "key"')[0][0]
-        res.check(n == "0", where, f"{n} rows whose int differs from key")
-    same_double = columns["decim"].comment == 'same as "double"'
-    res.check(same_double == (table in DECIM_SAME_AS_DOUBLE), where,
-              f"the report's decim line says '{columns['decim'].comment}'")
-    if same_double:
-        n = db.query(f'SELECT count(*) FROM {table} WHERE "decim" <> "double"')[0][0]
-        res.check(n == "0", where, f"{n} rows whose decim differs from double")
+    # Columns the report says repeat another: int is key, decim is double.
+    for column, other, tables in (("int", "key", INT_SAME_AS_KEY),
+                                  ("decim", "double", DECIM_SAME_AS_DOUBLE)):
+        comment = columns[column].comment
+        same = comment == f'same as "{other}"'
+        res.check(same == (table in tables), where,
+                  f"the report's {column} line says '{comment}'")
+        if same:
+            n = db.query(f'SELECT count(*) FROM {table} WHERE "{column}" <> "{other}"')[0][0]
+            res.check(n == "0", where, f"{n} rows whose {column} differs from {other}")
 
     lo, hi = db.date_text("'1900-01-01'"), db.date_text("'1999-12-31'")
     if db.name == "postgresql":
