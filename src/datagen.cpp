@@ -24,16 +24,9 @@
 
 namespace zervgen {
 
-const char* programName = "";
 MainOptions options;
 
 namespace {
-
-// The record of the relation file being written, for the signal handler.
-// The name is copied, so the handler never follows a pointer into a buffer
-// the main flow may change.
-volatile int relationFd = -1;
-char relationName[kNameSize];
 
 GenControlBlock* volatile signalCb = nullptr;
 PerfTimer totalTimer;
@@ -77,17 +70,14 @@ void SignalMessages(int sig) {
 
 // Closes and removes the recorded relation file, noting it in the report.
 void SignalRemoveRelationFile() {
-  if (relationFd < 0 || relationName[0] == '\0') return;
+  const char* removed = Signals_RemoveRelationFile();
+  if (removed == nullptr) return;
   char line[kNameSize + 64];
   std::size_t len = 0;
   Append(line, sizeof line, &len, "           File, '");
-  Append(line, sizeof line, &len, relationName);
+  Append(line, sizeof line, &len, removed);
   Append(line, sizeof line, &len, "', deleted.\n");
   Report_WriteRaw(line, len);
-  ::close(relationFd);
-  relationFd = -1;
-  ::unlink(relationName);
-  relationName[0] = '\0';
 }
 
 // Removes the temporary files of the control block. Memory is left to the
@@ -106,26 +96,6 @@ void WriteHeaderSettings(int argc, char** argv);
 void WriteColumnMap();
 
 }  // namespace
-
-SignalGuard::SignalGuard() {
-  sigset_t block;
-  sigemptyset(&block);
-  sigaddset(&block, SIGINT);
-  sigaddset(&block, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &block, &saved_);
-}
-
-SignalGuard::~SignalGuard() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
-
-void Main_SetRelationFile(int fd, const char* name) {
-  if (fd < 0 || name == nullptr) {
-    relationFd = -1;
-    relationName[0] = '\0';
-    return;
-  }
-  std::snprintf(relationName, sizeof relationName, "%s", name);
-  relationFd = fd;
-}
 
 void Main_cleanupAttr(GenAttr* attr) {
   SignalGuard guard;

@@ -1,14 +1,13 @@
 // datagen.h: the run driver. Owns the option settings, the record of the
-// relation file being written, the total timer, the exception handler of the
+// total timer, the exception handler of the
 // run and the signal handler.
 #ifndef ZERVGEN_SRC_DATAGEN_H_
 #define ZERVGEN_SRC_DATAGEN_H_
 
-#include <signal.h>
-
 #include <cstdint>
 
 #include "gen.h"
+#include "signals.h"
 
 namespace zervgen {
 
@@ -16,9 +15,6 @@ inline constexpr int kNameSize = 520;
 // Longest file or directory name the command line accepts.
 inline constexpr int kMaxNameChars = 513;
 inline constexpr std::int32_t kMaxScale = 10000;
-
-// The program name as invoked; "" until option parsing begins.
-extern const char* programName;
 
 // Option settings, written once by Main_processArguments.
 struct MainOptions {
@@ -56,10 +52,6 @@ void Main_openReport(int argc, char** argv);
 // Stops the total timer, writes it, closes the report.
 void Main_closeReport();
 
-// Records the relation file being written (descriptor and name) for the
-// signal handler; (-1, null) clears the record.
-void Main_SetRelationFile(int fd, const char* name);
-
 // Releases the storage of all slots (memory and temporary files); releasing
 // twice is harmless.
 void Main_cleanup(GenControlBlock* cb);
@@ -70,19 +62,6 @@ void Main_cleanupAttr(GenAttr* attr);
 // REQUIRES: cb != NULL
 void Main_initSignalHandlers(GenControlBlock* cb);
 [[noreturn]] void Main_signalHandler(int sig);
-
-// Blocks the handled signals while a file is created or closed and its
-// record set or cleared, so the handler never sees a half-made record.
-class SignalGuard {
- public:
-  SignalGuard();
-  ~SignalGuard();
-  SignalGuard(const SignalGuard&) = delete;
-  SignalGuard& operator=(const SignalGuard&) = delete;
-
- private:
-  sigset_t saved_;
-};
 
 }  // namespace zervgen
 

@@ -11,11 +11,11 @@
 #include <cstring>
 #include <utility>
 
-#include "datagen.h"
 #include "date.h"
 #include "except.h"
 #include "random.h"
 #include "report.h"
+#include "signals.h"
 #include "util.h"
 
 namespace zervgen {

@@ -10,9 +10,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "datagen.h"
 #include "except.h"
 #include "report.h"
+#include "signals.h"
 
 namespace zervgen {
 namespace {

@@ -9,6 +9,8 @@
 #include <atomic>
 #include <system_error>
 
+#include "signals.h"
+
 namespace zervgen {
 namespace {
 
@@ -20,9 +22,7 @@ int threadOverride = 0;
 void StartBlocked(std::vector<std::thread>* threads, const std::function<void()>& body) {
   sigset_t block;
   sigset_t saved;
-  sigemptyset(&block);
-  sigaddset(&block, SIGINT);
-  sigaddset(&block, SIGTERM);
+  Signals_EndingSet(&block);
   pthread_sigmask(SIG_BLOCK, &block, &saved);
   try {
     threads->emplace_back(body);

@@ -15,13 +15,13 @@
 #include <new>
 #include <vector>
 
-#include "datagen.h"
 #include "except.h"
 #include "gen.h"
 #include "gen_pool.h"
 #include "progress.h"
 #include "random.h"
 #include "report.h"
+#include "signals.h"
 #include "util.h"
 
 namespace zervgen {

@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <memory>
 
-#include "datagen.h"
 #include "except.h"
+#include "signals.h"
 #include "util.h"
 
 namespace zervgen {
