@@ -61,6 +61,25 @@ int CountLines(const std::string& text) {
   return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
 }
 
+// Each part holds its rows, and the parts in order are the whole file
+// (tiny's one row is in the last part).
+void ExpectPartsMakeTheWhole(const PartsCase& c, const TempDir& whole, const TempDir& all) {
+  const auto rowsOption = std::find(c.args.begin(), c.args.end(), "-n");
+  const int n = std::stoi(*(rowsOption + 1));
+  for (const std::string& file : Files(c)) {
+    SCOPED_TRACE(file);
+    std::string joined;
+    for (int k = 1; k <= c.parts; ++k) {
+      const std::string part = ReadFile(all.File(file + "." + std::to_string(k)));
+      const int rows = file == "zerv.tny" ? (k == c.parts ? 1 : 0) : PartRows(n, c.parts, k);
+      EXPECT_EQ(CountLines(part), rows) << "part " << k;
+      joined += part;
+    }
+    const std::string want = ReadFile(whole.File(file));
+    EXPECT_TRUE(joined == want) << FirstDifference(joined, want);
+  }
+}
+
 // Runs the whole relation, all parts, and single parts; returns false when
 // a run under an address-space limit found too little memory.
 bool CheckParts(const PartsCase& c) {
@@ -74,19 +93,7 @@ bool CheckParts(const PartsCase& c) {
   EXPECT_EQ(a.status, 0) << a.err;
   EXPECT_EQ(AfterBanner(a.err), "");
   EXPECT_EQ(all.List(), PartNames(c, 0));
-  const int n = std::stoi(c.args[std::find(c.args.begin(), c.args.end(), "-n") - c.args.begin() + 1]);
-  for (const std::string& file : Files(c)) {
-    SCOPED_TRACE(file);
-    std::string joined;
-    for (int k = 1; k <= c.parts; ++k) {
-      const std::string part = ReadFile(all.File(file + "." + std::to_string(k)));
-      const int rows = file == "zerv.tny" ? (k == c.parts ? 1 : 0) : PartRows(n, c.parts, k);
-      EXPECT_EQ(CountLines(part), rows) << "part " << k;
-      joined += part;
-    }
-    const std::string want = ReadFile(whole.File(file));
-    EXPECT_TRUE(joined == want) << FirstDifference(joined, want);
-  }
+  ExpectPartsMakeTheWhole(c, whole, all);
   for (int k : {1, (c.parts + 1) / 2, c.parts}) {
     SCOPED_TRACE("part " + std::to_string(k));
     TempDir one;

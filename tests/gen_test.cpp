@@ -232,6 +232,17 @@ TEST_F(GenTest, TemporaryFileValuesReadBackUnchanged) {
   EXPECT_EQ(cb_.keyAttr.bufPos, 488);
 }
 
+// Check lines name the source file relative to the source tree, the same on
+// every build machine.
+TEST_F(GenTest, CheckLineNamesTheSourceFileRelativeToTheTree) {
+  GenColumnSpec spec[] = {{&cb_.keyAttr, 10, Output_Integer, 1}};
+  std::string text;
+  EXPECT_EQ(Raised([&] { Gen_outputRelation(nullptr, "x", "rel", spec, GenRows{1, 0, 1}); }, &text),
+            XEPT_REQUIREMENT);
+  EXPECT_EQ(text.rfind("File src/gen_writer.cpp, Function Gen_outputRelation, line ", 0), 0u)
+      << text;
+}
+
 TEST_F(GenTest, PartOfATemporaryFileColumnStartsAtItsFirstRow) {
   FailingAllocations failing({2});
   Gen_InitializeCB(&cb_, 1000, 0, dir_.path());
