@@ -225,7 +225,8 @@ void WriteHeaderSettings(int argc, char** argv) {
   Report("Date: %s %d, %d.\n", kMonthNames[now.month - 1], now.day, now.year);
   Report("Rows: %ld.\n", static_cast<long>(options.nRows));
   if (options.part != 0) {
-    Report("Parts: %ld of %ld.\n", static_cast<long>(options.part), static_cast<long>(options.nParts));
+    Report("Parts: %ld of %ld.\n", static_cast<long>(options.part),
+           static_cast<long>(options.nParts));
   } else if (options.nParts != 0) {
     Report("Parts: all %ld.\n", static_cast<long>(options.nParts));
   }

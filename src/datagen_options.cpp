@@ -233,7 +233,8 @@ void OptionDelimiter(int argc, char** argv, int* cur) {
 
 // -parts, -threads: a count given once, from 1 to `max`.
 void OptionCount(int argc, char** argv, int* cur, const char* option, std::int32_t* dest,
-                 long max, const char* rangeMessage) {
+                 long max) {
+  const char* rangeMessage = std::strcmp(option, "-parts") == 0 ? kPartsRange : kThreadsRange;
   const char* value = Main_getNextArgument(argc, argv, cur);
   if (value == nullptr) Fail(kRequiresArgument, option);
   if (*dest != 0) Fail(kWasSpecified, option);
@@ -272,9 +273,12 @@ bool ParseOne(int argc, char** argv, int* cur, ParseState* state) {
   else if (is("-400")) OptionPreset(1000000);
   else if (is("-ff")) OptionFixed();
   else if (is("-dc")) OptionDelimiter(argc, argv, cur);
-  else if (is("-parts")) OptionCount(argc, argv, cur, "-parts", &options.nParts, kMaxParts, kPartsRange);
-  else if (is("-part")) OptionPart(argc, argv, cur, state);
-  else if (is("-threads")) OptionCount(argc, argv, cur, "-threads", &options.nThreads, kMaxThreads, kThreadsRange);
+  else if (is("-parts"))
+    OptionCount(argc, argv, cur, arg, &options.nParts, kMaxParts);
+  else if (is("-part"))
+    OptionPart(argc, argv, cur, state);
+  else if (is("-threads"))
+    OptionCount(argc, argv, cur, arg, &options.nThreads, kMaxThreads);
   else return false;
   state->nRelations = nRelations;
   return true;

@@ -266,8 +266,7 @@ void WriteRelation(GenControlBlock* cb, const char* path, const Schema& schema,
   for (std::int32_t k = firstPart; k <= lastPart; ++k) {
     const std::string name = toStdout ? std::string(path) : path + ("." + std::to_string(k));
     Output_SetFillState(fillStart);
-    Gen_outputRelation(cb, name.c_str(), schema.relName, specs,
-                       Gen_PartRows(total, partsCount, k));
+    Gen_outputRelation(cb, name.c_str(), schema.relName, specs, Gen_PartRows(total, partsCount, k));
   }
 }
 

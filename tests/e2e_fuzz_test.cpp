@@ -196,8 +196,8 @@ std::set<std::string> RejectionMessages(const std::vector<std::string>& args) {
       messages.insert(
           Msg("Option, \"" + std::string(o) + "\", must be a whole number, not '" + a + "'."));
     }
-    messages.insert(
-        Msg("Option, \"-dc\", cannot be '" + a.substr(0, 1) + "': it occurs in numbers and dates."));
+    messages.insert(Msg("Option, \"-dc\", cannot be '" + a.substr(0, 1) +
+                        "': it occurs in numbers and dates."));
   }
   for (const char* o : {"-hu", "-te", "-ti", "-un", "-up", "-fc", "-f", "-r", "-t", "-ff", "-dc",
                         "-parts", "-part", "-threads"}) {

@@ -60,10 +60,11 @@ const std::string kDelimLineEnd = Msg("Option, \"-dc\", cannot be a line end.");
 const std::string kDelimNotAscii = Msg("Option, \"-dc\", must be a single ASCII character.");
 const std::string kPartsBound = Msg("The number of parts must be from 1 to 1000.");
 const std::string kThreadsBound = Msg("The number of threads must be from 1 to 1024.");
-const std::string kPartWithoutParts = Msg("Option, \"-part\", requires \"-parts\" to be specified.");
+const std::string kPartWithoutParts =
+    Msg("Option, \"-part\", requires \"-parts\" to be specified.");
 std::string PartBound(int parts) {
-  return Msg("Option, \"-part\", must be from 1 to the number of parts, " +
-             std::to_string(parts) + ".");
+  return Msg("Option, \"-part\", must be from 1 to the number of parts, " + std::to_string(parts) +
+             ".");
 }
 const std::string kAllPartsToDash =
     Msg("Cannot write all parts to \"-\"; choose one with \"-part\".");

@@ -18,7 +18,7 @@ const char* const kAllFiles[] = {"zerv.hun", "zerv.ten", "zerv.tny", "zerv.uni",
 struct PartsCase {
   std::vector<std::string> args;  // relation, rows, format, threads
   int parts;
-  const char* file;  // the one relation's file; null: all five
+  const char* file;       // the one relation's file; null: all five
   long long limitKb = 0;  // address-space limit of every run; 0: none
 };
 
@@ -27,8 +27,7 @@ std::vector<std::string> Files(const PartsCase& c) {
   return std::vector<std::string>(std::begin(kAllFiles), std::end(kAllFiles));
 }
 
-std::vector<std::string> With(std::vector<std::string> args,
-                              const std::vector<std::string>& more) {
+std::vector<std::string> With(std::vector<std::string> args, const std::vector<std::string>& more) {
   args.insert(args.end(), more.begin(), more.end());
   return args;
 }
@@ -152,10 +151,9 @@ TEST(Parts, OnePartToStandardOutputOnAPipe) {
   ASSERT_EQ(RunZervgen(all.path(), {"-hu", "-n", "5000", "-fc", "3", "-parts", "3"}).status, 0);
   for (int k = 1; k <= 3; ++k) {
     SCOPED_TRACE(k);
-    RunResult r = RunScript(piped.path(),
-                            "\"$ZERVGEN\" -hu -n 5000 -fc 3 -parts 3 -part " + std::to_string(k) +
-                                " -f - | cat",
-                            60);
+    RunResult r = RunScript(
+        piped.path(),
+        "\"$ZERVGEN\" -hu -n 5000 -fc 3 -parts 3 -part " + std::to_string(k) + " -f - | cat", 60);
     EXPECT_EQ(r.status, 0);
     const std::string want = ReadFile(all.File("zerv.hun." + std::to_string(k)));
     EXPECT_TRUE(r.out == want) << FirstDifference(r.out, want);

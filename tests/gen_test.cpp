@@ -237,7 +237,11 @@ TEST_F(GenTest, TemporaryFileValuesReadBackUnchanged) {
 TEST_F(GenTest, CheckLineNamesTheSourceFileRelativeToTheTree) {
   GenColumnSpec spec[] = {{&cb_.keyAttr, 10, Output_Integer, 1}};
   std::string text;
-  EXPECT_EQ(Raised([&] { Gen_outputRelation(nullptr, "x", "rel", spec, GenRows{1, 0, 1}); }, &text),
+  EXPECT_EQ(Raised(
+                [&] {
+                  Gen_outputRelation(nullptr, "x", "rel", spec, GenRows{1, 0, 1});
+                },
+                &text),
             XEPT_REQUIREMENT);
   EXPECT_EQ(text.rfind("File src/gen_writer.cpp, Function Gen_outputRelation, line ", 0), 0u)
       << text;
@@ -310,8 +314,9 @@ TEST_F(GenTest, WriterRefusesBadColumnLists) {
   for (const Case& c : cases) {
     const std::string out = std::string(dir_.path()) + "/rel" + std::to_string(n++);
     std::string text;
-    EXPECT_EQ(Raised([&] { Gen_outputRelation(&cb_, out.c_str(), "rel", *c.list, AllRows()); }, &text),
-              XEPT_ENSURE);
+    EXPECT_EQ(
+        Raised([&] { Gen_outputRelation(&cb_, out.c_str(), "rel", *c.list, AllRows()); }, &text),
+        XEPT_ENSURE);
     EXPECT_NE(text.find(c.text), std::string::npos) << text;
   }
 }
