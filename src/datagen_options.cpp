@@ -273,12 +273,9 @@ bool ParseOne(int argc, char** argv, int* cur, ParseState* state) {
   else if (is("-400")) OptionPreset(1000000);
   else if (is("-ff")) OptionFixed();
   else if (is("-dc")) OptionDelimiter(argc, argv, cur);
-  else if (is("-parts"))
-    OptionCount(argc, argv, cur, arg, &options.nParts, kMaxParts);
-  else if (is("-part"))
-    OptionPart(argc, argv, cur, state);
-  else if (is("-threads"))
-    OptionCount(argc, argv, cur, arg, &options.nThreads, kMaxThreads);
+  else if (is("-parts")) OptionCount(argc, argv, cur, arg, &options.nParts, kMaxParts);
+  else if (is("-part")) OptionPart(argc, argv, cur, state);
+  else if (is("-threads")) OptionCount(argc, argv, cur, arg, &options.nThreads, kMaxThreads);
   else return false;
   state->nRelations = nRelations;
   return true;
