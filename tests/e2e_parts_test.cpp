@@ -145,17 +145,19 @@ TEST(Parts, PartsFromTemporaryFileColumns) {
 }
 
 // With one relation, "-f -" and "-part K", the part goes to standard output,
-// here a pipe.
+// here a pipe; part K run on K threads is part K of a run on every core.
 TEST(Parts, OnePartToStandardOutputOnAPipe) {
   TempDir all, piped;
-  ASSERT_EQ(RunZervgen(all.path(), {"-hu", "-n", "5000", "-fc", "3", "-parts", "3"}).status, 0);
+  ASSERT_EQ(RunZervgen(all.path(), {"-hu", "-n", "30000", "-fc", "3", "-parts", "3"}).status, 0);
   for (int k = 1; k <= 3; ++k) {
     SCOPED_TRACE(k);
-    RunResult r = RunScript(
-        piped.path(),
-        "\"$ZERVGEN\" -hu -n 5000 -fc 3 -parts 3 -part " + std::to_string(k) + " -f - | cat", 60);
+    const std::string part = std::to_string(k);
+    RunResult r = RunScript(piped.path(),
+                            "\"$ZERVGEN\" -hu -n 30000 -fc 3 -parts 3 -part " + part +
+                                " -threads " + part + " -f - | cat",
+                            60);
     EXPECT_EQ(r.status, 0);
-    const std::string want = ReadFile(all.File("zerv.hun." + std::to_string(k)));
+    const std::string want = ReadFile(all.File("zerv.hun." + part));
     EXPECT_TRUE(r.out == want) << FirstDifference(r.out, want);
     EXPECT_TRUE(piped.List().empty());
   }
