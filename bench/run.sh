@@ -21,6 +21,11 @@
 #   all     the default run (five relations, 100000 rows) in SCRATCH.
 #   allff   the same with -ff -fc 100.
 #   stdout  -hu -n 10000000 -f - > /dev/null on every core (no goal).
+#   parts8  -hu -n 10000000 -parts 8 -f FILE: all eight parts in one run;
+#           goal: the parts concatenated are the bytes of the file case, in
+#           at most 1.2 times its wall seconds.
+#   part3   the same with -part 3: one eighth of the rows, all columns;
+#           goal: the bytes of part 3 of the parts8 case.
 # Bytes are the sizes of the files written, or for standard output the
 # bytes the process wrote (/proc/PID/io wchar, read before it is reaped;
 # the few bytes of its banner on stderr included). Needs python3 and, for
@@ -57,7 +62,7 @@ bin="$(cd "$(dirname "$bin")" && pwd)/$(basename "$bin")"
 scratch="${scratch:-$build_dir/bench-scratch}"
 mkdir -p "$scratch"
 scratch="$(cd "$scratch" && pwd)"
-rm -f "$scratch"/zerv.* "$scratch"/bench.hun "$scratch"/dd.out "$scratch"/stderr.log
+rm -f "$scratch"/zerv.* "$scratch"/bench.hun* "$scratch"/dd.out "$scratch"/stderr.log
 
 # measure OUT CMD...: runs CMD with standard output to OUT (a file to be
 # created, or /dev/null) and standard error to $scratch/stderr.log, and
@@ -99,7 +104,15 @@ best() {
     sync
     case "$name" in
       file) read -r s bytes rss cpu < <(measure /dev/null "$@")
-            bytes=$(files_size "$scratch/bench.hun"); rm -f "$scratch/bench.hun" ;;
+            bytes=$(files_size "$scratch/bench.hun")
+            whole_sum=$(cksum < "$scratch/bench.hun"); rm -f "$scratch/bench.hun" ;;
+      parts8) read -r s bytes rss cpu < <(measure /dev/null "$@")
+            bytes=$(files_size "$scratch"/bench.hun.?)
+            parts_sum=$(cat "$scratch"/bench.hun.{1..8} | cksum)
+            part3_sum=$(cksum < "$scratch/bench.hun.3"); rm -f "$scratch"/bench.hun.? ;;
+      part3) read -r s bytes rss cpu < <(measure /dev/null "$@")
+            bytes=$(files_size "$scratch/bench.hun.3")
+            one_sum=$(cksum < "$scratch/bench.hun.3"); rm -f "$scratch/bench.hun.3" ;;
       all|allff) read -r s bytes rss cpu < <(cd "$scratch" && measure /dev/null "$@")
             bytes=$(files_size "$scratch"/zerv.*); rm -f "$scratch"/zerv.* ;;
       dd)   read -r s bytes rss cpu < <(measure /dev/null "$@")
@@ -163,6 +176,12 @@ fi
 
 best stdout "$reps" "$bin" -hu -n "$n7" -f -
 row stdout "$n7" "(every core)"
+
+best parts8 "$reps" "$bin" -hu -n "$n7" -parts 8 -f "$scratch/bench.hun"
+same=$([[ "$parts_sum" == "$whole_sum" ]] && echo "same bytes" || echo "BYTES DIFFER")
+row parts8 "$n7" "$same, <= 1.2 x file: $(met "$best_s <= 1.2 * $file_s")"
+best part3 "$reps" "$bin" -hu -n "$n7" -parts 8 -part 3 -f "$scratch/bench.hun"
+row part3 "$((n7 / 8))" "part 3 of 8: $([[ "$one_sum" == "$part3_sum" ]] && echo "same bytes" || echo "BYTES DIFFER")"
 
 best all "$reps" "$bin"
 row all 400001 "(five relations, 100000 rows)"

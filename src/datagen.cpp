@@ -15,6 +15,7 @@
 #include <new>
 
 #include "except.h"
+#include "gen_pool.h"
 #include "output.h"
 #include "perf.h"
 #include "progress.h"
@@ -193,6 +194,12 @@ void WriteHeaderSettings(int argc, char** argv) {
   Report("\t\t\t%s\n\n", "=============   ===========");
   Report("Date: %s %d, %d.\n", kMonthNames[now.month - 1], now.day, now.year);
   Report("Rows: %ld.\n", static_cast<long>(options.nRows));
+  if (options.part != 0) {
+    Report("Parts: %ld of %ld.\n", static_cast<long>(options.part),
+           static_cast<long>(options.nParts));
+  } else if (options.nParts != 0) {
+    Report("Parts: all %ld.\n", static_cast<long>(options.nParts));
+  }
   if (options.nChars == 0) {
     Report("Fill: none specified.\n");
   } else {
@@ -202,7 +209,7 @@ void WriteHeaderSettings(int argc, char** argv) {
   Report("Cmd:  ");
   for (int i = 0; i < argc; ++i) Report("%s%s", argv[i], i + 1 < argc ? " " : "");
   Report("\n");
-  Report("Ver:  %s.\n", "1.0");
+  Report("Ver:  %s.\n", kVersion);
 }
 
 void WriteColumnMap() {
@@ -229,6 +236,8 @@ void Run(GenControlBlock* cb, int argc, char** argv) {
   Main_processArguments(argc, argv);
   Main_openReport(argc, argv);
   Output_Initialize(options.delimChar, options.fixedFormat);
+  Gen_SetThreads(options.nThreads);
+  Gen_SetParts(options.nParts, options.part);
   Gen_InitializeCB(cb, options.nRows, options.nChars, options.tmpDir);
   if (options.genUniques) Gen_Uniques(cb, options.uniquesFile);
   if (options.genUpdates) Gen_Updates(cb, options.updatesFile);

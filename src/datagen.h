@@ -15,6 +15,11 @@ inline constexpr int kNameSize = 520;
 // Longest file or directory name the command line accepts.
 inline constexpr int kMaxNameChars = 513;
 inline constexpr std::int32_t kMaxScale = 10000;
+// The version in the report header and of --version.
+inline constexpr const char* kVersion = "1.0";
+// Bounds of -parts and -threads.
+inline constexpr std::int32_t kMaxParts = 1000;
+inline constexpr std::int32_t kMaxThreads = 1024;
 
 // Option settings, written once by Main_processArguments.
 struct MainOptions {
@@ -34,6 +39,9 @@ struct MainOptions {
   int fixedFormat;
   char reportFile[kNameSize];
   char tmpDir[kNameSize];
+  std::int32_t nParts;    // -parts: relations split into this many part files; 0: not split
+  std::int32_t part;      // -part: the one part written; 0: all parts
+  std::int32_t nThreads;  // -threads; 0: every core the process may run on
 };
 extern MainOptions options;
 

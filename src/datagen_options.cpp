@@ -13,8 +13,9 @@
 namespace zervgen {
 namespace {
 
-[[noreturn]] void Fail(const char* format, const char* text = nullptr) {
-  std::fprintf(stderr, format, programName, text);
+[[noreturn]] void Fail(const char* format, const char* text = nullptr,
+                       const char* text2 = nullptr) {
+  std::fprintf(stderr, format, programName, text, text2);
   std::fflush(stderr);
   std::exit(-1);
 }
@@ -25,18 +26,23 @@ namespace {
   std::exit(-1);
 }
 
-// Reads a decimal number the way "%ld" does (leading blanks, a sign, digits;
-// text after the digits is ignored; no number reads as 0), but saturates
-// instead of wrapping, so a huge value never lands inside a valid range.
-long long ReadNumber(const char* text) {
+// Reads the decimal number of `option` the way "%ld" does (leading blanks,
+// a sign, digits; no number reads as 0), but saturates instead of wrapping,
+// so a huge value never lands inside a valid range. A number followed by
+// anything else ("1000abc", "1.5") is rejected rather than cut short.
+long long ReadNumber(const char* option, const char* text) {
   const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
   while (std::isspace(*p)) ++p;
   bool negative = false;
   if (*p == '+' || *p == '-') negative = (*p++ == '-');
+  const unsigned char* digits = p;
   long long value = 0;
   constexpr long long kLimit = 1000000000000LL;  // far beyond every bound
   for (; std::isdigit(*p); ++p) {
     if (value < kLimit) value = value * 10 + (*p - '0');
+  }
+  if (p != digits && *p != '\0') {
+    Fail("%s: Option, \"%s\", must be a whole number, not '%s'.\n", option, text);
   }
   return negative ? -value : value;
 }
@@ -56,6 +62,27 @@ void CheckName(const char* option, const char* value) {
   if (value[0] == '\0') Fail("%s: The file name for \"%s\" cannot be \"\"1.\n", option);
 }
 
+// A delimited row can be split again only when the delimiter occurs in no
+// field: letters and punctuation are remapped in the character sets, but
+// digits, '-', '.' and '/' occur in numbers and dates, a line end ends the
+// row, and a byte of a longer character is no character of its own.
+void CheckDelimiter(char delim) {
+  const unsigned char c = static_cast<unsigned char>(delim);
+  if (c >= 0x80) {
+    Fail("%s: Option, \"-dc\", must be a single ASCII character.\n");
+  }
+  if (c == '\n' || c == '\r') {
+    Fail("%s: Option, \"-dc\", cannot be a line end.\n");
+  }
+  if (std::isdigit(c) || c == '-' || c == '.' || c == '/') {
+    const char text[2] = {delim, '\0'};
+    Fail("%s: Option, \"-dc\", cannot be '%s': it occurs in numbers and dates.\n", text);
+  }
+}
+
+const char* const kPartsRange = "%s: The number of parts must be from 1 to %ld.\n";
+const char* const kThreadsRange = "%s: The number of threads must be from 1 to %ld.\n";
+
 // Per-call parse state.
 struct ParseState {
   int nRelations = 0;
@@ -63,6 +90,8 @@ struct ParseState {
   // relation file name (the name and a suffix of four) fits kNameSize.
   char filename[kMaxNameChars + 1] = "";
   char tmpValue[kMaxNameChars + 1] = "";
+  bool partGiven = false;
+  long long partValue = 0;  // -part as given; checked against -parts at the end
 };
 
 void Main_setRelation(const char* argument, int* relationFlag, std::int16_t* nRelations) {
@@ -102,6 +131,21 @@ void Main_setFile(int flag, char* fileName, const char* prefix, const char* suff
   }
 }
 
+// Options beyond the classic set, listed after its help text.
+const char* const kMoreHelp =
+    "More options:\n"
+    "        -parts N    Splits each generated table into N part files, 1 to\n"
+    "                    1000.  Part K is the table's file name with \".K\"\n"
+    "                    appended (zerv.hun.1 ... zerv.hun.N) and holds rows\n"
+    "                    (K-1)*n/N to K*n/N-1 (rounded down) of the n rows, so\n"
+    "                    the parts in order make up the whole table.\n"
+    "        -part K     Writes only part K of the N parts.  With one of -hu,\n"
+    "                    -te, -ti, -un, -up and -f -, it goes to standard output.\n"
+    "        -threads N  Uses N threads, 1 to 1024.  The default is every core\n"
+    "                    the program may run on.  The output is the same for any N.\n"
+    "        --help      Prints this help text and exits.\n"
+    "        --version   Prints the program name and version and exits.\n";
+
 void PrintHelp() {
   std::fprintf(stderr, "\n");
   Main_printSynopsis();
@@ -112,12 +156,13 @@ void PrintHelp() {
       "        -n    Specifies the number of rows to generate.  Must be between\n              100 and 100000000, and defaults to 100000, the size of the\n              40 megabyte database.\n        -4    Generate the 4 megabyte database.\n        -40   Generate the 40 megabyte database.\n        -400  Generate the 400 megabyte database.\n        -s    Specify the Scale Factor of the tables.\n",
       "        -fc   Specifies the number of characters in the fill column.\n              The default is 0 -- no fill column.\n        -r    Specifies the optional report is to be generated.  If the\n              report file name is not specified, it defaults to \"zerv.rpt\".\n        -ff   Specifies that the columns are to be in fixed format.  The\n              default is <delimChar> separated, variable format.\n        -dc   Sets the field delimiter to delimChar.  The default is ','.\n              To specify a tab as the delimiter character, use the word \"tab\".\n",
       "        -t    Specifies the directory where temporary files are to be\n              created.  The default is the current directory.\n        -help Prints this help text and exits.\n\nNOTE:   -hu, -te, -ti, -un, and -up are mutually exclusive.\n        -n, -4, -40, -400, -s are mutually exclusive.\n        -ff and -dc are mutually exclusive.\n");
+  std::fprintf(stderr, "%s", kMoreHelp);
 }
 
 void OptionScale(int argc, char** argv, int* cur) {
   const char* value = Main_getNextArgument(argc, argv, cur);
   if (value == nullptr) Fail(kRequiresArgument, "-s");
-  long long scale = ReadNumber(value);
+  long long scale = ReadNumber("-s", value);
   if (scale < 1) Fail("%s: Scale must be at least 1.\n");
   if (scale > kMaxScale) Fail("%s: Scale can not be greater than 10000.\n");
   options.nRows = static_cast<std::int32_t>(scale * 10000);
@@ -127,7 +172,7 @@ void OptionRows(int argc, char** argv, int* cur) {
   const char* value = Main_getNextArgument(argc, argv, cur);
   if (value == nullptr) Fail(kRequiresArgument, "-n");
   if (options.nRows != 0) Fail(kOnlyOneRowOption);
-  long long rows = ReadNumber(value);
+  long long rows = ReadNumber("-n", value);
   if (rows < MIN_TUPLES) FailNumber("%s: At least %ld rows must be specified.\n", MIN_TUPLES);
   if (rows > MAX_TUPLES) {
     FailNumber("%s: No more than %ld rows may be specified.\n", MAX_TUPLES);
@@ -139,7 +184,7 @@ void OptionFill(int argc, char** argv, int* cur) {
   const char* value = Main_getNextArgument(argc, argv, cur);
   if (value == nullptr) Fail(kRequiresArgument, "-fc");
   if (options.nChars != 0) Fail(kWasSpecified, "-fc");
-  long long chars = ReadNumber(value);
+  long long chars = ReadNumber("-fc", value);
   if (chars < 0 || chars > MAX_FILL_CHARS) {
     std::fprintf(stderr, "%s: No more than %d fill characters may be specified.\n", programName,
                  MAX_FILL_CHARS);
@@ -183,6 +228,28 @@ void OptionDelimiter(int argc, char** argv, int* cur) {
   if (options.fixedFormat) Fail(kOnlyOneFormat);
   if (value == nullptr) Fail(kRequiresArgument, "-dc");
   options.delimChar = std::strcmp(value, "tab") == 0 ? '\t' : value[0];
+  CheckDelimiter(options.delimChar);
+}
+
+// -parts, -threads: a count given once, from 1 to `max`.
+void OptionCount(int argc, char** argv, int* cur, const char* option, std::int32_t* dest,
+                 long max) {
+  const char* rangeMessage = std::strcmp(option, "-parts") == 0 ? kPartsRange : kThreadsRange;
+  const char* value = Main_getNextArgument(argc, argv, cur);
+  if (value == nullptr) Fail(kRequiresArgument, option);
+  if (*dest != 0) Fail(kWasSpecified, option);
+  long long count = ReadNumber(option, value);
+  if (count < 1 || count > max) FailNumber(rangeMessage, max);
+  *dest = static_cast<std::int32_t>(count);
+}
+
+// -part: its range depends on -parts, which may come later.
+void OptionPart(int argc, char** argv, int* cur, ParseState* state) {
+  const char* value = Main_getNextArgument(argc, argv, cur);
+  if (value == nullptr) Fail(kRequiresArgument, "-part");
+  if (state->partGiven) Fail(kWasSpecified, "-part");
+  state->partGiven = true;
+  state->partValue = ReadNumber("-part", value);
 }
 
 // Acts on the argument at *cur; returns false when it is no option at all.
@@ -206,9 +273,43 @@ bool ParseOne(int argc, char** argv, int* cur, ParseState* state) {
   else if (is("-400")) OptionPreset(1000000);
   else if (is("-ff")) OptionFixed();
   else if (is("-dc")) OptionDelimiter(argc, argv, cur);
+  else if (is("-parts")) OptionCount(argc, argv, cur, arg, &options.nParts, kMaxParts);
+  else if (is("-part")) OptionPart(argc, argv, cur, state);
+  else if (is("-threads")) OptionCount(argc, argv, cur, arg, &options.nThreads, kMaxThreads);
   else return false;
   state->nRelations = nRelations;
   return true;
+}
+
+// Digits of a part number, for the suffix ".K" of a part file's name.
+std::size_t Digits(std::int32_t number) {
+  std::size_t digits = 1;
+  for (; number >= 10; number /= 10) ++digits;
+  return digits;
+}
+
+// Checks -part against -parts, and that every part file name (the relation
+// file name and ".K") fits the name buffers.
+void CompleteParts(const ParseState& state) {
+  if (state.partGiven && options.nParts == 0) {
+    Fail("%s: Option, \"-part\", requires \"-parts\" to be specified.\n");
+  }
+  if (options.nParts == 0) return;
+  if (state.partGiven && (state.partValue < 1 || state.partValue > options.nParts)) {
+    FailNumber("%s: Option, \"-part\", must be from 1 to the number of parts, %ld.\n",
+               options.nParts);
+  }
+  options.part = static_cast<std::int32_t>(state.partGiven ? state.partValue : 0);
+  if (std::strcmp(state.filename, "-") == 0 && options.part == 0) {
+    Fail("%s: Cannot write all parts to \"-\"; choose one with \"-part\".\n");
+  }
+  const std::size_t suffix = 1 + Digits(options.part != 0 ? options.part : options.nParts);
+  for (const char* name : {options.hundredFile, options.tenPcntFile, options.tinyFile,
+                           options.uniquesFile, options.updatesFile}) {
+    if (std::strlen(name) + suffix >= static_cast<std::size_t>(kNameSize)) {
+      Fail("%s: The file name for \"%s\" is too long.\n", "-f");
+    }
+  }
 }
 
 void CompleteSettings(const ParseState& state) {
@@ -234,6 +335,7 @@ void CompleteSettings(const ParseState& state) {
   if (options.nRows == 0) options.nRows = 100000;
   std::snprintf(options.tmpDir, kNameSize, "%s", state.tmpValue[0] != '\0' ? state.tmpValue : ".");
   if (!options.fixedFormat && options.delimChar == '\0') options.delimChar = ',';
+  CompleteParts(state);
 }
 
 }  // namespace
@@ -254,8 +356,12 @@ void Main_processArguments(int argc, char** argv) {
     CHECK_ASSERT_TEXT(argv[cur] != nullptr, "argv[i] != NULL");
     if (ParseOne(argc, argv, &cur, &state)) continue;
     const char* arg = argv[cur];
-    if (std::strncmp(arg, "-he", 3) == 0 || arg[0] == '?') {
+    if (std::strncmp(arg, "-he", 3) == 0 || arg[0] == '?' || std::strcmp(arg, "--help") == 0) {
       PrintHelp();
+      std::exit(0);
+    }
+    if (std::strcmp(arg, "--version") == 0) {
+      std::printf("zervgen %s\n", kVersion);
       std::exit(0);
     }
     std::fprintf(stderr, "%s: Unknown option, '%s'.\n\nSynopsis:\n", programName, arg);

@@ -94,17 +94,35 @@ struct GenColumnSpec {
   int advance;  // 1: move the read position on after the value is read
 };
 
-// Writes the relation: a new file at `path`, or standard output for "-",
-// one row per line from the columns' values. A failed write removes the
-// partial file and raises XEPT_GEN_DISK_FULL; a file that cannot be created
-// raises XEPT_GEN_FAILED.
-// REQUIRES: cb != NULL, path != NULL, relName != NULL
+// Rows [first, first + count) of a relation of `total` rows: one part of it, or all.
+struct GenRows {
+  std::int32_t total;
+  std::int32_t first;
+  std::int32_t count;
+};
+
+// Writes rows `rows` of the relation: a new file at `path`, or standard
+// output for "-", one row per line from the columns' values. A failed write
+// removes the partial file and raises XEPT_GEN_DISK_FULL; a file that cannot
+// be created raises XEPT_GEN_FAILED. The fill stream is expected at row 0 of
+// the relation when called.
+// REQUIRES: cb != NULL, path != NULL, relName != NULL,
+//           0 <= first, 0 <= count, first + count <= total
 void Gen_outputRelation(GenControlBlock* cb, const char* path, const char* relName,
-                        std::span<const GenColumnSpec> columns);
+                        std::span<const GenColumnSpec> columns, GenRows rows);
 
 // Refills the read buffer of a temporary-file column.
 // REQUIRES: attr != NULL
 void Gen_getNextBuffer(GenAttr* attr);
+
+// Splits every relation written afterwards into `nParts` part files (0: one
+// whole file), writing only part `part` (1..nParts) or all parts (0). Part K
+// of n rows holds rows (K-1)*n/nParts .. K*n/nParts-1, rounded down, and is
+// written to `path` with ".K" appended, or to standard output for "-".
+// REQUIRES: 0 <= nParts <= 1000, 0 <= part <= nParts
+void Gen_SetParts(std::int32_t nParts, std::int32_t part);
+// The rows of part `part` (1..nParts) of a relation of `total` rows.
+GenRows Gen_PartRows(std::int32_t total, std::int32_t nParts, std::int32_t part);
 
 // The five relations. REQUIRES: cb != NULL, path != NULL
 void Gen_Hundred(GenControlBlock* cb, const char* path);

@@ -5,6 +5,8 @@
 // one scratch vector.
 #include <algorithm>
 #include <functional>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "dist.h"
@@ -78,6 +80,11 @@ struct Schema {
   std::vector<ColumnDist> columns;
   std::vector<Field> fields;
 };
+
+// The split of the relations into part files: 0 parts writes whole files;
+// part 0 writes every part.
+std::int32_t partsCount = 0;
+std::int32_t partsOnly = 0;
 
 using CB = GenControlBlock;
 constexpr std::int32_t kBillion = 1000000000;
@@ -238,12 +245,29 @@ void GenerateColumns(GenControlBlock* cb, const Schema& schema, std::int32_t row
   RunJobs(cb, jobs);
 }
 
-void WriteRelation(GenControlBlock* cb, const char* path, const Schema& schema) {
+// Writes the relation of `total` rows, whole or as its part files. Every
+// part starts from the fill stream of the relation's first row, so the
+// parts' rows are those of the whole relation; the columns are generated
+// once for all parts.
+void WriteRelation(GenControlBlock* cb, const char* path, const Schema& schema,
+                   std::int32_t total) {
   std::vector<GenColumnSpec> specs;
   for (const Field& f : schema.fields) {
     specs.push_back({&(cb->*f.slot), f.width < 0 ? cb->nFill : f.width, f.writer, f.advance});
   }
-  Gen_outputRelation(cb, path, schema.relName, specs);
+  if (partsCount == 0) {
+    Gen_outputRelation(cb, path, schema.relName, specs, GenRows{total, 0, total});
+    return;
+  }
+  const std::int32_t fillStart = Output_GetFillState();
+  const bool toStdout = std::string_view(path) == "-";
+  const std::int32_t firstPart = partsOnly != 0 ? partsOnly : 1;
+  const std::int32_t lastPart = partsOnly != 0 ? partsOnly : partsCount;
+  for (std::int32_t k = firstPart; k <= lastPart; ++k) {
+    const std::string name = toStdout ? std::string(path) : path + ("." + std::to_string(k));
+    Output_SetFillState(fillStart);
+    Gen_outputRelation(cb, name.c_str(), schema.relName, specs, Gen_PartRows(total, partsCount, k));
+  }
 }
 
 void ReportHeading(const char* heading, PerfTimer* timer) {
@@ -265,11 +289,26 @@ void GenerateRelation(GenControlBlock* cb, const char* path, const Schema& schem
   PerfTimer timer;
   ReportHeading(schema.heading, &timer);
   GenerateColumns(cb, schema, cb->nTuples);
-  WriteRelation(cb, path, schema);
+  WriteRelation(cb, path, schema, cb->nTuples);
   ReportTime(&timer);
 }
 
 }  // namespace
+
+void Gen_SetParts(std::int32_t nParts, std::int32_t part) {
+  CHECK_REQUIRE(nParts >= 0 && nParts <= 1000);
+  CHECK_REQUIRE(part >= 0 && part <= nParts);
+  partsCount = nParts;
+  partsOnly = part;
+}
+
+GenRows Gen_PartRows(std::int32_t total, std::int32_t nParts, std::int32_t part) {
+  CHECK_REQUIRE(total >= 0 && nParts >= 1 && part >= 1 && part <= nParts);
+  const std::int64_t n = total;
+  const auto first = static_cast<std::int32_t>((part - 1) * n / nParts);
+  const auto end = static_cast<std::int32_t>(part * n / nParts);
+  return GenRows{total, first, end - first};
+}
 
 #define GEN_CHECK_ARGS()                           \
   CHECK_REQUIRE_TEXT(cb != nullptr, "cb != NULL"); \
@@ -304,10 +343,7 @@ void Gen_Tiny(GenControlBlock* cb, const char* path) {
   PerfTimer timer;
   ReportHeading(s.heading, &timer);
   GenerateColumns(cb, s, 1);
-  const std::int32_t saved = cb->nTuples;
-  cb->nTuples = 1;
-  WriteRelation(cb, path, s);
-  cb->nTuples = saved;
+  WriteRelation(cb, path, s, 1);
   ReportTime(&timer);
 }
 

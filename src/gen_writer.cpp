@@ -66,6 +66,7 @@ struct Chunk {
 // The relation being written: the output and everything the chunks share.
 struct Relation {
   GenControlBlock* cb;
+  GenRows rows;  // the rows written: [rows.first, rows.first + rows.count)
   const char* path;
   int fd;
   bool isFile;
@@ -116,11 +117,11 @@ bool RemoveOutput(Relation* rel) {
   if (error == EPIPE) {
     // A reader that went away is no full disk: say it in the report only,
     // as other filters stay quiet about it.
-    Report("*** Error: Output closed by its reader while writing tuple #%d of %ld.\n", row,
-           static_cast<long>(rel->cb->nTuples));
+    Report("*** Error: Output closed by its reader while writing tuple #%d of %ld.\n",
+           row - rel->rows.first, static_cast<long>(rel->rows.count));
   } else {
-    Report("*** Error: No disk space while writing tuple #%d of %ld.\n", row,
-           static_cast<long>(rel->cb->nTuples));
+    Report("*** Error: No disk space while writing tuple #%d of %ld.\n", row - rel->rows.first,
+           static_cast<long>(rel->rows.count));
   }
   if (removed) Report("           File, '%s', deleted.\n", rel->path);
   if (error != EPIPE) std::fprintf(stderr, "%s: File system full.\n", programName);
@@ -134,9 +135,7 @@ void BuildTable(std::span<const GenColumnSpec> columns) {
     CHECK_ENSURE_TEXT(nAttr < kMaxColumns, "nAttr <= sizeof(attrs)/sizeof(attrs[0])");
     GenColumn& col = attrs[nAttr++];
     col = GenColumn{spec.attr, spec.writer, spec.advance, static_cast<std::int16_t>(spec.width)};
-    if (spec.attr->location == GEN_TEMP) {
-      ::lseek(spec.attr->fd, 0, SEEK_SET);
-    } else if (spec.attr->location == GEN_MEMORY) {
+    if (spec.attr->location == GEN_MEMORY) {
       spec.attr->readIndex = 0;
     }
   }
@@ -166,8 +165,12 @@ void PlanSources(Relation* rel) {
       if (j < i) ++src.offset;
     }
     if (attr->location == GEN_TEMP) {
+      // The file holds `stride` values per row: start at the first row's.
       src.fromTemp = true;
       rel->anyTemp = true;
+      ::lseek(attr->fd, static_cast<off_t>(rel->rows.first) * src.stride * 4, SEEK_SET);
+      attr->bufPos = 0;
+      attr->bufCount = 0;
     } else {
       CHECK_ENSURE_TEXT(src.stride <= 1, "advances per row <= 1");
       src.base = attr->vector;
@@ -242,7 +245,7 @@ void WriteChunk(Relation* rel, const Chunk& chunk) {
   std::size_t written = 0;
   int error = Util_WriteAllCount(rel->fd, chunk.text.data(), chunk.text.size(), &written);
   if (error == 0) {
-    Progress_Update(chunk.firstRow + chunk.rows);
+    Progress_Update(chunk.firstRow + chunk.rows - rel->rows.first);
     return;
   }
   const char* text = chunk.text.data();
@@ -250,16 +253,17 @@ void WriteChunk(Relation* rel, const Chunk& chunk) {
   WriteFailed(rel, chunk.firstRow + complete, error);
 }
 
-void SetChunkRows(Chunk* chunk, std::int32_t index, std::int32_t nTuples) {
-  chunk->firstRow = index * kRowsPerChunk;
-  chunk->rows = std::min(kRowsPerChunk, nTuples - chunk->firstRow);
+// Chunks start at the relation's first row written.
+void SetChunkRows(Chunk* chunk, std::int32_t index, GenRows rows) {
+  chunk->firstRow = rows.first + index * kRowsPerChunk;
+  chunk->rows = std::min(kRowsPerChunk, rows.first + rows.count - chunk->firstRow);
 }
 
 void WriteRowsInline(Relation* rel) {
   Chunk chunk;
-  const std::int32_t n = rel->cb->nTuples;
+  const std::int32_t n = rel->rows.count;
   for (std::int32_t c = 0; c * kRowsPerChunk < n; ++c) {
-    SetChunkRows(&chunk, c, n);
+    SetChunkRows(&chunk, c, rel->rows);
     ReadTempValues(*rel, &chunk);
     FormatChunk(*rel, &chunk);
     WriteChunk(rel, chunk);
@@ -267,7 +271,7 @@ void WriteRowsInline(Relation* rel) {
 }
 
 void WriteRowsParallel(Relation* rel, int threads) {
-  const std::int32_t n = rel->cb->nTuples;
+  const std::int32_t n = rel->rows.count;
   const std::int32_t nChunks = (n + kRowsPerChunk - 1) / kRowsPerChunk;
   std::vector<std::unique_ptr<Chunk>> chunks;
   GenOrderedPool pool(threads, 2 * threads + 2,
@@ -296,7 +300,7 @@ void WriteRowsParallel(Relation* rel, int threads) {
       ++nextWrite;
     }
     Chunk* chunk = chunks[c % ring].get();
-    SetChunkRows(chunk, c, n);
+    SetChunkRows(chunk, c, rel->rows);
     ReadTempValues(*rel, chunk);
     pool.Submit(c % ring);
   }
@@ -306,15 +310,18 @@ void WriteRowsParallel(Relation* rel, int threads) {
   }
 }
 
+// Leaves the read positions after the last row written and the fill stream
+// after the relation's last row, whatever part was written.
 void FinishRelation(Relation* rel) {
   Progress_End();
-  const std::int32_t n = rel->cb->nTuples;
+  const std::int32_t n = rel->rows.count;
+  const std::int32_t end = rel->rows.first + n;
   for (int i = 0; i < nAttr; ++i) {
-    if (rel->sources[i].base != nullptr) attrs[i].attr->readIndex = n * rel->sources[i].stride;
+    if (rel->sources[i].base != nullptr) attrs[i].attr->readIndex = end * rel->sources[i].stride;
   }
   if (rel->hasFill) {
     Output_SetFillState(
-        Ms_JumpAhead(rel->fillStart, static_cast<std::uint64_t>(n) * rel->fillDraws));
+        Ms_JumpAhead(rel->fillStart, static_cast<std::uint64_t>(rel->rows.total) * rel->fillDraws));
   }
   if (!rel->isFile) return;
   int error = 0;
@@ -339,23 +346,25 @@ void FinishRelation(Relation* rel) {
 }  // namespace
 
 void Gen_outputRelation(GenControlBlock* cb, const char* path, const char* relName,
-                        std::span<const GenColumnSpec> columns) {
+                        std::span<const GenColumnSpec> columns, GenRows rows) {
   CHECK_REQUIRE_TEXT(cb != nullptr, "cb != NULL");
   CHECK_REQUIRE_TEXT(path != nullptr, "path != NULL");
   CHECK_REQUIRE_TEXT(relName != nullptr, "relName != NULL");
+  CHECK_REQUIRE(rows.first >= 0 && rows.count >= 0 && rows.count <= rows.total - rows.first);
   Relation rel{};
   rel.cb = cb;
+  rel.rows = rows;
   rel.path = path;
   rel.fd = OpenOutput(path, relName);
   rel.isFile = rel.fd != STDOUT_FILENO;
   BuildTable(columns);
   PlanSources(&rel);
-  Progress_Begin(relName, cb->nTuples);
+  Progress_Begin(relName, rows.count);
   try {
     try {
       // Columns in temporary files mean memory is short: one chunk at a time.
       int threads = cb->tempInUse ? 1 : Gen_Threads();
-      if (threads <= 1 || cb->nTuples <= kRowsPerChunk) {
+      if (threads <= 1 || rows.count <= kRowsPerChunk) {
         WriteRowsInline(&rel);
       } else {
         WriteRowsParallel(&rel, threads);

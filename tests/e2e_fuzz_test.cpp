@@ -60,7 +60,7 @@ class Rng {
 // clang-format off
 const std::vector<std::string> kOptions = {
     "-hu", "-te", "-ti", "-un", "-up", "-n", "-4", "-40", "-400", "-s", "-f", "-fc", "-r", "-ff",
-    "-dc", "-t", "-help"};
+    "-dc", "-t", "-help", "-parts", "-part", "-threads"};
 // What options that take a value are given: every bound and its neighbours
 // (rows 100..100000000, scale 1..10000, fill 0..100), the 16-bit and 32-bit
 // edges, numbers too big for any integer, signs, blanks, trailing text.
@@ -86,9 +86,11 @@ const std::vector<std::string> kStrays = {
 
 // Values within the bounds, so that a vector gets past the option.
 const std::vector<std::string> kGoodRows = {
-    "100", "101", "1000", "10000", "65536", "+100", " 100", "100abc"};
+    "100", "101", "1000", "10000", "65536", "+100", " 100"};
 const std::vector<std::string> kGoodScales = {"1", "2", "7"};
 const std::vector<std::string> kGoodFills = {"0", "1", "7", "50", "100"};
+const std::vector<std::string> kGoodParts = {"1", "2", "3", "7"};
+const std::vector<std::string> kGoodThreads = {"1", "2", "3"};
 // clang-format on
 
 // The values an option is given most of the time; `good`: only those
@@ -97,6 +99,8 @@ const std::vector<std::string>* ValuesFor(const std::string& option, bool good) 
   if (option == "-n") return good ? &kGoodRows : &kNumbers;
   if (option == "-s") return good ? &kGoodScales : &kNumbers;
   if (option == "-fc") return good ? &kGoodFills : &kNumbers;
+  if (option == "-parts" || option == "-part") return good ? &kGoodParts : &kNumbers;
+  if (option == "-threads") return good ? &kGoodThreads : &kNumbers;
   if (option == "-f" || option == "-r" || option == "-t") return &kNames;
   if (option == "-dc") return &kDelimiters;
   return nullptr;
@@ -176,11 +180,30 @@ std::set<std::string> RejectionMessages(const std::vector<std::string>& args) {
       Msg("Scale can not be greater than 10000."),
       Msg("No more than 100 fill characters may be specified."),
       Msg("Cannot specify \"-\" without specifying one of\n-hu, -te, -ti, -un, -up."),
+      Msg("Option, \"-dc\", cannot be a line end."),
+      Msg("Option, \"-dc\", must be a single ASCII character."),
+      Msg("The number of parts must be from 1 to 1000."),
+      Msg("The number of threads must be from 1 to 1024."),
+      Msg("Option, \"-part\", requires \"-parts\" to be specified."),
+      Msg("Cannot write all parts to \"-\"; choose one with \"-part\"."),
   };
-  for (const char* o : {"-hu", "-te", "-ti", "-un", "-up", "-fc", "-f", "-r", "-t", "-ff", "-dc"}) {
+  for (int parts = 1; parts <= 1000; ++parts) {
+    messages.insert(Msg("Option, \"-part\", must be from 1 to the number of parts, " +
+                        std::to_string(parts) + "."));
+  }
+  for (const std::string& a : args) {
+    for (const char* o : {"-s", "-n", "-fc", "-parts", "-part", "-threads"}) {
+      messages.insert(
+          Msg("Option, \"" + std::string(o) + "\", must be a whole number, not '" + a + "'."));
+    }
+    messages.insert(Msg("Option, \"-dc\", cannot be '" + a.substr(0, 1) +
+                        "': it occurs in numbers and dates."));
+  }
+  for (const char* o : {"-hu", "-te", "-ti", "-un", "-up", "-fc", "-f", "-r", "-t", "-ff", "-dc",
+                        "-parts", "-part", "-threads"}) {
     messages.insert(Msg("Option, \"" + std::string(o) + "\", was specified more than one once."));
   }
-  for (const char* o : {"-s", "-n", "-fc", "-f", "-t", "-dc"}) {
+  for (const char* o : {"-s", "-n", "-fc", "-f", "-t", "-dc", "-parts", "-part", "-threads"}) {
     messages.insert(
         Msg("Option, \"" + std::string(o) + "\", requires an argument to be specified."));
   }

@@ -50,6 +50,24 @@ const std::string kNoMoreRows = Msg("No more than 100000000 rows may be specifie
 const std::string kScaleAtLeast = Msg("Scale must be at least 1.");
 const std::string kScaleBound = Msg("Scale can not be greater than 10000.");
 const std::string kFillBound = Msg("No more than 100 fill characters may be specified.");
+std::string NotANumber(const std::string& opt, const std::string& value) {
+  return Msg("Option, \"" + opt + "\", must be a whole number, not '" + value + "'.");
+}
+std::string DelimInNumbers(const std::string& c) {
+  return Msg("Option, \"-dc\", cannot be '" + c + "': it occurs in numbers and dates.");
+}
+const std::string kDelimLineEnd = Msg("Option, \"-dc\", cannot be a line end.");
+const std::string kDelimNotAscii = Msg("Option, \"-dc\", must be a single ASCII character.");
+const std::string kPartsBound = Msg("The number of parts must be from 1 to 1000.");
+const std::string kThreadsBound = Msg("The number of threads must be from 1 to 1024.");
+const std::string kPartWithoutParts =
+    Msg("Option, \"-part\", requires \"-parts\" to be specified.");
+std::string PartBound(int parts) {
+  return Msg("Option, \"-part\", must be from 1 to the number of parts, " + std::to_string(parts) +
+             ".");
+}
+const std::string kAllPartsToDash =
+    Msg("Cannot write all parts to \"-\"; choose one with \"-part\".");
 const std::string kCannotDash =
     Msg("Cannot specify \"-\" without specifying one of\n-hu, -te, -ti, -un, -up.");
 
@@ -99,7 +117,19 @@ const std::string kHelp =
     "NOTE:   -hu, -te, -ti, -un, and -up are mutually exclusive.\n"
     "        -n, -4, -40, -400, -s are mutually exclusive.\n"
     "        -ff and -dc are mutually exclusive.\n"
-    "\n";
+    "\n"
+    "More options:\n"
+    "        -parts N    Splits each generated table into N part files, 1 to\n"
+    "                    1000.  Part K is the table's file name with \".K\"\n"
+    "                    appended (zerv.hun.1 ... zerv.hun.N) and holds rows\n"
+    "                    (K-1)*n/N to K*n/N-1 (rounded down) of the n rows, so\n"
+    "                    the parts in order make up the whole table.\n"
+    "        -part K     Writes only part K of the N parts.  With one of -hu,\n"
+    "                    -te, -ti, -un, -up and -f -, it goes to standard output.\n"
+    "        -threads N  Uses N threads, 1 to 1024.  The default is every core\n"
+    "                    the program may run on.  The output is the same for any N.\n"
+    "        --help      Prints this help text and exits.\n"
+    "        --version   Prints the program name and version and exits.\n";
 
 const std::string k513(513, 'a');
 const std::string k514(514, 'a');
@@ -196,6 +226,42 @@ const RejectCase kRejectCases[] = {
     {{"-dc", "-n", "500"}, RequiresArgument("-dc")},
     {{"-dc", ";", "-dc", ","}, WasSpecified("-dc")},
     {{"-dc", ";", "-dc"}, WasSpecified("-dc")},
+    // A delimiter that occurs in numbers or dates, ends a row, or is a byte
+    // of a longer character.
+    {{"-dc", "1"}, DelimInNumbers("1")},
+    {{"-dc", "0x"}, DelimInNumbers("0")},
+    {{"-dc", "-"}, DelimInNumbers("-")},
+    {{"-dc", "."}, DelimInNumbers(".")},
+    {{"-dc", "/"}, DelimInNumbers("/")},
+    {{"-dc", "\n"}, kDelimLineEnd},
+    {{"-dc", "\r"}, kDelimLineEnd},
+    {{"-dc", "\xc3\xa9"}, kDelimNotAscii},
+    // A number followed by other characters.
+    {{"-n", "1000abc"}, NotANumber("-n", "1000abc")},
+    {{"-n", "500 "}, NotANumber("-n", "500 ")},
+    {{"-s", "1.5"}, NotANumber("-s", "1.5")},
+    {{"-fc", "5x"}, NotANumber("-fc", "5x")},
+    {{"-parts", "3x"}, NotANumber("-parts", "3x")},
+    {{"-parts", "3", "-part", "1.0"}, NotANumber("-part", "1.0")},
+    {{"-threads", "2k"}, NotANumber("-threads", "2k")},
+    // -parts, -part, -threads
+    {{"-parts"}, RequiresArgument("-parts")},
+    {{"-parts", "0"}, kPartsBound},
+    {{"-parts", "1001"}, kPartsBound},
+    {{"-parts", "abc"}, kPartsBound},
+    {{"-parts", "2", "-parts", "2"}, WasSpecified("-parts")},
+    {{"-part", "1"}, kPartWithoutParts},
+    {{"-part"}, RequiresArgument("-part")},
+    {{"-parts", "3", "-part", "4"}, PartBound(3)},
+    {{"-part", "0", "-parts", "3"}, PartBound(3)},
+    {{"-parts", "3", "-part", "1", "-part", "1"}, WasSpecified("-part")},
+    {{"-hu", "-f", "-", "-parts", "3"}, kAllPartsToDash},
+    {{"-f", k513, "-parts", "10"}, TooLong("-f")},
+    {{"-f", k513, "-parts", "100", "-part", "10"}, TooLong("-f")},
+    {{"-threads"}, RequiresArgument("-threads")},
+    {{"-threads", "0"}, kThreadsBound},
+    {{"-threads", "1025"}, kThreadsBound},
+    {{"-threads", "2", "-threads", "2"}, WasSpecified("-threads")},
     // Unrecognised arguments; the first error ends parsing.
     {{"-h"}, Unknown("-h")},
     {{"-HU"}, Unknown("-HU")},
@@ -257,6 +323,9 @@ TEST(CommandLine, HelpPrintsSynopsisAndHelpTextAndExitsZero) {
       {"-ti", "-f", k513, "-help"},
       {"-r", k513, "-help"},
       {"-t", k513, "-help"},
+      {"--help"},
+      {"-hu", "--help", "-x"},
+      {"-parts", "1000", "-part", "1000", "-threads", "1024", "-help"},
   };
   for (const std::vector<std::string>& args : cases) {
     SCOPED_TRACE(Joined(args));
@@ -265,6 +334,19 @@ TEST(CommandLine, HelpPrintsSynopsisAndHelpTextAndExitsZero) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(AfterBanner(r.err), kHelp);
     EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(dir.List().empty());
+  }
+}
+
+TEST(CommandLine, VersionPrintsNameAndVersionAndExitsZero) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--version"}, {"-hu", "-n", "500", "--version", "-x"}}) {
+    SCOPED_TRACE(Joined(args));
+    TempDir dir;
+    RunResult r = RunZervgen(dir.path(), args);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "zervgen 1.0\n");
+    EXPECT_EQ(AfterBanner(r.err), "");
     EXPECT_TRUE(dir.List().empty());
   }
 }
@@ -362,9 +444,10 @@ TEST(CommandLine, LongestNamesAreAccepted) {
   EXPECT_NE(ReadFile(dir.File(report)).find("\nTemp: " + tmp + "\n"), std::string::npos);
 }
 
-// The delimiter replaces every comma between fields: the same rows with the
-// commas of a default run turned into the delimiter. "-f -" writes the same
-// rows to standard output.
+// The delimiter replaces every comma between fields, and a character of the
+// text columns equal to it becomes a comma: the rows of a default run with
+// the comma and the delimiter swapped. "-f -" writes the same rows to
+// standard output.
 TEST(CommandLine, HundredRowsByDelimiterAndDestination) {
   TempDir base;
   ASSERT_EQ(RunZervgen(base.path(), {"-hu", "-n", "100"}).status, 0);
@@ -381,6 +464,9 @@ TEST(CommandLine, HundredRowsByDelimiterAndDestination) {
       {{"-dc", ";x"}, ';', false},              // the first character
       {{"-dc", ";"}, ';', false},               // a single character
       {{"-dc", ","}, ',', false},               // the default, given
+      {{"-dc", ""}, ',', false},                // empty: the default
+      {{"-dc", "|"}, '|', false},               // punctuation
+      {{"-dc", "x"}, 'x', false},               // a letter of the text columns
       {{"-f", "-"}, ',', true},                 // standard output
       {{"-f", "-", "-dc", "tab"}, '\t', true},  // both
   };
@@ -394,7 +480,11 @@ TEST(CommandLine, HundredRowsByDelimiterAndDestination) {
     EXPECT_EQ(AfterBanner(r.err), "");
     std::string expected = reference;
     for (char& ch : expected) {
-      if (ch == ',') ch = c.delim;
+      if (ch == ',') {
+        ch = c.delim;
+      } else if (ch == c.delim) {
+        ch = ',';
+      }
     }
     if (c.toStdout) {
       EXPECT_EQ(r.out, expected);
@@ -418,7 +508,6 @@ TEST(ReportHeader, RowCountFillAndTempFromTheOptions) {
   const std::vector<HeaderLineCase> cases = {
       {{}, "Rows: 100000."},
       {{"-n", "500"}, "Rows: 500."},
-      {{"-n", "500abc"}, "Rows: 500."},
       {{"-n", " 500"}, "Rows: 500."},
       {{"-n", "+500"}, "Rows: 500."},
       {{"-n", "500", "-s", "2"}, "Rows: 20000."},
@@ -437,6 +526,8 @@ TEST(ReportHeader, RowCountFillAndTempFromTheOptions) {
       {{"-fc", "100"}, "Fill: 100 characters."},
       {{}, "Temp: ."},
       {{"-t", "sub"}, "Temp: sub"},
+      {{"-parts", "8"}, "Parts: all 8."},
+      {{"-parts", "8", "-part", "3"}, "Parts: 3 of 8."},
   };
   for (const HeaderLineCase& c : cases) {
     std::vector<std::string> args = {"-ti", "-r"};

@@ -71,6 +71,9 @@ class GenTest : public ::testing::Test {
     return cls;
   }
 
+  // Every row of the relation the control block was set up for.
+  GenRows AllRows() const { return GenRows{cb_.nTuples, 0, cb_.nTuples}; }
+
   GenControlBlock cb_;
   ScratchDir dir_;
 };
@@ -220,13 +223,46 @@ TEST_F(GenTest, TemporaryFileValuesReadBackUnchanged) {
             static_cast<ssize_t>(values.size() * 4));
   const std::string out = std::string(dir_.path()) + "/rel";
   GenColumnSpec spec[] = {{&cb_.keyAttr, 10, Output_Integer, 1}};
-  Gen_outputRelation(&cb_, out.c_str(), "tiny", spec);
+  Gen_outputRelation(&cb_, out.c_str(), "tiny", spec, AllRows());
   std::string expected;
   for (std::int32_t v : values) expected += std::to_string(v) + "\n";
   EXPECT_EQ(zervgen_test::ReadText(out), expected);
   // 1000 values come in two reads: 512, then 488.
   EXPECT_EQ(cb_.keyAttr.bufCount, 488);
   EXPECT_EQ(cb_.keyAttr.bufPos, 488);
+}
+
+// Check lines name the source file relative to the source tree, the same on
+// every build machine.
+TEST_F(GenTest, CheckLineNamesTheSourceFileRelativeToTheTree) {
+  GenColumnSpec spec[] = {{&cb_.keyAttr, 10, Output_Integer, 1}};
+  std::string text;
+  EXPECT_EQ(Raised(
+                [&] {
+                  Gen_outputRelation(nullptr, "x", "rel", spec, GenRows{1, 0, 1});
+                },
+                &text),
+            XEPT_REQUIREMENT);
+  EXPECT_EQ(text.rfind("File src/gen_writer.cpp, Function Gen_outputRelation, line ", 0), 0u)
+      << text;
+}
+
+TEST_F(GenTest, PartOfATemporaryFileColumnStartsAtItsFirstRow) {
+  FailingAllocations failing({2});
+  Gen_InitializeCB(&cb_, 1000, 0, dir_.path());
+  ASSERT_EQ(cb_.keyAttr.location, GEN_TEMP);
+  std::vector<std::int32_t> values(1000);
+  for (int i = 0; i < 1000; ++i) values[i] = 3 * i - 1000;
+  ASSERT_EQ(::pwrite(cb_.keyAttr.fd, values.data(), values.size() * 4, 0), 4000);
+  // A read buffer left full by an earlier relation must not leak into the part.
+  cb_.keyAttr.bufPos = 0;
+  cb_.keyAttr.bufCount = 512;
+  const std::string out = std::string(dir_.path()) + "/part";
+  GenColumnSpec spec[] = {{&cb_.keyAttr, 10, Output_Integer, 1}};
+  Gen_outputRelation(&cb_, out.c_str(), "tiny", spec, GenRows{1000, 700, 250});
+  std::string expected;
+  for (int i = 700; i < 950; ++i) expected += std::to_string(values[i]) + "\n";
+  EXPECT_EQ(zervgen_test::ReadText(out), expected);
 }
 
 TEST_F(GenTest, ShortTemporaryFileEndsTheRunAndRemovesThePartialRelation) {
@@ -237,7 +273,7 @@ TEST_F(GenTest, ShortTemporaryFileEndsTheRunAndRemovesThePartialRelation) {
   const std::string out = std::string(dir_.path()) + "/rel";
   GenColumnSpec spec[] = {{&cb_.keyAttr, 10, Output_Integer, 1}};
   testing::internal::CaptureStderr();
-  EXPECT_EQ(Raised([&] { Gen_outputRelation(&cb_, out.c_str(), "tiny", spec); }),
+  EXPECT_EQ(Raised([&] { Gen_outputRelation(&cb_, out.c_str(), "tiny", spec, AllRows()); }),
             XEPT_GEN_FAILED);
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             std::string(programName) + ": Temporary file read error.\n");
@@ -255,7 +291,7 @@ TEST_F(GenTest, WriterFramesColumnsAndDropsAnEmptyFill) {
                           {&cb_.keyAttr, 10, Output_Integer, 1},
                           {&cb_.signedAttr, 10, Output_Integer, 1},
                           {&cb_.fillAttr, 0, Output_Fill, 1}};
-  Gen_outputRelation(&cb_, out.c_str(), "rel", spec);
+  Gen_outputRelation(&cb_, out.c_str(), "rel", spec, AllRows());
   std::string expected;
   for (int i = 0; i < 100; ++i) {
     expected += std::to_string(i) + "," + std::to_string(i) + "," + std::to_string(-i) + "\n";
@@ -278,8 +314,9 @@ TEST_F(GenTest, WriterRefusesBadColumnLists) {
   for (const Case& c : cases) {
     const std::string out = std::string(dir_.path()) + "/rel" + std::to_string(n++);
     std::string text;
-    EXPECT_EQ(Raised([&] { Gen_outputRelation(&cb_, out.c_str(), "rel", *c.list); }, &text),
-              XEPT_ENSURE);
+    EXPECT_EQ(
+        Raised([&] { Gen_outputRelation(&cb_, out.c_str(), "rel", *c.list, AllRows()); }, &text),
+        XEPT_ENSURE);
     EXPECT_NE(text.find(c.text), std::string::npos) << text;
   }
 }
@@ -335,7 +372,7 @@ TEST_F(GenTest, RowFormatterAndWritersGiveTheSameRelation) {
                                 {&cb_.fillAttr, 17, Output_Fill, 1}};
         const std::string out = std::string(dir_.path()) + "/rel" + std::to_string(fixed) +
                                 std::to_string(own) + std::to_string(threads);
-        Gen_outputRelation(&cb_, out.c_str(), "rel", spec);
+        Gen_outputRelation(&cb_, out.c_str(), "rel", spec, AllRows());
         const std::string text = zervgen_test::ReadText(out);
         if (texts[own].empty()) texts[own] = text;
         EXPECT_TRUE(text == texts[own]) << threads << " threads";
