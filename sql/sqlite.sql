@@ -1,16 +1,21 @@
 -- sqlite.sql: the tables of the five relations that zervgen writes, for
 -- SQLite. Running this file drops the five tables if they exist and creates
--- them empty; scripts/load-sqlite.sh runs it before loading.
+-- them empty; scripts/load-sqlite.sh runs it, loads the rows and runs ANALYZE,
+-- all in one transaction.
 --
--- Column types (SQLite type affinities) and the values they hold exactly:
+-- The tables are STRICT (SQLite 3.37 or later): a value that is not of its
+-- column's type, such as a text where a number belongs, fails the load
+-- instead of being stored as it is.
+--
+-- Column types and the values they hold exactly:
 --   key, int, signed   INTEGER: whole numbers within -1000000000..1000000000.
 --                      key is the INTEGER PRIMARY KEY, the table's rowid.
 --   float              REAL: written as a whole number and ".00"
 --                      (-166666667.00), within -500000000..500000000; every
 --                      value is a whole number, exact in a REAL.
 --   double             REAL: whole numbers within -1000000000..1000000000.
---   decim              NUMERIC: whole numbers within -1000000000..1000000000,
---                      stored as integers.
+--   decim              INTEGER: whole numbers within -1000000000..1000000000
+--                      (written without ".00").
 --   date               TEXT, converted by the loader from the written
 --                      month/day/year (12/27/1903) to ISO 'YYYY-MM-DD'
 --                      (1903-12-27), so that dates sort and compare, and
@@ -24,6 +29,13 @@
 --                      otherwise exactly the -fc width.
 -- The names key, int, signed, float, double, decim and date are keywords or
 -- type names in SQL, so every column name is quoted here.
+--
+-- The key stays in the table definition: SQLite cannot add a primary key to
+-- an existing table, and an INTEGER PRIMARY KEY is the rowid, the key of the
+-- table's own B-tree. The loader inserts the rows in key order (from a staging
+-- table), which builds that B-tree as an index built after the load would be
+-- built, without a second copy of the key; a separate unique index would add
+-- one.
 --
 -- Primary keys, on the columns that hold distinct values by construction:
 --   hundred.key, updates.key: n distinct values spread over 1..n with the
@@ -49,13 +61,13 @@ CREATE TABLE hundred (
   "signed"  INTEGER       NOT NULL,
   "float"   REAL          NOT NULL,
   "double"  REAL          NOT NULL,
-  "decim"   NUMERIC(12,2) NOT NULL,
+  "decim"   INTEGER       NOT NULL,
   "date"    TEXT          NOT NULL,
-  "code"    CHAR(10)      NOT NULL,
-  "name"    CHAR(20)      NOT NULL,
-  "address" VARCHAR(80)   NOT NULL,
-  "fill"    VARCHAR(100)
-);
+  "code"    TEXT          NOT NULL,
+  "name"    TEXT          NOT NULL,
+  "address" TEXT          NOT NULL,
+  "fill"    TEXT
+) STRICT;
 
 CREATE TABLE tenpcnt (
   "key"     INTEGER       NOT NULL PRIMARY KEY,
@@ -63,17 +75,17 @@ CREATE TABLE tenpcnt (
   "signed"  INTEGER       NOT NULL,
   "float"   REAL          NOT NULL,
   "double"  REAL          NOT NULL,
-  "decim"   NUMERIC(12,2) NOT NULL,
+  "decim"   INTEGER       NOT NULL,
   "date"    TEXT          NOT NULL,
-  "code"    CHAR(10)      NOT NULL,
-  "name"    CHAR(20)      NOT NULL,
-  "address" VARCHAR(80)   NOT NULL,
-  "fill"    VARCHAR(100)
-);
+  "code"    TEXT          NOT NULL,
+  "name"    TEXT          NOT NULL,
+  "address" TEXT          NOT NULL,
+  "fill"    TEXT
+) STRICT;
 
 CREATE TABLE tiny (
   "key"     INTEGER       NOT NULL PRIMARY KEY
-);
+) STRICT;
 
 CREATE TABLE uniques (
   "key"     INTEGER       NOT NULL PRIMARY KEY,
@@ -81,13 +93,13 @@ CREATE TABLE uniques (
   "signed"  INTEGER       NOT NULL,
   "float"   REAL          NOT NULL,
   "double"  REAL          NOT NULL,
-  "decim"   NUMERIC(12,2) NOT NULL,
+  "decim"   INTEGER       NOT NULL,
   "date"    TEXT          NOT NULL,
-  "code"    CHAR(10)      NOT NULL,
-  "name"    CHAR(20)      NOT NULL,
-  "address" VARCHAR(80)   NOT NULL,
-  "fill"    VARCHAR(100)
-);
+  "code"    TEXT          NOT NULL,
+  "name"    TEXT          NOT NULL,
+  "address" TEXT          NOT NULL,
+  "fill"    TEXT
+) STRICT;
 
 CREATE TABLE updates (
   "key"     INTEGER       NOT NULL PRIMARY KEY,
@@ -95,10 +107,10 @@ CREATE TABLE updates (
   "signed"  INTEGER       NOT NULL,
   "float"   REAL          NOT NULL,
   "double"  REAL          NOT NULL,
-  "decim"   NUMERIC(12,2) NOT NULL,
+  "decim"   INTEGER       NOT NULL,
   "date"    TEXT          NOT NULL,
-  "code"    CHAR(10)      NOT NULL,
-  "name"    CHAR(20)      NOT NULL,
-  "address" VARCHAR(80)   NOT NULL,
-  "fill"    VARCHAR(100)
-);
+  "code"    TEXT          NOT NULL,
+  "name"    TEXT          NOT NULL,
+  "address" TEXT          NOT NULL,
+  "fill"    TEXT
+) STRICT;
