@@ -120,8 +120,9 @@ finish_script() {
 }
 
 # run_psql NAME: runs the script on standard input, keeping its messages in
-# work/NAME.err.
-run_psql() { "${psql_cmd[@]}" -f - 2>"$work/$1.err" >/dev/null; }
+# work/NAME.err. Always the last command of a pipeline, a subshell of its
+# own, which psql replaces: a background session's $! is psql's own id.
+run_psql() { exec "${psql_cmd[@]}" -f - 2>"$work/$1.err" >/dev/null; }
 
 fail_load() {
   local err=$1
