@@ -24,8 +24,9 @@ die() {
 
 usage() {
   local target=${target_args:+$target_args }
-  local jobs=
+  local jobs= fixed_word="; or 'fixed' for fixed-format files (zervgen -ff)."
   ((parallel_ok)) && jobs=' [-j N]'
+  ((fixed_ok)) || fixed_word=". Fixed-format files cannot be loaded."
   cat <<USAGE
 Usage: $prog [-d DELIM]$jobs [-s SQLFILE] ${target}PREFIX
        $prog [-d DELIM]$jobs [-s SQLFILE] -g ZERVGEN ${target}[ZERVGEN-OPTIONS...]
@@ -36,7 +37,7 @@ $(usage_intro)
               PREFIX.ten, PREFIX.tny, PREFIX.uni and PREFIX.upd; a folder
               stands for FOLDER/zerv. All five must exist.
   -d DELIM    the run's delimiter (zervgen -dc): ',' (the default), '|'
-              or 'tab'; or 'fixed' for fixed-format files (zervgen -ff).
+              or 'tab'$fixed_word
   -g ZERVGEN  read no files: run ZERVGEN -<rel> -f - -dc DELIM (or -ff) with
               the remaining options (e.g. -n 100000 -fc 20) once per relation
               and pipe its rows straight into the database. Do not pass -f,
