@@ -42,8 +42,9 @@ $(usage_intro)
               the remaining options (e.g. -n 100000 -fc 20) once per relation
               and pipe its rows straight into the database. Do not pass -f,
               -r, -ff, -dc or a relation option.
-  -s SQLFILE  the CREATE TABLE script (primary keys in ALTER TABLE lines,
-              which run after the data is in).
+  -s SQLFILE  the CREATE TABLE script (keys in lines of their own, ALTER
+              TABLE ... ADD PRIMARY KEY or CREATE UNIQUE INDEX, which run
+              after the data is in).
 USAGE
   ((parallel_ok)) && cat <<USAGE
   -j N        load every relation as N parts through N concurrent sessions:
@@ -217,10 +218,11 @@ load_main() {
     done
 }
 
-# sql_tables: the table script without its primary keys; sql_keys: only them
-# (the lines that begin "ALTER TABLE" and add a primary key).
-sql_tables() { grep -v -E '^ALTER TABLE .* ADD PRIMARY KEY' "$sqlfile" || true; }
-sql_keys() { grep -E '^ALTER TABLE .* ADD PRIMARY KEY' "$sqlfile" || true; }
+# sql_tables: the table script without its keys; sql_keys: only them (the
+# lines that add a primary key with ALTER TABLE or create a unique index).
+key_lines='^(ALTER TABLE .* ADD PRIMARY KEY|CREATE UNIQUE INDEX )'
+sql_tables() { grep -v -E "$key_lines" "$sqlfile" || true; }
+sql_keys() { grep -E "$key_lines" "$sqlfile" || true; }
 
 # first_error FILE: the first line of a database client's messages that says
 # what went wrong, for the one-line failure message.

@@ -119,10 +119,10 @@ finish_script() {
   echo "COMMIT;"
 }
 
-# run_psql NAME: runs the script on standard input, keeping its messages in
-# work/NAME.err. Always the last command of a pipeline, a subshell of its
-# own, which psql replaces: a background session's $! is psql's own id.
-run_psql() { exec "${psql_cmd[@]}" -f - 2>"$work/$1.err" >/dev/null; }
+# run_psql NAME: runs work/NAME.sql, keeping its messages in work/NAME.err;
+# replaces the calling shell when that is a background one, so that its $! is
+# psql's own id.
+run_psql() { exec "${psql_cmd[@]}" -f "$work/$1.sql" 2>"$work/$1.err" >/dev/null; }
 
 fail_load() {
   local err=$1
@@ -139,29 +139,37 @@ cleanup() {
   fi
 }
 
+# load_database: writes every script first (a script that could not be
+# written whole never runs), then creates the new tables, runs the COPY
+# sessions and, when all of them succeeded, the finishing transaction.
 load_database() {
-  local k err target
+  local k err= target
   work=$(mktemp -d "${TMPDIR:-/tmp}/zervgen-load.XXXXXX")
   trap cleanup EXIT
   trap 'exit 130' INT TERM
-  { echo "SET client_min_messages = warning;"
+  target=$("${psql_cmd[@]}" -A -t -c 'SELECT quote_ident(current_schema())' 2>"$work/schema.err") ||
+    fail_load "$work/schema.err"
+  [[ -n $target ]] || die "no current schema to load into (check search_path)"
+  {
+    echo "SET client_min_messages = warning;"
     echo "CREATE SCHEMA $stage;"
     echo "SET search_path = $stage;"
     sql_tables
-  } | run_psql create || fail_load "$work/create.err"
+  } >"$work/create.sql"
+  for ((k = 1; k <= jobs; k++)); do session_script "$k" >"$work/copy$k.sql"; done
+  finish_script "$target" >"$work/finish.sql"
+
+  (run_psql create) || fail_load "$work/create.err"
   for ((k = 1; k <= jobs; k++)); do
-    session_script "$k" | run_psql "copy$k" &
+    run_psql "copy$k" &
     pids+=($!)
   done
   for ((k = 1; k <= jobs; k++)); do
     wait "${pids[k - 1]}" || err=${err:-$work/copy$k.err}
   done
   pids=()
-  [[ -z ${err:-} ]] || fail_load "$err"
-  target=$("${psql_cmd[@]}" -A -t -c 'SELECT quote_ident(current_schema())' 2>"$work/schema.err") ||
-    fail_load "$work/schema.err"
-  [[ -n $target ]] || die "no current schema to load into (check search_path)"
-  finish_script "$target" | run_psql finish || fail_load "$work/finish.err"
+  [[ -z $err ]] || fail_load "$err"
+  (run_psql finish) || fail_load "$work/finish.err"
 }
 
 load_main "$@"

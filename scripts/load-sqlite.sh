@@ -36,8 +36,7 @@ count_rows() { "${sqlite_cmd[@]}" -list -separator ' ' "${targets[0]}" "$1"; }
 
 # The rows go into a temporary table of untyped columns c1..cN exactly as
 # written (.mode ascii: no quote handling, blanks kept), and from there into
-# the relation in key order, where the column affinities turn numbers into
-# numbers. The date, field 7 'M/D/YYYY', becomes 'YYYY-MM-DD' through p1 (the
+# the relation, where the column types turn numbers into numbers. The date, field 7 'M/D/YYYY', becomes 'YYYY-MM-DD' through p1 (the
 # first '/'), r (what follows it) and p2 (the '/' in r).
 select_delimited() {
   local n=$1 fill=NULL
@@ -49,7 +48,6 @@ SELECT c1, c2, c3, c4, c5, c6,
   FROM (SELECT *, instr(r, '/') AS p2
           FROM (SELECT *, substr(c7, p1 + 1) AS r
                   FROM (SELECT *, instr(c7, '/') AS p1 FROM temp.zervgen_stage)))
- ORDER BY 1
 EOF
 }
 
@@ -64,7 +62,7 @@ SELECT CAST(trim(substr(c1, 1, 10)) AS INTEGER), CAST(trim(substr(c1, 11, 10)) A
        substr(c1, 72, 4) || '-' || substr(c1, 66, 2) || '-' || substr(c1, 69, 2),
        substr(c1, 76, 10), substr(c1, 86, 20), rtrim(substr(c1, 106, 80), ' '),
        nullif(substr(c1, $fixed_fill_from), '')
-  FROM temp.zervgen_stage ORDER BY 1
+  FROM temp.zervgen_stage
 EOF
 }
 
@@ -107,8 +105,10 @@ EOF
 
 load_database() {
   local rel
-  err_file=$(mktemp "${TMPDIR:-/tmp}/zervgen-load.XXXXXX")
-  trap 'rm -f "$err_file"' EXIT
+  work=$(mktemp -d "${TMPDIR:-/tmp}/zervgen-load.XXXXXX")
+  trap 'rm -rf "$work"' EXIT
+  # The script is written whole before sqlite3 starts: it commits only when
+  # every statement before the COMMIT has run.
   {
     echo "BEGIN;"
     # .import fills the missing fields of a short row with NULL and goes on,
@@ -120,9 +120,10 @@ load_database() {
     for rel in "${relations[@]}"; do import_relation "$rel"; done
     sql_keys
     echo "ANALYZE;"
-    echo "COMMIT;"
-  } | "${sqlite_cmd[@]}" "${targets[0]}" >/dev/null 2>"$err_file" ||
-    die "loading failed, the tables are as they were: $(first_error "$err_file")"
+  } >"$work/load.sql"
+  echo "COMMIT;" >>"$work/load.sql"
+  "${sqlite_cmd[@]}" "${targets[0]}" <"$work/load.sql" >/dev/null 2>"$work/load.err" ||
+    die "loading failed, the tables are as they were: $(first_error "$work/load.err")"
 }
 
 load_main "$@"

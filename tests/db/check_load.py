@@ -218,7 +218,9 @@ class Sqlite:
         return fields + ['"fill"'] if has_fill else fields
 
     def primary_key(self, table):
-        return [r[1] for r in self.query(f"PRAGMA table_info({table})") if r[5] != "0"]
+        # The key is a unique index, built after the load.
+        keys = [r[1] for r in self.query(f"PRAGMA index_list({table})") if r[2] == "1"]
+        return [r[2] for k in keys for r in self.query(f"PRAGMA index_info({k})")]
 
     def type_problems(self, table):
         if table == "tiny":
