@@ -16,7 +16,8 @@ zervgen pipes), and checks in SQL:
   address give the range of their seeds, so only their distinct counts are
   compared; two distinct address seeds can give the same short text, so the
   address count may be lower than the report's and must equal the file's);
-- the key columns are primary keys and distinct; int equals key and decim
+- the key columns are keys (primary keys; in SQLite unique indexes) and
+  distinct; int equals key and decim
   equals double where the report says "same as";
 - every date lies within 1900-01-01 and 1999-12-31; the fill has the width of
   the run, or is NULL when the run had none;
