@@ -17,8 +17,8 @@ zervgen pipes), and checks in SQL:
   compared; two distinct address seeds can give the same short text, so the
   address count may be lower than the report's and must equal the file's);
 - the key columns are keys (primary keys; in SQLite unique indexes) and
-  distinct; int equals key and decim
-  equals double where the report says "same as";
+  distinct; int equals key and decim equals double where the report says
+  "same as";
 - every date lies within 1900-01-01 and 1999-12-31; the fill has the width of
   the run, or is NULL when the run had none;
 - the column types hold the values as numbers (SQLite affinities).
