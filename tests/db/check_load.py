@@ -1,9 +1,12 @@
 #!/usr/bin/env python3
-"""check_load.py: loads zervgen runs into PostgreSQL and SQLite and checks them.
+"""check_load.py: loads zervgen runs into PostgreSQL, SQLite and MariaDB and checks them.
 
 Generates all five relations with the comma, '|' and tab delimiters (and one
-run without a fill column, and one in fixed format), loads them with
-scripts/load-postgresql.sh and scripts/load-sqlite.sh, and checks in SQL:
+run without a fill column, one in fixed format, and one in three parts), loads
+them with scripts/load-postgresql.sh, scripts/load-sqlite.sh and
+scripts/load-mariadb.sh (fixed format into PostgreSQL and SQLite; the parts
+through three concurrent sessions into PostgreSQL, from part files and from
+zervgen pipes), and checks in SQL:
 
 - every loaded row equals a row of the file, text for text, and the row
   counts match the report;
@@ -13,18 +16,27 @@ scripts/load-postgresql.sh and scripts/load-sqlite.sh, and checks in SQL:
   address give the range of their seeds, so only their distinct counts are
   compared; two distinct address seeds can give the same short text, so the
   address count may be lower than the report's and must equal the file's);
-- the key columns are primary keys and distinct; int equals key and decim
-  equals double where the report says "same as";
+- the key columns are keys (primary keys; in SQLite unique indexes) and
+  distinct; int equals key and decim equals double where the report says
+  "same as";
 - every date lies within 1900-01-01 and 1999-12-31; the fill has the width of
   the run, or is NULL when the run had none;
 - the column types hold the values as numbers (SQLite affinities).
 
+A fixed-format load is checked against the delimited run of the same options,
+with the blanks that end an address dropped on both sides: padding and a
+trailing blank of the text cannot be told apart.
+
 It also reads every fixed-format row back field by field at the positions of
 the report's column map and compares it with the same row of a delimited run,
-and checks that the loaders refuse fixed-format files and a wrong delimiter.
+and checks that the loaders refuse a fixed-format file read as delimited, a
+delimited one read as fixed, a wrong delimiter, a missing file and a file
+that breaks in its middle, each with one line on standard error and the
+tables of the previous load left as they were.
 
-PostgreSQL is reached through the PG* environment variables; .ci/db-tests
-sets them for a throwaway server. Prints one line per failure and a closing
+PostgreSQL is reached through the PG* environment variables, MariaDB through
+the client's option files (MYSQL_HOME/my.cnf) and the database given with
+--mariadb; .ci/db-tests sets them for throwaway servers. Prints one line per failure and a closing
 "db-tests: N passed, M failed" line; exits 1 on any failure.
 """
 
@@ -40,6 +52,7 @@ import sys
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 LOAD_PG = os.path.join(REPO, "scripts", "load-postgresql.sh")
 LOAD_SQLITE = os.path.join(REPO, "scripts", "load-sqlite.sh")
+LOAD_MARIADB = os.path.join(REPO, "scripts", "load-mariadb.sh")
 
 # (table, file suffix, report heading)
 RELATIONS = [
@@ -183,12 +196,7 @@ class Sqlite:
         self.path = path
 
     def load(self, args):
-        if "-g" in args:  # -g ZERVGEN DATABASE ZERVGEN-OPTIONS...
-            i = args.index("-g")
-            args = args[:i + 2] + [self.path] + args[i + 2:]
-        else:  # options then PREFIX
-            args = args[:-1] + [self.path, args[-1]]
-        return run([LOAD_SQLITE] + args)
+        return run([LOAD_SQLITE] + with_target(args, self.path))
 
     def query(self, sql):
         con = sqlite3.connect(self.path)
@@ -211,7 +219,9 @@ class Sqlite:
         return fields + ['"fill"'] if has_fill else fields
 
     def primary_key(self, table):
-        return [r[1] for r in self.query(f"PRAGMA table_info({table})") if r[5] != "0"]
+        # The key is a unique index, built after the load.
+        keys = [r[1] for r in self.query(f"PRAGMA index_list({table})") if r[2] == "1"]
+        return [r[2] for k in keys for r in self.query(f"PRAGMA index_info({k})")]
 
     def type_problems(self, table):
         if table == "tiny":
@@ -232,6 +242,54 @@ class Sqlite:
         return problems
 
 
+class Mariadb:
+    name = "mariadb"
+
+    def __init__(self, database):
+        self.database = database
+
+    def load(self, args):
+        return run([LOAD_MARIADB] + with_target(args, self.database))
+
+    def query(self, sql):
+        # ANSI_QUOTES: the checks quote column names with double quotes.
+        out = subprocess.run(
+            ["mariadb", "--batch", "--raw", "--skip-column-names", "-D", self.database, "-e",
+             "SET SESSION sql_mode = CONCAT(@@sql_mode, ',ANSI_QUOTES'); " + sql],
+            check=True, capture_output=True, text=True).stdout
+        return [tuple(None if v == "NULL" else v for v in line.split("\t"))
+                for line in out.split("\n")[:-1]]
+
+    def date_text(self, expr):
+        return f"DATE_FORMAT({expr}, '%Y-%m-%d')"
+
+    def row_fields(self, has_fill):
+        # A CHAR value reads back without its trailing blanks: the name is
+        # always 20 characters, so padding it again gives it as written.
+        fields = ['"key"', '"int"', '"signed"', '"float"', '"double"',
+                  """TRIM(TRAILING '.00' FROM "decim")""",
+                  """DATE_FORMAT("date", '%c/%e/%Y')""", '"code"', """RPAD("name", 20, ' ')""",
+                  '"address"']
+        return fields + ['"fill"'] if has_fill else fields
+
+    def primary_key(self, table):
+        return [r[0] for r in self.query(
+            "SELECT column_name FROM information_schema.key_column_usage"
+            f" WHERE table_schema = DATABASE() AND table_name = '{table}'"
+            " AND constraint_name = 'PRIMARY'")]
+
+    def type_problems(self, table):
+        return []  # declared types; the loader fails on any value LOAD DATA had to change
+
+
+def with_target(args, target):
+    """Inserts a loader's target argument before PREFIX or the zervgen options."""
+    if "-g" in args:  # -g ZERVGEN TARGET ZERVGEN-OPTIONS...
+        i = args.index("-g")
+        return args[:i + 2] + [target] + args[i + 2:]
+    return args[:-1] + [target, args[-1]]  # options then PREFIX
+
+
 def run(cmd, cwd=None):
     return subprocess.run(cmd, cwd=cwd, capture_output=True, text=True)
 
@@ -245,14 +303,29 @@ def file_rows(path):
     return data[:-1].split("\n")
 
 
-def check_loaded(res, db, case, prefix, delim, report, tables=None):
-    """Checks the five tables of db against the run's files and report."""
+def strip_addresses(lines, sep):
+    """The rows with the blanks that end an address dropped."""
+    index = COLUMNS.index("address")
+    out = []
+    for line in lines:
+        fields = line.split(sep)
+        if len(fields) > index:
+            fields[index] = fields[index].rstrip(" ")
+        out.append(sep.join(fields))
+    return out
+
+
+def check_loaded(res, db, case, prefix, delim, report, tables=None, fixed=False):
+    """Checks the five tables of db against the run's files and report; a
+    fixed-format load (fixed) against the delimited files of the same run."""
     sep = DELIMS[delim]
     for table, suffix, heading in RELATIONS:
         if tables is not None and table not in tables:
             continue
         where = f"{db.name}, {case}, {table}"
         lines = file_rows(f"{prefix}.{suffix}")
+        if fixed:
+            lines = strip_addresses(lines, sep)
         columns = report.relations.get(heading)
         if not res.check(columns, where, "the report has no section for the relation"):
             continue
@@ -290,12 +363,28 @@ def check_rows_equal(res, db, where, table, lines, sep, report):
         print(f"    loaded row not in file: {row!r}")
 
 
+def column_stats(db, table, columns):
+    """One query for every column: distinct count, minimum, maximum and the
+    rows holding 1, by column name."""
+    parts = []
+    for name in columns:
+        q = f'"{name}"'
+        low, high = f"min({q})", f"max({q})"
+        if name == "date":
+            low, high = db.date_text(low), db.date_text(high)
+        parts += [f"count(DISTINCT {q})", low, high,
+                  "0" if name in TEXTS or name == "date" else f"sum(CASE WHEN {q} = 1 THEN 1 ELSE 0 END)"]
+    row = db.query(f"SELECT {', '.join(parts)} FROM {table}")[0]
+    return {name: (int(row[4 * i]), row[4 * i + 1], row[4 * i + 2], str(row[4 * i + 3] or 0))
+            for i, name in enumerate(columns)}
+
+
 def check_columns(res, db, where, table, columns, lines, sep, n_rows):
     """Distinct counts, minimum and maximum of every column the report lists."""
+    stats = column_stats(db, table, list(columns))
     for name, col in columns.items():
         w = f"{where}.{name}"
-        q = f'"{name}"'
-        distinct = int(db.query(f"SELECT count(DISTINCT {q}) FROM {table}")[0][0])
+        distinct, low, high, ones = stats[name]
         if name in TEXTS:
             # The report's range is that of the seeds; distinct seeds give
             # distinct texts except that short address texts can coincide.
@@ -313,18 +402,14 @@ def check_columns(res, db, where, table, columns, lines, sep, n_rows):
         res.check(distinct == col.n_unique, w,
                   f"{distinct} distinct values, the report says {col.n_unique}")
         if name == "date":
-            low, high = db.query(f"SELECT {db.date_text(f'min({q})')},"
-                                 f" {db.date_text(f'max({q})')} FROM {table}")[0]
             res.check(low == iso_date(col.low) and high == iso_date(col.high), w,
                       f"dates range over {low} .. {high}, the report says {col.low} .. {col.high}")
             continue
-        low, high = db.query(f"SELECT min({q}), max({q}) FROM {table}")[0]
         ok = (decimal.Decimal(low) == decimal.Decimal(col.low)
               and decimal.Decimal(high) == decimal.Decimal(col.high))
         res.check(ok, w, f"values range over {low} .. {high},"
                          f" the report says {col.low} .. {col.high}")
         if col.comment == "'1' missing":
-            ones = db.query(f"SELECT count(*) FROM {table} WHERE {q} = 1")[0][0]
             res.check(ones == "0", w, f"{ones} rows hold the missing value 1")
         if col.n_unique == n_rows:
             res.check(distinct == n_rows, w, f"{distinct} distinct values in {n_rows} rows")
@@ -434,13 +519,13 @@ def generate(res, zervgen, folder, args):
     return (os.path.join(folder, "zerv"), Report(os.path.join(folder, "run.rpt"))) if ok else None
 
 
-def load_and_check(res, dbs, case, prefix, delim, report, load_args):
+def load_and_check(res, dbs, case, prefix, delim, report, load_args, fixed=False):
     for db in dbs:
         p = db.load(load_args)
         if res.check(p.returncode == 0, f"{db.name}, {case}",
                      f"the loader exited {p.returncode}: {p.stderr.strip()}"):
             check_counts_printed(res, f"{db.name}, {case}", p.stdout, report)
-            check_loaded(res, db, case, prefix, delim, report)
+            check_loaded(res, db, case, prefix, delim, report, fixed=fixed)
 
 
 def check_counts_printed(res, where, stdout, report):
@@ -449,30 +534,92 @@ def check_counts_printed(res, where, stdout, report):
     res.check(counts == want, where, f"the loader printed the counts {counts}")
 
 
-def check_refusals(res, dbs, fixed_prefix, comma_prefix):
+def fingerprint(db):
+    """Row count and key sum of every table: what a refused load must keep."""
+    return [db.query(f'SELECT count(*), sum("key") FROM {t}')[0] for t, _, _ in RELATIONS]
+
+
+def bad_copies(folder, prefix):
+    """Two copies of the run: one whose hundred file holds the key 'x' in row
+    1000 (its first row is right), and one without the tenpcnt file."""
+    os.makedirs(folder)
+    for _, suffix, _ in RELATIONS:
+        lines = file_rows(f"{prefix}.{suffix}")
+        if suffix == "hun":
+            lines[999] = "x" + lines[999][lines[999].index(","):]
+        with open(os.path.join(folder, f"zerv.{suffix}"), "w", encoding="ascii") as f:
+            f.write("\n".join(lines) + "\n")
+    missing = os.path.join(folder, "missing")
+    os.makedirs(missing)
+    for _, suffix, _ in RELATIONS:
+        if suffix != "ten":
+            os.symlink(f"{prefix}.{suffix}", os.path.join(missing, f"zerv.{suffix}"))
+    return folder, missing
+
+
+def check_refusals(res, dbs, fixed_prefix, comma_prefix, work):
+    """Each bad input fails with one line on standard error and leaves the
+    tables of the previous load as they were."""
+    broken, missing = bad_copies(os.path.join(work, "broken"), comma_prefix)
     cases = [
         (["-d", ",", fixed_prefix], "fixed format"),
         (["-d", "|", comma_prefix], "separated by '|'"),
         (["-d", ";", comma_prefix], "unsupported delimiter"),
+        (["-d", ",", missing], "no file"),
+        (["-d", ",", broken], "the tables are as they were"),
+        (["-d", "fixed", comma_prefix], "not a fixed-format row"),
     ]
     for db in dbs:
+        before = fingerprint(db)
         for args, message in cases:
+            if db.name == "mariadb" and "fixed" in args:
+                message = "fixed-format rows cannot be loaded"
             p = db.load(args)
-            res.check(p.returncode != 0 and message in p.stderr, f"{db.name}, refusal",
+            lines = p.stderr.splitlines()
+            res.check(p.returncode != 0 and len(lines) == 1 and message in p.stderr,
+                      f"{db.name}, refusal",
                       f"{' '.join(args)} exited {p.returncode} with {p.stderr.strip()!r},"
-                      f" expected a failure saying {message!r}")
+                      f" expected a failure saying {message!r} in one line")
+            res.check(fingerprint(db) == before, f"{db.name}, refusal",
+                      f"{' '.join(args)} changed the tables")
+
+
+def check_parts(res, zervgen, work, whole_prefix, whole_report, pg):
+    """Three part runs make up the whole relation files; a load through three
+    concurrent sessions, from the part files or from three zervgen pipes per
+    relation, gives the tables of the whole run."""
+    folder = os.path.join(work, "parts")
+    os.makedirs(folder)
+    for k in (1, 2, 3):
+        cmd = [zervgen, "-n", "2000", "-fc", "20", "-dc", "|", "-parts", "3", "-part", str(k),
+               "-f", "zerv"]
+        p = run(cmd, cwd=folder)
+        if not res.check(p.returncode == 0, "parts", f"{' '.join(cmd)} exited {p.returncode}:"
+                         f" {p.stderr.strip()}"):
+            return
+    for _, suffix, _ in RELATIONS:
+        joined = "".join(open(os.path.join(folder, f"zerv.{suffix}.{k}"), encoding="ascii").read()
+                         for k in (1, 2, 3))
+        whole = open(f"{whole_prefix}.{suffix}", encoding="ascii").read()
+        res.check(joined == whole, "parts", f"the three parts of .{suffix} differ from the whole file")
+    load_and_check(res, [pg], "-j 3 from part files", whole_prefix, "|", whole_report,
+                   ["-j", "3", "-d", "|", os.path.join(folder, "zerv")])
+    load_and_check(res, [pg], "-j 3 piped from zervgen", whole_prefix, "|", whole_report,
+                   ["-j", "3", "-d", "|", "-g", zervgen, "-n", "2000", "-fc", "20"])
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--zervgen", required=True)
     parser.add_argument("--work", required=True, help="a folder to create for the test files")
+    parser.add_argument("--mariadb", required=True, help="the MariaDB database to load into")
     opts = parser.parse_args()
     zervgen = os.path.abspath(opts.zervgen)
     work = os.path.abspath(opts.work)
     os.makedirs(work)
     res = Results()
     pg = Postgres()
+    maria = Mariadb(opts.mariadb)
 
     runs = {}
     for word in DELIMS:
@@ -487,22 +634,30 @@ def main():
         if made:
             prefix, report = made
             case = f"delimiter {word!r}"
-            dbs = [pg, Sqlite(os.path.join(work, f"{os.path.basename(os.path.dirname(prefix))}.db"))]
+            dbs = [pg, Sqlite(os.path.join(work, f"{os.path.basename(os.path.dirname(prefix))}.db")),
+                   maria]
             load_and_check(res, dbs, case, prefix, word, report,
                            ["-d", word, os.path.dirname(prefix)])
     if runs["|"]:
         prefix, report = runs["|"]
-        dbs = [pg, Sqlite(os.path.join(work, "pipe.db"))]
+        dbs = [pg, Sqlite(os.path.join(work, "pipe.db")), maria]
         load_and_check(res, dbs, "piped from zervgen", prefix, "|", report,
                        ["-d", "|", "-g", zervgen, "-n", "2000", "-fc", "20"])
     if nofill:
         prefix, report = nofill
-        load_and_check(res, [pg, Sqlite(os.path.join(work, "nofill.db"))], "no fill", prefix, ",",
-                       report, [prefix])
+        load_and_check(res, [pg, Sqlite(os.path.join(work, "nofill.db")), maria], "no fill",
+                       prefix, ",", report, [prefix])
+    if runs["|"]:
+        check_parts(res, zervgen, work, runs["|"][0], runs["|"][1], pg)
     if fixed and runs[","]:
         check_fixed(res, fixed[0], fixed[1], runs[","][0], runs[","][1])
-        check_refusals(res, [pg, Sqlite(os.path.join(work, "refused.db"))], fixed[0],
-                       runs[","][0])
+        sqlite = Sqlite(os.path.join(work, "fixed.db"))
+        load_and_check(res, [pg, sqlite], "fixed format", runs[","][0], ",", runs[","][1],
+                       ["-d", "fixed", fixed[0]], fixed=True)
+        load_and_check(res, [pg, sqlite], "fixed format piped from zervgen", runs[","][0], ",",
+                       runs[","][1], ["-d", "fixed", "-g", zervgen, "-n", "2000", "-fc", "20"],
+                       fixed=True)
+        check_refusals(res, [pg, sqlite, maria], fixed[0], runs[","][0], work)
 
     print(f"db-tests: {res.passed} passed, {res.failed} failed")
     return 1 if res.failed else 0

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # check_man.sh: the man page renders without warnings, names every option of
-# the help text, and installs with the program, the table scripts and the load
-# scripts where they belong.
+# the help text and every installed program, and installs with the program,
+# the table scripts and the load scripts where they belong; the installed load
+# scripts run by name.
 #
 #   bash tests/db/check_man.sh ZERVGEN     (from the repo root)
 set -euo pipefail
@@ -29,17 +30,24 @@ done
 prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
 cmake --install build --prefix "$prefix" >/dev/null
-for file in bin/zervgen share/man/man1/zervgen.1 share/zervgen/sql/postgresql.sql share/zervgen/scripts/load-common.sh \
-  share/zervgen/sql/sqlite.sql share/zervgen/scripts/load-postgresql.sh \
-  share/zervgen/scripts/load-sqlite.sh; do
+loaders=(zervgen-load-postgresql zervgen-load-sqlite zervgen-load-mariadb)
+for file in bin/zervgen share/man/man1/zervgen.1 share/zervgen/scripts/load-common.sh \
+  share/zervgen/sql/postgresql.sql share/zervgen/sql/sqlite.sql share/zervgen/sql/mariadb.sql \
+  "${loaders[@]/#/bin/}"; do
   [[ -e $prefix/$file ]] || fail "cmake --install did not install $file"
 done
-for file in bin/zervgen share/zervgen/scripts/load-postgresql.sh share/zervgen/scripts/load-sqlite.sh; do
-  [[ -x $prefix/$file ]] || fail "$file is not executable once installed"
+for name in zervgen "${loaders[@]}"; do
+  [[ -x $prefix/bin/$name ]] || fail "bin/$name is not executable once installed"
+  grep -q -- "$name" <<<"$rendered" || fail "the man page does not name $name"
 done
-# The installed scripts find the installed table definitions.
-[[ -r $prefix/share/zervgen/scripts/../sql/postgresql.sql ]] ||
-  fail "the installed load scripts cannot find sql/"
+# Installed, the loaders are called by name from any folder and find their
+# shared code and table files; here a small run into SQLite.
+(
+  cd "$prefix" && export PATH=$prefix/bin:$PATH &&
+    for name in "${loaders[@]}"; do "$name" -h >/dev/null || exit 1; done &&
+    mkdir run && zervgen -n 100 -f run/zerv 2>/dev/null &&
+    zervgen-load-sqlite run.db run | grep -qx 'hundred         100 rows'
+) || fail "the installed load scripts do not run by name"
 
 if ((failed)); then exit 1; fi
 echo "man page and installation: ok"
