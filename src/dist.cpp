@@ -27,11 +27,8 @@ std::vector<DistJob>* deferralQueue = nullptr;
 // Room for a "%ld" number or a "%hu/%hu/%hu" date.
 constexpr std::size_t kRangeTextSize = 32;
 
-// How far ahead of its swap the shuffle computes an index and prefetches
-// the entry it names. The ring holds the indices computed but not yet used.
+// How far ahead of its swap the shuffle prefetches the entry an index names.
 constexpr std::int32_t kPrefetchAhead = 40;
-constexpr std::int32_t kRingSize = 64;
-static_assert(kRingSize >= kPrefetchAhead && (kRingSize & (kRingSize - 1)) == 0);
 
 // Round half away from zero: 0.5 is added (or subtracted) in double
 // precision and the sum truncated.
@@ -173,33 +170,75 @@ inline void ShuffleTail(std::int32_t* vector, std::int32_t from, std::int32_t* s
   }
 }
 
+// The product of two states modulo 2^31-1, folded twice at bit 31.
+inline std::int32_t MulModulus(std::int32_t x, std::int32_t y) {
+  const auto m = static_cast<std::uint64_t>(kRandomModulus);
+  std::uint64_t t = static_cast<std::uint64_t>(x) * static_cast<std::uint64_t>(y);
+  t = (t & m) + (t >> 31);
+  t = (t & m) + (t >> 31);
+  if (t >= m) t -= m;
+  return static_cast<std::int32_t>(t);
+}
+
+// The shuffle's indices are computed a block at a time, in kLanes lanes of
+// kLaneSteps consecutive states each. Lane k starts kLaneSteps states after
+// lane k-1, one multiplication by the multiplier's kLaneSteps-th power
+// away, so the lanes' steps do not wait on each other and give the very
+// states of one stream stepped in turn.
+constexpr std::int32_t kLanes = 8;
+constexpr std::int32_t kLaneSteps = 64;
+constexpr std::int32_t kBlock = kLanes * kLaneSteps;
+static_assert(kPrefetchAhead <= kBlock);
+
+// Writes the indices of `count` swaps, from m = `m` down, computed from the
+// proper state *s, and leaves *s at the state of the last.
+void BlockIndices(std::int32_t* out, std::int32_t m, std::int32_t count, std::int32_t* s) {
+  if (count < kBlock) {
+    for (std::int32_t t = 0; t < count; ++t) {
+      *s = StepProper(*s);
+      out[t] = *s % (m - t);
+    }
+    return;
+  }
+  static const std::int32_t jump = Ms_JumpAhead(1, kLaneSteps);
+  std::int32_t lane[kLanes];
+  lane[0] = *s;
+  for (std::int32_t k = 1; k < kLanes; ++k) lane[k] = MulModulus(lane[k - 1], jump);
+  for (std::int32_t j = 0; j < kLaneSteps; ++j) {
+    for (std::int32_t k = 0; k < kLanes; ++k) {
+      lane[k] = StepProper(lane[k]);
+      const std::int32_t t = k * kLaneSteps + j;
+      out[t] = lane[k] % (m - t);
+    }
+  }
+  *s = lane[kLanes - 1];
+}
+
 // The same swaps for a proper seed and more than kPrefetchAhead + 1 rows.
-// The indices depend only on the stream, so each is computed kPrefetchAhead
-// swaps before its use and the entry it names fetched meanwhile. T is the
-// entry type: the column's values, or the narrow run numbers standing in for
-// them.
+// The indices depend only on the stream, so the next block's are computed
+// before this block's swaps, and each swap fetches the entry kPrefetchAhead
+// swaps on. T is the entry type: the column's values, or the narrow run
+// numbers standing in for them.
 template <typename T>
 void ShufflePrefetched(T* vector, std::int32_t nTuples, std::int32_t s) {
-  std::int32_t ring[kRingSize];
-  std::int32_t ahead = nTuples;  // m of the next index to compute
-  for (std::int32_t t = 0; t < kPrefetchAhead; ++t, --ahead) {
-    s = StepProper(s);
-    ring[t] = s % ahead;
-    __builtin_prefetch(vector + ring[t], 1);
-  }
-  std::int32_t slot = 0;
-  for (std::int32_t m = nTuples; ahead >= 2; --m, --ahead) {
-    s = StepProper(s);
-    const std::int32_t next = s % ahead;
-    __builtin_prefetch(vector + next, 1);
-    ring[(slot + kPrefetchAhead) & (kRingSize - 1)] = next;
-    std::swap(vector[ring[slot]], vector[m - 1]);
-    slot = (slot + 1) & (kRingSize - 1);
-  }
-  // The last kPrefetchAhead swaps use indices already in the ring.
-  for (std::int32_t m = kPrefetchAhead + 1; m >= 2; --m) {
-    std::swap(vector[ring[slot]], vector[m - 1]);
-    slot = (slot + 1) & (kRingSize - 1);
+  constexpr std::int32_t kRing = 2 * kBlock;  // this block's indices and the next's
+  std::int32_t ring[kRing] = {};              // indices never exceed nTuples - 1
+  std::int32_t m = nTuples;                   // m of the block's first swap
+  std::int32_t count = std::min(kBlock, m - 1);
+  std::int32_t at = 0;  // where the block's indices start in the ring
+  BlockIndices(ring, m, count, &s);
+  while (count > 0) {
+    const std::int32_t nextM = m - count;
+    const std::int32_t nextCount = std::min(kBlock, nextM - 1);
+    const std::int32_t nextAt = at ^ kBlock;
+    BlockIndices(ring + nextAt, nextM, nextCount, &s);
+    for (std::int32_t t = 0; t < count; ++t) {
+      __builtin_prefetch(vector + ring[(at + t + kPrefetchAhead) & (kRing - 1)], 1);
+      std::swap(vector[ring[at + t]], vector[m - 1 - t]);
+    }
+    m = nextM;
+    count = nextCount;
+    at = nextAt;
   }
 }
 

@@ -380,7 +380,11 @@ TEST_F(DistShuffle, KnownPermutation) {
 }
 
 TEST_F(DistShuffle, SameAsPlainLoopAtEverySize) {
-  const std::int32_t sizes[] = {0, 1, 2, 3, 10, 39, 40, 41, 42, 43, 64, 65, 100, 1000, 100003};
+  // The indices come a block of 512 swaps at a time: sizes around one and
+  // two blocks, with and without a partial block after them.
+  const std::int32_t sizes[] = {0,   1,   2,   3,   10,   39,   40,   41,   42,    43,    64,
+                                65,  100, 511, 512, 513,  514,  553,  1000, 1024,  1025,  1026,
+                                1066, 1537, 5000, 100003};
   const std::int32_t seeds[] = {728952890, 1, 2147483646, 0, 2147483647, -5, -2147483647 - 1};
   for (std::int32_t n : sizes) {
     for (std::int32_t seed : seeds) {
