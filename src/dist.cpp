@@ -180,61 +180,111 @@ inline std::int32_t MulModulus(std::int32_t x, std::int32_t y) {
   return static_cast<std::int32_t>(t);
 }
 
-// The shuffle's indices are computed a block at a time, in kLanes lanes of
-// kLaneSteps consecutive states each. Lane k starts kLaneSteps states after
-// lane k-1, one multiplication by the multiplier's kLaneSteps-th power
-// away, so the lanes' steps do not wait on each other and give the very
-// states of one stream stepped in turn.
+// The same swaps for a proper seed and more than kPrefetchAhead + 1 rows of
+// a full column. The indices depend only on the stream, so each is computed
+// kPrefetchAhead swaps before its use and the entry it names fetched
+// meanwhile: the swaps of a column far larger than the caches wait on
+// memory more than on the arithmetic.
+void ShuffleRing(std::int32_t* vector, std::int32_t nTuples, std::int32_t s) {
+  constexpr std::int32_t kRingSize = 64;  // holds the indices computed, not yet used
+  static_assert(kRingSize >= kPrefetchAhead && (kRingSize & (kRingSize - 1)) == 0);
+  std::int32_t ring[kRingSize];
+  std::int32_t ahead = nTuples;  // m of the next index to compute
+  for (std::int32_t t = 0; t < kPrefetchAhead; ++t, --ahead) {
+    s = StepProper(s);
+    ring[t] = s % ahead;
+    __builtin_prefetch(vector + ring[t], 1);
+  }
+  std::int32_t slot = 0;
+  for (std::int32_t m = nTuples; ahead >= 2; --m, --ahead) {
+    s = StepProper(s);
+    const std::int32_t next = s % ahead;
+    __builtin_prefetch(vector + next, 1);
+    ring[(slot + kPrefetchAhead) & (kRingSize - 1)] = next;
+    std::swap(vector[ring[slot]], vector[m - 1]);
+    slot = (slot + 1) & (kRingSize - 1);
+  }
+  // The last kPrefetchAhead swaps use indices already in the ring.
+  for (std::int32_t m = kPrefetchAhead + 1; m >= 2; --m) {
+    std::swap(vector[ring[slot]], vector[m - 1]);
+    slot = (slot + 1) & (kRingSize - 1);
+  }
+}
+
+// The shuffle's indices are computed a block ahead of their swaps. A full
+// block takes the stream in kLanes lanes of kLaneSteps consecutive states
+// each: lane k starts kLaneSteps states after lane k-1, one multiplication
+// by the multiplier's kLaneSteps-th power away, so the lanes' steps do not
+// wait on each other and give the very states of one stream stepped in
+// turn. One lane step is taken per swap of the block before, so the
+// arithmetic overlaps the swaps' waits on memory.
 constexpr std::int32_t kLanes = 8;
 constexpr std::int32_t kLaneSteps = 64;
 constexpr std::int32_t kBlock = kLanes * kLaneSteps;
 static_assert(kPrefetchAhead <= kBlock);
 
-// Writes the indices of `count` swaps, from m = `m` down, computed from the
-// proper state *s, and leaves *s at the state of the last.
-void BlockIndices(std::int32_t* out, std::int32_t m, std::int32_t count, std::int32_t* s) {
-  if (count < kBlock) {
-    for (std::int32_t t = 0; t < count; ++t) {
-      *s = StepProper(*s);
-      out[t] = *s % (m - t);
-    }
-    return;
+class BlockLanes {
+ public:
+  // The lanes of the full block of swaps from m = `m` down, from the proper
+  // state `s` before it.
+  BlockLanes(std::int32_t m, std::int32_t s) : m_(m) {
+    static const std::int32_t jump = Ms_JumpAhead(1, kLaneSteps);
+    lane_[0] = s;
+    for (std::int32_t k = 1; k < kLanes; ++k) lane_[k] = MulModulus(lane_[k - 1], jump);
   }
-  static const std::int32_t jump = Ms_JumpAhead(1, kLaneSteps);
-  std::int32_t lane[kLanes];
-  lane[0] = *s;
-  for (std::int32_t k = 1; k < kLanes; ++k) lane[k] = MulModulus(lane[k - 1], jump);
-  for (std::int32_t j = 0; j < kLaneSteps; ++j) {
-    for (std::int32_t k = 0; k < kLanes; ++k) {
-      lane[k] = StepProper(lane[k]);
-      const std::int32_t t = k * kLaneSteps + j;
-      out[t] = lane[k] % (m - t);
-    }
+  // Writes index i (0 .. kBlock-1, taken in order) of the block to out.
+  void Index(std::int32_t* out, std::int32_t i) {
+    const std::int32_t k = i % kLanes;
+    const std::int32_t t = k * kLaneSteps + i / kLanes;
+    lane_[k] = StepProper(lane_[k]);
+    out[t] = lane_[k] % (m_ - t);
   }
-  *s = lane[kLanes - 1];
+  // The state after the block's last index.
+  std::int32_t last() const { return lane_[kLanes - 1]; }
+
+ private:
+  std::int32_t m_;
+  std::int32_t lane_[kLanes];
+};
+
+// The indices of `count` swaps from m = `m` down, one state after another
+// from the proper state *s, which is left at the state of the last.
+void PlainIndices(std::int32_t* out, std::int32_t m, std::int32_t count, std::int32_t* s) {
+  for (std::int32_t t = 0; t < count; ++t) {
+    *s = StepProper(*s);
+    out[t] = *s % (m - t);
+  }
 }
 
-// The same swaps for a proper seed and more than kPrefetchAhead + 1 rows.
-// The indices depend only on the stream, so the next block's are computed
-// before this block's swaps, and each swap fetches the entry kPrefetchAhead
-// swaps on. T is the entry type: the column's values, or the narrow run
-// numbers standing in for them.
-template <typename T>
-void ShufflePrefetched(T* vector, std::int32_t nTuples, std::int32_t s) {
+// The same swaps for a proper seed and more than kPrefetchAhead + 1 rows of
+// one-byte run numbers, which the caches hold well enough that computing
+// the indices is most of the work: a block at a time, each swap fetching
+// the entry kPrefetchAhead swaps on.
+void ShuffleLanes(std::uint8_t* vector, std::int32_t nTuples, std::int32_t s) {
   constexpr std::int32_t kRing = 2 * kBlock;  // this block's indices and the next's
   std::int32_t ring[kRing] = {};              // indices never exceed nTuples - 1
   std::int32_t m = nTuples;                   // m of the block's first swap
   std::int32_t count = std::min(kBlock, m - 1);
   std::int32_t at = 0;  // where the block's indices start in the ring
-  BlockIndices(ring, m, count, &s);
+  PlainIndices(ring, m, count, &s);
   while (count > 0) {
     const std::int32_t nextM = m - count;
     const std::int32_t nextCount = std::min(kBlock, nextM - 1);
     const std::int32_t nextAt = at ^ kBlock;
-    BlockIndices(ring + nextAt, nextM, nextCount, &s);
-    for (std::int32_t t = 0; t < count; ++t) {
+    const auto swap = [&](std::int32_t t) {
       __builtin_prefetch(vector + ring[(at + t + kPrefetchAhead) & (kRing - 1)], 1);
       std::swap(vector[ring[at + t]], vector[m - 1 - t]);
+    };
+    if (nextCount == kBlock) {  // then this block is full too
+      BlockLanes lanes(nextM, s);
+      for (std::int32_t t = 0; t < kBlock; ++t) {
+        lanes.Index(ring + nextAt, t);
+        swap(t);
+      }
+      s = lanes.last();
+    } else {
+      PlainIndices(ring + nextAt, nextM, nextCount, &s);
+      for (std::int32_t t = 0; t < count; ++t) swap(t);
     }
     m = nextM;
     count = nextCount;
@@ -289,7 +339,7 @@ bool ShuffleAsRuns(std::int32_t* vector, std::int32_t nTuples, std::int32_t s) {
   if (nTuples < kNarrowMinRows || CountRuns(vector, nTuples) > kMaxNarrowRuns) return false;
   std::int32_t values[kMaxNarrowRuns];
   ToRunNumbers(vector, nTuples, values);
-  ShufflePrefetched(reinterpret_cast<std::uint8_t*>(vector), nTuples, s);
+  ShuffleLanes(reinterpret_cast<std::uint8_t*>(vector), nTuples, s);
   FromRunNumbers(vector, nTuples, values);
   return true;
 }
@@ -449,7 +499,7 @@ void Dist_Shuffle(std::int32_t* vector, std::int32_t nTuples, std::int32_t seed)
   if (!proper || nTuples <= kPrefetchAhead + 1) {
     ShuffleTail(vector, nTuples, &s);
   } else {
-    if (!ShuffleAsRuns(vector, nTuples, s)) ShufflePrefetched(vector, nTuples, s);
+    if (!ShuffleAsRuns(vector, nTuples, s)) ShuffleRing(vector, nTuples, s);
   }
 }
 
