@@ -3,12 +3,14 @@
 #include "gen.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "except.h"
 #include "report.h"
@@ -17,7 +19,78 @@
 namespace zervgen {
 namespace {
 
-void* DefaultAllocate(std::size_t bytes) { return std::malloc(bytes); }
+// Large vectors are mapped on their own, 2 MiB aligned and marked for huge
+// pages where the kernel offers them: filling one then takes a page fault
+// per 2 MiB rather than per 4 KiB. The mappings are recorded so that
+// Gen_Free can tell them from the heap's blocks.
+constexpr std::size_t kHugePageBytes = std::size_t{2} << 20;
+constexpr std::size_t kMappedMinBytes = std::size_t{8} << 20;
+constexpr int kMaxMappings = 32;
+
+struct Mapping {
+  void* start;
+  std::size_t bytes;
+};
+
+std::mutex mappingsLock;
+Mapping mappings[kMaxMappings];  // start == nullptr: a free entry
+
+std::size_t PageLength(std::size_t bytes) {
+  constexpr std::size_t kPageBytes = 4096;
+  return (bytes + kPageBytes - 1) & ~(kPageBytes - 1);
+}
+
+Mapping* FreeMappingEntry() {
+  for (Mapping& m : mappings) {
+    if (m.start == nullptr) return &m;
+  }
+  return nullptr;
+}
+
+// Maps `bytes` (rounded up to whole 4 KiB pages) at a 2 MiB boundary. The
+// mapping is made 2 MiB longer and its unaligned head and tail are given
+// back at once, so only the moment of mapping needs the extra room. Null
+// when that room cannot be had.
+void* MapAligned(std::size_t bytes) {
+  std::size_t length = PageLength(bytes);
+  std::size_t room = length + kHugePageBytes;
+  void* raw = ::mmap(nullptr, room, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (raw == MAP_FAILED) return nullptr;
+  auto first = reinterpret_cast<std::uintptr_t>(raw);
+  std::uintptr_t start = (first + kHugePageBytes - 1) & ~(kHugePageBytes - 1);
+  std::size_t head = start - first;
+  if (head != 0) ::munmap(raw, head);
+  if (room - head > length) ::munmap(reinterpret_cast<void*>(start + length), room - head - length);
+  (void)::madvise(reinterpret_cast<void*>(start), length, MADV_HUGEPAGE);  // a hint only
+  return reinterpret_cast<void*>(start);
+}
+
+// An ordinary heap block when a mapping cannot be had or recorded; null only
+// when neither can be had.
+void* DefaultAllocate(std::size_t bytes) {
+  if (bytes >= kMappedMinBytes) {
+    std::lock_guard<std::mutex> lock(mappingsLock);
+    Mapping* entry = FreeMappingEntry();
+    void* p = entry != nullptr ? MapAligned(bytes) : nullptr;
+    if (p != nullptr) {
+      *entry = Mapping{p, bytes};
+      return p;
+    }
+  }
+  return std::malloc(bytes);
+}
+
+// True when `p` was mapped by DefaultAllocate; it is then unmapped.
+bool UnmapIfMapped(void* p) {
+  std::lock_guard<std::mutex> lock(mappingsLock);
+  for (Mapping& m : mappings) {
+    if (m.start != p) continue;
+    ::munmap(p, PageLength(m.bytes));
+    m = Mapping{nullptr, 0};
+    return true;
+  }
+  return false;
+}
 
 GenAllocator allocator = DefaultAllocate;
 
@@ -70,7 +143,10 @@ std::int32_t OutOfBufferMemory() {
 
 void Gen_SetAllocator(GenAllocator a) { allocator = a != nullptr ? a : DefaultAllocate; }
 void* Gen_Allocate(std::size_t bytes) { return allocator(bytes); }
-void Gen_Free(void* p) { std::free(p); }
+void Gen_Free(void* p) {
+  if (p == nullptr || UnmapIfMapped(p)) return;
+  std::free(p);
+}
 
 GenAttr* Gen_Slot(GenControlBlock* cb, int index) {
   static constexpr GenAttr GenControlBlock::*kSlots[kGenSlots] = {

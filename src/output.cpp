@@ -8,6 +8,8 @@
 #include <bit>
 #include <climits>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "date.h"
 #include "except.h"
@@ -574,6 +576,133 @@ class RowWriter {
   FieldContext context_;
 };
 
+// ---------------------------------------------------------------------------
+// Reused field text. Many columns hold few distinct values (a hundred, say),
+// so a field's framed bytes, blanks and delimiter included, are kept per
+// value in a small direct-mapped table of the row formatter's thread and
+// copied when the value comes again. A table lives as long as its thread and
+// serves later calls while the field's framing and character set stay the
+// same; it switches itself off when most values turn out to be new.
+
+// What a field's bytes depend on besides its value.
+struct FieldLook {
+  OutputKind kind;
+  int width;
+  bool last;
+  int fixed;
+  char delim;
+  char charSet[64];  // the texts' characters; unused for numbers
+
+  bool operator==(const FieldLook&) const = default;
+};
+
+FieldLook LookOf(const RowField& f, bool last) {
+  FieldLook look{f.kind, f.width, last, fixedFormat, delim, {}};
+  const char* set = f.kind == OutputKind::kFixed10   ? fixed10CharSet
+                    : f.kind == OutputKind::kFixed20 ? fixed20CharSet
+                    : f.kind == OutputKind::kVarChar ? varCharCharSet
+                                                     : nullptr;
+  if (set != nullptr) std::memcpy(look.charSet, set, sizeof look.charSet);
+  return look;
+}
+
+// Kinds whose bytes follow from the value alone; dates come from their own
+// table already, fill text from a running stream.
+bool Reusable(OutputKind kind) {
+  return kind != OutputKind::kDate && kind != OutputKind::kFill && kind != OutputKind::kOther;
+}
+
+class FieldCache {
+ public:
+  static constexpr int kSlotBits = 9;
+  static constexpr int kTextBytes = 96;  // longer fields are not kept
+
+  // Makes the table serve a field of `look`, forgetting what it held for
+  // another.
+  void Serve(const FieldLook& look) {
+    if (look == look_) return;
+    look_ = look;
+    ++generation_;
+    lookups_ = 0;
+    misses_ = 0;
+    decided_ = false;
+    on_ = true;
+  }
+  bool on() const { return on_; }
+
+  // Writes the field of `value` at p, from the table or with format(p), and
+  // returns its end. May write up to kTextBytes bytes from p. A value may
+  // sit in either of two slots, so that two values seldom keep pushing
+  // each other out.
+  template <typename Format>
+  [[gnu::always_inline]] char* Put(char* p, std::int32_t value, const Format& format) {
+    const auto v = static_cast<std::uint32_t>(value);
+    const std::uint64_t tag = (static_cast<std::uint64_t>(generation_) << 32) | v;
+    std::uint32_t slot = FirstSlot(v);
+    ++lookups_;
+    if (tags_[slot] != tag) {
+      slot = SecondSlot(v);
+      if (tags_[slot] != tag) return Miss(p, v, tag, format(p));
+    }
+    const char* text = texts_[slot];
+    const int size = sizes_[slot];
+    std::memcpy(p, text, 32);
+    for (int i = 32; i < size; i += 32) std::memcpy(p + i, text + i, 32);
+    return p + size;
+  }
+
+ private:
+  static constexpr int kSlots = 1 << kSlotBits;
+  static constexpr std::uint32_t kProbeLookups = 4096;
+
+  static std::uint32_t FirstSlot(std::uint32_t v) { return (v * 0x9E3779B1u) >> (32 - kSlotBits); }
+  static std::uint32_t SecondSlot(std::uint32_t v) {
+    return (v * 0x85EBCA77u) >> (32 - kSlotBits);
+  }
+  bool Held(std::uint32_t slot) const { return tags_[slot] >> 32 == generation_; }
+
+  // Keeps the field just formatted at p .. end in a free one of its two
+  // slots (else the first); decides once, after kProbeLookups, whether the
+  // table pays.
+  char* Miss(char* p, std::uint32_t v, std::uint64_t tag, char* end) {
+    const std::ptrdiff_t size = end - p;
+    if (size <= kTextBytes) {
+      std::uint32_t slot = FirstSlot(v);
+      if (Held(slot) && !Held(SecondSlot(v))) slot = SecondSlot(v);
+      std::memcpy(texts_[slot], p, static_cast<std::size_t>(size));
+      sizes_[slot] = static_cast<std::uint8_t>(size);
+      tags_[slot] = tag;
+    }
+    ++misses_;
+    if (!decided_ && lookups_ >= kProbeLookups) {
+      decided_ = true;
+      on_ = misses_ * 2 <= lookups_;
+    }
+    return end;
+  }
+
+  alignas(64) char texts_[kSlots][kTextBytes];
+  std::uint64_t tags_[kSlots] = {};  // generation and value; generation 0 is never used
+  std::uint8_t sizes_[kSlots] = {};
+  FieldLook look_{OutputKind::kOther, 0, false, 0, 0, {}};
+  std::uint32_t generation_ = 0;
+  std::uint32_t lookups_ = 0;
+  std::uint32_t misses_ = 0;
+  bool decided_ = false;
+  bool on_ = false;
+};
+
+// The calling thread's tables, by field position; made at first use. A
+// table that cannot be had leaves its field to the general path.
+FieldCache* CacheFor(int index, const FieldLook& look) {
+  thread_local std::unique_ptr<FieldCache> caches[kMaxRowFields];
+  std::unique_ptr<FieldCache>& cache = caches[index];
+  if (cache == nullptr) cache.reset(new (std::nothrow) FieldCache());
+  if (cache == nullptr) return nullptr;
+  cache->Serve(look);
+  return cache->on() ? cache.get() : nullptr;
+}
+
 // How many rows ahead the date texts are fetched: the table is larger than
 // the nearer caches, and every later field of the row waits for the length
 // of the date.
@@ -592,6 +721,10 @@ int FastRows(OutputStream* stream, RowField* fields, int nFields, std::int32_t r
     if (fields[i].kind == OutputKind::kDate) dateField = &fields[i];
   }
   const int lastField = nFields - 1;
+  FieldCache* caches[kMaxRowFields];
+  for (int i = 0; i < nFields; ++i) {
+    caches[i] = Reusable(fields[i].kind) ? CacheFor(i, LookOf(fields[i], i == lastField)) : nullptr;
+  }
   for (std::int32_t r = 0; r < rows; ++r) {
     char* p = stream->Reserve(bound);
     if (p == nullptr) {
@@ -603,14 +736,20 @@ int FastRows(OutputStream* stream, RowField* fields, int nFields, std::int32_t r
           static_cast<std::uint32_t>(dateField->values[kDateAhead * dateField->stride]);
       __builtin_prefetch(dates + (day <= DATE_MAX_DAY ? day : 0));
     }
-    for (int i = 0; i < lastField; ++i) {
+    for (int i = 0; i <= lastField; ++i) {
       RowField& f = fields[i];
-      p = writer.Put(p, f, *f.values, false);
+      const bool last = i == lastField;
+      const std::int32_t value = *f.values;
       f.values += f.stride;
+      FieldCache* cache = caches[i];
+      if (cache == nullptr) {
+        p = writer.Put(p, f, value, last);
+        continue;
+      }
+      p = cache->Put(p, value, [&](char* q) { return writer.Put(q, f, value, last); });
+      if (!cache->on()) caches[i] = nullptr;
     }
-    RowField& f = fields[lastField];
-    stream->Commit(writer.Put(p, f, *f.values, true));
-    f.values += f.stride;
+    stream->Commit(p);
   }
   fillSeed = fill;
   return 0;

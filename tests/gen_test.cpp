@@ -119,6 +119,35 @@ TEST_F(GenTest, AllInMemoryWhenAllocationsSucceed) {
   EXPECT_TRUE(dir_.List().empty());
 }
 
+// Large vectors are mapped on their own, small ones come from the heap; more
+// large ones than the mappings kept on record come from the heap too. Every
+// one must be whole and given back by Gen_Free, in any order.
+TEST_F(GenTest, LargeAndSmallVectorsAreWholeAndGivenBack) {
+  const std::size_t sizes[] = {std::size_t{8} << 20, (std::size_t{8} << 20) + 4093, 100,
+                               (std::size_t{3} << 20) + 1};
+  std::vector<unsigned char*> blocks;
+  for (int round = 0; round < 2; ++round) {
+    for (int i = 0; i < 40; ++i) {
+      const std::size_t bytes = sizes[i % 4];
+      auto* p = static_cast<unsigned char*>(Gen_Allocate(bytes));
+      ASSERT_NE(p, nullptr) << i;
+      p[0] = static_cast<unsigned char>(i);
+      p[bytes - 1] = static_cast<unsigned char>(i + 1);
+      blocks.push_back(p);
+    }
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+      const std::size_t bytes = sizes[i % 4];
+      EXPECT_EQ(blocks[i][0], static_cast<unsigned char>(i));
+      EXPECT_EQ(blocks[i][bytes - 1], static_cast<unsigned char>(i + 1));
+    }
+    // Every other one first, then the rest, so that records are reused.
+    for (std::size_t i = 0; i < blocks.size(); i += 2) Gen_Free(blocks[i]);
+    for (std::size_t i = 1; i < blocks.size(); i += 2) Gen_Free(blocks[i]);
+    blocks.clear();
+  }
+  Gen_Free(nullptr);
+}
+
 // Allocations in order: 1 the shared vector, then one per column slot from
 // key; a slot that falls back to a file takes two more (path, read buffer).
 TEST_F(GenTest, FloatSlotFallsBackToAFileAndTakesTheAddressAlong) {

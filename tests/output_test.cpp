@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdarg>
@@ -553,6 +554,49 @@ TEST_F(OutputTest, RowsMatchTheWritersFieldByField) {
       ASSERT_EQ(FormattedRows(fields, kRows / 2), expected)
           << "delimiter " << int{delim} << " widths " << w[0] << "," << w[1];
       EXPECT_EQ(Output_GetFillState(), fillAfter);
+    }
+  }
+}
+
+// Rows of `fields` formatted `chunk` rows per call, as the relation writer
+// hands them over.
+std::string ChunkedRows(const std::vector<OutputRowField>& fields, std::int32_t rows,
+                        std::int32_t chunk) {
+  std::string text;
+  for (std::int32_t first = 0; first < rows; first += chunk) {
+    std::vector<OutputRowField> part = fields;
+    for (OutputRowField& f : part) f.values += first * f.stride;
+    text += FormattedRows(part, std::min(chunk, rows - first));
+  }
+  return text;
+}
+
+// The row formatter reuses the text of values it has already written. What
+// it reuses must follow the framing and the character sets from call to
+// call, fields too wide to keep must still come out whole, and a column of
+// mostly new values must come out the same once reuse stops paying.
+TEST_F(OutputTest, RowsReuseTextsOnlyWhileTheyStillHold) {
+  constexpr std::int32_t kRows = 12000;
+  std::vector<std::int32_t> few(kRows), many(kRows);
+  std::int32_t state = 5;
+  for (std::int32_t r = 0; r < kRows; ++r) {
+    state = Ms_Step(state);
+    few[static_cast<std::size_t>(r)] = (state % 100) * 21474836 - 1000000000;
+    many[static_cast<std::size_t>(r)] = state;
+  }
+  const std::vector<OutputRowField> fields = {
+      {few.data(), 1, Output_Integer, 11},  {many.data(), 1, Output_Integer, 11},
+      {few.data(), 1, Output_Float, -15},   {few.data(), 1, Output_Fixed10, 10},
+      {few.data(), 1, Output_Fixed20, 100}, {few.data(), 1, Output_VarChar, 90},
+      {many.data(), 1, Output_VarChar, 80}, {few.data(), 1, Output_VarChar, 80}};
+  const char sets[][2] = {{',', 0}, {'\0', 1}, {'|', 0}, {'a', 0}};
+  for (const auto& [delim, fixed] : sets) {
+    Output_Initialize(delim, fixed);
+    for (char changed : {'\0', 'b', 'Q'}) {
+      // Changing a set in place between calls changes the texts.
+      if (changed != 0) Output_remap(varCharCharSet, changed, '#');
+      ASSERT_EQ(ChunkedRows(fields, kRows, 4096), WriterRows(fields, kRows))
+          << "delimiter " << int{delim} << " set change " << int{changed};
     }
   }
 }
