@@ -106,6 +106,25 @@ void Gen_outputRelation(GenControlBlock* cb, const char* path, const char* relNa
 // REQUIRES: attr != NULL
 void Gen_getNextBuffer(GenAttr* attr);
 
+// A relation file the run will write: the relation's name, for messages,
+// and the file's path ("-": standard output).
+struct GenRelationFile {
+  const char* relName;
+  const char* path;
+};
+
+// Checks, before any column is generated, that every file in `files` can be
+// created: it does not exist, and its folder exists and takes new files.
+// Creates nothing. At the first that cannot be created, fails as the writer
+// would (Gen_CannotCreateRelation). Standard output is not checked.
+// REQUIRES: file.relName != NULL, file.path != NULL for every entry
+void Gen_CheckRelationFiles(std::span<const GenRelationFile> files);
+
+// Writes the messages of a relation file that cannot be created, with the
+// reason text of Util_OpenFile, and raises XEPT_GEN_FAILED.
+[[noreturn]] void Gen_CannotCreateRelation(const char* relName, const char* path,
+                                           const char* reason);
+
 // The five relations. REQUIRES: cb != NULL, path != NULL
 void Gen_Hundred(GenControlBlock* cb, const char* path);
 void Gen_TenPcnt(GenControlBlock* cb, const char* path);

@@ -4,6 +4,7 @@
 // parallel, temporary-file columns one after the other, since they share
 // one scratch vector.
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "gen.h"
 #include "gen_pool.h"
 #include "perf.h"
+#include "progress.h"
 #include "report.h"
 
 namespace zervgen {
@@ -202,6 +204,18 @@ void Distribute(GenControlBlock* cb, std::int32_t tag, const ColumnDist& c, std:
   }
 }
 
+// The columns of a relation generated so far, counted by whichever thread
+// generated them; the progress line shows them from the main thread.
+struct ColumnsDone {
+  std::atomic<int> count;
+  int total;
+  void Show() { Progress_Columns(count.load(), total); }
+  void Count() {
+    count.fetch_add(1);
+    Show();  // nothing unless on the main thread
+  }
+};
+
 // Runs the queued generation jobs: memory columns each on their own,
 // temporary-file columns together in order. Columns of many distinct values
 // take longest to shuffle, so they start first and the short ones fill in
@@ -214,15 +228,26 @@ void RunJobs(GenControlBlock* cb, std::vector<DistJob>& jobs) {
   }
   std::stable_sort(memory.begin(), memory.end(),
                    [](const DistJob& a, const DistJob& b) { return a.nUnique > b.nUnique; });
+  ColumnsDone done{{0}, static_cast<int>(jobs.size())};
   std::vector<std::function<void()>> tasks;
-  for (const DistJob& job : memory) tasks.emplace_back([job] { Dist_RunJob(job); });
-  if (!temps.empty()) {
-    tasks.emplace_back([&temps] {
-      for (const DistJob& job : temps) Dist_RunJob(job);
+  for (const DistJob& job : memory) {
+    tasks.emplace_back([job, &done] {
+      Dist_RunJob(job);
+      done.Count();
     });
   }
+  if (!temps.empty()) {
+    tasks.emplace_back([&temps, &done] {
+      for (const DistJob& job : temps) {
+        Dist_RunJob(job);
+        done.Count();
+      }
+    });
+  }
+  done.Show();
   // Temporary files mean memory is short: no thread stacks then.
-  Gen_RunTasks(tasks, cb->tempInUse ? 1 : Gen_Threads());
+  Gen_RunTasks(tasks, cb->tempInUse ? 1 : Gen_Threads(), [&done] { done.Show(); });
+  done.Show();  // the last column may have been counted on another thread
 }
 
 void GenerateColumns(GenControlBlock* cb, const Schema& schema, std::int32_t rows) {
@@ -264,8 +289,10 @@ void ReportTime(PerfTimer* timer) {
 void GenerateRelation(GenControlBlock* cb, const char* path, const Schema& schema) {
   PerfTimer timer;
   ReportHeading(schema.heading, &timer);
+  Progress_Begin(schema.relName, cb->nTuples);
   GenerateColumns(cb, schema, cb->nTuples);
   WriteRelation(cb, path, schema);
+  Progress_Finish();
   ReportTime(&timer);
 }
 
@@ -303,11 +330,13 @@ void Gen_Tiny(GenControlBlock* cb, const char* path) {
       {{&CB::keyAttr, 10, Output_Integer, 1}}};
   PerfTimer timer;
   ReportHeading(s.heading, &timer);
+  Progress_Begin(s.relName, 1);
   GenerateColumns(cb, s, 1);
   const std::int32_t saved = cb->nTuples;
   cb->nTuples = 1;
   WriteRelation(cb, path, s);
   cb->nTuples = saved;
+  Progress_Finish();
   ReportTime(&timer);
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -154,13 +155,75 @@ TEST(EndToEnd, ExistingRelationFileIsNotOverwritten) {
   EXPECT_EQ(dir.List(), (std::vector<std::string>{"x.rpt", "zerv.hun"}));
 }
 
+// A relation file that cannot be created is found before any column is
+// generated (the report has no relation heading and no column line), with
+// the writer's own messages, and nothing is created: no relation file, no
+// temporary file. Columns would go to temporary files under the memory
+// limit, so their folder shows that none was set up.
+TEST(EndToEnd, RelationFileThatCannotBeCreatedFailsBeforeTheColumns) {
+  struct EarlyCase {
+    const char* name;
+    std::vector<std::string> args;
+    const char* relName;
+    const char* path;
+    const char* reason;
+  };
+  const std::string rows = std::to_string(kAllTempRows);
+  const EarlyCase cases[] = {
+      {"the last of all five exists", {"-n", rows}, "tiny", "zerv.tny", "File already exists"},
+      {"missing folder", {"-hu", "-n", rows, "-f", "nodir/h"}, "hundred", "nodir/h",
+       "Could not open file"},
+      {"folder is a file", {"-up", "-n", rows, "-f", "plain/u"}, "updates", "plain/u",
+       "Could not open file"},
+  };
+  for (const EarlyCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    ASSERT_EQ(::mkdir(dir.File("tmp").c_str(), 0700), 0);
+    WriteFile(dir.File("zerv.tny"), "keep me\n");
+    WriteFile(dir.File("plain"), "a file, not a folder\n");
+    RunOptions limited;
+#ifndef ZERVGEN_SANITIZED
+    limited.addressSpaceKb = kAllTempLimitKb;
+#endif
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"-r", "rpt", "-t", "tmp"});
+    RunResult r = RunZervgen(dir.path(), args, limited);
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(AfterBanner(r.err), "zervgen: Could not open '" + std::string(c.relName) +
+                                      "'.  \n\tReason is \"" + c.reason + "\".\n");
+    EXPECT_TRUE(std::regex_match(r.out, std::regex("File [^\n]*, Function Gen_outputRelation, "
+                                                   "line [0-9]+\nRaised exception of class "
+                                                   "'32'\n")))
+        << r.out;
+    const std::string report = ReadFile(dir.File("rpt"));
+    const std::string error = "*** Error: Could not create relation " + std::string(c.relName) +
+                              " file, '" + c.path + "'.\n\tThe reason given is \"" + c.reason +
+                              "\".\n";
+    ASSERT_GE(report.size(), error.size()) << report;
+    EXPECT_EQ(report.substr(report.size() - error.size()), error) << report;
+    EXPECT_EQ(report.find("Relation:"), std::string::npos) << report;
+    EXPECT_EQ(report.find("Uniform"), std::string::npos) << report;
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"plain", "rpt", "tmp", "zerv.tny"}));
+    EXPECT_EQ(TempDir::ListOf(dir.File("tmp")), std::vector<std::string>{});
+    EXPECT_EQ(ReadFile(dir.File("zerv.tny")), "keep me\n");
+  }
+}
+
 TEST(EndToEnd, FullDeviceOnStandardOutput) {
   TempDir dir;
   RunOptions opts;
   opts.stdoutFile = "/dev/full";
   RunResult r = RunZervgen(dir.path(), {"-hu", "-n", "100000", "-f", "-", "-r", "x.rpt"}, opts);
   EXPECT_EQ(r.status, 255);
-  EXPECT_EQ(AfterBanner(r.err), "zervgen: File system full.\n");
+  // Standard output carries the data, so the class line goes to standard error.
+  EXPECT_TRUE(std::regex_match(AfterBanner(r.err),
+                               std::regex("zervgen: File system full\\.\n"
+                                          "File [^\n]*gen_writer\\.cpp, Function "
+                                          "Gen_outputRelation, line [0-9]+\n"
+                                          "Raised exception of class '33'\n")))
+      << r.err;
+  EXPECT_EQ(r.out, "");
   std::string report = ReadFile(dir.File("x.rpt"));
   EXPECT_NE(report.find("*** Error: No disk space while writing tuple #0 of 100000.\n"),
             std::string::npos)

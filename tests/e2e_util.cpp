@@ -113,6 +113,14 @@ bool PrepareChild(const RunOptions& options) {
   return true;
 }
 
+// The writing end of a pipe whose reading end is already closed, or -1.
+int ClosedPipe() {
+  int ends[2];
+  if (pipe(ends) != 0) return -1;
+  close(ends[0]);
+  return ends[1];
+}
+
 double Seconds() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
@@ -163,10 +171,12 @@ void ZervgenProcess::Start(const std::string& dir, const std::string& program,
   if (pid_ == 0) {
     setpgid(0, 0);
     signal(SIGPIPE, SIG_DFL);
+    for (int sig : kMoreEndingSignals) signal(sig, SIG_DFL);
     if (chdir(dir.c_str()) != 0) _exit(120);
     int in = open(options.stdinFile.empty() ? "/dev/null" : options.stdinFile.c_str(), O_RDONLY);
     int out = open(outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int err = open(errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int err = options.stderrClosedPipe ? ClosedPipe()
+                                       : open(errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (in < 0 || out < 0 || err < 0) _exit(121);
     dup2(in, 0);
     dup2(out, 1);

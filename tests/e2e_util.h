@@ -3,6 +3,7 @@
 #ifndef ZERVGEN_TESTS_E2E_UTIL_H_
 #define ZERVGEN_TESTS_E2E_UTIL_H_
 
+#include <signal.h>
 #include <sys/types.h>
 
 #include <functional>
@@ -65,7 +66,14 @@ struct RunOptions {
   int runAsUser = -1;
   std::string binary;                    // empty: the built binary
   std::vector<std::string> environment;  // "NAME=value" entries added for the child
+  // Standard error is a pipe whose reader is gone: every write to it fails.
+  bool stderrClosedPipe = false;
 };
+
+// The signals that end a run besides SIGINT and SIGTERM. A child starts
+// with all of them at their default action, whatever the test binary
+// inherited (nohup, a background job).
+inline constexpr int kMoreEndingSignals[] = {SIGHUP, SIGQUIT, SIGALRM, SIGUSR1, SIGUSR2, SIGXCPU};
 
 // Runs the binary with `args` (argv[0] is "zervgen") in `dir`.
 RunResult RunZervgen(const std::string& dir, const std::vector<std::string>& args,
