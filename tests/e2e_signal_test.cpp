@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -301,11 +300,11 @@ TEST(Interrupt, CheckLinesStayOutOfTheDataOnStandardOutput) {
   ASSERT_GT(cut, 0);
   ASSERT_TRUE(run.Wait(kDeadlineSeconds));
   EXPECT_EQ(run.result().status, 255);
-  const std::regex lines(
-      "zervgen: Temporary file read error\\.\n"
-      "File [^\n]*gen_writer\\.cpp, Function Gen_getNextBuffer, line [0-9]+\n"
-      "Raised exception of class '32'\n");
-  EXPECT_TRUE(std::regex_match(AfterBanner(run.result().err), lines)) << run.result().err;
+  const std::string readError = "zervgen: Temporary file read error.\n";
+  const std::string err = AfterBanner(run.result().err);
+  EXPECT_EQ(err.substr(0, readError.size()), readError);
+  EXPECT_TRUE(IsClassLine(err.substr(std::min(err.size(), readError.size())), "Gen_getNextBuffer", 32))
+      << err;
   const std::string out = ReadFile(dir.File("out"));
   ASSERT_GT(out.size(), 0u);
   EXPECT_EQ(out.size() % 186, 0u) << "a partial row";

@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 
@@ -293,6 +294,12 @@ std::string FirstDifference(const std::string& a, const std::string& b) {
              ":\n  got:      " + (ha ? la : "<end>") + "\n  expected: " + (hb ? lb : "<end>");
     }
   }
+}
+
+bool IsClassLine(const std::string& text, const std::string& func, int cls) {
+  const std::regex line("File [^\n]*, Function " + func + ", line [0-9]+\nRaised exception of class '" +
+                        std::to_string(cls) + "'\n");
+  return std::regex_match(text, line);
 }
 
 std::string AfterBanner(const std::string& err) {

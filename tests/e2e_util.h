@@ -144,6 +144,11 @@ std::string BinaryPath();
 // lines, or "" when they are equal.
 std::string FirstDifference(const std::string& a, const std::string& b);
 
+// True when `text` is exactly the location line of a raise of class `cls`
+// in the operation `func`: "File ..., Function func, line N\nRaised
+// exception of class 'cls'\n".
+bool IsClassLine(const std::string& text, const std::string& func, int cls);
+
 // The standard error of a run without its first line (the banner).
 std::string AfterBanner(const std::string& err);
 
