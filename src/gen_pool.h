@@ -54,7 +54,7 @@ class GenOrderedPool {
 // them; rethrows the first exception after all have ended. When the calling
 // thread has no task left it waits for the others, calling `whileWaiting`
 // (when given) about every quarter second: work of the calling thread's own,
-// such as showing progress.
+// such as showing progress. REQUIRES: `whileWaiting` does not throw.
 void Gen_RunTasks(std::vector<std::function<void()>>& tasks, int threads,
                   const std::function<void()>& whileWaiting = {});
 

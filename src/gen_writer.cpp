@@ -125,8 +125,8 @@ void ReportRemoval(const Removal& removal) {
            static_cast<long>(rel->cb->nTuples));
   }
   ReportRemoval(removal);
-  // The class line would only go to standard error now that standard output
-  // carries the data: a reader that went away is not told about.
+  // A reader that went away hears nothing more: its class line, which would
+  // go to standard error while standard output carries the data, is left out.
   if (error == EPIPE) Xept_RaiseException(XEPT_GEN_DISK_FULL);
   std::fprintf(stderr, "%s: File system full.\n", programName);
   Xept_Raise(XEPT_GEN_DISK_FULL, __FILE__, kWriterName, __LINE__);

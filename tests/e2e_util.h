@@ -145,8 +145,9 @@ std::string BinaryPath();
 std::string FirstDifference(const std::string& a, const std::string& b);
 
 // True when `text` is exactly the location line of a raise of class `cls`
-// in the operation `func`: "File ..., Function func, line N\nRaised
-// exception of class 'cls'\n".
+// in the operation `func` (a regular expression; a plain name matches
+// itself): "File ..., Function func, line N\nRaised exception of class
+// 'cls'\n".
 bool IsClassLine(const std::string& text, const std::string& func, int cls);
 
 // The standard error of a run without its first line (the banner).
