@@ -174,17 +174,23 @@ TEST(EndToEnd, RelationFileThatCannotBeCreatedFailsBeforeTheColumns) {
        "Could not open file"},
       {"folder is a file", {"-up", "-n", rows, "-f", "plain/u"}, "updates", "plain/u",
        "Could not open file"},
+      {"read-only folder", {"-te", "-n", rows, "-f", "ro/t"}, "tenpcnt", "ro/t",
+       "Permission denied"},
   };
+  TempDir binDir;
   for (const EarlyCase& c : cases) {
     SCOPED_TRACE(c.name);
     TempDir dir;
     ASSERT_EQ(::mkdir(dir.File("tmp").c_str(), 0700), 0);
+    ASSERT_EQ(::chmod(dir.File("tmp").c_str(), 0777), 0);  // whoever runs may write there
     WriteFile(dir.File("zerv.tny"), "keep me\n");
     WriteFile(dir.File("plain"), "a file, not a folder\n");
+    ASSERT_EQ(::mkdir(dir.File("ro").c_str(), 0555), 0);
     RunOptions limited;
 #ifndef ZERVGEN_SANITIZED
     limited.addressSpaceKb = kAllTempLimitKb;
 #endif
+    ASSERT_TRUE(RunAsNobodyIfRoot(dir, binDir, &limited));
     std::vector<std::string> args = c.args;
     args.insert(args.end(), {"-r", "rpt", "-t", "tmp"});
     RunResult r = RunZervgen(dir.path(), args, limited);
@@ -200,7 +206,8 @@ TEST(EndToEnd, RelationFileThatCannotBeCreatedFailsBeforeTheColumns) {
     EXPECT_EQ(report.substr(report.size() - error.size()), error) << report;
     EXPECT_EQ(report.find("Relation:"), std::string::npos) << report;
     EXPECT_EQ(report.find("Uniform"), std::string::npos) << report;
-    EXPECT_EQ(dir.List(), (std::vector<std::string>{"plain", "rpt", "tmp", "zerv.tny"}));
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"plain", "ro", "rpt", "tmp", "zerv.tny"}));
+    EXPECT_EQ(TempDir::ListOf(dir.File("ro")), std::vector<std::string>{});
     EXPECT_EQ(TempDir::ListOf(dir.File("tmp")), std::vector<std::string>{});
     EXPECT_EQ(ReadFile(dir.File("zerv.tny")), "keep me\n");
   }

@@ -233,6 +233,37 @@ void ZervgenProcess::Kill() {
   Wait(-1);
 }
 
+namespace {
+
+constexpr int kNobody = 65534;
+
+// Whether every user may run `path`: each folder on the way searchable by
+// others, the file executable by others.
+bool RunnableByAnyone(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || (st.st_mode & S_IXOTH) == 0) return false;
+  for (std::size_t slash = path.rfind('/'); slash != std::string::npos && slash > 0;
+       slash = path.rfind('/', slash - 1)) {
+    if (::stat(path.substr(0, slash).c_str(), &st) != 0 || (st.st_mode & S_IXOTH) == 0) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool RunAsNobodyIfRoot(const TempDir& dir, const TempDir& binDir, RunOptions* options) {
+  if (geteuid() != 0) return true;
+  if (::chmod(dir.path().c_str(), 0777) != 0) return false;
+  options->runAsUser = kNobody;
+  if (RunnableByAnyone(BinaryPath())) return true;
+  if (::chmod(binDir.path().c_str(), 0755) != 0) return false;
+  options->binary = binDir.File("zervgen");
+  WriteFile(options->binary, ReadFile(BinaryPath()));
+  return ::chmod(options->binary.c_str(), 0755) == 0;
+}
+
 RunResult RunZervgen(const std::string& dir, const std::vector<std::string>& args,
                      const RunOptions& options) {
   ZervgenProcess process(dir, args, options);

@@ -75,6 +75,13 @@ struct RunOptions {
 // inherited (nohup, a background job).
 inline constexpr int kMoreEndingSignals[] = {SIGHUP, SIGQUIT, SIGALRM, SIGUSR1, SIGUSR2, SIGXCPU};
 
+// Root writes into any folder: when the tests run as root, makes `options`
+// run the binary as nobody, who may write into `dir` (opened to everyone)
+// but not into a folder of mode 0555 in it. When the built binary is not
+// runnable by others (a build in a private folder), a copy in `binDir` is
+// run. Returns false when that cannot be set up; does nothing otherwise.
+bool RunAsNobodyIfRoot(const TempDir& dir, const TempDir& binDir, RunOptions* options);
+
 // Runs the binary with `args` (argv[0] is "zervgen") in `dir`.
 RunResult RunZervgen(const std::string& dir, const std::vector<std::string>& args,
                      const RunOptions& options = {});
