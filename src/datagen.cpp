@@ -57,8 +57,9 @@ void SignalMessages(int sig) {
   Report_WriteRaw(line, len);
   len = 0;
   Signals_AppendText(line, sizeof line, &len, programName);
-  Signals_AppendText(line, sizeof line, &len,
-                     termination ? ": Terminated by user.\n" : ": Terminated by unexpected signal.\n");
+  Signals_AppendText(
+      line, sizeof line, &len,
+      termination ? ": Terminated by user.\n" : ": Terminated by unexpected signal.\n");
   (void)Util_WriteAll(STDERR_FILENO, line, len);
 }
 

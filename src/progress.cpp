@@ -62,8 +62,7 @@ void ShowColumns(int done, int total, double now) {
   char elapsed[32];
   FormatDuration(now - startTime, elapsed, sizeof elapsed);
   char text[kLineSize];
-  std::snprintf(text, sizeof text, "%s: %d of %d columns, %s elapsed", name, done, total,
-                elapsed);
+  std::snprintf(text, sizeof text, "%s: %d of %d columns, %s elapsed", name, done, total, elapsed);
   Show(text);
 }
 
@@ -127,11 +126,12 @@ void Progress_Finish() {
   const double seconds = Now() - startTime;
   const double megabytes = static_cast<double>(bytesWritten) / 1e6;
   char line[kLineSize];
-  int n = std::snprintf(line, sizeof line, "%s: %ld row%s, %llu bytes in %.1f s, %.1f MB/s\n",
-                        name, static_cast<long>(totalRows), totalRows == 1 ? "" : "s",
-                        bytesWritten, seconds, megabytes / (seconds > 1e-3 ? seconds : 1e-3));
+  int n = std::snprintf(line, sizeof line, "%s: %ld row%s, %llu bytes in %.1f s, %.1f MB/s\n", name,
+                        static_cast<long>(totalRows), totalRows == 1 ? "" : "s", bytesWritten,
+                        seconds, megabytes / (seconds > 1e-3 ? seconds : 1e-3));
   if (n > 0) {
-    (void)Util_WriteAll(STDERR_FILENO, line, static_cast<std::size_t>(n < kLineSize ? n : kLineSize - 1));
+    (void)Util_WriteAll(STDERR_FILENO, line,
+                        static_cast<std::size_t>(n < kLineSize ? n : kLineSize - 1));
   }
   active = false;
 }

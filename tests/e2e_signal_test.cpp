@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
-
 #include <unistd.h>
 
 #include <algorithm>
@@ -95,9 +94,9 @@ bool SkipTempFiles(Storage storage) {
 }
 
 const SignalCase kFileCases[] = {
-    {SIGINT, Storage::kMemory},     {SIGTERM, Storage::kMemory},  {SIGINT, Storage::kTempFiles},
-    {SIGTERM, Storage::kTempFiles}, {SIGHUP, Storage::kMemory},   {SIGQUIT, Storage::kMemory},
-    {SIGALRM, Storage::kMemory},    {SIGUSR1, Storage::kMemory},  {SIGUSR2, Storage::kMemory},
+    {SIGINT, Storage::kMemory},     {SIGTERM, Storage::kMemory}, {SIGINT, Storage::kTempFiles},
+    {SIGTERM, Storage::kTempFiles}, {SIGHUP, Storage::kMemory},  {SIGQUIT, Storage::kMemory},
+    {SIGALRM, Storage::kMemory},    {SIGUSR1, Storage::kMemory}, {SIGUSR2, Storage::kMemory},
     {SIGXCPU, Storage::kMemory},
 };
 
@@ -209,8 +208,8 @@ TEST(Interrupt, RemovesOnlyTheFileItWrote) {
     if (c.replaced) WriteFile(dir.File("big"), "someone else's\n");
     ASSERT_TRUE(Interrupt(&run, SIGINT));
     const std::string report = ReadFile(dir.File("rpt"));
-    EXPECT_TRUE(EndsWith(report, CaughtLine(SIGINT) + "           File, 'big', not deleted: " +
-                                     c.note + ".\n"))
+    EXPECT_TRUE(EndsWith(
+        report, CaughtLine(SIGINT) + "           File, 'big', not deleted: " + c.note + ".\n"))
         << report;
     if (c.replaced) {
       EXPECT_EQ(ReadFile(dir.File("big")), "someone else's\n");
@@ -303,7 +302,8 @@ TEST(Interrupt, CheckLinesStayOutOfTheDataOnStandardOutput) {
   const std::string readError = "zervgen: Temporary file read error.\n";
   const std::string err = AfterBanner(run.result().err);
   EXPECT_EQ(err.substr(0, readError.size()), readError);
-  EXPECT_TRUE(IsClassLine(err.substr(std::min(err.size(), readError.size())), "Gen_getNextBuffer", 32))
+  EXPECT_TRUE(
+      IsClassLine(err.substr(std::min(err.size(), readError.size())), "Gen_getNextBuffer", 32))
       << err;
   const std::string out = ReadFile(dir.File("out"));
   ASSERT_GT(out.size(), 0u);

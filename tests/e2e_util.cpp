@@ -328,8 +328,8 @@ std::string FirstDifference(const std::string& a, const std::string& b) {
 }
 
 bool IsClassLine(const std::string& text, const std::string& func, int cls) {
-  const std::regex line("File [^\n]*, Function " + func + ", line [0-9]+\nRaised exception of class '" +
-                        std::to_string(cls) + "'\n");
+  const std::regex line("File [^\n]*, Function " + func +
+                        ", line [0-9]+\nRaised exception of class '" + std::to_string(cls) + "'\n");
   return std::regex_match(text, line);
 }
 

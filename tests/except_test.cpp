@@ -281,8 +281,9 @@ TEST_F(XeptTest, StdoutFlusherRunsBeforeEachLocationLine) {
 // standard output has them. The flusher of buffered data on standard output
 // is not needed then.
 TEST_F(XeptTest, CheckLinesGoToStandardErrorWhileStandardOutputCarriesData) {
-  const std::string lines = Here("RequireNull", kRequireLine, "Failed requirement: 'text == NULL'") +
-                            Here("RequireNull", kRequireLine, ClassLine(XEPT_REQUIREMENT));
+  const std::string lines =
+      Here("RequireNull", kRequireLine, "Failed requirement: 'text == NULL'") +
+      Here("RequireNull", kRequireLine, ClassLine(XEPT_REQUIREMENT));
   flushes = 0;
   Xept_SetStdoutFlusher(CountFlush);
   for (bool toStderr : {false, true, false}) {
