@@ -12,7 +12,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <new>
+#include <string>
+#include <vector>
 
 #include "except.h"
 #include "gen_pool.h"
@@ -34,51 +37,40 @@ PerfTimer totalTimer;
 
 constexpr int kHandledSignals[] = {SIGILL, SIGSEGV, SIGFPE, SIGTERM, SIGABRT, SIGINT};
 
-// Appends `text` to `buf` at `*len`; for messages built in the handler.
-void Append(char* buf, std::size_t cap, std::size_t* len, const char* text) {
-  std::size_t n = std::strlen(text);
-  if (*len + n > cap) n = cap - *len;
-  std::memcpy(buf + *len, text, n);
-  *len += n;
-}
-
 void AppendNumber(char* buf, std::size_t cap, std::size_t* len, int value) {
   char digits[24];
   std::size_t n = Util_FormatUnsigned(digits, static_cast<unsigned long>(value));
   digits[n] = '\0';
-  Append(buf, cap, len, digits);
+  Signals_AppendText(buf, cap, len, digits);
 }
 
 // Writes the signal's lines to the report and standard error.
 void SignalMessages(int sig) {
-  const bool termination = sig == SIGINT || sig == SIGTERM || sig == SIGABRT;
+  const bool termination = Signals_IsEnding(sig);
   const bool unexpected = sig == SIGILL || sig == SIGFPE || sig == SIGSEGV;
   if (!termination && !unexpected) return;
   char line[kNameSize + 128];
   std::size_t len = 0;
-  Append(line, sizeof line, &len,
-         termination ? "*** Error: Caught termination signal "
-                     : "*** Error: Terminated by unexpected signal ");
+  Signals_AppendText(line, sizeof line, &len,
+                     termination ? "*** Error: Caught termination signal "
+                                 : "*** Error: Terminated by unexpected signal ");
   AppendNumber(line, sizeof line, &len, sig);
-  Append(line, sizeof line, &len, ".\n");
+  Signals_AppendText(line, sizeof line, &len, ".\n");
   Report_WriteRaw(line, len);
   len = 0;
-  Append(line, sizeof line, &len, programName);
-  Append(line, sizeof line, &len,
-         termination ? ": Terminated by user.\n" : ": Terminated by unexpected signal.\n");
+  Signals_AppendText(line, sizeof line, &len, programName);
+  Signals_AppendText(
+      line, sizeof line, &len,
+      termination ? ": Terminated by user.\n" : ": Terminated by unexpected signal.\n");
   (void)Util_WriteAll(STDERR_FILENO, line, len);
 }
 
-// Closes and removes the recorded relation file, noting it in the report.
+// Closes and removes the recorded relation file (only when its name still
+// leads to it), noting in the report what became of it.
 void SignalRemoveRelationFile() {
-  const char* removed = Signals_RemoveRelationFile();
-  if (removed == nullptr) return;
-  char line[kNameSize + 64];
-  std::size_t len = 0;
-  Append(line, sizeof line, &len, "           File, '");
-  Append(line, sizeof line, &len, removed);
-  Append(line, sizeof line, &len, "', deleted.\n");
-  Report_WriteRaw(line, len);
+  char line[kNameSize + 96];
+  const std::size_t len = Signals_RemovalNote(Signals_RemoveRelationFile(), line, sizeof line);
+  if (len > 0) Report_WriteRaw(line, len);
 }
 
 // Removes the temporary files of the control block. Memory is left to the
@@ -90,6 +82,28 @@ void SignalRemoveTempFiles(GenControlBlock* cb) {
     ::close(attr->fd);
     if (attr->fileName != nullptr) ::unlink(attr->fileName);
     attr->inUse = 0;
+  }
+}
+
+// Installs the handler for `sig`, with every ending signal held while it
+// runs, so that a second signal cannot start the cleanup again.
+bool InstallHandler(int sig) {
+  struct sigaction action {};
+  action.sa_handler = Main_signalHandler;
+  Signals_EndingSet(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  return ::sigaction(sig, &action, nullptr) == 0;
+}
+
+// The further ending signals, each unless the run started with it ignored:
+// a run under nohup survives a closed terminal, a background job a quit key.
+void InstallMoreEndingHandlers() {
+  for (int sig : kMoreEndingSignals) {
+    struct sigaction old {};
+    if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+    if (!InstallHandler(sig)) {
+      Report("*** Warning: Could not set up signal handler for %d\n", sig);
+    }
   }
 }
 
@@ -135,7 +149,7 @@ void Main_closeReport() {
 void Main_initSignalHandlers(GenControlBlock* cb) {
   CHECK_REQUIRE_TEXT(cb != nullptr, "cb != NULL");
   for (int sig : kHandledSignals) {
-    if (std::signal(sig, Main_signalHandler) == SIG_ERR) {
+    if (!InstallHandler(sig)) {
       Report("*** Warning: Could not set up signal handler for %d\n", sig);
     }
   }
@@ -144,11 +158,10 @@ void Main_initSignalHandlers(GenControlBlock* cb) {
       Report("*** Warning: Could not set up signal handler for %d\n", sig);
     }
   }
+  InstallMoreEndingHandlers();
   // A file-size limit makes writes fail instead of killing the process, so
-  // the full-disk path removes the partial file. A closed pipe is likewise
-  // seen as a failed write.
+  // the full-disk path removes the partial file.
   std::signal(SIGXFSZ, SIG_IGN);
-  std::signal(SIGPIPE, SIG_IGN);
   signalCb = cb;
 }
 
@@ -230,6 +243,31 @@ void WriteColumnMap() {
   }
 }
 
+// Fails before the long work when a selected relation file cannot be
+// created, with the writer's own messages: the files are checked in the
+// order they are written.
+void CheckRelationFiles() {
+  const GenRelationFile all[] = {{"uniques", options.uniquesFile},
+                                 {"updates", options.updatesFile},
+                                 {"hundred", options.hundredFile},
+                                 {"tenpcnt", options.tenPcntFile},
+                                 {"tiny", options.tinyFile}};
+  const int selected[] = {options.genUniques, options.genUpdates, options.genHundred,
+                          options.genTenPcnt, options.genTiny};
+  std::vector<std::string> names;  // every file of the selected relations, parts included
+  std::vector<const char*> relNames;
+  for (std::size_t i = 0; i < std::size(all); ++i) {
+    if (!selected[i]) continue;
+    for (std::string& name : Gen_RelationPaths(all[i].path)) {
+      names.push_back(std::move(name));
+      relNames.push_back(all[i].relName);
+    }
+  }
+  std::vector<GenRelationFile> files;
+  for (std::size_t i = 0; i < names.size(); ++i) files.push_back({relNames[i], names[i].c_str()});
+  Gen_CheckRelationFiles(files);
+}
+
 // The run after the handler is armed; returns normally after a complete run.
 void Run(GenControlBlock* cb, int argc, char** argv) {
   Main_initSignalHandlers(cb);
@@ -238,6 +276,7 @@ void Run(GenControlBlock* cb, int argc, char** argv) {
   Output_Initialize(options.delimChar, options.fixedFormat);
   Gen_SetThreads(options.nThreads);
   Gen_SetParts(options.nParts, options.part);
+  CheckRelationFiles();
   Gen_InitializeCB(cb, options.nRows, options.nChars, options.tmpDir);
   if (options.genUniques) Gen_Uniques(cb, options.uniquesFile);
   if (options.genUpdates) Gen_Updates(cb, options.updatesFile);
@@ -254,6 +293,9 @@ GenControlBlock runCb;
 
 int Main_Run(int argc, char** argv) {
   const char* invoked = (argc > 0 && argv != nullptr && argv[0] != nullptr) ? argv[0] : "";
+  // A closed pipe is seen as a failed write, from the banner on: a reader of
+  // standard error that went away does not end the run.
+  std::signal(SIGPIPE, SIG_IGN);
   std::fprintf(stderr, "%s - %s\n", invoked,
                "zervgen 1.0: benchmark database generator.  No warranty.");
   // Large blocks (columns, chunk buffers) always come from and go back to

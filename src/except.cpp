@@ -13,6 +13,7 @@ XeptFrame frames[XEPT_MAX_HANDLERS];
 XeptFrame* freeList = nullptr;
 XeptFrame* activeList = nullptr;
 void (*stdoutFlusher)() = nullptr;
+bool checkLinesToStderr = false;
 
 // The formatted texts are at most 186 characters; room for more.
 constexpr int kTextSize = 256;
@@ -22,6 +23,9 @@ constexpr int kTextSize = 256;
   std::fflush(stdout);
   std::exit(1);
 }
+
+// Standard output, unless it carries relation data.
+std::FILE* CheckLineStream() { return checkLinesToStderr ? stderr : stdout; }
 
 }  // namespace
 
@@ -63,10 +67,13 @@ int Xept_ActiveCount() {
 
 void Xept_SetStdoutFlusher(void (*flush)()) { stdoutFlusher = flush; }
 
+void Xept_SetCheckLinesToStderr(bool on) { checkLinesToStderr = on; }
+
 void Xept_PrintLocation(const char* file, const char* func, int line, const char* text) {
-  if (stdoutFlusher != nullptr) stdoutFlusher();
-  std::printf("File %s, Function %s, line %d\n%s\n", file, func, line, text);
-  std::fflush(stdout);
+  std::FILE* stream = CheckLineStream();
+  if (stream == stdout && stdoutFlusher != nullptr) stdoutFlusher();
+  std::fprintf(stream, "File %s, Function %s, line %d\n%s\n", file, func, line, text);
+  std::fflush(stream);
 }
 
 void Xept_RaiseException(std::int16_t cls) {

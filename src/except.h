@@ -1,8 +1,9 @@
 // except.h: checks and exception classes. Owns the fixed pool of 20 handler
 // frames and the two lists threaded through it (free and active). A failed
-// check prints two location lines on standard output and raises a class; the
-// raise unwinds with a C++ exception to the most recent handler that accepts
-// the class, discarding the handlers above it.
+// check prints two location lines on standard output (standard error while
+// that carries relation data) and raises a class; the raise unwinds with a
+// C++ exception to the most recent handler that accepts the class,
+// discarding the handlers above it.
 #ifndef ZERVGEN_SRC_EXCEPT_H_
 #define ZERVGEN_SRC_EXCEPT_H_
 
@@ -53,7 +54,8 @@ void Xept_PopHandler();
 // Number of frames on the active list (for tests and assertions).
 int Xept_ActiveCount();
 
-// Prints "File %s, Function %s, line %d\n%s\n" on standard output.
+// Prints "File %s, Function %s, line %d\n%s\n" on standard output, or on
+// standard error while standard output carries relation data.
 void Xept_PrintLocation(const char* file, const char* func, int line, const char* text);
 
 // Prints the class line in a location line and raises `cls`. Used after a
@@ -65,6 +67,11 @@ void Xept_PrintLocation(const char* file, const char* func, int line, const char
 // assertion (4). Prints the failed-check line and the class line, then raises.
 [[noreturn, gnu::cold]] void Xept_FailedCheck(std::int16_t cls, const char* text,
                                               const char* file, const char* func, int line);
+
+// On: location lines go to standard error, so that they never mix with
+// relation data on standard output. The writer turns it on when a relation
+// is opened on standard output, for the rest of the run.
+void Xept_SetCheckLinesToStderr(bool on);
 
 // Called before a location line is printed, so that relation data buffered
 // for standard output comes out before the check lines. Null clears it.

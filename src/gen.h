@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
+#include <vector>
 
 #include "output.h"
 
@@ -121,8 +123,31 @@ void Gen_getNextBuffer(GenAttr* attr);
 // written to `path` with ".K" appended, or to standard output for "-".
 // REQUIRES: 0 <= nParts <= 1000, 0 <= part <= nParts
 void Gen_SetParts(std::int32_t nParts, std::int32_t part);
+// The files a relation named `path` is written to, in order: `path` itself,
+// or one name per part written. Standard output ("-") stays "-".
+// REQUIRES: path != NULL
+std::vector<std::string> Gen_RelationPaths(const char* path);
 // The rows of part `part` (1..nParts) of a relation of `total` rows.
 GenRows Gen_PartRows(std::int32_t total, std::int32_t nParts, std::int32_t part);
+
+// A relation file the run will write: the relation's name, for messages,
+// and the file's path ("-": standard output).
+struct GenRelationFile {
+  const char* relName;
+  const char* path;
+};
+
+// Checks, before any column is generated, that every file in `files` can be
+// created: it does not exist, and its folder exists and takes new files.
+// Creates nothing. At the first that cannot be created, fails as the writer
+// would (Gen_CannotCreateRelation). Standard output is not checked.
+// REQUIRES: file.relName != NULL, file.path != NULL for every entry
+void Gen_CheckRelationFiles(std::span<const GenRelationFile> files);
+
+// Writes the messages of a relation file that cannot be created, with the
+// reason text of Util_OpenFile, and raises XEPT_GEN_FAILED.
+[[noreturn]] void Gen_CannotCreateRelation(const char* relName, const char* path,
+                                           const char* reason);
 
 // The five relations. REQUIRES: cb != NULL, path != NULL
 void Gen_Hundred(GenControlBlock* cb, const char* path);

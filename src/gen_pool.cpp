@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <system_error>
 
 #include "signals.h"
@@ -30,6 +31,36 @@ void StartBlocked(std::vector<std::thread>* threads, const std::function<void()>
   }
   pthread_sigmask(SIG_SETMASK, &saved, nullptr);
 }
+
+// The workers of Gen_RunTasks that have ended, so that the calling thread
+// can do something of its own while it waits for them.
+class WorkersDone {
+ public:
+  void Count() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ++ended_;
+    }
+    changed_.notify_one();
+  }
+  // Returns once `workers` have ended, calling `tick` about every quarter
+  // second until then.
+  void Await(int workers, const std::function<void()>& tick) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (ended_ < workers) {
+      if (changed_.wait_for(lock, std::chrono::milliseconds(250)) == std::cv_status::timeout) {
+        lock.unlock();
+        tick();
+        lock.lock();
+      }
+    }
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  int ended_ = 0;
+};
 
 }  // namespace
 
@@ -99,7 +130,8 @@ void GenOrderedPool::Worker() {
   }
 }
 
-void Gen_RunTasks(std::vector<std::function<void()>>& tasks, int threads) {
+void Gen_RunTasks(std::vector<std::function<void()>>& tasks, int threads,
+                  const std::function<void()>& whileWaiting) {
   std::atomic<std::size_t> next{0};
   std::exception_ptr error;
   std::mutex errorMutex;
@@ -115,8 +147,15 @@ void Gen_RunTasks(std::vector<std::function<void()>>& tasks, int threads) {
   };
   const int extra = std::min<int>(threads, static_cast<int>(tasks.size())) - 1;
   std::vector<std::thread> workers;
-  for (int i = 0; i < extra; ++i) StartBlocked(&workers, body);
+  WorkersDone done;
+  for (int i = 0; i < extra; ++i) {
+    StartBlocked(&workers, [&] {
+      body();
+      done.Count();
+    });
+  }
   body();
+  if (whileWaiting) done.Await(static_cast<int>(workers.size()), whileWaiting);
   for (std::thread& t : workers) t.join();
   if (error) std::rethrow_exception(error);
 }

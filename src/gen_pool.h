@@ -50,9 +50,13 @@ class GenOrderedPool {
   std::vector<std::thread> threads_;
 };
 
-// Runs every task, on up to `threads` threads; rethrows the first exception
-// after all have ended.
-void Gen_RunTasks(std::vector<std::function<void()>>& tasks, int threads);
+// Runs every task, on up to `threads` threads, the calling thread among
+// them; rethrows the first exception after all have ended. When the calling
+// thread has no task left it waits for the others, calling `whileWaiting`
+// (when given) about every quarter second: work of the calling thread's own,
+// such as showing progress. REQUIRES: `whileWaiting` does not throw.
+void Gen_RunTasks(std::vector<std::function<void()>>& tasks, int threads,
+                  const std::function<void()>& whileWaiting = {});
 
 }  // namespace zervgen
 

@@ -4,6 +4,7 @@
 // parallel, temporary-file columns one after the other, since they share
 // one scratch vector.
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -14,6 +15,7 @@
 #include "gen.h"
 #include "gen_pool.h"
 #include "perf.h"
+#include "progress.h"
 #include "report.h"
 
 namespace zervgen {
@@ -209,6 +211,18 @@ void Distribute(GenControlBlock* cb, std::int32_t tag, const ColumnDist& c, std:
   }
 }
 
+// The columns of a relation generated so far, counted by whichever thread
+// generated them; the progress line shows them from the main thread.
+struct ColumnsDone {
+  std::atomic<int> count;
+  int total;
+  void Show() { Progress_Columns(count.load(), total); }
+  void Count() {
+    count.fetch_add(1);
+    Show();  // nothing unless on the main thread
+  }
+};
+
 // Runs the queued generation jobs: memory columns each on their own,
 // temporary-file columns together in order. Columns of many distinct values
 // take longest to shuffle, so they start first and the short ones fill in
@@ -221,15 +235,26 @@ void RunJobs(GenControlBlock* cb, std::vector<DistJob>& jobs) {
   }
   std::stable_sort(memory.begin(), memory.end(),
                    [](const DistJob& a, const DistJob& b) { return a.nUnique > b.nUnique; });
+  ColumnsDone done{{0}, static_cast<int>(jobs.size())};
   std::vector<std::function<void()>> tasks;
-  for (const DistJob& job : memory) tasks.emplace_back([job] { Dist_RunJob(job); });
-  if (!temps.empty()) {
-    tasks.emplace_back([&temps] {
-      for (const DistJob& job : temps) Dist_RunJob(job);
+  for (const DistJob& job : memory) {
+    tasks.emplace_back([job, &done] {
+      Dist_RunJob(job);
+      done.Count();
     });
   }
+  if (!temps.empty()) {
+    tasks.emplace_back([&temps, &done] {
+      for (const DistJob& job : temps) {
+        Dist_RunJob(job);
+        done.Count();
+      }
+    });
+  }
+  done.Show();
   // Temporary files mean memory is short: no thread stacks then.
-  Gen_RunTasks(tasks, cb->tempInUse ? 1 : Gen_Threads());
+  Gen_RunTasks(tasks, cb->tempInUse ? 1 : Gen_Threads(), [&done] { done.Show(); });
+  done.Show();  // the last column may have been counted on another thread
 }
 
 void GenerateColumns(GenControlBlock* cb, const Schema& schema, std::int32_t rows) {
@@ -260,13 +285,13 @@ void WriteRelation(GenControlBlock* cb, const char* path, const Schema& schema,
     return;
   }
   const std::int32_t fillStart = Output_GetFillState();
-  const bool toStdout = std::string_view(path) == "-";
   const std::int32_t firstPart = partsOnly != 0 ? partsOnly : 1;
-  const std::int32_t lastPart = partsOnly != 0 ? partsOnly : partsCount;
-  for (std::int32_t k = firstPart; k <= lastPart; ++k) {
-    const std::string name = toStdout ? std::string(path) : path + ("." + std::to_string(k));
+  const std::vector<std::string> names = Gen_RelationPaths(path);
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const auto k = firstPart + static_cast<std::int32_t>(i);
     Output_SetFillState(fillStart);
-    Gen_outputRelation(cb, name.c_str(), schema.relName, specs, Gen_PartRows(total, partsCount, k));
+    Gen_outputRelation(cb, names[i].c_str(), schema.relName, specs,
+                       Gen_PartRows(total, partsCount, k));
   }
 }
 
@@ -285,11 +310,20 @@ void ReportTime(PerfTimer* timer) {
   Report("\n    Generation Time: %s\n\n\n", text);
 }
 
+// The rows the parts being written hold: all `total` without parts.
+std::int32_t RowsWritten(std::int32_t total) {
+  if (partsCount == 0) return total;
+  if (partsOnly != 0) return Gen_PartRows(total, partsCount, partsOnly).count;
+  return total;
+}
+
 void GenerateRelation(GenControlBlock* cb, const char* path, const Schema& schema) {
   PerfTimer timer;
   ReportHeading(schema.heading, &timer);
+  Progress_Begin(schema.relName, RowsWritten(cb->nTuples));
   GenerateColumns(cb, schema, cb->nTuples);
   WriteRelation(cb, path, schema, cb->nTuples);
+  Progress_Finish();
   ReportTime(&timer);
 }
 
@@ -300,6 +334,16 @@ void Gen_SetParts(std::int32_t nParts, std::int32_t part) {
   CHECK_REQUIRE(part >= 0 && part <= nParts);
   partsCount = nParts;
   partsOnly = part;
+}
+
+std::vector<std::string> Gen_RelationPaths(const char* path) {
+  CHECK_REQUIRE_TEXT(path != nullptr, "path != NULL");
+  if (partsCount == 0 || std::string_view(path) == "-") return {path};
+  const std::int32_t firstPart = partsOnly != 0 ? partsOnly : 1;
+  const std::int32_t lastPart = partsOnly != 0 ? partsOnly : partsCount;
+  std::vector<std::string> names;
+  for (std::int32_t k = firstPart; k <= lastPart; ++k) names.push_back(path + ("." + std::to_string(k)));
+  return names;
 }
 
 GenRows Gen_PartRows(std::int32_t total, std::int32_t nParts, std::int32_t part) {
@@ -342,8 +386,10 @@ void Gen_Tiny(GenControlBlock* cb, const char* path) {
       {{&CB::keyAttr, 10, Output_Integer, 1}}};
   PerfTimer timer;
   ReportHeading(s.heading, &timer);
+  Progress_Begin(s.relName, RowsWritten(1));
   GenerateColumns(cb, s, 1);
   WriteRelation(cb, path, s, 1);
+  Progress_Finish();
   ReportTime(&timer);
 }
 

@@ -31,6 +31,8 @@ constexpr int kMaxColumns = 12;
 // The operation named in the location lines of the writer's raises.
 constexpr const char* kWriterName = "Gen_outputRelation";
 constexpr std::int32_t kRowsPerChunk = 4096;
+// Room for a removal line: the leading text, a name and the longest reason.
+constexpr std::size_t kRemovalNoteSize = 640;
 
 // One entry of the column table.
 struct GenColumn {
@@ -80,40 +82,40 @@ struct Relation {
 int OpenOutput(const char* path, const char* relName) {
   if (std::strcmp(path, "-") == 0) {
     std::fflush(stdout);
+    // From here on standard output carries relation data: check lines go
+    // to standard error, where a loader reading the pipe does not take them
+    // for rows.
+    Xept_SetCheckLinesToStderr(true);
     return STDOUT_FILENO;
   }
   SignalGuard guard;  // the file exists only together with its record
   int fd = -1;
   const char* reason = nullptr;
   Util_OpenFile(&fd, path, &reason);
-  if (fd < 0) {
-    Report("*** Error: Could not create relation %s file, '%s'.\n\tThe reason given is \"%s\".\n",
-           relName, path, reason);
-    std::fprintf(stderr, "%s: Could not open '%s'.  \n\tReason is \"%s\".\n", programName, relName,
-                 reason);
-    Xept_Raise(XEPT_GEN_FAILED, __FILE__, kWriterName, __LINE__);
-  }
+  if (fd < 0) Gen_CannotCreateRelation(relName, path, reason);
   Main_SetRelationFile(fd, path);
   return fd;
 }
 
-// Clears the record, closes and removes a created relation file. Returns
-// true when a file was removed.
-bool RemoveOutput(Relation* rel) {
-  if (!rel->isFile || rel->fd < 0) return false;
-  {
-    SignalGuard guard;
-    Main_SetRelationFile(-1, nullptr);
-    ::close(rel->fd);
-    rel->fd = -1;
-    ::unlink(rel->path);  // no signal between the record's end and the removal
-  }
-  return true;
+// Closes a created relation file and removes it, when its name still leads
+// to it, clearing the record; tells what became of it.
+Removal RemoveOutput(Relation* rel) {
+  if (!rel->isFile || rel->fd < 0) return Removal{RemovalOutcome::kNone, nullptr};
+  SignalGuard guard;  // no signal between the record's end and the removal
+  rel->fd = -1;
+  return Signals_RemoveRelationFile();
+}
+
+// The report line of a removal: the file deleted, or why it was not.
+void ReportRemoval(const Removal& removal) {
+  char line[kRemovalNoteSize];
+  const std::size_t len = Signals_RemovalNote(removal, line, sizeof line);
+  if (len > 0) Report("%.*s", static_cast<int>(len), line);
 }
 
 [[noreturn]] void WriteFailed(Relation* rel, std::int32_t row, int error) {
   Progress_End();
-  bool removed = RemoveOutput(rel);
+  const Removal removal = RemoveOutput(rel);
   if (error == EPIPE) {
     // A reader that went away is no full disk: say it in the report only,
     // as other filters stay quiet about it.
@@ -123,8 +125,11 @@ bool RemoveOutput(Relation* rel) {
     Report("*** Error: No disk space while writing tuple #%d of %ld.\n", row - rel->rows.first,
            static_cast<long>(rel->rows.count));
   }
-  if (removed) Report("           File, '%s', deleted.\n", rel->path);
-  if (error != EPIPE) std::fprintf(stderr, "%s: File system full.\n", programName);
+  ReportRemoval(removal);
+  // A reader that went away hears nothing more: its class line, which would
+  // go to standard error while standard output carries the data, is left out.
+  if (error == EPIPE) Xept_RaiseException(XEPT_GEN_DISK_FULL);
+  std::fprintf(stderr, "%s: File system full.\n", programName);
   Xept_Raise(XEPT_GEN_DISK_FULL, __FILE__, kWriterName, __LINE__);
 }
 
@@ -245,7 +250,7 @@ void WriteChunk(Relation* rel, const Chunk& chunk) {
   std::size_t written = 0;
   int error = Util_WriteAllCount(rel->fd, chunk.text.data(), chunk.text.size(), &written);
   if (error == 0) {
-    Progress_Update(chunk.firstRow + chunk.rows - rel->rows.first);
+    Progress_Rows(chunk.rows, chunk.text.size());
     return;
   }
   const char* text = chunk.text.data();
@@ -325,19 +330,17 @@ void FinishRelation(Relation* rel) {
   }
   if (!rel->isFile) return;
   int error = 0;
+  Removal removal{RemovalOutcome::kNone, nullptr};
   {
     SignalGuard guard;
-    Main_SetRelationFile(-1, nullptr);
-    if (::close(rel->fd) != 0) {
-      error = errno;
-      ::unlink(rel->path);
-    }
+    error = Signals_CloseRelationFile();
+    if (error != 0) removal = Signals_RemoveRelationFile();
     rel->fd = -1;
   }
   if (error != 0) {
     rel->isFile = false;
     Report("*** Error: No disk space while writing tuple #%d of %ld.\n", n, static_cast<long>(n));
-    Report("           File, '%s', deleted.\n", rel->path);
+    ReportRemoval(removal);
     if (error != EPIPE) std::fprintf(stderr, "%s: File system full.\n", programName);
     XEPT_RAISE(XEPT_GEN_DISK_FULL);
   }
@@ -359,7 +362,7 @@ void Gen_outputRelation(GenControlBlock* cb, const char* path, const char* relNa
   rel.isFile = rel.fd != STDOUT_FILENO;
   BuildTable(columns);
   PlanSources(&rel);
-  Progress_Begin(relName, rows.count);
+  Progress_Rows(0, 0);
   try {
     try {
       // Columns in temporary files mean memory is short: one chunk at a time.
@@ -375,7 +378,7 @@ void Gen_outputRelation(GenControlBlock* cb, const char* path, const char* relNa
   } catch (const XeptRaised&) {
     Progress_End();
     // No partial relation file is left behind for a loader to pick up.
-    if (RemoveOutput(&rel)) Report("           File, '%s', deleted.\n", path);
+    ReportRemoval(RemoveOutput(&rel));
     throw;
   }
   FinishRelation(&rel);

@@ -1,29 +1,71 @@
 // signals.h: the run's identity and what a signal may end. Owns the program
 // name as invoked, the set of signals that end a run, and the record of the
-// relation file being written, which the signal handler removes. Sits below
-// the generation engine and the run driver, which both use it.
+// relation file being written, which the signal handler and the writer's
+// failure paths remove: only while the name still leads to the file the
+// run created. Sits below the generation engine and the run driver, which
+// both use it.
 #ifndef ZERVGEN_SRC_SIGNALS_H_
 #define ZERVGEN_SRC_SIGNALS_H_
 
 #include <signal.h>
+
+#include <cstddef>
 
 namespace zervgen {
 
 // The program name as invoked; "" until option parsing begins.
 extern const char* programName;
 
-// The signals that end a run through the signal handler and that are held
-// while a file comes into being or goes away together with its record.
-void Signals_EndingSet(sigset_t* set);
+// The signals that end a run through the signal handler besides the six the
+// handler has always been installed for: a closed terminal, a quit key, an
+// alarm, the two user signals and a CPU-time limit. Each is left ignored
+// when the run starts with it ignored (nohup, a background job).
+inline constexpr int kMoreEndingSignals[] = {SIGHUP, SIGQUIT, SIGALRM, SIGUSR1, SIGUSR2, SIGXCPU};
 
-// Records the relation file being written (descriptor and name) for the
-// signal handler; (-1, null) clears the record. The name is copied.
+// The signals that end a run as "Caught termination signal" (SIGINT,
+// SIGTERM, SIGABRT and kMoreEndingSignals). Worker threads block them all,
+// so the handler runs on the main thread; they are held while a file comes
+// into being or goes away together with its record, and while the handler
+// runs. Async-signal-safe.
+void Signals_EndingSet(sigset_t* set);
+bool Signals_IsEnding(int sig);
+
+// Records the relation file being written (descriptor, name and the file's
+// identity, device and inode) for the signal handler; (-1, null) clears the
+// record. The name is copied.
 void Main_SetRelationFile(int fd, const char* name);
 
-// Async-signal-safe: closes and removes the recorded relation file and
-// clears the record. Returns the name of the removed file (valid until the
-// next record is set), or null when none was recorded.
-const char* Signals_RemoveRelationFile();
+// What became of the recorded relation file.
+enum class RemovalOutcome {
+  kNone,      // no file was recorded
+  kRemoved,   // closed and removed
+  kGone,      // its name leads to no file any more: nothing removed
+  kReplaced,  // its name now leads to another file: nothing removed
+  kFailed,    // it could not be removed
+};
+struct Removal {
+  RemovalOutcome outcome;
+  const char* name;  // the recorded name (valid until the next record); null for kNone
+};
+
+// Async-signal-safe: closes the recorded relation file and removes it, but
+// only when its name still leads to the very file written (same device and
+// inode); clears the record.
+Removal Signals_RemoveRelationFile();
+
+// Closes the recorded descriptor. On success clears the record and returns
+// 0; on failure returns the errno and keeps the name and identity, so that
+// Signals_RemoveRelationFile can still remove the file.
+int Signals_CloseRelationFile();
+
+// Async-signal-safe: the report line of a removal ("           File, '%s',
+// deleted.\n" or why it was not deleted) into `buf`; returns its length, 0
+// for kNone. The line is cut to `cap` characters.
+std::size_t Signals_RemovalNote(const Removal& removal, char* buf, std::size_t cap);
+
+// Async-signal-safe: appends `text` to `buf` at `*len`, cut to `cap`
+// characters in all; for lines built where no formatting may be used.
+void Signals_AppendText(char* buf, std::size_t cap, std::size_t* len, const char* text);
 
 // Holds the ending signals while a file is created or closed and its
 // record set or cleared, so the handler never sees a half-made record.

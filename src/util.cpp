@@ -17,23 +17,23 @@ void Util_OpenFile(int* fp, const char* path, const char** reason) {
   *fp = -1;
   int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0) {
-    switch (errno) {
-      case EACCES:
-        *reason = "Permission denied";
-        break;
-      case EEXIST:
-        *reason = "File already exists";
-        break;
-      case ENOSPC:
-        *reason = "Out of disk space";
-        break;
-      default:
-        *reason = "Could not open file";
-        break;
-    }
+    *reason = Util_OpenReason(errno);
     return;
   }
   *fp = fd;
+}
+
+const char* Util_OpenReason(int error) {
+  switch (error) {
+    case EACCES:
+      return "Permission denied";
+    case EEXIST:
+      return "File already exists";
+    case ENOSPC:
+      return "Out of disk space";
+    default:
+      return "Could not open file";
+  }
 }
 
 int Util_WriteAll(int fd, const void* data, std::size_t n) {

@@ -14,6 +14,10 @@ namespace zervgen {
 // REQUIRES: fp != NULL, path != NULL, reason != NULL
 void Util_OpenFile(int* fp, const char* path, const char** reason);
 
+// The reason text Util_OpenFile gives for a creation that failed with the
+// errno `error`.
+const char* Util_OpenReason(int error);
+
 // Writes all `n` bytes, going on after short writes and EINTR.
 // Returns 0, or the errno of the failed write.
 [[nodiscard]] int Util_WriteAll(int fd, const void* data, std::size_t n);

@@ -236,6 +236,19 @@ std::vector<std::string> FailureMessages() {
   return messages;
 }
 
+// The length of the location line of a raise of class 32 or 33 at `at`,
+// or 0 when there is none.
+std::size_t ClassLineAt(const std::string& err, std::size_t at) {
+  std::size_t end = err.find('\n', at);
+  if (end != std::string::npos) end = err.find('\n', end + 1);
+  if (end == std::string::npos) return 0;
+  const std::string lines = err.substr(at, end + 1 - at);
+  for (int cls : {32, 33}) {
+    if (IsClassLine(lines, "\\w+", cls)) return lines.size();
+  }
+  return 0;
+}
+
 // Splits `err` into run-time messages; false when some text is none of
 // them. Counts the failure messages (the notices are not counted).
 bool ParseRunMessages(const std::string& err, int* failures) {
@@ -249,6 +262,8 @@ bool ParseRunMessages(const std::string& err, int* failures) {
     }
     if (length > 0) {
       ++*failures;
+      at += length;
+      length = ClassLineAt(err, at);  // on standard error while standard output has the data
       at += length;
       continue;
     }

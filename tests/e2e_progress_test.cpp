@@ -1,13 +1,16 @@
 // The progress line: shown only when standard error is a terminal, rewritten
-// in place, cleared when the relation is done, and never in the data.
+// in place from the first column of a relation to its last row, then given
+// way to a summary line; never in the data.
 #include <fcntl.h>
 #include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <iterator>
 #include <regex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -59,71 +62,131 @@ TerminalRun RunOnTerminal(const std::string& dir, const std::vector<std::string>
   return run;
 }
 
-// Splits the terminal text after the banner into its progress lines: each
-// is written after a carriage return that takes the cursor back to the start.
-std::vector<std::string> ProgressLines(const std::string& terminal) {
-  std::vector<std::string> lines;
-  std::size_t bannerEnd = terminal.find("\r\n");
-  if (bannerEnd == std::string::npos) return lines;
-  std::size_t pos = bannerEnd + 2;
+// What a terminal shows of one relation, read from its lines in order.
+struct RelationProgress {
+  std::string name;
+  std::vector<std::pair<long, long>> columns;  // (done, total) per column line
+  std::vector<long> rows;                       // rows done per rows line
+  bool cleared = false;
+  std::string summary;  // the summary line, without its line end
+};
+
+// The segments of the terminal text after the banner, as the carriage
+// returns that take the cursor back to the start of the line divide it.
+std::vector<std::string> Segments(const std::string& terminal) {
+  std::vector<std::string> segments;
+  std::size_t pos = terminal.find("\r\n");
+  if (pos == std::string::npos) return segments;
+  pos += 2;
   while (pos < terminal.size()) {
-    EXPECT_EQ(terminal[pos], '\r') << "at " << pos;
-    std::size_t next = terminal.find('\r', pos + 1);
+    std::size_t next = terminal.find('\r', pos);
     if (next == std::string::npos) next = terminal.size();
-    lines.push_back(terminal.substr(pos + 1, next - pos - 1));
-    pos = next;
+    if (next > pos) segments.push_back(terminal.substr(pos, next - pos));
+    pos = next + 1;
   }
-  return lines;
+  return segments;
 }
 
-TEST(Progress, OneLinePerRelationRewrittenAndClearedOnATerminal) {
+const std::regex kColumnLine(R"((\w+): (\d+) of (\d+) columns, \d+:\d\d elapsed *)");
+const std::regex kRowsLine(
+    R"((\w+): (\d+) of (\d+) rows \((\d+)%\), \d+ rows/s, \d+:\d\d elapsed(, \d+:\d\d left)? *)");
+const std::regex kSummaryLine(R"((\w+): (\d+) rows?, (\d+) bytes in \d+\.\d s, \d+\.\d MB/s)");
+const std::regex kBlanks(" +");
+
+// Adds one column or rows line to the relation it belongs to.
+void AddLine(std::vector<RelationProgress>* relations, const std::string& seg,
+             const std::smatch& m, bool columnLine) {
+  if (relations->empty() || !relations->back().summary.empty()) {
+    relations->emplace_back();
+    relations->back().name = m[1];
+  }
+  RelationProgress& cur = relations->back();
+  EXPECT_EQ(m[1], cur.name) << seg;
+  EXPECT_FALSE(cur.cleared) << seg;
+  if (columnLine) {
+    EXPECT_TRUE(cur.rows.empty()) << "a column line after the rows began: " << seg;
+    cur.columns.emplace_back(std::stol(m[2]), std::stol(m[3]));
+    return;
+  }
+  const long done = std::stol(m[2]);
+  const long total = std::stol(m[3]);
+  EXPECT_EQ(total, cur.name == "tiny" ? 1 : 1000000) << seg;
+  EXPECT_EQ(std::stol(m[4]), done * 100 / total) << seg;
+  cur.rows.push_back(done);
+}
+
+// Reads the relations' progress from the terminal text; a segment that is
+// none of the lines, or comes out of order, fails the test.
+std::vector<RelationProgress> ReadProgress(const std::string& terminal) {
+  std::vector<RelationProgress> relations;
+  std::smatch m;
+  for (const std::string& seg : Segments(terminal)) {
+    RelationProgress* cur = relations.empty() ? nullptr : &relations.back();
+    const bool open = cur != nullptr && cur->summary.empty();
+    if (std::regex_match(seg, kBlanks)) {
+      EXPECT_TRUE(open && !cur->cleared) << "a clearing without a progress line";
+      if (open) cur->cleared = true;
+    } else if (seg == "\n") {
+      EXPECT_TRUE(cur != nullptr && !cur->summary.empty()) << "a line end without a summary";
+    } else if (std::regex_match(seg, m, kColumnLine)) {
+      AddLine(&relations, seg, m, true);
+    } else if (std::regex_match(seg, m, kRowsLine)) {
+      AddLine(&relations, seg, m, false);
+    } else if (std::regex_match(seg, m, kSummaryLine)) {
+      EXPECT_TRUE(open && cur->cleared && m[1] == cur->name) << seg;
+      if (open) cur->summary = seg;
+    } else {
+      ADD_FAILURE() << "not a progress line: [" << seg << "]";
+    }
+  }
+  return relations;
+}
+
+// Each relation shows its columns counting up to all, then its rows
+// counting up from 0, and gives way to a summary that names every row and
+// the bytes of the file.
+TEST(Progress, ColumnsRowsAndASummaryPerRelationOnATerminal) {
   TempDir dir;
   TerminalRun run = RunOnTerminal(dir.path(), {"-n", "1000000", "-fc", "20"});
   ASSERT_EQ(run.status, 0) << run.terminal;
   EXPECT_EQ(run.terminal.rfind("zervgen - zervgen 1.0: benchmark database generator.  No warranty.\r\n", 0), 0u)
       << run.terminal;
 
-  const std::regex progress(R"((\w+): (\d+) of (\d+) rows \((\d+)%\), (\d+) rows/s *)");
-  const std::regex blank(" *");
-  std::vector<std::string> lines = ProgressLines(run.terminal);
-  std::vector<std::string> relations;  // in the order their lines began
-  std::string current;
-  long lastRows = -1;
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    const std::string& line = lines[i];
+  const std::vector<RelationProgress> relations = ReadProgress(run.terminal);
+  const std::pair<const char*, const char*> expected[] = {
+      {"uniques", "zerv.uni"}, {"updates", "zerv.upd"}, {"hundred", "zerv.hun"},
+      {"tenpcnt", "zerv.ten"}, {"tiny", "zerv.tny"}};
+  ASSERT_EQ(relations.size(), std::size(expected)) << run.terminal;
+  for (std::size_t i = 0; i < relations.size(); ++i) {
+    const RelationProgress& rel = relations[i];
+    SCOPED_TRACE(rel.name);
+    EXPECT_EQ(rel.name, expected[i].first);
+    if (rel.name == "uniques") {
+      EXPECT_FALSE(rel.columns.empty()) << "its columns are its own";
+    }
+    if (!rel.columns.empty()) {
+      EXPECT_EQ(rel.columns.front().first, 0);
+      EXPECT_EQ(rel.columns.back().first, rel.columns.back().second);
+    }
+    for (std::size_t j = 1; j < rel.columns.size(); ++j) {
+      EXPECT_EQ(rel.columns[j].second, rel.columns[0].second);
+      EXPECT_GE(rel.columns[j].first, rel.columns[j - 1].first);
+    }
+    ASSERT_FALSE(rel.rows.empty());
+    EXPECT_EQ(rel.rows[0], 0);
+    for (std::size_t j = 1; j < rel.rows.size(); ++j) EXPECT_GT(rel.rows[j], rel.rows[j - 1]);
     std::smatch m;
-    if (line.empty() && current.empty()) continue;  // the clearing's own closing '\r'
-    if (std::regex_match(line, blank)) {
-      // Clearing: blanks over the whole shown line, then back to its start.
-      ASSERT_FALSE(current.empty()) << "a clearing without a progress line, line " << i;
-      current.clear();
-      continue;
-    }
-    ASSERT_TRUE(std::regex_match(line, m, progress)) << "[" << line << "]";
-    const long rows = std::stol(m[2]);
-    if (m[1] != current) {
-      EXPECT_TRUE(current.empty()) << m[1] << " began before " << current << " was cleared";
-      current = m[1];
-      relations.push_back(current);
-      EXPECT_EQ(rows, 0) << current;
-      lastRows = -1;
-    }
-    const long total = std::stol(m[3]);
-    EXPECT_EQ(total, current == "tiny" ? 1 : 1000000) << line;
-    EXPECT_GT(rows, lastRows) << line;
-    EXPECT_LE(rows, total);
-    EXPECT_EQ(std::stol(m[4]), rows * 100 / total) << line;
-    lastRows = rows;
+    ASSERT_TRUE(std::regex_match(rel.summary, m, kSummaryLine)) << "[" << rel.summary << "]";
+    EXPECT_EQ(std::stol(m[2]), rel.name == "tiny" ? 1 : 1000000);
+    EXPECT_EQ(std::stoll(m[3]), FileSize(dir.File(expected[i].second)));
   }
-  EXPECT_TRUE(current.empty()) << "the last progress line was not cleared";
-  EXPECT_EQ(relations, (std::vector<std::string>{"uniques", "updates", "hundred", "tenpcnt", "tiny"}));
 
   // The data are the same bytes as without a terminal.
   TempDir plain;
   RunResult r = RunZervgen(plain.path(), {"-n", "1000000", "-fc", "20"});
   ASSERT_EQ(r.status, 0);
   EXPECT_EQ(AfterBanner(r.err), "");
-  for (const char* name : {"zerv.uni", "zerv.upd", "zerv.hun", "zerv.ten", "zerv.tny"}) {
+  for (const auto& [rel, name] : expected) {
     EXPECT_TRUE(ReadFile(dir.File(name)) == ReadFile(plain.File(name))) << name;
   }
 }

@@ -154,13 +154,77 @@ TEST(EndToEnd, ExistingRelationFileIsNotOverwritten) {
   EXPECT_EQ(dir.List(), (std::vector<std::string>{"x.rpt", "zerv.hun"}));
 }
 
+// A relation file that cannot be created is found before any column is
+// generated (the report has no relation heading and no column line), with
+// the writer's own messages, and nothing is created: no relation file, no
+// temporary file. Columns would go to temporary files under the memory
+// limit, so their folder shows that none was set up.
+TEST(EndToEnd, RelationFileThatCannotBeCreatedFailsBeforeTheColumns) {
+  struct EarlyCase {
+    const char* name;
+    std::vector<std::string> args;
+    const char* relName;
+    const char* path;
+    const char* reason;
+  };
+  const std::string rows = std::to_string(kAllTempRows);
+  const EarlyCase cases[] = {
+      {"the last of all five exists", {"-n", rows}, "tiny", "zerv.tny", "File already exists"},
+      {"missing folder", {"-hu", "-n", rows, "-f", "nodir/h"}, "hundred", "nodir/h",
+       "Could not open file"},
+      {"folder is a file", {"-up", "-n", rows, "-f", "plain/u"}, "updates", "plain/u",
+       "Could not open file"},
+      {"read-only folder", {"-te", "-n", rows, "-f", "ro/t"}, "tenpcnt", "ro/t",
+       "Permission denied"},
+  };
+  TempDir binDir;
+  for (const EarlyCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    ASSERT_EQ(::mkdir(dir.File("tmp").c_str(), 0700), 0);
+    ASSERT_EQ(::chmod(dir.File("tmp").c_str(), 0777), 0);  // whoever runs may write there
+    WriteFile(dir.File("zerv.tny"), "keep me\n");
+    WriteFile(dir.File("plain"), "a file, not a folder\n");
+    ASSERT_EQ(::mkdir(dir.File("ro").c_str(), 0555), 0);
+    RunOptions limited;
+#ifndef ZERVGEN_SANITIZED
+    limited.addressSpaceKb = kAllTempLimitKb;
+#endif
+    ASSERT_TRUE(RunAsNobodyIfRoot(dir, binDir, &limited));
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"-r", "rpt", "-t", "tmp"});
+    RunResult r = RunZervgen(dir.path(), args, limited);
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(AfterBanner(r.err), "zervgen: Could not open '" + std::string(c.relName) +
+                                      "'.  \n\tReason is \"" + c.reason + "\".\n");
+    EXPECT_TRUE(IsClassLine(r.out, "Gen_outputRelation", 32)) << r.out;
+    const std::string report = ReadFile(dir.File("rpt"));
+    const std::string error = "*** Error: Could not create relation " + std::string(c.relName) +
+                              " file, '" + c.path + "'.\n\tThe reason given is \"" + c.reason +
+                              "\".\n";
+    ASSERT_GE(report.size(), error.size()) << report;
+    EXPECT_EQ(report.substr(report.size() - error.size()), error) << report;
+    EXPECT_EQ(report.find("Relation:"), std::string::npos) << report;
+    EXPECT_EQ(report.find("Uniform"), std::string::npos) << report;
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"plain", "ro", "rpt", "tmp", "zerv.tny"}));
+    EXPECT_EQ(TempDir::ListOf(dir.File("ro")), std::vector<std::string>{});
+    EXPECT_EQ(TempDir::ListOf(dir.File("tmp")), std::vector<std::string>{});
+    EXPECT_EQ(ReadFile(dir.File("zerv.tny")), "keep me\n");
+  }
+}
+
 TEST(EndToEnd, FullDeviceOnStandardOutput) {
   TempDir dir;
   RunOptions opts;
   opts.stdoutFile = "/dev/full";
   RunResult r = RunZervgen(dir.path(), {"-hu", "-n", "100000", "-f", "-", "-r", "x.rpt"}, opts);
   EXPECT_EQ(r.status, 255);
-  EXPECT_EQ(AfterBanner(r.err), "zervgen: File system full.\n");
+  // Standard output carries the data, so the class line goes to standard error.
+  const std::string full = "zervgen: File system full.\n";
+  ASSERT_EQ(AfterBanner(r.err).substr(0, full.size()), full);
+  EXPECT_TRUE(IsClassLine(AfterBanner(r.err).substr(full.size()), "Gen_outputRelation", 33))
+      << r.err;
+  EXPECT_EQ(r.out, "");
   std::string report = ReadFile(dir.File("x.rpt"));
   EXPECT_NE(report.find("*** Error: No disk space while writing tuple #0 of 100000.\n"),
             std::string::npos)

@@ -1,11 +1,15 @@
-// End-to-end interrupts: SIGINT and SIGTERM sent to a running generation,
-// while it writes a relation file, while it writes to standard output and
-// while it is still generating columns. Every case waits for the state it
-// needs by polling the files the run leaves, never by sleeping a fixed time.
+// End-to-end interrupts: every signal that ends a run, sent to a running
+// generation while it writes a relation file, while it writes to standard
+// output and while it is still generating columns; signals ignored from the
+// start; a relation file renamed while it is written; a CPU-time limit; a
+// closed standard error. Every case waits for the state it needs by polling
+// the files the run leaves, never by sleeping a fixed time.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -90,10 +94,10 @@ bool SkipTempFiles(Storage storage) {
 }
 
 const SignalCase kFileCases[] = {
-    {SIGINT, Storage::kMemory},
-    {SIGTERM, Storage::kMemory},
-    {SIGINT, Storage::kTempFiles},
-    {SIGTERM, Storage::kTempFiles},
+    {SIGINT, Storage::kMemory},     {SIGTERM, Storage::kMemory}, {SIGINT, Storage::kTempFiles},
+    {SIGTERM, Storage::kTempFiles}, {SIGHUP, Storage::kMemory},  {SIGQUIT, Storage::kMemory},
+    {SIGALRM, Storage::kMemory},    {SIGUSR1, Storage::kMemory}, {SIGUSR2, Storage::kMemory},
+    {SIGXCPU, Storage::kMemory},
 };
 
 // A signal while rows go to a relation file: the partial file and every
@@ -178,6 +182,136 @@ TEST(Interrupt, DuringColumnGenerationRemovesTheTemporaryFiles) {
     EXPECT_EQ(dir.List(), (std::vector<std::string>{"rpt", "tmp"}));
     EXPECT_EQ(TempDir::ListOf(dir.File("tmp")), std::vector<std::string>{});
   }
+}
+
+// The partial file is removed only while its name still leads to it: a file
+// renamed while it is written, and one put in its place, are left alone,
+// and the report says why nothing was deleted.
+TEST(Interrupt, RemovesOnlyTheFileItWrote) {
+  struct RenameCase {
+    const char* name;
+    bool replaced;  // a new file takes the old name
+    const char* note;
+  };
+  const RenameCase cases[] = {
+      {"renamed and replaced", true, "the name now belongs to another file"},
+      {"renamed", false, "it was renamed or removed during the run"},
+  };
+  for (const RenameCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    ASSERT_EQ(::mkdir(dir.File("tmp").c_str(), 0700), 0);
+    ZervgenProcess run(dir.path(), BigRunArgs(Storage::kMemory, "big"),
+                       BigRunOptions(Storage::kMemory));
+    ASSERT_TRUE(CaughtInTheAct(&run, [&] { return FileSize(dir.File("big")) > 0; }));
+    ASSERT_EQ(::rename(dir.File("big").c_str(), dir.File("moved").c_str()), 0);
+    if (c.replaced) WriteFile(dir.File("big"), "someone else's\n");
+    ASSERT_TRUE(Interrupt(&run, SIGINT));
+    const std::string report = ReadFile(dir.File("rpt"));
+    EXPECT_TRUE(EndsWith(
+        report, CaughtLine(SIGINT) + "           File, 'big', not deleted: " + c.note + ".\n"))
+        << report;
+    if (c.replaced) {
+      EXPECT_EQ(ReadFile(dir.File("big")), "someone else's\n");
+      EXPECT_EQ(dir.List(), (std::vector<std::string>{"big", "moved", "rpt", "tmp"}));
+    } else {
+      EXPECT_EQ(dir.List(), (std::vector<std::string>{"moved", "rpt", "tmp"}));
+    }
+    EXPECT_GT(FileSize(dir.File("moved")), 0) << "the run's own file, under its new name";
+    EXPECT_EQ(TempDir::ListOf(dir.File("tmp")), std::vector<std::string>{});
+  }
+}
+
+// A hangup or a quit key that the run started with ignored (nohup, a
+// background job of a shell) stays ignored: the run goes on to the end.
+TEST(Interrupt, SignalsIgnoredAtTheStartStayIgnored) {
+  TempDir dir;
+  RunOptions options;
+  options.shellPrefix = "trap '' HUP QUIT;";
+  ZervgenProcess run(dir.path(), {"-hu", "-n", "1000000", "-f", "h", "-r", "rpt"}, options);
+  // The handlers are in place before the report is created.
+  ASSERT_TRUE(CaughtInTheAct(&run, [&] { return FileExists(dir.File("rpt")); }));
+  ASSERT_TRUE(run.Signal(SIGHUP));
+  ASSERT_TRUE(run.Signal(SIGQUIT));
+  ASSERT_TRUE(run.Wait(kDeadlineSeconds));
+  EXPECT_EQ(run.result().status, 0) << run.result().err;
+  EXPECT_EQ(AfterBanner(run.result().err), "");
+  const std::string rows = ReadFile(dir.File("h"));
+  EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), 1000000);
+  EXPECT_TRUE(EndsWith(rows, "\n"));
+  EXPECT_NE(ReadFile(dir.File("rpt")).find("\nTotal Time: "), std::string::npos);
+  EXPECT_EQ(dir.List(), (std::vector<std::string>{"h", "rpt"}));
+}
+
+// A CPU-time limit ends the run through SIGXCPU like any ending signal:
+// nothing of it is left but the report.
+TEST(Interrupt, CpuTimeLimitLeavesNoFile) {
+  TempDir dir;
+  ASSERT_EQ(::mkdir(dir.File("tmp").c_str(), 0700), 0);
+  RunOptions options = BigRunOptions(Storage::kMemory);
+  options.shellPrefix = "ulimit -S -t 1;";
+  ZervgenProcess run(dir.path(), BigRunArgs(Storage::kMemory, "big"), options);
+  ASSERT_TRUE(run.Wait(kDeadlineSeconds));
+  EXPECT_EQ(run.result().status, 255);
+  EXPECT_EQ(AfterBanner(run.result().err), "zervgen: Terminated by user.\n");
+  const std::string report = ReadFile(dir.File("rpt"));
+  EXPECT_NE(report.find(CaughtLine(SIGXCPU)), std::string::npos) << report;
+  EXPECT_EQ(dir.List(), (std::vector<std::string>{"rpt", "tmp"}));
+  EXPECT_EQ(TempDir::ListOf(dir.File("tmp")), std::vector<std::string>{});
+}
+
+// A reader of standard error that went away before the banner does not end
+// the run: the relation is written whole.
+TEST(Interrupt, ClosedStandardErrorDoesNotEndTheRun) {
+  TempDir dir;
+  RunOptions options;
+  options.stderrClosedPipe = true;
+  RunResult r = RunZervgen(dir.path(), {"-n", "100", "-f", "x"}, options);
+  EXPECT_EQ(r.status, 0);
+  for (const char* ext : {"hun", "ten", "tny", "uni", "upd"}) {
+    const std::string name = std::string("zerv.") + ext;
+    EXPECT_EQ(ReadFile(dir.File("x." + std::string(ext))),
+              ReadFile(GoldenDir() + "/n100-default/" + name))
+        << ext;
+  }
+}
+
+// While a relation goes to standard output, the lines of a raise go to
+// standard error: a reader of the data gets only whole rows. The raise
+// here is a temporary file that runs dry while rows are written.
+TEST(Interrupt, CheckLinesStayOutOfTheDataOnStandardOutput) {
+#ifdef ZERVGEN_SANITIZED
+  GTEST_SKIP() << "address-space limits do not apply to sanitizer builds";
+#endif
+  TempDir dir;
+  ASSERT_EQ(::mkdir(dir.File("tmp").c_str(), 0700), 0);
+  RunOptions options = BigRunOptions(Storage::kTempFiles);
+  options.stdoutFile = dir.File("out");
+  std::vector<std::string> args = BigRunArgs(Storage::kTempFiles, "-");
+  args.insert(args.end(), {"-ff", "-fc", "0"});
+  ZervgenProcess run(dir.path(), args, options);
+  ASSERT_TRUE(CaughtInTheAct(&run, [&] { return FileSize(dir.File("out")) > 0; }));
+  // The first file cut short may end the run before the others are cut.
+  int cut = 0;
+  for (const std::string& name : TempDir::ListOf(dir.File("tmp"))) {
+    cut += ::truncate(dir.File("tmp/" + name).c_str(), 0) == 0;
+  }
+  ASSERT_GT(cut, 0);
+  ASSERT_TRUE(run.Wait(kDeadlineSeconds));
+  EXPECT_EQ(run.result().status, 255);
+  const std::string readError = "zervgen: Temporary file read error.\n";
+  const std::string err = AfterBanner(run.result().err);
+  EXPECT_EQ(err.substr(0, readError.size()), readError);
+  EXPECT_TRUE(
+      IsClassLine(err.substr(std::min(err.size(), readError.size())), "Gen_getNextBuffer", 32))
+      << err;
+  const std::string out = ReadFile(dir.File("out"));
+  ASSERT_GT(out.size(), 0u);
+  EXPECT_EQ(out.size() % 186, 0u) << "a partial row";
+  for (std::size_t at = 0; at < out.size(); at += 186) {
+    ASSERT_EQ(out.find('\n', at), at + 185) << "row " << at / 186;
+  }
+  EXPECT_EQ(TempDir::ListOf(dir.File("tmp")), std::vector<std::string>{});
 }
 
 }  // namespace

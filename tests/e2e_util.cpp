@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 
@@ -113,6 +114,14 @@ bool PrepareChild(const RunOptions& options) {
   return true;
 }
 
+// The writing end of a pipe whose reading end is already closed, or -1.
+int ClosedPipe() {
+  int ends[2];
+  if (pipe(ends) != 0) return -1;
+  close(ends[0]);
+  return ends[1];
+}
+
 double Seconds() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
@@ -163,10 +172,12 @@ void ZervgenProcess::Start(const std::string& dir, const std::string& program,
   if (pid_ == 0) {
     setpgid(0, 0);
     signal(SIGPIPE, SIG_DFL);
+    for (int sig : kMoreEndingSignals) signal(sig, SIG_DFL);
     if (chdir(dir.c_str()) != 0) _exit(120);
     int in = open(options.stdinFile.empty() ? "/dev/null" : options.stdinFile.c_str(), O_RDONLY);
     int out = open(outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int err = open(errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int err = options.stderrClosedPipe ? ClosedPipe()
+                                       : open(errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (in < 0 || out < 0 || err < 0) _exit(121);
     dup2(in, 0);
     dup2(out, 1);
@@ -220,6 +231,37 @@ void ZervgenProcess::Kill() {
   ::kill(-pid_, SIGKILL);
   ::kill(pid_, SIGKILL);
   Wait(-1);
+}
+
+namespace {
+
+constexpr int kNobody = 65534;
+
+// Whether every user may run `path`: each folder on the way searchable by
+// others, the file executable by others.
+bool RunnableByAnyone(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || (st.st_mode & S_IXOTH) == 0) return false;
+  for (std::size_t slash = path.rfind('/'); slash != std::string::npos && slash > 0;
+       slash = path.rfind('/', slash - 1)) {
+    if (::stat(path.substr(0, slash).c_str(), &st) != 0 || (st.st_mode & S_IXOTH) == 0) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool RunAsNobodyIfRoot(const TempDir& dir, const TempDir& binDir, RunOptions* options) {
+  if (geteuid() != 0) return true;
+  if (::chmod(dir.path().c_str(), 0777) != 0) return false;
+  options->runAsUser = kNobody;
+  if (RunnableByAnyone(BinaryPath())) return true;
+  if (::chmod(binDir.path().c_str(), 0755) != 0) return false;
+  options->binary = binDir.File("zervgen");
+  WriteFile(options->binary, ReadFile(BinaryPath()));
+  return ::chmod(options->binary.c_str(), 0755) == 0;
 }
 
 RunResult RunZervgen(const std::string& dir, const std::vector<std::string>& args,
@@ -283,6 +325,12 @@ std::string FirstDifference(const std::string& a, const std::string& b) {
              ":\n  got:      " + (ha ? la : "<end>") + "\n  expected: " + (hb ? lb : "<end>");
     }
   }
+}
+
+bool IsClassLine(const std::string& text, const std::string& func, int cls) {
+  const std::regex line("File [^\n]*, Function " + func +
+                        ", line [0-9]+\nRaised exception of class '" + std::to_string(cls) + "'\n");
+  return std::regex_match(text, line);
 }
 
 std::string AfterBanner(const std::string& err) {

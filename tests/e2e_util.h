@@ -3,6 +3,7 @@
 #ifndef ZERVGEN_TESTS_E2E_UTIL_H_
 #define ZERVGEN_TESTS_E2E_UTIL_H_
 
+#include <signal.h>
 #include <sys/types.h>
 
 #include <functional>
@@ -65,7 +66,21 @@ struct RunOptions {
   int runAsUser = -1;
   std::string binary;                    // empty: the built binary
   std::vector<std::string> environment;  // "NAME=value" entries added for the child
+  // Standard error is a pipe whose reader is gone: every write to it fails.
+  bool stderrClosedPipe = false;
 };
+
+// The signals that end a run besides SIGINT and SIGTERM. A child starts
+// with all of them at their default action, whatever the test binary
+// inherited (nohup, a background job).
+inline constexpr int kMoreEndingSignals[] = {SIGHUP, SIGQUIT, SIGALRM, SIGUSR1, SIGUSR2, SIGXCPU};
+
+// Root writes into any folder: when the tests run as root, makes `options`
+// run the binary as nobody, who may write into `dir` (opened to everyone)
+// but not into a folder of mode 0555 in it. When the built binary is not
+// runnable by others (a build in a private folder), a copy in `binDir` is
+// run. Returns false when that cannot be set up; does nothing otherwise.
+bool RunAsNobodyIfRoot(const TempDir& dir, const TempDir& binDir, RunOptions* options);
 
 // Runs the binary with `args` (argv[0] is "zervgen") in `dir`.
 RunResult RunZervgen(const std::string& dir, const std::vector<std::string>& args,
@@ -135,6 +150,12 @@ std::string BinaryPath();
 // The number (1-based) of the first line where `a` and `b` differ, with both
 // lines, or "" when they are equal.
 std::string FirstDifference(const std::string& a, const std::string& b);
+
+// True when `text` is exactly the location line of a raise of class `cls`
+// in the operation `func` (a regular expression; a plain name matches
+// itself): "File ..., Function func, line N\nRaised exception of class
+// 'cls'\n".
+bool IsClassLine(const std::string& text, const std::string& func, int cls);
 
 // The standard error of a run without its first line (the banner).
 std::string AfterBanner(const std::string& err);

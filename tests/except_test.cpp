@@ -276,6 +276,40 @@ TEST_F(XeptTest, StdoutFlusherRunsBeforeEachLocationLine) {
   EXPECT_EQ(flushes, 2);
 }
 
+// While standard output carries relation data, both lines of a failed check
+// go to standard error and nothing to standard output; before and after,
+// standard output has them. The flusher of buffered data on standard output
+// is not needed then.
+TEST_F(XeptTest, CheckLinesGoToStandardErrorWhileStandardOutputCarriesData) {
+  const std::string lines =
+      Here("RequireNull", kRequireLine, "Failed requirement: 'text == NULL'") +
+      Here("RequireNull", kRequireLine, ClassLine(XEPT_REQUIREMENT));
+  flushes = 0;
+  Xept_SetStdoutFlusher(CountFlush);
+  for (bool toStderr : {false, true, false}) {
+    SCOPED_TRACE(toStderr ? "data on standard output" : "no data on standard output");
+    Xept_Reset();
+    Xept_GetBuffer(XEPT_ANY);
+    Xept_SetCheckLinesToStderr(toStderr);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    int raised = -1;
+    try {
+      RequireNull("a");
+    } catch (const XeptRaised& r) {
+      raised = r.cls;
+    }
+    const std::string err = testing::internal::GetCapturedStderr();
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(raised, XEPT_REQUIREMENT);
+    EXPECT_EQ(out, toStderr ? "" : lines);
+    EXPECT_EQ(err, toStderr ? lines : "");
+  }
+  Xept_SetCheckLinesToStderr(false);
+  Xept_SetStdoutFlusher(nullptr);
+  EXPECT_EQ(flushes, 4);  // two lines in each of the two runs on standard output
+}
+
 // Runs in the child of a death test: the location lines go to standard
 // error, where the death test can match them.
 void RaiseWithStdoutOnStderr(const std::vector<std::int16_t>& handlers, std::int16_t cls) {
