@@ -33,6 +33,7 @@ struct GenAttr {
   std::int32_t fd;         // GEN_TEMP: the temporary file
   std::int32_t readIndex;  // GEN_MEMORY: next value the writer reads
   std::int32_t nFill;      // GEN_FILL: the fill width
+  std::int32_t fillSeed;   // GEN_FILL: the relation's fill stream seed (Dist_Fill)
   char* fileName;          // GEN_TEMP: full path, owned
   std::int32_t* buffer;    // GEN_TEMP: read buffer of 2048 bytes, owned
   std::int16_t bufSize;    // GEN_TEMP: 2048
@@ -94,13 +95,28 @@ struct GenColumnSpec {
   int advance;  // 1: move the read position on after the value is read
 };
 
-// Writes the relation: a new file at `path`, or standard output for "-",
-// one row per line from the columns' values. A failed write removes the
-// partial file and raises XEPT_GEN_DISK_FULL; a file that cannot be created
-// raises XEPT_GEN_FAILED.
-// REQUIRES: cb != NULL, path != NULL, relName != NULL
+// Rows [first, first + count) of a relation of `total` rows: one part of it, or all.
+struct GenRows {
+  std::int32_t total;
+  std::int32_t first;
+  std::int32_t count;
+};
+
+// Writes the rows `rows` of the relation: a new file at `path`, or standard
+// output for "-", one row per line from the columns' values. Memory columns
+// are read from row rows.first on, temporary-file columns from their value
+// of that row, and the fill stream starts where row rows.first starts it in
+// the whole relation, so a part has the bytes of those rows of the whole.
+// The progress line counts the part's rows. Memory after set-up never fails
+// it: when chunks or threads cannot be had, rows are formatted one at a time
+// into a buffer reserved in advance. A failed write removes the partial file
+// and raises XEPT_GEN_DISK_FULL, naming the first row not written by its
+// number within the whole relation ("tuple #r of total"); a file that cannot
+// be created raises XEPT_GEN_FAILED.
+// REQUIRES: cb != NULL, path != NULL, relName != NULL,
+//           0 <= rows.first, 0 < rows.count, rows.first + rows.count <= rows.total
 void Gen_outputRelation(GenControlBlock* cb, const char* path, const char* relName,
-                        std::span<const GenColumnSpec> columns);
+                        std::span<const GenColumnSpec> columns, GenRows rows);
 
 // Refills the read buffer of a temporary-file column.
 // REQUIRES: attr != NULL

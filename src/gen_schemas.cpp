@@ -174,7 +174,8 @@ const Schema& UpdatesSchema() {
 }
 
 // Calls the column's distribution; generation jobs go to the queue.
-void Distribute(GenControlBlock* cb, std::int32_t tag, const ColumnDist& c, std::int32_t rows) {
+void Distribute(GenControlBlock* cb, std::int32_t tag, const ColumnDist& c, std::int32_t rows,
+                DistQueue* queue) {
   const std::int32_t n = cb->nTuples;
   const std::int32_t min = Eval(c.min, n);
   const std::int32_t max = Eval(c.max, n);
@@ -183,13 +184,13 @@ void Distribute(GenControlBlock* cb, std::int32_t tag, const ColumnDist& c, std:
   switch (c.kind) {
     case ColKind::kUniform:
       Dist_Uniform(c.name, tag, c.reuseTag, cb, attr, rows, min, max, nUnique, c.seed,
-                   c.missingOne);
+                   c.missingOne, queue);
       break;
     case ColKind::kNormal:
-      Dist_Normal(c.name, tag, c.reuseTag, cb, attr, rows, min, max, nUnique, c.seed);
+      Dist_Normal(c.name, tag, c.reuseTag, cb, attr, rows, min, max, nUnique, c.seed, queue);
       break;
     case ColKind::kZipfian:
-      Dist_Zipfian(c.name, tag, c.reuseTag, cb, attr, rows, min, max, nUnique, c.seed);
+      Dist_Zipfian(c.name, tag, c.reuseTag, cb, attr, rows, min, max, nUnique, c.seed, queue);
       break;
     case ColKind::kFill:
       Dist_Fill(c.name, tag, tag, cb, attr, c.seed);
@@ -205,7 +206,9 @@ void Distribute(GenControlBlock* cb, std::int32_t tag, const ColumnDist& c, std:
 // Runs the queued generation jobs: memory columns each on their own,
 // temporary-file columns together in order. Columns of many distinct values
 // take longest to shuffle, so they start first and the short ones fill in
-// at the end.
+// at the end. Each job leaves the errno of a failed temporary-file write in
+// its entry of `errors`; the first failure is raised here, on the main
+// thread.
 void RunJobs(GenControlBlock* cb, std::vector<DistJob>& jobs) {
   std::vector<DistJob> memory;
   std::vector<DistJob> temps;
@@ -214,36 +217,41 @@ void RunJobs(GenControlBlock* cb, std::vector<DistJob>& jobs) {
   }
   std::stable_sort(memory.begin(), memory.end(),
                    [](const DistJob& a, const DistJob& b) { return a.nUnique > b.nUnique; });
+  std::vector<int> errors(memory.size() + temps.size(), 0);
   std::vector<std::function<void()>> tasks;
-  for (const DistJob& job : memory) tasks.emplace_back([job] { Dist_RunJob(job); });
+  for (std::size_t i = 0; i < memory.size(); ++i) {
+    tasks.emplace_back([&, i] { errors[i] = Dist_RunJob(memory[i]); });
+  }
   if (!temps.empty()) {
-    tasks.emplace_back([&temps] {
-      for (const DistJob& job : temps) Dist_RunJob(job);
+    tasks.emplace_back([&] {
+      for (std::size_t i = 0; i < temps.size(); ++i) {
+        int& error = errors[memory.size() + i];
+        error = Dist_RunJob(temps[i]);
+        if (error != 0) return;
+      }
     });
   }
   // Temporary files mean memory is short: no thread stacks then.
-  Gen_RunTasks(tasks, cb->tempInUse ? 1 : Gen_Threads());
+  Gen_Replay(Gen_RunTasks(tasks, cb->tempInUse ? 1 : Gen_Threads()));
+  for (std::size_t i = 0; i < errors.size(); ++i) {
+    if (errors[i] == 0) continue;
+    const DistJob& job = i < memory.size() ? memory[i] : temps[i - memory.size()];
+    Dist_TempWriteFailed(job.attr, errors[i]);
+  }
 }
 
 void GenerateColumns(GenControlBlock* cb, const Schema& schema, std::int32_t rows) {
   std::vector<DistJob> jobs;
-  Dist_SetDeferral(&jobs);
-  try {
-    for (const ColumnDist& c : schema.columns) Distribute(cb, schema.tag, c, rows);
-  } catch (...) {
-    Dist_SetDeferral(nullptr);
-    throw;
-  }
-  Dist_SetDeferral(nullptr);
+  for (const ColumnDist& c : schema.columns) Distribute(cb, schema.tag, c, rows, &jobs);
   RunJobs(cb, jobs);
 }
 
-void WriteRelation(GenControlBlock* cb, const char* path, const Schema& schema) {
+void WriteRelation(GenControlBlock* cb, const char* path, const Schema& schema, GenRows rows) {
   std::vector<GenColumnSpec> specs;
   for (const Field& f : schema.fields) {
     specs.push_back({&(cb->*f.slot), f.width < 0 ? cb->nFill : f.width, f.writer, f.advance});
   }
-  Gen_outputRelation(cb, path, schema.relName, specs);
+  Gen_outputRelation(cb, path, schema.relName, specs, rows);
 }
 
 void ReportHeading(const char* heading, PerfTimer* timer) {
@@ -265,7 +273,7 @@ void GenerateRelation(GenControlBlock* cb, const char* path, const Schema& schem
   PerfTimer timer;
   ReportHeading(schema.heading, &timer);
   GenerateColumns(cb, schema, cb->nTuples);
-  WriteRelation(cb, path, schema);
+  WriteRelation(cb, path, schema, GenRows{cb->nTuples, 0, cb->nTuples});
   ReportTime(&timer);
 }
 
@@ -304,10 +312,7 @@ void Gen_Tiny(GenControlBlock* cb, const char* path) {
   PerfTimer timer;
   ReportHeading(s.heading, &timer);
   GenerateColumns(cb, s, 1);
-  const std::int32_t saved = cb->nTuples;
-  cb->nTuples = 1;
-  WriteRelation(cb, path, s);
-  cb->nTuples = saved;
+  WriteRelation(cb, path, s, GenRows{1, 0, 1});
   ReportTime(&timer);
 }
 

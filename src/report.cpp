@@ -53,6 +53,8 @@ int Report(const char* format, ...) {
     text = big.get();
   }
   if (n < 0 || Util_WriteAll(reportFd, text, static_cast<std::size_t>(n)) != 0) {
+    // The report is done for: later lines (on the way out) write nothing.
+    Report_CloseFile();
     std::fprintf(stderr, "%s: Report file error.\n", programName);
     XEPT_RAISE(XEPT_RESOURCE);
   }

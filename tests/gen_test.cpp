@@ -25,6 +25,9 @@ namespace {
 
 using zervgen_test::ScratchDir;
 
+// All rows of the control block's relations.
+GenRows Whole(const GenControlBlock& cb) { return GenRows{cb.nTuples, 0, cb.nTuples}; }
+
 // Fails the allocations whose 1-based numbers are listed; counts them all.
 struct FailingAllocations {
   static inline std::vector<int> failing;
@@ -220,7 +223,7 @@ TEST_F(GenTest, TemporaryFileValuesReadBackUnchanged) {
             static_cast<ssize_t>(values.size() * 4));
   const std::string out = std::string(dir_.path()) + "/rel";
   GenColumnSpec spec[] = {{&cb_.keyAttr, 10, Output_Integer, 1}};
-  Gen_outputRelation(&cb_, out.c_str(), "tiny", spec);
+  Gen_outputRelation(&cb_, out.c_str(), "tiny", spec, Whole(cb_));
   std::string expected;
   for (std::int32_t v : values) expected += std::to_string(v) + "\n";
   EXPECT_EQ(zervgen_test::ReadText(out), expected);
@@ -237,7 +240,7 @@ TEST_F(GenTest, ShortTemporaryFileEndsTheRunAndRemovesThePartialRelation) {
   const std::string out = std::string(dir_.path()) + "/rel";
   GenColumnSpec spec[] = {{&cb_.keyAttr, 10, Output_Integer, 1}};
   testing::internal::CaptureStderr();
-  EXPECT_EQ(Raised([&] { Gen_outputRelation(&cb_, out.c_str(), "tiny", spec); }),
+  EXPECT_EQ(Raised([&] { Gen_outputRelation(&cb_, out.c_str(), "tiny", spec, Whole(cb_)); }),
             XEPT_GEN_FAILED);
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             std::string(programName) + ": Temporary file read error.\n");
@@ -255,7 +258,7 @@ TEST_F(GenTest, WriterFramesColumnsAndDropsAnEmptyFill) {
                           {&cb_.keyAttr, 10, Output_Integer, 1},
                           {&cb_.signedAttr, 10, Output_Integer, 1},
                           {&cb_.fillAttr, 0, Output_Fill, 1}};
-  Gen_outputRelation(&cb_, out.c_str(), "rel", spec);
+  Gen_outputRelation(&cb_, out.c_str(), "rel", spec, Whole(cb_));
   std::string expected;
   for (int i = 0; i < 100; ++i) {
     expected += std::to_string(i) + "," + std::to_string(i) + "," + std::to_string(-i) + "\n";
@@ -278,7 +281,7 @@ TEST_F(GenTest, WriterRefusesBadColumnLists) {
   for (const Case& c : cases) {
     const std::string out = std::string(dir_.path()) + "/rel" + std::to_string(n++);
     std::string text;
-    EXPECT_EQ(Raised([&] { Gen_outputRelation(&cb_, out.c_str(), "rel", *c.list); }, &text),
+    EXPECT_EQ(Raised([&] { Gen_outputRelation(&cb_, out.c_str(), "rel", *c.list, Whole(cb_)); }, &text),
               XEPT_ENSURE);
     EXPECT_NE(text.find(c.text), std::string::npos) << text;
   }
@@ -328,14 +331,14 @@ TEST_F(GenTest, RowFormatterAndWritersGiveTheSameRelation) {
     for (int own = 0; own <= 1; ++own) {
       for (int threads : {1, 3}) {
         Gen_SetThreads(threads);
-        Output_SetFillSeed(816473355);
+        cb_.fillAttr.fillSeed = 816473355;
         GenColumnSpec spec[] = {{&cb_.keyAttr, 10, Output_Float, 1},
                                 {&cb_.dateAttr, 10, Output_Date, 1},
                                 {&cb_.addressAttr, 80, own ? OwnVarChar : Output_VarChar, 1},
                                 {&cb_.fillAttr, 17, Output_Fill, 1}};
         const std::string out = std::string(dir_.path()) + "/rel" + std::to_string(fixed) +
                                 std::to_string(own) + std::to_string(threads);
-        Gen_outputRelation(&cb_, out.c_str(), "rel", spec);
+        Gen_outputRelation(&cb_, out.c_str(), "rel", spec, Whole(cb_));
         const std::string text = zervgen_test::ReadText(out);
         if (texts[own].empty()) texts[own] = text;
         EXPECT_TRUE(text == texts[own]) << threads << " threads";
