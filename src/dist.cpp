@@ -306,11 +306,7 @@ const char* TempWriteReason(int error) {
 int StoreInTempFile(const GenAttr* attr, std::int32_t nTuples) {
   if (::lseek(attr->fd, 0, SEEK_SET) < 0) return errno;
   std::size_t bytes = static_cast<std::size_t>(nTuples) * sizeof(std::int32_t);
-  int error = Util_WriteAll(attr->fd, attr->vector, bytes);
-  // The file holds exactly this column, so its size tells a stranger's
-  // changes apart.
-  if (error == 0 && ::ftruncate(attr->fd, static_cast<off_t>(bytes)) != 0) error = errno;
-  return error;
+  return Util_WriteAll(attr->fd, attr->vector, bytes);
 }
 
 }  // namespace
@@ -322,7 +318,8 @@ void Dist_TempWriteFailed(const GenAttr* attr, int error) {
       "*** Error: The temporary file, \"%s\", could not be written.\n\tThe reason given is: \"%s\".\n",
       path, reason);
   std::fprintf(stderr, "%s: Temporary file error: \"%s\".\n", programName, reason);
-  XEPT_RAISE(XEPT_GEN_FAILED);
+  // Named after the operation whose write failed, wherever it ran.
+  Xept_Raise(XEPT_GEN_FAILED, __FILE__, "Dist_cleanup", __LINE__);
 }
 
 void Dist_genUniform(std::int32_t* vector, std::int32_t nTuples, std::int32_t min, std::int32_t max,
