@@ -3,6 +3,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -43,6 +48,48 @@ TEST(EndToEnd, GoldenRunsMatchByteForByte) {
     ExpectGolden(dir, c.golden);
     EXPECT_EQ(dir.List(), std::vector<std::string>(std::begin(kFiles), std::end(kFiles)));
   }
+}
+
+// SHA-256 of a file, as sha256sum prints it.
+std::string Sha256(const std::string& path) {
+  std::string digest;
+  if (FILE* p = ::popen(("sha256sum '" + path + "'").c_str(), "r")) {
+    char text[65] = {};
+    if (std::fscanf(p, "%64s", text) == 1) digest = text;
+    ::pclose(p);
+  }
+  return digest;
+}
+
+// Larger runs are checked by the SHA-256 digests of their relations, kept
+// in tests/golden/digests.sha256 ("DIGEST  RUN/FILE"). Setting
+// ZERVGEN_UPDATE_GOLDEN=1 writes the digests of this build instead.
+const GoldenCase kDigestCases[] = {
+    {"n70001-fc5", {"-n", "70001", "-fc", "5"}},
+    {"n131072-tab-fc40", {"-n", "131072", "-dc", "tab", "-fc", "40"}},
+};
+
+TEST(EndToEnd, LargerRunsMatchTheirDigests) {
+  const std::string digestsPath = GoldenDir() + "/digests.sha256";
+  std::map<std::string, std::string> want;  // "RUN/FILE" -> digest
+  std::istringstream lines(ReadFile(digestsPath));
+  for (std::string digest, name; lines >> digest >> name;) want[name] = digest;
+  const char* update = std::getenv("ZERVGEN_UPDATE_GOLDEN");
+  const bool updating = update != nullptr && std::string(update) == "1";
+  std::string updated;
+  for (const GoldenCase& c : kDigestCases) {
+    TempDir dir;
+    RunResult r = RunZervgen(dir.path(), c.args);
+    ASSERT_EQ(r.status, 0) << c.golden << ": " << r.err;
+    for (const char* file : kFiles) {
+      const std::string name = std::string(c.golden) + "/" + file;
+      const std::string got = Sha256(dir.File(file));
+      ASSERT_EQ(got.size(), 64u) << name;
+      updated += got + "  " + name + "\n";
+      if (!updating) EXPECT_EQ(got, want[name]) << name;
+    }
+  }
+  if (updating) std::ofstream(digestsPath, std::ios::binary) << updated;
 }
 
 // Each relation alone writes what it writes in a run of all five, where
