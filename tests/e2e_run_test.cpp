@@ -201,18 +201,33 @@ TEST(EndToEnd, ExistingRelationFileIsNotOverwritten) {
   EXPECT_EQ(dir.List(), (std::vector<std::string>{"x.rpt", "zerv.hun"}));
 }
 
-TEST(EndToEnd, FullDeviceOnStandardOutput) {
-  TempDir dir;
-  RunOptions opts;
-  opts.stdoutFile = "/dev/full";
-  RunResult r = RunZervgen(dir.path(), {"-hu", "-n", "100000", "-f", "-", "-r", "x.rpt"}, opts);
-  EXPECT_EQ(r.status, 255);
-  EXPECT_EQ(AfterBanner(r.err), "zervgen: File system full.\n");
-  std::string report = ReadFile(dir.File("x.rpt"));
-  EXPECT_NE(report.find("*** Error: No disk space while writing tuple #0 of 100000.\n"),
-            std::string::npos)
-      << report;
-  EXPECT_EQ(dir.List(), std::vector<std::string>{"x.rpt"});
+// A write that fails on standard output: a full device is told as such;
+// any other failure (here, output opened for reading only) with the
+// system's own reason. Both end the run with -1 and class 33.
+TEST(EndToEnd, FailedWriteOnStandardOutputTellsItsReason) {
+  struct Case {
+    const char* redirect;  // bash redirection of standard output
+    const char* err;
+    const char* report;
+  } cases[] = {
+      {"exec 1>/dev/full;", "zervgen: File system full.\n",
+       "*** Error: No disk space while writing tuple #0 of 100000.\n"},
+      {"exec 1</dev/null;", "zervgen: Write error: \"Bad file descriptor\".\n",
+       "*** Error: Write error while writing tuple #0 of 100000.\n\tThe reason given is "
+       "\"Bad file descriptor\".\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.redirect);
+    TempDir dir;
+    RunOptions opts;
+    opts.shellPrefix = c.redirect;
+    RunResult r = RunZervgen(dir.path(), {"-hu", "-n", "100000", "-f", "-", "-r", "x.rpt"}, opts);
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(AfterBanner(r.err), c.err);
+    std::string report = ReadFile(dir.File("x.rpt"));
+    EXPECT_NE(report.find(c.report), std::string::npos) << report;
+    EXPECT_EQ(dir.List(), std::vector<std::string>{"x.rpt"});
+  }
 }
 
 // A file-size limit makes the relation file's writes fail part-way: the
