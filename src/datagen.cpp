@@ -96,30 +96,11 @@ void WriteColumnMap();
 
 }  // namespace
 
-void Main_cleanupAttr(GenAttr* attr) {
-  SignalGuard guard;
-  if (attr->inUse == 0) return;
-  switch (attr->location) {
-    case GEN_TEMP:
-      Gen_Free(attr->buffer);
-      attr->buffer = nullptr;
-      ::close(attr->fd);
-      ::unlink(attr->fileName);
-      Gen_Free(attr->fileName);
-      attr->fileName = nullptr;
-      break;
-    case GEN_MEMORY:
-      Gen_Free(attr->vector);
-      attr->vector = nullptr;
-      break;
-    default:
-      break;
-  }
-  attr->inUse = 0;
-}
+void Main_cleanupAttr(GenAttr* attr) { Gen_releaseAttr(attr); }
 
 void Main_cleanup(GenControlBlock* cb) {
   for (int i = 0; i < kGenSlots; ++i) Main_cleanupAttr(Gen_Slot(cb, i));
+  Gen_releaseScratch(cb);
 }
 
 void Main_closeReport() {

@@ -60,6 +60,7 @@ struct GenControlBlock {
   GenAttr nameAttr;
   GenAttr addressAttr;
   GenAttr fillAttr;
+  std::int32_t* scratch;  // the shared vector while no slot owns it (owned)
 };
 
 // The slots in their fixed order (key .. fill).
@@ -79,6 +80,14 @@ std::int32_t Gen_initFill(GenAttr* attr, std::int16_t nFill);
 std::int32_t Gen_initMemory(GenAttr* attr, std::int32_t* vector);
 std::int32_t Gen_initTemp(GenControlBlock* cb, GenAttr* attr, std::int32_t* vector,
                           const char* tempDir, const char* tempName);
+
+// Releases what the set-up gave the slot: its own vector, or its temporary
+// file (closed and removed), path and read buffer. Harmless when repeated.
+// REQUIRES: attr != NULL
+void Gen_releaseAttr(GenAttr* attr);
+// Releases the shared vector when no slot owns it. Harmless when repeated.
+// REQUIRES: cb != NULL
+void Gen_releaseScratch(GenControlBlock* cb);
 
 // The allocation seam of the column storage: every vector, path text and read
 // buffer is had through it. Returns null on failure; never throws.
