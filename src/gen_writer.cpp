@@ -70,8 +70,8 @@ struct FieldSource {
 struct Relation {
   GenControlBlock* cb;
   const char* path;
-  int fd;
-  bool isFile;
+  UniqueFd file;  // the relation file; closed for standard output
+  int fd;         // where rows go: the file, or standard output
   GenRows rows;
   GenColumn columns[kMaxColumns];
   int nColumns;
@@ -114,10 +114,12 @@ struct OwnedChunk {
   }
 };
 
-int OpenOutput(const char* path, const char* relName) {
+// Creates the relation file (recorded for the signal handler); nothing for
+// standard output ("-").
+UniqueFd OpenOutput(const char* path, const char* relName) {
   if (std::strcmp(path, "-") == 0) {
     std::fflush(stdout);
-    return STDOUT_FILENO;
+    return UniqueFd();
   }
   SignalGuard guard;  // the file exists only together with its record
   int fd = -1;
@@ -131,20 +133,17 @@ int OpenOutput(const char* path, const char* relName) {
     Xept_Raise(XEPT_GEN_FAILED, __FILE__, kWriterName, __LINE__);
   }
   Main_SetRelationFile(fd, path);
-  return fd;
+  return UniqueFd(fd);
 }
 
 // Clears the record, closes and removes a created relation file. Returns
 // true when a file was removed.
 bool RemoveOutput(Relation* rel) {
-  if (!rel->isFile || rel->fd < 0) return false;
-  {
-    SignalGuard guard;
-    Main_SetRelationFile(-1, nullptr);
-    ::close(rel->fd);
-    rel->fd = -1;
-    ::unlink(rel->path);  // no signal between the record's end and the removal
-  }
+  if (!rel->file) return false;
+  SignalGuard guard;
+  Main_SetRelationFile(-1, nullptr);
+  (void)rel->file.Close();
+  ::unlink(rel->path);  // no signal between the record's end and the removal
   return true;
 }
 
@@ -469,19 +468,15 @@ void FinishRelation(Relation* rel) {
     GenAttr* attr = rel->columns[i].attr;
     if (rel->sources[i].base != nullptr) attr->readIndex = end * rel->sources[i].stride;
   }
-  if (!rel->isFile) return;
+  if (!rel->file) return;
   int error = 0;
   {
     SignalGuard guard;
     Main_SetRelationFile(-1, nullptr);
-    if (::close(rel->fd) != 0) {
-      error = errno;
-      ::unlink(rel->path);
-    }
-    rel->fd = -1;
+    error = rel->file.Close();
+    if (error != 0) ::unlink(rel->path);
   }
   if (error != 0) {
-    rel->isFile = false;
     ExplainWriteFailure(end, rel->rows.total, error);
     Report("           File, '%s', deleted.\n", rel->path);
     ExplainWriteFailureOnStderr(error);
@@ -503,15 +498,15 @@ void Gen_outputRelation(GenControlBlock* cb, const char* path, const char* relNa
   rel.path = path;
   rel.rows = rows;
   rel.nextRow = rows.first;
-  rel.fd = OpenOutput(path, relName);
-  rel.isFile = rel.fd != STDOUT_FILENO;
+  rel.file = OpenOutput(path, relName);
+  rel.fd = rel.file ? rel.file.get() : STDOUT_FILENO;
   Progress_Begin(relName, rows.count);
   try {
     BuildTable(&rel, columns);
     PlanSources(&rel);
     CheckTempSizes(rel);
     WriteRows(&rel);
-  } catch (const XeptRaised&) {
+  } catch (...) {  // a raise, or memory the run could not do without
     Progress_End();
     // No partial relation file is left behind for a loader to pick up.
     if (RemoveOutput(&rel)) Report("           File, '%s', deleted.\n", path);
