@@ -81,7 +81,9 @@ std::size_t FormatWholeRows(const std::vector<Column>& columns, OutputStream* si
     fields.push_back({col.values.data() + *next, 1, col.writer, col.width});
   }
   *next = (*next + rows) & (kRows - 1);
-  Output_Rows(sink, fields.data(), static_cast<int>(fields.size()), rows);
+  std::int32_t fill = Output_GetFillState();
+  Output_Rows(sink, fields.data(), static_cast<int>(fields.size()), rows, &fill);
+  Output_SetFillState(fill);
   const std::size_t bytes = sink->size();
   sink->Clear();
   return bytes;

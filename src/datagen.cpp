@@ -4,8 +4,6 @@
 #include "datagen.h"
 
 #include <fcntl.h>
-#include <malloc.h>
-#include <pthread.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -112,30 +110,11 @@ void WriteColumnMap();
 
 }  // namespace
 
-void Main_cleanupAttr(GenAttr* attr) {
-  SignalGuard guard;
-  if (attr->inUse == 0) return;
-  switch (attr->location) {
-    case GEN_TEMP:
-      Gen_Free(attr->buffer);
-      attr->buffer = nullptr;
-      ::close(attr->fd);
-      ::unlink(attr->fileName);
-      Gen_Free(attr->fileName);
-      attr->fileName = nullptr;
-      break;
-    case GEN_MEMORY:
-      Gen_Free(attr->vector);
-      attr->vector = nullptr;
-      break;
-    default:
-      break;
-  }
-  attr->inUse = 0;
-}
+void Main_cleanupAttr(GenAttr* attr) { Gen_releaseAttr(attr); }
 
 void Main_cleanup(GenControlBlock* cb) {
   for (int i = 0; i < kGenSlots; ++i) Main_cleanupAttr(Gen_Slot(cb, i));
+  Gen_releaseScratch(cb);
 }
 
 void Main_closeReport() {
@@ -289,6 +268,43 @@ void Run(GenControlBlock* cb, int argc, char** argv) {
 
 GenControlBlock runCb;
 
+// Removes everything the run leaves behind: the relation file being written
+// and the column storage with its temporary files. Harmless when repeated.
+void CleanupRun() {
+  {
+    SignalGuard guard;
+    (void)Signals_RemoveRelationFile();
+  }
+  Main_cleanup(&runCb);
+}
+
+// The failed run's last lines (cls 0: memory ran out); a report that fails
+// now stays quiet.
+void ExplainFailure(std::int16_t cls) {
+  XeptFrame* quiet = Xept_GetBuffer(XEPT_ANY);
+  try {
+    if (cls == 0) {
+      Report("*** Error: Not enough memory to continue.\n");
+      std::fprintf(stderr, "%s: Out of memory.\n", programName);
+    } else if (cls < XEPT_GEN_FAILED || cls > XEPT_GEN_DISK_FULL) {
+      Report("*** ERROR: Internal error %d\n", cls);
+      std::fprintf(stderr, "%s: Internal error %d.\n", programName, cls);
+    }
+    Xept_PopHandler();
+  } catch (const XeptRaised& raised) {
+    if (raised.frame != quiet) throw;
+  }
+}
+
+// Ends a failed run: the files go first, whatever the report does.
+int EndFailedRun(std::int16_t cls) {
+  CleanupRun();
+  Xept_SetLastResort(nullptr);
+  ExplainFailure(cls);
+  Report_CloseFile();
+  return -1;
+}
+
 }  // namespace
 
 int Main_Run(int argc, char** argv) {
@@ -298,42 +314,28 @@ int Main_Run(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   std::fprintf(stderr, "%s - %s\n", invoked,
                "zervgen 1.0: benchmark database generator.  No warranty.");
-  // Large blocks (columns, chunk buffers) always come from and go back to
-  // the system, so a run under a memory limit does not lose room to heap
-  // fragmentation from one relation to the next.
-  mallopt(M_MMAP_THRESHOLD, 128 * 1024);
-  // Worker threads need little stack. The default of 8 MiB each stays
-  // mapped in the C library's cache after a thread ends, where a run under
-  // an address-space limit would miss it for its buffers.
-  {
-    pthread_attr_t attr;
-    pthread_attr_init(&attr);
-    pthread_attr_setstacksize(&attr, 256 * 1024);
-    pthread_setattr_default_np(&attr);
-    pthread_attr_destroy(&attr);
-  }
+  Gen_TuneThreads();
   std::memset(&runCb, 0, sizeof runCb);
   Xept_Reset();
+  Xept_SetLastResort(CleanupRun);
+  // Two frames: a raise while the first one's raise unwinds (a report line
+  // written on the way out failing too) still finds the second.
+  XeptFrame* outer = Xept_GetBuffer(XEPT_ANY);
   XeptFrame* handler = Xept_GetBuffer(XEPT_ANY);
   try {
     Run(&runCb, argc, argv);
   } catch (const XeptRaised& raised) {
-    if (raised.frame != handler) throw;
-    if (raised.cls < XEPT_GEN_FAILED || raised.cls > XEPT_GEN_DISK_FULL) {
-      Report("*** ERROR: Internal error %d\n", raised.cls);
-      std::fprintf(stderr, "%s: Internal error %d.\n", programName, raised.cls);
-    }
-    Main_cleanup(&runCb);
-    Report_CloseFile();
-    return -1;
+    if (raised.frame != handler && raised.frame != outer) throw;
+    if (raised.frame == handler) Xept_PopHandler();  // the outer frame
+    return EndFailedRun(raised.cls);
   } catch (const std::bad_alloc&) {
     // Memory for a buffer of the run could not be had after all.
-    Report("*** Error: Not enough memory to continue.\n");
-    std::fprintf(stderr, "%s: Out of memory.\n", programName);
-    Main_cleanup(&runCb);
-    Report_CloseFile();
-    return -1;
+    Xept_Reset();
+    return EndFailedRun(0);
   }
+  Xept_PopHandler();
+  Xept_PopHandler();
+  Xept_SetLastResort(nullptr);
   return 0;
 }
 

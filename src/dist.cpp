@@ -21,9 +21,6 @@
 namespace zervgen {
 namespace {
 
-// Null: every job runs at once. Otherwise jobs are appended here.
-std::vector<DistJob>* deferralQueue = nullptr;
-
 // Room for a "%ld" number or a "%hu/%hu/%hu" date.
 constexpr std::size_t kRangeTextSize = 32;
 
@@ -373,12 +370,13 @@ bool Reuse(GenAttr* attr, std::int32_t relationTag, std::int32_t reuseTag) {
   return true;
 }
 
-void Submit(const DistJob& job) {
-  if (deferralQueue != nullptr) {
-    deferralQueue->push_back(job);
-  } else {
-    Dist_RunJob(job);
+void Submit(const DistJob& job, DistQueue* queue) {
+  if (queue != nullptr) {
+    queue->push_back(job);
+    return;
   }
+  const int error = Dist_RunJob(job);
+  if (error != 0) Dist_TempWriteFailed(job.attr, error);
 }
 
 const char* TempWriteReason(int error) {
@@ -400,16 +398,18 @@ int StoreInTempFile(const GenAttr* attr, std::int32_t nTuples) {
   return Util_WriteAll(attr->fd, attr->vector, bytes);
 }
 
-void ExplainTempWriteFailure(const GenAttr* attr, int error) {
+}  // namespace
+
+void Dist_TempWriteFailed(const GenAttr* attr, int error) {
   const char* reason = TempWriteReason(error);
   const char* path = attr->fileName != nullptr ? attr->fileName : "";
   Report(
       "*** Error: The temporary file, \"%s\", could not be written.\n\tThe reason given is: \"%s\".\n",
       path, reason);
   std::fprintf(stderr, "%s: Temporary file error: \"%s\".\n", programName, reason);
+  // Named after the operation whose write failed, wherever it ran.
+  Xept_Raise(XEPT_GEN_FAILED, __FILE__, "Dist_cleanup", __LINE__);
 }
-
-}  // namespace
 
 void Dist_genUniform(std::int32_t* vector, std::int32_t nTuples, std::int32_t min, std::int32_t max,
                      std::int32_t nUnique, std::int32_t missingOne) {
@@ -506,7 +506,7 @@ void Dist_Shuffle(std::int32_t* vector, std::int32_t nTuples, std::int32_t seed)
 void Dist_Uniform(const char* name, std::int32_t relationTag, std::int32_t reuseTag,
                   GenControlBlock* cb, GenAttr* attr, std::int32_t nTuples, std::int32_t min,
                   std::int32_t max, std::int32_t nUnique, std::int32_t seed,
-                  std::int32_t missingOne) {
+                  std::int32_t missingOne, DistQueue* queue) {
   CHECK_REQUIRE_TEXT(name != nullptr, "name != NULL");
   CHECK_REQUIRE_TEXT(cb != nullptr, "cb != NULL");
   CHECK_REQUIRE_TEXT(attr != nullptr, "attr != NULL");
@@ -524,12 +524,13 @@ void Dist_Uniform(const char* name, std::int32_t relationTag, std::int32_t reuse
   Report("    %-9s  %-7s  %11s  %10s  %10ld  %s\n", name, "Uniform", minText, maxText,
          static_cast<long>(nUnique), UniformComment(name, missingOne));
   if (Reuse(attr, relationTag, reuseTag)) return;
-  Submit({DistKind::kUniform, attr, relationTag, nTuples, min, max, nUnique, seed, missingOne});
+  Submit({DistKind::kUniform, attr, relationTag, nTuples, min, max, nUnique, seed, missingOne}, queue);
 }
 
 void Dist_Normal(const char* name, std::int32_t relationTag, std::int32_t reuseTag,
                  GenControlBlock* cb, GenAttr* attr, std::int32_t nTuples, std::int32_t min,
-                 std::int32_t max, std::int32_t nUnique, std::int32_t seed) {
+                 std::int32_t max, std::int32_t nUnique, std::int32_t seed,
+                 DistQueue* queue) {
   CHECK_REQUIRE_TEXT(name != nullptr, "name != NULL");
   CHECK_REQUIRE_TEXT(cb != nullptr, "cb != NULL");
   CHECK_REQUIRE_TEXT(attr != nullptr, "attr != NULL");
@@ -539,12 +540,13 @@ void Dist_Normal(const char* name, std::int32_t relationTag, std::int32_t reuseT
   Report("    %-9s  %-7s  %11ld  %10ld  %10ld\n", name, "Normal", static_cast<long>(min),
          static_cast<long>(max), static_cast<long>(nUnique));
   if (Reuse(attr, relationTag, reuseTag)) return;
-  Submit({DistKind::kNormal, attr, relationTag, nTuples, min, max, nUnique, seed, 0});
+  Submit({DistKind::kNormal, attr, relationTag, nTuples, min, max, nUnique, seed, 0}, queue);
 }
 
 void Dist_Zipfian(const char* name, std::int32_t relationTag, std::int32_t reuseTag,
                   GenControlBlock* cb, GenAttr* attr, std::int32_t nTuples, std::int32_t min,
-                  std::int32_t max, std::int32_t nUnique, std::int32_t seed) {
+                  std::int32_t max, std::int32_t nUnique, std::int32_t seed,
+                 DistQueue* queue) {
   CHECK_REQUIRE_TEXT(name != nullptr, "name != NULL");
   CHECK_REQUIRE_TEXT(cb != nullptr, "cb != NULL");
   CHECK_REQUIRE_TEXT(attr != nullptr, "attr != NULL");
@@ -554,7 +556,7 @@ void Dist_Zipfian(const char* name, std::int32_t relationTag, std::int32_t reuse
   Report("    %-9s  %-7s  %11ld  %10ld  %10ld\n", name, "Zipfian", static_cast<long>(min),
          static_cast<long>(max), static_cast<long>(nUnique));
   if (Reuse(attr, relationTag, reuseTag)) return;
-  Submit({DistKind::kZipfian, attr, relationTag, nTuples, min, max, nUnique, seed, 0});
+  Submit({DistKind::kZipfian, attr, relationTag, nTuples, min, max, nUnique, seed, 0}, queue);
 }
 
 void Dist_Fill(const char* name, std::int32_t relationTag, std::int32_t reuseTag,
@@ -563,7 +565,9 @@ void Dist_Fill(const char* name, std::int32_t relationTag, std::int32_t reuseTag
   CHECK_REQUIRE_TEXT(name != nullptr, "name != NULL");
   CHECK_REQUIRE_TEXT(cb != nullptr, "cb != NULL");
   CHECK_REQUIRE_TEXT(attr != nullptr, "attr != NULL");
+  CHECK_REQUIRE_TEXT(seed != 0, "seed != 0");
   attr->ownerTag = relationTag;
+  attr->fillSeed = seed;
   const long n = attr->nFill;
   if (n == 0) {
     Report("    no %s\n", name);
@@ -571,24 +575,32 @@ void Dist_Fill(const char* name, std::int32_t relationTag, std::int32_t reuseTag
     Report("    %-9s  %-7s  %11s  %10s  %10s  %ld rnd character%s\n", name, "Fill", "n/a", "n/a",
            "n/a", n, n == 1 ? "" : "s");
   }
-  Output_SetFillSeed(seed);
 }
+
+namespace {
+
+// Shuffles the column and stores it; 0 or the errno of the failed write.
+int ShuffleAndStore(GenAttr* attr, std::int32_t relationTag, std::int32_t nTuples,
+                    std::int32_t seed) {
+  Dist_Shuffle(attr->vector, nTuples, seed);
+  if (attr->location == GEN_TEMP) {
+    const int error = StoreInTempFile(attr, nTuples);
+    if (error != 0) return error;
+  }
+  attr->ownerTag = relationTag;
+  return 0;
+}
+
+}  // namespace
 
 void Dist_cleanup(GenAttr* attr, std::int32_t relationTag, std::int32_t nTuples,
                   std::int32_t seed) {
   CHECK_REQUIRE_TEXT(attr != nullptr, "attr != NULL");
-  Dist_Shuffle(attr->vector, nTuples, seed);
-  if (attr->location == GEN_TEMP) {
-    const int error = StoreInTempFile(attr, nTuples);
-    if (error != 0) {
-      ExplainTempWriteFailure(attr, error);
-      XEPT_RAISE(XEPT_GEN_FAILED);
-    }
-  }
-  attr->ownerTag = relationTag;
+  const int error = ShuffleAndStore(attr, relationTag, nTuples, seed);
+  if (error != 0) Dist_TempWriteFailed(attr, error);
 }
 
-void Dist_RunJob(const DistJob& job) {
+int Dist_RunJob(const DistJob& job) {
   std::int32_t* vector = job.attr->vector;
   switch (job.kind) {
     case DistKind::kUniform:
@@ -601,9 +613,7 @@ void Dist_RunJob(const DistJob& job) {
       Dist_genZipfian(vector, job.nTuples, job.min, job.max, job.nUnique);
       break;
   }
-  Dist_cleanup(job.attr, job.relationTag, job.nTuples, job.seed);
+  return ShuffleAndStore(job.attr, job.relationTag, job.nTuples, job.seed);
 }
-
-void Dist_SetDeferral(std::vector<DistJob>* queue) { deferralQueue = queue; }
 
 }  // namespace zervgen

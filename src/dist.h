@@ -26,19 +26,30 @@ void Dist_genZipfian(std::int32_t* vector, std::int32_t nTuples, std::int32_t mi
 // for m = n .. 2, step, j = state mod m, swap entries j and m-1.
 void Dist_Shuffle(std::int32_t* vector, std::int32_t nTuples, std::int32_t seed);
 
+struct DistJob;
+// Where the distributions put their generation jobs: appended to `queue`
+// when it is set, so that a caller can run the columns of one relation
+// concurrently; run at once when it is null.
+using DistQueue = std::vector<DistJob>;
+
 // The attribute distributions. Each writes the column's report line, then
 // reuses the slot's values when its ownerTag equals reuseTag, or generates,
-// shuffles and stores them (Dist_cleanup).
+// shuffles and stores them (Dist_cleanup), at once or through `queue`.
 void Dist_Uniform(const char* name, std::int32_t relationTag, std::int32_t reuseTag,
                   GenControlBlock* cb, GenAttr* attr, std::int32_t nTuples, std::int32_t min,
                   std::int32_t max, std::int32_t nUnique, std::int32_t seed,
-                  std::int32_t missingOne);
+                  std::int32_t missingOne, DistQueue* queue = nullptr);
 void Dist_Normal(const char* name, std::int32_t relationTag, std::int32_t reuseTag,
                  GenControlBlock* cb, GenAttr* attr, std::int32_t nTuples, std::int32_t min,
-                 std::int32_t max, std::int32_t nUnique, std::int32_t seed);
+                 std::int32_t max, std::int32_t nUnique, std::int32_t seed,
+                 DistQueue* queue = nullptr);
 void Dist_Zipfian(const char* name, std::int32_t relationTag, std::int32_t reuseTag,
                   GenControlBlock* cb, GenAttr* attr, std::int32_t nTuples, std::int32_t min,
-                  std::int32_t max, std::int32_t nUnique, std::int32_t seed);
+                  std::int32_t max, std::int32_t nUnique, std::int32_t seed,
+                  DistQueue* queue = nullptr);
+// Documents the fill column and keeps its seed in the slot (fillSeed), where
+// the relation writer starts the fill stream.
+// REQUIRES: seed != 0
 void Dist_Fill(const char* name, std::int32_t relationTag, std::int32_t reuseTag,
                GenControlBlock* cb, GenAttr* attr, std::int32_t seed);
 // Shuffles the slot's vector, writes it to the slot's temporary file when it
@@ -61,13 +72,15 @@ struct DistJob {
   std::int32_t missingOne;
 };
 
-// Generates the job's vector and hands it to Dist_cleanup.
-void Dist_RunJob(const DistJob& job);
+// Generates the job's vector, shuffles it and stores it, like Dist_cleanup
+// but without explaining or raising a failed temporary-file write: returns
+// 0, or the errno of that write. Safe on a worker thread (its checks are
+// captured there).
+[[nodiscard]] int Dist_RunJob(const DistJob& job);
 
-// While a queue is set, the distributions append their generation jobs to it
-// instead of running them, so that a caller can run the columns of one
-// relation concurrently. Null (the default) runs each job at once.
-void Dist_SetDeferral(std::vector<DistJob>* queue);
+// Main thread: explains a failed temporary-file write of `attr` (errno
+// `error`) and raises XEPT_GEN_FAILED.
+[[noreturn]] void Dist_TempWriteFailed(const GenAttr* attr, int error);
 
 }  // namespace zervgen
 

@@ -14,13 +14,41 @@ XeptFrame* freeList = nullptr;
 XeptFrame* activeList = nullptr;
 void (*stdoutFlusher)() = nullptr;
 bool checkLinesToStderr = false;
+void (*lastResort)() = nullptr;
+// The status of a capturing worker thread; null on the main thread.
+thread_local XeptStatus* captureStatus = nullptr;
 
 // The formatted texts are at most 186 characters; room for more.
 constexpr int kTextSize = 256;
 
+// Runs the last-resort cleanup once; a raise inside it ends nothing more.
+void RunLastResort() {
+  void (*cleanup)() = lastResort;
+  lastResort = nullptr;
+  if (cleanup == nullptr) return;
+  try {
+    cleanup();
+  } catch (...) {
+  }
+}
+
+[[noreturn]] void Capture(std::int16_t cls, const char* text, const char* file, const char* func,
+                          int line) {
+  XeptStatus* status = captureStatus;
+  if (status->cls == 0) {
+    status->cls = cls;
+    status->file = file;
+    status->func = func;
+    status->line = line;
+    std::snprintf(status->text, sizeof status->text, "%s", text != nullptr ? text : "");
+  }
+  throw XeptCaptured{};
+}
+
 [[noreturn]] void NoHandlerForCoding(const char* file, const char* func, int line) {
   Xept_PrintLocation(file, func, line, "No exception handler found for coding exceptions");
   std::fflush(stdout);
+  RunLastResort();
   std::exit(1);
 }
 
@@ -28,6 +56,22 @@ constexpr int kTextSize = 256;
 std::FILE* CheckLineStream() { return checkLinesToStderr ? stderr : stdout; }
 
 }  // namespace
+
+XeptCapture::XeptCapture(XeptStatus* status) : saved_(captureStatus) { captureStatus = status; }
+XeptCapture::~XeptCapture() { captureStatus = saved_; }
+
+void Xept_SetLastResort(void (*cleanup)()) { lastResort = cleanup; }
+
+void Xept_Fail(std::int16_t cls, const char* text, const char* file, const char* func, int line) {
+  if (captureStatus != nullptr) Capture(cls, text, file, func, line);
+  if (text != nullptr && text[0] != '\0') Xept_PrintLocation(file, func, line, text);
+  Xept_Raise(cls, file, func, line);
+}
+
+void Xept_Replay(const XeptStatus& status) {
+  if (status.cls == 0) return;
+  Xept_Fail(status.cls, status.text, status.file, status.func, status.line);
+}
 
 void Xept_Reset() {
   activeList = nullptr;
@@ -97,6 +141,7 @@ void Xept_RaiseException(std::int16_t cls) {
 }
 
 void Xept_Raise(std::int16_t cls, const char* file, const char* func, int line) {
+  if (captureStatus != nullptr) Capture(cls, nullptr, file, func, line);
   char text[kTextSize];
   std::snprintf(text, sizeof text, "Raised exception of class '%d'", cls);
   Xept_PrintLocation(file, func, line, text);
@@ -113,8 +158,7 @@ void Xept_FailedCheck(std::int16_t cls, const char* expr, const char* file, cons
   } else {
     std::snprintf(text, sizeof text, "Failed assertion: '%1.166s'", expr);
   }
-  Xept_PrintLocation(file, func, line, text);
-  Xept_Raise(cls, file, func, line);
+  Xept_Fail(cls, text, file, func, line);
 }
 
 }  // namespace zervgen

@@ -4,6 +4,15 @@
 // that carries relation data) and raises a class; the raise unwinds with a
 // C++ exception to the most recent handler that accepts the class,
 // discarding the handlers above it.
+//
+// Threads: the handler stack, the location lines and everything a raise
+// sets off belong to the main thread. A worker thread computes and returns
+// a status; it never raises through the handler stack and never prints.
+// While a thread captures (XeptCapture), a failed check or a raise there
+// fills in the thread's XeptStatus (the first one only) and throws
+// XeptCaptured, which the worker's own loop catches. The main thread then
+// replays the status with Xept_Replay: it prints the lines the failure
+// would have printed and raises its class, once.
 #ifndef ZERVGEN_SRC_EXCEPT_H_
 #define ZERVGEN_SRC_EXCEPT_H_
 
@@ -35,6 +44,47 @@ struct XeptRaised {
   std::int16_t cls;
   XeptFrame* frame;
 };
+
+// A failure captured in a worker thread: its class and location, and the
+// text of its location line (empty for a bare raise).
+struct XeptStatus {
+  std::int16_t cls = 0;  // 0: no failure
+  const char* file = nullptr;
+  const char* func = nullptr;
+  int line = 0;
+  char text[256] = {};
+};
+
+// What a raise throws in a capturing thread. The status holds the details.
+struct XeptCaptured {};
+
+// Makes the calling thread capture failures into `status` while the object
+// lives. For worker threads only.
+class XeptCapture {
+ public:
+  explicit XeptCapture(XeptStatus* status);
+  ~XeptCapture();
+  XeptCapture(const XeptCapture&) = delete;
+  XeptCapture& operator=(const XeptCapture&) = delete;
+
+ private:
+  XeptStatus* saved_;
+};
+
+// Records a failure of class `cls` in the calling thread's status when it
+// captures (only the first failure is kept) and throws XeptCaptured;
+// otherwise prints the location line and raises at once.
+[[noreturn, gnu::cold]] void Xept_Fail(std::int16_t cls, const char* text, const char* file,
+                                       const char* func, int line);
+
+// Main thread: prints the lines of a captured failure and raises its class.
+// A status without failure returns at once.
+void Xept_Replay(const XeptStatus& status);
+
+// Called first by every ending that bypasses the handlers (no handler
+// accepts a raise), so that the run's files are removed before the process
+// ends. Null clears it.
+void Xept_SetLastResort(void (*cleanup)());
 
 // Empties the active list and puts all frames on the free list in array order.
 void Xept_Reset();

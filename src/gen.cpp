@@ -98,10 +98,6 @@ GenAllocator allocator = DefaultAllocate;
 // compiler cannot drop an allocation that is never used.
 void* volatile heldHeadroom = nullptr;
 
-// The shared scratch vector while no slot owns it; kept reachable so that it
-// lives (and is seen to live) until the process ends.
-std::int32_t* unownedSharedVector = nullptr;
-
 // Memory held back while the columns take what they can, so that the
 // relation writer's buffer of one chunk of rows can still be had afterwards.
 constexpr std::size_t kHeadroomBytes = std::size_t{2} << 20;
@@ -148,6 +144,35 @@ void Gen_Free(void* p) {
   std::free(p);
 }
 
+void Gen_releaseAttr(GenAttr* attr) {
+  CHECK_REQUIRE_TEXT(attr != nullptr, "attr != NULL");
+  SignalGuard guard;  // the file and its slot go away together
+  if (attr->inUse == 0) return;
+  switch (attr->location) {
+    case GEN_TEMP:
+      Gen_Free(attr->buffer);
+      attr->buffer = nullptr;
+      ::close(attr->fd);
+      ::unlink(attr->fileName);
+      Gen_Free(attr->fileName);
+      attr->fileName = nullptr;
+      break;
+    case GEN_MEMORY:
+      Gen_Free(attr->vector);
+      attr->vector = nullptr;
+      break;
+    default:
+      break;
+  }
+  attr->inUse = 0;
+}
+
+void Gen_releaseScratch(GenControlBlock* cb) {
+  CHECK_REQUIRE_TEXT(cb != nullptr, "cb != NULL");
+  Gen_Free(cb->scratch);
+  cb->scratch = nullptr;
+}
+
 GenAttr* Gen_Slot(GenControlBlock* cb, int index) {
   static constexpr GenAttr GenControlBlock::*kSlots[kGenSlots] = {
       &GenControlBlock::keyAttr,     &GenControlBlock::integerAttr, &GenControlBlock::signedAttr,
@@ -176,7 +201,7 @@ void Gen_InitializeCB(GenControlBlock* cb, std::int32_t nTuples, std::int16_t nF
     std::fprintf(stderr, "%s: Out of memory.\n", programName);
     XEPT_RAISE(XEPT_GEN_FAILED);
   }
-  unownedSharedVector = shared;
+  cb->scratch = shared;
   heldHeadroom = std::malloc(kHeadroomBytes);
   std::int32_t status = 0;
   for (const SlotName& s : kColumnSlots) {
@@ -205,7 +230,7 @@ std::int32_t Gen_initAttr(GenControlBlock* cb, GenAttr* attr, std::int32_t* vect
   }
   if (cb->tempInUse == 0) {
     // The slot owns the shared vector from now on and releases it.
-    if (vector == unownedSharedVector) unownedSharedVector = nullptr;
+    if (vector == cb->scratch) cb->scratch = nullptr;
     return Gen_initMemory(attr, vector);
   }
   return Gen_initTemp(cb, attr, vector, tempDir, tempName);

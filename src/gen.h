@@ -35,6 +35,7 @@ struct GenAttr {
   std::int32_t fd;         // GEN_TEMP: the temporary file
   std::int32_t readIndex;  // GEN_MEMORY: next value the writer reads
   std::int32_t nFill;      // GEN_FILL: the fill width
+  std::int32_t fillSeed;   // GEN_FILL: the relation's fill stream seed (Dist_Fill)
   char* fileName;          // GEN_TEMP: full path, owned
   std::int32_t* buffer;    // GEN_TEMP: read buffer of 2048 bytes, owned
   std::int16_t bufSize;    // GEN_TEMP: 2048
@@ -61,6 +62,7 @@ struct GenControlBlock {
   GenAttr nameAttr;
   GenAttr addressAttr;
   GenAttr fillAttr;
+  std::int32_t* scratch;  // the shared vector while no slot owns it (owned)
 };
 
 // The slots in their fixed order (key .. fill).
@@ -80,6 +82,14 @@ std::int32_t Gen_initFill(GenAttr* attr, std::int16_t nFill);
 std::int32_t Gen_initMemory(GenAttr* attr, std::int32_t* vector);
 std::int32_t Gen_initTemp(GenControlBlock* cb, GenAttr* attr, std::int32_t* vector,
                           const char* tempDir, const char* tempName);
+
+// Releases what the set-up gave the slot: its own vector, or its temporary
+// file (closed and removed), path and read buffer. Harmless when repeated.
+// REQUIRES: attr != NULL
+void Gen_releaseAttr(GenAttr* attr);
+// Releases the shared vector when no slot owns it. Harmless when repeated.
+// REQUIRES: cb != NULL
+void Gen_releaseScratch(GenControlBlock* cb);
 
 // The allocation seam of the column storage: every vector, path text and read
 // buffer is had through it. Returns null on failure; never throws.
@@ -103,13 +113,20 @@ struct GenRows {
   std::int32_t count;
 };
 
-// Writes rows `rows` of the relation: a new file at `path`, or standard
-// output for "-", one row per line from the columns' values. A failed write
-// removes the partial file and raises XEPT_GEN_DISK_FULL; a file that cannot
-// be created raises XEPT_GEN_FAILED. The fill stream is expected at row 0 of
-// the relation when called.
+// Writes the rows `rows` of the relation: a new file at `path`, or standard
+// output for "-", one row per line from the columns' values. Memory columns
+// are read from row rows.first on, temporary-file columns from their value
+// of that row, and the fill stream starts where row rows.first starts it in
+// the whole relation, so a part has the bytes of those rows of the whole.
+// The progress line counts the part's rows; an empty part makes an empty
+// file. Memory after set-up never fails
+// it: when chunks or threads cannot be had, rows are formatted one at a time
+// into a buffer reserved in advance. A failed write removes the partial file
+// and raises XEPT_GEN_DISK_FULL, naming the first row not written by its
+// number within the whole relation ("tuple #r of total"); a file that cannot
+// be created raises XEPT_GEN_FAILED.
 // REQUIRES: cb != NULL, path != NULL, relName != NULL,
-//           0 <= first, 0 <= count, first + count <= total
+//           0 <= rows.first, 0 <= rows.count, rows.first + rows.count <= rows.total
 void Gen_outputRelation(GenControlBlock* cb, const char* path, const char* relName,
                         std::span<const GenColumnSpec> columns, GenRows rows);
 

@@ -1,6 +1,7 @@
-// gen_pool.cpp: thread count and worker pools.
+// gen_pool.cpp: thread count, thread tuning and worker pools.
 #include "gen_pool.h"
 
+#include <malloc.h>
 #include <pthread.h>
 #include <sched.h>
 #include <signal.h>
@@ -8,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <new>
 #include <system_error>
 
 #include "signals.h"
@@ -16,11 +18,13 @@ namespace zervgen {
 namespace {
 
 int threadOverride = 0;
+bool (*threadSeam)() = nullptr;
 
 // Starts a thread with the termination signals blocked and adds it to
 // `threads`. A thread that cannot be had (memory or process limits) is no
 // failure: the work is done by fewer threads.
 void StartBlocked(std::vector<std::thread>* threads, const std::function<void()>& body) {
+  if (threadSeam != nullptr && !threadSeam()) return;
   sigset_t block;
   sigset_t saved;
   Signals_EndingSet(&block);
@@ -28,6 +32,7 @@ void StartBlocked(std::vector<std::thread>* threads, const std::function<void()>
   try {
     threads->emplace_back(body);
   } catch (const std::system_error&) {
+  } catch (const std::bad_alloc&) {
   }
   pthread_sigmask(SIG_SETMASK, &saved, nullptr);
 }
@@ -62,7 +67,29 @@ class WorkersDone {
   int ended_ = 0;
 };
 
+// Runs `work` capturing its failure into `status` (only the first is kept).
+template <typename Work>
+void RunCaptured(GenStatus* status, Work&& work) {
+  XeptCapture capture(&status->xept);
+  try {
+    work();
+  } catch (const XeptCaptured&) {
+  } catch (const std::bad_alloc&) {
+    if (!status->failed()) status->outOfMemory = true;
+  }
+}
+
+// Keeps the first failure of `from` in `to`.
+void Merge(GenStatus* to, const GenStatus& from) {
+  if (!to->failed() && from.failed()) *to = from;
+}
+
 }  // namespace
+
+void Gen_Replay(const GenStatus& status) {
+  if (status.outOfMemory) throw std::bad_alloc();
+  Xept_Replay(status.xept);
+}
 
 int Gen_Threads() {
   if (threadOverride > 0) return threadOverride;
@@ -73,6 +100,23 @@ int Gen_Threads() {
 }
 
 void Gen_SetThreads(int threads) { threadOverride = threads > 0 ? threads : 0; }
+
+void Gen_SetThreadSeam(bool (*mayStart)()) { threadSeam = mayStart; }
+
+void Gen_TuneThreads() {
+  // Large blocks (columns, chunk buffers) always come from and go back to
+  // the system, so a run under a memory limit does not lose room to heap
+  // fragmentation from one relation to the next.
+  mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+  // Worker threads need little stack. The default of 8 MiB each stays
+  // mapped in the C library's cache after a thread ends, where a run under
+  // an address-space limit would miss it for its buffers.
+  pthread_attr_t attr;
+  pthread_attr_init(&attr);
+  pthread_attr_setstacksize(&attr, 256 * 1024);
+  pthread_setattr_default_np(&attr);
+  pthread_attr_destroy(&attr);
+}
 
 GenOrderedPool::GenOrderedPool(int threads, int slots, std::function<void(int)> work)
     : work_(std::move(work)), finished_(static_cast<std::size_t>(slots), 0) {
@@ -89,12 +133,6 @@ GenOrderedPool::~GenOrderedPool() {
 }
 
 void GenOrderedPool::Submit(int slot) {
-  if (threads_.empty()) {  // no thread could be started: work here
-    finished_[static_cast<std::size_t>(slot)] = 0;
-    work_(slot);
-    finished_[static_cast<std::size_t>(slot)] = 1;
-    return;
-  }
   {
     std::lock_guard<std::mutex> lock(mutex_);
     finished_[static_cast<std::size_t>(slot)] = 0;
@@ -103,10 +141,10 @@ void GenOrderedPool::Submit(int slot) {
   wake_.notify_one();
 }
 
-void GenOrderedPool::WaitDone(int slot) {
+GenStatus GenOrderedPool::WaitDone(int slot) {
   std::unique_lock<std::mutex> lock(mutex_);
-  done_.wait(lock, [&] { return finished_[static_cast<std::size_t>(slot)] || error_; });
-  if (error_) std::rethrow_exception(error_);
+  done_.wait(lock, [&] { return finished_[static_cast<std::size_t>(slot)] || status_.failed(); });
+  return status_;
 }
 
 void GenOrderedPool::Worker() {
@@ -117,47 +155,45 @@ void GenOrderedPool::Worker() {
     int slot = queue_.front();
     queue_.erase(queue_.begin());
     lock.unlock();
-    std::exception_ptr error;
-    try {
-      work_(slot);
-    } catch (...) {
-      error = std::current_exception();
-    }
+    GenStatus status;
+    RunCaptured(&status, [&] { work_(slot); });
     lock.lock();
-    if (error && !error_) error_ = error;
+    Merge(&status_, status);
     finished_[static_cast<std::size_t>(slot)] = 1;
     done_.notify_all();
   }
 }
 
-void Gen_RunTasks(std::vector<std::function<void()>>& tasks, int threads,
-                  const std::function<void()>& whileWaiting) {
+GenStatus Gen_RunTasks(std::vector<std::function<void()>>& tasks, int threads,
+                       const std::function<void()>& whileWaiting) {
   std::atomic<std::size_t> next{0};
-  std::exception_ptr error;
-  std::mutex errorMutex;
+  GenStatus first;
+  std::mutex statusMutex;
   auto body = [&] {
-    for (std::size_t i; (i = next.fetch_add(1)) < tasks.size();) {
-      try {
-        tasks[i]();
-      } catch (...) {
-        std::lock_guard<std::mutex> lock(errorMutex);
-        if (!error) error = std::current_exception();
-      }
-    }
+    GenStatus status;
+    RunCaptured(&status, [&] {
+      for (std::size_t i; !status.failed() && (i = next.fetch_add(1)) < tasks.size();) tasks[i]();
+    });
+    std::lock_guard<std::mutex> lock(statusMutex);
+    Merge(&first, status);
   };
   const int extra = std::min<int>(threads, static_cast<int>(tasks.size())) - 1;
   std::vector<std::thread> workers;
   WorkersDone done;
-  for (int i = 0; i < extra; ++i) {
-    StartBlocked(&workers, [&] {
-      body();
-      done.Count();
-    });
+  try {
+    workers.reserve(static_cast<std::size_t>(std::max(extra, 0)));
+    for (int i = 0; i < extra; ++i) {
+      StartBlocked(&workers, [&] {
+        body();
+        done.Count();
+      });
+    }
+  } catch (const std::bad_alloc&) {  // no room for the list: the caller alone
   }
   body();
   if (whileWaiting) done.Await(static_cast<int>(workers.size()), whileWaiting);
   for (std::thread& t : workers) t.join();
-  if (error) std::rethrow_exception(error);
+  return first;
 }
 
 }  // namespace zervgen

@@ -183,7 +183,8 @@ const Schema& UpdatesSchema() {
 }
 
 // Calls the column's distribution; generation jobs go to the queue.
-void Distribute(GenControlBlock* cb, std::int32_t tag, const ColumnDist& c, std::int32_t rows) {
+void Distribute(GenControlBlock* cb, std::int32_t tag, const ColumnDist& c, std::int32_t rows,
+                DistQueue* queue) {
   const std::int32_t n = cb->nTuples;
   const std::int32_t min = Eval(c.min, n);
   const std::int32_t max = Eval(c.max, n);
@@ -192,13 +193,13 @@ void Distribute(GenControlBlock* cb, std::int32_t tag, const ColumnDist& c, std:
   switch (c.kind) {
     case ColKind::kUniform:
       Dist_Uniform(c.name, tag, c.reuseTag, cb, attr, rows, min, max, nUnique, c.seed,
-                   c.missingOne);
+                   c.missingOne, queue);
       break;
     case ColKind::kNormal:
-      Dist_Normal(c.name, tag, c.reuseTag, cb, attr, rows, min, max, nUnique, c.seed);
+      Dist_Normal(c.name, tag, c.reuseTag, cb, attr, rows, min, max, nUnique, c.seed, queue);
       break;
     case ColKind::kZipfian:
-      Dist_Zipfian(c.name, tag, c.reuseTag, cb, attr, rows, min, max, nUnique, c.seed);
+      Dist_Zipfian(c.name, tag, c.reuseTag, cb, attr, rows, min, max, nUnique, c.seed, queue);
       break;
     case ColKind::kFill:
       Dist_Fill(c.name, tag, tag, cb, attr, c.seed);
@@ -226,7 +227,9 @@ struct ColumnsDone {
 // Runs the queued generation jobs: memory columns each on their own,
 // temporary-file columns together in order. Columns of many distinct values
 // take longest to shuffle, so they start first and the short ones fill in
-// at the end.
+// at the end. Each job leaves the errno of a failed temporary-file write in
+// its entry of `errors`; the first failure is raised here, on the main
+// thread.
 void RunJobs(GenControlBlock* cb, std::vector<DistJob>& jobs) {
   std::vector<DistJob> memory;
   std::vector<DistJob> temps;
@@ -236,44 +239,47 @@ void RunJobs(GenControlBlock* cb, std::vector<DistJob>& jobs) {
   std::stable_sort(memory.begin(), memory.end(),
                    [](const DistJob& a, const DistJob& b) { return a.nUnique > b.nUnique; });
   ColumnsDone done{{0}, static_cast<int>(jobs.size())};
+  std::vector<int> errors(memory.size() + temps.size(), 0);
   std::vector<std::function<void()>> tasks;
-  for (const DistJob& job : memory) {
-    tasks.emplace_back([job, &done] {
-      Dist_RunJob(job);
+  for (std::size_t i = 0; i < memory.size(); ++i) {
+    tasks.emplace_back([&, i] {
+      errors[i] = Dist_RunJob(memory[i]);
       done.Count();
     });
   }
   if (!temps.empty()) {
-    tasks.emplace_back([&temps, &done] {
-      for (const DistJob& job : temps) {
-        Dist_RunJob(job);
+    tasks.emplace_back([&] {
+      for (std::size_t i = 0; i < temps.size(); ++i) {
+        int& error = errors[memory.size() + i];
+        error = Dist_RunJob(temps[i]);
+        if (error != 0) return;
         done.Count();
       }
     });
   }
   done.Show();
   // Temporary files mean memory is short: no thread stacks then.
-  Gen_RunTasks(tasks, cb->tempInUse ? 1 : Gen_Threads(), [&done] { done.Show(); });
+  const GenStatus status =
+      Gen_RunTasks(tasks, cb->tempInUse ? 1 : Gen_Threads(), [&done] { done.Show(); });
   done.Show();  // the last column may have been counted on another thread
+  Gen_Replay(status);
+  for (std::size_t i = 0; i < errors.size(); ++i) {
+    if (errors[i] == 0) continue;
+    const DistJob& job = i < memory.size() ? memory[i] : temps[i - memory.size()];
+    Dist_TempWriteFailed(job.attr, errors[i]);
+  }
 }
 
 void GenerateColumns(GenControlBlock* cb, const Schema& schema, std::int32_t rows) {
   std::vector<DistJob> jobs;
-  Dist_SetDeferral(&jobs);
-  try {
-    for (const ColumnDist& c : schema.columns) Distribute(cb, schema.tag, c, rows);
-  } catch (...) {
-    Dist_SetDeferral(nullptr);
-    throw;
-  }
-  Dist_SetDeferral(nullptr);
+  for (const ColumnDist& c : schema.columns) Distribute(cb, schema.tag, c, rows, &jobs);
   RunJobs(cb, jobs);
 }
 
-// Writes the relation of `total` rows, whole or as its part files. Every
-// part starts from the fill stream of the relation's first row, so the
-// parts' rows are those of the whole relation; the columns are generated
-// once for all parts.
+// Writes the relation of `total` rows, whole or as its part files. The
+// writer starts each part's fill stream where its first row starts it in
+// the whole relation, so the parts' rows are those of the whole relation;
+// the columns are generated once for all parts.
 void WriteRelation(GenControlBlock* cb, const char* path, const Schema& schema,
                    std::int32_t total) {
   std::vector<GenColumnSpec> specs;
@@ -284,12 +290,10 @@ void WriteRelation(GenControlBlock* cb, const char* path, const Schema& schema,
     Gen_outputRelation(cb, path, schema.relName, specs, GenRows{total, 0, total});
     return;
   }
-  const std::int32_t fillStart = Output_GetFillState();
   const std::int32_t firstPart = partsOnly != 0 ? partsOnly : 1;
   const std::vector<std::string> names = Gen_RelationPaths(path);
   for (std::size_t i = 0; i < names.size(); ++i) {
     const auto k = firstPart + static_cast<std::int32_t>(i);
-    Output_SetFillState(fillStart);
     Gen_outputRelation(cb, names[i].c_str(), schema.relName, specs,
                        Gen_PartRows(total, partsCount, k));
   }

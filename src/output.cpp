@@ -712,8 +712,8 @@ constexpr std::int32_t kDateAhead = 16;
 // Each field's `values` moves on by its stride from row to row.
 template <bool kFixed>
 int FastRows(OutputStream* stream, RowField* fields, int nFields, std::int32_t rows,
-             std::size_t bound) {
-  std::int32_t fill = fillSeed;
+             std::size_t bound, std::int32_t* fillState) {
+  std::int32_t fill = *fillState;
   const DateText* dates = DateTexts();
   const RowWriter<kFixed> writer(dates, &fill);
   const RowField* dateField = nullptr;  // the first date field, if any
@@ -728,7 +728,7 @@ int FastRows(OutputStream* stream, RowField* fields, int nFields, std::int32_t r
   for (std::int32_t r = 0; r < rows; ++r) {
     char* p = stream->Reserve(bound);
     if (p == nullptr) {
-      fillSeed = fill;
+      *fillState = fill;
       return STATUS_ERROR;
     }
     if (dateField != nullptr && r + kDateAhead < rows) {
@@ -751,7 +751,7 @@ int FastRows(OutputStream* stream, RowField* fields, int nFields, std::int32_t r
     }
     stream->Commit(p);
   }
-  fillSeed = fill;
+  *fillState = fill;
   return 0;
 }
 
@@ -845,12 +845,37 @@ OutputKind Output_KindOf(OutputWriter writer) {
   return OutputKind::kOther;
 }
 
+namespace {
+
+// Rows through the field writers, drawing fill from *fillState.
+int PlainRowsFrom(OutputStream* stream, const OutputRowField* fields, int nFields,
+                  std::int32_t rows, std::int32_t* fillState) {
+  const std::int32_t saved = fillSeed;
+  fillSeed = *fillState;
+  const int status = PlainRows(stream, fields, nFields, rows);
+  *fillState = fillSeed;
+  fillSeed = saved;
+  return status;
+}
+
+}  // namespace
+
+std::size_t Output_RowBound(const OutputRowField* fields, int nFields) {
+  std::size_t bound = 0;
+  for (int i = 0; i < nFields; ++i) {
+    const int w = fields[i].width;
+    bound += static_cast<std::size_t>(w < 0 ? -static_cast<std::int64_t>(w) : w) + kMaxFieldBytes;
+  }
+  return bound;
+}
+
 int Output_Rows(OutputStream* stream, const OutputRowField* fields, int nFields,
-                std::int32_t rows) {
+                std::int32_t rows, std::int32_t* fillState) {
   CHECK_REQUIRE_TEXT(stream != nullptr, "stream != NULL");
   CHECK_REQUIRE_TEXT(fields != nullptr || nFields == 0, "fields != NULL || nFields == 0");
+  CHECK_REQUIRE_TEXT(fillState != nullptr, "fillState != NULL");
   if (nFields <= 0) return 0;
-  if (nFields > kMaxRowFields) return PlainRows(stream, fields, nFields, rows);
+  if (nFields > kMaxRowFields) return PlainRowsFrom(stream, fields, nFields, rows, fillState);
   // Every field takes at most its width and kMaxFieldBytes, padded or not.
   RowField row[kMaxRowFields];
   std::size_t bound = 0;
@@ -859,12 +884,12 @@ int Output_Rows(OutputStream* stream, const OutputRowField* fields, int nFields,
     const std::int64_t span = f.width < 0 ? -static_cast<std::int64_t>(f.width) : f.width;
     row[i] = RowField{Output_KindOf(f.writer), f.width, f.values, f.stride};
     if (row[i].kind == OutputKind::kOther || span > kMaxInlinePad) {
-      return PlainRows(stream, fields, nFields, rows);
+      return PlainRowsFrom(stream, fields, nFields, rows, fillState);
     }
     bound += static_cast<std::size_t>(span) + kMaxFieldBytes;
   }
-  return fixedFormat ? FastRows<true>(stream, row, nFields, rows, bound)
-                     : FastRows<false>(stream, row, nFields, rows, bound);
+  return fixedFormat ? FastRows<true>(stream, row, nFields, rows, bound, fillState)
+                     : FastRows<false>(stream, row, nFields, rows, bound, fillState);
 }
 
 void Output_SetFillSeed(std::int32_t seed) {

@@ -25,6 +25,9 @@ inline constexpr std::size_t kMaxFieldBytes = 128;
 class OutputStream {
  public:
   explicit OutputStream(int fd, std::size_t capacity = kOutBufferSize);
+  // Memory only, over the caller's `buffer` of `capacity` bytes, which it
+  // never grows: a Reserve beyond room() fails (sticky).
+  OutputStream(char* buffer, std::size_t capacity);
   ~OutputStream();
   OutputStream(const OutputStream&) = delete;
   OutputStream& operator=(const OutputStream&) = delete;
@@ -48,6 +51,7 @@ class OutputStream {
   // failed stream stays failed.
   const char* data() const { return begin_; }
   std::size_t size() const { return static_cast<std::size_t>(pos_ - begin_); }
+  std::size_t room() const { return static_cast<std::size_t>(end_ - pos_); }
   void Clear() {
     pos_ = begin_;
     if (error_ != 0) end_ = begin_;
@@ -60,11 +64,19 @@ class OutputStream {
   void Fail(int err);           // records a failure; no room from then on
 
   int fd_;
+  bool owned_ = true;  // the buffer is the stream's own (and may grow)
   int error_ = 0;
   char* begin_ = nullptr;
   char* pos_ = nullptr;
   char* end_ = nullptr;
 };
+
+// The allocation seam of the streams' own buffers (and of the relation
+// writer's chunk arrays): realloc-like, null on failure, never throws. Null
+// restores the default.
+using OutputReallocator = void* (*)(void* p, std::size_t bytes);
+void Output_SetReallocator(OutputReallocator reallocator);
+void* Output_Reallocate(void* p, std::size_t bytes);
 
 // A field writer: writes `value` as one field, in `width` characters in
 // fixed format, followed by the delimiter, or by "\n" when `last` is set.
@@ -128,18 +140,22 @@ struct OutputRowField {
 };
 
 // Writes `rows` rows of `fields`, the last field ending each row, with the
-// same bytes as calling each field's writer in turn. Rows of the seven
+// same bytes as calling each field's writer in turn. Fill fields draw from
+// the stream at *fillState, which is left where the rows end. Rows of the seven
 // writers with widths up to 4096 are formatted a whole row at a time;
 // others go through the writers. Returns 0, or STATUS_ERROR when the stream
 // failed; what was formatted before the failure stays in the stream.
-// REQUIRES: stream != NULL, fields != NULL || nFields == 0
-int Output_Rows(OutputStream* stream, const OutputRowField* fields, int nFields, std::int32_t rows);
+// REQUIRES: stream != NULL, fields != NULL || nFields == 0, fillState != NULL
+int Output_Rows(OutputStream* stream, const OutputRowField* fields, int nFields, std::int32_t rows,
+                std::int32_t* fillState);
+// Most bytes one row of `fields` can take.
+std::size_t Output_RowBound(const OutputRowField* fields, int nFields);
 
-// Starts the fill stream of the calling thread.
+// Starts the fill stream of the calling thread, which the single field
+// writer Output_Fill draws from.
 // REQUIRES: seed != 0
 void Output_SetFillSeed(std::int32_t seed);
-// The fill stream's state, and setting it without checks (a worker thread
-// starts its rows at a state jumped ahead from the relation's seed).
+// The calling thread's fill stream state, and setting it without checks.
 std::int32_t Output_GetFillState();
 void Output_SetFillState(std::int32_t state);
 // Number of random draws one fill field of `nFill` characters takes.

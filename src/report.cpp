@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdarg>
 #include <cstdio>
@@ -17,6 +18,12 @@ namespace {
 
 volatile std::sig_atomic_t Report_initialized = 0;
 volatile int reportFd = -1;
+bool (*writeSeam)() = nullptr;
+
+int WriteLine(const char* text, std::size_t n) {
+  if (writeSeam != nullptr && !writeSeam()) return ENOSPC;
+  return Util_WriteAll(reportFd, text, n);
+}
 
 }  // namespace
 
@@ -52,12 +59,16 @@ int Report(const char* format, ...) {
     va_end(args);
     text = big.get();
   }
-  if (n < 0 || Util_WriteAll(reportFd, text, static_cast<std::size_t>(n)) != 0) {
+  if (n < 0 || WriteLine(text, static_cast<std::size_t>(n)) != 0) {
+    // The report is done for: later lines (on the way out) write nothing.
+    Report_CloseFile();
     std::fprintf(stderr, "%s: Report file error.\n", programName);
     XEPT_RAISE(XEPT_RESOURCE);
   }
   return n;
 }
+
+void Report_SetWriteSeam(bool (*mayWrite)()) { writeSeam = mayWrite; }
 
 void Report_CloseFile() {
   if (!Report_initialized) return;

@@ -15,9 +15,15 @@ namespace zervgen {
 void Report_OpenFile(const char* path);
 
 // Formatted write to the report; returns the characters written, 0 when no
-// report is open. A failed write raises XEPT_RESOURCE.
+// report is open. A failed write closes the report (later lines write
+// nothing) and raises XEPT_RESOURCE.
 // REQUIRES: format != NULL
 int Report(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// The seam of report writes: while set, a line is written only when
+// `mayWrite` returns true, and fails as on a full disk otherwise (tests).
+// Null restores.
+void Report_SetWriteSeam(bool (*mayWrite)());
 
 // Closes the report if one is open; harmless when called again.
 void Report_CloseFile();

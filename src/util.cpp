@@ -10,6 +10,20 @@
 
 namespace zervgen {
 
+UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
+  if (this != &other) {
+    (void)Close();
+    fd_ = other.Release();
+  }
+  return *this;
+}
+
+int UniqueFd::Close() {
+  if (fd_ < 0) return 0;
+  const int fd = Release();
+  return ::close(fd) == 0 ? 0 : errno;
+}
+
 void Util_OpenFile(int* fp, const char* path, const char** reason) {
   CHECK_REQUIRE_TEXT(fp != nullptr, "fp != NULL");
   CHECK_REQUIRE_TEXT(path != nullptr, "path != NULL");

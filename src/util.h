@@ -7,6 +7,33 @@
 
 namespace zervgen {
 
+// Owns a file descriptor: -1 means closed. Move-only; closes on destruction.
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  ~UniqueFd() { (void)Close(); }
+  UniqueFd(UniqueFd&& other) noexcept : fd_(other.Release()) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept;
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+
+  int get() const { return fd_; }
+  explicit operator bool() const { return fd_ >= 0; }
+  // Gives the descriptor up without closing it.
+  int Release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+  // Closes the descriptor (none: nothing). Returns 0, or the errno of a
+  // failed close; the descriptor is gone either way.
+  int Close();
+
+ private:
+  int fd_ = -1;
+};
+
 // Creates `path` for writing and fails if it exists: never overwrites. On
 // success *fp is the new descriptor; on failure *fp is -1 and *reason points
 // to a static text: "Permission denied", "File already exists",

@@ -3,6 +3,12 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -43,6 +49,50 @@ TEST(EndToEnd, GoldenRunsMatchByteForByte) {
     ExpectGolden(dir, c.golden);
     EXPECT_EQ(dir.List(), std::vector<std::string>(std::begin(kFiles), std::end(kFiles)));
   }
+}
+
+// SHA-256 of a file, as sha256sum prints it.
+std::string Sha256(const std::string& path) {
+  std::string digest;
+  if (FILE* p = ::popen(("sha256sum '" + path + "'").c_str(), "r")) {
+    char text[65] = {};
+    if (std::fscanf(p, "%64s", text) == 1) digest = text;
+    ::pclose(p);
+  }
+  return digest;
+}
+
+// Larger runs are checked by the SHA-256 digests of their relations, kept
+// in tests/golden/digests.sha256 ("DIGEST  RUN/FILE"). Setting
+// ZERVGEN_UPDATE_GOLDEN=1 writes the digests of this build instead.
+const GoldenCase kDigestCases[] = {
+    {"n70001-fc5", {"-n", "70001", "-fc", "5"}},
+    {"n131072-tab-fc40", {"-n", "131072", "-dc", "tab", "-fc", "40"}},
+};
+
+TEST(EndToEnd, LargerRunsMatchTheirDigests) {
+  const std::string digestsPath = GoldenDir() + "/digests.sha256";
+  std::map<std::string, std::string> want;  // "RUN/FILE" -> digest
+  std::istringstream lines(ReadFile(digestsPath));
+  for (std::string digest, name; lines >> digest >> name;) want[name] = digest;
+  const char* update = std::getenv("ZERVGEN_UPDATE_GOLDEN");
+  const bool updating = update != nullptr && std::string(update) == "1";
+  std::string updated;
+  for (const GoldenCase& c : kDigestCases) {
+    TempDir dir;
+    RunResult r = RunZervgen(dir.path(), c.args);
+    ASSERT_EQ(r.status, 0) << c.golden << ": " << r.err;
+    for (const char* file : kFiles) {
+      const std::string name = std::string(c.golden) + "/" + file;
+      const std::string got = Sha256(dir.File(file));
+      ASSERT_EQ(got.size(), 64u) << name;
+      updated += got + "  " + name + "\n";
+      if (!updating) {
+        EXPECT_EQ(got, want[name]) << name;
+      }
+    }
+  }
+  if (updating) std::ofstream(digestsPath, std::ios::binary) << updated;
 }
 
 // Each relation alone writes what it writes in a run of all five, where
@@ -213,23 +263,37 @@ TEST(EndToEnd, RelationFileThatCannotBeCreatedFailsBeforeTheColumns) {
   }
 }
 
-TEST(EndToEnd, FullDeviceOnStandardOutput) {
-  TempDir dir;
-  RunOptions opts;
-  opts.stdoutFile = "/dev/full";
-  RunResult r = RunZervgen(dir.path(), {"-hu", "-n", "100000", "-f", "-", "-r", "x.rpt"}, opts);
-  EXPECT_EQ(r.status, 255);
-  // Standard output carries the data, so the class line goes to standard error.
-  const std::string full = "zervgen: File system full.\n";
-  ASSERT_EQ(AfterBanner(r.err).substr(0, full.size()), full);
-  EXPECT_TRUE(IsClassLine(AfterBanner(r.err).substr(full.size()), "Gen_outputRelation", 33))
-      << r.err;
-  EXPECT_EQ(r.out, "");
-  std::string report = ReadFile(dir.File("x.rpt"));
-  EXPECT_NE(report.find("*** Error: No disk space while writing tuple #0 of 100000.\n"),
-            std::string::npos)
-      << report;
-  EXPECT_EQ(dir.List(), std::vector<std::string>{"x.rpt"});
+// A write that fails on standard output: a full device is told as such;
+// any other failure (here, output opened for reading only) with the
+// system's own reason. Both end the run with -1 and class 33; standard
+// output carries the data, so the class line goes to standard error.
+TEST(EndToEnd, FailedWriteOnStandardOutputTellsItsReason) {
+  struct Case {
+    const char* redirect;  // bash redirection of standard output
+    const char* err;
+    const char* report;
+  } cases[] = {
+      {"exec 1>/dev/full;", "zervgen: File system full.\n",
+       "*** Error: No disk space while writing tuple #0 of 100000.\n"},
+      {"exec 1</dev/null;", "zervgen: Write error: \"Bad file descriptor\".\n",
+       "*** Error: Write error while writing tuple #0 of 100000.\n\tThe reason given is "
+       "\"Bad file descriptor\".\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.redirect);
+    TempDir dir;
+    RunOptions opts;
+    opts.shellPrefix = c.redirect;
+    RunResult r = RunZervgen(dir.path(), {"-hu", "-n", "100000", "-f", "-", "-r", "x.rpt"}, opts);
+    EXPECT_EQ(r.status, 255);
+    const std::string err = AfterBanner(r.err);
+    ASSERT_EQ(err.substr(0, std::strlen(c.err)), c.err) << r.err;
+    EXPECT_TRUE(IsClassLine(err.substr(std::strlen(c.err)), "Gen_outputRelation", 33)) << r.err;
+    EXPECT_EQ(r.out, "");
+    std::string report = ReadFile(dir.File("x.rpt"));
+    EXPECT_NE(report.find(c.report), std::string::npos) << report;
+    EXPECT_EQ(dir.List(), std::vector<std::string>{"x.rpt"});
+  }
 }
 
 // A file-size limit makes the relation file's writes fail part-way: the

@@ -8,7 +8,9 @@
 
 #include <cstdint>
 #include <regex>
+#include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace zervgen {
@@ -72,9 +74,9 @@ struct CheckCase {
   std::string firstText;  // "" when only the class line is printed
 };
 
-TEST_F(XeptTest, CheckFormsPrintTwoLocationLinesAndRaise) {
+std::vector<CheckCase> CheckCases() {
   const std::string x200(200, 'x');
-  const std::vector<CheckCase> cases = {
+  return {
       {"requirement", RequireNull, "a", "RequireNull", kRequireLine, XEPT_REQUIREMENT,
        "Failed requirement: 'text == NULL'"},
       {"ensure", EnsureNull, "a", "EnsureNull", kEnsureLine, XEPT_ENSURE,
@@ -97,7 +99,17 @@ TEST_F(XeptTest, CheckFormsPrintTwoLocationLinesAndRaise) {
       {"plain raise of 33", RaiseDiskFull, "", "RaiseDiskFull", kRaiseDiskFullLine,
        XEPT_GEN_DISK_FULL, ""},
   };
-  for (const CheckCase& c : cases) {
+}
+
+// What a check site prints and raises on the main thread.
+std::string ExpectedLines(const CheckCase& c) {
+  std::string expected;
+  if (!c.firstText.empty()) expected = Here(c.func, c.line, c.firstText);
+  return expected + Here(c.func, c.line, ClassLine(c.cls));
+}
+
+TEST_F(XeptTest, CheckFormsPrintTwoLocationLinesAndRaise) {
+  for (const CheckCase& c : CheckCases()) {
     SCOPED_TRACE(c.name);
     Xept_Reset();
     XeptFrame* f = Xept_GetBuffer(XEPT_ANY);
@@ -111,13 +123,48 @@ TEST_F(XeptTest, CheckFormsPrintTwoLocationLinesAndRaise) {
     }
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(raised, c.cls);
-    std::string expected;
-    if (!c.firstText.empty()) expected = Here(c.func, c.line, c.firstText);
-    expected += Here(c.func, c.line, ClassLine(c.cls));
-    EXPECT_EQ(out, expected);
+    EXPECT_EQ(out, ExpectedLines(c));
     EXPECT_EQ(Xept_ActiveCount(), 0);
   }
 }
+
+// A worker thread that captures prints nothing and leaves the handler stack
+// alone; the main thread's replay then prints the same lines and raises the
+// same class as the check would have on the main thread.
+TEST_F(XeptTest, CapturedFailureIsReplayedOnTheMainThread) {
+  for (const CheckCase& c : CheckCases()) {
+    SCOPED_TRACE(c.name);
+    Xept_Reset();
+    XeptFrame* f = Xept_GetBuffer(XEPT_ANY);
+    XeptStatus status;
+    bool captured = false;
+    testing::internal::CaptureStdout();
+    std::thread worker([&] {
+      XeptCapture capture(&status);
+      try {
+        c.site(c.argument.c_str());
+      } catch (const XeptCaptured&) {
+        captured = true;
+      }
+    });
+    worker.join();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_TRUE(captured);
+    EXPECT_EQ(status.cls, c.cls);
+    EXPECT_EQ(Xept_ActiveCount(), 1);
+    int raised = -1;
+    testing::internal::CaptureStdout();
+    try {
+      Xept_Replay(status);
+    } catch (const XeptRaised& r) {
+      EXPECT_EQ(r.frame, f);
+      raised = r.cls;
+    }
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), ExpectedLines(c));
+    EXPECT_EQ(raised, c.cls);
+  }
+}
+
 
 TEST_F(XeptTest, PassingChecksPrintAndRaiseNothing) {
   Xept_GetBuffer(XEPT_ANY);
@@ -349,6 +396,18 @@ TEST_F(XeptTest, NoHandlerEndsTheProcessWithStatusOne) {
     EXPECT_EXIT(RaiseWithStdoutOnStderr(c.handlers, c.raised), testing::ExitedWithCode(1),
                 c.lines + "$");
   }
+}
+
+// The ending without a handler runs the last-resort cleanup first.
+void CleanupMark() { std::fputs("cleanup ran\n", stderr); }
+
+TEST_F(XeptTest, NoHandlerRunsTheLastResortCleanupBeforeEnding) {
+  EXPECT_EXIT(
+      {
+        Xept_SetLastResort(CleanupMark);
+        RaiseWithStdoutOnStderr({}, 5);
+      },
+      testing::ExitedWithCode(1), "No exception handler found for coding exceptions\ncleanup ran\n$");
 }
 
 // Before the first reset both lists are empty: a push finds no free frame and

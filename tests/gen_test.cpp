@@ -25,6 +25,9 @@ namespace {
 
 using zervgen_test::ScratchDir;
 
+// All rows of the control block's relations.
+GenRows Whole(const GenControlBlock& cb) { return GenRows{cb.nTuples, 0, cb.nTuples}; }
+
 // Fails the allocations whose 1-based numbers are listed; counts them all.
 struct FailingAllocations {
   static inline std::vector<int> failing;
@@ -72,7 +75,6 @@ class GenTest : public ::testing::Test {
   }
 
   // Every row of the relation the control block was set up for.
-  GenRows AllRows() const { return GenRows{cb_.nTuples, 0, cb_.nTuples}; }
 
   GenControlBlock cb_;
   ScratchDir dir_;
@@ -252,7 +254,7 @@ TEST_F(GenTest, TemporaryFileValuesReadBackUnchanged) {
             static_cast<ssize_t>(values.size() * 4));
   const std::string out = std::string(dir_.path()) + "/rel";
   GenColumnSpec spec[] = {{&cb_.keyAttr, 10, Output_Integer, 1}};
-  Gen_outputRelation(&cb_, out.c_str(), "tiny", spec, AllRows());
+  Gen_outputRelation(&cb_, out.c_str(), "tiny", spec, Whole(cb_));
   std::string expected;
   for (std::int32_t v : values) expected += std::to_string(v) + "\n";
   EXPECT_EQ(zervgen_test::ReadText(out), expected);
@@ -294,19 +296,65 @@ TEST_F(GenTest, PartOfATemporaryFileColumnStartsAtItsFirstRow) {
   EXPECT_EQ(zervgen_test::ReadText(out), expected);
 }
 
-TEST_F(GenTest, ShortTemporaryFileEndsTheRunAndRemovesThePartialRelation) {
-  FailingAllocations failing({2});
-  Gen_InitializeCB(&cb_, 10000, 0, dir_.path());
-  std::vector<std::int32_t> values(600, 7);  // fewer values than rows
-  ASSERT_EQ(::pwrite(cb_.keyAttr.fd, values.data(), values.size() * 4, 0), 2400);
-  const std::string out = std::string(dir_.path()) + "/rel";
-  GenColumnSpec spec[] = {{&cb_.keyAttr, 10, Output_Integer, 1}};
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(Raised([&] { Gen_outputRelation(&cb_, out.c_str(), "tiny", spec, AllRows()); }),
-            XEPT_GEN_FAILED);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            std::string(programName) + ": Temporary file read error.\n");
-  EXPECT_FALSE(zervgen_test::Exists(out));
+// A temporary file that holds fewer values than rows (cut short), or more
+// (another process appended to it), ends the relation through the read
+// failure instead of giving missing or shifted values.
+TEST_F(GenTest, TemporaryFileOfTheWrongSizeEndsTheRunAndRemovesThePartialRelation) {
+  for (std::size_t held : {std::size_t{600}, std::size_t{10001}}) {
+    SCOPED_TRACE(held);
+    GenControlBlock cb{};
+    FailingAllocations failing({2});
+    Gen_InitializeCB(&cb, 10000, 0, dir_.path());
+    std::vector<std::int32_t> values(held, 7);
+    ASSERT_EQ(::pwrite(cb.keyAttr.fd, values.data(), held * 4, 0), static_cast<ssize_t>(held * 4));
+    const std::string out = std::string(dir_.path()) + "/rel";
+    GenColumnSpec spec[] = {{&cb.keyAttr, 10, Output_Integer, 1}};
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Raised([&] { Gen_outputRelation(&cb, out.c_str(), "tiny", spec, Whole(cb)); }),
+              XEPT_GEN_FAILED);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              std::string(programName) + ": Temporary file read error.\n");
+    EXPECT_FALSE(zervgen_test::Exists(out));
+    Main_cleanup(&cb);
+  }
+}
+
+// Parts of a relation, written one after the other, are the whole relation:
+// memory columns, a temporary-file column read twice per row and the fill
+// stream all start at the part's first row, at every thread count.
+TEST_F(GenTest, PartsOfARelationJoinIntoTheWhole) {
+  constexpr std::int32_t kRows = 10007;
+  FailingAllocations failing({4});  // signed goes to a temporary file
+  Gen_InitializeCB(&cb_, kRows, 9, dir_.path());
+  ASSERT_EQ(cb_.signedAttr.location, GEN_TEMP);
+  std::vector<std::int32_t> temp(kRows);
+  for (std::int32_t i = 0; i < kRows; ++i) {
+    cb_.keyAttr.vector[i] = i;
+    temp[i] = -3 * i;
+  }
+  ASSERT_EQ(::pwrite(cb_.signedAttr.fd, temp.data(), kRows * 4, 0), kRows * 4);
+  cb_.fillAttr.fillSeed = 7830309;
+  GenColumnSpec spec[] = {{&cb_.keyAttr, 10, Output_Integer, 1},
+                          {&cb_.signedAttr, 10, Output_Integer, 0},
+                          {&cb_.signedAttr, 10, Output_Integer, 1},
+                          {&cb_.fillAttr, 9, Output_Fill, 1}};
+  const std::string whole = std::string(dir_.path()) + "/whole";
+  Gen_outputRelation(&cb_, whole.c_str(), "rel", spec, Whole(cb_));
+  const std::string expected = zervgen_test::ReadText(whole);
+  ASSERT_EQ(expected.rfind("0,0,0,", 0), 0u);
+  const GenRows parts[] = {{kRows, 0, 4097}, {kRows, 4097, 1}, {kRows, 4098, 5909}};
+  for (int threads : {1, 3}) {
+    Gen_SetThreads(threads);
+    std::string joined;
+    for (const GenRows& part : parts) {
+      const std::string out = std::string(dir_.path()) + "/part" + std::to_string(part.first);
+      Gen_outputRelation(&cb_, out.c_str(), "rel", spec, part);
+      joined += zervgen_test::ReadText(out);
+      ::unlink(out.c_str());
+    }
+    EXPECT_TRUE(joined == expected) << threads << " threads";
+  }
+  Gen_SetThreads(0);
 }
 
 TEST_F(GenTest, WriterFramesColumnsAndDropsAnEmptyFill) {
@@ -320,7 +368,7 @@ TEST_F(GenTest, WriterFramesColumnsAndDropsAnEmptyFill) {
                           {&cb_.keyAttr, 10, Output_Integer, 1},
                           {&cb_.signedAttr, 10, Output_Integer, 1},
                           {&cb_.fillAttr, 0, Output_Fill, 1}};
-  Gen_outputRelation(&cb_, out.c_str(), "rel", spec, AllRows());
+  Gen_outputRelation(&cb_, out.c_str(), "rel", spec, Whole(cb_));
   std::string expected;
   for (int i = 0; i < 100; ++i) {
     expected += std::to_string(i) + "," + std::to_string(i) + "," + std::to_string(-i) + "\n";
@@ -343,9 +391,8 @@ TEST_F(GenTest, WriterRefusesBadColumnLists) {
   for (const Case& c : cases) {
     const std::string out = std::string(dir_.path()) + "/rel" + std::to_string(n++);
     std::string text;
-    EXPECT_EQ(
-        Raised([&] { Gen_outputRelation(&cb_, out.c_str(), "rel", *c.list, AllRows()); }, &text),
-        XEPT_ENSURE);
+    EXPECT_EQ(Raised([&] { Gen_outputRelation(&cb_, out.c_str(), "rel", *c.list, Whole(cb_)); }, &text),
+              XEPT_ENSURE);
     EXPECT_NE(text.find(c.text), std::string::npos) << text;
   }
 }
@@ -394,14 +441,14 @@ TEST_F(GenTest, RowFormatterAndWritersGiveTheSameRelation) {
     for (int own = 0; own <= 1; ++own) {
       for (int threads : {1, 3}) {
         Gen_SetThreads(threads);
-        Output_SetFillSeed(816473355);
+        cb_.fillAttr.fillSeed = 816473355;
         GenColumnSpec spec[] = {{&cb_.keyAttr, 10, Output_Float, 1},
                                 {&cb_.dateAttr, 10, Output_Date, 1},
                                 {&cb_.addressAttr, 80, own ? OwnVarChar : Output_VarChar, 1},
                                 {&cb_.fillAttr, 17, Output_Fill, 1}};
         const std::string out = std::string(dir_.path()) + "/rel" + std::to_string(fixed) +
                                 std::to_string(own) + std::to_string(threads);
-        Gen_outputRelation(&cb_, out.c_str(), "rel", spec, AllRows());
+        Gen_outputRelation(&cb_, out.c_str(), "rel", spec, Whole(cb_));
         const std::string text = zervgen_test::ReadText(out);
         if (texts[own].empty()) texts[own] = text;
         EXPECT_TRUE(text == texts[own]) << threads << " threads";

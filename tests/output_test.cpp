@@ -24,6 +24,10 @@
 namespace zervgen {
 namespace {
 
+// A fill state for rows without fill fields.
+std::int32_t unusedFill = 1;
+
+
 constexpr char kDotBase[] = "aAbBcCdDeEfFgGhHiIjJkKlLmMnNoOpPqQrRsStTuUvVwWxXyYzZ0123456789:.";
 constexpr char kBlankBase[] = "aAbBcCdDeEfFgGhHiIjJkKlLmMnNoOpPqQrRsStTuUvVwWxXyYzZ0123456789: ";
 constexpr std::int32_t kMarch5th1994 = 34396;
@@ -500,7 +504,9 @@ std::string WriterRows(const std::vector<OutputRowField>& fields, std::int32_t r
 
 std::string FormattedRows(const std::vector<OutputRowField>& fields, std::int32_t rows) {
   OutputStream stream(-1, 16);
-  EXPECT_EQ(Output_Rows(&stream, fields.data(), static_cast<int>(fields.size()), rows), 0);
+  std::int32_t fill = Output_GetFillState();
+  EXPECT_EQ(Output_Rows(&stream, fields.data(), static_cast<int>(fields.size()), rows, &fill), 0);
+  Output_SetFillState(fill);
   return std::string(stream.data(), stream.size());
 }
 
@@ -624,9 +630,9 @@ TEST_F(OutputTest, RowsWithoutARowFormGoThroughTheWriters) {
 
 TEST_F(OutputTest, RowsOfNoFieldsAreEmpty) {
   OutputStream stream(-1, 16);
-  EXPECT_EQ(Output_Rows(&stream, nullptr, 0, 10), 0);
+  EXPECT_EQ(Output_Rows(&stream, nullptr, 0, 10, &unusedFill), 0);
   EXPECT_EQ(stream.size(), 0u);
-  Raised r = CatchRaise([] { Output_Rows(nullptr, nullptr, 0, 1); });
+  Raised r = CatchRaise([] { Output_Rows(nullptr, nullptr, 0, 1, &unusedFill); });
   EXPECT_EQ(r.cls, XEPT_REQUIREMENT);
   EXPECT_NE(r.out.find(Requirement("stream != NULL")), std::string::npos) << r.out;
 }
@@ -635,7 +641,7 @@ TEST_F(OutputTest, RowsRefuseAnInvalidDay) {
   const std::int32_t days[] = {0, DATE_MAX_DAY, DATE_MAX_DAY + 1};
   const OutputRowField field{days, 1, Output_Date, 10};
   OutputStream stream(-1, 16);
-  Raised r = CatchRaise([&] { Output_Rows(&stream, &field, 1, 3); });
+  Raised r = CatchRaise([&] { Output_Rows(&stream, &field, 1, 3, &unusedFill); });
   EXPECT_NE(r.cls, 0);
   Raised byWriter = CatchRaise([&] { Output_Date(&stream, DATE_MAX_DAY + 1, 10, 1); });
   EXPECT_EQ(r.cls, byWriter.cls);
@@ -649,7 +655,7 @@ TEST_F(OutputTest, RowsStopAtAFailedStream) {
   const OutputRowField fields[] = {{v.numbers.data(), 1, Output_Integer, 10},
                                    {v.addresses.data(), 1, Output_VarChar, 80}};
   OutputStream stream(fd, 4096);
-  EXPECT_EQ(Output_Rows(&stream, fields, 2, 2000), STATUS_ERROR);
+  EXPECT_EQ(Output_Rows(&stream, fields, 2, 2000, &unusedFill), STATUS_ERROR);
   EXPECT_EQ(stream.error(), ENOSPC);
   // Whole rows only were taken before the failed write.
   ASSERT_GT(stream.size(), 0u);

@@ -1,0 +1,224 @@
+// datagen_test.cpp: whole runs of the run driver in a child process, with
+// failures injected through the seams: allocations (column storage, chunk
+// buffers, thread starts) and report writes. Each run either completes with
+// the bytes of an undisturbed run, or ends with status 255 having removed
+// every partial relation file and every temporary file. Never status 1.
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "datagen.h"
+#include "gen.h"
+#include "gen_pool.h"
+#include "gtest/gtest.h"
+#include "output.h"
+#include "report.h"
+#include "test_util.h"
+
+namespace zervgen {
+namespace {
+
+using zervgen_test::ScratchDir;
+
+constexpr int kRows = 5000;  // two chunks per relation
+
+// The fault plan of a child run. Seam calls are numbered from 1 across all
+// seams; call `failAt` fails, and with `failAfter` every later one too (two
+// workers then run short together).
+struct Faults {
+  int failAt = 0;
+  bool failAfter = false;
+  bool tempColumns = false;  // every column but the shared vector in a temporary file
+  int reportFailAt = 0;      // the report write that fails; 0: none
+};
+
+Faults plan;
+std::atomic<int> seamCalls{0};
+std::atomic<int> reportWrites{0};
+
+bool Fails() {
+  const int n = ++seamCalls;
+  return n == plan.failAt || (plan.failAfter && plan.failAt > 0 && n >= plan.failAt);
+}
+
+void* ColumnAllocate(std::size_t bytes) {
+  static int columnVectors = 0;
+  if (plan.tempColumns && bytes == kRows * sizeof(std::int32_t) && ++columnVectors > 1) {
+    return nullptr;
+  }
+  return Fails() ? nullptr : std::malloc(bytes);
+}
+void* ChunkReallocate(void* p, std::size_t bytes) {
+  return Fails() ? nullptr : std::realloc(p, bytes);
+}
+bool ThreadMayStart() { return !Fails(); }
+bool ReportMayWrite() { return ++reportWrites != plan.reportFailAt; }
+
+struct Outcome {
+  int status = -1;
+  std::string err;
+  std::map<std::string, std::string> files;  // what the run left, by name
+  int seamCalls = 0;
+  int reportWrites = 0;
+};
+
+// Runs zervgen with `args` in a fresh folder of a child process under
+// `faults`.
+Outcome RunChild(const std::vector<std::string>& args, const Faults& faults) {
+  ScratchDir logs;
+  const std::string dir = std::string(logs.path()) + "/run";
+  ::mkdir(dir.c_str(), 0700);
+  const std::string errPath = std::string(logs.path()) + "/err";
+  const std::string countPath = std::string(logs.path()) + "/count";
+  std::fflush(nullptr);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    int out = ::open("/dev/null", O_WRONLY);
+    int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ::dup2(out, 1);
+    ::dup2(err, 2);
+    if (::chdir(dir.c_str()) != 0) ::_exit(99);
+    plan = faults;
+    Gen_SetAllocator(ColumnAllocate);
+    Output_SetReallocator(ChunkReallocate);
+    Gen_SetThreadSeam(ThreadMayStart);
+    Gen_SetThreads(2);
+    Report_SetWriteSeam(ReportMayWrite);
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    const int status = Main_Run(static_cast<int>(args.size()), argv.data());
+    Output_SetReallocator(nullptr);  // the count file is no fault site
+    if (FILE* f = std::fopen(countPath.c_str(), "w")) {
+      std::fprintf(f, "%d %d\n", seamCalls.load(), reportWrites.load());
+      std::fclose(f);
+    }
+    std::exit(status & 0xff);
+  }
+  Outcome o;
+  int wstatus = 0;
+  ::waitpid(pid, &wstatus, 0);
+  o.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+  o.err = zervgen_test::ReadText(errPath);
+  if (FILE* f = std::fopen(countPath.c_str(), "r")) {
+    if (std::fscanf(f, "%d %d", &o.seamCalls, &o.reportWrites) != 2) o.seamCalls = 0;
+    std::fclose(f);
+  }
+  DIR* d = opendir(dir.c_str());
+  while (dirent* e = d != nullptr ? readdir(d) : nullptr) {
+    const std::string name = e->d_name;
+    if (name != "." && name != "..") o.files[name] = zervgen_test::ReadText(dir + "/" + name);
+  }
+  if (d != nullptr) closedir(d);
+  for (const auto& [name, text] : o.files) ::unlink((dir + "/" + name).c_str());
+  ::rmdir(dir.c_str());
+  ::unlink(errPath.c_str());
+  ::unlink(countPath.c_str());
+  return o;
+}
+
+// A failed run: status 255 with `message` on standard error, and only whole
+// relations (the bytes of the undisturbed run) left; no temporary file.
+void ExpectCleanFailure(const Outcome& o, const Outcome& whole, const char* message,
+                        const std::string& what) {
+  EXPECT_EQ(o.status, 255) << what << "\n" << o.err;
+  EXPECT_NE(o.err.find(message), std::string::npos) << what << "\n" << o.err;
+  for (const auto& [name, text] : o.files) {
+    EXPECT_EQ(name.find(".tmp"), std::string::npos) << what << ": " << name << " left";
+    if (name == "report") continue;
+    auto it = whole.files.find(name);
+    ASSERT_NE(it, whole.files.end()) << what << ": " << name;
+    EXPECT_TRUE(text == it->second) << what << ": partial " << name;
+  }
+}
+
+void ExpectOutcome(const Outcome& o, const Outcome& whole, const std::string& what) {
+  ASSERT_NE(o.status, 1) << what << "\n" << o.err;
+  if (o.status == 0) {
+    EXPECT_EQ(o.files.size(), whole.files.size()) << what;
+    for (const auto& [name, text] : whole.files) {
+      auto it = o.files.find(name);
+      ASSERT_NE(it, o.files.end()) << what << ": " << name;
+      if (name != "report") {
+        EXPECT_TRUE(text == it->second) << what << ": " << name;
+      }
+    }
+    return;
+  }
+  ExpectCleanFailure(o, whole, "Out of memory", what);
+}
+
+struct Shape {
+  const char* name;
+  std::vector<std::string> args;
+  bool tempColumns;
+};
+
+// Sanitized builds run slowly: the first and the last shape there.
+const std::vector<Shape>& Shapes() {
+#ifdef ZERVGEN_SANITIZED
+  static const std::vector<Shape> shapes = {
+      {"all relations", {"zervgen", "-n", "5000"}, false},
+      {"temporary files", {"zervgen", "-n", "5000", "-fc", "30"}, true},
+  };
+#else
+  static const std::vector<Shape> shapes = {
+      {"all relations", {"zervgen", "-n", "5000"}, false},
+      {"fixed, fill 100", {"zervgen", "-n", "5000", "-ff", "-fc", "100"}, false},
+      {"tab-delimited", {"zervgen", "-n", "5000", "-dc", "tab"}, false},
+      {"temporary files", {"zervgen", "-n", "5000", "-fc", "30"}, true},
+  };
+#endif
+  return shapes;
+}
+
+// Every allocation, thread start and chunk buffer of a small run fails in
+// turn (alone, and together with all that follow it).
+TEST(DatagenFaults, EveryFailedAllocationEndsCleanlyOrChangesNothing) {
+  for (const Shape& shape : Shapes()) {
+    Faults none;
+    none.tempColumns = shape.tempColumns;
+    const Outcome whole = RunChild(shape.args, none);
+    ASSERT_EQ(whole.status, 0) << shape.name << "\n" << whole.err;
+    ASSERT_EQ(whole.files.size(), 5u) << shape.name;
+    ASSERT_GT(whole.seamCalls, 5) << shape.name;
+    for (int after = 0; after <= 1; ++after) {
+      for (int k = 1; k <= whole.seamCalls; ++k) {
+        Faults f = none;
+        f.failAt = k;
+        f.failAfter = after != 0;
+        const std::string what = std::string(shape.name) + ", seam call " + std::to_string(k) +
+                                 (after ? " and after" : " alone");
+        ExpectOutcome(RunChild(shape.args, f), whole, what);
+      }
+    }
+  }
+}
+
+// The report stops being writable at each of its lines in turn, with the
+// columns in temporary files: the run ends with 255, the temporary files
+// and any partial relation are removed, complete relations stay.
+TEST(DatagenFaults, FailingReportEndsTheRunAndRemovesItsFiles) {
+  std::vector<std::string> args = {"zervgen", "-n", "5000", "-fc", "30", "-r", "report"};
+  Faults none;
+  none.tempColumns = true;
+  const Outcome whole = RunChild(args, none);
+  ASSERT_EQ(whole.status, 0) << whole.err;
+  ASSERT_GT(whole.reportWrites, 50);
+  for (int k = 1; k <= whole.reportWrites; ++k) {
+    Faults f = none;
+    f.reportFailAt = k;
+    const Outcome o = RunChild(args, f);
+    ExpectCleanFailure(o, whole, "Report file error.", "report line " + std::to_string(k));
+  }
+}
+
+}  // namespace
+}  // namespace zervgen
