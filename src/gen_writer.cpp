@@ -95,6 +95,7 @@ struct Chunk {
   std::int32_t valueRows = 0;
   bool complete = false;  // formatting had all the memory it needed
   OutputStream* text = nullptr;
+  OutputFieldCaches* caches = nullptr;  // none: every field formatted anew
 };
 
 // A chunk whose memory is its own (through the allocation seam).
@@ -102,10 +103,12 @@ struct OwnedChunk {
   Chunk chunk;
   OutputStream stream{-1, 1 << 20};  // grows when rows are long
   std::unique_ptr<std::int32_t, decltype(&std::free)> values{nullptr, &std::free};
+  OutputFieldCaches caches;  // its tables live as long as the chunk
 
   // False when its memory cannot be had.
   bool Init(bool anyTemp) {
     chunk.text = &stream;
+    chunk.caches = &caches;
     if (stream.error() != 0) return false;
     if (!anyTemp) return true;
     values.reset(static_cast<std::int32_t*>(
@@ -328,7 +331,8 @@ void FormatChunk(const Relation& rel, Chunk* chunk) {
   std::int32_t fill = rel.hasFill ? FillStateAt(rel, chunk->firstRow) : 1;
   OutputRowField fields[kMaxColumns];
   ChunkFields(rel, *chunk, 0, fields);
-  chunk->complete = Output_Rows(chunk->text, fields, rel.nColumns, chunk->rows, &fill) == 0;
+  chunk->complete =
+      Output_Rows(chunk->text, fields, rel.nColumns, chunk->rows, &fill, chunk->caches) == 0;
 }
 
 // Writes `size` bytes of complete rows from row `firstRow` on; on failure

@@ -692,15 +692,19 @@ class FieldCache {
   bool on_ = false;
 };
 
-// The calling thread's tables, by field position; made at first use. A
-// table that cannot be had leaves its field to the general path.
-FieldCache* CacheFor(int index, const FieldLook& look) {
-  thread_local std::unique_ptr<FieldCache> caches[kMaxRowFields];
-  std::unique_ptr<FieldCache>& cache = caches[index];
-  if (cache == nullptr) cache.reset(new (std::nothrow) FieldCache());
-  if (cache == nullptr) return nullptr;
+// The table of field `index` in `caches`, made at its first use; null when
+// it cannot be had or does not pay for this field.
+FieldCache* CacheFor(OutputFieldCaches* caches, int index, const FieldLook& look) {
+  static_assert(OutputFieldCaches::kFields >= kMaxRowFields);
+  void*& table = caches->tables[index];
+  if (table == nullptr) {
+    void* memory = Output_Reallocate(nullptr, sizeof(FieldCache));
+    if (memory == nullptr) return nullptr;
+    table = new (memory) FieldCache();
+  }
+  auto* cache = static_cast<FieldCache*>(table);
   cache->Serve(look);
-  return cache->on() ? cache.get() : nullptr;
+  return cache->on() ? cache : nullptr;
 }
 
 // How many rows ahead the date texts are fetched: the table is larger than
@@ -712,7 +716,7 @@ constexpr std::int32_t kDateAhead = 16;
 // Each field's `values` moves on by its stride from row to row.
 template <bool kFixed>
 int FastRows(OutputStream* stream, RowField* fields, int nFields, std::int32_t rows,
-             std::size_t bound, std::int32_t* fillState) {
+             std::size_t bound, std::int32_t* fillState, OutputFieldCaches* tables) {
   std::int32_t fill = *fillState;
   const DateText* dates = DateTexts();
   const RowWriter<kFixed> writer(dates, &fill);
@@ -723,7 +727,8 @@ int FastRows(OutputStream* stream, RowField* fields, int nFields, std::int32_t r
   const int lastField = nFields - 1;
   FieldCache* caches[kMaxRowFields];
   for (int i = 0; i < nFields; ++i) {
-    caches[i] = Reusable(fields[i].kind) ? CacheFor(i, LookOf(fields[i], i == lastField)) : nullptr;
+    const bool cached = tables != nullptr && Reusable(fields[i].kind);
+    caches[i] = cached ? CacheFor(tables, i, LookOf(fields[i], i == lastField)) : nullptr;
   }
   for (std::int32_t r = 0; r < rows; ++r) {
     char* p = stream->Reserve(bound);
@@ -869,8 +874,16 @@ std::size_t Output_RowBound(const OutputRowField* fields, int nFields) {
   return bound;
 }
 
+OutputFieldCaches::~OutputFieldCaches() {
+  for (void* table : tables) {
+    if (table == nullptr) continue;
+    static_cast<FieldCache*>(table)->~FieldCache();
+    std::free(table);
+  }
+}
+
 int Output_Rows(OutputStream* stream, const OutputRowField* fields, int nFields,
-                std::int32_t rows, std::int32_t* fillState) {
+                std::int32_t rows, std::int32_t* fillState, OutputFieldCaches* caches) {
   CHECK_REQUIRE_TEXT(stream != nullptr, "stream != NULL");
   CHECK_REQUIRE_TEXT(fields != nullptr || nFields == 0, "fields != NULL || nFields == 0");
   CHECK_REQUIRE_TEXT(fillState != nullptr, "fillState != NULL");
@@ -888,8 +901,8 @@ int Output_Rows(OutputStream* stream, const OutputRowField* fields, int nFields,
     }
     bound += static_cast<std::size_t>(span) + kMaxFieldBytes;
   }
-  return fixedFormat ? FastRows<true>(stream, row, nFields, rows, bound, fillState)
-                     : FastRows<false>(stream, row, nFields, rows, bound, fillState);
+  return fixedFormat ? FastRows<true>(stream, row, nFields, rows, bound, fillState, caches)
+                     : FastRows<false>(stream, row, nFields, rows, bound, fillState, caches);
 }
 
 void Output_SetFillSeed(std::int32_t seed) {

@@ -139,15 +139,32 @@ struct OutputRowField {
   int width;
 };
 
+// The texts of values already framed, one table per field position, kept
+// by whoever formats rows (a chunk of the relation writer) and handed to
+// Output_Rows, which makes each table at its first use through the
+// reallocation seam. A table that cannot be had leaves its field to the
+// general path. Not shared between threads at once.
+class OutputFieldCaches {
+ public:
+  static constexpr int kFields = 16;
+  OutputFieldCaches() = default;
+  ~OutputFieldCaches();
+  OutputFieldCaches(const OutputFieldCaches&) = delete;
+  OutputFieldCaches& operator=(const OutputFieldCaches&) = delete;
+
+  void* tables[kFields] = {};
+};
+
 // Writes `rows` rows of `fields`, the last field ending each row, with the
 // same bytes as calling each field's writer in turn. Fill fields draw from
 // the stream at *fillState, which is left where the rows end. Rows of the seven
 // writers with widths up to 4096 are formatted a whole row at a time;
-// others go through the writers. Returns 0, or STATUS_ERROR when the stream
-// failed; what was formatted before the failure stays in the stream.
+// others go through the writers. Fields with few distinct values copy
+// their texts from `caches` when given. Returns 0, or STATUS_ERROR when the
+// stream failed; what was formatted before the failure stays in the stream.
 // REQUIRES: stream != NULL, fields != NULL || nFields == 0, fillState != NULL
 int Output_Rows(OutputStream* stream, const OutputRowField* fields, int nFields, std::int32_t rows,
-                std::int32_t* fillState);
+                std::int32_t* fillState, OutputFieldCaches* caches = nullptr);
 // Most bytes one row of `fields` can take.
 std::size_t Output_RowBound(const OutputRowField* fields, int nFields);
 

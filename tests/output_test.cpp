@@ -502,10 +502,15 @@ std::string WriterRows(const std::vector<OutputRowField>& fields, std::int32_t r
   return std::string(stream.data(), stream.size());
 }
 
+// The tables of framed texts live from call to call, as a chunk's do, so
+// that a framing or character set changed between calls is seen.
 std::string FormattedRows(const std::vector<OutputRowField>& fields, std::int32_t rows) {
+  static OutputFieldCaches caches;
   OutputStream stream(-1, 16);
   std::int32_t fill = Output_GetFillState();
-  EXPECT_EQ(Output_Rows(&stream, fields.data(), static_cast<int>(fields.size()), rows, &fill), 0);
+  EXPECT_EQ(Output_Rows(&stream, fields.data(), static_cast<int>(fields.size()), rows, &fill,
+                        &caches),
+            0);
   Output_SetFillState(fill);
   return std::string(stream.data(), stream.size());
 }
