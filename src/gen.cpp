@@ -15,6 +15,7 @@
 #include "except.h"
 #include "report.h"
 #include "signals.h"
+#include "util.h"
 
 namespace zervgen {
 namespace {
@@ -114,19 +115,6 @@ constexpr SlotName kColumnSlots[] = {
     {&GenControlBlock::dateAttr, "date"},     {&GenControlBlock::codeAttr, "code"},
     {&GenControlBlock::nameAttr, "name"},
 };
-
-const char* TempReason(int error) {
-  switch (error) {
-    case EACCES:
-      return "Permission denied";
-    case EEXIST:
-      return "File already exists";
-    case ENOSPC:
-      return "Out of disk space";
-    default:
-      return "Could not open temporary file";
-  }
-}
 
 std::int32_t OutOfBufferMemory() {
   Report(
@@ -276,7 +264,7 @@ std::int32_t Gen_initTemp(GenControlBlock* cb, GenAttr* attr, std::int32_t* vect
   SignalGuard guard;  // the file and its slot come into being together
   int fd = ::open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd < 0) {
-    const char* reason = TempReason(errno);
+    const char* reason = Util_OpenReason(errno, "Could not open temporary file");
     Report(
         "*** Error: The temporary file, \"%s\", could not be created.\n\tThe reason given is: \"%s\".\n",
         path, reason);

@@ -37,7 +37,7 @@ void Util_OpenFile(int* fp, const char* path, const char** reason) {
   *fp = fd;
 }
 
-const char* Util_OpenReason(int error) {
+const char* Util_OpenReason(int error, const char* other) {
   switch (error) {
     case EACCES:
       return "Permission denied";
@@ -46,7 +46,7 @@ const char* Util_OpenReason(int error) {
     case ENOSPC:
       return "Out of disk space";
     default:
-      return "Could not open file";
+      return other;
   }
 }
 

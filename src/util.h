@@ -41,9 +41,10 @@ class UniqueFd {
 // REQUIRES: fp != NULL, path != NULL, reason != NULL
 void Util_OpenFile(int* fp, const char* path, const char** reason);
 
-// The reason text Util_OpenFile gives for a creation that failed with the
-// errno `error`.
-const char* Util_OpenReason(int error);
+// The reason text of a creation that failed with the errno `error`:
+// "Permission denied", "File already exists", "Out of disk space", or
+// `other` for any other cause (Util_OpenFile's "Could not open file").
+const char* Util_OpenReason(int error, const char* other = "Could not open file");
 
 // Writes all `n` bytes, going on after short writes and EINTR.
 // Returns 0, or the errno of the failed write.
