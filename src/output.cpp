@@ -174,18 +174,29 @@ inline void PutDigits(char* p, std::uint32_t n, int digits) {
   PutWord(p + digits - 8, EightDigitsWord(n % 100000000));
 }
 
-// One step of a text's random stream. For the states 1..2^31-1 it reduces
-// 16807 x modulo the Mersenne prime 2^31-1 by folding the high bits onto the
-// low ones, which takes fewer dependent operations than the 32-bit division
-// form and gives the same state; any other state goes through Ms_Step.
+// x * multiplier modulo the Mersenne prime 2^31-1, for x in 1..2^31-1 and a
+// multiplier below 2^31: the high bits are folded onto the low ones, which
+// takes fewer dependent operations than the 32-bit division form. The state
+// 2^31-1 stays itself, as the division form keeps it.
+inline std::int32_t MulMod(std::int32_t x, std::uint64_t multiplier) {
+  const std::uint64_t product = static_cast<std::uint64_t>(x) * multiplier;
+  const std::uint64_t r = (product & kRandomModulus) + (product >> 31);
+  return static_cast<std::int32_t>(r > kRandomModulus ? r - kRandomModulus : r);
+}
+
+// One step of a text's random stream; states of 0 and below go through
+// Ms_Step.
 inline std::int32_t DrawStep(std::int32_t x) {
   if (x <= 0) [[unlikely]] {
     return Ms_Step(x);
   }
-  const std::uint64_t product = static_cast<std::uint64_t>(x) * kRandomMultiplier;
-  const std::uint64_t r = (product & kRandomModulus) + (product >> 31);
-  return static_cast<std::int32_t>(r > kRandomModulus ? r - kRandomModulus : r);
+  return MulMod(x, kRandomMultiplier);
 }
+
+// Two steps at once: 16807^2, still below the modulus.
+constexpr std::uint64_t kRandomMultiplier2 =
+    static_cast<std::uint64_t>(kRandomMultiplier) * kRandomMultiplier;
+static_assert(kRandomMultiplier2 < static_cast<std::uint64_t>(kRandomModulus));
 
 // ---------------------------------------------------------------------------
 // Dates: the texts of all 36524 days, made at the first date of a format.
@@ -325,6 +336,49 @@ class DrawnBody {
   int size_;
 };
 
+// Two characters of the code texts' base set for each 12 bits of a draw:
+// entry i holds set[i & 63], then set[i >> 6].
+using CharPair = std::array<char, 2>;
+constexpr int kPairBits = 12;
+
+constexpr std::array<CharPair, 1 << kPairBits> MakeCodePairs() {
+  std::array<CharPair, 1 << kPairBits> pairs{};
+  for (int i = 0; i < (1 << kPairBits); ++i) pairs[i] = {kDotBase[i & 63], kDotBase[i >> 6]};
+  return pairs;
+}
+constexpr std::array<CharPair, 1 << kPairBits> kCodePairs = MakeCodePairs();
+
+// Whether the code texts' set is still its base, which kCodePairs spells.
+bool CodeSetIsBase() { return std::memcmp(fixed10CharSet, kDotBase, 64) == 0; }
+
+// The ten characters of the code text of a value of 2 or more with the base
+// set: the same two draws as DrawnBody's from a state starting at the value,
+// but both computed from the value at once, and two characters per table
+// entry.
+class CodeBody {
+ public:
+  explicit CodeBody(std::int32_t value) : value_(value) {}
+  int size() const { return 10; }
+  char* Put(char* p) const {
+    PutDraw(p, MulMod(value_, kRandomMultiplier));
+    PutDraw(p + 5, MulMod(value_, kRandomMultiplier2));
+    return p + 10;
+  }
+
+ private:
+  // The five characters of draw x at p, and one more that the next
+  // characters overwrite: x >> 24 is below 128, and an entry's first
+  // character is that of its low six bits.
+  static void PutDraw(char* p, std::int32_t draw) {
+    const auto x = static_cast<std::uint32_t>(draw);
+    std::memcpy(p, kCodePairs[x & 4095].data(), 2);
+    std::memcpy(p + 2, kCodePairs[(x >> 12) & 4095].data(), 2);
+    std::memcpy(p + 4, kCodePairs[x >> 24].data(), 2);
+  }
+
+  std::int32_t value_;
+};
+
 // Where a field's blanks go in fixed-width rows.
 enum class Align {
   kNone,   // width unused (dates)
@@ -333,10 +387,12 @@ enum class Align {
 };
 
 // What the fields of one kind need besides their value: the date texts of
-// the current format and the fill stream.
+// the current format, the fill stream, and whether code texts may be made
+// with the base set's table.
 struct FieldContext {
   const DateText* dates;
   std::int32_t* fillState;
+  bool codeSetIsBase;
 };
 
 // Calls put(body, align, cents) with the body showing `value` in a field of
@@ -354,6 +410,7 @@ template <OutputKind K, typename Put>
     return put(DrawnBody(fillCharSet, context.fillState, size), Align::kLeft, false);
   } else if constexpr (K == OutputKind::kFixed10) {
     if (value == 1) return put(ConstBody(kBenchmarks, 10), Align::kLeft, false);
+    if (context.codeSetIsBase && value > 0) return put(CodeBody(value), Align::kLeft, false);
     std::int32_t state = value;
     return put(DrawnBody(fixed10CharSet, &state, 10), Align::kLeft, false);
   } else if constexpr (K == OutputKind::kFixed20) {
@@ -485,7 +542,8 @@ template <bool kFixed, typename Body>
 // 0 or STATUS_ERROR.
 template <OutputKind K, bool kFixed>
 int WriteField(OutputStream* stream, std::int32_t value, int width, int last) {
-  const FieldContext context{K == OutputKind::kDate ? DateTexts() : nullptr, &fillSeed};
+  const FieldContext context{K == OutputKind::kDate ? DateTexts() : nullptr, &fillSeed,
+                             K == OutputKind::kFixed10 && CodeSetIsBase()};
   return WithBody<K>(value, context, [&](const auto& body, Align align, bool cents) {
     bool padFirst;
     const std::int64_t pad = Padding<kFixed>(body.size(), width, align, &padFirst);
@@ -538,7 +596,8 @@ int PlainRows(OutputStream* stream, const OutputRowField* fields, int nFields, s
 template <bool kFixed>
 class RowWriter {
  public:
-  RowWriter(const DateText* dates, std::int32_t* fillState) : context_{dates, fillState} {}
+  RowWriter(const DateText* dates, std::int32_t* fillState)
+      : context_{dates, fillState, CodeSetIsBase()} {}
 
   [[gnu::always_inline]] char* Put(char* p, const RowField& f, std::int32_t value,
                                    bool last) const {
