@@ -128,15 +128,48 @@ constexpr std::array<char, 200> MakeDigits2() {
 // "00" to "99", two characters each.
 constexpr std::array<char, 200> kDigits2 = MakeDigits2();
 
-constexpr std::uint32_t kPowersOf10[10] = {1,      10,      100,      1000,      10000,
-                                           100000, 1000000, 10000000, 100000000, 1000000000};
+
+// For the numbers n of bit width b + 1 (2^b <= n < 2^(b+1)), an entry e
+// such that (n + e) >> 32 is the number of digits of n: the digits of 2^b
+// in the high word, and in the low one 2^32 - 10^k when the next power of
+// ten 10^k lies among those numbers, so that reaching it carries.
+constexpr std::array<std::uint64_t, 32> MakeDigitSteps() {
+  std::array<std::uint64_t, 32> steps{};
+  for (int b = 0; b < 32; ++b) {
+    const std::uint64_t low = std::uint64_t{1} << b;
+    int digits = 0;
+    std::uint64_t next = 1;  // the least power of ten above low
+    while (next <= low) {
+      next *= 10;
+      ++digits;
+    }
+    steps[b] = static_cast<std::uint64_t>(digits) << 32;
+    if (next < 2 * low) steps[b] += (std::uint64_t{1} << 32) - next;
+  }
+  return steps;
+}
+constexpr std::array<std::uint64_t, 32> kDigitSteps = MakeDigitSteps();
 
 // Number of decimal digits of n (1 for 0).
 inline int CountDigits(std::uint32_t n) {
   n |= 1;  // 0 has one digit, like 1; no power of ten above 1 is odd
-  int t = (std::bit_width(n) * 1233) >> 12;
-  return t + (n >= kPowersOf10[t] ? 1 : 0);
+  return static_cast<int>((n + kDigitSteps[std::bit_width(n) - 1]) >> 32);
 }
+
+constexpr bool DigitStepsHold() {
+  for (std::uint64_t power = 1; power <= 1000000000; power *= 10) {
+    for (std::uint64_t n : {power - 1, power}) {
+      if (n == 0) continue;
+      const auto v = static_cast<std::uint32_t>(n);
+      const auto count = static_cast<int>((v + kDigitSteps[std::bit_width(v) - 1]) >> 32);
+      int digits = 0;
+      for (std::uint64_t m = n; m > 0; m /= 10) ++digits;
+      if (count != digits) return false;
+    }
+  }
+  return ((std::uint64_t{UINT32_MAX} + kDigitSteps[31]) >> 32) == 10;
+}
+static_assert(DigitStepsHold());
 
 // The 8 digits of v (< 10^8, with leading zeros) as eight characters in
 // one word, the first in the lowest byte. The halves, then the pairs, then
@@ -444,13 +477,18 @@ static_assert(kMaxBodyBytes + kBlankSlack + 4 <= kMaxFieldBytes);
 
 constexpr char kBlanks16[17] = "                ";
 
-// Writes n blanks at p, and possibly up to kBlankSlack - 1 more after them.
+// Writes n blanks at p, and possibly up to kBlankSlack more after them: the
+// usual few blanks take one store.
 inline void PutBlanks(char* p, std::int64_t n) {
+  std::memcpy(p, kBlanks16, 16);
+  if (n <= 16) [[likely]] {
+    return;
+  }
   if (n > 128) {
     std::memset(p, ' ', static_cast<std::size_t>(n));
     return;
   }
-  for (std::int64_t i = 0; i < n; i += 16) std::memcpy(p + i, kBlanks16, 16);
+  for (std::int64_t i = 16; i < n; i += 16) std::memcpy(p + i, kBlanks16, 16);
 }
 
 // Writes ".00" for a float, then the delimiter or the line end.
@@ -518,12 +556,12 @@ template <bool kFixed>
 template <bool kFixed, typename Body>
 [[gnu::always_inline]] inline char* PutFramed(char* p, const Body& body, std::int64_t pad,
                                               bool padFirst, bool cents, bool last, char delim) {
-  if (padFirst) {
+  if (kFixed && padFirst) {
     PutBlanks(p, pad);
     p += pad;
   }
   p = body.Put(p);
-  if (!padFirst) {
+  if (kFixed && !padFirst && pad > 0) {
     PutBlanks(p, pad);
     p += pad;
   }
@@ -766,10 +804,37 @@ FieldCache* CacheFor(OutputFieldCaches* caches, int index, const FieldLook& look
   return cache->on() ? cache : nullptr;
 }
 
-// How many rows ahead the date texts are fetched: the table is larger than
-// the nearer caches, and every later field of the row waits for the length
-// of the date.
-constexpr std::int32_t kDateAhead = 16;
+// Fetches the date text of the first date field kDateAhead rows ahead: the
+// table is larger than the nearer caches, and every later field of the row
+// waits for the length of the date.
+class DateAhead {
+ public:
+  static constexpr std::int32_t kDateAhead = 16;
+
+  DateAhead(const DateText* dates, const RowField* fields, int nFields, std::int32_t rows)
+      : dates_(dates) {
+    for (int i = 0; i < nFields && rows > kDateAhead; ++i) {
+      if (fields[i].kind != OutputKind::kDate) continue;
+      next_ = fields[i].values + kDateAhead * fields[i].stride;
+      stride_ = fields[i].stride;
+      rows_ = rows - kDateAhead;
+      break;
+    }
+  }
+  // Before row r of the rows, in order from row 0.
+  void Fetch(std::int32_t r) {
+    if (r >= rows_) return;
+    const auto day = static_cast<std::uint32_t>(*next_);
+    next_ += stride_;
+    __builtin_prefetch(dates_ + (day < kDays ? day : 0u));
+  }
+
+ private:
+  const DateText* dates_;
+  const std::int32_t* next_ = nullptr;
+  std::ptrdiff_t stride_ = 0;
+  std::int32_t rows_ = 0;  // rows that have a day kDateAhead rows on
+};
 
 // The rows with one Reserve of `bound` bytes each and no call per field.
 // Each field's `values` moves on by its stride from row to row.
@@ -779,10 +844,7 @@ int FastRows(OutputStream* stream, RowField* fields, int nFields, std::int32_t r
   std::int32_t fill = *fillState;
   const DateText* dates = DateTexts();
   const RowWriter<kFixed> writer(dates, &fill);
-  const RowField* dateField = nullptr;  // the first date field, if any
-  for (int i = 0; i < nFields && dateField == nullptr; ++i) {
-    if (fields[i].kind == OutputKind::kDate) dateField = &fields[i];
-  }
+  DateAhead dateAhead(dates, fields, nFields, rows);
   const int lastField = nFields - 1;
   FieldCache* caches[kMaxRowFields];
   for (int i = 0; i < nFields; ++i) {
@@ -795,11 +857,7 @@ int FastRows(OutputStream* stream, RowField* fields, int nFields, std::int32_t r
       *fillState = fill;
       return STATUS_ERROR;
     }
-    if (dateField != nullptr && r + kDateAhead < rows) {
-      const auto day =
-          static_cast<std::uint32_t>(dateField->values[kDateAhead * dateField->stride]);
-      __builtin_prefetch(dates + (day <= DATE_MAX_DAY ? day : 0));
-    }
+    dateAhead.Fetch(r);
     for (int i = 0; i <= lastField; ++i) {
       RowField& f = fields[i];
       const bool last = i == lastField;
