@@ -174,14 +174,16 @@ static_assert(DigitStepsHold());
 // The 8 digits of v (< 10^8, with leading zeros) as eight characters in
 // one word, the first in the lowest byte. The halves, then the pairs, then
 // the digits are split in lanes of one register at once: a lane value times
-// 10486 >> 20 is its quotient by 100 below 10^4, times 103 >> 10 its
+// 10486 >> 20 is its quotient q by 100 below 10^4, times 103 >> 10 its
 // quotient by 10 below 100, and no lane's product reaches the next lane.
+// A lane x becomes q | (x - 100 q) << 16, which is (x << 16) - q (100 << 16
+// - 1): one multiply, and no lane borrows, as each result is nonnegative.
 inline std::uint64_t EightDigitsWord(std::uint32_t v) {
   std::uint64_t x = (v / 10000) | (static_cast<std::uint64_t>(v % 10000) << 32);
   std::uint64_t q = ((x * 10486) >> 20) & 0x0000007F0000007Full;
-  x = q | ((x - q * 100) << 16);
+  x = (x << 16) - q * ((100u << 16) - 1);
   q = ((x * 103) >> 10) & 0x000F000F000F000Full;
-  x = q | ((x - q * 10) << 8);
+  x = (x << 8) - q * ((10u << 8) - 1);
   return x + 0x3030303030303030ull;
 }
 
