@@ -137,6 +137,10 @@ std::string Reference(bool cents, char delim, std::int32_t value, int width, int
 // all magnitudes.
 std::vector<std::int32_t> TestValues() {
   std::vector<std::int32_t> values = {INT32_MAX, INT32_MAX - 1, INT32_MIN, INT32_MIN + 1};
+  for (int bit = 1; bit < 31; ++bit) {  // every bit width's ends
+    const std::int32_t power = std::int32_t{1} << bit;
+    values.insert(values.end(), {power - 1, power, -power});
+  }
   for (std::int64_t power = 1; power <= 1000000000; power *= 10) {
     for (std::int64_t v : {power - 1, power, power + 1}) {
       values.push_back(static_cast<std::int32_t>(v));
@@ -156,7 +160,8 @@ std::vector<std::int32_t> TestValues() {
 
 TEST_F(OutputTest, NumbersMatchFormattedOutput) {
   const std::vector<std::int32_t> values = TestValues();
-  std::vector<int> widths = {4107, -5000};  // padding written in pieces
+  // Padding written in pieces, and around the sizes of its stores.
+  std::vector<int> widths = {4107, -5000, 16, 17, 18, -17, 32, 33, 128, 129, -130};
   for (int width = -13; width <= 13; ++width) widths.push_back(width);
   for (char delim : {'\0', ',', '|', '\t'}) {
     Output_Initialize(delim, delim == 0);
@@ -418,6 +423,29 @@ TEST_F(OutputTest, TextsAreTheDrawsOfTheirStreams) {
         EXPECT_EQ(Field(Output_Fill, width, width, 0), Drawn(kDotBase, &state, width)) << seed;
         EXPECT_EQ(Output_GetFillState(), state);
       }
+    }
+  }
+}
+
+// Code texts of values of every magnitude, with the base set (made from a
+// table of character pairs) and with a remapped one (made character by
+// character), against the plain draws.
+TEST_F(OutputTest, CodeTextsAreTheDrawsOfTheirValues) {
+  std::vector<std::int32_t> values;
+  for (int bit = 0; bit < 31; ++bit) {
+    const std::int32_t power = std::int32_t{1} << bit;
+    values.insert(values.end(), {power, power + 1, power - 1 + power});
+  }
+  std::int32_t state = 17;
+  for (int i = 0; i < 3000; ++i) values.push_back(state = Ms_Step(state));
+  for (char delim : {'\0', ',', '0', 'a'}) {
+    Output_Initialize(delim, delim == 0);
+    std::string set = delim == 0 || delim == ',' ? kDotBase : fixed10CharSet;
+    for (std::int32_t value : values) {
+      if (value == 1) continue;  // "BENCHMARKS"
+      std::int32_t draws = value;
+      ASSERT_EQ(Field(Output_Fixed10, value, 10, 1), Drawn(set.c_str(), &draws, 10) + "\n")
+          << "value " << value << " delimiter " << int{delim};
     }
   }
 }
