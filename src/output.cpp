@@ -656,10 +656,12 @@ class RowWriter {
       case OutputKind::kVarChar:
         return Put<OutputKind::kVarChar>(p, value, f.width, last);
       case OutputKind::kFill:
-      case OutputKind::kOther:
-        break;
+      case OutputKind::kOther:  // rows with other writers never come here
+        return Put<OutputKind::kFill>(p, value, f.width, last);
     }
-    return Put<OutputKind::kFill>(p, value, f.width, last);
+    // A field's kind is one of the above (Output_KindOf), so the dispatch
+    // needs no range check.
+    __builtin_unreachable();
   }
 
  private:
