@@ -128,7 +128,6 @@ constexpr std::array<char, 200> MakeDigits2() {
 // "00" to "99", two characters each.
 constexpr std::array<char, 200> kDigits2 = MakeDigits2();
 
-
 // For the numbers n of bit width b + 1 (2^b <= n < 2^(b+1)), an entry e
 // such that (n + e) >> 32 is the number of digits of n: the digits of 2^b
 // in the high word, and in the low one 2^32 - 10^k when the next power of
@@ -401,7 +400,7 @@ class CodeBody {
   }
 
  private:
-  // The five characters of draw x at p, and one more that the next
+  // The five characters of a draw x at p, and one more that the next
   // characters overwrite: x >> 24 is below 128, and an entry's first
   // character is that of its low six bits.
   static void PutDraw(char* p, std::int32_t draw) {
