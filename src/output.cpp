@@ -840,9 +840,9 @@ class DateAhead {
 };
 
 // The rows with one Reserve of `bound` bytes each and no call per field.
-// Each field's `values` moves on by its stride from row to row.
+// Row r takes the value at `values` + r * stride of each field.
 template <bool kFixed>
-int FastRows(OutputStream* stream, RowField* fields, int nFields, std::int32_t rows,
+int FastRows(OutputStream* stream, const RowField* fields, int nFields, std::int32_t rows,
              std::size_t bound, std::int32_t* fillState, OutputFieldCaches* tables) {
   std::int32_t fill = *fillState;
   const DateText* dates = DateTexts();
@@ -862,10 +862,9 @@ int FastRows(OutputStream* stream, RowField* fields, int nFields, std::int32_t r
     }
     dateAhead.Fetch(r);
     for (int i = 0; i <= lastField; ++i) {
-      RowField& f = fields[i];
+      const RowField& f = fields[i];
       const bool last = i == lastField;
-      const std::int32_t value = *f.values;
-      f.values += f.stride;
+      const std::int32_t value = f.values[r * f.stride];
       FieldCache* cache = caches[i];
       if (cache == nullptr) {
         p = writer.Put(p, f, value, last);
