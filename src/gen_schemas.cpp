@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "dist.h"
@@ -346,7 +347,12 @@ std::vector<std::string> Gen_RelationPaths(const char* path) {
   const std::int32_t firstPart = partsOnly != 0 ? partsOnly : 1;
   const std::int32_t lastPart = partsOnly != 0 ? partsOnly : partsCount;
   std::vector<std::string> names;
-  for (std::int32_t k = firstPart; k <= lastPart; ++k) names.push_back(path + ("." + std::to_string(k)));
+  for (std::int32_t k = firstPart; k <= lastPart; ++k) {
+    std::string name(path);
+    name += '.';
+    name += std::to_string(k);
+    names.push_back(std::move(name));
+  }
   return names;
 }
 
