@@ -41,12 +41,16 @@ for name in zervgen "${loaders[@]}"; do
   grep -q -- "$name" <<<"$rendered" || fail "the man page does not name $name"
 done
 # Installed, the loaders are called by name from any folder and find their
-# shared code and table files; here a small run into SQLite.
+# shared code and table files; here a small run into SQLite. The loader's
+# output is taken whole before it is matched: a reader that stops at the
+# first match would end the loader with SIGPIPE, whenever it is still
+# writing.
 (
   cd "$prefix" && export PATH=$prefix/bin:$PATH &&
     for name in "${loaders[@]}"; do "$name" -h >/dev/null || exit 1; done &&
     mkdir run && zervgen -n 100 -f run/zerv 2>/dev/null &&
-    zervgen-load-sqlite run.db run | grep -qx 'hundred         100 rows'
+    loaded=$(zervgen-load-sqlite run.db run) &&
+    grep -qx 'hundred         100 rows' <<<"$loaded"
 ) || fail "the installed load scripts do not run by name"
 
 if ((failed)); then exit 1; fi
