@@ -83,7 +83,7 @@ std::size_t FormatWholeRows(const std::vector<Column>& columns, OutputStream* si
   *next = (*next + rows) & (kRows - 1);
   static OutputFieldCaches caches;  // kept from call to call, as a chunk keeps them
   std::int32_t fill = Output_GetFillState();
-  Output_Rows(sink, fields.data(), static_cast<int>(fields.size()), rows, &fill, &caches);
+  Output_Rows(sink, Output_CurrentFormat(), fields.data(), static_cast<int>(fields.size()), rows, &fill, &caches);
   Output_SetFillState(fill);
   const std::size_t bytes = sink->size();
   sink->Clear();

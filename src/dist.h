@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "gen.h"
+#include "shuffle.h"
 
 namespace zervgen {
 
@@ -22,9 +23,6 @@ double Dist_inverseNormal(double p);
 void Dist_genZipfian(std::int32_t* vector, std::int32_t nTuples, std::int32_t min,
                      std::int32_t max, std::int32_t nUnique);
 
-// Fisher-Yates shuffle from the end, driven by the stream started at `seed`:
-// for m = n .. 2, step, j = state mod m, swap entries j and m-1.
-void Dist_Shuffle(std::int32_t* vector, std::int32_t nTuples, std::int32_t seed);
 
 struct DistJob;
 // Where the distributions put their generation jobs: appended to `queue`

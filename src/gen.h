@@ -102,7 +102,7 @@ void Gen_Free(void* p);
 struct GenColumnSpec {
   GenAttr* attr;  // null ends the list
   int width;      // low 16 bits kept
-  OutputWriter writer;
+  OutputKind kind;
   int advance;  // 1: move the read position on after the value is read
 };
 

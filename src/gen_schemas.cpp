@@ -72,7 +72,7 @@ struct ColumnDist {
 struct Field {
   Slot slot;
   int width;  // -1: the fill width
-  OutputWriter writer;
+  OutputKind kind;
   int advance;
 };
 
@@ -95,17 +95,17 @@ constexpr std::int32_t kHalfBillion = 500000000;
 constexpr std::int32_t kCodeMax = 1000000001;
 
 std::vector<Field> TenColumnFields(Slot key, Slot integer, Slot decim, int doubleAdvance) {
-  return {{key, 10, Output_Integer, key == integer ? 0 : 1},
-          {integer, 10, Output_Integer, 1},
-          {&CB::signedAttr, 10, Output_Integer, 1},
-          {&CB::floatAttr, 10, Output_Float, 1},
-          {&CB::doubleAttr, 11, Output_Integer, doubleAdvance},
-          {decim, 11, Output_Integer, 1},
-          {&CB::dateAttr, 10, Output_Date, 1},
-          {&CB::codeAttr, 10, Output_Fixed10, 1},
-          {&CB::nameAttr, 20, Output_Fixed20, 1},
-          {&CB::addressAttr, 80, Output_VarChar, 1},
-          {&CB::fillAttr, -1, Output_Fill, 1}};
+  return {{key, 10, OutputKind::kInteger, key == integer ? 0 : 1},
+          {integer, 10, OutputKind::kInteger, 1},
+          {&CB::signedAttr, 10, OutputKind::kInteger, 1},
+          {&CB::floatAttr, 10, OutputKind::kFloat, 1},
+          {&CB::doubleAttr, 11, OutputKind::kInteger, doubleAdvance},
+          {decim, 11, OutputKind::kInteger, 1},
+          {&CB::dateAttr, 10, OutputKind::kDate, 1},
+          {&CB::codeAttr, 10, OutputKind::kFixed10, 1},
+          {&CB::nameAttr, 20, OutputKind::kFixed20, 1},
+          {&CB::addressAttr, 80, OutputKind::kVarChar, 1},
+          {&CB::fillAttr, -1, OutputKind::kFill, 1}};
 }
 
 const Schema& HundredSchema() {
@@ -285,7 +285,7 @@ void WriteRelation(GenControlBlock* cb, const char* path, const Schema& schema,
                    std::int32_t total) {
   std::vector<GenColumnSpec> specs;
   for (const Field& f : schema.fields) {
-    specs.push_back({&(cb->*f.slot), f.width < 0 ? cb->nFill : f.width, f.writer, f.advance});
+    specs.push_back({&(cb->*f.slot), f.width < 0 ? cb->nFill : f.width, f.kind, f.advance});
   }
   if (partsCount == 0) {
     Gen_outputRelation(cb, path, schema.relName, specs, GenRows{total, 0, total});
@@ -393,7 +393,7 @@ void Gen_Tiny(GenControlBlock* cb, const char* path) {
   static const Schema s{
       kTagTiny, "tiny", "Tiny Relation:\n",
       {{"key", ColKind::kUniform, &CB::keyAttr, C(0), C(0), C(1), 1884316460, 0, 3, nullptr}},
-      {{&CB::keyAttr, 10, Output_Integer, 1}}};
+      {{&CB::keyAttr, 10, OutputKind::kInteger, 1}}};
   PerfTimer timer;
   ReportHeading(s.heading, &timer);
   Progress_Begin(s.relName, RowsWritten(1));

@@ -50,7 +50,7 @@ std::int32_t fixedValues[kMaxColumns * kFixedRows];
 // One entry of the column table.
 struct GenColumn {
   GenAttr* attr;
-  OutputWriter writer;
+  OutputKind kind;
   int advance;
   std::int16_t width;
 };
@@ -83,6 +83,7 @@ struct Relation {
   std::int32_t fillSeed;  // the fill state at row 0
   int fillDraws;          // fill draws per row
   std::int32_t nextRow;   // the first row not yet written
+  OutputFormat format;    // the framing, taken before any worker starts
 };
 
 // Rows [firstRow, firstRow + rows) on their way from the column storage to
@@ -208,7 +209,7 @@ void BuildTable(Relation* rel, std::span<const GenColumnSpec> columns) {
   for (const GenColumnSpec& spec : columns) {
     if (spec.attr == nullptr) break;
     CHECK_ENSURE_TEXT(nAttr < kMaxColumns, "nAttr <= sizeof(attrs)/sizeof(attrs[0])");
-    attrs[nAttr++] = GenColumn{spec.attr, spec.writer, spec.advance, static_cast<std::int16_t>(spec.width)};
+    attrs[nAttr++] = GenColumn{spec.attr, spec.kind, spec.advance, static_cast<std::int16_t>(spec.width)};
   }
   if (nAttr >= 2) {
     CHECK_ENSURE_TEXT(attrs[nAttr - 1].attr->location == GEN_FILL,
@@ -308,7 +309,7 @@ void ChunkFields(const Relation& rel, const Chunk& chunk, std::int32_t row,
     const FieldSource& src = rel.sources[i];
     const GenColumn& col = rel.columns[i];
     OutputRowField& f = fields[i];
-    f = OutputRowField{&src.constant, 0, col.writer, col.width};
+    f = OutputRowField{&src.constant, 0, col.kind, col.width};
     if (src.base != nullptr) {
       const std::size_t at = static_cast<std::size_t>(chunk.firstRow) + row;
       f.values = src.base + at * src.stride + src.offset;
@@ -331,8 +332,8 @@ void FormatChunk(const Relation& rel, Chunk* chunk) {
   std::int32_t fill = rel.hasFill ? FillStateAt(rel, chunk->firstRow) : 1;
   OutputRowField fields[kMaxColumns];
   ChunkFields(rel, *chunk, 0, fields);
-  chunk->complete =
-      Output_Rows(chunk->text, fields, rel.nColumns, chunk->rows, &fill, chunk->caches) == 0;
+  chunk->complete = Output_Rows(chunk->text, rel.format, fields, rel.nColumns, chunk->rows, &fill,
+                                chunk->caches) == 0;
 }
 
 // Writes `size` bytes of complete rows from row `firstRow` on; on failure
@@ -397,7 +398,7 @@ void WriteRowsReserved(Relation* rel) {
       }
       ChunkFields(*rel, batch, done, fields);
       const auto rows = static_cast<std::int32_t>(fit);
-      const int status = Output_Rows(&stream, fields, rel->nColumns, rows, &fill);
+      const int status = Output_Rows(&stream, rel->format, fields, rel->nColumns, rows, &fill);
       CHECK_ENSURE_TEXT(status == 0, "rows fit the reserved buffer");
       done += rows;
     }
@@ -516,6 +517,7 @@ void Gen_outputRelation(GenControlBlock* cb, const char* path, const char* relNa
   rel.path = path;
   rel.rows = rows;
   rel.nextRow = rows.first;
+  rel.format = Output_CurrentFormat();
   rel.file = OpenOutput(path, relName);
   rel.fd = rel.file ? rel.file.get() : STDOUT_FILENO;
   Progress_Rows(0, 0);

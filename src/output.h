@@ -1,7 +1,13 @@
 // output.h: field writers and row framing. Owns the framing state (fixed or
 // delimited, delimiter), the four character sets of the text fields, the
 // fill stream, and the buffered sink the writers format into. Turns one
-// column value into one field of a relation file.
+// column value into one field of a relation file, and whole rows of fields
+// into text with the framing handed over as one value (OutputFormat).
+//
+// Files: output_format.cpp (framing state, character sets, date texts, fill
+// stream), output_fields.cpp (the seven writers), output_rows.cpp (the row
+// formatter), output_cache.{h,cpp} (reused field texts), output_text.h and
+// output_digits.h (what those share), output_stream.cpp (the sink).
 #ifndef ZERVGEN_SRC_OUTPUT_H_
 #define ZERVGEN_SRC_OUTPUT_H_
 
@@ -90,7 +96,8 @@ extern char varCharCharSet[65];
 extern char fillCharSet[65];
 
 // Chooses the framing and rebuilds the character sets; a delimiter found in
-// a set is replaced there by ','.
+// a set is replaced there by ','. Also makes the framing's date texts, so
+// that writing rows later needs no memory for them.
 // REQUIRES: (delim == 0 && fixedFormat) || (delim != 0 && !fixedFormat)
 void Output_Initialize(char delim, int fixedFormat);
 
@@ -117,7 +124,8 @@ int Output_Fill(OutputStream* stream, std::int32_t value, int width, int last);
 // ---------------------------------------------------------------------------
 // Whole rows
 
-// The seven writers by kind; kOther is any other writer.
+// The kinds of field, one per writer; a relation's schema names each field's
+// kind.
 enum class OutputKind : std::uint8_t {
   kInteger,
   kFloat,
@@ -126,16 +134,31 @@ enum class OutputKind : std::uint8_t {
   kFixed20,
   kVarChar,
   kFill,
-  kOther
 };
-OutputKind Output_KindOf(OutputWriter writer);
+// The field writer of a kind.
+// REQUIRES: kind is one of the seven
+OutputWriter Output_WriterOf(OutputKind kind);
+
+// The framing of rows and the character sets of their texts, as one value:
+// whoever formats rows on other threads takes it once, before they start.
+struct OutputFormat {
+  int fixedFormat;  // nonzero: fixed-width rows
+  char delim;       // delimited rows: the delimiter; 0 in fixed format
+  char fixed10[65];
+  char fixed20[65];
+  char varChar[65];
+  char fill[65];
+};
+// The framing and the character sets as they stand now (Output_Initialize
+// and any remap since).
+OutputFormat Output_CurrentFormat();
 
 // One field of a row: the value of row r is values[r * stride] (stride 0
 // gives every row the same value).
 struct OutputRowField {
   const std::int32_t* values;
   std::ptrdiff_t stride;
-  OutputWriter writer;
+  OutputKind kind;
   int width;
 };
 
@@ -155,16 +178,19 @@ class OutputFieldCaches {
   void* tables[kFields] = {};
 };
 
-// Writes `rows` rows of `fields`, the last field ending each row, with the
-// same bytes as calling each field's writer in turn. Fill fields draw from
-// the stream at *fillState, which is left where the rows end. Rows of the seven
-// writers with widths up to 4096 are formatted a whole row at a time;
-// others go through the writers. Fields with few distinct values copy
-// their texts from `caches` when given. Returns 0, or STATUS_ERROR when the
-// stream failed; what was formatted before the failure stays in the stream.
-// REQUIRES: stream != NULL, fields != NULL || nFields == 0, fillState != NULL
-int Output_Rows(OutputStream* stream, const OutputRowField* fields, int nFields, std::int32_t rows,
-                std::int32_t* fillState, OutputFieldCaches* caches = nullptr);
+// Writes `rows` rows of `fields` in `format`, the last field ending each
+// row, with the same bytes as calling each field's writer in turn under that
+// framing. Fill fields draw from the stream at *fillState, which is left
+// where the rows end. Rows of up to 16 fields with widths up to 4096 are
+// formatted a whole row at a time; others go through the writers (which
+// frame as the module stands). Fields with few distinct values copy their
+// texts from `caches` when given. Returns 0, or STATUS_ERROR when the stream
+// failed; what was formatted before the failure stays in the stream.
+// REQUIRES: stream != NULL, fields != NULL || nFields == 0, fillState != NULL,
+//           every field's kind is one of the seven
+int Output_Rows(OutputStream* stream, const OutputFormat& format, const OutputRowField* fields,
+                int nFields, std::int32_t rows, std::int32_t* fillState,
+                OutputFieldCaches* caches = nullptr);
 // Most bytes one row of `fields` can take.
 std::size_t Output_RowBound(const OutputRowField* fields, int nFields);
 

@@ -253,7 +253,7 @@ TEST_F(GenTest, TemporaryFileValuesReadBackUnchanged) {
   ASSERT_EQ(::pwrite(cb_.keyAttr.fd, values.data(), values.size() * 4, 0),
             static_cast<ssize_t>(values.size() * 4));
   const std::string out = std::string(dir_.path()) + "/rel";
-  GenColumnSpec spec[] = {{&cb_.keyAttr, 10, Output_Integer, 1}};
+  GenColumnSpec spec[] = {{&cb_.keyAttr, 10, OutputKind::kInteger, 1}};
   Gen_outputRelation(&cb_, out.c_str(), "tiny", spec, Whole(cb_));
   std::string expected;
   for (std::int32_t v : values) expected += std::to_string(v) + "\n";
@@ -266,7 +266,7 @@ TEST_F(GenTest, TemporaryFileValuesReadBackUnchanged) {
 // Check lines name the source file relative to the source tree, the same on
 // every build machine.
 TEST_F(GenTest, CheckLineNamesTheSourceFileRelativeToTheTree) {
-  GenColumnSpec spec[] = {{&cb_.keyAttr, 10, Output_Integer, 1}};
+  GenColumnSpec spec[] = {{&cb_.keyAttr, 10, OutputKind::kInteger, 1}};
   std::string text;
   EXPECT_EQ(Raised(
                 [&] {
@@ -289,7 +289,7 @@ TEST_F(GenTest, PartOfATemporaryFileColumnStartsAtItsFirstRow) {
   cb_.keyAttr.bufPos = 0;
   cb_.keyAttr.bufCount = 512;
   const std::string out = std::string(dir_.path()) + "/part";
-  GenColumnSpec spec[] = {{&cb_.keyAttr, 10, Output_Integer, 1}};
+  GenColumnSpec spec[] = {{&cb_.keyAttr, 10, OutputKind::kInteger, 1}};
   Gen_outputRelation(&cb_, out.c_str(), "tiny", spec, GenRows{1000, 700, 250});
   std::string expected;
   for (int i = 700; i < 950; ++i) expected += std::to_string(values[i]) + "\n";
@@ -308,7 +308,7 @@ TEST_F(GenTest, TemporaryFileOfTheWrongSizeEndsTheRunAndRemovesThePartialRelatio
     std::vector<std::int32_t> values(held, 7);
     ASSERT_EQ(::pwrite(cb.keyAttr.fd, values.data(), held * 4, 0), static_cast<ssize_t>(held * 4));
     const std::string out = std::string(dir_.path()) + "/rel";
-    GenColumnSpec spec[] = {{&cb.keyAttr, 10, Output_Integer, 1}};
+    GenColumnSpec spec[] = {{&cb.keyAttr, 10, OutputKind::kInteger, 1}};
     testing::internal::CaptureStderr();
     EXPECT_EQ(Raised([&] { Gen_outputRelation(&cb, out.c_str(), "tiny", spec, Whole(cb)); }),
               XEPT_GEN_FAILED);
@@ -334,10 +334,10 @@ TEST_F(GenTest, PartsOfARelationJoinIntoTheWhole) {
   }
   ASSERT_EQ(::pwrite(cb_.signedAttr.fd, temp.data(), kRows * 4, 0), kRows * 4);
   cb_.fillAttr.fillSeed = 7830309;
-  GenColumnSpec spec[] = {{&cb_.keyAttr, 10, Output_Integer, 1},
-                          {&cb_.signedAttr, 10, Output_Integer, 0},
-                          {&cb_.signedAttr, 10, Output_Integer, 1},
-                          {&cb_.fillAttr, 9, Output_Fill, 1}};
+  GenColumnSpec spec[] = {{&cb_.keyAttr, 10, OutputKind::kInteger, 1},
+                          {&cb_.signedAttr, 10, OutputKind::kInteger, 0},
+                          {&cb_.signedAttr, 10, OutputKind::kInteger, 1},
+                          {&cb_.fillAttr, 9, OutputKind::kFill, 1}};
   const std::string whole = std::string(dir_.path()) + "/whole";
   Gen_outputRelation(&cb_, whole.c_str(), "rel", spec, Whole(cb_));
   const std::string expected = zervgen_test::ReadText(whole);
@@ -364,10 +364,10 @@ TEST_F(GenTest, WriterFramesColumnsAndDropsAnEmptyFill) {
     cb_.signedAttr.vector[i] = -i;
   }
   const std::string out = std::string(dir_.path()) + "/rel";
-  GenColumnSpec spec[] = {{&cb_.keyAttr, 10, Output_Integer, 0},
-                          {&cb_.keyAttr, 10, Output_Integer, 1},
-                          {&cb_.signedAttr, 10, Output_Integer, 1},
-                          {&cb_.fillAttr, 0, Output_Fill, 1}};
+  GenColumnSpec spec[] = {{&cb_.keyAttr, 10, OutputKind::kInteger, 0},
+                          {&cb_.keyAttr, 10, OutputKind::kInteger, 1},
+                          {&cb_.signedAttr, 10, OutputKind::kInteger, 1},
+                          {&cb_.fillAttr, 0, OutputKind::kFill, 1}};
   Gen_outputRelation(&cb_, out.c_str(), "rel", spec, Whole(cb_));
   std::string expected;
   for (int i = 0; i < 100; ++i) {
@@ -379,9 +379,9 @@ TEST_F(GenTest, WriterFramesColumnsAndDropsAnEmptyFill) {
 
 TEST_F(GenTest, WriterRefusesBadColumnLists) {
   Gen_InitializeCB(&cb_, 100, 5, dir_.path());
-  std::vector<GenColumnSpec> thirteen(13, GenColumnSpec{&cb_.keyAttr, 10, Output_Integer, 1});
-  std::vector<GenColumnSpec> noFill = {{&cb_.keyAttr, 10, Output_Integer, 1},
-                                       {&cb_.signedAttr, 10, Output_Integer, 1}};
+  std::vector<GenColumnSpec> thirteen(13, GenColumnSpec{&cb_.keyAttr, 10, OutputKind::kInteger, 1});
+  std::vector<GenColumnSpec> noFill = {{&cb_.keyAttr, 10, OutputKind::kInteger, 1},
+                                       {&cb_.signedAttr, 10, OutputKind::kInteger, 1}};
   struct Case {
     std::vector<GenColumnSpec>* list;
     const char* text;
@@ -419,43 +419,42 @@ TEST_F(GenTest, ThreadCountDoesNotChangeTheBytes) {
   Output_Initialize(',', 0);
 }
 
-// A writer of its own takes the field-by-field path.
-int OwnVarChar(OutputStream* stream, std::int32_t value, int width, int last) {
-  return Output_VarChar(stream, value, width, last);
-}
-
-// Rows formatted a whole row at a time and rows formatted a field at a time
-// through the writers are the same bytes, over several chunks, at every
-// thread count, with the fill stream carried across the chunks.
+// Rows formatted a whole row at a time, over several chunks and at every
+// thread count, are the bytes of calling each field's writer in turn, with
+// the fill stream carried across the chunks.
 TEST_F(GenTest, RowFormatterAndWritersGiveTheSameRelation) {
   constexpr std::int32_t kRows = 9001;
+  constexpr std::int32_t kFillSeed = 816473355;
   Gen_InitializeCB(&cb_, kRows, 17, dir_.path());
   for (std::int32_t i = 0; i < kRows; ++i) {
     cb_.keyAttr.vector[i] = i * 7919 % kRows - 4000;
     cb_.dateAttr.vector[i] = i * 37 % 36524;
     cb_.addressAttr.vector[i] = i % 1009;
   }
+  const GenColumnSpec spec[] = {{&cb_.keyAttr, 10, OutputKind::kFloat, 1},
+                                {&cb_.dateAttr, 10, OutputKind::kDate, 1},
+                                {&cb_.addressAttr, 80, OutputKind::kVarChar, 1},
+                                {&cb_.fillAttr, 17, OutputKind::kFill, 1}};
   for (int fixed = 0; fixed <= 1; ++fixed) {
     Output_Initialize(fixed ? 0 : '|', fixed);
-    std::string texts[2];
-    for (int own = 0; own <= 1; ++own) {
-      for (int threads : {1, 3}) {
-        Gen_SetThreads(threads);
-        cb_.fillAttr.fillSeed = 816473355;
-        GenColumnSpec spec[] = {{&cb_.keyAttr, 10, Output_Float, 1},
-                                {&cb_.dateAttr, 10, Output_Date, 1},
-                                {&cb_.addressAttr, 80, own ? OwnVarChar : Output_VarChar, 1},
-                                {&cb_.fillAttr, 17, Output_Fill, 1}};
-        const std::string out = std::string(dir_.path()) + "/rel" + std::to_string(fixed) +
-                                std::to_string(own) + std::to_string(threads);
-        Gen_outputRelation(&cb_, out.c_str(), "rel", spec, Whole(cb_));
-        const std::string text = zervgen_test::ReadText(out);
-        if (texts[own].empty()) texts[own] = text;
-        EXPECT_TRUE(text == texts[own]) << threads << " threads";
+    OutputStream direct(-1, 16);
+    Output_SetFillState(kFillSeed);
+    for (std::int32_t r = 0; r < kRows; ++r) {
+      for (int i = 0; i < 4; ++i) {
+        const std::int32_t value = i == 3 ? 17 : spec[i].attr->vector[r];
+        ASSERT_EQ(Output_WriterOf(spec[i].kind)(&direct, value, spec[i].width, i == 3), 0);
       }
     }
-    EXPECT_GT(texts[0].size(), static_cast<std::size_t>(kRows) * 40);
-    EXPECT_TRUE(texts[0] == texts[1]) << "fixed " << fixed;
+    const std::string expected(direct.data(), direct.size());
+    ASSERT_GT(expected.size(), static_cast<std::size_t>(kRows) * 40);
+    for (int threads : {1, 3}) {
+      Gen_SetThreads(threads);
+      cb_.fillAttr.fillSeed = kFillSeed;
+      const std::string out = std::string(dir_.path()) + "/rel" + std::to_string(fixed) +
+                              std::to_string(threads);
+      Gen_outputRelation(&cb_, out.c_str(), "rel", spec, Whole(cb_));
+      EXPECT_TRUE(zervgen_test::ReadText(out) == expected) << threads << " threads, fixed " << fixed;
+    }
   }
   Gen_SetThreads(0);
   Output_Initialize(',', 0);

@@ -512,11 +512,6 @@ TEST_F(OutputTest, FillStreamBelongsToItsThread) {
 // ---------------------------------------------------------------------------
 // Whole rows
 
-// A writer of its own: the row formatter hands such fields to their writers.
-int OwnInteger(OutputStream* stream, std::int32_t value, int width, int last) {
-  return Output_Integer(stream, value, width, last);
-}
-
 // Rows of `fields` written the plain way, one writer call per field.
 std::string WriterRows(const std::vector<OutputRowField>& fields, std::int32_t rows) {
   OutputStream stream(-1, 16);
@@ -524,7 +519,7 @@ std::string WriterRows(const std::vector<OutputRowField>& fields, std::int32_t r
     for (std::size_t i = 0; i < fields.size(); ++i) {
       const OutputRowField& f = fields[i];
       const int last = i + 1 == fields.size() ? 1 : 0;
-      EXPECT_EQ(f.writer(&stream, f.values[r * f.stride], f.width, last), 0);
+      EXPECT_EQ(Output_WriterOf(f.kind)(&stream, f.values[r * f.stride], f.width, last), 0);
     }
   }
   return std::string(stream.data(), stream.size());
@@ -536,7 +531,7 @@ std::string FormattedRows(const std::vector<OutputRowField>& fields, std::int32_
   static OutputFieldCaches caches;
   OutputStream stream(-1, 16);
   std::int32_t fill = Output_GetFillState();
-  EXPECT_EQ(Output_Rows(&stream, fields.data(), static_cast<int>(fields.size()), rows, &fill,
+  EXPECT_EQ(Output_Rows(&stream, Output_CurrentFormat(), fields.data(), static_cast<int>(fields.size()), rows, &fill,
                         &caches),
             0);
   Output_SetFillState(fill);
@@ -577,15 +572,15 @@ TEST_F(OutputTest, RowsMatchTheWritersFieldByField) {
     Output_Initialize(delim, delim == 0);
     for (const std::vector<int>& w : widthSets) {
       const std::vector<OutputRowField> fields = {
-          {v.numbers.data(), 1, Output_Integer, w[0]},
-          {v.numbers.data() + 1, 2, Output_Integer, w[1]},  // every other value
-          {v.numbers.data(), 1, Output_Float, w[2]},
-          {v.numbers.data() + 7, 0, Output_Integer, w[3]},  // the same value in every row
-          {v.days.data(), 1, Output_Date, w[4]},
-          {v.texts.data(), 1, Output_Fixed10, w[5]},
-          {v.texts.data(), 1, Output_Fixed20, w[6]},
-          {v.addresses.data(), 1, Output_VarChar, w[7]},
-          {&fillWidth, 0, Output_Fill, w[8]}};
+          {v.numbers.data(), 1, OutputKind::kInteger, w[0]},
+          {v.numbers.data() + 1, 2, OutputKind::kInteger, w[1]},  // every other value
+          {v.numbers.data(), 1, OutputKind::kFloat, w[2]},
+          {v.numbers.data() + 7, 0, OutputKind::kInteger, w[3]},  // the same value in every row
+          {v.days.data(), 1, OutputKind::kDate, w[4]},
+          {v.texts.data(), 1, OutputKind::kFixed10, w[5]},
+          {v.texts.data(), 1, OutputKind::kFixed20, w[6]},
+          {v.addresses.data(), 1, OutputKind::kVarChar, w[7]},
+          {&fillWidth, 0, OutputKind::kFill, w[8]}};
       Output_SetFillSeed(7830309);
       const std::string expected = WriterRows(fields, kRows / 2);
       const std::int32_t fillAfter = Output_GetFillState();
@@ -624,10 +619,10 @@ TEST_F(OutputTest, RowsReuseTextsOnlyWhileTheyStillHold) {
     many[static_cast<std::size_t>(r)] = state;
   }
   const std::vector<OutputRowField> fields = {
-      {few.data(), 1, Output_Integer, 11},  {many.data(), 1, Output_Integer, 11},
-      {few.data(), 1, Output_Float, -15},   {few.data(), 1, Output_Fixed10, 10},
-      {few.data(), 1, Output_Fixed20, 100}, {few.data(), 1, Output_VarChar, 90},
-      {many.data(), 1, Output_VarChar, 80}, {few.data(), 1, Output_VarChar, 80}};
+      {few.data(), 1, OutputKind::kInteger, 11},  {many.data(), 1, OutputKind::kInteger, 11},
+      {few.data(), 1, OutputKind::kFloat, -15},   {few.data(), 1, OutputKind::kFixed10, 10},
+      {few.data(), 1, OutputKind::kFixed20, 100}, {few.data(), 1, OutputKind::kVarChar, 90},
+      {many.data(), 1, OutputKind::kVarChar, 80}, {few.data(), 1, OutputKind::kVarChar, 80}};
   const char sets[][2] = {{',', 0}, {'\0', 1}, {'|', 0}, {'a', 0}};
   for (const auto& [delim, fixed] : sets) {
     Output_Initialize(delim, fixed);
@@ -645,36 +640,34 @@ TEST_F(OutputTest, RowsWithoutARowFormGoThroughTheWriters) {
   for (char delim : {'\0', '|'}) {
     Output_Initialize(delim, delim == 0);
     const std::vector<OutputRowField> cases[] = {
-        // A writer of its own.
-        {{v.numbers.data(), 1, OwnInteger, 10}, {v.texts.data(), 1, Output_Fixed20, 20}},
         // Padding wider than one reserve.
-        {{v.numbers.data(), 1, Output_Integer, 5000}, {v.days.data(), 1, Output_Date, 10}},
-        {{v.texts.data(), 1, Output_Fixed10, -4097}, {v.numbers.data(), 1, Output_Float, 10}}};
+        {{v.numbers.data(), 1, OutputKind::kInteger, 5000}, {v.days.data(), 1, OutputKind::kDate, 10}},
+        {{v.texts.data(), 1, OutputKind::kFixed10, -4097}, {v.numbers.data(), 1, OutputKind::kFloat, 10}}};
     for (const std::vector<OutputRowField>& fields : cases) {
       const std::string expected = WriterRows(fields, 100);
       EXPECT_EQ(FormattedRows(fields, 100), expected);
     }
   }
   // Seventeen fields are more than the row formatter takes at once.
-  std::vector<OutputRowField> many(17, OutputRowField{v.numbers.data(), 1, Output_Integer, 11});
-  many[16].writer = Output_Fixed10;
+  std::vector<OutputRowField> many(17, OutputRowField{v.numbers.data(), 1, OutputKind::kInteger, 11});
+  many[16].kind = OutputKind::kFixed10;
   EXPECT_EQ(FormattedRows(many, 50), WriterRows(many, 50));
 }
 
 TEST_F(OutputTest, RowsOfNoFieldsAreEmpty) {
   OutputStream stream(-1, 16);
-  EXPECT_EQ(Output_Rows(&stream, nullptr, 0, 10, &unusedFill), 0);
+  EXPECT_EQ(Output_Rows(&stream, Output_CurrentFormat(), nullptr, 0, 10, &unusedFill), 0);
   EXPECT_EQ(stream.size(), 0u);
-  Raised r = CatchRaise([] { Output_Rows(nullptr, nullptr, 0, 1, &unusedFill); });
+  Raised r = CatchRaise([] { Output_Rows(nullptr, Output_CurrentFormat(), nullptr, 0, 1, &unusedFill); });
   EXPECT_EQ(r.cls, XEPT_REQUIREMENT);
   EXPECT_NE(r.out.find(Requirement("stream != NULL")), std::string::npos) << r.out;
 }
 
 TEST_F(OutputTest, RowsRefuseAnInvalidDay) {
   const std::int32_t days[] = {0, DATE_MAX_DAY, DATE_MAX_DAY + 1};
-  const OutputRowField field{days, 1, Output_Date, 10};
+  const OutputRowField field{days, 1, OutputKind::kDate, 10};
   OutputStream stream(-1, 16);
-  Raised r = CatchRaise([&] { Output_Rows(&stream, &field, 1, 3, &unusedFill); });
+  Raised r = CatchRaise([&] { Output_Rows(&stream, Output_CurrentFormat(), &field, 1, 3, &unusedFill); });
   EXPECT_NE(r.cls, 0);
   Raised byWriter = CatchRaise([&] { Output_Date(&stream, DATE_MAX_DAY + 1, 10, 1); });
   EXPECT_EQ(r.cls, byWriter.cls);
@@ -685,10 +678,10 @@ TEST_F(OutputTest, RowsStopAtAFailedStream) {
   int fd = open("/dev/full", O_WRONLY | O_CLOEXEC);
   ASSERT_GE(fd, 0);
   const RowValues v = MakeRowValues(2000);
-  const OutputRowField fields[] = {{v.numbers.data(), 1, Output_Integer, 10},
-                                   {v.addresses.data(), 1, Output_VarChar, 80}};
+  const OutputRowField fields[] = {{v.numbers.data(), 1, OutputKind::kInteger, 10},
+                                   {v.addresses.data(), 1, OutputKind::kVarChar, 80}};
   OutputStream stream(fd, 4096);
-  EXPECT_EQ(Output_Rows(&stream, fields, 2, 2000, &unusedFill), STATUS_ERROR);
+  EXPECT_EQ(Output_Rows(&stream, Output_CurrentFormat(), fields, 2, 2000, &unusedFill), STATUS_ERROR);
   EXPECT_EQ(stream.error(), ENOSPC);
   // Whole rows only were taken before the failed write.
   ASSERT_GT(stream.size(), 0u);

@@ -1,0 +1,197 @@
+// output_rows.cpp: the row formatter. Whole rows of fields are formatted
+// with one Reserve per row, no call per field, and the framing and character
+// sets of one OutputFormat value, so that worker threads read nothing that
+// may change under them; fields with few distinct values copy their framed
+// texts from the caller's tables.
+#include <cstdint>
+#include <cstring>
+
+#include "except.h"
+#include "output.h"
+#include "output_cache.h"
+#include "output_text.h"
+
+namespace zervgen {
+namespace {
+
+using namespace output_detail;
+
+constexpr int kMaxRowFields = 16;
+
+static_assert(OutputFieldCaches::kFields >= kMaxRowFields);
+
+// The rows the plain way: one writer call per field.
+int PlainRows(OutputStream* stream, const OutputRowField* fields, int nFields, std::int32_t rows) {
+  for (std::int32_t r = 0; r < rows; ++r) {
+    for (int i = 0; i < nFields; ++i) {
+      const OutputRowField& f = fields[i];
+      const int last = i == nFields - 1 ? 1 : 0;
+      const OutputWriter writer = Output_WriterOf(f.kind);
+      if (writer(stream, f.values[r * f.stride], f.width, last) != 0) return STATUS_ERROR;
+    }
+  }
+  return 0;
+}
+
+template <bool kFixed>
+class RowWriter {
+ public:
+  RowWriter(const OutputFormat& format, std::int32_t* fillState)
+      : context_(ContextOf(format, fillState)) {}
+  const DateText* dates() const { return context_.dates; }
+
+  [[gnu::always_inline]] char* Put(char* p, const OutputRowField& f, std::int32_t value,
+                                   bool last) const {
+    switch (f.kind) {
+      case OutputKind::kInteger:
+        return Put<OutputKind::kInteger>(p, value, f.width, last);
+      case OutputKind::kFloat:
+        return Put<OutputKind::kFloat>(p, value, f.width, last);
+      case OutputKind::kDate:
+        if (value < 0 || value > DATE_MAX_DAY) RefuseDay();
+        return Put<OutputKind::kDate>(p, value, f.width, last);
+      case OutputKind::kFixed10:
+        return Put<OutputKind::kFixed10>(p, value, f.width, last);
+      case OutputKind::kFixed20:
+        return Put<OutputKind::kFixed20>(p, value, f.width, last);
+      case OutputKind::kVarChar:
+        return Put<OutputKind::kVarChar>(p, value, f.width, last);
+      case OutputKind::kFill:
+        return Put<OutputKind::kFill>(p, value, f.width, last);
+    }
+    // A field's kind is one of the above (Output_Rows checks), so the
+    // dispatch needs no range check.
+    __builtin_unreachable();
+  }
+
+ private:
+  template <OutputKind K>
+  [[gnu::always_inline]] char* Put(char* p, std::int32_t value, int width, bool last) const {
+    return WithBody<K>(value, context_, [&](const auto& body, Align align, bool cents) {
+      bool padFirst;
+      const std::int64_t pad = Padding<kFixed>(body.size(), width, align, &padFirst);
+      return PutFramed<kFixed>(p, body, pad, padFirst, cents, last, context_.delim);
+    });
+  }
+
+  FieldContext context_;
+};
+
+// Fetches the date text of the first date field kDateAhead rows ahead: the
+// table is larger than the nearer caches, and every later field of the row
+// waits for the length of the date.
+class DateAhead {
+ public:
+  static constexpr std::int32_t kDateAhead = 16;
+
+  DateAhead(const DateText* dates, const OutputRowField* fields, int nFields, std::int32_t rows)
+      : dates_(dates) {
+    for (int i = 0; i < nFields && rows > kDateAhead; ++i) {
+      if (fields[i].kind != OutputKind::kDate) continue;
+      next_ = fields[i].values + kDateAhead * fields[i].stride;
+      stride_ = fields[i].stride;
+      rows_ = rows - kDateAhead;
+      break;
+    }
+  }
+  // Before row r of the rows, in order from row 0.
+  void Fetch(std::int32_t r) {
+    if (r >= rows_) return;
+    const auto day = static_cast<std::uint32_t>(*next_);
+    next_ += stride_;
+    __builtin_prefetch(dates_ + (day < kDays ? day : 0u));
+  }
+
+ private:
+  const DateText* dates_;
+  const std::int32_t* next_ = nullptr;
+  std::ptrdiff_t stride_ = 0;
+  std::int32_t rows_ = 0;  // rows that have a day kDateAhead rows on
+};
+
+// The rows with one Reserve of `bound` bytes each and no call per field.
+// Row r takes the value at `values` + r * stride of each field.
+template <bool kFixed>
+int FastRows(OutputStream* stream, const OutputFormat& format, const OutputRowField* fields,
+             int nFields, std::int32_t rows, std::size_t bound, std::int32_t* fillState,
+             OutputFieldCaches* tables) {
+  std::int32_t fill = *fillState;
+  const RowWriter<kFixed> writer(format, &fill);
+  DateAhead dateAhead(writer.dates(), fields, nFields, rows);
+  const int lastField = nFields - 1;
+  FieldCache* caches[kMaxRowFields];
+  for (int i = 0; i < nFields; ++i) {
+    const bool cached = tables != nullptr && Reusable(fields[i].kind);
+    const FieldLook look = LookOf(fields[i].kind, fields[i].width, i == lastField, format);
+    caches[i] = cached ? CacheFor(tables, i, look) : nullptr;
+  }
+  for (std::int32_t r = 0; r < rows; ++r) {
+    char* p = stream->Reserve(bound);
+    if (p == nullptr) {
+      *fillState = fill;
+      return STATUS_ERROR;
+    }
+    dateAhead.Fetch(r);
+    for (int i = 0; i <= lastField; ++i) {
+      const OutputRowField& f = fields[i];
+      const bool last = i == lastField;
+      const std::int32_t value = f.values[r * f.stride];
+      FieldCache* cache = caches[i];
+      if (cache == nullptr) {
+        p = writer.Put(p, f, value, last);
+        continue;
+      }
+      p = cache->Put(p, value, [&](char* q) { return writer.Put(q, f, value, last); });
+      if (!cache->on()) caches[i] = nullptr;
+    }
+    stream->Commit(p);
+  }
+  *fillState = fill;
+  return 0;
+}
+
+// Rows through the field writers, drawing fill from *fillState.
+int PlainRowsFrom(OutputStream* stream, const OutputRowField* fields, int nFields,
+                  std::int32_t rows, std::int32_t* fillState) {
+  const std::int32_t saved = Output_GetFillState();
+  Output_SetFillState(*fillState);
+  const int status = PlainRows(stream, fields, nFields, rows);
+  *fillState = Output_GetFillState();
+  Output_SetFillState(saved);
+  return status;
+}
+
+}  // namespace
+
+std::size_t Output_RowBound(const OutputRowField* fields, int nFields) {
+  std::size_t bound = 0;
+  for (int i = 0; i < nFields; ++i) {
+    const int w = fields[i].width;
+    bound += static_cast<std::size_t>(w < 0 ? -static_cast<std::int64_t>(w) : w) + kMaxFieldBytes;
+  }
+  return bound;
+}
+
+int Output_Rows(OutputStream* stream, const OutputFormat& format, const OutputRowField* fields,
+                int nFields, std::int32_t rows, std::int32_t* fillState,
+                OutputFieldCaches* caches) {
+  CHECK_REQUIRE_TEXT(stream != nullptr, "stream != NULL");
+  CHECK_REQUIRE_TEXT(fields != nullptr || nFields == 0, "fields != NULL || nFields == 0");
+  CHECK_REQUIRE_TEXT(fillState != nullptr, "fillState != NULL");
+  if (nFields <= 0) return 0;
+  if (nFields > kMaxRowFields) return PlainRowsFrom(stream, fields, nFields, rows, fillState);
+  // Every field takes at most its width and kMaxFieldBytes, padded or not.
+  std::size_t bound = 0;
+  for (int i = 0; i < nFields; ++i) {
+    const OutputRowField& f = fields[i];
+    CHECK_REQUIRE_TEXT(f.kind <= OutputKind::kFill, "fields[i].kind <= OutputKind::kFill");
+    const std::int64_t span = f.width < 0 ? -static_cast<std::int64_t>(f.width) : f.width;
+    if (span > kMaxInlinePad) return PlainRowsFrom(stream, fields, nFields, rows, fillState);
+    bound += static_cast<std::size_t>(span) + kMaxFieldBytes;
+  }
+  return format.fixedFormat
+             ? FastRows<true>(stream, format, fields, nFields, rows, bound, fillState, caches)
+             : FastRows<false>(stream, format, fields, nFields, rows, bound, fillState, caches);
+}
+
+}  // namespace zervgen
