@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "gen.h"
+#include "gen_files.h"
 #include "signals.h"
 
 namespace zervgen {

@@ -33,14 +33,16 @@ struct GenAttr {
   std::int32_t location;  // GenLocation
   std::int32_t ownerTag;  // relation tag of the values held; 0 after set-up
   std::int32_t fd;         // GEN_TEMP: the temporary file
-  std::int32_t readIndex;  // GEN_MEMORY: next value the writer reads
+  std::int32_t readIndex;  // GEN_MEMORY: 0; each write keeps its own read position
   std::int32_t nFill;      // GEN_FILL: the fill width
   std::int32_t fillSeed;   // GEN_FILL: the relation's fill stream seed (Dist_Fill)
   char* fileName;          // GEN_TEMP: full path, owned
   std::int32_t* buffer;    // GEN_TEMP: read buffer of 2048 bytes, owned
   std::int16_t bufSize;    // GEN_TEMP: 2048
-  std::int16_t bufPos;     // GEN_TEMP: next value in buffer; 1 after set-up
-  std::int16_t bufCount;   // GEN_TEMP: values in buffer; 0 after set-up
+  // GEN_TEMP: position in and fill of the buffer for Gen_getNextBuffer's
+  // callers (1 and 0 after set-up); the relation writer keeps its own.
+  std::int16_t bufPos;
+  std::int16_t bufCount;
 };
 
 inline constexpr int kGenSlots = 11;
@@ -98,12 +100,27 @@ void Gen_SetAllocator(GenAllocator allocator);  // null restores the default
 void* Gen_Allocate(std::size_t bytes);
 void Gen_Free(void* p);
 
+// What a field's value means, for formats that keep types (the text
+// formats show every kind as text).
+enum class GenValueType : std::uint8_t {
+  kInt32,    // a whole number
+  kDecimal,  // a number with two decimals, shown whole (its value is the whole part)
+  kDouble,   // a whole number held as a double
+  kDate,     // a day number
+  kText,     // the text a text field makes of its value
+};
+
 // One field of a relation's row.
 struct GenColumnSpec {
   GenAttr* attr;  // null ends the list
   int width;      // low 16 bits kept
   OutputKind kind;
   int advance;  // 1: move the read position on after the value is read
+  // For typed formats: the column's name, type and number of distinct
+  // values (0: unknown).
+  const char* name = nullptr;
+  GenValueType type = GenValueType::kInt32;
+  std::int32_t distinct = 0;
 };
 
 // Rows [first, first + count) of a relation of `total` rows: one part of it, or all.
@@ -130,6 +147,12 @@ struct GenRows {
 void Gen_outputRelation(GenControlBlock* cb, const char* path, const char* relName,
                         std::span<const GenColumnSpec> columns, GenRows rows);
 
+class GenFormat;
+// Gen_outputRelation through `format`, which makes the bytes of the rows.
+// REQUIRES: as Gen_outputRelation, format != NULL
+void Gen_writeRelation(GenControlBlock* cb, const char* path, const char* relName,
+                       std::span<const GenColumnSpec> columns, GenRows rows, GenFormat* format);
+
 // Refills the read buffer of a temporary-file column.
 // REQUIRES: attr != NULL
 void Gen_getNextBuffer(GenAttr* attr);
@@ -146,25 +169,6 @@ void Gen_SetParts(std::int32_t nParts, std::int32_t part);
 std::vector<std::string> Gen_RelationPaths(const char* path);
 // The rows of part `part` (1..nParts) of a relation of `total` rows.
 GenRows Gen_PartRows(std::int32_t total, std::int32_t nParts, std::int32_t part);
-
-// A relation file the run will write: the relation's name, for messages,
-// and the file's path ("-": standard output).
-struct GenRelationFile {
-  const char* relName;
-  const char* path;
-};
-
-// Checks, before any column is generated, that every file in `files` can be
-// created: it does not exist, and its folder exists and takes new files.
-// Creates nothing. At the first that cannot be created, fails as the writer
-// would (Gen_CannotCreateRelation). Standard output is not checked.
-// REQUIRES: file.relName != NULL, file.path != NULL for every entry
-void Gen_CheckRelationFiles(std::span<const GenRelationFile> files);
-
-// Writes the messages of a relation file that cannot be created, with the
-// reason text of Util_OpenFile, and raises XEPT_GEN_FAILED.
-[[noreturn]] void Gen_CannotCreateRelation(const char* relName, const char* path,
-                                           const char* reason);
 
 // The five relations. REQUIRES: cb != NULL, path != NULL
 void Gen_Hundred(GenControlBlock* cb, const char* path);

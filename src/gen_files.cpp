@@ -1,7 +1,7 @@
-// gen_files.cpp: the relation files of a run before and when they are
-// created: the early check that every selected file can be created, made
-// before any column is generated, and the one account of a relation file
-// that cannot be created, which the check and the writer share.
+// gen_files.cpp: the relation files of a run: the early check, the account
+// of a file that cannot be created, and the owner of the file being written.
+#include "gen_files.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,7 +12,6 @@
 #include <string>
 
 #include "except.h"
-#include "gen.h"
 #include "report.h"
 #include "signals.h"
 #include "util.h"
@@ -59,6 +58,53 @@ void Gen_CheckRelationFiles(std::span<const GenRelationFile> files) {
     const int error = CreationError(file.path);
     if (error != 0) Gen_CannotCreateRelation(file.relName, file.path, Util_OpenReason(error));
   }
+}
+
+RelationFile::RelationFile(const char* path, const char* relName)
+    : toStdout_(std::strcmp(path, "-") == 0) {
+  if (toStdout_) {
+    std::fflush(stdout);
+    // From here on standard output carries relation data: check lines go
+    // to standard error, where a loader reading the pipe does not take them
+    // for rows.
+    Xept_SetCheckLinesToStderr(true);
+    return;
+  }
+  SignalGuard guard;  // the file exists only together with its record
+  int fd = -1;
+  const char* reason = nullptr;
+  Util_OpenFile(&fd, path, &reason);
+  if (fd < 0) Gen_CannotCreateRelation(relName, path, reason);
+  Main_SetRelationFile(fd, path);
+  fd_ = UniqueFd(fd);
+  recorded_ = true;
+}
+
+RelationFile::~RelationFile() { (void)Remove(); }
+
+int RelationFile::Write(const void* data, std::size_t n, std::size_t* written) {
+  *written = 0;
+  const int fd = toStdout_ ? STDOUT_FILENO : fd_.get();
+  const int error = Util_WriteAllCount(fd, data, n, written);
+  offset_ += *written;
+  return error;
+}
+
+int RelationFile::Close() {
+  if (!recorded_) return 0;
+  SignalGuard guard;
+  (void)fd_.Release();  // the record closes it
+  const int error = Signals_CloseRelationFile();
+  if (error == 0) recorded_ = false;
+  return error;
+}
+
+Removal RelationFile::Remove() {
+  if (!recorded_) return Removal{RemovalOutcome::kNone, nullptr};
+  SignalGuard guard;  // no signal between the record's end and the removal
+  (void)fd_.Release();  // the record closes it
+  recorded_ = false;
+  return Signals_RemoveRelationFile();
 }
 
 }  // namespace zervgen

@@ -1,12 +1,12 @@
-// gen_writer.cpp: the relation writer. Rows are formatted in chunks of
-// consecutive rows, on worker threads when more than one core is at hand,
-// and written in row order by the calling thread. Every chunk starts the
-// fill stream at its first row by jumping ahead, so the bytes are the same
+// gen_writer.cpp: the relation writer, what every output format shares.
+// Rows go in chunks of consecutive rows from the column storage to a
+// format, on worker threads when more than one core is at hand, and are
+// written in row order by the calling thread. Every chunk starts the fill
+// stream at its first row by jumping ahead, so the bytes are the same
 // whatever the number of threads. When memory for chunks or threads cannot
-// be had, the remaining rows are formatted a few at a time into a buffer
-// reserved with the program, on the calling thread: memory never fails a
-// relation once its columns have storage.
-#include <fcntl.h>
+// be had, the remaining rows go one chunk at a time, then through the
+// format's reserved chunk: memory never fails a text relation once its
+// columns have storage.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,12 +21,13 @@
 
 #include "except.h"
 #include "gen.h"
+#include "gen_files.h"
+#include "gen_format.h"
 #include "gen_pool.h"
 #include "progress.h"
 #include "random.h"
 #include "report.h"
 #include "signals.h"
-#include "util.h"
 
 namespace zervgen {
 namespace {
@@ -34,17 +35,13 @@ namespace {
 constexpr int kMaxColumns = 12;
 // The operation named in the location lines of the writer's raises.
 constexpr const char* kWriterName = "Gen_outputRelation";
-constexpr std::int32_t kRowsPerChunk = 4096;
-// Rows the reserved path reads from temporary files at a time, and its text
-// buffer: room for many rows of the widest kind (12 fields of 228 bytes).
+// Rows the reserved path reads from temporary files at a time.
 constexpr std::int32_t kFixedRows = 256;
-constexpr std::size_t kFixedTextBytes = std::size_t{64} << 10;
 // Room for a removal line: the leading text, a name and the longest reason.
 constexpr std::size_t kRemovalNoteSize = 640;
 
-// The reserved path's buffers: part of the program image, so they are
-// there whatever the memory left. Used by the main thread only.
-char fixedText[kFixedTextBytes];
+// The reserved path's temporary-file values: part of the program image, so
+// they are there whatever the memory left. Used by the main thread only.
 std::int32_t fixedValues[kMaxColumns * kFixedRows];
 
 // One entry of the column table.
@@ -65,90 +62,44 @@ struct FieldSource {
   std::int32_t offset;
   std::int32_t constant;
   bool fromTemp;
+  int cursor;  // fromTemp: the read position it shares with the other fields of its slot
 };
 
-// The relation being written: its rows, its column table, the output and
-// everything the chunks share.
+// The read position of one write in a temporary-file slot: the slot's read
+// buffer, and how far this write has used it. Fields of the same slot share
+// one.
+struct TempCursor {
+  std::int16_t pos;
+  std::int16_t count;
+};
+
+// The relation file being written: its rows, its column table, the format,
+// the file and everything the chunks share.
 struct Relation {
   GenControlBlock* cb;
-  const char* path;
-  UniqueFd file;  // the relation file; closed for standard output
-  int fd;         // where rows go: the file, or standard output
+  GenFormat* format;
+  RelationFile* file;
   GenRows rows;
   GenColumn columns[kMaxColumns];
   int nColumns;
   FieldSource sources[kMaxColumns];
+  TempCursor cursors[kMaxColumns];
   bool anyTemp;
   bool hasFill;
   std::int32_t fillSeed;  // the fill state at row 0
   int fillDraws;          // fill draws per row
   std::int32_t nextRow;   // the first row not yet written
-  OutputFormat format;    // the framing, taken before any worker starts
 };
 
 // Rows [firstRow, firstRow + rows) on their way from the column storage to
-// the output. `tempValues` holds the temporary-file values, [field][row]
+// a format. `tempValues` holds the temporary-file values, [field][row]
 // with `valueRows` rows per field.
-struct Chunk {
+struct Batch {
   std::int32_t firstRow = 0;
   std::int32_t rows = 0;
   std::int32_t* tempValues = nullptr;
   std::int32_t valueRows = 0;
-  bool complete = false;  // formatting had all the memory it needed
-  OutputStream* text = nullptr;
-  OutputFieldCaches* caches = nullptr;  // none: every field formatted anew
 };
-
-// A chunk whose memory is its own (through the allocation seam).
-struct OwnedChunk {
-  Chunk chunk;
-  OutputStream stream{-1, 1 << 20};  // grows when rows are long
-  std::unique_ptr<std::int32_t, decltype(&std::free)> values{nullptr, &std::free};
-  OutputFieldCaches caches;  // its tables live as long as the chunk
-
-  // False when its memory cannot be had.
-  bool Init(bool anyTemp) {
-    chunk.text = &stream;
-    chunk.caches = &caches;
-    if (stream.error() != 0) return false;
-    if (!anyTemp) return true;
-    values.reset(static_cast<std::int32_t*>(
-        Output_Reallocate(nullptr, sizeof(std::int32_t) * kMaxColumns * kRowsPerChunk)));
-    chunk.tempValues = values.get();
-    chunk.valueRows = kRowsPerChunk;
-    return values != nullptr;
-  }
-};
-
-// Creates the relation file (recorded for the signal handler); nothing for
-// standard output ("-").
-UniqueFd OpenOutput(const char* path, const char* relName) {
-  if (std::strcmp(path, "-") == 0) {
-    std::fflush(stdout);
-    // From here on standard output carries relation data: check lines go
-    // to standard error, where a loader reading the pipe does not take them
-    // for rows.
-    Xept_SetCheckLinesToStderr(true);
-    return UniqueFd();
-  }
-  SignalGuard guard;  // the file exists only together with its record
-  int fd = -1;
-  const char* reason = nullptr;
-  Util_OpenFile(&fd, path, &reason);
-  if (fd < 0) Gen_CannotCreateRelation(relName, path, reason);
-  Main_SetRelationFile(fd, path);
-  return UniqueFd(fd);
-}
-
-// Closes a created relation file and removes it, when its name still leads
-// to it, clearing the record; tells what became of it. The record closes
-// the descriptor, so the relation gives it up first.
-Removal RemoveOutput(Relation* rel) {
-  if (!rel->file) return Removal{RemovalOutcome::kNone, nullptr};
-  SignalGuard guard;  // no signal between the record's end and the removal
-  (void)rel->file.Release();
-  return Signals_RemoveRelationFile();
-}
 
 // The report line of a removal: the file deleted, or why it was not.
 void ReportRemoval(const Removal& removal) {
@@ -183,7 +134,7 @@ void ExplainWriteFailureOnStderr(int error) {
 
 [[noreturn]] void WriteFailed(Relation* rel, std::int32_t row, int error) {
   Progress_End();
-  const Removal removal = RemoveOutput(rel);
+  const Removal removal = rel->file->Remove();
   ExplainWriteFailure(row, rel->rows.total, error);
   ReportRemoval(removal);
   // A reader that went away hears nothing more: its class line, which would
@@ -200,6 +151,17 @@ void ExplainWriteFailureOnStderr(int error) {
          attr->fileName);
   std::fprintf(stderr, "%s: Temporary file read error.\n", programName);
   Xept_Raise(XEPT_GEN_FAILED, __FILE__, "Gen_getNextBuffer", __LINE__);
+}
+
+// Fills the slot's read buffer from its temporary file; returns the values
+// read (at least one).
+std::int16_t ReadTempBuffer(GenAttr* attr) {
+  ssize_t got;
+  do {
+    got = ::read(attr->fd, attr->buffer, static_cast<std::size_t>(attr->bufSize));
+  } while (got < 0 && errno == EINTR);
+  if (got <= 0) TempReadFailed(attr);
+  return static_cast<std::int16_t>(got / 4);
 }
 
 void BuildTable(Relation* rel, std::span<const GenColumnSpec> columns) {
@@ -228,8 +190,7 @@ void SeekTempColumns(Relation* rel, std::int32_t row) {
     if (!rel->sources[i].fromTemp) continue;
     const off_t at = static_cast<off_t>(row) * rel->sources[i].stride * 4;
     if (::lseek(attr->fd, at, SEEK_SET) != at) TempReadFailed(attr);
-    attr->bufPos = 0;
-    attr->bufCount = 0;
+    rel->cursors[rel->sources[i].cursor] = TempCursor{0, 0};
   }
 }
 
@@ -257,7 +218,7 @@ void PlanSources(Relation* rel) {
   for (int i = 0; i < n; ++i) {
     GenAttr* attr = rel->columns[i].attr;
     FieldSource& src = rel->sources[i];
-    src = FieldSource{nullptr, 0, 0, 0, false};
+    src = FieldSource{nullptr, 0, 0, 0, false, i};
     if (attr->location == GEN_FILL) {
       src.constant = attr->nFill;
       rel->hasFill = true;
@@ -265,7 +226,9 @@ void PlanSources(Relation* rel) {
       continue;
     }
     for (int j = 0; j < n; ++j) {
-      if (rel->columns[j].attr != attr || rel->columns[j].advance != 1) continue;
+      if (rel->columns[j].attr != attr) continue;
+      src.cursor = std::min(src.cursor, j);
+      if (rel->columns[j].advance != 1) continue;
       ++src.stride;
       if (j < i) ++src.offset;
     }
@@ -280,187 +243,184 @@ void PlanSources(Relation* rel) {
   rel->fillDraws = rel->hasFill ? Output_FillDraws(rel->sources[n - 1].constant) : 0;
 }
 
-// The next value of a temporary-file column, moving on when `advance` is 1.
-std::int32_t NextTempValue(const GenColumn& col) {
-  GenAttr* attr = col.attr;
-  if (attr->bufPos >= attr->bufCount) Gen_getNextBuffer(attr);
-  std::int32_t value = attr->buffer[attr->bufPos];
-  if (col.advance == 1) ++attr->bufPos;
+// The next value of temporary-file column i, moving on when it advances.
+std::int32_t NextTempValue(Relation* rel, int i) {
+  const GenColumn& col = rel->columns[i];
+  TempCursor& cursor = rel->cursors[rel->sources[i].cursor];
+  if (cursor.pos >= cursor.count) cursor = TempCursor{0, ReadTempBuffer(col.attr)};
+  const std::int32_t value = col.attr->buffer[cursor.pos];
+  if (col.advance == 1) ++cursor.pos;
   return value;
 }
 
-// Reads the chunk's values of the temporary-file columns, in row order.
-void ReadTempValues(const Relation& rel, Chunk* chunk) {
-  if (!rel.anyTemp) return;
-  const std::size_t perField = static_cast<std::size_t>(chunk->valueRows);
-  for (std::int32_t r = 0; r < chunk->rows; ++r) {
-    for (int i = 0; i < rel.nColumns; ++i) {
-      if (!rel.sources[i].fromTemp) continue;
-      chunk->tempValues[i * perField + r] = NextTempValue(rel.columns[i]);
+// Reads the batch's values of the temporary-file columns, in row order.
+void ReadTempValues(Relation* rel, Batch* batch) {
+  if (!rel->anyTemp) return;
+  const std::size_t perField = static_cast<std::size_t>(batch->valueRows);
+  for (std::int32_t r = 0; r < batch->rows; ++r) {
+    for (int i = 0; i < rel->nColumns; ++i) {
+      if (!rel->sources[i].fromTemp) continue;
+      batch->tempValues[i * perField + r] = NextTempValue(rel, i);
     }
   }
 }
 
-// The fields of the chunk's row `row` (relative to the chunk's first row)
-// for the row formatter.
-void ChunkFields(const Relation& rel, const Chunk& chunk, std::int32_t row,
-                 OutputRowField* fields) {
+// The fields of the batch's first row for a format.
+void BatchFields(const Relation& rel, const Batch& batch, OutputRowField* fields) {
   for (int i = 0; i < rel.nColumns; ++i) {
     const FieldSource& src = rel.sources[i];
     const GenColumn& col = rel.columns[i];
     OutputRowField& f = fields[i];
     f = OutputRowField{&src.constant, 0, col.kind, col.width};
     if (src.base != nullptr) {
-      const std::size_t at = static_cast<std::size_t>(chunk.firstRow) + row;
+      const auto at = static_cast<std::size_t>(batch.firstRow);
       f.values = src.base + at * src.stride + src.offset;
       f.stride = src.stride;
     } else if (src.fromTemp) {
-      f.values = chunk.tempValues + static_cast<std::size_t>(i) * chunk.valueRows + row;
+      f.values = batch.tempValues + static_cast<std::size_t>(i) * batch.valueRows;
       f.stride = 1;
     }
   }
 }
 
 std::int32_t FillStateAt(const Relation& rel, std::int32_t row) {
+  if (!rel.hasFill) return 1;
   return Ms_JumpAhead(rel.fillSeed, static_cast<std::uint64_t>(row) * rel.fillDraws);
 }
 
-// Formats the chunk's rows into its text (safe on a worker thread). The
-// chunk is complete unless its text could not grow.
-void FormatChunk(const Relation& rel, Chunk* chunk) {
-  chunk->text->Clear();
-  std::int32_t fill = rel.hasFill ? FillStateAt(rel, chunk->firstRow) : 1;
+// Formats the batch's rows into the chunk (safe on a worker thread);
+// returns the rows complete in it.
+std::int32_t FormatBatch(const Relation& rel, const Batch& batch, GenFormatChunk* chunk) {
   OutputRowField fields[kMaxColumns];
-  ChunkFields(rel, *chunk, 0, fields);
-  chunk->complete = Output_Rows(chunk->text, rel.format, fields, rel.nColumns, chunk->rows, &fill,
-                                chunk->caches) == 0;
+  BatchFields(rel, batch, fields);
+  const GenChunkView view{fields, rel.nColumns, batch.firstRow, batch.rows,
+                          FillStateAt(rel, batch.firstRow)};
+  return chunk->Format(view);
 }
 
-// Writes `size` bytes of complete rows from row `firstRow` on; on failure
-// ends the relation through the write-failure path, naming the first row
-// that was not completely written.
-void WriteText(Relation* rel, std::int32_t firstRow, const char* text, std::size_t size) {
+// Writes `size` bytes that begin with row `firstRow`; on failure ends the
+// relation through the write-failure path, naming the first row that was
+// not completely written.
+void WriteBytes(Relation* rel, std::int32_t firstRow, const GenFormatChunk* chunk,
+                const char* data, std::size_t size) {
   std::size_t written = 0;
-  int error = Util_WriteAllCount(rel->fd, text, size, &written);
-  if (error != 0) {
-    auto complete = static_cast<std::int32_t>(std::count(text, text + written, '\n'));
-    WriteFailed(rel, firstRow + complete, error);
-  }
+  const int error = rel->file->Write(data, size, &written);
+  if (error == 0) return;
+  WriteFailed(rel, firstRow + (chunk != nullptr ? chunk->RowsWithin(written) : 0), error);
 }
 
 // Writes the complete rows of the chunk. Returns false when the chunk had
 // to stop short: the rows from rel->nextRow on are still to be written.
-bool WriteChunk(Relation* rel, const Chunk& chunk) {
-  const char* text = chunk.text->data();
-  std::int32_t rows = chunk.rows;
-  if (!chunk.complete) {
-    rows = static_cast<std::int32_t>(std::count(text, text + chunk.text->size(), '\n'));
-  }
-  WriteText(rel, chunk.firstRow, text, chunk.text->size());
-  rel->nextRow = chunk.firstRow + rows;
-  Progress_Rows(rows, chunk.text->size());
-  return chunk.complete;
+bool WriteChunk(Relation* rel, const Batch& batch, const GenFormatChunk& chunk,
+                std::int32_t complete) {
+  const std::uint64_t offset = rel->file->offset();
+  WriteBytes(rel, batch.firstRow, &chunk, chunk.data(), chunk.size());
+  rel->format->Written(chunk, offset);
+  rel->nextRow = batch.firstRow + complete;
+  Progress_Rows(complete, chunk.size());
+  return complete == batch.rows;
 }
 
 std::int32_t EndRow(const Relation& rel) { return rel.rows.first + rel.rows.count; }
 
-void SetChunkRows(const Relation& rel, Chunk* chunk, std::int32_t firstRow, std::int32_t most) {
-  chunk->firstRow = firstRow;
-  chunk->rows = std::min(most, EndRow(rel) - firstRow);
+void SetBatchRows(const Relation& rel, Batch* batch, std::int32_t firstRow, std::int32_t most) {
+  batch->firstRow = firstRow;
+  batch->rows = std::min(most, EndRow(rel) - firstRow);
 }
 
-// The reserved path: the rows from rel->nextRow on, kFixedRows at a time,
-// as many as surely fit into the reserved text buffer per format call.
-void WriteRowsReserved(Relation* rel) {
+// The rows from rel->nextRow on through `chunk`, at most `most` at a time,
+// on the calling thread. Returns false when the chunk stopped short.
+bool WriteRowsThrough(Relation* rel, GenFormatChunk* chunk, Batch* batch, std::int32_t most) {
   SeekTempColumns(rel, rel->nextRow);
-  OutputStream stream(fixedText, kFixedTextBytes);
-  Chunk batch;
+  while (rel->nextRow < EndRow(*rel)) {
+    SetBatchRows(*rel, batch, rel->nextRow, most);
+    ReadTempValues(rel, batch);
+    if (!WriteChunk(rel, *batch, *chunk, FormatBatch(*rel, *batch, chunk))) return false;
+  }
+  return true;
+}
+
+// The reserved path: the format's reserved chunk and the values reserved
+// with the program. A format without one fails the relation for want of
+// memory.
+void WriteRowsReserved(Relation* rel) {
+  Batch batch;
   batch.tempValues = fixedValues;
   batch.valueRows = kFixedRows;
   OutputRowField fields[kMaxColumns];
-  while (rel->nextRow < EndRow(*rel)) {
-    SetChunkRows(*rel, &batch, rel->nextRow, kFixedRows);
-    ReadTempValues(*rel, &batch);
-    std::int32_t fill = rel->hasFill ? FillStateAt(*rel, batch.firstRow) : 1;
-    ChunkFields(*rel, batch, 0, fields);
-    const std::size_t bound = Output_RowBound(fields, rel->nColumns);
-    CHECK_ENSURE_TEXT(bound <= kFixedTextBytes, "row bound <= reserved buffer");
-    std::int32_t textFirst = batch.firstRow;  // the first row in the text
-    std::size_t bytes = 0;                     // of the batch, written so far
-    for (std::int32_t done = 0; done < batch.rows;) {
-      const std::size_t fit = std::min<std::size_t>(stream.room() / bound, batch.rows - done);
-      if (fit == 0) {
-        WriteText(rel, textFirst, stream.data(), stream.size());
-        bytes += stream.size();
-        stream.Clear();
-        textFirst = batch.firstRow + done;
-        continue;
-      }
-      ChunkFields(*rel, batch, done, fields);
-      const auto rows = static_cast<std::int32_t>(fit);
-      const int status = Output_Rows(&stream, rel->format, fields, rel->nColumns, rows, &fill);
-      CHECK_ENSURE_TEXT(status == 0, "rows fit the reserved buffer");
-      done += rows;
-    }
-    WriteText(rel, textFirst, stream.data(), stream.size());
-    Progress_Rows(batch.rows, bytes + stream.size());
-    stream.Clear();
-    rel->nextRow = batch.firstRow + batch.rows;
-  }
+  BatchFields(*rel, batch, fields);
+  std::int32_t most = 0;
+  GenFormatChunk* chunk = rel->format->ReservedChunk(fields, rel->nColumns, &most);
+  if (chunk == nullptr) throw std::bad_alloc();
+  const bool done = WriteRowsThrough(rel, chunk, &batch, std::min(most, kFixedRows));
+  CHECK_ENSURE_TEXT(done, "rows fit the reserved buffer");
 }
 
 // One chunk at a time on the calling thread. Returns false when memory ran
 // short; rel->nextRow tells where to go on.
 bool WriteRowsInline(Relation* rel) {
-  SeekTempColumns(rel, rel->nextRow);
-  OwnedChunk owned;
-  if (!owned.Init(rel->anyTemp)) return false;
-  Chunk* chunk = &owned.chunk;
-  while (rel->nextRow < EndRow(*rel)) {
-    SetChunkRows(*rel, chunk, rel->nextRow, kRowsPerChunk);
-    ReadTempValues(*rel, chunk);
-    FormatChunk(*rel, chunk);
-    if (!WriteChunk(rel, *chunk)) return false;
+  const std::int32_t most = rel->format->ChunkRows();
+  std::unique_ptr<GenFormatChunk> chunk = rel->format->NewChunk();
+  if (chunk == nullptr) return false;
+  Batch batch;
+  std::unique_ptr<std::int32_t, decltype(&std::free)> values{nullptr, &std::free};
+  if (rel->anyTemp) {
+    values.reset(static_cast<std::int32_t*>(
+        Output_Reallocate(nullptr, sizeof(std::int32_t) * kMaxColumns * most)));
+    if (values == nullptr) return false;
+    batch.tempValues = values.get();
+    batch.valueRows = most;
   }
-  return true;
+  return WriteRowsThrough(rel, chunk.get(), &batch, most);
 }
+
+// A chunk of the ring and the rows it holds.
+struct RingEntry {
+  std::unique_ptr<GenFormatChunk> chunk;
+  Batch batch;
+  std::int32_t complete = 0;
+};
 
 // Waits for the chunk in `slot`, raises a worker's failure here, and writes
 // the chunk. False when it had to stop short.
-bool DrainSlot(Relation* rel, GenOrderedPool* pool, const Chunk& chunk, int slot) {
+bool DrainSlot(Relation* rel, GenOrderedPool* pool, const RingEntry& entry, int slot) {
   Gen_Replay(pool->WaitDone(slot));
-  return WriteChunk(rel, chunk);
+  return WriteChunk(rel, entry.batch, *entry.chunk, entry.complete);
 }
 
 // Chunks formatted by a pool of workers, written in order. Returns false
-// when memory ran short; rel->nextRow tells where to go on.
+// when memory ran short; rel->nextRow tells where to go on. Only columns in
+// memory come here.
 bool WriteRowsParallel(Relation* rel, int threads) {
-  std::vector<std::unique_ptr<OwnedChunk>> chunks;
-  GenOrderedPool pool(threads, 2 * threads + 2,
-                      [&](int slot) { FormatChunk(*rel, &chunks[slot]->chunk); });
+  std::vector<RingEntry> ring;
+  GenOrderedPool pool(threads, 2 * threads + 2, [&](int slot) {
+    RingEntry& entry = ring[static_cast<std::size_t>(slot)];
+    entry.complete = FormatBatch(*rel, entry.batch, entry.chunk.get());
+  });
   // The ring is sized by the threads that could be started.
   if (pool.threads() == 0) return false;
-  const int ring = 2 * pool.threads() + 2;
-  chunks.resize(static_cast<std::size_t>(ring));
-  for (auto& c : chunks) {
-    c = std::make_unique<OwnedChunk>();
-    if (!c->Init(false)) return false;
+  const int size = 2 * pool.threads() + 2;
+  ring.resize(static_cast<std::size_t>(size));
+  for (RingEntry& entry : ring) {
+    entry.chunk = rel->format->NewChunk();
+    if (entry.chunk == nullptr) return false;
   }
+  const std::int32_t most = rel->format->ChunkRows();
   const std::int32_t first = rel->nextRow;
-  const std::int32_t nChunks = (EndRow(*rel) - first + kRowsPerChunk - 1) / kRowsPerChunk;
+  const std::int32_t nChunks = (EndRow(*rel) - first + most - 1) / most;
   std::int32_t nextWrite = 0;
   for (std::int32_t c = 0; c < nChunks; ++c) {
-    if (c >= ring) {
-      const int slot = nextWrite % ring;
-      if (!DrainSlot(rel, &pool, chunks[slot]->chunk, slot)) return false;
+    if (c >= size) {
+      const int slot = nextWrite % size;
+      if (!DrainSlot(rel, &pool, ring[slot], slot)) return false;
       ++nextWrite;
     }
-    SetChunkRows(*rel, &chunks[c % ring]->chunk, first + c * kRowsPerChunk, kRowsPerChunk);
-    pool.Submit(c % ring);
+    SetBatchRows(*rel, &ring[c % size].batch, first + c * most, most);
+    pool.Submit(c % size);
   }
   for (; nextWrite < nChunks; ++nextWrite) {
-    const int slot = nextWrite % ring;
-    if (!DrainSlot(rel, &pool, chunks[slot]->chunk, slot)) return false;
+    const int slot = nextWrite % size;
+    if (!DrainSlot(rel, &pool, ring[slot], slot)) return false;
   }
   return true;
 }
@@ -472,77 +432,85 @@ void WriteRows(Relation* rel) {
   const int threads = rel->cb->tempInUse ? 1 : Gen_Threads();
   bool done = false;
   try {
-    if (threads > 1 && rel->rows.count > kRowsPerChunk) done = WriteRowsParallel(rel, threads);
+    if (threads > 1 && rel->rows.count > rel->format->ChunkRows()) {
+      done = WriteRowsParallel(rel, threads);
+    }
     if (!done) done = WriteRowsInline(rel);
   } catch (const std::bad_alloc&) {  // a chunk, its list or the pool
   }
   if (!done) WriteRowsReserved(rel);
 }
 
-void FinishRelation(Relation* rel) {
-  Progress_End();
-  const std::int32_t end = EndRow(*rel);
-  for (int i = 0; i < rel->nColumns; ++i) {
-    GenAttr* attr = rel->columns[i].attr;
-    if (rel->sources[i].base != nullptr) attr->readIndex = end * rel->sources[i].stride;
-  }
-  if (!rel->file) return;
-  int error = 0;
-  Removal removal{RemovalOutcome::kNone, nullptr};
-  {
-    SignalGuard guard;
-    (void)rel->file.Release();  // the record closes it
-    error = Signals_CloseRelationFile();
-    if (error != 0) removal = Signals_RemoveRelationFile();
-  }
-  if (error != 0) {
-    ExplainWriteFailure(end, rel->rows.total, error);
-    ReportRemoval(removal);
-    ExplainWriteFailureOnStderr(error);
-    XEPT_RAISE(XEPT_GEN_DISK_FULL);
-  }
+// Writes what the format puts before the rows (at the first row) or after
+// them (at the end row).
+void WriteFraming(Relation* rel, const std::string& bytes, std::int32_t row) {
+  if (!bytes.empty()) WriteBytes(rel, row, nullptr, bytes.data(), bytes.size());
 }
 
-}  // namespace
+void FinishRelation(Relation* rel) {
+  Progress_End();
+  const int error = rel->file->Close();
+  if (error == 0) return;
+  const Removal removal = rel->file->Remove();
+  ExplainWriteFailure(EndRow(*rel), rel->rows.total, error);
+  ReportRemoval(removal);
+  ExplainWriteFailureOnStderr(error);
+  XEPT_RAISE(XEPT_GEN_DISK_FULL);
+}
 
-void Gen_outputRelation(GenControlBlock* cb, const char* path, const char* relName,
-                        std::span<const GenColumnSpec> columns, GenRows rows) {
-  CHECK_REQUIRE_TEXT(cb != nullptr, "cb != NULL");
-  CHECK_REQUIRE_TEXT(path != nullptr, "path != NULL");
-  CHECK_REQUIRE_TEXT(relName != nullptr, "relName != NULL");
-  CHECK_REQUIRE(rows.first >= 0 && rows.count >= 0);
-  CHECK_REQUIRE(rows.count <= rows.total - rows.first);
+// The writer's preconditions, checked in the operation called.
+#define GEN_CHECK_WRITE_ARGS()                             \
+  CHECK_REQUIRE_TEXT(cb != nullptr, "cb != NULL");         \
+  CHECK_REQUIRE_TEXT(path != nullptr, "path != NULL");     \
+  CHECK_REQUIRE_TEXT(relName != nullptr, "relName != NULL"); \
+  CHECK_REQUIRE(rows.first >= 0 && rows.count >= 0);       \
+  CHECK_REQUIRE(rows.count <= rows.total - rows.first)
+
+void WriteRelation(GenControlBlock* cb, const char* path, const char* relName,
+                   std::span<const GenColumnSpec> columns, GenRows rows, GenFormat* format) {
+  RelationFile file(path, relName);
   Relation rel{};
   rel.cb = cb;
-  rel.path = path;
+  rel.format = format;
+  rel.file = &file;
   rel.rows = rows;
   rel.nextRow = rows.first;
-  rel.format = Output_CurrentFormat();
-  rel.file = OpenOutput(path, relName);
-  rel.fd = rel.file ? rel.file.get() : STDOUT_FILENO;
   Progress_Rows(0, 0);
   try {
     BuildTable(&rel, columns);
     PlanSources(&rel);
     CheckTempSizes(rel);
+    WriteFraming(&rel, format->Begin(), rows.first);
     WriteRows(&rel);
+    WriteFraming(&rel, format->End(), EndRow(rel));
   } catch (...) {  // a raise, or memory the run could not do without
     Progress_End();
     // No partial relation file is left behind for a loader to pick up.
-    ReportRemoval(RemoveOutput(&rel));
+    ReportRemoval(file.Remove());
     throw;
   }
   FinishRelation(&rel);
 }
 
+}  // namespace
+
+void Gen_writeRelation(GenControlBlock* cb, const char* path, const char* relName,
+                       std::span<const GenColumnSpec> columns, GenRows rows, GenFormat* format) {
+  GEN_CHECK_WRITE_ARGS();
+  CHECK_REQUIRE_TEXT(format != nullptr, "format != NULL");
+  WriteRelation(cb, path, relName, columns, rows, format);
+}
+
+void Gen_outputRelation(GenControlBlock* cb, const char* path, const char* relName,
+                        std::span<const GenColumnSpec> columns, GenRows rows) {
+  GEN_CHECK_WRITE_ARGS();
+  const std::unique_ptr<GenFormat> text = Gen_TextFormat(Output_CurrentFormat());
+  WriteRelation(cb, path, relName, columns, rows, text.get());
+}
+
 void Gen_getNextBuffer(GenAttr* attr) {
   CHECK_REQUIRE_TEXT(attr != nullptr, "attr != NULL");
-  ssize_t got;
-  do {
-    got = ::read(attr->fd, attr->buffer, static_cast<std::size_t>(attr->bufSize));
-  } while (got < 0 && errno == EINTR);
-  if (got <= 0) TempReadFailed(attr);
-  attr->bufCount = static_cast<std::int16_t>(got / 4);
+  attr->bufCount = ReadTempBuffer(attr);
   attr->bufPos = 0;
 }
 
