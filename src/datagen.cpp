@@ -222,29 +222,21 @@ void WriteColumnMap() {
   }
 }
 
-// Fails before the long work when a selected relation file cannot be
-// created, with the writer's own messages: the files are checked in the
-// order they are written.
-void CheckRelationFiles() {
-  const GenRelationFile all[] = {{"uniques", options.uniquesFile},
-                                 {"updates", options.updatesFile},
-                                 {"hundred", options.hundredFile},
-                                 {"tenpcnt", options.tenPcntFile},
-                                 {"tiny", options.tinyFile}};
+// The run's plan from the option settings.
+GenRunPlan PlanRun() {
+  GenPlanSettings settings{};
+  settings.nRows = options.nRows;
   const int selected[] = {options.genUniques, options.genUpdates, options.genHundred,
                           options.genTenPcnt, options.genTiny};
-  std::vector<std::string> names;  // every file of the selected relations, parts included
-  std::vector<const char*> relNames;
-  for (std::size_t i = 0; i < std::size(all); ++i) {
-    if (!selected[i]) continue;
-    for (std::string& name : Gen_RelationPaths(all[i].path)) {
-      names.push_back(std::move(name));
-      relNames.push_back(all[i].relName);
-    }
+  const char* paths[] = {options.uniquesFile, options.updatesFile, options.hundredFile,
+                         options.tenPcntFile, options.tinyFile};
+  for (int i = 0; i < 5; ++i) {
+    settings.selected[i] = selected[i] != 0;
+    settings.paths[i] = paths[i];
   }
-  std::vector<GenRelationFile> files;
-  for (std::size_t i = 0; i < names.size(); ++i) files.push_back({relNames[i], names[i].c_str()});
-  Gen_CheckRelationFiles(files);
+  settings.nParts = options.nParts;
+  settings.part = options.part;
+  return Gen_PlanRun(settings);
 }
 
 // The run after the handler is armed; returns normally after a complete run.
@@ -254,14 +246,12 @@ void Run(GenControlBlock* cb, int argc, char** argv) {
   Main_openReport(argc, argv);
   Output_Initialize(options.delimChar, options.fixedFormat);
   Gen_SetThreads(options.nThreads);
-  Gen_SetParts(options.nParts, options.part);
-  CheckRelationFiles();
+  const GenRunPlan plan = PlanRun();
+  // Fails before the long work when a file of the plan cannot be created,
+  // with the writer's own messages, in the order the files are written.
+  Gen_CheckRelationFiles(Gen_PlanFiles(plan));
   Gen_InitializeCB(cb, options.nRows, options.nChars, options.tmpDir);
-  if (options.genUniques) Gen_Uniques(cb, options.uniquesFile);
-  if (options.genUpdates) Gen_Updates(cb, options.updatesFile);
-  if (options.genHundred) Gen_Hundred(cb, options.hundredFile);
-  if (options.genTenPcnt) Gen_TenPcnt(cb, options.tenPcntFile);
-  if (options.genTiny) Gen_Tiny(cb, options.tinyFile);
+  for (const GenRelationPlan& relation : plan.relations) Gen_Relation(cb, relation);
   Main_cleanup(cb);
   Main_closeReport();
 }

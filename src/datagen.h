@@ -7,7 +7,8 @@
 #include <cstdint>
 
 #include "gen.h"
-#include "gen_files.h"
+#include "gen_plan.h"
+#include "gen_schemas.h"
 #include "signals.h"
 
 namespace zervgen {

@@ -13,7 +13,8 @@
 
 #include "dist.h"
 #include "except.h"
-#include "gen.h"
+#include "gen_format.h"
+#include "gen_schemas.h"
 #include "gen_pool.h"
 #include "perf.h"
 #include "progress.h"
@@ -74,6 +75,8 @@ struct Field {
   int width;  // -1: the fill width
   OutputKind kind;
   int advance;
+  const char* name;
+  GenValueType type;
 };
 
 struct Schema {
@@ -84,28 +87,24 @@ struct Schema {
   std::vector<Field> fields;
 };
 
-// The split of the relations into part files: 0 parts writes whole files;
-// part 0 writes every part.
-std::int32_t partsCount = 0;
-std::int32_t partsOnly = 0;
-
 using CB = GenControlBlock;
 constexpr std::int32_t kBillion = 1000000000;
 constexpr std::int32_t kHalfBillion = 500000000;
 constexpr std::int32_t kCodeMax = 1000000001;
 
 std::vector<Field> TenColumnFields(Slot key, Slot integer, Slot decim, int doubleAdvance) {
-  return {{key, 10, OutputKind::kInteger, key == integer ? 0 : 1},
-          {integer, 10, OutputKind::kInteger, 1},
-          {&CB::signedAttr, 10, OutputKind::kInteger, 1},
-          {&CB::floatAttr, 10, OutputKind::kFloat, 1},
-          {&CB::doubleAttr, 11, OutputKind::kInteger, doubleAdvance},
-          {decim, 11, OutputKind::kInteger, 1},
-          {&CB::dateAttr, 10, OutputKind::kDate, 1},
-          {&CB::codeAttr, 10, OutputKind::kFixed10, 1},
-          {&CB::nameAttr, 20, OutputKind::kFixed20, 1},
-          {&CB::addressAttr, 80, OutputKind::kVarChar, 1},
-          {&CB::fillAttr, -1, OutputKind::kFill, 1}};
+  using T = GenValueType;
+  return {{key, 10, OutputKind::kInteger, key == integer ? 0 : 1, "key", T::kInt32},
+          {integer, 10, OutputKind::kInteger, 1, "int", T::kInt32},
+          {&CB::signedAttr, 10, OutputKind::kInteger, 1, "signed", T::kInt32},
+          {&CB::floatAttr, 10, OutputKind::kFloat, 1, "float", T::kDecimal},
+          {&CB::doubleAttr, 11, OutputKind::kInteger, doubleAdvance, "double", T::kDouble},
+          {decim, 11, OutputKind::kInteger, 1, "decim", T::kDecimal},
+          {&CB::dateAttr, 10, OutputKind::kDate, 1, "date", T::kDate},
+          {&CB::codeAttr, 10, OutputKind::kFixed10, 1, "code", T::kText},
+          {&CB::nameAttr, 20, OutputKind::kFixed20, 1, "name", T::kText},
+          {&CB::addressAttr, 80, OutputKind::kVarChar, 1, "address", T::kText},
+          {&CB::fillAttr, -1, OutputKind::kFill, 1, "fill", T::kText}};
 }
 
 const Schema& HundredSchema() {
@@ -181,6 +180,30 @@ const Schema& UpdatesSchema() {
           568158050),
       TenColumnFields(&CB::keyAttr, &CB::keyAttr, &CB::decimalAttr, 1)};
   return s;
+}
+
+const Schema& TinySchema() {
+  static const Schema s{
+      kTagTiny, "tiny", "Tiny Relation:\n",
+      {{"key", ColKind::kUniform, &CB::keyAttr, C(0), C(0), C(1), 1884316460, 0, 3, nullptr}},
+      {{&CB::keyAttr, 10, OutputKind::kInteger, 1, "key", GenValueType::kInt32}}};
+  return s;
+}
+
+const Schema& SchemaOf(std::int32_t tag) {
+  switch (tag) {
+    case kTagHundred:
+      return HundredSchema();
+    case kTagTenPcnt:
+      return TenPcntSchema();
+    case kTagUniques:
+      return UniquesSchema();
+    case kTagUpdates:
+      return UpdatesSchema();
+    default:
+      CHECK_REQUIRE(tag == kTagTiny);
+      return TinySchema();
+  }
 }
 
 // Calls the column's distribution; generation jobs go to the queue.
@@ -277,26 +300,37 @@ void GenerateColumns(GenControlBlock* cb, const Schema& schema, std::int32_t row
   RunJobs(cb, jobs);
 }
 
-// Writes the relation of `total` rows, whole or as its part files. The
+// The distinct values of the column a field shows, as its distribution has
+// them; 0 for the fill.
+std::int32_t DistinctOf(const Schema& schema, const Field& field, std::int32_t n) {
+  for (const ColumnDist& c : schema.columns) {
+    if (c.slot == field.slot && c.kind != ColKind::kLineOnly && c.kind != ColKind::kFill) {
+      return Eval(c.nUnique, n);
+    }
+  }
+  return 0;
+}
+
+std::vector<GenColumnSpec> FieldSpecs(GenControlBlock* cb, const Schema& schema) {
+  std::vector<GenColumnSpec> specs;
+  for (const Field& f : schema.fields) {
+    specs.push_back({&(cb->*f.slot), f.width < 0 ? cb->nFill : f.width, f.kind, f.advance, f.name,
+                     f.type, DistinctOf(schema, f, cb->nTuples)});
+  }
+  return specs;
+}
+
+// Writes the files of the relation: the whole of it, or its parts. The
 // writer starts each part's fill stream where its first row starts it in
 // the whole relation, so the parts' rows are those of the whole relation;
 // the columns are generated once for all parts.
-void WriteRelation(GenControlBlock* cb, const char* path, const Schema& schema,
-                   std::int32_t total) {
-  std::vector<GenColumnSpec> specs;
-  for (const Field& f : schema.fields) {
-    specs.push_back({&(cb->*f.slot), f.width < 0 ? cb->nFill : f.width, f.kind, f.advance});
-  }
-  if (partsCount == 0) {
-    Gen_outputRelation(cb, path, schema.relName, specs, GenRows{total, 0, total});
-    return;
-  }
-  const std::int32_t firstPart = partsOnly != 0 ? partsOnly : 1;
-  const std::vector<std::string> names = Gen_RelationPaths(path);
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    const auto k = firstPart + static_cast<std::int32_t>(i);
-    Gen_outputRelation(cb, names[i].c_str(), schema.relName, specs,
-                       Gen_PartRows(total, partsCount, k));
+void WriteFiles(GenControlBlock* cb, const GenRelationPlan& plan, const Schema& schema,
+                const GenFormatMaker& makeFormat) {
+  const std::vector<GenColumnSpec> specs = FieldSpecs(cb, schema);
+  for (const GenFilePlan& file : plan.files) {
+    const std::unique_ptr<GenFormat> format =
+        makeFormat ? makeFormat(specs) : Gen_TextFormat(Output_CurrentFormat());
+    Gen_writeRelation(cb, file.path.c_str(), schema.relName, specs, file.rows, format.get());
   }
 }
 
@@ -315,53 +349,31 @@ void ReportTime(PerfTimer* timer) {
   Report("\n    Generation Time: %s\n\n\n", text);
 }
 
-// The rows the parts being written hold: all `total` without parts.
-std::int32_t RowsWritten(std::int32_t total) {
-  if (partsCount == 0) return total;
-  if (partsOnly != 0) return Gen_PartRows(total, partsCount, partsOnly).count;
-  return total;
-}
-
-void GenerateRelation(GenControlBlock* cb, const char* path, const Schema& schema) {
+void GenerateRelation(GenControlBlock* cb, const GenRelationPlan& plan,
+                      const GenFormatMaker& makeFormat) {
+  const Schema& schema = SchemaOf(plan.tag);
   PerfTimer timer;
   ReportHeading(schema.heading, &timer);
-  Progress_Begin(schema.relName, RowsWritten(cb->nTuples));
-  GenerateColumns(cb, schema, cb->nTuples);
-  WriteRelation(cb, path, schema, cb->nTuples);
+  Progress_Begin(schema.relName, plan.RowsWritten());
+  GenerateColumns(cb, schema, plan.total);
+  WriteFiles(cb, plan, schema, makeFormat);
   Progress_Finish();
   ReportTime(&timer);
 }
 
+// The plan of one whole relation written to `path`.
+GenRelationPlan WholePlan(GenControlBlock* cb, std::int32_t tag, const char* path) {
+  const Schema& schema = SchemaOf(tag);
+  const std::int32_t total = tag == kTagTiny ? 1 : cb->nTuples;
+  return GenRelationPlan{tag, schema.relName, total, {{path, GenRows{total, 0, total}}}};
+}
+
 }  // namespace
 
-void Gen_SetParts(std::int32_t nParts, std::int32_t part) {
-  CHECK_REQUIRE(nParts >= 0 && nParts <= 1000);
-  CHECK_REQUIRE(part >= 0 && part <= nParts);
-  partsCount = nParts;
-  partsOnly = part;
-}
-
-std::vector<std::string> Gen_RelationPaths(const char* path) {
-  CHECK_REQUIRE_TEXT(path != nullptr, "path != NULL");
-  if (partsCount == 0 || std::string_view(path) == "-") return {path};
-  const std::int32_t firstPart = partsOnly != 0 ? partsOnly : 1;
-  const std::int32_t lastPart = partsOnly != 0 ? partsOnly : partsCount;
-  std::vector<std::string> names;
-  for (std::int32_t k = firstPart; k <= lastPart; ++k) {
-    std::string name(path);
-    name += '.';
-    name += std::to_string(k);
-    names.push_back(std::move(name));
-  }
-  return names;
-}
-
-GenRows Gen_PartRows(std::int32_t total, std::int32_t nParts, std::int32_t part) {
-  CHECK_REQUIRE(total >= 0 && nParts >= 1 && part >= 1 && part <= nParts);
-  const std::int64_t n = total;
-  const auto first = static_cast<std::int32_t>((part - 1) * n / nParts);
-  const auto end = static_cast<std::int32_t>(part * n / nParts);
-  return GenRows{total, first, end - first};
+void Gen_Relation(GenControlBlock* cb, const GenRelationPlan& plan,
+                  const GenFormatMaker& makeFormat) {
+  CHECK_REQUIRE_TEXT(cb != nullptr, "cb != NULL");
+  GenerateRelation(cb, plan, makeFormat);
 }
 
 #define GEN_CHECK_ARGS()                           \
@@ -370,37 +382,27 @@ GenRows Gen_PartRows(std::int32_t total, std::int32_t nParts, std::int32_t part)
 
 void Gen_Hundred(GenControlBlock* cb, const char* path) {
   GEN_CHECK_ARGS();
-  GenerateRelation(cb, path, HundredSchema());
+  GenerateRelation(cb, WholePlan(cb, kTagHundred, path), nullptr);
 }
 
 void Gen_TenPcnt(GenControlBlock* cb, const char* path) {
   GEN_CHECK_ARGS();
-  GenerateRelation(cb, path, TenPcntSchema());
+  GenerateRelation(cb, WholePlan(cb, kTagTenPcnt, path), nullptr);
 }
 
 void Gen_Uniques(GenControlBlock* cb, const char* path) {
   GEN_CHECK_ARGS();
-  GenerateRelation(cb, path, UniquesSchema());
+  GenerateRelation(cb, WholePlan(cb, kTagUniques, path), nullptr);
 }
 
 void Gen_Updates(GenControlBlock* cb, const char* path) {
   GEN_CHECK_ARGS();
-  GenerateRelation(cb, path, UpdatesSchema());
+  GenerateRelation(cb, WholePlan(cb, kTagUpdates, path), nullptr);
 }
 
 void Gen_Tiny(GenControlBlock* cb, const char* path) {
   GEN_CHECK_ARGS();
-  static const Schema s{
-      kTagTiny, "tiny", "Tiny Relation:\n",
-      {{"key", ColKind::kUniform, &CB::keyAttr, C(0), C(0), C(1), 1884316460, 0, 3, nullptr}},
-      {{&CB::keyAttr, 10, OutputKind::kInteger, 1}}};
-  PerfTimer timer;
-  ReportHeading(s.heading, &timer);
-  Progress_Begin(s.relName, RowsWritten(1));
-  GenerateColumns(cb, s, 1);
-  WriteRelation(cb, path, s, 1);
-  Progress_Finish();
-  ReportTime(&timer);
+  GenerateRelation(cb, WholePlan(cb, kTagTiny, path), nullptr);
 }
 
 }  // namespace zervgen

@@ -21,6 +21,7 @@
 
 #include "except.h"
 #include "gen.h"
+#include "gen_writer.h"
 #include "gen_files.h"
 #include "gen_format.h"
 #include "gen_pool.h"

@@ -14,10 +14,9 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace zervgen {
+#include "util.h"
 
-// Failure status of the field writers and of the storage set-up.
-inline constexpr std::int32_t STATUS_ERROR = static_cast<std::int32_t>(0xE0000000u);
+namespace zervgen {
 
 inline constexpr std::size_t kOutBufferSize = std::size_t{1} << 20;
 // Most bytes one field can take: a 100-character text or a padded number,

@@ -4,8 +4,12 @@
 #define ZERVGEN_SRC_UTIL_H_
 
 #include <cstddef>
+#include <cstdint>
 
 namespace zervgen {
+
+// Failure status of the field writers and of the storage set-up.
+inline constexpr std::int32_t STATUS_ERROR = static_cast<std::int32_t>(0xE0000000u);
 
 // Owns a file descriptor: -1 means closed. Move-only; closes on destruction.
 class UniqueFd {

@@ -16,6 +16,8 @@
 #include "dist.h"
 #include "except.h"
 #include "gen_pool.h"
+#include "gen_schemas.h"
+#include "gen_writer.h"
 #include "output.h"
 #include "report.h"
 #include "test_util.h"
