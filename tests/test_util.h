@@ -13,6 +13,10 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "except.h"
+
 namespace zervgen_test {
 
 // A fresh folder, removed (with its files) on destruction.
@@ -60,6 +64,30 @@ inline void WriteText(const std::string& path, const std::string& text) {
 inline bool Exists(const std::string& path) {
   struct stat st {};
   return ::lstat(path.c_str(), &st) == 0;
+}
+
+// What a raise left: its class (-1 when nothing was raised) and the lines
+// printed on standard output (the check lines).
+struct Raised {
+  int cls;
+  std::string out;
+};
+
+// Runs `fn` under a fresh handler for every class, capturing standard output.
+template <typename F>
+Raised CatchRaise(F fn) {
+  zervgen::Xept_Reset();
+  zervgen::XeptFrame* frame = zervgen::Xept_GetBuffer(zervgen::XEPT_ANY);
+  testing::internal::CaptureStdout();
+  int cls = -1;
+  try {
+    fn();
+    zervgen::Xept_PopHandler();
+  } catch (const zervgen::XeptRaised& raised) {
+    EXPECT_EQ(raised.frame, frame);
+    cls = raised.cls;
+  }
+  return {cls, testing::internal::GetCapturedStdout()};
 }
 
 }  // namespace zervgen_test

@@ -1,0 +1,168 @@
+// Tests of the relation writer's failure paths that need the writer's own
+// pieces: a check failing on a worker thread, the pool's first-failure rule,
+// and the relation file's close and removal failing.
+#include "gen_writer.h"
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "datagen.h"
+#include "except.h"
+#include "gen_files.h"
+#include "gen_pool.h"
+#include "output.h"
+#include "signals.h"
+#include "test_util.h"
+
+namespace zervgen {
+namespace {
+
+using zervgen_test::CatchRaise;
+using zervgen_test::Raised;
+using zervgen_test::ScratchDir;
+
+class GenWriterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::memset(&cb_, 0, sizeof cb_);
+    Xept_Reset();
+    Output_Initialize(',', 0);
+  }
+  void TearDown() override {
+    Gen_SetThreads(0);
+    Main_cleanup(&cb_);
+  }
+
+  GenControlBlock cb_;
+  ScratchDir dir_;
+};
+
+// A day number out of range in a chunk that a worker formats fails the
+// check of the date conversion there; the main thread raises it with the
+// very lines and class a single thread gives, and the partial file goes.
+TEST_F(GenWriterTest, CheckFailingOnAWorkerIsRaisedOnTheMainThreadAsOnOne) {
+  constexpr std::int32_t kRows = 40000;  // ten chunks
+  Gen_InitializeCB(&cb_, kRows, 0, dir_.path());
+  for (std::int32_t i = 0; i < kRows; ++i) cb_.dateAttr.vector[i] = i % 36524;
+  cb_.dateAttr.vector[30001] = 40000;
+  const GenColumnSpec spec[] = {{&cb_.dateAttr, 10, OutputKind::kDate, 1}};
+  std::vector<Raised> outcomes;
+  for (int threads : {1, 4}) {
+    Gen_SetThreads(threads);
+    const std::string out = std::string(dir_.path()) + "/rel" + std::to_string(threads);
+    outcomes.push_back(CatchRaise([&] {
+      Gen_outputRelation(&cb_, out.c_str(), "rel", spec, GenRows{kRows, 0, kRows});
+    }));
+    EXPECT_FALSE(zervgen_test::Exists(out)) << threads << " threads";
+  }
+  EXPECT_EQ(outcomes[0].cls, XEPT_REQUIREMENT);
+  EXPECT_NE(outcomes[0].out.find("Function Date_Convert"), std::string::npos) << outcomes[0].out;
+  EXPECT_EQ(outcomes[1].cls, outcomes[0].cls);
+  EXPECT_EQ(outcomes[1].out, outcomes[0].out);
+}
+
+// With one worker the slots run in the order submitted: the first failure
+// is the one kept, a later one does not replace it, and every wait after it
+// returns with that failure, whatever its slot.
+TEST(GenPoolTest, FirstFailureIsKeptAndEndsEveryLaterWait) {
+  std::atomic<int> ran{0};
+  GenOrderedPool pool(1, 6, [&](int slot) {
+    ran.fetch_add(1);
+    if (slot == 2) XEPT_RAISE(XEPT_GEN_FAILED);
+    if (slot == 3) XEPT_RAISE(XEPT_RESOURCE);
+  });
+  ASSERT_EQ(pool.threads(), 1);
+  for (int slot = 0; slot < 6; ++slot) pool.Submit(slot);
+  const GenStatus status = pool.WaitDone(5);
+  ASSERT_TRUE(status.failed());
+  EXPECT_EQ(status.xept.cls, XEPT_GEN_FAILED);
+  EXPECT_EQ(pool.WaitDone(4).xept.cls, XEPT_GEN_FAILED);
+  const Raised replayed = CatchRaise([&] { Gen_Replay(status); });
+  EXPECT_EQ(replayed.cls, XEPT_GEN_FAILED);
+  EXPECT_NE(replayed.out.find("Raised exception of class '32'"), std::string::npos)
+      << replayed.out;
+}
+
+// The descriptor of the open relation file, found by its name.
+int DescriptorOf(const std::string& path) {
+  for (int fd = 3; fd < 1024; ++fd) {
+    char link[64];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    char target[4096];
+    const ssize_t n = ::readlink(link, target, sizeof target - 1);
+    if (n > 0 && std::string(target, static_cast<std::size_t>(n)) == path) return fd;
+  }
+  return -1;
+}
+
+// A close that fails is told, and leaves the file recorded so that it can
+// still be removed: no half-closed relation file stays behind.
+TEST(RelationFileTest, FailedCloseKeepsTheRecordForTheRemoval) {
+  ScratchDir dir;
+  char real[4096];
+  ASSERT_NE(::realpath(dir.path(), real), nullptr);
+  const std::string path = std::string(real) + "/rel";
+  RelationFile file(path.c_str(), "rel");
+  std::size_t written = 0;
+  ASSERT_EQ(file.Write("1\n", 2, &written), 0);
+  EXPECT_EQ(file.offset(), 2u);
+  const int fd = DescriptorOf(path);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::close(fd), 0);  // behind the owner's back: its close fails
+  EXPECT_EQ(file.Close(), EBADF);
+  EXPECT_TRUE(zervgen_test::Exists(path));
+  const Removal removal = file.Remove();
+  EXPECT_EQ(removal.outcome, RemovalOutcome::kRemoved);
+  EXPECT_FALSE(zervgen_test::Exists(path));
+  EXPECT_EQ(file.Remove().outcome, RemovalOutcome::kNone);  // harmless when repeated
+}
+
+// A removal the system refuses is told as such, and the file is left in
+// place (a folder that no longer takes changes; as a plain user, since root
+// may change any folder).
+TEST(RelationFileTest, RefusedRemovalIsToldAndLeavesTheFile) {
+  ScratchDir dir;
+  const std::string folder = std::string(dir.path()) + "/ro";
+  const passwd* nobody = ::getpwnam("nobody");
+  if (::geteuid() == 0 && nobody == nullptr) GTEST_SKIP() << "no user nobody";
+  ASSERT_EQ(::chmod(dir.path(), 0777), 0);
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    if (::geteuid() == 0 && (::setgid(nobody->pw_gid) != 0 || ::setuid(nobody->pw_uid) != 0)) {
+      ::_exit(10);
+    }
+    const std::string path = folder + "/rel";
+    if (::mkdir(folder.c_str(), 0755) != 0) ::_exit(15);
+    int code = 0;
+    {
+      RelationFile file(path.c_str(), "rel");
+      if (::chmod(folder.c_str(), 0555) != 0) ::_exit(11);
+      const Removal removal = file.Remove();
+      if (removal.outcome != RemovalOutcome::kFailed) code = 12;
+      if (removal.name == nullptr || path != removal.name) code = 13;
+    }
+    if (::access(path.c_str(), F_OK) != 0) code = 14;
+    ::_exit(code);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  ::chmod(folder.c_str(), 0777);
+  ::unlink((folder + "/rel").c_str());
+  ::rmdir(folder.c_str());
+}
+
+}  // namespace
+}  // namespace zervgen
