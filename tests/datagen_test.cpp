@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "datagen.h"
@@ -180,27 +181,32 @@ const std::vector<Shape>& Shapes() {
 }
 
 // Every allocation, thread start and chunk buffer of a small run fails in
-// turn (alone, and together with all that follow it).
-TEST(DatagenFaults, EveryFailedAllocationEndsCleanlyOrChangesNothing) {
-  for (const Shape& shape : Shapes()) {
-    Faults none;
-    none.tempColumns = shape.tempColumns;
-    const Outcome whole = RunChild(shape.args, none);
-    ASSERT_EQ(whole.status, 0) << shape.name << "\n" << whole.err;
-    ASSERT_EQ(whole.files.size(), 5u) << shape.name;
-    ASSERT_GT(whole.seamCalls, 5) << shape.name;
-    for (int after = 0; after <= 1; ++after) {
-      for (int k = 1; k <= whole.seamCalls; ++k) {
-        Faults f = none;
-        f.failAt = k;
-        f.failAfter = after != 0;
-        const std::string what = std::string(shape.name) + ", seam call " + std::to_string(k) +
-                                 (after ? " and after" : " alone");
-        ExpectOutcome(RunChild(shape.args, f), whole, what);
-      }
-    }
+// turn (alone, and together with all that follow it). One test per shape
+// and mode, so that a parallel test run spreads them.
+class DatagenFaultShapes : public ::testing::TestWithParam<std::tuple<std::size_t, bool>> {};
+
+TEST_P(DatagenFaultShapes, EveryFailedAllocationEndsCleanlyOrChangesNothing) {
+  const auto [index, after] = GetParam();
+  const Shape& shape = Shapes()[index];
+  Faults none;
+  none.tempColumns = shape.tempColumns;
+  const Outcome whole = RunChild(shape.args, none);
+  ASSERT_EQ(whole.status, 0) << shape.name << "\n" << whole.err;
+  ASSERT_EQ(whole.files.size(), 5u) << shape.name;
+  ASSERT_GT(whole.seamCalls, 5) << shape.name;
+  for (int k = 1; k <= whole.seamCalls; ++k) {
+    Faults f = none;
+    f.failAt = k;
+    f.failAfter = after;
+    const std::string what = std::string(shape.name) + ", seam call " + std::to_string(k) +
+                             (after ? " and after" : " alone");
+    ExpectOutcome(RunChild(shape.args, f), whole, what);
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Shapes, DatagenFaultShapes,
+                         ::testing::Combine(::testing::Range<std::size_t>(0, Shapes().size()),
+                                            ::testing::Bool()));
 
 // The report stops being writable at each of its lines in turn, with the
 // columns in temporary files: the run ends with 255, the temporary files

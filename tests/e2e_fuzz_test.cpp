@@ -6,7 +6,7 @@
 // ends cleanly or fails safe.
 //
 // Every vector has its own seed, printed with a failure. To replay one:
-//   ZERVGEN_FUZZ_SEED=<seed> zervgen_e2e --gtest_filter=Fuzz.*
+//   ZERVGEN_FUZZ_SEED=<seed> zervgen_e2e --gtest_filter='Fuzz/*'
 // To run more (or fewer) vectors: ZERVGEN_FUZZ_RUNS=<count>.
 #include <gtest/gtest.h>
 
@@ -380,7 +380,13 @@ Verdict RunOne(const std::vector<std::string>& args, const std::string& helpText
   return v;
 }
 
-TEST(Fuzz, RandomCommandLinesNeverCrashHangOrLeaveFiles) {
+// The vectors in four shards, one test each, so that a parallel test run
+// spreads them; shard k takes the seeds k, k + 4, ... of the master stream.
+constexpr int kShards = 4;
+
+class FuzzShards : public ::testing::TestWithParam<int> {};
+
+TEST_P(FuzzShards, RandomCommandLinesNeverCrashHangOrLeaveFiles) {
   TempDir helpDir;
   const RunResult help = RunZervgen(helpDir.path(), {"-help"});
   ASSERT_EQ(help.status, 0);
@@ -390,12 +396,16 @@ TEST(Fuzz, RandomCommandLinesNeverCrashHangOrLeaveFiles) {
   std::vector<std::uint64_t> seeds;
   const char* replay = std::getenv("ZERVGEN_FUZZ_SEED");
   if (replay != nullptr) {
+    if (GetParam() != 0) GTEST_SKIP() << "a replayed seed runs in shard 0";
     seeds.push_back(std::strtoull(replay, nullptr, 0));
   } else {
     int runs = kDefaultRuns;
     if (const char* n = std::getenv("ZERVGEN_FUZZ_RUNS")) runs = std::atoi(n);
     Rng master(kMasterSeed);
-    for (int i = 0; i < runs; ++i) seeds.push_back(master.Next());
+    for (int i = 0; i < runs; ++i) {
+      const std::uint64_t seed = master.Next();
+      if (i % kShards == GetParam()) seeds.push_back(seed);
+    }
   }
   int failures = 0;
   int counts[kOutcomes] = {};
@@ -411,11 +421,13 @@ TEST(Fuzz, RandomCommandLinesNeverCrashHangOrLeaveFiles) {
   }
   std::printf("%zu vectors: %d rejected, %d help, %d completed, %d failed safe\n", seeds.size(),
               counts[kRejected], counts[kHelp], counts[kCompleted], counts[kFailedSafe]);
-  if (replay == nullptr && seeds.size() >= 100) {
+  if (replay == nullptr && seeds.size() >= 50) {
     // The vectors must reach every outcome, or the generator has gone blind.
     for (int o = 0; o < kOutcomes; ++o) EXPECT_GT(counts[o], 0) << "outcome " << o;
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Fuzz, FuzzShards, ::testing::Range(0, kShards));
 
 }  // namespace
 }  // namespace zervgen_test
