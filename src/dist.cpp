@@ -16,7 +16,7 @@
 #include "except.h"
 #include "random.h"
 #include "report.h"
-#include "signals.h"
+#include "progname.h"
 #include "util.h"
 
 namespace zervgen {

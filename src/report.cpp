@@ -10,7 +10,7 @@
 #include <memory>
 
 #include "except.h"
-#include "signals.h"
+#include "progname.h"
 #include "util.h"
 
 namespace zervgen {

@@ -12,9 +12,6 @@
 #include <cstring>
 
 namespace zervgen {
-
-const char* programName = "";
-
 namespace {
 
 // The record of the relation file being written. The name is copied, so

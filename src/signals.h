@@ -1,9 +1,8 @@
-// signals.h: the run's identity and what a signal may end. Owns the program
-// name as invoked, the set of signals that end a run, and the record of the
-// relation file being written, which the signal handler and the writer's
-// failure paths remove: only while the name still leads to the file the
-// run created. Sits below the generation engine and the run driver, which
-// both use it.
+// signals.h: what a signal may end. Owns the set of signals that end a run
+// and the record of the relation file being written, which the signal
+// handler and the writer's failure paths remove: only while the name still
+// leads to the file the run created. Sits below the generation engine and
+// the run driver, which both use it.
 #ifndef ZERVGEN_SRC_SIGNALS_H_
 #define ZERVGEN_SRC_SIGNALS_H_
 
@@ -11,10 +10,10 @@
 
 #include <cstddef>
 
+#include "progname.h"
+
 namespace zervgen {
 
-// The program name as invoked; "" until option parsing begins.
-extern const char* programName;
 
 // The signals that end a run through the signal handler besides the six the
 // handler has always been installed for: a closed terminal, a quit key, an
