@@ -247,10 +247,22 @@ void CheckRelationFiles() {
   Gen_CheckRelationFiles(files);
 }
 
+// Whether the selected relation goes to standard output ("-f -").
+bool WritesToStandardOutput() {
+  for (const char* name : {options.uniquesFile, options.updatesFile, options.hundredFile,
+                           options.tenPcntFile, options.tinyFile}) {
+    if (std::strcmp(name, "-") == 0) return true;
+  }
+  return false;
+}
+
 // The run after the handler is armed; returns normally after a complete run.
 void Run(GenControlBlock* cb, int argc, char** argv) {
   Main_initSignalHandlers(cb);
   Main_processArguments(argc, argv);
+  // Standard output carries nothing but rows from here on: the check lines
+  // of a set-up that fails go to standard error too.
+  if (WritesToStandardOutput()) Xept_SetCheckLinesToStderr(true);
   Main_openReport(argc, argv);
   Output_Initialize(options.delimChar, options.fixedFormat);
   Gen_SetThreads(options.nThreads);
