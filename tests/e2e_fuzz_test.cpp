@@ -198,6 +198,8 @@ std::set<std::string> RejectionMessages(const std::vector<std::string>& args) {
     }
     messages.insert(Msg("Option, \"-dc\", cannot be '" + a.substr(0, 1) +
                         "': it occurs in numbers and dates."));
+    messages.insert(Msg("Option, \"-dc\", cannot be '" + a.substr(0, 1) +
+                        "': it occurs in the fixed texts of the text columns."));
   }
   for (const char* o : {"-hu", "-te", "-ti", "-un", "-up", "-fc", "-f", "-r", "-t", "-ff", "-dc",
                         "-parts", "-part", "-threads"}) {

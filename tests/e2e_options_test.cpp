@@ -80,6 +80,18 @@ std::string Unknown(const std::string& arg) {
   return "zervgen: Unknown option, '" + arg + "'.\n\nSynopsis:\n" + kSynopsis;
 }
 
+// The closing lines of the help text: the printable delimiters refused.
+std::string DelimiterHelp() {
+  std::string refused;
+  for (char c = '!'; c <= '~'; ++c) {
+    if (!DelimiterRefusal(c).empty()) refused += c;
+  }
+  return "\nDelimiters:\n"
+         "        -dc refuses a delimiter that can occur in a field: a line end, a\n"
+         "        character beyond ASCII, a blank, and each of\n"
+         "        " + refused + "\n";
+}
+
 const std::string kHelp =
     "\n" + kSynopsis + "\n" +
     "where   -hu   Generate just the hundred table.\n"
@@ -129,7 +141,8 @@ const std::string kHelp =
     "        -threads N  Uses N threads, 1 to 1024.  The default is every core\n"
     "                    the program may run on.  The output is the same for any N.\n"
     "        --help      Prints this help text and exits.\n"
-    "        --version   Prints the program name and version and exits.\n";
+    "        --version   Prints the program name and version and exits.\n" +
+    DelimiterHelp();
 
 const std::string k513(513, 'a');
 const std::string k514(514, 'a');
