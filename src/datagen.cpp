@@ -45,7 +45,7 @@ void AppendNumber(char* buf, std::size_t cap, std::size_t* len, int value) {
 // Writes the signal's lines to the report and standard error.
 void SignalMessages(int sig) {
   const bool termination = Signals_IsEnding(sig);
-  const bool unexpected = sig == SIGILL || sig == SIGFPE || sig == SIGSEGV;
+  const bool unexpected = Signals_IsFault(sig);
   if (!termination && !unexpected) return;
   char line[kNameSize + 128];
   std::size_t len = 0;
@@ -93,10 +93,19 @@ bool InstallHandler(int sig) {
   return ::sigaction(sig, &action, nullptr) == 0;
 }
 
-// The further ending signals, each unless the run started with it ignored:
-// a run under nohup survives a closed terminal, a background job a quit key.
+bool AlwaysHandled(int sig) {
+  for (int handled : kHandledSignals) {
+    if (sig == handled) return true;
+  }
+  return false;
+}
+
+// The further ending signals and faults, each unless the run started with
+// it ignored: a run under nohup survives a closed terminal, a background
+// job a quit key.
 void InstallMoreEndingHandlers() {
-  for (int sig : kMoreEndingSignals) {
+  for (int sig = 1; sig <= SIGRTMAX; ++sig) {
+    if (AlwaysHandled(sig) || !(Signals_IsEnding(sig) || Signals_IsFault(sig))) continue;
     struct sigaction old {};
     if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
     if (!InstallHandler(sig)) {
@@ -132,11 +141,9 @@ void Main_initSignalHandlers(GenControlBlock* cb) {
       Report("*** Warning: Could not set up signal handler for %d\n", sig);
     }
   }
-  for (int sig : {30, 31}) {
-    if (std::signal(sig, SIG_IGN) == SIG_ERR) {
-      Report("*** Warning: Could not set up signal handler for %d\n", sig);
-    }
-  }
+  // Numbers 30 and 31 (SIGPWR and SIGSYS here) end the run like every
+  // other signal whose default action ends the process: ignored, a forced
+  // SIGSYS would still end it, leaving the partial file behind.
   InstallMoreEndingHandlers();
   // A file-size limit makes writes fail instead of killing the process, so
   // the full-disk path removes the partial file.

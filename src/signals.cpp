@@ -48,12 +48,44 @@ void ClearRecord() {
 
 }  // namespace
 
+namespace {
+
+// Whether the default action of `sig` leaves the process running (it is
+// ignored, continues or stops it), `sig` cannot be caught, or the run
+// ignores it on purpose.
+bool EndsNoRun(int sig) {
+  switch (sig) {
+    case SIGCHLD:
+    case SIGURG:
+    case SIGWINCH:
+    case SIGCONT:
+    case SIGTSTP:
+    case SIGTTIN:
+    case SIGTTOU:
+    case SIGKILL:
+    case SIGSTOP:
+    case SIGPIPE:
+    case SIGXFSZ:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
 void Signals_EndingSet(sigset_t* set) {
   sigemptyset(set);
-  sigaddset(set, SIGINT);
-  sigaddset(set, SIGTERM);
-  sigaddset(set, SIGABRT);
-  for (int sig : kMoreEndingSignals) sigaddset(set, sig);
+  // Every other number up to the last real-time signal; the C library's
+  // own signals between SIGSYS and SIGRTMIN are refused by sigaddset.
+  for (int sig = 1; sig <= SIGRTMAX; ++sig) {
+    if (!EndsNoRun(sig) && !Signals_IsFault(sig)) sigaddset(set, sig);
+  }
+}
+
+bool Signals_IsFault(int sig) {
+  return sig == SIGILL || sig == SIGTRAP || sig == SIGBUS || sig == SIGFPE || sig == SIGSEGV ||
+         sig == SIGSYS;
 }
 
 bool Signals_IsEnding(int sig) {
