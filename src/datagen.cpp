@@ -327,6 +327,9 @@ int EndFailedRun(std::int16_t cls) {
 }  // namespace
 
 int Main_Run(int argc, char** argv) {
+  // A closed standard descriptor gets a stand-in before anything is opened:
+  // a report or relation file must never take its number.
+  Util_OccupyStandardDescriptors();
   const char* invoked = (argc > 0 && argv != nullptr && argv[0] != nullptr) ? argv[0] : "";
   // A closed pipe is seen as a failed write, from the banner on: a reader of
   // standard error that went away does not end the run.

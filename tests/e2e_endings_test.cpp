@@ -125,5 +125,87 @@ TEST(Delimiter, EveryAsciiCharacterIsRefusedOrSplitsEveryRow) {
   EXPECT_EQ(accepted, 127 - 34);
 }
 
+// ---------------------------------------------------------------------------
+// Closed standard descriptors: no file the run creates takes 0, 1 or 2.
+// Rows meant for a closed standard output fail as a write error; messages
+// meant for a closed standard error go nowhere, never into the report.
+
+bool IsReport(const std::string& text) {
+  return text.rfind("\t\t\tZ E R V G E N   R E P O R T\n", 0) == 0;
+}
+
+TEST(ClosedDescriptor, NoFileOfTheRunTakesItsNumber) {
+  TempDir refDir;
+  const RunResult ref = RunZervgen(refDir.path(), {"-hu", "-n", "1000", "-f", "-"});
+  ASSERT_EQ(ref.status, 0);
+  const std::string rows = ref.out;
+  const std::string firstRow = rows.substr(0, rows.find('\n') + 1);
+  const std::string badFd = "zervgen: Write error: \"Bad file descriptor\".\n";
+  for (int fd : {0, 1, 2}) {
+    for (bool toStdout : {true, false}) {
+      for (bool report : {false, true}) {
+        SCOPED_TRACE("descriptor " + std::to_string(fd) + " closed, -f " +
+                     (toStdout ? "-" : "h") + (report ? " -r rpt" : ""));
+        TempDir dir;
+        std::vector<std::string> args = {"-hu", "-n", "1000", "-f", toStdout ? "-" : "h"};
+        if (report) args.insert(args.end(), {"-r", "rpt"});
+        RunOptions options;
+        options.closedDescriptors = {fd};
+        const RunResult r = RunZervgen(dir.path(), args, options);
+        std::vector<std::string> files;
+        if (!toStdout) files.push_back("h");
+        if (report) files.push_back("rpt");
+        const std::string rpt = ReadFile(dir.File("rpt"));
+        if (report) {
+          EXPECT_TRUE(IsReport(rpt)) << rpt.substr(0, 200);
+          EXPECT_EQ(rpt.find(firstRow), std::string::npos) << "rows in the report";
+          EXPECT_EQ(rpt.find("zervgen"), rpt.find("zervgen -hu")) << "a message in the report";
+        }
+        if (fd == 1 && toStdout) {
+          // Rows for a closed standard output: a write error, as without -r.
+          EXPECT_EQ(r.status, 255);
+          const std::string err = AfterBanner(r.err);
+          ASSERT_EQ(err.substr(0, badFd.size()), badFd) << err;
+          EXPECT_TRUE(IsClassLine(err.substr(badFd.size()), "Gen_outputRelation", 33)) << err;
+          if (report) {
+            EXPECT_NE(rpt.find("\n*** Error: Write error while writing tuple #"),
+                      std::string::npos)
+                << rpt;
+          }
+          EXPECT_EQ(dir.List(), files);
+          continue;
+        }
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(fd == 2 ? r.err : AfterBanner(r.err), "");
+        EXPECT_EQ(fd == 1 ? "" : r.out, toStdout ? rows : "");
+        if (!toStdout) {
+          EXPECT_TRUE(ReadFile(dir.File("h")) == rows) << "the relation differs";
+        }
+        EXPECT_EQ(dir.List(), files);
+      }
+    }
+  }
+}
+
+// A run that fails with standard error closed: its messages go nowhere, its
+// report has only its own lines, and the existing file stays as it was.
+TEST(ClosedDescriptor, MessagesForAClosedStandardErrorStayOutOfTheReport) {
+  TempDir dir;
+  WriteFile(dir.File("h"), "someone else's\n");
+  RunOptions options;
+  options.closedDescriptors = {2};
+  const RunResult r = RunZervgen(dir.path(), {"-hu", "-n", "1000", "-f", "h", "-r", "rpt"},
+                                 options);
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(r.err, "");
+  const std::string rpt = ReadFile(dir.File("rpt"));
+  EXPECT_TRUE(IsReport(rpt)) << rpt;
+  EXPECT_TRUE(rpt.size() > 0 && rpt.find("Could not open") == std::string::npos) << rpt;
+  EXPECT_NE(rpt.find("*** Error: Could not create relation hundred file, 'h'."), std::string::npos)
+      << rpt;
+  EXPECT_EQ(ReadFile(dir.File("h")), "someone else's\n");
+  EXPECT_EQ(dir.List(), (std::vector<std::string>{"h", "rpt"}));
+}
+
 }  // namespace
 }  // namespace zervgen_test
