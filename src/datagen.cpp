@@ -297,21 +297,30 @@ void CleanupRun() {
   Main_cleanup(&runCb);
 }
 
-// The failed run's last lines (cls 0: memory ran out); a report that fails
-// now stays quiet.
-void ExplainFailure(std::int16_t cls) {
+// Writes `line` to the report; a report that fails now ends nothing more.
+void ReportQuietly(const char* line) {
   XeptFrame* quiet = Xept_GetBuffer(XEPT_ANY);
   try {
-    if (cls == 0) {
-      Report("*** Error: Not enough memory to continue.\n");
-      std::fprintf(stderr, "%s: Out of memory.\n", programName);
-    } else if (cls < XEPT_GEN_FAILED || cls > XEPT_GEN_DISK_FULL) {
-      Report("*** ERROR: Internal error %d\n", cls);
-      std::fprintf(stderr, "%s: Internal error %d.\n", programName, cls);
-    }
+    Report("%s", line);
     Xept_PopHandler();
   } catch (const XeptRaised& raised) {
     if (raised.frame != quiet) throw;
+  }
+}
+
+// The failed run's last lines (cls 0: memory ran out). Classes 32 and 33,
+// and a report write that failed (class 6, told with its reason), have
+// been explained where they arose.
+void ExplainFailure(std::int16_t cls) {
+  if (cls == 0) {
+    ReportQuietly("*** Error: Not enough memory to continue.\n");
+    std::fprintf(stderr, "%s: Out of memory.\n", programName);
+  } else if ((cls < XEPT_GEN_FAILED || cls > XEPT_GEN_DISK_FULL) &&
+             !(cls == XEPT_RESOURCE && Report_WriteFailed())) {
+    char line[64];
+    std::snprintf(line, sizeof line, "*** ERROR: Internal error %d\n", cls);
+    ReportQuietly(line);
+    std::fprintf(stderr, "%s: Internal error %d.\n", programName, cls);
   }
 }
 

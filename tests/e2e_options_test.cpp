@@ -646,12 +646,11 @@ TEST(ReportHeader, ExistingReportFileIsLeftAlone) {
   EXPECT_EQ(ReadFile(dir.File("zerv.tny")), "0\n");
 }
 
-// A report that cannot be written ends the run: the error line cannot be
-// written either, so no handler is left and the status is 1. The header is
-// made longer than the 1 KiB file-size limit, so its first lines fill the file.
 // A report that can no longer be written ends the run once, through the
 // run's handler: the report is closed at its first failed line, so the
-// run's last lines do not raise again.
+// run's last lines do not raise again. The header is made longer than the
+// 1 KiB file-size limit, so its first lines fill the file; the failure is
+// told as a full disk, not as an internal error.
 TEST(ReportHeader, WriteFailureEndsTheRunWithMinusOne) {
   TempDir dir;
   RunOptions limited;
@@ -659,7 +658,7 @@ TEST(ReportHeader, WriteFailureEndsTheRunWithMinusOne) {
   RunResult r = RunZervgen(
       dir.path(), {"-ti", "-n", "100", "-ff", "-r", "x.rpt", "-t", k513, "-f", k513}, limited);
   EXPECT_EQ(r.status, 255);
-  EXPECT_EQ(AfterBanner(r.err), "zervgen: Report file error.\nzervgen: Internal error 6.\n");
+  EXPECT_EQ(AfterBanner(r.err), "zervgen: Report file error.\nzervgen: File system full.\n");
   const std::regex lines(R"(^File [^\n]*, Function Report, line \d+\nRaised exception of class '6'\n$)");
   EXPECT_TRUE(std::regex_search(r.out, lines)) << r.out;
   EXPECT_EQ(dir.List(), std::vector<std::string>{"x.rpt"});
