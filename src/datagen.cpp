@@ -145,6 +145,10 @@ void Main_initSignalHandlers(GenControlBlock* cb) {
   // other signal whose default action ends the process: ignored, a forced
   // SIGSYS would still end it, leaving the partial file behind.
   InstallMoreEndingHandlers();
+  struct sigaction cpu {};
+  if (::sigaction(SIGXCPU, nullptr, &cpu) == 0 && cpu.sa_handler == Main_signalHandler) {
+    Signals_LeadCpuLimit();
+  }
   // A file-size limit makes writes fail instead of killing the process, so
   // the full-disk path removes the partial file.
   std::signal(SIGXFSZ, SIG_IGN);

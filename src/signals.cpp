@@ -4,12 +4,14 @@
 
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 namespace zervgen {
 
@@ -92,6 +94,25 @@ bool Signals_IsEnding(int sig) {
   sigset_t set;
   Signals_EndingSet(&set);
   return sigismember(&set, sig) == 1;
+}
+
+void Signals_LeadCpuLimit() {
+  struct rlimit lim {};
+  if (::getrlimit(RLIMIT_CPU, &lim) != 0) return;
+  if (lim.rlim_max == RLIM_INFINITY || lim.rlim_cur != lim.rlim_max || lim.rlim_max < 1) return;
+  if (lim.rlim_max >= 2) {
+    lim.rlim_cur = lim.rlim_max - 1;
+    (void)::setrlimit(RLIMIT_CPU, &lim);
+    return;
+  }
+  struct sigevent event {};
+  event.sigev_notify = SIGEV_SIGNAL;
+  event.sigev_signo = SIGXCPU;
+  timer_t timer;
+  if (::timer_create(CLOCK_PROCESS_CPUTIME_ID, &event, &timer) != 0) return;
+  struct itimerspec when {};
+  when.it_value.tv_nsec = 500000000;  // of the process's CPU time, all threads
+  (void)::timer_settime(timer, TIMER_ABSTIME, &when, nullptr);
 }
 
 SignalGuard::SignalGuard() {

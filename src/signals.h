@@ -37,6 +37,14 @@ bool Signals_IsEnding(int sig);
 // Async-signal-safe.
 bool Signals_IsFault(int sig);
 
+// A CPU-time limit ends a run through SIGXCPU, which the kernel sends at
+// the soft limit; at the hard limit it sends SIGKILL, which no cleanup
+// follows. When the two are equal (as "ulimit -t N" sets them), lowers the
+// soft limit by a second, or, for a hard limit of one second, has a timer
+// on the process's CPU time send SIGXCPU at half a second. For a run that
+// handles SIGXCPU.
+void Signals_LeadCpuLimit();
+
 // Records the relation file being written (descriptor, name and the file's
 // identity, device and inode) for the signal handler; (-1, null) clears the
 // record. The name is copied.

@@ -280,20 +280,25 @@ TEST(Interrupt, SignalsIgnoredAtTheStartStayIgnored) {
 }
 
 // A CPU-time limit ends the run through SIGXCPU like any ending signal:
-// nothing of it is left but the report.
+// nothing of it is left but the report. That holds too when the soft and
+// hard limits are equal ("ulimit -t N" sets both), where the kernel would
+// send SIGKILL at the limit instead of SIGXCPU.
 TEST(Interrupt, CpuTimeLimitLeavesNoFile) {
-  TempDir dir;
-  ASSERT_EQ(::mkdir(dir.File("tmp").c_str(), 0700), 0);
-  RunOptions options = BigRunOptions(Storage::kMemory);
-  options.shellPrefix = "ulimit -S -t 1;";
-  ZervgenProcess run(dir.path(), BigRunArgs(Storage::kMemory, "big"), options);
-  ASSERT_TRUE(run.Wait(kDeadlineSeconds));
-  EXPECT_EQ(run.result().status, 255);
-  EXPECT_EQ(AfterBanner(run.result().err), "zervgen: Terminated by user.\n");
-  const std::string report = ReadFile(dir.File("rpt"));
-  EXPECT_NE(report.find(CaughtLine(SIGXCPU)), std::string::npos) << report;
-  EXPECT_EQ(dir.List(), (std::vector<std::string>{"rpt", "tmp"}));
-  EXPECT_EQ(TempDir::ListOf(dir.File("tmp")), std::vector<std::string>{});
+  for (const char* limit : {"ulimit -S -t 1;", "ulimit -t 1;", "ulimit -t 2;"}) {
+    SCOPED_TRACE(limit);
+    TempDir dir;
+    ASSERT_EQ(::mkdir(dir.File("tmp").c_str(), 0700), 0);
+    RunOptions options = BigRunOptions(Storage::kMemory);
+    options.shellPrefix = limit;
+    ZervgenProcess run(dir.path(), BigRunArgs(Storage::kMemory, "big"), options);
+    ASSERT_TRUE(run.Wait(kDeadlineSeconds));
+    EXPECT_EQ(run.result().status, 255);
+    EXPECT_EQ(AfterBanner(run.result().err), "zervgen: Terminated by user.\n");
+    const std::string report = ReadFile(dir.File("rpt"));
+    EXPECT_NE(report.find(CaughtLine(SIGXCPU)), std::string::npos) << report;
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"rpt", "tmp"}));
+    EXPECT_EQ(TempDir::ListOf(dir.File("tmp")), std::vector<std::string>{});
+  }
 }
 
 // A reader of standard error that went away before the banner does not end
