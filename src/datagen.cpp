@@ -4,6 +4,7 @@
 #include "datagen.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -233,10 +234,14 @@ void WriteColumnMap() {
   }
 }
 
-// Fails before the long work when a selected relation file cannot be
-// created, with the writer's own messages: the files are checked in the
-// order they are written.
-void CheckRelationFiles() {
+// Every file of the selected relations, parts included, in the order they
+// are written, with the names of their relations.
+struct SelectedFiles {
+  std::vector<std::string> names;
+  std::vector<const char*> relNames;
+};
+
+SelectedFiles RelationFiles() {
   const GenRelationFile all[] = {{"uniques", options.uniquesFile},
                                  {"updates", options.updatesFile},
                                  {"hundred", options.hundredFile},
@@ -244,18 +249,73 @@ void CheckRelationFiles() {
                                  {"tiny", options.tinyFile}};
   const int selected[] = {options.genUniques, options.genUpdates, options.genHundred,
                           options.genTenPcnt, options.genTiny};
-  std::vector<std::string> names;  // every file of the selected relations, parts included
-  std::vector<const char*> relNames;
+  SelectedFiles files;
   for (std::size_t i = 0; i < std::size(all); ++i) {
     if (!selected[i]) continue;
     for (std::string& name : Gen_RelationPaths(all[i].path)) {
-      names.push_back(std::move(name));
-      relNames.push_back(all[i].relName);
+      files.names.push_back(std::move(name));
+      files.relNames.push_back(all[i].relName);
     }
   }
+  return files;
+}
+
+// Fails before the long work when a selected relation file cannot be
+// created, with the writer's own messages: the files are checked in the
+// order they are written.
+void CheckRelationFiles() {
+  const SelectedFiles selected = RelationFiles();
   std::vector<GenRelationFile> files;
-  for (std::size_t i = 0; i < names.size(); ++i) files.push_back({relNames[i], names[i].c_str()});
+  for (std::size_t i = 0; i < selected.names.size(); ++i) {
+    files.push_back({selected.relNames[i], selected.names[i].c_str()});
+  }
   Gen_CheckRelationFiles(files);
+}
+
+// The folder of `path` and its last component.
+std::string FolderOf(const char* path) {
+  const char* slash = std::strrchr(path, '/');
+  if (slash == nullptr) return ".";
+  if (slash == path) return "/";
+  return std::string(path, static_cast<std::size_t>(slash - path));
+}
+
+const char* LastComponent(const char* path) {
+  const char* slash = std::strrchr(path, '/');
+  return slash == nullptr ? path : slash + 1;
+}
+
+bool SameIdentity(const char* a, const char* b) {
+  struct stat sa {};
+  struct stat sb {};
+  return ::stat(a, &sa) == 0 && ::stat(b, &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
+// Whether `a` and `b` lead to the same file: the same name, the same
+// existing file (a hard link, a symbolic link), or, for a file not there
+// yet, the same last component in the same folder ("./x", "d/../x").
+bool SameFile(const char* a, const char* b) {
+  if (std::strcmp(a, b) == 0) return true;
+  struct stat st {};
+  if (::stat(a, &st) == 0 || ::stat(b, &st) == 0) return SameIdentity(a, b);
+  if (std::strcmp(LastComponent(a), LastComponent(b)) != 0) return false;
+  return SameIdentity(FolderOf(a).c_str(), FolderOf(b).c_str());
+}
+
+// A report named like a file the run writes would be created first and
+// then found by the check of the relation files, or written over by rows:
+// refused before anything is created, as an option error.
+void CheckReportName() {
+  if (options.reportFile[0] == '\0') return;
+  for (const std::string& name : RelationFiles().names) {
+    if (name == "-" || !SameFile(options.reportFile, name.c_str())) continue;
+    std::fprintf(stderr,
+                 "%s: Option, \"-r\", cannot be '%s': a relation is written to that file.\n",
+                 programName, options.reportFile);
+    std::fflush(stderr);
+    std::exit(-1);
+  }
 }
 
 // Whether the selected relation goes to standard output ("-f -").
@@ -274,10 +334,11 @@ void Run(GenControlBlock* cb, int argc, char** argv) {
   // Standard output carries nothing but rows from here on: the check lines
   // of a set-up that fails go to standard error too.
   if (WritesToStandardOutput()) Xept_SetCheckLinesToStderr(true);
+  Gen_SetParts(options.nParts, options.part);
+  CheckReportName();
   Main_openReport(argc, argv);
   Output_Initialize(options.delimChar, options.fixedFormat);
   Gen_SetThreads(options.nThreads);
-  Gen_SetParts(options.nParts, options.part);
   CheckRelationFiles();
   Gen_InitializeCB(cb, options.nRows, options.nChars, options.tmpDir);
   if (options.genUniques) Gen_Uniques(cb, options.uniquesFile);

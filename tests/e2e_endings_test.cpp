@@ -207,5 +207,51 @@ TEST(ClosedDescriptor, MessagesForAClosedStandardErrorStayOutOfTheReport) {
   EXPECT_EQ(dir.List(), (std::vector<std::string>{"h", "rpt"}));
 }
 
+// ---------------------------------------------------------------------------
+// A report named like a file the run writes, by another path to it: refused
+// before anything is created. Another file of the same name is not refused.
+
+TEST(ReportName, AnotherPathToARelationFileIsRefused) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string report;
+    bool refused;
+  };
+  const Case cases[] = {
+      {{"-hu", "-f", "sub/h"}, "sub/../sub/h", true},
+      {{"-hu", "-f", "sub/h"}, "link/h", true},        // a folder by a symbolic link
+      {{"-hu", "-f", "sub/h"}, "sub//h", true},
+      {{"-hu", "-f", "old"}, "hard", true},            // an existing file by a hard link
+      {{"-hu", "-f", "sub/h"}, "h", false},            // the same name, another folder
+      {{"-hu", "-parts", "3", "-part", "2"}, "zerv.hun.1", false},  // a part not written
+      {{"-hu", "-f", "-"}, "-", false},                // rows to standard output
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE("-r " + c.report);
+    TempDir dir;
+    ASSERT_EQ(::mkdir(dir.File("sub").c_str(), 0755), 0);
+    ASSERT_EQ(::symlink("sub", dir.File("link").c_str()), 0);
+    WriteFile(dir.File("old"), "kept\n");
+    ASSERT_EQ(::link(dir.File("old").c_str(), dir.File("hard").c_str()), 0);
+    const std::vector<std::string> before = dir.List();
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"-n", "300", "-r", c.report});
+    const RunResult r = RunZervgen(dir.path(), args);
+    if (c.refused) {
+      EXPECT_EQ(r.status, 255);
+      EXPECT_EQ(AfterBanner(r.err), "zervgen: Option, \"-r\", cannot be '" + c.report +
+                                        "': a relation is written to that file.\n");
+      EXPECT_EQ(r.out, "");
+      EXPECT_EQ(dir.List(), before);
+      EXPECT_TRUE(TempDir::ListOf(dir.File("sub")).empty());
+      EXPECT_EQ(ReadFile(dir.File("old")), "kept\n");
+      continue;
+    }
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(AfterBanner(r.err), "");
+    EXPECT_TRUE(IsReport(ReadFile(dir.File(c.report))));
+  }
+}
+
 }  // namespace
 }  // namespace zervgen_test

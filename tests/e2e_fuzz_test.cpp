@@ -216,6 +216,12 @@ std::set<std::string> RejectionMessages(const std::vector<std::string>& args) {
   for (const std::string& a : args) {
     messages.insert("zervgen: Unknown option, '" + a + "'.\n\nSynopsis:\n" + kSynopsis);
   }
+  // A report named like a file the run writes; without a value it is zerv.rpt.
+  std::vector<std::string> reports = args;
+  reports.push_back("zerv.rpt");
+  for (const std::string& a : reports) {
+    messages.insert(Msg("Option, \"-r\", cannot be '" + a + "': a relation is written to that file."));
+  }
   return messages;
 }
 

@@ -68,6 +68,9 @@ std::string PartBound(int parts) {
 }
 const std::string kAllPartsToDash =
     Msg("Cannot write all parts to \"-\"; choose one with \"-part\".");
+std::string ReportIsRelation(const std::string& name) {
+  return Msg("Option, \"-r\", cannot be '" + name + "': a relation is written to that file.");
+}
 const std::string kCannotDash =
     Msg("Cannot specify \"-\" without specifying one of\n-hu, -te, -ti, -un, -up.");
 
@@ -275,6 +278,14 @@ const RejectCase kRejectCases[] = {
     {{"-threads", "0"}, kThreadsBound},
     {{"-threads", "1025"}, kThreadsBound},
     {{"-threads", "2", "-threads", "2"}, WasSpecified("-threads")},
+    // A report named like a file of the run: a relation or a part written.
+    {{"-n", "1000", "-r", "zerv.hun"}, ReportIsRelation("zerv.hun")},
+    {{"-n", "1000", "-f", "data", "-r", "data.upd"}, ReportIsRelation("data.upd")},
+    {{"-hu", "-r", "./zerv.hun"}, ReportIsRelation("./zerv.hun")},
+    {{"-ti", "-f", "t", "-r", "t"}, ReportIsRelation("t")},
+    {{"-hu", "-f", "zerv.rpt", "-r"}, ReportIsRelation("zerv.rpt")},
+    {{"-f", "data", "-parts", "2", "-r", "data.ten.2"}, ReportIsRelation("data.ten.2")},
+    {{"-hu", "-parts", "3", "-part", "2", "-r", "zerv.hun.2"}, ReportIsRelation("zerv.hun.2")},
     // Unrecognised arguments; the first error ends parsing.
     {{"-h"}, Unknown("-h")},
     {{"-HU"}, Unknown("-HU")},
