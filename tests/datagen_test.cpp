@@ -217,8 +217,7 @@ TEST(DatagenFaults, FailingReportEndsTheRunAndRemovesItsFiles) {
     f.reportFailAt = k;
     const Outcome o = RunChild(args, f);
     const std::string what = "report line " + std::to_string(k);
-    ExpectCleanFailure(o, whole, "zervgen: Report file error.\nzervgen: File system full.\n",
-                       what);
+    ExpectCleanFailure(o, whole, "zervgen: Report file error.\nzervgen: File system full.\n", what);
     EXPECT_EQ(o.err.find("Internal error"), std::string::npos) << what << "\n" << o.err;
   }
 }

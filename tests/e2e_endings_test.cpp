@@ -54,7 +54,9 @@ TEST(StandardOutput, SetUpFailuresLeaveItEmpty) {
   };
   const Case cases[] = {
       // The key column needs a temporary file, in a folder that is not there.
-      {"temporary folder missing", kAllTempLimitKb, {"-t", "nodir"},
+      {"temporary folder missing",
+       kAllTempLimitKb,
+       {"-t", "nodir"},
        "zervgen: Temporary file error: \"Could not open temporary file\".\n"},
       // Not even the shared scratch vector fits.
       {"no memory for the columns", 40000, {}, "zervgen: Out of memory.\n"},
@@ -86,8 +88,8 @@ TEST(Delimiter, EveryAsciiCharacterIsRefusedOrSplitsEveryRow) {
     const char* file;
     std::size_t fields;  // with the fill column
   };
-  const Relation relations[] = {{"zerv.hun", 11}, {"zerv.ten", 11}, {"zerv.tny", 1},
-                                {"zerv.uni", 11}, {"zerv.upd", 11}};
+  const Relation relations[] = {
+      {"zerv.hun", 11}, {"zerv.ten", 11}, {"zerv.tny", 1}, {"zerv.uni", 11}, {"zerv.upd", 11}};
   int accepted = 0;
   int refused = 0;
   for (int code = 1; code < 128; ++code) {
@@ -111,8 +113,8 @@ TEST(Delimiter, EveryAsciiCharacterIsRefusedOrSplitsEveryRow) {
       ASSERT_EQ(rows.size(), rel.fields == 1 ? 1u : 1000u) << rel.file;
       std::size_t fixed = 0;
       for (std::size_t i = 0; i < rows.size(); ++i) {
-        ASSERT_EQ(Fields(rows[i], c), rel.fields) << rel.file << " row " << i + 1 << ": "
-                                                  << rows[i];
+        ASSERT_EQ(Fields(rows[i], c), rel.fields)
+            << rel.file << " row " << i + 1 << ": " << rows[i];
         for (const char* text : kFixedTexts) fixed += rows[i].find(text) != std::string::npos;
       }
       if (rel.fields > 1) {
@@ -144,8 +146,8 @@ TEST(ClosedDescriptor, NoFileOfTheRunTakesItsNumber) {
   for (int fd : {0, 1, 2}) {
     for (bool toStdout : {true, false}) {
       for (bool report : {false, true}) {
-        SCOPED_TRACE("descriptor " + std::to_string(fd) + " closed, -f " +
-                     (toStdout ? "-" : "h") + (report ? " -r rpt" : ""));
+        SCOPED_TRACE("descriptor " + std::to_string(fd) + " closed, -f " + (toStdout ? "-" : "h") +
+                     (report ? " -r rpt" : ""));
         TempDir dir;
         std::vector<std::string> args = {"-hu", "-n", "1000", "-f", toStdout ? "-" : "h"};
         if (report) args.insert(args.end(), {"-r", "rpt"});
@@ -168,8 +170,7 @@ TEST(ClosedDescriptor, NoFileOfTheRunTakesItsNumber) {
           ASSERT_EQ(err.substr(0, badFd.size()), badFd) << err;
           EXPECT_TRUE(IsClassLine(err.substr(badFd.size()), "Gen_outputRelation", 33)) << err;
           if (report) {
-            EXPECT_NE(rpt.find("\n*** Error: Write error while writing tuple #"),
-                      std::string::npos)
+            EXPECT_NE(rpt.find("\n*** Error: Write error while writing tuple #"), std::string::npos)
                 << rpt;
           }
           EXPECT_EQ(dir.List(), files);
@@ -194,8 +195,8 @@ TEST(ClosedDescriptor, MessagesForAClosedStandardErrorStayOutOfTheReport) {
   WriteFile(dir.File("h"), "someone else's\n");
   RunOptions options;
   options.closedDescriptors = {2};
-  const RunResult r = RunZervgen(dir.path(), {"-hu", "-n", "1000", "-f", "h", "-r", "rpt"},
-                                 options);
+  const RunResult r =
+      RunZervgen(dir.path(), {"-hu", "-n", "1000", "-f", "h", "-r", "rpt"}, options);
   EXPECT_EQ(r.status, 255);
   EXPECT_EQ(r.err, "");
   const std::string rpt = ReadFile(dir.File("rpt"));
@@ -219,12 +220,12 @@ TEST(ReportName, AnotherPathToARelationFileIsRefused) {
   };
   const Case cases[] = {
       {{"-hu", "-f", "sub/h"}, "sub/../sub/h", true},
-      {{"-hu", "-f", "sub/h"}, "link/h", true},        // a folder by a symbolic link
+      {{"-hu", "-f", "sub/h"}, "link/h", true},  // a folder by a symbolic link
       {{"-hu", "-f", "sub/h"}, "sub//h", true},
-      {{"-hu", "-f", "old"}, "hard", true},            // an existing file by a hard link
-      {{"-hu", "-f", "sub/h"}, "h", false},            // the same name, another folder
+      {{"-hu", "-f", "old"}, "hard", true},  // an existing file by a hard link
+      {{"-hu", "-f", "sub/h"}, "h", false},  // the same name, another folder
       {{"-hu", "-parts", "3", "-part", "2"}, "zerv.hun.1", false},  // a part not written
-      {{"-hu", "-f", "-"}, "-", false},                // rows to standard output
+      {{"-hu", "-f", "-"}, "-", false},                             // rows to standard output
   };
   for (const Case& c : cases) {
     SCOPED_TRACE("-r " + c.report);

@@ -220,7 +220,8 @@ std::set<std::string> RejectionMessages(const std::vector<std::string>& args) {
   std::vector<std::string> reports = args;
   reports.push_back("zerv.rpt");
   for (const std::string& a : reports) {
-    messages.insert(Msg("Option, \"-r\", cannot be '" + a + "': a relation is written to that file."));
+    messages.insert(
+        Msg("Option, \"-r\", cannot be '" + a + "': a relation is written to that file."));
   }
   return messages;
 }

@@ -92,7 +92,8 @@ std::string DelimiterHelp() {
   return "\nDelimiters:\n"
          "        -dc refuses a delimiter that can occur in a field: a line end, a\n"
          "        character beyond ASCII, a blank, and each of\n"
-         "        " + refused + "\n";
+         "        " +
+         refused + "\n";
 }
 
 const std::string kHelp =

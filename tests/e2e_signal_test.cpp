@@ -81,9 +81,9 @@ bool SkipTempFiles(Storage storage) {
 
 // The report line of `sig`.
 std::string SignalLine(int sig) {
-  return IsFaultSignal(sig) ? "*** Error: Terminated by unexpected signal " + std::to_string(sig) +
-                                  ".\n"
-                            : CaughtLine(sig);
+  return IsFaultSignal(sig)
+             ? "*** Error: Terminated by unexpected signal " + std::to_string(sig) + ".\n"
+             : CaughtLine(sig);
 }
 
 // Sends `sig` and waits for the run to end as an interrupted run does:
@@ -154,8 +154,7 @@ TEST(Interrupt, EveryEndingSignalRemovesThePartialFile) {
     ASSERT_TRUE(Interrupt(&run, sig));
     EXPECT_EQ(run.result().out, "");
     const std::string report = ReadFile(dir.File("rpt"));
-    EXPECT_TRUE(EndsWith(report, SignalLine(sig) + "           File, 'big', deleted.\n"))
-        << report;
+    EXPECT_TRUE(EndsWith(report, SignalLine(sig) + "           File, 'big', deleted.\n")) << report;
     EXPECT_EQ(dir.List(), (std::vector<std::string>{"rpt", "tmp"}));
   }
 }

@@ -340,10 +340,19 @@ std::vector<int> EndingSignals() {
   std::vector<int> signals;
   for (int sig = 1; sig <= SIGRTMAX; ++sig) {
     switch (sig) {
-      case SIGKILL: case SIGSTOP:                                  // cannot be caught
-      case SIGCHLD: case SIGURG: case SIGWINCH:                    // ignored by default
-      case SIGCONT: case SIGTSTP: case SIGTTIN: case SIGTTOU:      // continue or stop
-      case SIGPIPE: case SIGXFSZ:                                  // failed writes
+      // Cannot be caught; ignored by default; continue or stop; taken as
+      // failed writes.
+      case SIGKILL:
+      case SIGSTOP:
+      case SIGCHLD:
+      case SIGURG:
+      case SIGWINCH:
+      case SIGCONT:
+      case SIGTSTP:
+      case SIGTTIN:
+      case SIGTTOU:
+      case SIGPIPE:
+      case SIGXFSZ:
         continue;
       default:
         break;
