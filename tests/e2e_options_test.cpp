@@ -492,6 +492,7 @@ TEST(CommandLine, HundredRowsByDelimiterAndDestination) {
       {{"-dc", ""}, ',', false},                // empty: the default
       {{"-dc", "|"}, '|', false},               // punctuation
       {{"-dc", "x"}, 'x', false},               // a letter of the text columns
+      {{"-dc", "\\t"}, '\\', false},            // no escapes: the first character
       {{"-f", "-"}, ',', true},                 // standard output
       {{"-f", "-", "-dc", "tab"}, '\t', true},  // both
   };
