@@ -4,6 +4,7 @@
 #include "datagen.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -45,7 +46,7 @@ void AppendNumber(char* buf, std::size_t cap, std::size_t* len, int value) {
 // Writes the signal's lines to the report and standard error.
 void SignalMessages(int sig) {
   const bool termination = Signals_IsEnding(sig);
-  const bool unexpected = sig == SIGILL || sig == SIGFPE || sig == SIGSEGV;
+  const bool unexpected = Signals_IsFault(sig);
   if (!termination && !unexpected) return;
   char line[kNameSize + 128];
   std::size_t len = 0;
@@ -93,10 +94,19 @@ bool InstallHandler(int sig) {
   return ::sigaction(sig, &action, nullptr) == 0;
 }
 
-// The further ending signals, each unless the run started with it ignored:
-// a run under nohup survives a closed terminal, a background job a quit key.
+bool AlwaysHandled(int sig) {
+  for (int handled : kHandledSignals) {
+    if (sig == handled) return true;
+  }
+  return false;
+}
+
+// The further ending signals and faults, each unless the run started with
+// it ignored: a run under nohup survives a closed terminal, a background
+// job a quit key.
 void InstallMoreEndingHandlers() {
-  for (int sig : kMoreEndingSignals) {
+  for (int sig = 1; sig <= SIGRTMAX; ++sig) {
+    if (AlwaysHandled(sig) || !(Signals_IsEnding(sig) || Signals_IsFault(sig))) continue;
     struct sigaction old {};
     if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
     if (!InstallHandler(sig)) {
@@ -132,12 +142,14 @@ void Main_initSignalHandlers(GenControlBlock* cb) {
       Report("*** Warning: Could not set up signal handler for %d\n", sig);
     }
   }
-  for (int sig : {30, 31}) {
-    if (std::signal(sig, SIG_IGN) == SIG_ERR) {
-      Report("*** Warning: Could not set up signal handler for %d\n", sig);
-    }
-  }
+  // Numbers 30 and 31 (SIGPWR and SIGSYS here) end the run like every
+  // other signal whose default action ends the process: ignored, a forced
+  // SIGSYS would still end it, leaving the partial file behind.
   InstallMoreEndingHandlers();
+  struct sigaction cpu {};
+  if (::sigaction(SIGXCPU, nullptr, &cpu) == 0 && cpu.sa_handler == Main_signalHandler) {
+    Signals_LeadCpuLimit();
+  }
   // A file-size limit makes writes fail instead of killing the process, so
   // the full-disk path removes the partial file.
   std::signal(SIGXFSZ, SIG_IGN);
@@ -239,14 +251,73 @@ GenRunPlan PlanRun() {
   return Gen_PlanRun(settings);
 }
 
+// The folder of `path` and its last component.
+std::string FolderOf(const char* path) {
+  const char* slash = std::strrchr(path, '/');
+  if (slash == nullptr) return ".";
+  if (slash == path) return "/";
+  return std::string(path, static_cast<std::size_t>(slash - path));
+}
+
+const char* LastComponent(const char* path) {
+  const char* slash = std::strrchr(path, '/');
+  return slash == nullptr ? path : slash + 1;
+}
+
+bool SameIdentity(const char* a, const char* b) {
+  struct stat sa {};
+  struct stat sb {};
+  return ::stat(a, &sa) == 0 && ::stat(b, &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
+// Whether `a` and `b` lead to the same file: the same name, the same
+// existing file (a hard link, a symbolic link), or, for a file not there
+// yet, the same last component in the same folder ("./x", "d/../x").
+bool SameFile(const char* a, const char* b) {
+  if (std::strcmp(a, b) == 0) return true;
+  struct stat st {};
+  if (::stat(a, &st) == 0 || ::stat(b, &st) == 0) return SameIdentity(a, b);
+  if (std::strcmp(LastComponent(a), LastComponent(b)) != 0) return false;
+  return SameIdentity(FolderOf(a).c_str(), FolderOf(b).c_str());
+}
+
+// A report named like a file the run writes would be created first and
+// then found by the check of the relation files, or written over by rows:
+// refused before anything is created, as an option error.
+void CheckReportName(const GenRunPlan& plan) {
+  if (options.reportFile[0] == '\0') return;
+  for (const GenRelationFile& file : Gen_PlanFiles(plan)) {
+    if (std::strcmp(file.path, "-") == 0 || !SameFile(options.reportFile, file.path)) continue;
+    std::fprintf(stderr,
+                 "%s: Option, \"-r\", cannot be '%s': a relation is written to that file.\n",
+                 programName, options.reportFile);
+    std::fflush(stderr);
+    std::exit(-1);
+  }
+}
+
+// Whether the selected relation goes to standard output ("-f -").
+bool WritesToStandardOutput() {
+  for (const char* name : {options.uniquesFile, options.updatesFile, options.hundredFile,
+                           options.tenPcntFile, options.tinyFile}) {
+    if (std::strcmp(name, "-") == 0) return true;
+  }
+  return false;
+}
+
 // The run after the handler is armed; returns normally after a complete run.
 void Run(GenControlBlock* cb, int argc, char** argv) {
   Main_initSignalHandlers(cb);
   Main_processArguments(argc, argv);
+  // Standard output carries nothing but rows from here on: the check lines
+  // of a set-up that fails go to standard error too.
+  if (WritesToStandardOutput()) Xept_SetCheckLinesToStderr(true);
+  const GenRunPlan plan = PlanRun();
+  CheckReportName(plan);
   Main_openReport(argc, argv);
   Output_Initialize(options.delimChar, options.fixedFormat);
   Gen_SetThreads(options.nThreads);
-  const GenRunPlan plan = PlanRun();
   // Fails before the long work when a file of the plan cannot be created,
   // with the writer's own messages, in the order the files are written.
   Gen_CheckRelationFiles(Gen_PlanFiles(plan));
@@ -268,21 +339,30 @@ void CleanupRun() {
   Main_cleanup(&runCb);
 }
 
-// The failed run's last lines (cls 0: memory ran out); a report that fails
-// now stays quiet.
-void ExplainFailure(std::int16_t cls) {
+// Writes `line` to the report; a report that fails now ends nothing more.
+void ReportQuietly(const char* line) {
   XeptFrame* quiet = Xept_GetBuffer(XEPT_ANY);
   try {
-    if (cls == 0) {
-      Report("*** Error: Not enough memory to continue.\n");
-      std::fprintf(stderr, "%s: Out of memory.\n", programName);
-    } else if (cls < XEPT_GEN_FAILED || cls > XEPT_GEN_DISK_FULL) {
-      Report("*** ERROR: Internal error %d\n", cls);
-      std::fprintf(stderr, "%s: Internal error %d.\n", programName, cls);
-    }
+    Report("%s", line);
     Xept_PopHandler();
   } catch (const XeptRaised& raised) {
     if (raised.frame != quiet) throw;
+  }
+}
+
+// The failed run's last lines (cls 0: memory ran out). Classes 32 and 33,
+// and a report write that failed (class 6, told with its reason), have
+// been explained where they arose.
+void ExplainFailure(std::int16_t cls) {
+  if (cls == 0) {
+    ReportQuietly("*** Error: Not enough memory to continue.\n");
+    std::fprintf(stderr, "%s: Out of memory.\n", programName);
+  } else if ((cls < XEPT_GEN_FAILED || cls > XEPT_GEN_DISK_FULL) &&
+             !(cls == XEPT_RESOURCE && Report_WriteFailed())) {
+    char line[64];
+    std::snprintf(line, sizeof line, "*** ERROR: Internal error %d\n", cls);
+    ReportQuietly(line);
+    std::fprintf(stderr, "%s: Internal error %d.\n", programName, cls);
   }
 }
 
@@ -298,6 +378,9 @@ int EndFailedRun(std::int16_t cls) {
 }  // namespace
 
 int Main_Run(int argc, char** argv) {
+  // A closed standard descriptor gets a stand-in before anything is opened:
+  // a report or relation file must never take its number.
+  Util_OccupyStandardDescriptors();
   const char* invoked = (argc > 0 && argv != nullptr && argv[0] != nullptr) ? argv[0] : "";
   // A closed pipe is seen as a failed write, from the banner on: a reader of
   // standard error that went away does not end the run.

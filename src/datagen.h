@@ -68,9 +68,9 @@ void Main_cleanup(GenControlBlock* cb);
 void Main_cleanupAttr(GenAttr* attr);
 
 // Installs the signal handler for SIGILL, SIGSEGV, SIGFPE, SIGTERM, SIGABRT
-// and SIGINT, and for the further ending signals (kMoreEndingSignals) that
-// the run did not start with ignored; ignores 30, 31 and SIGXFSZ; keeps `cb`
-// for the handler.
+// and SIGINT, and for every further ending signal and fault (signals.h)
+// that the run did not start with ignored; ignores SIGXFSZ; keeps `cb` for
+// the handler.
 // REQUIRES: cb != NULL
 void Main_initSignalHandlers(GenControlBlock* cb);
 [[noreturn]] void Main_signalHandler(int sig);

@@ -9,6 +9,7 @@
 
 #include "datagen.h"
 #include "except.h"
+#include "output.h"
 
 namespace zervgen {
 namespace {
@@ -63,21 +64,28 @@ void CheckName(const char* option, const char* value) {
 }
 
 // A delimited row can be split again only when the delimiter occurs in no
-// field: letters and punctuation are remapped in the character sets, but
-// digits, '-', '.' and '/' occur in numbers and dates, a line end ends the
-// row, and a byte of a longer character is no character of its own.
-void CheckDelimiter(char delim) {
-  const unsigned char c = static_cast<unsigned char>(delim);
-  if (c >= 0x80) {
-    Fail("%s: Option, \"-dc\", must be a single ASCII character.\n");
-  }
-  if (c == '\n' || c == '\r') {
-    Fail("%s: Option, \"-dc\", cannot be a line end.\n");
-  }
+// field: the drawn characters of the text fields are remapped, but digits,
+// '-', '.' and '/' occur in numbers and dates, the fixed texts of the text
+// fields are shown as they are, a line end ends the row, and a byte of a
+// longer character is no character of its own. Returns the message that
+// refuses `c`, or null when it may delimit.
+const char* DelimiterRefusal(unsigned char c) {
+  if (c >= 0x80) return "%s: Option, \"-dc\", must be a single ASCII character.\n";
+  if (c == '\n' || c == '\r') return "%s: Option, \"-dc\", cannot be a line end.\n";
   if (std::isdigit(c) || c == '-' || c == '.' || c == '/') {
-    const char text[2] = {delim, '\0'};
-    Fail("%s: Option, \"-dc\", cannot be '%s': it occurs in numbers and dates.\n", text);
+    return "%s: Option, \"-dc\", cannot be '%s': it occurs in numbers and dates.\n";
   }
+  if (Output_InFixedText(static_cast<char>(c))) {
+    return "%s: Option, \"-dc\", cannot be '%s': it occurs in the fixed texts of the text "
+           "columns.\n";
+  }
+  return nullptr;
+}
+
+void CheckDelimiter(char delim) {
+  const char* refusal = DelimiterRefusal(static_cast<unsigned char>(delim));
+  const char text[2] = {delim, '\0'};
+  if (refusal != nullptr) Fail(refusal, text);
 }
 
 const char* const kPartsRange = "%s: The number of parts must be from 1 to %ld.\n";
@@ -157,6 +165,19 @@ void PrintHelp() {
       "        -fc   Specifies the number of characters in the fill column.\n              The default is 0 -- no fill column.\n        -r    Specifies the optional report is to be generated.  If the\n              report file name is not specified, it defaults to \"zerv.rpt\".\n        -ff   Specifies that the columns are to be in fixed format.  The\n              default is <delimChar> separated, variable format.\n        -dc   Sets the field delimiter to delimChar.  The default is ','.\n              To specify a tab as the delimiter character, use the word \"tab\".\n",
       "        -t    Specifies the directory where temporary files are to be\n              created.  The default is the current directory.\n        -help Prints this help text and exits.\n\nNOTE:   -hu, -te, -ti, -un, and -up are mutually exclusive.\n        -n, -4, -40, -400, -s are mutually exclusive.\n        -ff and -dc are mutually exclusive.\n");
   std::fprintf(stderr, "%s", kMoreHelp);
+  // The printable delimiters refused, from the same rule that refuses them.
+  char refused[96];
+  std::size_t n = 0;
+  for (unsigned char c = '!'; c <= '~'; ++c) {
+    if (DelimiterRefusal(c) != nullptr) refused[n++] = static_cast<char>(c);
+  }
+  refused[n] = '\0';
+  std::fprintf(stderr,
+               "\nDelimiters:\n"
+               "        -dc refuses a delimiter that can occur in a field: a line end, a\n"
+               "        character beyond ASCII,%s and each of\n"
+               "        %s\n",
+               DelimiterRefusal(' ') != nullptr ? " a blank," : "", refused);
 }
 
 void OptionScale(int argc, char** argv, int* cur) {

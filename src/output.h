@@ -105,6 +105,11 @@ void Output_Initialize(char delim, int fixedFormat);
 // REQUIRES: charSet != NULL, delim != 0, mapChar != 0
 void Output_remap(char* charSet, char delim, char mapChar);
 
+// Whether `c` occurs in one of the fixed texts that text fields show as
+// they are ("BENCHMARKS", "THE+ZERV+BENCHMARKS+", "SILICON VALLEY"). Unlike
+// the drawn characters these are not remapped, so no delimiter may be one.
+bool Output_InFixedText(char c);
+
 // The seven field writers. REQUIRES: stream != NULL. In fixed format a number
 // is right-aligned in `width` characters (a negative width left-aligns it in
 // -width), a text left-aligned and padded with blanks; nothing is cut, and a

@@ -113,6 +113,14 @@ void Output_remap(char* charSet, char delim, char mapChar) {
   }
 }
 
+bool Output_InFixedText(char c) {
+  if (c == '\0') return false;
+  for (const char* text : {kBenchmarks, kTheZervBenchmarks, kSiliconValley}) {
+    if (std::strchr(text, c) != nullptr) return true;
+  }
+  return false;
+}
+
 OutputFormat Output_CurrentFormat() {
   OutputFormat format{};
   format.fixedFormat = fixedFormat;

@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "except.h"
@@ -20,9 +21,22 @@ volatile std::sig_atomic_t Report_initialized = 0;
 volatile int reportFd = -1;
 bool (*writeSeam)() = nullptr;
 
+// Set once a write has failed and been told on standard error.
+bool writeFailed = false;
+
 int WriteLine(const char* text, std::size_t n) {
   if (writeSeam != nullptr && !writeSeam()) return ENOSPC;
   return Util_WriteAll(reportFd, text, n);
+}
+
+// Why a write failed: a full disk (or quota, or file-size limit) as such,
+// anything else with the system's reason.
+void ExplainWriteError(int error) {
+  if (error == ENOSPC || error == EDQUOT || error == EFBIG) {
+    std::fprintf(stderr, "%s: File system full.\n", programName);
+  } else {
+    std::fprintf(stderr, "%s: Write error: \"%s\".\n", programName, std::strerror(error));
+  }
 }
 
 }  // namespace
@@ -39,6 +53,7 @@ void Report_OpenFile(const char* path) {
     return;
   }
   reportFd = fd;
+  writeFailed = false;
   Report_initialized = 1;
 }
 
@@ -59,14 +74,21 @@ int Report(const char* format, ...) {
     va_end(args);
     text = big.get();
   }
-  if (n < 0 || WriteLine(text, static_cast<std::size_t>(n)) != 0) {
+  const int error = n < 0 ? 0 : WriteLine(text, static_cast<std::size_t>(n));
+  if (n < 0 || error != 0) {
     // The report is done for: later lines (on the way out) write nothing.
     Report_CloseFile();
     std::fprintf(stderr, "%s: Report file error.\n", programName);
+    if (error != 0) {
+      ExplainWriteError(error);
+      writeFailed = true;
+    }
     XEPT_RAISE(XEPT_RESOURCE);
   }
   return n;
 }
+
+bool Report_WriteFailed() { return writeFailed; }
 
 void Report_SetWriteSeam(bool (*mayWrite)()) { writeSeam = mayWrite; }
 

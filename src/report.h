@@ -16,9 +16,15 @@ void Report_OpenFile(const char* path);
 
 // Formatted write to the report; returns the characters written, 0 when no
 // report is open. A failed write closes the report (later lines write
-// nothing) and raises XEPT_RESOURCE.
+// nothing) and raises XEPT_RESOURCE, after "Report file error." and the
+// reason on standard error.
 // REQUIRES: format != NULL
 int Report(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// True once a write to the report last opened has failed; its reason (a full disk, or
+// the system's own) has then been told on standard error, so the run's end
+// need not call it an internal error.
+bool Report_WriteFailed();
 
 // The seam of report writes: while set, a line is written only when
 // `mayWrite` returns true, and fails as on a full disk otherwise (tests).

@@ -4,12 +4,14 @@
 
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 namespace zervgen {
 namespace {
@@ -45,18 +47,69 @@ void ClearRecord() {
 
 }  // namespace
 
+namespace {
+
+// Whether the default action of `sig` leaves the process running (it is
+// ignored, continues or stops it), `sig` cannot be caught, or the run
+// ignores it on purpose.
+bool EndsNoRun(int sig) {
+  switch (sig) {
+    case SIGCHLD:
+    case SIGURG:
+    case SIGWINCH:
+    case SIGCONT:
+    case SIGTSTP:
+    case SIGTTIN:
+    case SIGTTOU:
+    case SIGKILL:
+    case SIGSTOP:
+    case SIGPIPE:
+    case SIGXFSZ:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
 void Signals_EndingSet(sigset_t* set) {
   sigemptyset(set);
-  sigaddset(set, SIGINT);
-  sigaddset(set, SIGTERM);
-  sigaddset(set, SIGABRT);
-  for (int sig : kMoreEndingSignals) sigaddset(set, sig);
+  // Every other number up to the last real-time signal; the C library's
+  // own signals between SIGSYS and SIGRTMIN are refused by sigaddset.
+  for (int sig = 1; sig <= SIGRTMAX; ++sig) {
+    if (!EndsNoRun(sig) && !Signals_IsFault(sig)) sigaddset(set, sig);
+  }
+}
+
+bool Signals_IsFault(int sig) {
+  return sig == SIGILL || sig == SIGTRAP || sig == SIGBUS || sig == SIGFPE || sig == SIGSEGV ||
+         sig == SIGSYS;
 }
 
 bool Signals_IsEnding(int sig) {
   sigset_t set;
   Signals_EndingSet(&set);
   return sigismember(&set, sig) == 1;
+}
+
+void Signals_LeadCpuLimit() {
+  struct rlimit lim {};
+  if (::getrlimit(RLIMIT_CPU, &lim) != 0) return;
+  if (lim.rlim_max == RLIM_INFINITY || lim.rlim_cur != lim.rlim_max || lim.rlim_max < 1) return;
+  if (lim.rlim_max >= 2) {
+    lim.rlim_cur = lim.rlim_max - 1;
+    (void)::setrlimit(RLIMIT_CPU, &lim);
+    return;
+  }
+  struct sigevent event {};
+  event.sigev_notify = SIGEV_SIGNAL;
+  event.sigev_signo = SIGXCPU;
+  timer_t timer;
+  if (::timer_create(CLOCK_PROCESS_CPUTIME_ID, &event, &timer) != 0) return;
+  struct itimerspec when {};
+  when.it_value.tv_nsec = 500000000;  // of the process's CPU time, all threads
+  (void)::timer_settime(timer, TIMER_ABSTIME, &when, nullptr);
 }
 
 SignalGuard::SignalGuard() {

@@ -15,19 +15,34 @@
 namespace zervgen {
 
 
-// The signals that end a run through the signal handler besides the six the
-// handler has always been installed for: a closed terminal, a quit key, an
-// alarm, the two user signals and a CPU-time limit. Each is left ignored
-// when the run starts with it ignored (nohup, a background job).
-inline constexpr int kMoreEndingSignals[] = {SIGHUP, SIGQUIT, SIGALRM, SIGUSR1, SIGUSR2, SIGXCPU};
+// Every signal whose default action ends the process and that can be
+// caught ends a run through the signal handler, SIGPIPE and SIGXFSZ aside:
+// the run ignores those two, so that a closed pipe or a file-size limit
+// shows as a failed write. Besides the six the handler has always been
+// installed for, each is left ignored when the run starts with it ignored
+// (nohup, a background job).
 
-// The signals that end a run as "Caught termination signal" (SIGINT,
-// SIGTERM, SIGABRT and kMoreEndingSignals). Worker threads block them all,
-// so the handler runs on the main thread; they are held while a file comes
-// into being or goes away together with its record, and while the handler
-// runs. Async-signal-safe.
+// The signals that end a run as "Caught termination signal": all of the
+// above but the faults. Worker threads block them all, so the handler runs
+// on the main thread; they are held while a file comes into being or goes
+// away together with its record, and while the handler runs.
+// Async-signal-safe.
 void Signals_EndingSet(sigset_t* set);
 bool Signals_IsEnding(int sig);
+
+// The faults of the process itself, which end a run as "Terminated by
+// unexpected signal": SIGILL, SIGTRAP, SIGBUS, SIGFPE, SIGSEGV and SIGSYS.
+// Never blocked: a fault while it is blocked kills the process outright.
+// Async-signal-safe.
+bool Signals_IsFault(int sig);
+
+// A CPU-time limit ends a run through SIGXCPU, which the kernel sends at
+// the soft limit; at the hard limit it sends SIGKILL, which no cleanup
+// follows. When the two are equal (as "ulimit -t N" sets them), lowers the
+// soft limit by a second, or, for a hard limit of one second, has a timer
+// on the process's CPU time send SIGXCPU at half a second. For a run that
+// handles SIGXCPU.
+void Signals_LeadCpuLimit();
 
 // Records the relation file being written (descriptor, name and the file's
 // identity, device and inode) for the signal handler; (-1, null) clears the

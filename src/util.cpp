@@ -37,6 +37,24 @@ void Util_OpenFile(int* fp, const char* path, const char** reason) {
   *fp = fd;
 }
 
+void Util_OccupyStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+    int stand = ::open("/dev/null", O_RDONLY);
+    if (stand < 0) {
+      int ends[2];
+      if (::pipe(ends) != 0) continue;
+      ::close(ends[1]);
+      stand = ends[0];
+    }
+    // The lowest free number, so `fd` itself, unless a pipe took it first.
+    if (stand != fd) {
+      ::dup2(stand, fd);
+      ::close(stand);
+    }
+  }
+}
+
 const char* Util_OpenReason(int error, const char* other) {
   switch (error) {
     case EACCES:

@@ -50,6 +50,14 @@ void Util_OpenFile(int* fp, const char* path, const char** reason);
 // `other` for any other cause (Util_OpenFile's "Could not open file").
 const char* Util_OpenReason(int error, const char* other = "Could not open file");
 
+// Gives each of the standard descriptors 0, 1 and 2 that is closed a
+// stand-in that reads nothing and takes no write (/dev/null opened for
+// reading only, or the reading end of a pipe without writer), so that no
+// file the run creates takes its number. Whatever is meant for a closed
+// standard output or error still fails as it did, rather than landing in a
+// report or a relation file.
+void Util_OccupyStandardDescriptors();
+
 // Writes all `n` bytes, going on after short writes and EINTR.
 // Returns 0, or the errno of the failed write.
 [[nodiscard]] int Util_WriteAll(int fd, const void* data, std::size_t n);

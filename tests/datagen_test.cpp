@@ -222,7 +222,9 @@ TEST(DatagenFaults, FailingReportEndsTheRunAndRemovesItsFiles) {
     Faults f = none;
     f.reportFailAt = k;
     const Outcome o = RunChild(args, f);
-    ExpectCleanFailure(o, whole, "Report file error.", "report line " + std::to_string(k));
+    const std::string what = "report line " + std::to_string(k);
+    ExpectCleanFailure(o, whole, "zervgen: Report file error.\nzervgen: File system full.\n", what);
+    EXPECT_EQ(o.err.find("Internal error"), std::string::npos) << what << "\n" << o.err;
   }
 }
 

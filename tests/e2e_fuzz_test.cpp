@@ -198,6 +198,8 @@ std::set<std::string> RejectionMessages(const std::vector<std::string>& args) {
     }
     messages.insert(Msg("Option, \"-dc\", cannot be '" + a.substr(0, 1) +
                         "': it occurs in numbers and dates."));
+    messages.insert(Msg("Option, \"-dc\", cannot be '" + a.substr(0, 1) +
+                        "': it occurs in the fixed texts of the text columns."));
   }
   for (const char* o : {"-hu", "-te", "-ti", "-un", "-up", "-fc", "-f", "-r", "-t", "-ff", "-dc",
                         "-parts", "-part", "-threads"}) {
@@ -213,6 +215,13 @@ std::set<std::string> RejectionMessages(const std::vector<std::string>& args) {
   }
   for (const std::string& a : args) {
     messages.insert("zervgen: Unknown option, '" + a + "'.\n\nSynopsis:\n" + kSynopsis);
+  }
+  // A report named like a file the run writes; without a value it is zerv.rpt.
+  std::vector<std::string> reports = args;
+  reports.push_back("zerv.rpt");
+  for (const std::string& a : reports) {
+    messages.insert(
+        Msg("Option, \"-r\", cannot be '" + a + "': a relation is written to that file."));
   }
   return messages;
 }

@@ -68,6 +68,9 @@ std::string PartBound(int parts) {
 }
 const std::string kAllPartsToDash =
     Msg("Cannot write all parts to \"-\"; choose one with \"-part\".");
+std::string ReportIsRelation(const std::string& name) {
+  return Msg("Option, \"-r\", cannot be '" + name + "': a relation is written to that file.");
+}
 const std::string kCannotDash =
     Msg("Cannot specify \"-\" without specifying one of\n-hu, -te, -ti, -un, -up.");
 
@@ -78,6 +81,19 @@ const std::string kSynopsis =
 
 std::string Unknown(const std::string& arg) {
   return "zervgen: Unknown option, '" + arg + "'.\n\nSynopsis:\n" + kSynopsis;
+}
+
+// The closing lines of the help text: the printable delimiters refused.
+std::string DelimiterHelp() {
+  std::string refused;
+  for (char c = '!'; c <= '~'; ++c) {
+    if (!DelimiterRefusal(c).empty()) refused += c;
+  }
+  return "\nDelimiters:\n"
+         "        -dc refuses a delimiter that can occur in a field: a line end, a\n"
+         "        character beyond ASCII, a blank, and each of\n"
+         "        " +
+         refused + "\n";
 }
 
 const std::string kHelp =
@@ -129,7 +145,8 @@ const std::string kHelp =
     "        -threads N  Uses N threads, 1 to 1024.  The default is every core\n"
     "                    the program may run on.  The output is the same for any N.\n"
     "        --help      Prints this help text and exits.\n"
-    "        --version   Prints the program name and version and exits.\n";
+    "        --version   Prints the program name and version and exits.\n" +
+    DelimiterHelp();
 
 const std::string k513(513, 'a');
 const std::string k514(514, 'a');
@@ -262,6 +279,14 @@ const RejectCase kRejectCases[] = {
     {{"-threads", "0"}, kThreadsBound},
     {{"-threads", "1025"}, kThreadsBound},
     {{"-threads", "2", "-threads", "2"}, WasSpecified("-threads")},
+    // A report named like a file of the run: a relation or a part written.
+    {{"-n", "1000", "-r", "zerv.hun"}, ReportIsRelation("zerv.hun")},
+    {{"-n", "1000", "-f", "data", "-r", "data.upd"}, ReportIsRelation("data.upd")},
+    {{"-hu", "-r", "./zerv.hun"}, ReportIsRelation("./zerv.hun")},
+    {{"-ti", "-f", "t", "-r", "t"}, ReportIsRelation("t")},
+    {{"-hu", "-f", "zerv.rpt", "-r"}, ReportIsRelation("zerv.rpt")},
+    {{"-f", "data", "-parts", "2", "-r", "data.ten.2"}, ReportIsRelation("data.ten.2")},
+    {{"-hu", "-parts", "3", "-part", "2", "-r", "zerv.hun.2"}, ReportIsRelation("zerv.hun.2")},
     // Unrecognised arguments; the first error ends parsing.
     {{"-h"}, Unknown("-h")},
     {{"-HU"}, Unknown("-HU")},
@@ -467,6 +492,7 @@ TEST(CommandLine, HundredRowsByDelimiterAndDestination) {
       {{"-dc", ""}, ',', false},                // empty: the default
       {{"-dc", "|"}, '|', false},               // punctuation
       {{"-dc", "x"}, 'x', false},               // a letter of the text columns
+      {{"-dc", "\\t"}, '\\', false},            // no escapes: the first character
       {{"-f", "-"}, ',', true},                 // standard output
       {{"-f", "-", "-dc", "tab"}, '\t', true},  // both
   };
@@ -633,12 +659,11 @@ TEST(ReportHeader, ExistingReportFileIsLeftAlone) {
   EXPECT_EQ(ReadFile(dir.File("zerv.tny")), "0\n");
 }
 
-// A report that cannot be written ends the run: the error line cannot be
-// written either, so no handler is left and the status is 1. The header is
-// made longer than the 1 KiB file-size limit, so its first lines fill the file.
 // A report that can no longer be written ends the run once, through the
 // run's handler: the report is closed at its first failed line, so the
-// run's last lines do not raise again.
+// run's last lines do not raise again. The header is made longer than the
+// 1 KiB file-size limit, so its first lines fill the file; the failure is
+// told as a full disk, not as an internal error.
 TEST(ReportHeader, WriteFailureEndsTheRunWithMinusOne) {
   TempDir dir;
   RunOptions limited;
@@ -646,7 +671,7 @@ TEST(ReportHeader, WriteFailureEndsTheRunWithMinusOne) {
   RunResult r = RunZervgen(
       dir.path(), {"-ti", "-n", "100", "-ff", "-r", "x.rpt", "-t", k513, "-f", k513}, limited);
   EXPECT_EQ(r.status, 255);
-  EXPECT_EQ(AfterBanner(r.err), "zervgen: Report file error.\nzervgen: Internal error 6.\n");
+  EXPECT_EQ(AfterBanner(r.err), "zervgen: Report file error.\nzervgen: File system full.\n");
   const std::regex lines(R"(^File [^\n]*, Function Report, line \d+\nRaised exception of class '6'\n$)");
   EXPECT_TRUE(std::regex_search(r.out, lines)) << r.out;
   EXPECT_EQ(dir.List(), std::vector<std::string>{"x.rpt"});

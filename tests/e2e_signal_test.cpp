@@ -79,25 +79,36 @@ bool SkipTempFiles(Storage storage) {
   return ::testing::AssertionSuccess();
 }
 
+// The report line of `sig`.
+std::string SignalLine(int sig) {
+  return IsFaultSignal(sig)
+             ? "*** Error: Terminated by unexpected signal " + std::to_string(sig) + ".\n"
+             : CaughtLine(sig);
+}
+
 // Sends `sig` and waits for the run to end as an interrupted run does:
-// status 255 and, after the banner, only the user's termination.
+// status 255 and, after the banner, only the user's termination (or, for a
+// fault, the unexpected signal).
 ::testing::AssertionResult Interrupt(ZervgenProcess* process, int sig) {
   if (!process->Signal(sig)) return ::testing::AssertionFailure() << "the signal was not sent";
   if (!process->Wait(kDeadlineSeconds)) {
     return ::testing::AssertionFailure() << "the run did not end after the signal";
   }
   const RunResult& r = process->result();
-  if (r.status != 255 || AfterBanner(r.err) != "zervgen: Terminated by user.\n") {
+  const std::string message = IsFaultSignal(sig) ? "zervgen: Terminated by unexpected signal.\n"
+                                                 : "zervgen: Terminated by user.\n";
+  if (r.status != 255 || AfterBanner(r.err) != message) {
     return ::testing::AssertionFailure() << "status " << r.status << ", stderr:\n" << r.err;
   }
   return ::testing::AssertionSuccess();
 }
 
+// Every other ending signal is sent in EveryEndingSignalRemovesThePartialFile.
 const SignalCase kFileCases[] = {
-    {SIGINT, Storage::kMemory},     {SIGTERM, Storage::kMemory}, {SIGINT, Storage::kTempFiles},
-    {SIGTERM, Storage::kTempFiles}, {SIGHUP, Storage::kMemory},  {SIGQUIT, Storage::kMemory},
-    {SIGALRM, Storage::kMemory},    {SIGUSR1, Storage::kMemory}, {SIGUSR2, Storage::kMemory},
-    {SIGXCPU, Storage::kMemory},
+    {SIGINT, Storage::kMemory},
+    {SIGTERM, Storage::kMemory},
+    {SIGINT, Storage::kTempFiles},
+    {SIGTERM, Storage::kTempFiles},
 };
 
 // A signal while rows go to a relation file: the partial file and every
@@ -124,6 +135,27 @@ TEST(Interrupt, WhileWritingARelationFileRemovesItAndTheTemporaryFiles) {
         << report;
     EXPECT_EQ(dir.List(), (std::vector<std::string>{"rpt", "tmp"}));
     EXPECT_EQ(TempDir::ListOf(dir.File("tmp")), std::vector<std::string>{});
+  }
+}
+
+// Every signal whose default action ends the process, sent while rows go to
+// a relation file: the run ends as for an interrupt, with the partial file
+// removed. A quarter of the big run still writes for a second or more.
+TEST(Interrupt, EveryEndingSignalRemovesThePartialFile) {
+  const std::vector<int> signals = EndingSignals();
+  ASSERT_GE(signals.size(), 50u) << "the real-time signals are missing";
+  for (int sig : signals) {
+    SCOPED_TRACE(std::to_string(sig) + " " + strsignal(sig));
+    TempDir dir;
+    ASSERT_EQ(::mkdir(dir.File("tmp").c_str(), 0700), 0);
+    ZervgenProcess run(dir.path(), {"-hu", "-n", std::to_string(kBigRows / 4), "-f", "big", "-r",
+                                    "rpt", "-t", "tmp"});
+    ASSERT_TRUE(CaughtInTheAct(&run, [&] { return FileSize(dir.File("big")) > 0; }));
+    ASSERT_TRUE(Interrupt(&run, sig));
+    EXPECT_EQ(run.result().out, "");
+    const std::string report = ReadFile(dir.File("rpt"));
+    EXPECT_TRUE(EndsWith(report, SignalLine(sig) + "           File, 'big', deleted.\n")) << report;
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"rpt", "tmp"}));
   }
 }
 
@@ -223,16 +255,19 @@ TEST(Interrupt, RemovesOnlyTheFileItWrote) {
 }
 
 // A hangup or a quit key that the run started with ignored (nohup, a
-// background job of a shell) stays ignored: the run goes on to the end.
+// background job of a shell) stays ignored: the run goes on to the end. So
+// does any other ending signal but the six always handled.
 TEST(Interrupt, SignalsIgnoredAtTheStartStayIgnored) {
   TempDir dir;
   RunOptions options;
-  options.shellPrefix = "trap '' HUP QUIT;";
+  options.shellPrefix = "trap '' HUP QUIT VTALRM PROF IO PWR BUS SYS RTMIN RTMAX;";
   ZervgenProcess run(dir.path(), {"-hu", "-n", "1000000", "-f", "h", "-r", "rpt"}, options);
   // The handlers are in place before the report is created.
   ASSERT_TRUE(CaughtInTheAct(&run, [&] { return FileExists(dir.File("rpt")); }));
-  ASSERT_TRUE(run.Signal(SIGHUP));
-  ASSERT_TRUE(run.Signal(SIGQUIT));
+  for (int sig : {SIGHUP, SIGQUIT, SIGVTALRM, SIGPROF, SIGIO, SIGPWR, SIGBUS, SIGSYS,
+                  static_cast<int>(SIGRTMIN), static_cast<int>(SIGRTMAX)}) {
+    ASSERT_TRUE(run.Signal(sig)) << strsignal(sig);
+  }
   ASSERT_TRUE(run.Wait(kDeadlineSeconds));
   EXPECT_EQ(run.result().status, 0) << run.result().err;
   EXPECT_EQ(AfterBanner(run.result().err), "");
@@ -244,20 +279,25 @@ TEST(Interrupt, SignalsIgnoredAtTheStartStayIgnored) {
 }
 
 // A CPU-time limit ends the run through SIGXCPU like any ending signal:
-// nothing of it is left but the report.
+// nothing of it is left but the report. That holds too when the soft and
+// hard limits are equal ("ulimit -t N" sets both), where the kernel would
+// send SIGKILL at the limit instead of SIGXCPU.
 TEST(Interrupt, CpuTimeLimitLeavesNoFile) {
-  TempDir dir;
-  ASSERT_EQ(::mkdir(dir.File("tmp").c_str(), 0700), 0);
-  RunOptions options = BigRunOptions(Storage::kMemory);
-  options.shellPrefix = "ulimit -S -t 1;";
-  ZervgenProcess run(dir.path(), BigRunArgs(Storage::kMemory, "big"), options);
-  ASSERT_TRUE(run.Wait(kDeadlineSeconds));
-  EXPECT_EQ(run.result().status, 255);
-  EXPECT_EQ(AfterBanner(run.result().err), "zervgen: Terminated by user.\n");
-  const std::string report = ReadFile(dir.File("rpt"));
-  EXPECT_NE(report.find(CaughtLine(SIGXCPU)), std::string::npos) << report;
-  EXPECT_EQ(dir.List(), (std::vector<std::string>{"rpt", "tmp"}));
-  EXPECT_EQ(TempDir::ListOf(dir.File("tmp")), std::vector<std::string>{});
+  for (const char* limit : {"ulimit -S -t 1;", "ulimit -t 1;", "ulimit -t 2;"}) {
+    SCOPED_TRACE(limit);
+    TempDir dir;
+    ASSERT_EQ(::mkdir(dir.File("tmp").c_str(), 0700), 0);
+    RunOptions options = BigRunOptions(Storage::kMemory);
+    options.shellPrefix = limit;
+    ZervgenProcess run(dir.path(), BigRunArgs(Storage::kMemory, "big"), options);
+    ASSERT_TRUE(run.Wait(kDeadlineSeconds));
+    EXPECT_EQ(run.result().status, 255);
+    EXPECT_EQ(AfterBanner(run.result().err), "zervgen: Terminated by user.\n");
+    const std::string report = ReadFile(dir.File("rpt"));
+    EXPECT_NE(report.find(CaughtLine(SIGXCPU)), std::string::npos) << report;
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"rpt", "tmp"}));
+    EXPECT_EQ(TempDir::ListOf(dir.File("tmp")), std::vector<std::string>{});
+  }
 }
 
 // A reader of standard error that went away before the banner does not end

@@ -171,8 +171,10 @@ void ZervgenProcess::Start(const std::string& dir, const std::string& program,
   if (pid_ < 0) throw std::runtime_error("fork failed");
   if (pid_ == 0) {
     setpgid(0, 0);
-    signal(SIGPIPE, SIG_DFL);
-    for (int sig : kMoreEndingSignals) signal(sig, SIG_DFL);
+    for (int sig = 1; sig < NSIG; ++sig) signal(sig, SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
     if (chdir(dir.c_str()) != 0) _exit(120);
     int in = open(options.stdinFile.empty() ? "/dev/null" : options.stdinFile.c_str(), O_RDONLY);
     int out = open(outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -182,6 +184,7 @@ void ZervgenProcess::Start(const std::string& dir, const std::string& program,
     dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);
+    for (int fd : options.closedDescriptors) close(fd);
     if (!PrepareChild(options)) _exit(124);
     if (getppid() != parent) _exit(125);  // the parent died before the line above
     execv(program.c_str(), raw.data());
@@ -331,6 +334,52 @@ bool IsClassLine(const std::string& text, const std::string& func, int cls) {
   const std::regex line("File [^\n]*, Function " + func +
                         ", line [0-9]+\nRaised exception of class '" + std::to_string(cls) + "'\n");
   return std::regex_match(text, line);
+}
+
+std::vector<int> EndingSignals() {
+  std::vector<int> signals;
+  for (int sig = 1; sig <= SIGRTMAX; ++sig) {
+    switch (sig) {
+      // Cannot be caught; ignored by default; continue or stop; taken as
+      // failed writes.
+      case SIGKILL:
+      case SIGSTOP:
+      case SIGCHLD:
+      case SIGURG:
+      case SIGWINCH:
+      case SIGCONT:
+      case SIGTSTP:
+      case SIGTTIN:
+      case SIGTTOU:
+      case SIGPIPE:
+      case SIGXFSZ:
+        continue;
+      default:
+        break;
+    }
+    if (sig > SIGSYS && sig < SIGRTMIN) continue;  // the C library's own
+    signals.push_back(sig);
+  }
+  return signals;
+}
+
+bool IsFaultSignal(int sig) {
+  return sig == SIGILL || sig == SIGTRAP || sig == SIGBUS || sig == SIGFPE || sig == SIGSEGV ||
+         sig == SIGSYS;
+}
+
+std::string DelimiterRefusal(char c) {
+  const std::string head = "zervgen: Option, \"-dc\", ";
+  if (c == '\n' || c == '\r') return head + "cannot be a line end.\n";
+  if ((c >= '0' && c <= '9') || c == '-' || c == '.' || c == '/') {
+    return head + "cannot be '" + c + "': it occurs in numbers and dates.\n";
+  }
+  for (const char* text : kFixedTexts) {
+    if (std::string(text).find(c) != std::string::npos) {
+      return head + "cannot be '" + c + "': it occurs in the fixed texts of the text columns.\n";
+    }
+  }
+  return "";
 }
 
 std::string AfterBanner(const std::string& err) {

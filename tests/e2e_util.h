@@ -68,12 +68,27 @@ struct RunOptions {
   std::vector<std::string> environment;  // "NAME=value" entries added for the child
   // Standard error is a pipe whose reader is gone: every write to it fails.
   bool stderrClosedPipe = false;
+  // Standard descriptors (0, 1, 2) the binary starts with closed.
+  std::vector<int> closedDescriptors;
 };
 
-// The signals that end a run besides SIGINT and SIGTERM. A child starts
-// with all of them at their default action, whatever the test binary
+// Every signal whose default action ends the process and that a process
+// can catch, SIGPIPE and SIGXFSZ aside (the run takes them as failed
+// writes): the signals that end a run cleanly. A child starts with every
+// signal at its default action and none blocked, whatever the test binary
 // inherited (nohup, a background job).
-inline constexpr int kMoreEndingSignals[] = {SIGHUP, SIGQUIT, SIGALRM, SIGUSR1, SIGUSR2, SIGXCPU};
+std::vector<int> EndingSignals();
+// Of those, the faults of the process itself (SIGILL, SIGTRAP, SIGBUS,
+// SIGFPE, SIGSEGV, SIGSYS): "Terminated by unexpected signal".
+bool IsFaultSignal(int sig);
+
+// The fixed texts the text columns show unchanged.
+inline constexpr const char* kFixedTexts[] = {"BENCHMARKS", "THE+ZERV+BENCHMARKS+",
+                                              "SILICON VALLEY"};
+// The message (after the banner) that refuses `c` as "-dc c", or "" when
+// it is accepted: a line end, a character of a number or date, or one of
+// the fixed texts cannot delimit.
+std::string DelimiterRefusal(char c);
 
 // Root writes into any folder: when the tests run as root, makes `options`
 // run the binary as nobody, who may write into `dir` (opened to everyone)

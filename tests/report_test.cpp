@@ -208,26 +208,43 @@ TEST_F(ReportTest, ReportThatCannotBeCreated) {
 }
 
 // A write that fails (here: the report's descriptor now points at a full
-// device) is told on standard error and raises class 6 after the class line.
-TEST_F(ReportTest, WriteFailureRaisesClassSix) {
-  const std::string path = Path("x.rpt");
-  Report_OpenFile(path.c_str());
-  ASSERT_EQ(Report("first\n"), 6);
-  const int fd = DescriptorOf(path);
-  ASSERT_GE(fd, 0);
-  const int full = ::open("/dev/full", O_WRONLY);
-  ASSERT_GE(full, 0);
-  ASSERT_EQ(::dup2(full, fd), fd);
-  ::close(full);
-  testing::internal::CaptureStderr();
-  Outcome o = UnderHandler([] { Report("second\n"); });
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "zervgen: Report file error.\n");
-  EXPECT_EQ(o.cls, XEPT_RESOURCE);
-  EXPECT_TRUE(
-      std::regex_match(o.out, std::regex(InReport("Report", "Raised exception of class '6'"))))
-      << o.out;
-  Report_CloseFile();
-  EXPECT_EQ(ReadText(path), "first\n");
+// device, or at one open for reading only) is told on standard error with
+// its reason and raises class 6 after the class line.
+TEST_F(ReportTest, WriteFailureRaisesClassSixWithItsReason) {
+  struct Case {
+    const char* device;
+    int flags;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"/dev/full", O_WRONLY, "zervgen: File system full.\n"},
+      {"/dev/null", O_RDONLY, "zervgen: Write error: \"Bad file descriptor\".\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.device);
+    const std::string path = Path(std::string("x.rpt") + (c.flags == O_RDONLY ? "1" : "2"));
+    Report_OpenFile(path.c_str());
+    ASSERT_EQ(Report("first\n"), 6);
+    EXPECT_FALSE(Report_WriteFailed());
+    const int fd = DescriptorOf(path);
+    ASSERT_GE(fd, 0);
+    const int device = ::open(c.device, c.flags);
+    ASSERT_GE(device, 0);
+    ASSERT_EQ(::dup2(device, fd), fd);
+    ::close(device);
+    testing::internal::CaptureStderr();
+    Outcome o = UnderHandler([] { Report("second\n"); });
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              std::string("zervgen: Report file error.\n") + c.reason);
+    EXPECT_EQ(o.cls, XEPT_RESOURCE);
+    EXPECT_TRUE(Report_WriteFailed());
+    EXPECT_FALSE(Report_IsOpen());
+    EXPECT_TRUE(
+        std::regex_match(o.out, std::regex(InReport("Report", "Raised exception of class '6'"))))
+        << o.out;
+    Report_CloseFile();
+    EXPECT_EQ(ReadText(path), "first\n");
+  }
 }
 
 }  // namespace
