@@ -109,11 +109,12 @@ class DateAhead {
   std::int32_t rows_ = 0;  // rows that have a day kDateAhead rows on
 };
 
-// A field's cursor in the rows: its next value, the step to the one after,
-// and its table of reused text (null: formatted anew).
+// A field's cursor in the rows: a copy of the field whose `values` moves
+// on by `stride` after each row, and its table of reused text (null:
+// formatted anew). Being local, the copy is known to be untouched by the
+// stores of text, so the compiler need not load it again after each field.
 struct Column {
-  const std::int32_t* next;
-  std::ptrdiff_t stride;
+  OutputRowField field;
   FieldCache* cache;
 };
 
@@ -122,9 +123,10 @@ struct Column {
 // last knows it ends in the delimiter.
 template <bool kFixed, bool kLast>
 [[gnu::always_inline]] inline char* PutColumn(char* p, const RowWriter<kFixed>& writer,
-                                              const OutputRowField& f, Column* column) {
-  const std::int32_t value = *column->next;
-  column->next += column->stride;
+                                              Column* column) {
+  const OutputRowField& f = column->field;
+  const std::int32_t value = *f.values;
+  column->field.values += f.stride;
   if (column->cache == nullptr) return writer.Put(p, f, value, kLast);
   return column->cache->Put(p, value, [&](char* q) { return writer.Put(q, f, value, kLast); });
 }
@@ -143,7 +145,7 @@ int FastRows(OutputStream* stream, const OutputFormat& format, const OutputRowFi
   for (int i = 0; i < nFields; ++i) {
     const bool cached = tables != nullptr && Reusable(fields[i].kind);
     const FieldLook look = LookOf(fields[i].kind, fields[i].width, i == lastField, format);
-    columns[i] = {fields[i].values, fields[i].stride, cached ? CacheFor(tables, i, look) : nullptr};
+    columns[i] = {fields[i], cached ? CacheFor(tables, i, look) : nullptr};
   }
   std::int32_t r = 0;
   for (; r < rows; ++r) {
@@ -151,9 +153,9 @@ int FastRows(OutputStream* stream, const OutputFormat& format, const OutputRowFi
     if (p == nullptr) break;
     dateAhead.Fetch(r);
     for (int i = 0; i < lastField; ++i) {
-      p = PutColumn<kFixed, false>(p, writer, fields[i], &columns[i]);
+      p = PutColumn<kFixed, false>(p, writer, &columns[i]);
     }
-    p = PutColumn<kFixed, true>(p, writer, fields[lastField], &columns[lastField]);
+    p = PutColumn<kFixed, true>(p, writer, &columns[lastField]);
     stream->Commit(p);
   }
   for (int i = 0; i < nFields; ++i) {
