@@ -50,12 +50,26 @@ class FieldCache {
     if (look == look_) return;
     look_ = look;
     ++generation_;
+    tagBase_ = static_cast<std::uint64_t>(generation_) << 32;
     lookups_ = 0;
     misses_ = 0;
     decided_ = false;
     on_ = true;
   }
   bool on() const { return on_; }
+
+  // Counts `lookups` more lookups, one per row a call of the formatter wrote
+  // with the table, and decides once, when kProbeLookups are reached,
+  // whether the table pays. Counting per call keeps the count out of the
+  // row loop; the decision comes at the end of a call, and the bytes never
+  // depend on it.
+  void Account(std::uint32_t lookups) {
+    if (decided_) return;
+    lookups_ += lookups;
+    if (lookups_ < kProbeLookups) return;
+    decided_ = true;
+    on_ = misses_ * 2 <= lookups_;
+  }
 
   // Writes the field of `value` at p, from the table or with format(p), and
   // returns its end. May write up to kTextBytes bytes from p. A value may
@@ -64,9 +78,8 @@ class FieldCache {
   template <typename Format>
   [[gnu::always_inline]] char* Put(char* p, std::int32_t value, const Format& format) {
     const auto v = static_cast<std::uint32_t>(value);
-    const std::uint64_t tag = (static_cast<std::uint64_t>(generation_) << 32) | v;
+    const std::uint64_t tag = tagBase_ | v;
     std::uint32_t slot = FirstSlot(v);
-    ++lookups_;
     if (tags_[slot] != tag) {
       slot = SecondSlot(v);
       if (tags_[slot] != tag) return Miss(p, v, tag, format(p));
@@ -89,8 +102,7 @@ class FieldCache {
   bool Held(std::uint32_t slot) const { return tags_[slot] >> 32 == generation_; }
 
   // Keeps the field just formatted at p .. end in a free one of its two
-  // slots (else the first); decides once, after kProbeLookups, whether the
-  // table pays.
+  // slots (else the first), and counts the miss.
   char* Miss(char* p, std::uint32_t v, std::uint64_t tag, char* end) {
     const std::ptrdiff_t size = end - p;
     if (size <= kTextBytes) {
@@ -101,10 +113,6 @@ class FieldCache {
       tags_[slot] = tag;
     }
     ++misses_;
-    if (!decided_ && lookups_ >= kProbeLookups) {
-      decided_ = true;
-      on_ = misses_ * 2 <= lookups_;
-    }
     return end;
   }
 
@@ -114,6 +122,7 @@ class FieldCache {
   // No field yet: fill fields are never served, so no look equals this one.
   FieldLook look_{OutputKind::kFill, 0, false, 0, 0, {}};
   std::uint32_t generation_ = 0;
+  std::uint64_t tagBase_ = 0;  // generation_ in the tags' high half
   std::uint32_t lookups_ = 0;
   std::uint32_t misses_ = 0;
   bool decided_ = false;

@@ -109,6 +109,28 @@ class DateAhead {
   std::int32_t rows_ = 0;  // rows that have a day kDateAhead rows on
 };
 
+// A field's cursor in the rows: a copy of the field whose `values` moves
+// on by `stride` after each row, and its table of reused text (null:
+// formatted anew). Being local, the copy is known to be untouched by the
+// stores of text, so the compiler need not load it again after each field.
+struct Column {
+  OutputRowField field;
+  FieldCache* cache;
+};
+
+// Writes the field of the column's next value at p and moves the cursor on.
+// kLast is a constant, so that the framing of every field but the line's
+// last knows it ends in the delimiter.
+template <bool kFixed, bool kLast>
+[[gnu::always_inline]] inline char* PutColumn(char* p, const RowWriter<kFixed>& writer,
+                                              Column* column) {
+  const OutputRowField& f = column->field;
+  const std::int32_t value = *f.values;
+  column->field.values += f.stride;
+  if (column->cache == nullptr) return writer.Put(p, f, value, kLast);
+  return column->cache->Put(p, value, [&](char* q) { return writer.Put(q, f, value, kLast); });
+}
+
 // The rows with one Reserve of `bound` bytes each and no call per field.
 // Row r takes the value at `values` + r * stride of each field.
 template <bool kFixed>
@@ -119,35 +141,28 @@ int FastRows(OutputStream* stream, const OutputFormat& format, const OutputRowFi
   const RowWriter<kFixed> writer(format, &fill);
   DateAhead dateAhead(writer.dates(), fields, nFields, rows);
   const int lastField = nFields - 1;
-  FieldCache* caches[kMaxRowFields];
+  Column columns[kMaxRowFields];
   for (int i = 0; i < nFields; ++i) {
     const bool cached = tables != nullptr && Reusable(fields[i].kind);
     const FieldLook look = LookOf(fields[i].kind, fields[i].width, i == lastField, format);
-    caches[i] = cached ? CacheFor(tables, i, look) : nullptr;
+    columns[i] = {fields[i], cached ? CacheFor(tables, i, look) : nullptr};
   }
-  for (std::int32_t r = 0; r < rows; ++r) {
+  std::int32_t r = 0;
+  for (; r < rows; ++r) {
     char* p = stream->Reserve(bound);
-    if (p == nullptr) {
-      *fillState = fill;
-      return STATUS_ERROR;
-    }
+    if (p == nullptr) break;
     dateAhead.Fetch(r);
-    for (int i = 0; i <= lastField; ++i) {
-      const OutputRowField& f = fields[i];
-      const bool last = i == lastField;
-      const std::int32_t value = f.values[r * f.stride];
-      FieldCache* cache = caches[i];
-      if (cache == nullptr) {
-        p = writer.Put(p, f, value, last);
-        continue;
-      }
-      p = cache->Put(p, value, [&](char* q) { return writer.Put(q, f, value, last); });
-      if (!cache->on()) caches[i] = nullptr;
+    for (int i = 0; i < lastField; ++i) {
+      p = PutColumn<kFixed, false>(p, writer, &columns[i]);
     }
+    p = PutColumn<kFixed, true>(p, writer, &columns[lastField]);
     stream->Commit(p);
   }
+  for (int i = 0; i < nFields; ++i) {
+    if (columns[i].cache != nullptr) columns[i].cache->Account(static_cast<std::uint32_t>(r));
+  }
   *fillState = fill;
-  return 0;
+  return r == rows ? 0 : STATUS_ERROR;
 }
 
 // Rows through the field writers, drawing fill from *fillState.

@@ -1,0 +1,102 @@
+// shuffle_test.cpp: the swap-index kernels against the plain loop, and the
+// shuffle of every block remainder against the plain Fisher-Yates.
+#include "shuffle.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <numeric>
+#include <utility>
+#include <vector>
+
+#include "random.h"
+
+namespace zervgen {
+namespace {
+
+using shuffle_detail::IndexKernel;
+
+// The kernels this machine runs: the portable one always, the wide one
+// where the processor has it.
+std::vector<std::pair<const char*, IndexKernel>> Kernels() {
+  std::vector<std::pair<const char*, IndexKernel>> kernels = {
+      {"portable", shuffle_detail::PortableIndices}};
+  if (shuffle_detail::WideIndices() != nullptr) {
+    kernels.emplace_back("wide", shuffle_detail::WideIndices());
+  }
+  return kernels;
+}
+
+// The indices as the plain loop computes them, and the state of the last.
+std::int32_t PlainIndices(std::vector<std::int32_t>* out, std::int32_t m, std::int32_t count,
+                          std::int32_t state) {
+  out->assign(static_cast<std::size_t>(count), -1);
+  for (std::int32_t t = 0; t < count; ++t) {
+    Ms_Random(&state, nullptr);
+    (*out)[static_cast<std::size_t>(t)] = state % (m - t);
+  }
+  return state;
+}
+
+// Small bounds (down to 2, where only the last index can land), bounds near
+// 2^31 (quotients 0 and 1), and counts of every remainder modulo the eight
+// lanes, from states at both ends of the proper range.
+TEST(ShuffleKernels, SameIndicesAsThePlainLoop) {
+  struct Case {
+    std::int32_t m;
+    std::int32_t count;
+  };
+  std::vector<Case> cases;
+  for (std::int32_t count = 0; count <= 33; ++count) {
+    cases.push_back({count + 1, count});     // bounds down to 2
+    cases.push_back({count + 40, count});    // small bounds
+    cases.push_back({2147483647, count});    // the largest bound
+    cases.push_back({2147483600, count});
+  }
+  cases.push_back({513, 512});
+  cases.push_back({2147483647, 519});
+  cases.push_back({1 << 20, 517});
+  const std::int32_t states[] = {1, 2, 16807, 728952890, 1073741824, 2147483645, 2147483646};
+  for (const auto& [name, kernel] : Kernels()) {
+    for (const Case& c : cases) {
+      for (std::int32_t state : states) {
+        std::vector<std::int32_t> expected;
+        const std::int32_t last = PlainIndices(&expected, c.m, c.count, state);
+        std::vector<std::int32_t> got(static_cast<std::size_t>(c.count) + 1, -7);
+        EXPECT_EQ(kernel(got.data(), c.m, c.count, state), last)
+            << name << " m " << c.m << " count " << c.count << " state " << state;
+        EXPECT_EQ(got.back(), -7) << name << ": wrote past the indices";
+        got.pop_back();
+        ASSERT_EQ(got, expected) << name << " m " << c.m << " count " << c.count << " state "
+                                 << state;
+      }
+    }
+  }
+}
+
+// Every remainder of the last block of 512 swaps and of its eight lanes,
+// for full columns and for columns of few runs (shuffled as run numbers).
+TEST(ShuffleKernels, EveryBlockRemainderGivesThePlainPermutation) {
+  std::vector<std::int32_t> sizes;
+  for (std::int32_t n = 42; n <= 42 + 520; ++n) sizes.push_back(n);
+  for (std::int32_t r = 0; r < 9; ++r) sizes.push_back((1 << 16) + 512 * 3 + r);
+  for (std::int32_t n : sizes) {
+    for (bool fewRuns : {false, true}) {
+      std::vector<std::int32_t> column(static_cast<std::size_t>(n));
+      for (std::int32_t i = 0; i < n; ++i) {
+        column[static_cast<std::size_t>(i)] = fewRuns ? i / (n / 7 + 1) : i * 3 - 100;
+      }
+      std::vector<std::int32_t> plain = column;
+      std::int32_t s = 2147483646;
+      for (std::int32_t m = n; m >= 2; --m) {
+        Ms_Random(&s, nullptr);
+        std::swap(plain[static_cast<std::size_t>(s % m)], plain[static_cast<std::size_t>(m - 1)]);
+      }
+      Dist_Shuffle(column.data(), n, 2147483646);
+      ASSERT_EQ(column, plain) << "size " << n << (fewRuns ? " few runs" : "");
+    }
+  }
+}
+
+}  // namespace
+}  // namespace zervgen
