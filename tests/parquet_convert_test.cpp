@@ -1,10 +1,10 @@
 // parquet_convert_test.cpp: relation fields as Parquet column values: the
 // numbers of each type, the texts the delimited format writes, fill text
 // from any row on, and the choice of dictionary or plain.
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "output.h"
 #include "parquet/convert.h"
@@ -71,7 +71,8 @@ TEST_F(ParquetConvertTest, NumbersOfEachType) {
   }
   // Float's text "-166666667.00" is the decimal -166666667.00.
   ParquetColumnConverter conv;
-  ASSERT_EQ(conv.Convert({"float", ParquetType::kDecimal12_2, 0}, {values.data(), 2, Output_Float, 10}, 1, 1),
+  ASSERT_EQ(conv.Convert({"float", ParquetType::kDecimal12_2, 0},
+                         {values.data(), 2, Output_Float, 10}, 1, 1),
             ParquetStatus::kOk);
   EXPECT_EQ(conv.values().i64[0], -16666666700);
   EXPECT_EQ(WriterText(Output_Float, -166666667, 10), "-166666667.00");
@@ -83,8 +84,9 @@ TEST_F(ParquetConvertTest, Dates) {
   const std::vector<std::int32_t> days = {0, 25567, 36523, 59, 60};
   const std::int32_t want[] = {-25567, 0, 10956, -25508, -25507};
   ParquetColumnConverter conv;
-  ASSERT_EQ(conv.Convert({"date", ParquetType::kDate, 36524}, {days.data(), 1, Output_Date, 10}, 5, 1),
-            ParquetStatus::kOk);
+  ASSERT_EQ(
+      conv.Convert({"date", ParquetType::kDate, 36524}, {days.data(), 1, Output_Date, 10}, 5, 1),
+      ParquetStatus::kOk);
   for (int i = 0; i < 5; ++i) EXPECT_EQ(conv.values().i32[i], want[i]);
   EXPECT_EQ(WriterText(Output_Date, 25567, 10), "1/1/1970");
   EXPECT_EQ(WriterText(Output_Date, 58, 10), "2/28/1900");
@@ -94,15 +96,17 @@ TEST_F(ParquetConvertTest, Dates) {
             ParquetStatus::kBadValue);
   EXPECT_EQ(conv.Convert({"date", ParquetType::kInt32, 0}, {bad.data(), 1, Output_Date, 10}, 2, 1),
             ParquetStatus::kBadArgument);
-  EXPECT_EQ(conv.Convert({"date", ParquetType::kString, 0}, {bad.data(), 1, Output_Integer, 10}, 2, 1),
-            ParquetStatus::kBadArgument);
+  EXPECT_EQ(
+      conv.Convert({"date", ParquetType::kString, 0}, {bad.data(), 1, Output_Integer, 10}, 2, 1),
+      ParquetStatus::kBadArgument);
 }
 
 // Every text column holds the writer's text of each value, plain or with a
 // dictionary, through a delimiter that changes the character sets.
 TEST_F(ParquetConvertTest, TextsAreTheWritersTexts) {
   std::vector<std::int32_t> values;
-  for (std::int32_t r = 0; r < 5000; ++r) values.push_back(r % 3 == 0 ? (r % 2 ? 1 : 5) : r * 7 % 997 + 2);
+  for (std::int32_t r = 0; r < 5000; ++r)
+    values.push_back(r % 3 == 0 ? (r % 2 ? 1 : 5) : r * 7 % 997 + 2);
   struct {
     OutputWriter writer;
     int width;
@@ -117,7 +121,8 @@ TEST_F(ParquetConvertTest, TextsAreTheWritersTexts) {
       values[3] = c.value;
       for (std::int64_t hint : {std::int64_t{1000}, std::int64_t{5000}}) {
         ParquetColumnConverter conv;
-        ASSERT_EQ(conv.Convert({"t", ParquetType::kString, hint}, {values.data(), 1, c.writer, c.width}, 5000, 1),
+        ASSERT_EQ(conv.Convert({"t", ParquetType::kString, hint},
+                               {values.data(), 1, c.writer, c.width}, 5000, 1),
                   ParquetStatus::kOk);
         const ParquetValues& v = conv.values();
         EXPECT_EQ(v.indices != nullptr, hint == 1000);
@@ -144,7 +149,8 @@ TEST_F(ParquetConvertTest, FillFromAnyRow) {
     ParquetColumnConverter conv;
     const OutputRowField field{&width, 0, Output_Fill, width};
     // A small hint does not make fill a dictionary: its text is not its value's.
-    ASSERT_EQ(conv.Convert({"fill", ParquetType::kString, 1}, field, kRows - kFirst, state), ParquetStatus::kOk);
+    ASSERT_EQ(conv.Convert({"fill", ParquetType::kString, 1}, field, kRows - kFirst, state),
+              ParquetStatus::kOk);
     ASSERT_EQ(conv.values().indices, nullptr);
     for (std::int32_t r = kFirst; r < kRows; ++r) {
       ASSERT_EQ(TextAt(conv.values(), r - kFirst), whole[r]) << width << " row " << r;
@@ -169,12 +175,14 @@ TEST_F(ParquetConvertTest, DictionaryOrPlain) {
   std::vector<std::int32_t> values;
   for (std::int32_t r = 0; r < 1000; ++r) values.push_back(r % 250 - 125);
   ParquetColumnConverter conv;
-  ASSERT_EQ(conv.Convert({"k", ParquetType::kInt32, 10}, {values.data(), 1, Output_Integer, 10}, 1000, 1),
-            ParquetStatus::kOk);
+  ASSERT_EQ(
+      conv.Convert({"k", ParquetType::kInt32, 10}, {values.data(), 1, Output_Integer, 10}, 1000, 1),
+      ParquetStatus::kOk);
   EXPECT_EQ(conv.values().dictSize, 250);  // 250 distinct: still within the limit
   values[999] = 5000;
-  ASSERT_EQ(conv.Convert({"k", ParquetType::kInt32, 10}, {values.data(), 1, Output_Integer, 10}, 1000, 1),
-            ParquetStatus::kOk);
+  ASSERT_EQ(
+      conv.Convert({"k", ParquetType::kInt32, 10}, {values.data(), 1, Output_Integer, 10}, 1000, 1),
+      ParquetStatus::kOk);
   EXPECT_EQ(conv.values().indices, nullptr);  // 251: plain
   EXPECT_EQ(conv.values().i32, values.data());
 }

@@ -1,12 +1,12 @@
 // parquet_file_test.cpp: whole Parquet files from the writer, read back by
 // the test's own reader: the footer field by field, the layout of row
 // groups and chunks, statistics and every value; and memory failures.
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "output.h"
 #include "parquet/chunk.h"
@@ -137,7 +137,10 @@ void ExpectSchema(const TValue& meta) {
     int physical;
     int converted;  // -1: none
     int logical;    // LogicalType member, -1: none
-  } want[] = {{"key", 1, -1, -1}, {"decim", 2, 5, 5}, {"double", 5, -1, -1}, {"date", 1, 6, 6},
+  } want[] = {{"key", 1, -1, -1},
+              {"decim", 2, 5, 5},
+              {"double", 5, -1, -1},
+              {"date", 1, 6, 6},
               {"fill", 6, 0, 1}};
   for (int c = 0; c < 5; ++c) {
     const TValue& e = schema[c + 1];
@@ -178,9 +181,14 @@ void ExpectRowGroup(const TestTable& table, const TValue& rg, std::size_t first,
     for (std::size_t r = first; r < first + rows; ++r) values.push_back(table.Expected(c, r));
     auto less = [&](const std::string& a, const std::string& b) {
       if (c == 4) return a < b;  // std::string compares bytes as unsigned char
-      if (c == 2) return *reinterpret_cast<const double*>(a.data()) < *reinterpret_cast<const double*>(b.data());
-      if (c == 1) return *reinterpret_cast<const std::int64_t*>(a.data()) < *reinterpret_cast<const std::int64_t*>(b.data());
-      return *reinterpret_cast<const std::int32_t*>(a.data()) < *reinterpret_cast<const std::int32_t*>(b.data());
+      if (c == 2)
+        return *reinterpret_cast<const double*>(a.data()) <
+               *reinterpret_cast<const double*>(b.data());
+      if (c == 1)
+        return *reinterpret_cast<const std::int64_t*>(a.data()) <
+               *reinterpret_cast<const std::int64_t*>(b.data());
+      return *reinterpret_cast<const std::int32_t*>(a.data()) <
+             *reinterpret_cast<const std::int32_t*>(b.data());
     };
     EXPECT_EQ(cm[12][3].i, 0);
     EXPECT_EQ(cm[12][5].bin, *std::max_element(values.begin(), values.end(), less)) << c;
@@ -194,7 +202,8 @@ void ExpectRowGroup(const TestTable& table, const TValue& rg, std::size_t first,
 TEST(ParquetFileTest, SmallFileReadsBack) {
   const std::vector<std::int32_t> groups = {20000, 20000, 10001};
   const TestTable table(50001);
-  for (ParquetCodec codec : {ParquetCodec::kUncompressed, ParquetCodec::kSnappy, ParquetCodec::kZstd}) {
+  for (ParquetCodec codec :
+       {ParquetCodec::kUncompressed, ParquetCodec::kSnappy, ParquetCodec::kZstd}) {
     SCOPED_TRACE(Parquet_CodecName(codec));
     std::string file;
     ASSERT_EQ(WriteFile(table, groups, codec, &file), ParquetStatus::kOk);
@@ -241,9 +250,11 @@ TEST(ParquetFileTest, NoRowGroups) {
   const TestTable one(8);
   ParquetFileBuilder builder(one.columns, 5, "root");
   ParquetEncodedChunk chunk;
-  ASSERT_EQ(Parquet_EncodeColumnChunk(one.columns[0], ParquetCodec::kSnappy, one.Values(0, 0), 8, &chunk),
-            ParquetStatus::kOk);
-  const ParquetChunkMeta* metas[5] = {&chunk.meta, &chunk.meta, &chunk.meta, &chunk.meta, &chunk.meta};
+  ASSERT_EQ(
+      Parquet_EncodeColumnChunk(one.columns[0], ParquetCodec::kSnappy, one.Values(0, 0), 8, &chunk),
+      ParquetStatus::kOk);
+  const ParquetChunkMeta* metas[5] = {&chunk.meta, &chunk.meta, &chunk.meta, &chunk.meta,
+                                      &chunk.meta};
   EXPECT_EQ(builder.AddRowGroup(metas, 8), ParquetStatus::kBadArgument);
   EXPECT_EQ(builder.AddRowGroup(std::span(metas, 1), 8), ParquetStatus::kBadArgument);
   EXPECT_EQ(builder.rowGroups(), 0);

@@ -4,12 +4,12 @@
 // relation writer) and as Parquet (from the same column vectors, through the
 // Parquet module, the way the relation writer is to do it), and lists them in
 // manifest.jsonl for tests/parquet/verify.mjs. Skipped without the variable.
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "datagen.h"
 #include "except.h"
@@ -43,17 +43,18 @@ struct Relation {
 };
 
 std::vector<Field> TenFields(Slot key, Slot integer, Slot decim, std::vector<std::int64_t> hints) {
-  std::vector<Field> f = {{"key", ParquetType::kInt32, key, Output_Integer, 10, 0},
-                          {"int", ParquetType::kInt32, integer, Output_Integer, 10, 0},
-                          {"signed", ParquetType::kInt32, &CB::signedAttr, Output_Integer, 10, 0},
-                          {"float", ParquetType::kDecimal12_2, &CB::floatAttr, Output_Float, 10, 0},
-                          {"double", ParquetType::kDouble, &CB::doubleAttr, Output_Integer, 11, 0},
-                          {"decim", ParquetType::kDecimal12_2, decim, Output_Integer, 11, 0},
-                          {"date", ParquetType::kDate, &CB::dateAttr, Output_Date, 10, -2},
-                          {"code", ParquetType::kString, &CB::codeAttr, Output_Fixed10, 10, 0},
-                          {"name", ParquetType::kString, &CB::nameAttr, Output_Fixed20, 20, 0},
-                          {"address", ParquetType::kString, &CB::addressAttr, Output_VarChar, 80, 0},
-                          {"fill", ParquetType::kString, nullptr, Output_Fill, 0, 0}};
+  std::vector<Field> f = {
+      {"key", ParquetType::kInt32, key, Output_Integer, 10, 0},
+      {"int", ParquetType::kInt32, integer, Output_Integer, 10, 0},
+      {"signed", ParquetType::kInt32, &CB::signedAttr, Output_Integer, 10, 0},
+      {"float", ParquetType::kDecimal12_2, &CB::floatAttr, Output_Float, 10, 0},
+      {"double", ParquetType::kDouble, &CB::doubleAttr, Output_Integer, 11, 0},
+      {"decim", ParquetType::kDecimal12_2, decim, Output_Integer, 11, 0},
+      {"date", ParquetType::kDate, &CB::dateAttr, Output_Date, 10, -2},
+      {"code", ParquetType::kString, &CB::codeAttr, Output_Fixed10, 10, 0},
+      {"name", ParquetType::kString, &CB::nameAttr, Output_Fixed20, 20, 0},
+      {"address", ParquetType::kString, &CB::addressAttr, Output_VarChar, 80, 0},
+      {"fill", ParquetType::kString, nullptr, Output_Fill, 0, 0}};
   for (std::size_t i = 0; i < hints.size(); ++i) f[i].hint = hints[i];
   return f;
 }
@@ -61,13 +62,17 @@ std::vector<Field> TenFields(Slot key, Slot integer, Slot decim, std::vector<std
 const Relation& RelationNamed(const std::string& name) {
   static const Relation relations[] = {
       {"hundred", Gen_Hundred,
-       TenFields(&CB::keyAttr, &CB::integerAttr, &CB::doubleAttr, {-1, -1, 100, 100, 100, 100, -2, -1, 100, 100})},
+       TenFields(&CB::keyAttr, &CB::integerAttr, &CB::doubleAttr,
+                 {-1, -1, 100, 100, 100, 100, -2, -1, 100, 100})},
       {"tenpcnt", Gen_TenPcnt,
-       TenFields(&CB::integerAttr, &CB::integerAttr, &CB::doubleAttr, {-1, -1, -1, -10, -10, -10, -2, -1, 10, -10})},
+       TenFields(&CB::integerAttr, &CB::integerAttr, &CB::doubleAttr,
+                 {-1, -1, -1, -10, -10, -10, -2, -1, 10, -10})},
       {"uniques", Gen_Uniques,
-       TenFields(&CB::integerAttr, &CB::integerAttr, &CB::decimalAttr, {-1, -1, -1, 10, -1, -1, -2, -1, -1, -1})},
+       TenFields(&CB::integerAttr, &CB::integerAttr, &CB::decimalAttr,
+                 {-1, -1, -1, 10, -1, -1, -2, -1, -1, -1})},
       {"updates", Gen_Updates,
-       TenFields(&CB::keyAttr, &CB::keyAttr, &CB::decimalAttr, {-1, -1, -1, 10, -1, -1, -2, -1, -1, -1})},
+       TenFields(&CB::keyAttr, &CB::keyAttr, &CB::decimalAttr,
+                 {-1, -1, -1, 10, -1, -1, -2, -1, -1, -1})},
       {"tiny", Gen_Tiny, {{"key", ParquetType::kInt32, &CB::keyAttr, Output_Integer, 10, 1}}},
   };
   for (const Relation& r : relations) {
@@ -106,7 +111,8 @@ class ParquetWriter {
   }
 
   // Rows first .. first + count - 1 as a Parquet file at `path`.
-  void Write(const std::string& path, std::int32_t first, std::int32_t count, const ReaderRun& run) {
+  void Write(const std::string& path, std::int32_t first, std::int32_t count,
+             const ReaderRun& run) {
     std::FILE* out = std::fopen(path.c_str(), "wb");
     ASSERT_NE(out, nullptr) << path;
     ParquetFileBuilder file(descs_.data(), static_cast<int>(descs_.size()), run.relation);
@@ -121,7 +127,8 @@ class ParquetWriter {
         const Field& f = fields_[c];
         OutputRowField field{&nFill_, 0, f.writer, nFill_};
         if (f.slot != nullptr) field = {(cb_->*f.slot).vector + at, 1, f.writer, f.width};
-        ASSERT_EQ(encoder_.Encode(descs_[c], run.codec, field, rows, fill, &chunks[c]), ParquetStatus::kOk);
+        ASSERT_EQ(encoder_.Encode(descs_[c], run.codec, field, rows, fill, &chunks[c]),
+                  ParquetStatus::kOk);
         std::fwrite(chunks[c].bytes.data(), 1, chunks[c].bytes.size(), out);
         metas[c] = &chunks[c].meta;
       }
@@ -187,11 +194,12 @@ TEST(ParquetReaderFiles, WriteForReaders) {
       parts = ",\"parts\":\"" + base + ".part.*.parquet\",\"nParts\":" + std::to_string(run.parts);
     }
     Main_cleanup(&cb);
-    std::fprintf(list,
-                 "{\"parquet\":\"%s.parquet\",\"text\":\"%s.txt\",\"relation\":\"%s\",\"columns\":%s,"
-                 "\"rows\":%d,\"rowGroup\":%d,\"codec\":\"%s\"%s}\n",
-                 base.c_str(), base.c_str(), run.relation, writer.ColumnsJson().c_str(), rows,
-                 run.rowGroup, Parquet_CodecName(run.codec), parts.c_str());
+    std::fprintf(
+        list,
+        "{\"parquet\":\"%s.parquet\",\"text\":\"%s.txt\",\"relation\":\"%s\",\"columns\":%s,"
+        "\"rows\":%d,\"rowGroup\":%d,\"codec\":\"%s\"%s}\n",
+        base.c_str(), base.c_str(), run.relation, writer.ColumnsJson().c_str(), rows, run.rowGroup,
+        Parquet_CodecName(run.codec), parts.c_str());
   }
   ASSERT_EQ(std::fclose(list), 0);
 }

@@ -1,6 +1,7 @@
 // parquet_test.cpp: the Parquet writer's Thrift encoding, value encodings,
 // codecs, chunks and files, read back with the independent reader of
 // parquet_test_util.h.
+#include <gtest/gtest.h>
 #include <snappy.h>
 #include <zstd.h>
 
@@ -9,8 +10,6 @@
 #include <limits>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "output.h"
 #include "parquet/chunk.h"
@@ -67,7 +66,8 @@ TEST(ThriftTest, VarintsAndZigZag) {
   struct {
     std::int64_t value;
     std::uint64_t zigzag;
-  } zigzags[] = {{0, 0}, {-1, 1}, {1, 2}, {-2, 3}, {INT32_MAX, 0xFFFFFFFEu}, {INT32_MIN, 0xFFFFFFFFu}};
+  } zigzags[] = {
+      {0, 0}, {-1, 1}, {1, 2}, {-2, 3}, {INT32_MAX, 0xFFFFFFFEu}, {INT32_MIN, 0xFFFFFFFFu}};
   for (const auto& c : zigzags) {
     EXPECT_EQ(Thrift_ZigZag32(static_cast<std::int32_t>(c.value)), c.zigzag) << c.value;
     EXPECT_EQ(Thrift_ZigZag64(c.value), c.zigzag) << c.value;
@@ -81,8 +81,8 @@ TEST(ThriftTest, VarintsAndZigZag) {
 TEST(ThriftTest, StructBytes) {
   ParquetBuffer page;
   Parquet_PutDataPageHeader(&page, 100, 50, 10, kEncPlain);
-  EXPECT_EQ(Hex(Str(page)), Hex(B({0x15, 0x00, 0x15, 0xC8, 0x01, 0x15, 0x64, 0x2C, 0x15, 0x14,
-                                   0x15, 0x00, 0x15, 0x06, 0x15, 0x06, 0x00, 0x00})));
+  EXPECT_EQ(Hex(Str(page)), Hex(B({0x15, 0x00, 0x15, 0xC8, 0x01, 0x15, 0x64, 0x2C, 0x15, 0x14, 0x15,
+                                   0x00, 0x15, 0x06, 0x15, 0x06, 0x00, 0x00})));
   ParquetBuffer b;
   ThriftWriter w(&b);
   w.FieldBool(1, true);
@@ -146,10 +146,13 @@ TEST(RleHybridTest, RoundTrips) {
     const std::uint64_t mask = (std::uint64_t{1} << bitWidth) - 1;
     std::vector<std::uint32_t> values;
     for (int run = 1; run <= 20; ++run) {
-      for (int lead = 0; lead < 9; ++lead) values.push_back(static_cast<std::uint32_t>(next() & mask));
-      values.insert(values.end(), static_cast<std::size_t>(run), static_cast<std::uint32_t>(next() & mask));
+      for (int lead = 0; lead < 9; ++lead)
+        values.push_back(static_cast<std::uint32_t>(next() & mask));
+      values.insert(values.end(), static_cast<std::size_t>(run),
+                    static_cast<std::uint32_t>(next() & mask));
     }
-    for (int i = 0; i < 1100; ++i) values.push_back(static_cast<std::uint32_t>((next() >> 3) & mask));
+    for (int i = 0; i < 1100; ++i)
+      values.push_back(static_cast<std::uint32_t>((next() >> 3) & mask));
     values.insert(values.end(), 100000, static_cast<std::uint32_t>(mask));
     for (std::size_t n : {std::size_t{1}, std::size_t{7}, std::size_t{505}, values.size()}) {
       ParquetBuffer b;
@@ -164,7 +167,8 @@ TEST(RleHybridTest, RoundTrips) {
 TEST(CodecTest, RoundTripsAndIsDeterministic) {
   std::string data;
   for (int i = 0; i < 300000; ++i) data += static_cast<char>("abcab"[i % 5] + (i / 1000) % 7);
-  for (ParquetCodec codec : {ParquetCodec::kUncompressed, ParquetCodec::kSnappy, ParquetCodec::kZstd}) {
+  for (ParquetCodec codec :
+       {ParquetCodec::kUncompressed, ParquetCodec::kSnappy, ParquetCodec::kZstd}) {
     ParquetCompressor one, two;
     ParquetBuffer a, b, c;
     ASSERT_EQ(one.Compress(codec, data.data(), data.size(), &a), ParquetStatus::kOk);
@@ -212,7 +216,10 @@ TEST(ParquetChunkTest, StatisticsOrders) {
   } cases[] = {
       {ParquetType::kInt32, {.i32 = ints.data()}, 4, Raw<std::int32_t>(-7), Raw<std::int32_t>(5)},
       {ParquetType::kDate, {.i32 = ints.data()}, 4, Raw<std::int32_t>(-7), Raw<std::int32_t>(5)},
-      {ParquetType::kDecimal12_2, {.i64 = decimals.data()}, 3, Raw<std::int64_t>(-250000000000),
+      {ParquetType::kDecimal12_2,
+       {.i64 = decimals.data()},
+       3,
+       Raw<std::int64_t>(-250000000000),
        Raw<std::int64_t>(100)},
       {ParquetType::kDouble, {.f64 = withZero.data()}, 3, Raw(-0.0), Raw(2.0)},
       {ParquetType::kDouble, {.f64 = negative.data()}, 3, Raw(-3.5), Raw(0.0)},
@@ -246,8 +253,9 @@ TEST(ParquetChunkTest, StatisticsOrders) {
   const ParquetColumnDesc desc{"c", ParquetType::kInt32, 0};
   EXPECT_EQ(Parquet_EncodeColumnChunk(desc, ParquetCodec::kSnappy, {.i32 = ints.data()}, 0, &chunk),
             ParquetStatus::kBadArgument);
-  EXPECT_EQ(Parquet_EncodeColumnChunk(desc, ParquetCodec::kSnappy, {.i64 = decimals.data()}, 2, &chunk),
-            ParquetStatus::kBadArgument);
+  EXPECT_EQ(
+      Parquet_EncodeColumnChunk(desc, ParquetCodec::kSnappy, {.i64 = decimals.data()}, 2, &chunk),
+      ParquetStatus::kBadArgument);
   EXPECT_EQ(Parquet_EncodeColumnChunk(desc, ParquetCodec::kSnappy,
                                       {.i32 = ints.data(), .indices = bad.data(), .dictSize = 3}, 2,
                                       &chunk),

@@ -143,7 +143,8 @@ inline std::vector<std::uint32_t> DecodeRleHybrid(const std::string& data, int b
       const int bytes = (bitWidth + 7) / 8;
       if (at + bytes > data.size()) throw std::runtime_error("rle past end");
       std::uint32_t v = 0;
-      for (int k = 0; k < bytes; ++k) v |= static_cast<std::uint32_t>(static_cast<std::uint8_t>(data[at + k])) << (8 * k);
+      for (int k = 0; k < bytes; ++k)
+        v |= static_cast<std::uint32_t>(static_cast<std::uint8_t>(data[at + k])) << (8 * k);
       if (count == 0 || out.size() + count > n) throw std::runtime_error("rle run too long");
       out.insert(out.end(), count, v);
       r = ThriftReader(data, at + bytes);

@@ -173,16 +173,15 @@ ParquetStatus ParquetChunkEncoder::PlainPages(const ParquetValues& values, std::
     const std::size_t n = PageEntries(type, values, first, end);
     page_.Clear();
     PutPlain(&page_, type, values, first, n);
-    const ParquetStatus status =
-        PutPage(false, static_cast<std::int32_t>(n), kEncPlain, out);
+    const ParquetStatus status = PutPage(false, static_cast<std::int32_t>(n), kEncPlain, out);
     if (status != ParquetStatus::kOk) return status;
     first += n;
   }
   return ParquetStatus::kOk;
 }
 
-ParquetStatus ParquetChunkEncoder::DictionaryPages(const ParquetValues& values,
-                                                   std::int32_t rows, ParquetEncodedChunk* out) {
+ParquetStatus ParquetChunkEncoder::DictionaryPages(const ParquetValues& values, std::int32_t rows,
+                                                   ParquetEncodedChunk* out) {
   page_.Clear();
   PutPlain(&page_, out->meta.type, values, 0, static_cast<std::size_t>(values.dictSize));
   ParquetStatus status = PutPage(true, values.dictSize, kEncPlain, out);

@@ -72,8 +72,7 @@ class ParquetChunkEncoder {
 [[nodiscard]] ParquetStatus Parquet_EncodeColumnChunk(const ParquetColumnDesc& desc,
                                                       ParquetCodec codec,
                                                       const ParquetValues& values,
-                                                      std::int32_t rows,
-                                                      ParquetEncodedChunk* out);
+                                                      std::int32_t rows, ParquetEncodedChunk* out);
 
 }  // namespace zervgen
 

@@ -86,7 +86,8 @@ ParquetStatus ParquetColumnConverter::Convert(const ParquetColumnDesc& desc,
 ParquetStatus ParquetColumnConverter::BuildDictionary(const OutputRowField& field,
                                                       std::int32_t rows, std::int32_t limit,
                                                       bool* built) {
-  const int bits = std::max(4, static_cast<int>(std::bit_width(static_cast<std::uint32_t>(limit))) + 1);
+  const int bits =
+      std::max(4, static_cast<int>(std::bit_width(static_cast<std::uint32_t>(limit))) + 1);
   const std::uint32_t mask = (1u << bits) - 1;
   if (!slots_.Resize(std::size_t{1} << bits) || !keys_.Resize(static_cast<std::size_t>(limit)) ||
       !indices_.Resize(static_cast<std::size_t>(rows))) {

@@ -67,8 +67,8 @@ class ParquetColumnConverter {
   const ParquetValues& values() const { return values_; }
 
  private:
-  ParquetStatus BuildDictionary(const OutputRowField& field, std::int32_t rows,
-                                std::int32_t limit, bool* built);
+  ParquetStatus BuildDictionary(const OutputRowField& field, std::int32_t rows, std::int32_t limit,
+                                bool* built);
   ParquetStatus Typed(ParquetType type, const std::int32_t* keys, std::ptrdiff_t stride,
                       std::int32_t n);
   ParquetStatus DictionaryTexts(const OutputRowField& field);

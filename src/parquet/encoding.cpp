@@ -133,4 +133,3 @@ void Parquet_PutPlainStrings(ParquetBuffer* out, const ParquetStrings& strings, 
 }
 
 }  // namespace zervgen
-

@@ -86,7 +86,8 @@ ParquetStatus ParquetFileBuilder::AddRowGroup(std::span<const ParquetChunkMeta* 
   w.FieldI64(row_group::kNumRows, rows);
   w.FieldI64(row_group::kFileOffset, offset_);
   w.FieldI64(row_group::kTotalCompressedSize, compressed);
-  if (rowGroups_ <= INT16_MAX) w.FieldI16(row_group::kOrdinal, static_cast<std::int16_t>(rowGroups_));
+  if (rowGroups_ <= INT16_MAX)
+    w.FieldI16(row_group::kOrdinal, static_cast<std::int16_t>(rowGroups_));
   w.End();
   if (!groups_.ok()) return ParquetStatus::kNoMemory;  // and so is every later call
   offset_ = at;

@@ -37,7 +37,12 @@ struct ParquetColumnDesc {
 };
 
 // The format's enum values that the writer uses.
-enum ParquetPhysical : std::int32_t { kPhysInt32 = 1, kPhysInt64 = 2, kPhysDouble = 5, kPhysByteArray = 6 };
+enum ParquetPhysical : std::int32_t {
+  kPhysInt32 = 1,
+  kPhysInt64 = 2,
+  kPhysDouble = 5,
+  kPhysByteArray = 6
+};
 enum ParquetEncoding : std::int32_t { kEncPlain = 0, kEncRle = 3, kEncRleDictionary = 8 };
 enum ParquetPageType : std::int32_t { kPageData = 0, kPageDictionary = 2 };
 
