@@ -234,8 +234,9 @@ void WriteColumnMap() {
   }
 }
 
-// The run's plan from the option settings.
-GenRunPlan PlanRun() {
+}  // namespace
+
+GenRunPlan Main_planRun() {
   GenPlanSettings settings{};
   settings.nRows = options.nRows;
   const int selected[] = {options.genUniques, options.genUpdates, options.genHundred,
@@ -251,51 +252,25 @@ GenRunPlan PlanRun() {
   return Gen_PlanRun(settings);
 }
 
-// The folder of `path` and its last component.
-std::string FolderOf(const char* path) {
-  const char* slash = std::strrchr(path, '/');
-  if (slash == nullptr) return ".";
-  if (slash == path) return "/";
-  return std::string(path, static_cast<std::size_t>(slash - path));
-}
-
-const char* LastComponent(const char* path) {
-  const char* slash = std::strrchr(path, '/');
-  return slash == nullptr ? path : slash + 1;
-}
-
-bool SameIdentity(const char* a, const char* b) {
-  struct stat sa {};
-  struct stat sb {};
-  return ::stat(a, &sa) == 0 && ::stat(b, &sb) == 0 && sa.st_dev == sb.st_dev &&
-         sa.st_ino == sb.st_ino;
-}
-
-// Whether `a` and `b` lead to the same file: the same name, the same
-// existing file (a hard link, a symbolic link), or, for a file not there
-// yet, the same last component in the same folder ("./x", "d/../x").
-bool SameFile(const char* a, const char* b) {
-  if (std::strcmp(a, b) == 0) return true;
-  struct stat st {};
-  if (::stat(a, &st) == 0 || ::stat(b, &st) == 0) return SameIdentity(a, b);
-  if (std::strcmp(LastComponent(a), LastComponent(b)) != 0) return false;
-  return SameIdentity(FolderOf(a).c_str(), FolderOf(b).c_str());
-}
-
-// A report named like a file the run writes would be created first and
-// then found by the check of the relation files, or written over by rows:
-// refused before anything is created, as an option error.
-void CheckReportName(const GenRunPlan& plan) {
-  if (options.reportFile[0] == '\0') return;
-  for (const GenRelationFile& file : Gen_PlanFiles(plan)) {
-    if (std::strcmp(file.path, "-") == 0 || !SameFile(options.reportFile, file.path)) continue;
-    std::fprintf(stderr,
-                 "%s: Option, \"-r\", cannot be '%s': a relation is written to that file.\n",
-                 programName, options.reportFile);
-    std::fflush(stderr);
-    std::exit(-1);
+void Main_processArguments(int argc, char** argv) {
+  const MainParse parse = Main_parseArguments(argc, argv);
+  switch (parse.outcome) {
+    case MainParse::kRun:
+      return;
+    case MainParse::kVersion:
+      std::fputs(parse.text.c_str(), stdout);
+      break;
+    case MainParse::kHelp:
+    case MainParse::kRefused:
+      std::fputs(parse.text.c_str(), stderr);
+      break;
   }
+  std::fflush(stdout);
+  std::fflush(stderr);
+  std::exit(parse.status);
 }
+
+namespace {
 
 // Whether the selected relation goes to standard output ("-f -").
 bool WritesToStandardOutput() {
@@ -313,8 +288,7 @@ void Run(GenControlBlock* cb, int argc, char** argv) {
   // Standard output carries nothing but rows from here on: the check lines
   // of a set-up that fails go to standard error too.
   if (WritesToStandardOutput()) Xept_SetCheckLinesToStderr(true);
-  const GenRunPlan plan = PlanRun();
-  CheckReportName(plan);
+  const GenRunPlan plan = Main_planRun();
   Main_openReport(argc, argv);
   Output_Initialize(options.delimChar, options.fixedFormat);
   Gen_SetThreads(options.nThreads);

@@ -5,6 +5,7 @@
 #define ZERVGEN_SRC_DATAGEN_H_
 
 #include <cstdint>
+#include <string>
 
 #include "gen.h"
 #include "gen_plan.h"
@@ -50,10 +51,29 @@ extern MainOptions options;
 // The whole run; returns the exit status.
 int Main_Run(int argc, char** argv);
 
-// Parses the command line into `options`. Returns only with valid settings;
-// otherwise writes one message and ends the process with status -1 (255),
-// or 0 after the help text.
+// The run's plan from the option settings.
+GenRunPlan Main_planRun();
+
+// What the command line asks for.
+struct MainParse {
+  enum Outcome { kRun, kHelp, kVersion, kRefused };
+  Outcome outcome;
+  int status;        // the exit status of kHelp, kVersion (0) and kRefused (-1)
+  std::string text;  // kHelp: the help text; kVersion: the version line;
+                     // kRefused: the message (for an unknown option, with the synopsis)
+};
+
+// Reads the command line into `options` (cleared first) and says what to do;
+// prints nothing and ends nothing. Refusals come in the order the arguments
+// are read, the first one ending the parse.
+// REQUIRES: argc > 0, argv != NULL
+MainParse Main_parseArguments(int argc, char** argv);
+// Parses the command line; returns only with valid settings: otherwise
+// writes the parser's text (standard error; the version on standard output)
+// and ends the process with its status.
 void Main_processArguments(int argc, char** argv);
+// The synopsis printed with the help text and after an unknown option.
+std::string Main_synopsisText();
 void Main_printSynopsis();
 
 // Opens the report (when asked for), starts the total timer and writes the

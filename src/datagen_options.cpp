@@ -1,11 +1,18 @@
-// datagen_options.cpp: the command line. Every rejection writes one message
-// to standard error and ends the process with status -1 before anything is
-// created; the help text ends it with status 0.
+// datagen_options.cpp: the command line. The parser reads the arguments into
+// the option settings and hands back what the run driver is to do: run,
+// show the help text or the version, or refuse the command line with one
+// message (status -1). It prints nothing and ends nothing itself; every
+// message's format is a literal that -Wformat checks against its arguments.
+#include <algorithm>
+#include <sys/stat.h>
+
 #include <cctype>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "datagen.h"
 #include "except.h"
@@ -14,17 +21,31 @@
 namespace zervgen {
 namespace {
 
-[[noreturn]] void Fail(const char* format, const char* text = nullptr,
-                       const char* text2 = nullptr) {
-  std::fprintf(stderr, format, programName, text, text2);
-  std::fflush(stderr);
-  std::exit(-1);
+// The refusal of a command line, thrown from where it is found to
+// Main_parseArguments, which hands it back.
+struct Refusal {
+  std::string message;
+};
+
+// The text of `format` with `args`, however long.
+std::string Formatted(const char* format, std::va_list args) {
+  std::va_list again;
+  va_copy(again, args);
+  const int n = std::vsnprintf(nullptr, 0, format, again);
+  va_end(again);
+  if (n <= 0) return {};
+  std::string text(static_cast<std::size_t>(n) + 1, '\0');
+  std::vsnprintf(text.data(), text.size(), format, args);
+  text.resize(static_cast<std::size_t>(n));
+  return text;
 }
 
-[[noreturn]] void FailNumber(const char* format, long value) {
-  std::fprintf(stderr, format, programName, value);
-  std::fflush(stderr);
-  std::exit(-1);
+[[noreturn, gnu::format(printf, 1, 2)]] void Fail(const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  Refusal refusal{Formatted(format, args)};
+  va_end(args);
+  throw refusal;
 }
 
 // Reads the decimal number of `option` the way "%ld" does (leading blanks,
@@ -43,24 +64,26 @@ long long ReadNumber(const char* option, const char* text) {
     if (value < kLimit) value = value * 10 + (*p - '0');
   }
   if (p != digits && *p != '\0') {
-    Fail("%s: Option, \"%s\", must be a whole number, not '%s'.\n", option, text);
+    Fail("%s: Option, \"%s\", must be a whole number, not '%s'.\n", programName, option, text);
   }
   return negative ? -value : value;
 }
 
-const char* const kWasSpecified = "%s: Option, \"%s\", was specified more than one once.\n";
-const char* const kRequiresArgument =
-    "%s: Option, \"%s\", requires an argument to be specified.\n";
-const char* const kOnlyOneRowOption =
-    "%s: Only one of \"-n\", \"-4\", \"-40\", and \"-400\" may be specified.\n";
-const char* const kOnlyOneFormat = "%s: Only one of \"-ff\" and \"-dc\" may be specified.\n";
+// Messages used in several places; macros, so that each use is a literal
+// format that the compiler checks.
+#define MSG_WAS_SPECIFIED "%s: Option, \"%s\", was specified more than one once.\n"
+#define MSG_REQUIRES_ARGUMENT "%s: Option, \"%s\", requires an argument to be specified.\n"
+#define MSG_ONLY_ONE_ROW_OPTION \
+  "%s: Only one of \"-n\", \"-4\", \"-40\", and \"-400\" may be specified.\n"
+#define MSG_ONLY_ONE_FORMAT "%s: Only one of \"-ff\" and \"-dc\" may be specified.\n"
+#define MSG_NAME_TOO_LONG "%s: The file name for \"%s\" is too long.\n"
 
 // Checks a file or directory name given for `option`.
 void CheckName(const char* option, const char* value) {
   if (std::strlen(value) > static_cast<std::size_t>(kMaxNameChars)) {
-    Fail("%s: The file name for \"%s\" is too long.\n", option);
+    Fail(MSG_NAME_TOO_LONG, programName, option);
   }
-  if (value[0] == '\0') Fail("%s: The file name for \"%s\" cannot be \"\"1.\n", option);
+  if (value[0] == '\0') Fail("%s: The file name for \"%s\" cannot be \"\"1.\n", programName, option);
 }
 
 // A delimited row can be split again only when the delimiter occurs in no
@@ -69,27 +92,35 @@ void CheckName(const char* option, const char* value) {
 // fields are shown as they are, a line end ends the row, and a byte of a
 // longer character is no character of its own. Returns the message that
 // refuses `c`, or null when it may delimit.
-const char* DelimiterRefusal(unsigned char c) {
-  if (c >= 0x80) return "%s: Option, \"-dc\", must be a single ASCII character.\n";
-  if (c == '\n' || c == '\r') return "%s: Option, \"-dc\", cannot be a line end.\n";
-  if (std::isdigit(c) || c == '-' || c == '.' || c == '/') {
-    return "%s: Option, \"-dc\", cannot be '%s': it occurs in numbers and dates.\n";
-  }
-  if (Output_InFixedText(static_cast<char>(c))) {
-    return "%s: Option, \"-dc\", cannot be '%s': it occurs in the fixed texts of the text "
-           "columns.\n";
-  }
-  return nullptr;
+enum class DelimiterFault { kNone, kNotAscii, kLineEnd, kInNumbers, kInFixedTexts };
+
+DelimiterFault DelimiterRefusal(unsigned char c) {
+  if (c >= 0x80) return DelimiterFault::kNotAscii;
+  if (c == '\n' || c == '\r') return DelimiterFault::kLineEnd;
+  if (std::isdigit(c) || c == '-' || c == '.' || c == '/') return DelimiterFault::kInNumbers;
+  if (Output_InFixedText(static_cast<char>(c))) return DelimiterFault::kInFixedTexts;
+  return DelimiterFault::kNone;
 }
 
 void CheckDelimiter(char delim) {
-  const char* refusal = DelimiterRefusal(static_cast<unsigned char>(delim));
   const char text[2] = {delim, '\0'};
-  if (refusal != nullptr) Fail(refusal, text);
+  switch (DelimiterRefusal(static_cast<unsigned char>(delim))) {
+    case DelimiterFault::kNone:
+      return;
+    case DelimiterFault::kNotAscii:
+      Fail("%s: Option, \"-dc\", must be a single ASCII character.\n", programName);
+    case DelimiterFault::kLineEnd:
+      Fail("%s: Option, \"-dc\", cannot be a line end.\n", programName);
+    case DelimiterFault::kInNumbers:
+      Fail("%s: Option, \"-dc\", cannot be '%s': it occurs in numbers and dates.\n", programName,
+           text);
+    case DelimiterFault::kInFixedTexts:
+      Fail("%s: Option, \"-dc\", cannot be '%s': it occurs in the fixed texts of the text "
+           "columns.\n",
+           programName, text);
+  }
 }
 
-const char* const kPartsRange = "%s: The number of parts must be from 1 to %ld.\n";
-const char* const kThreadsRange = "%s: The number of threads must be from 1 to %ld.\n";
 
 // Per-call parse state.
 struct ParseState {
@@ -106,9 +137,9 @@ void Main_setRelation(const char* argument, int* relationFlag, std::int16_t* nRe
   CHECK_REQUIRE_TEXT(argument != nullptr, "argument != NULL");
   CHECK_REQUIRE_TEXT(relationFlag != nullptr, "relationFlag != NULL");
   CHECK_REQUIRE_TEXT(nRelations != nullptr, "nRelations != NULL");
-  if (*relationFlag) Fail(kWasSpecified, argument);
+  if (*relationFlag) Fail(MSG_WAS_SPECIFIED, programName, argument);
   if (*nRelations > 0) {
-    Fail("%s: Only one of \"-hu\", \"-te\", \"-ti\", \"-un\", and \"-up\" may be specified.\n");
+    Fail("%s: Only one of \"-hu\", \"-te\", \"-ti\", \"-un\", and \"-up\" may be specified.\n", programName);
   }
   *relationFlag = 1;
   ++*nRelations;
@@ -154,62 +185,68 @@ const char* const kMoreHelp =
     "        --help      Prints this help text and exits.\n"
     "        --version   Prints the program name and version and exits.\n";
 
-void PrintHelp() {
-  std::fprintf(stderr, "\n");
-  Main_printSynopsis();
-  std::fprintf(
-      stderr, "\n%s%s%s%s%s\n",
+[[gnu::format(printf, 2, 3)]] void Appendf(std::string* out, const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  *out += Formatted(format, args);
+  va_end(args);
+}
+
+std::string HelpText() {
+  std::string text(1, '\n');
+  text += Main_synopsisText();
+  Appendf(
+      &text, "\n%s%s%s%s%s\n",
       "where   -hu   Generate just the hundred table.\n        -te   Generate just the ten percent table.\n        -ti   Generate just the tiny table.\n        -un   Generate just the uniques table.\n        -up   Generate just the updates table.\n",
       "        -f    Specifies the full path to the file that will contain the\n              generated table if one of -hu, -te, -ti, -un, or -up is\n              specified.  In this case, it may be, \"-\", in which case\n              the table is written to standard output.  If all the tables\n              are to be generated, the file name specifies the prefix name\n              for each table, which will be suffixed with \".hun\", \".ten\",\n              \".tny\", \".uni\", and \".upd\").  The default prefix name\n              is \"zerv\".\n",
       "        -n    Specifies the number of rows to generate.  Must be between\n              100 and 100000000, and defaults to 100000, the size of the\n              40 megabyte database.\n        -4    Generate the 4 megabyte database.\n        -40   Generate the 40 megabyte database.\n        -400  Generate the 400 megabyte database.\n        -s    Specify the Scale Factor of the tables.\n",
       "        -fc   Specifies the number of characters in the fill column.\n              The default is 0 -- no fill column.\n        -r    Specifies the optional report is to be generated.  If the\n              report file name is not specified, it defaults to \"zerv.rpt\".\n        -ff   Specifies that the columns are to be in fixed format.  The\n              default is <delimChar> separated, variable format.\n        -dc   Sets the field delimiter to delimChar.  The default is ','.\n              To specify a tab as the delimiter character, use the word \"tab\".\n",
       "        -t    Specifies the directory where temporary files are to be\n              created.  The default is the current directory.\n        -help Prints this help text and exits.\n\nNOTE:   -hu, -te, -ti, -un, and -up are mutually exclusive.\n        -n, -4, -40, -400, -s are mutually exclusive.\n        -ff and -dc are mutually exclusive.\n");
-  std::fprintf(stderr, "%s", kMoreHelp);
+  text += kMoreHelp;
   // The printable delimiters refused, from the same rule that refuses them.
   char refused[96];
   std::size_t n = 0;
   for (unsigned char c = '!'; c <= '~'; ++c) {
-    if (DelimiterRefusal(c) != nullptr) refused[n++] = static_cast<char>(c);
+    if (DelimiterRefusal(c) != DelimiterFault::kNone) refused[n++] = static_cast<char>(c);
   }
   refused[n] = '\0';
-  std::fprintf(stderr,
-               "\nDelimiters:\n"
-               "        -dc refuses a delimiter that can occur in a field: a line end, a\n"
-               "        character beyond ASCII,%s and each of\n"
-               "        %s\n",
-               DelimiterRefusal(' ') != nullptr ? " a blank," : "", refused);
+  Appendf(&text,
+          "\nDelimiters:\n"
+          "        -dc refuses a delimiter that can occur in a field: a line end, a\n"
+          "        character beyond ASCII,%s and each of\n"
+          "        %s\n",
+          DelimiterRefusal(' ') != DelimiterFault::kNone ? " a blank," : "", refused);
+  return text;
 }
 
 void OptionScale(int argc, char** argv, int* cur) {
   const char* value = Main_getNextArgument(argc, argv, cur);
-  if (value == nullptr) Fail(kRequiresArgument, "-s");
+  if (value == nullptr) Fail(MSG_REQUIRES_ARGUMENT, programName, "-s");
   long long scale = ReadNumber("-s", value);
-  if (scale < 1) Fail("%s: Scale must be at least 1.\n");
-  if (scale > kMaxScale) Fail("%s: Scale can not be greater than 10000.\n");
+  if (scale < 1) Fail("%s: Scale must be at least 1.\n", programName);
+  if (scale > kMaxScale) Fail("%s: Scale can not be greater than 10000.\n", programName);
   options.nRows = static_cast<std::int32_t>(scale * 10000);
 }
 
 void OptionRows(int argc, char** argv, int* cur) {
   const char* value = Main_getNextArgument(argc, argv, cur);
-  if (value == nullptr) Fail(kRequiresArgument, "-n");
-  if (options.nRows != 0) Fail(kOnlyOneRowOption);
+  if (value == nullptr) Fail(MSG_REQUIRES_ARGUMENT, programName, "-n");
+  if (options.nRows != 0) Fail(MSG_ONLY_ONE_ROW_OPTION, programName);
   long long rows = ReadNumber("-n", value);
-  if (rows < MIN_TUPLES) FailNumber("%s: At least %ld rows must be specified.\n", MIN_TUPLES);
+  if (rows < MIN_TUPLES) Fail("%s: At least %ld rows must be specified.\n", programName, static_cast<long>(MIN_TUPLES));
   if (rows > MAX_TUPLES) {
-    FailNumber("%s: No more than %ld rows may be specified.\n", MAX_TUPLES);
+    Fail("%s: No more than %ld rows may be specified.\n", programName, static_cast<long>(MAX_TUPLES));
   }
   options.nRows = static_cast<std::int32_t>(rows);
 }
 
 void OptionFill(int argc, char** argv, int* cur) {
   const char* value = Main_getNextArgument(argc, argv, cur);
-  if (value == nullptr) Fail(kRequiresArgument, "-fc");
-  if (options.nChars != 0) Fail(kWasSpecified, "-fc");
+  if (value == nullptr) Fail(MSG_REQUIRES_ARGUMENT, programName, "-fc");
+  if (options.nChars != 0) Fail(MSG_WAS_SPECIFIED, programName, "-fc");
   long long chars = ReadNumber("-fc", value);
   if (chars < 0 || chars > MAX_FILL_CHARS) {
-    std::fprintf(stderr, "%s: No more than %d fill characters may be specified.\n", programName,
-                 MAX_FILL_CHARS);
-    std::exit(-1);
+    Fail("%s: No more than %d fill characters may be specified.\n", programName, MAX_FILL_CHARS);
   }
   options.nChars = static_cast<std::int16_t>(chars);
 }
@@ -218,36 +255,36 @@ void OptionFill(int argc, char** argv, int* cur) {
 void OptionName(int argc, char** argv, int* cur, const char* option,
                 char (&dest)[kMaxNameChars + 1]) {
   const char* value = Main_getNextArgument(argc, argv, cur);
-  if (value == nullptr) Fail(kRequiresArgument, option);
-  if (dest[0] != '\0') Fail(kWasSpecified, option);
+  if (value == nullptr) Fail(MSG_REQUIRES_ARGUMENT, programName, option);
+  if (dest[0] != '\0') Fail(MSG_WAS_SPECIFIED, programName, option);
   CheckName(option, value);
   std::snprintf(dest, sizeof dest, "%s", value);
 }
 
 void OptionReport(int argc, char** argv, int* cur) {
   const char* value = Main_getNextArgument(argc, argv, cur);
-  if (options.reportFile[0] != '\0') Fail(kWasSpecified, "-r");
+  if (options.reportFile[0] != '\0') Fail(MSG_WAS_SPECIFIED, programName, "-r");
   if (value == nullptr) value = "zerv.rpt";
   CheckName("-r", value);
   std::snprintf(options.reportFile, kNameSize, "%s", value);
 }
 
 void OptionPreset(std::int32_t rows) {
-  if (options.nRows != 0) Fail(kOnlyOneRowOption);
+  if (options.nRows != 0) Fail(MSG_ONLY_ONE_ROW_OPTION, programName);
   options.nRows = rows;
 }
 
 void OptionFixed() {
-  if (options.fixedFormat) Fail(kWasSpecified, "-ff");
-  if (options.delimChar != '\0') Fail(kOnlyOneFormat);
+  if (options.fixedFormat) Fail(MSG_WAS_SPECIFIED, programName, "-ff");
+  if (options.delimChar != '\0') Fail(MSG_ONLY_ONE_FORMAT, programName);
   options.fixedFormat = 1;
 }
 
 void OptionDelimiter(int argc, char** argv, int* cur) {
   const char* value = Main_getNextArgument(argc, argv, cur);
-  if (options.delimChar != '\0') Fail(kWasSpecified, "-dc");
-  if (options.fixedFormat) Fail(kOnlyOneFormat);
-  if (value == nullptr) Fail(kRequiresArgument, "-dc");
+  if (options.delimChar != '\0') Fail(MSG_WAS_SPECIFIED, programName, "-dc");
+  if (options.fixedFormat) Fail(MSG_ONLY_ONE_FORMAT, programName);
+  if (value == nullptr) Fail(MSG_REQUIRES_ARGUMENT, programName, "-dc");
   options.delimChar = std::strcmp(value, "tab") == 0 ? '\t' : value[0];
   CheckDelimiter(options.delimChar);
 }
@@ -255,20 +292,24 @@ void OptionDelimiter(int argc, char** argv, int* cur) {
 // -parts, -threads: a count given once, from 1 to `max`.
 void OptionCount(int argc, char** argv, int* cur, const char* option, std::int32_t* dest,
                  long max) {
-  const char* rangeMessage = std::strcmp(option, "-parts") == 0 ? kPartsRange : kThreadsRange;
   const char* value = Main_getNextArgument(argc, argv, cur);
-  if (value == nullptr) Fail(kRequiresArgument, option);
-  if (*dest != 0) Fail(kWasSpecified, option);
+  if (value == nullptr) Fail(MSG_REQUIRES_ARGUMENT, programName, option);
+  if (*dest != 0) Fail(MSG_WAS_SPECIFIED, programName, option);
   long long count = ReadNumber(option, value);
-  if (count < 1 || count > max) FailNumber(rangeMessage, max);
+  if (count < 1 || count > max) {
+    if (std::strcmp(option, "-parts") == 0) {
+      Fail("%s: The number of parts must be from 1 to %ld.\n", programName, max);
+    }
+    Fail("%s: The number of threads must be from 1 to %ld.\n", programName, max);
+  }
   *dest = static_cast<std::int32_t>(count);
 }
 
 // -part: its range depends on -parts, which may come later.
 void OptionPart(int argc, char** argv, int* cur, ParseState* state) {
   const char* value = Main_getNextArgument(argc, argv, cur);
-  if (value == nullptr) Fail(kRequiresArgument, "-part");
-  if (state->partGiven) Fail(kWasSpecified, "-part");
+  if (value == nullptr) Fail(MSG_REQUIRES_ARGUMENT, programName, "-part");
+  if (state->partGiven) Fail(MSG_WAS_SPECIFIED, programName, "-part");
   state->partGiven = true;
   state->partValue = ReadNumber("-part", value);
 }
@@ -313,29 +354,72 @@ std::size_t Digits(std::int32_t number) {
 // file name and ".K") fits the name buffers.
 void CompleteParts(const ParseState& state) {
   if (state.partGiven && options.nParts == 0) {
-    Fail("%s: Option, \"-part\", requires \"-parts\" to be specified.\n");
+    Fail("%s: Option, \"-part\", requires \"-parts\" to be specified.\n", programName);
   }
   if (options.nParts == 0) return;
   if (state.partGiven && (state.partValue < 1 || state.partValue > options.nParts)) {
-    FailNumber("%s: Option, \"-part\", must be from 1 to the number of parts, %ld.\n",
-               options.nParts);
+    Fail("%s: Option, \"-part\", must be from 1 to the number of parts, %ld.\n", programName,
+         static_cast<long>(options.nParts));
   }
   options.part = static_cast<std::int32_t>(state.partGiven ? state.partValue : 0);
   if (std::strcmp(state.filename, "-") == 0 && options.part == 0) {
-    Fail("%s: Cannot write all parts to \"-\"; choose one with \"-part\".\n");
+    Fail("%s: Cannot write all parts to \"-\"; choose one with \"-part\".\n", programName);
   }
   const std::size_t suffix = 1 + Digits(options.part != 0 ? options.part : options.nParts);
   for (const char* name : {options.hundredFile, options.tenPcntFile, options.tinyFile,
                            options.uniquesFile, options.updatesFile}) {
     if (std::strlen(name) + suffix >= static_cast<std::size_t>(kNameSize)) {
-      Fail("%s: The file name for \"%s\" is too long.\n", "-f");
+      Fail(MSG_NAME_TOO_LONG, programName, "-f");
     }
+  }
+}
+
+// The folder of `path` and its last component.
+std::string FolderOf(const char* path) {
+  const char* slash = std::strrchr(path, '/');
+  if (slash == nullptr) return ".";
+  if (slash == path) return "/";
+  return std::string(path, static_cast<std::size_t>(slash - path));
+}
+
+const char* LastComponent(const char* path) {
+  const char* slash = std::strrchr(path, '/');
+  return slash == nullptr ? path : slash + 1;
+}
+
+bool SameIdentity(const char* a, const char* b) {
+  struct stat sa {};
+  struct stat sb {};
+  return ::stat(a, &sa) == 0 && ::stat(b, &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
+// Whether `a` and `b` lead to the same file: the same name, the same
+// existing file (a hard link, a symbolic link), or, for a file not there
+// yet, the same last component in the same folder ("./x", "d/../x").
+bool SameFile(const char* a, const char* b) {
+  if (std::strcmp(a, b) == 0) return true;
+  struct stat st {};
+  if (::stat(a, &st) == 0 || ::stat(b, &st) == 0) return SameIdentity(a, b);
+  if (std::strcmp(LastComponent(a), LastComponent(b)) != 0) return false;
+  return SameIdentity(FolderOf(a).c_str(), FolderOf(b).c_str());
+}
+
+// A report named like a file the run writes would be created first and
+// then found by the check of the relation files, or written over by rows:
+// refused before anything is created, as an option error.
+void CheckReportName(const GenRunPlan& plan) {
+  if (options.reportFile[0] == '\0') return;
+  for (const GenRelationFile& file : Gen_PlanFiles(plan)) {
+    if (std::strcmp(file.path, "-") == 0 || !SameFile(options.reportFile, file.path)) continue;
+    Fail("%s: Option, \"-r\", cannot be '%s': a relation is written to that file.\n",
+         programName, options.reportFile);
   }
 }
 
 void CompleteSettings(const ParseState& state) {
   if (std::strcmp(state.filename, "-") == 0 && state.nRelations == 0) {
-    Fail("%s: Cannot specify \"-\" without specifying one of\n-hu, -te, -ti, -un, -up.\n");
+    Fail("%s: Cannot specify \"-\" without specifying one of\n-hu, -te, -ti, -un, -up.\n", programName);
   }
   if (state.nRelations > 0) {
     Main_setFile(options.genHundred, options.hundredFile, state.filename, "hun");
@@ -357,39 +441,48 @@ void CompleteSettings(const ParseState& state) {
   std::snprintf(options.tmpDir, kNameSize, "%s", state.tmpValue[0] != '\0' ? state.tmpValue : ".");
   if (!options.fixedFormat && options.delimChar == '\0') options.delimChar = ',';
   CompleteParts(state);
+  CheckReportName(Main_planRun());
 }
 
 }  // namespace
 
-void Main_printSynopsis() {
-  std::fprintf(stderr, "%-*s%s", 9, "zervgen",
-               "[-hu | -te | -ti | -un | -up] [-n nRows | -4 | -40 | -400 | -s Scale]\n");
-  std::fprintf(stderr, "%-*s%s", 9, "", "[-f filename] [-fc nChars] [-r [reportFile]] [-ff]\n");
-  std::fprintf(stderr, "%-*s%s", 9, "", "[-dc delimChar] [-t tmpDir] [-help]\n");
+std::string Main_synopsisText() {
+  std::string text;
+  Appendf(&text, "%-*s%s", 9, "zervgen",
+          "[-hu | -te | -ti | -un | -up] [-n nRows | -4 | -40 | -400 | -s Scale]\n");
+  Appendf(&text, "%-*s%s", 9, "", "[-f filename] [-fc nChars] [-r [reportFile]] [-ff]\n");
+  Appendf(&text, "%-*s%s", 9, "", "[-dc delimChar] [-t tmpDir] [-help]\n");
+  return text;
 }
 
-void Main_processArguments(int argc, char** argv) {
+void Main_printSynopsis() { std::fputs(Main_synopsisText().c_str(), stderr); }
+
+MainParse Main_parseArguments(int argc, char** argv) {
   CHECK_REQUIRE(argc > 0);
   CHECK_REQUIRE_TEXT(argv != nullptr, "argv != NULL");
   programName = argv[0] != nullptr ? argv[0] : "";
+  std::memset(&options, 0, sizeof options);
   ParseState state;
-  for (int cur = 1; cur < argc; ++cur) {
-    CHECK_ASSERT_TEXT(argv[cur] != nullptr, "argv[i] != NULL");
-    if (ParseOne(argc, argv, &cur, &state)) continue;
-    const char* arg = argv[cur];
-    if (std::strncmp(arg, "-he", 3) == 0 || arg[0] == '?' || std::strcmp(arg, "--help") == 0) {
-      PrintHelp();
-      std::exit(0);
+  try {
+    for (int cur = 1; cur < argc; ++cur) {
+      CHECK_ASSERT_TEXT(argv[cur] != nullptr, "argv[i] != NULL");
+      if (ParseOne(argc, argv, &cur, &state)) continue;
+      const char* arg = argv[cur];
+      if (std::strncmp(arg, "-he", 3) == 0 || arg[0] == '?' || std::strcmp(arg, "--help") == 0) {
+        return MainParse{MainParse::kHelp, 0, HelpText()};
+      }
+      if (std::strcmp(arg, "--version") == 0) {
+        return MainParse{MainParse::kVersion, 0, std::string("zervgen ") + kVersion + "\n"};
+      }
+      std::string text;
+      Appendf(&text, "%s: Unknown option, '%s'.\n\nSynopsis:\n", programName, arg);
+      return MainParse{MainParse::kRefused, -1, text + Main_synopsisText()};
     }
-    if (std::strcmp(arg, "--version") == 0) {
-      std::printf("zervgen %s\n", kVersion);
-      std::exit(0);
-    }
-    std::fprintf(stderr, "%s: Unknown option, '%s'.\n\nSynopsis:\n", programName, arg);
-    Main_printSynopsis();
-    std::exit(-1);
+    CompleteSettings(state);
+  } catch (const Refusal& refusal) {
+    return MainParse{MainParse::kRefused, -1, refusal.message};
   }
-  CompleteSettings(state);
+  return MainParse{MainParse::kRun, 0, {}};
 }
 
 }  // namespace zervgen

@@ -51,6 +51,9 @@ class GenFormat {
   virtual ~GenFormat() = default;
   // Rows per chunk.
   virtual std::int32_t ChunkRows() const = 0;
+  // Chunks in flight with `threads` workers: formatted, waiting or being
+  // written.
+  virtual int RingChunks(int threads) const { return 2 * threads + 2; }
   // A chunk with memory of its own; null when it cannot be had.
   virtual std::unique_ptr<GenFormatChunk> NewChunk() = 0;
   // A chunk over memory reserved with the program, for when memory for

@@ -394,13 +394,13 @@ bool DrainSlot(Relation* rel, GenOrderedPool* pool, const RingEntry& entry, int 
 // memory come here.
 bool WriteRowsParallel(Relation* rel, int threads) {
   std::vector<RingEntry> ring;
-  GenOrderedPool pool(threads, 2 * threads + 2, [&](int slot) {
+  GenOrderedPool pool(threads, rel->format->RingChunks(threads), [&](int slot) {
     RingEntry& entry = ring[static_cast<std::size_t>(slot)];
     entry.complete = FormatBatch(*rel, entry.batch, entry.chunk.get());
   });
   // The ring is sized by the threads that could be started.
   if (pool.threads() == 0) return false;
-  const int size = 2 * pool.threads() + 2;
+  const int size = rel->format->RingChunks(pool.threads());
   ring.resize(static_cast<std::size_t>(size));
   for (RingEntry& entry : ring) {
     entry.chunk = rel->format->NewChunk();

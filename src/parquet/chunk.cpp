@@ -1,0 +1,228 @@
+// chunk.cpp: a column chunk's pages and statistics.
+#include "parquet/chunk.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
+namespace zervgen {
+namespace {
+
+// The values of a chunk as the statistics and pages see them.
+std::int32_t EntryCount(const ParquetValues& values, std::int32_t rows) {
+  return values.indices != nullptr ? values.dictSize : rows;
+}
+
+bool HasArray(ParquetType type, const ParquetValues& v) {
+  switch (type) {
+    case ParquetType::kInt32:
+    case ParquetType::kDate:
+      return v.i32 != nullptr;
+    case ParquetType::kDecimal12_2:
+      return v.i64 != nullptr;
+    case ParquetType::kDouble:
+      return v.f64 != nullptr;
+    case ParquetType::kString:
+      return v.strings.bytes != nullptr && v.strings.offsets != nullptr;
+  }
+  return false;
+}
+
+bool ValidValues(ParquetType type, const ParquetValues& values, std::int32_t rows) {
+  if (rows < 1 || !HasArray(type, values)) return false;
+  if (values.indices == nullptr) return true;
+  if (values.dictSize < 1) return false;
+  const std::uint32_t most = *std::max_element(values.indices, values.indices + rows);
+  return most < static_cast<std::uint32_t>(values.dictSize);
+}
+
+void SetStat(ParquetStatValue* stat, const void* bytes, std::size_t size) {
+  stat->size = static_cast<std::uint8_t>(size);
+  std::memcpy(stat->bytes, bytes, size);
+}
+
+// Signed order for the integer types (and dates and decimals on them).
+template <typename T>
+void IntegerStats(const T* v, std::int32_t n, ParquetChunkMeta* meta) {
+  const auto [lo, hi] = std::minmax_element(v, v + n);
+  SetStat(&meta->min, lo, sizeof(T));
+  SetStat(&meta->max, hi, sizeof(T));
+  meta->hasStats = true;
+}
+
+// IEEE order without NaNs; a zero minimum is written as -0.0 and a zero
+// maximum as +0.0, so that either bound covers both zeros.
+void DoubleStats(const double* v, std::int32_t n, ParquetChunkMeta* meta) {
+  bool any = false;
+  double lo = 0, hi = 0;
+  for (std::int32_t i = 0; i < n; ++i) {
+    if (v[i] != v[i]) continue;  // NaN
+    if (!any || v[i] < lo) lo = v[i];
+    if (!any || v[i] > hi) hi = v[i];
+    any = true;
+  }
+  if (!any) return;
+  if (lo == 0) lo = -0.0;
+  if (hi == 0) hi = 0.0;
+  SetStat(&meta->min, &lo, sizeof lo);
+  SetStat(&meta->max, &hi, sizeof hi);
+  meta->hasStats = true;
+}
+
+// Unsigned byte-wise order, a prefix before the longer string.
+bool StringLess(const ParquetStrings& s, std::size_t a, std::size_t b) {
+  const std::uint32_t na = s.size(a), nb = s.size(b);
+  const int c = std::memcmp(s.data(a), s.data(b), std::min(na, nb));
+  return c != 0 ? c < 0 : na < nb;
+}
+
+void StringStats(const ParquetStrings& s, std::int32_t n, ParquetChunkMeta* meta) {
+  std::size_t lo = 0, hi = 0;
+  for (std::int32_t i = 1; i < n; ++i) {
+    const auto k = static_cast<std::size_t>(i);
+    if (StringLess(s, k, lo)) lo = k;
+    if (StringLess(s, hi, k)) hi = k;
+  }
+  if (s.size(lo) > kParquetMaxStatBytes || s.size(hi) > kParquetMaxStatBytes) return;
+  SetStat(&meta->min, s.data(lo), s.size(lo));
+  SetStat(&meta->max, s.data(hi), s.size(hi));
+  meta->hasStats = true;
+}
+
+void Statistics(ParquetType type, const ParquetValues& v, std::int32_t n, ParquetChunkMeta* meta) {
+  switch (type) {
+    case ParquetType::kInt32:
+    case ParquetType::kDate:
+      return IntegerStats(v.i32, n, meta);
+    case ParquetType::kDecimal12_2:
+      return IntegerStats(v.i64, n, meta);
+    case ParquetType::kDouble:
+      return DoubleStats(v.f64, n, meta);
+    case ParquetType::kString:
+      return StringStats(v.strings, n, meta);
+  }
+}
+
+std::size_t FixedWidth(ParquetType type) {
+  return type == ParquetType::kInt32 || type == ParquetType::kDate ? 4 : 8;
+}
+
+// Entries first .. first + n - 1 in PLAIN.
+void PutPlain(ParquetBuffer* out, ParquetType type, const ParquetValues& v, std::size_t first,
+              std::size_t n) {
+  switch (type) {
+    case ParquetType::kInt32:
+    case ParquetType::kDate:
+      return Parquet_PutPlainInt32(out, v.i32 + first, n);
+    case ParquetType::kDecimal12_2:
+      return Parquet_PutPlainInt64(out, v.i64 + first, n);
+    case ParquetType::kDouble:
+      return Parquet_PutPlainDouble(out, v.f64 + first, n);
+    case ParquetType::kString:
+      return Parquet_PutPlainStrings(out, v.strings, first, n);
+  }
+}
+
+// How many entries from `first` on make a page of about kParquetPageBytes.
+std::size_t PageEntries(ParquetType type, const ParquetValues& v, std::size_t first,
+                        std::size_t end) {
+  if (type != ParquetType::kString) {
+    return std::min(end - first, std::max<std::size_t>(1, kParquetPageBytes / FixedWidth(type)));
+  }
+  std::size_t bytes = 0;
+  std::size_t i = first;
+  while (i < end && bytes < kParquetPageBytes) bytes += 4 + v.strings.size(i++);
+  return i - first;
+}
+
+}  // namespace
+
+ParquetStatus ParquetChunkEncoder::PutPage(bool dictionaryPage, std::int32_t numValues,
+                                           ParquetEncoding encoding, ParquetEncodedChunk* out) {
+  if (!page_.ok()) return ParquetStatus::kNoMemory;
+  if (page_.size() > static_cast<std::size_t>(INT_MAX)) return ParquetStatus::kBadArgument;
+  const ParquetBuffer* body = &page_;
+  if (codec_ != ParquetCodec::kUncompressed) {
+    const ParquetStatus status = compressor_.Compress(codec_, page_.data(), page_.size(), &packed_);
+    if (status != ParquetStatus::kOk) return status;
+    body = &packed_;
+  }
+  if (body->size() > static_cast<std::size_t>(INT_MAX)) return ParquetStatus::kBadArgument;
+  const auto uncompressed = static_cast<std::int32_t>(page_.size());
+  const auto compressed = static_cast<std::int32_t>(body->size());
+  header_.Clear();
+  if (dictionaryPage) {
+    Parquet_PutDictionaryPageHeader(&header_, uncompressed, compressed, numValues);
+  } else {
+    Parquet_PutDataPageHeader(&header_, uncompressed, compressed, numValues, encoding);
+  }
+  out->bytes.Append(header_.data(), header_.size());
+  out->bytes.Append(body->data(), body->size());
+  if (!header_.ok() || !out->bytes.ok()) return ParquetStatus::kNoMemory;
+  out->meta.uncompressedBytes += static_cast<std::int64_t>(header_.size() + page_.size());
+  out->meta.compressedBytes += static_cast<std::int64_t>(header_.size() + body->size());
+  if (!dictionaryPage) ++out->meta.dataPages;
+  return ParquetStatus::kOk;
+}
+
+ParquetStatus ParquetChunkEncoder::PlainPages(const ParquetValues& values, std::int32_t rows,
+                                              ParquetEncodedChunk* out) {
+  const ParquetType type = out->meta.type;
+  const auto end = static_cast<std::size_t>(rows);
+  for (std::size_t first = 0; first < end;) {
+    const std::size_t n = PageEntries(type, values, first, end);
+    page_.Clear();
+    PutPlain(&page_, type, values, first, n);
+    const ParquetStatus status = PutPage(false, static_cast<std::int32_t>(n), kEncPlain, out);
+    if (status != ParquetStatus::kOk) return status;
+    first += n;
+  }
+  return ParquetStatus::kOk;
+}
+
+ParquetStatus ParquetChunkEncoder::DictionaryPages(const ParquetValues& values, std::int32_t rows,
+                                                   ParquetEncodedChunk* out) {
+  page_.Clear();
+  PutPlain(&page_, out->meta.type, values, 0, static_cast<std::size_t>(values.dictSize));
+  ParquetStatus status = PutPage(true, values.dictSize, kEncPlain, out);
+  if (status != ParquetStatus::kOk) return status;
+  out->meta.dataPageOffset = static_cast<std::int64_t>(out->bytes.size());
+  const int bitWidth = Parquet_BitWidth(static_cast<std::uint32_t>(values.dictSize - 1));
+  const std::size_t perPage =
+      std::max<std::size_t>(8, kParquetPageBytes * 8 / static_cast<std::size_t>(bitWidth));
+  const auto end = static_cast<std::size_t>(rows);
+  for (std::size_t first = 0; first < end; first += perPage) {
+    const std::size_t n = std::min(perPage, end - first);
+    page_.Clear();
+    page_.PutByte(static_cast<std::uint8_t>(bitWidth));
+    Parquet_PutRleHybrid(&page_, values.indices + first, n, bitWidth);
+    status = PutPage(false, static_cast<std::int32_t>(n), kEncRleDictionary, out);
+    if (status != ParquetStatus::kOk) return status;
+  }
+  return ParquetStatus::kOk;
+}
+
+ParquetStatus ParquetChunkEncoder::Encode(const ParquetColumnDesc& desc, ParquetCodec codec,
+                                          const ParquetValues& values, std::int32_t rows,
+                                          ParquetEncodedChunk* out) {
+  out->bytes.Clear();
+  out->meta = ParquetChunkMeta{};
+  if (!ValidValues(desc.type, values, rows)) return ParquetStatus::kBadArgument;
+  codec_ = codec;
+  ParquetChunkMeta& meta = out->meta;
+  meta.type = desc.type;
+  meta.codec = codec;
+  meta.dictionary = values.indices != nullptr;
+  meta.numValues = rows;
+  Statistics(desc.type, values, EntryCount(values, rows), &meta);
+  return meta.dictionary ? DictionaryPages(values, rows, out) : PlainPages(values, rows, out);
+}
+
+ParquetStatus Parquet_EncodeColumnChunk(const ParquetColumnDesc& desc, ParquetCodec codec,
+                                        const ParquetValues& values, std::int32_t rows,
+                                        ParquetEncodedChunk* out) {
+  ParquetChunkEncoder encoder;
+  return encoder.Encode(desc, codec, values, rows, out);
+}
+
+}  // namespace zervgen

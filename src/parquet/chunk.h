@@ -1,0 +1,79 @@
+// chunk.h: one column chunk (the values of one column in one row group)
+// encoded into its pages: a dictionary page and RLE_DICTIONARY data pages,
+// or PLAIN data pages; data pages (format v1) of about kParquetPageBytes of
+// uncompressed values, each compressed on its own; min and max statistics.
+// Pure computation: no I/O, no raise, no exception; safe on any thread with
+// an encoder of its own.
+#ifndef ZERVGEN_SRC_PARQUET_CHUNK_H_
+#define ZERVGEN_SRC_PARQUET_CHUNK_H_
+
+#include <cstdint>
+
+#include "parquet/buffer.h"
+#include "parquet/codec.h"
+#include "parquet/encoding.h"
+#include "parquet/format.h"
+
+namespace zervgen {
+
+inline constexpr std::size_t kParquetPageBytes = std::size_t{1} << 20;
+
+// The values of a chunk, in the array of the column's type: i32 for kInt32
+// and kDate, i64 for kDecimal12_2, f64 for kDouble, strings for kString.
+//
+// Plain form (indices == nullptr): the array holds one value per row.
+// Dictionary form: the array holds dictSize entries and indices[r] < dictSize
+// is row r's entry. Entries need not be distinct; the chunk is then written
+// with a dictionary as given.
+struct ParquetValues {
+  const std::int32_t* i32 = nullptr;
+  const std::int64_t* i64 = nullptr;
+  const double* f64 = nullptr;
+  ParquetStrings strings{nullptr, nullptr, 0};
+  const std::uint32_t* indices = nullptr;
+  std::int32_t dictSize = 0;
+};
+
+// An encoded chunk: its bytes, to be written as they are, and its metadata
+// with offsets relative to its first byte.
+struct ParquetEncodedChunk {
+  ParquetBuffer bytes;
+  ParquetChunkMeta meta{};
+};
+
+// The scratch memory of encoding (page and compression buffers, the zstd
+// context), kept from chunk to chunk. One per thread.
+class ParquetChunkEncoder {
+ public:
+  // Encodes `rows` rows of `values` of column `desc` into *out (replacing
+  // what it held). On any status but kOk *out is not to be written.
+  // kBadArgument: rows < 1, the type's array missing, a dictionary index out
+  // of range.
+  [[nodiscard]] ParquetStatus Encode(const ParquetColumnDesc& desc, ParquetCodec codec,
+                                     const ParquetValues& values, std::int32_t rows,
+                                     ParquetEncodedChunk* out);
+
+ private:
+  ParquetStatus PutPage(bool dictionaryPage, std::int32_t numValues, ParquetEncoding encoding,
+                        ParquetEncodedChunk* out);
+  ParquetStatus PlainPages(const ParquetValues& values, std::int32_t rows,
+                           ParquetEncodedChunk* out);
+  ParquetStatus DictionaryPages(const ParquetValues& values, std::int32_t rows,
+                                ParquetEncodedChunk* out);
+
+  ParquetBuffer page_;    // one page's values, uncompressed
+  ParquetBuffer packed_;  // the same compressed
+  ParquetBuffer header_;
+  ParquetCompressor compressor_;
+  ParquetCodec codec_ = ParquetCodec::kUncompressed;
+};
+
+// The same with an encoder made for the one call.
+[[nodiscard]] ParquetStatus Parquet_EncodeColumnChunk(const ParquetColumnDesc& desc,
+                                                      ParquetCodec codec,
+                                                      const ParquetValues& values,
+                                                      std::int32_t rows, ParquetEncodedChunk* out);
+
+}  // namespace zervgen
+
+#endif  // ZERVGEN_SRC_PARQUET_CHUNK_H_

@@ -1,0 +1,55 @@
+// codec.cpp: snappy and zstd behind one call.
+#include "parquet/codec.h"
+
+#include <snappy.h>
+#include <zstd.h>
+#include <zstd_errors.h>
+
+#include <new>
+
+namespace zervgen {
+
+ParquetCompressor::~ParquetCompressor() { ZSTD_freeCCtx(zstd_); }
+
+ParquetStatus ParquetCompressor::Compress(ParquetCodec codec, const char* src, std::size_t n,
+                                          ParquetBuffer* out) {
+  out->Clear();
+  switch (codec) {
+    case ParquetCodec::kUncompressed:
+      out->Append(src, n);
+      return out->ok() ? ParquetStatus::kOk : ParquetStatus::kNoMemory;
+    case ParquetCodec::kSnappy: {
+      char* dst = out->Reserve(snappy::MaxCompressedLength(n));
+      if (dst == nullptr) return ParquetStatus::kNoMemory;
+      std::size_t size = 0;
+      try {  // snappy takes its working memory with new
+        snappy::RawCompress(src, n, dst, &size);
+      } catch (const std::bad_alloc&) {
+        return ParquetStatus::kNoMemory;
+      }
+      out->Commit(dst + size);
+      return ParquetStatus::kOk;
+    }
+    case ParquetCodec::kZstd: {
+      if (zstd_ == nullptr) zstd_ = ZSTD_createCCtx();
+      if (zstd_ == nullptr) return ParquetStatus::kNoMemory;
+      const std::size_t bound = ZSTD_compressBound(n);
+      char* dst = out->Reserve(bound);
+      if (dst == nullptr) return ParquetStatus::kNoMemory;
+      const std::size_t size = ZSTD_compressCCtx(zstd_, dst, bound, src, n, kParquetZstdLevel);
+      if (ZSTD_isError(size)) {
+        // A context that failed is not trusted with the next page.
+        ZSTD_freeCCtx(zstd_);
+        zstd_ = nullptr;
+        return ZSTD_getErrorCode(size) == ZSTD_error_memory_allocation
+                   ? ParquetStatus::kNoMemory
+                   : ParquetStatus::kCodecFailed;
+      }
+      out->Commit(dst + size);
+      return ParquetStatus::kOk;
+    }
+  }
+  return ParquetStatus::kBadArgument;
+}
+
+}  // namespace zervgen

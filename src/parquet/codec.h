@@ -1,0 +1,40 @@
+// codec.h: page compression with the codecs the writer offers: SNAPPY
+// (raw snappy blocks) and ZSTD (one frame per page at a fixed level), both
+// deterministic for a given library version. Owns the zstd context, made at
+// first use and reused for every page.
+#ifndef ZERVGEN_SRC_PARQUET_CODEC_H_
+#define ZERVGEN_SRC_PARQUET_CODEC_H_
+
+#include <cstddef>
+
+#include "parquet/buffer.h"
+#include "parquet/format.h"
+
+struct ZSTD_CCtx_s;
+
+namespace zervgen {
+
+// Level 3 is zstd's own default: close to the size of other writers' zstd
+// Parquet at a small cost in time.
+inline constexpr int kParquetZstdLevel = 3;
+
+// One per thread: not shared between threads at once.
+class ParquetCompressor {
+ public:
+  ParquetCompressor() = default;
+  ~ParquetCompressor();
+  ParquetCompressor(const ParquetCompressor&) = delete;
+  ParquetCompressor& operator=(const ParquetCompressor&) = delete;
+
+  // Replaces the contents of `out` by the `n` bytes at `src` compressed with
+  // `codec` (copied for kUncompressed). Never throws.
+  [[nodiscard]] ParquetStatus Compress(ParquetCodec codec, const char* src, std::size_t n,
+                                       ParquetBuffer* out);
+
+ private:
+  ZSTD_CCtx_s* zstd_ = nullptr;
+};
+
+}  // namespace zervgen
+
+#endif  // ZERVGEN_SRC_PARQUET_CODEC_H_

@@ -1,0 +1,50 @@
+// encoding.h: the value encodings of data and dictionary pages: PLAIN for
+// the four physical types, and the RLE/bit-packed hybrid that carries the
+// dictionary indices. Appends to a ParquetBuffer; a failed growth shows in
+// the buffer's ok().
+#ifndef ZERVGEN_SRC_PARQUET_ENCODING_H_
+#define ZERVGEN_SRC_PARQUET_ENCODING_H_
+
+#include <cstddef>
+#include <cstdint>
+
+#include "parquet/buffer.h"
+
+namespace zervgen {
+
+// Bits that hold every value 0..maxValue, at least 1 (a bit width of 0 is
+// legal for a one-entry dictionary but not read by every reader).
+int Parquet_BitWidth(std::uint32_t maxValue);
+
+// The RLE/bit-packed hybrid of `n` values of `bitWidth` bits, without a
+// length prefix: runs of 8 or more equal values as RLE runs, the rest in
+// bit-packed groups of 8 (the last one padded with zeros), at most 63 groups
+// per bit-packed run.
+// REQUIRES: 1 <= bitWidth <= 32, every value < 2^bitWidth
+void Parquet_PutRleHybrid(ParquetBuffer* out, const std::uint32_t* values, std::size_t n,
+                          int bitWidth);
+
+// PLAIN: little-endian values back to back; a BYTE_ARRAY is its 4-byte
+// length and its bytes.
+void Parquet_PutPlainInt32(ParquetBuffer* out, const std::int32_t* values, std::size_t n);
+void Parquet_PutPlainInt64(ParquetBuffer* out, const std::int64_t* values, std::size_t n);
+void Parquet_PutPlainDouble(ParquetBuffer* out, const double* values, std::size_t n);
+
+// Strings as offsets into `bytes`: string i is bytes[offsets[i]] up to
+// offsets[i + 1] - trailer, where `trailer` bytes that follow each string
+// are not part of it (a line end left by a formatter).
+struct ParquetStrings {
+  const char* bytes;
+  const std::uint32_t* offsets;  // one more entry than there are strings
+  std::uint32_t trailer;
+
+  const char* data(std::size_t i) const { return bytes + offsets[i]; }
+  std::uint32_t size(std::size_t i) const { return offsets[i + 1] - offsets[i] - trailer; }
+};
+// Strings first .. first + n - 1.
+void Parquet_PutPlainStrings(ParquetBuffer* out, const ParquetStrings& strings, std::size_t first,
+                             std::size_t n);
+
+}  // namespace zervgen
+
+#endif  // ZERVGEN_SRC_PARQUET_ENCODING_H_

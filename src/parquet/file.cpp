@@ -1,0 +1,118 @@
+// file.cpp: row group metadata and the footer.
+#include "parquet/file.h"
+
+#include <cstdio>
+
+#include "datagen.h"
+#include "parquet/thrift.h"
+
+namespace zervgen {
+namespace {
+
+namespace file_meta {
+constexpr std::int16_t kVersion = 1, kSchema = 2, kNumRows = 3, kRowGroups = 4, kCreatedBy = 6,
+                       kColumnOrders = 7;
+}
+namespace row_group {
+constexpr std::int16_t kColumns = 1, kTotalByteSize = 2, kNumRows = 3, kFileOffset = 5,
+                       kTotalCompressedSize = 6, kOrdinal = 7;
+}
+constexpr std::int16_t kSchemaName = 4, kSchemaNumChildren = 5;
+constexpr std::int16_t kTypeOrder = 1;  // ColumnOrder's TYPE_ORDER
+// Logical types and RLE_DICTIONARY are of the format's second version.
+constexpr std::int32_t kFormatVersion = 2;
+
+bool Fits(const ParquetColumnDesc& desc, const ParquetChunkMeta* meta, std::int64_t rows) {
+  return meta != nullptr && meta->type == desc.type && meta->numValues == rows &&
+         meta->compressedBytes > 0;
+}
+
+void PutSchema(ThriftWriter* w, const ParquetColumnDesc* columns, int n, const char* rootName) {
+  w->BeginList(file_meta::kSchema, ThriftType::kStruct, n + 1);
+  w->BeginListStruct();
+  w->FieldString(kSchemaName, rootName);
+  w->FieldI32(kSchemaNumChildren, n);
+  w->End();
+  for (int i = 0; i < n; ++i) Parquet_PutSchemaElement(w, columns[i]);
+}
+
+// Every column's statistics follow the order its type defines.
+void PutColumnOrders(ThriftWriter* w, int n) {
+  w->BeginList(file_meta::kColumnOrders, ThriftType::kStruct, n);
+  for (int i = 0; i < n; ++i) {
+    w->BeginListStruct();
+    w->BeginStruct(kTypeOrder);
+    w->End();
+    w->End();
+  }
+}
+
+}  // namespace
+
+const char* Parquet_CreatedBy() {
+  static char text[64];
+  static const bool made = [] {
+    std::snprintf(text, sizeof text, "zervgen version %s (build zervgen)", kVersion);
+    return true;
+  }();
+  (void)made;
+  return text;
+}
+
+ParquetFileBuilder::ParquetFileBuilder(const ParquetColumnDesc* columns, int nColumns,
+                                       const char* rootName)
+    : columns_(columns), nColumns_(nColumns), rootName_(rootName) {}
+
+ParquetStatus ParquetFileBuilder::AddRowGroup(std::span<const ParquetChunkMeta* const> chunks,
+                                              std::int64_t rows) {
+  if (chunks.size() != static_cast<std::size_t>(nColumns_) || rows < 1) {
+    return ParquetStatus::kBadArgument;
+  }
+  std::int64_t uncompressed = 0, compressed = 0;
+  for (int c = 0; c < nColumns_; ++c) {
+    if (!Fits(columns_[c], chunks[c], rows)) return ParquetStatus::kBadArgument;
+    uncompressed += chunks[c]->uncompressedBytes;
+    compressed += chunks[c]->compressedBytes;
+  }
+  ThriftWriter w(&groups_);
+  w.BeginListStruct();
+  w.BeginList(row_group::kColumns, ThriftType::kStruct, nColumns_);
+  std::int64_t at = offset_;
+  for (int c = 0; c < nColumns_; ++c) {
+    Parquet_PutColumnChunk(&w, columns_[c], *chunks[c], at);
+    at += chunks[c]->compressedBytes;
+  }
+  w.FieldI64(row_group::kTotalByteSize, uncompressed);
+  w.FieldI64(row_group::kNumRows, rows);
+  w.FieldI64(row_group::kFileOffset, offset_);
+  w.FieldI64(row_group::kTotalCompressedSize, compressed);
+  if (rowGroups_ <= INT16_MAX)
+    w.FieldI16(row_group::kOrdinal, static_cast<std::int16_t>(rowGroups_));
+  w.End();
+  if (!groups_.ok()) return ParquetStatus::kNoMemory;  // and so is every later call
+  offset_ = at;
+  rows_ += rows;
+  ++rowGroups_;
+  return ParquetStatus::kOk;
+}
+
+ParquetStatus ParquetFileBuilder::Footer(ParquetBuffer* out) const {
+  out->Clear();
+  ThriftWriter w(out);
+  w.FieldI32(file_meta::kVersion, kFormatVersion);
+  PutSchema(&w, columns_, nColumns_, rootName_);
+  w.FieldI64(file_meta::kNumRows, rows_);
+  w.BeginList(file_meta::kRowGroups, ThriftType::kStruct, rowGroups_);
+  out->Append(groups_.data(), groups_.size());
+  w.FieldString(file_meta::kCreatedBy, Parquet_CreatedBy());
+  PutColumnOrders(&w, nColumns_);
+  w.End();
+  const std::size_t metaSize = out->size();
+  out->PutU32(static_cast<std::uint32_t>(metaSize));
+  out->Append(kParquetMagic, kParquetMagicSize);
+  if (!groups_.ok() || !out->ok()) return ParquetStatus::kNoMemory;
+  if (metaSize > UINT32_MAX) return ParquetStatus::kBadArgument;
+  return ParquetStatus::kOk;
+}
+
+}  // namespace zervgen

@@ -1,0 +1,191 @@
+// parquet_convert_test.cpp: relation fields as Parquet column values: the
+// numbers of each type, the texts the delimited format writes, fill text
+// from any row on, and the choice of dictionary or plain.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "output.h"
+#include "parquet/convert.h"
+#include "random.h"
+
+namespace zervgen {
+namespace {
+
+// The text the field writer makes for `value` as a last field, without its
+// line end.
+std::string WriterText(OutputWriter writer, std::int32_t value, int width) {
+  OutputStream s(-1, 256);
+  EXPECT_EQ(writer(&s, value, width, 1), 0);
+  return std::string(s.data(), s.size() - 1);
+}
+
+// Row r's value of the converted column, as text or number.
+std::string TextAt(const ParquetValues& v, std::size_t r) {
+  const std::size_t e = v.indices != nullptr ? v.indices[r] : r;
+  return std::string(v.strings.data(e), v.strings.size(e));
+}
+template <typename T>
+T At(const T* values, const ParquetValues& v, std::size_t r) {
+  return values[v.indices != nullptr ? v.indices[r] : r];
+}
+
+class ParquetConvertTest : public ::testing::Test {
+ protected:
+  void SetUp() override { Output_Initialize(',', 0); }
+};
+
+TEST_F(ParquetConvertTest, NumbersOfEachType) {
+  // Row r's value at values[2r]: a stride as when two fields share a slot.
+  std::vector<std::int32_t> values;
+  for (std::int32_t r = 0; r < 4000; ++r) {
+    values.push_back(r % 4 == 0 ? -166666667 : (r % 2 ? 36523 : r % 37));
+    values.push_back(0);
+  }
+  struct {
+    ParquetType type;
+    OutputKind kind;
+  } cases[] = {{ParquetType::kInt32, OutputKind::kInteger},
+               {ParquetType::kDouble, OutputKind::kInteger},
+               {ParquetType::kDecimal12_2, OutputKind::kInteger},
+               {ParquetType::kDecimal12_2, OutputKind::kFloat}};
+  for (const auto& c : cases) {
+    for (std::int64_t hint : {std::int64_t{40}, std::int64_t{4000}}) {
+      ParquetColumnConverter conv;
+      const OutputRowField field{values.data(), 2, c.kind, 10};
+      ASSERT_EQ(conv.Convert({"x", c.type, hint}, Output_CurrentFormat(), field, 4000, 1), ParquetStatus::kOk);
+      const ParquetValues& v = conv.values();
+      EXPECT_EQ(v.indices != nullptr, hint == 40);
+      for (std::size_t r = 0; r < 4000; ++r) {
+        const std::int32_t x = values[2 * r];
+        if (c.type == ParquetType::kInt32) {
+          ASSERT_EQ(At(v.i32, v, r), x);
+        } else if (c.type == ParquetType::kDouble) {
+          ASSERT_EQ(At(v.f64, v, r), static_cast<double>(x));
+        } else {
+          ASSERT_EQ(At(v.i64, v, r), std::int64_t{x} * 100);
+        }
+      }
+    }
+  }
+  // Float's text "-166666667.00" is the decimal -166666667.00.
+  ParquetColumnConverter conv;
+  ASSERT_EQ(conv.Convert({"float", ParquetType::kDecimal12_2, 0}, Output_CurrentFormat(),
+                         {values.data(), 2, OutputKind::kFloat, 10}, 1, 1),
+            ParquetStatus::kOk);
+  EXPECT_EQ(conv.values().i64[0], -16666666700);
+  EXPECT_EQ(WriterText(Output_Float, -166666667, 10), "-166666667.00");
+}
+
+// Day 0 is 1900-01-01, day 25567 1970-01-01, day 36523 1999-12-31 (10956
+// days after 1970-01-01); a day out of range is a status, not a raise.
+TEST_F(ParquetConvertTest, Dates) {
+  const std::vector<std::int32_t> days = {0, 25567, 36523, 59, 60};
+  const std::int32_t want[] = {-25567, 0, 10956, -25508, -25507};
+  ParquetColumnConverter conv;
+  ASSERT_EQ(
+      conv.Convert({"date", ParquetType::kDate, 36524}, Output_CurrentFormat(), {days.data(), 1, OutputKind::kDate, 10}, 5, 1),
+      ParquetStatus::kOk);
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(conv.values().i32[i], want[i]);
+  EXPECT_EQ(WriterText(Output_Date, 25567, 10), "1/1/1970");
+  EXPECT_EQ(WriterText(Output_Date, 58, 10), "2/28/1900");
+  EXPECT_EQ(WriterText(Output_Date, 59, 10), "3/1/1900");  // 1900 had no 29 February
+  const std::vector<std::int32_t> bad = {3, 36524};
+  EXPECT_EQ(conv.Convert({"date", ParquetType::kDate, 0}, Output_CurrentFormat(), {bad.data(), 1, OutputKind::kDate, 10}, 2, 1),
+            ParquetStatus::kBadValue);
+  EXPECT_EQ(conv.Convert({"date", ParquetType::kInt32, 0}, Output_CurrentFormat(), {bad.data(), 1, OutputKind::kDate, 10}, 2, 1),
+            ParquetStatus::kBadArgument);
+  EXPECT_EQ(
+      conv.Convert({"date", ParquetType::kString, 0}, Output_CurrentFormat(), {bad.data(), 1, OutputKind::kInteger, 10}, 2, 1),
+      ParquetStatus::kBadArgument);
+}
+
+// Every text column holds the writer's text of each value, plain or with a
+// dictionary, through a delimiter that changes the character sets.
+TEST_F(ParquetConvertTest, TextsAreTheWritersTexts) {
+  std::vector<std::int32_t> values;
+  for (std::int32_t r = 0; r < 5000; ++r)
+    values.push_back(r % 3 == 0 ? (r % 2 ? 1 : 5) : r * 7 % 997 + 2);
+  struct {
+    OutputKind kind;
+    int width;
+    std::int32_t value;
+    const char* text;
+  } cases[] = {{OutputKind::kFixed10, 10, 1, "BENCHMARKS"},
+               {OutputKind::kFixed20, 20, 1, "THE+ZERV+BENCHMARKS+"},
+               {OutputKind::kVarChar, 80, 5, "SILICON VALLEY"}};
+  for (char delim : {',', 'a'}) {
+    Output_Initialize(delim, 0);
+    for (const auto& c : cases) {
+      values[3] = c.value;
+      for (std::int64_t hint : {std::int64_t{1000}, std::int64_t{5000}}) {
+        ParquetColumnConverter conv;
+        ASSERT_EQ(conv.Convert({"t", ParquetType::kString, hint}, Output_CurrentFormat(),
+                               {values.data(), 1, c.kind, c.width}, 5000, 1),
+                  ParquetStatus::kOk);
+        const ParquetValues& v = conv.values();
+        EXPECT_EQ(v.indices != nullptr, hint == 1000);
+        for (std::size_t r = 0; r < 5000; ++r) {
+          ASSERT_EQ(TextAt(v, r), WriterText(Output_WriterOf(c.kind), values[r], c.width)) << r;
+        }
+        EXPECT_EQ(TextAt(v, 3), c.text);
+      }
+    }
+  }
+  Output_Initialize(',', 0);
+}
+
+// Fill text of rows from row 300 on, with the stream jumped ahead to that
+// row, is the text those rows have when the whole relation is written.
+TEST_F(ParquetConvertTest, FillFromAnyRow) {
+  constexpr std::int32_t kSeed = 816473355, kRows = 1000, kFirst = 300;
+  for (std::int32_t width : {1, 17, 100}) {
+    Output_SetFillState(kSeed);
+    std::vector<std::string> whole;
+    for (std::int32_t r = 0; r < kRows; ++r) whole.push_back(WriterText(Output_Fill, width, width));
+    const std::int32_t state =
+        Ms_JumpAhead(kSeed, static_cast<std::uint64_t>(kFirst) * Output_FillDraws(width));
+    ParquetColumnConverter conv;
+    const OutputRowField field{&width, 0, OutputKind::kFill, width};
+    // A small hint does not make fill a dictionary: its text is not its value's.
+    ASSERT_EQ(conv.Convert({"fill", ParquetType::kString, 1}, Output_CurrentFormat(), field, kRows - kFirst, state),
+              ParquetStatus::kOk);
+    ASSERT_EQ(conv.values().indices, nullptr);
+    for (std::int32_t r = kFirst; r < kRows; ++r) {
+      ASSERT_EQ(TextAt(conv.values(), r - kFirst), whole[r]) << width << " row " << r;
+    }
+  }
+}
+
+// A dictionary is tried for hints up to a quarter of the rows (at most
+// 65536), and the chunk goes plain when the values have more distinct ones
+// than that, whatever the hint said.
+TEST_F(ParquetConvertTest, DictionaryOrPlain) {
+  struct {
+    std::int64_t hint;
+    std::int32_t rows;
+    std::int32_t limit;
+  } limits[] = {{100, 1000000, 65536}, {65536, 1000000, 65536}, {65537, 1000000, 0},
+                {250, 1000, 250},      {251, 1000, 0},          {1, 3, 0},
+                {0, 1000, 0},          {36524, 150001, 37500}};
+  for (const auto& c : limits) {
+    EXPECT_EQ(Parquet_DictionaryLimit(c.hint, c.rows), c.limit) << c.hint << " " << c.rows;
+  }
+  std::vector<std::int32_t> values;
+  for (std::int32_t r = 0; r < 1000; ++r) values.push_back(r % 250 - 125);
+  ParquetColumnConverter conv;
+  ASSERT_EQ(
+      conv.Convert({"k", ParquetType::kInt32, 10}, Output_CurrentFormat(), {values.data(), 1, OutputKind::kInteger, 10}, 1000, 1),
+      ParquetStatus::kOk);
+  EXPECT_EQ(conv.values().dictSize, 250);  // 250 distinct: still within the limit
+  values[999] = 5000;
+  ASSERT_EQ(
+      conv.Convert({"k", ParquetType::kInt32, 10}, Output_CurrentFormat(), {values.data(), 1, OutputKind::kInteger, 10}, 1000, 1),
+      ParquetStatus::kOk);
+  EXPECT_EQ(conv.values().indices, nullptr);  // 251: plain
+  EXPECT_EQ(conv.values().i32, values.data());
+}
+
+}  // namespace
+}  // namespace zervgen

@@ -1,0 +1,266 @@
+// parquet_test.cpp: the Parquet writer's Thrift encoding, value encodings,
+// codecs, chunks and files, read back with the independent reader of
+// parquet_test_util.h.
+#include <gtest/gtest.h>
+#include <snappy.h>
+#include <zstd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "output.h"
+#include "parquet/chunk.h"
+#include "parquet/codec.h"
+#include "parquet/convert.h"
+#include "parquet/encoding.h"
+#include "parquet/file.h"
+#include "parquet/thrift.h"
+#include "parquet_test_util.h"
+
+namespace zervgen {
+namespace {
+
+using zervgen_test::DecodeRleHybrid;
+using zervgen_test::ReadParquet;
+using zervgen_test::TValue;
+
+std::string Str(const ParquetBuffer& b) { return std::string(b.data(), b.size()); }
+std::string Hex(const std::string& s) {
+  static const char* d = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : s) {
+    out += d[c >> 4];
+    out += d[c & 15];
+    out += ' ';
+  }
+  return out;
+}
+template <typename T>
+std::string Raw(T v) {
+  return std::string(reinterpret_cast<const char*>(&v), sizeof v);
+}
+std::string B(std::initializer_list<int> bytes) {
+  std::string s;
+  for (int b : bytes) s += static_cast<char>(b);
+  return s;
+}
+
+TEST(ThriftTest, VarintsAndZigZag) {
+  struct {
+    std::uint64_t value;
+    std::string bytes;
+  } varints[] = {{0, B({0})},
+                 {127, B({0x7F})},
+                 {128, B({0x80, 0x01})},
+                 {300, B({0xAC, 0x02})},
+                 {16384, B({0x80, 0x80, 0x01})},
+                 {UINT64_MAX, B({0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x01})}};
+  for (const auto& c : varints) {
+    ParquetBuffer b;
+    Thrift_PutVarint(&b, c.value);
+    EXPECT_EQ(Hex(Str(b)), Hex(c.bytes)) << c.value;
+  }
+  struct {
+    std::int64_t value;
+    std::uint64_t zigzag;
+  } zigzags[] = {
+      {0, 0}, {-1, 1}, {1, 2}, {-2, 3}, {INT32_MAX, 0xFFFFFFFEu}, {INT32_MIN, 0xFFFFFFFFu}};
+  for (const auto& c : zigzags) {
+    EXPECT_EQ(Thrift_ZigZag32(static_cast<std::int32_t>(c.value)), c.zigzag) << c.value;
+    EXPECT_EQ(Thrift_ZigZag64(c.value), c.zigzag) << c.value;
+  }
+  EXPECT_EQ(Thrift_ZigZag64(INT64_MIN), UINT64_MAX);
+  EXPECT_EQ(Thrift_ZigZag64(INT64_MAX), UINT64_MAX - 1);
+}
+
+// Worked by hand from the compact protocol: short and long field headers,
+// bools in the header, a list of 15 elements (long list header), nesting.
+TEST(ThriftTest, StructBytes) {
+  ParquetBuffer page;
+  Parquet_PutDataPageHeader(&page, 100, 50, 10, kEncPlain);
+  EXPECT_EQ(Hex(Str(page)), Hex(B({0x15, 0x00, 0x15, 0xC8, 0x01, 0x15, 0x64, 0x2C, 0x15, 0x14, 0x15,
+                                   0x00, 0x15, 0x06, 0x15, 0x06, 0x00, 0x00})));
+  ParquetBuffer b;
+  ThriftWriter w(&b);
+  w.FieldBool(1, true);
+  w.FieldBool(2, false);
+  w.FieldI64(20, -1);
+  w.FieldBinary(21, "ab", 2);
+  w.BeginList(22, ThriftType::kI32, 15);
+  for (int i = 0; i < 15; ++i) w.ListI32(-2);
+  w.FieldI8(23, -1);
+  w.FieldI16(24, 300);
+  w.BeginStruct(40);
+  w.FieldI32(1, 7);
+  w.End();
+  w.FieldI32(41, 1);  // the outer struct's ids go on from 40
+  w.End();
+  std::string want = B({0x11, 0x12, 0x06, 0x28, 0x01, 0x18, 0x02, 'a', 'b', 0x19, 0xF5, 0x0F});
+  want += std::string(15, '\x03');
+  want += B({0x13, 0xFF, 0x14, 0xD8, 0x04, 0x0C, 0x50, 0x15, 0x0E, 0x00, 0x15, 0x02, 0x00});
+  EXPECT_EQ(Hex(Str(b)), Hex(want));
+  EXPECT_FALSE(w.failed());
+  // The independent reader sees the same fields.
+  TValue v = zervgen_test::ThriftReader(Str(b), 0).Struct();
+  EXPECT_EQ(v[20].i, -1);
+  EXPECT_EQ(v[22].list.size(), 15u);
+  EXPECT_EQ(v[24].i, 300);
+  EXPECT_EQ(v[40][1].i, 7);
+  EXPECT_EQ(v[41].i, 1);
+}
+
+TEST(RleHybridTest, ExactBytes) {
+  struct {
+    std::vector<std::uint32_t> values;
+    int bitWidth;
+    std::string bytes;
+  } cases[] = {
+      {{1, 1, 1, 1, 1, 1, 1, 1}, 1, B({0x10, 0x01})},
+      {{0, 1, 2, 3, 4, 5, 6, 7}, 3, B({0x03, 0x88, 0xC6, 0xFA})},
+      {{5}, 3, B({0x03, 0x05, 0x00, 0x00})},  // one group, padded with zeros
+      {std::vector<std::uint32_t>(300, 0x1234), 13, B({0xD8, 0x04, 0x34, 0x12})},
+  };
+  for (const auto& c : cases) {
+    ParquetBuffer b;
+    Parquet_PutRleHybrid(&b, c.values.data(), c.values.size(), c.bitWidth);
+    EXPECT_EQ(Hex(Str(b)), Hex(c.bytes));
+  }
+  EXPECT_EQ(Parquet_BitWidth(0), 1);
+  EXPECT_EQ(Parquet_BitWidth(1), 1);
+  EXPECT_EQ(Parquet_BitWidth(2), 2);
+  EXPECT_EQ(Parquet_BitWidth(65535), 16);
+  EXPECT_EQ(Parquet_BitWidth(65536), 17);
+  EXPECT_EQ(Parquet_BitWidth(UINT32_MAX), 32);
+}
+
+// Runs of every length around the RLE threshold after literals that end
+// off a group boundary, long literal stretches past one run's 504 values,
+// and every bit width.
+TEST(RleHybridTest, RoundTrips) {
+  std::uint32_t state = 12345;
+  auto next = [&] { return state = state * 1103515245u + 12345u; };
+  for (int bitWidth : {1, 2, 3, 7, 8, 9, 16, 17, 31, 32}) {
+    const std::uint64_t mask = (std::uint64_t{1} << bitWidth) - 1;
+    std::vector<std::uint32_t> values;
+    for (int run = 1; run <= 20; ++run) {
+      for (int lead = 0; lead < 9; ++lead)
+        values.push_back(static_cast<std::uint32_t>(next() & mask));
+      values.insert(values.end(), static_cast<std::size_t>(run),
+                    static_cast<std::uint32_t>(next() & mask));
+    }
+    for (int i = 0; i < 1100; ++i)
+      values.push_back(static_cast<std::uint32_t>((next() >> 3) & mask));
+    values.insert(values.end(), 100000, static_cast<std::uint32_t>(mask));
+    for (std::size_t n : {std::size_t{1}, std::size_t{7}, std::size_t{505}, values.size()}) {
+      ParquetBuffer b;
+      Parquet_PutRleHybrid(&b, values.data(), n, bitWidth);
+      ASSERT_TRUE(b.ok());
+      const auto back = DecodeRleHybrid(Str(b), bitWidth, n);
+      EXPECT_TRUE(std::equal(back.begin(), back.end(), values.begin())) << bitWidth << " " << n;
+    }
+  }
+}
+
+TEST(CodecTest, RoundTripsAndIsDeterministic) {
+  std::string data;
+  for (int i = 0; i < 300000; ++i) data += static_cast<char>("abcab"[i % 5] + (i / 1000) % 7);
+  for (ParquetCodec codec :
+       {ParquetCodec::kUncompressed, ParquetCodec::kSnappy, ParquetCodec::kZstd}) {
+    ParquetCompressor one, two;
+    ParquetBuffer a, b, c;
+    ASSERT_EQ(one.Compress(codec, data.data(), data.size(), &a), ParquetStatus::kOk);
+    ASSERT_EQ(one.Compress(codec, data.data(), data.size(), &b), ParquetStatus::kOk);
+    ASSERT_EQ(two.Compress(codec, data.data(), data.size(), &c), ParquetStatus::kOk);
+    EXPECT_TRUE(Str(a) == Str(b) && Str(a) == Str(c)) << Parquet_CodecName(codec);
+    if (codec != ParquetCodec::kUncompressed) {
+      EXPECT_LT(a.size(), data.size() / 4);
+    }
+    const int id = static_cast<int>(codec);
+    EXPECT_TRUE(zervgen_test::Decompress(id, Str(a), data.size()) == data) << id;
+  }
+  ParquetCodec codec;
+  EXPECT_TRUE(Parquet_CodecFromName("zstd", &codec) && codec == ParquetCodec::kZstd);
+  EXPECT_TRUE(Parquet_CodecFromName("none", &codec) && codec == ParquetCodec::kUncompressed);
+  EXPECT_FALSE(Parquet_CodecFromName("gzip", &codec));
+}
+
+// Strings for ParquetValues: the texts back to back, no trailer.
+struct StringColumn {
+  std::string bytes;
+  std::vector<std::uint32_t> offsets{0};
+  explicit StringColumn(const std::vector<std::string>& texts) {
+    for (const auto& t : texts) {
+      bytes += t;
+      offsets.push_back(static_cast<std::uint32_t>(bytes.size()));
+    }
+  }
+  ParquetStrings strings() const { return {bytes.data(), offsets.data(), 0}; }
+};
+
+// Min and max in each type's order, the same from plain and dictionary
+// forms.
+TEST(ParquetChunkTest, StatisticsOrders) {
+  const std::vector<std::int32_t> ints = {5, -7, 3, -1};
+  const std::vector<std::int64_t> decimals = {100, -250000000000, 99};
+  const std::vector<double> withZero = {0.0, 1.5, 2.0};
+  const std::vector<double> negative = {-1.0, 0.0, -3.5};
+  const StringColumn strings({"a", "\x80", "b", "ab", "", "\x7f\xff"});
+  struct Case {
+    ParquetType type;
+    ParquetValues values;
+    std::int32_t n;
+    std::string min, max;
+  } cases[] = {
+      {ParquetType::kInt32, {.i32 = ints.data()}, 4, Raw<std::int32_t>(-7), Raw<std::int32_t>(5)},
+      {ParquetType::kDate, {.i32 = ints.data()}, 4, Raw<std::int32_t>(-7), Raw<std::int32_t>(5)},
+      {ParquetType::kDecimal12_2,
+       {.i64 = decimals.data()},
+       3,
+       Raw<std::int64_t>(-250000000000),
+       Raw<std::int64_t>(100)},
+      {ParquetType::kDouble, {.f64 = withZero.data()}, 3, Raw(-0.0), Raw(2.0)},
+      {ParquetType::kDouble, {.f64 = negative.data()}, 3, Raw(-3.5), Raw(0.0)},
+      {ParquetType::kString, {.strings = strings.strings()}, 6, "", "\x80"},
+  };
+  for (const Case& c : cases) {
+    for (int dictionary = 0; dictionary <= 1; ++dictionary) {
+      ParquetValues v = c.values;
+      std::vector<std::uint32_t> indices = {0, 1, 2, 1, 0, 2, 2, 1};
+      std::int32_t rows = c.n;
+      if (dictionary) {
+        for (std::int32_t k = 0; k < c.n; ++k) indices.push_back(static_cast<std::uint32_t>(k));
+        v.indices = indices.data();
+        v.dictSize = c.n;
+        rows = static_cast<std::int32_t>(indices.size());
+      }
+      ParquetEncodedChunk chunk;
+      ASSERT_EQ(Parquet_EncodeColumnChunk({"c", c.type, 0}, ParquetCodec::kSnappy, v, rows, &chunk),
+                ParquetStatus::kOk);
+      ASSERT_TRUE(chunk.meta.hasStats);
+      const ParquetChunkMeta& m = chunk.meta;
+      EXPECT_EQ(Hex(std::string(m.min.bytes, m.min.size)), Hex(c.min)) << int(c.type);
+      EXPECT_EQ(Hex(std::string(m.max.bytes, m.max.size)), Hex(c.max)) << int(c.type);
+      EXPECT_EQ(m.dictionary, dictionary == 1);
+      EXPECT_EQ(m.numValues, rows);
+    }
+  }
+  // Requests the encoder refuses, with nothing to write.
+  std::vector<std::uint32_t> bad = {0, 3};
+  ParquetEncodedChunk chunk;
+  const ParquetColumnDesc desc{"c", ParquetType::kInt32, 0};
+  EXPECT_EQ(Parquet_EncodeColumnChunk(desc, ParquetCodec::kSnappy, {.i32 = ints.data()}, 0, &chunk),
+            ParquetStatus::kBadArgument);
+  EXPECT_EQ(
+      Parquet_EncodeColumnChunk(desc, ParquetCodec::kSnappy, {.i64 = decimals.data()}, 2, &chunk),
+      ParquetStatus::kBadArgument);
+  EXPECT_EQ(Parquet_EncodeColumnChunk(desc, ParquetCodec::kSnappy,
+                                      {.i32 = ints.data(), .indices = bad.data(), .dictSize = 3}, 2,
+                                      &chunk),
+            ParquetStatus::kBadArgument);
+}
+
+}  // namespace
+}  // namespace zervgen
