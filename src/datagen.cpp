@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "except.h"
+#include "gen_parquet.h"
 #include "gen_pool.h"
 #include "output.h"
 #include "perf.h"
@@ -176,7 +177,11 @@ void Main_openReport(int argc, char** argv) {
   Perf_Init(&totalTimer);
   Perf_Start(&totalTimer);
   WriteHeaderSettings(argc, argv);
-  if (options.fixedFormat) {
+  if (options.parquet) {
+    Report("Fmt:  parquet, %s pages, %ld rows per row group.\n",
+           Parquet_CodecName(static_cast<ParquetCodec>(options.parquetCodec)),
+           static_cast<long>(options.rowGroupRows));
+  } else if (options.fixedFormat) {
     Report("Fmt:  fixed.\n");
     WriteColumnMap();
   } else {
@@ -249,6 +254,7 @@ GenRunPlan Main_planRun() {
   }
   settings.nParts = options.nParts;
   settings.part = options.part;
+  settings.suffix = options.parquet ? ".parquet" : "";
   return Gen_PlanRun(settings);
 }
 
@@ -281,6 +287,18 @@ bool WritesToStandardOutput() {
   return false;
 }
 
+// What makes each file's format: Parquet files, or text rows in the framing
+// of the run (none).
+GenFormatMaker FormatMaker() {
+  if (!options.parquet) return nullptr;
+  GenParquetSettings settings;
+  settings.codec = static_cast<ParquetCodec>(options.parquetCodec);
+  settings.rowGroupRows = options.rowGroupRows;
+  return [settings](const char* relName, std::span<const GenColumnSpec> fields) {
+    return Gen_ParquetFormat(relName, fields, Output_CurrentFormat(), settings);
+  };
+}
+
 // The run after the handler is armed; returns normally after a complete run.
 void Run(GenControlBlock* cb, int argc, char** argv) {
   Main_initSignalHandlers(cb);
@@ -296,7 +314,7 @@ void Run(GenControlBlock* cb, int argc, char** argv) {
   // with the writer's own messages, in the order the files are written.
   Gen_CheckRelationFiles(Gen_PlanFiles(plan));
   Gen_InitializeCB(cb, options.nRows, options.nChars, options.tmpDir);
-  for (const GenRelationPlan& relation : plan.relations) Gen_Relation(cb, relation);
+  for (const GenRelationPlan& relation : plan.relations) Gen_Relation(cb, relation, FormatMaker());
   Main_cleanup(cb);
   Main_closeReport();
 }

@@ -14,7 +14,12 @@
 
 namespace zervgen {
 
-inline constexpr int kNameSize = 520;
+// Room for a name of kMaxNameChars and the longest suffix made for it
+// (".hun.parquet"), with its NUL.
+inline constexpr int kNameSize = 528;
+// A part file's name (with its NUL) must fit this many characters, and
+// ".parquet" more for Parquet parts.
+inline constexpr int kPartNameLimit = 520;
 // Longest file or directory name the command line accepts.
 inline constexpr int kMaxNameChars = 513;
 inline constexpr std::int32_t kMaxScale = 10000;
@@ -45,6 +50,9 @@ struct MainOptions {
   std::int32_t nParts;    // -parts: relations split into this many part files; 0: not split
   std::int32_t part;      // -part: the one part written; 0: all parts
   std::int32_t nThreads;  // -threads; 0: every core the process may run on
+  int parquet;                 // -parquet: Parquet files instead of text
+  std::int32_t parquetCodec;   // -codec: a ParquetCodec value (snappy by default)
+  std::int32_t rowGroupRows;   // -rowgroup: rows per row group
 };
 extern MainOptions options;
 

@@ -15,6 +15,9 @@
 #include <string>
 
 #include "datagen.h"
+#include "gen_parquet.h"
+#include "parquet/codec.h"
+#include "parquet/format.h"
 #include "except.h"
 #include "output.h"
 
@@ -131,6 +134,8 @@ struct ParseState {
   char tmpValue[kMaxNameChars + 1] = "";
   bool partGiven = false;
   long long partValue = 0;  // -part as given; checked against -parts at the end
+  const char* codecGiven = nullptr;  // -codec's value; checked at the end
+  long long rowGroupGiven = 0;       // -rowgroup's value; 0: not given
 };
 
 void Main_setRelation(const char* argument, int* relationFlag, std::int16_t* nRelations) {
@@ -158,6 +163,9 @@ char* Main_getNextArgument(int argc, char** argv, int* cur) {
   return argv[next];
 }
 
+// The ending of the files of a run: ".parquet" for Parquet files.
+const char* FileEnding() { return options.parquet ? ".parquet" : ""; }
+
 void Main_setFile(int flag, char* fileName, const char* prefix, const char* suffix) {
   CHECK_REQUIRE_TEXT(fileName != nullptr, "fileName != NULL");
   CHECK_REQUIRE_TEXT(prefix != nullptr, "prefix != NULL");
@@ -166,7 +174,7 @@ void Main_setFile(int flag, char* fileName, const char* prefix, const char* suff
   if (prefix[0] != '\0') {
     std::snprintf(fileName, kNameSize, "%s", prefix);
   } else {
-    std::snprintf(fileName, kNameSize, "%s.%s", "zerv", suffix);
+    std::snprintf(fileName, kNameSize, "%s.%s%s", "zerv", suffix, FileEnding());
   }
 }
 
@@ -182,6 +190,13 @@ const char* const kMoreHelp =
     "                    -te, -ti, -un, -up and -f -, it goes to standard output.\n"
     "        -threads N  Uses N threads, 1 to 1024.  The default is every core\n"
     "                    the program may run on.  The output is the same for any N.\n"
+    "        -parquet    Writes each table as a Parquet file with typed columns\n"
+    "                    (zerv.hun.parquet ...; parts zerv.hun.K.parquet) instead\n"
+    "                    of text.  Not with -ff or -dc.\n"
+    "        -codec C    Compresses the Parquet pages with C: snappy (the\n"
+    "                    default), zstd or none.  Needs -parquet.\n"
+    "        -rowgroup R Puts R rows in each Parquet row group, 1000 to\n"
+    "                    16777216 (default 1048576).  Needs -parquet.\n"
     "        --help      Prints this help text and exits.\n"
     "        --version   Prints the program name and version and exits.\n";
 
@@ -314,6 +329,63 @@ void OptionPart(int argc, char** argv, int* cur, ParseState* state) {
   state->partValue = ReadNumber("-part", value);
 }
 
+void OptionParquet() {
+  if (options.parquet) Fail(MSG_WAS_SPECIFIED, programName, "-parquet");
+  options.parquet = 1;
+}
+
+void OptionCodec(int argc, char** argv, int* cur, ParseState* state) {
+  const char* value = Main_getNextArgument(argc, argv, cur);
+  if (value == nullptr) Fail(MSG_REQUIRES_ARGUMENT, programName, "-codec");
+  if (state->codecGiven != nullptr) Fail(MSG_WAS_SPECIFIED, programName, "-codec");
+  ParquetCodec codec;
+  if (!Parquet_CodecFromName(value, &codec)) {
+    Fail("%s: Option, \"-codec\", must be none, snappy or zstd, not '%s'.\n", programName, value);
+  }
+  state->codecGiven = value;
+  options.parquetCodec = static_cast<std::int32_t>(codec);
+}
+
+void OptionRowGroup(int argc, char** argv, int* cur, ParseState* state) {
+  const char* value = Main_getNextArgument(argc, argv, cur);
+  if (value == nullptr) Fail(MSG_REQUIRES_ARGUMENT, programName, "-rowgroup");
+  if (state->rowGroupGiven != 0) Fail(MSG_WAS_SPECIFIED, programName, "-rowgroup");
+  const long long rows = ReadNumber("-rowgroup", value);
+  if (rows < kParquetMinRowGroup || rows > kParquetMaxRowGroup) {
+    Fail("%s: The number of rows per row group must be from %ld to %ld.\n", programName,
+         static_cast<long>(kParquetMinRowGroup), static_cast<long>(kParquetMaxRowGroup));
+  }
+  state->rowGroupGiven = rows;
+  options.rowGroupRows = static_cast<std::int32_t>(rows);
+}
+
+// The Parquet settings: -codec and -rowgroup only with -parquet, which
+// frames no text (no -ff, no -dc), and a codec this build has.
+void CompleteParquet(const ParseState& state) {
+  if (!options.parquet) {
+    if (state.codecGiven != nullptr) {
+      Fail("%s: Option, \"-codec\", requires \"-parquet\" to be specified.\n", programName);
+    }
+    if (state.rowGroupGiven != 0) {
+      Fail("%s: Option, \"-rowgroup\", requires \"-parquet\" to be specified.\n", programName);
+    }
+    return;
+  }
+  if (options.fixedFormat) {
+    Fail("%s: Only one of \"-parquet\" and \"-ff\" may be specified.\n", programName);
+  }
+  if (options.delimChar != '\0') {
+    Fail("%s: Only one of \"-parquet\" and \"-dc\" may be specified.\n", programName);
+  }
+  if (state.codecGiven == nullptr) options.parquetCodec = static_cast<std::int32_t>(ParquetCodec::kSnappy);
+  if (state.rowGroupGiven == 0) options.rowGroupRows = kParquetDefaultRowGroup;
+  const auto codec = static_cast<ParquetCodec>(options.parquetCodec);
+  if (!Parquet_CodecBuiltIn(codec)) {
+    Fail("%s: Option, \"-codec\", cannot be '%s': this zervgen was built without it; use \"-codec none\".\n",
+         programName, Parquet_CodecName(codec));
+  }
+}
+
 // Acts on the argument at *cur; returns false when it is no option at all.
 bool ParseOne(int argc, char** argv, int* cur, ParseState* state) {
   const char* arg = argv[*cur];
@@ -338,6 +410,9 @@ bool ParseOne(int argc, char** argv, int* cur, ParseState* state) {
   else if (is("-parts")) OptionCount(argc, argv, cur, arg, &options.nParts, kMaxParts);
   else if (is("-part")) OptionPart(argc, argv, cur, state);
   else if (is("-threads")) OptionCount(argc, argv, cur, arg, &options.nThreads, kMaxThreads);
+  else if (is("-parquet")) OptionParquet();
+  else if (is("-codec")) OptionCodec(argc, argv, cur, state);
+  else if (is("-rowgroup")) OptionRowGroup(argc, argv, cur, state);
   else return false;
   state->nRelations = nRelations;
   return true;
@@ -368,7 +443,8 @@ void CompleteParts(const ParseState& state) {
   const std::size_t suffix = 1 + Digits(options.part != 0 ? options.part : options.nParts);
   for (const char* name : {options.hundredFile, options.tenPcntFile, options.tinyFile,
                            options.uniquesFile, options.updatesFile}) {
-    if (std::strlen(name) + suffix >= static_cast<std::size_t>(kNameSize)) {
+    const std::size_t limit = kPartNameLimit + std::strlen(FileEnding());
+    if (std::strlen(name) + suffix >= limit) {
       Fail(MSG_NAME_TOO_LONG, programName, "-f");
     }
   }
@@ -418,6 +494,7 @@ void CheckReportName(const GenRunPlan& plan) {
 }
 
 void CompleteSettings(const ParseState& state) {
+  CompleteParquet(state);
   if (std::strcmp(state.filename, "-") == 0 && state.nRelations == 0) {
     Fail("%s: Cannot specify \"-\" without specifying one of\n-hu, -te, -ti, -un, -up.\n", programName);
   }
@@ -431,11 +508,11 @@ void CompleteSettings(const ParseState& state) {
     options.genHundred = options.genTenPcnt = options.genTiny = 1;
     options.genUniques = options.genUpdates = 1;
     const char* prefix = state.filename[0] != '\0' ? state.filename : "zerv";
-    std::snprintf(options.hundredFile, kNameSize, "%s.hun", prefix);
-    std::snprintf(options.tenPcntFile, kNameSize, "%s.ten", prefix);
-    std::snprintf(options.tinyFile, kNameSize, "%s.tny", prefix);
-    std::snprintf(options.uniquesFile, kNameSize, "%s.uni", prefix);
-    std::snprintf(options.updatesFile, kNameSize, "%s.upd", prefix);
+    std::snprintf(options.hundredFile, kNameSize, "%s.hun%s", prefix, FileEnding());
+    std::snprintf(options.tenPcntFile, kNameSize, "%s.ten%s", prefix, FileEnding());
+    std::snprintf(options.tinyFile, kNameSize, "%s.tny%s", prefix, FileEnding());
+    std::snprintf(options.uniquesFile, kNameSize, "%s.uni%s", prefix, FileEnding());
+    std::snprintf(options.updatesFile, kNameSize, "%s.upd%s", prefix, FileEnding());
   }
   if (options.nRows == 0) options.nRows = 100000;
   std::snprintf(options.tmpDir, kNameSize, "%s", state.tmpValue[0] != '\0' ? state.tmpValue : ".");

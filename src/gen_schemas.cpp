@@ -329,7 +329,7 @@ void WriteFiles(GenControlBlock* cb, const GenRelationPlan& plan, const Schema& 
   const std::vector<GenColumnSpec> specs = FieldSpecs(cb, schema);
   for (const GenFilePlan& file : plan.files) {
     const std::unique_ptr<GenFormat> format =
-        makeFormat ? makeFormat(specs) : Gen_TextFormat(Output_CurrentFormat());
+        makeFormat ? makeFormat(schema.relName, specs) : Gen_TextFormat(Output_CurrentFormat());
     Gen_writeRelation(cb, file.path.c_str(), schema.relName, specs, file.rows, format.get());
   }
 }

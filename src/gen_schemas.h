@@ -16,9 +16,9 @@
 
 namespace zervgen {
 
-// Makes the format of one file of a relation from the relation's fields.
-using GenFormatMaker =
-    std::function<std::unique_ptr<GenFormat>(std::span<const GenColumnSpec> fields)>;
+// Makes the format of one file of the relation `relName` from its fields.
+using GenFormatMaker = std::function<std::unique_ptr<GenFormat>(
+    const char* relName, std::span<const GenColumnSpec> fields)>;
 
 // Generates the relation of `plan` (its columns, once) and writes each of
 // its files through a format made by `makeFormat` (none: text rows in the

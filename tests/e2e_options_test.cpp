@@ -77,6 +77,13 @@ const std::string kHelp =
     "                    -te, -ti, -un, -up and -f -, it goes to standard output.\n"
     "        -threads N  Uses N threads, 1 to 1024.  The default is every core\n"
     "                    the program may run on.  The output is the same for any N.\n"
+    "        -parquet    Writes each table as a Parquet file with typed columns\n"
+    "                    (zerv.hun.parquet ...; parts zerv.hun.K.parquet) instead\n"
+    "                    of text.  Not with -ff or -dc.\n"
+    "        -codec C    Compresses the Parquet pages with C: snappy (the\n"
+    "                    default), zstd or none.  Needs -parquet.\n"
+    "        -rowgroup R Puts R rows in each Parquet row group, 1000 to\n"
+    "                    16777216 (default 1048576).  Needs -parquet.\n"
     "        --help      Prints this help text and exits.\n"
     "        --version   Prints the program name and version and exits.\n" +
     DelimiterHelp();

@@ -1,15 +1,35 @@
 // codec.cpp: snappy and zstd behind one call.
 #include "parquet/codec.h"
 
+#if ZERVGEN_HAVE_SNAPPY
 #include <snappy.h>
+#endif
+#if ZERVGEN_HAVE_ZSTD
 #include <zstd.h>
 #include <zstd_errors.h>
+#endif
 
 #include <new>
 
 namespace zervgen {
 
-ParquetCompressor::~ParquetCompressor() { ZSTD_freeCCtx(zstd_); }
+bool Parquet_CodecBuiltIn(ParquetCodec codec) {
+  switch (codec) {
+    case ParquetCodec::kUncompressed:
+      return true;
+    case ParquetCodec::kSnappy:
+      return ZERVGEN_HAVE_SNAPPY != 0;
+    case ParquetCodec::kZstd:
+      return ZERVGEN_HAVE_ZSTD != 0;
+  }
+  return false;
+}
+
+ParquetCompressor::~ParquetCompressor() {
+#if ZERVGEN_HAVE_ZSTD
+  ZSTD_freeCCtx(zstd_);
+#endif
+}
 
 ParquetStatus ParquetCompressor::Compress(ParquetCodec codec, const char* src, std::size_t n,
                                           ParquetBuffer* out) {
@@ -18,6 +38,7 @@ ParquetStatus ParquetCompressor::Compress(ParquetCodec codec, const char* src, s
     case ParquetCodec::kUncompressed:
       out->Append(src, n);
       return out->ok() ? ParquetStatus::kOk : ParquetStatus::kNoMemory;
+#if ZERVGEN_HAVE_SNAPPY
     case ParquetCodec::kSnappy: {
       char* dst = out->Reserve(snappy::MaxCompressedLength(n));
       if (dst == nullptr) return ParquetStatus::kNoMemory;
@@ -30,6 +51,8 @@ ParquetStatus ParquetCompressor::Compress(ParquetCodec codec, const char* src, s
       out->Commit(dst + size);
       return ParquetStatus::kOk;
     }
+#endif
+#if ZERVGEN_HAVE_ZSTD
     case ParquetCodec::kZstd: {
       if (zstd_ == nullptr) zstd_ = ZSTD_createCCtx();
       if (zstd_ == nullptr) return ParquetStatus::kNoMemory;
@@ -48,6 +71,9 @@ ParquetStatus ParquetCompressor::Compress(ParquetCodec codec, const char* src, s
       out->Commit(dst + size);
       return ParquetStatus::kOk;
     }
+#endif
+    default:
+      break;
   }
   return ParquetStatus::kBadArgument;
 }

@@ -18,6 +18,10 @@ namespace zervgen {
 // Parquet at a small cost in time.
 inline constexpr int kParquetZstdLevel = 3;
 
+// Whether this build compresses with `codec` (snappy and zstd need their
+// libraries at build time; uncompressed pages always work).
+bool Parquet_CodecBuiltIn(ParquetCodec codec);
+
 // One per thread: not shared between threads at once.
 class ParquetCompressor {
  public:
