@@ -10,6 +10,7 @@
 #include "gen.h"
 #include "gen_plan.h"
 #include "gen_schemas.h"
+#include "progname.h"
 #include "signals.h"
 
 namespace zervgen {
@@ -23,8 +24,6 @@ inline constexpr int kPartNameLimit = 520;
 // Longest file or directory name the command line accepts.
 inline constexpr int kMaxNameChars = 513;
 inline constexpr std::int32_t kMaxScale = 10000;
-// The version in the report header and of --version.
-inline constexpr const char* kVersion = "1.0";
 // Bounds of -parts and -threads.
 inline constexpr std::int32_t kMaxParts = 1000;
 inline constexpr std::int32_t kMaxThreads = 1024;

@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "datagen.h"
+#include "progname.h"
 #include "parquet/thrift.h"
 
 namespace zervgen {
