@@ -10,6 +10,7 @@
 #   bench/run.sh --skip-large        # leave out the 10^8-row case (~20 s)
 #   bench/run.sh --bin path/zervgen  # use this binary, build nothing
 #   bench/run.sh --ref-bin OLD       # also check the bytes against OLD
+#   bench/run.sh --parquet-only      # only the text1, pq-* and duck-* cases
 #   options: --build DIR  --dir SCRATCH  --reps N (default 3)
 #
 # Cases (each the best of --reps runs; the 10^8-row case runs once):
@@ -28,6 +29,23 @@
 #   part3   the same with -part 3: one eighth of the rows, all columns;
 #           goal: the bytes of part 3 of the parts8 case, in at most a
 #           quarter of the file case's CPU seconds.
+#   text1   taskset -c 0 zervgen -hu -n 10000000 -f FILE: the text of the
+#           rows below, on one core (no goal of its own). FILE stays for
+#           the duck-* cases.
+#   pq-CODEC  taskset -c 0 zervgen -hu -n 10000000 -parquet -codec CODEC
+#           -f FILE, for CODEC snappy, zstd and none; MB per CPU-s counts
+#           the bytes of text1's file. Goals: snappy in no more CPU than
+#           text1; every codec in at most a tenth of the CPU of text1 and
+#           DuckDB's conversion together; the file no larger than DuckDB's
+#           at the same codec; peak RSS above text1's by less than the
+#           file's size (no relation held whole as encoded pages: the
+#           extra is the row groups in flight).
+#   duck-CODEC  the user's alternative, once per codec, right after the
+#           pq-CODEC runs: taskset -c 0 node bench/duckdb_convert.mjs
+#           converts text1's file with DuckDB (one thread) to Parquet of
+#           the same codec. Needs node and @duckdb/node-api in
+#           $ZERVGEN_NPM_DIR (default ~/.cache/zervgen-npm); skipped
+#           without them.
 #   digest  with --ref-bin: the SHA-256 of the whole standard output of
 #           -hu -n 10000000 -f - from the binary and from OLD (a build of an
 #           earlier commit, say) must be equal; a difference fails the run.
@@ -44,6 +62,7 @@ scratch=""
 reps=3
 skip_large=0
 ref_bin=""
+parquet_only=0
 
 while [[ $# -gt 0 ]]; do
   case "$1" in
@@ -53,6 +72,7 @@ while [[ $# -gt 0 ]]; do
     --reps) reps="$2"; shift 2 ;;
     --skip-large) skip_large=1; shift ;;
     --ref-bin) ref_bin="$2"; shift 2 ;;
+    --parquet-only) parquet_only=1; shift ;;
     -h|--help) awk 'NR > 1 && !/^#/ { exit } NR > 1' "${BASH_SOURCE[0]}"; exit 0 ;;
     *) echo "run.sh: unknown option '$1'" >&2; exit 2 ;;
   esac
@@ -69,7 +89,8 @@ bin="$(cd "$(dirname "$bin")" && pwd)/$(basename "$bin")"
 scratch="${scratch:-$build_dir/bench-scratch}"
 mkdir -p "$scratch"
 scratch="$(cd "$scratch" && pwd)"
-rm -f "$scratch"/zerv.* "$scratch"/bench.hun* "$scratch"/dd.out "$scratch"/stderr.log
+rm -f "$scratch"/zerv.* "$scratch"/bench.hun* "$scratch"/dd.out "$scratch"/stderr.log \
+  "$scratch"/duck.parquet
 
 # measure OUT CMD...: runs CMD with standard output to OUT (a file to be
 # created, or /dev/null) and standard error to $scratch/stderr.log, and
@@ -122,6 +143,13 @@ best() {
             one_sum=$(cksum < "$scratch/bench.hun.3"); rm -f "$scratch/bench.hun.3" ;;
       all|allff) read -r s bytes rss cpu < <(cd "$scratch" && measure /dev/null "$@")
             bytes=$(files_size "$scratch"/zerv.*); rm -f "$scratch"/zerv.* ;;
+      text1) rm -f "$scratch/bench.hun.txt"  # the last run's stays for duck-*
+            read -r s bytes rss cpu < <(measure /dev/null "$@")
+            bytes=$(files_size "$scratch/bench.hun.txt") ;;
+      pq-*) read -r s bytes rss cpu < <(measure /dev/null "$@")
+            bytes=$(files_size "$scratch/bench.hun.parquet"); rm -f "$scratch/bench.hun.parquet" ;;
+      duck-*) read -r s bytes rss cpu < <(measure /dev/null "$@")
+            bytes=$(files_size "$scratch/duck.parquet"); rm -f "$scratch/duck.parquet" ;;
       dd)   read -r s bytes rss cpu < <(measure /dev/null "$@")
             bytes=$(files_size "$scratch/dd.out"); rm -f "$scratch/dd.out" ;;
       *)    read -r s bytes rss cpu < <(measure /dev/null "$@") ;;
@@ -153,6 +181,57 @@ echo
 printf "%-8s %8s %7s %12s %8s %11s %7s  %s\n" case wall-s cpu-s bytes MB/s rows/s "RSS MB" goal
 
 n7=10000000
+
+# The Parquet cases: text1, then for each codec pq-CODEC (best of --reps)
+# and duck-CODEC (once) one after the other, so that both sides of a goal
+# run under the same load.
+parquet_cases() {
+  if ! command -v taskset >/dev/null; then
+    echo "text1    (skipped, and the Parquet cases: no taskset)"; return
+  fi
+  best text1 "$reps" taskset -c 0 "$bin" -hu -n "$n7" -f "$scratch/bench.hun.txt"
+  local text_bytes=$best_bytes text_cpu=$best_cpu text_rss=$best_rss
+  row text1 "$n7" "(one core, to a file)"
+  local npm="${ZERVGEN_NPM_DIR:-$HOME/.cache/zervgen-npm}" duck=1 codec
+  if ! command -v node >/dev/null || [[ ! -d "$npm/node_modules/@duckdb/node-api" ]]; then
+    duck=0
+  fi
+  for codec in snappy zstd none; do
+    best "pq-$codec" "$reps" taskset -c 0 "$bin" -hu -n "$n7" -parquet -codec "$codec" \
+      -f "$scratch/bench.hun.parquet"
+    local pq_s=$best_s pq_bytes=$best_bytes pq_cpu=$best_cpu pq_rss=$best_rss
+    local per_cpu goal
+    per_cpu=$(mbs "$text_bytes" "$pq_cpu")
+    goal="$per_cpu text MB per CPU-s, RSS - text1's < file: $(met "($pq_rss - $text_rss) * 1024 < $pq_bytes")"
+    if [[ "$codec" == snappy ]]; then
+      goal="$goal, CPU <= text1's: $(met "$pq_cpu <= $text_cpu")"
+    fi
+    if ((duck == 0)); then
+      row "pq-$codec" "$n7" "$goal"
+      echo "duck-$codec (skipped: no node or no @duckdb/node-api in $npm)"
+      continue
+    fi
+    ZERVGEN_NPM_DIR="$npm" best "duck-$codec" 1 taskset -c 0 node \
+      "$src_dir/bench/duckdb_convert.mjs" "$scratch/bench.hun.txt" "$scratch/duck.parquet" "$codec"
+    local duck_s=$best_s duck_bytes=$best_bytes duck_cpu=$best_cpu duck_rss=$best_rss
+    local times
+    times=$(awk -v a="$text_cpu" -v b="$duck_cpu" -v c="$pq_cpu" 'BEGIN { printf "%.1f", (a + b) / c }')
+    goal="$goal, text1 + DuckDB's CPU / this: $times >= 10: $(met "$times >= 10")"
+    goal="$goal, bytes <= DuckDB's: $(met "$pq_bytes <= $duck_bytes")"
+    best_s=$pq_s best_bytes=$pq_bytes best_cpu=$pq_cpu best_rss=$pq_rss
+    row "pq-$codec" "$n7" "$goal"
+    best_s=$duck_s best_bytes=$duck_bytes best_cpu=$duck_cpu best_rss=$duck_rss
+    row "duck-$codec" "$n7" "(reference: text1's file to Parquet by DuckDB)"
+  done
+  rm -f "$scratch/bench.hun.txt"
+}
+
+if ((parquet_only == 1)); then
+  parquet_cases
+  rm -f "$scratch/stderr.log"
+  exit 0
+fi
+
 best file "$reps" "$bin" -hu -n "$n7" -f "$scratch/bench.hun"
 file_s=$best_s file_bytes=$best_bytes file_rss=$best_rss file_cpu=$best_cpu
 # dd writes the same number of bytes, rounded up to whole MiB.
@@ -181,6 +260,8 @@ if command -v taskset >/dev/null; then
 else
   echo "onecore  (skipped: no taskset)"
 fi
+
+parquet_cases
 
 best stdout "$reps" "$bin" -hu -n "$n7" -f -
 row stdout "$n7" "(every core)"

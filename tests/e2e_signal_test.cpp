@@ -138,6 +138,29 @@ TEST(Interrupt, WhileWritingARelationFileRemovesItAndTheTemporaryFiles) {
   }
 }
 
+// The same for a Parquet file, caught once a row group follows its magic:
+// neither the partial file nor a temporary file stays.
+TEST(Interrupt, WhileWritingAParquetFileRemovesItAndTheTemporaryFiles) {
+  const SignalCase cases[] = {{SIGINT, Storage::kMemory}, {SIGTERM, Storage::kTempFiles}};
+  for (const SignalCase& c : cases) {
+    SCOPED_TRACE(std::string(strsignal(c.sig)) + ", " + StorageName(c.storage));
+    if (SkipTempFiles(c.storage)) continue;
+    TempDir dir;
+    ASSERT_EQ(::mkdir(dir.File("tmp").c_str(), 0700), 0);
+    std::vector<std::string> args = BigRunArgs(c.storage, "big");
+    args.insert(args.end(), {"-parquet", "-rowgroup", "10000"});
+    ZervgenProcess run(dir.path(), args, BigRunOptions(c.storage));
+    ASSERT_TRUE(CaughtInTheAct(&run, [&] { return FileSize(dir.File("big")) > 4; }));
+    ASSERT_TRUE(Interrupt(&run, c.sig));
+    EXPECT_EQ(run.result().out, "");
+    const std::string report = ReadFile(dir.File("rpt"));
+    EXPECT_TRUE(EndsWith(report, CaughtLine(c.sig) + "           File, 'big', deleted.\n"))
+        << report;
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"rpt", "tmp"}));
+    EXPECT_EQ(TempDir::ListOf(dir.File("tmp")), std::vector<std::string>{});
+  }
+}
+
 // Every signal whose default action ends the process, sent while rows go to
 // a relation file: the run ends as for an interrupt, with the partial file
 // removed. A quarter of the big run still writes for a second or more.

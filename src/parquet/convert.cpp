@@ -11,7 +11,7 @@
 namespace zervgen {
 namespace {
 
-constexpr std::size_t kTextStart = std::size_t{1} << 20;
+constexpr std::size_t kTextStart = std::size_t{64} << 10;
 constexpr std::int32_t kMaxFillText = 100;  // the fill writer's longest text
 
 bool WriterMakes(ParquetType type, OutputKind kind) {
