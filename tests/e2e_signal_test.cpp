@@ -65,8 +65,9 @@ bool SkipTempFiles(Storage storage) {
 #endif
 }
 
-// Waits until `ready` holds or the process has ended; fails the test (with
-// what the process printed) when it ended or the deadline passed first.
+// Waits until `ready` holds or the process has ended, then stops the
+// process where it is; fails the test (with what the process printed) when
+// it ended or the deadline passed first.
 ::testing::AssertionResult CaughtInTheAct(ZervgenProcess* process,
                                           const std::function<bool()>& ready) {
   bool ok = WaitUntil([&] { return process->Wait(0) || ready(); }, kDeadlineSeconds);
@@ -76,6 +77,7 @@ bool SkipTempFiles(Storage storage) {
                                          << process->result().err;
   }
   if (!ok) return ::testing::AssertionFailure() << "the awaited state never came";
+  if (!process->Pause()) return ::testing::AssertionFailure() << "the run ended before it stopped";
   return ::testing::AssertionSuccess();
 }
 
@@ -312,7 +314,10 @@ TEST(Interrupt, CpuTimeLimitLeavesNoFile) {
     ASSERT_EQ(::mkdir(dir.File("tmp").c_str(), 0700), 0);
     RunOptions options = BigRunOptions(Storage::kMemory);
     options.shellPrefix = limit;
-    ZervgenProcess run(dir.path(), BigRunArgs(Storage::kMemory, "big"), options);
+    // Rows for several CPU-seconds: the limit comes while they are written.
+    std::vector<std::string> args = BigRunArgs(Storage::kMemory, "big");
+    args[2] = std::to_string(kBigRows * 5);
+    ZervgenProcess run(dir.path(), args, options);
     ASSERT_TRUE(run.Wait(kDeadlineSeconds));
     EXPECT_EQ(run.result().status, 255);
     EXPECT_EQ(AfterBanner(run.result().err), "zervgen: Terminated by user.\n");
@@ -360,6 +365,7 @@ TEST(Interrupt, CheckLinesStayOutOfTheDataOnStandardOutput) {
     cut += ::truncate(dir.File("tmp/" + name).c_str(), 0) == 0;
   }
   ASSERT_GT(cut, 0);
+  ASSERT_TRUE(run.Resume());
   ASSERT_TRUE(run.Wait(kDeadlineSeconds));
   EXPECT_EQ(run.result().status, 255);
   const std::string readError = "zervgen: Temporary file read error.\n";

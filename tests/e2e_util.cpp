@@ -197,7 +197,36 @@ ZervgenProcess::~ZervgenProcess() {
   if (!ended_) Kill();
 }
 
-bool ZervgenProcess::Signal(int sig) { return !ended_ && ::kill(pid_, sig) == 0; }
+bool ZervgenProcess::Signal(int sig) {
+  if (ended_ || ::kill(pid_, sig) != 0) return false;
+  if (paused_ && sig != SIGSTOP) {
+    paused_ = false;
+    return ::kill(pid_, SIGCONT) == 0;
+  }
+  return true;
+}
+
+bool ZervgenProcess::Resume() {
+  if (ended_ || !paused_) return false;
+  paused_ = false;
+  return ::kill(pid_, SIGCONT) == 0;
+}
+
+bool ZervgenProcess::Pause() {
+  if (ended_ || ::kill(pid_, SIGSTOP) != 0) return false;
+  // The state letter of /proc/PID/stat, after the name in parentheses.
+  const std::string stat = "/proc/" + std::to_string(pid_) + "/stat";
+  const bool stopped = WaitUntil(
+      [&] {
+        const std::string text = ReadFile(stat);
+        const std::size_t close = text.rfind(')');
+        return close != std::string::npos && close + 2 < text.size() &&
+               (text[close + 2] == 'T' || text[close + 2] == 'Z');
+      },
+      300);
+  paused_ = stopped && !Wait(0);
+  return paused_;
+}
 
 void ZervgenProcess::Reaped(int status) {
   ended_ = true;

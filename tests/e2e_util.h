@@ -12,13 +12,13 @@
 
 namespace zervgen_test {
 
-// A run big enough to be caught in the act: "-hu -n kBigRows" spends about a
-// second generating its columns and then writes 2.4 GB for a few seconds
-// more (sanitizer builds are slower, so they need fewer rows).
+// A run big enough to be caught in the act: "-hu -n kBigRows" writes about
+// 480 MB, far more than it can write between the moment a test sees its
+// file and the moment the test stops it (ZervgenProcess::Pause).
 #ifdef ZERVGEN_SANITIZED
-inline constexpr int kBigRows = 5000000;
+inline constexpr int kBigRows = 1000000;
 #else
-inline constexpr int kBigRows = 20000000;
+inline constexpr int kBigRows = 4000000;
 #endif
 // An address-space limit (KiB, as "ulimit -v" counts) under which a run of
 // 20000000 rows keeps only the shared scratch vector (78 MiB) in memory and
@@ -121,7 +121,16 @@ class ZervgenProcess {
 
   pid_t pid() const { return pid_; }
   // Sends `sig` to the process itself; false when it has already been reaped.
+  // Sends `sig` to the process itself, and lets it go on when Pause stopped
+  // it (the signal is then the first thing it sees); false when it has
+  // already been reaped.
   bool Signal(int sig);
+  // Stops the process (SIGSTOP) and waits until it is stopped: a run caught
+  // in the act stays in the act, however fast the machine. False when it
+  // ended first.
+  bool Pause();
+  // Lets a paused process go on.
+  bool Resume();
   // Waits for the end, at most `seconds` (forever when negative). Returns
   // true once the process has ended; result() is then complete.
   bool Wait(double seconds);
@@ -141,6 +150,7 @@ class ZervgenProcess {
   bool outCaptured_ = true;
   pid_t pid_ = -1;
   bool ended_ = false;
+  bool paused_ = false;
   RunResult result_;
 };
 
