@@ -316,7 +316,7 @@ bool WriteChunk(Relation* rel, const Batch& batch, const GenFormatChunk& chunk,
                 std::int32_t complete) {
   const std::uint64_t offset = rel->file->offset();
   WriteBytes(rel, batch.firstRow, &chunk, chunk.data(), chunk.size());
-  rel->format->Written(chunk, offset);
+  if (complete > 0) rel->format->Written(chunk, offset);
   rel->nextRow = batch.firstRow + complete;
   Progress_Rows(complete, chunk.size());
   return complete == batch.rows;

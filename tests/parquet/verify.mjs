@@ -157,6 +157,7 @@ async function checkMetadata(con, e, columns) {
 }
 
 async function verifyEntry(con, e) {
+  const failedBefore = failed;
   const columns = e.columns;
   const p = sqlText(e.parquet);
   const described = (await con.runAndReadAll(`DESCRIBE SELECT * FROM read_parquet(${p})`)).getRowObjects();
@@ -179,7 +180,7 @@ async function verifyEntry(con, e) {
   const fromText = textDigest(e.text, columns);
   check(fromDuck === fromHy && fromDuck === fromText, `${e.parquet}: digests duckdb ${fromDuck} hyparquet ${fromHy} text ${fromText}`);
   if (e.parts) await verifyParts(con, e, columns, fromDuck);
-  console.log(`ok ${e.parquet}: ${e.relation}, ${e.rows} rows, ${e.codec}, digest ${fromDuck.slice(0, 24)}`);
+  if (failed === failedBefore) console.log(`ok ${e.parquet}: ${e.relation}, ${e.rows} rows, ${e.codec}, digest ${fromDuck.slice(0, 24)}`);
 }
 
 // The parts, read as one table through their glob, are the whole file.

@@ -1,0 +1,9 @@
+-- duckdb-text.sql: fills the tables of sql/duckdb.sql from the text files of a
+-- zervgen run in the current folder (prefix zerv, delimited with ','). The
+-- files are read with the tables' types; nothing is quoted or escaped, dates
+-- are month/day/year. NULL_PADDING leaves fill NULL in a run without -fc.
+COPY uniques FROM 'zerv.uni' (DELIMITER ',', HEADER false, QUOTE '', ESCAPE '', DATEFORMAT '%m/%d/%Y', NULL_PADDING true, AUTO_DETECT false);
+COPY updates FROM 'zerv.upd' (DELIMITER ',', HEADER false, QUOTE '', ESCAPE '', DATEFORMAT '%m/%d/%Y', NULL_PADDING true, AUTO_DETECT false);
+COPY hundred FROM 'zerv.hun' (DELIMITER ',', HEADER false, QUOTE '', ESCAPE '', DATEFORMAT '%m/%d/%Y', NULL_PADDING true, AUTO_DETECT false);
+COPY tenpcnt FROM 'zerv.ten' (DELIMITER ',', HEADER false, QUOTE '', ESCAPE '', DATEFORMAT '%m/%d/%Y', NULL_PADDING true, AUTO_DETECT false);
+COPY tiny FROM 'zerv.tny' (DELIMITER ',', HEADER false, QUOTE '', ESCAPE '', DATEFORMAT '%m/%d/%Y', NULL_PADDING true, AUTO_DETECT false);
