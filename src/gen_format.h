@@ -64,7 +64,8 @@ class GenFormat {
                                         std::int32_t* rows) = 0;
   // The bytes that open the file (none for text).
   virtual std::string Begin() { return {}; }
-  // The chunk's bytes went to the file at `offset`.
+  // The chunk's bytes went to the file at `offset`; only for a chunk that
+  // holds rows (one that ran short of memory and holds none is not told).
   virtual void Written(const GenFormatChunk& /*chunk*/, std::uint64_t /*offset*/) {}
   // The bytes that close the file, after the last chunk (none for text).
   virtual std::string End() { return {}; }

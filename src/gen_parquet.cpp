@@ -100,9 +100,6 @@ class ParquetFormat : public GenFormat {
 
   void Written(const GenFormatChunk& chunk, std::uint64_t offset) override {
     const auto& group = static_cast<const RowGroupChunk&>(chunk);
-    // A row group that ran short of memory is empty and wrote nothing; the
-    // writer goes on with the same rows another way.
-    if (group.rows() == 0) return;
     CHECK_ENSURE_TEXT(offset == static_cast<std::uint64_t>(file_.offset()),
                       "row group at the file's end");
     std::vector<const ParquetChunkMeta*> metas;
