@@ -6,7 +6,8 @@
 -- index build, is about twice as fast as COPY into a keyed table). Keep each
 -- key statement on one line beginning "ALTER TABLE".
 --
--- Column types hold every generated value exactly:
+-- Column types hold every generated value exactly, and the CHECK constraints
+-- refuse any row that zervgen cannot have written (COPY names the row):
 --   key, int, signed   integer: whole numbers within -1000000000..1000000000.
 --   float              numeric(12,2): written as a whole number and ".00",
 --                      e.g. -166666667.00, within -500000000..500000000.
@@ -54,7 +55,19 @@ CREATE TABLE hundred (
   "code"    char(10)         NOT NULL,
   "name"    char(20)         NOT NULL,
   "address" varchar(80)      NOT NULL,
-  "fill"    varchar(100)
+  "fill"    varchar(100),
+  CONSTRAINT "numbers within their ranges" CHECK (
+    "key" BETWEEN -1000000000 AND 1000000000 AND "int" BETWEEN -1000000000 AND 1000000000
+    AND "signed" BETWEEN -1000000000 AND 1000000000
+    AND "float" BETWEEN -500000000 AND 500000000 AND "float" = trunc("float")
+    AND "double" BETWEEN -1000000000 AND 1000000000 AND "double" = trunc("double")
+    AND "decim" BETWEEN -1000000000 AND 1000000000 AND "decim" = trunc("decim")),
+  CONSTRAINT "date within 1900-01-01..1999-12-31" CHECK ("date" BETWEEN '1900-01-01' AND '1999-12-31'),
+  CONSTRAINT "texts of their lengths in ASCII" CHECK (
+    length("code") = 10 AND octet_length("code") = 10
+    AND octet_length("name"::text) = length("name"::text)
+    AND length("address") BETWEEN 2 AND 80 AND octet_length("address") = length("address")
+    AND octet_length("fill") = length("fill"))
 );
 
 CREATE TABLE tenpcnt (
@@ -68,11 +81,23 @@ CREATE TABLE tenpcnt (
   "code"    char(10)         NOT NULL,
   "name"    char(20)         NOT NULL,
   "address" varchar(80)      NOT NULL,
-  "fill"    varchar(100)
+  "fill"    varchar(100),
+  CONSTRAINT "numbers within their ranges" CHECK (
+    "key" BETWEEN -1000000000 AND 1000000000 AND "int" BETWEEN -1000000000 AND 1000000000
+    AND "signed" BETWEEN -1000000000 AND 1000000000
+    AND "float" BETWEEN -500000000 AND 500000000 AND "float" = trunc("float")
+    AND "double" BETWEEN -1000000000 AND 1000000000 AND "double" = trunc("double")
+    AND "decim" BETWEEN -1000000000 AND 1000000000 AND "decim" = trunc("decim")),
+  CONSTRAINT "date within 1900-01-01..1999-12-31" CHECK ("date" BETWEEN '1900-01-01' AND '1999-12-31'),
+  CONSTRAINT "texts of their lengths in ASCII" CHECK (
+    length("code") = 10 AND octet_length("code") = 10
+    AND octet_length("name"::text) = length("name"::text)
+    AND length("address") BETWEEN 2 AND 80 AND octet_length("address") = length("address")
+    AND octet_length("fill") = length("fill"))
 );
 
 CREATE TABLE tiny (
-  "key"     integer          NOT NULL
+  "key"     integer          NOT NULL CONSTRAINT "key 0" CHECK ("key" = 0)
 );
 
 CREATE TABLE uniques (
@@ -86,7 +111,19 @@ CREATE TABLE uniques (
   "code"    char(10)         NOT NULL,
   "name"    char(20)         NOT NULL,
   "address" varchar(80)      NOT NULL,
-  "fill"    varchar(100)
+  "fill"    varchar(100),
+  CONSTRAINT "numbers within their ranges" CHECK (
+    "key" BETWEEN -1000000000 AND 1000000000 AND "int" BETWEEN -1000000000 AND 1000000000
+    AND "signed" BETWEEN -1000000000 AND 1000000000
+    AND "float" BETWEEN -500000000 AND 500000000 AND "float" = trunc("float")
+    AND "double" BETWEEN -1000000000 AND 1000000000 AND "double" = trunc("double")
+    AND "decim" BETWEEN -1000000000 AND 1000000000 AND "decim" = trunc("decim")),
+  CONSTRAINT "date within 1900-01-01..1999-12-31" CHECK ("date" BETWEEN '1900-01-01' AND '1999-12-31'),
+  CONSTRAINT "texts of their lengths in ASCII" CHECK (
+    length("code") = 10 AND octet_length("code") = 10
+    AND octet_length("name"::text) = length("name"::text)
+    AND length("address") BETWEEN 2 AND 80 AND octet_length("address") = length("address")
+    AND octet_length("fill") = length("fill"))
 );
 
 CREATE TABLE updates (
@@ -100,7 +137,19 @@ CREATE TABLE updates (
   "code"    char(10)         NOT NULL,
   "name"    char(20)         NOT NULL,
   "address" varchar(80)      NOT NULL,
-  "fill"    varchar(100)
+  "fill"    varchar(100),
+  CONSTRAINT "numbers within their ranges" CHECK (
+    "key" BETWEEN -1000000000 AND 1000000000 AND "int" BETWEEN -1000000000 AND 1000000000
+    AND "signed" BETWEEN -1000000000 AND 1000000000
+    AND "float" BETWEEN -500000000 AND 500000000 AND "float" = trunc("float")
+    AND "double" BETWEEN -1000000000 AND 1000000000 AND "double" = trunc("double")
+    AND "decim" BETWEEN -1000000000 AND 1000000000 AND "decim" = trunc("decim")),
+  CONSTRAINT "date within 1900-01-01..1999-12-31" CHECK ("date" BETWEEN '1900-01-01' AND '1999-12-31'),
+  CONSTRAINT "texts of their lengths in ASCII" CHECK (
+    length("code") = 10 AND octet_length("code") = 10
+    AND octet_length("name"::text) = length("name"::text)
+    AND length("address") BETWEEN 2 AND 80 AND octet_length("address") = length("address")
+    AND octet_length("fill") = length("fill"))
 );
 
 ALTER TABLE hundred ADD PRIMARY KEY ("key");
