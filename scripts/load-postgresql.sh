@@ -92,11 +92,11 @@ loader_precheck() {
   return 0
 }
 
-# copy_script REL K: the psql lines that load part K of REL into the new table
-# and print its row count. One stream loads a table created (truncated) in
-# the same transaction, which lets COPY write its rows frozen.
+# copy_script REL K [TABLE]: the psql lines that load part K of REL into the
+# new table (or TABLE) and print its row count. One stream loads a table
+# truncated in the same transaction, which lets COPY write its rows frozen.
 copy_script() {
-  local rel=$1 k=$2 n=${rel_fields[$1]} columns copy_delim options from
+  local rel=$1 k=$2 table=${3:-$stage.$1} n=${rel_fields[$1]} columns copy_delim options from
   case $n in
     1) columns='"key"' ;;
     10) columns=$data_columns ;;  # no fill column in this run: fill stays NULL
@@ -106,13 +106,13 @@ copy_script() {
   [[ $delim == $'\t' ]] && copy_delim="E'\\t'"
   options="FORMAT text, DELIMITER $copy_delim"
   echo "SET datestyle = 'ISO, MDY';"
-  if ((jobs == 1)); then
-    echo "BEGIN; TRUNCATE $stage.$rel;"
+  if ((jobs == 1)) && [[ -z ${3:-} ]]; then
+    echo "BEGIN; TRUNCATE $table;"
     options+=", FREEZE"
   fi
   rel_source "$rel" "$k"
   if [[ $src_kind == file && -n ${server_reads["$rel $k"]:-} ]] && ! ((fixed)); then
-    echo "COPY $stage.$rel ($columns) FROM $(sql_string "$(readlink -f "$src")") ($options);"
+    echo "COPY $table ($columns) FROM $(sql_string "$(readlink -f "$src")") ($options);"
   else
     if [[ $src_kind == file ]] && ! ((fixed)); then
       from=$(sql_string "$src")
@@ -120,19 +120,32 @@ copy_script() {
       rows_command "$rel" "$k" >"$work/$rel.$k.sh"
       from="PROGRAM $(sql_string "bash $(q "$work/$rel.$k.sh")")"
     fi
-    echo "\\copy $stage.$rel ($columns) FROM $from ($options)"
+    echo "\\copy $table ($columns) FROM $from ($options)"
   fi
   echo "\\echo zervgen-rows :ROW_COUNT"
-  ((jobs == 1)) && echo "COMMIT;"
+  if ((jobs == 1)) && [[ -z ${3:-} ]]; then echo "COMMIT;"; fi
   return 0
 }
 
-# key_script REL: the key, the statistics and (with -c) the column figures of
-# REL's new table.
+# add_checks REL TABLE: SQL that gives TABLE the CHECK constraints of REL's
+# table, all validated in one scan.
+add_checks() {
+  cat <<SQL
+DO \$\$DECLARE q text; BEGIN
+  SELECT string_agg(format('ADD CONSTRAINT %I %s', conname, def), ', ') INTO q
+    FROM $stage.zervgen_checks WHERE rel = '$1';
+  IF q IS NOT NULL THEN EXECUTE 'ALTER TABLE $2 ' || q; END IF;
+END\$\$;
+SQL
+}
+
+# key_script REL: the checks, the key, the statistics and (with -c) the
+# column figures of REL's new table.
 key_script() {
   local rel=$1 c parts=() low high
   echo "SET maintenance_work_mem = '$key_memory'; SET search_path = $stage;"
   echo "SET client_min_messages = warning;"
+  add_checks "$rel" "$rel"
   sql_keys "$rel"
   echo "ANALYZE $rel;"
   ((check_cols)) || return 0
@@ -147,15 +160,38 @@ key_script() {
   echo ";"
 }
 
-# copy_failure REL K: the one-line reason why part K of REL did not load.
+# copy_failure REL K [NAME]: the one-line reason why part K of REL did not
+# load (in work/NAME.err, by default copy.REL.K.err).
 copy_failure() {
-  local rel=$1 k=$2 err=$work/copy.$1.$2.err error line row=
-  gen_failure "$rel" "$k" && return 0
+  local rel=$1 k=$2 err=$work/${3:-copy.$1.$2}.err error line row=
+  if gen_failure "$rel" "$k"; then return 0; fi
   error=$(grep -m 1 'ERROR:' "$err" | sed 's/^.*ERROR: *//')
   line=$(grep -m 1 -E '^CONTEXT: +COPY [^,]+, line [0-9]+' "$err" || true)
   [[ $line =~ line\ ([0-9]+) ]] && row="row ${BASH_REMATCH[1]}: "
   [[ $error =~ \"(not a fixed-format row of [0-9]+ characters)\" ]] && error=${BASH_REMATCH[1]}
   echo "$rel: $(source_name "$rel" "$k"): $row${error:-$(first_error "$err")}"
+}
+
+# key_failure REL: the one-line reason why REL's checks or key failed. A
+# CHECK constraint that some row breaks is found again by loading the parts
+# into a table that has it, where COPY names the row.
+key_failure() {
+  local rel=$1 err=$work/key.$1.err k
+  if grep -q 'is violated by some row' "$err"; then
+    for ((k = 1; k <= jobs; k++)); do
+      {
+        echo "SET client_min_messages = warning;"
+        echo "CREATE TEMP TABLE zervgen_locate (LIKE $stage.$rel);"
+        add_checks "$rel" zervgen_locate
+        copy_script "$rel" "$k" zervgen_locate
+      } >"$work/locate.sql"
+      "${psql_cmd[@]}" -A -t -f "$work/locate.sql" >/dev/null 2>"$work/locate.err" && continue
+      copy_failure "$rel" "$k" locate
+      return 0
+    done
+  fi
+  echo "$rel: $(source_name "$rel" 1): $(grep -m 1 'ERROR:' "$err" | sed 's/^.*ERROR: *//')" \
+    "$(grep -m 1 'DETAIL:' "$err" | sed 's/^DETAIL: *//')"
 }
 
 # load_relation REL: COPY sessions for REL's parts; when all of them are
@@ -178,17 +214,27 @@ load_relation() {
   key_pids[$rel]=$last_pid
 }
 
+# stage_load: the new tables without keys or CHECK constraints (their
+# definitions kept in zervgen_checks, with the width of the fill): COPY does
+# no more than parse the rows, and the checks run in the key session beside
+# the next relation's COPY.
 stage_load() {
-  local rel fill_check=
-  ((fill_width == 0)) || fill_check="octet_length(\"fill\") = $fill_width"
+  local rel
   {
     echo "SET client_min_messages = warning;"
     echo "CREATE SCHEMA $stage;"
     echo "SET search_path = $stage;"
     sql_tables
-    if [[ -n $fill_check ]]; then
+    echo "CREATE TABLE zervgen_checks AS SELECT c.relname::text AS rel, k.conname::text,
+  pg_get_constraintdef(k.oid) AS def FROM pg_constraint k JOIN pg_class c ON c.oid = k.conrelid
+  WHERE k.contype = 'c' AND c.relnamespace = '$stage'::regnamespace;"
+    echo "DO \$\$DECLARE r record; BEGIN
+  FOR r IN SELECT * FROM zervgen_checks LOOP
+    EXECUTE format('ALTER TABLE %I DROP CONSTRAINT %I', r.rel, r.conname);
+  END LOOP; END\$\$;"
+    if ((fill_width > 0)); then
       for rel in "${large[@]}"; do
-        echo "ALTER TABLE $rel ADD CONSTRAINT zervgen_fill_width CHECK ($fill_check);"
+        echo "INSERT INTO zervgen_checks VALUES ('$rel', 'zervgen_fill_width', 'CHECK (octet_length(\"fill\") = $fill_width)');"
       done
     fi
   } >"$work/create.sql"
@@ -197,9 +243,7 @@ stage_load() {
   # tiny last: the key build of the last large relation overlaps its load.
   for rel in hundred tenpcnt uniques updates tiny; do load_relation "$rel"; done
   for rel in hundred tenpcnt uniques updates tiny; do
-    wait_for "${key_pids[$rel]}" ||
-      fail_load "$rel: $(source_name "$rel" 1): $(grep -m 1 'ERROR:' "$work/key.$rel.err" |
-        sed 's/^.*ERROR: *//') $(grep -m 1 'DETAIL:' "$work/key.$rel.err" | sed 's/^DETAIL: *//')"
+    wait_for "${key_pids[$rel]}" || fail_load "$(key_failure "$rel")"
   done
 }
 
@@ -224,6 +268,7 @@ swap_tables() {
     fi
     echo "DROP TABLE IF EXISTS $list;"
     for rel in "${relations[@]}"; do echo "ALTER TABLE $rel SET SCHEMA $target;"; done
+    echo "DROP TABLE zervgen_checks;"
     echo "DROP SCHEMA $stage;"
     echo "COMMIT;"
   } >"$work/swap.sql"
