@@ -388,12 +388,14 @@ print_counts() {
 
 # ------------------------------------------------------------ the run
 
-# run_bg NAME CMD...: CMD in the background, its output in work/NAME.out and
-# work/NAME.err; its process id is added to `pids`.
+# run_bg NAME CMD...: CMD in the background, its input from work/NAME.in
+# (or none), its output in work/NAME.out and work/NAME.err; its process id
+# is added to `pids`.
 run_bg() {
-  local name=$1
+  local name=$1 input=/dev/null
   shift
-  "$@" >"$work/$name.out" 2>"$work/$name.err" &
+  [[ -e $work/$name.in ]] && input=$work/$name.in
+  "$@" <"$input" >"$work/$name.out" 2>"$work/$name.err" &
   pids+=($!)
   last_pid=$!
 }
