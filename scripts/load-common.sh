@@ -29,9 +29,22 @@ set -euo pipefail
 shopt -s inherit_errexit
 
 prog=${0##*/}
+work= pids=() holding=0 swapped=0 signalled= exit_status=0
+# Standard error as it was: a signal handled while a command's messages go to
+# a file still reaches the user.
+exec {user_stderr}>&2
+# The ending signals are caught from the start (on_signal, finish below).
+trap 'on_signal INT' INT
+trap 'on_signal TERM' TERM
+trap 'on_signal HUP' HUP
+trap finish EXIT
 
+# die TEXT: one line on standard error (a byte that is not printable ASCII
+# shows as '?') and status 1.
 die() {
-  echo "$prog: $*" >&2
+  local line
+  line=$(printf '%s' "$prog: $*" | LC_ALL=C tr -c '[:print:]' '?')
+  echo "$line" >&2
   exit 1
 }
 
@@ -317,8 +330,10 @@ read_report() {
   local files=() rel
   report_rows= report_stats=
   if [[ -n $zervgen ]]; then
-    for rel in "${relations[@]}"; do files+=("$work/$rel.rpt"); done
+    # those of the relations generated so far
+    for rel in "${relations[@]}"; do [[ -s $work/$rel.rpt ]] && files+=("$work/$rel.rpt"); done
     report_name="the report of zervgen"
+    ((${#files[@]})) || return 0
   else
     if [[ -z $report_file && -f $prefix.rpt ]]; then report_file=$prefix.rpt; fi
     [[ -n $report_file ]] || return 0
@@ -331,21 +346,30 @@ read_report() {
   return 0
 }
 
-# check_counts: the loaded row counts (loaded[REL]) against the report, or
-# against each other: tiny one row, the four large relations the same count.
+# check_count REL: REL's loaded row count (loaded[REL]) against the report,
+# or against the first large relation loaded: tiny has one row, the four
+# large relations the same count. Loaders call it as soon as REL is in,
+# before its key is built.
+check_count() {
+  local rel=$1 first
+  if [[ $rel == tiny ]]; then
+    [[ ${loaded[tiny]} -eq 1 ]] ||
+      fail_load "tiny: $(source_name tiny 1) has ${loaded[tiny]} rows, not 1"
+  elif [[ -n $report_rows ]]; then
+    [[ ${loaded[$rel]} -eq $report_rows ]] ||
+      fail_load "$rel: $(source_name "$rel" 1) has ${loaded[$rel]} rows, $report_name says $report_rows (a cut file, or another run's?)"
+  else
+    for first in "${large[@]}"; do [[ -n ${loaded[$first]:-} ]] && break; done
+    [[ ${loaded[$rel]} -eq ${loaded[$first]} ]] ||
+      fail_load "$rel: $(source_name "$rel" 1) has ${loaded[$rel]} rows, $first ${loaded[$first]} (a cut file, or files of different runs?)"
+  fi
+  return 0
+}
+
+# check_counts: check_count of every relation.
 check_counts() {
-  local rel first=hundred
-  [[ ${loaded[tiny]} -eq 1 ]] ||
-    fail_load "tiny: $(source_name tiny 1) has ${loaded[tiny]} rows, not 1"
-  for rel in "${large[@]}"; do
-    if [[ -n $report_rows ]]; then
-      [[ ${loaded[$rel]} -eq $report_rows ]] ||
-        fail_load "$rel: $(source_name "$rel" 1) has ${loaded[$rel]} rows, $report_name says $report_rows (a cut file, or another run's?)"
-    else
-      [[ ${loaded[$rel]} -eq ${loaded[$first]} ]] ||
-        fail_load "$rel: $(source_name "$rel" 1) has ${loaded[$rel]} rows, $first ${loaded[$first]} (a cut file, or files of different runs?)"
-    fi
-  done
+  local rel
+  for rel in "${relations[@]}"; do check_count "$rel"; done
 }
 
 # check_columns STATS: the "REL COLUMN MIN MAX DISTINCT" lines of the new
@@ -413,21 +437,34 @@ wait_for() {
 }
 
 # on_signal NAME: an ending signal. While the tables are being swapped it is
-# held until the database says how the swap ended; otherwise the load stops
-# here and the cleanup leaves the tables as they were.
+# held until the database says how the swap ended, and once they are swapped
+# the load ends as it succeeded; otherwise the load stops here and the
+# cleanup leaves the tables as they were.
 on_signal() {
   signalled=$1
   ((holding)) && return 0
-  trap - INT TERM HUP
-  exit_status=$((128 + $(kill -l "$1")))
-  echo "$prog: interrupted by SIG$1, the tables are as they were" >&2
+  interrupted
+}
+
+# interrupted: the message and status of a load that a signal ended. The
+# signals are ignored from here: the shell would otherwise end itself by the
+# signal that ended a child it waits for in the cleanup.
+interrupted() {
+  trap '' INT TERM HUP
+  case $signalled in
+    INT) exit_status=130 ;;
+    TERM) exit_status=143 ;;
+    *) exit_status=129 ;;
+  esac
+  echo "$prog: interrupted by SIG$signalled, the tables are as they were" >&"$user_stderr"
   exit "$exit_status"
 }
 
 finish() {
   local rc=$? pid
-  trap - INT TERM HUP
+  trap '' INT TERM HUP
   ((exit_status)) && rc=$exit_status
+  ((swapped)) && rc=0
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
   if [[ -n $work ]]; then
@@ -443,7 +480,6 @@ finish() {
 load_main() {
   local opt delim_word=, rc
   zervgen= prefix= jobs=1 fixed=0 gen_args=() report_file= check_cols=0
-  work= pids=() holding=0 signalled= exit_status=0
   declare -gA loaded=()
   while getopts "cd:g:j:R:s:h$loader_opts" opt; do
     case $opt in
@@ -503,10 +539,6 @@ load_main() {
     die "-c: no report to check the columns against (no $prefix.rpt; use -R)"
 
   work=$(mktemp -d "${TMPDIR:-/tmp}/zervgen-load.XXXXXX")
-  trap finish EXIT
-  trap 'on_signal INT' INT
-  trap 'on_signal TERM' TERM
-  trap 'on_signal HUP' HUP
   [[ -n $zervgen ]] || read_report
   loader_precheck
   stage_load
@@ -521,10 +553,10 @@ load_main() {
   rc=0
   swap_tables || rc=$?
   if ! swap_done; then
-    [[ -z $signalled ]] || { exit_status=$((128 + $(kill -l "$signalled"))); echo "$prog: interrupted by SIG$signalled, the tables are as they were" >&2; exit "$exit_status"; }
+    [[ -z $signalled ]] || interrupted
     fail_load "$(swap_failure "$rc")"
   fi
-  holding=0
+  swapped=1
   print_counts
 }
 loader_precheck() { return 0; }
@@ -547,5 +579,5 @@ sql_keys() {
 first_error() {
   local line
   line=$(grep -m 1 -E 'ERROR|Error|error' "$1" || head -n 1 "$1")
-  echo "${line:-no message}"
+  echo "${line:-the database client ended without a message (interrupted?)}"
 }

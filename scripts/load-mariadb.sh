@@ -85,6 +85,11 @@ check_of() {
   esac
 }
 
+# shown COLUMN: COLUMN's text for a message.
+shown() {
+  echo "IF(LEFT($1, 40) REGEXP '[^ -~]', 'bytes that are not printable ASCII', CONCAT('''', LEFT($1, 40), ''''))"
+}
+
 what_of() {
   case $1 in
     int) echo "$3: not a whole number within -1000000000..1000000000" ;;
@@ -108,7 +113,7 @@ load_relation() {
     [[ $name == address ]] && kind=address
     c=c$i
     cols+=("$c VARBINARY(255)")
-    case+=" WHEN NOT coalesce($(check_of "$kind" "$w" "$c"), 0) THEN CONCAT('$(what_of "$kind" "$w" "$name"): ''', LEFT($c, 40), '''')"
+    case+=" WHEN NOT coalesce($(check_of "$kind" "$w" "$c"), 0) THEN CONCAT('$(what_of "$kind" "$w" "$name"): ', $(shown "$c"))"
     case $kind in
       int) value="CAST($c AS SIGNED)" ;;
       money) value="CAST($c AS DECIMAL(12,2))" ;;
@@ -142,7 +147,8 @@ LOAD DATA LOCAL INFILE $(sql_string "$file") INTO TABLE zervgen_rows CHARACTER S
   ($fields)
   SET n = (@zervgen_row := @zervgen_row + 1);
 SHOW WARNINGS LIMIT 1;
-INSERT INTO zervgen_refused VALUES ('$rel', @@warning_count);
+SET @zervgen_warnings = @@warning_count;
+INSERT INTO zervgen_refused VALUES ('$rel', @zervgen_warnings);
 SET @zervgen_bad = (SELECT CONCAT(n, ' ', why) FROM (SELECT n, CASE $case END AS why
   FROM zervgen_rows) AS t WHERE why IS NOT NULL ORDER BY n LIMIT 1);
 SELECT 'bad', '$rel', @zervgen_bad FROM DUAL WHERE @zervgen_bad IS NOT NULL;
@@ -165,43 +171,61 @@ stat_query() {
 }
 
 stage_load() {
-  local rel word a b c d line current=
+  local rel
   {
     echo "CREATE DATABASE $stage; USE $stage;"
     echo "CREATE TEMPORARY TABLE zervgen_refused (rel VARCHAR(10), refused INT,"
     echo "  CONSTRAINT rows_did_not_load_exactly CHECK (refused = 0));"
     sql_tables
     for rel in "${relations[@]}"; do load_relation "$rel"; done
-    sql_keys
+  } >"$work/load.in"
+  run_client load
+  for rel in "${!writers[@]}"; do
+    wait_for "${writers[$rel]}" || fail_load "$(gen_failure "$rel" 1 || echo "$rel: zervgen failed")"
+  done
+  [[ -z $zervgen ]] || read_report
+  check_counts
+  # The keys only after the counts: a relation of too many rows says so,
+  # not that its key repeats.
+  {
+    echo "USE $stage;"
+    for rel in "${relations[@]}"; do
+      echo "SELECT 'keying', '$rel';"
+      sql_keys "$rel"
+    done
     echo "ANALYZE TABLE hundred, tenpcnt, tiny, uniques, updates;"
     if ((check_cols)); then for rel in "${relations[@]}"; do stat_query "$rel"; done; fi
-  } >"$work/load.in"
-  run_bg load client
+  } >"$work/keys.in"
+  run_client keys
+}
+stats=
+
+# run_client NAME: the client on work/NAME.in; its counts and column figures
+# into `loaded` and `stats`; on a failure the load ends with its reason.
+run_client() {
+  local rel word a b c d
+  run_bg "$1" client
   if ! wait_for "$last_pid"; then
     for rel in "${relations[@]}"; do
       if gen_failure "$rel" 1 >"$work/gen"; then fail_load "$(cat "$work/gen")"; fi
     done
-    fail_load "$(load_failure)"
+    fail_load "$(load_failure "$1")"
   fi
-  for rel in "${!writers[@]}"; do
-    wait_for "${writers[$rel]}" || fail_load "$(gen_failure "$rel" 1 || echo "$rel: zervgen failed")"
-  done
   while IFS=$'\t' read -r word a b c d; do
     case $word in
       count) loaded[$a]=$b ;;
       stat) stats+="$a $b $c $d"$'\n' ;;
     esac
-  done <"$work/load.out"
+  done <"$work/$1.out"
 }
-stats=
 
 # load_failure: why the client ended before the rows were in: a warning of
 # LOAD DATA, a field that failed its check, or the client's own error.
 load_failure() {
-  local word a b rest rel=
+  local word a b rest rel= name=$1
   while IFS=$'\t' read -r word a b rest; do
     case $word in
-      loading) rel=$a ;;
+      loading | keying) rel=$a ;;
       Warning | Note | Error)
         if [[ $b =~ ^Row\ ([0-9]+)\ was\ truncated ]]; then
           echo "$rel: $(source_name "$rel" 1): row ${BASH_REMATCH[1]}: expected ${rel_fields[$rel]} fields separated by '$delim_word', found more"
@@ -214,8 +238,8 @@ load_failure() {
         ;;
       bad) echo "$a: $(source_name "$a" 1): row ${b%% *}: ${b#* }"; return 0 ;;
     esac
-  done <"$work/load.out"
-  echo "${rel:+$rel: }$(first_error "$work/load.err")"
+  done <"$work/$name.out"
+  echo "${rel:+$rel: $(source_name "$rel" 1): }$(first_error "$work/$name.err")"
 }
 
 stage_columns() { printf '%s' "$stats"; }

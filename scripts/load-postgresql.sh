@@ -209,6 +209,8 @@ load_relation() {
     total=$((total + rows))
   done
   loaded[$rel]=$total
+  [[ -z $zervgen ]] || read_report
+  check_count "$rel"
   key_script "$rel" >"$work/key.$rel.sql"
   run_bg "key.$rel" "${psql_cmd[@]}" -A -t -f "$work/key.$rel.sql"
   key_pids[$rel]=$last_pid

@@ -61,7 +61,7 @@ check_of() {
       echo "printf('$fmt', CAST($c AS REAL)) = $c AND $c LIKE '%.00' AND CAST($c AS REAL) BETWEEN -500000000 AND 500000000"
       ;;
     date)
-      echo "date($(iso_of "$c")) = ($(iso_of "$c")) AND $(iso_of "$c") BETWEEN '1900-01-01' AND '1999-12-31'"
+      echo "date(julianday($(iso_of "$c"))) = ($(iso_of "$c")) AND $(iso_of "$c") BETWEEN '1900-01-01' AND '1999-12-31'"
       ;;
     text) echo "length($c) = $w AND NOT $c GLOB '*[^ -~]*'" ;;
     address)
@@ -78,6 +78,11 @@ iso_of() {
   else
     echo "CASE WHEN $1 GLOB '[1-9]*/[1-9]*/[0-9][0-9][0-9][0-9]' AND printf('%d/%d/%d', $1, substr($1, instr($1, '/') + 1), substr($1, -4)) = $1 THEN printf('%04d-%02d-%02d', substr($1, -4), $1, substr($1, instr($1, '/') + 1)) END"
   fi
+}
+
+# shown COLUMN: COLUMN's text for a message.
+shown() {
+  echo "CASE WHEN substr($1, 1, 40) GLOB '*[^ -~]*' THEN 'bytes that are not printable ASCII' ELSE quote(substr($1, 1, 40)) END"
 }
 
 # what_of KIND WIDTH NAME: what a field of KIND must be, for the message.
@@ -112,7 +117,7 @@ import_relation() {
     IFS=: read -r name kind w <<<"$spec"
     [[ $name == address ]] && kind=address
     c=c$i
-    case+=" WHEN NOT coalesce($(check_of "$kind" "$w" "$c"), 0) THEN '$(what_of "$kind" "$w" "$name"): ' || quote(substr($c, 1, 40))"
+    case+=" WHEN NOT coalesce($(check_of "$kind" "$w" "$c"), 0) THEN '$(what_of "$kind" "$w" "$name"): ' || $(shown "$c")"
     case $kind in
       int) value="CAST($c AS INTEGER)" ;;
       money) value="CAST($c AS REAL)" ;;
@@ -158,9 +163,10 @@ stat_query() {
 }
 
 # stage_load: one sqlite3 process, fed through a pipe: the transaction stays
-# open after the rows are in until the loader has checked the counts.
+# open after the rows are in until the loader has checked the counts, and
+# after the keys are built until it has checked the columns.
 stage_load() {
-  local rel line word a b c d
+  local rel
   {
     echo ".mode list"
     echo "PRAGMA schema_version;"
@@ -168,29 +174,45 @@ stage_load() {
     echo "CREATE TEMP TABLE zervgen_check (bad_rows INTEGER CHECK (bad_rows = 0));"
     sql_tables
     for rel in "${relations[@]}"; do import_relation "$rel"; done
-    sql_keys
-    echo "ANALYZE;"
-    if ((check_cols)); then for rel in "${relations[@]}"; do stat_query "$rel"; done; fi
     echo ".print zervgen-loaded"
   } >"$work/load.sql"
   coproc SQLITE { exec "${sqlite_cmd[@]}" "${targets[0]}" 2>"$work/load.err"; }
   pids+=("$SQLITE_PID")
-  sqlite_in=${SQLITE[1]} sqlite_out=${SQLITE[0]}
+  # Copies of the pipes: bash closes the coprocess's own when it ends.
+  exec {sqlite_in}>&"${SQLITE[1]}" {sqlite_out}<&"${SQLITE[0]}"
+  eval "exec ${SQLITE[1]}>&- ${SQLITE[0]}<&-"
   cat "$work/load.sql" >&"$sqlite_in"
   read -r schema_version <&"$sqlite_out" || fail_load "$(first_error "$work/load.err")"
+  sqlite_until zervgen-loaded
+  for rel in "${relations[@]}"; do
+    if gen_failure "$rel" 1 >"$work/gen"; then fail_load "$(cat "$work/gen")"; fi
+  done
+  [[ -z $zervgen ]] || read_report
+  check_counts
+  {
+    sql_keys
+    echo "ANALYZE;"
+    if ((check_cols)); then for rel in "${relations[@]}"; do stat_query "$rel"; done; fi
+    echo ".print zervgen-keyed"
+  } >&"$sqlite_in"
+  sqlite_until zervgen-keyed
+}
+
+# sqlite_until MARKER: reads sqlite3's output up to the line MARKER: the
+# counts into `loaded`, the column figures into `stats`, the first bad row
+# into work/bad. A sqlite3 that ends first ends the load with its reason.
+sqlite_until() {
+  local line word a b c d
   while :; do
     line=
     read -r line <&"$sqlite_out" || fail_load "$(load_failure)"
     read -r word a b c d <<<"$line"
     case $word in
-      zervgen-loaded) break ;;
+      "$1") return 0 ;;
       count) loaded[$a]=$b ;;
       bad) echo "$line" >"$work/bad" ;;
       stat) stats[$a $b]="$a $b $c $d" ;;
     esac
-  done
-  for rel in "${relations[@]}"; do
-    if gen_failure "$rel" 1 >"$work/gen"; then fail_load "$(cat "$work/gen")"; fi
   done
 }
 

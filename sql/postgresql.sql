@@ -65,8 +65,8 @@ CREATE TABLE hundred (
     AND "double" BETWEEN -1000000000 AND 1000000000 AND "double" = trunc("double")
     AND "decim" BETWEEN -1000000000 AND 1000000000 AND "decim" = trunc("decim")),
   CONSTRAINT "date within 1900-01-01..1999-12-31" CHECK ("date" BETWEEN '1900-01-01' AND '1999-12-31'),
-  CONSTRAINT "code of 10 characters, address of 2 to 80" CHECK (
-    length("code") = 10 AND octet_length("address") >= 2)
+  CONSTRAINT "code of 10 characters, address of 1 to 80" CHECK (
+    length("code") = 10 AND octet_length("address") >= 1)
 );
 
 CREATE TABLE tenpcnt (
@@ -88,8 +88,8 @@ CREATE TABLE tenpcnt (
     AND "double" BETWEEN -1000000000 AND 1000000000 AND "double" = trunc("double")
     AND "decim" BETWEEN -1000000000 AND 1000000000 AND "decim" = trunc("decim")),
   CONSTRAINT "date within 1900-01-01..1999-12-31" CHECK ("date" BETWEEN '1900-01-01' AND '1999-12-31'),
-  CONSTRAINT "code of 10 characters, address of 2 to 80" CHECK (
-    length("code") = 10 AND octet_length("address") >= 2)
+  CONSTRAINT "code of 10 characters, address of 1 to 80" CHECK (
+    length("code") = 10 AND octet_length("address") >= 1)
 );
 
 CREATE TABLE tiny (
@@ -115,8 +115,8 @@ CREATE TABLE uniques (
     AND "double" BETWEEN -1000000000 AND 1000000000 AND "double" = trunc("double")
     AND "decim" BETWEEN -1000000000 AND 1000000000 AND "decim" = trunc("decim")),
   CONSTRAINT "date within 1900-01-01..1999-12-31" CHECK ("date" BETWEEN '1900-01-01' AND '1999-12-31'),
-  CONSTRAINT "code of 10 characters, address of 2 to 80" CHECK (
-    length("code") = 10 AND octet_length("address") >= 2)
+  CONSTRAINT "code of 10 characters, address of 1 to 80" CHECK (
+    length("code") = 10 AND octet_length("address") >= 1)
 );
 
 CREATE TABLE updates (
@@ -138,8 +138,8 @@ CREATE TABLE updates (
     AND "double" BETWEEN -1000000000 AND 1000000000 AND "double" = trunc("double")
     AND "decim" BETWEEN -1000000000 AND 1000000000 AND "decim" = trunc("decim")),
   CONSTRAINT "date within 1900-01-01..1999-12-31" CHECK ("date" BETWEEN '1900-01-01' AND '1999-12-31'),
-  CONSTRAINT "code of 10 characters, address of 2 to 80" CHECK (
-    length("code") = 10 AND octet_length("address") >= 2)
+  CONSTRAINT "code of 10 characters, address of 1 to 80" CHECK (
+    length("code") = 10 AND octet_length("address") >= 1)
 );
 
 ALTER TABLE hundred ADD PRIMARY KEY ("key");
