@@ -436,6 +436,20 @@ wait_for() {
   done
 }
 
+# ask CMD...: the output of CMD, a database query, tried again while it fails
+# (an interrupt can end a client before its answer) for up to a minute.
+ask() {
+  local i out
+  for ((i = 0; i < 600; i++)); do
+    if out=$("$@" 2>/dev/null); then
+      printf '%s\n' "$out"
+      return 0
+    fi
+    sleep 0.1
+  done
+  return 1
+}
+
 # on_signal NAME: an ending signal. While the tables are being swapped it is
 # held until the database says how the swap ended, and once they are swapped
 # the load ends as it succeeded; otherwise the load stops here and the

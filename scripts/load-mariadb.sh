@@ -266,12 +266,13 @@ swap_done() {
   id=$(head -n 1 "$work/swap.out" 2>/dev/null)
   if [[ $id =~ ^[0-9]+$ ]]; then
     for ((i = 0; i < 6000; i++)); do
-      left=$(client -e "SELECT COUNT(*) FROM information_schema.processlist WHERE id = $id") || left=1
+      left=$(ask client -e "SELECT COUNT(*) FROM information_schema.processlist WHERE id = $id") ||
+        return 1
       [[ $left == 0 ]] && break
       sleep 0.1
     done
   fi
-  [[ $(client -e "SELECT COUNT(*) FROM information_schema.tables
+  [[ $(ask client -e "SELECT COUNT(*) FROM information_schema.tables
     WHERE table_schema = '$stage' AND table_name = 'hundred'") == 0 ]]
 }
 

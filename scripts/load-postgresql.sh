@@ -14,7 +14,9 @@
 # otherwise psql sends them.
 #
 # Connection: psql's own environment variables (PGHOST, PGPORT, PGDATABASE,
-# PGUSER, PGPASSWORD, ...). Set PSQL to use another psql binary.
+# PGUSER, PGPASSWORD, ...). Set PSQL to use another psql binary, and
+# ZERVGEN_CLIENT_READS=1 to have psql send the files even when the server
+# could read them.
 here=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
 for lib in "$here" "$here/../share/zervgen/scripts"; do
   [[ -r $lib/load-common.sh ]] && break
@@ -70,7 +72,7 @@ loader_precheck() {
       AND coalesce(r.ev_class, k.conrelid, 0) <> c.oid LIMIT 1" 2>"$work/deps.err") ||
     fail_load "$(first_error "$work/deps.err")"
   [[ -z $deps ]] || die "$deps depends on the table; drop it first (nothing was loaded)"
-  [[ -z $zervgen ]] || return 0
+  [[ -z $zervgen && ${ZERVGEN_CLIENT_READS:-0} == 0 ]] || return 0
   for rel in "${relations[@]}"; do
     for ((k = 1; k <= jobs; k++)); do
       rel_source "$rel" "$k"
@@ -285,12 +287,12 @@ swap_failure() { first_error "$work/swap.err"; }
 swap_done() {
   local i left
   for ((i = 0; i < 6000; i++)); do
-    left=$(psql_query "SELECT count(*) FROM pg_stat_activity WHERE application_name = '${stage}_swap'") ||
-      left=1
+    left=$(ask psql_query "SELECT count(*) FROM pg_stat_activity WHERE application_name = '${stage}_swap'") ||
+      return 1
     [[ $left == 0 ]] && break
     sleep 0.1
   done
-  [[ $(psql_query "SELECT count(*) FROM pg_namespace WHERE nspname = '$stage'") == 0 ]]
+  [[ $(ask psql_query "SELECT count(*) FROM pg_namespace WHERE nspname = '$stage'") == 0 ]]
 }
 
 stage_cleanup() {

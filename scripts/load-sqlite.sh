@@ -246,7 +246,7 @@ swap_failure() { first_error "$work/load.err"; }
 # ones created); without it the database reads as before the load.
 swap_done() {
   local now
-  now=$("${sqlite_cmd[@]}" "${targets[0]}" 'PRAGMA schema_version' 2>/dev/null) || return 1
+  now=$(ask "${sqlite_cmd[@]}" "${targets[0]}" 'PRAGMA schema_version') || return 1
   [[ -n $schema_version && $now != "$schema_version" ]]
 }
 

@@ -223,10 +223,13 @@ def interrupt(proc, how):
         pass
 
 
-def check_interrupts(res, dbs, prefixes, runs_per_loader, leftovers):
+def check_interrupts(res, dbs, prefixes, runs_per_loader, leftovers, tmp):
     """Loads alternating between two runs, each interrupted at a moment drawn
-    from the time an uninterrupted load takes."""
+    from the time an uninterrupted load takes; the loaders' work folders go
+    to tmp, which must be empty after each."""
     rng = random.Random(22)
+    os.makedirs(tmp)
+    env = dict(os.environ, TMPDIR=tmp)
     for db in dbs:
         prints, took = [], 0.0
         for prefix in prefixes:  # load both cleanly: their fingerprints, the time
@@ -240,7 +243,7 @@ def check_interrupts(res, dbs, prefixes, runs_per_loader, leftovers):
             how = ["group", "term", "client"][n % 3]
             target = 1 - current
             cmd = db.load_command([prefixes[target]])
-            proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+            proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env,
                                     start_new_session=True, text=True, errors="replace")
             time.sleep(rng.uniform(0, took))
             interrupt(proc, how)
@@ -257,5 +260,5 @@ def check_interrupts(res, dbs, prefixes, runs_per_loader, leftovers):
                 # ends it before any message.
                 res.check(proc.returncode < 0 or len(err.splitlines()) == 1, where,
                           f"status {proc.returncode} with {err.strip()[:200]!r}, not one line")
-            left = leftovers(db)
+            left = leftovers(db) + os.listdir(tmp)
             res.check(not left, where, f"left behind: {left}")

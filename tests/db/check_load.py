@@ -45,16 +45,12 @@ import collections
 import decimal
 import os
 import re
-import sqlite3
-import subprocess
+import shutil
 import sys
 
 import broken_inputs
+from databases import Mariadb, Postgres, Sqlite, leftovers, run
 
-REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-LOAD_PG = os.path.join(REPO, "scripts", "load-postgresql.sh")
-LOAD_SQLITE = os.path.join(REPO, "scripts", "load-sqlite.sh")
-LOAD_MARIADB = os.path.join(REPO, "scripts", "load-mariadb.sh")
 
 # (table, file suffix, report heading)
 RELATIONS = [
@@ -149,160 +145,6 @@ def iso_date(text):
     """'12/31/1999' -> '1999-12-31'."""
     month, day, year = (int(p) for p in text.split("/"))
     return f"{year:04d}-{month:02d}-{day:02d}"
-
-
-# ---------------------------------------------------------------- databases
-
-class Postgres:
-    name = "postgresql"
-
-    def load_command(self, args):
-        return [LOAD_PG] + args
-
-    def load(self, args):
-        return run(self.load_command(args))
-
-    def query(self, sql):
-        out = subprocess.run(
-            ["psql", "-X", "-q", "-A", "-t", "-v", "ON_ERROR_STOP=1", "-F", "\x1f",
-             "-P", "null=\\N", "-c", sql],
-            check=True, capture_output=True, text=True).stdout
-        rows = []
-        for line in out.split("\n")[:-1]:
-            rows.append(tuple(None if v == "\\N" else v for v in line.split("\x1f")))
-        return rows
-
-    def date_text(self, expr):
-        return f"to_char({expr}, 'YYYY-MM-DD')"
-
-    def row_fields(self, has_fill):
-        # Each column printed as zervgen writes it; char(n) columns are printed
-        # as stored (padded), not cast to text, which would drop the blanks.
-        fields = ['"key"::text', '"int"::text', '"signed"::text', '"float"::text',
-                  '"double"::numeric::text', 'trim_scale("decim")::text',
-                  """to_char("date", 'FMMM/FMDD/YYYY')""", '"code"', '"name"', '"address"']
-        return fields + ['"fill"'] if has_fill else fields
-
-    def primary_key(self, table):
-        rows = self.query(f"""
-            SELECT a.attname FROM pg_index i
-              JOIN pg_attribute a ON a.attrelid = i.indrelid AND a.attnum = ANY(i.indkey)
-             WHERE i.indrelid = '{table}'::regclass AND i.indisprimary""")
-        return [r[0] for r in rows]
-
-    def type_problems(self, table):
-        return []  # every column has a declared PostgreSQL type; COPY enforces it
-
-
-class Sqlite:
-    name = "sqlite"
-
-    def __init__(self, path):
-        self.path = path
-
-    def load_command(self, args):
-        return [LOAD_SQLITE] + with_target(args, self.path)
-
-    def load(self, args):
-        return run(self.load_command(args))
-
-    def query(self, sql):
-        con = sqlite3.connect(self.path)
-        try:
-            rows = con.execute(sql).fetchall()
-        finally:
-            con.close()
-        return [tuple(None if v is None else str(v) for v in r) for r in rows]
-
-    def date_text(self, expr):
-        return expr
-
-    def row_fields(self, has_fill):
-        fields = ["""printf('%d', "key")""", """printf('%d', "int")""",
-                  """printf('%d', "signed")""", """printf('%.2f', "float")""",
-                  """printf('%.0f', "double")""", """printf('%d', "decim")""",
-                  """printf('%d/%d/%d', substr("date", 6, 2), substr("date", 9, 2),
-                            substr("date", 1, 4))""",
-                  '"code"', '"name"', '"address"']
-        return fields + ['"fill"'] if has_fill else fields
-
-    def primary_key(self, table):
-        # The key is a unique index, built after the load.
-        keys = [r[1] for r in self.query(f"PRAGMA index_list({table})") if r[2] == "1"]
-        return [r[2] for k in keys for r in self.query(f"PRAGMA index_info({k})")]
-
-    def type_problems(self, table):
-        if table == "tiny":
-            expect = {"key": "integer"}
-        else:
-            expect = {"key": "integer", "int": "integer", "signed": "integer",
-                      "float": "real", "double": "real", "decim": "integer",
-                      "date": "text", "code": "text", "name": "text", "address": "text"}
-        problems = []
-        for col, kind in expect.items():
-            n = self.query(f'SELECT count(*) FROM {table} WHERE typeof("{col}") <> \'{kind}\'')
-            if n[0][0] != "0":
-                problems.append(f"{n[0][0]} values of {col} are not of type {kind}")
-        n = self.query(f"""SELECT count(*) FROM {table} WHERE "date" IS NOT date("date")""") \
-            if table != "tiny" else [("0",)]
-        if n[0][0] != "0":
-            problems.append(f"{n[0][0]} dates are not valid ISO dates")
-        return problems
-
-
-class Mariadb:
-    name = "mariadb"
-
-    def __init__(self, database):
-        self.database = database
-
-    def load_command(self, args):
-        return [LOAD_MARIADB] + with_target(args, self.database)
-
-    def load(self, args):
-        return run(self.load_command(args))
-
-    def query(self, sql):
-        # ANSI_QUOTES: the checks quote column names with double quotes.
-        out = subprocess.run(
-            ["mariadb", "--batch", "--raw", "--skip-column-names", "-D", self.database, "-e",
-             "SET SESSION sql_mode = CONCAT(@@sql_mode, ',ANSI_QUOTES'); " + sql],
-            check=True, capture_output=True, text=True).stdout
-        return [tuple(None if v == "NULL" else v for v in line.split("\t"))
-                for line in out.split("\n")[:-1]]
-
-    def date_text(self, expr):
-        return f"DATE_FORMAT({expr}, '%Y-%m-%d')"
-
-    def row_fields(self, has_fill):
-        # A CHAR value reads back without its trailing blanks: the name is
-        # always 20 characters, so padding it again gives it as written.
-        fields = ['"key"', '"int"', '"signed"', '"float"', '"double"',
-                  """TRIM(TRAILING '.00' FROM "decim")""",
-                  """DATE_FORMAT("date", '%c/%e/%Y')""", '"code"', """RPAD("name", 20, ' ')""",
-                  '"address"']
-        return fields + ['"fill"'] if has_fill else fields
-
-    def primary_key(self, table):
-        return [r[0] for r in self.query(
-            "SELECT column_name FROM information_schema.key_column_usage"
-            f" WHERE table_schema = DATABASE() AND table_name = '{table}'"
-            " AND constraint_name = 'PRIMARY'")]
-
-    def type_problems(self, table):
-        return []  # declared types; the loader fails on any value LOAD DATA had to change
-
-
-def with_target(args, target):
-    """Inserts a loader's target argument before PREFIX or the zervgen options."""
-    if "-g" in args:  # -g ZERVGEN TARGET ZERVGEN-OPTIONS...
-        i = args.index("-g")
-        return args[:i + 2] + [target] + args[i + 2:]
-    return args[:-1] + [target, args[-1]]  # options then PREFIX
-
-
-def run(cmd, cwd=None):
-    return subprocess.run(cmd, cwd=cwd, capture_output=True, text=True, errors="replace")
 
 
 # ---------------------------------------------------------------- checks
@@ -580,14 +422,38 @@ def check_parts(res, zervgen, work, whole_prefix, whole_report, pg):
 INTERRUPTS = 9  # per loader: three of each kind
 
 
-def leftovers(db):
-    """Staging schemas or databases that a load left behind."""
-    if db.name == "postgresql":
-        return db.query("SELECT nspname FROM pg_namespace WHERE nspname LIKE 'zervgen_load_%'")
-    if db.name == "mariadb":
-        return db.query("SELECT schema_name FROM information_schema.schemata"
-                        " WHERE schema_name LIKE 'zervgen\\_load\\_%'")
-    return []
+def check_settings(res, pg, maria, work, comma, fixed, socket):
+    """A folder whose name holds a quote, blanks and a non-ASCII letter, read
+    by every loader (PostgreSQL once by the server and once through psql,
+    and in fixed format); a view on an old table refused before any
+    loading; MariaDB's server named with -o alone."""
+    odd = os.path.join(work, "w\u00f6rk 'q' dir")
+    os.makedirs(odd)
+    for prefix, name in ((comma[0], "zerv"), (fixed[0], "fixd")):
+        for suffix in ("hun", "ten", "tny", "uni", "upd", "rpt"):
+            shutil.copy(f"{prefix}.{suffix}", os.path.join(odd, f"{name}.{suffix}"))
+    cases = [(pg, [os.path.join(odd, "zerv")], {}),
+             (pg, [os.path.join(odd, "zerv")], {"ZERVGEN_CLIENT_READS": "1"}),
+             (pg, ["-d", "fixed", os.path.join(odd, "fixd")], {}),
+             (Sqlite(os.path.join(odd, "odd.db")), [os.path.join(odd, "zerv")], {}),
+             (Sqlite(os.path.join(odd, "odd.db")), ["-d", "fixed", os.path.join(odd, "fixd")], {}),
+             (maria, [os.path.join(odd, "zerv")], {})]
+    for db, args, env in cases:
+        p = run(db.load_command(args), env=dict(os.environ, **env))
+        where = f"{db.name}, odd folder name {args} {env}"
+        if res.check(p.returncode == 0, where, f"exited {p.returncode}: {p.stderr.strip()}"):
+            check_counts_printed(res, where, p.stdout, comma[1], "as the report")
+    before = broken_inputs.fingerprint(pg)
+    pg.query("CREATE VIEW zervgen_view AS SELECT * FROM hundred")
+    p = pg.load([comma[0]])
+    res.check(p.returncode == 1 and "zervgen_view" in p.stderr and "nothing was loaded" in p.stderr,
+              "postgresql, a view on hundred", f"exited {p.returncode}: {p.stderr.strip()}")
+    res.check(broken_inputs.fingerprint(pg) == before, "postgresql, a view on hundred",
+              "the tables changed")
+    pg.query("DROP VIEW zervgen_view")
+    env = {k: v for k, v in os.environ.items() if k != "MYSQL_HOME"}
+    p = run(maria.load_command(["-o", f"--socket={socket}", comma[0]]), env=env)
+    res.check(p.returncode == 0, "mariadb, -o --socket", f"exited {p.returncode}: {p.stderr.strip()}")
 
 
 def main():
@@ -595,6 +461,7 @@ def main():
     parser.add_argument("--zervgen", required=True)
     parser.add_argument("--work", required=True, help="a folder to create for the test files")
     parser.add_argument("--mariadb", required=True, help="the MariaDB database to load into")
+    parser.add_argument("--mariadb-socket", required=True, help="the MariaDB server's socket")
     opts = parser.parse_args()
     zervgen = os.path.abspath(opts.zervgen)
     work = os.path.abspath(opts.work)
@@ -656,11 +523,14 @@ def main():
         for db in dbs:
             res.check(db.load([runs[","][0]]).returncode == 0, db.name, "the load before the broken inputs")
         broken_inputs.check_broken(res, dbs, named, work, zervgen)
+    if runs[","] and fixed:
+        check_settings(res, pg, maria, work, runs[","], fixed, opts.mariadb_socket)
     big = [generate(res, zervgen, os.path.join(work, f"int{n}"), ["-n", str(n)])
            for n in (20000, 10000)]
     if all(big):
         broken_inputs.check_interrupts(res, [pg, Sqlite(os.path.join(work, "int.db")), maria],
-                                       [b[0] for b in big], INTERRUPTS, leftovers)
+                                       [b[0] for b in big], INTERRUPTS, leftovers,
+                                       os.path.join(work, "tmp"))
 
     print(f"db-tests: {res.passed} passed, {res.failed} failed")
     return 1 if res.failed else 0
