@@ -218,10 +218,12 @@ load_relation() {
   key_pids[$rel]=$last_pid
 }
 
-# stage_load: the new tables without keys or CHECK constraints (their
-# definitions kept in zervgen_checks, with the width of the fill): COPY does
-# no more than parse the rows, and the checks run in the key session beside
-# the next relation's COPY.
+# stage_load: the new tables without keys. One stream loads them without
+# their CHECK constraints either (the definitions kept in zervgen_checks,
+# with the width of the fill): COPY does no more than parse the rows, and the
+# checks run in the key session on the other core, beside the next
+# relation's COPY. With -j N the COPY sessions already use every core, and
+# checking each row as it comes costs less than a scan afterwards.
 stage_load() {
   local rel
   {
@@ -232,13 +234,21 @@ stage_load() {
     echo "CREATE TABLE zervgen_checks AS SELECT c.relname::text AS rel, k.conname::text,
   pg_get_constraintdef(k.oid) AS def FROM pg_constraint k JOIN pg_class c ON c.oid = k.conrelid
   WHERE k.contype = 'c' AND c.relnamespace = '$stage'::regnamespace;"
-    echo "DO \$\$DECLARE r record; BEGIN
+    if ((jobs == 1)); then
+      echo "DO \$\$DECLARE r record; BEGIN
   FOR r IN SELECT * FROM zervgen_checks LOOP
     EXECUTE format('ALTER TABLE %I DROP CONSTRAINT %I', r.rel, r.conname);
   END LOOP; END\$\$;"
+    else
+      echo "DELETE FROM zervgen_checks;"
+    fi
     if ((fill_width > 0)); then
       for rel in "${large[@]}"; do
-        echo "INSERT INTO zervgen_checks VALUES ('$rel', 'zervgen_fill_width', 'CHECK (octet_length(\"fill\") = $fill_width)');"
+        if ((jobs == 1)); then
+          echo "INSERT INTO zervgen_checks VALUES ('$rel', 'zervgen_fill_width', 'CHECK (octet_length(\"fill\") = $fill_width)');"
+        else
+          echo "ALTER TABLE $rel ADD CONSTRAINT zervgen_fill_width CHECK (octet_length(\"fill\") = $fill_width);"
+        fi
       done
     fi
   } >"$work/create.sql"

@@ -181,7 +181,10 @@ stage_load() {
   # Copies of the pipes: bash closes the coprocess's own when it ends.
   exec {sqlite_in}>&"${SQLITE[1]}" {sqlite_out}<&"${SQLITE[0]}"
   eval "exec ${SQLITE[1]}>&- ${SQLITE[0]}<&-"
-  cat "$work/load.sql" >&"$sqlite_in"
+  # sqlite3 stops at the first error: writing to it after that must not end
+  # the loader (SIGPIPE), which reads the reason next.
+  trap '' PIPE
+  cat "$work/load.sql" >&"$sqlite_in" 2>/dev/null || true
   read -r schema_version <&"$sqlite_out" || fail_load "$(first_error "$work/load.err")"
   sqlite_until zervgen-loaded
   for rel in "${relations[@]}"; do
@@ -194,7 +197,7 @@ stage_load() {
     echo "ANALYZE;"
     if ((check_cols)); then for rel in "${relations[@]}"; do stat_query "$rel"; done; fi
     echo ".print zervgen-keyed"
-  } >&"$sqlite_in"
+  } >&"$sqlite_in" 2>/dev/null || true
   sqlite_until zervgen-keyed
 }
 
@@ -235,7 +238,7 @@ stage_columns() {
 
 # swap_tables: the COMMIT; sqlite3 ends when its input does.
 swap_tables() {
-  echo "COMMIT;" >&"$sqlite_in"
+  echo "COMMIT;" >&"$sqlite_in" 2>/dev/null || true
   exec {sqlite_in}>&-
   wait_for "$SQLITE_PID"
 }

@@ -18,7 +18,6 @@ import signal
 import subprocess
 import time
 
-SUFFIXES = ["hun", "ten", "tny", "uni", "upd"]
 CLIENTS = {"psql", "sqlite3", "mariadb"}
 
 
@@ -33,12 +32,14 @@ def write(path, data):
 
 
 def copy_run(src_prefix, folder):
-    """A copy of the run's five files and its report as folder/zerv.*."""
+    """A copy of the run's files (part files too) and its report as
+    folder/zerv.*."""
     os.makedirs(folder)
-    for s in SUFFIXES + ["rpt"]:
-        src = f"{src_prefix}.{s}"
-        if os.path.exists(src):
-            shutil.copy(src, os.path.join(folder, f"zerv.{s}"))
+    base = os.path.basename(src_prefix) + "."
+    for name in os.listdir(os.path.dirname(src_prefix)):
+        if name.startswith(base):
+            shutil.copy(os.path.join(os.path.dirname(src_prefix), name),
+                        os.path.join(folder, "zerv." + name[len(base):]))
     return os.path.join(folder, "zerv")
 
 
@@ -142,6 +143,11 @@ CASES = [
     ("fixed format into MariaDB", "fixed", "m", None, ["-d", "fixed"], ["cannot be loaded"]),
     ("part files without -j", "parts", "psm", None, [], ["hundred", "-j 3"]),
     ("-j 2 on three parts", "parts", "p", None, ["-j", "2"], ["hundred", "-j 3"]),
+    ("a part file with a key out of range", "parts", "p",
+     edit_row("ten.2", 5, lambda l: b"1500000000" + l[l.index(b"|"):]), ["-j", "3", "-d", "|"],
+     ["tenpcnt", "zerv.ten.2", "row 5"]),
+    ("a part file cut at a row boundary", "parts", "p", head("uni.3", 100), ["-j", "3", "-d", "|"],
+     ["uniques", "rows"]),
     ("-g with a failing zervgen", None, "psm", None, ["-g", "ZERVGEN", "-n", "30"],
      ["At least 100 rows"]),
     ("-g with -r", None, "psm", None, ["-g", "ZERVGEN", "-r", "x.rpt"], ["-r"]),
