@@ -436,15 +436,14 @@ wait_for() {
   done
 }
 
-# ask CMD...: the output of CMD, a database query, tried again while it fails
-# (an interrupt can end a client before its answer) for up to a minute.
+# ask CMD...: sets `answer` to the output of CMD, a database query, tried
+# again while it fails (an interrupt can end a client before its answer) for
+# up to a minute. Called in the loader's own shell, not in $(...): a
+# subshell would end by the signal itself.
 ask() {
-  local i out
+  local i
   for ((i = 0; i < 600; i++)); do
-    if out=$("$@" 2>/dev/null); then
-      printf '%s\n' "$out"
-      return 0
-    fi
+    if answer=$("$@" 2>/dev/null); then return 0; fi
     sleep 0.1
   done
   return 1

@@ -262,18 +262,18 @@ swap_tables() {
 swap_failure() { first_error "$work/swap.err"; }
 
 swap_done() {
-  local i id left
-  id=$(head -n 1 "$work/swap.out" 2>/dev/null)
+  local i id
+  id=
+  read -r id <"$work/swap.out" 2>/dev/null || true
   if [[ $id =~ ^[0-9]+$ ]]; then
     for ((i = 0; i < 6000; i++)); do
-      left=$(ask client -e "SELECT COUNT(*) FROM information_schema.processlist WHERE id = $id") ||
-        return 1
-      [[ $left == 0 ]] && break
+      ask client -e "SELECT COUNT(*) FROM information_schema.processlist WHERE id = $id" || return 1
+      [[ $answer == 0 ]] && break
       sleep 0.1
     done
   fi
-  [[ $(ask client -e "SELECT COUNT(*) FROM information_schema.tables
-    WHERE table_schema = '$stage' AND table_name = 'hundred'") == 0 ]]
+  ask client -e "SELECT COUNT(*) FROM information_schema.tables
+    WHERE table_schema = '$stage' AND table_name = 'hundred'" && [[ $answer == 0 ]]
 }
 
 stage_cleanup() { client -e "DROP DATABASE IF EXISTS $stage" >/dev/null 2>&1 || true; }

@@ -295,14 +295,14 @@ swap_failure() { first_error "$work/swap.err"; }
 # swap_done: once no session of the swap is left, the new tables are in place
 # exactly when their schema is gone.
 swap_done() {
-  local i left
+  local i
   for ((i = 0; i < 6000; i++)); do
-    left=$(ask psql_query "SELECT count(*) FROM pg_stat_activity WHERE application_name = '${stage}_swap'") ||
+    ask psql_query "SELECT count(*) FROM pg_stat_activity WHERE application_name = '${stage}_swap'" ||
       return 1
-    [[ $left == 0 ]] && break
+    [[ $answer == 0 ]] && break
     sleep 0.1
   done
-  [[ $(ask psql_query "SELECT count(*) FROM pg_namespace WHERE nspname = '$stage'") == 0 ]]
+  ask psql_query "SELECT count(*) FROM pg_namespace WHERE nspname = '$stage'" && [[ $answer == 0 ]]
 }
 
 stage_cleanup() {

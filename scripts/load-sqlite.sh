@@ -248,9 +248,8 @@ swap_failure() { first_error "$work/load.err"; }
 # swap_done: the COMMIT changed the schema (the old tables dropped, the new
 # ones created); without it the database reads as before the load.
 swap_done() {
-  local now
-  now=$(ask "${sqlite_cmd[@]}" "${targets[0]}" 'PRAGMA schema_version') || return 1
-  [[ -n $schema_version && $now != "$schema_version" ]]
+  ask "${sqlite_cmd[@]}" "${targets[0]}" 'PRAGMA schema_version' || return 1
+  [[ -n $schema_version && $answer != "$schema_version" ]]
 }
 
 stage_cleanup() { return 0; }
