@@ -1,16 +1,15 @@
 #!/usr/bin/env bash
 # load-sqlite.sh (installed as zervgen-load-sqlite): creates the five zervgen
 # tables in an SQLite database file, loads a run's relation files (or zervgen
-# pipes) into them with the sqlite3 shell's .import, runs ANALYZE and prints
-# the row counts. Dates are converted to ISO 'YYYY-MM-DD' text.
+# pipes) into them with the sqlite3 shell's .import, checks every row and the
+# counts (and columns), runs ANALYZE and prints the counts. Dates are
+# converted to ISO 'YYYY-MM-DD' text.
 #
 # Everything, the dropping of the old tables included, happens in one
-# transaction: a load that fails anywhere leaves the database as it was.
+# transaction that the loader commits only after its checks: a load that
+# fails anywhere leaves the database as it was.
 #
 # Set SQLITE3 to use another sqlite3 binary.
-set -euo pipefail
-
-prog=${0##*/}
 here=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
 for lib in "$here" "$here/../share/zervgen/scripts"; do
   [[ -r $lib/load-common.sh ]] && break
@@ -19,6 +18,7 @@ sqlfile=$lib/../sql/sqlite.sql
 target_args=DATABASE
 fixed_ok=1
 parallel_ok=0
+loader_opts=
 source "$lib/load-common.sh"
 
 usage_intro() {
@@ -31,40 +31,8 @@ EOF
 }
 
 sqlite_cmd=("${SQLITE3:-sqlite3}" -bail -batch)
-
-count_rows() { "${sqlite_cmd[@]}" -list -separator ' ' "${targets[0]}" "$1"; }
-
-# The rows go into a temporary table of untyped columns c1..cN exactly as
-# written (.mode ascii: no quote handling, blanks kept), and from there into
-# the relation, where the column types turn numbers into numbers. The date, field 7 'M/D/YYYY', becomes 'YYYY-MM-DD' through p1 (the
-# first '/'), r (what follows it) and p2 (the '/' in r).
-select_delimited() {
-  local n=$1 fill=NULL
-  [[ $n -eq 11 ]] && fill=c11
-  cat <<EOF
-SELECT c1, c2, c3, c4, c5, c6,
-       printf('%04d-%02d-%02d', substr(r, p2 + 1), substr(c7, 1, p1 - 1), substr(r, 1, p2 - 1)),
-       c8, c9, c10, $fill
-  FROM (SELECT *, instr(r, '/') AS p2
-          FROM (SELECT *, substr(c7, p1 + 1) AS r
-                  FROM (SELECT *, instr(c7, '/') AS p1 FROM temp.zervgen_stage)))
-EOF
-}
-
-# A fixed-format row, whole in c1, cut at the column positions. Numbers may
-# be padded with blanks; the address loses the blanks that pad it to 80
-# characters (and with them any it ended in).
-select_fixed() {
-  cat <<EOF
-SELECT CAST(trim(substr(c1, 1, 10)) AS INTEGER), CAST(trim(substr(c1, 11, 10)) AS INTEGER),
-       CAST(trim(substr(c1, 21, 10)) AS INTEGER), CAST(trim(substr(c1, 31, 13)) AS REAL),
-       CAST(trim(substr(c1, 44, 11)) AS REAL), CAST(trim(substr(c1, 55, 11)) AS INTEGER),
-       substr(c1, 72, 4) || '-' || substr(c1, 66, 2) || '-' || substr(c1, 69, 2),
-       substr(c1, 76, 10), substr(c1, 86, 20), rtrim(substr(c1, 106, 80), ' '),
-       nullif(substr(c1, $fixed_fill_from), '')
-  FROM temp.zervgen_stage
-EOF
-}
+declare -A stats=()
+schema_version=
 
 # shell_arg TEXT: TEXT as one double-quoted argument of a sqlite3 dot command.
 shell_arg() {
@@ -72,58 +40,218 @@ shell_arg() {
   printf '"%s"' "${t//\"/\\\"}"
 }
 
-# import_relation REL: the sqlite3 lines that load REL.
-import_relation() {
-  local rel=$1 n=${rel_fields[$1]} columns=c1 i sep=$delim insert from
+# The rows are imported with a '#' field added before and after them (.mode
+# ascii drops a row whose first field is empty, and ignores extra fields)
+# into an untyped table c1..cN+2 whose rowid is the row's number; each field
+# is checked there as text: a number must read back as written, a date must
+# be a real day of 1900..1999, a text printable ASCII of its length.
+
+# check_of KIND WIDTH COLUMN: the SQL condition that the text COLUMN is a
+# field of KIND (delimited, or fixed-format of WIDTH characters).
+check_of() {
+  local kind=$1 w=$2 c=$3 fmt=%d
+  case $kind in
+    int)
+      ((fixed)) && fmt=%${w}d
+      echo "printf('$fmt', CAST($c AS INTEGER)) = $c AND CAST($c AS INTEGER) BETWEEN -1000000000 AND 1000000000"
+      ;;
+    money)
+      fmt=%.2f
+      ((fixed)) && fmt=%$w.2f
+      echo "printf('$fmt', CAST($c AS REAL)) = $c AND $c LIKE '%.00' AND CAST($c AS REAL) BETWEEN -500000000 AND 500000000"
+      ;;
+    date)
+      echo "date(julianday($(iso_of "$c"))) = ($(iso_of "$c")) AND $(iso_of "$c") BETWEEN '1900-01-01' AND '1999-12-31'"
+      ;;
+    text) echo "length($c) = $w AND NOT $c GLOB '*[^ -~]*'" ;;
+    address)
+      if ((fixed)); then echo "length($c) <= 80 AND NOT $c GLOB '*[^ -~]*'"; else echo "length($c) BETWEEN 2 AND 80 AND NOT $c GLOB '*[^ -~]*'"; fi
+      ;;
+  esac
+}
+
+# iso_of COLUMN: the date text COLUMN (M/D/YYYY; fixed MM/DD/YYYY) as
+# 'YYYY-MM-DD', or NULL when it is not of that form.
+iso_of() {
   if ((fixed)); then
-    n=1 sep=$'\x01'  # whole rows: no row holds the byte 0x01
-  fi
-  [[ $sep == $'\t' ]] && sep='\t'
-  for ((i = 2; i <= n; i++)); do columns+=", c$i"; done
-  if [[ $rel == tiny ]]; then
-    insert="INSERT INTO tiny SELECT CAST(trim(c1) AS INTEGER) FROM temp.zervgen_stage"
-  elif ((fixed)); then
-    insert="INSERT INTO $rel $(select_fixed)"
+    echo "CASE WHEN $1 GLOB '[0-9][0-9]/[0-9][0-9]/[0-9][0-9][0-9][0-9]' THEN substr($1, 7) || '-' || substr($1, 1, 2) || '-' || substr($1, 4, 2) END"
   else
-    insert="INSERT INTO $rel $(select_delimited "$n")"
+    echo "CASE WHEN $1 GLOB '[1-9]*/[1-9]*/[0-9][0-9][0-9][0-9]' AND printf('%d/%d/%d', $1, substr($1, instr($1, '/') + 1), substr($1, -4)) = $1 THEN printf('%04d-%02d-%02d', substr($1, -4), $1, substr($1, instr($1, '/') + 1)) END"
   fi
-  rel_source "$rel" 1
-  from=$src
-  # A generator that fails leaves a row that fails the check below.
-  [[ $src_kind == cmd ]] && from="|($src) || echo zervgen-failed"
+}
+
+# shown COLUMN: COLUMN's text for a message.
+shown() {
+  echo "CASE WHEN substr($1, 1, 40) GLOB '*[^ -~]*' THEN 'bytes that are not printable ASCII' ELSE quote(substr($1, 1, 40)) END"
+}
+
+# what_of KIND WIDTH NAME: what a field of KIND must be, for the message.
+what_of() {
+  case $1 in
+    int) echo "$3: not a whole number within -1000000000..1000000000" ;;
+    money) echo "$3: not a whole number with .00 within -500000000..500000000" ;;
+    date) echo "$3: not a day within 1/1/1900..12/31/1999 written month/day/year" ;;
+    text) echo "$3: not $2 printable ASCII characters" ;;
+    address) echo "$3: not 2 to 80 printable ASCII characters" ;;
+  esac
+}
+
+# import_relation REL: the sqlite3 lines that import, check, insert and count
+# REL (with -c also its column figures).
+import_relation() {
+  local rel=$1 n=${rel_fields[$1]} i cols=c1 sep=$delim specs=() spec name kind w
+  local case= value values=() c last
+  [[ $sep == $'\t' ]] && sep='\t'
+  if [[ $rel == tiny ]]; then specs=(key:int:10); else specs=("${row_columns[@]}"); fi
+  ((n == 11)) && specs+=(fill:text:$fill_width)
+  for ((i = 2; i <= n + 2; i++)); do cols+=", c$i"; done
+  last=c$((n + 2))
+  printf '%s | LC_ALL=C sed %s\n' "$(rows_command "$rel" 1)" \
+    "$(q "s/^/#$delim/; s/\$/$delim#/")" >"$work/$rel.rows.sh"
+  case="WHEN $last IS NULL THEN 'expected $n fields separated by ''$delim_word'', found fewer'"
+  case+=" WHEN $last = '#' || char(13) THEN 'the row ends in a carriage return'"
+  case+=" WHEN $last <> '#' THEN 'expected $n fields separated by ''$delim_word'', found more'"
+  ((fixed)) && case="WHEN c2 LIKE 'not a fixed-format row of %' THEN c2 $case"
+  i=2
+  for spec in "${specs[@]}"; do
+    IFS=: read -r name kind w <<<"$spec"
+    [[ $name == address ]] && kind=address
+    c=c$i
+    case+=" WHEN NOT coalesce($(check_of "$kind" "$w" "$c"), 0) THEN '$(what_of "$kind" "$w" "$name"): ' || $(shown "$c")"
+    case $kind in
+      int) value="CAST($c AS INTEGER)" ;;
+      money) value="CAST($c AS REAL)" ;;
+      date) value=$(iso_of "$c") ;;
+      *) value=$c ;;
+    esac
+    [[ $name == double ]] && value="CAST($c AS REAL)"
+    values+=("$value")
+    i=$((i + 1))
+  done
+  [[ $rel == tiny ]] && case+=" WHEN CAST(c2 AS INTEGER) <> 0 THEN 'key: not 0'"
+  ((n == 10)) && values+=(NULL)
   cat <<EOF
-CREATE TEMP TABLE zervgen_stage ($columns);
+CREATE TEMP TABLE zervgen_stage ($cols);
 .mode ascii
 .separator "$sep" "\\n"
-.import --schema temp $(shell_arg "$from") zervgen_stage
-INSERT INTO temp.zervgen_check SELECT '$rel', count(*) FROM temp.zervgen_stage
- WHERE c$n IS NULL OR c1 = 'zervgen-failed';
-$insert;
+.import --schema temp $(shell_arg "|bash $(q "$work/$rel.rows.sh")") zervgen_stage
+.mode list
+.separator " "
+CREATE TEMP TABLE zervgen_bad AS SELECT rowid AS n, CASE $case END AS why
+  FROM temp.zervgen_stage WHERE why IS NOT NULL ORDER BY rowid LIMIT 1;
+SELECT 'bad', '$rel', n, why FROM temp.zervgen_bad;
+INSERT INTO temp.zervgen_check SELECT count(*) FROM temp.zervgen_bad;
+INSERT INTO $rel SELECT $(IFS=,; echo "${values[*]}") FROM temp.zervgen_stage ORDER BY rowid;
+SELECT 'count', '$rel', count(*) FROM temp.zervgen_stage;
 DROP TABLE temp.zervgen_stage;
+DROP TABLE temp.zervgen_bad;
 EOF
 }
 
-load_database() {
+# stat_query REL: the column figures of REL's new table.
+stat_query() {
+  local rel=$1 c low high
+  for c in "${stat_columns[@]}"; do
+    [[ $1 == tiny && $c != key ]] && continue
+    low="min(\"$c\")" high="max(\"$c\")"
+    if [[ $c == date ]]; then
+      low="printf('%d/%d/%d', substr($low, 6, 2), substr($low, 9, 2), substr($low, 1, 4))"
+      high="printf('%d/%d/%d', substr($high, 6, 2), substr($high, 9, 2), substr($high, 1, 4))"
+    fi
+    echo "SELECT 'stat', '$rel', '$c', $low, $high, count(DISTINCT \"$c\") FROM $rel;"
+  done
+}
+
+# stage_load: one sqlite3 process, fed through a pipe: the transaction stays
+# open after the rows are in until the loader has checked the counts, and
+# after the keys are built until it has checked the columns.
+stage_load() {
   local rel
-  work=$(mktemp -d "${TMPDIR:-/tmp}/zervgen-load.XXXXXX")
-  trap 'rm -rf "$work"' EXIT
-  # The script is written whole before sqlite3 starts: it commits only when
-  # every statement before the COMMIT has run.
   {
+    echo ".mode list"
+    echo "PRAGMA schema_version;"
     echo "BEGIN;"
-    # .import fills the missing fields of a short row with NULL and goes on,
-    # and does not look at how a pipe ended: a short row or a failed zervgen
-    # fails this check, and with it the whole load.
-    echo "CREATE TEMP TABLE zervgen_check (rel TEXT,"
-    echo "  short_rows_or_failed_zervgen INTEGER CHECK (short_rows_or_failed_zervgen = 0));"
+    echo "CREATE TEMP TABLE zervgen_check (bad_rows INTEGER CHECK (bad_rows = 0));"
     sql_tables
     for rel in "${relations[@]}"; do import_relation "$rel"; done
+    echo ".print zervgen-loaded"
+  } >"$work/load.sql"
+  coproc SQLITE { exec "${sqlite_cmd[@]}" "${targets[0]}" 2>"$work/load.err"; }
+  pids+=("$SQLITE_PID")
+  # Copies of the pipes: bash closes the coprocess's own when it ends.
+  exec {sqlite_in}>&"${SQLITE[1]}" {sqlite_out}<&"${SQLITE[0]}"
+  eval "exec ${SQLITE[1]}>&- ${SQLITE[0]}<&-"
+  # sqlite3 stops at the first error: writing to it after that must not end
+  # the loader (SIGPIPE), which reads the reason next.
+  trap '' PIPE
+  cat "$work/load.sql" >&"$sqlite_in" 2>/dev/null || true
+  read -r schema_version <&"$sqlite_out" || fail_load "$(first_error "$work/load.err")"
+  sqlite_until zervgen-loaded
+  for rel in "${relations[@]}"; do
+    if gen_failure "$rel" 1 >"$work/gen"; then fail_load "$(cat "$work/gen")"; fi
+  done
+  [[ -z $zervgen ]] || read_report
+  check_counts
+  {
     sql_keys
     echo "ANALYZE;"
-  } >"$work/load.sql"
-  echo "COMMIT;" >>"$work/load.sql"
-  "${sqlite_cmd[@]}" "${targets[0]}" <"$work/load.sql" >/dev/null 2>"$work/load.err" ||
-    die "loading failed, the tables are as they were: $(first_error "$work/load.err")"
+    if ((check_cols)); then for rel in "${relations[@]}"; do stat_query "$rel"; done; fi
+    echo ".print zervgen-keyed"
+  } >&"$sqlite_in" 2>/dev/null || true
+  sqlite_until zervgen-keyed
 }
+
+# sqlite_until MARKER: reads sqlite3's output up to the line MARKER: the
+# counts into `loaded`, the column figures into `stats`, the first bad row
+# into work/bad. A sqlite3 that ends first ends the load with its reason.
+sqlite_until() {
+  local line word a b c d
+  while :; do
+    line=
+    read -r line <&"$sqlite_out" || fail_load "$(load_failure)"
+    read -r word a b c d <<<"$line"
+    case $word in
+      "$1") return 0 ;;
+      count) loaded[$a]=$b ;;
+      bad) echo "$line" >"$work/bad" ;;
+      stat) stats[$a $b]="$a $b $c $d" ;;
+    esac
+  done
+}
+
+# load_failure: why sqlite3 ended before the rows were in.
+load_failure() {
+  local word rel row why
+  for rel in "${relations[@]}"; do gen_failure "$rel" 1 && return 0; done
+  if [[ -s $work/bad ]]; then
+    read -r word rel row why <"$work/bad"
+    echo "$rel: $(source_name "$rel" 1): row $row: $why"
+    return 0
+  fi
+  first_error "$work/load.err"
+}
+
+stage_columns() {
+  local key
+  for key in "${!stats[@]}"; do echo "${stats[$key]}"; done
+}
+
+# swap_tables: the COMMIT; sqlite3 ends when its input does.
+swap_tables() {
+  echo "COMMIT;" >&"$sqlite_in" 2>/dev/null || true
+  exec {sqlite_in}>&-
+  wait_for "$SQLITE_PID"
+}
+
+swap_failure() { first_error "$work/load.err"; }
+
+# swap_done: the COMMIT changed the schema (the old tables dropped, the new
+# ones created); without it the database reads as before the load.
+swap_done() {
+  ask "${sqlite_cmd[@]}" "${targets[0]}" 'PRAGMA schema_version' || return 1
+  [[ -n $schema_version && $answer != "$schema_version" ]]
+}
+
+stage_cleanup() { return 0; }
 
 load_main "$@"

@@ -5,7 +5,10 @@
 -- only after the rows are in. Keep each key statement on one line beginning
 -- "ALTER TABLE".
 --
--- Column types hold every generated value exactly:
+-- Column types hold every generated value exactly; scripts/load-mariadb.sh
+-- checks every field against the ranges and lengths below before it inserts
+-- a row (LOAD DATA LOCAL would round, cut or convert a wrong value with no
+-- more than a warning), and names the row that fails:
 --   key, int, signed   INT: whole numbers within -1000000000..1000000000.
 --   float              DECIMAL(12,2): written as a whole number and ".00",
 --                      e.g. -166666667.00, within -500000000..500000000.

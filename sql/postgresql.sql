@@ -6,7 +6,10 @@
 -- index build, is about twice as fast as COPY into a keyed table). Keep each
 -- key statement on one line beginning "ALTER TABLE".
 --
--- Column types hold every generated value exactly:
+-- Column types hold every generated value exactly, and the CHECK constraints
+-- refuse values that zervgen does not write (COPY names the row); they are
+-- the cheap ones: checking that every text is ASCII would add a third to the
+-- time of COPY, and the UTF8 database refuses invalid bytes by itself.
 --   key, int, signed   integer: whole numbers within -1000000000..1000000000.
 --   float              numeric(12,2): written as a whole number and ".00",
 --                      e.g. -166666667.00, within -500000000..500000000.
@@ -54,7 +57,16 @@ CREATE TABLE hundred (
   "code"    char(10)         NOT NULL,
   "name"    char(20)         NOT NULL,
   "address" varchar(80)      NOT NULL,
-  "fill"    varchar(100)
+  "fill"    varchar(100),
+  CONSTRAINT "numbers within their ranges" CHECK (
+    "key" BETWEEN -1000000000 AND 1000000000 AND "int" BETWEEN -1000000000 AND 1000000000
+    AND "signed" BETWEEN -1000000000 AND 1000000000
+    AND "float" BETWEEN -500000000 AND 500000000 AND "float" = trunc("float")
+    AND "double" BETWEEN -1000000000 AND 1000000000 AND "double" = trunc("double")
+    AND "decim" BETWEEN -1000000000 AND 1000000000 AND "decim" = trunc("decim")),
+  CONSTRAINT "date within 1900-01-01..1999-12-31" CHECK ("date" BETWEEN '1900-01-01' AND '1999-12-31'),
+  CONSTRAINT "code of 10 characters, address of 1 to 80" CHECK (
+    length("code") = 10 AND octet_length("address") >= 1)
 );
 
 CREATE TABLE tenpcnt (
@@ -68,11 +80,20 @@ CREATE TABLE tenpcnt (
   "code"    char(10)         NOT NULL,
   "name"    char(20)         NOT NULL,
   "address" varchar(80)      NOT NULL,
-  "fill"    varchar(100)
+  "fill"    varchar(100),
+  CONSTRAINT "numbers within their ranges" CHECK (
+    "key" BETWEEN -1000000000 AND 1000000000 AND "int" BETWEEN -1000000000 AND 1000000000
+    AND "signed" BETWEEN -1000000000 AND 1000000000
+    AND "float" BETWEEN -500000000 AND 500000000 AND "float" = trunc("float")
+    AND "double" BETWEEN -1000000000 AND 1000000000 AND "double" = trunc("double")
+    AND "decim" BETWEEN -1000000000 AND 1000000000 AND "decim" = trunc("decim")),
+  CONSTRAINT "date within 1900-01-01..1999-12-31" CHECK ("date" BETWEEN '1900-01-01' AND '1999-12-31'),
+  CONSTRAINT "code of 10 characters, address of 1 to 80" CHECK (
+    length("code") = 10 AND octet_length("address") >= 1)
 );
 
 CREATE TABLE tiny (
-  "key"     integer          NOT NULL
+  "key"     integer          NOT NULL CONSTRAINT "key 0" CHECK ("key" = 0)
 );
 
 CREATE TABLE uniques (
@@ -86,7 +107,16 @@ CREATE TABLE uniques (
   "code"    char(10)         NOT NULL,
   "name"    char(20)         NOT NULL,
   "address" varchar(80)      NOT NULL,
-  "fill"    varchar(100)
+  "fill"    varchar(100),
+  CONSTRAINT "numbers within their ranges" CHECK (
+    "key" BETWEEN -1000000000 AND 1000000000 AND "int" BETWEEN -1000000000 AND 1000000000
+    AND "signed" BETWEEN -1000000000 AND 1000000000
+    AND "float" BETWEEN -500000000 AND 500000000 AND "float" = trunc("float")
+    AND "double" BETWEEN -1000000000 AND 1000000000 AND "double" = trunc("double")
+    AND "decim" BETWEEN -1000000000 AND 1000000000 AND "decim" = trunc("decim")),
+  CONSTRAINT "date within 1900-01-01..1999-12-31" CHECK ("date" BETWEEN '1900-01-01' AND '1999-12-31'),
+  CONSTRAINT "code of 10 characters, address of 1 to 80" CHECK (
+    length("code") = 10 AND octet_length("address") >= 1)
 );
 
 CREATE TABLE updates (
@@ -100,7 +130,16 @@ CREATE TABLE updates (
   "code"    char(10)         NOT NULL,
   "name"    char(20)         NOT NULL,
   "address" varchar(80)      NOT NULL,
-  "fill"    varchar(100)
+  "fill"    varchar(100),
+  CONSTRAINT "numbers within their ranges" CHECK (
+    "key" BETWEEN -1000000000 AND 1000000000 AND "int" BETWEEN -1000000000 AND 1000000000
+    AND "signed" BETWEEN -1000000000 AND 1000000000
+    AND "float" BETWEEN -500000000 AND 500000000 AND "float" = trunc("float")
+    AND "double" BETWEEN -1000000000 AND 1000000000 AND "double" = trunc("double")
+    AND "decim" BETWEEN -1000000000 AND 1000000000 AND "decim" = trunc("decim")),
+  CONSTRAINT "date within 1900-01-01..1999-12-31" CHECK ("date" BETWEEN '1900-01-01' AND '1999-12-31'),
+  CONSTRAINT "code of 10 characters, address of 1 to 80" CHECK (
+    length("code") = 10 AND octet_length("address") >= 1)
 );
 
 ALTER TABLE hundred ADD PRIMARY KEY ("key");

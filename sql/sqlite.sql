@@ -5,7 +5,9 @@
 --
 -- The tables are STRICT (SQLite 3.37 or later): a value that is not of its
 -- column's type, such as a text where a number belongs, fails the load
--- instead of being stored as it is.
+-- instead of being stored as it is. scripts/load-sqlite.sh checks every field
+-- before that, against the ranges and lengths below (a number must read back
+-- as written, a date must be a real day), and names the row that fails.
 --
 -- Column types and the values they hold exactly:
 --   key, int, signed   INTEGER: whole numbers within -1000000000..1000000000.

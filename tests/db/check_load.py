@@ -45,14 +45,12 @@ import collections
 import decimal
 import os
 import re
-import sqlite3
-import subprocess
+import shutil
 import sys
 
-REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-LOAD_PG = os.path.join(REPO, "scripts", "load-postgresql.sh")
-LOAD_SQLITE = os.path.join(REPO, "scripts", "load-sqlite.sh")
-LOAD_MARIADB = os.path.join(REPO, "scripts", "load-mariadb.sh")
+import broken_inputs
+from databases import Mariadb, Postgres, Sqlite, leftovers, run
+
 
 # (table, file suffix, report heading)
 RELATIONS = [
@@ -147,151 +145,6 @@ def iso_date(text):
     """'12/31/1999' -> '1999-12-31'."""
     month, day, year = (int(p) for p in text.split("/"))
     return f"{year:04d}-{month:02d}-{day:02d}"
-
-
-# ---------------------------------------------------------------- databases
-
-class Postgres:
-    name = "postgresql"
-
-    def load(self, args):
-        return run([LOAD_PG] + args)
-
-    def query(self, sql):
-        out = subprocess.run(
-            ["psql", "-X", "-q", "-A", "-t", "-v", "ON_ERROR_STOP=1", "-F", "\x1f",
-             "-P", "null=\\N", "-c", sql],
-            check=True, capture_output=True, text=True).stdout
-        rows = []
-        for line in out.split("\n")[:-1]:
-            rows.append(tuple(None if v == "\\N" else v for v in line.split("\x1f")))
-        return rows
-
-    def date_text(self, expr):
-        return f"to_char({expr}, 'YYYY-MM-DD')"
-
-    def row_fields(self, has_fill):
-        # Each column printed as zervgen writes it; char(n) columns are printed
-        # as stored (padded), not cast to text, which would drop the blanks.
-        fields = ['"key"::text', '"int"::text', '"signed"::text', '"float"::text',
-                  '"double"::numeric::text', 'trim_scale("decim")::text',
-                  """to_char("date", 'FMMM/FMDD/YYYY')""", '"code"', '"name"', '"address"']
-        return fields + ['"fill"'] if has_fill else fields
-
-    def primary_key(self, table):
-        rows = self.query(f"""
-            SELECT a.attname FROM pg_index i
-              JOIN pg_attribute a ON a.attrelid = i.indrelid AND a.attnum = ANY(i.indkey)
-             WHERE i.indrelid = '{table}'::regclass AND i.indisprimary""")
-        return [r[0] for r in rows]
-
-    def type_problems(self, table):
-        return []  # every column has a declared PostgreSQL type; COPY enforces it
-
-
-class Sqlite:
-    name = "sqlite"
-
-    def __init__(self, path):
-        self.path = path
-
-    def load(self, args):
-        return run([LOAD_SQLITE] + with_target(args, self.path))
-
-    def query(self, sql):
-        con = sqlite3.connect(self.path)
-        try:
-            rows = con.execute(sql).fetchall()
-        finally:
-            con.close()
-        return [tuple(None if v is None else str(v) for v in r) for r in rows]
-
-    def date_text(self, expr):
-        return expr
-
-    def row_fields(self, has_fill):
-        fields = ["""printf('%d', "key")""", """printf('%d', "int")""",
-                  """printf('%d', "signed")""", """printf('%.2f', "float")""",
-                  """printf('%.0f', "double")""", """printf('%d', "decim")""",
-                  """printf('%d/%d/%d', substr("date", 6, 2), substr("date", 9, 2),
-                            substr("date", 1, 4))""",
-                  '"code"', '"name"', '"address"']
-        return fields + ['"fill"'] if has_fill else fields
-
-    def primary_key(self, table):
-        # The key is a unique index, built after the load.
-        keys = [r[1] for r in self.query(f"PRAGMA index_list({table})") if r[2] == "1"]
-        return [r[2] for k in keys for r in self.query(f"PRAGMA index_info({k})")]
-
-    def type_problems(self, table):
-        if table == "tiny":
-            expect = {"key": "integer"}
-        else:
-            expect = {"key": "integer", "int": "integer", "signed": "integer",
-                      "float": "real", "double": "real", "decim": "integer",
-                      "date": "text", "code": "text", "name": "text", "address": "text"}
-        problems = []
-        for col, kind in expect.items():
-            n = self.query(f'SELECT count(*) FROM {table} WHERE typeof("{col}") <> \'{kind}\'')
-            if n[0][0] != "0":
-                problems.append(f"{n[0][0]} values of {col} are not of type {kind}")
-        n = self.query(f"""SELECT count(*) FROM {table} WHERE "date" IS NOT date("date")""") \
-            if table != "tiny" else [("0",)]
-        if n[0][0] != "0":
-            problems.append(f"{n[0][0]} dates are not valid ISO dates")
-        return problems
-
-
-class Mariadb:
-    name = "mariadb"
-
-    def __init__(self, database):
-        self.database = database
-
-    def load(self, args):
-        return run([LOAD_MARIADB] + with_target(args, self.database))
-
-    def query(self, sql):
-        # ANSI_QUOTES: the checks quote column names with double quotes.
-        out = subprocess.run(
-            ["mariadb", "--batch", "--raw", "--skip-column-names", "-D", self.database, "-e",
-             "SET SESSION sql_mode = CONCAT(@@sql_mode, ',ANSI_QUOTES'); " + sql],
-            check=True, capture_output=True, text=True).stdout
-        return [tuple(None if v == "NULL" else v for v in line.split("\t"))
-                for line in out.split("\n")[:-1]]
-
-    def date_text(self, expr):
-        return f"DATE_FORMAT({expr}, '%Y-%m-%d')"
-
-    def row_fields(self, has_fill):
-        # A CHAR value reads back without its trailing blanks: the name is
-        # always 20 characters, so padding it again gives it as written.
-        fields = ['"key"', '"int"', '"signed"', '"float"', '"double"',
-                  """TRIM(TRAILING '.00' FROM "decim")""",
-                  """DATE_FORMAT("date", '%c/%e/%Y')""", '"code"', """RPAD("name", 20, ' ')""",
-                  '"address"']
-        return fields + ['"fill"'] if has_fill else fields
-
-    def primary_key(self, table):
-        return [r[0] for r in self.query(
-            "SELECT column_name FROM information_schema.key_column_usage"
-            f" WHERE table_schema = DATABASE() AND table_name = '{table}'"
-            " AND constraint_name = 'PRIMARY'")]
-
-    def type_problems(self, table):
-        return []  # declared types; the loader fails on any value LOAD DATA had to change
-
-
-def with_target(args, target):
-    """Inserts a loader's target argument before PREFIX or the zervgen options."""
-    if "-g" in args:  # -g ZERVGEN TARGET ZERVGEN-OPTIONS...
-        i = args.index("-g")
-        return args[:i + 2] + [target] + args[i + 2:]
-    return args[:-1] + [target, args[-1]]  # options then PREFIX
-
-
-def run(cmd, cwd=None):
-    return subprocess.run(cmd, cwd=cwd, capture_output=True, text=True)
 
 
 # ---------------------------------------------------------------- checks
@@ -512,76 +365,32 @@ def fixed_row_problem(fixed, values, cmap, names):
 
 def generate(res, zervgen, folder, args):
     os.makedirs(folder)
-    cmd = [zervgen] + args + ["-r", "run.rpt", "-t", ".", "-f", "zerv"]
+    cmd = [zervgen] + args + ["-r", "zerv.rpt", "-t", ".", "-f", "zerv"]
     p = run(cmd, cwd=folder)
     ok = res.check(p.returncode == 0, "zervgen", f"{' '.join(cmd)} exited {p.returncode}:"
                    f" {p.stderr.strip()}")
-    return (os.path.join(folder, "zerv"), Report(os.path.join(folder, "run.rpt"))) if ok else None
+    return (os.path.join(folder, "zerv"), Report(os.path.join(folder, "zerv.rpt"))) if ok else None
 
 
-def load_and_check(res, dbs, case, prefix, delim, report, load_args, fixed=False):
+def load_and_check(res, dbs, case, prefix, delim, report, load_args, fixed=False,
+                   against="as the report"):
     for db in dbs:
         p = db.load(load_args)
         if res.check(p.returncode == 0, f"{db.name}, {case}",
                      f"the loader exited {p.returncode}: {p.stderr.strip()}"):
-            check_counts_printed(res, f"{db.name}, {case}", p.stdout, report)
+            check_counts_printed(res, f"{db.name}, {case}", p.stdout, report, against)
             check_loaded(res, db, case, prefix, delim, report, fixed=fixed)
 
 
-def check_counts_printed(res, where, stdout, report):
-    counts = dict(re.findall(r"^(\w+) +(\d+) rows$", stdout, re.M))
+def check_counts_printed(res, where, stdout, report, against):
+    """The loader's count lines, and what it says it checked them against."""
+    found = re.findall(r"^(\w+) +(\d+) rows: (.*)$", stdout, re.M)
+    counts = {t: n for t, n, _ in found}
     want = {t: str(1 if t == "tiny" else report.rows) for t, _, _ in RELATIONS}
     res.check(counts == want, where, f"the loader printed the counts {counts}")
-
-
-def fingerprint(db):
-    """Row count and key sum of every table: what a refused load must keep."""
-    return [db.query(f'SELECT count(*), sum("key") FROM {t}')[0] for t, _, _ in RELATIONS]
-
-
-def bad_copies(folder, prefix):
-    """Two copies of the run: one whose hundred file holds the key 'x' in row
-    1000 (its first row is right), and one without the tenpcnt file."""
-    os.makedirs(folder)
-    for _, suffix, _ in RELATIONS:
-        lines = file_rows(f"{prefix}.{suffix}")
-        if suffix == "hun":
-            lines[999] = "x" + lines[999][lines[999].index(","):]
-        with open(os.path.join(folder, f"zerv.{suffix}"), "w", encoding="ascii") as f:
-            f.write("\n".join(lines) + "\n")
-    missing = os.path.join(folder, "missing")
-    os.makedirs(missing)
-    for _, suffix, _ in RELATIONS:
-        if suffix != "ten":
-            os.symlink(f"{prefix}.{suffix}", os.path.join(missing, f"zerv.{suffix}"))
-    return folder, missing
-
-
-def check_refusals(res, dbs, fixed_prefix, comma_prefix, work):
-    """Each bad input fails with one line on standard error and leaves the
-    tables of the previous load as they were."""
-    broken, missing = bad_copies(os.path.join(work, "broken"), comma_prefix)
-    cases = [
-        (["-d", ",", fixed_prefix], "fixed format"),
-        (["-d", "|", comma_prefix], "separated by '|'"),
-        (["-d", ";", comma_prefix], "unsupported delimiter"),
-        (["-d", ",", missing], "no file"),
-        (["-d", ",", broken], "the tables are as they were"),
-        (["-d", "fixed", comma_prefix], "not a fixed-format row"),
-    ]
-    for db in dbs:
-        before = fingerprint(db)
-        for args, message in cases:
-            if db.name == "mariadb" and "fixed" in args:
-                message = "fixed-format rows cannot be loaded"
-            p = db.load(args)
-            lines = p.stderr.splitlines()
-            res.check(p.returncode != 0 and len(lines) == 1 and message in p.stderr,
-                      f"{db.name}, refusal",
-                      f"{' '.join(args)} exited {p.returncode} with {p.stderr.strip()!r},"
-                      f" expected a failure saying {message!r} in one line")
-            res.check(fingerprint(db) == before, f"{db.name}, refusal",
-                      f"{' '.join(args)} changed the tables")
+    said = [a for t, _, a in found if t != "tiny"]
+    res.check(len(said) == 4 and all(against in a for a in said), where,
+              f"the counts were checked against {said}, not {against!r}")
 
 
 def check_parts(res, zervgen, work, whole_prefix, whole_report, pg):
@@ -592,7 +401,7 @@ def check_parts(res, zervgen, work, whole_prefix, whole_report, pg):
     os.makedirs(folder)
     for k in (1, 2, 3):
         cmd = [zervgen, "-n", "2000", "-fc", "20", "-dc", "|", "-parts", "3", "-part", str(k),
-               "-f", "zerv"]
+               "-f", "zerv"] + (["-r", "zerv.rpt"] if k == 1 else [])
         p = run(cmd, cwd=folder)
         if not res.check(p.returncode == 0, "parts", f"{' '.join(cmd)} exited {p.returncode}:"
                          f" {p.stderr.strip()}"):
@@ -603,9 +412,48 @@ def check_parts(res, zervgen, work, whole_prefix, whole_report, pg):
         whole = open(f"{whole_prefix}.{suffix}", encoding="ascii").read()
         res.check(joined == whole, "parts", f"the three parts of .{suffix} differ from the whole file")
     load_and_check(res, [pg], "-j 3 from part files", whole_prefix, "|", whole_report,
-                   ["-j", "3", "-d", "|", os.path.join(folder, "zerv")])
+                   ["-c", "-j", "3", "-d", "|", os.path.join(folder, "zerv")],
+                   against="minimum, maximum and distinct values")
     load_and_check(res, [pg], "-j 3 piped from zervgen", whole_prefix, "|", whole_report,
                    ["-j", "3", "-d", "|", "-g", zervgen, "-n", "2000", "-fc", "20"])
+    return os.path.join(folder, "zerv")
+
+
+INTERRUPTS = 9  # per loader: three of each kind
+
+
+def check_settings(res, pg, maria, work, comma, fixed, socket):
+    """A folder whose name holds a quote, blanks and a non-ASCII letter, read
+    by every loader (PostgreSQL once by the server and once through psql,
+    and in fixed format); a view on an old table refused before any
+    loading; MariaDB's server named with -o alone."""
+    odd = os.path.join(work, "w\u00f6rk 'q' dir")
+    os.makedirs(odd)
+    for prefix, name in ((comma[0], "zerv"), (fixed[0], "fixd")):
+        for suffix in ("hun", "ten", "tny", "uni", "upd", "rpt"):
+            shutil.copy(f"{prefix}.{suffix}", os.path.join(odd, f"{name}.{suffix}"))
+    cases = [(pg, [os.path.join(odd, "zerv")], {}),
+             (pg, [os.path.join(odd, "zerv")], {"ZERVGEN_CLIENT_READS": "1"}),
+             (pg, ["-d", "fixed", os.path.join(odd, "fixd")], {}),
+             (Sqlite(os.path.join(odd, "odd.db")), [os.path.join(odd, "zerv")], {}),
+             (Sqlite(os.path.join(odd, "odd.db")), ["-d", "fixed", os.path.join(odd, "fixd")], {}),
+             (maria, [os.path.join(odd, "zerv")], {})]
+    for db, args, env in cases:
+        p = run(db.load_command(args), env=dict(os.environ, **env))
+        where = f"{db.name}, odd folder name {args} {env}"
+        if res.check(p.returncode == 0, where, f"exited {p.returncode}: {p.stderr.strip()}"):
+            check_counts_printed(res, where, p.stdout, comma[1], "as the report")
+    before = broken_inputs.fingerprint(pg)
+    pg.query("CREATE VIEW zervgen_view AS SELECT * FROM hundred")
+    p = pg.load([comma[0]])
+    res.check(p.returncode == 1 and "zervgen_view" in p.stderr and "nothing was loaded" in p.stderr,
+              "postgresql, a view on hundred", f"exited {p.returncode}: {p.stderr.strip()}")
+    res.check(broken_inputs.fingerprint(pg) == before, "postgresql, a view on hundred",
+              "the tables changed")
+    pg.query("DROP VIEW zervgen_view")
+    env = {k: v for k, v in os.environ.items() if k != "MYSQL_HOME"}
+    p = run(maria.load_command(["-o", f"--socket={socket}", comma[0]]), env=env)
+    res.check(p.returncode == 0, "mariadb, -o --socket", f"exited {p.returncode}: {p.stderr.strip()}")
 
 
 def main():
@@ -613,6 +461,7 @@ def main():
     parser.add_argument("--zervgen", required=True)
     parser.add_argument("--work", required=True, help="a folder to create for the test files")
     parser.add_argument("--mariadb", required=True, help="the MariaDB database to load into")
+    parser.add_argument("--mariadb-socket", required=True, help="the MariaDB server's socket")
     opts = parser.parse_args()
     zervgen = os.path.abspath(opts.zervgen)
     work = os.path.abspath(opts.work)
@@ -647,8 +496,7 @@ def main():
         prefix, report = nofill
         load_and_check(res, [pg, Sqlite(os.path.join(work, "nofill.db")), maria], "no fill",
                        prefix, ",", report, [prefix])
-    if runs["|"]:
-        check_parts(res, zervgen, work, runs["|"][0], runs["|"][1], pg)
+    parts = check_parts(res, zervgen, work, runs["|"][0], runs["|"][1], pg) if runs["|"] else None
     if fixed and runs[","]:
         check_fixed(res, fixed[0], fixed[1], runs[","][0], runs[","][1])
         sqlite = Sqlite(os.path.join(work, "fixed.db"))
@@ -657,7 +505,32 @@ def main():
         load_and_check(res, [pg, sqlite], "fixed format piped from zervgen", runs[","][0], ",",
                        runs[","][1], ["-d", "fixed", "-g", zervgen, "-n", "2000", "-fc", "20"],
                        fixed=True)
-        check_refusals(res, [pg, sqlite, maria], fixed[0], runs[","][0], work)
+    # The default fixed-format run: no fill column, checked against its report.
+    fixed0 = generate(res, zervgen, os.path.join(work, "fixed0"), ["-n", "1000", "-ff"])
+    plain0 = generate(res, zervgen, os.path.join(work, "plain0"), ["-n", "1000"])
+    if fixed0 and plain0:
+        load_and_check(res, [pg, Sqlite(os.path.join(work, "fixed0.db"))], "default fixed format",
+                       plain0[0], ",", plain0[1], ["-c", "-d", "fixed", fixed0[0]], fixed=True,
+                       against="minimum, maximum and distinct values")
+    small = generate(res, zervgen, os.path.join(work, "small"), ["-n", "1000", "-fc", "20"])
+    if all((runs[","], fixed, fixed0, small, nofill, parts)):
+        norpt = broken_inputs.copy_run(nofill[0], os.path.join(work, "norpt"))
+        os.remove(norpt + ".rpt")
+        named = {"comma": runs[","][0], "fixed": fixed[0], "fixed0": fixed0[0], "small": small[0],
+                 "nofill": nofill[0], "parts": parts, "nofill-norpt": norpt}
+        sqlite = Sqlite(os.path.join(work, "broken.db"))
+        dbs = [pg, sqlite, maria]
+        for db in dbs:
+            res.check(db.load([runs[","][0]]).returncode == 0, db.name, "the load before the broken inputs")
+        broken_inputs.check_broken(res, dbs, named, work, zervgen)
+    if runs[","] and fixed:
+        check_settings(res, pg, maria, work, runs[","], fixed, opts.mariadb_socket)
+    big = [generate(res, zervgen, os.path.join(work, f"int{n}"), ["-n", str(n)])
+           for n in (20000, 10000)]
+    if all(big):
+        broken_inputs.check_interrupts(res, [pg, Sqlite(os.path.join(work, "int.db")), maria],
+                                       [b[0] for b in big], INTERRUPTS, leftovers,
+                                       os.path.join(work, "tmp"))
 
     print(f"db-tests: {res.passed} passed, {res.failed} failed")
     return 1 if res.failed else 0

@@ -1,0 +1,270 @@
+"""broken_inputs.py: the loaders against broken inputs and interrupts.
+
+check_broken runs one table of broken inputs (cut, mixed, malformed and
+mistyped files, wrong options) against every loader that accepts the format:
+each must end with status 1, one line on standard error that names what the
+case names (relation, file, row), and the database as it was.
+
+check_interrupts interrupts each loader at pseudo-random moments (a fixed
+seed), by SIGINT to its process group, SIGTERM to the script or SIGINT to its
+database clients; every ending must be status 0 with the new tables or a
+non-zero status with the old ones, and no staging schema or database left.
+"""
+
+import os
+import random
+import shutil
+import signal
+import subprocess
+import time
+
+CLIENTS = {"psql", "sqlite3", "mariadb"}
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def write(path, data):
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def copy_run(src_prefix, folder):
+    """A copy of the run's files (part files too) and its report as
+    folder/zerv.*."""
+    os.makedirs(folder)
+    base = os.path.basename(src_prefix) + "."
+    for name in os.listdir(os.path.dirname(src_prefix)):
+        if name.startswith(base):
+            shutil.copy(os.path.join(os.path.dirname(src_prefix), name),
+                        os.path.join(folder, "zerv." + name[len(base):]))
+    return os.path.join(folder, "zerv")
+
+
+def edit_row(suffix, row, change):
+    """A mutation that replaces row `row` (1-based) of one file by change(row)."""
+    def mutate(prefix, _):
+        lines = read(f"{prefix}.{suffix}").split(b"\n")
+        lines[row - 1] = change(lines[row - 1])
+        write(f"{prefix}.{suffix}", b"\n".join(lines))
+    return mutate
+
+
+def set_field(suffix, row, index, value, sep=b","):
+    def change(line):
+        fields = line.split(sep)
+        fields[index] = value
+        return sep.join(fields)
+    return edit_row(suffix, row, change)
+
+
+def whole_file(suffix, change):
+    def mutate(prefix, _):
+        write(f"{prefix}.{suffix}", change(read(f"{prefix}.{suffix}")))
+    return mutate
+
+
+def remove(suffix):
+    def mutate(prefix, _):
+        os.remove(f"{prefix}.{suffix}")
+    return mutate
+
+
+def from_other(suffix, other):
+    """The file of another run in the place of this run's."""
+    def mutate(prefix, runs):
+        shutil.copy(f"{runs[other]}.{suffix}", f"{prefix}.{suffix}")
+    return mutate
+
+
+def head(suffix, n):
+    return whole_file(suffix, lambda d: b"".join(d.splitlines(True)[:n]))
+
+
+# (name, base run, loaders, mutation, options, must-contain texts). The base
+# runs: "comma" (2000 rows, fill 20, report beside), "fixed" (2000 rows,
+# fill 20, -ff), "fixed0" (1000 rows, -ff, no fill), "small" (1000 rows, fill
+# 20), "nofill" (300 rows), "parts" (2000 rows, -parts 3). Loaders: p, s, m.
+CASES = [
+    ("missing file", "comma", "psm", remove("ten"), [], ["tenpcnt", "no file", "zerv.ten"]),
+    ("empty file", "comma", "psm", whole_file("uni", lambda d: b""), [], ["uniques", "is empty"]),
+    ("wrong delimiter", "comma", "psm", None, ["-d", "|"], ["hundred", "separated by '|'"]),
+    ("unsupported delimiter", "comma", "psm", None, ["-d", ";"], ["unsupported delimiter"]),
+    ("cut inside the last field", "comma", "psm", whole_file("ten", lambda d: d[:-3]), [],
+     ["tenpcnt", "zerv.ten", "line feed"]),
+    ("cut at a row boundary", "comma", "psm", head("ten", 500), [],
+     ["tenpcnt", "zerv.ten", "500 rows", "2000"]),
+    ("tiny of two rows", "comma", "psm", whole_file("tny", lambda d: d + d), [], ["tiny", "2 rows"]),
+    ("a file of another run", "comma", "psm", from_other("hun", "small"), [],
+     ["hundred", "zerv.hun", "1000 rows"]),
+    ("fill beside no fill", "comma", "psm", from_other("upd", "nofill"), [], ["updates", "fill"]),
+    ("row cut inside a middle field", "comma", "psm",
+     edit_row("hun", 700, lambda l: l[:l.index(b",", 30) + 3]), [], ["hundred", "zerv.hun", "row 700"]),
+    ("short row", "comma", "psm", edit_row("upd", 9, lambda l: l[:l.rindex(b",")]), [],
+     ["updates", "zerv.upd", "row 9"]),
+    ("twelve fields", "comma", "psm", edit_row("uni", 11, lambda l: l + b",x"), [],
+     ["uniques", "zerv.uni", "row 11"]),
+    ("empty first field", "comma", "psm", set_field("ten", 3, 0, b""), [], ["tenpcnt", "row 3"]),
+    ("key x", "comma", "psm", set_field("hun", 1000, 0, b"x"), [], ["hundred", "row 1000"]),
+    ("12.5 in an integer column", "comma", "psm", set_field("ten", 40, 2, b"12.5"), [],
+     ["tenpcnt", "row 40"]),
+    ("11 digits in an integer column", "comma", "psm", set_field("uni", 41, 2, b"99999999999"),
+     [], ["uniques", "row 41"]),
+    ("date 2/30/1999", "comma", "psm", set_field("hun", 42, 6, b"2/30/1999"), [],
+     ["hundred", "row 42"]),
+    ("date 13/1/1999", "comma", "psm", set_field("upd", 43, 6, b"13/1/1999"), [],
+     ["updates", "row 43"]),
+    ("date x/y/z", "comma", "psm", set_field("ten", 44, 6, b"x/y/z"), [], ["tenpcnt", "row 44"]),
+    ("tiny abc", "comma", "psm", whole_file("tny", lambda d: b"abc\n"), [], ["tiny", "row 1"]),
+    ("CRLF line ends", "comma", "psm", whole_file("uni", lambda d: d.replace(b"\n", b"\r\n")), [],
+     ["uniques", "carriage return"]),
+    ("a carriage return in row 5", "comma", "psm", edit_row("hun", 5, lambda l: l + b"\r"), [],
+     ["hundred", "row 5"]),
+    ("byte 0xff in a name", "comma", "psm", set_field("ten", 7, 8, b"\xff" * 20), [],
+     ["tenpcnt", "row 7"]),
+    ("non-ASCII letter in a code", "comma", "sm", set_field("upd", 8, 7, "\u00e9".encode() * 5),
+     [], ["updates", "row 8"]),
+    ("duplicate key", "comma", "psm", edit_row("hun", 20, lambda l: b"0" + l[l.index(b","):]), [],
+     ["hundred"]),
+    ("fixed row cut to 60 characters", "fixed", "ps", edit_row("hun", 30, lambda l: l[:60]),
+     ["-d", "fixed"], ["hundred", "row 30", "fixed-format row"]),
+    ("fixed row with extra characters", "fixed", "ps", edit_row("uni", 31, lambda l: l + b"xy"),
+     ["-d", "fixed"], ["uniques", "row 31", "fixed-format row"]),
+    ("fill that changes half-way", "fixed0", "ps",
+     whole_file("ten", lambda d: b"".join(l if i < 500 else l[:-1] + b"ab\n"
+                                          for i, l in enumerate(d.splitlines(True)))),
+     ["-d", "fixed"], ["tenpcnt", "row 501"]),
+    ("fixed key x", "fixed", "ps", edit_row("upd", 32, lambda l: b"         x" + l[10:]),
+     ["-d", "fixed"], ["updates", "row 32"]),
+    ("fixed read as delimited", "fixed", "psm", None, [], ["hundred", "fixed format"]),
+    ("delimited read as fixed", "comma", "ps", None, ["-d", "fixed"], ["not a fixed-format row"]),
+    ("fixed format into MariaDB", "fixed", "m", None, ["-d", "fixed"], ["cannot be loaded"]),
+    ("part files without -j", "parts", "psm", None, [], ["hundred", "-j 3"]),
+    ("-j 2 on three parts", "parts", "p", None, ["-j", "2"], ["hundred", "-j 3"]),
+    ("a part file with a key out of range", "parts", "p",
+     edit_row("ten.2", 5, lambda l: b"1500000000" + l[l.index(b"|"):]), ["-j", "3", "-d", "|"],
+     ["tenpcnt", "zerv.ten.2", "row 5"]),
+    ("a part file cut at a row boundary", "parts", "p", head("uni.3", 100), ["-j", "3", "-d", "|"],
+     ["uniques", "rows"]),
+    ("-g with a failing zervgen", None, "psm", None, ["-g", "ZERVGEN", "-n", "30"],
+     ["At least 100 rows"]),
+    ("-g with -r", None, "psm", None, ["-g", "ZERVGEN", "-r", "x.rpt"], ["-r"]),
+    ("-c without a report", "nofill-norpt", "psm", None, ["-c"], ["-c", "report"]),
+]
+
+
+def fingerprint(db):
+    """What a refused load must keep: per table the count, key sum, signed
+    sum and largest address."""
+    out = []
+    for t in ["hundred", "tenpcnt", "tiny", "uniques", "updates"]:
+        cols = 'count(*), sum("key")' if t == "tiny" else \
+            'count(*), sum("key"), sum("signed"), max("address")'
+        out.append(db.query(f"SELECT {cols} FROM {t}")[0])
+    return out
+
+
+def check_broken(res, dbs, runs, work, zervgen):
+    """Every case of CASES against every loader it names."""
+    by_letter = {db.name[0]: db for db in dbs}
+    before = {db.name: fingerprint(db) for db in dbs}
+    for i, (name, base, letters, mutate, options, texts) in enumerate(CASES):
+        prefix = None
+        if base is not None:
+            prefix = runs[base]
+            if mutate is not None:
+                prefix = copy_run(runs[base], os.path.join(work, "broken", str(i)))
+                mutate(prefix, runs)
+        args = [zervgen if a == "ZERVGEN" else a for a in options]
+        if prefix is not None:
+            args += [os.path.dirname(prefix) if prefix.endswith("/zerv") else prefix]
+        for letter in letters:
+            db = by_letter[letter]
+            p = db.load(args)
+            lines = p.stderr.splitlines()
+            where = f"{db.name}, broken input: {name}"
+            ok = p.returncode == 1 and len(lines) == 1 and all(t in p.stderr for t in texts)
+            res.check(ok, where, f"exited {p.returncode} with {p.stderr.strip()[:300]!r},"
+                                 f" expected status 1 and one line with {texts}")
+            res.check(fingerprint(db) == before[db.name], where, "the tables changed")
+
+
+# ---------------------------------------------------------------- interrupts
+
+def descendants(pid):
+    """The processes below pid, with their command names."""
+    children = {}
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open(f"/proc/{entry}/stat") as f:
+                stat = f.read()
+        except OSError:
+            continue
+        comm = stat[stat.index("(") + 1:stat.rindex(")")]
+        ppid = int(stat[stat.rindex(")") + 2:].split()[1])
+        children.setdefault(ppid, []).append((int(entry), comm))
+    out, todo = [], [pid]
+    while todo:
+        for child in children.get(todo.pop(), []):
+            out.append(child)
+            todo.append(child[0])
+    return out
+
+
+def interrupt(proc, how):
+    try:
+        if how == "group":
+            os.killpg(proc.pid, signal.SIGINT)
+        elif how == "term":
+            os.kill(proc.pid, signal.SIGTERM)
+        else:
+            for pid, comm in descendants(proc.pid):
+                if comm in CLIENTS:
+                    os.kill(pid, signal.SIGINT)
+    except ProcessLookupError:
+        pass
+
+
+def check_interrupts(res, dbs, prefixes, runs_per_loader, leftovers, tmp):
+    """Loads alternating between two runs, each interrupted at a moment drawn
+    from the time an uninterrupted load takes; the loaders' work folders go
+    to tmp, which must be empty after each."""
+    rng = random.Random(22)
+    os.makedirs(tmp)
+    env = dict(os.environ, TMPDIR=tmp)
+    for db in dbs:
+        prints, took = [], 0.0
+        for prefix in prefixes:  # load both cleanly: their fingerprints, the time
+            start = time.monotonic()
+            p = db.load([prefix])
+            took = max(took, time.monotonic() - start)
+            res.check(p.returncode == 0, f"{db.name}, interrupts", f"a clean load failed: {p.stderr}")
+            prints.append(fingerprint(db))
+        current = 1  # the tables hold the second run
+        for n in range(runs_per_loader):
+            how = ["group", "term", "client"][n % 3]
+            target = 1 - current
+            cmd = db.load_command([prefixes[target]])
+            proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env,
+                                    start_new_session=True, text=True, errors="replace")
+            time.sleep(rng.uniform(0, took))
+            interrupt(proc, how)
+            out, err = proc.communicate()
+            now = fingerprint(db)
+            where = f"{db.name}, interrupt {n + 1} ({how})"
+            if proc.returncode == 0:
+                res.check(now == prints[target], where, "status 0, but not the new tables")
+                current = target
+            else:
+                res.check(now == prints[current], where,
+                          f"status {proc.returncode} ({err.strip()[:200]!r}), but the tables changed")
+                # A signal that comes before the shell has read the script
+                # ends it before any message.
+                res.check(proc.returncode < 0 or len(err.splitlines()) == 1, where,
+                          f"status {proc.returncode} with {err.strip()[:200]!r}, not one line")
+            left = leftovers(db) + os.listdir(tmp)
+            res.check(not left, where, f"left behind: {left}")

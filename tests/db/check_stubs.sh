@@ -1,0 +1,146 @@
+#!/usr/bin/env bash
+# check_stubs.sh: the load scripts against stub database clients, without a
+# database: option parsing, the -j part files and sessions, a failing -g
+# generator, and the options handed to the MariaDB client.
+#
+#   bash tests/db/check_stubs.sh ZERVGEN     (from the repo root)
+#
+# The stub psql records its arguments and the scripts it is given, and plays
+# a server that has an empty schema "public": it runs the COPY ... FROM
+# PROGRAM commands and counts the rows of the COPY sources. The stub mariadb
+# records its arguments and fails.
+set -euo pipefail
+zervgen=$(realpath "$1")
+repo=$PWD
+failed=0 passed=0
+fail() {
+  echo "FAIL [stubs] $*" >&2
+  failed=1
+}
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+export STUB_LOG=$tmp/log
+mkdir "$tmp/bin"
+
+cat >"$tmp/bin/psql" <<'STUB'
+#!/usr/bin/env bash
+# Stub psql: records, and answers the loader's questions as an empty database.
+echo "psql $*" >>"$STUB_LOG"
+sql= file=
+while (($#)); do
+  case $1 in
+    -c) sql+=$2$'\n'; shift 2 ;;
+    -f) file=$2; shift 2 ;;
+    *) shift ;;
+  esac
+done
+if [[ -n $file ]]; then
+  rows=0
+  while IFS= read -r line; do
+    if [[ $line =~ ^\\copy\ ([^ ]+).*\ FROM\ PROGRAM\ \'(.*)\'\ \( ]]; then
+      cmd=${BASH_REMATCH[2]//\'\'/\'}
+      echo "copy ${BASH_REMATCH[1]} program" >>"$STUB_LOG"
+      sh -c "$cmd" >"$file.rows" || { echo "ERROR:  program \"$cmd\" failed" >&2; exit 3; }
+      rows=$(wc -l <"$file.rows")
+    elif [[ $line =~ ^(\\copy|COPY)\ ([^ ]+).*\ FROM\ \'(.*)\'\ \( ]]; then
+      echo "copy ${BASH_REMATCH[2]} ${BASH_REMATCH[3]}" >>"$STUB_LOG"
+      rows=$(wc -l <"${BASH_REMATCH[3]}")
+    elif [[ $line == '\echo zervgen-rows :ROW_COUNT' ]]; then
+      echo "zervgen-rows $rows"
+    fi
+  done <"$file"
+fi
+case $sql in
+  "SELECT quote_ident(current_schema())"$'\n') echo public ;;
+  *"count(*) FROM pg_"*) echo 0 ;;
+esac
+exit 0
+STUB
+cat >"$tmp/bin/mariadb" <<'STUB'
+#!/usr/bin/env bash
+echo "mariadb $*" >>"$STUB_LOG"
+echo "ERROR 2002 (HY000): stub client" >&2
+exit 1
+STUB
+chmod +x "$tmp/bin/psql" "$tmp/bin/mariadb"
+export PATH=$tmp/bin:$PATH
+
+# expect NAME STATUS TEXT CMD...: CMD ends with STATUS and its output (both
+# streams) holds TEXT; an expected failure is one line on standard error.
+expect() {
+  local name=$1 status=$2 text=$3 rc=0 out err
+  shift 3
+  : >"$STUB_LOG"
+  out=$("$@" 2>"$tmp/err") || rc=$?
+  err=$(cat "$tmp/err")
+  if [[ $rc -ne $status || "$out$err" != *"$text"* ]]; then
+    fail "$name: status $rc, output '$out$err'; expected status $status and '$text'"
+  elif ((status == 1)) && [[ $(wc -l <<<"$err") -ne 1 ]]; then
+    fail "$name: $(wc -l <<<"$err") lines on standard error: $err"
+  else
+    passed=$((passed + 1))
+  fi
+}
+
+pg=$repo/scripts/load-postgresql.sh
+sq=$repo/scripts/load-sqlite.sh
+my=$repo/scripts/load-mariadb.sh
+mkdir "$tmp/run" "$tmp/parts"
+(cd "$tmp/run" && "$zervgen" -n 200 -fc 3 -r zerv.rpt 2>/dev/null)
+(cd "$tmp/parts" && for k in 1 2 3; do "$zervgen" -n 300 -parts 3 -part $k 2>/dev/null; done)
+
+# Options.
+expect "help" 0 "-j N" "$pg" -h
+expect "help without -j" 0 "-o OPTION" "$my" -h
+expect "unknown option" 2 "Usage:" "$pg" -x "$tmp/run"
+expect "no prefix" 2 "Usage:" "$sq"
+expect "too many arguments" 2 "Usage:" "$pg" "$tmp/run" extra
+expect "bad delimiter" 1 "unsupported delimiter ';'" "$pg" -d ';' "$tmp/run"
+expect "-j 0" 1 "-j takes a number of parts from 1 to 99" "$pg" -j 0 "$tmp/run"
+expect "-j 100" 1 "-j takes a number" "$pg" -j 100 "$tmp/run"
+expect "-j into SQLite" 1 "one stream only" "$sq" -j 2 x.db "$tmp/run"
+expect "fixed into MariaDB" 1 "cannot be loaded into this database" "$my" -d fixed db "$tmp/run"
+expect "-R with -g" 1 "-R: with -g" "$pg" -R x.rpt -g "$zervgen" -n 100
+expect "-R unreadable" 1 "cannot read the report" "$pg" -R "$tmp/none.rpt" "$tmp/run"
+expect "-c without a report" 1 "-c: no report" "$pg" -c -j 3 "$tmp/parts"
+for o in -f -r -ff -dc -parts -part -hu; do
+  expect "-g with $o" 1 "do not pass $o to zervgen" "$pg" -g "$zervgen" -n 100 "$o" x
+done
+expect "missing table script" 1 "cannot read the table script" "$pg" -s "$tmp/none.sql" "$tmp/run"
+expect "MariaDB database name" 1 "database name 'a-b'" "$my" a-b "$tmp/run"
+
+# A load through the stub: the rows of every relation counted against the
+# report, one COPY of each file.
+expect "stub load" 0 "hundred         200 rows: as the report $tmp/run/zerv.rpt says" "$pg" "$tmp/run"
+[[ $(grep -c '^copy ' "$STUB_LOG") -eq 5 ]] || fail "stub load: $(grep -c '^copy ' "$STUB_LOG") COPYs, not 5"
+
+# -j: the part files of three parts go through three sessions per relation,
+# one part each; another count says what was found.
+expect "-j 3" 0 "tiny              1 rows" "$pg" -j 3 "$tmp/parts"
+for rel in hundred:hun tenpcnt:ten tiny:tny uniques:uni updates:upd; do
+  for k in 1 2 3; do
+    grep -qx "copy zervgen_load_[0-9]*\.${rel%:*} $tmp/parts/zerv.${rel#*:}.$k" "$STUB_LOG" ||
+      fail "-j 3: no COPY of $tmp/parts/zerv.${rel#*:}.$k into ${rel%:*}"
+  done
+done
+expect "-j 2 on three parts" 1 "but there are 3" "$pg" -j 2 "$tmp/parts"
+expect "-j 4 on three parts" 1 "load them with -j 3" "$pg" -j 4 "$tmp/parts"
+expect "parts without -j" 1 "load them with -j 3" "$sq" x.db "$tmp/parts"
+expect "-j 2 on a whole run" 1 "only $tmp/run/zerv.hun: load it without -j" "$pg" -j 2 "$tmp/run"
+
+# -g: every generator's rows, and a failing generator's own message.
+expect "-g -j 2" 0 "updates         100 rows: as the report of zervgen says" \
+  "$pg" -j 2 -g "$zervgen" -n 100
+[[ $(grep -c '^copy .* program$' "$STUB_LOG") -eq 10 ]] ||
+  fail "-g -j 2: $(grep -c '^copy .* program$' "$STUB_LOG") generator COPYs, not 10"
+expect "failing -g" 1 "hundred: $zervgen -hu failed: $zervgen: At least 100 rows must be specified." \
+  "$pg" -g "$zervgen" -n 30
+expect "failing -g, SQLite" 1 "At least 100 rows must be specified." "$sq" -g "$zervgen" "$tmp/g.db" -n 30
+
+# MariaDB: -o options reach the client first, as --defaults-file must.
+expect "MariaDB -o" 1 "stub client" "$my" -o --defaults-file=/x.cnf -o --socket=/s db "$tmp/run"
+grep -q -- '^mariadb --defaults-file=/x.cnf --socket=/s ' "$STUB_LOG" ||
+  fail "MariaDB -o: the client got: $(head -n 1 "$STUB_LOG")"
+
+if ((failed)); then exit 1; fi
+echo "load scripts with stub clients: $passed checks ok"
