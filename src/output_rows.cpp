@@ -201,11 +201,13 @@ std::size_t PiecesBytes(int nFields) {
 // The pieces of one field for `rows` rows: texts from its table, else made
 // at *scratch, which moves on past them.
 template <bool kFixed, OutputKind K>
-void FieldPieces(const RowWriter<kFixed>& writer, Column* column, bool last, std::int32_t rows,
+void FieldPieces(const RowWriter<kFixed>& rowWriter, Column* column, bool last, std::int32_t rows,
                  Piece* pieces, int nFields, char** scratch) {
-  const OutputRowField& f = column->field;
-  const std::int32_t* values = f.values;
-  const int width = f.width;
+  // Local copies, which the stores of text cannot change, stay in registers.
+  const RowWriter<kFixed> writer = rowWriter;
+  const std::int32_t* values = column->field.values;
+  const std::ptrdiff_t stride = column->field.stride;
+  const int width = column->field.width;
   const auto format = [&](char* q, std::int32_t value) {
     if constexpr (K == OutputKind::kDate) {
       if (value < 0 || value > DATE_MAX_DAY) RefuseDay();
@@ -215,7 +217,7 @@ void FieldPieces(const RowWriter<kFixed>& writer, Column* column, bool last, std
   FieldCache* cache = column->cache;
   if constexpr (K != OutputKind::kDate && K != OutputKind::kFill) {
     if (cache != nullptr) {
-      for (std::int32_t r = 0; r < rows; ++r, values += f.stride, pieces += nFields) {
+      for (std::int32_t r = 0; r < rows; ++r, values += stride, pieces += nFields) {
         const std::int32_t value = *values;
         pieces->text = cache->Find(value, scratch, &pieces->size,
                                    [&](char* q) { return format(q, value); });
@@ -225,7 +227,7 @@ void FieldPieces(const RowWriter<kFixed>& writer, Column* column, bool last, std
     }
   }
   char* at = *scratch;
-  for (std::int32_t r = 0; r < rows; ++r, values += f.stride, pieces += nFields) {
+  for (std::int32_t r = 0; r < rows; ++r, values += stride, pieces += nFields) {
     char* end = format(at, *values);
     pieces->text = at;
     pieces->size = static_cast<std::uint32_t>(end - at);
@@ -263,24 +265,73 @@ void ColumnPieces(const RowWriter<kFixed>& writer, Column* column, bool last, st
   }
 }
 
-// Copies a piece to p in 32-byte moves; returns its end.
+// 32 bytes in one vector move where the machine has one.
+using Bytes32 = char [[gnu::vector_size(32), gnu::aligned(1)]];
+
+// Copies a piece to p in 32-byte moves; returns its end. The piece is read
+// before the first store, which could otherwise change it.
 [[gnu::always_inline]] inline char* PutPiece(char* p, const Piece& piece) {
-  std::memcpy(p, piece.text, 32);
-  for (std::uint32_t i = 32; i < piece.size; i += 32) std::memcpy(p + i, piece.text + i, 32);
-  return p + piece.size;
+  const char* text = piece.text;
+  const std::uint32_t size = piece.size;
+  Bytes32 bytes;
+  std::memcpy(&bytes, text, 32);
+  std::memcpy(p, &bytes, 32);
+  for (std::uint32_t i = 32; i < size; i += 32) {
+    std::memcpy(&bytes, text + i, 32);
+    std::memcpy(p + i, &bytes, 32);
+  }
+  return p + size;
 }
 
-// The rows of the block from their pieces, one Reserve of `bound` each.
-// Returns the rows written (fewer when the stream could not grow).
-std::int32_t PutBlock(OutputStream* stream, const Piece* pieces, int nFields, std::int32_t rows,
-                      std::size_t bound) {
-  for (std::int32_t r = 0; r < rows; ++r, pieces += nFields) {
+// The rows of the block from their pieces, one Reserve of `bound` each,
+// with kFields fields (0: nFields) known to the compiler, so that a row's
+// copies need no loop. Returns the rows written (fewer when the stream
+// could not grow).
+template <int kFields>
+[[gnu::always_inline]] inline std::int32_t PutRows(OutputStream* stream, const Piece* pieces,
+                                                   int nFields, std::int32_t rows,
+                                                   std::size_t bound) {
+  const int fields = kFields > 0 ? kFields : nFields;
+  for (std::int32_t r = 0; r < rows; ++r, pieces += fields) {
     char* p = stream->Reserve(bound);
     if (p == nullptr) return r;
-    for (int i = 0; i < nFields; ++i) p = PutPiece(p, pieces[i]);
+    for (int i = 0; i < fields; ++i) p = PutPiece(p, pieces[i]);
     stream->Commit(p);
   }
   return rows;
+}
+
+// The rows of the block for any count of fields; the usual counts (the
+// relations' ten and eleven) unrolled.
+#define ZERVGEN_PUT_BLOCK_BODY                                               \
+  switch (nFields) {                                                         \
+    case 10:                                                                 \
+      return PutRows<10>(stream, pieces, nFields, rows, bound);              \
+    case 11:                                                                 \
+      return PutRows<11>(stream, pieces, nFields, rows, bound);              \
+    default:                                                                 \
+      return PutRows<0>(stream, pieces, nFields, rows, bound);               \
+  }
+
+std::int32_t PutBlockPlain(OutputStream* stream, const Piece* pieces, int nFields,
+                           std::int32_t rows, std::size_t bound) {
+  ZERVGEN_PUT_BLOCK_BODY
+}
+
+// The same with 32-byte moves in one instruction each, where the machine
+// has them (chosen at run time).
+[[gnu::target("avx2")]] std::int32_t PutBlockAvx2(OutputStream* stream, const Piece* pieces,
+                                                  int nFields, std::int32_t rows,
+                                                  std::size_t bound) {
+  ZERVGEN_PUT_BLOCK_BODY
+}
+#undef ZERVGEN_PUT_BLOCK_BODY
+
+std::int32_t PutBlock(OutputStream* stream, const Piece* pieces, int nFields, std::int32_t rows,
+                      std::size_t bound) {
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  return avx2 ? PutBlockAvx2(stream, pieces, nFields, rows, bound)
+              : PutBlockPlain(stream, pieces, nFields, rows, bound);
 }
 
 // Whether BlockRows takes these rows: fill text is drawn row after row, so
