@@ -217,6 +217,7 @@ void FieldPieces(const RowWriter<kFixed>& rowWriter, Column* column, bool last, 
   FieldCache* cache = column->cache;
   if constexpr (K != OutputKind::kDate && K != OutputKind::kFill) {
     if (cache != nullptr) {
+#pragma GCC unroll 4
       for (std::int32_t r = 0; r < rows; ++r, values += stride, pieces += nFields) {
         const std::int32_t value = *values;
         pieces->text = cache->Find(value, scratch, &pieces->size,
@@ -227,6 +228,7 @@ void FieldPieces(const RowWriter<kFixed>& rowWriter, Column* column, bool last, 
     }
   }
   char* at = *scratch;
+#pragma GCC unroll 4
   for (std::int32_t r = 0; r < rows; ++r, values += stride, pieces += nFields) {
     char* end = format(at, *values);
     pieces->text = at;
