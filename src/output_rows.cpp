@@ -278,9 +278,11 @@ using Bytes32 = char [[gnu::vector_size(32), gnu::aligned(1)]];
   Bytes32 bytes;
   std::memcpy(&bytes, text, 32);
   std::memcpy(p, &bytes, 32);
-  for (std::uint32_t i = 32; i < size; i += 32) {
-    std::memcpy(&bytes, text + i, 32);
-    std::memcpy(p + i, &bytes, 32);
+  if (size > 32) [[unlikely]] {
+    for (std::uint32_t i = 32; i < size; i += 32) {
+      std::memcpy(&bytes, text + i, 32);
+      std::memcpy(p + i, &bytes, 32);
+    }
   }
   return p + size;
 }
@@ -297,6 +299,7 @@ template <int kFields>
   for (std::int32_t r = 0; r < rows; ++r, pieces += fields) {
     char* p = stream->Reserve(bound);
     if (p == nullptr) return r;
+#pragma GCC unroll 16
     for (int i = 0; i < fields; ++i) p = PutPiece(p, pieces[i]);
     stream->Commit(p);
   }
