@@ -193,7 +193,8 @@ class OutputFieldCaches {
 // formatted a whole row at a time; others go through the writers (which
 // frame as the module stands). Fields with few distinct values copy their
 // texts from `caches` when given. Returns 0, or STATUS_ERROR when the stream
-// failed; what was formatted before the failure stays in the stream.
+// failed; what was formatted before the failure stays in the stream, whole
+// rows only, and *fillState may then stand past those rows.
 // REQUIRES: stream != NULL, fields != NULL || nFields == 0, fillState != NULL,
 //           every field's kind is one of the seven
 int Output_Rows(OutputStream* stream, const OutputFormat& format, const OutputRowField* fields,

@@ -2,7 +2,8 @@
 // with one Reserve per row, no call per field, and the framing and character
 // sets of one OutputFormat value, so that worker threads read nothing that
 // may change under them; fields with few distinct values copy their framed
-// texts from the caller's tables.
+// texts from the caller's tables. With tables, rows go a block at a time,
+// one field at a time, and are then put together by copies.
 #include <cstdint>
 #include <cstring>
 
