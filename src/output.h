@@ -170,7 +170,9 @@ struct OutputRowField {
 // by whoever formats rows (a chunk of the relation writer) and handed to
 // Output_Rows, which makes each table at its first use through the
 // reallocation seam. A table that cannot be had leaves its field to the
-// general path. Not shared between threads at once.
+// general path. It also keeps the formatter's working memory for a block of
+// rows (the pieces of each row and the texts made anew), made the same way.
+// Not shared between threads at once.
 class OutputFieldCaches {
  public:
   static constexpr int kFields = 16;
@@ -180,6 +182,8 @@ class OutputFieldCaches {
   OutputFieldCaches& operator=(const OutputFieldCaches&) = delete;
 
   void* tables[kFields] = {};
+  void* block = nullptr;       // working memory of a block of rows
+  std::size_t blockBytes = 0;  // its size
 };
 
 // Writes `rows` rows of `fields` in `format`, the last field ending each
@@ -189,7 +193,8 @@ class OutputFieldCaches {
 // formatted a whole row at a time; others go through the writers (which
 // frame as the module stands). Fields with few distinct values copy their
 // texts from `caches` when given. Returns 0, or STATUS_ERROR when the stream
-// failed; what was formatted before the failure stays in the stream.
+// failed; what was formatted before the failure stays in the stream, whole
+// rows only, and *fillState may then stand past those rows.
 // REQUIRES: stream != NULL, fields != NULL || nFields == 0, fillState != NULL,
 //           every field's kind is one of the seven
 int Output_Rows(OutputStream* stream, const OutputFormat& format, const OutputRowField* fields,

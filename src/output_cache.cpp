@@ -38,6 +38,7 @@ OutputFieldCaches::~OutputFieldCaches() {
     static_cast<output_detail::FieldCache*>(table)->~FieldCache();
     std::free(table);
   }
+  std::free(block);
 }
 
 }  // namespace zervgen

@@ -91,8 +91,49 @@ class FieldCache {
     return p + size;
   }
 
+  // Where the field of `value` is kept: its text and size, from the table
+  // or made with format(*scratch). A new text takes a free one of its two
+  // slots, never one already held, so that every text this returns stays
+  // as it is until the look changes; one that finds no free slot (or is
+  // too long) stays in the scratch, which then moves on past it. The
+  // returned text may be read up to kTextBytes bytes (a slot's) or to 32
+  // bytes past its end (the scratch's; the caller leaves that room).
+  template <typename Format>
+  [[gnu::always_inline]] const char* Find(std::int32_t value, char** scratch, std::uint32_t* size,
+                                          const Format& format) {
+    const auto v = static_cast<std::uint32_t>(value);
+    const std::uint64_t tag = tagBase_ | v;
+    std::uint32_t slot = FirstSlot(v);
+    if (tags_[slot] != tag) {
+      slot = SecondSlot(v);
+      if (tags_[slot] != tag) return Keep(v, tag, scratch, size, format(*scratch));
+    }
+    *size = sizes_[slot];
+    return texts_[slot];
+  }
+
  private:
   static constexpr int kSlots = 1 << kSlotBits;
+
+  // Keeps the text just made at *scratch .. end in a free slot when it has
+  // one, else leaves it in the scratch; counts the miss.
+  const char* Keep(std::uint32_t v, std::uint64_t tag, char** scratch, std::uint32_t* size,
+                   char* end) {
+    ++misses_;
+    char* text = *scratch;
+    const std::ptrdiff_t n = end - text;
+    *size = static_cast<std::uint32_t>(n);
+    std::uint32_t slot = FirstSlot(v);
+    if (Held(slot)) slot = SecondSlot(v);
+    if (n > kTextBytes || Held(slot)) {
+      *scratch = end;
+      return text;
+    }
+    std::memcpy(texts_[slot], text, static_cast<std::size_t>(n));
+    sizes_[slot] = static_cast<std::uint8_t>(n);
+    tags_[slot] = tag;
+    return texts_[slot];
+  }
   static constexpr std::uint32_t kProbeLookups = 4096;
 
   static std::uint32_t FirstSlot(std::uint32_t v) { return (v * 0x9E3779B1u) >> (32 - kSlotBits); }

@@ -567,7 +567,9 @@ TEST_F(OutputTest, RowsMatchTheWritersFieldByField) {
   const std::int32_t fillWidth = 13;
   const std::vector<int> widthSets[] = {{10, 10, 10, 11, 25, 10, 20, 80, 13},
                                         {-12, 0, 3, -10, 1, 1, 1, 1, -1},
-                                        {4096, -4096, 4000, 7, 3, -30, 100, 200, 100}};
+                                        {4096, -4096, 4000, 7, 3, -30, 100, 200, 100},
+                                        // Fields longer than a kept text, in rows a block takes.
+                                        {150, -97, 33, 96, 1, -200, 97, 120, 31}};
   for (char delim : {'\0', ',', '|', 'a'}) {
     Output_Initialize(delim, delim == 0);
     for (const std::vector<int>& w : widthSets) {
@@ -648,6 +650,15 @@ TEST_F(OutputTest, RowsWithoutARowFormGoThroughTheWriters) {
       EXPECT_EQ(FormattedRows(fields, 100), expected);
     }
   }
+  // Two fill fields draw their texts alternately, row after row.
+  const std::int32_t fillWidths[] = {13, 100};
+  Output_SetFillSeed(7830309);
+  const std::vector<OutputRowField> fills = {{&fillWidths[0], 0, OutputKind::kFill, -1},
+                                             {v.numbers.data(), 1, OutputKind::kInteger, 11},
+                                             {&fillWidths[1], 0, OutputKind::kFill, -1}};
+  const std::string expected = WriterRows(fills, 100);
+  Output_SetFillSeed(7830309);
+  EXPECT_EQ(FormattedRows(fills, 100), expected);
   // Seventeen fields are more than the row formatter takes at once.
   std::vector<OutputRowField> many(17, OutputRowField{v.numbers.data(), 1, OutputKind::kInteger, 11});
   many[16].kind = OutputKind::kFixed10;
@@ -680,12 +691,18 @@ TEST_F(OutputTest, RowsStopAtAFailedStream) {
   const RowValues v = MakeRowValues(2000);
   const OutputRowField fields[] = {{v.numbers.data(), 1, OutputKind::kInteger, 10},
                                    {v.addresses.data(), 1, OutputKind::kVarChar, 80}};
-  OutputStream stream(fd, 4096);
-  EXPECT_EQ(Output_Rows(&stream, Output_CurrentFormat(), fields, 2, 2000, &unusedFill), STATUS_ERROR);
-  EXPECT_EQ(stream.error(), ENOSPC);
-  // Whole rows only were taken before the failed write.
-  ASSERT_GT(stream.size(), 0u);
-  EXPECT_EQ(stream.data()[stream.size() - 1], '\n');
+  // Without and with tables of reused text (rows a block at a time).
+  for (bool reuse : {false, true}) {
+    OutputFieldCaches caches;
+    OutputStream stream(fd, 4096);
+    EXPECT_EQ(Output_Rows(&stream, Output_CurrentFormat(), fields, 2, 2000, &unusedFill,
+                          reuse ? &caches : nullptr),
+              STATUS_ERROR);
+    EXPECT_EQ(stream.error(), ENOSPC);
+    // Whole rows only were taken before the failed write.
+    ASSERT_GT(stream.size(), 0u);
+    EXPECT_EQ(stream.data()[stream.size() - 1], '\n');
+  }
   close(fd);
 }
 
