@@ -594,3 +594,15 @@ first_error() {
   line=$(grep -m 1 -E 'ERROR|Error|error' "$1" || head -n 1 "$1")
   echo "${line:-the database client ended without a message (interrupted?)}"
 }
+
+# what_of KIND WIDTH NAME: what a field of KIND must be, for the messages of
+# the loaders that check fields themselves (SQLite, MariaDB).
+what_of() {
+  case $1 in
+    int) echo "$3: not a whole number within -1000000000..1000000000" ;;
+    money) echo "$3: not a whole number with .00 within -500000000..500000000" ;;
+    date) echo "$3: not a day within 1/1/1900..12/31/1999 written month/day/year" ;;
+    text) echo "$3: not $2 printable ASCII characters" ;;
+    address) echo "$3: not 2 to 80 printable ASCII characters" ;;
+  esac
+}

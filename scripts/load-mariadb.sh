@@ -90,16 +90,6 @@ shown() {
   echo "IF(LEFT($1, 40) REGEXP '[^ -~]', 'bytes that are not printable ASCII', CONCAT('''', LEFT($1, 40), ''''))"
 }
 
-what_of() {
-  case $1 in
-    int) echo "$3: not a whole number within -1000000000..1000000000" ;;
-    money) echo "$3: not a whole number with .00 within -500000000..500000000" ;;
-    date) echo "$3: not a day within 1/1/1900..12/31/1999 written month/day/year" ;;
-    text) echo "$3: not $2 printable ASCII characters" ;;
-    address) echo "$3: not 2 to 80 printable ASCII characters" ;;
-  esac
-}
-
 # load_relation REL: the statements that load, check and insert REL.
 load_relation() {
   local rel=$1 n=${rel_fields[$1]} sep=$delim file i spec name kind w c value

@@ -85,17 +85,6 @@ shown() {
   echo "CASE WHEN substr($1, 1, 40) GLOB '*[^ -~]*' THEN 'bytes that are not printable ASCII' ELSE quote(substr($1, 1, 40)) END"
 }
 
-# what_of KIND WIDTH NAME: what a field of KIND must be, for the message.
-what_of() {
-  case $1 in
-    int) echo "$3: not a whole number within -1000000000..1000000000" ;;
-    money) echo "$3: not a whole number with .00 within -500000000..500000000" ;;
-    date) echo "$3: not a day within 1/1/1900..12/31/1999 written month/day/year" ;;
-    text) echo "$3: not $2 printable ASCII characters" ;;
-    address) echo "$3: not 2 to 80 printable ASCII characters" ;;
-  esac
-}
-
 # import_relation REL: the sqlite3 lines that import, check, insert and count
 # REL (with -c also its column figures).
 import_relation() {
