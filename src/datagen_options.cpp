@@ -450,14 +450,7 @@ void CompleteParts(const ParseState& state) {
   }
 }
 
-// The folder of `path` and its last component.
-std::string FolderOf(const char* path) {
-  const char* slash = std::strrchr(path, '/');
-  if (slash == nullptr) return ".";
-  if (slash == path) return "/";
-  return std::string(path, static_cast<std::size_t>(slash - path));
-}
-
+// The last component of `path`.
 const char* LastComponent(const char* path) {
   const char* slash = std::strrchr(path, '/');
   return slash == nullptr ? path : slash + 1;
@@ -478,7 +471,7 @@ bool SameFile(const char* a, const char* b) {
   struct stat st {};
   if (::stat(a, &st) == 0 || ::stat(b, &st) == 0) return SameIdentity(a, b);
   if (std::strcmp(LastComponent(a), LastComponent(b)) != 0) return false;
-  return SameIdentity(FolderOf(a).c_str(), FolderOf(b).c_str());
+  return SameIdentity(Util_FolderOf(a).c_str(), Util_FolderOf(b).c_str());
 }
 
 // A report named like a file the run writes would be created first and

@@ -19,14 +19,6 @@
 namespace zervgen {
 namespace {
 
-// The folder a new file at `path` goes into.
-std::string FolderOf(const char* path) {
-  const char* slash = std::strrchr(path, '/');
-  if (slash == nullptr) return ".";
-  if (slash == path) return "/";
-  return std::string(path, static_cast<std::size_t>(slash - path));
-}
-
 // The errno an exclusive creation of `path` would fail with now, or 0 when
 // it would succeed (as far as can be known without creating it): the file
 // exists (a dangling link counts), the path cannot be followed, or its
@@ -35,7 +27,7 @@ int CreationError(const char* path) {
   struct stat st {};
   if (::fstatat(AT_FDCWD, path, &st, AT_SYMLINK_NOFOLLOW) == 0) return EEXIST;
   if (errno != ENOENT) return errno;
-  const std::string folder = FolderOf(path);
+  const std::string folder = Util_FolderOf(path);
   if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) return errno;
   return 0;
 }

@@ -1,6 +1,8 @@
 // util.cpp: exclusive file creation and the write loop.
 #include "util.h"
 
+#include <cstring>
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -99,6 +101,14 @@ std::size_t Util_FormatUnsigned(char* out, unsigned long value) {
   } while (value != 0);
   for (std::size_t i = 0; i < n; ++i) out[i] = digits[n - 1 - i];
   return n;
+}
+
+std::string Util_FolderOf(const char* path) {
+  CHECK_REQUIRE_TEXT(path != nullptr, "path != NULL");
+  const char* slash = std::strrchr(path, '/');
+  if (slash == nullptr) return ".";
+  if (slash == path) return "/";
+  return std::string(path, static_cast<std::size_t>(slash - path));
 }
 
 }  // namespace zervgen

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace zervgen {
 
@@ -49,6 +50,10 @@ void Util_OpenFile(int* fp, const char* path, const char** reason);
 // "Permission denied", "File already exists", "Out of disk space", or
 // `other` for any other cause (Util_OpenFile's "Could not open file").
 const char* Util_OpenReason(int error, const char* other = "Could not open file");
+
+// The folder a file at `path` is in: "." for a bare name, "/" at the root.
+// REQUIRES: path != NULL
+std::string Util_FolderOf(const char* path);
 
 // Gives each of the standard descriptors 0, 1 and 2 that is closed a
 // stand-in that reads nothing and takes no write (/dev/null opened for
