@@ -192,9 +192,9 @@ void Main_openReport(int argc, char** argv) {
 
 namespace {
 
-constexpr const char* kMonthNames[12] = {"January", "Februrary", "March",     "April",
-                                         "May",     "June",      "July",      "August",
-                                         "September", "October", "November", "December"};
+constexpr const char* kMonthNames[12] = {"January",   "Februrary", "March",    "April",
+                                         "May",       "June",      "July",     "August",
+                                         "September", "October",   "November", "December"};
 
 void WriteHeaderSettings(int argc, char** argv) {
   TimeRecord now{};

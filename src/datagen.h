@@ -46,12 +46,12 @@ struct MainOptions {
   int fixedFormat;
   char reportFile[kNameSize];
   char tmpDir[kNameSize];
-  std::int32_t nParts;    // -parts: relations split into this many part files; 0: not split
-  std::int32_t part;      // -part: the one part written; 0: all parts
-  std::int32_t nThreads;  // -threads; 0: every core the process may run on
-  int parquet;                 // -parquet: Parquet files instead of text
-  std::int32_t parquetCodec;   // -codec: a ParquetCodec value (snappy by default)
-  std::int32_t rowGroupRows;   // -rowgroup: rows per row group
+  std::int32_t nParts;        // -parts: relations split into this many part files; 0: not split
+  std::int32_t part;          // -part: the one part written; 0: all parts
+  std::int32_t nThreads;      // -threads; 0: every core the process may run on
+  int parquet;                // -parquet: Parquet files instead of text
+  std::int32_t parquetCodec;  // -codec: a ParquetCodec value (snappy by default)
+  std::int32_t rowGroupRows;  // -rowgroup: rows per row group
 };
 extern MainOptions options;
 

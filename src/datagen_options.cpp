@@ -3,9 +3,9 @@
 // show the help text or the version, or refuse the command line with one
 // message (status -1). It prints nothing and ends nothing itself; every
 // message's format is a literal that -Wformat checks against its arguments.
-#include <algorithm>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdarg>
 #include <cstdint>
@@ -15,11 +15,11 @@
 #include <string>
 
 #include "datagen.h"
+#include "except.h"
 #include "gen_parquet.h"
+#include "output.h"
 #include "parquet/codec.h"
 #include "parquet/format.h"
-#include "except.h"
-#include "output.h"
 
 namespace zervgen {
 namespace {
@@ -86,7 +86,8 @@ void CheckName(const char* option, const char* value) {
   if (std::strlen(value) > static_cast<std::size_t>(kMaxNameChars)) {
     Fail(MSG_NAME_TOO_LONG, programName, option);
   }
-  if (value[0] == '\0') Fail("%s: The file name for \"%s\" cannot be \"\"1.\n", programName, option);
+  if (value[0] == '\0')
+    Fail("%s: The file name for \"%s\" cannot be \"\"1.\n", programName, option);
 }
 
 // A delimited row can be split again only when the delimiter occurs in no
@@ -118,12 +119,12 @@ void CheckDelimiter(char delim) {
       Fail("%s: Option, \"-dc\", cannot be '%s': it occurs in numbers and dates.\n", programName,
            text);
     case DelimiterFault::kInFixedTexts:
-      Fail("%s: Option, \"-dc\", cannot be '%s': it occurs in the fixed texts of the text "
-           "columns.\n",
-           programName, text);
+      Fail(
+          "%s: Option, \"-dc\", cannot be '%s': it occurs in the fixed texts of the text "
+          "columns.\n",
+          programName, text);
   }
 }
-
 
 // Per-call parse state.
 struct ParseState {
@@ -133,7 +134,7 @@ struct ParseState {
   char filename[kMaxNameChars + 1] = "";
   char tmpValue[kMaxNameChars + 1] = "";
   bool partGiven = false;
-  long long partValue = 0;  // -part as given; checked against -parts at the end
+  long long partValue = 0;           // -part as given; checked against -parts at the end
   const char* codecGiven = nullptr;  // -codec's value; checked at the end
   long long rowGroupGiven = 0;       // -rowgroup's value; 0: not given
 };
@@ -144,7 +145,8 @@ void Main_setRelation(const char* argument, int* relationFlag, std::int16_t* nRe
   CHECK_REQUIRE_TEXT(nRelations != nullptr, "nRelations != NULL");
   if (*relationFlag) Fail(MSG_WAS_SPECIFIED, programName, argument);
   if (*nRelations > 0) {
-    Fail("%s: Only one of \"-hu\", \"-te\", \"-ti\", \"-un\", and \"-up\" may be specified.\n", programName);
+    Fail("%s: Only one of \"-hu\", \"-te\", \"-ti\", \"-un\", and \"-up\" may be specified.\n",
+         programName);
   }
   *relationFlag = 1;
   ++*nRelations;
@@ -213,9 +215,7 @@ std::string HelpText() {
   Appendf(
       &text, "\n%s%s%s%s%s\n",
       "where   -hu   Generate just the hundred table.\n        -te   Generate just the ten percent table.\n        -ti   Generate just the tiny table.\n        -un   Generate just the uniques table.\n        -up   Generate just the updates table.\n",
-      "        -f    Specifies the full path to the file that will contain the\n              generated table if one of -hu, -te, -ti, -un, or -up is\n              specified.  In this case, it may be, \"-\", in which case\n              the table is written to standard output.  If all the tables\n              are to be generated, the file name specifies the prefix name\n              for each table, which will be suffixed with \".hun\", \".ten\",\n              \".tny\", \".uni\", and \".upd\").  The default prefix name\n              is \"zerv\".\n",
-      "        -n    Specifies the number of rows to generate.  Must be between\n              100 and 100000000, and defaults to 100000, the size of the\n              40 megabyte database.\n        -4    Generate the 4 megabyte database.\n        -40   Generate the 40 megabyte database.\n        -400  Generate the 400 megabyte database.\n        -s    Specify the Scale Factor of the tables.\n",
-      "        -fc   Specifies the number of characters in the fill column.\n              The default is 0 -- no fill column.\n        -r    Specifies the optional report is to be generated.  If the\n              report file name is not specified, it defaults to \"zerv.rpt\".\n        -ff   Specifies that the columns are to be in fixed format.  The\n              default is <delimChar> separated, variable format.\n        -dc   Sets the field delimiter to delimChar.  The default is ','.\n              To specify a tab as the delimiter character, use the word \"tab\".\n",
+      "        -f    Specifies the full path to the file that will contain the\n              generated table if one of -hu, -te, -ti, -un, or -up is\n              specified.  In this case, it may be, \"-\", in which case\n              the table is written to standard output.  If all the tables\n              are to be generated, the file name specifies the prefix name\n              for each table, which will be suffixed with \".hun\", \".ten\",\n              \".tny\", \".uni\", and \".upd\").  The default prefix name\n              is \"zerv\".\n", "        -n    Specifies the number of rows to generate.  Must be between\n              100 and 100000000, and defaults to 100000, the size of the\n              40 megabyte database.\n        -4    Generate the 4 megabyte database.\n        -40   Generate the 40 megabyte database.\n        -400  Generate the 400 megabyte database.\n        -s    Specify the Scale Factor of the tables.\n", "        -fc   Specifies the number of characters in the fill column.\n              The default is 0 -- no fill column.\n        -r    Specifies the optional report is to be generated.  If the\n              report file name is not specified, it defaults to \"zerv.rpt\".\n        -ff   Specifies that the columns are to be in fixed format.  The\n              default is <delimChar> separated, variable format.\n        -dc   Sets the field delimiter to delimChar.  The default is ','.\n              To specify a tab as the delimiter character, use the word \"tab\".\n",
       "        -t    Specifies the directory where temporary files are to be\n              created.  The default is the current directory.\n        -help Prints this help text and exits.\n\nNOTE:   -hu, -te, -ti, -un, and -up are mutually exclusive.\n        -n, -4, -40, -400, -s are mutually exclusive.\n        -ff and -dc are mutually exclusive.\n");
   text += kMoreHelp;
   // The printable delimiters refused, from the same rule that refuses them.
@@ -248,9 +248,11 @@ void OptionRows(int argc, char** argv, int* cur) {
   if (value == nullptr) Fail(MSG_REQUIRES_ARGUMENT, programName, "-n");
   if (options.nRows != 0) Fail(MSG_ONLY_ONE_ROW_OPTION, programName);
   long long rows = ReadNumber("-n", value);
-  if (rows < MIN_TUPLES) Fail("%s: At least %ld rows must be specified.\n", programName, static_cast<long>(MIN_TUPLES));
+  if (rows < MIN_TUPLES)
+    Fail("%s: At least %ld rows must be specified.\n", programName, static_cast<long>(MIN_TUPLES));
   if (rows > MAX_TUPLES) {
-    Fail("%s: No more than %ld rows may be specified.\n", programName, static_cast<long>(MAX_TUPLES));
+    Fail("%s: No more than %ld rows may be specified.\n", programName,
+         static_cast<long>(MAX_TUPLES));
   }
   options.nRows = static_cast<std::int32_t>(rows);
 }
@@ -377,12 +379,14 @@ void CompleteParquet(const ParseState& state) {
   if (options.delimChar != '\0') {
     Fail("%s: Only one of \"-parquet\" and \"-dc\" may be specified.\n", programName);
   }
-  if (state.codecGiven == nullptr) options.parquetCodec = static_cast<std::int32_t>(ParquetCodec::kSnappy);
+  if (state.codecGiven == nullptr)
+    options.parquetCodec = static_cast<std::int32_t>(ParquetCodec::kSnappy);
   if (state.rowGroupGiven == 0) options.rowGroupRows = kParquetDefaultRowGroup;
   const auto codec = static_cast<ParquetCodec>(options.parquetCodec);
   if (!Parquet_CodecBuiltIn(codec)) {
-    Fail("%s: Option, \"-codec\", cannot be '%s': this zervgen was built without it; use \"-codec none\".\n",
-         programName, Parquet_CodecName(codec));
+    Fail(
+        "%s: Option, \"-codec\", cannot be '%s': this zervgen was built without it; use \"-codec none\".\n",
+        programName, Parquet_CodecName(codec));
   }
 }
 
@@ -391,29 +395,52 @@ bool ParseOne(int argc, char** argv, int* cur, ParseState* state) {
   const char* arg = argv[*cur];
   auto is = [arg](const char* option) { return std::strcmp(arg, option) == 0; };
   std::int16_t nRelations = static_cast<std::int16_t>(state->nRelations);
-  if (is("-hu")) Main_setRelation(arg, &options.genHundred, &nRelations);
-  else if (is("-te")) Main_setRelation(arg, &options.genTenPcnt, &nRelations);
-  else if (is("-ti")) Main_setRelation(arg, &options.genTiny, &nRelations);
-  else if (is("-un")) Main_setRelation(arg, &options.genUniques, &nRelations);
-  else if (is("-up")) Main_setRelation(arg, &options.genUpdates, &nRelations);
-  else if (is("-s")) OptionScale(argc, argv, cur);
-  else if (is("-n")) OptionRows(argc, argv, cur);
-  else if (is("-fc")) OptionFill(argc, argv, cur);
-  else if (is("-f")) OptionName(argc, argv, cur, "-f", state->filename);
-  else if (is("-r")) OptionReport(argc, argv, cur);
-  else if (is("-t")) OptionName(argc, argv, cur, "-t", state->tmpValue);
-  else if (is("-4")) OptionPreset(10000);
-  else if (is("-40")) OptionPreset(100000);
-  else if (is("-400")) OptionPreset(1000000);
-  else if (is("-ff")) OptionFixed();
-  else if (is("-dc")) OptionDelimiter(argc, argv, cur);
-  else if (is("-parts")) OptionCount(argc, argv, cur, arg, &options.nParts, kMaxParts);
-  else if (is("-part")) OptionPart(argc, argv, cur, state);
-  else if (is("-threads")) OptionCount(argc, argv, cur, arg, &options.nThreads, kMaxThreads);
-  else if (is("-parquet")) OptionParquet();
-  else if (is("-codec")) OptionCodec(argc, argv, cur, state);
-  else if (is("-rowgroup")) OptionRowGroup(argc, argv, cur, state);
-  else return false;
+  if (is("-hu"))
+    Main_setRelation(arg, &options.genHundred, &nRelations);
+  else if (is("-te"))
+    Main_setRelation(arg, &options.genTenPcnt, &nRelations);
+  else if (is("-ti"))
+    Main_setRelation(arg, &options.genTiny, &nRelations);
+  else if (is("-un"))
+    Main_setRelation(arg, &options.genUniques, &nRelations);
+  else if (is("-up"))
+    Main_setRelation(arg, &options.genUpdates, &nRelations);
+  else if (is("-s"))
+    OptionScale(argc, argv, cur);
+  else if (is("-n"))
+    OptionRows(argc, argv, cur);
+  else if (is("-fc"))
+    OptionFill(argc, argv, cur);
+  else if (is("-f"))
+    OptionName(argc, argv, cur, "-f", state->filename);
+  else if (is("-r"))
+    OptionReport(argc, argv, cur);
+  else if (is("-t"))
+    OptionName(argc, argv, cur, "-t", state->tmpValue);
+  else if (is("-4"))
+    OptionPreset(10000);
+  else if (is("-40"))
+    OptionPreset(100000);
+  else if (is("-400"))
+    OptionPreset(1000000);
+  else if (is("-ff"))
+    OptionFixed();
+  else if (is("-dc"))
+    OptionDelimiter(argc, argv, cur);
+  else if (is("-parts"))
+    OptionCount(argc, argv, cur, arg, &options.nParts, kMaxParts);
+  else if (is("-part"))
+    OptionPart(argc, argv, cur, state);
+  else if (is("-threads"))
+    OptionCount(argc, argv, cur, arg, &options.nThreads, kMaxThreads);
+  else if (is("-parquet"))
+    OptionParquet();
+  else if (is("-codec"))
+    OptionCodec(argc, argv, cur, state);
+  else if (is("-rowgroup"))
+    OptionRowGroup(argc, argv, cur, state);
+  else
+    return false;
   state->nRelations = nRelations;
   return true;
 }
@@ -481,15 +508,16 @@ void CheckReportName(const GenRunPlan& plan) {
   if (options.reportFile[0] == '\0') return;
   for (const GenRelationFile& file : Gen_PlanFiles(plan)) {
     if (std::strcmp(file.path, "-") == 0 || !SameFile(options.reportFile, file.path)) continue;
-    Fail("%s: Option, \"-r\", cannot be '%s': a relation is written to that file.\n",
-         programName, options.reportFile);
+    Fail("%s: Option, \"-r\", cannot be '%s': a relation is written to that file.\n", programName,
+         options.reportFile);
   }
 }
 
 void CompleteSettings(const ParseState& state) {
   CompleteParquet(state);
   if (std::strcmp(state.filename, "-") == 0 && state.nRelations == 0) {
-    Fail("%s: Cannot specify \"-\" without specifying one of\n-hu, -te, -ti, -un, -up.\n", programName);
+    Fail("%s: Cannot specify \"-\" without specifying one of\n-hu, -te, -ti, -un, -up.\n",
+         programName);
   }
   if (state.nRelations > 0) {
     Main_setFile(options.genHundred, options.hundredFile, state.filename, "hun");

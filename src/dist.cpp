@@ -14,9 +14,9 @@
 
 #include "date.h"
 #include "except.h"
+#include "progname.h"
 #include "random.h"
 #include "report.h"
-#include "progname.h"
 #include "util.h"
 
 namespace zervgen {
@@ -319,13 +319,13 @@ void Dist_Uniform(const char* name, std::int32_t relationTag, std::int32_t reuse
   Report("    %-9s  %-7s  %11s  %10s  %10ld  %s\n", name, "Uniform", minText, maxText,
          static_cast<long>(nUnique), UniformComment(name, missingOne));
   if (Reuse(attr, relationTag, reuseTag)) return;
-  Submit({DistKind::kUniform, attr, relationTag, nTuples, min, max, nUnique, seed, missingOne}, queue);
+  Submit({DistKind::kUniform, attr, relationTag, nTuples, min, max, nUnique, seed, missingOne},
+         queue);
 }
 
 void Dist_Normal(const char* name, std::int32_t relationTag, std::int32_t reuseTag,
                  GenControlBlock* cb, GenAttr* attr, std::int32_t nTuples, std::int32_t min,
-                 std::int32_t max, std::int32_t nUnique, std::int32_t seed,
-                 DistQueue* queue) {
+                 std::int32_t max, std::int32_t nUnique, std::int32_t seed, DistQueue* queue) {
   CHECK_REQUIRE_TEXT(name != nullptr, "name != NULL");
   CHECK_REQUIRE_TEXT(cb != nullptr, "cb != NULL");
   CHECK_REQUIRE_TEXT(attr != nullptr, "attr != NULL");
@@ -340,8 +340,7 @@ void Dist_Normal(const char* name, std::int32_t relationTag, std::int32_t reuseT
 
 void Dist_Zipfian(const char* name, std::int32_t relationTag, std::int32_t reuseTag,
                   GenControlBlock* cb, GenAttr* attr, std::int32_t nTuples, std::int32_t min,
-                  std::int32_t max, std::int32_t nUnique, std::int32_t seed,
-                 DistQueue* queue) {
+                  std::int32_t max, std::int32_t nUnique, std::int32_t seed, DistQueue* queue) {
   CHECK_REQUIRE_TEXT(name != nullptr, "name != NULL");
   CHECK_REQUIRE_TEXT(cb != nullptr, "cb != NULL");
   CHECK_REQUIRE_TEXT(attr != nullptr, "attr != NULL");

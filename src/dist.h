@@ -15,14 +15,13 @@
 namespace zervgen {
 
 // Ascending generators. Each writes vector[0 .. nTuples-1] and nothing else.
-void Dist_genUniform(std::int32_t* vector, std::int32_t nTuples, std::int32_t min,
-                     std::int32_t max, std::int32_t nUnique, std::int32_t missingOne);
+void Dist_genUniform(std::int32_t* vector, std::int32_t nTuples, std::int32_t min, std::int32_t max,
+                     std::int32_t nUnique, std::int32_t missingOne);
 void Dist_genNormal(std::int32_t* vector, std::int32_t nTuples, std::int32_t min, std::int32_t max,
                     std::int32_t nUnique);
 double Dist_inverseNormal(double p);
-void Dist_genZipfian(std::int32_t* vector, std::int32_t nTuples, std::int32_t min,
-                     std::int32_t max, std::int32_t nUnique);
-
+void Dist_genZipfian(std::int32_t* vector, std::int32_t nTuples, std::int32_t min, std::int32_t max,
+                     std::int32_t nUnique);
 
 struct DistJob;
 // Where the distributions put their generation jobs: appended to `queue`
@@ -53,8 +52,7 @@ void Dist_Fill(const char* name, std::int32_t relationTag, std::int32_t reuseTag
 // Shuffles the slot's vector, writes it to the slot's temporary file when it
 // has one, and sets ownerTag. A failed write is explained and raises
 // XEPT_GEN_FAILED.
-void Dist_cleanup(GenAttr* attr, std::int32_t relationTag, std::int32_t nTuples,
-                  std::int32_t seed);
+void Dist_cleanup(GenAttr* attr, std::int32_t relationTag, std::int32_t nTuples, std::int32_t seed);
 
 // One column generation, as decided by a distribution after its report line.
 enum class DistKind { kUniform, kNormal, kZipfian };

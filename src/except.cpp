@@ -134,8 +134,7 @@ void Xept_RaiseException(std::int16_t cls) {
   }
   if (cls == XEPT_CODING) NoHandlerForCoding(__FILE__, __func__, __LINE__);
   char text[kTextSize];
-  std::snprintf(text, sizeof text, "No exception handler found for exceptions of class '%d'",
-                cls);
+  std::snprintf(text, sizeof text, "No exception handler found for exceptions of class '%d'", cls);
   Xept_PrintLocation(__FILE__, __func__, __LINE__, text);
   XEPT_RAISE(XEPT_CODING);
 }

@@ -115,8 +115,8 @@ void Xept_PrintLocation(const char* file, const char* func, int line, const char
 
 // The failed forms of the three checks: requirement (class 2), ensure (3),
 // assertion (4). Prints the failed-check line and the class line, then raises.
-[[noreturn, gnu::cold]] void Xept_FailedCheck(std::int16_t cls, const char* text,
-                                              const char* file, const char* func, int line);
+[[noreturn, gnu::cold]] void Xept_FailedCheck(std::int16_t cls, const char* text, const char* file,
+                                              const char* func, int line);
 
 // On: location lines go to standard error, so that they never mix with
 // relation data on standard output. The writer turns it on when a relation
@@ -129,16 +129,16 @@ void Xept_SetStdoutFlusher(void (*flush)());
 
 }  // namespace zervgen
 
-#define CHECK_REQUIRE_TEXT(expr, text)                                                        \
-  ((expr) ? (void)0                                                                          \
+#define CHECK_REQUIRE_TEXT(expr, text)                                                         \
+  ((expr) ? (void)0                                                                            \
           : ::zervgen::Xept_FailedCheck(::zervgen::XEPT_REQUIREMENT, text, __FILE__, __func__, \
                                         __LINE__))
-#define CHECK_ENSURE_TEXT(expr, text)                                                    \
-  ((expr) ? (void)0                                                                     \
-          : ::zervgen::Xept_FailedCheck(::zervgen::XEPT_ENSURE, text, __FILE__, __func__, \
-                                        __LINE__))
-#define CHECK_ASSERT_TEXT(expr, text)                                                       \
-  ((expr) ? (void)0                                                                        \
+#define CHECK_ENSURE_TEXT(expr, text) \
+  ((expr)                             \
+       ? (void)0                      \
+       : ::zervgen::Xept_FailedCheck(::zervgen::XEPT_ENSURE, text, __FILE__, __func__, __LINE__))
+#define CHECK_ASSERT_TEXT(expr, text)                                                        \
+  ((expr) ? (void)0                                                                          \
           : ::zervgen::Xept_FailedCheck(::zervgen::XEPT_ASSERTION, text, __FILE__, __func__, \
                                         __LINE__))
 

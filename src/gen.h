@@ -9,7 +9,6 @@
 #include <cstddef>
 #include <cstdint>
 
-
 namespace zervgen {
 
 enum GenLocation : std::int32_t { GEN_TEMP = 0, GEN_MEMORY = 1, GEN_FILL = 2 };
@@ -26,9 +25,9 @@ inline constexpr std::size_t kTempPathMax = 1100;
 // Storage of one column slot. Fields a kind does not use stay zero.
 struct GenAttr {
   std::uint32_t inUse;
-  std::int32_t* vector;   // GEN_MEMORY: own values; GEN_TEMP: the shared scratch vector
-  std::int32_t location;  // GenLocation
-  std::int32_t ownerTag;  // relation tag of the values held; 0 after set-up
+  std::int32_t* vector;    // GEN_MEMORY: own values; GEN_TEMP: the shared scratch vector
+  std::int32_t location;   // GenLocation
+  std::int32_t ownerTag;   // relation tag of the values held; 0 after set-up
   std::int32_t fd;         // GEN_TEMP: the temporary file
   std::int32_t readIndex;  // GEN_MEMORY: 0; each write keeps its own read position
   std::int32_t nFill;      // GEN_FILL: the fill width

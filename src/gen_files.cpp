@@ -93,7 +93,7 @@ int RelationFile::Close() {
 
 Removal RelationFile::Remove() {
   if (!recorded_) return Removal{RemovalOutcome::kNone, nullptr};
-  SignalGuard guard;  // no signal between the record's end and the removal
+  SignalGuard guard;    // no signal between the record's end and the removal
   (void)fd_.Release();  // the record closes it
   recorded_ = false;
   return Signals_RemoveRelationFile();

@@ -35,7 +35,10 @@ class RowGroupChunk : public GenFormatChunk {
  public:
   RowGroupChunk(const std::vector<ParquetColumnDesc>& columns, const OutputFormat& text,
                 ParquetCodec codec)
-      : columns_(columns), text_(text), codec_(codec), encoders_(columns.size()),
+      : columns_(columns),
+        text_(text),
+        codec_(codec),
+        encoders_(columns.size()),
         chunks_(columns.size()) {}
 
   std::int32_t Format(const GenChunkView& view) override {
@@ -45,7 +48,7 @@ class RowGroupChunk : public GenFormatChunk {
                       "fields == Parquet columns");
     for (std::size_t c = 0; c < columns_.size(); ++c) {
       const ParquetStatus status = encoders_[c].Encode(columns_[c], codec_, text_, view.fields[c],
-                                                        view.rows, view.fillState, &chunks_[c]);
+                                                       view.rows, view.fillState, &chunks_[c]);
       if (status == ParquetStatus::kNoMemory) return 0;
       // A day out of range is refused as the text rows refuse it.
       CHECK_REQUIRE_TEXT(status != ParquetStatus::kBadValue, "0 <= day <= DATE_MAX_DAY");
@@ -81,7 +84,9 @@ class ParquetFormat : public GenFormat {
  public:
   ParquetFormat(const char* relName, std::vector<ParquetColumnDesc> columns,
                 const OutputFormat& text, const GenParquetSettings& settings)
-      : columns_(std::move(columns)), text_(text), settings_(settings),
+      : columns_(std::move(columns)),
+        text_(text),
+        settings_(settings),
         file_(columns_.data(), static_cast<int>(columns_.size()), relName) {}
 
   std::int32_t ChunkRows() const override { return settings_.rowGroupRows; }

@@ -3,6 +3,8 @@
 // The columns of one relation are generated concurrently: memory columns in
 // parallel, temporary-file columns one after the other, since they share
 // one scratch vector.
+#include "gen_schemas.h"
+
 #include <algorithm>
 #include <atomic>
 #include <functional>
@@ -14,7 +16,6 @@
 #include "dist.h"
 #include "except.h"
 #include "gen_format.h"
-#include "gen_schemas.h"
 #include "gen_pool.h"
 #include "perf.h"
 #include "progress.h"
@@ -109,17 +110,25 @@ std::vector<Field> TenColumnFields(Slot key, Slot integer, Slot decim, int doubl
 
 const Schema& HundredSchema() {
   static const Schema s{
-      kTagHundred, "hundred", "Hundred Relation:\n",
+      kTagHundred,
+      "hundred",
+      "Hundred Relation:\n",
       {{"key", ColKind::kUniform, &CB::keyAttr, C(1), kN, kN, 728952890, 1, 5, nullptr},
        {"int", ColKind::kUniform, &CB::integerAttr, C(1), C(kBillion), kN, 14618637, 1, 4, nullptr},
-       {"signed", ColKind::kUniform, &CB::signedAttr, C(100), C(199), C(100), 77673249, 0, 1, nullptr},
-       {"float", ColKind::kUniform, &CB::floatAttr, C(-kHalfBillion), C(kHalfBillion), C(100), 1892379368, 0, 1, nullptr},
-       {"double", ColKind::kUniform, &CB::doubleAttr, C(-kBillion), C(kBillion), C(100), 947883060, 0, 1, nullptr},
-       {"decim", ColKind::kLineOnly, nullptr, C(-kBillion), C(kBillion), C(100), 0, 0, 0, "same as \"double\""},
+       {"signed", ColKind::kUniform, &CB::signedAttr, C(100), C(199), C(100), 77673249, 0, 1,
+        nullptr},
+       {"float", ColKind::kUniform, &CB::floatAttr, C(-kHalfBillion), C(kHalfBillion), C(100),
+        1892379368, 0, 1, nullptr},
+       {"double", ColKind::kUniform, &CB::doubleAttr, C(-kBillion), C(kBillion), C(100), 947883060,
+        0, 1, nullptr},
+       {"decim", ColKind::kLineOnly, nullptr, C(-kBillion), C(kBillion), C(100), 0, 0, 0,
+        "same as \"double\""},
        {"date", ColKind::kUniform, &CB::dateAttr, C(0), C(36523), kDays, 1376793920, 0, 5, nullptr},
        {"code", ColKind::kUniform, &CB::codeAttr, C(1), C(kCodeMax), kN, 599774169, 0, 5, nullptr},
-       {"name", ColKind::kUniform, &CB::nameAttr, C(1), C(kCodeMax), C(100), 997553128, 0, 1, nullptr},
-       {"address", ColKind::kUniform, &CB::addressAttr, C(5), C(995), C(100), 431247321, 0, 1, nullptr},
+       {"name", ColKind::kUniform, &CB::nameAttr, C(1), C(kCodeMax), C(100), 997553128, 0, 1,
+        nullptr},
+       {"address", ColKind::kUniform, &CB::addressAttr, C(5), C(995), C(100), 431247321, 0, 1,
+        nullptr},
        {"fill", ColKind::kFill, &CB::fillAttr, C(0), C(0), C(0), 7830309, 0, 0, nullptr}},
       TenColumnFields(&CB::keyAttr, &CB::integerAttr, &CB::doubleAttr, 0)};
   return s;
@@ -127,17 +136,24 @@ const Schema& HundredSchema() {
 
 const Schema& TenPcntSchema() {
   static const Schema s{
-      kTagTenPcnt, "tenpcnt", "Ten Percent Relation:\n",
+      kTagTenPcnt,
+      "tenpcnt",
+      "Ten Percent Relation:\n",
       {{"key", ColKind::kUniform, &CB::integerAttr, C(1), C(kBillion), kN, 14618637, 1, 1, nullptr},
        {"int", ColKind::kLineOnly, nullptr, C(0), C(kBillion), kN, 0, 0, 0, "same as \"key\""},
-       {"signed", ColKind::kUniform, &CB::signedAttr, C(-kHalfBillion), C(kHalfBillion), kN, 177072576, 0, 2, nullptr},
-       {"float", ColKind::kUniform, &CB::floatAttr, C(-kHalfBillion), C(kHalfBillion), kN10, 1754590891, 0, 2, nullptr},
-       {"double", ColKind::kUniform, &CB::doubleAttr, C(-kBillion), C(kBillion), kN10, 124321587, 0, 2, nullptr},
-       {"decim", ColKind::kLineOnly, nullptr, C(-kBillion), C(kBillion), kN10, 0, 0, 0, "same as \"double\""},
+       {"signed", ColKind::kUniform, &CB::signedAttr, C(-kHalfBillion), C(kHalfBillion), kN,
+        177072576, 0, 2, nullptr},
+       {"float", ColKind::kUniform, &CB::floatAttr, C(-kHalfBillion), C(kHalfBillion), kN10,
+        1754590891, 0, 2, nullptr},
+       {"double", ColKind::kUniform, &CB::doubleAttr, C(-kBillion), C(kBillion), kN10, 124321587, 0,
+        2, nullptr},
+       {"decim", ColKind::kLineOnly, nullptr, C(-kBillion), C(kBillion), kN10, 0, 0, 0,
+        "same as \"double\""},
        {"date", ColKind::kUniform, &CB::dateAttr, C(0), C(36523), kDays, 1376793920, 0, 1, nullptr},
        {"code", ColKind::kUniform, &CB::codeAttr, C(1), C(kCodeMax), kN, 599774169, 0, 1, nullptr},
        {"name", ColKind::kUniform, &CB::nameAttr, C(0), C(9), C(10), 2079464979, 0, 2, nullptr},
-       {"address", ColKind::kUniform, &CB::addressAttr, C(0), kN10m1, kN10, 1379687929, 0, 2, nullptr},
+       {"address", ColKind::kUniform, &CB::addressAttr, C(0), kN10m1, kN10, 1379687929, 0, 2,
+        nullptr},
        {"fill", ColKind::kFill, &CB::fillAttr, C(0), C(0), C(0), 816473355, 0, 0, nullptr}},
       TenColumnFields(&CB::integerAttr, &CB::integerAttr, &CB::doubleAttr, 0)};
   return s;
@@ -147,27 +163,32 @@ const Schema& TenPcntSchema() {
 // fill seed.
 std::vector<ColumnDist> UniquesLikeColumns(ColumnDist key, ColumnDist intLine,
                                            std::int32_t fillSeed) {
-  return {key,
-          intLine,
-          {"signed", ColKind::kUniform, &CB::signedAttr, C(-kHalfBillion), C(kHalfBillion), kN, 842953455, 0, 4, nullptr},
-          {"float", ColKind::kZipfian, &CB::floatAttr, C(-kHalfBillion), C(kHalfBillion), C(10), 529756080, 0, 4, nullptr},
-          {"double", ColKind::kNormal, &CB::doubleAttr, C(-kBillion), C(kBillion), kN, 103893252, 0, 4, nullptr},
-          {"decim", ColKind::kUniform, &CB::decimalAttr, C(-kBillion), C(kBillion), kN, 190338507, 0, 4, nullptr},
-          {"date", ColKind::kUniform, &CB::dateAttr, C(0), C(36523), kDays, 1376793920, 0, 4, nullptr},
-          {"code", ColKind::kUniform, &CB::codeAttr, C(1), C(kCodeMax), kN, 599774169, 0, 4, nullptr},
-          {"name", ColKind::kUniform, &CB::nameAttr, C(1), C(kCodeMax), kN, 76876519, 0, 4, nullptr},
-          {"address", ColKind::kUniform, &CB::addressAttr, C(0), kNm1, kN, 1386640140, 0, 4, nullptr},
-          {"fill", ColKind::kFill, &CB::fillAttr, C(0), C(0), C(0), fillSeed, 0, 0, nullptr}};
+  return {
+      key,
+      intLine,
+      {"signed", ColKind::kUniform, &CB::signedAttr, C(-kHalfBillion), C(kHalfBillion), kN,
+       842953455, 0, 4, nullptr},
+      {"float", ColKind::kZipfian, &CB::floatAttr, C(-kHalfBillion), C(kHalfBillion), C(10),
+       529756080, 0, 4, nullptr},
+      {"double", ColKind::kNormal, &CB::doubleAttr, C(-kBillion), C(kBillion), kN, 103893252, 0, 4,
+       nullptr},
+      {"decim", ColKind::kUniform, &CB::decimalAttr, C(-kBillion), C(kBillion), kN, 190338507, 0, 4,
+       nullptr},
+      {"date", ColKind::kUniform, &CB::dateAttr, C(0), C(36523), kDays, 1376793920, 0, 4, nullptr},
+      {"code", ColKind::kUniform, &CB::codeAttr, C(1), C(kCodeMax), kN, 599774169, 0, 4, nullptr},
+      {"name", ColKind::kUniform, &CB::nameAttr, C(1), C(kCodeMax), kN, 76876519, 0, 4, nullptr},
+      {"address", ColKind::kUniform, &CB::addressAttr, C(0), kNm1, kN, 1386640140, 0, 4, nullptr},
+      {"fill", ColKind::kFill, &CB::fillAttr, C(0), C(0), C(0), fillSeed, 0, 0, nullptr}};
 }
 
 const Schema& UniquesSchema() {
-  static const Schema s{
-      kTagUniques, "uniques", "Uniques Relation:\n",
-      UniquesLikeColumns(
-          {"key", ColKind::kUniform, &CB::integerAttr, C(1), C(kBillion), kN, 14618637, 1, 4, nullptr},
-          {"int", ColKind::kLineOnly, nullptr, C(0), C(kBillion), kN, 0, 0, 0, "same as \"key\""},
-          1280708942),
-      TenColumnFields(&CB::integerAttr, &CB::integerAttr, &CB::decimalAttr, 1)};
+  static const Schema s{kTagUniques, "uniques", "Uniques Relation:\n",
+                        UniquesLikeColumns({"key", ColKind::kUniform, &CB::integerAttr, C(1),
+                                            C(kBillion), kN, 14618637, 1, 4, nullptr},
+                                           {"int", ColKind::kLineOnly, nullptr, C(0), C(kBillion),
+                                            kN, 0, 0, 0, "same as \"key\""},
+                                           1280708942),
+                        TenColumnFields(&CB::integerAttr, &CB::integerAttr, &CB::decimalAttr, 1)};
   return s;
 }
 
@@ -184,7 +205,9 @@ const Schema& UpdatesSchema() {
 
 const Schema& TinySchema() {
   static const Schema s{
-      kTagTiny, "tiny", "Tiny Relation:\n",
+      kTagTiny,
+      "tiny",
+      "Tiny Relation:\n",
       {{"key", ColKind::kUniform, &CB::keyAttr, C(0), C(0), C(1), 1884316460, 0, 3, nullptr}},
       {{&CB::keyAttr, 10, OutputKind::kInteger, 1, "key", GenValueType::kInt32}}};
   return s;
@@ -216,8 +239,8 @@ void Distribute(GenControlBlock* cb, std::int32_t tag, const ColumnDist& c, std:
   GenAttr* attr = c.slot != nullptr ? &(cb->*c.slot) : nullptr;
   switch (c.kind) {
     case ColKind::kUniform:
-      Dist_Uniform(c.name, tag, c.reuseTag, cb, attr, rows, min, max, nUnique, c.seed,
-                   c.missingOne, queue);
+      Dist_Uniform(c.name, tag, c.reuseTag, cb, attr, rows, min, max, nUnique, c.seed, c.missingOne,
+                   queue);
       break;
     case ColKind::kNormal:
       Dist_Normal(c.name, tag, c.reuseTag, cb, attr, rows, min, max, nUnique, c.seed, queue);
@@ -229,9 +252,8 @@ void Distribute(GenControlBlock* cb, std::int32_t tag, const ColumnDist& c, std:
       Dist_Fill(c.name, tag, tag, cb, attr, c.seed);
       break;
     case ColKind::kLineOnly:
-      Report("    %-9s  %-7s  %11ld  %10ld  %10ld  %s\n", c.name, "Uniform",
-             static_cast<long>(min), static_cast<long>(max), static_cast<long>(nUnique),
-             c.comment);
+      Report("    %-9s  %-7s  %11ld  %10ld  %10ld  %s\n", c.name, "Uniform", static_cast<long>(min),
+             static_cast<long>(max), static_cast<long>(nUnique), c.comment);
       break;
   }
 }

@@ -63,7 +63,8 @@ class OwnedTextChunk : public TextChunk {
 class TextFormat : public GenFormat {
  public:
   explicit TextFormat(const OutputFormat& format)
-      : format_(format), reservedStream_(reservedText, kReservedTextBytes),
+      : format_(format),
+        reservedStream_(reservedText, kReservedTextBytes),
         reserved_(format_, &reservedStream_, nullptr) {}
 
   std::int32_t ChunkRows() const override { return kRowsPerChunk; }

@@ -7,6 +7,8 @@
 // be had, the remaining rows go one chunk at a time, then through the
 // format's reserved chunk: memory never fails a text relation once its
 // columns have storage.
+#include "gen_writer.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,7 +23,6 @@
 
 #include "except.h"
 #include "gen.h"
-#include "gen_writer.h"
 #include "gen_files.h"
 #include "gen_format.h"
 #include "gen_pool.h"
@@ -119,8 +120,9 @@ void ExplainWriteFailure(std::int32_t row, std::int32_t total, int error) {
   } else if (error == ENOSPC || error == EDQUOT || error == EFBIG) {
     Report("*** Error: No disk space while writing tuple #%d of %ld.\n", row, n);
   } else {
-    Report("*** Error: Write error while writing tuple #%d of %ld.\n\tThe reason given is \"%s\".\n",
-           row, n, std::strerror(error));
+    Report(
+        "*** Error: Write error while writing tuple #%d of %ld.\n\tThe reason given is \"%s\".\n",
+        row, n, std::strerror(error));
   }
 }
 
@@ -148,8 +150,7 @@ void ExplainWriteFailureOnStderr(int error) {
 // The read failure of a temporary-file column; its location line names the
 // operation that reads the columns back.
 [[noreturn]] void TempReadFailed(const GenAttr* attr) {
-  Report("*** ERROR: Unexpected error while reading temporary file,\n\t\"%s\".\n",
-         attr->fileName);
+  Report("*** ERROR: Unexpected error while reading temporary file,\n\t\"%s\".\n", attr->fileName);
   std::fprintf(stderr, "%s: Temporary file read error.\n", programName);
   Xept_Raise(XEPT_GEN_FAILED, __FILE__, "Gen_getNextBuffer", __LINE__);
 }
@@ -206,7 +207,8 @@ void CheckTempSizes(const Relation& rel) {
     struct stat st;
     if (::fstat(attr->fd, &st) != 0) TempReadFailed(attr);
     const off_t values = st.st_size / 4;
-    const bool whole = st.st_size % 4 == 0 && (values == rel.rows.total || values == rel.cb->nTuples);
+    const bool whole =
+        st.st_size % 4 == 0 && (values == rel.rows.total || values == rel.cb->nTuples);
     if (!whole) TempReadFailed(attr);
   }
 }
@@ -302,8 +304,8 @@ std::int32_t FormatBatch(const Relation& rel, const Batch& batch, GenFormatChunk
 // Writes `size` bytes that begin with row `firstRow`; on failure ends the
 // relation through the write-failure path, naming the first row that was
 // not completely written.
-void WriteBytes(Relation* rel, std::int32_t firstRow, const GenFormatChunk* chunk,
-                const char* data, std::size_t size) {
+void WriteBytes(Relation* rel, std::int32_t firstRow, const GenFormatChunk* chunk, const char* data,
+                std::size_t size) {
   std::size_t written = 0;
   const int error = rel->file->Write(data, size, &written);
   if (error == 0) return;
@@ -460,11 +462,11 @@ void FinishRelation(Relation* rel) {
 }
 
 // The writer's preconditions, checked in the operation called.
-#define GEN_CHECK_WRITE_ARGS()                             \
-  CHECK_REQUIRE_TEXT(cb != nullptr, "cb != NULL");         \
-  CHECK_REQUIRE_TEXT(path != nullptr, "path != NULL");     \
+#define GEN_CHECK_WRITE_ARGS()                               \
+  CHECK_REQUIRE_TEXT(cb != nullptr, "cb != NULL");           \
+  CHECK_REQUIRE_TEXT(path != nullptr, "path != NULL");       \
   CHECK_REQUIRE_TEXT(relName != nullptr, "relName != NULL"); \
-  CHECK_REQUIRE(rows.first >= 0 && rows.count >= 0);       \
+  CHECK_REQUIRE(rows.first >= 0 && rows.count >= 0);         \
   CHECK_REQUIRE(rows.count <= rows.total - rows.first)
 
 void WriteRelation(GenControlBlock* cb, const char* path, const char* relName,

@@ -137,9 +137,7 @@ class FieldCache {
   static constexpr std::uint32_t kProbeLookups = 4096;
 
   static std::uint32_t FirstSlot(std::uint32_t v) { return (v * 0x9E3779B1u) >> (32 - kSlotBits); }
-  static std::uint32_t SecondSlot(std::uint32_t v) {
-    return (v * 0x85EBCA77u) >> (32 - kSlotBits);
-  }
+  static std::uint32_t SecondSlot(std::uint32_t v) { return (v * 0x85EBCA77u) >> (32 - kSlotBits); }
   bool Held(std::uint32_t slot) const { return tags_[slot] >> 32 == generation_; }
 
   // Keeps the field just formatted at p .. end in a free one of its two

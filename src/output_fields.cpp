@@ -2,8 +2,8 @@
 // field of the sink at a time, with the framing and the character sets as
 // they stand.
 #include <climits>
-#include <iterator>
 #include <cstring>
+#include <iterator>
 
 #include "except.h"
 #include "output.h"
@@ -43,8 +43,8 @@ bool PutManyBlanks(OutputStream* stream, std::int64_t n) {
 // tail are written in turns. A field longer than INT_MAX bytes fails, as a
 // formatted write reports an overflow for it.
 [[gnu::cold, gnu::noinline]] int PutWideField(OutputStream* stream, const char* body, int size,
-                                              std::int64_t pad, bool padFirst, bool cents,
-                                              int last, bool fixed, char delim) {
+                                              std::int64_t pad, bool padFirst, bool cents, int last,
+                                              bool fixed, char delim) {
   if (pad + size + 4 > INT_MAX) return STATUS_ERROR;
   if (padFirst && !PutManyBlanks(stream, pad)) return STATUS_ERROR;
   char* p = stream->Reserve(kMaxFieldBytes);

@@ -67,14 +67,26 @@ const DateText* DateTexts(bool fixed) {
 }
 
 FieldContext ContextOf(const OutputFormat& format, std::int32_t* fillState) {
-  return FieldContext{format.fixedFormat != 0, format.delim, format.fixed10, format.fixed20,
-                      format.varChar, format.fill, DateTexts(format.fixedFormat != 0), fillState,
+  return FieldContext{format.fixedFormat != 0,
+                      format.delim,
+                      format.fixed10,
+                      format.fixed20,
+                      format.varChar,
+                      format.fill,
+                      DateTexts(format.fixedFormat != 0),
+                      fillState,
                       CodeSetIsBase(format.fixed10)};
 }
 
 FieldContext WriterContext(bool dates) {
-  return FieldContext{fixedFormat != 0, delim, fixed10CharSet, fixed20CharSet, varCharCharSet,
-                      fillCharSet, dates ? DateTexts(fixedFormat != 0) : nullptr, &fillSeed,
+  return FieldContext{fixedFormat != 0,
+                      delim,
+                      fixed10CharSet,
+                      fixed20CharSet,
+                      varCharCharSet,
+                      fillCharSet,
+                      dates ? DateTexts(fixedFormat != 0) : nullptr,
+                      &fillSeed,
                       false};
 }
 

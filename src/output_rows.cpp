@@ -74,7 +74,6 @@ class RowWriter {
     });
   }
 
-
  private:
   FieldContext context_;
 };
@@ -221,8 +220,8 @@ void FieldPieces(const RowWriter<kFixed>& rowWriter, Column* column, bool last, 
 #pragma GCC unroll 4
       for (std::int32_t r = 0; r < rows; ++r, values += stride, pieces += nFields) {
         const std::int32_t value = *values;
-        pieces->text = cache->Find(value, scratch, &pieces->size,
-                                   [&](char* q) { return format(q, value); });
+        pieces->text =
+            cache->Find(value, scratch, &pieces->size, [&](char* q) { return format(q, value); });
       }
       column->field.values = values;
       return;
@@ -309,14 +308,14 @@ template <int kFields>
 
 // The rows of the block for any count of fields; the usual counts (the
 // relations' ten and eleven) unrolled.
-#define ZERVGEN_PUT_BLOCK_BODY                                               \
-  switch (nFields) {                                                         \
-    case 10:                                                                 \
-      return PutRows<10>(stream, pieces, nFields, rows, bound);              \
-    case 11:                                                                 \
-      return PutRows<11>(stream, pieces, nFields, rows, bound);              \
-    default:                                                                 \
-      return PutRows<0>(stream, pieces, nFields, rows, bound);               \
+#define ZERVGEN_PUT_BLOCK_BODY                                  \
+  switch (nFields) {                                            \
+    case 10:                                                    \
+      return PutRows<10>(stream, pieces, nFields, rows, bound); \
+    case 11:                                                    \
+      return PutRows<11>(stream, pieces, nFields, rows, bound); \
+    default:                                                    \
+      return PutRows<0>(stream, pieces, nFields, rows, bound);  \
   }
 
 std::int32_t PutBlockPlain(OutputStream* stream, const Piece* pieces, int nFields,
@@ -328,9 +327,7 @@ std::int32_t PutBlockPlain(OutputStream* stream, const Piece* pieces, int nField
 // has them (chosen at run time).
 [[gnu::target("avx2")]] std::int32_t PutBlockAvx2(OutputStream* stream, const Piece* pieces,
                                                   int nFields, std::int32_t rows,
-                                                  std::size_t bound) {
-  ZERVGEN_PUT_BLOCK_BODY
-}
+                                                  std::size_t bound){ZERVGEN_PUT_BLOCK_BODY}
 #undef ZERVGEN_PUT_BLOCK_BODY
 
 std::int32_t PutBlock(OutputStream* stream, const Piece* pieces, int nFields, std::int32_t rows,

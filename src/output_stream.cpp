@@ -14,7 +14,9 @@ OutputReallocator reallocator = DefaultReallocate;
 
 }  // namespace
 
-void Output_SetReallocator(OutputReallocator r) { reallocator = r != nullptr ? r : DefaultReallocate; }
+void Output_SetReallocator(OutputReallocator r) {
+  reallocator = r != nullptr ? r : DefaultReallocate;
+}
 void* Output_Reallocate(void* p, std::size_t bytes) { return reallocator(p, bytes); }
 
 OutputStream::OutputStream(char* buffer, std::size_t capacity)

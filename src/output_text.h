@@ -19,8 +19,10 @@
 namespace zervgen::output_detail {
 
 // The base strings of the character sets; never changed.
-inline constexpr char kDotBase[65] = "aAbBcCdDeEfFgGhHiIjJkKlLmMnNoOpPqQrRsStTuUvVwWxXyYzZ0123456789:.";
-inline constexpr char kBlankBase[65] = "aAbBcCdDeEfFgGhHiIjJkKlLmMnNoOpPqQrRsStTuUvVwWxXyYzZ0123456789: ";
+inline constexpr char kDotBase[65] =
+    "aAbBcCdDeEfFgGhHiIjJkKlLmMnNoOpPqQrRsStTuUvVwWxXyYzZ0123456789:.";
+inline constexpr char kBlankBase[65] =
+    "aAbBcCdDeEfFgGhHiIjJkKlLmMnNoOpPqQrRsStTuUvVwWxXyYzZ0123456789: ";
 
 inline constexpr char kBenchmarks[] = "BENCHMARKS";
 inline constexpr char kTheZervBenchmarks[] = "THE+ZERV+BENCHMARKS+";
@@ -112,7 +114,6 @@ inline std::int32_t DrawStep(std::int32_t x) {
 inline constexpr std::uint64_t kRandomMultiplier2 =
     static_cast<std::uint64_t>(kRandomMultiplier) * kRandomMultiplier;
 static_assert(kRandomMultiplier2 < static_cast<std::uint64_t>(kRandomModulus));
-
 
 // ---------------------------------------------------------------------------
 // Dates: the texts of all 36524 days, one table per framing.

@@ -48,8 +48,7 @@ void Report_OpenFile(const char* path) {
   const char* reason = nullptr;
   Util_OpenFile(&fd, path, &reason);
   if (fd < 0) {
-    std::fprintf(stderr, "%s: %s.\nReport file, '%s', not generated.\n", programName, reason,
-                 path);
+    std::fprintf(stderr, "%s: %s.\nReport file, '%s', not generated.\n", programName, reason, path);
     return;
   }
   reportFd = fd;

@@ -264,8 +264,7 @@ void FromRunNumbers(std::int32_t* vector, std::int32_t nTuples, const std::int32
 
 // Shuffles a long column of at most kMaxNarrowRuns runs as run numbers.
 // Returns false, having changed nothing, for any other column.
-bool ShuffleAsRuns(std::int32_t* vector, std::int32_t nTuples, std::int32_t s,
-                   IndexKernel kernel) {
+bool ShuffleAsRuns(std::int32_t* vector, std::int32_t nTuples, std::int32_t s, IndexKernel kernel) {
   if (nTuples < kNarrowMinRows || CountRuns(vector, nTuples) > kMaxNarrowRuns) return false;
   std::int32_t values[kMaxNarrowRuns];
   ToRunNumbers(vector, nTuples, values);

@@ -14,7 +14,6 @@
 
 namespace zervgen {
 
-
 // Every signal whose default action ends the process and that can be
 // caught ends a run through the signal handler, SIGPIPE and SIGXFSZ aside:
 // the run ignores those two, so that a closed pipe or a file-size limit

@@ -1,12 +1,11 @@
 // util.cpp: exclusive file creation and the write loop.
 #include "util.h"
 
-#include <cstring>
-
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "except.h"
 

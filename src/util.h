@@ -67,8 +67,7 @@ void Util_OccupyStandardDescriptors();
 // Returns 0, or the errno of the failed write.
 [[nodiscard]] int Util_WriteAll(int fd, const void* data, std::size_t n);
 // The same, also telling how many bytes were written before a failure.
-[[nodiscard]] int Util_WriteAllCount(int fd, const void* data, std::size_t n,
-                                     std::size_t* written);
+[[nodiscard]] int Util_WriteAllCount(int fd, const void* data, std::size_t n, std::size_t* written);
 
 // Formats a non-negative number into `out` without allocation, for use in a
 // signal handler. Returns the number of characters written (no NUL).

@@ -38,9 +38,12 @@ TEST(OptionParser, HelpVersionAndARunAreToldApart) {
   const struct {
     std::vector<std::string> args;
     MainParse::Outcome outcome;
-  } cases[] = {{{"-help"}, MainParse::kHelp},      {{"--help"}, MainParse::kHelp},
-               {{"-n", "500", "?"}, MainParse::kHelp}, {{"--version"}, MainParse::kVersion},
-               {{}, MainParse::kRun},               {{"-hu", "-n", "500"}, MainParse::kRun}};
+  } cases[] = {{{"-help"}, MainParse::kHelp},
+               {{"--help"}, MainParse::kHelp},
+               {{"-n", "500", "?"}, MainParse::kHelp},
+               {{"--version"}, MainParse::kVersion},
+               {{}, MainParse::kRun},
+               {{"-hu", "-n", "500"}, MainParse::kRun}};
   for (const auto& c : cases) {
     SCOPED_TRACE(zervgen_test::Joined(c.args));
     const MainParse parse = Parse(c.args);

@@ -3,6 +3,8 @@
 // buffers, thread starts) and report writes. Each run either completes with
 // the bytes of an undisturbed run, or ends with status 255 having removed
 // every partial relation file and every temporary file. Never status 1.
+#include "datagen.h"
+
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,7 +17,6 @@
 #include <tuple>
 #include <vector>
 
-#include "datagen.h"
 #include "gen.h"
 #include "gen_pool.h"
 #include "gtest/gtest.h"
@@ -172,7 +173,8 @@ const std::vector<Shape>& Shapes() {
       {"Parquet, temporary files",
        {"zervgen", "-un", "-n", "5000", "-parquet", "-rowgroup", "1000", "-codec", "zstd", "-fc",
         "30"},
-       true, 1},
+       true,
+       1},
   };
 #else
   static const std::vector<Shape> shapes = {
@@ -186,7 +188,8 @@ const std::vector<Shape>& Shapes() {
       {"Parquet, temporary files",
        {"zervgen", "-un", "-n", "5000", "-parquet", "-rowgroup", "1000", "-codec", "zstd", "-fc",
         "30"},
-       true, 1},
+       true,
+       1},
   };
 #endif
   return shapes;

@@ -401,12 +401,19 @@ TEST_F(DistShuffle, FewRunsGiveThePlainPermutation) {
     std::int32_t n;
     std::int32_t runs;  // runs of equal values, in ascending order unless `repeat`
     bool repeat;        // runs alternate between two values
-  } cases[] = {{65535, 100, false},  {65536, 100, false},   {100003, 1, false},
-               {100003, 256, false}, {100003, 257, false},  {70001, 256, true},
-               {70001, 300, true},   {250000, 36524, false},
+  } cases[] = {{65535, 100, false},
+               {65536, 100, false},
+               {100003, 1, false},
+               {100003, 256, false},
+               {100003, 257, false},
+               {70001, 256, true},
+               {70001, 300, true},
+               {250000, 36524, false},
                // Run numbers are swapped in blocks of 512: whole blocks only,
                // and a last block of one swap.
-               {65537, 100, false},  {66049, 3, true},      {66050, 255, false}};
+               {65537, 100, false},
+               {66049, 3, true},
+               {66050, 255, false}};
   const std::int32_t seeds[] = {728952890, 1, 2147483646, 0, -5};
   for (const Case& c : cases) {
     Vec column(static_cast<std::size_t>(c.n));

@@ -105,9 +105,8 @@ long TupleAfter(const std::string& report, const std::string& lead) {
   const std::size_t at = report.rfind(lead);
   if (at == std::string::npos) return -1;
   const std::string digits = report.substr(at + lead.size());
-  return digits.empty() || !std::isdigit(static_cast<unsigned char>(digits[0]))
-             ? -1
-             : std::stol(digits);
+  return digits.empty() || !std::isdigit(static_cast<unsigned char>(digits[0])) ? -1
+                                                                                : std::stol(digits);
 }
 
 // A Parquet file ends as text does when its writes fail: on a full device
@@ -125,11 +124,13 @@ TEST(Hardening, ParquetEndsAFullDiskAndAClosedPipeAsTextDoes) {
   } cases[] = {
       {"/dev/full", "(exec -a zervgen \"$ZERVGEN\" " + parquet + " -f - >/dev/full 2>err); echo $?",
        "255\n", "zervgen: File system full.\n", "*** Error: No disk space while writing tuple #"},
-      {"ulimit -f 64", "(ulimit -f 64; exec -a zervgen \"$ZERVGEN\" " + parquet + " 2>err); echo $?",
-       "255\n", "zervgen: File system full.\n", "*** Error: No disk space while writing tuple #"},
+      {"ulimit -f 64",
+       "(ulimit -f 64; exec -a zervgen \"$ZERVGEN\" " + parquet + " 2>err); echo $?", "255\n",
+       "zervgen: File system full.\n", "*** Error: No disk space while writing tuple #"},
       {"closed pipe",
-       "(exec -a zervgen \"$ZERVGEN\" " + parquet + " -f - 2>err) | head -c 4 >magic; "
-       "echo \"${PIPESTATUS[0]} ${PIPESTATUS[1]}\"",
+       "(exec -a zervgen \"$ZERVGEN\" " + parquet +
+           " -f - 2>err) | head -c 4 >magic; "
+           "echo \"${PIPESTATUS[0]} ${PIPESTATUS[1]}\"",
        "255 0\n", "", "*** Error: Output closed by its reader while writing tuple #"},
   };
   for (const Case& c : cases) {
@@ -347,7 +348,10 @@ TEST(Hardening, MoreMemoryNeverTurnsSuccessIntoOutOfMemory) {
       RunOptions options;
       options.addressSpaceKb = limit;
       RunResult r = RunZervgen(dir.path(), args, options);
-      outcomes.append(" ").append(std::to_string(limit)).append(":").append(std::to_string(r.status));
+      outcomes.append(" ")
+          .append(std::to_string(limit))
+          .append(":")
+          .append(std::to_string(r.status));
       if (r.status == 0) {
         succeeded = true;
         EXPECT_TRUE(ReadFile(dir.File("out.hun")) == reference) << "ulimit -v " << limit;

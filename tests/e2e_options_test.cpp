@@ -478,7 +478,8 @@ TEST(ReportHeader, WriteFailureEndsTheRunWithMinusOne) {
       dir.path(), {"-ti", "-n", "100", "-ff", "-r", "x.rpt", "-t", k513, "-f", k513}, limited);
   EXPECT_EQ(r.status, 255);
   EXPECT_EQ(AfterBanner(r.err), "zervgen: Report file error.\nzervgen: File system full.\n");
-  const std::regex lines(R"(^File [^\n]*, Function Report, line \d+\nRaised exception of class '6'\n$)");
+  const std::regex lines(
+      R"(^File [^\n]*, Function Report, line \d+\nRaised exception of class '6'\n$)");
   EXPECT_TRUE(std::regex_search(r.out, lines)) << r.out;
   EXPECT_EQ(dir.List(), std::vector<std::string>{"x.rpt"});
   EXPECT_EQ(ReadFile(dir.File("x.rpt")).rfind("\t\t\tZ E R V G E N   R E P O R T\n", 0), 0u);

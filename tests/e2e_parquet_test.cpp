@@ -49,8 +49,8 @@ TEST(Parquet, FilesAreNamedLikeTheTextFilesWithParquetAtTheEnd) {
 // count gives the same file, a part on standard output the bytes of the
 // part file, and the report tells the format.
 TEST(Parquet, SameBytesForEveryThreadCountAndOnStandardOutput) {
-  const std::vector<std::string> base = {"-hu", "-n", "30001", "-fc", "12", "-parquet",
-                                         "-rowgroup", "4000", "-codec", "zstd"};
+  const std::vector<std::string> base = {"-hu",      "-n",        "30001", "-fc",    "12",
+                                         "-parquet", "-rowgroup", "4000",  "-codec", "zstd"};
   std::string first;
   for (const char* threads : {"1", "2", "5"}) {
     TempDir dir;
@@ -62,8 +62,9 @@ TEST(Parquet, SameBytesForEveryThreadCountAndOnStandardOutput) {
     ASSERT_TRUE(IsParquet(bytes));
     if (first.empty()) first = bytes;
     EXPECT_TRUE(bytes == first) << threads << " threads";
-    EXPECT_NE(ReadFile(dir.File("rpt")).find("Fmt:  parquet, zstd pages, 4000 rows per row group.\n"),
-              std::string::npos);
+    EXPECT_NE(
+        ReadFile(dir.File("rpt")).find("Fmt:  parquet, zstd pages, 4000 rows per row group.\n"),
+        std::string::npos);
   }
   TempDir parts;
   std::vector<std::string> args = base;

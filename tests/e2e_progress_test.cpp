@@ -2,6 +2,7 @@
 // in place from the first column of a relation to its last row, then given
 // way to a summary line; never in the data.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,8 +13,6 @@
 #include <string>
 #include <utility>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "e2e_util.h"
 
@@ -66,7 +65,7 @@ TerminalRun RunOnTerminal(const std::string& dir, const std::vector<std::string>
 struct RelationProgress {
   std::string name;
   std::vector<std::pair<long, long>> columns;  // (done, total) per column line
-  std::vector<long> rows;                       // rows done per rows line
+  std::vector<long> rows;                      // rows done per rows line
   bool cleared = false;
   std::string summary;  // the summary line, without its line end
 };
@@ -94,8 +93,8 @@ const std::regex kSummaryLine(R"((\w+): (\d+) rows?, (\d+) bytes in \d+\.\d s, \
 const std::regex kBlanks(" +");
 
 // Adds one column or rows line to the relation it belongs to.
-void AddLine(std::vector<RelationProgress>* relations, const std::string& seg,
-             const std::smatch& m, bool columnLine) {
+void AddLine(std::vector<RelationProgress>* relations, const std::string& seg, const std::smatch& m,
+             bool columnLine) {
   if (relations->empty() || !relations->back().summary.empty()) {
     relations->emplace_back();
     relations->back().name = m[1];
@@ -149,13 +148,17 @@ TEST(Progress, ColumnsRowsAndASummaryPerRelationOnATerminal) {
   TempDir dir;
   TerminalRun run = RunOnTerminal(dir.path(), {"-n", "1000000", "-fc", "20"});
   ASSERT_EQ(run.status, 0) << run.terminal;
-  EXPECT_EQ(run.terminal.rfind("zervgen - zervgen 1.0: benchmark database generator.  No warranty.\r\n", 0), 0u)
+  EXPECT_EQ(run.terminal.rfind(
+                "zervgen - zervgen 1.0: benchmark database generator.  No warranty.\r\n", 0),
+            0u)
       << run.terminal;
 
   const std::vector<RelationProgress> relations = ReadProgress(run.terminal);
-  const std::pair<const char*, const char*> expected[] = {
-      {"uniques", "zerv.uni"}, {"updates", "zerv.upd"}, {"hundred", "zerv.hun"},
-      {"tenpcnt", "zerv.ten"}, {"tiny", "zerv.tny"}};
+  const std::pair<const char*, const char*> expected[] = {{"uniques", "zerv.uni"},
+                                                          {"updates", "zerv.upd"},
+                                                          {"hundred", "zerv.hun"},
+                                                          {"tenpcnt", "zerv.ten"},
+                                                          {"tiny", "zerv.tny"}};
   ASSERT_EQ(relations.size(), std::size(expected)) << run.terminal;
   for (std::size_t i = 0; i < relations.size(); ++i) {
     const RelationProgress& rel = relations[i];

@@ -142,8 +142,7 @@ TEST(EndToEnd, TemporaryFileStorageGivesTheSameBytes) {
   };
   const StorageCase cases[] = {
       {{"-n", "1000000", "-fc", "5"}, {std::begin(kFiles), std::end(kFiles)}},
-      {{"-hu", "-n", "1000000", "-fc", "5", "-parquet", "-rowgroup", "1000"},
-       {"zerv.hun.parquet"}},
+      {{"-hu", "-n", "1000000", "-fc", "5", "-parquet", "-rowgroup", "1000"}, {"zerv.hun.parquet"}},
   };
   const bool traced = FileExists("/usr/bin/strace");
   for (const auto& [args, files] : cases) {
@@ -157,7 +156,9 @@ TEST(EndToEnd, TemporaryFileStorageGivesTheSameBytes) {
       TempDir tight, traceDir;
       RunOptions limited;
       limited.shellPrefix = "ulimit -v " + std::to_string(limit) + ";";
-      if (traced) limited.wrapper = "/usr/bin/strace -f --seccomp-bpf -e trace=openat -o " + traceDir.File("trace");
+      if (traced)
+        limited.wrapper =
+            "/usr/bin/strace -f --seccomp-bpf -e trace=openat -o " + traceDir.File("trace");
       std::vector<std::string> withTemp = args;
       withTemp.insert(withTemp.end(), {"-t", "tmp"});
       ASSERT_EQ(::mkdir(tight.File("tmp").c_str(), 0700), 0);
@@ -235,11 +236,20 @@ TEST(EndToEnd, RelationFileThatCannotBeCreatedFailsBeforeTheColumns) {
   const std::string rows = std::to_string(kAllTempRows);
   const EarlyCase cases[] = {
       {"the last of all five exists", {"-n", rows}, "tiny", "zerv.tny", "File already exists"},
-      {"missing folder", {"-hu", "-n", rows, "-f", "nodir/h"}, "hundred", "nodir/h",
+      {"missing folder",
+       {"-hu", "-n", rows, "-f", "nodir/h"},
+       "hundred",
+       "nodir/h",
        "Could not open file"},
-      {"folder is a file", {"-up", "-n", rows, "-f", "plain/u"}, "updates", "plain/u",
+      {"folder is a file",
+       {"-up", "-n", rows, "-f", "plain/u"},
+       "updates",
+       "plain/u",
        "Could not open file"},
-      {"read-only folder", {"-te", "-n", rows, "-f", "ro/t"}, "tenpcnt", "ro/t",
+      {"read-only folder",
+       {"-te", "-n", rows, "-f", "ro/t"},
+       "tenpcnt",
+       "ro/t",
        "Permission denied"},
   };
   TempDir binDir;

@@ -288,12 +288,27 @@ TEST(Interrupt, SignalsIgnoredAtTheStartStayIgnored) {
 #ifdef ZERVGEN_SANITIZED
   // AddressSanitizer installs its own handler for SIGBUS over an ignored one.
   options.shellPrefix = "trap '' HUP QUIT VTALRM PROF IO PWR SYS RTMIN RTMAX;";
-  const std::vector<int> ignored = {SIGHUP, SIGQUIT, SIGVTALRM, SIGPROF, SIGIO, SIGPWR, SIGSYS,
-                                    static_cast<int>(SIGRTMIN), static_cast<int>(SIGRTMAX)};
+  const std::vector<int> ignored = {SIGHUP,
+                                    SIGQUIT,
+                                    SIGVTALRM,
+                                    SIGPROF,
+                                    SIGIO,
+                                    SIGPWR,
+                                    SIGSYS,
+                                    static_cast<int>(SIGRTMIN),
+                                    static_cast<int>(SIGRTMAX)};
 #else
   options.shellPrefix = "trap '' HUP QUIT VTALRM PROF IO PWR BUS SYS RTMIN RTMAX;";
-  const std::vector<int> ignored = {SIGHUP, SIGQUIT, SIGVTALRM, SIGPROF, SIGIO, SIGPWR, SIGBUS,
-                                    SIGSYS, static_cast<int>(SIGRTMIN), static_cast<int>(SIGRTMAX)};
+  const std::vector<int> ignored = {SIGHUP,
+                                    SIGQUIT,
+                                    SIGVTALRM,
+                                    SIGPROF,
+                                    SIGIO,
+                                    SIGPWR,
+                                    SIGBUS,
+                                    SIGSYS,
+                                    static_cast<int>(SIGRTMIN),
+                                    static_cast<int>(SIGRTMAX)};
 #endif
   ZervgenProcess run(dir.path(), {"-hu", "-n", "1000000", "-f", "h", "-r", "rpt"}, options);
   // The handlers are in place before the report is created.

@@ -7,8 +7,8 @@
 #include <unistd.h>
 
 #include <cstdint>
-#include <regex>
 #include <cstdio>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -164,7 +164,6 @@ TEST_F(XeptTest, CapturedFailureIsReplayedOnTheMainThread) {
     EXPECT_EQ(raised, c.cls);
   }
 }
-
 
 TEST_F(XeptTest, PassingChecksPrintAndRaiseNothing) {
   Xept_GetBuffer(XEPT_ANY);
@@ -407,7 +406,8 @@ TEST_F(XeptTest, NoHandlerRunsTheLastResortCleanupBeforeEnding) {
         Xept_SetLastResort(CleanupMark);
         RaiseWithStdoutOnStderr({}, 5);
       },
-      testing::ExitedWithCode(1), "No exception handler found for coding exceptions\ncleanup ran\n$");
+      testing::ExitedWithCode(1),
+      "No exception handler found for coding exceptions\ncleanup ran\n$");
 }
 
 // Before the first reset both lists are empty: a push finds no free frame and

@@ -2,6 +2,7 @@
 #include "gen.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,8 +10,6 @@
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "datagen.h"
 #include "dist.h"
@@ -89,8 +88,8 @@ TEST_F(GenTest, SetUpChecksItsArguments) {
     bool nullDir;
     const char* text;
   } cases[] = {
-      {99, 0, false, "nTuples >= MIN_TUPLES"},    {100000001, 0, false, "nTuples <= MAX_TUPLES"},
-      {100, -1, false, "nFill >= 0"},             {100, 101, false, "nFill <= MAX_FILL_CHARS"},
+      {99, 0, false, "nTuples >= MIN_TUPLES"}, {100000001, 0, false, "nTuples <= MAX_TUPLES"},
+      {100, -1, false, "nFill >= 0"},          {100, 101, false, "nFill <= MAX_FILL_CHARS"},
       {100, 0, true, "tmpDir != NULL"},
   };
   for (const Case& c : cases) {
@@ -159,8 +158,8 @@ TEST_F(GenTest, FloatSlotFallsBackToAFileAndTakesTheAddressAlong) {
   Gen_InitializeCB(&cb_, 1000, 0, dir_.path());
   EXPECT_EQ(cb_.floatAttr.location, GEN_TEMP);
   EXPECT_EQ(cb_.floatAttr.vector, cb_.addressAttr.vector);  // both borrow the shared vector
-  for (GenAttr* attr : {&cb_.doubleAttr, &cb_.decimalAttr, &cb_.dateAttr, &cb_.codeAttr,
-                        &cb_.nameAttr}) {
+  for (GenAttr* attr :
+       {&cb_.doubleAttr, &cb_.decimalAttr, &cb_.dateAttr, &cb_.codeAttr, &cb_.nameAttr}) {
     EXPECT_EQ(attr->location, GEN_MEMORY);
   }
   EXPECT_EQ(cb_.addressAttr.location, GEN_TEMP);
@@ -183,10 +182,9 @@ TEST_F(GenTest, NoColumnVectorGivesTenFiles) {
   for (int i = 0; i < 9; ++i) fail.push_back(2 + 3 * i);
   FailingAllocations failing(fail);
   Gen_InitializeCB(&cb_, 1000, 3, dir_.path());
-  EXPECT_EQ(dir_.List(),
-            (std::vector<std::string>{"address.tmp", "code.tmp", "date.tmp", "decimal.tmp",
-                                      "double.tmp", "float.tmp", "integer.tmp", "key.tmp",
-                                      "name.tmp", "signed.tmp"}));
+  EXPECT_EQ(dir_.List(), (std::vector<std::string>{
+                             "address.tmp", "code.tmp", "date.tmp", "decimal.tmp", "double.tmp",
+                             "float.tmp", "integer.tmp", "key.tmp", "name.tmp", "signed.tmp"}));
   EXPECT_EQ(cb_.fillAttr.location, GEN_FILL);
   Main_cleanup(&cb_);
   EXPECT_TRUE(dir_.List().empty());
@@ -204,8 +202,7 @@ TEST_F(GenTest, LeftoverTemporaryFileFailsSafe) {
   FailingAllocations fail({2});
   testing::internal::CaptureStderr();
   std::string out;
-  EXPECT_EQ(Raised([&] { Gen_InitializeCB(&cb_, 1000, 0, dir_.path()); }, &out),
-            XEPT_GEN_FAILED);
+  EXPECT_EQ(Raised([&] { Gen_InitializeCB(&cb_, 1000, 0, dir_.path()); }, &out), XEPT_GEN_FAILED);
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             std::string(programName) + ": Temporary file error: \"File already exists\".\n");
   EXPECT_NE(out.find("Raised exception of class '32'"), std::string::npos);
@@ -230,7 +227,8 @@ TEST_F(GenTest, SharedVectorOrBuffersUnavailable) {
     FailingAllocations fail(c.fail);
     testing::internal::CaptureStderr();
     EXPECT_EQ(Raised([&] { Gen_InitializeCB(&cb, 1000, 0, dir_.path()); }), XEPT_GEN_FAILED);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), std::string(programName) + ": Out of memory.\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              std::string(programName) + ": Out of memory.\n");
     Report_CloseFile();
     Main_cleanup(&cb);
     EXPECT_EQ(zervgen_test::ReadText(report), c.report);
@@ -393,8 +391,9 @@ TEST_F(GenTest, WriterRefusesBadColumnLists) {
   for (const Case& c : cases) {
     const std::string out = std::string(dir_.path()) + "/rel" + std::to_string(n++);
     std::string text;
-    EXPECT_EQ(Raised([&] { Gen_outputRelation(&cb_, out.c_str(), "rel", *c.list, Whole(cb_)); }, &text),
-              XEPT_ENSURE);
+    EXPECT_EQ(
+        Raised([&] { Gen_outputRelation(&cb_, out.c_str(), "rel", *c.list, Whole(cb_)); }, &text),
+        XEPT_ENSURE);
     EXPECT_NE(text.find(c.text), std::string::npos) << text;
   }
 }
@@ -452,10 +451,11 @@ TEST_F(GenTest, RowFormatterAndWritersGiveTheSameRelation) {
     for (int threads : {1, 3}) {
       Gen_SetThreads(threads);
       cb_.fillAttr.fillSeed = kFillSeed;
-      const std::string out = std::string(dir_.path()) + "/rel" + std::to_string(fixed) +
-                              std::to_string(threads);
+      const std::string out =
+          std::string(dir_.path()) + "/rel" + std::to_string(fixed) + std::to_string(threads);
       Gen_outputRelation(&cb_, out.c_str(), "rel", spec, Whole(cb_));
-      EXPECT_TRUE(zervgen_test::ReadText(out) == expected) << threads << " threads, fixed " << fixed;
+      EXPECT_TRUE(zervgen_test::ReadText(out) == expected)
+          << threads << " threads, fixed " << fixed;
     }
   }
   Gen_SetThreads(0);

@@ -3,6 +3,7 @@
 // and the relation file's close and removal failing.
 #include "gen_writer.h"
 
+#include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -13,8 +14,6 @@
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "datagen.h"
 #include "except.h"
@@ -89,8 +88,7 @@ TEST(GenPoolTest, FirstFailureIsKeptAndEndsEveryLaterWait) {
   EXPECT_EQ(pool.WaitDone(4).xept.cls, XEPT_GEN_FAILED);
   const Raised replayed = CatchRaise([&] { Gen_Replay(status); });
   EXPECT_EQ(replayed.cls, XEPT_GEN_FAILED);
-  EXPECT_NE(replayed.out.find("Raised exception of class '32'"), std::string::npos)
-      << replayed.out;
+  EXPECT_NE(replayed.out.find("Raised exception of class '32'"), std::string::npos) << replayed.out;
 }
 
 // The descriptor of the open relation file, found by its name.

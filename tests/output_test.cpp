@@ -27,7 +27,6 @@ namespace {
 // A fill state for rows without fill fields.
 std::int32_t unusedFill = 1;
 
-
 constexpr char kDotBase[] = "aAbBcCdDeEfFgGhHiIjJkKlLmMnNoOpPqQrRsStTuUvVwWxXyYzZ0123456789:.";
 constexpr char kBlankBase[] = "aAbBcCdDeEfFgGhHiIjJkKlLmMnNoOpPqQrRsStTuUvVwWxXyYzZ0123456789: ";
 constexpr std::int32_t kMarch5th1994 = 34396;
@@ -531,8 +530,8 @@ std::string FormattedRows(const std::vector<OutputRowField>& fields, std::int32_
   static OutputFieldCaches caches;
   OutputStream stream(-1, 16);
   std::int32_t fill = Output_GetFillState();
-  EXPECT_EQ(Output_Rows(&stream, Output_CurrentFormat(), fields.data(), static_cast<int>(fields.size()), rows, &fill,
-                        &caches),
+  EXPECT_EQ(Output_Rows(&stream, Output_CurrentFormat(), fields.data(),
+                        static_cast<int>(fields.size()), rows, &fill, &caches),
             0);
   Output_SetFillState(fill);
   return std::string(stream.data(), stream.size());
@@ -641,10 +640,11 @@ TEST_F(OutputTest, RowsWithoutARowFormGoThroughTheWriters) {
   const RowValues v = MakeRowValues(100);
   for (char delim : {'\0', '|'}) {
     Output_Initialize(delim, delim == 0);
-    const std::vector<OutputRowField> cases[] = {
-        // Padding wider than one reserve.
-        {{v.numbers.data(), 1, OutputKind::kInteger, 5000}, {v.days.data(), 1, OutputKind::kDate, 10}},
-        {{v.texts.data(), 1, OutputKind::kFixed10, -4097}, {v.numbers.data(), 1, OutputKind::kFloat, 10}}};
+    const std::vector<OutputRowField> cases[] = {// Padding wider than one reserve.
+                                                 {{v.numbers.data(), 1, OutputKind::kInteger, 5000},
+                                                  {v.days.data(), 1, OutputKind::kDate, 10}},
+                                                 {{v.texts.data(), 1, OutputKind::kFixed10, -4097},
+                                                  {v.numbers.data(), 1, OutputKind::kFloat, 10}}};
     for (const std::vector<OutputRowField>& fields : cases) {
       const std::string expected = WriterRows(fields, 100);
       EXPECT_EQ(FormattedRows(fields, 100), expected);
@@ -660,7 +660,8 @@ TEST_F(OutputTest, RowsWithoutARowFormGoThroughTheWriters) {
   Output_SetFillSeed(7830309);
   EXPECT_EQ(FormattedRows(fills, 100), expected);
   // Seventeen fields are more than the row formatter takes at once.
-  std::vector<OutputRowField> many(17, OutputRowField{v.numbers.data(), 1, OutputKind::kInteger, 11});
+  std::vector<OutputRowField> many(17,
+                                   OutputRowField{v.numbers.data(), 1, OutputKind::kInteger, 11});
   many[16].kind = OutputKind::kFixed10;
   EXPECT_EQ(FormattedRows(many, 50), WriterRows(many, 50));
 }
@@ -669,7 +670,8 @@ TEST_F(OutputTest, RowsOfNoFieldsAreEmpty) {
   OutputStream stream(-1, 16);
   EXPECT_EQ(Output_Rows(&stream, Output_CurrentFormat(), nullptr, 0, 10, &unusedFill), 0);
   EXPECT_EQ(stream.size(), 0u);
-  Raised r = CatchRaise([] { Output_Rows(nullptr, Output_CurrentFormat(), nullptr, 0, 1, &unusedFill); });
+  Raised r =
+      CatchRaise([] { Output_Rows(nullptr, Output_CurrentFormat(), nullptr, 0, 1, &unusedFill); });
   EXPECT_EQ(r.cls, XEPT_REQUIREMENT);
   EXPECT_NE(r.out.find(Requirement("stream != NULL")), std::string::npos) << r.out;
 }
@@ -678,7 +680,8 @@ TEST_F(OutputTest, RowsRefuseAnInvalidDay) {
   const std::int32_t days[] = {0, DATE_MAX_DAY, DATE_MAX_DAY + 1};
   const OutputRowField field{days, 1, OutputKind::kDate, 10};
   OutputStream stream(-1, 16);
-  Raised r = CatchRaise([&] { Output_Rows(&stream, Output_CurrentFormat(), &field, 1, 3, &unusedFill); });
+  Raised r =
+      CatchRaise([&] { Output_Rows(&stream, Output_CurrentFormat(), &field, 1, 3, &unusedFill); });
   EXPECT_NE(r.cls, 0);
   Raised byWriter = CatchRaise([&] { Output_Date(&stream, DATE_MAX_DAY + 1, 10, 1); });
   EXPECT_EQ(r.cls, byWriter.cls);

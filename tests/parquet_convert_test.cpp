@@ -54,7 +54,8 @@ TEST_F(ParquetConvertTest, NumbersOfEachType) {
     for (std::int64_t hint : {std::int64_t{40}, std::int64_t{4000}}) {
       ParquetColumnConverter conv;
       const OutputRowField field{values.data(), 2, c.kind, 10};
-      ASSERT_EQ(conv.Convert({"x", c.type, hint}, Output_CurrentFormat(), field, 4000, 1), ParquetStatus::kOk);
+      ASSERT_EQ(conv.Convert({"x", c.type, hint}, Output_CurrentFormat(), field, 4000, 1),
+                ParquetStatus::kOk);
       const ParquetValues& v = conv.values();
       EXPECT_EQ(v.indices != nullptr, hint == 40);
       for (std::size_t r = 0; r < 4000; ++r) {
@@ -84,21 +85,23 @@ TEST_F(ParquetConvertTest, Dates) {
   const std::vector<std::int32_t> days = {0, 25567, 36523, 59, 60};
   const std::int32_t want[] = {-25567, 0, 10956, -25508, -25507};
   ParquetColumnConverter conv;
-  ASSERT_EQ(
-      conv.Convert({"date", ParquetType::kDate, 36524}, Output_CurrentFormat(), {days.data(), 1, OutputKind::kDate, 10}, 5, 1),
-      ParquetStatus::kOk);
+  ASSERT_EQ(conv.Convert({"date", ParquetType::kDate, 36524}, Output_CurrentFormat(),
+                         {days.data(), 1, OutputKind::kDate, 10}, 5, 1),
+            ParquetStatus::kOk);
   for (int i = 0; i < 5; ++i) EXPECT_EQ(conv.values().i32[i], want[i]);
   EXPECT_EQ(WriterText(Output_Date, 25567, 10), "1/1/1970");
   EXPECT_EQ(WriterText(Output_Date, 58, 10), "2/28/1900");
   EXPECT_EQ(WriterText(Output_Date, 59, 10), "3/1/1900");  // 1900 had no 29 February
   const std::vector<std::int32_t> bad = {3, 36524};
-  EXPECT_EQ(conv.Convert({"date", ParquetType::kDate, 0}, Output_CurrentFormat(), {bad.data(), 1, OutputKind::kDate, 10}, 2, 1),
+  EXPECT_EQ(conv.Convert({"date", ParquetType::kDate, 0}, Output_CurrentFormat(),
+                         {bad.data(), 1, OutputKind::kDate, 10}, 2, 1),
             ParquetStatus::kBadValue);
-  EXPECT_EQ(conv.Convert({"date", ParquetType::kInt32, 0}, Output_CurrentFormat(), {bad.data(), 1, OutputKind::kDate, 10}, 2, 1),
+  EXPECT_EQ(conv.Convert({"date", ParquetType::kInt32, 0}, Output_CurrentFormat(),
+                         {bad.data(), 1, OutputKind::kDate, 10}, 2, 1),
             ParquetStatus::kBadArgument);
-  EXPECT_EQ(
-      conv.Convert({"date", ParquetType::kString, 0}, Output_CurrentFormat(), {bad.data(), 1, OutputKind::kInteger, 10}, 2, 1),
-      ParquetStatus::kBadArgument);
+  EXPECT_EQ(conv.Convert({"date", ParquetType::kString, 0}, Output_CurrentFormat(),
+                         {bad.data(), 1, OutputKind::kInteger, 10}, 2, 1),
+            ParquetStatus::kBadArgument);
 }
 
 // Every text column holds the writer's text of each value, plain or with a
@@ -149,7 +152,8 @@ TEST_F(ParquetConvertTest, FillFromAnyRow) {
     ParquetColumnConverter conv;
     const OutputRowField field{&width, 0, OutputKind::kFill, width};
     // A small hint does not make fill a dictionary: its text is not its value's.
-    ASSERT_EQ(conv.Convert({"fill", ParquetType::kString, 1}, Output_CurrentFormat(), field, kRows - kFirst, state),
+    ASSERT_EQ(conv.Convert({"fill", ParquetType::kString, 1}, Output_CurrentFormat(), field,
+                           kRows - kFirst, state),
               ParquetStatus::kOk);
     ASSERT_EQ(conv.values().indices, nullptr);
     for (std::int32_t r = kFirst; r < kRows; ++r) {
@@ -175,14 +179,14 @@ TEST_F(ParquetConvertTest, DictionaryOrPlain) {
   std::vector<std::int32_t> values;
   for (std::int32_t r = 0; r < 1000; ++r) values.push_back(r % 250 - 125);
   ParquetColumnConverter conv;
-  ASSERT_EQ(
-      conv.Convert({"k", ParquetType::kInt32, 10}, Output_CurrentFormat(), {values.data(), 1, OutputKind::kInteger, 10}, 1000, 1),
-      ParquetStatus::kOk);
+  ASSERT_EQ(conv.Convert({"k", ParquetType::kInt32, 10}, Output_CurrentFormat(),
+                         {values.data(), 1, OutputKind::kInteger, 10}, 1000, 1),
+            ParquetStatus::kOk);
   EXPECT_EQ(conv.values().dictSize, 250);  // 250 distinct: still within the limit
   values[999] = 5000;
-  ASSERT_EQ(
-      conv.Convert({"k", ParquetType::kInt32, 10}, Output_CurrentFormat(), {values.data(), 1, OutputKind::kInteger, 10}, 1000, 1),
-      ParquetStatus::kOk);
+  ASSERT_EQ(conv.Convert({"k", ParquetType::kInt32, 10}, Output_CurrentFormat(),
+                         {values.data(), 1, OutputKind::kInteger, 10}, 1000, 1),
+            ParquetStatus::kOk);
   EXPECT_EQ(conv.values().indices, nullptr);  // 251: plain
   EXPECT_EQ(conv.values().i32, values.data());
 }

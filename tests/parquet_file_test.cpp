@@ -300,7 +300,8 @@ TEST(ParquetFileTest, MemoryFailureReturnsStatus) {
       ParquetEncodedChunk chunk;
       for (int dict = 0; dict <= 1; ++dict) {
         const ParquetColumnDesc desc{"address", ParquetType::kString, dict ? 50 : 3000};
-        fieldStatus[dict] = encoder.Encode(desc, ParquetCodec::kSnappy, Output_CurrentFormat(), field, 3000, 1, &chunk);
+        fieldStatus[dict] = encoder.Encode(desc, ParquetCodec::kSnappy, Output_CurrentFormat(),
+                                           field, 3000, 1, &chunk);
       }
       reached = FailFrom::count;
     }

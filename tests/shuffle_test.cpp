@@ -48,9 +48,9 @@ TEST(ShuffleKernels, SameIndicesAsThePlainLoop) {
   };
   std::vector<Case> cases;
   for (std::int32_t count = 0; count <= 33; ++count) {
-    cases.push_back({count + 1, count});     // bounds down to 2
-    cases.push_back({count + 40, count});    // small bounds
-    cases.push_back({2147483647, count});    // the largest bound
+    cases.push_back({count + 1, count});   // bounds down to 2
+    cases.push_back({count + 40, count});  // small bounds
+    cases.push_back({2147483647, count});  // the largest bound
     cases.push_back({2147483600, count});
   }
   cases.push_back({513, 512});

@@ -3,6 +3,7 @@
 #define ZERVGEN_TESTS_TEST_UTIL_H_
 
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,8 +13,6 @@
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "except.h"
 
