@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "datagen.h"
+#include "app/datagen.h"
 #include "options_catalog.h"
 
 namespace zervgen {

@@ -3,7 +3,7 @@
 // buffers, thread starts) and report writes. Each run either completes with
 // the bytes of an undisturbed run, or ends with status 255 having removed
 // every partial relation file and every temporary file. Never status 1.
-#include "datagen.h"
+#include "app/datagen.h"
 
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -17,11 +17,11 @@
 #include <tuple>
 #include <vector>
 
-#include "gen.h"
-#include "gen_pool.h"
+#include "base/pool.h"
+#include "base/report.h"
+#include "core/columns.h"
 #include "gtest/gtest.h"
-#include "output.h"
-#include "report.h"
+#include "output/output.h"
 #include "test_util.h"
 
 namespace zervgen {

@@ -1,5 +1,5 @@
 // date_test.cpp: day numbers to calendar dates.
-#include "date.h"
+#include "base/date.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "except.h"
+#include "base/except.h"
 
 namespace zervgen {
 namespace {

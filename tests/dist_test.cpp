@@ -1,6 +1,6 @@
 // dist_test.cpp: the value generators, the shuffle and the attribute
 // distributions (report lines, reuse, storage, failures).
-#include "dist.h"
+#include "core/dist.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "datagen.h"
-#include "except.h"
-#include "output.h"
-#include "random.h"
-#include "report.h"
+#include "app/datagen.h"
+#include "base/except.h"
+#include "base/random.h"
+#include "base/report.h"
+#include "output/output.h"
 
 namespace zervgen {
 namespace {

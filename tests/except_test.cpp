@@ -1,7 +1,7 @@
 // Checks and the handler stack: the exact lines of the three check forms and
 // of a plain raise, the class matching, the capacity of 20 handlers, and the
 // ending of the process when no handler accepts a class.
-#include "except.h"
+#include "base/except.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -1,6 +1,4 @@
 // Column storage and the relation writer.
-#include "gen.h"
-
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -11,14 +9,15 @@
 #include <string>
 #include <vector>
 
-#include "datagen.h"
-#include "dist.h"
-#include "except.h"
-#include "gen_pool.h"
-#include "gen_schemas.h"
-#include "gen_writer.h"
-#include "output.h"
-#include "report.h"
+#include "app/datagen.h"
+#include "base/except.h"
+#include "base/pool.h"
+#include "base/report.h"
+#include "core/columns.h"
+#include "core/dist.h"
+#include "output/output.h"
+#include "run/schemas.h"
+#include "run/writer.h"
 #include "test_util.h"
 
 namespace zervgen {
@@ -274,7 +273,7 @@ TEST_F(GenTest, CheckLineNamesTheSourceFileRelativeToTheTree) {
                 },
                 &text),
             XEPT_REQUIREMENT);
-  EXPECT_EQ(text.rfind("File src/gen_writer.cpp, Function Gen_outputRelation, line ", 0), 0u)
+  EXPECT_EQ(text.rfind("File src/run/writer.cpp, Function Gen_outputRelation, line ", 0), 0u)
       << text;
 }
 

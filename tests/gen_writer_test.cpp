@@ -1,8 +1,6 @@
 // Tests of the relation writer's failure paths that need the writer's own
 // pieces: a check failing on a worker thread, the pool's first-failure rule,
 // and the relation file's close and removal failing.
-#include "gen_writer.h"
-
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -15,12 +13,13 @@
 #include <string>
 #include <vector>
 
-#include "datagen.h"
-#include "except.h"
-#include "gen_files.h"
-#include "gen_pool.h"
-#include "output.h"
-#include "signals.h"
+#include "app/datagen.h"
+#include "base/except.h"
+#include "base/pool.h"
+#include "base/signals.h"
+#include "output/output.h"
+#include "run/files.h"
+#include "run/writer.h"
 #include "test_util.h"
 
 namespace zervgen {

@@ -1,6 +1,6 @@
 // Tests of the field writers, the framing set-up, the character sets and the
 // buffered sink.
-#include "output.h"
+#include "output/output.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -17,9 +17,9 @@
 #include <thread>
 #include <vector>
 
-#include "date.h"
-#include "except.h"
-#include "random.h"
+#include "base/date.h"
+#include "base/except.h"
+#include "base/random.h"
 
 namespace zervgen {
 namespace {

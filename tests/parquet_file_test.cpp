@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "output.h"
+#include "output/output.h"
 #include "parquet/chunk.h"
-#include "parquet/convert.h"
 #include "parquet/file.h"
 #include "parquet_test_util.h"
+#include "run/parquet_rows.h"
 
 namespace zervgen {
 namespace {

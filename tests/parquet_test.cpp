@@ -11,14 +11,14 @@
 #include <string>
 #include <vector>
 
-#include "output.h"
+#include "output/output.h"
 #include "parquet/chunk.h"
 #include "parquet/codec.h"
-#include "parquet/convert.h"
 #include "parquet/encoding.h"
 #include "parquet/file.h"
 #include "parquet/thrift.h"
 #include "parquet_test_util.h"
+#include "run/parquet_rows.h"
 
 namespace zervgen {
 namespace {

@@ -1,6 +1,6 @@
 // Timers on a clock the test controls: accumulation over intervals, the
 // format of the elapsed time, the checks; and the local-time record.
-#include "perf.h"
+#include "base/perf.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "except.h"
-#include "timeutil.h"
+#include "base/except.h"
+#include "base/timeutil.h"
 
 namespace zervgen {
 namespace {

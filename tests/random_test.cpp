@@ -1,12 +1,12 @@
 // random_test.cpp: the minimal-standard stream and its jump-ahead.
-#include "random.h"
+#include "base/random.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
 
-#include "except.h"
+#include "base/except.h"
 
 namespace zervgen {
 namespace {

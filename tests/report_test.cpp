@@ -1,6 +1,6 @@
 // The report file: nothing written without one, exact contents with one, the
 // messages for a report that cannot be created or written, and the checks.
-#include "report.h"
+#include "base/report.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "datagen.h"
-#include "except.h"
+#include "app/datagen.h"
+#include "base/except.h"
 #include "test_util.h"
 
 namespace zervgen {

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "except.h"
+#include "base/except.h"
 
 namespace zervgen_test {
 

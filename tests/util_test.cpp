@@ -1,6 +1,6 @@
 // Exclusive file creation and its reason texts, the write loop, and the
 // number formatting used by the signal handler.
-#include "util.h"
+#include "base/util.h"
 
 #include <fcntl.h>
 #include <grp.h>
@@ -16,7 +16,7 @@
 #include <regex>
 #include <string>
 
-#include "except.h"
+#include "base/except.h"
 #include "test_util.h"
 
 namespace zervgen {

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <utility>
 
-#include "output.h"
+#include "output/output.h"
 
 namespace zervgen {
 

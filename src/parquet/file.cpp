@@ -3,8 +3,8 @@
 
 #include <cstdio>
 
+#include "base/progname.h"
 #include "parquet/thrift.h"
-#include "progname.h"
 
 namespace zervgen {
 namespace {
