@@ -1,4 +1,4 @@
-// datagen.cpp: the run driver: the run sequence, the exception path, the
+// app/datagen.cpp: the run driver: the run sequence, the exception path, the
 // cleanup of the column storage, the relation-file record and the signal
 // handler.
 #include "app/datagen.h"

@@ -1,4 +1,4 @@
-// datagen.h: the run driver. Owns the option settings, the record of the
+// app/datagen.h: the run driver. Owns the option settings, the record of the
 // total timer, the exception handler of the
 // run and the signal handler.
 #ifndef ZERVGEN_SRC_APP_DATAGEN_H_

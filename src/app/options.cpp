@@ -1,4 +1,4 @@
-// datagen_options.cpp: the command line. The parser reads the arguments into
+// app/options.cpp: the command line. The parser reads the arguments into
 // the option settings and hands back what the run driver is to do: run,
 // show the help text or the version, or refuse the command line with one
 // message (status -1). It prints nothing and ends nothing itself; every

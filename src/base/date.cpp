@@ -1,4 +1,4 @@
-// date.cpp: day number to calendar date by table look-up.
+// base/date.cpp: day number to calendar date by table look-up.
 #include "base/date.h"
 
 #include <array>

@@ -1,4 +1,4 @@
-// date.h: day numbers of the years 1900 to 1999. Day 0 is 1 January 1900,
+// base/date.h: day numbers of the years 1900 to 1999. Day 0 is 1 January 1900,
 // day 36523 (DATE_MAX_DAY) is 31 December 1999.
 #ifndef ZERVGEN_SRC_BASE_DATE_H_
 #define ZERVGEN_SRC_BASE_DATE_H_

@@ -1,4 +1,4 @@
-// except.cpp: the handler pool, the raise, and the check lines.
+// base/except.cpp: the handler pool, the raise, and the check lines.
 #include "base/except.h"
 
 #include <unistd.h>

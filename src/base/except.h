@@ -1,4 +1,4 @@
-// except.h: checks and exception classes. Owns the fixed pool of 20 handler
+// base/except.h: checks and exception classes. Owns the fixed pool of 20 handler
 // frames and the two lists threaded through it (free and active). A failed
 // check prints two location lines on standard output (standard error while
 // that carries relation data) and raises a class; the raise unwinds with a

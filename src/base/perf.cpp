@@ -1,4 +1,4 @@
-// perf.cpp: timers on the wall clock, read in hundredths of a second.
+// base/perf.cpp: timers on the wall clock, read in hundredths of a second.
 #include "base/perf.h"
 
 #include <cstdio>

@@ -1,4 +1,4 @@
-// perf.h: elapsed-time timers for the report. A timer accumulates the time of
+// base/perf.h: elapsed-time timers for the report. A timer accumulates the time of
 // its start/stop intervals in hundredths of a second.
 #ifndef ZERVGEN_SRC_BASE_PERF_H_
 #define ZERVGEN_SRC_BASE_PERF_H_

@@ -1,4 +1,4 @@
-// gen_pool.cpp: thread count, thread tuning and worker pools.
+// base/pool.cpp: thread count, thread tuning and worker pools.
 #include "base/pool.h"
 
 #include <malloc.h>

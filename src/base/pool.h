@@ -1,4 +1,4 @@
-// gen_pool.h: the threads of the generation engine. Owns the thread count
+// base/pool.h: the threads of the generation engine. Owns the thread count
 // (every core the process may run on, unless set), the tuning of the C
 // library for threads, and two small pools: one that formats chunks of rows
 // in ring slots for an in-order writer, and one that runs a set of

@@ -1,4 +1,4 @@
-// progname.cpp: the program's name as invoked.
+// base/progname.cpp: the program's name as invoked.
 #include "base/progname.h"
 
 namespace zervgen {

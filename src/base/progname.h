@@ -1,4 +1,4 @@
-// progname.h: the program's identity: its name as invoked, the first word
+// base/progname.h: the program's identity: its name as invoked, the first word
 // of every user message ("%s: ..."), and its version. Below every other
 // module, so that any of them can name the program without reaching into
 // the run driver or the signals.

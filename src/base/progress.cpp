@@ -1,4 +1,4 @@
-// progress.cpp: the progress line and the summary lines on a terminal.
+// base/progress.cpp: the progress line and the summary lines on a terminal.
 #include "base/progress.h"
 
 #include <pthread.h>

@@ -1,4 +1,4 @@
-// progress.h: the progress of the relation being generated, on a terminal.
+// base/progress.h: the progress of the relation being generated, on a terminal.
 // Shown only when standard error is a terminal: one line, rewritten in place
 // at most a few times a second, first while the relation's columns are
 // generated (columns done of total), then while its rows are written (rows,

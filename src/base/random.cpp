@@ -1,4 +1,4 @@
-// random.cpp: the stream step and its jump-ahead.
+// base/random.cpp: the stream step and its jump-ahead.
 #include "base/random.h"
 
 #include "base/except.h"

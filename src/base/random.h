@@ -1,4 +1,4 @@
-// random.h: the minimal-standard random stream (x' = 16807 x mod 2^31-1).
+// base/random.h: the minimal-standard random stream (x' = 16807 x mod 2^31-1).
 // A stream is one signed 32-bit state owned by its user; there is no global
 // generator. Every random decision of the program steps such a state.
 #ifndef ZERVGEN_SRC_BASE_RANDOM_H_

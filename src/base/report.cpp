@@ -1,4 +1,4 @@
-// report.cpp: the report file.
+// base/report.cpp: the report file.
 #include "base/report.h"
 
 #include <unistd.h>

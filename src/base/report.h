@@ -1,4 +1,4 @@
-// report.h: the optional report file. Owns the report's descriptor. Every
+// base/report.h: the optional report file. Owns the report's descriptor. Every
 // line goes through Report, which writes nothing while no report is open.
 // Lines are written straight to the descriptor (no buffer), so a signal
 // handler can add its lines and close the report at any moment.

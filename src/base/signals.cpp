@@ -1,4 +1,4 @@
-// signals.cpp: the program name, the ending signals and the relation-file
+// base/signals.cpp: the program name, the ending signals and the relation-file
 // record.
 #include "base/signals.h"
 

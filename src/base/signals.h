@@ -1,4 +1,4 @@
-// signals.h: what a signal may end. Owns the set of signals that end a run
+// base/signals.h: what a signal may end. Owns the set of signals that end a run
 // and the record of the relation file being written, which the signal
 // handler and the writer's failure paths remove: only while the name still
 // leads to the file the run created. Sits below the generation engine and

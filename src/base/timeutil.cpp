@@ -1,4 +1,4 @@
-// timeutil.cpp: local time by the C library.
+// base/timeutil.cpp: local time by the C library.
 #include "base/timeutil.h"
 
 #include <ctime>

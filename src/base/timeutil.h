@@ -1,4 +1,4 @@
-// timeutil.h: the current local date and time as a record of small numbers,
+// base/timeutil.h: the current local date and time as a record of small numbers,
 // for the date line of the report.
 #ifndef ZERVGEN_SRC_BASE_TIMEUTIL_H_
 #define ZERVGEN_SRC_BASE_TIMEUTIL_H_

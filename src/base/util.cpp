@@ -1,4 +1,4 @@
-// util.cpp: exclusive file creation and the write loop.
+// base/util.cpp: exclusive file creation and the write loop.
 #include "base/util.h"
 
 #include <fcntl.h>

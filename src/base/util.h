@@ -1,4 +1,4 @@
-// util.h: exclusive creation of the files the user names, and the low-level
+// base/util.h: exclusive creation of the files the user names, and the low-level
 // write loop every file of the program goes through.
 #ifndef ZERVGEN_SRC_BASE_UTIL_H_
 #define ZERVGEN_SRC_BASE_UTIL_H_

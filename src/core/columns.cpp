@@ -1,4 +1,4 @@
-// gen.cpp: the control block and column storage. Memory is preferred column
+// core/columns.cpp: the control block and column storage. Memory is preferred column
 // by column; a column whose vector cannot be had goes to a temporary file.
 #include "core/columns.h"
 

@@ -1,8 +1,8 @@
-// gen.h: the generation control block and column storage. One control block
+// core/columns.h: the generation control block and column storage. One control block
 // per run holds the row count, the fill width and eleven column slots; a
 // slot keeps its values in a memory vector, in a temporary file, or holds
-// none (the fill column). The relation writer is in gen_writer.h, the
-// relations in gen_schemas.h.
+// none (the fill column). The relation writer is in run/writer.h, the
+// relations in run/schemas.h.
 #ifndef ZERVGEN_SRC_CORE_COLUMNS_H_
 #define ZERVGEN_SRC_CORE_COLUMNS_H_
 

@@ -1,4 +1,4 @@
-// dist.cpp: the ascending value generators and the attribute distributions
+// core/dist.cpp: the ascending value generators and the attribute distributions
 // that document, generate and store one column (the shuffle is in
 // shuffle.cpp).
 #include "core/dist.h"

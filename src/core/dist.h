@@ -1,4 +1,4 @@
-// dist.h: value distributions. The generators write a column's values in
+// core/dist.h: value distributions. The generators write a column's values in
 // ascending order with exact multiplicities (no randomness); the attribute
 // distributions document a column in the report, generate it (or reuse the
 // values its slot already holds), shuffle it with the column's own seed and

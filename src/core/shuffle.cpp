@@ -1,4 +1,4 @@
-// shuffle.cpp: the column shuffle. A Fisher-Yates from the end driven by
+// core/shuffle.cpp: the column shuffle. A Fisher-Yates from the end driven by
 // the column's own stream. Long columns take their swap indices a block at
 // a time from a kernel that steps eight lanes of the stream at once in
 // vector registers and reduces each state modulo its bound without integer

@@ -1,4 +1,4 @@
-// shuffle.h: the column shuffle, a module of its own because it is the
+// core/shuffle.h: the column shuffle, a module of its own because it is the
 // costliest step of generating a column, and the swap-index kernels it is
 // built on.
 #ifndef ZERVGEN_SRC_CORE_SHUFFLE_H_

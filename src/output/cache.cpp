@@ -1,4 +1,4 @@
-// output_cache.cpp: the reused-text tables' making and release.
+// output/cache.cpp: the reused-text tables' making and release.
 #include "output/cache.h"
 
 #include <cstdlib>

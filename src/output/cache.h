@@ -1,4 +1,4 @@
-// output_cache.h: reused field text for the row formatter, one table per
+// output/cache.h: reused field text for the row formatter, one table per
 // field position, kept by whoever formats rows.
 #ifndef ZERVGEN_SRC_OUTPUT_CACHE_H_
 #define ZERVGEN_SRC_OUTPUT_CACHE_H_

@@ -1,4 +1,4 @@
-// output_digits.h: decimal digits by hand for the output module. Integers
+// output/digits.h: decimal digits by hand for the output module. Integers
 // are written from registers, eight digits in one word, with their count
 // from a table; no division per digit and no library call per field.
 #ifndef ZERVGEN_SRC_OUTPUT_DIGITS_H_

@@ -1,4 +1,4 @@
-// output_fields.cpp: the seven field writers, one value into one framed
+// output/fields.cpp: the seven field writers, one value into one framed
 // field of the sink at a time, with the framing and the character sets as
 // they stand.
 #include <climits>

@@ -1,4 +1,4 @@
-// output_format.cpp: the framing state and the four character sets, the
+// output/framing.cpp: the framing state and the four character sets, the
 // date texts of each framing, and the fill stream of each thread.
 #include <cstring>
 

@@ -1,13 +1,13 @@
-// output.h: field writers and row framing. Owns the framing state (fixed or
+// output/output.h: field writers and row framing. Owns the framing state (fixed or
 // delimited, delimiter), the four character sets of the text fields, the
 // fill stream, and the buffered sink the writers format into. Turns one
 // column value into one field of a relation file, and whole rows of fields
 // into text with the framing handed over as one value (OutputFormat).
 //
-// Files: output_format.cpp (framing state, character sets, date texts, fill
-// stream), output_fields.cpp (the seven writers), output_rows.cpp (the row
-// formatter), output_cache.{h,cpp} (reused field texts), output_text.h and
-// output_digits.h (what those share), output_stream.cpp (the sink).
+// Files: output/framing.cpp (framing state, character sets, date texts, fill
+// stream), output/fields.cpp (the seven writers), output/rows.cpp (the row
+// formatter), output_cache.{h,cpp} (reused field texts), output/text.h and
+// output/digits.h (what those share), output/stream.cpp (the sink).
 #ifndef ZERVGEN_SRC_OUTPUT_OUTPUT_H_
 #define ZERVGEN_SRC_OUTPUT_OUTPUT_H_
 

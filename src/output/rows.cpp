@@ -1,4 +1,4 @@
-// output_rows.cpp: the row formatter. Whole rows of fields are formatted
+// output/rows.cpp: the row formatter. Whole rows of fields are formatted
 // with one Reserve per row, no call per field, and the framing and character
 // sets of one OutputFormat value, so that worker threads read nothing that
 // may change under them; fields with few distinct values copy their framed

@@ -1,4 +1,4 @@
-// output_stream.cpp: the buffered sink the field writers format into.
+// output/stream.cpp: the buffered sink the field writers format into.
 #include <cerrno>
 #include <cstdlib>
 

@@ -1,4 +1,4 @@
-// output_text.h: what the field writers and the row formatter share, for
+// output/text.h: what the field writers and the row formatter share, for
 // the output module's own files: the fixed texts and the address lengths,
 // the bodies that show one value (number, date, text), and the framing of a
 // body into a field (blanks, ".00", delimiter or line end). Everything here

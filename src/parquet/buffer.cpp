@@ -1,4 +1,4 @@
-// buffer.cpp: the growable byte buffer of the Parquet writer.
+// parquet/buffer.cpp: the growable byte buffer of the Parquet writer.
 #include "parquet/buffer.h"
 
 #include <cstdlib>

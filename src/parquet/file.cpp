@@ -1,4 +1,4 @@
-// file.cpp: row group metadata and the footer.
+// parquet/file.cpp: row group metadata and the footer.
 #include "parquet/file.h"
 
 #include <cstdio>

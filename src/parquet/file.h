@@ -1,4 +1,4 @@
-// file.h: the layout of a Parquet file around its column chunks: the magic
+// parquet/file.h: the layout of a Parquet file around its column chunks: the magic
 // at the start, the row groups' metadata gathered as they are added, and the
 // footer (the FileMetaData, its length and the magic again). Holds only
 // metadata; the caller writes every byte it hands out, in order.

@@ -1,4 +1,4 @@
-// thrift.cpp: the compact protocol's write side.
+// parquet/thrift.cpp: the compact protocol's write side.
 #include "parquet/thrift.h"
 
 #include <cstring>

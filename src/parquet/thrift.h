@@ -1,4 +1,4 @@
-// thrift.h: the Thrift compact protocol, write side only: the field
+// parquet/thrift.h: the Thrift compact protocol, write side only: the field
 // headers with their id deltas, varints and zigzag integers, binaries,
 // lists and nested structs the Parquet footer and page headers are made of.
 // Bytes go to a ParquetBuffer; a failed growth shows in the buffer's ok().

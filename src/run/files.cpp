@@ -1,4 +1,4 @@
-// gen_files.cpp: the relation files of a run: the early check, the account
+// run/files.cpp: the relation files of a run: the early check, the account
 // of a file that cannot be created, and the owner of the file being written.
 #include "run/files.h"
 

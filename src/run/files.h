@@ -1,4 +1,4 @@
-// gen_files.h: the relation files of a run. The early check that every file
+// run/files.h: the relation files of a run. The early check that every file
 // can be created, made before any column is generated; the one account of a
 // file that cannot be created; and RelationFile, the one owner of a relation
 // file while it is written: its descriptor and the signal handler's record

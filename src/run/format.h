@@ -1,4 +1,4 @@
-// gen_format.h: the seam between the relation writer and an output format.
+// run/format.h: the seam between the relation writer and an output format.
 // The writer owns what every format shares: the row range of the file, the
 // column sources (memory vectors and temporary files), chunks of rows handed
 // to worker threads and written in row order by the main thread, the

@@ -1,4 +1,4 @@
-// gen_parquet.cpp: the Parquet format of the relation writer.
+// run/parquet_format.cpp: the Parquet format of the relation writer.
 #include "run/parquet_format.h"
 
 #include <new>

@@ -1,6 +1,6 @@
-// gen_parquet.h: Parquet files of relations through the writer's format
+// run/parquet_format.h: Parquet files of relations through the writer's format
 // seam. A chunk of rows is one row group: its column chunks are encoded on
-// a worker (gen_parquet.cpp, with the encoders of src/parquet/), written in
+// a worker (run/parquet_format.cpp, with the encoders of src/parquet/), written in
 // order by the main thread, and the footer closes the file. Every guarantee
 // of the writer (never overwriting, no partial file, temporary-file
 // columns, progress, threads) holds as for text.

@@ -1,4 +1,4 @@
-// convert.cpp: field values to Parquet column values.
+// run/parquet_rows.cpp: field values to Parquet column values.
 #include "run/parquet_rows.h"
 
 #include <algorithm>

@@ -1,4 +1,4 @@
-// convert.h: the relation's fields as Parquet column values. Turns the
+// run/parquet_rows.h: the relation's fields as Parquet column values. Turns the
 // values of one field (an OutputRowField of the row formatter) for the rows
 // of one row group into the typed values of its Parquet column, in
 // dictionary form when the column has few distinct values, and encodes them

@@ -1,4 +1,4 @@
-// gen_plan.cpp: the run plan.
+// run/plan.cpp: the run plan.
 #include "run/plan.h"
 
 #include <string_view>

@@ -1,4 +1,4 @@
-// gen_plan.h: the run plan. Computed once from the settings, before any
+// run/plan.h: the run plan. Computed once from the settings, before any
 // file is checked or column generated: the relations to write, in the run's
 // order, each with its row count and its files (the whole relation, or the
 // name and rows of each part written). Everything after reads the plan;

@@ -1,4 +1,4 @@
-// gen_schemas.cpp: the five relations. Each is a table of column
+// run/schemas.cpp: the five relations. Each is a table of column
 // distributions (in report order) and a table of fields (in row order).
 // The columns of one relation are generated concurrently: memory columns in
 // parallel, temporary-file columns one after the other, since they share

@@ -1,4 +1,4 @@
-// gen_schemas.h: the five relations: for each, its columns' distributions
+// run/schemas.h: the five relations: for each, its columns' distributions
 // (in report order) and its fields (in row order). A relation is generated
 // column by column into the control block's slots, then written to the
 // files of its plan.

@@ -1,4 +1,4 @@
-// gen_text.cpp: the text format of relation files: rows of fields, framed
+// run/text_format.cpp: the text format of relation files: rows of fields, framed
 // (delimited or fixed-width) by the row formatter, 4096 rows to a chunk.
 // When memory for chunks cannot be had, rows are formatted a few at a time
 // into a buffer that is part of the program image.

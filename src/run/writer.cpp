@@ -1,4 +1,4 @@
-// gen_writer.cpp: the relation writer, what every output format shares.
+// run/writer.cpp: the relation writer, what every output format shares.
 // Rows go in chunks of consecutive rows from the column storage to a
 // format, on worker threads when more than one core is at hand, and are
 // written in row order by the calling thread. Every chunk starts the fill

@@ -1,6 +1,6 @@
-// gen_writer.h: the relation writer. Writes the rows of a relation (all of
+// run/writer.h: the relation writer. Writes the rows of a relation (all of
 // them, or one part's) from the column storage into a new file or standard
-// output, through an output format (gen_format.h); text rows by default.
+// output, through an output format (run/format.h); text rows by default.
 #ifndef ZERVGEN_SRC_RUN_WRITER_H_
 #define ZERVGEN_SRC_RUN_WRITER_H_
 
