@@ -14,6 +14,7 @@
 #include <iterator>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/except.h"
@@ -241,28 +242,11 @@ void WriteColumnMap() {
 
 }  // namespace
 
-GenRunPlan Main_planRun() {
-  GenPlanSettings settings{};
-  settings.nRows = options.nRows;
-  const int selected[] = {options.genUniques, options.genUpdates, options.genHundred,
-                          options.genTenPcnt, options.genTiny};
-  const char* paths[] = {options.uniquesFile, options.updatesFile, options.hundredFile,
-                         options.tenPcntFile, options.tinyFile};
-  for (int i = 0; i < 5; ++i) {
-    settings.selected[i] = selected[i] != 0;
-    settings.paths[i] = paths[i];
-  }
-  settings.nParts = options.nParts;
-  settings.part = options.part;
-  settings.suffix = options.parquet ? ".parquet" : "";
-  return Gen_PlanRun(settings);
-}
-
-void Main_processArguments(int argc, char** argv) {
-  const MainParse parse = Main_parseArguments(argc, argv);
+GenRunPlan Main_processArguments(int argc, char** argv) {
+  MainParse parse = Main_parseArguments(argc, argv);
   switch (parse.outcome) {
     case MainParse::kRun:
-      return;
+      return std::move(parse.plan);
     case MainParse::kVersion:
       std::fputs(parse.text.c_str(), stdout);
       break;
@@ -278,11 +262,10 @@ void Main_processArguments(int argc, char** argv) {
 
 namespace {
 
-// Whether the selected relation goes to standard output ("-f -").
-bool WritesToStandardOutput() {
-  for (const char* name : {options.uniquesFile, options.updatesFile, options.hundredFile,
-                           options.tenPcntFile, options.tinyFile}) {
-    if (std::strcmp(name, "-") == 0) return true;
+// Whether a relation of the plan goes to standard output ("-f -").
+bool WritesToStandardOutput(const GenRunPlan& plan) {
+  for (const GenRelationFile& file : Gen_PlanFiles(plan)) {
+    if (std::strcmp(file.path, "-") == 0) return true;
   }
   return false;
 }
@@ -302,11 +285,10 @@ GenFormatMaker FormatMaker() {
 // The run after the handler is armed; returns normally after a complete run.
 void Run(GenControlBlock* cb, int argc, char** argv) {
   Main_initSignalHandlers(cb);
-  Main_processArguments(argc, argv);
+  const GenRunPlan plan = Main_processArguments(argc, argv);
   // Standard output carries nothing but rows from here on: the check lines
   // of a set-up that fails go to standard error too.
-  if (WritesToStandardOutput()) Xept_SetCheckLinesToStderr(true);
-  const GenRunPlan plan = Main_planRun();
+  if (WritesToStandardOutput(plan)) Xept_SetCheckLinesToStderr(true);
   Main_openReport(argc, argv);
   Output_Initialize(options.delimChar, options.fixedFormat);
   Gen_SetThreads(options.nThreads);

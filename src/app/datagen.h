@@ -30,16 +30,10 @@ inline constexpr std::int32_t kMaxThreads = 1024;
 
 // Option settings, written once by Main_processArguments.
 struct MainOptions {
-  int genHundred;
-  int genTenPcnt;
-  int genTiny;
-  int genUniques;
-  int genUpdates;
-  char hundredFile[kNameSize];
-  char tenPcntFile[kNameSize];
-  char tinyFile[kNameSize];
-  char uniquesFile[kNameSize];
-  char updatesFile[kNameSize];
+  // Per relation, in run order (kGenRelations): whether it is generated,
+  // and the file it goes to.
+  int selected[kGenRelationCount];
+  char relationFile[kGenRelationCount][kNameSize];
   std::int32_t nRows;
   std::int16_t nChars;
   char delimChar;
@@ -58,9 +52,6 @@ extern MainOptions options;
 // The whole run; returns the exit status.
 int Main_Run(int argc, char** argv);
 
-// The run's plan from the option settings.
-GenRunPlan Main_planRun();
-
 // What the command line asks for.
 struct MainParse {
   enum Outcome { kRun, kHelp, kVersion, kRefused };
@@ -68,6 +59,7 @@ struct MainParse {
   int status;        // the exit status of kHelp, kVersion (0) and kRefused (-1)
   std::string text;  // kHelp: the help text; kVersion: the version line;
                      // kRefused: the message (for an unknown option, with the synopsis)
+  GenRunPlan plan;   // kRun: the relations and files the settings ask for
 };
 
 // Reads the command line into `options` (cleared first) and says what to do;
@@ -75,10 +67,10 @@ struct MainParse {
 // are read, the first one ending the parse.
 // REQUIRES: argc > 0, argv != NULL
 MainParse Main_parseArguments(int argc, char** argv);
-// Parses the command line; returns only with valid settings: otherwise
-// writes the parser's text (standard error; the version on standard output)
-// and ends the process with its status.
-void Main_processArguments(int argc, char** argv);
+// Parses the command line; returns the run's plan, only with valid
+// settings: otherwise writes the parser's text (standard error; the version
+// on standard output) and ends the process with its status.
+GenRunPlan Main_processArguments(int argc, char** argv);
 // The synopsis printed with the help text and after an unknown option.
 std::string Main_synopsisText();
 void Main_printSynopsis();

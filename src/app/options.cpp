@@ -395,16 +395,12 @@ bool ParseOne(int argc, char** argv, int* cur, ParseState* state) {
   const char* arg = argv[*cur];
   auto is = [arg](const char* option) { return std::strcmp(arg, option) == 0; };
   std::int16_t nRelations = static_cast<std::int16_t>(state->nRelations);
-  if (is("-hu"))
-    Main_setRelation(arg, &options.genHundred, &nRelations);
-  else if (is("-te"))
-    Main_setRelation(arg, &options.genTenPcnt, &nRelations);
-  else if (is("-ti"))
-    Main_setRelation(arg, &options.genTiny, &nRelations);
-  else if (is("-un"))
-    Main_setRelation(arg, &options.genUniques, &nRelations);
-  else if (is("-up"))
-    Main_setRelation(arg, &options.genUpdates, &nRelations);
+  const GenRelation* relation = nullptr;
+  for (const GenRelation& r : kGenRelations) {
+    if (is(r.option)) relation = &r;
+  }
+  if (relation != nullptr)
+    Main_setRelation(arg, &options.selected[relation - kGenRelations], &nRelations);
   else if (is("-s"))
     OptionScale(argc, argv, cur);
   else if (is("-n"))
@@ -468,8 +464,7 @@ void CompleteParts(const ParseState& state) {
     Fail("%s: Cannot write all parts to \"-\"; choose one with \"-part\".\n", programName);
   }
   const std::size_t suffix = 1 + Digits(options.part != 0 ? options.part : options.nParts);
-  for (const char* name : {options.hundredFile, options.tenPcntFile, options.tinyFile,
-                           options.uniquesFile, options.updatesFile}) {
+  for (const char* name : options.relationFile) {
     const std::size_t limit = kPartNameLimit + std::strlen(FileEnding());
     if (std::strlen(name) + suffix >= limit) {
       Fail(MSG_NAME_TOO_LONG, programName, "-f");
@@ -513,33 +508,43 @@ void CheckReportName(const GenRunPlan& plan) {
   }
 }
 
-void CompleteSettings(const ParseState& state) {
+// The run's plan from the option settings.
+GenRunPlan PlanRun() {
+  GenPlanSettings settings{};
+  settings.nRows = options.nRows;
+  for (int i = 0; i < kGenRelationCount; ++i) {
+    settings.selected[i] = options.selected[i] != 0;
+    settings.paths[i] = options.relationFile[i];
+  }
+  settings.nParts = options.nParts;
+  settings.part = options.part;
+  settings.suffix = options.parquet ? ".parquet" : "";
+  return Gen_PlanRun(settings);
+}
+
+GenRunPlan CompleteSettings(const ParseState& state) {
   CompleteParquet(state);
   if (std::strcmp(state.filename, "-") == 0 && state.nRelations == 0) {
     Fail("%s: Cannot specify \"-\" without specifying one of\n-hu, -te, -ti, -un, -up.\n",
          programName);
   }
-  if (state.nRelations > 0) {
-    Main_setFile(options.genHundred, options.hundredFile, state.filename, "hun");
-    Main_setFile(options.genTenPcnt, options.tenPcntFile, state.filename, "ten");
-    Main_setFile(options.genTiny, options.tinyFile, state.filename, "tny");
-    Main_setFile(options.genUniques, options.uniquesFile, state.filename, "uni");
-    Main_setFile(options.genUpdates, options.updatesFile, state.filename, "upd");
-  } else {
-    options.genHundred = options.genTenPcnt = options.genTiny = 1;
-    options.genUniques = options.genUpdates = 1;
-    const char* prefix = state.filename[0] != '\0' ? state.filename : "zerv";
-    std::snprintf(options.hundredFile, kNameSize, "%s.hun%s", prefix, FileEnding());
-    std::snprintf(options.tenPcntFile, kNameSize, "%s.ten%s", prefix, FileEnding());
-    std::snprintf(options.tinyFile, kNameSize, "%s.tny%s", prefix, FileEnding());
-    std::snprintf(options.uniquesFile, kNameSize, "%s.uni%s", prefix, FileEnding());
-    std::snprintf(options.updatesFile, kNameSize, "%s.upd%s", prefix, FileEnding());
+  for (int i = 0; i < kGenRelationCount; ++i) {
+    const char* suffix = kGenRelations[i].suffix;
+    if (state.nRelations > 0) {
+      Main_setFile(options.selected[i], options.relationFile[i], state.filename, suffix);
+    } else {
+      options.selected[i] = 1;
+      const char* prefix = state.filename[0] != '\0' ? state.filename : "zerv";
+      std::snprintf(options.relationFile[i], kNameSize, "%s.%s%s", prefix, suffix, FileEnding());
+    }
   }
   if (options.nRows == 0) options.nRows = 100000;
   std::snprintf(options.tmpDir, kNameSize, "%s", state.tmpValue[0] != '\0' ? state.tmpValue : ".");
   if (!options.fixedFormat && options.delimChar == '\0') options.delimChar = ',';
   CompleteParts(state);
-  CheckReportName(Main_planRun());
+  GenRunPlan plan = PlanRun();
+  CheckReportName(plan);
+  return plan;
 }
 
 }  // namespace
@@ -567,20 +572,19 @@ MainParse Main_parseArguments(int argc, char** argv) {
       if (ParseOne(argc, argv, &cur, &state)) continue;
       const char* arg = argv[cur];
       if (std::strncmp(arg, "-he", 3) == 0 || arg[0] == '?' || std::strcmp(arg, "--help") == 0) {
-        return MainParse{MainParse::kHelp, 0, HelpText()};
+        return MainParse{MainParse::kHelp, 0, HelpText(), {}};
       }
       if (std::strcmp(arg, "--version") == 0) {
-        return MainParse{MainParse::kVersion, 0, std::string("zervgen ") + kVersion + "\n"};
+        return MainParse{MainParse::kVersion, 0, std::string("zervgen ") + kVersion + "\n", {}};
       }
       std::string text;
       Appendf(&text, "%s: Unknown option, '%s'.\n\nSynopsis:\n", programName, arg);
-      return MainParse{MainParse::kRefused, -1, text + Main_synopsisText()};
+      return MainParse{MainParse::kRefused, -1, text + Main_synopsisText(), {}};
     }
-    CompleteSettings(state);
+    return MainParse{MainParse::kRun, 0, {}, CompleteSettings(state)};
   } catch (const Refusal& refusal) {
-    return MainParse{MainParse::kRefused, -1, refusal.message};
+    return MainParse{MainParse::kRefused, -1, refusal.message, {}};
   }
-  return MainParse{MainParse::kRun, 0, {}};
 }
 
 }  // namespace zervgen

@@ -4,24 +4,15 @@
 #include <string_view>
 
 #include "base/except.h"
+#include "run/schemas.h"
 
 namespace zervgen {
 namespace {
 
-struct RelationName {
-  std::int32_t tag;
-  const char* relName;
-};
-constexpr RelationName kRunOrder[5] = {{kTagUniques, "uniques"},
-                                       {kTagUpdates, "updates"},
-                                       {kTagHundred, "hundred"},
-                                       {kTagTenPcnt, "tenpcnt"},
-                                       {kTagTiny, "tiny"}};
-
 GenRelationPlan PlanRelation(const GenPlanSettings& s, int index) {
-  const RelationName& r = kRunOrder[index];
+  const GenRelation& r = kGenRelations[index];
   const std::int32_t total = r.tag == kTagTiny ? 1 : s.nRows;
-  GenRelationPlan plan{r.tag, r.relName, total, {}};
+  GenRelationPlan plan{r.tag, r.name, total, {}};
   const std::string path = s.paths[index];
   // Standard output takes the rows of the part asked for, or all of them.
   if (s.nParts == 0 || path == "-") {
@@ -51,7 +42,7 @@ GenRunPlan Gen_PlanRun(const GenPlanSettings& settings) {
   CHECK_REQUIRE(settings.part >= 0 && settings.part <= settings.nParts);
   CHECK_REQUIRE_TEXT(settings.suffix != nullptr, "settings.suffix != NULL");
   GenRunPlan plan;
-  for (int i = 0; i < 5; ++i) {
+  for (int i = 0; i < kGenRelationCount; ++i) {
     if (!settings.selected[i]) continue;
     CHECK_REQUIRE_TEXT(settings.paths[i] != nullptr, "settings.paths[i] != NULL");
     plan.relations.push_back(PlanRelation(settings, i));

@@ -35,8 +35,8 @@ struct GenRunPlan {
   std::vector<GenRelationPlan> relations;  // uniques, updates, hundred, tenpcnt, tiny
 };
 
-// What the plan is made from. Relations are indexed in run order: uniques,
-// updates, hundred, tenpcnt, tiny.
+// What the plan is made from. Relations are indexed in run order, as in
+// kGenRelations (run/schemas.h): uniques, updates, hundred, tenpcnt, tiny.
 struct GenPlanSettings {
   std::int32_t nRows;
   bool selected[5];

@@ -68,7 +68,7 @@ struct ColumnDist {
   std::int32_t seed;
   std::int32_t missingOne;
   std::int32_t reuseTag;
-  const char* comment;  // report-line-only columns
+  const char* comment = nullptr;  // report-line-only columns
 };
 
 struct Field {
@@ -80,13 +80,16 @@ struct Field {
   GenValueType type;
 };
 
-struct Schema {
-  std::int32_t tag;
-  const char* relName;
-  const char* heading;
+}  // namespace
+
+struct GenSchema {
   std::vector<ColumnDist> columns;
   std::vector<Field> fields;
 };
+
+namespace {
+
+using Schema = GenSchema;
 
 using CB = GenControlBlock;
 constexpr std::int32_t kBillion = 1000000000;
@@ -110,52 +113,214 @@ std::vector<Field> TenColumnFields(Slot key, Slot integer, Slot decim, int doubl
 
 const Schema& HundredSchema() {
   static const Schema s{
-      kTagHundred,
-      "hundred",
-      "Hundred Relation:\n",
-      {{"key", ColKind::kUniform, &CB::keyAttr, C(1), kN, kN, 728952890, 1, 5, nullptr},
-       {"int", ColKind::kUniform, &CB::integerAttr, C(1), C(kBillion), kN, 14618637, 1, 4, nullptr},
-       {"signed", ColKind::kUniform, &CB::signedAttr, C(100), C(199), C(100), 77673249, 0, 1,
-        nullptr},
-       {"float", ColKind::kUniform, &CB::floatAttr, C(-kHalfBillion), C(kHalfBillion), C(100),
-        1892379368, 0, 1, nullptr},
-       {"double", ColKind::kUniform, &CB::doubleAttr, C(-kBillion), C(kBillion), C(100), 947883060,
-        0, 1, nullptr},
-       {"decim", ColKind::kLineOnly, nullptr, C(-kBillion), C(kBillion), C(100), 0, 0, 0,
-        "same as \"double\""},
-       {"date", ColKind::kUniform, &CB::dateAttr, C(0), C(36523), kDays, 1376793920, 0, 5, nullptr},
-       {"code", ColKind::kUniform, &CB::codeAttr, C(1), C(kCodeMax), kN, 599774169, 0, 5, nullptr},
-       {"name", ColKind::kUniform, &CB::nameAttr, C(1), C(kCodeMax), C(100), 997553128, 0, 1,
-        nullptr},
-       {"address", ColKind::kUniform, &CB::addressAttr, C(5), C(995), C(100), 431247321, 0, 1,
-        nullptr},
-       {"fill", ColKind::kFill, &CB::fillAttr, C(0), C(0), C(0), 7830309, 0, 0, nullptr}},
-      TenColumnFields(&CB::keyAttr, &CB::integerAttr, &CB::doubleAttr, 0)};
+      .columns = {{.name = "key",
+                   .kind = ColKind::kUniform,
+                   .slot = &CB::keyAttr,
+                   .min = C(1),
+                   .max = kN,
+                   .nUnique = kN,
+                   .seed = 728952890,
+                   .missingOne = 1,
+                   .reuseTag = 5},
+                  {.name = "int",
+                   .kind = ColKind::kUniform,
+                   .slot = &CB::integerAttr,
+                   .min = C(1),
+                   .max = C(kBillion),
+                   .nUnique = kN,
+                   .seed = 14618637,
+                   .missingOne = 1,
+                   .reuseTag = 4},
+                  {.name = "signed",
+                   .kind = ColKind::kUniform,
+                   .slot = &CB::signedAttr,
+                   .min = C(100),
+                   .max = C(199),
+                   .nUnique = C(100),
+                   .seed = 77673249,
+                   .missingOne = 0,
+                   .reuseTag = 1},
+                  {.name = "float",
+                   .kind = ColKind::kUniform,
+                   .slot = &CB::floatAttr,
+                   .min = C(-kHalfBillion),
+                   .max = C(kHalfBillion),
+                   .nUnique = C(100),
+                   .seed = 1892379368,
+                   .missingOne = 0,
+                   .reuseTag = 1},
+                  {.name = "double",
+                   .kind = ColKind::kUniform,
+                   .slot = &CB::doubleAttr,
+                   .min = C(-kBillion),
+                   .max = C(kBillion),
+                   .nUnique = C(100),
+                   .seed = 947883060,
+                   .missingOne = 0,
+                   .reuseTag = 1},
+                  {.name = "decim",
+                   .kind = ColKind::kLineOnly,
+                   .slot = nullptr,
+                   .min = C(-kBillion),
+                   .max = C(kBillion),
+                   .nUnique = C(100),
+                   .seed = 0,
+                   .missingOne = 0,
+                   .reuseTag = 0,
+                   .comment = "same as \"double\""},
+                  {.name = "date",
+                   .kind = ColKind::kUniform,
+                   .slot = &CB::dateAttr,
+                   .min = C(0),
+                   .max = C(36523),
+                   .nUnique = kDays,
+                   .seed = 1376793920,
+                   .missingOne = 0,
+                   .reuseTag = 5},
+                  {.name = "code",
+                   .kind = ColKind::kUniform,
+                   .slot = &CB::codeAttr,
+                   .min = C(1),
+                   .max = C(kCodeMax),
+                   .nUnique = kN,
+                   .seed = 599774169,
+                   .missingOne = 0,
+                   .reuseTag = 5},
+                  {.name = "name",
+                   .kind = ColKind::kUniform,
+                   .slot = &CB::nameAttr,
+                   .min = C(1),
+                   .max = C(kCodeMax),
+                   .nUnique = C(100),
+                   .seed = 997553128,
+                   .missingOne = 0,
+                   .reuseTag = 1},
+                  {.name = "address",
+                   .kind = ColKind::kUniform,
+                   .slot = &CB::addressAttr,
+                   .min = C(5),
+                   .max = C(995),
+                   .nUnique = C(100),
+                   .seed = 431247321,
+                   .missingOne = 0,
+                   .reuseTag = 1},
+                  {.name = "fill",
+                   .kind = ColKind::kFill,
+                   .slot = &CB::fillAttr,
+                   .min = C(0),
+                   .max = C(0),
+                   .nUnique = C(0),
+                   .seed = 7830309,
+                   .missingOne = 0,
+                   .reuseTag = 0}},
+      .fields = TenColumnFields(&CB::keyAttr, &CB::integerAttr, &CB::doubleAttr, 0)};
   return s;
 }
 
 const Schema& TenPcntSchema() {
   static const Schema s{
-      kTagTenPcnt,
-      "tenpcnt",
-      "Ten Percent Relation:\n",
-      {{"key", ColKind::kUniform, &CB::integerAttr, C(1), C(kBillion), kN, 14618637, 1, 1, nullptr},
-       {"int", ColKind::kLineOnly, nullptr, C(0), C(kBillion), kN, 0, 0, 0, "same as \"key\""},
-       {"signed", ColKind::kUniform, &CB::signedAttr, C(-kHalfBillion), C(kHalfBillion), kN,
-        177072576, 0, 2, nullptr},
-       {"float", ColKind::kUniform, &CB::floatAttr, C(-kHalfBillion), C(kHalfBillion), kN10,
-        1754590891, 0, 2, nullptr},
-       {"double", ColKind::kUniform, &CB::doubleAttr, C(-kBillion), C(kBillion), kN10, 124321587, 0,
-        2, nullptr},
-       {"decim", ColKind::kLineOnly, nullptr, C(-kBillion), C(kBillion), kN10, 0, 0, 0,
-        "same as \"double\""},
-       {"date", ColKind::kUniform, &CB::dateAttr, C(0), C(36523), kDays, 1376793920, 0, 1, nullptr},
-       {"code", ColKind::kUniform, &CB::codeAttr, C(1), C(kCodeMax), kN, 599774169, 0, 1, nullptr},
-       {"name", ColKind::kUniform, &CB::nameAttr, C(0), C(9), C(10), 2079464979, 0, 2, nullptr},
-       {"address", ColKind::kUniform, &CB::addressAttr, C(0), kN10m1, kN10, 1379687929, 0, 2,
-        nullptr},
-       {"fill", ColKind::kFill, &CB::fillAttr, C(0), C(0), C(0), 816473355, 0, 0, nullptr}},
-      TenColumnFields(&CB::integerAttr, &CB::integerAttr, &CB::doubleAttr, 0)};
+      .columns = {{.name = "key",
+                   .kind = ColKind::kUniform,
+                   .slot = &CB::integerAttr,
+                   .min = C(1),
+                   .max = C(kBillion),
+                   .nUnique = kN,
+                   .seed = 14618637,
+                   .missingOne = 1,
+                   .reuseTag = 1},
+                  {.name = "int",
+                   .kind = ColKind::kLineOnly,
+                   .slot = nullptr,
+                   .min = C(0),
+                   .max = C(kBillion),
+                   .nUnique = kN,
+                   .seed = 0,
+                   .missingOne = 0,
+                   .reuseTag = 0,
+                   .comment = "same as \"key\""},
+                  {.name = "signed",
+                   .kind = ColKind::kUniform,
+                   .slot = &CB::signedAttr,
+                   .min = C(-kHalfBillion),
+                   .max = C(kHalfBillion),
+                   .nUnique = kN,
+                   .seed = 177072576,
+                   .missingOne = 0,
+                   .reuseTag = 2},
+                  {.name = "float",
+                   .kind = ColKind::kUniform,
+                   .slot = &CB::floatAttr,
+                   .min = C(-kHalfBillion),
+                   .max = C(kHalfBillion),
+                   .nUnique = kN10,
+                   .seed = 1754590891,
+                   .missingOne = 0,
+                   .reuseTag = 2},
+                  {.name = "double",
+                   .kind = ColKind::kUniform,
+                   .slot = &CB::doubleAttr,
+                   .min = C(-kBillion),
+                   .max = C(kBillion),
+                   .nUnique = kN10,
+                   .seed = 124321587,
+                   .missingOne = 0,
+                   .reuseTag = 2},
+                  {.name = "decim",
+                   .kind = ColKind::kLineOnly,
+                   .slot = nullptr,
+                   .min = C(-kBillion),
+                   .max = C(kBillion),
+                   .nUnique = kN10,
+                   .seed = 0,
+                   .missingOne = 0,
+                   .reuseTag = 0,
+                   .comment = "same as \"double\""},
+                  {.name = "date",
+                   .kind = ColKind::kUniform,
+                   .slot = &CB::dateAttr,
+                   .min = C(0),
+                   .max = C(36523),
+                   .nUnique = kDays,
+                   .seed = 1376793920,
+                   .missingOne = 0,
+                   .reuseTag = 1},
+                  {.name = "code",
+                   .kind = ColKind::kUniform,
+                   .slot = &CB::codeAttr,
+                   .min = C(1),
+                   .max = C(kCodeMax),
+                   .nUnique = kN,
+                   .seed = 599774169,
+                   .missingOne = 0,
+                   .reuseTag = 1},
+                  {.name = "name",
+                   .kind = ColKind::kUniform,
+                   .slot = &CB::nameAttr,
+                   .min = C(0),
+                   .max = C(9),
+                   .nUnique = C(10),
+                   .seed = 2079464979,
+                   .missingOne = 0,
+                   .reuseTag = 2},
+                  {.name = "address",
+                   .kind = ColKind::kUniform,
+                   .slot = &CB::addressAttr,
+                   .min = C(0),
+                   .max = kN10m1,
+                   .nUnique = kN10,
+                   .seed = 1379687929,
+                   .missingOne = 0,
+                   .reuseTag = 2},
+                  {.name = "fill",
+                   .kind = ColKind::kFill,
+                   .slot = &CB::fillAttr,
+                   .min = C(0),
+                   .max = C(0),
+                   .nUnique = C(0),
+                   .seed = 816473355,
+                   .missingOne = 0,
+                   .reuseTag = 0}},
+      .fields = TenColumnFields(&CB::integerAttr, &CB::integerAttr, &CB::doubleAttr, 0)};
   return s;
 }
 
@@ -163,71 +328,201 @@ const Schema& TenPcntSchema() {
 // fill seed.
 std::vector<ColumnDist> UniquesLikeColumns(ColumnDist key, ColumnDist intLine,
                                            std::int32_t fillSeed) {
-  return {
-      key,
-      intLine,
-      {"signed", ColKind::kUniform, &CB::signedAttr, C(-kHalfBillion), C(kHalfBillion), kN,
-       842953455, 0, 4, nullptr},
-      {"float", ColKind::kZipfian, &CB::floatAttr, C(-kHalfBillion), C(kHalfBillion), C(10),
-       529756080, 0, 4, nullptr},
-      {"double", ColKind::kNormal, &CB::doubleAttr, C(-kBillion), C(kBillion), kN, 103893252, 0, 4,
-       nullptr},
-      {"decim", ColKind::kUniform, &CB::decimalAttr, C(-kBillion), C(kBillion), kN, 190338507, 0, 4,
-       nullptr},
-      {"date", ColKind::kUniform, &CB::dateAttr, C(0), C(36523), kDays, 1376793920, 0, 4, nullptr},
-      {"code", ColKind::kUniform, &CB::codeAttr, C(1), C(kCodeMax), kN, 599774169, 0, 4, nullptr},
-      {"name", ColKind::kUniform, &CB::nameAttr, C(1), C(kCodeMax), kN, 76876519, 0, 4, nullptr},
-      {"address", ColKind::kUniform, &CB::addressAttr, C(0), kNm1, kN, 1386640140, 0, 4, nullptr},
-      {"fill", ColKind::kFill, &CB::fillAttr, C(0), C(0), C(0), fillSeed, 0, 0, nullptr}};
+  return {key,
+          intLine,
+          {.name = "signed",
+           .kind = ColKind::kUniform,
+           .slot = &CB::signedAttr,
+           .min = C(-kHalfBillion),
+           .max = C(kHalfBillion),
+           .nUnique = kN,
+           .seed = 842953455,
+           .missingOne = 0,
+           .reuseTag = 4},
+          {.name = "float",
+           .kind = ColKind::kZipfian,
+           .slot = &CB::floatAttr,
+           .min = C(-kHalfBillion),
+           .max = C(kHalfBillion),
+           .nUnique = C(10),
+           .seed = 529756080,
+           .missingOne = 0,
+           .reuseTag = 4},
+          {.name = "double",
+           .kind = ColKind::kNormal,
+           .slot = &CB::doubleAttr,
+           .min = C(-kBillion),
+           .max = C(kBillion),
+           .nUnique = kN,
+           .seed = 103893252,
+           .missingOne = 0,
+           .reuseTag = 4},
+          {.name = "decim",
+           .kind = ColKind::kUniform,
+           .slot = &CB::decimalAttr,
+           .min = C(-kBillion),
+           .max = C(kBillion),
+           .nUnique = kN,
+           .seed = 190338507,
+           .missingOne = 0,
+           .reuseTag = 4},
+          {.name = "date",
+           .kind = ColKind::kUniform,
+           .slot = &CB::dateAttr,
+           .min = C(0),
+           .max = C(36523),
+           .nUnique = kDays,
+           .seed = 1376793920,
+           .missingOne = 0,
+           .reuseTag = 4},
+          {.name = "code",
+           .kind = ColKind::kUniform,
+           .slot = &CB::codeAttr,
+           .min = C(1),
+           .max = C(kCodeMax),
+           .nUnique = kN,
+           .seed = 599774169,
+           .missingOne = 0,
+           .reuseTag = 4},
+          {.name = "name",
+           .kind = ColKind::kUniform,
+           .slot = &CB::nameAttr,
+           .min = C(1),
+           .max = C(kCodeMax),
+           .nUnique = kN,
+           .seed = 76876519,
+           .missingOne = 0,
+           .reuseTag = 4},
+          {.name = "address",
+           .kind = ColKind::kUniform,
+           .slot = &CB::addressAttr,
+           .min = C(0),
+           .max = kNm1,
+           .nUnique = kN,
+           .seed = 1386640140,
+           .missingOne = 0,
+           .reuseTag = 4},
+          {.name = "fill",
+           .kind = ColKind::kFill,
+           .slot = &CB::fillAttr,
+           .min = C(0),
+           .max = C(0),
+           .nUnique = C(0),
+           .seed = fillSeed,
+           .missingOne = 0,
+           .reuseTag = 0}};
 }
 
 const Schema& UniquesSchema() {
-  static const Schema s{kTagUniques, "uniques", "Uniques Relation:\n",
-                        UniquesLikeColumns({"key", ColKind::kUniform, &CB::integerAttr, C(1),
-                                            C(kBillion), kN, 14618637, 1, 4, nullptr},
-                                           {"int", ColKind::kLineOnly, nullptr, C(0), C(kBillion),
-                                            kN, 0, 0, 0, "same as \"key\""},
-                                           1280708942),
-                        TenColumnFields(&CB::integerAttr, &CB::integerAttr, &CB::decimalAttr, 1)};
+  static const Schema s{
+      .columns = UniquesLikeColumns({.name = "key",
+                                     .kind = ColKind::kUniform,
+                                     .slot = &CB::integerAttr,
+                                     .min = C(1),
+                                     .max = C(kBillion),
+                                     .nUnique = kN,
+                                     .seed = 14618637,
+                                     .missingOne = 1,
+                                     .reuseTag = 4},
+                                    {.name = "int",
+                                     .kind = ColKind::kLineOnly,
+                                     .slot = nullptr,
+                                     .min = C(0),
+                                     .max = C(kBillion),
+                                     .nUnique = kN,
+                                     .seed = 0,
+                                     .missingOne = 0,
+                                     .reuseTag = 0,
+                                     .comment = "same as \"key\""},
+                                    1280708942),
+      .fields = TenColumnFields(&CB::integerAttr, &CB::integerAttr, &CB::decimalAttr, 1)};
   return s;
 }
 
 const Schema& UpdatesSchema() {
-  static const Schema s{
-      kTagUpdates, "updates", "Updates Relation:\n",
-      UniquesLikeColumns(
-          {"key", ColKind::kUniform, &CB::keyAttr, C(1), kN, kN, 728952890, 1, 5, nullptr},
-          {"int", ColKind::kLineOnly, nullptr, C(0), kN, kN, 0, 0, 0, "same as \"key\""},
-          568158050),
-      TenColumnFields(&CB::keyAttr, &CB::keyAttr, &CB::decimalAttr, 1)};
+  static const Schema s{.columns = UniquesLikeColumns({.name = "key",
+                                                       .kind = ColKind::kUniform,
+                                                       .slot = &CB::keyAttr,
+                                                       .min = C(1),
+                                                       .max = kN,
+                                                       .nUnique = kN,
+                                                       .seed = 728952890,
+                                                       .missingOne = 1,
+                                                       .reuseTag = 5},
+                                                      {.name = "int",
+                                                       .kind = ColKind::kLineOnly,
+                                                       .slot = nullptr,
+                                                       .min = C(0),
+                                                       .max = kN,
+                                                       .nUnique = kN,
+                                                       .seed = 0,
+                                                       .missingOne = 0,
+                                                       .reuseTag = 0,
+                                                       .comment = "same as \"key\""},
+                                                      568158050),
+                        .fields = TenColumnFields(&CB::keyAttr, &CB::keyAttr, &CB::decimalAttr, 1)};
   return s;
 }
 
 const Schema& TinySchema() {
   static const Schema s{
-      kTagTiny,
-      "tiny",
-      "Tiny Relation:\n",
-      {{"key", ColKind::kUniform, &CB::keyAttr, C(0), C(0), C(1), 1884316460, 0, 3, nullptr}},
-      {{&CB::keyAttr, 10, OutputKind::kInteger, 1, "key", GenValueType::kInt32}}};
+      .columns = {{.name = "key",
+                   .kind = ColKind::kUniform,
+                   .slot = &CB::keyAttr,
+                   .min = C(0),
+                   .max = C(0),
+                   .nUnique = C(1),
+                   .seed = 1884316460,
+                   .missingOne = 0,
+                   .reuseTag = 3}},
+      .fields = {{&CB::keyAttr, 10, OutputKind::kInteger, 1, "key", GenValueType::kInt32}}};
   return s;
 }
 
-const Schema& SchemaOf(std::int32_t tag) {
-  switch (tag) {
-    case kTagHundred:
-      return HundredSchema();
-    case kTagTenPcnt:
-      return TenPcntSchema();
-    case kTagUniques:
-      return UniquesSchema();
-    case kTagUpdates:
-      return UpdatesSchema();
-    default:
-      CHECK_REQUIRE(tag == kTagTiny);
-      return TinySchema();
+}  // namespace
+
+const GenRelation kGenRelations[kGenRelationCount] = {
+    {.tag = kTagUniques,
+     .name = "uniques",
+     .suffix = "uni",
+     .option = "-un",
+     .heading = "Uniques Relation:\n",
+     .schema = UniquesSchema},
+    {.tag = kTagUpdates,
+     .name = "updates",
+     .suffix = "upd",
+     .option = "-up",
+     .heading = "Updates Relation:\n",
+     .schema = UpdatesSchema},
+    {.tag = kTagHundred,
+     .name = "hundred",
+     .suffix = "hun",
+     .option = "-hu",
+     .heading = "Hundred Relation:\n",
+     .schema = HundredSchema},
+    {.tag = kTagTenPcnt,
+     .name = "tenpcnt",
+     .suffix = "ten",
+     .option = "-te",
+     .heading = "Ten Percent Relation:\n",
+     .schema = TenPcntSchema},
+    {.tag = kTagTiny,
+     .name = "tiny",
+     .suffix = "tny",
+     .option = "-ti",
+     .heading = "Tiny Relation:\n",
+     .schema = TinySchema},
+};
+
+const GenRelation& Gen_RelationOf(std::int32_t tag) {
+  for (const GenRelation& relation : kGenRelations) {
+    if (relation.tag == tag) return relation;
   }
+  CHECK_REQUIRE_TEXT(false, "tag names one of the five relations");
+  return kGenRelations[0];
 }
+
+namespace {
 
 // Calls the column's distribution; generation jobs go to the queue.
 void Distribute(GenControlBlock* cb, std::int32_t tag, const ColumnDist& c, std::int32_t rows,
@@ -316,9 +611,10 @@ void RunJobs(GenControlBlock* cb, std::vector<DistJob>& jobs) {
   }
 }
 
-void GenerateColumns(GenControlBlock* cb, const Schema& schema, std::int32_t rows) {
+void GenerateColumns(GenControlBlock* cb, std::int32_t tag, const Schema& schema,
+                     std::int32_t rows) {
   std::vector<DistJob> jobs;
-  for (const ColumnDist& c : schema.columns) Distribute(cb, schema.tag, c, rows, &jobs);
+  for (const ColumnDist& c : schema.columns) Distribute(cb, tag, c, rows, &jobs);
   RunJobs(cb, jobs);
 }
 
@@ -351,8 +647,8 @@ void WriteFiles(GenControlBlock* cb, const GenRelationPlan& plan, const Schema& 
   const std::vector<GenColumnSpec> specs = FieldSpecs(cb, schema);
   for (const GenFilePlan& file : plan.files) {
     const std::unique_ptr<GenFormat> format =
-        makeFormat ? makeFormat(schema.relName, specs) : Gen_TextFormat(Output_CurrentFormat());
-    Gen_writeRelation(cb, file.path.c_str(), schema.relName, specs, file.rows, format.get());
+        makeFormat ? makeFormat(plan.relName, specs) : Gen_TextFormat(Output_CurrentFormat());
+    Gen_writeRelation(cb, file.path.c_str(), plan.relName, specs, file.rows, format.get());
   }
 }
 
@@ -373,11 +669,12 @@ void ReportTime(PerfTimer* timer) {
 
 void GenerateRelation(GenControlBlock* cb, const GenRelationPlan& plan,
                       const GenFormatMaker& makeFormat) {
-  const Schema& schema = SchemaOf(plan.tag);
+  const GenRelation& relation = Gen_RelationOf(plan.tag);
+  const Schema& schema = relation.schema();
   PerfTimer timer;
-  ReportHeading(schema.heading, &timer);
-  Progress_Begin(schema.relName, plan.RowsWritten());
-  GenerateColumns(cb, schema, plan.total);
+  ReportHeading(relation.heading, &timer);
+  Progress_Begin(relation.name, plan.RowsWritten());
+  GenerateColumns(cb, plan.tag, schema, plan.total);
   WriteFiles(cb, plan, schema, makeFormat);
   Progress_Finish();
   ReportTime(&timer);
@@ -385,9 +682,8 @@ void GenerateRelation(GenControlBlock* cb, const GenRelationPlan& plan,
 
 // The plan of one whole relation written to `path`.
 GenRelationPlan WholePlan(GenControlBlock* cb, std::int32_t tag, const char* path) {
-  const Schema& schema = SchemaOf(tag);
   const std::int32_t total = tag == kTagTiny ? 1 : cb->nTuples;
-  return GenRelationPlan{tag, schema.relName, total, {{path, GenRows{total, 0, total}}}};
+  return GenRelationPlan{tag, Gen_RelationOf(tag).name, total, {{path, GenRows{total, 0, total}}}};
 }
 
 }  // namespace

@@ -16,6 +16,29 @@
 
 namespace zervgen {
 
+// A relation's columns (their distributions, in report order) and fields
+// (in row order).
+struct GenSchema;
+
+// One of the five relations: everything the command line, the plan, the
+// report and the generation know of it.
+struct GenRelation {
+  std::int32_t tag;              // kTagHundred ..
+  const char* name;              // "hundred": progress, Parquet schema
+  const char* suffix;            // "hun": the default file is "zerv.hun"
+  const char* option;            // "-hu": generates just this relation
+  const char* heading;           // "Hundred Relation:\n": its section of the report
+  const GenSchema& (*schema)();  // its columns and fields
+};
+
+inline constexpr int kGenRelationCount = 5;
+// The five relations in the order a run generates them: uniques, updates,
+// hundred, tenpcnt, tiny.
+extern const GenRelation kGenRelations[kGenRelationCount];
+
+// The relation of `tag`. REQUIRES: tag is one of kTagHundred .. kTagUpdates
+const GenRelation& Gen_RelationOf(std::int32_t tag);
+
 // Makes the format of one file of the relation `relName` from its fields.
 using GenFormatMaker = std::function<std::unique_ptr<GenFormat>(
     const char* relName, std::span<const GenColumnSpec> fields)>;
