@@ -28,23 +28,22 @@ using zervgen_test::ScratchDir;
 // All rows of the control block's relations.
 GenRows Whole(const GenControlBlock& cb) { return GenRows{cb.nTuples, 0, cb.nTuples}; }
 
-// Fails the allocations whose 1-based numbers are listed; counts them all.
-struct FailingAllocations {
-  static inline std::vector<int> failing;
-  static inline int count = 0;
-  static void* Allocate(std::size_t bytes) {
-    ++count;
-    for (int n : failing) {
-      if (n == count) return nullptr;
-    }
-    return std::malloc(bytes);
+// Fails the column allocations whose 1-based numbers are listed; counts
+// them all.
+class FailingAllocations : public Env {
+ public:
+  explicit FailingAllocations(std::vector<int> fail) : failing_(std::move(fail)), scope_(this) {}
+  bool MayAllocate(Memory kind, std::size_t) override {
+    if (kind != Memory::kColumn) return true;
+    ++count_;
+    return std::find(failing_.begin(), failing_.end(), count_) == failing_.end();
   }
-  explicit FailingAllocations(std::vector<int> fail) {
-    failing = std::move(fail);
-    count = 0;
-    Gen_SetAllocator(Allocate);
-  }
-  ~FailingAllocations() { Gen_SetAllocator(nullptr); }
+  int count() const { return count_; }
+
+ private:
+  std::vector<int> failing_;
+  int count_ = 0;
+  zervgen_test::ScopedEnv scope_;
 };
 
 class GenTest : public ::testing::Test {

@@ -13,21 +13,21 @@
 
 #include "base/except.h"
 #include "base/timeutil.h"
+#include "test_util.h"
 
 namespace zervgen {
 namespace {
 
 // The fake clock, in hundredths of a second since the epoch.
 std::int64_t fakeNow = 0;
-std::int64_t FakeClock() { return fakeNow; }
+class FakeClock : public Env {
+ public:
+  std::int64_t NowHundredths() override { return fakeNow; }
+};
 
 class PerfTest : public testing::Test {
  protected:
-  void SetUp() override {
-    Xept_SetStdoutFlusher(nullptr);
-    Xept_Reset();
-  }
-  void TearDown() override { Perf_SetClock(nullptr); }
+  void SetUp() override { Xept_Reset(); }
 };
 
 std::string Formatted(PerfTimer* timer) {
@@ -114,7 +114,8 @@ TEST_F(PerfTest, IntervalsAccumulate) {
        200,
        "00 00:00:02.00"},
   };
-  Perf_SetClock(FakeClock);
+  FakeClock clock;
+  zervgen_test::ScopedEnv scope(&clock);
   for (const IntervalCase& c : cases) {
     SCOPED_TRACE(c.name);
     fakeNow = c.startAt;

@@ -72,7 +72,6 @@ class ReportTest : public testing::Test {
   void SetUp() override {
     savedName_ = programName;
     programName = "zervgen";
-    Xept_SetStdoutFlusher(nullptr);
     Xept_Reset();
     Report_CloseFile();
   }

@@ -14,9 +14,19 @@
 #include <string>
 #include <vector>
 
+#include "base/env.h"
 #include "base/except.h"
 
 namespace zervgen_test {
+
+// Makes `env` the run's environment for the scope; the real one after.
+class ScopedEnv {
+ public:
+  explicit ScopedEnv(zervgen::Env* env) { zervgen::Env_Set(env); }
+  ~ScopedEnv() { zervgen::Env_Set(nullptr); }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+};
 
 // A fresh folder, removed (with its files) on destruction.
 class ScratchDir {

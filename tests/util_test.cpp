@@ -31,10 +31,7 @@ const char* const kUnset = "unset";  // a reason that Util_OpenFile never gives
 
 class UtilTest : public testing::Test {
  protected:
-  void SetUp() override {
-    Xept_SetStdoutFlusher(nullptr);
-    Xept_Reset();
-  }
+  void SetUp() override { Xept_Reset(); }
   std::string Path(const std::string& name) const { return std::string(dir_.path()) + "/" + name; }
 
   ScratchDir dir_;

@@ -351,7 +351,8 @@ int EndFailedRun(std::int16_t cls) {
 
 }  // namespace
 
-int Main_Run(int argc, char** argv) {
+int Main_Run(int argc, char** argv, Env* env) {
+  Env_Set(env);
   // A closed standard descriptor gets a stand-in before anything is opened:
   // a report or relation file must never take its number.
   Util_OccupyStandardDescriptors();

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "base/env.h"
 #include "base/progname.h"
 #include "base/signals.h"
 #include "core/columns.h"
@@ -49,8 +50,9 @@ struct MainOptions {
 };
 extern MainOptions options;
 
-// The whole run; returns the exit status.
-int Main_Run(int argc, char** argv);
+// The whole run, meeting the world through `env` (null: the real
+// environment); returns the exit status.
+int Main_Run(int argc, char** argv, Env* env = nullptr);
 
 // What the command line asks for.
 struct MainParse {

@@ -6,13 +6,14 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "base/env.h"
+
 namespace zervgen {
 namespace {
 
 XeptFrame frames[XEPT_MAX_HANDLERS];
 XeptFrame* freeList = nullptr;
 XeptFrame* activeList = nullptr;
-void (*stdoutFlusher)() = nullptr;
 bool checkLinesToStderr = false;
 void (*lastResort)() = nullptr;
 // The status of a capturing worker thread; null on the main thread.
@@ -109,13 +110,11 @@ int Xept_ActiveCount() {
   return n;
 }
 
-void Xept_SetStdoutFlusher(void (*flush)()) { stdoutFlusher = flush; }
-
 void Xept_SetCheckLinesToStderr(bool on) { checkLinesToStderr = on; }
 
 void Xept_PrintLocation(const char* file, const char* func, int line, const char* text) {
   std::FILE* stream = CheckLineStream();
-  if (stream == stdout && stdoutFlusher != nullptr) stdoutFlusher();
+  if (stream == stdout) Env_Current()->FlushStdout();
   std::fprintf(stream, "File %s, Function %s, line %d\n%s\n", file, func, line, text);
   std::fflush(stream);
 }

@@ -123,10 +123,6 @@ void Xept_PrintLocation(const char* file, const char* func, int line, const char
 // is opened on standard output, for the rest of the run.
 void Xept_SetCheckLinesToStderr(bool on);
 
-// Called before a location line is printed, so that relation data buffered
-// for standard output comes out before the check lines. Null clears it.
-void Xept_SetStdoutFlusher(void (*flush)());
-
 }  // namespace zervgen
 
 #define CHECK_REQUIRE_TEXT(expr, text)                                                         \

@@ -4,33 +4,25 @@
 #include <cstdio>
 #include <ctime>
 
+#include "base/env.h"
 #include "base/except.h"
 
 namespace zervgen {
 namespace {
 
-std::int64_t SystemClock() {
-  timespec ts{};
-  clock_gettime(CLOCK_REALTIME, &ts);
-  return static_cast<std::int64_t>(ts.tv_sec) * 100 + ts.tv_nsec / 10000000;
-}
-
-std::int64_t (*clockFn)() = SystemClock;
-
 // Hundredths since the timer's base second.
 std::int32_t SinceBase(const PerfTimer* perf) {
-  return static_cast<std::int32_t>(clockFn() - static_cast<std::int64_t>(perf->base) * 100);
+  return static_cast<std::int32_t>(Env_Current()->NowHundredths() -
+                                   static_cast<std::int64_t>(perf->base) * 100);
 }
 
 }  // namespace
-
-void Perf_SetClock(std::int64_t (*clock)()) { clockFn = clock != nullptr ? clock : SystemClock; }
 
 int Perf_Init(PerfTimer* perf) {
   CHECK_REQUIRE_TEXT(perf != nullptr, "perf != NULL");
   perf->elapsed = 0;
   perf->startOffset = 0;
-  perf->base = static_cast<std::int32_t>(clockFn() / 100);
+  perf->base = static_cast<std::int32_t>(Env_Current()->NowHundredths() / 100);
   return 0;
 }
 

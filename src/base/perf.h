@@ -21,10 +21,6 @@ int Perf_Stop(PerfTimer* perf);
 // REQUIRES: buffer != NULL, room for at least 16 characters
 int Perf_Format(PerfTimer* perf, char* buffer);
 
-// The clock the timers read, in hundredths of a second since the epoch.
-// Replaceable for tests; null restores the system clock.
-void Perf_SetClock(std::int64_t (*clock)());
-
 }  // namespace zervgen
 
 #endif  // ZERVGEN_SRC_BASE_PERF_H_

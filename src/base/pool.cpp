@@ -12,19 +12,19 @@
 #include <new>
 #include <system_error>
 
+#include "base/env.h"
 #include "base/signals.h"
 
 namespace zervgen {
 namespace {
 
 int threadOverride = 0;
-bool (*threadSeam)() = nullptr;
 
 // Starts a thread with the termination signals blocked and adds it to
 // `threads`. A thread that cannot be had (memory or process limits) is no
 // failure: the work is done by fewer threads.
 void StartBlocked(std::vector<std::thread>* threads, const std::function<void()>& body) {
-  if (threadSeam != nullptr && !threadSeam()) return;
+  if (!Env_Current()->MayStartThread()) return;
   sigset_t block;
   sigset_t saved;
   Signals_EndingSet(&block);
@@ -100,8 +100,6 @@ int Gen_Threads() {
 }
 
 void Gen_SetThreads(int threads) { threadOverride = threads > 0 ? threads : 0; }
-
-void Gen_SetThreadSeam(bool (*mayStart)()) { threadSeam = mayStart; }
 
 void Gen_TuneThreads() {
   // Large blocks (columns, chunk buffers) always come from and go back to

@@ -48,10 +48,6 @@ void Gen_SetThreads(int threads);
 // threads get small stacks.
 void Gen_TuneThreads();
 
-// The seam of thread starts: while set, a thread is started only when
-// `mayStart` returns true (tests make starts fail). Null restores.
-void Gen_SetThreadSeam(bool (*mayStart)());
-
 // Workers run `work(slot)` for each submitted slot; the caller waits for
 // slots in the order it needs them.
 class GenOrderedPool {

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <memory>
 
+#include "base/env.h"
 #include "base/except.h"
 #include "base/progname.h"
 #include "base/util.h"
@@ -19,13 +20,12 @@ namespace {
 
 volatile std::sig_atomic_t Report_initialized = 0;
 volatile int reportFd = -1;
-bool (*writeSeam)() = nullptr;
 
 // Set once a write has failed and been told on standard error.
 bool writeFailed = false;
 
 int WriteLine(const char* text, std::size_t n) {
-  if (writeSeam != nullptr && !writeSeam()) return ENOSPC;
+  if (!Env_Current()->MayWriteReport()) return ENOSPC;
   return Util_WriteAll(reportFd, text, n);
 }
 
@@ -88,8 +88,6 @@ int Report(const char* format, ...) {
 }
 
 bool Report_WriteFailed() { return writeFailed; }
-
-void Report_SetWriteSeam(bool (*mayWrite)()) { writeSeam = mayWrite; }
 
 void Report_CloseFile() {
   if (!Report_initialized) return;

@@ -26,11 +26,6 @@ int Report(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // need not call it an internal error.
 bool Report_WriteFailed();
 
-// The seam of report writes: while set, a line is written only when
-// `mayWrite` returns true, and fails as on a full disk otherwise (tests).
-// Null restores.
-void Report_SetWriteSeam(bool (*mayWrite)());
-
 // Closes the report if one is open; harmless when called again.
 void Report_CloseFile();
 

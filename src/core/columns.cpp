@@ -12,6 +12,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "base/env.h"
 #include "base/except.h"
 #include "base/report.h"
 #include "base/signals.h"
@@ -93,8 +94,6 @@ bool UnmapIfMapped(void* p) {
   return false;
 }
 
-GenAllocator allocator = DefaultAllocate;
-
 // The headroom while the columns are set up. Kept in a volatile so that the
 // compiler cannot drop an allocation that is never used.
 void* volatile heldHeadroom = nullptr;
@@ -125,8 +124,10 @@ std::int32_t OutOfBufferMemory() {
 
 }  // namespace
 
-void Gen_SetAllocator(GenAllocator a) { allocator = a != nullptr ? a : DefaultAllocate; }
-void* Gen_Allocate(std::size_t bytes) { return allocator(bytes); }
+void* Gen_Allocate(std::size_t bytes) {
+  if (!Env_Current()->MayAllocate(Env::Memory::kColumn, bytes)) return nullptr;
+  return DefaultAllocate(bytes);
+}
 void Gen_Free(void* p) {
   if (p == nullptr || UnmapIfMapped(p)) return;
   std::free(p);

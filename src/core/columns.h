@@ -89,10 +89,9 @@ void Gen_releaseAttr(GenAttr* attr);
 // REQUIRES: cb != NULL
 void Gen_releaseScratch(GenControlBlock* cb);
 
-// The allocation seam of the column storage: every vector, path text and read
-// buffer is had through it. Returns null on failure; never throws.
-using GenAllocator = void* (*)(std::size_t bytes);
-void Gen_SetAllocator(GenAllocator allocator);  // null restores the default
+// Memory of the column storage: every vector, path text and read buffer is
+// had here, when the run's environment grants it (base/env.h). Returns null
+// on failure; never throws.
 void* Gen_Allocate(std::size_t bytes);
 void Gen_Free(void* p);
 

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <new>
 
+#include "base/env.h"
+
 namespace zervgen {
 
 namespace output_detail {
@@ -21,7 +23,7 @@ FieldLook LookOf(OutputKind kind, int width, bool last, const OutputFormat& form
 FieldCache* CacheFor(OutputFieldCaches* caches, int index, const FieldLook& look) {
   void*& table = caches->tables[index];
   if (table == nullptr) {
-    void* memory = Output_Reallocate(nullptr, sizeof(FieldCache));
+    void* memory = Env_Reallocate(nullptr, sizeof(FieldCache));
     if (memory == nullptr) return nullptr;
     table = new (memory) FieldCache();
   }

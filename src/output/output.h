@@ -76,13 +76,6 @@ class OutputStream {
   char* end_ = nullptr;
 };
 
-// The allocation seam of the streams' own buffers (and of the relation
-// writer's chunk arrays): realloc-like, null on failure, never throws. Null
-// restores the default.
-using OutputReallocator = void* (*)(void* p, std::size_t bytes);
-void Output_SetReallocator(OutputReallocator reallocator);
-void* Output_Reallocate(void* p, std::size_t bytes);
-
 // A field writer: writes `value` as one field, in `width` characters in
 // fixed format, followed by the delimiter, or by "\n" when `last` is set.
 // Returns 0, or STATUS_ERROR when the stream failed.

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "base/env.h"
 #include "base/except.h"
 #include "output/cache.h"
 #include "output/output.h"
@@ -187,7 +188,7 @@ struct Piece {
 // working memory, made or grown at need; null when it cannot be had.
 char* BlockMemory(OutputFieldCaches* caches, std::size_t bytes) {
   if (caches->blockBytes >= bytes) return static_cast<char*>(caches->block);
-  void* memory = Output_Reallocate(caches->block, bytes);
+  void* memory = Env_Reallocate(caches->block, bytes);
   if (memory == nullptr) return nullptr;
   caches->block = memory;
   caches->blockBytes = bytes;

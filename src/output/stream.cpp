@@ -2,29 +2,18 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "base/env.h"
 #include "base/util.h"
 #include "output/output.h"
 
 namespace zervgen {
-namespace {
-
-void* DefaultReallocate(void* p, std::size_t bytes) { return std::realloc(p, bytes); }
-
-OutputReallocator reallocator = DefaultReallocate;
-
-}  // namespace
-
-void Output_SetReallocator(OutputReallocator r) {
-  reallocator = r != nullptr ? r : DefaultReallocate;
-}
-void* Output_Reallocate(void* p, std::size_t bytes) { return reallocator(p, bytes); }
 
 OutputStream::OutputStream(char* buffer, std::size_t capacity)
     : fd_(-1), owned_(false), begin_(buffer), pos_(buffer), end_(buffer + capacity) {}
 
 OutputStream::OutputStream(int fd, std::size_t capacity) : fd_(fd) {
   if (capacity == 0) return;
-  begin_ = static_cast<char*>(Output_Reallocate(nullptr, capacity));
+  begin_ = static_cast<char*>(Env_Reallocate(nullptr, capacity));
   if (begin_ == nullptr) {
     error_ = ENOMEM;
     return;
@@ -57,7 +46,7 @@ bool OutputStream::Grow(std::size_t need) {
   std::size_t capacity = static_cast<std::size_t>(end_ - begin_);
   std::size_t bigger = capacity * 2 > need ? capacity * 2 : need;
   std::size_t used = size();
-  char* p = owned_ ? static_cast<char*>(Output_Reallocate(begin_, bigger)) : nullptr;
+  char* p = owned_ ? static_cast<char*>(Env_Reallocate(begin_, bigger)) : nullptr;
   if (p == nullptr) {
     Fail(ENOMEM);
     return false;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/except.h"
+#include "base/progname.h"
 #include "parquet/chunk.h"
 #include "parquet/file.h"
 #include "run/parquet_rows.h"
@@ -87,7 +88,8 @@ class ParquetFormat : public GenFormat {
       : columns_(std::move(columns)),
         text_(text),
         settings_(settings),
-        file_(columns_.data(), static_cast<int>(columns_.size()), relName) {}
+        file_(columns_.data(), static_cast<int>(columns_.size()), relName, Gen_ParquetCreatedBy()) {
+  }
 
   std::int32_t ChunkRows() const override { return settings_.rowGroupRows; }
   // A row group is large: one in the writer's hands and one per worker.
@@ -132,6 +134,11 @@ class ParquetFormat : public GenFormat {
 };
 
 }  // namespace
+
+const char* Gen_ParquetCreatedBy() {
+  static const std::string text = std::string("zervgen version ") + kVersion + " (build zervgen)";
+  return text.c_str();
+}
 
 std::unique_ptr<GenFormat> Gen_ParquetFormat(const char* relName,
                                              std::span<const GenColumnSpec> fields,

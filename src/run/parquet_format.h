@@ -26,6 +26,10 @@ struct GenParquetSettings {
   std::int32_t rowGroupRows = kParquetDefaultRowGroup;
 };
 
+// The writer's name in the files, as readers show it:
+// "zervgen version 1.0 (build zervgen)".
+const char* Gen_ParquetCreatedBy();
+
 // The format of one Parquet file of the relation `relName` with `fields`
 // (the schema's, a fill field of width 0 left out as the writer leaves it
 // out). Texts are those of delimited rows in `text` (the run's framing).

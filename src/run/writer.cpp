@@ -21,6 +21,7 @@
 #include <new>
 #include <vector>
 
+#include "base/env.h"
 #include "base/except.h"
 #include "base/pool.h"
 #include "base/progress.h"
@@ -369,7 +370,7 @@ bool WriteRowsInline(Relation* rel) {
   std::unique_ptr<std::int32_t, decltype(&std::free)> values{nullptr, &std::free};
   if (rel->anyTemp) {
     values.reset(static_cast<std::int32_t*>(
-        Output_Reallocate(nullptr, sizeof(std::int32_t) * kMaxColumns * most)));
+        Env_Reallocate(nullptr, sizeof(std::int32_t) * kMaxColumns * most)));
     if (values == nullptr) return false;
     batch.tempValues = values.get();
     batch.valueRows = most;
