@@ -666,6 +666,36 @@ TEST_F(OutputTest, RowsWithoutARowFormGoThroughTheWriters) {
   EXPECT_EQ(FormattedRows(many, 50), WriterRows(many, 50));
 }
 
+// Rows the formatter cannot take whole (more than sixteen fields, or a
+// field wider than it pads inline) are framed as the format handed over
+// says, whatever the module's own framing.
+TEST_F(OutputTest, RowsBeyondTheFormatterFollowTheirFormat) {
+  Output_Initialize(',', 0);
+  const std::int32_t values[] = {7, -12};
+  const struct {
+    const char* name;
+    OutputFormat format;
+    int nFields;
+    int width;
+    std::string row;
+  } cases[] = {
+      {"seventeen delimited by |", Output_MakeFormat('|', 0), 17, 3,
+       "7|7|7|7|7|7|7|7|7|7|7|7|7|7|7|7|7\n"},
+      {"seventeen fixed", Output_MakeFormat(0, 1), 17, 3,
+       "  7  7  7  7  7  7  7  7  7  7  7  7  7  7  7  7  7\n"},
+      {"one wide fixed", Output_MakeFormat(0, 1), 1, 5000, std::string(4999, ' ') + "7\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<OutputRowField> fields(c.nFields,
+                                       OutputRowField{values, 1, OutputKind::kInteger, c.width});
+    OutputStream stream(-1, 16);
+    std::int32_t fill = 1;
+    ASSERT_EQ(Output_Rows(&stream, c.format, fields.data(), c.nFields, 1, &fill), 0);
+    EXPECT_EQ(std::string(stream.data(), stream.size()), c.row);
+  }
+}
+
 TEST_F(OutputTest, RowsOfNoFieldsAreEmpty) {
   OutputStream stream(-1, 16);
   EXPECT_EQ(Output_Rows(&stream, Output_CurrentFormat(), nullptr, 0, 10, &unusedFill), 0);

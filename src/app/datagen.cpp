@@ -270,15 +270,18 @@ bool WritesToStandardOutput(const GenRunPlan& plan) {
   return false;
 }
 
-// What makes each file's format: Parquet files, or text rows in the framing
-// of the run (none).
-GenFormatMaker FormatMaker() {
-  if (!options.parquet) return nullptr;
+// What makes each file's format: Parquet files, or text rows, with the
+// texts in `framing`, the run's one framing.
+GenFormatMaker FormatMaker(const OutputFormat& framing) {
+  if (!options.parquet) {
+    return
+        [framing](const char*, std::span<const GenColumnSpec>) { return Gen_TextFormat(framing); };
+  }
   GenParquetSettings settings;
   settings.codec = static_cast<ParquetCodec>(options.parquetCodec);
   settings.rowGroupRows = options.rowGroupRows;
-  return [settings](const char* relName, std::span<const GenColumnSpec> fields) {
-    return Gen_ParquetFormat(relName, fields, Output_CurrentFormat(), settings);
+  return [framing, settings](const char* relName, std::span<const GenColumnSpec> fields) {
+    return Gen_ParquetFormat(relName, fields, framing, settings);
   };
 }
 
@@ -290,13 +293,14 @@ void Run(GenControlBlock* cb, int argc, char** argv) {
   // of a set-up that fails go to standard error too.
   if (WritesToStandardOutput(plan)) Xept_SetCheckLinesToStderr(true);
   Main_openReport(argc, argv);
-  Output_Initialize(options.delimChar, options.fixedFormat);
+  const OutputFormat framing = Output_MakeFormat(options.delimChar, options.fixedFormat);
   Gen_SetThreads(options.nThreads);
   // Fails before the long work when a file of the plan cannot be created,
   // with the writer's own messages, in the order the files are written.
   Gen_CheckRelationFiles(Gen_PlanFiles(plan));
   Gen_InitializeCB(cb, options.nRows, options.nChars, options.tmpDir);
-  for (const GenRelationPlan& relation : plan.relations) Gen_Relation(cb, relation, FormatMaker());
+  const GenFormatMaker makeFormat = FormatMaker(framing);
+  for (const GenRelationPlan& relation : plan.relations) Gen_Relation(cb, relation, makeFormat);
   Main_cleanup(cb);
   Main_closeReport();
 }

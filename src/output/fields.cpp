@@ -62,8 +62,8 @@ bool PutManyBlanks(OutputStream* stream, std::int64_t n) {
 // One field through the stream: one Reserve, the bytes, one Commit. Returns
 // 0 or STATUS_ERROR.
 template <OutputKind K, bool kFixed>
-int WriteField(OutputStream* stream, std::int32_t value, int width, int last) {
-  FieldContext context = WriterContext(K == OutputKind::kDate);
+int WriteField(OutputStream* stream, FieldContext context, std::int32_t value, int width,
+               int last) {
   if constexpr (K == OutputKind::kFixed10) context.codeSetIsBase = CodeSetIsBase(context.fixed10);
   return WithBody<K>(value, context, [&](const auto& body, Align align, bool cents) {
     bool padFirst;
@@ -82,15 +82,48 @@ int WriteField(OutputStream* stream, std::int32_t value, int width, int last) {
 }
 
 template <OutputKind K>
-int WriteField(OutputStream* stream, std::int32_t value, int width, int last) {
+int WriteField(OutputStream* stream, const FieldContext& context, std::int32_t value, int width,
+               int last) {
   if constexpr (K == OutputKind::kDate) {
     if (value < 0 || value > DATE_MAX_DAY) return RefuseDay();
   }
-  return WriterContext(false).fixed ? WriteField<K, true>(stream, value, width, last)
-                                    : WriteField<K, false>(stream, value, width, last);
+  return context.fixed ? WriteField<K, true>(stream, context, value, width, last)
+                       : WriteField<K, false>(stream, context, value, width, last);
+}
+
+// A field in the framing as the module stands.
+template <OutputKind K>
+int WriteField(OutputStream* stream, std::int32_t value, int width, int last) {
+  return WriteField<K>(stream, WriterContext(K == OutputKind::kDate), value, width, last);
 }
 
 }  // namespace
+
+namespace output_detail {
+
+int WriteFieldIn(OutputStream* stream, const FieldContext& context, OutputKind kind,
+                 std::int32_t value, int width, int last) {
+  switch (kind) {
+    case OutputKind::kInteger:
+      return WriteField<OutputKind::kInteger>(stream, context, value, width, last);
+    case OutputKind::kFloat:
+      return WriteField<OutputKind::kFloat>(stream, context, value, width, last);
+    case OutputKind::kDate:
+      return WriteField<OutputKind::kDate>(stream, context, value, width, last);
+    case OutputKind::kFixed10:
+      return WriteField<OutputKind::kFixed10>(stream, context, value, width, last);
+    case OutputKind::kFixed20:
+      return WriteField<OutputKind::kFixed20>(stream, context, value, width, last);
+    case OutputKind::kVarChar:
+      return WriteField<OutputKind::kVarChar>(stream, context, value, width, last);
+    case OutputKind::kFill:
+      return WriteField<OutputKind::kFill>(stream, context, value, width, last);
+  }
+  CHECK_REQUIRE_TEXT(false, "kind <= OutputKind::kFill");
+  return STATUS_ERROR;
+}
+
+}  // namespace output_detail
 
 // ---------------------------------------------------------------------------
 // The seven writers

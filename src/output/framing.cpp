@@ -92,25 +92,37 @@ FieldContext WriterContext(bool dates) {
 
 }  // namespace output_detail
 
-void Output_Initialize(char delim, int fixedFormat) {
+OutputFormat Output_MakeFormat(char delim, int fixedFormat) {
   CHECK_REQUIRE_TEXT(((delim == 0) && (fixedFormat)) || ((delim != 0) && (!fixedFormat)),
                      "((delim == 0) && (fixedFormat)) || ((delim != 0) && (! fixedFormat))");
-  // The parameters shadow the module state of the same names.
-  zervgen::fixedFormat = fixedFormat;
   // The date texts are made now, before the columns take what memory
   // there is, so that writing the rows cannot run short of them.
   (void)DateTexts(fixedFormat != 0);
-  std::memcpy(fixed10CharSet, kDotBase, sizeof kDotBase);
-  std::memcpy(fixed20CharSet, kBlankBase, sizeof kBlankBase);
-  std::memcpy(varCharCharSet, kBlankBase, sizeof kBlankBase);
-  std::memcpy(fillCharSet, kDotBase, sizeof kDotBase);
-  if (fixedFormat) return;
-  zervgen::delim = delim;
-  if (delim == ',') return;
-  Output_remap(fixed10CharSet, delim, ',');
-  Output_remap(fixed20CharSet, delim, ',');
-  Output_remap(varCharCharSet, delim, ',');
-  Output_remap(fillCharSet, delim, ',');
+  OutputFormat format{};
+  format.fixedFormat = fixedFormat;
+  format.delim = fixedFormat ? 0 : delim;
+  std::memcpy(format.fixed10, kDotBase, sizeof kDotBase);
+  std::memcpy(format.fixed20, kBlankBase, sizeof kBlankBase);
+  std::memcpy(format.varChar, kBlankBase, sizeof kBlankBase);
+  std::memcpy(format.fill, kDotBase, sizeof kDotBase);
+  if (fixedFormat || delim == ',') return format;
+  for (char* set : {format.fixed10, format.fixed20, format.varChar, format.fill}) {
+    Output_remap(set, delim, ',');
+  }
+  return format;
+}
+
+void Output_Initialize(char delim, int fixedFormat) {
+  CHECK_REQUIRE_TEXT(((delim == 0) && (fixedFormat)) || ((delim != 0) && (!fixedFormat)),
+                     "((delim == 0) && (fixedFormat)) || ((delim != 0) && (! fixedFormat))");
+  const OutputFormat format = Output_MakeFormat(delim, fixedFormat);
+  // The parameters shadow the module state of the same names.
+  zervgen::fixedFormat = fixedFormat;
+  if (!fixedFormat) zervgen::delim = delim;
+  std::memcpy(fixed10CharSet, format.fixed10, sizeof format.fixed10);
+  std::memcpy(fixed20CharSet, format.fixed20, sizeof format.fixed20);
+  std::memcpy(varCharCharSet, format.varChar, sizeof format.varChar);
+  std::memcpy(fillCharSet, format.fill, sizeof format.fill);
 }
 
 void Output_remap(char* charSet, char delim, char mapChar) {

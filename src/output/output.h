@@ -87,9 +87,16 @@ extern char fixed20CharSet[65];
 extern char varCharCharSet[65];
 extern char fillCharSet[65];
 
-// Chooses the framing and rebuilds the character sets; a delimiter found in
-// a set is replaced there by ','. Also makes the framing's date texts, so
-// that writing rows later needs no memory for them.
+// The framing of rows and their character sets, as one value (OutputFormat,
+// below): a delimiter found in a set is replaced there by ','. Also makes
+// the framing's date texts, so that writing rows later needs no memory for
+// them. Touches no module state.
+// REQUIRES: (delim == 0 && fixedFormat) || (delim != 0 && !fixedFormat)
+struct OutputFormat;
+OutputFormat Output_MakeFormat(char delim, int fixedFormat);
+
+// Makes the framing of Output_MakeFormat the module's own, the one the
+// seven single-field writers below frame in.
 // REQUIRES: (delim == 0 && fixedFormat) || (delim != 0 && !fixedFormat)
 void Output_Initialize(char delim, int fixedFormat);
 
@@ -183,8 +190,8 @@ class OutputFieldCaches {
 // row, with the same bytes as calling each field's writer in turn under that
 // framing. Fill fields draw from the stream at *fillState, which is left
 // where the rows end. Rows of up to 16 fields with widths up to 4096 are
-// formatted a whole row at a time; others go through the writers (which
-// frame as the module stands). Fields with few distinct values copy their
+// formatted a whole row at a time; others one field at a time, in `format`
+// all the same. Fields with few distinct values copy their
 // texts from `caches` when given. Returns 0, or STATUS_ERROR when the stream
 // failed; what was formatted before the failure stays in the stream, whole
 // rows only, and *fillState may then stand past those rows.

@@ -22,14 +22,18 @@ constexpr int kMaxRowFields = 16;
 
 static_assert(OutputFieldCaches::kFields >= kMaxRowFields);
 
-// The rows the plain way: one writer call per field.
-int PlainRows(OutputStream* stream, const OutputRowField* fields, int nFields, std::int32_t rows) {
+// The rows the plain way, one field at a time in `format`, drawing fill
+// from *fillState.
+int PlainRows(OutputStream* stream, const OutputFormat& format, const OutputRowField* fields,
+              int nFields, std::int32_t rows, std::int32_t* fillState) {
+  const FieldContext context = ContextOf(format, fillState);
   for (std::int32_t r = 0; r < rows; ++r) {
     for (int i = 0; i < nFields; ++i) {
       const OutputRowField& f = fields[i];
       const int last = i == nFields - 1 ? 1 : 0;
-      const OutputWriter writer = Output_WriterOf(f.kind);
-      if (writer(stream, f.values[r * f.stride], f.width, last) != 0) return STATUS_ERROR;
+      if (WriteFieldIn(stream, context, f.kind, f.values[r * f.stride], f.width, last) != 0) {
+        return STATUS_ERROR;
+      }
     }
   }
   return 0;
@@ -383,17 +387,6 @@ int BlockRows(OutputStream* stream, const OutputFormat& format, const OutputRowF
   return done == rows ? 0 : STATUS_ERROR;
 }
 
-// Rows through the field writers, drawing fill from *fillState.
-int PlainRowsFrom(OutputStream* stream, const OutputRowField* fields, int nFields,
-                  std::int32_t rows, std::int32_t* fillState) {
-  const std::int32_t saved = Output_GetFillState();
-  Output_SetFillState(*fillState);
-  const int status = PlainRows(stream, fields, nFields, rows);
-  *fillState = Output_GetFillState();
-  Output_SetFillState(saved);
-  return status;
-}
-
 }  // namespace
 
 std::size_t Output_RowBound(const OutputRowField* fields, int nFields) {
@@ -412,14 +405,14 @@ int Output_Rows(OutputStream* stream, const OutputFormat& format, const OutputRo
   CHECK_REQUIRE_TEXT(fields != nullptr || nFields == 0, "fields != NULL || nFields == 0");
   CHECK_REQUIRE_TEXT(fillState != nullptr, "fillState != NULL");
   if (nFields <= 0) return 0;
-  if (nFields > kMaxRowFields) return PlainRowsFrom(stream, fields, nFields, rows, fillState);
+  if (nFields > kMaxRowFields) return PlainRows(stream, format, fields, nFields, rows, fillState);
   // Every field takes at most its width and kMaxFieldBytes, padded or not.
   std::size_t bound = 0;
   for (int i = 0; i < nFields; ++i) {
     const OutputRowField& f = fields[i];
     CHECK_REQUIRE_TEXT(f.kind <= OutputKind::kFill, "fields[i].kind <= OutputKind::kFill");
     const std::int64_t span = f.width < 0 ? -static_cast<std::int64_t>(f.width) : f.width;
-    if (span > kMaxInlinePad) return PlainRowsFrom(stream, fields, nFields, rows, fillState);
+    if (span > kMaxInlinePad) return PlainRows(stream, format, fields, nFields, rows, fillState);
     bound += static_cast<std::size_t>(span) + kMaxFieldBytes;
   }
   if (caches != nullptr && BlockFits(fields, nFields, bound)) {

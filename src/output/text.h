@@ -394,6 +394,11 @@ template <bool kFixed, typename Body>
 
 // The context of rows in `format`, drawing fill from *fillState.
 FieldContext ContextOf(const OutputFormat& format, std::int32_t* fillState);
+
+// One field of `kind` in `context`, through the stream, as the field
+// writers write it. Returns 0, or STATUS_ERROR when the stream failed.
+int WriteFieldIn(OutputStream* stream, const FieldContext& context, OutputKind kind,
+                 std::int32_t value, int width, int last);
 // The context of the single field writers: the framing and the character
 // sets as they stand, the calling thread's fill stream, and the date texts
 // when `dates` is set; codeSetIsBase is left false.
