@@ -289,8 +289,9 @@ GenFormatMaker FormatMaker(const OutputFormat& framing) {
 void Run(GenControlBlock* cb, int argc, char** argv) {
   Main_initSignalHandlers(cb);
   const GenRunPlan plan = Main_processArguments(argc, argv);
-  // Standard output carries nothing but rows from here on: the check lines
-  // of a set-up that fails go to standard error too.
+  // Standard output carries nothing but rows from here on: every check line,
+  // of the set-up and of the writing, goes to standard error, where a loader
+  // reading the pipe does not take it for rows. Decided here only.
   if (WritesToStandardOutput(plan)) Xept_SetCheckLinesToStderr(true);
   Main_openReport(argc, argv);
   const OutputFormat framing = Output_MakeFormat(options.delimChar, options.fixedFormat);

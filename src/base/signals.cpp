@@ -120,7 +120,7 @@ SignalGuard::SignalGuard() {
 
 SignalGuard::~SignalGuard() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
 
-void Main_SetRelationFile(int fd, const char* name) {
+void Signals_SetRelationFile(int fd, const char* name) {
   if (fd < 0 || name == nullptr) {
     ClearRecord();
     return;

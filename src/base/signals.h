@@ -46,7 +46,7 @@ void Signals_LeadCpuLimit();
 // Records the relation file being written (descriptor, name and the file's
 // identity, device and inode) for the signal handler; (-1, null) clears the
 // record. The name is copied.
-void Main_SetRelationFile(int fd, const char* name);
+void Signals_SetRelationFile(int fd, const char* name);
 
 // What became of the recorded relation file.
 enum class RemovalOutcome {

@@ -55,11 +55,9 @@ void Gen_CheckRelationFiles(std::span<const GenRelationFile> files) {
 RelationFile::RelationFile(const char* path, const char* relName)
     : toStdout_(std::strcmp(path, "-") == 0) {
   if (toStdout_) {
+    // Rows go out through the descriptor: what stdio holds goes first. The
+    // driver has sent check lines to standard error since the run began.
     std::fflush(stdout);
-    // From here on standard output carries relation data: check lines go
-    // to standard error, where a loader reading the pipe does not take them
-    // for rows.
-    Xept_SetCheckLinesToStderr(true);
     return;
   }
   SignalGuard guard;  // the file exists only together with its record
@@ -67,8 +65,8 @@ RelationFile::RelationFile(const char* path, const char* relName)
   const char* reason = nullptr;
   Util_OpenFile(&fd, path, &reason);
   if (fd < 0) Gen_CannotCreateRelation(relName, path, reason);
-  Main_SetRelationFile(fd, path);
-  fd_ = UniqueFd(fd);
+  Signals_SetRelationFile(fd, path);
+  fd_ = fd;
   recorded_ = true;
 }
 
@@ -76,7 +74,7 @@ RelationFile::~RelationFile() { (void)Remove(); }
 
 int RelationFile::Write(const void* data, std::size_t n, std::size_t* written) {
   *written = 0;
-  const int fd = toStdout_ ? STDOUT_FILENO : fd_.get();
+  const int fd = toStdout_ ? STDOUT_FILENO : fd_;
   const int error = Util_WriteAllCount(fd, data, n, written);
   offset_ += *written;
   return error;
@@ -85,16 +83,16 @@ int RelationFile::Write(const void* data, std::size_t n, std::size_t* written) {
 int RelationFile::Close() {
   if (!recorded_) return 0;
   SignalGuard guard;
-  (void)fd_.Release();  // the record closes it
-  const int error = Signals_CloseRelationFile();
+  const int error = Signals_CloseRelationFile();  // closes the descriptor either way
+  fd_ = -1;
   if (error == 0) recorded_ = false;
   return error;
 }
 
 Removal RelationFile::Remove() {
   if (!recorded_) return Removal{RemovalOutcome::kNone, nullptr};
-  SignalGuard guard;    // no signal between the record's end and the removal
-  (void)fd_.Release();  // the record closes it
+  SignalGuard guard;  // no signal between the record's end and the removal
+  fd_ = -1;
   recorded_ = false;
   return Signals_RemoveRelationFile();
 }

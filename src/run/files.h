@@ -65,7 +65,10 @@ class RelationFile {
   Removal Remove();
 
  private:
-  UniqueFd fd_;  // the created file; closed for standard output
+  // The created file's descriptor while recorded, -1 otherwise. The signal
+  // record owns it (and closes it, on Close, Remove or a signal); the file
+  // only writes through it.
+  int fd_ = -1;
   bool toStdout_;
   bool recorded_ = false;
   std::uint64_t offset_ = 0;
