@@ -252,7 +252,7 @@ TEST_F(GenTest, TemporaryFileValuesReadBackUnchanged) {
             static_cast<ssize_t>(values.size() * 4));
   const std::string out = std::string(dir_.path()) + "/rel";
   GenColumnSpec spec[] = {{&cb_.keyAttr, 10, OutputKind::kInteger, 1}};
-  Gen_outputRelation(&cb_, out.c_str(), "tiny", spec, Whole(cb_));
+  ASSERT_EQ(Gen_outputRelation(&cb_, out.c_str(), "tiny", spec, Whole(cb_)), GenWriteStatus::kOk);
   std::string expected;
   for (std::int32_t v : values) expected += std::to_string(v) + "\n";
   EXPECT_EQ(zervgen_test::ReadText(out), expected);
@@ -268,7 +268,7 @@ TEST_F(GenTest, CheckLineNamesTheSourceFileRelativeToTheTree) {
   std::string text;
   EXPECT_EQ(Raised(
                 [&] {
-                  Gen_outputRelation(nullptr, "x", "rel", spec, GenRows{1, 0, 1});
+                  (void)Gen_outputRelation(nullptr, "x", "rel", spec, GenRows{1, 0, 1});
                 },
                 &text),
             XEPT_REQUIREMENT);
@@ -288,7 +288,8 @@ TEST_F(GenTest, PartOfATemporaryFileColumnStartsAtItsFirstRow) {
   cb_.keyAttr.bufCount = 512;
   const std::string out = std::string(dir_.path()) + "/part";
   GenColumnSpec spec[] = {{&cb_.keyAttr, 10, OutputKind::kInteger, 1}};
-  Gen_outputRelation(&cb_, out.c_str(), "tiny", spec, GenRows{1000, 700, 250});
+  ASSERT_EQ(Gen_outputRelation(&cb_, out.c_str(), "tiny", spec, GenRows{1000, 700, 250}),
+            GenWriteStatus::kOk);
   std::string expected;
   for (int i = 700; i < 950; ++i) expected += std::to_string(values[i]) + "\n";
   EXPECT_EQ(zervgen_test::ReadText(out), expected);
@@ -308,7 +309,7 @@ TEST_F(GenTest, TemporaryFileOfTheWrongSizeEndsTheRunAndRemovesThePartialRelatio
     const std::string out = std::string(dir_.path()) + "/rel";
     GenColumnSpec spec[] = {{&cb.keyAttr, 10, OutputKind::kInteger, 1}};
     testing::internal::CaptureStderr();
-    EXPECT_EQ(Raised([&] { Gen_outputRelation(&cb, out.c_str(), "tiny", spec, Whole(cb)); }),
+    EXPECT_EQ(Raised([&] { (void)Gen_outputRelation(&cb, out.c_str(), "tiny", spec, Whole(cb)); }),
               XEPT_GEN_FAILED);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               std::string(programName) + ": Temporary file read error.\n");
@@ -337,7 +338,7 @@ TEST_F(GenTest, PartsOfARelationJoinIntoTheWhole) {
                           {&cb_.signedAttr, 10, OutputKind::kInteger, 1},
                           {&cb_.fillAttr, 9, OutputKind::kFill, 1}};
   const std::string whole = std::string(dir_.path()) + "/whole";
-  Gen_outputRelation(&cb_, whole.c_str(), "rel", spec, Whole(cb_));
+  ASSERT_EQ(Gen_outputRelation(&cb_, whole.c_str(), "rel", spec, Whole(cb_)), GenWriteStatus::kOk);
   const std::string expected = zervgen_test::ReadText(whole);
   ASSERT_EQ(expected.rfind("0,0,0,", 0), 0u);
   const GenRows parts[] = {{kRows, 0, 4097}, {kRows, 4097, 1}, {kRows, 4098, 5909}};
@@ -346,7 +347,7 @@ TEST_F(GenTest, PartsOfARelationJoinIntoTheWhole) {
     std::string joined;
     for (const GenRows& part : parts) {
       const std::string out = std::string(dir_.path()) + "/part" + std::to_string(part.first);
-      Gen_outputRelation(&cb_, out.c_str(), "rel", spec, part);
+      ASSERT_EQ(Gen_outputRelation(&cb_, out.c_str(), "rel", spec, part), GenWriteStatus::kOk);
       joined += zervgen_test::ReadText(out);
       ::unlink(out.c_str());
     }
@@ -366,7 +367,7 @@ TEST_F(GenTest, WriterFramesColumnsAndDropsAnEmptyFill) {
                           {&cb_.keyAttr, 10, OutputKind::kInteger, 1},
                           {&cb_.signedAttr, 10, OutputKind::kInteger, 1},
                           {&cb_.fillAttr, 0, OutputKind::kFill, 1}};
-  Gen_outputRelation(&cb_, out.c_str(), "rel", spec, Whole(cb_));
+  ASSERT_EQ(Gen_outputRelation(&cb_, out.c_str(), "rel", spec, Whole(cb_)), GenWriteStatus::kOk);
   std::string expected;
   for (int i = 0; i < 100; ++i) {
     expected += std::to_string(i) + "," + std::to_string(i) + "," + std::to_string(-i) + "\n";
@@ -390,7 +391,8 @@ TEST_F(GenTest, WriterRefusesBadColumnLists) {
     const std::string out = std::string(dir_.path()) + "/rel" + std::to_string(n++);
     std::string text;
     EXPECT_EQ(
-        Raised([&] { Gen_outputRelation(&cb_, out.c_str(), "rel", *c.list, Whole(cb_)); }, &text),
+        Raised([&] { (void)Gen_outputRelation(&cb_, out.c_str(), "rel", *c.list, Whole(cb_)); },
+               &text),
         XEPT_ENSURE);
     EXPECT_NE(text.find(c.text), std::string::npos) << text;
   }
@@ -407,7 +409,7 @@ TEST_F(GenTest, ThreadCountDoesNotChangeTheBytes) {
     GenControlBlock cb{};
     Gen_InitializeCB(&cb, 10007, 9, dir_.path());
     const std::string out = std::string(dir_.path()) + "/hun" + std::to_string(threads);
-    Gen_Hundred(&cb, out.c_str());
+    ASSERT_EQ(Gen_WholeRelation(&cb, kTagHundred, out.c_str()), GenWriteStatus::kOk);
     Main_cleanup(&cb);
     std::string text = zervgen_test::ReadText(out);
     EXPECT_EQ(text.size(), 10007u * (185 + 9 + 1));
@@ -451,7 +453,8 @@ TEST_F(GenTest, RowFormatterAndWritersGiveTheSameRelation) {
       cb_.fillAttr.fillSeed = kFillSeed;
       const std::string out =
           std::string(dir_.path()) + "/rel" + std::to_string(fixed) + std::to_string(threads);
-      Gen_outputRelation(&cb_, out.c_str(), "rel", spec, Whole(cb_));
+      ASSERT_EQ(Gen_outputRelation(&cb_, out.c_str(), "rel", spec, Whole(cb_)),
+                GenWriteStatus::kOk);
       EXPECT_TRUE(zervgen_test::ReadText(out) == expected)
           << threads << " threads, fixed " << fixed;
     }
@@ -463,7 +466,7 @@ TEST_F(GenTest, RowFormatterAndWritersGiveTheSameRelation) {
 TEST_F(GenTest, TinyWritesOneRowAndKeepsTheRowCount) {
   Gen_InitializeCB(&cb_, 500, 0, dir_.path());
   const std::string out = std::string(dir_.path()) + "/tny";
-  Gen_Tiny(&cb_, out.c_str());
+  ASSERT_EQ(Gen_WholeRelation(&cb_, kTagTiny, out.c_str()), GenWriteStatus::kOk);
   EXPECT_EQ(zervgen_test::ReadText(out), "0\n");
   EXPECT_EQ(cb_.nTuples, 500);
 }

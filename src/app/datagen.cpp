@@ -285,8 +285,10 @@ GenFormatMaker FormatMaker(const OutputFormat& framing) {
   };
 }
 
-// The run after the handler is armed; returns normally after a complete run.
-void Run(GenControlBlock* cb, int argc, char** argv) {
+// The run after the handler is armed; returns kOk after a complete run, and
+// kOutOfMemory (the relation file removed) when memory the run cannot do
+// without could not be had.
+GenWriteStatus Run(GenControlBlock* cb, int argc, char** argv) {
   Main_initSignalHandlers(cb);
   const GenRunPlan plan = Main_processArguments(argc, argv);
   // Standard output carries nothing but rows from here on: every check line,
@@ -301,9 +303,13 @@ void Run(GenControlBlock* cb, int argc, char** argv) {
   Gen_CheckRelationFiles(Gen_PlanFiles(plan));
   Gen_InitializeCB(cb, options.nRows, options.nChars, options.tmpDir);
   const GenFormatMaker makeFormat = FormatMaker(framing);
-  for (const GenRelationPlan& relation : plan.relations) Gen_Relation(cb, relation, makeFormat);
+  for (const GenRelationPlan& relation : plan.relations) {
+    const GenWriteStatus status = Gen_Relation(cb, relation, makeFormat);
+    if (status != GenWriteStatus::kOk) return status;
+  }
   Main_cleanup(cb);
   Main_closeReport();
+  return GenWriteStatus::kOk;
 }
 
 GenControlBlock runCb;
@@ -332,8 +338,16 @@ void ReportQuietly(const char* line) {
 // The failed run's last lines (cls 0: memory ran out). Classes 32 and 33,
 // and a report write that failed (class 6, told with its reason), have
 // been explained where they arose.
-void ExplainFailure(std::int16_t cls) {
-  if (cls == 0) {
+// How a run ended that did not complete: a raise of a class, or memory the
+// run could not do without.
+struct RunFailure {
+  bool outOfMemory;
+  std::int16_t cls;  // the class raised; unused when out of memory
+};
+
+void ExplainFailure(const RunFailure& failure) {
+  const std::int16_t cls = failure.cls;
+  if (failure.outOfMemory) {
     ReportQuietly("*** Error: Not enough memory to continue.\n");
     std::fprintf(stderr, "%s: Out of memory.\n", programName);
   } else if ((cls < XEPT_GEN_FAILED || cls > XEPT_GEN_DISK_FULL) &&
@@ -346,10 +360,10 @@ void ExplainFailure(std::int16_t cls) {
 }
 
 // Ends a failed run: the files go first, whatever the report does.
-int EndFailedRun(std::int16_t cls) {
+int EndFailedRun(const RunFailure& failure) {
   CleanupRun();
   Xept_SetLastResort(nullptr);
-  ExplainFailure(cls);
+  ExplainFailure(failure);
   Report_CloseFile();
   return -1;
 }
@@ -375,16 +389,20 @@ int Main_Run(int argc, char** argv, Env* env) {
   // written on the way out failing too) still finds the second.
   XeptFrame* outer = Xept_GetBuffer(XEPT_ANY);
   XeptFrame* handler = Xept_GetBuffer(XEPT_ANY);
+  GenWriteStatus status = GenWriteStatus::kOk;
   try {
-    Run(&runCb, argc, argv);
+    status = Run(&runCb, argc, argv);
   } catch (const XeptRaised& raised) {
     if (raised.frame != handler && raised.frame != outer) throw;
     if (raised.frame == handler) Xept_PopHandler();  // the outer frame
-    return EndFailedRun(raised.cls);
+    return EndFailedRun(RunFailure{false, raised.cls});
   } catch (const std::bad_alloc&) {
-    // Memory for a buffer of the run could not be had after all.
+    // The library could not have memory for a container of the run.
+    status = GenWriteStatus::kOutOfMemory;
+  }
+  if (status == GenWriteStatus::kOutOfMemory) {
     Xept_Reset();
-    return EndFailedRun(0);
+    return EndFailedRun(RunFailure{true, 0});
   }
   Xept_PopHandler();
   Xept_PopHandler();

@@ -86,10 +86,7 @@ void Merge(GenStatus* to, const GenStatus& from) {
 
 }  // namespace
 
-void Gen_Replay(const GenStatus& status) {
-  if (status.outOfMemory) throw std::bad_alloc();
-  Xept_Replay(status.xept);
-}
+void Gen_Replay(const GenStatus& status) { Xept_Replay(status.xept); }
 
 int Gen_Threads() {
   if (threadOverride > 0) return threadOverride;

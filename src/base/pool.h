@@ -32,9 +32,9 @@ struct GenStatus {
   bool failed() const { return xept.cls != 0 || outOfMemory; }
 };
 
-// Main thread: raises the failure of `status` (a captured one through the
-// handler stack with its location lines, memory as std::bad_alloc); returns
-// when there is none.
+// Main thread: raises the captured failure of `status` through the handler
+// stack with its location lines; returns when there is none. Memory that
+// could not be had is no raise: the caller reads status.outOfMemory.
 void Gen_Replay(const GenStatus& status);
 
 // Threads the engine uses: the set count, or the cores of the process's

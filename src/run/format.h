@@ -66,9 +66,16 @@ class GenFormat {
   virtual std::string Begin() { return {}; }
   // The chunk's bytes went to the file at `offset`; only for a chunk that
   // holds rows (one that ran short of memory and holds none is not told).
-  virtual void Written(const GenFormatChunk& /*chunk*/, std::uint64_t /*offset*/) {}
-  // The bytes that close the file, after the last chunk (none for text).
-  virtual std::string End() { return {}; }
+  // False when memory for what the format keeps of it could not be had.
+  [[nodiscard]] virtual bool Written(const GenFormatChunk& /*chunk*/, std::uint64_t /*offset*/) {
+    return true;
+  }
+  // Sets *bytes to what closes the file, after the last chunk (none for
+  // text). False when memory for them could not be had.
+  [[nodiscard]] virtual bool End(std::string* bytes) {
+    bytes->clear();
+    return true;
+  }
   // The report's name of the format.
   virtual const char* name() const = 0;
 };

@@ -105,23 +105,25 @@ class ParquetFormat : public GenFormat {
 
   std::string Begin() override { return std::string(kParquetMagic, kParquetMagicSize); }
 
-  void Written(const GenFormatChunk& chunk, std::uint64_t offset) override {
+  bool Written(const GenFormatChunk& chunk, std::uint64_t offset) override {
     const auto& group = static_cast<const RowGroupChunk&>(chunk);
     CHECK_ENSURE_TEXT(offset == static_cast<std::uint64_t>(file_.offset()),
                       "row group at the file's end");
     std::vector<const ParquetChunkMeta*> metas;
     for (std::size_t c = 0; c < columns_.size(); ++c) metas.push_back(group.meta(c));
     const ParquetStatus status = file_.AddRowGroup(metas, group.rows());
-    if (status == ParquetStatus::kNoMemory) throw std::bad_alloc();
+    if (status == ParquetStatus::kNoMemory) return false;
     CHECK_ENSURE_TEXT(status == ParquetStatus::kOk, "row group recorded");
+    return true;
   }
 
-  std::string End() override {
+  bool End(std::string* bytes) override {
     ParquetBuffer footer;
     const ParquetStatus status = file_.Footer(&footer);
-    if (status == ParquetStatus::kNoMemory) throw std::bad_alloc();
+    if (status == ParquetStatus::kNoMemory) return false;
     CHECK_ENSURE_TEXT(status == ParquetStatus::kOk, "footer made");
-    return std::string(footer.data(), footer.size());
+    bytes->assign(footer.data(), footer.size());
+    return true;
   }
 
   const char* name() const override { return "parquet"; }

@@ -570,8 +570,8 @@ struct ColumnsDone {
 // take longest to shuffle, so they start first and the short ones fill in
 // at the end. Each job leaves the errno of a failed temporary-file write in
 // its entry of `errors`; the first failure is raised here, on the main
-// thread.
-void RunJobs(GenControlBlock* cb, std::vector<DistJob>& jobs) {
+// thread. False when a job could not have the memory it needed.
+[[nodiscard]] bool RunJobs(GenControlBlock* cb, std::vector<DistJob>& jobs) {
   std::vector<DistJob> memory;
   std::vector<DistJob> temps;
   for (const DistJob& job : jobs) {
@@ -604,18 +604,20 @@ void RunJobs(GenControlBlock* cb, std::vector<DistJob>& jobs) {
       Gen_RunTasks(tasks, cb->tempInUse ? 1 : Gen_Threads(), [&done] { done.Show(); });
   done.Show();  // the last column may have been counted on another thread
   Gen_Replay(status);
+  if (status.outOfMemory) return false;
   for (std::size_t i = 0; i < errors.size(); ++i) {
     if (errors[i] == 0) continue;
     const DistJob& job = i < memory.size() ? memory[i] : temps[i - memory.size()];
     Dist_TempWriteFailed(job.attr, errors[i]);
   }
+  return true;
 }
 
-void GenerateColumns(GenControlBlock* cb, std::int32_t tag, const Schema& schema,
-                     std::int32_t rows) {
+[[nodiscard]] bool GenerateColumns(GenControlBlock* cb, std::int32_t tag, const Schema& schema,
+                                   std::int32_t rows) {
   std::vector<DistJob> jobs;
   for (const ColumnDist& c : schema.columns) Distribute(cb, tag, c, rows, &jobs);
-  RunJobs(cb, jobs);
+  return RunJobs(cb, jobs);
 }
 
 // The distinct values of the column a field shows, as its distribution has
@@ -642,14 +644,17 @@ std::vector<GenColumnSpec> FieldSpecs(GenControlBlock* cb, const Schema& schema)
 // writer starts each part's fill stream where its first row starts it in
 // the whole relation, so the parts' rows are those of the whole relation;
 // the columns are generated once for all parts.
-void WriteFiles(GenControlBlock* cb, const GenRelationPlan& plan, const Schema& schema,
-                const GenFormatMaker& makeFormat) {
+GenWriteStatus WriteFiles(GenControlBlock* cb, const GenRelationPlan& plan, const Schema& schema,
+                          const GenFormatMaker& makeFormat) {
   const std::vector<GenColumnSpec> specs = FieldSpecs(cb, schema);
   for (const GenFilePlan& file : plan.files) {
     const std::unique_ptr<GenFormat> format =
         makeFormat ? makeFormat(plan.relName, specs) : Gen_TextFormat(Output_CurrentFormat());
-    Gen_writeRelation(cb, file.path.c_str(), plan.relName, specs, file.rows, format.get());
+    const GenWriteStatus status =
+        Gen_writeRelation(cb, file.path.c_str(), plan.relName, specs, file.rows, format.get());
+    if (status != GenWriteStatus::kOk) return status;
   }
+  return GenWriteStatus::kOk;
 }
 
 void ReportHeading(const char* heading, PerfTimer* timer) {
@@ -667,17 +672,19 @@ void ReportTime(PerfTimer* timer) {
   Report("\n    Generation Time: %s\n\n\n", text);
 }
 
-void GenerateRelation(GenControlBlock* cb, const GenRelationPlan& plan,
-                      const GenFormatMaker& makeFormat) {
+GenWriteStatus GenerateRelation(GenControlBlock* cb, const GenRelationPlan& plan,
+                                const GenFormatMaker& makeFormat) {
   const GenRelation& relation = Gen_RelationOf(plan.tag);
   const Schema& schema = relation.schema();
   PerfTimer timer;
   ReportHeading(relation.heading, &timer);
   Progress_Begin(relation.name, plan.RowsWritten());
-  GenerateColumns(cb, plan.tag, schema, plan.total);
-  WriteFiles(cb, plan, schema, makeFormat);
+  if (!GenerateColumns(cb, plan.tag, schema, plan.total)) return GenWriteStatus::kOutOfMemory;
+  const GenWriteStatus status = WriteFiles(cb, plan, schema, makeFormat);
+  if (status != GenWriteStatus::kOk) return status;
   Progress_Finish();
   ReportTime(&timer);
+  return GenWriteStatus::kOk;
 }
 
 // The plan of one whole relation written to `path`.
@@ -688,39 +695,16 @@ GenRelationPlan WholePlan(GenControlBlock* cb, std::int32_t tag, const char* pat
 
 }  // namespace
 
-void Gen_Relation(GenControlBlock* cb, const GenRelationPlan& plan,
-                  const GenFormatMaker& makeFormat) {
+GenWriteStatus Gen_Relation(GenControlBlock* cb, const GenRelationPlan& plan,
+                            const GenFormatMaker& makeFormat) {
   CHECK_REQUIRE_TEXT(cb != nullptr, "cb != NULL");
-  GenerateRelation(cb, plan, makeFormat);
+  return GenerateRelation(cb, plan, makeFormat);
 }
 
-#define GEN_CHECK_ARGS()                           \
-  CHECK_REQUIRE_TEXT(cb != nullptr, "cb != NULL"); \
-  CHECK_REQUIRE_TEXT(path != nullptr, "path != NULL")
-
-void Gen_Hundred(GenControlBlock* cb, const char* path) {
-  GEN_CHECK_ARGS();
-  GenerateRelation(cb, WholePlan(cb, kTagHundred, path), nullptr);
-}
-
-void Gen_TenPcnt(GenControlBlock* cb, const char* path) {
-  GEN_CHECK_ARGS();
-  GenerateRelation(cb, WholePlan(cb, kTagTenPcnt, path), nullptr);
-}
-
-void Gen_Uniques(GenControlBlock* cb, const char* path) {
-  GEN_CHECK_ARGS();
-  GenerateRelation(cb, WholePlan(cb, kTagUniques, path), nullptr);
-}
-
-void Gen_Updates(GenControlBlock* cb, const char* path) {
-  GEN_CHECK_ARGS();
-  GenerateRelation(cb, WholePlan(cb, kTagUpdates, path), nullptr);
-}
-
-void Gen_Tiny(GenControlBlock* cb, const char* path) {
-  GEN_CHECK_ARGS();
-  GenerateRelation(cb, WholePlan(cb, kTagTiny, path), nullptr);
+GenWriteStatus Gen_WholeRelation(GenControlBlock* cb, std::int32_t tag, const char* path) {
+  CHECK_REQUIRE_TEXT(cb != nullptr, "cb != NULL");
+  CHECK_REQUIRE_TEXT(path != nullptr, "path != NULL");
+  return GenerateRelation(cb, WholePlan(cb, tag, path), nullptr);
 }
 
 }  // namespace zervgen

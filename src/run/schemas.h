@@ -45,17 +45,16 @@ using GenFormatMaker = std::function<std::unique_ptr<GenFormat>(
 
 // Generates the relation of `plan` (its columns, once) and writes each of
 // its files through a format made by `makeFormat` (none: text rows in the
-// framing as it stands).
+// framing as it stands). kOutOfMemory when the columns or a file could not
+// have the memory they need (no partial file is left).
 // REQUIRES: cb != NULL
-void Gen_Relation(GenControlBlock* cb, const GenRelationPlan& plan,
-                  const GenFormatMaker& makeFormat = nullptr);
+[[nodiscard]] GenWriteStatus Gen_Relation(GenControlBlock* cb, const GenRelationPlan& plan,
+                                          const GenFormatMaker& makeFormat = nullptr);
 
-// The five relations. REQUIRES: cb != NULL, path != NULL
-void Gen_Hundred(GenControlBlock* cb, const char* path);
-void Gen_TenPcnt(GenControlBlock* cb, const char* path);
-void Gen_Tiny(GenControlBlock* cb, const char* path);
-void Gen_Uniques(GenControlBlock* cb, const char* path);
-void Gen_Updates(GenControlBlock* cb, const char* path);
+// The whole relation of `tag` as text rows to `path`, as Gen_Relation.
+// REQUIRES: cb != NULL, path != NULL, tag names one of the five relations
+[[nodiscard]] GenWriteStatus Gen_WholeRelation(GenControlBlock* cb, std::int32_t tag,
+                                               const char* path);
 
 }  // namespace zervgen
 

@@ -92,6 +92,7 @@ struct Relation {
   std::int32_t fillSeed;  // the fill state at row 0
   int fillDraws;          // fill draws per row
   std::int32_t nextRow;   // the first row not yet written
+  bool outOfMemory;       // the format could not keep a chunk's account
 };
 
 // Rows [firstRow, firstRow + rows) on their way from the column storage to
@@ -319,7 +320,10 @@ bool WriteChunk(Relation* rel, const Batch& batch, const GenFormatChunk& chunk,
                 std::int32_t complete) {
   const std::uint64_t offset = rel->file->offset();
   WriteBytes(rel, batch.firstRow, &chunk, chunk.data(), chunk.size());
-  if (complete > 0) rel->format->Written(chunk, offset);
+  if (complete > 0 && !rel->format->Written(chunk, offset)) {
+    rel->outOfMemory = true;
+    return false;
+  }
   rel->nextRow = batch.firstRow + complete;
   Progress_Rows(complete, chunk.size());
   return complete == batch.rows;
@@ -345,9 +349,9 @@ bool WriteRowsThrough(Relation* rel, GenFormatChunk* chunk, Batch* batch, std::i
 }
 
 // The reserved path: the format's reserved chunk and the values reserved
-// with the program. A format without one fails the relation for want of
-// memory.
-void WriteRowsReserved(Relation* rel) {
+// with the program. False for a format without one: the relation cannot
+// have the memory it needs.
+bool WriteRowsReserved(Relation* rel) {
   Batch batch;
   batch.tempValues = fixedValues;
   batch.valueRows = kFixedRows;
@@ -355,9 +359,11 @@ void WriteRowsReserved(Relation* rel) {
   BatchFields(*rel, batch, fields);
   std::int32_t most = 0;
   GenFormatChunk* chunk = rel->format->ReservedChunk(fields, rel->nColumns, &most);
-  if (chunk == nullptr) throw std::bad_alloc();
+  if (chunk == nullptr) return false;
   const bool done = WriteRowsThrough(rel, chunk, &batch, std::min(most, kFixedRows));
+  if (rel->outOfMemory) return false;
   CHECK_ENSURE_TEXT(done, "rows fit the reserved buffer");
+  return true;
 }
 
 // One chunk at a time on the calling thread. Returns false when memory ran
@@ -386,9 +392,12 @@ struct RingEntry {
 };
 
 // Waits for the chunk in `slot`, raises a worker's failure here, and writes
-// the chunk. False when it had to stop short.
+// the chunk. False when it had to stop short (a worker short of memory
+// included: the rows go on with fewer threads).
 bool DrainSlot(Relation* rel, GenOrderedPool* pool, const RingEntry& entry, int slot) {
-  Gen_Replay(pool->WaitDone(slot));
+  const GenStatus status = pool->WaitDone(slot);
+  Gen_Replay(status);
+  if (status.outOfMemory) return false;
   return WriteChunk(rel, entry.batch, *entry.chunk, entry.complete);
 }
 
@@ -430,8 +439,9 @@ bool WriteRowsParallel(Relation* rel, int threads) {
 }
 
 // All rows of the range: chunks on worker threads, one chunk at a time, or
-// the reserved path, each going on where the one before had to stop.
-void WriteRows(Relation* rel) {
+// the reserved path, each going on where the one before had to stop. False
+// when the format could not have the memory it needs.
+bool WriteRows(Relation* rel) {
   // Columns in temporary files mean memory is short: one chunk at a time.
   const int threads = rel->cb->tempInUse ? 1 : Gen_Threads();
   bool done = false;
@@ -439,10 +449,11 @@ void WriteRows(Relation* rel) {
     if (threads > 1 && rel->rows.count > rel->format->ChunkRows()) {
       done = WriteRowsParallel(rel, threads);
     }
-    if (!done) done = WriteRowsInline(rel);
-  } catch (const std::bad_alloc&) {  // a chunk, its list or the pool
+    if (!done && !rel->outOfMemory) done = WriteRowsInline(rel);
+  } catch (const std::bad_alloc&) {  // the library's: a chunk's vectors, the ring, the pool
   }
-  if (!done) WriteRowsReserved(rel);
+  if (done) return true;
+  return !rel->outOfMemory && WriteRowsReserved(rel);
 }
 
 // Writes what the format puts before the rows (at the first row) or after
@@ -470,8 +481,9 @@ void FinishRelation(Relation* rel) {
   CHECK_REQUIRE(rows.first >= 0 && rows.count >= 0);         \
   CHECK_REQUIRE(rows.count <= rows.total - rows.first)
 
-void WriteRelation(GenControlBlock* cb, const char* path, const char* relName,
-                   std::span<const GenColumnSpec> columns, GenRows rows, GenFormat* format) {
+GenWriteStatus WriteRelation(GenControlBlock* cb, const char* path, const char* relName,
+                             std::span<const GenColumnSpec> columns, GenRows rows,
+                             GenFormat* format) {
   RelationFile file(path, relName);
   Relation rel{};
   rel.cb = cb;
@@ -485,31 +497,38 @@ void WriteRelation(GenControlBlock* cb, const char* path, const char* relName,
     PlanSources(&rel);
     CheckTempSizes(rel);
     WriteFraming(&rel, format->Begin(), rows.first);
-    WriteRows(&rel);
-    WriteFraming(&rel, format->End(), EndRow(rel));
-  } catch (...) {  // a raise, or memory the run could not do without
+    std::string end;
+    if (!WriteRows(&rel) || !format->End(&end)) {
+      Progress_End();
+      // No partial relation file is left behind for a loader to pick up.
+      ReportRemoval(file.Remove());
+      return GenWriteStatus::kOutOfMemory;
+    }
+    WriteFraming(&rel, end, EndRow(rel));
+  } catch (...) {  // a raise, or memory the library could not have
     Progress_End();
-    // No partial relation file is left behind for a loader to pick up.
     ReportRemoval(file.Remove());
     throw;
   }
   FinishRelation(&rel);
+  return GenWriteStatus::kOk;
 }
 
 }  // namespace
 
-void Gen_writeRelation(GenControlBlock* cb, const char* path, const char* relName,
-                       std::span<const GenColumnSpec> columns, GenRows rows, GenFormat* format) {
+GenWriteStatus Gen_writeRelation(GenControlBlock* cb, const char* path, const char* relName,
+                                 std::span<const GenColumnSpec> columns, GenRows rows,
+                                 GenFormat* format) {
   GEN_CHECK_WRITE_ARGS();
   CHECK_REQUIRE_TEXT(format != nullptr, "format != NULL");
-  WriteRelation(cb, path, relName, columns, rows, format);
+  return WriteRelation(cb, path, relName, columns, rows, format);
 }
 
-void Gen_outputRelation(GenControlBlock* cb, const char* path, const char* relName,
-                        std::span<const GenColumnSpec> columns, GenRows rows) {
+GenWriteStatus Gen_outputRelation(GenControlBlock* cb, const char* path, const char* relName,
+                                  std::span<const GenColumnSpec> columns, GenRows rows) {
   GEN_CHECK_WRITE_ARGS();
   const std::unique_ptr<GenFormat> text = Gen_TextFormat(Output_CurrentFormat());
-  WriteRelation(cb, path, relName, columns, rows, text.get());
+  return WriteRelation(cb, path, relName, columns, rows, text.get());
 }
 
 void Gen_getNextBuffer(GenAttr* attr) {

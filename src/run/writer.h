@@ -43,6 +43,10 @@ struct GenRows {
   std::int32_t count;
 };
 
+// How the writing of a relation ended when nothing was raised: whole, or
+// short of memory (the file then removed). Failed writes and checks raise.
+enum class GenWriteStatus { kOk, kOutOfMemory };
+
 // Writes the rows `rows` of the relation: a new file at `path`, or standard
 // output for "-", one row per line from the columns' values. Memory columns
 // are read from row rows.first on, temporary-file columns from their value
@@ -57,14 +61,20 @@ struct GenRows {
 // be created raises XEPT_GEN_FAILED.
 // REQUIRES: cb != NULL, path != NULL, relName != NULL,
 //           0 <= rows.first, 0 <= rows.count, rows.first + rows.count <= rows.total
-void Gen_outputRelation(GenControlBlock* cb, const char* path, const char* relName,
-                        std::span<const GenColumnSpec> columns, GenRows rows);
+// Returns kOutOfMemory, having removed the partial file, when a format
+// without a reserved buffer (Parquet) cannot have the memory it needs.
+[[nodiscard]] GenWriteStatus Gen_outputRelation(GenControlBlock* cb, const char* path,
+                                                const char* relName,
+                                                std::span<const GenColumnSpec> columns,
+                                                GenRows rows);
 
 class GenFormat;
 // Gen_outputRelation through `format`, which makes the bytes of the rows.
 // REQUIRES: as Gen_outputRelation, format != NULL
-void Gen_writeRelation(GenControlBlock* cb, const char* path, const char* relName,
-                       std::span<const GenColumnSpec> columns, GenRows rows, GenFormat* format);
+[[nodiscard]] GenWriteStatus Gen_writeRelation(GenControlBlock* cb, const char* path,
+                                               const char* relName,
+                                               std::span<const GenColumnSpec> columns, GenRows rows,
+                                               GenFormat* format);
 
 // Refills the read buffer of a temporary-file column.
 // REQUIRES: attr != NULL
