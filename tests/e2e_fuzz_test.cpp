@@ -304,7 +304,7 @@ struct Verdict {
 
 // An accepted vector: messages only of failures met while running, status
 // 255 after one of them, and nothing half-done left behind.
-void CheckAccepted(const RunResult& r, const std::string& err, const TempDir& dir,
+void CheckAccepted(const RunResult& r, const std::string& err, const ScratchDir& dir,
                    const std::vector<std::string>& left, Verdict* verdict) {
   Verdict& v = *verdict;
   int failures = 0;
@@ -345,7 +345,7 @@ std::string WithoutSanitizerLines(const std::string& err) {
 
 // Runs one vector and checks what it did.
 Verdict RunOne(const std::vector<std::string>& args, const std::string& helpText) {
-  TempDir dir;
+  ScratchDir dir;
   RunOptions options;
   options.fileSizeBytes = kFileSizeLimit;
 #ifdef ZERVGEN_SANITIZED
@@ -396,7 +396,7 @@ constexpr int kShards = 4;
 class FuzzShards : public ::testing::TestWithParam<int> {};
 
 TEST_P(FuzzShards, RandomCommandLinesNeverCrashHangOrLeaveFiles) {
-  TempDir helpDir;
+  ScratchDir helpDir;
   const RunResult help = RunZervgen(helpDir.path(), {"-help"});
   ASSERT_EQ(help.status, 0);
   const std::string helpText = AfterBanner(help.err);

@@ -19,7 +19,7 @@ namespace {
 
 const char* const kFiles[] = {"zerv.hun", "zerv.ten", "zerv.tny", "zerv.uni", "zerv.upd"};
 
-void ExpectGolden(const TempDir& dir, const std::string& goldenName) {
+void ExpectGolden(const ScratchDir& dir, const std::string& goldenName) {
   for (const char* name : kFiles) {
     std::string got = ReadFile(dir.File(name));
     std::string want = ReadFile(GoldenDir() + "/" + goldenName + "/" + name);
@@ -41,7 +41,7 @@ const GoldenCase kGoldenCases[] = {
 TEST(EndToEnd, GoldenRunsMatchByteForByte) {
   for (const GoldenCase& c : kGoldenCases) {
     SCOPED_TRACE(c.golden);
-    TempDir dir;
+    ScratchDir dir;
     RunResult r = RunZervgen(dir.path(), c.args);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(AfterBanner(r.err), "");
@@ -79,7 +79,7 @@ TEST(EndToEnd, LargerRunsMatchTheirDigests) {
   const bool updating = update != nullptr && std::string(update) == "1";
   std::string updated;
   for (const GoldenCase& c : kDigestCases) {
-    TempDir dir;
+    ScratchDir dir;
     RunResult r = RunZervgen(dir.path(), c.args);
     ASSERT_EQ(r.status, 0) << c.golden << ": " << r.err;
     for (const char* file : kFiles) {
@@ -99,12 +99,12 @@ TEST(EndToEnd, LargerRunsMatchTheirDigests) {
 // most of its columns are reused from earlier relations.
 TEST(EndToEnd, EachRelationAloneEqualsTheFullRun) {
   const std::vector<std::string> common = {"-n", "1005", "-fc", "7", "-dc", ":"};
-  TempDir all;
+  ScratchDir all;
   std::vector<std::string> args = common;
   ASSERT_EQ(RunZervgen(all.path(), args).status, 0);
   const char* options[] = {"-hu", "-te", "-ti", "-un", "-up"};
   for (int i = 0; i < 5; ++i) {
-    TempDir one;
+    ScratchDir one;
     std::vector<std::string> a = common;
     a.push_back(options[i]);
     a.insert(a.end(), {"-f", "-"});
@@ -116,7 +116,7 @@ TEST(EndToEnd, EachRelationAloneEqualsTheFullRun) {
 }
 
 TEST(EndToEnd, TwoRunsGiveIdenticalBytes) {
-  TempDir a, b;
+  ScratchDir a, b;
   const std::vector<std::string> args = {"-n", "20000", "-fc", "33", "-dc", "|"};
   ASSERT_EQ(RunZervgen(a.path(), args).status, 0);
   ASSERT_EQ(RunZervgen(b.path(), args).status, 0);
@@ -147,13 +147,13 @@ TEST(EndToEnd, TemporaryFileStorageGivesTheSameBytes) {
   const bool traced = FileExists("/usr/bin/strace");
   for (const auto& [args, files] : cases) {
     SCOPED_TRACE(files[0]);
-    TempDir free;
+    ScratchDir free;
     ASSERT_EQ(RunZervgen(free.path(), args).status, 0);
     int withFiles = 0;
     int succeeded = 0;
     for (int limit : {44000, 32000, 20000, 12000}) {
       SCOPED_TRACE(limit);
-      TempDir tight, traceDir;
+      ScratchDir tight, traceDir;
       RunOptions limited;
       limited.shellPrefix = "ulimit -v " + std::to_string(limit) + ";";
       if (traced)
@@ -163,7 +163,7 @@ TEST(EndToEnd, TemporaryFileStorageGivesTheSameBytes) {
       withTemp.insert(withTemp.end(), {"-t", "tmp"});
       ASSERT_EQ(::mkdir(tight.File("tmp").c_str(), 0700), 0);
       RunResult r = RunZervgen(tight.path(), withTemp, limited);
-      EXPECT_TRUE(TempDir::ListOf(tight.File("tmp")).empty());
+      EXPECT_TRUE(ScratchDir::ListOf(tight.File("tmp")).empty());
       if (r.status != 0) {
         EXPECT_EQ(r.status, 255);
         EXPECT_NE(r.err.find(": Out of memory.\n"), std::string::npos) << r.err;
@@ -194,7 +194,7 @@ TEST(EndToEnd, NoMemoryForOneColumnFailsSafe) {
 #ifdef ZERVGEN_SANITIZED
   GTEST_SKIP() << "address-space limits do not apply to sanitizer builds";
 #endif
-  TempDir dir;
+  ScratchDir dir;
   RunOptions limited;
   limited.shellPrefix = "ulimit -v 8000;";
   RunResult r = RunZervgen(dir.path(), {"-n", "1000000"}, limited);
@@ -204,7 +204,7 @@ TEST(EndToEnd, NoMemoryForOneColumnFailsSafe) {
 }
 
 TEST(EndToEnd, ExistingRelationFileIsNotOverwritten) {
-  TempDir dir;
+  ScratchDir dir;
   WriteFile(dir.File("zerv.hun"), "keep me\n");
   RunResult r = RunZervgen(dir.path(), {"-n", "100", "-hu", "-r", "x.rpt"});
   EXPECT_EQ(r.status, 255);
@@ -252,10 +252,10 @@ TEST(EndToEnd, RelationFileThatCannotBeCreatedFailsBeforeTheColumns) {
        "ro/t",
        "Permission denied"},
   };
-  TempDir binDir;
+  ScratchDir binDir;
   for (const EarlyCase& c : cases) {
     SCOPED_TRACE(c.name);
-    TempDir dir;
+    ScratchDir dir;
     ASSERT_EQ(::mkdir(dir.File("tmp").c_str(), 0700), 0);
     ASSERT_EQ(::chmod(dir.File("tmp").c_str(), 0777), 0);  // whoever runs may write there
     WriteFile(dir.File("zerv.tny"), "keep me\n");
@@ -282,8 +282,8 @@ TEST(EndToEnd, RelationFileThatCannotBeCreatedFailsBeforeTheColumns) {
     EXPECT_EQ(report.find("Relation:"), std::string::npos) << report;
     EXPECT_EQ(report.find("Uniform"), std::string::npos) << report;
     EXPECT_EQ(dir.List(), (std::vector<std::string>{"plain", "ro", "rpt", "tmp", "zerv.tny"}));
-    EXPECT_EQ(TempDir::ListOf(dir.File("ro")), std::vector<std::string>{});
-    EXPECT_EQ(TempDir::ListOf(dir.File("tmp")), std::vector<std::string>{});
+    EXPECT_EQ(ScratchDir::ListOf(dir.File("ro")), std::vector<std::string>{});
+    EXPECT_EQ(ScratchDir::ListOf(dir.File("tmp")), std::vector<std::string>{});
     EXPECT_EQ(ReadFile(dir.File("zerv.tny")), "keep me\n");
   }
 }
@@ -306,7 +306,7 @@ TEST(EndToEnd, FailedWriteOnStandardOutputTellsItsReason) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.redirect);
-    TempDir dir;
+    ScratchDir dir;
     RunOptions opts;
     opts.shellPrefix = c.redirect;
     RunResult r = RunZervgen(dir.path(), {"-hu", "-n", "100000", "-f", "-", "-r", "x.rpt"}, opts);
@@ -325,7 +325,7 @@ TEST(EndToEnd, FailedWriteOnStandardOutputTellsItsReason) {
 // partial file is removed and the row reported is the first one not
 // completely written.
 TEST(EndToEnd, FileSizeLimitRemovesThePartialFile) {
-  TempDir dir;
+  ScratchDir dir;
   RunOptions opts;
   opts.shellPrefix = "ulimit -f 8;";  // bash counts 1024-byte blocks
   RunResult r = RunZervgen(dir.path(), {"-hu", "-n", "100", "-r", "x.rpt"}, opts);
@@ -343,7 +343,7 @@ TEST(EndToEnd, FileSizeLimitRemovesThePartialFile) {
 }
 
 TEST(EndToEnd, ReportListsEveryColumnOfEveryRelation) {
-  TempDir dir;
+  ScratchDir dir;
   RunResult r = RunZervgen(dir.path(), {"-n", "10000", "-fc", "100", "-r", "x.rpt"});
   ASSERT_EQ(r.status, 0) << r.err;
   std::string report = ReadFile(dir.File("x.rpt"));

@@ -58,19 +58,9 @@ class GenTest : public ::testing::Test {
   // Runs `body` under a handler; returns the class raised, or -1.
   template <typename F>
   int Raised(F body, std::string* out = nullptr) {
-    XeptFrame* frame = Xept_GetBuffer(XEPT_ANY);
-    testing::internal::CaptureStdout();
-    int cls = -1;
-    try {
-      body();
-      Xept_PopHandler();
-    } catch (const XeptRaised& r) {
-      EXPECT_EQ(r.frame, frame);
-      cls = r.cls;
-    }
-    std::string text = testing::internal::GetCapturedStdout();
-    if (out != nullptr) *out = text;
-    return cls;
+    const zervgen_test::Raised r = zervgen_test::CatchRaise(body);
+    if (out != nullptr) *out = r.out;
+    return r.cls;
   }
 
   // Every row of the relation the control block was set up for.

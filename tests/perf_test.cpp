@@ -158,16 +158,9 @@ TEST_F(PerfTest, NullArgumentsAreRequirementFailures) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.func) + " " + c.text);
-    Xept_Reset();
-    XeptFrame* f = Xept_GetBuffer(XEPT_ANY);
-    int raised = -1;
-    testing::internal::CaptureStdout();
-    try {
-      c.call();
-    } catch (const XeptRaised& r) {
-      if (r.frame == f) raised = r.cls;
-    }
-    const std::string out = testing::internal::GetCapturedStdout();
+    const zervgen_test::Raised r = zervgen_test::CatchRaise(c.call);
+    const int raised = r.cls;
+    const std::string& out = r.out;
     EXPECT_EQ(raised, XEPT_REQUIREMENT);
     const std::string loc =
         std::string(R"(File [^\n]*perf\.cpp, Function )") + c.func + R"(, line \d+\n)";

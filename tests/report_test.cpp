@@ -25,25 +25,10 @@ using zervgen_test::ReadText;
 using zervgen_test::ScratchDir;
 using zervgen_test::WriteText;
 
-struct Outcome {
-  int cls = -1;  // the class raised, -1 when none
-  std::string out;
-};
+using Outcome = zervgen_test::Raised;
 
 // Runs `call` under a handler for any class, capturing standard output.
-Outcome UnderHandler(const std::function<void()>& call) {
-  Xept_Reset();
-  XeptFrame* f = Xept_GetBuffer(XEPT_ANY);
-  Outcome o;
-  testing::internal::CaptureStdout();
-  try {
-    call();
-  } catch (const XeptRaised& r) {
-    if (r.frame == f) o.cls = r.cls;
-  }
-  o.out = testing::internal::GetCapturedStdout();
-  return o;
-}
+Outcome UnderHandler(const std::function<void()>& call) { return zervgen_test::CatchRaise(call); }
 
 // A location line printed by `func` of report.cpp.
 std::string InReport(const char* func, const std::string& text) {

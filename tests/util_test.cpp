@@ -148,16 +148,10 @@ TEST_F(UtilTest, OpenFileNullArgumentsAreRequirementFailures) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
-    Xept_Reset();
-    XeptFrame* f = Xept_GetBuffer(XEPT_ANY);
-    int raised = -1;
-    testing::internal::CaptureStdout();
-    try {
-      Util_OpenFile(c.fp, c.path, c.reason);
-    } catch (const XeptRaised& r) {
-      if (r.frame == f) raised = r.cls;
-    }
-    const std::string out = testing::internal::GetCapturedStdout();
+    const zervgen_test::Raised r =
+        zervgen_test::CatchRaise([&] { Util_OpenFile(c.fp, c.path, c.reason); });
+    const int raised = r.cls;
+    const std::string& out = r.out;
     EXPECT_EQ(raised, XEPT_REQUIREMENT);
     const std::string loc = R"(File [^\n]*util\.cpp, Function Util_OpenFile, line \d+\n)";
     EXPECT_TRUE(std::regex_match(out, std::regex(loc + "Failed requirement: '" + c.text + "'\n" +
