@@ -184,7 +184,15 @@ class OutputFieldCaches {
   void* tables[kFields] = {};
   void* block = nullptr;       // working memory of a block of rows
   std::size_t blockBytes = 0;  // its size
+  // How a block's rows are copied out: with the widest moves the machine
+  // has (the default), or with the portable or the AVX2 copy named (tests
+  // run both; kAvx2 REQUIRES Output_HasAvx2()). The bytes are the same.
+  enum class BlockCopy { kBest, kPortable, kAvx2 };
+  BlockCopy blockCopy = BlockCopy::kBest;
 };
+
+// Whether the machine runs the AVX2 block copy.
+bool Output_HasAvx2();
 
 // Writes `rows` rows of `fields` in `format`, the last field ending each
 // row, with the same bytes as calling each field's writer in turn under that

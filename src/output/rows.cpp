@@ -335,9 +335,11 @@ std::int32_t PutBlockPlain(OutputStream* stream, const Piece* pieces, int nField
                                                   std::size_t bound){ZERVGEN_PUT_BLOCK_BODY}
 #undef ZERVGEN_PUT_BLOCK_BODY
 
-std::int32_t PutBlock(OutputStream* stream, const Piece* pieces, int nFields, std::int32_t rows,
-                      std::size_t bound) {
-  static const bool avx2 = __builtin_cpu_supports("avx2");
+std::int32_t PutBlock(OutputFieldCaches::BlockCopy copy, OutputStream* stream, const Piece* pieces,
+                      int nFields, std::int32_t rows, std::size_t bound) {
+  const bool avx2 = copy == OutputFieldCaches::BlockCopy::kBest
+                        ? Output_HasAvx2()
+                        : copy == OutputFieldCaches::BlockCopy::kAvx2;
   return avx2 ? PutBlockAvx2(stream, pieces, nFields, rows, bound)
               : PutBlockPlain(stream, pieces, nFields, rows, bound);
 }
@@ -376,7 +378,7 @@ int BlockRows(OutputStream* stream, const OutputFormat& format, const OutputRowF
     for (int i = 0; i < nFields; ++i) {
       ColumnPieces(writer, &columns[i], i == lastField, n, pieces + i, nFields, &scratch);
     }
-    const std::int32_t put = PutBlock(stream, pieces, nFields, n, bound);
+    const std::int32_t put = PutBlock(tables->blockCopy, stream, pieces, nFields, n, bound);
     done += put;
     if (put < n) break;
   }
@@ -388,6 +390,11 @@ int BlockRows(OutputStream* stream, const OutputFormat& format, const OutputRowF
 }
 
 }  // namespace
+
+bool Output_HasAvx2() {
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  return avx2;
+}
 
 std::size_t Output_RowBound(const OutputRowField* fields, int nFields) {
   std::size_t bound = 0;
