@@ -75,7 +75,6 @@ MainParse Main_parseArguments(int argc, char** argv);
 GenRunPlan Main_processArguments(int argc, char** argv);
 // The synopsis printed with the help text and after an unknown option.
 std::string Main_synopsisText();
-void Main_printSynopsis();
 
 // Opens the report (when asked for), starts the total timer and writes the
 // report header.

@@ -558,8 +558,6 @@ std::string Main_synopsisText() {
   return text;
 }
 
-void Main_printSynopsis() { std::fputs(Main_synopsisText().c_str(), stderr); }
-
 MainParse Main_parseArguments(int argc, char** argv) {
   CHECK_REQUIRE(argc > 0);
   CHECK_REQUIRE_TEXT(argv != nullptr, "argv != NULL");

@@ -93,8 +93,8 @@ void Xept_Reset();
 // "Xept_PushHandler: stack full" and raises XEPT_RESOURCE.
 XeptFrame* Xept_GetBuffer(std::int16_t cls);
 
-// Takes the top handler off the stack without a raise. Nothing in the program
-// uses it; an empty stack is a coding error.
+// Takes the top handler off the stack without a raise (the driver's, after
+// a run that raised nothing); an empty stack is a coding error.
 void Xept_PopHandler();
 
 // Raises `cls`: never returns. Throws XeptRaised for the accepting frame, or

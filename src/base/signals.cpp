@@ -1,5 +1,4 @@
-// base/signals.cpp: the program name, the ending signals and the relation-file
-// record.
+// base/signals.cpp: the ending signals and the relation-file record.
 #include "base/signals.h"
 
 #include <fcntl.h>

@@ -21,9 +21,9 @@ using namespace output_detail;
 int fixedFormat = 0;
 // The field delimiter; kept only for delimited rows.
 char delim = 0;
-// The fill text's random stream of the single field writer. Each thread
-// runs its own.
-thread_local std::int32_t fillSeed = 1;
+// The running state of the fill text's random stream of the single field
+// writer. Each thread runs its own.
+thread_local std::int32_t writerFillState = 1;
 
 char* PutDatePart(char* p, int n, bool twoDigits) {
   if (n < 10 && !twoDigits) {
@@ -86,7 +86,7 @@ FieldContext WriterContext(bool dates) {
                       varCharCharSet,
                       fillCharSet,
                       dates ? DateTexts(fixedFormat != 0) : nullptr,
-                      &fillSeed,
+                      &writerFillState,
                       false};
 }
 
@@ -158,11 +158,11 @@ OutputFormat Output_CurrentFormat() {
 
 void Output_SetFillSeed(std::int32_t seed) {
   CHECK_REQUIRE_TEXT(seed != 0, "seed != NULL");
-  fillSeed = seed;
+  writerFillState = seed;
 }
 
-std::int32_t Output_GetFillState() { return fillSeed; }
+std::int32_t Output_GetFillState() { return writerFillState; }
 
-void Output_SetFillState(std::int32_t state) { fillSeed = state; }
+void Output_SetFillState(std::int32_t state) { writerFillState = state; }
 
 }  // namespace zervgen

@@ -65,9 +65,6 @@ class ThriftWriter {
   // Closes the innermost open struct, the outermost one included.
   void End();
 
-  // Nesting depth went beyond kMaxDepth (a caller's mistake).
-  bool failed() const { return failed_; }
-
  private:
   void Header(std::int16_t id, ThriftType type);
   void Push();
@@ -75,7 +72,6 @@ class ThriftWriter {
   ParquetBuffer* out_;
   std::int16_t lastId_[kMaxDepth] = {};
   int depth_ = 0;  // index of the current struct in lastId_
-  bool failed_ = false;
 };
 
 }  // namespace zervgen

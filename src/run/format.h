@@ -76,8 +76,6 @@ class GenFormat {
     bytes->clear();
     return true;
   }
-  // The report's name of the format.
-  virtual const char* name() const = 0;
 };
 
 // Delimited or fixed-width text rows in `format`.

@@ -126,8 +126,6 @@ class ParquetFormat : public GenFormat {
     return true;
   }
 
-  const char* name() const override { return "parquet"; }
-
  private:
   const std::vector<ParquetColumnDesc> columns_;
   const OutputFormat text_;

@@ -84,8 +84,6 @@ class TextFormat : public GenFormat {
     return &reserved_;
   }
 
-  const char* name() const override { return format_.fixedFormat ? "fixed" : "variable"; }
-
  private:
   const OutputFormat format_;
   OutputStream reservedStream_;
