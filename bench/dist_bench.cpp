@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "dist.h"
+#include "core/dist.h"
 
 namespace zervgen {
 namespace {

@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "date.h"
-#include "output.h"
-#include "random.h"
+#include "base/date.h"
+#include "output/output.h"
+#include "base/random.h"
 
 namespace zervgen {
 namespace {

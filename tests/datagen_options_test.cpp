@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "datagen.h"
+#include "app/datagen.h"
 #include "options_catalog.h"
 
 namespace zervgen {
@@ -55,9 +55,45 @@ TEST(OptionParser, HelpVersionAndARunAreToldApart) {
   // A later parse starts from nothing: the settings of the one before are gone.
   ASSERT_EQ(Parse({"-hu", "-n", "500", "-fc", "9"}).outcome, MainParse::kRun);
   ASSERT_EQ(Parse({"-te"}).outcome, MainParse::kRun);
-  EXPECT_EQ(options.genHundred, 0);
+  EXPECT_EQ(options.selected[2], 0);  // hundred
   EXPECT_EQ(options.nChars, 0);
   EXPECT_EQ(options.nRows, 100000);
+}
+
+// Each relation's option plans that relation alone, under the name made
+// from its suffix, and parts of a default-named run carry the suffix too.
+TEST(OptionParser, EachRelationOptionPlansItsRelationAndFile) {
+  const struct {
+    const char* option;
+    const char* name;
+    const char* file;
+    std::int32_t rows;
+  } cases[] = {{"-hu", "hundred", "zerv.hun", 500},
+               {"-te", "tenpcnt", "zerv.ten", 500},
+               {"-ti", "tiny", "zerv.tny", 1},
+               {"-un", "uniques", "zerv.uni", 500},
+               {"-up", "updates", "zerv.upd", 500}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.option);
+    const MainParse parse = Parse({c.option, "-n", "500"});
+    ASSERT_EQ(parse.outcome, MainParse::kRun);
+    ASSERT_EQ(parse.plan.relations.size(), 1u);
+    const GenRelationPlan& relation = parse.plan.relations[0];
+    EXPECT_STREQ(relation.relName, c.name);
+    EXPECT_STREQ(Gen_RelationOf(relation.tag).option, c.option);
+    ASSERT_EQ(relation.files.size(), 1u);
+    EXPECT_EQ(relation.files[0].path, c.file);
+    EXPECT_EQ(relation.total, c.rows);
+  }
+  const MainParse all = Parse({"-n", "500", "-f", "x", "-parquet", "-parts", "2", "-part", "2"});
+  ASSERT_EQ(all.outcome, MainParse::kRun);
+  std::vector<std::string> files;
+  for (const GenRelationPlan& relation : all.plan.relations) {
+    for (const GenFilePlan& file : relation.files) files.push_back(file.path);
+  }
+  EXPECT_EQ(files,
+            (std::vector<std::string>{"x.uni.2.parquet", "x.upd.2.parquet", "x.hun.2.parquet",
+                                      "x.ten.2.parquet", "x.tny.2.parquet"}));
 }
 
 }  // namespace

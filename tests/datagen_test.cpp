@@ -3,7 +3,7 @@
 // buffers, thread starts) and report writes. Each run either completes with
 // the bytes of an undisturbed run, or ends with status 255 having removed
 // every partial relation file and every temporary file. Never status 1.
-#include "datagen.h"
+#include "app/datagen.h"
 
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -17,11 +17,11 @@
 #include <tuple>
 #include <vector>
 
-#include "gen.h"
-#include "gen_pool.h"
+#include "base/pool.h"
+#include "base/report.h"
+#include "core/columns.h"
 #include "gtest/gtest.h"
-#include "output.h"
-#include "report.h"
+#include "output/output.h"
 #include "test_util.h"
 
 namespace zervgen {
@@ -50,18 +50,26 @@ bool Fails() {
   return n == plan.failAt || (plan.failAfter && plan.failAt > 0 && n >= plan.failAt);
 }
 
-void* ColumnAllocate(std::size_t bytes) {
-  static int columnVectors = 0;
-  if (plan.tempColumns && bytes == kRows * sizeof(std::int32_t) && ++columnVectors > 1) {
-    return nullptr;
+// The child run's environment: every allocation, thread start and report
+// write is a numbered fault site.
+class FaultEnv : public Env {
+ public:
+  bool MayAllocate(Memory kind, std::size_t bytes) override {
+    if (!faultsOn) return true;
+    if (kind == Memory::kColumn && plan.tempColumns && bytes == kRows * sizeof(std::int32_t) &&
+        ++columnVectors > 1) {
+      return false;
+    }
+    return !Fails();
   }
-  return Fails() ? nullptr : std::malloc(bytes);
-}
-void* ChunkReallocate(void* p, std::size_t bytes) {
-  return Fails() ? nullptr : std::realloc(p, bytes);
-}
-bool ThreadMayStart() { return !Fails(); }
-bool ReportMayWrite() { return ++reportWrites != plan.reportFailAt; }
+  bool MayStartThread() override { return !Fails(); }
+  bool MayWriteReport() override { return ++reportWrites != plan.reportFailAt; }
+
+  bool faultsOn = true;
+
+ private:
+  int columnVectors = 0;
+};
 
 struct Outcome {
   int status = -1;
@@ -88,16 +96,13 @@ Outcome RunChild(const std::vector<std::string>& args, const Faults& faults) {
     ::dup2(err, 2);
     if (::chdir(dir.c_str()) != 0) ::_exit(99);
     plan = faults;
-    Gen_SetAllocator(ColumnAllocate);
-    Output_SetReallocator(ChunkReallocate);
-    Gen_SetThreadSeam(ThreadMayStart);
     Gen_SetThreads(2);
-    Report_SetWriteSeam(ReportMayWrite);
+    FaultEnv env;
     std::vector<char*> argv;
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    const int status = Main_Run(static_cast<int>(args.size()), argv.data());
-    Output_SetReallocator(nullptr);  // the count file is no fault site
+    const int status = Main_Run(static_cast<int>(args.size()), argv.data(), &env);
+    env.faultsOn = false;  // the count file is no fault site
     if (FILE* f = std::fopen(countPath.c_str(), "w")) {
       std::fprintf(f, "%d %d\n", seamCalls.load(), reportWrites.load());
       std::fclose(f);

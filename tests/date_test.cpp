@@ -1,5 +1,5 @@
 // date_test.cpp: day numbers to calendar dates.
-#include "date.h"
+#include "base/date.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,8 @@
 #include <functional>
 #include <string>
 
-#include "except.h"
+#include "base/except.h"
+#include "test_util.h"
 
 namespace zervgen {
 namespace {
@@ -99,16 +100,9 @@ TEST(DateConvert, FailedChecks) {
       {[&] { Date_Convert(40000, nullptr, nullptr, nullptr); }, "centuryDay <= DATE_MAX_DAY"},
   };
   for (const Case& c : cases) {
-    Xept_Reset();
-    XeptFrame* frame = Xept_GetBuffer(XEPT_ANY);
-    testing::internal::CaptureStdout();
-    int raised = 0;
-    try {
-      c.call();
-    } catch (const XeptRaised& e) {
-      raised = (e.frame == frame) ? e.cls : -1;
-    }
-    std::string out = testing::internal::GetCapturedStdout();
+    const zervgen_test::Raised r = zervgen_test::CatchRaise(c.call);
+    const int raised = r.cls;
+    const std::string& out = r.out;
     Xept_Reset();
     EXPECT_EQ(raised, XEPT_REQUIREMENT) << c.text;
     EXPECT_NE(out.find(std::string("\nFailed requirement: '") + c.text + "'\n"), std::string::npos)

@@ -1,6 +1,6 @@
 // dist_test.cpp: the value generators, the shuffle and the attribute
 // distributions (report lines, reuse, storage, failures).
-#include "dist.h"
+#include "core/dist.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -14,11 +14,12 @@
 #include <string>
 #include <vector>
 
-#include "datagen.h"
-#include "except.h"
-#include "output.h"
-#include "random.h"
-#include "report.h"
+#include "app/datagen.h"
+#include "base/except.h"
+#include "base/random.h"
+#include "base/report.h"
+#include "output/output.h"
+#include "test_util.h"
 
 namespace zervgen {
 namespace {
@@ -47,30 +48,14 @@ using DistNormalZipfianFill = ArmedTest;
 using DistDistributions = ArmedTest;
 using DistCleanup = ArmedTest;
 
-// The class raised by `call` (0 when none) and what it printed on standard
-// output and standard error. Leaves a fresh handler armed.
-struct Outcome {
-  int cls;
-  std::string out;
-  std::string err;
-};
-
+// The class raised by `call` (-1 when none) and what it printed on
+// standard output and standard error. Leaves a fresh handler armed.
+using Outcome = zervgen_test::Raised;
 Outcome CatchRaise(const std::function<void()>& call) {
-  Xept_Reset();
-  XeptFrame* frame = Xept_GetBuffer(XEPT_ANY);
-  testing::internal::CaptureStdout();
-  testing::internal::CaptureStderr();
-  int cls = 0;
-  try {
-    call();
-  } catch (const XeptRaised& e) {
-    cls = (e.frame == frame) ? e.cls : -1;
-  }
-  std::string out = testing::internal::GetCapturedStdout();
-  std::string err = testing::internal::GetCapturedStderr();
+  Outcome o = zervgen_test::CatchRaise(call, true);
   Xept_Reset();
   Xept_GetBuffer(XEPT_ANY);
-  return {cls, out, err};
+  return o;
 }
 
 Vec Uniform(std::int32_t n, std::int32_t min, std::int32_t max, std::int32_t nUnique,

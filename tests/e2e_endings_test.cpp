@@ -63,7 +63,7 @@ TEST(StandardOutput, SetUpFailuresLeaveItEmpty) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    TempDir dir;
+    ScratchDir dir;
     std::vector<std::string> args = {"-hu", "-n", std::to_string(kAllTempRows), "-f", "-"};
     args.insert(args.end(), c.more.begin(), c.more.end());
     RunOptions options;
@@ -95,7 +95,7 @@ TEST(Delimiter, EveryAsciiCharacterIsRefusedOrSplitsEveryRow) {
   for (int code = 1; code < 128; ++code) {
     const char c = static_cast<char>(code);
     SCOPED_TRACE("-dc " + Printable(c));
-    TempDir dir;
+    ScratchDir dir;
     RunResult r = RunZervgen(dir.path(), {"-n", "1000", "-fc", "30", "-dc", std::string(1, c)});
     const std::string refusal = DelimiterRefusal(c);
     if (!refusal.empty()) {
@@ -137,7 +137,7 @@ bool IsReport(const std::string& text) {
 }
 
 TEST(ClosedDescriptor, NoFileOfTheRunTakesItsNumber) {
-  TempDir refDir;
+  ScratchDir refDir;
   const RunResult ref = RunZervgen(refDir.path(), {"-hu", "-n", "1000", "-f", "-"});
   ASSERT_EQ(ref.status, 0);
   const std::string rows = ref.out;
@@ -148,7 +148,7 @@ TEST(ClosedDescriptor, NoFileOfTheRunTakesItsNumber) {
       for (bool report : {false, true}) {
         SCOPED_TRACE("descriptor " + std::to_string(fd) + " closed, -f " + (toStdout ? "-" : "h") +
                      (report ? " -r rpt" : ""));
-        TempDir dir;
+        ScratchDir dir;
         std::vector<std::string> args = {"-hu", "-n", "1000", "-f", toStdout ? "-" : "h"};
         if (report) args.insert(args.end(), {"-r", "rpt"});
         RunOptions options;
@@ -191,7 +191,7 @@ TEST(ClosedDescriptor, NoFileOfTheRunTakesItsNumber) {
 // A run that fails with standard error closed: its messages go nowhere, its
 // report has only its own lines, and the existing file stays as it was.
 TEST(ClosedDescriptor, MessagesForAClosedStandardErrorStayOutOfTheReport) {
-  TempDir dir;
+  ScratchDir dir;
   WriteFile(dir.File("h"), "someone else's\n");
   RunOptions options;
   options.closedDescriptors = {2};
@@ -229,7 +229,7 @@ TEST(ReportName, AnotherPathToARelationFileIsRefused) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE("-r " + c.report);
-    TempDir dir;
+    ScratchDir dir;
     ASSERT_EQ(::mkdir(dir.File("sub").c_str(), 0755), 0);
     ASSERT_EQ(::symlink("sub", dir.File("link").c_str()), 0);
     WriteFile(dir.File("old"), "kept\n");
@@ -244,7 +244,7 @@ TEST(ReportName, AnotherPathToARelationFileIsRefused) {
                                         "': a relation is written to that file.\n");
       EXPECT_EQ(r.out, "");
       EXPECT_EQ(dir.List(), before);
-      EXPECT_TRUE(TempDir::ListOf(dir.File("sub")).empty());
+      EXPECT_TRUE(ScratchDir::ListOf(dir.File("sub")).empty());
       EXPECT_EQ(ReadFile(dir.File("old")), "kept\n");
       continue;
     }

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "e2e_util.h"
+#include "options_catalog.h"
 
 namespace zervgen_test {
 namespace {
@@ -60,7 +61,7 @@ class Rng {
 // clang-format off
 const std::vector<std::string> kOptions = {
     "-hu", "-te", "-ti", "-un", "-up", "-n", "-4", "-40", "-400", "-s", "-f", "-fc", "-r", "-ff",
-    "-dc", "-t", "-help", "-parts", "-part", "-threads"};
+    "-dc", "-t", "-help", "-parts", "-part", "-threads", "-parquet", "-codec", "-rowgroup"};
 // What options that take a value are given: every bound and its neighbours
 // (rows 100..100000000, scale 1..10000, fill 0..100), the 16-bit and 32-bit
 // edges, numbers too big for any integer, signs, blanks, trailing text.
@@ -91,6 +92,10 @@ const std::vector<std::string> kGoodScales = {"1", "2", "7"};
 const std::vector<std::string> kGoodFills = {"0", "1", "7", "50", "100"};
 const std::vector<std::string> kGoodParts = {"1", "2", "3", "7"};
 const std::vector<std::string> kGoodThreads = {"1", "2", "3"};
+const std::vector<std::string> kGoodRowGroups = {"1000", "1001", "4096", "16777216"};
+const std::vector<std::string> kCodecs = {
+    "none", "snappy", "zstd", "", "ZSTD", "lz4", "gzip", "zstd ", "-", "\xff"};
+const std::vector<std::string> kGoodCodecs = {"none", "snappy", "zstd"};
 // clang-format on
 
 // The values an option is given most of the time; `good`: only those
@@ -101,6 +106,8 @@ const std::vector<std::string>* ValuesFor(const std::string& option, bool good) 
   if (option == "-fc") return good ? &kGoodFills : &kNumbers;
   if (option == "-parts" || option == "-part") return good ? &kGoodParts : &kNumbers;
   if (option == "-threads") return good ? &kGoodThreads : &kNumbers;
+  if (option == "-rowgroup") return good ? &kGoodRowGroups : &kNumbers;
+  if (option == "-codec") return good ? &kGoodCodecs : &kCodecs;
   if (option == "-f" || option == "-r" || option == "-t") return &kNames;
   if (option == "-dc") return &kDelimiters;
   return nullptr;
@@ -161,68 +168,41 @@ std::string Describe(const std::vector<std::string>& args) {
   return text.empty() ? " (no arguments)" : text;
 }
 
-std::string Msg(const std::string& text) { return "zervgen: " + text + "\n"; }
-
-const std::string kSynopsis =
-    "zervgen  [-hu | -te | -ti | -un | -up] [-n nRows | -4 | -40 | -400 | -s Scale]\n"
-    "         [-f filename] [-fc nChars] [-r [reportFile]] [-ff]\n"
-    "         [-dc delimChar] [-t tmpDir] [-help]\n";
-
-// Every message a rejection of `args` may write after the banner.
+// Every message a rejection of `args` may write after the banner, as the
+// catalog of refusals words them.
 std::set<std::string> RejectionMessages(const std::vector<std::string>& args) {
   std::set<std::string> messages = {
-      Msg("Only one of \"-hu\", \"-te\", \"-ti\", \"-un\", and \"-up\" may be specified."),
-      Msg("Only one of \"-n\", \"-4\", \"-40\", and \"-400\" may be specified."),
-      Msg("Only one of \"-ff\" and \"-dc\" may be specified."),
-      Msg("At least 100 rows must be specified."),
-      Msg("No more than 100000000 rows may be specified."),
-      Msg("Scale must be at least 1."),
-      Msg("Scale can not be greater than 10000."),
-      Msg("No more than 100 fill characters may be specified."),
-      Msg("Cannot specify \"-\" without specifying one of\n-hu, -te, -ti, -un, -up."),
-      Msg("Option, \"-dc\", cannot be a line end."),
-      Msg("Option, \"-dc\", must be a single ASCII character."),
-      Msg("The number of parts must be from 1 to 1000."),
-      Msg("The number of threads must be from 1 to 1024."),
-      Msg("Option, \"-part\", requires \"-parts\" to be specified."),
-      Msg("Cannot write all parts to \"-\"; choose one with \"-part\"."),
+      kOnlyOneRelation,   kOnlyOneRowOption,     kOnlyOneFormat, kAtLeastRows,      kNoMoreRows,
+      kScaleAtLeast,      kScaleBound,           kFillBound,     kCannotDash,       kDelimLineEnd,
+      kDelimNotAscii,     kPartsBound,           kThreadsBound,  kPartWithoutParts, kAllPartsToDash,
+      kCodecNeedsParquet, kRowGroupNeedsParquet, kParquetAndFf,  kParquetAndDc,     kRowGroupBound,
   };
-  for (int parts = 1; parts <= 1000; ++parts) {
-    messages.insert(Msg("Option, \"-part\", must be from 1 to the number of parts, " +
-                        std::to_string(parts) + "."));
-  }
+  for (int parts = 1; parts <= 1000; ++parts) messages.insert(PartBound(parts));
   for (const std::string& a : args) {
-    for (const char* o : {"-s", "-n", "-fc", "-parts", "-part", "-threads"}) {
-      messages.insert(
-          Msg("Option, \"" + std::string(o) + "\", must be a whole number, not '" + a + "'."));
+    for (const char* o : {"-s", "-n", "-fc", "-parts", "-part", "-threads", "-rowgroup"}) {
+      messages.insert(NotANumber(o, a));
     }
-    messages.insert(Msg("Option, \"-dc\", cannot be '" + a.substr(0, 1) +
-                        "': it occurs in numbers and dates."));
-    messages.insert(Msg("Option, \"-dc\", cannot be '" + a.substr(0, 1) +
-                        "': it occurs in the fixed texts of the text columns."));
+    messages.insert(DelimInNumbers(a.substr(0, 1)));
+    messages.insert(DelimInFixedTexts(a.substr(0, 1)));
+    messages.insert(BadCodec(a));
+    messages.insert(Unknown(a));
   }
   for (const char* o : {"-hu", "-te", "-ti", "-un", "-up", "-fc", "-f", "-r", "-t", "-ff", "-dc",
-                        "-parts", "-part", "-threads"}) {
-    messages.insert(Msg("Option, \"" + std::string(o) + "\", was specified more than one once."));
+                        "-parts", "-part", "-threads", "-parquet", "-codec", "-rowgroup"}) {
+    messages.insert(WasSpecified(o));
   }
-  for (const char* o : {"-s", "-n", "-fc", "-f", "-t", "-dc", "-parts", "-part", "-threads"}) {
-    messages.insert(
-        Msg("Option, \"" + std::string(o) + "\", requires an argument to be specified."));
+  for (const char* o : {"-s", "-n", "-fc", "-f", "-t", "-dc", "-parts", "-part", "-threads",
+                        "-codec", "-rowgroup"}) {
+    messages.insert(RequiresArgument(o));
   }
   for (const char* o : {"-f", "-r", "-t"}) {
-    messages.insert(Msg("The file name for \"" + std::string(o) + "\" is too long."));
-    messages.insert(Msg("The file name for \"" + std::string(o) + "\" cannot be \"\"1."));
-  }
-  for (const std::string& a : args) {
-    messages.insert("zervgen: Unknown option, '" + a + "'.\n\nSynopsis:\n" + kSynopsis);
+    messages.insert(TooLong(o));
+    messages.insert(EmptyName(o));
   }
   // A report named like a file the run writes; without a value it is zerv.rpt.
   std::vector<std::string> reports = args;
   reports.push_back("zerv.rpt");
-  for (const std::string& a : reports) {
-    messages.insert(
-        Msg("Option, \"-r\", cannot be '" + a + "': a relation is written to that file."));
-  }
+  for (const std::string& a : reports) messages.insert(ReportIsRelation(a));
   return messages;
 }
 
@@ -304,7 +284,7 @@ struct Verdict {
 
 // An accepted vector: messages only of failures met while running, status
 // 255 after one of them, and nothing half-done left behind.
-void CheckAccepted(const RunResult& r, const std::string& err, const TempDir& dir,
+void CheckAccepted(const RunResult& r, const std::string& err, const ScratchDir& dir,
                    const std::vector<std::string>& left, Verdict* verdict) {
   Verdict& v = *verdict;
   int failures = 0;
@@ -345,7 +325,7 @@ std::string WithoutSanitizerLines(const std::string& err) {
 
 // Runs one vector and checks what it did.
 Verdict RunOne(const std::vector<std::string>& args, const std::string& helpText) {
-  TempDir dir;
+  ScratchDir dir;
   RunOptions options;
   options.fileSizeBytes = kFileSizeLimit;
 #ifdef ZERVGEN_SANITIZED
@@ -396,7 +376,7 @@ constexpr int kShards = 4;
 class FuzzShards : public ::testing::TestWithParam<int> {};
 
 TEST_P(FuzzShards, RandomCommandLinesNeverCrashHangOrLeaveFiles) {
-  TempDir helpDir;
+  ScratchDir helpDir;
   const RunResult help = RunZervgen(helpDir.path(), {"-help"});
   ASSERT_EQ(help.status, 0);
   const std::string helpText = AfterBanner(help.err);

@@ -51,7 +51,7 @@ const PipeCase kPipeCases[] = {
 // head got one whole row, the same first row that a run into a file of
 // limited size writes; the report names the row; no temporary file stays.
 TEST(Hardening, ClosedPipeEndsTheRunQuietly) {
-  TempDir refDir;
+  ScratchDir refDir;
   RunOptions limited;
   limited.stdoutFile = refDir.File("out");
   limited.fileSizeBytes = 65536;
@@ -67,7 +67,7 @@ TEST(Hardening, ClosedPipeEndsTheRunQuietly) {
 
   for (const PipeCase& c : kPipeCases) {
     SCOPED_TRACE(c.name);
-    TempDir dir;
+    ScratchDir dir;
     ASSERT_EQ(::mkdir(dir.File("tmp").c_str(), 0700), 0);
     const std::string limit =
         c.addressSpaceKb > 0 ? "ulimit -v " + std::to_string(c.addressSpaceKb) + "; " : "";
@@ -96,7 +96,7 @@ TEST(Hardening, ClosedPipeEndsTheRunQuietly) {
     EXPECT_LT(std::stol(row), 5000000);
     EXPECT_EQ(report.find("No disk space"), std::string::npos) << report;
     EXPECT_EQ(dir.List(), (std::vector<std::string>{"err", "row", "rpt", "tmp"}));
-    EXPECT_EQ(TempDir::ListOf(dir.File("tmp")), std::vector<std::string>{});
+    EXPECT_EQ(ScratchDir::ListOf(dir.File("tmp")), std::vector<std::string>{});
   }
 }
 
@@ -135,7 +135,7 @@ TEST(Hardening, ParquetEndsAFullDiskAndAClosedPipeAsTextDoes) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    TempDir dir;
+    ScratchDir dir;
     bool timedOut = false;
     RunResult r = RunScript(dir.path(), c.script, kDeadlineSeconds, &timedOut);
     ASSERT_FALSE(timedOut);
@@ -182,10 +182,10 @@ TEST(Hardening, TemporaryFolderThatTakesNoFileFailsSafe) {
 #ifdef ZERVGEN_SANITIZED
   GTEST_SKIP() << "address-space limits do not apply to sanitizer builds";
 #endif
-  TempDir binDir;
+  ScratchDir binDir;
   for (const TempFolderCase& c : kTempFolderCases) {
     SCOPED_TRACE(c.name);
-    TempDir dir;
+    ScratchDir dir;
     WriteFile(dir.File("plain"), "a file, not a folder\n");
     std::vector<std::string> expected = {"plain", "rpt"};
     RunOptions options;
@@ -210,7 +210,7 @@ TEST(Hardening, TemporaryFolderThatTakesNoFileFailsSafe) {
     EXPECT_EQ(dir.List(), expected);
     EXPECT_EQ(ReadFile(dir.File("plain")), "a file, not a folder\n");
     if (c.readOnly) {
-      EXPECT_EQ(TempDir::ListOf(dir.File("ro")), std::vector<std::string>{});
+      EXPECT_EQ(ScratchDir::ListOf(dir.File("ro")), std::vector<std::string>{});
     }
   }
 }
@@ -238,7 +238,7 @@ TEST(Hardening, LeftoverKeyFileIsNeitherUsedNorRemoved) {
   const std::string leftover("\x01\x00\x00\x00leftover of a killed run\xff", 29);
   for (const LeftoverCase& c : kLeftoverCases) {
     SCOPED_TRACE(c.name);
-    TempDir dir;
+    ScratchDir dir;
     ASSERT_EQ(::mkdir(dir.File("tmp").c_str(), 0700), 0);
     const std::string key = dir.File("tmp/key.tmp");
     WriteFile(key, leftover);
@@ -249,7 +249,7 @@ TEST(Hardening, LeftoverKeyFileIsNeitherUsedNorRemoved) {
     RunResult r = RunZervgen(
         dir.path(), {"-hu", "-n", std::to_string(c.rows), "-r", "rpt", "-t", "tmp"}, options);
     EXPECT_EQ(r.status, c.status);
-    EXPECT_EQ(TempDir::ListOf(dir.File("tmp")), std::vector<std::string>{"key.tmp"});
+    EXPECT_EQ(ScratchDir::ListOf(dir.File("tmp")), std::vector<std::string>{"key.tmp"});
     EXPECT_EQ(ReadFile(key), leftover);
     struct stat st {};
     ASSERT_EQ(::stat(key.c_str(), &st), 0);
@@ -281,7 +281,7 @@ TEST(Hardening, MemoryRunningOutWhileWritingLeavesNoRelationFile) {
 #endif
   const std::vector<std::string> args = {"-hu", "-n",  "200000", "-f", "out.hun",
                                          "-r",  "rpt", "-t",     "tmp"};
-  TempDir refDir;
+  ScratchDir refDir;
   ASSERT_EQ(::mkdir(refDir.File("tmp").c_str(), 0700), 0);
   ASSERT_EQ(RunZervgen(refDir.path(), args).status, 0);
   const std::string reference = ReadFile(refDir.File("out.hun"));
@@ -289,12 +289,12 @@ TEST(Hardening, MemoryRunningOutWhileWritingLeavesNoRelationFile) {
   // columns leave the writer short.
   for (long long limit = 8000; limit <= 14000; limit += 1000) {
     SCOPED_TRACE("ulimit -v " + std::to_string(limit));
-    TempDir dir;
+    ScratchDir dir;
     ASSERT_EQ(::mkdir(dir.File("tmp").c_str(), 0700), 0);
     RunOptions options;
     options.addressSpaceKb = limit;
     RunResult r = RunZervgen(dir.path(), args, options);
-    EXPECT_EQ(TempDir::ListOf(dir.File("tmp")), std::vector<std::string>{});
+    EXPECT_EQ(ScratchDir::ListOf(dir.File("tmp")), std::vector<std::string>{});
     if (r.status == 0) {
       EXPECT_TRUE(ReadFile(dir.File("out.hun")) == reference) << "the relation differs";
       continue;
@@ -335,7 +335,7 @@ TEST(Hardening, MoreMemoryNeverTurnsSuccessIntoOutOfMemory) {
   for (const auto& [shape, from, to] : ladders) {
     std::vector<std::string> args = {"-hu", "-n", "100000", "-f", "out.hun", "-t", "tmp"};
     args.insert(args.end(), shape.begin(), shape.end());
-    TempDir refDir;
+    ScratchDir refDir;
     ASSERT_EQ(::mkdir(refDir.File("tmp").c_str(), 0700), 0);
     ASSERT_EQ(RunZervgen(refDir.path(), args).status, 0);
     const std::string reference = ReadFile(refDir.File("out.hun"));
@@ -343,7 +343,7 @@ TEST(Hardening, MoreMemoryNeverTurnsSuccessIntoOutOfMemory) {
     bool succeeded = false;
     bool regressed = false;
     for (long long limit = from; limit <= to; limit += 250) {
-      TempDir dir;
+      ScratchDir dir;
       ASSERT_EQ(::mkdir(dir.File("tmp").c_str(), 0700), 0);
       RunOptions options;
       options.addressSpaceKb = limit;
@@ -377,7 +377,7 @@ TEST(Hardening, TemporaryFileCutShortRemovesThePartialRelationFile) {
 #ifdef ZERVGEN_SANITIZED
   GTEST_SKIP() << "address-space limits do not apply to sanitizer builds";
 #endif
-  TempDir dir;
+  ScratchDir dir;
   ASSERT_EQ(::mkdir(dir.File("tmp").c_str(), 0700), 0);
   RunOptions options;
   options.addressSpaceKb = kAllTempLimitKb;
@@ -402,7 +402,7 @@ TEST(Hardening, TemporaryFileCutShortRemovesThePartialRelationFile) {
                        "           File, 'big', deleted.\n"))
       << report;
   EXPECT_EQ(dir.List(), (std::vector<std::string>{"rpt", "tmp"}));
-  EXPECT_EQ(TempDir::ListOf(dir.File("tmp")), std::vector<std::string>{});
+  EXPECT_EQ(ScratchDir::ListOf(dir.File("tmp")), std::vector<std::string>{});
 }
 
 }  // namespace

@@ -108,7 +108,7 @@ const std::string kHelp =
 
 // A relative path of exactly 513 characters: five folders of 100 characters
 // (created in `dir`) and the 8-character `leaf`, which is not created.
-std::string LongPath(const TempDir& dir, const std::string& leaf) {
+std::string LongPath(const ScratchDir& dir, const std::string& leaf) {
   std::string path;
   for (char c : {'p', 'q', 'r', 's', 't'}) {
     path += std::string(100, c) + "/";
@@ -126,7 +126,7 @@ TEST(CommandLine, RejectionsWriteOneMessageAndCreateNothing) {
   for (std::size_t i = 0; i < std::size(kRejectCases); i += 7) {
     const RejectCase& c = kRejectCases[i];
     SCOPED_TRACE(Joined(c.args));
-    TempDir dir;
+    ScratchDir dir;
     RunResult r = RunZervgen(dir.path(), c.args);
     EXPECT_EQ(r.status, kStatusError);
     EXPECT_EQ(r.err.rfind("zervgen - ", 0), 0u) << "banner missing: " << r.err;
@@ -138,7 +138,7 @@ TEST(CommandLine, RejectionsWriteOneMessageAndCreateNothing) {
 
 // The banner is one line; a rejection's message starts on the next one.
 TEST(CommandLine, BannerIsTheFirstLineEvenForAnInvalidCommandLine) {
-  TempDir dir;
+  ScratchDir dir;
   RunResult r = RunZervgen(dir.path(), {"-h"});
   EXPECT_EQ(r.status, kStatusError);
   std::size_t nl = r.err.find('\n');
@@ -153,7 +153,7 @@ TEST(CommandLine, BannerIsTheFirstLineEvenForAnInvalidCommandLine) {
 // Help, and accepted values shown by asking for help after them.
 
 TEST(CommandLine, HelpPrintsSynopsisAndHelpTextAndExitsZero) {
-  TempDir names;  // holds the folders of the 513-character names
+  ScratchDir names;  // holds the folders of the 513-character names
   const std::vector<std::vector<std::string>> cases = {
       {"-help"},
       {"-he"},
@@ -178,7 +178,7 @@ TEST(CommandLine, HelpPrintsSynopsisAndHelpTextAndExitsZero) {
   };
   for (const std::vector<std::string>& args : cases) {
     SCOPED_TRACE(Joined(args));
-    TempDir dir;
+    ScratchDir dir;
     RunResult r = RunZervgen(dir.path(), args);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(AfterBanner(r.err), kHelp);
@@ -191,7 +191,7 @@ TEST(CommandLine, VersionPrintsNameAndVersionAndExitsZero) {
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"--version"}, {"-hu", "-n", "500", "--version", "-x"}}) {
     SCOPED_TRACE(Joined(args));
-    TempDir dir;
+    ScratchDir dir;
     RunResult r = RunZervgen(dir.path(), args);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, std::string("zervgen 1.0\nParquet codecs: ") + (kHaveSnappy ? "snappy " : "") +
@@ -278,7 +278,7 @@ int CountLines(const std::string& text) {
 TEST(CommandLine, RelationAndNameOptionsChooseTheFiles) {
   for (const FilesCase& c : kFilesCases) {
     SCOPED_TRACE(Joined(c.args));
-    TempDir dir;
+    ScratchDir dir;
     RunResult r = RunZervgen(dir.path(), c.args);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(AfterBanner(r.err), "");
@@ -307,7 +307,7 @@ TEST(CommandLine, TinyRelationTextByFormatAndDestination) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(Joined(c.args));
-    TempDir dir;
+    ScratchDir dir;
     RunResult r = RunZervgen(dir.path(), c.args);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(AfterBanner(r.err), "");
@@ -324,7 +324,7 @@ TEST(CommandLine, TinyRelationTextByFormatAndDestination) {
 // Names of 513 characters are used as given: the relation file, the report
 // and the temporary directory.
 TEST(CommandLine, LongestNamesAreAccepted) {
-  TempDir dir;
+  ScratchDir dir;
   const std::string file = LongPath(dir, "tiny.out");
   const std::string report = LongPath(dir, "zerv.rep");
   const std::string tmp = LongPath(dir, "tmpdir01");
@@ -342,7 +342,7 @@ TEST(CommandLine, LongestNamesAreAccepted) {
 // the comma and the delimiter swapped. "-f -" writes the same rows to
 // standard output.
 TEST(CommandLine, HundredRowsByDelimiterAndDestination) {
-  TempDir base;
+  ScratchDir base;
   ASSERT_EQ(RunZervgen(base.path(), {"-hu", "-n", "100"}).status, 0);
   const std::string reference = ReadFile(base.File("zerv.hun"));
   ASSERT_EQ(CountLines(reference), 100);
@@ -368,7 +368,7 @@ TEST(CommandLine, HundredRowsByDelimiterAndDestination) {
     SCOPED_TRACE(Joined(c.args));
     std::vector<std::string> args = {"-hu", "-n", "100"};
     args.insert(args.end(), c.args.begin(), c.args.end());
-    TempDir dir;
+    ScratchDir dir;
     RunResult r = RunZervgen(dir.path(), args);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(AfterBanner(r.err), "");
@@ -427,7 +427,7 @@ TEST(ReportHeader, RowCountFillAndTempFromTheOptions) {
     std::vector<std::string> args = {"-ti", "-r"};
     args.insert(args.end(), c.args.begin(), c.args.end());
     SCOPED_TRACE(Joined(args));
-    TempDir dir;
+    ScratchDir dir;
     ::mkdir(dir.File("sub").c_str(), 0755);
     RunResult r = RunZervgen(dir.path(), args);
     EXPECT_EQ(r.status, 0);
@@ -491,7 +491,7 @@ TEST(ReportHeader, ExactHeaderAndTotalTime) {
   const std::regex totalTime(R"(\nTotal Time: \d{2,} \d{2}:\d{2}:\d{2}\.\d{2}\n$)");
   for (const HeaderCase& c : kHeaderCases) {
     SCOPED_TRACE(Joined(c.args));
-    TempDir dir;
+    ScratchDir dir;
     std::time_t before = std::time(nullptr);
     RunResult r = RunZervgen(dir.path(), c.args);
     std::time_t after = std::time(nullptr);
@@ -516,7 +516,7 @@ TEST(ReportHeader, ExactHeaderAndTotalTime) {
 
 // An existing report file is kept as it is; the run goes on without a report.
 TEST(ReportHeader, ExistingReportFileIsLeftAlone) {
-  TempDir dir;
+  ScratchDir dir;
   WriteFile(dir.File("x.rpt"), "keep me\n");
   RunResult r = RunZervgen(dir.path(), {"-ti", "-n", "100", "-r", "x.rpt"});
   EXPECT_EQ(r.status, 0);
@@ -533,7 +533,7 @@ TEST(ReportHeader, ExistingReportFileIsLeftAlone) {
 // 1 KiB file-size limit, so its first lines fill the file; the failure is
 // told as a full disk, not as an internal error.
 TEST(ReportHeader, WriteFailureEndsTheRunWithMinusOne) {
-  TempDir dir;
+  ScratchDir dir;
   RunOptions limited;
   limited.shellPrefix = "ulimit -f 1;";
   RunResult r = RunZervgen(

@@ -35,7 +35,7 @@ TEST(Parquet, FilesAreNamedLikeTheTextFilesWithParquetAtTheEnd) {
   for (const auto& c : cases) {
     std::vector<std::string> args = c.args;
     args.push_back("-parquet");
-    TempDir dir;
+    ScratchDir dir;
     const RunResult r = RunZervgen(dir.path(), args);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(dir.List(), c.files);
@@ -53,7 +53,7 @@ TEST(Parquet, SameBytesForEveryThreadCountAndOnStandardOutput) {
                                          "-parquet", "-rowgroup", "4000",  "-codec", "zstd"};
   std::string first;
   for (const char* threads : {"1", "2", "5"}) {
-    TempDir dir;
+    ScratchDir dir;
     std::vector<std::string> args = base;
     args.insert(args.end(), {"-threads", threads, "-f", "h", "-r", "rpt"});
     const RunResult r = RunZervgen(dir.path(), args);
@@ -66,13 +66,13 @@ TEST(Parquet, SameBytesForEveryThreadCountAndOnStandardOutput) {
         ReadFile(dir.File("rpt")).find("Fmt:  parquet, zstd pages, 4000 rows per row group.\n"),
         std::string::npos);
   }
-  TempDir parts;
+  ScratchDir parts;
   std::vector<std::string> args = base;
   args.insert(args.end(), {"-parts", "3", "-f", "h"});
   ASSERT_EQ(RunZervgen(parts.path(), args).status, 0);
   args = base;
   args.insert(args.end(), {"-parts", "3", "-part", "2", "-f", "-"});
-  TempDir out;
+  ScratchDir out;
   const RunResult r = RunZervgen(out.path(), args);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(r.out == ReadFile(parts.File("h.2"))) << "standard output differs from part 2";

@@ -32,7 +32,7 @@ std::vector<std::string> With(std::vector<std::string> args, const std::vector<s
   return args;
 }
 
-RunResult Run(const TempDir& dir, const std::vector<std::string>& args, const PartsCase& c) {
+RunResult Run(const ScratchDir& dir, const std::vector<std::string>& args, const PartsCase& c) {
   RunOptions options;
   options.addressSpaceKb = c.limitKb;
   return RunZervgen(dir.path(), args, options);
@@ -62,7 +62,7 @@ int CountLines(const std::string& text) {
 
 // Each part holds its rows, and the parts in order are the whole file
 // (tiny's one row is in the last part).
-void ExpectPartsMakeTheWhole(const PartsCase& c, const TempDir& whole, const TempDir& all) {
+void ExpectPartsMakeTheWhole(const PartsCase& c, const ScratchDir& whole, const ScratchDir& all) {
   const auto rowsOption = std::find(c.args.begin(), c.args.end(), "-n");
   const int n = std::stoi(*(rowsOption + 1));
   for (const std::string& file : Files(c)) {
@@ -82,7 +82,7 @@ void ExpectPartsMakeTheWhole(const PartsCase& c, const TempDir& whole, const Tem
 // Runs the whole relation, all parts, and single parts; returns false when
 // a run under an address-space limit found too little memory.
 bool CheckParts(const PartsCase& c) {
-  TempDir whole, all;
+  ScratchDir whole, all;
   RunResult w = Run(whole, c.args, c);
   if (c.limitKb != 0 && w.status != 0) return false;
   EXPECT_EQ(w.status, 0) << w.err;
@@ -95,7 +95,7 @@ bool CheckParts(const PartsCase& c) {
   ExpectPartsMakeTheWhole(c, whole, all);
   for (int k : {1, (c.parts + 1) / 2, c.parts}) {
     SCOPED_TRACE("part " + std::to_string(k));
-    TempDir one;
+    ScratchDir one;
     RunResult r = Run(one, With(partsArgs, {"-part", std::to_string(k)}), c);
     if (c.limitKb != 0 && r.status != 0) return false;
     EXPECT_EQ(r.status, 0) << r.err;
@@ -147,7 +147,7 @@ TEST(Parts, PartsFromTemporaryFileColumns) {
 // With one relation, "-f -" and "-part K", the part goes to standard output,
 // here a pipe; part K run on K threads is part K of a run on every core.
 TEST(Parts, OnePartToStandardOutputOnAPipe) {
-  TempDir all, piped;
+  ScratchDir all, piped;
   ASSERT_EQ(RunZervgen(all.path(), {"-hu", "-n", "30000", "-fc", "3", "-parts", "3"}).status, 0);
   for (int k = 1; k <= 3; ++k) {
     SCOPED_TRACE(k);

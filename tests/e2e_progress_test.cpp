@@ -145,7 +145,7 @@ std::vector<RelationProgress> ReadProgress(const std::string& terminal) {
 // counting up from 0, and gives way to a summary that names every row and
 // the bytes of the file.
 TEST(Progress, ColumnsRowsAndASummaryPerRelationOnATerminal) {
-  TempDir dir;
+  ScratchDir dir;
   TerminalRun run = RunOnTerminal(dir.path(), {"-n", "1000000", "-fc", "20"});
   ASSERT_EQ(run.status, 0) << run.terminal;
   EXPECT_EQ(run.terminal.rfind(
@@ -185,7 +185,7 @@ TEST(Progress, ColumnsRowsAndASummaryPerRelationOnATerminal) {
   }
 
   // The data are the same bytes as without a terminal.
-  TempDir plain;
+  ScratchDir plain;
   RunResult r = RunZervgen(plain.path(), {"-n", "1000000", "-fc", "20"});
   ASSERT_EQ(r.status, 0);
   EXPECT_EQ(AfterBanner(r.err), "");
@@ -197,7 +197,7 @@ TEST(Progress, ColumnsRowsAndASummaryPerRelationOnATerminal) {
 // When standard error is not a terminal (a pipe, a log file) nothing but the
 // banner is written to it, even for a relation long enough to show progress.
 TEST(Progress, NothingWhenStandardErrorIsNotATerminal) {
-  TempDir dir;
+  ScratchDir dir;
   RunResult r = RunZervgen(dir.path(), {"-hu", "-n", "300000", "-f", "out"});
   ASSERT_EQ(r.status, 0);
   EXPECT_EQ(AfterBanner(r.err), "");

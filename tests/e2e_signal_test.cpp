@@ -108,13 +108,13 @@ std::string SignalLine(int sig) {
 // Interrupts a run writing the relation file "big" with `sig`: it ends as
 // an interrupt does, the report tells of the removal, and nothing is left
 // but the report and the empty "tmp".
-void ExpectInterruptedAndCleanedUp(ZervgenProcess* run, const TempDir& dir, int sig) {
+void ExpectInterruptedAndCleanedUp(ZervgenProcess* run, const ScratchDir& dir, int sig) {
   ASSERT_TRUE(Interrupt(run, sig));
   EXPECT_EQ(run->result().out, "");
   const std::string report = ReadFile(dir.File("rpt"));
   EXPECT_TRUE(EndsWith(report, CaughtLine(sig) + "           File, 'big', deleted.\n")) << report;
   EXPECT_EQ(dir.List(), (std::vector<std::string>{"rpt", "tmp"}));
-  EXPECT_EQ(TempDir::ListOf(dir.File("tmp")), std::vector<std::string>{});
+  EXPECT_EQ(ScratchDir::ListOf(dir.File("tmp")), std::vector<std::string>{});
 }
 
 // Every other ending signal is sent in EveryEndingSignalRemovesThePartialFile.
@@ -132,11 +132,11 @@ TEST(Interrupt, WhileWritingARelationFileRemovesItAndTheTemporaryFiles) {
   for (const SignalCase& c : kFileCases) {
     SCOPED_TRACE(std::string(strsignal(c.sig)) + ", " + StorageName(c.storage));
     if (SkipTempFiles(c.storage)) continue;
-    TempDir dir;
+    ScratchDir dir;
     ASSERT_EQ(::mkdir(dir.File("tmp").c_str(), 0700), 0);
     ZervgenProcess run(dir.path(), BigRunArgs(c.storage, "big"), BigRunOptions(c.storage));
     ASSERT_TRUE(CaughtInTheAct(&run, [&] { return FileSize(dir.File("big")) > 0; }));
-    const std::vector<std::string> temps = TempDir::ListOf(dir.File("tmp"));
+    const std::vector<std::string> temps = ScratchDir::ListOf(dir.File("tmp"));
     if (c.storage == Storage::kTempFiles) {
       EXPECT_EQ(temps.size(), 10u) << "every column but the fill should be in a file";
     } else {
@@ -153,7 +153,7 @@ TEST(Interrupt, WhileWritingAParquetFileRemovesItAndTheTemporaryFiles) {
   for (const SignalCase& c : cases) {
     SCOPED_TRACE(std::string(strsignal(c.sig)) + ", " + StorageName(c.storage));
     if (SkipTempFiles(c.storage)) continue;
-    TempDir dir;
+    ScratchDir dir;
     ASSERT_EQ(::mkdir(dir.File("tmp").c_str(), 0700), 0);
     std::vector<std::string> args = BigRunArgs(c.storage, "big");
     args.insert(args.end(), {"-parquet", "-rowgroup", "10000"});
@@ -171,7 +171,7 @@ TEST(Interrupt, EveryEndingSignalRemovesThePartialFile) {
   ASSERT_GE(signals.size(), 50u) << "the real-time signals are missing";
   for (int sig : signals) {
     SCOPED_TRACE(std::to_string(sig) + " " + strsignal(sig));
-    TempDir dir;
+    ScratchDir dir;
     ASSERT_EQ(::mkdir(dir.File("tmp").c_str(), 0700), 0);
     ZervgenProcess run(dir.path(), {"-hu", "-n", std::to_string(kBigRows / 4), "-f", "big", "-r",
                                     "rpt", "-t", "tmp"});
@@ -196,7 +196,7 @@ TEST(Interrupt, WhileWritingToStandardOutputDeletesNoFile) {
   for (const SignalCase& c : kStdoutCases) {
     SCOPED_TRACE(std::string(strsignal(c.sig)) + ", " + StorageName(c.storage));
     if (SkipTempFiles(c.storage)) continue;
-    TempDir dir;
+    ScratchDir dir;
     ASSERT_EQ(::mkdir(dir.File("tmp").c_str(), 0700), 0);
     RunOptions options = BigRunOptions(c.storage);
     options.stdoutFile = dir.File("out");
@@ -208,7 +208,7 @@ TEST(Interrupt, WhileWritingToStandardOutputDeletesNoFile) {
     EXPECT_EQ(report.find("deleted"), std::string::npos) << report;
     EXPECT_GT(FileSize(dir.File("out")), 0);
     EXPECT_EQ(dir.List(), (std::vector<std::string>{"out", "rpt", "tmp"}));
-    EXPECT_EQ(TempDir::ListOf(dir.File("tmp")), std::vector<std::string>{});
+    EXPECT_EQ(ScratchDir::ListOf(dir.File("tmp")), std::vector<std::string>{});
   }
 }
 
@@ -221,13 +221,13 @@ TEST(Interrupt, DuringColumnGenerationRemovesTheTemporaryFiles) {
 #endif
   for (int sig : {SIGINT, SIGTERM}) {
     SCOPED_TRACE(strsignal(sig));
-    TempDir dir;
+    ScratchDir dir;
     ASSERT_EQ(::mkdir(dir.File("tmp").c_str(), 0700), 0);
     ZervgenProcess run(dir.path(), BigRunArgs(Storage::kTempFiles, "big"),
                        BigRunOptions(Storage::kTempFiles));
     // The relation heading is written before its first column is generated.
     ASSERT_TRUE(CaughtInTheAct(&run, [&] {
-      return !TempDir::ListOf(dir.File("tmp")).empty() &&
+      return !ScratchDir::ListOf(dir.File("tmp")).empty() &&
              ReadFile(dir.File("rpt")).find("Hundred Relation:\n") != std::string::npos;
     }));
     ASSERT_FALSE(FileExists(dir.File("big"))) << "too late: the relation is being written";
@@ -237,7 +237,7 @@ TEST(Interrupt, DuringColumnGenerationRemovesTheTemporaryFiles) {
     EXPECT_TRUE(EndsWith(report, CaughtLine(sig).insert(0, 1, '\n'))) << report;
     EXPECT_EQ(report.find("deleted"), std::string::npos) << report;
     EXPECT_EQ(dir.List(), (std::vector<std::string>{"rpt", "tmp"}));
-    EXPECT_EQ(TempDir::ListOf(dir.File("tmp")), std::vector<std::string>{});
+    EXPECT_EQ(ScratchDir::ListOf(dir.File("tmp")), std::vector<std::string>{});
   }
 }
 
@@ -256,7 +256,7 @@ TEST(Interrupt, RemovesOnlyTheFileItWrote) {
   };
   for (const RenameCase& c : cases) {
     SCOPED_TRACE(c.name);
-    TempDir dir;
+    ScratchDir dir;
     ASSERT_EQ(::mkdir(dir.File("tmp").c_str(), 0700), 0);
     ZervgenProcess run(dir.path(), BigRunArgs(Storage::kMemory, "big"),
                        BigRunOptions(Storage::kMemory));
@@ -275,7 +275,7 @@ TEST(Interrupt, RemovesOnlyTheFileItWrote) {
       EXPECT_EQ(dir.List(), (std::vector<std::string>{"moved", "rpt", "tmp"}));
     }
     EXPECT_GT(FileSize(dir.File("moved")), 0) << "the run's own file, under its new name";
-    EXPECT_EQ(TempDir::ListOf(dir.File("tmp")), std::vector<std::string>{});
+    EXPECT_EQ(ScratchDir::ListOf(dir.File("tmp")), std::vector<std::string>{});
   }
 }
 
@@ -283,7 +283,7 @@ TEST(Interrupt, RemovesOnlyTheFileItWrote) {
 // background job of a shell) stays ignored: the run goes on to the end. So
 // does any other ending signal but the six always handled.
 TEST(Interrupt, SignalsIgnoredAtTheStartStayIgnored) {
-  TempDir dir;
+  ScratchDir dir;
   RunOptions options;
 #ifdef ZERVGEN_SANITIZED
   // AddressSanitizer installs its own handler for SIGBUS over an ignored one.
@@ -333,7 +333,7 @@ TEST(Interrupt, SignalsIgnoredAtTheStartStayIgnored) {
 TEST(Interrupt, CpuTimeLimitLeavesNoFile) {
   for (const char* limit : {"ulimit -S -t 1;", "ulimit -t 1;", "ulimit -t 2;"}) {
     SCOPED_TRACE(limit);
-    TempDir dir;
+    ScratchDir dir;
     ASSERT_EQ(::mkdir(dir.File("tmp").c_str(), 0700), 0);
     RunOptions options = BigRunOptions(Storage::kMemory);
     options.shellPrefix = limit;
@@ -347,14 +347,14 @@ TEST(Interrupt, CpuTimeLimitLeavesNoFile) {
     const std::string report = ReadFile(dir.File("rpt"));
     EXPECT_NE(report.find(CaughtLine(SIGXCPU)), std::string::npos) << report;
     EXPECT_EQ(dir.List(), (std::vector<std::string>{"rpt", "tmp"}));
-    EXPECT_EQ(TempDir::ListOf(dir.File("tmp")), std::vector<std::string>{});
+    EXPECT_EQ(ScratchDir::ListOf(dir.File("tmp")), std::vector<std::string>{});
   }
 }
 
 // A reader of standard error that went away before the banner does not end
 // the run: the relation is written whole.
 TEST(Interrupt, ClosedStandardErrorDoesNotEndTheRun) {
-  TempDir dir;
+  ScratchDir dir;
   RunOptions options;
   options.stderrClosedPipe = true;
   RunResult r = RunZervgen(dir.path(), {"-n", "100", "-f", "x"}, options);
@@ -374,7 +374,7 @@ TEST(Interrupt, CheckLinesStayOutOfTheDataOnStandardOutput) {
 #ifdef ZERVGEN_SANITIZED
   GTEST_SKIP() << "address-space limits do not apply to sanitizer builds";
 #endif
-  TempDir dir;
+  ScratchDir dir;
   ASSERT_EQ(::mkdir(dir.File("tmp").c_str(), 0700), 0);
   RunOptions options = BigRunOptions(Storage::kTempFiles);
   options.stdoutFile = dir.File("out");
@@ -384,7 +384,7 @@ TEST(Interrupt, CheckLinesStayOutOfTheDataOnStandardOutput) {
   ASSERT_TRUE(CaughtInTheAct(&run, [&] { return FileSize(dir.File("out")) > 0; }));
   // The first file cut short may end the run before the others are cut.
   int cut = 0;
-  for (const std::string& name : TempDir::ListOf(dir.File("tmp"))) {
+  for (const std::string& name : ScratchDir::ListOf(dir.File("tmp"))) {
     cut += ::truncate(dir.File("tmp/" + name).c_str(), 0) == 0;
   }
   ASSERT_GT(cut, 0);
@@ -403,7 +403,7 @@ TEST(Interrupt, CheckLinesStayOutOfTheDataOnStandardOutput) {
   for (std::size_t at = 0; at < out.size(); at += 186) {
     ASSERT_EQ(out.find('\n', at), at + 185) << "row " << at / 186;
   }
-  EXPECT_EQ(TempDir::ListOf(dir.File("tmp")), std::vector<std::string>{});
+  EXPECT_EQ(ScratchDir::ListOf(dir.File("tmp")), std::vector<std::string>{});
 }
 
 }  // namespace

@@ -24,28 +24,6 @@
 namespace zervgen_test {
 namespace {
 
-void RemoveTree(const std::string& path) {
-  DIR* d = opendir(path.c_str());
-  if (d == nullptr) {
-    ::unlink(path.c_str());
-    return;
-  }
-  while (dirent* e = readdir(d)) {
-    std::string name = e->d_name;
-    if (name == "." || name == "..") continue;
-    std::string child = path + "/" + name;
-    struct stat st {};
-    if (lstat(child.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-      ::chmod(child.c_str(), 0700);
-      RemoveTree(child);
-    } else {
-      ::unlink(child.c_str());
-    }
-  }
-  closedir(d);
-  ::rmdir(path.c_str());
-}
-
 std::string Slurp(int fd) {
   std::string text;
   char buf[65536];
@@ -58,27 +36,6 @@ std::string Slurp(int fd) {
 }
 
 }  // namespace
-
-TempDir::TempDir() {
-  char templ[] = "/tmp/zervgen_test.XXXXXX";
-  if (mkdtemp(templ) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = templ;
-}
-
-TempDir::~TempDir() { RemoveTree(path_); }
-
-std::vector<std::string> TempDir::ListOf(const std::string& path) {
-  std::vector<std::string> names;
-  DIR* d = opendir(path.c_str());
-  if (d == nullptr) return names;
-  while (dirent* e = readdir(d)) {
-    std::string name = e->d_name;
-    if (name != "." && name != "..") names.push_back(name);
-  }
-  closedir(d);
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 std::string BinaryPath() { return ZERVGEN_BIN; }
 std::string GoldenDir() { return ZERVGEN_GOLDEN_DIR; }
@@ -285,12 +242,12 @@ bool RunnableByAnyone(const std::string& path) {
 
 }  // namespace
 
-bool RunAsNobodyIfRoot(const TempDir& dir, const TempDir& binDir, RunOptions* options) {
+bool RunAsNobodyIfRoot(const ScratchDir& dir, const ScratchDir& binDir, RunOptions* options) {
   if (geteuid() != 0) return true;
-  if (::chmod(dir.path().c_str(), 0777) != 0) return false;
+  if (::chmod(dir.path(), 0777) != 0) return false;
   options->runAsUser = kNobody;
   if (RunnableByAnyone(BinaryPath())) return true;
-  if (::chmod(binDir.path().c_str(), 0755) != 0) return false;
+  if (::chmod(binDir.path(), 0755) != 0) return false;
   options->binary = binDir.File("zervgen");
   WriteFile(options->binary, ReadFile(BinaryPath()));
   return ::chmod(options->binary.c_str(), 0755) == 0;

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "scratch_dir.h"
+
 namespace zervgen_test {
 
 // A run big enough to be caught in the act: "-hu -n kBigRows" writes about
@@ -33,23 +35,6 @@ struct RunResult {
   int status = -1;  // exit status, or 128 + signal when killed
   std::string out;  // standard output
   std::string err;  // standard error
-};
-
-// A fresh temporary folder, removed with its contents on destruction.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-  // Names of the entries in the folder, sorted.
-  std::vector<std::string> List() const { return ListOf(path_); }
-  static std::vector<std::string> ListOf(const std::string& path);
-
- private:
-  std::string path_;
 };
 
 struct RunOptions {
@@ -95,7 +80,7 @@ std::string DelimiterRefusal(char c);
 // but not into a folder of mode 0555 in it. When the built binary is not
 // runnable by others (a build in a private folder), a copy in `binDir` is
 // run. Returns false when that cannot be set up; does nothing otherwise.
-bool RunAsNobodyIfRoot(const TempDir& dir, const TempDir& binDir, RunOptions* options);
+bool RunAsNobodyIfRoot(const ScratchDir& dir, const ScratchDir& binDir, RunOptions* options);
 
 // Runs the binary with `args` (argv[0] is "zervgen") in `dir`.
 RunResult RunZervgen(const std::string& dir, const std::vector<std::string>& args,
@@ -144,7 +129,7 @@ class ZervgenProcess {
              const RunOptions& options);
   void Reaped(int status);
 
-  TempDir capture_;
+  ScratchDir capture_;
   std::string outPath_;
   std::string errPath_;
   bool outCaptured_ = true;

@@ -1,7 +1,7 @@
 // Checks and the handler stack: the exact lines of the three check forms and
 // of a plain raise, the class matching, the capacity of 20 handlers, and the
 // ending of the process when no handler accepts a class.
-#include "except.h"
+#include "base/except.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -12,6 +12,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "test_util.h"
 
 namespace zervgen {
 namespace {
@@ -57,10 +59,7 @@ std::string InExcept(const char* func, const std::string& text) {
 
 class XeptTest : public testing::Test {
  protected:
-  void SetUp() override {
-    Xept_SetStdoutFlusher(nullptr);
-    Xept_Reset();
-  }
+  void SetUp() override { Xept_Reset(); }
   void TearDown() override { Xept_Reset(); }
 };
 
@@ -305,19 +304,24 @@ TEST_F(XeptTest, PopTakesTheTopHandlerOff) {
 }
 
 int flushes = 0;
-void CountFlush() { ++flushes; }
+class CountFlush : public Env {
+ public:
+  void FlushStdout() override { ++flushes; }
+};
 
 // Buffered relation data on standard output goes out before each location line.
 TEST_F(XeptTest, StdoutFlusherRunsBeforeEachLocationLine) {
   Xept_GetBuffer(XEPT_ANY);
   flushes = 0;
-  Xept_SetStdoutFlusher(CountFlush);
-  testing::internal::CaptureStdout();
-  try {
-    RequireNull("a");
-  } catch (const XeptRaised&) {
+  CountFlush env;
+  {
+    zervgen_test::ScopedEnv scope(&env);
+    testing::internal::CaptureStdout();
+    try {
+      RequireNull("a");
+    } catch (const XeptRaised&) {
+    }
   }
-  Xept_SetStdoutFlusher(nullptr);
   testing::internal::GetCapturedStdout();
   EXPECT_EQ(flushes, 2);
 }
@@ -331,7 +335,8 @@ TEST_F(XeptTest, CheckLinesGoToStandardErrorWhileStandardOutputCarriesData) {
       Here("RequireNull", kRequireLine, "Failed requirement: 'text == NULL'") +
       Here("RequireNull", kRequireLine, ClassLine(XEPT_REQUIREMENT));
   flushes = 0;
-  Xept_SetStdoutFlusher(CountFlush);
+  CountFlush env;
+  zervgen_test::ScopedEnv scope(&env);
   for (bool toStderr : {false, true, false}) {
     SCOPED_TRACE(toStderr ? "data on standard output" : "no data on standard output");
     Xept_Reset();
@@ -352,7 +357,6 @@ TEST_F(XeptTest, CheckLinesGoToStandardErrorWhileStandardOutputCarriesData) {
     EXPECT_EQ(err, toStderr ? lines : "");
   }
   Xept_SetCheckLinesToStderr(false);
-  Xept_SetStdoutFlusher(nullptr);
   EXPECT_EQ(flushes, 4);  // two lines in each of the two runs on standard output
 }
 

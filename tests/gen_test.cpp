@@ -1,6 +1,4 @@
 // Column storage and the relation writer.
-#include "gen.h"
-
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -11,14 +9,15 @@
 #include <string>
 #include <vector>
 
-#include "datagen.h"
-#include "dist.h"
-#include "except.h"
-#include "gen_pool.h"
-#include "gen_schemas.h"
-#include "gen_writer.h"
-#include "output.h"
-#include "report.h"
+#include "app/datagen.h"
+#include "base/except.h"
+#include "base/pool.h"
+#include "base/report.h"
+#include "core/columns.h"
+#include "core/dist.h"
+#include "output/output.h"
+#include "run/schemas.h"
+#include "run/writer.h"
 #include "test_util.h"
 
 namespace zervgen {
@@ -29,23 +28,22 @@ using zervgen_test::ScratchDir;
 // All rows of the control block's relations.
 GenRows Whole(const GenControlBlock& cb) { return GenRows{cb.nTuples, 0, cb.nTuples}; }
 
-// Fails the allocations whose 1-based numbers are listed; counts them all.
-struct FailingAllocations {
-  static inline std::vector<int> failing;
-  static inline int count = 0;
-  static void* Allocate(std::size_t bytes) {
-    ++count;
-    for (int n : failing) {
-      if (n == count) return nullptr;
-    }
-    return std::malloc(bytes);
+// Fails the column allocations whose 1-based numbers are listed; counts
+// them all.
+class FailingAllocations : public Env {
+ public:
+  explicit FailingAllocations(std::vector<int> fail) : failing_(std::move(fail)), scope_(this) {}
+  bool MayAllocate(Memory kind, std::size_t) override {
+    if (kind != Memory::kColumn) return true;
+    ++count_;
+    return std::find(failing_.begin(), failing_.end(), count_) == failing_.end();
   }
-  explicit FailingAllocations(std::vector<int> fail) {
-    failing = std::move(fail);
-    count = 0;
-    Gen_SetAllocator(Allocate);
-  }
-  ~FailingAllocations() { Gen_SetAllocator(nullptr); }
+  int count() const { return count_; }
+
+ private:
+  std::vector<int> failing_;
+  int count_ = 0;
+  zervgen_test::ScopedEnv scope_;
 };
 
 class GenTest : public ::testing::Test {
@@ -60,19 +58,9 @@ class GenTest : public ::testing::Test {
   // Runs `body` under a handler; returns the class raised, or -1.
   template <typename F>
   int Raised(F body, std::string* out = nullptr) {
-    XeptFrame* frame = Xept_GetBuffer(XEPT_ANY);
-    testing::internal::CaptureStdout();
-    int cls = -1;
-    try {
-      body();
-      Xept_PopHandler();
-    } catch (const XeptRaised& r) {
-      EXPECT_EQ(r.frame, frame);
-      cls = r.cls;
-    }
-    std::string text = testing::internal::GetCapturedStdout();
-    if (out != nullptr) *out = text;
-    return cls;
+    const zervgen_test::Raised r = zervgen_test::CatchRaise(body);
+    if (out != nullptr) *out = r.out;
+    return r.cls;
   }
 
   // Every row of the relation the control block was set up for.
@@ -254,7 +242,7 @@ TEST_F(GenTest, TemporaryFileValuesReadBackUnchanged) {
             static_cast<ssize_t>(values.size() * 4));
   const std::string out = std::string(dir_.path()) + "/rel";
   GenColumnSpec spec[] = {{&cb_.keyAttr, 10, OutputKind::kInteger, 1}};
-  Gen_outputRelation(&cb_, out.c_str(), "tiny", spec, Whole(cb_));
+  ASSERT_EQ(Gen_outputRelation(&cb_, out.c_str(), "tiny", spec, Whole(cb_)), GenWriteStatus::kOk);
   std::string expected;
   for (std::int32_t v : values) expected += std::to_string(v) + "\n";
   EXPECT_EQ(zervgen_test::ReadText(out), expected);
@@ -270,11 +258,11 @@ TEST_F(GenTest, CheckLineNamesTheSourceFileRelativeToTheTree) {
   std::string text;
   EXPECT_EQ(Raised(
                 [&] {
-                  Gen_outputRelation(nullptr, "x", "rel", spec, GenRows{1, 0, 1});
+                  (void)Gen_outputRelation(nullptr, "x", "rel", spec, GenRows{1, 0, 1});
                 },
                 &text),
             XEPT_REQUIREMENT);
-  EXPECT_EQ(text.rfind("File src/gen_writer.cpp, Function Gen_outputRelation, line ", 0), 0u)
+  EXPECT_EQ(text.rfind("File src/run/writer.cpp, Function Gen_outputRelation, line ", 0), 0u)
       << text;
 }
 
@@ -290,7 +278,8 @@ TEST_F(GenTest, PartOfATemporaryFileColumnStartsAtItsFirstRow) {
   cb_.keyAttr.bufCount = 512;
   const std::string out = std::string(dir_.path()) + "/part";
   GenColumnSpec spec[] = {{&cb_.keyAttr, 10, OutputKind::kInteger, 1}};
-  Gen_outputRelation(&cb_, out.c_str(), "tiny", spec, GenRows{1000, 700, 250});
+  ASSERT_EQ(Gen_outputRelation(&cb_, out.c_str(), "tiny", spec, GenRows{1000, 700, 250}),
+            GenWriteStatus::kOk);
   std::string expected;
   for (int i = 700; i < 950; ++i) expected += std::to_string(values[i]) + "\n";
   EXPECT_EQ(zervgen_test::ReadText(out), expected);
@@ -310,7 +299,7 @@ TEST_F(GenTest, TemporaryFileOfTheWrongSizeEndsTheRunAndRemovesThePartialRelatio
     const std::string out = std::string(dir_.path()) + "/rel";
     GenColumnSpec spec[] = {{&cb.keyAttr, 10, OutputKind::kInteger, 1}};
     testing::internal::CaptureStderr();
-    EXPECT_EQ(Raised([&] { Gen_outputRelation(&cb, out.c_str(), "tiny", spec, Whole(cb)); }),
+    EXPECT_EQ(Raised([&] { (void)Gen_outputRelation(&cb, out.c_str(), "tiny", spec, Whole(cb)); }),
               XEPT_GEN_FAILED);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               std::string(programName) + ": Temporary file read error.\n");
@@ -339,7 +328,7 @@ TEST_F(GenTest, PartsOfARelationJoinIntoTheWhole) {
                           {&cb_.signedAttr, 10, OutputKind::kInteger, 1},
                           {&cb_.fillAttr, 9, OutputKind::kFill, 1}};
   const std::string whole = std::string(dir_.path()) + "/whole";
-  Gen_outputRelation(&cb_, whole.c_str(), "rel", spec, Whole(cb_));
+  ASSERT_EQ(Gen_outputRelation(&cb_, whole.c_str(), "rel", spec, Whole(cb_)), GenWriteStatus::kOk);
   const std::string expected = zervgen_test::ReadText(whole);
   ASSERT_EQ(expected.rfind("0,0,0,", 0), 0u);
   const GenRows parts[] = {{kRows, 0, 4097}, {kRows, 4097, 1}, {kRows, 4098, 5909}};
@@ -348,7 +337,7 @@ TEST_F(GenTest, PartsOfARelationJoinIntoTheWhole) {
     std::string joined;
     for (const GenRows& part : parts) {
       const std::string out = std::string(dir_.path()) + "/part" + std::to_string(part.first);
-      Gen_outputRelation(&cb_, out.c_str(), "rel", spec, part);
+      ASSERT_EQ(Gen_outputRelation(&cb_, out.c_str(), "rel", spec, part), GenWriteStatus::kOk);
       joined += zervgen_test::ReadText(out);
       ::unlink(out.c_str());
     }
@@ -368,7 +357,7 @@ TEST_F(GenTest, WriterFramesColumnsAndDropsAnEmptyFill) {
                           {&cb_.keyAttr, 10, OutputKind::kInteger, 1},
                           {&cb_.signedAttr, 10, OutputKind::kInteger, 1},
                           {&cb_.fillAttr, 0, OutputKind::kFill, 1}};
-  Gen_outputRelation(&cb_, out.c_str(), "rel", spec, Whole(cb_));
+  ASSERT_EQ(Gen_outputRelation(&cb_, out.c_str(), "rel", spec, Whole(cb_)), GenWriteStatus::kOk);
   std::string expected;
   for (int i = 0; i < 100; ++i) {
     expected += std::to_string(i) + "," + std::to_string(i) + "," + std::to_string(-i) + "\n";
@@ -392,7 +381,8 @@ TEST_F(GenTest, WriterRefusesBadColumnLists) {
     const std::string out = std::string(dir_.path()) + "/rel" + std::to_string(n++);
     std::string text;
     EXPECT_EQ(
-        Raised([&] { Gen_outputRelation(&cb_, out.c_str(), "rel", *c.list, Whole(cb_)); }, &text),
+        Raised([&] { (void)Gen_outputRelation(&cb_, out.c_str(), "rel", *c.list, Whole(cb_)); },
+               &text),
         XEPT_ENSURE);
     EXPECT_NE(text.find(c.text), std::string::npos) << text;
   }
@@ -409,7 +399,7 @@ TEST_F(GenTest, ThreadCountDoesNotChangeTheBytes) {
     GenControlBlock cb{};
     Gen_InitializeCB(&cb, 10007, 9, dir_.path());
     const std::string out = std::string(dir_.path()) + "/hun" + std::to_string(threads);
-    Gen_Hundred(&cb, out.c_str());
+    ASSERT_EQ(Gen_WholeRelation(&cb, kTagHundred, out.c_str()), GenWriteStatus::kOk);
     Main_cleanup(&cb);
     std::string text = zervgen_test::ReadText(out);
     EXPECT_EQ(text.size(), 10007u * (185 + 9 + 1));
@@ -453,7 +443,8 @@ TEST_F(GenTest, RowFormatterAndWritersGiveTheSameRelation) {
       cb_.fillAttr.fillSeed = kFillSeed;
       const std::string out =
           std::string(dir_.path()) + "/rel" + std::to_string(fixed) + std::to_string(threads);
-      Gen_outputRelation(&cb_, out.c_str(), "rel", spec, Whole(cb_));
+      ASSERT_EQ(Gen_outputRelation(&cb_, out.c_str(), "rel", spec, Whole(cb_)),
+                GenWriteStatus::kOk);
       EXPECT_TRUE(zervgen_test::ReadText(out) == expected)
           << threads << " threads, fixed " << fixed;
     }
@@ -465,7 +456,7 @@ TEST_F(GenTest, RowFormatterAndWritersGiveTheSameRelation) {
 TEST_F(GenTest, TinyWritesOneRowAndKeepsTheRowCount) {
   Gen_InitializeCB(&cb_, 500, 0, dir_.path());
   const std::string out = std::string(dir_.path()) + "/tny";
-  Gen_Tiny(&cb_, out.c_str());
+  ASSERT_EQ(Gen_WholeRelation(&cb_, kTagTiny, out.c_str()), GenWriteStatus::kOk);
   EXPECT_EQ(zervgen_test::ReadText(out), "0\n");
   EXPECT_EQ(cb_.nTuples, 500);
 }

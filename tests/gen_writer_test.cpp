@@ -1,8 +1,6 @@
 // Tests of the relation writer's failure paths that need the writer's own
 // pieces: a check failing on a worker thread, the pool's first-failure rule,
 // and the relation file's close and removal failing.
-#include "gen_writer.h"
-
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -15,12 +13,14 @@
 #include <string>
 #include <vector>
 
-#include "datagen.h"
-#include "except.h"
-#include "gen_files.h"
-#include "gen_pool.h"
-#include "output.h"
-#include "signals.h"
+#include "app/datagen.h"
+#include "base/except.h"
+#include "base/pool.h"
+#include "base/signals.h"
+#include "output/output.h"
+#include "run/files.h"
+#include "run/parquet_format.h"
+#include "run/writer.h"
 #include "test_util.h"
 
 namespace zervgen {
@@ -60,7 +60,7 @@ TEST_F(GenWriterTest, CheckFailingOnAWorkerIsRaisedOnTheMainThreadAsOnOne) {
     Gen_SetThreads(threads);
     const std::string out = std::string(dir_.path()) + "/rel" + std::to_string(threads);
     outcomes.push_back(CatchRaise([&] {
-      Gen_outputRelation(&cb_, out.c_str(), "rel", spec, GenRows{kRows, 0, kRows});
+      (void)Gen_outputRelation(&cb_, out.c_str(), "rel", spec, GenRows{kRows, 0, kRows});
     }));
     EXPECT_FALSE(zervgen_test::Exists(out)) << threads << " threads";
   }
@@ -73,6 +73,56 @@ TEST_F(GenWriterTest, CheckFailingOnAWorkerIsRaisedOnTheMainThreadAsOnOne) {
 // With one worker the slots run in the order submitted: the first failure
 // is the one kept, a later one does not replace it, and every wait after it
 // returns with that failure, whatever its slot.
+// Fails every buffer allocation from the k-th on.
+class BuffersFailFrom : public Env {
+ public:
+  explicit BuffersFailFrom(int k) : from_(k) {}
+  bool MayAllocate(Memory kind, std::size_t) override {
+    return kind != Memory::kBuffer || ++count_ < from_;
+  }
+  int count() const { return count_; }
+
+ private:
+  std::atomic<int> count_{0};
+  int from_;
+};
+
+// A Parquet file whose buffers cannot be had, at each point in turn, comes
+// back as out of memory with no file left, never as a raise or a partial
+// file; with memory enough it is written whole.
+TEST_F(GenWriterTest, ParquetShortOfMemoryIsAStatusAndLeavesNoFile) {
+  constexpr std::int32_t kRows = 3000;  // three row groups
+  Gen_InitializeCB(&cb_, kRows, 0, dir_.path());
+  for (std::int32_t i = 0; i < kRows; ++i) cb_.keyAttr.vector[i] = i;
+  const GenColumnSpec spec[] = {
+      {&cb_.keyAttr, 10, OutputKind::kInteger, 1, "key", GenValueType::kInt32, kRows}};
+  GenParquetSettings settings;
+  settings.rowGroupRows = 1000;
+  const OutputFormat text = Output_MakeFormat(',', 0);
+  int shortOfMemory = 0;
+  for (int k = 1;; ++k) {
+    SCOPED_TRACE(k);
+    const std::string out = std::string(dir_.path()) + "/p" + std::to_string(k);
+    BuffersFailFrom env(k);
+    zervgen_test::ScopedEnv scope(&env);
+    const auto format = Gen_ParquetFormat("rel", spec, text, settings);
+    GenWriteStatus status = GenWriteStatus::kOk;
+    const Raised raised = CatchRaise([&] {
+      status =
+          Gen_writeRelation(&cb_, out.c_str(), "rel", spec, GenRows{kRows, 0, kRows}, format.get());
+    });
+    ASSERT_EQ(raised.cls, -1) << raised.out;
+    if (status == GenWriteStatus::kOutOfMemory) {
+      EXPECT_FALSE(zervgen_test::Exists(out));
+      ++shortOfMemory;
+      continue;
+    }
+    EXPECT_TRUE(zervgen_test::Exists(out));
+    if (env.count() < k) break;  // no allocation failed: done
+  }
+  EXPECT_GT(shortOfMemory, 0);
+}
+
 TEST(GenPoolTest, FirstFailureIsKeptAndEndsEveryLaterWait) {
   std::atomic<int> ran{0};
   GenOrderedPool pool(1, 6, [&](int slot) {

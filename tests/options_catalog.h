@@ -50,6 +50,10 @@ inline std::string NotANumber(const std::string& opt, const std::string& value) 
 inline std::string DelimInNumbers(const std::string& c) {
   return Msg("Option, \"-dc\", cannot be '" + c + "': it occurs in numbers and dates.");
 }
+inline std::string DelimInFixedTexts(const std::string& c) {
+  return Msg("Option, \"-dc\", cannot be '" + c +
+             "': it occurs in the fixed texts of the text columns.");
+}
 inline const std::string kDelimLineEnd = Msg("Option, \"-dc\", cannot be a line end.");
 inline const std::string kDelimNotAscii = Msg("Option, \"-dc\", must be a single ASCII character.");
 inline const std::string kPartsBound = Msg("The number of parts must be from 1 to 1000.");
@@ -65,6 +69,19 @@ inline const std::string kAllPartsToDash =
 inline std::string ReportIsRelation(const std::string& name) {
   return Msg("Option, \"-r\", cannot be '" + name + "': a relation is written to that file.");
 }
+inline const std::string kCodecNeedsParquet =
+    Msg("Option, \"-codec\", requires \"-parquet\" to be specified.");
+inline const std::string kRowGroupNeedsParquet =
+    Msg("Option, \"-rowgroup\", requires \"-parquet\" to be specified.");
+inline const std::string kParquetAndFf =
+    Msg("Only one of \"-parquet\" and \"-ff\" may be specified.");
+inline const std::string kParquetAndDc =
+    Msg("Only one of \"-parquet\" and \"-dc\" may be specified.");
+inline std::string BadCodec(const std::string& value) {
+  return Msg("Option, \"-codec\", must be none, snappy or zstd, not '" + value + "'.");
+}
+inline const std::string kRowGroupBound =
+    Msg("The number of rows per row group must be from 1000 to 16777216.");
 inline const std::string kCannotDash =
     Msg("Cannot specify \"-\" without specifying one of\n-hu, -te, -ti, -un, -up.");
 
@@ -204,19 +221,16 @@ inline const RejectCase kRejectCases[] = {
     {{"-hu", "-parts", "3", "-part", "2", "-r", "zerv.hun.2"}, ReportIsRelation("zerv.hun.2")},
     // Parquet: its options need it, it frames no text, one of three codecs.
     {{"-parquet", "-parquet"}, WasSpecified("-parquet")},
-    {{"-codec", "zstd"}, Msg("Option, \"-codec\", requires \"-parquet\" to be specified.")},
-    {{"-rowgroup", "5000"}, Msg("Option, \"-rowgroup\", requires \"-parquet\" to be specified.")},
-    {{"-parquet", "-ff"}, Msg("Only one of \"-parquet\" and \"-ff\" may be specified.")},
-    {{"-dc", "|", "-parquet"}, Msg("Only one of \"-parquet\" and \"-dc\" may be specified.")},
+    {{"-codec", "zstd"}, kCodecNeedsParquet},
+    {{"-rowgroup", "5000"}, kRowGroupNeedsParquet},
+    {{"-parquet", "-ff"}, kParquetAndFf},
+    {{"-dc", "|", "-parquet"}, kParquetAndDc},
     {{"-parquet", "-codec"}, RequiresArgument("-codec")},
-    {{"-parquet", "-codec", "lz4"},
-     Msg("Option, \"-codec\", must be none, snappy or zstd, not 'lz4'.")},
+    {{"-parquet", "-codec", "lz4"}, BadCodec("lz4")},
     {{"-parquet", "-codec", "none", "-codec", "zstd"}, WasSpecified("-codec")},
     {{"-parquet", "-rowgroup"}, RequiresArgument("-rowgroup")},
-    {{"-parquet", "-rowgroup", "999"},
-     Msg("The number of rows per row group must be from 1000 to 16777216.")},
-    {{"-parquet", "-rowgroup", "16777217"},
-     Msg("The number of rows per row group must be from 1000 to 16777216.")},
+    {{"-parquet", "-rowgroup", "999"}, kRowGroupBound},
+    {{"-parquet", "-rowgroup", "16777217"}, kRowGroupBound},
     {{"-parquet", "-rowgroup", "5000", "-rowgroup", "6000"}, WasSpecified("-rowgroup")},
     {{"-parquet", "-rowgroup", "5k"}, NotANumber("-rowgroup", "5k")},
     {{"-parquet", "-n", "1000", "-r", "zerv.hun.parquet"}, ReportIsRelation("zerv.hun.parquet")},

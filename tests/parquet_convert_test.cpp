@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "output.h"
-#include "parquet/convert.h"
-#include "random.h"
+#include "base/random.h"
+#include "output/output.h"
+#include "run/parquet_rows.h"
 
 namespace zervgen {
 namespace {

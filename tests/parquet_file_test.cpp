@@ -8,11 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "output.h"
+#include "output/output.h"
 #include "parquet/chunk.h"
-#include "parquet/convert.h"
 #include "parquet/file.h"
 #include "parquet_test_util.h"
+#include "run/parquet_format.h"
+#include "run/parquet_rows.h"
+#include "test_util.h"
 
 namespace zervgen {
 namespace {
@@ -100,7 +102,7 @@ struct TestTable {
 // first step that failed, if any.
 ParquetStatus WriteFile(const TestTable& table, const std::vector<std::int32_t>& groups,
                         ParquetCodec codec, std::string* file) {
-  ParquetFileBuilder builder(table.columns, TestTable::kColumns, "root");
+  ParquetFileBuilder builder(table.columns, TestTable::kColumns, "root", Gen_ParquetCreatedBy());
   *file = std::string(kParquetMagic, kParquetMagicSize);
   ParquetChunkEncoder encoder;
   std::int32_t first = 0;
@@ -248,7 +250,7 @@ TEST(ParquetFileTest, NoRowGroups) {
   EXPECT_TRUE(contents.meta[4].list.empty());
   // A chunk that does not fit its column is refused.
   const TestTable one(8);
-  ParquetFileBuilder builder(one.columns, 5, "root");
+  ParquetFileBuilder builder(one.columns, 5, "root", "test");
   ParquetEncodedChunk chunk;
   ASSERT_EQ(
       Parquet_EncodeColumnChunk(one.columns[0], ParquetCodec::kSnappy, one.Values(0, 0), 8, &chunk),
@@ -260,20 +262,19 @@ TEST(ParquetFileTest, NoRowGroups) {
   EXPECT_EQ(builder.rowGroups(), 0);
 }
 
-// Fails every allocation of the output seam from the k-th on.
-struct FailFrom {
-  static inline int count = 0;
-  static inline int from = 0;
-  static void* Reallocate(void* p, std::size_t bytes) {
-    if (++count >= from) return nullptr;
-    return std::realloc(p, bytes);
+// Fails every buffer allocation from the k-th on.
+class FailFrom : public Env {
+ public:
+  explicit FailFrom(int k) : from_(k), scope_(this) {}
+  bool MayAllocate(Memory kind, std::size_t) override {
+    return kind != Memory::kBuffer || ++count_ < from_;
   }
-  explicit FailFrom(int k) {
-    count = 0;
-    from = k;
-    Output_SetReallocator(Reallocate);
-  }
-  ~FailFrom() { Output_SetReallocator(nullptr); }
+  int count() const { return count_; }
+
+ private:
+  int count_ = 0;
+  int from_;
+  zervgen_test::ScopedEnv scope_;
 };
 
 // Under memory failing at every point in turn, each step hands back
@@ -303,7 +304,7 @@ TEST(ParquetFileTest, MemoryFailureReturnsStatus) {
         fieldStatus[dict] = encoder.Encode(desc, ParquetCodec::kSnappy, Output_CurrentFormat(),
                                            field, 3000, 1, &chunk);
       }
-      reached = FailFrom::count;
+      reached = fail.count();
     }
     for (ParquetStatus s : {status, fieldStatus[0], fieldStatus[1]}) {
       EXPECT_TRUE(s == ParquetStatus::kOk || s == ParquetStatus::kNoMemory) << k;

@@ -1,6 +1,6 @@
 // Timers on a clock the test controls: accumulation over intervals, the
 // format of the elapsed time, the checks; and the local-time record.
-#include "perf.h"
+#include "base/perf.h"
 
 #include <gtest/gtest.h>
 
@@ -11,23 +11,23 @@
 #include <string>
 #include <vector>
 
-#include "except.h"
-#include "timeutil.h"
+#include "base/except.h"
+#include "base/timeutil.h"
+#include "test_util.h"
 
 namespace zervgen {
 namespace {
 
 // The fake clock, in hundredths of a second since the epoch.
 std::int64_t fakeNow = 0;
-std::int64_t FakeClock() { return fakeNow; }
+class FakeClock : public Env {
+ public:
+  std::int64_t NowHundredths() override { return fakeNow; }
+};
 
 class PerfTest : public testing::Test {
  protected:
-  void SetUp() override {
-    Xept_SetStdoutFlusher(nullptr);
-    Xept_Reset();
-  }
-  void TearDown() override { Perf_SetClock(nullptr); }
+  void SetUp() override { Xept_Reset(); }
 };
 
 std::string Formatted(PerfTimer* timer) {
@@ -114,7 +114,8 @@ TEST_F(PerfTest, IntervalsAccumulate) {
        200,
        "00 00:00:02.00"},
   };
-  Perf_SetClock(FakeClock);
+  FakeClock clock;
+  zervgen_test::ScopedEnv scope(&clock);
   for (const IntervalCase& c : cases) {
     SCOPED_TRACE(c.name);
     fakeNow = c.startAt;
@@ -157,16 +158,9 @@ TEST_F(PerfTest, NullArgumentsAreRequirementFailures) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.func) + " " + c.text);
-    Xept_Reset();
-    XeptFrame* f = Xept_GetBuffer(XEPT_ANY);
-    int raised = -1;
-    testing::internal::CaptureStdout();
-    try {
-      c.call();
-    } catch (const XeptRaised& r) {
-      if (r.frame == f) raised = r.cls;
-    }
-    const std::string out = testing::internal::GetCapturedStdout();
+    const zervgen_test::Raised r = zervgen_test::CatchRaise(c.call);
+    const int raised = r.cls;
+    const std::string& out = r.out;
     EXPECT_EQ(raised, XEPT_REQUIREMENT);
     const std::string loc =
         std::string(R"(File [^\n]*perf\.cpp, Function )") + c.func + R"(, line \d+\n)";

@@ -1,12 +1,13 @@
 // random_test.cpp: the minimal-standard stream and its jump-ahead.
-#include "random.h"
+#include "base/random.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
 
-#include "except.h"
+#include "base/except.h"
+#include "test_util.h"
 
 namespace zervgen {
 namespace {
@@ -94,16 +95,9 @@ TEST(MsRandom, Deviate) {
 }
 
 TEST(MsRandom, NullSeedFailsRequirement) {
-  Xept_Reset();
-  XeptFrame* frame = Xept_GetBuffer(XEPT_ANY);
-  testing::internal::CaptureStdout();
-  int raised = 0;
-  try {
-    Ms_Random(nullptr, nullptr);
-  } catch (const XeptRaised& e) {
-    raised = (e.frame == frame) ? e.cls : -1;
-  }
-  std::string out = testing::internal::GetCapturedStdout();
+  const zervgen_test::Raised r = zervgen_test::CatchRaise([] { Ms_Random(nullptr, nullptr); });
+  const int raised = r.cls;
+  const std::string& out = r.out;
   Xept_Reset();
   EXPECT_EQ(raised, XEPT_REQUIREMENT);
   EXPECT_NE(out.find("Function Ms_Random, line "), std::string::npos) << out;

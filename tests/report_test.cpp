@@ -1,6 +1,6 @@
 // The report file: nothing written without one, exact contents with one, the
 // messages for a report that cannot be created or written, and the checks.
-#include "report.h"
+#include "base/report.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "datagen.h"
-#include "except.h"
+#include "app/datagen.h"
+#include "base/except.h"
 #include "test_util.h"
 
 namespace zervgen {
@@ -25,25 +25,10 @@ using zervgen_test::ReadText;
 using zervgen_test::ScratchDir;
 using zervgen_test::WriteText;
 
-struct Outcome {
-  int cls = -1;  // the class raised, -1 when none
-  std::string out;
-};
+using Outcome = zervgen_test::Raised;
 
 // Runs `call` under a handler for any class, capturing standard output.
-Outcome UnderHandler(const std::function<void()>& call) {
-  Xept_Reset();
-  XeptFrame* f = Xept_GetBuffer(XEPT_ANY);
-  Outcome o;
-  testing::internal::CaptureStdout();
-  try {
-    call();
-  } catch (const XeptRaised& r) {
-    if (r.frame == f) o.cls = r.cls;
-  }
-  o.out = testing::internal::GetCapturedStdout();
-  return o;
-}
+Outcome UnderHandler(const std::function<void()>& call) { return zervgen_test::CatchRaise(call); }
 
 // A location line printed by `func` of report.cpp.
 std::string InReport(const char* func, const std::string& text) {
@@ -72,7 +57,6 @@ class ReportTest : public testing::Test {
   void SetUp() override {
     savedName_ = programName;
     programName = "zervgen";
-    Xept_SetStdoutFlusher(nullptr);
     Xept_Reset();
     Report_CloseFile();
   }

@@ -1,6 +1,6 @@
 // shuffle_test.cpp: the swap-index kernels against the plain loop, and the
 // shuffle of every block remainder against the plain Fisher-Yates.
-#include "shuffle.h"
+#include "core/shuffle.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "random.h"
+#include "base/random.h"
 
 namespace zervgen {
 namespace {

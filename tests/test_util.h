@@ -14,39 +14,19 @@
 #include <string>
 #include <vector>
 
-#include "except.h"
+#include "base/env.h"
+#include "base/except.h"
+#include "scratch_dir.h"
 
 namespace zervgen_test {
 
-// A fresh folder, removed (with its files) on destruction.
-class ScratchDir {
+// Makes `env` the run's environment for the scope; the real one after.
+class ScopedEnv {
  public:
-  ScratchDir() {
-    char templ[] = "/tmp/zervgen_unit.XXXXXX";
-    path_ = mkdtemp(templ) != nullptr ? templ : "";
-  }
-  ~ScratchDir() {
-    for (const std::string& name : List()) ::unlink((path_ + "/" + name).c_str());
-    ::rmdir(path_.c_str());
-  }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-  const char* path() const { return path_.c_str(); }
-  std::vector<std::string> List() const {
-    std::vector<std::string> names;
-    if (DIR* d = opendir(path_.c_str())) {
-      while (dirent* e = readdir(d)) {
-        std::string n = e->d_name;
-        if (n != "." && n != "..") names.push_back(n);
-      }
-      closedir(d);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-
- private:
-  std::string path_;
+  explicit ScopedEnv(zervgen::Env* env) { zervgen::Env_Set(env); }
+  ~ScopedEnv() { zervgen::Env_Set(nullptr); }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
 };
 
 inline std::string ReadText(const std::string& path) {
@@ -65,19 +45,24 @@ inline bool Exists(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0;
 }
 
-// What a raise left: its class (-1 when nothing was raised) and the lines
-// printed on standard output (the check lines).
+// What a raise left: its class (-1 when nothing was raised), the lines
+// printed on standard output (the check lines) and, when asked for, what
+// went to standard error.
 struct Raised {
   int cls;
   std::string out;
+  std::string err;
 };
 
-// Runs `fn` under a fresh handler for every class, capturing standard output.
+// The one raise harness of the unit tests: runs `fn` under a fresh handler
+// for every class, capturing standard output (and standard error with
+// `withStderr`). A raise that lands on another frame fails the test.
 template <typename F>
-Raised CatchRaise(F fn) {
+Raised CatchRaise(F fn, bool withStderr = false) {
   zervgen::Xept_Reset();
   zervgen::XeptFrame* frame = zervgen::Xept_GetBuffer(zervgen::XEPT_ANY);
   testing::internal::CaptureStdout();
+  if (withStderr) testing::internal::CaptureStderr();
   int cls = -1;
   try {
     fn();
@@ -86,7 +71,9 @@ Raised CatchRaise(F fn) {
     EXPECT_EQ(raised.frame, frame);
     cls = raised.cls;
   }
-  return {cls, testing::internal::GetCapturedStdout()};
+  std::string out = testing::internal::GetCapturedStdout();
+  std::string err = withStderr ? testing::internal::GetCapturedStderr() : std::string();
+  return {cls, std::move(out), std::move(err)};
 }
 
 }  // namespace zervgen_test

@@ -1,6 +1,6 @@
 // Exclusive file creation and its reason texts, the write loop, and the
 // number formatting used by the signal handler.
-#include "util.h"
+#include "base/util.h"
 
 #include <fcntl.h>
 #include <grp.h>
@@ -16,7 +16,7 @@
 #include <regex>
 #include <string>
 
-#include "except.h"
+#include "base/except.h"
 #include "test_util.h"
 
 namespace zervgen {
@@ -31,10 +31,7 @@ const char* const kUnset = "unset";  // a reason that Util_OpenFile never gives
 
 class UtilTest : public testing::Test {
  protected:
-  void SetUp() override {
-    Xept_SetStdoutFlusher(nullptr);
-    Xept_Reset();
-  }
+  void SetUp() override { Xept_Reset(); }
   std::string Path(const std::string& name) const { return std::string(dir_.path()) + "/" + name; }
 
   ScratchDir dir_;
@@ -151,16 +148,10 @@ TEST_F(UtilTest, OpenFileNullArgumentsAreRequirementFailures) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
-    Xept_Reset();
-    XeptFrame* f = Xept_GetBuffer(XEPT_ANY);
-    int raised = -1;
-    testing::internal::CaptureStdout();
-    try {
-      Util_OpenFile(c.fp, c.path, c.reason);
-    } catch (const XeptRaised& r) {
-      if (r.frame == f) raised = r.cls;
-    }
-    const std::string out = testing::internal::GetCapturedStdout();
+    const zervgen_test::Raised r =
+        zervgen_test::CatchRaise([&] { Util_OpenFile(c.fp, c.path, c.reason); });
+    const int raised = r.cls;
+    const std::string& out = r.out;
     EXPECT_EQ(raised, XEPT_REQUIREMENT);
     const std::string loc = R"(File [^\n]*util\.cpp, Function Util_OpenFile, line \d+\n)";
     EXPECT_TRUE(std::regex_match(out, std::regex(loc + "Failed requirement: '" + c.text + "'\n" +

@@ -1,10 +1,10 @@
-// buffer.cpp: the growable byte buffer of the Parquet writer.
+// parquet/buffer.cpp: the growable byte buffer of the Parquet writer.
 #include "parquet/buffer.h"
 
 #include <cstdlib>
 #include <utility>
 
-#include "output.h"
+#include "base/env.h"
 
 namespace zervgen {
 
@@ -59,7 +59,7 @@ char* ParquetBuffer::ReserveSlow(std::size_t n) {
   }
   std::size_t bigger = capacity_ < 256 ? 256 : capacity_ * 2;
   if (bigger < size_ + n) bigger = size_ + n;
-  void* p = Output_Reallocate(data_, bigger);
+  void* p = Env_Reallocate(data_, bigger);
   if (p == nullptr) {
     ok_ = false;
     return nullptr;

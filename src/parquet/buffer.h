@@ -1,4 +1,4 @@
-// buffer.h: the growable byte buffer every part of the Parquet writer builds
+// parquet/buffer.h: the growable byte buffer every part of the Parquet writer builds
 // into, and the status values its operations hand back. The buffer takes its
 // memory through the output module's allocation seam and never throws: a
 // failed growth is sticky and shows in ok(), so that a whole encoding step

@@ -1,4 +1,4 @@
-// chunk.cpp: a column chunk's pages and statistics.
+// parquet/chunk.cpp: a column chunk's pages and statistics.
 #include "parquet/chunk.h"
 
 #include <algorithm>

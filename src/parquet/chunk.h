@@ -1,4 +1,4 @@
-// chunk.h: one column chunk (the values of one column in one row group)
+// parquet/chunk.h: one column chunk (the values of one column in one row group)
 // encoded into its pages: a dictionary page and RLE_DICTIONARY data pages,
 // or PLAIN data pages; data pages (format v1) of about kParquetPageBytes of
 // uncompressed values, each compressed on its own; min and max statistics.

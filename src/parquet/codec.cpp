@@ -1,4 +1,4 @@
-// codec.cpp: snappy and zstd behind one call.
+// parquet/codec.cpp: snappy and zstd behind one call.
 #include "parquet/codec.h"
 
 #if ZERVGEN_HAVE_SNAPPY

@@ -1,4 +1,4 @@
-// codec.h: page compression with the codecs the writer offers: SNAPPY
+// parquet/codec.h: page compression with the codecs the writer offers: SNAPPY
 // (raw snappy blocks) and ZSTD (one frame per page at a fixed level), both
 // deterministic for a given library version. Owns the zstd context, made at
 // first use and reused for every page.

@@ -1,4 +1,4 @@
-// encoding.cpp: PLAIN values and the RLE/bit-packed hybrid.
+// parquet/encoding.cpp: PLAIN values and the RLE/bit-packed hybrid.
 #include "parquet/encoding.h"
 
 #include <bit>

@@ -1,4 +1,4 @@
-// encoding.h: the value encodings of data and dictionary pages: PLAIN for
+// parquet/encoding.h: the value encodings of data and dictionary pages: PLAIN for
 // the four physical types, and the RLE/bit-packed hybrid that carries the
 // dictionary indices. Appends to a ParquetBuffer; a failed growth shows in
 // the buffer's ok().

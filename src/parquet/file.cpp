@@ -1,10 +1,9 @@
-// file.cpp: row group metadata and the footer.
+// parquet/file.cpp: row group metadata and the footer.
 #include "parquet/file.h"
 
 #include <cstdio>
 
 #include "parquet/thrift.h"
-#include "progname.h"
 
 namespace zervgen {
 namespace {
@@ -49,19 +48,9 @@ void PutColumnOrders(ThriftWriter* w, int n) {
 
 }  // namespace
 
-const char* Parquet_CreatedBy() {
-  static char text[64];
-  static const bool made = [] {
-    std::snprintf(text, sizeof text, "zervgen version %s (build zervgen)", kVersion);
-    return true;
-  }();
-  (void)made;
-  return text;
-}
-
 ParquetFileBuilder::ParquetFileBuilder(const ParquetColumnDesc* columns, int nColumns,
-                                       const char* rootName)
-    : columns_(columns), nColumns_(nColumns), rootName_(rootName) {}
+                                       const char* rootName, const char* createdBy)
+    : columns_(columns), nColumns_(nColumns), rootName_(rootName), createdBy_(createdBy) {}
 
 ParquetStatus ParquetFileBuilder::AddRowGroup(std::span<const ParquetChunkMeta* const> chunks,
                                               std::int64_t rows) {
@@ -104,7 +93,7 @@ ParquetStatus ParquetFileBuilder::Footer(ParquetBuffer* out) const {
   w.FieldI64(file_meta::kNumRows, rows_);
   w.BeginList(file_meta::kRowGroups, ThriftType::kStruct, rowGroups_);
   out->Append(groups_.data(), groups_.size());
-  w.FieldString(file_meta::kCreatedBy, Parquet_CreatedBy());
+  w.FieldString(file_meta::kCreatedBy, createdBy_);
   PutColumnOrders(&w, nColumns_);
   w.End();
   const std::size_t metaSize = out->size();

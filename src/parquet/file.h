@@ -1,10 +1,10 @@
-// file.h: the layout of a Parquet file around its column chunks: the magic
+// parquet/file.h: the layout of a Parquet file around its column chunks: the magic
 // at the start, the row groups' metadata gathered as they are added, and the
 // footer (the FileMetaData, its length and the magic again). Holds only
 // metadata; the caller writes every byte it hands out, in order.
 //
 // Use, on the thread that writes the file:
-//   ParquetFileBuilder file(columns, nColumns, "hundred");
+//   ParquetFileBuilder file(columns, nColumns, "hundred", createdBy);
 //   write(kParquetMagic, kParquetMagicSize)
 //   for each row group, in row order:
 //     the chunks of its columns, from ParquetChunkEncoder on any thread;
@@ -27,14 +27,13 @@ namespace zervgen {
 inline constexpr char kParquetMagic[] = "PAR1";
 inline constexpr std::size_t kParquetMagicSize = 4;
 
-// The writer's name in the files, as readers show it.
-const char* Parquet_CreatedBy();
-
 class ParquetFileBuilder {
  public:
-  // REQUIRES: the descriptions and their names outlive the builder,
-  //           nColumns >= 1, rootName != NULL
-  ParquetFileBuilder(const ParquetColumnDesc* columns, int nColumns, const char* rootName);
+  // `createdBy` is the writer's name in the file, as readers show it.
+  // REQUIRES: the descriptions, their names and both texts outlive the
+  //           builder, nColumns >= 1, rootName != NULL, createdBy != NULL
+  ParquetFileBuilder(const ParquetColumnDesc* columns, int nColumns, const char* rootName,
+                     const char* createdBy);
 
   // Records the row group of `rows` rows whose chunks (one per column, in
   // column order) are written right after the bytes counted by offset().
@@ -55,6 +54,7 @@ class ParquetFileBuilder {
   const ParquetColumnDesc* columns_;
   int nColumns_;
   const char* rootName_;
+  const char* createdBy_;
   ParquetBuffer groups_;  // the RowGroup list elements so far
   std::int64_t offset_ = static_cast<std::int64_t>(kParquetMagicSize);
   std::int64_t rows_ = 0;

@@ -1,4 +1,4 @@
-// format.cpp: page headers, column chunk metadata and schema elements in
+// parquet/format.cpp: page headers, column chunk metadata and schema elements in
 // the compact protocol, with the field ids of the format's definitions.
 #include "parquet/format.h"
 

@@ -1,4 +1,4 @@
-// format.h: the Parquet vocabulary the writer uses (column types, codecs,
+// parquet/format.h: the Parquet vocabulary the writer uses (column types, codecs,
 // the format's enum values) and the Thrift structures built from it: page
 // headers, the metadata of a column chunk, schema elements. Knows the field
 // ids of the format's metadata; knows nothing of how values are encoded.

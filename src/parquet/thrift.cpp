@@ -1,7 +1,9 @@
-// thrift.cpp: the compact protocol's write side.
+// parquet/thrift.cpp: the compact protocol's write side.
 #include "parquet/thrift.h"
 
 #include <cstring>
+
+#include "base/except.h"
 
 namespace zervgen {
 
@@ -31,10 +33,8 @@ void ThriftWriter::Header(std::int16_t id, ThriftType type) {
 }
 
 void ThriftWriter::Push() {
-  if (depth_ + 1 >= kMaxDepth) {
-    failed_ = true;
-    return;
-  }
+  // Deeper nesting than the Parquet footer has is a caller's mistake.
+  CHECK_ASSERT_TEXT(depth_ + 1 < kMaxDepth, "depth_ + 1 < kMaxDepth");
   lastId_[++depth_] = 0;
 }
 

@@ -1,4 +1,4 @@
-// thrift.h: the Thrift compact protocol, write side only: the field
+// parquet/thrift.h: the Thrift compact protocol, write side only: the field
 // headers with their id deltas, varints and zigzag integers, binaries,
 // lists and nested structs the Parquet footer and page headers are made of.
 // Bytes go to a ParquetBuffer; a failed growth shows in the buffer's ok().
@@ -65,9 +65,6 @@ class ThriftWriter {
   // Closes the innermost open struct, the outermost one included.
   void End();
 
-  // Nesting depth went beyond kMaxDepth (a caller's mistake).
-  bool failed() const { return failed_; }
-
  private:
   void Header(std::int16_t id, ThriftType type);
   void Push();
@@ -75,7 +72,6 @@ class ThriftWriter {
   ParquetBuffer* out_;
   std::int16_t lastId_[kMaxDepth] = {};
   int depth_ = 0;  // index of the current struct in lastId_
-  bool failed_ = false;
 };
 
 }  // namespace zervgen

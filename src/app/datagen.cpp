@@ -1,0 +1,413 @@
+// app/datagen.cpp: the run driver: the run sequence, the exception path, the
+// cleanup of the column storage, the relation-file record and the signal
+// handler.
+#include "app/datagen.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <new>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "base/except.h"
+#include "base/perf.h"
+#include "base/pool.h"
+#include "base/progress.h"
+#include "base/report.h"
+#include "base/timeutil.h"
+#include "base/util.h"
+#include "output/output.h"
+#include "run/parquet_format.h"
+
+namespace zervgen {
+
+MainOptions options;
+
+namespace {
+
+GenControlBlock* volatile signalCb = nullptr;
+PerfTimer totalTimer;
+
+constexpr int kHandledSignals[] = {SIGILL, SIGSEGV, SIGFPE, SIGTERM, SIGABRT, SIGINT};
+
+void AppendNumber(char* buf, std::size_t cap, std::size_t* len, int value) {
+  char digits[24];
+  std::size_t n = Util_FormatUnsigned(digits, static_cast<unsigned long>(value));
+  digits[n] = '\0';
+  Signals_AppendText(buf, cap, len, digits);
+}
+
+// Writes the signal's lines to the report and standard error.
+void SignalMessages(int sig) {
+  const bool termination = Signals_IsEnding(sig);
+  const bool unexpected = Signals_IsFault(sig);
+  if (!termination && !unexpected) return;
+  char line[kNameSize + 128];
+  std::size_t len = 0;
+  Signals_AppendText(line, sizeof line, &len,
+                     termination ? "*** Error: Caught termination signal "
+                                 : "*** Error: Terminated by unexpected signal ");
+  AppendNumber(line, sizeof line, &len, sig);
+  Signals_AppendText(line, sizeof line, &len, ".\n");
+  Report_WriteRaw(line, len);
+  len = 0;
+  Signals_AppendText(line, sizeof line, &len, programName);
+  Signals_AppendText(
+      line, sizeof line, &len,
+      termination ? ": Terminated by user.\n" : ": Terminated by unexpected signal.\n");
+  (void)Util_WriteAll(STDERR_FILENO, line, len);
+}
+
+// Closes and removes the recorded relation file (only when its name still
+// leads to it), noting in the report what became of it.
+void SignalRemoveRelationFile() {
+  char line[kNameSize + 96];
+  const std::size_t len = Signals_RemovalNote(Signals_RemoveRelationFile(), line, sizeof line);
+  if (len > 0) Report_WriteRaw(line, len);
+}
+
+// Removes the temporary files of the control block. Memory is left to the
+// process's end: freeing it is not safe in a signal handler.
+void SignalRemoveTempFiles(GenControlBlock* cb) {
+  for (int i = 0; i < kGenSlots; ++i) {
+    GenAttr* attr = Gen_Slot(cb, i);
+    if (attr->inUse == 0 || attr->location != GEN_TEMP) continue;
+    ::close(attr->fd);
+    if (attr->fileName != nullptr) ::unlink(attr->fileName);
+    attr->inUse = 0;
+  }
+}
+
+// Installs the handler for `sig`, with every ending signal held while it
+// runs, so that a second signal cannot start the cleanup again.
+bool InstallHandler(int sig) {
+  struct sigaction action {};
+  action.sa_handler = Main_signalHandler;
+  Signals_EndingSet(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  return ::sigaction(sig, &action, nullptr) == 0;
+}
+
+bool AlwaysHandled(int sig) {
+  for (int handled : kHandledSignals) {
+    if (sig == handled) return true;
+  }
+  return false;
+}
+
+// The further ending signals and faults, each unless the run started with
+// it ignored: a run under nohup survives a closed terminal, a background
+// job a quit key.
+void InstallMoreEndingHandlers() {
+  for (int sig = 1; sig <= SIGRTMAX; ++sig) {
+    if (AlwaysHandled(sig) || !(Signals_IsEnding(sig) || Signals_IsFault(sig))) continue;
+    struct sigaction old {};
+    if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+    if (!InstallHandler(sig)) {
+      Report("*** Warning: Could not set up signal handler for %d\n", sig);
+    }
+  }
+}
+
+void WriteHeaderSettings(int argc, char** argv);
+void WriteColumnMap();
+
+}  // namespace
+
+void Main_cleanupAttr(GenAttr* attr) { Gen_releaseAttr(attr); }
+
+void Main_cleanup(GenControlBlock* cb) {
+  for (int i = 0; i < kGenSlots; ++i) Main_cleanupAttr(Gen_Slot(cb, i));
+  Gen_releaseScratch(cb);
+}
+
+void Main_closeReport() {
+  Perf_Stop(&totalTimer);
+  char text[80];
+  Perf_Format(&totalTimer, text);
+  Report("\nTotal Time: %s\n", text);
+  Report_CloseFile();
+}
+
+void Main_initSignalHandlers(GenControlBlock* cb) {
+  CHECK_REQUIRE_TEXT(cb != nullptr, "cb != NULL");
+  for (int sig : kHandledSignals) {
+    if (!InstallHandler(sig)) {
+      Report("*** Warning: Could not set up signal handler for %d\n", sig);
+    }
+  }
+  // Numbers 30 and 31 (SIGPWR and SIGSYS here) end the run like every
+  // other signal whose default action ends the process: ignored, a forced
+  // SIGSYS would still end it, leaving the partial file behind.
+  InstallMoreEndingHandlers();
+  struct sigaction cpu {};
+  if (::sigaction(SIGXCPU, nullptr, &cpu) == 0 && cpu.sa_handler == Main_signalHandler) {
+    Signals_LeadCpuLimit();
+  }
+  // A file-size limit makes writes fail instead of killing the process, so
+  // the full-disk path removes the partial file.
+  std::signal(SIGXFSZ, SIG_IGN);
+  signalCb = cb;
+}
+
+void Main_signalHandler(int sig) {
+  std::signal(sig, SIG_IGN);
+  Progress_End();
+  SignalMessages(sig);
+  SignalRemoveRelationFile();
+  if (signalCb != nullptr) {
+    SignalRemoveTempFiles(signalCb);
+    signalCb = nullptr;
+  }
+  Report_CloseRaw();
+  ::_exit(255);
+}
+
+void Main_openReport(int argc, char** argv) {
+  CHECK_REQUIRE(argc > 0);
+  CHECK_REQUIRE_TEXT(argv != nullptr, "argv != NULL");
+  if (options.reportFile[0] != '\0') Report_OpenFile(options.reportFile);
+  Perf_Init(&totalTimer);
+  Perf_Start(&totalTimer);
+  WriteHeaderSettings(argc, argv);
+  if (options.parquet) {
+    Report("Fmt:  parquet, %s pages, %ld rows per row group.\n",
+           Parquet_CodecName(static_cast<ParquetCodec>(options.parquetCodec)),
+           static_cast<long>(options.rowGroupRows));
+  } else if (options.fixedFormat) {
+    Report("Fmt:  fixed.\n");
+    WriteColumnMap();
+  } else {
+    Report("Fmt:  variable.\n");
+  }
+  Report("\n");
+}
+
+namespace {
+
+constexpr const char* kMonthNames[12] = {"January",   "Februrary", "March",    "April",
+                                         "May",       "June",      "July",     "August",
+                                         "September", "October",   "November", "December"};
+
+void WriteHeaderSettings(int argc, char** argv) {
+  TimeRecord now{};
+  TU_GetTime(&now);
+  Report("\t\t\t%s\n", "Z E R V G E N   R E P O R T");
+  Report("\t\t\t%s\n\n", "=============   ===========");
+  Report("Date: %s %d, %d.\n", kMonthNames[now.month - 1], now.day, now.year);
+  Report("Rows: %ld.\n", static_cast<long>(options.nRows));
+  if (options.part != 0) {
+    Report("Parts: %ld of %ld.\n", static_cast<long>(options.part),
+           static_cast<long>(options.nParts));
+  } else if (options.nParts != 0) {
+    Report("Parts: all %ld.\n", static_cast<long>(options.nParts));
+  }
+  if (options.nChars == 0) {
+    Report("Fill: none specified.\n");
+  } else {
+    Report("Fill: %d character%s.\n", options.nChars, options.nChars == 1 ? "" : "s");
+  }
+  Report("Temp: %s\n", options.tmpDir);
+  Report("Cmd:  ");
+  for (int i = 0; i < argc; ++i) Report("%s%s", argv[i], i + 1 < argc ? " " : "");
+  Report("\n");
+  Report("Ver:  %s.\n", kVersion);
+}
+
+void WriteColumnMap() {
+  Report("    key:     columns   1 -  10\n");
+  Report("    int:     columns  11 -  20\n");
+  Report("    signed:  columns  21 -  30\n");
+  Report("    float:   columns  31 -  43\n");
+  Report("    double:  columns  44 -  54\n");
+  Report("    decim:   columns  55 -  65\n");
+  Report("    date:    columns  66 -  75\n");
+  Report("    code:    columns  76 -  85\n");
+  Report("    name:    columns  86 - 105\n");
+  Report("    address: columns 106 - 185\n");
+  if (options.nChars == 1) {
+    Report("    fill:    column  186\n");
+  } else if (options.nChars >= 2) {
+    Report("    fill:    columns 186 - %3hd\n", static_cast<short>(options.nChars + 185));
+  }
+}
+
+}  // namespace
+
+GenRunPlan Main_processArguments(int argc, char** argv) {
+  MainParse parse = Main_parseArguments(argc, argv);
+  switch (parse.outcome) {
+    case MainParse::kRun:
+      return std::move(parse.plan);
+    case MainParse::kVersion:
+      std::fputs(parse.text.c_str(), stdout);
+      break;
+    case MainParse::kHelp:
+    case MainParse::kRefused:
+      std::fputs(parse.text.c_str(), stderr);
+      break;
+  }
+  std::fflush(stdout);
+  std::fflush(stderr);
+  std::exit(parse.status);
+}
+
+namespace {
+
+// Whether a relation of the plan goes to standard output ("-f -").
+bool WritesToStandardOutput(const GenRunPlan& plan) {
+  for (const GenRelationFile& file : Gen_PlanFiles(plan)) {
+    if (std::strcmp(file.path, "-") == 0) return true;
+  }
+  return false;
+}
+
+// What makes each file's format: Parquet files, or text rows, with the
+// texts in `framing`, the run's one framing.
+GenFormatMaker FormatMaker(const OutputFormat& framing) {
+  if (!options.parquet) {
+    return
+        [framing](const char*, std::span<const GenColumnSpec>) { return Gen_TextFormat(framing); };
+  }
+  GenParquetSettings settings;
+  settings.codec = static_cast<ParquetCodec>(options.parquetCodec);
+  settings.rowGroupRows = options.rowGroupRows;
+  return [framing, settings](const char* relName, std::span<const GenColumnSpec> fields) {
+    return Gen_ParquetFormat(relName, fields, framing, settings);
+  };
+}
+
+// The run after the handler is armed; returns kOk after a complete run, and
+// kOutOfMemory (the relation file removed) when memory the run cannot do
+// without could not be had.
+GenWriteStatus Run(GenControlBlock* cb, int argc, char** argv) {
+  Main_initSignalHandlers(cb);
+  const GenRunPlan plan = Main_processArguments(argc, argv);
+  // Standard output carries nothing but rows from here on: every check line,
+  // of the set-up and of the writing, goes to standard error, where a loader
+  // reading the pipe does not take it for rows. Decided here only.
+  if (WritesToStandardOutput(plan)) Xept_SetCheckLinesToStderr(true);
+  Main_openReport(argc, argv);
+  const OutputFormat framing = Output_MakeFormat(options.delimChar, options.fixedFormat);
+  Gen_SetThreads(options.nThreads);
+  // Fails before the long work when a file of the plan cannot be created,
+  // with the writer's own messages, in the order the files are written.
+  Gen_CheckRelationFiles(Gen_PlanFiles(plan));
+  Gen_InitializeCB(cb, options.nRows, options.nChars, options.tmpDir);
+  const GenFormatMaker makeFormat = FormatMaker(framing);
+  for (const GenRelationPlan& relation : plan.relations) {
+    const GenWriteStatus status = Gen_Relation(cb, relation, makeFormat);
+    if (status != GenWriteStatus::kOk) return status;
+  }
+  Main_cleanup(cb);
+  Main_closeReport();
+  return GenWriteStatus::kOk;
+}
+
+GenControlBlock runCb;
+
+// Removes everything the run leaves behind: the relation file being written
+// and the column storage with its temporary files. Harmless when repeated.
+void CleanupRun() {
+  {
+    SignalGuard guard;
+    (void)Signals_RemoveRelationFile();
+  }
+  Main_cleanup(&runCb);
+}
+
+// Writes `line` to the report; a report that fails now ends nothing more.
+void ReportQuietly(const char* line) {
+  XeptFrame* quiet = Xept_GetBuffer(XEPT_ANY);
+  try {
+    Report("%s", line);
+    Xept_PopHandler();
+  } catch (const XeptRaised& raised) {
+    if (raised.frame != quiet) throw;
+  }
+}
+
+// The failed run's last lines (cls 0: memory ran out). Classes 32 and 33,
+// and a report write that failed (class 6, told with its reason), have
+// been explained where they arose.
+// How a run ended that did not complete: a raise of a class, or memory the
+// run could not do without.
+struct RunFailure {
+  bool outOfMemory;
+  std::int16_t cls;  // the class raised; unused when out of memory
+};
+
+void ExplainFailure(const RunFailure& failure) {
+  const std::int16_t cls = failure.cls;
+  if (failure.outOfMemory) {
+    ReportQuietly("*** Error: Not enough memory to continue.\n");
+    std::fprintf(stderr, "%s: Out of memory.\n", programName);
+  } else if ((cls < XEPT_GEN_FAILED || cls > XEPT_GEN_DISK_FULL) &&
+             !(cls == XEPT_RESOURCE && Report_WriteFailed())) {
+    char line[64];
+    std::snprintf(line, sizeof line, "*** ERROR: Internal error %d\n", cls);
+    ReportQuietly(line);
+    std::fprintf(stderr, "%s: Internal error %d.\n", programName, cls);
+  }
+}
+
+// Ends a failed run: the files go first, whatever the report does.
+int EndFailedRun(const RunFailure& failure) {
+  CleanupRun();
+  Xept_SetLastResort(nullptr);
+  ExplainFailure(failure);
+  Report_CloseFile();
+  return -1;
+}
+
+}  // namespace
+
+int Main_Run(int argc, char** argv, Env* env) {
+  Env_Set(env);
+  // A closed standard descriptor gets a stand-in before anything is opened:
+  // a report or relation file must never take its number.
+  Util_OccupyStandardDescriptors();
+  const char* invoked = (argc > 0 && argv != nullptr && argv[0] != nullptr) ? argv[0] : "";
+  // A closed pipe is seen as a failed write, from the banner on: a reader of
+  // standard error that went away does not end the run.
+  std::signal(SIGPIPE, SIG_IGN);
+  std::fprintf(stderr, "%s - %s\n", invoked,
+               "zervgen 1.0: benchmark database generator.  No warranty.");
+  Gen_TuneThreads();
+  std::memset(&runCb, 0, sizeof runCb);
+  Xept_Reset();
+  Xept_SetLastResort(CleanupRun);
+  // Two frames: a raise while the first one's raise unwinds (a report line
+  // written on the way out failing too) still finds the second.
+  XeptFrame* outer = Xept_GetBuffer(XEPT_ANY);
+  XeptFrame* handler = Xept_GetBuffer(XEPT_ANY);
+  GenWriteStatus status = GenWriteStatus::kOk;
+  try {
+    status = Run(&runCb, argc, argv);
+  } catch (const XeptRaised& raised) {
+    if (raised.frame != handler && raised.frame != outer) throw;
+    if (raised.frame == handler) Xept_PopHandler();  // the outer frame
+    return EndFailedRun(RunFailure{false, raised.cls});
+  } catch (const std::bad_alloc&) {
+    // The library could not have memory for a container of the run.
+    status = GenWriteStatus::kOutOfMemory;
+  }
+  if (status == GenWriteStatus::kOutOfMemory) {
+    Xept_Reset();
+    return EndFailedRun(RunFailure{true, 0});
+  }
+  Xept_PopHandler();
+  Xept_PopHandler();
+  Xept_SetLastResort(nullptr);
+  return 0;
+}
+
+}  // namespace zervgen

@@ -1,0 +1,100 @@
+// app/datagen.h: the run driver. Owns the option settings, the record of the
+// total timer, the exception handler of the
+// run and the signal handler.
+#ifndef ZERVGEN_SRC_APP_DATAGEN_H_
+#define ZERVGEN_SRC_APP_DATAGEN_H_
+
+#include <cstdint>
+#include <string>
+
+#include "base/env.h"
+#include "base/progname.h"
+#include "base/signals.h"
+#include "core/columns.h"
+#include "run/plan.h"
+#include "run/schemas.h"
+
+namespace zervgen {
+
+// Room for a name of kMaxNameChars and the longest suffix made for it
+// (".hun.parquet"), with its NUL.
+inline constexpr int kNameSize = 528;
+// A part file's name (with its NUL) must fit this many characters, and
+// ".parquet" more for Parquet parts.
+inline constexpr int kPartNameLimit = 520;
+// Longest file or directory name the command line accepts.
+inline constexpr int kMaxNameChars = 513;
+inline constexpr std::int32_t kMaxScale = 10000;
+// Bounds of -parts and -threads.
+inline constexpr std::int32_t kMaxParts = 1000;
+inline constexpr std::int32_t kMaxThreads = 1024;
+
+// Option settings, written once by Main_processArguments.
+struct MainOptions {
+  // Per relation, in run order (kGenRelations): whether it is generated,
+  // and the file it goes to.
+  int selected[kGenRelationCount];
+  char relationFile[kGenRelationCount][kNameSize];
+  std::int32_t nRows;
+  std::int16_t nChars;
+  char delimChar;
+  int fixedFormat;
+  char reportFile[kNameSize];
+  char tmpDir[kNameSize];
+  std::int32_t nParts;        // -parts: relations split into this many part files; 0: not split
+  std::int32_t part;          // -part: the one part written; 0: all parts
+  std::int32_t nThreads;      // -threads; 0: every core the process may run on
+  int parquet;                // -parquet: Parquet files instead of text
+  std::int32_t parquetCodec;  // -codec: a ParquetCodec value (snappy by default)
+  std::int32_t rowGroupRows;  // -rowgroup: rows per row group
+};
+extern MainOptions options;
+
+// The whole run, meeting the world through `env` (null: the real
+// environment); returns the exit status.
+int Main_Run(int argc, char** argv, Env* env = nullptr);
+
+// What the command line asks for.
+struct MainParse {
+  enum Outcome { kRun, kHelp, kVersion, kRefused };
+  Outcome outcome;
+  int status;        // the exit status of kHelp, kVersion (0) and kRefused (-1)
+  std::string text;  // kHelp: the help text; kVersion: the version line;
+                     // kRefused: the message (for an unknown option, with the synopsis)
+  GenRunPlan plan;   // kRun: the relations and files the settings ask for
+};
+
+// Reads the command line into `options` (cleared first) and says what to do;
+// prints nothing and ends nothing. Refusals come in the order the arguments
+// are read, the first one ending the parse.
+// REQUIRES: argc > 0, argv != NULL
+MainParse Main_parseArguments(int argc, char** argv);
+// Parses the command line; returns the run's plan, only with valid
+// settings: otherwise writes the parser's text (standard error; the version
+// on standard output) and ends the process with its status.
+GenRunPlan Main_processArguments(int argc, char** argv);
+// The synopsis printed with the help text and after an unknown option.
+std::string Main_synopsisText();
+
+// Opens the report (when asked for), starts the total timer and writes the
+// report header.
+void Main_openReport(int argc, char** argv);
+// Stops the total timer, writes it, closes the report.
+void Main_closeReport();
+
+// Releases the storage of all slots (memory and temporary files); releasing
+// twice is harmless.
+void Main_cleanup(GenControlBlock* cb);
+void Main_cleanupAttr(GenAttr* attr);
+
+// Installs the signal handler for SIGILL, SIGSEGV, SIGFPE, SIGTERM, SIGABRT
+// and SIGINT, and for every further ending signal and fault (signals.h)
+// that the run did not start with ignored; ignores SIGXFSZ; keeps `cb` for
+// the handler.
+// REQUIRES: cb != NULL
+void Main_initSignalHandlers(GenControlBlock* cb);
+[[noreturn]] void Main_signalHandler(int sig);
+
+}  // namespace zervgen
+
+#endif  // ZERVGEN_SRC_APP_DATAGEN_H_

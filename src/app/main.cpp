@@ -1,0 +1,3 @@
+#include "app/datagen.h"
+
+int main(int argc, char** argv) { return zervgen::Main_Run(argc, argv); }

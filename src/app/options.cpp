@@ -1,0 +1,635 @@
+// app/options.cpp: the command line. The parser reads the arguments into
+// the option settings and hands back what the run driver is to do: run,
+// show the help text or the version, or refuse the command line with one
+// message (status -1). It prints nothing and ends nothing itself; every
+// message's format is a literal that -Wformat checks against its arguments.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "app/datagen.h"
+#include "base/except.h"
+#include "output/output.h"
+#include "parquet/codec.h"
+#include "parquet/format.h"
+#include "run/parquet_format.h"
+
+namespace zervgen {
+namespace {
+
+// The refusal of a command line, thrown from where it is found to
+// Main_parseArguments, which hands it back.
+struct Refusal {
+  std::string message;
+};
+
+// The text of `format` with `args`, however long.
+std::string Formatted(const char* format, std::va_list args) {
+  std::va_list again;
+  va_copy(again, args);
+  const int n = std::vsnprintf(nullptr, 0, format, again);
+  va_end(again);
+  if (n <= 0) return {};
+  std::string text(static_cast<std::size_t>(n) + 1, '\0');
+  std::vsnprintf(text.data(), text.size(), format, args);
+  text.resize(static_cast<std::size_t>(n));
+  return text;
+}
+
+[[noreturn, gnu::format(printf, 1, 2)]] void Fail(const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  Refusal refusal{Formatted(format, args)};
+  va_end(args);
+  throw refusal;
+}
+
+// Reads the decimal number of `option` the way "%ld" does (leading blanks,
+// a sign, digits; no number reads as 0), but saturates instead of wrapping,
+// so a huge value never lands inside a valid range. A number followed by
+// anything else ("1000abc", "1.5") is rejected rather than cut short.
+long long ReadNumber(const char* option, const char* text) {
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+  while (std::isspace(*p)) ++p;
+  bool negative = false;
+  if (*p == '+' || *p == '-') negative = (*p++ == '-');
+  const unsigned char* digits = p;
+  long long value = 0;
+  constexpr long long kLimit = 1000000000000LL;  // far beyond every bound
+  for (; std::isdigit(*p); ++p) {
+    if (value < kLimit) value = value * 10 + (*p - '0');
+  }
+  if (p != digits && *p != '\0') {
+    Fail("%s: Option, \"%s\", must be a whole number, not '%s'.\n", programName, option, text);
+  }
+  return negative ? -value : value;
+}
+
+// Messages used in several places; macros, so that each use is a literal
+// format that the compiler checks.
+#define MSG_WAS_SPECIFIED "%s: Option, \"%s\", was specified more than one once.\n"
+#define MSG_REQUIRES_ARGUMENT "%s: Option, \"%s\", requires an argument to be specified.\n"
+#define MSG_ONLY_ONE_ROW_OPTION \
+  "%s: Only one of \"-n\", \"-4\", \"-40\", and \"-400\" may be specified.\n"
+#define MSG_ONLY_ONE_FORMAT "%s: Only one of \"-ff\" and \"-dc\" may be specified.\n"
+#define MSG_NAME_TOO_LONG "%s: The file name for \"%s\" is too long.\n"
+
+// Checks a file or directory name given for `option`.
+void CheckName(const char* option, const char* value) {
+  if (std::strlen(value) > static_cast<std::size_t>(kMaxNameChars)) {
+    Fail(MSG_NAME_TOO_LONG, programName, option);
+  }
+  if (value[0] == '\0')
+    Fail("%s: The file name for \"%s\" cannot be \"\"1.\n", programName, option);
+}
+
+// A delimited row can be split again only when the delimiter occurs in no
+// field: the drawn characters of the text fields are remapped, but digits,
+// '-', '.' and '/' occur in numbers and dates, the fixed texts of the text
+// fields are shown as they are, a line end ends the row, and a byte of a
+// longer character is no character of its own. Returns the message that
+// refuses `c`, or null when it may delimit.
+enum class DelimiterFault { kNone, kNotAscii, kLineEnd, kInNumbers, kInFixedTexts };
+
+DelimiterFault DelimiterRefusal(unsigned char c) {
+  if (c >= 0x80) return DelimiterFault::kNotAscii;
+  if (c == '\n' || c == '\r') return DelimiterFault::kLineEnd;
+  if (std::isdigit(c) || c == '-' || c == '.' || c == '/') return DelimiterFault::kInNumbers;
+  if (Output_InFixedText(static_cast<char>(c))) return DelimiterFault::kInFixedTexts;
+  return DelimiterFault::kNone;
+}
+
+void CheckDelimiter(char delim) {
+  const char text[2] = {delim, '\0'};
+  switch (DelimiterRefusal(static_cast<unsigned char>(delim))) {
+    case DelimiterFault::kNone:
+      return;
+    case DelimiterFault::kNotAscii:
+      Fail("%s: Option, \"-dc\", must be a single ASCII character.\n", programName);
+    case DelimiterFault::kLineEnd:
+      Fail("%s: Option, \"-dc\", cannot be a line end.\n", programName);
+    case DelimiterFault::kInNumbers:
+      Fail("%s: Option, \"-dc\", cannot be '%s': it occurs in numbers and dates.\n", programName,
+           text);
+    case DelimiterFault::kInFixedTexts:
+      Fail(
+          "%s: Option, \"-dc\", cannot be '%s': it occurs in the fixed texts of the text "
+          "columns.\n",
+          programName, text);
+  }
+}
+
+// Per-call parse state.
+struct ParseState {
+  int nRelations = 0;
+  // Names are checked to be at most kMaxNameChars long, so a composed
+  // relation file name (the name and a suffix of four) fits kNameSize.
+  char filename[kMaxNameChars + 1] = "";
+  char tmpValue[kMaxNameChars + 1] = "";
+  bool partGiven = false;
+  long long partValue = 0;           // -part as given; checked against -parts at the end
+  const char* codecGiven = nullptr;  // -codec's value; checked at the end
+  long long rowGroupGiven = 0;       // -rowgroup's value; 0: not given
+};
+
+void Main_setRelation(const char* argument, int* relationFlag, std::int16_t* nRelations) {
+  CHECK_REQUIRE_TEXT(argument != nullptr, "argument != NULL");
+  CHECK_REQUIRE_TEXT(relationFlag != nullptr, "relationFlag != NULL");
+  CHECK_REQUIRE_TEXT(nRelations != nullptr, "nRelations != NULL");
+  if (*relationFlag) Fail(MSG_WAS_SPECIFIED, programName, argument);
+  if (*nRelations > 0) {
+    Fail("%s: Only one of \"-hu\", \"-te\", \"-ti\", \"-un\", and \"-up\" may be specified.\n",
+         programName);
+  }
+  *relationFlag = 1;
+  ++*nRelations;
+}
+
+char* Main_getNextArgument(int argc, char** argv, int* cur) {
+  CHECK_REQUIRE(argc > 0);
+  CHECK_REQUIRE_TEXT(argv != nullptr, "argv != NULL");
+  CHECK_REQUIRE_TEXT(cur != nullptr, "cur != NULL");
+  CHECK_REQUIRE(*cur > 0);
+  CHECK_REQUIRE(*cur < argc);
+  int next = *cur + 1;
+  if (next == argc) return nullptr;
+  if (argv[next][0] == '-' && argv[next][1] != '\0') return nullptr;
+  *cur = next;
+  return argv[next];
+}
+
+// The ending of the files of a run: ".parquet" for Parquet files.
+const char* FileEnding() { return options.parquet ? ".parquet" : ""; }
+
+void Main_setFile(int flag, char* fileName, const char* prefix, const char* suffix) {
+  CHECK_REQUIRE_TEXT(fileName != nullptr, "fileName != NULL");
+  CHECK_REQUIRE_TEXT(prefix != nullptr, "prefix != NULL");
+  CHECK_REQUIRE_TEXT(suffix != nullptr, "suffix != NULL");
+  if (!flag) return;
+  if (prefix[0] != '\0') {
+    std::snprintf(fileName, kNameSize, "%s", prefix);
+  } else {
+    std::snprintf(fileName, kNameSize, "%s.%s%s", "zerv", suffix, FileEnding());
+  }
+}
+
+// Options beyond the classic set, listed after its help text; %s is the
+// line that tells the codecs of this build (CodecsHelpLine).
+const char* const kMoreHelp =
+    "More options:\n"
+    "        -parts N    Splits each generated table into N part files, 1 to\n"
+    "                    1000.  Part K is the table's file name with \".K\"\n"
+    "                    appended (zerv.hun.1 ... zerv.hun.N) and holds rows\n"
+    "                    (K-1)*n/N to K*n/N-1 (rounded down) of the n rows, so\n"
+    "                    the parts in order make up the whole table.\n"
+    "        -part K     Writes only part K of the N parts.  With one of -hu,\n"
+    "                    -te, -ti, -un, -up and -f -, it goes to standard output.\n"
+    "        -threads N  Uses N threads, 1 to 1024.  The default is every core\n"
+    "                    the program may run on.  The output is the same for any N.\n"
+    "        -parquet    Writes each table as a Parquet file with typed columns\n"
+    "                    (zerv.hun.parquet ...; parts zerv.hun.K.parquet) instead\n"
+    "                    of text.  Not with -ff or -dc.\n"
+    "        -codec C    Compresses the Parquet pages with C: snappy (the\n"
+    "                    default), zstd or none.  Needs -parquet.\n"
+    "%s"
+    "        -rowgroup R Puts R rows in each Parquet row group, 1000 to\n"
+    "                    16777216 (default 1048576).  Needs -parquet.\n"
+    "        --help      Prints this help text and exits.\n"
+    "        --version   Prints the program name and version and exits.\n";
+
+// The Debian package a codec's library comes from, for the messages that
+// tell a user how to get a build that has it.
+const char* CodecPackage(ParquetCodec codec) {
+  return codec == ParquetCodec::kZstd ? "libzstd-dev" : "libsnappy-dev";
+}
+
+// The codecs this build writes, as -codec names them: "snappy zstd none".
+std::string BuiltCodecs() {
+  std::string names;
+  for (ParquetCodec codec :
+       {ParquetCodec::kSnappy, ParquetCodec::kZstd, ParquetCodec::kUncompressed}) {
+    if (!Parquet_CodecBuiltIn(codec)) continue;
+    if (!names.empty()) names += ' ';
+    names += Parquet_CodecName(codec);
+  }
+  return names;
+}
+
+// The help lines under -codec: which codecs this build has and, for those it
+// lacks, the libraries it was built without.
+std::string CodecsHelpLine() {
+  const char* const indent = "                    ";
+  std::string text = std::string(indent) + "This build has: " + BuiltCodecs() + ".\n";
+  std::string missing;
+  for (ParquetCodec codec : {ParquetCodec::kSnappy, ParquetCodec::kZstd}) {
+    if (!Parquet_CodecBuiltIn(codec)) missing += std::string(" ") + CodecPackage(codec);
+  }
+  if (!missing.empty()) text += std::string(indent) + "It was built without:" + missing + ".\n";
+  return text;
+}
+
+[[gnu::format(printf, 2, 3)]] void Appendf(std::string* out, const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  *out += Formatted(format, args);
+  va_end(args);
+}
+
+std::string HelpText() {
+  std::string text(1, '\n');
+  text += Main_synopsisText();
+  Appendf(
+      &text, "\n%s%s%s%s%s\n",
+      "where   -hu   Generate just the hundred table.\n        -te   Generate just the ten percent table.\n        -ti   Generate just the tiny table.\n        -un   Generate just the uniques table.\n        -up   Generate just the updates table.\n",
+      "        -f    Specifies the full path to the file that will contain the\n              generated table if one of -hu, -te, -ti, -un, or -up is\n              specified.  In this case, it may be, \"-\", in which case\n              the table is written to standard output.  If all the tables\n              are to be generated, the file name specifies the prefix name\n              for each table, which will be suffixed with \".hun\", \".ten\",\n              \".tny\", \".uni\", and \".upd\").  The default prefix name\n              is \"zerv\".\n", "        -n    Specifies the number of rows to generate.  Must be between\n              100 and 100000000, and defaults to 100000, the size of the\n              40 megabyte database.\n        -4    Generate the 4 megabyte database.\n        -40   Generate the 40 megabyte database.\n        -400  Generate the 400 megabyte database.\n        -s    Specify the Scale Factor of the tables.\n", "        -fc   Specifies the number of characters in the fill column.\n              The default is 0 -- no fill column.\n        -r    Specifies the optional report is to be generated.  If the\n              report file name is not specified, it defaults to \"zerv.rpt\".\n        -ff   Specifies that the columns are to be in fixed format.  The\n              default is <delimChar> separated, variable format.\n        -dc   Sets the field delimiter to delimChar.  The default is ','.\n              To specify a tab as the delimiter character, use the word \"tab\".\n",
+      "        -t    Specifies the directory where temporary files are to be\n              created.  The default is the current directory.\n        -help Prints this help text and exits.\n\nNOTE:   -hu, -te, -ti, -un, and -up are mutually exclusive.\n        -n, -4, -40, -400, -s are mutually exclusive.\n        -ff and -dc are mutually exclusive.\n");
+  Appendf(&text, kMoreHelp, CodecsHelpLine().c_str());
+  // The printable delimiters refused, from the same rule that refuses them.
+  char refused[96];
+  std::size_t n = 0;
+  for (unsigned char c = '!'; c <= '~'; ++c) {
+    if (DelimiterRefusal(c) != DelimiterFault::kNone) refused[n++] = static_cast<char>(c);
+  }
+  refused[n] = '\0';
+  Appendf(&text,
+          "\nDelimiters:\n"
+          "        -dc refuses a delimiter that can occur in a field: a line end, a\n"
+          "        character beyond ASCII,%s and each of\n"
+          "        %s\n",
+          DelimiterRefusal(' ') != DelimiterFault::kNone ? " a blank," : "", refused);
+  return text;
+}
+
+void OptionScale(int argc, char** argv, int* cur) {
+  const char* value = Main_getNextArgument(argc, argv, cur);
+  if (value == nullptr) Fail(MSG_REQUIRES_ARGUMENT, programName, "-s");
+  long long scale = ReadNumber("-s", value);
+  if (scale < 1) Fail("%s: Scale must be at least 1.\n", programName);
+  if (scale > kMaxScale) Fail("%s: Scale can not be greater than 10000.\n", programName);
+  options.nRows = static_cast<std::int32_t>(scale * 10000);
+}
+
+void OptionRows(int argc, char** argv, int* cur) {
+  const char* value = Main_getNextArgument(argc, argv, cur);
+  if (value == nullptr) Fail(MSG_REQUIRES_ARGUMENT, programName, "-n");
+  if (options.nRows != 0) Fail(MSG_ONLY_ONE_ROW_OPTION, programName);
+  long long rows = ReadNumber("-n", value);
+  if (rows < MIN_TUPLES)
+    Fail("%s: At least %ld rows must be specified.\n", programName, static_cast<long>(MIN_TUPLES));
+  if (rows > MAX_TUPLES) {
+    Fail("%s: No more than %ld rows may be specified.\n", programName,
+         static_cast<long>(MAX_TUPLES));
+  }
+  options.nRows = static_cast<std::int32_t>(rows);
+}
+
+void OptionFill(int argc, char** argv, int* cur) {
+  const char* value = Main_getNextArgument(argc, argv, cur);
+  if (value == nullptr) Fail(MSG_REQUIRES_ARGUMENT, programName, "-fc");
+  if (options.nChars != 0) Fail(MSG_WAS_SPECIFIED, programName, "-fc");
+  long long chars = ReadNumber("-fc", value);
+  if (chars < 0 || chars > MAX_FILL_CHARS) {
+    Fail("%s: No more than %d fill characters may be specified.\n", programName, MAX_FILL_CHARS);
+  }
+  options.nChars = static_cast<std::int16_t>(chars);
+}
+
+// -f, -t: a name that must be given once.
+void OptionName(int argc, char** argv, int* cur, const char* option,
+                char (&dest)[kMaxNameChars + 1]) {
+  const char* value = Main_getNextArgument(argc, argv, cur);
+  if (value == nullptr) Fail(MSG_REQUIRES_ARGUMENT, programName, option);
+  if (dest[0] != '\0') Fail(MSG_WAS_SPECIFIED, programName, option);
+  CheckName(option, value);
+  std::snprintf(dest, sizeof dest, "%s", value);
+}
+
+void OptionReport(int argc, char** argv, int* cur) {
+  const char* value = Main_getNextArgument(argc, argv, cur);
+  if (options.reportFile[0] != '\0') Fail(MSG_WAS_SPECIFIED, programName, "-r");
+  if (value == nullptr) value = "zerv.rpt";
+  CheckName("-r", value);
+  std::snprintf(options.reportFile, kNameSize, "%s", value);
+}
+
+void OptionPreset(std::int32_t rows) {
+  if (options.nRows != 0) Fail(MSG_ONLY_ONE_ROW_OPTION, programName);
+  options.nRows = rows;
+}
+
+void OptionFixed() {
+  if (options.fixedFormat) Fail(MSG_WAS_SPECIFIED, programName, "-ff");
+  if (options.delimChar != '\0') Fail(MSG_ONLY_ONE_FORMAT, programName);
+  options.fixedFormat = 1;
+}
+
+void OptionDelimiter(int argc, char** argv, int* cur) {
+  const char* value = Main_getNextArgument(argc, argv, cur);
+  if (options.delimChar != '\0') Fail(MSG_WAS_SPECIFIED, programName, "-dc");
+  if (options.fixedFormat) Fail(MSG_ONLY_ONE_FORMAT, programName);
+  if (value == nullptr) Fail(MSG_REQUIRES_ARGUMENT, programName, "-dc");
+  options.delimChar = std::strcmp(value, "tab") == 0 ? '\t' : value[0];
+  CheckDelimiter(options.delimChar);
+}
+
+// -parts, -threads: a count given once, from 1 to `max`.
+void OptionCount(int argc, char** argv, int* cur, const char* option, std::int32_t* dest,
+                 long max) {
+  const char* value = Main_getNextArgument(argc, argv, cur);
+  if (value == nullptr) Fail(MSG_REQUIRES_ARGUMENT, programName, option);
+  if (*dest != 0) Fail(MSG_WAS_SPECIFIED, programName, option);
+  long long count = ReadNumber(option, value);
+  if (count < 1 || count > max) {
+    if (std::strcmp(option, "-parts") == 0) {
+      Fail("%s: The number of parts must be from 1 to %ld.\n", programName, max);
+    }
+    Fail("%s: The number of threads must be from 1 to %ld.\n", programName, max);
+  }
+  *dest = static_cast<std::int32_t>(count);
+}
+
+// -part: its range depends on -parts, which may come later.
+void OptionPart(int argc, char** argv, int* cur, ParseState* state) {
+  const char* value = Main_getNextArgument(argc, argv, cur);
+  if (value == nullptr) Fail(MSG_REQUIRES_ARGUMENT, programName, "-part");
+  if (state->partGiven) Fail(MSG_WAS_SPECIFIED, programName, "-part");
+  state->partGiven = true;
+  state->partValue = ReadNumber("-part", value);
+}
+
+void OptionParquet() {
+  if (options.parquet) Fail(MSG_WAS_SPECIFIED, programName, "-parquet");
+  options.parquet = 1;
+}
+
+void OptionCodec(int argc, char** argv, int* cur, ParseState* state) {
+  const char* value = Main_getNextArgument(argc, argv, cur);
+  if (value == nullptr) Fail(MSG_REQUIRES_ARGUMENT, programName, "-codec");
+  if (state->codecGiven != nullptr) Fail(MSG_WAS_SPECIFIED, programName, "-codec");
+  ParquetCodec codec;
+  if (!Parquet_CodecFromName(value, &codec)) {
+    Fail("%s: Option, \"-codec\", must be none, snappy or zstd, not '%s'.\n", programName, value);
+  }
+  state->codecGiven = value;
+  options.parquetCodec = static_cast<std::int32_t>(codec);
+}
+
+void OptionRowGroup(int argc, char** argv, int* cur, ParseState* state) {
+  const char* value = Main_getNextArgument(argc, argv, cur);
+  if (value == nullptr) Fail(MSG_REQUIRES_ARGUMENT, programName, "-rowgroup");
+  if (state->rowGroupGiven != 0) Fail(MSG_WAS_SPECIFIED, programName, "-rowgroup");
+  const long long rows = ReadNumber("-rowgroup", value);
+  if (rows < kParquetMinRowGroup || rows > kParquetMaxRowGroup) {
+    Fail("%s: The number of rows per row group must be from %ld to %ld.\n", programName,
+         static_cast<long>(kParquetMinRowGroup), static_cast<long>(kParquetMaxRowGroup));
+  }
+  state->rowGroupGiven = rows;
+  options.rowGroupRows = static_cast<std::int32_t>(rows);
+}
+
+// The Parquet settings: -codec and -rowgroup only with -parquet, which
+// frames no text (no -ff, no -dc), and a codec this build has.
+void CompleteParquet(const ParseState& state) {
+  if (!options.parquet) {
+    if (state.codecGiven != nullptr) {
+      Fail("%s: Option, \"-codec\", requires \"-parquet\" to be specified.\n", programName);
+    }
+    if (state.rowGroupGiven != 0) {
+      Fail("%s: Option, \"-rowgroup\", requires \"-parquet\" to be specified.\n", programName);
+    }
+    return;
+  }
+  if (options.fixedFormat) {
+    Fail("%s: Only one of \"-parquet\" and \"-ff\" may be specified.\n", programName);
+  }
+  if (options.delimChar != '\0') {
+    Fail("%s: Only one of \"-parquet\" and \"-dc\" may be specified.\n", programName);
+  }
+  if (state.codecGiven == nullptr)
+    options.parquetCodec = static_cast<std::int32_t>(ParquetCodec::kSnappy);
+  if (state.rowGroupGiven == 0) options.rowGroupRows = kParquetDefaultRowGroup;
+  // A build without a codec's library refuses it rather than write other
+  // bytes than the same command writes elsewhere.
+  const auto codec = static_cast<ParquetCodec>(options.parquetCodec);
+  if (!Parquet_CodecBuiltIn(codec)) {
+    if (state.codecGiven == nullptr) {
+      Fail(
+          "%s: Option, \"-parquet\", compresses with %s unless \"-codec\" says otherwise, and this "
+          "zervgen was built without %s (%s); build it with %s installed, or add \"-codec none\".\n",
+          programName, Parquet_CodecName(codec), Parquet_CodecName(codec), CodecPackage(codec),
+          CodecPackage(codec));
+    }
+    Fail(
+        "%s: Option, \"-codec\", cannot be '%s': this zervgen was built without it (%s); build it "
+        "with %s installed, or use \"-codec none\".\n",
+        programName, Parquet_CodecName(codec), CodecPackage(codec), CodecPackage(codec));
+  }
+}
+
+// Acts on the argument at *cur; returns false when it is no option at all.
+bool ParseOne(int argc, char** argv, int* cur, ParseState* state) {
+  const char* arg = argv[*cur];
+  auto is = [arg](const char* option) { return std::strcmp(arg, option) == 0; };
+  std::int16_t nRelations = static_cast<std::int16_t>(state->nRelations);
+  const GenRelation* relation = nullptr;
+  for (const GenRelation& r : kGenRelations) {
+    if (is(r.option)) relation = &r;
+  }
+  if (relation != nullptr)
+    Main_setRelation(arg, &options.selected[relation - kGenRelations], &nRelations);
+  else if (is("-s"))
+    OptionScale(argc, argv, cur);
+  else if (is("-n"))
+    OptionRows(argc, argv, cur);
+  else if (is("-fc"))
+    OptionFill(argc, argv, cur);
+  else if (is("-f"))
+    OptionName(argc, argv, cur, "-f", state->filename);
+  else if (is("-r"))
+    OptionReport(argc, argv, cur);
+  else if (is("-t"))
+    OptionName(argc, argv, cur, "-t", state->tmpValue);
+  else if (is("-4"))
+    OptionPreset(10000);
+  else if (is("-40"))
+    OptionPreset(100000);
+  else if (is("-400"))
+    OptionPreset(1000000);
+  else if (is("-ff"))
+    OptionFixed();
+  else if (is("-dc"))
+    OptionDelimiter(argc, argv, cur);
+  else if (is("-parts"))
+    OptionCount(argc, argv, cur, arg, &options.nParts, kMaxParts);
+  else if (is("-part"))
+    OptionPart(argc, argv, cur, state);
+  else if (is("-threads"))
+    OptionCount(argc, argv, cur, arg, &options.nThreads, kMaxThreads);
+  else if (is("-parquet"))
+    OptionParquet();
+  else if (is("-codec"))
+    OptionCodec(argc, argv, cur, state);
+  else if (is("-rowgroup"))
+    OptionRowGroup(argc, argv, cur, state);
+  else
+    return false;
+  state->nRelations = nRelations;
+  return true;
+}
+
+// Digits of a part number, for the suffix ".K" of a part file's name.
+std::size_t Digits(std::int32_t number) {
+  std::size_t digits = 1;
+  for (; number >= 10; number /= 10) ++digits;
+  return digits;
+}
+
+// Checks -part against -parts, and that every part file name (the relation
+// file name and ".K") fits the name buffers.
+void CompleteParts(const ParseState& state) {
+  if (state.partGiven && options.nParts == 0) {
+    Fail("%s: Option, \"-part\", requires \"-parts\" to be specified.\n", programName);
+  }
+  if (options.nParts == 0) return;
+  if (state.partGiven && (state.partValue < 1 || state.partValue > options.nParts)) {
+    Fail("%s: Option, \"-part\", must be from 1 to the number of parts, %ld.\n", programName,
+         static_cast<long>(options.nParts));
+  }
+  options.part = static_cast<std::int32_t>(state.partGiven ? state.partValue : 0);
+  if (std::strcmp(state.filename, "-") == 0 && options.part == 0) {
+    Fail("%s: Cannot write all parts to \"-\"; choose one with \"-part\".\n", programName);
+  }
+  const std::size_t suffix = 1 + Digits(options.part != 0 ? options.part : options.nParts);
+  for (const char* name : options.relationFile) {
+    const std::size_t limit = kPartNameLimit + std::strlen(FileEnding());
+    if (std::strlen(name) + suffix >= limit) {
+      Fail(MSG_NAME_TOO_LONG, programName, "-f");
+    }
+  }
+}
+
+// The last component of `path`.
+const char* LastComponent(const char* path) {
+  const char* slash = std::strrchr(path, '/');
+  return slash == nullptr ? path : slash + 1;
+}
+
+bool SameIdentity(const char* a, const char* b) {
+  struct stat sa {};
+  struct stat sb {};
+  return ::stat(a, &sa) == 0 && ::stat(b, &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
+// Whether `a` and `b` lead to the same file: the same name, the same
+// existing file (a hard link, a symbolic link), or, for a file not there
+// yet, the same last component in the same folder ("./x", "d/../x").
+bool SameFile(const char* a, const char* b) {
+  if (std::strcmp(a, b) == 0) return true;
+  struct stat st {};
+  if (::stat(a, &st) == 0 || ::stat(b, &st) == 0) return SameIdentity(a, b);
+  if (std::strcmp(LastComponent(a), LastComponent(b)) != 0) return false;
+  return SameIdentity(Util_FolderOf(a).c_str(), Util_FolderOf(b).c_str());
+}
+
+// A report named like a file the run writes would be created first and
+// then found by the check of the relation files, or written over by rows:
+// refused before anything is created, as an option error.
+void CheckReportName(const GenRunPlan& plan) {
+  if (options.reportFile[0] == '\0') return;
+  for (const GenRelationFile& file : Gen_PlanFiles(plan)) {
+    if (std::strcmp(file.path, "-") == 0 || !SameFile(options.reportFile, file.path)) continue;
+    Fail("%s: Option, \"-r\", cannot be '%s': a relation is written to that file.\n", programName,
+         options.reportFile);
+  }
+}
+
+// The run's plan from the option settings.
+GenRunPlan PlanRun() {
+  GenPlanSettings settings{};
+  settings.nRows = options.nRows;
+  for (int i = 0; i < kGenRelationCount; ++i) {
+    settings.selected[i] = options.selected[i] != 0;
+    settings.paths[i] = options.relationFile[i];
+  }
+  settings.nParts = options.nParts;
+  settings.part = options.part;
+  settings.suffix = options.parquet ? ".parquet" : "";
+  return Gen_PlanRun(settings);
+}
+
+GenRunPlan CompleteSettings(const ParseState& state) {
+  CompleteParquet(state);
+  if (std::strcmp(state.filename, "-") == 0 && state.nRelations == 0) {
+    Fail("%s: Cannot specify \"-\" without specifying one of\n-hu, -te, -ti, -un, -up.\n",
+         programName);
+  }
+  for (int i = 0; i < kGenRelationCount; ++i) {
+    const char* suffix = kGenRelations[i].suffix;
+    if (state.nRelations > 0) {
+      Main_setFile(options.selected[i], options.relationFile[i], state.filename, suffix);
+    } else {
+      options.selected[i] = 1;
+      const char* prefix = state.filename[0] != '\0' ? state.filename : "zerv";
+      std::snprintf(options.relationFile[i], kNameSize, "%s.%s%s", prefix, suffix, FileEnding());
+    }
+  }
+  if (options.nRows == 0) options.nRows = 100000;
+  std::snprintf(options.tmpDir, kNameSize, "%s", state.tmpValue[0] != '\0' ? state.tmpValue : ".");
+  if (!options.fixedFormat && options.delimChar == '\0') options.delimChar = ',';
+  CompleteParts(state);
+  GenRunPlan plan = PlanRun();
+  CheckReportName(plan);
+  return plan;
+}
+
+}  // namespace
+
+std::string Main_synopsisText() {
+  std::string text;
+  Appendf(&text, "%-*s%s", 9, "zervgen",
+          "[-hu | -te | -ti | -un | -up] [-n nRows | -4 | -40 | -400 | -s Scale]\n");
+  Appendf(&text, "%-*s%s", 9, "", "[-f filename] [-fc nChars] [-r [reportFile]] [-ff]\n");
+  Appendf(&text, "%-*s%s", 9, "", "[-dc delimChar] [-t tmpDir] [-help]\n");
+  return text;
+}
+
+MainParse Main_parseArguments(int argc, char** argv) {
+  CHECK_REQUIRE(argc > 0);
+  CHECK_REQUIRE_TEXT(argv != nullptr, "argv != NULL");
+  programName = argv[0] != nullptr ? argv[0] : "";
+  std::memset(&options, 0, sizeof options);
+  ParseState state;
+  try {
+    for (int cur = 1; cur < argc; ++cur) {
+      CHECK_ASSERT_TEXT(argv[cur] != nullptr, "argv[i] != NULL");
+      if (ParseOne(argc, argv, &cur, &state)) continue;
+      const char* arg = argv[cur];
+      if (std::strncmp(arg, "-he", 3) == 0 || arg[0] == '?' || std::strcmp(arg, "--help") == 0) {
+        return MainParse{MainParse::kHelp, 0, HelpText(), {}};
+      }
+      if (std::strcmp(arg, "--version") == 0) {
+        return MainParse{
+            MainParse::kVersion,
+            0,
+            std::string("zervgen ") + kVersion + "\nParquet codecs: " + BuiltCodecs() + "\n",
+            {}};
+      }
+      std::string text;
+      Appendf(&text, "%s: Unknown option, '%s'.\n\nSynopsis:\n", programName, arg);
+      return MainParse{MainParse::kRefused, -1, text + Main_synopsisText(), {}};
+    }
+    return MainParse{MainParse::kRun, 0, {}, CompleteSettings(state)};
+  } catch (const Refusal& refusal) {
+    return MainParse{MainParse::kRefused, -1, refusal.message, {}};
+  }
+}
+
+}  // namespace zervgen

@@ -1,0 +1,154 @@
+// base/progress.cpp: the progress line and the summary lines on a terminal.
+#include "base/progress.h"
+
+#include <pthread.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "base/util.h"
+
+namespace zervgen {
+namespace {
+
+constexpr double kInterval = 0.25;  // seconds between updates
+constexpr int kLineSize = 256;
+
+volatile int shownLength = 0;  // characters of the line on screen; 0: none
+bool active = false;           // a relation is under way on a terminal
+pthread_t owner;               // the thread that began it
+const char* name = "";
+std::int32_t totalRows = 0;
+double startTime = 0;      // the relation's start
+double rowsStartTime = 0;  // the first row's start; 0: still in the columns
+double lastTime = 0;
+int lastColumns = -1;
+unsigned long long bytesWritten = 0;
+std::int32_t rowsWritten = 0;
+
+double Now() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+bool Mine() { return active && pthread_equal(pthread_self(), owner) != 0; }
+
+// "M:SS", or "H:MM:SS" from an hour on.
+void FormatDuration(double seconds, char* out, std::size_t size) {
+  const long s = seconds > 0 ? static_cast<long>(seconds + 0.5) : 0;
+  if (s >= 3600) {
+    std::snprintf(out, size, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
+  } else {
+    std::snprintf(out, size, "%ld:%02ld", s / 60, s % 60);
+  }
+}
+
+// Writes `text` over the line on screen, blanking what it leaves of a
+// longer line.
+void Show(const char* text) {
+  char line[kLineSize + 2];
+  int n = std::snprintf(line, sizeof line, "\r%s", text);
+  if (n < 0) return;
+  n = n < kLineSize ? n : kLineSize;
+  int pad = shownLength - (n - 1);
+  while (pad-- > 0 && n < kLineSize) line[n++] = ' ';
+  (void)Util_WriteAll(STDERR_FILENO, line, static_cast<std::size_t>(n));
+  shownLength = n - 1;
+}
+
+void ShowColumns(int done, int total, double now) {
+  char elapsed[32];
+  FormatDuration(now - startTime, elapsed, sizeof elapsed);
+  char text[kLineSize];
+  std::snprintf(text, sizeof text, "%s: %d of %d columns, %s elapsed", name, done, total, elapsed);
+  Show(text);
+}
+
+void ShowRows(std::int32_t rowsDone, double now) {
+  const double seconds = now - rowsStartTime;
+  const double rate = seconds > 0 ? rowsDone / seconds : 0;
+  const int percent = static_cast<int>(100.0 * rowsDone / totalRows);
+  char elapsed[32];
+  FormatDuration(now - startTime, elapsed, sizeof elapsed);
+  char text[kLineSize];
+  int n = std::snprintf(text, sizeof text, "%s: %ld of %ld rows (%d%%), %ld rows/s, %s elapsed",
+                        name, static_cast<long>(rowsDone), static_cast<long>(totalRows), percent,
+                        static_cast<long>(rate), elapsed);
+  if (rowsDone > 0 && rate > 0 && n > 0 && n < kLineSize) {
+    char left[32];
+    FormatDuration((totalRows - rowsDone) / rate, left, sizeof left);
+    std::snprintf(text + n, sizeof text - static_cast<std::size_t>(n), ", %s left", left);
+  }
+  Show(text);
+}
+
+}  // namespace
+
+void Progress_Begin(const char* relName, std::int32_t rows) {
+  active = rows > 0 && isatty(STDERR_FILENO) == 1;
+  if (!active) return;
+  owner = pthread_self();
+  name = relName;
+  totalRows = rows;
+  startTime = lastTime = Now();
+  rowsStartTime = 0;
+  lastColumns = -1;
+  bytesWritten = 0;
+  rowsWritten = 0;
+}
+
+void Progress_Columns(int done, int total) {
+  if (!Mine() || total <= 0 || rowsStartTime != 0) return;
+  const double now = Now();
+  if (done == lastColumns && now - lastTime < kInterval) return;
+  lastTime = now;
+  lastColumns = done;
+  ShowColumns(done, total, now);
+}
+
+void Progress_Rows(std::int32_t rows, std::size_t bytes) {
+  if (!Mine()) return;
+  rowsWritten += rows;
+  bytesWritten += bytes;
+  const double now = Now();
+  if (rowsStartTime == 0) {
+    rowsStartTime = now;
+  } else if (now - lastTime < kInterval) {
+    return;
+  }
+  lastTime = now;
+  ShowRows(rowsWritten, now);
+}
+
+void Progress_Finish() {
+  if (!Mine()) return;
+  Progress_End();
+  const double seconds = Now() - startTime;
+  const double megabytes = static_cast<double>(bytesWritten) / 1e6;
+  char line[kLineSize];
+  int n = std::snprintf(line, sizeof line, "%s: %ld row%s, %llu bytes in %.1f s, %.1f MB/s\n", name,
+                        static_cast<long>(totalRows), totalRows == 1 ? "" : "s", bytesWritten,
+                        seconds, megabytes / (seconds > 1e-3 ? seconds : 1e-3));
+  if (n > 0) {
+    (void)Util_WriteAll(STDERR_FILENO, line,
+                        static_cast<std::size_t>(n < kLineSize ? n : kLineSize - 1));
+  }
+  active = false;
+}
+
+void Progress_End() {
+  int length = shownLength;
+  if (length == 0) return;
+  char blanks[kLineSize + 2];
+  if (length > kLineSize) length = kLineSize;
+  blanks[0] = '\r';
+  std::memset(blanks + 1, ' ', static_cast<std::size_t>(length));
+  blanks[length + 1] = '\r';
+  (void)Util_WriteAll(STDERR_FILENO, blanks, static_cast<std::size_t>(length) + 2);
+  shownLength = 0;
+}
+
+}  // namespace zervgen

@@ -1,0 +1,108 @@
+// base/report.cpp: the report file.
+#include "base/report.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "base/env.h"
+#include "base/except.h"
+#include "base/progname.h"
+#include "base/util.h"
+
+namespace zervgen {
+namespace {
+
+volatile std::sig_atomic_t Report_initialized = 0;
+volatile int reportFd = -1;
+
+// Set once a write has failed and been told on standard error.
+bool writeFailed = false;
+
+int WriteLine(const char* text, std::size_t n) {
+  if (!Env_Current()->MayWriteReport()) return ENOSPC;
+  return Util_WriteAll(reportFd, text, n);
+}
+
+// Why a write failed: a full disk (or quota, or file-size limit) as such,
+// anything else with the system's reason.
+void ExplainWriteError(int error) {
+  if (error == ENOSPC || error == EDQUOT || error == EFBIG) {
+    std::fprintf(stderr, "%s: File system full.\n", programName);
+  } else {
+    std::fprintf(stderr, "%s: Write error: \"%s\".\n", programName, std::strerror(error));
+  }
+}
+
+}  // namespace
+
+void Report_OpenFile(const char* path) {
+  CHECK_REQUIRE_TEXT(path != nullptr, "path != NULL");
+  CHECK_REQUIRE_TEXT(!Report_initialized, "! Report_initialized");
+  int fd = -1;
+  const char* reason = nullptr;
+  Util_OpenFile(&fd, path, &reason);
+  if (fd < 0) {
+    std::fprintf(stderr, "%s: %s.\nReport file, '%s', not generated.\n", programName, reason, path);
+    return;
+  }
+  reportFd = fd;
+  writeFailed = false;
+  Report_initialized = 1;
+}
+
+int Report(const char* format, ...) {
+  CHECK_REQUIRE_TEXT(format != nullptr, "format != NULL");
+  if (!Report_initialized) return 0;
+  char local[1024];
+  std::va_list args;
+  va_start(args, format);
+  int n = std::vsnprintf(local, sizeof local, format, args);
+  va_end(args);
+  const char* text = local;
+  std::unique_ptr<char[]> big;
+  if (n >= static_cast<int>(sizeof local)) {
+    big.reset(new char[static_cast<std::size_t>(n) + 1]);
+    va_start(args, format);
+    std::vsnprintf(big.get(), static_cast<std::size_t>(n) + 1, format, args);
+    va_end(args);
+    text = big.get();
+  }
+  const int error = n < 0 ? 0 : WriteLine(text, static_cast<std::size_t>(n));
+  if (n < 0 || error != 0) {
+    // The report is done for: later lines (on the way out) write nothing.
+    Report_CloseFile();
+    std::fprintf(stderr, "%s: Report file error.\n", programName);
+    if (error != 0) {
+      ExplainWriteError(error);
+      writeFailed = true;
+    }
+    XEPT_RAISE(XEPT_RESOURCE);
+  }
+  return n;
+}
+
+bool Report_WriteFailed() { return writeFailed; }
+
+void Report_CloseFile() {
+  if (!Report_initialized) return;
+  Report_initialized = 0;
+  ::close(reportFd);
+  reportFd = -1;
+}
+
+bool Report_IsOpen() { return Report_initialized != 0; }
+
+void Report_WriteRaw(const char* text, std::size_t n) {
+  if (!Report_initialized) return;
+  (void)Util_WriteAll(reportFd, text, n);
+}
+
+void Report_CloseRaw() { Report_CloseFile(); }
+
+}  // namespace zervgen

@@ -1,0 +1,413 @@
+// core/dist.cpp: the ascending value generators and the attribute distributions
+// that document, generate and store one column (the shuffle is in
+// shuffle.cpp).
+#include "core/dist.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+#include "base/date.h"
+#include "base/except.h"
+#include "base/progname.h"
+#include "base/random.h"
+#include "base/report.h"
+#include "base/util.h"
+
+namespace zervgen {
+namespace {
+
+// Room for a "%ld" number or a "%hu/%hu/%hu" date.
+constexpr std::size_t kRangeTextSize = 32;
+
+// Round half away from zero: 0.5 is added (or subtracted) in double
+// precision and the sum truncated.
+inline std::int32_t RoundHalfAway(double x) {
+  double y = x >= 0 ? x + 0.5 : x - 0.5;
+  return static_cast<std::int32_t>(y);
+}
+
+// The j-th of nUnique points spread over [min, min + width], d = nUnique - 1:
+// the division, the product and the sum are each rounded, in this order.
+inline std::int32_t SpreadValue(std::int32_t j, double d, double width, double min) {
+  double x = static_cast<double>(j) / d;
+  x = x * width;
+  x = x + min;
+  return RoundHalfAway(x);
+}
+
+// A column without the value 1 shows 0 in its place.
+template <bool kMissingOne>
+inline std::int32_t DropOne(std::int32_t v) {
+  if constexpr (kMissingOne) return v == 1 ? 0 : v;
+  return v;
+}
+
+// Every row its own point: vector[i] is point i of n.
+template <bool kMissingOne>
+void UniformDistinct(std::int32_t* vector, std::int32_t nTuples, double width, double min) {
+  const double d = static_cast<double>(nTuples - 1);
+  for (std::int32_t i = 0; i < nTuples; ++i) {
+    vector[i] = DropOne<kMissingOne>(SpreadValue(i, d, width, min));
+  }
+}
+
+// nUnique points, q or q + 1 copies each. The accumulator gains r/nUnique per
+// point and hands out an extra copy each time it passes 1.0; it starts at
+// 1e-05 so that it still reaches 1.0 on the last extra copy although the
+// step itself is rounded.
+template <bool kMissingOne>
+std::int32_t UniformRepeated(std::int32_t* vector, std::int32_t nTuples, double width, double min,
+                             std::int32_t nUnique) {
+  const double d = static_cast<double>(nUnique - 1);
+  const std::int32_t q = nTuples / nUnique;
+  const std::int32_t r = nTuples % nUnique;
+  const double step = static_cast<double>(r) / static_cast<double>(nUnique);
+  double accumulator = 0.00001;
+  std::int32_t count = 0;
+  for (std::int32_t j = 0; j < nUnique; ++j) {
+    std::int32_t v = DropOne<kMissingOne>(SpreadValue(j, d, width, min));
+    accumulator = accumulator + step;
+    std::int32_t k = q;
+    if (accumulator >= 1.0) {
+      accumulator = accumulator - 1.0;
+      k = q + 1;
+    }
+    if (k > nTuples - count) return count + k;  // more than the vector holds
+    std::fill_n(vector + count, k, v);
+    count += k;
+  }
+  return count;
+}
+
+// Writes the column and returns the number of entries written.
+template <bool kMissingOne>
+std::int32_t UniformGenerate(std::int32_t* vector, std::int32_t nTuples, std::int32_t min,
+                             std::int32_t max, std::int32_t nUnique) {
+  if (nTuples == 1) {
+    vector[0] = DropOne<kMissingOne>(min);
+    return 1;
+  }
+  // A single point sits at min; spacing it would divide 0 by 0.
+  if (nUnique == 1) {
+    std::fill_n(vector, nTuples, DropOne<kMissingOne>(min));
+    return nTuples;
+  }
+  const std::int32_t widthInt = max - min;
+  const double width = static_cast<double>(widthInt);
+  if (nUnique == nTuples) {
+    UniformDistinct<kMissingOne>(vector, nTuples, width, min);
+    return nTuples;
+  }
+  return UniformRepeated<kMissingOne>(vector, nTuples, width, min, nUnique);
+}
+
+// One quantile pair of the normal column. z is the quantile of the upper
+// half; the lower entry mirrors it.
+struct NormalPair {
+  std::int32_t low;
+  std::int32_t high;
+};
+
+inline NormalPair NormalValues(double z, double scale, double min, double max) {
+  double low = 3.2905 - z;
+  low = low * scale;
+  low = low + min;
+  if (min > low) low = min;
+  double high = z + 3.2905;
+  high = high * scale;
+  high = high + min;
+  if (max < high) high = max;
+  return {static_cast<std::int32_t>(low), static_cast<std::int32_t>(high)};
+}
+
+// Sum of 1/k^2 for k = 1 .. nUnique, in that order.
+double ZipfHarmonic(std::int32_t nUnique) {
+  double h = 0.0;
+  for (std::int32_t k = 1; k <= nUnique; ++k) {
+    double square = std::pow(static_cast<double>(k), 2.0);
+    h = h + 1.0 / square;
+  }
+  return h;
+}
+
+// Copies of rank r: unit / r^2 rounded by adding 0.5 and truncating, at
+// least one.
+inline std::int32_t ZipfCount(double unit, std::int32_t r) {
+  double square = std::pow(static_cast<double>(r), 2.0);
+  double c = unit / square;
+  c = c + 0.5;
+  std::int32_t count = static_cast<std::int32_t>(c);
+  return count < 1 ? 1 : count;
+}
+
+// Report text of one end of a uniform range.
+void RangeText(char* out, const char* name, std::int32_t value) {
+  if (std::strcmp(name, "date") == 0) {
+    std::uint16_t day = 0;
+    std::uint16_t month = 0;
+    std::uint16_t year = 0;
+    Date_Convert(static_cast<std::uint16_t>(value), &day, &month, &year);
+    std::snprintf(out, kRangeTextSize, "%hu/%hu/%hu", month, day, year);
+  } else {
+    std::snprintf(out, kRangeTextSize, "%ld", static_cast<long>(value));
+  }
+}
+
+const char* UniformComment(const char* name, std::int32_t missingOne) {
+  if (missingOne == 1) return "'1' missing";
+  if (std::strcmp(name, "code") == 0 || std::strcmp(name, "name") == 0 ||
+      std::strcmp(name, "address") == 0) {
+    return "min/max = rnd seed";
+  }
+  return "";
+}
+
+// A slot that already holds the asked-for values only changes hands.
+bool Reuse(GenAttr* attr, std::int32_t relationTag, std::int32_t reuseTag) {
+  if (attr->ownerTag != reuseTag) return false;
+  attr->ownerTag = relationTag;
+  return true;
+}
+
+void Submit(const DistJob& job, DistQueue* queue) {
+  if (queue != nullptr) {
+    queue->push_back(job);
+    return;
+  }
+  const int error = Dist_RunJob(job);
+  if (error != 0) Dist_TempWriteFailed(job.attr, error);
+}
+
+const char* TempWriteReason(int error) {
+  switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+      return "Out of disk space";
+    default:
+      return "Could not write temporary file";
+  }
+}
+
+// Writes the whole column over the temporary file from offset 0. Returns 0,
+// or the errno of the failed seek or write.
+int StoreInTempFile(const GenAttr* attr, std::int32_t nTuples) {
+  if (::lseek(attr->fd, 0, SEEK_SET) < 0) return errno;
+  std::size_t bytes = static_cast<std::size_t>(nTuples) * sizeof(std::int32_t);
+  return Util_WriteAll(attr->fd, attr->vector, bytes);
+}
+
+}  // namespace
+
+void Dist_TempWriteFailed(const GenAttr* attr, int error) {
+  const char* reason = TempWriteReason(error);
+  const char* path = attr->fileName != nullptr ? attr->fileName : "";
+  Report(
+      "*** Error: The temporary file, \"%s\", could not be written.\n\tThe reason given is: \"%s\".\n",
+      path, reason);
+  std::fprintf(stderr, "%s: Temporary file error: \"%s\".\n", programName, reason);
+  // Named after the operation whose write failed, wherever it ran.
+  Xept_Raise(XEPT_GEN_FAILED, __FILE__, "Dist_cleanup", __LINE__);
+}
+
+void Dist_genUniform(std::int32_t* vector, std::int32_t nTuples, std::int32_t min, std::int32_t max,
+                     std::int32_t nUnique, std::int32_t missingOne) {
+  const std::int32_t count = missingOne
+                                 ? UniformGenerate<true>(vector, nTuples, min, max, nUnique)
+                                 : UniformGenerate<false>(vector, nTuples, min, max, nUnique);
+  CHECK_ASSERT_TEXT(count == nTuples, "count == nTuples");
+}
+
+void Dist_genNormal(std::int32_t* vector, std::int32_t nTuples, std::int32_t min, std::int32_t max,
+                    std::int32_t nUnique) {
+  const double dMin = static_cast<double>(min);
+  const double dMax = static_cast<double>(max);
+  const double intervalWidth = dMax - dMin;
+  CHECK_ASSERT_TEXT(intervalWidth > 0L, "intervalWidth > 0L");
+  if (nUnique != nTuples) XEPT_RAISE(XEPT_CODING);
+  const std::int32_t half = (nTuples + 1) / 2;
+  const double scale = intervalWidth * 0.15195259079167298;
+  const double denominator = static_cast<double>(nTuples - 1);
+  for (std::int32_t k = 0; k < half; ++k) {
+    const std::int32_t i = nTuples - 1 - k;
+    const double p = static_cast<double>(i) / denominator;
+    const NormalPair pair = NormalValues(Dist_inverseNormal(p), scale, dMin, dMax);
+    vector[k] = pair.low;
+    vector[i] = pair.high;
+  }
+}
+
+double Dist_inverseNormal(double p) {
+  if (!(p > 0.5)) return 0.0;
+  double t = p * 0.999;
+  t = 0.9995 - t;
+  double y = t * t;
+  y = std::log(y);
+  y = -y;
+  y = std::sqrt(y);
+  double num = 0.0000453642210148 * y;
+  num = num + 0.0204231210245;
+  num = num * y;
+  num = num + 0.342242088547;
+  num = num * y;
+  num = num + 1.0;
+  num = num * y;
+  num = num + 0.322232431088;
+  double den = 0.0038560700634 * y;
+  den = den + 0.10353775285;
+  den = den * y;
+  den = den + 0.531103462366;
+  den = den * y;
+  den = den + 0.588581570495;
+  den = den * y;
+  den = den + 0.099348462606;
+  double ratio = num / den;
+  return y - ratio;
+}
+
+void Dist_genZipfian(std::int32_t* vector, std::int32_t nTuples, std::int32_t min, std::int32_t max,
+                     std::int32_t nUnique) {
+  const std::int32_t widthInt = max - min;
+  const double width = static_cast<double>(widthInt);
+  const double dMin = static_cast<double>(min);
+  const double h = ZipfHarmonic(nUnique);
+  double unit = 1.0 / h;
+  unit = unit * static_cast<double>(nTuples);
+  const double d = static_cast<double>(nUnique - 1);
+  // The fill pointer, as an index: the next entry to write, moving down.
+  std::int64_t dp = static_cast<std::int64_t>(nTuples) - 1;
+  std::int32_t count = 0;
+  for (std::int32_t r = nUnique; r >= 2; --r) {
+    const std::int32_t v = SpreadValue(r - 1, d, width, dMin);
+    const std::int32_t c = ZipfCount(unit, r);
+    count += c;
+    CHECK_ASSERT_TEXT(count <= nTuples, "count <= nTuples");
+    dp -= c;
+    std::fill_n(vector + dp + 1, c, v);
+  }
+  // Rank 1 takes what the rounded counts left.
+  const std::int32_t rest = nTuples - count;
+  dp -= rest;
+  std::fill_n(vector + dp + 1, rest, min);
+  CHECK_ASSERT_TEXT(dp == -1, "dp == &vector[-1]");
+}
+
+void Dist_Uniform(const char* name, std::int32_t relationTag, std::int32_t reuseTag,
+                  GenControlBlock* cb, GenAttr* attr, std::int32_t nTuples, std::int32_t min,
+                  std::int32_t max, std::int32_t nUnique, std::int32_t seed,
+                  std::int32_t missingOne, DistQueue* queue) {
+  CHECK_REQUIRE_TEXT(name != nullptr, "name != NULL");
+  CHECK_REQUIRE_TEXT(cb != nullptr, "cb != NULL");
+  CHECK_REQUIRE_TEXT(attr != nullptr, "attr != NULL");
+  CHECK_REQUIRE_TEXT(nTuples == 1L || nTuples >= 100L, "nTuples == 1L || nTuples >= 100L");
+  CHECK_REQUIRE_TEXT(min <= max, "min <= max");
+  CHECK_REQUIRE_TEXT(nUnique > 0 && nUnique <= nTuples, "nUnique > 0 && nUnique <= nTuples");
+  char minText[kRangeTextSize];
+  char maxText[kRangeTextSize];
+  RangeText(minText, name, min);
+  RangeText(maxText, name, max);
+  // The smallest value of a column without 1 is 0, one below its min.
+  if (missingOne == 1) {
+    std::snprintf(minText, sizeof minText, "%ld", static_cast<long>(min) - 1);
+  }
+  Report("    %-9s  %-7s  %11s  %10s  %10ld  %s\n", name, "Uniform", minText, maxText,
+         static_cast<long>(nUnique), UniformComment(name, missingOne));
+  if (Reuse(attr, relationTag, reuseTag)) return;
+  Submit({DistKind::kUniform, attr, relationTag, nTuples, min, max, nUnique, seed, missingOne},
+         queue);
+}
+
+void Dist_Normal(const char* name, std::int32_t relationTag, std::int32_t reuseTag,
+                 GenControlBlock* cb, GenAttr* attr, std::int32_t nTuples, std::int32_t min,
+                 std::int32_t max, std::int32_t nUnique, std::int32_t seed, DistQueue* queue) {
+  CHECK_REQUIRE_TEXT(name != nullptr, "name != NULL");
+  CHECK_REQUIRE_TEXT(cb != nullptr, "cb != NULL");
+  CHECK_REQUIRE_TEXT(attr != nullptr, "attr != NULL");
+  CHECK_REQUIRE_TEXT(nTuples >= 100, "nTuples >= 100");
+  CHECK_REQUIRE_TEXT(min < max, "min < max");
+  CHECK_REQUIRE_TEXT(nUnique > 0 && nUnique <= nTuples, "nUnique > 0 && nUnique <= nTuples");
+  Report("    %-9s  %-7s  %11ld  %10ld  %10ld\n", name, "Normal", static_cast<long>(min),
+         static_cast<long>(max), static_cast<long>(nUnique));
+  if (Reuse(attr, relationTag, reuseTag)) return;
+  Submit({DistKind::kNormal, attr, relationTag, nTuples, min, max, nUnique, seed, 0}, queue);
+}
+
+void Dist_Zipfian(const char* name, std::int32_t relationTag, std::int32_t reuseTag,
+                  GenControlBlock* cb, GenAttr* attr, std::int32_t nTuples, std::int32_t min,
+                  std::int32_t max, std::int32_t nUnique, std::int32_t seed, DistQueue* queue) {
+  CHECK_REQUIRE_TEXT(name != nullptr, "name != NULL");
+  CHECK_REQUIRE_TEXT(cb != nullptr, "cb != NULL");
+  CHECK_REQUIRE_TEXT(attr != nullptr, "attr != NULL");
+  CHECK_REQUIRE_TEXT(nTuples >= 100, "nTuples >= 100");
+  CHECK_REQUIRE_TEXT(min < max, "min < max");
+  CHECK_REQUIRE_TEXT(nUnique > 0 && nUnique <= nTuples, "nUnique > 0 && nUnique <= nTuples");
+  Report("    %-9s  %-7s  %11ld  %10ld  %10ld\n", name, "Zipfian", static_cast<long>(min),
+         static_cast<long>(max), static_cast<long>(nUnique));
+  if (Reuse(attr, relationTag, reuseTag)) return;
+  Submit({DistKind::kZipfian, attr, relationTag, nTuples, min, max, nUnique, seed, 0}, queue);
+}
+
+void Dist_Fill(const char* name, std::int32_t relationTag, std::int32_t reuseTag,
+               GenControlBlock* cb, GenAttr* attr, std::int32_t seed) {
+  (void)reuseTag;  // the fill column holds no values to reuse
+  CHECK_REQUIRE_TEXT(name != nullptr, "name != NULL");
+  CHECK_REQUIRE_TEXT(cb != nullptr, "cb != NULL");
+  CHECK_REQUIRE_TEXT(attr != nullptr, "attr != NULL");
+  CHECK_REQUIRE_TEXT(seed != 0, "seed != 0");
+  attr->ownerTag = relationTag;
+  attr->fillSeed = seed;
+  const long n = attr->nFill;
+  if (n == 0) {
+    Report("    no %s\n", name);
+  } else {
+    Report("    %-9s  %-7s  %11s  %10s  %10s  %ld rnd character%s\n", name, "Fill", "n/a", "n/a",
+           "n/a", n, n == 1 ? "" : "s");
+  }
+}
+
+namespace {
+
+// Shuffles the column and stores it; 0 or the errno of the failed write.
+int ShuffleAndStore(GenAttr* attr, std::int32_t relationTag, std::int32_t nTuples,
+                    std::int32_t seed) {
+  Dist_Shuffle(attr->vector, nTuples, seed);
+  if (attr->location == GEN_TEMP) {
+    const int error = StoreInTempFile(attr, nTuples);
+    if (error != 0) return error;
+  }
+  attr->ownerTag = relationTag;
+  return 0;
+}
+
+}  // namespace
+
+void Dist_cleanup(GenAttr* attr, std::int32_t relationTag, std::int32_t nTuples,
+                  std::int32_t seed) {
+  CHECK_REQUIRE_TEXT(attr != nullptr, "attr != NULL");
+  const int error = ShuffleAndStore(attr, relationTag, nTuples, seed);
+  if (error != 0) Dist_TempWriteFailed(attr, error);
+}
+
+int Dist_RunJob(const DistJob& job) {
+  std::int32_t* vector = job.attr->vector;
+  switch (job.kind) {
+    case DistKind::kUniform:
+      Dist_genUniform(vector, job.nTuples, job.min, job.max, job.nUnique, job.missingOne);
+      break;
+    case DistKind::kNormal:
+      Dist_genNormal(vector, job.nTuples, job.min, job.max, job.nUnique);
+      break;
+    case DistKind::kZipfian:
+      Dist_genZipfian(vector, job.nTuples, job.min, job.max, job.nUnique);
+      break;
+  }
+  return ShuffleAndStore(job.attr, job.relationTag, job.nTuples, job.seed);
+}
+
+}  // namespace zervgen

@@ -1,0 +1,83 @@
+// core/dist.h: value distributions. The generators write a column's values in
+// ascending order with exact multiplicities (no randomness); the attribute
+// distributions document a column in the report, generate it (or reuse the
+// values its slot already holds), shuffle it with the column's own seed and
+// store it in the slot.
+#ifndef ZERVGEN_SRC_CORE_DIST_H_
+#define ZERVGEN_SRC_CORE_DIST_H_
+
+#include <cstdint>
+#include <vector>
+
+#include "core/columns.h"
+#include "core/shuffle.h"
+
+namespace zervgen {
+
+// Ascending generators. Each writes vector[0 .. nTuples-1] and nothing else.
+void Dist_genUniform(std::int32_t* vector, std::int32_t nTuples, std::int32_t min, std::int32_t max,
+                     std::int32_t nUnique, std::int32_t missingOne);
+void Dist_genNormal(std::int32_t* vector, std::int32_t nTuples, std::int32_t min, std::int32_t max,
+                    std::int32_t nUnique);
+double Dist_inverseNormal(double p);
+void Dist_genZipfian(std::int32_t* vector, std::int32_t nTuples, std::int32_t min, std::int32_t max,
+                     std::int32_t nUnique);
+
+struct DistJob;
+// Where the distributions put their generation jobs: appended to `queue`
+// when it is set, so that a caller can run the columns of one relation
+// concurrently; run at once when it is null.
+using DistQueue = std::vector<DistJob>;
+
+// The attribute distributions. Each writes the column's report line, then
+// reuses the slot's values when its ownerTag equals reuseTag, or generates,
+// shuffles and stores them (Dist_cleanup), at once or through `queue`.
+void Dist_Uniform(const char* name, std::int32_t relationTag, std::int32_t reuseTag,
+                  GenControlBlock* cb, GenAttr* attr, std::int32_t nTuples, std::int32_t min,
+                  std::int32_t max, std::int32_t nUnique, std::int32_t seed,
+                  std::int32_t missingOne, DistQueue* queue = nullptr);
+void Dist_Normal(const char* name, std::int32_t relationTag, std::int32_t reuseTag,
+                 GenControlBlock* cb, GenAttr* attr, std::int32_t nTuples, std::int32_t min,
+                 std::int32_t max, std::int32_t nUnique, std::int32_t seed,
+                 DistQueue* queue = nullptr);
+void Dist_Zipfian(const char* name, std::int32_t relationTag, std::int32_t reuseTag,
+                  GenControlBlock* cb, GenAttr* attr, std::int32_t nTuples, std::int32_t min,
+                  std::int32_t max, std::int32_t nUnique, std::int32_t seed,
+                  DistQueue* queue = nullptr);
+// Documents the fill column and keeps its seed in the slot (fillSeed), where
+// the relation writer starts the fill stream.
+// REQUIRES: seed != 0
+void Dist_Fill(const char* name, std::int32_t relationTag, std::int32_t reuseTag,
+               GenControlBlock* cb, GenAttr* attr, std::int32_t seed);
+// Shuffles the slot's vector, writes it to the slot's temporary file when it
+// has one, and sets ownerTag. A failed write is explained and raises
+// XEPT_GEN_FAILED.
+void Dist_cleanup(GenAttr* attr, std::int32_t relationTag, std::int32_t nTuples, std::int32_t seed);
+
+// One column generation, as decided by a distribution after its report line.
+enum class DistKind { kUniform, kNormal, kZipfian };
+struct DistJob {
+  DistKind kind;
+  GenAttr* attr;
+  std::int32_t relationTag;
+  std::int32_t nTuples;
+  std::int32_t min;
+  std::int32_t max;
+  std::int32_t nUnique;
+  std::int32_t seed;
+  std::int32_t missingOne;
+};
+
+// Generates the job's vector, shuffles it and stores it, like Dist_cleanup
+// but without explaining or raising a failed temporary-file write: returns
+// 0, or the errno of that write. Safe on a worker thread (its checks are
+// captured there).
+[[nodiscard]] int Dist_RunJob(const DistJob& job);
+
+// Main thread: explains a failed temporary-file write of `attr` (errno
+// `error`) and raises XEPT_GEN_FAILED.
+[[noreturn]] void Dist_TempWriteFailed(const GenAttr* attr, int error);
+
+}  // namespace zervgen
+
+#endif  // ZERVGEN_SRC_CORE_DIST_H_

@@ -1,3 +1,0 @@
-#include "datagen.h"
-
-int main(int argc, char** argv) { return zervgen::Main_Run(argc, argv); }

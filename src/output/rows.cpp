@@ -1,0 +1,437 @@
+// output/rows.cpp: the row formatter. Whole rows of fields are formatted
+// with one Reserve per row, no call per field, and the framing and character
+// sets of one OutputFormat value, so that worker threads read nothing that
+// may change under them; fields with few distinct values copy their framed
+// texts from the caller's tables. With tables, rows go a block at a time,
+// one field at a time, and are then put together by copies.
+#include <cstdint>
+#include <cstring>
+
+#include "base/env.h"
+#include "base/except.h"
+#include "output/cache.h"
+#include "output/output.h"
+#include "output/text.h"
+
+namespace zervgen {
+namespace {
+
+using namespace output_detail;
+
+constexpr int kMaxRowFields = 16;
+
+static_assert(OutputFieldCaches::kFields >= kMaxRowFields);
+
+// The rows the plain way, one field at a time in `format`, drawing fill
+// from *fillState.
+int PlainRows(OutputStream* stream, const OutputFormat& format, const OutputRowField* fields,
+              int nFields, std::int32_t rows, std::int32_t* fillState) {
+  const FieldContext context = ContextOf(format, fillState);
+  for (std::int32_t r = 0; r < rows; ++r) {
+    for (int i = 0; i < nFields; ++i) {
+      const OutputRowField& f = fields[i];
+      const int last = i == nFields - 1 ? 1 : 0;
+      if (WriteFieldIn(stream, context, f.kind, f.values[r * f.stride], f.width, last) != 0) {
+        return STATUS_ERROR;
+      }
+    }
+  }
+  return 0;
+}
+
+template <bool kFixed>
+class RowWriter {
+ public:
+  RowWriter(const OutputFormat& format, std::int32_t* fillState)
+      : context_(ContextOf(format, fillState)) {}
+  const DateText* dates() const { return context_.dates; }
+
+  [[gnu::always_inline]] char* Put(char* p, const OutputRowField& f, std::int32_t value,
+                                   bool last) const {
+    switch (f.kind) {
+      case OutputKind::kInteger:
+        return Put<OutputKind::kInteger>(p, value, f.width, last);
+      case OutputKind::kFloat:
+        return Put<OutputKind::kFloat>(p, value, f.width, last);
+      case OutputKind::kDate:
+        if (value < 0 || value > DATE_MAX_DAY) RefuseDay();
+        return Put<OutputKind::kDate>(p, value, f.width, last);
+      case OutputKind::kFixed10:
+        return Put<OutputKind::kFixed10>(p, value, f.width, last);
+      case OutputKind::kFixed20:
+        return Put<OutputKind::kFixed20>(p, value, f.width, last);
+      case OutputKind::kVarChar:
+        return Put<OutputKind::kVarChar>(p, value, f.width, last);
+      case OutputKind::kFill:
+        return Put<OutputKind::kFill>(p, value, f.width, last);
+    }
+    // A field's kind is one of the above (Output_Rows checks), so the
+    // dispatch needs no range check.
+    __builtin_unreachable();
+  }
+
+  template <OutputKind K>
+  [[gnu::always_inline]] char* Put(char* p, std::int32_t value, int width, bool last) const {
+    return WithBody<K>(value, context_, [&](const auto& body, Align align, bool cents) {
+      bool padFirst;
+      const std::int64_t pad = Padding<kFixed>(body.size(), width, align, &padFirst);
+      return PutFramed<kFixed>(p, body, pad, padFirst, cents, last, context_.delim);
+    });
+  }
+
+ private:
+  FieldContext context_;
+};
+
+// Fetches the date text of the first date field kDateAhead rows ahead: the
+// table is larger than the nearer caches, and every later field of the row
+// waits for the length of the date.
+class DateAhead {
+ public:
+  static constexpr std::int32_t kDateAhead = 16;
+
+  DateAhead(const DateText* dates, const OutputRowField* fields, int nFields, std::int32_t rows)
+      : dates_(dates) {
+    for (int i = 0; i < nFields && rows > kDateAhead; ++i) {
+      if (fields[i].kind != OutputKind::kDate) continue;
+      next_ = fields[i].values + kDateAhead * fields[i].stride;
+      stride_ = fields[i].stride;
+      rows_ = rows - kDateAhead;
+      break;
+    }
+  }
+  // Before row r of the rows, in order from row 0.
+  void Fetch(std::int32_t r) {
+    if (r >= rows_) return;
+    const auto day = static_cast<std::uint32_t>(*next_);
+    next_ += stride_;
+    __builtin_prefetch(dates_ + (day < kDays ? day : 0u));
+  }
+
+ private:
+  const DateText* dates_;
+  const std::int32_t* next_ = nullptr;
+  std::ptrdiff_t stride_ = 0;
+  std::int32_t rows_ = 0;  // rows that have a day kDateAhead rows on
+};
+
+// A field's cursor in the rows: a copy of the field whose `values` moves
+// on by `stride` after each row, and its table of reused text (null:
+// formatted anew). Being local, the copy is known to be untouched by the
+// stores of text, so the compiler need not load it again after each field.
+struct Column {
+  OutputRowField field;
+  FieldCache* cache;
+};
+
+// Writes the field of the column's next value at p and moves the cursor on.
+// kLast is a constant, so that the framing of every field but the line's
+// last knows it ends in the delimiter.
+template <bool kFixed, bool kLast>
+[[gnu::always_inline]] inline char* PutColumn(char* p, const RowWriter<kFixed>& writer,
+                                              Column* column) {
+  const OutputRowField& f = column->field;
+  const std::int32_t value = *f.values;
+  column->field.values += f.stride;
+  if (column->cache == nullptr) return writer.Put(p, f, value, kLast);
+  return column->cache->Put(p, value, [&](char* q) { return writer.Put(q, f, value, kLast); });
+}
+
+// The rows with one Reserve of `bound` bytes each and no call per field.
+// Row r takes the value at `values` + r * stride of each field.
+template <bool kFixed>
+int FastRows(OutputStream* stream, const OutputFormat& format, const OutputRowField* fields,
+             int nFields, std::int32_t rows, std::size_t bound, std::int32_t* fillState,
+             OutputFieldCaches* tables) {
+  std::int32_t fill = *fillState;
+  const RowWriter<kFixed> writer(format, &fill);
+  DateAhead dateAhead(writer.dates(), fields, nFields, rows);
+  const int lastField = nFields - 1;
+  Column columns[kMaxRowFields];
+  for (int i = 0; i < nFields; ++i) {
+    const bool cached = tables != nullptr && Reusable(fields[i].kind);
+    const FieldLook look = LookOf(fields[i].kind, fields[i].width, i == lastField, format);
+    columns[i] = {fields[i], cached ? CacheFor(tables, i, look) : nullptr};
+  }
+  std::int32_t r = 0;
+  for (; r < rows; ++r) {
+    char* p = stream->Reserve(bound);
+    if (p == nullptr) break;
+    dateAhead.Fetch(r);
+    for (int i = 0; i < lastField; ++i) {
+      p = PutColumn<kFixed, false>(p, writer, &columns[i]);
+    }
+    p = PutColumn<kFixed, true>(p, writer, &columns[lastField]);
+    stream->Commit(p);
+  }
+  for (int i = 0; i < nFields; ++i) {
+    if (columns[i].cache != nullptr) columns[i].cache->Account(static_cast<std::uint32_t>(r));
+  }
+  *fillState = fill;
+  return r == rows ? 0 : STATUS_ERROR;
+}
+
+// Rows a block at a time, one field at a time: first each field's texts for
+// all rows of the block, with the field's kind and table settled once for
+// the block, then the rows put together from those texts. The first pass
+// is where the work is and has no branch on the kind per value; the second
+// only copies.
+constexpr std::int32_t kBlockRows = 128;
+// Rows longer than this (at most) are left to FastRows.
+constexpr std::size_t kMaxBlockRowBytes = 4096;
+// Room after the texts made anew for the 32-byte copies of the last one.
+constexpr std::size_t kScratchSlack = 64;
+
+// One field's text in a row of the block.
+struct Piece {
+  const char* text;
+  std::uint32_t size;
+};
+
+// The block's pieces (row by row) and the texts made anew, in the caches'
+// working memory, made or grown at need; null when it cannot be had.
+char* BlockMemory(OutputFieldCaches* caches, std::size_t bytes) {
+  if (caches->blockBytes >= bytes) return static_cast<char*>(caches->block);
+  void* memory = Env_Reallocate(caches->block, bytes);
+  if (memory == nullptr) return nullptr;
+  caches->block = memory;
+  caches->blockBytes = bytes;
+  return static_cast<char*>(memory);
+}
+
+std::size_t PiecesBytes(int nFields) {
+  return sizeof(Piece) * static_cast<std::size_t>(nFields) * kBlockRows;
+}
+
+// The pieces of one field for `rows` rows: texts from its table, else made
+// at *scratch, which moves on past them.
+template <bool kFixed, OutputKind K>
+void FieldPieces(const RowWriter<kFixed>& rowWriter, Column* column, bool last, std::int32_t rows,
+                 Piece* pieces, int nFields, char** scratch) {
+  // Local copies, which the stores of text cannot change, stay in registers.
+  const RowWriter<kFixed> writer = rowWriter;
+  const std::int32_t* values = column->field.values;
+  const std::ptrdiff_t stride = column->field.stride;
+  const int width = column->field.width;
+  const auto format = [&](char* q, std::int32_t value) {
+    if constexpr (K == OutputKind::kDate) {
+      if (value < 0 || value > DATE_MAX_DAY) RefuseDay();
+    }
+    return writer.template Put<K>(q, value, width, last);
+  };
+  FieldCache* cache = column->cache;
+  if constexpr (K != OutputKind::kDate && K != OutputKind::kFill) {
+    if (cache != nullptr) {
+#pragma GCC unroll 4
+      for (std::int32_t r = 0; r < rows; ++r, values += stride, pieces += nFields) {
+        const std::int32_t value = *values;
+        pieces->text =
+            cache->Find(value, scratch, &pieces->size, [&](char* q) { return format(q, value); });
+      }
+      column->field.values = values;
+      return;
+    }
+  }
+  char* at = *scratch;
+#pragma GCC unroll 4
+  for (std::int32_t r = 0; r < rows; ++r, values += stride, pieces += nFields) {
+    char* end = format(at, *values);
+    pieces->text = at;
+    pieces->size = static_cast<std::uint32_t>(end - at);
+    at = end;
+  }
+  *scratch = at;
+  column->field.values = values;
+}
+
+template <bool kFixed>
+void ColumnPieces(const RowWriter<kFixed>& writer, Column* column, bool last, std::int32_t rows,
+                  Piece* pieces, int nFields, char** scratch) {
+  switch (column->field.kind) {
+    case OutputKind::kInteger:
+      return FieldPieces<kFixed, OutputKind::kInteger>(writer, column, last, rows, pieces, nFields,
+                                                       scratch);
+    case OutputKind::kFloat:
+      return FieldPieces<kFixed, OutputKind::kFloat>(writer, column, last, rows, pieces, nFields,
+                                                     scratch);
+    case OutputKind::kDate:
+      return FieldPieces<kFixed, OutputKind::kDate>(writer, column, last, rows, pieces, nFields,
+                                                    scratch);
+    case OutputKind::kFixed10:
+      return FieldPieces<kFixed, OutputKind::kFixed10>(writer, column, last, rows, pieces, nFields,
+                                                       scratch);
+    case OutputKind::kFixed20:
+      return FieldPieces<kFixed, OutputKind::kFixed20>(writer, column, last, rows, pieces, nFields,
+                                                       scratch);
+    case OutputKind::kVarChar:
+      return FieldPieces<kFixed, OutputKind::kVarChar>(writer, column, last, rows, pieces, nFields,
+                                                       scratch);
+    case OutputKind::kFill:
+      return FieldPieces<kFixed, OutputKind::kFill>(writer, column, last, rows, pieces, nFields,
+                                                    scratch);
+  }
+}
+
+// 32 bytes in one vector move where the machine has one.
+using Bytes32 = char [[gnu::vector_size(32), gnu::aligned(1)]];
+
+// Copies a piece to p in 32-byte moves; returns its end. The piece is read
+// before the first store, which could otherwise change it.
+[[gnu::always_inline]] inline char* PutPiece(char* p, const Piece& piece) {
+  const char* text = piece.text;
+  const std::uint32_t size = piece.size;
+  Bytes32 bytes;
+  std::memcpy(&bytes, text, 32);
+  std::memcpy(p, &bytes, 32);
+  if (size > 32) [[unlikely]] {
+    for (std::uint32_t i = 32; i < size; i += 32) {
+      std::memcpy(&bytes, text + i, 32);
+      std::memcpy(p + i, &bytes, 32);
+    }
+  }
+  return p + size;
+}
+
+// The rows of the block from their pieces, one Reserve of `bound` each,
+// with kFields fields (0: nFields) known to the compiler, so that a row's
+// copies need no loop. Returns the rows written (fewer when the stream
+// could not grow).
+template <int kFields>
+[[gnu::always_inline]] inline std::int32_t PutRows(OutputStream* stream, const Piece* pieces,
+                                                   int nFields, std::int32_t rows,
+                                                   std::size_t bound) {
+  const int fields = kFields > 0 ? kFields : nFields;
+  for (std::int32_t r = 0; r < rows; ++r, pieces += fields) {
+    char* p = stream->Reserve(bound);
+    if (p == nullptr) return r;
+#pragma GCC unroll 16
+    for (int i = 0; i < fields; ++i) p = PutPiece(p, pieces[i]);
+    stream->Commit(p);
+  }
+  return rows;
+}
+
+// The rows of the block for any count of fields; the usual counts (the
+// relations' ten and eleven) unrolled.
+#define ZERVGEN_PUT_BLOCK_BODY                                  \
+  switch (nFields) {                                            \
+    case 10:                                                    \
+      return PutRows<10>(stream, pieces, nFields, rows, bound); \
+    case 11:                                                    \
+      return PutRows<11>(stream, pieces, nFields, rows, bound); \
+    default:                                                    \
+      return PutRows<0>(stream, pieces, nFields, rows, bound);  \
+  }
+
+std::int32_t PutBlockPlain(OutputStream* stream, const Piece* pieces, int nFields,
+                           std::int32_t rows, std::size_t bound) {
+  ZERVGEN_PUT_BLOCK_BODY
+}
+
+// The same with 32-byte moves in one instruction each, where the machine
+// has them (chosen at run time).
+[[gnu::target("avx2")]] std::int32_t PutBlockAvx2(OutputStream* stream, const Piece* pieces,
+                                                  int nFields, std::int32_t rows,
+                                                  std::size_t bound){ZERVGEN_PUT_BLOCK_BODY}
+#undef ZERVGEN_PUT_BLOCK_BODY
+
+std::int32_t PutBlock(OutputFieldCaches::BlockCopy copy, OutputStream* stream, const Piece* pieces,
+                      int nFields, std::int32_t rows, std::size_t bound) {
+  const bool avx2 = copy == OutputFieldCaches::BlockCopy::kBest
+                        ? Output_HasAvx2()
+                        : copy == OutputFieldCaches::BlockCopy::kAvx2;
+  return avx2 ? PutBlockAvx2(stream, pieces, nFields, rows, bound)
+              : PutBlockPlain(stream, pieces, nFields, rows, bound);
+}
+
+// Whether BlockRows takes these rows: fill text is drawn row after row, so
+// one fill field at most, and rows short enough for a block's scratch.
+bool BlockFits(const OutputRowField* fields, int nFields, std::size_t bound) {
+  int fills = 0;
+  for (int i = 0; i < nFields; ++i) fills += fields[i].kind == OutputKind::kFill ? 1 : 0;
+  return fills <= 1 && bound <= kMaxBlockRowBytes;
+}
+
+// Returns 0, STATUS_ERROR when the stream failed, or 1 when the working
+// memory cannot be had (nothing written, FastRows to take over).
+template <bool kFixed>
+int BlockRows(OutputStream* stream, const OutputFormat& format, const OutputRowField* fields,
+              int nFields, std::int32_t rows, std::size_t bound, std::int32_t* fillState,
+              OutputFieldCaches* tables) {
+  const std::size_t piecesBytes = PiecesBytes(nFields);
+  char* memory = BlockMemory(tables, piecesBytes + bound * kBlockRows + kScratchSlack);
+  if (memory == nullptr) return 1;
+  auto* pieces = reinterpret_cast<Piece*>(memory);
+  char* scratchBegin = memory + piecesBytes;
+  std::int32_t fill = *fillState;
+  const RowWriter<kFixed> writer(format, &fill);
+  const int lastField = nFields - 1;
+  Column columns[kMaxRowFields];
+  for (int i = 0; i < nFields; ++i) {
+    const FieldLook look = LookOf(fields[i].kind, fields[i].width, i == lastField, format);
+    columns[i] = {fields[i], Reusable(fields[i].kind) ? CacheFor(tables, i, look) : nullptr};
+  }
+  std::int32_t done = 0;
+  while (done < rows) {
+    const std::int32_t n = rows - done < kBlockRows ? rows - done : kBlockRows;
+    char* scratch = scratchBegin;
+    for (int i = 0; i < nFields; ++i) {
+      ColumnPieces(writer, &columns[i], i == lastField, n, pieces + i, nFields, &scratch);
+    }
+    const std::int32_t put = PutBlock(tables->blockCopy, stream, pieces, nFields, n, bound);
+    done += put;
+    if (put < n) break;
+  }
+  for (int i = 0; i < nFields; ++i) {
+    if (columns[i].cache != nullptr) columns[i].cache->Account(static_cast<std::uint32_t>(done));
+  }
+  *fillState = fill;
+  return done == rows ? 0 : STATUS_ERROR;
+}
+
+}  // namespace
+
+bool Output_HasAvx2() {
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  return avx2;
+}
+
+std::size_t Output_RowBound(const OutputRowField* fields, int nFields) {
+  std::size_t bound = 0;
+  for (int i = 0; i < nFields; ++i) {
+    const int w = fields[i].width;
+    bound += static_cast<std::size_t>(w < 0 ? -static_cast<std::int64_t>(w) : w) + kMaxFieldBytes;
+  }
+  return bound;
+}
+
+int Output_Rows(OutputStream* stream, const OutputFormat& format, const OutputRowField* fields,
+                int nFields, std::int32_t rows, std::int32_t* fillState,
+                OutputFieldCaches* caches) {
+  CHECK_REQUIRE_TEXT(stream != nullptr, "stream != NULL");
+  CHECK_REQUIRE_TEXT(fields != nullptr || nFields == 0, "fields != NULL || nFields == 0");
+  CHECK_REQUIRE_TEXT(fillState != nullptr, "fillState != NULL");
+  if (nFields <= 0) return 0;
+  if (nFields > kMaxRowFields) return PlainRows(stream, format, fields, nFields, rows, fillState);
+  // Every field takes at most its width and kMaxFieldBytes, padded or not.
+  std::size_t bound = 0;
+  for (int i = 0; i < nFields; ++i) {
+    const OutputRowField& f = fields[i];
+    CHECK_REQUIRE_TEXT(f.kind <= OutputKind::kFill, "fields[i].kind <= OutputKind::kFill");
+    const std::int64_t span = f.width < 0 ? -static_cast<std::int64_t>(f.width) : f.width;
+    if (span > kMaxInlinePad) return PlainRows(stream, format, fields, nFields, rows, fillState);
+    bound += static_cast<std::size_t>(span) + kMaxFieldBytes;
+  }
+  if (caches != nullptr && BlockFits(fields, nFields, bound)) {
+    const int status =
+        format.fixedFormat
+            ? BlockRows<true>(stream, format, fields, nFields, rows, bound, fillState, caches)
+            : BlockRows<false>(stream, format, fields, nFields, rows, bound, fillState, caches);
+    if (status != 1) return status;
+  }
+  return format.fixedFormat
+             ? FastRows<true>(stream, format, fields, nFields, rows, bound, fillState, caches)
+             : FastRows<false>(stream, format, fields, nFields, rows, bound, fillState, caches);
+}
+
+}  // namespace zervgen

@@ -1,0 +1,161 @@
+// run/parquet_format.cpp: the Parquet format of the relation writer.
+#include "run/parquet_format.h"
+
+#include <new>
+#include <string>
+#include <vector>
+
+#include "base/except.h"
+#include "base/progname.h"
+#include "parquet/chunk.h"
+#include "parquet/file.h"
+#include "run/parquet_rows.h"
+
+namespace zervgen {
+namespace {
+
+ParquetType TypeOf(GenValueType type) {
+  switch (type) {
+    case GenValueType::kInt32:
+      return ParquetType::kInt32;
+    case GenValueType::kDecimal:
+      return ParquetType::kDecimal12_2;
+    case GenValueType::kDouble:
+      return ParquetType::kDouble;
+    case GenValueType::kDate:
+      return ParquetType::kDate;
+    case GenValueType::kText:
+      break;
+  }
+  return ParquetType::kString;
+}
+
+// A row group: every column's chunk, encoded by whichever thread formats
+// it, and their bytes one after the other. Complete or empty.
+class RowGroupChunk : public GenFormatChunk {
+ public:
+  RowGroupChunk(const std::vector<ParquetColumnDesc>& columns, const OutputFormat& text,
+                ParquetCodec codec)
+      : columns_(columns),
+        text_(text),
+        codec_(codec),
+        encoders_(columns.size()),
+        chunks_(columns.size()) {}
+
+  std::int32_t Format(const GenChunkView& view) override {
+    bytes_.Clear();
+    rows_ = 0;
+    CHECK_ENSURE_TEXT(view.nFields == static_cast<int>(columns_.size()),
+                      "fields == Parquet columns");
+    for (std::size_t c = 0; c < columns_.size(); ++c) {
+      const ParquetStatus status = encoders_[c].Encode(columns_[c], codec_, text_, view.fields[c],
+                                                       view.rows, view.fillState, &chunks_[c]);
+      if (status == ParquetStatus::kNoMemory) return 0;
+      // A day out of range is refused as the text rows refuse it.
+      CHECK_REQUIRE_TEXT(status != ParquetStatus::kBadValue, "0 <= day <= DATE_MAX_DAY");
+      CHECK_ENSURE_TEXT(status == ParquetStatus::kOk, "column chunk encoded");
+    }
+    for (const ParquetEncodedChunk& chunk : chunks_) {
+      bytes_.Append(chunk.bytes.data(), chunk.bytes.size());
+    }
+    if (!bytes_.ok()) {
+      bytes_.Clear();
+      return 0;
+    }
+    rows_ = view.rows;
+    return rows_;
+  }
+  const char* data() const override { return bytes_.data(); }
+  std::size_t size() const override { return bytes_.size(); }
+
+  std::int32_t rows() const { return rows_; }
+  const ParquetChunkMeta* meta(std::size_t c) const { return &chunks_[c].meta; }
+
+ private:
+  const std::vector<ParquetColumnDesc>& columns_;
+  const OutputFormat& text_;
+  ParquetCodec codec_;
+  std::vector<ParquetFieldEncoder> encoders_;
+  std::vector<ParquetEncodedChunk> chunks_;
+  ParquetBuffer bytes_;
+  std::int32_t rows_ = 0;
+};
+
+class ParquetFormat : public GenFormat {
+ public:
+  ParquetFormat(const char* relName, std::vector<ParquetColumnDesc> columns,
+                const OutputFormat& text, const GenParquetSettings& settings)
+      : columns_(std::move(columns)),
+        text_(text),
+        settings_(settings),
+        file_(columns_.data(), static_cast<int>(columns_.size()), relName, Gen_ParquetCreatedBy()) {
+  }
+
+  std::int32_t ChunkRows() const override { return settings_.rowGroupRows; }
+  // A row group is large: one in the writer's hands and one per worker.
+  int RingChunks(int threads) const override { return threads + 1; }
+
+  std::unique_ptr<GenFormatChunk> NewChunk() override {
+    return std::unique_ptr<GenFormatChunk>(new (std::nothrow)
+                                               RowGroupChunk(columns_, text_, settings_.codec));
+  }
+  GenFormatChunk* ReservedChunk(const OutputRowField*, int, std::int32_t*) override {
+    return nullptr;
+  }
+
+  std::string Begin() override { return std::string(kParquetMagic, kParquetMagicSize); }
+
+  bool Written(const GenFormatChunk& chunk, std::uint64_t offset) override {
+    const auto& group = static_cast<const RowGroupChunk&>(chunk);
+    CHECK_ENSURE_TEXT(offset == static_cast<std::uint64_t>(file_.offset()),
+                      "row group at the file's end");
+    std::vector<const ParquetChunkMeta*> metas;
+    for (std::size_t c = 0; c < columns_.size(); ++c) metas.push_back(group.meta(c));
+    const ParquetStatus status = file_.AddRowGroup(metas, group.rows());
+    if (status == ParquetStatus::kNoMemory) return false;
+    CHECK_ENSURE_TEXT(status == ParquetStatus::kOk, "row group recorded");
+    return true;
+  }
+
+  bool End(std::string* bytes) override {
+    ParquetBuffer footer;
+    const ParquetStatus status = file_.Footer(&footer);
+    if (status == ParquetStatus::kNoMemory) return false;
+    CHECK_ENSURE_TEXT(status == ParquetStatus::kOk, "footer made");
+    bytes->assign(footer.data(), footer.size());
+    return true;
+  }
+
+ private:
+  const std::vector<ParquetColumnDesc> columns_;
+  const OutputFormat text_;
+  const GenParquetSettings settings_;
+  ParquetFileBuilder file_;
+};
+
+}  // namespace
+
+const char* Gen_ParquetCreatedBy() {
+  static const std::string text = std::string("zervgen version ") + kVersion + " (build zervgen)";
+  return text.c_str();
+}
+
+std::unique_ptr<GenFormat> Gen_ParquetFormat(const char* relName,
+                                             std::span<const GenColumnSpec> fields,
+                                             const OutputFormat& text,
+                                             const GenParquetSettings& settings) {
+  CHECK_REQUIRE_TEXT(relName != nullptr, "relName != NULL");
+  CHECK_REQUIRE(settings.rowGroupRows >= kParquetMinRowGroup &&
+                settings.rowGroupRows <= kParquetMaxRowGroup);
+  std::vector<ParquetColumnDesc> columns;
+  for (const GenColumnSpec& field : fields) {
+    if (field.attr == nullptr) break;
+    // The writer leaves out a fill of no characters; so does the file.
+    if (field.kind == OutputKind::kFill && field.width == 0) continue;
+    CHECK_REQUIRE_TEXT(field.name != nullptr, "field.name != NULL");
+    columns.push_back({field.name, TypeOf(field.type), field.distinct});
+  }
+  return std::make_unique<ParquetFormat>(relName, std::move(columns), text, settings);
+}
+
+}  // namespace zervgen

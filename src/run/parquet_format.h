@@ -1,0 +1,45 @@
+// run/parquet_format.h: Parquet files of relations through the writer's format
+// seam. A chunk of rows is one row group: its column chunks are encoded on
+// a worker (run/parquet_format.cpp, with the encoders of src/parquet/), written in
+// order by the main thread, and the footer closes the file. Every guarantee
+// of the writer (never overwriting, no partial file, temporary-file
+// columns, progress, threads) holds as for text.
+#ifndef ZERVGEN_SRC_RUN_PARQUET_FORMAT_H_
+#define ZERVGEN_SRC_RUN_PARQUET_FORMAT_H_
+
+#include <cstdint>
+#include <memory>
+#include <span>
+
+#include "parquet/format.h"
+#include "run/format.h"
+#include "run/writer.h"
+
+namespace zervgen {
+
+inline constexpr std::int32_t kParquetDefaultRowGroup = 1048576;
+inline constexpr std::int32_t kParquetMinRowGroup = 1000;
+inline constexpr std::int32_t kParquetMaxRowGroup = 16777216;
+
+struct GenParquetSettings {
+  ParquetCodec codec = ParquetCodec::kSnappy;
+  std::int32_t rowGroupRows = kParquetDefaultRowGroup;
+};
+
+// The writer's name in the files, as readers show it:
+// "zervgen version 1.0 (build zervgen)".
+const char* Gen_ParquetCreatedBy();
+
+// The format of one Parquet file of the relation `relName` with `fields`
+// (the schema's, a fill field of width 0 left out as the writer leaves it
+// out). Texts are those of delimited rows in `text` (the run's framing).
+// REQUIRES: relName and the fields' names outlive the format,
+//           kParquetMinRowGroup <= settings.rowGroupRows <= kParquetMaxRowGroup
+std::unique_ptr<GenFormat> Gen_ParquetFormat(const char* relName,
+                                             std::span<const GenColumnSpec> fields,
+                                             const OutputFormat& text,
+                                             const GenParquetSettings& settings);
+
+}  // namespace zervgen
+
+#endif  // ZERVGEN_SRC_RUN_PARQUET_FORMAT_H_

@@ -1,0 +1,223 @@
+// run/parquet_rows.cpp: field values to Parquet column values.
+#include "run/parquet_rows.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <new>
+
+#include "base/date.h"
+
+namespace zervgen {
+namespace {
+
+constexpr std::size_t kTextStart = std::size_t{64} << 10;
+constexpr std::int32_t kMaxFillText = 100;  // the fill writer's longest text
+
+bool WriterMakes(ParquetType type, OutputKind kind) {
+  switch (type) {
+    case ParquetType::kInt32:
+    case ParquetType::kDouble:
+      return kind == OutputKind::kInteger;
+    case ParquetType::kDecimal12_2:
+      return kind == OutputKind::kInteger || kind == OutputKind::kFloat;
+    case ParquetType::kDate:
+      return kind == OutputKind::kDate;
+    case ParquetType::kString:
+      return kind == OutputKind::kFixed10 || kind == OutputKind::kFixed20 ||
+             kind == OutputKind::kVarChar || kind == OutputKind::kFill;
+  }
+  return false;
+}
+
+// Whether equal field values always give equal column values: not so for
+// fill text, which comes from a running stream.
+bool Keyed(OutputKind kind) { return kind != OutputKind::kFill; }
+
+// The length every text of the field has, or -1 when it varies.
+int FixedTextLength(const OutputRowField& field, OutputKind kind) {
+  if (kind == OutputKind::kFixed10) return 10;
+  if (kind == OutputKind::kFixed20) return 20;
+  if (kind == OutputKind::kFill && field.stride == 0) {
+    return std::clamp(field.values[0], 0, kMaxFillText);
+  }
+  return -1;
+}
+
+std::uint32_t Hash(std::int32_t v, int bits) {
+  return (static_cast<std::uint32_t>(v) * 0x9E3779B1u) >> (32 - bits);
+}
+
+}  // namespace
+
+std::int32_t Parquet_DictionaryLimit(std::int64_t distinctHint, std::int32_t rows) {
+  const std::int32_t limit = std::min(rows / 4, kParquetMaxDictionary);
+  return distinctHint >= 1 && distinctHint <= limit ? limit : 0;
+}
+
+ParquetColumnConverter::ParquetColumnConverter() = default;
+ParquetColumnConverter::~ParquetColumnConverter() = default;
+
+ParquetStatus ParquetColumnConverter::Convert(const ParquetColumnDesc& desc,
+                                              const OutputFormat& format,
+                                              const OutputRowField& field, std::int32_t rows,
+                                              std::int32_t fillState) {
+  values_ = ParquetValues{};
+  format_ = &format;
+  const OutputKind kind = field.kind;
+  if (rows < 1 || field.values == nullptr || !WriterMakes(desc.type, kind)) {
+    return ParquetStatus::kBadArgument;
+  }
+  const std::int32_t limit = Keyed(kind) ? Parquet_DictionaryLimit(desc.distinctHint, rows) : 0;
+  if (limit > 0) {
+    bool built = false;
+    const ParquetStatus status = BuildDictionary(field, rows, limit, &built);
+    if (status != ParquetStatus::kOk) return status;
+    if (built) {
+      values_.indices = indices_.data();
+      if (desc.type == ParquetType::kString) return DictionaryTexts(field);
+      return Typed(desc.type, keys_.data(), 1, values_.dictSize);
+    }
+  }
+  if (desc.type == ParquetType::kString) return PlainTexts(field, rows, fillState);
+  return Typed(desc.type, field.values, field.stride, rows);
+}
+
+// An open-addressing table of the distinct values met so far; gives up,
+// with *built false, at the first value beyond `limit`.
+ParquetStatus ParquetColumnConverter::BuildDictionary(const OutputRowField& field,
+                                                      std::int32_t rows, std::int32_t limit,
+                                                      bool* built) {
+  const int bits =
+      std::max(4, static_cast<int>(std::bit_width(static_cast<std::uint32_t>(limit))) + 1);
+  const std::uint32_t mask = (1u << bits) - 1;
+  if (!slots_.Resize(std::size_t{1} << bits) || !keys_.Resize(static_cast<std::size_t>(limit)) ||
+      !indices_.Resize(static_cast<std::size_t>(rows))) {
+    return ParquetStatus::kNoMemory;
+  }
+  std::memset(slots_.data(), 0, slots_.size() * sizeof(std::uint32_t));
+  std::uint32_t* slots = slots_.data();
+  std::int32_t* keys = keys_.data();
+  std::uint32_t* indices = indices_.data();
+  std::int32_t count = 0;
+  std::int32_t last = 0;
+  std::uint32_t lastIndex = UINT32_MAX;
+  for (std::int32_t r = 0; r < rows; ++r) {
+    const std::int32_t v = field.values[r * field.stride];
+    if (v != last || lastIndex == UINT32_MAX) {
+      std::uint32_t h = Hash(v, bits);
+      while (slots[h] != 0 && keys[slots[h] - 1] != v) h = (h + 1) & mask;
+      if (slots[h] == 0) {
+        if (count == limit) return ParquetStatus::kOk;  // *built stays false
+        keys[count] = v;
+        slots[h] = static_cast<std::uint32_t>(++count);
+      }
+      last = v;
+      lastIndex = slots[h] - 1;
+    }
+    indices[r] = lastIndex;
+  }
+  values_.dictSize = count;
+  *built = true;
+  return ParquetStatus::kOk;
+}
+
+ParquetStatus ParquetColumnConverter::Typed(ParquetType type, const std::int32_t* keys,
+                                            std::ptrdiff_t stride, std::int32_t n) {
+  const auto count = static_cast<std::size_t>(n);
+  switch (type) {
+    case ParquetType::kInt32:
+      if (stride == 1) {
+        values_.i32 = keys;
+        return ParquetStatus::kOk;
+      }
+      if (!i32_.Resize(count)) return ParquetStatus::kNoMemory;
+      for (std::size_t i = 0; i < count; ++i) i32_[i] = keys[i * stride];
+      values_.i32 = i32_.data();
+      return ParquetStatus::kOk;
+    case ParquetType::kDate:
+      if (!i32_.Resize(count)) return ParquetStatus::kNoMemory;
+      for (std::size_t i = 0; i < count; ++i) {
+        const std::int32_t day = keys[i * stride];
+        if (day < 0 || day > DATE_MAX_DAY) return ParquetStatus::kBadValue;
+        i32_[i] = day - kParquetDayOfEpoch;
+      }
+      values_.i32 = i32_.data();
+      return ParquetStatus::kOk;
+    case ParquetType::kDecimal12_2:
+      if (!i64_.Resize(count)) return ParquetStatus::kNoMemory;
+      for (std::size_t i = 0; i < count; ++i) i64_[i] = std::int64_t{keys[i * stride]} * 100;
+      values_.i64 = i64_.data();
+      return ParquetStatus::kOk;
+    case ParquetType::kDouble:
+      if (!f64_.Resize(count)) return ParquetStatus::kNoMemory;
+      for (std::size_t i = 0; i < count; ++i) f64_[i] = static_cast<double>(keys[i * stride]);
+      values_.f64 = f64_.data();
+      return ParquetStatus::kOk;
+    case ParquetType::kString:
+      break;
+  }
+  return ParquetStatus::kBadArgument;
+}
+
+bool ParquetColumnConverter::TextStream() {
+  if (text_ == nullptr || text_->error() != 0) {
+    text_.reset(new (std::nothrow) OutputStream(-1, kTextStart));
+  }
+  if (text_ == nullptr || text_->error() != 0) return false;
+  text_->Clear();
+  return true;
+}
+
+// Each entry's text through the row formatter, as the last field of a row;
+// the line end stays behind it as the strings' trailer.
+ParquetStatus ParquetColumnConverter::DictionaryTexts(const OutputRowField& field) {
+  const auto n = static_cast<std::size_t>(values_.dictSize);
+  if (!TextStream() || !offsets_.Resize(n + 1)) return ParquetStatus::kNoMemory;
+  for (std::size_t i = 0; i < n; ++i) {
+    offsets_[i] = static_cast<std::uint32_t>(text_->size());
+    const OutputRowField entry{&keys_[i], 0, field.kind, field.width};
+    std::int32_t unusedFill = 1;  // fill is never kept in a dictionary
+    if (Output_Rows(text_.get(), *format_, &entry, 1, 1, &unusedFill) != 0) {
+      return ParquetStatus::kNoMemory;
+    }
+  }
+  offsets_[n] = static_cast<std::uint32_t>(text_->size());
+  values_.strings = ParquetStrings{text_->data(), offsets_.data(), 1};
+  return ParquetStatus::kOk;
+}
+
+// All rows through the row formatter, one line each, then the offsets of
+// the lines: by their common length when they have one, else by search.
+ParquetStatus ParquetColumnConverter::PlainTexts(const OutputRowField& field, std::int32_t rows,
+                                                 std::int32_t fill) {
+  const auto n = static_cast<std::size_t>(rows);
+  if (!TextStream() || !offsets_.Resize(n + 1)) return ParquetStatus::kNoMemory;
+  if (Output_Rows(text_.get(), *format_, &field, 1, rows, &fill) != 0) {
+    return ParquetStatus::kNoMemory;
+  }
+  const char* text = text_->data();
+  const std::size_t size = text_->size();
+  if (size > UINT32_MAX) return ParquetStatus::kBadArgument;
+  std::uint32_t* offsets = offsets_.data();
+  const int length = FixedTextLength(field, field.kind);
+  const auto line = static_cast<std::size_t>(length + 1);
+  bool even = length >= 0 && size == n * line;
+  for (std::size_t i = 1; even && i <= n; ++i) even = text[i * line - 1] == '\n';
+  if (even) {
+    for (std::size_t i = 0; i <= n; ++i) offsets[i] = static_cast<std::uint32_t>(i * line);
+  } else {
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+      offsets[i] = static_cast<std::uint32_t>(at);
+      const void* end = std::memchr(text + at, '\n', size - at);
+      if (end == nullptr) return ParquetStatus::kBadArgument;
+      at = static_cast<std::size_t>(static_cast<const char*>(end) - text) + 1;
+    }
+    offsets[n] = static_cast<std::uint32_t>(at);
+  }
+  values_.strings = ParquetStrings{text, offsets, 1};
+  return ParquetStatus::kOk;
+}
+
+}  // namespace zervgen

@@ -1,0 +1,112 @@
+// run/parquet_rows.h: the relation's fields as Parquet column values. Turns the
+// values of one field (an OutputRowField of the row formatter) for the rows
+// of one row group into the typed values of its Parquet column, in
+// dictionary form when the column has few distinct values, and encodes them
+// into a column chunk. Text columns hold exactly the text the delimited
+// format writes for the field (no delimiter, no line end).
+//
+// The Parquet type of a field is the caller's (one writer serves fields of
+// different types):
+//   kInt32        Output_Integer: the value
+//   kDouble       Output_Integer: the value as a double
+//   kDecimal12_2  Output_Integer (decim) or Output_Float ("v.00"): v * 100
+//   kDate         Output_Date: day d from 1900-01-01 is d - 25567 from 1970
+//   kString       Output_Fixed10, Output_Fixed20, Output_VarChar, Output_Fill
+//
+// Dictionary or plain: a chunk is tried with a dictionary when its column's
+// distinct-value hint is at most Parquet_DictionaryLimit(hint, rows); the
+// dictionary is built on the field's int32 values, so a text is formatted
+// once per distinct value. Should the chunk have more distinct values than
+// the limit, it is written plain. Fill text, drawn from a running stream,
+// is always plain. The choice depends on the values only.
+//
+// Worker use: one ParquetFieldEncoder per thread, kept from chunk to chunk:
+//   status = encoder.Encode(desc, codec, field, rows, fillState, &chunk);
+// which neither raises nor throws nor writes; the main thread looks at the
+// status and writes chunk.bytes.
+#ifndef ZERVGEN_SRC_RUN_PARQUET_ROWS_H_
+#define ZERVGEN_SRC_RUN_PARQUET_ROWS_H_
+
+#include <cstdint>
+#include <memory>
+
+#include "output/output.h"
+#include "parquet/buffer.h"
+#include "parquet/chunk.h"
+#include "parquet/format.h"
+
+namespace zervgen {
+
+// Day 0 of the day numbers (1900-01-01) counted from 1970-01-01.
+inline constexpr std::int32_t kParquetDayOfEpoch = 25567;
+// The most entries of a dictionary.
+inline constexpr std::int32_t kParquetMaxDictionary = 65536;
+
+// The most distinct values a chunk of `rows` rows keeps in a dictionary:
+// a quarter of its rows, at most kParquetMaxDictionary; 0 (plain) when the
+// hint is above that.
+std::int32_t Parquet_DictionaryLimit(std::int64_t distinctHint, std::int32_t rows);
+
+class ParquetColumnConverter {
+ public:
+  ParquetColumnConverter();
+  ~ParquetColumnConverter();
+  ParquetColumnConverter(const ParquetColumnConverter&) = delete;
+  ParquetColumnConverter& operator=(const ParquetColumnConverter&) = delete;
+
+  // Converts rows 0 .. rows-1 of `field` (row r's value at
+  // field.values[r * field.stride]) to the values of column `desc`.
+  // `fillState` is the fill stream's state at the first of these rows (for
+  // rows from row k of a relation, Ms_JumpAhead(seed, k * Output_FillDraws(
+  // width))); other fields ignore it. kBadArgument for a writer that does
+  // not make the type, kBadValue for a day number out of range.
+  // REQUIRES: rows >= 1, field.values != NULL
+  // Texts are framed as the last field of a row in `format` (which must
+  // outlive the values).
+  [[nodiscard]] ParquetStatus Convert(const ParquetColumnDesc& desc, const OutputFormat& format,
+                                      const OutputRowField& field, std::int32_t rows,
+                                      std::int32_t fillState);
+  // Valid until the next Convert; may point into the field's values.
+  const ParquetValues& values() const { return values_; }
+
+ private:
+  ParquetStatus BuildDictionary(const OutputRowField& field, std::int32_t rows, std::int32_t limit,
+                                bool* built);
+  ParquetStatus Typed(ParquetType type, const std::int32_t* keys, std::ptrdiff_t stride,
+                      std::int32_t n);
+  ParquetStatus DictionaryTexts(const OutputRowField& field);
+  ParquetStatus PlainTexts(const OutputRowField& field, std::int32_t rows, std::int32_t fill);
+  bool TextStream();
+
+  const OutputFormat* format_ = nullptr;  // of the Convert under way
+  ParquetValues values_;
+  ParquetArray<std::int32_t> keys_;      // the dictionary's field values
+  ParquetArray<std::uint32_t> indices_;  // each row's entry
+  ParquetArray<std::uint32_t> slots_;    // hash table: entry + 1, 0 when free
+  ParquetArray<std::int32_t> i32_;
+  ParquetArray<std::int64_t> i64_;
+  ParquetArray<double> f64_;
+  ParquetArray<std::uint32_t> offsets_;
+  std::unique_ptr<OutputStream> text_;
+};
+
+// A converter and a chunk encoder: a worker's whole part of a chunk.
+class ParquetFieldEncoder {
+ public:
+  [[nodiscard]] ParquetStatus Encode(const ParquetColumnDesc& desc, ParquetCodec codec,
+                                     const OutputFormat& format, const OutputRowField& field,
+                                     std::int32_t rows, std::int32_t fillState,
+                                     ParquetEncodedChunk* out) {
+    const ParquetStatus status = converter_.Convert(desc, format, field, rows, fillState);
+    if (status != ParquetStatus::kOk) return status;
+    return encoder_.Encode(desc, codec, converter_.values(), rows, out);
+  }
+
+ private:
+  ParquetColumnConverter converter_;
+  ParquetChunkEncoder encoder_;
+};
+
+}  // namespace zervgen
+
+#endif  // ZERVGEN_SRC_RUN_PARQUET_ROWS_H_

@@ -1,0 +1,85 @@
+// run/writer.h: the relation writer. Writes the rows of a relation (all of
+// them, or one part's) from the column storage into a new file or standard
+// output, through an output format (run/format.h); text rows by default.
+#ifndef ZERVGEN_SRC_RUN_WRITER_H_
+#define ZERVGEN_SRC_RUN_WRITER_H_
+
+#include <cstdint>
+#include <span>
+
+#include "core/columns.h"
+#include "output/output.h"
+#include "run/files.h"
+
+namespace zervgen {
+
+// What a field's value means, for formats that keep types (the text
+// formats show every kind as text).
+enum class GenValueType : std::uint8_t {
+  kInt32,    // a whole number
+  kDecimal,  // a number with two decimals, shown whole (its value is the whole part)
+  kDouble,   // a whole number held as a double
+  kDate,     // a day number
+  kText,     // the text a text field makes of its value
+};
+
+// One field of a relation's row.
+struct GenColumnSpec {
+  GenAttr* attr;  // null ends the list
+  int width;      // low 16 bits kept
+  OutputKind kind;
+  int advance;  // 1: move the read position on after the value is read
+  // For typed formats: the column's name, type and number of distinct
+  // values (0: unknown).
+  const char* name = nullptr;
+  GenValueType type = GenValueType::kInt32;
+  std::int32_t distinct = 0;
+};
+
+// Rows [first, first + count) of a relation of `total` rows: one part of it, or all.
+struct GenRows {
+  std::int32_t total;
+  std::int32_t first;
+  std::int32_t count;
+};
+
+// How the writing of a relation ended when nothing was raised: whole, or
+// short of memory (the file then removed). Failed writes and checks raise.
+enum class GenWriteStatus { kOk, kOutOfMemory };
+
+// Writes the rows `rows` of the relation: a new file at `path`, or standard
+// output for "-", one row per line from the columns' values. Memory columns
+// are read from row rows.first on, temporary-file columns from their value
+// of that row, and the fill stream starts where row rows.first starts it in
+// the whole relation, so a part has the bytes of those rows of the whole.
+// The progress line counts the part's rows; an empty part makes an empty
+// file. Memory after set-up never fails
+// it: when chunks or threads cannot be had, rows are formatted one at a time
+// into a buffer reserved in advance. A failed write removes the partial file
+// and raises XEPT_GEN_DISK_FULL, naming the first row not written by its
+// number within the whole relation ("tuple #r of total"); a file that cannot
+// be created raises XEPT_GEN_FAILED.
+// REQUIRES: cb != NULL, path != NULL, relName != NULL,
+//           0 <= rows.first, 0 <= rows.count, rows.first + rows.count <= rows.total
+// Returns kOutOfMemory, having removed the partial file, when a format
+// without a reserved buffer (Parquet) cannot have the memory it needs.
+[[nodiscard]] GenWriteStatus Gen_outputRelation(GenControlBlock* cb, const char* path,
+                                                const char* relName,
+                                                std::span<const GenColumnSpec> columns,
+                                                GenRows rows);
+
+class GenFormat;
+// Gen_outputRelation through `format`, which makes the bytes of the rows.
+// REQUIRES: as Gen_outputRelation, format != NULL
+[[nodiscard]] GenWriteStatus Gen_writeRelation(GenControlBlock* cb, const char* path,
+                                               const char* relName,
+                                               std::span<const GenColumnSpec> columns, GenRows rows,
+                                               GenFormat* format);
+
+// Refills the read buffer of a temporary-file column.
+// REQUIRES: attr != NULL
+void Gen_getNextBuffer(GenAttr* attr);
+
+}  // namespace zervgen
+
+#endif  // ZERVGEN_SRC_RUN_WRITER_H_
