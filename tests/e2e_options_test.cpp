@@ -230,7 +230,7 @@ TEST(CommandLine, ParquetCodecsTheBuildLacksAreRefusedUpFront) {
     std::vector<std::string> args = {"-hu", "-n", "1000", "-r", "run.rpt"};
     args.insert(args.end(), c.args.begin(), c.args.end());
     SCOPED_TRACE(Joined(args));
-    TempDir dir;
+    ScratchDir dir;
     RunResult r = RunZervgen(dir.path(), args);
     if (c.built) {
       EXPECT_EQ(r.status, 0) << r.err;
