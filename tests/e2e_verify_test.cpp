@@ -181,6 +181,8 @@ TEST(Verify, DamagedFilesTellTheirFirstDifference) {
        "zerv.hun: FAILED: longer than expected: bytes after row 1000 from byte offset 122857, "
        "found \"" +
            kRow1 + "\"\n"},
+      {"a missing file", hun, [&](const TempDir& d) { ::unlink(d.File(kHun).c_str()); },
+       "zerv.hun: FAILED: missing\n"},
       {"an empty file", hun, [&](const TempDir& d) { WriteFile(d.File(kHun), ""); },
        "zerv.hun: FAILED: truncated before row 1 (the file is empty)\n"},
       {"a folder in its place", hun,
