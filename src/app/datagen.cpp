@@ -26,6 +26,7 @@
 #include "base/util.h"
 #include "output/output.h"
 #include "run/parquet_format.h"
+#include "run/verify.h"
 
 namespace zervgen {
 
@@ -174,7 +175,8 @@ void Main_signalHandler(int sig) {
 void Main_openReport(int argc, char** argv) {
   CHECK_REQUIRE(argc > 0);
   CHECK_REQUIRE_TEXT(argv != nullptr, "argv != NULL");
-  if (options.reportFile[0] != '\0') Report_OpenFile(options.reportFile);
+  // A check writes no file: the report of -r is left out.
+  if (options.reportFile[0] != '\0' && !options.verify) Report_OpenFile(options.reportFile);
   Perf_Init(&totalTimer);
   Perf_Start(&totalTimer);
   WriteHeaderSettings(argc, argv);
@@ -285,24 +287,55 @@ GenFormatMaker FormatMaker(const OutputFormat& framing) {
   };
 }
 
-// The run after the handler is armed; returns kOk after a complete run, and
-// kOutOfMemory (the relation file removed) when memory the run cannot do
-// without could not be had.
-GenWriteStatus Run(GenControlBlock* cb, int argc, char** argv) {
+// Checks the files of the plan instead of writing them, with every column
+// in memory: no file is created. *exitStatus is 0 when all are as they
+// should be, 1 otherwise; kOutOfMemory when the columns or a file's bytes
+// could not have the memory they need.
+GenWriteStatus Verify(GenControlBlock* cb, const GenRunPlan& plan, const GenFormatMaker& makeFormat,
+                      int* exitStatus) {
+  Gen_AllowTempFiles(false);
+  Gen_InitializeCB(cb, options.nRows, options.nChars, options.tmpDir);
+  GenVerifyTally tally;
+  for (const GenRelationPlan& relation : plan.relations) {
+    const GenWriteStatus status =
+        Gen_VerifyRelation(cb, relation, makeFormat, options.parquet != 0, &tally);
+    if (status != GenWriteStatus::kOk) return status;
+  }
+  Main_cleanup(cb);
+  Main_closeReport();
+  // Lines that did not reach their reader leave the check unproven.
+  if (tally.outputError != 0) {
+    std::fprintf(stderr, "%s: Write error: \"%s\".\n", programName,
+                 std::strerror(tally.outputError));
+    *exitStatus = -1;
+  } else if (tally.failed != 0) {
+    std::fprintf(stderr, "%s: %d of %d files did NOT verify.\n", programName, tally.failed,
+                 tally.files);
+    *exitStatus = 1;
+  }
+  return GenWriteStatus::kOk;
+}
+
+// The run after the handler is armed; returns kOk after a complete run, with
+// its exit status in *exitStatus, and kOutOfMemory (the relation file
+// removed) when memory the run cannot do without could not be had.
+GenWriteStatus Run(GenControlBlock* cb, int argc, char** argv, int* exitStatus) {
   Main_initSignalHandlers(cb);
   const GenRunPlan plan = Main_processArguments(argc, argv);
-  // Standard output carries nothing but rows from here on: every check line,
-  // of the set-up and of the writing, goes to standard error, where a loader
-  // reading the pipe does not take it for rows. Decided here only.
-  if (WritesToStandardOutput(plan)) Xept_SetCheckLinesToStderr(true);
+  // Standard output carries nothing but rows (or a check's lines) from here
+  // on: every check line, of the set-up and of the writing, goes to standard
+  // error, where a loader reading the pipe does not take it for rows.
+  // Decided here only.
+  if (WritesToStandardOutput(plan) || options.verify) Xept_SetCheckLinesToStderr(true);
   Main_openReport(argc, argv);
   const OutputFormat framing = Output_MakeFormat(options.delimChar, options.fixedFormat);
   Gen_SetThreads(options.nThreads);
+  const GenFormatMaker makeFormat = FormatMaker(framing);
+  if (options.verify) return Verify(cb, plan, makeFormat, exitStatus);
   // Fails before the long work when a file of the plan cannot be created,
   // with the writer's own messages, in the order the files are written.
   Gen_CheckRelationFiles(Gen_PlanFiles(plan));
   Gen_InitializeCB(cb, options.nRows, options.nChars, options.tmpDir);
-  const GenFormatMaker makeFormat = FormatMaker(framing);
   for (const GenRelationPlan& relation : plan.relations) {
     const GenWriteStatus status = Gen_Relation(cb, relation, makeFormat);
     if (status != GenWriteStatus::kOk) return status;
@@ -390,8 +423,9 @@ int Main_Run(int argc, char** argv, Env* env) {
   XeptFrame* outer = Xept_GetBuffer(XEPT_ANY);
   XeptFrame* handler = Xept_GetBuffer(XEPT_ANY);
   GenWriteStatus status = GenWriteStatus::kOk;
+  int exitStatus = 0;
   try {
-    status = Run(&runCb, argc, argv);
+    status = Run(&runCb, argc, argv, &exitStatus);
   } catch (const XeptRaised& raised) {
     if (raised.frame != handler && raised.frame != outer) throw;
     if (raised.frame == handler) Xept_PopHandler();  // the outer frame
@@ -407,7 +441,7 @@ int Main_Run(int argc, char** argv, Env* env) {
   Xept_PopHandler();
   Xept_PopHandler();
   Xept_SetLastResort(nullptr);
-  return 0;
+  return exitStatus;
 }
 
 }  // namespace zervgen

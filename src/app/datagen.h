@@ -47,11 +47,14 @@ struct MainOptions {
   int parquet;                // -parquet: Parquet files instead of text
   std::int32_t parquetCodec;  // -codec: a ParquetCodec value (snappy by default)
   std::int32_t rowGroupRows;  // -rowgroup: rows per row group
+  int verify;                 // -verify: check the files instead of writing them
 };
 extern MainOptions options;
 
 // The whole run, meeting the world through `env` (null: the real
-// environment); returns the exit status.
+// environment); returns the exit status: 0 after a complete run (with
+// -verify: every file as it should be), 1 when -verify found a file that is
+// not, -1 after a failure.
 int Main_Run(int argc, char** argv, Env* env = nullptr);
 
 // What the command line asks for.

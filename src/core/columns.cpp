@@ -94,6 +94,10 @@ bool UnmapIfMapped(void* p) {
   return false;
 }
 
+// Whether a column may go to a temporary file; set once by the run before
+// its columns are set up (a check of files creates none).
+bool tempFilesAllowed = true;
+
 // The headroom while the columns are set up. Kept in a volatile so that the
 // compiler cannot drop an allocation that is never used.
 void* volatile heldHeadroom = nullptr;
@@ -123,6 +127,8 @@ std::int32_t OutOfBufferMemory() {
 }
 
 }  // namespace
+
+void Gen_AllowTempFiles(bool allowed) { tempFilesAllowed = allowed; }
 
 void* Gen_Allocate(std::size_t bytes) {
   if (!Env_Current()->MayAllocate(Env::Memory::kColumn, bytes)) return nullptr;
@@ -253,6 +259,12 @@ std::int32_t Gen_initTemp(GenControlBlock* cb, GenAttr* attr, std::int32_t* vect
   CHECK_REQUIRE_TEXT(vector != nullptr, "vector != NULL");
   CHECK_REQUIRE_TEXT(tempDir != nullptr, "tempDir != NULL");
   CHECK_REQUIRE_TEXT(tempName != nullptr, "tempName != NULL");
+  if (!tempFilesAllowed) {
+    Report(
+        "*** Error: Not enough memory to keep every column of the table in memory.\n\tIncrease swap and/or physical memory and try again.\n");
+    std::fprintf(stderr, "%s: Out of memory.\n", programName);
+    return STATUS_ERROR;
+  }
   std::size_t pathSize = std::strlen(tempDir) + std::strlen(tempName) + std::strlen(".tmp") + 2;
   auto* path = static_cast<char*>(Gen_Allocate(pathSize));
   auto* buffer = static_cast<std::int32_t*>(Gen_Allocate(kTempBufferBytes));

@@ -645,13 +645,14 @@ std::vector<GenColumnSpec> FieldSpecs(GenControlBlock* cb, const Schema& schema)
 // the whole relation, so the parts' rows are those of the whole relation;
 // the columns are generated once for all parts.
 GenWriteStatus WriteFiles(GenControlBlock* cb, const GenRelationPlan& plan, const Schema& schema,
-                          const GenFormatMaker& makeFormat) {
+                          const GenFormatMaker& makeFormat, const GenFileAction& onFile) {
   const std::vector<GenColumnSpec> specs = FieldSpecs(cb, schema);
   for (const GenFilePlan& file : plan.files) {
     const std::unique_ptr<GenFormat> format =
         makeFormat ? makeFormat(plan.relName, specs) : Gen_TextFormat(Output_CurrentFormat());
-    const GenWriteStatus status =
-        Gen_writeRelation(cb, file.path.c_str(), plan.relName, specs, file.rows, format.get());
+    const GenWriteStatus status = onFile ? onFile(cb, file, plan.relName, specs, format.get())
+                                         : Gen_writeRelation(cb, file.path.c_str(), plan.relName,
+                                                             specs, file.rows, format.get());
     if (status != GenWriteStatus::kOk) return status;
   }
   return GenWriteStatus::kOk;
@@ -673,14 +674,15 @@ void ReportTime(PerfTimer* timer) {
 }
 
 GenWriteStatus GenerateRelation(GenControlBlock* cb, const GenRelationPlan& plan,
-                                const GenFormatMaker& makeFormat) {
+                                const GenFormatMaker& makeFormat,
+                                const GenFileAction& onFile = nullptr) {
   const GenRelation& relation = Gen_RelationOf(plan.tag);
   const Schema& schema = relation.schema();
   PerfTimer timer;
   ReportHeading(relation.heading, &timer);
   Progress_Begin(relation.name, plan.RowsWritten());
   if (!GenerateColumns(cb, plan.tag, schema, plan.total)) return GenWriteStatus::kOutOfMemory;
-  const GenWriteStatus status = WriteFiles(cb, plan, schema, makeFormat);
+  const GenWriteStatus status = WriteFiles(cb, plan, schema, makeFormat, onFile);
   if (status != GenWriteStatus::kOk) return status;
   Progress_Finish();
   ReportTime(&timer);
@@ -696,9 +698,9 @@ GenRelationPlan WholePlan(GenControlBlock* cb, std::int32_t tag, const char* pat
 }  // namespace
 
 GenWriteStatus Gen_Relation(GenControlBlock* cb, const GenRelationPlan& plan,
-                            const GenFormatMaker& makeFormat) {
+                            const GenFormatMaker& makeFormat, const GenFileAction& onFile) {
   CHECK_REQUIRE_TEXT(cb != nullptr, "cb != NULL");
-  return GenerateRelation(cb, plan, makeFormat);
+  return GenerateRelation(cb, plan, makeFormat, onFile);
 }
 
 GenWriteStatus Gen_WholeRelation(GenControlBlock* cb, std::int32_t tag, const char* path) {

@@ -43,13 +43,22 @@ const GenRelation& Gen_RelationOf(std::int32_t tag);
 using GenFormatMaker = std::function<std::unique_ptr<GenFormat>(
     const char* relName, std::span<const GenColumnSpec> fields)>;
 
+// What is done with each file of a relation instead of writing it (a check
+// of an existing file): given the file's plan, the relation's name, its
+// fields and the format made for the file.
+using GenFileAction =
+    std::function<GenWriteStatus(GenControlBlock* cb, const GenFilePlan& file, const char* relName,
+                                 std::span<const GenColumnSpec> fields, GenFormat* format)>;
+
 // Generates the relation of `plan` (its columns, once) and writes each of
 // its files through a format made by `makeFormat` (none: text rows in the
-// framing as it stands). kOutOfMemory when the columns or a file could not
-// have the memory they need (no partial file is left).
+// framing as it stands); with `onFile`, hands each file to it instead of
+// writing it. kOutOfMemory when the columns or a file could not have the
+// memory they need (no partial file is left).
 // REQUIRES: cb != NULL
 [[nodiscard]] GenWriteStatus Gen_Relation(GenControlBlock* cb, const GenRelationPlan& plan,
-                                          const GenFormatMaker& makeFormat = nullptr);
+                                          const GenFormatMaker& makeFormat = nullptr,
+                                          const GenFileAction& onFile = nullptr);
 
 // The whole relation of `tag` as text rows to `path`, as Gen_Relation.
 // REQUIRES: cb != NULL, path != NULL, tag names one of the five relations

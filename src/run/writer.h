@@ -4,6 +4,7 @@
 #ifndef ZERVGEN_SRC_RUN_WRITER_H_
 #define ZERVGEN_SRC_RUN_WRITER_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -45,7 +46,8 @@ struct GenRows {
 
 // How the writing of a relation ended when nothing was raised: whole, or
 // short of memory (the file then removed). Failed writes and checks raise.
-enum class GenWriteStatus { kOk, kOutOfMemory };
+// kStopped: a check stopped the bytes (Gen_checkRelation only).
+enum class GenWriteStatus { kOk, kOutOfMemory, kStopped };
 
 // Writes the rows `rows` of the relation: a new file at `path`, or standard
 // output for "-", one row per line from the columns' values. Memory columns
@@ -69,12 +71,37 @@ enum class GenWriteStatus { kOk, kOutOfMemory };
                                                 GenRows rows);
 
 class GenFormat;
+class GenFormatChunk;
 // Gen_outputRelation through `format`, which makes the bytes of the rows.
 // REQUIRES: as Gen_outputRelation, format != NULL
 [[nodiscard]] GenWriteStatus Gen_writeRelation(GenControlBlock* cb, const char* path,
                                                const char* relName,
                                                std::span<const GenColumnSpec> columns, GenRows rows,
                                                GenFormat* format);
+
+// Where a check of an existing file takes the bytes the writer would write
+// to it. Called on the calling thread only, in file order.
+class GenByteCheck {
+ public:
+  virtual ~GenByteCheck() = default;
+  // The next `size` bytes of the file, which begin with row `firstRow`
+  // (within the whole relation): rows of `chunk`, or, with no chunk, bytes
+  // before or after the rows. Returns false once the file is known to
+  // differ: nothing more is made.
+  virtual bool Take(const char* data, std::size_t size, std::int32_t firstRow,
+                    const GenFormatChunk* chunk) = 0;
+  // Bytes taken so far.
+  virtual std::uint64_t offset() const = 0;
+};
+
+// Makes the bytes Gen_writeRelation would write for `rows` through `format`
+// and hands them to `check` instead of a file; creates, changes or removes
+// no file. kOk when every byte was taken, kStopped when the check stopped
+// it, kOutOfMemory as for Gen_writeRelation.
+// REQUIRES: as Gen_writeRelation (without a path), format != NULL, check != NULL
+[[nodiscard]] GenWriteStatus Gen_checkRelation(GenControlBlock* cb, const char* relName,
+                                               std::span<const GenColumnSpec> columns, GenRows rows,
+                                               GenFormat* format, GenByteCheck* check);
 
 // Refills the read buffer of a temporary-file column.
 // REQUIRES: attr != NULL
