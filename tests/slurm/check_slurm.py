@@ -116,7 +116,7 @@ def verify_agrees(env, folder, zargs, what, rows=None):
     if rows is not None:
         sums = {}
         for line in lines:
-            m = re.fullmatch(r"(.+)\.\d+(\.parquet)?: OK \((\d+) rows\)", line)
+            m = re.fullmatch(r"(.+)\.\d+(\.parquet)?: OK \((\d+) rows?\)", line)
             if m:
                 sums[m.group(1)] = sums.get(m.group(1), 0) + int(m.group(3))
         expected = {base: (1 if base.endswith(".tny") else rows) for base in sums}
