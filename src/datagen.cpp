@@ -324,9 +324,9 @@ int Verify(GenControlBlock* cb, const GenRunPlan& plan) {
 int Run(GenControlBlock* cb, int argc, char** argv) {
   Main_initSignalHandlers(cb);
   Main_processArguments(argc, argv);
-  // Standard output carries nothing but rows from here on: the check lines
-  // of a set-up that fails go to standard error too.
-  if (WritesToStandardOutput()) Xept_SetCheckLinesToStderr(true);
+  // Standard output carries nothing but rows (or a check's lines) from here
+  // on: the check lines of a set-up that fails go to standard error too.
+  if (WritesToStandardOutput() || options.verify) Xept_SetCheckLinesToStderr(true);
   const GenRunPlan plan = Main_planRun();
   Main_openReport(argc, argv);
   Output_Initialize(options.delimChar, options.fixedFormat);
