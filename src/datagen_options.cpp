@@ -180,7 +180,8 @@ void Main_setFile(int flag, char* fileName, const char* prefix, const char* suff
   }
 }
 
-// Options beyond the classic set, listed after its help text.
+// Options beyond the classic set, listed after its help text; %s is the
+// line that tells the codecs of this build (CodecsHelpLine).
 const char* const kMoreHelp =
     "More options:\n"
     "        -parts N    Splits each generated table into N part files, 1 to\n"
@@ -197,6 +198,7 @@ const char* const kMoreHelp =
     "                    of text.  Not with -ff or -dc.\n"
     "        -codec C    Compresses the Parquet pages with C: snappy (the\n"
     "                    default), zstd or none.  Needs -parquet.\n"
+    "%s"
     "        -rowgroup R Puts R rows in each Parquet row group, 1000 to\n"
     "                    16777216 (default 1048576).  Needs -parquet.\n"
     "        -verify     Writes nothing: reads the files that the same command\n"
@@ -208,6 +210,37 @@ const char* const kMoreHelp =
     "                    ignored; no temporary files are made.\n"
     "        --help      Prints this help text and exits.\n"
     "        --version   Prints the program name and version and exits.\n";
+
+// The Debian package a codec's library comes from, for the messages that
+// tell a user how to get a build that has it.
+const char* CodecPackage(ParquetCodec codec) {
+  return codec == ParquetCodec::kZstd ? "libzstd-dev" : "libsnappy-dev";
+}
+
+// The codecs this build writes, as -codec names them: "snappy zstd none".
+std::string BuiltCodecs() {
+  std::string names;
+  for (ParquetCodec codec :
+       {ParquetCodec::kSnappy, ParquetCodec::kZstd, ParquetCodec::kUncompressed}) {
+    if (!Parquet_CodecBuiltIn(codec)) continue;
+    if (!names.empty()) names += ' ';
+    names += Parquet_CodecName(codec);
+  }
+  return names;
+}
+
+// The help lines under -codec: which codecs this build has and, for those it
+// lacks, the libraries it was built without.
+std::string CodecsHelpLine() {
+  const char* const indent = "                    ";
+  std::string text = std::string(indent) + "This build has: " + BuiltCodecs() + ".\n";
+  std::string missing;
+  for (ParquetCodec codec : {ParquetCodec::kSnappy, ParquetCodec::kZstd}) {
+    if (!Parquet_CodecBuiltIn(codec)) missing += std::string(" ") + CodecPackage(codec);
+  }
+  if (!missing.empty()) text += std::string(indent) + "It was built without:" + missing + ".\n";
+  return text;
+}
 
 [[gnu::format(printf, 2, 3)]] void Appendf(std::string* out, const char* format, ...) {
   std::va_list args;
@@ -224,7 +257,7 @@ std::string HelpText() {
       "where   -hu   Generate just the hundred table.\n        -te   Generate just the ten percent table.\n        -ti   Generate just the tiny table.\n        -un   Generate just the uniques table.\n        -up   Generate just the updates table.\n",
       "        -f    Specifies the full path to the file that will contain the\n              generated table if one of -hu, -te, -ti, -un, or -up is\n              specified.  In this case, it may be, \"-\", in which case\n              the table is written to standard output.  If all the tables\n              are to be generated, the file name specifies the prefix name\n              for each table, which will be suffixed with \".hun\", \".ten\",\n              \".tny\", \".uni\", and \".upd\").  The default prefix name\n              is \"zerv\".\n", "        -n    Specifies the number of rows to generate.  Must be between\n              100 and 100000000, and defaults to 100000, the size of the\n              40 megabyte database.\n        -4    Generate the 4 megabyte database.\n        -40   Generate the 40 megabyte database.\n        -400  Generate the 400 megabyte database.\n        -s    Specify the Scale Factor of the tables.\n", "        -fc   Specifies the number of characters in the fill column.\n              The default is 0 -- no fill column.\n        -r    Specifies the optional report is to be generated.  If the\n              report file name is not specified, it defaults to \"zerv.rpt\".\n        -ff   Specifies that the columns are to be in fixed format.  The\n              default is <delimChar> separated, variable format.\n        -dc   Sets the field delimiter to delimChar.  The default is ','.\n              To specify a tab as the delimiter character, use the word \"tab\".\n",
       "        -t    Specifies the directory where temporary files are to be\n              created.  The default is the current directory.\n        -help Prints this help text and exits.\n\nNOTE:   -hu, -te, -ti, -un, and -up are mutually exclusive.\n        -n, -4, -40, -400, -s are mutually exclusive.\n        -ff and -dc are mutually exclusive.\n");
-  text += kMoreHelp;
+  Appendf(&text, kMoreHelp, CodecsHelpLine().c_str());
   // The printable delimiters refused, from the same rule that refuses them.
   char refused[96];
   std::size_t n = 0;
@@ -394,11 +427,21 @@ void CompleteParquet(const ParseState& state) {
   if (state.codecGiven == nullptr)
     options.parquetCodec = static_cast<std::int32_t>(ParquetCodec::kSnappy);
   if (state.rowGroupGiven == 0) options.rowGroupRows = kParquetDefaultRowGroup;
+  // A build without a codec's library refuses it rather than write other
+  // bytes than the same command writes elsewhere.
   const auto codec = static_cast<ParquetCodec>(options.parquetCodec);
   if (!Parquet_CodecBuiltIn(codec)) {
+    if (state.codecGiven == nullptr) {
+      Fail(
+          "%s: Option, \"-parquet\", compresses with %s unless \"-codec\" says otherwise, and this "
+          "zervgen was built without %s (%s); build it with %s installed, or add \"-codec none\".\n",
+          programName, Parquet_CodecName(codec), Parquet_CodecName(codec), CodecPackage(codec),
+          CodecPackage(codec));
+    }
     Fail(
-        "%s: Option, \"-codec\", cannot be '%s': this zervgen was built without it; use \"-codec none\".\n",
-        programName, Parquet_CodecName(codec));
+        "%s: Option, \"-codec\", cannot be '%s': this zervgen was built without it (%s); build it "
+        "with %s installed, or use \"-codec none\".\n",
+        programName, Parquet_CodecName(codec), CodecPackage(codec), CodecPackage(codec));
   }
 }
 
@@ -584,7 +627,9 @@ MainParse Main_parseArguments(int argc, char** argv) {
         return MainParse{MainParse::kHelp, 0, HelpText()};
       }
       if (std::strcmp(arg, "--version") == 0) {
-        return MainParse{MainParse::kVersion, 0, std::string("zervgen ") + kVersion + "\n"};
+        return MainParse{
+            MainParse::kVersion, 0,
+            std::string("zervgen ") + kVersion + "\nParquet codecs: " + BuiltCodecs() + "\n"};
       }
       std::string text;
       Appendf(&text, "%s: Unknown option, '%s'.\n\nSynopsis:\n", programName, arg);

@@ -29,6 +29,23 @@ std::string DelimiterHelp() {
          refused + "\n";
 }
 
+// The codecs of the binary under test, as the build found their libraries.
+constexpr bool kHaveSnappy = ZERVGEN_HAVE_SNAPPY != 0;
+constexpr bool kHaveZstd = ZERVGEN_HAVE_ZSTD != 0;
+
+// The help lines under -codec: the codecs this build has, and the libraries
+// it was built without.
+std::string CodecsHelp() {
+  const std::string indent(20, ' ');
+  std::string has = std::string(kHaveSnappy ? "snappy " : "") + (kHaveZstd ? "zstd " : "") + "none";
+  std::string text = indent + "This build has: " + has + ".\n";
+  if (!kHaveSnappy || !kHaveZstd) {
+    text += indent + "It was built without:" + (kHaveSnappy ? "" : " libsnappy-dev") +
+            (kHaveZstd ? "" : " libzstd-dev") + ".\n";
+  }
+  return text;
+}
+
 const std::string kHelp =
     "\n" + kSynopsis + "\n" +
     "where   -hu   Generate just the hundred table.\n"
@@ -81,7 +98,8 @@ const std::string kHelp =
     "                    (zerv.hun.parquet ...; parts zerv.hun.K.parquet) instead\n"
     "                    of text.  Not with -ff or -dc.\n"
     "        -codec C    Compresses the Parquet pages with C: snappy (the\n"
-    "                    default), zstd or none.  Needs -parquet.\n"
+    "                    default), zstd or none.  Needs -parquet.\n" +
+    CodecsHelp() +
     "        -rowgroup R Puts R rows in each Parquet row group, 1000 to\n"
     "                    16777216 (default 1048576).  Needs -parquet.\n"
     "        -verify     Writes nothing: reads the files that the same command\n"
@@ -183,9 +201,53 @@ TEST(CommandLine, VersionPrintsNameAndVersionAndExitsZero) {
     TempDir dir;
     RunResult r = RunZervgen(dir.path(), args);
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "zervgen 1.0\n");
+    EXPECT_EQ(r.out, std::string("zervgen 1.0\nParquet codecs: ") + (kHaveSnappy ? "snappy " : "") +
+                         (kHaveZstd ? "zstd " : "") + "none\n");
     EXPECT_EQ(AfterBanner(r.err), "");
     EXPECT_TRUE(dir.List().empty());
+  }
+}
+
+// A codec the build lacks is refused before anything is created, with the
+// library to build with; one it has writes the file. Both branches hold the
+// same command lines, so a build with and a build without the libraries each
+// check their own.
+TEST(CommandLine, ParquetCodecsTheBuildLacksAreRefusedUpFront) {
+  const struct {
+    std::vector<std::string> args;
+    bool built;
+    std::string refusal;
+  } cases[] = {
+      {{"-parquet"},
+       kHaveSnappy,
+       "Option, \"-parquet\", compresses with snappy unless \"-codec\" says otherwise, and this "
+       "zervgen was built without snappy (libsnappy-dev); build it with libsnappy-dev installed, "
+       "or add \"-codec none\"."},
+      {{"-parquet", "-codec", "snappy"},
+       kHaveSnappy,
+       "Option, \"-codec\", cannot be 'snappy': this zervgen was built without it "
+       "(libsnappy-dev); build it with libsnappy-dev installed, or use \"-codec none\"."},
+      {{"-parquet", "-codec", "zstd"},
+       kHaveZstd,
+       "Option, \"-codec\", cannot be 'zstd': this zervgen was built without it (libzstd-dev); "
+       "build it with libzstd-dev installed, or use \"-codec none\"."},
+      {{"-parquet", "-codec", "none"}, true, ""},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"-hu", "-n", "1000", "-r", "run.rpt"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    SCOPED_TRACE(Joined(args));
+    TempDir dir;
+    RunResult r = RunZervgen(dir.path(), args);
+    if (c.built) {
+      EXPECT_EQ(r.status, 0) << r.err;
+      EXPECT_EQ(dir.List(), (std::vector<std::string>{"run.rpt", "zerv.hun.parquet"}));
+      EXPECT_EQ(ReadFile(dir.File("zerv.hun.parquet")).substr(0, 4), "PAR1");
+    } else {
+      EXPECT_EQ(r.status, kStatusError);
+      EXPECT_EQ(AfterBanner(r.err), "zervgen: " + c.refusal + "\n");
+      EXPECT_TRUE(dir.List().empty()) << dir.List().front();
+    }
   }
 }
 
