@@ -228,8 +228,11 @@ void FileCheck::Finish() {
 
 // Prints the line of one file and counts it.
 void Tell(const std::string& name, const std::string& verdict, bool ok, GenVerifyTally* tally) {
-  std::printf("%s: %s\n", name.c_str(), verdict.c_str());
-  std::fflush(stdout);
+  errno = 0;
+  if ((std::printf("%s: %s\n", name.c_str(), verdict.c_str()) < 0 || std::fflush(stdout) != 0) &&
+      tally->outputError == 0) {
+    tally->outputError = errno != 0 ? errno : EIO;
+  }
   ++tally->files;
   if (!ok) ++tally->failed;
 }

@@ -24,6 +24,7 @@ namespace zervgen {
 struct GenVerifyTally {
   int files = 0;
   int failed = 0;
+  int outputError = 0;  // errno of the first line that could not be written; 0: none
 };
 
 // Generates the relation of `plan` and checks each of its files against

@@ -283,6 +283,18 @@ TEST(Verify, CreatesNoReportAndNoTemporaryFile) {
 #endif
 }
 
+// Lines that cannot be written fail the check itself (255), even when
+// every file is OK.
+TEST(Verify, LinesThatCannotBeWrittenFailTheCheck) {
+  TempDir dir;
+  Generate(dir, {"-ti", "-n", "100"});
+  RunOptions options;
+  options.stdoutFile = "/dev/full";
+  const RunResult r = Verify(dir, {"-ti", "-n", "100"}, options);
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(AfterBanner(r.err), "zervgen: Write error: \"No space left on device\".\n");
+}
+
 // An interrupted check ends with the signal's status and message, leaving
 // the folder as it was (Verify checks that).
 TEST(Verify, InterruptLeavesNothingBehind) {
