@@ -53,5 +53,15 @@ done
     grep -qx 'hundred         100 rows: the same as the other large relations (no report)' <<<"$loaded"
 ) || fail "the installed load scripts do not run by name"
 
+# zervgen-slurm: its own man page, installed beside zervgen and named in
+# zervgen's page; installed, it runs by name.
+warnings=$(LC_ALL=C groff -ww -man -Tutf8 -z man/zervgen-slurm.1 2>&1)
+[[ -z $warnings ]] || fail "groff warns on zervgen-slurm.1: $warnings"
+for file in bin/zervgen-slurm share/man/man1/zervgen-slurm.1; do
+  [[ -e $prefix/$file ]] || fail "cmake --install did not install $file"
+done
+grep -q -- zervgen-slurm <<<"$rendered" || fail "the man page does not name zervgen-slurm"
+"$prefix/bin/zervgen-slurm" --help >/dev/null || fail "the installed zervgen-slurm does not run"
+
 if ((failed)); then exit 1; fi
 echo "man page and installation: ok"
