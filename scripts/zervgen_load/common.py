@@ -435,7 +435,9 @@ class Load:
                 die(f"-z: cannot run '{self.verifier}'")
             return self.verifier
         here = os.path.dirname(os.path.realpath(sys.argv[0]))
-        for path in (os.path.join(here, "zervgen"), shutil.which("zervgen")):
+        # installed beside it, or built in a checkout
+        for path in (os.path.join(here, "zervgen"), os.path.join(here, "..", "build", "zervgen"),
+                     shutil.which("zervgen")):
             if path and os.access(path, os.X_OK):
                 return path
         return None
@@ -710,8 +712,13 @@ def main(argv, state, interrupted, sql_dir):
         finally:
             if not load.swapped:
                 load.finish()
-        load.print_counts()
         load.finish()
+        try:
+            load.print_counts()
+            sys.stdout.flush()
+        except OSError:
+            # The tables are in: a reader that went away changes nothing.
+            os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
     except Failure as e:
         sys.stderr.write(one_line(f"{prog}: {e}") + "\n")
         status = 1

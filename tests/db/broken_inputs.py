@@ -79,6 +79,21 @@ def from_other(suffix, other):
     return mutate
 
 
+def report_distinct(heading, column, value):
+    """The report's count of distinct values of one column of one relation
+    replaced by value."""
+    def mutate(prefix, _):
+        lines = read(f"{prefix}.rpt").split(b"\n")
+        at = lines.index(heading)
+        for i in range(at, len(lines)):
+            fields = lines[i].split()
+            if fields and fields[0] == column:
+                lines[i] = lines[i].replace(b" " + fields[4], b" " + value, 1)
+                break
+        write(f"{prefix}.rpt", b"\n".join(lines))
+    return mutate
+
+
 def head(suffix, n):
     return whole_file(suffix, lambda d: b"".join(d.splitlines(True)[:n]))
 
@@ -126,6 +141,27 @@ CASES = [
      ["tenpcnt", "row 7"]),
     ("non-ASCII letter in a code", "comma", "sm", set_field("upd", 8, 7, "\u00e9".encode() * 5),
      [], ["updates", "row 8"]),
+    # Values that a database would take as another value: a NUL byte that
+    # cuts a number, a date or a text; a zero month or day; COPY's escapes
+    # (a name of 20 printable characters loads as written where there are
+    # none).
+    ("a NUL byte in an integer", "comma", "psm", set_field("hun", 10, 1, b"176\x0076177"), [],
+     ["hundred", "zerv.hun", "row 10"]),
+    ("a NUL byte in a date", "comma", "psm", set_field("hun", 11, 6, b"4/2/1951\x00junk"), [],
+     ["hundred", "zerv.hun", "row 11"]),
+    ("a NUL byte in an address", "comma", "psm", set_field("uni", 12, 9, b"aP7sa\x006EArZThIOe:"),
+     [], ["uniques", "zerv.uni", "row 12"]),
+    ("day 0", "comma", "psm", set_field("ten", 42, 6, b"1/0/1950"), [], ["tenpcnt", "row 42"]),
+    ("month 0", "comma", "psm", set_field("ten", 43, 6, b"0/10/1950"), [], ["tenpcnt", "row 43"]),
+    ("a fill of \\N", "comma", "psm", set_field("upd", 50, 10, b"\\N"), [],
+     ["updates", "zerv.upd", "row 50"]),
+    ("a key of \\061", "comma", "psm", set_field("hun", 51, 0, b"\\061"), [],
+     ["hundred", "zerv.hun", "row 51"]),
+    ("a name with \\x41", "comma", "p", set_field("ten", 52, 8, b"ab\\x41" + b"c" * 14), [],
+     ["tenpcnt", "zerv.ten", "row 52"]),
+    ("-c against another count of distinct values", "comma", "psm",
+     report_distinct(b"Uniques Relation:", b"decim", b"1999"), ["-c"],
+     ["uniques", "column decim", "1999"]),
     ("duplicate key", "comma", "psm", edit_row("hun", 20, lambda l: b"0" + l[l.index(b","):]), [],
      ["hundred"]),
     ("fixed row cut to 60 characters", "fixed", "ps", edit_row("hun", 30, lambda l: l[:60]),
@@ -262,9 +298,39 @@ def check_interrupts(res, dbs, prefixes, runs_per_loader, leftovers, tmp):
             else:
                 res.check(now == prints[current], where,
                           f"status {proc.returncode} ({err.strip()[:200]!r}), but the tables changed")
-                # A signal that comes before the shell has read the script
-                # ends it before any message.
-                res.check(proc.returncode < 0 or len(err.splitlines()) == 1, where,
-                          f"status {proc.returncode} with {err.strip()[:200]!r}, not one line")
+                check_ending(res, where, proc.returncode, err)
             left = leftovers(db) + os.listdir(tmp)
             res.check(not left, where, f"left behind: {left}")
+        # Early signals, where a loader is still setting up: each ends with
+        # the tables as they were (they already hold this run) and the
+        # signal's own line and status.
+        for n in range(8):
+            proc = subprocess.Popen(db.load_command([prefixes[current]]), stdout=subprocess.PIPE,
+                                    stderr=subprocess.PIPE, env=env, start_new_session=True,
+                                    text=True, errors="replace")
+            time.sleep(0.02 + 0.05 * n)
+            interrupt(proc, "term")
+            out, err = proc.communicate()
+            where = f"{db.name}, early SIGTERM {n + 1}"
+            res.check(fingerprint(db) == prints[current], where, "the tables changed")
+            if proc.returncode != 0:
+                check_ending(res, where, proc.returncode, err)
+            left = leftovers(db) + os.listdir(tmp)
+            res.check(not left, where, f"left behind: {left}")
+
+
+def check_ending(res, where, status, err):
+    """A load that did not end with status 0 ends with status 1 and one line,
+    or with the signal's status and its "interrupted by SIGx" line. Only a
+    signal that comes before the interpreter has run a line of the loader
+    ends it by the signal itself."""
+    lines = err.splitlines()
+    signals = {130: "SIGINT", 143: "SIGTERM", 129: "SIGHUP"}
+    if status < 0:
+        ok = True
+    elif status in signals:
+        ok = len(lines) == 1 and f"interrupted by {signals[status]}," in lines[0]
+    else:
+        ok = status == 1 and len(lines) == 1
+    res.check(ok, where, f"status {status} with {err.strip()[:200]!r}, not one line that"
+                         " says why, with its status")

@@ -3,8 +3,7 @@
 
 Generates all five relations with the comma, '|' and tab delimiters (and one
 run without a fill column, one in fixed format, and one in three parts), loads
-them with scripts/load-postgresql.sh, scripts/load-sqlite.sh and
-scripts/load-mariadb.sh (fixed format into PostgreSQL and SQLite; the parts
+them with scripts/zervgen-load postgresql, sqlite and mariadb (fixed format into PostgreSQL and SQLite; the parts
 through three concurrent sessions into PostgreSQL, from part files and from
 zervgen pipes), and checks in SQL:
 

@@ -147,6 +147,14 @@ expect "failing -g" 1 "hundred: $zervgen -hu failed: $zervgen: At least 100 rows
   "$pg" -g "$zervgen" -n 30
 expect "failing -g, SQLite" 1 "At least 100 rows must be specified." "$sq" -g "$zervgen" "$tmp/g.db" -n 30
 
+# -g: a fill width as zervgen reads it, with a blank or a '+' before it.
+for fc in ' 5' +5; do
+  rm -f "$tmp/fc.db"
+  expect "-g -fc '$fc'" 0 "tiny              1 rows" "$sq" -g "$zervgen" "$tmp/fc.db" -n 100 -fc "$fc"
+  [[ $(sqlite3 "$tmp/fc.db" 'SELECT count(*) FROM hundred WHERE length("fill") = 5') == 100 ]] ||
+    fail "-g -fc '$fc': the fill is not of 5 characters"
+done
+
 # MariaDB: -o options reach the client first, as --defaults-file must.
 expect "MariaDB -o" 1 "stub client" "$my" -o --defaults-file=/x.cnf -o --socket=/s db "$tmp/run"
 grep -q -- '^mariadb --defaults-file=/x.cnf --socket=/s ' "$STUB_LOG" ||
