@@ -11,6 +11,7 @@
 #   bench/run.sh --bin path/zervgen  # use this binary, build nothing
 #   bench/run.sh --ref-bin OLD       # also check the bytes against OLD
 #   bench/run.sh --parquet-only      # only the text1, pq-* and duck-* cases
+#   bench/run.sh --verify-only       # only the stdout and verify cases
 #   options: --build DIR  --dir SCRATCH  --reps N (default 3)
 #
 # Cases (each the best of --reps runs; the 10^8-row case runs once):
@@ -23,6 +24,9 @@
 #   all     the default run (five relations, 100000 rows) in SCRATCH.
 #   allff   the same with -ff -fc 100.
 #   stdout  -hu -n 10000000 -f - > /dev/null on every core (no goal).
+#   verify  -hu -n 10000000 -f FILE -verify on every core, FILE written just
+#           before (so in the page cache); bytes are FILE's size. Goal: at
+#           least 90% of the stdout case's MB/s.
 #   parts8  -hu -n 10000000 -parts 8 -f FILE: all eight parts in one run;
 #           goal: the parts concatenated are the bytes of the file case, in
 #           at most 1.2 times its wall seconds.
@@ -63,6 +67,7 @@ reps=3
 skip_large=0
 ref_bin=""
 parquet_only=0
+verify_only=0
 
 while [[ $# -gt 0 ]]; do
   case "$1" in
@@ -73,6 +78,7 @@ while [[ $# -gt 0 ]]; do
     --skip-large) skip_large=1; shift ;;
     --ref-bin) ref_bin="$2"; shift 2 ;;
     --parquet-only) parquet_only=1; shift ;;
+    --verify-only) verify_only=1; shift ;;
     -h|--help) awk 'NR > 1 && !/^#/ { exit } NR > 1' "${BASH_SOURCE[0]}"; exit 0 ;;
     *) echo "run.sh: unknown option '$1'" >&2; exit 2 ;;
   esac
@@ -150,6 +156,8 @@ best() {
             bytes=$(files_size "$scratch/bench.hun.parquet"); rm -f "$scratch/bench.hun.parquet" ;;
       duck-*) read -r s bytes rss cpu < <(measure /dev/null "$@")
             bytes=$(files_size "$scratch/duck.parquet"); rm -f "$scratch/duck.parquet" ;;
+      verify) read -r s bytes rss cpu < <(measure /dev/null "$@")
+            bytes=$(files_size "$scratch/bench.hun") ;;
       dd)   read -r s bytes rss cpu < <(measure /dev/null "$@")
             bytes=$(files_size "$scratch/dd.out"); rm -f "$scratch/dd.out" ;;
       *)    read -r s bytes rss cpu < <(measure /dev/null "$@") ;;
@@ -226,6 +234,27 @@ parquet_cases() {
   rm -f "$scratch/bench.hun.txt"
 }
 
+# stdout, then verify: the check of a file in the page cache beside the
+# generation of the same bytes to /dev/null.
+stdout_and_verify() {
+  best stdout "$reps" "$bin" -hu -n "$n7" -f -
+  row stdout "$n7" "(every core)"
+  local out_mbs
+  out_mbs=$(mbs "$best_bytes" "$best_s")
+  "$bin" -hu -n "$n7" -f "$scratch/bench.hun" 2>/dev/null
+  best verify "$reps" "$bin" -hu -n "$n7" -f "$scratch/bench.hun" -verify
+  rm -f "$scratch/bench.hun"
+  local share
+  share=$(awk -v a="$(mbs "$best_bytes" "$best_s")" -v b="$out_mbs" 'BEGIN { printf "%.2f", a / b }')
+  row verify "$n7" "$share of stdout's MB/s >= 0.9: $(met "$share >= 0.9")"
+}
+
+if ((verify_only == 1)); then
+  stdout_and_verify
+  rm -f "$scratch/stderr.log"
+  exit 0
+fi
+
 if ((parquet_only == 1)); then
   parquet_cases
   rm -f "$scratch/stderr.log"
@@ -263,8 +292,7 @@ fi
 
 parquet_cases
 
-best stdout "$reps" "$bin" -hu -n "$n7" -f -
-row stdout "$n7" "(every core)"
+stdout_and_verify
 
 best parts8 "$reps" "$bin" -hu -n "$n7" -parts 8 -f "$scratch/bench.hun"
 same=$([[ "$parts_sum" == "$whole_sum" ]] && echo "same bytes" || echo "BYTES DIFFER")

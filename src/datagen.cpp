@@ -19,6 +19,7 @@
 #include "except.h"
 #include "gen_parquet.h"
 #include "gen_pool.h"
+#include "gen_verify.h"
 #include "output.h"
 #include "perf.h"
 #include "progress.h"
@@ -173,7 +174,8 @@ void Main_signalHandler(int sig) {
 void Main_openReport(int argc, char** argv) {
   CHECK_REQUIRE(argc > 0);
   CHECK_REQUIRE_TEXT(argv != nullptr, "argv != NULL");
-  if (options.reportFile[0] != '\0') Report_OpenFile(options.reportFile);
+  // A check writes no file: the report of -r is left out.
+  if (options.reportFile[0] != '\0' && !options.verify) Report_OpenFile(options.reportFile);
   Perf_Init(&totalTimer);
   Perf_Start(&totalTimer);
   WriteHeaderSettings(argc, argv);
@@ -299,17 +301,37 @@ GenFormatMaker FormatMaker() {
   };
 }
 
-// The run after the handler is armed; returns normally after a complete run.
-void Run(GenControlBlock* cb, int argc, char** argv) {
+// Checks the files of the plan instead of writing them, with every column
+// in memory: no file is created. Returns 0 when all are as they should be,
+// 1 otherwise.
+int Verify(GenControlBlock* cb, const GenRunPlan& plan) {
+  Gen_AllowTempFiles(false);
+  Gen_InitializeCB(cb, options.nRows, options.nChars, options.tmpDir);
+  GenVerifyTally tally;
+  for (const GenRelationPlan& relation : plan.relations) {
+    Gen_VerifyRelation(cb, relation, FormatMaker(), options.parquet != 0, &tally);
+  }
+  Main_cleanup(cb);
+  Main_closeReport();
+  if (tally.failed == 0) return 0;
+  std::fprintf(stderr, "%s: %d of %d files did NOT verify.\n", programName, tally.failed,
+               tally.files);
+  return 1;
+}
+
+// The run after the handler is armed; returns its status after a complete
+// run.
+int Run(GenControlBlock* cb, int argc, char** argv) {
   Main_initSignalHandlers(cb);
   Main_processArguments(argc, argv);
-  // Standard output carries nothing but rows from here on: the check lines
-  // of a set-up that fails go to standard error too.
-  if (WritesToStandardOutput()) Xept_SetCheckLinesToStderr(true);
+  // Standard output carries nothing but rows (or a check's lines) from here
+  // on: the check lines of a set-up that fails go to standard error too.
+  if (WritesToStandardOutput() || options.verify) Xept_SetCheckLinesToStderr(true);
   const GenRunPlan plan = Main_planRun();
   Main_openReport(argc, argv);
   Output_Initialize(options.delimChar, options.fixedFormat);
   Gen_SetThreads(options.nThreads);
+  if (options.verify) return Verify(cb, plan);
   // Fails before the long work when a file of the plan cannot be created,
   // with the writer's own messages, in the order the files are written.
   Gen_CheckRelationFiles(Gen_PlanFiles(plan));
@@ -317,6 +339,7 @@ void Run(GenControlBlock* cb, int argc, char** argv) {
   for (const GenRelationPlan& relation : plan.relations) Gen_Relation(cb, relation, FormatMaker());
   Main_cleanup(cb);
   Main_closeReport();
+  return 0;
 }
 
 GenControlBlock runCb;
@@ -387,8 +410,9 @@ int Main_Run(int argc, char** argv) {
   // written on the way out failing too) still finds the second.
   XeptFrame* outer = Xept_GetBuffer(XEPT_ANY);
   XeptFrame* handler = Xept_GetBuffer(XEPT_ANY);
+  int status = 0;
   try {
-    Run(&runCb, argc, argv);
+    status = Run(&runCb, argc, argv);
   } catch (const XeptRaised& raised) {
     if (raised.frame != handler && raised.frame != outer) throw;
     if (raised.frame == handler) Xept_PopHandler();  // the outer frame
@@ -401,7 +425,7 @@ int Main_Run(int argc, char** argv) {
   Xept_PopHandler();
   Xept_PopHandler();
   Xept_SetLastResort(nullptr);
-  return 0;
+  return status;
 }
 
 }  // namespace zervgen

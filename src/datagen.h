@@ -52,10 +52,13 @@ struct MainOptions {
   int parquet;                // -parquet: Parquet files instead of text
   std::int32_t parquetCodec;  // -codec: a ParquetCodec value (snappy by default)
   std::int32_t rowGroupRows;  // -rowgroup: rows per row group
+  int verify;                 // -verify: check the files instead of writing them
 };
 extern MainOptions options;
 
-// The whole run; returns the exit status.
+// The whole run; returns the exit status: 0 after a complete run (with
+// -verify: every file as it should be), 1 when -verify found a file that is
+// not, -1 after a failure.
 int Main_Run(int argc, char** argv);
 
 // The run's plan from the option settings.

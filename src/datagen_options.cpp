@@ -199,6 +199,13 @@ const char* const kMoreHelp =
     "                    default), zstd or none.  Needs -parquet.\n"
     "        -rowgroup R Puts R rows in each Parquet row group, 1000 to\n"
     "                    16777216 (default 1048576).  Needs -parquet.\n"
+    "        -verify     Writes nothing: reads the files that the same command\n"
+    "                    without -verify writes (with -f -, standard input) and\n"
+    "                    compares them byte for byte with what it would write.\n"
+    "                    Prints a line per file, \"NAME: OK (R rows)\" or\n"
+    "                    \"NAME: FAILED: ...\" with the first difference, and\n"
+    "                    exits with 0 when all are OK, 1 otherwise.  -r is\n"
+    "                    ignored; no temporary files are made.\n"
     "        --help      Prints this help text and exits.\n"
     "        --version   Prints the program name and version and exits.\n";
 
@@ -336,6 +343,11 @@ void OptionParquet() {
   options.parquet = 1;
 }
 
+void OptionVerify() {
+  if (options.verify) Fail(MSG_WAS_SPECIFIED, programName, "-verify");
+  options.verify = 1;
+}
+
 void OptionCodec(int argc, char** argv, int* cur, ParseState* state) {
   const char* value = Main_getNextArgument(argc, argv, cur);
   if (value == nullptr) Fail(MSG_REQUIRES_ARGUMENT, programName, "-codec");
@@ -439,6 +451,8 @@ bool ParseOne(int argc, char** argv, int* cur, ParseState* state) {
     OptionCodec(argc, argv, cur, state);
   else if (is("-rowgroup"))
     OptionRowGroup(argc, argv, cur, state);
+  else if (is("-verify"))
+    OptionVerify();
   else
     return false;
   state->nRelations = nRelations;

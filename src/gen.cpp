@@ -94,6 +94,7 @@ bool UnmapIfMapped(void* p) {
 }
 
 GenAllocator allocator = DefaultAllocate;
+bool tempFilesAllowed = true;
 
 // The headroom while the columns are set up. Kept in a volatile so that the
 // compiler cannot drop an allocation that is never used.
@@ -124,6 +125,8 @@ std::int32_t OutOfBufferMemory() {
 }
 
 }  // namespace
+
+void Gen_AllowTempFiles(bool allowed) { tempFilesAllowed = allowed; }
 
 void Gen_SetAllocator(GenAllocator a) { allocator = a != nullptr ? a : DefaultAllocate; }
 void* Gen_Allocate(std::size_t bytes) { return allocator(bytes); }
@@ -252,6 +255,12 @@ std::int32_t Gen_initTemp(GenControlBlock* cb, GenAttr* attr, std::int32_t* vect
   CHECK_REQUIRE_TEXT(vector != nullptr, "vector != NULL");
   CHECK_REQUIRE_TEXT(tempDir != nullptr, "tempDir != NULL");
   CHECK_REQUIRE_TEXT(tempName != nullptr, "tempName != NULL");
+  if (!tempFilesAllowed) {
+    Report(
+        "*** Error: Not enough memory to keep every column of the table in memory.\n\tIncrease swap and/or physical memory and try again.\n");
+    std::fprintf(stderr, "%s: Out of memory.\n", programName);
+    return STATUS_ERROR;
+  }
   std::size_t pathSize = std::strlen(tempDir) + std::strlen(tempName) + std::strlen(".tmp") + 2;
   auto* path = static_cast<char*>(Gen_Allocate(pathSize));
   auto* buffer = static_cast<std::int32_t*>(Gen_Allocate(kTempBufferBytes));

@@ -74,6 +74,11 @@ GenAttr* Gen_Slot(GenControlBlock* cb, int index);
 //           0 <= nFill <= MAX_FILL_CHARS, tmpDir != NULL
 void Gen_InitializeCB(GenControlBlock* cb, std::int32_t nTuples, std::int16_t nFill,
                       const char* tmpDir);
+// Whether a column whose vector cannot be had may go to a temporary file
+// (the default); when not, the set-up fails for want of memory instead, and
+// the run creates no temporary file.
+void Gen_AllowTempFiles(bool allowed);
+
 std::int32_t Gen_initAttr(GenControlBlock* cb, GenAttr* attr, std::int32_t* vector, int useShared,
                           const char* tempDir, const char* tempName);
 std::int32_t Gen_initFill(GenAttr* attr, std::int16_t nFill);

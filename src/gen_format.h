@@ -42,6 +42,10 @@ class GenFormatChunk {
   // How many rows are complete in the first `bytes` bytes of data(), for
   // the message of a write that stopped there.
   virtual std::int32_t RowsWithin(std::size_t /*bytes*/) const { return 0; }
+  // The name of the column whose bytes hold byte `byte` of data(), for the
+  // message of a check that found a difference there; null when the bytes
+  // are rows rather than columns (text).
+  virtual const char* ColumnAt(std::size_t /*byte*/) const { return nullptr; }
 };
 
 // An output format of relation files. One object serves one file; the

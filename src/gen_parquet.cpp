@@ -66,6 +66,13 @@ class RowGroupChunk : public GenFormatChunk {
   }
   const char* data() const override { return bytes_.data(); }
   std::size_t size() const override { return bytes_.size(); }
+  const char* ColumnAt(std::size_t byte) const override {
+    for (std::size_t c = 0; c < chunks_.size(); ++c) {
+      if (byte < chunks_[c].bytes.size()) return columns_[c].name;
+      byte -= chunks_[c].bytes.size();
+    }
+    return nullptr;
+  }
 
   std::int32_t rows() const { return rows_; }
   const ParquetChunkMeta* meta(std::size_t c) const { return &chunks_[c].meta; }

@@ -347,11 +347,15 @@ std::vector<GenColumnSpec> FieldSpecs(GenControlBlock* cb, const Schema& schema)
 // the whole relation, so the parts' rows are those of the whole relation;
 // the columns are generated once for all parts.
 void WriteFiles(GenControlBlock* cb, const GenRelationPlan& plan, const Schema& schema,
-                const GenFormatMaker& makeFormat) {
+                const GenFormatMaker& makeFormat, const GenFileAction& onFile) {
   const std::vector<GenColumnSpec> specs = FieldSpecs(cb, schema);
   for (const GenFilePlan& file : plan.files) {
     const std::unique_ptr<GenFormat> format =
         makeFormat ? makeFormat(schema.relName, specs) : Gen_TextFormat(Output_CurrentFormat());
+    if (onFile) {
+      onFile(cb, file, schema.relName, specs, format.get());
+      continue;
+    }
     Gen_writeRelation(cb, file.path.c_str(), schema.relName, specs, file.rows, format.get());
   }
 }
@@ -372,13 +376,13 @@ void ReportTime(PerfTimer* timer) {
 }
 
 void GenerateRelation(GenControlBlock* cb, const GenRelationPlan& plan,
-                      const GenFormatMaker& makeFormat) {
+                      const GenFormatMaker& makeFormat, const GenFileAction& onFile = nullptr) {
   const Schema& schema = SchemaOf(plan.tag);
   PerfTimer timer;
   ReportHeading(schema.heading, &timer);
   Progress_Begin(schema.relName, plan.RowsWritten());
   GenerateColumns(cb, schema, plan.total);
-  WriteFiles(cb, plan, schema, makeFormat);
+  WriteFiles(cb, plan, schema, makeFormat, onFile);
   Progress_Finish();
   ReportTime(&timer);
 }
@@ -393,9 +397,9 @@ GenRelationPlan WholePlan(GenControlBlock* cb, std::int32_t tag, const char* pat
 }  // namespace
 
 void Gen_Relation(GenControlBlock* cb, const GenRelationPlan& plan,
-                  const GenFormatMaker& makeFormat) {
+                  const GenFormatMaker& makeFormat, const GenFileAction& onFile) {
   CHECK_REQUIRE_TEXT(cb != nullptr, "cb != NULL");
-  GenerateRelation(cb, plan, makeFormat);
+  GenerateRelation(cb, plan, makeFormat, onFile);
 }
 
 #define GEN_CHECK_ARGS()                           \

@@ -20,12 +20,21 @@ namespace zervgen {
 using GenFormatMaker = std::function<std::unique_ptr<GenFormat>(
     const char* relName, std::span<const GenColumnSpec> fields)>;
 
+// What is done with each file of a relation instead of writing it (a check
+// of an existing file): given the file's plan, the relation's name, its
+// fields and the format made for the file.
+using GenFileAction =
+    std::function<void(GenControlBlock* cb, const GenFilePlan& file, const char* relName,
+                       std::span<const GenColumnSpec> fields, GenFormat* format)>;
+
 // Generates the relation of `plan` (its columns, once) and writes each of
 // its files through a format made by `makeFormat` (none: text rows in the
-// framing as it stands).
+// framing as it stands); with `onFile`, hands each file to it instead of
+// writing it.
 // REQUIRES: cb != NULL
 void Gen_Relation(GenControlBlock* cb, const GenRelationPlan& plan,
-                  const GenFormatMaker& makeFormat = nullptr);
+                  const GenFormatMaker& makeFormat = nullptr,
+                  const GenFileAction& onFile = nullptr);
 
 // The five relations. REQUIRES: cb != NULL, path != NULL
 void Gen_Hundred(GenControlBlock* cb, const char* path);

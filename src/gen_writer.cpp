@@ -19,6 +19,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 #include <vector>
 
 #include "except.h"
@@ -80,7 +81,8 @@ struct TempCursor {
 struct Relation {
   GenControlBlock* cb;
   GenFormat* format;
-  RelationFile* file;
+  RelationFile* file;   // null while checking an existing file
+  GenByteCheck* check;  // the check the bytes go to instead of a file
   GenRows rows;
   GenColumn columns[kMaxColumns];
   int nColumns;
@@ -301,11 +303,18 @@ std::int32_t FormatBatch(const Relation& rel, const Batch& batch, GenFormatChunk
   return chunk->Format(view);
 }
 
+// Thrown when a check has found its file differs: no more bytes are made.
+struct CheckStopped {};
+
 // Writes `size` bytes that begin with row `firstRow`; on failure ends the
 // relation through the write-failure path, naming the first row that was
-// not completely written.
+// not completely written. While checking, hands them to the check instead.
 void WriteBytes(Relation* rel, std::int32_t firstRow, const GenFormatChunk* chunk, const char* data,
                 std::size_t size) {
+  if (rel->check != nullptr) {
+    if (!rel->check->Take(data, size, firstRow, chunk)) throw CheckStopped{};
+    return;
+  }
   std::size_t written = 0;
   const int error = rel->file->Write(data, size, &written);
   if (error == 0) return;
@@ -316,7 +325,7 @@ void WriteBytes(Relation* rel, std::int32_t firstRow, const GenFormatChunk* chun
 // to stop short: the rows from rel->nextRow on are still to be written.
 bool WriteChunk(Relation* rel, const Batch& batch, const GenFormatChunk& chunk,
                 std::int32_t complete) {
-  const std::uint64_t offset = rel->file->offset();
+  const std::uint64_t offset = rel->check != nullptr ? rel->check->offset() : rel->file->offset();
   WriteBytes(rel, batch.firstRow, &chunk, chunk.data(), chunk.size());
   if (complete > 0) rel->format->Written(chunk, offset);
   rel->nextRow = batch.firstRow + complete;
@@ -469,13 +478,18 @@ void FinishRelation(Relation* rel) {
   CHECK_REQUIRE(rows.first >= 0 && rows.count >= 0);         \
   CHECK_REQUIRE(rows.count <= rows.total - rows.first)
 
+// Writes the relation to a new file at `path`, or, with `check`, hands its
+// bytes to the check and touches no file.
 void WriteRelation(GenControlBlock* cb, const char* path, const char* relName,
-                   std::span<const GenColumnSpec> columns, GenRows rows, GenFormat* format) {
-  RelationFile file(path, relName);
+                   std::span<const GenColumnSpec> columns, GenRows rows, GenFormat* format,
+                   GenByteCheck* check) {
+  std::optional<RelationFile> file;
+  if (check == nullptr) file.emplace(path, relName);
   Relation rel{};
   rel.cb = cb;
   rel.format = format;
-  rel.file = &file;
+  rel.file = file ? &*file : nullptr;
+  rel.check = check;
   rel.rows = rows;
   rel.nextRow = rows.first;
   Progress_Rows(0, 0);
@@ -489,8 +503,12 @@ void WriteRelation(GenControlBlock* cb, const char* path, const char* relName,
   } catch (...) {  // a raise, or memory the run could not do without
     Progress_End();
     // No partial relation file is left behind for a loader to pick up.
-    ReportRemoval(file.Remove());
+    if (file) ReportRemoval(file->Remove());
     throw;
+  }
+  if (check != nullptr) {
+    Progress_End();
+    return;
   }
   FinishRelation(&rel);
 }
@@ -501,14 +519,31 @@ void Gen_writeRelation(GenControlBlock* cb, const char* path, const char* relNam
                        std::span<const GenColumnSpec> columns, GenRows rows, GenFormat* format) {
   GEN_CHECK_WRITE_ARGS();
   CHECK_REQUIRE_TEXT(format != nullptr, "format != NULL");
-  WriteRelation(cb, path, relName, columns, rows, format);
+  WriteRelation(cb, path, relName, columns, rows, format, nullptr);
+}
+
+bool Gen_checkRelation(GenControlBlock* cb, const char* relName,
+                       std::span<const GenColumnSpec> columns, GenRows rows, GenFormat* format,
+                       GenByteCheck* check) {
+  CHECK_REQUIRE_TEXT(cb != nullptr, "cb != NULL");
+  CHECK_REQUIRE_TEXT(relName != nullptr, "relName != NULL");
+  CHECK_REQUIRE(rows.first >= 0 && rows.count >= 0);
+  CHECK_REQUIRE(rows.count <= rows.total - rows.first);
+  CHECK_REQUIRE_TEXT(format != nullptr, "format != NULL");
+  CHECK_REQUIRE_TEXT(check != nullptr, "check != NULL");
+  try {
+    WriteRelation(cb, "", relName, columns, rows, format, check);
+  } catch (const CheckStopped&) {
+    return false;
+  }
+  return true;
 }
 
 void Gen_outputRelation(GenControlBlock* cb, const char* path, const char* relName,
                         std::span<const GenColumnSpec> columns, GenRows rows) {
   GEN_CHECK_WRITE_ARGS();
   const std::unique_ptr<GenFormat> text = Gen_TextFormat(Output_CurrentFormat());
-  WriteRelation(cb, path, relName, columns, rows, text.get());
+  WriteRelation(cb, path, relName, columns, rows, text.get(), nullptr);
 }
 
 void Gen_getNextBuffer(GenAttr* attr) {

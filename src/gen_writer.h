@@ -4,6 +4,7 @@
 #ifndef ZERVGEN_SRC_GEN_WRITER_H_
 #define ZERVGEN_SRC_GEN_WRITER_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -61,10 +62,35 @@ void Gen_outputRelation(GenControlBlock* cb, const char* path, const char* relNa
                         std::span<const GenColumnSpec> columns, GenRows rows);
 
 class GenFormat;
+class GenFormatChunk;
 // Gen_outputRelation through `format`, which makes the bytes of the rows.
 // REQUIRES: as Gen_outputRelation, format != NULL
 void Gen_writeRelation(GenControlBlock* cb, const char* path, const char* relName,
                        std::span<const GenColumnSpec> columns, GenRows rows, GenFormat* format);
+
+// Where a check of an existing file takes the bytes the writer would write
+// to it. Called on the calling thread only, in file order.
+class GenByteCheck {
+ public:
+  virtual ~GenByteCheck() = default;
+  // The next `size` bytes of the file, which begin with row `firstRow`
+  // (within the whole relation): rows of `chunk`, or, with no chunk, bytes
+  // before or after the rows. Returns false once the file is known to
+  // differ: nothing more is made.
+  virtual bool Take(const char* data, std::size_t size, std::int32_t firstRow,
+                    const GenFormatChunk* chunk) = 0;
+  // Bytes taken so far.
+  virtual std::uint64_t offset() const = 0;
+};
+
+// Makes the bytes Gen_writeRelation would write for `rows` through `format`
+// and hands them to `check` instead of a file; creates, changes or removes
+// no file. Returns true when every byte was taken, false when the check
+// stopped it.
+// REQUIRES: as Gen_writeRelation (without a path), format != NULL, check != NULL
+bool Gen_checkRelation(GenControlBlock* cb, const char* relName,
+                       std::span<const GenColumnSpec> columns, GenRows rows, GenFormat* format,
+                       GenByteCheck* check);
 
 // Refills the read buffer of a temporary-file column.
 // REQUIRES: attr != NULL

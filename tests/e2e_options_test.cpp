@@ -84,6 +84,13 @@ const std::string kHelp =
     "                    default), zstd or none.  Needs -parquet.\n"
     "        -rowgroup R Puts R rows in each Parquet row group, 1000 to\n"
     "                    16777216 (default 1048576).  Needs -parquet.\n"
+    "        -verify     Writes nothing: reads the files that the same command\n"
+    "                    without -verify writes (with -f -, standard input) and\n"
+    "                    compares them byte for byte with what it would write.\n"
+    "                    Prints a line per file, \"NAME: OK (R rows)\" or\n"
+    "                    \"NAME: FAILED: ...\" with the first difference, and\n"
+    "                    exits with 0 when all are OK, 1 otherwise.  -r is\n"
+    "                    ignored; no temporary files are made.\n"
     "        --help      Prints this help text and exits.\n"
     "        --version   Prints the program name and version and exits.\n" +
     DelimiterHelp();

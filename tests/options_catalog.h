@@ -222,6 +222,7 @@ inline const RejectCase kRejectCases[] = {
     {{"-parquet", "-n", "1000", "-r", "zerv.hun.parquet"}, ReportIsRelation("zerv.hun.parquet")},
     {{"-parquet", "-parts", "2", "-r", "zerv.ten.2.parquet"},
      ReportIsRelation("zerv.ten.2.parquet")},
+    {{"-verify", "-n", "1000", "-verify"}, WasSpecified("-verify")},
     // Unrecognised arguments; the first error ends parsing.
     {{"-h"}, Unknown("-h")},
     {{"-HU"}, Unknown("-HU")},

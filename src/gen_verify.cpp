@@ -1,0 +1,305 @@
+// gen_verify.cpp: the check of existing relation files. A FileCheck takes
+// the bytes the writer makes for a file in place of the file, reads as many
+// from the file and compares them; at the first difference it stops the
+// writer and words where it is. The file is read in blocks of its own, so
+// the memory of a check is that of a run and one block more.
+#include "gen_verify.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "except.h"
+#include "gen_format.h"
+#include "gen_writer.h"
+#include "util.h"
+
+namespace zervgen {
+namespace {
+
+// Bytes read from the file at a time.
+constexpr std::size_t kBlockBytes = std::size_t{1} << 20;
+// Most bytes of a row shown in a message, and how many of them come before
+// the difference when the row is cut.
+constexpr std::size_t kShownBytes = 72;
+constexpr std::size_t kShownBefore = 24;
+
+// Reads up to `n` bytes, fewer only where the file ends or a read fails
+// (*error then holds its errno).
+std::size_t ReadUpTo(int fd, char* buf, std::size_t n, int* error) {
+  std::size_t got = 0;
+  *error = 0;
+  while (got < n) {
+    const ssize_t r = ::read(fd, buf + got, n - got);
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) {
+      *error = errno;
+      break;
+    }
+    if (r == 0) break;
+    got += static_cast<std::size_t>(r);
+  }
+  return got;
+}
+
+// The index of the first byte where `a` and `b` differ, or n.
+std::size_t FirstDifference(const char* a, const char* b, std::size_t n) {
+  if (std::memcmp(a, b, n) == 0) return n;
+  std::size_t i = 0;
+  while (a[i] == b[i]) ++i;
+  return i;
+}
+
+// The bytes up to and with the first line end, at most `most` of them.
+std::size_t LineLength(const char* p, std::size_t n, std::size_t most) {
+  const void* end = std::memchr(p, '\n', std::min(n, most));
+  return end != nullptr ? static_cast<std::size_t>(static_cast<const char*>(end) - p) + 1
+                        : std::min(n, most);
+}
+
+std::string Quoted(const std::string& bytes, bool cutBefore, bool cutAfter) {
+  return "\"" + std::string(cutBefore ? "..." : "") +
+         Gen_VerifyEscaped(bytes.data(), bytes.size()) + (cutAfter ? "..." : "") + "\"";
+}
+
+std::string Number(std::uint64_t n) { return std::to_string(n); }
+
+// The check of one file.
+class FileCheck : public GenByteCheck {
+ public:
+  FileCheck(int fd, bool parquet, GenRows rows)
+      : fd_(fd), parquet_(parquet), rows_(rows), block_(new char[kBlockBytes]) {}
+
+  bool Take(const char* data, std::size_t size, std::int32_t firstRow,
+            const GenFormatChunk* chunk) override;
+  std::uint64_t offset() const override { return offset_; }
+
+  // After every byte was taken and matched: the file must end here.
+  void Finish();
+  // Why the file failed; empty when it did not.
+  const std::string& failure() const { return failure_; }
+
+ private:
+  // Where byte `at` of the bytes taken (data of `chunk`, or framing) lies,
+  // for Parquet messages.
+  std::string ParquetPlace(const GenFormatChunk* chunk, std::size_t at) const;
+  void Differs(const char* data, std::size_t size, std::size_t at, std::int32_t firstRow,
+               const GenFormatChunk* chunk, const char* found, std::size_t foundBytes);
+  void Truncated(const char* data, std::size_t at, std::int32_t firstRow,
+                 const GenFormatChunk* chunk);
+  // The file's bytes from `found` on (foundBytes of them in the block) up
+  // to a line end, reading on past the block when the line goes on.
+  std::string FoundLine(const char* found, std::size_t foundBytes, std::size_t most);
+
+  int fd_;
+  bool parquet_;
+  GenRows rows_;
+  std::unique_ptr<char[]> block_;
+  std::uint64_t offset_ = 0;  // bytes taken and matched so far
+  std::int32_t rowGroups_ = 0;
+  std::string failure_;
+};
+
+bool FileCheck::Take(const char* data, std::size_t size, std::int32_t firstRow,
+                     const GenFormatChunk* chunk) {
+  std::size_t done = 0;
+  while (done < size) {
+    const std::size_t want = std::min(kBlockBytes, size - done);
+    int error = 0;
+    const std::size_t got = ReadUpTo(fd_, block_.get(), want, &error);
+    const std::size_t same = FirstDifference(block_.get(), data + done, got);
+    if (same < got) {
+      Differs(data, size, done + same, firstRow, chunk, block_.get() + same, got - same);
+      return false;
+    }
+    if (error != 0) {
+      failure_ =
+          "read error at byte offset " + Number(offset_ + done + got) + ": " + std::strerror(error);
+      return false;
+    }
+    if (got < want) {
+      Truncated(data, done + got, firstRow, chunk);
+      return false;
+    }
+    done += got;
+  }
+  offset_ += size;
+  if (chunk != nullptr) ++rowGroups_;
+  return true;
+}
+
+std::string FileCheck::ParquetPlace(const GenFormatChunk* chunk, std::size_t at) const {
+  if (chunk == nullptr) return offset_ == 0 && rowGroups_ == 0 ? "in the header" : "in the footer";
+  std::string place = "row group " + Number(static_cast<std::uint64_t>(rowGroups_) + 1);
+  const char* column = chunk->ColumnAt(at);
+  if (column != nullptr) place += std::string(", column \"") + column + "\"";
+  return place;
+}
+
+std::string FileCheck::FoundLine(const char* found, std::size_t foundBytes, std::size_t most) {
+  std::string line(found, LineLength(found, foundBytes, most));
+  if (line.size() >= most || (!line.empty() && line.back() == '\n')) return line;
+  // The block ended inside the line: read on a little.
+  char more[kShownBytes + 1];
+  int error = 0;
+  const std::size_t got = ReadUpTo(fd_, more, std::min(sizeof more, most - line.size()), &error);
+  line.append(more, LineLength(more, got, most - line.size()));
+  return line;
+}
+
+void FileCheck::Differs(const char* data, std::size_t size, std::size_t at, std::int32_t firstRow,
+                        const GenFormatChunk* chunk, const char* found, std::size_t foundBytes) {
+  const std::string where = "byte offset " + Number(offset_ + at);
+  if (parquet_) {
+    failure_ = "differs at " + where + " (" + ParquetPlace(chunk, at) + ")";
+    return;
+  }
+  // Text rows: the row's start, and a window of it that shows the difference.
+  const std::int32_t row = firstRow + (chunk != nullptr ? chunk->RowsWithin(at) : 0) + 1;
+  const void* lineEnd = at > 0 ? ::memrchr(data, '\n', at) : nullptr;
+  const std::size_t rowStart =
+      lineEnd != nullptr ? static_cast<std::size_t>(static_cast<const char*>(lineEnd) - data) + 1
+                         : 0;
+  const std::size_t from =
+      at - rowStart > kShownBytes - kShownBefore ? at - kShownBefore : rowStart;
+  const std::size_t before = at - from;
+  const std::size_t expectedBytes = LineLength(data + from, size - from, kShownBytes + 1);
+  const std::string foundTail = FoundLine(found, foundBytes, kShownBytes + 1 - before);
+  const std::string expected(data + from, std::min(expectedBytes, kShownBytes));
+  const std::string foundRow = std::string(data + from, before) + foundTail;
+  failure_ =
+      "row " + Number(static_cast<std::uint64_t>(row)) + " differs at " + where + ": expected " +
+      Quoted(expected, from > rowStart, expectedBytes > kShownBytes) + ", found " +
+      Quoted(foundRow.substr(0, kShownBytes), from > rowStart, foundRow.size() > kShownBytes);
+}
+
+void FileCheck::Truncated(const char* data, std::size_t at, std::int32_t firstRow,
+                          const GenFormatChunk* chunk) {
+  const std::uint64_t end = offset_ + at;
+  const std::string ends =
+      end == 0 ? "the file is empty" : "the file ends at byte offset " + Number(end);
+  if (parquet_) {
+    failure_ = "truncated (" + ends + (end == 0 ? "" : ", " + ParquetPlace(chunk, at)) + ")";
+    return;
+  }
+  const std::int32_t complete = firstRow + (chunk != nullptr ? chunk->RowsWithin(at) : 0);
+  const bool insideRow = at > 0 && data[at - 1] != '\n';
+  if (complete == rows_.first) {
+    failure_ = "truncated before row " + Number(static_cast<std::uint64_t>(complete) + 1);
+  } else {
+    failure_ = "truncated after row " + Number(static_cast<std::uint64_t>(complete));
+  }
+  failure_ += " (" + ends;
+  if (insideRow) failure_ += ", inside row " + Number(static_cast<std::uint64_t>(complete) + 1);
+  failure_ += ")";
+}
+
+void FileCheck::Finish() {
+  char extra[kShownBytes + 1];
+  int error = 0;
+  const std::size_t got = ReadUpTo(fd_, extra, sizeof extra, &error);
+  if (got == 0 && error != 0) {
+    failure_ = "read error at byte offset " + Number(offset_) + ": " + std::strerror(error);
+    return;
+  }
+  if (got == 0) return;
+  const std::string where = "byte offset " + Number(offset_);
+  if (parquet_) {
+    failure_ = "longer than expected: bytes after the footer from " + where;
+    return;
+  }
+  const std::size_t shown = LineLength(extra, got, kShownBytes);
+  const std::string text =
+      Quoted(std::string(extra, shown), false, extra[shown - 1] != '\n' && shown < got);
+  if (rows_.count == 0) {
+    failure_ = "longer than expected: the file should be empty, found " + text;
+    return;
+  }
+  const auto last =
+      static_cast<std::uint64_t>(rows_.first) + static_cast<std::uint64_t>(rows_.count);
+  failure_ = "longer than expected: bytes after row " + Number(last) + " from " + where +
+             ", found " + text;
+}
+
+// Prints the line of one file and counts it.
+void Tell(const std::string& name, const std::string& verdict, bool ok, GenVerifyTally* tally) {
+  std::printf("%s: %s\n", name.c_str(), verdict.c_str());
+  std::fflush(stdout);
+  ++tally->files;
+  if (!ok) ++tally->failed;
+}
+
+void VerifyFile(GenControlBlock* cb, const GenFilePlan& file, const char* relName,
+                std::span<const GenColumnSpec> fields, GenFormat* format, bool parquet,
+                GenVerifyTally* tally) {
+  const bool fromStdin = file.path == "-";
+  UniqueFd own;
+  int fd = STDIN_FILENO;
+  if (!fromStdin) {
+    fd = ::open(file.path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      const int error = errno;
+      Tell(file.path,
+           error == ENOENT ? "FAILED: missing"
+                           : std::string("FAILED: cannot be read: ") + std::strerror(error),
+           false, tally);
+      return;
+    }
+    own = UniqueFd(fd);
+    (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  }
+  FileCheck check(fd, parquet, file.rows);
+  if (Gen_checkRelation(cb, relName, fields, file.rows, format, &check)) check.Finish();
+  const bool ok = check.failure().empty();
+  Tell(file.path,
+       ok ? "OK (" + Number(static_cast<std::uint64_t>(file.rows.count)) +
+                (file.rows.count == 1 ? " row)" : " rows)")
+          : "FAILED: " + check.failure(),
+       ok, tally);
+}
+
+}  // namespace
+
+std::string Gen_VerifyEscaped(const char* p, std::size_t n) {
+  std::string out;
+  out.reserve(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const auto c = static_cast<unsigned char>(p[i]);
+    if (c == '\\' || c == '"') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c < 0x20 || c > 0x7e) {
+      char hex[5];
+      std::snprintf(hex, sizeof hex, "\\x%02X", c);
+      out += hex;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+void Gen_VerifyRelation(GenControlBlock* cb, const GenRelationPlan& plan,
+                        const GenFormatMaker& makeFormat, bool parquet, GenVerifyTally* tally) {
+  CHECK_REQUIRE_TEXT(cb != nullptr, "cb != NULL");
+  CHECK_REQUIRE_TEXT(tally != nullptr, "tally != NULL");
+  Gen_Relation(
+      cb, plan, makeFormat,
+      [parquet, tally](GenControlBlock* block, const GenFilePlan& file, const char* relName,
+                       std::span<const GenColumnSpec> fields, GenFormat* format) {
+        VerifyFile(block, file, relName, fields, format, parquet, tally);
+      });
+}
+
+}  // namespace zervgen

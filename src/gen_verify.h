@@ -1,0 +1,47 @@
+// gen_verify.h: checking existing relation files against the bytes a run
+// would write to them. Each file of a relation's plan is read (standard
+// input for "-") and compared byte for byte with the bytes the relation
+// writer makes for it, chunk by chunk as they are made, so a check costs
+// what generating the file costs plus reading it. One line per file on
+// standard output tells the outcome, in the manner of "sha256sum -c":
+//   NAME: OK (R rows)
+//   NAME: FAILED: where and how the file differs
+// Creates, changes and removes no file.
+#ifndef ZERVGEN_SRC_GEN_VERIFY_H_
+#define ZERVGEN_SRC_GEN_VERIFY_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "gen.h"
+#include "gen_plan.h"
+#include "gen_schemas.h"
+
+namespace zervgen {
+
+// Files checked, and how many of them failed.
+struct GenVerifyTally {
+  int files = 0;
+  int failed = 0;
+};
+
+// Generates the relation of `plan` and checks each of its files against
+// the bytes of a format made by `makeFormat` (none: text rows), printing
+// one line per file on standard output and counting it in *tally.
+// `parquet` tells that the bytes are a Parquet file (told by byte offset,
+// row group and column) rather than text rows (told by row). A file that
+// cannot be opened is told as missing (or unreadable) without generating
+// anything for it.
+// REQUIRES: cb != NULL, tally != NULL
+void Gen_VerifyRelation(GenControlBlock* cb, const GenRelationPlan& plan,
+                        const GenFormatMaker& makeFormat, bool parquet, GenVerifyTally* tally);
+
+// `n` bytes at `p` as they are shown in a line: printable ASCII as it is,
+// '\\' and '"' escaped, a tab, line end and carriage return as \t, \n and
+// \r, any other byte as \xHH.
+std::string Gen_VerifyEscaped(const char* p, std::size_t n);
+
+}  // namespace zervgen
+
+#endif  // ZERVGEN_SRC_GEN_VERIFY_H_
