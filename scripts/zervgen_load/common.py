@@ -451,46 +451,48 @@ class Load:
         out, i = [], 0
         while i < len(words):
             w = words[i]
-            if w in ("-f", "-r", "-t", "-part"):
+            if w in ("-f", "-t", "-part"):
                 i += 2
-                continue
-            out.append(w)
-            i += 1
+            elif w == "-r":  # its file name may be left out
+                i += 2 if i + 1 < len(words) and not words[i + 1].startswith("-") else 1
+            else:
+                out.append(w)
+                i += 1
         return out
 
     def prove(self):
         """Every file proven exactly the run's by `zervgen -verify` with the
-        options of the report's Cmd: line, before the database is touched;
-        a file that is not ends the load. Sets self.proven when every file
-        is proven. Without a report, or when zervgen cannot prove files (no
-        -verify, or options it does not take back, such as a value with a
-        blank), the fields are checked instead as the rows load."""
+        options of the report's Cmd: line (all parts of a run in parts),
+        before the database is touched; a file that is not ends the load.
+        Sets self.proven when every file is proven. Without a report, or when
+        zervgen cannot prove files (no -verify, or options it does not take
+        back, such as a value with a blank), the fields are checked instead
+        as the rows load."""
         options = self.run_options()
         zervgen = self.find_verifier()
         if options is None or zervgen is None:
             return
+        p = self.spawn([zervgen] + options + ["-f", self.prefix, "-verify"],
+                       stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        out, err = p.communicate()
+        if p.returncode == 255:
+            return
         proven = set()
-        for k in range(1, self.jobs + 1):
-            part = ["-part", str(k)] if self.jobs > 1 else []
-            cmd = [zervgen] + options + part + ["-f", self.prefix, "-verify"]
-            p = self.spawn(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-            out, err = p.communicate()
-            if p.returncode == 255:
-                return
-            for line in out.decode("ascii", errors="replace").splitlines():
-                m = re.fullmatch(r".*\.(hun|ten|tny|uni|upd)(?:\.[0-9]+)?: (OK|FAILED)(.*)", line)
-                if not m:
-                    continue
-                rel = next(r for r in RELATIONS if SUFFIX[r] == m.group(1))
-                if m.group(2) == "FAILED":
-                    die(f"{rel}: {Source(self, rel, k).path}: not the file the run wrote"
-                        f"{m.group(3)} (nothing was loaded)")
-                proven.add((rel, k))
-            if p.returncode != 0:
-                said = (err or out).decode("ascii", errors="replace").strip().splitlines()
-                die(f"cannot prove the files with {zervgen} -verify:"
-                    f" {said[-1] if said else f'status {p.returncode}'}")
-        self.proven = len(proven) == len(RELATIONS) * self.jobs
+        for line in out.decode("ascii", errors="replace").splitlines():
+            m = re.fullmatch(r".*\.(hun|ten|tny|uni|upd)(?:\.([0-9]+))?: (OK|FAILED)(.*)", line)
+            if not m:
+                continue
+            rel = next(r for r in RELATIONS if SUFFIX[r] == m.group(1))
+            k = int(m.group(2) or 1)
+            if m.group(3) == "FAILED":
+                die(f"{rel}: {Source(self, rel, k).path}: not the file the run wrote"
+                    f"{m.group(4)} (nothing was loaded)")
+            proven.add((rel, k))
+        if p.returncode != 0:
+            said = (err or out).decode("ascii", errors="replace").strip().splitlines()
+            die(f"cannot prove the files with {zervgen} -verify:"
+                f" {said[-1] if said else f'status {p.returncode}'}")
+        self.proven = proven == {(r, k) for r in RELATIONS for k in range(1, self.jobs + 1)}
 
     # ------------------------------------------------------------ counts
 

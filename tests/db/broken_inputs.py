@@ -98,7 +98,9 @@ def head(suffix, n):
     return whole_file(suffix, lambda d: b"".join(d.splitlines(True)[:n]))
 
 
-# (name, base run, loaders, mutation, options, must-contain texts). The base
+# (name, base run, loaders, mutation, options, must-contain texts[, the
+# texts when zervgen -verify proves the files, where it tells the fault in
+# its own words: the row counted over the whole run]). The base
 # runs: "comma" (2000 rows, fill 20, report beside), "fixed" (2000 rows,
 # fill 20, -ff), "fixed0" (1000 rows, -ff, no fill), "small" (1000 rows, fill
 # 20), "nofill" (300 rows), "parts" (2000 rows, -parts 3). Loaders: p, s, m.
@@ -110,10 +112,11 @@ CASES = [
     ("cut inside the last field", "comma", "psm", whole_file("ten", lambda d: d[:-3]), [],
      ["tenpcnt", "zerv.ten", "line feed"]),
     ("cut at a row boundary", "comma", "psm", head("ten", 500), [],
-     ["tenpcnt", "zerv.ten", "500 rows", "2000"]),
-    ("tiny of two rows", "comma", "psm", whole_file("tny", lambda d: d + d), [], ["tiny", "2 rows"]),
+     ["tenpcnt", "zerv.ten", "500 rows", "2000"], ["zerv.ten", "truncated after row 500"]),
+    ("tiny of two rows", "comma", "psm", whole_file("tny", lambda d: d + d), [], ["tiny", "2 rows"],
+     ["tiny", "zerv.tny", "longer than expected"]),
     ("a file of another run", "comma", "psm", from_other("hun", "small"), [],
-     ["hundred", "zerv.hun", "1000 rows"]),
+     ["hundred", "zerv.hun", "1000 rows"], ["hundred", "zerv.hun", "row 1 differs"]),
     ("fill beside no fill", "comma", "psm", from_other("upd", "nofill"), [], ["updates", "fill"]),
     ("row cut inside a middle field", "comma", "psm",
      edit_row("hun", 700, lambda l: l[:l.index(b",", 30) + 3]), [], ["hundred", "zerv.hun", "row 700"]),
@@ -165,9 +168,9 @@ CASES = [
     ("duplicate key", "comma", "psm", edit_row("hun", 20, lambda l: b"0" + l[l.index(b","):]), [],
      ["hundred"]),
     ("fixed row cut to 60 characters", "fixed", "ps", edit_row("hun", 30, lambda l: l[:60]),
-     ["-d", "fixed"], ["hundred", "row 30", "fixed-format row"]),
+     ["-d", "fixed"], ["hundred", "row 30", "fixed-format row"], ["hundred", "zerv.hun", "row 30"]),
     ("fixed row with extra characters", "fixed", "ps", edit_row("uni", 31, lambda l: l + b"xy"),
-     ["-d", "fixed"], ["uniques", "row 31", "fixed-format row"]),
+     ["-d", "fixed"], ["uniques", "row 31", "fixed-format row"], ["uniques", "zerv.uni", "row 31"]),
     ("fill that changes half-way", "fixed0", "ps",
      whole_file("ten", lambda d: b"".join(l if i < 500 else l[:-1] + b"ab\n"
                                           for i, l in enumerate(d.splitlines(True)))),
@@ -181,9 +184,9 @@ CASES = [
     ("-j 2 on three parts", "parts", "p", None, ["-j", "2"], ["hundred", "-j 3"]),
     ("a part file with a key out of range", "parts", "p",
      edit_row("ten.2", 5, lambda l: b"1500000000" + l[l.index(b"|"):]), ["-j", "3", "-d", "|"],
-     ["tenpcnt", "zerv.ten.2", "row 5"]),
+     ["tenpcnt", "zerv.ten.2", "row 5"], ["tenpcnt", "zerv.ten.2", "row 671"]),
     ("a part file cut at a row boundary", "parts", "p", head("uni.3", 100), ["-j", "3", "-d", "|"],
-     ["uniques", "rows"]),
+     ["uniques", "rows"], ["uniques", "zerv.uni.3", "truncated after row 1433"]),
     ("-g with a failing zervgen", None, "psm", None, ["-g", "ZERVGEN", "-n", "30"],
      ["At least 100 rows"]),
     ("-g with -r", None, "psm", None, ["-g", "ZERVGEN", "-r", "x.rpt"], ["-r"]),
@@ -202,25 +205,37 @@ def fingerprint(db):
     return out
 
 
-def check_broken(res, dbs, runs, work, zervgen):
-    """Every case of CASES against every loader it names."""
+def check_broken(res, dbs, runs, work, zervgen, proof):
+    """Every case of CASES against every loader it names: with proof, as
+    loaded (the loader proves the files with the zervgen of the checkout);
+    without, through -z with a zervgen that cannot prove files, so that the
+    loader checks every row itself."""
     by_letter = {db.name[0]: db for db in dbs}
     before = {db.name: fingerprint(db) for db in dbs}
-    for i, (name, base, letters, mutate, options, texts) in enumerate(CASES):
+    mode = "proof" if proof else "row checks"
+    no_proof = []
+    if not proof:
+        stub = os.path.join(work, "zervgen-without-verify")
+        write(stub, b"#!/bin/sh\necho \"$0: Unknown option, '-verify'.\" >&2\nexit 255\n")
+        os.chmod(stub, 0o755)
+        no_proof = ["-z", stub]
+    for i, (name, base, letters, mutate, options, texts, *proof_texts) in enumerate(CASES):
+        if proof and proof_texts:
+            texts = proof_texts[0]
         prefix = None
         if base is not None:
             prefix = runs[base]
             if mutate is not None:
-                prefix = copy_run(runs[base], os.path.join(work, "broken", str(i)))
+                prefix = copy_run(runs[base], os.path.join(work, "broken", mode, str(i)))
                 mutate(prefix, runs)
-        args = [zervgen if a == "ZERVGEN" else a for a in options]
+        args = no_proof + [zervgen if a == "ZERVGEN" else a for a in options]
         if prefix is not None:
             args += [os.path.dirname(prefix) if prefix.endswith("/zerv") else prefix]
         for letter in letters:
             db = by_letter[letter]
             p = db.load(args)
             lines = p.stderr.splitlines()
-            where = f"{db.name}, broken input: {name}"
+            where = f"{db.name}, broken input ({mode}): {name}"
             ok = p.returncode == 1 and len(lines) == 1 and all(t in p.stderr for t in texts)
             res.check(ok, where, f"exited {p.returncode} with {p.stderr.strip()[:300]!r},"
                                  f" expected status 1 and one line with {texts}")

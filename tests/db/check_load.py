@@ -521,7 +521,8 @@ def main():
         dbs = [pg, sqlite, maria]
         for db in dbs:
             res.check(db.load([runs[","][0]]).returncode == 0, db.name, "the load before the broken inputs")
-        broken_inputs.check_broken(res, dbs, named, work, zervgen)
+        for proof in (True, False):
+            broken_inputs.check_broken(res, dbs, named, work, zervgen, proof)
     if runs[","] and fixed:
         check_settings(res, pg, maria, work, runs[","], fixed, opts.mariadb_socket)
     big = [generate(res, zervgen, os.path.join(work, f"int{n}"), ["-n", str(n)])
