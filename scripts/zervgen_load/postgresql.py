@@ -14,7 +14,8 @@ no generated field holds one, so a file with a backslash is refused before
 the database is touched. One stream COPYs into a table truncated in the
 same transaction (FREEZE), without its CHECK constraints, which the key
 session adds afterwards: validated in one scan, or, for files that zervgen
-has proven exact, added NOT VALID (no scan; they hold for later writes).
+has proven exact and rows piped from zervgen itself, added NOT VALID (no
+scan; they hold for later writes).
 
 Connection: psql's own environment (PGHOST, PGPORT, PGDATABASE, PGUSER,
 PGPASSWORD, ...). PSQL names another psql; ZERVGEN_CLIENT_READS=1 has psql
@@ -177,7 +178,7 @@ END$$;
     def key_script(self, load, rel):
         lines = [f"SET maintenance_work_mem = '{self.key_memory}'; SET search_path = {self.stage_name};",
                  "SET client_min_messages = warning;",
-                 self.add_checks(load, rel, rel, not_valid=load.proven),
+                 self.add_checks(load, rel, rel, not_valid=load.proven or bool(load.zervgen)),
                  load.sql_keys(rel), f"ANALYZE {rel};"]
         if load.check_cols:
             parts = []
