@@ -92,23 +92,31 @@ Example: PROG -d tab bench.db out/zerv"""
             fail_load(str(e))
 
     def run_sql(self, script):
-        try:
-            self.con.executescript(script)
-        except sqlite3.Error as e:
-            fail_load(str(e))
+        """The statements of script, one by one, in the open transaction
+        (the module's executescript would commit it first)."""
+        text = ""
+        for line in script.splitlines(True):
+            text += line
+            if sqlite3.complete_statement(text):
+                try:
+                    self.con.execute(text)
+                except sqlite3.Error as e:
+                    fail_load(str(e))
+                text = ""
 
     def stage(self, load):
-        # executescript commits an open transaction first: BEGIN goes with
-        # the tables, and every later script runs inside it.
         self.run_sql("BEGIN;\n" + load.sql_tables())
         for rel in RELATIONS:
             self.load_relation(load, rel)
         for rel in RELATIONS:
-            try:
-                self.con.execute(load.sql_keys(rel))
-            except sqlite3.Error as e:
-                fail_load(f"{rel}: {load.sources(rel)[0].name}: {e}")
+            for key in load.sql_keys(rel).splitlines():
+                try:
+                    self.con.execute(key)
+                except sqlite3.Error as e:
+                    fail_load(f"{rel}: {load.sources(rel)[0].name}: {e}")
         self.run_sql("ANALYZE;")
+        if not self.con.in_transaction:
+            fail_load("the transaction of the load ended before its checks")
 
     def columns(self, load):
         out = []
