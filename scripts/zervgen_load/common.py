@@ -25,6 +25,7 @@ A load either replaces all five tables or leaves the database as it was,
 and its status says which: 0 only after the database shows the new tables.
 """
 
+import contextlib
 import os
 import re
 import shutil
@@ -576,9 +577,23 @@ class Load:
 
     def spawn(self, cmd, **kw):
         """A child process, ended by the cleanup if the load ends first."""
-        p = subprocess.Popen(cmd, **kw)
-        self.procs.append(p)
+        with self.critical():
+            p = subprocess.Popen(cmd, **kw)
+            self.procs.append(p)
         return p
+
+    @contextlib.contextmanager
+    def critical(self):
+        """A signal that comes while the block makes and records a child or
+        the work folder ends the load only once the block is done, so that
+        the cleanup knows what to end and remove."""
+        self.state["critical"] = True
+        try:
+            yield
+        finally:
+            self.state["critical"] = False
+        if self.state["signalled"] and not self.state["holding"]:
+            raise_interrupted(self.state)
 
     def path(self, name):
         return os.path.join(self.work, name)
@@ -608,7 +623,8 @@ class Load:
         if self.check_cols and not (self.zervgen or self.report_file
                                     or os.path.isfile(f"{self.prefix}.rpt")):
             die(f"-c: no report to check the columns against (no {self.prefix}.rpt; use -R)")
-        self.work = tempfile.mkdtemp(prefix="zervgen-load.", dir=os.environ.get("TMPDIR") or None)
+        with self.critical():
+            self.work = tempfile.mkdtemp(prefix="zervgen-load.", dir=os.environ.get("TMPDIR") or None)
         if not self.zervgen:
             self.read_report()
             self.prove()
