@@ -8,7 +8,6 @@ stored types (dates to ISO 'YYYY-MM-DD' text) and inserted into STRICT
 tables; the keys are unique indexes built after the rows are in.
 """
 
-import os
 import sqlite3
 import subprocess
 

@@ -52,7 +52,7 @@ done
     mkdir run && zervgen -n 100 -f run/zerv 2>/dev/null &&
     loaded=$(zervgen-load-sqlite run.db run) &&
     grep -qx 'hundred         100 rows: the same as the other large relations (no report)' <<<"$loaded"
-) || fail "the installed load scripts do not run by name"
+) || fail "the installed loader does not run by its names"
 
 if ((failed)); then exit 1; fi
 echo "man page and installation: ok"
