@@ -313,6 +313,12 @@ int Verify(GenControlBlock* cb, const GenRunPlan& plan) {
   }
   Main_cleanup(cb);
   Main_closeReport();
+  // Lines that did not reach their reader leave the check unproven.
+  if (tally.outputError != 0) {
+    std::fprintf(stderr, "%s: Write error: \"%s\".\n", programName,
+                 std::strerror(tally.outputError));
+    return -1;
+  }
   if (tally.failed == 0) return 0;
   std::fprintf(stderr, "%s: %d of %d files did NOT verify.\n", programName, tally.failed,
                tally.files);

@@ -228,31 +228,42 @@ void FileCheck::Finish() {
 
 // Prints the line of one file and counts it.
 void Tell(const std::string& name, const std::string& verdict, bool ok, GenVerifyTally* tally) {
-  std::printf("%s: %s\n", name.c_str(), verdict.c_str());
-  std::fflush(stdout);
+  errno = 0;
+  if ((std::printf("%s: %s\n", name.c_str(), verdict.c_str()) < 0 || std::fflush(stdout) != 0) &&
+      tally->outputError == 0) {
+    tally->outputError = errno != 0 ? errno : EIO;
+  }
   ++tally->files;
   if (!ok) ++tally->failed;
+}
+
+// Opens the file to check (standard input for "-"); null with the line of
+// a file that cannot be opened.
+const char* OpenFailure(const GenFilePlan& file, UniqueFd* fd) {
+  if (file.path == "-") return nullptr;
+  const int opened = ::open(file.path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (opened < 0) return errno == ENOENT ? "missing" : std::strerror(errno);
+  *fd = UniqueFd(opened);
+  (void)::posix_fadvise(opened, 0, 0, POSIX_FADV_SEQUENTIAL);
+  return nullptr;
+}
+
+void TellOpenFailure(const GenFilePlan& file, const char* failure, GenVerifyTally* tally) {
+  const std::string reason = failure;
+  Tell(file.path, reason == "missing" ? "FAILED: missing" : "FAILED: cannot be read: " + reason,
+       false, tally);
 }
 
 void VerifyFile(GenControlBlock* cb, const GenFilePlan& file, const char* relName,
                 std::span<const GenColumnSpec> fields, GenFormat* format, bool parquet,
                 GenVerifyTally* tally) {
-  const bool fromStdin = file.path == "-";
   UniqueFd own;
-  int fd = STDIN_FILENO;
-  if (!fromStdin) {
-    fd = ::open(file.path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-      const int error = errno;
-      Tell(file.path,
-           error == ENOENT ? "FAILED: missing"
-                           : std::string("FAILED: cannot be read: ") + std::strerror(error),
-           false, tally);
-      return;
-    }
-    own = UniqueFd(fd);
-    (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  const char* failure = OpenFailure(file, &own);
+  if (failure != nullptr) {
+    TellOpenFailure(file, failure, tally);
+    return;
   }
+  const int fd = own ? own.get() : STDIN_FILENO;
   FileCheck check(fd, parquet, file.rows);
   if (Gen_checkRelation(cb, relName, fields, file.rows, format, &check)) check.Finish();
   const bool ok = check.failure().empty();
@@ -294,6 +305,21 @@ void Gen_VerifyRelation(GenControlBlock* cb, const GenRelationPlan& plan,
                         const GenFormatMaker& makeFormat, bool parquet, GenVerifyTally* tally) {
   CHECK_REQUIRE_TEXT(cb != nullptr, "cb != NULL");
   CHECK_REQUIRE_TEXT(tally != nullptr, "tally != NULL");
+  // When not one file of the relation can be opened, there is nothing to
+  // generate its columns for.
+  bool anyOpens = false;
+  for (const GenFilePlan& file : plan.files) {
+    UniqueFd fd;
+    anyOpens = anyOpens || OpenFailure(file, &fd) == nullptr;
+  }
+  if (!anyOpens) {
+    for (const GenFilePlan& file : plan.files) {
+      UniqueFd fd;
+      const char* failure = OpenFailure(file, &fd);
+      if (failure != nullptr) TellOpenFailure(file, failure, tally);
+    }
+    return;
+  }
   Gen_Relation(
       cb, plan, makeFormat,
       [parquet, tally](GenControlBlock* block, const GenFilePlan& file, const char* relName,

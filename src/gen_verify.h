@@ -24,6 +24,7 @@ namespace zervgen {
 struct GenVerifyTally {
   int files = 0;
   int failed = 0;
+  int outputError = 0;  // errno of the first line that could not be written; 0: none
 };
 
 // Generates the relation of `plan` and checks each of its files against
@@ -31,8 +32,8 @@ struct GenVerifyTally {
 // one line per file on standard output and counting it in *tally.
 // `parquet` tells that the bytes are a Parquet file (told by byte offset,
 // row group and column) rather than text rows (told by row). A file that
-// cannot be opened is told as missing (or unreadable) without generating
-// anything for it.
+// cannot be opened is told as missing (or unreadable) without making its
+// bytes; a file found to differ stops the making of its bytes there.
 // REQUIRES: cb != NULL, tally != NULL
 void Gen_VerifyRelation(GenControlBlock* cb, const GenRelationPlan& plan,
                         const GenFormatMaker& makeFormat, bool parquet, GenVerifyTally* tally);

@@ -160,6 +160,10 @@ TEST(Verify, DamagedFilesTellTheirFirstDifference) {
        "zerv.hun: FAILED: row 491 differs at byte offset 60000: expected "
        "\"123,192192193,126,-469696970.00,717171717,717171717,8/16/1921,yfAnp8cYub...\", found "
        "\"123,192192193,126,-469696970.00x717171717,717171717,8/16/1921,yfAnp8cYub...\"\n"},
+      {"a control byte", hun, [&](const TempDir& d) { SetByte(d.File(kHun), 60000, '\x01'); },
+       "zerv.hun: FAILED: row 491 differs at byte offset 60000: expected "
+       "\"123,192192193,126,-469696970.00,717171717,717171717,8/16/1921,yfAnp8cYub...\", found "
+       "\"123,192192193,126,-469696970.00\\x01717171717,717171717,8/16/1921,yfAnp8cYub...\"\n"},
       {"a byte of the last row", hun, [&](const TempDir& d) { SetByte(d.File(kHun), -2, 'x'); },
        "zerv.hun: FAILED: row 1000 differs at byte offset 122855: expected "
        "\"...huR9,t JNabKQPcNE,tH:yGMq\\n\", found \"...huR9,t JNabKQPcNE,tH:yGMx\\n\"\n"},
@@ -177,6 +181,8 @@ TEST(Verify, DamagedFilesTellTheirFirstDifference) {
        "zerv.hun: FAILED: longer than expected: bytes after row 1000 from byte offset 122857, "
        "found \"" +
            kRow1 + "\"\n"},
+      {"a missing file", hun, [&](const TempDir& d) { ::unlink(d.File(kHun).c_str()); },
+       "zerv.hun: FAILED: missing\n"},
       {"an empty file", hun, [&](const TempDir& d) { WriteFile(d.File(kHun), ""); },
        "zerv.hun: FAILED: truncated before row 1 (the file is empty)\n"},
       {"a folder in its place", hun,
@@ -277,17 +283,36 @@ TEST(Verify, CreatesNoReportAndNoTemporaryFile) {
 #endif
 }
 
+// Lines that cannot be written fail the check itself (255), even when
+// every file is OK.
+TEST(Verify, LinesThatCannotBeWrittenFailTheCheck) {
+  TempDir dir;
+  Generate(dir, {"-ti", "-n", "100"});
+  RunOptions options;
+  options.stdoutFile = "/dev/full";
+  const RunResult r = Verify(dir, {"-ti", "-n", "100"}, options);
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(AfterBanner(r.err), "zervgen: Write error: \"No space left on device\".\n");
+}
+
 // An interrupted check ends with the signal's status and message, leaving
 // the folder as it was (Verify checks that).
 TEST(Verify, InterruptLeavesNothingBehind) {
   TempDir dir;
-  Generate(dir, {"-hu", "-n", "1000"});
+  Generate(dir, {"-hu", "-n", "5000"});
   const std::vector<std::string> before = Contents(dir);
-  // The check reads the first rows from a pipe that then stays open, and
-  // waits there for more.
-  ZervgenProcess p(dir.path(), BashScript{"exec -a zervgen \"$ZERVGEN\" -hu -n 1000 -f - -verify "
-                                          "< <(head -c 1000 zerv.hun; exec sleep 60)"});
-  ::usleep(300000);
+  // The check reads the first 400000 bytes from a pipe that then stays
+  // open, and waits there for more.
+  ZervgenProcess p(dir.path(), BashScript{"exec -a zervgen \"$ZERVGEN\" -hu -n 5000 -f - -verify "
+                                          "< <(head -c 400000 zerv.hun; exec sleep 60)"});
+  const std::string io = "/proc/" + std::to_string(p.pid()) + "/io";
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        const std::string text = ReadFile(io);
+        const std::size_t at = text.find("rchar: ");
+        return at != std::string::npos && std::stoll(text.substr(at + 7)) >= 400000;
+      },
+      60));
   ASSERT_TRUE(p.Signal(SIGINT));
   ASSERT_TRUE(p.Wait(30));
   EXPECT_EQ(p.result().status, 255);

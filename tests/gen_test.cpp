@@ -175,6 +175,22 @@ TEST_F(GenTest, FloatSlotFallsBackToAFileAndTakesTheAddressAlong) {
   EXPECT_TRUE(dir_.List().empty());
 }
 
+// Where temporary files are not allowed (a check of files), a column whose
+// vector cannot be had fails the set-up for want of memory: no file.
+TEST_F(GenTest, WithoutTemporaryFilesAMissingVectorIsOutOfMemory) {
+  FailingAllocations fail({5});
+  Gen_AllowTempFiles(false);
+  testing::internal::CaptureStderr();
+  const int cls = Raised([&] { Gen_InitializeCB(&cb_, 1000, 0, dir_.path()); });
+  const std::string err = testing::internal::GetCapturedStderr();
+  Gen_AllowTempFiles(true);
+  EXPECT_EQ(cls, XEPT_GEN_FAILED);
+  EXPECT_EQ(err, std::string(programName) + ": Out of memory.\n");
+  EXPECT_TRUE(dir_.List().empty());
+  Main_cleanup(&cb_);
+  EXPECT_TRUE(dir_.List().empty());
+}
+
 TEST_F(GenTest, NoColumnVectorGivesTenFiles) {
   // Every column vector fails: allocations 2, 5, 8, ... (each failure is
   // followed by the path and the buffer of its file).

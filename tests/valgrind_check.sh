@@ -3,7 +3,7 @@
 # leak check) on small runs that take every ending a user meets: a complete
 # run with a report, rows to standard output, a full disk, a file-size
 # limit, a closed pipe, an existing relation file and a rejected command
-# line. Any memory error or leak, or a status other than the expected one,
+# line, and checks of files with -verify. Any memory error or leak, or a status other than the expected one,
 # fails the check.
 #
 # Usage: tests/valgrind_check.sh [BUILD_DIR]     (default: build)
@@ -107,7 +107,22 @@ fresh rejected
 "${vg[@]}" --log-file=vg.log -- "$bin" -n 99 2>err
 check "rejected command line" 255 $? vg.log
 
-# 8. Column storage in temporary files and the writer, from the unit tests.
+# 8. Checks of files: untouched ones pass, a changed byte, a cut and a
+#    missing file fail (status 1), Parquet too.
+fresh verify
+"$bin" -n 1000 -fc 5 -f t 2>/dev/null && "$bin" -hu -n 3000 -parquet -rowgroup 1000 2>/dev/null
+"${vg[@]}" --log-file=vg.log -- "$bin" -n 1000 -fc 5 -f t -verify >out 2>err
+check "verify untouched files" 0 $? vg.log
+printf x | dd of=t.hun bs=1 seek=5000 conv=notrunc status=none
+truncate -s 3000 t.ten && rm t.upd
+printf x | dd of=zerv.hun.parquet bs=1 seek=20000 conv=notrunc status=none
+"${vg[@]}" --log-file=vg.log -- "$bin" -n 1000 -fc 5 -f t -verify >out 2>err
+check "verify damaged files" 1 $? vg.log
+[[ "$(grep -c FAILED out)" == 3 ]] || fail "verify damaged files: $(grep -c FAILED out) failed"
+"${vg[@]}" --log-file=vg.log -- "$bin" -hu -n 3000 -parquet -rowgroup 1000 -verify >out 2>err
+check "verify a damaged Parquet file" 1 $? vg.log
+
+# 9. Column storage in temporary files and the writer, from the unit tests.
 if [[ -x "$build/zervgen_tests" ]]; then
   fresh unit
   "${vg[@]}" --log-file=vg.log --leak-check=no -- "$build/zervgen_tests" --gtest_filter='GenTest.*' >out 2>err
