@@ -16,8 +16,8 @@
 # ratio of wall time to that of plain COPY:
 #   copy         COPY ... FROM 'file' of the five files into bare tables, one
 #                after another, nothing else
-#   load         scripts/load-postgresql.sh PREFIX (checks, COPY, keys,
-#                ANALYZE, counts against the report)
+#   load         scripts/load-postgresql.sh PREFIX (the proof by zervgen
+#                -verify, COPY, keys, ANALYZE, counts against the report)
 #   load -jN     the same with -j N from N part files per relation
 #   load -c      the same as load, with the column check against the report
 #   load -g      the same piping from zervgen (generation included)
@@ -38,16 +38,19 @@ while (($#)); do
   esac
 done
 zervgen=$(realpath "$zervgen")
-loader=$PWD/scripts/load-postgresql.sh
+loader=$PWD/scripts/load-postgresql.sh  # zervgen-load postgresql
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/zervgen-bench-load.XXXXXX")
 chmod 755 "$tmp"
 trap 'rm -rf "$tmp"' EXIT
 
 "$zervgen" "${rows[@]}" -r "$tmp/zerv.rpt" -f "$tmp/zerv" 2>/dev/null
+# The report of part 1 names the parts' own options, which the loader's proof
+# (zervgen -verify) repeats.
 for ((k = 1; k <= jobs; k++)); do
-  "$zervgen" "${rows[@]}" -parts "$jobs" -part "$k" -f "$tmp/parts" 2>/dev/null
+  report=()
+  ((k == 1)) && report=(-r "$tmp/parts.rpt")
+  "$zervgen" "${rows[@]}" -parts "$jobs" -part "$k" "${report[@]}" -f "$tmp/parts" 2>/dev/null
 done
-cp "$tmp/zerv.rpt" "$tmp/parts.rpt"
 echo "files: $(du -sh --apparent-size "$tmp" | cut -f1) in $tmp (${rows[*]}, whole and $jobs parts)"
 echo "machine: $(nproc) cores, $(uname -r), $(date -u '+%Y-%m-%d %H:%M UTC'), load average $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "server: $(psql -X -A -t -c 'SELECT version()' | cut -d, -f1)"

@@ -1,14 +1,15 @@
 -- mariadb.sql: the tables of the five relations that zervgen writes, for
 -- MariaDB. Running this file drops the five tables if they exist, creates
--- them empty and adds their primary keys. scripts/load-mariadb.sh runs it in
+-- them empty and adds their primary keys. zervgen-load mariadb runs it in
 -- two steps: the tables first, and the ALTER TABLE lines that add the keys
 -- only after the rows are in. Keep each key statement on one line beginning
 -- "ALTER TABLE".
 --
--- Column types hold every generated value exactly; scripts/load-mariadb.sh
--- checks every field against the ranges and lengths below before it inserts
--- a row (LOAD DATA LOCAL would round, cut or convert a wrong value with no
--- more than a warning), and names the row that fails:
+-- Column types hold every generated value exactly; zervgen-load mariadb
+-- proves the files with zervgen -verify, or else checks every field against
+-- the ranges and lengths below before it loads a row (LOAD DATA LOCAL would
+-- round, cut or convert a wrong value with no more than a warning), and
+-- names the row that fails:
 --   key, int, signed   INT: whole numbers within -1000000000..1000000000.
 --   float              DECIMAL(12,2): written as a whole number and ".00",
 --                      e.g. -166666667.00, within -500000000..500000000.

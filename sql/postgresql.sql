@@ -1,6 +1,6 @@
 -- postgresql.sql: the tables of the five relations that zervgen writes, for
 -- PostgreSQL. Running this file drops the five tables if they exist, creates
--- them empty and adds their primary keys. scripts/load-postgresql.sh runs it
+-- them empty and adds their primary keys. zervgen-load postgresql runs it
 -- in two steps: the tables first, and the ALTER TABLE lines that add the keys
 -- only after the rows are in (COPY into a table without an index, then one
 -- index build, is about twice as fast as COPY into a keyed table). Keep each

@@ -1,13 +1,14 @@
 -- sqlite.sql: the tables of the five relations that zervgen writes, for
 -- SQLite. Running this file drops the five tables if they exist and creates
--- them empty; scripts/load-sqlite.sh runs it, loads the rows and runs ANALYZE,
+-- them empty; zervgen-load sqlite runs it, loads the rows and runs ANALYZE,
 -- all in one transaction.
 --
 -- The tables are STRICT (SQLite 3.37 or later): a value that is not of its
 -- column's type, such as a text where a number belongs, fails the load
--- instead of being stored as it is. scripts/load-sqlite.sh checks every field
--- before that, against the ranges and lengths below (a number must read back
--- as written, a date must be a real day), and names the row that fails.
+-- instead of being stored as it is. zervgen-load sqlite proves the files
+-- with zervgen -verify, or else checks every field before that, against the
+-- ranges and lengths below (a number must read back as written, a date must
+-- be a real day), and names the row that fails.
 --
 -- Column types and the values they hold exactly:
 --   key, int, signed   INTEGER: whole numbers within -1000000000..1000000000.

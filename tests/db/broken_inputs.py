@@ -79,11 +79,28 @@ def from_other(suffix, other):
     return mutate
 
 
+def report_distinct(heading, column, value):
+    """The report's count of distinct values of one column of one relation
+    replaced by value."""
+    def mutate(prefix, _):
+        lines = read(f"{prefix}.rpt").split(b"\n")
+        at = lines.index(heading)
+        for i in range(at, len(lines)):
+            fields = lines[i].split()
+            if fields and fields[0] == column:
+                lines[i] = lines[i].replace(b" " + fields[4], b" " + value, 1)
+                break
+        write(f"{prefix}.rpt", b"\n".join(lines))
+    return mutate
+
+
 def head(suffix, n):
     return whole_file(suffix, lambda d: b"".join(d.splitlines(True)[:n]))
 
 
-# (name, base run, loaders, mutation, options, must-contain texts). The base
+# (name, base run, loaders, mutation, options, must-contain texts[, the
+# texts when zervgen -verify proves the files, where it tells the fault in
+# its own words: the row counted over the whole run]). The base
 # runs: "comma" (2000 rows, fill 20, report beside), "fixed" (2000 rows,
 # fill 20, -ff), "fixed0" (1000 rows, -ff, no fill), "small" (1000 rows, fill
 # 20), "nofill" (300 rows), "parts" (2000 rows, -parts 3). Loaders: p, s, m.
@@ -95,10 +112,11 @@ CASES = [
     ("cut inside the last field", "comma", "psm", whole_file("ten", lambda d: d[:-3]), [],
      ["tenpcnt", "zerv.ten", "line feed"]),
     ("cut at a row boundary", "comma", "psm", head("ten", 500), [],
-     ["tenpcnt", "zerv.ten", "500 rows", "2000"]),
-    ("tiny of two rows", "comma", "psm", whole_file("tny", lambda d: d + d), [], ["tiny", "2 rows"]),
+     ["tenpcnt", "zerv.ten", "500 rows", "2000"], ["zerv.ten", "truncated after row 500"]),
+    ("tiny of two rows", "comma", "psm", whole_file("tny", lambda d: d + d), [], ["tiny", "2 rows"],
+     ["tiny", "zerv.tny", "longer than expected"]),
     ("a file of another run", "comma", "psm", from_other("hun", "small"), [],
-     ["hundred", "zerv.hun", "1000 rows"]),
+     ["hundred", "zerv.hun", "1000 rows"], ["hundred", "zerv.hun", "row 1 differs"]),
     ("fill beside no fill", "comma", "psm", from_other("upd", "nofill"), [], ["updates", "fill"]),
     ("row cut inside a middle field", "comma", "psm",
      edit_row("hun", 700, lambda l: l[:l.index(b",", 30) + 3]), [], ["hundred", "zerv.hun", "row 700"]),
@@ -126,12 +144,33 @@ CASES = [
      ["tenpcnt", "row 7"]),
     ("non-ASCII letter in a code", "comma", "sm", set_field("upd", 8, 7, "\u00e9".encode() * 5),
      [], ["updates", "row 8"]),
+    # Values that a database would take as another value: a NUL byte that
+    # cuts a number, a date or a text; a zero month or day; COPY's escapes
+    # (a name of 20 printable characters loads as written where there are
+    # none).
+    ("a NUL byte in an integer", "comma", "psm", set_field("hun", 10, 1, b"176\x0076177"), [],
+     ["hundred", "zerv.hun", "row 10"]),
+    ("a NUL byte in a date", "comma", "psm", set_field("hun", 11, 6, b"4/2/1951\x00junk"), [],
+     ["hundred", "zerv.hun", "row 11"]),
+    ("a NUL byte in an address", "comma", "psm", set_field("uni", 12, 9, b"aP7sa\x006EArZThIOe:"),
+     [], ["uniques", "zerv.uni", "row 12"]),
+    ("day 0", "comma", "psm", set_field("ten", 42, 6, b"1/0/1950"), [], ["tenpcnt", "row 42"]),
+    ("month 0", "comma", "psm", set_field("ten", 43, 6, b"0/10/1950"), [], ["tenpcnt", "row 43"]),
+    ("a fill of \\N", "comma", "psm", set_field("upd", 50, 10, b"\\N"), [],
+     ["updates", "zerv.upd", "row 50"]),
+    ("a key of \\061", "comma", "psm", set_field("hun", 51, 0, b"\\061"), [],
+     ["hundred", "zerv.hun", "row 51"]),
+    ("a name with \\x41", "comma", "p", set_field("ten", 52, 8, b"ab\\x41" + b"c" * 14), [],
+     ["tenpcnt", "zerv.ten", "row 52"]),
+    ("-c against another count of distinct values", "comma", "psm",
+     report_distinct(b"Uniques Relation:", b"decim", b"1999"), ["-c"],
+     ["uniques", "column decim", "1999"]),
     ("duplicate key", "comma", "psm", edit_row("hun", 20, lambda l: b"0" + l[l.index(b","):]), [],
      ["hundred"]),
     ("fixed row cut to 60 characters", "fixed", "ps", edit_row("hun", 30, lambda l: l[:60]),
-     ["-d", "fixed"], ["hundred", "row 30", "fixed-format row"]),
+     ["-d", "fixed"], ["hundred", "row 30", "fixed-format row"], ["hundred", "zerv.hun", "row 30"]),
     ("fixed row with extra characters", "fixed", "ps", edit_row("uni", 31, lambda l: l + b"xy"),
-     ["-d", "fixed"], ["uniques", "row 31", "fixed-format row"]),
+     ["-d", "fixed"], ["uniques", "row 31", "fixed-format row"], ["uniques", "zerv.uni", "row 31"]),
     ("fill that changes half-way", "fixed0", "ps",
      whole_file("ten", lambda d: b"".join(l if i < 500 else l[:-1] + b"ab\n"
                                           for i, l in enumerate(d.splitlines(True)))),
@@ -145,9 +184,9 @@ CASES = [
     ("-j 2 on three parts", "parts", "p", None, ["-j", "2"], ["hundred", "-j 3"]),
     ("a part file with a key out of range", "parts", "p",
      edit_row("ten.2", 5, lambda l: b"1500000000" + l[l.index(b"|"):]), ["-j", "3", "-d", "|"],
-     ["tenpcnt", "zerv.ten.2", "row 5"]),
+     ["tenpcnt", "zerv.ten.2", "row 5"], ["tenpcnt", "zerv.ten.2", "row 671"]),
     ("a part file cut at a row boundary", "parts", "p", head("uni.3", 100), ["-j", "3", "-d", "|"],
-     ["uniques", "rows"]),
+     ["uniques", "rows"], ["uniques", "zerv.uni.3", "truncated after row 1433"]),
     ("-g with a failing zervgen", None, "psm", None, ["-g", "ZERVGEN", "-n", "30"],
      ["At least 100 rows"]),
     ("-g with -r", None, "psm", None, ["-g", "ZERVGEN", "-r", "x.rpt"], ["-r"]),
@@ -166,29 +205,55 @@ def fingerprint(db):
     return out
 
 
-def check_broken(res, dbs, runs, work, zervgen):
-    """Every case of CASES against every loader it names."""
+def identity(db):
+    """What tells the tables themselves apart, not only their rows (a load
+    of the same run gives the same fingerprint): PostgreSQL's table oids,
+    SQLite's schema version."""
+    if db.name == "postgresql":
+        return db.query("SELECT string_agg(oid::text, ' ' ORDER BY relname) FROM pg_class"
+                        " WHERE relname IN ('hundred', 'tenpcnt', 'tiny', 'uniques', 'updates')"
+                        " AND relnamespace = current_schema()::regnamespace")
+    if db.name == "sqlite":
+        return db.query("PRAGMA schema_version")
+    return None
+
+
+def check_broken(res, dbs, runs, work, zervgen, proof):
+    """Every case of CASES against every loader it names: with proof, as
+    loaded (the loader proves the files with the zervgen of the checkout);
+    without, through -z with a zervgen that cannot prove files, so that the
+    loader checks every row itself."""
     by_letter = {db.name[0]: db for db in dbs}
-    before = {db.name: fingerprint(db) for db in dbs}
-    for i, (name, base, letters, mutate, options, texts) in enumerate(CASES):
+    before = {db.name: (fingerprint(db), identity(db)) for db in dbs}
+    mode = "proof" if proof else "row checks"
+    no_proof = []
+    if not proof:
+        stub = os.path.join(work, "zervgen-without-verify")
+        write(stub, b"#!/bin/sh\necho \"$0: Unknown option, '-verify'.\" >&2\nexit 255\n")
+        os.chmod(stub, 0o755)
+        no_proof = ["-z", stub]
+    for i, (name, base, letters, mutate, options, texts, *proof_texts) in enumerate(CASES):
+        if proof and proof_texts:
+            texts = proof_texts[0]
         prefix = None
         if base is not None:
             prefix = runs[base]
             if mutate is not None:
-                prefix = copy_run(runs[base], os.path.join(work, "broken", str(i)))
+                prefix = copy_run(runs[base], os.path.join(work, "broken", mode, str(i)))
                 mutate(prefix, runs)
-        args = [zervgen if a == "ZERVGEN" else a for a in options]
+        args = no_proof + [zervgen if a == "ZERVGEN" else a for a in options]
         if prefix is not None:
             args += [os.path.dirname(prefix) if prefix.endswith("/zerv") else prefix]
         for letter in letters:
             db = by_letter[letter]
             p = db.load(args)
             lines = p.stderr.splitlines()
-            where = f"{db.name}, broken input: {name}"
+            where = f"{db.name}, broken input ({mode}): {name}"
             ok = p.returncode == 1 and len(lines) == 1 and all(t in p.stderr for t in texts)
             res.check(ok, where, f"exited {p.returncode} with {p.stderr.strip()[:300]!r},"
                                  f" expected status 1 and one line with {texts}")
-            res.check(fingerprint(db) == before[db.name], where, "the tables changed")
+            res.check((fingerprint(db), identity(db)) == before[db.name], where,
+                      "the tables changed")
 
 
 # ---------------------------------------------------------------- interrupts
@@ -262,9 +327,39 @@ def check_interrupts(res, dbs, prefixes, runs_per_loader, leftovers, tmp):
             else:
                 res.check(now == prints[current], where,
                           f"status {proc.returncode} ({err.strip()[:200]!r}), but the tables changed")
-                # A signal that comes before the shell has read the script
-                # ends it before any message.
-                res.check(proc.returncode < 0 or len(err.splitlines()) == 1, where,
-                          f"status {proc.returncode} with {err.strip()[:200]!r}, not one line")
+                check_ending(res, where, proc.returncode, err)
             left = leftovers(db) + os.listdir(tmp)
             res.check(not left, where, f"left behind: {left}")
+        # Early signals, where a loader is still setting up: each ends with
+        # the tables as they were (they already hold this run) and the
+        # signal's own line and status.
+        for n in range(8):
+            proc = subprocess.Popen(db.load_command([prefixes[current]]), stdout=subprocess.PIPE,
+                                    stderr=subprocess.PIPE, env=env, start_new_session=True,
+                                    text=True, errors="replace")
+            time.sleep(0.02 + 0.05 * n)
+            interrupt(proc, "term")
+            out, err = proc.communicate()
+            where = f"{db.name}, early SIGTERM {n + 1}"
+            res.check(fingerprint(db) == prints[current], where, "the tables changed")
+            if proc.returncode != 0:
+                check_ending(res, where, proc.returncode, err)
+            left = leftovers(db) + os.listdir(tmp)
+            res.check(not left, where, f"left behind: {left}")
+
+
+def check_ending(res, where, status, err):
+    """A load that did not end with status 0 ends with status 1 and one line,
+    or with the signal's status and its "interrupted by SIGx" line. Only a
+    signal that comes before the interpreter has run a line of the loader
+    ends it by the signal itself."""
+    lines = err.splitlines()
+    signals = {130: "SIGINT", 143: "SIGTERM", 129: "SIGHUP"}
+    if status < 0:
+        ok = True
+    elif status in signals:
+        ok = len(lines) == 1 and f"interrupted by {signals[status]}," in lines[0]
+    else:
+        ok = status == 1 and len(lines) == 1
+    res.check(ok, where, f"status {status} with {err.strip()[:200]!r}, not one line that"
+                         " says why, with its status")

@@ -3,8 +3,7 @@
 
 Generates all five relations with the comma, '|' and tab delimiters (and one
 run without a fill column, one in fixed format, and one in three parts), loads
-them with scripts/load-postgresql.sh, scripts/load-sqlite.sh and
-scripts/load-mariadb.sh (fixed format into PostgreSQL and SQLite; the parts
+them with scripts/zervgen-load postgresql, sqlite and mariadb (fixed format into PostgreSQL and SQLite; the parts
 through three concurrent sessions into PostgreSQL, from part files and from
 zervgen pipes), and checks in SQL:
 
@@ -522,7 +521,8 @@ def main():
         dbs = [pg, sqlite, maria]
         for db in dbs:
             res.check(db.load([runs[","][0]]).returncode == 0, db.name, "the load before the broken inputs")
-        broken_inputs.check_broken(res, dbs, named, work, zervgen)
+        for proof in (True, False):
+            broken_inputs.check_broken(res, dbs, named, work, zervgen, proof)
     if runs[","] and fixed:
         check_settings(res, pg, maria, work, runs[","], fixed, opts.mariadb_socket)
     big = [generate(res, zervgen, os.path.join(work, f"int{n}"), ["-n", str(n)])

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # check_man.sh: the man page renders without warnings, names every option of
 # the help text and every installed program, and installs with the program,
-# the table scripts and the load scripts where they belong; the installed load
-# scripts run by name.
+# the table scripts and the loader where they belong; the installed loader runs
+# by each of its names.
 #
 #   bash tests/db/check_man.sh ZERVGEN     (from the repo root)
 set -euo pipefail
@@ -30,8 +30,8 @@ done
 prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
 cmake --install build --prefix "$prefix" >/dev/null
-loaders=(zervgen-load-postgresql zervgen-load-sqlite zervgen-load-mariadb)
-for file in bin/zervgen share/man/man1/zervgen.1 share/zervgen/scripts/load-common.sh \
+loaders=(zervgen-load zervgen-load-postgresql zervgen-load-sqlite zervgen-load-mariadb)
+for file in bin/zervgen share/man/man1/zervgen.1 share/zervgen/scripts/zervgen_load/common.py \
   share/zervgen/sql/postgresql.sql share/zervgen/sql/sqlite.sql share/zervgen/sql/mariadb.sql \
   "${loaders[@]/#/bin/}"; do
   [[ -e $prefix/$file ]] || fail "cmake --install did not install $file"
@@ -47,11 +47,12 @@ done
 # writing.
 (
   cd "$prefix" && export PATH=$prefix/bin:$PATH &&
-    for name in "${loaders[@]}"; do "$name" -h >/dev/null || exit 1; done &&
+    for name in "${loaders[@]:1}"; do "$name" -h >/dev/null || exit 1; done &&
+    zervgen-load sqlite -h >/dev/null &&
     mkdir run && zervgen -n 100 -f run/zerv 2>/dev/null &&
     loaded=$(zervgen-load-sqlite run.db run) &&
     grep -qx 'hundred         100 rows: the same as the other large relations (no report)' <<<"$loaded"
-) || fail "the installed load scripts do not run by name"
+) || fail "the installed loader does not run by its names"
 
 # zervgen-slurm: its own man page, installed beside zervgen and named in
 # zervgen's page; installed, it runs by name.

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# check_stubs.sh: the load scripts against stub database clients, without a
+# check_stubs.sh: the loader against stub database clients, without a
 # database: option parsing, the -j part files and sessions, a failing -g
-# generator, and the options handed to the MariaDB client.
+# generator, and the options handed to the MariaDB client. The loader is
+# called by its old names (load-postgresql.sh, ...), which choose the
+# database, and as zervgen-load DATABASE.
 #
 #   bash tests/db/check_stubs.sh ZERVGEN     (from the repo root)
 #
@@ -89,6 +91,10 @@ mkdir "$tmp/run" "$tmp/parts"
 (cd "$tmp/run" && "$zervgen" -n 200 -fc 3 -r zerv.rpt 2>/dev/null)
 (cd "$tmp/parts" && for k in 1 2 3; do "$zervgen" -n 300 -parts 3 -part $k 2>/dev/null; done)
 
+# The names: a subcommand per database, and none.
+expect "subcommand" 0 "-o OPTION" "$repo/scripts/zervgen-load" mariadb -h
+expect "no subcommand" 2 "postgresql|sqlite|mariadb" "$repo/scripts/zervgen-load" oracle x
+
 # Options.
 expect "help" 0 "-j N" "$pg" -h
 expect "help without -j" 0 "-o OPTION" "$my" -h
@@ -98,7 +104,11 @@ expect "too many arguments" 2 "Usage:" "$pg" "$tmp/run" extra
 expect "bad delimiter" 1 "unsupported delimiter ';'" "$pg" -d ';' "$tmp/run"
 expect "-j 0" 1 "-j takes a number of parts from 1 to 99" "$pg" -j 0 "$tmp/run"
 expect "-j 100" 1 "-j takes a number" "$pg" -j 100 "$tmp/run"
-expect "-j into SQLite" 1 "one stream only" "$sq" -j 2 x.db "$tmp/run"
+expect "-j on whole files, SQLite" 1 "only $tmp/run/zerv.hun: load it without -j" "$sq" -j 2 x.db "$tmp/run"
+expect "-j 3 into SQLite" 0 "hundred         300 rows: the same as the other large relations" \
+  "$sq" -j 3 "$tmp/parts.db" "$tmp/parts"
+[[ $(sqlite3 "$tmp/parts.db" 'SELECT count(*) FROM uniques') == 300 ]] ||
+  fail "-j 3 into SQLite: uniques holds $(sqlite3 "$tmp/parts.db" 'SELECT count(*) FROM uniques') rows"
 expect "fixed into MariaDB" 1 "cannot be loaded into this database" "$my" -d fixed db "$tmp/run"
 expect "-R with -g" 1 "-R: with -g" "$pg" -R x.rpt -g "$zervgen" -n 100
 expect "-R unreadable" 1 "cannot read the report" "$pg" -R "$tmp/none.rpt" "$tmp/run"
@@ -137,10 +147,18 @@ expect "failing -g" 1 "hundred: $zervgen -hu failed: $zervgen: At least 100 rows
   "$pg" -g "$zervgen" -n 30
 expect "failing -g, SQLite" 1 "At least 100 rows must be specified." "$sq" -g "$zervgen" "$tmp/g.db" -n 30
 
+# -g: a fill width as zervgen reads it, with a blank or a '+' before it.
+for fc in ' 5' +5; do
+  rm -f "$tmp/fc.db"
+  expect "-g -fc '$fc'" 0 "tiny              1 rows" "$sq" -g "$zervgen" "$tmp/fc.db" -n 100 -fc "$fc"
+  [[ $(sqlite3 "$tmp/fc.db" 'SELECT count(*) FROM hundred WHERE length("fill") = 5') == 100 ]] ||
+    fail "-g -fc '$fc': the fill is not of 5 characters"
+done
+
 # MariaDB: -o options reach the client first, as --defaults-file must.
 expect "MariaDB -o" 1 "stub client" "$my" -o --defaults-file=/x.cnf -o --socket=/s db "$tmp/run"
 grep -q -- '^mariadb --defaults-file=/x.cnf --socket=/s ' "$STUB_LOG" ||
   fail "MariaDB -o: the client got: $(head -n 1 "$STUB_LOG")"
 
 if ((failed)); then exit 1; fi
-echo "load scripts with stub clients: $passed checks ok"
+echo "loader with stub clients: $passed checks ok"

@@ -1,6 +1,6 @@
 """databases.py: the three databases of the load checks.
 
-Each class loads through its load script (load_command, load) and answers
+Each class loads through the loader (zervgen-load DATABASE) (load_command, load) and answers
 queries as lists of tuples of texts (query), with the SQL that prints a row
 as zervgen writes it (row_fields), its date texts (date_text), its primary
 key (primary_key) and, for SQLite, the values not stored as their type
@@ -13,16 +13,17 @@ import sqlite3
 import subprocess
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-LOAD_PG = os.path.join(REPO, "scripts", "load-postgresql.sh")
-LOAD_SQLITE = os.path.join(REPO, "scripts", "load-sqlite.sh")
-LOAD_MARIADB = os.path.join(REPO, "scripts", "load-mariadb.sh")
+LOADER = os.path.join(REPO, "scripts", "zervgen-load")
+LOAD_PG = [LOADER, "postgresql"]
+LOAD_SQLITE = [LOADER, "sqlite"]
+LOAD_MARIADB = [LOADER, "mariadb"]
 
 
 class Postgres:
     name = "postgresql"
 
     def load_command(self, args):
-        return [LOAD_PG] + args
+        return LOAD_PG + args
 
     def load(self, args):
         return run(self.load_command(args))
@@ -66,7 +67,7 @@ class Sqlite:
         self.path = path
 
     def load_command(self, args):
-        return [LOAD_SQLITE] + with_target(args, self.path)
+        return LOAD_SQLITE + with_target(args, self.path)
 
     def load(self, args):
         return run(self.load_command(args))
@@ -122,7 +123,7 @@ class Mariadb:
         self.database = database
 
     def load_command(self, args):
-        return [LOAD_MARIADB] + with_target(args, self.database)
+        return LOAD_MARIADB + with_target(args, self.database)
 
     def load(self, args):
         return run(self.load_command(args))

@@ -1,0 +1,227 @@
+"""mariadb.py: the MariaDB backend, through the mariadb client.
+
+MariaDB commits every CREATE and ALTER at once, so the tables are built in a
+database of their own (created and dropped by the loader) and then take the
+place of the old ones in one RENAME TABLE, which is atomic: a load that
+fails anywhere leaves the target database as it was. The rows go in with
+LOAD DATA LOCAL INFILE (parts one after another), the dates through
+STR_TO_DATE; any warning fails the load. Files that zervgen has not proven
+exact have every field checked by the loader first (MariaDB itself would
+take a zero month or day, or cut a value at a NUL byte).
+
+Connection: the client's option files and environment (MYSQL_HOST,
+MYSQL_TCP_PORT, MYSQL_PWD), or client options given with -o. The user needs
+CREATE and DROP on the staging database zervgen_load_PID. MARIADB names
+another client.
+"""
+
+import os
+import re
+import subprocess
+import time
+
+from . import rows
+from .common import RELATIONS, STAT_COLUMNS, ask, die, fail_load, first_error, quote
+
+
+def sql_string(text):
+    return "'" + text.replace("\\", "\\\\").replace("'", "''") + "'"
+
+
+class Backend:
+    target_args = ["DATABASE"]
+    fixed_ok = False
+    extra_options = "o:"
+    sqlfile = "mariadb.sql"
+    jobs_text = "MariaDB reads the parts one after another in one session."
+    extra_usage = """  -o OPTION   an option for every client call, e.g. -o --socket=PATH,
+              -o --host=HOST, -o --user=NAME or -o --defaults-file=FILE
+              (may be given more than once; the client's own option files
+              are read as usual)
+"""
+    usage_intro = """Replaces the tables hundred, tenpcnt, tiny, uniques and updates of the MariaDB
+database DATABASE (SQLFILE, by default mariadb.sql of this package) with a
+run's rows, loaded with LOAD DATA LOCAL INFILE; adds the primary keys and runs
+ANALYZE TABLE. On any failure the database stays as it was. Fixed-format
+files are not loaded.
+Example: PROG -o --socket=/run/mysqld/mysqld.sock -d tab bench out/zerv"""
+
+    def __init__(self):
+        self.client_options = []
+
+    def option(self, c, value):
+        self.client_options.append(value)
+
+    def setup(self, load):
+        self.client = ([os.environ.get("MARIADB", "mariadb")] + self.client_options
+                       + ["--local-infile=1", "--batch", "--skip-column-names"])
+        self.stage_name = f"zervgen_load_{os.getpid()}"
+        self.target = load.targets[0]
+        self.stats = []
+
+    def run_client(self, load, name, sql, extra=(), **kw):
+        with open(load.path(f"{name}.in"), "w") as f:
+            f.write(sql)
+        with open(load.path(f"{name}.in"), "rb") as i, open(load.path(f"{name}.out"), "wb") as o, \
+                open(load.path(f"{name}.err"), "wb") as e:
+            p = load.spawn(self.client + list(extra), stdin=i, stdout=o, stderr=e, **kw)
+        return p
+
+    def precheck(self, load):
+        if not re.fullmatch(r"[A-Za-z0-9_$]+", self.target):
+            die(f"database name '{self.target}': use letters, digits, _ and $")
+        if self.run_client(load, "connect", "SELECT 1;\n", ["-D", self.target]).wait() != 0:
+            fail_load(first_error(load.path("connect.err")))
+        if not (load.proven or load.zervgen):
+            self.check_rows(load)
+
+    def check_rows(self, load):
+        """Every field of every file, before the database is touched."""
+        for rel in RELATIONS:
+            convert = rows.converter(rel, load.fill_width, load.delim, False, True)
+            for src in load.sources(rel):
+                with open(src.path, "rb") as f:
+                    for n, line in enumerate(f, 1):
+                        try:
+                            convert(line[:-1] if line.endswith(b"\n") else line)
+                        except rows.BadField as e:
+                            die(f"{rel}: {src.path}: row {n}: {e}")
+
+    def load_sql(self, load, rel, src):
+        n = load.fields[rel]
+        sep = "\\t" if load.delim == b"\t" else load.delim.decode()
+        names = ["key"] if rel == "tiny" else [c for c, _, _ in rows.ROW_COLUMNS] + ["fill"][:n - 10]
+        fields = ", ".join(f"@c{i}" for i in range(1, n + 1))
+        sets = []
+        for i, c in enumerate(names, 1):
+            value = f"@c{i}"
+            if c == "date":
+                value = f"STR_TO_DATE(@c{i}, '%c/%e/%Y')"
+            sets.append(f"`{c}` = {value}")
+        path = src.path
+        if src.command is not None:
+            # A pipe through a named FIFO: the writer starts when LOAD DATA opens it.
+            path = load.path(f"{rel}.{src.k}.fifo")
+            os.mkfifo(path)
+            load.spawn(["bash", "-c", f"exec >{quote(path)} && {src.shell()}"])
+        return f"""SELECT 'loading', '{rel}', '{src.k}';
+LOAD DATA LOCAL INFILE {sql_string(path)} INTO TABLE {rel} CHARACTER SET binary
+  FIELDS TERMINATED BY '{sep}' ESCAPED BY '' LINES TERMINATED BY '\\n'
+  ({fields}) SET {', '.join(sets)};
+SHOW WARNINGS LIMIT 1;
+INSERT INTO zervgen_refused VALUES ('{rel}', @@warning_count);
+"""
+
+    def stage(self, load):
+        lines = [f"CREATE DATABASE {self.stage_name}; USE {self.stage_name};",
+                 "SET SESSION sql_mode = CONCAT(@@sql_mode, ',STRICT_ALL_TABLES,NO_ZERO_IN_DATE,NO_ZERO_DATE');",
+                 "CREATE TEMPORARY TABLE zervgen_refused (rel VARCHAR(10), refused INT,",
+                 "  CONSTRAINT rows_did_not_load_exactly CHECK (refused = 0));",
+                 load.sql_tables()]
+        for rel in RELATIONS:
+            for src in load.sources(rel):
+                lines.append(self.load_sql(load, rel, src))
+            lines.append(f"SELECT 'count', '{rel}', COUNT(*) FROM {rel};")
+        self.run(load, "load", "\n".join(lines))
+        for rel in RELATIONS:
+            load.loaded_count(rel, self.counts[rel])
+        # The keys only after the counts: a relation of too many rows says
+        # so, not that its key repeats.
+        lines = [f"USE {self.stage_name};"]
+        for rel in RELATIONS:
+            lines += [f"SELECT 'keying', '{rel}', '1';", load.sql_keys(rel)]
+        lines.append("ANALYZE TABLE hundred, tenpcnt, tiny, uniques, updates;")
+        if load.check_cols:
+            for rel in RELATIONS:
+                for c in STAT_COLUMNS:
+                    if rel == "tiny" and c != "key":
+                        continue
+                    low, high = f"MIN(`{c}`)", f"MAX(`{c}`)"
+                    if c == "date":
+                        low, high = f"DATE_FORMAT({low}, '%c/%e/%Y')", f"DATE_FORMAT({high}, '%c/%e/%Y')"
+                    lines.append(f"SELECT 'stat', '{rel}', '{c}', {low}, {high}, COUNT(DISTINCT `{c}`) FROM {rel};")
+        self.run(load, "keys", "\n".join(lines))
+
+    def run(self, load, name, sql):
+        """The client on sql; its counts and column figures kept; on a
+        failure the load ends with its reason."""
+        p = self.run_client(load, name, sql)
+        status = p.wait()
+        for rel in RELATIONS:
+            for src in load.sources(rel):
+                failed = src.gen_failure()
+                if failed:
+                    fail_load(failed)
+        if status != 0:
+            fail_load(self.failure(load, name))
+        self.counts = getattr(self, "counts", {})
+        with open(load.path(f"{name}.out"), encoding="utf-8", errors="replace") as f:
+            for line in f:
+                w = line.rstrip("\n").split("\t")
+                if w[0] == "count":
+                    self.counts[w[1]] = int(w[2])
+                elif w[0] == "stat":
+                    self.stats.append(tuple(w[1:]))
+
+    def failure(self, load, name):
+        """Why the client ended early: a warning of LOAD DATA, or the client's
+        own error."""
+        rel = src = None
+        with open(load.path(f"{name}.out"), encoding="utf-8", errors="replace") as f:
+            for line in f:
+                w = line.rstrip("\n").split("\t")
+                if w[0] in ("loading", "keying") and len(w) >= 3:
+                    rel, src = w[1], load.sources(w[1])[int(w[2]) - 1]
+                elif w[0] in ("Warning", "Note", "Error") and len(w) >= 3 and rel:
+                    m = re.match(r"Row ([0-9]+) (was truncated|doesn.t contain data)", w[2])
+                    if m:
+                        more = "more" if m.group(2) == "was truncated" else "fewer"
+                        return (f"{rel}: {src.name}: row {m.group(1)}: expected {load.fields[rel]}"
+                                f" fields separated by '{load.delim_word}', found {more}")
+                    return f"{rel}: {src.name}: {w[2]}"
+        where = f"{rel}: {src.name}: " if rel else ""
+        return where + first_error(load.path(f"{name}.err"))
+
+    def columns(self, load):
+        return self.stats
+
+    def swap(self, load):
+        """One RENAME TABLE moves the old tables out of the target database
+        and the new ones in; the client runs in a session of its own and
+        first says its connection, which swap_done waits for."""
+        p = subprocess.run(self.client + ["-e", "SELECT table_name FROM information_schema.tables"
+                                          f" WHERE table_schema = {sql_string(self.target)}"],
+                           capture_output=True)
+        if p.returncode != 0:
+            return p.stderr.decode("utf-8", errors="replace").strip()
+        existing = set(p.stdout.decode().split())
+        pairs = []
+        for rel in RELATIONS:
+            if rel in existing:
+                pairs.append(f"`{self.target}`.{rel} TO {self.stage_name}.old_{rel}")
+            pairs.append(f"{self.stage_name}.{rel} TO `{self.target}`.{rel}")
+        p = self.run_client(load, "swap", f"SELECT CONNECTION_ID(); RENAME TABLE {', '.join(pairs)};\n",
+                            start_new_session=True)
+        return None if p.wait() == 0 else first_error(load.path("swap.err"))
+
+    def swap_done(self, load):
+        try:
+            with open(load.path("swap.out")) as f:
+                ident = f.readline().strip()
+        except OSError:
+            ident = ""
+        if ident.isdigit():
+            for _ in range(6000):
+                answer = ask(self.client + ["-e", "SELECT COUNT(*) FROM information_schema.processlist"
+                                            f" WHERE id = {ident}"])
+                if answer is None:
+                    return False
+                if answer == "0":
+                    break
+                time.sleep(0.1)
+        return ask(self.client + ["-e", "SELECT COUNT(*) FROM information_schema.tables WHERE"
+                                  f" table_schema = '{self.stage_name}' AND table_name = 'hundred'"]) == "0"
+
+    def cleanup(self, load):
+        subprocess.run(self.client + ["-e", f"DROP DATABASE IF EXISTS {self.stage_name}"],
+                       capture_output=True)

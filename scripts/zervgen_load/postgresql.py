@@ -1,0 +1,346 @@
+"""postgresql.py: the PostgreSQL backend, through psql.
+
+The tables are created without keys in a schema of their own and filled one
+relation after another with COPY, by one or (-j N) N concurrent sessions;
+each relation's checks, key and statistics are built in a session of its own
+while the next relation loads. Then the new tables move into the current
+schema in one transaction that drops the old ones: a load that fails
+anywhere leaves the database as it was. The server reads the files itself
+when it may (a superuser or a member of pg_read_server_files on the same
+machine); otherwise psql sends them.
+
+COPY's text format reads a backslash as an escape (\\N is NULL, \\061 is 1):
+no generated field holds one, so a file with a backslash is refused before
+the database is touched. One stream COPYs into a table truncated in the
+same transaction (FREEZE), without its CHECK constraints, which the key
+session adds afterwards: validated in one scan, or, for files that zervgen
+has proven exact and rows piped from zervgen itself, added NOT VALID (no
+scan; they hold for later writes).
+
+Connection: psql's own environment (PGHOST, PGPORT, PGDATABASE, PGUSER,
+PGPASSWORD, ...). PSQL names another psql; ZERVGEN_CLIENT_READS=1 has psql
+send the files even when the server could read them; ZERVGEN_KEY_MEMORY sets
+maintenance_work_mem of the key builds (default 256MB).
+"""
+
+import mmap
+import os
+import re
+import subprocess
+import sys
+import time
+
+from .common import LARGE, RELATIONS, STAT_COLUMNS, ask, die, fail_load, first_error, quote
+
+DATA_COLUMNS = '"key", "int", "signed", "float", "double", "decim", "date", "code", "name", "address"'
+ROWS_PY = os.path.join(os.path.dirname(os.path.abspath(__file__)), "rows.py")
+
+
+def sql_string(text):
+    return "'" + text.replace("'", "''") + "'"
+
+
+class Backend:
+    target_args = []
+    fixed_ok = True
+    extra_options = ""
+    extra_usage = ""
+    sqlfile = "postgresql.sql"
+    jobs_text = "N concurrent sessions load the N parts."
+    usage_intro = """Replaces the tables hundred, tenpcnt, tiny, uniques and updates of the current
+schema (SQLFILE, by default postgresql.sql of this package) with a run's rows,
+loaded with COPY; adds the primary keys and runs ANALYZE. On any failure the
+database stays as it was.
+Connection settings come from PGHOST, PGPORT, PGDATABASE, PGUSER, ...
+Example: PGDATABASE=bench PROG -d '|' out/zerv"""
+
+    def option(self, c, value):
+        pass
+
+    def setup(self, load):
+        self.psql = [os.environ.get("PSQL", "psql"), "-X", "-q", "-v", "ON_ERROR_STOP=1"]
+        self.stage_name = f"zervgen_load_{os.getpid()}"
+        self.key_memory = os.environ.get("ZERVGEN_KEY_MEMORY", "256MB")
+        os.environ["PGAPPNAME"] = self.stage_name
+        self.server_reads = {}
+        self.keys = {}
+        self.target = None
+
+    def query(self, load, sql, name):
+        err = load.path(f"{name}.err")
+        with open(err, "wb") as e:
+            p = load.spawn(self.psql + ["-A", "-t", "-c", sql], stdout=subprocess.PIPE, stderr=e)
+            out = p.communicate()[0]
+        if p.returncode != 0:
+            fail_load(first_error(err))
+        return out.decode("utf-8", errors="replace").strip()
+
+    def precheck(self, load):
+        self.refuse_backslashes(load)
+        self.target = self.query(load, "SELECT quote_ident(current_schema())", "schema")
+        if not self.target:
+            die("no current schema to load into (check search_path)")
+        names = ", ".join(f"'{r}'" for r in RELATIONS)
+        # Views, foreign keys and other objects on the old tables would make
+        # the final DROP fail after all the work.
+        deps = self.query(load, f"""SELECT DISTINCT c.relname || ': ' || pg_describe_object(d.classid, d.objid, d.objsubid)
+    FROM pg_depend d JOIN pg_class c ON c.oid = d.refobjid
+    LEFT JOIN pg_rewrite r ON d.classid = 'pg_rewrite'::regclass AND r.oid = d.objid
+    LEFT JOIN pg_constraint k ON d.classid = 'pg_constraint'::regclass AND k.oid = d.objid
+    WHERE d.refclassid = 'pg_class'::regclass AND d.deptype = 'n'
+      AND c.relnamespace = current_schema()::regnamespace AND c.relname IN ({names})
+      AND coalesce(r.ev_class, k.conrelid, 0) <> c.oid LIMIT 1""", "deps")
+        if deps:
+            die(f"{deps} depends on the table; drop it first (nothing was loaded)")
+        if load.zervgen or load.fixed or os.environ.get("ZERVGEN_CLIENT_READS", "0") != "0":
+            return
+        probe = []
+        for rel in RELATIONS:
+            for src in load.sources(rel):
+                if os.path.getsize(src.path) == 0:
+                    continue
+                st = os.stat(src.path)
+                probe.append(f"SELECT '{rel} {src.k}', {sql_string(os.path.realpath(src.path))},"
+                             f" {st.st_size}, {int(st.st_mtime)}")
+        # The server reads a file itself only when it is the same file: same
+        # size and time, and readable by the server.
+        sql = f"""SELECT p.id, s.size = p.size AND extract(epoch FROM s.modification)::bigint = p.mtime
+      AND length(pg_read_binary_file(p.path, 0, 1, true)) = 1
+    FROM ({' UNION ALL '.join(probe)}) AS p(id, path, size, mtime), pg_stat_file(p.path, true) AS s
+    WHERE (SELECT rolsuper OR pg_has_role(current_user, 'pg_read_server_files', 'MEMBER')
+             FROM pg_roles WHERE rolname = current_user)"""
+        p = subprocess.run(self.psql + ["-A", "-t", "-c", sql], capture_output=True)
+        for line in p.stdout.decode("utf-8", errors="replace").splitlines():
+            ident, _, ok = line.rpartition("|")
+            if ok == "t":
+                self.server_reads[ident] = True
+
+    def refuse_backslashes(self, load):
+        """No generated field holds a backslash; COPY would read one as an
+        escape and load another value than the file's."""
+        if load.zervgen or load.fixed or load.proven:
+            return
+        for rel in RELATIONS:
+            for src in load.sources(rel):
+                if os.path.getsize(src.path) == 0:
+                    continue
+                with open(src.path, "rb") as f, mmap.mmap(f.fileno(), 0, access=mmap.ACCESS_READ) as m:
+                    at = m.find(b"\\")
+                    if at >= 0:
+                        row = m[:at].count(b"\n") + 1
+                        die(f"{rel}: {src.path}: row {row}: a backslash, which no generated"
+                            " field holds (nothing was loaded)")
+
+    # ------------------------------------------------------------ scripts
+
+    def copy_script(self, load, rel, src, table=None):
+        """The psql lines that load one source of rel into the new table (or
+        table) and print its row count."""
+        n = load.fields[rel]
+        columns = {1: '"key"', 10: DATA_COLUMNS, 11: DATA_COLUMNS + ', "fill"'}[n]
+        delim = "E'\\t'" if load.delim == b"\t" else f"'{load.delim.decode()}'"
+        options = f"FORMAT text, DELIMITER {delim}"
+        frozen = load.jobs == 1 and table is None
+        table = table or f"{self.stage_name}.{rel}"
+        lines = ["SET datestyle = 'ISO, MDY';"]
+        if frozen:
+            lines.append(f"BEGIN; TRUNCATE {table};")
+            options += ", FREEZE"
+        split = load.fixed and rel != "tiny"
+        if src.command is None and not split and self.server_reads.get(f"{rel} {src.k}"):
+            lines.append(f"COPY {table} ({columns}) FROM {sql_string(os.path.realpath(src.path))} ({options});")
+        elif src.command is None and not split:
+            lines.append(f"\\copy {table} ({columns}) FROM {sql_string(src.path)} ({options})")
+        else:
+            shell = src.shell()
+            if split:
+                shell = (f"set -o pipefail; {shell} | {quote(sys.executable)} {quote(ROWS_PY)}"
+                         f" fixed {load.fill_width}")
+            script = load.path(f"{rel}.{src.k}.sh")
+            with open(script, "w") as f:
+                f.write(shell + "\n")
+            lines.append(f"\\copy {table} ({columns}) FROM PROGRAM {sql_string('bash ' + quote(script))} ({options})")
+        lines.append("\\echo zervgen-rows :ROW_COUNT")
+        if frozen:
+            lines.append("COMMIT;")
+        return "\n".join(lines) + "\n"
+
+    def add_checks(self, load, rel, table, not_valid=False):
+        """SQL that gives table the CHECK constraints of rel's table."""
+        suffix = " NOT VALID" if not_valid else ""
+        return f"""DO $$DECLARE q text; BEGIN
+  SELECT string_agg(format('ADD CONSTRAINT %I %s{suffix}', conname, def), ', ') INTO q
+    FROM {self.stage_name}.zervgen_checks WHERE rel = '{rel}';
+  IF q IS NOT NULL THEN EXECUTE 'ALTER TABLE {table} ' || q; END IF;
+END$$;
+"""
+
+    def key_script(self, load, rel):
+        lines = [f"SET maintenance_work_mem = '{self.key_memory}'; SET search_path = {self.stage_name};",
+                 "SET client_min_messages = warning;",
+                 self.add_checks(load, rel, rel, not_valid=load.proven or bool(load.zervgen)),
+                 load.sql_keys(rel), f"ANALYZE {rel};"]
+        if load.check_cols:
+            parts = []
+            for c in STAT_COLUMNS:
+                if rel == "tiny" and c != "key":
+                    continue
+                low, high = f'min("{c}")::text', f'max("{c}")::text'
+                if c == "date":
+                    low = "to_char(min(\"date\"), 'FMMM/FMDD/YYYY')"
+                    high = "to_char(max(\"date\"), 'FMMM/FMDD/YYYY')"
+                parts.append(f"SELECT 'zervgen-stat', '{rel}', '{c}', {low}, {high},"
+                             f' count(DISTINCT "{c}") FROM {rel}')
+            lines += ["\\pset fieldsep ' '", "\nUNION ALL ".join(parts) + ";"]
+        return "\n".join(lines) + "\n"
+
+    def run_script(self, load, name, script, **kw):
+        with open(load.path(f"{name}.sql"), "w") as f:
+            f.write(script)
+        out = open(load.path(f"{name}.out"), "wb")
+        err = open(load.path(f"{name}.err"), "wb")
+        p = load.spawn(self.psql + ["-A", "-t", "-f", load.path(f"{name}.sql")],
+                       stdin=subprocess.DEVNULL, stdout=out, stderr=err, **kw)
+        out.close()
+        err.close()
+        return p
+
+    # ------------------------------------------------------------ failures
+
+    def copy_failure(self, load, src, name):
+        failed = src.gen_failure()
+        if failed:
+            return failed
+        with open(load.path(f"{name}.err"), encoding="utf-8", errors="replace") as f:
+            text = f.read()
+        m = re.search(r"ERROR: *(.*)", text)
+        error = m.group(1) if m else first_error(load.path(f"{name}.err"))
+        m = re.search(r"^CONTEXT: +COPY [^,]+, line ([0-9]+)", text, re.M)
+        row = f"row {m.group(1)}: " if m else ""
+        m = re.search(r'"zervgen-bad: ([^"]*)"', error)
+        if m:
+            error = m.group(1)
+        return f"{src.rel}: {src.name}: {row}{error}"
+
+    def key_failure(self, load, rel):
+        """Why rel's checks or key failed. A CHECK constraint that some row
+        breaks is found again by loading the parts into a table that has it,
+        where COPY names the row."""
+        err = load.path(f"key.{rel}.err")
+        with open(err, encoding="utf-8", errors="replace") as f:
+            text = f.read()
+        if "is violated by some row" in text:
+            for src in load.sources(rel):
+                script = ("SET client_min_messages = warning;\n"
+                          f"CREATE TEMP TABLE zervgen_locate (LIKE {self.stage_name}.{rel});\n"
+                          + self.add_checks(load, rel, "zervgen_locate")
+                          + self.copy_script(load, rel, src, "zervgen_locate"))
+                if self.run_script(load, "locate", script).wait() != 0:
+                    return self.copy_failure(load, src, "locate")
+        m = re.search(r"ERROR: *(.*)", text)
+        d = re.search(r"^DETAIL: *(.*)", text, re.M)
+        return (f"{rel}: {load.sources(rel)[0].name}: {m.group(1) if m else first_error(err)}"
+                f" {d.group(1) if d else ''}").rstrip()
+
+    # ------------------------------------------------------------ the load
+
+    def load_relation(self, load, rel):
+        """COPY sessions for rel's parts; when all are done, its key session
+        starts in the background."""
+        copies = []
+        for src in load.sources(rel):
+            name = f"copy.{rel}.{src.k}"
+            copies.append((src, name, self.run_script(load, name, self.copy_script(load, rel, src))))
+        total = 0
+        for src, name, p in copies:
+            if p.wait() != 0:
+                fail_load(self.copy_failure(load, src, name))
+            with open(load.path(f"{name}.out"), encoding="utf-8", errors="replace") as f:
+                m = re.search(r"^zervgen-rows ([0-9]+)", f.read(), re.M)
+            total += int(m.group(1)) if m else 0
+        load.loaded_count(rel, total)
+        self.keys[rel] = self.run_script(load, f"key.{rel}", self.key_script(load, rel))
+
+    def stage(self, load):
+        s = self.stage_name
+        lines = ["SET client_min_messages = warning;", f"CREATE SCHEMA {s};",
+                 f"SET search_path = {s};", load.sql_tables(),
+                 f"""CREATE TABLE zervgen_checks AS SELECT c.relname::text AS rel, k.conname::text,
+  pg_get_constraintdef(k.oid) AS def FROM pg_constraint k JOIN pg_class c ON c.oid = k.conrelid
+  WHERE k.contype = 'c' AND c.relnamespace = '{s}'::regnamespace;"""]
+        # One stream loads the tables without their CHECK constraints: COPY
+        # does no more than parse the rows, and the checks follow in the key
+        # session on the other core, beside the next relation's COPY. With -j
+        # N the COPY sessions use every core, and checking each row as it
+        # comes costs less than a scan afterwards.
+        if load.jobs == 1:
+            lines.append("""DO $$DECLARE r record; BEGIN
+  FOR r IN SELECT * FROM zervgen_checks LOOP
+    EXECUTE format('ALTER TABLE %I DROP CONSTRAINT %I', r.rel, r.conname);
+  END LOOP; END$$;""")
+        else:
+            lines.append("DELETE FROM zervgen_checks;")
+        if load.fill_width > 0:
+            check = f'CHECK ("fill" IS NOT NULL AND octet_length("fill") = {load.fill_width})'
+            for rel in LARGE:
+                if load.jobs == 1:
+                    lines.append(f"INSERT INTO zervgen_checks VALUES ('{rel}', 'zervgen_fill_width', '{check}');")
+                else:
+                    lines.append(f"ALTER TABLE {rel} ADD CONSTRAINT zervgen_fill_width {check};")
+        if self.run_script(load, "create", "\n".join(lines) + "\n").wait() != 0:
+            fail_load(first_error(load.path("create.err")))
+        # tiny last: the key build of the last large relation overlaps its load.
+        order = ["hundred", "tenpcnt", "uniques", "updates", "tiny"]
+        for rel in order:
+            self.load_relation(load, rel)
+        for rel in order:
+            if self.keys[rel].wait() != 0:
+                fail_load(self.key_failure(load, rel))
+
+    def columns(self, load):
+        out = []
+        for rel in RELATIONS:
+            with open(load.path(f"key.{rel}.out"), encoding="utf-8") as f:
+                for line in f:
+                    w = line.split()
+                    if len(w) == 6 and w[0] == "zervgen-stat":
+                        out.append(tuple(w[1:]))
+        return out
+
+    def swap(self, load):
+        """One transaction drops the old tables and moves the new ones in. psql
+        runs in a session of its own, so that an interrupt of the loader's
+        process group does not cancel it half-way; the loader asks afterwards
+        whether it committed."""
+        s = self.stage_name
+        lines = ["SET client_min_messages = warning;", "BEGIN;", f"SET LOCAL search_path = {s};"]
+        if load.fill_width > 0:
+            lines += [f"ALTER TABLE {rel} DROP CONSTRAINT zervgen_fill_width;" for rel in LARGE]
+        lines.append("DROP TABLE IF EXISTS " + ", ".join(f"{self.target}.{r}" for r in RELATIONS) + ";")
+        lines += [f"ALTER TABLE {rel} SET SCHEMA {self.target};" for rel in RELATIONS]
+        lines += ["DROP TABLE zervgen_checks;", f"DROP SCHEMA {s};", "COMMIT;"]
+        os.environ["PGAPPNAME"] = f"{s}_swap"
+        p = self.run_script(load, "swap", "\n".join(lines) + "\n", start_new_session=True)
+        os.environ["PGAPPNAME"] = s
+        return None if p.wait() == 0 else first_error(load.path("swap.err"))
+
+    def swap_done(self, load):
+        """Once no session of the swap is left, the new tables are in place
+        exactly when their schema is gone."""
+        s = self.stage_name
+        ask_cmd = self.psql + ["-A", "-t", "-c"]
+        for _ in range(6000):
+            answer = ask(ask_cmd + [f"SELECT count(*) FROM pg_stat_activity WHERE application_name = '{s}_swap'"])
+            if answer is None:
+                return False
+            if answer == "0":
+                break
+            time.sleep(0.1)
+        return ask(ask_cmd + [f"SELECT count(*) FROM pg_namespace WHERE nspname = '{s}'"]) == "0"
+
+    def cleanup(self, load):
+        s = self.stage_name
+        subprocess.run(self.psql + ["-c", f"""SELECT pg_terminate_backend(pid) FROM pg_stat_activity
+    WHERE application_name = '{s}' AND pid <> pg_backend_pid()"""], capture_output=True)
+        subprocess.run(self.psql + ["-c", "SET client_min_messages = warning",
+                                    "-c", f"DROP SCHEMA IF EXISTS {s} CASCADE"], capture_output=True)

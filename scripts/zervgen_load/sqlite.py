@@ -1,0 +1,159 @@
+"""sqlite.py: the SQLite backend, through Python's own sqlite3 module.
+
+Everything, the dropping of the old tables included, happens in one
+transaction that the loader commits only after its checks: a load that fails
+anywhere leaves the database as it was. The rows are read by the loader
+itself (files one part after another, or zervgen pipes), converted to their
+stored types (dates to ISO 'YYYY-MM-DD' text) and inserted into STRICT
+tables; the keys are unique indexes built after the rows are in.
+"""
+
+import sqlite3
+import subprocess
+
+from . import rows
+from .common import RELATIONS, STAT_COLUMNS, fail_load
+
+BATCH = 10000
+
+
+class Backend:
+    target_args = ["DATABASE"]
+    fixed_ok = True
+    extra_options = ""
+    extra_usage = ""
+    sqlfile = "sqlite.sql"
+    jobs_text = "SQLite reads the parts one after another in one session."
+    usage_intro = """Replaces the tables hundred, tenpcnt, tiny, uniques and updates in the SQLite
+database file DATABASE (SQLFILE, by default sqlite.sql of this package) with a
+run's rows and runs ANALYZE. On any failure the database stays as it was.
+Example: PROG -d tab bench.db out/zerv"""
+
+    def option(self, c, value):
+        pass
+
+    def setup(self, load):
+        self.con = None
+        self.schema_version = None
+
+    def precheck(self, load):
+        try:
+            self.con = sqlite3.connect(load.targets[0], isolation_level=None)
+            self.schema_version = self.con.execute("PRAGMA schema_version").fetchone()[0]
+        except sqlite3.Error as e:
+            fail_load(f"{load.targets[0]}: {e}")
+
+    def rows_of(self, load, src):
+        """The rows (bytes, no line feed) of one source, numbered from 1."""
+        if src.command is None:
+            with open(src.path, "rb") as f:
+                for n, line in enumerate(f, 1):
+                    yield n, line[:-1] if line.endswith(b"\n") else line
+            return
+        with open(src.err, "wb") as err:
+            p = load.spawn(src.command, stdout=subprocess.PIPE, stderr=err)
+        for n, line in enumerate(p.stdout, 1):
+            yield n, line[:-1] if line.endswith(b"\n") else line
+        p.stdout.close()
+        if p.wait() != 0:
+            with open(src.err, "a") as err:
+                err.write("zervgen-failed\n")
+
+    def load_relation(self, load, rel):
+        # Rows from a proven file or from zervgen itself are only converted;
+        # any other file has every field checked.
+        checked = not (load.proven or load.zervgen)
+        convert = rows.converter(rel, load.fill_width, load.delim, load.fixed, checked)
+        ncols = 1 if rel == "tiny" else 11
+        insert = f"INSERT INTO {rel} VALUES ({', '.join('?' * ncols)})"
+        total = 0
+        for src in load.sources(rel):
+            batch = []
+            for n, line in self.rows_of(load, src):
+                try:
+                    values = convert(line)
+                except rows.BadField as e:
+                    failed = src.gen_failure()
+                    fail_load(failed or f"{rel}: {src.name}: row {n}: {e}")
+                batch.append(values)
+                if len(batch) == BATCH:
+                    self.insert(insert, batch)
+                    total += len(batch)
+                    batch = []
+            self.insert(insert, batch)
+            total += len(batch)
+        load.loaded_count(rel, total)
+
+    def insert(self, sql, batch):
+        try:
+            self.con.executemany(sql, batch)
+        except sqlite3.Error as e:
+            fail_load(str(e))
+
+    def run_sql(self, script):
+        """The statements of script, one by one, in the open transaction
+        (the module's executescript would commit it first)."""
+        text = ""
+        for line in script.splitlines(True):
+            text += line
+            if sqlite3.complete_statement(text):
+                try:
+                    self.con.execute(text)
+                except sqlite3.Error as e:
+                    fail_load(str(e))
+                text = ""
+
+    def stage(self, load):
+        self.run_sql("BEGIN;\n" + load.sql_tables())
+        for rel in RELATIONS:
+            self.load_relation(load, rel)
+        for rel in RELATIONS:
+            for key in load.sql_keys(rel).splitlines():
+                try:
+                    self.con.execute(key)
+                except sqlite3.Error as e:
+                    fail_load(f"{rel}: {load.sources(rel)[0].name}: {e}")
+        self.run_sql("ANALYZE;")
+        if not self.con.in_transaction:
+            fail_load("the transaction of the load ended before its checks")
+
+    def columns(self, load):
+        out = []
+        for rel in RELATIONS:
+            for c in STAT_COLUMNS:
+                if rel == "tiny" and c != "key":
+                    continue
+                low, high, n = self.con.execute(
+                    f'SELECT min("{c}"), max("{c}"), count(DISTINCT "{c}") FROM {rel}').fetchone()
+                if c == "date":
+                    low, high = us_date(low), us_date(high)
+                elif isinstance(low, float):
+                    low, high = f"{low:.2f}", f"{high:.2f}"
+                out.append((rel, c, low, high, n))
+        return out
+
+    def swap(self, load):
+        try:
+            self.con.execute("COMMIT")
+        except sqlite3.Error as e:
+            return str(e)
+        return None
+
+    def swap_done(self, load):
+        try:
+            con = sqlite3.connect(load.targets[0])
+            now = con.execute("PRAGMA schema_version").fetchone()[0]
+            con.close()
+        except sqlite3.Error:
+            return False
+        return now != self.schema_version
+
+    def cleanup(self, load):
+        if self.con is not None:
+            self.con.close()  # rolls back what is not committed
+            self.con = None
+
+
+def us_date(iso):
+    y, m, d = iso.split("-")
+    return f"{int(m)}/{int(d)}/{int(y)}"
