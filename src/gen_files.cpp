@@ -62,6 +62,8 @@ RelationFile::RelationFile(const char* path, const char* relName)
     Xept_SetCheckLinesToStderr(true);
     return;
   }
+  // A name the record cannot keep whole would leave the file behind.
+  CHECK_REQUIRE_TEXT(std::strlen(path) <= kRecordNameChars, "strlen(path) <= kRecordNameChars");
   SignalGuard guard;  // the file exists only together with its record
   int fd = -1;
   const char* reason = nullptr;

@@ -1,8 +1,10 @@
 // End-to-end endings at the edges of a run: standard output that carries
 // nothing but rows from the moment the command line is read, the delimiter
 // rule over every ASCII character, closed standard descriptors, and a
-// report named like a file the run writes.
+// report named like a file the run writes, and the longest names a run
+// makes.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +16,13 @@
 
 namespace zervgen_test {
 namespace {
+
+constexpr double kDeadlineSeconds = 300;
+
+bool EndsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() &&
+         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
 
 std::string Printable(char c) {
   if (c >= 0x20 && c < 0x7f) return std::string("'") + c + "'";
@@ -251,6 +260,87 @@ TEST(ReportName, AnotherPathToARelationFileIsRefused) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(AfterBanner(r.err), "");
     EXPECT_TRUE(IsReport(ReadFile(dir.File(c.report))));
+  }
+}
+
+// ---------------------------------------------------------------------------
+// The longest names the options let a run make (a prefix of 513 characters
+// with a Parquet ending, a part file's name of 527): a run that fails part
+// way removes its partial file and names it whole in the report, after a
+// file-size limit and after a signal alike.
+
+// Makes two folders of 250 characters in `dir` and returns a relative name
+// of `length` characters in the inner one.
+std::string LongName(const TempDir& dir, std::size_t length) {
+  const std::string outer(250, 'a');
+  const std::string inner = outer + "/" + std::string(250, 'b');
+  ::mkdir(dir.File(outer).c_str(), 0755);
+  ::mkdir(dir.File(inner).c_str(), 0755);
+  return inner + "/" + std::string(length - inner.size() - 1, 'p');
+}
+
+struct LongNameCase {
+  const char* what;
+  std::size_t prefix;             // characters of the -f value
+  std::vector<std::string> more;  // after -f and -r
+  const char* written;            // the ending of the file being written
+  std::size_t writtenLength;      // the characters of its name
+};
+
+const LongNameCase kLongNameCases[] = {
+    {"text", 513, {}, ".uni", 517},
+    {"text part", 512, {"-parts", "10", "-part", "10"}, ".uni.10", 519},
+    {"Parquet", 513, {"-parquet", "-rowgroup", "1000"}, ".uni.parquet", 525},
+    {"Parquet part",
+     512,
+     {"-parquet", "-rowgroup", "1000", "-parts", "10", "-part", "10"},
+     ".uni.10.parquet",
+     527},
+};
+
+TEST(LongNames, AFileSizeLimitRemovesThePartialFileByItsWholeName) {
+  for (const LongNameCase& c : kLongNameCases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    const std::string prefix = LongName(dir, c.prefix);
+    const std::string written = prefix + c.written;
+    ASSERT_EQ(written.size(), c.writtenLength);
+    std::vector<std::string> args = {"-n", "200000", "-f", prefix, "-r", "rep"};
+    args.insert(args.end(), c.more.begin(), c.more.end());
+    RunOptions options;
+    options.fileSizeBytes = 200 * 1024;
+    const RunResult r = RunZervgen(dir.path(), args, options);
+    EXPECT_EQ(r.status, 255);
+    const std::string err = AfterBanner(r.err);
+    EXPECT_EQ(err.rfind("zervgen: File system full.\n", 0), 0u) << err;
+    const std::string report = ReadFile(dir.File("rep"));
+    EXPECT_TRUE(EndsWith(report, "           File, '" + written + "', deleted.\n")) << report;
+    EXPECT_FALSE(FileExists(dir.File(written)));
+    EXPECT_TRUE(TempDir::ListOf(dir.File(prefix.substr(0, 501))).empty());
+  }
+}
+
+TEST(LongNames, ASignalRemovesThePartialFileByItsWholeName) {
+  for (const LongNameCase& c : kLongNameCases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    const std::string prefix = LongName(dir, c.prefix);
+    const std::string written = prefix + c.written;
+    std::vector<std::string> args = {"-n", std::to_string(kBigRows), "-f", prefix, "-r", "rep"};
+    args.insert(args.end(), c.more.begin(), c.more.end());
+    ZervgenProcess run(dir.path(), args);
+    ASSERT_TRUE(WaitUntil([&] { return run.Wait(0) || FileSize(dir.File(written)) > 0; },
+                          kDeadlineSeconds));
+    ASSERT_TRUE(run.Pause()) << run.result().err;
+    ASSERT_TRUE(run.Signal(SIGTERM));
+    ASSERT_TRUE(run.Wait(kDeadlineSeconds));
+    EXPECT_EQ(run.result().status, 255);
+    EXPECT_EQ(AfterBanner(run.result().err), "zervgen: Terminated by user.\n");
+    const std::string report = ReadFile(dir.File("rep"));
+    EXPECT_TRUE(EndsWith(report, "*** Error: Caught termination signal " + std::to_string(SIGTERM) +
+                                     ".\n           File, '" + written + "', deleted.\n"))
+        << report;
+    EXPECT_TRUE(TempDir::ListOf(dir.File(prefix.substr(0, 501))).empty());
   }
 }
 
