@@ -133,7 +133,7 @@ void Main_closeReport() {
   char text[80];
   Perf_Format(&totalTimer, text);
   Report("\nTotal Time: %s\n", text);
-  Report_CloseFile();
+  Report_Finish();
 }
 
 void Main_initSignalHandlers(GenControlBlock* cb) {

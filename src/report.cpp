@@ -98,6 +98,19 @@ void Report_CloseFile() {
   reportFd = -1;
 }
 
+void Report_Finish() {
+  if (!Report_initialized) return;
+  const int fd = reportFd;
+  Report_initialized = 0;
+  reportFd = -1;
+  if (::close(fd) == 0) return;
+  const int error = errno;
+  std::fprintf(stderr, "%s: Report file error.\n", programName);
+  ExplainWriteError(error);
+  writeFailed = true;
+  XEPT_RAISE(XEPT_RESOURCE);
+}
+
 bool Report_IsOpen() { return Report_initialized != 0; }
 
 void Report_WriteRaw(const char* text, std::size_t n) {

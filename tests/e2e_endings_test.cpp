@@ -264,6 +264,63 @@ TEST(ReportName, AnotherPathToARelationFileIsRefused) {
 }
 
 // ---------------------------------------------------------------------------
+// A report whose close fails (injected by strace where it can trace) may
+// have lost its last lines: the run ends as after a failed report write,
+// with its message and status 255, not with 0 and no word.
+
+// The number (1-based) of the report's close among the closes of the traced
+// run's first process in `trace` (strace -f -y -o), or 0 when there is none.
+int ReportCloseIndex(const std::string& trace, const std::string& report) {
+  std::string pid;
+  int count = 0;
+  int found = 0;
+  for (const std::string& line : Lines(trace)) {
+    const std::string linePid = line.substr(0, line.find(' '));
+    if (pid.empty()) pid = linePid;
+    if (linePid != pid || line.find(" close(") == std::string::npos) continue;
+    ++count;
+    if (line.find("/" + report + ">)") != std::string::npos) found = count;
+  }
+  return found;
+}
+
+TEST(ReportClose, AFailedCloseEndsTheRunLikeAFailedWrite) {
+  TempDir probe;
+  if (RunScript(probe.path(), "strace -qq -o /dev/null true", kDeadlineSeconds).status != 0) {
+    GTEST_SKIP() << "strace cannot trace here";
+  }
+  // Started as "zervgen", from a folder of its own on the path.
+  TempDir bin;
+  ASSERT_EQ(::symlink(BinaryPath().c_str(), bin.File("zervgen").c_str()), 0);
+  const std::string run = "zervgen -hu -n 3000 -parquet -rowgroup 1000 -f h.parquet -r rep " +
+                          std::string("2>err >out; echo $?");
+  const std::string strace = "PATH=\"" + bin.path() + ":$PATH\" strace -f -y -qq -o trace ";
+  TempDir counted;
+  const RunResult first =
+      RunScript(counted.path(), strace + "-e trace=close -- " + run, kDeadlineSeconds);
+  ASSERT_EQ(first.out, "0\n") << ReadFile(counted.File("err"));
+  const int index = ReportCloseIndex(ReadFile(counted.File("trace")), "rep");
+  ASSERT_GT(index, 0) << ReadFile(counted.File("trace"));
+
+  TempDir dir;
+  const RunResult r =
+      RunScript(dir.path(),
+                strace + "-e trace=close -e inject=close:error=EIO:when=" + std::to_string(index) +
+                    " -- " + run,
+                kDeadlineSeconds);
+  const std::string trace = ReadFile(dir.File("trace"));
+  ASSERT_NE(trace.find("/rep>) = -1 EIO (Input/output error) (INJECTED)"), std::string::npos)
+      << trace;
+  EXPECT_EQ(r.out, "255\n");
+  EXPECT_EQ(AfterBanner(ReadFile(dir.File("err"))),
+            "zervgen: Report file error.\nzervgen: Write error: \"Input/output error\".\n");
+  EXPECT_TRUE(IsClassLine(ReadFile(dir.File("out")), "Report_Finish", 6))
+      << ReadFile(dir.File("out"));
+  // The relation was complete before the report's end: it stays, whole.
+  EXPECT_TRUE(ReadFile(dir.File("h.parquet")) == ReadFile(counted.File("h.parquet")));
+}
+
+// ---------------------------------------------------------------------------
 // The longest names the options let a run make (a prefix of 513 characters
 // with a Parquet ending, a part file's name of 527): a run that fails part
 // way removes its partial file and names it whole in the report, after a
