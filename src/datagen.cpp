@@ -313,6 +313,7 @@ void Run(GenControlBlock* cb, int argc, char** argv) {
   // Fails before the long work when a file of the plan cannot be created,
   // with the writer's own messages, in the order the files are written.
   Gen_CheckRelationFiles(Gen_PlanFiles(plan));
+  Gen_CheckTempFolder(options.tmpDir);
   Gen_InitializeCB(cb, options.nRows, options.nChars, options.tmpDir);
   for (const GenRelationPlan& relation : plan.relations) Gen_Relation(cb, relation, FormatMaker());
   Main_cleanup(cb);

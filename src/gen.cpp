@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <string>
 
 #include "except.h"
 #include "report.h"
@@ -123,7 +125,35 @@ std::int32_t OutOfBufferMemory() {
   return STATUS_ERROR;
 }
 
+// The messages of a temporary file `path` whose creation failed with the
+// errno `error`.
+void TempFileError(const char* path, int error) {
+  const char* reason = Util_OpenReason(error, "Could not open temporary file");
+  const char* system = Util_SystemReason(error);
+  Report(
+      "*** Error: The temporary file, \"%s\", could not be created.\n\tThe reason given is: \"%s\".\n",
+      path, reason);
+  if (system != nullptr) Report("\tThe system says \"%s\".\n", system);
+  std::fprintf(stderr, "%s: Temporary file error: \"%s\".\n", programName, reason);
+  if (system != nullptr) std::fprintf(stderr, "\tThe system says \"%s\".\n", system);
+}
+
 }  // namespace
+
+void Gen_CheckTempFolder(const char* tmpDir) {
+  CHECK_REQUIRE_TEXT(tmpDir != nullptr, "tmpDir != NULL");
+  struct stat st {};
+  int error = 0;
+  if (::stat(tmpDir, &st) == 0) {
+    if (!S_ISDIR(st.st_mode)) error = ENOTDIR;
+  } else if (errno == ENOTDIR || errno == ENAMETOOLONG || errno == ELOOP) {
+    error = errno;
+  }
+  if (error == 0) return;
+  const std::string path = std::string(tmpDir) + "/" + kColumnSlots[0].tempName + ".tmp";
+  TempFileError(path.c_str(), error);
+  XEPT_RAISE(XEPT_GEN_FAILED);
+}
 
 void Gen_SetAllocator(GenAllocator a) { allocator = a != nullptr ? a : DefaultAllocate; }
 void* Gen_Allocate(std::size_t bytes) { return allocator(bytes); }
@@ -264,11 +294,7 @@ std::int32_t Gen_initTemp(GenControlBlock* cb, GenAttr* attr, std::int32_t* vect
   SignalGuard guard;  // the file and its slot come into being together
   int fd = ::open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd < 0) {
-    const char* reason = Util_OpenReason(errno, "Could not open temporary file");
-    Report(
-        "*** Error: The temporary file, \"%s\", could not be created.\n\tThe reason given is: \"%s\".\n",
-        path, reason);
-    std::fprintf(stderr, "%s: Temporary file error: \"%s\".\n", programName, reason);
+    TempFileError(path, errno);
     Gen_Free(path);
     Gen_Free(buffer);
     return STATUS_ERROR;

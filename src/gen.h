@@ -74,6 +74,13 @@ GenAttr* Gen_Slot(GenControlBlock* cb, int index);
 //           0 <= nFill <= MAX_FILL_CHARS, tmpDir != NULL
 void Gen_InitializeCB(GenControlBlock* cb, std::int32_t nTuples, std::int16_t nFill,
                       const char* tmpDir);
+// Refuses, before any work, a temporary folder that can never take a file:
+// its path leads to something else than a folder, through a file, or is
+// too long. Tells it as the creation of the first temporary file would
+// fail, and raises XEPT_GEN_FAILED. A folder that is not there is left to
+// the moment a file is needed: a run whose columns fit in memory needs none.
+// REQUIRES: tmpDir != NULL
+void Gen_CheckTempFolder(const char* tmpDir);
 std::int32_t Gen_initAttr(GenControlBlock* cb, GenAttr* attr, std::int32_t* vector, int useShared,
                           const char* tempDir, const char* tempName);
 std::int32_t Gen_initFill(GenAttr* attr, std::int16_t nFill);

@@ -48,7 +48,9 @@ void Report_OpenFile(const char* path) {
   const char* reason = nullptr;
   Util_OpenFile(&fd, path, &reason);
   if (fd < 0) {
+    const char* system = Util_SystemReason(errno);
     std::fprintf(stderr, "%s: %s.\nReport file, '%s', not generated.\n", programName, reason, path);
+    if (system != nullptr) std::fprintf(stderr, "\tThe system says \"%s\".\n", system);
     return;
   }
   reportFd = fd;

@@ -66,7 +66,8 @@ TEST(StandardOutput, SetUpFailuresLeaveItEmpty) {
       {"temporary folder missing",
        kAllTempLimitKb,
        {"-t", "nodir"},
-       "zervgen: Temporary file error: \"Could not open temporary file\".\n"},
+       "zervgen: Temporary file error: \"Could not open temporary file\".\n"
+       "\tThe system says \"No such file or directory\".\n"},
       // Not even the shared scratch vector fits.
       {"no memory for the columns", 40000, {}, "zervgen: Out of memory.\n"},
   };
@@ -260,6 +261,51 @@ TEST(ReportName, AnotherPathToARelationFileIsRefused) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(AfterBanner(r.err), "");
     EXPECT_TRUE(IsReport(ReadFile(dir.File(c.report))));
+  }
+}
+
+// ---------------------------------------------------------------------------
+// A temporary folder that can never take a file is refused with the early
+// checks, before any column is set up, however much memory there is; a
+// folder that is not there is left to the moment a file is needed.
+
+TEST(TemporaryFolder, OneThatCanNeverTakeAFileIsRefusedBeforeAnyWork) {
+  struct Case {
+    const char* what;
+    std::string tmp;
+    const char* system;  // empty: the run succeeds
+  };
+  const Case cases[] = {
+      {"a file", "plain", "Not a directory"},
+      {"through a file", "plain/sub", "Not a directory"},
+      {"a name of 256 characters", std::string(256, 'n'), "File name too long"},
+      {"a folder not there, columns in memory", "nodir", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    WriteFile(dir.File("plain"), "a file, not a folder\n");
+    const RunResult r =
+        RunZervgen(dir.path(), {"-hu", "-n", "1000", "-f", "h", "-r", "rpt", "-t", c.tmp});
+    const std::string report = ReadFile(dir.File("rpt"));
+    if (c.system[0] == '\0') {
+      EXPECT_EQ(r.status, 0) << r.err;
+      EXPECT_EQ(dir.List(), (std::vector<std::string>{"h", "plain", "rpt"}));
+      continue;
+    }
+    const std::string system = "\tThe system says \"" + std::string(c.system) + "\".\n";
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(AfterBanner(r.err),
+              "zervgen: Temporary file error: \"Could not open temporary file\".\n" + system);
+    EXPECT_TRUE(IsClassLine(r.out, "Gen_CheckTempFolder", 32)) << r.out;
+    EXPECT_TRUE(EndsWith(report, "*** Error: The temporary file, \"" + c.tmp +
+                                     "/key.tmp\", could not be created.\n\tThe reason given is: "
+                                     "\"Could not open temporary file\".\n" +
+                                     system))
+        << report;
+    EXPECT_EQ(report.find("Relation:"), std::string::npos) << report;
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"plain", "rpt"}));
+    EXPECT_EQ(ReadFile(dir.File("plain")), "a file, not a folder\n");
   }
 }
 

@@ -168,15 +168,23 @@ struct TempFolderCase {
   const char* name;
   const char* tmp;     // the -t argument
   const char* reason;  // as the messages give it
+  const char* system;  // what the system said, where the reason is general
   bool readOnly;       // create "ro" without write permission
 };
 
 const TempFolderCase kTempFolderCases[] = {
-    {"missing folder", "nodir", "Could not open temporary file", false},
-    {"under a regular file", "plain/sub", "Could not open temporary file", false},
-    {"a regular file", "plain", "Could not open temporary file", false},
-    {"read-only folder", "ro", "Permission denied", true},
+    {"missing folder", "nodir", "Could not open temporary file", "No such file or directory",
+     false},
+    {"under a regular file", "plain/sub", "Could not open temporary file", "Not a directory",
+     false},
+    {"a regular file", "plain", "Could not open temporary file", "Not a directory", false},
+    {"read-only folder", "ro", "Permission denied", "", true},
 };
+
+// The line of what the system said, or none.
+std::string SystemLine(const char* system) {
+  return system[0] == '\0' ? "" : "\tThe system says \"" + std::string(system) + "\".\n";
+}
 
 TEST(Hardening, TemporaryFolderThatTakesNoFileFailsSafe) {
 #ifdef ZERVGEN_SANITIZED
@@ -198,14 +206,14 @@ TEST(Hardening, TemporaryFolderThatTakesNoFileFailsSafe) {
     RunResult r = RunZervgen(
         dir.path(), {"-hu", "-n", std::to_string(kAllTempRows), "-r", "rpt", "-t", c.tmp}, options);
     EXPECT_EQ(r.status, 255);
-    EXPECT_EQ(AfterBanner(r.err),
-              "zervgen: Temporary file error: \"" + std::string(c.reason) + "\".\n");
+    EXPECT_EQ(AfterBanner(r.err), "zervgen: Temporary file error: \"" + std::string(c.reason) +
+                                      "\".\n" + SystemLine(c.system));
     EXPECT_TRUE(EndsWith(r.out, "\nRaised exception of class '32'\n")) << r.out;
     const std::string report = ReadFile(dir.File("rpt"));
     EXPECT_TRUE(EndsWith(report, "*** Error: The temporary file, \"" + std::string(c.tmp) +
                                      "/key.tmp\", could not be created.\n\tThe reason given "
                                      "is: \"" +
-                                     c.reason + "\".\n"))
+                                     c.reason + "\".\n" + SystemLine(c.system)))
         << report;
     EXPECT_EQ(dir.List(), expected);
     EXPECT_EQ(ReadFile(dir.File("plain")), "a file, not a folder\n");

@@ -187,18 +187,21 @@ TEST_F(ReportTest, ReportThatCannotBeCreated) {
   struct Case {
     std::string path;
     std::string reason;
+    std::string system;  // what the system said, where the reason is general
   };
   const Case cases[] = {
-      {existing, "File already exists"},
-      {Path("missing/x.rpt"), "Could not open file"},
-      {Path("plain/x.rpt"), "Could not open file"},
+      {existing, "File already exists", ""},
+      {Path("missing/x.rpt"), "Could not open file", "No such file or directory"},
+      {Path("plain/x.rpt"), "Could not open file", "Not a directory"},
+      {Path(std::string(256, 'n')), "Could not open file", "File name too long"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);
     testing::internal::CaptureStderr();
     Outcome o = UnderHandler([&] { Report_OpenFile(c.path.c_str()); });
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "zervgen: " + c.reason + ".\nReport file, '" + c.path + "', not generated.\n");
+              "zervgen: " + c.reason + ".\nReport file, '" + c.path + "', not generated.\n" +
+                  (c.system.empty() ? "" : "\tThe system says \"" + c.system + "\".\n"));
     EXPECT_EQ(o.cls, -1);
     EXPECT_EQ(o.out, "");
     EXPECT_FALSE(Report_IsOpen());
