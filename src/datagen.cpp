@@ -299,6 +299,16 @@ GenFormatMaker FormatMaker() {
   };
 }
 
+// The memory the writer of the run's files needs besides the columns; 0
+// for text, whose writer falls back on its reserved buffer.
+std::size_t WriterBytes() {
+  if (!options.parquet) return 0;
+  GenParquetSettings settings;
+  settings.codec = static_cast<ParquetCodec>(options.parquetCodec);
+  settings.rowGroupRows = options.rowGroupRows;
+  return Gen_ParquetWriterBytes(settings, options.nRows, options.nChars);
+}
+
 // The run after the handler is armed; returns normally after a complete run.
 void Run(GenControlBlock* cb, int argc, char** argv) {
   Main_initSignalHandlers(cb);
@@ -314,7 +324,7 @@ void Run(GenControlBlock* cb, int argc, char** argv) {
   // with the writer's own messages, in the order the files are written.
   Gen_CheckRelationFiles(Gen_PlanFiles(plan));
   Gen_CheckTempFolder(options.tmpDir);
-  Gen_InitializeCB(cb, options.nRows, options.nChars, options.tmpDir);
+  Gen_InitializeCB(cb, options.nRows, options.nChars, options.tmpDir, WriterBytes());
   for (const GenRelationPlan& relation : plan.relations) Gen_Relation(cb, relation, FormatMaker());
   Main_cleanup(cb);
   Main_closeReport();

@@ -105,6 +105,10 @@ void* volatile heldHeadroom = nullptr;
 // relation writer's buffer of one chunk of rows can still be had afterwards.
 constexpr std::size_t kHeadroomBytes = std::size_t{2} << 20;
 
+// While set (the writer's memory could not be held), the set-up gives no
+// column a vector of its own.
+bool columnsToTemp = false;
+
 struct SlotName {
   GenAttr GenControlBlock::*slot;
   const char* tempName;
@@ -201,7 +205,7 @@ GenAttr* Gen_Slot(GenControlBlock* cb, int index) {
 }
 
 void Gen_InitializeCB(GenControlBlock* cb, std::int32_t nTuples, std::int16_t nFill,
-                      const char* tmpDir) {
+                      const char* tmpDir, std::size_t writerBytes) {
   CHECK_REQUIRE_TEXT(cb != nullptr, "cb != NULL");
   CHECK_REQUIRE(nTuples >= MIN_TUPLES);
   CHECK_REQUIRE(nTuples <= MAX_TUPLES);
@@ -220,7 +224,13 @@ void Gen_InitializeCB(GenControlBlock* cb, std::int32_t nTuples, std::int16_t nF
     XEPT_RAISE(XEPT_GEN_FAILED);
   }
   cb->scratch = shared;
-  heldHeadroom = std::malloc(kHeadroomBytes);
+  void* writerHeld = nullptr;
+  if (writerBytes == 0) {
+    heldHeadroom = std::malloc(kHeadroomBytes);
+  } else {
+    writerHeld = Gen_Allocate(writerBytes);
+    columnsToTemp = writerHeld == nullptr;
+  }
   std::int32_t status = 0;
   for (const SlotName& s : kColumnSlots) {
     status = Gen_initAttr(cb, &(cb->*s.slot), shared, 0, tmpDir, s.tempName);
@@ -230,6 +240,8 @@ void Gen_InitializeCB(GenControlBlock* cb, std::int32_t nTuples, std::int16_t nF
   if (status == 0) status = Gen_initAttr(cb, &cb->fillAttr, nullptr, 0, tmpDir, "");
   std::free(heldHeadroom);
   heldHeadroom = nullptr;
+  Gen_Free(writerHeld);
+  columnsToTemp = false;
   if (status != 0) XEPT_RAISE(XEPT_GEN_FAILED);
 }
 
@@ -241,8 +253,9 @@ std::int32_t Gen_initAttr(GenControlBlock* cb, GenAttr* attr, std::int32_t* vect
   CHECK_REQUIRE_TEXT(tempName != nullptr, "tempName != NULL");
   if (vector == nullptr) return Gen_initFill(attr, cb->nFill);
   if (useShared == 0) {
-    auto* own = static_cast<std::int32_t*>(
-        Gen_Allocate(static_cast<std::size_t>(cb->nTuples) * sizeof(std::int32_t)));
+    auto* own = columnsToTemp ? nullptr
+                              : static_cast<std::int32_t*>(Gen_Allocate(
+                                    static_cast<std::size_t>(cb->nTuples) * sizeof(std::int32_t)));
     if (own != nullptr) return Gen_initMemory(attr, own);
     return Gen_initTemp(cb, attr, vector, tempDir, tempName);
   }
