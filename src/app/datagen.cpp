@@ -134,7 +134,7 @@ void Main_closeReport() {
   char text[80];
   Perf_Format(&totalTimer, text);
   Report("\nTotal Time: %s\n", text);
-  Report_CloseFile();
+  Report_Finish();
 }
 
 void Main_initSignalHandlers(GenControlBlock* cb) {
@@ -285,6 +285,16 @@ GenFormatMaker FormatMaker(const OutputFormat& framing) {
   };
 }
 
+// The memory the writer of the run's files needs besides the columns; 0
+// for text, whose writer falls back on its reserved buffer.
+std::size_t WriterBytes() {
+  if (!options.parquet) return 0;
+  GenParquetSettings settings;
+  settings.codec = static_cast<ParquetCodec>(options.parquetCodec);
+  settings.rowGroupRows = options.rowGroupRows;
+  return Gen_ParquetWriterBytes(settings, options.nRows, options.nChars);
+}
+
 // The run after the handler is armed; returns kOk after a complete run, and
 // kOutOfMemory (the relation file removed) when memory the run cannot do
 // without could not be had.
@@ -301,7 +311,8 @@ GenWriteStatus Run(GenControlBlock* cb, int argc, char** argv) {
   // Fails before the long work when a file of the plan cannot be created,
   // with the writer's own messages, in the order the files are written.
   Gen_CheckRelationFiles(Gen_PlanFiles(plan));
-  Gen_InitializeCB(cb, options.nRows, options.nChars, options.tmpDir);
+  Gen_CheckTempFolder(options.tmpDir);
+  Gen_InitializeCB(cb, options.nRows, options.nChars, options.tmpDir, WriterBytes());
   const GenFormatMaker makeFormat = FormatMaker(framing);
   for (const GenRelationPlan& relation : plan.relations) {
     const GenWriteStatus status = Gen_Relation(cb, relation, makeFormat);
