@@ -1,8 +1,10 @@
 // End-to-end endings at the edges of a run: standard output that carries
 // nothing but rows from the moment the command line is read, the delimiter
 // rule over every ASCII character, closed standard descriptors, and a
-// report named like a file the run writes.
+// report named like a file the run writes, and the longest names a run
+// makes.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +16,13 @@
 
 namespace zervgen_test {
 namespace {
+
+constexpr double kDeadlineSeconds = 300;
+
+bool EndsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() &&
+         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
 
 std::string Printable(char c) {
   if (c >= 0x20 && c < 0x7f) return std::string("'") + c + "'";
@@ -57,7 +66,8 @@ TEST(StandardOutput, SetUpFailuresLeaveItEmpty) {
       {"temporary folder missing",
        kAllTempLimitKb,
        {"-t", "nodir"},
-       "zervgen: Temporary file error: \"Could not open temporary file\".\n"},
+       "zervgen: Temporary file error: \"Could not open temporary file\".\n"
+       "\tThe system says \"No such file or directory\".\n"},
       // Not even the shared scratch vector fits.
       {"no memory for the columns", 40000, {}, "zervgen: Out of memory.\n"},
   };
@@ -251,6 +261,191 @@ TEST(ReportName, AnotherPathToARelationFileIsRefused) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(AfterBanner(r.err), "");
     EXPECT_TRUE(IsReport(ReadFile(dir.File(c.report))));
+  }
+}
+
+// ---------------------------------------------------------------------------
+// A temporary folder that can never take a file is refused with the early
+// checks, before any column is set up, however much memory there is; a
+// folder that is not there is left to the moment a file is needed.
+
+TEST(TemporaryFolder, OneThatCanNeverTakeAFileIsRefusedBeforeAnyWork) {
+  struct Case {
+    const char* what;
+    std::string tmp;
+    const char* system;  // empty: the run succeeds
+  };
+  const Case cases[] = {
+      {"a file", "plain", "Not a directory"},
+      {"through a file", "plain/sub", "Not a directory"},
+      {"a name of 256 characters", std::string(256, 'n'), "File name too long"},
+      {"a folder not there, columns in memory", "nodir", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir dir;
+    WriteFile(dir.File("plain"), "a file, not a folder\n");
+    const RunResult r =
+        RunZervgen(dir.path(), {"-hu", "-n", "1000", "-f", "h", "-r", "rpt", "-t", c.tmp});
+    const std::string report = ReadFile(dir.File("rpt"));
+    if (c.system[0] == '\0') {
+      EXPECT_EQ(r.status, 0) << r.err;
+      EXPECT_EQ(dir.List(), (std::vector<std::string>{"h", "plain", "rpt"}));
+      continue;
+    }
+    const std::string system = "\tThe system says \"" + std::string(c.system) + "\".\n";
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(AfterBanner(r.err),
+              "zervgen: Temporary file error: \"Could not open temporary file\".\n" + system);
+    EXPECT_TRUE(IsClassLine(r.out, "Gen_CheckTempFolder", 32)) << r.out;
+    EXPECT_TRUE(EndsWith(report, "*** Error: The temporary file, \"" + c.tmp +
+                                     "/key.tmp\", could not be created.\n\tThe reason given is: "
+                                     "\"Could not open temporary file\".\n" +
+                                     system))
+        << report;
+    EXPECT_EQ(report.find("Relation:"), std::string::npos) << report;
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"plain", "rpt"}));
+    EXPECT_EQ(ReadFile(dir.File("plain")), "a file, not a folder\n");
+  }
+}
+
+// ---------------------------------------------------------------------------
+// A report whose close fails (injected by strace where it can trace) may
+// have lost its last lines: the run ends as after a failed report write,
+// with its message and status 255, not with 0 and no word.
+
+// The number (1-based) of the report's close among the closes of the traced
+// run's first process in `trace` (strace -f -y -o), or 0 when there is none.
+int ReportCloseIndex(const std::string& trace, const std::string& report) {
+  std::string pid;
+  int count = 0;
+  int found = 0;
+  for (const std::string& line : Lines(trace)) {
+    const std::string linePid = line.substr(0, line.find(' '));
+    if (pid.empty()) pid = linePid;
+    if (linePid != pid || line.find(" close(") == std::string::npos) continue;
+    ++count;
+    if (line.find("/" + report + ">)") != std::string::npos) found = count;
+  }
+  return found;
+}
+
+TEST(ReportClose, AFailedCloseEndsTheRunLikeAFailedWrite) {
+  ScratchDir probe;
+  if (RunScript(probe.path(), "strace -qq -o /dev/null true", kDeadlineSeconds).status != 0) {
+    GTEST_SKIP() << "strace cannot trace here";
+  }
+  // Started as "zervgen", from a folder of its own on the path.
+  ScratchDir bin;
+  ASSERT_EQ(::symlink(BinaryPath().c_str(), bin.File("zervgen").c_str()), 0);
+  const std::string run = "zervgen -hu -n 3000 -parquet -rowgroup 1000 -f h.parquet -r rep " +
+                          std::string("2>err >out; echo $?");
+  // The leak checker of a sanitized build cannot run under a tracer.
+  const std::string strace = "PATH=\"" + std::string(bin.path()) +
+                             ":$PATH\" ASAN_OPTIONS=detect_leaks=0 strace -f -y -qq -o trace ";
+  ScratchDir counted;
+  const RunResult first =
+      RunScript(counted.path(), strace + "-e trace=close -- " + run, kDeadlineSeconds);
+  ASSERT_EQ(first.out, "0\n") << ReadFile(counted.File("err"));
+  const int index = ReportCloseIndex(ReadFile(counted.File("trace")), "rep");
+  ASSERT_GT(index, 0) << ReadFile(counted.File("trace"));
+
+  ScratchDir dir;
+  const RunResult r =
+      RunScript(dir.path(),
+                strace + "-e trace=close -e inject=close:error=EIO:when=" + std::to_string(index) +
+                    " -- " + run,
+                kDeadlineSeconds);
+  const std::string trace = ReadFile(dir.File("trace"));
+  ASSERT_NE(trace.find("/rep>) = -1 EIO (Input/output error) (INJECTED)"), std::string::npos)
+      << trace;
+  EXPECT_EQ(r.out, "255\n");
+  EXPECT_EQ(AfterBanner(ReadFile(dir.File("err"))),
+            "zervgen: Report file error.\nzervgen: Write error: \"Input/output error\".\n");
+  EXPECT_TRUE(IsClassLine(ReadFile(dir.File("out")), "Report_Finish", 6))
+      << ReadFile(dir.File("out"));
+  // The relation was complete before the report's end: it stays, whole.
+  EXPECT_TRUE(ReadFile(dir.File("h.parquet")) == ReadFile(counted.File("h.parquet")));
+}
+
+// ---------------------------------------------------------------------------
+// The longest names the options let a run make (a prefix of 513 characters
+// with a Parquet ending, a part file's name of 527): a run that fails part
+// way removes its partial file and names it whole in the report, after a
+// file-size limit and after a signal alike.
+
+// Makes two folders of 250 characters in `dir` and returns a relative name
+// of `length` characters in the inner one.
+std::string LongName(const ScratchDir& dir, std::size_t length) {
+  const std::string outer(250, 'a');
+  const std::string inner = outer + "/" + std::string(250, 'b');
+  ::mkdir(dir.File(outer).c_str(), 0755);
+  ::mkdir(dir.File(inner).c_str(), 0755);
+  return inner + "/" + std::string(length - inner.size() - 1, 'p');
+}
+
+struct LongNameCase {
+  const char* what;
+  std::size_t prefix;             // characters of the -f value
+  std::vector<std::string> more;  // after -f and -r
+  const char* written;            // the ending of the file being written
+  std::size_t writtenLength;      // the characters of its name
+};
+
+const LongNameCase kLongNameCases[] = {
+    {"text", 513, {}, ".uni", 517},
+    {"text part", 512, {"-parts", "10", "-part", "10"}, ".uni.10", 519},
+    {"Parquet", 513, {"-parquet", "-rowgroup", "1000"}, ".uni.parquet", 525},
+    {"Parquet part",
+     512,
+     {"-parquet", "-rowgroup", "1000", "-parts", "10", "-part", "10"},
+     ".uni.10.parquet",
+     527},
+};
+
+TEST(LongNames, AFileSizeLimitRemovesThePartialFileByItsWholeName) {
+  for (const LongNameCase& c : kLongNameCases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir dir;
+    const std::string prefix = LongName(dir, c.prefix);
+    const std::string written = prefix + c.written;
+    ASSERT_EQ(written.size(), c.writtenLength);
+    std::vector<std::string> args = {"-n", "200000", "-f", prefix, "-r", "rep"};
+    args.insert(args.end(), c.more.begin(), c.more.end());
+    RunOptions options;
+    options.fileSizeBytes = 200 * 1024;
+    const RunResult r = RunZervgen(dir.path(), args, options);
+    EXPECT_EQ(r.status, 255);
+    const std::string err = AfterBanner(r.err);
+    EXPECT_EQ(err.rfind("zervgen: File system full.\n", 0), 0u) << err;
+    const std::string report = ReadFile(dir.File("rep"));
+    EXPECT_TRUE(EndsWith(report, "           File, '" + written + "', deleted.\n")) << report;
+    EXPECT_FALSE(FileExists(dir.File(written)));
+    EXPECT_TRUE(ScratchDir::ListOf(dir.File(prefix.substr(0, 501))).empty());
+  }
+}
+
+TEST(LongNames, ASignalRemovesThePartialFileByItsWholeName) {
+  for (const LongNameCase& c : kLongNameCases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir dir;
+    const std::string prefix = LongName(dir, c.prefix);
+    const std::string written = prefix + c.written;
+    std::vector<std::string> args = {"-n", std::to_string(kBigRows), "-f", prefix, "-r", "rep"};
+    args.insert(args.end(), c.more.begin(), c.more.end());
+    ZervgenProcess run(dir.path(), args);
+    ASSERT_TRUE(WaitUntil([&] { return run.Wait(0) || FileSize(dir.File(written)) > 0; },
+                          kDeadlineSeconds));
+    ASSERT_TRUE(run.Pause()) << run.result().err;
+    ASSERT_TRUE(run.Signal(SIGTERM));
+    ASSERT_TRUE(run.Wait(kDeadlineSeconds));
+    EXPECT_EQ(run.result().status, 255);
+    EXPECT_EQ(AfterBanner(run.result().err), "zervgen: Terminated by user.\n");
+    const std::string report = ReadFile(dir.File("rep"));
+    EXPECT_TRUE(EndsWith(report, "*** Error: Caught termination signal " + std::to_string(SIGTERM) +
+                                     ".\n           File, '" + written + "', deleted.\n"))
+        << report;
+    EXPECT_TRUE(ScratchDir::ListOf(dir.File(prefix.substr(0, 501))).empty());
   }
 }
 

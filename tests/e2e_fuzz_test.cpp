@@ -238,6 +238,15 @@ std::size_t ClassLineAt(const std::string& err, std::size_t at) {
   return 0;
 }
 
+// The length of the line of what the system said at `at` (which follows a
+// message whose reason is the general one), or 0 when there is none.
+std::size_t SystemLineAt(const std::string& err, std::size_t at) {
+  const std::string start = "\tThe system says \"";
+  if (err.compare(at, start.size(), start) != 0) return 0;
+  const std::size_t end = err.find("\".\n", at + start.size());
+  return end == std::string::npos ? 0 : end + 3 - at;
+}
+
 // Splits `err` into run-time messages; false when some text is none of
 // them. Counts the failure messages (the notices are not counted).
 bool ParseRunMessages(const std::string& err, int* failures) {
@@ -251,7 +260,7 @@ bool ParseRunMessages(const std::string& err, int* failures) {
     }
     if (length > 0) {
       ++*failures;
-      at += length;
+      at += length + SystemLineAt(err, at + length);
       length = ClassLineAt(err, at);  // on standard error while standard output has the data
       at += length;
       continue;
@@ -265,6 +274,7 @@ bool ParseRunMessages(const std::string& err, int* failures) {
     }
     if (length == 0) return false;
     at += length;
+    at += SystemLineAt(err, at);
   }
   return true;
 }

@@ -247,27 +247,38 @@ TEST(EndToEnd, RelationFileThatCannotBeCreatedFailsBeforeTheColumns) {
     const char* name;
     std::vector<std::string> args;
     const char* relName;
-    const char* path;
+    std::string path;
     const char* reason;
+    std::string system;  // the line of what the system said, where the reason is general
   };
   const std::string rows = std::to_string(kAllTempRows);
+  const std::string longName(256, 'n');
   const EarlyCase cases[] = {
-      {"the last of all five exists", {"-n", rows}, "tiny", "zerv.tny", "File already exists"},
+      {"the last of all five exists", {"-n", rows}, "tiny", "zerv.tny", "File already exists", ""},
       {"missing folder",
        {"-hu", "-n", rows, "-f", "nodir/h"},
        "hundred",
        "nodir/h",
-       "Could not open file"},
+       "Could not open file",
+       "\tThe system says \"No such file or directory\".\n"},
       {"folder is a file",
        {"-up", "-n", rows, "-f", "plain/u"},
        "updates",
        "plain/u",
-       "Could not open file"},
+       "Could not open file",
+       "\tThe system says \"Not a directory\".\n"},
+      {"a name of 256 characters",
+       {"-ti", "-n", rows, "-f", longName},
+       "tiny",
+       longName,
+       "Could not open file",
+       "\tThe system says \"File name too long\".\n"},
       {"read-only folder",
        {"-te", "-n", rows, "-f", "ro/t"},
        "tenpcnt",
        "ro/t",
-       "Permission denied"},
+       "Permission denied",
+       ""},
   };
   ScratchDir binDir;
   for (const EarlyCase& c : cases) {
@@ -288,12 +299,12 @@ TEST(EndToEnd, RelationFileThatCannotBeCreatedFailsBeforeTheColumns) {
     RunResult r = RunZervgen(dir.path(), args, limited);
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(AfterBanner(r.err), "zervgen: Could not open '" + std::string(c.relName) +
-                                      "'.  \n\tReason is \"" + c.reason + "\".\n");
+                                      "'.  \n\tReason is \"" + c.reason + "\".\n" + c.system);
     EXPECT_TRUE(IsClassLine(r.out, "Gen_outputRelation", 32)) << r.out;
     const std::string report = ReadFile(dir.File("rpt"));
     const std::string error = "*** Error: Could not create relation " + std::string(c.relName) +
                               " file, '" + c.path + "'.\n\tThe reason given is \"" + c.reason +
-                              "\".\n";
+                              "\".\n" + c.system;
     ASSERT_GE(report.size(), error.size()) << report;
     EXPECT_EQ(report.substr(report.size() - error.size()), error) << report;
     EXPECT_EQ(report.find("Relation:"), std::string::npos) << report;

@@ -96,6 +96,31 @@ TEST_F(GenTest, SetUpChecksItsArguments) {
   }
 }
 
+// The writer's memory is had (allocation 2, after the shared vector) before
+// any column takes its vector: when it cannot be had, no column takes one,
+// and every column but the fill goes to a temporary file.
+TEST_F(GenTest, WriterMemoryThatCannotBeHeldSendsEveryColumnToATemporaryFile) {
+  for (const bool held : {true, false}) {
+    SCOPED_TRACE(held ? "held" : "not held");
+    GenControlBlock cb{};
+    {
+      FailingAllocations fail(held ? std::vector<int>{} : std::vector<int>{2});
+      Gen_InitializeCB(&cb, 1000, 3, dir_.path(), std::size_t{1} << 20);
+    }
+    for (int i = 0; i < 10; ++i) {
+      EXPECT_EQ(Gen_Slot(&cb, i)->location, held ? GEN_MEMORY : GEN_TEMP) << i;
+    }
+    EXPECT_EQ(cb.fillAttr.location, GEN_FILL);
+    EXPECT_EQ(cb.tempInUse, held ? 0u : 1u);
+    EXPECT_EQ(dir_.List().size(), held ? 0u : 10u);
+    Main_cleanup(&cb);
+    EXPECT_TRUE(dir_.List().empty());
+  }
+  // Afterwards the columns take memory again as before.
+  Gen_InitializeCB(&cb_, 1000, 0, dir_.path());
+  EXPECT_EQ(cb_.keyAttr.location, GEN_MEMORY);
+}
+
 TEST_F(GenTest, AllInMemoryWhenAllocationsSucceed) {
   Gen_InitializeCB(&cb_, 1000, 7, dir_.path());
   for (int i = 0; i < 10; ++i) {

@@ -171,18 +171,21 @@ TEST_F(ReportTest, ReportThatCannotBeCreated) {
   struct Case {
     std::string path;
     std::string reason;
+    std::string system;  // what the system said, where the reason is general
   };
   const Case cases[] = {
-      {existing, "File already exists"},
-      {Path("missing/x.rpt"), "Could not open file"},
-      {Path("plain/x.rpt"), "Could not open file"},
+      {existing, "File already exists", ""},
+      {Path("missing/x.rpt"), "Could not open file", "No such file or directory"},
+      {Path("plain/x.rpt"), "Could not open file", "Not a directory"},
+      {Path(std::string(256, 'n')), "Could not open file", "File name too long"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);
     testing::internal::CaptureStderr();
     Outcome o = UnderHandler([&] { Report_OpenFile(c.path.c_str()); });
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "zervgen: " + c.reason + ".\nReport file, '" + c.path + "', not generated.\n");
+              "zervgen: " + c.reason + ".\nReport file, '" + c.path + "', not generated.\n" +
+                  (c.system.empty() ? "" : "\tThe system says \"" + c.system + "\".\n"));
     EXPECT_EQ(o.cls, -1);
     EXPECT_EQ(o.out, "");
     EXPECT_FALSE(Report_IsOpen());
@@ -228,6 +231,43 @@ TEST_F(ReportTest, WriteFailureRaisesClassSixWithItsReason) {
         << o.out;
     Report_CloseFile();
     EXPECT_EQ(ReadText(path), "first\n");
+  }
+}
+
+// The close at the end of a run: one that succeeds keeps every line and
+// raises nothing; one that fails (here the descriptor was closed behind
+// the report's back) is told and raised like a failed write.
+TEST_F(ReportTest, FinishTellsAFailedCloseLikeAFailedWrite) {
+  for (const bool fails : {false, true}) {
+    SCOPED_TRACE(fails ? "close fails" : "close succeeds");
+    const std::string path = Path(fails ? "fail.rpt" : "ok.rpt");
+    Report_OpenFile(path.c_str());
+    ASSERT_EQ(Report("last\n"), 5);
+    const int fd = DescriptorOf(path);
+    // Closed under the harness, after its captures: the files they open
+    // would otherwise take the freed number.
+    const Outcome o = zervgen_test::CatchRaise(
+        [&] {
+          if (fails) ::close(fd);
+          Report_Finish();
+        },
+        true);
+    const std::string& err = o.err;
+    EXPECT_GE(fd, 0);
+    EXPECT_FALSE(Report_IsOpen());
+    EXPECT_EQ(ReadText(path), "last\n");
+    EXPECT_EQ(Report_WriteFailed(), fails);
+    if (!fails) {
+      EXPECT_EQ(o.cls, -1);
+      EXPECT_EQ(err, "");
+      EXPECT_EQ(DescriptorOf(path), -1) << "the report is still open";
+      continue;
+    }
+    EXPECT_EQ(err, "zervgen: Report file error.\nzervgen: Write error: \"Bad file descriptor\".\n");
+    EXPECT_EQ(o.cls, XEPT_RESOURCE);
+    EXPECT_TRUE(std::regex_match(
+        o.out, std::regex(InReport("Report_Finish", "Raised exception of class '6'"))))
+        << o.out;
   }
 }
 

@@ -135,7 +135,7 @@ void Main_closeReport() {
   char text[80];
   Perf_Format(&totalTimer, text);
   Report("\nTotal Time: %s\n", text);
-  Report_CloseFile();
+  Report_Finish();
 }
 
 void Main_initSignalHandlers(GenControlBlock* cb) {
@@ -287,6 +287,16 @@ GenFormatMaker FormatMaker(const OutputFormat& framing) {
   };
 }
 
+// The memory the writer of the run's files needs besides the columns; 0
+// for text, whose writer falls back on its reserved buffer.
+std::size_t WriterBytes() {
+  if (!options.parquet) return 0;
+  GenParquetSettings settings;
+  settings.codec = static_cast<ParquetCodec>(options.parquetCodec);
+  settings.rowGroupRows = options.rowGroupRows;
+  return Gen_ParquetWriterBytes(settings, options.nRows, options.nChars);
+}
+
 // Checks the files of the plan instead of writing them, with every column
 // in memory: no file is created. *exitStatus is 0 when all are as they
 // should be, 1 otherwise; kOutOfMemory when the columns or a file's bytes
@@ -335,7 +345,8 @@ GenWriteStatus Run(GenControlBlock* cb, int argc, char** argv, int* exitStatus) 
   // Fails before the long work when a file of the plan cannot be created,
   // with the writer's own messages, in the order the files are written.
   Gen_CheckRelationFiles(Gen_PlanFiles(plan));
-  Gen_InitializeCB(cb, options.nRows, options.nChars, options.tmpDir);
+  Gen_CheckTempFolder(options.tmpDir);
+  Gen_InitializeCB(cb, options.nRows, options.nChars, options.tmpDir, WriterBytes());
   for (const GenRelationPlan& relation : plan.relations) {
     const GenWriteStatus status = Gen_Relation(cb, relation, makeFormat);
     if (status != GenWriteStatus::kOk) return status;

@@ -22,6 +22,9 @@ inline constexpr int kNameSize = 528;
 // A part file's name (with its NUL) must fit this many characters, and
 // ".parquet" more for Parquet parts.
 inline constexpr int kPartNameLimit = 520;
+// Every name the run may make is recorded whole for the signal handler.
+static_assert(kNameSize - 1 <= static_cast<int>(kRecordNameChars));
+static_assert(kPartNameLimit - 1 + 8 <= static_cast<int>(kRecordNameChars));  // ".parquet"
 // Longest file or directory name the command line accepts.
 inline constexpr int kMaxNameChars = 513;
 inline constexpr std::int32_t kMaxScale = 10000;

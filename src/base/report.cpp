@@ -48,7 +48,9 @@ void Report_OpenFile(const char* path) {
   const char* reason = nullptr;
   Util_OpenFile(&fd, path, &reason);
   if (fd < 0) {
+    const char* system = Util_SystemReason(errno);
     std::fprintf(stderr, "%s: %s.\nReport file, '%s', not generated.\n", programName, reason, path);
+    if (system != nullptr) std::fprintf(stderr, "\tThe system says \"%s\".\n", system);
     return;
   }
   reportFd = fd;
@@ -94,6 +96,19 @@ void Report_CloseFile() {
   Report_initialized = 0;
   ::close(reportFd);
   reportFd = -1;
+}
+
+void Report_Finish() {
+  if (!Report_initialized) return;
+  const int fd = reportFd;
+  Report_initialized = 0;
+  reportFd = -1;
+  if (::close(fd) == 0) return;
+  const int error = errno;
+  std::fprintf(stderr, "%s: Report file error.\n", programName);
+  ExplainWriteError(error);
+  writeFailed = true;
+  XEPT_RAISE(XEPT_RESOURCE);
 }
 
 bool Report_IsOpen() { return Report_initialized != 0; }

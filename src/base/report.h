@@ -29,6 +29,12 @@ bool Report_WriteFailed();
 // Closes the report if one is open; harmless when called again.
 void Report_CloseFile();
 
+// Closes the report at the end of a run that went well. A close that fails
+// may have lost the last lines as a failed write does, and is told and
+// raised the same way ("Report file error." and the reason on standard
+// error, XEPT_RESOURCE).
+void Report_Finish();
+
 // Nonzero while a report is open.
 bool Report_IsOpen();
 

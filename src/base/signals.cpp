@@ -19,7 +19,7 @@ namespace {
 // the handler never follows a pointer into a buffer the main flow may
 // change. The identity is taken while the file is open, so its inode
 // cannot be reused by another file before the removal compares it.
-constexpr int kRecordNameSize = 520;
+constexpr std::size_t kRecordNameSize = kRecordNameChars + 1;
 volatile int relationFd = -1;
 char relationName[kRecordNameSize];
 char removedName[kRecordNameSize];

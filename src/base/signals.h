@@ -43,9 +43,16 @@ bool Signals_IsFault(int sig);
 // handles SIGXCPU.
 void Signals_LeadCpuLimit();
 
+// The longest relation file name the record keeps: every name the command
+// line lets the run make (a prefix of the longest accepted length with a
+// Parquet relation's ending, or a part file's name) fits whole, so the
+// handler removes the very file written and the report names it.
+inline constexpr std::size_t kRecordNameChars = 527;
+
 // Records the relation file being written (descriptor, name and the file's
 // identity, device and inode) for the signal handler; (-1, null) clears the
 // record. The name is copied.
+// REQUIRES: strlen(name) <= kRecordNameChars
 void Signals_SetRelationFile(int fd, const char* name);
 
 // What became of the recorded relation file.

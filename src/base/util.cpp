@@ -69,6 +69,11 @@ const char* Util_OpenReason(int error, const char* other) {
   }
 }
 
+const char* Util_SystemReason(int error) {
+  if (error == 0 || Util_OpenReason(error, nullptr) != nullptr) return nullptr;
+  return std::strerror(error);
+}
+
 int Util_WriteAll(int fd, const void* data, std::size_t n) {
   std::size_t written = 0;
   return Util_WriteAllCount(fd, data, n, &written);

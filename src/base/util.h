@@ -42,7 +42,8 @@ class UniqueFd {
 // Creates `path` for writing and fails if it exists: never overwrites. On
 // success *fp is the new descriptor; on failure *fp is -1 and *reason points
 // to a static text: "Permission denied", "File already exists",
-// "Out of disk space" or "Could not open file".
+// "Out of disk space" or "Could not open file"; errno is left as the
+// creation set it.
 // REQUIRES: fp != NULL, path != NULL, reason != NULL
 void Util_OpenFile(int* fp, const char* path, const char** reason);
 
@@ -50,6 +51,11 @@ void Util_OpenFile(int* fp, const char* path, const char** reason);
 // "Permission denied", "File already exists", "Out of disk space", or
 // `other` for any other cause (Util_OpenFile's "Could not open file").
 const char* Util_OpenReason(int error, const char* other = "Could not open file");
+
+// What the system said of a creation that failed with `error`, where
+// Util_OpenReason gives only the general text (a missing folder, a path
+// through a file, a name too long); null where its text says it already.
+const char* Util_SystemReason(int error);
 
 // The folder a file at `path` is in: "." for a bare name, "/" at the root.
 // REQUIRES: path != NULL

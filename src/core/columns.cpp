@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <string>
 
 #include "base/env.h"
 #include "base/except.h"
@@ -106,6 +108,10 @@ void* volatile heldHeadroom = nullptr;
 // relation writer's buffer of one chunk of rows can still be had afterwards.
 constexpr std::size_t kHeadroomBytes = std::size_t{2} << 20;
 
+// While set (the writer's memory could not be held), the set-up gives no
+// column a vector of its own.
+bool columnsToTemp = false;
+
 struct SlotName {
   GenAttr GenControlBlock::*slot;
   const char* tempName;
@@ -126,9 +132,36 @@ std::int32_t OutOfBufferMemory() {
   return STATUS_ERROR;
 }
 
+// The messages of a temporary file `path` whose creation failed with the
+// errno `error`.
+void TempFileError(const char* path, int error) {
+  const char* reason = Util_OpenReason(error, "Could not open temporary file");
+  const char* system = Util_SystemReason(error);
+  Report(
+      "*** Error: The temporary file, \"%s\", could not be created.\n\tThe reason given is: \"%s\".\n",
+      path, reason);
+  if (system != nullptr) Report("\tThe system says \"%s\".\n", system);
+  std::fprintf(stderr, "%s: Temporary file error: \"%s\".\n", programName, reason);
+  if (system != nullptr) std::fprintf(stderr, "\tThe system says \"%s\".\n", system);
+}
+
 }  // namespace
 
 void Gen_AllowTempFiles(bool allowed) { tempFilesAllowed = allowed; }
+void Gen_CheckTempFolder(const char* tmpDir) {
+  CHECK_REQUIRE_TEXT(tmpDir != nullptr, "tmpDir != NULL");
+  struct stat st {};
+  int error = 0;
+  if (::stat(tmpDir, &st) == 0) {
+    if (!S_ISDIR(st.st_mode)) error = ENOTDIR;
+  } else if (errno == ENOTDIR || errno == ENAMETOOLONG || errno == ELOOP) {
+    error = errno;
+  }
+  if (error == 0) return;
+  const std::string path = std::string(tmpDir) + "/" + kColumnSlots[0].tempName + ".tmp";
+  TempFileError(path.c_str(), error);
+  XEPT_RAISE(XEPT_GEN_FAILED);
+}
 
 void* Gen_Allocate(std::size_t bytes) {
   if (!Env_Current()->MayAllocate(Env::Memory::kColumn, bytes)) return nullptr;
@@ -178,7 +211,7 @@ GenAttr* Gen_Slot(GenControlBlock* cb, int index) {
 }
 
 void Gen_InitializeCB(GenControlBlock* cb, std::int32_t nTuples, std::int16_t nFill,
-                      const char* tmpDir) {
+                      const char* tmpDir, std::size_t writerBytes) {
   CHECK_REQUIRE_TEXT(cb != nullptr, "cb != NULL");
   CHECK_REQUIRE(nTuples >= MIN_TUPLES);
   CHECK_REQUIRE(nTuples <= MAX_TUPLES);
@@ -197,7 +230,13 @@ void Gen_InitializeCB(GenControlBlock* cb, std::int32_t nTuples, std::int16_t nF
     XEPT_RAISE(XEPT_GEN_FAILED);
   }
   cb->scratch = shared;
-  heldHeadroom = std::malloc(kHeadroomBytes);
+  void* writerHeld = nullptr;
+  if (writerBytes == 0) {
+    heldHeadroom = std::malloc(kHeadroomBytes);
+  } else {
+    writerHeld = Gen_Allocate(writerBytes);
+    columnsToTemp = writerHeld == nullptr;
+  }
   std::int32_t status = 0;
   for (const SlotName& s : kColumnSlots) {
     status = Gen_initAttr(cb, &(cb->*s.slot), shared, 0, tmpDir, s.tempName);
@@ -207,6 +246,8 @@ void Gen_InitializeCB(GenControlBlock* cb, std::int32_t nTuples, std::int16_t nF
   if (status == 0) status = Gen_initAttr(cb, &cb->fillAttr, nullptr, 0, tmpDir, "");
   std::free(heldHeadroom);
   heldHeadroom = nullptr;
+  Gen_Free(writerHeld);
+  columnsToTemp = false;
   if (status != 0) XEPT_RAISE(XEPT_GEN_FAILED);
 }
 
@@ -218,8 +259,9 @@ std::int32_t Gen_initAttr(GenControlBlock* cb, GenAttr* attr, std::int32_t* vect
   CHECK_REQUIRE_TEXT(tempName != nullptr, "tempName != NULL");
   if (vector == nullptr) return Gen_initFill(attr, cb->nFill);
   if (useShared == 0) {
-    auto* own = static_cast<std::int32_t*>(
-        Gen_Allocate(static_cast<std::size_t>(cb->nTuples) * sizeof(std::int32_t)));
+    auto* own = columnsToTemp ? nullptr
+                              : static_cast<std::int32_t*>(Gen_Allocate(
+                                    static_cast<std::size_t>(cb->nTuples) * sizeof(std::int32_t)));
     if (own != nullptr) return Gen_initMemory(attr, own);
     return Gen_initTemp(cb, attr, vector, tempDir, tempName);
   }
@@ -277,11 +319,7 @@ std::int32_t Gen_initTemp(GenControlBlock* cb, GenAttr* attr, std::int32_t* vect
   SignalGuard guard;  // the file and its slot come into being together
   int fd = ::open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd < 0) {
-    const char* reason = Util_OpenReason(errno, "Could not open temporary file");
-    Report(
-        "*** Error: The temporary file, \"%s\", could not be created.\n\tThe reason given is: \"%s\".\n",
-        path, reason);
-    std::fprintf(stderr, "%s: Temporary file error: \"%s\".\n", programName, reason);
+    TempFileError(path, errno);
     Gen_Free(path);
     Gen_Free(buffer);
     return STATUS_ERROR;

@@ -70,15 +70,30 @@ GenAttr* Gen_Slot(GenControlBlock* cb, int index);
 // where a column's vector cannot be had. Raises XEPT_GEN_FAILED (after
 // explaining) when the shared vector, a buffer or a temporary file cannot be
 // had.
+//
+// `writerBytes` is the memory the relation writer needs besides the columns,
+// held while they take theirs so that a column goes to memory only when
+// that much is left for the writer; when it cannot be held at all, every
+// column goes to a temporary file and the writer has what there is. More
+// memory then never turns a run that succeeds into one that fails. 0: the
+// text writer's, which falls back on a buffer reserved with the program
+// and needs only a little held back (taken when it can be had).
 // REQUIRES: cb != NULL, MIN_TUPLES <= nTuples <= MAX_TUPLES,
 //           0 <= nFill <= MAX_FILL_CHARS, tmpDir != NULL
 void Gen_InitializeCB(GenControlBlock* cb, std::int32_t nTuples, std::int16_t nFill,
-                      const char* tmpDir);
+                      const char* tmpDir, std::size_t writerBytes = 0);
 // Whether a column whose vector cannot be had may go to a temporary file
 // (the default); when not, the set-up fails for want of memory instead, and
 // the run creates no temporary file.
 void Gen_AllowTempFiles(bool allowed);
 
+// Refuses, before any work, a temporary folder that can never take a file:
+// its path leads to something else than a folder, through a file, or is
+// too long. Tells it as the creation of the first temporary file would
+// fail, and raises XEPT_GEN_FAILED. A folder that is not there is left to
+// the moment a file is needed: a run whose columns fit in memory needs none.
+// REQUIRES: tmpDir != NULL
+void Gen_CheckTempFolder(const char* tmpDir);
 std::int32_t Gen_initAttr(GenControlBlock* cb, GenAttr* attr, std::int32_t* vector, int useShared,
                           const char* tempDir, const char* tempName);
 std::int32_t Gen_initFill(GenAttr* attr, std::int16_t nFill);

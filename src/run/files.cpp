@@ -34,11 +34,15 @@ int CreationError(const char* path) {
 
 }  // namespace
 
-void Gen_CannotCreateRelation(const char* relName, const char* path, const char* reason) {
+void Gen_CannotCreateRelation(const char* relName, const char* path, int error) {
+  const char* reason = Util_OpenReason(error);
+  const char* system = Util_SystemReason(error);
   Report("*** Error: Could not create relation %s file, '%s'.\n\tThe reason given is \"%s\".\n",
          relName, path, reason);
+  if (system != nullptr) Report("\tThe system says \"%s\".\n", system);
   std::fprintf(stderr, "%s: Could not open '%s'.  \n\tReason is \"%s\".\n", programName, relName,
                reason);
+  if (system != nullptr) std::fprintf(stderr, "\tThe system says \"%s\".\n", system);
   Xept_Raise(XEPT_GEN_FAILED, __FILE__, "Gen_outputRelation", __LINE__);
 }
 
@@ -48,7 +52,7 @@ void Gen_CheckRelationFiles(std::span<const GenRelationFile> files) {
     CHECK_REQUIRE_TEXT(file.path != nullptr, "file.path != NULL");
     if (std::strcmp(file.path, "-") == 0) continue;
     const int error = CreationError(file.path);
-    if (error != 0) Gen_CannotCreateRelation(file.relName, file.path, Util_OpenReason(error));
+    if (error != 0) Gen_CannotCreateRelation(file.relName, file.path, error);
   }
 }
 
@@ -60,11 +64,13 @@ RelationFile::RelationFile(const char* path, const char* relName)
     std::fflush(stdout);
     return;
   }
+  // A name the record cannot keep whole would leave the file behind.
+  CHECK_REQUIRE_TEXT(std::strlen(path) <= kRecordNameChars, "strlen(path) <= kRecordNameChars");
   SignalGuard guard;  // the file exists only together with its record
   int fd = -1;
   const char* reason = nullptr;
   Util_OpenFile(&fd, path, &reason);
-  if (fd < 0) Gen_CannotCreateRelation(relName, path, reason);
+  if (fd < 0) Gen_CannotCreateRelation(relName, path, errno);
   Signals_SetRelationFile(fd, path);
   fd_ = fd;
   recorded_ = true;

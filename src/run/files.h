@@ -29,10 +29,11 @@ struct GenRelationFile {
 // REQUIRES: file.relName != NULL, file.path != NULL for every entry
 void Gen_CheckRelationFiles(std::span<const GenRelationFile> files);
 
-// Writes the messages of a relation file that cannot be created, with the
-// reason text of Util_OpenFile, and raises XEPT_GEN_FAILED.
-[[noreturn]] void Gen_CannotCreateRelation(const char* relName, const char* path,
-                                           const char* reason);
+// Writes the messages of a relation file whose creation failed with the
+// errno `error`: the reason text of Util_OpenFile and, where that text is
+// only the general one, a line with what the system said. Raises
+// XEPT_GEN_FAILED.
+[[noreturn]] void Gen_CannotCreateRelation(const char* relName, const char* path, int error);
 
 // The relation file being written, or standard output ("-"). Main thread
 // only. A created file is recorded for the signal handler from the moment it

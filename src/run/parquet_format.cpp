@@ -1,6 +1,7 @@
 // run/parquet_format.cpp: the Parquet format of the relation writer.
 #include "run/parquet_format.h"
 
+#include <algorithm>
 #include <new>
 #include <string>
 #include <vector>
@@ -140,11 +141,43 @@ class ParquetFormat : public GenFormat {
   ParquetFileBuilder file_;
 };
 
+// The widest relation's values of one row as Parquet holds them: four
+// int32 columns (key, int, signed, date), three of eight bytes (float,
+// double, decim), and the texts code, name and address at their longest
+// with an offset of four bytes each.
+constexpr std::size_t kRowValueBytes = 4 * 4 + 3 * 8 + (10 + 4) + (20 + 4) + (80 + 4);
+constexpr std::size_t kColumns = 11;
+// Per row and column besides the values: a dictionary index and its share
+// of the hash table, and a temporary-file column's value.
+constexpr std::size_t kRowIndexBytes = kColumns * (4 + 8 + 4);
+// A page of a column at its largest, uncompressed and compressed, with
+// room to grow.
+constexpr std::size_t kPageScratchBytes = 2 * (kParquetPageBytes + kParquetPageBytes / 4);
+// A zstd compressor's state, per column: its tables and a window as large
+// as its pages, at most this much.
+constexpr std::size_t kZstdTableBytes = std::size_t{256} << 10;
+constexpr std::size_t kZstdStateBytes = std::size_t{3} << 20;
+constexpr std::size_t kFixedBytes = std::size_t{4} << 20;
+
 }  // namespace
 
 const char* Gen_ParquetCreatedBy() {
   static const std::string text = std::string("zervgen version ") + kVersion + " (build zervgen)";
   return text.c_str();
+}
+
+std::size_t Gen_ParquetWriterBytes(const GenParquetSettings& settings, std::int32_t nRows,
+                                   std::int16_t nFill) {
+  const auto rows = static_cast<std::size_t>(std::max(1, std::min(settings.rowGroupRows, nRows)));
+  const std::size_t valueBytes =
+      kRowValueBytes + (nFill > 0 ? static_cast<std::size_t>(nFill) + 4 : 0);
+  // The values converted, encoded into the column chunks and gathered into
+  // the row group's bytes, each at up to twice its size.
+  const std::size_t perRow = 2 * 3 * valueBytes + kRowIndexBytes;
+  const std::size_t pages = std::min(kColumns * kPageScratchBytes, 2 * 2 * rows * valueBytes);
+  const std::size_t zstd = std::min(kZstdStateBytes, kZstdTableBytes + 4 * rows * valueBytes);
+  const std::size_t codec = settings.codec == ParquetCodec::kZstd ? kColumns * zstd : 0;
+  return rows * perRow + pages + codec + kFixedBytes;
 }
 
 std::unique_ptr<GenFormat> Gen_ParquetFormat(const char* relName,

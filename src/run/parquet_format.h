@@ -30,6 +30,17 @@ struct GenParquetSettings {
 // "zervgen version 1.0 (build zervgen)".
 const char* Gen_ParquetCreatedBy();
 
+// The most memory the writer needs for one row group of a run of `nRows`
+// rows with a fill of `nFill` characters, besides the columns: the typed
+// values, pages and column chunks of every column and the row group's
+// bytes, each buffer at up to twice its size as buffers grow, the values of
+// temporary-file columns and the compressors' own state. An upper bound,
+// for Gen_InitializeCB to hold while the columns take their memory: with
+// it a run that can write a row group always can, and workers that cannot
+// have theirs leave the rows to one row group at a time.
+std::size_t Gen_ParquetWriterBytes(const GenParquetSettings& settings, std::int32_t nRows,
+                                   std::int16_t nFill);
+
 // The format of one Parquet file of the relation `relName` with `fields`
 // (the schema's, a fill field of width 0 left out as the writer leaves it
 // out). Texts are those of delimited rows in `text` (the run's framing).
