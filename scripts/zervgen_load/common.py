@@ -63,6 +63,14 @@ def fail_load(text):
     raise Failure(f"loading failed, the tables are as they were: {text}")
 
 
+def need_client(program, what, package, variable):
+    """Ends the load before anything is done when the database's client
+    `program` is not on the path, saying what to install or set."""
+    if shutil.which(program) is None:
+        die(f"'{program}' not found: this loader needs {what} (Debian's {package}),"
+            f" or its path in {variable}")
+
+
 def one_line(text):
     """text as one line of printable ASCII (any other byte shows as '?')."""
     return "".join(c if " " <= c <= "~" else "?" for c in text)

@@ -21,7 +21,7 @@ import subprocess
 import time
 
 from . import rows
-from .common import RELATIONS, STAT_COLUMNS, ask, die, fail_load, first_error, quote
+from .common import RELATIONS, STAT_COLUMNS, ask, die, fail_load, first_error, need_client, quote
 
 
 def sql_string(text):
@@ -55,6 +55,7 @@ Example: PROG -o --socket=/run/mysqld/mysqld.sock -d tab bench out/zerv"""
     def setup(self, load):
         self.client = ([os.environ.get("MARIADB", "mariadb")] + self.client_options
                        + ["--local-infile=1", "--batch", "--skip-column-names"])
+        need_client(self.client[0], "MariaDB's client mariadb", "mariadb-client", "MARIADB")
         self.stage_name = f"zervgen_load_{os.getpid()}"
         self.target = load.targets[0]
         self.stats = []

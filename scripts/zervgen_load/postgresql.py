@@ -30,7 +30,8 @@ import subprocess
 import sys
 import time
 
-from .common import LARGE, RELATIONS, STAT_COLUMNS, ask, die, fail_load, first_error, quote
+from .common import (LARGE, RELATIONS, STAT_COLUMNS, ask, die, fail_load, first_error,
+                     need_client, quote)
 
 DATA_COLUMNS = '"key", "int", "signed", "float", "double", "decim", "date", "code", "name", "address"'
 ROWS_PY = os.path.join(os.path.dirname(os.path.abspath(__file__)), "rows.py")
@@ -59,6 +60,7 @@ Example: PGDATABASE=bench PROG -d '|' out/zerv"""
 
     def setup(self, load):
         self.psql = [os.environ.get("PSQL", "psql"), "-X", "-q", "-v", "ON_ERROR_STOP=1"]
+        need_client(self.psql[0], "PostgreSQL's client psql", "postgresql-client", "PSQL")
         self.stage_name = f"zervgen_load_{os.getpid()}"
         self.key_memory = os.environ.get("ZERVGEN_KEY_MEMORY", "256MB")
         os.environ["PGAPPNAME"] = self.stage_name

@@ -118,6 +118,11 @@ for o in -f -r -ff -dc -parts -part -hu; do
 done
 expect "missing table script" 1 "cannot read the table script" "$pg" -s "$tmp/none.sql" "$tmp/run"
 expect "MariaDB database name" 1 "database name 'a-b'" "$my" a-b "$tmp/run"
+# A machine without the database's client is told what to install.
+expect "no psql" 1 "'$tmp/none/psql' not found: this loader needs PostgreSQL's client psql (Debian's postgresql-client)" \
+  env PSQL="$tmp/none/psql" "$pg" "$tmp/run"
+expect "no mariadb" 1 "'$tmp/none/mariadb' not found: this loader needs MariaDB's client mariadb (Debian's mariadb-client)" \
+  env MARIADB="$tmp/none/mariadb" "$my" db "$tmp/run"
 
 # A load through the stub: the rows of every relation counted against the
 # report, one COPY of each file.
