@@ -121,6 +121,13 @@ TEST(RleHybridTest, ExactBytes) {
       {{0, 1, 2, 3, 4, 5, 6, 7}, 3, B({0x03, 0x88, 0xC6, 0xFA})},
       {{5}, 3, B({0x03, 0x05, 0x00, 0x00})},  // one group, padded with zeros
       {std::vector<std::uint32_t>(300, 0x1234), 13, B({0xD8, 0x04, 0x34, 0x12})},
+      // Three literals take five of the nine sevens to fill their group;
+      // the four left are too few for a run.
+      {{1, 2, 3, 7, 7, 7, 7, 7, 7, 7, 7, 7}, 3, B({0x05, 0xD1, 0xFE, 0xFF, 0xFF, 0x0F, 0x00})},
+      // With thirteen, eight are left: a run of eight.
+      {{1, 2, 3, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7},
+       3,
+       B({0x03, 0xD1, 0xFE, 0xFF, 0x10, 0x07})},
   };
   for (const auto& c : cases) {
     ParquetBuffer b;
