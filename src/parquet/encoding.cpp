@@ -24,6 +24,18 @@ std::size_t RunLength(const std::uint32_t* values, std::size_t i, std::size_t n)
   return j - i;
 }
 
+// Where the first stretch of kMinRleRun equal values at or after i starts;
+// n when there is none. Such a stretch always starts a run of values: were
+// the value before it the same, a stretch would start one earlier.
+std::size_t NextRun(const std::uint32_t* values, std::size_t i, std::size_t n) {
+  std::size_t same = 1;  // the equal values ending at k
+  for (std::size_t k = i + 1; k < n; ++k) {
+    same = values[k] == values[k - 1] ? same + 1 : 1;
+    if (same == kMinRleRun) return k + 1 - kMinRleRun;
+  }
+  return n;
+}
+
 // One group of eight values packed low bits first into bitWidth bytes.
 char* PackGroup(const std::uint32_t* v, int bitWidth, char* p) {
   std::uint64_t acc = 0;
@@ -90,11 +102,9 @@ void Parquet_PutRleHybrid(ParquetBuffer* out, const std::uint32_t* values, std::
   std::size_t literal = 0;  // the literals waiting are values[literal .. i)
   std::size_t i = 0;
   while (i < n) {
+    i = NextRun(values, i, n);  // the values before it stay literals
+    if (i == n) break;
     std::size_t run = RunLength(values, i, n);
-    if (run < kMinRleRun) {
-      i += run;
-      continue;
-    }
     const std::size_t fill = std::min(run, (kGroup - (i - literal) % kGroup) % kGroup);
     i += fill;
     run -= fill;
