@@ -214,6 +214,10 @@ TEST(ParquetChunkTest, StatisticsOrders) {
   const std::vector<double> withZero = {0.0, 1.5, 2.0};
   const std::vector<double> negative = {-1.0, 0.0, -3.5};
   const StringColumn strings({"a", "\x80", "b", "ab", "", "\x7f\xff"});
+  // Alike in their first eight bytes, zero bytes included: the rest decides.
+  const StringColumn alike(
+      {"abcdefgh\x01", "abcdefgh", std::string("ab\0", 3), std::string("abcdefgh\0", 9), "ab"});
+  const StringColumn alikeHigh({"zzzzzzzz", "zz", std::string("zz\0", 3), "zzzzzzzzz"});
   struct Case {
     ParquetType type;
     ParquetValues values;
@@ -230,6 +234,8 @@ TEST(ParquetChunkTest, StatisticsOrders) {
       {ParquetType::kDouble, {.f64 = withZero.data()}, 3, Raw(-0.0), Raw(2.0)},
       {ParquetType::kDouble, {.f64 = negative.data()}, 3, Raw(-3.5), Raw(0.0)},
       {ParquetType::kString, {.strings = strings.strings()}, 6, "", "\x80"},
+      {ParquetType::kString, {.strings = alike.strings()}, 5, "ab", "abcdefgh\x01"},
+      {ParquetType::kString, {.strings = alikeHigh.strings()}, 4, "zz", "zzzzzzzzz"},
   };
   for (const Case& c : cases) {
     for (int dictionary = 0; dictionary <= 1; ++dictionary) {

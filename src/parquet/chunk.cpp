@@ -76,12 +76,34 @@ bool StringLess(const ParquetStrings& s, std::size_t a, std::size_t b) {
   return c != 0 ? c < 0 : na < nb;
 }
 
+// A string's first eight bytes as a big-endian number, zeros past its end:
+// when two strings' numbers differ, they are in the order of the strings.
+std::uint64_t OrderPrefix(const ParquetStrings& s, std::size_t i) {
+  const std::uint32_t size = s.size(i);
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data(i));
+  std::uint64_t v = 0;
+  if (size >= 8) {
+    for (int b = 0; b < 8; ++b) v = (v << 8) | p[b];
+    return v;
+  }
+  for (std::uint32_t b = 0; b < 8; ++b) v = (v << 8) | (b < size ? p[b] : 0u);
+  return v;
+}
+
 void StringStats(const ParquetStrings& s, std::int32_t n, ParquetChunkMeta* meta) {
   std::size_t lo = 0, hi = 0;
+  std::uint64_t loPrefix = OrderPrefix(s, 0), hiPrefix = loPrefix;
   for (std::int32_t i = 1; i < n; ++i) {
     const auto k = static_cast<std::size_t>(i);
-    if (StringLess(s, k, lo)) lo = k;
-    if (StringLess(s, hi, k)) hi = k;
+    const std::uint64_t prefix = OrderPrefix(s, k);
+    if (prefix < loPrefix || (prefix == loPrefix && StringLess(s, k, lo))) {
+      lo = k;
+      loPrefix = prefix;
+    }
+    if (prefix > hiPrefix || (prefix == hiPrefix && StringLess(s, hi, k))) {
+      hi = k;
+      hiPrefix = prefix;
+    }
   }
   if (s.size(lo) > kParquetMaxStatBytes || s.size(hi) > kParquetMaxStatBytes) return;
   SetStat(&meta->min, s.data(lo), s.size(lo));
