@@ -100,28 +100,6 @@ ParquetStatus ParquetColumnConverter::BuildDictionary(const OutputRowField& fiel
   std::int32_t* keys = keys_.data();
   std::uint32_t* indices = indices_.data();
   std::int32_t count = 0;
-  // Values in a range no wider than the table: each has a slot of its own.
-  std::int32_t low = field.values[0], high = low;
-  for (std::int32_t r = 1; r < rows; ++r) {
-    const std::int32_t v = field.values[r * field.stride];
-    low = std::min(low, v);
-    high = std::max(high, v);
-  }
-  if (std::int64_t{high} - low <= mask) {
-    for (std::int32_t r = 0; r < rows; ++r) {
-      const std::int32_t v = field.values[r * field.stride];
-      std::uint32_t& slot = slots[static_cast<std::uint32_t>(v) - static_cast<std::uint32_t>(low)];
-      if (slot == 0) {
-        if (count == limit) return ParquetStatus::kOk;  // *built stays false
-        keys[count] = v;
-        slot = static_cast<std::uint32_t>(++count);
-      }
-      indices[r] = slot - 1;
-    }
-    values_.dictSize = count;
-    *built = true;
-    return ParquetStatus::kOk;
-  }
   std::int32_t last = 0;
   std::uint32_t lastIndex = UINT32_MAX;
   for (std::int32_t r = 0; r < rows; ++r) {
