@@ -128,6 +128,12 @@ TEST(Hardening, ParquetEndsAFullDiskAndAClosedPipeAsTextDoes) {
       {"ulimit -f 64",
        "(ulimit -f 64; exec -a zervgen \"$ZERVGEN\" " + parquet + " 2>err); echo $?", "255\n",
        "zervgen: File system full.\n", "*** Error: No disk space while writing tuple #"},
+      // Row groups of about 1.4 MB leave in several writes each: the limit
+      // stops the second in its middle, after one of its writes went out.
+      {"ulimit -f 2048, a row group in several writes",
+       "(ulimit -f 2048; exec -a zervgen \"$ZERVGEN\" -hu -n 200000 -parquet -rowgroup 50000 "
+       "-r rpt 2>err); echo $?",
+       "255\n", "zervgen: File system full.\n", "*** Error: No disk space while writing tuple #"},
       {"closed pipe",
        "(exec -a zervgen \"$ZERVGEN\" " + parquet +
            " -f - 2>err) | head -c 4 >magic; "

@@ -3,6 +3,7 @@
 // from any row on, and the choice of dictionary or plain.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -189,6 +190,43 @@ TEST_F(ParquetConvertTest, DictionaryOrPlain) {
             ParquetStatus::kOk);
   EXPECT_EQ(conv.values().indices, nullptr);  // 251: plain
   EXPECT_EQ(conv.values().i32, values.data());
+  values[999] = 126;  // 251 again, all close together
+  ASSERT_EQ(conv.Convert({"k", ParquetType::kInt32, 10}, Output_CurrentFormat(),
+                         {values.data(), 1, OutputKind::kInteger, 10}, 1000, 1),
+            ParquetStatus::kOk);
+  EXPECT_EQ(conv.values().indices, nullptr);
+}
+
+// The entries are the distinct values in the order they first come, and
+// each row's index names its value: values close together and values far
+// apart, every other one of an array.
+TEST_F(ParquetConvertTest, DictionaryEntriesInOrderOfFirstUse) {
+  for (const std::int32_t spread : {1, 3, 1000003}) {
+    SCOPED_TRACE(spread);
+    std::vector<std::int32_t> values;
+    std::uint32_t state = 99;
+    for (std::int32_t r = 0; r < 4000; ++r) {
+      state = state * 1103515245u + 12345u;
+      values.push_back(static_cast<std::int32_t>((state >> 16) % 37) * spread - 500);
+      values.push_back(-1);  // not a row: the stride passes over it
+    }
+    ParquetColumnConverter conv;
+    ASSERT_EQ(conv.Convert({"k", ParquetType::kInt32, 37}, Output_CurrentFormat(),
+                           {values.data(), 2, OutputKind::kInteger, 10}, 4000, 1),
+              ParquetStatus::kOk);
+    const ParquetValues& v = conv.values();
+    ASSERT_NE(v.indices, nullptr);
+    std::vector<std::int32_t> firstUse;
+    for (std::size_t r = 0; r < 4000; ++r) {
+      const std::int32_t value = values[2 * r];
+      if (std::find(firstUse.begin(), firstUse.end(), value) == firstUse.end())
+        firstUse.push_back(value);
+      ASSERT_LT(v.indices[r], 37u);
+      ASSERT_EQ(v.i32[v.indices[r]], value) << r;
+    }
+    ASSERT_EQ(v.dictSize, 37);
+    EXPECT_TRUE(std::equal(firstUse.begin(), firstUse.end(), v.i32));
+  }
 }
 
 }  // namespace

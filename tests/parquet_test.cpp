@@ -121,6 +121,13 @@ TEST(RleHybridTest, ExactBytes) {
       {{0, 1, 2, 3, 4, 5, 6, 7}, 3, B({0x03, 0x88, 0xC6, 0xFA})},
       {{5}, 3, B({0x03, 0x05, 0x00, 0x00})},  // one group, padded with zeros
       {std::vector<std::uint32_t>(300, 0x1234), 13, B({0xD8, 0x04, 0x34, 0x12})},
+      // Three literals take five of the nine sevens to fill their group;
+      // the four left are too few for a run.
+      {{1, 2, 3, 7, 7, 7, 7, 7, 7, 7, 7, 7}, 3, B({0x05, 0xD1, 0xFE, 0xFF, 0xFF, 0x0F, 0x00})},
+      // With thirteen, eight are left: a run of eight.
+      {{1, 2, 3, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7},
+       3,
+       B({0x03, 0xD1, 0xFE, 0xFF, 0x10, 0x07})},
   };
   for (const auto& c : cases) {
     ParquetBuffer b;
@@ -207,6 +214,10 @@ TEST(ParquetChunkTest, StatisticsOrders) {
   const std::vector<double> withZero = {0.0, 1.5, 2.0};
   const std::vector<double> negative = {-1.0, 0.0, -3.5};
   const StringColumn strings({"a", "\x80", "b", "ab", "", "\x7f\xff"});
+  // Alike in their first eight bytes, zero bytes included: the rest decides.
+  const StringColumn alike(
+      {"abcdefgh\x01", "abcdefgh", std::string("ab\0", 3), std::string("abcdefgh\0", 9), "ab"});
+  const StringColumn alikeHigh({"zzzzzzzz", "zz", std::string("zz\0", 3), "zzzzzzzzz"});
   struct Case {
     ParquetType type;
     ParquetValues values;
@@ -223,6 +234,8 @@ TEST(ParquetChunkTest, StatisticsOrders) {
       {ParquetType::kDouble, {.f64 = withZero.data()}, 3, Raw(-0.0), Raw(2.0)},
       {ParquetType::kDouble, {.f64 = negative.data()}, 3, Raw(-3.5), Raw(0.0)},
       {ParquetType::kString, {.strings = strings.strings()}, 6, "", "\x80"},
+      {ParquetType::kString, {.strings = alike.strings()}, 5, "ab", "abcdefgh\x01"},
+      {ParquetType::kString, {.strings = alikeHigh.strings()}, 4, "zz", "zzzzzzzzz"},
   };
   for (const Case& c : cases) {
     for (int dictionary = 0; dictionary <= 1; ++dictionary) {

@@ -76,12 +76,34 @@ bool StringLess(const ParquetStrings& s, std::size_t a, std::size_t b) {
   return c != 0 ? c < 0 : na < nb;
 }
 
+// A string's first eight bytes as a big-endian number, zeros past its end:
+// when two strings' numbers differ, they are in the order of the strings.
+std::uint64_t OrderPrefix(const ParquetStrings& s, std::size_t i) {
+  const std::uint32_t size = s.size(i);
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data(i));
+  std::uint64_t v = 0;
+  if (size >= 8) {
+    for (int b = 0; b < 8; ++b) v = (v << 8) | p[b];
+    return v;
+  }
+  for (std::uint32_t b = 0; b < 8; ++b) v = (v << 8) | (b < size ? p[b] : 0u);
+  return v;
+}
+
 void StringStats(const ParquetStrings& s, std::int32_t n, ParquetChunkMeta* meta) {
   std::size_t lo = 0, hi = 0;
+  std::uint64_t loPrefix = OrderPrefix(s, 0), hiPrefix = loPrefix;
   for (std::int32_t i = 1; i < n; ++i) {
     const auto k = static_cast<std::size_t>(i);
-    if (StringLess(s, k, lo)) lo = k;
-    if (StringLess(s, hi, k)) hi = k;
+    const std::uint64_t prefix = OrderPrefix(s, k);
+    if (prefix < loPrefix || (prefix == loPrefix && StringLess(s, k, lo))) {
+      lo = k;
+      loPrefix = prefix;
+    }
+    if (prefix > hiPrefix || (prefix == hiPrefix && StringLess(s, hi, k))) {
+      hi = k;
+      hiPrefix = prefix;
+    }
   }
   if (s.size(lo) > kParquetMaxStatBytes || s.size(hi) > kParquetMaxStatBytes) return;
   SetStat(&meta->min, s.data(lo), s.size(lo));
@@ -138,7 +160,8 @@ std::size_t PageEntries(ParquetType type, const ParquetValues& v, std::size_t fi
 }  // namespace
 
 ParquetStatus ParquetChunkEncoder::PutPage(bool dictionaryPage, std::int32_t numValues,
-                                           ParquetEncoding encoding, ParquetEncodedChunk* out) {
+                                           ParquetEncoding encoding, ParquetBuffer* bytes,
+                                           ParquetChunkMeta* meta) {
   if (!page_.ok()) return ParquetStatus::kNoMemory;
   if (page_.size() > static_cast<std::size_t>(INT_MAX)) return ParquetStatus::kBadArgument;
   const ParquetBuffer* body = &page_;
@@ -156,24 +179,25 @@ ParquetStatus ParquetChunkEncoder::PutPage(bool dictionaryPage, std::int32_t num
   } else {
     Parquet_PutDataPageHeader(&header_, uncompressed, compressed, numValues, encoding);
   }
-  out->bytes.Append(header_.data(), header_.size());
-  out->bytes.Append(body->data(), body->size());
-  if (!header_.ok() || !out->bytes.ok()) return ParquetStatus::kNoMemory;
-  out->meta.uncompressedBytes += static_cast<std::int64_t>(header_.size() + page_.size());
-  out->meta.compressedBytes += static_cast<std::int64_t>(header_.size() + body->size());
-  if (!dictionaryPage) ++out->meta.dataPages;
+  bytes->Append(header_.data(), header_.size());
+  bytes->Append(body->data(), body->size());
+  if (!header_.ok() || !bytes->ok()) return ParquetStatus::kNoMemory;
+  meta->uncompressedBytes += static_cast<std::int64_t>(header_.size() + page_.size());
+  meta->compressedBytes += static_cast<std::int64_t>(header_.size() + body->size());
+  if (!dictionaryPage) ++meta->dataPages;
   return ParquetStatus::kOk;
 }
 
 ParquetStatus ParquetChunkEncoder::PlainPages(const ParquetValues& values, std::int32_t rows,
-                                              ParquetEncodedChunk* out) {
-  const ParquetType type = out->meta.type;
+                                              ParquetBuffer* bytes, ParquetChunkMeta* meta) {
+  const ParquetType type = meta->type;
   const auto end = static_cast<std::size_t>(rows);
   for (std::size_t first = 0; first < end;) {
     const std::size_t n = PageEntries(type, values, first, end);
     page_.Clear();
     PutPlain(&page_, type, values, first, n);
-    const ParquetStatus status = PutPage(false, static_cast<std::int32_t>(n), kEncPlain, out);
+    const ParquetStatus status =
+        PutPage(false, static_cast<std::int32_t>(n), kEncPlain, bytes, meta);
     if (status != ParquetStatus::kOk) return status;
     first += n;
   }
@@ -181,12 +205,13 @@ ParquetStatus ParquetChunkEncoder::PlainPages(const ParquetValues& values, std::
 }
 
 ParquetStatus ParquetChunkEncoder::DictionaryPages(const ParquetValues& values, std::int32_t rows,
-                                                   ParquetEncodedChunk* out) {
+                                                   std::size_t start, ParquetBuffer* bytes,
+                                                   ParquetChunkMeta* meta) {
   page_.Clear();
-  PutPlain(&page_, out->meta.type, values, 0, static_cast<std::size_t>(values.dictSize));
-  ParquetStatus status = PutPage(true, values.dictSize, kEncPlain, out);
+  PutPlain(&page_, meta->type, values, 0, static_cast<std::size_t>(values.dictSize));
+  ParquetStatus status = PutPage(true, values.dictSize, kEncPlain, bytes, meta);
   if (status != ParquetStatus::kOk) return status;
-  out->meta.dataPageOffset = static_cast<std::int64_t>(out->bytes.size());
+  meta->dataPageOffset = static_cast<std::int64_t>(bytes->size() - start);
   const int bitWidth = Parquet_BitWidth(static_cast<std::uint32_t>(values.dictSize - 1));
   const std::size_t perPage =
       std::max<std::size_t>(8, kParquetPageBytes * 8 / static_cast<std::size_t>(bitWidth));
@@ -196,7 +221,7 @@ ParquetStatus ParquetChunkEncoder::DictionaryPages(const ParquetValues& values, 
     page_.Clear();
     page_.PutByte(static_cast<std::uint8_t>(bitWidth));
     Parquet_PutRleHybrid(&page_, values.indices + first, n, bitWidth);
-    status = PutPage(false, static_cast<std::int32_t>(n), kEncRleDictionary, out);
+    status = PutPage(false, static_cast<std::int32_t>(n), kEncRleDictionary, bytes, meta);
     if (status != ParquetStatus::kOk) return status;
   }
   return ParquetStatus::kOk;
@@ -206,16 +231,25 @@ ParquetStatus ParquetChunkEncoder::Encode(const ParquetColumnDesc& desc, Parquet
                                           const ParquetValues& values, std::int32_t rows,
                                           ParquetEncodedChunk* out) {
   out->bytes.Clear();
-  out->meta = ParquetChunkMeta{};
+  return EncodeInto(desc, codec, values, rows, &out->bytes, &out->meta);
+}
+
+ParquetStatus ParquetChunkEncoder::EncodeInto(const ParquetColumnDesc& desc, ParquetCodec codec,
+                                              const ParquetValues& values, std::int32_t rows,
+                                              ParquetBuffer* bytes, ParquetChunkMeta* meta) {
+  *meta = ParquetChunkMeta{};
   if (!ValidValues(desc.type, values, rows)) return ParquetStatus::kBadArgument;
   codec_ = codec;
-  ParquetChunkMeta& meta = out->meta;
-  meta.type = desc.type;
-  meta.codec = codec;
-  meta.dictionary = values.indices != nullptr;
-  meta.numValues = rows;
-  Statistics(desc.type, values, EntryCount(values, rows), &meta);
-  return meta.dictionary ? DictionaryPages(values, rows, out) : PlainPages(values, rows, out);
+  meta->type = desc.type;
+  meta->codec = codec;
+  meta->dictionary = values.indices != nullptr;
+  meta->numValues = rows;
+  Statistics(desc.type, values, EntryCount(values, rows), meta);
+  const std::size_t start = bytes->size();
+  const ParquetStatus status = meta->dictionary ? DictionaryPages(values, rows, start, bytes, meta)
+                                                : PlainPages(values, rows, bytes, meta);
+  if (status != ParquetStatus::kOk) bytes->Truncate(start);
+  return status;
 }
 
 ParquetStatus Parquet_EncodeColumnChunk(const ParquetColumnDesc& desc, ParquetCodec codec,

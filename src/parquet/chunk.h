@@ -52,14 +52,20 @@ class ParquetChunkEncoder {
   [[nodiscard]] ParquetStatus Encode(const ParquetColumnDesc& desc, ParquetCodec codec,
                                      const ParquetValues& values, std::int32_t rows,
                                      ParquetEncodedChunk* out);
+  // The same, appending the chunk's bytes to *bytes (what it holds stays
+  // before them) and replacing *meta, whose offsets count from the chunk's
+  // first byte. On any status but kOk *bytes is cut back to its old size.
+  [[nodiscard]] ParquetStatus EncodeInto(const ParquetColumnDesc& desc, ParquetCodec codec,
+                                         const ParquetValues& values, std::int32_t rows,
+                                         ParquetBuffer* bytes, ParquetChunkMeta* meta);
 
  private:
   ParquetStatus PutPage(bool dictionaryPage, std::int32_t numValues, ParquetEncoding encoding,
-                        ParquetEncodedChunk* out);
-  ParquetStatus PlainPages(const ParquetValues& values, std::int32_t rows,
-                           ParquetEncodedChunk* out);
-  ParquetStatus DictionaryPages(const ParquetValues& values, std::int32_t rows,
-                                ParquetEncodedChunk* out);
+                        ParquetBuffer* bytes, ParquetChunkMeta* meta);
+  ParquetStatus PlainPages(const ParquetValues& values, std::int32_t rows, ParquetBuffer* bytes,
+                           ParquetChunkMeta* meta);
+  ParquetStatus DictionaryPages(const ParquetValues& values, std::int32_t rows, std::size_t start,
+                                ParquetBuffer* bytes, ParquetChunkMeta* meta);
 
   ParquetBuffer page_;    // one page's values, uncompressed
   ParquetBuffer packed_;  // the same compressed

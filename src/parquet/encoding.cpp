@@ -1,6 +1,7 @@
 // parquet/encoding.cpp: PLAIN values and the RLE/bit-packed hybrid.
 #include "parquet/encoding.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -23,55 +24,69 @@ std::size_t RunLength(const std::uint32_t* values, std::size_t i, std::size_t n)
   return j - i;
 }
 
-class HybridWriter {
- public:
-  HybridWriter(ParquetBuffer* out, int bitWidth) : out_(out), bitWidth_(bitWidth) {}
-
-  void Literal(std::uint32_t v) {
-    pending_[count_++] = v;
-    if (count_ == kMaxGroups * kGroup) FlushLiterals();
+// Where the first stretch of kMinRleRun equal values at or after i starts;
+// n when there is none. Such a stretch always starts a run of values: were
+// the value before it the same, a stretch would start one earlier.
+std::size_t NextRun(const std::uint32_t* values, std::size_t i, std::size_t n) {
+  std::size_t same = 1;  // the equal values ending at k
+  for (std::size_t k = i + 1; k < n; ++k) {
+    same = values[k] == values[k - 1] ? same + 1 : 1;
+    if (same == kMinRleRun) return k + 1 - kMinRleRun;
   }
-  bool aligned() const { return count_ % kGroup == 0; }
+  return n;
+}
 
-  void Rle(std::uint32_t v, std::size_t count) {
-    FlushLiterals();
-    Thrift_PutVarint(out_, static_cast<std::uint64_t>(count) << 1);
-    const int bytes = (bitWidth_ + 7) / 8;
-    for (int b = 0; b < bytes; ++b) out_->PutByte(static_cast<std::uint8_t>(v >> (8 * b)));
-  }
-
-  // Writes the pending values as one bit-packed run, padded to whole groups.
-  void FlushLiterals() {
-    if (count_ == 0) return;
-    const std::size_t groups = (count_ + kGroup - 1) / kGroup;
-    while (count_ < groups * kGroup) pending_[count_++] = 0;
-    Thrift_PutVarint(out_, (groups << 1) | 1);
-    char* p = out_->Grow(groups * static_cast<std::size_t>(bitWidth_));
-    if (p != nullptr) Pack(p);
-    count_ = 0;
-  }
-
- private:
-  // Values packed low bits first, one after the other.
-  void Pack(char* p) const {
-    std::uint64_t acc = 0;
-    int bits = 0;
-    for (std::size_t i = 0; i < count_; ++i) {
-      acc |= static_cast<std::uint64_t>(pending_[i]) << bits;
-      bits += bitWidth_;
-      while (bits >= 8) {
-        *p++ = static_cast<char>(acc);
-        acc >>= 8;
-        bits -= 8;
-      }
+// One group of eight values packed low bits first into bitWidth bytes.
+char* PackGroup(const std::uint32_t* v, int bitWidth, char* p) {
+  std::uint64_t acc = 0;
+  int bits = 0;
+  for (std::size_t k = 0; k < kGroup; ++k) {
+    acc |= static_cast<std::uint64_t>(v[k]) << bits;
+    bits += bitWidth;
+    if (bits >= 32) {
+      const auto word = static_cast<std::uint32_t>(acc);
+      std::memcpy(p, &word, 4);
+      p += 4;
+      acc >>= 32;
+      bits -= 32;
     }
   }
+  // Eight values fill whole bytes: what is left is a whole number of them.
+  for (; bits > 0; bits -= 8) {
+    *p++ = static_cast<char>(acc);
+    acc >>= 8;
+  }
+  return p;
+}
 
-  ParquetBuffer* out_;
-  int bitWidth_;
-  std::uint32_t pending_[kMaxGroups * kGroup];
-  std::size_t count_ = 0;
-};
+// Values first .. end - 1 as bit-packed runs of at most kMaxGroups groups,
+// the last group padded with zeros.
+void PutLiterals(ParquetBuffer* out, const std::uint32_t* values, std::size_t first,
+                 std::size_t end, int bitWidth) {
+  const auto width = static_cast<std::size_t>(bitWidth);
+  while (first < end) {
+    const std::size_t count = std::min(end - first, kMaxGroups * kGroup);
+    const std::size_t groups = (count + kGroup - 1) / kGroup;
+    Thrift_PutVarint(out, (groups << 1) | 1);
+    char* p = out->Grow(groups * width);
+    if (p == nullptr) return;
+    const std::uint32_t* v = values + first;
+    const std::size_t whole = count / kGroup;
+    for (std::size_t g = 0; g < whole; ++g) p = PackGroup(v + g * kGroup, bitWidth, p);
+    if (whole < groups) {
+      std::uint32_t last[kGroup] = {};
+      std::memcpy(last, v + whole * kGroup, (count - whole * kGroup) * sizeof *v);
+      PackGroup(last, bitWidth, p);
+    }
+    first += count;
+  }
+}
+
+void PutRle(ParquetBuffer* out, std::uint32_t v, std::size_t count, int bitWidth) {
+  Thrift_PutVarint(out, static_cast<std::uint64_t>(count) << 1);
+  const int bytes = (bitWidth + 7) / 8;
+  for (int b = 0; b < bytes; ++b) out->PutByte(static_cast<std::uint8_t>(v >> (8 * b)));
+}
 
 }  // namespace
 
@@ -84,26 +99,23 @@ int Parquet_BitWidth(std::uint32_t maxValue) {
 // it fill their last bit-packed group (taking from the run if need be).
 void Parquet_PutRleHybrid(ParquetBuffer* out, const std::uint32_t* values, std::size_t n,
                           int bitWidth) {
-  HybridWriter w(out, bitWidth);
+  std::size_t literal = 0;  // the literals waiting are values[literal .. i)
   std::size_t i = 0;
   while (i < n) {
+    i = NextRun(values, i, n);  // the values before it stay literals
+    if (i == n) break;
     std::size_t run = RunLength(values, i, n);
+    const std::size_t fill = std::min(run, (kGroup - (i - literal) % kGroup) % kGroup);
+    i += fill;
+    run -= fill;
     if (run >= kMinRleRun) {
-      while (!w.aligned() && run > 0) {
-        w.Literal(values[i]);
-        ++i;
-        --run;
-      }
-      if (run >= kMinRleRun) {
-        w.Rle(values[i], run);
-        i += run;
-      }
-      continue;
+      PutLiterals(out, values, literal, i, bitWidth);
+      PutRle(out, values[i], run, bitWidth);
+      i += run;
+      literal = i;
     }
-    for (std::size_t k = 0; k < run; ++k) w.Literal(values[i + k]);
-    i += run;
   }
-  w.FlushLiterals();
+  PutLiterals(out, values, literal, n, bitWidth);
 }
 
 void Parquet_PutPlainInt32(ParquetBuffer* out, const std::int32_t* values, std::size_t n) {

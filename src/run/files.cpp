@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -81,9 +82,18 @@ RelationFile::~RelationFile() { (void)Remove(); }
 int RelationFile::Write(const void* data, std::size_t n, std::size_t* written) {
   *written = 0;
   const int fd = toStdout_ ? STDOUT_FILENO : fd_;
-  const int error = Util_WriteAllCount(fd, data, n, written);
-  offset_ += *written;
-  return error;
+  const char* p = static_cast<const char*>(data);
+  // A large buffer goes out in slices: the kernel copies each while it is
+  // still in the caches, instead of the whole falling out of them.
+  while (*written < n) {
+    const std::size_t slice = std::min(kWriteSliceBytes, n - *written);
+    std::size_t done = 0;
+    const int error = Util_WriteAllCount(fd, p + *written, slice, &done);
+    *written += done;
+    offset_ += done;
+    if (error != 0) return error;
+  }
+  return 0;
 }
 
 int RelationFile::Close() {

@@ -35,6 +35,10 @@ void Gen_CheckRelationFiles(std::span<const GenRelationFile> files);
 // XEPT_GEN_FAILED.
 [[noreturn]] void Gen_CannotCreateRelation(const char* relName, const char* path, int error);
 
+// The most bytes one write hands the system: about a text chunk, small
+// enough to still be in the caches when the kernel copies it.
+inline constexpr std::size_t kWriteSliceBytes = std::size_t{512} << 10;
+
 // The relation file being written, or standard output ("-"). Main thread
 // only. A created file is recorded for the signal handler from the moment it
 // exists until it is closed or removed; the record never outlives the
@@ -54,8 +58,9 @@ class RelationFile {
   // Bytes written so far.
   std::uint64_t offset() const { return offset_; }
 
-  // Writes all `n` bytes. Returns 0, or the errno of the failed write with
-  // *written the bytes that went out before it.
+  // Writes all `n` bytes, at most kWriteSliceBytes per write. Returns 0, or
+  // the errno of the failed write with *written the bytes that went out
+  // before it.
   [[nodiscard]] int Write(const void* data, std::size_t n, std::size_t* written);
   // Closes a created file and clears its record. Returns 0, or the errno of
   // a failed close; the file is then still recorded, for Remove.

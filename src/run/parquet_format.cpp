@@ -32,7 +32,8 @@ ParquetType TypeOf(GenValueType type) {
 }
 
 // A row group: every column's chunk, encoded by whichever thread formats
-// it, and their bytes one after the other. Complete or empty.
+// it, one after the other in one buffer kept from row group to row group.
+// Complete or empty.
 class RowGroupChunk : public GenFormatChunk {
  public:
   RowGroupChunk(const std::vector<ParquetColumnDesc>& columns, const OutputFormat& text,
@@ -40,8 +41,8 @@ class RowGroupChunk : public GenFormatChunk {
       : columns_(columns),
         text_(text),
         codec_(codec),
-        encoders_(columns.size()),
-        chunks_(columns.size()) {}
+        metas_(columns.size()),
+        ends_(columns.size()) {}
 
   std::int32_t Format(const GenChunkView& view) override {
     bytes_.Clear();
@@ -49,19 +50,19 @@ class RowGroupChunk : public GenFormatChunk {
     CHECK_ENSURE_TEXT(view.nFields == static_cast<int>(columns_.size()),
                       "fields == Parquet columns");
     for (std::size_t c = 0; c < columns_.size(); ++c) {
-      const ParquetStatus status = encoders_[c].Encode(columns_[c], codec_, text_, view.fields[c],
-                                                       view.rows, view.fillState, &chunks_[c]);
-      if (status == ParquetStatus::kNoMemory) return 0;
+      // The columns are encoded one at a time: one encoder's scratch serves
+      // them all.
+      const ParquetStatus status =
+          encoder_.EncodeInto(columns_[c], codec_, text_, view.fields[c], view.rows, view.fillState,
+                              &bytes_, &metas_[c]);
+      if (status == ParquetStatus::kNoMemory) {
+        bytes_.Clear();
+        return 0;
+      }
       // A day out of range is refused as the text rows refuse it.
       CHECK_REQUIRE_TEXT(status != ParquetStatus::kBadValue, "0 <= day <= DATE_MAX_DAY");
       CHECK_ENSURE_TEXT(status == ParquetStatus::kOk, "column chunk encoded");
-    }
-    for (const ParquetEncodedChunk& chunk : chunks_) {
-      bytes_.Append(chunk.bytes.data(), chunk.bytes.size());
-    }
-    if (!bytes_.ok()) {
-      bytes_.Clear();
-      return 0;
+      ends_[c] = bytes_.size();
     }
     rows_ = view.rows;
     return rows_;
@@ -69,22 +70,22 @@ class RowGroupChunk : public GenFormatChunk {
   const char* data() const override { return bytes_.data(); }
   std::size_t size() const override { return bytes_.size(); }
   const char* ColumnAt(std::size_t byte) const override {
-    for (std::size_t c = 0; c < chunks_.size(); ++c) {
-      if (byte < chunks_[c].bytes.size()) return columns_[c].name;
-      byte -= chunks_[c].bytes.size();
+    for (std::size_t c = 0; c < columns_.size(); ++c) {
+      if (byte < ends_[c]) return columns_[c].name;
     }
     return nullptr;
   }
 
   std::int32_t rows() const { return rows_; }
-  const ParquetChunkMeta* meta(std::size_t c) const { return &chunks_[c].meta; }
+  const ParquetChunkMeta* meta(std::size_t c) const { return &metas_[c]; }
 
  private:
   const std::vector<ParquetColumnDesc>& columns_;
   const OutputFormat& text_;
   ParquetCodec codec_;
-  std::vector<ParquetFieldEncoder> encoders_;
-  std::vector<ParquetEncodedChunk> chunks_;
+  ParquetFieldEncoder encoder_;
+  std::vector<ParquetChunkMeta> metas_;
+  std::vector<std::size_t> ends_;  // each column's end in bytes_
   ParquetBuffer bytes_;
   std::int32_t rows_ = 0;
 };

@@ -23,7 +23,8 @@
 // Worker use: one ParquetFieldEncoder per thread, kept from chunk to chunk:
 //   status = encoder.Encode(desc, codec, field, rows, fillState, &chunk);
 // which neither raises nor throws nor writes; the main thread looks at the
-// status and writes chunk.bytes.
+// status and writes chunk.bytes. EncodeInto puts the chunks of a row
+// group's columns one after the other into one buffer.
 #ifndef ZERVGEN_SRC_RUN_PARQUET_ROWS_H_
 #define ZERVGEN_SRC_RUN_PARQUET_ROWS_H_
 
@@ -100,6 +101,16 @@ class ParquetFieldEncoder {
     const ParquetStatus status = converter_.Convert(desc, format, field, rows, fillState);
     if (status != ParquetStatus::kOk) return status;
     return encoder_.Encode(desc, codec, converter_.values(), rows, out);
+  }
+  // The same appending the chunk's bytes to *bytes, as
+  // ParquetChunkEncoder::EncodeInto does.
+  [[nodiscard]] ParquetStatus EncodeInto(const ParquetColumnDesc& desc, ParquetCodec codec,
+                                         const OutputFormat& format, const OutputRowField& field,
+                                         std::int32_t rows, std::int32_t fillState,
+                                         ParquetBuffer* bytes, ParquetChunkMeta* meta) {
+    const ParquetStatus status = converter_.Convert(desc, format, field, rows, fillState);
+    if (status != ParquetStatus::kOk) return status;
+    return encoder_.EncodeInto(desc, codec, converter_.values(), rows, bytes, meta);
   }
 
  private:
