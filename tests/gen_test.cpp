@@ -16,6 +16,7 @@
 #include "core/columns.h"
 #include "core/dist.h"
 #include "output/output.h"
+#include "run/format.h"
 #include "run/schemas.h"
 #include "run/writer.h"
 #include "test_util.h"
@@ -51,7 +52,6 @@ class GenTest : public ::testing::Test {
   void SetUp() override {
     std::memset(&cb_, 0, sizeof cb_);
     Xept_Reset();
-    Output_Initialize(',', 0);
   }
   void TearDown() override { Main_cleanup(&cb_); }
 
@@ -432,7 +432,10 @@ TEST_F(GenTest, WriterRefusesBadColumnLists) {
 // The rows are the same whatever the number of formatting threads, at a row
 // count that is no multiple of any chunk size.
 TEST_F(GenTest, ThreadCountDoesNotChangeTheBytes) {
-  Output_Initialize(0, 1);
+  const OutputFormat fixed = Output_MakeFormat(0, 1);
+  const GenFormatMaker fixedText = [&](const char*, std::span<const GenColumnSpec>) {
+    return Gen_TextFormat(fixed);
+  };
   Gen_InitializeCB(&cb_, 10007, 9, dir_.path());
   std::string first;
   for (int threads : {1, 2, 5}) {
@@ -440,7 +443,7 @@ TEST_F(GenTest, ThreadCountDoesNotChangeTheBytes) {
     GenControlBlock cb{};
     Gen_InitializeCB(&cb, 10007, 9, dir_.path());
     const std::string out = std::string(dir_.path()) + "/hun" + std::to_string(threads);
-    ASSERT_EQ(Gen_WholeRelation(&cb, kTagHundred, out.c_str()), GenWriteStatus::kOk);
+    ASSERT_EQ(Gen_WholeRelation(&cb, kTagHundred, out.c_str(), fixedText), GenWriteStatus::kOk);
     Main_cleanup(&cb);
     std::string text = zervgen_test::ReadText(out);
     EXPECT_EQ(text.size(), 10007u * (185 + 9 + 1));
@@ -448,7 +451,6 @@ TEST_F(GenTest, ThreadCountDoesNotChangeTheBytes) {
     EXPECT_TRUE(text == first) << threads << " threads";
   }
   Gen_SetThreads(0);
-  Output_Initialize(',', 0);
 }
 
 // Rows formatted a whole row at a time, over several chunks and at every
@@ -468,13 +470,12 @@ TEST_F(GenTest, RowFormatterAndWritersGiveTheSameRelation) {
                                 {&cb_.addressAttr, 80, OutputKind::kVarChar, 1},
                                 {&cb_.fillAttr, 17, OutputKind::kFill, 1}};
   for (int fixed = 0; fixed <= 1; ++fixed) {
-    Output_Initialize(fixed ? 0 : '|', fixed);
+    OutputFieldState state{Output_MakeFormat(fixed ? 0 : '|', fixed), kFillSeed};
     OutputStream direct(-1, 16);
-    Output_SetFillState(kFillSeed);
     for (std::int32_t r = 0; r < kRows; ++r) {
       for (int i = 0; i < 4; ++i) {
         const std::int32_t value = i == 3 ? 17 : spec[i].attr->vector[r];
-        ASSERT_EQ(Output_WriterOf(spec[i].kind)(&direct, value, spec[i].width, i == 3), 0);
+        ASSERT_EQ(Output_WriterOf(spec[i].kind)(&direct, &state, value, spec[i].width, i == 3), 0);
       }
     }
     const std::string expected(direct.data(), direct.size());
@@ -484,14 +485,14 @@ TEST_F(GenTest, RowFormatterAndWritersGiveTheSameRelation) {
       cb_.fillAttr.fillSeed = kFillSeed;
       const std::string out =
           std::string(dir_.path()) + "/rel" + std::to_string(fixed) + std::to_string(threads);
-      ASSERT_EQ(Gen_outputRelation(&cb_, out.c_str(), "rel", spec, Whole(cb_)),
+      const std::unique_ptr<GenFormat> text = Gen_TextFormat(state.format);
+      ASSERT_EQ(Gen_writeRelation(&cb_, out.c_str(), "rel", spec, Whole(cb_), text.get()),
                 GenWriteStatus::kOk);
       EXPECT_TRUE(zervgen_test::ReadText(out) == expected)
           << threads << " threads, fixed " << fixed;
     }
   }
   Gen_SetThreads(0);
-  Output_Initialize(',', 0);
 }
 
 TEST_F(GenTest, TinyWritesOneRowAndKeepsTheRowCount) {

@@ -35,7 +35,6 @@ class GenWriterTest : public ::testing::Test {
   void SetUp() override {
     std::memset(&cb_, 0, sizeof cb_);
     Xept_Reset();
-    Output_Initialize(',', 0);
   }
   void TearDown() override {
     Gen_SetThreads(0);

@@ -649,7 +649,7 @@ GenWriteStatus WriteFiles(GenControlBlock* cb, const GenRelationPlan& plan, cons
   const std::vector<GenColumnSpec> specs = FieldSpecs(cb, schema);
   for (const GenFilePlan& file : plan.files) {
     const std::unique_ptr<GenFormat> format =
-        makeFormat ? makeFormat(plan.relName, specs) : Gen_TextFormat(Output_CurrentFormat());
+        makeFormat ? makeFormat(plan.relName, specs) : Gen_TextFormat(Output_MakeFormat(',', 0));
     const GenWriteStatus status = onFile ? onFile(cb, file, plan.relName, specs, format.get())
                                          : Gen_writeRelation(cb, file.path.c_str(), plan.relName,
                                                              specs, file.rows, format.get());
@@ -703,10 +703,11 @@ GenWriteStatus Gen_Relation(GenControlBlock* cb, const GenRelationPlan& plan,
   return GenerateRelation(cb, plan, makeFormat, onFile);
 }
 
-GenWriteStatus Gen_WholeRelation(GenControlBlock* cb, std::int32_t tag, const char* path) {
+GenWriteStatus Gen_WholeRelation(GenControlBlock* cb, std::int32_t tag, const char* path,
+                                 const GenFormatMaker& makeFormat) {
   CHECK_REQUIRE_TEXT(cb != nullptr, "cb != NULL");
   CHECK_REQUIRE_TEXT(path != nullptr, "path != NULL");
-  return GenerateRelation(cb, WholePlan(cb, tag, path), nullptr);
+  return GenerateRelation(cb, WholePlan(cb, tag, path), makeFormat);
 }
 
 }  // namespace zervgen

@@ -560,7 +560,7 @@ GenWriteStatus Gen_checkRelation(GenControlBlock* cb, const char* relName,
 GenWriteStatus Gen_outputRelation(GenControlBlock* cb, const char* path, const char* relName,
                                   std::span<const GenColumnSpec> columns, GenRows rows) {
   GEN_CHECK_WRITE_ARGS();
-  const std::unique_ptr<GenFormat> text = Gen_TextFormat(Output_CurrentFormat());
+  const std::unique_ptr<GenFormat> text = Gen_TextFormat(Output_MakeFormat(',', 0));
   return WriteRelation(cb, path, relName, columns, rows, text.get(), nullptr);
 }
 
