@@ -374,7 +374,7 @@ TEST_F(GenTest, PartsOfARelationJoinIntoTheWhole) {
   ASSERT_EQ(expected.rfind("0,0,0,", 0), 0u);
   const GenRows parts[] = {{kRows, 0, 4097}, {kRows, 4097, 1}, {kRows, 4098, 5909}};
   for (int threads : {1, 3}) {
-    Gen_SetThreads(threads);
+    cb_.threads = threads;
     std::string joined;
     for (const GenRows& part : parts) {
       const std::string out = std::string(dir_.path()) + "/part" + std::to_string(part.first);
@@ -384,7 +384,6 @@ TEST_F(GenTest, PartsOfARelationJoinIntoTheWhole) {
     }
     EXPECT_TRUE(joined == expected) << threads << " threads";
   }
-  Gen_SetThreads(0);
 }
 
 TEST_F(GenTest, WriterFramesColumnsAndDropsAnEmptyFill) {
@@ -439,8 +438,8 @@ TEST_F(GenTest, ThreadCountDoesNotChangeTheBytes) {
   Gen_InitializeCB(&cb_, 10007, 9, dir_.path());
   std::string first;
   for (int threads : {1, 2, 5}) {
-    Gen_SetThreads(threads);
     GenControlBlock cb{};
+    cb.threads = threads;
     Gen_InitializeCB(&cb, 10007, 9, dir_.path());
     const std::string out = std::string(dir_.path()) + "/hun" + std::to_string(threads);
     ASSERT_EQ(Gen_WholeRelation(&cb, kTagHundred, out.c_str(), fixedText), GenWriteStatus::kOk);
@@ -450,7 +449,6 @@ TEST_F(GenTest, ThreadCountDoesNotChangeTheBytes) {
     if (first.empty()) first = text;
     EXPECT_TRUE(text == first) << threads << " threads";
   }
-  Gen_SetThreads(0);
 }
 
 // Rows formatted a whole row at a time, over several chunks and at every
@@ -481,7 +479,7 @@ TEST_F(GenTest, RowFormatterAndWritersGiveTheSameRelation) {
     const std::string expected(direct.data(), direct.size());
     ASSERT_GT(expected.size(), static_cast<std::size_t>(kRows) * 40);
     for (int threads : {1, 3}) {
-      Gen_SetThreads(threads);
+      cb_.threads = threads;
       cb_.fillAttr.fillSeed = kFillSeed;
       const std::string out =
           std::string(dir_.path()) + "/rel" + std::to_string(fixed) + std::to_string(threads);
@@ -492,7 +490,6 @@ TEST_F(GenTest, RowFormatterAndWritersGiveTheSameRelation) {
           << threads << " threads, fixed " << fixed;
     }
   }
-  Gen_SetThreads(0);
 }
 
 TEST_F(GenTest, TinyWritesOneRowAndKeepsTheRowCount) {

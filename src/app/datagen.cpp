@@ -339,7 +339,7 @@ GenWriteStatus Run(GenControlBlock* cb, int argc, char** argv, int* exitStatus) 
   if (WritesToStandardOutput(plan) || options.verify) Xept_SetCheckLinesToStderr(true);
   Main_openReport(argc, argv);
   const OutputFormat framing = Output_MakeFormat(options.delimChar, options.fixedFormat);
-  Gen_SetThreads(options.nThreads);
+  cb->threads = options.nThreads;
   const GenFormatMaker makeFormat = FormatMaker(framing);
   if (options.verify) return Verify(cb, plan, makeFormat, exitStatus);
   // Fails before the long work when a file of the plan cannot be created,

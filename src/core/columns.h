@@ -49,6 +49,7 @@ struct GenControlBlock {
   std::int32_t nTuples;
   std::uint32_t tempInUse;
   std::int16_t nFill;
+  std::int32_t threads;  // worker threads the run asks for; 0 or less: one per core
   GenAttr keyAttr;
   GenAttr integerAttr;
   GenAttr signedAttr;

@@ -601,7 +601,7 @@ struct ColumnsDone {
   done.Show();
   // Temporary files mean memory is short: no thread stacks then.
   const GenStatus status =
-      Gen_RunTasks(tasks, cb->tempInUse ? 1 : Gen_Threads(), [&done] { done.Show(); });
+      Gen_RunTasks(tasks, cb->tempInUse ? 1 : Gen_Threads(cb->threads), [&done] { done.Show(); });
   done.Show();  // the last column may have been counted on another thread
   Gen_Replay(status);
   if (status.outOfMemory) return false;

@@ -452,7 +452,7 @@ bool WriteRowsParallel(Relation* rel, int threads) {
 // when the format could not have the memory it needs.
 bool WriteRows(Relation* rel) {
   // Columns in temporary files mean memory is short: one chunk at a time.
-  const int threads = rel->cb->tempInUse ? 1 : Gen_Threads();
+  const int threads = rel->cb->tempInUse ? 1 : Gen_Threads(rel->cb->threads);
   bool done = false;
   try {
     if (threads > 1 && rel->rows.count > rel->format->ChunkRows()) {
