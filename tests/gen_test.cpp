@@ -192,11 +192,10 @@ TEST_F(GenTest, FloatSlotFallsBackToAFileAndTakesTheAddressAlong) {
 // vector cannot be had fails the set-up for want of memory: no file.
 TEST_F(GenTest, WithoutTemporaryFilesAMissingVectorIsOutOfMemory) {
   FailingAllocations fail({5});
-  Gen_AllowTempFiles(false);
+  cb_.noTempFiles = 1;
   testing::internal::CaptureStderr();
   const int cls = Raised([&] { Gen_InitializeCB(&cb_, 1000, 0, dir_.path()); });
   const std::string err = testing::internal::GetCapturedStderr();
-  Gen_AllowTempFiles(true);
   EXPECT_EQ(cls, XEPT_GEN_FAILED);
   EXPECT_EQ(err, std::string(programName) + ": Out of memory.\n");
   EXPECT_TRUE(dir_.List().empty());

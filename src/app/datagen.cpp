@@ -303,7 +303,7 @@ std::size_t WriterBytes() {
 // could not have the memory they need.
 GenWriteStatus Verify(GenControlBlock* cb, const GenRunPlan& plan, const GenFormatMaker& makeFormat,
                       int* exitStatus) {
-  Gen_AllowTempFiles(false);
+  cb->noTempFiles = 1;
   Gen_InitializeCB(cb, options.nRows, options.nChars, options.tmpDir);
   GenVerifyTally tally;
   for (const GenRelationPlan& relation : plan.relations) {
