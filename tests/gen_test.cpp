@@ -16,6 +16,7 @@
 #include "core/columns.h"
 #include "core/dist.h"
 #include "output/output.h"
+#include "run/format.h"
 #include "run/schemas.h"
 #include "run/writer.h"
 #include "test_util.h"
@@ -51,7 +52,6 @@ class GenTest : public ::testing::Test {
   void SetUp() override {
     std::memset(&cb_, 0, sizeof cb_);
     Xept_Reset();
-    Output_Initialize(',', 0);
   }
   void TearDown() override { Main_cleanup(&cb_); }
 
@@ -192,11 +192,10 @@ TEST_F(GenTest, FloatSlotFallsBackToAFileAndTakesTheAddressAlong) {
 // vector cannot be had fails the set-up for want of memory: no file.
 TEST_F(GenTest, WithoutTemporaryFilesAMissingVectorIsOutOfMemory) {
   FailingAllocations fail({5});
-  Gen_AllowTempFiles(false);
+  cb_.noTempFiles = 1;
   testing::internal::CaptureStderr();
   const int cls = Raised([&] { Gen_InitializeCB(&cb_, 1000, 0, dir_.path()); });
   const std::string err = testing::internal::GetCapturedStderr();
-  Gen_AllowTempFiles(true);
   EXPECT_EQ(cls, XEPT_GEN_FAILED);
   EXPECT_EQ(err, std::string(programName) + ": Out of memory.\n");
   EXPECT_TRUE(dir_.List().empty());
@@ -374,7 +373,7 @@ TEST_F(GenTest, PartsOfARelationJoinIntoTheWhole) {
   ASSERT_EQ(expected.rfind("0,0,0,", 0), 0u);
   const GenRows parts[] = {{kRows, 0, 4097}, {kRows, 4097, 1}, {kRows, 4098, 5909}};
   for (int threads : {1, 3}) {
-    Gen_SetThreads(threads);
+    cb_.threads = threads;
     std::string joined;
     for (const GenRows& part : parts) {
       const std::string out = std::string(dir_.path()) + "/part" + std::to_string(part.first);
@@ -384,7 +383,6 @@ TEST_F(GenTest, PartsOfARelationJoinIntoTheWhole) {
     }
     EXPECT_TRUE(joined == expected) << threads << " threads";
   }
-  Gen_SetThreads(0);
 }
 
 TEST_F(GenTest, WriterFramesColumnsAndDropsAnEmptyFill) {
@@ -432,23 +430,24 @@ TEST_F(GenTest, WriterRefusesBadColumnLists) {
 // The rows are the same whatever the number of formatting threads, at a row
 // count that is no multiple of any chunk size.
 TEST_F(GenTest, ThreadCountDoesNotChangeTheBytes) {
-  Output_Initialize(0, 1);
+  const OutputFormat fixed = Output_MakeFormat(0, 1);
+  const GenFormatMaker fixedText = [&](const char*, std::span<const GenColumnSpec>) {
+    return Gen_TextFormat(fixed);
+  };
   Gen_InitializeCB(&cb_, 10007, 9, dir_.path());
   std::string first;
   for (int threads : {1, 2, 5}) {
-    Gen_SetThreads(threads);
     GenControlBlock cb{};
+    cb.threads = threads;
     Gen_InitializeCB(&cb, 10007, 9, dir_.path());
     const std::string out = std::string(dir_.path()) + "/hun" + std::to_string(threads);
-    ASSERT_EQ(Gen_WholeRelation(&cb, kTagHundred, out.c_str()), GenWriteStatus::kOk);
+    ASSERT_EQ(Gen_WholeRelation(&cb, kTagHundred, out.c_str(), fixedText), GenWriteStatus::kOk);
     Main_cleanup(&cb);
     std::string text = zervgen_test::ReadText(out);
     EXPECT_EQ(text.size(), 10007u * (185 + 9 + 1));
     if (first.empty()) first = text;
     EXPECT_TRUE(text == first) << threads << " threads";
   }
-  Gen_SetThreads(0);
-  Output_Initialize(',', 0);
 }
 
 // Rows formatted a whole row at a time, over several chunks and at every
@@ -468,30 +467,28 @@ TEST_F(GenTest, RowFormatterAndWritersGiveTheSameRelation) {
                                 {&cb_.addressAttr, 80, OutputKind::kVarChar, 1},
                                 {&cb_.fillAttr, 17, OutputKind::kFill, 1}};
   for (int fixed = 0; fixed <= 1; ++fixed) {
-    Output_Initialize(fixed ? 0 : '|', fixed);
+    OutputFieldState state{Output_MakeFormat(fixed ? 0 : '|', fixed), kFillSeed};
     OutputStream direct(-1, 16);
-    Output_SetFillState(kFillSeed);
     for (std::int32_t r = 0; r < kRows; ++r) {
       for (int i = 0; i < 4; ++i) {
         const std::int32_t value = i == 3 ? 17 : spec[i].attr->vector[r];
-        ASSERT_EQ(Output_WriterOf(spec[i].kind)(&direct, value, spec[i].width, i == 3), 0);
+        ASSERT_EQ(Output_WriterOf(spec[i].kind)(&direct, &state, value, spec[i].width, i == 3), 0);
       }
     }
     const std::string expected(direct.data(), direct.size());
     ASSERT_GT(expected.size(), static_cast<std::size_t>(kRows) * 40);
     for (int threads : {1, 3}) {
-      Gen_SetThreads(threads);
+      cb_.threads = threads;
       cb_.fillAttr.fillSeed = kFillSeed;
       const std::string out =
           std::string(dir_.path()) + "/rel" + std::to_string(fixed) + std::to_string(threads);
-      ASSERT_EQ(Gen_outputRelation(&cb_, out.c_str(), "rel", spec, Whole(cb_)),
+      const std::unique_ptr<GenFormat> text = Gen_TextFormat(state.format);
+      ASSERT_EQ(Gen_writeRelation(&cb_, out.c_str(), "rel", spec, Whole(cb_), text.get()),
                 GenWriteStatus::kOk);
       EXPECT_TRUE(zervgen_test::ReadText(out) == expected)
           << threads << " threads, fixed " << fixed;
     }
   }
-  Gen_SetThreads(0);
-  Output_Initialize(',', 0);
 }
 
 TEST_F(GenTest, TinyWritesOneRowAndKeepsTheRowCount) {

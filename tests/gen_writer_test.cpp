@@ -35,12 +35,8 @@ class GenWriterTest : public ::testing::Test {
   void SetUp() override {
     std::memset(&cb_, 0, sizeof cb_);
     Xept_Reset();
-    Output_Initialize(',', 0);
   }
-  void TearDown() override {
-    Gen_SetThreads(0);
-    Main_cleanup(&cb_);
-  }
+  void TearDown() override { Main_cleanup(&cb_); }
 
   GenControlBlock cb_;
   ScratchDir dir_;
@@ -57,7 +53,7 @@ TEST_F(GenWriterTest, CheckFailingOnAWorkerIsRaisedOnTheMainThreadAsOnOne) {
   const GenColumnSpec spec[] = {{&cb_.dateAttr, 10, OutputKind::kDate, 1}};
   std::vector<Raised> outcomes;
   for (int threads : {1, 4}) {
-    Gen_SetThreads(threads);
+    cb_.threads = threads;
     const std::string out = std::string(dir_.path()) + "/rel" + std::to_string(threads);
     outcomes.push_back(CatchRaise([&] {
       (void)Gen_outputRelation(&cb_, out.c_str(), "rel", spec, GenRows{kRows, 0, kRows});

@@ -14,7 +14,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "base/date.h"
@@ -50,10 +49,18 @@ std::string Sprintf(const char* fmt, ...) {
   return text;
 }
 
+// The framing and the fill stream the single-field writers of these tests
+// work in; each test starts it afresh.
+OutputFieldState fieldState;
+
+void Frame(char delim, int fixedFormat) {
+  fieldState.format = Output_MakeFormat(delim, fixedFormat);
+}
+
 // One field written to a fresh memory-only stream.
 std::string Field(OutputWriter writer, std::int32_t value, int width, int last) {
   OutputStream stream(-1, 16);
-  EXPECT_EQ(writer(&stream, value, width, last), 0);
+  EXPECT_EQ(writer(&stream, &fieldState, value, width, last), 0);
   return std::string(stream.data(), stream.size());
 }
 
@@ -63,8 +70,7 @@ std::string Requirement(const char* text) {
 
 class OutputTest : public testing::Test {
  protected:
-  void SetUp() override { Output_Initialize(0, 1); }
-  void TearDown() override { Output_Initialize(0, 1); }
+  void SetUp() override { fieldState = OutputFieldState{Output_MakeFormat(0, 1), 1}; }
 };
 
 // ---------------------------------------------------------------------------
@@ -98,7 +104,7 @@ TEST_F(OutputTest, NumericWorkedValues) {
       {0, Output_Date, DATE_MAX_DAY, 10, 0, "12/31/1999"},
   };
   for (const Case& c : cases) {
-    Output_Initialize(c.delim, c.delim == 0);
+    Frame(c.delim, c.delim == 0);
     EXPECT_EQ(Field(c.writer, c.value, c.width, c.last), c.expected)
         << "value " << c.value << " width " << c.width;
   }
@@ -146,7 +152,7 @@ TEST_F(OutputTest, NumbersMatchFormattedOutput) {
   std::vector<int> widths = {4107, -5000, 16, 17, 18, -17, 32, 33, 128, 129, -130};
   for (int width = -13; width <= 13; ++width) widths.push_back(width);
   for (char delim : {'\0', ',', '|', '\t'}) {
-    Output_Initialize(delim, delim == 0);
+    Frame(delim, delim == 0);
     for (std::int32_t value : values) {
       for (int width : widths) {
         for (int last = 0; last <= 1; ++last) {
@@ -165,15 +171,15 @@ TEST_F(OutputTest, NumbersMatchFormattedOutput) {
 TEST_F(OutputTest, FieldLongerThanIntMaxFails) {
   // A formatted write refuses the width INT_MIN as an overflow.
   OutputStream stream(-1, 16);
-  EXPECT_EQ(Output_Integer(&stream, 5, INT_MIN, 0), STATUS_ERROR);
-  EXPECT_EQ(Output_Fixed10(&stream, 1, INT_MIN, 0), STATUS_ERROR);
+  EXPECT_EQ(Output_Integer(&stream, &fieldState, 5, INT_MIN, 0), STATUS_ERROR);
+  EXPECT_EQ(Output_Fixed10(&stream, &fieldState, 1, INT_MIN, 0), STATUS_ERROR);
   EXPECT_EQ(stream.size(), 0u);
   EXPECT_EQ(stream.error(), 0);
 }
 
 TEST_F(OutputTest, AllDatesMatchFormattedOutput) {
   for (char delim : {'\0', ',', '|'}) {
-    Output_Initialize(delim, delim == 0);
+    Frame(delim, delim == 0);
     for (std::int32_t day = 0; day <= DATE_MAX_DAY; ++day) {
       std::uint16_t d, m, y;
       Date_Convert(static_cast<std::uint16_t>(day), &d, &m, &y);
@@ -195,7 +201,7 @@ TEST_F(OutputTest, AllDatesMatchFormattedOutput) {
 TEST_F(OutputTest, DayOutOfRangeIsRefusedAndWritesNothing) {
   for (std::int32_t value : {-1, DATE_MAX_DAY + 1, 65535, 65536, INT32_MIN, INT32_MAX}) {
     OutputStream stream(-1, 16);
-    Raised r = CatchRaise([&] { Output_Date(&stream, value, 10, 0); });
+    Raised r = CatchRaise([&] { Output_Date(&stream, &fieldState, value, 10, 0); });
     EXPECT_EQ(r.cls, XEPT_REQUIREMENT) << value;
     EXPECT_NE(r.out.find(Requirement("centuryDay <= DATE_MAX_DAY")), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("Raised exception of class '2'"), std::string::npos);
@@ -204,11 +210,11 @@ TEST_F(OutputTest, DayOutOfRangeIsRefusedAndWritesNothing) {
 }
 
 TEST_F(OutputTest, DelimitedRowOfThreeFields) {
-  Output_Initialize(',', 0);
+  Frame(',', 0);
   OutputStream stream(-1, 16);
-  ASSERT_EQ(Output_Integer(&stream, 42, 10, 0), 0);
-  ASSERT_EQ(Output_Date(&stream, kMarch5th1994, 10, 0), 0);
-  ASSERT_EQ(Output_Fixed10(&stream, 2, 10, 1), 0);
+  ASSERT_EQ(Output_Integer(&stream, &fieldState, 42, 10, 0), 0);
+  ASSERT_EQ(Output_Date(&stream, &fieldState, kMarch5th1994, 10, 0), 0);
+  ASSERT_EQ(Output_Fixed10(&stream, &fieldState, 2, 10, 1), 0);
   EXPECT_EQ(std::string(stream.data(), stream.size()), "42,3/5/1994,hGeaarLDVQ\n");
 }
 
@@ -224,7 +230,7 @@ TEST_F(OutputTest, InitializeAcceptsConsistentPairsOnly) {
       {0, 1, false}, {0, 7, false}, {',', 0, false}, {'|', 0, false}, {0, 0, true}, {'|', 1, true},
   };
   for (const Case& c : cases) {
-    Raised r = CatchRaise([&] { Output_Initialize(c.delim, c.fixedFormat); });
+    Raised r = CatchRaise([&] { (void)Output_MakeFormat(c.delim, c.fixedFormat); });
     EXPECT_EQ(r.cls, c.raises ? XEPT_REQUIREMENT : -1) << int{c.delim} << " " << c.fixedFormat;
     if (c.raises) {
       EXPECT_NE(r.out.find(Requirement(
@@ -246,18 +252,19 @@ TEST_F(OutputTest, DelimiterIsRemappedInEverySet) {
       {':', {62, 62, 62, 62}}, {'.', {63, -1, -1, 63}}, {' ', {-1, 63, 63, -1}},
       {'a', {0, 0, 0, 0}},     {'Z', {51, 51, 51, 51}}, {'7', {59, 59, 59, 59}},
   };
-  const char* sets[4] = {fixed10CharSet, fixed20CharSet, varCharCharSet, fillCharSet};
+  const char* sets[4] = {fieldState.format.fixed10, fieldState.format.fixed20,
+                         fieldState.format.varChar, fieldState.format.fill};
   const char* bases[4] = {kDotBase, kBlankBase, kBlankBase, kDotBase};
   for (const Case& c : cases) {
-    Output_Initialize(':', 0);  // a later call starts again from the bases
-    Output_Initialize(c.delim, 0);
+    Frame(':', 0);  // a later call starts again from the bases
+    Frame(c.delim, 0);
     for (int s = 0; s < 4; ++s) {
       std::string expected = bases[s];
       if (c.position[s] >= 0) expected[static_cast<std::size_t>(c.position[s])] = ',';
       EXPECT_EQ(std::string(sets[s]), expected) << "delimiter '" << c.delim << "' set " << s;
     }
   }
-  Output_Initialize(0, 1);
+  Frame(0, 1);
   for (int s = 0; s < 4; ++s) EXPECT_STREQ(sets[s], bases[s]);
 }
 
@@ -297,12 +304,13 @@ TEST_F(OutputTest, EveryWriterRefusesANullStream) {
   const OutputWriter writers[] = {Output_Integer, Output_Float,   Output_Date, Output_Fixed10,
                                   Output_Fixed20, Output_VarChar, Output_Fill};
   for (OutputWriter writer : writers) {
-    const std::int32_t fill = Output_GetFillState();
-    Raised r = CatchRaise([&] { writer(nullptr, -1, 10, 0); });  // -1 is no valid day either
+    const std::int32_t fill = fieldState.fillState;
+    Raised r =
+        CatchRaise([&] { writer(nullptr, &fieldState, -1, 10, 0); });  // -1 is no valid day either
     EXPECT_EQ(r.cls, XEPT_REQUIREMENT);
     EXPECT_NE(r.out.find(Requirement("stream != NULL")), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("Raised exception of class '2'"), std::string::npos);
-    EXPECT_EQ(Output_GetFillState(), fill);
+    EXPECT_EQ(fieldState.fillState, fill);
   }
 }
 
@@ -327,11 +335,11 @@ TEST_F(OutputTest, TextWorkedValues) {
   };
   for (const Case& c : cases) {
     const std::string text = c.text;
-    Output_Initialize(0, 1);
+    Frame(0, 1);
     EXPECT_EQ(Field(c.writer, c.value, 80, 0), text + std::string(80 - text.size(), ' '));
     EXPECT_EQ(Field(c.writer, c.value, -15, 1), Sprintf("%-*s\n", -15, c.text));
     EXPECT_EQ(Field(c.writer, c.value, 3, 0), text);  // never cut
-    Output_Initialize(',', 0);
+    Frame(',', 0);
     EXPECT_EQ(Field(c.writer, c.value, 80, 0), text + ",");
     EXPECT_EQ(Field(c.writer, c.value, 80, 1), text + "\n");
   }
@@ -340,15 +348,15 @@ TEST_F(OutputTest, TextWorkedValues) {
 TEST_F(OutputTest, FixedTextsAreExactAndNotRemapped) {
   EXPECT_EQ(Field(Output_Fixed10, 1, 10, 0), "BENCHMARKS");
   EXPECT_EQ(Field(Output_VarChar, 5, 80, 1), "SILICON VALLEY" + std::string(66, ' ') + "\n");
-  Output_Initialize(' ', 0);
+  Frame(' ', 0);
   EXPECT_EQ(Field(Output_Fixed20, 0, 20, 0), std::string(20, ',') + " ");
   EXPECT_EQ(Field(Output_VarChar, 5, 80, 0), "SILICON VALLEY ");
-  Output_Initialize('+', 0);
+  Frame('+', 0);
   EXPECT_EQ(Field(Output_Fixed20, 1, 20, 1), "THE+ZERV+BENCHMARKS+\n");
 }
 
 TEST_F(OutputTest, AddressLengthsFollowTheTable) {
-  Output_Initialize(',', 0);
+  Frame(',', 0);
   struct Case {
     std::int32_t value;
     std::size_t length;
@@ -399,11 +407,11 @@ TEST_F(OutputTest, TextsAreTheDrawsOfTheirStreams) {
   }
   for (std::int32_t seed : {1, 7830309, 2147483646, INT32_MAX, -1, INT32_MIN}) {
     for (int width : {13, 100}) {
-      Output_SetFillSeed(seed);
+      fieldState.fillState = seed;
       std::int32_t state = seed;
       for (int row = 0; row < 3; ++row) {
         EXPECT_EQ(Field(Output_Fill, width, width, 0), Drawn(kDotBase, &state, width)) << seed;
-        EXPECT_EQ(Output_GetFillState(), state);
+        EXPECT_EQ(fieldState.fillState, state);
       }
     }
   }
@@ -421,8 +429,8 @@ TEST_F(OutputTest, CodeTextsAreTheDrawsOfTheirValues) {
   std::int32_t state = 17;
   for (int i = 0; i < 3000; ++i) values.push_back(state = Ms_Step(state));
   for (char delim : {'\0', ',', '0', 'a'}) {
-    Output_Initialize(delim, delim == 0);
-    std::string set = delim == 0 || delim == ',' ? kDotBase : fixed10CharSet;
+    Frame(delim, delim == 0);
+    std::string set = delim == 0 || delim == ',' ? kDotBase : fieldState.format.fixed10;
     for (std::int32_t value : values) {
       if (value == 1) continue;  // "BENCHMARKS"
       std::int32_t draws = value;
@@ -442,7 +450,7 @@ TEST_F(OutputTest, FillRunsOnFromRowToRow) {
       {7830309, 3, {"qUN", "zoy"}},
   };
   for (const Case& c : cases) {
-    Output_SetFillSeed(c.seed);
+    fieldState.fillState = c.seed;
     EXPECT_EQ(Field(Output_Fill, c.width, c.width, 1), std::string(c.rows[0]) + "\n");
     EXPECT_EQ(Field(Output_Fill, c.width, c.width, 1), std::string(c.rows[1]) + "\n");
   }
@@ -455,40 +463,33 @@ TEST_F(OutputTest, FillUsesWholeDraws) {
   } cases[] = {{1, 1}, {5, 1}, {6, 2}, {10, 2}, {11, 3}, {100, 20}};
   for (const Case& c : cases) {
     EXPECT_EQ(Output_FillDraws(c.width), c.draws);
-    Output_SetFillSeed(12345);
+    fieldState.fillState = 12345;
     std::string text = Field(Output_Fill, c.width, c.width, 0);
     EXPECT_EQ(text.size(), static_cast<std::size_t>(c.width));
     std::int32_t state = 12345;
     for (int i = 0; i < c.draws; ++i) state = Ms_Step(state);
-    EXPECT_EQ(Output_GetFillState(), state) << c.width;
+    EXPECT_EQ(fieldState.fillState, state) << c.width;
   }
   // A worker that starts at the jumped-ahead state writes the same rows.
-  Output_SetFillSeed(7830309);
+  fieldState.fillState = 7830309;
   std::string first = Field(Output_Fill, 6, 6, 0);
   std::string second = Field(Output_Fill, 6, 6, 0);
-  Output_SetFillState(Ms_JumpAhead(7830309, static_cast<std::uint64_t>(Output_FillDraws(6))));
+  fieldState.fillState = Ms_JumpAhead(7830309, static_cast<std::uint64_t>(Output_FillDraws(6)));
   EXPECT_EQ(Field(Output_Fill, 6, 6, 0), second);
   EXPECT_NE(first, second);
 }
 
-TEST_F(OutputTest, FillSeedZeroIsRefused) {
-  Output_SetFillSeed(99);
-  Raised r = CatchRaise([] { Output_SetFillSeed(0); });
-  EXPECT_EQ(r.cls, XEPT_REQUIREMENT);
-  EXPECT_NE(r.out.find(Requirement("seed != NULL")), std::string::npos) << r.out;
-  EXPECT_EQ(Output_GetFillState(), 99);
-}
-
-TEST_F(OutputTest, FillStreamBelongsToItsThread) {
-  Output_SetFillSeed(99);
-  std::int32_t seen = 0;
-  std::thread worker([&] {
-    seen = Output_GetFillState();
-    Output_SetFillSeed(7);
-  });
-  worker.join();
-  EXPECT_EQ(seen, 1);
-  EXPECT_EQ(Output_GetFillState(), 99);
+// Each state runs its own fill stream: writing from one leaves another
+// where it stood.
+TEST_F(OutputTest, FillStreamBelongsToItsState) {
+  fieldState.fillState = 99;
+  OutputFieldState other{Output_MakeFormat(0, 1), 7};
+  OutputStream stream(-1, 16);
+  ASSERT_EQ(Output_Fill(&stream, &other, 6, 6, 0), 0);
+  EXPECT_EQ(fieldState.fillState, 99);
+  EXPECT_EQ(other.fillState, Ms_JumpAhead(7, static_cast<std::uint64_t>(Output_FillDraws(6))));
+  fieldState.fillState = 7;
+  EXPECT_EQ(Field(Output_Fill, 6, 6, 0), std::string(stream.data(), stream.size()));
 }
 
 // ---------------------------------------------------------------------------
@@ -501,7 +502,8 @@ std::string WriterRows(const std::vector<OutputRowField>& fields, std::int32_t r
     for (std::size_t i = 0; i < fields.size(); ++i) {
       const OutputRowField& f = fields[i];
       const int last = i + 1 == fields.size() ? 1 : 0;
-      EXPECT_EQ(Output_WriterOf(f.kind)(&stream, f.values[r * f.stride], f.width, last), 0);
+      EXPECT_EQ(
+          Output_WriterOf(f.kind)(&stream, &fieldState, f.values[r * f.stride], f.width, last), 0);
     }
   }
   return std::string(stream.data(), stream.size());
@@ -515,11 +517,11 @@ std::string FormattedRows(const std::vector<OutputRowField>& fields, std::int32_
   static OutputFieldCaches caches;
   caches.blockCopy = copy;
   OutputStream stream(-1, 16);
-  std::int32_t fill = Output_GetFillState();
-  EXPECT_EQ(Output_Rows(&stream, Output_CurrentFormat(), fields.data(),
-                        static_cast<int>(fields.size()), rows, &fill, &caches),
+  std::int32_t fill = fieldState.fillState;
+  EXPECT_EQ(Output_Rows(&stream, fieldState.format, fields.data(), static_cast<int>(fields.size()),
+                        rows, &fill, &caches),
             0);
-  Output_SetFillState(fill);
+  fieldState.fillState = fill;
   return std::string(stream.data(), stream.size());
 }
 
@@ -564,7 +566,7 @@ TEST_F(OutputTest, RowsMatchTheWritersFieldByField) {
                                         // Fields longer than a kept text, in rows a block takes.
                                         {150, -97, 33, 96, 1, -200, 97, 120, 31}};
   for (char delim : {'\0', ',', '|', 'a'}) {
-    Output_Initialize(delim, delim == 0);
+    Frame(delim, delim == 0);
     for (const std::vector<int>& w : widthSets) {
       const std::vector<OutputRowField> fields = {
           {v.numbers.data(), 1, OutputKind::kInteger, w[0]},
@@ -576,16 +578,16 @@ TEST_F(OutputTest, RowsMatchTheWritersFieldByField) {
           {v.texts.data(), 1, OutputKind::kFixed20, w[6]},
           {v.addresses.data(), 1, OutputKind::kVarChar, w[7]},
           {&fillWidth, 0, OutputKind::kFill, w[8]}};
-      Output_SetFillSeed(7830309);
+      fieldState.fillState = 7830309;
       const std::string expected = WriterRows(fields, kRows / 2);
-      const std::int32_t fillAfter = Output_GetFillState();
+      const std::int32_t fillAfter = fieldState.fillState;
       // Both block copies, wherever the machine runs them.
       for (const auto copy : BlockCopies()) {
-        Output_SetFillSeed(7830309);
+        fieldState.fillState = 7830309;
         ASSERT_EQ(FormattedRows(fields, kRows / 2, copy), expected)
             << "delimiter " << int{delim} << " widths " << w[0] << "," << w[1] << " copy "
             << static_cast<int>(copy);
-        EXPECT_EQ(Output_GetFillState(), fillAfter);
+        EXPECT_EQ(fieldState.fillState, fillAfter);
       }
     }
   }
@@ -624,10 +626,10 @@ TEST_F(OutputTest, RowsReuseTextsOnlyWhileTheyStillHold) {
       {many.data(), 1, OutputKind::kVarChar, 80}, {few.data(), 1, OutputKind::kVarChar, 80}};
   const char sets[][2] = {{',', 0}, {'\0', 1}, {'|', 0}, {'a', 0}};
   for (const auto& [delim, fixed] : sets) {
-    Output_Initialize(delim, fixed);
+    Frame(delim, fixed);
     for (char changed : {'\0', 'b', 'Q'}) {
       // Changing a set in place between calls changes the texts.
-      if (changed != 0) Output_remap(varCharCharSet, changed, '#');
+      if (changed != 0) Output_remap(fieldState.format.varChar, changed, '#');
       ASSERT_EQ(ChunkedRows(fields, kRows, 4096), WriterRows(fields, kRows))
           << "delimiter " << int{delim} << " set change " << int{changed};
     }
@@ -637,7 +639,7 @@ TEST_F(OutputTest, RowsReuseTextsOnlyWhileTheyStillHold) {
 TEST_F(OutputTest, RowsWithoutARowFormGoThroughTheWriters) {
   const RowValues v = MakeRowValues(100);
   for (char delim : {'\0', '|'}) {
-    Output_Initialize(delim, delim == 0);
+    Frame(delim, delim == 0);
     const std::vector<OutputRowField> cases[] = {// Padding wider than one reserve.
                                                  {{v.numbers.data(), 1, OutputKind::kInteger, 5000},
                                                   {v.days.data(), 1, OutputKind::kDate, 10}},
@@ -650,12 +652,12 @@ TEST_F(OutputTest, RowsWithoutARowFormGoThroughTheWriters) {
   }
   // Two fill fields draw their texts alternately, row after row.
   const std::int32_t fillWidths[] = {13, 100};
-  Output_SetFillSeed(7830309);
+  fieldState.fillState = 7830309;
   const std::vector<OutputRowField> fills = {{&fillWidths[0], 0, OutputKind::kFill, -1},
                                              {v.numbers.data(), 1, OutputKind::kInteger, 11},
                                              {&fillWidths[1], 0, OutputKind::kFill, -1}};
   const std::string expected = WriterRows(fills, 100);
-  Output_SetFillSeed(7830309);
+  fieldState.fillState = 7830309;
   EXPECT_EQ(FormattedRows(fills, 100), expected);
   // Seventeen fields are more than the row formatter takes at once.
   std::vector<OutputRowField> many(17,
@@ -668,7 +670,7 @@ TEST_F(OutputTest, RowsWithoutARowFormGoThroughTheWriters) {
 // field wider than it pads inline) are framed as the format handed over
 // says, whatever the module's own framing.
 TEST_F(OutputTest, RowsBeyondTheFormatterFollowTheirFormat) {
-  Output_Initialize(',', 0);
+  Frame(',', 0);
   const std::int32_t values[] = {7, -12};
   const struct {
     const char* name;
@@ -696,10 +698,10 @@ TEST_F(OutputTest, RowsBeyondTheFormatterFollowTheirFormat) {
 
 TEST_F(OutputTest, RowsOfNoFieldsAreEmpty) {
   OutputStream stream(-1, 16);
-  EXPECT_EQ(Output_Rows(&stream, Output_CurrentFormat(), nullptr, 0, 10, &unusedFill), 0);
+  EXPECT_EQ(Output_Rows(&stream, fieldState.format, nullptr, 0, 10, &unusedFill), 0);
   EXPECT_EQ(stream.size(), 0u);
   Raised r =
-      CatchRaise([] { Output_Rows(nullptr, Output_CurrentFormat(), nullptr, 0, 1, &unusedFill); });
+      CatchRaise([] { Output_Rows(nullptr, fieldState.format, nullptr, 0, 1, &unusedFill); });
   EXPECT_EQ(r.cls, XEPT_REQUIREMENT);
   EXPECT_NE(r.out.find(Requirement("stream != NULL")), std::string::npos) << r.out;
 }
@@ -709,9 +711,9 @@ TEST_F(OutputTest, RowsRefuseAnInvalidDay) {
   const OutputRowField field{days, 1, OutputKind::kDate, 10};
   OutputStream stream(-1, 16);
   Raised r =
-      CatchRaise([&] { Output_Rows(&stream, Output_CurrentFormat(), &field, 1, 3, &unusedFill); });
+      CatchRaise([&] { Output_Rows(&stream, fieldState.format, &field, 1, 3, &unusedFill); });
   EXPECT_NE(r.cls, -1);
-  Raised byWriter = CatchRaise([&] { Output_Date(&stream, DATE_MAX_DAY + 1, 10, 1); });
+  Raised byWriter = CatchRaise([&] { Output_Date(&stream, &fieldState, DATE_MAX_DAY + 1, 10, 1); });
   EXPECT_EQ(r.cls, byWriter.cls);
   EXPECT_EQ(r.out, byWriter.out);
 }
@@ -726,7 +728,7 @@ TEST_F(OutputTest, RowsStopAtAFailedStream) {
   for (bool reuse : {false, true}) {
     OutputFieldCaches caches;
     OutputStream stream(fd, 4096);
-    EXPECT_EQ(Output_Rows(&stream, Output_CurrentFormat(), fields, 2, 2000, &unusedFill,
+    EXPECT_EQ(Output_Rows(&stream, fieldState.format, fields, 2, 2000, &unusedFill,
                           reuse ? &caches : nullptr),
               STATUS_ERROR);
     EXPECT_EQ(stream.error(), ENOSPC);
@@ -742,15 +744,15 @@ TEST_F(OutputTest, RowsStopAtAFailedStream) {
 
 // A row of every writer, many times, into `stream`.
 void WriteRows(OutputStream* stream, int rows) {
-  Output_SetFillSeed(7830309);
+  fieldState.fillState = 7830309;
   for (int r = 0; r < rows; ++r) {
-    ASSERT_EQ(Output_Integer(stream, r * 7919 - 50000, 10, 0), 0);
-    ASSERT_EQ(Output_Float(stream, -r, 10, 0), 0);
-    ASSERT_EQ(Output_Date(stream, r * 37 % (DATE_MAX_DAY + 1), 10, 0), 0);
-    ASSERT_EQ(Output_Fixed10(stream, r, 10, 0), 0);
-    ASSERT_EQ(Output_Fixed20(stream, r, 20, 0), 0);
-    ASSERT_EQ(Output_VarChar(stream, r, 80, 0), 0);
-    ASSERT_EQ(Output_Fill(stream, 13, 13, 1), 0);
+    ASSERT_EQ(Output_Integer(stream, &fieldState, r * 7919 - 50000, 10, 0), 0);
+    ASSERT_EQ(Output_Float(stream, &fieldState, -r, 10, 0), 0);
+    ASSERT_EQ(Output_Date(stream, &fieldState, r * 37 % (DATE_MAX_DAY + 1), 10, 0), 0);
+    ASSERT_EQ(Output_Fixed10(stream, &fieldState, r, 10, 0), 0);
+    ASSERT_EQ(Output_Fixed20(stream, &fieldState, r, 20, 0), 0);
+    ASSERT_EQ(Output_VarChar(stream, &fieldState, r, 80, 0), 0);
+    ASSERT_EQ(Output_Fill(stream, &fieldState, 13, 13, 1), 0);
   }
 }
 
@@ -789,12 +791,13 @@ TEST_F(OutputTest, FullDiskFailsTheWriterAndStaysFailed) {
   OutputStream stream(fd, 1000);
   int written = 0;
   int status = 0;
-  while (written < 1000 && (status = Output_Integer(&stream, written, 10, 0)) == 0) ++written;
+  while (written < 1000 && (status = Output_Integer(&stream, &fieldState, written, 10, 0)) == 0)
+    ++written;
   EXPECT_EQ(status, STATUS_ERROR);
   EXPECT_EQ(stream.error(), ENOSPC);
   EXPECT_GT(written, 10);
   EXPECT_EQ(stream.size(), static_cast<std::size_t>(written) * 10);  // accepted bytes stay
-  EXPECT_EQ(Output_Fixed10(&stream, 2, 10, 0), STATUS_ERROR);
+  EXPECT_EQ(Output_Fixed10(&stream, &fieldState, 2, 10, 0), STATUS_ERROR);
   EXPECT_EQ(stream.Reserve(1), nullptr);
   EXPECT_FALSE(stream.Flush());
   stream.Clear();
@@ -802,10 +805,10 @@ TEST_F(OutputTest, FullDiskFailsTheWriterAndStaysFailed) {
 
   OutputStream flushed(fd);
   EXPECT_TRUE(flushed.Flush());  // nothing buffered, nothing written
-  EXPECT_EQ(Output_Integer(&flushed, 42, 10, 1), 0);
+  EXPECT_EQ(Output_Integer(&flushed, &fieldState, 42, 10, 1), 0);
   EXPECT_FALSE(flushed.Flush());
   EXPECT_EQ(flushed.error(), ENOSPC);
-  EXPECT_EQ(Output_Integer(&flushed, 42, 10, 1), STATUS_ERROR);
+  EXPECT_EQ(Output_Integer(&flushed, &fieldState, 42, 10, 1), STATUS_ERROR);
   close(fd);
 }
 

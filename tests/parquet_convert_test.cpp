@@ -16,9 +16,13 @@ namespace {
 
 // The text the field writer makes for `value` as a last field, without its
 // line end.
+// The framing and fill stream of the field writers here; each test starts
+// it afresh.
+OutputFieldState writerState;
+
 std::string WriterText(OutputWriter writer, std::int32_t value, int width) {
   OutputStream s(-1, 256);
-  EXPECT_EQ(writer(&s, value, width, 1), 0);
+  EXPECT_EQ(writer(&s, &writerState, value, width, 1), 0);
   return std::string(s.data(), s.size() - 1);
 }
 
@@ -34,7 +38,7 @@ T At(const T* values, const ParquetValues& v, std::size_t r) {
 
 class ParquetConvertTest : public ::testing::Test {
  protected:
-  void SetUp() override { Output_Initialize(',', 0); }
+  void SetUp() override { writerState = OutputFieldState{Output_MakeFormat(',', 0), 1}; }
 };
 
 TEST_F(ParquetConvertTest, NumbersOfEachType) {
@@ -55,7 +59,7 @@ TEST_F(ParquetConvertTest, NumbersOfEachType) {
     for (std::int64_t hint : {std::int64_t{40}, std::int64_t{4000}}) {
       ParquetColumnConverter conv;
       const OutputRowField field{values.data(), 2, c.kind, 10};
-      ASSERT_EQ(conv.Convert({"x", c.type, hint}, Output_CurrentFormat(), field, 4000, 1),
+      ASSERT_EQ(conv.Convert({"x", c.type, hint}, writerState.format, field, 4000, 1),
                 ParquetStatus::kOk);
       const ParquetValues& v = conv.values();
       EXPECT_EQ(v.indices != nullptr, hint == 40);
@@ -73,7 +77,7 @@ TEST_F(ParquetConvertTest, NumbersOfEachType) {
   }
   // Float's text "-166666667.00" is the decimal -166666667.00.
   ParquetColumnConverter conv;
-  ASSERT_EQ(conv.Convert({"float", ParquetType::kDecimal12_2, 0}, Output_CurrentFormat(),
+  ASSERT_EQ(conv.Convert({"float", ParquetType::kDecimal12_2, 0}, writerState.format,
                          {values.data(), 2, OutputKind::kFloat, 10}, 1, 1),
             ParquetStatus::kOk);
   EXPECT_EQ(conv.values().i64[0], -16666666700);
@@ -86,7 +90,7 @@ TEST_F(ParquetConvertTest, Dates) {
   const std::vector<std::int32_t> days = {0, 25567, 36523, 59, 60};
   const std::int32_t want[] = {-25567, 0, 10956, -25508, -25507};
   ParquetColumnConverter conv;
-  ASSERT_EQ(conv.Convert({"date", ParquetType::kDate, 36524}, Output_CurrentFormat(),
+  ASSERT_EQ(conv.Convert({"date", ParquetType::kDate, 36524}, writerState.format,
                          {days.data(), 1, OutputKind::kDate, 10}, 5, 1),
             ParquetStatus::kOk);
   for (int i = 0; i < 5; ++i) EXPECT_EQ(conv.values().i32[i], want[i]);
@@ -94,13 +98,13 @@ TEST_F(ParquetConvertTest, Dates) {
   EXPECT_EQ(WriterText(Output_Date, 58, 10), "2/28/1900");
   EXPECT_EQ(WriterText(Output_Date, 59, 10), "3/1/1900");  // 1900 had no 29 February
   const std::vector<std::int32_t> bad = {3, 36524};
-  EXPECT_EQ(conv.Convert({"date", ParquetType::kDate, 0}, Output_CurrentFormat(),
+  EXPECT_EQ(conv.Convert({"date", ParquetType::kDate, 0}, writerState.format,
                          {bad.data(), 1, OutputKind::kDate, 10}, 2, 1),
             ParquetStatus::kBadValue);
-  EXPECT_EQ(conv.Convert({"date", ParquetType::kInt32, 0}, Output_CurrentFormat(),
+  EXPECT_EQ(conv.Convert({"date", ParquetType::kInt32, 0}, writerState.format,
                          {bad.data(), 1, OutputKind::kDate, 10}, 2, 1),
             ParquetStatus::kBadArgument);
-  EXPECT_EQ(conv.Convert({"date", ParquetType::kString, 0}, Output_CurrentFormat(),
+  EXPECT_EQ(conv.Convert({"date", ParquetType::kString, 0}, writerState.format,
                          {bad.data(), 1, OutputKind::kInteger, 10}, 2, 1),
             ParquetStatus::kBadArgument);
 }
@@ -120,12 +124,12 @@ TEST_F(ParquetConvertTest, TextsAreTheWritersTexts) {
                {OutputKind::kFixed20, 20, 1, "THE+ZERV+BENCHMARKS+"},
                {OutputKind::kVarChar, 80, 5, "SILICON VALLEY"}};
   for (char delim : {',', 'a'}) {
-    Output_Initialize(delim, 0);
+    writerState.format = Output_MakeFormat(delim, 0);
     for (const auto& c : cases) {
       values[3] = c.value;
       for (std::int64_t hint : {std::int64_t{1000}, std::int64_t{5000}}) {
         ParquetColumnConverter conv;
-        ASSERT_EQ(conv.Convert({"t", ParquetType::kString, hint}, Output_CurrentFormat(),
+        ASSERT_EQ(conv.Convert({"t", ParquetType::kString, hint}, writerState.format,
                                {values.data(), 1, c.kind, c.width}, 5000, 1),
                   ParquetStatus::kOk);
         const ParquetValues& v = conv.values();
@@ -137,7 +141,7 @@ TEST_F(ParquetConvertTest, TextsAreTheWritersTexts) {
       }
     }
   }
-  Output_Initialize(',', 0);
+  writerState.format = Output_MakeFormat(',', 0);
 }
 
 // Fill text of rows from row 300 on, with the stream jumped ahead to that
@@ -145,7 +149,7 @@ TEST_F(ParquetConvertTest, TextsAreTheWritersTexts) {
 TEST_F(ParquetConvertTest, FillFromAnyRow) {
   constexpr std::int32_t kSeed = 816473355, kRows = 1000, kFirst = 300;
   for (std::int32_t width : {1, 17, 100}) {
-    Output_SetFillState(kSeed);
+    writerState.fillState = kSeed;
     std::vector<std::string> whole;
     for (std::int32_t r = 0; r < kRows; ++r) whole.push_back(WriterText(Output_Fill, width, width));
     const std::int32_t state =
@@ -153,7 +157,7 @@ TEST_F(ParquetConvertTest, FillFromAnyRow) {
     ParquetColumnConverter conv;
     const OutputRowField field{&width, 0, OutputKind::kFill, width};
     // A small hint does not make fill a dictionary: its text is not its value's.
-    ASSERT_EQ(conv.Convert({"fill", ParquetType::kString, 1}, Output_CurrentFormat(), field,
+    ASSERT_EQ(conv.Convert({"fill", ParquetType::kString, 1}, writerState.format, field,
                            kRows - kFirst, state),
               ParquetStatus::kOk);
     ASSERT_EQ(conv.values().indices, nullptr);
@@ -180,12 +184,12 @@ TEST_F(ParquetConvertTest, DictionaryOrPlain) {
   std::vector<std::int32_t> values;
   for (std::int32_t r = 0; r < 1000; ++r) values.push_back(r % 250 - 125);
   ParquetColumnConverter conv;
-  ASSERT_EQ(conv.Convert({"k", ParquetType::kInt32, 10}, Output_CurrentFormat(),
+  ASSERT_EQ(conv.Convert({"k", ParquetType::kInt32, 10}, writerState.format,
                          {values.data(), 1, OutputKind::kInteger, 10}, 1000, 1),
             ParquetStatus::kOk);
   EXPECT_EQ(conv.values().dictSize, 250);  // 250 distinct: still within the limit
   values[999] = 5000;
-  ASSERT_EQ(conv.Convert({"k", ParquetType::kInt32, 10}, Output_CurrentFormat(),
+  ASSERT_EQ(conv.Convert({"k", ParquetType::kInt32, 10}, writerState.format,
                          {values.data(), 1, OutputKind::kInteger, 10}, 1000, 1),
             ParquetStatus::kOk);
   EXPECT_EQ(conv.values().indices, nullptr);  // 251: plain

@@ -281,7 +281,7 @@ class FailFrom : public Env {
 // kNoMemory (never a partial success nor an exception), and once enough
 // memory is there the file is the same.
 TEST(ParquetFileTest, MemoryFailureReturnsStatus) {
-  Output_Initialize(',', 0);
+  const OutputFormat framing = Output_MakeFormat(',', 0);
   const TestTable table(3000);
   std::string want;
   ASSERT_EQ(WriteFile(table, {2000, 1000}, ParquetCodec::kZstd, &want), ParquetStatus::kOk);
@@ -301,8 +301,8 @@ TEST(ParquetFileTest, MemoryFailureReturnsStatus) {
       ParquetEncodedChunk chunk;
       for (int dict = 0; dict <= 1; ++dict) {
         const ParquetColumnDesc desc{"address", ParquetType::kString, dict ? 50 : 3000};
-        fieldStatus[dict] = encoder.Encode(desc, ParquetCodec::kSnappy, Output_CurrentFormat(),
-                                           field, 3000, 1, &chunk);
+        fieldStatus[dict] =
+            encoder.Encode(desc, ParquetCodec::kSnappy, framing, field, 3000, 1, &chunk);
       }
       reached = fail.count();
     }

@@ -303,7 +303,7 @@ std::size_t WriterBytes() {
 // could not have the memory they need.
 GenWriteStatus Verify(GenControlBlock* cb, const GenRunPlan& plan, const GenFormatMaker& makeFormat,
                       int* exitStatus) {
-  Gen_AllowTempFiles(false);
+  cb->noTempFiles = 1;
   Gen_InitializeCB(cb, options.nRows, options.nChars, options.tmpDir);
   GenVerifyTally tally;
   for (const GenRelationPlan& relation : plan.relations) {
@@ -339,7 +339,7 @@ GenWriteStatus Run(GenControlBlock* cb, int argc, char** argv, int* exitStatus) 
   if (WritesToStandardOutput(plan) || options.verify) Xept_SetCheckLinesToStderr(true);
   Main_openReport(argc, argv);
   const OutputFormat framing = Output_MakeFormat(options.delimChar, options.fixedFormat);
-  Gen_SetThreads(options.nThreads);
+  cb->threads = options.nThreads;
   const GenFormatMaker makeFormat = FormatMaker(framing);
   if (options.verify) return Verify(cb, plan, makeFormat, exitStatus);
   // Fails before the long work when a file of the plan cannot be created,

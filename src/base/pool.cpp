@@ -18,8 +18,6 @@
 namespace zervgen {
 namespace {
 
-int threadOverride = 0;
-
 // Starts a thread with the termination signals blocked and adds it to
 // `threads`. A thread that cannot be had (memory or process limits) is no
 // failure: the work is done by fewer threads.
@@ -88,15 +86,13 @@ void Merge(GenStatus* to, const GenStatus& from) {
 
 void Gen_Replay(const GenStatus& status) { Xept_Replay(status.xept); }
 
-int Gen_Threads() {
-  if (threadOverride > 0) return threadOverride;
+int Gen_Threads(int requested) {
+  if (requested > 0) return requested;
   cpu_set_t set;
   CPU_ZERO(&set);
   if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
   return std::max(1, CPU_COUNT(&set));
 }
-
-void Gen_SetThreads(int threads) { threadOverride = threads > 0 ? threads : 0; }
 
 void Gen_TuneThreads() {
   // Large blocks (columns, chunk buffers) always come from and go back to

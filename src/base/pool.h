@@ -37,11 +37,9 @@ struct GenStatus {
 // could not be had is no raise: the caller reads status.outOfMemory.
 void Gen_Replay(const GenStatus& status);
 
-// Threads the engine uses: the set count, or the cores of the process's
-// affinity mask.
-int Gen_Threads();
-// 0 restores the default.
-void Gen_SetThreads(int threads);
+// Threads the engine uses: `requested` when positive (the run's -threads
+// setting), else the cores of the process's affinity mask.
+int Gen_Threads(int requested);
 
 // Sets the C library up for the engine's threads, once per run before any
 // thread starts: large blocks come from and go back to the system, and

@@ -16,6 +16,9 @@ namespace {
 constexpr double kInterval = 0.25;  // seconds between updates
 constexpr int kLineSize = 256;
 
+// The one progress line of the terminal, drawn by the thread that began a
+// relation. It stays at file scope because the signal handler clears it
+// from the screen (Progress_End, through shownLength) without a handle.
 volatile int shownLength = 0;  // characters of the line on screen; 0: none
 bool active = false;           // a relation is under way on a terminal
 pthread_t owner;               // the thread that began it

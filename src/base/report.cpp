@@ -18,6 +18,10 @@
 namespace zervgen {
 namespace {
 
+// The one report file of the process, opened and closed by the main thread.
+// It stays at file scope because the signal handler writes its last lines
+// to it (hence the volatile descriptor); whether a write failed belongs
+// with it and is reset when it is opened.
 volatile std::sig_atomic_t Report_initialized = 0;
 volatile int reportFd = -1;
 

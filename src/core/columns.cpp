@@ -96,10 +96,6 @@ bool UnmapIfMapped(void* p) {
   return false;
 }
 
-// Whether a column may go to a temporary file; set once by the run before
-// its columns are set up (a check of files creates none).
-bool tempFilesAllowed = true;
-
 // The headroom while the columns are set up. Kept in a volatile so that the
 // compiler cannot drop an allocation that is never used.
 void* volatile heldHeadroom = nullptr;
@@ -147,7 +143,6 @@ void TempFileError(const char* path, int error) {
 
 }  // namespace
 
-void Gen_AllowTempFiles(bool allowed) { tempFilesAllowed = allowed; }
 void Gen_CheckTempFolder(const char* tmpDir) {
   CHECK_REQUIRE_TEXT(tmpDir != nullptr, "tmpDir != NULL");
   struct stat st {};
@@ -301,7 +296,7 @@ std::int32_t Gen_initTemp(GenControlBlock* cb, GenAttr* attr, std::int32_t* vect
   CHECK_REQUIRE_TEXT(vector != nullptr, "vector != NULL");
   CHECK_REQUIRE_TEXT(tempDir != nullptr, "tempDir != NULL");
   CHECK_REQUIRE_TEXT(tempName != nullptr, "tempName != NULL");
-  if (!tempFilesAllowed) {
+  if (cb->noTempFiles != 0) {
     Report(
         "*** Error: Not enough memory to keep every column of the table in memory.\n\tIncrease swap and/or physical memory and try again.\n");
     std::fprintf(stderr, "%s: Out of memory.\n", programName);

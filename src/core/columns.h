@@ -49,6 +49,11 @@ struct GenControlBlock {
   std::int32_t nTuples;
   std::uint32_t tempInUse;
   std::int16_t nFill;
+  std::int32_t threads;  // worker threads the run asks for; 0 or less: one per core
+  // Nonzero: a column whose vector cannot be had fails the set-up for want
+  // of memory instead of going to a temporary file, and the run creates no
+  // temporary file (a check of files). Zero, the default: it may.
+  std::uint8_t noTempFiles;
   GenAttr keyAttr;
   GenAttr integerAttr;
   GenAttr signedAttr;
@@ -82,10 +87,6 @@ GenAttr* Gen_Slot(GenControlBlock* cb, int index);
 //           0 <= nFill <= MAX_FILL_CHARS, tmpDir != NULL
 void Gen_InitializeCB(GenControlBlock* cb, std::int32_t nTuples, std::int16_t nFill,
                       const char* tmpDir, std::size_t writerBytes = 0);
-// Whether a column whose vector cannot be had may go to a temporary file
-// (the default); when not, the set-up fails for want of memory instead, and
-// the run creates no temporary file.
-void Gen_AllowTempFiles(bool allowed);
 
 // Refuses, before any work, a temporary folder that can never take a file:
 // its path leads to something else than a folder, through a file, or is

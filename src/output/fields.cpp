@@ -1,6 +1,5 @@
 // output/fields.cpp: the seven field writers, one value into one framed
-// field of the sink at a time, with the framing and the character sets as
-// they stand.
+// field of the sink at a time, in the framing their caller hands them.
 #include <climits>
 #include <cstring>
 #include <iterator>
@@ -91,10 +90,13 @@ int WriteField(OutputStream* stream, const FieldContext& context, std::int32_t v
                        : WriteField<K, false>(stream, context, value, width, last);
 }
 
-// A field in the framing as the module stands.
+// A field in the framing of `state`.
 template <OutputKind K>
-int WriteField(OutputStream* stream, std::int32_t value, int width, int last) {
-  return WriteField<K>(stream, WriterContext(K == OutputKind::kDate), value, width, last);
+int WriteField(OutputStream* stream, OutputFieldState* state, std::int32_t value, int width,
+               int last) {
+  CHECK_REQUIRE_TEXT(stream != nullptr, "stream != NULL");
+  CHECK_REQUIRE_TEXT(state != nullptr, "state != NULL");
+  return WriteField<K>(stream, WriterContext(state, K == OutputKind::kDate), value, width, last);
 }
 
 }  // namespace
@@ -128,39 +130,39 @@ int WriteFieldIn(OutputStream* stream, const FieldContext& context, OutputKind k
 // ---------------------------------------------------------------------------
 // The seven writers
 
-int Output_Integer(OutputStream* stream, std::int32_t value, int width, int last) {
-  CHECK_REQUIRE_TEXT(stream != nullptr, "stream != NULL");
-  return WriteField<OutputKind::kInteger>(stream, value, width, last);
+int Output_Integer(OutputStream* stream, OutputFieldState* state, std::int32_t value, int width,
+                   int last) {
+  return WriteField<OutputKind::kInteger>(stream, state, value, width, last);
 }
 
-int Output_Float(OutputStream* stream, std::int32_t value, int width, int last) {
-  CHECK_REQUIRE_TEXT(stream != nullptr, "stream != NULL");
-  return WriteField<OutputKind::kFloat>(stream, value, width, last);
+int Output_Float(OutputStream* stream, OutputFieldState* state, std::int32_t value, int width,
+                 int last) {
+  return WriteField<OutputKind::kFloat>(stream, state, value, width, last);
 }
 
-int Output_Date(OutputStream* stream, std::int32_t value, int width, int last) {
-  CHECK_REQUIRE_TEXT(stream != nullptr, "stream != NULL");
-  return WriteField<OutputKind::kDate>(stream, value, width, last);
+int Output_Date(OutputStream* stream, OutputFieldState* state, std::int32_t value, int width,
+                int last) {
+  return WriteField<OutputKind::kDate>(stream, state, value, width, last);
 }
 
-int Output_Fixed10(OutputStream* stream, std::int32_t value, int width, int last) {
-  CHECK_REQUIRE_TEXT(stream != nullptr, "stream != NULL");
-  return WriteField<OutputKind::kFixed10>(stream, value, width, last);
+int Output_Fixed10(OutputStream* stream, OutputFieldState* state, std::int32_t value, int width,
+                   int last) {
+  return WriteField<OutputKind::kFixed10>(stream, state, value, width, last);
 }
 
-int Output_Fixed20(OutputStream* stream, std::int32_t value, int width, int last) {
-  CHECK_REQUIRE_TEXT(stream != nullptr, "stream != NULL");
-  return WriteField<OutputKind::kFixed20>(stream, value, width, last);
+int Output_Fixed20(OutputStream* stream, OutputFieldState* state, std::int32_t value, int width,
+                   int last) {
+  return WriteField<OutputKind::kFixed20>(stream, state, value, width, last);
 }
 
-int Output_VarChar(OutputStream* stream, std::int32_t value, int width, int last) {
-  CHECK_REQUIRE_TEXT(stream != nullptr, "stream != NULL");
-  return WriteField<OutputKind::kVarChar>(stream, value, width, last);
+int Output_VarChar(OutputStream* stream, OutputFieldState* state, std::int32_t value, int width,
+                   int last) {
+  return WriteField<OutputKind::kVarChar>(stream, state, value, width, last);
 }
 
-int Output_Fill(OutputStream* stream, std::int32_t value, int width, int last) {
-  CHECK_REQUIRE_TEXT(stream != nullptr, "stream != NULL");
-  return WriteField<OutputKind::kFill>(stream, value, width, last);
+int Output_Fill(OutputStream* stream, OutputFieldState* state, std::int32_t value, int width,
+                int last) {
+  return WriteField<OutputKind::kFill>(stream, state, value, width, last);
 }
 
 // ---------------------------------------------------------------------------

@@ -1,5 +1,5 @@
-// output/framing.cpp: the framing state and the four character sets, the
-// date texts of each framing, and the fill stream of each thread.
+// output/framing.cpp: the framing and its four character sets, and the date
+// texts of each framing.
 #include <cstring>
 
 #include "base/except.h"
@@ -8,22 +8,9 @@
 
 namespace zervgen {
 
-char fixed10CharSet[65] = "aAbBcCdDeEfFgGhHiIjJkKlLmMnNoOpPqQrRsStTuUvVwWxXyYzZ0123456789:.";
-char fixed20CharSet[65] = "aAbBcCdDeEfFgGhHiIjJkKlLmMnNoOpPqQrRsStTuUvVwWxXyYzZ0123456789: ";
-char varCharCharSet[65] = "aAbBcCdDeEfFgGhHiIjJkKlLmMnNoOpPqQrRsStTuUvVwWxXyYzZ0123456789: ";
-char fillCharSet[65] = "aAbBcCdDeEfFgGhHiIjJkKlLmMnNoOpPqQrRsStTuUvVwWxXyYzZ0123456789:.";
-
 namespace {
 
 using namespace output_detail;
-
-// Nonzero: fixed-width rows; zero: delimited rows.
-int fixedFormat = 0;
-// The field delimiter; kept only for delimited rows.
-char delim = 0;
-// The running state of the fill text's random stream of the single field
-// writer. Each thread runs its own.
-thread_local std::int32_t writerFillState = 1;
 
 char* PutDatePart(char* p, int n, bool twoDigits) {
   if (n < 10 && !twoDigits) {
@@ -78,15 +65,16 @@ FieldContext ContextOf(const OutputFormat& format, std::int32_t* fillState) {
                       CodeSetIsBase(format.fixed10)};
 }
 
-FieldContext WriterContext(bool dates) {
-  return FieldContext{fixedFormat != 0,
-                      delim,
-                      fixed10CharSet,
-                      fixed20CharSet,
-                      varCharCharSet,
-                      fillCharSet,
-                      dates ? DateTexts(fixedFormat != 0) : nullptr,
-                      &writerFillState,
+FieldContext WriterContext(OutputFieldState* state, bool dates) {
+  const OutputFormat& format = state->format;
+  return FieldContext{format.fixedFormat != 0,
+                      format.delim,
+                      format.fixed10,
+                      format.fixed20,
+                      format.varChar,
+                      format.fill,
+                      dates ? DateTexts(format.fixedFormat != 0) : nullptr,
+                      &state->fillState,
                       false};
 }
 
@@ -112,19 +100,6 @@ OutputFormat Output_MakeFormat(char delim, int fixedFormat) {
   return format;
 }
 
-void Output_Initialize(char delim, int fixedFormat) {
-  CHECK_REQUIRE_TEXT(((delim == 0) && (fixedFormat)) || ((delim != 0) && (!fixedFormat)),
-                     "((delim == 0) && (fixedFormat)) || ((delim != 0) && (! fixedFormat))");
-  const OutputFormat format = Output_MakeFormat(delim, fixedFormat);
-  // The parameters shadow the module state of the same names.
-  zervgen::fixedFormat = fixedFormat;
-  if (!fixedFormat) zervgen::delim = delim;
-  std::memcpy(fixed10CharSet, format.fixed10, sizeof format.fixed10);
-  std::memcpy(fixed20CharSet, format.fixed20, sizeof format.fixed20);
-  std::memcpy(varCharCharSet, format.varChar, sizeof format.varChar);
-  std::memcpy(fillCharSet, format.fill, sizeof format.fill);
-}
-
 void Output_remap(char* charSet, char delim, char mapChar) {
   CHECK_REQUIRE_TEXT(charSet != nullptr, "charSet != NULL");
   CHECK_REQUIRE_TEXT(delim != 0, "delim != 0");
@@ -144,25 +119,5 @@ bool Output_InFixedText(char c) {
   }
   return false;
 }
-
-OutputFormat Output_CurrentFormat() {
-  OutputFormat format{};
-  format.fixedFormat = fixedFormat;
-  format.delim = fixedFormat ? 0 : delim;
-  std::memcpy(format.fixed10, fixed10CharSet, sizeof format.fixed10);
-  std::memcpy(format.fixed20, fixed20CharSet, sizeof format.fixed20);
-  std::memcpy(format.varChar, varCharCharSet, sizeof format.varChar);
-  std::memcpy(format.fill, fillCharSet, sizeof format.fill);
-  return format;
-}
-
-void Output_SetFillSeed(std::int32_t seed) {
-  CHECK_REQUIRE_TEXT(seed != 0, "seed != NULL");
-  writerFillState = seed;
-}
-
-std::int32_t Output_GetFillState() { return writerFillState; }
-
-void Output_SetFillState(std::int32_t state) { writerFillState = state; }
 
 }  // namespace zervgen

@@ -1,11 +1,11 @@
-// output/output.h: field writers and row framing. Owns the framing state (fixed or
-// delimited, delimiter), the four character sets of the text fields, the
-// fill stream, and the buffered sink the writers format into. Turns one
-// column value into one field of a relation file, and whole rows of fields
-// into text with the framing handed over as one value (OutputFormat).
+// output/output.h: field writers and row framing. Makes the framing (fixed or
+// delimited, delimiter, the four character sets of the text fields) as one
+// value (OutputFormat) that the writers take, and the buffered sink they
+// format into. Turns one column value into one field of a relation file, and
+// whole rows of fields into text. Holds no framing state of its own.
 //
-// Files: output/framing.cpp (framing state, character sets, date texts, fill
-// stream), output/fields.cpp (the seven writers), output/rows.cpp (the row
+// Files: output/framing.cpp (framing, character sets, date texts),
+// output/fields.cpp (the seven writers), output/rows.cpp (the row
 // formatter), output_cache.{h,cpp} (reused field texts), output/text.h and
 // output/digits.h (what those share), output/stream.cpp (the sink).
 #ifndef ZERVGEN_SRC_OUTPUT_OUTPUT_H_
@@ -76,29 +76,20 @@ class OutputStream {
   char* end_ = nullptr;
 };
 
-// A field writer: writes `value` as one field, in `width` characters in
-// fixed format, followed by the delimiter, or by "\n" when `last` is set.
-// Returns 0, or STATUS_ERROR when the stream failed.
-using OutputWriter = int (*)(OutputStream* stream, std::int32_t value, int width, int last);
-
-// The four character sets (64 characters and a NUL each).
-extern char fixed10CharSet[65];
-extern char fixed20CharSet[65];
-extern char varCharCharSet[65];
-extern char fillCharSet[65];
+// A field writer: writes `value` as one field in the framing of `state`, in
+// `width` characters in fixed format, followed by the delimiter, or by "\n"
+// when `last` is set. Returns 0, or STATUS_ERROR when the stream failed.
+struct OutputFieldState;
+using OutputWriter = int (*)(OutputStream* stream, OutputFieldState* state, std::int32_t value,
+                             int width, int last);
 
 // The framing of rows and their character sets, as one value (OutputFormat,
 // below): a delimiter found in a set is replaced there by ','. Also makes
 // the framing's date texts, so that writing rows later needs no memory for
-// them. Touches no module state.
+// them.
 // REQUIRES: (delim == 0 && fixedFormat) || (delim != 0 && !fixedFormat)
 struct OutputFormat;
 OutputFormat Output_MakeFormat(char delim, int fixedFormat);
-
-// Makes the framing of Output_MakeFormat the module's own, the one the
-// seven single-field writers below frame in.
-// REQUIRES: (delim == 0 && fixedFormat) || (delim != 0 && !fixedFormat)
-void Output_Initialize(char delim, int fixedFormat);
 
 // Replaces the first of positions 0..63 of `charSet` that holds `delim` by
 // `mapChar`.
@@ -110,20 +101,28 @@ void Output_remap(char* charSet, char delim, char mapChar);
 // the drawn characters these are not remapped, so no delimiter may be one.
 bool Output_InFixedText(char c);
 
-// The seven field writers. REQUIRES: stream != NULL. In fixed format a number
+// The seven field writers, each framing in state->format. REQUIRES:
+// stream != NULL, state != NULL. In fixed format a number
 // is right-aligned in `width` characters (a negative width left-aligns it in
 // -width), a text left-aligned and padded with blanks; nothing is cut, and a
 // date takes 10 characters whatever the width. Delimited fields ignore
 // `width`. Output_Date REQUIRES 0 <= value <= DATE_MAX_DAY.
-int Output_Integer(OutputStream* stream, std::int32_t value, int width, int last);
-int Output_Float(OutputStream* stream, std::int32_t value, int width, int last);
-int Output_Date(OutputStream* stream, std::int32_t value, int width, int last);
-int Output_Fixed10(OutputStream* stream, std::int32_t value, int width, int last);
-int Output_Fixed20(OutputStream* stream, std::int32_t value, int width, int last);
-int Output_VarChar(OutputStream* stream, std::int32_t value, int width, int last);
+int Output_Integer(OutputStream* stream, OutputFieldState* state, std::int32_t value, int width,
+                   int last);
+int Output_Float(OutputStream* stream, OutputFieldState* state, std::int32_t value, int width,
+                 int last);
+int Output_Date(OutputStream* stream, OutputFieldState* state, std::int32_t value, int width,
+                int last);
+int Output_Fixed10(OutputStream* stream, OutputFieldState* state, std::int32_t value, int width,
+                   int last);
+int Output_Fixed20(OutputStream* stream, OutputFieldState* state, std::int32_t value, int width,
+                   int last);
+int Output_VarChar(OutputStream* stream, OutputFieldState* state, std::int32_t value, int width,
+                   int last);
 // `value` is the number of fill characters, 1..100; draws from the fill
-// stream of the calling thread.
-int Output_Fill(OutputStream* stream, std::int32_t value, int width, int last);
+// stream at state->fillState, which it advances.
+int Output_Fill(OutputStream* stream, OutputFieldState* state, std::int32_t value, int width,
+                int last);
 
 // ---------------------------------------------------------------------------
 // Whole rows
@@ -153,9 +152,14 @@ struct OutputFormat {
   char varChar[65];
   char fill[65];
 };
-// The framing and the character sets as they stand now (Output_Initialize
-// and any remap since).
-OutputFormat Output_CurrentFormat();
+
+// What the single-field writers work in: the framing, and the running state
+// of the fill text's random stream (which Output_Fill advances). Owned by
+// whoever calls the writers; one per thread.
+struct OutputFieldState {
+  OutputFormat format;
+  std::int32_t fillState = 1;
+};
 
 // One field of a row: the value of row r is values[r * stride] (stride 0
 // gives every row the same value).
@@ -211,13 +215,6 @@ int Output_Rows(OutputStream* stream, const OutputFormat& format, const OutputRo
 // Most bytes one row of `fields` can take.
 std::size_t Output_RowBound(const OutputRowField* fields, int nFields);
 
-// Starts the fill stream of the calling thread, which the single field
-// writer Output_Fill draws from.
-// REQUIRES: seed != 0
-void Output_SetFillSeed(std::int32_t seed);
-// The calling thread's fill stream state, and setting it without checks.
-std::int32_t Output_GetFillState();
-void Output_SetFillState(std::int32_t state);
 // Number of random draws one fill field of `nFill` characters takes.
 inline int Output_FillDraws(int nFill) { return (nFill + 4) / 5; }
 

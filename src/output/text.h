@@ -400,9 +400,9 @@ FieldContext ContextOf(const OutputFormat& format, std::int32_t* fillState);
 int WriteFieldIn(OutputStream* stream, const FieldContext& context, OutputKind kind,
                  std::int32_t value, int width, int last);
 // The context of the single field writers: the framing and the character
-// sets as they stand, the calling thread's fill stream, and the date texts
-// when `dates` is set; codeSetIsBase is left false.
-FieldContext WriterContext(bool dates);
+// sets of `state`, its fill stream, and the date texts when `dates` is set;
+// codeSetIsBase is left false.
+FieldContext WriterContext(OutputFieldState* state, bool dates);
 
 // Refuses an out-of-range day number through the conversion's own check.
 [[gnu::cold]] int RefuseDay();

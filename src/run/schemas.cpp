@@ -601,7 +601,7 @@ struct ColumnsDone {
   done.Show();
   // Temporary files mean memory is short: no thread stacks then.
   const GenStatus status =
-      Gen_RunTasks(tasks, cb->tempInUse ? 1 : Gen_Threads(), [&done] { done.Show(); });
+      Gen_RunTasks(tasks, cb->tempInUse ? 1 : Gen_Threads(cb->threads), [&done] { done.Show(); });
   done.Show();  // the last column may have been counted on another thread
   Gen_Replay(status);
   if (status.outOfMemory) return false;
@@ -649,7 +649,7 @@ GenWriteStatus WriteFiles(GenControlBlock* cb, const GenRelationPlan& plan, cons
   const std::vector<GenColumnSpec> specs = FieldSpecs(cb, schema);
   for (const GenFilePlan& file : plan.files) {
     const std::unique_ptr<GenFormat> format =
-        makeFormat ? makeFormat(plan.relName, specs) : Gen_TextFormat(Output_CurrentFormat());
+        makeFormat ? makeFormat(plan.relName, specs) : Gen_TextFormat(Output_MakeFormat(',', 0));
     const GenWriteStatus status = onFile ? onFile(cb, file, plan.relName, specs, format.get())
                                          : Gen_writeRelation(cb, file.path.c_str(), plan.relName,
                                                              specs, file.rows, format.get());
@@ -703,10 +703,11 @@ GenWriteStatus Gen_Relation(GenControlBlock* cb, const GenRelationPlan& plan,
   return GenerateRelation(cb, plan, makeFormat, onFile);
 }
 
-GenWriteStatus Gen_WholeRelation(GenControlBlock* cb, std::int32_t tag, const char* path) {
+GenWriteStatus Gen_WholeRelation(GenControlBlock* cb, std::int32_t tag, const char* path,
+                                 const GenFormatMaker& makeFormat) {
   CHECK_REQUIRE_TEXT(cb != nullptr, "cb != NULL");
   CHECK_REQUIRE_TEXT(path != nullptr, "path != NULL");
-  return GenerateRelation(cb, WholePlan(cb, tag, path), nullptr);
+  return GenerateRelation(cb, WholePlan(cb, tag, path), makeFormat);
 }
 
 }  // namespace zervgen

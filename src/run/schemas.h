@@ -51,8 +51,8 @@ using GenFileAction =
                                  std::span<const GenColumnSpec> fields, GenFormat* format)>;
 
 // Generates the relation of `plan` (its columns, once) and writes each of
-// its files through a format made by `makeFormat` (none: text rows in the
-// framing as it stands); with `onFile`, hands each file to it instead of
+// its files through a format made by `makeFormat` (none: comma-delimited
+// text rows); with `onFile`, hands each file to it instead of
 // writing it. kOutOfMemory when the columns or a file could not have the
 // memory they need (no partial file is left).
 // REQUIRES: cb != NULL
@@ -60,10 +60,11 @@ using GenFileAction =
                                           const GenFormatMaker& makeFormat = nullptr,
                                           const GenFileAction& onFile = nullptr);
 
-// The whole relation of `tag` as text rows to `path`, as Gen_Relation.
+// The whole relation of `tag` to `path`, as Gen_Relation.
 // REQUIRES: cb != NULL, path != NULL, tag names one of the five relations
 [[nodiscard]] GenWriteStatus Gen_WholeRelation(GenControlBlock* cb, std::int32_t tag,
-                                               const char* path);
+                                               const char* path,
+                                               const GenFormatMaker& makeFormat = nullptr);
 
 }  // namespace zervgen
 

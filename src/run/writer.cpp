@@ -452,7 +452,7 @@ bool WriteRowsParallel(Relation* rel, int threads) {
 // when the format could not have the memory it needs.
 bool WriteRows(Relation* rel) {
   // Columns in temporary files mean memory is short: one chunk at a time.
-  const int threads = rel->cb->tempInUse ? 1 : Gen_Threads();
+  const int threads = rel->cb->tempInUse ? 1 : Gen_Threads(rel->cb->threads);
   bool done = false;
   try {
     if (threads > 1 && rel->rows.count > rel->format->ChunkRows()) {
@@ -560,7 +560,7 @@ GenWriteStatus Gen_checkRelation(GenControlBlock* cb, const char* relName,
 GenWriteStatus Gen_outputRelation(GenControlBlock* cb, const char* path, const char* relName,
                                   std::span<const GenColumnSpec> columns, GenRows rows) {
   GEN_CHECK_WRITE_ARGS();
-  const std::unique_ptr<GenFormat> text = Gen_TextFormat(Output_CurrentFormat());
+  const std::unique_ptr<GenFormat> text = Gen_TextFormat(Output_MakeFormat(',', 0));
   return WriteRelation(cb, path, relName, columns, rows, text.get(), nullptr);
 }
 

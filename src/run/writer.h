@@ -50,7 +50,8 @@ struct GenRows {
 enum class GenWriteStatus { kOk, kOutOfMemory, kStopped };
 
 // Writes the rows `rows` of the relation: a new file at `path`, or standard
-// output for "-", one row per line from the columns' values. Memory columns
+// output for "-", one comma-delimited text row per line from the columns'
+// values. Memory columns
 // are read from row rows.first on, temporary-file columns from their value
 // of that row, and the fill stream starts where row rows.first starts it in
 // the whole relation, so a part has the bytes of those rows of the whole.
