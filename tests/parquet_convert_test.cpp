@@ -195,7 +195,7 @@ TEST_F(ParquetConvertTest, DictionaryOrPlain) {
   EXPECT_EQ(conv.values().indices, nullptr);  // 251: plain
   EXPECT_EQ(conv.values().i32, values.data());
   values[999] = 126;  // 251 again, all close together
-  ASSERT_EQ(conv.Convert({"k", ParquetType::kInt32, 10}, Output_CurrentFormat(),
+  ASSERT_EQ(conv.Convert({"k", ParquetType::kInt32, 10}, writerState.format,
                          {values.data(), 1, OutputKind::kInteger, 10}, 1000, 1),
             ParquetStatus::kOk);
   EXPECT_EQ(conv.values().indices, nullptr);
@@ -215,7 +215,7 @@ TEST_F(ParquetConvertTest, DictionaryEntriesInOrderOfFirstUse) {
       values.push_back(-1);  // not a row: the stride passes over it
     }
     ParquetColumnConverter conv;
-    ASSERT_EQ(conv.Convert({"k", ParquetType::kInt32, 37}, Output_CurrentFormat(),
+    ASSERT_EQ(conv.Convert({"k", ParquetType::kInt32, 37}, writerState.format,
                            {values.data(), 2, OutputKind::kInteger, 10}, 4000, 1),
               ParquetStatus::kOk);
     const ParquetValues& v = conv.values();
