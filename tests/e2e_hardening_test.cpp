@@ -396,9 +396,6 @@ void ExpectMoreMemoryNeverFails(const std::vector<std::string>& args, long long 
 // no reserved buffer: the memory of a row group is set aside while the
 // columns take theirs, and a row group that cannot be had ends the run with
 // "Out of memory". Its process is larger, and a zstd context needs more.
-// One thread: with several, which thread's allocation comes first moves the
-// least limit that is enough by a step now and then, and these steps are
-// fine; the Parquet ladder below takes threads in coarser steps.
 TEST(Hardening, MoreMemoryNeverTurnsSuccessIntoOutOfMemory) {
 #ifdef ZERVGEN_SANITIZED
   GTEST_SKIP() << "address-space limits do not apply to sanitizer builds";
@@ -415,8 +412,7 @@ TEST(Hardening, MoreMemoryNeverTurnsSuccessIntoOutOfMemory) {
       {{"-parquet", "-rowgroup", "1000", "-fc", "80", "-codec", "zstd"}, 12500, 16000},
   };
   for (const auto& [shape, from, to] : ladders) {
-    std::vector<std::string> args = {"-hu", "-n",  "100000",   "-f", "out.hun",
-                                     "-t",  "tmp", "-threads", "1"};
+    std::vector<std::string> args = {"-hu", "-n", "100000", "-f", "out.hun", "-t", "tmp"};
     args.insert(args.end(), shape.begin(), shape.end());
     ExpectMoreMemoryNeverFails(args, from, to, 250);
   }
