@@ -180,8 +180,8 @@ void Main_setFile(int flag, char* fileName, const char* prefix, const char* suff
   }
 }
 
-// Options beyond the classic set, listed after its help text; %s is the
-// line that tells the codecs of this build (CodecsHelpLine).
+// Options beyond the classic set, listed after its help text; %s stands for
+// the lines that tell the codecs of this build (CodecsHelpLines).
 const char* const kMoreHelp =
     "More options:\n"
     "        -parts N    Splits each generated table into N part files, 1 to\n"
@@ -231,7 +231,7 @@ std::string BuiltCodecs() {
 
 // The help lines under -codec: which codecs this build has and, for those it
 // lacks, the libraries it was built without.
-std::string CodecsHelpLine() {
+std::string CodecsHelpLines() {
   const char* const indent = "                    ";
   std::string text = std::string(indent) + "This build has: " + BuiltCodecs() + ".\n";
   std::string missing;
@@ -257,7 +257,7 @@ std::string HelpText() {
       "where   -hu   Generate just the hundred table.\n        -te   Generate just the ten percent table.\n        -ti   Generate just the tiny table.\n        -un   Generate just the uniques table.\n        -up   Generate just the updates table.\n",
       "        -f    Specifies the full path to the file that will contain the\n              generated table if one of -hu, -te, -ti, -un, or -up is\n              specified.  In this case, it may be, \"-\", in which case\n              the table is written to standard output.  If all the tables\n              are to be generated, the file name specifies the prefix name\n              for each table, which will be suffixed with \".hun\", \".ten\",\n              \".tny\", \".uni\", and \".upd\").  The default prefix name\n              is \"zerv\".\n", "        -n    Specifies the number of rows to generate.  Must be between\n              100 and 100000000, and defaults to 100000, the size of the\n              40 megabyte database.\n        -4    Generate the 4 megabyte database.\n        -40   Generate the 40 megabyte database.\n        -400  Generate the 400 megabyte database.\n        -s    Specify the Scale Factor of the tables.\n", "        -fc   Specifies the number of characters in the fill column.\n              The default is 0 -- no fill column.\n        -r    Specifies the optional report is to be generated.  If the\n              report file name is not specified, it defaults to \"zerv.rpt\".\n        -ff   Specifies that the columns are to be in fixed format.  The\n              default is <delimChar> separated, variable format.\n        -dc   Sets the field delimiter to delimChar.  The default is ','.\n              To specify a tab as the delimiter character, use the word \"tab\".\n",
       "        -t    Specifies the directory where temporary files are to be\n              created.  The default is the current directory.\n        -help Prints this help text and exits.\n\nNOTE:   -hu, -te, -ti, -un, and -up are mutually exclusive.\n        -n, -4, -40, -400, -s are mutually exclusive.\n        -ff and -dc are mutually exclusive.\n");
-  Appendf(&text, kMoreHelp, CodecsHelpLine().c_str());
+  Appendf(&text, kMoreHelp, CodecsHelpLines().c_str());
   // The printable delimiters refused, from the same rule that refuses them.
   char refused[96];
   std::size_t n = 0;
