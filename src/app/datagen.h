@@ -99,8 +99,9 @@ void Main_cleanupAttr(GenAttr* attr);
 
 // Installs the signal handler for SIGILL, SIGSEGV, SIGFPE, SIGTERM, SIGABRT
 // and SIGINT, and for every further ending signal and fault (signals.h)
-// that the run did not start with ignored; ignores SIGXFSZ; keeps `cb` for
-// the handler.
+// that the run did not start with ignored; ignores SIGXFSZ; records `cb`
+// for the handler and the last-resort cleanup (Main_Run forgets it when
+// the run returns).
 // REQUIRES: cb != NULL
 void Main_initSignalHandlers(GenControlBlock* cb);
 [[noreturn]] void Main_signalHandler(int sig);
