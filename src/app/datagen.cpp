@@ -14,7 +14,6 @@
 #include <iterator>
 #include <new>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "base/except.h"
