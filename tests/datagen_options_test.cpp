@@ -8,6 +8,7 @@
 
 #include "app/datagen.h"
 #include "options_catalog.h"
+#include "parquet/format.h"
 
 namespace zervgen {
 namespace {
@@ -54,10 +55,50 @@ TEST(OptionParser, HelpVersionAndARunAreToldApart) {
   EXPECT_EQ(Parse({"-help"}).text.rfind("\n" + zervgen_test::kSynopsis, 0), 0u);
   // A later parse starts from nothing: the settings of the one before are gone.
   ASSERT_EQ(Parse({"-hu", "-n", "500", "-fc", "9"}).outcome, MainParse::kRun);
-  ASSERT_EQ(Parse({"-te"}).outcome, MainParse::kRun);
-  EXPECT_EQ(options.selected[2], 0);  // hundred
-  EXPECT_EQ(options.nChars, 0);
-  EXPECT_EQ(options.nRows, 100000);
+  const MainParse later = Parse({"-te"});
+  ASSERT_EQ(later.outcome, MainParse::kRun);
+  EXPECT_EQ(later.settings.selected[2], 0);  // hundred
+  EXPECT_EQ(later.settings.nChars, 0);
+  EXPECT_EQ(later.settings.nRows, 100000);
+}
+
+// The settings a run is handed are complete: every default filled in, each
+// option where it belongs.
+TEST(OptionParser, TheSettingsOfARunAreComplete) {
+  const MainParse text = Parse({"-hu", "-s", "2", "-fc", "7", "-dc", "tab", "-t", "/tmp", "-r",
+                                "-f", "h", "-parts", "4", "-part", "3", "-threads", "2"});
+  ASSERT_EQ(text.outcome, MainParse::kRun);
+  const MainOptions& s = text.settings;
+  EXPECT_EQ(s.nRows, 20000);
+  EXPECT_EQ(s.nChars, 7);
+  EXPECT_EQ(s.delimChar, '\t');
+  EXPECT_EQ(s.fixedFormat, 0);
+  EXPECT_STREQ(s.tmpDir, "/tmp");
+  EXPECT_STREQ(s.reportFile, "zerv.rpt");
+  EXPECT_EQ(s.nParts, 4);
+  EXPECT_EQ(s.part, 3);
+  EXPECT_EQ(s.nThreads, 2);
+  EXPECT_EQ(s.parquet, 0);
+  EXPECT_EQ(s.verify, 0);
+  for (int i = 0; i < kGenRelationCount; ++i) {
+    SCOPED_TRACE(kGenRelations[i].name);
+    const bool hundred = kGenRelations[i].tag == kTagHundred;
+    EXPECT_EQ(s.selected[i] != 0, hundred);
+    EXPECT_STREQ(s.relationFile[i], hundred ? "h" : "");
+  }
+
+  const MainParse parquet = Parse({"-parquet", "-verify", "-ti"});
+  ASSERT_EQ(parquet.outcome, MainParse::kRun);
+  const MainOptions& p = parquet.settings;
+  EXPECT_EQ(p.nRows, 100000);
+  EXPECT_EQ(p.delimChar, ',');
+  EXPECT_STREQ(p.tmpDir, ".");
+  EXPECT_STREQ(p.reportFile, "");
+  EXPECT_EQ(p.parquet, 1);
+  EXPECT_EQ(p.parquetCodec, static_cast<std::int32_t>(ParquetCodec::kSnappy));
+  EXPECT_EQ(p.rowGroupRows, 1048576);
+  EXPECT_EQ(p.verify, 1);
+  EXPECT_STREQ(p.relationFile[4], "zerv.tny.parquet");
 }
 
 // Each relation's option plans that relation alone, under the name made

@@ -14,7 +14,6 @@
 #include <iterator>
 #include <new>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "base/except.h"
@@ -30,12 +29,13 @@
 
 namespace zervgen {
 
-MainOptions options;
-
 namespace {
 
+// The control block of the run under way, for the two endings that have no
+// handle to the run: the signal handler (which removes its temporary files)
+// and the last-resort cleanup of a raise that no handler takes. Set when
+// the handlers are installed, cleared when the run returns.
 GenControlBlock* volatile signalCb = nullptr;
-PerfTimer totalTimer;
 
 constexpr int kHandledSignals[] = {SIGILL, SIGSEGV, SIGFPE, SIGTERM, SIGABRT, SIGINT};
 
@@ -118,8 +118,8 @@ void InstallMoreEndingHandlers() {
   }
 }
 
-void WriteHeaderSettings(int argc, char** argv);
-void WriteColumnMap();
+void WriteHeaderSettings(const MainOptions& settings, int argc, char** argv);
+void WriteColumnMap(std::int16_t nChars);
 
 }  // namespace
 
@@ -130,10 +130,11 @@ void Main_cleanup(GenControlBlock* cb) {
   Gen_releaseScratch(cb);
 }
 
-void Main_closeReport() {
-  Perf_Stop(&totalTimer);
+void Main_closeReport(PerfTimer* totalTimer) {
+  CHECK_REQUIRE_TEXT(totalTimer != nullptr, "totalTimer != NULL");
+  Perf_Stop(totalTimer);
   char text[80];
-  Perf_Format(&totalTimer, text);
+  Perf_Format(totalTimer, text);
   Report("\nTotal Time: %s\n", text);
   Report_Finish();
 }
@@ -164,29 +165,31 @@ void Main_signalHandler(int sig) {
   Progress_End();
   SignalMessages(sig);
   SignalRemoveRelationFile();
-  if (signalCb != nullptr) {
-    SignalRemoveTempFiles(signalCb);
+  GenControlBlock* const cb = signalCb;
+  if (cb != nullptr) {
+    SignalRemoveTempFiles(cb);
     signalCb = nullptr;
   }
   Report_CloseRaw();
   ::_exit(255);
 }
 
-void Main_openReport(int argc, char** argv) {
+void Main_openReport(const MainOptions& settings, int argc, char** argv, PerfTimer* totalTimer) {
   CHECK_REQUIRE(argc > 0);
   CHECK_REQUIRE_TEXT(argv != nullptr, "argv != NULL");
+  CHECK_REQUIRE_TEXT(totalTimer != nullptr, "totalTimer != NULL");
   // A check writes no file: the report of -r is left out.
-  if (options.reportFile[0] != '\0' && !options.verify) Report_OpenFile(options.reportFile);
-  Perf_Init(&totalTimer);
-  Perf_Start(&totalTimer);
-  WriteHeaderSettings(argc, argv);
-  if (options.parquet) {
+  if (settings.reportFile[0] != '\0' && !settings.verify) Report_OpenFile(settings.reportFile);
+  Perf_Init(totalTimer);
+  Perf_Start(totalTimer);
+  WriteHeaderSettings(settings, argc, argv);
+  if (settings.parquet) {
     Report("Fmt:  parquet, %s pages, %ld rows per row group.\n",
-           Parquet_CodecName(static_cast<ParquetCodec>(options.parquetCodec)),
-           static_cast<long>(options.rowGroupRows));
-  } else if (options.fixedFormat) {
+           Parquet_CodecName(static_cast<ParquetCodec>(settings.parquetCodec)),
+           static_cast<long>(settings.rowGroupRows));
+  } else if (settings.fixedFormat) {
     Report("Fmt:  fixed.\n");
-    WriteColumnMap();
+    WriteColumnMap(settings.nChars);
   } else {
     Report("Fmt:  variable.\n");
   }
@@ -199,32 +202,32 @@ constexpr const char* kMonthNames[12] = {"January",   "Februrary", "March",    "
                                          "May",       "June",      "July",     "August",
                                          "September", "October",   "November", "December"};
 
-void WriteHeaderSettings(int argc, char** argv) {
+void WriteHeaderSettings(const MainOptions& settings, int argc, char** argv) {
   TimeRecord now{};
   TU_GetTime(&now);
   Report("\t\t\t%s\n", "Z E R V G E N   R E P O R T");
   Report("\t\t\t%s\n\n", "=============   ===========");
   Report("Date: %s %d, %d.\n", kMonthNames[now.month - 1], now.day, now.year);
-  Report("Rows: %ld.\n", static_cast<long>(options.nRows));
-  if (options.part != 0) {
-    Report("Parts: %ld of %ld.\n", static_cast<long>(options.part),
-           static_cast<long>(options.nParts));
-  } else if (options.nParts != 0) {
-    Report("Parts: all %ld.\n", static_cast<long>(options.nParts));
+  Report("Rows: %ld.\n", static_cast<long>(settings.nRows));
+  if (settings.part != 0) {
+    Report("Parts: %ld of %ld.\n", static_cast<long>(settings.part),
+           static_cast<long>(settings.nParts));
+  } else if (settings.nParts != 0) {
+    Report("Parts: all %ld.\n", static_cast<long>(settings.nParts));
   }
-  if (options.nChars == 0) {
+  if (settings.nChars == 0) {
     Report("Fill: none specified.\n");
   } else {
-    Report("Fill: %d character%s.\n", options.nChars, options.nChars == 1 ? "" : "s");
+    Report("Fill: %d character%s.\n", settings.nChars, settings.nChars == 1 ? "" : "s");
   }
-  Report("Temp: %s\n", options.tmpDir);
+  Report("Temp: %s\n", settings.tmpDir);
   Report("Cmd:  ");
   for (int i = 0; i < argc; ++i) Report("%s%s", argv[i], i + 1 < argc ? " " : "");
   Report("\n");
   Report("Ver:  %s.\n", kVersion);
 }
 
-void WriteColumnMap() {
+void WriteColumnMap(std::int16_t nChars) {
   Report("    key:     columns   1 -  10\n");
   Report("    int:     columns  11 -  20\n");
   Report("    signed:  columns  21 -  30\n");
@@ -235,20 +238,20 @@ void WriteColumnMap() {
   Report("    code:    columns  76 -  85\n");
   Report("    name:    columns  86 - 105\n");
   Report("    address: columns 106 - 185\n");
-  if (options.nChars == 1) {
+  if (nChars == 1) {
     Report("    fill:    column  186\n");
-  } else if (options.nChars >= 2) {
-    Report("    fill:    columns 186 - %3hd\n", static_cast<short>(options.nChars + 185));
+  } else if (nChars >= 2) {
+    Report("    fill:    columns 186 - %3hd\n", static_cast<short>(nChars + 185));
   }
 }
 
 }  // namespace
 
-GenRunPlan Main_processArguments(int argc, char** argv) {
+MainParse Main_processArguments(int argc, char** argv) {
   MainParse parse = Main_parseArguments(argc, argv);
   switch (parse.outcome) {
     case MainParse::kRun:
-      return std::move(parse.plan);
+      return parse;
     case MainParse::kVersion:
       std::fputs(parse.text.c_str(), stdout);
       break;
@@ -272,47 +275,50 @@ bool WritesToStandardOutput(const GenRunPlan& plan) {
   return false;
 }
 
+GenParquetSettings ParquetSettings(const MainOptions& settings) {
+  GenParquetSettings parquet;
+  parquet.codec = static_cast<ParquetCodec>(settings.parquetCodec);
+  parquet.rowGroupRows = settings.rowGroupRows;
+  return parquet;
+}
+
 // What makes each file's format: Parquet files, or text rows, with the
 // texts in `framing`, the run's one framing.
-GenFormatMaker FormatMaker(const OutputFormat& framing) {
-  if (!options.parquet) {
+GenFormatMaker FormatMaker(const MainOptions& settings, const OutputFormat& framing) {
+  if (!settings.parquet) {
     return
         [framing](const char*, std::span<const GenColumnSpec>) { return Gen_TextFormat(framing); };
   }
-  GenParquetSettings settings;
-  settings.codec = static_cast<ParquetCodec>(options.parquetCodec);
-  settings.rowGroupRows = options.rowGroupRows;
-  return [framing, settings](const char* relName, std::span<const GenColumnSpec> fields) {
-    return Gen_ParquetFormat(relName, fields, framing, settings);
+  const GenParquetSettings parquet = ParquetSettings(settings);
+  return [framing, parquet](const char* relName, std::span<const GenColumnSpec> fields) {
+    return Gen_ParquetFormat(relName, fields, framing, parquet);
   };
 }
 
 // The memory the writer of the run's files needs besides the columns; 0
 // for text, whose writer falls back on its reserved buffer.
-std::size_t WriterBytes() {
-  if (!options.parquet) return 0;
-  GenParquetSettings settings;
-  settings.codec = static_cast<ParquetCodec>(options.parquetCodec);
-  settings.rowGroupRows = options.rowGroupRows;
-  return Gen_ParquetWriterBytes(settings, options.nRows, options.nChars);
+std::size_t WriterBytes(const MainOptions& settings) {
+  if (!settings.parquet) return 0;
+  return Gen_ParquetWriterBytes(ParquetSettings(settings), settings.nRows, settings.nChars);
 }
 
 // Checks the files of the plan instead of writing them, with every column
 // in memory: no file is created. *exitStatus is 0 when all are as they
 // should be, 1 otherwise; kOutOfMemory when the columns or a file's bytes
 // could not have the memory they need.
-GenWriteStatus Verify(GenControlBlock* cb, const GenRunPlan& plan, const GenFormatMaker& makeFormat,
-                      int* exitStatus) {
+GenWriteStatus Verify(GenControlBlock* cb, const MainParse& run, const GenFormatMaker& makeFormat,
+                      PerfTimer* totalTimer, int* exitStatus) {
+  const MainOptions& settings = run.settings;
   cb->noTempFiles = 1;
-  Gen_InitializeCB(cb, options.nRows, options.nChars, options.tmpDir);
+  Gen_InitializeCB(cb, settings.nRows, settings.nChars, settings.tmpDir);
   GenVerifyTally tally;
-  for (const GenRelationPlan& relation : plan.relations) {
+  for (const GenRelationPlan& relation : run.plan.relations) {
     const GenWriteStatus status =
-        Gen_VerifyRelation(cb, relation, makeFormat, options.parquet != 0, &tally);
+        Gen_VerifyRelation(cb, relation, makeFormat, settings.parquet != 0, &tally);
     if (status != GenWriteStatus::kOk) return status;
   }
   Main_cleanup(cb);
-  Main_closeReport();
+  Main_closeReport(totalTimer);
   // Lines that did not reach their reader leave the check unproven.
   if (tally.outputError != 0) {
     std::fprintf(stderr, "%s: Write error: \"%s\".\n", programName,
@@ -331,42 +337,56 @@ GenWriteStatus Verify(GenControlBlock* cb, const GenRunPlan& plan, const GenForm
 // removed) when memory the run cannot do without could not be had.
 GenWriteStatus Run(GenControlBlock* cb, int argc, char** argv, int* exitStatus) {
   Main_initSignalHandlers(cb);
-  const GenRunPlan plan = Main_processArguments(argc, argv);
+  const MainParse run = Main_processArguments(argc, argv);
+  const MainOptions& settings = run.settings;
   // Standard output carries nothing but rows (or a check's lines) from here
   // on: every check line, of the set-up and of the writing, goes to standard
   // error, where a loader reading the pipe does not take it for rows.
   // Decided here only.
-  if (WritesToStandardOutput(plan) || options.verify) Xept_SetCheckLinesToStderr(true);
-  Main_openReport(argc, argv);
-  const OutputFormat framing = Output_MakeFormat(options.delimChar, options.fixedFormat);
-  cb->threads = options.nThreads;
-  const GenFormatMaker makeFormat = FormatMaker(framing);
-  if (options.verify) return Verify(cb, plan, makeFormat, exitStatus);
+  Xept_SetCheckLinesToStderr(WritesToStandardOutput(run.plan) || settings.verify);
+  PerfTimer totalTimer{};
+  Main_openReport(settings, argc, argv, &totalTimer);
+  const OutputFormat framing = Output_MakeFormat(settings.delimChar, settings.fixedFormat);
+  cb->threads = settings.nThreads;
+  const GenFormatMaker makeFormat = FormatMaker(settings, framing);
+  if (settings.verify) return Verify(cb, run, makeFormat, &totalTimer, exitStatus);
   // Fails before the long work when a file of the plan cannot be created,
   // with the writer's own messages, in the order the files are written.
-  Gen_CheckRelationFiles(Gen_PlanFiles(plan));
-  Gen_CheckTempFolder(options.tmpDir);
-  Gen_InitializeCB(cb, options.nRows, options.nChars, options.tmpDir, WriterBytes());
-  for (const GenRelationPlan& relation : plan.relations) {
+  Gen_CheckRelationFiles(Gen_PlanFiles(run.plan));
+  Gen_CheckTempFolder(settings.tmpDir);
+  Gen_InitializeCB(cb, settings.nRows, settings.nChars, settings.tmpDir, WriterBytes(settings));
+  for (const GenRelationPlan& relation : run.plan.relations) {
     const GenWriteStatus status = Gen_Relation(cb, relation, makeFormat);
     if (status != GenWriteStatus::kOk) return status;
   }
   Main_cleanup(cb);
-  Main_closeReport();
+  Main_closeReport(&totalTimer);
   return GenWriteStatus::kOk;
 }
 
-GenControlBlock runCb;
-
 // Removes everything the run leaves behind: the relation file being written
-// and the column storage with its temporary files. Harmless when repeated.
-void CleanupRun() {
+// and the column storage of `cb` with its temporary files. Harmless when
+// repeated.
+void CleanupRun(GenControlBlock* cb) {
   {
     SignalGuard guard;
     (void)Signals_RemoveRelationFile();
   }
-  Main_cleanup(&runCb);
+  if (cb != nullptr) Main_cleanup(cb);
 }
+
+// The last-resort cleanup: the run's control block is the one recorded for
+// the signal handler.
+void CleanupRecordedRun() { CleanupRun(signalCb); }
+
+// Clears the record of the run's control block when the run returns, before
+// the block goes out of scope.
+struct ForgetOnReturn {
+  ForgetOnReturn() = default;
+  ForgetOnReturn(const ForgetOnReturn&) = delete;
+  ForgetOnReturn& operator=(const ForgetOnReturn&) = delete;
+  ~ForgetOnReturn() { signalCb = nullptr; }
+};
 
 // Writes `line` to the report; a report that fails now ends nothing more.
 void ReportQuietly(const char* line) {
@@ -379,9 +399,6 @@ void ReportQuietly(const char* line) {
   }
 }
 
-// The failed run's last lines (cls 0: memory ran out). Classes 32 and 33,
-// and a report write that failed (class 6, told with its reason), have
-// been explained where they arose.
 // How a run ended that did not complete: a raise of a class, or memory the
 // run could not do without.
 struct RunFailure {
@@ -389,6 +406,9 @@ struct RunFailure {
   std::int16_t cls;  // the class raised; unused when out of memory
 };
 
+// The failed run's last lines. Classes 32 and 33, and a report write that
+// failed (class 6, told with its reason), have been explained where they
+// arose.
 void ExplainFailure(const RunFailure& failure) {
   const std::int16_t cls = failure.cls;
   if (failure.outOfMemory) {
@@ -404,8 +424,8 @@ void ExplainFailure(const RunFailure& failure) {
 }
 
 // Ends a failed run: the files go first, whatever the report does.
-int EndFailedRun(const RunFailure& failure) {
-  CleanupRun();
+int EndFailedRun(GenControlBlock* cb, const RunFailure& failure) {
+  CleanupRun(cb);
   Xept_SetLastResort(nullptr);
   ExplainFailure(failure);
   Report_CloseFile();
@@ -426,9 +446,12 @@ int Main_Run(int argc, char** argv, Env* env) {
   std::fprintf(stderr, "%s - %s\n", invoked,
                "zervgen 1.0: benchmark database generator.  No warranty.");
   Gen_TuneThreads();
-  std::memset(&runCb, 0, sizeof runCb);
+  // The run's control block, recorded for the signal handler until the run
+  // returns.
+  GenControlBlock cb{};
+  const ForgetOnReturn forget;
   Xept_Reset();
-  Xept_SetLastResort(CleanupRun);
+  Xept_SetLastResort(CleanupRecordedRun);
   // Two frames: a raise while the first one's raise unwinds (a report line
   // written on the way out failing too) still finds the second.
   XeptFrame* outer = Xept_GetBuffer(XEPT_ANY);
@@ -436,18 +459,18 @@ int Main_Run(int argc, char** argv, Env* env) {
   GenWriteStatus status = GenWriteStatus::kOk;
   int exitStatus = 0;
   try {
-    status = Run(&runCb, argc, argv, &exitStatus);
+    status = Run(&cb, argc, argv, &exitStatus);
   } catch (const XeptRaised& raised) {
     if (raised.frame != handler && raised.frame != outer) throw;
     if (raised.frame == handler) Xept_PopHandler();  // the outer frame
-    return EndFailedRun(RunFailure{false, raised.cls});
+    return EndFailedRun(&cb, RunFailure{false, raised.cls});
   } catch (const std::bad_alloc&) {
     // The library could not have memory for a container of the run.
     status = GenWriteStatus::kOutOfMemory;
   }
   if (status == GenWriteStatus::kOutOfMemory) {
     Xept_Reset();
-    return EndFailedRun(RunFailure{true, 0});
+    return EndFailedRun(&cb, RunFailure{true, 0});
   }
   Xept_PopHandler();
   Xept_PopHandler();

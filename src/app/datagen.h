@@ -1,6 +1,6 @@
-// app/datagen.h: the run driver. Owns the option settings, the record of the
-// total timer, the exception handler of the
-// run and the signal handler.
+// app/datagen.h: the run driver and the command line. The parser hands the
+// driver the run's settings and plan; the driver owns the run: its control
+// block, its total timer, its exception handlers and the signal handler.
 #ifndef ZERVGEN_SRC_APP_DATAGEN_H_
 #define ZERVGEN_SRC_APP_DATAGEN_H_
 
@@ -8,6 +8,7 @@
 #include <string>
 
 #include "base/env.h"
+#include "base/perf.h"
 #include "base/progname.h"
 #include "base/signals.h"
 #include "core/columns.h"
@@ -32,7 +33,8 @@ inline constexpr std::int32_t kMaxScale = 10000;
 inline constexpr std::int32_t kMaxParts = 1000;
 inline constexpr std::int32_t kMaxThreads = 1024;
 
-// Option settings, written once by Main_processArguments.
+// Option settings, as the parser completes them from the command line; the
+// driver hands them down to what reads them.
 struct MainOptions {
   // Per relation, in run order (kGenRelations): whether it is generated,
   // and the file it goes to.
@@ -52,7 +54,6 @@ struct MainOptions {
   std::int32_t rowGroupRows;  // -rowgroup: rows per row group
   int verify;                 // -verify: check the files instead of writing them
 };
-extern MainOptions options;
 
 // The whole run, meeting the world through `env` (null: the real
 // environment); returns the exit status: 0 after a complete run (with
@@ -64,29 +65,32 @@ int Main_Run(int argc, char** argv, Env* env = nullptr);
 struct MainParse {
   enum Outcome { kRun, kHelp, kVersion, kRefused };
   Outcome outcome;
-  int status;        // the exit status of kHelp, kVersion (0) and kRefused (-1)
-  std::string text;  // kHelp: the help text; kVersion: the version line;
-                     // kRefused: the message (for an unknown option, with the synopsis)
-  GenRunPlan plan;   // kRun: the relations and files the settings ask for
+  int status;            // the exit status of kHelp, kVersion (0) and kRefused (-1)
+  std::string text;      // kHelp: the help text; kVersion: the version line;
+                         // kRefused: the message (for an unknown option, with the synopsis)
+  MainOptions settings;  // kRun: the settings, complete
+  GenRunPlan plan;       // kRun: the relations and files the settings ask for
 };
 
-// Reads the command line into `options` (cleared first) and says what to do;
-// prints nothing and ends nothing. Refusals come in the order the arguments
-// are read, the first one ending the parse.
+// Reads the command line into the settings it hands back (each parse starts
+// from none) and says what to do; prints nothing and ends nothing. Refusals
+// come in the order the arguments are read, the first one ending the parse.
 // REQUIRES: argc > 0, argv != NULL
 MainParse Main_parseArguments(int argc, char** argv);
-// Parses the command line; returns the run's plan, only with valid
-// settings: otherwise writes the parser's text (standard error; the version
-// on standard output) and ends the process with its status.
-GenRunPlan Main_processArguments(int argc, char** argv);
+// Parses the command line; returns the parse only when it is a run (its
+// settings and plan): otherwise writes the parser's text (standard error;
+// the version on standard output) and ends the process with its status.
+MainParse Main_processArguments(int argc, char** argv);
 // The synopsis printed with the help text and after an unknown option.
 std::string Main_synopsisText();
 
-// Opens the report (when asked for), starts the total timer and writes the
-// report header.
-void Main_openReport(int argc, char** argv);
-// Stops the total timer, writes it, closes the report.
-void Main_closeReport();
+// Opens the report (when `settings` ask for one), starts `totalTimer` and
+// writes the report header.
+// REQUIRES: argc > 0, argv != NULL, totalTimer != NULL
+void Main_openReport(const MainOptions& settings, int argc, char** argv, PerfTimer* totalTimer);
+// Stops `totalTimer`, writes it, closes the report.
+// REQUIRES: totalTimer != NULL
+void Main_closeReport(PerfTimer* totalTimer);
 
 // Releases the storage of all slots (memory and temporary files); releasing
 // twice is harmless.
@@ -95,8 +99,9 @@ void Main_cleanupAttr(GenAttr* attr);
 
 // Installs the signal handler for SIGILL, SIGSEGV, SIGFPE, SIGTERM, SIGABRT
 // and SIGINT, and for every further ending signal and fault (signals.h)
-// that the run did not start with ignored; ignores SIGXFSZ; keeps `cb` for
-// the handler.
+// that the run did not start with ignored; ignores SIGXFSZ; records `cb`
+// for the handler and the last-resort cleanup (Main_Run forgets it when
+// the run returns).
 // REQUIRES: cb != NULL
 void Main_initSignalHandlers(GenControlBlock* cb);
 [[noreturn]] void Main_signalHandler(int sig);

@@ -1,8 +1,9 @@
 // app/options.cpp: the command line. The parser reads the arguments into
-// the option settings and hands back what the run driver is to do: run,
-// show the help text or the version, or refuse the command line with one
-// message (status -1). It prints nothing and ends nothing itself; every
-// message's format is a literal that -Wformat checks against its arguments.
+// option settings of its own and hands them back with what the run driver
+// is to do: run (with the plan made from them), show the help text or the
+// version, or refuse the command line with one message (status -1). It
+// prints nothing and ends nothing itself; every message's format is a
+// literal that -Wformat checks against its arguments.
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "app/datagen.h"
 #include "base/except.h"
@@ -126,8 +128,10 @@ void CheckDelimiter(char delim) {
   }
 }
 
-// Per-call parse state.
+// Per-call parse state: the settings being read, and what is checked once
+// all arguments are read.
 struct ParseState {
+  MainOptions settings{};
   int nRelations = 0;
   // Names are checked to be at most kMaxNameChars long, so a composed
   // relation file name (the name and a suffix of four) fits kNameSize.
@@ -166,9 +170,10 @@ char* Main_getNextArgument(int argc, char** argv, int* cur) {
 }
 
 // The ending of the files of a run: ".parquet" for Parquet files.
-const char* FileEnding() { return options.parquet ? ".parquet" : ""; }
+const char* FileEnding(const MainOptions* settings) { return settings->parquet ? ".parquet" : ""; }
 
-void Main_setFile(int flag, char* fileName, const char* prefix, const char* suffix) {
+void Main_setFile(const MainOptions* settings, int flag, char* fileName, const char* prefix,
+                  const char* suffix) {
   CHECK_REQUIRE_TEXT(fileName != nullptr, "fileName != NULL");
   CHECK_REQUIRE_TEXT(prefix != nullptr, "prefix != NULL");
   CHECK_REQUIRE_TEXT(suffix != nullptr, "suffix != NULL");
@@ -176,7 +181,7 @@ void Main_setFile(int flag, char* fileName, const char* prefix, const char* suff
   if (prefix[0] != '\0') {
     std::snprintf(fileName, kNameSize, "%s", prefix);
   } else {
-    std::snprintf(fileName, kNameSize, "%s.%s%s", "zerv", suffix, FileEnding());
+    std::snprintf(fileName, kNameSize, "%s.%s%s", "zerv", suffix, FileEnding(settings));
   }
 }
 
@@ -274,19 +279,19 @@ std::string HelpText() {
   return text;
 }
 
-void OptionScale(int argc, char** argv, int* cur) {
+void OptionScale(int argc, char** argv, int* cur, MainOptions* settings) {
   const char* value = Main_getNextArgument(argc, argv, cur);
   if (value == nullptr) Fail(MSG_REQUIRES_ARGUMENT, programName, "-s");
   long long scale = ReadNumber("-s", value);
   if (scale < 1) Fail("%s: Scale must be at least 1.\n", programName);
   if (scale > kMaxScale) Fail("%s: Scale can not be greater than 10000.\n", programName);
-  options.nRows = static_cast<std::int32_t>(scale * 10000);
+  settings->nRows = static_cast<std::int32_t>(scale * 10000);
 }
 
-void OptionRows(int argc, char** argv, int* cur) {
+void OptionRows(int argc, char** argv, int* cur, MainOptions* settings) {
   const char* value = Main_getNextArgument(argc, argv, cur);
   if (value == nullptr) Fail(MSG_REQUIRES_ARGUMENT, programName, "-n");
-  if (options.nRows != 0) Fail(MSG_ONLY_ONE_ROW_OPTION, programName);
+  if (settings->nRows != 0) Fail(MSG_ONLY_ONE_ROW_OPTION, programName);
   long long rows = ReadNumber("-n", value);
   if (rows < MIN_TUPLES)
     Fail("%s: At least %ld rows must be specified.\n", programName, static_cast<long>(MIN_TUPLES));
@@ -294,18 +299,18 @@ void OptionRows(int argc, char** argv, int* cur) {
     Fail("%s: No more than %ld rows may be specified.\n", programName,
          static_cast<long>(MAX_TUPLES));
   }
-  options.nRows = static_cast<std::int32_t>(rows);
+  settings->nRows = static_cast<std::int32_t>(rows);
 }
 
-void OptionFill(int argc, char** argv, int* cur) {
+void OptionFill(int argc, char** argv, int* cur, MainOptions* settings) {
   const char* value = Main_getNextArgument(argc, argv, cur);
   if (value == nullptr) Fail(MSG_REQUIRES_ARGUMENT, programName, "-fc");
-  if (options.nChars != 0) Fail(MSG_WAS_SPECIFIED, programName, "-fc");
+  if (settings->nChars != 0) Fail(MSG_WAS_SPECIFIED, programName, "-fc");
   long long chars = ReadNumber("-fc", value);
   if (chars < 0 || chars > MAX_FILL_CHARS) {
     Fail("%s: No more than %d fill characters may be specified.\n", programName, MAX_FILL_CHARS);
   }
-  options.nChars = static_cast<std::int16_t>(chars);
+  settings->nChars = static_cast<std::int16_t>(chars);
 }
 
 // -f, -t: a name that must be given once.
@@ -318,32 +323,32 @@ void OptionName(int argc, char** argv, int* cur, const char* option,
   std::snprintf(dest, sizeof dest, "%s", value);
 }
 
-void OptionReport(int argc, char** argv, int* cur) {
+void OptionReport(int argc, char** argv, int* cur, MainOptions* settings) {
   const char* value = Main_getNextArgument(argc, argv, cur);
-  if (options.reportFile[0] != '\0') Fail(MSG_WAS_SPECIFIED, programName, "-r");
+  if (settings->reportFile[0] != '\0') Fail(MSG_WAS_SPECIFIED, programName, "-r");
   if (value == nullptr) value = "zerv.rpt";
   CheckName("-r", value);
-  std::snprintf(options.reportFile, kNameSize, "%s", value);
+  std::snprintf(settings->reportFile, kNameSize, "%s", value);
 }
 
-void OptionPreset(std::int32_t rows) {
-  if (options.nRows != 0) Fail(MSG_ONLY_ONE_ROW_OPTION, programName);
-  options.nRows = rows;
+void OptionPreset(std::int32_t rows, MainOptions* settings) {
+  if (settings->nRows != 0) Fail(MSG_ONLY_ONE_ROW_OPTION, programName);
+  settings->nRows = rows;
 }
 
-void OptionFixed() {
-  if (options.fixedFormat) Fail(MSG_WAS_SPECIFIED, programName, "-ff");
-  if (options.delimChar != '\0') Fail(MSG_ONLY_ONE_FORMAT, programName);
-  options.fixedFormat = 1;
+void OptionFixed(MainOptions* settings) {
+  if (settings->fixedFormat) Fail(MSG_WAS_SPECIFIED, programName, "-ff");
+  if (settings->delimChar != '\0') Fail(MSG_ONLY_ONE_FORMAT, programName);
+  settings->fixedFormat = 1;
 }
 
-void OptionDelimiter(int argc, char** argv, int* cur) {
+void OptionDelimiter(int argc, char** argv, int* cur, MainOptions* settings) {
   const char* value = Main_getNextArgument(argc, argv, cur);
-  if (options.delimChar != '\0') Fail(MSG_WAS_SPECIFIED, programName, "-dc");
-  if (options.fixedFormat) Fail(MSG_ONLY_ONE_FORMAT, programName);
+  if (settings->delimChar != '\0') Fail(MSG_WAS_SPECIFIED, programName, "-dc");
+  if (settings->fixedFormat) Fail(MSG_ONLY_ONE_FORMAT, programName);
   if (value == nullptr) Fail(MSG_REQUIRES_ARGUMENT, programName, "-dc");
-  options.delimChar = std::strcmp(value, "tab") == 0 ? '\t' : value[0];
-  CheckDelimiter(options.delimChar);
+  settings->delimChar = std::strcmp(value, "tab") == 0 ? '\t' : value[0];
+  CheckDelimiter(settings->delimChar);
 }
 
 // -parts, -threads: a count given once, from 1 to `max`.
@@ -371,17 +376,18 @@ void OptionPart(int argc, char** argv, int* cur, ParseState* state) {
   state->partValue = ReadNumber("-part", value);
 }
 
-void OptionParquet() {
-  if (options.parquet) Fail(MSG_WAS_SPECIFIED, programName, "-parquet");
-  options.parquet = 1;
+void OptionParquet(MainOptions* settings) {
+  if (settings->parquet) Fail(MSG_WAS_SPECIFIED, programName, "-parquet");
+  settings->parquet = 1;
 }
 
-void OptionVerify() {
-  if (options.verify) Fail(MSG_WAS_SPECIFIED, programName, "-verify");
-  options.verify = 1;
+void OptionVerify(MainOptions* settings) {
+  if (settings->verify) Fail(MSG_WAS_SPECIFIED, programName, "-verify");
+  settings->verify = 1;
 }
 
 void OptionCodec(int argc, char** argv, int* cur, ParseState* state) {
+  MainOptions* settings = &state->settings;
   const char* value = Main_getNextArgument(argc, argv, cur);
   if (value == nullptr) Fail(MSG_REQUIRES_ARGUMENT, programName, "-codec");
   if (state->codecGiven != nullptr) Fail(MSG_WAS_SPECIFIED, programName, "-codec");
@@ -390,10 +396,11 @@ void OptionCodec(int argc, char** argv, int* cur, ParseState* state) {
     Fail("%s: Option, \"-codec\", must be none, snappy or zstd, not '%s'.\n", programName, value);
   }
   state->codecGiven = value;
-  options.parquetCodec = static_cast<std::int32_t>(codec);
+  settings->parquetCodec = static_cast<std::int32_t>(codec);
 }
 
 void OptionRowGroup(int argc, char** argv, int* cur, ParseState* state) {
+  MainOptions* settings = &state->settings;
   const char* value = Main_getNextArgument(argc, argv, cur);
   if (value == nullptr) Fail(MSG_REQUIRES_ARGUMENT, programName, "-rowgroup");
   if (state->rowGroupGiven != 0) Fail(MSG_WAS_SPECIFIED, programName, "-rowgroup");
@@ -403,13 +410,13 @@ void OptionRowGroup(int argc, char** argv, int* cur, ParseState* state) {
          static_cast<long>(kParquetMinRowGroup), static_cast<long>(kParquetMaxRowGroup));
   }
   state->rowGroupGiven = rows;
-  options.rowGroupRows = static_cast<std::int32_t>(rows);
+  settings->rowGroupRows = static_cast<std::int32_t>(rows);
 }
 
 // The Parquet settings: -codec and -rowgroup only with -parquet, which
 // frames no text (no -ff, no -dc), and a codec this build has.
-void CompleteParquet(const ParseState& state) {
-  if (!options.parquet) {
+void CompleteParquet(const ParseState& state, MainOptions* settings) {
+  if (!settings->parquet) {
     if (state.codecGiven != nullptr) {
       Fail("%s: Option, \"-codec\", requires \"-parquet\" to be specified.\n", programName);
     }
@@ -418,18 +425,18 @@ void CompleteParquet(const ParseState& state) {
     }
     return;
   }
-  if (options.fixedFormat) {
+  if (settings->fixedFormat) {
     Fail("%s: Only one of \"-parquet\" and \"-ff\" may be specified.\n", programName);
   }
-  if (options.delimChar != '\0') {
+  if (settings->delimChar != '\0') {
     Fail("%s: Only one of \"-parquet\" and \"-dc\" may be specified.\n", programName);
   }
   if (state.codecGiven == nullptr)
-    options.parquetCodec = static_cast<std::int32_t>(ParquetCodec::kSnappy);
-  if (state.rowGroupGiven == 0) options.rowGroupRows = kParquetDefaultRowGroup;
+    settings->parquetCodec = static_cast<std::int32_t>(ParquetCodec::kSnappy);
+  if (state.rowGroupGiven == 0) settings->rowGroupRows = kParquetDefaultRowGroup;
   // A build without a codec's library refuses it rather than write other
   // bytes than the same command writes elsewhere.
-  const auto codec = static_cast<ParquetCodec>(options.parquetCodec);
+  const auto codec = static_cast<ParquetCodec>(settings->parquetCodec);
   if (!Parquet_CodecBuiltIn(codec)) {
     if (state.codecGiven == nullptr) {
       Fail(
@@ -447,6 +454,7 @@ void CompleteParquet(const ParseState& state) {
 
 // Acts on the argument at *cur; returns false when it is no option at all.
 bool ParseOne(int argc, char** argv, int* cur, ParseState* state) {
+  MainOptions* settings = &state->settings;
   const char* arg = argv[*cur];
   auto is = [arg](const char* option) { return std::strcmp(arg, option) == 0; };
   std::int16_t nRelations = static_cast<std::int16_t>(state->nRelations);
@@ -455,43 +463,43 @@ bool ParseOne(int argc, char** argv, int* cur, ParseState* state) {
     if (is(r.option)) relation = &r;
   }
   if (relation != nullptr)
-    Main_setRelation(arg, &options.selected[relation - kGenRelations], &nRelations);
+    Main_setRelation(arg, &settings->selected[relation - kGenRelations], &nRelations);
   else if (is("-s"))
-    OptionScale(argc, argv, cur);
+    OptionScale(argc, argv, cur, settings);
   else if (is("-n"))
-    OptionRows(argc, argv, cur);
+    OptionRows(argc, argv, cur, settings);
   else if (is("-fc"))
-    OptionFill(argc, argv, cur);
+    OptionFill(argc, argv, cur, settings);
   else if (is("-f"))
     OptionName(argc, argv, cur, "-f", state->filename);
   else if (is("-r"))
-    OptionReport(argc, argv, cur);
+    OptionReport(argc, argv, cur, settings);
   else if (is("-t"))
     OptionName(argc, argv, cur, "-t", state->tmpValue);
   else if (is("-4"))
-    OptionPreset(10000);
+    OptionPreset(10000, settings);
   else if (is("-40"))
-    OptionPreset(100000);
+    OptionPreset(100000, settings);
   else if (is("-400"))
-    OptionPreset(1000000);
+    OptionPreset(1000000, settings);
   else if (is("-ff"))
-    OptionFixed();
+    OptionFixed(settings);
   else if (is("-dc"))
-    OptionDelimiter(argc, argv, cur);
+    OptionDelimiter(argc, argv, cur, settings);
   else if (is("-parts"))
-    OptionCount(argc, argv, cur, arg, &options.nParts, kMaxParts);
+    OptionCount(argc, argv, cur, arg, &settings->nParts, kMaxParts);
   else if (is("-part"))
     OptionPart(argc, argv, cur, state);
   else if (is("-threads"))
-    OptionCount(argc, argv, cur, arg, &options.nThreads, kMaxThreads);
+    OptionCount(argc, argv, cur, arg, &settings->nThreads, kMaxThreads);
   else if (is("-parquet"))
-    OptionParquet();
+    OptionParquet(settings);
   else if (is("-codec"))
     OptionCodec(argc, argv, cur, state);
   else if (is("-rowgroup"))
     OptionRowGroup(argc, argv, cur, state);
   else if (is("-verify"))
-    OptionVerify();
+    OptionVerify(settings);
   else
     return false;
   state->nRelations = nRelations;
@@ -507,22 +515,22 @@ std::size_t Digits(std::int32_t number) {
 
 // Checks -part against -parts, and that every part file name (the relation
 // file name and ".K") fits the name buffers.
-void CompleteParts(const ParseState& state) {
-  if (state.partGiven && options.nParts == 0) {
+void CompleteParts(const ParseState& state, MainOptions* settings) {
+  if (state.partGiven && settings->nParts == 0) {
     Fail("%s: Option, \"-part\", requires \"-parts\" to be specified.\n", programName);
   }
-  if (options.nParts == 0) return;
-  if (state.partGiven && (state.partValue < 1 || state.partValue > options.nParts)) {
+  if (settings->nParts == 0) return;
+  if (state.partGiven && (state.partValue < 1 || state.partValue > settings->nParts)) {
     Fail("%s: Option, \"-part\", must be from 1 to the number of parts, %ld.\n", programName,
-         static_cast<long>(options.nParts));
+         static_cast<long>(settings->nParts));
   }
-  options.part = static_cast<std::int32_t>(state.partGiven ? state.partValue : 0);
-  if (std::strcmp(state.filename, "-") == 0 && options.part == 0) {
+  settings->part = static_cast<std::int32_t>(state.partGiven ? state.partValue : 0);
+  if (std::strcmp(state.filename, "-") == 0 && settings->part == 0) {
     Fail("%s: Cannot write all parts to \"-\"; choose one with \"-part\".\n", programName);
   }
-  const std::size_t suffix = 1 + Digits(options.part != 0 ? options.part : options.nParts);
-  for (const char* name : options.relationFile) {
-    const std::size_t limit = kPartNameLimit + std::strlen(FileEnding());
+  const std::size_t suffix = 1 + Digits(settings->part != 0 ? settings->part : settings->nParts);
+  for (const char* name : settings->relationFile) {
+    const std::size_t limit = kPartNameLimit + std::strlen(FileEnding(settings));
     if (std::strlen(name) + suffix >= limit) {
       Fail(MSG_NAME_TOO_LONG, programName, "-f");
     }
@@ -556,52 +564,67 @@ bool SameFile(const char* a, const char* b) {
 // A report named like a file the run writes would be created first and
 // then found by the check of the relation files, or written over by rows:
 // refused before anything is created, as an option error.
-void CheckReportName(const GenRunPlan& plan) {
-  if (options.reportFile[0] == '\0') return;
+void CheckReportName(const MainOptions* settings, const GenRunPlan& plan) {
+  if (settings->reportFile[0] == '\0') return;
   for (const GenRelationFile& file : Gen_PlanFiles(plan)) {
-    if (std::strcmp(file.path, "-") == 0 || !SameFile(options.reportFile, file.path)) continue;
+    if (std::strcmp(file.path, "-") == 0 || !SameFile(settings->reportFile, file.path)) continue;
     Fail("%s: Option, \"-r\", cannot be '%s': a relation is written to that file.\n", programName,
-         options.reportFile);
+         settings->reportFile);
   }
 }
 
 // The run's plan from the option settings.
-GenRunPlan PlanRun() {
-  GenPlanSettings settings{};
-  settings.nRows = options.nRows;
+GenRunPlan PlanRun(const MainOptions* settings) {
+  GenPlanSettings plan{};
+  plan.nRows = settings->nRows;
   for (int i = 0; i < kGenRelationCount; ++i) {
-    settings.selected[i] = options.selected[i] != 0;
-    settings.paths[i] = options.relationFile[i];
+    plan.selected[i] = settings->selected[i] != 0;
+    plan.paths[i] = settings->relationFile[i];
   }
-  settings.nParts = options.nParts;
-  settings.part = options.part;
-  settings.suffix = options.parquet ? ".parquet" : "";
-  return Gen_PlanRun(settings);
+  plan.nParts = settings->nParts;
+  plan.part = settings->part;
+  plan.suffix = settings->parquet ? ".parquet" : "";
+  return Gen_PlanRun(plan);
 }
 
-GenRunPlan CompleteSettings(const ParseState& state) {
-  CompleteParquet(state);
-  if (std::strcmp(state.filename, "-") == 0 && state.nRelations == 0) {
+// Completes the settings of `state` once every argument is read; returns
+// the run's plan made from them.
+GenRunPlan CompleteSettings(ParseState* state) {
+  MainOptions* settings = &state->settings;
+  CompleteParquet(*state, settings);
+  if (std::strcmp(state->filename, "-") == 0 && state->nRelations == 0) {
     Fail("%s: Cannot specify \"-\" without specifying one of\n-hu, -te, -ti, -un, -up.\n",
          programName);
   }
   for (int i = 0; i < kGenRelationCount; ++i) {
     const char* suffix = kGenRelations[i].suffix;
-    if (state.nRelations > 0) {
-      Main_setFile(options.selected[i], options.relationFile[i], state.filename, suffix);
+    if (state->nRelations > 0) {
+      Main_setFile(settings, settings->selected[i], settings->relationFile[i], state->filename,
+                   suffix);
     } else {
-      options.selected[i] = 1;
-      const char* prefix = state.filename[0] != '\0' ? state.filename : "zerv";
-      std::snprintf(options.relationFile[i], kNameSize, "%s.%s%s", prefix, suffix, FileEnding());
+      settings->selected[i] = 1;
+      const char* prefix = state->filename[0] != '\0' ? state->filename : "zerv";
+      std::snprintf(settings->relationFile[i], kNameSize, "%s.%s%s", prefix, suffix,
+                    FileEnding(settings));
     }
   }
-  if (options.nRows == 0) options.nRows = 100000;
-  std::snprintf(options.tmpDir, kNameSize, "%s", state.tmpValue[0] != '\0' ? state.tmpValue : ".");
-  if (!options.fixedFormat && options.delimChar == '\0') options.delimChar = ',';
-  CompleteParts(state);
-  GenRunPlan plan = PlanRun();
-  CheckReportName(plan);
+  if (settings->nRows == 0) settings->nRows = 100000;
+  std::snprintf(settings->tmpDir, kNameSize, "%s",
+                state->tmpValue[0] != '\0' ? state->tmpValue : ".");
+  if (!settings->fixedFormat && settings->delimChar == '\0') settings->delimChar = ',';
+  CompleteParts(*state, settings);
+  GenRunPlan plan = PlanRun(settings);
+  CheckReportName(settings, plan);
   return plan;
+}
+
+// A parse that is not (yet) a run: no settings, no plan.
+MainParse NoRun(MainParse::Outcome outcome, int status, std::string text) {
+  MainParse parse{};
+  parse.outcome = outcome;
+  parse.status = status;
+  parse.text = std::move(text);
+  return parse;
 }
 
 }  // namespace
@@ -619,7 +642,6 @@ MainParse Main_parseArguments(int argc, char** argv) {
   CHECK_REQUIRE(argc > 0);
   CHECK_REQUIRE_TEXT(argv != nullptr, "argv != NULL");
   programName = argv[0] != nullptr ? argv[0] : "";
-  std::memset(&options, 0, sizeof options);
   ParseState state;
   try {
     for (int cur = 1; cur < argc; ++cur) {
@@ -627,22 +649,23 @@ MainParse Main_parseArguments(int argc, char** argv) {
       if (ParseOne(argc, argv, &cur, &state)) continue;
       const char* arg = argv[cur];
       if (std::strncmp(arg, "-he", 3) == 0 || arg[0] == '?' || std::strcmp(arg, "--help") == 0) {
-        return MainParse{MainParse::kHelp, 0, HelpText(), {}};
+        return NoRun(MainParse::kHelp, 0, HelpText());
       }
       if (std::strcmp(arg, "--version") == 0) {
-        return MainParse{
-            MainParse::kVersion,
-            0,
-            std::string("zervgen ") + kVersion + "\nParquet codecs: " + BuiltCodecs() + "\n",
-            {}};
+        return NoRun(
+            MainParse::kVersion, 0,
+            std::string("zervgen ") + kVersion + "\nParquet codecs: " + BuiltCodecs() + "\n");
       }
       std::string text;
       Appendf(&text, "%s: Unknown option, '%s'.\n\nSynopsis:\n", programName, arg);
-      return MainParse{MainParse::kRefused, -1, text + Main_synopsisText(), {}};
+      return NoRun(MainParse::kRefused, -1, text + Main_synopsisText());
     }
-    return MainParse{MainParse::kRun, 0, {}, CompleteSettings(state)};
+    MainParse run = NoRun(MainParse::kRun, 0, {});
+    run.plan = CompleteSettings(&state);
+    run.settings = state.settings;
+    return run;
   } catch (const Refusal& refusal) {
-    return MainParse{MainParse::kRefused, -1, refusal.message, {}};
+    return NoRun(MainParse::kRefused, -1, refusal.message);
   }
 }
 

@@ -11,10 +11,18 @@
 namespace zervgen {
 namespace {
 
+// The main thread's handler stack: a fixed pool of frames and the two
+// lists threaded through it. One per process, as the main thread is; the
+// driver resets it at the start of a run.
 XeptFrame frames[XEPT_MAX_HANDLERS];
 XeptFrame* freeList = nullptr;
 XeptFrame* activeList = nullptr;
+// Where the location lines go: set by the driver once the run's plan says
+// whether standard output carries relation data. Every failed check reads
+// it, from any depth, with no handle to the run.
 bool checkLinesToStderr = false;
+// What an ending that no handler takes cleans up first: set by the driver
+// for the run under way.
 void (*lastResort)() = nullptr;
 // The status of a capturing worker thread; null on the main thread.
 thread_local XeptStatus* captureStatus = nullptr;

@@ -119,8 +119,9 @@ void Xept_PrintLocation(const char* file, const char* func, int line, const char
                                               const char* func, int line);
 
 // On: location lines go to standard error, so that they never mix with
-// relation data on standard output. The writer turns it on when a relation
-// is opened on standard output, for the rest of the run.
+// relation data on standard output. The run driver sets it, once the run's
+// plan is made: on when a relation goes to standard output or the run
+// checks files, off otherwise.
 void Xept_SetCheckLinesToStderr(bool on);
 
 }  // namespace zervgen

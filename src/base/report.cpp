@@ -20,17 +20,20 @@ namespace {
 
 // The one report file of the process, opened and closed by the main thread.
 // It stays at file scope because the signal handler writes its last lines
-// to it (hence the volatile descriptor); whether a write failed belongs
-// with it and is reset when it is opened.
-volatile std::sig_atomic_t Report_initialized = 0;
-volatile int reportFd = -1;
-
-// Set once a write has failed and been told on standard error.
-bool writeFailed = false;
+// to it and closes it, with no handle to the run (hence the volatile
+// fields).
+struct ReportFile {
+  volatile std::sig_atomic_t open = 0;
+  volatile int fd = -1;
+  // Set once a write (or the close) has failed and been told on standard
+  // error; reset when a report is opened.
+  bool writeFailed = false;
+};
+ReportFile file;
 
 int WriteLine(const char* text, std::size_t n) {
   if (!Env_Current()->MayWriteReport()) return ENOSPC;
-  return Util_WriteAll(reportFd, text, n);
+  return Util_WriteAll(file.fd, text, n);
 }
 
 // Why a write failed: a full disk (or quota, or file-size limit) as such,
@@ -47,7 +50,7 @@ void ExplainWriteError(int error) {
 
 void Report_OpenFile(const char* path) {
   CHECK_REQUIRE_TEXT(path != nullptr, "path != NULL");
-  CHECK_REQUIRE_TEXT(!Report_initialized, "! Report_initialized");
+  CHECK_REQUIRE_TEXT(!file.open, "! Report_initialized");
   int fd = -1;
   const char* reason = nullptr;
   Util_OpenFile(&fd, path, &reason);
@@ -57,14 +60,14 @@ void Report_OpenFile(const char* path) {
     if (system != nullptr) std::fprintf(stderr, "\tThe system says \"%s\".\n", system);
     return;
   }
-  reportFd = fd;
-  writeFailed = false;
-  Report_initialized = 1;
+  file.fd = fd;
+  file.writeFailed = false;
+  file.open = 1;
 }
 
 int Report(const char* format, ...) {
   CHECK_REQUIRE_TEXT(format != nullptr, "format != NULL");
-  if (!Report_initialized) return 0;
+  if (!file.open) return 0;
   char local[1024];
   std::va_list args;
   va_start(args, format);
@@ -86,40 +89,40 @@ int Report(const char* format, ...) {
     std::fprintf(stderr, "%s: Report file error.\n", programName);
     if (error != 0) {
       ExplainWriteError(error);
-      writeFailed = true;
+      file.writeFailed = true;
     }
     XEPT_RAISE(XEPT_RESOURCE);
   }
   return n;
 }
 
-bool Report_WriteFailed() { return writeFailed; }
+bool Report_WriteFailed() { return file.writeFailed; }
 
 void Report_CloseFile() {
-  if (!Report_initialized) return;
-  Report_initialized = 0;
-  ::close(reportFd);
-  reportFd = -1;
+  if (!file.open) return;
+  file.open = 0;
+  ::close(file.fd);
+  file.fd = -1;
 }
 
 void Report_Finish() {
-  if (!Report_initialized) return;
-  const int fd = reportFd;
-  Report_initialized = 0;
-  reportFd = -1;
+  if (!file.open) return;
+  const int fd = file.fd;
+  file.open = 0;
+  file.fd = -1;
   if (::close(fd) == 0) return;
   const int error = errno;
   std::fprintf(stderr, "%s: Report file error.\n", programName);
   ExplainWriteError(error);
-  writeFailed = true;
+  file.writeFailed = true;
   XEPT_RAISE(XEPT_RESOURCE);
 }
 
-bool Report_IsOpen() { return Report_initialized != 0; }
+bool Report_IsOpen() { return file.open != 0; }
 
 void Report_WriteRaw(const char* text, std::size_t n) {
-  if (!Report_initialized) return;
-  (void)Util_WriteAll(reportFd, text, n);
+  if (!file.open) return;
+  (void)Util_WriteAll(file.fd, text, n);
 }
 
 void Report_CloseRaw() { Report_CloseFile(); }

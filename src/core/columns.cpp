@@ -26,7 +26,9 @@ namespace {
 // Large vectors are mapped on their own, 2 MiB aligned and marked for huge
 // pages where the kernel offers them: filling one then takes a page fault
 // per 2 MiB rather than per 4 KiB. The mappings are recorded so that
-// Gen_Free can tell them from the heap's blocks.
+// Gen_Free can tell them from the heap's blocks. The record belongs to
+// Gen_Allocate and Gen_Free, the process's allocator of column memory,
+// whatever control block or thread asks; hence its lock.
 constexpr std::size_t kHugePageBytes = std::size_t{2} << 20;
 constexpr std::size_t kMappedMinBytes = std::size_t{8} << 20;
 constexpr int kMaxMappings = 32;
@@ -96,17 +98,9 @@ bool UnmapIfMapped(void* p) {
   return false;
 }
 
-// The headroom while the columns are set up. Kept in a volatile so that the
-// compiler cannot drop an allocation that is never used.
-void* volatile heldHeadroom = nullptr;
-
 // Memory held back while the columns take what they can, so that the
 // relation writer's buffer of one chunk of rows can still be had afterwards.
 constexpr std::size_t kHeadroomBytes = std::size_t{2} << 20;
-
-// While set (the writer's memory could not be held), the set-up gives no
-// column a vector of its own.
-bool columnsToTemp = false;
 
 struct SlotName {
   GenAttr GenControlBlock::*slot;
@@ -225,38 +219,44 @@ void Gen_InitializeCB(GenControlBlock* cb, std::int32_t nTuples, std::int16_t nF
     XEPT_RAISE(XEPT_GEN_FAILED);
   }
   cb->scratch = shared;
+  // The headroom, held while the columns are set up. A volatile pointer, so
+  // that the compiler cannot drop an allocation that is never used.
+  void* volatile heldHeadroom = nullptr;
   void* writerHeld = nullptr;
+  // Decided here only: when the writer's memory cannot be held, no column
+  // gets a vector of its own.
+  bool ownVectors = true;
   if (writerBytes == 0) {
     heldHeadroom = std::malloc(kHeadroomBytes);
   } else {
     writerHeld = Gen_Allocate(writerBytes);
-    columnsToTemp = writerHeld == nullptr;
+    ownVectors = writerHeld != nullptr;
   }
   std::int32_t status = 0;
   for (const SlotName& s : kColumnSlots) {
-    status = Gen_initAttr(cb, &(cb->*s.slot), shared, 0, tmpDir, s.tempName);
+    status = Gen_initAttr(cb, &(cb->*s.slot), shared, 0, ownVectors, tmpDir, s.tempName);
     if (status != 0) break;
   }
-  if (status == 0) status = Gen_initAttr(cb, &cb->addressAttr, shared, 1, tmpDir, "address");
-  if (status == 0) status = Gen_initAttr(cb, &cb->fillAttr, nullptr, 0, tmpDir, "");
+  if (status == 0) {
+    status = Gen_initAttr(cb, &cb->addressAttr, shared, 1, ownVectors, tmpDir, "address");
+  }
+  if (status == 0) status = Gen_initAttr(cb, &cb->fillAttr, nullptr, 0, ownVectors, tmpDir, "");
   std::free(heldHeadroom);
-  heldHeadroom = nullptr;
   Gen_Free(writerHeld);
-  columnsToTemp = false;
   if (status != 0) XEPT_RAISE(XEPT_GEN_FAILED);
 }
 
 std::int32_t Gen_initAttr(GenControlBlock* cb, GenAttr* attr, std::int32_t* vector, int useShared,
-                          const char* tempDir, const char* tempName) {
+                          bool ownVector, const char* tempDir, const char* tempName) {
   CHECK_REQUIRE_TEXT(cb != nullptr, "cb != NULL");
   CHECK_REQUIRE_TEXT(attr != nullptr, "attr != NULL");
   CHECK_REQUIRE_TEXT(tempDir != nullptr, "tempDir != NULL");
   CHECK_REQUIRE_TEXT(tempName != nullptr, "tempName != NULL");
   if (vector == nullptr) return Gen_initFill(attr, cb->nFill);
   if (useShared == 0) {
-    auto* own = columnsToTemp ? nullptr
-                              : static_cast<std::int32_t*>(Gen_Allocate(
-                                    static_cast<std::size_t>(cb->nTuples) * sizeof(std::int32_t)));
+    auto* own = !ownVector ? nullptr
+                           : static_cast<std::int32_t*>(Gen_Allocate(
+                                 static_cast<std::size_t>(cb->nTuples) * sizeof(std::int32_t)));
     if (own != nullptr) return Gen_initMemory(attr, own);
     return Gen_initTemp(cb, attr, vector, tempDir, tempName);
   }

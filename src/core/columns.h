@@ -95,8 +95,13 @@ void Gen_InitializeCB(GenControlBlock* cb, std::int32_t nTuples, std::int16_t nF
 // the moment a file is needed: a run whose columns fit in memory needs none.
 // REQUIRES: tmpDir != NULL
 void Gen_CheckTempFolder(const char* tmpDir);
+// Sets up one slot: the fill column for a null `vector`; else the slot's
+// own vector when `ownVector` allows one and it can be had (useShared:
+// `vector` itself while no temporary file is in use), and otherwise a
+// temporary file in `tempDir` named after `tempName`. Returns 0, or
+// STATUS_ERROR after explaining.
 std::int32_t Gen_initAttr(GenControlBlock* cb, GenAttr* attr, std::int32_t* vector, int useShared,
-                          const char* tempDir, const char* tempName);
+                          bool ownVector, const char* tempDir, const char* tempName);
 std::int32_t Gen_initFill(GenAttr* attr, std::int16_t nFill);
 std::int32_t Gen_initMemory(GenAttr* attr, std::int32_t* vector);
 std::int32_t Gen_initTemp(GenControlBlock* cb, GenAttr* attr, std::int32_t* vector,

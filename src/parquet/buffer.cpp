@@ -8,22 +8,6 @@
 
 namespace zervgen {
 
-const char* Parquet_StatusText(ParquetStatus status) {
-  switch (status) {
-    case ParquetStatus::kOk:
-      return "ok";
-    case ParquetStatus::kNoMemory:
-      return "not enough memory";
-    case ParquetStatus::kBadArgument:
-      return "request not supported";
-    case ParquetStatus::kBadValue:
-      return "value out of range";
-    case ParquetStatus::kCodecFailed:
-      return "compression failed";
-  }
-  return "unknown status";
-}
-
 ParquetBuffer::~ParquetBuffer() { Release(); }
 
 ParquetBuffer::ParquetBuffer(ParquetBuffer&& other) noexcept

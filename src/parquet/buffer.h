@@ -1,6 +1,6 @@
 // parquet/buffer.h: the growable byte buffer every part of the Parquet writer builds
 // into, and the status values its operations hand back. The buffer takes its
-// memory through the output module's allocation seam and never throws: a
+// memory through the run's environment (Env_Reallocate) and never throws: a
 // failed growth is sticky and shows in ok(), so that a whole encoding step
 // can be checked once at its end.
 #ifndef ZERVGEN_SRC_PARQUET_BUFFER_H_
@@ -20,9 +20,6 @@ enum class ParquetStatus : std::int32_t {
   kBadValue = 3,     // a value outside its type's range (a date, a decimal)
   kCodecFailed = 4,  // the compression library reported a failure
 };
-
-// A short text for a status, for messages.
-const char* Parquet_StatusText(ParquetStatus status);
 
 class ParquetBuffer {
  public:

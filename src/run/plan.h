@@ -35,12 +35,15 @@ struct GenRunPlan {
   std::vector<GenRelationPlan> relations;  // uniques, updates, hundred, tenpcnt, tiny
 };
 
+// The number of relations (their table, kGenRelations, is in run/schemas.h).
+inline constexpr int kGenRelationCount = 5;
+
 // What the plan is made from. Relations are indexed in run order, as in
 // kGenRelations (run/schemas.h): uniques, updates, hundred, tenpcnt, tiny.
 struct GenPlanSettings {
   std::int32_t nRows;
-  bool selected[5];
-  const char* paths[5];
+  bool selected[kGenRelationCount];
+  const char* paths[kGenRelationCount];
   std::int32_t nParts;  // 0: whole files
   std::int32_t part;    // 0: every part; else only part `part` (1..nParts)
   // The file name ending that part numbers go before ("" for text: a part

@@ -71,9 +71,16 @@ struct ColumnDist {
   const char* comment = nullptr;  // report-line-only columns
 };
 
+// The width of the fill field: the run's fill width.
+constexpr int kFillWidth = -1;
+
+// One field of a row: the slot its values come from, its width (or
+// kFillWidth), how it is written, whether the slot's read position moves
+// on after it (0: the next field shows the same value), and its name and
+// type in typed formats.
 struct Field {
   Slot slot;
-  int width;  // -1: the fill width
+  int width;
   OutputKind kind;
   int advance;
   const char* name;
@@ -97,18 +104,74 @@ constexpr std::int32_t kHalfBillion = 500000000;
 constexpr std::int32_t kCodeMax = 1000000001;
 
 std::vector<Field> TenColumnFields(Slot key, Slot integer, Slot decim, int doubleAdvance) {
+  using K = OutputKind;
   using T = GenValueType;
-  return {{key, 10, OutputKind::kInteger, key == integer ? 0 : 1, "key", T::kInt32},
-          {integer, 10, OutputKind::kInteger, 1, "int", T::kInt32},
-          {&CB::signedAttr, 10, OutputKind::kInteger, 1, "signed", T::kInt32},
-          {&CB::floatAttr, 10, OutputKind::kFloat, 1, "float", T::kDecimal},
-          {&CB::doubleAttr, 11, OutputKind::kInteger, doubleAdvance, "double", T::kDouble},
-          {decim, 11, OutputKind::kInteger, 1, "decim", T::kDecimal},
-          {&CB::dateAttr, 10, OutputKind::kDate, 1, "date", T::kDate},
-          {&CB::codeAttr, 10, OutputKind::kFixed10, 1, "code", T::kText},
-          {&CB::nameAttr, 20, OutputKind::kFixed20, 1, "name", T::kText},
-          {&CB::addressAttr, 80, OutputKind::kVarChar, 1, "address", T::kText},
-          {&CB::fillAttr, -1, OutputKind::kFill, 1, "fill", T::kText}};
+  return {{.slot = key,
+           .width = 10,
+           .kind = K::kInteger,
+           .advance = key == integer ? 0 : 1,
+           .name = "key",
+           .type = T::kInt32},
+          {.slot = integer,
+           .width = 10,
+           .kind = K::kInteger,
+           .advance = 1,
+           .name = "int",
+           .type = T::kInt32},
+          {.slot = &CB::signedAttr,
+           .width = 10,
+           .kind = K::kInteger,
+           .advance = 1,
+           .name = "signed",
+           .type = T::kInt32},
+          {.slot = &CB::floatAttr,
+           .width = 10,
+           .kind = K::kFloat,
+           .advance = 1,
+           .name = "float",
+           .type = T::kDecimal},
+          {.slot = &CB::doubleAttr,
+           .width = 11,
+           .kind = K::kInteger,
+           .advance = doubleAdvance,
+           .name = "double",
+           .type = T::kDouble},
+          {.slot = decim,
+           .width = 11,
+           .kind = K::kInteger,
+           .advance = 1,
+           .name = "decim",
+           .type = T::kDecimal},
+          {.slot = &CB::dateAttr,
+           .width = 10,
+           .kind = K::kDate,
+           .advance = 1,
+           .name = "date",
+           .type = T::kDate},
+          {.slot = &CB::codeAttr,
+           .width = 10,
+           .kind = K::kFixed10,
+           .advance = 1,
+           .name = "code",
+           .type = T::kText},
+          {.slot = &CB::nameAttr,
+           .width = 20,
+           .kind = K::kFixed20,
+           .advance = 1,
+           .name = "name",
+           .type = T::kText},
+          {.slot = &CB::addressAttr,
+           .width = 80,
+           .kind = K::kVarChar,
+           .advance = 1,
+           .name = "address",
+           .type = T::kText},
+          {.slot = &CB::fillAttr,
+           .width = kFillWidth,
+           .kind = K::kFill,
+           .advance = 1,
+           .name = "fill",
+           .type = T::kText}};
 }
 
 const Schema& HundredSchema() {
@@ -465,17 +528,21 @@ const Schema& UpdatesSchema() {
 }
 
 const Schema& TinySchema() {
-  static const Schema s{
-      .columns = {{.name = "key",
-                   .kind = ColKind::kUniform,
-                   .slot = &CB::keyAttr,
-                   .min = C(0),
-                   .max = C(0),
-                   .nUnique = C(1),
-                   .seed = 1884316460,
-                   .missingOne = 0,
-                   .reuseTag = 3}},
-      .fields = {{&CB::keyAttr, 10, OutputKind::kInteger, 1, "key", GenValueType::kInt32}}};
+  static const Schema s{.columns = {{.name = "key",
+                                     .kind = ColKind::kUniform,
+                                     .slot = &CB::keyAttr,
+                                     .min = C(0),
+                                     .max = C(0),
+                                     .nUnique = C(1),
+                                     .seed = 1884316460,
+                                     .missingOne = 0,
+                                     .reuseTag = 3}},
+                        .fields = {{.slot = &CB::keyAttr,
+                                    .width = 10,
+                                    .kind = OutputKind::kInteger,
+                                    .advance = 1,
+                                    .name = "key",
+                                    .type = GenValueType::kInt32}}};
   return s;
 }
 
@@ -634,8 +701,13 @@ std::int32_t DistinctOf(const Schema& schema, const Field& field, std::int32_t n
 std::vector<GenColumnSpec> FieldSpecs(GenControlBlock* cb, const Schema& schema) {
   std::vector<GenColumnSpec> specs;
   for (const Field& f : schema.fields) {
-    specs.push_back({&(cb->*f.slot), f.width < 0 ? cb->nFill : f.width, f.kind, f.advance, f.name,
-                     f.type, DistinctOf(schema, f, cb->nTuples)});
+    specs.push_back({.attr = &(cb->*f.slot),
+                     .width = f.width == kFillWidth ? cb->nFill : f.width,
+                     .kind = f.kind,
+                     .advance = f.advance,
+                     .name = f.name,
+                     .type = f.type,
+                     .distinct = DistinctOf(schema, f, cb->nTuples)});
   }
   return specs;
 }
@@ -692,7 +764,11 @@ GenWriteStatus GenerateRelation(GenControlBlock* cb, const GenRelationPlan& plan
 // The plan of one whole relation written to `path`.
 GenRelationPlan WholePlan(GenControlBlock* cb, std::int32_t tag, const char* path) {
   const std::int32_t total = tag == kTagTiny ? 1 : cb->nTuples;
-  return GenRelationPlan{tag, Gen_RelationOf(tag).name, total, {{path, GenRows{total, 0, total}}}};
+  return GenRelationPlan{
+      .tag = tag,
+      .relName = Gen_RelationOf(tag).name,
+      .total = total,
+      .files = {{.path = path, .rows = GenRows{.total = total, .first = 0, .count = total}}}};
 }
 
 }  // namespace

@@ -31,7 +31,6 @@ struct GenRelation {
   const GenSchema& (*schema)();  // its columns and fields
 };
 
-inline constexpr int kGenRelationCount = 5;
 // The five relations in the order a run generates them: uniques, updates,
 // hundred, tenpcnt, tiny.
 extern const GenRelation kGenRelations[kGenRelationCount];

@@ -20,6 +20,9 @@ constexpr std::int32_t kRowsPerChunk = 4096;
 constexpr std::size_t kReservedTextBytes = std::size_t{64} << 10;
 constexpr std::int32_t kReservedRows = 256;
 
+// The reserved chunk's text: part of the program image, so that it is there
+// whatever the memory left. Lent to the reserved chunk of the text format
+// of the relation file being written: one at a time, on the main thread.
 char reservedText[kReservedTextBytes];
 
 class TextChunk : public GenFormatChunk {

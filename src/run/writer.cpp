@@ -45,7 +45,8 @@ constexpr std::int32_t kFixedRows = 256;
 constexpr std::size_t kRemovalNoteSize = 640;
 
 // The reserved path's temporary-file values: part of the program image, so
-// they are there whatever the memory left. Used by the main thread only.
+// they are there whatever the memory left. Lent to the relation file being
+// written on the reserved path: one at a time, on the main thread.
 std::int32_t fixedValues[kMaxColumns * kFixedRows];
 
 // One entry of the column table.
