@@ -151,8 +151,9 @@ for i in "${!names[@]}"; do
   wall[i]=$(median "$tmp/step.$i" 1)
   here[i]=$(median "$tmp/step.$i" 2)
   server[i]=$(median "$tmp/step.$i" 3)
-  printf '%-12s %8s s wall %8s s CPU here %8s s CPU server %6.2f x copy\n' "${names[i]}" "${wall[i]}" \
-    "${here[i]}" "${server[i]}" "$(awk -v a="${wall[i]}" -v b="${wall[0]}" 'BEGIN { print a / b }')"
+  printf '%-12s %8s s wall %8s s CPU here %8s s CPU server %6.2f x copy   (walls: %s)\n' "${names[i]}" \
+    "${wall[i]}" "${here[i]}" "${server[i]}" "$(awk -v a="${wall[i]}" -v b="${wall[0]}" 'BEGIN { print a / b }')" \
+    "$(cut -d' ' -f1 "$tmp/step.$i" | paste -sd' ')"
 done
 
 # The comparison: the loader's better of one stream and -j N against plain
