@@ -3,56 +3,69 @@
 # checked PostgreSQL database from zervgen's files, against what COPY alone
 # takes for the same files (the limit).
 #
-#   bench/load.sh [--bin ZERVGEN] [--rows-option -400] [--jobs 2] [--repeat 1]
+#   bench/load.sh [--bin ZERVGEN] [--rows-option -400 | -n ROWS] [--delim tab]
+#                 [--jobs 2] [--repeat 3]
 #
 # PostgreSQL is reached through the PG* environment variables (a local
 # server: plain COPY has the server read the files); the five tables of the
 # current schema are replaced. The files (whole and in --jobs parts, with the
-# report beside them) go to a temporary folder, removed at the end.
-# `bash .ci/db-tests build/zervgen -- bench/load.sh -n 1000000` runs it against
-# a throwaway server. Prints, per step, wall seconds, the CPU seconds of the
-# step's own processes (psql, the loader, zervgen) and of the server
-# (when it runs on this machine and its data folder can be read), and the
-# ratio of wall time to that of plain COPY:
+# report beside them; tab-delimited by default) go to a temporary folder,
+# removed at the end.
+# `bash .ci/db-tests build/zervgen -- bench/load.sh` runs it against a
+# throwaway server. The steps:
 #   copy         COPY ... FROM 'file' of the five files into bare tables, one
 #                after another, nothing else
-#   load         scripts/load-postgresql.sh PREFIX (the proof by zervgen
+#   load         scripts/zervgen-load postgresql PREFIX (the proof by zervgen
 #                -verify, COPY, keys, ANALYZE, counts against the report)
 #   load -jN     the same with -j N from N part files per relation
 #   load -c      the same as load, with the column check against the report
 #   load -g      the same piping from zervgen (generation included)
 #   load -g -jN  the same with N pipes per relation
-# With --repeat R every step runs R times and the fastest run is printed.
+# (the last three not with BENCH_QUICK=1). The steps run in turns, R rounds
+# (--repeat), so that a busy spell of the machine falls on all of them; each
+# line gives a step's medians: wall seconds, the CPU seconds of the step's
+# own processes (psql, the loader, zervgen), those of the server (when it
+# runs on this machine and its data folder can be read) and the wall time
+# against plain COPY's. The closing lines compare the loader's better of one
+# stream and -j N with plain COPY, with the date and the load average before
+# and after: on a machine shared with other work the figures are indicative.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-zervgen=build/zervgen rows=(-400) jobs=2 repeat=1
-usage="usage: bench/load.sh [--bin ZERVGEN] [--rows-option -400 | -n ROWS] [--jobs N] [--repeat R]"
+zervgen=build/zervgen rows=(-400) jobs=2 repeat=3 delim=tab
+usage="usage: bench/load.sh [--bin ZERVGEN] [--rows-option -400 | -n ROWS] [--delim tab|,|'|'] [--jobs N] [--repeat R]"
 while (($#)); do
   case $1 in
     --bin) zervgen=$2; shift 2 ;;
     --rows-option) rows=("$2"); shift 2 ;;
     -n) rows=(-n "$2"); shift 2 ;;
+    --delim) delim=$2; shift 2 ;;
     --jobs) jobs=$2; shift 2 ;;
     --repeat) repeat=$2; shift 2 ;;
     *) echo "$usage" >&2; exit 2 ;;
   esac
 done
+case $delim in
+  tab) copy_delim="E'\\t'" ;;
+  , | '|') copy_delim="'$delim'" ;;
+  *) echo "$usage" >&2; exit 2 ;;
+esac
 zervgen=$(realpath "$zervgen")
-loader=$PWD/scripts/load-postgresql.sh  # zervgen-load postgresql
+loader=$PWD/scripts/zervgen-load
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/zervgen-bench-load.XXXXXX")
 chmod 755 "$tmp"
 trap 'rm -rf "$tmp"' EXIT
 
-"$zervgen" "${rows[@]}" -r "$tmp/zerv.rpt" -f "$tmp/zerv" 2>/dev/null
+"$zervgen" "${rows[@]}" -dc "$delim" -r "$tmp/zerv.rpt" -f "$tmp/zerv" 2>/dev/null
 # The report of part 1 names the parts' own options, which the loader's proof
 # (zervgen -verify) repeats.
 for ((k = 1; k <= jobs; k++)); do
   report=()
   ((k == 1)) && report=(-r "$tmp/parts.rpt")
-  "$zervgen" "${rows[@]}" -parts "$jobs" -part "$k" "${report[@]}" -f "$tmp/parts" 2>/dev/null
+  "$zervgen" "${rows[@]}" -dc "$delim" -parts "$jobs" -part "$k" "${report[@]}" -f "$tmp/parts" 2>/dev/null
 done
-echo "files: $(du -sh --apparent-size "$tmp" | cut -f1) in $tmp (${rows[*]}, whole and $jobs parts)"
-echo "machine: $(nproc) cores, $(uname -r), $(date -u '+%Y-%m-%d %H:%M UTC'), load average $(cut -d' ' -f1-3 /proc/loadavg)"
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+echo "files: $(du -sh --apparent-size "$tmp" | cut -f1) in $tmp (${rows[*]}, -dc $delim, whole and $jobs parts)"
+echo "machine: $(nproc) cores, $(uname -r), $(date -u '+%Y-%m-%d %H:%M UTC'), load average $load_before"
 echo "server: $(psql -X -A -t -c 'SELECT version()' | cut -d, -f1)"
 
 # server_ticks: CPU ticks of the server so far: the postmaster's own and its
@@ -103,34 +116,56 @@ copy_only() {
                WHERE contype = 'c' AND conrelid::regclass::text IN ('hundred', 'tenpcnt', 'tiny', 'uniques', 'updates')
       LOOP EXECUTE format('ALTER TABLE %s DROP CONSTRAINT %I', r.t, r.conname); END LOOP; END\$\$;"
     for rel in hundred:hun tenpcnt:ten uniques:uni updates:upd; do
-      echo "COPY ${rel%:*} ($columns) FROM '$tmp/zerv.${rel#*:}' (FORMAT text, DELIMITER ',');"
+      echo "COPY ${rel%:*} ($columns) FROM '$tmp/zerv.${rel#*:}' (FORMAT text, DELIMITER $copy_delim);"
     done
     echo "COPY tiny FROM '$tmp/zerv.tny';"
   } | psql -X -q -v ON_ERROR_STOP=1 -f -
 }
 
-copy_ratio=
-step() {
-  local name=$1 best= r line
-  shift
-  for ((r = 0; r < repeat; r++)); do
-    psql -X -q -c CHECKPOINT >/dev/null 2>&1 || true
-    line=$(measure "$@")
-    if [[ -z $best ]] || awk -v a="${line%% *}" -v b="${best%% *}" 'BEGIN { exit !(a < b) }'; then
-      best=$line
-    fi
-  done
-  read -r wall client server <<<"$best"
-  [[ -n $copy_ratio ]] || copy_ratio=$wall
-  printf '%-12s %8s s wall %8s s CPU here %8s s CPU server %6.2f x copy\n' "$name" "$wall" "$client" \
-    "$server" "$(awk -v a="$wall" -v b="$copy_ratio" 'BEGIN { print a / b }')"
-}
+# The steps: step_I runs step I, names[I] names it.
+names=(copy load "load -j$jobs")
+step_0() { copy_only; }
+step_1() { "$loader" postgresql -d "$delim" "$tmp/zerv"; }
+step_2() { "$loader" postgresql -d "$delim" -j "$jobs" "$tmp/parts"; }
+step_3() { "$loader" postgresql -d "$delim" -c "$tmp/zerv"; }
+step_4() { "$loader" postgresql -d "$delim" -g "$zervgen" "${rows[@]}"; }
+step_5() { "$loader" postgresql -d "$delim" -j "$jobs" -g "$zervgen" "${rows[@]}"; }
+[[ -n ${BENCH_QUICK:-} ]] || names+=("load -c" "load -g" "load -g -j$jobs")
 
-step copy copy_only
-step load "$loader" "$tmp/zerv"
-step "load -j$jobs" "$loader" -j "$jobs" "$tmp/parts"
-if [[ -z ${BENCH_QUICK:-} ]]; then
-  step "load -c" "$loader" -c "$tmp/zerv"
-  step "load -g" "$loader" -g "$zervgen" "${rows[@]}"
-  step "load -g -j$jobs" "$loader" -j "$jobs" -g "$zervgen" "${rows[@]}"
-fi
+# The rounds: every step once per round, in the same order; results in
+# $tmp/step.I, one "WALL CLIENT SERVER" line per round.
+for ((r = 1; r <= repeat; r++)); do
+  for i in "${!names[@]}"; do
+    psql -X -q -c CHECKPOINT >/dev/null 2>&1 || true
+    measure "step_$i" >>"$tmp/step.$i"
+  done
+done
+
+# median FILE COLUMN: the median of a column of numbers.
+median() {
+  sort -n -k "$2,$2" "$1" | awk -v c="$2" '{ v[NR] = $c } END {
+    printf "%.2f", NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+printf 'medians of %d rounds:\n' "$repeat"
+for i in "${!names[@]}"; do
+  wall[i]=$(median "$tmp/step.$i" 1)
+  here[i]=$(median "$tmp/step.$i" 2)
+  server[i]=$(median "$tmp/step.$i" 3)
+  printf '%-12s %8s s wall %8s s CPU here %8s s CPU server %6.2f x copy   (walls: %s)\n' "${names[i]}" \
+    "${wall[i]}" "${here[i]}" "${server[i]}" "$(awk -v a="${wall[i]}" -v b="${wall[0]}" 'BEGIN { print a / b }')" \
+    "$(cut -d' ' -f1 "$tmp/step.$i" | paste -sd' ')"
+done
+
+# The comparison: the loader's better of one stream and -j N against plain
+# COPY into bare tables, wall and CPU (here and server together).
+best=1
+awk -v a="${wall[2]}" -v b="${wall[1]}" 'BEGIN { exit !(a < b) }' && best=2
+cpu() { awk -v a="${here[$1]}" -v b="${server[$1]}" 'BEGIN { printf "%.2f", a + b }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+echo "comparison: ${rows[*]}, -dc $delim, $(date -u '+%Y-%m-%d %H:%M UTC'), load average $load_before before," \
+  "$(cut -d' ' -f1-3 /proc/loadavg) after (indicative on a shared machine)"
+printf '  %-38s %8s s wall %8s s CPU\n' "plain COPY into bare tables" "${wall[0]}" "$(cpu 0)"
+printf '  %-38s %8s s wall %8s s CPU\n' "loader, best of load and load -j$jobs: ${names[best]}" \
+  "${wall[best]}" "$(cpu "$best")"
+echo "  ratio: $(ratio "${wall[best]}" "${wall[0]}") x wall, $(ratio "$(cpu "$best")" "$(cpu 0)") x CPU" \
+  "(goal: within 1.3 x wall)"

@@ -12,6 +12,10 @@ with these members, which `Load.run` calls in this order:
     stage(load)          loads all five relations beside the old tables,
                          keyed and analyzed, calling load.loaded_count(REL, N)
                          as soon as each one's rows are in;
+    proof_ended(load)    (a backend whose proves_alongside is true: the proof
+                         of the files runs while it stages) the proof has
+                         ended, load.proven says how; what the proof would
+                         have made redundant is done now when it is false;
     columns(load)        (with -c) "REL COLUMN MIN MAX DISTINCT" tuples of
                          the new tables (dates as M/D/YYYY);
     swap(load)           puts the new tables in the place of the old ones in
@@ -187,6 +191,7 @@ class Load:
         self.report = None
         self.loaded = {}
         self.proven = False
+        self.proof = None  # (zervgen, its -verify process) while it runs
         self.procs = []
         self.swapped = False
 
@@ -470,19 +475,33 @@ class Load:
         return out
 
     def prove(self):
-        """Every file proven exactly the run's by `zervgen -verify` with the
-        options of the report's Cmd: line (all parts of a run in parts),
-        before the database is touched; a file that is not ends the load.
-        Sets self.proven when every file is proven. Without a report, or when
-        zervgen cannot prove files (no -verify, or options it does not take
-        back, such as a value with a blank), the fields are checked instead
-        as the rows load."""
+        """Every file proven exactly the run's (see start_proof), before the
+        database is touched."""
+        self.start_proof()
+        self.await_proof()
+
+    def start_proof(self):
+        """Starts `zervgen -verify` with the options of the report's Cmd:
+        line (all parts of a run in parts), which proves every file exactly
+        the run's; await_proof reads its answer. Nothing is started without
+        a report, or without a zervgen to run: the fields are checked
+        instead as the rows load."""
         options = self.run_options()
         zervgen = self.find_verifier()
         if options is None or zervgen is None:
             return
-        p = self.spawn([zervgen] + options + ["-f", self.prefix, "-verify"],
-                       stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.proof = (zervgen, self.spawn([zervgen] + options + ["-f", self.prefix, "-verify"],
+                                          stdout=subprocess.PIPE, stderr=subprocess.PIPE))
+
+    def await_proof(self):
+        """Waits for the proof; a file that is not the run's ends the load.
+        Sets self.proven when every file is proven. When zervgen cannot prove
+        files (no -verify, or options it does not take back, such as a value
+        with a blank: status 255) the load goes on unproven."""
+        if self.proof is None:
+            return
+        zervgen, p = self.proof
+        self.proof = None
         out, err = p.communicate()
         if p.returncode == 255:
             return
@@ -635,9 +654,22 @@ class Load:
             self.work = tempfile.mkdtemp(prefix="zervgen-load.", dir=os.environ.get("TMPDIR") or None)
         if not self.zervgen:
             self.read_report()
-            self.prove()
-        self.db.precheck(self)
-        self.db.stage(self)
+            if getattr(self.db, "proves_alongside", False):
+                self.start_proof()
+            else:
+                self.prove()
+        try:
+            self.db.precheck(self)
+            self.db.stage(self)
+        except Failure:
+            # A file that is not the run's fails the load in the proof's
+            # words, which name the fault exactly, whatever else failed
+            # while it ran.
+            self.await_proof()
+            raise
+        if self.proof is not None:
+            self.await_proof()
+            self.db.proof_ended(self)
         stats = self.db.columns(self) if self.check_cols else None
         if stats is not None:
             self.check_columns(stats)

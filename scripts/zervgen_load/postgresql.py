@@ -1,21 +1,27 @@
 """postgresql.py: the PostgreSQL backend, through psql.
 
 The tables are created without keys in a schema of their own and filled one
-relation after another with COPY, by one or (-j N) N concurrent sessions;
-each relation's checks, key and statistics are built in a session of its own
-while the next relation loads. Then the new tables move into the current
-schema in one transaction that drops the old ones: a load that fails
-anywhere leaves the database as it was. The server reads the files itself
-when it may (a superuser or a member of pg_read_server_files on the same
-machine); otherwise psql sends them.
+relation after another with COPY, by one or (-j N) N psql sessions that stay
+open from the first query to the last COPY; each relation's checks, key and
+statistics are built in one more session while the next relation loads.
+Then the new tables move into the current schema in one transaction that
+drops the old ones: a load that fails anywhere leaves the database as it
+was. The server reads the files itself when it may (a superuser or a member
+of pg_read_server_files on the same machine); otherwise psql sends them.
+
+The proof of the files by zervgen -verify runs beside the COPY sessions;
+the swap waits for it, and a file that is not the run's fails the load in
+the proof's words. While it runs, the tables take the rows without their
+CHECK constraints, which are added NOT VALID afterwards (no scan): proven
+rows, and rows piped from zervgen itself, hold them by construction, and
+they hold for later writes. When zervgen turns out unable to prove the files
+(or without a proof at all), the constraints are validated by a scan.
 
 COPY's text format reads a backslash as an escape (\\N is NULL, \\061 is 1):
-no generated field holds one, so a file with a backslash is refused before
-the database is touched. One stream COPYs into a table truncated in the
-same transaction (FREEZE), without its CHECK constraints, which the key
-session adds afterwards: validated in one scan, or, for files that zervgen
-has proven exact and rows piped from zervgen itself, added NOT VALID (no
-scan; they hold for later writes).
+no generated field holds one, so an unproven file with a backslash is
+refused before the swap. One stream COPYs into a table truncated in the
+same transaction (FREEZE); with -j N and files that cannot be proven the
+COPY sessions check each row as it comes.
 
 Connection: psql's own environment (PGHOST, PGPORT, PGDATABASE, PGUSER,
 PGPASSWORD, ...). PSQL names another psql; ZERVGEN_CLIENT_READS=1 has psql
@@ -41,6 +47,53 @@ def sql_string(text):
     return "'" + text.replace("'", "''") + "'"
 
 
+class Session:
+    """A psql that stays open and runs one script after another, fed through
+    a pipe: after each it prints "zervgen-done N", which tells the script's
+    output from the next one's. With ON_ERROR_STOP the first error ends psql,
+    its message in work/NAME.err."""
+
+    def __init__(self, backend, load, name):
+        self.name = name
+        self.sent = 0
+        self.answered = 0
+        with open(load.path(f"{name}.err"), "wb") as err:
+            self.p = load.spawn(backend.psql + ["-A", "-t", "-f", "-"], stdin=subprocess.PIPE,
+                                stdout=subprocess.PIPE, stderr=err)
+
+    def send(self, script):
+        self.sent += 1
+        try:
+            self.p.stdin.write(f"{script}\n\\echo zervgen-done {self.sent}\n".encode())
+            self.p.stdin.flush()
+        except OSError:  # psql has ended: answer() says so
+            pass
+
+    def answer(self):
+        """The output lines of the oldest script not yet answered, or None
+        when psql ended before it was done."""
+        self.answered += 1
+        out = []
+        for line in self.p.stdout:
+            text = line.decode("utf-8", errors="replace").rstrip("\n")
+            if text == f"zervgen-done {self.answered}":
+                return out
+            out.append(text)
+        return None
+
+    def run(self, script):
+        self.send(script)
+        return self.answer()
+
+    def close(self):
+        try:
+            self.p.stdin.close()
+        except OSError:
+            pass
+        self.p.stdout.read()
+        return self.p.wait()
+
+
 class Backend:
     target_args = []
     fixed_ok = True
@@ -54,6 +107,8 @@ loaded with COPY; adds the primary keys and runs ANALYZE. On any failure the
 database stays as it was.
 Connection settings come from PGHOST, PGPORT, PGDATABASE, PGUSER, ...
 Example: PGDATABASE=bench PROG -d '|' out/zerv"""
+    # The proof runs beside the COPY sessions (common.Load.run).
+    proves_alongside = True
 
     def option(self, c, value):
         pass
@@ -65,57 +120,69 @@ Example: PGDATABASE=bench PROG -d '|' out/zerv"""
         self.key_memory = os.environ.get("ZERVGEN_KEY_MEMORY", "256MB")
         os.environ["PGAPPNAME"] = self.stage_name
         self.server_reads = {}
-        self.keys = {}
+        self.copiers = []
+        self.keyer = None
+        self.key_out = {}
         self.target = None
-
-    def query(self, load, sql, name):
-        err = load.path(f"{name}.err")
-        with open(err, "wb") as e:
-            p = load.spawn(self.psql + ["-A", "-t", "-c", sql], stdout=subprocess.PIPE, stderr=e)
-            out = p.communicate()[0]
-        if p.returncode != 0:
-            fail_load(first_error(err))
-        return out.decode("utf-8", errors="replace").strip()
+        self.swapped = False
 
     def precheck(self, load):
-        self.refuse_backslashes(load)
-        self.target = self.query(load, "SELECT quote_ident(current_schema())", "schema")
-        if not self.target:
-            die("no current schema to load into (check search_path)")
+        """Before the database is touched: no backslash in files that are not
+        being proven, a current schema, no object that depends on the old
+        tables, and which files the server may read itself. The sessions
+        start here, so that their connections are made while these run."""
+        if load.proof is None:
+            self.refuse_backslashes(load)
+        self.copiers = [Session(self, load, f"copy.{k}") for k in range(1, load.jobs + 1)]
+        self.keyer = Session(self, load, "key")
         names = ", ".join(f"'{r}'" for r in RELATIONS)
         # Views, foreign keys and other objects on the old tables would make
         # the final DROP fail after all the work.
-        deps = self.query(load, f"""SELECT DISTINCT c.relname || ': ' || pg_describe_object(d.classid, d.objid, d.objsubid)
+        lines = ["SELECT 'schema|' || quote_ident(current_schema());",
+                 f"""SELECT DISTINCT 'deps|' || c.relname || ': ' || pg_describe_object(d.classid, d.objid, d.objsubid)
     FROM pg_depend d JOIN pg_class c ON c.oid = d.refobjid
     LEFT JOIN pg_rewrite r ON d.classid = 'pg_rewrite'::regclass AND r.oid = d.objid
     LEFT JOIN pg_constraint k ON d.classid = 'pg_constraint'::regclass AND k.oid = d.objid
     WHERE d.refclassid = 'pg_class'::regclass AND d.deptype = 'n'
       AND c.relnamespace = current_schema()::regnamespace AND c.relname IN ({names})
-      AND coalesce(r.ev_class, k.conrelid, 0) <> c.oid LIMIT 1""", "deps")
-        if deps:
-            die(f"{deps} depends on the table; drop it first (nothing was loaded)")
-        if load.zervgen or load.fixed or os.environ.get("ZERVGEN_CLIENT_READS", "0") != "0":
-            return
+      AND coalesce(r.ev_class, k.conrelid, 0) <> c.oid LIMIT 1;"""]
         probe = []
-        for rel in RELATIONS:
-            for src in load.sources(rel):
-                if os.path.getsize(src.path) == 0:
-                    continue
-                st = os.stat(src.path)
-                probe.append(f"SELECT '{rel} {src.k}', {sql_string(os.path.realpath(src.path))},"
-                             f" {st.st_size}, {int(st.st_mtime)}")
-        # The server reads a file itself only when it is the same file: same
-        # size and time, and readable by the server.
-        sql = f"""SELECT p.id, s.size = p.size AND extract(epoch FROM s.modification)::bigint = p.mtime
-      AND length(pg_read_binary_file(p.path, 0, 1, true)) = 1
-    FROM ({' UNION ALL '.join(probe)}) AS p(id, path, size, mtime), pg_stat_file(p.path, true) AS s
-    WHERE (SELECT rolsuper OR pg_has_role(current_user, 'pg_read_server_files', 'MEMBER')
-             FROM pg_roles WHERE rolname = current_user)"""
-        p = subprocess.run(self.psql + ["-A", "-t", "-c", sql], capture_output=True)
-        for line in p.stdout.decode("utf-8", errors="replace").splitlines():
-            ident, _, ok = line.rpartition("|")
-            if ok == "t":
-                self.server_reads[ident] = True
+        if not (load.zervgen or load.fixed or os.environ.get("ZERVGEN_CLIENT_READS", "0") != "0"):
+            for rel in RELATIONS:
+                for src in load.sources(rel):
+                    if os.path.getsize(src.path) == 0:
+                        continue
+                    st = os.stat(src.path)
+                    probe.append(f"SELECT '{rel} {src.k}', {sql_string(os.path.realpath(src.path))},"
+                                 f" {st.st_size}, {int(st.st_mtime)}")
+        if probe:
+            # The server reads a file itself only when it is the same file:
+            # same size and time, and readable by the server. Only asked of a
+            # role that may read server files: for another one the functions
+            # are not even callable.
+            lines.append(f"""SELECT rolsuper OR pg_has_role(current_user, 'pg_read_server_files', 'MEMBER')
+    AS zervgen_reads FROM pg_roles WHERE rolname = current_user \\gset
+\\if :zervgen_reads
+SELECT 'probe|' || p.id || '|' || coalesce(s.size = p.size
+      AND extract(epoch FROM s.modification)::bigint = p.mtime
+      AND length(pg_read_binary_file(p.path, 0, 1, true)) = 1, false)
+    FROM ({' UNION ALL '.join(probe)}) AS p(id, path, size, mtime), pg_stat_file(p.path, true) AS s;
+\\endif""")
+        out = self.copiers[0].run("\n".join(lines))
+        if out is None:
+            fail_load(first_error(load.path("copy.1.err")))
+        for line in out:
+            tag, _, rest = line.partition("|")
+            if tag == "schema":
+                self.target = rest
+            elif tag == "deps":
+                die(f"{rest} depends on the table; drop it first (nothing was loaded)")
+            elif tag == "probe":
+                ident, _, ok = rest.rpartition("|")
+                if ok == "true":
+                    self.server_reads[ident] = True
+        if not self.target:
+            die("no current schema to load into (check search_path)")
 
     def refuse_backslashes(self, load):
         """No generated field holds a backslash; COPY would read one as an
@@ -144,7 +211,7 @@ Example: PGDATABASE=bench PROG -d '|' out/zerv"""
         options = f"FORMAT text, DELIMITER {delim}"
         frozen = load.jobs == 1 and table is None
         table = table or f"{self.stage_name}.{rel}"
-        lines = ["SET datestyle = 'ISO, MDY';"]
+        lines = ["SET datestyle = 'ISO, MDY'; SET synchronous_commit = off;"]
         if frozen:
             lines.append(f"BEGIN; TRUNCATE {table};")
             options += ", FREEZE"
@@ -165,7 +232,7 @@ Example: PGDATABASE=bench PROG -d '|' out/zerv"""
         lines.append("\\echo zervgen-rows :ROW_COUNT")
         if frozen:
             lines.append("COMMIT;")
-        return "\n".join(lines) + "\n"
+        return "\n".join(lines)
 
     def add_checks(self, load, rel, table, not_valid=False):
         """SQL that gives table the CHECK constraints of rel's table."""
@@ -178,9 +245,13 @@ END$$;
 """
 
     def key_script(self, load, rel):
+        # The proof (or zervgen itself) makes a scan for the checks
+        # redundant; if the proof ends without proving, validate_checks
+        # scans before the swap.
+        not_valid = load.proof is not None or bool(load.zervgen)
         lines = [f"SET maintenance_work_mem = '{self.key_memory}'; SET search_path = {self.stage_name};",
-                 "SET client_min_messages = warning;",
-                 self.add_checks(load, rel, rel, not_valid=load.proven or bool(load.zervgen)),
+                 "SET client_min_messages = warning; SET synchronous_commit = off;",
+                 self.add_checks(load, rel, rel, not_valid=not_valid),
                  load.sql_keys(rel), f"ANALYZE {rel};"]
         if load.check_cols:
             parts = []
@@ -194,7 +265,7 @@ END$$;
                 parts.append(f"SELECT 'zervgen-stat', '{rel}', '{c}', {low}, {high},"
                              f' count(DISTINCT "{c}") FROM {rel}')
             lines += ["\\pset fieldsep ' '", "\nUNION ALL ".join(parts) + ";"]
-        return "\n".join(lines) + "\n"
+        return "\n".join(lines)
 
     def run_script(self, load, name, script, **kw):
         with open(load.path(f"{name}.sql"), "w") as f:
@@ -228,7 +299,7 @@ END$$;
         """Why rel's checks or key failed. A CHECK constraint that some row
         breaks is found again by loading the parts into a table that has it,
         where COPY names the row."""
-        err = load.path(f"key.{rel}.err")
+        err = load.path("key.err")
         with open(err, encoding="utf-8", errors="replace") as f:
             text = f.read()
         if "is violated by some row" in text:
@@ -236,7 +307,7 @@ END$$;
                 script = ("SET client_min_messages = warning;\n"
                           f"CREATE TEMP TABLE zervgen_locate (LIKE {self.stage_name}.{rel});\n"
                           + self.add_checks(load, rel, "zervgen_locate")
-                          + self.copy_script(load, rel, src, "zervgen_locate"))
+                          + self.copy_script(load, rel, src, "zervgen_locate") + "\n")
                 if self.run_script(load, "locate", script).wait() != 0:
                     return self.copy_failure(load, src, "locate")
         m = re.search(r"ERROR: *(.*)", text)
@@ -247,35 +318,40 @@ END$$;
     # ------------------------------------------------------------ the load
 
     def load_relation(self, load, rel):
-        """COPY sessions for rel's parts; when all are done, its key session
-        starts in the background."""
-        copies = []
-        for src in load.sources(rel):
-            name = f"copy.{rel}.{src.k}"
-            copies.append((src, name, self.run_script(load, name, self.copy_script(load, rel, src))))
+        """rel's parts through the COPY sessions, one part each; once all
+        are in and counted, its checks, key and statistics go to the key
+        session."""
+        sources = load.sources(rel)
+        for session, src in zip(self.copiers, sources):
+            session.send(self.copy_script(load, rel, src))
         total = 0
-        for src, name, p in copies:
-            if p.wait() != 0:
-                fail_load(self.copy_failure(load, src, name))
-            with open(load.path(f"{name}.out"), encoding="utf-8", errors="replace") as f:
-                m = re.search(r"^zervgen-rows ([0-9]+)", f.read(), re.M)
-            total += int(m.group(1)) if m else 0
+        for session, src in zip(self.copiers, sources):
+            out = session.answer()
+            if out is None:
+                fail_load(self.copy_failure(load, src, session.name))
+            for line in out:
+                m = re.fullmatch(r"zervgen-rows ([0-9]+)", line)
+                if m:
+                    total += int(m.group(1))
         load.loaded_count(rel, total)
-        self.keys[rel] = self.run_script(load, f"key.{rel}", self.key_script(load, rel))
+        self.keyer.send(self.key_script(load, rel))
 
     def stage(self, load):
         s = self.stage_name
+        # Rows that the proof or zervgen itself vouch for go into tables
+        # without CHECK constraints: COPY does no more than parse them, and
+        # the checks are added afterwards without a scan. One stream also
+        # loads unproven files without them: the key session validates them
+        # in one scan on the other core, beside the next relation's COPY.
+        # With -j N the COPY sessions use every core, and checking each
+        # unproven row as it comes costs less than a scan afterwards.
+        unchecked = load.jobs == 1 or load.proof is not None or bool(load.zervgen)
         lines = ["SET client_min_messages = warning;", f"CREATE SCHEMA {s};",
                  f"SET search_path = {s};", load.sql_tables(),
                  f"""CREATE TABLE zervgen_checks AS SELECT c.relname::text AS rel, k.conname::text,
   pg_get_constraintdef(k.oid) AS def FROM pg_constraint k JOIN pg_class c ON c.oid = k.conrelid
   WHERE k.contype = 'c' AND c.relnamespace = '{s}'::regnamespace;"""]
-        # One stream loads the tables without their CHECK constraints: COPY
-        # does no more than parse the rows, and the checks follow in the key
-        # session on the other core, beside the next relation's COPY. With -j
-        # N the COPY sessions use every core, and checking each row as it
-        # comes costs less than a scan afterwards.
-        if load.jobs == 1:
+        if unchecked:
             lines.append("""DO $$DECLARE r record; BEGIN
   FOR r IN SELECT * FROM zervgen_checks LOOP
     EXECUTE format('ALTER TABLE %I DROP CONSTRAINT %I', r.rel, r.conname);
@@ -285,35 +361,62 @@ END$$;
         if load.fill_width > 0:
             check = f'CHECK ("fill" IS NOT NULL AND octet_length("fill") = {load.fill_width})'
             for rel in LARGE:
-                if load.jobs == 1:
+                if unchecked:
                     lines.append(f"INSERT INTO zervgen_checks VALUES ('{rel}', 'zervgen_fill_width', '{check}');")
                 else:
                     lines.append(f"ALTER TABLE {rel} ADD CONSTRAINT zervgen_fill_width {check};")
-        if self.run_script(load, "create", "\n".join(lines) + "\n").wait() != 0:
-            fail_load(first_error(load.path("create.err")))
+        lines.append("RESET search_path;")
+        if self.copiers[0].run("\n".join(lines)) is None:
+            fail_load(first_error(load.path("copy.1.err")))
         # tiny last: the key build of the last large relation overlaps its load.
         order = ["hundred", "tenpcnt", "uniques", "updates", "tiny"]
         for rel in order:
             self.load_relation(load, rel)
+        for session in self.copiers:
+            session.close()
         for rel in order:
-            if self.keys[rel].wait() != 0:
+            out = self.keyer.answer()
+            if out is None:
+                fail_load(self.key_failure(load, rel))
+            self.key_out[rel] = out
+
+    def proof_ended(self, load):
+        """The proof has ended; when it could not prove the files, what it
+        would have made redundant is done now, before the swap: the files
+        are searched for backslashes and the CHECK constraints, added NOT
+        VALID, are validated by a scan."""
+        if not load.proven:
+            self.refuse_backslashes(load)
+            self.validate_checks(load)
+        self.keyer.close()
+
+    def validate_checks(self, load):
+        s = self.stage_name
+        for rel in RELATIONS:
+            script = f"""DO $$DECLARE r record; BEGIN
+  FOR r IN SELECT conname FROM pg_constraint WHERE conrelid = '{s}.{rel}'::regclass
+      AND contype = 'c' AND NOT convalidated LOOP
+    EXECUTE format('ALTER TABLE {s}.{rel} VALIDATE CONSTRAINT %I', r.conname);
+  END LOOP; END$$;"""
+            if self.keyer.run(script) is None:
                 fail_load(self.key_failure(load, rel))
 
     def columns(self, load):
         out = []
         for rel in RELATIONS:
-            with open(load.path(f"key.{rel}.out"), encoding="utf-8") as f:
-                for line in f:
-                    w = line.split()
-                    if len(w) == 6 and w[0] == "zervgen-stat":
-                        out.append(tuple(w[1:]))
+            for line in self.key_out[rel]:
+                w = line.split()
+                if len(w) == 6 and w[0] == "zervgen-stat":
+                    out.append(tuple(w[1:]))
         return out
 
     def swap(self, load):
         """One transaction drops the old tables and moves the new ones in. psql
         runs in a session of its own, so that an interrupt of the loader's
         process group does not cancel it half-way; the loader asks afterwards
-        whether it committed."""
+        whether it committed, unless psql says so itself."""
+        if self.keyer is not None:
+            self.keyer.close()
         s = self.stage_name
         lines = ["SET client_min_messages = warning;", "BEGIN;", f"SET LOCAL search_path = {s};"]
         if load.fill_width > 0:
@@ -324,11 +427,17 @@ END$$;
         os.environ["PGAPPNAME"] = f"{s}_swap"
         p = self.run_script(load, "swap", "\n".join(lines) + "\n", start_new_session=True)
         os.environ["PGAPPNAME"] = s
-        return None if p.wait() == 0 else first_error(load.path("swap.err"))
+        if p.wait() == 0:
+            # psql ran every line, COMMIT included, without an error.
+            self.swapped = True
+            return None
+        return first_error(load.path("swap.err"))
 
     def swap_done(self, load):
         """Once no session of the swap is left, the new tables are in place
         exactly when their schema is gone."""
+        if self.swapped:
+            return True
         s = self.stage_name
         ask_cmd = self.psql + ["-A", "-t", "-c"]
         for _ in range(6000):
@@ -341,6 +450,8 @@ END$$;
         return ask(ask_cmd + [f"SELECT count(*) FROM pg_namespace WHERE nspname = '{s}'"]) == "0"
 
     def cleanup(self, load):
+        if self.swapped:
+            return  # the swap dropped the schema; every session has ended
         s = self.stage_name
         subprocess.run(self.psql + ["-c", f"""SELECT pg_terminate_backend(pid) FROM pg_stat_activity
     WHERE application_name = '{s}' AND pid <> pg_backend_pid()"""], capture_output=True)

@@ -1,7 +1,8 @@
 """broken_inputs.py: the loaders against broken inputs and interrupts.
 
 check_broken runs one table of broken inputs (cut, mixed, malformed and
-mistyped files, wrong options) against every loader that accepts the format:
+mistyped files, wrong options; with the proof by zervgen -verify also values
+that only the proof refuses) against every loader that accepts the format:
 each must end with status 1, one line on standard error that names what the
 case names (relation, file, row), and the database as it was.
 
@@ -56,6 +57,17 @@ def set_field(suffix, row, index, value, sep=b","):
     def change(line):
         fields = line.split(sep)
         fields[index] = value
+        return sep.join(fields)
+    return edit_row(suffix, row, change)
+
+
+def flip_digit(suffix, row, index, sep=b","):
+    """A mutation that changes the last digit of one field of one row: a
+    value of the right type and range, but not the run's."""
+    def change(line):
+        fields = line.split(sep)
+        digit = fields[index][-1]
+        fields[index] = fields[index][:-1] + bytes([ord("0") + (digit - ord("0") + 1) % 10])
         return sep.join(fields)
     return edit_row(suffix, row, change)
 
@@ -191,6 +203,19 @@ CASES = [
      ["At least 100 rows"]),
     ("-g with -r", None, "psm", None, ["-g", "ZERVGEN", "-r", "x.rpt"], ["-r"]),
     ("-c without a report", "nofill-norpt", "psm", None, ["-c"], ["-c", "report"]),
+    # Without a report nothing can be proven: the constraints find the row.
+    ("a date of 2000 without a report", "nofill-norpt", "psm", set_field("hun", 5, 6, b"1/1/2000"),
+     [], ["hundred", "zerv.hun", "row 5"]),
+]
+
+# Only a proof refuses these: values of the right type and range that are
+# not the run's. The rows load while zervgen -verify runs (PostgreSQL), so
+# the proof must be awaited, and its failure undo the load.
+PROOF_CASES = [
+    ("a flipped digit", "comma", "psm", flip_digit("hun", 600, 2), [],
+     ["hundred", "zerv.hun", "row 600 differs"]),
+    ("a flipped digit in a part file", "parts", "p", flip_digit("ten.2", 5, 2, b"|"),
+     ["-j", "3", "-d", "|"], ["tenpcnt", "zerv.ten.2", "row 671 differs"]),
 ]
 
 
@@ -232,7 +257,8 @@ def check_broken(res, dbs, runs, work, zervgen, proof):
         write(stub, b"#!/bin/sh\necho \"$0: Unknown option, '-verify'.\" >&2\nexit 255\n")
         os.chmod(stub, 0o755)
         no_proof = ["-z", stub]
-    for i, (name, base, letters, mutate, options, texts, *proof_texts) in enumerate(CASES):
+    cases = CASES + (PROOF_CASES if proof else [])
+    for i, (name, base, letters, mutate, options, texts, *proof_texts) in enumerate(cases):
         if proof and proof_texts:
             texts = proof_texts[0]
         prefix = None

@@ -7,9 +7,10 @@
 #
 #   bash tests/db/check_stubs.sh ZERVGEN     (from the repo root)
 #
-# The stub psql records its arguments and the scripts it is given, and plays
-# a server that has an empty schema "public": it runs the COPY ... FROM
-# PROGRAM commands and counts the rows of the COPY sources. The stub mariadb
+# The stub psql records its arguments and the scripts it is given (in a file
+# or, as the loader's sessions send them, on standard input), and plays a
+# server that has an empty schema "public": it runs the COPY ... FROM PROGRAM
+# commands and counts the rows of the COPY sources. The stub mariadb
 # records its arguments and fails.
 set -euo pipefail
 zervgen=$(realpath "$1")
@@ -37,18 +38,25 @@ while (($#)); do
   esac
 done
 if [[ -n $file ]]; then
+  # A script file, or scripts on standard input, each answered by the
+  # "\echo zervgen-done N" that ends it, as the loader's sessions expect.
+  [[ $file == - ]] && file=/dev/stdin
   rows=0
   while IFS= read -r line; do
     if [[ $line =~ ^\\copy\ ([^ ]+).*\ FROM\ PROGRAM\ \'(.*)\'\ \( ]]; then
       cmd=${BASH_REMATCH[2]//\'\'/\'}
       echo "copy ${BASH_REMATCH[1]} program" >>"$STUB_LOG"
-      sh -c "$cmd" >"$file.rows" || { echo "ERROR:  program \"$cmd\" failed" >&2; exit 3; }
-      rows=$(wc -l <"$file.rows")
+      sh -c "$cmd" </dev/null >"$STUB_LOG.rows.$$" || { echo "ERROR:  program \"$cmd\" failed" >&2; exit 3; }
+      rows=$(wc -l <"$STUB_LOG.rows.$$")
     elif [[ $line =~ ^(\\copy|COPY)\ ([^ ]+).*\ FROM\ \'(.*)\'\ \( ]]; then
       echo "copy ${BASH_REMATCH[2]} ${BASH_REMATCH[3]}" >>"$STUB_LOG"
       rows=$(wc -l <"${BASH_REMATCH[3]}")
     elif [[ $line == '\echo zervgen-rows :ROW_COUNT' ]]; then
       echo "zervgen-rows $rows"
+    elif [[ $line =~ ^\\echo\ (zervgen-done\ [0-9]+)$ ]]; then
+      echo "${BASH_REMATCH[1]}"
+    elif [[ $line == *"'schema|' || quote_ident(current_schema())"* ]]; then
+      echo "schema|public"
     fi
   done <"$file"
 fi
