@@ -32,7 +32,9 @@ bool ValidValues(ParquetType type, const ParquetValues& values, std::int32_t row
   if (rows < 1 || !HasArray(type, values)) return false;
   if (values.indices == nullptr) return true;
   if (values.dictSize < 1) return false;
-  const std::uint32_t most = *std::max_element(values.indices, values.indices + rows);
+  std::uint32_t most = 0;
+  for (std::int32_t r = 0; r < rows; ++r)
+    most = values.indices[r] > most ? values.indices[r] : most;
   return most < static_cast<std::uint32_t>(values.dictSize);
 }
 
@@ -42,11 +44,18 @@ void SetStat(ParquetStatValue* stat, const void* bytes, std::size_t size) {
 }
 
 // Signed order for the integer types (and dates and decimals on them).
+// The bounds are kept as values, not as positions, so that the loop has no
+// dependency through memory and runs on vectors.
 template <typename T>
 void IntegerStats(const T* v, std::int32_t n, ParquetChunkMeta* meta) {
-  const auto [lo, hi] = std::minmax_element(v, v + n);
-  SetStat(&meta->min, lo, sizeof(T));
-  SetStat(&meta->max, hi, sizeof(T));
+  T lo = v[0];
+  T hi = v[0];
+  for (std::int32_t i = 1; i < n; ++i) {
+    lo = v[i] < lo ? v[i] : lo;
+    hi = v[i] > hi ? v[i] : hi;
+  }
+  SetStat(&meta->min, &lo, sizeof(T));
+  SetStat(&meta->max, &hi, sizeof(T));
   meta->hasStats = true;
 }
 
