@@ -203,19 +203,27 @@ TEST_F(ParquetConvertTest, DictionaryOrPlain) {
 
 // The entries are the distinct values in the order they first come, and
 // each row's index names its value: values close together and values far
-// apart, every other one of an array.
+// apart, every other one of an array; a hint below the values' true count
+// (the table grows as they come) and zero among them.
 TEST_F(ParquetConvertTest, DictionaryEntriesInOrderOfFirstUse) {
-  for (const std::int32_t spread : {1, 3, 1000003}) {
-    SCOPED_TRACE(spread);
+  struct {
+    std::int32_t spread, distinct;
+    std::int64_t hint;
+  } cases[] = {{1, 37, 37}, {3, 37, 37}, {1000003, 37, 37}, {7, 900, 5}, {1, 999, 999}};
+  for (const auto& [spread, distinct, hint] : cases) {
+    SCOPED_TRACE(testing::Message() << spread << " " << distinct << " " << hint);
     std::vector<std::int32_t> values;
     std::uint32_t state = 99;
     for (std::int32_t r = 0; r < 4000; ++r) {
       state = state * 1103515245u + 12345u;
-      values.push_back(static_cast<std::int32_t>((state >> 16) % 37) * spread - 500);
+      // Every value at least once, in an order of its own.
+      const std::int32_t k =
+          r < distinct ? (r * 17) % distinct : static_cast<std::int32_t>((state >> 16) % distinct);
+      values.push_back((k - distinct / 2) * spread);
       values.push_back(-1);  // not a row: the stride passes over it
     }
     ParquetColumnConverter conv;
-    ASSERT_EQ(conv.Convert({"k", ParquetType::kInt32, 37}, writerState.format,
+    ASSERT_EQ(conv.Convert({"k", ParquetType::kInt32, hint}, writerState.format,
                            {values.data(), 2, OutputKind::kInteger, 10}, 4000, 1),
               ParquetStatus::kOk);
     const ParquetValues& v = conv.values();
@@ -225,10 +233,10 @@ TEST_F(ParquetConvertTest, DictionaryEntriesInOrderOfFirstUse) {
       const std::int32_t value = values[2 * r];
       if (std::find(firstUse.begin(), firstUse.end(), value) == firstUse.end())
         firstUse.push_back(value);
-      ASSERT_LT(v.indices[r], 37u);
+      ASSERT_LT(v.indices[r], static_cast<std::uint32_t>(distinct));
       ASSERT_EQ(v.i32[v.indices[r]], value) << r;
     }
-    ASSERT_EQ(v.dictSize, 37);
+    ASSERT_EQ(v.dictSize, distinct);
     EXPECT_TRUE(std::equal(firstUse.begin(), firstUse.end(), v.i32));
   }
 }

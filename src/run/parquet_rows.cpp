@@ -13,6 +13,8 @@ namespace {
 
 constexpr std::size_t kTextStart = std::size_t{64} << 10;
 constexpr std::int32_t kMaxFillText = 100;  // the fill writer's longest text
+// The dictionary's hash table at its smallest: room for 128 values.
+constexpr int kLeastTableBits = 8;
 
 bool WriterMakes(ParquetType type, OutputKind kind) {
   switch (type) {
@@ -71,7 +73,7 @@ ParquetStatus ParquetColumnConverter::Convert(const ParquetColumnDesc& desc,
   const std::int32_t limit = Keyed(kind) ? Parquet_DictionaryLimit(desc.distinctHint, rows) : 0;
   if (limit > 0) {
     bool built = false;
-    const ParquetStatus status = BuildDictionary(field, rows, limit, &built);
+    const ParquetStatus status = BuildDictionary(field, rows, limit, desc.distinctHint, &built);
     if (status != ParquetStatus::kOk) return status;
     if (built) {
       values_.indices = indices_.data();
@@ -84,38 +86,59 @@ ParquetStatus ParquetColumnConverter::Convert(const ParquetColumnDesc& desc,
 }
 
 // An open-addressing table of the distinct values met so far; gives up,
-// with *built false, at the first value beyond `limit`.
+// with *built false, at the first value beyond `limit`. Each slot holds a
+// value in its low half and its entry + 1 in its high half (0: free), so a
+// row costs one probe. The table starts at twice the column's distinct
+// values (`hint`), small for the few most columns have, and doubles should
+// it become half full.
 ParquetStatus ParquetColumnConverter::BuildDictionary(const OutputRowField& field,
                                                       std::int32_t rows, std::int32_t limit,
-                                                      bool* built) {
-  const int bits =
+                                                      std::int64_t hint, bool* built) {
+  const int mostBits =
       std::max(4, static_cast<int>(std::bit_width(static_cast<std::uint32_t>(limit))) + 1);
-  const std::uint32_t mask = (1u << bits) - 1;
-  if (!slots_.Resize(std::size_t{1} << bits) || !keys_.Resize(static_cast<std::size_t>(limit)) ||
+  if (!keys_.Resize(static_cast<std::size_t>(limit)) ||
       !indices_.Resize(static_cast<std::size_t>(rows))) {
     return ParquetStatus::kNoMemory;
   }
-  std::memset(slots_.data(), 0, slots_.size() * sizeof(std::uint32_t));
-  std::uint32_t* slots = slots_.data();
+  const auto expected = static_cast<std::uint32_t>(std::min<std::int64_t>(hint, limit));
+  int bits =
+      std::min(mostBits, std::max(kLeastTableBits, static_cast<int>(std::bit_width(expected)) + 1));
+  if (!slots_.Resize(std::size_t{1} << bits)) return ParquetStatus::kNoMemory;
+  std::memset(slots_.data(), 0, slots_.size() * sizeof(std::uint64_t));
+  std::uint64_t* slots = slots_.data();
+  std::uint32_t mask = (1u << bits) - 1;
   std::int32_t* keys = keys_.data();
   std::uint32_t* indices = indices_.data();
   std::int32_t count = 0;
-  std::int32_t last = 0;
-  std::uint32_t lastIndex = UINT32_MAX;
   for (std::int32_t r = 0; r < rows; ++r) {
     const std::int32_t v = field.values[r * field.stride];
-    if (v != last || lastIndex == UINT32_MAX) {
-      std::uint32_t h = Hash(v, bits);
-      while (slots[h] != 0 && keys[slots[h] - 1] != v) h = (h + 1) & mask;
-      if (slots[h] == 0) {
-        if (count == limit) return ParquetStatus::kOk;  // *built stays false
-        keys[count] = v;
-        slots[h] = static_cast<std::uint32_t>(++count);
-      }
-      last = v;
-      lastIndex = slots[h] - 1;
+    std::uint32_t h = Hash(v, bits);
+    std::uint64_t slot = slots[h];
+    while (slot != 0 && static_cast<std::uint32_t>(slot) != static_cast<std::uint32_t>(v)) {
+      h = (h + 1) & mask;
+      slot = slots[h];
     }
-    indices[r] = lastIndex;
+    if (slot == 0) {
+      if (count == limit) return ParquetStatus::kOk;  // *built stays false
+      keys[count] = v;
+      ++count;
+      slot = (static_cast<std::uint64_t>(count) << 32) | static_cast<std::uint32_t>(v);
+      slots[h] = slot;
+      if (2 * static_cast<std::size_t>(count) > slots_.size() && bits < mostBits) {
+        ++bits;
+        if (!slots_.Resize(std::size_t{1} << bits)) return ParquetStatus::kNoMemory;
+        std::memset(slots_.data(), 0, slots_.size() * sizeof(std::uint64_t));
+        slots = slots_.data();
+        mask = (1u << bits) - 1;
+        for (std::int32_t e = 0; e < count; ++e) {
+          std::uint32_t at = Hash(keys[e], bits);
+          while (slots[at] != 0) at = (at + 1) & mask;
+          slots[at] =
+              (static_cast<std::uint64_t>(e + 1) << 32) | static_cast<std::uint32_t>(keys[e]);
+        }
+      }
+    }
+    indices[r] = static_cast<std::uint32_t>(slot >> 32) - 1;
   }
   values_.dictSize = count;
   *built = true;

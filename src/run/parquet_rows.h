@@ -72,7 +72,7 @@ class ParquetColumnConverter {
 
  private:
   ParquetStatus BuildDictionary(const OutputRowField& field, std::int32_t rows, std::int32_t limit,
-                                bool* built);
+                                std::int64_t hint, bool* built);
   ParquetStatus Typed(ParquetType type, const std::int32_t* keys, std::ptrdiff_t stride,
                       std::int32_t n);
   ParquetStatus DictionaryTexts(const OutputRowField& field);
@@ -83,7 +83,7 @@ class ParquetColumnConverter {
   ParquetValues values_;
   ParquetArray<std::int32_t> keys_;      // the dictionary's field values
   ParquetArray<std::uint32_t> indices_;  // each row's entry
-  ParquetArray<std::uint32_t> slots_;    // hash table: entry + 1, 0 when free
+  ParquetArray<std::uint64_t> slots_;    // hash table: value and entry + 1, 0 when free
   ParquetArray<std::int32_t> i32_;
   ParquetArray<std::int64_t> i64_;
   ParquetArray<double> f64_;
