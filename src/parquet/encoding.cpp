@@ -2,8 +2,10 @@
 #include "parquet/encoding.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
+#include <utility>
 
 #include "parquet/thrift.h"
 
@@ -26,44 +28,77 @@ std::size_t RunLength(const std::uint32_t* values, std::size_t i, std::size_t n)
 
 // Where the first stretch of kMinRleRun equal values at or after i starts;
 // n when there is none. Such a stretch always starts a run of values: were
-// the value before it the same, a stretch would start one earlier.
+// the value before it the same, a stretch would start one earlier. A
+// stretch from s has each value equal to the one before it at s + 1 ..
+// s + kMinRleRun - 1, and one of those lies on the steps of that many from
+// i: only the steps are compared, and the run around a step that matches
+// its neighbour is measured.
 std::size_t NextRun(const std::uint32_t* values, std::size_t i, std::size_t n) {
-  std::size_t same = 1;  // the equal values ending at k
-  for (std::size_t k = i + 1; k < n; ++k) {
-    same = values[k] == values[k - 1] ? same + 1 : 1;
-    if (same == kMinRleRun) return k + 1 - kMinRleRun;
+  constexpr std::size_t kStep = kMinRleRun - 1;
+  for (std::size_t k = i + kStep; k < n; k += kStep) {
+    const std::uint32_t v = values[k];
+    if (values[k - 1] != v) continue;
+    std::size_t start = k - 1;
+    while (start > i && values[start - 1] == v) --start;
+    std::size_t end = k + 1;
+    while (end < n && end - start < kMinRleRun && values[end] == v) ++end;
+    if (end - start >= kMinRleRun) return start;
   }
   return n;
 }
 
-// One group of eight values packed low bits first into bitWidth bytes.
-char* PackGroup(const std::uint32_t* v, int bitWidth, char* p) {
-  std::uint64_t acc = 0;
-  int bits = 0;
-  for (std::size_t k = 0; k < kGroup; ++k) {
-    acc |= static_cast<std::uint64_t>(v[k]) << bits;
-    bits += bitWidth;
-    if (bits >= 32) {
-      const auto word = static_cast<std::uint32_t>(acc);
-      std::memcpy(p, &word, 4);
-      p += 4;
-      acc >>= 32;
-      bits -= 32;
+// Groups of eight values packed low bits first into Width bytes each; the
+// width is a constant, so the shifts and stores of a group are laid out
+// once, without a test per value.
+template <int Width>
+char* PackGroups(const std::uint32_t* v, std::size_t groups, char* p) {
+  for (std::size_t g = 0; g < groups; ++g, v += kGroup) {
+    if constexpr (Width <= 8) {
+      std::uint64_t acc = 0;
+      for (std::size_t k = 0; k < kGroup; ++k)
+        acc |= static_cast<std::uint64_t>(v[k]) << (k * Width);
+      std::memcpy(p, &acc, Width);
+      p += Width;
+    } else {
+      std::uint64_t acc = 0;
+      int bits = 0;
+      for (std::size_t k = 0; k < kGroup; ++k) {
+        acc |= static_cast<std::uint64_t>(v[k]) << bits;
+        bits += Width;
+        if (bits >= 32) {
+          const auto word = static_cast<std::uint32_t>(acc);
+          std::memcpy(p, &word, 4);
+          p += 4;
+          acc >>= 32;
+          bits -= 32;
+        }
+      }
+      // Eight values fill whole bytes: what is left is a whole number of them.
+      for (; bits > 0; bits -= 8) {
+        *p++ = static_cast<char>(acc);
+        acc >>= 8;
+      }
     }
-  }
-  // Eight values fill whole bytes: what is left is a whole number of them.
-  for (; bits > 0; bits -= 8) {
-    *p++ = static_cast<char>(acc);
-    acc >>= 8;
   }
   return p;
 }
+
+using PackFunction = char* (*)(const std::uint32_t*, std::size_t, char*);
+
+template <std::size_t... Widths>
+constexpr std::array<PackFunction, sizeof...(Widths)> PackTable(std::index_sequence<Widths...>) {
+  return {&PackGroups<static_cast<int>(Widths) + 1>...};
+}
+
+// PackGroups for bit widths 1 to 32, at width - 1.
+constexpr std::array<PackFunction, 32> kPackGroups = PackTable(std::make_index_sequence<32>());
 
 // Values first .. end - 1 as bit-packed runs of at most kMaxGroups groups,
 // the last group padded with zeros.
 void PutLiterals(ParquetBuffer* out, const std::uint32_t* values, std::size_t first,
                  std::size_t end, int bitWidth) {
   const auto width = static_cast<std::size_t>(bitWidth);
+  const PackFunction pack = kPackGroups[width - 1];
   while (first < end) {
     const std::size_t count = std::min(end - first, kMaxGroups * kGroup);
     const std::size_t groups = (count + kGroup - 1) / kGroup;
@@ -72,11 +107,11 @@ void PutLiterals(ParquetBuffer* out, const std::uint32_t* values, std::size_t fi
     if (p == nullptr) return;
     const std::uint32_t* v = values + first;
     const std::size_t whole = count / kGroup;
-    for (std::size_t g = 0; g < whole; ++g) p = PackGroup(v + g * kGroup, bitWidth, p);
+    p = pack(v, whole, p);
     if (whole < groups) {
       std::uint32_t last[kGroup] = {};
       std::memcpy(last, v + whole * kGroup, (count - whole * kGroup) * sizeof *v);
-      PackGroup(last, bitWidth, p);
+      pack(last, 1, p);
     }
     first += count;
   }
