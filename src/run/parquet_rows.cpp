@@ -110,8 +110,11 @@ ParquetStatus ParquetColumnConverter::BuildDictionary(const OutputRowField& fiel
   std::int32_t* keys = keys_.data();
   std::uint32_t* indices = indices_.data();
   std::int32_t count = 0;
-  for (std::int32_t r = 0; r < rows; ++r) {
-    const std::int32_t v = field.values[r * field.stride];
+  // Locals, so that the stores of the loop are not taken to change them.
+  const std::int32_t* in = field.values;
+  const std::ptrdiff_t stride = field.stride;
+  for (std::int32_t r = 0; r < rows; ++r, in += stride) {
+    const std::int32_t v = *in;
     std::uint32_t h = Hash(v, bits);
     std::uint64_t slot = slots[h];
     while (slot != 0 && static_cast<std::uint32_t>(slot) != static_cast<std::uint32_t>(v)) {
