@@ -2,6 +2,7 @@
 #include "parquet/chunk.h"
 
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <cstring>
 
@@ -138,6 +139,25 @@ std::size_t FixedWidth(ParquetType type) {
   return type == ParquetType::kInt32 || type == ParquetType::kDate ? 4 : 8;
 }
 
+static_assert(std::endian::native == std::endian::little,
+              "PLAIN numbers are the bytes of the values as they lie in memory");
+
+// The array of a fixed-width type's values, as bytes.
+const char* FixedBytes(ParquetType type, const ParquetValues& v) {
+  switch (type) {
+    case ParquetType::kInt32:
+    case ParquetType::kDate:
+      return reinterpret_cast<const char*>(v.i32);
+    case ParquetType::kDecimal12_2:
+      return reinterpret_cast<const char*>(v.i64);
+    case ParquetType::kDouble:
+      return reinterpret_cast<const char*>(v.f64);
+    case ParquetType::kString:
+      break;
+  }
+  return nullptr;
+}
+
 // Entries first .. first + n - 1 in PLAIN.
 void PutPlain(ParquetBuffer* out, ParquetType type, const ParquetValues& v, std::size_t first,
               std::size_t n) {
@@ -169,19 +189,21 @@ std::size_t PageEntries(ParquetType type, const ParquetValues& v, std::size_t fi
 }  // namespace
 
 ParquetStatus ParquetChunkEncoder::PutPage(bool dictionaryPage, std::int32_t numValues,
-                                           ParquetEncoding encoding, ParquetBuffer* bytes,
+                                           ParquetEncoding encoding, const char* raw,
+                                           std::size_t rawSize, ParquetBuffer* bytes,
                                            ParquetChunkMeta* meta) {
-  if (!page_.ok()) return ParquetStatus::kNoMemory;
-  if (page_.size() > static_cast<std::size_t>(INT_MAX)) return ParquetStatus::kBadArgument;
-  const ParquetBuffer* body = &page_;
+  if (rawSize > static_cast<std::size_t>(INT_MAX)) return ParquetStatus::kBadArgument;
+  const char* body = raw;
+  std::size_t bodySize = rawSize;
   if (codec_ != ParquetCodec::kUncompressed) {
-    const ParquetStatus status = compressor_.Compress(codec_, page_.data(), page_.size(), &packed_);
+    const ParquetStatus status = compressor_.Compress(codec_, raw, rawSize, &packed_);
     if (status != ParquetStatus::kOk) return status;
-    body = &packed_;
+    body = packed_.data();
+    bodySize = packed_.size();
   }
-  if (body->size() > static_cast<std::size_t>(INT_MAX)) return ParquetStatus::kBadArgument;
-  const auto uncompressed = static_cast<std::int32_t>(page_.size());
-  const auto compressed = static_cast<std::int32_t>(body->size());
+  if (bodySize > static_cast<std::size_t>(INT_MAX)) return ParquetStatus::kBadArgument;
+  const auto uncompressed = static_cast<std::int32_t>(rawSize);
+  const auto compressed = static_cast<std::int32_t>(bodySize);
   header_.Clear();
   if (dictionaryPage) {
     Parquet_PutDictionaryPageHeader(&header_, uncompressed, compressed, numValues);
@@ -189,12 +211,19 @@ ParquetStatus ParquetChunkEncoder::PutPage(bool dictionaryPage, std::int32_t num
     Parquet_PutDataPageHeader(&header_, uncompressed, compressed, numValues, encoding);
   }
   bytes->Append(header_.data(), header_.size());
-  bytes->Append(body->data(), body->size());
+  bytes->Append(body, bodySize);
   if (!header_.ok() || !bytes->ok()) return ParquetStatus::kNoMemory;
-  meta->uncompressedBytes += static_cast<std::int64_t>(header_.size() + page_.size());
-  meta->compressedBytes += static_cast<std::int64_t>(header_.size() + body->size());
+  meta->uncompressedBytes += static_cast<std::int64_t>(header_.size() + rawSize);
+  meta->compressedBytes += static_cast<std::int64_t>(header_.size() + bodySize);
   if (!dictionaryPage) ++meta->dataPages;
   return ParquetStatus::kOk;
+}
+
+ParquetStatus ParquetChunkEncoder::PutPage(bool dictionaryPage, std::int32_t numValues,
+                                           ParquetEncoding encoding, ParquetBuffer* bytes,
+                                           ParquetChunkMeta* meta) {
+  if (!page_.ok()) return ParquetStatus::kNoMemory;
+  return PutPage(dictionaryPage, numValues, encoding, page_.data(), page_.size(), bytes, meta);
 }
 
 ParquetStatus ParquetChunkEncoder::PlainPages(const ParquetValues& values, std::int32_t rows,
@@ -203,10 +232,18 @@ ParquetStatus ParquetChunkEncoder::PlainPages(const ParquetValues& values, std::
   const auto end = static_cast<std::size_t>(rows);
   for (std::size_t first = 0; first < end;) {
     const std::size_t n = PageEntries(type, values, first, end);
-    page_.Clear();
-    PutPlain(&page_, type, values, first, n);
-    const ParquetStatus status =
-        PutPage(false, static_cast<std::int32_t>(n), kEncPlain, bytes, meta);
+    ParquetStatus status;
+    if (type == ParquetType::kString) {
+      page_.Clear();
+      PutPlain(&page_, type, values, first, n);
+      status = PutPage(false, static_cast<std::int32_t>(n), kEncPlain, bytes, meta);
+    } else {
+      // PLAIN numbers are the values' bytes as they lie: the page is
+      // compressed, or copied, from the values themselves.
+      const std::size_t width = FixedWidth(type);
+      status = PutPage(false, static_cast<std::int32_t>(n), kEncPlain,
+                       FixedBytes(type, values) + first * width, n * width, bytes, meta);
+    }
     if (status != ParquetStatus::kOk) return status;
     first += n;
   }

@@ -60,6 +60,10 @@ class ParquetChunkEncoder {
                                          ParquetBuffer* bytes, ParquetChunkMeta* meta);
 
  private:
+  // A page of the `rawSize` bytes at `raw`, or of page_.
+  ParquetStatus PutPage(bool dictionaryPage, std::int32_t numValues, ParquetEncoding encoding,
+                        const char* raw, std::size_t rawSize, ParquetBuffer* bytes,
+                        ParquetChunkMeta* meta);
   ParquetStatus PutPage(bool dictionaryPage, std::int32_t numValues, ParquetEncoding encoding,
                         ParquetBuffer* bytes, ParquetChunkMeta* meta);
   ParquetStatus PlainPages(const ParquetValues& values, std::int32_t rows, ParquetBuffer* bytes,
