@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -235,6 +236,44 @@ TEST(RleHybridTest, SameBytesAsTheModel) {
       Parquet_PutRleHybrid(&b, part.data(), n, bitWidth);
       ASSERT_TRUE(b.ok());
       EXPECT_EQ(Hex(Str(b)), Hex(ModelRleHybrid(part, bitWidth))) << bitWidth << " " << n;
+    }
+  }
+}
+
+// PLAIN strings are each one's four-byte length and its bytes, whatever
+// their lengths (short ones are copied wide), with or without a trailer
+// after each, for ranges that end at the last byte there is to read (kept
+// in a buffer of its own, so that a read past it shows under the
+// sanitizers), appended after bytes already in the buffer.
+TEST(PlainEncodingTest, StringsAreLengthAndBytes) {
+  for (std::uint32_t trailer : {0u, 1u}) {
+    std::string text;
+    std::vector<std::uint32_t> offsets;
+    std::vector<std::string> strings;
+    for (std::size_t length : {0, 1, 10, 15, 16, 17, 20, 40, 3, 16, 0, 12}) {
+      offsets.push_back(static_cast<std::uint32_t>(text.size()));
+      std::string one;
+      for (std::size_t k = 0; k < length; ++k)
+        one += static_cast<char>('a' + (k + text.size()) % 26);
+      strings.push_back(one);
+      text += one + std::string(trailer, '\n');
+    }
+    offsets.push_back(static_cast<std::uint32_t>(text.size()));
+    const std::unique_ptr<char[]> exact(new char[text.size()]);
+    std::memcpy(exact.get(), text.data(), text.size());
+    const ParquetStrings all{exact.get(), offsets.data(), trailer};
+    for (std::size_t first : {std::size_t{0}, std::size_t{3}, std::size_t{11}}) {
+      const std::size_t n = strings.size() - first;
+      ParquetBuffer b;
+      b.Append("head", 4);
+      Parquet_PutPlainStrings(&b, all, first, n);
+      ASSERT_TRUE(b.ok());
+      std::string want = "head";
+      for (std::size_t i = first; i < first + n; ++i) {
+        const auto size = static_cast<std::uint32_t>(strings[i].size());
+        want += std::string(reinterpret_cast<const char*>(&size), 4) + strings[i];
+      }
+      EXPECT_EQ(Hex(Str(b)), Hex(want)) << trailer << " " << first;
     }
   }
 }

@@ -169,12 +169,23 @@ void Parquet_PutPlainStrings(ParquetBuffer* out, const ParquetStrings& strings, 
                              std::size_t n) {
   std::size_t total = 0;
   for (std::size_t i = first; i < first + n; ++i) total += 4 + strings.size(i);
+  // A short string goes in one copy of kWide bytes when that many can be
+  // read from its start (up to the range's last offset) and written (the
+  // room reserved past the strings); the bytes past its end are written
+  // over by the next string or lie beyond the buffer's size.
+  constexpr std::size_t kWide = 16;
+  if (out->Reserve(total + kWide) == nullptr) return;
   char* p = out->Grow(total);
-  if (p == nullptr) return;
+  const std::uint32_t* offsets = strings.offsets;
+  const std::size_t readable = offsets[first + n];
   for (std::size_t i = first; i < first + n; ++i) {
     const std::uint32_t size = strings.size(i);
     std::memcpy(p, &size, 4);
-    std::memcpy(p + 4, strings.data(i), size);
+    if (size <= kWide && offsets[i] + kWide <= readable) {
+      std::memcpy(p + 4, strings.data(i), kWide);
+    } else {
+      std::memcpy(p + 4, strings.data(i), size);
+    }
     p += 4 + size;
   }
 }
