@@ -201,6 +201,44 @@ TEST_F(ParquetConvertTest, DictionaryOrPlain) {
   EXPECT_EQ(conv.values().indices, nullptr);
 }
 
+// Two columns of one field's values (double and decim) share a dictionary
+// when the caller vouches for the values: the second takes the first's
+// entries and indices, under its own type, or goes plain as the first did;
+// without the caller's word, or with another limit, it is built anew and
+// sees values changed in between.
+TEST_F(ParquetConvertTest, SameValuesShareTheDictionary) {
+  std::vector<std::int32_t> values;
+  for (std::int32_t r = 0; r < 1000; ++r) values.push_back((r * 7) % 50);
+  const OutputRowField field{values.data(), 1, OutputKind::kInteger, 10};
+  ParquetColumnConverter conv;
+  auto convert = [&](ParquetType type, std::int64_t hint, bool same) {
+    return conv.Convert({"k", type, hint}, writerState.format, field, 1000, 1, same);
+  };
+  ASSERT_EQ(convert(ParquetType::kDouble, 50, false), ParquetStatus::kOk);
+  const std::vector<std::uint32_t> indices(conv.values().indices, conv.values().indices + 1000);
+  const std::vector<double> entries(conv.values().f64, conv.values().f64 + 50);
+  ASSERT_EQ(convert(ParquetType::kDecimal12_2, 50, true), ParquetStatus::kOk);
+  ASSERT_EQ(conv.values().dictSize, 50);
+  for (std::size_t r = 0; r < 1000; ++r) ASSERT_EQ(conv.values().indices[r], indices[r]);
+  for (std::size_t e = 0; e < 50; ++e) ASSERT_EQ(conv.values().i64[e], entries[e] * 100) << e;
+  // Changed, and said so: the dictionary follows the values.
+  values[0] = 77;
+  ASSERT_EQ(convert(ParquetType::kInt32, 50, false), ParquetStatus::kOk);
+  EXPECT_EQ(conv.values().dictSize, 51);
+  EXPECT_EQ(conv.values().i32[0], 77);
+  // Another limit (a hint of 300 is above a quarter of the rows: none) is
+  // never taken from the last call.
+  ASSERT_EQ(convert(ParquetType::kInt32, 300, true), ParquetStatus::kOk);
+  EXPECT_EQ(conv.values().indices, nullptr);
+  // A column that went plain hands that on to the same values.
+  for (std::int32_t r = 0; r < 1000; ++r) values[static_cast<std::size_t>(r)] = r;
+  ASSERT_EQ(convert(ParquetType::kInt32, 10, false), ParquetStatus::kOk);
+  EXPECT_EQ(conv.values().indices, nullptr);
+  ASSERT_EQ(convert(ParquetType::kDouble, 10, true), ParquetStatus::kOk);
+  EXPECT_EQ(conv.values().indices, nullptr);
+  EXPECT_EQ(conv.values().f64[999], 999.0);
+}
+
 // The entries are the distinct values in the order they first come, and
 // each row's index names its value: values close together and values far
 // apart, every other one of an array; a hint below the values' true count

@@ -51,10 +51,13 @@ class RowGroupChunk : public GenFormatChunk {
                       "fields == Parquet columns");
     for (std::size_t c = 0; c < columns_.size(); ++c) {
       // The columns are encoded one at a time: one encoder's scratch serves
-      // them all.
-      const ParquetStatus status =
-          encoder_.EncodeInto(columns_[c], codec_, text_, view.fields[c], view.rows, view.fillState,
-                              &bytes_, &metas_[c]);
+      // them all. A column of the same values as the one before it (two
+      // fields of one slot) takes that one's dictionary.
+      const OutputRowField& field = view.fields[c];
+      const bool same = c > 0 && field.values == view.fields[c - 1].values &&
+                        field.stride == view.fields[c - 1].stride;
+      const ParquetStatus status = encoder_.EncodeInto(columns_[c], codec_, text_, field, view.rows,
+                                                       view.fillState, &bytes_, &metas_[c], same);
       if (status == ParquetStatus::kNoMemory) {
         bytes_.Clear();
         return 0;

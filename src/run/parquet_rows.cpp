@@ -63,9 +63,11 @@ ParquetColumnConverter::~ParquetColumnConverter() = default;
 ParquetStatus ParquetColumnConverter::Convert(const ParquetColumnDesc& desc,
                                               const OutputFormat& format,
                                               const OutputRowField& field, std::int32_t rows,
-                                              std::int32_t fillState) {
+                                              std::int32_t fillState, bool sameValuesAsLast) {
   values_ = ParquetValues{};
   format_ = &format;
+  const Tried tried = tried_;
+  tried_ = Tried{};
   const OutputKind kind = field.kind;
   if (rows < 1 || field.values == nullptr || !WriterMakes(desc.type, kind)) {
     return ParquetStatus::kBadArgument;
@@ -73,8 +75,20 @@ ParquetStatus ParquetColumnConverter::Convert(const ParquetColumnDesc& desc,
   const std::int32_t limit = Keyed(kind) ? Parquet_DictionaryLimit(desc.distinctHint, rows) : 0;
   if (limit > 0) {
     bool built = false;
-    const ParquetStatus status = BuildDictionary(field, rows, limit, desc.distinctHint, &built);
-    if (status != ParquetStatus::kOk) return status;
+    // The same values under the same limit make the same dictionary: the
+    // one of the last call stands (keys_ and indices_ are as it left them).
+    const bool again = sameValuesAsLast && tried.values == field.values &&
+                       tried.stride == field.stride && tried.rows == rows && tried.limit == limit;
+    std::int32_t dictSize = tried.dictSize;
+    if (again) {
+      built = tried.built;
+    } else {
+      const ParquetStatus status = BuildDictionary(field, rows, limit, desc.distinctHint, &built);
+      if (status != ParquetStatus::kOk) return status;
+      dictSize = values_.dictSize;
+    }
+    tried_ = Tried{field.values, field.stride, rows, limit, built, dictSize};
+    values_.dictSize = built ? dictSize : 0;
     if (built) {
       values_.indices = indices_.data();
       if (desc.type == ParquetType::kString) return DictionaryTexts(field);

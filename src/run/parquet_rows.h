@@ -63,10 +63,13 @@ class ParquetColumnConverter {
   // not make the type, kBadValue for a day number out of range.
   // REQUIRES: rows >= 1, field.values != NULL
   // Texts are framed as the last field of a row in `format` (which must
-  // outlive the values).
+  // outlive the values). `sameValuesAsLast`: the caller vouches that the
+  // values are those of the last call, unchanged since; when they lie at
+  // the same place and take the same dictionary limit, its dictionary (or
+  // its finding that there is none) is used again instead of being rebuilt.
   [[nodiscard]] ParquetStatus Convert(const ParquetColumnDesc& desc, const OutputFormat& format,
                                       const OutputRowField& field, std::int32_t rows,
-                                      std::int32_t fillState);
+                                      std::int32_t fillState, bool sameValuesAsLast = false);
   // Valid until the next Convert; may point into the field's values.
   const ParquetValues& values() const { return values_; }
 
@@ -79,7 +82,19 @@ class ParquetColumnConverter {
   ParquetStatus PlainTexts(const OutputRowField& field, std::int32_t rows, std::int32_t fill);
   bool TextStream();
 
+  // The dictionary the last Convert tried: where its values lay, its
+  // limit, and whether it was built (with how many entries).
+  struct Tried {
+    const std::int32_t* values = nullptr;
+    std::ptrdiff_t stride = 0;
+    std::int32_t rows = 0;
+    std::int32_t limit = 0;
+    bool built = false;
+    std::int32_t dictSize = 0;
+  };
+
   const OutputFormat* format_ = nullptr;  // of the Convert under way
+  Tried tried_;
   ParquetValues values_;
   ParquetArray<std::int32_t> keys_;      // the dictionary's field values
   ParquetArray<std::uint32_t> indices_;  // each row's entry
@@ -104,11 +119,14 @@ class ParquetFieldEncoder {
   }
   // The same appending the chunk's bytes to *bytes, as
   // ParquetChunkEncoder::EncodeInto does.
+  // `sameValuesAsLast` as for ParquetColumnConverter::Convert.
   [[nodiscard]] ParquetStatus EncodeInto(const ParquetColumnDesc& desc, ParquetCodec codec,
                                          const OutputFormat& format, const OutputRowField& field,
                                          std::int32_t rows, std::int32_t fillState,
-                                         ParquetBuffer* bytes, ParquetChunkMeta* meta) {
-    const ParquetStatus status = converter_.Convert(desc, format, field, rows, fillState);
+                                         ParquetBuffer* bytes, ParquetChunkMeta* meta,
+                                         bool sameValuesAsLast = false) {
+    const ParquetStatus status =
+        converter_.Convert(desc, format, field, rows, fillState, sameValuesAsLast);
     if (status != ParquetStatus::kOk) return status;
     return encoder_.EncodeInto(desc, codec, converter_.values(), rows, bytes, meta);
   }
