@@ -314,6 +314,90 @@ struct StringColumn {
   ParquetStrings strings() const { return {bytes.data(), offsets.data(), 0}; }
 };
 
+// A plain string chunk handed over a part at a time is the chunk of all
+// its strings at once, byte for byte and in its metadata: parts of every
+// size, across page ends, the least and the greatest string in any part
+// (or a greatest too long to be kept), each codec, after bytes already in
+// the buffer. Parts beyond the rows, too few, or no Begin are refused and
+// leave the buffer as it was.
+TEST(ParquetChunkTest, PlainStringsInPartsAreTheWholeChunk) {
+  std::vector<std::string> texts;
+  std::uint32_t state = 5;
+  for (int i = 0; i < 150000; ++i) {
+    state = state * 1103515245u + 12345u;
+    const std::size_t length = (state >> 16) % 31;
+    texts.push_back(std::string(length, static_cast<char>('b' + (state >> 8) % 20)));
+  }
+  std::vector<std::string> lateBounds = texts;
+  lateBounds[149999] = "a";
+  lateBounds[120000] = "zz";
+  std::vector<std::string> longMost = texts;
+  longMost[70000] = std::string(200, 'y');
+  for (const auto& column : {texts, lateBounds, longMost}) {
+    const StringColumn strings(column);
+    const auto rows = static_cast<std::int32_t>(column.size());
+    for (ParquetCodec codec : {ParquetCodec::kUncompressed, ParquetCodec::kSnappy}) {
+      ParquetChunkEncoder whole;
+      ParquetBuffer want;
+      want.Append("head", 4);
+      ParquetChunkMeta wantMeta{};
+      ASSERT_EQ(whole.EncodeInto({"c", ParquetType::kString, 0}, codec,
+                                 {.strings = strings.strings()}, rows, &want, &wantMeta),
+                ParquetStatus::kOk);
+      for (std::int32_t part : {rows, 1000, 7, 65536, 40000}) {
+        ParquetChunkEncoder encoder;
+        ParquetBuffer got;
+        got.Append("head", 4);
+        ParquetChunkMeta meta{};
+        ASSERT_EQ(encoder.BeginPlainStrings(codec, rows, &got, &meta), ParquetStatus::kOk);
+        for (std::int32_t first = 0; first < rows; first += part) {
+          const ParquetStrings some{strings.bytes.data(),
+                                    strings.offsets.data() + static_cast<std::size_t>(first), 0};
+          ASSERT_EQ(encoder.AddPlainStrings(some, std::min(part, rows - first)),
+                    ParquetStatus::kOk);
+        }
+        ASSERT_EQ(encoder.EndPlainStrings(), ParquetStatus::kOk);
+        EXPECT_TRUE(Str(got) == Str(want)) << part;
+        EXPECT_EQ(meta.dataPages, wantMeta.dataPages);
+        EXPECT_EQ(meta.numValues, wantMeta.numValues);
+        EXPECT_EQ(meta.uncompressedBytes, wantMeta.uncompressedBytes);
+        EXPECT_EQ(meta.compressedBytes, wantMeta.compressedBytes);
+        EXPECT_EQ(meta.dataPageOffset, wantMeta.dataPageOffset);
+        EXPECT_FALSE(meta.dictionary);
+        EXPECT_EQ(meta.codec, codec);
+        ASSERT_EQ(meta.hasStats, wantMeta.hasStats) << part;
+        EXPECT_EQ(std::string(meta.min.bytes, meta.min.size),
+                  std::string(wantMeta.min.bytes, wantMeta.min.size));
+        EXPECT_EQ(std::string(meta.max.bytes, meta.max.size),
+                  std::string(wantMeta.max.bytes, wantMeta.max.size));
+      }
+      EXPECT_GT(wantMeta.dataPages, 2);
+      EXPECT_EQ(wantMeta.hasStats, column[70000].size() < 200);
+    }
+  }
+  const StringColumn few({"x", "y", "z"});
+  ParquetChunkEncoder encoder;
+  ParquetBuffer bytes;
+  bytes.Append("head", 4);
+  ParquetChunkMeta meta{};
+  // Pages gone into the buffer are taken back when the chunk fails.
+  const StringColumn many(texts);
+  ASSERT_EQ(encoder.BeginPlainStrings(ParquetCodec::kSnappy, 150001, &bytes, &meta),
+            ParquetStatus::kOk);
+  ASSERT_EQ(encoder.AddPlainStrings(many.strings(), 150000), ParquetStatus::kOk);
+  EXPECT_GT(bytes.size(), std::size_t{100000});
+  EXPECT_EQ(encoder.EndPlainStrings(), ParquetStatus::kBadArgument);
+  EXPECT_EQ(Str(bytes), "head");
+  EXPECT_EQ(encoder.AddPlainStrings(few.strings(), 1), ParquetStatus::kBadArgument);
+  ASSERT_EQ(encoder.BeginPlainStrings(ParquetCodec::kSnappy, 2, &bytes, &meta), ParquetStatus::kOk);
+  EXPECT_EQ(encoder.AddPlainStrings(few.strings(), 3), ParquetStatus::kBadArgument);
+  EXPECT_EQ(Str(bytes), "head");
+  ASSERT_EQ(encoder.BeginPlainStrings(ParquetCodec::kSnappy, 3, &bytes, &meta), ParquetStatus::kOk);
+  ASSERT_EQ(encoder.AddPlainStrings(few.strings(), 2), ParquetStatus::kOk);
+  EXPECT_EQ(encoder.EndPlainStrings(), ParquetStatus::kBadArgument);
+  EXPECT_EQ(Str(bytes), "head");
+}
+
 // Min and max in each type's order, the same from plain and dictionary
 // forms.
 TEST(ParquetChunkTest, StatisticsOrders) {

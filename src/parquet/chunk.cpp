@@ -41,7 +41,7 @@ bool ValidValues(ParquetType type, const ParquetValues& values, std::int32_t row
 
 void SetStat(ParquetStatValue* stat, const void* bytes, std::size_t size) {
   stat->size = static_cast<std::uint8_t>(size);
-  std::memcpy(stat->bytes, bytes, size);
+  if (size > 0) std::memcpy(stat->bytes, bytes, size);
 }
 
 // Signed order for the integer types (and dates and decimals on them).
@@ -100,7 +100,8 @@ std::uint64_t OrderPrefix(const ParquetStrings& s, std::size_t i) {
   return v;
 }
 
-void StringStats(const ParquetStrings& s, std::int32_t n, ParquetChunkMeta* meta) {
+// The first least and the first greatest of strings 0 .. n - 1, n >= 1.
+void StringBounds(const ParquetStrings& s, std::int32_t n, std::size_t* least, std::size_t* most) {
   std::size_t lo = 0, hi = 0;
   std::uint64_t loPrefix = OrderPrefix(s, 0), hiPrefix = loPrefix;
   for (std::int32_t i = 1; i < n; ++i) {
@@ -115,10 +116,31 @@ void StringStats(const ParquetStrings& s, std::int32_t n, ParquetChunkMeta* meta
       hiPrefix = prefix;
     }
   }
-  if (s.size(lo) > kParquetMaxStatBytes || s.size(hi) > kParquetMaxStatBytes) return;
-  SetStat(&meta->min, s.data(lo), s.size(lo));
-  SetStat(&meta->max, s.data(hi), s.size(hi));
+  *least = lo;
+  *most = hi;
+}
+
+// Statistics of strings with these bounds; none when either is too long to
+// be kept.
+void SetStringStats(const char* least, std::size_t leastSize, const char* most,
+                    std::size_t mostSize, ParquetChunkMeta* meta) {
+  if (leastSize > kParquetMaxStatBytes || mostSize > kParquetMaxStatBytes) return;
+  SetStat(&meta->min, least, leastSize);
+  SetStat(&meta->max, most, mostSize);
   meta->hasStats = true;
+}
+
+void StringStats(const ParquetStrings& s, std::int32_t n, ParquetChunkMeta* meta) {
+  std::size_t lo = 0, hi = 0;
+  StringBounds(s, n, &lo, &hi);
+  SetStringStats(s.data(lo), s.size(lo), s.data(hi), s.size(hi), meta);
+}
+
+// Unsigned byte-wise order of two byte strings, a prefix first.
+bool BytesLess(const char* a, std::size_t na, const char* b, std::size_t nb) {
+  const std::size_t common = std::min(na, nb);
+  const int c = common == 0 ? 0 : std::memcmp(a, b, common);  // an empty one may have no bytes
+  return c != 0 ? c < 0 : na < nb;
 }
 
 void Statistics(ParquetType type, const ParquetValues& v, std::int32_t n, ParquetChunkMeta* meta) {
@@ -296,6 +318,87 @@ ParquetStatus ParquetChunkEncoder::EncodeInto(const ParquetColumnDesc& desc, Par
                                                 : PlainPages(values, rows, bytes, meta);
   if (status != ParquetStatus::kOk) bytes->Truncate(start);
   return status;
+}
+
+ParquetStatus ParquetChunkEncoder::Abandon(ParquetStatus status) {
+  if (stringBytes_ != nullptr) stringBytes_->Truncate(stringStart_);
+  stringBytes_ = nullptr;
+  stringMeta_ = nullptr;
+  return status;
+}
+
+ParquetStatus ParquetChunkEncoder::BeginPlainStrings(ParquetCodec codec, std::int32_t rows,
+                                                     ParquetBuffer* bytes, ParquetChunkMeta* meta) {
+  stringBytes_ = nullptr;
+  stringMeta_ = nullptr;
+  *meta = ParquetChunkMeta{};
+  if (rows < 1) return ParquetStatus::kBadArgument;
+  codec_ = codec;
+  meta->type = ParquetType::kString;
+  meta->codec = codec;
+  meta->dictionary = false;
+  meta->numValues = rows;
+  stringBytes_ = bytes;
+  stringMeta_ = meta;
+  stringStart_ = bytes->size();
+  stringsLeft_ = rows;
+  pageStrings_ = 0;
+  page_.Clear();
+  least_.Clear();
+  most_.Clear();
+  return ParquetStatus::kOk;
+}
+
+// The strings fill the page until it holds kParquetPageBytes or more, as
+// PageEntries counts them; the page then goes.
+ParquetStatus ParquetChunkEncoder::AddPlainStrings(const ParquetStrings& strings, std::int32_t n) {
+  if (stringBytes_ == nullptr) return ParquetStatus::kBadArgument;
+  if (n < 1 || n > stringsLeft_ || strings.bytes == nullptr || strings.offsets == nullptr) {
+    return Abandon(ParquetStatus::kBadArgument);
+  }
+  std::size_t lo = 0, hi = 0;
+  StringBounds(strings, n, &lo, &hi);
+  const bool first = stringsLeft_ == stringMeta_->numValues;
+  if (first || BytesLess(strings.data(lo), strings.size(lo), least_.data(), least_.size())) {
+    least_.Clear();
+    least_.Append(strings.data(lo), strings.size(lo));
+  }
+  if (first || BytesLess(most_.data(), most_.size(), strings.data(hi), strings.size(hi))) {
+    most_.Clear();
+    most_.Append(strings.data(hi), strings.size(hi));
+  }
+  if (!least_.ok() || !most_.ok()) return Abandon(ParquetStatus::kNoMemory);
+  stringsLeft_ -= n;
+  const auto end = static_cast<std::size_t>(n);
+  for (std::size_t i = 0; i < end;) {
+    std::size_t bytes = page_.size();
+    std::size_t j = i;
+    while (j < end && bytes < kParquetPageBytes) bytes += 4 + strings.size(j++);
+    Parquet_PutPlainStrings(&page_, strings, i, j - i);
+    pageStrings_ += static_cast<std::int32_t>(j - i);
+    i = j;
+    if (page_.size() >= kParquetPageBytes) {
+      const ParquetStatus status =
+          PutPage(false, pageStrings_, kEncPlain, stringBytes_, stringMeta_);
+      if (status != ParquetStatus::kOk) return Abandon(status);
+      page_.Clear();
+      pageStrings_ = 0;
+    }
+  }
+  return ParquetStatus::kOk;
+}
+
+ParquetStatus ParquetChunkEncoder::EndPlainStrings() {
+  if (stringBytes_ == nullptr) return ParquetStatus::kBadArgument;
+  if (stringsLeft_ != 0) return Abandon(ParquetStatus::kBadArgument);
+  if (pageStrings_ > 0) {
+    const ParquetStatus status = PutPage(false, pageStrings_, kEncPlain, stringBytes_, stringMeta_);
+    if (status != ParquetStatus::kOk) return Abandon(status);
+  }
+  SetStringStats(least_.data(), least_.size(), most_.data(), most_.size(), stringMeta_);
+  stringBytes_ = nullptr;
+  stringMeta_ = nullptr;
+  return ParquetStatus::kOk;
 }
 
 ParquetStatus Parquet_EncodeColumnChunk(const ParquetColumnDesc& desc, ParquetCodec codec,

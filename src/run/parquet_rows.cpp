@@ -64,6 +64,17 @@ ParquetStatus ParquetColumnConverter::Convert(const ParquetColumnDesc& desc,
                                               const OutputFormat& format,
                                               const OutputRowField& field, std::int32_t rows,
                                               std::int32_t fillState, bool sameValuesAsLast) {
+  bool plainTexts = false;
+  const ParquetStatus status =
+      ConvertUnlessPlainTexts(desc, format, field, rows, sameValuesAsLast, &plainTexts);
+  if (status != ParquetStatus::kOk || !plainTexts) return status;
+  return PlainTexts(field, rows, &fillState);
+}
+
+ParquetStatus ParquetColumnConverter::ConvertUnlessPlainTexts(
+    const ParquetColumnDesc& desc, const OutputFormat& format, const OutputRowField& field,
+    std::int32_t rows, bool sameValuesAsLast, bool* plainTexts) {
+  *plainTexts = false;
   values_ = ParquetValues{};
   format_ = &format;
   const Tried tried = tried_;
@@ -95,7 +106,10 @@ ParquetStatus ParquetColumnConverter::Convert(const ParquetColumnDesc& desc,
       return Typed(desc.type, keys_.data(), 1, values_.dictSize);
     }
   }
-  if (desc.type == ParquetType::kString) return PlainTexts(field, rows, fillState);
+  if (desc.type == ParquetType::kString) {
+    *plainTexts = true;
+    return ParquetStatus::kOk;
+  }
   return Typed(desc.type, field.values, field.stride, rows);
 }
 
@@ -229,11 +243,14 @@ ParquetStatus ParquetColumnConverter::DictionaryTexts(const OutputRowField& fiel
 
 // All rows through the row formatter, one line each, then the offsets of
 // the lines: by their common length when they have one, else by search.
+// The fill stream's state moves on past the rows.
 ParquetStatus ParquetColumnConverter::PlainTexts(const OutputRowField& field, std::int32_t rows,
-                                                 std::int32_t fill) {
+                                                 std::int32_t* fill) {
+  values_ = ParquetValues{};
+  if (rows < 1 || field.values == nullptr || format_ == nullptr) return ParquetStatus::kBadArgument;
   const auto n = static_cast<std::size_t>(rows);
   if (!TextStream() || !offsets_.Resize(n + 1)) return ParquetStatus::kNoMemory;
-  if (Output_Rows(text_.get(), *format_, &field, 1, rows, &fill) != 0) {
+  if (Output_Rows(text_.get(), *format_, &field, 1, rows, fill) != 0) {
     return ParquetStatus::kNoMemory;
   }
   const char* text = text_->data();
@@ -263,6 +280,34 @@ ParquetStatus ParquetColumnConverter::PlainTexts(const OutputRowField& field, st
   }
   values_.strings = ParquetStrings{text, offsets, 1};
   return ParquetStatus::kOk;
+}
+
+ParquetStatus ParquetFieldEncoder::EncodeInto(const ParquetColumnDesc& desc, ParquetCodec codec,
+                                              const OutputFormat& format,
+                                              const OutputRowField& field, std::int32_t rows,
+                                              std::int32_t fillState, ParquetBuffer* bytes,
+                                              ParquetChunkMeta* meta, bool sameValuesAsLast) {
+  bool plainTexts = false;
+  ParquetStatus status =
+      converter_.ConvertUnlessPlainTexts(desc, format, field, rows, sameValuesAsLast, &plainTexts);
+  if (status != ParquetStatus::kOk) return status;
+  if (!plainTexts) return encoder_.EncodeInto(desc, codec, converter_.values(), rows, bytes, meta);
+  status = encoder_.BeginPlainStrings(codec, rows, bytes, meta);
+  std::int32_t fill = fillState;
+  for (std::int32_t first = 0; status == ParquetStatus::kOk && first < rows;
+       first += kParquetTextPartRows) {
+    const std::int32_t n = std::min(kParquetTextPartRows, rows - first);
+    OutputRowField part = field;
+    part.values += static_cast<std::ptrdiff_t>(first) * field.stride;
+    status = converter_.PlainTexts(part, n, &fill);
+    if (status != ParquetStatus::kOk) {
+      encoder_.AbandonPlainStrings();
+      return status;
+    }
+    status = encoder_.AddPlainStrings(converter_.values().strings, n);
+  }
+  if (status != ParquetStatus::kOk) return status;
+  return encoder_.EndPlainStrings();
 }
 
 }  // namespace zervgen

@@ -42,6 +42,8 @@ namespace zervgen {
 inline constexpr std::int32_t kParquetDayOfEpoch = 25567;
 // The most entries of a dictionary.
 inline constexpr std::int32_t kParquetMaxDictionary = 65536;
+// The rows of a column's plain texts made at a time.
+inline constexpr std::int32_t kParquetTextPartRows = 16384;
 
 // The most distinct values a chunk of `rows` rows keeps in a dictionary:
 // a quarter of its rows, at most kParquetMaxDictionary; 0 (plain) when the
@@ -70,7 +72,21 @@ class ParquetColumnConverter {
   [[nodiscard]] ParquetStatus Convert(const ParquetColumnDesc& desc, const OutputFormat& format,
                                       const OutputRowField& field, std::int32_t rows,
                                       std::int32_t fillState, bool sameValuesAsLast = false);
-  // Valid until the next Convert; may point into the field's values.
+  // Convert, but a column that comes out as plain texts is left with no
+  // values and *plainTexts set: its texts are then made a part of the rows
+  // at a time by PlainTexts. `format` must outlive those calls.
+  [[nodiscard]] ParquetStatus ConvertUnlessPlainTexts(const ParquetColumnDesc& desc,
+                                                      const OutputFormat& format,
+                                                      const OutputRowField& field,
+                                                      std::int32_t rows, bool sameValuesAsLast,
+                                                      bool* plainTexts);
+  // The texts of rows 0 .. rows-1 of `field`, in values().strings, framed
+  // in the format of the last conversion; *fillState is the fill stream's
+  // state at the first of them and is left past the last.
+  [[nodiscard]] ParquetStatus PlainTexts(const OutputRowField& field, std::int32_t rows,
+                                         std::int32_t* fillState);
+  // Valid until the next Convert or PlainTexts; may point into the field's
+  // values.
   const ParquetValues& values() const { return values_; }
 
  private:
@@ -79,7 +95,6 @@ class ParquetColumnConverter {
   ParquetStatus Typed(ParquetType type, const std::int32_t* keys, std::ptrdiff_t stride,
                       std::int32_t n);
   ParquetStatus DictionaryTexts(const OutputRowField& field);
-  ParquetStatus PlainTexts(const OutputRowField& field, std::int32_t rows, std::int32_t fill);
   bool TextStream();
 
   // The dictionary the last Convert tried: where its values lay, its
@@ -120,16 +135,13 @@ class ParquetFieldEncoder {
   // The same appending the chunk's bytes to *bytes, as
   // ParquetChunkEncoder::EncodeInto does.
   // `sameValuesAsLast` as for ParquetColumnConverter::Convert.
+  // Plain texts are made and encoded kParquetTextPartRows rows at a time,
+  // so that they are never held whole.
   [[nodiscard]] ParquetStatus EncodeInto(const ParquetColumnDesc& desc, ParquetCodec codec,
                                          const OutputFormat& format, const OutputRowField& field,
                                          std::int32_t rows, std::int32_t fillState,
                                          ParquetBuffer* bytes, ParquetChunkMeta* meta,
-                                         bool sameValuesAsLast = false) {
-    const ParquetStatus status =
-        converter_.Convert(desc, format, field, rows, fillState, sameValuesAsLast);
-    if (status != ParquetStatus::kOk) return status;
-    return encoder_.EncodeInto(desc, codec, converter_.values(), rows, bytes, meta);
-  }
+                                         bool sameValuesAsLast = false);
 
  private:
   ParquetColumnConverter converter_;
