@@ -15,6 +15,10 @@ constexpr std::size_t kTextStart = std::size_t{64} << 10;
 constexpr std::int32_t kMaxFillText = 100;  // the fill writer's longest text
 // The dictionary's hash table at its smallest: room for 128 values.
 constexpr int kLeastTableBits = 8;
+// A table of at most this many slots (64 KiB) is made eight times as large
+// as the values it is to hold, not twice: a row's first probe then nearly
+// always settles it, and the branch on it is foreseen.
+constexpr int kSparseTableBits = 13;
 
 bool WriterMakes(ParquetType type, OutputKind kind) {
   switch (type) {
@@ -116,9 +120,9 @@ ParquetStatus ParquetColumnConverter::ConvertUnlessPlainTexts(
 // An open-addressing table of the distinct values met so far; gives up,
 // with *built false, at the first value beyond `limit`. Each slot holds a
 // value in its low half and its entry + 1 in its high half (0: free), so a
-// row costs one probe. The table starts at twice the column's distinct
-// values (`hint`), small for the few most columns have, and doubles should
-// it become half full.
+// row costs one probe. The table starts at eight times the column's
+// distinct values (`hint`) when that is small, as for the few most columns
+// have, else at twice, and doubles should it become half full.
 ParquetStatus ParquetColumnConverter::BuildDictionary(const OutputRowField& field,
                                                       std::int32_t rows, std::int32_t limit,
                                                       std::int64_t hint, bool* built) {
@@ -129,8 +133,9 @@ ParquetStatus ParquetColumnConverter::BuildDictionary(const OutputRowField& fiel
     return ParquetStatus::kNoMemory;
   }
   const auto expected = static_cast<std::uint32_t>(std::min<std::int64_t>(hint, limit));
-  int bits =
-      std::min(mostBits, std::max(kLeastTableBits, static_cast<int>(std::bit_width(expected)) + 1));
+  const int sparse = static_cast<int>(std::bit_width(expected)) + 3;
+  const int wanted = sparse <= kSparseTableBits ? sparse : sparse - 2;
+  int bits = std::min(mostBits, std::max(kLeastTableBits, wanted));
   if (!slots_.Resize(std::size_t{1} << bits)) return ParquetStatus::kNoMemory;
   std::memset(slots_.data(), 0, slots_.size() * sizeof(std::uint64_t));
   std::uint64_t* slots = slots_.data();
