@@ -398,6 +398,61 @@ TEST(ParquetChunkTest, PlainStringsInPartsAreTheWholeChunk) {
   EXPECT_EQ(Str(bytes), "head");
 }
 
+// Pages that compress very differently one after the other (each page's
+// body goes behind a header made for the size of the page before, and is
+// moved when the true header is longer or shorter): every header names its
+// body's sizes, and the pages give back the strings, with each codec.
+TEST(ParquetChunkTest, PagesOfEveryCompressibilityReadBack) {
+  std::vector<std::string> texts;
+  std::uint32_t state = 11;
+  for (int block = 0; block < 5; ++block) {
+    for (int i = 0; i < 60000; ++i) {
+      std::string t(20, 'a');
+      if (block % 2 == 1) {
+        for (char& c : t) c = static_cast<char>((state = state * 1103515245u + 12345u) >> 24);
+      }
+      texts.push_back(t);
+    }
+  }
+  texts.resize(texts.size() - 7000);  // a short last page
+  const StringColumn strings(texts);
+  const struct {
+    ParquetCodec codec;
+    int thriftCodec;
+  } codecs[] = {
+      {ParquetCodec::kUncompressed, 0}, {ParquetCodec::kSnappy, 1}, {ParquetCodec::kZstd, 6}};
+  for (const auto& [codec, thriftCodec] : codecs) {
+    ParquetEncodedChunk chunk;
+    ASSERT_EQ(Parquet_EncodeColumnChunk({"c", ParquetType::kString, 0}, codec,
+                                        {.strings = strings.strings()},
+                                        static_cast<std::int32_t>(texts.size()), &chunk),
+              ParquetStatus::kOk);
+    const std::string bytes = Str(chunk.bytes);
+    std::vector<std::string> back;
+    std::size_t at = 0;
+    std::int64_t uncompressed = 0;
+    int pages = 0;
+    while (at < bytes.size()) {
+      zervgen_test::ThriftReader r(bytes, at);
+      const TValue header = r.Struct();
+      const auto size = static_cast<std::size_t>(header[3].i);
+      ASSERT_LE(r.at() + size, bytes.size()) << pages;
+      const std::string body =
+          zervgen_test::Decompress(thriftCodec, bytes.substr(r.at(), size), header[2].i);
+      ASSERT_EQ(body.size(), static_cast<std::size_t>(header[2].i));
+      uncompressed += static_cast<std::int64_t>(r.at() - at) + header[2].i;
+      for (auto& v : zervgen_test::DecodePlain(6, body, header[5][1].i)) back.push_back(v);
+      at = r.at() + size;
+      ++pages;
+    }
+    EXPECT_EQ(pages, chunk.meta.dataPages);
+    EXPECT_GE(pages, 5);
+    EXPECT_EQ(uncompressed, chunk.meta.uncompressedBytes);
+    EXPECT_EQ(static_cast<std::int64_t>(bytes.size()), chunk.meta.compressedBytes);
+    EXPECT_TRUE(back == texts) << static_cast<int>(codec);
+  }
+}
+
 // Min and max in each type's order, the same from plain and dictionary
 // forms.
 TEST(ParquetChunkTest, StatisticsOrders) {

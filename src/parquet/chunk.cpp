@@ -210,33 +210,51 @@ std::size_t PageEntries(ParquetType type, const ParquetValues& v, std::size_t fi
 
 }  // namespace
 
-ParquetStatus ParquetChunkEncoder::PutPage(bool dictionaryPage, std::int32_t numValues,
-                                           ParquetEncoding encoding, const char* raw,
-                                           std::size_t rawSize, ParquetBuffer* bytes,
-                                           ParquetChunkMeta* meta) {
-  if (rawSize > static_cast<std::size_t>(INT_MAX)) return ParquetStatus::kBadArgument;
-  const char* body = raw;
-  std::size_t bodySize = rawSize;
-  if (codec_ != ParquetCodec::kUncompressed) {
-    const ParquetStatus status = compressor_.Compress(codec_, raw, rawSize, &packed_);
-    if (status != ParquetStatus::kOk) return status;
-    body = packed_.data();
-    bodySize = packed_.size();
-  }
-  if (bodySize > static_cast<std::size_t>(INT_MAX)) return ParquetStatus::kBadArgument;
-  const auto uncompressed = static_cast<std::int32_t>(rawSize);
-  const auto compressed = static_cast<std::int32_t>(bodySize);
+void ParquetChunkEncoder::PutHeader(bool dictionaryPage, std::int32_t uncompressed,
+                                    std::int32_t compressed, std::int32_t numValues,
+                                    ParquetEncoding encoding) {
   header_.Clear();
   if (dictionaryPage) {
     Parquet_PutDictionaryPageHeader(&header_, uncompressed, compressed, numValues);
   } else {
     Parquet_PutDataPageHeader(&header_, uncompressed, compressed, numValues, encoding);
   }
-  bytes->Append(header_.data(), header_.size());
-  bytes->Append(body, bodySize);
-  if (!header_.ok() || !bytes->ok()) return ParquetStatus::kNoMemory;
-  meta->uncompressedBytes += static_cast<std::int64_t>(header_.size() + rawSize);
-  meta->compressedBytes += static_cast<std::int64_t>(header_.size() + bodySize);
+}
+
+// The header goes before the body, and its length depends on the body's
+// compressed size: the body is compressed straight into *bytes behind a
+// header made with a guess of that size (the last page's), and moved only
+// when the true header's length differs from the guess's.
+ParquetStatus ParquetChunkEncoder::PutPage(bool dictionaryPage, std::int32_t numValues,
+                                           ParquetEncoding encoding, const char* raw,
+                                           std::size_t rawSize, ParquetBuffer* bytes,
+                                           ParquetChunkMeta* meta) {
+  if (rawSize > static_cast<std::size_t>(INT_MAX)) return ParquetStatus::kBadArgument;
+  const auto uncompressed = static_cast<std::int32_t>(rawSize);
+  const std::size_t start = bytes->size();
+  const std::int32_t guess = codec_ == ParquetCodec::kUncompressed || lastCompressed_ == 0
+                                 ? uncompressed
+                                 : lastCompressed_;
+  PutHeader(dictionaryPage, uncompressed, guess, numValues, encoding);
+  const std::size_t guessed = header_.size();
+  if (!header_.ok() || bytes->Grow(guessed) == nullptr) return ParquetStatus::kNoMemory;
+  const ParquetStatus status = compressor_.Append(codec_, raw, rawSize, bytes);
+  if (status != ParquetStatus::kOk) return status;
+  if (!bytes->ok()) return ParquetStatus::kNoMemory;
+  const std::size_t bodySize = bytes->size() - start - guessed;
+  if (bodySize > static_cast<std::size_t>(INT_MAX)) return ParquetStatus::kBadArgument;
+  const auto compressed = static_cast<std::int32_t>(bodySize);
+  PutHeader(dictionaryPage, uncompressed, compressed, numValues, encoding);
+  const std::size_t actual = header_.size();
+  if (!header_.ok()) return ParquetStatus::kNoMemory;
+  if (actual > guessed && bytes->Grow(actual - guessed) == nullptr) return ParquetStatus::kNoMemory;
+  char* at = bytes->data() + start;
+  if (actual != guessed) std::memmove(at + actual, at + guessed, bodySize);
+  std::memcpy(at, header_.data(), actual);
+  bytes->Truncate(start + actual + bodySize);
+  lastCompressed_ = compressed;
+  meta->uncompressedBytes += static_cast<std::int64_t>(actual + rawSize);
+  meta->compressedBytes += static_cast<std::int64_t>(actual + bodySize);
   if (!dictionaryPage) ++meta->dataPages;
   return ParquetStatus::kOk;
 }

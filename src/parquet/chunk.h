@@ -75,6 +75,8 @@ class ParquetChunkEncoder {
 
  private:
   ParquetStatus Abandon(ParquetStatus status);
+  void PutHeader(bool dictionaryPage, std::int32_t uncompressed, std::int32_t compressed,
+                 std::int32_t numValues, ParquetEncoding encoding);
   // A page of the `rawSize` bytes at `raw`, or of page_.
   ParquetStatus PutPage(bool dictionaryPage, std::int32_t numValues, ParquetEncoding encoding,
                         const char* raw, std::size_t rawSize, ParquetBuffer* bytes,
@@ -86,9 +88,9 @@ class ParquetChunkEncoder {
   ParquetStatus DictionaryPages(const ParquetValues& values, std::int32_t rows, std::size_t start,
                                 ParquetBuffer* bytes, ParquetChunkMeta* meta);
 
-  ParquetBuffer page_;    // one page's values, uncompressed
-  ParquetBuffer packed_;  // the same compressed
+  ParquetBuffer page_;  // one page's values, uncompressed
   ParquetBuffer header_;
+  std::int32_t lastCompressed_ = 0;  // the last page's compressed size
   ParquetCompressor compressor_;
   ParquetCodec codec_ = ParquetCodec::kUncompressed;
 
