@@ -104,8 +104,11 @@ class ParquetFormat : public GenFormat {
   }
 
   std::int32_t ChunkRows() const override { return settings_.rowGroupRows; }
-  // A row group is large: one in the writer's hands and one per worker.
-  int RingChunks(int threads) const override { return threads + 1; }
+  // A row group is large (tens of MB at the default size, each touched
+  // afresh): one per worker, the one in the writer's hands going back to
+  // its worker once written. A spare one more kept no worker busier on two
+  // cores and cost its memory.
+  int RingChunks(int threads) const override { return threads; }
 
   std::unique_ptr<GenFormatChunk> NewChunk() override {
     return std::unique_ptr<GenFormatChunk>(new (std::nothrow)
