@@ -233,8 +233,9 @@ TEST(RleHybridTest, SameBytesAsTheModel) {
     for (std::size_t n : {std::size_t{9}, std::size_t{63}, std::size_t{1000}, v.size()}) {
       const std::vector<std::uint32_t> part(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(n));
       ParquetBuffer b;
-      Parquet_PutRleHybrid(&b, part.data(), n, bitWidth);
+      const std::uint32_t most = Parquet_PutRleHybrid(&b, part.data(), n, bitWidth);
       ASSERT_TRUE(b.ok());
+      EXPECT_EQ(most, *std::max_element(part.begin(), part.end()));
       EXPECT_EQ(Hex(Str(b)), Hex(ModelRleHybrid(part, bitWidth))) << bitWidth << " " << n;
     }
   }
@@ -519,6 +520,20 @@ TEST(ParquetChunkTest, StatisticsOrders) {
                                       {.i32 = ints.data(), .indices = bad.data(), .dictSize = 3}, 2,
                                       &chunk),
             ParquetStatus::kBadArgument);
+  // An index out of range as a run of its own, far into the chunk: refused,
+  // and the bytes before it taken back.
+  std::vector<std::uint32_t> runOfBad(5000, 1);
+  for (std::size_t r = 0; r < runOfBad.size(); r += 3) runOfBad[r] = 2;
+  std::fill(runOfBad.begin() + 4000, runOfBad.begin() + 4020, 3u);
+  ParquetChunkEncoder encoder;
+  ParquetBuffer bytes;
+  bytes.Append("head", 4);
+  ParquetChunkMeta meta{};
+  EXPECT_EQ(encoder.EncodeInto(desc, ParquetCodec::kSnappy,
+                               {.i32 = ints.data(), .indices = runOfBad.data(), .dictSize = 3},
+                               5000, &bytes, &meta),
+            ParquetStatus::kBadArgument);
+  EXPECT_EQ(Str(bytes), "head");
 }
 
 }  // namespace

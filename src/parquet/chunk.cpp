@@ -29,14 +29,10 @@ bool HasArray(ParquetType type, const ParquetValues& v) {
   return false;
 }
 
+// The indices are checked against the dictionary as they are encoded.
 bool ValidValues(ParquetType type, const ParquetValues& values, std::int32_t rows) {
   if (rows < 1 || !HasArray(type, values)) return false;
-  if (values.indices == nullptr) return true;
-  if (values.dictSize < 1) return false;
-  std::uint32_t most = 0;
-  for (std::int32_t r = 0; r < rows; ++r)
-    most = values.indices[r] > most ? values.indices[r] : most;
-  return most < static_cast<std::uint32_t>(values.dictSize);
+  return values.indices == nullptr || values.dictSize >= 1;
 }
 
 void SetStat(ParquetStatValue* stat, const void* bytes, std::size_t size) {
@@ -306,7 +302,8 @@ ParquetStatus ParquetChunkEncoder::DictionaryPages(const ParquetValues& values, 
     const std::size_t n = std::min(perPage, end - first);
     page_.Clear();
     page_.PutByte(static_cast<std::uint8_t>(bitWidth));
-    Parquet_PutRleHybrid(&page_, values.indices + first, n, bitWidth);
+    const std::uint32_t most = Parquet_PutRleHybrid(&page_, values.indices + first, n, bitWidth);
+    if (most >= static_cast<std::uint32_t>(values.dictSize)) return ParquetStatus::kBadArgument;
     status = PutPage(false, static_cast<std::int32_t>(n), kEncRleDictionary, bytes, meta);
     if (status != ParquetStatus::kOk) return status;
   }

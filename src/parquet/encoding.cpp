@@ -51,8 +51,10 @@ std::size_t NextRun(const std::uint32_t* values, std::size_t i, std::size_t n) {
 // width is a constant, so the shifts and stores of a group are laid out
 // once, without a test per value.
 template <int Width>
-char* PackGroups(const std::uint32_t* v, std::size_t groups, char* p) {
+char* PackGroups(const std::uint32_t* v, std::size_t groups, char* p, std::uint32_t* most) {
+  std::uint32_t m = *most;
   for (std::size_t g = 0; g < groups; ++g, v += kGroup) {
+    for (std::size_t k = 0; k < kGroup; ++k) m = v[k] > m ? v[k] : m;
     if constexpr (Width <= 8) {
       std::uint64_t acc = 0;
       for (std::size_t k = 0; k < kGroup; ++k)
@@ -80,10 +82,11 @@ char* PackGroups(const std::uint32_t* v, std::size_t groups, char* p) {
       }
     }
   }
+  *most = m;
   return p;
 }
 
-using PackFunction = char* (*)(const std::uint32_t*, std::size_t, char*);
+using PackFunction = char* (*)(const std::uint32_t*, std::size_t, char*, std::uint32_t*);
 
 template <std::size_t... Widths>
 constexpr std::array<PackFunction, sizeof...(Widths)> PackTable(std::index_sequence<Widths...>) {
@@ -96,7 +99,7 @@ constexpr std::array<PackFunction, 32> kPackGroups = PackTable(std::make_index_s
 // Values first .. end - 1 as bit-packed runs of at most kMaxGroups groups,
 // the last group padded with zeros.
 void PutLiterals(ParquetBuffer* out, const std::uint32_t* values, std::size_t first,
-                 std::size_t end, int bitWidth) {
+                 std::size_t end, int bitWidth, std::uint32_t* most) {
   const auto width = static_cast<std::size_t>(bitWidth);
   const PackFunction pack = kPackGroups[width - 1];
   while (first < end) {
@@ -107,11 +110,11 @@ void PutLiterals(ParquetBuffer* out, const std::uint32_t* values, std::size_t fi
     if (p == nullptr) return;
     const std::uint32_t* v = values + first;
     const std::size_t whole = count / kGroup;
-    p = pack(v, whole, p);
+    p = pack(v, whole, p, most);
     if (whole < groups) {
       std::uint32_t last[kGroup] = {};
       std::memcpy(last, v + whole * kGroup, (count - whole * kGroup) * sizeof *v);
-      pack(last, 1, p);
+      pack(last, 1, p, most);
     }
     first += count;
   }
@@ -132,8 +135,9 @@ int Parquet_BitWidth(std::uint32_t maxValue) {
 
 // A run of kMinRleRun or more becomes an RLE run, once the values before
 // it fill their last bit-packed group (taking from the run if need be).
-void Parquet_PutRleHybrid(ParquetBuffer* out, const std::uint32_t* values, std::size_t n,
-                          int bitWidth) {
+std::uint32_t Parquet_PutRleHybrid(ParquetBuffer* out, const std::uint32_t* values, std::size_t n,
+                                   int bitWidth) {
+  std::uint32_t most = 0;   // of the values packed or run so far
   std::size_t literal = 0;  // the literals waiting are values[literal .. i)
   std::size_t i = 0;
   while (i < n) {
@@ -144,13 +148,15 @@ void Parquet_PutRleHybrid(ParquetBuffer* out, const std::uint32_t* values, std::
     i += fill;
     run -= fill;
     if (run >= kMinRleRun) {
-      PutLiterals(out, values, literal, i, bitWidth);
+      PutLiterals(out, values, literal, i, bitWidth, &most);
       PutRle(out, values[i], run, bitWidth);
+      most = std::max(most, values[i]);
       i += run;
       literal = i;
     }
   }
-  PutLiterals(out, values, literal, n, bitWidth);
+  PutLiterals(out, values, literal, n, bitWidth, &most);
+  return most;
 }
 
 void Parquet_PutPlainInt32(ParquetBuffer* out, const std::int32_t* values, std::size_t n) {
