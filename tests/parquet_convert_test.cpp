@@ -201,21 +201,67 @@ TEST_F(ParquetConvertTest, DictionaryOrPlain) {
   EXPECT_EQ(conv.values().indices, nullptr);
 }
 
+// Two columns of one field's values (double and decim) share a dictionary
+// when the caller vouches for the values: the second takes the first's
+// entries and indices, under its own type, or goes plain as the first did;
+// without the caller's word, or with another limit, it is built anew and
+// sees values changed in between.
+TEST_F(ParquetConvertTest, SameValuesShareTheDictionary) {
+  std::vector<std::int32_t> values;
+  for (std::int32_t r = 0; r < 1000; ++r) values.push_back((r * 7) % 50);
+  const OutputRowField field{values.data(), 1, OutputKind::kInteger, 10};
+  ParquetColumnConverter conv;
+  auto convert = [&](ParquetType type, std::int64_t hint, bool same) {
+    return conv.Convert({"k", type, hint}, writerState.format, field, 1000, 1, same);
+  };
+  ASSERT_EQ(convert(ParquetType::kDouble, 50, false), ParquetStatus::kOk);
+  const std::vector<std::uint32_t> indices(conv.values().indices, conv.values().indices + 1000);
+  const std::vector<double> entries(conv.values().f64, conv.values().f64 + 50);
+  ASSERT_EQ(convert(ParquetType::kDecimal12_2, 50, true), ParquetStatus::kOk);
+  ASSERT_EQ(conv.values().dictSize, 50);
+  for (std::size_t r = 0; r < 1000; ++r) ASSERT_EQ(conv.values().indices[r], indices[r]);
+  for (std::size_t e = 0; e < 50; ++e) ASSERT_EQ(conv.values().i64[e], entries[e] * 100) << e;
+  // Changed, and said so: the dictionary follows the values.
+  values[0] = 77;
+  ASSERT_EQ(convert(ParquetType::kInt32, 50, false), ParquetStatus::kOk);
+  EXPECT_EQ(conv.values().dictSize, 51);
+  EXPECT_EQ(conv.values().i32[0], 77);
+  // Another limit (a hint of 300 is above a quarter of the rows: none) is
+  // never taken from the last call.
+  ASSERT_EQ(convert(ParquetType::kInt32, 300, true), ParquetStatus::kOk);
+  EXPECT_EQ(conv.values().indices, nullptr);
+  // A column that went plain hands that on to the same values.
+  for (std::int32_t r = 0; r < 1000; ++r) values[static_cast<std::size_t>(r)] = r;
+  ASSERT_EQ(convert(ParquetType::kInt32, 10, false), ParquetStatus::kOk);
+  EXPECT_EQ(conv.values().indices, nullptr);
+  ASSERT_EQ(convert(ParquetType::kDouble, 10, true), ParquetStatus::kOk);
+  EXPECT_EQ(conv.values().indices, nullptr);
+  EXPECT_EQ(conv.values().f64[999], 999.0);
+}
+
 // The entries are the distinct values in the order they first come, and
 // each row's index names its value: values close together and values far
-// apart, every other one of an array.
+// apart, every other one of an array; a hint below the values' true count
+// (the table grows as they come) and zero among them.
 TEST_F(ParquetConvertTest, DictionaryEntriesInOrderOfFirstUse) {
-  for (const std::int32_t spread : {1, 3, 1000003}) {
-    SCOPED_TRACE(spread);
+  struct {
+    std::int32_t spread, distinct;
+    std::int64_t hint;
+  } cases[] = {{1, 37, 37}, {3, 37, 37}, {1000003, 37, 37}, {7, 900, 5}, {1, 999, 999}};
+  for (const auto& [spread, distinct, hint] : cases) {
+    SCOPED_TRACE(testing::Message() << spread << " " << distinct << " " << hint);
     std::vector<std::int32_t> values;
     std::uint32_t state = 99;
     for (std::int32_t r = 0; r < 4000; ++r) {
       state = state * 1103515245u + 12345u;
-      values.push_back(static_cast<std::int32_t>((state >> 16) % 37) * spread - 500);
+      // Every value at least once, in an order of its own.
+      const std::int32_t k =
+          r < distinct ? (r * 17) % distinct : static_cast<std::int32_t>((state >> 16) % distinct);
+      values.push_back((k - distinct / 2) * spread);
       values.push_back(-1);  // not a row: the stride passes over it
     }
     ParquetColumnConverter conv;
-    ASSERT_EQ(conv.Convert({"k", ParquetType::kInt32, 37}, writerState.format,
+    ASSERT_EQ(conv.Convert({"k", ParquetType::kInt32, hint}, writerState.format,
                            {values.data(), 2, OutputKind::kInteger, 10}, 4000, 1),
               ParquetStatus::kOk);
     const ParquetValues& v = conv.values();
@@ -225,10 +271,10 @@ TEST_F(ParquetConvertTest, DictionaryEntriesInOrderOfFirstUse) {
       const std::int32_t value = values[2 * r];
       if (std::find(firstUse.begin(), firstUse.end(), value) == firstUse.end())
         firstUse.push_back(value);
-      ASSERT_LT(v.indices[r], 37u);
+      ASSERT_LT(v.indices[r], static_cast<std::uint32_t>(distinct));
       ASSERT_EQ(v.i32[v.indices[r]], value) << r;
     }
-    ASSERT_EQ(v.dictSize, 37);
+    ASSERT_EQ(v.dictSize, distinct);
     EXPECT_TRUE(std::equal(firstUse.begin(), firstUse.end(), v.i32));
   }
 }

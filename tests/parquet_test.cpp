@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -170,6 +171,114 @@ TEST(RleHybridTest, RoundTrips) {
   }
 }
 
+// The hybrid as a plain model writes it, value by value: a run of eight or
+// more equal values becomes an RLE run once the values before it fill their
+// last group of eight (taking from the run if need be); everything else is
+// bit-packed, at most 63 groups to a header, the last group padded.
+std::string ModelRleHybrid(const std::vector<std::uint32_t>& v, int bitWidth) {
+  std::string out;
+  auto varint = [&](std::uint64_t x) {
+    for (; x >= 0x80; x >>= 7) out += static_cast<char>((x & 0x7F) | 0x80);
+    out += static_cast<char>(x);
+  };
+  auto literals = [&](std::size_t from, std::size_t to) {
+    for (; from < to; from += 504) {
+      const std::size_t count = std::min<std::size_t>(to - from, 504);
+      const std::size_t groups = (count + 7) / 8;
+      varint(groups << 1 | 1);
+      std::string bits(groups * static_cast<std::size_t>(bitWidth), '\0');
+      for (std::size_t k = 0; k < count; ++k) {
+        for (int b = 0; b < bitWidth; ++b) {
+          const std::size_t at =
+              k * static_cast<std::size_t>(bitWidth) + static_cast<std::size_t>(b);
+          if ((v[from + k] >> b) & 1)
+            bits[at / 8] = static_cast<char>(bits[at / 8] | 1 << (at % 8));
+        }
+      }
+      out += bits;
+    }
+  };
+  std::size_t literal = 0;
+  std::size_t i = 0;
+  while (i < v.size()) {
+    std::size_t run = 1;
+    while (i + run < v.size() && v[i + run] == v[i]) ++run;
+    const std::size_t fill = std::min(run, (8 - (i - literal) % 8) % 8);
+    if (run - fill >= 8) {
+      literals(literal, i + fill);
+      varint((run - fill) << 1);
+      for (int b = 0; b < (bitWidth + 7) / 8; ++b) out += static_cast<char>(v[i] >> (8 * b));
+      literal = i + run;
+    }
+    i += run;
+  }
+  literals(literal, v.size());
+  return out;
+}
+
+// The encoder's bytes are the model's, for values with runs of every length
+// from every offset among few distinct values (so that equal neighbours
+// short of a run abound), and at the end of the values.
+TEST(RleHybridTest, SameBytesAsTheModel) {
+  std::uint32_t state = 777;
+  auto next = [&] { return state = state * 1103515245u + 12345u; };
+  for (int bitWidth : {1, 2, 5, 7, 12, 32}) {
+    const std::uint32_t values = bitWidth == 1 ? 2 : 3;
+    std::vector<std::uint32_t> v;
+    for (int k = 0; k < 4000; ++k) {
+      const std::uint32_t x = ((next() >> 8) % values) * (bitWidth == 32 ? 0x7FFFFFFFu : 1u);
+      const std::size_t run = (next() >> 8) % 5 == 0 ? 1 + (next() >> 8) % 19 : 1;
+      v.insert(v.end(), run, x);
+    }
+    for (std::size_t n : {std::size_t{9}, std::size_t{63}, std::size_t{1000}, v.size()}) {
+      const std::vector<std::uint32_t> part(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(n));
+      ParquetBuffer b;
+      const std::uint32_t most = Parquet_PutRleHybrid(&b, part.data(), n, bitWidth);
+      ASSERT_TRUE(b.ok());
+      EXPECT_EQ(most, *std::max_element(part.begin(), part.end()));
+      EXPECT_EQ(Hex(Str(b)), Hex(ModelRleHybrid(part, bitWidth))) << bitWidth << " " << n;
+    }
+  }
+}
+
+// PLAIN strings are each one's four-byte length and its bytes, whatever
+// their lengths (short ones are copied wide), with or without a trailer
+// after each, for ranges that end at the last byte there is to read (kept
+// in a buffer of its own, so that a read past it shows under the
+// sanitizers), appended after bytes already in the buffer.
+TEST(PlainEncodingTest, StringsAreLengthAndBytes) {
+  for (std::uint32_t trailer : {0u, 1u}) {
+    std::string text;
+    std::vector<std::uint32_t> offsets;
+    std::vector<std::string> strings;
+    for (std::size_t length : {0, 1, 10, 15, 16, 17, 20, 40, 3, 16, 0, 12}) {
+      offsets.push_back(static_cast<std::uint32_t>(text.size()));
+      std::string one;
+      for (std::size_t k = 0; k < length; ++k)
+        one += static_cast<char>('a' + (k + text.size()) % 26);
+      strings.push_back(one);
+      text += one + std::string(trailer, '\n');
+    }
+    offsets.push_back(static_cast<std::uint32_t>(text.size()));
+    const std::unique_ptr<char[]> exact(new char[text.size()]);
+    std::memcpy(exact.get(), text.data(), text.size());
+    const ParquetStrings all{exact.get(), offsets.data(), trailer};
+    for (std::size_t first : {std::size_t{0}, std::size_t{3}, std::size_t{11}}) {
+      const std::size_t n = strings.size() - first;
+      ParquetBuffer b;
+      b.Append("head", 4);
+      Parquet_PutPlainStrings(&b, all, first, n);
+      ASSERT_TRUE(b.ok());
+      std::string want = "head";
+      for (std::size_t i = first; i < first + n; ++i) {
+        const auto size = static_cast<std::uint32_t>(strings[i].size());
+        want += std::string(reinterpret_cast<const char*>(&size), 4) + strings[i];
+      }
+      EXPECT_EQ(Hex(Str(b)), Hex(want)) << trailer << " " << first;
+    }
+  }
+}
+
 TEST(CodecTest, RoundTripsAndIsDeterministic) {
   std::string data;
   for (int i = 0; i < 300000; ++i) data += static_cast<char>("abcab"[i % 5] + (i / 1000) % 7);
@@ -205,6 +314,145 @@ struct StringColumn {
   }
   ParquetStrings strings() const { return {bytes.data(), offsets.data(), 0}; }
 };
+
+// A plain string chunk handed over a part at a time is the chunk of all
+// its strings at once, byte for byte and in its metadata: parts of every
+// size, across page ends, the least and the greatest string in any part
+// (or a greatest too long to be kept), each codec, after bytes already in
+// the buffer. Parts beyond the rows, too few, or no Begin are refused and
+// leave the buffer as it was.
+TEST(ParquetChunkTest, PlainStringsInPartsAreTheWholeChunk) {
+  std::vector<std::string> texts;
+  std::uint32_t state = 5;
+  for (int i = 0; i < 150000; ++i) {
+    state = state * 1103515245u + 12345u;
+    const std::size_t length = (state >> 16) % 31;
+    texts.push_back(std::string(length, static_cast<char>('b' + (state >> 8) % 20)));
+  }
+  std::vector<std::string> lateBounds = texts;
+  lateBounds[149999] = "a";
+  lateBounds[120000] = "zz";
+  std::vector<std::string> longMost = texts;
+  longMost[70000] = std::string(200, 'y');
+  for (const auto& column : {texts, lateBounds, longMost}) {
+    const StringColumn strings(column);
+    const auto rows = static_cast<std::int32_t>(column.size());
+    for (ParquetCodec codec : {ParquetCodec::kUncompressed, ParquetCodec::kSnappy}) {
+      ParquetChunkEncoder whole;
+      ParquetBuffer want;
+      want.Append("head", 4);
+      ParquetChunkMeta wantMeta{};
+      ASSERT_EQ(whole.EncodeInto({"c", ParquetType::kString, 0}, codec,
+                                 {.strings = strings.strings()}, rows, &want, &wantMeta),
+                ParquetStatus::kOk);
+      for (std::int32_t part : {rows, 1000, 7, 65536, 40000}) {
+        ParquetChunkEncoder encoder;
+        ParquetBuffer got;
+        got.Append("head", 4);
+        ParquetChunkMeta meta{};
+        ASSERT_EQ(encoder.BeginPlainStrings(codec, rows, &got, &meta), ParquetStatus::kOk);
+        for (std::int32_t first = 0; first < rows; first += part) {
+          const ParquetStrings some{strings.bytes.data(),
+                                    strings.offsets.data() + static_cast<std::size_t>(first), 0};
+          ASSERT_EQ(encoder.AddPlainStrings(some, std::min(part, rows - first)),
+                    ParquetStatus::kOk);
+        }
+        ASSERT_EQ(encoder.EndPlainStrings(), ParquetStatus::kOk);
+        EXPECT_TRUE(Str(got) == Str(want)) << part;
+        EXPECT_EQ(meta.dataPages, wantMeta.dataPages);
+        EXPECT_EQ(meta.numValues, wantMeta.numValues);
+        EXPECT_EQ(meta.uncompressedBytes, wantMeta.uncompressedBytes);
+        EXPECT_EQ(meta.compressedBytes, wantMeta.compressedBytes);
+        EXPECT_EQ(meta.dataPageOffset, wantMeta.dataPageOffset);
+        EXPECT_FALSE(meta.dictionary);
+        EXPECT_EQ(meta.codec, codec);
+        ASSERT_EQ(meta.hasStats, wantMeta.hasStats) << part;
+        EXPECT_EQ(std::string(meta.min.bytes, meta.min.size),
+                  std::string(wantMeta.min.bytes, wantMeta.min.size));
+        EXPECT_EQ(std::string(meta.max.bytes, meta.max.size),
+                  std::string(wantMeta.max.bytes, wantMeta.max.size));
+      }
+      EXPECT_GT(wantMeta.dataPages, 2);
+      EXPECT_EQ(wantMeta.hasStats, column[70000].size() < 200);
+    }
+  }
+  const StringColumn few({"x", "y", "z"});
+  ParquetChunkEncoder encoder;
+  ParquetBuffer bytes;
+  bytes.Append("head", 4);
+  ParquetChunkMeta meta{};
+  // Pages gone into the buffer are taken back when the chunk fails.
+  const StringColumn many(texts);
+  ASSERT_EQ(encoder.BeginPlainStrings(ParquetCodec::kSnappy, 150001, &bytes, &meta),
+            ParquetStatus::kOk);
+  ASSERT_EQ(encoder.AddPlainStrings(many.strings(), 150000), ParquetStatus::kOk);
+  EXPECT_GT(bytes.size(), std::size_t{100000});
+  EXPECT_EQ(encoder.EndPlainStrings(), ParquetStatus::kBadArgument);
+  EXPECT_EQ(Str(bytes), "head");
+  EXPECT_EQ(encoder.AddPlainStrings(few.strings(), 1), ParquetStatus::kBadArgument);
+  ASSERT_EQ(encoder.BeginPlainStrings(ParquetCodec::kSnappy, 2, &bytes, &meta), ParquetStatus::kOk);
+  EXPECT_EQ(encoder.AddPlainStrings(few.strings(), 3), ParquetStatus::kBadArgument);
+  EXPECT_EQ(Str(bytes), "head");
+  ASSERT_EQ(encoder.BeginPlainStrings(ParquetCodec::kSnappy, 3, &bytes, &meta), ParquetStatus::kOk);
+  ASSERT_EQ(encoder.AddPlainStrings(few.strings(), 2), ParquetStatus::kOk);
+  EXPECT_EQ(encoder.EndPlainStrings(), ParquetStatus::kBadArgument);
+  EXPECT_EQ(Str(bytes), "head");
+}
+
+// Pages that compress very differently one after the other (each page's
+// body goes behind a header made for the size of the page before, and is
+// moved when the true header is longer or shorter): every header names its
+// body's sizes, and the pages give back the strings, with each codec.
+TEST(ParquetChunkTest, PagesOfEveryCompressibilityReadBack) {
+  std::vector<std::string> texts;
+  std::uint32_t state = 11;
+  for (int block = 0; block < 5; ++block) {
+    for (int i = 0; i < 60000; ++i) {
+      std::string t(20, 'a');
+      if (block % 2 == 1) {
+        for (char& c : t) c = static_cast<char>((state = state * 1103515245u + 12345u) >> 24);
+      }
+      texts.push_back(t);
+    }
+  }
+  texts.resize(texts.size() - 7000);  // a short last page
+  const StringColumn strings(texts);
+  const struct {
+    ParquetCodec codec;
+    int thriftCodec;
+  } codecs[] = {
+      {ParquetCodec::kUncompressed, 0}, {ParquetCodec::kSnappy, 1}, {ParquetCodec::kZstd, 6}};
+  for (const auto& [codec, thriftCodec] : codecs) {
+    ParquetEncodedChunk chunk;
+    ASSERT_EQ(Parquet_EncodeColumnChunk({"c", ParquetType::kString, 0}, codec,
+                                        {.strings = strings.strings()},
+                                        static_cast<std::int32_t>(texts.size()), &chunk),
+              ParquetStatus::kOk);
+    const std::string bytes = Str(chunk.bytes);
+    std::vector<std::string> back;
+    std::size_t at = 0;
+    std::int64_t uncompressed = 0;
+    int pages = 0;
+    while (at < bytes.size()) {
+      zervgen_test::ThriftReader r(bytes, at);
+      const TValue header = r.Struct();
+      const auto size = static_cast<std::size_t>(header[3].i);
+      ASSERT_LE(r.at() + size, bytes.size()) << pages;
+      const std::string body =
+          zervgen_test::Decompress(thriftCodec, bytes.substr(r.at(), size), header[2].i);
+      ASSERT_EQ(body.size(), static_cast<std::size_t>(header[2].i));
+      uncompressed += static_cast<std::int64_t>(r.at() - at) + header[2].i;
+      for (auto& v : zervgen_test::DecodePlain(6, body, header[5][1].i)) back.push_back(v);
+      at = r.at() + size;
+      ++pages;
+    }
+    EXPECT_EQ(pages, chunk.meta.dataPages);
+    EXPECT_GE(pages, 5);
+    EXPECT_EQ(uncompressed, chunk.meta.uncompressedBytes);
+    EXPECT_EQ(static_cast<std::int64_t>(bytes.size()), chunk.meta.compressedBytes);
+    EXPECT_TRUE(back == texts) << static_cast<int>(codec);
+  }
+}
 
 // Min and max in each type's order, the same from plain and dictionary
 // forms.
@@ -272,6 +520,20 @@ TEST(ParquetChunkTest, StatisticsOrders) {
                                       {.i32 = ints.data(), .indices = bad.data(), .dictSize = 3}, 2,
                                       &chunk),
             ParquetStatus::kBadArgument);
+  // An index out of range as a run of its own, far into the chunk: refused,
+  // and the bytes before it taken back.
+  std::vector<std::uint32_t> runOfBad(5000, 1);
+  for (std::size_t r = 0; r < runOfBad.size(); r += 3) runOfBad[r] = 2;
+  std::fill(runOfBad.begin() + 4000, runOfBad.begin() + 4020, 3u);
+  ParquetChunkEncoder encoder;
+  ParquetBuffer bytes;
+  bytes.Append("head", 4);
+  ParquetChunkMeta meta{};
+  EXPECT_EQ(encoder.EncodeInto(desc, ParquetCodec::kSnappy,
+                               {.i32 = ints.data(), .indices = runOfBad.data(), .dictSize = 3},
+                               5000, &bytes, &meta),
+            ParquetStatus::kBadArgument);
+  EXPECT_EQ(Str(bytes), "head");
 }
 
 }  // namespace

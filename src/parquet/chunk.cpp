@@ -2,6 +2,7 @@
 #include "parquet/chunk.h"
 
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <cstring>
 
@@ -28,25 +29,30 @@ bool HasArray(ParquetType type, const ParquetValues& v) {
   return false;
 }
 
+// The indices are checked against the dictionary as they are encoded.
 bool ValidValues(ParquetType type, const ParquetValues& values, std::int32_t rows) {
   if (rows < 1 || !HasArray(type, values)) return false;
-  if (values.indices == nullptr) return true;
-  if (values.dictSize < 1) return false;
-  const std::uint32_t most = *std::max_element(values.indices, values.indices + rows);
-  return most < static_cast<std::uint32_t>(values.dictSize);
+  return values.indices == nullptr || values.dictSize >= 1;
 }
 
 void SetStat(ParquetStatValue* stat, const void* bytes, std::size_t size) {
   stat->size = static_cast<std::uint8_t>(size);
-  std::memcpy(stat->bytes, bytes, size);
+  if (size > 0) std::memcpy(stat->bytes, bytes, size);
 }
 
 // Signed order for the integer types (and dates and decimals on them).
+// The bounds are kept as values, not as positions, so that the loop has no
+// dependency through memory and runs on vectors.
 template <typename T>
 void IntegerStats(const T* v, std::int32_t n, ParquetChunkMeta* meta) {
-  const auto [lo, hi] = std::minmax_element(v, v + n);
-  SetStat(&meta->min, lo, sizeof(T));
-  SetStat(&meta->max, hi, sizeof(T));
+  T lo = v[0];
+  T hi = v[0];
+  for (std::int32_t i = 1; i < n; ++i) {
+    lo = v[i] < lo ? v[i] : lo;
+    hi = v[i] > hi ? v[i] : hi;
+  }
+  SetStat(&meta->min, &lo, sizeof(T));
+  SetStat(&meta->max, &hi, sizeof(T));
   meta->hasStats = true;
 }
 
@@ -90,7 +96,8 @@ std::uint64_t OrderPrefix(const ParquetStrings& s, std::size_t i) {
   return v;
 }
 
-void StringStats(const ParquetStrings& s, std::int32_t n, ParquetChunkMeta* meta) {
+// The first least and the first greatest of strings 0 .. n - 1, n >= 1.
+void StringBounds(const ParquetStrings& s, std::int32_t n, std::size_t* least, std::size_t* most) {
   std::size_t lo = 0, hi = 0;
   std::uint64_t loPrefix = OrderPrefix(s, 0), hiPrefix = loPrefix;
   for (std::int32_t i = 1; i < n; ++i) {
@@ -105,10 +112,31 @@ void StringStats(const ParquetStrings& s, std::int32_t n, ParquetChunkMeta* meta
       hiPrefix = prefix;
     }
   }
-  if (s.size(lo) > kParquetMaxStatBytes || s.size(hi) > kParquetMaxStatBytes) return;
-  SetStat(&meta->min, s.data(lo), s.size(lo));
-  SetStat(&meta->max, s.data(hi), s.size(hi));
+  *least = lo;
+  *most = hi;
+}
+
+// Statistics of strings with these bounds; none when either is too long to
+// be kept.
+void SetStringStats(const char* least, std::size_t leastSize, const char* most,
+                    std::size_t mostSize, ParquetChunkMeta* meta) {
+  if (leastSize > kParquetMaxStatBytes || mostSize > kParquetMaxStatBytes) return;
+  SetStat(&meta->min, least, leastSize);
+  SetStat(&meta->max, most, mostSize);
   meta->hasStats = true;
+}
+
+void StringStats(const ParquetStrings& s, std::int32_t n, ParquetChunkMeta* meta) {
+  std::size_t lo = 0, hi = 0;
+  StringBounds(s, n, &lo, &hi);
+  SetStringStats(s.data(lo), s.size(lo), s.data(hi), s.size(hi), meta);
+}
+
+// Unsigned byte-wise order of two byte strings, a prefix first.
+bool BytesLess(const char* a, std::size_t na, const char* b, std::size_t nb) {
+  const std::size_t common = std::min(na, nb);
+  const int c = common == 0 ? 0 : std::memcmp(a, b, common);  // an empty one may have no bytes
+  return c != 0 ? c < 0 : na < nb;
 }
 
 void Statistics(ParquetType type, const ParquetValues& v, std::int32_t n, ParquetChunkMeta* meta) {
@@ -127,6 +155,25 @@ void Statistics(ParquetType type, const ParquetValues& v, std::int32_t n, Parque
 
 std::size_t FixedWidth(ParquetType type) {
   return type == ParquetType::kInt32 || type == ParquetType::kDate ? 4 : 8;
+}
+
+static_assert(std::endian::native == std::endian::little,
+              "PLAIN numbers are the bytes of the values as they lie in memory");
+
+// The array of a fixed-width type's values, as bytes.
+const char* FixedBytes(ParquetType type, const ParquetValues& v) {
+  switch (type) {
+    case ParquetType::kInt32:
+    case ParquetType::kDate:
+      return reinterpret_cast<const char*>(v.i32);
+    case ParquetType::kDecimal12_2:
+      return reinterpret_cast<const char*>(v.i64);
+    case ParquetType::kDouble:
+      return reinterpret_cast<const char*>(v.f64);
+    case ParquetType::kString:
+      break;
+  }
+  return nullptr;
 }
 
 // Entries first .. first + n - 1 in PLAIN.
@@ -159,33 +206,60 @@ std::size_t PageEntries(ParquetType type, const ParquetValues& v, std::size_t fi
 
 }  // namespace
 
-ParquetStatus ParquetChunkEncoder::PutPage(bool dictionaryPage, std::int32_t numValues,
-                                           ParquetEncoding encoding, ParquetBuffer* bytes,
-                                           ParquetChunkMeta* meta) {
-  if (!page_.ok()) return ParquetStatus::kNoMemory;
-  if (page_.size() > static_cast<std::size_t>(INT_MAX)) return ParquetStatus::kBadArgument;
-  const ParquetBuffer* body = &page_;
-  if (codec_ != ParquetCodec::kUncompressed) {
-    const ParquetStatus status = compressor_.Compress(codec_, page_.data(), page_.size(), &packed_);
-    if (status != ParquetStatus::kOk) return status;
-    body = &packed_;
-  }
-  if (body->size() > static_cast<std::size_t>(INT_MAX)) return ParquetStatus::kBadArgument;
-  const auto uncompressed = static_cast<std::int32_t>(page_.size());
-  const auto compressed = static_cast<std::int32_t>(body->size());
+void ParquetChunkEncoder::PutHeader(bool dictionaryPage, std::int32_t uncompressed,
+                                    std::int32_t compressed, std::int32_t numValues,
+                                    ParquetEncoding encoding) {
   header_.Clear();
   if (dictionaryPage) {
     Parquet_PutDictionaryPageHeader(&header_, uncompressed, compressed, numValues);
   } else {
     Parquet_PutDataPageHeader(&header_, uncompressed, compressed, numValues, encoding);
   }
-  bytes->Append(header_.data(), header_.size());
-  bytes->Append(body->data(), body->size());
-  if (!header_.ok() || !bytes->ok()) return ParquetStatus::kNoMemory;
-  meta->uncompressedBytes += static_cast<std::int64_t>(header_.size() + page_.size());
-  meta->compressedBytes += static_cast<std::int64_t>(header_.size() + body->size());
+}
+
+// The header goes before the body, and its length depends on the body's
+// compressed size: the body is compressed straight into *bytes behind a
+// header made with a guess of that size (the last page's), and moved only
+// when the true header's length differs from the guess's.
+ParquetStatus ParquetChunkEncoder::PutPage(bool dictionaryPage, std::int32_t numValues,
+                                           ParquetEncoding encoding, const char* raw,
+                                           std::size_t rawSize, ParquetBuffer* bytes,
+                                           ParquetChunkMeta* meta) {
+  if (rawSize > static_cast<std::size_t>(INT_MAX)) return ParquetStatus::kBadArgument;
+  const auto uncompressed = static_cast<std::int32_t>(rawSize);
+  const std::size_t start = bytes->size();
+  const std::int32_t guess = codec_ == ParquetCodec::kUncompressed || lastCompressed_ == 0
+                                 ? uncompressed
+                                 : lastCompressed_;
+  PutHeader(dictionaryPage, uncompressed, guess, numValues, encoding);
+  const std::size_t guessed = header_.size();
+  if (!header_.ok() || bytes->Grow(guessed) == nullptr) return ParquetStatus::kNoMemory;
+  const ParquetStatus status = compressor_.Append(codec_, raw, rawSize, bytes);
+  if (status != ParquetStatus::kOk) return status;
+  if (!bytes->ok()) return ParquetStatus::kNoMemory;
+  const std::size_t bodySize = bytes->size() - start - guessed;
+  if (bodySize > static_cast<std::size_t>(INT_MAX)) return ParquetStatus::kBadArgument;
+  const auto compressed = static_cast<std::int32_t>(bodySize);
+  PutHeader(dictionaryPage, uncompressed, compressed, numValues, encoding);
+  const std::size_t actual = header_.size();
+  if (!header_.ok()) return ParquetStatus::kNoMemory;
+  if (actual > guessed && bytes->Grow(actual - guessed) == nullptr) return ParquetStatus::kNoMemory;
+  char* at = bytes->data() + start;
+  if (actual != guessed) std::memmove(at + actual, at + guessed, bodySize);
+  std::memcpy(at, header_.data(), actual);
+  bytes->Truncate(start + actual + bodySize);
+  lastCompressed_ = compressed;
+  meta->uncompressedBytes += static_cast<std::int64_t>(actual + rawSize);
+  meta->compressedBytes += static_cast<std::int64_t>(actual + bodySize);
   if (!dictionaryPage) ++meta->dataPages;
   return ParquetStatus::kOk;
+}
+
+ParquetStatus ParquetChunkEncoder::PutPage(bool dictionaryPage, std::int32_t numValues,
+                                           ParquetEncoding encoding, ParquetBuffer* bytes,
+                                           ParquetChunkMeta* meta) {
+  if (!page_.ok()) return ParquetStatus::kNoMemory;
+  return PutPage(dictionaryPage, numValues, encoding, page_.data(), page_.size(), bytes, meta);
 }
 
 ParquetStatus ParquetChunkEncoder::PlainPages(const ParquetValues& values, std::int32_t rows,
@@ -194,10 +268,18 @@ ParquetStatus ParquetChunkEncoder::PlainPages(const ParquetValues& values, std::
   const auto end = static_cast<std::size_t>(rows);
   for (std::size_t first = 0; first < end;) {
     const std::size_t n = PageEntries(type, values, first, end);
-    page_.Clear();
-    PutPlain(&page_, type, values, first, n);
-    const ParquetStatus status =
-        PutPage(false, static_cast<std::int32_t>(n), kEncPlain, bytes, meta);
+    ParquetStatus status;
+    if (type == ParquetType::kString) {
+      page_.Clear();
+      PutPlain(&page_, type, values, first, n);
+      status = PutPage(false, static_cast<std::int32_t>(n), kEncPlain, bytes, meta);
+    } else {
+      // PLAIN numbers are the values' bytes as they lie: the page is
+      // compressed, or copied, from the values themselves.
+      const std::size_t width = FixedWidth(type);
+      status = PutPage(false, static_cast<std::int32_t>(n), kEncPlain,
+                       FixedBytes(type, values) + first * width, n * width, bytes, meta);
+    }
     if (status != ParquetStatus::kOk) return status;
     first += n;
   }
@@ -220,7 +302,8 @@ ParquetStatus ParquetChunkEncoder::DictionaryPages(const ParquetValues& values, 
     const std::size_t n = std::min(perPage, end - first);
     page_.Clear();
     page_.PutByte(static_cast<std::uint8_t>(bitWidth));
-    Parquet_PutRleHybrid(&page_, values.indices + first, n, bitWidth);
+    const std::uint32_t most = Parquet_PutRleHybrid(&page_, values.indices + first, n, bitWidth);
+    if (most >= static_cast<std::uint32_t>(values.dictSize)) return ParquetStatus::kBadArgument;
     status = PutPage(false, static_cast<std::int32_t>(n), kEncRleDictionary, bytes, meta);
     if (status != ParquetStatus::kOk) return status;
   }
@@ -250,6 +333,87 @@ ParquetStatus ParquetChunkEncoder::EncodeInto(const ParquetColumnDesc& desc, Par
                                                 : PlainPages(values, rows, bytes, meta);
   if (status != ParquetStatus::kOk) bytes->Truncate(start);
   return status;
+}
+
+ParquetStatus ParquetChunkEncoder::Abandon(ParquetStatus status) {
+  if (stringBytes_ != nullptr) stringBytes_->Truncate(stringStart_);
+  stringBytes_ = nullptr;
+  stringMeta_ = nullptr;
+  return status;
+}
+
+ParquetStatus ParquetChunkEncoder::BeginPlainStrings(ParquetCodec codec, std::int32_t rows,
+                                                     ParquetBuffer* bytes, ParquetChunkMeta* meta) {
+  stringBytes_ = nullptr;
+  stringMeta_ = nullptr;
+  *meta = ParquetChunkMeta{};
+  if (rows < 1) return ParquetStatus::kBadArgument;
+  codec_ = codec;
+  meta->type = ParquetType::kString;
+  meta->codec = codec;
+  meta->dictionary = false;
+  meta->numValues = rows;
+  stringBytes_ = bytes;
+  stringMeta_ = meta;
+  stringStart_ = bytes->size();
+  stringsLeft_ = rows;
+  pageStrings_ = 0;
+  page_.Clear();
+  least_.Clear();
+  most_.Clear();
+  return ParquetStatus::kOk;
+}
+
+// The strings fill the page until it holds kParquetPageBytes or more, as
+// PageEntries counts them; the page then goes.
+ParquetStatus ParquetChunkEncoder::AddPlainStrings(const ParquetStrings& strings, std::int32_t n) {
+  if (stringBytes_ == nullptr) return ParquetStatus::kBadArgument;
+  if (n < 1 || n > stringsLeft_ || strings.bytes == nullptr || strings.offsets == nullptr) {
+    return Abandon(ParquetStatus::kBadArgument);
+  }
+  std::size_t lo = 0, hi = 0;
+  StringBounds(strings, n, &lo, &hi);
+  const bool first = stringsLeft_ == stringMeta_->numValues;
+  if (first || BytesLess(strings.data(lo), strings.size(lo), least_.data(), least_.size())) {
+    least_.Clear();
+    least_.Append(strings.data(lo), strings.size(lo));
+  }
+  if (first || BytesLess(most_.data(), most_.size(), strings.data(hi), strings.size(hi))) {
+    most_.Clear();
+    most_.Append(strings.data(hi), strings.size(hi));
+  }
+  if (!least_.ok() || !most_.ok()) return Abandon(ParquetStatus::kNoMemory);
+  stringsLeft_ -= n;
+  const auto end = static_cast<std::size_t>(n);
+  for (std::size_t i = 0; i < end;) {
+    std::size_t bytes = page_.size();
+    std::size_t j = i;
+    while (j < end && bytes < kParquetPageBytes) bytes += 4 + strings.size(j++);
+    Parquet_PutPlainStrings(&page_, strings, i, j - i);
+    pageStrings_ += static_cast<std::int32_t>(j - i);
+    i = j;
+    if (page_.size() >= kParquetPageBytes) {
+      const ParquetStatus status =
+          PutPage(false, pageStrings_, kEncPlain, stringBytes_, stringMeta_);
+      if (status != ParquetStatus::kOk) return Abandon(status);
+      page_.Clear();
+      pageStrings_ = 0;
+    }
+  }
+  return ParquetStatus::kOk;
+}
+
+ParquetStatus ParquetChunkEncoder::EndPlainStrings() {
+  if (stringBytes_ == nullptr) return ParquetStatus::kBadArgument;
+  if (stringsLeft_ != 0) return Abandon(ParquetStatus::kBadArgument);
+  if (pageStrings_ > 0) {
+    const ParquetStatus status = PutPage(false, pageStrings_, kEncPlain, stringBytes_, stringMeta_);
+    if (status != ParquetStatus::kOk) return Abandon(status);
+  }
+  SetStringStats(least_.data(), least_.size(), most_.data(), most_.size(), stringMeta_);
+  stringBytes_ = nullptr;
+  stringMeta_ = nullptr;
+  return ParquetStatus::kOk;
 }
 
 ParquetStatus Parquet_EncodeColumnChunk(const ParquetColumnDesc& desc, ParquetCodec codec,

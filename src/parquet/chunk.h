@@ -59,7 +59,28 @@ class ParquetChunkEncoder {
                                          const ParquetValues& values, std::int32_t rows,
                                          ParquetBuffer* bytes, ParquetChunkMeta* meta);
 
+  // The same for a plain chunk of `rows` strings handed over a part at a
+  // time (texts made a part at a time need not be held whole): Begin, then
+  // Add for parts of `rows` strings in all, then End, which leaves the same
+  // bytes and metadata as EncodeInto with every string at once. *bytes and
+  // *meta belong to the encoder until End; on any status but kOk (of any of
+  // the three) the chunk is abandoned, *bytes cut back to its old size, and
+  // only a new Begin may follow.
+  [[nodiscard]] ParquetStatus BeginPlainStrings(ParquetCodec codec, std::int32_t rows,
+                                                ParquetBuffer* bytes, ParquetChunkMeta* meta);
+  [[nodiscard]] ParquetStatus AddPlainStrings(const ParquetStrings& strings, std::int32_t n);
+  [[nodiscard]] ParquetStatus EndPlainStrings();
+  // Gives up the chunk under way, if any, cutting *bytes back.
+  void AbandonPlainStrings() { (void)Abandon(ParquetStatus::kOk); }
+
  private:
+  ParquetStatus Abandon(ParquetStatus status);
+  void PutHeader(bool dictionaryPage, std::int32_t uncompressed, std::int32_t compressed,
+                 std::int32_t numValues, ParquetEncoding encoding);
+  // A page of the `rawSize` bytes at `raw`, or of page_.
+  ParquetStatus PutPage(bool dictionaryPage, std::int32_t numValues, ParquetEncoding encoding,
+                        const char* raw, std::size_t rawSize, ParquetBuffer* bytes,
+                        ParquetChunkMeta* meta);
   ParquetStatus PutPage(bool dictionaryPage, std::int32_t numValues, ParquetEncoding encoding,
                         ParquetBuffer* bytes, ParquetChunkMeta* meta);
   ParquetStatus PlainPages(const ParquetValues& values, std::int32_t rows, ParquetBuffer* bytes,
@@ -67,11 +88,19 @@ class ParquetChunkEncoder {
   ParquetStatus DictionaryPages(const ParquetValues& values, std::int32_t rows, std::size_t start,
                                 ParquetBuffer* bytes, ParquetChunkMeta* meta);
 
-  ParquetBuffer page_;    // one page's values, uncompressed
-  ParquetBuffer packed_;  // the same compressed
+  ParquetBuffer page_;  // one page's values, uncompressed
   ParquetBuffer header_;
+  std::int32_t lastCompressed_ = 0;  // the last page's compressed size
   ParquetCompressor compressor_;
   ParquetCodec codec_ = ParquetCodec::kUncompressed;
+
+  // The plain string chunk under way (Begin .. End).
+  ParquetBuffer* stringBytes_ = nullptr;  // null: none
+  ParquetChunkMeta* stringMeta_ = nullptr;
+  std::size_t stringStart_ = 0;   // the chunk's first byte in *stringBytes_
+  std::int64_t stringsLeft_ = 0;  // strings still to come
+  std::int32_t pageStrings_ = 0;  // strings in page_
+  ParquetBuffer least_, most_;    // the least and the greatest string so far
 };
 
 // The same with an encoder made for the one call.

@@ -34,6 +34,11 @@ ParquetCompressor::~ParquetCompressor() {
 ParquetStatus ParquetCompressor::Compress(ParquetCodec codec, const char* src, std::size_t n,
                                           ParquetBuffer* out) {
   out->Clear();
+  return Append(codec, src, n, out);
+}
+
+ParquetStatus ParquetCompressor::Append(ParquetCodec codec, const char* src, std::size_t n,
+                                        ParquetBuffer* out) {
   switch (codec) {
     case ParquetCodec::kUncompressed:
       out->Append(src, n);

@@ -34,6 +34,10 @@ class ParquetCompressor {
   // `codec` (copied for kUncompressed). Never throws.
   [[nodiscard]] ParquetStatus Compress(ParquetCodec codec, const char* src, std::size_t n,
                                        ParquetBuffer* out);
+  // The same appending to `out`: what it holds stays before the new bytes,
+  // and is all it holds after any status but kOk (unless it failed to grow).
+  [[nodiscard]] ParquetStatus Append(ParquetCodec codec, const char* src, std::size_t n,
+                                     ParquetBuffer* out);
 
  private:
   ZSTD_CCtx_s* zstd_ = nullptr;

@@ -2,8 +2,10 @@
 #include "parquet/encoding.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
+#include <utility>
 
 #include "parquet/thrift.h"
 
@@ -26,44 +28,80 @@ std::size_t RunLength(const std::uint32_t* values, std::size_t i, std::size_t n)
 
 // Where the first stretch of kMinRleRun equal values at or after i starts;
 // n when there is none. Such a stretch always starts a run of values: were
-// the value before it the same, a stretch would start one earlier.
+// the value before it the same, a stretch would start one earlier. A
+// stretch from s has each value equal to the one before it at s + 1 ..
+// s + kMinRleRun - 1, and one of those lies on the steps of that many from
+// i: only the steps are compared, and the run around a step that matches
+// its neighbour is measured.
 std::size_t NextRun(const std::uint32_t* values, std::size_t i, std::size_t n) {
-  std::size_t same = 1;  // the equal values ending at k
-  for (std::size_t k = i + 1; k < n; ++k) {
-    same = values[k] == values[k - 1] ? same + 1 : 1;
-    if (same == kMinRleRun) return k + 1 - kMinRleRun;
+  constexpr std::size_t kStep = kMinRleRun - 1;
+  for (std::size_t k = i + kStep; k < n; k += kStep) {
+    const std::uint32_t v = values[k];
+    if (values[k - 1] != v) continue;
+    std::size_t start = k - 1;
+    while (start > i && values[start - 1] == v) --start;
+    std::size_t end = k + 1;
+    while (end < n && end - start < kMinRleRun && values[end] == v) ++end;
+    if (end - start >= kMinRleRun) return start;
   }
   return n;
 }
 
-// One group of eight values packed low bits first into bitWidth bytes.
-char* PackGroup(const std::uint32_t* v, int bitWidth, char* p) {
-  std::uint64_t acc = 0;
-  int bits = 0;
-  for (std::size_t k = 0; k < kGroup; ++k) {
-    acc |= static_cast<std::uint64_t>(v[k]) << bits;
-    bits += bitWidth;
-    if (bits >= 32) {
-      const auto word = static_cast<std::uint32_t>(acc);
-      std::memcpy(p, &word, 4);
-      p += 4;
-      acc >>= 32;
-      bits -= 32;
+// Groups of eight values packed low bits first into Width bytes each; the
+// width is a constant, so the shifts and stores of a group are laid out
+// once, without a test per value.
+template <int Width>
+char* PackGroups(const std::uint32_t* v, std::size_t groups, char* p, std::uint32_t* most) {
+  std::uint32_t m = *most;
+  for (std::size_t g = 0; g < groups; ++g, v += kGroup) {
+    for (std::size_t k = 0; k < kGroup; ++k) m = v[k] > m ? v[k] : m;
+    if constexpr (Width <= 8) {
+      std::uint64_t acc = 0;
+      for (std::size_t k = 0; k < kGroup; ++k)
+        acc |= static_cast<std::uint64_t>(v[k]) << (k * Width);
+      std::memcpy(p, &acc, Width);
+      p += Width;
+    } else {
+      std::uint64_t acc = 0;
+      int bits = 0;
+      for (std::size_t k = 0; k < kGroup; ++k) {
+        acc |= static_cast<std::uint64_t>(v[k]) << bits;
+        bits += Width;
+        if (bits >= 32) {
+          const auto word = static_cast<std::uint32_t>(acc);
+          std::memcpy(p, &word, 4);
+          p += 4;
+          acc >>= 32;
+          bits -= 32;
+        }
+      }
+      // Eight values fill whole bytes: what is left is a whole number of them.
+      for (; bits > 0; bits -= 8) {
+        *p++ = static_cast<char>(acc);
+        acc >>= 8;
+      }
     }
   }
-  // Eight values fill whole bytes: what is left is a whole number of them.
-  for (; bits > 0; bits -= 8) {
-    *p++ = static_cast<char>(acc);
-    acc >>= 8;
-  }
+  *most = m;
   return p;
 }
+
+using PackFunction = char* (*)(const std::uint32_t*, std::size_t, char*, std::uint32_t*);
+
+template <std::size_t... Widths>
+constexpr std::array<PackFunction, sizeof...(Widths)> PackTable(std::index_sequence<Widths...>) {
+  return {&PackGroups<static_cast<int>(Widths) + 1>...};
+}
+
+// PackGroups for bit widths 1 to 32, at width - 1.
+constexpr std::array<PackFunction, 32> kPackGroups = PackTable(std::make_index_sequence<32>());
 
 // Values first .. end - 1 as bit-packed runs of at most kMaxGroups groups,
 // the last group padded with zeros.
 void PutLiterals(ParquetBuffer* out, const std::uint32_t* values, std::size_t first,
-                 std::size_t end, int bitWidth) {
+                 std::size_t end, int bitWidth, std::uint32_t* most) {
   const auto width = static_cast<std::size_t>(bitWidth);
+  const PackFunction pack = kPackGroups[width - 1];
   while (first < end) {
     const std::size_t count = std::min(end - first, kMaxGroups * kGroup);
     const std::size_t groups = (count + kGroup - 1) / kGroup;
@@ -72,11 +110,11 @@ void PutLiterals(ParquetBuffer* out, const std::uint32_t* values, std::size_t fi
     if (p == nullptr) return;
     const std::uint32_t* v = values + first;
     const std::size_t whole = count / kGroup;
-    for (std::size_t g = 0; g < whole; ++g) p = PackGroup(v + g * kGroup, bitWidth, p);
+    p = pack(v, whole, p, most);
     if (whole < groups) {
       std::uint32_t last[kGroup] = {};
       std::memcpy(last, v + whole * kGroup, (count - whole * kGroup) * sizeof *v);
-      PackGroup(last, bitWidth, p);
+      pack(last, 1, p, most);
     }
     first += count;
   }
@@ -97,8 +135,9 @@ int Parquet_BitWidth(std::uint32_t maxValue) {
 
 // A run of kMinRleRun or more becomes an RLE run, once the values before
 // it fill their last bit-packed group (taking from the run if need be).
-void Parquet_PutRleHybrid(ParquetBuffer* out, const std::uint32_t* values, std::size_t n,
-                          int bitWidth) {
+std::uint32_t Parquet_PutRleHybrid(ParquetBuffer* out, const std::uint32_t* values, std::size_t n,
+                                   int bitWidth) {
+  std::uint32_t most = 0;   // of the values packed or run so far
   std::size_t literal = 0;  // the literals waiting are values[literal .. i)
   std::size_t i = 0;
   while (i < n) {
@@ -109,13 +148,15 @@ void Parquet_PutRleHybrid(ParquetBuffer* out, const std::uint32_t* values, std::
     i += fill;
     run -= fill;
     if (run >= kMinRleRun) {
-      PutLiterals(out, values, literal, i, bitWidth);
+      PutLiterals(out, values, literal, i, bitWidth, &most);
       PutRle(out, values[i], run, bitWidth);
+      most = std::max(most, values[i]);
       i += run;
       literal = i;
     }
   }
-  PutLiterals(out, values, literal, n, bitWidth);
+  PutLiterals(out, values, literal, n, bitWidth, &most);
+  return most;
 }
 
 void Parquet_PutPlainInt32(ParquetBuffer* out, const std::int32_t* values, std::size_t n) {
@@ -134,12 +175,23 @@ void Parquet_PutPlainStrings(ParquetBuffer* out, const ParquetStrings& strings, 
                              std::size_t n) {
   std::size_t total = 0;
   for (std::size_t i = first; i < first + n; ++i) total += 4 + strings.size(i);
+  // A short string goes in one copy of kWide bytes when that many can be
+  // read from its start (up to the range's last offset) and written (the
+  // room reserved past the strings); the bytes past its end are written
+  // over by the next string or lie beyond the buffer's size.
+  constexpr std::size_t kWide = 16;
+  if (out->Reserve(total + kWide) == nullptr) return;
   char* p = out->Grow(total);
-  if (p == nullptr) return;
+  const std::uint32_t* offsets = strings.offsets;
+  const std::size_t readable = offsets[first + n];
   for (std::size_t i = first; i < first + n; ++i) {
     const std::uint32_t size = strings.size(i);
     std::memcpy(p, &size, 4);
-    std::memcpy(p + 4, strings.data(i), size);
+    if (size <= kWide && offsets[i] + kWide <= readable) {
+      std::memcpy(p + 4, strings.data(i), kWide);
+    } else {
+      std::memcpy(p + 4, strings.data(i), size);
+    }
     p += 4 + size;
   }
 }

@@ -19,10 +19,13 @@ int Parquet_BitWidth(std::uint32_t maxValue);
 // The RLE/bit-packed hybrid of `n` values of `bitWidth` bits, without a
 // length prefix: runs of 8 or more equal values as RLE runs, the rest in
 // bit-packed groups of 8 (the last one padded with zeros), at most 63 groups
-// per bit-packed run.
-// REQUIRES: 1 <= bitWidth <= 32, every value < 2^bitWidth
-void Parquet_PutRleHybrid(ParquetBuffer* out, const std::uint32_t* values, std::size_t n,
-                          int bitWidth);
+// per bit-packed run. Returns the greatest of the values (0 when n is 0;
+// of those encoded before the buffer failed to grow), for a caller that
+// checks them as they are encoded: should one not fit in bitWidth bits, the
+// bytes are wrong, but none is written outside the buffer.
+// REQUIRES: 1 <= bitWidth <= 32
+std::uint32_t Parquet_PutRleHybrid(ParquetBuffer* out, const std::uint32_t* values, std::size_t n,
+                                   int bitWidth);
 
 // PLAIN: little-endian values back to back; a BYTE_ARRAY is its 4-byte
 // length and its bytes.

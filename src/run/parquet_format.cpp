@@ -51,10 +51,13 @@ class RowGroupChunk : public GenFormatChunk {
                       "fields == Parquet columns");
     for (std::size_t c = 0; c < columns_.size(); ++c) {
       // The columns are encoded one at a time: one encoder's scratch serves
-      // them all.
-      const ParquetStatus status =
-          encoder_.EncodeInto(columns_[c], codec_, text_, view.fields[c], view.rows, view.fillState,
-                              &bytes_, &metas_[c]);
+      // them all. A column of the same values as the one before it (two
+      // fields of one slot) takes that one's dictionary.
+      const OutputRowField& field = view.fields[c];
+      const bool same = c > 0 && field.values == view.fields[c - 1].values &&
+                        field.stride == view.fields[c - 1].stride;
+      const ParquetStatus status = encoder_.EncodeInto(columns_[c], codec_, text_, field, view.rows,
+                                                       view.fillState, &bytes_, &metas_[c], same);
       if (status == ParquetStatus::kNoMemory) {
         bytes_.Clear();
         return 0;
@@ -101,8 +104,11 @@ class ParquetFormat : public GenFormat {
   }
 
   std::int32_t ChunkRows() const override { return settings_.rowGroupRows; }
-  // A row group is large: one in the writer's hands and one per worker.
-  int RingChunks(int threads) const override { return threads + 1; }
+  // A row group is large (tens of MB at the default size, each touched
+  // afresh): one per worker, the one in the writer's hands going back to
+  // its worker once written. A spare one more kept no worker busier on two
+  // cores and cost its memory.
+  int RingChunks(int threads) const override { return threads; }
 
   std::unique_ptr<GenFormatChunk> NewChunk() override {
     return std::unique_ptr<GenFormatChunk>(new (std::nothrow)

@@ -13,6 +13,12 @@ namespace {
 
 constexpr std::size_t kTextStart = std::size_t{64} << 10;
 constexpr std::int32_t kMaxFillText = 100;  // the fill writer's longest text
+// The dictionary's hash table at its smallest: room for 128 values.
+constexpr int kLeastTableBits = 8;
+// A table of at most this many slots (64 KiB) is made eight times as large
+// as the values it is to hold, not twice: a row's first probe then nearly
+// always settles it, and the branch on it is foreseen.
+constexpr int kSparseTableBits = 13;
 
 bool WriterMakes(ParquetType type, OutputKind kind) {
   switch (type) {
@@ -61,9 +67,22 @@ ParquetColumnConverter::~ParquetColumnConverter() = default;
 ParquetStatus ParquetColumnConverter::Convert(const ParquetColumnDesc& desc,
                                               const OutputFormat& format,
                                               const OutputRowField& field, std::int32_t rows,
-                                              std::int32_t fillState) {
+                                              std::int32_t fillState, bool sameValuesAsLast) {
+  bool plainTexts = false;
+  const ParquetStatus status =
+      ConvertUnlessPlainTexts(desc, format, field, rows, sameValuesAsLast, &plainTexts);
+  if (status != ParquetStatus::kOk || !plainTexts) return status;
+  return PlainTexts(field, rows, &fillState);
+}
+
+ParquetStatus ParquetColumnConverter::ConvertUnlessPlainTexts(
+    const ParquetColumnDesc& desc, const OutputFormat& format, const OutputRowField& field,
+    std::int32_t rows, bool sameValuesAsLast, bool* plainTexts) {
+  *plainTexts = false;
   values_ = ParquetValues{};
   format_ = &format;
+  const Tried tried = tried_;
+  tried_ = Tried{};
   const OutputKind kind = field.kind;
   if (rows < 1 || field.values == nullptr || !WriterMakes(desc.type, kind)) {
     return ParquetStatus::kBadArgument;
@@ -71,51 +90,91 @@ ParquetStatus ParquetColumnConverter::Convert(const ParquetColumnDesc& desc,
   const std::int32_t limit = Keyed(kind) ? Parquet_DictionaryLimit(desc.distinctHint, rows) : 0;
   if (limit > 0) {
     bool built = false;
-    const ParquetStatus status = BuildDictionary(field, rows, limit, &built);
-    if (status != ParquetStatus::kOk) return status;
+    // The same values under the same limit make the same dictionary: the
+    // one of the last call stands (keys_ and indices_ are as it left them).
+    const bool again = sameValuesAsLast && tried.values == field.values &&
+                       tried.stride == field.stride && tried.rows == rows && tried.limit == limit;
+    std::int32_t dictSize = tried.dictSize;
+    if (again) {
+      built = tried.built;
+    } else {
+      const ParquetStatus status = BuildDictionary(field, rows, limit, desc.distinctHint, &built);
+      if (status != ParquetStatus::kOk) return status;
+      dictSize = values_.dictSize;
+    }
+    tried_ = Tried{field.values, field.stride, rows, limit, built, dictSize};
+    values_.dictSize = built ? dictSize : 0;
     if (built) {
       values_.indices = indices_.data();
       if (desc.type == ParquetType::kString) return DictionaryTexts(field);
       return Typed(desc.type, keys_.data(), 1, values_.dictSize);
     }
   }
-  if (desc.type == ParquetType::kString) return PlainTexts(field, rows, fillState);
+  if (desc.type == ParquetType::kString) {
+    *plainTexts = true;
+    return ParquetStatus::kOk;
+  }
   return Typed(desc.type, field.values, field.stride, rows);
 }
 
 // An open-addressing table of the distinct values met so far; gives up,
-// with *built false, at the first value beyond `limit`.
+// with *built false, at the first value beyond `limit`. Each slot holds a
+// value in its low half and its entry + 1 in its high half (0: free), so a
+// row costs one probe. The table starts at eight times the column's
+// distinct values (`hint`) when that is small, as for the few most columns
+// have, else at twice, and doubles should it become half full.
 ParquetStatus ParquetColumnConverter::BuildDictionary(const OutputRowField& field,
                                                       std::int32_t rows, std::int32_t limit,
-                                                      bool* built) {
-  const int bits =
+                                                      std::int64_t hint, bool* built) {
+  const int mostBits =
       std::max(4, static_cast<int>(std::bit_width(static_cast<std::uint32_t>(limit))) + 1);
-  const std::uint32_t mask = (1u << bits) - 1;
-  if (!slots_.Resize(std::size_t{1} << bits) || !keys_.Resize(static_cast<std::size_t>(limit)) ||
+  if (!keys_.Resize(static_cast<std::size_t>(limit)) ||
       !indices_.Resize(static_cast<std::size_t>(rows))) {
     return ParquetStatus::kNoMemory;
   }
-  std::memset(slots_.data(), 0, slots_.size() * sizeof(std::uint32_t));
-  std::uint32_t* slots = slots_.data();
+  const auto expected = static_cast<std::uint32_t>(std::min<std::int64_t>(hint, limit));
+  const int sparse = static_cast<int>(std::bit_width(expected)) + 3;
+  const int wanted = sparse <= kSparseTableBits ? sparse : sparse - 2;
+  int bits = std::min(mostBits, std::max(kLeastTableBits, wanted));
+  if (!slots_.Resize(std::size_t{1} << bits)) return ParquetStatus::kNoMemory;
+  std::memset(slots_.data(), 0, slots_.size() * sizeof(std::uint64_t));
+  std::uint64_t* slots = slots_.data();
+  std::uint32_t mask = (1u << bits) - 1;
   std::int32_t* keys = keys_.data();
   std::uint32_t* indices = indices_.data();
   std::int32_t count = 0;
-  std::int32_t last = 0;
-  std::uint32_t lastIndex = UINT32_MAX;
-  for (std::int32_t r = 0; r < rows; ++r) {
-    const std::int32_t v = field.values[r * field.stride];
-    if (v != last || lastIndex == UINT32_MAX) {
-      std::uint32_t h = Hash(v, bits);
-      while (slots[h] != 0 && keys[slots[h] - 1] != v) h = (h + 1) & mask;
-      if (slots[h] == 0) {
-        if (count == limit) return ParquetStatus::kOk;  // *built stays false
-        keys[count] = v;
-        slots[h] = static_cast<std::uint32_t>(++count);
-      }
-      last = v;
-      lastIndex = slots[h] - 1;
+  // Locals, so that the stores of the loop are not taken to change them.
+  const std::int32_t* in = field.values;
+  const std::ptrdiff_t stride = field.stride;
+  for (std::int32_t r = 0; r < rows; ++r, in += stride) {
+    const std::int32_t v = *in;
+    std::uint32_t h = Hash(v, bits);
+    std::uint64_t slot = slots[h];
+    while (slot != 0 && static_cast<std::uint32_t>(slot) != static_cast<std::uint32_t>(v)) {
+      h = (h + 1) & mask;
+      slot = slots[h];
     }
-    indices[r] = lastIndex;
+    if (slot == 0) {
+      if (count == limit) return ParquetStatus::kOk;  // *built stays false
+      keys[count] = v;
+      ++count;
+      slot = (static_cast<std::uint64_t>(count) << 32) | static_cast<std::uint32_t>(v);
+      slots[h] = slot;
+      if (2 * static_cast<std::size_t>(count) > slots_.size() && bits < mostBits) {
+        ++bits;
+        if (!slots_.Resize(std::size_t{1} << bits)) return ParquetStatus::kNoMemory;
+        std::memset(slots_.data(), 0, slots_.size() * sizeof(std::uint64_t));
+        slots = slots_.data();
+        mask = (1u << bits) - 1;
+        for (std::int32_t e = 0; e < count; ++e) {
+          std::uint32_t at = Hash(keys[e], bits);
+          while (slots[at] != 0) at = (at + 1) & mask;
+          slots[at] =
+              (static_cast<std::uint64_t>(e + 1) << 32) | static_cast<std::uint32_t>(keys[e]);
+        }
+      }
+    }
+    indices[r] = static_cast<std::uint32_t>(slot >> 32) - 1;
   }
   values_.dictSize = count;
   *built = true;
@@ -189,11 +248,14 @@ ParquetStatus ParquetColumnConverter::DictionaryTexts(const OutputRowField& fiel
 
 // All rows through the row formatter, one line each, then the offsets of
 // the lines: by their common length when they have one, else by search.
+// The fill stream's state moves on past the rows.
 ParquetStatus ParquetColumnConverter::PlainTexts(const OutputRowField& field, std::int32_t rows,
-                                                 std::int32_t fill) {
+                                                 std::int32_t* fill) {
+  values_ = ParquetValues{};
+  if (rows < 1 || field.values == nullptr || format_ == nullptr) return ParquetStatus::kBadArgument;
   const auto n = static_cast<std::size_t>(rows);
   if (!TextStream() || !offsets_.Resize(n + 1)) return ParquetStatus::kNoMemory;
-  if (Output_Rows(text_.get(), *format_, &field, 1, rows, &fill) != 0) {
+  if (Output_Rows(text_.get(), *format_, &field, 1, rows, fill) != 0) {
     return ParquetStatus::kNoMemory;
   }
   const char* text = text_->data();
@@ -203,7 +265,12 @@ ParquetStatus ParquetColumnConverter::PlainTexts(const OutputRowField& field, st
   const int length = FixedTextLength(field, field.kind);
   const auto line = static_cast<std::size_t>(length + 1);
   bool even = length >= 0 && size == n * line;
-  for (std::size_t i = 1; even && i <= n; ++i) even = text[i * line - 1] == '\n';
+  if (even) {
+    // Every line's end where it should be: one pass without a branch.
+    char wrong = 0;
+    for (std::size_t i = 1; i <= n; ++i) wrong |= static_cast<char>(text[i * line - 1] ^ '\n');
+    even = wrong == 0;
+  }
   if (even) {
     for (std::size_t i = 0; i <= n; ++i) offsets[i] = static_cast<std::uint32_t>(i * line);
   } else {
@@ -218,6 +285,34 @@ ParquetStatus ParquetColumnConverter::PlainTexts(const OutputRowField& field, st
   }
   values_.strings = ParquetStrings{text, offsets, 1};
   return ParquetStatus::kOk;
+}
+
+ParquetStatus ParquetFieldEncoder::EncodeInto(const ParquetColumnDesc& desc, ParquetCodec codec,
+                                              const OutputFormat& format,
+                                              const OutputRowField& field, std::int32_t rows,
+                                              std::int32_t fillState, ParquetBuffer* bytes,
+                                              ParquetChunkMeta* meta, bool sameValuesAsLast) {
+  bool plainTexts = false;
+  ParquetStatus status =
+      converter_.ConvertUnlessPlainTexts(desc, format, field, rows, sameValuesAsLast, &plainTexts);
+  if (status != ParquetStatus::kOk) return status;
+  if (!plainTexts) return encoder_.EncodeInto(desc, codec, converter_.values(), rows, bytes, meta);
+  status = encoder_.BeginPlainStrings(codec, rows, bytes, meta);
+  std::int32_t fill = fillState;
+  for (std::int32_t first = 0; status == ParquetStatus::kOk && first < rows;
+       first += kParquetTextPartRows) {
+    const std::int32_t n = std::min(kParquetTextPartRows, rows - first);
+    OutputRowField part = field;
+    part.values += static_cast<std::ptrdiff_t>(first) * field.stride;
+    status = converter_.PlainTexts(part, n, &fill);
+    if (status != ParquetStatus::kOk) {
+      encoder_.AbandonPlainStrings();
+      return status;
+    }
+    status = encoder_.AddPlainStrings(converter_.values().strings, n);
+  }
+  if (status != ParquetStatus::kOk) return status;
+  return encoder_.EndPlainStrings();
 }
 
 }  // namespace zervgen

@@ -42,6 +42,8 @@ namespace zervgen {
 inline constexpr std::int32_t kParquetDayOfEpoch = 25567;
 // The most entries of a dictionary.
 inline constexpr std::int32_t kParquetMaxDictionary = 65536;
+// The rows of a column's plain texts made at a time.
+inline constexpr std::int32_t kParquetTextPartRows = 16384;
 
 // The most distinct values a chunk of `rows` rows keeps in a dictionary:
 // a quarter of its rows, at most kParquetMaxDictionary; 0 (plain) when the
@@ -63,27 +65,55 @@ class ParquetColumnConverter {
   // not make the type, kBadValue for a day number out of range.
   // REQUIRES: rows >= 1, field.values != NULL
   // Texts are framed as the last field of a row in `format` (which must
-  // outlive the values).
+  // outlive the values). `sameValuesAsLast`: the caller vouches that the
+  // values are those of the last call, unchanged since; when they lie at
+  // the same place and take the same dictionary limit, its dictionary (or
+  // its finding that there is none) is used again instead of being rebuilt.
   [[nodiscard]] ParquetStatus Convert(const ParquetColumnDesc& desc, const OutputFormat& format,
                                       const OutputRowField& field, std::int32_t rows,
-                                      std::int32_t fillState);
-  // Valid until the next Convert; may point into the field's values.
+                                      std::int32_t fillState, bool sameValuesAsLast = false);
+  // Convert, but a column that comes out as plain texts is left with no
+  // values and *plainTexts set: its texts are then made a part of the rows
+  // at a time by PlainTexts. `format` must outlive those calls.
+  [[nodiscard]] ParquetStatus ConvertUnlessPlainTexts(const ParquetColumnDesc& desc,
+                                                      const OutputFormat& format,
+                                                      const OutputRowField& field,
+                                                      std::int32_t rows, bool sameValuesAsLast,
+                                                      bool* plainTexts);
+  // The texts of rows 0 .. rows-1 of `field`, in values().strings, framed
+  // in the format of the last conversion; *fillState is the fill stream's
+  // state at the first of them and is left past the last.
+  [[nodiscard]] ParquetStatus PlainTexts(const OutputRowField& field, std::int32_t rows,
+                                         std::int32_t* fillState);
+  // Valid until the next Convert or PlainTexts; may point into the field's
+  // values.
   const ParquetValues& values() const { return values_; }
 
  private:
   ParquetStatus BuildDictionary(const OutputRowField& field, std::int32_t rows, std::int32_t limit,
-                                bool* built);
+                                std::int64_t hint, bool* built);
   ParquetStatus Typed(ParquetType type, const std::int32_t* keys, std::ptrdiff_t stride,
                       std::int32_t n);
   ParquetStatus DictionaryTexts(const OutputRowField& field);
-  ParquetStatus PlainTexts(const OutputRowField& field, std::int32_t rows, std::int32_t fill);
   bool TextStream();
 
+  // The dictionary the last Convert tried: where its values lay, its
+  // limit, and whether it was built (with how many entries).
+  struct Tried {
+    const std::int32_t* values = nullptr;
+    std::ptrdiff_t stride = 0;
+    std::int32_t rows = 0;
+    std::int32_t limit = 0;
+    bool built = false;
+    std::int32_t dictSize = 0;
+  };
+
   const OutputFormat* format_ = nullptr;  // of the Convert under way
+  Tried tried_;
   ParquetValues values_;
   ParquetArray<std::int32_t> keys_;      // the dictionary's field values
   ParquetArray<std::uint32_t> indices_;  // each row's entry
-  ParquetArray<std::uint32_t> slots_;    // hash table: entry + 1, 0 when free
+  ParquetArray<std::uint64_t> slots_;    // hash table: value and entry + 1, 0 when free
   ParquetArray<std::int32_t> i32_;
   ParquetArray<std::int64_t> i64_;
   ParquetArray<double> f64_;
@@ -104,14 +134,14 @@ class ParquetFieldEncoder {
   }
   // The same appending the chunk's bytes to *bytes, as
   // ParquetChunkEncoder::EncodeInto does.
+  // `sameValuesAsLast` as for ParquetColumnConverter::Convert.
+  // Plain texts are made and encoded kParquetTextPartRows rows at a time,
+  // so that they are never held whole.
   [[nodiscard]] ParquetStatus EncodeInto(const ParquetColumnDesc& desc, ParquetCodec codec,
                                          const OutputFormat& format, const OutputRowField& field,
                                          std::int32_t rows, std::int32_t fillState,
-                                         ParquetBuffer* bytes, ParquetChunkMeta* meta) {
-    const ParquetStatus status = converter_.Convert(desc, format, field, rows, fillState);
-    if (status != ParquetStatus::kOk) return status;
-    return encoder_.EncodeInto(desc, codec, converter_.values(), rows, bytes, meta);
-  }
+                                         ParquetBuffer* bytes, ParquetChunkMeta* meta,
+                                         bool sameValuesAsLast = false);
 
  private:
   ParquetColumnConverter converter_;
