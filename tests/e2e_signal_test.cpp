@@ -184,6 +184,31 @@ TEST(Interrupt, EveryEndingSignalRemovesThePartialFile) {
   }
 }
 
+// A fault that reaches a worker thread (a real one, or one sent to it) is
+// handed to the main thread, which cleans up while the worker waits: no
+// write of the main thread meets a file the cleanup already closed, and the
+// run ends as for any fault. Sent to the workers of runs caught while rows
+// go to the file, so that the main thread is writing when it lands.
+TEST(Interrupt, AFaultInAWorkerIsCleanedUpByTheMainThread) {
+  for (int round = 0; round < 10; ++round) {
+    const int sig = round % 2 == 0 ? SIGFPE : SIGSEGV;
+    SCOPED_TRACE("round " + std::to_string(round) + ", " + strsignal(sig));
+    ScratchDir dir;
+    ASSERT_EQ(::mkdir(dir.File("tmp").c_str(), 0700), 0);
+    ZervgenProcess run(dir.path(), {"-hu", "-n", std::to_string(kBigRows / 4), "-f", "big", "-r",
+                                    "rpt", "-t", "tmp", "-threads", "4"});
+    ASSERT_TRUE(CaughtInTheAct(&run, [&] { return FileSize(dir.File("big")) > 0; }));
+    ASSERT_TRUE(run.SignalWorkers(sig)) << "no worker thread to send the fault to";
+    ASSERT_TRUE(run.Wait(kDeadlineSeconds));
+    const RunResult& r = run.result();
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(AfterBanner(r.err), "zervgen: Terminated by unexpected signal.\n");
+    const std::string report = ReadFile(dir.File("rpt"));
+    EXPECT_TRUE(EndsWith(report, SignalLine(sig) + "           File, 'big', deleted.\n")) << report;
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"rpt", "tmp"}));
+  }
+}
+
 const SignalCase kStdoutCases[] = {
     {SIGINT, Storage::kMemory},
     {SIGTERM, Storage::kTempFiles},

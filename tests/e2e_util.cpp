@@ -8,6 +8,7 @@
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -160,6 +161,19 @@ bool ZervgenProcess::Signal(int sig) {
     paused_ = false;
     return ::kill(pid_, SIGCONT) == 0;
   }
+  return true;
+}
+
+bool ZervgenProcess::SignalWorkers(int sig) {
+  if (ended_) return false;
+  const std::string tasks = "/proc/" + std::to_string(pid_) + "/task";
+  int sent = 0;
+  for (const std::string& name : ScratchDir::ListOf(tasks)) {
+    const pid_t tid = static_cast<pid_t>(std::stol(name));
+    if (tid != pid_ && ::syscall(SYS_tgkill, pid_, tid, sig) == 0) ++sent;
+  }
+  if (sent == 0) return false;
+  if (paused_) return Resume();
   return true;
 }
 

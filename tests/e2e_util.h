@@ -105,11 +105,14 @@ class ZervgenProcess {
   ZervgenProcess& operator=(const ZervgenProcess&) = delete;
 
   pid_t pid() const { return pid_; }
-  // Sends `sig` to the process itself; false when it has already been reaped.
   // Sends `sig` to the process itself, and lets it go on when Pause stopped
   // it (the signal is then the first thing it sees); false when it has
   // already been reaped.
   bool Signal(int sig);
+  // Sends `sig` to each thread of the process but its main thread, as a
+  // fault in a worker would, and lets it go on when Pause stopped it. False
+  // when it has ended or has no other thread.
+  bool SignalWorkers(int sig);
   // Stops the process (SIGSTOP) and waits until it is stopped: a run caught
   // in the act stays in the act, however fast the machine. False when it
   // ended first.

@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -87,12 +88,16 @@ void SignalRemoveTempFiles(GenControlBlock* cb) {
   }
 }
 
-// Installs the handler for `sig`, with every ending signal held while it
-// runs, so that a second signal cannot start the cleanup again.
+// Installs the handler for `sig`, with every ending signal and fault held
+// while it runs, so that a second signal (or a fault a worker hands on)
+// cannot start the cleanup again.
 bool InstallHandler(int sig) {
   struct sigaction action {};
   action.sa_handler = Main_signalHandler;
   Signals_EndingSet(&action.sa_mask);
+  for (int other = 1; other < SIGRTMIN; ++other) {
+    if (Signals_IsFault(other)) sigaddset(&action.sa_mask, other);
+  }
   action.sa_flags = SA_RESTART;
   return ::sigaction(sig, &action, nullptr) == 0;
 }
@@ -161,6 +166,17 @@ void Main_initSignalHandlers(GenControlBlock* cb) {
 }
 
 void Main_signalHandler(int sig) {
+  // Ending signals are held by the workers, so only a fault (raised in a
+  // worker, or sent to the process and taken by one) lands here on another
+  // thread. The main thread, which records and writes the files, does the
+  // cleanup: the fault is handed to it and this thread waits for the end,
+  // so that no two cleanups run at once and no write of the main thread
+  // meets a file already closed.
+  const pid_t process = ::getpid();
+  if (static_cast<pid_t>(::syscall(SYS_gettid)) != process) {
+    (void)::syscall(SYS_tgkill, process, process, sig);
+    for (;;) ::pause();
+  }
   std::signal(sig, SIG_IGN);
   Progress_End();
   SignalMessages(sig);
