@@ -603,6 +603,35 @@ TEST_F(DistDistributions, DeferredJobRunsLater) {
   EXPECT_EQ(slot.attr.ownerTag, 1);
 }
 
+// Columns of repeated points are shuffled from their runs, one- or
+// two-byte run numbers by the number of points, and a part's job settles
+// only the rows from its first on; the rows are those of the plain way.
+TEST_F(DistDistributions, RunsAndPartsGiveThePlainRows) {
+  GenControlBlock cb{};
+  const std::int32_t n = 70001;
+  struct Case {
+    std::int32_t min, max, nUnique, missingOne, from;
+  } cases[] = {{100, 199, 100, 0, 0},   {-500000000, 500000000, 100, 0, 17500},
+               {0, 36523, 36524, 0, 0}, {0, 36523, 36524, 0, 70000},
+               {1, 1000000, 300, 1, 5}, {1, n, n, 1, 30000},
+               {7, 7, 1, 0, 0}};
+  for (const Case& c : cases) {
+    std::vector<DistJob> queue;
+    MemorySlot slot(n, 42);
+    Dist_Uniform("int", 1, 5, &cb, &slot.attr, n, c.min, c.max, c.nUnique, 14618637, c.missingOne,
+                 &queue);
+    ASSERT_EQ(queue.size(), 1u);
+    queue[0].from = c.from;
+    EXPECT_EQ(Dist_RunJob(queue[0]), 0);
+    Vec expected = Uniform(n, c.min, c.max, c.nUnique, c.missingOne);
+    Dist_Shuffle(expected.data(), n, 14618637);
+    EXPECT_TRUE(
+        std::equal(slot.values.begin() + c.from, slot.values.end(), expected.begin() + c.from))
+        << c.nUnique << " points from row " << c.from;
+    EXPECT_EQ(slot.attr.settledFrom, c.from);
+  }
+}
+
 TEST_F(DistDistributions, FailedRequirements) {
   GenControlBlock cb{};
   MemorySlot slot(200, 8);

@@ -39,6 +39,9 @@ struct GenAttr {
   // callers (1 and 0 after set-up); the relation writer keeps its own.
   std::int16_t bufPos;
   std::int16_t bufCount;
+  // The first row whose value the last shuffle settled; the rows before it
+  // (a part's earlier rows) hold no values of the column.
+  std::int32_t settledFrom;
 };
 
 inline constexpr int kGenSlots = 11;

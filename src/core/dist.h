@@ -66,6 +66,9 @@ struct DistJob {
   std::int32_t nUnique;
   std::int32_t seed;
   std::int32_t missingOne;
+  // The first row the relation writes: the shuffle may leave the rows
+  // before it unsettled (a part of the relation).
+  std::int32_t from = 0;
 };
 
 // Generates the job's vector, shuffles it and stores it, like Dist_cleanup

@@ -169,24 +169,26 @@ inline void ShuffleTail(std::int32_t* vector, std::int32_t from, std::int32_t* s
 }
 
 // The swaps for a proper seed and more than kPrefetchAhead + 1 entries, a
-// block of indices at a time. The indices depend only on the stream, so the
-// next block's are computed before this block's swaps, and each swap fetches
-// the entry named kPrefetchAhead swaps on: the swaps of a column larger than
-// the caches wait on memory more than on the arithmetic.
+// block of indices at a time, for m = nTuples down to stop + 1 (stop 1: all
+// of them). The indices depend only on the stream, so the next block's are
+// computed before this block's swaps, and each swap fetches the entry named
+// kPrefetchAhead swaps on: the swaps of a column larger than the caches wait
+// on memory more than on the arithmetic.
 constexpr std::int32_t kBlock = 512;
 static_assert(kPrefetchAhead <= kBlock && kBlock % 8 == 0);
 
 template <typename Entry>
-void ShuffleBlocks(Entry* vector, std::int32_t nTuples, std::int32_t s, IndexKernel kernel) {
+void ShuffleBlocks(Entry* vector, std::int32_t nTuples, std::int32_t s, IndexKernel kernel,
+                   std::int32_t stop) {
   constexpr std::int32_t kRing = 2 * kBlock;  // this block's indices and the next's
   std::int32_t ring[kRing] = {};              // indices never exceed nTuples - 1
   std::int32_t m = nTuples;                   // m of the block's first swap
-  std::int32_t count = std::min(kBlock, m - 1);
+  std::int32_t count = std::min(kBlock, m - stop);
   std::int32_t at = 0;  // where the block's indices start in the ring
   s = kernel(ring, m, count, s);
   while (count > 0) {
     const std::int32_t nextM = m - count;
-    const std::int32_t nextCount = std::min(kBlock, nextM - 1);
+    const std::int32_t nextCount = std::min(kBlock, nextM - stop);
     const std::int32_t nextAt = at ^ kBlock;
     s = kernel(ring + nextAt, nextM, nextCount, s);
     for (std::int32_t t = 0; t < count; ++t) {
@@ -198,6 +200,11 @@ void ShuffleBlocks(Entry* vector, std::int32_t nTuples, std::int32_t s, IndexKer
     at = nextAt;
   }
 }
+
+// The last swap a shuffle wanted from row `from` on needs: position m - 1 is
+// settled by the swap of m, so the swaps of m <= from only move rows below
+// `from`.
+std::int32_t StopFor(std::int32_t from) { return from > 1 ? from : 1; }
 
 // The swaps move entries without looking at them, so a column of at most
 // 256 runs of equal values can be shuffled as one-byte run numbers: the same
@@ -252,39 +259,89 @@ void ToRunNumbers(std::int32_t* vector, std::int32_t nTuples, std::int32_t* valu
   for (; i < nTuples; ++i) number(i);
 }
 
-// Puts the values back, back to front: value i covers bytes 4i .. 4i+3,
-// all used before it is written.
-void FromRunNumbers(std::int32_t* vector, std::int32_t nTuples, const std::int32_t* values) {
-  const auto* narrow = reinterpret_cast<const std::uint8_t*>(vector);
-  for (std::int32_t i = nTuples - 1; i >= 0; --i) {
-    const std::uint8_t run = narrow[i];
+// Puts the values of rows `from` .. nTuples-1 back, back to front: value i
+// covers bytes 4i .. 4i+3, which hold run numbers of rows i and later, all
+// used before it is written.
+template <typename Narrow>
+void FromRunNumbers(std::int32_t* vector, std::int32_t from, std::int32_t nTuples,
+                    const std::int32_t* values) {
+  const auto* narrow = reinterpret_cast<const Narrow*>(vector);
+  for (std::int32_t i = nTuples - 1; i >= from; --i) {
+    const Narrow run = narrow[i];
     vector[i] = values[run];
   }
 }
 
 // Shuffles a long column of at most kMaxNarrowRuns runs as run numbers.
 // Returns false, having changed nothing, for any other column.
-bool ShuffleAsRuns(std::int32_t* vector, std::int32_t nTuples, std::int32_t s, IndexKernel kernel) {
+bool ShuffleAsRuns(std::int32_t* vector, std::int32_t nTuples, std::int32_t s, IndexKernel kernel,
+                   std::int32_t from) {
   if (nTuples < kNarrowMinRows || CountRuns(vector, nTuples) > kMaxNarrowRuns) return false;
   std::int32_t values[kMaxNarrowRuns];
   ToRunNumbers(vector, nTuples, values);
-  ShuffleBlocks(reinterpret_cast<std::uint8_t*>(vector), nTuples, s, kernel);
-  FromRunNumbers(vector, nTuples, values);
+  ShuffleBlocks(reinterpret_cast<std::uint8_t*>(vector), nTuples, s, kernel, StopFor(from));
+  FromRunNumbers<std::uint8_t>(vector, from, nTuples, values);
   return true;
+}
+
+// Lays the runs down as run numbers of type Narrow in the first bytes of the
+// vector, shuffles them and puts the values of the rows from `from` on in
+// their place.
+template <typename Narrow>
+void ShuffleRunNumbers(std::int32_t* vector, std::int32_t nTuples, std::int32_t s,
+                       IndexKernel kernel, const DistRuns& runs, std::int32_t from) {
+  auto* narrow = reinterpret_cast<Narrow*>(vector);
+  std::int32_t at = 0;
+  for (std::int32_t k = 0; k < runs.n; ++k) {
+    std::fill_n(narrow + at, runs.counts[k], static_cast<Narrow>(k));
+    at += runs.counts[k];
+  }
+  ShuffleBlocks(narrow, nTuples, s, kernel, StopFor(from));
+  FromRunNumbers<Narrow>(vector, from, nTuples, runs.values);
+}
+
+bool ProperSeed(std::int32_t seed) { return seed > 0 && seed < kRandomModulus; }
+
+IndexKernel BestKernel() {
+  const IndexKernel wide = shuffle_detail::WideIndices();
+  return wide != nullptr ? wide : shuffle_detail::PortableIndices;
 }
 
 }  // namespace
 
 void Dist_Shuffle(std::int32_t* vector, std::int32_t nTuples, std::int32_t seed) {
+  Dist_ShuffleFrom(vector, nTuples, seed, 0);
+}
+
+void Dist_ShuffleFrom(std::int32_t* vector, std::int32_t nTuples, std::int32_t seed,
+                      std::int32_t from) {
   std::int32_t s = seed;
-  const bool proper = seed > 0 && seed < kRandomModulus;
-  if (!proper || nTuples <= kPrefetchAhead + 1) {
+  if (!ProperSeed(seed) || nTuples <= kPrefetchAhead + 1) {
     ShuffleTail(vector, nTuples, &s);
     return;
   }
-  const IndexKernel wide = shuffle_detail::WideIndices();
-  const IndexKernel kernel = wide != nullptr ? wide : shuffle_detail::PortableIndices;
-  if (!ShuffleAsRuns(vector, nTuples, s, kernel)) ShuffleBlocks(vector, nTuples, s, kernel);
+  const IndexKernel kernel = BestKernel();
+  if (!ShuffleAsRuns(vector, nTuples, s, kernel, from)) {
+    ShuffleBlocks(vector, nTuples, s, kernel, StopFor(from));
+  }
+}
+
+void Dist_ShuffleRuns(std::int32_t* vector, std::int32_t nTuples, std::int32_t seed,
+                      const DistRuns& runs, std::int32_t from) {
+  if (ProperSeed(seed) && nTuples >= kNarrowMinRows) {
+    if (runs.n <= kMaxNarrowRuns) {
+      return ShuffleRunNumbers<std::uint8_t>(vector, nTuples, seed, BestKernel(), runs, from);
+    }
+    if (runs.n <= kDistMaxRuns) {
+      return ShuffleRunNumbers<std::uint16_t>(vector, nTuples, seed, BestKernel(), runs, from);
+    }
+  }
+  std::int32_t at = 0;
+  for (std::int32_t k = 0; k < runs.n; ++k) {
+    std::fill_n(vector + at, runs.counts[k], runs.values[k]);
+    at += runs.counts[k];
+  }
+  Dist_ShuffleFrom(vector, nTuples, seed, from);
 }
 
 }  // namespace zervgen

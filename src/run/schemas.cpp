@@ -613,11 +613,26 @@ struct ColumnsDone {
   return true;
 }
 
+// Generates the relation's columns, settled from row `from` on: the rows
+// before it are not written. A slot left unsettled before that row by an
+// earlier relation cannot serve this one.
 [[nodiscard]] bool GenerateColumns(GenControlBlock* cb, std::int32_t tag, const Schema& schema,
-                                   std::int32_t rows) {
+                                   std::int32_t rows, std::int32_t from) {
+  for (int i = 0; i < kGenSlots; ++i) {
+    GenAttr* attr = Gen_Slot(cb, i);
+    if (attr->settledFrom > from) attr->ownerTag = 0;
+  }
   std::vector<DistJob> jobs;
   for (const ColumnDist& c : schema.columns) Distribute(cb, tag, c, rows, &jobs);
+  for (DistJob& job : jobs) job.from = from;
   return RunJobs(cb, jobs);
+}
+
+// The first row any file of the plan writes.
+std::int32_t FirstRowOf(const GenRelationPlan& plan) {
+  std::int32_t first = plan.total;
+  for (const GenFilePlan& file : plan.files) first = std::min(first, file.rows.first);
+  return first;
 }
 
 // The distinct values of the column a field shows, as its distribution has
@@ -681,7 +696,9 @@ GenWriteStatus GenerateRelation(GenControlBlock* cb, const GenRelationPlan& plan
   PerfTimer timer;
   ReportHeading(relation.heading, &timer);
   Progress_Begin(relation.name, plan.RowsWritten());
-  if (!GenerateColumns(cb, plan.tag, schema, plan.total)) return GenWriteStatus::kOutOfMemory;
+  if (!GenerateColumns(cb, plan.tag, schema, plan.total, FirstRowOf(plan))) {
+    return GenWriteStatus::kOutOfMemory;
+  }
   const GenWriteStatus status = WriteFiles(cb, plan, schema, makeFormat, onFile);
   if (status != GenWriteStatus::kOk) return status;
   Progress_Finish();
