@@ -605,16 +605,16 @@ TEST_F(DistDistributions, DeferredJobRunsLater) {
 
 // Columns of repeated points are shuffled from their runs, one- or
 // two-byte run numbers by the number of points, and a part's job settles
-// only the rows from its first on; the rows are those of the plain way.
+// only its rows; the rows are those of the plain way.
 TEST_F(DistDistributions, RunsAndPartsGiveThePlainRows) {
   GenControlBlock cb{};
   const std::int32_t n = 70001;
   struct Case {
-    std::int32_t min, max, nUnique, missingOne, from;
-  } cases[] = {{100, 199, 100, 0, 0},   {-500000000, 500000000, 100, 0, 17500},
-               {0, 36523, 36524, 0, 0}, {0, 36523, 36524, 0, 70000},
-               {1, 1000000, 300, 1, 5}, {1, n, n, 1, 30000},
-               {7, 7, 1, 0, 0}};
+    std::int32_t min, max, nUnique, missingOne, from, end;
+  } cases[] = {{100, 199, 100, 0, 0, kDistAllRows}, {-500000000, 500000000, 100, 0, 17500, 35000},
+               {0, 36523, 36524, 0, 0, n},          {0, 36523, 36524, 0, 70000, n},
+               {1, 1000000, 300, 1, 5, 6},          {1, n, n, 1, 30000, 40000},
+               {7, 7, 1, 0, 0, kDistAllRows}};
   for (const Case& c : cases) {
     std::vector<DistJob> queue;
     MemorySlot slot(n, 42);
@@ -622,13 +622,16 @@ TEST_F(DistDistributions, RunsAndPartsGiveThePlainRows) {
                  &queue);
     ASSERT_EQ(queue.size(), 1u);
     queue[0].from = c.from;
+    queue[0].end = c.end;
     EXPECT_EQ(Dist_RunJob(queue[0]), 0);
     Vec expected = Uniform(n, c.min, c.max, c.nUnique, c.missingOne);
     Dist_Shuffle(expected.data(), n, 14618637);
-    EXPECT_TRUE(
-        std::equal(slot.values.begin() + c.from, slot.values.end(), expected.begin() + c.from))
-        << c.nUnique << " points from row " << c.from;
+    const std::int32_t end = std::min(c.end, n);
+    EXPECT_TRUE(std::equal(slot.values.begin() + c.from, slot.values.begin() + end,
+                           expected.begin() + c.from))
+        << c.nUnique << " points, rows " << c.from << " to " << end;
     EXPECT_EQ(slot.attr.settledFrom, c.from);
+    EXPECT_GE(slot.attr.settledEnd, end);
   }
 }
 

@@ -111,9 +111,9 @@ std::vector<std::int32_t> PlainShuffled(std::vector<std::int32_t> column, std::i
 }
 
 // A shuffle from row `from` on and a shuffle of runs give the rows of the
-// plain shuffle from `from` on: one- and two-byte run numbers, more runs
-// than two bytes hold, columns too short for run numbers, improper seeds,
-// and the first rows of parts, the last row and no row at all.
+// plain shuffle from `from` (up to `end`): one- and two-byte run numbers,
+// more runs than two bytes hold, columns too short for run numbers,
+// improper seeds, and the rows of parts, the last row and no row at all.
 TEST(ShuffleRuns, SameRowsAsThePlainShuffle) {
   struct Case {
     std::int32_t n;
@@ -135,16 +135,20 @@ TEST(ShuffleRuns, SameRowsAsThePlainShuffle) {
     const DistRuns runs{values.data(), counts.data(), c.runs};
     for (std::int32_t seed : seeds) {
       const std::vector<std::int32_t> plain = PlainShuffled(column, seed);
-      for (std::int32_t from : {0, 1, c.n / 4, c.n - 1, c.n}) {
+      const std::pair<std::int32_t, std::int32_t> ranges[] = {
+          {0, c.n},       {1, c.n},  {c.n / 4, c.n / 2}, {c.n / 2, c.n / 2 + 1},
+          {c.n - 1, c.n}, {c.n, c.n}};
+      for (const auto& [from, end] : ranges) {
         std::vector<std::int32_t> fromRuns(column.size(), 99);
-        Dist_ShuffleRuns(fromRuns.data(), c.n, seed, runs, from);
+        Dist_ShuffleRuns(fromRuns.data(), c.n, seed, runs, from, end);
         std::vector<std::int32_t> fromValues = column;
         Dist_ShuffleFrom(fromValues.data(), c.n, seed, from);
-        for (const auto* got : {&fromRuns, &fromValues}) {
-          ASSERT_TRUE(std::equal(got->begin() + from, got->end(), plain.begin() + from))
-              << (got == &fromRuns ? "runs" : "values") << ": size " << c.n << " runs " << c.runs
-              << " seed " << seed << " from " << from;
-        }
+        const auto same = [&](const std::vector<std::int32_t>& got, std::int32_t to) {
+          return std::equal(got.begin() + from, got.begin() + to, plain.begin() + from);
+        };
+        ASSERT_TRUE(same(fromRuns, end) && same(fromValues, c.n))
+            << "size " << c.n << " runs " << c.runs << " seed " << seed << " rows " << from
+            << " to " << end;
       }
     }
   }

@@ -389,14 +389,16 @@ void Dist_Fill(const char* name, std::int32_t relationTag, std::int32_t reuseTag
 namespace {
 
 // Stores the shuffled column and hands the slot to the relation; 0 or the
-// errno of the failed write. `from` is the first row the shuffle settled.
-int Store(GenAttr* attr, std::int32_t relationTag, std::int32_t nTuples, std::int32_t from) {
+// errno of the failed write. The shuffle settled rows `from` up to `end`.
+int Store(GenAttr* attr, std::int32_t relationTag, std::int32_t nTuples, std::int32_t from,
+          std::int32_t end) {
   if (attr->location == GEN_TEMP) {
     const int error = StoreInTempFile(attr, nTuples);
     if (error != 0) return error;
   }
   attr->ownerTag = relationTag;
   attr->settledFrom = from;
+  attr->settledEnd = end;
   return 0;
 }
 
@@ -404,8 +406,11 @@ int Store(GenAttr* attr, std::int32_t relationTag, std::int32_t nTuples, std::in
 int ShuffleAndStore(GenAttr* attr, std::int32_t relationTag, std::int32_t nTuples,
                     std::int32_t seed, std::int32_t from) {
   Dist_ShuffleFrom(attr->vector, nTuples, seed, from);
-  return Store(attr, relationTag, nTuples, from);
+  return Store(attr, relationTag, nTuples, from, nTuples);
 }
+
+// The job's end row, at most its row count.
+std::int32_t EndOf(const DistJob& job) { return std::min(job.end, job.nTuples); }
 
 // A uniform column of repeated points made as its runs and shuffled from
 // them, without writing the ascending values first. False, having done
@@ -431,7 +436,8 @@ bool UniformAsRuns(const DistJob& job) {
   const std::int32_t count = job.missingOne ? UniformRuns<true>(n, width, job.min, nUnique, put)
                                             : UniformRuns<false>(n, width, job.min, nUnique, put);
   if (count != n) return false;
-  Dist_ShuffleRuns(job.attr->vector, n, job.seed, DistRuns{values, counts, runs}, job.from);
+  Dist_ShuffleRuns(job.attr->vector, n, job.seed, DistRuns{values, counts, runs}, job.from,
+                   EndOf(job));
   return true;
 }
 
@@ -446,7 +452,7 @@ void Dist_cleanup(GenAttr* attr, std::int32_t relationTag, std::int32_t nTuples,
 
 int Dist_RunJob(const DistJob& job) {
   if (job.kind == DistKind::kUniform && UniformAsRuns(job)) {
-    return Store(job.attr, job.relationTag, job.nTuples, job.from);
+    return Store(job.attr, job.relationTag, job.nTuples, job.from, EndOf(job));
   }
   std::int32_t* vector = job.attr->vector;
   switch (job.kind) {

@@ -259,14 +259,14 @@ void ToRunNumbers(std::int32_t* vector, std::int32_t nTuples, std::int32_t* valu
   for (; i < nTuples; ++i) number(i);
 }
 
-// Puts the values of rows `from` .. nTuples-1 back, back to front: value i
+// Puts the values of rows `from` .. end-1 back, back to front: value i
 // covers bytes 4i .. 4i+3, which hold run numbers of rows i and later, all
-// used before it is written.
+// used (or not wanted) before it is written.
 template <typename Narrow>
-void FromRunNumbers(std::int32_t* vector, std::int32_t from, std::int32_t nTuples,
+void FromRunNumbers(std::int32_t* vector, std::int32_t from, std::int32_t end,
                     const std::int32_t* values) {
   const auto* narrow = reinterpret_cast<const Narrow*>(vector);
-  for (std::int32_t i = nTuples - 1; i >= from; --i) {
+  for (std::int32_t i = end - 1; i >= from; --i) {
     const Narrow run = narrow[i];
     vector[i] = values[run];
   }
@@ -285,11 +285,12 @@ bool ShuffleAsRuns(std::int32_t* vector, std::int32_t nTuples, std::int32_t s, I
 }
 
 // Lays the runs down as run numbers of type Narrow in the first bytes of the
-// vector, shuffles them and puts the values of the rows from `from` on in
-// their place.
+// vector, shuffles them and puts the values of the rows from `from` up to
+// `end` in their place.
 template <typename Narrow>
 void ShuffleRunNumbers(std::int32_t* vector, std::int32_t nTuples, std::int32_t s,
-                       IndexKernel kernel, const DistRuns& runs, std::int32_t from) {
+                       IndexKernel kernel, const DistRuns& runs, std::int32_t from,
+                       std::int32_t end) {
   auto* narrow = reinterpret_cast<Narrow*>(vector);
   std::int32_t at = 0;
   for (std::int32_t k = 0; k < runs.n; ++k) {
@@ -297,7 +298,7 @@ void ShuffleRunNumbers(std::int32_t* vector, std::int32_t nTuples, std::int32_t 
     at += runs.counts[k];
   }
   ShuffleBlocks(narrow, nTuples, s, kernel, StopFor(from));
-  FromRunNumbers<Narrow>(vector, from, nTuples, runs.values);
+  FromRunNumbers<Narrow>(vector, from, end, runs.values);
 }
 
 bool ProperSeed(std::int32_t seed) { return seed > 0 && seed < kRandomModulus; }
@@ -327,13 +328,14 @@ void Dist_ShuffleFrom(std::int32_t* vector, std::int32_t nTuples, std::int32_t s
 }
 
 void Dist_ShuffleRuns(std::int32_t* vector, std::int32_t nTuples, std::int32_t seed,
-                      const DistRuns& runs, std::int32_t from) {
+                      const DistRuns& runs, std::int32_t from, std::int32_t end) {
   if (ProperSeed(seed) && nTuples >= kNarrowMinRows) {
+    const IndexKernel kernel = BestKernel();
     if (runs.n <= kMaxNarrowRuns) {
-      return ShuffleRunNumbers<std::uint8_t>(vector, nTuples, seed, BestKernel(), runs, from);
+      return ShuffleRunNumbers<std::uint8_t>(vector, nTuples, seed, kernel, runs, from, end);
     }
     if (runs.n <= kDistMaxRuns) {
-      return ShuffleRunNumbers<std::uint16_t>(vector, nTuples, seed, BestKernel(), runs, from);
+      return ShuffleRunNumbers<std::uint16_t>(vector, nTuples, seed, kernel, runs, from, end);
     }
   }
   std::int32_t at = 0;

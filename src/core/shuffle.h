@@ -32,12 +32,14 @@ struct DistRuns {
 inline constexpr std::int32_t kDistMaxRuns = 1 << 16;
 
 // Writes the runs into `vector` and shuffles them as Dist_ShuffleFrom does:
-// the same rows from `from` on, without first writing every value out. A
-// long column of few runs is laid down and shuffled as run numbers.
+// the same rows from `from` up to `end`, without first writing every value
+// out; the rows from `end` on may hold other bytes, too. A long column of
+// few runs is laid down and shuffled as run numbers, and only the values of
+// the rows wanted are put back.
 // REQUIRES: 1 <= runs.n <= kDistMaxRuns, the counts are positive and sum to
-// nTuples, 0 <= from <= nTuples
+// nTuples, 0 <= from <= end <= nTuples
 void Dist_ShuffleRuns(std::int32_t* vector, std::int32_t nTuples, std::int32_t seed,
-                      const DistRuns& runs, std::int32_t from);
+                      const DistRuns& runs, std::int32_t from, std::int32_t end);
 
 namespace shuffle_detail {
 
