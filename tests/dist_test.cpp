@@ -124,6 +124,32 @@ TEST_F(DistGenUniform, EveryValueDistinct) {
   EXPECT_EQ((Vec{dates[998], dates[999]}), (Vec{36486, 36523}));
 }
 
+// Distinct points are made four at a time: every row, the last few of a
+// count not divisible by four included, is the point the single formula
+// gives, rounded half away from zero (negative points too), 1 shown as 0
+// where the column lacks it.
+TEST_F(DistGenUniform, DistinctPointsMatchTheSingleFormula) {
+  struct Case {
+    std::int32_t n, min, max, missingOne;
+  } cases[] = {{100, 1, 100, 1},          {101, -1000000000, 1000000000, 0},
+               {102, 1, 1000000000, 1},   {103, -7, 5, 0},
+               {100003, 1, 599999999, 0}, {100001, -1073741823, 1073741823, 0},
+               {1000000, 1, 1000000, 1},  {999999, 0, 36523, 1}};
+  for (const Case& c : cases) {
+    const Vec got = Uniform(c.n, c.min, c.max, c.n, c.missingOne);
+    const double d = c.n - 1;
+    const double width = static_cast<double>(c.max - c.min);
+    for (std::int32_t i = 0; i < c.n; ++i) {
+      double x = static_cast<double>(i) / d;
+      x = x * width;
+      x = x + c.min;
+      auto want = static_cast<std::int32_t>(x >= 0 ? x + 0.5 : x - 0.5);
+      if (c.missingOne == 1 && want == 1) want = 0;
+      ASSERT_EQ(got[static_cast<std::size_t>(i)], want) << c.n << " rows, row " << i;
+    }
+  }
+}
+
 TEST_F(DistGenUniform, RepeatedValues) {
   Vec v = Uniform(1000, -500000000, 500000000, 100);
   std::map<std::int32_t, int> counts = Counts(v);
