@@ -213,8 +213,16 @@ pair() {
   local name="$1" n="$2" extra="${3:-}" i
   local -a walls=() cpus=() bytes_all=() a_walls=() a_cpus=() x_walls=() x_cpus=()
   best_rss=0 a_rss=0 a_s="" a_cpu="" a_bytes=""
+  # An anchor older than an option the case needs sits the case out.
+  local with_anchor=0
+  if [[ -n "$anchor" ]]; then
+    with_anchor=1
+    if [[ "$name" == verify ]] && ! "$anchor" -help 2>&1 | grep -q -- '-verify'; then
+      with_anchor=0
+    fi
+  fi
   for ((i = 0; i < n; i++)); do
-    if [[ -n "$anchor" ]]; then
+    if ((with_anchor == 1)); then
       command_of "$name" "$anchor"
       once "$name" anchor "${cmd[@]}"
       a_walls+=("$s") a_cpus+=("$cpu") a_bytes=$bytes
@@ -234,7 +242,7 @@ pair() {
   best_s=$(median "${walls[@]}")
   best_cpu=$(median "${cpus[@]}")
   best_bytes=${bytes_all[0]}
-  if [[ -n "$anchor" ]]; then
+  if ((with_anchor == 1)); then
     a_s=$(median "${a_walls[@]}")
     a_cpu=$(median "${a_cpus[@]}")
   fi
