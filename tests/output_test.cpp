@@ -570,9 +570,11 @@ TEST_F(OutputTest, RowsMatchTheWritersFieldByField) {
     for (const std::vector<int>& w : widthSets) {
       const std::vector<OutputRowField> fields = {
           {v.numbers.data(), 1, OutputKind::kInteger, w[0]},
+          {v.numbers.data(), 1, OutputKind::kInteger, w[0]},      // the field before, again
           {v.numbers.data() + 1, 2, OutputKind::kInteger, w[1]},  // every other value
           {v.numbers.data(), 1, OutputKind::kFloat, w[2]},
           {v.numbers.data() + 7, 0, OutputKind::kInteger, w[3]},  // the same value in every row
+          {v.days.data(), 1, OutputKind::kDate, w[4]},
           {v.days.data(), 1, OutputKind::kDate, w[4]},
           {v.texts.data(), 1, OutputKind::kFixed10, w[5]},
           {v.texts.data(), 1, OutputKind::kFixed20, w[6]},

@@ -344,6 +344,24 @@ std::int32_t PutBlock(OutputFieldCaches::BlockCopy copy, OutputStream* stream, c
               : PutBlockPlain(stream, pieces, nFields, rows, bound);
 }
 
+// Whether field i shows the very values of field i - 1 with the same
+// framing (a column shown twice in a row, as hundred's double and decim):
+// its pieces are then those of the field before, copied, not looked up or
+// made again. Fill text is drawn anew for each field, and a row's last
+// field ends in the line end.
+bool SameAsFieldBefore(const OutputRowField* fields, int i, int lastField) {
+  if (i == 0 || i == lastField) return false;
+  const OutputRowField& a = fields[i - 1];
+  const OutputRowField& b = fields[i];
+  return a.values == b.values && a.stride == b.stride && a.kind == b.kind && a.width == b.width &&
+         b.kind != OutputKind::kFill;
+}
+
+// Copies the pieces of the field before to this field, for `rows` rows.
+void CopyPieces(Piece* pieces, int nFields, std::int32_t rows) {
+  for (std::int32_t r = 0; r < rows; ++r, pieces += nFields) pieces[0] = pieces[-1];
+}
+
 // Whether BlockRows takes these rows: fill text is drawn row after row, so
 // one fill field at most, and rows short enough for a block's scratch.
 bool BlockFits(const OutputRowField* fields, int nFields, std::size_t bound) {
@@ -367,15 +385,22 @@ int BlockRows(OutputStream* stream, const OutputFormat& format, const OutputRowF
   const RowWriter<kFixed> writer(format, &fill);
   const int lastField = nFields - 1;
   Column columns[kMaxRowFields];
+  bool copied[kMaxRowFields];
   for (int i = 0; i < nFields; ++i) {
+    copied[i] = SameAsFieldBefore(fields, i, lastField);
     const FieldLook look = LookOf(fields[i].kind, fields[i].width, i == lastField, format);
-    columns[i] = {fields[i], Reusable(fields[i].kind) ? CacheFor(tables, i, look) : nullptr};
+    const bool cached = Reusable(fields[i].kind) && !copied[i];
+    columns[i] = {fields[i], cached ? CacheFor(tables, i, look) : nullptr};
   }
   std::int32_t done = 0;
   while (done < rows) {
     const std::int32_t n = rows - done < kBlockRows ? rows - done : kBlockRows;
     char* scratch = scratchBegin;
     for (int i = 0; i < nFields; ++i) {
+      if (copied[i]) {
+        CopyPieces(pieces + i, nFields, n);
+        continue;
+      }
       ColumnPieces(writer, &columns[i], i == lastField, n, pieces + i, nFields, &scratch);
     }
     const std::int32_t put = PutBlock(tables->blockCopy, stream, pieces, nFields, n, bound);
