@@ -171,33 +171,38 @@ inline void ShuffleTail(std::int32_t* vector, std::int32_t from, std::int32_t* s
 // The swaps for a proper seed and more than kPrefetchAhead + 1 entries, a
 // block of indices at a time, for m = nTuples down to stop + 1 (stop 1: all
 // of them). The indices depend only on the stream, so the next block's are
-// computed before this block's swaps, and each swap fetches the entry named
-// kPrefetchAhead swaps on: the swaps of a column larger than the caches wait
-// on memory more than on the arithmetic.
+// computed, right behind this block's, before this block's swaps, and each
+// swap fetches the entry named kPrefetchAhead swaps on: the swaps of a
+// column larger than the caches wait on memory more than on the arithmetic.
+// The next block's indices then move to the front, so that the swaps read
+// them in a straight line.
 constexpr std::int32_t kBlock = 512;
 static_assert(kPrefetchAhead <= kBlock && kBlock % 8 == 0);
 
 template <typename Entry>
 void ShuffleBlocks(Entry* vector, std::int32_t nTuples, std::int32_t s, IndexKernel kernel,
                    std::int32_t stop) {
-  constexpr std::int32_t kRing = 2 * kBlock;  // this block's indices and the next's
-  std::int32_t ring[kRing] = {};              // indices never exceed nTuples - 1
-  std::int32_t m = nTuples;                   // m of the block's first swap
+  // This block's indices, then the next's; past them, indices of earlier
+  // blocks, which the prefetches of the last block may name (never above
+  // nTuples - 1, as the zeros at first).
+  std::int32_t indices[2 * kBlock] = {};
+  std::int32_t m = nTuples;  // m of the block's first swap
   std::int32_t count = std::min(kBlock, m - stop);
-  std::int32_t at = 0;  // where the block's indices start in the ring
-  s = kernel(ring, m, count, s);
+  s = kernel(indices, m, count, s);
   while (count > 0) {
     const std::int32_t nextM = m - count;
     const std::int32_t nextCount = std::min(kBlock, nextM - stop);
-    const std::int32_t nextAt = at ^ kBlock;
-    s = kernel(ring + nextAt, nextM, nextCount, s);
+    s = kernel(indices + count, nextM, nextCount, s);
+    Entry* const top = vector + (m - 1);
+#pragma GCC unroll 4
     for (std::int32_t t = 0; t < count; ++t) {
-      __builtin_prefetch(vector + ring[(at + t + kPrefetchAhead) & (kRing - 1)], 1);
-      std::swap(vector[ring[at + t]], vector[m - 1 - t]);
+      __builtin_prefetch(vector + indices[t + kPrefetchAhead], 1);
+      std::swap(vector[indices[t]], top[-t]);
     }
+    std::memmove(indices, indices + count,
+                 sizeof(std::int32_t) * static_cast<std::size_t>(nextCount));
     m = nextM;
     count = nextCount;
-    at = nextAt;
   }
 }
 
