@@ -14,6 +14,10 @@
 #include <cstring>
 #include <utility>
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
+
 #include "base/random.h"
 
 // Vectors pass only between inline functions of this file, so GCC's note
@@ -268,13 +272,50 @@ void ToRunNumbers(std::int32_t* vector, std::int32_t nTuples, std::int32_t* valu
 // covers bytes 4i .. 4i+3, which hold run numbers of rows i and later, all
 // used (or not wanted) before it is written.
 template <typename Narrow>
-void FromRunNumbers(std::int32_t* vector, std::int32_t from, std::int32_t end,
-                    const std::int32_t* values) {
+void FromRunNumbersPlain(std::int32_t* vector, std::int32_t from, std::int32_t end,
+                         const std::int32_t* values) {
   const auto* narrow = reinterpret_cast<const Narrow*>(vector);
   for (std::int32_t i = end - 1; i >= from; --i) {
     const Narrow run = narrow[i];
     vector[i] = values[run];
   }
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// The same eight rows at a time: their run numbers widened in one register
+// and their values gathered from the table in one instruction. The eight
+// values of rows i-8 .. i-1 cover bytes 4(i-8) onwards, past the run
+// numbers of every row below i-8; the rows below a last whole eight go one
+// by one.
+template <typename Narrow>
+[[gnu::target("avx2")]] void FromRunNumbersAvx2(std::int32_t* vector, std::int32_t from,
+                                                std::int32_t end, const std::int32_t* values) {
+  const auto* narrow = reinterpret_cast<const Narrow*>(vector);
+  std::int32_t i = end;
+  for (; i - 8 >= from; i -= 8) {
+    __m256i runs;
+    if constexpr (sizeof(Narrow) == 1) {
+      runs =
+          _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(narrow + i - 8)));
+    } else {
+      runs =
+          _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(narrow + i - 8)));
+    }
+    const __m256i got = _mm256_i32gather_epi32(values, runs, 4);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(vector + i - 8), got);
+  }
+  FromRunNumbersPlain<Narrow>(vector, from, i, values);
+}
+#endif
+
+template <typename Narrow>
+void FromRunNumbers(std::int32_t* vector, std::int32_t from, std::int32_t end,
+                    const std::int32_t* values) {
+#if defined(__x86_64__) && defined(__GNUC__)
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  if (avx2) return FromRunNumbersAvx2<Narrow>(vector, from, end, values);
+#endif
+  FromRunNumbersPlain<Narrow>(vector, from, end, values);
 }
 
 // Shuffles a long column of at most kMaxNarrowRuns runs as run numbers.
