@@ -638,6 +638,35 @@ TEST_F(OutputTest, RowsReuseTextsOnlyWhileTheyStillHold) {
   }
 }
 
+// Integer fields of mostly new values are made four values at a time where
+// the machine can: every length of number, zero, the largest value, and
+// negative values among them (which go the plain way with the rest of
+// their four), in the middle of a row and at its end, and row counts that
+// leave a few values over.
+TEST_F(OutputTest, NewIntegersComeOutAsTheWritersWriteThem) {
+  constexpr std::int32_t kRows = 9001;
+  std::vector<std::int32_t> values(kRows);
+  std::int32_t state = 11;
+  const std::int32_t special[] = {
+      0,         1,          9,          10, 99999999,        100000000,
+      999999999, 1000000000, 2147483647, -1, -2147483647 - 1, -100000000};
+  for (std::int32_t r = 0; r < kRows; ++r) {
+    state = Ms_Step(state);
+    std::int32_t v = state >> (r % 31);  // every length
+    if (r % 97 == 0) v = special[(r / 97) % std::size(special)];
+    values[static_cast<std::size_t>(r)] = v;
+  }
+  const std::vector<OutputRowField> fields = {{values.data(), 1, OutputKind::kInteger, 10},
+                                              {values.data() + 1, 1, OutputKind::kInteger, 11}};
+  for (char delim : {',', '|', '\t'}) {
+    Frame(delim, false);
+    for (std::int32_t rows : {kRows - 1, kRows - 2, 4099}) {
+      ASSERT_EQ(ChunkedRows(fields, rows, 4096), WriterRows(fields, rows))
+          << "delimiter " << int{delim} << " rows " << rows;
+    }
+  }
+}
+
 TEST_F(OutputTest, RowsWithoutARowFormGoThroughTheWriters) {
   const RowValues v = MakeRowValues(100);
   for (char delim : {'\0', '|'}) {
