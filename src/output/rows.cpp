@@ -220,24 +220,49 @@ using U32x8 = std::uint32_t __attribute__((vector_size(32)));
 using U16x16 = std::uint16_t __attribute__((vector_size(32)));
 constexpr std::uint64_t kLow32 = 0xFFFFFFFFu;
 
-// a * b in each lane, for factors below 2^32: one 32x32-bit multiply.
-[[gnu::always_inline]] inline U64x4 MulLow(U64x4 a, std::uint64_t b) {
-  return (a & kLow32) * ((U64x4{} + b) & kLow32);
+// The factors of the digit splits, one per lane, kept opaque: the compiler
+// would turn a multiply by a known constant into a chain of shifts and
+// adds, dearer than one multiply instruction.
+struct DigitFactors {
+  U64x4 hundredMillionsMagic;  // v * this >> 57 is v / 10^8
+  U64x4 hundredMillion;
+  U64x4 tenThousandsMagic;  // v * this >> 45 is v / 10^4
+  U64x4 tenThousand;
+  U32x8 hundredsMagic;  // x * this >> 20 is x / 100 for x below 10^4
+  U32x8 hundredsFold;
+  U16x16 tensMagic;  // x * this >> 10 is x / 10 for x below 100
+  U16x16 tensFold;
+};
+
+template <typename V>
+[[gnu::always_inline]] inline V Opaque(V v) {
+  __asm__("" : "+m"(v));
+  return v;
 }
 
+[[gnu::always_inline]] inline DigitFactors MakeDigitFactors() {
+  return DigitFactors{Opaque(U64x4{} + 1441151881u), Opaque(U64x4{} + 100000000u),
+                      Opaque(U64x4{} + 0xD1B71759u), Opaque(U64x4{} + 10000u),
+                      Opaque(U32x8{} + 10486u),      Opaque(U32x8{} + ((100u << 16) - 1)),
+                      Opaque(U16x16{} + 103),        Opaque(U16x16{} + ((10u << 8) - 1))};
+}
+
+// a * b in each lane, for factors below 2^32: one 32x32-bit multiply.
+[[gnu::always_inline]] inline U64x4 MulLow(U64x4 a, U64x4 b) { return (a & kLow32) * (b & kLow32); }
+
 // The quotient by 10^8 of each lane below 2^32 (checked for all of them).
-[[gnu::always_inline]] inline U64x4 HundredMillionsOf(U64x4 v) {
-  return MulLow(v, 1441151881u) >> 57;
+[[gnu::always_inline]] inline U64x4 HundredMillionsOf(U64x4 v, const DigitFactors& f) {
+  return MulLow(v, f.hundredMillionsMagic) >> 57;
 }
 
 // EightDigitsWord of each lane below 10^8 (checked for all of them).
-[[gnu::always_inline]] inline U64x4 EightDigitsWords(U64x4 v) {
-  const U64x4 high = MulLow(v, 0xD1B71759u) >> 45;  // v / 10^4
-  const U32x8 halves = reinterpret_cast<U32x8>(high | ((v - MulLow(high, 10000)) << 32));
-  const U32x8 q = ((halves * 10486u) >> 20) & 0x7Fu;
-  const U16x16 pairs = reinterpret_cast<U16x16>((halves << 16) - q * ((100u << 16) - 1));
-  const U16x16 tens = ((pairs * 103) >> 10) & 0xF;
-  const U16x16 digits = (pairs << 8) - tens * ((10u << 8) - 1);
+[[gnu::always_inline]] inline U64x4 EightDigitsWords(U64x4 v, const DigitFactors& f) {
+  const U64x4 high = MulLow(v, f.tenThousandsMagic) >> 45;  // v / 10^4
+  const U32x8 halves = reinterpret_cast<U32x8>(high | ((v - MulLow(high, f.tenThousand)) << 32));
+  const U32x8 q = ((halves * f.hundredsMagic) >> 20) & 0x7Fu;
+  const U16x16 pairs = reinterpret_cast<U16x16>((halves << 16) - q * f.hundredsFold);
+  const U16x16 tens = ((pairs * f.tensMagic) >> 10) & 0xF;
+  const U16x16 digits = (pairs << 8) - tens * f.tensFold;
   return reinterpret_cast<U64x4>(digits) + 0x3030303030303030u;
 }
 
@@ -250,6 +275,7 @@ template <typename Format>
 [[gnu::target("avx2")]] void IntegerPiecesAvx2(const std::int32_t* values, std::ptrdiff_t stride,
                                                std::int32_t rows, char end, Piece* pieces,
                                                int nFields, char** scratch, const Format& format) {
+  const DigitFactors factors = MakeDigitFactors();
   char* at = *scratch;
   std::int32_t r = 0;
   for (; r + 4 <= rows; r += 4) {
@@ -266,8 +292,8 @@ template <typename Format>
     }
     const U64x4 lanes = {static_cast<std::uint64_t>(v[0]), static_cast<std::uint64_t>(v[1]),
                          static_cast<std::uint64_t>(v[2]), static_cast<std::uint64_t>(v[3])};
-    const U64x4 high = HundredMillionsOf(lanes);
-    const U64x4 words = EightDigitsWords(lanes - MulLow(high, 100000000));
+    const U64x4 high = HundredMillionsOf(lanes, factors);
+    const U64x4 words = EightDigitsWords(lanes - MulLow(high, factors.hundredMillion), factors);
     for (int k = 0; k < 4; ++k) {
       const auto n = static_cast<std::uint32_t>(v[k]);
       const int digits = CountDigits(n);
