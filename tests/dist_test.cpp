@@ -124,6 +124,32 @@ TEST_F(DistGenUniform, EveryValueDistinct) {
   EXPECT_EQ((Vec{dates[998], dates[999]}), (Vec{36486, 36523}));
 }
 
+// Distinct points are made four at a time: every row, the last few of a
+// count not divisible by four included, is the point the single formula
+// gives, rounded half away from zero (negative points too), 1 shown as 0
+// where the column lacks it.
+TEST_F(DistGenUniform, DistinctPointsMatchTheSingleFormula) {
+  struct Case {
+    std::int32_t n, min, max, missingOne;
+  } cases[] = {{100, 1, 100, 1},          {101, -1000000000, 1000000000, 0},
+               {102, 1, 1000000000, 1},   {103, -7, 5, 0},
+               {100003, 1, 599999999, 0}, {100001, -1073741823, 1073741823, 0},
+               {1000000, 1, 1000000, 1},  {999999, 0, 36523, 1}};
+  for (const Case& c : cases) {
+    const Vec got = Uniform(c.n, c.min, c.max, c.n, c.missingOne);
+    const double d = c.n - 1;
+    const double width = static_cast<double>(c.max - c.min);
+    for (std::int32_t i = 0; i < c.n; ++i) {
+      double x = static_cast<double>(i) / d;
+      x = x * width;
+      x = x + c.min;
+      auto want = static_cast<std::int32_t>(x >= 0 ? x + 0.5 : x - 0.5);
+      if (c.missingOne == 1 && want == 1) want = 0;
+      ASSERT_EQ(got[static_cast<std::size_t>(i)], want) << c.n << " rows, row " << i;
+    }
+  }
+}
+
 TEST_F(DistGenUniform, RepeatedValues) {
   Vec v = Uniform(1000, -500000000, 500000000, 100);
   std::map<std::int32_t, int> counts = Counts(v);
@@ -601,6 +627,38 @@ TEST_F(DistDistributions, DeferredJobRunsLater) {
   Dist_Shuffle(expected.data(), 1000, 728952890);
   EXPECT_EQ(slot.values, expected);
   EXPECT_EQ(slot.attr.ownerTag, 1);
+}
+
+// Columns of repeated points are shuffled from their runs, one- or
+// two-byte run numbers by the number of points, and a part's job settles
+// only its rows; the rows are those of the plain way.
+TEST_F(DistDistributions, RunsAndPartsGiveThePlainRows) {
+  GenControlBlock cb{};
+  const std::int32_t n = 70001;
+  struct Case {
+    std::int32_t min, max, nUnique, missingOne, from, end;
+  } cases[] = {{100, 199, 100, 0, 0, kDistAllRows}, {-500000000, 500000000, 100, 0, 17500, 35000},
+               {0, 36523, 36524, 0, 0, n},          {0, 36523, 36524, 0, 70000, n},
+               {1, 1000000, 300, 1, 5, 6},          {1, n, n, 1, 30000, 40000},
+               {7, 7, 1, 0, 0, kDistAllRows}};
+  for (const Case& c : cases) {
+    std::vector<DistJob> queue;
+    MemorySlot slot(n, 42);
+    Dist_Uniform("int", 1, 5, &cb, &slot.attr, n, c.min, c.max, c.nUnique, 14618637, c.missingOne,
+                 &queue);
+    ASSERT_EQ(queue.size(), 1u);
+    queue[0].from = c.from;
+    queue[0].end = c.end;
+    EXPECT_EQ(Dist_RunJob(queue[0]), 0);
+    Vec expected = Uniform(n, c.min, c.max, c.nUnique, c.missingOne);
+    Dist_Shuffle(expected.data(), n, 14618637);
+    const std::int32_t end = std::min(c.end, n);
+    EXPECT_TRUE(std::equal(slot.values.begin() + c.from, slot.values.begin() + end,
+                           expected.begin() + c.from))
+        << c.nUnique << " points, rows " << c.from << " to " << end;
+    EXPECT_EQ(slot.attr.settledFrom, c.from);
+    EXPECT_GE(slot.attr.settledEnd, end);
+  }
 }
 
 TEST_F(DistDistributions, FailedRequirements) {

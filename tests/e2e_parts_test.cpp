@@ -112,6 +112,9 @@ bool CheckParts(const PartsCase& c) {
 TEST(Parts, ConcatenatedPartsEqualTheWholeAndEachPartRunsAlone) {
   const PartsCase cases[] = {
       {{"-n", "100"}, 3, nullptr},
+      // Long enough for columns shuffled as run numbers; the relations
+      // that reuse a column share the part's rows.
+      {{"-n", "70001", "-threads", "2"}, 4, nullptr},
       {{"-hu", "-n", "4097", "-ff", "-fc", "100", "-threads", "1"}, 2, "zerv.hun"},
       {{"-un", "-n", "70001", "-dc", "tab", "-fc", "9", "-threads", "3"}, 7, "zerv.uni"},
       {{"-te", "-n", "100", "-dc", "|", "-fc", "100"}, 100, "zerv.ten"},

@@ -570,9 +570,11 @@ TEST_F(OutputTest, RowsMatchTheWritersFieldByField) {
     for (const std::vector<int>& w : widthSets) {
       const std::vector<OutputRowField> fields = {
           {v.numbers.data(), 1, OutputKind::kInteger, w[0]},
+          {v.numbers.data(), 1, OutputKind::kInteger, w[0]},      // the field before, again
           {v.numbers.data() + 1, 2, OutputKind::kInteger, w[1]},  // every other value
           {v.numbers.data(), 1, OutputKind::kFloat, w[2]},
           {v.numbers.data() + 7, 0, OutputKind::kInteger, w[3]},  // the same value in every row
+          {v.days.data(), 1, OutputKind::kDate, w[4]},
           {v.days.data(), 1, OutputKind::kDate, w[4]},
           {v.texts.data(), 1, OutputKind::kFixed10, w[5]},
           {v.texts.data(), 1, OutputKind::kFixed20, w[6]},
@@ -632,6 +634,35 @@ TEST_F(OutputTest, RowsReuseTextsOnlyWhileTheyStillHold) {
       if (changed != 0) Output_remap(fieldState.format.varChar, changed, '#');
       ASSERT_EQ(ChunkedRows(fields, kRows, 4096), WriterRows(fields, kRows))
           << "delimiter " << int{delim} << " set change " << int{changed};
+    }
+  }
+}
+
+// Integer fields of mostly new values are made four values at a time where
+// the machine can: every length of number, zero, the largest value, and
+// negative values among them (which go the plain way with the rest of
+// their four), in the middle of a row and at its end, and row counts that
+// leave a few values over.
+TEST_F(OutputTest, NewIntegersComeOutAsTheWritersWriteThem) {
+  constexpr std::int32_t kRows = 9001;
+  std::vector<std::int32_t> values(kRows);
+  std::int32_t state = 11;
+  const std::int32_t special[] = {
+      0,         1,          9,          10, 99999999,        100000000,
+      999999999, 1000000000, 2147483647, -1, -2147483647 - 1, -100000000};
+  for (std::int32_t r = 0; r < kRows; ++r) {
+    state = Ms_Step(state);
+    std::int32_t v = state >> (r % 31);  // every length
+    if (r % 97 == 0) v = special[(r / 97) % std::size(special)];
+    values[static_cast<std::size_t>(r)] = v;
+  }
+  const std::vector<OutputRowField> fields = {{values.data(), 1, OutputKind::kInteger, 10},
+                                              {values.data() + 1, 1, OutputKind::kInteger, 11}};
+  for (char delim : {',', '|', '\t'}) {
+    Frame(delim, false);
+    for (std::int32_t rows : {kRows - 1, kRows - 2, 4099}) {
+      ASSERT_EQ(ChunkedRows(fields, rows, 4096), WriterRows(fields, rows))
+          << "delimiter " << int{delim} << " rows " << rows;
     }
   }
 }

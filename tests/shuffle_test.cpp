@@ -1,9 +1,11 @@
 // shuffle_test.cpp: the swap-index kernels against the plain loop, and the
-// shuffle of every block remainder against the plain Fisher-Yates.
+// shuffle of every block remainder, of runs and of a part's rows against
+// the plain Fisher-Yates.
 #include "core/shuffle.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <numeric>
 #include <utility>
@@ -94,6 +96,60 @@ TEST(ShuffleKernels, EveryBlockRemainderGivesThePlainPermutation) {
       }
       Dist_Shuffle(column.data(), n, 2147483646);
       ASSERT_EQ(column, plain) << "size " << n << (fewRuns ? " few runs" : "");
+    }
+  }
+}
+
+// The plain Fisher-Yates of the column, the reference of the others.
+std::vector<std::int32_t> PlainShuffled(std::vector<std::int32_t> column, std::int32_t seed) {
+  std::int32_t s = seed;
+  for (auto m = static_cast<std::int32_t>(column.size()); m >= 2; --m) {
+    Ms_Random(&s, nullptr);
+    std::swap(column[static_cast<std::size_t>(s % m)], column[static_cast<std::size_t>(m - 1)]);
+  }
+  return column;
+}
+
+// A shuffle from row `from` on and a shuffle of runs give the rows of the
+// plain shuffle from `from` (up to `end`): one- and two-byte run numbers,
+// more runs than two bytes hold, columns too short for run numbers,
+// improper seeds, and the rows of parts, the last row and no row at all.
+TEST(ShuffleRuns, SameRowsAsThePlainShuffle) {
+  struct Case {
+    std::int32_t n;
+    std::int32_t runs;
+  } cases[] = {{100003, 1},     {100003, 100},   {100003, 256},   {100003, 257},
+               {250000, 36524}, {140000, 65536}, {140000, 70000}, {5000, 7}};
+  const std::int32_t seeds[] = {728952890, 2147483646, 0, -5};
+  for (const Case& c : cases) {
+    // Runs of ascending values, of unequal lengths, summing to n.
+    std::vector<std::int32_t> values(static_cast<std::size_t>(c.runs));
+    std::vector<std::int32_t> counts(static_cast<std::size_t>(c.runs));
+    std::vector<std::int32_t> column;
+    for (std::int32_t k = 0; k < c.runs; ++k) {
+      const auto end = static_cast<std::int32_t>(std::int64_t{k + 1} * c.n / c.runs);
+      counts[static_cast<std::size_t>(k)] = end - static_cast<std::int32_t>(column.size());
+      values[static_cast<std::size_t>(k)] = k * 37 - 1000;
+      column.resize(static_cast<std::size_t>(end), values[static_cast<std::size_t>(k)]);
+    }
+    const DistRuns runs{values.data(), counts.data(), c.runs};
+    for (std::int32_t seed : seeds) {
+      const std::vector<std::int32_t> plain = PlainShuffled(column, seed);
+      const std::pair<std::int32_t, std::int32_t> ranges[] = {
+          {0, c.n},       {1, c.n},  {c.n / 4, c.n / 2}, {c.n / 2, c.n / 2 + 1},
+          {c.n - 1, c.n}, {c.n, c.n}};
+      for (const auto& [from, end] : ranges) {
+        std::vector<std::int32_t> fromRuns(column.size(), 99);
+        Dist_ShuffleRuns(fromRuns.data(), c.n, seed, runs, from, end);
+        std::vector<std::int32_t> fromValues = column;
+        Dist_ShuffleFrom(fromValues.data(), c.n, seed, from);
+        const auto same = [&](const std::vector<std::int32_t>& got, std::int32_t to) {
+          return std::equal(got.begin() + from, got.begin() + to, plain.begin() + from);
+        };
+        ASSERT_TRUE(same(fromRuns, end) && same(fromValues, c.n))
+            << "size " << c.n << " runs " << c.runs << " seed " << seed << " rows " << from
+            << " to " << end;
+      }
     }
   }
 }

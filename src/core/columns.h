@@ -39,6 +39,11 @@ struct GenAttr {
   // callers (1 and 0 after set-up); the relation writer keeps its own.
   std::int16_t bufPos;
   std::int16_t bufCount;
+  // The rows whose values the last shuffle settled, settledFrom up to
+  // settledEnd; the others (outside a part's rows) hold no values of the
+  // column.
+  std::int32_t settledFrom;
+  std::int32_t settledEnd;
 };
 
 inline constexpr int kGenSlots = 11;

@@ -54,6 +54,9 @@ void Dist_Fill(const char* name, std::int32_t relationTag, std::int32_t reuseTag
 // XEPT_GEN_FAILED.
 void Dist_cleanup(GenAttr* attr, std::int32_t relationTag, std::int32_t nTuples, std::int32_t seed);
 
+// A job's end row for all rows from its first on.
+inline constexpr std::int32_t kDistAllRows = 0x7FFFFFFF;
+
 // One column generation, as decided by a distribution after its report line.
 enum class DistKind { kUniform, kNormal, kZipfian };
 struct DistJob {
@@ -66,6 +69,11 @@ struct DistJob {
   std::int32_t nUnique;
   std::int32_t seed;
   std::int32_t missingOne;
+  // The rows the relation writes, `from` up to `end` (a part of it): the
+  // shuffle may leave the others unsettled. An end beyond the rows is the
+  // last row's.
+  std::int32_t from = 0;
+  std::int32_t end = kDistAllRows;
 };
 
 // Generates the job's vector, shuffles it and stores it, like Dist_cleanup

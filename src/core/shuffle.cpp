@@ -14,6 +14,10 @@
 #include <cstring>
 #include <utility>
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
+
 #include "base/random.h"
 
 // Vectors pass only between inline functions of this file, so GCC's note
@@ -169,35 +173,47 @@ inline void ShuffleTail(std::int32_t* vector, std::int32_t from, std::int32_t* s
 }
 
 // The swaps for a proper seed and more than kPrefetchAhead + 1 entries, a
-// block of indices at a time. The indices depend only on the stream, so the
-// next block's are computed before this block's swaps, and each swap fetches
-// the entry named kPrefetchAhead swaps on: the swaps of a column larger than
-// the caches wait on memory more than on the arithmetic.
+// block of indices at a time, for m = nTuples down to stop + 1 (stop 1: all
+// of them). The indices depend only on the stream, so the next block's are
+// computed, right behind this block's, before this block's swaps, and each
+// swap fetches the entry named kPrefetchAhead swaps on: the swaps of a
+// column larger than the caches wait on memory more than on the arithmetic.
+// The next block's indices then move to the front, so that the swaps read
+// them in a straight line.
 constexpr std::int32_t kBlock = 512;
 static_assert(kPrefetchAhead <= kBlock && kBlock % 8 == 0);
 
 template <typename Entry>
-void ShuffleBlocks(Entry* vector, std::int32_t nTuples, std::int32_t s, IndexKernel kernel) {
-  constexpr std::int32_t kRing = 2 * kBlock;  // this block's indices and the next's
-  std::int32_t ring[kRing] = {};              // indices never exceed nTuples - 1
-  std::int32_t m = nTuples;                   // m of the block's first swap
-  std::int32_t count = std::min(kBlock, m - 1);
-  std::int32_t at = 0;  // where the block's indices start in the ring
-  s = kernel(ring, m, count, s);
+void ShuffleBlocks(Entry* vector, std::int32_t nTuples, std::int32_t s, IndexKernel kernel,
+                   std::int32_t stop) {
+  // This block's indices, then the next's; past them, indices of earlier
+  // blocks, which the prefetches of the last block may name (never above
+  // nTuples - 1, as the zeros at first).
+  std::int32_t indices[2 * kBlock] = {};
+  std::int32_t m = nTuples;  // m of the block's first swap
+  std::int32_t count = std::min(kBlock, m - stop);
+  s = kernel(indices, m, count, s);
   while (count > 0) {
     const std::int32_t nextM = m - count;
-    const std::int32_t nextCount = std::min(kBlock, nextM - 1);
-    const std::int32_t nextAt = at ^ kBlock;
-    s = kernel(ring + nextAt, nextM, nextCount, s);
+    const std::int32_t nextCount = std::min(kBlock, nextM - stop);
+    s = kernel(indices + count, nextM, nextCount, s);
+    Entry* const top = vector + (m - 1);
+#pragma GCC unroll 4
     for (std::int32_t t = 0; t < count; ++t) {
-      __builtin_prefetch(vector + ring[(at + t + kPrefetchAhead) & (kRing - 1)], 1);
-      std::swap(vector[ring[at + t]], vector[m - 1 - t]);
+      __builtin_prefetch(vector + indices[t + kPrefetchAhead], 1);
+      std::swap(vector[indices[t]], top[-t]);
     }
+    std::memmove(indices, indices + count,
+                 sizeof(std::int32_t) * static_cast<std::size_t>(nextCount));
     m = nextM;
     count = nextCount;
-    at = nextAt;
   }
 }
+
+// The last swap a shuffle wanted from row `from` on needs: position m - 1 is
+// settled by the swap of m, so the swaps of m <= from only move rows below
+// `from`.
+std::int32_t StopFor(std::int32_t from) { return from > 1 ? from : 1; }
 
 // The swaps move entries without looking at them, so a column of at most
 // 256 runs of equal values can be shuffled as one-byte run numbers: the same
@@ -252,39 +268,128 @@ void ToRunNumbers(std::int32_t* vector, std::int32_t nTuples, std::int32_t* valu
   for (; i < nTuples; ++i) number(i);
 }
 
-// Puts the values back, back to front: value i covers bytes 4i .. 4i+3,
-// all used before it is written.
-void FromRunNumbers(std::int32_t* vector, std::int32_t nTuples, const std::int32_t* values) {
-  const auto* narrow = reinterpret_cast<const std::uint8_t*>(vector);
-  for (std::int32_t i = nTuples - 1; i >= 0; --i) {
-    const std::uint8_t run = narrow[i];
+// Puts the values of rows `from` .. end-1 back, back to front: value i
+// covers bytes 4i .. 4i+3, which hold run numbers of rows i and later, all
+// used (or not wanted) before it is written.
+template <typename Narrow>
+void FromRunNumbersPlain(std::int32_t* vector, std::int32_t from, std::int32_t end,
+                         const std::int32_t* values) {
+  const auto* narrow = reinterpret_cast<const Narrow*>(vector);
+  for (std::int32_t i = end - 1; i >= from; --i) {
+    const Narrow run = narrow[i];
     vector[i] = values[run];
   }
 }
 
+#if defined(__x86_64__) && defined(__GNUC__)
+// The same eight rows at a time: their run numbers widened in one register
+// and their values gathered from the table in one instruction. The eight
+// values of rows i-8 .. i-1 cover bytes 4(i-8) onwards, past the run
+// numbers of every row below i-8; the rows below a last whole eight go one
+// by one.
+template <typename Narrow>
+[[gnu::target("avx2")]] void FromRunNumbersAvx2(std::int32_t* vector, std::int32_t from,
+                                                std::int32_t end, const std::int32_t* values) {
+  const auto* narrow = reinterpret_cast<const Narrow*>(vector);
+  std::int32_t i = end;
+  for (; i - 8 >= from; i -= 8) {
+    __m256i runs;
+    if constexpr (sizeof(Narrow) == 1) {
+      runs =
+          _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(narrow + i - 8)));
+    } else {
+      runs =
+          _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(narrow + i - 8)));
+    }
+    const __m256i got = _mm256_i32gather_epi32(values, runs, 4);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(vector + i - 8), got);
+  }
+  FromRunNumbersPlain<Narrow>(vector, from, i, values);
+}
+#endif
+
+template <typename Narrow>
+void FromRunNumbers(std::int32_t* vector, std::int32_t from, std::int32_t end,
+                    const std::int32_t* values) {
+#if defined(__x86_64__) && defined(__GNUC__)
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  if (avx2) return FromRunNumbersAvx2<Narrow>(vector, from, end, values);
+#endif
+  FromRunNumbersPlain<Narrow>(vector, from, end, values);
+}
+
 // Shuffles a long column of at most kMaxNarrowRuns runs as run numbers.
 // Returns false, having changed nothing, for any other column.
-bool ShuffleAsRuns(std::int32_t* vector, std::int32_t nTuples, std::int32_t s, IndexKernel kernel) {
+bool ShuffleAsRuns(std::int32_t* vector, std::int32_t nTuples, std::int32_t s, IndexKernel kernel,
+                   std::int32_t from) {
   if (nTuples < kNarrowMinRows || CountRuns(vector, nTuples) > kMaxNarrowRuns) return false;
   std::int32_t values[kMaxNarrowRuns];
   ToRunNumbers(vector, nTuples, values);
-  ShuffleBlocks(reinterpret_cast<std::uint8_t*>(vector), nTuples, s, kernel);
-  FromRunNumbers(vector, nTuples, values);
+  ShuffleBlocks(reinterpret_cast<std::uint8_t*>(vector), nTuples, s, kernel, StopFor(from));
+  FromRunNumbers<std::uint8_t>(vector, from, nTuples, values);
   return true;
+}
+
+// Lays the runs down as run numbers of type Narrow in the first bytes of the
+// vector, shuffles them and puts the values of the rows from `from` up to
+// `end` in their place.
+template <typename Narrow>
+void ShuffleRunNumbers(std::int32_t* vector, std::int32_t nTuples, std::int32_t s,
+                       IndexKernel kernel, const DistRuns& runs, std::int32_t from,
+                       std::int32_t end) {
+  auto* narrow = reinterpret_cast<Narrow*>(vector);
+  std::int32_t at = 0;
+  for (std::int32_t k = 0; k < runs.n; ++k) {
+    std::fill_n(narrow + at, runs.counts[k], static_cast<Narrow>(k));
+    at += runs.counts[k];
+  }
+  ShuffleBlocks(narrow, nTuples, s, kernel, StopFor(from));
+  FromRunNumbers<Narrow>(vector, from, end, runs.values);
+}
+
+bool ProperSeed(std::int32_t seed) { return seed > 0 && seed < kRandomModulus; }
+
+IndexKernel BestKernel() {
+  const IndexKernel wide = shuffle_detail::WideIndices();
+  return wide != nullptr ? wide : shuffle_detail::PortableIndices;
 }
 
 }  // namespace
 
 void Dist_Shuffle(std::int32_t* vector, std::int32_t nTuples, std::int32_t seed) {
+  Dist_ShuffleFrom(vector, nTuples, seed, 0);
+}
+
+void Dist_ShuffleFrom(std::int32_t* vector, std::int32_t nTuples, std::int32_t seed,
+                      std::int32_t from) {
   std::int32_t s = seed;
-  const bool proper = seed > 0 && seed < kRandomModulus;
-  if (!proper || nTuples <= kPrefetchAhead + 1) {
+  if (!ProperSeed(seed) || nTuples <= kPrefetchAhead + 1) {
     ShuffleTail(vector, nTuples, &s);
     return;
   }
-  const IndexKernel wide = shuffle_detail::WideIndices();
-  const IndexKernel kernel = wide != nullptr ? wide : shuffle_detail::PortableIndices;
-  if (!ShuffleAsRuns(vector, nTuples, s, kernel)) ShuffleBlocks(vector, nTuples, s, kernel);
+  const IndexKernel kernel = BestKernel();
+  if (!ShuffleAsRuns(vector, nTuples, s, kernel, from)) {
+    ShuffleBlocks(vector, nTuples, s, kernel, StopFor(from));
+  }
+}
+
+void Dist_ShuffleRuns(std::int32_t* vector, std::int32_t nTuples, std::int32_t seed,
+                      const DistRuns& runs, std::int32_t from, std::int32_t end) {
+  if (ProperSeed(seed) && nTuples >= kNarrowMinRows) {
+    const IndexKernel kernel = BestKernel();
+    if (runs.n <= kMaxNarrowRuns) {
+      return ShuffleRunNumbers<std::uint8_t>(vector, nTuples, seed, kernel, runs, from, end);
+    }
+    if (runs.n <= kDistMaxRuns) {
+      return ShuffleRunNumbers<std::uint16_t>(vector, nTuples, seed, kernel, runs, from, end);
+    }
+  }
+  std::int32_t at = 0;
+  for (std::int32_t k = 0; k < runs.n; ++k) {
+    std::fill_n(vector + at, runs.counts[k], runs.values[k]);
+    at += runs.counts[k];
+  }
+  Dist_ShuffleFrom(vector, nTuples, seed, from);
 }
 
 }  // namespace zervgen

@@ -12,6 +12,35 @@ namespace zervgen {
 // for m = n .. 2, step, j = state mod m, swap entries j and m-1.
 void Dist_Shuffle(std::int32_t* vector, std::int32_t nTuples, std::int32_t seed);
 
+// The same shuffle when only the rows from `from` on are wanted (a part of
+// the relation): the swaps that touch nothing but rows below `from` are
+// left out, so those rows hold values in no particular order, or other
+// bytes altogether. Rows from `from` on are those of Dist_Shuffle.
+// REQUIRES: 0 <= from <= nTuples
+void Dist_ShuffleFrom(std::int32_t* vector, std::int32_t nTuples, std::int32_t seed,
+                      std::int32_t from);
+
+// A column of ascending runs before its shuffle: run k is counts[k] copies
+// of values[k], runs in order.
+struct DistRuns {
+  const std::int32_t* values;
+  const std::int32_t* counts;
+  std::int32_t n;
+};
+
+// Runs a shuffle can keep as one- or two-byte run numbers.
+inline constexpr std::int32_t kDistMaxRuns = 1 << 16;
+
+// Writes the runs into `vector` and shuffles them as Dist_ShuffleFrom does:
+// the same rows from `from` up to `end`, without first writing every value
+// out; the rows from `end` on may hold other bytes, too. A long column of
+// few runs is laid down and shuffled as run numbers, and only the values of
+// the rows wanted are put back.
+// REQUIRES: 1 <= runs.n <= kDistMaxRuns, the counts are positive and sum to
+// nTuples, 0 <= from <= end <= nTuples
+void Dist_ShuffleRuns(std::int32_t* vector, std::int32_t nTuples, std::int32_t seed,
+                      const DistRuns& runs, std::int32_t from, std::int32_t end);
+
 namespace shuffle_detail {
 
 // The swap indices of `count` swaps from m = `m` down: out[t] is the

@@ -4,6 +4,7 @@
 // may change under them; fields with few distinct values copy their framed
 // texts from the caller's tables. With tables, rows go a block at a time,
 // one field at a time, and are then put together by copies.
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -12,6 +13,10 @@
 #include "output/cache.h"
 #include "output/output.h"
 #include "output/text.h"
+
+// Vectors pass only between inline functions of this file, so GCC's note
+// that passing them depends on the instruction set concerns no caller.
+#pragma GCC diagnostic ignored "-Wpsabi"
 
 namespace zervgen {
 namespace {
@@ -45,6 +50,7 @@ class RowWriter {
   RowWriter(const OutputFormat& format, std::int32_t* fillState)
       : context_(ContextOf(format, fillState)) {}
   const DateText* dates() const { return context_.dates; }
+  char delim() const { return context_.delim; }
 
   [[gnu::always_inline]] char* Put(char* p, const OutputRowField& f, std::int32_t value,
                                    bool last) const {
@@ -203,6 +209,112 @@ std::size_t PiecesBytes(int nFields) {
   return sizeof(Piece) * static_cast<std::size_t>(nFields) * kBlockRows;
 }
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#define ZERVGEN_WIDE_DIGITS 1
+// Decimal digits of four values at once, in the four 64-bit lanes of a
+// vector register: the same splits as EightDigitsWord and the quotient by
+// 10^8, with no lane's product reaching the next lane (each split's
+// factors fit the narrower lanes it is computed in).
+using U64x4 = std::uint64_t __attribute__((vector_size(32)));
+using U32x8 = std::uint32_t __attribute__((vector_size(32)));
+using U16x16 = std::uint16_t __attribute__((vector_size(32)));
+constexpr std::uint64_t kLow32 = 0xFFFFFFFFu;
+
+// The factors of the digit splits, one per lane, kept opaque: the compiler
+// would turn a multiply by a known constant into a chain of shifts and
+// adds, dearer than one multiply instruction.
+struct DigitFactors {
+  U64x4 hundredMillionsMagic;  // v * this >> 57 is v / 10^8
+  U64x4 hundredMillion;
+  U64x4 tenThousandsMagic;  // v * this >> 45 is v / 10^4
+  U64x4 tenThousand;
+  U32x8 hundredsMagic;  // x * this >> 20 is x / 100 for x below 10^4
+  U32x8 hundredsFold;
+  U16x16 tensMagic;  // x * this >> 10 is x / 10 for x below 100
+  U16x16 tensFold;
+};
+
+template <typename V>
+[[gnu::always_inline]] inline V Opaque(V v) {
+  __asm__("" : "+m"(v));
+  return v;
+}
+
+[[gnu::always_inline]] inline DigitFactors MakeDigitFactors() {
+  return DigitFactors{Opaque(U64x4{} + 1441151881u), Opaque(U64x4{} + 100000000u),
+                      Opaque(U64x4{} + 0xD1B71759u), Opaque(U64x4{} + 10000u),
+                      Opaque(U32x8{} + 10486u),      Opaque(U32x8{} + ((100u << 16) - 1)),
+                      Opaque(U16x16{} + 103),        Opaque(U16x16{} + ((10u << 8) - 1))};
+}
+
+// a * b in each lane, for factors below 2^32: one 32x32-bit multiply.
+[[gnu::always_inline]] inline U64x4 MulLow(U64x4 a, U64x4 b) { return (a & kLow32) * (b & kLow32); }
+
+// The quotient by 10^8 of each lane below 2^32 (checked for all of them).
+[[gnu::always_inline]] inline U64x4 HundredMillionsOf(U64x4 v, const DigitFactors& f) {
+  return MulLow(v, f.hundredMillionsMagic) >> 57;
+}
+
+// EightDigitsWord of each lane below 10^8 (checked for all of them).
+[[gnu::always_inline]] inline U64x4 EightDigitsWords(U64x4 v, const DigitFactors& f) {
+  const U64x4 high = MulLow(v, f.tenThousandsMagic) >> 45;  // v / 10^4
+  const U32x8 halves = reinterpret_cast<U32x8>(high | ((v - MulLow(high, f.tenThousand)) << 32));
+  const U32x8 q = ((halves * f.hundredsMagic) >> 20) & 0x7Fu;
+  const U16x16 pairs = reinterpret_cast<U16x16>((halves << 16) - q * f.hundredsFold);
+  const U16x16 tens = ((pairs * f.tensMagic) >> 10) & 0xF;
+  const U16x16 digits = (pairs << 8) - tens * f.tensFold;
+  return reinterpret_cast<U64x4>(digits) + 0x3030303030303030u;
+}
+
+// The pieces of a delimited integer field made anew, for `rows` rows, at
+// *scratch: each value's ten digits (leading zeros too) and `end` in a slot
+// of 16 bytes, its piece starting at the first digit it shows. Four values
+// none of which is negative go through vector registers at once; others
+// through format(q, value), as the plain loop makes them.
+template <typename Format>
+[[gnu::target("avx2")]] void IntegerPiecesAvx2(const std::int32_t* values, std::ptrdiff_t stride,
+                                               std::int32_t rows, char end, Piece* pieces,
+                                               int nFields, char** scratch, const Format& format) {
+  const DigitFactors factors = MakeDigitFactors();
+  char* at = *scratch;
+  std::int32_t r = 0;
+  for (; r + 4 <= rows; r += 4) {
+    const std::int32_t v[4] = {values[0], values[stride], values[2 * stride], values[3 * stride]};
+    values += 4 * stride;
+    if ((v[0] | v[1] | v[2] | v[3]) < 0) {
+      for (std::int32_t value : v) {
+        char* next = format(at, value);
+        *pieces = Piece{at, static_cast<std::uint32_t>(next - at)};
+        pieces += nFields;
+        at = next;
+      }
+      continue;
+    }
+    const U64x4 lanes = {static_cast<std::uint64_t>(v[0]), static_cast<std::uint64_t>(v[1]),
+                         static_cast<std::uint64_t>(v[2]), static_cast<std::uint64_t>(v[3])};
+    const U64x4 high = HundredMillionsOf(lanes, factors);
+    const U64x4 words = EightDigitsWords(lanes - MulLow(high, factors.hundredMillion), factors);
+    for (int k = 0; k < 4; ++k) {
+      const auto n = static_cast<std::uint32_t>(v[k]);
+      const int digits = CountDigits(n);
+      std::memcpy(at, &kDigits2[high[k] * 2], 2);
+      const std::uint64_t word = words[k];
+      std::memcpy(at + 2, &word, 8);
+      at[10] = end;
+      *pieces = Piece{at + 10 - digits, static_cast<std::uint32_t>(digits + 1)};
+      pieces += nFields;
+      at += 16;
+    }
+  }
+  for (; r < rows; ++r, values += stride, pieces += nFields) {
+    char* next = format(at, *values);
+    *pieces = Piece{at, static_cast<std::uint32_t>(next - at)};
+    at = next;
+  }
+  *scratch = at;
+}
+#endif
+
 // The pieces of one field for `rows` rows: texts from its table, else made
 // at *scratch, which moves on past them.
 template <bool kFixed, OutputKind K>
@@ -232,6 +344,16 @@ void FieldPieces(const RowWriter<kFixed>& rowWriter, Column* column, bool last, 
       return;
     }
   }
+#ifdef ZERVGEN_WIDE_DIGITS
+  if constexpr (!kFixed && K == OutputKind::kInteger) {
+    if (Output_HasAvx2() && std::endian::native == std::endian::little) {
+      IntegerPiecesAvx2(values, stride, rows, last ? '\n' : writer.delim(), pieces, nFields,
+                        scratch, format);
+      column->field.values = values + rows * stride;
+      return;
+    }
+  }
+#endif
   char* at = *scratch;
 #pragma GCC unroll 4
   for (std::int32_t r = 0; r < rows; ++r, values += stride, pieces += nFields) {
@@ -344,6 +466,24 @@ std::int32_t PutBlock(OutputFieldCaches::BlockCopy copy, OutputStream* stream, c
               : PutBlockPlain(stream, pieces, nFields, rows, bound);
 }
 
+// Whether field i shows the very values of field i - 1 with the same
+// framing (a column shown twice in a row, as hundred's double and decim):
+// its pieces are then those of the field before, copied, not looked up or
+// made again. Fill text is drawn anew for each field, and a row's last
+// field ends in the line end.
+bool SameAsFieldBefore(const OutputRowField* fields, int i, int lastField) {
+  if (i == 0 || i == lastField) return false;
+  const OutputRowField& a = fields[i - 1];
+  const OutputRowField& b = fields[i];
+  return a.values == b.values && a.stride == b.stride && a.kind == b.kind && a.width == b.width &&
+         b.kind != OutputKind::kFill;
+}
+
+// Copies the pieces of the field before to this field, for `rows` rows.
+void CopyPieces(Piece* pieces, int nFields, std::int32_t rows) {
+  for (std::int32_t r = 0; r < rows; ++r, pieces += nFields) pieces[0] = pieces[-1];
+}
+
 // Whether BlockRows takes these rows: fill text is drawn row after row, so
 // one fill field at most, and rows short enough for a block's scratch.
 bool BlockFits(const OutputRowField* fields, int nFields, std::size_t bound) {
@@ -367,15 +507,22 @@ int BlockRows(OutputStream* stream, const OutputFormat& format, const OutputRowF
   const RowWriter<kFixed> writer(format, &fill);
   const int lastField = nFields - 1;
   Column columns[kMaxRowFields];
+  bool copied[kMaxRowFields];
   for (int i = 0; i < nFields; ++i) {
+    copied[i] = SameAsFieldBefore(fields, i, lastField);
     const FieldLook look = LookOf(fields[i].kind, fields[i].width, i == lastField, format);
-    columns[i] = {fields[i], Reusable(fields[i].kind) ? CacheFor(tables, i, look) : nullptr};
+    const bool cached = Reusable(fields[i].kind) && !copied[i];
+    columns[i] = {fields[i], cached ? CacheFor(tables, i, look) : nullptr};
   }
   std::int32_t done = 0;
   while (done < rows) {
     const std::int32_t n = rows - done < kBlockRows ? rows - done : kBlockRows;
     char* scratch = scratchBegin;
     for (int i = 0; i < nFields; ++i) {
+      if (copied[i]) {
+        CopyPieces(pieces + i, nFields, n);
+        continue;
+      }
       ColumnPieces(writer, &columns[i], i == lastField, n, pieces + i, nFields, &scratch);
     }
     const std::int32_t put = PutBlock(tables->blockCopy, stream, pieces, nFields, n, bound);

@@ -680,11 +680,37 @@ struct ColumnsDone {
   return true;
 }
 
+// Generates the relation's columns, settled in the rows [first, end) its
+// files write; the others are not written. A slot an earlier relation
+// left unsettled in some of these rows cannot serve this one.
 [[nodiscard]] bool GenerateColumns(GenControlBlock* cb, std::int32_t tag, const Schema& schema,
-                                   std::int32_t rows) {
+                                   std::int32_t rows, GenRows written) {
+  const std::int32_t end = written.first + written.count;
+  for (int i = 0; i < kGenSlots; ++i) {
+    GenAttr* attr = Gen_Slot(cb, i);
+    const bool unsettled = attr->settledFrom > written.first || attr->settledEnd < end;
+    if (attr->location != GEN_FILL && unsettled) attr->ownerTag = 0;
+  }
   std::vector<DistJob> jobs;
   for (const ColumnDist& c : schema.columns) Distribute(cb, tag, c, rows, &jobs);
+  for (DistJob& job : jobs) {
+    job.from = written.first;
+    job.end = end;
+  }
   return RunJobs(cb, jobs);
+}
+
+// The rows from the first any file of the plan writes to the end of the
+// last.
+GenRows RowsWrittenBy(const GenRelationPlan& plan) {
+  std::int32_t first = plan.total;
+  std::int32_t end = 0;
+  for (const GenFilePlan& file : plan.files) {
+    first = std::min(first, file.rows.first);
+    end = std::max(end, file.rows.first + file.rows.count);
+  }
+  if (first > end) first = end;
+  return GenRows{plan.total, first, end - first};
 }
 
 // The distinct values of the column a field shows, as its distribution has
@@ -753,7 +779,9 @@ GenWriteStatus GenerateRelation(GenControlBlock* cb, const GenRelationPlan& plan
   PerfTimer timer;
   ReportHeading(relation.heading, &timer);
   Progress_Begin(relation.name, plan.RowsWritten());
-  if (!GenerateColumns(cb, plan.tag, schema, plan.total)) return GenWriteStatus::kOutOfMemory;
+  if (!GenerateColumns(cb, plan.tag, schema, plan.total, RowsWrittenBy(plan))) {
+    return GenWriteStatus::kOutOfMemory;
+  }
   const GenWriteStatus status = WriteFiles(cb, plan, schema, makeFormat, onFile);
   if (status != GenWriteStatus::kOk) return status;
   Progress_Finish();
