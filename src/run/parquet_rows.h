@@ -111,9 +111,11 @@ class ParquetColumnConverter {
   const OutputFormat* format_ = nullptr;  // of the Convert under way
   Tried tried_;
   ParquetValues values_;
-  ParquetArray<std::int32_t> keys_;      // the dictionary's field values
-  ParquetArray<std::uint32_t> indices_;  // each row's entry
-  ParquetArray<std::uint64_t> slots_;    // hash table: value and entry + 1, 0 when free
+  ParquetArray<std::int32_t> keys_;           // the dictionary's field values
+  ParquetArray<std::uint32_t> indices_;       // each row's entry
+  ParquetArray<std::uint64_t> slots_;         // hash table: value and entry + 1, 0 when free
+  ParquetArray<std::int32_t> directKeys_;     // direct table of few values: the value
+  ParquetArray<std::int32_t> directEntries_;  // and its entry, -1 when free
   ParquetArray<std::int32_t> i32_;
   ParquetArray<std::int64_t> i64_;
   ParquetArray<double> f64_;
