@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <string>
 #include <vector>
 
@@ -243,18 +244,27 @@ TEST_F(ParquetConvertTest, SameValuesShareTheDictionary) {
 // each row's index names its value: values close together and values far
 // apart, in an array of their own and every other one of an array; a hint
 // below the values' true count (the table grows as they come), zero among
-// them, and a new value in the very last row (of a number of rows not a
-// multiple of eight).
+// them, values at either end of the int32 range, and a new value in the very last row (of a number
+// of rows not a multiple of eight).
 TEST_F(ParquetConvertTest, DictionaryEntriesInOrderOfFirstUse) {
   struct {
     std::int32_t spread, distinct;
     std::int64_t hint;
-  } cases[] = {{1, 37, 37},   {3, 37, 37},     {1000003, 37, 37},      {7, 900, 5},
-               {1, 999, 999}, {65536, 99, 99}, {-1000000007, 100, 100}};
+    std::int32_t offset = 0;  // added to every value
+  } cases[] = {{1, 37, 37},
+               {3, 37, 37},
+               {1000003, 37, 37},
+               {7, 900, 5},
+               {1, 999, 999},
+               {65536, 99, 99},
+               {-1000000007, 100, 100},
+               {1, 37, 37, INT32_MIN + 100},
+               {2, 37, 37, INT32_MAX - 100}};
   constexpr std::int32_t kRows = 4003;
   for (const std::ptrdiff_t stride : {1, 2}) {
-    for (const auto& [spread, distinct, hint] : cases) {
-      SCOPED_TRACE(testing::Message() << spread << " " << distinct << " " << hint << " " << stride);
+    for (const auto& [spread, distinct, hint, offset] : cases) {
+      SCOPED_TRACE(testing::Message()
+                   << spread << " " << distinct << " " << hint << " " << offset << " " << stride);
       std::vector<std::int32_t> values;
       std::uint32_t state = 99;
       for (std::int32_t r = 0; r < kRows; ++r) {

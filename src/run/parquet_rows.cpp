@@ -69,7 +69,36 @@ constexpr std::int64_t kDirectMostDistinct = 1024;
 // then rarely finds its slot taken), at most this many.
 constexpr int kDirectMostBits = 16;
 
+// A column whose values all lie within a span of at most this many (and
+// no more than kDenseSpanPerValue times its distinct values, or
+// kDenseLeastSpan) has its entries looked up by value, no hash needed.
+constexpr std::int64_t kDenseMostSpan = std::int64_t{1} << 18;
+constexpr std::int64_t kDenseSpanPerValue = 8;
+constexpr std::int64_t kDenseLeastSpan = 4096;
+
+[[gnu::always_inline]] inline void BoundsBody(const std::int32_t* in, std::int32_t rows,
+                                              std::int32_t* least, std::int32_t* most) {
+  std::int32_t lo = in[0];
+  std::int32_t hi = in[0];
+  for (std::int32_t r = 1; r < rows; ++r) {
+    lo = in[r] < lo ? in[r] : lo;
+    hi = in[r] > hi ? in[r] : hi;
+  }
+  *least = lo;
+  *most = hi;
+}
+
+void BoundsPortable(const std::int32_t* in, std::int32_t rows, std::int32_t* least,
+                    std::int32_t* most) {
+  BoundsBody(in, rows, least, most);
+}
+
 #ifdef ZERVGEN_WIDE_DICTIONARY
+[[gnu::target("avx2")]] void BoundsAvx2(const std::int32_t* in, std::int32_t rows,
+                                        std::int32_t* least, std::int32_t* most) {
+  BoundsBody(in, rows, least, most);
+}
+
 bool HasAvx2() {
   static const bool avx2 = __builtin_cpu_supports("avx2");
   return avx2;
@@ -99,7 +128,32 @@ bool HasAvx2() {
   }
   return r;
 }
+
+// The same for a table indexed by value: row r's entry is at
+// entries[in[r] - least], -1 until the value has one.
+[[gnu::target("avx2")]] std::int32_t DenseBlocksAvx2(const std::int32_t* in, std::int32_t rows,
+                                                     std::int32_t least,
+                                                     const std::int32_t* entries,
+                                                     std::uint32_t* indices) {
+  const __m256i base = _mm256_set1_epi32(least);
+  std::int32_t r = 0;
+  for (; r + 8 <= rows; r += 8) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + r));
+    const __m256i e = _mm256_i32gather_epi32(entries, _mm256_sub_epi32(v, base), 4);
+    if (_mm256_movemask_ps(_mm256_castsi256_ps(e)) != 0) break;
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(indices + r), e);
+  }
+  return r;
+}
 #endif
+
+// The least and the greatest of rows 0 .. rows-1, rows >= 1.
+void Bounds(const std::int32_t* in, std::int32_t rows, std::int32_t* least, std::int32_t* most) {
+#ifdef ZERVGEN_WIDE_DICTIONARY
+  if (HasAvx2()) return BoundsAvx2(in, rows, least, most);
+#endif
+  BoundsPortable(in, rows, least, most);
+}
 
 }  // namespace
 
@@ -169,9 +223,11 @@ ParquetStatus ParquetColumnConverter::ConvertUnlessPlainTexts(
 // value in its low half and its entry + 1 in its high half (0: free), so a
 // row costs one probe. The table starts at eight times the column's
 // distinct values (`hint`) when that is small, as for the few most columns
-// have, else at twice, and doubles should it become half full. A column of
-// few distinct values in a row looks first in a direct table (see
-// kDirectMostDistinct); the dictionary and indices are the same either way.
+// have, else at twice, and doubles should it become half full. Values one
+// after the other that lie close together are looked up by value instead
+// (DenseDictionary); a column of few distinct values in a row looks first
+// in a direct table (see kDirectMostDistinct). The dictionary and indices
+// are the same either way.
 ParquetStatus ParquetColumnConverter::BuildDictionary(const OutputRowField& field,
                                                       std::int32_t rows, std::int32_t limit,
                                                       std::int64_t hint, bool* built) {
@@ -182,6 +238,15 @@ ParquetStatus ParquetColumnConverter::BuildDictionary(const OutputRowField& fiel
     return ParquetStatus::kNoMemory;
   }
   const auto expected = static_cast<std::uint32_t>(std::min<std::int64_t>(hint, limit));
+  if (field.stride == 1) {
+    std::int32_t least = 0, most = 0;
+    Bounds(field.values, rows, &least, &most);
+    const std::int64_t span = std::int64_t{most} - least + 1;
+    if (span <= kDenseMostSpan &&
+        span <= std::max(kDenseLeastSpan, kDenseSpanPerValue * std::int64_t{expected})) {
+      return DenseDictionary(field.values, rows, limit, least, span, built);
+    }
+  }
   const int sparse = static_cast<int>(std::bit_width(expected)) + 3;
   const int wanted = sparse <= kSparseTableBits ? sparse : sparse - 2;
   int bits = std::min(mostBits, std::max(kLeastTableBits, wanted));
@@ -270,6 +335,45 @@ ParquetStatus ParquetColumnConverter::BuildDictionary(const OutputRowField& fiel
       const std::int64_t entry = entryOf(*in);
       if (entry == kFull) return ParquetStatus::kOk;  // *built stays false
       if (entry == kNoRoom) return ParquetStatus::kNoMemory;
+      indices[r] = static_cast<std::uint32_t>(entry);
+    }
+  }
+  values_.dictSize = count;
+  *built = true;
+  return ParquetStatus::kOk;
+}
+
+// A dictionary of values within a small span: each value's entry is
+// looked up at its place in a table as long as the span.
+ParquetStatus ParquetColumnConverter::DenseDictionary(const std::int32_t* in, std::int32_t rows,
+                                                      std::int32_t limit, std::int32_t least,
+                                                      std::int64_t span, bool* built) {
+  if (!directEntries_.Resize(static_cast<std::size_t>(span))) return ParquetStatus::kNoMemory;
+  std::int32_t* entries = directEntries_.data();
+  std::memset(entries, 0xFF, static_cast<std::size_t>(span) * sizeof(std::int32_t));  // -1
+  std::int32_t* keys = keys_.data();
+  std::uint32_t* indices = indices_.data();
+  std::int32_t count = 0;
+#ifdef ZERVGEN_WIDE_DICTIONARY
+  const bool wide = HasAvx2();
+#endif
+  for (std::int32_t r = 0; r < rows;) {
+#ifdef ZERVGEN_WIDE_DICTIONARY
+    if (wide) r += DenseBlocksAvx2(in + r, rows - r, least, entries, indices + r);
+#endif
+    // The next eight rows (or the last ones) one at a time.
+    for (const std::int32_t stop = std::min(rows, r + 8); r < stop; ++r) {
+      const std::int32_t v = in[r];
+      // The difference fits: the span is small.
+      const auto at = static_cast<std::size_t>(static_cast<std::uint32_t>(v) -
+                                               static_cast<std::uint32_t>(least));
+      std::int32_t entry = entries[at];
+      if (entry < 0) {
+        if (count == limit) return ParquetStatus::kOk;  // *built stays false
+        keys[count] = v;
+        entry = count++;
+        entries[at] = entry;
+      }
       indices[r] = static_cast<std::uint32_t>(entry);
     }
   }
