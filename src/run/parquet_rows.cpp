@@ -75,6 +75,8 @@ constexpr int kDirectMostBits = 16;
 constexpr std::int64_t kDenseMostSpan = std::int64_t{1} << 18;
 constexpr std::int64_t kDenseSpanPerValue = 8;
 constexpr std::int64_t kDenseLeastSpan = 4096;
+// The rows looked at first for a span that is plainly too wide.
+constexpr std::int32_t kDenseFirstRows = 256;
 
 [[gnu::always_inline]] inline void BoundsBody(const std::int32_t* in, std::int32_t rows,
                                               std::int32_t* least, std::int32_t* most) {
@@ -239,12 +241,16 @@ ParquetStatus ParquetColumnConverter::BuildDictionary(const OutputRowField& fiel
   }
   const auto expected = static_cast<std::uint32_t>(std::min<std::int64_t>(hint, limit));
   if (field.stride == 1) {
+    const std::int64_t mostSpan =
+        std::min(kDenseMostSpan, std::max(kDenseLeastSpan, kDenseSpanPerValue * expected));
+    // The first rows alone often show the span too wide, sparing a pass
+    // over all of them.
     std::int32_t least = 0, most = 0;
-    Bounds(field.values, rows, &least, &most);
-    const std::int64_t span = std::int64_t{most} - least + 1;
-    if (span <= kDenseMostSpan &&
-        span <= std::max(kDenseLeastSpan, kDenseSpanPerValue * std::int64_t{expected})) {
-      return DenseDictionary(field.values, rows, limit, least, span, built);
+    Bounds(field.values, std::min(rows, kDenseFirstRows), &least, &most);
+    if (std::int64_t{most} - least < mostSpan) {
+      Bounds(field.values, rows, &least, &most);
+      const std::int64_t span = std::int64_t{most} - least + 1;
+      if (span <= mostSpan) return DenseDictionary(field.values, rows, limit, least, span, built);
     }
   }
   const int sparse = static_cast<int>(std::bit_width(expected)) + 3;
