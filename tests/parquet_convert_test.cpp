@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <string>
 #include <vector>
 
@@ -241,41 +242,60 @@ TEST_F(ParquetConvertTest, SameValuesShareTheDictionary) {
 
 // The entries are the distinct values in the order they first come, and
 // each row's index names its value: values close together and values far
-// apart, every other one of an array; a hint below the values' true count
-// (the table grows as they come) and zero among them.
+// apart, in an array of their own and every other one of an array; a hint
+// below the values' true count (the table grows as they come), zero among
+// them, values at either end of the int32 range, and a new value in the very last row (of a number
+// of rows not a multiple of eight).
 TEST_F(ParquetConvertTest, DictionaryEntriesInOrderOfFirstUse) {
   struct {
     std::int32_t spread, distinct;
     std::int64_t hint;
-  } cases[] = {{1, 37, 37}, {3, 37, 37}, {1000003, 37, 37}, {7, 900, 5}, {1, 999, 999}};
-  for (const auto& [spread, distinct, hint] : cases) {
-    SCOPED_TRACE(testing::Message() << spread << " " << distinct << " " << hint);
-    std::vector<std::int32_t> values;
-    std::uint32_t state = 99;
-    for (std::int32_t r = 0; r < 4000; ++r) {
-      state = state * 1103515245u + 12345u;
-      // Every value at least once, in an order of its own.
-      const std::int32_t k =
-          r < distinct ? (r * 17) % distinct : static_cast<std::int32_t>((state >> 16) % distinct);
-      values.push_back((k - distinct / 2) * spread);
-      values.push_back(-1);  // not a row: the stride passes over it
+    std::int32_t offset = 0;  // added to every value
+  } cases[] = {{1, 37, 37},
+               {3, 37, 37},
+               {1000003, 37, 37},
+               {7, 900, 5},
+               {1, 999, 999},
+               {65536, 99, 99},
+               {-1000000007, 100, 100},
+               {1, 37, 37, INT32_MIN + 100},
+               {2, 37, 37, INT32_MAX - 100}};
+  constexpr std::int32_t kRows = 4003;
+  for (const std::ptrdiff_t stride : {1, 2}) {
+    for (const auto& [spread, distinct, hint, offset] : cases) {
+      SCOPED_TRACE(testing::Message()
+                   << spread << " " << distinct << " " << hint << " " << offset << " " << stride);
+      std::vector<std::int32_t> values;
+      std::uint32_t state = 99;
+      for (std::int32_t r = 0; r < kRows; ++r) {
+        state = state * 1103515245u + 12345u;
+        // Every value at least once, in an order of its own; the last row
+        // one more.
+        const std::int32_t k = r < distinct ? (r * 17) % distinct
+                               : r == kRows - 1
+                                   ? distinct
+                                   : static_cast<std::int32_t>((state >> 16) % distinct);
+        values.push_back(static_cast<std::int32_t>(static_cast<std::uint32_t>(k - distinct / 2) *
+                                                   static_cast<std::uint32_t>(spread)));
+        if (stride == 2) values.push_back(-1);  // not a row: the stride passes over it
+      }
+      ParquetColumnConverter conv;
+      ASSERT_EQ(conv.Convert({"k", ParquetType::kInt32, hint}, writerState.format,
+                             {values.data(), stride, OutputKind::kInteger, 10}, kRows, 1),
+                ParquetStatus::kOk);
+      const ParquetValues& v = conv.values();
+      ASSERT_NE(v.indices, nullptr);
+      std::vector<std::int32_t> firstUse;
+      for (std::size_t r = 0; r < kRows; ++r) {
+        const std::int32_t value = values[static_cast<std::size_t>(stride) * r];
+        if (std::find(firstUse.begin(), firstUse.end(), value) == firstUse.end())
+          firstUse.push_back(value);
+        ASSERT_LT(v.indices[r], static_cast<std::uint32_t>(distinct + 1));
+        ASSERT_EQ(v.i32[v.indices[r]], value) << r;
+      }
+      ASSERT_EQ(v.dictSize, distinct + 1);
+      EXPECT_TRUE(std::equal(firstUse.begin(), firstUse.end(), v.i32));
     }
-    ParquetColumnConverter conv;
-    ASSERT_EQ(conv.Convert({"k", ParquetType::kInt32, hint}, writerState.format,
-                           {values.data(), 2, OutputKind::kInteger, 10}, 4000, 1),
-              ParquetStatus::kOk);
-    const ParquetValues& v = conv.values();
-    ASSERT_NE(v.indices, nullptr);
-    std::vector<std::int32_t> firstUse;
-    for (std::size_t r = 0; r < 4000; ++r) {
-      const std::int32_t value = values[2 * r];
-      if (std::find(firstUse.begin(), firstUse.end(), value) == firstUse.end())
-        firstUse.push_back(value);
-      ASSERT_LT(v.indices[r], static_cast<std::uint32_t>(distinct));
-      ASSERT_EQ(v.i32[v.indices[r]], value) << r;
-    }
-    ASSERT_EQ(v.dictSize, distinct);
-    EXPECT_TRUE(std::equal(firstUse.begin(), firstUse.end(), v.i32));
   }
 }
 

@@ -218,15 +218,25 @@ std::string ModelRleHybrid(const std::vector<std::uint32_t>& v, int bitWidth) {
 
 // The encoder's bytes are the model's, for values with runs of every length
 // from every offset among few distinct values (so that equal neighbours
-// short of a run abound), and at the end of the values.
+// short of a run abound), or among all the width holds (every bit of a
+// group in use), and at the end of the values.
 TEST(RleHybridTest, SameBytesAsTheModel) {
   std::uint32_t state = 777;
   auto next = [&] { return state = state * 1103515245u + 12345u; };
-  for (int bitWidth : {1, 2, 5, 7, 12, 32}) {
+  struct {
+    int bitWidth;
+    bool everyValue;
+  } cases[] = {{1, false}, {2, false}, {5, false}, {7, false}, {12, false}, {32, false},
+               {1, true},  {2, true},  {3, true},  {4, true},  {5, true},   {6, true},
+               {7, true},  {8, true},  {9, true},  {17, true}, {32, true}};
+  for (const auto& [bitWidth, everyValue] : cases) {
     const std::uint32_t values = bitWidth == 1 ? 2 : 3;
+    const std::uint64_t all = std::uint64_t{1} << bitWidth;
     std::vector<std::uint32_t> v;
     for (int k = 0; k < 4000; ++k) {
-      const std::uint32_t x = ((next() >> 8) % values) * (bitWidth == 32 ? 0x7FFFFFFFu : 1u);
+      const std::uint32_t x =
+          everyValue ? static_cast<std::uint32_t>(((std::uint64_t{next()} << 16) ^ next()) % all)
+                     : ((next() >> 8) % values) * (bitWidth == 32 ? 0x7FFFFFFFu : 1u);
       const std::size_t run = (next() >> 8) % 5 == 0 ? 1 + (next() >> 8) % 19 : 1;
       v.insert(v.end(), run, x);
     }
@@ -236,7 +246,8 @@ TEST(RleHybridTest, SameBytesAsTheModel) {
       const std::uint32_t most = Parquet_PutRleHybrid(&b, part.data(), n, bitWidth);
       ASSERT_TRUE(b.ok());
       EXPECT_EQ(most, *std::max_element(part.begin(), part.end()));
-      EXPECT_EQ(Hex(Str(b)), Hex(ModelRleHybrid(part, bitWidth))) << bitWidth << " " << n;
+      EXPECT_EQ(Hex(Str(b)), Hex(ModelRleHybrid(part, bitWidth)))
+          << bitWidth << " " << everyValue << " " << n;
     }
   }
 }

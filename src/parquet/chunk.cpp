@@ -44,13 +44,44 @@ void SetStat(ParquetStatValue* stat, const void* bytes, std::size_t size) {
 // The bounds are kept as values, not as positions, so that the loop has no
 // dependency through memory and runs on vectors.
 template <typename T>
-void IntegerStats(const T* v, std::int32_t n, ParquetChunkMeta* meta) {
+[[gnu::always_inline]] inline void BoundsBody(const T* v, std::int32_t n, T* least, T* most) {
   T lo = v[0];
   T hi = v[0];
   for (std::int32_t i = 1; i < n; ++i) {
     lo = v[i] < lo ? v[i] : lo;
     hi = v[i] > hi ? v[i] : hi;
   }
+  *least = lo;
+  *most = hi;
+}
+
+template <typename T>
+void BoundsPortable(const T* v, std::int32_t n, T* least, T* most) {
+  BoundsBody(v, n, least, most);
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// The same loop in wider registers (int32 minima and maxima are one
+// instruction there, not a compare and a blend).
+template <typename T>
+[[gnu::target("avx2")]] void BoundsAvx2(const T* v, std::int32_t n, T* least, T* most) {
+  BoundsBody(v, n, least, most);
+}
+#endif
+
+template <typename T>
+void IntegerStats(const T* v, std::int32_t n, ParquetChunkMeta* meta) {
+  T lo = 0, hi = 0;
+#if defined(__x86_64__) && defined(__GNUC__)
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  if (avx2) {
+    BoundsAvx2(v, n, &lo, &hi);
+  } else {
+    BoundsPortable(v, n, &lo, &hi);
+  }
+#else
+  BoundsPortable(v, n, &lo, &hi);
+#endif
   SetStat(&meta->min, &lo, sizeof(T));
   SetStat(&meta->max, &hi, sizeof(T));
   meta->hasStats = true;
