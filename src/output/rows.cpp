@@ -188,11 +188,15 @@ constexpr std::size_t kMaxBlockRowBytes = 4096;
 // Room after the texts made anew for the 32-byte copies of the last one.
 constexpr std::size_t kScratchSlack = 64;
 
-// One field's text in a row of the block.
-struct Piece {
-  const char* text;
-  std::uint32_t size;
-};
+// One field's text in a row of the block (its `value` unused): the cached
+// fields' are copied whole from their tables' entries.
+using Piece = FieldText;
+
+// Sets the piece's text and size.
+[[gnu::always_inline]] inline void SetPiece(Piece* piece, const char* text, std::uint32_t size) {
+  piece->text = text;
+  piece->size = size;
+}
 
 // The block's pieces (row by row) and the texts made anew, in the caches'
 // working memory, made or grown at need; null when it cannot be had.
@@ -284,7 +288,7 @@ template <typename Format>
     if ((v[0] | v[1] | v[2] | v[3]) < 0) {
       for (std::int32_t value : v) {
         char* next = format(at, value);
-        *pieces = Piece{at, static_cast<std::uint32_t>(next - at)};
+        SetPiece(pieces, at, static_cast<std::uint32_t>(next - at));
         pieces += nFields;
         at = next;
       }
@@ -301,14 +305,14 @@ template <typename Format>
       const std::uint64_t word = words[k];
       std::memcpy(at + 2, &word, 8);
       at[10] = end;
-      *pieces = Piece{at + 10 - digits, static_cast<std::uint32_t>(digits + 1)};
+      SetPiece(pieces, at + 10 - digits, static_cast<std::uint32_t>(digits + 1));
       pieces += nFields;
       at += 16;
     }
   }
   for (; r < rows; ++r, values += stride, pieces += nFields) {
     char* next = format(at, *values);
-    *pieces = Piece{at, static_cast<std::uint32_t>(next - at)};
+    SetPiece(pieces, at, static_cast<std::uint32_t>(next - at));
     at = next;
   }
   *scratch = at;
@@ -337,8 +341,7 @@ void FieldPieces(const RowWriter<kFixed>& rowWriter, Column* column, bool last, 
 #pragma GCC unroll 4
       for (std::int32_t r = 0; r < rows; ++r, values += stride, pieces += nFields) {
         const std::int32_t value = *values;
-        pieces->text =
-            cache->Find(value, scratch, &pieces->size, [&](char* q) { return format(q, value); });
+        cache->Find(value, scratch, pieces, [&](char* q) { return format(q, value); });
       }
       column->field.values = values;
       return;
@@ -358,8 +361,7 @@ void FieldPieces(const RowWriter<kFixed>& rowWriter, Column* column, bool last, 
 #pragma GCC unroll 4
   for (std::int32_t r = 0; r < rows; ++r, values += stride, pieces += nFields) {
     char* end = format(at, *values);
-    pieces->text = at;
-    pieces->size = static_cast<std::uint32_t>(end - at);
+    SetPiece(pieces, at, static_cast<std::uint32_t>(end - at));
     at = end;
   }
   *scratch = at;
@@ -481,7 +483,9 @@ bool SameAsFieldBefore(const OutputRowField* fields, int i, int lastField) {
 
 // Copies the pieces of the field before to this field, for `rows` rows.
 void CopyPieces(Piece* pieces, int nFields, std::int32_t rows) {
-  for (std::int32_t r = 0; r < rows; ++r, pieces += nFields) pieces[0] = pieces[-1];
+  for (std::int32_t r = 0; r < rows; ++r, pieces += nFields) {
+    std::memcpy(pieces, pieces - 1, sizeof *pieces);
+  }
 }
 
 // Whether BlockRows takes these rows: fill text is drawn row after row, so
