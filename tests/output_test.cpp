@@ -596,14 +596,15 @@ TEST_F(OutputTest, RowsMatchTheWritersFieldByField) {
 }
 
 // Rows of `fields` formatted `chunk` rows per call, as the relation writer
-// hands them over.
+// hands them over, blocks copied out as `copy` says.
 std::string ChunkedRows(const std::vector<OutputRowField>& fields, std::int32_t rows,
-                        std::int32_t chunk) {
+                        std::int32_t chunk,
+                        OutputFieldCaches::BlockCopy copy = OutputFieldCaches::BlockCopy::kBest) {
   std::string text;
   for (std::int32_t first = 0; first < rows; first += chunk) {
     std::vector<OutputRowField> part = fields;
     for (OutputRowField& f : part) f.values += first * f.stride;
-    text += FormattedRows(part, std::min(chunk, rows - first));
+    text += FormattedRows(part, std::min(chunk, rows - first), copy);
   }
   return text;
 }
@@ -634,6 +635,42 @@ TEST_F(OutputTest, RowsReuseTextsOnlyWhileTheyStillHold) {
       if (changed != 0) Output_remap(fieldState.format.varChar, changed, '#');
       ASSERT_EQ(ChunkedRows(fields, kRows, 4096), WriterRows(fields, kRows))
           << "delimiter " << int{delim} << " set change " << int{changed};
+    }
+  }
+}
+
+// A column shown in two or more fields one after the other is kept in its
+// table twice over where it can be: pairs, a run of three, one ending the
+// row (whose line end differs), fixed-width texts whose pair is longer
+// than a kept text, and values 0 and 1 (what empty slots hold) first.
+TEST_F(OutputTest, ColumnsShownAgainComeOutAsTheWritersWriteThem) {
+  constexpr std::int32_t kRows = 6000;
+  std::vector<std::int32_t> few(kRows);
+  std::int32_t state = 17;
+  for (std::int32_t r = 0; r < kRows; ++r) {
+    state = Ms_Step(state);
+    few[static_cast<std::size_t>(r)] = r < 4 ? r % 2 : (state % 50) * 40000 - 1000000;
+  }
+  const auto field = [&](OutputKind kind, int width) {
+    return OutputRowField{few.data(), 1, kind, width};
+  };
+  const std::vector<OutputRowField> cases[] = {
+      {field(OutputKind::kInteger, 12), field(OutputKind::kInteger, 12),
+       field(OutputKind::kFloat, 15)},
+      {field(OutputKind::kFixed20, 60), field(OutputKind::kFixed20, 60),
+       field(OutputKind::kVarChar, 70), field(OutputKind::kVarChar, 70),
+       field(OutputKind::kVarChar, 70)},
+      {field(OutputKind::kFloat, 9), field(OutputKind::kInteger, 11),
+       field(OutputKind::kInteger, 11), field(OutputKind::kInteger, 11),
+       field(OutputKind::kFixed10, 10), field(OutputKind::kFixed10, 10)}};
+  for (const auto& [delim, fixed] : {std::pair{',', 0}, std::pair{'\0', 1}}) {
+    Frame(delim, fixed);
+    for (const std::vector<OutputRowField>& fields : cases) {
+      for (const auto copy : BlockCopies()) {
+        ASSERT_EQ(ChunkedRows(fields, kRows, 4096, copy), WriterRows(fields, kRows))
+            << "delimiter " << int{delim} << " fields " << fields.size() << " copy "
+            << static_cast<int>(copy);
+      }
     }
   }
 }

@@ -25,7 +25,8 @@ struct FieldLook {
   bool last;
   int fixed;
   char delim;
-  char charSet[64];  // the texts' characters; unused for numbers
+  char charSet[64];    // the texts' characters; unused for numbers
+  bool twice = false;  // each text holds the field twice over
 
   bool operator==(const FieldLook&) const = default;
 };

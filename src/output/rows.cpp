@@ -8,6 +8,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
+
 #include "base/env.h"
 #include "base/except.h"
 #include "output/cache.h"
@@ -128,6 +132,9 @@ class DateAhead {
 struct Column {
   OutputRowField field;
   FieldCache* cache;
+  // Whether the table's texts hold the field twice, this field's and the
+  // next one's, which shows the same values alike (BlockRows only).
+  bool twice = false;
 };
 
 // Writes the field of the column's next value at p and moves the cursor on.
@@ -222,7 +229,6 @@ std::size_t PiecesBytes(int nFields) {
 using U64x4 = std::uint64_t __attribute__((vector_size(32)));
 using U32x8 = std::uint32_t __attribute__((vector_size(32)));
 using U16x16 = std::uint16_t __attribute__((vector_size(32)));
-constexpr std::uint64_t kLow32 = 0xFFFFFFFFu;
 
 // The factors of the digit splits, one per lane, kept opaque: the compiler
 // would turn a multiply by a known constant into a chain of shifts and
@@ -251,16 +257,23 @@ template <typename V>
                       Opaque(U16x16{} + 103),        Opaque(U16x16{} + ((10u << 8) - 1))};
 }
 
-// a * b in each lane, for factors below 2^32: one 32x32-bit multiply.
-[[gnu::always_inline]] inline U64x4 MulLow(U64x4 a, U64x4 b) { return (a & kLow32) * (b & kLow32); }
+// a * b in each lane, for factors below 2^32: one 32x32-bit multiply
+// instruction (written out, as the compiler makes a full 64-bit product
+// of three multiplies from the masked lanes).
+[[gnu::always_inline, gnu::target("avx2")]] inline U64x4 MulLow(U64x4 a, U64x4 b) {
+  return reinterpret_cast<U64x4>(
+      _mm256_mul_epu32(reinterpret_cast<__m256i>(a), reinterpret_cast<__m256i>(b)));
+}
 
 // The quotient by 10^8 of each lane below 2^32 (checked for all of them).
-[[gnu::always_inline]] inline U64x4 HundredMillionsOf(U64x4 v, const DigitFactors& f) {
+[[gnu::always_inline, gnu::target("avx2")]] inline U64x4 HundredMillionsOf(U64x4 v,
+                                                                           const DigitFactors& f) {
   return MulLow(v, f.hundredMillionsMagic) >> 57;
 }
 
 // EightDigitsWord of each lane below 10^8 (checked for all of them).
-[[gnu::always_inline]] inline U64x4 EightDigitsWords(U64x4 v, const DigitFactors& f) {
+[[gnu::always_inline, gnu::target("avx2")]] inline U64x4 EightDigitsWords(U64x4 v,
+                                                                          const DigitFactors& f) {
   const U64x4 high = MulLow(v, f.tenThousandsMagic) >> 45;  // v / 10^4
   const U32x8 halves = reinterpret_cast<U32x8>(high | ((v - MulLow(high, f.tenThousand)) << 32));
   const U32x8 q = ((halves * f.hundredsMagic) >> 20) & 0x7Fu;
@@ -338,10 +351,15 @@ void FieldPieces(const RowWriter<kFixed>& rowWriter, Column* column, bool last, 
   FieldCache* cache = column->cache;
   if constexpr (K != OutputKind::kDate && K != OutputKind::kFill) {
     if (cache != nullptr) {
+      // A text held twice is never a row's last field.
+      const bool twice = column->twice;
 #pragma GCC unroll 4
       for (std::int32_t r = 0; r < rows; ++r, values += stride, pieces += nFields) {
         const std::int32_t value = *values;
-        cache->Find(value, scratch, pieces, [&](char* q) { return format(q, value); });
+        cache->Find(value, scratch, pieces, [&](char* q) {
+          if (twice) q = format(q, value);
+          return format(q, value);
+        });
       }
       column->field.values = values;
       return;
@@ -435,10 +453,12 @@ template <int kFields>
   return rows;
 }
 
-// The rows of the block for any count of fields; the usual counts (the
-// relations' ten and eleven) unrolled.
+// The rows of the block for any count of pieces; the usual counts (the
+// relations' nine to eleven) unrolled.
 #define ZERVGEN_PUT_BLOCK_BODY                                  \
   switch (nFields) {                                            \
+    case 9:                                                     \
+      return PutRows<9>(stream, pieces, nFields, rows, bound);  \
     case 10:                                                    \
       return PutRows<10>(stream, pieces, nFields, rows, bound); \
     case 11:                                                    \
@@ -512,24 +532,33 @@ int BlockRows(OutputStream* stream, const OutputFormat& format, const OutputRowF
   const int lastField = nFields - 1;
   Column columns[kMaxRowFields];
   bool copied[kMaxRowFields];
+  for (int i = 0; i < nFields; ++i) copied[i] = SameAsFieldBefore(fields, i, lastField);
+  // A field shown again right after it, from a table, is kept there twice
+  // over and makes one piece with the next field, which then has none
+  // (unless the one after shows it yet again and copies its piece).
+  int pieceOf[kMaxRowFields];  // the field's piece in a row; -1: none
+  int nPieces = 0;
   for (int i = 0; i < nFields; ++i) {
-    copied[i] = SameAsFieldBefore(fields, i, lastField);
-    const FieldLook look = LookOf(fields[i].kind, fields[i].width, i == lastField, format);
+    FieldLook look = LookOf(fields[i].kind, fields[i].width, i == lastField, format);
     const bool cached = Reusable(fields[i].kind) && !copied[i];
+    look.twice = cached && i + 1 < nFields && copied[i + 1] && !(i + 2 < nFields && copied[i + 2]);
     columns[i] = {fields[i], cached ? CacheFor(tables, i, look) : nullptr};
+    columns[i].twice = look.twice && columns[i].cache != nullptr;
+    pieceOf[i] = i > 0 && columns[i - 1].twice ? -1 : nPieces++;
   }
   std::int32_t done = 0;
   while (done < rows) {
     const std::int32_t n = rows - done < kBlockRows ? rows - done : kBlockRows;
     char* scratch = scratchBegin;
     for (int i = 0; i < nFields; ++i) {
+      if (pieceOf[i] < 0) continue;
       if (copied[i]) {
-        CopyPieces(pieces + i, nFields, n);
+        CopyPieces(pieces + pieceOf[i], nPieces, n);
         continue;
       }
-      ColumnPieces(writer, &columns[i], i == lastField, n, pieces + i, nFields, &scratch);
+      ColumnPieces(writer, &columns[i], i == lastField, n, pieces + pieceOf[i], nPieces, &scratch);
     }
-    const std::int32_t put = PutBlock(tables->blockCopy, stream, pieces, nFields, n, bound);
+    const std::int32_t put = PutBlock(tables->blockCopy, stream, pieces, nPieces, n, bound);
     done += put;
     if (put < n) break;
   }
