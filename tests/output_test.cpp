@@ -548,8 +548,9 @@ RowValues MakeRowValues(std::int32_t rows) {
   return v;
 }
 
-// The block copies this machine runs: the portable one always, the AVX2
-// one where the processor has it.
+// The ways of making and copying blocks this machine runs: the portable
+// one always, the AVX2 one (vector digits, lookups and copies) where the
+// processor has it.
 std::vector<OutputFieldCaches::BlockCopy> BlockCopies() {
   std::vector<OutputFieldCaches::BlockCopy> copies = {OutputFieldCaches::BlockCopy::kPortable};
   if (Output_HasAvx2()) copies.push_back(OutputFieldCaches::BlockCopy::kAvx2);
@@ -633,8 +634,12 @@ TEST_F(OutputTest, RowsReuseTextsOnlyWhileTheyStillHold) {
     for (char changed : {'\0', 'b', 'Q'}) {
       // Changing a set in place between calls changes the texts.
       if (changed != 0) Output_remap(fieldState.format.varChar, changed, '#');
-      ASSERT_EQ(ChunkedRows(fields, kRows, 4096), WriterRows(fields, kRows))
-          << "delimiter " << int{delim} << " set change " << int{changed};
+      const std::string expected = WriterRows(fields, kRows);
+      for (const auto copy : BlockCopies()) {
+        ASSERT_EQ(ChunkedRows(fields, kRows, 4096, copy), expected)
+            << "delimiter " << int{delim} << " set change " << int{changed} << " copy "
+            << static_cast<int>(copy);
+      }
     }
   }
 }
@@ -698,8 +703,10 @@ TEST_F(OutputTest, NewIntegersComeOutAsTheWritersWriteThem) {
   for (char delim : {',', '|', '\t'}) {
     Frame(delim, false);
     for (std::int32_t rows : {kRows - 1, kRows - 2, 4099}) {
-      ASSERT_EQ(ChunkedRows(fields, rows, 4096), WriterRows(fields, rows))
-          << "delimiter " << int{delim} << " rows " << rows;
+      for (const auto copy : BlockCopies()) {
+        ASSERT_EQ(ChunkedRows(fields, rows, 4096, copy), WriterRows(fields, rows))
+            << "delimiter " << int{delim} << " rows " << rows << " copy " << static_cast<int>(copy);
+      }
     }
   }
 }

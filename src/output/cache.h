@@ -102,6 +102,25 @@ class FieldCache {
     return p + size;
   }
 
+  // The byte offset of a value's first slot's entry from entries():
+  // FirstSlot(v) times the entry's size, in one multiply, one shift and
+  // one mask, which may be done for many values at once.
+  static constexpr int kEntryBits = 4;
+  static_assert(sizeof(FieldText) == std::size_t{1} << kEntryBits);
+  static constexpr std::uint32_t kFirstFactor = 0x9E3779B1u;
+  static constexpr int kOffsetShift = 32 - kSlotBits - kEntryBits;
+  static constexpr std::uint32_t kOffsetMask = ((1u << kSlotBits) - 1u) << kEntryBits;
+  static std::uint32_t FirstOffset(std::uint32_t v) {
+    return ((v * kFirstFactor) >> kOffsetShift) & kOffsetMask;
+  }
+  // The entries: one that holds `value` at its first slot's offset is that
+  // value's (its text and size, as Find hands them out); an entry that
+  // matches stays as it is until the look changes.
+  const FieldText* entries() const { return entries_; }
+  const FieldText* EntryAt(std::uint32_t offset) const {
+    return reinterpret_cast<const FieldText*>(reinterpret_cast<const char*>(entries_) + offset);
+  }
+
   // Sets *piece to where the field of `value` is kept: its text and size,
   // from the table or made with format(*scratch); piece->value is left
   // unspecified. A new text takes a free one of its two slots, never one
@@ -146,25 +165,13 @@ class FieldCache {
   }
   static constexpr std::uint32_t kProbeLookups = 4096;
 
-  static constexpr std::uint32_t kFirstFactor = 0x9E3779B1u;
   static constexpr std::uint32_t kSecondFactor = 0x85EBCA77u;
   static std::uint32_t FirstSlot(std::uint32_t v) { return (v * kFirstFactor) >> (32 - kSlotBits); }
   static std::uint32_t SecondSlot(std::uint32_t v) {
     return (v * kSecondFactor) >> (32 - kSlotBits);
   }
-  // The byte offsets of the two slots' entries, FirstSlot(v) and
-  // SecondSlot(v) times the entry's size, in one shift and one mask.
-  static constexpr int kEntryBits = 4;
-  static_assert(sizeof(FieldText) == std::size_t{1} << kEntryBits);
-  static constexpr std::uint32_t kOffsetMask = (kSlots - 1u) << kEntryBits;
-  static std::uint32_t FirstOffset(std::uint32_t v) {
-    return ((v * kFirstFactor) >> (32 - kSlotBits - kEntryBits)) & kOffsetMask;
-  }
   static std::uint32_t SecondOffset(std::uint32_t v) {
-    return ((v * kSecondFactor) >> (32 - kSlotBits - kEntryBits)) & kOffsetMask;
-  }
-  const FieldText* EntryAt(std::uint32_t offset) const {
-    return reinterpret_cast<const FieldText*>(reinterpret_cast<const char*>(entries_) + offset);
+    return ((v * kSecondFactor) >> kOffsetShift) & kOffsetMask;
   }
   bool Held(std::uint32_t slot) const { return entries_[slot].text != nullptr; }
 

@@ -5,6 +5,7 @@
 // texts from the caller's tables. With tables, rows go a block at a time,
 // one field at a time, and are then put together by copies.
 #include <bit>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -135,6 +136,8 @@ struct Column {
   // Whether the table's texts hold the field twice, this field's and the
   // next one's, which shows the same values alike (BlockRows only).
   bool twice = false;
+  // Whether the pieces may be made in vector registers (BlockRows only).
+  bool wide = false;
 };
 
 // Writes the field of the column's next value at p and moves the cursor on.
@@ -330,6 +333,48 @@ template <typename Format>
   }
   *scratch = at;
 }
+
+// The pieces of a field with a table, for `rows` values one after the
+// other: the first slots of eight values at once, their entries' values
+// gathered and compared in one register; a value not at its first slot
+// goes through cache->Find, with format(q, value), in its turn.
+template <typename Format>
+[[gnu::target("avx2")]] void CachedPiecesAvx2(FieldCache* cache, const std::int32_t* values,
+                                              std::int32_t rows, Piece* pieces, int nFields,
+                                              char** scratch, const Format& format) {
+  const __m256i factor = _mm256_set1_epi32(static_cast<int>(FieldCache::kFirstFactor));
+  const __m256i mask = _mm256_set1_epi32(static_cast<int>(FieldCache::kOffsetMask));
+  const auto* entryValues = reinterpret_cast<const int*>(
+      reinterpret_cast<const char*>(cache->entries()) + offsetof(FieldText, value));
+  const auto find = [&](std::int32_t value, Piece* piece) {
+    cache->Find(value, scratch, piece, [&](char* q) { return format(q, value); });
+  };
+  std::int32_t r = 0;
+  for (; r + 8 <= rows; r += 8, values += 8) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(values));
+    const __m256i offsets = _mm256_and_si256(
+        _mm256_srli_epi32(_mm256_mullo_epi32(v, factor), FieldCache::kOffsetShift), mask);
+    const __m256i held = _mm256_i32gather_epi32(entryValues, offsets, 1);
+    const auto found =
+        static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(held, v))));
+    alignas(32) std::uint32_t at[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(at), offsets);
+    if (found == 0xFFu) [[likely]] {
+      for (int k = 0; k < 8; ++k, pieces += nFields) {
+        std::memcpy(pieces, cache->EntryAt(at[k]), sizeof *pieces);
+      }
+      continue;
+    }
+    for (int k = 0; k < 8; ++k, pieces += nFields) {
+      if ((found >> k & 1u) != 0) {
+        std::memcpy(pieces, cache->EntryAt(at[k]), sizeof *pieces);
+      } else {
+        find(values[k], pieces);
+      }
+    }
+  }
+  for (; r < rows; ++r, ++values, pieces += nFields) find(*values, pieces);
+}
 #endif
 
 // The pieces of one field for `rows` rows: texts from its table, else made
@@ -353,13 +398,21 @@ void FieldPieces(const RowWriter<kFixed>& rowWriter, Column* column, bool last, 
     if (cache != nullptr) {
       // A text held twice is never a row's last field.
       const bool twice = column->twice;
+      const auto formatKept = [&](char* q, std::int32_t value) {
+        if (twice) q = format(q, value);
+        return format(q, value);
+      };
+#ifdef ZERVGEN_WIDE_DIGITS
+      if (column->wide && stride == 1) {
+        CachedPiecesAvx2(cache, values, rows, pieces, nFields, scratch, formatKept);
+        column->field.values = values + rows;
+        return;
+      }
+#endif
 #pragma GCC unroll 4
       for (std::int32_t r = 0; r < rows; ++r, values += stride, pieces += nFields) {
         const std::int32_t value = *values;
-        cache->Find(value, scratch, pieces, [&](char* q) {
-          if (twice) q = format(q, value);
-          return format(q, value);
-        });
+        cache->Find(value, scratch, pieces, [&](char* q) { return formatKept(q, value); });
       }
       column->field.values = values;
       return;
@@ -367,7 +420,7 @@ void FieldPieces(const RowWriter<kFixed>& rowWriter, Column* column, bool last, 
   }
 #ifdef ZERVGEN_WIDE_DIGITS
   if constexpr (!kFixed && K == OutputKind::kInteger) {
-    if (Output_HasAvx2() && std::endian::native == std::endian::little) {
+    if (column->wide && std::endian::native == std::endian::little) {
       IntegerPiecesAvx2(values, stride, rows, last ? '\n' : writer.delim(), pieces, nFields,
                         scratch, format);
       column->field.values = values + rows * stride;
@@ -476,16 +529,21 @@ std::int32_t PutBlockPlain(OutputStream* stream, const Piece* pieces, int nField
 // has them (chosen at run time).
 [[gnu::target("avx2")]] std::int32_t PutBlockAvx2(OutputStream* stream, const Piece* pieces,
                                                   int nFields, std::int32_t rows,
-                                                  std::size_t bound){ZERVGEN_PUT_BLOCK_BODY}
+                                                  std::size_t bound) {
+  ZERVGEN_PUT_BLOCK_BODY
+}
 #undef ZERVGEN_PUT_BLOCK_BODY
+
+// Whether blocks are made with AVX2, as `copy` says.
+bool WideBlocks(OutputFieldCaches::BlockCopy copy) {
+  return copy == OutputFieldCaches::BlockCopy::kBest ? Output_HasAvx2()
+                                                     : copy == OutputFieldCaches::BlockCopy::kAvx2;
+}
 
 std::int32_t PutBlock(OutputFieldCaches::BlockCopy copy, OutputStream* stream, const Piece* pieces,
                       int nFields, std::int32_t rows, std::size_t bound) {
-  const bool avx2 = copy == OutputFieldCaches::BlockCopy::kBest
-                        ? Output_HasAvx2()
-                        : copy == OutputFieldCaches::BlockCopy::kAvx2;
-  return avx2 ? PutBlockAvx2(stream, pieces, nFields, rows, bound)
-              : PutBlockPlain(stream, pieces, nFields, rows, bound);
+  return WideBlocks(copy) ? PutBlockAvx2(stream, pieces, nFields, rows, bound)
+                          : PutBlockPlain(stream, pieces, nFields, rows, bound);
 }
 
 // Whether field i shows the very values of field i - 1 with the same
@@ -530,6 +588,7 @@ int BlockRows(OutputStream* stream, const OutputFormat& format, const OutputRowF
   std::int32_t fill = *fillState;
   const RowWriter<kFixed> writer(format, &fill);
   const int lastField = nFields - 1;
+  const bool wide = WideBlocks(tables->blockCopy);
   Column columns[kMaxRowFields];
   bool copied[kMaxRowFields];
   for (int i = 0; i < nFields; ++i) copied[i] = SameAsFieldBefore(fields, i, lastField);
@@ -544,6 +603,7 @@ int BlockRows(OutputStream* stream, const OutputFormat& format, const OutputRowF
     look.twice = cached && i + 1 < nFields && copied[i + 1] && !(i + 2 < nFields && copied[i + 2]);
     columns[i] = {fields[i], cached ? CacheFor(tables, i, look) : nullptr};
     columns[i].twice = look.twice && columns[i].cache != nullptr;
+    columns[i].wide = wide;
     pieceOf[i] = i > 0 && columns[i - 1].twice ? -1 : nPieces++;
   }
   std::int32_t done = 0;
