@@ -245,6 +245,8 @@ struct DigitFactors {
   U32x8 hundredsFold;
   U16x16 tensMagic;  // x * this >> 10 is x / 10 for x below 100
   U16x16 tensFold;
+  U64x4 twoHundredFive;  // x * this >> 11 is x / 10 for x below 1029
+  U64x4 ten;
 };
 
 template <typename V>
@@ -257,7 +259,8 @@ template <typename V>
   return DigitFactors{Opaque(U64x4{} + 1441151881u), Opaque(U64x4{} + 100000000u),
                       Opaque(U64x4{} + 0xD1B71759u), Opaque(U64x4{} + 10000u),
                       Opaque(U32x8{} + 10486u),      Opaque(U32x8{} + ((100u << 16) - 1)),
-                      Opaque(U16x16{} + 103),        Opaque(U16x16{} + ((10u << 8) - 1))};
+                      Opaque(U16x16{} + 103),        Opaque(U16x16{} + ((10u << 8) - 1)),
+                      Opaque(U64x4{} + 205u),        Opaque(U64x4{} + 10u)};
 }
 
 // a * b in each lane, for factors below 2^32: one 32x32-bit multiply
@@ -286,6 +289,52 @@ template <typename V>
   return reinterpret_cast<U64x4>(digits) + 0x3030303030303030u;
 }
 
+// The 16-byte slots of four values below 2^31 at `at`: each value's ten
+// digits (its quotient `high` by 10^8 as two, then the eight of `words`)
+// and the byte of `endLane`; the rest of the slot is left unspecified.
+[[gnu::always_inline, gnu::target("avx2")]] inline void PutIntegerSlots(U64x4 high, U64x4 words,
+                                                                        U64x4 endLane, char* at,
+                                                                        const DigitFactors& f) {
+  // high is below 22: times 205 >> 11 is its tens digit.
+  const U64x4 tens = MulLow(high, f.twoHundredFive) >> 11;
+  const U64x4 ones = high - MulLow(tens, f.ten);
+  const U64x4 low = ((tens | (ones << 8)) + 0x3030u) | (words << 16);
+  const U64x4 rest = (words >> 48) | endLane;
+  const auto lo = reinterpret_cast<__m256i>(low);
+  const auto hi = reinterpret_cast<__m256i>(rest);
+  const __m256i evens = _mm256_unpacklo_epi64(lo, hi);  // slots 0 and 2
+  const __m256i odds = _mm256_unpackhi_epi64(lo, hi);   // slots 1 and 3
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(at), _mm256_permute2x128_si256(evens, odds, 0x20));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(at + 32),
+                      _mm256_permute2x128_si256(evens, odds, 0x31));
+}
+
+// The pieces of the four slots at `at` (of values below 2^31), one every
+// nFields pieces: each starts at its value's first digit and takes the end
+// byte too. A value's digit count is one more than the powers of ten from
+// 10 to 10^9 it reaches.
+[[gnu::always_inline, gnu::target("avx2")]] inline void PutIntegerPieces(U64x4 lanes, char* at,
+                                                                         Piece* pieces,
+                                                                         int nFields) {
+  using I64x4 = std::int64_t __attribute__((vector_size(32)));
+  const auto v = reinterpret_cast<I64x4>(lanes);
+  I64x4 digits = I64x4{} + 1;
+  std::int64_t below = 9;  // 10^k - 1
+  for (int k = 1; k <= 9; ++k, below = below * 10 + 9) digits -= v > below;
+  const auto base = static_cast<std::int64_t>(reinterpret_cast<std::intptr_t>(at));
+  const I64x4 text = (I64x4{10, 26, 42, 58} + base) - digits;
+  const auto p = reinterpret_cast<__m256i>(text);
+  const auto n = reinterpret_cast<__m256i>(digits + 1);
+  const __m256i evens = _mm256_unpacklo_epi64(p, n);  // pieces 0 and 2
+  const __m256i odds = _mm256_unpackhi_epi64(p, n);   // pieces 1 and 3
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(pieces), _mm256_castsi256_si128(evens));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(pieces + nFields), _mm256_castsi256_si128(odds));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(pieces + 2 * nFields),
+                   _mm256_extracti128_si256(evens, 1));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(pieces + 3 * nFields),
+                   _mm256_extracti128_si256(odds, 1));
+}
+
 // The pieces of a delimited integer field made anew, for `rows` rows, at
 // *scratch: each value's ten digits (leading zeros too) and `end` in a slot
 // of 16 bytes, its piece starting at the first digit it shows. Four values
@@ -296,6 +345,7 @@ template <typename Format>
                                                std::int32_t rows, char end, Piece* pieces,
                                                int nFields, char** scratch, const Format& format) {
   const DigitFactors factors = MakeDigitFactors();
+  const U64x4 endLane = U64x4{} + (std::uint64_t{static_cast<unsigned char>(end)} << 16);
   char* at = *scratch;
   std::int32_t r = 0;
   for (; r + 4 <= rows; r += 4) {
@@ -314,17 +364,10 @@ template <typename Format>
                          static_cast<std::uint64_t>(v[2]), static_cast<std::uint64_t>(v[3])};
     const U64x4 high = HundredMillionsOf(lanes, factors);
     const U64x4 words = EightDigitsWords(lanes - MulLow(high, factors.hundredMillion), factors);
-    for (int k = 0; k < 4; ++k) {
-      const auto n = static_cast<std::uint32_t>(v[k]);
-      const int digits = CountDigits(n);
-      std::memcpy(at, &kDigits2[high[k] * 2], 2);
-      const std::uint64_t word = words[k];
-      std::memcpy(at + 2, &word, 8);
-      at[10] = end;
-      SetPiece(pieces, at + 10 - digits, static_cast<std::uint32_t>(digits + 1));
-      pieces += nFields;
-      at += 16;
-    }
+    PutIntegerSlots(high, words, endLane, at, factors);
+    PutIntegerPieces(lanes, at, pieces, nFields);
+    pieces += 4 * nFields;
+    at += 64;
   }
   for (; r < rows; ++r, values += stride, pieces += nFields) {
     char* next = format(at, *values);
