@@ -56,6 +56,7 @@ class RowWriter {
       : context_(ContextOf(format, fillState)) {}
   const DateText* dates() const { return context_.dates; }
   char delim() const { return context_.delim; }
+  bool codeSetIsBase() const { return context_.codeSetIsBase; }
 
   [[gnu::always_inline]] char* Put(char* p, const OutputRowField& f, std::int32_t value,
                                    bool last) const {
@@ -232,6 +233,7 @@ std::size_t PiecesBytes(int nFields) {
 using U64x4 = std::uint64_t __attribute__((vector_size(32)));
 using U32x8 = std::uint32_t __attribute__((vector_size(32)));
 using U16x16 = std::uint16_t __attribute__((vector_size(32)));
+using I64x4 = std::int64_t __attribute__((vector_size(32)));
 
 // The factors of the digit splits, one per lane, kept opaque: the compiler
 // would turn a multiply by a known constant into a chain of shifts and
@@ -316,7 +318,6 @@ template <typename V>
 [[gnu::always_inline, gnu::target("avx2")]] inline void PutIntegerPieces(U64x4 lanes, char* at,
                                                                          Piece* pieces,
                                                                          int nFields) {
-  using I64x4 = std::int64_t __attribute__((vector_size(32)));
   const auto v = reinterpret_cast<I64x4>(lanes);
   I64x4 digits = I64x4{} + 1;
   std::int64_t below = 9;  // 10^k - 1
@@ -368,6 +369,78 @@ template <typename Format>
     PutIntegerPieces(lanes, at, pieces, nFields);
     pieces += 4 * nFields;
     at += 64;
+  }
+  for (; r < rows; ++r, values += stride, pieces += nFields) {
+    char* next = format(at, *values);
+    SetPiece(pieces, at, static_cast<std::uint32_t>(next - at));
+    at = next;
+  }
+  *scratch = at;
+}
+
+// x * a modulo 2^31-1 in each lane, as Ms_MulMod, for x and a below 2^31.
+[[gnu::always_inline, gnu::target("avx2")]] inline U64x4 MulModLanes(U64x4 x, U64x4 a,
+                                                                     U64x4 modulus) {
+  const U64x4 product = MulLow(x, a);
+  const U64x4 r = (product & modulus) + (product >> 31);  // at most 2m
+  return r -
+         (reinterpret_cast<U64x4>(reinterpret_cast<I64x4>(r) > reinterpret_cast<I64x4>(modulus)) &
+          modulus);
+}
+
+// The pieces of a delimited code-text field (the base character set) made
+// anew, for `rows` rows, at *scratch: each value's ten characters and `end`
+// in a slot of 16 bytes. Four values of 2 or more take both their draws
+// (the value times the multiplier and its square) in vector registers at
+// once and their pairs of characters from the table as CodeBody does;
+// others go through format(q, value), as the plain loop makes them.
+template <typename Format>
+[[gnu::target("avx2")]] void CodePiecesAvx2(const std::int32_t* values, std::ptrdiff_t stride,
+                                            std::int32_t rows, char end, Piece* pieces, int nFields,
+                                            char** scratch, const Format& format) {
+  const U64x4 modulus = Opaque(U64x4{} + static_cast<std::uint64_t>(kRandomModulus));
+  const U64x4 first = Opaque(U64x4{} + static_cast<std::uint64_t>(kRandomMultiplier));
+  const U64x4 second = Opaque(U64x4{} + kRandomMultiplier2);
+  char* at = *scratch;
+  std::int32_t r = 0;
+  for (; r + 4 <= rows; r += 4) {
+    const std::int32_t v[4] = {values[0], values[stride], values[2 * stride], values[3 * stride]};
+    values += 4 * stride;
+    if (v[0] < 2 || v[1] < 2 || v[2] < 2 || v[3] < 2) {
+      for (std::int32_t value : v) {
+        char* next = format(at, value);
+        SetPiece(pieces, at, static_cast<std::uint32_t>(next - at));
+        pieces += nFields;
+        at = next;
+      }
+      continue;
+    }
+    const U64x4 lanes = {static_cast<std::uint64_t>(v[0]), static_cast<std::uint64_t>(v[1]),
+                         static_cast<std::uint64_t>(v[2]), static_cast<std::uint64_t>(v[3])};
+    const U64x4 x = MulModLanes(lanes, first, modulus);
+    const U64x4 y = MulModLanes(lanes, second, modulus);
+    // The table entries of each draw's three pairs, lane by lane.
+    alignas(32) std::uint64_t entries[6][4];
+    std::memcpy(entries[0], &x, 32);
+    const U64x4 x1 = (x >> 12) & 4095u, x2 = x >> 24;
+    const U64x4 y1 = (y >> 12) & 4095u, y2 = y >> 24;
+    std::memcpy(entries[1], &x1, 32);
+    std::memcpy(entries[2], &x2, 32);
+    std::memcpy(entries[3], &y, 32);
+    std::memcpy(entries[4], &y1, 32);
+    std::memcpy(entries[5], &y2, 32);
+    for (int k = 0; k < 4; ++k) {
+      std::memcpy(at, kCodePairs[entries[0][k] & 4095u].data(), 2);
+      std::memcpy(at + 2, kCodePairs[entries[1][k]].data(), 2);
+      std::memcpy(at + 4, kCodePairs[entries[2][k]].data(), 2);
+      std::memcpy(at + 5, kCodePairs[entries[3][k] & 4095u].data(), 2);
+      std::memcpy(at + 7, kCodePairs[entries[4][k]].data(), 2);
+      std::memcpy(at + 9, kCodePairs[entries[5][k]].data(), 2);
+      at[10] = end;
+      SetPiece(pieces, at, 11);
+      pieces += nFields;
+      at += 16;
+    }
   }
   for (; r < rows; ++r, values += stride, pieces += nFields) {
     char* next = format(at, *values);
@@ -462,6 +535,14 @@ void FieldPieces(const RowWriter<kFixed>& rowWriter, Column* column, bool last, 
     }
   }
 #ifdef ZERVGEN_WIDE_DIGITS
+  if constexpr (!kFixed && K == OutputKind::kFixed10) {
+    if (column->wide && writer.codeSetIsBase()) {
+      CodePiecesAvx2(values, stride, rows, last ? '\n' : writer.delim(), pieces, nFields, scratch,
+                     format);
+      column->field.values = values + rows * stride;
+      return;
+    }
+  }
   if constexpr (!kFixed && K == OutputKind::kInteger) {
     if (column->wide && std::endian::native == std::endian::little) {
       IntegerPiecesAvx2(values, stride, rows, last ? '\n' : writer.delim(), pieces, nFields,
