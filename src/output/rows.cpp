@@ -4,6 +4,7 @@
 // may change under them; fields with few distinct values copy their framed
 // texts from the caller's tables. With tables, rows go a block at a time,
 // one field at a time, and are then put together by copies.
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -291,6 +292,50 @@ template <typename V>
   return reinterpret_cast<U64x4>(digits) + 0x3030303030303030u;
 }
 
+// Four 16-byte slots at `at`: slot k holds lane k of `low`, then of `high`.
+[[gnu::always_inline, gnu::target("avx2")]] inline void PutSlots(U64x4 low, U64x4 high, char* at) {
+  const auto lo = reinterpret_cast<__m256i>(low);
+  const auto hi = reinterpret_cast<__m256i>(high);
+  const __m256i evens = _mm256_unpacklo_epi64(lo, hi);  // slots 0 and 2
+  const __m256i odds = _mm256_unpackhi_epi64(lo, hi);   // slots 1 and 3
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(at), _mm256_permute2x128_si256(evens, odds, 0x20));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(at + 32),
+                      _mm256_permute2x128_si256(evens, odds, 0x31));
+}
+
+// Four pieces, one every nFields pieces: piece k's text is lane k of
+// `texts` (addresses) and its size lane k of `sizes`.
+[[gnu::always_inline, gnu::target("avx2")]] inline void PutPieces(__m256i texts, __m256i sizes,
+                                                                  Piece* pieces, int nFields) {
+  const __m256i evens = _mm256_unpacklo_epi64(texts, sizes);  // pieces 0 and 2
+  const __m256i odds = _mm256_unpackhi_epi64(texts, sizes);   // pieces 1 and 3
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(pieces), _mm256_castsi256_si128(evens));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(pieces + nFields), _mm256_castsi256_si128(odds));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(pieces + 2 * nFields),
+                   _mm256_extracti128_si256(evens, 1));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(pieces + 3 * nFields),
+                   _mm256_extracti128_si256(odds, 1));
+}
+
+// The code texts' pairs of characters with one pair more, so that a
+// four-byte read of any pair stays inside.
+constexpr std::array<CharPair, (1 << kPairBits) + 1> MakeGatherCodePairs() {
+  std::array<CharPair, (1 << kPairBits) + 1> pairs{};
+  for (std::size_t i = 0; i < kCodePairs.size(); ++i) pairs[i] = kCodePairs[i];
+  return pairs;
+}
+alignas(64) constexpr std::array<CharPair, (1 << kPairBits) + 1> kGatherCodePairs =
+    MakeGatherCodePairs();
+
+// The pairs of characters of the four table entries (each below 4096), in
+// the low 16 bits of their lanes, the rest zero.
+[[gnu::always_inline, gnu::target("avx2")]] inline U64x4 CodePairsOf(U64x4 entries) {
+  const __m128i pairs = _mm256_i64gather_epi32(
+      reinterpret_cast<const int*>(kGatherCodePairs.data()), reinterpret_cast<__m256i>(entries), 2);
+  return reinterpret_cast<U64x4>(_mm256_cvtepu16_epi64(_mm_shuffle_epi8(
+      pairs, _mm_setr_epi8(0, 1, 4, 5, 8, 9, 12, 13, -1, -1, -1, -1, -1, -1, -1, -1))));
+}
+
 // The 16-byte slots of four values below 2^31 at `at`: each value's ten
 // digits (its quotient `high` by 10^8 as two, then the eight of `words`)
 // and the byte of `endLane`; the rest of the slot is left unspecified.
@@ -302,13 +347,7 @@ template <typename V>
   const U64x4 ones = high - MulLow(tens, f.ten);
   const U64x4 low = ((tens | (ones << 8)) + 0x3030u) | (words << 16);
   const U64x4 rest = (words >> 48) | endLane;
-  const auto lo = reinterpret_cast<__m256i>(low);
-  const auto hi = reinterpret_cast<__m256i>(rest);
-  const __m256i evens = _mm256_unpacklo_epi64(lo, hi);  // slots 0 and 2
-  const __m256i odds = _mm256_unpackhi_epi64(lo, hi);   // slots 1 and 3
-  _mm256_storeu_si256(reinterpret_cast<__m256i*>(at), _mm256_permute2x128_si256(evens, odds, 0x20));
-  _mm256_storeu_si256(reinterpret_cast<__m256i*>(at + 32),
-                      _mm256_permute2x128_si256(evens, odds, 0x31));
+  PutSlots(low, rest, at);
 }
 
 // The pieces of the four slots at `at` (of values below 2^31), one every
@@ -324,16 +363,8 @@ template <typename V>
   for (int k = 1; k <= 9; ++k, below = below * 10 + 9) digits -= v > below;
   const auto base = static_cast<std::int64_t>(reinterpret_cast<std::intptr_t>(at));
   const I64x4 text = (I64x4{10, 26, 42, 58} + base) - digits;
-  const auto p = reinterpret_cast<__m256i>(text);
-  const auto n = reinterpret_cast<__m256i>(digits + 1);
-  const __m256i evens = _mm256_unpacklo_epi64(p, n);  // pieces 0 and 2
-  const __m256i odds = _mm256_unpackhi_epi64(p, n);   // pieces 1 and 3
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(pieces), _mm256_castsi256_si128(evens));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(pieces + nFields), _mm256_castsi256_si128(odds));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(pieces + 2 * nFields),
-                   _mm256_extracti128_si256(evens, 1));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(pieces + 3 * nFields),
-                   _mm256_extracti128_si256(odds, 1));
+  PutPieces(reinterpret_cast<__m256i>(text), reinterpret_cast<__m256i>(digits + 1), pieces,
+            nFields);
 }
 
 // The pieces of a delimited integer field made anew, for `rows` rows, at
@@ -401,6 +432,7 @@ template <typename Format>
   const U64x4 modulus = Opaque(U64x4{} + static_cast<std::uint64_t>(kRandomModulus));
   const U64x4 first = Opaque(U64x4{} + static_cast<std::uint64_t>(kRandomMultiplier));
   const U64x4 second = Opaque(U64x4{} + kRandomMultiplier2);
+  const U64x4 endLane = U64x4{} + (std::uint64_t{static_cast<unsigned char>(end)} << 16);
   char* at = *scratch;
   std::int32_t r = 0;
   for (; r + 4 <= rows; r += 4) {
@@ -419,28 +451,19 @@ template <typename Format>
                          static_cast<std::uint64_t>(v[2]), static_cast<std::uint64_t>(v[3])};
     const U64x4 x = MulModLanes(lanes, first, modulus);
     const U64x4 y = MulModLanes(lanes, second, modulus);
-    // The table entries of each draw's three pairs, lane by lane.
-    alignas(32) std::uint64_t entries[6][4];
-    std::memcpy(entries[0], &x, 32);
-    const U64x4 x1 = (x >> 12) & 4095u, x2 = x >> 24;
-    const U64x4 y1 = (y >> 12) & 4095u, y2 = y >> 24;
-    std::memcpy(entries[1], &x1, 32);
-    std::memcpy(entries[2], &x2, 32);
-    std::memcpy(entries[3], &y, 32);
-    std::memcpy(entries[4], &y1, 32);
-    std::memcpy(entries[5], &y2, 32);
-    for (int k = 0; k < 4; ++k) {
-      std::memcpy(at, kCodePairs[entries[0][k] & 4095u].data(), 2);
-      std::memcpy(at + 2, kCodePairs[entries[1][k]].data(), 2);
-      std::memcpy(at + 4, kCodePairs[entries[2][k]].data(), 2);
-      std::memcpy(at + 5, kCodePairs[entries[3][k] & 4095u].data(), 2);
-      std::memcpy(at + 7, kCodePairs[entries[4][k]].data(), 2);
-      std::memcpy(at + 9, kCodePairs[entries[5][k]].data(), 2);
-      at[10] = end;
-      SetPiece(pieces, at, 11);
-      pieces += nFields;
-      at += 16;
-    }
+    // Each draw's three pairs of characters, as CodeBody takes them; the
+    // third pair's second character is the next draw's first one's place.
+    const U64x4 a = CodePairsOf(x & 4095u), b = CodePairsOf((x >> 12) & 4095u);
+    const U64x4 c = CodePairsOf(x >> 24), d = CodePairsOf(y & 4095u);
+    const U64x4 e = CodePairsOf((y >> 12) & 4095u), g = CodePairsOf(y >> 24);
+    const U64x4 low = a | (b << 16) | ((c & 0xFFu) << 32) | (d << 40) | ((e & 0xFFu) << 56);
+    const U64x4 high = (e >> 8) | ((g & 0xFFu) << 8) | endLane;
+    PutSlots(low, high, at);
+    const auto text = reinterpret_cast<__m256i>(
+        (I64x4{0, 16, 32, 48} + static_cast<std::int64_t>(reinterpret_cast<std::intptr_t>(at))));
+    PutPieces(text, _mm256_set1_epi64x(11), pieces, nFields);
+    pieces += 4 * nFields;
+    at += 64;
   }
   for (; r < rows; ++r, values += stride, pieces += nFields) {
     char* next = format(at, *values);
