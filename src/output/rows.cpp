@@ -643,11 +643,19 @@ template <int kFields>
                                                    int nFields, std::int32_t rows,
                                                    std::size_t bound) {
   const int fields = kFields > 0 ? kFields : nFields;
-  for (std::int32_t r = 0; r < rows; ++r, pieces += fields) {
+  std::int32_t r = 0;
+  while (r < rows) {
     char* p = stream->Reserve(bound);
     if (p == nullptr) return r;
+    // Rows that surely fit the room the stream has now need no Reserve of
+    // their own: each would have found its `bound` bytes there.
+    const std::size_t fit = stream->room() / bound;
+    const std::int32_t end =
+        fit < static_cast<std::size_t>(rows - r) ? r + static_cast<std::int32_t>(fit) : rows;
+    for (; r < end; ++r, pieces += fields) {
 #pragma GCC unroll 16
-    for (int i = 0; i < fields; ++i) p = PutPiece(p, pieces[i]);
+      for (int i = 0; i < fields; ++i) p = PutPiece(p, pieces[i]);
+    }
     stream->Commit(p);
   }
   return rows;
