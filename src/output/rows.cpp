@@ -350,26 +350,33 @@ alignas(64) constexpr std::array<CharPair, (1 << kPairBits) + 1> kGatherCodePair
   PutSlots(low, rest, at);
 }
 
-// The pieces of the four slots at `at` (of values below 2^31), one every
-// nFields pieces: each starts at its value's first digit and takes the end
-// byte too. A value's digit count is one more than the powers of ten from
-// 10 to 10^9 it reaches.
-[[gnu::always_inline, gnu::target("avx2")]] inline void PutIntegerPieces(U64x4 lanes, char* at,
+// The digit counts of eight values below 2^31: one more than the powers of
+// ten from 10 to 10^9 each reaches.
+[[gnu::always_inline, gnu::target("avx2")]] inline __m256i DigitCounts(__m256i values) {
+  __m256i digits = _mm256_set1_epi32(1);
+  std::int32_t below = 9;  // 10^k - 1
+  for (int k = 1; k <= 9; ++k, below = below * 10 + 9) {
+    digits = _mm256_sub_epi32(digits, _mm256_cmpgt_epi32(values, _mm256_set1_epi32(below)));
+  }
+  return digits;
+}
+
+// The pieces of the four slots at `at`, one every nFields pieces, of values
+// of `digits` digits (in 64-bit lanes): each starts at its value's first
+// digit and takes the end byte too.
+[[gnu::always_inline, gnu::target("avx2")]] inline void PutIntegerPieces(__m256i digits, char* at,
                                                                          Piece* pieces,
                                                                          int nFields) {
-  const auto v = reinterpret_cast<I64x4>(lanes);
-  I64x4 digits = I64x4{} + 1;
-  std::int64_t below = 9;  // 10^k - 1
-  for (int k = 1; k <= 9; ++k, below = below * 10 + 9) digits -= v > below;
+  const auto counts = reinterpret_cast<I64x4>(digits);
   const auto base = static_cast<std::int64_t>(reinterpret_cast<std::intptr_t>(at));
-  const I64x4 text = (I64x4{10, 26, 42, 58} + base) - digits;
-  PutPieces(reinterpret_cast<__m256i>(text), reinterpret_cast<__m256i>(digits + 1), pieces,
+  const I64x4 text = (I64x4{10, 26, 42, 58} + base) - counts;
+  PutPieces(reinterpret_cast<__m256i>(text), reinterpret_cast<__m256i>(counts + 1), pieces,
             nFields);
 }
 
 // The pieces of a delimited integer field made anew, for `rows` rows, at
 // *scratch: each value's ten digits (leading zeros too) and `end` in a slot
-// of 16 bytes, its piece starting at the first digit it shows. Four values
+// of 16 bytes, its piece starting at the first digit it shows. Eight values
 // none of which is negative go through vector registers at once; others
 // through format(q, value), as the plain loop makes them.
 template <typename Format>
@@ -380,26 +387,34 @@ template <typename Format>
   const U64x4 endLane = U64x4{} + (std::uint64_t{static_cast<unsigned char>(end)} << 16);
   char* at = *scratch;
   std::int32_t r = 0;
-  for (; r + 4 <= rows; r += 4) {
-    const std::int32_t v[4] = {values[0], values[stride], values[2 * stride], values[3 * stride]};
-    values += 4 * stride;
-    if ((v[0] | v[1] | v[2] | v[3]) < 0) {
-      for (std::int32_t value : v) {
-        char* next = format(at, value);
+  for (; r + 8 <= rows; r += 8) {
+    const __m256i v =
+        stride == 1 ? _mm256_loadu_si256(reinterpret_cast<const __m256i*>(values))
+                    : _mm256_setr_epi32(values[0], values[stride], values[2 * stride],
+                                        values[3 * stride], values[4 * stride], values[5 * stride],
+                                        values[6 * stride], values[7 * stride]);
+    if (_mm256_movemask_ps(_mm256_castsi256_ps(v)) != 0) {
+      for (int k = 0; k < 8; ++k, values += stride, pieces += nFields) {
+        char* next = format(at, *values);
         SetPiece(pieces, at, static_cast<std::uint32_t>(next - at));
-        pieces += nFields;
         at = next;
       }
       continue;
     }
-    const U64x4 lanes = {static_cast<std::uint64_t>(v[0]), static_cast<std::uint64_t>(v[1]),
-                         static_cast<std::uint64_t>(v[2]), static_cast<std::uint64_t>(v[3])};
-    const U64x4 high = HundredMillionsOf(lanes, factors);
-    const U64x4 words = EightDigitsWords(lanes - MulLow(high, factors.hundredMillion), factors);
-    PutIntegerSlots(high, words, endLane, at, factors);
-    PutIntegerPieces(lanes, at, pieces, nFields);
-    pieces += 4 * nFields;
-    at += 64;
+    values += 8 * stride;
+    const __m256i digits = DigitCounts(v);
+    for (int half = 0; half < 2; ++half) {
+      const __m128i four = half == 0 ? _mm256_castsi256_si128(v) : _mm256_extracti128_si256(v, 1);
+      const __m128i counts =
+          half == 0 ? _mm256_castsi256_si128(digits) : _mm256_extracti128_si256(digits, 1);
+      const auto lanes = reinterpret_cast<U64x4>(_mm256_cvtepu32_epi64(four));
+      const U64x4 high = HundredMillionsOf(lanes, factors);
+      const U64x4 words = EightDigitsWords(lanes - MulLow(high, factors.hundredMillion), factors);
+      PutIntegerSlots(high, words, endLane, at, factors);
+      PutIntegerPieces(_mm256_cvtepu32_epi64(counts), at, pieces, nFields);
+      pieces += 4 * nFields;
+      at += 64;
+    }
   }
   for (; r < rows; ++r, values += stride, pieces += nFields) {
     char* next = format(at, *values);
