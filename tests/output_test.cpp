@@ -683,8 +683,8 @@ TEST_F(OutputTest, ColumnsShownAgainComeOutAsTheWritersWriteThem) {
 // Integer and code-text fields of mostly new values are made four values
 // at a time where the machine can: every length of number, zero, one, the
 // largest value, and negative values among them (which go the plain way
-// with the rest of their four), in the middle of a row and at its end, and
-// row counts that leave a few values over.
+// with the rest of their group), in the middle of a row and at its end,
+// side by side or not, and row counts that leave a few values over.
 TEST_F(OutputTest, NewIntegersComeOutAsTheWritersWriteThem) {
   constexpr std::int32_t kRows = 9001;
   std::vector<std::int32_t> values(kRows);
@@ -700,13 +700,14 @@ TEST_F(OutputTest, NewIntegersComeOutAsTheWritersWriteThem) {
   }
   const std::vector<OutputRowField> fields = {{values.data(), 1, OutputKind::kInteger, 10},
                                               {values.data() + 2, 1, OutputKind::kFixed10, 10},
-                                              {values.data() + 1, 1, OutputKind::kInteger, 11},
+                                              // every other value
+                                              {values.data() + 1, 2, OutputKind::kInteger, 11},
                                               {values.data() + 3, 1, OutputKind::kFixed10, 10}};
   for (char delim : {',', '|', '\t', ';'}) {
     Frame(delim, false);
     // Code texts of a set changed in place are drawn the plain way.
     if (delim == ';') Output_remap(fieldState.format.fixed10, 'x', '#');
-    for (std::int32_t rows : {kRows - 3, kRows - 4, 4099}) {
+    for (std::int32_t rows : {kRows / 2 - 1, kRows / 2 - 2, 4099}) {
       for (const auto copy : BlockCopies()) {
         ASSERT_EQ(ChunkedRows(fields, rows, 4096, copy), WriterRows(fields, rows))
             << "delimiter " << int{delim} << " rows " << rows << " copy " << static_cast<int>(copy);
