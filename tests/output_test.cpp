@@ -787,15 +787,46 @@ TEST_F(OutputTest, RowsOfNoFieldsAreEmpty) {
 }
 
 TEST_F(OutputTest, RowsRefuseAnInvalidDay) {
-  const std::int32_t days[] = {0, DATE_MAX_DAY, DATE_MAX_DAY + 1};
-  const OutputRowField field{days, 1, OutputKind::kDate, 10};
-  OutputStream stream(-1, 16);
-  Raised r =
-      CatchRaise([&] { Output_Rows(&stream, fieldState.format, &field, 1, 3, &unusedFill); });
-  EXPECT_NE(r.cls, -1);
-  Raised byWriter = CatchRaise([&] { Output_Date(&stream, &fieldState, DATE_MAX_DAY + 1, 10, 1); });
-  EXPECT_EQ(r.cls, byWriter.cls);
-  EXPECT_EQ(r.out, byWriter.out);
+  // Without and with tables (rows a block at a time, dates from framed texts).
+  for (bool tables : {false, true}) {
+    for (std::int32_t bad : {DATE_MAX_DAY + 1, -1}) {
+      const std::int32_t days[] = {0, DATE_MAX_DAY, bad};
+      const OutputRowField field{days, 1, OutputKind::kDate, 10};
+      OutputFieldCaches caches;
+      OutputStream stream(-1, 16);
+      Raised r = CatchRaise([&] {
+        Output_Rows(&stream, fieldState.format, &field, 1, 3, &unusedFill,
+                    tables ? &caches : nullptr);
+      });
+      EXPECT_NE(r.cls, -1);
+      Raised byWriter = CatchRaise([&] { Output_Date(&stream, &fieldState, bad, 10, 1); });
+      EXPECT_EQ(r.cls, byWriter.cls);
+      EXPECT_EQ(r.out, byWriter.out);
+    }
+  }
+}
+
+// Dates come from texts framed with their field's end, in the middle of a
+// row and at its end; the texts follow a delimiter changed between calls.
+TEST_F(OutputTest, DatesFollowTheirFieldsEnd) {
+  constexpr std::int32_t kRows = 3000;
+  std::vector<std::int32_t> days(kRows);
+  std::int32_t state = 23;
+  for (std::int32_t r = 0; r < kRows; ++r) {
+    state = Ms_Step(state);
+    days[static_cast<std::size_t>(r)] =
+        r % 50 == 0 ? (r % 100 == 0 ? 0 : DATE_MAX_DAY) : state % (DATE_MAX_DAY + 1);
+  }
+  const std::vector<OutputRowField> fields = {{days.data(), 1, OutputKind::kDate, 10},
+                                              {days.data() + 1, 1, OutputKind::kInteger, 5},
+                                              {days.data() + 2, 1, OutputKind::kDate, 10}};
+  for (char delim : {',', '|', ',', '\0'}) {
+    Frame(delim, delim == 0);
+    for (const auto copy : BlockCopies()) {
+      ASSERT_EQ(ChunkedRows(fields, kRows - 2, 1000, copy), WriterRows(fields, kRows - 2))
+          << "delimiter " << int{delim} << " copy " << static_cast<int>(copy);
+    }
+  }
 }
 
 TEST_F(OutputTest, RowsStopAtAFailedStream) {

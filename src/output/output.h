@@ -188,6 +188,10 @@ class OutputFieldCaches {
   void* tables[kFields] = {};
   void* block = nullptr;       // working memory of a block of rows
   std::size_t blockBytes = 0;  // its size
+  // The delimited date texts, each with its field's end after it (the
+  // delimiter; [1]: the line end), made at need; null until then.
+  void* dates[2] = {};
+  char datesEnd[2] = {};  // the end each holds
   // How a block's rows are copied out: with the widest moves the machine
   // has (the default), or with the portable or the AVX2 copy named (tests
   // run both; kAvx2 REQUIRES Output_HasAvx2()). The bytes are the same.

@@ -140,6 +140,9 @@ struct Column {
   bool twice = false;
   // Whether the pieces may be made in vector registers (BlockRows only).
   bool wide = false;
+  // A date field's texts with its end after each (BlockRows only; null:
+  // the field is framed value by value).
+  const DateText* dates = nullptr;
 };
 
 // Writes the field of the column's next value at p and moves the cursor on.
@@ -547,6 +550,20 @@ void FieldPieces(const RowWriter<kFixed>& rowWriter, Column* column, bool last, 
     }
     return writer.template Put<K>(q, value, width, last);
   };
+  if constexpr (K == OutputKind::kDate) {
+    if (column->dates != nullptr) {
+      const DateText* dates = column->dates;
+      for (std::int32_t r = 0; r < rows; ++r, values += stride, pieces += nFields) {
+        const std::int32_t value = *values;
+        if (static_cast<std::uint32_t>(value) > static_cast<std::uint32_t>(DATE_MAX_DAY)) {
+          RefuseDay();
+        }
+        SetPiece(pieces, dates[value].text, dates[value].size);
+      }
+      column->field.values = values;
+      return;
+    }
+  }
   FieldCache* cache = column->cache;
   if constexpr (K != OutputKind::kDate && K != OutputKind::kFill) {
     if (cache != nullptr) {
@@ -716,6 +733,30 @@ std::int32_t PutBlock(OutputFieldCaches::BlockCopy copy, OutputStream* stream, c
                           : PutBlockPlain(stream, pieces, nFields, rows, bound);
 }
 
+// The delimited date texts of `plain` with `end` after each, kept in
+// `caches` (a row's last field apart from the others) and made again when
+// the end changes; null when the memory cannot be had. One text more than
+// there are days is room for the 32-byte reads of the last one.
+const DateText* FramedDates(OutputFieldCaches* caches, const DateText* plain, bool last, char end) {
+  const int k = last ? 1 : 0;
+  if (caches->dates[k] != nullptr && caches->datesEnd[k] == end) {
+    return static_cast<const DateText*>(caches->dates[k]);
+  }
+  if (caches->dates[k] == nullptr) {
+    caches->dates[k] = Env_Reallocate(nullptr, sizeof(DateText) * (kDays + 1));
+    if (caches->dates[k] == nullptr) return nullptr;
+  }
+  auto* texts = static_cast<DateText*>(caches->dates[k]);
+  for (int day = 0; day < kDays; ++day) {
+    texts[day] = plain[day];
+    texts[day].text[texts[day].size] = end;  // a delimited date has at most 10 characters
+    ++texts[day].size;
+  }
+  texts[kDays] = DateText{};
+  caches->datesEnd[k] = end;
+  return texts;
+}
+
 // Whether field i shows the very values of field i - 1 with the same
 // framing (a column shown twice in a row, as hundred's double and decim):
 // its pieces are then those of the field before, copied, not looked up or
@@ -774,6 +815,10 @@ int BlockRows(OutputStream* stream, const OutputFormat& format, const OutputRowF
     columns[i] = {fields[i], cached ? CacheFor(tables, i, look) : nullptr};
     columns[i].twice = look.twice && columns[i].cache != nullptr;
     columns[i].wide = wide;
+    if (!kFixed && fields[i].kind == OutputKind::kDate && !copied[i]) {
+      const bool last = i == lastField;
+      columns[i].dates = FramedDates(tables, writer.dates(), last, last ? '\n' : writer.delim());
+    }
     pieceOf[i] = i > 0 && columns[i - 1].twice ? -1 : nPieces++;
   }
   std::int32_t done = 0;
