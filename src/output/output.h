@@ -175,7 +175,8 @@ struct OutputRowField {
 // Output_Rows, which makes each table at its first use through the
 // reallocation seam. A table that cannot be had leaves its field to the
 // general path. It also keeps the formatter's working memory for a block of
-// rows (the pieces of each row and the texts made anew), made the same way.
+// rows (the pieces of each row and the texts made anew) and the date texts
+// framed with their end, made the same way.
 // Not shared between threads at once.
 class OutputFieldCaches {
  public:

@@ -1,9 +1,11 @@
 // output/rows.cpp: the row formatter. Whole rows of fields are formatted
-// with one Reserve per row, no call per field, and the framing and character
-// sets of one OutputFormat value, so that worker threads read nothing that
-// may change under them; fields with few distinct values copy their framed
-// texts from the caller's tables. With tables, rows go a block at a time,
-// one field at a time, and are then put together by copies.
+// with one Reserve per row (or per run of rows that surely fit), no call per
+// field, and the framing and character sets of one OutputFormat value, so
+// that worker threads read nothing that may change under them; fields with
+// few distinct values copy their framed texts from the caller's tables.
+// With tables, rows go a block at a time, one field at a time (new integers
+// and code texts several values at once in vector registers, dates from
+// texts framed with their end), and are then put together by copies.
 #include <array>
 #include <bit>
 #include <cstddef>
