@@ -548,8 +548,9 @@ RowValues MakeRowValues(std::int32_t rows) {
   return v;
 }
 
-// The block copies this machine runs: the portable one always, the AVX2
-// one where the processor has it.
+// The ways of making and copying blocks this machine runs: the portable
+// one always, the AVX2 one (vector digits, lookups and copies) where the
+// processor has it.
 std::vector<OutputFieldCaches::BlockCopy> BlockCopies() {
   std::vector<OutputFieldCaches::BlockCopy> copies = {OutputFieldCaches::BlockCopy::kPortable};
   if (Output_HasAvx2()) copies.push_back(OutputFieldCaches::BlockCopy::kAvx2);
@@ -596,14 +597,15 @@ TEST_F(OutputTest, RowsMatchTheWritersFieldByField) {
 }
 
 // Rows of `fields` formatted `chunk` rows per call, as the relation writer
-// hands them over.
+// hands them over, blocks copied out as `copy` says.
 std::string ChunkedRows(const std::vector<OutputRowField>& fields, std::int32_t rows,
-                        std::int32_t chunk) {
+                        std::int32_t chunk,
+                        OutputFieldCaches::BlockCopy copy = OutputFieldCaches::BlockCopy::kBest) {
   std::string text;
   for (std::int32_t first = 0; first < rows; first += chunk) {
     std::vector<OutputRowField> part = fields;
     for (OutputRowField& f : part) f.values += first * f.stride;
-    text += FormattedRows(part, std::min(chunk, rows - first));
+    text += FormattedRows(part, std::min(chunk, rows - first), copy);
   }
   return text;
 }
@@ -632,17 +634,57 @@ TEST_F(OutputTest, RowsReuseTextsOnlyWhileTheyStillHold) {
     for (char changed : {'\0', 'b', 'Q'}) {
       // Changing a set in place between calls changes the texts.
       if (changed != 0) Output_remap(fieldState.format.varChar, changed, '#');
-      ASSERT_EQ(ChunkedRows(fields, kRows, 4096), WriterRows(fields, kRows))
-          << "delimiter " << int{delim} << " set change " << int{changed};
+      const std::string expected = WriterRows(fields, kRows);
+      for (const auto copy : BlockCopies()) {
+        ASSERT_EQ(ChunkedRows(fields, kRows, 4096, copy), expected)
+            << "delimiter " << int{delim} << " set change " << int{changed} << " copy "
+            << static_cast<int>(copy);
+      }
     }
   }
 }
 
-// Integer fields of mostly new values are made four values at a time where
-// the machine can: every length of number, zero, the largest value, and
-// negative values among them (which go the plain way with the rest of
-// their four), in the middle of a row and at its end, and row counts that
-// leave a few values over.
+// A column shown in two or more fields one after the other is kept in its
+// table twice over where it can be: pairs, a run of three, one ending the
+// row (whose line end differs), fixed-width texts whose pair is longer
+// than a kept text, and values 0 and 1 (what empty slots hold) first.
+TEST_F(OutputTest, ColumnsShownAgainComeOutAsTheWritersWriteThem) {
+  constexpr std::int32_t kRows = 6000;
+  std::vector<std::int32_t> few(kRows);
+  std::int32_t state = 17;
+  for (std::int32_t r = 0; r < kRows; ++r) {
+    state = Ms_Step(state);
+    few[static_cast<std::size_t>(r)] = r < 4 ? r % 2 : (state % 50) * 40000 - 1000000;
+  }
+  const auto field = [&](OutputKind kind, int width) {
+    return OutputRowField{few.data(), 1, kind, width};
+  };
+  const std::vector<OutputRowField> cases[] = {
+      {field(OutputKind::kInteger, 12), field(OutputKind::kInteger, 12),
+       field(OutputKind::kFloat, 15)},
+      {field(OutputKind::kFixed20, 60), field(OutputKind::kFixed20, 60),
+       field(OutputKind::kVarChar, 70), field(OutputKind::kVarChar, 70),
+       field(OutputKind::kVarChar, 70)},
+      {field(OutputKind::kFloat, 9), field(OutputKind::kInteger, 11),
+       field(OutputKind::kInteger, 11), field(OutputKind::kInteger, 11),
+       field(OutputKind::kFixed10, 10), field(OutputKind::kFixed10, 10)}};
+  for (const auto& [delim, fixed] : {std::pair{',', 0}, std::pair{'\0', 1}}) {
+    Frame(delim, fixed);
+    for (const std::vector<OutputRowField>& fields : cases) {
+      for (const auto copy : BlockCopies()) {
+        ASSERT_EQ(ChunkedRows(fields, kRows, 4096, copy), WriterRows(fields, kRows))
+            << "delimiter " << int{delim} << " fields " << fields.size() << " copy "
+            << static_cast<int>(copy);
+      }
+    }
+  }
+}
+
+// Integer and code-text fields of mostly new values are made four values
+// at a time where the machine can: every length of number, zero, one, the
+// largest value, and negative values among them (which go the plain way
+// with the rest of their group), in the middle of a row and at its end,
+// side by side or not, and row counts that leave a few values over.
 TEST_F(OutputTest, NewIntegersComeOutAsTheWritersWriteThem) {
   constexpr std::int32_t kRows = 9001;
   std::vector<std::int32_t> values(kRows);
@@ -657,12 +699,19 @@ TEST_F(OutputTest, NewIntegersComeOutAsTheWritersWriteThem) {
     values[static_cast<std::size_t>(r)] = v;
   }
   const std::vector<OutputRowField> fields = {{values.data(), 1, OutputKind::kInteger, 10},
-                                              {values.data() + 1, 1, OutputKind::kInteger, 11}};
-  for (char delim : {',', '|', '\t'}) {
+                                              {values.data() + 2, 1, OutputKind::kFixed10, 10},
+                                              // every other value
+                                              {values.data() + 1, 2, OutputKind::kInteger, 11},
+                                              {values.data() + 3, 1, OutputKind::kFixed10, 10}};
+  for (char delim : {',', '|', '\t', ';'}) {
     Frame(delim, false);
-    for (std::int32_t rows : {kRows - 1, kRows - 2, 4099}) {
-      ASSERT_EQ(ChunkedRows(fields, rows, 4096), WriterRows(fields, rows))
-          << "delimiter " << int{delim} << " rows " << rows;
+    // Code texts of a set changed in place are drawn the plain way.
+    if (delim == ';') Output_remap(fieldState.format.fixed10, 'x', '#');
+    for (std::int32_t rows : {kRows / 2 - 1, kRows / 2 - 2, 4099}) {
+      for (const auto copy : BlockCopies()) {
+        ASSERT_EQ(ChunkedRows(fields, rows, 4096, copy), WriterRows(fields, rows))
+            << "delimiter " << int{delim} << " rows " << rows << " copy " << static_cast<int>(copy);
+      }
     }
   }
 }
@@ -738,15 +787,46 @@ TEST_F(OutputTest, RowsOfNoFieldsAreEmpty) {
 }
 
 TEST_F(OutputTest, RowsRefuseAnInvalidDay) {
-  const std::int32_t days[] = {0, DATE_MAX_DAY, DATE_MAX_DAY + 1};
-  const OutputRowField field{days, 1, OutputKind::kDate, 10};
-  OutputStream stream(-1, 16);
-  Raised r =
-      CatchRaise([&] { Output_Rows(&stream, fieldState.format, &field, 1, 3, &unusedFill); });
-  EXPECT_NE(r.cls, -1);
-  Raised byWriter = CatchRaise([&] { Output_Date(&stream, &fieldState, DATE_MAX_DAY + 1, 10, 1); });
-  EXPECT_EQ(r.cls, byWriter.cls);
-  EXPECT_EQ(r.out, byWriter.out);
+  // Without and with tables (rows a block at a time, dates from framed texts).
+  for (bool tables : {false, true}) {
+    for (std::int32_t bad : {DATE_MAX_DAY + 1, -1}) {
+      const std::int32_t days[] = {0, DATE_MAX_DAY, bad};
+      const OutputRowField field{days, 1, OutputKind::kDate, 10};
+      OutputFieldCaches caches;
+      OutputStream stream(-1, 16);
+      Raised r = CatchRaise([&] {
+        Output_Rows(&stream, fieldState.format, &field, 1, 3, &unusedFill,
+                    tables ? &caches : nullptr);
+      });
+      EXPECT_NE(r.cls, -1);
+      Raised byWriter = CatchRaise([&] { Output_Date(&stream, &fieldState, bad, 10, 1); });
+      EXPECT_EQ(r.cls, byWriter.cls);
+      EXPECT_EQ(r.out, byWriter.out);
+    }
+  }
+}
+
+// Dates come from texts framed with their field's end, in the middle of a
+// row and at its end; the texts follow a delimiter changed between calls.
+TEST_F(OutputTest, DatesFollowTheirFieldsEnd) {
+  constexpr std::int32_t kRows = 3000;
+  std::vector<std::int32_t> days(kRows);
+  std::int32_t state = 23;
+  for (std::int32_t r = 0; r < kRows; ++r) {
+    state = Ms_Step(state);
+    days[static_cast<std::size_t>(r)] =
+        r % 50 == 0 ? (r % 100 == 0 ? 0 : DATE_MAX_DAY) : state % (DATE_MAX_DAY + 1);
+  }
+  const std::vector<OutputRowField> fields = {{days.data(), 1, OutputKind::kDate, 10},
+                                              {days.data() + 1, 1, OutputKind::kInteger, 5},
+                                              {days.data() + 2, 1, OutputKind::kDate, 10}};
+  for (char delim : {',', '|', ',', '\0'}) {
+    Frame(delim, delim == 0);
+    for (const auto copy : BlockCopies()) {
+      ASSERT_EQ(ChunkedRows(fields, kRows - 2, 1000, copy), WriterRows(fields, kRows - 2))
+          << "delimiter " << int{delim} << " copy " << static_cast<int>(copy);
+    }
+  }
 }
 
 TEST_F(OutputTest, RowsStopAtAFailedStream) {

@@ -41,6 +41,7 @@ OutputFieldCaches::~OutputFieldCaches() {
     std::free(table);
   }
   std::free(block);
+  for (void* texts : dates) std::free(texts);
 }
 
 }  // namespace zervgen

@@ -25,7 +25,8 @@ struct FieldLook {
   bool last;
   int fixed;
   char delim;
-  char charSet[64];  // the texts' characters; unused for numbers
+  char charSet[64];    // the texts' characters; unused for numbers
+  bool twice = false;  // each text holds the field twice over
 
   bool operator==(const FieldLook&) const = default;
 };
@@ -39,18 +40,29 @@ inline bool Reusable(OutputKind kind) {
   return kind != OutputKind::kDate && kind != OutputKind::kFill;
 }
 
+// Where a field's text is and how long it is, in 16 bytes, so that it is
+// copied with one move; `value` is the value it shows in a table's entry
+// and unused elsewhere.
+struct FieldText {
+  const char* text;
+  std::uint32_t size;
+  std::int32_t value;
+};
+static_assert(sizeof(FieldText) == 16);
+
 class FieldCache {
  public:
   static constexpr int kSlotBits = 9;
   static constexpr int kTextBytes = 96;  // longer fields are not kept
+
+  FieldCache() { Clear(); }
 
   // Makes the table serve a field of `look`, forgetting what it held for
   // another.
   void Serve(const FieldLook& look) {
     if (look == look_) return;
     look_ = look;
-    ++generation_;
-    tagBase_ = static_cast<std::uint64_t>(generation_) << 32;
+    Clear();
     lookups_ = 0;
     misses_ = 0;
     decided_ = false;
@@ -78,38 +90,55 @@ class FieldCache {
   template <typename Format>
   [[gnu::always_inline]] char* Put(char* p, std::int32_t value, const Format& format) {
     const auto v = static_cast<std::uint32_t>(value);
-    const std::uint64_t tag = tagBase_ | v;
-    std::uint32_t slot = FirstSlot(v);
-    if (tags_[slot] != tag) {
-      slot = SecondSlot(v);
-      if (tags_[slot] != tag) return Miss(p, v, tag, format(p));
+    const FieldText* entry = EntryAt(FirstOffset(v));
+    if (entry->value != value) {
+      entry = EntryAt(SecondOffset(v));
+      if (entry->value != value) return Miss(p, value, format(p));
     }
-    const char* text = texts_[slot];
-    const int size = sizes_[slot];
+    const char* text = entry->text;
+    const std::uint32_t size = entry->size;
     std::memcpy(p, text, 32);
-    for (int i = 32; i < size; i += 32) std::memcpy(p + i, text + i, 32);
+    for (std::uint32_t i = 32; i < size; i += 32) std::memcpy(p + i, text + i, 32);
     return p + size;
   }
 
-  // Where the field of `value` is kept: its text and size, from the table
-  // or made with format(*scratch). A new text takes a free one of its two
-  // slots, never one already held, so that every text this returns stays
-  // as it is until the look changes; one that finds no free slot (or is
-  // too long) stays in the scratch, which then moves on past it. The
-  // returned text may be read up to kTextBytes bytes (a slot's) or to 32
-  // bytes past its end (the scratch's; the caller leaves that room).
+  // The byte offset of a value's first slot's entry from entries():
+  // FirstSlot(v) times the entry's size, in one multiply, one shift and
+  // one mask, which may be done for many values at once.
+  static constexpr int kEntryBits = 4;
+  static_assert(sizeof(FieldText) == std::size_t{1} << kEntryBits);
+  static constexpr std::uint32_t kFirstFactor = 0x9E3779B1u;
+  static constexpr int kOffsetShift = 32 - kSlotBits - kEntryBits;
+  static constexpr std::uint32_t kOffsetMask = ((1u << kSlotBits) - 1u) << kEntryBits;
+  static std::uint32_t FirstOffset(std::uint32_t v) {
+    return ((v * kFirstFactor) >> kOffsetShift) & kOffsetMask;
+  }
+  // The entries: one that holds `value` at its first slot's offset is that
+  // value's (its text and size, as Find hands them out); an entry that
+  // matches stays as it is until the look changes.
+  const FieldText* entries() const { return entries_; }
+  const FieldText* EntryAt(std::uint32_t offset) const {
+    return reinterpret_cast<const FieldText*>(reinterpret_cast<const char*>(entries_) + offset);
+  }
+
+  // Sets *piece to where the field of `value` is kept: its text and size,
+  // from the table or made with format(*scratch); piece->value is left
+  // unspecified. A new text takes a free one of its two slots, never one
+  // already held, so that every text this hands out stays as it is until
+  // the look changes; one that finds no free slot (or is too long) stays
+  // in the scratch, which then moves on past it. The text may be read up
+  // to kTextBytes bytes (a slot's) or to 32 bytes past its end (the
+  // scratch's; the caller leaves that room).
   template <typename Format>
-  [[gnu::always_inline]] const char* Find(std::int32_t value, char** scratch, std::uint32_t* size,
-                                          const Format& format) {
+  [[gnu::always_inline]] void Find(std::int32_t value, char** scratch, FieldText* piece,
+                                   const Format& format) {
     const auto v = static_cast<std::uint32_t>(value);
-    const std::uint64_t tag = tagBase_ | v;
-    std::uint32_t slot = FirstSlot(v);
-    if (tags_[slot] != tag) {
-      slot = SecondSlot(v);
-      if (tags_[slot] != tag) return Keep(v, tag, scratch, size, format(*scratch));
+    const FieldText* entry = EntryAt(FirstOffset(v));
+    if (entry->value != value) [[unlikely]] {
+      entry = EntryAt(SecondOffset(v));
+      if (entry->value != value) return Keep(value, scratch, piece, format(*scratch));
     }
-    *size = sizes_[slot];
-    return texts_[slot];
+    std::memcpy(piece, entry, sizeof *piece);
   }
 
  private:
@@ -117,51 +146,67 @@ class FieldCache {
 
   // Keeps the text just made at *scratch .. end in a free slot when it has
   // one, else leaves it in the scratch; counts the miss.
-  const char* Keep(std::uint32_t v, std::uint64_t tag, char** scratch, std::uint32_t* size,
-                   char* end) {
+  void Keep(std::int32_t value, char** scratch, FieldText* piece, char* end) {
     ++misses_;
     char* text = *scratch;
     const std::ptrdiff_t n = end - text;
-    *size = static_cast<std::uint32_t>(n);
+    piece->size = static_cast<std::uint32_t>(n);
+    const auto v = static_cast<std::uint32_t>(value);
     std::uint32_t slot = FirstSlot(v);
     if (Held(slot)) slot = SecondSlot(v);
     if (n > kTextBytes || Held(slot)) {
       *scratch = end;
-      return text;
+      piece->text = text;
+      return;
     }
     std::memcpy(texts_[slot], text, static_cast<std::size_t>(n));
-    sizes_[slot] = static_cast<std::uint8_t>(n);
-    tags_[slot] = tag;
-    return texts_[slot];
+    entries_[slot] = FieldText{texts_[slot], static_cast<std::uint32_t>(n), value};
+    piece->text = texts_[slot];
   }
   static constexpr std::uint32_t kProbeLookups = 4096;
 
-  static std::uint32_t FirstSlot(std::uint32_t v) { return (v * 0x9E3779B1u) >> (32 - kSlotBits); }
-  static std::uint32_t SecondSlot(std::uint32_t v) { return (v * 0x85EBCA77u) >> (32 - kSlotBits); }
-  bool Held(std::uint32_t slot) const { return tags_[slot] >> 32 == generation_; }
+  static constexpr std::uint32_t kSecondFactor = 0x85EBCA77u;
+  static std::uint32_t FirstSlot(std::uint32_t v) { return (v * kFirstFactor) >> (32 - kSlotBits); }
+  static std::uint32_t SecondSlot(std::uint32_t v) {
+    return (v * kSecondFactor) >> (32 - kSlotBits);
+  }
+  static std::uint32_t SecondOffset(std::uint32_t v) {
+    return ((v * kSecondFactor) >> kOffsetShift) & kOffsetMask;
+  }
+  bool Held(std::uint32_t slot) const { return entries_[slot].text != nullptr; }
+
+  // Empties every slot. An empty slot holds no text and, as its value, one
+  // that neither of the two slot functions sends to it, so that no lookup
+  // can take it for a value's entry.
+  void Clear() {
+    for (std::uint32_t slot = 0; slot < kSlots; ++slot) {
+      std::uint32_t stranger = 0;
+      while (FirstSlot(stranger) == slot || SecondSlot(stranger) == slot) ++stranger;
+      entries_[slot] = FieldText{nullptr, 0, static_cast<std::int32_t>(stranger)};
+    }
+  }
 
   // Keeps the field just formatted at p .. end in a free one of its two
   // slots (else the first), and counts the miss.
-  char* Miss(char* p, std::uint32_t v, std::uint64_t tag, char* end) {
+  char* Miss(char* p, std::int32_t value, char* end) {
     const std::ptrdiff_t size = end - p;
     if (size <= kTextBytes) {
+      const auto v = static_cast<std::uint32_t>(value);
       std::uint32_t slot = FirstSlot(v);
       if (Held(slot) && !Held(SecondSlot(v))) slot = SecondSlot(v);
       std::memcpy(texts_[slot], p, static_cast<std::size_t>(size));
-      sizes_[slot] = static_cast<std::uint8_t>(size);
-      tags_[slot] = tag;
+      entries_[slot] = FieldText{texts_[slot], static_cast<std::uint32_t>(size), value};
     }
     ++misses_;
     return end;
   }
 
+  // Where each slot's text is, and its value; first, so that an entry's
+  // address is the table's and the offset.
+  alignas(64) FieldText entries_[kSlots];
   alignas(64) char texts_[kSlots][kTextBytes];
-  std::uint64_t tags_[kSlots] = {};  // generation and value; generation 0 is never used
-  std::uint8_t sizes_[kSlots] = {};
   // No field yet: fill fields are never served, so no look equals this one.
   FieldLook look_{OutputKind::kFill, 0, false, 0, 0, {}};
-  std::uint32_t generation_ = 0;
-  std::uint64_t tagBase_ = 0;  // generation_ in the tags' high half
   std::uint32_t lookups_ = 0;
   std::uint32_t misses_ = 0;
   bool decided_ = false;

@@ -175,7 +175,8 @@ struct OutputRowField {
 // Output_Rows, which makes each table at its first use through the
 // reallocation seam. A table that cannot be had leaves its field to the
 // general path. It also keeps the formatter's working memory for a block of
-// rows (the pieces of each row and the texts made anew), made the same way.
+// rows (the pieces of each row and the texts made anew) and the date texts
+// framed with their end, made the same way.
 // Not shared between threads at once.
 class OutputFieldCaches {
  public:
@@ -188,6 +189,10 @@ class OutputFieldCaches {
   void* tables[kFields] = {};
   void* block = nullptr;       // working memory of a block of rows
   std::size_t blockBytes = 0;  // its size
+  // The delimited date texts, each with its field's end after it (the
+  // delimiter; [1]: the line end), made at need; null until then.
+  void* dates[2] = {};
+  char datesEnd[2] = {};  // the end each holds
   // How a block's rows are copied out: with the widest moves the machine
   // has (the default), or with the portable or the AVX2 copy named (tests
   // run both; kAvx2 REQUIRES Output_HasAvx2()). The bytes are the same.
