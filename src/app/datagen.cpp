@@ -167,13 +167,14 @@ void Main_initSignalHandlers(GenControlBlock* cb) {
 
 void Main_signalHandler(int sig) {
   // Ending signals are held by the workers, so only a fault (raised in a
-  // worker, or sent to the process and taken by one) lands here on another
-  // thread. The main thread, which records and writes the files, does the
-  // cleanup: the fault is handed to it and this thread waits for the end,
+  // worker, or sent to the process and taken by one) lands here on a
+  // worker. The main thread, which records and writes the files, does the
+  // cleanup: the fault is handed to it and the worker waits for the end,
   // so that no two cleanups run at once and no write of the main thread
-  // meets a file already closed.
-  const pid_t process = ::getpid();
-  if (static_cast<pid_t>(::syscall(SYS_gettid)) != process) {
+  // meets a file already closed. (A thread that is not the run's, such as
+  // a sanitizer's own, cleans up as the main thread would.)
+  if (Signals_OnWorkerThread()) {
+    const pid_t process = ::getpid();  // the main thread's id
     (void)::syscall(SYS_tgkill, process, process, sig);
     for (;;) ::pause();
   }

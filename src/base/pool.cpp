@@ -28,7 +28,10 @@ void StartBlocked(std::vector<std::thread>* threads, const std::function<void()>
   Signals_EndingSet(&block);
   pthread_sigmask(SIG_BLOCK, &block, &saved);
   try {
-    threads->emplace_back(body);
+    threads->emplace_back([body] {
+      Signals_MarkWorkerThread();
+      body();
+    });
   } catch (const std::system_error&) {
   } catch (const std::bad_alloc&) {
   }

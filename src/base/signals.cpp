@@ -92,6 +92,15 @@ bool Signals_IsEnding(int sig) {
   return sigismember(&set, sig) == 1;
 }
 
+namespace {
+// Set once by each worker thread for itself; read by the signal handler.
+thread_local bool onWorkerThread = false;
+}  // namespace
+
+void Signals_MarkWorkerThread() { onWorkerThread = true; }
+
+bool Signals_OnWorkerThread() { return onWorkerThread; }
+
 void Signals_LeadCpuLimit() {
   struct rlimit lim {};
   if (::getrlimit(RLIMIT_CPU, &lim) != 0) return;

@@ -35,6 +35,14 @@ bool Signals_IsEnding(int sig);
 // Async-signal-safe.
 bool Signals_IsFault(int sig);
 
+// Marks the calling thread as one of the run's workers, for the life of the
+// thread. A fault that lands on a worker (raised there, or sent to the
+// process and taken by it) is handed to the main thread, which records and
+// writes the files and so alone cleans up.
+void Signals_MarkWorkerThread();
+// Async-signal-safe: whether the calling thread was marked a worker.
+bool Signals_OnWorkerThread();
+
 // A CPU-time limit ends a run through SIGXCPU, which the kernel sends at
 // the soft limit; at the hard limit it sends SIGKILL, which no cleanup
 // follows. When the two are equal (as "ulimit -t N" sets them), lowers the
