@@ -358,9 +358,10 @@ alignas(64) constexpr std::array<CharPair, (1 << kPairBits) + 1> kGatherCodePair
 // The digit counts of eight values below 2^31: one more than the powers of
 // ten from 10 to 10^9 each reaches.
 [[gnu::always_inline, gnu::target("avx2")]] inline __m256i DigitCounts(__m256i values) {
+  static constexpr std::int32_t kBelow[] = {9,      99,      999,      9999,     99999,
+                                            999999, 9999999, 99999999, 999999999};  // 10^k - 1
   __m256i digits = _mm256_set1_epi32(1);
-  std::int32_t below = 9;  // 10^k - 1
-  for (int k = 1; k <= 9; ++k, below = below * 10 + 9) {
+  for (std::int32_t below : kBelow) {
     digits = _mm256_sub_epi32(digits, _mm256_cmpgt_epi32(values, _mm256_set1_epi32(below)));
   }
   return digits;
