@@ -8,6 +8,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -176,6 +177,13 @@ void Main_signalHandler(int sig) {
   if (Signals_OnWorkerThread()) {
     const pid_t process = ::getpid();  // the main thread's id
     (void)::syscall(SYS_tgkill, process, process, sig);
+    for (;;) ::pause();
+  }
+  // One cleanup only: a thread that is not the run's may take a signal at
+  // the same time as the main thread takes one (a sanitizer's own thread,
+  // say); the later waits for the first to end the process.
+  static std::atomic<bool> cleaning{false};
+  if (cleaning.exchange(true)) {
     for (;;) ::pause();
   }
   std::signal(sig, SIG_IGN);
