@@ -66,16 +66,10 @@ FieldContext ContextOf(const OutputFormat& format, std::int32_t* fillState) {
 }
 
 FieldContext WriterContext(OutputFieldState* state, bool dates) {
-  const OutputFormat& format = state->format;
-  return FieldContext{format.fixedFormat != 0,
-                      format.delim,
-                      format.fixed10,
-                      format.fixed20,
-                      format.varChar,
-                      format.fill,
-                      dates ? DateTexts(format.fixedFormat != 0) : nullptr,
-                      &state->fillState,
-                      false};
+  FieldContext context = ContextOf(state->format, &state->fillState);
+  if (!dates) context.dates = nullptr;
+  context.codeSetIsBase = false;
+  return context;
 }
 
 }  // namespace output_detail

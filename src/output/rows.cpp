@@ -380,6 +380,16 @@ alignas(64) constexpr std::array<CharPair, (1 << kPairBits) + 1> kGatherCodePair
             nFields);
 }
 
+// One value's piece made the plain way: format(at, value) writes its text
+// at *at, the piece points at it, and *at moves past it.
+template <typename Format>
+[[gnu::always_inline]] inline void PlainPiece(const Format& format, std::int32_t value, char** at,
+                                              Piece* piece) {
+  char* next = format(*at, value);
+  SetPiece(piece, *at, static_cast<std::uint32_t>(next - *at));
+  *at = next;
+}
+
 // The pieces of a delimited integer field made anew, for `rows` rows, at
 // *scratch: each value's ten digits (leading zeros too) and `end` in a slot
 // of 16 bytes, its piece starting at the first digit it shows. Eight values
@@ -401,9 +411,7 @@ template <typename Format>
                                         values[6 * stride], values[7 * stride]);
     if (_mm256_movemask_ps(_mm256_castsi256_ps(v)) != 0) {
       for (int k = 0; k < 8; ++k, values += stride, pieces += nFields) {
-        char* next = format(at, *values);
-        SetPiece(pieces, at, static_cast<std::uint32_t>(next - at));
-        at = next;
+        PlainPiece(format, *values, &at, pieces);
       }
       continue;
     }
@@ -423,9 +431,7 @@ template <typename Format>
     }
   }
   for (; r < rows; ++r, values += stride, pieces += nFields) {
-    char* next = format(at, *values);
-    SetPiece(pieces, at, static_cast<std::uint32_t>(next - at));
-    at = next;
+    PlainPiece(format, *values, &at, pieces);
   }
   *scratch = at;
 }
@@ -461,10 +467,8 @@ template <typename Format>
     values += 4 * stride;
     if (v[0] < 2 || v[1] < 2 || v[2] < 2 || v[3] < 2) {
       for (std::int32_t value : v) {
-        char* next = format(at, value);
-        SetPiece(pieces, at, static_cast<std::uint32_t>(next - at));
+        PlainPiece(format, value, &at, pieces);
         pieces += nFields;
-        at = next;
       }
       continue;
     }
@@ -487,9 +491,7 @@ template <typename Format>
     at += 64;
   }
   for (; r < rows; ++r, values += stride, pieces += nFields) {
-    char* next = format(at, *values);
-    SetPiece(pieces, at, static_cast<std::uint32_t>(next - at));
-    at = next;
+    PlainPiece(format, *values, &at, pieces);
   }
   *scratch = at;
 }
