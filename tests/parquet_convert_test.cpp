@@ -5,11 +5,13 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "base/random.h"
 #include "output/output.h"
+#include "parquet/buffer.h"
 #include "run/parquet_rows.h"
 
 namespace zervgen {
@@ -295,6 +297,135 @@ TEST_F(ParquetConvertTest, DictionaryEntriesInOrderOfFirstUse) {
       }
       ASSERT_EQ(v.dictSize, distinct + 1);
       EXPECT_TRUE(std::equal(firstUse.begin(), firstUse.end(), v.i32));
+    }
+  }
+}
+
+// A column chunk's bytes and what its metadata says of them.
+struct EncodedChunk {
+  ParquetStatus status;
+  std::string bytes;
+  bool dictionary;
+  std::int64_t values, uncompressed, compressed;
+  std::string min, max;
+};
+
+EncodedChunk EncodeField(ParquetFieldEncoder* encoder, const ParquetColumnDesc& desc,
+                         const OutputRowField& field, std::int32_t rows, bool same) {
+  ParquetBuffer bytes;
+  ParquetChunkMeta meta{};
+  const ParquetStatus status = encoder->EncodeInto(desc, ParquetCodec::kSnappy, writerState.format,
+                                                   field, rows, 1, &bytes, &meta, same);
+  return {status,
+          std::string(bytes.data(), bytes.size()),
+          meta.dictionary,
+          meta.numValues,
+          meta.uncompressedBytes,
+          meta.compressedBytes,
+          std::string(meta.min.bytes, meta.min.size),
+          std::string(meta.max.bytes, meta.max.size)};
+}
+
+bool operator==(const EncodedChunk& a, const EncodedChunk& b) {
+  return a.status == b.status && a.bytes == b.bytes && a.dictionary == b.dictionary &&
+         a.values == b.values && a.uncompressed == b.uncompressed && a.compressed == b.compressed &&
+         a.min == b.min && a.max == b.max;
+}
+
+// A field held as run numbers makes the chunk its values make, byte for
+// byte: numbers of one byte and of two, every type a column of few values
+// takes, a dictionary from the numbers, one with more entries than its
+// limit and a chunk kept plain (both from the values the numbers stand
+// for), a run first met in the last row, a stride of two, and a second
+// column of the same numbers taking the first one's dictionary.
+TEST_F(ParquetConvertTest, RunNumbersMakeTheChunkOfTheirValues) {
+  struct {
+    int width;
+    std::int32_t runs, rows;
+    std::int64_t hint;  // the column's distinct values, as the writer is told
+    std::ptrdiff_t stride;
+    bool late;  // the last run met only in the last row
+  } shapes[] = {{1, 100, 5000, 100, 1, false},      {1, 100, 5000, 100, 1, true},
+                {1, 256, 3001, 256, 2, false},      {1, 100, 399, 100, 1, false},
+                {1, 256, 800, 100, 1, false},       {2, 3000, 20000, 3000, 1, false},
+                {2, 3000, 8000, 1000, 1, true},     {2, 36524, 40000, 36524, 1, true},
+                {2, 65536, 300000, 65536, 2, false}};
+  struct {
+    ParquetType type;
+    OutputKind kind;
+    int width;
+  } kinds[] = {{ParquetType::kInt32, OutputKind::kInteger, 10},
+               {ParquetType::kDouble, OutputKind::kInteger, 10},
+               {ParquetType::kDecimal12_2, OutputKind::kInteger, 10},
+               {ParquetType::kDate, OutputKind::kDate, 10},
+               {ParquetType::kString, OutputKind::kFixed20, 20}};
+  for (const auto& shape : shapes) {
+    // Ascending values (days, when there are few enough), the numbers
+    // drawn at random.
+    const bool days = shape.runs <= 36524;
+    std::vector<std::int32_t> runValues;
+    for (std::int32_t k = 0; k < shape.runs; ++k) {
+      runValues.push_back(days ? k * 36523 / (shape.runs - 1) : 3 * k - 100000);
+    }
+    const auto slots = static_cast<std::size_t>(shape.rows * shape.stride);
+    std::vector<std::uint8_t> narrow(slots);
+    std::vector<std::uint16_t> wide(slots);
+    std::vector<std::int32_t> values(slots);
+    std::uint32_t state = 77;
+    for (std::int32_t r = 0; r < shape.rows; ++r) {
+      state = state * 1103515245u + 12345u;
+      const std::int32_t drawn = shape.late ? shape.runs - 1 : shape.runs;
+      std::int32_t k = static_cast<std::int32_t>((state >> 8) % drawn);
+      if (shape.late && r == shape.rows - 1) k = shape.runs - 1;
+      const auto at = static_cast<std::size_t>(r * shape.stride);
+      narrow[at] = static_cast<std::uint8_t>(k);
+      wide[at] = static_cast<std::uint16_t>(k);
+      values[at] = runValues[static_cast<std::size_t>(k)];
+    }
+    const void* numbers = shape.width == 1 ? static_cast<const void*>(narrow.data()) : wide.data();
+    const OutputRuns runs{numbers, shape.width, runValues.data(), shape.runs};
+    ParquetFieldEncoder fromValues, fromRuns;
+    for (const auto& kind : kinds) {
+      if (kind.type == ParquetType::kDate && !days) continue;
+      const ParquetColumnDesc desc{"c", kind.type, shape.hint};
+      const OutputRowField asValues{values.data(), shape.stride, kind.kind, kind.width};
+      const OutputRowField asRuns{nullptr, shape.stride, kind.kind, kind.width, runs};
+      for (bool same : {false, true}) {
+        const EncodedChunk want = EncodeField(&fromValues, desc, asValues, shape.rows, same);
+        ASSERT_EQ(want.status, ParquetStatus::kOk);
+        const EncodedChunk got = EncodeField(&fromRuns, desc, asRuns, shape.rows, same);
+        ASSERT_TRUE(got == want) << "width " << shape.width << " runs " << shape.runs << " rows "
+                                 << shape.rows << " type " << static_cast<int>(kind.type)
+                                 << (same ? " again" : "");
+      }
+    }
+  }
+}
+
+// A number without a value is refused, not read beyond the values: among
+// the first rows, after every run has been met, and in a chunk kept plain.
+TEST_F(ParquetConvertTest, RunNumberWithoutAValueIsRefused) {
+  const std::int32_t runValues[] = {5, 6, 7};
+  for (std::int32_t badRow : {0, 2, 999}) {
+    for (std::int64_t hint : {std::int64_t{3}, std::int64_t{0}}) {
+      std::vector<std::uint8_t> numbers(1000);
+      for (std::size_t r = 0; r < numbers.size(); ++r)
+        numbers[r] = static_cast<std::uint8_t>(r % 3);
+      numbers[static_cast<std::size_t>(badRow)] = 3;
+      const OutputRowField field{nullptr, 1, OutputKind::kInteger, 10,
+                                 OutputRuns{numbers.data(), 1, runValues, 3}};
+      ParquetFieldEncoder encoder;
+      ParquetBuffer bytes;
+      ParquetChunkMeta meta{};
+      EXPECT_EQ(encoder.EncodeInto({"c", ParquetType::kInt32, hint}, ParquetCodec::kSnappy,
+                                   writerState.format, field, 1000, 1, &bytes, &meta),
+                ParquetStatus::kBadArgument)
+          << "bad row " << badRow << " hint " << hint;
+      // The numbers of a later chunk are read afresh.
+      numbers[static_cast<std::size_t>(badRow)] = 1;
+      EXPECT_EQ(encoder.EncodeInto({"c", ParquetType::kInt32, hint}, ParquetCodec::kSnappy,
+                                   writerState.format, field, 1000, 1, &bytes, &meta),
+                ParquetStatus::kOk);
     }
   }
 }

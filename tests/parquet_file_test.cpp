@@ -8,17 +8,22 @@
 #include <string>
 #include <vector>
 
+#include "app/datagen.h"
+#include "core/columns.h"
 #include "output/output.h"
 #include "parquet/chunk.h"
 #include "parquet/file.h"
 #include "parquet_test_util.h"
 #include "run/parquet_format.h"
 #include "run/parquet_rows.h"
+#include "run/plan.h"
+#include "run/schemas.h"
 #include "test_util.h"
 
 namespace zervgen {
 namespace {
 
+using zervgen_test::ScratchDir;
 using zervgen_test::TValue;
 
 template <typename T>
@@ -288,11 +293,18 @@ TEST(ParquetFileTest, MemoryFailureReturnsStatus) {
   std::vector<std::int32_t> codes(3000);
   for (std::int32_t r = 0; r < 3000; ++r) codes[r] = r % 50 + 2;
   const OutputRowField field{codes.data(), 1, OutputKind::kVarChar, 80};
+  // The same codes as run numbers.
+  std::vector<std::int32_t> runValues(50);
+  std::vector<std::uint8_t> numbers(3000);
+  for (std::int32_t k = 0; k < 50; ++k) runValues[k] = k + 2;
+  for (std::int32_t r = 0; r < 3000; ++r) numbers[r] = static_cast<std::uint8_t>(r % 50);
+  const OutputRowField runs{nullptr, 1, OutputKind::kVarChar, 80,
+                            OutputRuns{numbers.data(), 1, runValues.data(), 50}};
   int failures = 0;
   for (int k = 1;; ++k) {
     std::string file;
     ParquetStatus status;
-    ParquetStatus fieldStatus[2];
+    ParquetStatus fieldStatus[4];
     int reached;
     {
       FailFrom fail(k);
@@ -303,23 +315,88 @@ TEST(ParquetFileTest, MemoryFailureReturnsStatus) {
         const ParquetColumnDesc desc{"address", ParquetType::kString, dict ? 50 : 3000};
         fieldStatus[dict] =
             encoder.Encode(desc, ParquetCodec::kSnappy, framing, field, 3000, 1, &chunk);
+        fieldStatus[2 + dict] =
+            encoder.Encode(desc, ParquetCodec::kSnappy, framing, runs, 3000, 1, &chunk);
       }
       reached = fail.count();
     }
-    for (ParquetStatus s : {status, fieldStatus[0], fieldStatus[1]}) {
+    for (ParquetStatus s : fieldStatus) {
       EXPECT_TRUE(s == ParquetStatus::kOk || s == ParquetStatus::kNoMemory) << k;
     }
+    EXPECT_TRUE(status == ParquetStatus::kOk || status == ParquetStatus::kNoMemory) << k;
     if (status == ParquetStatus::kOk) {
       EXPECT_TRUE(file == want) << k;
     }
     if (reached < k) {
       EXPECT_EQ(status, ParquetStatus::kOk);
-      EXPECT_EQ(fieldStatus[1], ParquetStatus::kOk);
+      for (ParquetStatus s : fieldStatus) EXPECT_EQ(s, ParquetStatus::kOk) << k;
       break;
     }
     ++failures;
   }
   EXPECT_GT(failures, 10);
+}
+
+// The Parquet files of every relation, in the run's order, their columns
+// kept as run numbers (`keep`) or as values: the whole relation, or the
+// rows [first, first + count) of each.
+std::vector<std::string> RelationFiles(const char* dir, bool keep, int threads,
+                                       std::int32_t rowGroup, std::int32_t first,
+                                       std::int32_t count) {
+  constexpr std::int32_t kRows = 70001;
+  GenControlBlock cb{};
+  cb.threads = threads;
+  cb.keepRunNumbers = keep ? 1 : 0;
+  Gen_InitializeCB(&cb, kRows, 5, dir);
+  const OutputFormat framing = Output_MakeFormat(',', 0);
+  GenParquetSettings settings;
+  settings.codec = ParquetCodec::kSnappy;
+  settings.rowGroupRows = rowGroup;
+  const GenFormatMaker parquet = [&](const char* relName, std::span<const GenColumnSpec> fields) {
+    return Gen_ParquetFormat(relName, fields, framing, settings);
+  };
+  std::vector<std::string> files;
+  bool kept = false;
+  for (std::int32_t tag : {kTagUniques, kTagUpdates, kTagHundred, kTagTenPcnt, kTagTiny}) {
+    const std::int32_t total = tag == kTagTiny ? 1 : kRows;
+    const GenRows rows = tag == kTagTiny ? GenRows{1, 0, 1} : GenRows{total, first, count};
+    const std::string path = std::string(dir) + "/" + Gen_RelationOf(tag).name;
+    const GenRelationPlan plan{tag, Gen_RelationOf(tag).name, total, {{path, rows}}};
+    EXPECT_EQ(Gen_Relation(&cb, plan, parquet), GenWriteStatus::kOk);
+    for (int i = 0; i < kGenSlots; ++i) kept = kept || Gen_Slot(&cb, i)->runWidth != 0;
+    files.push_back(zervgen_test::ReadText(path));
+    std::remove(path.c_str());
+  }
+  Main_cleanup(&cb);
+  // Run numbers are kept when, and only when, asked for.
+  EXPECT_EQ(kept, keep);
+  return files;
+}
+
+// Columns kept as run numbers write the Parquet files of their values, byte
+// for byte: every relation in the run's order (the later ones taking the
+// earlier ones' columns), one thread and three, row groups ending within
+// a column's first runs and a last one too short for a dictionary, and a
+// part.
+TEST(ParquetFileTest, ColumnsKeptAsRunNumbersWriteTheFilesOfTheirValues) {
+  struct {
+    int threads;
+    std::int32_t rowGroup, first, count;
+  } cases[] = {{1, 1048576, 0, 70001}, {3, 1000, 0, 70001}, {2, 7000, 20011, 17000}};
+  for (const auto& c : cases) {
+    ScratchDir dir;
+    const std::vector<std::string> want =
+        RelationFiles(dir.path(), false, c.threads, c.rowGroup, c.first, c.count);
+    const std::vector<std::string> got =
+        RelationFiles(dir.path(), true, c.threads, c.rowGroup, c.first, c.count);
+    ASSERT_EQ(got.size(), want.size());
+    for (std::size_t i = 0; i < want.size(); ++i) {
+      EXPECT_GT(want[i].size(), 100u);
+      EXPECT_TRUE(got[i] == want[i])
+          << "relation " << i << ", " << c.threads << " threads, row group " << c.rowGroup
+          << ", rows from " << c.first;
+    }
+  }
 }
 
 }  // namespace

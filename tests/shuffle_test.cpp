@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <numeric>
 #include <utility>
 #include <vector>
@@ -114,6 +115,7 @@ std::vector<std::int32_t> PlainShuffled(std::vector<std::int32_t> column, std::i
 // plain shuffle from `from` (up to `end`): one- and two-byte run numbers,
 // more runs than two bytes hold, columns too short for run numbers,
 // improper seeds, and the rows of parts, the last row and no row at all.
+// Run numbers kept stand for the same rows, from `from` to the last.
 TEST(ShuffleRuns, SameRowsAsThePlainShuffle) {
   struct Case {
     std::int32_t n;
@@ -149,6 +151,24 @@ TEST(ShuffleRuns, SameRowsAsThePlainShuffle) {
         ASSERT_TRUE(same(fromRuns, end) && same(fromValues, c.n))
             << "size " << c.n << " runs " << c.runs << " seed " << seed << " rows " << from
             << " to " << end;
+        std::vector<std::int32_t> kept(column.size(), 99);
+        const int width = Dist_ShuffleRuns(kept.data(), c.n, seed, runs, from, end, true);
+        const bool proper = seed > 0 && c.n >= 65536;
+        const int wantWidth = !proper ? 0 : c.runs <= 256 ? 1 : c.runs <= 65536 ? 2 : 0;
+        ASSERT_EQ(width, wantWidth) << "size " << c.n << " runs " << c.runs << " seed " << seed;
+        if (width == 0) {
+          ASSERT_TRUE(same(kept, end)) << "size " << c.n << " runs " << c.runs;
+          continue;
+        }
+        const auto* bytes = reinterpret_cast<const unsigned char*>(kept.data());
+        for (std::int32_t r = from; r < c.n; ++r) {
+          const std::size_t at = static_cast<std::size_t>(r) * static_cast<std::size_t>(width);
+          std::uint16_t wide = 0;
+          std::memcpy(&wide, bytes + at, 2);
+          const std::size_t number = width == 1 ? bytes[at] : wide;
+          ASSERT_EQ(values[number], plain[static_cast<std::size_t>(r)])
+              << "size " << c.n << " runs " << c.runs << " seed " << seed << " row " << r;
+        }
       }
     }
   }

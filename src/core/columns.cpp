@@ -175,6 +175,7 @@ void Gen_releaseAttr(GenAttr* attr) {
       attr->fileName = nullptr;
       break;
     case GEN_MEMORY:
+      Gen_DropRunNumbers(attr);
       Gen_Free(attr->vector);
       attr->vector = nullptr;
       break;
@@ -182,6 +183,14 @@ void Gen_releaseAttr(GenAttr* attr) {
       break;
   }
   attr->inUse = 0;
+}
+
+void Gen_DropRunNumbers(GenAttr* attr) {
+  CHECK_REQUIRE_TEXT(attr != nullptr, "attr != NULL");
+  delete[] attr->runValues;
+  attr->runValues = nullptr;
+  attr->runWidth = 0;
+  attr->runCount = 0;
 }
 
 void Gen_releaseScratch(GenControlBlock* cb) {

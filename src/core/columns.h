@@ -44,6 +44,14 @@ struct GenAttr {
   // column.
   std::int32_t settledFrom;
   std::int32_t settledEnd;
+  // GEN_MEMORY, a column of few values kept as its run numbers (see the
+  // control block's keepRunNumbers): row r's number is the runWidth-byte
+  // (1 or 2) unsigned integer at byte r * runWidth of the vector, its value
+  // runValues[number], runCount distinct values, ascending. runWidth 0 and
+  // runValues null when the vector holds the values.
+  std::int32_t runWidth;
+  std::int32_t runCount;
+  std::int32_t* runValues;  // owned (new[])
 };
 
 inline constexpr int kGenSlots = 11;
@@ -59,6 +67,11 @@ struct GenControlBlock {
   // of memory instead of going to a temporary file, and the run creates no
   // temporary file (a check of files). Zero, the default: it may.
   std::uint8_t noTempFiles;
+  // Nonzero: a column of few values (its runs countable in one or two
+  // bytes) may be kept as its run numbers instead of its values, for a
+  // writer that reads them (the Parquet one). Zero, the default: every
+  // column in memory holds its values.
+  std::uint8_t keepRunNumbers;
   GenAttr keyAttr;
   GenAttr integerAttr;
   GenAttr signedAttr;
@@ -116,6 +129,9 @@ std::int32_t Gen_initTemp(GenControlBlock* cb, GenAttr* attr, std::int32_t* vect
 // file (closed and removed), path and read buffer. Harmless when repeated.
 // REQUIRES: attr != NULL
 void Gen_releaseAttr(GenAttr* attr);
+// Forgets the slot's run numbers, if any: its vector is to hold values.
+// REQUIRES: attr != NULL
+void Gen_DropRunNumbers(GenAttr* attr);
 // Releases the shared vector when no slot owns it. Harmless when repeated.
 // REQUIRES: cb != NULL
 void Gen_releaseScratch(GenControlBlock* cb);

@@ -470,7 +470,7 @@ bool UniformAsRuns(const DistJob& job) {
   const std::int32_t n = job.nTuples;
   const std::int32_t nUnique = job.nUnique;
   if (n == 1 || nUnique == 1 || nUnique == n || nUnique > kDistMaxRuns) return false;
-  const std::unique_ptr<std::int32_t[]> list(new (std::nothrow) std::int32_t[2 * nUnique]);
+  std::unique_ptr<std::int32_t[]> list(new (std::nothrow) std::int32_t[2 * nUnique]);
   if (list == nullptr) return false;
   std::int32_t* values = list.get();
   std::int32_t* counts = values + nUnique;
@@ -485,8 +485,16 @@ bool UniformAsRuns(const DistJob& job) {
   const std::int32_t count = job.missingOne ? UniformRuns<true>(n, width, job.min, nUnique, put)
                                             : UniformRuns<false>(n, width, job.min, nUnique, put);
   if (count != n) return false;
-  Dist_ShuffleRuns(job.attr->vector, n, job.seed, DistRuns{values, counts, runs}, job.from,
-                   EndOf(job));
+  // Run numbers stand for values only when no two runs share a value.
+  bool keep = job.keepRunNumbers && job.attr->location == GEN_MEMORY;
+  for (std::int32_t k = 1; keep && k < runs; ++k) keep = values[k - 1] < values[k];
+  GenAttr* attr = job.attr;
+  attr->runWidth = Dist_ShuffleRuns(attr->vector, n, job.seed, DistRuns{values, counts, runs},
+                                    job.from, EndOf(job), keep);
+  if (attr->runWidth != 0) {
+    attr->runValues = list.release();
+    attr->runCount = runs;
+  }
   return true;
 }
 
@@ -495,11 +503,13 @@ bool UniformAsRuns(const DistJob& job) {
 void Dist_cleanup(GenAttr* attr, std::int32_t relationTag, std::int32_t nTuples,
                   std::int32_t seed) {
   CHECK_REQUIRE_TEXT(attr != nullptr, "attr != NULL");
+  Gen_DropRunNumbers(attr);
   const int error = ShuffleAndStore(attr, relationTag, nTuples, seed, 0);
   if (error != 0) Dist_TempWriteFailed(attr, error);
 }
 
 int Dist_RunJob(const DistJob& job) {
+  Gen_DropRunNumbers(job.attr);
   if (job.kind == DistKind::kUniform && UniformAsRuns(job)) {
     return Store(job.attr, job.relationTag, job.nTuples, job.from, EndOf(job));
   }

@@ -74,6 +74,9 @@ struct DistJob {
   // last row's.
   std::int32_t from = 0;
   std::int32_t end = kDistAllRows;
+  // The column may stay as its run numbers (GenAttr::runWidth) when it is
+  // a uniform one of few distinct values in memory.
+  bool keepRunNumbers = false;
 };
 
 // Generates the job's vector, shuffles it and stores it, like Dist_cleanup

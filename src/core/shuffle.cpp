@@ -342,12 +342,13 @@ bool ShuffleAsRuns(std::int32_t* vector, std::int32_t nTuples, std::int32_t s, I
 }
 
 // Lays the runs down as run numbers of type Narrow in the first bytes of the
-// vector, shuffles them and puts the values of the rows from `from` up to
-// `end` in their place.
+// vector, shuffles them and, unless they are kept, puts the values of the
+// rows from `from` up to `end` in their place. Returns the width of the
+// numbers kept, or 0.
 template <typename Narrow>
-void ShuffleRunNumbers(std::int32_t* vector, std::int32_t nTuples, std::int32_t s,
-                       IndexKernel kernel, const DistRuns& runs, std::int32_t from,
-                       std::int32_t end) {
+int ShuffleRunNumbers(std::int32_t* vector, std::int32_t nTuples, std::int32_t s,
+                      IndexKernel kernel, const DistRuns& runs, std::int32_t from, std::int32_t end,
+                      bool keep) {
   auto* narrow = reinterpret_cast<Narrow*>(vector);
   std::int32_t at = 0;
   for (std::int32_t k = 0; k < runs.n; ++k) {
@@ -355,7 +356,9 @@ void ShuffleRunNumbers(std::int32_t* vector, std::int32_t nTuples, std::int32_t 
     at += runs.counts[k];
   }
   ShuffleBlocks(narrow, nTuples, s, kernel, StopFor(from));
+  if (keep) return static_cast<int>(sizeof(Narrow));
   FromRunNumbers<Narrow>(vector, from, end, runs.values);
+  return 0;
 }
 
 bool ProperSeed(std::int32_t seed) { return seed > 0 && seed < kRandomModulus; }
@@ -384,15 +387,18 @@ void Dist_ShuffleFrom(std::int32_t* vector, std::int32_t nTuples, std::int32_t s
   }
 }
 
-void Dist_ShuffleRuns(std::int32_t* vector, std::int32_t nTuples, std::int32_t seed,
-                      const DistRuns& runs, std::int32_t from, std::int32_t end) {
+int Dist_ShuffleRuns(std::int32_t* vector, std::int32_t nTuples, std::int32_t seed,
+                     const DistRuns& runs, std::int32_t from, std::int32_t end,
+                     bool keepRunNumbers) {
   if (ProperSeed(seed) && nTuples >= kNarrowMinRows) {
     const IndexKernel kernel = BestKernel();
     if (runs.n <= kMaxNarrowRuns) {
-      return ShuffleRunNumbers<std::uint8_t>(vector, nTuples, seed, kernel, runs, from, end);
+      return ShuffleRunNumbers<std::uint8_t>(vector, nTuples, seed, kernel, runs, from, end,
+                                             keepRunNumbers);
     }
     if (runs.n <= kDistMaxRuns) {
-      return ShuffleRunNumbers<std::uint16_t>(vector, nTuples, seed, kernel, runs, from, end);
+      return ShuffleRunNumbers<std::uint16_t>(vector, nTuples, seed, kernel, runs, from, end,
+                                              keepRunNumbers);
     }
   }
   std::int32_t at = 0;
@@ -401,6 +407,7 @@ void Dist_ShuffleRuns(std::int32_t* vector, std::int32_t nTuples, std::int32_t s
     at += runs.counts[k];
   }
   Dist_ShuffleFrom(vector, nTuples, seed, from);
+  return 0;
 }
 
 }  // namespace zervgen

@@ -35,11 +35,16 @@ inline constexpr std::int32_t kDistMaxRuns = 1 << 16;
 // the same rows from `from` up to `end`, without first writing every value
 // out; the rows from `end` on may hold other bytes, too. A long column of
 // few runs is laid down and shuffled as run numbers, and only the values of
-// the rows wanted are put back.
+// the rows wanted are put back; with `keepRunNumbers`, none is, and the
+// column stays as its run numbers in the first bytes of the vector (row r's
+// at byte r * width for all rows from `from` on, its value
+// runs.values[number]). Returns that width, 1 or 2, when the run numbers
+// were kept, and 0 when the vector holds the values.
 // REQUIRES: 1 <= runs.n <= kDistMaxRuns, the counts are positive and sum to
 // nTuples, 0 <= from <= end <= nTuples
-void Dist_ShuffleRuns(std::int32_t* vector, std::int32_t nTuples, std::int32_t seed,
-                      const DistRuns& runs, std::int32_t from, std::int32_t end);
+int Dist_ShuffleRuns(std::int32_t* vector, std::int32_t nTuples, std::int32_t seed,
+                     const DistRuns& runs, std::int32_t from, std::int32_t end,
+                     bool keepRunNumbers = false);
 
 namespace shuffle_detail {
 

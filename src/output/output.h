@@ -161,13 +161,25 @@ struct OutputFieldState {
   std::int32_t fillState = 1;
 };
 
+// A column held as run numbers: row r's number is the `width`-byte (1 or
+// 2) unsigned integer at numbers + r * stride * width, its value
+// values[number]; the values are distinct, one per number, `count` of them.
+struct OutputRuns {
+  const void* numbers = nullptr;
+  int width = 0;
+  const std::int32_t* values = nullptr;
+  std::int32_t count = 0;
+};
+
 // One field of a row: the value of row r is values[r * stride] (stride 0
-// gives every row the same value).
+// gives every row the same value). Only the Parquet writer is handed a
+// field held as run numbers instead (`values` null, `runs` set).
 struct OutputRowField {
   const std::int32_t* values;
   std::ptrdiff_t stride;
   OutputKind kind;
   int width;
+  OutputRuns runs = {};
 };
 
 // The texts of values already framed, one table per field position, kept

@@ -55,6 +55,8 @@ class GenFormat {
   virtual ~GenFormat() = default;
   // Rows per chunk.
   virtual std::int32_t ChunkRows() const = 0;
+  // Whether the chunks take fields held as run numbers (OutputRuns).
+  virtual bool ReadsRunNumbers() const { return false; }
   // Chunks in flight with `threads` workers: formatted, waiting or being
   // written.
   virtual int RingChunks(int threads) const { return 2 * threads + 2; }

@@ -54,8 +54,9 @@ class RowGroupChunk : public GenFormatChunk {
       // them all. A column of the same values as the one before it (two
       // fields of one slot) takes that one's dictionary.
       const OutputRowField& field = view.fields[c];
-      const bool same = c > 0 && field.values == view.fields[c - 1].values &&
-                        field.stride == view.fields[c - 1].stride;
+      const OutputRowField* last = c > 0 ? &view.fields[c - 1] : nullptr;
+      const bool same = last != nullptr && field.values == last->values &&
+                        field.runs.numbers == last->runs.numbers && field.stride == last->stride;
       const ParquetStatus status = encoder_.EncodeInto(columns_[c], codec_, text_, field, view.rows,
                                                        view.fillState, &bytes_, &metas_[c], same);
       if (status == ParquetStatus::kNoMemory) {
@@ -104,6 +105,7 @@ class ParquetFormat : public GenFormat {
   }
 
   std::int32_t ChunkRows() const override { return settings_.rowGroupRows; }
+  bool ReadsRunNumbers() const override { return true; }
   // A row group is large (tens of MB at the default size, each touched
   // afresh): one per worker, the one in the writer's hands going back to
   // its worker once written. A spare one more kept no worker busier on two

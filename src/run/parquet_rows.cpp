@@ -157,6 +157,59 @@ void Bounds(const std::int32_t* in, std::int32_t rows, std::int32_t* least, std:
   BoundsPortable(in, rows, least, most);
 }
 
+// What RunEntries tells besides a count of entries.
+constexpr std::int32_t kOverLimit = -1;  // more entries than the limit
+constexpr std::int32_t kNoValue = -2;    // a number without a value
+
+// The dictionary of rows held as run numbers: each number's entry at its
+// place in `entries` (-1 when it has none; every number's place there), a
+// new entry at its first row, as the values would make it: the numbers
+// stand for distinct values. Returns the count of entries, or kOverLimit or
+// kNoValue. Only entries of numbers below runs.count are set.
+template <typename Narrow>
+std::int32_t RunEntries(const Narrow* in, std::ptrdiff_t stride, std::int32_t rows,
+                        const OutputRuns& runs, std::int32_t limit, std::int32_t* entries,
+                        std::int32_t* keys, std::uint32_t* indices) {
+  const auto numbers = static_cast<std::uint32_t>(runs.count);
+  std::int32_t count = 0;
+  std::int32_t r = 0;
+  // Until every run has its entry (within the first rows, as a rule).
+  for (; r < rows && count < runs.count; ++r) {
+    const std::uint32_t k = in[r * stride];
+    std::int32_t e = entries[k];
+    if (e < 0) {
+      if (k >= numbers) return kNoValue;
+      if (count == limit) return kOverLimit;
+      keys[count] = runs.values[k];
+      e = count++;
+      entries[k] = e;
+    }
+    indices[r] = static_cast<std::uint32_t>(e);
+  }
+  // Then every row's entry is known: a lookup, with a number without one
+  // (-1) caught at the end.
+  std::int32_t missing = 0;
+  for (; r < rows; ++r) {
+    const std::int32_t e = entries[in[r * stride]];
+    missing |= e;
+    indices[r] = static_cast<std::uint32_t>(e);
+  }
+  return missing < 0 ? kNoValue : count;
+}
+
+// The values of rows held as run numbers; false for a number without one.
+template <typename Narrow>
+bool WidenRuns(const Narrow* in, std::ptrdiff_t stride, std::int32_t rows, const OutputRuns& runs,
+               std::int32_t* out) {
+  const auto numbers = static_cast<std::uint32_t>(runs.count);
+  for (std::int32_t r = 0; r < rows; ++r) {
+    const std::uint32_t k = in[r * stride];
+    if (k >= numbers) return false;
+    out[r] = runs.values[k];
+  }
+  return true;
+}
+
 }  // namespace
 
 std::int32_t Parquet_DictionaryLimit(std::int64_t distinctHint, std::int32_t rows) {
@@ -218,6 +271,70 @@ ParquetStatus ParquetColumnConverter::ConvertUnlessPlainTexts(
     return ParquetStatus::kOk;
   }
   return Typed(desc.type, field.values, field.stride, rows);
+}
+
+ParquetStatus ParquetColumnConverter::ConvertRuns(const ParquetColumnDesc& desc,
+                                                  const OutputFormat& format,
+                                                  const OutputRowField& field, std::int32_t rows,
+                                                  bool sameValuesAsLast, bool* done) {
+  *done = false;
+  const OutputKind kind = field.kind;
+  if (rows < 1 || field.runs.numbers == nullptr || !WriterMakes(desc.type, kind)) {
+    return ParquetStatus::kBadArgument;
+  }
+  const std::int32_t limit = Keyed(kind) ? Parquet_DictionaryLimit(desc.distinctHint, rows) : 0;
+  if (limit == 0) return ParquetStatus::kOk;
+  values_ = ParquetValues{};
+  format_ = &format;
+  const Tried tried = tried_;
+  tried_ = Tried{};
+  const bool again = sameValuesAsLast && tried.values == field.runs.numbers &&
+                     tried.stride == field.stride && tried.rows == rows && tried.limit == limit;
+  bool built = tried.built;
+  std::int32_t dictSize = tried.dictSize;
+  if (!again) {
+    const ParquetStatus status = RunDictionary(field.runs, field.stride, rows, limit, &built);
+    if (status != ParquetStatus::kOk) return status;
+    dictSize = values_.dictSize;
+  }
+  tried_ = Tried{field.runs.numbers, field.stride, rows, limit, built, dictSize};
+  if (!built) return ParquetStatus::kOk;
+  *done = true;
+  values_.dictSize = dictSize;
+  values_.indices = indices_.data();
+  if (desc.type == ParquetType::kString) return DictionaryTexts(field);
+  return Typed(desc.type, keys_.data(), 1, dictSize);
+}
+
+// The dictionary of a field held as run numbers, by number: a table with a
+// place for every number, all free (-1) between calls.
+ParquetStatus ParquetColumnConverter::RunDictionary(const OutputRuns& runs, std::ptrdiff_t stride,
+                                                    std::int32_t rows, std::int32_t limit,
+                                                    bool* built) {
+  constexpr std::size_t kPlaces = std::size_t{1} << 16;
+  if (runs.width != 1 && runs.width != 2) return ParquetStatus::kBadArgument;
+  if (!keys_.Resize(static_cast<std::size_t>(limit)) ||
+      !indices_.Resize(static_cast<std::size_t>(rows))) {
+    return ParquetStatus::kNoMemory;
+  }
+  if (runEntries_.size() < kPlaces) {
+    if (!runEntries_.Resize(kPlaces)) return ParquetStatus::kNoMemory;
+    std::memset(runEntries_.data(), 0xFF, kPlaces * sizeof(std::int32_t));
+  }
+  std::int32_t* entries = runEntries_.data();
+  const std::int32_t count =
+      runs.width == 1 ? RunEntries(static_cast<const std::uint8_t*>(runs.numbers), stride, rows,
+                                   runs, limit, entries, keys_.data(), indices_.data())
+                      : RunEntries(static_cast<const std::uint16_t*>(runs.numbers), stride, rows,
+                                   runs, limit, entries, keys_.data(), indices_.data());
+  // Free again every place the call may have taken.
+  const auto taken = static_cast<std::size_t>(std::min<std::int64_t>(runs.count, kPlaces));
+  std::memset(entries, 0xFF, taken * sizeof(std::int32_t));
+  if (count == kNoValue) return ParquetStatus::kBadArgument;
+  if (count == kOverLimit) return ParquetStatus::kOk;  // *built stays false
+  values_.dictSize = count;
+  *built = true;
+  return ParquetStatus::kOk;
 }
 
 // An open-addressing table of the distinct values met so far; gives up,
@@ -494,14 +611,54 @@ ParquetStatus ParquetColumnConverter::PlainTexts(const OutputRowField& field, st
   return ParquetStatus::kOk;
 }
 
+ParquetStatus ParquetFieldEncoder::ConvertField(const ParquetColumnDesc& desc,
+                                                const OutputFormat& format,
+                                                const OutputRowField& field, std::int32_t rows,
+                                                bool sameValuesAsLast, bool* plainTexts,
+                                                OutputRowField* values) {
+  *plainTexts = false;
+  *values = field;
+  if (field.runs.numbers != nullptr) {
+    bool done = false;
+    const ParquetStatus status =
+        converter_.ConvertRuns(desc, format, field, rows, sameValuesAsLast, &done);
+    if (status != ParquetStatus::kOk || done) return status;
+    if (!wide_.Resize(static_cast<std::size_t>(rows))) return ParquetStatus::kNoMemory;
+    const bool widened = field.runs.width == 1
+                             ? WidenRuns(static_cast<const std::uint8_t*>(field.runs.numbers),
+                                         field.stride, rows, field.runs, wide_.data())
+                             : WidenRuns(static_cast<const std::uint16_t*>(field.runs.numbers),
+                                         field.stride, rows, field.runs, wide_.data());
+    if (!widened) return ParquetStatus::kBadArgument;
+    *values = OutputRowField{wide_.data(), 1, field.kind, field.width};
+  }
+  return converter_.ConvertUnlessPlainTexts(desc, format, *values, rows, sameValuesAsLast,
+                                            plainTexts);
+}
+
+ParquetStatus ParquetFieldEncoder::Encode(const ParquetColumnDesc& desc, ParquetCodec codec,
+                                          const OutputFormat& format, const OutputRowField& field,
+                                          std::int32_t rows, std::int32_t fillState,
+                                          ParquetEncodedChunk* out) {
+  bool plainTexts = false;
+  OutputRowField values = field;
+  ParquetStatus status = ConvertField(desc, format, field, rows, false, &plainTexts, &values);
+  if (status == ParquetStatus::kOk && plainTexts) {
+    status = converter_.PlainTexts(values, rows, &fillState);
+  }
+  if (status != ParquetStatus::kOk) return status;
+  return encoder_.Encode(desc, codec, converter_.values(), rows, out);
+}
+
 ParquetStatus ParquetFieldEncoder::EncodeInto(const ParquetColumnDesc& desc, ParquetCodec codec,
                                               const OutputFormat& format,
                                               const OutputRowField& field, std::int32_t rows,
                                               std::int32_t fillState, ParquetBuffer* bytes,
                                               ParquetChunkMeta* meta, bool sameValuesAsLast) {
   bool plainTexts = false;
+  OutputRowField values = field;
   ParquetStatus status =
-      converter_.ConvertUnlessPlainTexts(desc, format, field, rows, sameValuesAsLast, &plainTexts);
+      ConvertField(desc, format, field, rows, sameValuesAsLast, &plainTexts, &values);
   if (status != ParquetStatus::kOk) return status;
   if (!plainTexts) return encoder_.EncodeInto(desc, codec, converter_.values(), rows, bytes, meta);
   status = encoder_.BeginPlainStrings(codec, rows, bytes, meta);
@@ -509,8 +666,8 @@ ParquetStatus ParquetFieldEncoder::EncodeInto(const ParquetColumnDesc& desc, Par
   for (std::int32_t first = 0; status == ParquetStatus::kOk && first < rows;
        first += kParquetTextPartRows) {
     const std::int32_t n = std::min(kParquetTextPartRows, rows - first);
-    OutputRowField part = field;
-    part.values += static_cast<std::ptrdiff_t>(first) * field.stride;
+    OutputRowField part = values;
+    part.values += static_cast<std::ptrdiff_t>(first) * values.stride;
     status = converter_.PlainTexts(part, n, &fill);
     if (status != ParquetStatus::kOk) {
       encoder_.AbandonPlainStrings();

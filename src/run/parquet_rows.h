@@ -80,6 +80,15 @@ class ParquetColumnConverter {
                                                       const OutputRowField& field,
                                                       std::int32_t rows, bool sameValuesAsLast,
                                                       bool* plainTexts);
+  // For a field held as run numbers (field.runs): the column in dictionary
+  // form straight from the numbers, as Convert makes it from the values,
+  // with *done set. *done false, having made nothing, when the chunk is not
+  // kept in a dictionary: the caller then converts the values
+  // (ParquetFieldEncoder widens them). kBadArgument as Convert, and for a
+  // number without a value.
+  [[nodiscard]] ParquetStatus ConvertRuns(const ParquetColumnDesc& desc, const OutputFormat& format,
+                                          const OutputRowField& field, std::int32_t rows,
+                                          bool sameValuesAsLast, bool* done);
   // The texts of rows 0 .. rows-1 of `field`, in values().strings, framed
   // in the format of the last conversion; *fillState is the fill stream's
   // state at the first of them and is left past the last.
@@ -99,10 +108,14 @@ class ParquetColumnConverter {
   ParquetStatus DictionaryTexts(const OutputRowField& field);
   bool TextStream();
 
-  // The dictionary the last Convert tried: where its values lay, its
-  // limit, and whether it was built (with how many entries).
+  ParquetStatus RunDictionary(const OutputRuns& runs, std::ptrdiff_t stride, std::int32_t rows,
+                              std::int32_t limit, bool* built);
+
+  // The dictionary the last Convert tried: where its values (or run
+  // numbers) lay, its limit, and whether it was built (with how many
+  // entries).
   struct Tried {
-    const std::int32_t* values = nullptr;
+    const void* values = nullptr;
     std::ptrdiff_t stride = 0;
     std::int32_t rows = 0;
     std::int32_t limit = 0;
@@ -122,20 +135,19 @@ class ParquetColumnConverter {
   ParquetArray<std::int64_t> i64_;
   ParquetArray<double> f64_;
   ParquetArray<std::uint32_t> offsets_;
+  ParquetArray<std::int32_t> runEntries_;  // each run number's entry, -1 when free
   std::unique_ptr<OutputStream> text_;
 };
 
-// A converter and a chunk encoder: a worker's whole part of a chunk.
+// A converter and a chunk encoder: a worker's whole part of a chunk. A
+// field held as run numbers is converted from them when its chunk is kept
+// in a dictionary, and otherwise widened to its values first.
 class ParquetFieldEncoder {
  public:
   [[nodiscard]] ParquetStatus Encode(const ParquetColumnDesc& desc, ParquetCodec codec,
                                      const OutputFormat& format, const OutputRowField& field,
                                      std::int32_t rows, std::int32_t fillState,
-                                     ParquetEncodedChunk* out) {
-    const ParquetStatus status = converter_.Convert(desc, format, field, rows, fillState);
-    if (status != ParquetStatus::kOk) return status;
-    return encoder_.Encode(desc, codec, converter_.values(), rows, out);
-  }
+                                     ParquetEncodedChunk* out);
   // The same appending the chunk's bytes to *bytes, as
   // ParquetChunkEncoder::EncodeInto does.
   // `sameValuesAsLast` as for ParquetColumnConverter::Convert.
@@ -148,8 +160,16 @@ class ParquetFieldEncoder {
                                          bool sameValuesAsLast = false);
 
  private:
+  // Converts the field, from its run numbers when they make the chunk's
+  // dictionary; *plainTexts as ConvertUnlessPlainTexts, and *values the
+  // field whose values the plain texts are then made of.
+  ParquetStatus ConvertField(const ParquetColumnDesc& desc, const OutputFormat& format,
+                             const OutputRowField& field, std::int32_t rows, bool sameValuesAsLast,
+                             bool* plainTexts, OutputRowField* values);
+
   ParquetColumnConverter converter_;
   ParquetChunkEncoder encoder_;
+  ParquetArray<std::int32_t> wide_;  // a field's run numbers widened to its values
 };
 
 }  // namespace zervgen

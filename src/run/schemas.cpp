@@ -696,6 +696,7 @@ struct ColumnsDone {
   for (DistJob& job : jobs) {
     job.from = written.first;
     job.end = end;
+    job.keepRunNumbers = cb->keepRunNumbers != 0;
   }
   return RunJobs(cb, jobs);
 }

@@ -67,7 +67,8 @@ struct FieldSource {
   std::int32_t offset;
   std::int32_t constant;
   bool fromTemp;
-  int cursor;  // fromTemp: the read position it shares with the other fields of its slot
+  int cursor;           // fromTemp: the read position it shares with the other fields of its slot
+  const GenAttr* runs;  // a memory slot held as run numbers, or null
 };
 
 // The read position of one write in a temporary-file slot: the slot's read
@@ -226,7 +227,7 @@ void PlanSources(Relation* rel) {
   for (int i = 0; i < n; ++i) {
     GenAttr* attr = rel->columns[i].attr;
     FieldSource& src = rel->sources[i];
-    src = FieldSource{nullptr, 0, 0, 0, false, i};
+    src = FieldSource{nullptr, 0, 0, 0, false, i, nullptr};
     if (attr->location == GEN_FILL) {
       src.constant = attr->nFill;
       rel->hasFill = true;
@@ -246,6 +247,10 @@ void PlanSources(Relation* rel) {
     } else {
       CHECK_ENSURE_TEXT(src.stride <= 1, "advances per row <= 1");
       src.base = attr->vector;
+      if (attr->runWidth != 0) {
+        CHECK_ENSURE_TEXT(rel->format->ReadsRunNumbers(), "run numbers read by the format");
+        src.runs = attr;
+      }
     }
   }
   rel->fillDraws = rel->hasFill ? Output_FillDraws(rel->sources[n - 1].constant) : 0;
@@ -280,7 +285,14 @@ void BatchFields(const Relation& rel, const Batch& batch, OutputRowField* fields
     const GenColumn& col = rel.columns[i];
     OutputRowField& f = fields[i];
     f = OutputRowField{&src.constant, 0, col.kind, col.width};
-    if (src.base != nullptr) {
+    if (src.runs != nullptr) {
+      const auto at = static_cast<std::size_t>(batch.firstRow) * src.stride + src.offset;
+      const int width = src.runs->runWidth;
+      f.values = nullptr;
+      f.runs = OutputRuns{reinterpret_cast<const char*>(src.base) + at * width, width,
+                          src.runs->runValues, src.runs->runCount};
+      f.stride = src.stride;
+    } else if (src.base != nullptr) {
       const auto at = static_cast<std::size_t>(batch.firstRow);
       f.values = src.base + at * src.stride + src.offset;
       f.stride = src.stride;
