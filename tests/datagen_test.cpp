@@ -189,6 +189,12 @@ const std::vector<Shape>& Shapes() {
       {"fixed, fill 100", {"zervgen", "-n", "5000", "-ff", "-fc", "100"}, false},
       {"tab-delimited", {"zervgen", "-n", "5000", "-dc", "tab"}, false},
       {"temporary files", {"zervgen", "-n", "5000", "-fc", "30"}, true},
+      // Long enough for columns kept as run numbers.
+      {"run numbers", {"zervgen", "-hu", "-n", "70000"}, false, 1},
+      {"Parquet, run numbers",
+       {"zervgen", "-hu", "-n", "70000", "-parquet", "-rowgroup", "30000"},
+       false,
+       1},
       // Row groups have no reserved buffer to fall back on: a failure there
       // ends the relation with "Out of memory".
       {"Parquet", {"zervgen", "-hu", "-n", "5000", "-parquet", "-rowgroup", "1000"}, false, 1},

@@ -923,5 +923,47 @@ TEST_F(OutputTest, FullDiskFailsTheWriterAndStaysFailed) {
   close(fd);
 }
 
+// Run numbers widen to their values: numbers of one byte and of two, one
+// after the other and every other one, rows in whole eights and not, the
+// last number in the last row; a number without a value (the count
+// itself), among the first eight rows, later, or in the last row, is told.
+TEST(OutputWidenRuns, ValuesOfTheNumbersAndNumbersWithoutOne) {
+  for (int width : {1, 2}) {
+    for (std::ptrdiff_t stride : {1, 2}) {
+      for (std::int32_t rows : {0, 1, 7, 8, 9, 31, 1000}) {
+        for (std::int32_t bad : {-1, 0, 5, 17, rows - 1}) {
+          if (bad >= rows) continue;
+          const std::int32_t count = width == 1 ? 255 : 3000;
+          std::vector<std::int32_t> values;
+          for (std::int32_t k = 0; k < count; ++k) values.push_back(k * 11 - 700);
+          std::vector<std::uint8_t> narrow(static_cast<std::size_t>(rows * stride + 1), 0);
+          std::vector<std::uint16_t> wide(narrow.size(), 0);
+          std::vector<std::int32_t> want;
+          for (std::int32_t r = 0; r < rows; ++r) {
+            std::int32_t k = (r * 37 + 5) % count;
+            if (r == rows - 1) k = count - 1;
+            want.push_back(values[static_cast<std::size_t>(k)]);
+            if (r == bad) k = count;  // one past the last
+            narrow[static_cast<std::size_t>(r * stride)] = static_cast<std::uint8_t>(k);
+            wide[static_cast<std::size_t>(r * stride)] = static_cast<std::uint16_t>(k);
+          }
+          const void* numbers = width == 1 ? static_cast<const void*>(narrow.data()) : wide.data();
+          std::vector<std::int32_t> got(static_cast<std::size_t>(rows) + 1, 12345);
+          const bool ok =
+              Output_WidenRuns({numbers, width, values.data(), count}, stride, rows, got.data());
+          const std::string what = "width " + std::to_string(width) + " stride " +
+                                   std::to_string(stride) + " rows " + std::to_string(rows) +
+                                   " bad row " + std::to_string(bad);
+          EXPECT_EQ(ok, bad < 0) << what;
+          EXPECT_EQ(got[static_cast<std::size_t>(rows)], 12345) << what;  // nothing past the rows
+          if (bad >= 0) continue;
+          got.pop_back();
+          EXPECT_EQ(got, want) << what;
+        }
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace zervgen

@@ -373,8 +373,8 @@ GenWriteStatus Run(GenControlBlock* cb, int argc, char** argv, int* exitStatus) 
   Main_openReport(settings, argc, argv, &totalTimer);
   const OutputFormat framing = Output_MakeFormat(settings.delimChar, settings.fixedFormat);
   cb->threads = settings.nThreads;
-  // The Parquet writer reads the columns of few values as run numbers.
-  cb->keepRunNumbers = settings.parquet ? 1 : 0;
+  // Both formats read the columns of few values as run numbers.
+  cb->keepRunNumbers = 1;
   const GenFormatMaker makeFormat = FormatMaker(settings, framing);
   if (settings.verify) return Verify(cb, run, makeFormat, &totalTimer, exitStatus);
   // Fails before the long work when a file of the plan cannot be created,

@@ -4,11 +4,77 @@
 #include <cstring>
 #include <iterator>
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
+
 #include "base/except.h"
 #include "output/output.h"
 #include "output/text.h"
 
 namespace zervgen {
+namespace {
+
+template <typename Narrow>
+bool WidenNumbers(const Narrow* in, std::ptrdiff_t stride, std::int32_t rows,
+                  const std::int32_t* values, std::uint32_t count, std::int32_t* out) {
+  // A number without a value reads the first one, and is told at the end.
+  bool beyond = false;
+  for (std::int32_t r = 0; r < rows; ++r) {
+    const std::uint32_t k = in[r * stride];
+    beyond |= k >= count;
+    out[r] = values[k < count ? k : 0];
+  }
+  return !beyond;
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// The same for numbers one after the other, eight at a time: widened in one
+// register and their values gathered in one instruction; a number without
+// a value reads the last one.
+template <typename Narrow>
+[[gnu::target("avx2")]] bool WidenNumbersAvx2(const Narrow* in, std::int32_t rows,
+                                              const std::int32_t* values, std::uint32_t count,
+                                              std::int32_t* out) {
+  const __m256i last = _mm256_set1_epi32(static_cast<int>(count - 1));
+  __m256i beyond = _mm256_setzero_si256();
+  std::int32_t r = 0;
+  for (; r + 8 <= rows; r += 8) {
+    __m256i k;
+    if constexpr (sizeof(Narrow) == 1) {
+      k = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(in + r)));
+    } else {
+      k = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + r)));
+    }
+    beyond = _mm256_or_si256(beyond, _mm256_cmpgt_epi32(k, last));
+    k = _mm256_min_epu32(k, last);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + r), _mm256_i32gather_epi32(values, k, 4));
+  }
+  const bool tail = WidenNumbers(in + r, 1, rows - r, values, count, out + r);
+  return tail && _mm256_testz_si256(beyond, beyond) != 0;
+}
+#endif
+
+template <typename Narrow>
+bool Widen(const OutputRuns& runs, std::ptrdiff_t stride, std::int32_t rows, std::int32_t* out) {
+  const auto* in = static_cast<const Narrow*>(runs.numbers);
+  const auto count = static_cast<std::uint32_t>(runs.count);
+#if defined(__x86_64__) && defined(__GNUC__)
+  if (stride == 1 && Output_HasAvx2()) return WidenNumbersAvx2(in, rows, runs.values, count, out);
+#endif
+  return WidenNumbers(in, stride, rows, runs.values, count, out);
+}
+
+}  // namespace
+
+bool Output_WidenRuns(const OutputRuns& runs, std::ptrdiff_t stride, std::int32_t rows,
+                      std::int32_t* out) {
+  CHECK_REQUIRE_TEXT(out != nullptr, "out != NULL");
+  CHECK_REQUIRE_TEXT(runs.width == 1 || runs.width == 2, "run numbers of 1 or 2 bytes");
+  if (runs.count < 1) return rows < 1;
+  return runs.width == 1 ? Widen<std::uint8_t>(runs, stride, rows, out)
+                         : Widen<std::uint16_t>(runs, stride, rows, out);
+}
 
 namespace output_detail {
 

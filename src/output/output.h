@@ -172,8 +172,9 @@ struct OutputRuns {
 };
 
 // One field of a row: the value of row r is values[r * stride] (stride 0
-// gives every row the same value). Only the Parquet writer is handed a
-// field held as run numbers instead (`values` null, `runs` set).
+// gives every row the same value). A field held as run numbers has
+// `values` null and `runs` set instead; the row formatter takes only
+// values (Output_WidenRuns makes them).
 struct OutputRowField {
   const std::int32_t* values;
   std::ptrdiff_t stride;
@@ -181,6 +182,13 @@ struct OutputRowField {
   int width;
   OutputRuns runs = {};
 };
+
+// The values of rows 0 .. rows-1 of run numbers read at `stride`, into
+// out[0 .. rows-1]. False for a number without a value (out then holds
+// other values, too).
+// REQUIRES: runs.width is 1 or 2, out != NULL
+bool Output_WidenRuns(const OutputRuns& runs, std::ptrdiff_t stride, std::int32_t rows,
+                      std::int32_t* out);
 
 // The texts of values already framed, one table per field position, kept
 // by whoever formats rows (a chunk of the relation writer) and handed to

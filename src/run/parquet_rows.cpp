@@ -197,19 +197,6 @@ std::int32_t RunEntries(const Narrow* in, std::ptrdiff_t stride, std::int32_t ro
   return missing < 0 ? kNoValue : count;
 }
 
-// The values of rows held as run numbers; false for a number without one.
-template <typename Narrow>
-bool WidenRuns(const Narrow* in, std::ptrdiff_t stride, std::int32_t rows, const OutputRuns& runs,
-               std::int32_t* out) {
-  const auto numbers = static_cast<std::uint32_t>(runs.count);
-  for (std::int32_t r = 0; r < rows; ++r) {
-    const std::uint32_t k = in[r * stride];
-    if (k >= numbers) return false;
-    out[r] = runs.values[k];
-  }
-  return true;
-}
-
 }  // namespace
 
 std::int32_t Parquet_DictionaryLimit(std::int64_t distinctHint, std::int32_t rows) {
@@ -624,12 +611,10 @@ ParquetStatus ParquetFieldEncoder::ConvertField(const ParquetColumnDesc& desc,
         converter_.ConvertRuns(desc, format, field, rows, sameValuesAsLast, &done);
     if (status != ParquetStatus::kOk || done) return status;
     if (!wide_.Resize(static_cast<std::size_t>(rows))) return ParquetStatus::kNoMemory;
-    const bool widened = field.runs.width == 1
-                             ? WidenRuns(static_cast<const std::uint8_t*>(field.runs.numbers),
-                                         field.stride, rows, field.runs, wide_.data())
-                             : WidenRuns(static_cast<const std::uint16_t*>(field.runs.numbers),
-                                         field.stride, rows, field.runs, wide_.data());
-    if (!widened) return ParquetStatus::kBadArgument;
+    if (field.runs.width != 1 && field.runs.width != 2) return ParquetStatus::kBadArgument;
+    if (!Output_WidenRuns(field.runs, field.stride, rows, wide_.data())) {
+      return ParquetStatus::kBadArgument;
+    }
     *values = OutputRowField{wide_.data(), 1, field.kind, field.width};
   }
   return converter_.ConvertUnlessPlainTexts(desc, format, *values, rows, sameValuesAsLast,

@@ -1,12 +1,15 @@
 // run/text_format.cpp: the text format of relation files: rows of fields, framed
 // (delimited or fixed-width) by the row formatter, 4096 rows to a chunk.
+// Fields held as run numbers are widened to their values a chunk at a time.
 // When memory for chunks cannot be had, rows are formatted a few at a time
 // into a buffer that is part of the program image.
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <new>
 
+#include "base/env.h"
 #include "base/except.h"
 #include "output/output.h"
 #include "run/format.h"
@@ -24,16 +27,31 @@ constexpr std::int32_t kReservedRows = 256;
 // whatever the memory left. Lent to the reserved chunk of the text format
 // of the relation file being written: one at a time, on the main thread.
 char reservedText[kReservedTextBytes];
+// The same for the values of its fields held as run numbers.
+constexpr int kMaxFields = OutputFieldCaches::kFields;
+std::int32_t reservedValues[kMaxFields * kReservedRows];
 
 class TextChunk : public GenFormatChunk {
  public:
-  TextChunk(const OutputFormat& format, OutputStream* stream, OutputFieldCaches* caches)
-      : format_(format), stream_(stream), caches_(caches) {}
+  // `values`: room for kMaxFields fields of `valueRows` rows, where the
+  // fields held as run numbers are widened; null: had at the first such
+  // field.
+  TextChunk(const OutputFormat& format, OutputStream* stream, OutputFieldCaches* caches,
+            std::int32_t* values, std::int32_t valueRows)
+      : format_(format), stream_(stream), caches_(caches), values_(values), valueRows_(valueRows) {}
 
   std::int32_t Format(const GenChunkView& view) override {
     stream_->Clear();
+    OutputRowField widened[kMaxFields];
+    const OutputRowField* fields = view.fields;
+    if (std::any_of(fields, fields + view.nFields,
+                    [](const OutputRowField& f) { return f.runs.numbers != nullptr; })) {
+      // No room for the values: no rows, and the writer goes on with less.
+      if (!Widen(view, widened)) return 0;
+      fields = widened;
+    }
     std::int32_t fill = view.fillState;
-    if (Output_Rows(stream_, format_, view.fields, view.nFields, view.rows, &fill, caches_) == 0) {
+    if (Output_Rows(stream_, format_, fields, view.nFields, view.rows, &fill, caches_) == 0) {
       return view.rows;
     }
     // The stream could not grow: it holds the rows formatted before, whole.
@@ -46,16 +64,43 @@ class TextChunk : public GenFormatChunk {
   std::size_t size() const override { return stream_->size(); }
 
  private:
+  // The view's fields, those held as run numbers as their values.
+  bool Widen(const GenChunkView& view, OutputRowField* widened) {
+    CHECK_ENSURE_TEXT(view.nFields <= kMaxFields && view.rows <= valueRows_,
+                      "fields and rows fit the values");
+    if (values_ == nullptr) {
+      own_.reset(static_cast<std::int32_t*>(Env_Reallocate(
+          nullptr, sizeof(std::int32_t) * kMaxFields * static_cast<std::size_t>(valueRows_))));
+      values_ = own_.get();
+      if (values_ == nullptr) return false;
+    }
+    for (int i = 0; i < view.nFields; ++i) {
+      const OutputRowField& f = view.fields[i];
+      widened[i] = f;
+      if (f.runs.numbers == nullptr) continue;
+      std::int32_t* values = values_ + static_cast<std::size_t>(i) * valueRows_;
+      CHECK_ENSURE_TEXT(Output_WidenRuns(f.runs, f.stride, view.rows, values),
+                        "every run number has a value");
+      widened[i] = OutputRowField{values, 1, f.kind, f.width};
+    }
+    return true;
+  }
+
   const OutputFormat& format_;
   OutputStream* stream_;
   OutputFieldCaches* caches_;  // null: every field formatted anew
+  std::int32_t* values_;
+  std::int32_t valueRows_;
+  std::unique_ptr<std::int32_t, decltype(&std::free)> own_{nullptr,
+                                                           &std::free};  // values_ if had here
 };
 
 // A chunk whose stream and text tables are its own (through the
 // reallocation seam).
 class OwnedTextChunk : public TextChunk {
  public:
-  explicit OwnedTextChunk(const OutputFormat& format) : TextChunk(format, &own_, &caches_) {}
+  explicit OwnedTextChunk(const OutputFormat& format)
+      : TextChunk(format, &own_, &caches_, nullptr, kRowsPerChunk) {}
   bool ok() const { return own_.error() == 0; }
 
  private:
@@ -68,9 +113,10 @@ class TextFormat : public GenFormat {
   explicit TextFormat(const OutputFormat& format)
       : format_(format),
         reservedStream_(reservedText, kReservedTextBytes),
-        reserved_(format_, &reservedStream_, nullptr) {}
+        reserved_(format_, &reservedStream_, nullptr, reservedValues, kReservedRows) {}
 
   std::int32_t ChunkRows() const override { return kRowsPerChunk; }
+  bool ReadsRunNumbers() const override { return true; }
 
   std::unique_ptr<GenFormatChunk> NewChunk() override {
     std::unique_ptr<OwnedTextChunk> chunk(new (std::nothrow) OwnedTextChunk(format_));
