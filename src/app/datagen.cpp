@@ -166,7 +166,10 @@ void Main_initSignalHandlers(GenControlBlock* cb) {
   signalCb = cb;
 }
 
-void Main_signalHandler(int sig) {
+// Not instrumented by the address sanitizer: its check of the stack before
+// _exit does not know the stack a handler may run on, and its warning would
+// add to the messages.
+[[gnu::no_sanitize_address]] void Main_signalHandler(int sig) {
   // Ending signals are held by the workers, so only a fault (raised in a
   // worker, or sent to the process and taken by one) lands here on a
   // worker. The main thread, which records and writes the files, does the
