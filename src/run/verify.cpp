@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -89,11 +90,13 @@ std::string Number(std::uint64_t n) { return std::to_string(n); }
 
 // The range of mapped bytes the calling thread is comparing, and where to
 // go when a read there raises a bus error (the file was cut short under the
-// mapping): the comparison ends rather than the run.
+// mapping): the comparison ends rather than the run. Volatile, and fenced
+// where it is set, so that the compiler keeps every store before the
+// comparison that the handler may have to see.
 struct MappedRange {
-  sigjmp_buf* jump = nullptr;
-  const char* low = nullptr;
-  const char* high = nullptr;
+  sigjmp_buf* volatile jump = nullptr;
+  const char* volatile low = nullptr;
+  const char* volatile high = nullptr;
 };
 thread_local MappedRange comparing;
 // The bus-error action in place before a check put its own.
@@ -148,22 +151,28 @@ class BusErrorGuard {
 };
 
 // Whether the `n` mapped bytes at `mapped` are those at `data`; false also
-// when reading them raised a bus error.
+// when reading them raised a bus error. [low, high) is the mapping they lie
+// in: a bus error anywhere in its pages is the comparison's.
 // REQUIRES: a BusErrorGuard is ready
-bool SameMapped(const char* mapped, const char* data, std::size_t n) {
+bool SameMapped(const char* low, const char* high, const char* mapped, const char* data,
+                std::size_t n) {
   sigjmp_buf jump;
   if (sigsetjmp(jump, 1) != 0) {
-    comparing = MappedRange{};
+    comparing.jump = nullptr;
     return false;
   }
-  comparing = MappedRange{&jump, mapped, mapped + n};
+  comparing.low = low;
+  comparing.high = high;
+  comparing.jump = &jump;
+  std::atomic_signal_fence(std::memory_order_seq_cst);
   const bool same = std::memcmp(mapped, data, n) == 0;
-  comparing = MappedRange{};
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  comparing.jump = nullptr;
   return same;
 }
 
 // The check of one file.
-class FileCheck : public GenByteCheck {
+class FileCheck : public GenFileCheck {
  public:
   // `mappable`: the file may be compared through a mapping (it is not
   // standard input).
@@ -176,10 +185,8 @@ class FileCheck : public GenByteCheck {
             const GenFormatChunk* chunk) override;
   std::uint64_t offset() const override { return offset_; }
 
-  // After every byte was taken and matched: the file must end here.
-  void Finish();
-  // Why the file failed; empty when it did not.
-  const std::string& failure() const { return failure_; }
+  void Finish() override;
+  const std::string& failure() const override { return failure_; }
 
  private:
   // Whether the `size` bytes at `data` are the file's next bytes, all of
@@ -254,7 +261,8 @@ bool FileCheck::SameInMapping(const char* data, std::size_t size) {
     if (!MapWindowAt(at)) return false;
     const std::uint64_t inWindow = windowFrom_ + windowBytes_ - at;
     const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(size - done, inWindow));
-    if (!SameMapped(window_ + (at - windowFrom_), data + done, n)) return false;
+    const char* const mapped = window_ + (at - windowFrom_);
+    if (!SameMapped(window_, window_ + windowBytes_, mapped, data + done, n)) return false;
     done += n;
   }
   return true;
@@ -458,6 +466,10 @@ GenWriteStatus VerifyFile(GenControlBlock* cb, const GenFilePlan& file, const ch
 }
 
 }  // namespace
+
+std::unique_ptr<GenFileCheck> Gen_NewFileCheck(int fd, bool mappable, bool parquet, GenRows rows) {
+  return std::make_unique<FileCheck>(fd, mappable, parquet, rows);
+}
 
 std::string Gen_VerifyEscaped(const char* p, std::size_t n) {
   std::string out;
