@@ -24,6 +24,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #include "base/except.h"
 #include "base/util.h"
@@ -216,7 +217,7 @@ class FileCheck : public GenFileCheck {
   std::uint64_t offset_ = 0;  // bytes taken and matched so far
   std::int32_t rowGroups_ = 0;
   std::string failure_;
-  BusErrorGuard busGuard_;
+  std::optional<BusErrorGuard> busGuard_;  // while the file is mapped
   // The file's size when the check began, 0 when it is read rather than
   // mapped; and the window of it mapped now (none: null).
   std::uint64_t mapSize_ = 0;
@@ -228,10 +229,9 @@ class FileCheck : public GenFileCheck {
 FileCheck::FileCheck(int fd, bool mappable, bool parquet, GenRows rows)
     : fd_(fd), parquet_(parquet), rows_(rows), block_(new char[kBlockBytes]) {
   struct stat st {};
-  if (mappable && busGuard_.ready() && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-      st.st_size > 0) {
-    mapSize_ = static_cast<std::uint64_t>(st.st_size);
-  }
+  if (!mappable || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0) return;
+  busGuard_.emplace();
+  if (busGuard_->ready()) mapSize_ = static_cast<std::uint64_t>(st.st_size);
 }
 
 bool FileCheck::MapWindowAt(std::uint64_t at) {
