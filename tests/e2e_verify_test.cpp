@@ -139,6 +139,10 @@ TEST(Verify, DamagedFilesTellTheirFirstDifference) {
   const std::vector<std::string> parts = With(hun, {"-parts", "3"});
   const std::vector<std::string> pq = {"-hu",    "-n",   "3000",      "-parquet",
                                        "-codec", "none", "-rowgroup", "1000"};
+  // Files of more than one 4 MiB window of the mapped comparison.
+  const std::vector<std::string> bigHun = {"-hu", "-n", "40000"};
+  const std::vector<std::string> bigPq = {"-hu",    "-n",   "200000",    "-parquet",
+                                          "-codec", "none", "-rowgroup", "100000"};
   const std::string kHun = "zerv.hun";
   const std::string kPq = "zerv.hun.parquet";
   const std::string kRow1 =
@@ -168,6 +172,15 @@ TEST(Verify, DamagedFilesTellTheirFirstDifference) {
       {"a byte of the last row", hun, [&](const ScratchDir& d) { SetByte(d.File(kHun), -2, 'x'); },
        "zerv.hun: FAILED: row 1000 differs at byte offset 122855: expected "
        "\"...huR9,t JNabKQPcNE,tH:yGMq\\n\", found \"...huR9,t JNabKQPcNE,tH:yGMx\\n\"\n"},
+      {"a byte where the second window begins", bigHun,
+       [&](const ScratchDir& d) { SetByte(d.File(kHun), 4194304, 'x'); },
+       "zerv.hun: FAILED: row 35949 differs at byte offset 4194304: expected "
+       "\"...5b.tR8KI2,ibI uEHUj:jcEFji4B6V,h3Xmak:GARK\\n\", found "
+       "\"...5b.tR8KI2,ibI uEHUj:jcEFxi4B6V,h3Xmak:GARK\\n\"\n"},
+      {"a byte of a row group across two windows", bigPq,
+       [&](const ScratchDir& d) { SetByte(d.File(kPq), 4194304, 'x'); },
+       "zerv.hun.parquet: FAILED: differs at byte offset 4194304 (row group 2, column "
+       "\"double\")\n"},
       {"cut inside a row", hun, [&](const ScratchDir& d) { Cut(d.File(kHun), 30000); },
        "zerv.hun: FAILED: truncated after row 247 (the file ends at byte offset 30000, inside "
        "row 248)\n"},

@@ -1,18 +1,30 @@
 // verify.cpp: the check of existing relation files. A FileCheck takes
-// the bytes the writer makes for a file in place of the file, reads as many
-// from the file and compares them; at the first difference it stops the
-// writer and words where it is. The file is read in blocks of its own, so
-// the memory of a check is that of a run and one block more.
+// the bytes the writer makes for a file in place of the file, compares them
+// with as many of the file's and, at the first difference, stops the writer
+// and words where it is. A regular file the check opened is compared where
+// it lies in the page cache, through a window mapped a few MiB at a time,
+// with no copy; anything out of the ordinary there (a difference, a file
+// shorter than when the check began, a window that cannot be mapped, a bus
+// error of a file cut short under the mapping) sends the check back to
+// reading from the start of the bytes being compared, and reading words
+// every outcome. Standard input is always read, in blocks of its own. The
+// memory of a check is that of a run and one block or window more.
 #include "run/verify.h"
 
 #include <fcntl.h>
+#include <setjmp.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #include "base/except.h"
 #include "base/util.h"
@@ -24,6 +36,8 @@ namespace {
 
 // Bytes read from the file at a time.
 constexpr std::size_t kBlockBytes = std::size_t{1} << 20;
+// Bytes of a file mapped at a time; a multiple of the page size.
+constexpr std::size_t kWindowBytes = std::size_t{4} << 20;
 // Most bytes of a row shown in a message, and how many of them come before
 // the difference when the row is cut.
 constexpr std::size_t kShownBytes = 72;
@@ -75,22 +89,116 @@ std::string Quoted(const std::string& bytes, bool cutBefore, bool cutAfter) {
 
 std::string Number(std::uint64_t n) { return std::to_string(n); }
 
-// The check of one file.
-class FileCheck : public GenByteCheck {
+// The range of mapped bytes the calling thread is comparing, and where to
+// go when a read there raises a bus error (the file was cut short under the
+// mapping): the comparison ends rather than the run. Volatile, and fenced
+// where it is set, so that the compiler keeps every store before the
+// comparison that the handler may have to see.
+struct MappedRange {
+  sigjmp_buf* volatile jump = nullptr;
+  const char* volatile low = nullptr;
+  const char* volatile high = nullptr;
+};
+thread_local MappedRange comparing;
+// The bus-error action in place before a check put its own.
+struct sigaction previousBusAction;
+
+void OnBusError(int sig, siginfo_t* info, void* context) {
+  const MappedRange& range = comparing;
+  const char* const at = static_cast<const char*>(info->si_addr);
+  if (range.jump != nullptr && info->si_code > 0 && at >= range.low && at < range.high) {
+    siglongjmp(*range.jump, 1);
+  }
+  // Not a read of the comparison: what the action before does.
+  if ((previousBusAction.sa_flags & SA_SIGINFO) != 0) {
+    previousBusAction.sa_sigaction(sig, info, context);
+  } else if (previousBusAction.sa_handler != SIG_DFL && previousBusAction.sa_handler != SIG_IGN) {
+    previousBusAction.sa_handler(sig);
+  } else {
+    // The default: a fault comes again when this returns, a signal sent
+    // waits until then.
+    (void)::sigaction(sig, &previousBusAction, nullptr);
+    if (info->si_code <= 0) (void)::raise(sig);
+  }
+}
+
+// Puts the bus-error handler of mapped comparisons in place while it lives
+// (when another is not in place already), and the action before back.
+class BusErrorGuard {
  public:
-  FileCheck(int fd, bool parquet, GenRows rows)
-      : fd_(fd), parquet_(parquet), rows_(rows), block_(new char[kBlockBytes]) {}
+  BusErrorGuard() {
+    struct sigaction current {};
+    if (::sigaction(SIGBUS, nullptr, &current) != 0) return;
+    if ((current.sa_flags & SA_SIGINFO) != 0 && current.sa_sigaction == OnBusError) {
+      ready_ = true;  // an outer guard's
+      return;
+    }
+    struct sigaction action = current;
+    action.sa_sigaction = OnBusError;
+    action.sa_flags = (current.sa_flags | SA_SIGINFO) & ~SA_RESETHAND;
+    previousBusAction = current;
+    installed_ = ready_ = ::sigaction(SIGBUS, &action, nullptr) == 0;
+  }
+  ~BusErrorGuard() {
+    if (installed_) (void)::sigaction(SIGBUS, &previousBusAction, nullptr);
+  }
+  BusErrorGuard(const BusErrorGuard&) = delete;
+  BusErrorGuard& operator=(const BusErrorGuard&) = delete;
+  bool ready() const { return ready_; }
+
+ private:
+  bool installed_ = false;
+  bool ready_ = false;
+};
+
+// Whether the `n` mapped bytes at `mapped` are those at `data`; false also
+// when reading them raised a bus error. [low, high) is the mapping they lie
+// in: a bus error anywhere in its pages is the comparison's.
+// REQUIRES: a BusErrorGuard is ready
+bool SameMapped(const char* low, const char* high, const char* mapped, const char* data,
+                std::size_t n) {
+  sigjmp_buf jump;
+  if (sigsetjmp(jump, 1) != 0) {
+    comparing.jump = nullptr;
+    return false;
+  }
+  comparing.low = low;
+  comparing.high = high;
+  comparing.jump = &jump;
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  const bool same = std::memcmp(mapped, data, n) == 0;
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  comparing.jump = nullptr;
+  return same;
+}
+
+// The check of one file.
+class FileCheck : public GenFileCheck {
+ public:
+  // `mappable`: the file may be compared through a mapping (it is not
+  // standard input).
+  FileCheck(int fd, bool mappable, bool parquet, GenRows rows);
+  ~FileCheck() override { Unmap(); }
+  FileCheck(const FileCheck&) = delete;
+  FileCheck& operator=(const FileCheck&) = delete;
 
   bool Take(const char* data, std::size_t size, std::int32_t firstRow,
             const GenFormatChunk* chunk) override;
   std::uint64_t offset() const override { return offset_; }
 
-  // After every byte was taken and matched: the file must end here.
-  void Finish();
-  // Why the file failed; empty when it did not.
-  const std::string& failure() const { return failure_; }
+  void Finish() override;
+  const std::string& failure() const override { return failure_; }
 
  private:
+  // Whether the `size` bytes at `data` are the file's next bytes, all of
+  // them within its mapped size; false when they may not be.
+  bool SameInMapping(const char* data, std::size_t size);
+  bool MapWindowAt(std::uint64_t at);
+  void Unmap();
+  // Ends the mapped comparison: the file is read from offset_ on.
+  void StopMapping();
+  bool TakeRead(const char* data, std::size_t size, std::int32_t firstRow,
+                const GenFormatChunk* chunk);
   // Where byte `at` of the bytes taken (data of `chunk`, or framing) lies,
   // for Parquet messages.
   std::string ParquetPlace(const GenFormatChunk* chunk, std::size_t at) const;
@@ -109,10 +217,82 @@ class FileCheck : public GenByteCheck {
   std::uint64_t offset_ = 0;  // bytes taken and matched so far
   std::int32_t rowGroups_ = 0;
   std::string failure_;
+  std::optional<BusErrorGuard> busGuard_;  // while the file is mapped
+  // The file's size when the check began, 0 when it is read rather than
+  // mapped; and the window of it mapped now (none: null).
+  std::uint64_t mapSize_ = 0;
+  char* window_ = nullptr;
+  std::uint64_t windowFrom_ = 0;
+  std::size_t windowBytes_ = 0;
 };
+
+FileCheck::FileCheck(int fd, bool mappable, bool parquet, GenRows rows)
+    : fd_(fd), parquet_(parquet), rows_(rows), block_(new char[kBlockBytes]) {
+  struct stat st {};
+  if (!mappable || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0) return;
+  busGuard_.emplace();
+  if (busGuard_->ready()) mapSize_ = static_cast<std::uint64_t>(st.st_size);
+}
+
+bool FileCheck::MapWindowAt(std::uint64_t at) {
+  if (window_ != nullptr && at - windowFrom_ < windowBytes_) return true;
+  Unmap();
+  const std::uint64_t from = at - at % kWindowBytes;
+  const auto bytes =
+      static_cast<std::size_t>(std::min<std::uint64_t>(kWindowBytes, mapSize_ - from));
+  void* const p = ::mmap(nullptr, bytes, PROT_READ, MAP_SHARED, fd_, static_cast<off_t>(from));
+  if (p == MAP_FAILED) return false;
+  window_ = static_cast<char*>(p);
+  windowFrom_ = from;
+  windowBytes_ = bytes;
+  return true;
+}
+
+void FileCheck::Unmap() {
+  if (window_ != nullptr) (void)::munmap(window_, windowBytes_);
+  window_ = nullptr;
+}
+
+bool FileCheck::SameInMapping(const char* data, std::size_t size) {
+  if (size > mapSize_ - offset_) return false;
+  std::size_t done = 0;
+  while (done < size) {
+    const std::uint64_t at = offset_ + done;
+    if (!MapWindowAt(at)) return false;
+    const std::uint64_t inWindow = windowFrom_ + windowBytes_ - at;
+    const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(size - done, inWindow));
+    const char* const mapped = window_ + (at - windowFrom_);
+    if (!SameMapped(window_, window_ + windowBytes_, mapped, data + done, n)) return false;
+    done += n;
+  }
+  return true;
+}
+
+void FileCheck::StopMapping() {
+  Unmap();
+  mapSize_ = 0;
+  if (::lseek(fd_, static_cast<off_t>(offset_), SEEK_SET) < 0) {
+    failure_ = "read error at byte offset " + Number(offset_) + ": " + std::strerror(errno);
+  }
+}
 
 bool FileCheck::Take(const char* data, std::size_t size, std::int32_t firstRow,
                      const GenFormatChunk* chunk) {
+  if (mapSize_ != 0) {
+    if (SameInMapping(data, size)) {
+      offset_ += size;
+      if (chunk != nullptr) ++rowGroups_;
+      return true;
+    }
+    // Reading tells what is wrong, as it would have from the start.
+    StopMapping();
+    if (!failure_.empty()) return false;
+  }
+  return TakeRead(data, size, firstRow, chunk);
+}
+
+bool FileCheck::TakeRead(const char* data, std::size_t size, std::int32_t firstRow,
+                         const GenFormatChunk* chunk) {
   std::size_t done = 0;
   while (done < size) {
     const std::size_t want = std::min(kBlockBytes, size - done);
@@ -206,6 +386,8 @@ void FileCheck::Truncated(const char* data, std::size_t at, std::int32_t firstRo
 }
 
 void FileCheck::Finish() {
+  if (mapSize_ != 0) StopMapping();
+  if (!failure_.empty()) return;
   char extra[kShownBytes + 1];
   int error = 0;
   const std::size_t got = ReadUpTo(fd_, extra, sizeof extra, &error);
@@ -270,7 +452,7 @@ GenWriteStatus VerifyFile(GenControlBlock* cb, const GenFilePlan& file, const ch
     return GenWriteStatus::kOk;
   }
   const int fd = own ? own.get() : STDIN_FILENO;
-  FileCheck check(fd, parquet, file.rows);
+  FileCheck check(fd, static_cast<bool>(own), parquet, file.rows);
   const GenWriteStatus status = Gen_checkRelation(cb, relName, fields, file.rows, format, &check);
   if (status == GenWriteStatus::kOutOfMemory) return status;
   if (status == GenWriteStatus::kOk) check.Finish();
@@ -284,6 +466,10 @@ GenWriteStatus VerifyFile(GenControlBlock* cb, const GenFilePlan& file, const ch
 }
 
 }  // namespace
+
+std::unique_ptr<GenFileCheck> Gen_NewFileCheck(int fd, bool mappable, bool parquet, GenRows rows) {
+  return std::make_unique<FileCheck>(fd, mappable, parquet, rows);
+}
 
 std::string Gen_VerifyEscaped(const char* p, std::size_t n) {
   std::string out;

@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "core/columns.h"
@@ -41,6 +42,26 @@ struct GenVerifyTally {
 [[nodiscard]] GenWriteStatus Gen_VerifyRelation(GenControlBlock* cb, const GenRelationPlan& plan,
                                                 const GenFormatMaker& makeFormat, bool parquet,
                                                 GenVerifyTally* tally);
+
+// The check of one file, as Gen_VerifyRelation makes it for each: takes
+// the bytes the writer makes for the file (GenByteCheck) and compares them
+// with the file's own, from its start; the first difference stops it.
+class GenFileCheck : public GenByteCheck {
+ public:
+  // After every byte was taken and matched: the file must end here.
+  virtual void Finish() = 0;
+  // Why the file failed (the text after "FAILED: "); empty when it did not.
+  virtual const std::string& failure() const = 0;
+};
+
+// A check of the file open at `fd`, positioned at its start, whose bytes are
+// the rows `rows` of a relation (or a Parquet file when `parquet`). When
+// `mappable` (not standard input) and the file is a regular one, its bytes
+// are compared where they lie in the page cache, a mapped window at a time;
+// otherwise they are read. Either way every outcome is worded alike, also
+// for a file cut short or changed while it is checked.
+// REQUIRES: fd >= 0, and fd stays open while the check lives
+std::unique_ptr<GenFileCheck> Gen_NewFileCheck(int fd, bool mappable, bool parquet, GenRows rows);
 
 // `n` bytes at `p` as they are shown in a line: printable ASCII as it is,
 // '\\' and '"' escaped, a tab, line end and carriage return as \t, \n and
