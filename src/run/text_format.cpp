@@ -78,6 +78,15 @@ class TextChunk : public GenFormatChunk {
       const OutputRowField& f = view.fields[i];
       widened[i] = f;
       if (f.runs.numbers == nullptr) continue;
+      // Two fields of one column (hundred's double and decim) keep sharing
+      // their values, which the row formatter makes one text of.
+      const OutputRowField* same = std::find_if(view.fields, view.fields + i, [&](const auto& g) {
+        return g.runs.numbers == f.runs.numbers && g.stride == f.stride;
+      });
+      if (same != view.fields + i) {
+        widened[i] = OutputRowField{widened[same - view.fields].values, 1, f.kind, f.width};
+        continue;
+      }
       std::int32_t* values = values_ + static_cast<std::size_t>(i) * valueRows_;
       CHECK_ENSURE_TEXT(Output_WidenRuns(f.runs, f.stride, view.rows, values),
                         "every run number has a value");
