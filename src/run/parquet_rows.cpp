@@ -162,10 +162,10 @@ constexpr std::int32_t kOverLimit = -1;  // more entries than the limit
 constexpr std::int32_t kNoValue = -2;    // a number without a value
 
 // The dictionary of rows held as run numbers: each number's entry at its
-// place in `entries` (-1 when it has none; every number's place there), a
+// place in `entries` (a place for every number, -1 when it has none), a
 // new entry at its first row, as the values would make it: the numbers
-// stand for distinct values. Returns the count of entries, or kOverLimit or
-// kNoValue. Only entries of numbers below runs.count are set.
+// stand for distinct values. Returns the count of entries,
+// or kOverLimit or kNoValue. Only entries of numbers below runs.count are set.
 template <typename Narrow>
 std::int32_t RunEntries(const Narrow* in, std::ptrdiff_t stride, std::int32_t rows,
                         const OutputRuns& runs, std::int32_t limit, std::int32_t* entries,
@@ -186,15 +186,14 @@ std::int32_t RunEntries(const Narrow* in, std::ptrdiff_t stride, std::int32_t ro
     }
     indices[r] = static_cast<std::uint32_t>(e);
   }
-  // Then every row's entry is known: a lookup, with a number without one
-  // (-1) caught at the end.
-  std::int32_t missing = 0;
-  for (; r < rows; ++r) {
-    const std::int32_t e = entries[in[r * stride]];
-    missing |= e;
-    indices[r] = static_cast<std::uint32_t>(e);
-  }
-  return missing < 0 ? kNoValue : count;
+  if (r == rows) return count;
+  // Then every number below runs.count has its entry: the rest is the
+  // numbers widened to their entries.
+  const OutputRuns toEntries{in + r * stride, static_cast<int>(sizeof(Narrow)), entries,
+                             runs.count};
+  const bool known =
+      Output_WidenRuns(toEntries, stride, rows - r, reinterpret_cast<std::int32_t*>(indices + r));
+  return known ? count : kNoValue;
 }
 
 }  // namespace
