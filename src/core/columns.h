@@ -68,9 +68,9 @@ struct GenControlBlock {
   // temporary file (a check of files). Zero, the default: it may.
   std::uint8_t noTempFiles;
   // Nonzero: a column of few values (its runs countable in one or two
-  // bytes) may be kept as its run numbers instead of its values, for a
-  // writer that reads them (the Parquet one). Zero, the default: every
-  // column in memory holds its values.
+  // bytes) may be kept as its run numbers instead of its values, for
+  // formats that read them (the run's text and Parquet ones do). Zero, the
+  // default: every column in memory holds its values.
   std::uint8_t keepRunNumbers;
   GenAttr keyAttr;
   GenAttr integerAttr;

@@ -232,25 +232,9 @@ ParquetStatus ParquetColumnConverter::ConvertUnlessPlainTexts(
   const std::int32_t limit = Keyed(kind) ? Parquet_DictionaryLimit(desc.distinctHint, rows) : 0;
   if (limit > 0) {
     bool built = false;
-    // The same values under the same limit make the same dictionary: the
-    // one of the last call stands (keys_ and indices_ are as it left them).
-    const bool again = sameValuesAsLast && tried.values == field.values &&
-                       tried.stride == field.stride && tried.rows == rows && tried.limit == limit;
-    std::int32_t dictSize = tried.dictSize;
-    if (again) {
-      built = tried.built;
-    } else {
-      const ParquetStatus status = BuildDictionary(field, rows, limit, desc.distinctHint, &built);
-      if (status != ParquetStatus::kOk) return status;
-      dictSize = values_.dictSize;
-    }
-    tried_ = Tried{field.values, field.stride, rows, limit, built, dictSize};
-    values_.dictSize = built ? dictSize : 0;
-    if (built) {
-      values_.indices = indices_.data();
-      if (desc.type == ParquetType::kString) return DictionaryTexts(field);
-      return Typed(desc.type, keys_.data(), 1, values_.dictSize);
-    }
+    const ParquetStatus status =
+        InDictionary(desc, field, rows, limit, tried, sameValuesAsLast, &built);
+    if (status != ParquetStatus::kOk || built) return status;
   }
   if (desc.type == ParquetType::kString) {
     *plainTexts = true;
@@ -274,19 +258,32 @@ ParquetStatus ParquetColumnConverter::ConvertRuns(const ParquetColumnDesc& desc,
   format_ = &format;
   const Tried tried = tried_;
   tried_ = Tried{};
-  const bool again = sameValuesAsLast && tried.values == field.runs.numbers &&
-                     tried.stride == field.stride && tried.rows == rows && tried.limit == limit;
-  bool built = tried.built;
+  return InDictionary(desc, field, rows, limit, tried, sameValuesAsLast, done);
+}
+
+ParquetStatus ParquetColumnConverter::InDictionary(const ParquetColumnDesc& desc,
+                                                   const OutputRowField& field, std::int32_t rows,
+                                                   std::int32_t limit, const Tried& tried,
+                                                   bool sameValuesAsLast, bool* built) {
+  const bool fromRuns = field.runs.numbers != nullptr;
+  const void* at = fromRuns ? field.runs.numbers : static_cast<const void*>(field.values);
+  // The same values under the same limit make the same dictionary: the
+  // one of the last call stands (keys_ and indices_ are as it left them).
+  const bool again = sameValuesAsLast && tried.values == at && tried.stride == field.stride &&
+                     tried.rows == rows && tried.limit == limit;
+  *built = tried.built;
   std::int32_t dictSize = tried.dictSize;
   if (!again) {
-    const ParquetStatus status = RunDictionary(field.runs, field.stride, rows, limit, &built);
+    *built = false;
+    const ParquetStatus status =
+        fromRuns ? RunDictionary(field.runs, field.stride, rows, limit, built)
+                 : BuildDictionary(field, rows, limit, desc.distinctHint, built);
     if (status != ParquetStatus::kOk) return status;
     dictSize = values_.dictSize;
   }
-  tried_ = Tried{field.runs.numbers, field.stride, rows, limit, built, dictSize};
-  if (!built) return ParquetStatus::kOk;
-  *done = true;
-  values_.dictSize = dictSize;
+  tried_ = Tried{at, field.stride, rows, limit, *built, dictSize};
+  values_.dictSize = *built ? dictSize : 0;
+  if (!*built) return ParquetStatus::kOk;
   values_.indices = indices_.data();
   if (desc.type == ParquetType::kString) return DictionaryTexts(field);
   return Typed(desc.type, keys_.data(), 1, dictSize);

@@ -123,6 +123,15 @@ class ParquetColumnConverter {
     std::int32_t dictSize = 0;
   };
 
+  // The chunk in dictionary form (*built), from the field's run numbers
+  // when it has them, else from its values; the dictionary of the last
+  // call (`tried`) stands again when the caller vouches for the same
+  // values. *built false, with nothing converted, when the chunk has more
+  // distinct values than `limit`.
+  ParquetStatus InDictionary(const ParquetColumnDesc& desc, const OutputRowField& field,
+                             std::int32_t rows, std::int32_t limit, const Tried& tried,
+                             bool sameValuesAsLast, bool* built);
+
   const OutputFormat* format_ = nullptr;  // of the Convert under way
   Tried tried_;
   ParquetValues values_;
