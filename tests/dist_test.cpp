@@ -487,69 +487,16 @@ struct MemorySlot {
   GenAttr attr{};
 };
 
-TEST_F(DistUniform, ReportLines) {
+TEST_F(DistNormalZipfianFill, FillKeepsItsSeedAndWritesNoReport) {
   GenControlBlock cb{};
-  struct Case {
-    const char* name;
-    std::int32_t min;
-    std::int32_t max;
-    std::int32_t missingOne;
-    const char* line;
-  };
-  const Case cases[] = {
-      {"key", 1, 10000, 1,
-       "    key        Uniform            0       10000       10000  '1' missing\n"},
-      {"date", 0, 36523, 0, "    date       Uniform     1/1/1900  12/31/1999       10000  \n"},
-      {"code", 1, 1000000001, 0,
-       "    code       Uniform            1  1000000001       10000  min/max = rnd seed\n"},
-      {"name", 1, 1000000001, 0,
-       "    name       Uniform            1  1000000001       10000  min/max = rnd seed\n"},
-      {"address", 0, 9999, 0,
-       "    address    Uniform            0        9999       10000  min/max = rnd seed\n"},
-      {"signed", -500000000, 500000000, 0,
-       "    signed     Uniform   -500000000   500000000       10000  \n"},
-      {"date", 31, 1519, 0, "    date       Uniform     2/1/1900   2/29/1904       10000  \n"},
-  };
-  for (const Case& c : cases) {
-    ReportCapture report;
-    MemorySlot slot(10000);
-    Dist_Uniform(c.name, 1, 1, &cb, &slot.attr, 10000, c.min, c.max, 10000, 17, c.missingOne);
-    EXPECT_EQ(report.Text(), c.line);
-    EXPECT_EQ(slot.attr.ownerTag, 1);
-  }
-}
-
-TEST_F(DistNormalZipfianFill, ReportLines) {
-  GenControlBlock cb{};
-  {
-    ReportCapture report;
-    MemorySlot slot(10000);
-    Dist_Normal("double", 4, 4, &cb, &slot.attr, 10000, -1000000000, 1000000000, 10000, 3);
-    EXPECT_EQ(report.Text(), "    double     Normal   -1000000000  1000000000       10000\n");
-  }
-  {
-    ReportCapture report;
-    MemorySlot slot(10000);
-    Dist_Zipfian("float", 4, 4, &cb, &slot.attr, 10000, -500000000, 500000000, 10, 3);
-    EXPECT_EQ(report.Text(), "    float      Zipfian   -500000000   500000000          10\n");
-  }
-  struct FillCase {
-    std::int32_t nFill;
-    const char* line;
-  };
-  const FillCase fills[] = {
-      {100, "    fill       Fill             n/a         n/a         n/a  100 rnd characters\n"},
-      {1, "    fill       Fill             n/a         n/a         n/a  1 rnd character\n"},
-      {0, "    no fill\n"},
-  };
-  for (const FillCase& f : fills) {
+  for (std::int32_t nFill : {100, 1, 0}) {
     ReportCapture report;
     GenAttr fill{};
     fill.inUse = 1;
     fill.location = GEN_FILL;
-    fill.nFill = f.nFill;
+    fill.nFill = nFill;
     Dist_Fill("fill", 2, 2, &cb, &fill, 816473355);
-    EXPECT_EQ(report.Text(), f.line);
+    EXPECT_EQ(report.Text(), "");
     EXPECT_EQ(fill.ownerTag, 2);
     EXPECT_EQ(fill.fillSeed, 816473355);
   }
@@ -559,21 +506,21 @@ TEST_F(DistDistributions, GenerateThenShuffle) {
   GenControlBlock cb{};
   const std::int32_t n = 10000;
   MemorySlot normal(n);
-  Dist_Normal("double", 4, 4, &cb, &normal.attr, n, -1000000000, 1000000000, n, 103893252);
+  (void)Dist_Normal("double", 4, 4, &cb, &normal.attr, n, -1000000000, 1000000000, n, 103893252);
   Vec expected = Normal(n, -1000000000, 1000000000);
   Dist_Shuffle(expected.data(), n, 103893252);
   EXPECT_EQ(normal.values, expected);
   EXPECT_EQ(normal.attr.ownerTag, 4);
 
   MemorySlot zipf(n);
-  Dist_Zipfian("float", 4, 4, &cb, &zipf.attr, n, -500000000, 500000000, 10, 529756080);
+  (void)Dist_Zipfian("float", 4, 4, &cb, &zipf.attr, n, -500000000, 500000000, 10, 529756080);
   expected = Zipfian(n, -500000000, 500000000, 10);
   Dist_Shuffle(expected.data(), n, 529756080);
   EXPECT_EQ(zipf.values, expected);
 
   // The single-row key of tiny: 0, and no shuffle step.
   MemorySlot tiny(1, 99);
-  Dist_Uniform("key", 3, 3, &cb, &tiny.attr, 1, 0, 0, 1, 1884316460, 0);
+  (void)Dist_Uniform("key", 3, 3, &cb, &tiny.attr, 1, 0, 0, 1, 1884316460, 0);
   EXPECT_EQ(tiny.values, Vec{0});
   EXPECT_EQ(tiny.attr.ownerTag, 3);
 }
@@ -584,16 +531,14 @@ TEST_F(DistDistributions, ReuseOnlyChangesTheTag) {
   const Vec before = Iota(n, 5000);
   struct Case {
     const char* what;
-    std::function<void(GenAttr*)> call;
-    const char* line;
+    std::function<int(GenAttr*)> call;
   };
   const Case cases[] = {
-      {"uniform", [&](GenAttr* a) { Dist_Uniform("key", 1, 5, &cb, a, n, 1, n, n, 728952890, 1); },
-       "    key        Uniform            0         200         200  '1' missing\n"},
-      {"normal", [&](GenAttr* a) { Dist_Normal("double", 1, 5, &cb, a, n, -10, 10, n, 3); },
-       "    double     Normal           -10          10         200\n"},
-      {"zipfian", [&](GenAttr* a) { Dist_Zipfian("float", 1, 5, &cb, a, n, -10, 10, 10, 3); },
-       "    float      Zipfian          -10          10          10\n"},
+      {"uniform",
+       [&](GenAttr* a) { return Dist_Uniform("key", 1, 5, &cb, a, n, 1, n, n, 728952890, 1); }},
+      {"normal", [&](GenAttr* a) { return Dist_Normal("double", 1, 5, &cb, a, n, -10, 10, n, 3); }},
+      {"zipfian",
+       [&](GenAttr* a) { return Dist_Zipfian("float", 1, 5, &cb, a, n, -10, 10, 10, 3); }},
   };
   for (const Case& c : cases) {
     ReportCapture report;
@@ -601,10 +546,10 @@ TEST_F(DistDistributions, ReuseOnlyChangesTheTag) {
     slot.values = before;
     slot.attr.vector = slot.values.data();
     slot.attr.ownerTag = 5;
-    c.call(&slot.attr);
+    EXPECT_EQ(c.call(&slot.attr), 0) << c.what;
     EXPECT_EQ(slot.values, before) << c.what;
     EXPECT_EQ(slot.attr.ownerTag, 1) << c.what;
-    EXPECT_EQ(report.Text(), c.line) << c.what;
+    EXPECT_EQ(report.Text(), "") << c.what;  // the caller writes the column's line
   }
 }
 
@@ -612,7 +557,7 @@ TEST_F(DistDistributions, DeferredJobRunsLater) {
   GenControlBlock cb{};
   std::vector<DistJob> queue;
   MemorySlot slot(1000, 42);
-  Dist_Uniform("key", 1, 5, &cb, &slot.attr, 1000, 1, 1000, 1000, 728952890, 1, &queue);
+  (void)Dist_Uniform("key", 1, 5, &cb, &slot.attr, 1000, 1, 1000, 1000, 728952890, 1, &queue);
   ASSERT_EQ(queue.size(), 1u);
   EXPECT_EQ(slot.values, Vec(1000, 42));
   EXPECT_EQ(slot.attr.ownerTag, 0);
@@ -644,8 +589,8 @@ TEST_F(DistDistributions, RunsAndPartsGiveThePlainRows) {
   for (const Case& c : cases) {
     std::vector<DistJob> queue;
     MemorySlot slot(n, 42);
-    Dist_Uniform("int", 1, 5, &cb, &slot.attr, n, c.min, c.max, c.nUnique, 14618637, c.missingOne,
-                 &queue);
+    (void)Dist_Uniform("int", 1, 5, &cb, &slot.attr, n, c.min, c.max, c.nUnique, 14618637,
+                       c.missingOne, &queue);
     ASSERT_EQ(queue.size(), 1u);
     queue[0].from = c.from;
     queue[0].end = c.end;
@@ -671,45 +616,50 @@ TEST_F(DistDistributions, FailedRequirements) {
     const char* text;
   };
   const Case cases[] = {
-      {[&] { Dist_Uniform(nullptr, 1, 1, nullptr, nullptr, 0, 5, 1, 0, 1, 0); }, "Dist_Uniform",
-       "name != NULL"},
-      {[&] { Dist_Uniform("k", 1, 1, nullptr, a, 100, 0, 9, 10, 1, 0); }, "Dist_Uniform",
+      {[&] { (void)Dist_Uniform(nullptr, 1, 1, nullptr, nullptr, 0, 5, 1, 0, 1, 0); },
+       "Dist_Uniform", "name != NULL"},
+      {[&] { (void)Dist_Uniform("k", 1, 1, nullptr, a, 100, 0, 9, 10, 1, 0); }, "Dist_Uniform",
        "cb != NULL"},
-      {[&] { Dist_Uniform("k", 1, 1, &cb, nullptr, 100, 0, 9, 10, 1, 0); }, "Dist_Uniform",
+      {[&] { (void)Dist_Uniform("k", 1, 1, &cb, nullptr, 100, 0, 9, 10, 1, 0); }, "Dist_Uniform",
        "attr != NULL"},
-      {[&] { Dist_Uniform("k", 1, 1, &cb, a, 99, 0, 9, 10, 1, 0); }, "Dist_Uniform",
+      {[&] { (void)Dist_Uniform("k", 1, 1, &cb, a, 99, 0, 9, 10, 1, 0); }, "Dist_Uniform",
        "nTuples == 1L || nTuples >= 100L"},
-      {[&] { Dist_Uniform("k", 1, 1, &cb, a, 2, 0, 9, 1, 1, 0); }, "Dist_Uniform",
+      {[&] { (void)Dist_Uniform("k", 1, 1, &cb, a, 2, 0, 9, 1, 1, 0); }, "Dist_Uniform",
        "nTuples == 1L || nTuples >= 100L"},
-      {[&] { Dist_Uniform("k", 1, 1, &cb, a, 100, 10, 9, 10, 1, 0); }, "Dist_Uniform",
+      {[&] { (void)Dist_Uniform("k", 1, 1, &cb, a, 100, 10, 9, 10, 1, 0); }, "Dist_Uniform",
        "min <= max"},
-      {[&] { Dist_Uniform("k", 1, 1, &cb, a, 100, 0, 9, 0, 1, 0); }, "Dist_Uniform",
+      {[&] { (void)Dist_Uniform("k", 1, 1, &cb, a, 100, 0, 9, 0, 1, 0); }, "Dist_Uniform",
        "nUnique > 0 && nUnique <= nTuples"},
-      {[&] { Dist_Uniform("k", 1, 1, &cb, a, 100, 0, 9, 101, 1, 0); }, "Dist_Uniform",
+      {[&] { (void)Dist_Uniform("k", 1, 1, &cb, a, 100, 0, 9, 101, 1, 0); }, "Dist_Uniform",
        "nUnique > 0 && nUnique <= nTuples"},
-      {[&] { Dist_Normal(nullptr, 1, 1, &cb, a, 100, 0, 9, 100, 1); }, "Dist_Normal",
+      {[&] { (void)Dist_Normal(nullptr, 1, 1, &cb, a, 100, 0, 9, 100, 1); }, "Dist_Normal",
        "name != NULL"},
-      {[&] { Dist_Normal("d", 1, 1, nullptr, a, 100, 0, 9, 100, 1); }, "Dist_Normal", "cb != NULL"},
-      {[&] { Dist_Normal("d", 1, 1, &cb, nullptr, 100, 0, 9, 100, 1); }, "Dist_Normal",
-       "attr != NULL"},
-      {[&] { Dist_Normal("d", 1, 1, &cb, a, 1, 0, 9, 1, 1); }, "Dist_Normal", "nTuples >= 100"},
-      {[&] { Dist_Normal("d", 1, 1, &cb, a, 100, 9, 9, 100, 1); }, "Dist_Normal", "min < max"},
-      {[&] { Dist_Normal("d", 1, 1, &cb, a, 100, 0, 9, 200, 1); }, "Dist_Normal",
-       "nUnique > 0 && nUnique <= nTuples"},
-      {[&] { Dist_Zipfian(nullptr, 1, 1, &cb, a, 100, 0, 9, 10, 1); }, "Dist_Zipfian",
-       "name != NULL"},
-      {[&] { Dist_Zipfian("f", 1, 1, nullptr, a, 100, 0, 9, 10, 1); }, "Dist_Zipfian",
+      {[&] { (void)Dist_Normal("d", 1, 1, nullptr, a, 100, 0, 9, 100, 1); }, "Dist_Normal",
        "cb != NULL"},
-      {[&] { Dist_Zipfian("f", 1, 1, &cb, nullptr, 100, 0, 9, 10, 1); }, "Dist_Zipfian",
+      {[&] { (void)Dist_Normal("d", 1, 1, &cb, nullptr, 100, 0, 9, 100, 1); }, "Dist_Normal",
        "attr != NULL"},
-      {[&] { Dist_Zipfian("f", 1, 1, &cb, a, 1, 0, 9, 1, 1); }, "Dist_Zipfian", "nTuples >= 100"},
-      {[&] { Dist_Zipfian("f", 1, 1, &cb, a, 100, 0, -9, 10, 1); }, "Dist_Zipfian", "min < max"},
-      {[&] { Dist_Zipfian("f", 1, 1, &cb, a, 100, 0, 9, -1, 1); }, "Dist_Zipfian",
+      {[&] { (void)Dist_Normal("d", 1, 1, &cb, a, 1, 0, 9, 1, 1); }, "Dist_Normal",
+       "nTuples >= 100"},
+      {[&] { (void)Dist_Normal("d", 1, 1, &cb, a, 100, 9, 9, 100, 1); }, "Dist_Normal",
+       "min < max"},
+      {[&] { (void)Dist_Normal("d", 1, 1, &cb, a, 100, 0, 9, 200, 1); }, "Dist_Normal",
+       "nUnique > 0 && nUnique <= nTuples"},
+      {[&] { (void)Dist_Zipfian(nullptr, 1, 1, &cb, a, 100, 0, 9, 10, 1); }, "Dist_Zipfian",
+       "name != NULL"},
+      {[&] { (void)Dist_Zipfian("f", 1, 1, nullptr, a, 100, 0, 9, 10, 1); }, "Dist_Zipfian",
+       "cb != NULL"},
+      {[&] { (void)Dist_Zipfian("f", 1, 1, &cb, nullptr, 100, 0, 9, 10, 1); }, "Dist_Zipfian",
+       "attr != NULL"},
+      {[&] { (void)Dist_Zipfian("f", 1, 1, &cb, a, 1, 0, 9, 1, 1); }, "Dist_Zipfian",
+       "nTuples >= 100"},
+      {[&] { (void)Dist_Zipfian("f", 1, 1, &cb, a, 100, 0, -9, 10, 1); }, "Dist_Zipfian",
+       "min < max"},
+      {[&] { (void)Dist_Zipfian("f", 1, 1, &cb, a, 100, 0, 9, -1, 1); }, "Dist_Zipfian",
        "nUnique > 0 && nUnique <= nTuples"},
       {[&] { Dist_Fill(nullptr, 1, 1, nullptr, nullptr, 1); }, "Dist_Fill", "name != NULL"},
       {[&] { Dist_Fill("fill", 1, 1, nullptr, a, 1); }, "Dist_Fill", "cb != NULL"},
       {[&] { Dist_Fill("fill", 1, 1, &cb, nullptr, 1); }, "Dist_Fill", "attr != NULL"},
-      {[&] { Dist_cleanup(nullptr, 1, 100, 1); }, "Dist_cleanup", "attr != NULL"},
+      {[&] { (void)Dist_cleanup(nullptr, 1, 100, 1); }, "Dist_cleanup", "attr != NULL"},
   };
   for (const Case& c : cases) {
     ReportCapture report;
@@ -757,7 +707,7 @@ TEST_F(DistCleanup, TempFileHoldsTheShuffledVectorAtOffsetZero) {
   attr.vector = values.data();
   attr.fd = fd;
   attr.fileName = path.data();
-  Dist_cleanup(&attr, 2, 10, 728952890);
+  EXPECT_EQ(Dist_cleanup(&attr, 2, 10, 728952890), 0);
   EXPECT_EQ(attr.ownerTag, 2);
   EXPECT_EQ(values, (Vec{7, 4, 2, 0, 8, 1, 3, 9, 6, 5}));
 
@@ -767,7 +717,7 @@ TEST_F(DistCleanup, TempFileHoldsTheShuffledVectorAtOffsetZero) {
 
   // Reuse leaves the file alone.
   GenControlBlock cb{};
-  Dist_Uniform("key", 1, 2, &cb, &attr, 100, 1, 100, 100, 5, 1);
+  (void)Dist_Uniform("key", 1, 2, &cb, &attr, 100, 1, 100, 100, 5, 1);
   EXPECT_EQ(attr.ownerTag, 1);
   EXPECT_EQ(ReadValues(fd), expected);
   ::close(fd);
@@ -779,20 +729,22 @@ TEST_F(DistCleanup, MemorySlotWritesNoFile) {
   slot.values = Iota(10);
   slot.attr.vector = slot.values.data();
   slot.attr.fd = -1;  // never used by a memory slot
-  Dist_cleanup(&slot.attr, 4, 10, 728952890);
+  EXPECT_EQ(Dist_cleanup(&slot.attr, 4, 10, 728952890), 0);
   EXPECT_EQ(slot.values, (Vec{7, 4, 2, 0, 8, 1, 3, 9, 6, 5}));
   EXPECT_EQ(slot.attr.ownerTag, 4);
 }
 
-TEST_F(DistCleanup, FailedWriteIsExplainedAndRaised) {
+// A failed write is handed back, for the caller to explain, and the slot
+// is not the relation's.
+TEST_F(DistCleanup, FailedWriteIsHandedBack) {
   struct Case {
     const char* device;
     int flags;
-    const char* reason;
+    int error;
   };
   const Case cases[] = {
-      {"/dev/full", O_WRONLY, "Out of disk space"},
-      {"/dev/null", O_RDONLY, "Could not write temporary file"},
+      {"/dev/full", O_WRONLY, ENOSPC},
+      {"/dev/null", O_RDONLY, EBADF},
   };
   for (const Case& c : cases) {
     ReportCapture report;
@@ -806,18 +758,12 @@ TEST_F(DistCleanup, FailedWriteIsExplainedAndRaised) {
     attr.vector = values.data();
     attr.fd = fd;
     attr.fileName = name;
-    Outcome o = CatchRaise([&] { Dist_cleanup(&attr, 1, 100, 947883060); });
+    Outcome o = CatchRaise([&] { EXPECT_EQ(Dist_cleanup(&attr, 1, 100, 947883060), c.error); });
     ::close(fd);
-    EXPECT_EQ(o.cls, XEPT_GEN_FAILED) << c.device;
+    EXPECT_EQ(o.cls, -1) << c.device;
     EXPECT_EQ(attr.ownerTag, 0);
-    EXPECT_EQ(
-        report.Text(),
-        std::string(
-            "*** Error: The temporary file, \"/tmp/some/double.tmp\", could not be written.\n\tThe reason given is: \"") +
-            c.reason + "\".\n");
-    EXPECT_EQ(o.err, std::string(programName) + ": Temporary file error: \"" + c.reason + "\".\n");
-    EXPECT_NE(o.out.find("Function Dist_cleanup, line "), std::string::npos) << o.out;
-    EXPECT_NE(o.out.find("\nRaised exception of class '32'\n"), std::string::npos) << o.out;
+    EXPECT_EQ(report.Text(), "");
+    EXPECT_EQ(o.err, "");
   }
 }
 

@@ -125,7 +125,6 @@ void InstallMoreEndingHandlers() {
 }
 
 void WriteHeaderSettings(const MainOptions& settings, int argc, char** argv);
-void WriteColumnMap(std::int16_t nChars);
 
 }  // namespace
 
@@ -217,7 +216,7 @@ void Main_openReport(const MainOptions& settings, int argc, char** argv, PerfTim
            static_cast<long>(settings.rowGroupRows));
   } else if (settings.fixedFormat) {
     Report("Fmt:  fixed.\n");
-    WriteColumnMap(settings.nChars);
+    Report("%s", Gen_ColumnMap(settings.nChars).c_str());
   } else {
     Report("Fmt:  variable.\n");
   }
@@ -253,24 +252,6 @@ void WriteHeaderSettings(const MainOptions& settings, int argc, char** argv) {
   for (int i = 0; i < argc; ++i) Report("%s%s", argv[i], i + 1 < argc ? " " : "");
   Report("\n");
   Report("Ver:  %s.\n", kVersion);
-}
-
-void WriteColumnMap(std::int16_t nChars) {
-  Report("    key:     columns   1 -  10\n");
-  Report("    int:     columns  11 -  20\n");
-  Report("    signed:  columns  21 -  30\n");
-  Report("    float:   columns  31 -  43\n");
-  Report("    double:  columns  44 -  54\n");
-  Report("    decim:   columns  55 -  65\n");
-  Report("    date:    columns  66 -  75\n");
-  Report("    code:    columns  76 -  85\n");
-  Report("    name:    columns  86 - 105\n");
-  Report("    address: columns 106 - 185\n");
-  if (nChars == 1) {
-    Report("    fill:    column  186\n");
-  } else if (nChars >= 2) {
-    Report("    fill:    columns 186 - %3hd\n", static_cast<short>(nChars + 185));
-  }
 }
 
 }  // namespace

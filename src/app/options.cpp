@@ -149,8 +149,8 @@ void Main_setRelation(const char* argument, int* relationFlag, std::int16_t* nRe
   CHECK_REQUIRE_TEXT(nRelations != nullptr, "nRelations != NULL");
   if (*relationFlag) Fail(MSG_WAS_SPECIFIED, programName, argument);
   if (*nRelations > 0) {
-    Fail("%s: Only one of \"-hu\", \"-te\", \"-ti\", \"-un\", and \"-up\" may be specified.\n",
-         programName);
+    Fail("%s: Only one of %s may be specified.\n", programName,
+         Gen_OptionList("\"", "\"", ", ", ", and ").c_str());
   }
   *relationFlag = 1;
   ++*nRelations;
@@ -257,11 +257,32 @@ std::string CodecsHelpLines() {
 std::string HelpText() {
   std::string text(1, '\n');
   text += Main_synopsisText();
+  text += '\n';
+  for (int i = 0; i < kGenRelationCount; ++i) {
+    const GenRelation& relation = Gen_RelationByTag(i);
+    Appendf(&text, "%s%-6sGenerate just the %s table.\n", i == 0 ? "where   " : "        ",
+            relation.option, relation.helpName);
+  }
+  const auto suffix = [](int i) { return Gen_RelationByTag(i).suffix; };
+  Appendf(&text,
+          "        -f    Specifies the full path to the file that will contain the\n"
+          "              generated table if one of %s is\n"
+          "              specified.  In this case, it may be, \"-\", in which case\n"
+          "              the table is written to standard output.  If all the tables\n"
+          "              are to be generated, the file name specifies the prefix name\n"
+          "              for each table, which will be suffixed with \".%s\", \".%s\",\n"
+          "              \".%s\", \".%s\", and \".%s\").  The default prefix name\n"
+          "              is \"zerv\".\n",
+          Gen_OptionList("", "", ", ", ", or ").c_str(), suffix(0), suffix(1), suffix(2), suffix(3),
+          suffix(4));
   Appendf(
-      &text, "\n%s%s%s%s%s\n",
-      "where   -hu   Generate just the hundred table.\n        -te   Generate just the ten percent table.\n        -ti   Generate just the tiny table.\n        -un   Generate just the uniques table.\n        -up   Generate just the updates table.\n",
-      "        -f    Specifies the full path to the file that will contain the\n              generated table if one of -hu, -te, -ti, -un, or -up is\n              specified.  In this case, it may be, \"-\", in which case\n              the table is written to standard output.  If all the tables\n              are to be generated, the file name specifies the prefix name\n              for each table, which will be suffixed with \".hun\", \".ten\",\n              \".tny\", \".uni\", and \".upd\").  The default prefix name\n              is \"zerv\".\n", "        -n    Specifies the number of rows to generate.  Must be between\n              100 and 100000000, and defaults to 100000, the size of the\n              40 megabyte database.\n        -4    Generate the 4 megabyte database.\n        -40   Generate the 40 megabyte database.\n        -400  Generate the 400 megabyte database.\n        -s    Specify the Scale Factor of the tables.\n", "        -fc   Specifies the number of characters in the fill column.\n              The default is 0 -- no fill column.\n        -r    Specifies the optional report is to be generated.  If the\n              report file name is not specified, it defaults to \"zerv.rpt\".\n        -ff   Specifies that the columns are to be in fixed format.  The\n              default is <delimChar> separated, variable format.\n        -dc   Sets the field delimiter to delimChar.  The default is ','.\n              To specify a tab as the delimiter character, use the word \"tab\".\n",
-      "        -t    Specifies the directory where temporary files are to be\n              created.  The default is the current directory.\n        -help Prints this help text and exits.\n\nNOTE:   -hu, -te, -ti, -un, and -up are mutually exclusive.\n        -n, -4, -40, -400, -s are mutually exclusive.\n        -ff and -dc are mutually exclusive.\n");
+      &text, "%s%s%s%s%s%s\n",
+      "        -n    Specifies the number of rows to generate.  Must be between\n              100 and 100000000, and defaults to 100000, the size of the\n              40 megabyte database.\n        -4    Generate the 4 megabyte database.\n        -40   Generate the 40 megabyte database.\n        -400  Generate the 400 megabyte database.\n        -s    Specify the Scale Factor of the tables.\n",
+      "        -fc   Specifies the number of characters in the fill column.\n              The default is 0 -- no fill column.\n        -r    Specifies the optional report is to be generated.  If the\n              report file name is not specified, it defaults to \"zerv.rpt\".\n        -ff   Specifies that the columns are to be in fixed format.  The\n              default is <delimChar> separated, variable format.\n        -dc   Sets the field delimiter to delimChar.  The default is ','.\n              To specify a tab as the delimiter character, use the word \"tab\".\n",
+      "        -t    Specifies the directory where temporary files are to be\n              created.  The default is the current directory.\n        -help Prints this help text and exits.\n\nNOTE:   ",
+      Gen_OptionList("", "", ", ", ", and ").c_str(),
+      " are mutually exclusive.\n        -n, -4, -40, -400, -s are mutually exclusive.\n        -ff and -dc are mutually exclusive.\n",
+      "");
   Appendf(&text, kMoreHelp, CodecsHelpLines().c_str());
   // The printable delimiters refused, from the same rule that refuses them.
   char refused[96];
@@ -593,8 +614,8 @@ GenRunPlan CompleteSettings(ParseState* state) {
   MainOptions* settings = &state->settings;
   CompleteParquet(*state, settings);
   if (std::strcmp(state->filename, "-") == 0 && state->nRelations == 0) {
-    Fail("%s: Cannot specify \"-\" without specifying one of\n-hu, -te, -ti, -un, -up.\n",
-         programName);
+    Fail("%s: Cannot specify \"-\" without specifying one of\n%s.\n", programName,
+         Gen_OptionList("", "", ", ", ", ").c_str());
   }
   for (int i = 0; i < kGenRelationCount; ++i) {
     const char* suffix = kGenRelations[i].suffix;
@@ -631,8 +652,8 @@ MainParse NoRun(MainParse::Outcome outcome, int status, std::string text) {
 
 std::string Main_synopsisText() {
   std::string text;
-  Appendf(&text, "%-*s%s", 9, "zervgen",
-          "[-hu | -te | -ti | -un | -up] [-n nRows | -4 | -40 | -400 | -s Scale]\n");
+  Appendf(&text, "%-*s[%s] %s", 9, "zervgen", Gen_OptionList("", "", " | ", " | ").c_str(),
+          "[-n nRows | -4 | -40 | -400 | -s Scale]\n");
   Appendf(&text, "%-*s%s", 9, "", "[-f filename] [-fc nChars] [-r [reportFile]] [-ff]\n");
   Appendf(&text, "%-*s%s", 9, "", "[-dc delimChar] [-t tmpDir] [-help]\n");
   return text;

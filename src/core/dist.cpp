@@ -16,9 +16,7 @@
 
 #include "base/date.h"
 #include "base/except.h"
-#include "base/progname.h"
 #include "base/random.h"
-#include "base/report.h"
 #include "base/util.h"
 
 // Vectors pass only between inline functions of this file, so GCC's note
@@ -29,7 +27,6 @@ namespace zervgen {
 namespace {
 
 // Room for a "%ld" number or a "%hu/%hu/%hu" date.
-constexpr std::size_t kRangeTextSize = 32;
 
 // Round half away from zero: 0.5 is added (or subtracted) in double
 // precision and the sum truncated.
@@ -210,28 +207,6 @@ inline std::int32_t ZipfCount(double unit, std::int32_t r) {
   return count < 1 ? 1 : count;
 }
 
-// Report text of one end of a uniform range.
-void RangeText(char* out, const char* name, std::int32_t value) {
-  if (std::strcmp(name, "date") == 0) {
-    std::uint16_t day = 0;
-    std::uint16_t month = 0;
-    std::uint16_t year = 0;
-    Date_Convert(static_cast<std::uint16_t>(value), &day, &month, &year);
-    std::snprintf(out, kRangeTextSize, "%hu/%hu/%hu", month, day, year);
-  } else {
-    std::snprintf(out, kRangeTextSize, "%ld", static_cast<long>(value));
-  }
-}
-
-const char* UniformComment(const char* name, std::int32_t missingOne) {
-  if (missingOne == 1) return "'1' missing";
-  if (std::strcmp(name, "code") == 0 || std::strcmp(name, "name") == 0 ||
-      std::strcmp(name, "address") == 0) {
-    return "min/max = rnd seed";
-  }
-  return "";
-}
-
 // A slot that already holds the asked-for values only changes hands.
 bool Reuse(GenAttr* attr, std::int32_t relationTag, std::int32_t reuseTag) {
   if (attr->ownerTag != reuseTag) return false;
@@ -239,24 +214,10 @@ bool Reuse(GenAttr* attr, std::int32_t relationTag, std::int32_t reuseTag) {
   return true;
 }
 
-void Submit(const DistJob& job, DistQueue* queue) {
-  if (queue != nullptr) {
-    queue->push_back(job);
-    return;
-  }
-  const int error = Dist_RunJob(job);
-  if (error != 0) Dist_TempWriteFailed(job.attr, error);
-}
-
-const char* TempWriteReason(int error) {
-  switch (error) {
-    case ENOSPC:
-    case EDQUOT:
-    case EFBIG:
-      return "Out of disk space";
-    default:
-      return "Could not write temporary file";
-  }
+int Submit(const DistJob& job, DistQueue* queue) {
+  if (queue == nullptr) return Dist_RunJob(job);
+  queue->push_back(job);
+  return 0;
 }
 
 // Writes the whole column over the temporary file from offset 0. Returns 0,
@@ -268,17 +229,6 @@ int StoreInTempFile(const GenAttr* attr, std::int32_t nTuples) {
 }
 
 }  // namespace
-
-void Dist_TempWriteFailed(const GenAttr* attr, int error) {
-  const char* reason = TempWriteReason(error);
-  const char* path = attr->fileName != nullptr ? attr->fileName : "";
-  Report(
-      "*** Error: The temporary file, \"%s\", could not be written.\n\tThe reason given is: \"%s\".\n",
-      path, reason);
-  std::fprintf(stderr, "%s: Temporary file error: \"%s\".\n", programName, reason);
-  // Named after the operation whose write failed, wherever it ran.
-  Xept_Raise(XEPT_GEN_FAILED, __FILE__, "Dist_cleanup", __LINE__);
-}
 
 void Dist_genUniform(std::int32_t* vector, std::int32_t nTuples, std::int32_t min, std::int32_t max,
                      std::int32_t nUnique, std::int32_t missingOne) {
@@ -362,32 +312,35 @@ void Dist_genZipfian(std::int32_t* vector, std::int32_t nTuples, std::int32_t mi
   CHECK_ASSERT_TEXT(dp == -1, "dp == &vector[-1]");
 }
 
-void Dist_Uniform(const char* name, std::int32_t relationTag, std::int32_t reuseTag,
-                  GenControlBlock* cb, GenAttr* attr, std::int32_t nTuples, std::int32_t min,
-                  std::int32_t max, std::int32_t nUnique, std::int32_t seed,
-                  std::int32_t missingOne, DistQueue* queue) {
+int Dist_Uniform(const char* name, std::int32_t relationTag, std::int32_t reuseTag,
+                 GenControlBlock* cb, GenAttr* attr, std::int32_t nTuples, std::int32_t min,
+                 std::int32_t max, std::int32_t nUnique, std::int32_t seed, std::int32_t missingOne,
+                 DistQueue* queue) {
   CHECK_REQUIRE_TEXT(name != nullptr, "name != NULL");
   CHECK_REQUIRE_TEXT(cb != nullptr, "cb != NULL");
   CHECK_REQUIRE_TEXT(attr != nullptr, "attr != NULL");
   CHECK_REQUIRE_TEXT(nTuples == 1L || nTuples >= 100L, "nTuples == 1L || nTuples >= 100L");
   CHECK_REQUIRE_TEXT(min <= max, "min <= max");
   CHECK_REQUIRE_TEXT(nUnique > 0 && nUnique <= nTuples, "nUnique > 0 && nUnique <= nTuples");
-  char minText[kRangeTextSize];
-  char maxText[kRangeTextSize];
-  RangeText(minText, name, min);
-  RangeText(maxText, name, max);
-  // The smallest value of a column without 1 is 0, one below its min.
-  if (missingOne == 1) {
-    std::snprintf(minText, sizeof minText, "%ld", static_cast<long>(min) - 1);
-  }
-  Report("    %-9s  %-7s  %11s  %10s  %10ld  %s\n", name, "Uniform", minText, maxText,
-         static_cast<long>(nUnique), UniformComment(name, missingOne));
-  if (Reuse(attr, relationTag, reuseTag)) return;
-  Submit({DistKind::kUniform, attr, relationTag, nTuples, min, max, nUnique, seed, missingOne},
-         queue);
+  if (Reuse(attr, relationTag, reuseTag)) return 0;
+  return Submit(
+      {DistKind::kUniform, attr, relationTag, nTuples, min, max, nUnique, seed, missingOne}, queue);
 }
 
-void Dist_Normal(const char* name, std::int32_t relationTag, std::int32_t reuseTag,
+int Dist_Normal(const char* name, std::int32_t relationTag, std::int32_t reuseTag,
+                GenControlBlock* cb, GenAttr* attr, std::int32_t nTuples, std::int32_t min,
+                std::int32_t max, std::int32_t nUnique, std::int32_t seed, DistQueue* queue) {
+  CHECK_REQUIRE_TEXT(name != nullptr, "name != NULL");
+  CHECK_REQUIRE_TEXT(cb != nullptr, "cb != NULL");
+  CHECK_REQUIRE_TEXT(attr != nullptr, "attr != NULL");
+  CHECK_REQUIRE_TEXT(nTuples >= 100, "nTuples >= 100");
+  CHECK_REQUIRE_TEXT(min < max, "min < max");
+  CHECK_REQUIRE_TEXT(nUnique > 0 && nUnique <= nTuples, "nUnique > 0 && nUnique <= nTuples");
+  if (Reuse(attr, relationTag, reuseTag)) return 0;
+  return Submit({DistKind::kNormal, attr, relationTag, nTuples, min, max, nUnique, seed, 0}, queue);
+}
+
+int Dist_Zipfian(const char* name, std::int32_t relationTag, std::int32_t reuseTag,
                  GenControlBlock* cb, GenAttr* attr, std::int32_t nTuples, std::int32_t min,
                  std::int32_t max, std::int32_t nUnique, std::int32_t seed, DistQueue* queue) {
   CHECK_REQUIRE_TEXT(name != nullptr, "name != NULL");
@@ -396,25 +349,9 @@ void Dist_Normal(const char* name, std::int32_t relationTag, std::int32_t reuseT
   CHECK_REQUIRE_TEXT(nTuples >= 100, "nTuples >= 100");
   CHECK_REQUIRE_TEXT(min < max, "min < max");
   CHECK_REQUIRE_TEXT(nUnique > 0 && nUnique <= nTuples, "nUnique > 0 && nUnique <= nTuples");
-  Report("    %-9s  %-7s  %11ld  %10ld  %10ld\n", name, "Normal", static_cast<long>(min),
-         static_cast<long>(max), static_cast<long>(nUnique));
-  if (Reuse(attr, relationTag, reuseTag)) return;
-  Submit({DistKind::kNormal, attr, relationTag, nTuples, min, max, nUnique, seed, 0}, queue);
-}
-
-void Dist_Zipfian(const char* name, std::int32_t relationTag, std::int32_t reuseTag,
-                  GenControlBlock* cb, GenAttr* attr, std::int32_t nTuples, std::int32_t min,
-                  std::int32_t max, std::int32_t nUnique, std::int32_t seed, DistQueue* queue) {
-  CHECK_REQUIRE_TEXT(name != nullptr, "name != NULL");
-  CHECK_REQUIRE_TEXT(cb != nullptr, "cb != NULL");
-  CHECK_REQUIRE_TEXT(attr != nullptr, "attr != NULL");
-  CHECK_REQUIRE_TEXT(nTuples >= 100, "nTuples >= 100");
-  CHECK_REQUIRE_TEXT(min < max, "min < max");
-  CHECK_REQUIRE_TEXT(nUnique > 0 && nUnique <= nTuples, "nUnique > 0 && nUnique <= nTuples");
-  Report("    %-9s  %-7s  %11ld  %10ld  %10ld\n", name, "Zipfian", static_cast<long>(min),
-         static_cast<long>(max), static_cast<long>(nUnique));
-  if (Reuse(attr, relationTag, reuseTag)) return;
-  Submit({DistKind::kZipfian, attr, relationTag, nTuples, min, max, nUnique, seed, 0}, queue);
+  if (Reuse(attr, relationTag, reuseTag)) return 0;
+  return Submit({DistKind::kZipfian, attr, relationTag, nTuples, min, max, nUnique, seed, 0},
+                queue);
 }
 
 void Dist_Fill(const char* name, std::int32_t relationTag, std::int32_t reuseTag,
@@ -426,13 +363,6 @@ void Dist_Fill(const char* name, std::int32_t relationTag, std::int32_t reuseTag
   CHECK_REQUIRE_TEXT(seed != 0, "seed != 0");
   attr->ownerTag = relationTag;
   attr->fillSeed = seed;
-  const long n = attr->nFill;
-  if (n == 0) {
-    Report("    no %s\n", name);
-  } else {
-    Report("    %-9s  %-7s  %11s  %10s  %10s  %ld rnd character%s\n", name, "Fill", "n/a", "n/a",
-           "n/a", n, n == 1 ? "" : "s");
-  }
 }
 
 namespace {
@@ -500,12 +430,10 @@ bool UniformAsRuns(const DistJob& job) {
 
 }  // namespace
 
-void Dist_cleanup(GenAttr* attr, std::int32_t relationTag, std::int32_t nTuples,
-                  std::int32_t seed) {
+int Dist_cleanup(GenAttr* attr, std::int32_t relationTag, std::int32_t nTuples, std::int32_t seed) {
   CHECK_REQUIRE_TEXT(attr != nullptr, "attr != NULL");
   Gen_DropRunNumbers(attr);
-  const int error = ShuffleAndStore(attr, relationTag, nTuples, seed, 0);
-  if (error != 0) Dist_TempWriteFailed(attr, error);
+  return ShuffleAndStore(attr, relationTag, nTuples, seed, 0);
 }
 
 int Dist_RunJob(const DistJob& job) {

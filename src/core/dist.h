@@ -29,30 +29,33 @@ struct DistJob;
 // concurrently; run at once when it is null.
 using DistQueue = std::vector<DistJob>;
 
-// The attribute distributions. Each writes the column's report line, then
-// reuses the slot's values when its ownerTag equals reuseTag, or generates,
-// shuffles and stores them (Dist_cleanup), at once or through `queue`.
-void Dist_Uniform(const char* name, std::int32_t relationTag, std::int32_t reuseTag,
-                  GenControlBlock* cb, GenAttr* attr, std::int32_t nTuples, std::int32_t min,
-                  std::int32_t max, std::int32_t nUnique, std::int32_t seed,
-                  std::int32_t missingOne, DistQueue* queue = nullptr);
-void Dist_Normal(const char* name, std::int32_t relationTag, std::int32_t reuseTag,
-                 GenControlBlock* cb, GenAttr* attr, std::int32_t nTuples, std::int32_t min,
-                 std::int32_t max, std::int32_t nUnique, std::int32_t seed,
-                 DistQueue* queue = nullptr);
-void Dist_Zipfian(const char* name, std::int32_t relationTag, std::int32_t reuseTag,
-                  GenControlBlock* cb, GenAttr* attr, std::int32_t nTuples, std::int32_t min,
-                  std::int32_t max, std::int32_t nUnique, std::int32_t seed,
-                  DistQueue* queue = nullptr);
-// Documents the fill column and keeps its seed in the slot (fillSeed), where
-// the relation writer starts the fill stream.
+// The attribute distributions. Each reuses the slot's values when its
+// ownerTag equals reuseTag, or generates, shuffles and stores them
+// (Dist_cleanup), at once or through `queue`. Returns 0, or (run at once)
+// the errno of a failed temporary-file write, for the caller to explain.
+// The column's report line is the caller's (run/catalog.h).
+[[nodiscard]] int Dist_Uniform(const char* name, std::int32_t relationTag, std::int32_t reuseTag,
+                               GenControlBlock* cb, GenAttr* attr, std::int32_t nTuples,
+                               std::int32_t min, std::int32_t max, std::int32_t nUnique,
+                               std::int32_t seed, std::int32_t missingOne,
+                               DistQueue* queue = nullptr);
+[[nodiscard]] int Dist_Normal(const char* name, std::int32_t relationTag, std::int32_t reuseTag,
+                              GenControlBlock* cb, GenAttr* attr, std::int32_t nTuples,
+                              std::int32_t min, std::int32_t max, std::int32_t nUnique,
+                              std::int32_t seed, DistQueue* queue = nullptr);
+[[nodiscard]] int Dist_Zipfian(const char* name, std::int32_t relationTag, std::int32_t reuseTag,
+                               GenControlBlock* cb, GenAttr* attr, std::int32_t nTuples,
+                               std::int32_t min, std::int32_t max, std::int32_t nUnique,
+                               std::int32_t seed, DistQueue* queue = nullptr);
+// Keeps the fill column's seed in the slot (fillSeed), where the relation
+// writer starts the fill stream.
 // REQUIRES: seed != 0
 void Dist_Fill(const char* name, std::int32_t relationTag, std::int32_t reuseTag,
                GenControlBlock* cb, GenAttr* attr, std::int32_t seed);
 // Shuffles the slot's vector, writes it to the slot's temporary file when it
-// has one, and sets ownerTag. A failed write is explained and raises
-// XEPT_GEN_FAILED.
-void Dist_cleanup(GenAttr* attr, std::int32_t relationTag, std::int32_t nTuples, std::int32_t seed);
+// has one, and sets ownerTag. Returns 0, or the errno of a failed write.
+[[nodiscard]] int Dist_cleanup(GenAttr* attr, std::int32_t relationTag, std::int32_t nTuples,
+                               std::int32_t seed);
 
 // A job's end row for all rows from its first on.
 inline constexpr std::int32_t kDistAllRows = 0x7FFFFFFF;
@@ -79,15 +82,10 @@ struct DistJob {
   bool keepRunNumbers = false;
 };
 
-// Generates the job's vector, shuffles it and stores it, like Dist_cleanup
-// but without explaining or raising a failed temporary-file write: returns
-// 0, or the errno of that write. Safe on a worker thread (its checks are
-// captured there).
+// Generates the job's vector, shuffles it and stores it, like Dist_cleanup:
+// returns 0, or the errno of a failed temporary-file write. Safe on a
+// worker thread (its checks are captured there).
 [[nodiscard]] int Dist_RunJob(const DistJob& job);
-
-// Main thread: explains a failed temporary-file write of `attr` (errno
-// `error`) and raises XEPT_GEN_FAILED.
-[[noreturn]] void Dist_TempWriteFailed(const GenAttr* attr, int error);
 
 }  // namespace zervgen
 

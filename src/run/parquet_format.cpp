@@ -10,6 +10,7 @@
 #include "base/progname.h"
 #include "parquet/chunk.h"
 #include "parquet/file.h"
+#include "run/catalog.h"
 #include "run/parquet_rows.h"
 
 namespace zervgen {
@@ -150,15 +151,9 @@ class ParquetFormat : public GenFormat {
   ParquetFileBuilder file_;
 };
 
-// The widest relation's values of one row as Parquet holds them: four
-// int32 columns (key, int, signed, date), three of eight bytes (float,
-// double, decim), and the texts code, name and address at their longest
-// with an offset of four bytes each.
-constexpr std::size_t kRowValueBytes = 4 * 4 + 3 * 8 + (10 + 4) + (20 + 4) + (80 + 4);
-constexpr std::size_t kColumns = 11;
 // Per row and column besides the values: a dictionary index and its share
 // of the hash table, and a temporary-file column's value.
-constexpr std::size_t kRowIndexBytes = kColumns * (4 + 8 + 4);
+constexpr std::size_t kIndexBytesPerColumn = 4 + 8 + 4;
 // A page of a column at its largest, uncompressed and compressed, with
 // room to grow.
 constexpr std::size_t kPageScratchBytes = 2 * (kParquetPageBytes + kParquetPageBytes / 4);
@@ -178,14 +173,16 @@ const char* Gen_ParquetCreatedBy() {
 std::size_t Gen_ParquetWriterBytes(const GenParquetSettings& settings, std::int32_t nRows,
                                    std::int16_t nFill) {
   const auto rows = static_cast<std::size_t>(std::max(1, std::min(settings.rowGroupRows, nRows)));
+  // The widest relation's values of one row as Parquet holds them.
+  const std::size_t columns = Gen_WidestRowColumns();
   const std::size_t valueBytes =
-      kRowValueBytes + (nFill > 0 ? static_cast<std::size_t>(nFill) + 4 : 0);
+      Gen_WidestRowValueBytes() + (nFill > 0 ? static_cast<std::size_t>(nFill) + 4 : 0);
   // The values converted, encoded into the column chunks and gathered into
   // the row group's bytes, each at up to twice its size.
-  const std::size_t perRow = 2 * 3 * valueBytes + kRowIndexBytes;
-  const std::size_t pages = std::min(kColumns * kPageScratchBytes, 2 * 2 * rows * valueBytes);
+  const std::size_t perRow = 2 * 3 * valueBytes + columns * kIndexBytesPerColumn;
+  const std::size_t pages = std::min(columns * kPageScratchBytes, 2 * 2 * rows * valueBytes);
   const std::size_t zstd = std::min(kZstdStateBytes, kZstdTableBytes + 4 * rows * valueBytes);
-  const std::size_t codec = settings.codec == ParquetCodec::kZstd ? kColumns * zstd : 0;
+  const std::size_t codec = settings.codec == ParquetCodec::kZstd ? columns * zstd : 0;
   return rows * perRow + pages + codec + kFixedBytes;
 }
 

@@ -4,14 +4,14 @@
 #include <string_view>
 
 #include "base/except.h"
-#include "run/schemas.h"
+#include "run/catalog.h"
 
 namespace zervgen {
 namespace {
 
 GenRelationPlan PlanRelation(const GenPlanSettings& s, int index) {
   const GenRelation& r = kGenRelations[index];
-  const std::int32_t total = r.tag == kTagTiny ? 1 : s.nRows;
+  const std::int32_t total = r.Rows(s.nRows);
   GenRelationPlan plan{.tag = r.tag, .relName = r.name, .total = total, .files = {}};
   const std::string path = s.paths[index];
   // Standard output takes the rows of the part asked for, or all of them.

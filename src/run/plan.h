@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "run/catalog.h"
 #include "run/writer.h"
 
 namespace zervgen {
@@ -35,11 +36,8 @@ struct GenRunPlan {
   std::vector<GenRelationPlan> relations;  // uniques, updates, hundred, tenpcnt, tiny
 };
 
-// The number of relations (their table, kGenRelations, is in run/schemas.h).
-inline constexpr int kGenRelationCount = 5;
-
 // What the plan is made from. Relations are indexed in run order, as in
-// kGenRelations (run/schemas.h): uniques, updates, hundred, tenpcnt, tiny.
+// kGenRelations (run/catalog.h): uniques, updates, hundred, tenpcnt, tiny.
 struct GenPlanSettings {
   std::int32_t nRows;
   bool selected[kGenRelationCount];

@@ -1,7 +1,6 @@
-// run/schemas.h: the five relations: for each, its columns' distributions
-// (in report order) and its fields (in row order). A relation is generated
-// column by column into the control block's slots, then written to the
-// files of its plan.
+// run/schemas.h: the generation of a relation. Its columns (run/catalog.h)
+// are generated column by column into the control block's slots, then
+// written as its fields to the files of its plan.
 #ifndef ZERVGEN_SRC_RUN_SCHEMAS_H_
 #define ZERVGEN_SRC_RUN_SCHEMAS_H_
 
@@ -10,33 +9,12 @@
 #include <span>
 
 #include "core/columns.h"
+#include "run/catalog.h"
 #include "run/format.h"
 #include "run/plan.h"
 #include "run/writer.h"
 
 namespace zervgen {
-
-// A relation's columns (their distributions, in report order) and fields
-// (in row order).
-struct GenSchema;
-
-// One of the five relations: everything the command line, the plan, the
-// report and the generation know of it.
-struct GenRelation {
-  std::int32_t tag;              // kTagHundred ..
-  const char* name;              // "hundred": progress, Parquet schema
-  const char* suffix;            // "hun": the default file is "zerv.hun"
-  const char* option;            // "-hu": generates just this relation
-  const char* heading;           // "Hundred Relation:\n": its section of the report
-  const GenSchema& (*schema)();  // its columns and fields
-};
-
-// The five relations in the order a run generates them: uniques, updates,
-// hundred, tenpcnt, tiny.
-extern const GenRelation kGenRelations[kGenRelationCount];
-
-// The relation of `tag`. REQUIRES: tag is one of kTagHundred .. kTagUpdates
-const GenRelation& Gen_RelationOf(std::int32_t tag);
 
 // Makes the format of one file of the relation `relName` from its fields.
 using GenFormatMaker = std::function<std::unique_ptr<GenFormat>(
@@ -64,6 +42,11 @@ using GenFileAction =
 [[nodiscard]] GenWriteStatus Gen_WholeRelation(GenControlBlock* cb, std::int32_t tag,
                                                const char* path,
                                                const GenFormatMaker& makeFormat = nullptr);
+
+// Main thread: explains a failed temporary-file write of a column's values
+// (errno `error`) and raises XEPT_GEN_FAILED.
+// REQUIRES: attr != NULL
+[[noreturn]] void Gen_TempWriteFailed(const GenAttr* attr, int error);
 
 }  // namespace zervgen
 

@@ -1,0 +1,165 @@
+// catalog_test.cpp: what is derived from the table of the five relations:
+// the report's column lines and column map, the fixed row width, the lists
+// of relation options, and the explanation of a failed column write.
+#include "run/catalog.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "base/progname.h"
+#include "base/report.h"
+#include "run/schemas.h"
+#include "test_util.h"
+
+namespace zervgen {
+namespace {
+
+const GenColumn& ColumnOf(std::int32_t tag, const char* name) {
+  for (const GenColumn& c : Gen_RelationOf(tag).columns) {
+    if (std::strcmp(Gen_KindOf(c).name, name) == 0) return c;
+  }
+  ADD_FAILURE() << "no column " << name;
+  return Gen_RelationOf(tag).columns[0];
+}
+
+TEST(Catalog, ColumnLines) {
+  struct Case {
+    std::int32_t tag;
+    const char* column;
+    std::int32_t n;
+    std::int16_t nFill;
+    const char* line;
+  };
+  const Case cases[] = {
+      {kTagHundred, "key", 10000, 0,
+       "    key        Uniform            0       10000       10000  '1' missing\n"},
+      {kTagHundred, "int", 10000, 0,
+       "    int        Uniform            0  1000000000       10000  '1' missing\n"},
+      {kTagHundred, "date", 10000, 0,
+       "    date       Uniform     1/1/1900  12/31/1999       10000  \n"},
+      {kTagHundred, "date", 40000, 0,
+       "    date       Uniform     1/1/1900  12/31/1999       36524  \n"},
+      {kTagHundred, "code", 10000, 0,
+       "    code       Uniform            1  1000000001       10000  min/max = rnd seed\n"},
+      {kTagHundred, "decim", 100, 0,
+       "    decim      Uniform  -1000000000  1000000000         100  same as \"double\"\n"},
+      {kTagUniques, "name", 10000, 0,
+       "    name       Uniform            1  1000000001       10000  min/max = rnd seed\n"},
+      {kTagUniques, "address", 10000, 0,
+       "    address    Uniform            0        9999       10000  min/max = rnd seed\n"},
+      {kTagUniques, "signed", 10000, 0,
+       "    signed     Uniform   -500000000   500000000       10000  \n"},
+      {kTagUniques, "double", 10000, 0,
+       "    double     Normal   -1000000000  1000000000       10000\n"},
+      {kTagUniques, "float", 10000, 0,
+       "    float      Zipfian   -500000000   500000000          10\n"},
+      {kTagUpdates, "int", 300, 0,
+       "    int        Uniform            0         300         300  same as \"key\"\n"},
+      {kTagTenPcnt, "int", 1000, 0,
+       "    int        Uniform            0  1000000000        1000  same as \"key\"\n"},
+      {kTagTenPcnt, "address", 1000, 0,
+       "    address    Uniform            0          99         100  min/max = rnd seed\n"},
+      {kTagTiny, "key", 1, 0, "    key        Uniform            0           0           1  \n"},
+      {kTagTenPcnt, "fill", 1000, 100,
+       "    fill       Fill             n/a         n/a         n/a  100 rnd characters\n"},
+      {kTagTenPcnt, "fill", 1000, 1,
+       "    fill       Fill             n/a         n/a         n/a  1 rnd character\n"},
+      {kTagTenPcnt, "fill", 1000, 0, "    no fill\n"},
+  };
+  for (const Case& c : cases) {
+    const GenRelation& relation = Gen_RelationOf(c.tag);
+    EXPECT_EQ(Gen_ColumnLine(relation, ColumnOf(c.tag, c.column), c.n, c.nFill), c.line)
+        << relation.name << " " << c.column;
+  }
+}
+
+TEST(Catalog, FixedRowsAndTheColumnMap) {
+  EXPECT_EQ(Gen_FixedRowWidth(), 185);
+  EXPECT_EQ(Gen_WidestRowColumns(), 11u);
+  EXPECT_EQ(Gen_WidestRowValueBytes(), 4u * 4 + 3 * 8 + (10 + 4) + (20 + 4) + (80 + 4));
+  const std::string map =
+      "    key:     columns   1 -  10\n"
+      "    int:     columns  11 -  20\n"
+      "    signed:  columns  21 -  30\n"
+      "    float:   columns  31 -  43\n"
+      "    double:  columns  44 -  54\n"
+      "    decim:   columns  55 -  65\n"
+      "    date:    columns  66 -  75\n"
+      "    code:    columns  76 -  85\n"
+      "    name:    columns  86 - 105\n"
+      "    address: columns 106 - 185\n";
+  EXPECT_EQ(Gen_ColumnMap(0), map);
+  EXPECT_EQ(Gen_ColumnMap(1), map + "    fill:    column  186\n");
+  EXPECT_EQ(Gen_ColumnMap(7), map + "    fill:    columns 186 - 192\n");
+  EXPECT_EQ(Gen_ColumnMap(100), map + "    fill:    columns 186 - 285\n");
+}
+
+TEST(Catalog, OptionListsAndOrder) {
+  EXPECT_EQ(Gen_OptionList("\"", "\"", ", ", ", and "),
+            "\"-hu\", \"-te\", \"-ti\", \"-un\", and \"-up\"");
+  EXPECT_EQ(Gen_OptionList("", "", " | ", " | "), "-hu | -te | -ti | -un | -up");
+  const char* runOrder[] = {"uniques", "updates", "hundred", "tenpcnt", "tiny"};
+  for (int i = 0; i < kGenRelationCount; ++i) {
+    EXPECT_STREQ(kGenRelations[i].name, runOrder[i]);
+    EXPECT_EQ(&Gen_RelationOf(kGenRelations[i].tag), &kGenRelations[i]);
+  }
+  EXPECT_EQ(Gen_RelationOf(kTagTiny).Rows(5000), 1);
+  EXPECT_EQ(Gen_RelationOf(kTagHundred).Rows(5000), 5000);
+}
+
+// Every column of every relation, at the smallest and largest row counts:
+// its range is ordered and its distinct values fit the relation.
+TEST(Catalog, FiguresOfEveryColumn) {
+  for (const GenRelation& relation : kGenRelations) {
+    for (std::int32_t n : {MIN_TUPLES, 36524, MAX_TUPLES}) {
+      const std::int32_t rows = relation.Rows(n);
+      for (const GenColumn& c : relation.columns) {
+        if (c.dist == GenDist::kFill) continue;
+        const GenFigures f = Gen_FiguresOf(relation, c, n);
+        EXPECT_LE(f.min, f.max) << relation.name << " " << Gen_KindOf(c).name;
+        EXPECT_GE(f.distinct, 1);
+        EXPECT_LE(f.distinct, rows) << relation.name << " " << Gen_KindOf(c).name;
+      }
+    }
+  }
+}
+
+TEST(Catalog, FailedColumnWriteIsExplainedAndRaised) {
+  struct Case {
+    int error;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {ENOSPC, "Out of disk space"},
+      {EFBIG, "Out of disk space"},
+      {EBADF, "Could not write temporary file"},
+  };
+  for (const Case& c : cases) {
+    zervgen_test::ScratchDir dir;
+    const std::string report = dir.File("report.txt");
+    Report_OpenFile(report.c_str());
+    char name[] = "/tmp/some/double.tmp";
+    GenAttr attr{};
+    attr.fileName = name;
+    const zervgen_test::Raised o =
+        zervgen_test::CatchRaise([&] { Gen_TempWriteFailed(&attr, c.error); }, true);
+    Report_CloseFile();
+    EXPECT_EQ(o.cls, XEPT_GEN_FAILED);
+    EXPECT_EQ(
+        zervgen_test::ReadText(report),
+        std::string(
+            "*** Error: The temporary file, \"/tmp/some/double.tmp\", could not be written.\n\tThe reason given is: \"") +
+            c.reason + "\".\n");
+    EXPECT_EQ(o.err, std::string(programName) + ": Temporary file error: \"" + c.reason + "\".\n");
+    EXPECT_NE(o.out.find("Function Dist_cleanup, line "), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("\nRaised exception of class '32'\n"), std::string::npos) << o.out;
+  }
+}
+
+}  // namespace
+}  // namespace zervgen
