@@ -78,7 +78,7 @@ TEST(OptionParser, TheSettingsOfARunAreComplete) {
   EXPECT_EQ(s.nParts, 4);
   EXPECT_EQ(s.part, 3);
   EXPECT_EQ(s.nThreads, 2);
-  EXPECT_EQ(s.parquet, 0);
+  EXPECT_EQ(s.format, MainFileFormat::kText);
   EXPECT_EQ(s.verify, 0);
   for (int i = 0; i < kGenRelationCount; ++i) {
     SCOPED_TRACE(kGenRelations[i].name);
@@ -94,8 +94,8 @@ TEST(OptionParser, TheSettingsOfARunAreComplete) {
   EXPECT_EQ(p.delimChar, ',');
   EXPECT_STREQ(p.tmpDir, ".");
   EXPECT_STREQ(p.reportFile, "");
-  EXPECT_EQ(p.parquet, 1);
-  EXPECT_EQ(p.parquetCodec, static_cast<std::int32_t>(ParquetCodec::kSnappy));
+  EXPECT_EQ(p.format, MainFileFormat::kParquet);
+  EXPECT_EQ(p.parquetCodec, ParquetCodec::kSnappy);
   EXPECT_EQ(p.rowGroupRows, 1048576);
   EXPECT_EQ(p.verify, 1);
   EXPECT_STREQ(p.relationFile[4], "zerv.tny.parquet");

@@ -109,6 +109,15 @@ const std::string kHelp =
     "                    \"NAME: FAILED: ...\" with the first difference, and\n"
     "                    exits with 0 when all are OK, 1 otherwise.  -r is\n"
     "                    ignored; no temporary files are made.\n"
+    "        -json       With -verify: prints one JSON object per file instead\n"
+    "                    of its line (for tools; see docs/interface.md).\n"
+    "        -describe   Writes nothing: checks the command line as a run of it\n"
+    "                    would and prints what the run is (its options, its\n"
+    "                    relations and columns, the files it writes) as one\n"
+    "                    JSON document.\n"
+    "        -manifest F After a complete run, writes a JSON record of it to the\n"
+    "                    new file F: the -describe document and every file\n"
+    "                    written with its size.  Not with -verify.\n"
     "        --help      Prints this help text and exits.\n"
     "        --version   Prints the program name and version and exits.\n" +
     DelimiterHelp();

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "app/describe.h"
 #include "base/except.h"
 #include "base/perf.h"
 #include "base/pool.h"
@@ -210,10 +211,9 @@ void Main_openReport(const MainOptions& settings, int argc, char** argv, PerfTim
   Perf_Init(totalTimer);
   Perf_Start(totalTimer);
   WriteHeaderSettings(settings, argc, argv);
-  if (settings.parquet) {
+  if (settings.format == MainFileFormat::kParquet) {
     Report("Fmt:  parquet, %s pages, %ld rows per row group.\n",
-           Parquet_CodecName(static_cast<ParquetCodec>(settings.parquetCodec)),
-           static_cast<long>(settings.rowGroupRows));
+           Parquet_CodecName(settings.parquetCodec), static_cast<long>(settings.rowGroupRows));
   } else if (settings.fixedFormat) {
     Report("Fmt:  fixed.\n");
     Report("%s", Gen_ColumnMap(settings.nChars).c_str());
@@ -286,7 +286,7 @@ bool WritesToStandardOutput(const GenRunPlan& plan) {
 
 GenParquetSettings ParquetSettings(const MainOptions& settings) {
   GenParquetSettings parquet;
-  parquet.codec = static_cast<ParquetCodec>(settings.parquetCodec);
+  parquet.codec = settings.parquetCodec;
   parquet.rowGroupRows = settings.rowGroupRows;
   return parquet;
 }
@@ -294,7 +294,7 @@ GenParquetSettings ParquetSettings(const MainOptions& settings) {
 // What makes each file's format: Parquet files, or text rows, with the
 // texts in `framing`, the run's one framing.
 GenFormatMaker FormatMaker(const MainOptions& settings, const OutputFormat& framing) {
-  if (!settings.parquet) {
+  if (settings.format != MainFileFormat::kParquet) {
     return
         [framing](const char*, std::span<const GenColumnSpec>) { return Gen_TextFormat(framing); };
   }
@@ -307,7 +307,7 @@ GenFormatMaker FormatMaker(const MainOptions& settings, const OutputFormat& fram
 // The memory the writer of the run's files needs besides the columns; 0
 // for text, whose writer falls back on its reserved buffer.
 std::size_t WriterBytes(const MainOptions& settings) {
-  if (!settings.parquet) return 0;
+  if (settings.format != MainFileFormat::kParquet) return 0;
   return Gen_ParquetWriterBytes(ParquetSettings(settings), settings.nRows, settings.nChars);
 }
 
@@ -321,9 +321,10 @@ GenWriteStatus Verify(GenControlBlock* cb, const MainParse& run, const GenFormat
   cb->noTempFiles = 1;
   Gen_InitializeCB(cb, settings.nRows, settings.nChars, settings.tmpDir);
   GenVerifyTally tally;
+  tally.json = settings.json != 0;
   for (const GenRelationPlan& relation : run.plan.relations) {
-    const GenWriteStatus status =
-        Gen_VerifyRelation(cb, relation, makeFormat, settings.parquet != 0, &tally);
+    const GenWriteStatus status = Gen_VerifyRelation(
+        cb, relation, makeFormat, settings.format == MainFileFormat::kParquet, &tally);
     if (status != GenWriteStatus::kOk) return status;
   }
   Main_cleanup(cb);
@@ -341,6 +342,52 @@ GenWriteStatus Verify(GenControlBlock* cb, const MainParse& run, const GenFormat
   return GenWriteStatus::kOk;
 }
 
+// Writes `text` whole to standard output; 0, or the errno of the failure.
+int WriteStandardOutput(const std::string& text) {
+  errno = 0;
+  if (std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0) {
+    return 0;
+  }
+  return errno != 0 ? errno : EIO;
+}
+
+// -describe: prints the run's document; *exitStatus -1 when it could not be
+// written whole.
+GenWriteStatus Describe(const MainParse& run, int argc, char** argv, int* exitStatus) {
+  const int error = WriteStandardOutput(Main_DescribeText(run.settings, run.plan, argc, argv));
+  if (error != 0) {
+    std::fprintf(stderr, "%s: Write error: \"%s\".\n", programName, std::strerror(error));
+    *exitStatus = -1;
+  }
+  return GenWriteStatus::kOk;
+}
+
+// The files of the plan, and the manifest, checked before any column is
+// generated.
+void CheckFilesToCreate(const MainParse& run) {
+  std::vector<GenRelationFile> files = Gen_PlanFiles(run.plan);
+  if (run.settings.manifestFile[0] != '\0')
+    files.push_back({"manifest", run.settings.manifestFile});
+  Gen_CheckRelationFiles(files);
+}
+
+// Writes the manifest of the complete run, created new and recorded like a
+// relation file while it is written: a manifest that cannot be written
+// whole is removed. *exitStatus -1 then; the relation files stay.
+void WriteManifest(const MainParse& run, int argc, char** argv,
+                   const std::vector<MainWritten>& written, int* exitStatus) {
+  const std::string text = Main_ManifestText(run.settings, run.plan, argc, argv, written);
+  RelationFile file(run.settings.manifestFile, "manifest");
+  std::size_t done = 0;
+  int error = file.Write(text.data(), text.size(), &done);
+  if (error == 0) error = file.Close();
+  if (error == 0) return;
+  (void)file.Remove();
+  std::fprintf(stderr, "%s: The manifest, '%s', could not be written: \"%s\"; it was removed.\n",
+               programName, run.settings.manifestFile, std::strerror(error));
+  *exitStatus = -1;
+}
+
 // The run after the handler is armed; returns kOk after a complete run, with
 // its exit status in *exitStatus, and kOutOfMemory (the relation file
 // removed) when memory the run cannot do without could not be had.
@@ -352,7 +399,9 @@ GenWriteStatus Run(GenControlBlock* cb, int argc, char** argv, int* exitStatus) 
   // on: every check line, of the set-up and of the writing, goes to standard
   // error, where a loader reading the pipe does not take it for rows.
   // Decided here only.
-  Xept_SetCheckLinesToStderr(WritesToStandardOutput(run.plan) || settings.verify);
+  Xept_SetCheckLinesToStderr(WritesToStandardOutput(run.plan) || settings.verify ||
+                             settings.describe);
+  if (settings.describe) return Describe(run, argc, argv, exitStatus);
   PerfTimer totalTimer{};
   Main_openReport(settings, argc, argv, &totalTimer);
   const OutputFormat framing = Output_MakeFormat(settings.delimChar, settings.fixedFormat);
@@ -363,15 +412,26 @@ GenWriteStatus Run(GenControlBlock* cb, int argc, char** argv, int* exitStatus) 
   if (settings.verify) return Verify(cb, run, makeFormat, &totalTimer, exitStatus);
   // Fails before the long work when a file of the plan cannot be created,
   // with the writer's own messages, in the order the files are written.
-  Gen_CheckRelationFiles(Gen_PlanFiles(run.plan));
+  CheckFilesToCreate(run);
   Gen_CheckTempFolder(settings.tmpDir);
   Gen_InitializeCB(cb, settings.nRows, settings.nChars, settings.tmpDir, WriterBytes(settings));
+  std::vector<MainWritten> written;
+  const GenFileAction write = [&written](GenControlBlock* block, const GenFilePlan& file,
+                                         const char* relName, std::span<const GenColumnSpec> fields,
+                                         GenFormat* format) {
+    std::uint64_t bytes = 0;
+    const GenWriteStatus status =
+        Gen_writeRelation(block, file.path.c_str(), relName, fields, file.rows, format, &bytes);
+    if (status == GenWriteStatus::kOk) written.push_back({relName, &file, bytes});
+    return status;
+  };
   for (const GenRelationPlan& relation : run.plan.relations) {
-    const GenWriteStatus status = Gen_Relation(cb, relation, makeFormat);
+    const GenWriteStatus status = Gen_Relation(cb, relation, makeFormat, write);
     if (status != GenWriteStatus::kOk) return status;
   }
   Main_cleanup(cb);
   Main_closeReport(&totalTimer);
+  if (settings.manifestFile[0] != '\0') WriteManifest(run, argc, argv, written, exitStatus);
   return GenWriteStatus::kOk;
 }
 

@@ -12,6 +12,7 @@
 #include "base/progname.h"
 #include "base/signals.h"
 #include "core/columns.h"
+#include "parquet/format.h"
 #include "run/plan.h"
 #include "run/schemas.h"
 
@@ -33,6 +34,9 @@ inline constexpr std::int32_t kMaxScale = 10000;
 inline constexpr std::int32_t kMaxParts = 1000;
 inline constexpr std::int32_t kMaxThreads = 1024;
 
+// What the relation files are.
+enum class MainFileFormat : std::uint8_t { kText, kParquet };
+
 // Option settings, as the parser completes them from the command line; the
 // driver hands them down to what reads them.
 struct MainOptions {
@@ -46,13 +50,16 @@ struct MainOptions {
   int fixedFormat;
   char reportFile[kNameSize];
   char tmpDir[kNameSize];
-  std::int32_t nParts;        // -parts: relations split into this many part files; 0: not split
-  std::int32_t part;          // -part: the one part written; 0: all parts
-  std::int32_t nThreads;      // -threads; 0: every core the process may run on
-  int parquet;                // -parquet: Parquet files instead of text
-  std::int32_t parquetCodec;  // -codec: a ParquetCodec value (snappy by default)
-  std::int32_t rowGroupRows;  // -rowgroup: rows per row group
-  int verify;                 // -verify: check the files instead of writing them
+  std::int32_t nParts;           // -parts: relations split into this many part files; 0: not split
+  std::int32_t part;             // -part: the one part written; 0: all parts
+  std::int32_t nThreads;         // -threads; 0: every core the process may run on
+  MainFileFormat format;         // -parquet: Parquet files instead of text
+  ParquetCodec parquetCodec;     // -codec (snappy by default); with -parquet only
+  std::int32_t rowGroupRows;     // -rowgroup: rows per row group
+  int verify;                    // -verify: check the files instead of writing them
+  int json;                      // -json: -verify's lines as JSON objects
+  int describe;                  // -describe: print what the run is, do nothing
+  char manifestFile[kNameSize];  // -manifest: the run's record; "" for none
 };
 
 // The whole run, meeting the world through `env` (null: the real

@@ -170,7 +170,9 @@ char* Main_getNextArgument(int argc, char** argv, int* cur) {
 }
 
 // The ending of the files of a run: ".parquet" for Parquet files.
-const char* FileEnding(const MainOptions* settings) { return settings->parquet ? ".parquet" : ""; }
+const char* FileEnding(const MainOptions* settings) {
+  return settings->format == MainFileFormat::kParquet ? ".parquet" : "";
+}
 
 void Main_setFile(const MainOptions* settings, int flag, char* fileName, const char* prefix,
                   const char* suffix) {
@@ -213,6 +215,15 @@ const char* const kMoreHelp =
     "                    \"NAME: FAILED: ...\" with the first difference, and\n"
     "                    exits with 0 when all are OK, 1 otherwise.  -r is\n"
     "                    ignored; no temporary files are made.\n"
+    "        -json       With -verify: prints one JSON object per file instead\n"
+    "                    of its line (for tools; see docs/interface.md).\n"
+    "        -describe   Writes nothing: checks the command line as a run of it\n"
+    "                    would and prints what the run is (its options, its\n"
+    "                    relations and columns, the files it writes) as one\n"
+    "                    JSON document.\n"
+    "        -manifest F After a complete run, writes a JSON record of it to the\n"
+    "                    new file F: the -describe document and every file\n"
+    "                    written with its size.  Not with -verify.\n"
     "        --help      Prints this help text and exits.\n"
     "        --version   Prints the program name and version and exits.\n";
 
@@ -398,13 +409,29 @@ void OptionPart(int argc, char** argv, int* cur, ParseState* state) {
 }
 
 void OptionParquet(MainOptions* settings) {
-  if (settings->parquet) Fail(MSG_WAS_SPECIFIED, programName, "-parquet");
-  settings->parquet = 1;
+  if (settings->format == MainFileFormat::kParquet) {
+    Fail(MSG_WAS_SPECIFIED, programName, "-parquet");
+  }
+  settings->format = MainFileFormat::kParquet;
 }
 
 void OptionVerify(MainOptions* settings) {
   if (settings->verify) Fail(MSG_WAS_SPECIFIED, programName, "-verify");
   settings->verify = 1;
+}
+
+// -verify's -json, -describe: a flag given once.
+void OptionFlag(const char* option, int* flag) {
+  if (*flag) Fail(MSG_WAS_SPECIFIED, programName, option);
+  *flag = 1;
+}
+
+void OptionManifest(int argc, char** argv, int* cur, MainOptions* settings) {
+  const char* value = Main_getNextArgument(argc, argv, cur);
+  if (value == nullptr) Fail(MSG_REQUIRES_ARGUMENT, programName, "-manifest");
+  if (settings->manifestFile[0] != '\0') Fail(MSG_WAS_SPECIFIED, programName, "-manifest");
+  CheckName("-manifest", value);
+  std::snprintf(settings->manifestFile, kNameSize, "%s", value);
 }
 
 void OptionCodec(int argc, char** argv, int* cur, ParseState* state) {
@@ -417,7 +444,7 @@ void OptionCodec(int argc, char** argv, int* cur, ParseState* state) {
     Fail("%s: Option, \"-codec\", must be none, snappy or zstd, not '%s'.\n", programName, value);
   }
   state->codecGiven = value;
-  settings->parquetCodec = static_cast<std::int32_t>(codec);
+  settings->parquetCodec = codec;
 }
 
 void OptionRowGroup(int argc, char** argv, int* cur, ParseState* state) {
@@ -437,7 +464,7 @@ void OptionRowGroup(int argc, char** argv, int* cur, ParseState* state) {
 // The Parquet settings: -codec and -rowgroup only with -parquet, which
 // frames no text (no -ff, no -dc), and a codec this build has.
 void CompleteParquet(const ParseState& state, MainOptions* settings) {
-  if (!settings->parquet) {
+  if (settings->format != MainFileFormat::kParquet) {
     if (state.codecGiven != nullptr) {
       Fail("%s: Option, \"-codec\", requires \"-parquet\" to be specified.\n", programName);
     }
@@ -452,12 +479,11 @@ void CompleteParquet(const ParseState& state, MainOptions* settings) {
   if (settings->delimChar != '\0') {
     Fail("%s: Only one of \"-parquet\" and \"-dc\" may be specified.\n", programName);
   }
-  if (state.codecGiven == nullptr)
-    settings->parquetCodec = static_cast<std::int32_t>(ParquetCodec::kSnappy);
+  if (state.codecGiven == nullptr) settings->parquetCodec = ParquetCodec::kSnappy;
   if (state.rowGroupGiven == 0) settings->rowGroupRows = kParquetDefaultRowGroup;
   // A build without a codec's library refuses it rather than write other
   // bytes than the same command writes elsewhere.
-  const auto codec = static_cast<ParquetCodec>(settings->parquetCodec);
+  const ParquetCodec codec = settings->parquetCodec;
   if (!Parquet_CodecBuiltIn(codec)) {
     if (state.codecGiven == nullptr) {
       Fail(
@@ -521,6 +547,12 @@ bool ParseOne(int argc, char** argv, int* cur, ParseState* state) {
     OptionRowGroup(argc, argv, cur, state);
   else if (is("-verify"))
     OptionVerify(settings);
+  else if (is("-json"))
+    OptionFlag("-json", &settings->json);
+  else if (is("-describe"))
+    OptionFlag("-describe", &settings->describe);
+  else if (is("-manifest"))
+    OptionManifest(argc, argv, cur, settings);
   else
     return false;
   state->nRelations = nRelations;
@@ -584,13 +616,35 @@ bool SameFile(const char* a, const char* b) {
 
 // A report named like a file the run writes would be created first and
 // then found by the check of the relation files, or written over by rows:
-// refused before anything is created, as an option error.
+// refused before anything is created, as an option error. So is a
+// manifest named like a relation file or the report.
 void CheckReportName(const MainOptions* settings, const GenRunPlan& plan) {
-  if (settings->reportFile[0] == '\0') return;
+  const char* manifest = settings->manifestFile;
   for (const GenRelationFile& file : Gen_PlanFiles(plan)) {
-    if (std::strcmp(file.path, "-") == 0 || !SameFile(settings->reportFile, file.path)) continue;
-    Fail("%s: Option, \"-r\", cannot be '%s': a relation is written to that file.\n", programName,
-         settings->reportFile);
+    if (std::strcmp(file.path, "-") == 0) continue;
+    if (settings->reportFile[0] != '\0' && SameFile(settings->reportFile, file.path)) {
+      Fail("%s: Option, \"-r\", cannot be '%s': a relation is written to that file.\n", programName,
+           settings->reportFile);
+    }
+    if (manifest[0] != '\0' && SameFile(manifest, file.path)) {
+      Fail("%s: Option, \"-manifest\", cannot be '%s': a relation is written to that file.\n",
+           programName, manifest);
+    }
+  }
+  if (manifest[0] != '\0' && settings->reportFile[0] != '\0' &&
+      SameFile(manifest, settings->reportFile)) {
+    Fail("%s: Option, \"-manifest\", cannot be '%s': the report is written to that file.\n",
+         programName, manifest);
+  }
+}
+
+// -json belongs to -verify, which writes no file and so leaves no manifest.
+void CompleteMachineOptions(const MainOptions* settings) {
+  if (settings->json && !settings->verify) {
+    Fail("%s: Option, \"-json\", requires \"-verify\" to be specified.\n", programName);
+  }
+  if (settings->manifestFile[0] != '\0' && settings->verify) {
+    Fail("%s: Only one of \"-manifest\" and \"-verify\" may be specified.\n", programName);
   }
 }
 
@@ -604,7 +658,7 @@ GenRunPlan PlanRun(const MainOptions* settings) {
   }
   plan.nParts = settings->nParts;
   plan.part = settings->part;
-  plan.suffix = settings->parquet ? ".parquet" : "";
+  plan.suffix = FileEnding(settings);
   return Gen_PlanRun(plan);
 }
 
@@ -634,6 +688,7 @@ GenRunPlan CompleteSettings(ParseState* state) {
                 state->tmpValue[0] != '\0' ? state->tmpValue : ".");
   if (!settings->fixedFormat && settings->delimChar == '\0') settings->delimChar = ',';
   CompleteParts(*state, settings);
+  CompleteMachineOptions(settings);
   GenRunPlan plan = PlanRun(settings);
   CheckReportName(settings, plan);
   return plan;

@@ -16,14 +16,16 @@ GenRelationPlan PlanRelation(const GenPlanSettings& s, int index) {
   const std::string path = s.paths[index];
   // Standard output takes the rows of the part asked for, or all of them.
   if (s.nParts == 0 || path == "-") {
-    plan.files.push_back({path, s.nParts != 0 && s.part != 0 ? Gen_PartRows(total, s.nParts, s.part)
-                                                             : GenRows{total, 0, total}});
+    const bool onePart = s.nParts != 0 && s.part != 0;
+    plan.files.push_back(
+        {path, onePart ? Gen_PartRows(total, s.nParts, s.part) : GenRows{total, 0, total},
+         onePart ? s.part : 0});
     return plan;
   }
   const std::int32_t firstPart = s.part != 0 ? s.part : 1;
   const std::int32_t lastPart = s.part != 0 ? s.part : s.nParts;
   for (std::int32_t k = firstPart; k <= lastPart; ++k) {
-    plan.files.push_back({Gen_PartPath(path, k, s.suffix), Gen_PartRows(total, s.nParts, k)});
+    plan.files.push_back({Gen_PartPath(path, k, s.suffix), Gen_PartRows(total, s.nParts, k), k});
   }
   return plan;
 }

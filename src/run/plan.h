@@ -20,6 +20,7 @@ namespace zervgen {
 struct GenFilePlan {
   std::string path;
   GenRows rows;
+  std::int32_t part = 0;  // its part number (1 .. parts); 0: the whole relation
 };
 
 struct GenRelationPlan {

@@ -27,6 +27,7 @@
 #include <optional>
 
 #include "base/except.h"
+#include "base/json.h"
 #include "base/util.h"
 #include "run/format.h"
 #include "run/writer.h"
@@ -414,15 +415,62 @@ void FileCheck::Finish() {
              ", found " + text;
 }
 
+// How a file's check ended.
+struct Verdict {
+  enum Kind { kOk, kMissing, kUnreadable, kDiffers } kind;
+  std::string detail;  // kUnreadable: why; kDiffers: where and how
+};
+
+// The line of one file: its name with every byte that could make it read
+// as another line escaped, and the verdict.
+std::string HumanLine(const GenFilePlan& file, const Verdict& v) {
+  std::string verdict;
+  switch (v.kind) {
+    case Verdict::kOk:
+      verdict = "OK (" + Number(static_cast<std::uint64_t>(file.rows.count)) +
+                (file.rows.count == 1 ? " row)" : " rows)");
+      break;
+    case Verdict::kMissing:
+      verdict = "FAILED: missing";
+      break;
+    case Verdict::kUnreadable:
+      verdict = "FAILED: cannot be read: " + v.detail;
+      break;
+    case Verdict::kDiffers:
+      verdict = "FAILED: " + v.detail;
+      break;
+  }
+  return Gen_VerifyEscaped(file.path.data(), file.path.size(), false) + ": " + verdict + "\n";
+}
+
+std::string JsonLine(const GenFilePlan& file, const char* relName, const Verdict& v) {
+  static const char* const kFailures[] = {nullptr, "missing", "unreadable", "differs"};
+  JsonWriter j;
+  j.BeginObject();
+  j.Key("zervgen_verify").Int(1);
+  j.Key("relation").String(relName);
+  j.Key("path").String(file.path);
+  j.Key("part");
+  file.part != 0 ? j.Int(file.part) : j.Null();
+  j.Key("first_row").Int(file.rows.first);
+  j.Key("rows").Int(file.rows.count);
+  j.Key("ok").Bool(v.kind == Verdict::kOk);
+  j.Key("failure").StringOrNull(kFailures[v.kind]);
+  j.Key("detail").StringOrNull(v.detail.empty() ? nullptr : v.detail.c_str());
+  j.EndObject();
+  return j.text() + "\n";
+}
+
 // Prints the line of one file and counts it.
-void Tell(const std::string& name, const std::string& verdict, bool ok, GenVerifyTally* tally) {
+void Tell(const GenFilePlan& file, const char* relName, const Verdict& v, GenVerifyTally* tally) {
+  const std::string line = tally->json ? JsonLine(file, relName, v) : HumanLine(file, v);
   errno = 0;
-  if ((std::printf("%s: %s\n", name.c_str(), verdict.c_str()) < 0 || std::fflush(stdout) != 0) &&
+  if ((std::fputs(line.c_str(), stdout) < 0 || std::fflush(stdout) != 0) &&
       tally->outputError == 0) {
     tally->outputError = errno != 0 ? errno : EIO;
   }
   ++tally->files;
-  if (!ok) ++tally->failed;
+  if (v.kind != Verdict::kOk) ++tally->failed;
 }
 
 // Opens the file to check (standard input for "-"); null with the line of
@@ -436,10 +484,12 @@ const char* OpenFailure(const GenFilePlan& file, UniqueFd* fd) {
   return nullptr;
 }
 
-void TellOpenFailure(const GenFilePlan& file, const char* failure, GenVerifyTally* tally) {
+void TellOpenFailure(const GenFilePlan& file, const char* relName, const char* failure,
+                     GenVerifyTally* tally) {
   const std::string reason = failure;
-  Tell(file.path, reason == "missing" ? "FAILED: missing" : "FAILED: cannot be read: " + reason,
-       false, tally);
+  Tell(file, relName,
+       reason == "missing" ? Verdict{Verdict::kMissing, ""} : Verdict{Verdict::kUnreadable, reason},
+       tally);
 }
 
 GenWriteStatus VerifyFile(GenControlBlock* cb, const GenFilePlan& file, const char* relName,
@@ -448,7 +498,7 @@ GenWriteStatus VerifyFile(GenControlBlock* cb, const GenFilePlan& file, const ch
   UniqueFd own;
   const char* failure = OpenFailure(file, &own);
   if (failure != nullptr) {
-    TellOpenFailure(file, failure, tally);
+    TellOpenFailure(file, relName, failure, tally);
     return GenWriteStatus::kOk;
   }
   const int fd = own ? own.get() : STDIN_FILENO;
@@ -457,11 +507,8 @@ GenWriteStatus VerifyFile(GenControlBlock* cb, const GenFilePlan& file, const ch
   if (status == GenWriteStatus::kOutOfMemory) return status;
   if (status == GenWriteStatus::kOk) check.Finish();
   const bool ok = check.failure().empty();
-  Tell(file.path,
-       ok ? "OK (" + Number(static_cast<std::uint64_t>(file.rows.count)) +
-                (file.rows.count == 1 ? " row)" : " rows)")
-          : "FAILED: " + check.failure(),
-       ok, tally);
+  Tell(file, relName, ok ? Verdict{Verdict::kOk, ""} : Verdict{Verdict::kDiffers, check.failure()},
+       tally);
   return GenWriteStatus::kOk;
 }
 
@@ -471,12 +518,12 @@ std::unique_ptr<GenFileCheck> Gen_NewFileCheck(int fd, bool mappable, bool parqu
   return std::make_unique<FileCheck>(fd, mappable, parquet, rows);
 }
 
-std::string Gen_VerifyEscaped(const char* p, std::size_t n) {
+std::string Gen_VerifyEscaped(const char* p, std::size_t n, bool quotes) {
   std::string out;
   out.reserve(n);
   for (std::size_t i = 0; i < n; ++i) {
     const auto c = static_cast<unsigned char>(p[i]);
-    if (c == '\\' || c == '"') {
+    if (c == '\\' || (c == '"' && quotes)) {
       out += '\\';
       out += static_cast<char>(c);
     } else if (c == '\t') {
@@ -512,7 +559,7 @@ GenWriteStatus Gen_VerifyRelation(GenControlBlock* cb, const GenRelationPlan& pl
     for (const GenFilePlan& file : plan.files) {
       UniqueFd fd;
       const char* failure = OpenFailure(file, &fd);
-      if (failure != nullptr) TellOpenFailure(file, failure, tally);
+      if (failure != nullptr) TellOpenFailure(file, plan.relName, failure, tally);
     }
     return GenWriteStatus::kOk;
   }

@@ -27,6 +27,7 @@ struct GenVerifyTally {
   int files = 0;
   int failed = 0;
   int outputError = 0;  // errno of the first line that could not be written; 0: none
+  bool json = false;    // each file told as one JSON object on a line of its own
 };
 
 // Generates the relation of `plan` and checks each of its files against
@@ -64,9 +65,10 @@ class GenFileCheck : public GenByteCheck {
 std::unique_ptr<GenFileCheck> Gen_NewFileCheck(int fd, bool mappable, bool parquet, GenRows rows);
 
 // `n` bytes at `p` as they are shown in a line: printable ASCII as it is,
-// '\\' and '"' escaped, a tab, line end and carriage return as \t, \n and
-// \r, any other byte as \xHH.
-std::string Gen_VerifyEscaped(const char* p, std::size_t n);
+// '\\' (and '"' with `quotes`) escaped, a tab, line end and carriage return
+// as \t, \n and \r, any other byte as \xHH. No text shown so can end the
+// line or look like another.
+std::string Gen_VerifyEscaped(const char* p, std::size_t n, bool quotes = true);
 
 }  // namespace zervgen
 

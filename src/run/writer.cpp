@@ -507,7 +507,8 @@ void FinishRelation(Relation* rel) {
 // bytes to the check and touches no file.
 GenWriteStatus WriteRelation(GenControlBlock* cb, const char* path, const char* relName,
                              std::span<const GenColumnSpec> columns, GenRows rows,
-                             GenFormat* format, GenByteCheck* check) {
+                             GenFormat* format, GenByteCheck* check,
+                             std::uint64_t* written = nullptr) {
   std::optional<RelationFile> file;
   if (check == nullptr) file.emplace(path, relName);
   Relation rel{};
@@ -541,6 +542,7 @@ GenWriteStatus WriteRelation(GenControlBlock* cb, const char* path, const char* 
     return GenWriteStatus::kOk;
   }
   FinishRelation(&rel);
+  if (written != nullptr) *written = file->offset();
   return GenWriteStatus::kOk;
 }
 
@@ -548,10 +550,10 @@ GenWriteStatus WriteRelation(GenControlBlock* cb, const char* path, const char* 
 
 GenWriteStatus Gen_writeRelation(GenControlBlock* cb, const char* path, const char* relName,
                                  std::span<const GenColumnSpec> columns, GenRows rows,
-                                 GenFormat* format) {
+                                 GenFormat* format, std::uint64_t* written) {
   GEN_CHECK_WRITE_ARGS();
   CHECK_REQUIRE_TEXT(format != nullptr, "format != NULL");
-  return WriteRelation(cb, path, relName, columns, rows, format, nullptr);
+  return WriteRelation(cb, path, relName, columns, rows, format, nullptr, written);
 }
 
 GenWriteStatus Gen_checkRelation(GenControlBlock* cb, const char* relName,

@@ -73,12 +73,13 @@ enum class GenWriteStatus { kOk, kOutOfMemory, kStopped };
 
 class GenFormat;
 class GenFormatChunk;
-// Gen_outputRelation through `format`, which makes the bytes of the rows.
+// Gen_outputRelation through `format`, which makes the bytes of the rows;
+// on kOk, *written (when given) is the number of bytes written.
 // REQUIRES: as Gen_outputRelation, format != NULL
 [[nodiscard]] GenWriteStatus Gen_writeRelation(GenControlBlock* cb, const char* path,
                                                const char* relName,
                                                std::span<const GenColumnSpec> columns, GenRows rows,
-                                               GenFormat* format);
+                                               GenFormat* format, std::uint64_t* written = nullptr);
 
 // Where a check of an existing file takes the bytes the writer would write
 // to it. Called on the calling thread only, in file order.

@@ -1,0 +1,231 @@
+// app/describe.cpp: the -describe document and the manifest.
+#include "app/describe.h"
+
+#include <cstdio>
+
+#include "base/date.h"
+#include "base/except.h"
+#include "run/catalog.h"
+
+namespace zervgen {
+namespace {
+
+const char* TypeName(GenValueType type) {
+  switch (type) {
+    case GenValueType::kInt32:
+      return "int32";
+    case GenValueType::kDecimal:
+      return "decimal";
+    case GenValueType::kDouble:
+      return "double";
+    case GenValueType::kDate:
+      return "date";
+    case GenValueType::kText:
+      break;
+  }
+  return "text";
+}
+
+std::string IsoDate(std::int32_t dayNumber) {
+  std::uint16_t day = 0;
+  std::uint16_t month = 0;
+  std::uint16_t year = 0;
+  Date_Convert(static_cast<std::uint16_t>(dayNumber), &day, &month, &year);
+  char text[32];
+  std::snprintf(text, sizeof text, "%04u-%02u-%02u", unsigned{year}, unsigned{month},
+                unsigned{day});
+  return text;
+}
+
+// The delimiter as -dc takes it back: "tab" for a tab.
+std::string DelimiterWord(char delim) { return delim == '\t' ? "tab" : std::string(1, delim); }
+
+const char* FormatName(const MainOptions& settings) {
+  if (settings.format == MainFileFormat::kParquet) return "parquet";
+  return settings.fixedFormat ? "fixed" : "delimited";
+}
+
+void WriteOptions(JsonWriter* j, const MainOptions& settings) {
+  const bool parquet = settings.format == MainFileFormat::kParquet;
+  const bool delimited = !parquet && !settings.fixedFormat;
+  j->Key("options").BeginObject();
+  j->Key("relations").BeginArray();
+  for (int i = 0; i < kGenRelationCount; ++i) {
+    if (settings.selected[i]) j->String(kGenRelations[i].name);
+  }
+  j->EndArray();
+  j->Key("rows").Int(settings.nRows);
+  j->Key("fill").Int(settings.nChars);
+  j->Key("format").String(FormatName(settings));
+  j->Key("delimiter");
+  delimited ? j->String(std::string(1, settings.delimChar)) : j->Null();
+  j->Key("codec").StringOrNull(parquet ? Parquet_CodecName(settings.parquetCodec) : nullptr);
+  j->Key("rowgroup");
+  parquet ? j->Int(settings.rowGroupRows) : j->Null();
+  const auto countOrNull = [j](std::int32_t count) { count != 0 ? j->Int(count) : j->Null(); };
+  j->Key("parts");
+  countOrNull(settings.nParts);
+  j->Key("part");
+  countOrNull(settings.part);
+  j->Key("threads");
+  countOrNull(settings.nThreads);
+  j->Key("verify").Bool(settings.verify != 0);
+  const bool report = settings.reportFile[0] != '\0' && !settings.verify;
+  j->Key("report").StringOrNull(report ? settings.reportFile : nullptr);
+  j->Key("manifest")
+      .StringOrNull(settings.manifestFile[0] != '\0' ? settings.manifestFile : nullptr);
+  j->Key("temp").String(settings.tmpDir);
+  j->EndObject();
+}
+
+void WriteColumn(JsonWriter* j, const GenRelation& relation, const GenColumn& column,
+                 const MainOptions& settings) {
+  const GenColumnKind& kind = Gen_KindOf(column);
+  const bool fill = column.dist == GenDist::kFill;
+  const int width = fill ? settings.nChars : kind.width;
+  j->BeginObject();
+  j->Key("name").String(kind.name);
+  j->Key("type").String(TypeName(kind.type));
+  if (kind.type == GenValueType::kDecimal) {
+    j->Key("precision").Int(12);
+    j->Key("scale").Int(2);
+  }
+  // A float is written with two decimals: three characters more.
+  j->Key("width").Int(kind.kind == OutputKind::kFloat ? width + 3 : width);
+  if (kind.type == GenValueType::kText) {
+    j->Key("min_length").Int(fill ? settings.nChars : kind.minChars);
+    j->Key("max_length").Int(width);
+  } else {
+    const GenFigures f = Gen_FiguresOf(relation, column, settings.nRows);
+    if (kind.type != GenValueType::kDate) {
+      j->Key("decimals").Int(kind.kind == OutputKind::kFloat ? 2 : 0);
+      j->Key("min").Int(f.min);
+      j->Key("max").Int(f.max);
+    } else {
+      j->Key("min").String(IsoDate(f.min));
+      j->Key("max").String(IsoDate(f.max));
+    }
+  }
+  j->Key("distinct");
+  fill ? j->Null() : j->Int(Gen_FiguresOf(relation, column, settings.nRows).distinct);
+  j->EndObject();
+}
+
+// The bytes of a file of `rows` fixed-format rows; -1 when they depend on
+// the values.
+long long FileBytes(const MainOptions& settings, const GenRelation& relation, std::int32_t rows) {
+  if (settings.format == MainFileFormat::kParquet || !settings.fixedFormat) return -1;
+  long long width = 0;
+  for (const GenColumn& c : relation.columns) {
+    const GenColumnKind& kind = Gen_KindOf(c);
+    if (kind.width == kGenFillWidth) {
+      width += settings.nChars;
+    } else {
+      width += kind.kind == OutputKind::kFloat ? kind.width + 3 : kind.width;
+    }
+  }
+  return (width + 1) * rows;
+}
+
+void WriteFile(JsonWriter* j, const GenFilePlan& file) {
+  j->Key("path").String(file.path);
+  j->Key("part");
+  file.part != 0 ? j->Int(file.part) : j->Null();
+  j->Key("first_row").Int(file.rows.first);
+  j->Key("rows").Int(file.rows.count);
+}
+
+void WriteRelation(JsonWriter* j, const GenRelationPlan& plan, const MainOptions& settings) {
+  const GenRelation& relation = Gen_RelationOf(plan.tag);
+  j->BeginObject();
+  j->Key("name").String(relation.name);
+  j->Key("suffix").String(relation.suffix);
+  j->Key("option").String(relation.option);
+  j->Key("rows").Int(plan.total);
+  j->Key("columns").BeginArray();
+  for (const GenColumn& c : relation.columns) {
+    if (c.dist != GenDist::kFill || settings.nChars > 0) WriteColumn(j, relation, c, settings);
+  }
+  j->EndArray();
+  j->Key("files").BeginArray();
+  for (const GenFilePlan& file : plan.files) {
+    j->BeginObject();
+    WriteFile(j, file);
+    const long long bytes = FileBytes(settings, relation, file.rows.count);
+    j->Key("bytes");
+    bytes >= 0 ? j->Int(bytes) : j->Null();
+    j->EndObject();
+  }
+  j->EndArray();
+  j->EndObject();
+}
+
+void WriteDescribe(JsonWriter* j, const MainOptions& settings, const GenRunPlan& plan, int argc,
+                   char** argv) {
+  j->BeginObject();
+  j->Key("zervgen_describe").Int(1);
+  j->Key("program").String("zervgen");
+  j->Key("version").String(kVersion);
+  j->Key("argv").BeginArray();
+  for (int i = 0; i < argc; ++i) j->String(argv[i] != nullptr ? argv[i] : "");
+  j->EndArray();
+  WriteOptions(j, settings);
+  j->Key("data_args").BeginArray();
+  for (const std::string& arg : Main_DataArguments(settings)) j->String(arg);
+  j->EndArray();
+  j->Key("relations").BeginArray();
+  for (const GenRelationPlan& relation : plan.relations) WriteRelation(j, relation, settings);
+  j->EndArray();
+  j->EndObject();
+}
+
+}  // namespace
+
+std::vector<std::string> Main_DataArguments(const MainOptions& settings) {
+  std::vector<std::string> args = {"-n", std::to_string(settings.nRows)};
+  if (settings.nChars > 0) {
+    args.insert(args.end(), {"-fc", std::to_string(settings.nChars)});
+  }
+  if (settings.format == MainFileFormat::kParquet) {
+    args.insert(args.end(), {"-parquet", "-codec", Parquet_CodecName(settings.parquetCodec),
+                             "-rowgroup", std::to_string(settings.rowGroupRows)});
+  } else if (settings.fixedFormat) {
+    args.emplace_back("-ff");
+  } else {
+    args.insert(args.end(), {"-dc", DelimiterWord(settings.delimChar)});
+  }
+  return args;
+}
+
+std::string Main_DescribeText(const MainOptions& settings, const GenRunPlan& plan, int argc,
+                              char** argv) {
+  CHECK_REQUIRE(argc > 0);
+  CHECK_REQUIRE_TEXT(argv != nullptr, "argv != NULL");
+  JsonWriter j(2);
+  WriteDescribe(&j, settings, plan, argc, argv);
+  return j.text() + "\n";
+}
+
+std::string Main_ManifestText(const MainOptions& settings, const GenRunPlan& plan, int argc,
+                              char** argv, const std::vector<MainWritten>& written) {
+  CHECK_REQUIRE(argc > 0);
+  CHECK_REQUIRE_TEXT(argv != nullptr, "argv != NULL");
+  JsonWriter j(2);
+  j.BeginObject();
+  j.Key("zervgen_manifest").Int(1);
+  j.Key("describe");
+  WriteDescribe(&j, settings, plan, argc, argv);
+  j.Key("written").BeginArray();
+  for (const MainWritten& w : written) {
+    j.BeginObject();
+    j.Key("relation").String(w.relName);
+    WriteFile(&j, *w.file);
+    j.Key("bytes").Int(static_cast<long long>(w.bytes));
+    j.EndObject();
+  }
+  j.EndArray();
+  j.EndObject();
+  return j.text() + "\n";
+}
+
+}  // namespace zervgen
