@@ -17,7 +17,9 @@
 #include <utility>
 
 #include "app/datagen.h"
+#include "app/help.h"
 #include "base/except.h"
+#include "base/util.h"
 #include "output/output.h"
 #include "parquet/codec.h"
 #include "parquet/format.h"
@@ -32,23 +34,10 @@ struct Refusal {
   std::string message;
 };
 
-// The text of `format` with `args`, however long.
-std::string Formatted(const char* format, std::va_list args) {
-  std::va_list again;
-  va_copy(again, args);
-  const int n = std::vsnprintf(nullptr, 0, format, again);
-  va_end(again);
-  if (n <= 0) return {};
-  std::string text(static_cast<std::size_t>(n) + 1, '\0');
-  std::vsnprintf(text.data(), text.size(), format, args);
-  text.resize(static_cast<std::size_t>(n));
-  return text;
-}
-
 [[noreturn, gnu::format(printf, 1, 2)]] void Fail(const char* format, ...) {
   std::va_list args;
   va_start(args, format);
-  Refusal refusal{Formatted(format, args)};
+  Refusal refusal{Util_Formatted(format, args)};
   va_end(args);
   throw refusal;
 }
@@ -92,15 +81,10 @@ void CheckName(const char* option, const char* value) {
     Fail("%s: The file name for \"%s\" cannot be \"\"1.\n", programName, option);
 }
 
-// A delimited row can be split again only when the delimiter occurs in no
-// field: the drawn characters of the text fields are remapped, but digits,
-// '-', '.' and '/' occur in numbers and dates, the fixed texts of the text
-// fields are shown as they are, a line end ends the row, and a byte of a
-// longer character is no character of its own. Returns the message that
-// refuses `c`, or null when it may delimit.
-enum class DelimiterFault { kNone, kNotAscii, kLineEnd, kInNumbers, kInFixedTexts };
+}  // namespace
 
-DelimiterFault DelimiterRefusal(unsigned char c) {
+MainDelimiterFault Main_delimiterFault(unsigned char c) {
+  using DelimiterFault = MainDelimiterFault;
   if (c >= 0x80) return DelimiterFault::kNotAscii;
   if (c == '\n' || c == '\r') return DelimiterFault::kLineEnd;
   if (std::isdigit(c) || c == '-' || c == '.' || c == '/') return DelimiterFault::kInNumbers;
@@ -108,9 +92,12 @@ DelimiterFault DelimiterRefusal(unsigned char c) {
   return DelimiterFault::kNone;
 }
 
+namespace {
+
 void CheckDelimiter(char delim) {
   const char text[2] = {delim, '\0'};
-  switch (DelimiterRefusal(static_cast<unsigned char>(delim))) {
+  using DelimiterFault = MainDelimiterFault;
+  switch (Main_delimiterFault(static_cast<unsigned char>(delim))) {
     case DelimiterFault::kNone:
       return;
     case DelimiterFault::kNotAscii:
@@ -185,130 +172,6 @@ void Main_setFile(const MainOptions* settings, int flag, char* fileName, const c
   } else {
     std::snprintf(fileName, kNameSize, "%s.%s%s", "zerv", suffix, FileEnding(settings));
   }
-}
-
-// Options beyond the classic set, listed after its help text; %s stands for
-// the lines that tell the codecs of this build (CodecsHelpLines).
-const char* const kMoreHelp =
-    "More options:\n"
-    "        -parts N    Splits each generated table into N part files, 1 to\n"
-    "                    1000.  Part K is the table's file name with \".K\"\n"
-    "                    appended (zerv.hun.1 ... zerv.hun.N) and holds rows\n"
-    "                    (K-1)*n/N to K*n/N-1 (rounded down) of the n rows, so\n"
-    "                    the parts in order make up the whole table.\n"
-    "        -part K     Writes only part K of the N parts.  With one of -hu,\n"
-    "                    -te, -ti, -un, -up and -f -, it goes to standard output.\n"
-    "        -threads N  Uses N threads, 1 to 1024.  The default is every core\n"
-    "                    the program may run on.  The output is the same for any N.\n"
-    "        -parquet    Writes each table as a Parquet file with typed columns\n"
-    "                    (zerv.hun.parquet ...; parts zerv.hun.K.parquet) instead\n"
-    "                    of text.  Not with -ff or -dc.\n"
-    "        -codec C    Compresses the Parquet pages with C: snappy (the\n"
-    "                    default), zstd or none.  Needs -parquet.\n"
-    "%s"
-    "        -rowgroup R Puts R rows in each Parquet row group, 1000 to\n"
-    "                    16777216 (default 1048576).  Needs -parquet.\n"
-    "        -verify     Writes nothing: reads the files that the same command\n"
-    "                    without -verify writes (with -f -, standard input) and\n"
-    "                    compares them byte for byte with what it would write.\n"
-    "                    Prints a line per file, \"NAME: OK (R rows)\" or\n"
-    "                    \"NAME: FAILED: ...\" with the first difference, and\n"
-    "                    exits with 0 when all are OK, 1 otherwise.  -r is\n"
-    "                    ignored; no temporary files are made.\n"
-    "        -json       With -verify: prints one JSON object per file instead\n"
-    "                    of its line (for tools; see docs/interface.md).\n"
-    "        -describe   Writes nothing: checks the command line as a run of it\n"
-    "                    would and prints what the run is (its options, its\n"
-    "                    relations and columns, the files it writes) as one\n"
-    "                    JSON document.\n"
-    "        -manifest F After a complete run, writes a JSON record of it to the\n"
-    "                    new file F: the -describe document and every file\n"
-    "                    written with its size.  Not with -verify.\n"
-    "        --help      Prints this help text and exits.\n"
-    "        --version   Prints the program name and version and exits.\n";
-
-// The Debian package a codec's library comes from, for the messages that
-// tell a user how to get a build that has it.
-const char* CodecPackage(ParquetCodec codec) {
-  return codec == ParquetCodec::kZstd ? "libzstd-dev" : "libsnappy-dev";
-}
-
-// The codecs this build writes, as -codec names them: "snappy zstd none".
-std::string BuiltCodecs() {
-  std::string names;
-  for (ParquetCodec codec :
-       {ParquetCodec::kSnappy, ParquetCodec::kZstd, ParquetCodec::kUncompressed}) {
-    if (!Parquet_CodecBuiltIn(codec)) continue;
-    if (!names.empty()) names += ' ';
-    names += Parquet_CodecName(codec);
-  }
-  return names;
-}
-
-// The help lines under -codec: which codecs this build has and, for those it
-// lacks, the libraries it was built without.
-std::string CodecsHelpLines() {
-  const char* const indent = "                    ";
-  std::string text = std::string(indent) + "This build has: " + BuiltCodecs() + ".\n";
-  std::string missing;
-  for (ParquetCodec codec : {ParquetCodec::kSnappy, ParquetCodec::kZstd}) {
-    if (!Parquet_CodecBuiltIn(codec)) missing += std::string(" ") + CodecPackage(codec);
-  }
-  if (!missing.empty()) text += std::string(indent) + "It was built without:" + missing + ".\n";
-  return text;
-}
-
-[[gnu::format(printf, 2, 3)]] void Appendf(std::string* out, const char* format, ...) {
-  std::va_list args;
-  va_start(args, format);
-  *out += Formatted(format, args);
-  va_end(args);
-}
-
-std::string HelpText() {
-  std::string text(1, '\n');
-  text += Main_synopsisText();
-  text += '\n';
-  for (int i = 0; i < kGenRelationCount; ++i) {
-    const GenRelation& relation = Gen_RelationByTag(i);
-    Appendf(&text, "%s%-6sGenerate just the %s table.\n", i == 0 ? "where   " : "        ",
-            relation.option, relation.helpName);
-  }
-  const auto suffix = [](int i) { return Gen_RelationByTag(i).suffix; };
-  Appendf(&text,
-          "        -f    Specifies the full path to the file that will contain the\n"
-          "              generated table if one of %s is\n"
-          "              specified.  In this case, it may be, \"-\", in which case\n"
-          "              the table is written to standard output.  If all the tables\n"
-          "              are to be generated, the file name specifies the prefix name\n"
-          "              for each table, which will be suffixed with \".%s\", \".%s\",\n"
-          "              \".%s\", \".%s\", and \".%s\").  The default prefix name\n"
-          "              is \"zerv\".\n",
-          Gen_OptionList("", "", ", ", ", or ").c_str(), suffix(0), suffix(1), suffix(2), suffix(3),
-          suffix(4));
-  Appendf(
-      &text, "%s%s%s%s%s%s\n",
-      "        -n    Specifies the number of rows to generate.  Must be between\n              100 and 100000000, and defaults to 100000, the size of the\n              40 megabyte database.\n        -4    Generate the 4 megabyte database.\n        -40   Generate the 40 megabyte database.\n        -400  Generate the 400 megabyte database.\n        -s    Specify the Scale Factor of the tables.\n",
-      "        -fc   Specifies the number of characters in the fill column.\n              The default is 0 -- no fill column.\n        -r    Specifies the optional report is to be generated.  If the\n              report file name is not specified, it defaults to \"zerv.rpt\".\n        -ff   Specifies that the columns are to be in fixed format.  The\n              default is <delimChar> separated, variable format.\n        -dc   Sets the field delimiter to delimChar.  The default is ','.\n              To specify a tab as the delimiter character, use the word \"tab\".\n",
-      "        -t    Specifies the directory where temporary files are to be\n              created.  The default is the current directory.\n        -help Prints this help text and exits.\n\nNOTE:   ",
-      Gen_OptionList("", "", ", ", ", and ").c_str(),
-      " are mutually exclusive.\n        -n, -4, -40, -400, -s are mutually exclusive.\n        -ff and -dc are mutually exclusive.\n",
-      "");
-  Appendf(&text, kMoreHelp, CodecsHelpLines().c_str());
-  // The printable delimiters refused, from the same rule that refuses them.
-  char refused[96];
-  std::size_t n = 0;
-  for (unsigned char c = '!'; c <= '~'; ++c) {
-    if (DelimiterRefusal(c) != DelimiterFault::kNone) refused[n++] = static_cast<char>(c);
-  }
-  refused[n] = '\0';
-  Appendf(&text,
-          "\nDelimiters:\n"
-          "        -dc refuses a delimiter that can occur in a field: a line end, a\n"
-          "        character beyond ASCII,%s and each of\n"
-          "        %s\n",
-          DelimiterRefusal(' ') != DelimiterFault::kNone ? " a blank," : "", refused);
-  return text;
 }
 
 void OptionScale(int argc, char** argv, int* cur, MainOptions* settings) {
@@ -489,13 +352,13 @@ void CompleteParquet(const ParseState& state, MainOptions* settings) {
       Fail(
           "%s: Option, \"-parquet\", compresses with %s unless \"-codec\" says otherwise, and this "
           "zervgen was built without %s (%s); build it with %s installed, or add \"-codec none\".\n",
-          programName, Parquet_CodecName(codec), Parquet_CodecName(codec), CodecPackage(codec),
-          CodecPackage(codec));
+          programName, Parquet_CodecName(codec), Parquet_CodecName(codec), Main_codecPackage(codec),
+          Main_codecPackage(codec));
     }
     Fail(
         "%s: Option, \"-codec\", cannot be '%s': this zervgen was built without it (%s); build it "
         "with %s installed, or use \"-codec none\".\n",
-        programName, Parquet_CodecName(codec), CodecPackage(codec), CodecPackage(codec));
+        programName, Parquet_CodecName(codec), Main_codecPackage(codec), Main_codecPackage(codec));
   }
 }
 
@@ -590,30 +453,6 @@ void CompleteParts(const ParseState& state, MainOptions* settings) {
   }
 }
 
-// The last component of `path`.
-const char* LastComponent(const char* path) {
-  const char* slash = std::strrchr(path, '/');
-  return slash == nullptr ? path : slash + 1;
-}
-
-bool SameIdentity(const char* a, const char* b) {
-  struct stat sa {};
-  struct stat sb {};
-  return ::stat(a, &sa) == 0 && ::stat(b, &sb) == 0 && sa.st_dev == sb.st_dev &&
-         sa.st_ino == sb.st_ino;
-}
-
-// Whether `a` and `b` lead to the same file: the same name, the same
-// existing file (a hard link, a symbolic link), or, for a file not there
-// yet, the same last component in the same folder ("./x", "d/../x").
-bool SameFile(const char* a, const char* b) {
-  if (std::strcmp(a, b) == 0) return true;
-  struct stat st {};
-  if (::stat(a, &st) == 0 || ::stat(b, &st) == 0) return SameIdentity(a, b);
-  if (std::strcmp(LastComponent(a), LastComponent(b)) != 0) return false;
-  return SameIdentity(Util_FolderOf(a).c_str(), Util_FolderOf(b).c_str());
-}
-
 // A report named like a file the run writes would be created first and
 // then found by the check of the relation files, or written over by rows:
 // refused before anything is created, as an option error. So is a
@@ -622,17 +461,17 @@ void CheckReportName(const MainOptions* settings, const GenRunPlan& plan) {
   const char* manifest = settings->manifestFile;
   for (const GenRelationFile& file : Gen_PlanFiles(plan)) {
     if (std::strcmp(file.path, "-") == 0) continue;
-    if (settings->reportFile[0] != '\0' && SameFile(settings->reportFile, file.path)) {
+    if (settings->reportFile[0] != '\0' && Util_SameFile(settings->reportFile, file.path)) {
       Fail("%s: Option, \"-r\", cannot be '%s': a relation is written to that file.\n", programName,
            settings->reportFile);
     }
-    if (manifest[0] != '\0' && SameFile(manifest, file.path)) {
+    if (manifest[0] != '\0' && Util_SameFile(manifest, file.path)) {
       Fail("%s: Option, \"-manifest\", cannot be '%s': a relation is written to that file.\n",
            programName, manifest);
     }
   }
   if (manifest[0] != '\0' && settings->reportFile[0] != '\0' &&
-      SameFile(manifest, settings->reportFile)) {
+      Util_SameFile(manifest, settings->reportFile)) {
     Fail("%s: Option, \"-manifest\", cannot be '%s': the report is written to that file.\n",
          programName, manifest);
   }
@@ -705,15 +544,6 @@ MainParse NoRun(MainParse::Outcome outcome, int status, std::string text) {
 
 }  // namespace
 
-std::string Main_synopsisText() {
-  std::string text;
-  Appendf(&text, "%-*s[%s] %s", 9, "zervgen", Gen_OptionList("", "", " | ", " | ").c_str(),
-          "[-n nRows | -4 | -40 | -400 | -s Scale]\n");
-  Appendf(&text, "%-*s%s", 9, "", "[-f filename] [-fc nChars] [-r [reportFile]] [-ff]\n");
-  Appendf(&text, "%-*s%s", 9, "", "[-dc delimChar] [-t tmpDir] [-help]\n");
-  return text;
-}
-
 MainParse Main_parseArguments(int argc, char** argv) {
   CHECK_REQUIRE(argc > 0);
   CHECK_REQUIRE_TEXT(argv != nullptr, "argv != NULL");
@@ -725,15 +555,15 @@ MainParse Main_parseArguments(int argc, char** argv) {
       if (ParseOne(argc, argv, &cur, &state)) continue;
       const char* arg = argv[cur];
       if (std::strncmp(arg, "-he", 3) == 0 || arg[0] == '?' || std::strcmp(arg, "--help") == 0) {
-        return NoRun(MainParse::kHelp, 0, HelpText());
+        return NoRun(MainParse::kHelp, 0, Main_helpText());
       }
       if (std::strcmp(arg, "--version") == 0) {
         return NoRun(
             MainParse::kVersion, 0,
-            std::string("zervgen ") + kVersion + "\nParquet codecs: " + BuiltCodecs() + "\n");
+            std::string("zervgen ") + kVersion + "\nParquet codecs: " + Main_builtCodecs() + "\n");
       }
       std::string text;
-      Appendf(&text, "%s: Unknown option, '%s'.\n\nSynopsis:\n", programName, arg);
+      Util_Appendf(&text, "%s: Unknown option, '%s'.\n\nSynopsis:\n", programName, arg);
       return NoRun(MainParse::kRefused, -1, text + Main_synopsisText());
     }
     MainParse run = NoRun(MainParse::kRun, 0, {});

@@ -2,9 +2,11 @@
 #include "base/util.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstring>
 
 #include "base/except.h"
@@ -113,6 +115,53 @@ std::string Util_FolderOf(const char* path) {
   if (slash == nullptr) return ".";
   if (slash == path) return "/";
   return std::string(path, static_cast<std::size_t>(slash - path));
+}
+
+std::string Util_Formatted(const char* format, std::va_list args) {
+  std::va_list again;
+  va_copy(again, args);
+  const int n = std::vsnprintf(nullptr, 0, format, again);
+  va_end(again);
+  if (n <= 0) return {};
+  std::string text(static_cast<std::size_t>(n) + 1, '\0');
+  std::vsnprintf(text.data(), text.size(), format, args);
+  text.resize(static_cast<std::size_t>(n));
+  return text;
+}
+
+void Util_Appendf(std::string* out, const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  *out += Util_Formatted(format, args);
+  va_end(args);
+}
+
+namespace {
+
+// The last component of `path`.
+const char* LastComponent(const char* path) {
+  const char* slash = std::strrchr(path, '/');
+  return slash == nullptr ? path : slash + 1;
+}
+
+bool SameIdentity(const char* a, const char* b) {
+  struct stat sa {};
+  struct stat sb {};
+  return ::stat(a, &sa) == 0 && ::stat(b, &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
+}  // namespace
+
+// Whether `a` and `b` lead to the same file: the same name, the same
+// existing file (a hard link, a symbolic link), or, for a file not there
+// yet, the same last component in the same folder ("./x", "d/../x").
+bool Util_SameFile(const char* a, const char* b) {
+  if (std::strcmp(a, b) == 0) return true;
+  struct stat st {};
+  if (::stat(a, &st) == 0 || ::stat(b, &st) == 0) return SameIdentity(a, b);
+  if (std::strcmp(LastComponent(a), LastComponent(b)) != 0) return false;
+  return SameIdentity(Util_FolderOf(a).c_str(), Util_FolderOf(b).c_str());
 }
 
 }  // namespace zervgen

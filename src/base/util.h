@@ -3,6 +3,7 @@
 #ifndef ZERVGEN_SRC_BASE_UTIL_H_
 #define ZERVGEN_SRC_BASE_UTIL_H_
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -60,6 +61,16 @@ const char* Util_SystemReason(int error);
 // The folder a file at `path` is in: "." for a bare name, "/" at the root.
 // REQUIRES: path != NULL
 std::string Util_FolderOf(const char* path);
+
+// Whether `a` and `b` lead to the same file: the same name, the same
+// existing file (a hard link, a symbolic link), or, for a file not there
+// yet, the same last component in the same folder ("./x", "d/../x").
+bool Util_SameFile(const char* a, const char* b);
+
+// The text of `format` with `args`, however long.
+std::string Util_Formatted(const char* format, std::va_list args);
+// Appends the text of `format` with its arguments to *out.
+[[gnu::format(printf, 2, 3)]] void Util_Appendf(std::string* out, const char* format, ...);
 
 // Gives each of the standard descriptors 0, 1 and 2 that is closed a
 // stand-in that reads nothing and takes no write (/dev/null opened for

@@ -1,0 +1,148 @@
+// app/help.cpp: the help text and the synopsis. The relation options and
+// file suffixes in them come from the catalogue; the options beyond the
+// classic set are listed after its text.
+#include "app/help.h"
+
+#include <string>
+
+#include "app/datagen.h"
+#include "base/util.h"
+#include "parquet/codec.h"
+#include "run/catalog.h"
+
+namespace zervgen {
+namespace {
+
+// Options beyond the classic set, listed after its help text; %s stands for
+// the lines that tell the codecs of this build (CodecsHelpLines).
+const char* const kMoreHelp =
+    "More options:\n"
+    "        -parts N    Splits each generated table into N part files, 1 to\n"
+    "                    1000.  Part K is the table's file name with \".K\"\n"
+    "                    appended (zerv.hun.1 ... zerv.hun.N) and holds rows\n"
+    "                    (K-1)*n/N to K*n/N-1 (rounded down) of the n rows, so\n"
+    "                    the parts in order make up the whole table.\n"
+    "        -part K     Writes only part K of the N parts.  With one of -hu,\n"
+    "                    -te, -ti, -un, -up and -f -, it goes to standard output.\n"
+    "        -threads N  Uses N threads, 1 to 1024.  The default is every core\n"
+    "                    the program may run on.  The output is the same for any N.\n"
+    "        -parquet    Writes each table as a Parquet file with typed columns\n"
+    "                    (zerv.hun.parquet ...; parts zerv.hun.K.parquet) instead\n"
+    "                    of text.  Not with -ff or -dc.\n"
+    "        -codec C    Compresses the Parquet pages with C: snappy (the\n"
+    "                    default), zstd or none.  Needs -parquet.\n"
+    "%s"
+    "        -rowgroup R Puts R rows in each Parquet row group, 1000 to\n"
+    "                    16777216 (default 1048576).  Needs -parquet.\n"
+    "        -verify     Writes nothing: reads the files that the same command\n"
+    "                    without -verify writes (with -f -, standard input) and\n"
+    "                    compares them byte for byte with what it would write.\n"
+    "                    Prints a line per file, \"NAME: OK (R rows)\" or\n"
+    "                    \"NAME: FAILED: ...\" with the first difference, and\n"
+    "                    exits with 0 when all are OK, 1 otherwise.  -r is\n"
+    "                    ignored; no temporary files are made.\n"
+    "        -json       With -verify: prints one JSON object per file instead\n"
+    "                    of its line (for tools; see docs/interface.md).\n"
+    "        -describe   Writes nothing: checks the command line as a run of it\n"
+    "                    would and prints what the run is (its options, its\n"
+    "                    relations and columns, the files it writes) as one\n"
+    "                    JSON document.\n"
+    "        -manifest F After a complete run, writes a JSON record of it to the\n"
+    "                    new file F: the -describe document and every file\n"
+    "                    written with its size.  Not with -verify.\n"
+    "        --help      Prints this help text and exits.\n"
+    "        --version   Prints the program name and version and exits.\n";
+
+// The Debian package a codec's library comes from, for the messages that
+// tell a user how to get a build that has it.
+}  // namespace
+
+const char* Main_codecPackage(ParquetCodec codec) {
+  return codec == ParquetCodec::kZstd ? "libzstd-dev" : "libsnappy-dev";
+}
+
+// The codecs this build writes, as -codec names them: "snappy zstd none".
+std::string Main_builtCodecs() {
+  std::string names;
+  for (ParquetCodec codec :
+       {ParquetCodec::kSnappy, ParquetCodec::kZstd, ParquetCodec::kUncompressed}) {
+    if (!Parquet_CodecBuiltIn(codec)) continue;
+    if (!names.empty()) names += ' ';
+    names += Parquet_CodecName(codec);
+  }
+  return names;
+}
+
+namespace {
+
+// The help lines under -codec: which codecs this build has and, for those it
+// lacks, the libraries it was built without.
+std::string CodecsHelpLines() {
+  const char* const indent = "                    ";
+  std::string text = std::string(indent) + "This build has: " + Main_builtCodecs() + ".\n";
+  std::string missing;
+  for (ParquetCodec codec : {ParquetCodec::kSnappy, ParquetCodec::kZstd}) {
+    if (!Parquet_CodecBuiltIn(codec)) missing += std::string(" ") + Main_codecPackage(codec);
+  }
+  if (!missing.empty()) text += std::string(indent) + "It was built without:" + missing + ".\n";
+  return text;
+}
+
+}  // namespace
+
+std::string Main_helpText() {
+  std::string text(1, '\n');
+  text += Main_synopsisText();
+  text += '\n';
+  for (int i = 0; i < kGenRelationCount; ++i) {
+    const GenRelation& relation = Gen_RelationByTag(i);
+    Util_Appendf(&text, "%s%-6sGenerate just the %s table.\n", i == 0 ? "where   " : "        ",
+                 relation.option, relation.helpName);
+  }
+  const auto suffix = [](int i) { return Gen_RelationByTag(i).suffix; };
+  Util_Appendf(&text,
+               "        -f    Specifies the full path to the file that will contain the\n"
+               "              generated table if one of %s is\n"
+               "              specified.  In this case, it may be, \"-\", in which case\n"
+               "              the table is written to standard output.  If all the tables\n"
+               "              are to be generated, the file name specifies the prefix name\n"
+               "              for each table, which will be suffixed with \".%s\", \".%s\",\n"
+               "              \".%s\", \".%s\", and \".%s\").  The default prefix name\n"
+               "              is \"zerv\".\n",
+               Gen_OptionList("", "", ", ", ", or ").c_str(), suffix(0), suffix(1), suffix(2),
+               suffix(3), suffix(4));
+  Util_Appendf(
+      &text, "%s%s%s%s%s%s\n",
+      "        -n    Specifies the number of rows to generate.  Must be between\n              100 and 100000000, and defaults to 100000, the size of the\n              40 megabyte database.\n        -4    Generate the 4 megabyte database.\n        -40   Generate the 40 megabyte database.\n        -400  Generate the 400 megabyte database.\n        -s    Specify the Scale Factor of the tables.\n",
+      "        -fc   Specifies the number of characters in the fill column.\n              The default is 0 -- no fill column.\n        -r    Specifies the optional report is to be generated.  If the\n              report file name is not specified, it defaults to \"zerv.rpt\".\n        -ff   Specifies that the columns are to be in fixed format.  The\n              default is <delimChar> separated, variable format.\n        -dc   Sets the field delimiter to delimChar.  The default is ','.\n              To specify a tab as the delimiter character, use the word \"tab\".\n",
+      "        -t    Specifies the directory where temporary files are to be\n              created.  The default is the current directory.\n        -help Prints this help text and exits.\n\nNOTE:   ",
+      Gen_OptionList("", "", ", ", ", and ").c_str(),
+      " are mutually exclusive.\n        -n, -4, -40, -400, -s are mutually exclusive.\n        -ff and -dc are mutually exclusive.\n",
+      "");
+  Util_Appendf(&text, kMoreHelp, CodecsHelpLines().c_str());
+  // The printable delimiters refused, from the same rule that refuses them.
+  char refused[96];
+  std::size_t n = 0;
+  for (unsigned char c = '!'; c <= '~'; ++c) {
+    if (Main_delimiterFault(c) != MainDelimiterFault::kNone) refused[n++] = static_cast<char>(c);
+  }
+  refused[n] = '\0';
+  Util_Appendf(&text,
+               "\nDelimiters:\n"
+               "        -dc refuses a delimiter that can occur in a field: a line end, a\n"
+               "        character beyond ASCII,%s and each of\n"
+               "        %s\n",
+               Main_delimiterFault(' ') != MainDelimiterFault::kNone ? " a blank," : "", refused);
+  return text;
+}
+
+std::string Main_synopsisText() {
+  std::string text;
+  Util_Appendf(&text, "%-*s[%s] %s", 9, "zervgen", Gen_OptionList("", "", " | ", " | ").c_str(),
+               "[-n nRows | -4 | -40 | -400 | -s Scale]\n");
+  Util_Appendf(&text, "%-*s%s", 9, "", "[-f filename] [-fc nChars] [-r [reportFile]] [-ff]\n");
+  Util_Appendf(&text, "%-*s%s", 9, "", "[-dc delimChar] [-t tmpDir] [-help]\n");
+  return text;
+}
+
+}  // namespace zervgen
