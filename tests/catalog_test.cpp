@@ -146,8 +146,8 @@ TEST(Catalog, FailedColumnWriteIsExplainedAndRaised) {
     char name[] = "/tmp/some/double.tmp";
     GenAttr attr{};
     attr.fileName = name;
-    const zervgen_test::Raised o =
-        zervgen_test::CatchRaise([&] { Gen_TempWriteFailed(&attr, c.error); }, true);
+    const zervgen_test::Raised o = zervgen_test::CatchRaise(
+        [&] { Gen_TempWriteFailed(&attr, c.error); }, zervgen_test::kWithStderr);
     Report_CloseFile();
     EXPECT_EQ(o.cls, XEPT_GEN_FAILED);
     EXPECT_EQ(

@@ -48,15 +48,12 @@ using DistNormalZipfianFill = ArmedTest;
 using DistDistributions = ArmedTest;
 using DistCleanup = ArmedTest;
 
-// The class raised by `call` (-1 when none) and what it printed on
-// standard output and standard error. Leaves a fresh handler armed.
-using Outcome = zervgen_test::Raised;
-Outcome CatchRaise(const std::function<void()>& call) {
-  Outcome o = zervgen_test::CatchRaise(call, true);
-  Xept_Reset();
-  Xept_GetBuffer(XEPT_ANY);
-  return o;
-}
+using zervgen_test::CatchRaise;
+using zervgen_test::Raised;
+
+// A raise is caught with what went to both streams, and a fresh handler is
+// armed again for the rest of the test.
+constexpr unsigned kCatch = zervgen_test::kWithStderr | zervgen_test::kRearm;
 
 Vec Uniform(std::int32_t n, std::int32_t min, std::int32_t max, std::int32_t nUnique,
             std::int32_t missingOne = 0) {
@@ -296,12 +293,12 @@ TEST_F(DistGenNormal, AscendingAndSymmetric) {
 
 TEST_F(DistGenNormal, Failures) {
   Vec v(100);
-  Outcome empty = CatchRaise([&] { Dist_genNormal(v.data(), 100, 5, 5, 100); });
+  const Raised empty = CatchRaise([&] { Dist_genNormal(v.data(), 100, 5, 5, 100); }, kCatch);
   EXPECT_EQ(empty.cls, XEPT_ASSERTION);
   EXPECT_NE(empty.out.find("Function Dist_genNormal, line "), std::string::npos);
   EXPECT_NE(empty.out.find("\nFailed assertion: 'intervalWidth > 0L'\n"), std::string::npos);
 
-  Outcome repeated = CatchRaise([&] { Dist_genNormal(v.data(), 100, 0, 10, 99); });
+  const Raised repeated = CatchRaise([&] { Dist_genNormal(v.data(), 100, 0, 10, 99); }, kCatch);
   EXPECT_EQ(repeated.cls, XEPT_CODING);
   EXPECT_EQ(repeated.out.find("Failed"), std::string::npos) << repeated.out;
   EXPECT_NE(repeated.out.find("\nRaised exception of class '1'\n"), std::string::npos);
@@ -376,7 +373,7 @@ TEST_F(DistGenZipfian, CountsFollowTheHarmonicSum) {
 
 TEST_F(DistGenZipfian, TooManyRanksFailsCount) {
   Vec v(101, -9);
-  Outcome o = CatchRaise([&] { Dist_genZipfian(v.data(), 100, 0, 1000, 100); });
+  const Raised o = CatchRaise([&] { Dist_genZipfian(v.data(), 100, 0, 1000, 100); }, kCatch);
   EXPECT_EQ(o.cls, XEPT_ASSERTION);
   EXPECT_NE(o.out.find("\nFailed assertion: 'count <= nTuples'\n"), std::string::npos) << o.out;
   EXPECT_EQ(v[100], -9);  // stopped before writing past the rows
@@ -663,7 +660,7 @@ TEST_F(DistDistributions, FailedRequirements) {
   };
   for (const Case& c : cases) {
     ReportCapture report;
-    Outcome o = CatchRaise(c.call);
+    const Raised o = CatchRaise(c.call, kCatch);
     EXPECT_EQ(o.cls, XEPT_REQUIREMENT) << c.text;
     EXPECT_NE(o.out.find(std::string("Function ") + c.func + ", line "), std::string::npos)
         << o.out;
@@ -758,7 +755,8 @@ TEST_F(DistCleanup, FailedWriteIsHandedBack) {
     attr.vector = values.data();
     attr.fd = fd;
     attr.fileName = name;
-    Outcome o = CatchRaise([&] { EXPECT_EQ(Dist_cleanup(&attr, 1, 100, 947883060), c.error); });
+    const Raised o =
+        CatchRaise([&] { EXPECT_EQ(Dist_cleanup(&attr, 1, 100, 947883060), c.error); }, kCatch);
     ::close(fd);
     EXPECT_EQ(o.cls, -1) << c.device;
     EXPECT_EQ(attr.ownerTag, 0);

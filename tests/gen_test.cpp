@@ -24,6 +24,9 @@
 namespace zervgen {
 namespace {
 
+using zervgen_test::CatchRaise;
+using zervgen_test::kWithStderr;
+using zervgen_test::Raised;
 using zervgen_test::ScratchDir;
 
 // All rows of the control block's relations.
@@ -55,14 +58,6 @@ class GenTest : public ::testing::Test {
   }
   void TearDown() override { Main_cleanup(&cb_); }
 
-  // Runs `body` under a handler; returns the class raised, or -1.
-  template <typename F>
-  int Raised(F body, std::string* out = nullptr) {
-    const zervgen_test::Raised r = zervgen_test::CatchRaise(body);
-    if (out != nullptr) *out = r.out;
-    return r.cls;
-  }
-
   // Every row of the relation the control block was set up for.
 
   GenControlBlock cb_;
@@ -81,17 +76,15 @@ TEST_F(GenTest, SetUpChecksItsArguments) {
       {100, 0, true, "tmpDir != NULL"},
   };
   for (const Case& c : cases) {
-    std::string out;
-    int cls = Raised(
-        [&] { Gen_InitializeCB(&cb_, c.nTuples, c.nFill, c.nullDir ? nullptr : dir_.path()); },
-        &out);
-    EXPECT_EQ(cls, XEPT_REQUIREMENT) << c.text;
-    EXPECT_NE(out.find(std::string("Failed requirement: '") + c.text + "'"), std::string::npos)
-        << out;
+    const Raised r = CatchRaise(
+        [&] { Gen_InitializeCB(&cb_, c.nTuples, c.nFill, c.nullDir ? nullptr : dir_.path()); });
+    EXPECT_EQ(r.cls, XEPT_REQUIREMENT) << c.text;
+    EXPECT_NE(r.out.find(std::string("Failed requirement: '") + c.text + "'"), std::string::npos)
+        << r.out;
   }
   for (std::int16_t fill : {0, 100}) {
     GenControlBlock cb{};
-    EXPECT_EQ(Raised([&] { Gen_InitializeCB(&cb, 100, fill, dir_.path()); }), -1);
+    EXPECT_EQ(CatchRaise([&] { Gen_InitializeCB(&cb, 100, fill, dir_.path()); }).cls, -1);
     Main_cleanup(&cb);
   }
 }
@@ -193,11 +186,9 @@ TEST_F(GenTest, FloatSlotFallsBackToAFileAndTakesTheAddressAlong) {
 TEST_F(GenTest, WithoutTemporaryFilesAMissingVectorIsOutOfMemory) {
   FailingAllocations fail({5});
   cb_.noTempFiles = 1;
-  testing::internal::CaptureStderr();
-  const int cls = Raised([&] { Gen_InitializeCB(&cb_, 1000, 0, dir_.path()); });
-  const std::string err = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(cls, XEPT_GEN_FAILED);
-  EXPECT_EQ(err, std::string(programName) + ": Out of memory.\n");
+  const Raised r = CatchRaise([&] { Gen_InitializeCB(&cb_, 1000, 0, dir_.path()); }, kWithStderr);
+  EXPECT_EQ(r.cls, XEPT_GEN_FAILED);
+  EXPECT_EQ(r.err, std::string(programName) + ": Out of memory.\n");
   EXPECT_TRUE(dir_.List().empty());
   Main_cleanup(&cb_);
   EXPECT_TRUE(dir_.List().empty());
@@ -228,12 +219,10 @@ TEST_F(GenTest, LeftoverTemporaryFileFailsSafe) {
     Main_cleanup(&cb);
   }
   FailingAllocations fail({2});
-  testing::internal::CaptureStderr();
-  std::string out;
-  EXPECT_EQ(Raised([&] { Gen_InitializeCB(&cb_, 1000, 0, dir_.path()); }, &out), XEPT_GEN_FAILED);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            std::string(programName) + ": Temporary file error: \"File already exists\".\n");
-  EXPECT_NE(out.find("Raised exception of class '32'"), std::string::npos);
+  const Raised r = CatchRaise([&] { Gen_InitializeCB(&cb_, 1000, 0, dir_.path()); }, kWithStderr);
+  EXPECT_EQ(r.cls, XEPT_GEN_FAILED);
+  EXPECT_EQ(r.err, std::string(programName) + ": Temporary file error: \"File already exists\".\n");
+  EXPECT_NE(r.out.find("Raised exception of class '32'"), std::string::npos);
   Main_cleanup(&cb_);
   EXPECT_EQ(zervgen_test::ReadText(leftover), "from a killed run");
 }
@@ -253,10 +242,9 @@ TEST_F(GenTest, SharedVectorOrBuffersUnavailable) {
     const std::string report = std::string(dir_.path()) + "/r.rpt";
     Report_OpenFile(report.c_str());
     FailingAllocations fail(c.fail);
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(Raised([&] { Gen_InitializeCB(&cb, 1000, 0, dir_.path()); }), XEPT_GEN_FAILED);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              std::string(programName) + ": Out of memory.\n");
+    const Raised r = CatchRaise([&] { Gen_InitializeCB(&cb, 1000, 0, dir_.path()); }, kWithStderr);
+    EXPECT_EQ(r.cls, XEPT_GEN_FAILED);
+    EXPECT_EQ(r.err, std::string(programName) + ": Out of memory.\n");
     Report_CloseFile();
     Main_cleanup(&cb);
     EXPECT_EQ(zervgen_test::ReadText(report), c.report);
@@ -295,15 +283,12 @@ TEST_F(GenTest, TemporaryFileValuesReadBackUnchanged) {
 // every build machine.
 TEST_F(GenTest, CheckLineNamesTheSourceFileRelativeToTheTree) {
   GenColumnSpec spec[] = {{&cb_.keyAttr, 10, OutputKind::kInteger, 1}};
-  std::string text;
-  EXPECT_EQ(Raised(
-                [&] {
-                  (void)Gen_outputRelation(nullptr, "x", "rel", spec, GenRows{1, 0, 1});
-                },
-                &text),
-            XEPT_REQUIREMENT);
-  EXPECT_EQ(text.rfind("File src/run/writer.cpp, Function Gen_outputRelation, line ", 0), 0u)
-      << text;
+  const Raised r = CatchRaise([&] {
+    (void)Gen_outputRelation(nullptr, "x", "rel", spec, GenRows{1, 0, 1});
+  });
+  EXPECT_EQ(r.cls, XEPT_REQUIREMENT);
+  EXPECT_EQ(r.out.rfind("File src/run/writer.cpp, Function Gen_outputRelation, line ", 0), 0u)
+      << r.out;
 }
 
 TEST_F(GenTest, PartOfATemporaryFileColumnStartsAtItsFirstRow) {
@@ -338,11 +323,10 @@ TEST_F(GenTest, TemporaryFileOfTheWrongSizeEndsTheRunAndRemovesThePartialRelatio
     ASSERT_EQ(::pwrite(cb.keyAttr.fd, values.data(), held * 4, 0), static_cast<ssize_t>(held * 4));
     const std::string out = std::string(dir_.path()) + "/rel";
     GenColumnSpec spec[] = {{&cb.keyAttr, 10, OutputKind::kInteger, 1}};
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(Raised([&] { (void)Gen_outputRelation(&cb, out.c_str(), "tiny", spec, Whole(cb)); }),
-              XEPT_GEN_FAILED);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              std::string(programName) + ": Temporary file read error.\n");
+    const Raised r = CatchRaise(
+        [&] { (void)Gen_outputRelation(&cb, out.c_str(), "tiny", spec, Whole(cb)); }, kWithStderr);
+    EXPECT_EQ(r.cls, XEPT_GEN_FAILED);
+    EXPECT_EQ(r.err, std::string(programName) + ": Temporary file read error.\n");
     EXPECT_FALSE(zervgen_test::Exists(out));
     Main_cleanup(&cb);
   }
@@ -418,12 +402,10 @@ TEST_F(GenTest, WriterRefusesBadColumnLists) {
   int n = 0;
   for (const Case& c : cases) {
     const std::string out = std::string(dir_.path()) + "/rel" + std::to_string(n++);
-    std::string text;
-    EXPECT_EQ(
-        Raised([&] { (void)Gen_outputRelation(&cb_, out.c_str(), "rel", *c.list, Whole(cb_)); },
-               &text),
-        XEPT_ENSURE);
-    EXPECT_NE(text.find(c.text), std::string::npos) << text;
+    const Raised r = CatchRaise(
+        [&] { (void)Gen_outputRelation(&cb_, out.c_str(), "rel", *c.list, Whole(cb_)); });
+    EXPECT_EQ(r.cls, XEPT_ENSURE);
+    EXPECT_NE(r.out.find(c.text), std::string::npos) << r.out;
   }
 }
 

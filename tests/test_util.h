@@ -54,11 +54,23 @@ struct Raised {
   std::string err;
 };
 
+// What CatchRaise captures besides standard output, and what it leaves.
+enum RaiseOptions : unsigned {
+  kStdoutOnly = 0,
+  kWithStderr = 1u << 0,  // standard error too, in Raised::err
+  // Afterwards a fresh handler for every class is armed again, for a test
+  // that keeps one armed so that an unexpected raise fails it (as a thrown
+  // exception) instead of ending the test program.
+  kRearm = 1u << 1,
+};
+
 // The one raise harness of the unit tests: runs `fn` under a fresh handler
-// for every class, capturing standard output (and standard error with
-// `withStderr`). A raise that lands on another frame fails the test.
+// for every class, capturing standard output (and what `options` asks
+// for). A raise that lands on another frame fails the test. The handler
+// stack is left empty, or with a fresh handler under kRearm.
 template <typename F>
-Raised CatchRaise(F fn, bool withStderr = false) {
+Raised CatchRaise(F fn, unsigned options = kStdoutOnly) {
+  const bool withStderr = (options & kWithStderr) != 0;
   zervgen::Xept_Reset();
   zervgen::XeptFrame* frame = zervgen::Xept_GetBuffer(zervgen::XEPT_ANY);
   testing::internal::CaptureStdout();
@@ -73,6 +85,10 @@ Raised CatchRaise(F fn, bool withStderr = false) {
   }
   std::string out = testing::internal::GetCapturedStdout();
   std::string err = withStderr ? testing::internal::GetCapturedStderr() : std::string();
+  if ((options & kRearm) != 0) {
+    zervgen::Xept_Reset();
+    zervgen::Xept_GetBuffer(zervgen::XEPT_ANY);
+  }
   return {cls, std::move(out), std::move(err)};
 }
 

@@ -6,8 +6,11 @@
 //
 // Files: output/framing.cpp (framing, character sets, date texts),
 // output/fields.cpp (the seven writers), output/rows.cpp (the row
-// formatter), output_cache.{h,cpp} (reused field texts), output/text.h and
-// output/digits.h (what those share), output/stream.cpp (the sink).
+// formatter), output/block.{h,cpp} (its rows a block at a time),
+// output/pieces.{h,cpp} (a field's texts for a block, and what the
+// formatter's two ways share), output/cache.{h,cpp} (reused field texts),
+// output/text.h and output/digits.h (what those share), output/stream.cpp
+// (the sink).
 #ifndef ZERVGEN_SRC_OUTPUT_OUTPUT_H_
 #define ZERVGEN_SRC_OUTPUT_OUTPUT_H_
 

@@ -34,6 +34,7 @@
 #include "output/output.h"
 #include "parquet/buffer.h"
 #include "parquet/chunk.h"
+#include "parquet/dictionary.h"
 #include "parquet/format.h"
 
 namespace zervgen {
@@ -99,17 +100,13 @@ class ParquetColumnConverter {
   const ParquetValues& values() const { return values_; }
 
  private:
-  ParquetStatus BuildDictionary(const OutputRowField& field, std::int32_t rows, std::int32_t limit,
-                                std::int64_t hint, bool* built);
-  ParquetStatus DenseDictionary(const std::int32_t* in, std::int32_t rows, std::int32_t limit,
-                                std::int32_t least, std::int64_t span, bool* built);
   ParquetStatus Typed(ParquetType type, const std::int32_t* keys, std::ptrdiff_t stride,
                       std::int32_t n);
   ParquetStatus DictionaryTexts(const OutputRowField& field);
   bool TextStream();
 
   ParquetStatus RunDictionary(const OutputRuns& runs, std::ptrdiff_t stride, std::int32_t rows,
-                              std::int32_t limit, bool* built);
+                              std::int32_t limit, std::int32_t* size);
 
   // The dictionary the last Convert tried: where its values (or run
   // numbers) lay, its limit, and whether it was built (with how many
@@ -135,11 +132,7 @@ class ParquetColumnConverter {
   const OutputFormat* format_ = nullptr;  // of the Convert under way
   Tried tried_;
   ParquetValues values_;
-  ParquetArray<std::int32_t> keys_;           // the dictionary's field values
-  ParquetArray<std::uint32_t> indices_;       // each row's entry
-  ParquetArray<std::uint64_t> slots_;         // hash table: value and entry + 1, 0 when free
-  ParquetArray<std::int32_t> directKeys_;     // direct table of few values: the value
-  ParquetArray<std::int32_t> directEntries_;  // and its entry, -1 when free (or by value)
+  ParquetDictionary dictionary_;  // the field values of the entries, each row's entry
   ParquetArray<std::int32_t> i32_;
   ParquetArray<std::int64_t> i64_;
   ParquetArray<double> f64_;
