@@ -237,6 +237,23 @@ inline const RejectCase kRejectCases[] = {
     {{"-parquet", "-parts", "2", "-r", "zerv.ten.2.parquet"},
      ReportIsRelation("zerv.ten.2.parquet")},
     {{"-verify", "-n", "1000", "-verify"}, WasSpecified("-verify")},
+    // The machine forms: -json belongs to -verify, a check leaves no
+    // manifest, and a manifest takes no name of the run's other files.
+    {{"-json"}, Msg("Option, \"-json\", requires \"-verify\" to be specified.")},
+    {{"-verify", "-json", "-json"}, WasSpecified("-json")},
+    {{"-describe", "-describe"}, WasSpecified("-describe")},
+    {{"-manifest"}, RequiresArgument("-manifest")},
+    {{"-manifest", ""}, EmptyName("-manifest")},
+    {{"-manifest", k514}, TooLong("-manifest")},
+    {{"-manifest", "a", "-manifest", "b"}, WasSpecified("-manifest")},
+    {{"-verify", "-manifest", "m"},
+     Msg("Only one of \"-manifest\" and \"-verify\" may be specified.")},
+    {{"-n", "1000", "-manifest", "zerv.ten"},
+     Msg("Option, \"-manifest\", cannot be 'zerv.ten': a relation is written to that file.")},
+    {{"-hu", "-parts", "2", "-manifest", "./zerv.hun.2"},
+     Msg("Option, \"-manifest\", cannot be './zerv.hun.2': a relation is written to that file.")},
+    {{"-r", "-manifest", "zerv.rpt"},
+     Msg("Option, \"-manifest\", cannot be 'zerv.rpt': the report is written to that file.")},
     // Unrecognised arguments; the first error ends parsing.
     {{"-h"}, Unknown("-h")},
     {{"-HU"}, Unknown("-HU")},
