@@ -25,6 +25,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <utility>
 
 #include "base/except.h"
 #include "base/json.h"
@@ -475,11 +476,22 @@ void Tell(const GenFilePlan& file, const char* relName, const Verdict& v, GenVer
 
 // Opens the file to check (standard input for "-"); null with the line of
 // a file that cannot be opened.
+// Only a regular file or a block device is read (a folder fails at its
+// first read): opened without blocking, so that a FIFO without a writer,
+// a socket or a terminal cannot hold the check.
 const char* OpenFailure(const GenFilePlan& file, UniqueFd* fd) {
   if (file.path == "-") return nullptr;
-  const int opened = ::open(file.path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int opened = ::open(file.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (opened < 0) return errno == ENOENT ? "missing" : std::strerror(errno);
-  *fd = UniqueFd(opened);
+  UniqueFd own(opened);
+  struct stat st {};
+  if (::fstat(opened, &st) != 0) return std::strerror(errno);
+  if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode) && !S_ISDIR(st.st_mode)) {
+    return "not a regular file";
+  }
+  const int flags = ::fcntl(opened, F_GETFL);
+  if (flags < 0 || ::fcntl(opened, F_SETFL, flags & ~O_NONBLOCK) != 0) return std::strerror(errno);
+  *fd = std::move(own);
   (void)::posix_fadvise(opened, 0, 0, POSIX_FADV_SEQUENTIAL);
   return nullptr;
 }
