@@ -18,6 +18,7 @@ check depends on how fast the machine is.
 """
 
 import argparse
+import json
 import os
 import re
 import shutil
@@ -404,6 +405,33 @@ def failed_submission(env):
     same_as_local(env, folder, zargs, what)
 
 
+def forged_name(env):
+    """A file name that holds a line feed and then what reads as another
+    file's -verify line: the parts are proven by their own results, and
+    status shows the name on one line."""
+    what = "a name that reads as a line of -verify"
+    folder = env.folder("forged")
+    name = "x\nzerv.hun: OK (1000 rows)"
+    zargs = ["-hu", "-n", "1000", "-parts", "2", "-threads", "1", "-f", name]
+    status, out = env.slurm("run", "-W", folder, "--", *zargs)
+    check(status == 0, f"{what}: status 0", out)
+    proven(out, 2, what)
+    same_as_local(env, folder, zargs, what)
+    for k in (1, 2):
+        record = os.path.join(folder, ".zervgen-slurm", f"part.{k}")
+        names = [f["name"] for f in json.loads(read(record)).get("files", [])] \
+            if os.path.exists(record) else None
+        check(names == [f"{name}.{k}"], f"{what}: part {k} holds its file", str(names))
+    os.remove(os.path.join(folder, f"{name}.2"))
+    status, out = env.slurm("status", folder)
+    check(status == 1 and out.startswith(
+        "part 2: CHANGED: x\\nzerv.hun: OK (1000 rows).2 is missing\n"),
+          f"{what}: status shows the name on one line", out)
+    status, out = env.slurm("run", "-W", folder, "--", *zargs)
+    check(status == 0 and "parts 2 of 2" in out, f"{what}: the re-run writes part 2", out)
+    same_as_local(env, folder, zargs, what)
+
+
 # ---- without a cluster -----------------------------------------------------------
 
 
@@ -502,7 +530,7 @@ def main():
     os.makedirs(env.work, exist_ok=True)
     tests = (offline_refusals, no_sbatch) if args.offline else (
         refusals, whole_runs, existing_part_file, full_folder, removed_after_run,
-        failed_submission, cancelled_job, lost_tasks)
+        failed_submission, forged_name, cancelled_job, lost_tasks)
     for test in tests:
         start = len(failures)
         test(env)
