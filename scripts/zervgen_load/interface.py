@@ -122,3 +122,18 @@ def relation(doc, name):
 def column(rel, name):
     """The column `name` of a relation of a -describe document, or None."""
     return next((c for c in rel["columns"] if c["name"] == name), None)
+
+
+def verify_objects(out):
+    """The objects `-verify -json` printed on standard output (bytes), one
+    dict per file, for a caller that runs zervgen itself (to hand it a
+    signal, say); verify() reads them the same way."""
+    files = []
+    for line in out.decode("utf-8", "surrogateescape").splitlines():
+        try:
+            obj = json.loads(line)
+        except ValueError:
+            continue
+        if isinstance(obj, dict) and obj.get("zervgen_verify") == VERIFY_VERSION:
+            files.append(obj)
+    return files

@@ -2,13 +2,23 @@
 """Checks zervgen-slurm on a running Slurm cluster (SLURM_CONF set; started
 by .ci/slurm-tests): whole runs of text and Parquet against single-machine
 runs, and the failure paths (an existing part file, a full folder, a part
-removed or changed after the run, a cancelled job, a lost task).
+removed or changed after the run, a cancelled job, a lost task, a failed
+submission, a file name that reads as a line of -verify).
+
+With --offline, the checks that need no cluster instead: command lines
+refused before anything is recorded or submitted, and a submit host
+without sbatch. .ci/slurm-tests runs them before it starts the cluster; by
+hand:
+
+    python3 tests/slurm/check_slurm.py --offline --zervgen build/zervgen \
+        --script scripts/zervgen-slurm --work /tmp/slurm-offline
 
 Every wait is on a job's state or on a file, with a generous timeout; no
 check depends on how fast the machine is.
 """
 
 import argparse
+import json
 import os
 import re
 import shutil
@@ -42,8 +52,9 @@ class Env:
         os.makedirs(path)
         return path
 
-    def slurm(self, *args, zervgen=None, limit=None):
-        """Runs zervgen-slurm; returns (status, standard output + error)."""
+    def slurm(self, *args, zervgen=None, limit=None, path=None):
+        """Runs zervgen-slurm (with PATH set to `path` when given); returns
+        (status, standard output + error)."""
         def lower_limit():
             if limit is not None:
                 import resource
@@ -55,8 +66,9 @@ class Env:
         elif "-W" in args:
             cmd.insert(3, "--poll")
             cmd.insert(4, "0.5")
+        env = dict(os.environ, PATH=path) if path is not None else None
         done = subprocess.run(cmd, capture_output=True, text=True, timeout=TIMEOUT,
-                              preexec_fn=lower_limit)
+                              preexec_fn=lower_limit, env=env)
         return done.returncode, done.stdout + done.stderr
 
     def local(self, folder, zargs):
@@ -246,10 +258,12 @@ def removed_after_run(env):
 
 def stalling_zervgen(env):
     """A zervgen that tells it started (started.PID holding its task's PID)
-    and then waits for a file 'go' that no test creates."""
+    and then waits for a file 'go' that no test creates; -describe it
+    answers at once."""
     path = os.path.join(env.work, "stalling-zervgen")
     with open(path, "w") as f:
         f.write(f"""#!/bin/sh
+for arg; do [ "$arg" = -describe ] && exec {env.zervgen} "$@"; done
 echo $PPID > "$PWD/started.$$"
 while [ ! -e "$PWD/go" ]; do sleep 0.2; done
 exec {env.zervgen} "$@"
@@ -343,26 +357,164 @@ def lost_tasks(env):
 
 
 def refusals(env):
-    """Command lines refused before anything is submitted (status 2)."""
+    """Options of another run in a folder are refused; options zervgen
+    refuses bind no folder: the corrected command runs there."""
     folder = env.folder("refused")
-    cases = [
-        (["-n", "1000"], '"-parts N"'),
-        (["-parts", "3", "-part", "1"], 'chooses "-part"'),
-        (["-hu", "-parts", "2", "-f", "-"], '"-f -"'),
-        (["-parts", "1001"], "from 1 to 1000"),
-        (["-parts", "2", "-verify"], '"-verify"'),
-    ]
-    for zargs, text in cases:
-        status, out = env.slurm("run", folder, "--", *zargs)
-        check(status == 2 and text in out, f"refused: {' '.join(zargs)}", out)
+    status, out = env.slurm("run", "-W", folder, "--", "-ti", "-n", "50", "-parts", "1")
+    check(status == 2 and "At least 100 rows must be specified." in out,
+          "refused: options zervgen refuses", out)
     status, out = env.slurm("run", "-W", folder, "--", "-ti", "-parts", "1")
     check(status == 0, "refused: a first run in the folder", out)
     status, out = env.slurm("run", folder, "--", "-ti", "-parts", "2")
     check(status == 2 and "holds a run of other zervgen options" in out,
           "refused: other options in the same folder", out)
+
+
+def failed_submission(env):
+    """A submission sbatch refuses leaves the folder as it was: no record
+    on a first run, the previous record on a later one."""
+    what = "failed submission"
+    folder = env.folder("submission")
+    zargs = ["-hu", "-n", "1000", "-parts", "2", "-threads", "1"]
+    for slurm_options in (["--sbatch=--bogus"], ["-p", "nosuch"]):
+        status, out = env.slurm("run", *slurm_options, folder, "--", *zargs)
+        check(status == 2 and "zervgen-slurm: sbatch failed: " in out,
+              f"{what}: {' '.join(slurm_options)}: status 2, saying why", out)
+        check(os.listdir(folder) == [], f"{what}: {' '.join(slurm_options)}: nothing recorded",
+              str(os.listdir(folder)))
+        status, out = env.slurm("status", folder)
+        check(status == 2 and "holds no run" in out,
+              f"{what}: {' '.join(slurm_options)}: the folder holds no run", out)
+    status, out = env.slurm("run", "-W", folder, "--", *zargs)
+    check(status == 0 and "parts 1-2 of 2" in out, f"{what}: then the run writes both", out)
+    proven(out, 2, what)
+    # A re-run, with another program, that sbatch refuses: the record stays
+    # that of the first run.
+    os.remove(os.path.join(folder, "zerv.hun.2"))
+    record = read(os.path.join(folder, ".zervgen-slurm", "run.json"))
+    status, out = env.slurm("run", "-p", "nosuch", folder, "--", *zargs,
+                            zervgen=stalling_zervgen(env))
+    check(status == 2 and "sbatch failed: " in out, f"{what}: a failed re-run: status 2", out)
+    check(read(os.path.join(folder, ".zervgen-slurm", "run.json")) == record,
+          f"{what}: a failed re-run leaves the record as it was")
+    status, out = env.slurm("status", folder)
+    check(status == 1 and out.startswith("part 2: CHANGED: zerv.hun.2 is missing\n"),
+          f"{what}: status after a failed re-run", out)
+    status, out = env.slurm("run", "-W", folder, "--", *zargs)
+    check(status == 0 and "parts 2 of 2" in out, f"{what}: the re-run writes part 2", out)
+    same_as_local(env, folder, zargs, what)
+
+
+def forged_name(env):
+    """A file name that holds a line feed and then what reads as another
+    file's -verify line: the parts are proven by their own results, and
+    status shows the name on one line."""
+    what = "a name that reads as a line of -verify"
+    folder = env.folder("forged")
+    name = "x\nzerv.hun: OK (1000 rows)"
+    zargs = ["-hu", "-n", "1000", "-parts", "2", "-threads", "1", "-f", name]
+    status, out = env.slurm("run", "-W", folder, "--", *zargs)
+    check(status == 0, f"{what}: status 0", out)
+    proven(out, 2, what)
+    same_as_local(env, folder, zargs, what)
+    for k in (1, 2):
+        record = os.path.join(folder, ".zervgen-slurm", f"part.{k}")
+        names = [f["name"] for f in json.loads(read(record)).get("files", [])] \
+            if os.path.exists(record) else None
+        check(names == [f"{name}.{k}"], f"{what}: part {k} holds its file", str(names))
+    os.remove(os.path.join(folder, f"{name}.2"))
+    status, out = env.slurm("status", folder)
+    check(status == 1 and out.startswith(
+        "part 2: CHANGED: x\\nzerv.hun: OK (1000 rows).2 is missing\n"),
+          f"{what}: status shows the name on one line", out)
+    status, out = env.slurm("run", "-W", folder, "--", *zargs)
+    check(status == 0 and "parts 2 of 2" in out, f"{what}: the re-run writes part 2", out)
+    same_as_local(env, folder, zargs, what)
+
+
+# ---- without a cluster -----------------------------------------------------------
+
+
+# Command lines refused before anything is recorded or submitted, with the
+# message that says why: zervgen's own (zervgen says it of the same options,
+# after its name) or zervgen-slurm's.
+REFUSED = [
+    (["-n", "50", "-parts", "2"], "zervgen", "At least 100 rows must be specified."),
+    (["-parquet", "-ff", "-parts", "2"], "zervgen",
+     'Only one of "-parquet" and "-ff" may be specified.'),
+    (["-bogus", "-parts", "2"], "zervgen", "Unknown option, '-bogus'."),
+    (["-rowgroup", "5000", "-parts", "2"], "zervgen",
+     'Option, "-rowgroup", requires "-parquet" to be specified.'),
+    (["-dc", "1", "-parts", "2"], "zervgen",
+     "Option, \"-dc\", cannot be '1': it occurs in numbers and dates."),
+    (["-parquet", "-codec", "lz4", "-parts", "2"], "zervgen",
+     "Option, \"-codec\", must be none, snappy or zstd, not 'lz4'."),
+    (["-threads", "0", "-parts", "2"], "zervgen", "The number of threads must be from 1 to 1024."),
+    (["-n", "1000", "-parts", "3", "-r", "zerv.hun.1"], "zervgen",
+     "Option, \"-r\", cannot be 'zerv.hun.1': a relation is written to that file."),
+    (["-parts", "1001"], "zervgen", "The number of parts must be from 1 to 1000."),
+    (["-n", "1000"], "slurm", 'give the number of parts among zervgen\'s options: "-parts N"'),
+    (["-parts", "3", "-part", "1"], "slurm", 'zervgen-slurm chooses "-part" itself; leave it out'),
+    (["-hu", "-parts", "2", "-f", "-"], "slurm",
+     'parts go to files in the folder; "-f -" cannot be used'),
+    (["-parts", "2", "-verify"], "slurm", '"-verify" is run by every task; leave it out'),
+]
+
+
+def no_slurm_path(env):
+    """A PATH without sbatch or any other program of Slurm."""
+    path = os.path.join(env.work, "no-slurm-bin")
+    os.makedirs(path, exist_ok=True)
+    return path
+
+
+def untouched(folder, existed):
+    """The folder is as it was: still empty, or still missing with its parent."""
+    if existed:
+        return os.path.isdir(folder) and os.listdir(folder) == []
+    return not os.path.lexists(os.path.dirname(folder))
+
+
+def folders(env, name):
+    """(folder, it existed): an empty folder, and one whose parent is missing."""
+    new = os.path.join(env.work, f"{name}-new")
+    shutil.rmtree(new, ignore_errors=True)
+    return [(env.folder(name), True), (os.path.join(new, "sub"), False)]
+
+
+def offline_refusals(env):
+    for zargs, whose, text in REFUSED:
+        what = f"refused: {' '.join(zargs)}"
+        line = f"zervgen-slurm: {text}"
+        if whose == "zervgen":
+            line = f"zervgen-slurm: {env.zervgen}: {text}"
+            _, _, err = env.local(env.folder("scratch"), zargs)
+            check(f"{env.zervgen}: {text}" in err.splitlines(), f"{what}: zervgen says it", err)
+        for folder, existed in folders(env, "refused"):
+            status, out = env.slurm("run", folder, "--", *zargs, path=no_slurm_path(env))
+            check(status == 2 and out.splitlines()[:1] == [line],
+                  f"{what}: status 2 and the message", out)
+            check(untouched(folder, existed),
+                  f"{what}: the folder as it was ({'empty' if existed else 'missing'})")
     status, out = env.slurm("status", os.path.join(env.work, "nothing-here"))
     check(status == 2 and "holds no run" in out, "refused: status of a folder without a run",
           out)
+
+
+def no_sbatch(env):
+    """A host without sbatch: the run says so and leaves the folder as it
+    was, without a record that would bind it."""
+    zargs = ["-hu", "-n", "1000", "-parts", "2"]
+    for folder, existed in folders(env, "no-sbatch"):
+        what = f"no sbatch ({'empty' if existed else 'missing'} folder)"
+        status, out = env.slurm("run", folder, "--", *zargs, path=no_slurm_path(env))
+        check(status == 2 and out.splitlines() ==
+              ["zervgen-slurm: 'sbatch' not found: is this a Slurm submit host?"],
+              f"{what}: status 2, saying why", out)
+        check(untouched(folder, existed), f"{what}: the folder as it was")
+        if existed:
+            status, out = env.slurm("status", folder, path=no_slurm_path(env))
+            check(status == 2 and "holds no run" in out, f"{what}: the folder holds no run", out)
 
 
 def main():
@@ -370,11 +522,16 @@ def main():
     parser.add_argument("--zervgen", required=True)
     parser.add_argument("--script", required=True)
     parser.add_argument("--work", required=True)
+    parser.add_argument("--offline", action="store_true",
+                        help="the checks that need no cluster")
     args = parser.parse_args()
     env = Env(os.path.realpath(args.zervgen), os.path.realpath(args.script),
               os.path.realpath(args.work))
-    for test in (refusals, whole_runs, existing_part_file, full_folder, removed_after_run,
-                 cancelled_job, lost_tasks):
+    os.makedirs(env.work, exist_ok=True)
+    tests = (offline_refusals, no_sbatch) if args.offline else (
+        refusals, whole_runs, existing_part_file, full_folder, removed_after_run,
+        failed_submission, forged_name, cancelled_job, lost_tasks)
+    for test in tests:
         start = len(failures)
         test(env)
         print(f"{'ok  ' if len(failures) == start else 'FAIL'} {test.__name__}", flush=True)
