@@ -458,6 +458,9 @@ REFUSED = [
     (["-hu", "-parts", "2", "-f", "-"], "slurm",
      'parts go to files in the folder; "-f -" cannot be used'),
     (["-parts", "2", "-verify"], "slurm", '"-verify" is run by every task; leave it out'),
+    (["-parts", "2", "-manifest", "m.json"], "slurm",
+     'each part is written by a zervgen of its own, and they cannot share one manifest:'
+     ' leave "-manifest" out (the folder\'s record tells what was proven)'),
 ]
 
 
