@@ -44,12 +44,20 @@ def find_zervgen(given=None, beside=None):
     return None
 
 
-def last_message(err, status):
-    """zervgen's last line on standard error that is not its banner, or its
-    status."""
-    lines = [line for line in err.decode("utf-8", "replace").splitlines()
-             if line.strip() and " - zervgen " not in line]
-    return lines[-1].strip() if lines else f"status {status}"
+def message(err, status):
+    """zervgen's message on standard error without its banner: the lines
+    up to the first blank one (a refusal's synopsis follows it), joined
+    into one; or its status when it said nothing."""
+    lines = []
+    for line in err.decode("utf-8", "replace").splitlines():
+        if " - zervgen " in line and not lines:
+            continue
+        if not line.strip():
+            if lines:
+                break
+            continue
+        lines.append(line.strip())
+    return " ".join(lines) if lines else f"status {status}"
 
 
 def run(zervgen, args, cwd=None):
@@ -69,7 +77,7 @@ def describe(zervgen, args, cwd=None):
     message."""
     status, out, err = run(zervgen, list(args) + ["-describe"], cwd)
     if status != 0:
-        raise ZervgenError(last_message(err, status))
+        raise ZervgenError(message(err, status))
     return parse_describe(out, zervgen)
 
 
@@ -98,20 +106,24 @@ def read_manifest(path):
     return doc
 
 
+def verify_command(zervgen, args):
+    """The command line of `zervgen ARGS -verify -json`, for a caller that
+    runs it itself (beside other work) and hands its ending to read_verify."""
+    return [zervgen] + list(args) + ["-verify", "-json"]
+
+
+def read_verify(status, out, err):
+    """(status, [one dict per file], zervgen's message) of a -verify -json
+    that ended with `status`, standard output `out` and standard error
+    `err` (bytes). Status 0: every file as it should be; 1: a file is not;
+    else the check could not be made (the list may be short)."""
+    return status, verify_objects(out), message(err, status)
+
+
 def verify(zervgen, args, cwd=None):
-    """Runs `zervgen ARGS -verify -json`; (status, [one dict per file],
-    zervgen's last message). Status 0: every file as it should be; 1: a file
-    is not; else the check could not be made (the list may be short)."""
-    status, out, err = run(zervgen, list(args) + ["-verify", "-json"], cwd)
-    files = []
-    for line in out.decode("utf-8", "surrogateescape").splitlines():
-        try:
-            obj = json.loads(line)
-        except ValueError:
-            continue
-        if isinstance(obj, dict) and obj.get("zervgen_verify") == VERIFY_VERSION:
-            files.append(obj)
-    return status, files, last_message(err, status)
+    """Runs `zervgen ARGS -verify -json`; see read_verify."""
+    status, out, err = run(zervgen, verify_command(zervgen, args)[1:], cwd)
+    return read_verify(status, out, err)
 
 
 def relation(doc, name):
