@@ -1,23 +1,26 @@
 """common.py: what the loaders share.
 
-The options, the five relations and where their rows come from (files, part
-files or zervgen pipes), the checks of every input before the database is
-touched (the proof of the files by `zervgen -verify` when the run's options
-are known), the run's report and the checks of the loaded counts and columns
-against it, the work folder, the ending signals and the one-line failure
-message. A backend (postgresql.py, sqlite.py, mariadb.py) defines a class
-with these members, which `Load.run` calls in this order:
+The options; the relations, their columns and their files (whole files,
+part files or zervgen pipes), all as zervgen's -describe documents give
+them (interface.py); the run record that names the run (its manifest, or
+its report's Cmd: line), the proof of every file by `zervgen -verify` that
+it makes possible, and the checks of every input before the database is
+touched; the checks of the loaded counts and columns against the run; the
+work folder, the ending signals and the one-line failure message. A
+backend (postgresql.py, sqlite.py, mariadb.py) defines a class with these
+members, which `Load.run` calls in this order:
 
     precheck(load)       the database can take the load (nothing loaded yet);
-    stage(load)          loads all five relations beside the old tables,
-                         keyed and analyzed, calling load.loaded_count(REL, N)
-                         as soon as each one's rows are in;
+    stage(load)          loads every relation of load.relations beside the
+                         old tables, keyed and analyzed, calling
+                         load.loaded_count(REL, N) as soon as each one's
+                         rows are in;
     proof_ended(load)    (a backend whose proves_alongside is true: the proof
                          of the files runs while it stages) the proof has
-                         ended, load.proven says how; what the proof would
-                         have made redundant is done now when it is false;
+                         proven every file;
     columns(load)        (with -c) "REL COLUMN MIN MAX DISTINCT" tuples of
-                         the new tables (dates as M/D/YYYY);
+                         the new tables' columns load.stat_columns(REL)
+                         (dates as YYYY-MM-DD);
     swap(load)           puts the new tables in the place of the old ones in
                          one step; runs while the ending signals are held;
                          returns a failure text or None;
@@ -25,8 +28,13 @@ with these members, which `Load.run` calls in this order:
                          after swap ended, whichever way);
     cleanup(load)        removes what is left of the new tables (any ending).
 
-A load either replaces all five tables or leaves the database as it was,
+A load either replaces all the tables or leaves the database as it was,
 and its status says which: 0 only after the database shows the new tables.
+
+A load of files with a run record (a manifest, or a report) loads only
+files that zervgen proves exactly the run's: a proof that cannot be made
+ends the load, saying why. Only files without any record are loaded
+unproven, every field checked.
 """
 
 import contextlib
@@ -39,20 +47,14 @@ import sys
 import tempfile
 import time
 
-RELATIONS = ["hundred", "tenpcnt", "tiny", "uniques", "updates"]
-LARGE = ["hundred", "tenpcnt", "uniques", "updates"]
-SUFFIX = {"hundred": "hun", "tenpcnt": "ten", "tiny": "tny", "uniques": "uni", "updates": "upd"}
-OPTION = {"hundred": "-hu", "tenpcnt": "-te", "tiny": "-ti", "uniques": "-un", "updates": "-up"}
-HEADING = {"Hundred Relation:": "hundred", "Ten Percent Relation:": "tenpcnt",
-           "Tiny Relation:": "tiny", "Uniques Relation:": "uniques",
-           "Updates Relation:": "updates"}
-# Columns whose minimum, maximum and distinct values the report lists.
-STAT_COLUMNS = ["key", "int", "signed", "float", "double", "decim", "date"]
-# zervgen options that the loader sets itself with -g, or that name files.
-GEN_OWN = {"-f", "-r", "-ff", "-dc", "-parts", "-part", "-hu", "-te", "-ti", "-un", "-up"}
-FIXED_ROW_WIDTH = 185
+from . import interface
+from .interface import ZervgenError
 
 BACKENDS = ("postgresql", "sqlite", "mariadb")
+
+# What a load that cannot prove its files asks for.
+GIVE_MANIFEST = ("; give the run's manifest with -M MANIFEST (zervgen -manifest FILE writes it)"
+                 " (nothing was loaded)")
 
 
 class Failure(Exception):
@@ -80,25 +82,90 @@ def one_line(text):
     return "".join(c if " " <= c <= "~" else "?" for c in text)
 
 
+class Relation:
+    """One relation of the run as the -describe documents give it.
+
+    name, option   its name, and zervgen's option that writes it alone
+    base           its columns without a fill column
+    columns        its columns in row order, the fill column included
+    fill           its fill column, or None
+    fillable       a fill width (zervgen -fc) gives it a fill column
+    constant       its count is the same in every run, whatever the rows
+    rows           the count it must have (the run's; without a run record
+                   only a constant count), or None: the same as every
+                   other relation whose count is not constant
+    whole          the path of its whole file (part K's is WHOLE.K)
+    files          the paths of its files, in part order
+    empty_ok       per file: whether it may be empty (the run puts no row
+                   in it)
+    checked        without a run record: its columns with the ranges the
+                   checks allow (a range that grows with the rows: its type's)
+    """
+
+    def __init__(self, small, wide):
+        self.name = small["name"]
+        self.option = small["option"]
+        self.base = small["columns"]
+        self.fillable = len(wide["columns"]) > len(self.base)
+        self.constant = small["rows"] == wide["rows"]
+        self.whole = wide["files"][0]["path"]
+        self.files = [f["path"] for f in small["files"]]
+        self.empty_ok = [f["rows"] == 0 for f in small["files"]]
+        # The ends of ranges that depend on the rows: those that two runs of
+        # other rows give differently.
+        self.grows = [{end for end in ("min", "max") if a.get(end) != b.get(end)}
+                      for a, b in zip(self.base, wide["columns"])]
+        self.columns = self.base
+        self.fill = None
+        self.rows = small["rows"] if self.constant else None
+        self.checked = None
+
+    def take(self, described, counted):
+        """Its columns, files and (counted) count from a -describe
+        document's relation of the loader's layout."""
+        self.columns = described["columns"]
+        self.fill = self.columns[len(self.base)] if len(self.columns) > len(self.base) else None
+        self.files = [f["path"] for f in described["files"]]
+        if counted or self.constant:
+            self.rows = described["rows"]
+        self.checked = [dict(c, **{end: None for end in grows})
+                        for c, grows in zip(self.columns, self.grows + [set()])]
+
+    def __str__(self):
+        return self.name
+
+
+class Record:
+    """The run that a load's rows come from: its -describe document, the
+    words that name it in messages ("the report out/zerv.rpt"), and what a
+    load that cannot prove its files with it asks for."""
+
+    def __init__(self, name, doc, give=GIVE_MANIFEST):
+        self.name = name
+        self.doc = doc
+        self.give = give
+
+    def figures(self, rel):
+        """rel's columns as the run describes them (their minimum, maximum
+        and distinct values), or None when the run has no such relation."""
+        described = interface.relation(self.doc, rel.name)
+        return described["columns"] if described else None
+
+
 class Source:
     """Part k (1..jobs) of a relation's rows: a file, or a zervgen command
-    (its messages to work/REL.K.err, the report of part 1 to work/REL.rpt)."""
+    (its messages to work/REL.K.err)."""
 
     def __init__(self, load, rel, k):
         self.rel, self.k = rel, k
         if load.zervgen:
-            args = ["-ff"] if load.fixed else ["-dc", load.delim_word]
-            if load.jobs > 1:
-                args += ["-parts", str(load.jobs), "-part", str(k)]
-            if k == 1:
-                args += ["-r", os.path.join(load.work, f"{rel}.rpt")]
-            self.command = [load.zervgen, OPTION[rel]] + args + ["-f", "-"] + load.gen_args
+            self.command = [load.zervgen] + load.gen_additions(rel, k) + load.gen_args
             self.path = None
             self.err = os.path.join(load.work, f"{rel}.{k}.err")
-            self.name = f"{load.zervgen} {OPTION[rel]}"
+            self.name = f"{load.zervgen} {rel.option}"
         else:
             self.command = None
-            self.path = f"{load.prefix}.{SUFFIX[rel]}" + (f".{k}" if load.jobs > 1 else "")
+            self.path = rel.files[k - 1]
             self.name = self.path
 
     def shell(self):
@@ -129,42 +196,18 @@ def quote(word):
     return "'" + word.replace("'", "'\\''") + "'"
 
 
-def fill_of_fc(value):
-    """The fill width a -fc value gives, read as zervgen reads a number:
-    leading blanks and a '+' allowed, then digits."""
-    m = re.match(r"\s*\+?([0-9]+)", value)
-    return int(m.group(1)) if m else 0
-
-
-class Report:
-    """The row count and the column figures of one or more reports."""
-
-    def __init__(self, paths, name):
-        self.name = name
-        self.rows = None
-        self.stats = {}  # (rel, column) -> (min, max, distinct)
-        self.cmd = None
-        for path in paths:
-            try:
-                with open(path, "rb") as f:
-                    text = f.read().decode("ascii", errors="replace")
-            except OSError:
-                die(f"cannot read {name}")
-            rel = None
-            for line in text.split("\n"):
-                m = re.fullmatch(r"Rows: ([0-9]+)\.", line)
-                if m:
-                    self.rows = int(m.group(1))
-                if line.startswith("Cmd:  ") and self.cmd is None:
-                    self.cmd = line[6:]
-                if line in HEADING:
-                    rel = HEADING[line]
-                    continue
-                f = line.split()
-                if rel and len(f) >= 5 and f[1] in ("Uniform", "Normal", "Zipfian"):
-                    self.stats.setdefault((rel, f[0]), (f[2], f[3], f[4]))
-        if self.rows is None:
-            die(f'{name} is not a zervgen report (no "Rows:" line)')
+def report_command(path, name):
+    """The Cmd: line of the report at path without "Cmd:", or None when it
+    has none."""
+    try:
+        with open(path, "rb") as f:
+            text = f.read().decode("utf-8", "surrogateescape")
+    except OSError:
+        die(f"cannot read {name}")
+    for line in text.split("\n"):
+        if line.startswith("Cmd:  "):
+            return line[6:]
+    return None
 
 
 class Load:
@@ -174,6 +217,7 @@ class Load:
         self.state = state
         self.sql_dir = sql_dir
         self.zervgen = None
+        self.zexe = None
         self.prefix = None
         self.jobs = 1
         self.fixed = False
@@ -181,17 +225,18 @@ class Load:
         self.delim = b","
         self.gen_args = []
         self.report_file = None
+        self.manifest_file = None
         self.check_cols = False
         self.sqlfile = os.path.join(sql_dir, backend.sqlfile)
         self.verifier = None
         self.targets = []
         self.work = None
-        self.fields = {}
+        self.relations = []
         self.fill_width = 0
-        self.report = None
+        self.record = None
         self.loaded = {}
         self.proven = False
-        self.proof = None  # (zervgen, its -verify process) while it runs
+        self.proof = None  # its -verify process while it runs
         self.procs = []
         self.swapped = False
 
@@ -204,32 +249,36 @@ class Load:
         fixed_word = ("; or 'fixed' for fixed-format files (zervgen -ff)." if db.fixed_ok
                       else ". Fixed-format files cannot be loaded.")
         p = self.prog
-        text = f"""Usage: {p} [-d DELIM]{jobs} [-c] [-R REPORT] [-s SQLFILE] [-z ZERVGEN] {target}PREFIX
+        text = f"""Usage: {p} [-d DELIM]{jobs} [-c] [-M MANIFEST | -R REPORT] [-s SQLFILE] [-z ZERVGEN] {target}PREFIX
        {p} [-d DELIM]{jobs} [-c] [-s SQLFILE] -g ZERVGEN {target}[ZERVGEN-OPTIONS...]
 
 {db.usage_intro.replace('PROG', p)}
 
-  PREFIX      the run's files as named by zervgen -f PREFIX: PREFIX.hun,
-              PREFIX.ten, PREFIX.tny, PREFIX.uni and PREFIX.upd; a folder
-              stands for FOLDER/zerv. All five must exist.
+  PREFIX      the run's files as zervgen -f PREFIX names them (PREFIX.hun,
+              PREFIX.ten, ...); a folder stands for FOLDER/zerv. Every
+              relation's file must exist.
   -d DELIM    the run's delimiter (zervgen -dc): ',' (the default), '|'
               or 'tab'{fixed_word}
   -g ZERVGEN  read no files: run ZERVGEN -<rel> -f - -dc DELIM (or -ff) with
               the remaining options (e.g. -n 100000 -fc 20) once per relation
-              and pipe its rows straight into the database. Do not pass -f,
-              -r, -ff, -dc, -parts, -part or a relation option.
+              and pipe its rows straight into the database. The options are
+              checked with ZERVGEN -describe first; do not pass -f, -r, -ff,
+              -dc, -parts, -part or a relation option.
+  -M MANIFEST the run's manifest (zervgen -manifest FILE); by default
+              PREFIX.manifest when it exists. Before the database is
+              touched, ZERVGEN -verify with the run's options must find
+              every file exactly as the run wrote it.
   -R REPORT   the run's report (zervgen -r); by default PREFIX.rpt when it
-              exists (with -g, the report each zervgen writes). The loaded row
-              counts must be the report's; without a report the four large
-              relations must have the same count and tiny one row.
-  -z ZERVGEN  the zervgen that proves the files (by default the zervgen
-              beside this program, else on the PATH): before the database
-              is touched, ZERVGEN -verify with the options of the report's
-              Cmd: line must find every file exactly as the run wrote it.
-              Without a report, or without a zervgen that can prove files,
-              every field is checked instead.
+              exists and there is no manifest. Its Cmd: line gives the run's
+              options for the proof; when zervgen cannot take them back (a
+              file name with a blank, an edited line), the load stops: give
+              the manifest. The loaded row counts must be the run's.
+              Files with neither have every field checked instead, and the
+              four large relations must have the same count.
+  -z ZERVGEN  the zervgen that describes the run and proves the files (by
+              default the zervgen beside this program, else on the PATH).
   -c          also check every numeric and date column of the new tables
-              against the report: minimum, maximum and number of distinct
+              against the run: minimum, maximum and number of distinct
               values (costs about a third of the load's time).
   -s SQLFILE  the CREATE TABLE script (keys in lines of their own, ALTER
               TABLE ... ADD PRIMARY KEY or CREATE UNIQUE INDEX, which run
@@ -244,7 +293,7 @@ class Load:
     def parse(self, argv):
         """getopts-style: options (clustered or not) up to the first operand;
         -g ends them, what follows being the targets and zervgen's own."""
-        letters = "cd:g:j:R:s:z:h" + self.db.extra_options
+        letters = "cd:g:j:M:R:s:z:h" + self.db.extra_options
         i = 0
         while i < len(argv):
             a = argv[i]
@@ -290,6 +339,8 @@ class Load:
             self.delim_word = value
         elif c == "j":
             self.jobs_text = value
+        elif c == "M":
+            self.manifest_file = value
         elif c == "R":
             self.report_file = value
         elif c == "s":
@@ -324,7 +375,11 @@ class Load:
             die("-j takes a number of parts from 1 to 99")
         self.jobs = int(self.jobs_text)
         if self.zervgen and self.report_file:
-            die("-R: with -g the loader reads zervgen's own report")
+            die("-R: with -g there is no run's report to read: each zervgen describes its rows")
+        if self.zervgen and self.manifest_file:
+            die("-M: with -g there is no run's manifest to read: each zervgen describes its rows")
+        if self.report_file and self.manifest_file:
+            die("-M and -R: give one record of the run (the manifest proves the files)")
         n = len(self.db.target_args)
         if self.zervgen:
             if len(rest) < n:
@@ -342,15 +397,97 @@ class Load:
             die(f"cannot read the table script '{self.sqlfile}' (use -s)")
         if self.report_file and not os.access(self.report_file, os.R_OK):
             die(f"-R: cannot read the report '{self.report_file}'")
+        if self.manifest_file and not os.access(self.manifest_file, os.R_OK):
+            die(f"-M: cannot read the manifest '{self.manifest_file}'")
+        self.find_zervgen()
         self.db.setup(self)
+
+    def find_zervgen(self):
+        """The zervgen the loader asks: the -g one, the -z one, else the one
+        beside the loader (or built in its checkout) or on the PATH."""
+        if self.zervgen:
+            self.zexe = interface.find_zervgen(self.zervgen)
+            if self.zexe is None:
+                die(f"-g: cannot run '{self.zervgen}'")
+            return
+        here = os.path.dirname(os.path.realpath(sys.argv[0]))
+        self.zexe = interface.find_zervgen(self.verifier, here)
+        if self.zexe is None:
+            if self.verifier:
+                die(f"-z: cannot run '{self.verifier}'")
+            die("no zervgen beside the loader or on the PATH, which tells what the run's files"
+                " hold: name one with -z ZERVGEN")
+
+    def describe(self, args, what=None):
+        """The -describe document of `zervgen ARGS`; a refusal ends the load
+        with zervgen's message (after `what`, when given)."""
+        try:
+            return interface.describe(self.zexe, args)
+        except ZervgenError as e:
+            die(f"{what or self.zexe + ' -describe'}: {e}")
+
+    def layout(self):
+        """The loader's own files: -f PREFIX, and -parts N with -j N."""
+        return ["-f", self.prefix] + (["-parts", str(self.jobs)] if self.jobs > 1 else [])
+
+    def format_args(self):
+        return ["-ff"] if self.fixed else ["-dc", self.delim_word]
+
+    # ------------------------------------------------------------ the run's record
+
+    def find_record(self):
+        """The run record of the files: -M, -R, else PREFIX.manifest, else
+        PREFIX.rpt; None without one. A report gives the run by its Cmd:
+        line, which zervgen -describe must take back."""
+        if self.manifest_file or (not self.report_file and os.path.isfile(f"{self.prefix}.manifest")):
+            path = self.manifest_file or f"{self.prefix}.manifest"
+            try:
+                doc = interface.read_manifest(path)["describe"]
+            except ZervgenError as e:
+                die(f"cannot prove the files: {e} (nothing was loaded)")
+            self.record = Record(f"the manifest {path}", doc, " (nothing was loaded)")
+            return
+        path = self.report_file or f"{self.prefix}.rpt"
+        if not os.path.isfile(path):
+            return
+        name = f"the report {path}"
+        cmd = report_command(path, name)
+        if cmd is None:
+            die(f'cannot prove the files: {path} is not a zervgen report (no "Cmd:" line)'
+                + GIVE_MANIFEST)
+        try:
+            doc = interface.describe(self.zexe, cmd.split(" ")[1:])
+        except ZervgenError as e:
+            die(f"cannot prove the files: zervgen does not take back the Cmd: line of {name}"
+                f" ({e})" + GIVE_MANIFEST)
+        self.record = Record(name, doc)
 
     # ------------------------------------------------------------ the inputs
 
     def sources(self, rel):
         return [Source(self, rel, k) for k in range(1, self.jobs + 1)]
 
+    def relation(self, name):
+        return next(r for r in self.relations if r.name == name)
+
+    def stat_columns(self, rel):
+        """rel's columns that have a minimum and a maximum: numbers and dates."""
+        return [c for c in rel.columns if "min" in c]
+
+    def shapes(self):
+        """The relations in name order, with their columns without a fill,
+        whether a fill width gives them one, which of their ranges grow
+        with the rows, and their files in the loader's layout: from the
+        -describe documents of two runs of other rows and fill."""
+        small = self.describe(["-n", "100"] + (self.layout() if self.prefix else []))
+        wide = self.describe(["-n", "200", "-fc", "1"] + (["-f", self.prefix] if self.prefix else []))
+        self.relations = [Relation(r, interface.relation(wide, r["name"]))
+                          for r in sorted(small["relations"], key=lambda r: r["name"])]
+        return small
+
     def check_parts(self, rel):
-        whole = f"{self.prefix}.{SUFFIX[rel]}"
+        # zervgen -parts N names part K of FILE FILE.K.
+        whole = rel.whole
         n = 0
         while os.path.exists(f"{whole}.{n + 1}"):
             n += 1
@@ -367,112 +504,146 @@ class Load:
                 die(f"{rel}: no part files {whole}.1 .. {whole}.{self.jobs}, only {whole}:"
                     " load it without -j")
 
-    def first_row_fields(self, rel, path, line):
-        """The fields of rel's first row and its fill width, or the end of the
-        load when the row is not of the expected format."""
+    def first_row_fill(self, rel, path, line):
+        """The fill width of rel's first row, or the end of the load when the
+        row is not of the expected format."""
         if b"\r" in line:
             die(f"{rel}: {path}: row 1 ends in a carriage return (CRLF line ends?)")
+        base = rel.base
         if self.fixed:
-            if rel == "tiny":
-                if not (len(line) == 10 and re.fullmatch(rb" *-?[0-9]+", line)):
-                    die(f"{rel}: {path}: row 1: not a fixed-format row (delimited file?)")
-                return 1, 0
-            fill = len(line) - FIXED_ROW_WIDTH
-            if not (0 <= fill <= 100 and re.fullmatch(rb"[0-9]{2}/[0-9]{2}/[0-9]{4}", line[65:75])):
-                die(f"{rel}: {path}: row 1: not a fixed-format row (no date at columns 66-75;"
-                    " delimited file?)")
-            return (10 if fill == 0 else 11), fill
+            width = sum(c["width"] for c in base)
+            fill = len(line) - width
+            if fill < 0 or (fill > 0 and not rel.fillable) or b"\t" in line:
+                die(f"{rel}: {path}: row 1: not a fixed-format row (delimited file?)")
+            first = 0
+            for c in base:
+                if c["type"] == "date" and not re.fullmatch(rb"[0-9]{2}/[0-9]{2}/[0-9]{4}",
+                                                            line[first:first + c["width"]]):
+                    die(f"{rel}: {path}: row 1: not a fixed-format row (no date at columns"
+                        f" {first + 1}-{first + c['width']}; delimited file?)")
+                first += c["width"]
+            return fill
         nf = line.count(self.delim) + 1
-        if rel == "tiny":
-            if nf != 1:
-                die(f"{rel}: {path}: row 1: expected 1 field, found {nf}")
-            return 1, 0
-        if nf not in (10, 11):
-            die(f"{rel}: {path}: row 1: expected 10 or 11 fields separated by"
+        k = len(base)
+        if not rel.fillable:
+            if nf != k:
+                die(f"{rel}: {path}: row 1: expected {k} field{'s' if k > 1 else ''}, found {nf}")
+            return 0
+        if nf not in (k, k + 1):
+            die(f"{rel}: {path}: row 1: expected {k} or {k + 1} fields separated by"
                 f" '{self.delim_word}', found {nf} (another delimiter, or fixed format?)")
-        return nf, (0 if nf == 10 else len(line.rsplit(self.delim, 1)[1]))
+        return 0 if nf == k else len(line.rsplit(self.delim, 1)[1])
 
     def check_files(self):
         """Every part file of every relation exists, ends in a line feed and
-        its first row has the format asked for; all four large relations
-        have the same fields and fill. Only tiny's parts may be empty."""
+        its first row has the format asked for; every relation with a fill
+        the same fill, the run's when it is known. Only a file in which the
+        run puts no row may be empty. Then the relations take their columns,
+        files and counts: the run's, or without a record those of the
+        fill found."""
+        small = self.shapes()
         first = None
-        for rel in RELATIONS:
+        for rel in self.relations:
             self.check_parts(rel)
-            for src in self.sources(rel):
-                path = src.path
+            seen = False
+            for path, empty_ok in zip(rel.files, rel.empty_ok):
                 if not (os.path.isfile(path) and os.access(path, os.R_OK)):
                     die(f"{rel}: no file {path} (nothing was loaded)")
                 size = os.path.getsize(path)
                 if size == 0:
-                    if rel == "tiny":
+                    if empty_ok:
                         continue
                     die(f"{rel}: {path} is empty (nothing was loaded)")
+                seen = True
                 with open(path, "rb") as f:
                     line = f.readline(4096).rstrip(b"\n")
                     f.seek(size - 1)
                     if f.read(1) != b"\n":
                         die(f"{rel}: {path}: the last row does not end in a line feed (a cut file?)")
-                nf, fill = self.first_row_fields(rel, path, line)
-                if self.fields.get(rel, nf) != nf:
-                    die(f"{rel}: {path} has {nf} fields, the other parts {self.fields[rel]}")
-                self.fields[rel] = nf
-                if rel == "tiny":
+                fill = self.first_row_fill(rel, path, line)
+                if not rel.fillable:
                     continue
                 if first is None:
                     first, self.fill_width = f"{rel} ({path})", fill
                 elif fill != self.fill_width:
                     die(f"{rel}: {path}: a fill of {fill} characters, {first} has"
                         f" {self.fill_width} (files of different runs?)")
-        if "tiny" not in self.fields:
-            die("tiny: every part file is empty")
+            if not seen:
+                die(f"{rel}: every part file is empty")
+        if self.record is not None:
+            doc = self.describe(self.record.doc["data_args"] + self.layout())
+            said = doc["options"]["fill"]
+            if said != self.fill_width:
+                die(f"{first}: a fill of {self.fill_width} characters, {self.record.name}"
+                    f" says {said} (another run's files?)")
+        elif self.fill_width > 0:
+            doc = self.describe(["-n", "100", "-fc", str(self.fill_width)] + self.layout(),
+                                f"{first}: a fill of {self.fill_width} characters")
+        else:
+            doc = small
+        for rel in self.relations:
+            rel.take(interface.relation(doc, rel.name), self.record is not None)
 
-    def gen_fields(self):
-        """With -g the fields follow from the options: a fill column when the
-        last -fc value is above 0."""
-        fc = "0"
-        for i, a in enumerate(self.gen_args):
-            if a in GEN_OWN:
-                die(f"-g: do not pass {a} to zervgen; the loader sets it")
-            if a == "-fc" and i + 1 < len(self.gen_args):
-                fc = self.gen_args[i + 1]
-        self.fill_width = fill_of_fc(fc)
-        for rel in RELATIONS:
-            self.fields[rel] = 11 if self.fill_width > 0 else 10
-        self.fields["tiny"] = 1
+    # ------------------------------------------------------------ zervgen pipes
+
+    def gen_additions(self, rel, k):
+        """The options the loader gives zervgen for part k of rel's pipe,
+        before the user's."""
+        parts = ["-parts", str(self.jobs), "-part", str(k)] if self.jobs > 1 else []
+        return [rel.option] + self.format_args() + parts + ["-f", "-"]
+
+    def describe_generator(self):
+        """With -g: the user's zervgen options, checked with -describe
+        before anything runs. zervgen refuses what it does not take; the
+        loader refuses what it sets itself, as the documents show it (a
+        relation, files, a report, parts) or as zervgen refuses it beside
+        the loader's own options. The relations, their columns and counts
+        come from the document."""
+        args = self.gen_args
+        own = self.describe(args, "-g")
+        every = self.describe(own["data_args"])
+        o = own["options"]
+        taken = None
+        if o["relations"] != every["options"]["relations"]:
+            taken = " ".join(r["option"] for r in own["relations"])
+        elif o["parts"] is not None:
+            taken = "-parts"
+        elif o["report"] is not None:
+            taken = "-r"
+        elif ([f["path"] for r in own["relations"] for f in r["files"]]
+              != [f["path"] for r in every["relations"] for f in r["files"]]):
+            taken = "-f"
+        if taken:
+            die(f"-g: do not pass {taken} to zervgen; the loader sets it")
+        if o["verify"] or o["manifest"] is not None:
+            die("-g: do not pass -verify or -manifest to zervgen; the loader pipes its rows")
+        self.shapes()
+        for rel in self.relations:
+            rel.take(interface.relation(every, rel.name), True)
+        self.fill_width = o["fill"]
+        self.record = Record("zervgen -describe", every)
+        # The pipe's own options beside the user's: what zervgen refuses
+        # there is an option the user gave that the loader sets.
+        rel = self.relations[0]
+        groups = [[rel.option], self.format_args(), ["-f", "-"]]
+        if self.jobs > 1:
+            groups.append(["-parts", str(self.jobs), "-part", "1"])
+        try:
+            interface.describe(self.zexe, sum(groups, []) + args)
+        except ZervgenError as e:
+            for g in groups:
+                others = sum((h for h in groups if h is not g), [])
+                try:
+                    interface.describe(self.zexe, others + args)
+                except ZervgenError:
+                    continue
+                if g is groups[1]:  # the user's own format, as its data_args word
+                    g = own["data_args"][4 if o["fill"] else 2:]
+                die(f"-g: do not pass {g[0]} to zervgen; the loader sets it")
+            die(f"-g: {self.zexe} refuses the options beside the loader's own"
+                f" ({' '.join(sum(groups, []))}): {e}")
 
     # ------------------------------------------------------------ the proof
-
-    def find_verifier(self):
-        if self.verifier:
-            if not os.access(self.verifier, os.X_OK) and not shutil.which(self.verifier):
-                die(f"-z: cannot run '{self.verifier}'")
-            return self.verifier
-        here = os.path.dirname(os.path.realpath(sys.argv[0]))
-        # installed beside it, or built in a checkout
-        for path in (os.path.join(here, "zervgen"), os.path.join(here, "..", "build", "zervgen"),
-                     shutil.which("zervgen")):
-            if path and os.access(path, os.X_OK):
-                return path
-        return None
-
-    def run_options(self):
-        """The options of the report's Cmd: line without the program, the
-        file names, the report and the part, or None when there is none."""
-        if self.report is None or not self.report.cmd:
-            return None
-        words = self.report.cmd.split(" ")[1:]
-        out, i = [], 0
-        while i < len(words):
-            w = words[i]
-            if w in ("-f", "-t", "-part"):
-                i += 2
-            elif w == "-r":  # its file name may be left out
-                i += 2 if i + 1 < len(words) and not words[i + 1].startswith("-") else 1
-            else:
-                out.append(w)
-                i += 1
-        return out
 
     def prove(self):
         """Every file proven exactly the run's (see start_proof), before the
@@ -481,124 +652,111 @@ class Load:
         self.await_proof()
 
     def start_proof(self):
-        """Starts `zervgen -verify` with the options of the report's Cmd:
-        line (all parts of a run in parts), which proves every file exactly
-        the run's; await_proof reads its answer. Nothing is started without
-        a report, or without a zervgen to run: the fields are checked
-        instead as the rows load."""
-        options = self.run_options()
-        zervgen = self.find_verifier()
-        if options is None or zervgen is None:
+        """With a run record, starts `zervgen DATA_ARGS -f PREFIX [-parts N]
+        -verify -json`, DATA_ARGS the run's, which proves every file exactly
+        the run's; await_proof reads its answer. Files without a record are
+        not proven: their fields are checked as the rows load."""
+        if self.record is None:
             return
-        self.proof = (zervgen, self.spawn([zervgen] + options + ["-f", self.prefix, "-verify"],
-                                          stdout=subprocess.PIPE, stderr=subprocess.PIPE))
+        args = self.record.doc["data_args"] + self.layout()
+        self.proof = self.spawn(interface.verify_command(self.zexe, args),
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
 
     def await_proof(self):
-        """Waits for the proof; a file that is not the run's ends the load.
-        Sets self.proven when every file is proven. When zervgen cannot prove
-        files (no -verify, or options it does not take back, such as a value
-        with a blank: status 255) the load goes on unproven."""
+        """Waits for the proof. A file that is not the run's ends the load;
+        so does a proof that could not be made: proven is then never
+        assumed."""
         if self.proof is None:
             return
-        zervgen, p = self.proof
+        p = self.proof
         self.proof = None
         out, err = p.communicate()
-        if p.returncode == 255:
-            return
-        proven = set()
-        for line in out.decode("ascii", errors="replace").splitlines():
-            m = re.fullmatch(r".*\.(hun|ten|tny|uni|upd)(?:\.([0-9]+))?: (OK|FAILED)(.*)", line)
-            if not m:
-                continue
-            rel = next(r for r in RELATIONS if SUFFIX[r] == m.group(1))
-            k = int(m.group(2) or 1)
-            if m.group(3) == "FAILED":
-                die(f"{rel}: {Source(self, rel, k).path}: not the file the run wrote"
-                    f"{m.group(4)} (nothing was loaded)")
-            proven.add((rel, k))
-        if p.returncode != 0:
-            said = (err or out).decode("ascii", errors="replace").strip().splitlines()
-            die(f"cannot prove the files with {zervgen} -verify:"
-                f" {said[-1] if said else f'status {p.returncode}'}")
-        self.proven = proven == {(r, k) for r in RELATIONS for k in range(1, self.jobs + 1)}
+        status, files, said = interface.read_verify(p.returncode, out, err)
+        for f in files:
+            if not f["ok"]:
+                die(f"{f['relation']}: {f['path']}: not the file the run wrote:"
+                    f" {f['detail'] or f['failure']} (nothing was loaded)")
+        if status != 0:
+            die(f"cannot prove the files with {self.zexe} -verify: {said}" + self.record.give)
+        want = {(r.name, path) for r in self.relations for path in r.files}
+        got = {(f["relation"], f["path"]) for f in files if f["ok"]}
+        if got != want:
+            die(f"cannot prove the files with {self.zexe} -verify: it proved {len(got & want)}"
+                f" of the {len(want)} files" + self.record.give)
+        self.proven = True
 
     # ------------------------------------------------------------ counts
 
-    def read_report(self):
-        if self.zervgen:
-            paths = [os.path.join(self.work, f"{rel}.rpt") for rel in RELATIONS]
-            paths = [p for p in paths if os.path.isfile(p) and os.path.getsize(p) > 0]
-            if paths:
-                self.report = Report(paths, "the report of zervgen")
-            return
-        if not self.report_file and os.path.isfile(f"{self.prefix}.rpt"):
-            self.report_file = f"{self.prefix}.rpt"
-        if self.report_file:
-            self.report = Report([self.report_file], f"the report {self.report_file}")
-
     def loaded_count(self, rel, n):
-        """rel's loaded row count against the report, or against the first
-        large relation loaded: tiny has one row, the four large relations
-        the same count. Called as soon as rel is in, before its key is built."""
-        self.loaded[rel] = n
+        """rel's loaded row count against the run's, or without a record:
+        a constant count against the run's, any other against the first
+        such relation loaded. Called as soon as rel is in, before its key
+        is built."""
+        self.loaded[rel.name] = n
         for src in self.sources(rel):
             failed = src.gen_failure()
             if failed:
                 fail_load(failed)
-        if self.zervgen:
-            self.read_report()
         name = self.sources(rel)[0].name
-        if rel == "tiny":
-            if n != 1:
-                fail_load(f"tiny: {name} has {n} rows, not 1")
-        elif self.report is not None:
-            if n != self.report.rows:
-                fail_load(f"{rel}: {name} has {n} rows, {self.report.name} says"
-                          f" {self.report.rows} (a cut file, or another run's?)")
+        if self.record is not None:
+            if n != rel.rows:
+                fail_load(f"{rel}: {name} has {n} rows, {self.record.name} says"
+                          f" {rel.rows} (a cut file, or another run's?)")
+        elif rel.constant:
+            if n != rel.rows:
+                fail_load(f"{rel}: {name} has {n} rows, not {rel.rows}")
         else:
-            first = next(r for r in LARGE if r in self.loaded)
-            if n != self.loaded[first]:
-                fail_load(f"{rel}: {name} has {n} rows, {first} {self.loaded[first]}"
+            first = next(r for r in self.relations if not r.constant and r.name in self.loaded)
+            if n != self.loaded[first.name]:
+                fail_load(f"{rel}: {name} has {n} rows, {first} {self.loaded[first.name]}"
                           " (a cut file, or files of different runs?)")
 
     def check_columns(self, stats):
-        """The new tables' column figures against the report's; numbers
-        compare as numbers. The first difference ends the load."""
-        def same(a, b):
-            if "/" in a or "/" in b:
-                return a == b
+        """The new tables' column figures against the run's; numbers
+        compare as numbers, dates as YYYY-MM-DD. The first difference ends
+        the load."""
+        def same(got, want):
+            if isinstance(want, str):
+                return str(got) == want
             try:
-                return float(a) == float(b)
-            except ValueError:
+                return float(got) == float(want)
+            except (TypeError, ValueError):
                 return False
+        figures = {}
+        for rel in self.relations:
+            columns = self.record.figures(rel) or rel.columns
+            for c in self.stat_columns(rel):
+                figures[(rel.name, c["name"])] = interface.column({"columns": columns}, c["name"])
         done = set()
         for rel, col, low, high, distinct in stats:
-            want = self.report.stats.get((rel, col))
+            want = figures.get((rel, col))
             if want is None:
-                fail_load(f"{rel}: the report lists no column {col}")
-            if not (same(str(low), want[0]) and same(str(high), want[1])
-                    and str(distinct) == want[2]):
+                fail_load(f"{rel}: the run has no column {col}")
+            if not (same(low, want["min"]) and same(high, want["max"])
+                    and str(distinct) == str(want["distinct"])):
                 fail_load(f"{rel}: column {col} holds {low} .. {high} with {distinct} distinct"
-                          f" values, the report says {want[0]} .. {want[1]} with {want[2]}")
+                          f" values, {self.record.name} says {want['min']} .. {want['max']}"
+                          f" with {want['distinct']}")
             done.add((rel, col))
-        for rel, col in self.report.stats:
-            if col in STAT_COLUMNS and (rel, col) not in done:
+        for rel, col in figures:
+            if (rel, col) not in done:
                 fail_load(f"{rel} {col}: not checked")
 
     def print_counts(self):
-        for rel in RELATIONS:
-            if rel == "tiny":
-                against = "one, as always"
-            elif self.report is not None:
-                against = f"as {self.report.name} says"
+        for rel in self.relations:
+            if self.record is not None:
+                against = f"as {self.record.name} says"
                 if self.check_cols:
                     against += (", and its minimum, maximum and distinct values of"
-                                f" {len(STAT_COLUMNS)} columns")
+                                f" {len(self.stat_columns(rel))} columns")
             else:
-                against = "the same as the other large relations (no report)"
+                against = (f"{'one' if rel.rows == 1 else rel.rows}, as always" if rel.constant
+                           else "the same as the other large relations (no report)")
+                if not self.zervgen:
+                    against += "; not proven: every field checked"
             if self.proven:
                 against += "; every file proven by zervgen -verify"
-            print(f"{rel:<8} {self.loaded[rel]:>10} rows: {against}")
+            print(f"{rel.name:<8} {self.loaded[rel.name]:>10} rows: {against}")
 
     # ------------------------------------------------------------ processes
 
@@ -644,16 +802,16 @@ class Load:
     def run(self, argv):
         self.setup(argv)
         if self.zervgen:
-            self.gen_fields()
+            self.describe_generator()
         else:
+            self.find_record()
             self.check_files()
-        if self.check_cols and not (self.zervgen or self.report_file
-                                    or os.path.isfile(f"{self.prefix}.rpt")):
-            die(f"-c: no report to check the columns against (no {self.prefix}.rpt; use -R)")
+        if self.check_cols and self.record is None:
+            die(f"-c: no report to check the columns against (no {self.prefix}.manifest or"
+                f" {self.prefix}.rpt; use -M or -R)")
         with self.critical():
             self.work = tempfile.mkdtemp(prefix="zervgen-load.", dir=os.environ.get("TMPDIR") or None)
         if not self.zervgen:
-            self.read_report()
             if getattr(self.db, "proves_alongside", False):
                 self.start_proof()
             else:

@@ -21,7 +21,7 @@ import subprocess
 import time
 
 from . import rows
-from .common import RELATIONS, STAT_COLUMNS, ask, die, fail_load, first_error, need_client, quote
+from .common import ask, die, fail_load, first_error, need_client, quote
 
 
 def sql_string(text):
@@ -78,8 +78,8 @@ Example: PROG -o --socket=/run/mysqld/mysqld.sock -d tab bench out/zerv"""
 
     def check_rows(self, load):
         """Every field of every file, before the database is touched."""
-        for rel in RELATIONS:
-            convert = rows.converter(rel, load.fill_width, load.delim, False, True)
+        for rel in load.relations:
+            convert = rows.converter(rel.checked, load.delim, False, True)
             for src in load.sources(rel):
                 with open(src.path, "rb") as f:
                     for n, line in enumerate(f, 1):
@@ -89,16 +89,14 @@ Example: PROG -o --socket=/run/mysqld/mysqld.sock -d tab bench out/zerv"""
                             die(f"{rel}: {src.path}: row {n}: {e}")
 
     def load_sql(self, load, rel, src):
-        n = load.fields[rel]
         sep = "\\t" if load.delim == b"\t" else load.delim.decode()
-        names = ["key"] if rel == "tiny" else [c for c, _, _ in rows.ROW_COLUMNS] + ["fill"][:n - 10]
-        fields = ", ".join(f"@c{i}" for i in range(1, n + 1))
+        fields = ", ".join(f"@c{i}" for i in range(1, len(rel.columns) + 1))
         sets = []
-        for i, c in enumerate(names, 1):
+        for i, c in enumerate(rel.columns, 1):
             value = f"@c{i}"
-            if c == "date":
+            if c["type"] == "date":  # written month/day/year
                 value = f"STR_TO_DATE(@c{i}, '%c/%e/%Y')"
-            sets.append(f"`{c}` = {value}")
+            sets.append(f"`{c['name']}` = {value}")
         path = src.path
         if src.command is not None:
             # A pipe through a named FIFO: the writer starts when LOAD DATA opens it.
@@ -119,28 +117,25 @@ INSERT INTO zervgen_refused VALUES ('{rel}', @@warning_count);
                  "CREATE TEMPORARY TABLE zervgen_refused (rel VARCHAR(10), refused INT,",
                  "  CONSTRAINT rows_did_not_load_exactly CHECK (refused = 0));",
                  load.sql_tables()]
-        for rel in RELATIONS:
+        for rel in load.relations:
             for src in load.sources(rel):
                 lines.append(self.load_sql(load, rel, src))
             lines.append(f"SELECT 'count', '{rel}', COUNT(*) FROM {rel};")
         self.run(load, "load", "\n".join(lines))
-        for rel in RELATIONS:
-            load.loaded_count(rel, self.counts[rel])
+        for rel in load.relations:
+            load.loaded_count(rel, self.counts[rel.name])
         # The keys only after the counts: a relation of too many rows says
         # so, not that its key repeats.
         lines = [f"USE {self.stage_name};"]
-        for rel in RELATIONS:
+        for rel in load.relations:
             lines += [f"SELECT 'keying', '{rel}', '1';", load.sql_keys(rel)]
-        lines.append("ANALYZE TABLE hundred, tenpcnt, tiny, uniques, updates;")
+        lines.append(f"ANALYZE TABLE {', '.join(r.name for r in load.relations)};")
         if load.check_cols:
-            for rel in RELATIONS:
-                for c in STAT_COLUMNS:
-                    if rel == "tiny" and c != "key":
-                        continue
-                    low, high = f"MIN(`{c}`)", f"MAX(`{c}`)"
-                    if c == "date":
-                        low, high = f"DATE_FORMAT({low}, '%c/%e/%Y')", f"DATE_FORMAT({high}, '%c/%e/%Y')"
-                    lines.append(f"SELECT 'stat', '{rel}', '{c}', {low}, {high}, COUNT(DISTINCT `{c}`) FROM {rel};")
+            for rel in load.relations:
+                for c in load.stat_columns(rel):
+                    c = c["name"]
+                    lines.append(f"SELECT 'stat', '{rel}', '{c}', MIN(`{c}`), MAX(`{c}`),"
+                                 f" COUNT(DISTINCT `{c}`) FROM {rel};")
         self.run(load, "keys", "\n".join(lines))
 
     def run(self, load, name, sql):
@@ -148,7 +143,7 @@ INSERT INTO zervgen_refused VALUES ('{rel}', @@warning_count);
         failure the load ends with its reason."""
         p = self.run_client(load, name, sql)
         status = p.wait()
-        for rel in RELATIONS:
+        for rel in load.relations:
             for src in load.sources(rel):
                 failed = src.gen_failure()
                 if failed:
@@ -172,12 +167,13 @@ INSERT INTO zervgen_refused VALUES ('{rel}', @@warning_count);
             for line in f:
                 w = line.rstrip("\n").split("\t")
                 if w[0] in ("loading", "keying") and len(w) >= 3:
-                    rel, src = w[1], load.sources(w[1])[int(w[2]) - 1]
+                    rel = load.relation(w[1])
+                    src = load.sources(rel)[int(w[2]) - 1]
                 elif w[0] in ("Warning", "Note", "Error") and len(w) >= 3 and rel:
                     m = re.match(r"Row ([0-9]+) (was truncated|doesn.t contain data)", w[2])
                     if m:
                         more = "more" if m.group(2) == "was truncated" else "fewer"
-                        return (f"{rel}: {src.name}: row {m.group(1)}: expected {load.fields[rel]}"
+                        return (f"{rel}: {src.name}: row {m.group(1)}: expected {len(rel.columns)}"
                                 f" fields separated by '{load.delim_word}', found {more}")
                     return f"{rel}: {src.name}: {w[2]}"
         where = f"{rel}: {src.name}: " if rel else ""
@@ -197,8 +193,8 @@ INSERT INTO zervgen_refused VALUES ('{rel}', @@warning_count);
             return p.stderr.decode("utf-8", errors="replace").strip()
         existing = set(p.stdout.decode().split())
         pairs = []
-        for rel in RELATIONS:
-            if rel in existing:
+        for rel in load.relations:
+            if rel.name in existing:
                 pairs.append(f"`{self.target}`.{rel} TO {self.stage_name}.old_{rel}")
             pairs.append(f"{self.stage_name}.{rel} TO `{self.target}`.{rel}")
         p = self.run_client(load, "swap", f"SELECT CONNECTION_ID(); RENAME TABLE {', '.join(pairs)};\n",
@@ -221,7 +217,8 @@ INSERT INTO zervgen_refused VALUES ('{rel}', @@warning_count);
                     break
                 time.sleep(0.1)
         return ask(self.client + ["-e", "SELECT COUNT(*) FROM information_schema.tables WHERE"
-                                  f" table_schema = '{self.stage_name}' AND table_name = 'hundred'"]) == "0"
+                                  f" table_schema = '{self.stage_name}' AND table_name ="
+                                  f" '{load.relations[0]}'"]) == "0"
 
     def cleanup(self, load):
         subprocess.run(self.client + ["-e", f"DROP DATABASE IF EXISTS {self.stage_name}"],

@@ -14,8 +14,9 @@ the swap waits for it, and a file that is not the run's fails the load in
 the proof's words. While it runs, the tables take the rows without their
 CHECK constraints, which are added NOT VALID afterwards (no scan): proven
 rows, and rows piped from zervgen itself, hold them by construction, and
-they hold for later writes. When zervgen turns out unable to prove the files
-(or without a proof at all), the constraints are validated by a scan.
+they hold for later writes. A proof that fails, or cannot be made, fails
+the load. Files without a run record are not proven: their constraints are
+validated by a scan, or checked row by row with -j N.
 
 COPY's text format reads a backslash as an escape (\\N is NULL, \\061 is 1):
 no generated field holds one, so an unproven file with a backslash is
@@ -36,10 +37,9 @@ import subprocess
 import sys
 import time
 
-from .common import (LARGE, RELATIONS, STAT_COLUMNS, ask, die, fail_load, first_error,
-                     need_client, quote)
+from . import rows
+from .common import ask, die, fail_load, first_error, need_client, quote
 
-DATA_COLUMNS = '"key", "int", "signed", "float", "double", "decim", "date", "code", "name", "address"'
 ROWS_PY = os.path.join(os.path.dirname(os.path.abspath(__file__)), "rows.py")
 
 
@@ -135,7 +135,7 @@ Example: PGDATABASE=bench PROG -d '|' out/zerv"""
             self.refuse_backslashes(load)
         self.copiers = [Session(self, load, f"copy.{k}") for k in range(1, load.jobs + 1)]
         self.keyer = Session(self, load, "key")
-        names = ", ".join(f"'{r}'" for r in RELATIONS)
+        names = ", ".join(f"'{r}'" for r in load.relations)
         # Views, foreign keys and other objects on the old tables would make
         # the final DROP fail after all the work.
         lines = ["SELECT 'schema|' || quote_ident(current_schema());",
@@ -148,7 +148,7 @@ Example: PGDATABASE=bench PROG -d '|' out/zerv"""
       AND coalesce(r.ev_class, k.conrelid, 0) <> c.oid LIMIT 1;"""]
         probe = []
         if not (load.zervgen or load.fixed or os.environ.get("ZERVGEN_CLIENT_READS", "0") != "0"):
-            for rel in RELATIONS:
+            for rel in load.relations:
                 for src in load.sources(rel):
                     if os.path.getsize(src.path) == 0:
                         continue
@@ -189,7 +189,7 @@ SELECT 'probe|' || p.id || '|' || coalesce(s.size = p.size
         escape and load another value than the file's."""
         if load.zervgen or load.fixed or load.proven:
             return
-        for rel in RELATIONS:
+        for rel in load.relations:
             for src in load.sources(rel):
                 if os.path.getsize(src.path) == 0:
                     continue
@@ -205,8 +205,7 @@ SELECT 'probe|' || p.id || '|' || coalesce(s.size = p.size
     def copy_script(self, load, rel, src, table=None):
         """The psql lines that load one source of rel into the new table (or
         table) and print its row count."""
-        n = load.fields[rel]
-        columns = {1: '"key"', 10: DATA_COLUMNS, 11: DATA_COLUMNS + ', "fill"'}[n]
+        columns = ", ".join(f'"{c["name"]}"' for c in rel.columns)
         delim = "E'\\t'" if load.delim == b"\t" else f"'{load.delim.decode()}'"
         options = f"FORMAT text, DELIMITER {delim}"
         frozen = load.jobs == 1 and table is None
@@ -215,7 +214,7 @@ SELECT 'probe|' || p.id || '|' || coalesce(s.size = p.size
         if frozen:
             lines.append(f"BEGIN; TRUNCATE {table};")
             options += ", FREEZE"
-        split = load.fixed and rel != "tiny"
+        split = load.fixed
         if src.command is None and not split and self.server_reads.get(f"{rel} {src.k}"):
             lines.append(f"COPY {table} ({columns}) FROM {sql_string(os.path.realpath(src.path))} ({options});")
         elif src.command is None and not split:
@@ -224,7 +223,7 @@ SELECT 'probe|' || p.id || '|' || coalesce(s.size = p.size
             shell = src.shell()
             if split:
                 shell = (f"set -o pipefail; {shell} | {quote(sys.executable)} {quote(ROWS_PY)}"
-                         f" fixed {load.fill_width}")
+                         f" fixed {rows.fixed_widths(rel.columns)}")
             script = load.path(f"{rel}.{src.k}.sh")
             with open(script, "w") as f:
                 f.write(shell + "\n")
@@ -246,8 +245,7 @@ END$$;
 
     def key_script(self, load, rel):
         # The proof (or zervgen itself) makes a scan for the checks
-        # redundant; if the proof ends without proving, validate_checks
-        # scans before the swap.
+        # redundant: a load whose proof does not prove every file fails.
         not_valid = load.proof is not None or bool(load.zervgen)
         lines = [f"SET maintenance_work_mem = '{self.key_memory}'; SET search_path = {self.stage_name};",
                  "SET client_min_messages = warning; SET synchronous_commit = off;",
@@ -255,13 +253,11 @@ END$$;
                  load.sql_keys(rel), f"ANALYZE {rel};"]
         if load.check_cols:
             parts = []
-            for c in STAT_COLUMNS:
-                if rel == "tiny" and c != "key":
-                    continue
+            for col in load.stat_columns(rel):
+                c = col["name"]
                 low, high = f'min("{c}")::text', f'max("{c}")::text'
-                if c == "date":
-                    low = "to_char(min(\"date\"), 'FMMM/FMDD/YYYY')"
-                    high = "to_char(max(\"date\"), 'FMMM/FMDD/YYYY')"
+                if col["type"] == "date":  # whatever the session's DateStyle
+                    low, high = f"to_char(min(\"{c}\"), 'YYYY-MM-DD')", f"to_char(max(\"{c}\"), 'YYYY-MM-DD')"
                 parts.append(f"SELECT 'zervgen-stat', '{rel}', '{c}', {low}, {high},"
                              f' count(DISTINCT "{c}") FROM {rel}')
             lines += ["\\pset fieldsep ' '", "\nUNION ALL ".join(parts) + ";"]
@@ -358,18 +354,21 @@ END$$;
   END LOOP; END$$;""")
         else:
             lines.append("DELETE FROM zervgen_checks;")
-        if load.fill_width > 0:
-            check = f'CHECK ("fill" IS NOT NULL AND octet_length("fill") = {load.fill_width})'
-            for rel in LARGE:
-                if unchecked:
-                    lines.append(f"INSERT INTO zervgen_checks VALUES ('{rel}', 'zervgen_fill_width', '{check}');")
-                else:
-                    lines.append(f"ALTER TABLE {rel} ADD CONSTRAINT zervgen_fill_width {check};")
+        for rel in load.relations:
+            if rel.fill is None:
+                continue
+            fill = rel.fill["name"]
+            check = f'CHECK ("{fill}" IS NOT NULL AND octet_length("{fill}") = {rel.fill["width"]})'
+            if unchecked:
+                lines.append(f"INSERT INTO zervgen_checks VALUES ('{rel}', 'zervgen_fill_width', '{check}');")
+            else:
+                lines.append(f"ALTER TABLE {rel} ADD CONSTRAINT zervgen_fill_width {check};")
         lines.append("RESET search_path;")
         if self.copiers[0].run("\n".join(lines)) is None:
             fail_load(first_error(load.path("copy.1.err")))
-        # tiny last: the key build of the last large relation overlaps its load.
-        order = ["hundred", "tenpcnt", "uniques", "updates", "tiny"]
+        # A relation of a constant (small) count last: the key build of the
+        # last large relation overlaps its load.
+        order = sorted(load.relations, key=lambda r: r.constant)
         for rel in order:
             self.load_relation(load, rel)
         for session in self.copiers:
@@ -378,33 +377,17 @@ END$$;
             out = self.keyer.answer()
             if out is None:
                 fail_load(self.key_failure(load, rel))
-            self.key_out[rel] = out
+            self.key_out[rel.name] = out
 
     def proof_ended(self, load):
-        """The proof has ended; when it could not prove the files, what it
-        would have made redundant is done now, before the swap: the files
-        are searched for backslashes and the CHECK constraints, added NOT
-        VALID, are validated by a scan."""
-        if not load.proven:
-            self.refuse_backslashes(load)
-            self.validate_checks(load)
+        """The proof has proven every file: the CHECK constraints, added NOT
+        VALID, hold without a scan."""
         self.keyer.close()
-
-    def validate_checks(self, load):
-        s = self.stage_name
-        for rel in RELATIONS:
-            script = f"""DO $$DECLARE r record; BEGIN
-  FOR r IN SELECT conname FROM pg_constraint WHERE conrelid = '{s}.{rel}'::regclass
-      AND contype = 'c' AND NOT convalidated LOOP
-    EXECUTE format('ALTER TABLE {s}.{rel} VALIDATE CONSTRAINT %I', r.conname);
-  END LOOP; END$$;"""
-            if self.keyer.run(script) is None:
-                fail_load(self.key_failure(load, rel))
 
     def columns(self, load):
         out = []
-        for rel in RELATIONS:
-            for line in self.key_out[rel]:
+        for rel in load.relations:
+            for line in self.key_out[rel.name]:
                 w = line.split()
                 if len(w) == 6 and w[0] == "zervgen-stat":
                     out.append(tuple(w[1:]))
@@ -419,10 +402,10 @@ END$$;
             self.keyer.close()
         s = self.stage_name
         lines = ["SET client_min_messages = warning;", "BEGIN;", f"SET LOCAL search_path = {s};"]
-        if load.fill_width > 0:
-            lines += [f"ALTER TABLE {rel} DROP CONSTRAINT zervgen_fill_width;" for rel in LARGE]
-        lines.append("DROP TABLE IF EXISTS " + ", ".join(f"{self.target}.{r}" for r in RELATIONS) + ";")
-        lines += [f"ALTER TABLE {rel} SET SCHEMA {self.target};" for rel in RELATIONS]
+        lines += [f"ALTER TABLE {rel} DROP CONSTRAINT zervgen_fill_width;"
+                  for rel in load.relations if rel.fill is not None]
+        lines.append("DROP TABLE IF EXISTS " + ", ".join(f"{self.target}.{r}" for r in load.relations) + ";")
+        lines += [f"ALTER TABLE {rel} SET SCHEMA {self.target};" for rel in load.relations]
         lines += ["DROP TABLE zervgen_checks;", f"DROP SCHEMA {s};", "COMMIT;"]
         os.environ["PGAPPNAME"] = f"{s}_swap"
         p = self.run_script(load, "swap", "\n".join(lines) + "\n", start_new_session=True)

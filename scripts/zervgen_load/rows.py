@@ -1,41 +1,27 @@
-"""rows.py: the rows of the five relations as the files hold them.
+"""rows.py: the rows of a zervgen run as its files hold them.
 
-The columns of a row, the cutting of fixed-format rows into fields, and the
-conversion of a row's fields into the values a table stores. A loader that
-cannot prove its files byte for byte against the generator (no known run
-options) checks every field here instead: a number must read back as
-written and lie within its range, a date must be a real day of 1900..1999, a
-text printable ASCII of its width.
+A relation's columns are those of a -describe document (docs/interface.md):
+each with its name, type, width in fixed format, decimals, and its range
+(min and max, or min_length and max_length for a text). From them come the
+cutting of fixed-format rows into fields and the conversion of a row's
+fields into the values a table stores. Files that no run record proves
+have every field checked here instead: a number must be whole, read back
+exactly as written (with `decimals` zeros after a point) and lie within its
+range, a date must be a real day within its range written month/day/year,
+a text printable ASCII of its lengths. A range that is not known (None) is
+that of the column's type.
 
-Run as a program (`python3 rows.py fixed FILL [FILE]`), it writes the
+Run as a program (`python3 rows.py fixed WIDTHS [FILE]`), it writes the
 fixed-format rows of FILE (or standard input) as tab-separated fields, the
-padding of the address dropped, for a database client to read.
+padding of the texts of varying length dropped, for a database client to
+read; WIDTHS is fixed_widths() of the relation's columns.
 """
 
 import datetime
 import re
 import sys
 
-# The columns of the ten-column relations in the order of a row: name, kind
-# and width in fixed format. The fill follows the address.
-#   int    a whole number within -1000000000..1000000000
-#   money  a whole number and ".00" within -500000000..500000000
-#   date   month/day/year within 1/1/1900..12/31/1999 (fixed: MM/DD/YYYY)
-#   text   printable ASCII of the given length (address: 2 to 80)
-ROW_COLUMNS = [("key", "int", 10), ("int", "int", 10), ("signed", "int", 10),
-               ("float", "money", 13), ("double", "int", 11), ("decim", "int", 11),
-               ("date", "date", 10), ("code", "text", 10), ("name", "text", 20),
-               ("address", "address", 80)]
-FIXED_ROW_WIDTH = sum(w for _, _, w in ROW_COLUMNS)  # the fill begins after it
-TINY_COLUMNS = [("key", "int", 10)]
-
-INT_LIMIT = 1000000000
-MONEY_LIMIT = 500000000
-FIRST_DAY = datetime.date(1900, 1, 1)
-LAST_DAY = datetime.date(1999, 12, 31)
-
-_INT = re.compile(rb"-?(0|[1-9][0-9]*)")
-_MONEY = re.compile(rb"-?(0|[1-9][0-9]*)\.00")
+_WHOLE = re.compile(rb"-?(0|[1-9][0-9]*)")
 _DATE = re.compile(rb"([1-9][0-9]?)/([1-9][0-9]?)/([0-9]{4})")
 _FIXED_DATE = re.compile(rb"([0-9]{2})/([0-9]{2})/([0-9]{4})")
 _PRINTABLE = re.compile(rb"[ -~]*")
@@ -45,16 +31,48 @@ class BadField(Exception):
     """A field that is not what its column holds; str() says why."""
 
 
-def what_of(kind, width, name):
-    if kind == "int":
-        return f"{name}: not a whole number within -{INT_LIMIT}..{INT_LIMIT}"
-    if kind == "money":
-        return f"{name}: not a whole number with .00 within -{MONEY_LIMIT}..{MONEY_LIMIT}"
-    if kind == "date":
-        return f"{name}: not a day within 1/1/1900..12/31/1999 written month/day/year"
-    if kind == "address":
-        return f"{name}: not 2 to 80 printable ASCII characters"
-    return f"{name}: not {width} printable ASCII characters"
+def padded(col):
+    """True for a text whose length varies: fixed format pads it with
+    blanks to its width, which cannot be told from blanks of its own."""
+    return col["type"] == "text" and col["min_length"] < col["max_length"]
+
+
+def number_range(col):
+    """The smallest and largest value of a number column: its own, or, where
+    it is not known, its type's."""
+    kind = col["type"]
+    if kind == "int32":
+        low, high = -2 ** 31, 2 ** 31 - 1
+    elif kind == "decimal":
+        high = 10 ** (col["precision"] - col["scale"]) - 1
+        low = -high
+    else:  # a whole number held as a double: exact up to 2**53
+        low, high = -2 ** 53, 2 ** 53
+    return (low if col.get("min") is None else col["min"],
+            high if col.get("max") is None else col["max"])
+
+
+def us_date(iso):
+    """'1999-12-31' as month/day/year: '12/31/1999'."""
+    y, m, d = iso.split("-")
+    return f"{int(m)}/{int(d)}/{int(y)}"
+
+
+def what_of(col):
+    """What a field of col must be, for a message."""
+    name = col["name"]
+    if col["type"] == "date":
+        if col.get("min") is None or col.get("max") is None:
+            return f"{name}: not a day written month/day/year"
+        return (f"{name}: not a day within {us_date(col['min'])}..{us_date(col['max'])}"
+                " written month/day/year")
+    if col["type"] == "text":
+        low, high = col["min_length"], col["max_length"]
+        length = f"{low}" if low == high else f"{low} to {high}"
+        return f"{name}: not {length} printable ASCII characters"
+    low, high = number_range(col)
+    point = f" with .{'0' * col['decimals']}" if col["decimals"] else ""
+    return f"{name}: not a whole number{point} within {low}..{high}"
 
 
 def shown(value):
@@ -65,30 +83,18 @@ def shown(value):
     return "'" + head.decode("ascii").replace("'", "''") + "'"
 
 
-def columns_of(rel, fill_width):
-    cols = TINY_COLUMNS if rel == "tiny" else ROW_COLUMNS
-    if rel != "tiny" and fill_width > 0:
-        cols = cols + [("fill", "text", fill_width)]
-    return cols
+def _number_text(n, decimals):
+    return (f"{n}.{'0' * decimals}" if decimals else str(n)).encode()
 
 
-def _convert_checked(kind, width, value, fixed):
-    """The stored value of one field, or BadField."""
-    text = value.strip(b" ") if fixed and kind in ("int", "money") else value
-    if kind == "int":
-        if fixed and value != text.rjust(width):
+def _convert_checked(col, value, fixed):
+    """The stored value of one field, or None when it is not one of col's."""
+    kind = col["type"]
+    if kind == "text":
+        if not _PRINTABLE.fullmatch(value):
             return None
-        if not _INT.fullmatch(text):
-            return None
-        n = int(text)
-        return n if -INT_LIMIT <= n <= INT_LIMIT else None
-    if kind == "money":
-        if fixed and value != text.rjust(width):
-            return None
-        if not _MONEY.fullmatch(text):
-            return None
-        n = int(text[:-3])
-        return float(n) if -MONEY_LIMIT <= n <= MONEY_LIMIT and text != b"-0.00" else None
+        low = 0 if fixed and padded(col) else col["min_length"]
+        return value.decode("ascii") if low <= len(value) <= col["max_length"] else None
     if kind == "date":
         m = (_FIXED_DATE if fixed else _DATE).fullmatch(value)
         if not m:
@@ -97,80 +103,85 @@ def _convert_checked(kind, width, value, fixed):
             day = datetime.date(int(m.group(3)), int(m.group(1)), int(m.group(2)))
         except ValueError:
             return None
-        return day.isoformat() if FIRST_DAY <= day <= LAST_DAY else None
-    if not _PRINTABLE.fullmatch(value):
+        iso = day.isoformat()
+        if col.get("min") is not None and iso < col["min"]:
+            return None
+        if col.get("max") is not None and iso > col["max"]:
+            return None
+        return iso
+    text = value.strip(b" ") if fixed else value
+    if fixed and value != text.rjust(col["width"]):
         return None
-    if kind == "address":
-        ok = len(value) <= 80 if fixed else 2 <= len(value) <= 80
-    else:
-        ok = len(value) == width
-    return value.decode("ascii") if ok else None
+    decimals = col["decimals"]
+    whole = text[:-decimals - 1] if decimals else text
+    if not _WHOLE.fullmatch(whole):
+        return None
+    n = int(whole)
+    low, high = number_range(col)
+    if _number_text(n, decimals) != text or not low <= n <= high:
+        return None  # another text than the one zervgen writes for n, or out of range
+    return float(n) if decimals else n
 
 
-def _convert_proven(kind, value, fixed):
+def _convert_proven(col, value):
     """The stored value of one field of a proven file."""
-    if kind == "int":
-        return int(value)
-    if kind == "money":
-        return float(value)
+    kind = col["type"]
+    if kind == "text":
+        return value.decode("ascii")
     if kind == "date":
         m, d, y = value.split(b"/")
         return f"{int(y):04d}-{int(m):02d}-{int(d):02d}"
-    return value.decode("ascii")
+    return float(value) if col["decimals"] else int(value)
 
 
-def cut_fixed(line, fill_width):
-    """The fields of a fixed-format row of a ten-column relation, or None
-    when it is not one of the expected length."""
-    if len(line) != FIXED_ROW_WIDTH + fill_width or b"\t" in line:
+def cut_fixed(line, widths):
+    """The fields of a fixed-format row, for widths as (width, padded)
+    pairs: the padding of a padded text dropped; None when the row is not of
+    the widths' length."""
+    if len(line) != sum(w for w, _ in widths) or b"\t" in line:
         return None
     fields, first = [], 0
-    for name, _, width in ROW_COLUMNS:
+    for width, pad in widths:
         field = line[first:first + width]
-        fields.append(field.rstrip(b" ") if name == "address" else field)
+        fields.append(field.rstrip(b" ") if pad else field)
         first += width
-    if fill_width > 0:
-        fields.append(line[first:])
     return fields
 
 
-def converter(rel, fill_width, delim, fixed, checked):
+def widths_of(columns):
+    return [(c["width"], padded(c)) for c in columns]
+
+
+def converter(columns, delim, fixed, checked):
     """A function from a row (bytes without its line feed) to the tuple of
-    its stored values; it raises BadField with the reason when the row is
-    not one of the relation's rows. With checked false (proven rows) it
-    only converts."""
-    cols = columns_of(rel, fill_width)
-    n = len(cols)
+    its stored values, one per column; it raises BadField with the reason
+    when the row is not one of the columns'. With checked false (proven
+    rows) it only converts."""
+    n = len(columns)
     wanted = f"expected {n} field{'s' if n > 1 else ''} separated by '{delim_word(delim)}'"
+    widths = widths_of(columns)
+    row_width = sum(w for w, _ in widths)
 
     def convert(line):
-        if fixed and rel != "tiny":
-            fields = cut_fixed(line, fill_width)
+        if fixed:
+            fields = cut_fixed(line, widths)
             if fields is None:
-                raise BadField(f"not a fixed-format row of {FIXED_ROW_WIDTH + fill_width} characters")
-        elif fixed:
-            fields = [line]
+                raise BadField(f"not a fixed-format row of {row_width} characters")
         else:
             fields = line.split(delim)
         if len(fields) != n:
-            if len(fields) > n:
-                raise BadField(f"{wanted}, found more")
-            raise BadField(f"{wanted}, found fewer")
+            raise BadField(f"{wanted}, found {'more' if len(fields) > n else 'fewer'}")
         if line.endswith(b"\r"):
             raise BadField("the row ends in a carriage return")
         out = []
-        for (name, kind, width), value in zip(cols, fields):
+        for col, value in zip(columns, fields):
             if checked:
-                v = _convert_checked(kind, width, value, fixed)
+                v = _convert_checked(col, value, fixed)
                 if v is None:
-                    raise BadField(f"{what_of(kind, width, name)}: {shown(value)}")
+                    raise BadField(f"{what_of(col)}: {shown(value)}")
             else:
-                v = _convert_proven(kind, value, fixed)
+                v = _convert_proven(col, value)
             out.append(v)
-        if rel == "tiny" and out[0] != 0:
-            raise BadField("key: not 0")
-        if fill_width == 0 and rel != "tiny":
-            out.append(None)
         return tuple(out)
 
     return convert
@@ -180,16 +191,26 @@ def delim_word(delim):
     return "tab" if delim == b"\t" else delim.decode()
 
 
-def write_fixed_as_tabs(fill_width, src, out):
+def fixed_widths(columns):
+    """The WIDTHS argument of `rows.py fixed`: the widths, a padded text's
+    marked with 'p' (10,10,...,80p,20)."""
+    return ",".join(f"{w}{'p' if pad else ''}" for w, pad in widths_of(columns))
+
+
+def parse_widths(text):
+    return [(int(w.rstrip("p")), w.endswith("p")) for w in text.split(",")]
+
+
+def write_fixed_as_tabs(widths, src, out):
     """Fixed-format rows of src as tab-separated fields on out. A row that
     is not one (another length, a tab, a backslash that COPY would read as
     an escape) becomes a row whose first field says so after "zervgen-bad: "."""
+    row_width = sum(w for w, _ in widths)
     for line in src:
         line = line[:-1] if line.endswith(b"\n") else line
-        fields = cut_fixed(line, fill_width)
+        fields = cut_fixed(line, widths)
         if fields is None:
-            out.write(b"zervgen-bad: not a fixed-format row of %d characters\n"
-                      % (FIXED_ROW_WIDTH + fill_width))
+            out.write(b"zervgen-bad: not a fixed-format row of %d characters\n" % row_width)
         elif b"\\" in line:
             out.write(b"zervgen-bad: a backslash, which no generated field holds\n")
         else:
@@ -198,6 +219,6 @@ def write_fixed_as_tabs(fill_width, src, out):
 
 if __name__ == "__main__":
     if len(sys.argv) not in (3, 4) or sys.argv[1] != "fixed":
-        sys.exit("usage: rows.py fixed FILL [FILE]")
+        sys.exit("usage: rows.py fixed WIDTHS [FILE]")
     source = open(sys.argv[3], "rb") if len(sys.argv) == 4 else sys.stdin.buffer
-    write_fixed_as_tabs(int(sys.argv[2]), source, sys.stdout.buffer)
+    write_fixed_as_tabs(parse_widths(sys.argv[2]), source, sys.stdout.buffer)

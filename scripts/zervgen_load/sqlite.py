@@ -12,7 +12,7 @@ import sqlite3
 import subprocess
 
 from . import rows
-from .common import RELATIONS, STAT_COLUMNS, fail_load
+from .common import fail_load
 
 BATCH = 10000
 
@@ -63,9 +63,10 @@ Example: PROG -d tab bench.db out/zerv"""
         # Rows from a proven file or from zervgen itself are only converted;
         # any other file has every field checked.
         checked = not (load.proven or load.zervgen)
-        convert = rows.converter(rel, load.fill_width, load.delim, load.fixed, checked)
-        ncols = 1 if rel == "tiny" else 11
-        insert = f"INSERT INTO {rel} VALUES ({', '.join('?' * ncols)})"
+        convert = rows.converter(rel.checked if checked else rel.columns, load.delim, load.fixed,
+                                 checked)
+        names = ", ".join(f'"{c["name"]}"' for c in rel.columns)
+        insert = f"INSERT INTO {rel} ({names}) VALUES ({', '.join('?' * len(rel.columns))})"
         total = 0
         for src in load.sources(rel):
             batch = []
@@ -105,9 +106,9 @@ Example: PROG -d tab bench.db out/zerv"""
 
     def stage(self, load):
         self.run_sql("BEGIN;\n" + load.sql_tables())
-        for rel in RELATIONS:
+        for rel in load.relations:
             self.load_relation(load, rel)
-        for rel in RELATIONS:
+        for rel in load.relations:
             for key in load.sql_keys(rel).splitlines():
                 try:
                     self.con.execute(key)
@@ -119,17 +120,12 @@ Example: PROG -d tab bench.db out/zerv"""
 
     def columns(self, load):
         out = []
-        for rel in RELATIONS:
-            for c in STAT_COLUMNS:
-                if rel == "tiny" and c != "key":
-                    continue
+        for rel in load.relations:
+            for c in load.stat_columns(rel):
+                c = c["name"]
                 low, high, n = self.con.execute(
                     f'SELECT min("{c}"), max("{c}"), count(DISTINCT "{c}") FROM {rel}').fetchone()
-                if c == "date":
-                    low, high = us_date(low), us_date(high)
-                elif isinstance(low, float):
-                    low, high = f"{low:.2f}", f"{high:.2f}"
-                out.append((rel, c, low, high, n))
+                out.append((rel.name, c, low, high, n))
         return out
 
     def swap(self, load):
@@ -153,7 +149,3 @@ Example: PROG -d tab bench.db out/zerv"""
             self.con.close()  # rolls back what is not committed
             self.con = None
 
-
-def us_date(iso):
-    y, m, d = iso.split("-")
-    return f"{int(m)}/{int(d)}/{int(y)}"

@@ -64,6 +64,8 @@ COLUMNS = ["key", "int", "signed", "float", "double", "decim", "date", "code", "
 NUMERIC = {"key", "int", "signed", "float", "double", "decim"}
 TEXTS = {"code", "name", "address"}
 DELIMS = {",": ",", "|": "|", "tab": "\t"}
+# What the counts of rows piped from zervgen (-g) are checked against.
+PIPED = "as zervgen -describe says"
 
 # What the schemas promise, cross-checked against the report's comments.
 INT_SAME_AS_KEY = {"tenpcnt", "uniques", "updates"}
@@ -414,7 +416,7 @@ def check_parts(res, zervgen, work, whole_prefix, whole_report, pg):
                    ["-c", "-j", "3", "-d", "|", os.path.join(folder, "zerv")],
                    against="minimum, maximum and distinct values")
     load_and_check(res, [pg], "-j 3 piped from zervgen", whole_prefix, "|", whole_report,
-                   ["-j", "3", "-d", "|", "-g", zervgen, "-n", "2000", "-fc", "20"])
+                   ["-j", "3", "-d", "|", "-g", zervgen, "-n", "2000", "-fc", "20"], against=PIPED)
     return os.path.join(folder, "zerv")
 
 
@@ -490,7 +492,7 @@ def main():
         prefix, report = runs["|"]
         dbs = [pg, Sqlite(os.path.join(work, "pipe.db")), maria]
         load_and_check(res, dbs, "piped from zervgen", prefix, "|", report,
-                       ["-d", "|", "-g", zervgen, "-n", "2000", "-fc", "20"])
+                       ["-d", "|", "-g", zervgen, "-n", "2000", "-fc", "20"], against=PIPED)
     if nofill:
         prefix, report = nofill
         load_and_check(res, [pg, Sqlite(os.path.join(work, "nofill.db")), maria], "no fill",
@@ -503,7 +505,7 @@ def main():
                        ["-d", "fixed", fixed[0]], fixed=True)
         load_and_check(res, [pg, sqlite], "fixed format piped from zervgen", runs[","][0], ",",
                        runs[","][1], ["-d", "fixed", "-g", zervgen, "-n", "2000", "-fc", "20"],
-                       fixed=True)
+                       fixed=True, against=PIPED)
     # The default fixed-format run: no fill column, checked against its report.
     fixed0 = generate(res, zervgen, os.path.join(work, "fixed0"), ["-n", "1000", "-ff"])
     plain0 = generate(res, zervgen, os.path.join(work, "plain0"), ["-n", "1000"])
@@ -512,10 +514,13 @@ def main():
                        plain0[0], ",", plain0[1], ["-c", "-d", "fixed", fixed0[0]], fixed=True,
                        against="minimum, maximum and distinct values")
     small = generate(res, zervgen, os.path.join(work, "small"), ["-n", "1000", "-fc", "20"])
-    if all((runs[","], fixed, fixed0, small, nofill, parts)):
+    manifest = generate(res, zervgen, os.path.join(work, "manifest"),
+                        ["-n", "2000", "-fc", "20", "-manifest", "zerv.manifest"])
+    if all((runs[","], fixed, fixed0, small, nofill, parts, manifest)):
         norpt = broken_inputs.copy_run(nofill[0], os.path.join(work, "norpt"))
         os.remove(norpt + ".rpt")
         named = {"comma": runs[","][0], "fixed": fixed[0], "fixed0": fixed0[0], "small": small[0],
+                 "manifest": manifest[0],
                  "nofill": nofill[0], "parts": parts, "nofill-norpt": norpt}
         sqlite = Sqlite(os.path.join(work, "broken.db"))
         dbs = [pg, sqlite, maria]

@@ -3,11 +3,12 @@
 
     python3 tests/db/check_loader_units.py ZERVGEN     (from the repo root)
 
-The field rules of rows.py on worked rows (values as stored, and the reason
-a broken field gives); every row of real runs converted the same from the
-comma, '|', tab and fixed-format files, checked or proven; the fixed-format
-splitter that feeds COPY; the fill width of a -fc value; and the run options
-read back from a report's Cmd: line.
+The field rules of rows.py on worked rows, with the columns of zervgen's
+-describe documents (values as stored, and the reason a broken field
+gives); every row of real runs converted the same from the comma, '|', tab
+and fixed-format files, checked or proven; the fixed-format splitter that
+feeds COPY; the relations, columns and ranges the loader takes from
+-describe for files without a run record.
 """
 
 import io
@@ -20,10 +21,15 @@ import unittest
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(REPO, "scripts"))
 
-from zervgen_load import common, rows  # noqa: E402
+from zervgen_load import common, interface, rows, sqlite  # noqa: E402
 
 ZERVGEN = None
 GOOD = b"115,792792793,167,-459595960.00,292929293,292929293,1/26/1968,YVFU9KHk7E,BBWp:aE9DYCDfEqJ3F:c,e1dm aUeU ,qUNGs"
+
+
+def described(args, name):
+    """The columns of relation `name` in zervgen's -describe of args."""
+    return interface.relation(interface.describe(ZERVGEN, args), name)["columns"]
 
 
 def with_field(index, value, line=GOOD, sep=b","):
@@ -32,29 +38,48 @@ def with_field(index, value, line=GOOD, sep=b","):
     return sep.join(fields)
 
 
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def zervgen(folder, *args):
+    os.makedirs(folder, exist_ok=True)
+    subprocess.run([ZERVGEN] + list(args), cwd=folder, check=True, capture_output=True)
+
+
 class FieldRules(unittest.TestCase):
+    def setUp(self):
+        self.hundred = described(["-n", "2000", "-fc", "5"], "hundred")
+
     def test_worked_row(self):
-        convert = rows.converter("hundred", 5, b",", False, True)
+        convert = rows.converter(self.hundred, b",", False, True)
         self.assertEqual(convert(GOOD), (115, 792792793, 167, -459595960.0, 292929293, 292929293,
                                          "1968-01-26", "YVFU9KHk7E", "BBWp:aE9DYCDfEqJ3F:c",
                                          "e1dm aUeU ", "qUNGs"))
-        self.assertEqual(rows.converter("hundred", 0, b",", False, True)(GOOD.rsplit(b",", 1)[0])[-1],
-                         None)
-        self.assertEqual(rows.converter("tiny", 0, b",", False, True)(b"0"), (0,))
+        self.assertEqual(rows.converter(self.hundred, b",", False, False)(GOOD),
+                         convert(GOOD))
+        tiny = described(["-n", "2000"], "tiny")
+        self.assertEqual(rows.converter(tiny, b",", False, True)(b"0"), (0,))
+        self.assertEqual(rows.converter(tiny, b",", True, True)(b"         0"), (0,))
 
     def test_broken_fields(self):
         cases = [  # (line, what the reason holds)
-            (with_field(1, b"176\x0076177"), "int: not a whole number"),
-            (with_field(0, b"x"), "key: not a whole number"),
+            (with_field(1, b"176\x0076177"), "int: not a whole number within 0..1000000000"),
+            (with_field(0, b"x"), "key: not a whole number within 0..2000: 'x'"),
             (with_field(0, b""), "key: not a whole number"),
             (with_field(0, b"\\061"), "key: not a whole number"),
             (with_field(0, b"07"), "key: not a whole number"),
-            (with_field(2, b"12.5"), "signed: not a whole number"),
+            (with_field(0, b"-0"), "key: not a whole number"),
+            (with_field(0, b"2001"), "key: not a whole number within 0..2000"),
+            (with_field(2, b"12.5"), "signed: not a whole number within 100..199"),
             (with_field(2, b"99999999999"), "signed: not a whole number"),
-            (with_field(2, b"1000000001"), "signed: not a whole number"),
-            (with_field(3, b"12.50"), "float: not a whole number with .00"),
+            (with_field(2, b"200"), "signed: not a whole number within 100..199"),
+            (with_field(3, b"12.50"), "float: not a whole number with .00 within"),
+            (with_field(3, b"-0.00"), "float: not a whole number with .00"),
             (with_field(3, b"500000001.00"), "float: not a whole number with .00"),
-            (with_field(6, b"4/2/1951\x00junk"), "date: not a day"),
+            (with_field(5, b"12.00"), "decim: not a whole number within"),
+            (with_field(6, b"4/2/1951\x00junk"), "date: not a day within 1/1/1900..12/31/1999"),
             (with_field(6, b"1/0/1950"), "date: not a day"),
             (with_field(6, b"0/10/1950"), "date: not a day"),
             (with_field(6, b"2/29/1900"), "date: not a day"),
@@ -70,25 +95,33 @@ class FieldRules(unittest.TestCase):
             (GOOD + b",x", "expected 11 fields separated by ',', found more"),
             (GOOD.rsplit(b",", 1)[0], "expected 11 fields separated by ',', found fewer"),
         ]
-        convert = rows.converter("hundred", 5, b",", False, True)
+        convert = rows.converter(self.hundred, b",", False, True)
         for line, reason in cases:
             with self.subTest(line=line):
                 with self.assertRaises(rows.BadField) as caught:
                     convert(line)
                 self.assertIn(reason, str(caught.exception))
-        with self.assertRaisesRegex(rows.BadField, "key: not 0"):
-            rows.converter("tiny", 0, b",", False, True)(b"1")
-        self.assertEqual(rows.converter("hundred", 5, b",", False, True)(with_field(6, b"2/29/1904"))[6],
-                         "1904-02-29")
+        tiny = described(["-n", "2000"], "tiny")
+        with self.assertRaisesRegex(rows.BadField, r"key: not a whole number within 0\.\.0"):
+            rows.converter(tiny, b",", False, True)(b"1")
+        self.assertEqual(convert(with_field(6, b"2/29/1904"))[6], "1904-02-29")
 
     def test_fixed_splitter(self):
-        fixed = rows.cut_fixed(b"x" * 185, 0)
-        self.assertEqual(len(fixed), 10)
+        widths = rows.widths_of(described(["-n", "100"], "hundred"))
+        self.assertEqual(rows.parse_widths(rows.fixed_widths(described(["-n", "100"], "hundred"))),
+                         widths)
+        self.assertEqual(rows.fixed_widths(described(["-n", "100", "-fc", "3"], "uniques")),
+                         "10,10,10,13,11,11,10,10,20,80p,3")
+        self.assertEqual(len(rows.cut_fixed(b"x" * 185, widths)), 10)
+        self.assertEqual(rows.cut_fixed(b"x" * 184, widths), None)
         out = io.BytesIO()
-        rows.write_fixed_as_tabs(0, [b"x" * 60 + b"\n", b"x" * 184 + b"\\\n"], out)
-        self.assertEqual(out.getvalue().split(b"\n")[:2],
+        rows.write_fixed_as_tabs(widths, [b"x" * 60 + b"\n", b"x" * 184 + b"\\\n",
+                                          b"y" * 105 + b"addr" + b" " * 76 + b"\n"], out)
+        self.assertEqual(out.getvalue().split(b"\n")[:3],
                          [b"zervgen-bad: not a fixed-format row of 185 characters",
-                          b"zervgen-bad: a backslash, which no generated field holds"])
+                          b"zervgen-bad: a backslash, which no generated field holds",
+                          b"\t".join([b"y" * 10] * 3 + [b"y" * 13] + [b"y" * 11] * 2
+                                     + [b"y" * 10] * 2 + [b"y" * 20, b"addr"])])
 
 
 class RealRuns(unittest.TestCase):
@@ -106,46 +139,74 @@ class RealRuns(unittest.TestCase):
                                    check=True, capture_output=True)
                     made[name] = prefix
                 delims = {"comma": b",", "bar": b"|", "tab": b"\t", "fixed": b"\t"}
-                for rel, suffix in common.SUFFIX.items():
+                doc = interface.describe(ZERVGEN, ["-n", "300", "-fc", fc])
+                for rel in doc["relations"]:
+                    columns = rel["columns"]
+                    pads = [rows.padded(c) for c in columns]
                     seen = []
                     for name, prefix in made.items():
-                        with open(f"{prefix}.{suffix}", "rb") as f:
-                            lines = f.read().split(b"\n")[:-1]
+                        lines = read(f"{prefix}.{rel['suffix']}").split(b"\n")[:-1]
                         for checked in (True, False):
-                            convert = rows.converter(rel, int(fc), delims[name], name == "fixed",
-                                                     checked)
-                            values = [convert(line) for line in lines]
-                            if name == "fixed" and rel != "tiny":  # the padding of an address
-                                values = [v[:9] + (v[9].rstrip(" "),) + v[10:] for v in values]
-                            seen.append(values)
-                    base = [v[:9] + (v[9].rstrip(" "),) + v[10:] if rel != "tiny" else v
-                            for v in seen[0]]
+                            convert = rows.converter(columns, delims[name], name == "fixed", checked)
+                            # the padding of a text of varying length is not kept in fixed format
+                            seen.append([tuple(v.rstrip(" ") if pad else v for v, pad in zip(row, pads))
+                                         for row in map(convert, lines)])
                     for values in seen[1:]:
-                        got = [v[:9] + (v[9].rstrip(" "),) + v[10:] if rel != "tiny" else v
-                               for v in values]
-                        self.assertEqual(got, base, f"{rel}, -fc {fc}")
-                    self.assertEqual(len(base), 1 if rel == "tiny" else 300)
+                        self.assertEqual(values, seen[0], f"{rel['name']}, -fc {fc}")
+                    self.assertEqual(len(seen[0]), rel["rows"])
 
 
-class Options(unittest.TestCase):
-    def test_fill_of_fc(self):
-        for value, width in ((" 5", 5), ("+5", 5), ("20", 20), ("0", 0), ("x", 0), ("", 0)):
-            with self.subTest(value=value):
-                self.assertEqual(common.fill_of_fc(value), width)
+def new_load(argv):
+    load = common.Load(sqlite.Backend(), "zervgen-load sqlite",
+                       {"signalled": None, "holding": False, "critical": False},
+                       os.path.join(REPO, "sql"))
+    load.setup(argv)
+    return load
 
-    def test_run_options(self):
-        cases = [
-            ("zervgen -n 1000 -fc 5 -dc | -r zerv.rpt -f zerv", ["-n", "1000", "-fc", "5", "-dc", "|"]),
-            ("/x/zervgen -r -f out/zerv -400", ["-400"]),
-            ("zervgen -n 2000 -parts 3 -part 1 -t . -r zerv.rpt -f zerv", ["-n", "2000", "-parts", "3"]),
-            ("zervgen -te -n 100 -ff", ["-te", "-n", "100", "-ff"]),
-        ]
-        for cmd, want in cases:
-            with self.subTest(cmd=cmd):
-                load = common.Load.__new__(common.Load)
-                load.report = common.Report.__new__(common.Report)
-                load.report.cmd = cmd
-                self.assertEqual(load.run_options(), want)
+
+def decide(argv):
+    """What the loader makes of the files of argv before it loads: its
+    record's data_args and whether the files are proven, or its one-line
+    refusal."""
+    load = new_load(argv)
+    try:
+        load.find_record()
+        load.check_files()
+        load.prove()
+        data_args = load.record.doc["data_args"] if load.record else None
+        return ("proven" if load.proven else "unproven"), data_args, load
+    except common.Failure as e:
+        return "refused", str(e), load
+    finally:
+        load.finish()
+
+
+class Relations(unittest.TestCase):
+    """Files without a run record: the relations and columns come from
+    -describe, a range that grows with the rows left to the type, the
+    fill width found in the files."""
+
+    def test_without_record(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            zervgen(tmp, "-n", "3000", "-fc", "9")
+            outcome, data_args, load = decide(["-z", ZERVGEN, "x.db", tmp])
+            self.assertEqual((outcome, data_args, load.record), ("unproven", None, None))
+            self.assertEqual([r.name for r in load.relations],
+                             ["hundred", "tenpcnt", "tiny", "uniques", "updates"])
+            self.assertEqual(load.fill_width, 9)
+            rel = load.relation("hundred")
+            key, signed, fill = rel.checked[0], rel.checked[2], rel.checked[-1]
+            self.assertEqual((key["name"], key["min"], key["max"]), ("key", 0, None))
+            self.assertEqual((signed["name"], signed["min"], signed["max"]), ("signed", 100, 199))
+            self.assertEqual((fill["name"], fill["min_length"], fill["max_length"]), ("fill", 9, 9))
+            self.assertEqual(rel.fill, rel.columns[-1])
+            tiny = load.relation("tiny")
+            self.assertEqual((tiny.constant, tiny.rows, tiny.fill, len(tiny.columns)), (True, 1, None, 1))
+            self.assertEqual((rel.constant, rel.rows), (False, None))
+            # The keys of the run's 3000 rows go beyond the 100 rows described.
+            convert = rows.converter(rel.checked, b",", False, True)
+            keys = [convert(line)[0] for line in read(os.path.join(tmp, "zerv.hun")).split(b"\n")[:-1]]
+            self.assertEqual((len(keys), max(keys)), (3000, 3000))
 
 
 if __name__ == "__main__":

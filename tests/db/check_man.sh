@@ -51,7 +51,7 @@ done
     zervgen-load sqlite -h >/dev/null &&
     mkdir run && zervgen -n 100 -f run/zerv 2>/dev/null &&
     loaded=$(zervgen-load-sqlite run.db run) &&
-    grep -qx 'hundred         100 rows: the same as the other large relations (no report)' <<<"$loaded"
+    grep -qx 'hundred         100 rows: the same as the other large relations (no report); not proven: every field checked' <<<"$loaded"
 ) || fail "the installed loader does not run by its names"
 
 # zervgen-slurm: its own man page, installed beside zervgen and named in

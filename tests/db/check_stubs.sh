@@ -121,9 +121,28 @@ expect "fixed into MariaDB" 1 "cannot be loaded into this database" "$my" -d fix
 expect "-R with -g" 1 "-R: with -g" "$pg" -R x.rpt -g "$zervgen" -n 100
 expect "-R unreadable" 1 "cannot read the report" "$pg" -R "$tmp/none.rpt" "$tmp/run"
 expect "-c without a report" 1 "-c: no report" "$pg" -c -j 3 "$tmp/parts"
-for o in -f -r -ff -dc -parts -part -hu; do
-  expect "-g with $o" 1 "do not pass $o to zervgen" "$pg" -g "$zervgen" -n 100 "$o" x
-done
+# -g: the user's zervgen options, checked with zervgen -describe before
+# anything runs; what the loader sets itself is refused whether the
+# document shows it or zervgen refuses it beside the loader's own options.
+while IFS='|' read -r words text; do
+  # shellcheck disable=SC2086
+  expect "-g with $words" 1 "${text//ZERVGEN/$zervgen}" "$pg" -g "$zervgen" -n 100 $words
+done <<'CASES'
+-f x|-g: do not pass -f to zervgen; the loader sets it
+-f zerv|-g: do not pass -f to zervgen; the loader sets it
+-r x.rpt|-g: do not pass -r to zervgen; the loader sets it
+-ff|-g: do not pass -ff to zervgen; the loader sets it
+-dc ,|-g: do not pass -dc to zervgen; the loader sets it
+-dc x|-g: do not pass -dc to zervgen; the loader sets it
+-parts 2|-g: do not pass -parts to zervgen; the loader sets it
+-parts 3 -part 1|-g: do not pass -parts to zervgen; the loader sets it
+-hu|-g: do not pass -hu to zervgen; the loader sets it
+-parquet|-g: do not pass -parquet to zervgen; the loader sets it
+-manifest m.json|-g: do not pass -verify or -manifest to zervgen
+-part 1|-g: ZERVGEN: Option, "-part", requires "-parts" to be specified.
+-ff x|-g: ZERVGEN: Unknown option, 'x'.
+-hu -te|-g: ZERVGEN: Only one of "-hu", "-te", "-ti", "-un", and "-up" may be specified.
+CASES
 expect "missing table script" 1 "cannot read the table script" "$pg" -s "$tmp/none.sql" "$tmp/run"
 expect "MariaDB database name" 1 "database name 'a-b'" "$my" a-b "$tmp/run"
 # A machine without the database's client is told what to install.
@@ -152,13 +171,24 @@ expect "parts without -j" 1 "load them with -j 3" "$sq" x.db "$tmp/parts"
 expect "-j 2 on a whole run" 1 "only $tmp/run/zerv.hun: load it without -j" "$pg" -j 2 "$tmp/run"
 
 # -g: every generator's rows, and a failing generator's own message.
-expect "-g -j 2" 0 "updates         100 rows: as the report of zervgen says" \
+expect "-g -j 2" 0 "updates         100 rows: as zervgen -describe says" \
   "$pg" -j 2 -g "$zervgen" -n 100
 [[ $(grep -c '^copy .* program$' "$STUB_LOG") -eq 10 ]] ||
   fail "-g -j 2: $(grep -c '^copy .* program$' "$STUB_LOG") generator COPYs, not 10"
-expect "failing -g" 1 "hundred: $zervgen -hu failed: $zervgen: At least 100 rows must be specified." \
-  "$pg" -g "$zervgen" -n 30
-expect "failing -g, SQLite" 1 "At least 100 rows must be specified." "$sq" -g "$zervgen" "$tmp/g.db" -n 30
+expect "refused -g" 1 "-g: $zervgen: At least 100 rows must be specified." "$pg" -g "$zervgen" -n 30
+expect "refused -g, SQLite" 1 "At least 100 rows must be specified." "$sq" -g "$zervgen" "$tmp/g.db" -n 30
+# A zervgen that takes the options but fails while it writes the rows.
+cat >"$tmp/bin/zervgen-fails" <<STUB
+#!/bin/sh
+case " \$* " in *" -describe "*) exec "$zervgen" "\$@" ;; esac
+echo "\$0: Write error." >&2
+exit 255
+STUB
+chmod +x "$tmp/bin/zervgen-fails"
+expect "failing -g" 1 "hundred: $tmp/bin/zervgen-fails -hu failed: $tmp/bin/zervgen-fails: Write error." \
+  "$pg" -g "$tmp/bin/zervgen-fails" -n 100
+expect "failing -g, SQLite" 1 "hundred: $tmp/bin/zervgen-fails -hu failed" \
+  "$sq" -g "$tmp/bin/zervgen-fails" "$tmp/g.db" -n 100
 
 # -g: a fill width as zervgen reads it, with a blank or a '+' before it.
 for fc in ' 5' +5; do
