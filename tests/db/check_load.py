@@ -26,6 +26,12 @@ A fixed-format load is checked against the delimited run of the same options,
 with the blanks that end an address dropped on both sides: padding and a
 trailing blank of the text cannot be told apart.
 
+The run records: a report whose Cmd: line zervgen cannot take back (a
+folder name with a blank, an edited line) stops the load, never loads
+unproven; the run's manifest (beside the files or named with -M) proves
+them; whole files joined from a -parts run, and files with the report of a
+one-relation run, load proven.
+
 It also reads every fixed-format row back field by field at the positions of
 the report's column map and compares it with the same row of a delimited run,
 and checks that the loaders refuse a fixed-format file read as delimited, a
@@ -420,6 +426,76 @@ def check_parts(res, zervgen, work, whole_prefix, whole_report, pg):
     return os.path.join(folder, "zerv")
 
 
+def check_records(res, dbs, zervgen, work, parts):
+    """One table of runs and their records, against every database: a
+    proven load gives the run's tables; a load that cannot prove its files
+    stops with status 1, one line that says why and what to give, and the
+    tables as they were."""
+    def made(folder, *args):
+        os.makedirs(os.path.join(work, folder), exist_ok=True)
+        p = run([zervgen] + list(args), cwd=work)
+        res.check(p.returncode == 0, "records", f"zervgen {args} exited {p.returncode}")
+        return os.path.join(work, folder)
+
+    def changed(folder, name):
+        """A copy of folder's run and records with row 2 of hundred changed."""
+        prefix = broken_inputs.copy_run(os.path.join(folder, "zerv"), os.path.join(work, name))
+        broken_inputs.flip_digit("hun", 2, 1)(prefix, None)
+        return os.path.dirname(prefix)
+
+    blank = made("my data", "-n", "2000", "-fc", "20", "-f", "my data/zerv", "-r", "my data/zerv.rpt")
+    proven = made("my run", "-n", "2000", "-fc", "20", "-f", "my run/zerv", "-r", "my run/zerv.rpt",
+                  "-manifest", "my run/zerv.manifest")
+    manifest = os.path.join(work, "my run.manifest")
+    shutil.copy(os.path.join(proven, "zerv.manifest"), manifest)
+    plain = made("plain", "-n", "2000", "-fc", "20", "-f", "plain/zerv", "-r", "plain/zerv.rpt")
+    edited = changed(plain, "edited")
+    broken_inputs.whole_file("rpt", lambda d: d.replace(b" -n 2000 ", b" -n 2000x ", 1))(
+        os.path.join(edited, "zerv"), None)
+    joined = os.path.join(work, "joined")
+    os.makedirs(joined)
+    for _, suffix, _ in RELATIONS:
+        broken_inputs.write(os.path.join(joined, f"zerv.{suffix}"), b"".join(
+            broken_inputs.read(f"{parts}.{suffix}.{k}") for k in (1, 2, 3)))
+    shutil.copy(f"{parts}.rpt", os.path.join(joined, "zerv.rpt"))
+    one = made("one", "-n", "2000", "-fc", "20", "-f", "one/zerv")
+    made("one", "-hu", "-n", "2000", "-fc", "20", "-f", "one/other.hun", "-r", "one/zerv.rpt")
+    cannot = ["cannot prove the files", "give the run's manifest with -M MANIFEST",
+              "nothing was loaded"]
+    # (name, loader options, PREFIX, delimiter, the report of the same rows
+    # for a load, or the texts of the refusal)
+    cases = [
+        ("a folder name with a blank, the manifest", [], proven, ",", proven),
+        ("a folder name with a blank, its manifest named with -M", ["-M", manifest], blank, ",", blank),
+        ("whole files joined from parts, the parts' report", ["-d", "|"], joined, "|", joined),
+        ("a one-relation run's report", [], one, ",", blank),
+        ("a changed value, a folder name with a blank", [], changed(blank, "my changed data"), ",",
+         cannot + ["Cmd: line of the report", "Unknown option, 'data/zerv'"]),
+        ("a changed value, an edited Cmd: line", [], edited, ",", cannot + ["2000x"]),
+        ("a changed value, the manifest beside the files", [], changed(proven, "my run 2"), ",",
+         ["hundred", "my run 2/zerv.hun: not the file the run wrote: row 2 differs"]),
+        ("a changed value, the manifest named with -M", ["-M", manifest],
+         os.path.join(work, "my changed data"), ",",
+         ["hundred", "my changed data/zerv.hun: not the file the run wrote: row 2 differs"]),
+    ]
+    for db in dbs:
+        for name, options, folder, delim, want in cases:
+            where = f"{db.name}, records: {name}"
+            if isinstance(want, list):
+                before = broken_inputs.fingerprint(db)
+            p = db.load(options + [folder])
+            if isinstance(want, list):
+                ok = (p.returncode == 1 and len(p.stderr.splitlines()) == 1
+                      and all(t in p.stderr for t in want))
+                res.check(ok, where, f"exited {p.returncode} with {p.stderr.strip()[:300]!r},"
+                                     f" expected status 1 and one line with {want}")
+                res.check(broken_inputs.fingerprint(db) == before, where, "the tables changed")
+            elif res.check(p.returncode == 0, where, f"exited {p.returncode}: {p.stderr.strip()}"):
+                report = Report(os.path.join(want, "zerv.rpt"))
+                check_counts_printed(res, where, p.stdout, report, "every file proven by zervgen -verify")
+                check_loaded(res, db, where, os.path.join(folder, "zerv"), delim, report)
+
+
 INTERRUPTS = 9  # per loader: three of each kind
 
 
@@ -516,6 +592,9 @@ def main():
     small = generate(res, zervgen, os.path.join(work, "small"), ["-n", "1000", "-fc", "20"])
     manifest = generate(res, zervgen, os.path.join(work, "manifest"),
                         ["-n", "2000", "-fc", "20", "-manifest", "zerv.manifest"])
+    if parts:
+        check_records(res, [pg, Sqlite(os.path.join(work, "records.db")), maria], zervgen,
+                      work, parts)
     if all((runs[","], fixed, fixed0, small, nofill, parts, manifest)):
         norpt = broken_inputs.copy_run(nofill[0], os.path.join(work, "norpt"))
         os.remove(norpt + ".rpt")

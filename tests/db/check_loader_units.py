@@ -8,11 +8,15 @@ The field rules of rows.py on worked rows, with the columns of zervgen's
 gives); every row of real runs converted the same from the comma, '|', tab
 and fixed-format files, checked or proven; the fixed-format splitter that
 feeds COPY; the relations, columns and ranges the loader takes from
--describe for files without a run record.
+-describe for files without a run record; and which run record the loader
+finds and what its proof decides, for runs of every kind (names with a
+blank, edited reports, concatenated parts, one-relation runs, manifests,
+a zervgen whose -verify cannot run or says more than its JSON).
 """
 
 import io
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -207,6 +211,106 @@ class Relations(unittest.TestCase):
             convert = rows.converter(rel.checked, b",", False, True)
             keys = [convert(line)[0] for line in read(os.path.join(tmp, "zerv.hun")).split(b"\n")[:-1]]
             self.assertEqual((len(keys), max(keys)), (3000, 3000))
+
+
+class Records(unittest.TestCase):
+    """The run record the loader finds and what the proof decides: a
+    record that cannot prove the files ends the load, never a load
+    without proof."""
+
+    def setUp(self):
+        self.tmp = tempfile.mkdtemp()
+
+    def tearDown(self):
+        shutil.rmtree(self.tmp)
+
+    def path(self, *names):
+        return os.path.join(self.tmp, *names)
+
+    def edit(self, name, old, new, count=1):
+        data = read(self.path(name))
+        self.assertIn(old, data)
+        with open(self.path(name), "wb") as f:
+            f.write(data.replace(old, new, count))
+
+    def stub(self, name, verify_part):
+        """A zervgen that describes as the real one and runs verify_part
+        (shell) for -verify."""
+        path = self.path(name)
+        with open(path, "w") as f:
+            f.write(f'#!/bin/sh\ncase " $* " in *" -verify "*) {verify_part} ;; esac\n'
+                    f'exec "{ZERVGEN}" "$@"\n')
+        os.chmod(path, 0o755)
+        return path
+
+    def test_records(self):
+        blank = self.path("my data")
+        zervgen(blank, "-n", "2000", "-f", os.path.join(blank, "zerv"),
+                "-r", os.path.join(blank, "zerv.rpt"))
+        zervgen(self.path("m"), "-n", "2000", "-fc", "3", "-manifest", "zerv.manifest",
+                "-r", "zerv.rpt")
+        for k in ("1", "2", "3"):
+            zervgen(self.path("parts"), "-n", "2000", "-parts", "3", "-part", k,
+                    *(["-r", "zerv.rpt"] if k == "1" else []))
+        os.makedirs(self.path("joined"))
+        for suffix in ("hun", "ten", "tny", "uni", "upd"):
+            with open(self.path("joined", f"zerv.{suffix}"), "wb") as out:
+                for k in ("1", "2", "3"):
+                    out.write(read(self.path("parts", f"zerv.{suffix}.{k}")))
+        shutil.copy(self.path("parts", "zerv.rpt"), self.path("joined", "zerv.rpt"))
+        zervgen(self.path("one"), "-n", "2000")
+        zervgen(self.path("one"), "-hu", "-n", "2000", "-f", "other.hun", "-r", "zerv.rpt")
+        zervgen(self.path("whole"), "-n", "2000", "-r", "zerv.rpt")
+        for k in ("1", "2"):
+            zervgen(self.path("whole"), "-n", "2000", "-parts", "2", "-part", k)
+        shutil.copytree(self.path("m"), self.path("m-bad"))
+        self.edit("m-bad/zerv.uni", b"\n", b"\n1")  # row 2's key, another number
+        shutil.copytree(self.path("whole"), self.path("edited"))
+        self.edit("edited/zerv.rpt", b"-n 2000", b"-n 99")
+        shutil.copytree(self.path("whole"), self.path("nocmd"))
+        self.edit("nocmd/zerv.rpt", b"Cmd:  ", b"Cmd ")
+        shutil.copytree(self.path("m"), self.path("m-junk"))
+        with open(self.path("m-junk", "zerv.manifest"), "w") as f:
+            f.write("{")
+        no_verify = self.stub("no-verify", 'echo "$0: Unknown option, \'-verify\'." >&2; exit 255')
+        decoy = self.stub("decoy", 'echo "zerv.hun: FAILED: row 1 differs (a decoy)"')
+        dc = ["-n", "2000", "-dc", ","]
+        proven_by = "ended with status 0, every file proven"
+        cases = [  # (name, loader options, PREFIX, outcome, data_args or what the refusal holds)
+            ("a blank in the report's names", [], "my data", "refused",
+             ["cannot prove the files: zervgen does not take back the Cmd: line of the report",
+              "Unknown option, 'data/zerv'", "give the run's manifest with -M MANIFEST",
+              "(nothing was loaded)"]),
+            ("an edited Cmd: line", [], "edited", "refused",
+             ["cannot prove", "At least 100 rows must be specified", "-M MANIFEST"]),
+            ("a report without a Cmd: line", [], "nocmd", "refused",
+             ['is not a zervgen report (no "Cmd:" line)', "-M MANIFEST"]),
+            ("the manifest beside the report", [], "m", "proven", ["-n", "2000", "-fc", "3", "-dc", ","]),
+            ("a manifest named with -M", ["-M", self.path("m", "zerv.manifest")], "my data",
+             "refused", ["a fill of 0 characters, the manifest", "m/zerv.manifest says 3"]),
+            ("a file that is not the manifest's", [], "m-bad", "refused",
+             ["uniques: ", "m-bad/zerv.uni: not the file the run wrote: row 2 differs"]),
+            ("a manifest that is not JSON", [], "m-junk", "refused",
+             ["cannot prove the files", "is not a zervgen manifest (not JSON)"]),
+            ("-R over the manifest", ["-R", self.path("m", "zerv.rpt")], "m", "proven",
+             ["-n", "2000", "-fc", "3", "-dc", ","]),
+            ("whole files joined from parts, the parts' report", [], "joined", "proven", dc),
+            ("a one-relation run's report", [], "one", "proven", dc),
+            ("part files with a whole run's report", ["-j", "2"], "whole", "proven", dc),
+            ("a zervgen whose -verify cannot run", ["-z", no_verify], "whole", "refused",
+             ["cannot prove the files with", "Unknown option, '-verify'", "-M MANIFEST"]),
+            ("a -verify that says more than its JSON", ["-z", decoy], "whole", "proven", dc),
+        ]
+        for name, options, prefix, outcome, want in cases:
+            with self.subTest(name):
+                options = options if "-z" in options else ["-z", ZERVGEN] + options
+                got, said, _ = decide(options + ["x.db", self.path(prefix)])
+                self.assertEqual(got, outcome, said)
+                if outcome == "refused":
+                    for text in want:
+                        self.assertIn(text, said)
+                else:
+                    self.assertEqual(said, want, proven_by)
 
 
 if __name__ == "__main__":
