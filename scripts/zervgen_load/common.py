@@ -265,9 +265,9 @@ class Load:
               checked with ZERVGEN -describe first; do not pass -f, -r, -ff,
               -dc, -parts, -part or a relation option.
   -M MANIFEST the run's manifest (zervgen -manifest FILE); by default
-              PREFIX.manifest when it exists. Before the database is
-              touched, ZERVGEN -verify with the run's options must find
-              every file exactly as the run wrote it.
+              PREFIX.manifest when it exists. ZERVGEN -verify with the
+              run's options must find every file exactly as the run wrote
+              it before the new tables take the old ones' place.
   -R REPORT   the run's report (zervgen -r); by default PREFIX.rpt when it
               exists and there is no manifest. Its Cmd: line gives the run's
               options for the proof; when zervgen cannot take them back (a
@@ -572,7 +572,13 @@ class Load:
                 die(f"{rel}: every part file is empty")
         if self.record is not None:
             doc = self.describe(self.record.doc["data_args"] + self.layout())
-            said = doc["options"]["fill"]
+            run = doc["options"]
+            if (run["format"], run["delimiter"]) != (("fixed", None) if self.fixed
+                                                     else ("delimited", self.delim.decode())):
+                die(f"{self.record.name} says the run wrote {run['format']} rows"
+                    + (f" separated by '{run['delimiter']}'" if run["delimiter"] else "")
+                    + f", not what -d {self.delim_word} reads")
+            said = run["fill"]
             if said != self.fill_width:
                 die(f"{first}: a fill of {self.fill_width} characters, {self.record.name}"
                     f" says {said} (another run's files?)")

@@ -258,6 +258,8 @@ class Records(unittest.TestCase):
                 for k in ("1", "2", "3"):
                     out.write(read(self.path("parts", f"zerv.{suffix}.{k}")))
         shutil.copy(self.path("parts", "zerv.rpt"), self.path("joined", "zerv.rpt"))
+        zervgen(self.path("parquet"), "-n", "2000", "-parquet", "-r", "zerv.rpt")
+        zervgen(self.path("parquet"), "-n", "2000")
         zervgen(self.path("one"), "-n", "2000")
         zervgen(self.path("one"), "-hu", "-n", "2000", "-f", "other.hun", "-r", "zerv.rpt")
         zervgen(self.path("whole"), "-n", "2000", "-r", "zerv.rpt")
@@ -296,6 +298,10 @@ class Records(unittest.TestCase):
              ["-n", "2000", "-fc", "3", "-dc", ","]),
             ("whole files joined from parts, the parts' report", [], "joined", "proven", dc),
             ("a one-relation run's report", [], "one", "proven", dc),
+            ("text files beside a Parquet run's report", [], "parquet", "refused",
+             ["parquet/zerv.rpt says the run wrote parquet rows, not what -d , reads"]),
+            ("a run of another delimiter", ["-d", "|"], "m", "refused",
+             ["hundred", "expected 10 or 11 fields separated by '|', found 1 "]),
             ("part files with a whole run's report", ["-j", "2"], "whole", "proven", dc),
             ("a zervgen whose -verify cannot run", ["-z", no_verify], "whole", "refused",
              ["cannot prove the files with", "Unknown option, '-verify'", "-M MANIFEST"]),
