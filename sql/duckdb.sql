@@ -5,15 +5,22 @@
 -- text files (delimited, ','), both in the current folder with the default
 -- prefix zerv.
 --
+-- Made by scripts/zervgen_load/sqlfiles.py from zervgen -describe: edit that,
+-- not this file.
+--
 -- The types are those of sql/postgresql.sql (whose comments say why each one
--- holds every generated value exactly) and those of the Parquet files' columns:
--- integer, decimal(12,2), double, date and text. char(10) and char(20) are
--- varchar in DuckDB: the texts are kept as written, trailing blanks included.
--- fill may be NULL: a run without -fc has no fill column.
+-- holds every generated value exactly) and those of the Parquet files'
+-- columns: integer, decimal(12,2), double, date and varchar. char(10) and
+-- char(20) are varchar in DuckDB: the texts are kept as written, trailing
+-- blanks included. fill may be NULL: a run without -fc has no fill column.
 --
 -- Primary keys, on the columns that hold distinct values by construction:
--- hundred.key and updates.key (0, 2, 3, ..., n), tenpcnt.key and uniques.key
--- (n distinct values within 0..1000000000), tiny.key (one row, key 0).
+--   hundred.key, updates.key: n distinct values within 0..n, spread over 1..n
+--     with the value 1 replaced by 0, i.e. 0, 2, 3, ..., n, one row each.
+--   tenpcnt.key, uniques.key: n distinct values within 0..1000000000, spread
+--     over 1..1000000000 with the value 1 replaced by 0, one row each.
+--   tiny.key: the relation has one row, key 0.
+
 DROP TABLE IF EXISTS hundred;
 DROP TABLE IF EXISTS tenpcnt;
 DROP TABLE IF EXISTS tiny;
