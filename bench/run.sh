@@ -378,7 +378,7 @@ if ((parquet_only == 1)); then
   exit 0
 fi
 
-# Goal 2 of issue 31: text per core.
+# The goal of text per core.
 if command -v taskset >/dev/null; then
   pair onecore "$reps"
   per_cpu=$(mbs "$best_bytes" "$best_cpu")

@@ -82,7 +82,7 @@ void WriteColumn(JsonWriter* j, const GenRelation& relation, const GenColumn& co
                  const MainOptions& settings) {
   const GenColumnKind& kind = Gen_KindOf(column);
   const bool fill = column.dist == GenDist::kFill;
-  const int width = fill ? settings.nChars : kind.width;
+  const int width = Gen_FixedWidthOf(kind, settings.nChars);
   j->BeginObject();
   j->Key("name").String(kind.name);
   j->Key("type").String(TypeName(kind.type));
@@ -90,8 +90,7 @@ void WriteColumn(JsonWriter* j, const GenRelation& relation, const GenColumn& co
     j->Key("precision").Int(12);
     j->Key("scale").Int(2);
   }
-  // A float is written with two decimals: three characters more.
-  j->Key("width").Int(kind.kind == OutputKind::kFloat ? width + 3 : width);
+  j->Key("width").Int(width);
   if (kind.type == GenValueType::kText) {
     j->Key("min_length").Int(fill ? settings.nChars : kind.minChars);
     j->Key("max_length").Int(width);
@@ -116,14 +115,8 @@ void WriteColumn(JsonWriter* j, const GenRelation& relation, const GenColumn& co
 long long FileBytes(const MainOptions& settings, const GenRelation& relation, std::int32_t rows) {
   if (settings.format == MainFileFormat::kParquet || !settings.fixedFormat) return -1;
   long long width = 0;
-  for (const GenColumn& c : relation.columns) {
-    const GenColumnKind& kind = Gen_KindOf(c);
-    if (kind.width == kGenFillWidth) {
-      width += settings.nChars;
-    } else {
-      width += kind.kind == OutputKind::kFloat ? kind.width + 3 : kind.width;
-    }
-  }
+  for (const GenColumn& c : relation.columns)
+    width += Gen_FixedWidthOf(Gen_KindOf(c), settings.nChars);
   return (width + 1) * rows;
 }
 

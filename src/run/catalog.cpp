@@ -267,18 +267,18 @@ const GenRelation& Widest() {
   return *widest;
 }
 
-// A field's width in fixed-format rows: a float shows two decimals more.
-int FixedWidth(const GenColumnKind& kind) {
+}  // namespace
+
+int Gen_FixedWidthOf(const GenColumnKind& kind, std::int16_t nFill) {
+  if (kind.width == kGenFillWidth) return nFill;
   return kind.kind == OutputKind::kFloat ? kind.width + 3 : kind.width;
 }
-
-}  // namespace
 
 int Gen_FixedRowWidth() {
   int width = 0;
   for (const GenColumn& c : Widest().columns) {
     const GenColumnKind& kind = Gen_KindOf(c);
-    if (kind.width != kGenFillWidth) width += FixedWidth(kind);
+    if (kind.width != kGenFillWidth) width += Gen_FixedWidthOf(kind, 0);
   }
   return width;
 }
@@ -301,7 +301,7 @@ std::string Gen_ColumnMap(std::int16_t nFill) {
       }
       continue;
     }
-    const int last = first + FixedWidth(kind) - 1;
+    const int last = first + Gen_FixedWidthOf(kind, nFill) - 1;
     std::snprintf(line, sizeof line, "    %-8s columns %3d - %3d\n", label.c_str(), first, last);
     map += line;
     first = last + 1;

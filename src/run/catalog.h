@@ -111,6 +111,9 @@ std::string Gen_ColumnLine(const GenRelation& relation, const GenColumn& column,
 // The report's heading of the column lines.
 extern const char kGenColumnTableHeader[];
 
+// A field's width in fixed-format rows (a float shows two decimals more;
+// the fill is nFill wide).
+int Gen_FixedWidthOf(const GenColumnKind& kind, std::int16_t nFill);
 // Width of a fixed-format row of the widest relation, without its fill.
 int Gen_FixedRowWidth();
 // The report's column map of fixed-format rows with a fill of nFill.
