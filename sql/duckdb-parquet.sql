@@ -3,7 +3,7 @@
 -- matches the columns by name, so a run without a fill column leaves fill
 -- NULL. For part files, read 'zerv.hun.*.parquet' instead of
 -- 'zerv.hun.parquet'.
--- Made by scripts/zervgen_load/sqlfiles.py from zervgen -describe: edit that,
+-- Made by scripts/zervgen_tools/sqlfiles.py from zervgen -describe: edit that,
 -- not this file.
 INSERT INTO uniques BY NAME SELECT * FROM 'zerv.uni.parquet';
 INSERT INTO updates BY NAME SELECT * FROM 'zerv.upd.parquet';

@@ -2,7 +2,7 @@
 -- zervgen run in the current folder (prefix zerv, delimited with ','). The
 -- files are read with the tables' types; nothing is quoted or escaped, dates
 -- are month/day/year. NULL_PADDING leaves fill NULL in a run without -fc.
--- Made by scripts/zervgen_load/sqlfiles.py from zervgen -describe: edit that,
+-- Made by scripts/zervgen_tools/sqlfiles.py from zervgen -describe: edit that,
 -- not this file.
 COPY uniques FROM 'zerv.uni' (DELIMITER ',', HEADER false, QUOTE '', ESCAPE '', DATEFORMAT '%m/%d/%Y', NULL_PADDING true, AUTO_DETECT false);
 COPY updates FROM 'zerv.upd' (DELIMITER ',', HEADER false, QUOTE '', ESCAPE '', DATEFORMAT '%m/%d/%Y', NULL_PADDING true, AUTO_DETECT false);

@@ -5,7 +5,7 @@
 -- text files (delimited, ','), both in the current folder with the default
 -- prefix zerv.
 --
--- Made by scripts/zervgen_load/sqlfiles.py from zervgen -describe: edit that,
+-- Made by scripts/zervgen_tools/sqlfiles.py from zervgen -describe: edit that,
 -- not this file.
 --
 -- The types are those of sql/postgresql.sql (whose comments say why each one

@@ -5,7 +5,7 @@
 -- after the rows are in. Keep each key statement on one line beginning
 -- "ALTER TABLE".
 --
--- Made by scripts/zervgen_load/sqlfiles.py from zervgen -describe: edit that,
+-- Made by scripts/zervgen_tools/sqlfiles.py from zervgen -describe: edit that,
 -- not this file.
 --
 -- Column types hold every generated value exactly; zervgen-load mariadb proves

@@ -6,7 +6,7 @@
 -- index build, is about twice as fast as COPY into a keyed table). Keep each
 -- key statement on one line beginning "ALTER TABLE".
 --
--- Made by scripts/zervgen_load/sqlfiles.py from zervgen -describe: edit that,
+-- Made by scripts/zervgen_tools/sqlfiles.py from zervgen -describe: edit that,
 -- not this file.
 --
 -- Column types hold every generated value exactly, and the CHECK constraints

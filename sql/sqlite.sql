@@ -3,7 +3,7 @@
 -- them empty; zervgen-load sqlite runs it, loads the rows and runs ANALYZE,
 -- all in one transaction.
 --
--- Made by scripts/zervgen_load/sqlfiles.py from zervgen -describe: edit that,
+-- Made by scripts/zervgen_tools/sqlfiles.py from zervgen -describe: edit that,
 -- not this file.
 --
 -- The tables are STRICT (SQLite 3.37 or later): a value that is not of its

@@ -25,7 +25,7 @@ import unittest
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(REPO, "scripts"))
 
-from zervgen_load import common, interface, rows, sqlite  # noqa: E402
+from zervgen_tools import common, interface, rows, sqlite  # noqa: E402
 
 ZERVGEN = None
 GOOD = b"115,792792793,167,-459595960.00,292929293,292929293,1/26/1968,YVFU9KHk7E,BBWp:aE9DYCDfEqJ3F:c,e1dm aUeU ,qUNGs"

@@ -31,7 +31,7 @@ prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
 cmake --install build --prefix "$prefix" >/dev/null
 loaders=(zervgen-load zervgen-load-postgresql zervgen-load-sqlite zervgen-load-mariadb)
-for file in bin/zervgen share/man/man1/zervgen.1 share/zervgen/scripts/zervgen_load/common.py \
+for file in bin/zervgen share/man/man1/zervgen.1 share/zervgen/scripts/zervgen_tools/common.py \
   share/zervgen/sql/postgresql.sql share/zervgen/sql/sqlite.sql share/zervgen/sql/mariadb.sql \
   "${loaders[@]/#/bin/}"; do
   [[ -e $prefix/$file ]] || fail "cmake --install did not install $file"

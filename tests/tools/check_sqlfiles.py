@@ -3,7 +3,7 @@
 
     python3 tests/tools/check_sqlfiles.py ZERVGEN     (from the repo root)
 
-scripts/zervgen_load/sqlfiles.py is run against a zervgen whose -describe
+scripts/zervgen_tools/sqlfiles.py is run against a zervgen whose -describe
 documents are edited (a column renamed, a range widened, a relation left
 out): the files must follow the documents, the SQLite file must make those
 tables in SQLite, and the key statements must be the lines the loaders take
@@ -23,10 +23,10 @@ import tempfile
 import unittest
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-SQLFILES = os.path.join(REPO, "scripts", "zervgen_load", "sqlfiles.py")
+SQLFILES = os.path.join(REPO, "scripts", "zervgen_tools", "sqlfiles.py")
 sys.path.insert(0, os.path.join(REPO, "scripts"))
 
-from zervgen_load import common  # noqa: E402
+from zervgen_tools import common  # noqa: E402
 
 ZERVGEN = None
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """sqlfiles.py: makes the table files sql/*.sql from zervgen -describe.
 
-    python3 scripts/zervgen_load/sqlfiles.py [--check] [--zervgen PATH] [SQLDIR]
+    python3 scripts/zervgen_tools/sqlfiles.py [--check] [--zervgen PATH] [SQLDIR]
 
 The relations, their columns in row order, the columns' types, ranges and
 lengths, which column may be NULL and which is the key all come from the
@@ -31,7 +31,7 @@ except ImportError:
     import interface
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-ME = "scripts/zervgen_load/sqlfiles.py"
+ME = "scripts/zervgen_tools/sqlfiles.py"
 
 # The runs whose -describe documents make the files. A constraint must hold
 # for every run zervgen accepts, so the files take each figure over the

@@ -925,7 +925,7 @@ def main(argv, state, interrupted, sql_dir):
         sys.stderr.write(f"Usage: {base} {{{'|'.join(BACKENDS)}}} [OPTIONS...]\n"
                          f"       {base} DATABASE -h   (the options of one database)\n")
         return 0 if args[:1] in (["-h"], ["--help"]) else 2
-    module = __import__(f"zervgen_load.{name}", fromlist=["Backend"])
+    module = __import__(f"zervgen_tools.{name}", fromlist=["Backend"])
     load = Load(module.Backend(), prog, state, sql_dir)
     status = 0
     try:
