@@ -7,6 +7,7 @@ part stands; `task` is what each submitted task runs on its node.
 """
 
 import argparse
+import errno
 import fcntl
 import math
 import os
@@ -175,12 +176,14 @@ def submit(args, folder, run, todo, previous, script):
     parts.write_json(record, run)
     try:
         job = backend.submit(folder, todo, args, command)
-    except (cli.Failure, OSError):
+    except BaseException:
+        # Refused, or interrupted (^C) while sbatch ran.
         if previous is None:
             os.remove(record)
         else:
             parts.write_whole(record, previous)
         raise
+    args.submitted = True
     run["jobs"].append({"id": job, "parts": sorted(todo)})
     parts.write_json(record, run)
     return job
@@ -223,6 +226,8 @@ def command_run(args, zargs, script):
     # A run refused, by zervgen or by sbatch, leaves the folder as it was.
     made = make_folders(folder)
     try:
+        if not os.access(folder, os.W_OK | os.X_OK):
+            raise UsageError(f"cannot write into {folder}: {os.strerror(errno.EACCES)}")
         doc, task_temp = check_options(zervgen, zargs, folder)
         check_lengths(folder, doc)
         made += make_folders(state_dir(folder))
@@ -249,7 +254,7 @@ def command_run(args, zargs, script):
             if not todo:
                 return report(folder, run)
             job = submit(args, folder, run, todo, previous, script)
-    except (cli.Failure, OSError):
+    except BaseException:
         remove_made(made)
         raise
     print(f"{PROG}: submitted job {job}: parts {parts.ranges(todo)} of {n} into {folder}",
@@ -263,6 +268,7 @@ def command_run(args, zargs, script):
 
 def command_status(args):
     folder = os.path.realpath(args.dir)
+    args.submitted = True  # by an earlier run: an interrupt leaves it going
     if os.path.lexists(folder) and not os.path.isdir(folder):
         raise UsageError(f"{folder} is not a folder")
     run = read_run(folder)
@@ -354,8 +360,11 @@ def main(argv, script):
             return command_run(args, zargs, script)
         return command_status(args)
     except KeyboardInterrupt:
-        cli.say(PROG, f"stopped waiting; the job goes on: {PROG} status "
-                f"{os.path.realpath(args.dir)}")
+        if getattr(args, "submitted", False):
+            cli.say(PROG, f"stopped waiting; the job goes on: {PROG} status "
+                    f"{os.path.realpath(args.dir)}")
+        else:
+            cli.say(PROG, "interrupted by SIGINT; nothing was recorded or submitted")
         return 130
     except OSError as err:
         # The folder or its record cannot be had: nothing was done.

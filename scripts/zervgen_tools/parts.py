@@ -310,6 +310,9 @@ class Attempt:
         self.child = subprocess.Popen([self.run["zervgen"]] + args, cwd=self.folder,
                                       stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                       stderr=subprocess.PIPE)
+        if self.signal:
+            # It came before there was a child to hand it to.
+            self.child.send_signal(self.signal)
         out, err = self.child.communicate()
         err = err.decode("utf-8", "replace")
         sys.stderr.write(err)

@@ -85,6 +85,11 @@ def pattern(path):
     return path.replace("%", "%%")
 
 
+def said(text):
+    """A program's lines on standard error as one."""
+    return "; ".join(line.strip() for line in text.splitlines() if line.strip())
+
+
 def slurm(args):
     try:
         return subprocess.run(args, capture_output=True, text=True, check=False)
@@ -110,7 +115,7 @@ def submit(folder, parts, options, command):
     sbatch.append("--wrap=exec " + " ".join(shlex.quote(word) for word in command))
     done = slurm(sbatch)
     if done.returncode != 0:
-        raise UsageError(f"sbatch failed: {done.stderr.strip()}")
+        raise UsageError(f"sbatch failed: {said(done.stderr)}")
     job = done.stdout.strip().split(";")[0]
     if not (job.isascii() and job.isdigit()):
         raise UsageError(f"sbatch gave no job number: '{done.stdout.strip()}'")
@@ -124,7 +129,7 @@ def queued(job):
     if done.returncode != 0:
         if "Invalid job id" in done.stderr:
             return {}
-        raise UsageError(f"squeue failed: {done.stderr.strip()}")
+        raise UsageError(f"squeue failed: {said(done.stderr)}")
     tasks = {}
     for line in done.stdout.splitlines():
         fields = line.strip().split("|")

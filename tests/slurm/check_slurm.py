@@ -419,6 +419,30 @@ def cancelled_job(env):
     rerun(env, folder, BASE, what, "parts 1-3 of 3")
 
 
+def interrupted_wait(env):
+    """^C while run -W waits: the job goes on, and status says so."""
+    what = "interrupted wait"
+    folder = env.folder("interrupted")
+    zargs = ["-ti", "-parts", "1"]
+    tool = subprocess.Popen([sys.executable, env.script, "run", "--zervgen", stalling_zervgen(env),
+                             "-W", folder, "--"] + zargs, stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, text=True)
+    line = tool.stdout.readline()
+    job = re.search(r"submitted job (\d+)", line)
+    RES.check(job, what, "the job submitted", line)
+    tool.send_signal(signal.SIGINT)
+    out, err = tool.communicate(timeout=900)
+    RES.check(tool.returncode == 130 and out == "" and err ==
+              f"zervgen-slurm: stopped waiting; the job goes on: zervgen-slurm status {folder}\n",
+              what, "status 130 and one line", f"{tool.returncode} {out!r} {err!r}")
+    status, out = env.slurm("status", folder)
+    RES.check(status == 3, what, "the job goes on", out)
+    if job:
+        subprocess.run(["scancel", job.group(1)], check=True, timeout=900)
+    status, out = env.slurm("status", "-W", folder)
+    RES.check(status == 1, what, "cancelled, it is not proven", out)
+
+
 def lost_tasks(env):
     """Tasks killed outright leave no result: they are named as lost. What
     their zervgen left is proven when it is the part; when it is not, it is
@@ -551,7 +575,7 @@ def main():
     else:
         tests = (refusals, whole_runs, odd_folders, existing_part_file, full_folder,
                  left_by_attempt, removed_after_run, failed_submission, forged_name,
-                 cancelled_job, lost_tasks)
+                 cancelled_job, interrupted_wait, lost_tasks)
     for test in tests:
         if args.only and test.__name__ not in args.only:
             continue

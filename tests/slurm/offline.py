@@ -9,6 +9,8 @@ instead of its own reason.
 
 import os
 import shutil
+import signal
+import subprocess
 import sys
 
 import harness
@@ -139,6 +141,10 @@ def folder_refusals(env):
     # this user may not write.
     theirs = os.path.join(base, "theirs")
     os.makedirs(os.path.join(theirs, ".zervgen-slurm"))
+    # The user's own folder, with someone else's record in it.
+    mine = os.path.join(base, "mine")
+    os.makedirs(os.path.join(mine, ".zervgen-slurm"))
+    os.chown(mine, NOBODY, NOBODY)
     cases = [
         ("run into a file", ["run", afile], f"cannot create {afile}: {afile} is not a folder"),
         ("run under a file", ["run", os.path.join(afile, "sub")],
@@ -149,21 +155,25 @@ def folder_refusals(env):
         ("a backslash", ["run", slash], "Slurm cannot write the tasks' output in a folder "
          "whose path holds a backslash; use another folder"),
         ("a path near PATH_MAX", ["run", deep], "the folder's path is too long:"),
-        ("a folder the user cannot write", ["run", theirs], "Permission denied"),
+        ("a folder the user cannot write", ["run", theirs],
+         f"cannot write into {theirs}: Permission denied"),
+        ("a record the user cannot write", ["run", mine],
+         f"{mine}/.zervgen-slurm/lock: Permission denied"),
     ]
     for what, args, says in cases:
         where = f"folder: {what}"
         if args[0] == "run":
             args = args[:1] + ["--zervgen", env.zervgen] + args[1:] + zargs
-        if "cannot write" in what:
+        if "user cannot" in what:
             # A Python of the system's, which every user may run.
             python = shutil.which("python3", path="/usr/bin:/bin") or sys.executable
             refused(env, where, args, says, preexec=as_nobody, python=python)
         else:
             refused(env, where, args, says)
-    env.res.check(sorted(os.listdir(base)) == ["a-file", "theirs"] and
-              os.listdir(os.path.join(theirs, ".zervgen-slurm")) == [], "folders",
-              "nothing made or recorded", str(os.listdir(base)))
+    env.res.check(sorted(os.listdir(base)) == ["a-file", "mine", "theirs"] and
+                  os.listdir(os.path.join(theirs, ".zervgen-slurm")) == [] and
+                  os.listdir(os.path.join(mine, ".zervgen-slurm")) == [], "folders",
+                  "nothing made or recorded", str(os.listdir(base)))
 
 
 def no_sbatch(env):
@@ -194,4 +204,31 @@ def help_and_usage(env):
         refused(env, f"usage: {' '.join(args)}", args, says)
 
 
-TESTS = (offline_refusals, folder_refusals, no_sbatch, help_and_usage)
+def interrupted_before_submitting(env):
+    """^C while zervgen is asked about the options: one line, status 130,
+    and the folder as it was."""
+    marker = os.path.join(env.work, "describing")
+    program = os.path.join(env.work, "stalling-describe")
+    with open(program, "w") as f:
+        f.write(f"""#!/bin/sh
+: > {marker}
+while [ ! -e {env.work}/go ]; do sleep 0.2; done
+""")
+    os.chmod(program, 0o755)
+    for folder, existed in folders(env, "interrupted"):
+        where = f"interrupted ({'empty' if existed else 'missing'} folder)"
+        if os.path.exists(marker):
+            os.remove(marker)
+        tool = subprocess.Popen([sys.executable, env.script, "run", "--zervgen", program, folder,
+                                 "--", "-hu", "-parts", "2"], stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE, text=True)
+        harness.wait_until(lambda: os.path.exists(marker), "zervgen asked about the options")
+        tool.send_signal(signal.SIGINT)
+        out, err = tool.communicate(timeout=900)
+        harness.ended(env.res, where, tool.returncode, err, 130,
+                      "interrupted by SIGINT; nothing was recorded or submitted")
+        env.res.check(untouched(folder, existed), where, "the folder as it was")
+
+
+TESTS = (offline_refusals, folder_refusals, no_sbatch, help_and_usage,
+         interrupted_before_submitting)
