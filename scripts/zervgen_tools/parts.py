@@ -384,7 +384,8 @@ class Attempt:
             # zervgen refuses to write over it, naming it.
             return None
         owned = owned_files(previous)
-        self.inherited = [owned[n] for n in there if n in owned and unchanged(self.folder, owned[n])]
+        self.inherited = [owned[n] for n in there
+                          if n in owned and unchanged(self.folder, owned[n])]
         good, results, status, err = self.verify(args)
         if self.signal:
             return self.stopped()

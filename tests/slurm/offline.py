@@ -111,7 +111,8 @@ def offline_refusals(env):
         if whose == "zervgen":
             line = f"zervgen-slurm: {env.zervgen}: {text}"
             _, _, err = env.local(env.folder("scratch"), zargs)
-            env.res.check(f"{env.zervgen}: {text}" in err.splitlines(), where, "zervgen says it", err)
+            env.res.check(f"{env.zervgen}: {text}" in err.splitlines(), where, "zervgen says it",
+                          err)
         for folder, existed in folders(env, "refused"):
             refused(env, where, ["run", "--zervgen", env.zervgen, folder, "--"] + zargs, line)
             env.res.check(untouched(folder, existed), where,
