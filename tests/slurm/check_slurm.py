@@ -1,20 +1,22 @@
 #!/usr/bin/env python3
 """Checks zervgen-slurm on a running Slurm cluster (SLURM_CONF set; started
 by .ci/slurm-tests): whole runs of text and Parquet against single-machine
-runs, and the failure paths (an existing part file, a full folder, a part
-removed or changed after the run, a cancelled job, a lost task, a failed
-submission, a file name that reads as a line of -verify).
+runs, folders whose names Slurm would read, and the failure paths (an
+existing part file, a full folder and a file written there after it, files
+a failed attempt left, a part removed or changed after the run, a
+cancelled job, a lost task, a failed submission, a file name that reads as
+a line of -verify).
 
-With --offline, the checks that need no cluster instead: command lines
-refused before anything is recorded or submitted, and a submit host
-without sbatch. .ci/slurm-tests runs them before it starts the cluster; by
-hand:
+With --offline, the checks that need no cluster instead (offline.py):
+command lines refused before anything is recorded or submitted, and a
+submit host without sbatch. .ci/slurm-tests runs them before it starts the
+cluster; by hand:
 
     python3 tests/slurm/check_slurm.py --offline --zervgen build/zervgen \
         --script scripts/zervgen-slurm --work /tmp/slurm-offline
 
-Every wait is on a job's state or on a file, with a generous timeout; no
-check depends on how fast the machine is.
+Every wait is on a job's state or on a file (harness.wait_until), never on
+a time: no check depends on how fast the machine is.
 """
 
 import argparse
@@ -25,19 +27,12 @@ import shutil
 import signal
 import subprocess
 import sys
-import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
+import harness  # noqa: E402
 
 NODE = "zn1"
-TIMEOUT = 900  # seconds for one command; a busy machine is slow, not wrong
-
-failures = []
-
-
-def check(condition, what, detail=""):
-    if not condition:
-        failures.append(what)
-        print(f"FAIL: {what}" + (f"\n{detail}" if detail else ""), flush=True)
-    return condition
+RES = harness.Results("slurm-tests")
 
 
 class Env:
@@ -45,6 +40,7 @@ class Env:
         self.zervgen = zervgen
         self.script = script
         self.work = work
+        self.res = RES
 
     def folder(self, name):
         path = os.path.join(self.work, name)
@@ -52,30 +48,31 @@ class Env:
         os.makedirs(path)
         return path
 
+    def tool(self, *args, path=None, preexec=None, python=sys.executable):
+        """zervgen-slurm with exactly `args` (PATH set to `path` when given)."""
+        env = dict(os.environ, PATH=path) if path is not None else None
+        return harness.run([python, self.script] + list(args), env=env, preexec_fn=preexec)
+
     def slurm(self, *args, zervgen=None, limit=None, path=None):
-        """Runs zervgen-slurm (with PATH set to `path` when given); returns
+        """zervgen-slurm with `args`, its zervgen and a short poll added;
         (status, standard output + error)."""
         def lower_limit():
             if limit is not None:
                 import resource
                 resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
-        cmd = [sys.executable, self.script] + list(args)
+        args = list(args)
         if args[0] == "run":
-            cut = cmd.index("--") if "--" in cmd else len(cmd)
-            cmd[cut:cut] = ["--zervgen", zervgen or self.zervgen, "--poll", "0.5"]
+            cut = args.index("--") if "--" in args else len(args)
+            args[cut:cut] = ["--zervgen", zervgen or self.zervgen, "--poll", "0.5"]
         elif "-W" in args:
-            cmd.insert(3, "--poll")
-            cmd.insert(4, "0.5")
-        env = dict(os.environ, PATH=path) if path is not None else None
-        done = subprocess.run(cmd, capture_output=True, text=True, timeout=TIMEOUT,
-                              preexec_fn=lower_limit, env=env)
+            args[2:2] = ["--poll", "0.5"]
+        done = self.tool(*args, path=path, preexec=lower_limit)
         return done.returncode, done.stdout + done.stderr
 
     def local(self, folder, zargs):
         """zervgen run on this machine, in `folder`."""
         os.makedirs(folder, exist_ok=True)
-        done = subprocess.run([self.zervgen] + zargs, cwd=folder, capture_output=True,
-                              text=True, timeout=TIMEOUT)
+        done = harness.run([self.zervgen] + zargs, cwd=folder)
         return done.returncode, done.stdout, done.stderr
 
 
@@ -89,42 +86,52 @@ def read(path):
         return f.read()
 
 
+def record(folder, name):
+    return json.loads(read(os.path.join(folder, ".zervgen-slurm", name)))
+
+
+def task_logs(folder):
+    state = os.path.join(folder, ".zervgen-slurm")
+    return "".join(read(os.path.join(state, f)).decode() for f in sorted(os.listdir(state))
+                   if f.startswith("task-"))
+
+
 def same_as_local(env, folder, zargs, what):
     """The run's files are those of `zervgen ZARGS` on this machine, byte for
     byte, and (text) each relation's parts concatenate to its whole file."""
     ref = os.path.join(env.work, "ref")
     shutil.rmtree(ref, ignore_errors=True)
     status, _, err = env.local(ref, zargs)
-    if not check(status == 0, f"{what}: local reference run", err):
+    if not RES.check(status == 0, what, "local reference run", err):
         return
     got = [f for f in files_of(folder) if not f.startswith("started.")]
-    check(got == files_of(ref), f"{what}: the same files as a local run",
-          f"cluster {got}\nlocal   {files_of(ref)}")
+    RES.check(got == files_of(ref), what, "the same files as a local run",
+              f"cluster {got}\nlocal   {files_of(ref)}")
     for name in files_of(ref):
         if name in got:
-            check(read(os.path.join(folder, name)) == read(os.path.join(ref, name)),
-                  f"{what}: {name} has the bytes of a local run")
+            RES.check(read(os.path.join(folder, name)) == read(os.path.join(ref, name)), what,
+                      f"{name} has the bytes of a local run")
     if "-parquet" not in zargs:
         whole = os.path.join(env.work, "whole")
         shutil.rmtree(whole, ignore_errors=True)
         cut = zargs.index("-parts")
-        status, _, err = env.local(whole, zargs[:cut] + zargs[cut + 2:])
+        env.local(whole, zargs[:cut] + zargs[cut + 2:])
         n = int(zargs[cut + 1])
         for name in files_of(whole):
             joined = b"".join(read(os.path.join(folder, f"{name}.{k}")) for k in range(1, n + 1)
                               if os.path.exists(os.path.join(folder, f"{name}.{k}")))
-            check(joined == read(os.path.join(whole, name)),
-                  f"{what}: the parts of {name} concatenate to the whole file")
+            RES.check(joined == read(os.path.join(whole, name)), what,
+                      f"the parts of {name} concatenate to the whole file")
 
 
 def verify_agrees(env, folder, zargs, what, rows=None):
     """zervgen -verify over the whole folder finds every file OK; the row
     counts of the parts of each relation add up to `rows` (text)."""
     status, out, err = env.local(folder, zargs + ["-verify"])
-    check(status == 0, f"{what}: zervgen -verify passes", out + err)
+    RES.check(status == 0, what, "zervgen -verify passes", out + err)
     lines = out.splitlines()
-    check(len(lines) == len([f for f in files_of(folder) if not f.startswith("started.")]),
-          f"{what}: zervgen -verify has a line per file", out)
+    RES.check(len(lines) == len([f for f in files_of(folder) if not f.startswith("started.")]),
+              what, "zervgen -verify has a line per file", out)
     if rows is not None:
         sums = {}
         for line in lines:
@@ -132,11 +139,21 @@ def verify_agrees(env, folder, zargs, what, rows=None):
             if m:
                 sums[m.group(1)] = sums.get(m.group(1), 0) + int(m.group(3))
         expected = {base: (1 if base.endswith(".tny") else rows) for base in sums}
-        check(sums and sums == expected, f"{what}: the parts hold every row once", str(sums))
+        RES.check(sums and sums == expected, what, "the parts hold every row once", str(sums))
 
 
 def proven(out, n, what):
-    return check(f"all {n} parts proven" in out, f"{what}: every part proven", out)
+    return RES.check(f"all {n} parts proven" in out, what, "every part proven", out)
+
+
+def rerun(env, folder, zargs, what, parts_line, zervgen=None):
+    """The same run again submits exactly `parts_line` ("parts 2 of 3") and
+    proves every part, with the bytes of a local run."""
+    n = int(zargs[zargs.index("-parts") + 1])
+    status, out = env.slurm("run", "-W", folder, "--", *zargs, zervgen=zervgen)
+    RES.check(status == 0 and f"{parts_line}" in out, what, f"the re-run writes {parts_line}", out)
+    proven(out, n, what)
+    same_as_local(env, folder, zargs, what)
 
 
 # ---- whole runs ------------------------------------------------------------
@@ -157,23 +174,47 @@ RUNS = [
 def whole_runs(env):
     # A build without the codec libraries refuses -parquet's default codec:
     # its Parquet runs say "-codec none".
-    version = subprocess.run([env.zervgen, "--version"], capture_output=True, text=True,
-                             timeout=TIMEOUT).stdout
-    plain = "snappy" not in version
+    plain = "snappy" not in harness.run([env.zervgen, "--version"]).stdout
     for name, zargs, rows in RUNS:
         if plain and "-parquet" in zargs and "-codec" not in zargs:
             zargs = zargs + ["-codec", "none"]
         folder = env.folder(name)
         n = int(zargs[zargs.index("-parts") + 1])
         status, out = env.slurm("run", "-W", folder, "--", *zargs)
-        check(status == 0, f"{name}: status 0", out)
+        RES.check(status == 0, name, "status 0", out)
         proven(out, n, name)
         same_as_local(env, folder, zargs, name)
         verify_agrees(env, folder, zargs, name, rows)
         # Nothing left to do: a second run submits nothing.
         status, out = env.slurm("run", "-W", folder, "--", *zargs)
-        check(status == 0 and "submitted" not in out and proven(out, n, name),
-              f"{name}: a second run submits nothing", out)
+        RES.check(status == 0 and "submitted" not in out and proven(out, n, name), name,
+                  "a second run submits nothing", out)
+
+
+# Folder names sbatch would read: % starts a field of its output file's
+# name (escaped as %%), the rest must reach the tasks as they are. A
+# backslash, which Slurm cannot take there, is refused (offline.py).
+ODD_FOLDERS = ["100%j done", "a%%b", "%A_%a %x %N %u", "sp ace", "q'uo\"te", "new\nline",
+               "t\tab", "-dash", "tail%"]
+
+
+def odd_folders(env):
+    zargs = ["-hu", "-n", "1000", "-parts", "2", "-threads", "1"]
+    base = env.folder("odd")
+    for name in ODD_FOLDERS:
+        what = f"folder {name!r}"
+        folder = os.path.join(base, name)
+        status, out = env.slurm("run", "-W", folder, "--", *zargs)
+        job = re.search(r"submitted job (\d+)", out)
+        if not (RES.check(status == 0 and job, what, "status 0", out) and proven(out, 2, what)):
+            continue
+        RES.check(sorted(f for f in os.listdir(os.path.join(folder, ".zervgen-slurm"))
+                         if f.startswith("task-")) ==
+                  [f"task-{job.group(1)}_{k}.out" for k in (1, 2)], what,
+                  "the tasks' output in the folder's record", str(os.listdir(folder)))
+        same_as_local(env, folder, zargs, what)
+    RES.check(sorted(os.listdir(base)) == sorted(ODD_FOLDERS), "odd folders",
+              "nothing written beside the folders", str(os.listdir(base)))
 
 
 # ---- failure paths -----------------------------------------------------------
@@ -193,66 +234,127 @@ def existing_part_file(env):
     with open(os.path.join(folder, "zerv.hun.2"), "w") as f:
         f.write("not a part\n")
     status, out = env.slurm("run", "-W", folder, "--", *BASE)
-    check(status == 1, f"{what}: status 1", out)
-    check(re.search(rf"^part 2: FAILED on {NODE} \(job \d+_2\): .*File already exists", out,
-                    re.M), f"{what}: part 2 named with its node and reason", out)
-    check(not re.search(r"^part [13]:", out, re.M), f"{what}: parts 1 and 3 proven", out)
-    check(read(os.path.join(folder, "zerv.hun.2")) == b"not a part\n",
-          f"{what}: the existing file untouched")
+    RES.check(status == 1, what, "status 1", out)
+    RES.check(re.search(rf"^part 2: FAILED on {NODE} \(job \d+_2\): .*File already exists", out,
+                        re.M), what, "part 2 named with its node and reason", out)
+    RES.check(not re.search(r"^part [13]:", out, re.M), what, "parts 1 and 3 proven", out)
+    RES.check(read(os.path.join(folder, "zerv.hun.2")) == b"not a part\n", what,
+              "the existing file untouched")
     status, again = env.slurm("status", folder)
-    check(status == 1 and "part 2: FAILED" in again, f"{what}: status says the same", again)
+    RES.check(status == 1 and "part 2: FAILED" in again, what, "status says the same", again)
     # The user removes the file; the re-run writes part 2 only.
     os.remove(os.path.join(folder, "zerv.hun.2"))
     before = part_states(folder)
     times = {f: os.stat(os.path.join(folder, f)).st_mtime_ns for f in files_of(folder)}
-    status, out = env.slurm("run", "-W", folder, "--", *BASE)
-    check(status == 0 and re.search(r"submitted job \d+: parts 2 of 3", out),
-          f"{what}: the re-run submits part 2 alone", out)
-    proven(out, 3, what)
+    rerun(env, folder, BASE, what, "parts 2 of 3")
     after = part_states(folder)
-    check(before["part.1"] == after["part.1"] and before["part.3"] == after["part.3"],
-          f"{what}: the proven parts' records untouched")
-    check(all(os.stat(os.path.join(folder, f)).st_mtime_ns == t for f, t in times.items()),
-          f"{what}: the proven parts' files untouched")
-    same_as_local(env, folder, BASE, what)
+    RES.check(before["part.1"] == after["part.1"] and before["part.3"] == after["part.3"], what,
+              "the proven parts' records untouched")
+    RES.check(all(os.stat(os.path.join(folder, f)).st_mtime_ns == t for f, t in times.items()),
+              what, "the proven parts' files untouched")
 
 
 def full_folder(env):
+    """A full folder fails every part and leaves nothing; a file the user
+    writes there afterwards is not the failed attempt's: it stays, also
+    under a record of the earlier version (which said only "owned")."""
     what = "full folder"
     folder = env.folder("full")
-    zargs = ["-hu", "-n", "2000", "-parts", "2", "-threads", "1"]
-    # A file-size limit of 16 KiB (Slurm hands it on to the tasks): each part
-    # is about 75 KiB.
-    status, out = env.slurm("run", "-W", folder, "--", *zargs, limit=16384)
-    check(status == 1, f"{what}: status 1", out)
-    for k in (1, 2):
-        check(re.search(rf"^part {k}: FAILED on {NODE} \(job \d+_{k}\): .*File system full",
-                        out, re.M), f"{what}: part {k} named with its node and reason", out)
-    check(files_of(folder) == [], f"{what}: no partial file left", str(files_of(folder)))
+    zargs = ["-hu", "-n", "3000", "-parts", "3", "-threads", "1"]
+    # A file-size limit of 50 KiB (Slurm hands it on to the tasks): each part
+    # is about 110 KiB.
+    status, out = env.slurm("run", "-W", folder, "--", *zargs, limit=51200)
+    RES.check(status == 1, what, "status 1", out)
+    for k in (1, 2, 3):
+        RES.check(re.search(rf"^part {k}: FAILED on {NODE} \(job \d+_{k}\): .*File system full",
+                            out, re.M), what, f"part {k} named with its node and reason", out)
+    RES.check(files_of(folder) == [], what, "no partial file left", str(files_of(folder)))
+    RES.check(record(folder, "part.2").get("left") == [], what,
+              "the failed attempt names no file it left", str(record(folder, "part.2")))
+    old = {k: v for k, v in record(folder, "part.3").items() if k != "left"}
+    write_record(os.path.join(folder, ".zervgen-slurm", "part.3"), dict(old, owned=True))
+    for k in (2, 3):
+        with open(os.path.join(folder, f"zerv.hun.{k}"), "w") as f:
+            f.write("my own notes\n")
     status, out = env.slurm("run", "-W", folder, "--", *zargs)
-    check(status == 0 and "parts 1-2 of 2" in out, f"{what}: the re-run writes both", out)
-    same_as_local(env, folder, zargs, what)
+    RES.check(status == 1 and "parts 1-3 of 3" in out, what, "the re-run: status 1", out)
+    for k in (2, 3):
+        RES.check(re.search(rf"^part {k}: FAILED on {NODE} \(job \d+_{k}\): zerv.hun.{k} is in "
+                            r"the part's way and not as an earlier attempt at the part left it: "
+                            r"kept; remove it to write the part again$", out, re.M), what,
+                  f"part {k} names the user's file, kept", out)
+        RES.check(read(os.path.join(folder, f"zerv.hun.{k}")) == b"my own notes\n", what,
+                  f"the user's zerv.hun.{k} as it was")
+    RES.check("removing" not in task_logs(folder), what, "nothing removed", task_logs(folder))
+    for k in (2, 3):
+        os.remove(os.path.join(folder, f"zerv.hun.{k}"))
+    rerun(env, folder, zargs, what, "parts 2-3 of 3")
+
+
+def write_record(path, value):
+    with open(path, "w") as f:
+        json.dump(value, f)
+
+
+def damaging_zervgen(env):
+    """A zervgen that damages part 2's file after writing it, as a failing
+    disk might: -verify then finds it wrong."""
+    path = os.path.join(env.work, "damaging-zervgen")
+    with open(path, "w") as f:
+        f.write(f"""#!/bin/sh
+case " $* " in *" -describe "*|*" -verify "*) exec {env.zervgen} "$@";; esac
+{env.zervgen} "$@" || exit $?
+case " $* " in *" -part 2 "*) printf '#' >>zerv.hun.2;; esac
+""")
+    os.chmod(path, 0o755)
+    return path
+
+
+def left_by_attempt(env):
+    """Files an attempt wrote and left, named in its record by size and
+    time, are taken as its own: the next attempt removes them and writes
+    the part again."""
+    what = "files a failed attempt left"
+    folder = env.folder("left")
+    zargs = ["-hu", "-n", "1000", "-parts", "3", "-threads", "1"]
+    status, out = env.slurm("run", "-W", folder, "--", *zargs, zervgen=damaging_zervgen(env))
+    RES.check(status == 1 and re.search(r"^part 2: FAILED on \S+ \(job \d+_2\): zerv.hun.2: "
+                                        r"FAILED: ", out, re.M), what, "part 2 fails -verify", out)
+    st = os.stat(os.path.join(folder, "zerv.hun.2"))
+    RES.check(record(folder, "part.2").get("left") ==
+              [{"name": "zerv.hun.2", "size": st.st_size, "mtime_ns": st.st_mtime_ns}], what,
+              "its record names the file it left", str(record(folder, "part.2")))
+    rerun(env, folder, zargs, what, "parts 2 of 3")
+    RES.check("part 2: removing zerv.hun.2, left by an earlier attempt" in task_logs(folder),
+              what, "the next attempt removes it", task_logs(folder))
 
 
 def removed_after_run(env):
+    """A proven part's file removed: its other files are the run's and are
+    written again. A proven file changed since: it is not as the run left
+    it, so it stays and the part fails naming it until the user removes it."""
     what = "part removed or changed after the run"
     folder = env.folder("removed")
     status, out = env.slurm("run", "-W", folder, "--", *BASE)
-    check(status == 0, f"{what}: the first run", out)
+    RES.check(status == 0, what, "the first run", out)
     os.remove(os.path.join(folder, "zerv.hun.2"))
     with open(os.path.join(folder, "zerv.uni.3"), "r+b") as f:
         f.truncate(100)
     before = part_states(folder)
     status, out = env.slurm("status", folder)
-    check(status == 1, f"{what}: status 1", out)
-    check("part 2: CHANGED: zerv.hun.2 is missing" in out and
-          "part 3: CHANGED: zerv.uni.3 changed after it was proven" in out,
-          f"{what}: status names both files", out)
+    RES.check(status == 1, what, "status 1", out)
+    RES.check("part 2: CHANGED: zerv.hun.2 is missing" in out and
+              "part 3: CHANGED: zerv.uni.3 changed after it was proven" in out, what,
+              "status names both files", out)
     status, out = env.slurm("run", "-W", folder, "--", *BASE)
-    check(status == 0 and "parts 2-3 of 3" in out, f"{what}: the re-run writes parts 2 and 3",
-          out)
-    check(part_states(folder)["part.1"] == before["part.1"], f"{what}: part 1 left alone")
-    same_as_local(env, folder, BASE, what)
+    RES.check(status == 1 and "parts 2-3 of 3" in out and not re.search("^part 2", out, re.M) and
+              re.search(r"^part 3: FAILED on \S+ \(job \d+_3\): zerv.uni.3 is in the part's way",
+                        out, re.M), what, "the re-run writes part 2 and keeps zerv.uni.3", out)
+    RES.check(os.path.getsize(os.path.join(folder, "zerv.uni.3")) == 100, what,
+              "the changed file as it was")
+    RES.check(part_states(folder)["part.1"] == before["part.1"], what, "part 1 left alone")
+    os.remove(os.path.join(folder, "zerv.uni.3"))
+    rerun(env, folder, BASE, what, "parts 3 of 3")
     verify_agrees(env, folder, BASE, what, 1000)
 
 
@@ -264,7 +366,7 @@ def stalling_zervgen(env):
     with open(path, "w") as f:
         f.write(f"""#!/bin/sh
 for arg; do [ "$arg" = -describe ] && exec {env.zervgen} "$@"; done
-echo $PPID > "$PWD/started.$$"
+echo $PPID > "$PWD/started.tmp.$$" && mv "$PWD/started.tmp.$$" "$PWD/started.$$"
 while [ ! -e "$PWD/go" ]; do sleep 0.2; done
 exec {env.zervgen} "$@"
 """)
@@ -272,15 +374,16 @@ exec {env.zervgen} "$@"
     return path
 
 
-def wait_started(folder, count):
-    deadline = time.monotonic() + TIMEOUT
-    while time.monotonic() < deadline:
-        started = [f for f in os.listdir(folder) if f.startswith("started.")]
-        if len(started) >= count and all(os.path.getsize(os.path.join(folder, f)) for f in
-                                          started):
-            return started
-        time.sleep(0.2)
-    return []
+def wait_started(folder, count, what):
+    """The markers of `count` stalled zervgens, once they are all there."""
+    def started():
+        return [f for f in os.listdir(folder) if re.fullmatch(r"started\.\d+", f)]
+    try:
+        harness.wait_until(lambda: len(started()) >= count, what, limit=900)
+    except AssertionError as err:
+        RES.check(False, what, str(err))
+        return []
+    return started()
 
 
 def cancelled_job(env):
@@ -289,41 +392,67 @@ def cancelled_job(env):
     status, out = env.slurm("run", "--max-running", "1", folder, "--", *BASE,
                             zervgen=stalling_zervgen(env))
     job = re.search(r"submitted job (\d+): parts 1-3 of 3", out)
-    check(status == 0 and job and "status " + folder in out,
-          f"{what}: the run returns at once, saying how to check", out)
-    if not job or not check(wait_started(folder, 1), f"{what}: a task started"):
+    RES.check(status == 0 and job and "status " + folder in out, what,
+              "the run returns at once, saying how to check", out)
+    if not job or not wait_started(folder, 1, f"{what}: a task started"):
         return
     status, out = env.slurm("status", folder)
-    check(status == 3 and re.search(rf"^part \d: RUNNING on {NODE}", out, re.M) and
-          len(re.findall(r"^part \d: PENDING", out, re.M)) == 2,
-          f"{what}: status 3, one part running, two pending", out)
+    RES.check(status == 3 and re.search(rf"^part \d: RUNNING on {NODE}", out, re.M) and
+              len(re.findall(r"^part \d: PENDING", out, re.M)) == 2, what,
+              "status 3, one part running, two pending", out)
     status, out = env.slurm("run", folder, "--", *BASE)
-    check(status == 2 and "still pending or running" in out,
-          f"{what}: a run while the job runs is refused", out)
-    subprocess.run(["scancel", job.group(1)], check=True, timeout=TIMEOUT)
+    RES.check(status == 2 and "still pending or running" in out, what,
+              "a run while the job runs is refused", out)
+    subprocess.run(["scancel", job.group(1)], check=True, timeout=900)
     status, out = env.slurm("status", "-W", folder)
-    check(status == 1, f"{what}: status 1", out)
-    check(len(re.findall(rf"^part \d: FAILED on {NODE} \(job \d+_\d\): the task was ended by "
-                         r"SIGTERM", out, re.M)) == 1, f"{what}: the running part failed", out)
-    check(len(re.findall(r"^part \d: NOT RUN \(job \d+_\d ended before the task started: "
-                         r"CANCELLED", out, re.M)) == 2, f"{what}: two parts not run", out)
+    RES.check(status == 1, what, "status 1", out)
+    ended = re.findall(rf"^part (\d): FAILED on {NODE} \(job \d+_\d\): the task was ended by "
+                       r"SIGTERM", out, re.M)
+    RES.check(len(ended) == 1, what, "the running part failed", out)
+    RES.check(len(re.findall(r"^part \d: NOT RUN \(job \d+_\d ended before the task started: "
+                             r"CANCELLED", out, re.M)) == 2, what, "two parts not run", out)
+    if ended:
+        RES.check(record(folder, f"part.{ended[0]}").get("left") == [], what,
+                  "the stopped attempt, which wrote nothing, names no file")
     for f in files_of(folder):
         os.remove(os.path.join(folder, f))
-    status, out = env.slurm("run", "-W", folder, "--", *BASE)
-    check(status == 0 and "parts 1-3 of 3" in out, f"{what}: the re-run writes all", out)
-    same_as_local(env, folder, BASE, what)
+    rerun(env, folder, BASE, what, "parts 1-3 of 3")
+
+
+def interrupted_wait(env):
+    """^C while run -W waits: the job goes on, and status says so."""
+    what = "interrupted wait"
+    folder = env.folder("interrupted")
+    zargs = ["-ti", "-parts", "1"]
+    tool = subprocess.Popen([sys.executable, env.script, "run", "--zervgen", stalling_zervgen(env),
+                             "-W", folder, "--"] + zargs, stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, text=True)
+    line = tool.stdout.readline()
+    job = re.search(r"submitted job (\d+)", line)
+    RES.check(job, what, "the job submitted", line)
+    tool.send_signal(signal.SIGINT)
+    out, err = tool.communicate(timeout=900)
+    RES.check(tool.returncode == 130 and out == "" and err ==
+              f"zervgen-slurm: stopped waiting; the job goes on: zervgen-slurm status {folder}\n",
+              what, "status 130 and one line", f"{tool.returncode} {out!r} {err!r}")
+    status, out = env.slurm("status", folder)
+    RES.check(status == 3, what, "the job goes on", out)
+    if job:
+        subprocess.run(["scancel", job.group(1)], check=True, timeout=900)
+    status, out = env.slurm("status", "-W", folder)
+    RES.check(status == 1, what, "cancelled, it is not proven", out)
 
 
 def lost_tasks(env):
-    """Tasks killed outright leave no result: they are named as lost, and
-    what their zervgen left is proven when it is the part and written again
-    when it is not."""
+    """Tasks killed outright leave no result: they are named as lost. What
+    their zervgen left is proven when it is the part; when it is not, it is
+    no attempt's recorded file: it stays and the part fails naming it."""
     what = "lost tasks"
     folder = env.folder("lost")
     zargs = ["-n", "1000", "-parts", "2", "-threads", "1"]
     status, out = env.slurm("run", folder, "--", *zargs, zervgen=stalling_zervgen(env))
-    started = wait_started(folder, 2)
-    if not check(status == 0 and started, f"{what}: both tasks started", out):
+    started = wait_started(folder, 2, f"{what}: both tasks started")
+    if not RES.check(status == 0 and started, what, "both tasks started", out):
         return
     for marker in started:
         task = int(read(os.path.join(folder, marker)))
@@ -334,9 +463,9 @@ def lost_tasks(env):
                 pass
         os.remove(os.path.join(folder, marker))
     status, out = env.slurm("status", "-W", folder)
-    check(status == 1 and all(re.search(rf"^part {k}: LOST on {NODE} \(job \d+_{k}\)", out,
-                                        re.M) for k in (1, 2)),
-          f"{what}: both parts named as lost", out)
+    RES.check(status == 1 and all(re.search(rf"^part {k}: LOST on {NODE} \(job \d+_{k}\)", out,
+                                            re.M) for k in (1, 2)), what,
+              "both parts named as lost", out)
     # What a zervgen that outlived its task would leave: part 1 whole, part 2
     # with a damaged row.
     for k in (1, 2):
@@ -345,15 +474,17 @@ def lost_tasks(env):
         f.seek(10)
         f.write(b"#")
     status, out = env.slurm("run", "-W", folder, "--", *zargs)
-    check(status == 0 and "parts 1-2 of 2" in out, f"{what}: the re-run proves both", out)
-    logs = "".join(read(os.path.join(folder, ".zervgen-slurm", f)).decode()
-                   for f in os.listdir(os.path.join(folder, ".zervgen-slurm"))
-                   if f.startswith("task-"))
-    check("part 1: the files an earlier attempt left are the part" in logs,
-          f"{what}: part 1's files kept", logs)
-    check("part 2: removing zerv.hun.2, left by an earlier attempt" in logs,
-          f"{what}: part 2's files written again", logs)
-    same_as_local(env, folder, zargs, what)
+    RES.check(status == 1 and "parts 1-2 of 2" in out and not re.search("^part 1", out, re.M),
+              what, "the re-run proves part 1", out)
+    RES.check(re.search(r"^part 2: FAILED on \S+ \(job \d+_2\): zerv.uni.2, .*zerv.hun.2.* are "
+                        r"in the part's way and not as an earlier attempt", out, re.M), what,
+              "part 2 names the files it keeps", out)
+    RES.check("part 1: the files an earlier attempt left are the part" in task_logs(folder),
+              what, "part 1's files kept", task_logs(folder))
+    for name in files_of(folder):
+        if re.search(r"\.2$", name):
+            os.remove(os.path.join(folder, name))
+    rerun(env, folder, zargs, what, "parts 2 of 2")
 
 
 def refusals(env):
@@ -361,13 +492,13 @@ def refusals(env):
     refuses bind no folder: the corrected command runs there."""
     folder = env.folder("refused")
     status, out = env.slurm("run", "-W", folder, "--", "-ti", "-n", "50", "-parts", "1")
-    check(status == 2 and "At least 100 rows must be specified." in out,
-          "refused: options zervgen refuses", out)
+    RES.check(status == 2 and "At least 100 rows must be specified." in out, "refused",
+              "options zervgen refuses", out)
     status, out = env.slurm("run", "-W", folder, "--", "-ti", "-parts", "1")
-    check(status == 0, "refused: a first run in the folder", out)
+    RES.check(status == 0, "refused", "a first run in the folder", out)
     status, out = env.slurm("run", folder, "--", "-ti", "-parts", "2")
-    check(status == 2 and "holds a run of other zervgen options" in out,
-          "refused: other options in the same folder", out)
+    RES.check(status == 2 and "holds a run of other zervgen options" in out, "refused",
+              "other options in the same folder", out)
 
 
 def failed_submission(env):
@@ -377,32 +508,29 @@ def failed_submission(env):
     folder = env.folder("submission")
     zargs = ["-hu", "-n", "1000", "-parts", "2", "-threads", "1"]
     for slurm_options in (["--sbatch=--bogus"], ["-p", "nosuch"]):
+        where = f"{what}: {' '.join(slurm_options)}"
         status, out = env.slurm("run", *slurm_options, folder, "--", *zargs)
-        check(status == 2 and "zervgen-slurm: sbatch failed: " in out,
-              f"{what}: {' '.join(slurm_options)}: status 2, saying why", out)
-        check(os.listdir(folder) == [], f"{what}: {' '.join(slurm_options)}: nothing recorded",
-              str(os.listdir(folder)))
+        RES.check(status == 2 and "zervgen-slurm: sbatch failed: " in out, where,
+                  "status 2, saying why", out)
+        RES.check(os.listdir(folder) == [], where, "nothing recorded", str(os.listdir(folder)))
         status, out = env.slurm("status", folder)
-        check(status == 2 and "holds no run" in out,
-              f"{what}: {' '.join(slurm_options)}: the folder holds no run", out)
+        RES.check(status == 2 and "holds no run" in out, where, "the folder holds no run", out)
     status, out = env.slurm("run", "-W", folder, "--", *zargs)
-    check(status == 0 and "parts 1-2 of 2" in out, f"{what}: then the run writes both", out)
+    RES.check(status == 0 and "parts 1-2 of 2" in out, what, "then the run writes both", out)
     proven(out, 2, what)
     # A re-run, with another program, that sbatch refuses: the record stays
     # that of the first run.
     os.remove(os.path.join(folder, "zerv.hun.2"))
-    record = read(os.path.join(folder, ".zervgen-slurm", "run.json"))
+    before = read(os.path.join(folder, ".zervgen-slurm", "run.json"))
     status, out = env.slurm("run", "-p", "nosuch", folder, "--", *zargs,
                             zervgen=stalling_zervgen(env))
-    check(status == 2 and "sbatch failed: " in out, f"{what}: a failed re-run: status 2", out)
-    check(read(os.path.join(folder, ".zervgen-slurm", "run.json")) == record,
-          f"{what}: a failed re-run leaves the record as it was")
+    RES.check(status == 2 and "sbatch failed: " in out, what, "a failed re-run: status 2", out)
+    RES.check(read(os.path.join(folder, ".zervgen-slurm", "run.json")) == before, what,
+              "a failed re-run leaves the record as it was")
     status, out = env.slurm("status", folder)
-    check(status == 1 and out.startswith("part 2: CHANGED: zerv.hun.2 is missing\n"),
-          f"{what}: status after a failed re-run", out)
-    status, out = env.slurm("run", "-W", folder, "--", *zargs)
-    check(status == 0 and "parts 2 of 2" in out, f"{what}: the re-run writes part 2", out)
-    same_as_local(env, folder, zargs, what)
+    RES.check(status == 1 and out.startswith("part 2: CHANGED: zerv.hun.2 is missing\n"), what,
+              "status after a failed re-run", out)
+    rerun(env, folder, zargs, what, "parts 2 of 2")
 
 
 def forged_name(env):
@@ -414,110 +542,18 @@ def forged_name(env):
     name = "x\nzerv.hun: OK (1000 rows)"
     zargs = ["-hu", "-n", "1000", "-parts", "2", "-threads", "1", "-f", name]
     status, out = env.slurm("run", "-W", folder, "--", *zargs)
-    check(status == 0, f"{what}: status 0", out)
+    RES.check(status == 0, what, "status 0", out)
     proven(out, 2, what)
     same_as_local(env, folder, zargs, what)
     for k in (1, 2):
-        record = os.path.join(folder, ".zervgen-slurm", f"part.{k}")
-        names = [f["name"] for f in json.loads(read(record)).get("files", [])] \
-            if os.path.exists(record) else None
-        check(names == [f"{name}.{k}"], f"{what}: part {k} holds its file", str(names))
+        names = [f["name"] for f in record(folder, f"part.{k}").get("files", [])]
+        RES.check(names == [f"{name}.{k}"], what, f"part {k} holds its file", str(names))
     os.remove(os.path.join(folder, f"{name}.2"))
     status, out = env.slurm("status", folder)
-    check(status == 1 and out.startswith(
-        "part 2: CHANGED: x\\nzerv.hun: OK (1000 rows).2 is missing\n"),
-          f"{what}: status shows the name on one line", out)
-    status, out = env.slurm("run", "-W", folder, "--", *zargs)
-    check(status == 0 and "parts 2 of 2" in out, f"{what}: the re-run writes part 2", out)
-    same_as_local(env, folder, zargs, what)
-
-
-# ---- without a cluster -----------------------------------------------------------
-
-
-# Command lines refused before anything is recorded or submitted, with the
-# message that says why: zervgen's own (zervgen says it of the same options,
-# after its name) or zervgen-slurm's.
-REFUSED = [
-    (["-n", "50", "-parts", "2"], "zervgen", "At least 100 rows must be specified."),
-    (["-parquet", "-ff", "-parts", "2"], "zervgen",
-     'Only one of "-parquet" and "-ff" may be specified.'),
-    (["-bogus", "-parts", "2"], "zervgen", "Unknown option, '-bogus'."),
-    (["-rowgroup", "5000", "-parts", "2"], "zervgen",
-     'Option, "-rowgroup", requires "-parquet" to be specified.'),
-    (["-dc", "1", "-parts", "2"], "zervgen",
-     "Option, \"-dc\", cannot be '1': it occurs in numbers and dates."),
-    (["-parquet", "-codec", "lz4", "-parts", "2"], "zervgen",
-     "Option, \"-codec\", must be none, snappy or zstd, not 'lz4'."),
-    (["-threads", "0", "-parts", "2"], "zervgen", "The number of threads must be from 1 to 1024."),
-    (["-n", "1000", "-parts", "3", "-r", "zerv.hun.1"], "zervgen",
-     "Option, \"-r\", cannot be 'zerv.hun.1': a relation is written to that file."),
-    (["-parts", "1001"], "zervgen", "The number of parts must be from 1 to 1000."),
-    (["-n", "1000"], "slurm", 'give the number of parts among zervgen\'s options: "-parts N"'),
-    (["-parts", "3", "-part", "1"], "slurm", 'zervgen-slurm chooses "-part" itself; leave it out'),
-    (["-hu", "-parts", "2", "-f", "-"], "slurm",
-     'parts go to files in the folder; "-f -" cannot be used'),
-    (["-parts", "2", "-verify"], "slurm", '"-verify" is run by every task; leave it out'),
-    (["-parts", "2", "-manifest", "m.json"], "slurm",
-     'each part is written by a zervgen of its own, and they cannot share one manifest:'
-     ' leave "-manifest" out (the folder\'s record tells what was proven)'),
-]
-
-
-def no_slurm_path(env):
-    """A PATH without sbatch or any other program of Slurm."""
-    path = os.path.join(env.work, "no-slurm-bin")
-    os.makedirs(path, exist_ok=True)
-    return path
-
-
-def untouched(folder, existed):
-    """The folder is as it was: still empty, or still missing with its parent."""
-    if existed:
-        return os.path.isdir(folder) and os.listdir(folder) == []
-    return not os.path.lexists(os.path.dirname(folder))
-
-
-def folders(env, name):
-    """(folder, it existed): an empty folder, and one whose parent is missing."""
-    new = os.path.join(env.work, f"{name}-new")
-    shutil.rmtree(new, ignore_errors=True)
-    return [(env.folder(name), True), (os.path.join(new, "sub"), False)]
-
-
-def offline_refusals(env):
-    for zargs, whose, text in REFUSED:
-        what = f"refused: {' '.join(zargs)}"
-        line = f"zervgen-slurm: {text}"
-        if whose == "zervgen":
-            line = f"zervgen-slurm: {env.zervgen}: {text}"
-            _, _, err = env.local(env.folder("scratch"), zargs)
-            check(f"{env.zervgen}: {text}" in err.splitlines(), f"{what}: zervgen says it", err)
-        for folder, existed in folders(env, "refused"):
-            status, out = env.slurm("run", folder, "--", *zargs, path=no_slurm_path(env))
-            check(status == 2 and out.splitlines()[:1] == [line],
-                  f"{what}: status 2 and the message", out)
-            check(untouched(folder, existed),
-                  f"{what}: the folder as it was ({'empty' if existed else 'missing'})")
-    status, out = env.slurm("status", os.path.join(env.work, "nothing-here"))
-    check(status == 2 and "holds no run" in out, "refused: status of a folder without a run",
-          out)
-
-
-def no_sbatch(env):
-    """A host without sbatch: the run says so and leaves the folder as it
-    was, without a record that would bind it."""
-    zargs = ["-hu", "-n", "1000", "-parts", "2"]
-    for folder, existed in folders(env, "no-sbatch"):
-        what = f"no sbatch ({'empty' if existed else 'missing'} folder)"
-        status, out = env.slurm("run", folder, "--", *zargs, path=no_slurm_path(env))
-        check(status == 2 and out.splitlines() ==
-              ["zervgen-slurm: 'sbatch' not found: is this a Slurm submit host?"],
-              f"{what}: status 2, saying why", out)
-        check(untouched(folder, existed), f"{what}: the folder as it was")
-        if existed:
-            status, out = env.slurm("status", folder, path=no_slurm_path(env))
-            check(status == 2 and "holds no run" in out, f"{what}: the folder holds no run", out)
+    RES.check(status == 1 and out.startswith(
+        "part 2: CHANGED: x\\nzerv.hun: OK (1000 rows).2 is missing\n"), what,
+              "status shows the name on one line", out)
+    rerun(env, folder, zargs, what, "parts 2 of 2")
 
 
 def main():
@@ -527,22 +563,26 @@ def main():
     parser.add_argument("--work", required=True)
     parser.add_argument("--offline", action="store_true",
                         help="the checks that need no cluster")
+    parser.add_argument("--only", action="append", metavar="TEST",
+                        help="run only this check (repeatable), e.g. --only odd_folders")
     args = parser.parse_args()
     env = Env(os.path.realpath(args.zervgen), os.path.realpath(args.script),
               os.path.realpath(args.work))
     os.makedirs(env.work, exist_ok=True)
-    tests = (offline_refusals, no_sbatch) if args.offline else (
-        refusals, whole_runs, existing_part_file, full_folder, removed_after_run,
-        failed_submission, forged_name, cancelled_job, lost_tasks)
+    if args.offline:
+        import offline
+        tests = offline.TESTS
+    else:
+        tests = (refusals, whole_runs, odd_folders, existing_part_file, full_folder,
+                 left_by_attempt, removed_after_run, failed_submission, forged_name,
+                 cancelled_job, interrupted_wait, lost_tasks)
     for test in tests:
-        start = len(failures)
+        if args.only and test.__name__ not in args.only:
+            continue
+        start = RES.failed
         test(env)
-        print(f"{'ok  ' if len(failures) == start else 'FAIL'} {test.__name__}", flush=True)
-    if failures:
-        print(f"slurm-tests: {len(failures)} checks failed", flush=True)
-        return 1
-    print("slurm-tests: all checks passed", flush=True)
-    return 0
+        print(f"{'ok  ' if RES.failed == start else 'FAIL'} {test.__name__}", flush=True)
+    return RES.summary()
 
 
 if __name__ == "__main__":
