@@ -391,7 +391,7 @@ def load_and_check(res, dbs, case, prefix, delim, report, load_args, fixed=False
 
 def check_counts_printed(res, where, stdout, report, against):
     """The loader's count lines, and what it says it checked them against."""
-    found = re.findall(r"^(\w+) +(\d+) rows: (.*)$", stdout, re.M)
+    found = re.findall(r"^(\w+) +(\d+) rows?: (.*)$", stdout, re.M)
     counts = {t: n for t, n, _ in found}
     want = {t: str(1 if t == "tiny" else report.rows) for t, _, _ in RELATIONS}
     res.check(counts == want, where, f"the loader printed the counts {counts}")

@@ -25,7 +25,7 @@ import unittest
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(REPO, "scripts"))
 
-from zervgen_tools import common, interface, rows, sqlite  # noqa: E402
+from zervgen_tools import cli, interface, loader, rows, sqlite  # noqa: E402
 
 ZERVGEN = None
 GOOD = b"115,792792793,167,-459595960.00,292929293,292929293,1/26/1968,YVFU9KHk7E,BBWp:aE9DYCDfEqJ3F:c,e1dm aUeU ,qUNGs"
@@ -161,7 +161,7 @@ class RealRuns(unittest.TestCase):
 
 
 def new_load(argv):
-    load = common.Load(sqlite.Backend(), "zervgen-load sqlite",
+    load = loader.Load(sqlite.Backend(), "zervgen-load sqlite",
                        {"signalled": None, "holding": False, "critical": False},
                        os.path.join(REPO, "sql"))
     load.setup(argv)
@@ -174,13 +174,13 @@ def decide(argv):
     refusal."""
     load = new_load(argv)
     try:
-        load.find_record()
-        load.check_files()
+        load.run.find_record()
+        load.run.check_files()
         load.prove()
-        data_args = load.record.doc["data_args"] if load.record else None
-        return ("proven" if load.proven else "unproven"), data_args, load
-    except common.Failure as e:
-        return "refused", str(e), load
+        data_args = load.run.record.doc["data_args"] if load.run.record else None
+        return ("proven" if load.run.proven else "unproven"), data_args, load.run
+    except cli.Failure as e:
+        return "refused", str(e), load.run
     finally:
         load.finish()
 
@@ -193,18 +193,18 @@ class Relations(unittest.TestCase):
     def test_without_record(self):
         with tempfile.TemporaryDirectory() as tmp:
             zervgen(tmp, "-n", "3000", "-fc", "9")
-            outcome, data_args, load = decide(["-z", ZERVGEN, "x.db", tmp])
-            self.assertEqual((outcome, data_args, load.record), ("unproven", None, None))
-            self.assertEqual([r.name for r in load.relations],
+            outcome, data_args, run = decide(["-z", ZERVGEN, "x.db", tmp])
+            self.assertEqual((outcome, data_args, run.record), ("unproven", None, None))
+            self.assertEqual([r.name for r in run.relations],
                              ["hundred", "tenpcnt", "tiny", "uniques", "updates"])
-            self.assertEqual(load.fill_width, 9)
-            rel = load.relation("hundred")
+            self.assertEqual(run.fill_width, 9)
+            rel = run.relation("hundred")
             key, signed, fill = rel.checked[0], rel.checked[2], rel.checked[-1]
             self.assertEqual((key["name"], key["min"], key["max"]), ("key", 0, None))
             self.assertEqual((signed["name"], signed["min"], signed["max"]), ("signed", 100, 199))
             self.assertEqual((fill["name"], fill["min_length"], fill["max_length"]), ("fill", 9, 9))
             self.assertEqual(rel.fill, rel.columns[-1])
-            tiny = load.relation("tiny")
+            tiny = run.relation("tiny")
             self.assertEqual((tiny.constant, tiny.rows, tiny.fill, len(tiny.columns)), (True, 1, None, 1))
             self.assertEqual((rel.constant, rel.rows), (False, None))
             # The keys of the run's 3000 rows go beyond the 100 rows described.
