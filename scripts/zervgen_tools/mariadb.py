@@ -166,8 +166,10 @@ INSERT INTO zervgen_refused VALUES ('{rel}', @@warning_count);
                     m = re.match(r"Row ([0-9]+) (was truncated|doesn.t contain data)", w[2])
                     if m:
                         more = "more" if m.group(2) == "was truncated" else "fewer"
-                        return (f"{rel}: {src.name}: row {m.group(1)}: expected {len(rel.columns)}"
-                                f" fields separated by '{load.opts.delim_word}', found {more}")
+                        n = len(rel.columns)
+                        return (f"{rel}: {src.name}: row {m.group(1)}: expected {n}"
+                                f" field{'s' if n > 1 else ''} separated by"
+                                f" '{load.opts.delim_word}', found {more}")
                     return f"{rel}: {src.name}: {w[2]}"
         where = f"{rel}: {src.name}: " if rel else ""
         return where + first_error(load.work.path(f"{name}.err"))

@@ -150,6 +150,8 @@ class Run:
     record       the Record of the run, or None (files without one)
     fill_width   the width of the fill column (0: none)
     proven       zervgen -verify has proven every file the run's
+    one_part     without -j, the files are the one part of -parts 1
+                 (PREFIX.hun.1, ...)
     """
 
     def __init__(self, opts):
@@ -158,6 +160,7 @@ class Run:
         self.record = None
         self.fill_width = 0
         self.proven = False
+        self.one_part = False
 
     def relation(self, name):
         return next(r for r in self.relations if r.name == name)
@@ -178,7 +181,8 @@ class Run:
     def layout(self):
         """The loader's own files: -f PREFIX, and -parts N with -j N."""
         o = self.opts
-        return ["-f", o.prefix] + (["-parts", str(o.jobs)] if o.jobs > 1 else [])
+        parts = o.jobs if o.jobs > 1 else (1 if self.one_part else 0)
+        return ["-f", o.prefix] + (["-parts", str(parts)] if parts else [])
 
     def format_args(self):
         return ["-ff"] if self.opts.fixed else ["-dc", self.opts.delim_word]
@@ -193,6 +197,11 @@ class Run:
         wide = self.describe(["-n", "200", "-fc", "1"] + (["-f", prefix] if prefix else []))
         self.relations = [Relation(r, interface.relation(wide, r["name"]))
                           for r in sorted(small["relations"], key=lambda r: r["name"])]
+        if prefix and self.opts.jobs == 1 and not self.one_part and all(
+                not os.path.exists(r.whole) and os.path.exists(f"{r.whole}.1")
+                and not os.path.exists(f"{r.whole}.2") for r in self.relations):
+            self.one_part = True  # zervgen -parts 1 -part 1 wrote them
+            return self.shapes()
         return small
 
     # ------------------------------------------------------------ the record
@@ -233,7 +242,7 @@ class Run:
         n = 0
         while os.path.exists(f"{whole}.{n + 1}"):
             n += 1
-        if jobs == 1:
+        if jobs == 1 and not self.one_part:
             if not os.path.exists(whole) and n > 0:
                 die(f"{rel}: no file {whole}, but {plural(n, 'part file')} {whole}.1 .. {whole}.{n}"
                     f" (zervgen -parts {n}): load them with -j {n}")

@@ -109,6 +109,9 @@ class FieldRules(unittest.TestCase):
         with self.assertRaisesRegex(rows.BadField, r"key: not a whole number within 0\.\.0"):
             rows.converter(tiny, b",", False, True)(b"1")
         self.assertEqual(convert(with_field(6, b"2/29/1904"))[6], "1904-02-29")
+        one = described(["-n", "2000", "-fc", "1"], "hundred")
+        with self.assertRaisesRegex(rows.BadField, r"^fill: not 1 printable ASCII character: 'ab'$"):
+            rows.converter(one, b",", False, True)(with_field(10, b"ab"))
 
     def test_fixed_splitter(self):
         widths = rows.widths_of(described(["-n", "100"], "hundred"))
@@ -263,6 +266,9 @@ class Records(unittest.TestCase):
         zervgen(self.path("one"), "-n", "2000")
         zervgen(self.path("one"), "-hu", "-n", "2000", "-f", "other.hun", "-r", "zerv.rpt")
         zervgen(self.path("whole"), "-n", "2000", "-r", "zerv.rpt")
+        zervgen(self.path("one part"), "-n", "2000", "-parts", "1", "-part", "1")
+        zervgen(self.path("one part, its manifest"), "-n", "2000", "-parts", "1", "-part", "1",
+                "-manifest", "zerv.manifest")
         for k in ("1", "2"):
             zervgen(self.path("whole"), "-n", "2000", "-parts", "2", "-part", k)
         shutil.copytree(self.path("m"), self.path("m-bad"))
@@ -303,6 +309,9 @@ class Records(unittest.TestCase):
             ("a run of another delimiter", ["-d", "|"], "m", "refused",
              ["hundred", "expected 10 or 11 fields separated by '|', found 1 "]),
             ("part files with a whole run's report", ["-j", "2"], "whole", "proven", dc),
+            ("the part files of -parts 1", [], "one part", "unproven", None),
+            ("the part files of -parts 1, the manifest", [], "one part, its manifest", "proven",
+             dc),
             ("a zervgen whose -verify cannot run", ["-z", no_verify], "whole", "refused",
              ["cannot prove the files with", "Unknown option, '-verify'", "-M MANIFEST"]),
             ("a -verify that says more than its JSON", ["-z", decoy], "whole", "proven", dc),

@@ -29,7 +29,8 @@ ONE = "tiny              1 row: one, as always; not proven: every field checked"
 def cases(z):
     """(name, command line after the program, status, stream, a text it
     must hold, a text it must not hold); LOADER is zervgen-load, SQLITE
-    load-sqlite.sh, run a run of 200 rows with its report, bare one without."""
+    load-sqlite.sh, run a run of 200 rows with its report, bare one without,
+    one a run of one part (-parts 1)."""
     usage = "see zervgen-load sqlite --help"
     return [
         ("zervgen-load --help", ["LOADER", "--help"], 0, OUT,
@@ -94,6 +95,7 @@ def cases(z):
         ("clustered, the value apart", ["SQLITE", "-z", z, "-cj", "0", "x.db", "run"], 2, ERR,
          "-j takes a number of parts", None),
         ("a load", ["SQLITE", "-z", z, "bare.db", "bare"], 0, OUT, ONE, "1 rows"),
+        ("the one part of -parts 1", ["SQLITE", "-z", z, "one.db", "one"], 0, OUT, ONE, None),
         ("a PREFIX that starts with '-'", ["SQLITE", "-z", z, "dash.db", "-bare"], 0, OUT, ONE,
          None),
         ("a PREFIX that starts with '-', after --", ["SQLITE", "-z", z, "--", "dash2.db", "-bare"],
@@ -138,7 +140,8 @@ def main():
     res = harness.Results("zervgen-load's command line")
     tmp = tempfile.mkdtemp()
     try:
-        for folder, extra in (("run", ["-r", "run/zerv.rpt"]), ("bare", [])):
+        for folder, extra in (("run", ["-r", "run/zerv.rpt"]), ("bare", []),
+                              ("one", ["-parts", "1", "-part", "1"])):
             os.makedirs(os.path.join(tmp, folder))
             harness.run([z, "-n", "200", "-f", f"{folder}/zerv"] + extra, cwd=tmp).check_returncode()
         shutil.copytree(os.path.join(tmp, "bare"), os.path.join(tmp, "-bare"))
