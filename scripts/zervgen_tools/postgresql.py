@@ -153,16 +153,24 @@ Example: PGDATABASE=bench PROG -d '|' out/zerv"""
                                  f" {st.st_size}, {int(st.st_mtime)}")
         if probe:
             # The server reads a file itself only when it is the same file:
-            # same size and time, and readable by the server. Only asked of a
-            # role that may read server files: for another one the functions
-            # are not even callable.
+            # same size and time, and readable by the server; a file in a
+            # folder the server may not enter is sent by psql. Only asked of
+            # a role that may read server files: for another one the
+            # functions are not even callable.
             lines.append(f"""SELECT rolsuper OR pg_has_role(current_user, 'pg_read_server_files', 'MEMBER')
     AS zervgen_reads FROM pg_roles WHERE rolname = current_user \\gset
 \\if :zervgen_reads
-SELECT 'probe|' || p.id || '|' || coalesce(s.size = p.size
-      AND extract(epoch FROM s.modification)::bigint = p.mtime
-      AND length(pg_read_binary_file(p.path, 0, 1, true)) = 1, false)
-    FROM ({' UNION ALL '.join(probe)}) AS p(id, path, size, mtime), pg_stat_file(p.path, true) AS s;
+CREATE FUNCTION pg_temp.zervgen_reads(fpath text, fsize bigint, fmtime bigint) RETURNS boolean
+  LANGUAGE plpgsql AS $f$
+BEGIN
+  RETURN coalesce((SELECT s.size = fsize AND extract(epoch FROM s.modification)::bigint = fmtime
+                     FROM pg_stat_file(fpath, true) AS s), false)
+    AND coalesce(length(pg_read_binary_file(fpath, 0, 1, true)) = 1, false);
+EXCEPTION WHEN others THEN
+  RETURN false;
+END$f$;
+SELECT 'probe|' || p.id || '|' || pg_temp.zervgen_reads(p.path, p.size, p.mtime)
+    FROM ({' UNION ALL '.join(probe)}) AS p(id, path, size, mtime);
 \\endif""")
         out = self.copiers[0].run("\n".join(lines))
         if out is None:
