@@ -321,5 +321,6 @@ def database(argv):
         return m.group(1), base, args
     if args and args[0] in BACKENDS:
         return args[0], f"{base} {args[0]}", args[1:]
-    top_parser(base).parse_args(args[:1])
-    raise cli.UsageError(f"no database named: {', '.join(BACKENDS)}")  # not reached
+    parser = top_parser(base)
+    parser.parse_args(args[:1])  # the help, or a usage error: either ends the loader
+    parser.error("the following arguments are required: DATABASE")
