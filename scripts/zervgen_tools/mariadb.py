@@ -21,7 +21,7 @@ import subprocess
 import time
 
 from . import rows
-from .common import ask, die, fail_load, first_error, need_client, quote
+from .common import ask, die, fail_load, first_error, need_client, quote, refuse
 
 
 def sql_string(text):
@@ -29,16 +29,15 @@ def sql_string(text):
 
 
 class Backend:
-    target_args = ["DATABASE"]
+    target_args = [("DATABASE", "an existing MariaDB database, by its name (letters, digits,"
+                                " _ and $)")]
     fixed_ok = False
-    extra_options = "o:"
     sqlfile = "mariadb.sql"
     jobs_text = "MariaDB reads the parts one after another in one session."
-    extra_usage = """  -o OPTION   an option for every client call, e.g. -o --socket=PATH,
-              -o --host=HOST, -o --user=NAME or -o --defaults-file=FILE
-              (may be given more than once; the client's own option files
-              are read as usual)
-"""
+    extra_options = (("-o", "OPTION", "client_options",
+                      "an option for every client call, e.g. -o --socket=PATH, -o --host=HOST,"
+                      " -o --user=NAME or -o --defaults-file=FILE (may be given more than once;"
+                      " the client's own option files are read as usual)"),)
     usage_intro = """Replaces the tables hundred, tenpcnt, tiny, uniques and updates of the MariaDB
 database DATABASE (SQLFILE, by default mariadb.sql of this package) with a
 run's rows, loaded with LOAD DATA LOCAL INFILE; adds the primary keys and runs
@@ -46,40 +45,34 @@ ANALYZE TABLE. On any failure the database stays as it was. Fixed-format
 files are not loaded.
 Example: PROG -o --socket=/run/mysqld/mysqld.sock -d tab bench out/zerv"""
 
-    def __init__(self):
-        self.client_options = []
-
-    def option(self, c, value):
-        self.client_options.append(value)
-
     def setup(self, load):
-        self.client = ([os.environ.get("MARIADB", "mariadb")] + self.client_options
+        self.client = ([os.environ.get("MARIADB", "mariadb")] + load.opts.client_options
                        + ["--local-infile=1", "--batch", "--skip-column-names"])
+        self.target = load.opts.targets[0]
+        if not re.fullmatch(r"[A-Za-z0-9_$]+", self.target):
+            refuse(f"database name '{self.target}': use letters, digits, _ and $")
         need_client(self.client[0], "MariaDB's client mariadb", "mariadb-client", "MARIADB")
         self.stage_name = f"zervgen_load_{os.getpid()}"
-        self.target = load.targets[0]
         self.stats = []
 
     def run_client(self, load, name, sql, extra=(), **kw):
-        with open(load.path(f"{name}.in"), "w") as f:
+        with open(load.work.path(f"{name}.in"), "w") as f:
             f.write(sql)
-        with open(load.path(f"{name}.in"), "rb") as i, open(load.path(f"{name}.out"), "wb") as o, \
-                open(load.path(f"{name}.err"), "wb") as e:
-            p = load.spawn(self.client + list(extra), stdin=i, stdout=o, stderr=e, **kw)
+        with open(load.work.path(f"{name}.in"), "rb") as i, open(load.work.path(f"{name}.out"), "wb") as o, \
+                open(load.work.path(f"{name}.err"), "wb") as e:
+            p = load.work.spawn(self.client + list(extra), stdin=i, stdout=o, stderr=e, **kw)
         return p
 
     def precheck(self, load):
-        if not re.fullmatch(r"[A-Za-z0-9_$]+", self.target):
-            die(f"database name '{self.target}': use letters, digits, _ and $")
         if self.run_client(load, "connect", "SELECT 1;\n", ["-D", self.target]).wait() != 0:
-            fail_load(first_error(load.path("connect.err")))
-        if not (load.proven or load.zervgen):
+            fail_load(first_error(load.work.path("connect.err")))
+        if not (load.run.proven or load.opts.zervgen):
             self.check_rows(load)
 
     def check_rows(self, load):
         """Every field of every file, before the database is touched."""
-        for rel in load.relations:
-            convert = rows.converter(rel.checked, load.delim, False, True)
+        for rel in load.run.relations:
+            convert = rows.converter(rel.checked, load.opts.delim, False, True)
             for src in load.sources(rel):
                 with open(src.path, "rb") as f:
                     for n, line in enumerate(f, 1):
@@ -89,7 +82,7 @@ Example: PROG -o --socket=/run/mysqld/mysqld.sock -d tab bench out/zerv"""
                             die(f"{rel}: {src.path}: row {n}: {e}")
 
     def load_sql(self, load, rel, src):
-        sep = "\\t" if load.delim == b"\t" else load.delim.decode()
+        sep = "\\t" if load.opts.delim == b"\t" else load.opts.delim.decode()
         fields = ", ".join(f"@c{i}" for i in range(1, len(rel.columns) + 1))
         sets = []
         for i, c in enumerate(rel.columns, 1):
@@ -100,9 +93,9 @@ Example: PROG -o --socket=/run/mysqld/mysqld.sock -d tab bench out/zerv"""
         path = src.path
         if src.command is not None:
             # A pipe through a named FIFO: the writer starts when LOAD DATA opens it.
-            path = load.path(f"{rel}.{src.k}.fifo")
+            path = load.work.path(f"{rel}.{src.k}.fifo")
             os.mkfifo(path)
-            load.spawn(["bash", "-c", f"exec >{quote(path)} && {src.shell()}"])
+            load.work.spawn(["bash", "-c", f"exec >{quote(path)} && {src.shell()}"])
         return f"""SELECT 'loading', '{rel}', '{src.k}';
 LOAD DATA LOCAL INFILE {sql_string(path)} INTO TABLE {rel} CHARACTER SET binary
   FIELDS TERMINATED BY '{sep}' ESCAPED BY '' LINES TERMINATED BY '\\n'
@@ -117,22 +110,22 @@ INSERT INTO zervgen_refused VALUES ('{rel}', @@warning_count);
                  "CREATE TEMPORARY TABLE zervgen_refused (rel VARCHAR(10), refused INT,",
                  "  CONSTRAINT rows_did_not_load_exactly CHECK (refused = 0));",
                  load.sql_tables()]
-        for rel in load.relations:
+        for rel in load.run.relations:
             for src in load.sources(rel):
                 lines.append(self.load_sql(load, rel, src))
             lines.append(f"SELECT 'count', '{rel}', COUNT(*) FROM {rel};")
         self.run(load, "load", "\n".join(lines))
-        for rel in load.relations:
+        for rel in load.run.relations:
             load.loaded_count(rel, self.counts[rel.name])
         # The keys only after the counts: a relation of too many rows says
         # so, not that its key repeats.
         lines = [f"USE {self.stage_name};"]
-        for rel in load.relations:
+        for rel in load.run.relations:
             lines += [f"SELECT 'keying', '{rel}', '1';", load.sql_keys(rel)]
-        lines.append(f"ANALYZE TABLE {', '.join(r.name for r in load.relations)};")
-        if load.check_cols:
-            for rel in load.relations:
-                for c in load.stat_columns(rel):
+        lines.append(f"ANALYZE TABLE {', '.join(r.name for r in load.run.relations)};")
+        if load.opts.check_cols:
+            for rel in load.run.relations:
+                for c in load.run.stat_columns(rel):
                     c = c["name"]
                     lines.append(f"SELECT 'stat', '{rel}', '{c}', MIN(`{c}`), MAX(`{c}`),"
                                  f" COUNT(DISTINCT `{c}`) FROM {rel};")
@@ -143,7 +136,7 @@ INSERT INTO zervgen_refused VALUES ('{rel}', @@warning_count);
         failure the load ends with its reason."""
         p = self.run_client(load, name, sql)
         status = p.wait()
-        for rel in load.relations:
+        for rel in load.run.relations:
             for src in load.sources(rel):
                 failed = src.gen_failure()
                 if failed:
@@ -151,7 +144,7 @@ INSERT INTO zervgen_refused VALUES ('{rel}', @@warning_count);
         if status != 0:
             fail_load(self.failure(load, name))
         self.counts = getattr(self, "counts", {})
-        with open(load.path(f"{name}.out"), encoding="utf-8", errors="replace") as f:
+        with open(load.work.path(f"{name}.out"), encoding="utf-8", errors="replace") as f:
             for line in f:
                 w = line.rstrip("\n").split("\t")
                 if w[0] == "count":
@@ -163,21 +156,23 @@ INSERT INTO zervgen_refused VALUES ('{rel}', @@warning_count);
         """Why the client ended early: a warning of LOAD DATA, or the client's
         own error."""
         rel = src = None
-        with open(load.path(f"{name}.out"), encoding="utf-8", errors="replace") as f:
+        with open(load.work.path(f"{name}.out"), encoding="utf-8", errors="replace") as f:
             for line in f:
                 w = line.rstrip("\n").split("\t")
                 if w[0] in ("loading", "keying") and len(w) >= 3:
-                    rel = load.relation(w[1])
+                    rel = load.run.relation(w[1])
                     src = load.sources(rel)[int(w[2]) - 1]
                 elif w[0] in ("Warning", "Note", "Error") and len(w) >= 3 and rel:
                     m = re.match(r"Row ([0-9]+) (was truncated|doesn.t contain data)", w[2])
                     if m:
                         more = "more" if m.group(2) == "was truncated" else "fewer"
-                        return (f"{rel}: {src.name}: row {m.group(1)}: expected {len(rel.columns)}"
-                                f" fields separated by '{load.delim_word}', found {more}")
+                        n = len(rel.columns)
+                        return (f"{rel}: {src.name}: row {m.group(1)}: expected {n}"
+                                f" field{'s' if n > 1 else ''} separated by"
+                                f" '{load.opts.delim_word}', found {more}")
                     return f"{rel}: {src.name}: {w[2]}"
         where = f"{rel}: {src.name}: " if rel else ""
-        return where + first_error(load.path(f"{name}.err"))
+        return where + first_error(load.work.path(f"{name}.err"))
 
     def columns(self, load):
         return self.stats
@@ -193,17 +188,17 @@ INSERT INTO zervgen_refused VALUES ('{rel}', @@warning_count);
             return p.stderr.decode("utf-8", errors="replace").strip()
         existing = set(p.stdout.decode().split())
         pairs = []
-        for rel in load.relations:
+        for rel in load.run.relations:
             if rel.name in existing:
                 pairs.append(f"`{self.target}`.{rel} TO {self.stage_name}.old_{rel}")
             pairs.append(f"{self.stage_name}.{rel} TO `{self.target}`.{rel}")
         p = self.run_client(load, "swap", f"SELECT CONNECTION_ID(); RENAME TABLE {', '.join(pairs)};\n",
                             start_new_session=True)
-        return None if p.wait() == 0 else first_error(load.path("swap.err"))
+        return None if p.wait() == 0 else first_error(load.work.path("swap.err"))
 
     def swap_done(self, load):
         try:
-            with open(load.path("swap.out")) as f:
+            with open(load.work.path("swap.out")) as f:
                 ident = f.readline().strip()
         except OSError:
             ident = ""
@@ -218,7 +213,7 @@ INSERT INTO zervgen_refused VALUES ('{rel}', @@warning_count);
                 time.sleep(0.1)
         return ask(self.client + ["-e", "SELECT COUNT(*) FROM information_schema.tables WHERE"
                                   f" table_schema = '{self.stage_name}' AND table_name ="
-                                  f" '{load.relations[0]}'"]) == "0"
+                                  f" '{load.run.relations[0]}'"]) == "0"
 
     def cleanup(self, load):
         subprocess.run(self.client + ["-e", f"DROP DATABASE IF EXISTS {self.stage_name}"],

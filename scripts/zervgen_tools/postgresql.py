@@ -57,8 +57,8 @@ class Session:
         self.name = name
         self.sent = 0
         self.answered = 0
-        with open(load.path(f"{name}.err"), "wb") as err:
-            self.p = load.spawn(backend.psql + ["-A", "-t", "-f", "-"], stdin=subprocess.PIPE,
+        with open(load.work.path(f"{name}.err"), "wb") as err:
+            self.p = load.work.spawn(backend.psql + ["-A", "-t", "-f", "-"], stdin=subprocess.PIPE,
                                 stdout=subprocess.PIPE, stderr=err)
 
     def send(self, script):
@@ -97,8 +97,7 @@ class Session:
 class Backend:
     target_args = []
     fixed_ok = True
-    extra_options = ""
-    extra_usage = ""
+    extra_options = ()
     sqlfile = "postgresql.sql"
     jobs_text = "N concurrent sessions load the N parts."
     usage_intro = """Replaces the tables hundred, tenpcnt, tiny, uniques and updates of the current
@@ -107,11 +106,8 @@ loaded with COPY; adds the primary keys and runs ANALYZE. On any failure the
 database stays as it was.
 Connection settings come from PGHOST, PGPORT, PGDATABASE, PGUSER, ...
 Example: PGDATABASE=bench PROG -d '|' out/zerv"""
-    # The proof runs beside the COPY sessions (common.Load.run).
+    # The proof runs beside the COPY sessions (loader.Load.execute).
     proves_alongside = True
-
-    def option(self, c, value):
-        pass
 
     def setup(self, load):
         self.psql = [os.environ.get("PSQL", "psql"), "-X", "-q", "-v", "ON_ERROR_STOP=1"]
@@ -133,9 +129,9 @@ Example: PGDATABASE=bench PROG -d '|' out/zerv"""
         start here, so that their connections are made while these run."""
         if load.proof is None:
             self.refuse_backslashes(load)
-        self.copiers = [Session(self, load, f"copy.{k}") for k in range(1, load.jobs + 1)]
+        self.copiers = [Session(self, load, f"copy.{k}") for k in range(1, load.opts.jobs + 1)]
         self.keyer = Session(self, load, "key")
-        names = ", ".join(f"'{r}'" for r in load.relations)
+        names = ", ".join(f"'{r}'" for r in load.run.relations)
         # Views, foreign keys and other objects on the old tables would make
         # the final DROP fail after all the work.
         lines = ["SELECT 'schema|' || quote_ident(current_schema());",
@@ -147,8 +143,8 @@ Example: PGDATABASE=bench PROG -d '|' out/zerv"""
       AND c.relnamespace = current_schema()::regnamespace AND c.relname IN ({names})
       AND coalesce(r.ev_class, k.conrelid, 0) <> c.oid LIMIT 1;"""]
         probe = []
-        if not (load.zervgen or load.fixed or os.environ.get("ZERVGEN_CLIENT_READS", "0") != "0"):
-            for rel in load.relations:
+        if not (load.opts.zervgen or load.opts.fixed or os.environ.get("ZERVGEN_CLIENT_READS", "0") != "0"):
+            for rel in load.run.relations:
                 for src in load.sources(rel):
                     if os.path.getsize(src.path) == 0:
                         continue
@@ -157,20 +153,28 @@ Example: PGDATABASE=bench PROG -d '|' out/zerv"""
                                  f" {st.st_size}, {int(st.st_mtime)}")
         if probe:
             # The server reads a file itself only when it is the same file:
-            # same size and time, and readable by the server. Only asked of a
-            # role that may read server files: for another one the functions
-            # are not even callable.
+            # same size and time, and readable by the server; a file in a
+            # folder the server may not enter is sent by psql. Only asked of
+            # a role that may read server files: for another one the
+            # functions are not even callable.
             lines.append(f"""SELECT rolsuper OR pg_has_role(current_user, 'pg_read_server_files', 'MEMBER')
     AS zervgen_reads FROM pg_roles WHERE rolname = current_user \\gset
 \\if :zervgen_reads
-SELECT 'probe|' || p.id || '|' || coalesce(s.size = p.size
-      AND extract(epoch FROM s.modification)::bigint = p.mtime
-      AND length(pg_read_binary_file(p.path, 0, 1, true)) = 1, false)
-    FROM ({' UNION ALL '.join(probe)}) AS p(id, path, size, mtime), pg_stat_file(p.path, true) AS s;
+CREATE FUNCTION pg_temp.zervgen_reads(fpath text, fsize bigint, fmtime bigint) RETURNS boolean
+  LANGUAGE plpgsql AS $f$
+BEGIN
+  RETURN coalesce((SELECT s.size = fsize AND extract(epoch FROM s.modification)::bigint = fmtime
+                     FROM pg_stat_file(fpath, true) AS s), false)
+    AND coalesce(length(pg_read_binary_file(fpath, 0, 1, true)) = 1, false);
+EXCEPTION WHEN others THEN
+  RETURN false;
+END$f$;
+SELECT 'probe|' || p.id || '|' || pg_temp.zervgen_reads(p.path, p.size, p.mtime)
+    FROM ({' UNION ALL '.join(probe)}) AS p(id, path, size, mtime);
 \\endif""")
         out = self.copiers[0].run("\n".join(lines))
         if out is None:
-            fail_load(first_error(load.path("copy.1.err")))
+            fail_load(first_error(load.work.path("copy.1.err")))
         for line in out:
             tag, _, rest = line.partition("|")
             if tag == "schema":
@@ -187,9 +191,9 @@ SELECT 'probe|' || p.id || '|' || coalesce(s.size = p.size
     def refuse_backslashes(self, load):
         """No generated field holds a backslash; COPY would read one as an
         escape and load another value than the file's."""
-        if load.zervgen or load.fixed or load.proven:
+        if load.opts.zervgen or load.opts.fixed or load.run.proven:
             return
-        for rel in load.relations:
+        for rel in load.run.relations:
             for src in load.sources(rel):
                 if os.path.getsize(src.path) == 0:
                     continue
@@ -206,15 +210,15 @@ SELECT 'probe|' || p.id || '|' || coalesce(s.size = p.size
         """The psql lines that load one source of rel into the new table (or
         table) and print its row count."""
         columns = ", ".join(f'"{c["name"]}"' for c in rel.columns)
-        delim = "E'\\t'" if load.delim == b"\t" else f"'{load.delim.decode()}'"
+        delim = "E'\\t'" if load.opts.delim == b"\t" else f"'{load.opts.delim.decode()}'"
         options = f"FORMAT text, DELIMITER {delim}"
-        frozen = load.jobs == 1 and table is None
+        frozen = load.opts.jobs == 1 and table is None
         table = table or f"{self.stage_name}.{rel}"
         lines = ["SET datestyle = 'ISO, MDY'; SET synchronous_commit = off;"]
         if frozen:
             lines.append(f"BEGIN; TRUNCATE {table};")
             options += ", FREEZE"
-        split = load.fixed
+        split = load.opts.fixed
         if src.command is None and not split and self.server_reads.get(f"{rel} {src.k}"):
             lines.append(f"COPY {table} ({columns}) FROM {sql_string(os.path.realpath(src.path))} ({options});")
         elif src.command is None and not split:
@@ -224,7 +228,7 @@ SELECT 'probe|' || p.id || '|' || coalesce(s.size = p.size
             if split:
                 shell = (f"set -o pipefail; {shell} | {quote(sys.executable)} {quote(ROWS_PY)}"
                          f" fixed {rows.fixed_widths(rel.columns)}")
-            script = load.path(f"{rel}.{src.k}.sh")
+            script = load.work.path(f"{rel}.{src.k}.sh")
             with open(script, "w") as f:
                 f.write(shell + "\n")
             lines.append(f"\\copy {table} ({columns}) FROM PROGRAM {sql_string('bash ' + quote(script))} ({options})")
@@ -246,14 +250,14 @@ END$$;
     def key_script(self, load, rel):
         # The proof (or zervgen itself) makes a scan for the checks
         # redundant: a load whose proof does not prove every file fails.
-        not_valid = load.proof is not None or bool(load.zervgen)
+        not_valid = load.proof is not None or bool(load.opts.zervgen)
         lines = [f"SET maintenance_work_mem = '{self.key_memory}'; SET search_path = {self.stage_name};",
                  "SET client_min_messages = warning; SET synchronous_commit = off;",
                  self.add_checks(load, rel, rel, not_valid=not_valid),
                  load.sql_keys(rel), f"ANALYZE {rel};"]
-        if load.check_cols:
+        if load.opts.check_cols:
             parts = []
-            for col in load.stat_columns(rel):
+            for col in load.run.stat_columns(rel):
                 c = col["name"]
                 low, high = f'min("{c}")::text', f'max("{c}")::text'
                 if col["type"] == "date":  # whatever the session's DateStyle
@@ -264,11 +268,11 @@ END$$;
         return "\n".join(lines)
 
     def run_script(self, load, name, script, **kw):
-        with open(load.path(f"{name}.sql"), "w") as f:
+        with open(load.work.path(f"{name}.sql"), "w") as f:
             f.write(script)
-        out = open(load.path(f"{name}.out"), "wb")
-        err = open(load.path(f"{name}.err"), "wb")
-        p = load.spawn(self.psql + ["-A", "-t", "-f", load.path(f"{name}.sql")],
+        out = open(load.work.path(f"{name}.out"), "wb")
+        err = open(load.work.path(f"{name}.err"), "wb")
+        p = load.work.spawn(self.psql + ["-A", "-t", "-f", load.work.path(f"{name}.sql")],
                        stdin=subprocess.DEVNULL, stdout=out, stderr=err, **kw)
         out.close()
         err.close()
@@ -280,10 +284,10 @@ END$$;
         failed = src.gen_failure()
         if failed:
             return failed
-        with open(load.path(f"{name}.err"), encoding="utf-8", errors="replace") as f:
+        with open(load.work.path(f"{name}.err"), encoding="utf-8", errors="replace") as f:
             text = f.read()
         m = re.search(r"ERROR: *(.*)", text)
-        error = m.group(1) if m else first_error(load.path(f"{name}.err"))
+        error = m.group(1) if m else first_error(load.work.path(f"{name}.err"))
         m = re.search(r"^CONTEXT: +COPY [^,]+, line ([0-9]+)", text, re.M)
         row = f"row {m.group(1)}: " if m else ""
         m = re.search(r'"zervgen-bad: ([^"]*)"', error)
@@ -295,7 +299,7 @@ END$$;
         """Why rel's checks or key failed. A CHECK constraint that some row
         breaks is found again by loading the parts into a table that has it,
         where COPY names the row."""
-        err = load.path("key.err")
+        err = load.work.path("key.err")
         with open(err, encoding="utf-8", errors="replace") as f:
             text = f.read()
         if "is violated by some row" in text:
@@ -341,7 +345,7 @@ END$$;
         # in one scan on the other core, beside the next relation's COPY.
         # With -j N the COPY sessions use every core, and checking each
         # unproven row as it comes costs less than a scan afterwards.
-        unchecked = load.jobs == 1 or load.proof is not None or bool(load.zervgen)
+        unchecked = load.opts.jobs == 1 or load.proof is not None or bool(load.opts.zervgen)
         lines = ["SET client_min_messages = warning;", f"CREATE SCHEMA {s};",
                  f"SET search_path = {s};", load.sql_tables(),
                  f"""CREATE TABLE zervgen_checks AS SELECT c.relname::text AS rel, k.conname::text,
@@ -354,7 +358,7 @@ END$$;
   END LOOP; END$$;""")
         else:
             lines.append("DELETE FROM zervgen_checks;")
-        for rel in load.relations:
+        for rel in load.run.relations:
             if rel.fill is None:
                 continue
             fill = rel.fill["name"]
@@ -365,10 +369,10 @@ END$$;
                 lines.append(f"ALTER TABLE {rel} ADD CONSTRAINT zervgen_fill_width {check};")
         lines.append("RESET search_path;")
         if self.copiers[0].run("\n".join(lines)) is None:
-            fail_load(first_error(load.path("copy.1.err")))
+            fail_load(first_error(load.work.path("copy.1.err")))
         # A relation of a constant (small) count last: the key build of the
         # last large relation overlaps its load.
-        order = sorted(load.relations, key=lambda r: r.constant)
+        order = sorted(load.run.relations, key=lambda r: r.constant)
         for rel in order:
             self.load_relation(load, rel)
         for session in self.copiers:
@@ -386,7 +390,7 @@ END$$;
 
     def columns(self, load):
         out = []
-        for rel in load.relations:
+        for rel in load.run.relations:
             for line in self.key_out[rel.name]:
                 w = line.split()
                 if len(w) == 6 and w[0] == "zervgen-stat":
@@ -403,9 +407,9 @@ END$$;
         s = self.stage_name
         lines = ["SET client_min_messages = warning;", "BEGIN;", f"SET LOCAL search_path = {s};"]
         lines += [f"ALTER TABLE {rel} DROP CONSTRAINT zervgen_fill_width;"
-                  for rel in load.relations if rel.fill is not None]
-        lines.append("DROP TABLE IF EXISTS " + ", ".join(f"{self.target}.{r}" for r in load.relations) + ";")
-        lines += [f"ALTER TABLE {rel} SET SCHEMA {self.target};" for rel in load.relations]
+                  for rel in load.run.relations if rel.fill is not None]
+        lines.append("DROP TABLE IF EXISTS " + ", ".join(f"{self.target}.{r}" for r in load.run.relations) + ";")
+        lines += [f"ALTER TABLE {rel} SET SCHEMA {self.target};" for rel in load.run.relations]
         lines += ["DROP TABLE zervgen_checks;", f"DROP SCHEMA {s};", "COMMIT;"]
         os.environ["PGAPPNAME"] = f"{s}_swap"
         p = self.run_script(load, "swap", "\n".join(lines) + "\n", start_new_session=True)
@@ -414,7 +418,7 @@ END$$;
             # psql ran every line, COMMIT included, without an error.
             self.swapped = True
             return None
-        return first_error(load.path("swap.err"))
+        return first_error(load.work.path("swap.err"))
 
     def swap_done(self, load):
         """Once no session of the swap is left, the new tables are in place

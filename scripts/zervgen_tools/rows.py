@@ -69,7 +69,7 @@ def what_of(col):
     if col["type"] == "text":
         low, high = col["min_length"], col["max_length"]
         length = f"{low}" if low == high else f"{low} to {high}"
-        return f"{name}: not {length} printable ASCII characters"
+        return f"{name}: not {length} printable ASCII character{'s' if high > 1 else ''}"
     low, high = number_range(col)
     point = f" with .{'0' * col['decimals']}" if col["decimals"] else ""
     return f"{name}: not a whole number{point} within {low}..{high}"

@@ -18,10 +18,9 @@ BATCH = 10000
 
 
 class Backend:
-    target_args = ["DATABASE"]
+    target_args = [("DATABASE", "the SQLite database file (created when missing)")]
     fixed_ok = True
-    extra_options = ""
-    extra_usage = ""
+    extra_options = ()
     sqlfile = "sqlite.sql"
     jobs_text = "SQLite reads the parts one after another in one session."
     usage_intro = """Replaces the tables hundred, tenpcnt, tiny, uniques and updates in the SQLite
@@ -29,19 +28,16 @@ database file DATABASE (SQLFILE, by default sqlite.sql of this package) with a
 run's rows and runs ANALYZE. On any failure the database stays as it was.
 Example: PROG -d tab bench.db out/zerv"""
 
-    def option(self, c, value):
-        pass
-
     def setup(self, load):
         self.con = None
         self.schema_version = None
 
     def precheck(self, load):
         try:
-            self.con = sqlite3.connect(load.targets[0], isolation_level=None)
+            self.con = sqlite3.connect(load.opts.targets[0], isolation_level=None)
             self.schema_version = self.con.execute("PRAGMA schema_version").fetchone()[0]
         except sqlite3.Error as e:
-            fail_load(f"{load.targets[0]}: {e}")
+            fail_load(f"{load.opts.targets[0]}: {e}")
 
     def rows_of(self, load, src):
         """The rows (bytes, no line feed) of one source, numbered from 1."""
@@ -51,7 +47,7 @@ Example: PROG -d tab bench.db out/zerv"""
                     yield n, line[:-1] if line.endswith(b"\n") else line
             return
         with open(src.err, "wb") as err:
-            p = load.spawn(src.command, stdout=subprocess.PIPE, stderr=err)
+            p = load.work.spawn(src.command, stdout=subprocess.PIPE, stderr=err)
         for n, line in enumerate(p.stdout, 1):
             yield n, line[:-1] if line.endswith(b"\n") else line
         p.stdout.close()
@@ -62,8 +58,8 @@ Example: PROG -d tab bench.db out/zerv"""
     def load_relation(self, load, rel):
         # Rows from a proven file or from zervgen itself are only converted;
         # any other file has every field checked.
-        checked = not (load.proven or load.zervgen)
-        convert = rows.converter(rel.checked if checked else rel.columns, load.delim, load.fixed,
+        checked = not (load.run.proven or load.opts.zervgen)
+        convert = rows.converter(rel.checked if checked else rel.columns, load.opts.delim, load.opts.fixed,
                                  checked)
         names = ", ".join(f'"{c["name"]}"' for c in rel.columns)
         insert = f"INSERT INTO {rel} ({names}) VALUES ({', '.join('?' * len(rel.columns))})"
@@ -106,9 +102,9 @@ Example: PROG -d tab bench.db out/zerv"""
 
     def stage(self, load):
         self.run_sql("BEGIN;\n" + load.sql_tables())
-        for rel in load.relations:
+        for rel in load.run.relations:
             self.load_relation(load, rel)
-        for rel in load.relations:
+        for rel in load.run.relations:
             for key in load.sql_keys(rel).splitlines():
                 try:
                     self.con.execute(key)
@@ -120,8 +116,8 @@ Example: PROG -d tab bench.db out/zerv"""
 
     def columns(self, load):
         out = []
-        for rel in load.relations:
-            for c in load.stat_columns(rel):
+        for rel in load.run.relations:
+            for c in load.run.stat_columns(rel):
                 c = c["name"]
                 low, high, n = self.con.execute(
                     f'SELECT min("{c}"), max("{c}"), count(DISTINCT "{c}") FROM {rel}').fetchone()
@@ -137,7 +133,7 @@ Example: PROG -d tab bench.db out/zerv"""
 
     def swap_done(self, load):
         try:
-            con = sqlite3.connect(load.targets[0])
+            con = sqlite3.connect(load.opts.targets[0])
             now = con.execute("PRAGMA schema_version").fetchone()[0]
             con.close()
         except sqlite3.Error:

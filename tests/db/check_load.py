@@ -391,7 +391,7 @@ def load_and_check(res, dbs, case, prefix, delim, report, load_args, fixed=False
 
 def check_counts_printed(res, where, stdout, report, against):
     """The loader's count lines, and what it says it checked them against."""
-    found = re.findall(r"^(\w+) +(\d+) rows: (.*)$", stdout, re.M)
+    found = re.findall(r"^(\w+) +(\d+) rows?: (.*)$", stdout, re.M)
     counts = {t: n for t, n, _ in found}
     want = {t: str(1 if t == "tiny" else report.rows) for t, _, _ in RELATIONS}
     res.check(counts == want, where, f"the loader printed the counts {counts}")
@@ -502,14 +502,21 @@ INTERRUPTS = 9  # per loader: three of each kind
 def check_settings(res, pg, maria, work, comma, fixed, socket):
     """A folder whose name holds a quote, blanks and a non-ASCII letter, read
     by every loader (PostgreSQL once by the server and once through psql,
-    and in fixed format); a view on an old table refused before any
+    and in fixed format); a folder the PostgreSQL server may not enter; a view on an old table refused before any
     loading; MariaDB's server named with -o alone."""
     odd = os.path.join(work, "w\u00f6rk 'q' dir")
     os.makedirs(odd)
     for prefix, name in ((comma[0], "zerv"), (fixed[0], "fixd")):
         for suffix in ("hun", "ten", "tny", "uni", "upd", "rpt"):
             shutil.copy(f"{prefix}.{suffix}", os.path.join(odd, f"{name}.{suffix}"))
+    # A folder the server may not enter: psql sends the files.
+    private = os.path.join(work, "private")
+    os.makedirs(private)
+    for suffix in ("hun", "ten", "tny", "uni", "upd", "rpt"):
+        shutil.copy(f"{comma[0]}.{suffix}", os.path.join(private, f"zerv.{suffix}"))
+    os.chmod(private, 0o700)
     cases = [(pg, [os.path.join(odd, "zerv")], {}),
+             (pg, [os.path.join(private, "zerv")], {}),
              (pg, [os.path.join(odd, "zerv")], {"ZERVGEN_CLIENT_READS": "1"}),
              (pg, ["-d", "fixed", os.path.join(odd, "fixd")], {}),
              (Sqlite(os.path.join(odd, "odd.db")), [os.path.join(odd, "zerv")], {}),

@@ -25,7 +25,7 @@ import unittest
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(REPO, "scripts"))
 
-from zervgen_tools import common, interface, rows, sqlite  # noqa: E402
+from zervgen_tools import cli, interface, loader, rows, sqlite  # noqa: E402
 
 ZERVGEN = None
 GOOD = b"115,792792793,167,-459595960.00,292929293,292929293,1/26/1968,YVFU9KHk7E,BBWp:aE9DYCDfEqJ3F:c,e1dm aUeU ,qUNGs"
@@ -109,6 +109,9 @@ class FieldRules(unittest.TestCase):
         with self.assertRaisesRegex(rows.BadField, r"key: not a whole number within 0\.\.0"):
             rows.converter(tiny, b",", False, True)(b"1")
         self.assertEqual(convert(with_field(6, b"2/29/1904"))[6], "1904-02-29")
+        one = described(["-n", "2000", "-fc", "1"], "hundred")
+        with self.assertRaisesRegex(rows.BadField, r"^fill: not 1 printable ASCII character: 'ab'$"):
+            rows.converter(one, b",", False, True)(with_field(10, b"ab"))
 
     def test_fixed_splitter(self):
         widths = rows.widths_of(described(["-n", "100"], "hundred"))
@@ -161,7 +164,7 @@ class RealRuns(unittest.TestCase):
 
 
 def new_load(argv):
-    load = common.Load(sqlite.Backend(), "zervgen-load sqlite",
+    load = loader.Load(sqlite.Backend(), "zervgen-load sqlite",
                        {"signalled": None, "holding": False, "critical": False},
                        os.path.join(REPO, "sql"))
     load.setup(argv)
@@ -174,13 +177,13 @@ def decide(argv):
     refusal."""
     load = new_load(argv)
     try:
-        load.find_record()
-        load.check_files()
+        load.run.find_record()
+        load.run.check_files()
         load.prove()
-        data_args = load.record.doc["data_args"] if load.record else None
-        return ("proven" if load.proven else "unproven"), data_args, load
-    except common.Failure as e:
-        return "refused", str(e), load
+        data_args = load.run.record.doc["data_args"] if load.run.record else None
+        return ("proven" if load.run.proven else "unproven"), data_args, load.run
+    except cli.Failure as e:
+        return "refused", str(e), load.run
     finally:
         load.finish()
 
@@ -193,18 +196,18 @@ class Relations(unittest.TestCase):
     def test_without_record(self):
         with tempfile.TemporaryDirectory() as tmp:
             zervgen(tmp, "-n", "3000", "-fc", "9")
-            outcome, data_args, load = decide(["-z", ZERVGEN, "x.db", tmp])
-            self.assertEqual((outcome, data_args, load.record), ("unproven", None, None))
-            self.assertEqual([r.name for r in load.relations],
+            outcome, data_args, run = decide(["-z", ZERVGEN, "x.db", tmp])
+            self.assertEqual((outcome, data_args, run.record), ("unproven", None, None))
+            self.assertEqual([r.name for r in run.relations],
                              ["hundred", "tenpcnt", "tiny", "uniques", "updates"])
-            self.assertEqual(load.fill_width, 9)
-            rel = load.relation("hundred")
+            self.assertEqual(run.fill_width, 9)
+            rel = run.relation("hundred")
             key, signed, fill = rel.checked[0], rel.checked[2], rel.checked[-1]
             self.assertEqual((key["name"], key["min"], key["max"]), ("key", 0, None))
             self.assertEqual((signed["name"], signed["min"], signed["max"]), ("signed", 100, 199))
             self.assertEqual((fill["name"], fill["min_length"], fill["max_length"]), ("fill", 9, 9))
             self.assertEqual(rel.fill, rel.columns[-1])
-            tiny = load.relation("tiny")
+            tiny = run.relation("tiny")
             self.assertEqual((tiny.constant, tiny.rows, tiny.fill, len(tiny.columns)), (True, 1, None, 1))
             self.assertEqual((rel.constant, rel.rows), (False, None))
             # The keys of the run's 3000 rows go beyond the 100 rows described.
@@ -263,6 +266,9 @@ class Records(unittest.TestCase):
         zervgen(self.path("one"), "-n", "2000")
         zervgen(self.path("one"), "-hu", "-n", "2000", "-f", "other.hun", "-r", "zerv.rpt")
         zervgen(self.path("whole"), "-n", "2000", "-r", "zerv.rpt")
+        zervgen(self.path("one part"), "-n", "2000", "-parts", "1", "-part", "1")
+        zervgen(self.path("one part, its manifest"), "-n", "2000", "-parts", "1", "-part", "1",
+                "-manifest", "zerv.manifest")
         for k in ("1", "2"):
             zervgen(self.path("whole"), "-n", "2000", "-parts", "2", "-part", k)
         shutil.copytree(self.path("m"), self.path("m-bad"))
@@ -303,6 +309,9 @@ class Records(unittest.TestCase):
             ("a run of another delimiter", ["-d", "|"], "m", "refused",
              ["hundred", "expected 10 or 11 fields separated by '|', found 1 "]),
             ("part files with a whole run's report", ["-j", "2"], "whole", "proven", dc),
+            ("the part files of -parts 1", [], "one part", "unproven", None),
+            ("the part files of -parts 1, the manifest", [], "one part, its manifest", "proven",
+             dc),
             ("a zervgen whose -verify cannot run", ["-z", no_verify], "whole", "refused",
              ["cannot prove the files with", "Unknown option, '-verify'", "-M MANIFEST"]),
             ("a -verify that says more than its JSON", ["-z", decoy], "whole", "proven", dc),

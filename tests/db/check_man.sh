@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# check_man.sh: the man page renders without warnings, names every option of
-# the help text and every installed program, and installs with the program,
-# the table scripts and the loader where they belong; the installed loader runs
+# check_man.sh: the man pages render without warnings and name every option
+# of the help texts (zervgen's, and zervgen-load's of every database), zervgen's
+# names every installed program, and they install with the program, the
+# table scripts and the loader where they belong; the installed loader runs
 # by each of its names.
 #
 #   bash tests/db/check_man.sh ZERVGEN     (from the repo root)
@@ -31,7 +32,8 @@ prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
 cmake --install build --prefix "$prefix" >/dev/null
 loaders=(zervgen-load zervgen-load-postgresql zervgen-load-sqlite zervgen-load-mariadb)
-for file in bin/zervgen share/man/man1/zervgen.1 share/zervgen/scripts/zervgen_tools/common.py \
+for file in bin/zervgen share/man/man1/zervgen.1 share/man/man1/zervgen-load.1 \
+  share/zervgen/scripts/zervgen_tools/loader.py \
   share/zervgen/sql/postgresql.sql share/zervgen/sql/sqlite.sql share/zervgen/sql/mariadb.sql \
   "${loaders[@]/#/bin/}"; do
   [[ -e $prefix/$file ]] || fail "cmake --install did not install $file"
@@ -53,6 +55,23 @@ done
     loaded=$(zervgen-load-sqlite run.db run) &&
     grep -qx 'hundred         100 rows: the same as the other large relations (no report); not proven: every field checked' <<<"$loaded"
 ) || fail "the installed loader does not run by its names"
+
+# zervgen-load: its own man page, installed, renders without warnings and
+# names every option that the help of each database names.
+page=$prefix/share/man/man1/zervgen-load.1
+warnings=$(LC_ALL=C groff -ww -man -Tutf8 -z "$page" 2>&1)
+[[ -z $warnings ]] || fail "groff warns on zervgen-load.1: $warnings"
+rendered_load=$(LC_ALL=C groff -man -Tascii -P-cbou "$page" 2>/dev/null)
+grep -q -- zervgen-load <<<"$rendered" || fail "the man page does not name zervgen-load(1)"
+for db in postgresql sqlite mariadb; do
+  help=$("$prefix/bin/zervgen-load" "$db" --help) || fail "zervgen-load $db --help failed"
+  options=$(grep -oE '^  -[a-zA-Z]|^  -h, --help' <<<"$help" | sed 's/^  //; s/, / /')
+  [[ -n $options ]] || fail "zervgen-load $db --help names no option"
+  for option in $options; do
+    grep -qE -- "(^|[[:space:][|(])$option([[:space:]|,)]|\]|$)" <<<"$rendered_load" ||
+      fail "option $option of zervgen-load $db --help is not in zervgen-load.1"
+  done
+done
 
 # zervgen-slurm: its own man page, installed beside zervgen and named in
 # zervgen's page; installed, it runs by name.

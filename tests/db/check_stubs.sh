@@ -76,7 +76,8 @@ chmod +x "$tmp/bin/psql" "$tmp/bin/mariadb"
 export PATH=$tmp/bin:$PATH
 
 # expect NAME STATUS TEXT CMD...: CMD ends with STATUS and its output (both
-# streams) holds TEXT; an expected failure is one line on standard error.
+# streams) holds TEXT; an expected failure (status 1, or 2 for a usage
+# error) is one line on standard error.
 expect() {
   local name=$1 status=$2 text=$3 rc=0 out err
   shift 3
@@ -85,7 +86,7 @@ expect() {
   err=$(cat "$tmp/err")
   if [[ $rc -ne $status || "$out$err" != *"$text"* ]]; then
     fail "$name: status $rc, output '$out$err'; expected status $status and '$text'"
-  elif ((status == 1)) && [[ $(wc -l <<<"$err") -ne 1 ]]; then
+  elif ((status == 1 || status == 2)) && [[ $(wc -l <<<"$err") -ne 1 ]]; then
     fail "$name: $(wc -l <<<"$err") lines on standard error: $err"
   else
     passed=$((passed + 1))
@@ -101,32 +102,34 @@ mkdir "$tmp/run" "$tmp/parts"
 
 # The names: a subcommand per database, and none.
 expect "subcommand" 0 "-o OPTION" "$repo/scripts/zervgen-load" mariadb -h
-expect "no subcommand" 2 "postgresql|sqlite|mariadb" "$repo/scripts/zervgen-load" oracle x
+expect "no subcommand" 2 "invalid choice: 'oracle' (choose from 'postgresql', 'sqlite', 'mariadb')" \
+  "$repo/scripts/zervgen-load" oracle x
 
 # Options.
 expect "help" 0 "-j N" "$pg" -h
 expect "help without -j" 0 "-o OPTION" "$my" -h
-expect "unknown option" 2 "Usage:" "$pg" -x "$tmp/run"
-expect "no prefix" 2 "Usage:" "$sq"
-expect "too many arguments" 2 "Usage:" "$pg" "$tmp/run" extra
-expect "bad delimiter" 1 "unsupported delimiter ';'" "$pg" -d ';' "$tmp/run"
-expect "-j 0" 1 "-j takes a number of parts from 1 to 99" "$pg" -j 0 "$tmp/run"
-expect "-j 100" 1 "-j takes a number" "$pg" -j 100 "$tmp/run"
+expect "unknown option" 2 "load-postgresql.sh: unrecognized arguments: -x" "$pg" -x "$tmp/run"
+expect "no prefix" 2 "required: DATABASE, PREFIX" "$sq"
+expect "too many arguments" 2 "unrecognized arguments: extra" "$pg" "$tmp/run" extra
+expect "bad delimiter" 2 "unsupported delimiter ';'" "$pg" -d ';' "$tmp/run"
+expect "-j 0" 2 "-j takes a number of parts from 1 to 99" "$pg" -j 0 "$tmp/run"
+expect "-j 100" 2 "-j takes a number" "$pg" -j 100 "$tmp/run"
 expect "-j on whole files, SQLite" 1 "only $tmp/run/zerv.hun: load it without -j" "$sq" -j 2 x.db "$tmp/run"
 expect "-j 3 into SQLite" 0 "hundred         300 rows: the same as the other large relations" \
   "$sq" -j 3 "$tmp/parts.db" "$tmp/parts"
 [[ $(sqlite3 "$tmp/parts.db" 'SELECT count(*) FROM uniques') == 300 ]] ||
   fail "-j 3 into SQLite: uniques holds $(sqlite3 "$tmp/parts.db" 'SELECT count(*) FROM uniques') rows"
-expect "fixed into MariaDB" 1 "cannot be loaded into this database" "$my" -d fixed db "$tmp/run"
-expect "-R with -g" 1 "-R: with -g" "$pg" -R x.rpt -g "$zervgen" -n 100
-expect "-R unreadable" 1 "cannot read the report" "$pg" -R "$tmp/none.rpt" "$tmp/run"
+expect "fixed into MariaDB" 2 "cannot be loaded into this database" "$my" -d fixed db "$tmp/run"
+expect "-R with -g" 2 "-R: with -g" "$pg" -R x.rpt -g "$zervgen" -n 100
+expect "-R unreadable" 2 "cannot read the report" "$pg" -R "$tmp/none.rpt" "$tmp/run"
 expect "-c without a report" 1 "-c: no report" "$pg" -c -j 3 "$tmp/parts"
 # -g: the user's zervgen options, checked with zervgen -describe before
 # anything runs; what the loader sets itself is refused whether the
-# document shows it or zervgen refuses it beside the loader's own options.
+# document shows it or zervgen refuses it beside the loader's own options:
+# usage errors, status 2.
 while IFS='|' read -r words text; do
   # shellcheck disable=SC2086
-  expect "-g with $words" 1 "${text//ZERVGEN/$zervgen}" "$pg" -g "$zervgen" -n 100 $words
+  expect "-g with $words" 2 "${text//ZERVGEN/$zervgen}" "$pg" -g "$zervgen" -n 100 $words
 done <<'CASES'
 -f x|-g: do not pass -f to zervgen; the loader sets it
 -f zerv|-g: do not pass -f to zervgen; the loader sets it
@@ -143,12 +146,12 @@ done <<'CASES'
 -ff x|-g: ZERVGEN: Unknown option, 'x'.
 -hu -te|-g: ZERVGEN: Only one of "-hu", "-te", "-ti", "-un", and "-up" may be specified.
 CASES
-expect "missing table script" 1 "cannot read the table script" "$pg" -s "$tmp/none.sql" "$tmp/run"
-expect "MariaDB database name" 1 "database name 'a-b'" "$my" a-b "$tmp/run"
+expect "missing table script" 2 "cannot read the table script" "$pg" -s "$tmp/none.sql" "$tmp/run"
+expect "MariaDB database name" 2 "database name 'a-b'" "$my" a-b "$tmp/run"
 # A machine without the database's client is told what to install.
-expect "no psql" 1 "'$tmp/none/psql' not found: this loader needs PostgreSQL's client psql (Debian's postgresql-client)" \
+expect "no psql" 2 "'$tmp/none/psql' not found: this loader needs PostgreSQL's client psql (Debian's postgresql-client)" \
   env PSQL="$tmp/none/psql" "$pg" "$tmp/run"
-expect "no mariadb" 1 "'$tmp/none/mariadb' not found: this loader needs MariaDB's client mariadb (Debian's mariadb-client)" \
+expect "no mariadb" 2 "'$tmp/none/mariadb' not found: this loader needs MariaDB's client mariadb (Debian's mariadb-client)" \
   env MARIADB="$tmp/none/mariadb" "$my" db "$tmp/run"
 
 # A load through the stub: the rows of every relation counted against the
@@ -158,7 +161,7 @@ expect "stub load" 0 "hundred         200 rows: as the report $tmp/run/zerv.rpt 
 
 # -j: the part files of three parts go through three sessions per relation,
 # one part each; another count says what was found.
-expect "-j 3" 0 "tiny              1 rows" "$pg" -j 3 "$tmp/parts"
+expect "-j 3" 0 "tiny              1 row: one, as always" "$pg" -j 3 "$tmp/parts"
 for rel in hundred:hun tenpcnt:ten tiny:tny uniques:uni updates:upd; do
   for k in 1 2 3; do
     grep -qx "copy zervgen_load_[0-9]*\.${rel%:*} $tmp/parts/zerv.${rel#*:}.$k" "$STUB_LOG" ||
@@ -175,8 +178,8 @@ expect "-g -j 2" 0 "updates         100 rows: as zervgen -describe says" \
   "$pg" -j 2 -g "$zervgen" -n 100
 [[ $(grep -c '^copy .* program$' "$STUB_LOG") -eq 10 ]] ||
   fail "-g -j 2: $(grep -c '^copy .* program$' "$STUB_LOG") generator COPYs, not 10"
-expect "refused -g" 1 "-g: $zervgen: At least 100 rows must be specified." "$pg" -g "$zervgen" -n 30
-expect "refused -g, SQLite" 1 "At least 100 rows must be specified." "$sq" -g "$zervgen" "$tmp/g.db" -n 30
+expect "refused -g" 2 "-g: $zervgen: At least 100 rows must be specified." "$pg" -g "$zervgen" -n 30
+expect "refused -g, SQLite" 2 "At least 100 rows must be specified." "$sq" -g "$zervgen" "$tmp/g.db" -n 30
 # A zervgen that takes the options but fails while it writes the rows.
 cat >"$tmp/bin/zervgen-fails" <<STUB
 #!/bin/sh
@@ -193,7 +196,7 @@ expect "failing -g, SQLite" 1 "hundred: $tmp/bin/zervgen-fails -hu failed" \
 # -g: a fill width as zervgen reads it, with a blank or a '+' before it.
 for fc in ' 5' +5; do
   rm -f "$tmp/fc.db"
-  expect "-g -fc '$fc'" 0 "tiny              1 rows" "$sq" -g "$zervgen" "$tmp/fc.db" -n 100 -fc "$fc"
+  expect "-g -fc '$fc'" 0 "tiny              1 row:" "$sq" -g "$zervgen" "$tmp/fc.db" -n 100 -fc "$fc"
   [[ $(sqlite3 "$tmp/fc.db" 'SELECT count(*) FROM hundred WHERE length("fill") = 5') == 100 ]] ||
     fail "-g -fc '$fc': the fill is not of 5 characters"
 done

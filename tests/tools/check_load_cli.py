@@ -1,0 +1,168 @@
+#!/usr/bin/env python3
+"""check_load_cli.py: zervgen-load's command line, without a database.
+
+    python3 tests/tools/check_load_cli.py ZERVGEN [--loader PROGRAM]
+
+One table of command lines: the help of every name (standard output,
+status 0), every usage error (one line on standard error that names what
+was wrong, status 2), and command lines that load into SQLite (status 0, the
+count lines), among them clustered options, a value that starts with '-',
+zervgen's own options after -g and a PREFIX that starts with '-'. Then the
+backends' reads of the load: every `load.NAME` a backend reads is one the
+loader has.
+"""
+
+import argparse
+import os
+import re
+import shutil
+import sys
+import tempfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import harness  # noqa: E402
+
+OUT, ERR = "stdout", "stderr"
+ONE = "tiny              1 row: one, as always; not proven: every field checked"
+
+
+def cases(z):
+    """(name, command line after the program, status, stream, a text it
+    must hold, a text it must not hold); LOADER is zervgen-load, SQLITE
+    load-sqlite.sh, run a run of 200 rows with its report, bare one without,
+    one a run of one part (-parts 1)."""
+    usage = "see zervgen-load sqlite --help"
+    return [
+        ("zervgen-load --help", ["LOADER", "--help"], 0, OUT,
+         "zervgen-load DATABASE --help gives the options of one database", None),
+        ("zervgen-load -h", ["LOADER", "-h"], 0, OUT, "Exit status: 0 the tables are loaded", None),
+        ("zervgen-load sqlite --help", ["LOADER", "sqlite", "--help"], 0, OUT,
+         "-j N         load every relation as N parts", None),
+        ("load-sqlite.sh -h", ["SQLITE", "-h"], 0, OUT, "usage: load-sqlite.sh [-d DELIM]", None),
+        ("help in a cluster", ["SQLITE", "-ch"], 0, OUT, "-c           also check every", None),
+        ("MariaDB's help", ["LOADER", "mariadb", "--help"], 0, OUT, "-o OPTION", "-ff"),
+        ("PostgreSQL's help", ["LOADER", "postgresql", "-h"], 0, OUT, "(or -ff)", "DATABASE, then"),
+        ("the -c cost", ["LOADER", "postgresql", "-h"], 0, OUT,
+         "(adds about a third to the load's time at -n 100000", None),
+        ("zervgen-load alone", ["LOADER"], 2, ERR,
+         "zervgen-load: the following arguments are required: DATABASE", None),
+        ("unknown database", ["LOADER", "oracle", "x"], 2, ERR, "invalid choice: 'oracle'", None),
+        ("option after the operands", ["LOADER", "sqlite", "-d", "tab", "x.db", "run", "-j", "2"],
+         2, ERR, f"zervgen-load sqlite: options go before the operands: -j ({usage})", None),
+        ("help after the operands", ["SQLITE", "x.db", "run", "--help"], 2, ERR,
+         "load-sqlite.sh: options go before the operands: --help", None),
+        ("unknown option", ["LOADER", "sqlite", "-x", "x.db", "run"], 2, ERR,
+         "unrecognized arguments: -x", None),
+        ("unknown long option", ["LOADER", "sqlite", "--jobs=2", "x.db", "run"], 2, ERR,
+         "unrecognized arguments: --jobs=2", None),
+        ("too many operands", ["LOADER", "sqlite", "x.db", "run", "more"], 2, ERR,
+         "unrecognized arguments: more", None),
+        ("-j 0", ["LOADER", "sqlite", "-j", "0", "x.db", "run"], 2, ERR,
+         "-j takes a number of parts from 1 to 99", None),
+        ("-j x", ["SQLITE", "-jx", "x.db", "run"], 2, ERR, "-j takes a number of parts", None),
+        ("-j without its value", ["SQLITE", "-j"], 2, ERR, "argument -j: expected one argument",
+         None),
+        ("-M with -R", ["LOADER", "sqlite", "-M", "m", "-R", "r", "x.db", "run"], 2, ERR,
+         "-M and -R: give one record of the run", None),
+        ("-R with -g", ["LOADER", "postgresql", "-R", "x.rpt", "-g", z, "-n", "100"], 2, ERR,
+         "-R: with -g there is no run's report to read", None),
+        ("missing operand", ["LOADER", "sqlite", "x.db"], 2, ERR,
+         "the following arguments are required: PREFIX", None),
+        ("no operands", ["SQLITE"], 2, ERR,
+         "the following arguments are required: DATABASE, PREFIX", None),
+        ("bad delimiter", ["SQLITE", "-d", ";", "x.db", "run"], 2, ERR,
+         "unsupported delimiter ';'", None),
+        ("fixed format into MariaDB", ["LOADER", "mariadb", "-d", "fixed", "db", "run"], 2, ERR,
+         "fixed-format rows cannot be loaded into this database", None),
+        ("MariaDB database name", ["LOADER", "mariadb", "-z", z, "a-b", "run"], 2, ERR,
+         "database name 'a-b': use letters, digits, _ and $", None),
+        ("-o with a value of '-', no client", ["LOADER", "mariadb", "-o", "--socket=/s", "-z", z,
+                                                 "db", "run"],
+         2, ERR, "'/nonexistent/mariadb' not found: this loader needs MariaDB's client", None),
+        ("no psql", ["LOADER", "postgresql", "-z", z, "run"], 2, ERR,
+         "'/nonexistent/psql' not found", None),
+        ("-z that cannot run", ["SQLITE", "-z", "/nonexistent/zervgen", "x.db", "run"], 2, ERR,
+         "-z: cannot run '/nonexistent/zervgen'", None),
+        ("unreadable table script", ["SQLITE", "-s", "/nonexistent.sql", "x.db", "run"], 2, ERR,
+         "cannot read the table script '/nonexistent.sql' (use -s)", None),
+        ("options zervgen refuses after -g", ["SQLITE", "-g", z, "g.db", "-n", "30"], 2, ERR,
+         f"-g: {z}: At least 100 rows must be specified.", None),
+        ("options the loader sets after -g", ["SQLITE", "-g", z, "g.db", "-n", "100", "-dc", ","],
+         2, ERR, "-g: do not pass -dc to zervgen; the loader sets it", None),
+        # The files are read, so the options were: a failure, status 1.
+        ("clustered options", ["SQLITE", "-z", z, "-cj2", "x.db", "run"], 1, ERR,
+         "hundred: no part files run/zerv.hun.1 .. run/zerv.hun.2, only run/zerv.hun", None),
+        ("clustered, the value apart", ["SQLITE", "-z", z, "-cj", "0", "x.db", "run"], 2, ERR,
+         "-j takes a number of parts", None),
+        ("a load", ["SQLITE", "-z", z, "bare.db", "bare"], 0, OUT, ONE, "1 rows"),
+        ("the one part of -parts 1", ["SQLITE", "-z", z, "one.db", "one"], 0, OUT, ONE, None),
+        ("a PREFIX that starts with '-'", ["SQLITE", "-z", z, "dash.db", "-bare"], 0, OUT, ONE,
+         None),
+        ("a PREFIX that starts with '-', after --", ["SQLITE", "-z", z, "--", "dash2.db", "-bare"],
+         0, OUT, ONE, None),
+        ("zervgen's options after -g", ["LOADER", "sqlite", "-cg", z, "gen.db", "-n", "100",
+                                        "-fc", "5"], 0, OUT,
+         "tiny              1 row: as zervgen -describe says, and its minimum, maximum and"
+         " distinct values of 1 column", "1 rows"),
+    ]
+
+
+def check_reads(res, scripts):
+    """Every load.NAME (and load.NAME.ATTR) a backend reads is the loader's."""
+    sys.path.insert(0, scripts)
+    try:
+        from zervgen_tools import loader, loadopts, records
+    except ImportError as e:
+        res.check(False, "backends", f"the loader's modules: {e}")
+        return
+    have = {"opts": vars(loadopts.Options()) | {"check_cols": 0, "delim_word": 0, "jobs": 0,
+                                                "zervgen": 0, "client_options": 0},
+            "run": set(dir(records.Run)) | set(vars(records.Run(None))),
+            "work": set(dir(loader.Work)) | set(vars(loader.Work({})))}
+    load = set(dir(loader.Load)) | set(vars(loader.Load(None, "", {}, "")))
+    for name in loadopts.BACKENDS:
+        with open(os.path.join(scripts, "zervgen_tools", f"{name}.py")) as f:
+            text = f.read()
+        for first, second in set(re.findall(r"\bload\.(\w+)(?:\.(\w+))?", text)):
+            ok = first in load and (not second or first not in have or second in have[first])
+            res.check(ok, f"{name}.py", f"reads load.{first}{'.' + second if second else ''},"
+                                        " which the loader does not have")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("zervgen")
+    parser.add_argument("--loader", default=harness.LOADER)
+    args = parser.parse_args()
+    z = os.path.abspath(args.zervgen)
+    loader = os.path.abspath(args.loader)
+    names = {"LOADER": loader, "SQLITE": os.path.join(os.path.dirname(loader), "load-sqlite.sh")}
+    res = harness.Results("zervgen-load's command line")
+    tmp = tempfile.mkdtemp()
+    try:
+        for folder, extra in (("run", ["-r", "run/zerv.rpt"]), ("bare", []),
+                              ("one", ["-parts", "1", "-part", "1"])):
+            os.makedirs(os.path.join(tmp, folder))
+            harness.run([z, "-n", "200", "-f", f"{folder}/zerv"] + extra, cwd=tmp).check_returncode()
+        shutil.copytree(os.path.join(tmp, "bare"), os.path.join(tmp, "-bare"))
+        env = dict(os.environ, MARIADB="/nonexistent/mariadb", PSQL="/nonexistent/psql")
+        for name, argv, status, stream, says, never in cases(z):
+            p = harness.run([names.get(a, a) for a in argv], cwd=tmp, env=env)
+            text = getattr(p, stream)
+            if status == 0:
+                res.check(p.returncode == 0 and says in text and p.stderr == ""
+                          and (never is None or never not in text), name,
+                          f"status {p.returncode}, {stream} {text[-300:]!r}, stderr"
+                          f" {p.stderr[-300:]!r}: not status 0 with {says!r}"
+                          + (f" and without {never!r}" if never else ""))
+            else:
+                harness.ended(res, name, p.returncode, p.stderr, status, says)
+                res.check(p.stdout == "", name, f"wrote {p.stdout[:200]!r} on standard output")
+        check_reads(res, os.path.dirname(loader))
+    finally:
+        shutil.rmtree(tmp)
+    return res.summary()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
