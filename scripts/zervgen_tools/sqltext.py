@@ -111,6 +111,15 @@ def column_list(db, rels):
     return "".join(out)
 
 
+def mapped_type(c, names):
+    """c's type in a database that names its types `names`: a pattern per
+    kind (int32, decimal, double, date, and char or varchar for a text of
+    one length or of many), with {p}, {s} the precision and scale and {n}
+    the longest text."""
+    kind = c.type if c.type != "text" else "char" if c.fixed_length else "varchar"
+    return names[kind].format(p=c.precision, s=c.scale, n=c.max_length)
+
+
 def quoted_names(rels):
     names = [c.name for c in column_union(rels) if c.name in SQL_WORDS]
     return (f"The names {words(names)} are keywords or type names in SQL, so every column name is"
@@ -198,15 +207,9 @@ class PostgreSQL:
 
     @staticmethod
     def type(c):
-        if c.type == "int32":
-            return "integer"
-        if c.type == "decimal":
-            return f"numeric({c.precision},{c.scale})"
-        if c.type == "double":
-            return "double precision"
-        if c.type == "date":
-            return "date"
-        return f"char({c.max_length})" if c.fixed_length else f"varchar({c.max_length})"
+        return mapped_type(c, {"int32": "integer", "decimal": "numeric({p},{s})",
+                               "double": "double precision", "date": "date",
+                               "char": "char({n})", "varchar": "varchar({n})"})
 
     def checks(self, rel):
         """rel's CHECK constraints: (name, terms). A number within its range
@@ -301,15 +304,8 @@ class MariaDB:
 
     @staticmethod
     def type(c):
-        if c.type == "int32":
-            return "INT"
-        if c.type == "decimal":
-            return f"DECIMAL({c.precision},{c.scale})"
-        if c.type == "double":
-            return "DOUBLE"
-        if c.type == "date":
-            return "DATE"
-        return f"CHAR({c.max_length})" if c.fixed_length else f"VARCHAR({c.max_length})"
+        return mapped_type(c, {"int32": "INT", "decimal": "DECIMAL({p},{s})", "double": "DOUBLE",
+                               "date": "DATE", "char": "CHAR({n})", "varchar": "VARCHAR({n})"})
 
     def make(self, rels, paths, delim):
         n = number(len(rels))
@@ -405,11 +401,8 @@ class DuckDB:
 
     @staticmethod
     def type(c):
-        if c.type == "int32":
-            return "integer"
-        if c.type == "decimal":
-            return f"decimal({c.precision},{c.scale})"
-        return {"double": "double", "date": "date"}.get(c.type, "varchar")
+        return mapped_type(c, {"int32": "integer", "decimal": "decimal({p},{s})", "double": "double",
+                               "date": "date", "char": "varchar", "varchar": "varchar"})
 
     def make(self, rels, paths, delim):
         n = number(len(rels))
