@@ -85,8 +85,8 @@ Example: PROG -o --socket=/run/mysqld/mysqld.sock -d tab bench out/zerv"""
                     for n, line in enumerate(f, 1):
                         try:
                             convert(line[:-1] if line.endswith(b"\n") else line)
-                        except rows.BadField as e:
-                            die(f"{rel}: {src.path}: row {n}: {e}")
+                        except rows.BadField as e:  # as the other databases say it
+                            fail_load(f"{rel}: {src.path}: row {n}: {e}")
 
     def load_sql(self, load, rel, src):
         sep = "\\t" if load.delim == b"\t" else load.delim.decode()

@@ -15,14 +15,18 @@ the proof's words. While it runs, the tables take the rows without their
 CHECK constraints, which are added NOT VALID afterwards (no scan): proven
 rows, and rows piped from zervgen itself, hold them by construction, and
 they hold for later writes. A proof that fails, or cannot be made, fails
-the load. Files without a run record are not proven: their constraints are
+the load. Files without a run record are not proven: each reaches COPY
+through `rows.py check`, which checks every field as SQLite and MariaDB do
+(the column types would take `+1.00`, `7.` or ` 7` as numbers, `3 27/1967`
+as a date, and pad a short char(N) text), and ends the COPY at the first
+row that fails, naming it and its field; their constraints are still
 validated by a scan, or checked row by row with -j N.
 
 COPY's text format reads a backslash as an escape (\\N is NULL, \\061 is 1):
-no generated field holds one, so an unproven file with a backslash is
-refused before the swap. One stream COPYs into a table truncated in the
-same transaction (FREEZE); with -j N and files that cannot be proven the
-COPY sessions check each row as it comes.
+no generated field holds one, and the checks of unproven rows refuse it.
+One stream COPYs into a table truncated in the same transaction (FREEZE);
+with -j N and files that cannot be proven the COPY sessions check each row
+as it comes.
 
 Connection: psql's own environment (PGHOST, PGPORT, PGDATABASE, PGUSER,
 PGPASSWORD, ...). PSQL names another psql; ZERVGEN_CLIENT_READS=1 has psql
@@ -30,7 +34,6 @@ send the files even when the server could read them; ZERVGEN_KEY_MEMORY sets
 maintenance_work_mem of the key builds (default 256MB).
 """
 
-import mmap
 import os
 import re
 import subprocess
@@ -127,12 +130,10 @@ Example: PGDATABASE=bench PROG -d '|' out/zerv"""
         self.swapped = False
 
     def precheck(self, load):
-        """Before the database is touched: no backslash in files that are not
-        being proven, a current schema, no object that depends on the old
-        tables, and which files the server may read itself. The sessions
-        start here, so that their connections are made while these run."""
-        if load.proof is None:
-            self.refuse_backslashes(load)
+        """Before the database is touched: a current schema, no object that
+        depends on the old tables, and which files the server may read
+        itself. The sessions start here, so that their connections are made
+        while these run."""
         self.copiers = [Session(self, load, f"copy.{k}") for k in range(1, load.jobs + 1)]
         self.keyer = Session(self, load, "key")
         names = ", ".join(f"'{r}'" for r in load.relations)
@@ -184,22 +185,6 @@ SELECT 'probe|' || p.id || '|' || coalesce(s.size = p.size
         if not self.target:
             die("no current schema to load into (check search_path)")
 
-    def refuse_backslashes(self, load):
-        """No generated field holds a backslash; COPY would read one as an
-        escape and load another value than the file's."""
-        if load.zervgen or load.fixed or load.proven:
-            return
-        for rel in load.relations:
-            for src in load.sources(rel):
-                if os.path.getsize(src.path) == 0:
-                    continue
-                with open(src.path, "rb") as f, mmap.mmap(f.fileno(), 0, access=mmap.ACCESS_READ) as m:
-                    at = m.find(b"\\")
-                    if at >= 0:
-                        row = m[:at].count(b"\n") + 1
-                        die(f"{rel}: {src.path}: row {row}: a backslash, which no generated"
-                            " field holds (nothing was loaded)")
-
     # ------------------------------------------------------------ scripts
 
     def copy_script(self, load, rel, src, table=None):
@@ -214,14 +199,20 @@ SELECT 'probe|' || p.id || '|' || coalesce(s.size = p.size
         if frozen:
             lines.append(f"BEGIN; TRUNCATE {table};")
             options += ", FREEZE"
-        split = load.fixed
+        checked = not load.zervgen and load.record is None
+        split = load.fixed or checked
         if src.command is None and not split and self.server_reads.get(f"{rel} {src.k}"):
             lines.append(f"COPY {table} ({columns}) FROM {sql_string(os.path.realpath(src.path))} ({options});")
         elif src.command is None and not split:
             lines.append(f"\\copy {table} ({columns}) FROM {sql_string(src.path)} ({options})")
         else:
             shell = src.shell()
-            if split:
+            if checked:  # every field, as rows.py checks it for the other databases
+                spec = load.path(f"{rel}.check.json")
+                rows.write_spec(spec, rel.checked, load.delim, load.fixed)
+                shell = (f"set -o pipefail; {shell} | {quote(sys.executable)} {quote(ROWS_PY)}"
+                         f" check {quote(spec)} {quote(self.bad_file(load, src))}")
+            elif split:
                 shell = (f"set -o pipefail; {shell} | {quote(sys.executable)} {quote(ROWS_PY)}"
                          f" fixed {rows.fixed_widths(rel.columns)}")
             script = load.path(f"{rel}.{src.k}.sh")
@@ -276,10 +267,19 @@ END$$;
 
     # ------------------------------------------------------------ failures
 
+    def bad_file(self, load, src):
+        """Where `rows.py check` says which row of src failed, and why."""
+        return load.path(f"{src.rel}.{src.k}.bad")
+
     def copy_failure(self, load, src, name):
         failed = src.gen_failure()
         if failed:
             return failed
+        try:
+            with open(self.bad_file(load, src), encoding="ascii", errors="replace") as f:
+                return f"{src.rel}: {src.name}: {f.read().strip()}"
+        except FileNotFoundError:
+            pass
         with open(load.path(f"{name}.err"), encoding="utf-8", errors="replace") as f:
             text = f.read()
         m = re.search(r"ERROR: *(.*)", text)

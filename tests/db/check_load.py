@@ -607,6 +607,7 @@ def main():
             res.check(db.load([runs[","][0]]).returncode == 0, db.name, "the load before the broken inputs")
         for proof in (True, False):
             broken_inputs.check_broken(res, dbs, named, work, zervgen, proof)
+        broken_inputs.check_malformed(res, dbs, work, zervgen)
     if runs[","] and fixed:
         check_settings(res, pg, maria, work, runs[","], fixed, opts.mariadb_socket)
     big = [generate(res, zervgen, os.path.join(work, f"int{n}"), ["-n", str(n)])
