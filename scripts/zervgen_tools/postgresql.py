@@ -138,14 +138,17 @@ Example: PGDATABASE=bench PROG -d '|' out/zerv"""
         self.keyer = Session(self, load, "key")
         names = ", ".join(f"'{r}'" for r in load.relations)
         # Views, foreign keys and other objects on the old tables would make
-        # the final DROP fail after all the work.
+        # the final DROP fail after all the work. The schema's name goes into
+        # SQL quoted (quote_ident), and is compared by name, never parsed
+        # again: it may hold capitals or blanks.
         lines = ["SELECT 'schema|' || quote_ident(current_schema());",
                  f"""SELECT DISTINCT 'deps|' || c.relname || ': ' || pg_describe_object(d.classid, d.objid, d.objsubid)
     FROM pg_depend d JOIN pg_class c ON c.oid = d.refobjid
     LEFT JOIN pg_rewrite r ON d.classid = 'pg_rewrite'::regclass AND r.oid = d.objid
     LEFT JOIN pg_constraint k ON d.classid = 'pg_constraint'::regclass AND k.oid = d.objid
     WHERE d.refclassid = 'pg_class'::regclass AND d.deptype = 'n'
-      AND c.relnamespace = current_schema()::regnamespace AND c.relname IN ({names})
+      AND c.relnamespace = (SELECT oid FROM pg_namespace WHERE nspname = current_schema())
+      AND c.relname IN ({names})
       AND coalesce(r.ev_class, k.conrelid, 0) <> c.oid LIMIT 1;"""]
         probe = []
         if not (load.zervgen or load.fixed or os.environ.get("ZERVGEN_CLIENT_READS", "0") != "0"):

@@ -533,6 +533,36 @@ def check_settings(res, pg, maria, work, comma, fixed, socket):
     res.check(p.returncode == 0, "mariadb, -o --socket", f"exited {p.returncode}: {p.stderr.strip()}")
 
 
+def check_schema_names(res, pg, prefix, report):
+    """PostgreSQL loads into a current schema whose name needs quoting: a
+    first load makes the tables there, a second one swaps them, and the
+    tables of the schema public stay as they were."""
+    before = broken_inputs.fingerprint(pg)
+    for schema in ("MixedCase", "sp ace"):
+        quoted = '"' + schema + '"'
+        pg.query(f"CREATE SCHEMA {quoted}")
+        env = dict(os.environ, PGOPTIONS="-c search_path=" + quoted.replace(" ", "\\ "))
+        oids = []
+        for n in (1, 2):
+            where = f"postgresql, schema {quoted}, load {n}"
+            p = run(pg.load_command([prefix]), env=env)
+            if res.check(p.returncode == 0, where, f"exited {p.returncode}: {p.stderr.strip()}"):
+                check_counts_printed(res, where, p.stdout, report, "as the report")
+                count = pg.query(f"SELECT count(*) FROM {quoted}.hundred")[0][0]
+                res.check(count == str(report.rows), where, f"{count} rows in {quoted}.hundred")
+            oids.append(pg.query(f"SELECT to_regclass('{quoted}.hundred')::oid")[0][0])
+            res.check(not leftovers(pg), where, f"left behind: {leftovers(pg)}")
+        res.check(oids[0] != oids[1], f"postgresql, schema {quoted}",
+                  f"the second load did not swap the tables ({oids})")
+        pg.query(f"CREATE VIEW {quoted}.zervgen_view AS SELECT * FROM {quoted}.hundred")
+        p = run(pg.load_command([prefix]), env=env)
+        res.check(p.returncode == 1 and "zervgen_view" in p.stderr, f"postgresql, schema {quoted}",
+                  f"a view on its hundred: exited {p.returncode}: {p.stderr.strip()}")
+        pg.query(f"DROP SCHEMA {quoted} CASCADE")
+    res.check(broken_inputs.fingerprint(pg) == before, "postgresql, schema names",
+              "the tables of the schema public changed")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--zervgen", required=True)
@@ -610,6 +640,7 @@ def main():
         broken_inputs.check_malformed(res, dbs, work, zervgen)
     if runs[","] and fixed:
         check_settings(res, pg, maria, work, runs[","], fixed, opts.mariadb_socket)
+        check_schema_names(res, pg, *runs[","])
     big = [generate(res, zervgen, os.path.join(work, f"int{n}"), ["-n", str(n)])
            for n in (20000, 10000)]
     if all(big):
