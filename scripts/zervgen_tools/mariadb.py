@@ -71,8 +71,21 @@ Example: PROG -o --socket=/run/mysqld/mysqld.sock -d tab bench out/zerv"""
     def precheck(self, load):
         if not re.fullmatch(r"[A-Za-z0-9_$]+", self.target):
             die(f"database name '{self.target}': use letters, digits, _ and $")
-        if self.run_client(load, "connect", "SELECT 1;\n", ["-D", self.target]).wait() != 0:
+        # A foreign key from another table would follow its old table into
+        # the staging database, which could then not be dropped.
+        names = ", ".join(f"'{r}'" for r in load.relations)
+        refs = f"""SELECT referenced_table_name, constraint_schema, table_name, constraint_name
+  FROM information_schema.referential_constraints
+  WHERE unique_constraint_schema = DATABASE() AND referenced_table_name IN ({names})
+    AND NOT (constraint_schema = DATABASE() AND table_name IN ({names})) LIMIT 1;
+"""
+        if self.run_client(load, "connect", refs, ["-D", self.target]).wait() != 0:
             fail_load(first_error(load.path("connect.err")))
+        with open(load.path("connect.out"), encoding="utf-8", errors="replace") as f:
+            for line in f:
+                rel, schema, table, name = line.rstrip("\n").split("\t")
+                die(f"{rel}: foreign key {name} on table {schema}.{table} depends on the table;"
+                    " drop it first (nothing was loaded)")
         if not (load.proven or load.zervgen):
             self.check_rows(load)
 

@@ -28,6 +28,8 @@ import signal
 import subprocess
 import time
 
+from databases import leftovers
+
 CLIENTS = {"psql", "sqlite3", "mariadb"}
 
 
@@ -286,6 +288,7 @@ def check_broken(res, dbs, runs, work, zervgen, proof):
                                  f" expected status 1 and one line with {texts}")
             res.check((fingerprint(db), identity(db)) == before[db.name], where,
                       "the tables changed")
+            res.check(not leftovers(db), where, f"left behind: {leftovers(db)}")
 
 
 
@@ -366,6 +369,7 @@ def check_malformed(res, dbs, work, zervgen):
             res.check(ok, where, f"exited {p.returncode} with {p.stderr.strip()[:300]!r},"
                                  f" expected status 1 and one line with {texts}")
             res.check((fingerprint(db), identity(db)) == before[db.name], where, "the tables changed")
+            res.check(not leftovers(db), where, f"left behind: {leftovers(db)}")
             said[db.name] = p.stderr.partition(": ")[2]
         res.check(len(set(said.values())) == 1, f"malformed {rel} {column}: {bad!r}",
                   f"the loaders say different things: {said}")
@@ -409,7 +413,7 @@ def interrupt(proc, how):
         pass
 
 
-def check_interrupts(res, dbs, prefixes, runs_per_loader, leftovers, tmp):
+def check_interrupts(res, dbs, prefixes, runs_per_loader, tmp):
     """Loads alternating between two runs, each interrupted at a moment drawn
     from the time an uninterrupted load takes; the loaders' work folders go
     to tmp, which must be empty after each."""
