@@ -7,7 +7,9 @@ fails anywhere leaves the target database as it was. The rows go in with
 LOAD DATA LOCAL INFILE (parts one after another), the dates through
 STR_TO_DATE; any warning fails the load. Files that zervgen has not proven
 exact have every field checked by the loader first (MariaDB itself would
-take a zero month or day, or cut a value at a NUL byte).
+take a zero month or day, or cut a value at a NUL byte). A foreign key of
+another table to one of the old tables would follow it into the staging
+database, which then could not be dropped: such a load is refused first.
 
 Connection: the client's option files and environment (MYSQL_HOST,
 MYSQL_TCP_PORT, MYSQL_PWD), or client options given with -o. The user needs
@@ -92,12 +94,12 @@ Example: PROG -o --socket=/run/mysqld/mysqld.sock -d tab bench out/zerv"""
     def check_rows(self, load):
         """Every field of every file, before the database is touched."""
         for rel in load.relations:
-            convert = rows.converter(rel.checked, load.delim, False, True)
+            check = rows.checker(rel.checked, load.delim, False)
             for src in load.sources(rel):
                 with open(src.path, "rb") as f:
                     for n, line in enumerate(f, 1):
                         try:
-                            convert(line[:-1] if line.endswith(b"\n") else line)
+                            check(line[:-1] if line.endswith(b"\n") else line)
                         except rows.BadField as e:  # as the other databases say it
                             fail_load(f"{rel}: {src.path}: row {n}: {e}")
 

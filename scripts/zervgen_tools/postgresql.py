@@ -15,12 +15,14 @@ the proof's words. While it runs, the tables take the rows without their
 CHECK constraints, which are added NOT VALID afterwards (no scan): proven
 rows, and rows piped from zervgen itself, hold them by construction, and
 they hold for later writes. A proof that fails, or cannot be made, fails
-the load. Files without a run record are not proven: each reaches COPY
-through `rows.py check`, which checks every field as SQLite and MariaDB do
-(the column types would take `+1.00`, `7.` or ` 7` as numbers, `3 27/1967`
-as a date, and pad a short char(N) text), and ends the COPY at the first
-row that fails, naming it and its field; their constraints are still
-validated by a scan, or checked row by row with -j N.
+the load. Files without a run record are not proven: `rows.py check`
+checks every field of them as SQLite and MariaDB do (the column types would
+take `+1.00`, `7.` or ` 7` as numbers, `3 27/1967` as a date, and pad a short
+char(N) text), beside the COPY sessions for delimited files (the swap waits
+for it, and a row that fails it fails the load in its words, naming the row
+and field, whatever else failed meanwhile) and in the pipe that feeds COPY
+for fixed-format ones; their constraints are still validated by a scan, or
+checked row by row with -j N.
 
 COPY's text format reads a backslash as an escape (\\N is NULL, \\061 is 1):
 no generated field holds one, and the checks of unproven rows refuse it.
@@ -41,7 +43,7 @@ import sys
 import time
 
 from . import rows
-from .common import ask, die, fail_load, first_error, need_client, quote
+from .common import Failure, ask, die, fail_load, first_error, need_client, quote
 
 ROWS_PY = os.path.join(os.path.dirname(os.path.abspath(__file__)), "rows.py")
 
@@ -128,6 +130,7 @@ Example: PGDATABASE=bench PROG -d '|' out/zerv"""
         self.key_out = {}
         self.target = None
         self.swapped = False
+        self.checks = None
 
     def precheck(self, load):
         """Before the database is touched: a current schema, no object that
@@ -202,8 +205,8 @@ SELECT 'probe|' || p.id || '|' || coalesce(s.size = p.size
         if frozen:
             lines.append(f"BEGIN; TRUNCATE {table};")
             options += ", FREEZE"
-        checked = not load.zervgen and load.record is None
-        split = load.fixed or checked
+        checked = load.fixed and self.unproven(load)
+        split = load.fixed
         if src.command is None and not split and self.server_reads.get(f"{rel} {src.k}"):
             lines.append(f"COPY {table} ({columns}) FROM {sql_string(os.path.realpath(src.path))} ({options});")
         elif src.command is None and not split:
@@ -211,10 +214,7 @@ SELECT 'probe|' || p.id || '|' || coalesce(s.size = p.size
         else:
             shell = src.shell()
             if checked:  # every field, as rows.py checks it for the other databases
-                spec = load.path(f"{rel}.check.json")
-                rows.write_spec(spec, rel.checked, load.delim, load.fixed)
-                shell = (f"set -o pipefail; {shell} | {quote(sys.executable)} {quote(ROWS_PY)}"
-                         f" check {quote(spec)} {quote(self.bad_file(load, src))}")
+                shell = f"set -o pipefail; {shell} | {self.check_command(load, rel, src)}"
             elif split:
                 shell = (f"set -o pipefail; {shell} | {quote(sys.executable)} {quote(ROWS_PY)}"
                          f" fixed {rows.fixed_widths(rel.columns)}")
@@ -268,21 +268,66 @@ END$$;
         err.close()
         return p
 
-    # ------------------------------------------------------------ failures
+    # ------------------------------------------------------------ the checks
+
+    def unproven(self, load):
+        """Files without a run record: every field is checked."""
+        return not load.zervgen and load.record is None
 
     def bad_file(self, load, src):
         """Where `rows.py check` says which row of src failed, and why."""
         return load.path(f"{src.rel}.{src.k}.bad")
 
-    def copy_failure(self, load, src, name):
-        failed = src.gen_failure()
-        if failed:
-            return failed
+    def check_command(self, load, rel, src):
+        """`rows.py check` of src's rows from standard input (or its file)."""
+        spec = load.path(f"{rel}.check.json")
+        rows.write_spec(spec, rel.checked, load.delim, load.fixed)
+        return (f"{quote(sys.executable)} {quote(ROWS_PY)} check {quote(spec)}"
+                f" {quote(self.bad_file(load, src))}")
+
+    def start_checks(self, load, order):
+        """The checks of delimited files without a run record, in the order
+        the relations load, beside the COPY sessions, which read the files
+        themselves."""
+        if load.fixed or not self.unproven(load):
+            return
+        script = load.path("checks.sh")
+        with open(script, "w") as f:
+            f.write("set -e\n" + "".join(f"{self.check_command(load, rel, src)} {quote(src.path)}"
+                                         " >/dev/null\n"
+                                         for rel in order for src in load.sources(rel)))
+        with open(load.path("checks.err"), "wb") as err:
+            self.checks = load.spawn(["bash", script], stdin=subprocess.DEVNULL,
+                                     stdout=subprocess.DEVNULL, stderr=err)
+
+    def await_checks(self, load):
+        """Waits for the checks; the first row that failed them fails the
+        load."""
+        if self.checks is None:
+            return
+        status = self.checks.wait()
+        self.checks = None
+        for rel in load.relations:
+            for src in load.sources(rel):
+                failed = self.check_failure(load, src)
+                if failed:
+                    fail_load(failed)
+        if status != 0:
+            fail_load(f"the checks of the rows failed: {first_error(load.path('checks.err'))}")
+
+    def check_failure(self, load, src):
         try:
             with open(self.bad_file(load, src), encoding="ascii", errors="replace") as f:
                 return f"{src.rel}: {src.name}: {f.read().strip()}"
         except FileNotFoundError:
-            pass
+            return None
+
+    # ------------------------------------------------------------ failures
+
+    def copy_failure(self, load, src, name):
+        failed = src.gen_failure() or self.check_failure(load, src)
+        if failed:
+            return failed
         with open(load.path(f"{name}.err"), encoding="utf-8", errors="replace") as f:
             text = f.read()
         m = re.search(r"ERROR: *(.*)", text)
@@ -336,6 +381,20 @@ END$$;
         self.keyer.send(self.key_script(load, rel))
 
     def stage(self, load):
+        # A relation of a constant (small) count last: the key build of the
+        # last large relation overlaps its load.
+        order = sorted(load.relations, key=lambda r: r.constant)
+        self.start_checks(load, order)
+        try:
+            self.stage_relations(load, order)
+        except Failure:
+            # A row that fails the checks fails the load in their words,
+            # which name its field, whatever COPY made of it.
+            self.await_checks(load)
+            raise
+        self.await_checks(load)
+
+    def stage_relations(self, load, order):
         s = self.stage_name
         # Rows that the proof or zervgen itself vouch for go into tables
         # without CHECK constraints: COPY does no more than parse them, and
@@ -369,9 +428,6 @@ END$$;
         lines.append("RESET search_path;")
         if self.copiers[0].run("\n".join(lines)) is None:
             fail_load(first_error(load.path("copy.1.err")))
-        # A relation of a constant (small) count last: the key build of the
-        # last large relation overlaps its load.
-        order = sorted(load.relations, key=lambda r: r.constant)
         for rel in order:
             self.load_relation(load, rel)
         for session in self.copiers:

@@ -195,6 +195,91 @@ def converter(columns, delim, fixed, checked):
     return convert
 
 
+def _field_test(col, fixed):
+    """A fast test of one field of col: true only for a field that
+    _convert_checked takes (a date is asked of it once per text)."""
+    kind = col["type"]
+    if kind == "text":
+        low = 0 if fixed and padded(col) else col["min_length"]
+        match = re.compile(rb"[ -\[\]-~]{%d,%d}" % (low, col["max_length"])).fullmatch
+        return lambda value: match(value) is not None
+    if kind == "date":
+        seen = set()
+
+        def date_ok(value):
+            if value in seen:
+                return True
+            if _convert_checked(col, value, fixed) is None:
+                return False
+            seen.add(value)
+            return True
+        return date_ok
+    decimals = col["decimals"]
+    pattern = rb"(?:0|-?[1-9][0-9]*)" + (rb"\.0{%d}" % decimals if decimals else b"")
+    match = re.compile((rb" *" if fixed else b"") + pattern).fullmatch
+    low, high = number_range(col)
+    cut = -decimals - 1 if decimals else None
+
+    def number_ok(value):
+        return match(value) is not None and low <= int(value[:cut]) <= high
+    return number_ok
+
+
+def checker(columns, delim, fixed):
+    """A function that raises BadField, with the reason converter() gives,
+    for a row (bytes without its line feed) that is not one of the columns',
+    and returns None for one that is; faster than converting each row."""
+    n = len(columns)
+    widths = widths_of(columns)
+    tests = [_field_test(c, fixed) for c in columns]
+    convert = converter(columns, delim, fixed, True)
+
+    if fixed:
+        def check(line):
+            fields = cut_fixed(line, widths)
+            if (fields is None or len(fields) != n
+                    or not all(test(v) for test, v in zip(tests, fields))):
+                convert(line)  # raises with the reason
+        return check
+    # Delimited rows: one pattern for the syntax of the whole row (each
+    # number as zervgen writes it, the texts without the delimiter), then
+    # each number's range and each date's day.
+    other = re.escape(delim)
+    chars = b"[" + b"".join(re.escape(bytes([c])) for c in range(32, 127)
+                            if bytes([c]) not in (b"\\", delim)) + b"]"
+    parts, ranges, dates = [], [], []
+    for col, test in zip(columns, tests):
+        kind = col["type"]
+        if kind == "text":
+            parts.append(chars + b"{%d,%d}" % (col["min_length"], col["max_length"]))
+        elif kind == "date":
+            parts.append(rb"([1-9][0-9]?/[1-9][0-9]?/[0-9]{4})")
+            dates.append((len(ranges) + len(dates), test))
+        else:
+            decimals = col["decimals"]
+            parts.append(rb"(0|-?[1-9][0-9]*)" + (rb"\.0{%d}" % decimals if decimals else b""))
+            ranges.append((len(ranges) + len(dates),) + number_range(col))
+    match = re.compile(other.join(parts)).fullmatch
+
+    def passes(line):
+        m = match(line)
+        if m is None:
+            return False
+        fields = m.groups()
+        for i, low, high in ranges:
+            if not low <= int(fields[i]) <= high:
+                return False
+        for i, test in dates:
+            if not test(fields[i]):
+                return False
+        return True
+
+    def check_delimited(line):
+        if not passes(line):
+            convert(line)  # raises with the reason
+    return check_delimited
+
+
 def delim_word(delim):
     return "tab" if delim == b"\t" else delim.decode()
 
@@ -237,12 +322,12 @@ def write_checked(spec, src, out, bad):
     (see the module's comment); False after the first that does not, its
     row and reason written to the file bad."""
     fixed = spec["fixed"]
-    convert = converter(spec["columns"], spec["delimiter"].encode(), fixed, True)
+    check = checker(spec["columns"], spec["delimiter"].encode(), fixed)
     widths = widths_of(spec["columns"])
     for n, line in enumerate(src, 1):
         row = line[:-1] if line.endswith(b"\n") else line
         try:
-            convert(row)
+            check(row)
         except BadField as e:
             with open(bad, "w", encoding="ascii") as f:
                 f.write(f"row {n}: {e}\n")
