@@ -39,6 +39,10 @@ delimited one read as fixed, a wrong delimiter, a missing file and a file
 that breaks in its middle, each with one line on standard error and the
 tables of the previous load left as they were.
 
+PostgreSQL loads (and swaps) into a current schema whose name needs quoting
+("MixedCase", "sp ace"); MariaDB refuses a load while another table has a
+foreign key to one of the five; no load leaves a staging schema or database.
+
 PostgreSQL is reached through the PG* environment variables, MariaDB through
 the client's option files (MYSQL_HOME/my.cnf) and the database given with
 --mariadb; .ci/db-tests sets them for throwaway servers. Prints one line per failure and a closing
