@@ -39,9 +39,10 @@ delimited one read as fixed, a wrong delimiter, a missing file and a file
 that breaks in its middle, each with one line on standard error and the
 tables of the previous load left as they were.
 
-PostgreSQL loads (and swaps) into a current schema whose name needs quoting
-("MixedCase", "sp ace"); MariaDB refuses a load while another table has a
-foreign key to one of the five; no load leaves a staging schema or database.
+The loaders in a user's surroundings (surroundings.py): odd folder names,
+objects on the old tables (a view; in MariaDB a foreign key from another
+table) refused first, PostgreSQL's current schema named "MixedCase" or
+"sp ace". No load leaves a staging schema or database.
 
 PostgreSQL is reached through the PG* environment variables, MariaDB through
 the client's option files (MYSQL_HOME/my.cnf) and the database given with
@@ -57,8 +58,12 @@ import re
 import shutil
 import sys
 
-import broken_inputs
-from databases import Mariadb, Postgres, Sqlite, leftovers, run
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
+                                "tools"))
+import broken_inputs  # noqa: E402
+import harness  # noqa: E402
+from databases import Mariadb, Postgres, Sqlite, leftovers, run  # noqa: E402
+from surroundings import check_schema_names, check_settings  # noqa: E402
 
 
 # (table, file suffix, report heading)
@@ -80,20 +85,6 @@ PIPED = "as zervgen -describe says"
 # What the schemas promise, cross-checked against the report's comments.
 INT_SAME_AS_KEY = {"tenpcnt", "uniques", "updates"}
 DECIM_SAME_AS_DOUBLE = {"hundred", "tenpcnt"}
-
-
-class Results:
-    def __init__(self):
-        self.passed = 0
-        self.failed = 0
-
-    def check(self, ok, where, what):
-        if ok:
-            self.passed += 1
-        else:
-            self.failed += 1
-            print(f"FAIL [{where}] {what}", flush=True)
-        return ok
 
 
 # ---------------------------------------------------------------- the report
@@ -505,86 +496,6 @@ def check_records(res, dbs, zervgen, work, parts):
 INTERRUPTS = 9  # per loader: three of each kind
 
 
-def check_settings(res, pg, maria, work, comma, fixed, socket):
-    """A folder whose name holds a quote, blanks and a non-ASCII letter, read
-    by every loader (PostgreSQL once by the server and once through psql,
-    and in fixed format); a view on an old table refused before any
-    loading; MariaDB's server named with -o alone."""
-    odd = os.path.join(work, "w\u00f6rk 'q' dir")
-    os.makedirs(odd)
-    for prefix, name in ((comma[0], "zerv"), (fixed[0], "fixd")):
-        for suffix in ("hun", "ten", "tny", "uni", "upd", "rpt"):
-            shutil.copy(f"{prefix}.{suffix}", os.path.join(odd, f"{name}.{suffix}"))
-    cases = [(pg, [os.path.join(odd, "zerv")], {}),
-             (pg, [os.path.join(odd, "zerv")], {"ZERVGEN_CLIENT_READS": "1"}),
-             (pg, ["-d", "fixed", os.path.join(odd, "fixd")], {}),
-             (Sqlite(os.path.join(odd, "odd.db")), [os.path.join(odd, "zerv")], {}),
-             (Sqlite(os.path.join(odd, "odd.db")), ["-d", "fixed", os.path.join(odd, "fixd")], {}),
-             (maria, [os.path.join(odd, "zerv")], {})]
-    for db, args, env in cases:
-        p = run(db.load_command(args), env=dict(os.environ, **env))
-        where = f"{db.name}, odd folder name {args} {env}"
-        if res.check(p.returncode == 0, where, f"exited {p.returncode}: {p.stderr.strip()}"):
-            check_counts_printed(res, where, p.stdout, comma[1], "as the report")
-    before = broken_inputs.fingerprint(pg)
-    pg.query("CREATE VIEW zervgen_view AS SELECT * FROM hundred")
-    p = pg.load([comma[0]])
-    res.check(p.returncode == 1 and "zervgen_view" in p.stderr and "nothing was loaded" in p.stderr,
-              "postgresql, a view on hundred", f"exited {p.returncode}: {p.stderr.strip()}")
-    res.check(broken_inputs.fingerprint(pg) == before, "postgresql, a view on hundred",
-              "the tables changed")
-    pg.query("DROP VIEW zervgen_view")
-    # A foreign key from another table to hundred would follow the old
-    # table out of MariaDB's database, and keep the staging database.
-    before = broken_inputs.fingerprint(maria)
-    maria.query("CREATE TABLE zervgen_user (k INT, CONSTRAINT zervgen_user_hundred"
-                " FOREIGN KEY (k) REFERENCES hundred (`key`)) ENGINE=InnoDB")
-    p = maria.load([comma[0]])
-    where = "mariadb, a foreign key to hundred"
-    ok = p.returncode == 1 and len(p.stderr.splitlines()) == 1 and all(
-        t in p.stderr for t in ("zervgen_user", "zervgen_user_hundred", "nothing was loaded"))
-    res.check(ok, where, f"exited {p.returncode}: {p.stderr.strip()}")
-    res.check(broken_inputs.fingerprint(maria) == before, where, "the tables changed")
-    refers = maria.query("SELECT referenced_table_schema FROM information_schema.key_column_usage"
-                         " WHERE constraint_name = 'zervgen_user_hundred'")
-    res.check(refers == [(maria.database,)], where, f"the foreign key now refers to {refers}")
-    res.check(not leftovers(maria), where, f"left behind: {leftovers(maria)}")
-    maria.query("DROP TABLE zervgen_user")
-    env = {k: v for k, v in os.environ.items() if k != "MYSQL_HOME"}
-    p = run(maria.load_command(["-o", f"--socket={socket}", comma[0]]), env=env)
-    res.check(p.returncode == 0, "mariadb, -o --socket", f"exited {p.returncode}: {p.stderr.strip()}")
-
-
-def check_schema_names(res, pg, prefix, report):
-    """PostgreSQL loads into a current schema whose name needs quoting: a
-    first load makes the tables there, a second one swaps them, and the
-    tables of the schema public stay as they were."""
-    before = broken_inputs.fingerprint(pg)
-    for schema in ("MixedCase", "sp ace"):
-        quoted = '"' + schema + '"'
-        pg.query(f"CREATE SCHEMA {quoted}")
-        env = dict(os.environ, PGOPTIONS="-c search_path=" + quoted.replace(" ", "\\ "))
-        oids = []
-        for n in (1, 2):
-            where = f"postgresql, schema {quoted}, load {n}"
-            p = run(pg.load_command([prefix]), env=env)
-            if res.check(p.returncode == 0, where, f"exited {p.returncode}: {p.stderr.strip()}"):
-                check_counts_printed(res, where, p.stdout, report, "as the report")
-                count = pg.query(f"SELECT count(*) FROM {quoted}.hundred")[0][0]
-                res.check(count == str(report.rows), where, f"{count} rows in {quoted}.hundred")
-            oids.append(pg.query(f"SELECT to_regclass('{quoted}.hundred')::oid")[0][0])
-            res.check(not leftovers(pg), where, f"left behind: {leftovers(pg)}")
-        res.check(oids[0] != oids[1], f"postgresql, schema {quoted}",
-                  f"the second load did not swap the tables ({oids})")
-        pg.query(f"CREATE VIEW {quoted}.zervgen_view AS SELECT * FROM {quoted}.hundred")
-        p = run(pg.load_command([prefix]), env=env)
-        res.check(p.returncode == 1 and "zervgen_view" in p.stderr, f"postgresql, schema {quoted}",
-                  f"a view on its hundred: exited {p.returncode}: {p.stderr.strip()}")
-        pg.query(f"DROP SCHEMA {quoted} CASCADE")
-    res.check(broken_inputs.fingerprint(pg) == before, "postgresql, schema names",
-              "the tables of the schema public changed")
-
-
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--zervgen", required=True)
@@ -595,7 +506,7 @@ def main():
     zervgen = os.path.abspath(opts.zervgen)
     work = os.path.abspath(opts.work)
     os.makedirs(work)
-    res = Results()
+    res = harness.Results("db-tests")
     pg = Postgres()
     maria = Mariadb(opts.mariadb)
 
@@ -661,16 +572,16 @@ def main():
             broken_inputs.check_broken(res, dbs, named, work, zervgen, proof)
         broken_inputs.check_malformed(res, dbs, work, zervgen)
     if runs[","] and fixed:
-        check_settings(res, pg, maria, work, runs[","], fixed, opts.mariadb_socket)
-        check_schema_names(res, pg, *runs[","])
+        check_settings(res, pg, maria, work, runs[","], fixed, opts.mariadb_socket,
+                       check_counts_printed)
+        check_schema_names(res, pg, *runs[","], check_counts_printed)
     big = [generate(res, zervgen, os.path.join(work, f"int{n}"), ["-n", str(n)])
            for n in (20000, 10000)]
     if all(big):
         broken_inputs.check_interrupts(res, [pg, Sqlite(os.path.join(work, "int.db")), maria],
                                        [b[0] for b in big], INTERRUPTS, os.path.join(work, "tmp"))
 
-    print(f"db-tests: {res.passed} passed, {res.failed} failed")
-    return 1 if res.failed else 0
+    return res.summary()
 
 
 if __name__ == "__main__":
