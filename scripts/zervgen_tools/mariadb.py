@@ -7,7 +7,9 @@ fails anywhere leaves the target database as it was. The rows go in with
 LOAD DATA LOCAL INFILE (parts one after another), the dates through
 STR_TO_DATE; any warning fails the load. Files that zervgen has not proven
 exact have every field checked by the loader first (MariaDB itself would
-take a zero month or day, or cut a value at a NUL byte).
+take a zero month or day, or cut a value at a NUL byte). A foreign key of
+another table to one of the old tables would follow it into the staging
+database, which then could not be dropped: such a load is refused first.
 
 Connection: the client's option files and environment (MYSQL_HOST,
 MYSQL_TCP_PORT, MYSQL_PWD), or client options given with -o. The user needs
@@ -64,22 +66,35 @@ Example: PROG -o --socket=/run/mysqld/mysqld.sock -d tab bench out/zerv"""
         return p
 
     def precheck(self, load):
-        if self.run_client(load, "connect", "SELECT 1;\n", ["-D", self.target]).wait() != 0:
+        # A foreign key from another table would follow its old table into
+        # the staging database, which could then not be dropped.
+        names = ", ".join(f"'{r}'" for r in load.run.relations)
+        refs = f"""SELECT referenced_table_name, constraint_schema, table_name, constraint_name
+  FROM information_schema.referential_constraints
+  WHERE unique_constraint_schema = DATABASE() AND referenced_table_name IN ({names})
+    AND NOT (constraint_schema = DATABASE() AND table_name IN ({names})) LIMIT 1;
+"""
+        if self.run_client(load, "connect", refs, ["-D", self.target]).wait() != 0:
             fail_load(first_error(load.work.path("connect.err")))
+        with open(load.work.path("connect.out"), encoding="utf-8", errors="replace") as f:
+            for line in f:
+                rel, schema, table, name = line.rstrip("\n").split("\t")
+                die(f"{rel}: foreign key {name} on table {schema}.{table} depends on the table;"
+                    " drop it first (nothing was loaded)")
         if not (load.run.proven or load.opts.zervgen):
             self.check_rows(load)
 
     def check_rows(self, load):
         """Every field of every file, before the database is touched."""
         for rel in load.run.relations:
-            convert = rows.converter(rel.checked, load.opts.delim, False, True)
+            check = rows.checker(rel.checked, load.opts.delim, False)
             for src in load.sources(rel):
                 with open(src.path, "rb") as f:
                     for n, line in enumerate(f, 1):
                         try:
-                            convert(line[:-1] if line.endswith(b"\n") else line)
-                        except rows.BadField as e:
-                            die(f"{rel}: {src.path}: row {n}: {e}")
+                            check(line[:-1] if line.endswith(b"\n") else line)
+                        except rows.BadField as e:  # as the other databases say it
+                            fail_load(f"{rel}: {src.path}: row {n}: {e}")
 
     def load_sql(self, load, rel, src):
         sep = "\\t" if load.opts.delim == b"\t" else load.opts.delim.decode()

@@ -15,14 +15,20 @@ the proof's words. While it runs, the tables take the rows without their
 CHECK constraints, which are added NOT VALID afterwards (no scan): proven
 rows, and rows piped from zervgen itself, hold them by construction, and
 they hold for later writes. A proof that fails, or cannot be made, fails
-the load. Files without a run record are not proven: their constraints are
-validated by a scan, or checked row by row with -j N.
+the load. Files without a run record are not proven: `rows.py check`
+checks every field of them as SQLite and MariaDB do (the column types would
+take `+1.00`, `7.` or ` 7` as numbers, `3 27/1967` as a date, and pad a short
+char(N) text), beside the COPY sessions for delimited files (the swap waits
+for it, and a row that fails it fails the load in its words, naming the row
+and field, whatever else failed meanwhile) and in the pipe that feeds COPY
+for fixed-format ones; their constraints are still validated by a scan, or
+checked row by row with -j N.
 
 COPY's text format reads a backslash as an escape (\\N is NULL, \\061 is 1):
-no generated field holds one, so an unproven file with a backslash is
-refused before the swap. One stream COPYs into a table truncated in the
-same transaction (FREEZE); with -j N and files that cannot be proven the
-COPY sessions check each row as it comes.
+no generated field holds one, and the checks of unproven rows refuse it.
+One stream COPYs into a table truncated in the same transaction (FREEZE);
+with -j N and files that cannot be proven the COPY sessions check each row
+as it comes.
 
 Connection: psql's own environment (PGHOST, PGPORT, PGDATABASE, PGUSER,
 PGPASSWORD, ...). PSQL names another psql; ZERVGEN_CLIENT_READS=1 has psql
@@ -30,7 +36,6 @@ send the files even when the server could read them; ZERVGEN_KEY_MEMORY sets
 maintenance_work_mem of the key builds (default 256MB).
 """
 
-import mmap
 import os
 import re
 import subprocess
@@ -38,7 +43,7 @@ import sys
 import time
 
 from . import rows
-from .common import ask, die, fail_load, first_error, need_client, quote
+from .common import Failure, ask, die, fail_load, first_error, need_client, quote
 
 ROWS_PY = os.path.join(os.path.dirname(os.path.abspath(__file__)), "rows.py")
 
@@ -121,26 +126,28 @@ Example: PGDATABASE=bench PROG -d '|' out/zerv"""
         self.key_out = {}
         self.target = None
         self.swapped = False
+        self.checks = None
 
     def precheck(self, load):
-        """Before the database is touched: no backslash in files that are not
-        being proven, a current schema, no object that depends on the old
-        tables, and which files the server may read itself. The sessions
-        start here, so that their connections are made while these run."""
-        if load.proof is None:
-            self.refuse_backslashes(load)
+        """Before the database is touched: a current schema, no object that
+        depends on the old tables, and which files the server may read
+        itself. The sessions start here, so that their connections are made
+        while these run."""
         self.copiers = [Session(self, load, f"copy.{k}") for k in range(1, load.opts.jobs + 1)]
         self.keyer = Session(self, load, "key")
         names = ", ".join(f"'{r}'" for r in load.run.relations)
         # Views, foreign keys and other objects on the old tables would make
-        # the final DROP fail after all the work.
+        # the final DROP fail after all the work. The schema's name goes into
+        # SQL quoted (quote_ident), and is compared by name, never parsed
+        # again: it may hold capitals or blanks.
         lines = ["SELECT 'schema|' || quote_ident(current_schema());",
                  f"""SELECT DISTINCT 'deps|' || c.relname || ': ' || pg_describe_object(d.classid, d.objid, d.objsubid)
     FROM pg_depend d JOIN pg_class c ON c.oid = d.refobjid
     LEFT JOIN pg_rewrite r ON d.classid = 'pg_rewrite'::regclass AND r.oid = d.objid
     LEFT JOIN pg_constraint k ON d.classid = 'pg_constraint'::regclass AND k.oid = d.objid
     WHERE d.refclassid = 'pg_class'::regclass AND d.deptype = 'n'
-      AND c.relnamespace = current_schema()::regnamespace AND c.relname IN ({names})
+      AND c.relnamespace = (SELECT oid FROM pg_namespace WHERE nspname = current_schema())
+      AND c.relname IN ({names})
       AND coalesce(r.ev_class, k.conrelid, 0) <> c.oid LIMIT 1;"""]
         probe = []
         if not (load.opts.zervgen or load.opts.fixed or os.environ.get("ZERVGEN_CLIENT_READS", "0") != "0"):
@@ -188,22 +195,6 @@ SELECT 'probe|' || p.id || '|' || pg_temp.zervgen_reads(p.path, p.size, p.mtime)
         if not self.target:
             die("no current schema to load into (check search_path)")
 
-    def refuse_backslashes(self, load):
-        """No generated field holds a backslash; COPY would read one as an
-        escape and load another value than the file's."""
-        if load.opts.zervgen or load.opts.fixed or load.run.proven:
-            return
-        for rel in load.run.relations:
-            for src in load.sources(rel):
-                if os.path.getsize(src.path) == 0:
-                    continue
-                with open(src.path, "rb") as f, mmap.mmap(f.fileno(), 0, access=mmap.ACCESS_READ) as m:
-                    at = m.find(b"\\")
-                    if at >= 0:
-                        row = m[:at].count(b"\n") + 1
-                        die(f"{rel}: {src.path}: row {row}: a backslash, which no generated"
-                            " field holds (nothing was loaded)")
-
     # ------------------------------------------------------------ scripts
 
     def copy_script(self, load, rel, src, table=None):
@@ -218,6 +209,7 @@ SELECT 'probe|' || p.id || '|' || pg_temp.zervgen_reads(p.path, p.size, p.mtime)
         if frozen:
             lines.append(f"BEGIN; TRUNCATE {table};")
             options += ", FREEZE"
+        checked = load.opts.fixed and self.unproven(load)
         split = load.opts.fixed
         if src.command is None and not split and self.server_reads.get(f"{rel} {src.k}"):
             lines.append(f"COPY {table} ({columns}) FROM {sql_string(os.path.realpath(src.path))} ({options});")
@@ -225,7 +217,9 @@ SELECT 'probe|' || p.id || '|' || pg_temp.zervgen_reads(p.path, p.size, p.mtime)
             lines.append(f"\\copy {table} ({columns}) FROM {sql_string(src.path)} ({options})")
         else:
             shell = src.shell()
-            if split:
+            if checked:  # every field, as rows.py checks it for the other databases
+                shell = f"set -o pipefail; {shell} | {self.check_command(load, rel, src)}"
+            elif split:
                 shell = (f"set -o pipefail; {shell} | {quote(sys.executable)} {quote(ROWS_PY)}"
                          f" fixed {rows.fixed_widths(rel.columns)}")
             script = load.work.path(f"{rel}.{src.k}.sh")
@@ -278,10 +272,64 @@ END$$;
         err.close()
         return p
 
+    # ------------------------------------------------------------ the checks
+
+    def unproven(self, load):
+        """Files without a run record: every field is checked."""
+        return not load.opts.zervgen and load.run.record is None
+
+    def bad_file(self, load, src):
+        """Where `rows.py check` says which row of src failed, and why."""
+        return load.work.path(f"{src.rel}.{src.k}.bad")
+
+    def check_command(self, load, rel, src):
+        """`rows.py check` of src's rows from standard input (or its file)."""
+        spec = load.work.path(f"{rel}.check.json")
+        rows.write_spec(spec, rel.checked, load.opts.delim, load.opts.fixed)
+        return (f"{quote(sys.executable)} {quote(ROWS_PY)} check {quote(spec)}"
+                f" {quote(self.bad_file(load, src))}")
+
+    def start_checks(self, load, order):
+        """The checks of delimited files without a run record, in the order
+        the relations load, beside the COPY sessions, which read the files
+        themselves."""
+        if load.opts.fixed or not self.unproven(load):
+            return
+        script = load.work.path("checks.sh")
+        with open(script, "w") as f:
+            f.write("set -e\n" + "".join(f"{self.check_command(load, rel, src)} {quote(src.path)}"
+                                         " >/dev/null\n"
+                                         for rel in order for src in load.sources(rel)))
+        with open(load.work.path("checks.err"), "wb") as err:
+            self.checks = load.work.spawn(["bash", script], stdin=subprocess.DEVNULL,
+                                     stdout=subprocess.DEVNULL, stderr=err)
+
+    def await_checks(self, load):
+        """Waits for the checks; the first row that failed them fails the
+        load."""
+        if self.checks is None:
+            return
+        status = self.checks.wait()
+        self.checks = None
+        for rel in load.run.relations:
+            for src in load.sources(rel):
+                failed = self.check_failure(load, src)
+                if failed:
+                    fail_load(failed)
+        if status != 0:
+            fail_load(f"the checks of the rows failed: {first_error(load.work.path('checks.err'))}")
+
+    def check_failure(self, load, src):
+        try:
+            with open(self.bad_file(load, src), encoding="ascii", errors="replace") as f:
+                return f"{src.rel}: {src.name}: {f.read().strip()}"
+        except FileNotFoundError:
+            return None
+
     # ------------------------------------------------------------ failures
 
     def copy_failure(self, load, src, name):
-        failed = src.gen_failure()
+        failed = src.gen_failure() or self.check_failure(load, src)
         if failed:
             return failed
         with open(load.work.path(f"{name}.err"), encoding="utf-8", errors="replace") as f:
@@ -337,6 +385,20 @@ END$$;
         self.keyer.send(self.key_script(load, rel))
 
     def stage(self, load):
+        # A relation of a constant (small) count last: the key build of the
+        # last large relation overlaps its load.
+        order = sorted(load.run.relations, key=lambda r: r.constant)
+        self.start_checks(load, order)
+        try:
+            self.stage_relations(load, order)
+        except Failure:
+            # A row that fails the checks fails the load in their words,
+            # which name its field, whatever COPY made of it.
+            self.await_checks(load)
+            raise
+        self.await_checks(load)
+
+    def stage_relations(self, load, order):
         s = self.stage_name
         # Rows that the proof or zervgen itself vouch for go into tables
         # without CHECK constraints: COPY does no more than parse them, and
@@ -370,9 +432,6 @@ END$$;
         lines.append("RESET search_path;")
         if self.copiers[0].run("\n".join(lines)) is None:
             fail_load(first_error(load.work.path("copy.1.err")))
-        # A relation of a constant (small) count last: the key build of the
-        # last large relation overlaps its load.
-        order = sorted(load.run.relations, key=lambda r: r.constant)
         for rel in order:
             self.load_relation(load, rel)
         for session in self.copiers:

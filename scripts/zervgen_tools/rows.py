@@ -8,16 +8,23 @@ fields into the values a table stores. Files that no run record proves
 have every field checked here instead: a number must be whole, read back
 exactly as written (with `decimals` zeros after a point) and lie within its
 range, a date must be a real day within its range written month/day/year,
-a text printable ASCII of its lengths. A range that is not known (None) is
-that of the column's type.
+a text printable ASCII of its lengths without a backslash (which no
+generated text holds). A range that is not known (None) is that of the
+column's type.
 
-Run as a program (`python3 rows.py fixed WIDTHS [FILE]`), it writes the
-fixed-format rows of FILE (or standard input) as tab-separated fields, the
-padding of the texts of varying length dropped, for a database client to
-read; WIDTHS is fixed_widths() of the relation's columns.
+Run as a program, it feeds a database client's COPY: `python3 rows.py fixed
+WIDTHS [FILE]` writes the fixed-format rows of FILE (or standard input) as
+tab-separated fields, the padding of the texts of varying length dropped;
+WIDTHS is fixed_widths() of the relation's columns. `python3 rows.py check
+SPEC BAD [FILE]` checks every field of every row against the columns of the
+JSON file SPEC (write_spec) and writes the rows that pass (delimited: as
+they are; fixed format: as `fixed` does); at the first row that does not,
+it writes "row N: REASON" to the file BAD, one line "zervgen-bad" that no
+COPY takes, and ends with status 1.
 """
 
 import datetime
+import json
 import re
 import sys
 
@@ -25,6 +32,7 @@ _WHOLE = re.compile(rb"-?(0|[1-9][0-9]*)")
 _DATE = re.compile(rb"([1-9][0-9]?)/([1-9][0-9]?)/([0-9]{4})")
 _FIXED_DATE = re.compile(rb"([0-9]{2})/([0-9]{2})/([0-9]{4})")
 _PRINTABLE = re.compile(rb"[ -~]*")
+_TEXT = re.compile(rb"[ -\[\]-~]*")  # printable, without a backslash
 
 
 class BadField(Exception):
@@ -69,7 +77,8 @@ def what_of(col):
     if col["type"] == "text":
         low, high = col["min_length"], col["max_length"]
         length = f"{low}" if low == high else f"{low} to {high}"
-        return f"{name}: not {length} printable ASCII character{'s' if high > 1 else ''}"
+        return (f"{name}: not {length} printable ASCII character{'s' if high > 1 else ''}"
+                " without a backslash")
     low, high = number_range(col)
     point = f" with .{'0' * col['decimals']}" if col["decimals"] else ""
     return f"{name}: not a whole number{point} within {low}..{high}"
@@ -91,7 +100,7 @@ def _convert_checked(col, value, fixed):
     """The stored value of one field, or None when it is not one of col's."""
     kind = col["type"]
     if kind == "text":
-        if not _PRINTABLE.fullmatch(value):
+        if not _TEXT.fullmatch(value):
             return None
         low = 0 if fixed and padded(col) else col["min_length"]
         return value.decode("ascii") if low <= len(value) <= col["max_length"] else None
@@ -187,6 +196,91 @@ def converter(columns, delim, fixed, checked):
     return convert
 
 
+def _field_test(col, fixed):
+    """A fast test of one field of col: true only for a field that
+    _convert_checked takes (a date is asked of it once per text)."""
+    kind = col["type"]
+    if kind == "text":
+        low = 0 if fixed and padded(col) else col["min_length"]
+        match = re.compile(rb"[ -\[\]-~]{%d,%d}" % (low, col["max_length"])).fullmatch
+        return lambda value: match(value) is not None
+    if kind == "date":
+        seen = set()
+
+        def date_ok(value):
+            if value in seen:
+                return True
+            if _convert_checked(col, value, fixed) is None:
+                return False
+            seen.add(value)
+            return True
+        return date_ok
+    decimals = col["decimals"]
+    pattern = rb"(?:0|-?[1-9][0-9]*)" + (rb"\.0{%d}" % decimals if decimals else b"")
+    match = re.compile((rb" *" if fixed else b"") + pattern).fullmatch
+    low, high = number_range(col)
+    cut = -decimals - 1 if decimals else None
+
+    def number_ok(value):
+        return match(value) is not None and low <= int(value[:cut]) <= high
+    return number_ok
+
+
+def checker(columns, delim, fixed):
+    """A function that raises BadField, with the reason converter() gives,
+    for a row (bytes without its line feed) that is not one of the columns',
+    and returns None for one that is; faster than converting each row."""
+    n = len(columns)
+    widths = widths_of(columns)
+    tests = [_field_test(c, fixed) for c in columns]
+    convert = converter(columns, delim, fixed, True)
+
+    if fixed:
+        def check(line):
+            fields = cut_fixed(line, widths)
+            if (fields is None or len(fields) != n
+                    or not all(test(v) for test, v in zip(tests, fields))):
+                convert(line)  # raises with the reason
+        return check
+    # Delimited rows: one pattern for the syntax of the whole row (each
+    # number as zervgen writes it, the texts without the delimiter), then
+    # each number's range and each date's day.
+    other = re.escape(delim)
+    chars = b"[" + b"".join(re.escape(bytes([c])) for c in range(32, 127)
+                            if bytes([c]) not in (b"\\", delim)) + b"]"
+    parts, ranges, dates = [], [], []
+    for col, test in zip(columns, tests):
+        kind = col["type"]
+        if kind == "text":
+            parts.append(chars + b"{%d,%d}" % (col["min_length"], col["max_length"]))
+        elif kind == "date":
+            parts.append(rb"([1-9][0-9]?/[1-9][0-9]?/[0-9]{4})")
+            dates.append((len(ranges) + len(dates), test))
+        else:
+            decimals = col["decimals"]
+            parts.append(rb"(0|-?[1-9][0-9]*)" + (rb"\.0{%d}" % decimals if decimals else b""))
+            ranges.append((len(ranges) + len(dates),) + number_range(col))
+    match = re.compile(other.join(parts)).fullmatch
+
+    def passes(line):
+        m = match(line)
+        if m is None:
+            return False
+        fields = m.groups()
+        for i, low, high in ranges:
+            if not low <= int(fields[i]) <= high:
+                return False
+        for i, test in dates:
+            if not test(fields[i]):
+                return False
+        return True
+
+    def check_delimited(line):
+        if not passes(line):
+            convert(line)  # raises with the reason
+    return check_delimited
+
+
 def delim_word(delim):
     return "tab" if delim == b"\t" else delim.decode()
 
@@ -217,8 +311,47 @@ def write_fixed_as_tabs(widths, src, out):
             out.write(b"\t".join(fields) + b"\n")
 
 
+def write_spec(path, columns, delim, fixed):
+    """The SPEC file of `rows.py check`: the columns (with the ranges the
+    checks allow), the delimiter and the format."""
+    with open(path, "w", encoding="utf-8") as f:
+        json.dump({"columns": columns, "delimiter": delim.decode(), "fixed": fixed}, f)
+
+
+def write_checked(spec, src, out, bad):
+    """The rows of src that pass every check, on out as COPY reads them
+    (see the module's comment); False after the first that does not, its
+    row and reason written to the file bad."""
+    fixed = spec["fixed"]
+    check = checker(spec["columns"], spec["delimiter"].encode(), fixed)
+    widths = widths_of(spec["columns"])
+    for n, line in enumerate(src, 1):
+        row = line[:-1] if line.endswith(b"\n") else line
+        try:
+            check(row)
+        except BadField as e:
+            with open(bad, "w", encoding="ascii") as f:
+                f.write(f"row {n}: {e}\n")
+            out.write(b"zervgen-bad\n")
+            return False
+        out.write(b"\t".join(cut_fixed(row, widths)) + b"\n" if fixed else line)
+    return True
+
+
+def main(argv):
+    source = None
+    if len(argv) in (3, 4) and argv[1] == "fixed":
+        source = open(argv[3], "rb") if len(argv) == 4 else sys.stdin.buffer
+        write_fixed_as_tabs(parse_widths(argv[2]), source, sys.stdout.buffer)
+        return 0
+    if len(argv) in (4, 5) and argv[1] == "check":
+        with open(argv[2], encoding="utf-8") as f:
+            spec = json.load(f)
+        source = open(argv[4], "rb") if len(argv) == 5 else sys.stdin.buffer
+        return 0 if write_checked(spec, source, sys.stdout.buffer, argv[3]) else 1
+    sys.stderr.write("usage: rows.py fixed WIDTHS [FILE]\n       rows.py check SPEC BAD [FILE]\n")
+    return 2
+
+
 if __name__ == "__main__":
-    if len(sys.argv) not in (3, 4) or sys.argv[1] != "fixed":
-        sys.exit("usage: rows.py fixed WIDTHS [FILE]")
-    source = open(sys.argv[3], "rb") if len(sys.argv) == 4 else sys.stdin.buffer
-    write_fixed_as_tabs(parse_widths(sys.argv[2]), source, sys.stdout.buffer)
+    sys.exit(main(sys.argv))

@@ -8,6 +8,12 @@ without one (every field checked): each must end with status 1 (2 for a
 usage error), one line on standard error that names what the case names
 (relation, file, row), and the database as it was.
 
+check_malformed runs one table of malformed fields, one of each column
+type in delimited and fixed format, each a text that a database's own
+parser takes as a value, against every loader on files without a record:
+all must refuse it with the same line, naming relation, file, row and
+column.
+
 check_interrupts interrupts each loader at pseudo-random moments (a fixed
 seed), by SIGINT to its process group, SIGTERM to the script or SIGINT to its
 database clients; every ending must be status 0 with the new tables or a
@@ -21,6 +27,8 @@ import shutil
 import signal
 import subprocess
 import time
+
+from databases import leftovers
 
 CLIENTS = {"psql", "sqlite3", "mariadb"}
 
@@ -174,7 +182,7 @@ CASES = [
      ["updates", "zerv.upd", "row 50"]),
     ("a key of \\061", "comma", "psm", set_field("hun", 51, 0, b"\\061"), [],
      ["hundred", "zerv.hun", "row 51"]),
-    ("a name with \\x41", "comma", "p", set_field("ten", 52, 8, b"ab\\x41" + b"c" * 14), [],
+    ("a name with \\x41", "comma", "psm", set_field("ten", 52, 8, b"ab\\x41" + b"c" * 14), [],
      ["tenpcnt", "zerv.ten", "row 52"]),
     ("duplicate key", "comma", "psm", edit_row("hun", 20, lambda l: b"0" + l[l.index(b","):]), [],
      ["hundred"]),
@@ -285,6 +293,91 @@ def check_broken(res, dbs, runs, work, zervgen, proof):
                                  f" expected status {status} and one line with {texts}")
             res.check((fingerprint(db), identity(db)) == before[db.name], where,
                       "the tables changed")
+            res.check(not leftovers(db), where, f"left behind: {leftovers(db)}")
+
+
+
+# Malformed fields of files without a run record, where the loaders check
+# every field: each a text that zervgen cannot have written but a database's
+# own parser would take as a value, in one row of a run of 200 rows (fill
+# 20). (relation, file suffix, row, column, bad text, fixed format); the
+# fixed-format texts fill the column's width. Every loader that reads the
+# format must refuse the load with one and the same line naming the
+# relation, file, row and column.
+MALFORMED = [
+    ("hundred", "hun", 3, "float", b"+146464646.00", False),  # its '-' changed to '+'
+    ("hundred", "hun", 4, "float", b"87878787.", False),
+    ("tenpcnt", "ten", 2, "key", b" 663316583", False),  # padded with a blank
+    ("uniques", "uni", 5, "int", b"412060302 ", False),
+    ("updates", "upd", 6, "signed", b"+17", False),
+    ("tenpcnt", "ten", 7, "double", b"-7.57575758e8", False),
+    ("hundred", "hun", 8, "decim", b"292929293.00", False),  # decim is written without a point
+    ("hundred", "hun", 9, "date", b"3 27/1967", False),
+    ("uniques", "uni", 10, "date", b"03/27/1967", False),
+    ("tenpcnt", "ten", 11, "code", b"Wv4:jL2lJ", False),  # one character short
+    ("updates", "upd", 12, "name", "\u00e9".encode() * 10, False),  # 10 letters, 20 bytes
+    ("uniques", "uni", 13, "address", b"a", False),
+    ("hundred", "hun", 14, "address", b"ab\\x41cd", False),  # COPY reads \x41 as 'A'
+    ("updates", "upd", 15, "fill", b"qUNGszoyLB\twm0JpZ7X", False),
+    ("tiny", "tny", 1, "key", b" 0", False),
+    ("hundred", "hun", 3, "float", b"+146464646.00", True),
+    ("tenpcnt", "ten", 4, "key", b"773869347 ", True),  # not right-aligned
+    ("updates", "upd", 5, "date", b" 3/27/1967", True),
+    ("uniques", "uni", 6, "double", b" 1000000.00", True),
+]
+
+
+def set_fixed_field(suffix, row, widths, column, value):
+    """A mutation that replaces one field of one fixed-format row; widths:
+    the relation's (column, width) pairs."""
+    first = 0
+    for name, width in widths:
+        if name == column:
+            break
+        first += width
+    assert len(value) == width, f"{value!r} is not {width} characters"
+    return edit_row(suffix, row, lambda l: l[:first] + value + l[first + width:])
+
+
+def check_malformed(res, dbs, work, zervgen):
+    """Every row of MALFORMED against every loader that reads its format, on
+    a copy of a run of 200 rows without a record; the tables of a clean
+    load of that run must stay as they were."""
+    runs = {}
+    for fixed in (False, True):
+        folder = os.path.join(work, "malformed", "fixed" if fixed else "comma")
+        os.makedirs(folder)
+        args = [zervgen, "-n", "200", "-fc", "20", "-f", "zerv"] + (["-ff"] if fixed else [])
+        subprocess.run(args, cwd=folder, check=True, capture_output=True)
+        runs[fixed] = os.path.join(folder, "zerv")
+    doc = json.loads(subprocess.run([zervgen, "-n", "200", "-fc", "20", "-ff", "-describe"],
+                                    check=True, capture_output=True).stdout)
+    widths = {r["name"]: [(c["name"], c["width"]) for c in r["columns"]] for r in doc["relations"]}
+    for db in dbs:
+        res.check(db.load([runs[False]]).returncode == 0, db.name, "the load of the 200 rows")
+    before = {db.name: (fingerprint(db), identity(db)) for db in dbs}
+    for i, (rel, suffix, row, column, bad, fixed) in enumerate(MALFORMED):
+        prefix = copy_run(runs[fixed], os.path.join(work, "malformed", str(i)), False)
+        if fixed:
+            set_fixed_field(suffix, row, widths[rel], column, bad)(prefix, None)
+        else:
+            index = [c for c, _ in widths[rel]].index(column)
+            set_field(suffix, row, index, bad)(prefix, None)
+        said = {}
+        for db in dbs:
+            if fixed and db.name == "mariadb":
+                continue
+            p = db.load((["-d", "fixed"] if fixed else []) + [prefix])
+            where = f"{db.name}, malformed {'fixed ' if fixed else ''}{rel} {column}: {bad!r}"
+            texts = [f"{rel}: {prefix}.{suffix}: row {row}: {column}: "]
+            ok = p.returncode == 1 and len(p.stderr.splitlines()) == 1 and texts[0] in p.stderr
+            res.check(ok, where, f"exited {p.returncode} with {p.stderr.strip()[:300]!r},"
+                                 f" expected status 1 and one line with {texts}")
+            res.check((fingerprint(db), identity(db)) == before[db.name], where, "the tables changed")
+            res.check(not leftovers(db), where, f"left behind: {leftovers(db)}")
+            said[db.name] = p.stderr.partition(": ")[2]
+        res.check(len(set(said.values())) == 1, f"malformed {rel} {column}: {bad!r}",
+                  f"the loaders say different things: {said}")
 
 
 # ---------------------------------------------------------------- interrupts
@@ -325,7 +418,7 @@ def interrupt(proc, how):
         pass
 
 
-def check_interrupts(res, dbs, prefixes, runs_per_loader, leftovers, tmp):
+def check_interrupts(res, dbs, prefixes, runs_per_loader, tmp):
     """Loads alternating between two runs, each interrupted at a moment drawn
     from the time an uninterrupted load takes; the loaders' work folders go
     to tmp, which must be empty after each."""

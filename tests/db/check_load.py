@@ -39,6 +39,11 @@ delimited one read as fixed, a wrong delimiter, a missing file and a file
 that breaks in its middle, each with one line on standard error and the
 tables of the previous load left as they were.
 
+The loaders in a user's surroundings (surroundings.py): odd folder names,
+objects on the old tables (a view; in MariaDB a foreign key from another
+table) refused first, PostgreSQL's current schema named "MixedCase" or
+"sp ace". No load leaves a staging schema or database.
+
 PostgreSQL is reached through the PG* environment variables, MariaDB through
 the client's option files (MYSQL_HOME/my.cnf) and the database given with
 --mariadb; .ci/db-tests sets them for throwaway servers. Prints one line per failure and a closing
@@ -53,8 +58,12 @@ import re
 import shutil
 import sys
 
-import broken_inputs
-from databases import Mariadb, Postgres, Sqlite, leftovers, run
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
+                                "tools"))
+import broken_inputs  # noqa: E402
+import harness  # noqa: E402
+from databases import Mariadb, Postgres, Sqlite, leftovers, run  # noqa: E402
+from surroundings import check_schema_names, check_settings  # noqa: E402
 
 
 # (table, file suffix, report heading)
@@ -76,20 +85,6 @@ PIPED = "as zervgen -describe says"
 # What the schemas promise, cross-checked against the report's comments.
 INT_SAME_AS_KEY = {"tenpcnt", "uniques", "updates"}
 DECIM_SAME_AS_DOUBLE = {"hundred", "tenpcnt"}
-
-
-class Results:
-    def __init__(self):
-        self.passed = 0
-        self.failed = 0
-
-    def check(self, ok, where, what):
-        if ok:
-            self.passed += 1
-        else:
-            self.failed += 1
-            print(f"FAIL [{where}] {what}", flush=True)
-        return ok
 
 
 # ---------------------------------------------------------------- the report
@@ -387,6 +382,7 @@ def load_and_check(res, dbs, case, prefix, delim, report, load_args, fixed=False
                      f"the loader exited {p.returncode}: {p.stderr.strip()}"):
             check_counts_printed(res, f"{db.name}, {case}", p.stdout, report, against)
             check_loaded(res, db, case, prefix, delim, report, fixed=fixed)
+        res.check(not leftovers(db), f"{db.name}, {case}", f"left behind: {leftovers(db)}")
 
 
 def check_counts_printed(res, where, stdout, report, against):
@@ -484,6 +480,7 @@ def check_records(res, dbs, zervgen, work, parts):
             if isinstance(want, list):
                 before = broken_inputs.fingerprint(db)
             p = db.load(options + [folder])
+            res.check(not leftovers(db), where, f"left behind: {leftovers(db)}")
             if isinstance(want, list):
                 ok = (p.returncode == 1 and len(p.stderr.splitlines()) == 1
                       and all(t in p.stderr for t in want))
@@ -499,47 +496,6 @@ def check_records(res, dbs, zervgen, work, parts):
 INTERRUPTS = 9  # per loader: three of each kind
 
 
-def check_settings(res, pg, maria, work, comma, fixed, socket):
-    """A folder whose name holds a quote, blanks and a non-ASCII letter, read
-    by every loader (PostgreSQL once by the server and once through psql,
-    and in fixed format); a folder the PostgreSQL server may not enter; a view on an old table refused before any
-    loading; MariaDB's server named with -o alone."""
-    odd = os.path.join(work, "w\u00f6rk 'q' dir")
-    os.makedirs(odd)
-    for prefix, name in ((comma[0], "zerv"), (fixed[0], "fixd")):
-        for suffix in ("hun", "ten", "tny", "uni", "upd", "rpt"):
-            shutil.copy(f"{prefix}.{suffix}", os.path.join(odd, f"{name}.{suffix}"))
-    # A folder the server may not enter: psql sends the files.
-    private = os.path.join(work, "private")
-    os.makedirs(private)
-    for suffix in ("hun", "ten", "tny", "uni", "upd", "rpt"):
-        shutil.copy(f"{comma[0]}.{suffix}", os.path.join(private, f"zerv.{suffix}"))
-    os.chmod(private, 0o700)
-    cases = [(pg, [os.path.join(odd, "zerv")], {}),
-             (pg, [os.path.join(private, "zerv")], {}),
-             (pg, [os.path.join(odd, "zerv")], {"ZERVGEN_CLIENT_READS": "1"}),
-             (pg, ["-d", "fixed", os.path.join(odd, "fixd")], {}),
-             (Sqlite(os.path.join(odd, "odd.db")), [os.path.join(odd, "zerv")], {}),
-             (Sqlite(os.path.join(odd, "odd.db")), ["-d", "fixed", os.path.join(odd, "fixd")], {}),
-             (maria, [os.path.join(odd, "zerv")], {})]
-    for db, args, env in cases:
-        p = run(db.load_command(args), env=dict(os.environ, **env))
-        where = f"{db.name}, odd folder name {args} {env}"
-        if res.check(p.returncode == 0, where, f"exited {p.returncode}: {p.stderr.strip()}"):
-            check_counts_printed(res, where, p.stdout, comma[1], "as the report")
-    before = broken_inputs.fingerprint(pg)
-    pg.query("CREATE VIEW zervgen_view AS SELECT * FROM hundred")
-    p = pg.load([comma[0]])
-    res.check(p.returncode == 1 and "zervgen_view" in p.stderr and "nothing was loaded" in p.stderr,
-              "postgresql, a view on hundred", f"exited {p.returncode}: {p.stderr.strip()}")
-    res.check(broken_inputs.fingerprint(pg) == before, "postgresql, a view on hundred",
-              "the tables changed")
-    pg.query("DROP VIEW zervgen_view")
-    env = {k: v for k, v in os.environ.items() if k != "MYSQL_HOME"}
-    p = run(maria.load_command(["-o", f"--socket={socket}", comma[0]]), env=env)
-    res.check(p.returncode == 0, "mariadb, -o --socket", f"exited {p.returncode}: {p.stderr.strip()}")
-
-
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--zervgen", required=True)
@@ -550,7 +506,7 @@ def main():
     zervgen = os.path.abspath(opts.zervgen)
     work = os.path.abspath(opts.work)
     os.makedirs(work)
-    res = Results()
+    res = harness.Results("db-tests")
     pg = Postgres()
     maria = Mariadb(opts.mariadb)
 
@@ -614,17 +570,18 @@ def main():
             res.check(db.load([runs[","][0]]).returncode == 0, db.name, "the load before the broken inputs")
         for proof in (True, False):
             broken_inputs.check_broken(res, dbs, named, work, zervgen, proof)
+        broken_inputs.check_malformed(res, dbs, work, zervgen)
     if runs[","] and fixed:
-        check_settings(res, pg, maria, work, runs[","], fixed, opts.mariadb_socket)
+        check_settings(res, pg, maria, work, runs[","], fixed, opts.mariadb_socket,
+                       check_counts_printed)
+        check_schema_names(res, pg, *runs[","], check_counts_printed)
     big = [generate(res, zervgen, os.path.join(work, f"int{n}"), ["-n", str(n)])
            for n in (20000, 10000)]
     if all(big):
         broken_inputs.check_interrupts(res, [pg, Sqlite(os.path.join(work, "int.db")), maria],
-                                       [b[0] for b in big], INTERRUPTS, leftovers,
-                                       os.path.join(work, "tmp"))
+                                       [b[0] for b in big], INTERRUPTS, os.path.join(work, "tmp"))
 
-    print(f"db-tests: {res.passed} passed, {res.failed} failed")
-    return 1 if res.failed else 0
+    return res.summary()
 
 
 if __name__ == "__main__":

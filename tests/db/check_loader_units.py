@@ -80,6 +80,9 @@ class FieldRules(unittest.TestCase):
             (with_field(2, b"99999999999"), "signed: not a whole number"),
             (with_field(2, b"200"), "signed: not a whole number within 100..199"),
             (with_field(3, b"12.50"), "float: not a whole number with .00 within"),
+            (with_field(3, b"+459595960.00"), "float: not a whole number with .00 within"),
+            (with_field(3, b"87878787."), "float: not a whole number with .00 within"),
+            (with_field(4, b" 292929293"), "double: not a whole number within"),
             (with_field(3, b"-0.00"), "float: not a whole number with .00"),
             (with_field(3, b"500000001.00"), "float: not a whole number with .00"),
             (with_field(5, b"12.00"), "decim: not a whole number within"),
@@ -91,26 +94,33 @@ class FieldRules(unittest.TestCase):
             (with_field(6, b"01/26/1968"), "date: not a day"),
             (with_field(6, b"1/1/2000"), "date: not a day"),
             (with_field(7, b"YVFU9KHk7"), "code: not 10 printable ASCII characters"),
-            (with_field(8, "\u00e9".encode() * 10), "name: not 20 printable ASCII characters: bytes"),
+            (with_field(8, "\u00e9".encode() * 10),
+             "name: not 20 printable ASCII characters without a backslash: bytes"),
             (with_field(9, b"aP7sa\x006EArZThIOe:"), "address: not 2 to 80"),
             (with_field(9, b"a"), "address: not 2 to 80"),
-            (with_field(10, b"\\N"), "fill: not 5 printable ASCII characters: '\\N'"),
+            (with_field(10, b"\\N"),
+             "fill: not 5 printable ASCII characters without a backslash: '\\N'"),
             (GOOD + b"\r", "the row ends in a carriage return"),
             (GOOD + b",x", "expected 11 fields separated by ',', found more"),
             (GOOD.rsplit(b",", 1)[0], "expected 11 fields separated by ',', found fewer"),
         ]
         convert = rows.converter(self.hundred, b",", False, True)
+        check = rows.checker(self.hundred, b",", False)
         for line, reason in cases:
             with self.subTest(line=line):
                 with self.assertRaises(rows.BadField) as caught:
                     convert(line)
                 self.assertIn(reason, str(caught.exception))
+                with self.assertRaises(rows.BadField) as checked:
+                    check(line)
+                self.assertEqual(str(checked.exception), str(caught.exception))
+        self.assertIsNone(check(GOOD))
         tiny = described(["-n", "2000"], "tiny")
         with self.assertRaisesRegex(rows.BadField, r"key: not a whole number within 0\.\.0"):
             rows.converter(tiny, b",", False, True)(b"1")
         self.assertEqual(convert(with_field(6, b"2/29/1904"))[6], "1904-02-29")
         one = described(["-n", "2000", "-fc", "1"], "hundred")
-        with self.assertRaisesRegex(rows.BadField, r"^fill: not 1 printable ASCII character: 'ab'$"):
+        with self.assertRaisesRegex(rows.BadField, r"^fill: not 1 printable ASCII character without a backslash: 'ab'$"):
             rows.converter(one, b",", False, True)(with_field(10, b"ab"))
 
     def test_fixed_splitter(self):
@@ -129,6 +139,20 @@ class FieldRules(unittest.TestCase):
                           b"zervgen-bad: a backslash, which no generated field holds",
                           b"\t".join([b"y" * 10] * 3 + [b"y" * 13] + [b"y" * 11] * 2
                                      + [b"y" * 10] * 2 + [b"y" * 20, b"addr"])])
+
+
+    def test_checked_feed(self):
+        """rows.py check: the rows that pass as they are, then at the first
+        bad one its row and reason, and a row that no COPY takes."""
+        with tempfile.TemporaryDirectory() as tmp:
+            bad = os.path.join(tmp, "bad")
+            spec = {"columns": self.hundred, "delimiter": ",", "fixed": False}
+            out = io.BytesIO()
+            ok = rows.write_checked(spec, [GOOD + b"\n", with_field(2, b"+167") + b"\n",
+                                           GOOD + b"\n"], out, bad)
+            self.assertEqual((ok, out.getvalue()), (False, GOOD + b"\nzervgen-bad\n"))
+            self.assertEqual(read(bad), b"row 2: signed: not a whole number within 100..199:"
+                                        b" '+167'\n")
 
 
 class RealRuns(unittest.TestCase):
@@ -153,6 +177,8 @@ class RealRuns(unittest.TestCase):
                     seen = []
                     for name, prefix in made.items():
                         lines = read(f"{prefix}.{rel['suffix']}").split(b"\n")[:-1]
+                        check = rows.checker(columns, delims[name], name == "fixed")
+                        self.assertEqual([check(line) for line in lines], [None] * len(lines))
                         for checked in (True, False):
                             convert = rows.converter(columns, delims[name], name == "fixed", checked)
                             # the padding of a text of varying length is not kept in fixed format
