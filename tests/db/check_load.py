@@ -63,6 +63,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(
 import broken_inputs  # noqa: E402
 import harness  # noqa: E402
 from databases import Mariadb, Postgres, Sqlite, leftovers, run  # noqa: E402
+from interrupt_states import check_interrupt_states  # noqa: E402
 from surroundings import check_schema_names, check_settings  # noqa: E402
 
 
@@ -580,6 +581,8 @@ def main():
     if all(big):
         broken_inputs.check_interrupts(res, [pg, Sqlite(os.path.join(work, "int.db")), maria],
                                        [b[0] for b in big], INTERRUPTS, os.path.join(work, "tmp"))
+    check_interrupt_states(res, [pg, Sqlite(os.path.join(work, "int.db")), maria], zervgen,
+                           os.path.join(work, "states"))
 
     return res.summary()
 
