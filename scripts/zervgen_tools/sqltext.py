@@ -195,21 +195,29 @@ def primary_keys(db, rels):
 
 # ---------------------------------------------------------------- databases
 
-class PostgreSQL:
+class Dialect:
+    """What every database's file does alike: a name quoted with QUOTE, a
+    column typed from TYPES (see mapped_type)."""
+
+    QUOTE = '"'
+    TYPES = {}
+
+    @classmethod
+    def quote(cls, name):
+        return f"{cls.QUOTE}{name}{cls.QUOTE}"
+
+    @classmethod
+    def type(cls, c):
+        return mapped_type(c, cls.TYPES)
+
+
+class PostgreSQL(Dialect):
     file = "postgresql.sql"
     loads_fixed = True  # zervgen-load postgresql reads fixed-format files
     whole_decimal = ""
     date_note = "load with SET datestyle = 'ISO, MDY'"
-
-    @staticmethod
-    def quote(name):
-        return f'"{name}"'
-
-    @staticmethod
-    def type(c):
-        return mapped_type(c, {"int32": "integer", "decimal": "numeric({p},{s})",
-                               "double": "double precision", "date": "date",
-                               "char": "char({n})", "varchar": "varchar({n})"})
+    TYPES = {"int32": "integer", "decimal": "numeric({p},{s})", "double": "double precision",
+             "date": "date", "char": "char({n})", "varchar": "varchar({n})"}
 
     def checks(self, rel):
         """rel's CHECK constraints: (name, terms). A number within its range
@@ -291,21 +299,15 @@ class PostgreSQL:
         return head + "\n" + "\n".join(body)
 
 
-class MariaDB:
+class MariaDB(Dialect):
     file = "mariadb.sql"
     loads_fixed = False
     whole_decimal = ""
     date_note = "the loader converts it with STR_TO_DATE(..., '%c/%e/%Y')"
     options = "ENGINE = InnoDB DEFAULT CHARACTER SET ascii COLLATE ascii_nopad_bin"
-
-    @staticmethod
-    def quote(name):
-        return f"`{name}`"
-
-    @staticmethod
-    def type(c):
-        return mapped_type(c, {"int32": "INT", "decimal": "DECIMAL({p},{s})", "double": "DOUBLE",
-                               "date": "DATE", "char": "CHAR({n})", "varchar": "VARCHAR({n})"})
+    QUOTE = "`"
+    TYPES = {"int32": "INT", "decimal": "DECIMAL({p},{s})", "double": "DOUBLE", "date": "DATE",
+             "char": "CHAR({n})", "varchar": "VARCHAR({n})"}
 
     def make(self, rels, paths, delim):
         n = number(len(rels))
@@ -338,16 +340,12 @@ class MariaDB:
         return head + "\n" + "\n".join(body)
 
 
-class SQLite:
+class SQLite(Dialect):
     file = "sqlite.sql"
     loads_fixed = True
     whole_decimal = "; every value is a whole number, exact in a REAL"
     date_note = ("the loader stores it in ISO 'YYYY-MM-DD' (1903-12-27), so that dates sort and"
                  " compare, and SQLite's date functions accept them")
-
-    @staticmethod
-    def quote(name):
-        return f'"{name}"'
 
     @staticmethod
     def type(c):
@@ -390,19 +388,12 @@ class SQLite:
         return head + "\n" + "\n".join(body)
 
 
-class DuckDB:
+class DuckDB(Dialect):
     file = "duckdb.sql"
     loads_fixed = False
     date_format = "%m/%d/%Y"
-
-    @staticmethod
-    def quote(name):
-        return f'"{name}"'
-
-    @staticmethod
-    def type(c):
-        return mapped_type(c, {"int32": "integer", "decimal": "decimal({p},{s})", "double": "double",
-                               "date": "date", "char": "varchar", "varchar": "varchar"})
+    TYPES = {"int32": "integer", "decimal": "decimal({p},{s})", "double": "double", "date": "date",
+             "char": "varchar", "varchar": "varchar"}
 
     def make(self, rels, paths, delim):
         n = number(len(rels))
