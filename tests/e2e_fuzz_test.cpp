@@ -216,13 +216,25 @@ std::vector<std::string> FailureMessages() {
   std::vector<std::string> messages = {Msg("File system full."), Msg("Out of memory."),
                                        Msg("Temporary file read error.")};
   for (const char* reason : kReasons) {
-    for (const char* rel : {"hundred", "tenpcnt", "tiny", "uniques", "updates"}) {
-      messages.push_back("zervgen: Could not open '" + std::string(rel) + "'.  \n\tReason is \"" +
-                         reason + "\".\n");
-    }
     messages.push_back(Msg("Temporary file error: \"" + std::string(reason) + "\"."));
   }
   return messages;
+}
+
+// The length of the message of a relation file that cannot be created at
+// `at` (its reason's line names the file), or 0 when there is none.
+std::size_t OpenMessageAt(const std::string& err, std::size_t at) {
+  for (const char* reason : kReasons) {
+    for (const char* rel : {"hundred", "tenpcnt", "tiny", "uniques", "updates"}) {
+      const std::string start = "zervgen: Could not open '" + std::string(rel) +
+                                "'.  \n\tReason is \"" + reason + "\" for '";
+      if (err.compare(at, start.size(), start) != 0) continue;
+      const std::size_t end = err.find("'.\n", at + start.size());
+      const std::size_t line = err.find('\n', at + start.size());
+      if (end != std::string::npos && end + 2 == line) return end + 3 - at;
+    }
+  }
+  return 0;
 }
 
 // The length of the location line of a raise of class 32 or 33 at `at`,
@@ -258,6 +270,7 @@ bool ParseRunMessages(const std::string& err, int* failures) {
     for (const std::string& m : kFailures) {
       if (err.compare(at, m.size(), m) == 0) length = m.size();
     }
+    if (length == 0) length = OpenMessageAt(err, at);
     if (length > 0) {
       ++*failures;
       at += length + SystemLineAt(err, at + length);

@@ -226,7 +226,8 @@ TEST(EndToEnd, ExistingRelationFileIsNotOverwritten) {
   RunResult r = RunZervgen(dir.path(), {"-n", "100", "-hu", "-r", "x.rpt"});
   EXPECT_EQ(r.status, 255);
   EXPECT_EQ(AfterBanner(r.err),
-            "zervgen: Could not open 'hundred'.  \n\tReason is \"File already exists\".\n");
+            "zervgen: Could not open 'hundred'.  \n\tReason is \"File already exists\" for "
+            "'zerv.hun'.\n");
   EXPECT_EQ(ReadFile(dir.File("zerv.hun")), "keep me\n");
   std::string report = ReadFile(dir.File("x.rpt"));
   EXPECT_NE(report.find("*** Error: Could not create relation hundred file, 'zerv.hun'.\n\tThe "
@@ -242,6 +243,13 @@ TEST(EndToEnd, ExistingRelationFileIsNotOverwritten) {
 // the writer's own messages, and nothing is created: no relation file, no
 // temporary file. Columns would go to temporary files under the memory
 // limit, so their folder shows that none was set up.
+// A file's name as a message shows it: a line feed as \n.
+std::string Shown(const std::string& path) {
+  std::string shown;
+  for (char c : path) shown += c == '\n' ? std::string("\\n") : std::string(1, c);
+  return shown;
+}
+
 TEST(EndToEnd, RelationFileThatCannotBeCreatedFailsBeforeTheColumns) {
   struct EarlyCase {
     const char* name;
@@ -259,6 +267,12 @@ TEST(EndToEnd, RelationFileThatCannotBeCreatedFailsBeforeTheColumns) {
        {"-hu", "-n", rows, "-f", "nodir/h"},
        "hundred",
        "nodir/h",
+       "Could not open file",
+       "\tThe system says \"No such file or directory\".\n"},
+      {"missing folder whose name ends a line",
+       {"-hu", "-n", rows, "-f", "no\ndir/h"},
+       "hundred",
+       "no\ndir/h",
        "Could not open file",
        "\tThe system says \"No such file or directory\".\n"},
       {"folder is a file",
@@ -299,7 +313,8 @@ TEST(EndToEnd, RelationFileThatCannotBeCreatedFailsBeforeTheColumns) {
     RunResult r = RunZervgen(dir.path(), args, limited);
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(AfterBanner(r.err), "zervgen: Could not open '" + std::string(c.relName) +
-                                      "'.  \n\tReason is \"" + c.reason + "\".\n" + c.system);
+                                      "'.  \n\tReason is \"" + c.reason + "\" for '" +
+                                      Shown(c.path) + "'.\n" + c.system);
     EXPECT_TRUE(IsClassLine(r.out, "Gen_outputRelation", 32)) << r.out;
     const std::string report = ReadFile(dir.File("rpt"));
     const std::string error = "*** Error: Could not create relation " + std::string(c.relName) +

@@ -16,6 +16,7 @@
 #include "base/report.h"
 #include "base/signals.h"
 #include "base/util.h"
+#include "run/verify.h"
 
 namespace zervgen {
 namespace {
@@ -41,8 +42,10 @@ void Gen_CannotCreateRelation(const char* relName, const char* path, int error) 
   Report("*** Error: Could not create relation %s file, '%s'.\n\tThe reason given is \"%s\".\n",
          relName, path, reason);
   if (system != nullptr) Report("\tThe system says \"%s\".\n", system);
-  std::fprintf(stderr, "%s: Could not open '%s'.  \n\tReason is \"%s\".\n", programName, relName,
-               reason);
+  // The reason's line names the file, shown on one line whatever its bytes.
+  const std::string shown = Gen_VerifyEscaped(path, std::strlen(path), false);
+  std::fprintf(stderr, "%s: Could not open '%s'.  \n\tReason is \"%s\" for '%s'.\n", programName,
+               relName, reason, shown.c_str());
   if (system != nullptr) std::fprintf(stderr, "\tThe system says \"%s\".\n", system);
   Xept_Raise(XEPT_GEN_FAILED, __FILE__, "Gen_outputRelation", __LINE__);
 }
