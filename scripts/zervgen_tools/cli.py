@@ -57,9 +57,7 @@ class ArgumentParser(argparse.ArgumentParser):
     --help)', and status 2; subcommands' parsers are of this class too."""
 
     def error(self, message):
-        top = self.prog.split(" ")[0]
-        help_of = self.prog if self.prog != top else top
-        say(self.prog, f"{message} (see {help_of} --help)")
+        say(self.prog, f"{message} (see {self.prog} --help)")
         raise SystemExit(USAGE)
 
 
