@@ -68,7 +68,7 @@ class Options:
         self.zexe = None
 
 
-def option_specs(db, sql_dir):
+def option_rows(db, sql_dir):
     """(flag, METAVAR or None, dest, default, help) of every option of
     backend db, in the order of the help."""
     if db.fixed_ok:
@@ -80,7 +80,7 @@ def option_specs(db, sql_dir):
     targets = " ".join(t for t, _ in db.target_args)
     follow = (f"{targets}, then zervgen's own options follow it" if targets
               else "zervgen's own options follow it")
-    specs = [
+    rows = [
         ("-d", "DELIM", "delim_word", ",",
          f"the run's delimiter (zervgen -dc): ',' (the default), '|' or 'tab'{fixed_word}"),
         ("-g", "ZERVGEN", "zervgen", None,
@@ -116,14 +116,14 @@ def option_specs(db, sql_dir):
          f" -part K -f -. {db.jobs_text}"),
     ]
     for flag, metavar, dest, text in db.extra_options:
-        specs.append((flag, metavar, dest, None, text))
-    return specs
+        rows.append((flag, metavar, dest, None, text))
+    return rows
 
 
 def backend_parser(db, prog, sql_dir):
     """The argparse parser of backend db's options; its help is the
     loader's --help."""
-    specs = option_specs(db, sql_dir)
+    rows = option_rows(db, sql_dir)
     extra = [f"[{flag} {metavar}]..." for flag, metavar, _, _ in db.extra_options]
     targets = [t for t, _ in db.target_args]
     usage = (usage_line(prog, ["[-d DELIM]", "[-j N]", "[-c]", "[-M MANIFEST | -R REPORT]",
@@ -143,7 +143,7 @@ def backend_parser(db, prog, sql_dir):
         " folder stands for FOLDER/zerv. Every relation's file must exist. \"--\" before the"
         " operands lets a name start with '-'."))
     options = parser.add_argument_group("options")
-    for flag, metavar, dest, default, text in specs:
+    for flag, metavar, dest, default, text in rows:
         if metavar is None:
             options.add_argument(flag, dest=dest, action="store_true", help=text)
         elif dest in {d for _, _, d, _ in db.extra_options}:
@@ -152,7 +152,7 @@ def backend_parser(db, prog, sql_dir):
         else:
             options.add_argument(flag, metavar=metavar, dest=dest, default=default, help=text)
     options.add_argument("-h", "--help", action="help", help="show this help and exit")
-    return parser, {flag[1]: metavar is not None for flag, metavar, *_ in specs}
+    return parser, {flag[1]: metavar is not None for flag, metavar, *_ in rows}
 
 
 def split_options(argv, takes_value):

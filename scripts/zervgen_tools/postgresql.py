@@ -284,9 +284,9 @@ END$$;
 
     def check_command(self, load, rel, src):
         """`rows.py check` of src's rows from standard input (or its file)."""
-        spec = load.work.path(f"{rel}.check.json")
-        rows.write_spec(spec, rel.checked, load.opts.delim, load.opts.fixed)
-        return (f"{quote(sys.executable)} {quote(ROWS_PY)} check {quote(spec)}"
+        rules = load.work.path(f"{rel}.check.json")
+        rows.write_rules(rules, rel.checked, load.opts.delim, load.opts.fixed)
+        return (f"{quote(sys.executable)} {quote(ROWS_PY)} check {quote(rules)}"
                 f" {quote(self.bad_file(load, src))}")
 
     def start_checks(self, load, order):

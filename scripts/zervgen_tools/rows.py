@@ -16,8 +16,8 @@ Run as a program, it feeds a database client's COPY: `python3 rows.py fixed
 WIDTHS [FILE]` writes the fixed-format rows of FILE (or standard input) as
 tab-separated fields, the padding of the texts of varying length dropped;
 WIDTHS is fixed_widths() of the relation's columns. `python3 rows.py check
-SPEC BAD [FILE]` checks every field of every row against the columns of the
-JSON file SPEC (write_spec) and writes the rows that pass (delimited: as
+RULES BAD [FILE]` checks every field of every row against the columns of the
+JSON file RULES (write_rules) and writes the rows that pass (delimited: as
 they are; fixed format: as `fixed` does); at the first row that does not,
 it writes "row N: REASON" to the file BAD, one line "zervgen-bad" that no
 COPY takes, and ends with status 1.
@@ -311,20 +311,20 @@ def write_fixed_as_tabs(widths, src, out):
             out.write(b"\t".join(fields) + b"\n")
 
 
-def write_spec(path, columns, delim, fixed):
-    """The SPEC file of `rows.py check`: the columns (with the ranges the
+def write_rules(path, columns, delim, fixed):
+    """The RULES file of `rows.py check`: the columns (with the ranges the
     checks allow), the delimiter and the format."""
     with open(path, "w", encoding="utf-8") as f:
         json.dump({"columns": columns, "delimiter": delim.decode(), "fixed": fixed}, f)
 
 
-def write_checked(spec, src, out, bad):
+def write_checked(rules, src, out, bad):
     """The rows of src that pass every check, on out as COPY reads them
     (see the module's comment); False after the first that does not, its
     row and reason written to the file bad."""
-    fixed = spec["fixed"]
-    check = checker(spec["columns"], spec["delimiter"].encode(), fixed)
-    widths = widths_of(spec["columns"])
+    fixed = rules["fixed"]
+    check = checker(rules["columns"], rules["delimiter"].encode(), fixed)
+    widths = widths_of(rules["columns"])
     for n, line in enumerate(src, 1):
         row = line[:-1] if line.endswith(b"\n") else line
         try:
@@ -346,10 +346,10 @@ def main(argv):
         return 0
     if len(argv) in (4, 5) and argv[1] == "check":
         with open(argv[2], encoding="utf-8") as f:
-            spec = json.load(f)
+            rules = json.load(f)
         source = open(argv[4], "rb") if len(argv) == 5 else sys.stdin.buffer
-        return 0 if write_checked(spec, source, sys.stdout.buffer, argv[3]) else 1
-    sys.stderr.write("usage: rows.py fixed WIDTHS [FILE]\n       rows.py check SPEC BAD [FILE]\n")
+        return 0 if write_checked(rules, source, sys.stdout.buffer, argv[3]) else 1
+    sys.stderr.write("usage: rows.py fixed WIDTHS [FILE]\n       rows.py check RULES BAD [FILE]\n")
     return 2
 
 

@@ -102,10 +102,10 @@ def submit(folder, parts, options, command):
     `command` (a list of words) in the folder; returns the job's number."""
     sbatch = ["sbatch", "--parsable", f"--job-name={options.job_name}", f"--chdir={folder}",
               "--output=" + pattern(os.path.join(state_dir(folder), "task-")) + "%A_%a.out"]
-    spec = ranges(parts)
+    array = ranges(parts)
     if options.max_running:
-        spec += f"%{options.max_running}"
-    sbatch.append(f"--array={spec}")
+        array += f"%{options.max_running}"
+    sbatch.append(f"--array={array}")
     for flag, value in (("--partition", options.partition), ("--account", options.account),
                         ("--time", options.time), ("--cpus-per-task", options.cpus_per_task),
                         ("--mem", options.mem)):

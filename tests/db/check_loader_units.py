@@ -146,9 +146,9 @@ class FieldRules(unittest.TestCase):
         bad one its row and reason, and a row that no COPY takes."""
         with tempfile.TemporaryDirectory() as tmp:
             bad = os.path.join(tmp, "bad")
-            spec = {"columns": self.hundred, "delimiter": ",", "fixed": False}
+            rules = {"columns": self.hundred, "delimiter": ",", "fixed": False}
             out = io.BytesIO()
-            ok = rows.write_checked(spec, [GOOD + b"\n", with_field(2, b"+167") + b"\n",
+            ok = rows.write_checked(rules, [GOOD + b"\n", with_field(2, b"+167") + b"\n",
                                            GOOD + b"\n"], out, bad)
             self.assertEqual((ok, out.getvalue()), (False, GOOD + b"\nzervgen-bad\n"))
             self.assertEqual(read(bad), b"row 2: signed: not a whole number within 100..199:"
