@@ -17,7 +17,9 @@
                                        the block must tell the reader so
       A block without a mark, with an unknown mark, or "not run" without a
       reason or without "not run by CI" / "CI does not run" in the text
-      since the block before, is an error naming FILE:LINE (status 1).
+      since the block before, is an error naming FILE:LINE (status 1). So is
+      a relative link of the FILEs to a file that does not exist or to an
+      anchor that no heading of its page makes.
 
   readme_blocks.py console BLOCK_FILE WHERE
       Runs the "$ " lines of a console block in turn in one bash, in the
@@ -78,8 +80,37 @@ def blocks(path):
         yield start + 1, kind, "\n".join(body) + "\n", error
 
 
+def slug(heading):
+    """The anchor a heading makes on GitHub: lower case, punctuation dropped
+    but for hyphens and underscores, blanks as hyphens."""
+    return re.sub(r"[^\w\- ]", "", heading.strip().lower()).replace(" ", "-")
+
+
+def anchors(path):
+    text = re.sub(r"```.*?```", "", open(path, encoding="utf-8").read(), flags=re.S)
+    return {slug(m.group(1)) for m in re.finditer(r"^#+ (.*)$", text, re.M)}
+
+
+def bad_links(path):
+    """Yields (line, link, why) for each relative link of path that leads nowhere."""
+    for number, line in enumerate(open(path, encoding="utf-8").read().split("\n"), 1):
+        for link in re.findall(r"\]\(([^)\s]+)\)", line):
+            if re.match(r"[a-z]+:", link):
+                continue
+            target, _, anchor = link.partition("#")
+            target = os.path.normpath(os.path.join(os.path.dirname(path), target)) if target else path
+            if not os.path.exists(target):
+                yield number, link, "no such file"
+            elif anchor and (os.path.isdir(target) or anchor not in anchors(target)):
+                yield number, link, "no such heading"
+
+
 def list_blocks(out_dir, files):
     errors = 0
+    for path in files:
+        for line, link, why in bad_links(path):
+            print(f"readme-examples: {path}:{line}: link '{link}': {why}", file=sys.stderr)
+            errors += 1
     with open(os.path.join(out_dir, "blocks.tsv"), "w", encoding="utf-8") as tsv:
         n = 0
         for path in files:
