@@ -5,7 +5,9 @@
   readme_blocks.py list OUT_DIR FILE...
       Writes each block of the FILEs as OUT_DIR/NNN.block (its text) and one
       line per block to OUT_DIR/blocks.tsv: number, mark, FILE:LINE (the line
-      of its opening fence). Every block must carry a mark, an HTML comment
+      of its opening fence), the number of the block whose folder it runs in
+      (its own, or with ", in the folder of the block before" after a mark
+      that runs, the block before's: it goes on with that block's files). Every block must carry a mark, an HTML comment
       on the line before its opening fence:
           <!-- ci: run -->             run with bash
           <!-- ci: console -->         run the "$ " lines, compare their output
@@ -39,6 +41,8 @@ import sys
 MARK = re.compile(r"^\s*<!-- ci: (.*?) -->\s*$")
 FENCE = re.compile(r"^(\s*)```")
 KINDS = {"run", "console", "databases", "quick-start", "package-test", "output"}
+RUNS = {"run", "console", "databases"}
+AFTER = ", in the folder of the block before"
 TOLD = re.compile(r"not\s+run\s+by\s+CI|CI\s+does\s+not\s+run", re.I)
 
 
@@ -74,6 +78,12 @@ def blocks(path):
             elif not TOLD.search("\n".join(lines[prose_start:start])):
                 error = "a block not run by CI whose text does not say 'not run by CI'"
             kind = "not-run"
+        elif kind.endswith(AFTER):
+            kind = kind[:-len(AFTER)]
+            if kind not in RUNS:
+                error = f"'{AFTER.strip(', ')}' after a mark that runs nothing"
+            else:
+                kind += "+"
         elif kind not in KINDS:
             error = f"an unknown mark '{kind}'"
         prose_start = i
@@ -114,8 +124,16 @@ def list_blocks(out_dir, files):
     with open(os.path.join(out_dir, "blocks.tsv"), "w", encoding="utf-8") as tsv:
         n = 0
         for path in files:
+            before = None  # the block before in this file: (number, kind)
             for line, kind, text, error in blocks(path):
                 where = f"{path}:{line}"
+                folder = f"{n + 1:03d}"
+                if kind and kind.endswith("+"):
+                    kind = kind[:-1]
+                    if before is None or before[1] not in RUNS:
+                        error = "runs in the folder of the block before, which runs nothing"
+                    else:
+                        folder = before[0]
                 if error:
                     print(f"readme-examples: {where}: {error}", file=sys.stderr)
                     errors += 1
@@ -123,7 +141,8 @@ def list_blocks(out_dir, files):
                 n += 1
                 with open(os.path.join(out_dir, f"{n:03d}.block"), "w", encoding="utf-8") as f:
                     f.write(text)
-                tsv.write(f"{n:03d}\t{kind}\t{where}\n")
+                tsv.write(f"{n:03d}\t{kind}\t{where}\t{folder}\n")
+                before = (folder, kind)
     return 1 if errors else 0
 
 
