@@ -173,8 +173,10 @@ def console(block_file, where):
         script.append(f"printf '\\n@@step {n} %d\\n' \"$__s\"; (exit $__s)")
         script.append(f"{{ {command}\n}} 2>&1; __s=$?")
     script.append("printf '\\n@@step end %d\\n' \"$__s\"")
+    # The C locale, so that `ls -l` lines have the fields compared above.
+    env = dict(os.environ, LC_ALL="C")
     run = subprocess.run(["bash", "-c", "\n".join(script)], stdout=subprocess.PIPE,
-                         stderr=subprocess.STDOUT, text=True, errors="replace")
+                         stderr=subprocess.STDOUT, text=True, errors="replace", env=env)
     found = {}
     statuses = {}
     current = None
