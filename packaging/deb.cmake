@@ -34,6 +34,13 @@ endforeach()
 add_custom_target(zervgen_man_gz ALL DEPENDS ${ZERVGEN_MAN_GZ})
 install(FILES ${ZERVGEN_MAN_GZ} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
         COMPONENT deb EXCLUDE_FROM_ALL)
+# The older loader names have the loader's page.
+file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/man)
+foreach(db postgresql sqlite mariadb)
+  file(CREATE_LINK zervgen-load.1.gz ${CMAKE_CURRENT_BINARY_DIR}/man/zervgen-load-${db}.1.gz SYMBOLIC)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/man/zervgen-load-${db}.1.gz
+          DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT deb EXCLUDE_FROM_ALL)
+endforeach()
 install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/packaging/copyright
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/zervgen COMPONENT deb EXCLUDE_FROM_ALL)
 
@@ -41,6 +48,18 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME zervgen)
 set(CPACK_PACKAGE_VERSION ${ZERVGEN_VERSION})
 set(CPACK_PACKAGE_CONTACT "zervgen maintainers <maintainers@users.noreply.c-seed-0469cb98.example>")
+# A Debian package carries its changelog: one entry, this version, dated
+# when configured (or at SOURCE_DATE_EPOCH, for a reproducible build).
+string(TIMESTAMP ZERVGEN_PACKAGE_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
+configure_file(${CMAKE_CURRENT_SOURCE_DIR}/packaging/changelog.in
+               ${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog @ONLY)
+add_custom_command(OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog.gz
+                   COMMAND gzip -9nc ${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog
+                           > ${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog.gz
+                   DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog VERBATIM)
+add_custom_target(zervgen_changelog_gz ALL DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog.gz)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog.gz
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/zervgen COMPONENT deb EXCLUDE_FROM_ALL)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "benchmark database generator")
 # One argument, its lines as Debian shows them (no semicolon: CMake would
 # take it for a list).
