@@ -20,6 +20,7 @@
 #include "app/help.h"
 #include "base/except.h"
 #include "base/util.h"
+#include "output/compress.h"
 #include "output/output.h"
 #include "parquet/codec.h"
 #include "parquet/format.h"
@@ -128,6 +129,7 @@ struct ParseState {
   long long partValue = 0;           // -part as given; checked against -parts at the end
   const char* codecGiven = nullptr;  // -codec's value; checked at the end
   long long rowGroupGiven = 0;       // -rowgroup's value; 0: not given
+  bool compressGiven = false;        // -compress was given
 };
 
 void Main_setRelation(const char* argument, int* relationFlag, std::int16_t* nRelations) {
@@ -156,9 +158,22 @@ char* Main_getNextArgument(int argc, char** argv, int* cur) {
   return argv[next];
 }
 
-// The ending of the files of a run: ".parquet" for Parquet files.
+// The ending of the files of a run: ".parquet" for Parquet files, the
+// codec's for compressed text.
 const char* FileEnding(const MainOptions* settings) {
-  return settings->format == MainFileFormat::kParquet ? ".parquet" : "";
+  if (settings->format == MainFileFormat::kParquet) return ".parquet";
+  return Compress_Suffix(settings->compress.codec);
+}
+
+// A name given for a compressed text file takes the codec's suffix unless
+// it ends with it already: "-f out.hun" writes "out.hun.zst".
+void Main_addCompressSuffix(const MainOptions* settings, char* fileName) {
+  const char* suffix = Compress_Suffix(settings->compress.codec);
+  const std::size_t n = std::strlen(fileName);
+  const std::size_t k = std::strlen(suffix);
+  if (k == 0 || std::strcmp(fileName, "-") == 0) return;
+  if (n > k && std::strcmp(fileName + n - k, suffix) == 0) return;
+  std::snprintf(fileName + n, kNameSize - n, "%s", suffix);
 }
 
 void Main_setFile(const MainOptions* settings, int flag, char* fileName, const char* prefix,
@@ -169,6 +184,7 @@ void Main_setFile(const MainOptions* settings, int flag, char* fileName, const c
   if (!flag) return;
   if (prefix[0] != '\0') {
     std::snprintf(fileName, kNameSize, "%s", prefix);
+    Main_addCompressSuffix(settings, fileName);
   } else {
     std::snprintf(fileName, kNameSize, "%s.%s%s", "zerv", suffix, FileEnding(settings));
   }
@@ -310,6 +326,42 @@ void OptionCodec(int argc, char** argv, int* cur, ParseState* state) {
   settings->parquetCodec = codec;
 }
 
+void OptionCompress(int argc, char** argv, int* cur, ParseState* state) {
+  const char* value = Main_getNextArgument(argc, argv, cur);
+  if (value == nullptr) Fail(MSG_REQUIRES_ARGUMENT, programName, "-compress");
+  if (state->compressGiven) Fail(MSG_WAS_SPECIFIED, programName, "-compress");
+  state->compressGiven = true;
+  TextCompression compression;
+  switch (Compress_Parse(value, &compression)) {
+    case CompressParse::kOk:
+      break;
+    case CompressParse::kUnknown:
+      Fail(
+          "%s: Option, \"-compress\", must be zstd or gzip, with a level as zstd:N or gzip:N, not "
+          "'%s'.\n",
+          programName, value);
+    case CompressParse::kBadLevel:
+      Fail(
+          "%s: Option, \"-compress\", takes a zstd level from 1 to %d and a gzip level from 1 to "
+          "%d, not '%s'.\n",
+          programName, kZstdMaxLevel, kGzipMaxLevel, value);
+  }
+  state->settings.compress = compression;
+}
+
+// A build without the codec's library refuses it, once the command line is
+// otherwise found good.
+void CompleteCompress(const MainOptions* settings) {
+  const TextCodec codec = settings->compress.codec;
+  if (Compress_BuiltIn(codec)) return;
+  const char* name = Compress_Name(codec);
+  const char* package = Compress_Package(codec);
+  Fail(
+      "%s: Option, \"-compress\", cannot be '%s': this zervgen was built without it (%s); build "
+      "it with %s installed.\n",
+      programName, name, package, package);
+}
+
 void OptionRowGroup(int argc, char** argv, int* cur, ParseState* state) {
   MainOptions* settings = &state->settings;
   const char* value = Main_getNextArgument(argc, argv, cur);
@@ -335,6 +387,12 @@ void CompleteParquet(const ParseState& state, MainOptions* settings) {
       Fail("%s: Option, \"-rowgroup\", requires \"-parquet\" to be specified.\n", programName);
     }
     return;
+  }
+  if (state.compressGiven) {
+    Fail(
+        "%s: Only one of \"-parquet\" and \"-compress\" may be specified (\"-codec\" compresses "
+        "Parquet pages).\n",
+        programName);
   }
   if (settings->fixedFormat) {
     Fail("%s: Only one of \"-parquet\" and \"-ff\" may be specified.\n", programName);
@@ -406,6 +464,8 @@ bool ParseOne(int argc, char** argv, int* cur, ParseState* state) {
     OptionParquet(settings);
   else if (is("-codec"))
     OptionCodec(argc, argv, cur, state);
+  else if (is("-compress"))
+    OptionCompress(argc, argv, cur, state);
   else if (is("-rowgroup"))
     OptionRowGroup(argc, argv, cur, state);
   else if (is("-verify"))
@@ -530,6 +590,7 @@ GenRunPlan CompleteSettings(ParseState* state) {
   CompleteMachineOptions(settings);
   GenRunPlan plan = PlanRun(settings);
   CheckReportName(settings, plan);
+  CompleteCompress(settings);
   return plan;
 }
 
