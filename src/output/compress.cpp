@@ -126,6 +126,7 @@ std::size_t Compress_WorkBytes(const TextCompression& compression) {
 }
 
 std::size_t Compress_Bound(TextCodec codec, std::size_t n) {
+  (void)codec;
 #if ZERVGEN_HAVE_ZSTD
   if (codec == TextCodec::kZstd) return ZSTD_compressBound(n);
 #endif
