@@ -16,6 +16,7 @@
 #include <string>
 #include <utility>
 
+#include "app/compress_option.h"
 #include "app/datagen.h"
 #include "app/help.h"
 #include "base/except.h"
@@ -165,17 +166,6 @@ const char* FileEnding(const MainOptions* settings) {
   return Compress_Suffix(settings->compress.codec);
 }
 
-// A name given for a compressed text file takes the codec's suffix unless
-// it ends with it already: "-f out.hun" writes "out.hun.zst".
-void Main_addCompressSuffix(const MainOptions* settings, char* fileName) {
-  const char* suffix = Compress_Suffix(settings->compress.codec);
-  const std::size_t n = std::strlen(fileName);
-  const std::size_t k = std::strlen(suffix);
-  if (k == 0 || std::strcmp(fileName, "-") == 0) return;
-  if (n > k && std::strcmp(fileName + n - k, suffix) == 0) return;
-  std::snprintf(fileName + n, kNameSize - n, "%s", suffix);
-}
-
 void Main_setFile(const MainOptions* settings, int flag, char* fileName, const char* prefix,
                   const char* suffix) {
   CHECK_REQUIRE_TEXT(fileName != nullptr, "fileName != NULL");
@@ -184,7 +174,7 @@ void Main_setFile(const MainOptions* settings, int flag, char* fileName, const c
   if (!flag) return;
   if (prefix[0] != '\0') {
     std::snprintf(fileName, kNameSize, "%s", prefix);
-    Main_addCompressSuffix(settings, fileName);
+    Main_addCompressSuffix(settings->compress.codec, fileName, kNameSize);
   } else {
     std::snprintf(fileName, kNameSize, "%s.%s%s", "zerv", suffix, FileEnding(settings));
   }
@@ -331,35 +321,8 @@ void OptionCompress(int argc, char** argv, int* cur, ParseState* state) {
   if (value == nullptr) Fail(MSG_REQUIRES_ARGUMENT, programName, "-compress");
   if (state->compressGiven) Fail(MSG_WAS_SPECIFIED, programName, "-compress");
   state->compressGiven = true;
-  TextCompression compression;
-  switch (Compress_Parse(value, &compression)) {
-    case CompressParse::kOk:
-      break;
-    case CompressParse::kUnknown:
-      Fail(
-          "%s: Option, \"-compress\", must be zstd or gzip, with a level as zstd:N or gzip:N, not "
-          "'%s'.\n",
-          programName, value);
-    case CompressParse::kBadLevel:
-      Fail(
-          "%s: Option, \"-compress\", takes a zstd level from 1 to %d and a gzip level from 1 to "
-          "%d, not '%s'.\n",
-          programName, kZstdMaxLevel, kGzipMaxLevel, value);
-  }
-  state->settings.compress = compression;
-}
-
-// A build without the codec's library refuses it, once the command line is
-// otherwise found good.
-void CompleteCompress(const MainOptions* settings) {
-  const TextCodec codec = settings->compress.codec;
-  if (Compress_BuiltIn(codec)) return;
-  const char* name = Compress_Name(codec);
-  const char* package = Compress_Package(codec);
-  Fail(
-      "%s: Option, \"-compress\", cannot be '%s': this zervgen was built without it (%s); build "
-      "it with %s installed.\n",
-      programName, name, package, package);
+  const std::string refusal = Main_readCompress(value, &state->settings.compress);
+  if (!refusal.empty()) Fail("%s", refusal.c_str());
 }
 
 void OptionRowGroup(int argc, char** argv, int* cur, ParseState* state) {
@@ -590,7 +553,10 @@ GenRunPlan CompleteSettings(ParseState* state) {
   CompleteMachineOptions(settings);
   GenRunPlan plan = PlanRun(settings);
   CheckReportName(settings, plan);
-  CompleteCompress(settings);
+  // A build without the codec's library refuses it, once the command line
+  // is otherwise found good.
+  const std::string notBuilt = Main_compressNotBuilt(settings->compress.codec);
+  if (!notBuilt.empty()) Fail("%s", notBuilt.c_str());
   return plan;
 }
 
