@@ -17,6 +17,7 @@
 #   bench/run.sh --ref-bin OLD       # also check the bytes against OLD
 #   bench/run.sh --parquet-only      # only the text1, pq-* and duck-* cases
 #   bench/run.sh --verify-only       # only the stdout and verify cases
+#   bench/run.sh --compress-only     # only the compressed-text cases
 #   options: --build DIR  --dir SCRATCH  --reps N (default 3)
 #
 # Each case runs --reps times (the 10^8-row case once per binary) and shows
@@ -57,6 +58,16 @@
 #           the same codec. Needs node and @duckdb/node-api in
 #           $ZERVGEN_NPM_DIR (default ~/.cache/zervgen-npm); skipped
 #           without them.
+#   zst     -hu -n 10000000 -compress zstd -f FILE on every core, beside
+#   zpipe   the user's alternative, zervgen -f - | zstd -T0 -1 > FILE, taking
+#           turns with it; goals: at most 0.8 of zpipe's CPU seconds, no
+#           more wall seconds, a file no larger. The ratio is the text's
+#           bytes (the stdout case's) over the file's.
+#   gz      the same with -compress gzip, beside
+#   gzpipe  zervgen -f - | pigz -p CORES -1 (gzip -1 without pigz), at the
+#           same level; the same goals.
+#   zverify -verify of zst's file (in the page cache) on every core; goal:
+#           at least 90% of zst's rows per second.
 #   digest  with --ref-bin, or else with --anchor-bin: the SHA-256 of the
 #           whole standard output of -hu -n 10000000 -f - from the binary
 #           and from the other must be equal; a difference fails the run.
@@ -76,6 +87,7 @@ skip_large=0
 ref_bin=""
 parquet_only=0
 verify_only=0
+compress_only=0
 
 while [[ $# -gt 0 ]]; do
   case "$1" in
@@ -88,6 +100,7 @@ while [[ $# -gt 0 ]]; do
     --ref-bin) ref_bin="$2"; shift 2 ;;
     --parquet-only) parquet_only=1; shift ;;
     --verify-only) verify_only=1; shift ;;
+    --compress-only) compress_only=1; shift ;;
     -h|--help) awk 'NR > 1 && !/^#/ { exit } NR > 1' "${BASH_SOURCE[0]}"; exit 0 ;;
     *) echo "run.sh: unknown option '$1'" >&2; exit 2 ;;
   esac
@@ -174,6 +187,11 @@ once() {
           bytes=$(files_size "$scratch/duck.parquet"); rm -f "$scratch/duck.parquet" ;;
     verify) read -r s bytes rss cpu < <(measure /dev/null "$@")
           bytes=$(files_size "$scratch/bench.hun") ;;
+    zst|zpipe|gz|gzpipe) rm -f "$scratch"/bench.hun.zst "$scratch"/bench.hun.gz
+          read -r s bytes rss cpu < <(measure /dev/null "$@")
+          bytes=$(files_size "$scratch"/bench.hun.*z*) ;;
+    zverify) read -r s bytes rss cpu < <(measure /dev/null "$@")
+          bytes=$(files_size "$scratch/bench.hun.zst") ;;
     dd)   read -r s bytes rss cpu < <(measure /dev/null "$@")
           bytes=$(files_size "$scratch/dd.out"); rm -f "$scratch/dd.out" ;;
     *)    read -r s bytes rss cpu < <(measure /dev/null "$@") ;;
@@ -199,6 +217,18 @@ command_of() {
     text1)   cmd=(taskset -c 0 "$b" -hu -n "$n7" -f "$scratch/bench.hun.txt") ;;
     pq-*)    cmd=(taskset -c 0 "$b" -hu -n "$n7" -parquet -codec "${name#pq-}"
                   -f "$scratch/bench.hun.parquet") ;;
+    zst)     cmd=("$b" -hu -n "$n7" -compress zstd -f "$scratch/bench.hun") ;;
+    gz)      cmd=("$b" -hu -n "$n7" -compress gzip -f "$scratch/bench.hun") ;;
+    zverify) cmd=("$b" -hu -n "$n7" -compress zstd -f "$scratch/bench.hun" -verify) ;;
+    zpipe)   cmd=(bash -c '"$0" -hu -n "$1" -f - 2>/dev/null | zstd -T0 -1 -q > "$2"' "$b" "$n7"
+                  "$scratch/bench.hun.zst") ;;
+    gzpipe)  if command -v pigz >/dev/null; then
+               cmd=(bash -c '"$0" -hu -n "$1" -f - 2>/dev/null | pigz -p "$(nproc)" -1 > "$2"'
+                    "$b" "$n7" "$scratch/bench.hun.gz")
+             else
+               cmd=(bash -c '"$0" -hu -n "$1" -f - 2>/dev/null | gzip -1 > "$2"' "$b" "$n7"
+                    "$scratch/bench.hun.gz")
+             fi ;;
     *) echo "run.sh: no case $name" >&2; exit 2 ;;
   esac
 }
@@ -346,6 +376,44 @@ stdout_and_verify() {
   row verify "$n7" "$share of stdout's MB/s >= 0.9: $(met "$share >= 0.9")"
 }
 
+# Compressed text against zervgen's text piped into the compressor, each
+# pair taking turns; then -verify of the zstd file. Text bytes: $1 (the
+# stdout case's bytes), for the ratio.
+compress_cases() {
+  local text_bytes="$1" codec own pipe
+  if ! command -v zstd >/dev/null; then
+    echo "zst      (skipped: no zstd program)"; return
+  fi
+  for codec in zstd gzip; do
+    own=zst pipe=zpipe
+    [[ "$codec" == zstd ]] || own=gz pipe=gzpipe
+    local p_s=() p_cpu=() p_bytes="" o_s=() o_cpu=() o_bytes="" o_rss=0 i
+    for ((i = 0; i < reps; i++)); do
+      command_of "$pipe" "$bin"; once "$pipe" bin "${cmd[@]}"
+      p_s+=("$s") p_cpu+=("$cpu") p_bytes=$bytes
+      command_of "$own" "$bin"; once "$own" bin "${cmd[@]}"
+      o_s+=("$s") o_cpu+=("$cpu") o_bytes=$bytes
+      if ((rss > o_rss)); then o_rss=$rss; fi
+    done
+    local ps pc os oc
+    ps=$(median "${p_s[@]}") pc=$(median "${p_cpu[@]}")
+    os=$(median "${o_s[@]}") oc=$(median "${o_cpu[@]}")
+    best_s=$ps best_cpu=$pc best_bytes=$p_bytes best_rss=0 a_cpu=""
+    row "$pipe" "$n7" "(the pipe; ratio $(awk -v a="$text_bytes" -v b="$p_bytes" 'BEGIN { printf "%.2f", a / b }'))"
+    best_s=$os best_cpu=$oc best_bytes=$o_bytes best_rss=$o_rss
+    local cpu_x
+    cpu_x=$(awk -v a="$oc" -v b="$pc" 'BEGIN { printf "%.2f", a / b }')
+    row "$own" "$n7" "ratio $(awk -v a="$text_bytes" -v b="$o_bytes" 'BEGIN { printf "%.2f", a / b }'); CPU $cpu_x of the pipe <= 0.8: $(met "$cpu_x <= 0.8"); wall <= the pipe's: $(met "$os <= $ps"); bytes <= the pipe's: $(met "$o_bytes <= $p_bytes")"
+    [[ "$codec" != zstd ]] || { zst_s=$os; }
+  done
+  "$bin" -hu -n "$n7" -compress zstd -f "$scratch/bench.hun" 2>/dev/null
+  pair zverify "$reps"
+  rm -f "$scratch"/bench.hun.zst "$scratch"/bench.hun.gz
+  local share
+  share=$(awk -v a="$zst_s" -v b="$best_s" 'BEGIN { printf "%.2f", a / b }')
+  row zverify "$n7" "$share of zst's rows/s >= 0.9: $(met "$share >= 0.9")"
+}
+
 digest_check() {
   local other="${ref_bin:-$anchor}"
   [[ -n "$other" ]] || return 0
@@ -368,6 +436,14 @@ finish() {
 
 if ((verify_only == 1)); then
   stdout_and_verify
+  finish
+  exit 0
+fi
+
+if ((compress_only == 1)); then
+  pair stdout "$reps"
+  row stdout "$n7" "(every core)"
+  compress_cases "$best_bytes"
   finish
   exit 0
 fi
@@ -430,6 +506,7 @@ else
 fi
 
 stdout_and_verify
+compress_cases "$(awk -v b="$best_bytes" 'BEGIN { print b }')"
 
 pair all "$reps"
 row all 400001 "(five relations, 100000 rows)"

@@ -195,6 +195,15 @@ const std::vector<Shape>& Shapes() {
        {"zervgen", "-hu", "-n", "70000", "-parquet", "-rowgroup", "30000"},
        false,
        1},
+      // Compressed text has no reserved buffer either; its chunks hold all
+      // their rows or none, so the frames stay where they are.
+      {"zstd text, parts",
+       {"zervgen", "-hu", "-n", "20000", "-parts", "2", "-compress", "zstd"},
+       false,
+       2},
+      {"gzip text, temporary files",
+       {"zervgen", "-n", "5000", "-fc", "30", "-compress", "gzip"},
+       true},
       // Row groups have no reserved buffer to fall back on: a failure there
       // ends the relation with "Out of memory".
       {"Parquet", {"zervgen", "-hu", "-n", "5000", "-parquet", "-rowgroup", "1000"}, false, 1},

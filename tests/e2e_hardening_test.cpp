@@ -351,11 +351,11 @@ long long SmallestRunLimitKb() {
 // "Out of memory" and leaves no file, and no limit fails after a smaller
 // one succeeded.
 void ExpectMoreMemoryNeverFails(const std::vector<std::string>& args, long long from, long long to,
-                                long long step) {
+                                long long step, const std::string& out = "out.hun") {
   ScratchDir refDir;
   ASSERT_EQ(::mkdir(refDir.File("tmp").c_str(), 0700), 0);
   ASSERT_EQ(RunZervgen(refDir.path(), args).status, 0);
-  const std::string reference = ReadFile(refDir.File("out.hun"));
+  const std::string reference = ReadFile(refDir.File(out));
   std::string outcomes;
   bool succeeded = false;
   bool regressed = false;
@@ -370,7 +370,7 @@ void ExpectMoreMemoryNeverFails(const std::vector<std::string>& args, long long 
     outcomes.append(" ").append(std::to_string(limit)).append(":").append(std::to_string(r.status));
     if (r.status == 0) {
       succeeded = true;
-      EXPECT_TRUE(ReadFile(dir.File("out.hun")) == reference) << "ulimit -v " << limit;
+      EXPECT_TRUE(ReadFile(dir.File(out)) == reference) << "ulimit -v " << limit;
       continue;
     }
     regressed = regressed || succeeded;
@@ -396,6 +396,8 @@ void ExpectMoreMemoryNeverFails(const std::vector<std::string>& args, long long 
 // no reserved buffer: the memory of a row group is set aside while the
 // columns take theirs, and a row group that cannot be had ends the run with
 // "Out of memory". Its process is larger, and a zstd context needs more.
+// Compressed text has no reserved buffer either: the memory of one chunk
+// and its compressor is set aside as for Parquet.
 TEST(Hardening, MoreMemoryNeverTurnsSuccessIntoOutOfMemory) {
 #ifdef ZERVGEN_SANITIZED
   GTEST_SKIP() << "address-space limits do not apply to sanitizer builds";
@@ -415,6 +417,16 @@ TEST(Hardening, MoreMemoryNeverTurnsSuccessIntoOutOfMemory) {
     std::vector<std::string> args = {"-hu", "-n", "100000", "-f", "out.hun", "-t", "tmp"};
     args.insert(args.end(), shape.begin(), shape.end());
     ExpectMoreMemoryNeverFails(args, from, to, 250);
+  }
+  const Ladder compressed[] = {
+      {{"-compress", "zstd", "-fc", "80"}, 12000, 24000},
+      {{"-compress", "gzip", "-ff"}, 12000, 24000},
+  };
+  for (const auto& [shape, from, to] : compressed) {
+    const std::string out = shape[1] == "zstd" ? "out.hun.zst" : "out.hun.gz";
+    std::vector<std::string> args = {"-hu", "-n", "100000", "-f", out, "-t", "tmp"};
+    args.insert(args.end(), shape.begin(), shape.end());
+    ExpectMoreMemoryNeverFails(args, from, to, 500, out);
   }
 }
 

@@ -46,6 +46,31 @@ std::string CodecsHelp() {
   return text;
 }
 
+// The closing lines of the help text: -compress, and the codec libraries
+// this build lacks.
+std::string CompressHelp() {
+  const bool deflate = ZERVGEN_HAVE_DEFLATE != 0;
+  std::string text =
+      "\nCompressed text:\n"
+      "        -compress C Compresses each text file with C: zstd or gzip, at a\n"
+      "                    level given as zstd:N (1 to 19, default 1) or gzip:N\n"
+      "                    (1 to 9, default 1).  Files take the suffix \".zst\" or\n"
+      "                    \".gz\" after their whole name (zerv.hun.zst, parts\n"
+      "                    zerv.hun.K.zst; -f NAME writes NAME.zst unless NAME ends\n"
+      "                    so); -f - writes the compressed bytes.  Each run of\n"
+      "                    4096 or 8192 rows, counted from a table's first row, is\n"
+      "                    one zstd frame or gzip member, so the bytes are the same\n"
+      "                    for any -threads, and the parts decompressed in order\n"
+      "                    are the text of the whole table.  With -verify, the text\n"
+      "                    of each file is compared.  Not with -parquet.\n";
+  if (!kHaveZstd || !deflate) {
+    text += std::string(20, ' ') +
+            "This build was built without:" + (kHaveZstd ? "" : " libzstd-dev") +
+            (deflate ? "" : " libdeflate-dev") + ".\n";
+  }
+  return text;
+}
+
 const std::string kHelp =
     "\n" + kSynopsis + "\n" +
     "where   -hu   Generate just the hundred table.\n"
@@ -120,7 +145,7 @@ const std::string kHelp =
     "                    written with its size.  Not with -verify.\n"
     "        --help      Prints this help text and exits.\n"
     "        --version   Prints the program name and version and exits.\n" +
-    DelimiterHelp();
+    DelimiterHelp() + CompressHelp();
 
 // A relative path of exactly 513 characters: five folders of 100 characters
 // (created in `dir`) and the 8-character `leaf`, which is not created.

@@ -108,11 +108,13 @@ std::string SignalLine(int sig) {
 // Interrupts a run writing the relation file "big" with `sig`: it ends as
 // an interrupt does, the report tells of the removal, and nothing is left
 // but the report and the empty "tmp".
-void ExpectInterruptedAndCleanedUp(ZervgenProcess* run, const ScratchDir& dir, int sig) {
+void ExpectInterruptedAndCleanedUp(ZervgenProcess* run, const ScratchDir& dir, int sig,
+                                   const std::string& name = "big") {
   ASSERT_TRUE(Interrupt(run, sig));
   EXPECT_EQ(run->result().out, "");
   const std::string report = ReadFile(dir.File("rpt"));
-  EXPECT_TRUE(EndsWith(report, CaughtLine(sig) + "           File, 'big', deleted.\n")) << report;
+  EXPECT_TRUE(EndsWith(report, CaughtLine(sig) + "           File, '" + name + "', deleted.\n"))
+      << report;
   EXPECT_EQ(dir.List(), (std::vector<std::string>{"rpt", "tmp"}));
   EXPECT_EQ(ScratchDir::ListOf(dir.File("tmp")), std::vector<std::string>{});
 }
@@ -160,6 +162,23 @@ TEST(Interrupt, WhileWritingAParquetFileRemovesItAndTheTemporaryFiles) {
     ZervgenProcess run(dir.path(), args, BigRunOptions(c.storage));
     ASSERT_TRUE(CaughtInTheAct(&run, [&] { return FileSize(dir.File("big")) > 4; }));
     ExpectInterruptedAndCleanedUp(&run, dir, c.sig);
+  }
+}
+
+// The same for a compressed text file, caught once its first frame is out.
+TEST(Interrupt, WhileWritingACompressedFileRemovesItAndTheTemporaryFiles) {
+  if (!CodecInBuild("zstd")) GTEST_SKIP() << "a build without zstd";
+  const SignalCase cases[] = {{SIGTERM, Storage::kMemory}, {SIGINT, Storage::kTempFiles}};
+  for (const SignalCase& c : cases) {
+    SCOPED_TRACE(std::string(strsignal(c.sig)) + ", " + StorageName(c.storage));
+    if (SkipTempFiles(c.storage)) continue;
+    ScratchDir dir;
+    ASSERT_EQ(::mkdir(dir.File("tmp").c_str(), 0700), 0);
+    std::vector<std::string> args = BigRunArgs(c.storage, "big.zst");
+    args.insert(args.end(), {"-compress", "zstd"});
+    ZervgenProcess run(dir.path(), args, BigRunOptions(c.storage));
+    ASSERT_TRUE(CaughtInTheAct(&run, [&] { return FileSize(dir.File("big.zst")) > 0; }));
+    ExpectInterruptedAndCleanedUp(&run, dir, c.sig, "big.zst");
   }
 }
 

@@ -22,6 +22,13 @@
 #include <sstream>
 #include <stdexcept>
 
+#if ZERVGEN_HAVE_ZSTD
+#include <zstd.h>
+#endif
+#if ZERVGEN_HAVE_DEFLATE
+#include <libdeflate.h>
+#endif
+
 namespace zervgen_test {
 namespace {
 
@@ -385,6 +392,117 @@ std::string DelimiterRefusal(char c) {
 std::string AfterBanner(const std::string& err) {
   std::size_t nl = err.find('\n');
   return nl == std::string::npos ? "" : err.substr(nl + 1);
+}
+
+}  // namespace zervgen_test
+
+namespace zervgen_test {
+
+bool CodecInBuild(const std::string& codec) {
+  if (codec == "zstd") return ZERVGEN_HAVE_ZSTD != 0;
+  if (codec == "gzip") return ZERVGEN_HAVE_DEFLATE != 0;
+  return false;
+}
+
+std::string Decompressed(const std::string& codec, const std::string& bytes) {
+  std::string text;
+  (void)bytes;
+#if ZERVGEN_HAVE_ZSTD
+  if (codec == "zstd") {
+    // Frame by frame: each must say how much text it holds.
+    std::size_t at = 0;
+    while (at < bytes.size()) {
+      const std::size_t frame = ZSTD_findFrameCompressedSize(bytes.data() + at, bytes.size() - at);
+      const unsigned long long size = ZSTD_getFrameContentSize(bytes.data() + at, frame);
+      if (ZSTD_isError(frame) || size == ZSTD_CONTENTSIZE_UNKNOWN ||
+          size == ZSTD_CONTENTSIZE_ERROR) {
+        throw std::runtime_error("not a zstd frame with its size at " + std::to_string(at));
+      }
+      const std::size_t old = text.size();
+      text.resize(old + size);
+      const std::size_t got = ZSTD_decompress(text.data() + old, size, bytes.data() + at, frame);
+      if (ZSTD_isError(got) || got != size) throw std::runtime_error("a damaged zstd frame");
+      at += frame;
+    }
+    return text;
+  }
+#endif
+#if ZERVGEN_HAVE_DEFLATE
+  if (codec == "gzip") {
+    libdeflate_decompressor* d = libdeflate_alloc_decompressor();
+    std::size_t at = 0;
+    while (at < bytes.size()) {
+      // A member's trailer tells the size of its text.
+      std::string member(1 << 20, '\0');
+      std::size_t used = 0, made = 0;
+      libdeflate_result r;
+      while ((r = libdeflate_gzip_decompress_ex(d, bytes.data() + at, bytes.size() - at,
+                                                member.data(), member.size(), &used, &made)) ==
+             LIBDEFLATE_INSUFFICIENT_SPACE) {
+        member.resize(member.size() * 2);
+      }
+      if (r != LIBDEFLATE_SUCCESS) {
+        libdeflate_free_decompressor(d);
+        throw std::runtime_error("a damaged gzip member at " + std::to_string(at));
+      }
+      text.append(member.data(), made);
+      at += used;
+    }
+    libdeflate_free_decompressor(d);
+    return text;
+  }
+#endif
+  throw std::runtime_error("no " + codec + " in this build");
+}
+
+std::vector<std::string> CompressedFrames(const std::string& codec, const std::string& bytes) {
+  std::vector<std::string> frames;
+  std::size_t at = 0;
+  while (at < bytes.size()) {
+    std::size_t size = 0;
+#if ZERVGEN_HAVE_ZSTD
+    if (codec == "zstd") size = ZSTD_findFrameCompressedSize(bytes.data() + at, bytes.size() - at);
+    if (codec == "zstd" && ZSTD_isError(size)) throw std::runtime_error("not a zstd frame");
+#endif
+#if ZERVGEN_HAVE_DEFLATE
+    if (codec == "gzip") {
+      libdeflate_decompressor* d = libdeflate_alloc_decompressor();
+      std::string text(std::size_t{64} << 20, '\0');
+      std::size_t made = 0;
+      const libdeflate_result r = libdeflate_gzip_decompress_ex(
+          d, bytes.data() + at, bytes.size() - at, text.data(), text.size(), &size, &made);
+      libdeflate_free_decompressor(d);
+      if (r != LIBDEFLATE_SUCCESS) throw std::runtime_error("not a gzip member");
+    }
+#endif
+    if (size == 0) throw std::runtime_error("no " + codec + " in this build");
+    frames.push_back(bytes.substr(at, size));
+    at += size;
+  }
+  return frames;
+}
+
+std::string Compressed(const std::string& codec, const std::string& text, int level) {
+  std::string out;
+#if ZERVGEN_HAVE_ZSTD
+  if (codec == "zstd") {
+    out.resize(ZSTD_compressBound(text.size()));
+    out.resize(ZSTD_compress(out.data(), out.size(), text.data(), text.size(), level));
+    return out;
+  }
+#endif
+#if ZERVGEN_HAVE_DEFLATE
+  if (codec == "gzip") {
+    libdeflate_compressor* c = libdeflate_alloc_compressor(level);
+    out.resize(libdeflate_gzip_compress_bound(c, text.size()));
+    out.resize(libdeflate_gzip_compress(c, text.data(), text.size(), out.data(), out.size()));
+    libdeflate_free_compressor(c);
+    return out;
+  }
+#endif
+  (void)text;
+  (void)level;
+  throw std::runtime_error("no " + codec + " in this build");
 }
 
 }  // namespace zervgen_test

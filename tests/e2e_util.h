@@ -173,6 +173,17 @@ bool IsClassLine(const std::string& text, const std::string& func, int cls);
 // The standard error of a run without its first line (the banner).
 std::string AfterBanner(const std::string& err);
 
+// Compressed text, read and made with the codec libraries themselves
+// ("zstd" or "gzip"): the text of every frame or member of `bytes` in a
+// row (throws std::runtime_error on bytes that are not), and `text` as one
+// frame or member at `level`. Only where the build has the codec
+// (CodecInBuild).
+bool CodecInBuild(const std::string& codec);
+std::string Decompressed(const std::string& codec, const std::string& bytes);
+// The frames or members of `bytes`, each as its compressed bytes.
+std::vector<std::string> CompressedFrames(const std::string& codec, const std::string& bytes);
+std::string Compressed(const std::string& codec, const std::string& text, int level = 1);
+
 }  // namespace zervgen_test
 
 #endif  // ZERVGEN_TESTS_E2E_UTIL_H_

@@ -80,6 +80,19 @@ inline const std::string kParquetAndDc =
 inline std::string BadCodec(const std::string& value) {
   return Msg("Option, \"-codec\", must be none, snappy or zstd, not '" + value + "'.");
 }
+inline std::string BadCompress(const std::string& value) {
+  return Msg(
+      "Option, \"-compress\", must be zstd or gzip, with a level as zstd:N or gzip:N, not '" +
+      value + "'.");
+}
+inline std::string BadCompressLevel(const std::string& value) {
+  return Msg(
+      "Option, \"-compress\", takes a zstd level from 1 to 19 and a gzip level from 1 to 9, not '" +
+      value + "'.");
+}
+inline const std::string kParquetAndCompress = Msg(
+    "Only one of \"-parquet\" and \"-compress\" may be specified (\"-codec\" compresses Parquet "
+    "pages).");
 inline const std::string kRowGroupBound =
     Msg("The number of rows per row group must be from 1000 to 16777216.");
 inline const std::string kCannotDash =
@@ -236,6 +249,22 @@ inline const RejectCase kRejectCases[] = {
     {{"-parquet", "-n", "1000", "-r", "zerv.hun.parquet"}, ReportIsRelation("zerv.hun.parquet")},
     {{"-parquet", "-parts", "2", "-r", "zerv.ten.2.parquet"},
      ReportIsRelation("zerv.ten.2.parquet")},
+    // Compressed text: two codecs, their levels, not with Parquet.
+    {{"-compress"}, RequiresArgument("-compress")},
+    {{"-compress", "lz4"}, BadCompress("lz4")},
+    {{"-compress", "zstd3"}, BadCompress("zstd3")},
+    {{"-compress", ":3"}, BadCompress(":3")},
+    {{"-compress", "zstd:0"}, BadCompressLevel("zstd:0")},
+    {{"-compress", "zstd:20"}, BadCompressLevel("zstd:20")},
+    {{"-compress", "gzip:10"}, BadCompressLevel("gzip:10")},
+    {{"-compress", "gzip:"}, BadCompressLevel("gzip:")},
+    {{"-compress", "gzip:-1"}, BadCompressLevel("gzip:-1")},
+    {{"-compress", "zstd:1x"}, BadCompressLevel("zstd:1x")},
+    {{"-compress", "zstd", "-compress", "gzip"}, WasSpecified("-compress")},
+    {{"-parquet", "-compress", "zstd"}, kParquetAndCompress},
+    {{"-hu", "-compress", "gzip", "-r", "zerv.hun.gz"}, ReportIsRelation("zerv.hun.gz")},
+    {{"-compress", "zstd", "-parts", "2", "-r", "zerv.ten.2.zst"},
+     ReportIsRelation("zerv.ten.2.zst")},
     {{"-verify", "-n", "1000", "-verify"}, WasSpecified("-verify")},
     // The machine forms: -json belongs to -verify, a check leaves no
     // manifest, and a manifest takes no name of the run's other files.

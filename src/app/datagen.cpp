@@ -27,6 +27,7 @@
 #include "base/timeutil.h"
 #include "base/util.h"
 #include "output/output.h"
+#include "run/compressed_format.h"
 #include "run/parquet_format.h"
 #include "run/verify.h"
 
@@ -220,6 +221,13 @@ void Main_openReport(const MainOptions& settings, int argc, char** argv, PerfTim
   } else {
     Report("Fmt:  variable.\n");
   }
+  const TextCompression& compress = settings.compress;
+  if (compress.codec != TextCodec::kNone) {
+    Report("Comp: %s level %d, one %s per 4096 or 8192 rows; files end in \"%s\".\n",
+           Compress_Name(compress.codec), compress.level,
+           compress.codec == TextCodec::kZstd ? "frame" : "member",
+           Compress_Suffix(compress.codec));
+  }
   Report("\n");
 }
 
@@ -294,6 +302,14 @@ GenParquetSettings ParquetSettings(const MainOptions& settings) {
 // What makes each file's format: Parquet files, or text rows, with the
 // texts in `framing`, the run's one framing.
 GenFormatMaker FormatMaker(const MainOptions& settings, const OutputFormat& framing) {
+  // -verify compares a compressed file's text with the rows' text.
+  const TextCompression compression = settings.compress;
+  if (settings.format != MainFileFormat::kParquet && compression.codec != TextCodec::kNone &&
+      !settings.verify) {
+    return [framing, compression](const char*, std::span<const GenColumnSpec> fields) {
+      return Gen_CompressedFormat(framing, fields, compression);
+    };
+  }
   if (settings.format != MainFileFormat::kParquet) {
     return
         [framing](const char*, std::span<const GenColumnSpec>) { return Gen_TextFormat(framing); };
@@ -307,6 +323,9 @@ GenFormatMaker FormatMaker(const MainOptions& settings, const OutputFormat& fram
 // The memory the writer of the run's files needs besides the columns; 0
 // for text, whose writer falls back on its reserved buffer.
 std::size_t WriterBytes(const MainOptions& settings) {
+  if (settings.compress.codec != TextCodec::kNone) {
+    return Gen_CompressedWriterBytes(settings.compress);
+  }
   if (settings.format != MainFileFormat::kParquet) return 0;
   return Gen_ParquetWriterBytes(ParquetSettings(settings), settings.nRows, settings.nChars);
 }
@@ -323,8 +342,9 @@ GenWriteStatus Verify(GenControlBlock* cb, const MainParse& run, const GenFormat
   GenVerifyTally tally;
   tally.json = settings.json != 0;
   for (const GenRelationPlan& relation : run.plan.relations) {
-    const GenWriteStatus status = Gen_VerifyRelation(
-        cb, relation, makeFormat, settings.format == MainFileFormat::kParquet, &tally);
+    const GenWriteStatus status =
+        Gen_VerifyRelation(cb, relation, makeFormat, settings.format == MainFileFormat::kParquet,
+                           &tally, settings.compress.codec);
     if (status != GenWriteStatus::kOk) return status;
   }
   Main_cleanup(cb);

@@ -12,6 +12,7 @@
 #include "base/progname.h"
 #include "base/signals.h"
 #include "core/columns.h"
+#include "output/compress.h"
 #include "parquet/format.h"
 #include "run/plan.h"
 #include "run/schemas.h"
@@ -56,6 +57,7 @@ struct MainOptions {
   MainFileFormat format;         // -parquet: Parquet files instead of text
   ParquetCodec parquetCodec;     // -codec (snappy by default); with -parquet only
   std::int32_t rowGroupRows;     // -rowgroup: rows per row group
+  TextCompression compress;      // -compress: compressed text files; codec kNone: plain
   int verify;                    // -verify: check the files instead of writing them
   int json;                      // -json: -verify's lines as JSON objects
   int describe;                  // -describe: print what the run is, do nothing

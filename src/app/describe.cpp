@@ -62,6 +62,12 @@ void WriteOptions(JsonWriter* j, const MainOptions& settings) {
   j->Key("codec").StringOrNull(parquet ? Parquet_CodecName(settings.parquetCodec) : nullptr);
   j->Key("rowgroup");
   parquet ? j->Int(settings.rowGroupRows) : j->Null();
+  // Compressed text: the codec and its level; the files' names end with
+  // its suffix.
+  const bool compressed = settings.compress.codec != TextCodec::kNone;
+  j->Key("compress").StringOrNull(compressed ? Compress_Name(settings.compress.codec) : nullptr);
+  j->Key("compress_level");
+  compressed ? j->Int(settings.compress.level) : j->Null();
   const auto countOrNull = [j](std::int32_t count) { count != 0 ? j->Int(count) : j->Null(); };
   j->Key("parts");
   countOrNull(settings.nParts);
@@ -114,6 +120,7 @@ void WriteColumn(JsonWriter* j, const GenRelation& relation, const GenColumn& co
 // the values.
 long long FileBytes(const MainOptions& settings, const GenRelation& relation, std::int32_t rows) {
   if (settings.format == MainFileFormat::kParquet || !settings.fixedFormat) return -1;
+  if (settings.compress.codec != TextCodec::kNone) return -1;
   long long width = 0;
   for (const GenColumn& c : relation.columns)
     width += Gen_FixedWidthOf(Gen_KindOf(c), settings.nChars);

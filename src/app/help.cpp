@@ -7,6 +7,7 @@
 
 #include "app/datagen.h"
 #include "base/util.h"
+#include "output/compress.h"
 #include "parquet/codec.h"
 #include "run/catalog.h"
 
@@ -88,6 +89,33 @@ std::string CodecsHelpLines() {
   return text;
 }
 
+// The lines of -compress, and the codecs this build lacks.
+std::string CompressHelpLines() {
+  std::string text;
+  Util_Appendf(&text,
+               "\nCompressed text:\n"
+               "        -compress C Compresses each text file with C: zstd or gzip, at a\n"
+               "                    level given as zstd:N (1 to %d, default %d) or gzip:N\n"
+               "                    (1 to %d, default %d).  Files take the suffix \".zst\" or\n"
+               "                    \".gz\" after their whole name (zerv.hun.zst, parts\n"
+               "                    zerv.hun.K.zst; -f NAME writes NAME.zst unless NAME ends\n"
+               "                    so); -f - writes the compressed bytes.  Each run of\n"
+               "                    4096 or 8192 rows, counted from a table's first row, is\n"
+               "                    one zstd frame or gzip member, so the bytes are the same\n"
+               "                    for any -threads, and the parts decompressed in order\n"
+               "                    are the text of the whole table.  With -verify, the text\n"
+               "                    of each file is compared.  Not with -parquet.\n",
+               kZstdMaxLevel, kZstdDefaultLevel, kGzipMaxLevel, kGzipDefaultLevel);
+  std::string missing;
+  for (TextCodec codec : {TextCodec::kZstd, TextCodec::kGzip}) {
+    if (!Compress_BuiltIn(codec)) missing += std::string(" ") + Compress_Package(codec);
+  }
+  if (!missing.empty()) {
+    text += "                    This build was built without:" + missing + ".\n";
+  }
+  return text;
+}
+
 }  // namespace
 
 std::string Main_helpText() {
@@ -133,6 +161,7 @@ std::string Main_helpText() {
                "        character beyond ASCII,%s and each of\n"
                "        %s\n",
                Main_delimiterFault(' ') != MainDelimiterFault::kNone ? " a blank," : "", refused);
+  text += CompressHelpLines();
   return text;
 }
 

@@ -16,10 +16,12 @@
 #include <string>
 #include <utility>
 
+#include "app/compress_option.h"
 #include "app/datagen.h"
 #include "app/help.h"
 #include "base/except.h"
 #include "base/util.h"
+#include "output/compress.h"
 #include "output/output.h"
 #include "parquet/codec.h"
 #include "parquet/format.h"
@@ -128,6 +130,7 @@ struct ParseState {
   long long partValue = 0;           // -part as given; checked against -parts at the end
   const char* codecGiven = nullptr;  // -codec's value; checked at the end
   long long rowGroupGiven = 0;       // -rowgroup's value; 0: not given
+  bool compressGiven = false;        // -compress was given
 };
 
 void Main_setRelation(const char* argument, int* relationFlag, std::int16_t* nRelations) {
@@ -156,9 +159,11 @@ char* Main_getNextArgument(int argc, char** argv, int* cur) {
   return argv[next];
 }
 
-// The ending of the files of a run: ".parquet" for Parquet files.
+// The ending of the files of a run: ".parquet" for Parquet files, the
+// codec's for compressed text.
 const char* FileEnding(const MainOptions* settings) {
-  return settings->format == MainFileFormat::kParquet ? ".parquet" : "";
+  if (settings->format == MainFileFormat::kParquet) return ".parquet";
+  return Compress_Suffix(settings->compress.codec);
 }
 
 void Main_setFile(const MainOptions* settings, int flag, char* fileName, const char* prefix,
@@ -169,6 +174,7 @@ void Main_setFile(const MainOptions* settings, int flag, char* fileName, const c
   if (!flag) return;
   if (prefix[0] != '\0') {
     std::snprintf(fileName, kNameSize, "%s", prefix);
+    Main_addCompressSuffix(settings->compress.codec, fileName, kNameSize);
   } else {
     std::snprintf(fileName, kNameSize, "%s.%s%s", "zerv", suffix, FileEnding(settings));
   }
@@ -310,6 +316,15 @@ void OptionCodec(int argc, char** argv, int* cur, ParseState* state) {
   settings->parquetCodec = codec;
 }
 
+void OptionCompress(int argc, char** argv, int* cur, ParseState* state) {
+  const char* value = Main_getNextArgument(argc, argv, cur);
+  if (value == nullptr) Fail(MSG_REQUIRES_ARGUMENT, programName, "-compress");
+  if (state->compressGiven) Fail(MSG_WAS_SPECIFIED, programName, "-compress");
+  state->compressGiven = true;
+  const std::string refusal = Main_readCompress(value, &state->settings.compress);
+  if (!refusal.empty()) Fail("%s", refusal.c_str());
+}
+
 void OptionRowGroup(int argc, char** argv, int* cur, ParseState* state) {
   MainOptions* settings = &state->settings;
   const char* value = Main_getNextArgument(argc, argv, cur);
@@ -335,6 +350,12 @@ void CompleteParquet(const ParseState& state, MainOptions* settings) {
       Fail("%s: Option, \"-rowgroup\", requires \"-parquet\" to be specified.\n", programName);
     }
     return;
+  }
+  if (state.compressGiven) {
+    Fail(
+        "%s: Only one of \"-parquet\" and \"-compress\" may be specified (\"-codec\" compresses "
+        "Parquet pages).\n",
+        programName);
   }
   if (settings->fixedFormat) {
     Fail("%s: Only one of \"-parquet\" and \"-ff\" may be specified.\n", programName);
@@ -406,6 +427,8 @@ bool ParseOne(int argc, char** argv, int* cur, ParseState* state) {
     OptionParquet(settings);
   else if (is("-codec"))
     OptionCodec(argc, argv, cur, state);
+  else if (is("-compress"))
+    OptionCompress(argc, argv, cur, state);
   else if (is("-rowgroup"))
     OptionRowGroup(argc, argv, cur, state);
   else if (is("-verify"))
@@ -530,6 +553,10 @@ GenRunPlan CompleteSettings(ParseState* state) {
   CompleteMachineOptions(settings);
   GenRunPlan plan = PlanRun(settings);
   CheckReportName(settings, plan);
+  // A build without the codec's library refuses it, once the command line
+  // is otherwise found good.
+  const std::string notBuilt = Main_compressNotBuilt(settings->compress.codec);
+  if (!notBuilt.empty()) Fail("%s", notBuilt.c_str());
   return plan;
 }
 

@@ -55,6 +55,12 @@ class GenFormat {
   virtual ~GenFormat() = default;
   // Rows per chunk.
   virtual std::int32_t ChunkRows() const = 0;
+  // Whether every chunk must end at a multiple of ChunkRows() counted from
+  // the relation's first row (a part's first and last chunks are then
+  // shorter), so that the chunks of a row are the same in every file and
+  // at every number of threads. Such a format's chunks hold all their rows
+  // or none.
+  virtual bool AlignsChunks() const { return false; }
   // Whether the chunks take fields held as run numbers (OutputRuns).
   virtual bool ReadsRunNumbers() const { return false; }
   // Chunks in flight with `threads` workers: formatted, waiting or being
@@ -84,8 +90,9 @@ class GenFormat {
   }
 };
 
-// Delimited or fixed-width text rows in `format`.
-std::unique_ptr<GenFormat> Gen_TextFormat(const OutputFormat& format);
+// Delimited or fixed-width text rows in `format`; `chunkRows` rows to a
+// chunk (0: the text format's own number).
+std::unique_ptr<GenFormat> Gen_TextFormat(const OutputFormat& format, std::int32_t chunkRows = 0);
 
 }  // namespace zervgen
 

@@ -108,8 +108,8 @@ class TextChunk : public GenFormatChunk {
 // reallocation seam).
 class OwnedTextChunk : public TextChunk {
  public:
-  explicit OwnedTextChunk(const OutputFormat& format)
-      : TextChunk(format, &own_, &caches_, nullptr, kRowsPerChunk) {}
+  OwnedTextChunk(const OutputFormat& format, std::int32_t rows)
+      : TextChunk(format, &own_, &caches_, nullptr, rows) {}
   bool ok() const { return own_.error() == 0; }
 
  private:
@@ -119,16 +119,17 @@ class OwnedTextChunk : public TextChunk {
 
 class TextFormat : public GenFormat {
  public:
-  explicit TextFormat(const OutputFormat& format)
+  TextFormat(const OutputFormat& format, std::int32_t chunkRows)
       : format_(format),
+        chunkRows_(chunkRows),
         reservedStream_(reservedText, kReservedTextBytes),
         reserved_(format_, &reservedStream_, nullptr, reservedValues, kReservedRows) {}
 
-  std::int32_t ChunkRows() const override { return kRowsPerChunk; }
+  std::int32_t ChunkRows() const override { return chunkRows_; }
   bool ReadsRunNumbers() const override { return true; }
 
   std::unique_ptr<GenFormatChunk> NewChunk() override {
-    std::unique_ptr<OwnedTextChunk> chunk(new (std::nothrow) OwnedTextChunk(format_));
+    std::unique_ptr<OwnedTextChunk> chunk(new (std::nothrow) OwnedTextChunk(format_, chunkRows_));
     if (chunk == nullptr || !chunk->ok()) return nullptr;
     return chunk;
   }
@@ -144,14 +145,15 @@ class TextFormat : public GenFormat {
 
  private:
   const OutputFormat format_;
+  const std::int32_t chunkRows_;
   OutputStream reservedStream_;
   TextChunk reserved_;
 };
 
 }  // namespace
 
-std::unique_ptr<GenFormat> Gen_TextFormat(const OutputFormat& format) {
-  return std::make_unique<TextFormat>(format);
+std::unique_ptr<GenFormat> Gen_TextFormat(const OutputFormat& format, std::int32_t chunkRows) {
+  return std::make_unique<TextFormat>(format, chunkRows > 0 ? chunkRows : kRowsPerChunk);
 }
 
 }  // namespace zervgen

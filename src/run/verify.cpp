@@ -179,7 +179,7 @@ class FileCheck : public GenFileCheck {
  public:
   // `mappable`: the file may be compared through a mapping (it is not
   // standard input).
-  FileCheck(int fd, bool mappable, bool parquet, GenRows rows);
+  FileCheck(int fd, bool mappable, bool parquet, GenRows rows, TextDecompressor* text);
   ~FileCheck() override { Unmap(); }
   FileCheck(const FileCheck&) = delete;
   FileCheck& operator=(const FileCheck&) = delete;
@@ -212,7 +212,21 @@ class FileCheck : public GenFileCheck {
   // to a line end, reading on past the block when the line goes on.
   std::string FoundLine(const char* found, std::size_t foundBytes, std::size_t most);
 
+  // The file's next bytes: read from it, or its decompressed text.
+  std::size_t Read(char* buf, std::size_t n, int* error) {
+    return text_ != nullptr ? text_->Read(buf, n, error) : ReadUpTo(fd_, buf, n, error);
+  }
+  // The failure of a read that stopped at `offset` with `error`.
+  std::string ReadFailure(std::uint64_t offset, int error) const {
+    if (text_ != nullptr) {
+      return "cannot be decompressed after byte offset " + Number(offset) +
+             " of its text: " + text_->failure();
+    }
+    return "read error at byte offset " + Number(offset) + ": " + std::strerror(error);
+  }
+
   int fd_;
+  TextDecompressor* text_;
   bool parquet_;
   GenRows rows_;
   std::unique_ptr<char[]> block_;
@@ -228,10 +242,12 @@ class FileCheck : public GenFileCheck {
   std::size_t windowBytes_ = 0;
 };
 
-FileCheck::FileCheck(int fd, bool mappable, bool parquet, GenRows rows)
-    : fd_(fd), parquet_(parquet), rows_(rows), block_(new char[kBlockBytes]) {
+FileCheck::FileCheck(int fd, bool mappable, bool parquet, GenRows rows, TextDecompressor* text)
+    : fd_(fd), text_(text), parquet_(parquet), rows_(rows), block_(new char[kBlockBytes]) {
   struct stat st {};
-  if (!mappable || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0) return;
+  if (!mappable || text != nullptr || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+      st.st_size <= 0)
+    return;
   busGuard_.emplace();
   if (busGuard_->ready()) mapSize_ = static_cast<std::uint64_t>(st.st_size);
 }
@@ -299,15 +315,14 @@ bool FileCheck::TakeRead(const char* data, std::size_t size, std::int32_t firstR
   while (done < size) {
     const std::size_t want = std::min(kBlockBytes, size - done);
     int error = 0;
-    const std::size_t got = ReadUpTo(fd_, block_.get(), want, &error);
+    const std::size_t got = Read(block_.get(), want, &error);
     const std::size_t same = FirstDifference(block_.get(), data + done, got);
     if (same < got) {
       Differs(data, size, done + same, firstRow, chunk, block_.get() + same, got - same);
       return false;
     }
     if (error != 0) {
-      failure_ =
-          "read error at byte offset " + Number(offset_ + done + got) + ": " + std::strerror(error);
+      failure_ = ReadFailure(offset_ + done + got, error);
       return false;
     }
     if (got < want) {
@@ -335,7 +350,7 @@ std::string FileCheck::FoundLine(const char* found, std::size_t foundBytes, std:
   // The block ended inside the line: read on a little.
   char more[kShownBytes + 1];
   int error = 0;
-  const std::size_t got = ReadUpTo(fd_, more, std::min(sizeof more, most - line.size()), &error);
+  const std::size_t got = Read(more, std::min(sizeof more, most - line.size()), &error);
   line.append(more, LineLength(more, got, most - line.size()));
   return line;
 }
@@ -392,9 +407,9 @@ void FileCheck::Finish() {
   if (!failure_.empty()) return;
   char extra[kShownBytes + 1];
   int error = 0;
-  const std::size_t got = ReadUpTo(fd_, extra, sizeof extra, &error);
+  const std::size_t got = Read(extra, sizeof extra, &error);
   if (got == 0 && error != 0) {
-    failure_ = "read error at byte offset " + Number(offset_) + ": " + std::strerror(error);
+    failure_ = ReadFailure(offset_, error);
     return;
   }
   if (got == 0) return;
@@ -506,7 +521,7 @@ void TellOpenFailure(const GenFilePlan& file, const char* relName, const char* f
 
 GenWriteStatus VerifyFile(GenControlBlock* cb, const GenFilePlan& file, const char* relName,
                           std::span<const GenColumnSpec> fields, GenFormat* format, bool parquet,
-                          GenVerifyTally* tally) {
+                          TextCodec compressed, GenVerifyTally* tally) {
   UniqueFd own;
   const char* failure = OpenFailure(file, &own);
   if (failure != nullptr) {
@@ -514,7 +529,9 @@ GenWriteStatus VerifyFile(GenControlBlock* cb, const GenFilePlan& file, const ch
     return GenWriteStatus::kOk;
   }
   const int fd = own ? own.get() : STDIN_FILENO;
-  FileCheck check(fd, static_cast<bool>(own), parquet, file.rows);
+  std::optional<TextDecompressor> text;
+  if (compressed != TextCodec::kNone) text.emplace(compressed, fd);
+  FileCheck check(fd, static_cast<bool>(own), parquet, file.rows, text ? &*text : nullptr);
   const GenWriteStatus status = Gen_checkRelation(cb, relName, fields, file.rows, format, &check);
   if (status == GenWriteStatus::kOutOfMemory) return status;
   if (status == GenWriteStatus::kOk) check.Finish();
@@ -526,8 +543,9 @@ GenWriteStatus VerifyFile(GenControlBlock* cb, const GenFilePlan& file, const ch
 
 }  // namespace
 
-std::unique_ptr<GenFileCheck> Gen_NewFileCheck(int fd, bool mappable, bool parquet, GenRows rows) {
-  return std::make_unique<FileCheck>(fd, mappable, parquet, rows);
+std::unique_ptr<GenFileCheck> Gen_NewFileCheck(int fd, bool mappable, bool parquet, GenRows rows,
+                                               TextDecompressor* text) {
+  return std::make_unique<FileCheck>(fd, mappable, parquet, rows, text);
 }
 
 std::string Gen_VerifyEscaped(const char* p, std::size_t n, bool quotes) {
@@ -557,7 +575,7 @@ std::string Gen_VerifyEscaped(const char* p, std::size_t n, bool quotes) {
 
 GenWriteStatus Gen_VerifyRelation(GenControlBlock* cb, const GenRelationPlan& plan,
                                   const GenFormatMaker& makeFormat, bool parquet,
-                                  GenVerifyTally* tally) {
+                                  GenVerifyTally* tally, TextCodec compressed) {
   CHECK_REQUIRE_TEXT(cb != nullptr, "cb != NULL");
   CHECK_REQUIRE_TEXT(tally != nullptr, "tally != NULL");
   // When not one file of the relation can be opened, there is nothing to
@@ -577,9 +595,10 @@ GenWriteStatus Gen_VerifyRelation(GenControlBlock* cb, const GenRelationPlan& pl
   }
   return Gen_Relation(
       cb, plan, makeFormat,
-      [parquet, tally](GenControlBlock* block, const GenFilePlan& file, const char* relName,
-                       std::span<const GenColumnSpec> fields, GenFormat* format) {
-        return VerifyFile(block, file, relName, fields, format, parquet, tally);
+      [parquet, compressed, tally](GenControlBlock* block, const GenFilePlan& file,
+                                   const char* relName, std::span<const GenColumnSpec> fields,
+                                   GenFormat* format) {
+        return VerifyFile(block, file, relName, fields, format, parquet, compressed, tally);
       });
 }
 

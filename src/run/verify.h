@@ -16,6 +16,7 @@
 #include <string>
 
 #include "core/columns.h"
+#include "output/compress.h"
 #include "run/plan.h"
 #include "run/schemas.h"
 #include "run/writer.h"
@@ -40,9 +41,12 @@ struct GenVerifyTally {
 // REQUIRES: cb != NULL, tally != NULL
 // kOutOfMemory when the columns or a file's bytes could not have the
 // memory they need.
+// With `compressed` (not kNone), each file is read as compressed text and
+// its text compared with the rows of `makeFormat`'s (text) format.
 [[nodiscard]] GenWriteStatus Gen_VerifyRelation(GenControlBlock* cb, const GenRelationPlan& plan,
                                                 const GenFormatMaker& makeFormat, bool parquet,
-                                                GenVerifyTally* tally);
+                                                GenVerifyTally* tally,
+                                                TextCodec compressed = TextCodec::kNone);
 
 // The check of one file, as Gen_VerifyRelation makes it for each: takes
 // the bytes the writer makes for the file (GenByteCheck) and compares them
@@ -62,7 +66,10 @@ class GenFileCheck : public GenByteCheck {
 // otherwise they are read. Either way every outcome is worded alike, also
 // for a file cut short or changed while it is checked.
 // REQUIRES: fd >= 0, and fd stays open while the check lives
-std::unique_ptr<GenFileCheck> Gen_NewFileCheck(int fd, bool mappable, bool parquet, GenRows rows);
+// With `text`, the file's bytes are those `text` reads from it (its
+// decompressed text); they are then never mapped.
+std::unique_ptr<GenFileCheck> Gen_NewFileCheck(int fd, bool mappable, bool parquet, GenRows rows,
+                                               TextDecompressor* text = nullptr);
 
 // `n` bytes at `p` as they are shown in a line: printable ASCII as it is,
 // '\\' (and '"' with `quotes`) escaped, a tab, line end and carriage return

@@ -353,9 +353,27 @@ bool WriteChunk(Relation* rel, const Batch& batch, const GenFormatChunk& chunk,
 
 std::int32_t EndRow(const Relation& rel) { return rel.rows.first + rel.rows.count; }
 
+// The rows of a chunk from `firstRow` on, at most `most`: for a format
+// that aligns its chunks, up to the next multiple of `most`.
 void SetBatchRows(const Relation& rel, Batch* batch, std::int32_t firstRow, std::int32_t most) {
   batch->firstRow = firstRow;
-  batch->rows = std::min(most, EndRow(rel) - firstRow);
+  const std::int32_t room = rel.format->AlignsChunks() ? most - firstRow % most : most;
+  batch->rows = std::min(room, EndRow(rel) - firstRow);
+}
+
+// The first row of chunk c of the rows from `first` on, `most` to a chunk.
+std::int32_t ChunkStart(const Relation& rel, std::int32_t first, std::int32_t c,
+                        std::int32_t most) {
+  if (c == 0 || !rel.format->AlignsChunks()) return first + c * most;
+  return (first / most + c) * most;
+}
+
+// The number of chunks of the rows from `first` on.
+std::int32_t ChunkCount(const Relation& rel, std::int32_t first, std::int32_t most) {
+  const std::int32_t end = EndRow(rel);
+  if (end <= first) return 0;
+  if (!rel.format->AlignsChunks()) return (end - first + most - 1) / most;
+  return (end - 1) / most - first / most + 1;
 }
 
 // The rows from rel->nextRow on through `chunk`, at most `most` at a time,
@@ -442,7 +460,7 @@ bool WriteRowsParallel(Relation* rel, int threads) {
   }
   const std::int32_t most = rel->format->ChunkRows();
   const std::int32_t first = rel->nextRow;
-  const std::int32_t nChunks = (EndRow(*rel) - first + most - 1) / most;
+  const std::int32_t nChunks = ChunkCount(*rel, first, most);
   std::int32_t nextWrite = 0;
   for (std::int32_t c = 0; c < nChunks; ++c) {
     if (c >= size) {
@@ -450,7 +468,7 @@ bool WriteRowsParallel(Relation* rel, int threads) {
       if (!DrainSlot(rel, &pool, ring[slot], slot)) return false;
       ++nextWrite;
     }
-    SetBatchRows(*rel, &ring[c % size].batch, first + c * most, most);
+    SetBatchRows(*rel, &ring[c % size].batch, ChunkStart(*rel, first, c, most), most);
     pool.Submit(c % size);
   }
   for (; nextWrite < nChunks; ++nextWrite) {

@@ -1,0 +1,262 @@
+// End-to-end runs of compressed text (-compress): every relation, format,
+// part layout and thread count decompresses, with the codec libraries
+// themselves, to the bytes of the plain run; the compressed bytes are the
+// same at every thread count and to standard output; -verify proves the
+// text and names the row of a difference, and refuses damaged data.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "e2e_util.h"
+
+namespace zervgen_test {
+namespace {
+
+const char* const kAllFiles[] = {"zerv.hun", "zerv.ten", "zerv.tny", "zerv.uni", "zerv.upd"};
+const char* const kCodecs[] = {"zstd", "gzip"};
+
+std::vector<std::string> With(std::vector<std::string> args, const std::vector<std::string>& more) {
+  args.insert(args.end(), more.begin(), more.end());
+  return args;
+}
+
+std::string Suffix(const std::string& codec) { return codec == "zstd" ? ".zst" : ".gz"; }
+
+// The name of part k (0: the whole file) of `file`, compressed with `codec`.
+// Appended piece by piece: GCC 12 warns wrongly (-Wrestrict) on a chain of
+// string additions that starts from a literal.
+std::string Name(const std::string& file, int k, const std::string& codec) {
+  std::string name = file;
+  if (k != 0) name.append(".").append(std::to_string(k));
+  return name.append(Suffix(codec));
+}
+
+// The codecs of the build; the test says which it leaves out.
+std::vector<std::string> BuiltCodecs() {
+  std::vector<std::string> codecs;
+  for (const char* codec : kCodecs) {
+    if (CodecInBuild(codec)) codecs.push_back(codec);
+  }
+  return codecs;
+}
+
+// Every relation of two formats, as a whole and in parts of two sizes, at
+// one to three threads: the files decompress (part after part) to the plain
+// run's text, and their compressed bytes are those of one thread. 20000
+// rows make several frames of 4096 or 8192 rows, and part edges that fall
+// inside frames.
+TEST(Compress, EveryLayoutAndThreadCountDecompressesToThePlainText) {
+  const std::vector<std::vector<std::string>> formats = {{"-n", "20000", "-fc", "3"},
+                                                         {"-n", "20000", "-ff", "-fc", "7"}};
+  const int layouts[] = {0, 3, 7};
+  const std::vector<std::string> codecs = BuiltCodecs();
+  ASSERT_FALSE(codecs.empty()) << "a build without zstd and libdeflate";
+  for (const std::vector<std::string>& format : formats) {
+    ScratchDir plain;
+    ASSERT_EQ(RunZervgen(plain.path(), format).status, 0);
+    for (const std::string& codec : codecs) {
+      for (int parts : layouts) {
+        std::vector<std::string> names;  // every file, in order
+        for (const char* file : kAllFiles) {
+          for (int k = parts == 0 ? 0 : 1; k <= parts; ++k) {
+            names.push_back(Name(file, k, codec));
+          }
+        }
+        std::vector<std::string> first;  // the bytes at one thread
+        for (const char* threads : {"1", "2", "3"}) {
+          SCOPED_TRACE(std::string(format[3]).append(" ").append(codec).append(", parts ") +
+                       std::to_string(parts) + ", threads " + threads);
+          ScratchDir dir;
+          std::vector<std::string> args = With(format, {"-compress", codec, "-threads", threads});
+          if (parts != 0) args = With(args, {"-parts", std::to_string(parts)});
+          const RunResult r = RunZervgen(dir.path(), args);
+          ASSERT_EQ(r.status, 0) << r.err;
+          std::vector<std::string> sorted = names;
+          std::sort(sorted.begin(), sorted.end());
+          ASSERT_EQ(dir.List(), sorted);
+          std::vector<std::string> bytes;
+          for (const std::string& name : names) bytes.push_back(ReadFile(dir.File(name)));
+          std::size_t at = 0;
+          for (const char* file : kAllFiles) {
+            std::string text;
+            for (int k = parts == 0 ? 0 : 1; k <= parts; ++k) {
+              text += Decompressed(codec, bytes[at++]);
+            }
+            EXPECT_TRUE(text == ReadFile(plain.File(file)))
+                << file << ": " << FirstDifference(text, ReadFile(plain.File(file)));
+          }
+          if (first.empty()) {
+            first = bytes;
+          } else {
+            EXPECT_TRUE(bytes == first) << "the compressed bytes depend on the threads";
+          }
+        }
+      }
+    }
+  }
+}
+
+// Frames are cut every 8192 rows (hundred's rows are short) counted from
+// the relation's first row, whatever the part: the frames of a part are
+// those of the whole relation but where the part begins and ends.
+TEST(Compress, PartsCutTheirFramesWhereTheWholeRelationDoes) {
+  for (const std::string& codec : BuiltCodecs()) {
+    SCOPED_TRACE(codec);
+    ScratchDir dir;
+    const std::vector<std::string> args = {"-hu", "-n", "50000", "-compress", codec};
+    ASSERT_EQ(RunZervgen(dir.path(), args).status, 0);
+    ASSERT_EQ(RunZervgen(dir.path(), With(args, {"-parts", "3"})).status, 0);
+    const std::vector<std::string> whole =
+        CompressedFrames(codec, ReadFile(dir.File(Name("zerv.hun", 0, codec))));
+    // 50000 rows: six whole frames of 8192 rows and the rest.
+    ASSERT_EQ(whole.size(), 7u);
+    // Part 2 holds rows 16666 .. 33332: a piece of frame 3, frame 4, and a
+    // piece of frame 5.
+    const std::vector<std::string> part =
+        CompressedFrames(codec, ReadFile(dir.File(Name("zerv.hun", 2, codec))));
+    ASSERT_EQ(part.size(), 3u);
+    EXPECT_TRUE(part[1] == whole[3]);
+    const std::string first = Decompressed(codec, part[0]);
+    EXPECT_EQ(std::count(first.begin(), first.end(), '\n'), 3 * 8192 - 16666);
+  }
+}
+
+// Standard output takes the bytes of the file, at any thread count; a name
+// given with -f takes the suffix unless it ends with it; a level other than
+// the default changes the bytes, not the text.
+TEST(Compress, StandardOutputNamesAndLevels) {
+  for (const std::string& codec : BuiltCodecs()) {
+    SCOPED_TRACE(codec);
+    ScratchDir dir;
+    const std::vector<std::string> rows = {"-hu", "-n", "30000", "-fc", "2"};
+    ASSERT_EQ(RunZervgen(dir.path(), With(rows, {"-f", "plain"})).status, 0);
+    ASSERT_EQ(RunZervgen(dir.path(), With(rows, {"-compress", codec, "-f", "h"})).status, 0);
+    const std::string named = Name("h2", 0, codec);
+    ASSERT_EQ(RunZervgen(dir.path(), With(rows, {"-compress", codec + ":4", "-f", named})).status,
+              0);
+    const std::string file = ReadFile(dir.File(Name("h", 0, codec)));
+    const std::string plain = ReadFile(dir.File("plain"));
+    EXPECT_TRUE(Decompressed(codec, file) == plain);
+    EXPECT_TRUE(Decompressed(codec, ReadFile(dir.File(named))) == plain);
+    EXPECT_NE(ReadFile(dir.File(named)), file) << "the level made no difference";
+    EXPECT_LT(file.size() * 2, plain.size());
+    for (const char* threads : {"1", "3"}) {
+      const RunResult r =
+          RunZervgen(dir.path(), With(rows, {"-compress", codec, "-f", "-", "-threads", threads}));
+      ASSERT_EQ(r.status, 0) << r.err;
+      EXPECT_TRUE(r.out == file) << "standard output, threads " << threads;
+    }
+  }
+}
+
+// An empty part (tiny has one row) is one empty frame or member: a file
+// that decompresses to nothing, and that -verify finds OK.
+TEST(Compress, AnEmptyPartIsAnEmptyFrame) {
+  for (const std::string& codec : BuiltCodecs()) {
+    SCOPED_TRACE(codec);
+    ScratchDir dir;
+    const std::vector<std::string> args = {"-ti", "-parts", "3", "-compress", codec};
+    ASSERT_EQ(RunZervgen(dir.path(), args).status, 0);
+    EXPECT_EQ(Decompressed(codec, ReadFile(dir.File(Name("zerv.tny", 1, codec)))), "");
+    EXPECT_GT(FileSize(dir.File(Name("zerv.tny", 1, codec))), 0);
+    EXPECT_EQ(Decompressed(codec, ReadFile(dir.File(Name("zerv.tny", 3, codec)))),
+              ReadFile(GoldenDir() + "/n100-default/zerv.tny"));
+    const RunResult r = RunZervgen(dir.path(), With(args, {"-verify"}));
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.out, Name("zerv.tny", 1, codec) + ": OK (0 rows)\n" + Name("zerv.tny", 2, codec) +
+                         ": OK (0 rows)\n" + Name("zerv.tny", 3, codec) + ": OK (1 row)\n");
+  }
+}
+
+// -verify reads the text out of the compressed files: OK for the run's
+// files, the row of a difference in the text (a file recompressed from an
+// edited text), and a line that says so for compressed bytes that are
+// damaged, cut short or not of the codec.
+TEST(Compress, VerifyComparesTheTextAndNamesTheRow) {
+  for (const std::string& codec : BuiltCodecs()) {
+    SCOPED_TRACE(codec);
+    ScratchDir dir;
+    const std::vector<std::string> args = {"-hu", "-n", "20000", "-parts", "2", "-compress", codec};
+    ASSERT_EQ(RunZervgen(dir.path(), args).status, 0);
+    const std::string part2 = dir.File(Name("zerv.hun", 2, codec));
+    const std::string good = ReadFile(part2);
+    const std::string line1 = Name("zerv.hun", 1, codec) + ": OK (10000 rows)\n";
+    const std::string name2 = Name("zerv.hun", 2, codec) + ": ";
+    RunResult r = RunZervgen(dir.path(), With(args, {"-verify", "-threads", "2"}));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, line1 + name2 + "OK (10000 rows)\n");
+
+    // Row 10005 of the relation is row 5 of part 2: its first byte changed.
+    std::string text = Decompressed(codec, good);
+    std::size_t at = 0;
+    for (int row = 0; row < 4; ++row) at = text.find('\n', at) + 1;
+    const char was = text[at];
+    text[at] = was == '1' ? '2' : '1';
+    WriteFile(part2, Compressed(codec, text));
+    r = RunZervgen(dir.path(), With(args, {"-verify"}));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out.rfind(line1 + name2 + "FAILED: row 10005 differs at byte offset " +
+                              std::to_string(at) + ": expected \"" + was,
+                          0),
+              0u)
+        << r.out;
+    EXPECT_NE(r.out.find(std::string("found \"") + text[at]), std::string::npos) << r.out;
+
+    // The last 8 bytes: zstd's checksum and the end of the last block, gzip's
+    // CRC and size.
+    std::string damaged = good;
+    damaged[damaged.size() - 6] ^= 0x55;
+    WriteFile(part2, damaged);
+    r = RunZervgen(dir.path(), With(args, {"-verify"}));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out.rfind(line1 + name2 + "FAILED: cannot be decompressed after byte offset ", 0),
+              0u)
+        << r.out;
+
+    WriteFile(part2, good.substr(0, good.size() / 2));
+    r = RunZervgen(dir.path(), With(args, {"-verify"}));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out.rfind(line1 + name2 + "FAILED: cannot be decompressed after byte offset ", 0),
+              0u)
+        << r.out;
+
+    // The plain text under the compressed name.
+    WriteFile(part2, Decompressed(codec, good));
+    r = RunZervgen(dir.path(), With(args, {"-verify"}));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out.rfind(line1 + name2 + "FAILED: cannot be decompressed after byte offset 0 ", 0),
+              0u)
+        << r.out;
+
+    // A file that ends after a whole frame: truncated, by row.
+    WriteFile(part2, Compressed(codec, Decompressed(codec, good).substr(0, at)));
+    r = RunZervgen(dir.path(), With(args, {"-verify"}));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, line1 + name2 +
+                         "FAILED: truncated after row 10004 (the file ends at byte "
+                         "offset " +
+                         std::to_string(at) + ")\n");
+  }
+}
+
+// -describe names the compressed files and the codec.
+TEST(Compress, DescribeNamesTheFilesAndTheCodec) {
+  for (const std::string& codec : BuiltCodecs()) {
+    ScratchDir dir;
+    const RunResult r = RunZervgen(
+        dir.path(), {"-hu", "-n", "2000", "-parts", "2", "-compress", codec + ":3", "-describe"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("\"compress\": \"" + codec + "\",\n    \"compress_level\": 3,"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("\"path\": \"" + Name("zerv.hun", 2, codec) + "\""), std::string::npos)
+        << r.out;
+    EXPECT_TRUE(dir.List().empty());
+  }
+}
+
+}  // namespace
+}  // namespace zervgen_test
