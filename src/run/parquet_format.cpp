@@ -35,7 +35,7 @@ ParquetType TypeOf(GenValueType type) {
 // A row group: every column's chunk, encoded by whichever thread formats
 // it, one after the other in one buffer kept from row group to row group.
 // Complete or empty.
-class RowGroupChunk : public GenFormatChunk {
+class RowGroupChunk : public GenParquetRowGroup {
  public:
   RowGroupChunk(const std::vector<ParquetColumnDesc>& columns, const OutputFormat& text,
                 ParquetCodec codec)
@@ -80,6 +80,11 @@ class RowGroupChunk : public GenFormatChunk {
     }
     return nullptr;
   }
+
+  std::size_t columns() const override { return columns_.size(); }
+  std::size_t ColumnStart(std::size_t c) const override { return c == 0 ? 0 : ends_[c - 1]; }
+  const ParquetChunkMeta& ColumnMeta(std::size_t c) const override { return metas_[c]; }
+  const char* ColumnName(std::size_t c) const override { return columns_[c].name; }
 
   std::int32_t rows() const { return rows_; }
   const ParquetChunkMeta* meta(std::size_t c) const { return &metas_[c]; }

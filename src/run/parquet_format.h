@@ -26,6 +26,17 @@ struct GenParquetSettings {
   std::int32_t rowGroupRows = kParquetDefaultRowGroup;
 };
 
+// A row group as the format makes it, for a check that compares what the
+// pages hold rather than their bytes: where each column chunk lies in
+// data(), its metadata (offsets from the chunk's first byte) and its name.
+class GenParquetRowGroup : public GenFormatChunk {
+ public:
+  virtual std::size_t columns() const = 0;
+  virtual std::size_t ColumnStart(std::size_t c) const = 0;
+  virtual const ParquetChunkMeta& ColumnMeta(std::size_t c) const = 0;
+  virtual const char* ColumnName(std::size_t c) const = 0;
+};
+
 // The writer's name in the files, as readers show it:
 // "zervgen version 1.0 (build zervgen)".
 const char* Gen_ParquetCreatedBy();
