@@ -59,9 +59,13 @@ void WriteOptions(JsonWriter* j, const MainOptions& settings) {
   j->Key("format").String(FormatName(settings));
   j->Key("delimiter");
   delimited ? j->String(std::string(1, settings.delimChar)) : j->Null();
-  j->Key("codec").StringOrNull(parquet ? Parquet_CodecName(settings.parquetCodec) : nullptr);
+  j->Key("codec").StringOrNull(parquet ? Main_codecText(settings).c_str() : nullptr);
   j->Key("rowgroup");
   parquet ? j->Int(settings.rowGroupRows) : j->Null();
+  // The Parquet options for engines appear when given, so that a command
+  // line without them is described as it always was.
+  if (settings.pageBytes != 0) j->Key("pagesize").Int(settings.pageBytes);
+  if (settings.pageIndex) j->Key("pageindex").Bool(true);
   const auto countOrNull = [j](std::int32_t count) { count != 0 ? j->Int(count) : j->Null(); };
   j->Key("parts");
   countOrNull(settings.nParts);
@@ -174,14 +178,27 @@ void WriteDescribe(JsonWriter* j, const MainOptions& settings, const GenRunPlan&
 
 }  // namespace
 
+std::string Main_codecText(const MainOptions& settings) {
+  std::string text = Parquet_CodecName(settings.parquetCodec);
+  if (settings.parquetCodec == ParquetCodec::kZstd && settings.zstdLevel != 0) {
+    text.push_back(':');
+    text.append(std::to_string(settings.zstdLevel));
+  }
+  return text;
+}
+
 std::vector<std::string> Main_DataArguments(const MainOptions& settings) {
   std::vector<std::string> args = {"-n", std::to_string(settings.nRows)};
   if (settings.nChars > 0) {
     args.insert(args.end(), {"-fc", std::to_string(settings.nChars)});
   }
   if (settings.format == MainFileFormat::kParquet) {
-    args.insert(args.end(), {"-parquet", "-codec", Parquet_CodecName(settings.parquetCodec),
-                             "-rowgroup", std::to_string(settings.rowGroupRows)});
+    args.insert(args.end(), {"-parquet", "-codec", Main_codecText(settings), "-rowgroup",
+                             std::to_string(settings.rowGroupRows)});
+    if (settings.pageBytes != 0) {
+      args.insert(args.end(), {"-pagesize", std::to_string(settings.pageBytes)});
+    }
+    if (settings.pageIndex) args.emplace_back("-pageindex");
   } else if (settings.fixedFormat) {
     args.emplace_back("-ff");
   } else {

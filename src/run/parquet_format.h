@@ -11,6 +11,7 @@
 #include <memory>
 #include <span>
 
+#include "parquet/chunk.h"
 #include "parquet/format.h"
 #include "run/format.h"
 #include "run/writer.h"
@@ -24,6 +25,8 @@ inline constexpr std::int32_t kParquetMaxRowGroup = 16777216;
 struct GenParquetSettings {
   ParquetCodec codec = ParquetCodec::kSnappy;
   std::int32_t rowGroupRows = kParquetDefaultRowGroup;
+  ParquetPageSettings pages;  // -pagesize, -codec zstd:N
+  bool pageIndex = false;     // -pageindex
 };
 
 // A row group as the format makes it, for a check that compares what the

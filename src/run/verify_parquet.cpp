@@ -233,6 +233,10 @@ class ParquetCheck : public GenFileCheck {
             std::size_t wantSize, std::uint64_t* pos, std::uint64_t end, std::int64_t firstRow,
             ChunkLayout* layout);
   bool Tail(const char* data, std::size_t size);
+  bool SameIndexes(std::size_t g, const char* tail, std::uint64_t tailStart, std::size_t tailSize,
+                   const ThriftValue& want, const ThriftValue& got);
+  bool ReadIndex(const ThriftValue& chunk, std::int16_t offsetId, std::int16_t lengthId,
+                 std::string* bytes, ThriftValue* index);
   bool SameGroupMeta(std::size_t g, const ThriftValue& want, const ThriftValue& got);
   std::string GroupPlace(std::size_t g, std::size_t c) const;
 
@@ -543,6 +547,103 @@ bool ParquetCheck::Tail(const char* data, std::size_t size) {
     }
   }
   (void)file_meta::kSchema;
+  const std::uint64_t tailStart = taken_ - size;
+  for (std::size_t g = 0; g < wantGroups->size(); ++g) {
+    const std::vector<ThriftValue>* wantChunks = ListOf((*wantGroups)[g], row_group::kColumns);
+    const std::vector<ThriftValue>* gotChunks = ListOf((*gotGroups)[g], row_group::kColumns);
+    for (std::size_t c = 0; c < wantChunks->size(); ++c) {
+      if (!SameIndexes(g, data, tailStart, size, (*wantChunks)[c], (*gotChunks)[c])) {
+        return Fail("differs in the page index (" + GroupPlace(g, c) + ")");
+      }
+    }
+  }
+  return true;
+}
+
+// The index that `chunk` places at fields offsetId and lengthId, read from
+// the file and decoded; false when it lies outside the file's row groups
+// and indexes or does not decode.
+bool ParquetCheck::ReadIndex(const ThriftValue& chunk, std::int16_t offsetId, std::int16_t lengthId,
+                             std::string* bytes, ThriftValue* index) {
+  constexpr std::int64_t kMostIndexBytes = std::int64_t{64} << 20;
+  const std::int64_t offset = chunk.Number(offsetId, -1);
+  const std::int64_t length = chunk.Number(lengthId, -1);
+  if (offset < static_cast<std::int64_t>(kParquetMagicSize) || length <= 0 ||
+      length > kMostIndexBytes ||
+      static_cast<std::uint64_t>(length) >
+          footerStart_ -
+              std::min<std::uint64_t>(footerStart_, static_cast<std::uint64_t>(offset))) {
+    return false;
+  }
+  bytes->resize(static_cast<std::size_t>(length));
+  if (!ReadAt(fd_, static_cast<std::uint64_t>(offset), bytes->size(), bytes->data()).empty()) {
+    return false;
+  }
+  return Thrift_ReadStruct(bytes->data(), bytes->size(), index) != 0;
+}
+
+// A chunk's page indexes: the ColumnIndex the writer's, the OffsetIndex the
+// writer's with each page where the file has it (for a row group found by
+// its content, where its pages were found).
+bool ParquetCheck::SameIndexes(std::size_t g, const char* tail, std::uint64_t tailStart,
+                               std::size_t tailSize, const ThriftValue& want,
+                               const ThriftValue& got) {
+  const auto wanted = [&](std::int16_t offsetId, std::int16_t lengthId, ThriftValue* index) {
+    const std::int64_t offset = want.Number(offsetId, -1);
+    const std::int64_t length = want.Number(lengthId, -1);
+    const std::int64_t from = offset - static_cast<std::int64_t>(tailStart);
+    return from >= 0 && length > 0 && static_cast<std::uint64_t>(from + length) <= tailSize &&
+           Thrift_ReadStruct(tail + from, static_cast<std::size_t>(length), index) != 0;
+  };
+  std::string bytes;
+  if (want.Field(column_chunk::kColumnIndexOffset) != nullptr) {
+    ThriftValue a, b;
+    if (!wanted(column_chunk::kColumnIndexOffset, column_chunk::kColumnIndexLength, &a) ||
+        !ReadIndex(got, column_chunk::kColumnIndexOffset, column_chunk::kColumnIndexLength, &bytes,
+                   &b) ||
+        !SameValue(a, b)) {
+      return false;
+    }
+  }
+  if (want.Field(column_chunk::kOffsetIndexOffset) == nullptr) return true;
+  ThriftValue a, b;
+  if (!wanted(column_chunk::kOffsetIndexOffset, column_chunk::kOffsetIndexLength, &a) ||
+      !ReadIndex(got, column_chunk::kOffsetIndexOffset, column_chunk::kOffsetIndexLength, &bytes,
+                 &b)) {
+    return false;
+  }
+  constexpr std::int16_t kLocations = 1, kOffset = 1, kSize = 2;
+  const std::vector<ThriftValue>* wantPages = ListOf(a, kLocations);
+  const std::vector<ThriftValue>* gotPages = ListOf(b, kLocations);
+  if (wantPages == nullptr || gotPages == nullptr || wantPages->size() != gotPages->size() ||
+      !SameFieldsExcept(a, b, [](std::int16_t id) { return id == kLocations; })) {
+    return false;
+  }
+  const bool moved = g < layouts_.size() && layouts_[g].byContent;
+  std::size_t c = 0;  // the chunk's column, to find its pages found
+  if (moved) {
+    const std::vector<ThriftValue>* chunks =
+        ListOf((*ListOf(footer_, file_meta::kRowGroups))[g], row_group::kColumns);
+    while (c < chunks->size() && &(*chunks)[c] != &got) ++c;
+    if (c >= layouts_[g].chunks.size() ||
+        layouts_[g].chunks[c].dataPages.size() != gotPages->size()) {
+      return false;
+    }
+  }
+  for (std::size_t i = 0; i < wantPages->size(); ++i) {
+    const ThriftValue& p = (*wantPages)[i];
+    const ThriftValue& q = (*gotPages)[i];
+    if (!moved) {
+      if (!SameValue(p, q)) return false;
+      continue;
+    }
+    const ChunkLayout::Page& found = layouts_[g].chunks[c].dataPages[i];
+    if (!SameFieldsExcept(p, q, [](std::int16_t id) { return id == kOffset || id == kSize; }) ||
+        q.Number(kOffset, -1) != static_cast<std::int64_t>(found.offset) ||
+        q.Number(kSize, -1) != found.size) {
+      return false;
+    }
+  }
   return true;
 }
 

@@ -15,6 +15,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "parquet/buffer.h"
@@ -131,10 +132,13 @@ struct Settings {
   long changeGroup = 0, changeColumn = 0;
 };
 
+// Each data page's new place and size, for the chunk's OffsetIndex.
+using PagePlaces = std::vector<std::pair<std::int64_t, std::int64_t>>;
+
 // Rewrites the pages of one column chunk to the end of *out; updates its
 // metadata's sizes and offsets.
 void RewriteChunk(const std::string& in, ThriftValue* chunk, bool change, const Settings& s,
-                  std::string* out) {
+                  std::string* out, PagePlaces* places) {
   ThriftValue* meta = Field(chunk, 3);
   if (meta == nullptr) Die("a column chunk without metadata");
   const auto codec = static_cast<ParquetCodec>(meta->Number(4, -1));
@@ -181,6 +185,10 @@ void RewriteChunk(const std::string& in, ThriftValue* chunk, bool change, const 
     Field(&header, 3)->number = static_cast<std::int64_t>(body.size());
     std::string head;
     PutStruct(&head, header);
+    if (isData) {
+      places->emplace_back(static_cast<std::int64_t>(out->size()),
+                           static_cast<std::int64_t>(head.size() + body.size()));
+    }
     out->append(head);
     out->append(body);
     uncompressed += static_cast<std::int64_t>(head.size()) + plain;
@@ -205,6 +213,7 @@ int Rewrite(const char* inPath, const char* outPath, const Settings& s) {
   }
   std::string out = "PAR1";
   ThriftValue* groups = Field(&footer, 4);
+  std::vector<PagePlaces> places;
   for (std::size_t g = 0; groups != nullptr && g < groups->items.size(); ++g) {
     ThriftValue& group = groups->items[g];
     ThriftValue* columns = Field(&group, 1);
@@ -213,7 +222,8 @@ int Rewrite(const char* inPath, const char* outPath, const Settings& s) {
     for (std::size_t c = 0; c < columns->items.size(); ++c) {
       const bool change =
           static_cast<long>(g) + 1 == s.changeGroup && static_cast<long>(c) + 1 == s.changeColumn;
-      RewriteChunk(in, &columns->items[c], change, s, &out);
+      places.emplace_back();
+      RewriteChunk(in, &columns->items[c], change, s, &out, &places.back());
       ThriftValue* meta = Field(&columns->items[c], 3);
       total += meta->Number(6, 0);
       compressed += meta->Number(7, 0);
@@ -221,6 +231,38 @@ int Rewrite(const char* inPath, const char* outPath, const Settings& s) {
     if (ThriftValue* v = Field(&group, 2)) v->number = total;
     if (ThriftValue* v = Field(&group, 5)) v->number = first;
     if (ThriftValue* v = Field(&group, 6)) v->number = compressed;
+  }
+  // The page indexes after the row groups: column indexes as they were,
+  // offset indexes with the pages' new places.
+  std::size_t next = 0;
+  for (std::size_t g = 0; groups != nullptr && g < groups->items.size(); ++g) {
+    for (ThriftValue& chunk : Field(&groups->items[g], 1)->items) {
+      const PagePlaces& pages = places[next++];
+      ThriftValue* at = Field(&chunk, 6);
+      if (at != nullptr) {
+        const auto from = static_cast<std::size_t>(at->number);
+        at->number = static_cast<std::int64_t>(out.size());
+        out.append(in, from, static_cast<std::size_t>(Field(&chunk, 7)->number));
+      }
+      at = Field(&chunk, 4);
+      if (at == nullptr) continue;
+      ThriftValue index;
+      if (Thrift_ReadStruct(in.data() + at->number,
+                            in.size() - static_cast<std::size_t>(at->number), &index) == 0) {
+        Die("an offset index that does not decode");
+      }
+      ThriftValue* locations = Field(&index, 1);
+      if (locations->items.size() != pages.size()) Die("an offset index of other pages");
+      for (std::size_t i = 0; i < pages.size(); ++i) {
+        Field(&locations->items[i], 1)->number = pages[i].first;
+        Field(&locations->items[i], 2)->number = pages[i].second;
+      }
+      std::string bytes;
+      PutStruct(&bytes, index);
+      at->number = static_cast<std::int64_t>(out.size());
+      Field(&chunk, 5)->number = static_cast<std::int64_t>(bytes.size());
+      out.append(bytes);
+    }
   }
   std::string meta;
   PutStruct(&meta, footer);
