@@ -184,6 +184,8 @@ class ParquetCheck : public GenFileCheck {
 bool ParquetCheck::Take(const char* data, std::size_t size, std::int32_t firstRow,
                         const GenFormatChunk* chunk) {
   const auto* group = dynamic_cast<const GenParquetRowGroup*>(chunk);
+  // Every chunk of rows of the Parquet format is a row group.
+  if (chunk != nullptr && group == nullptr) return Fail("cannot decode the expected pages");
   if (group != nullptr && names_.empty()) {
     for (std::size_t c = 0; c < group->columns(); ++c) names_.push_back(group->ColumnName(c));
   }
