@@ -29,6 +29,23 @@ std::string DelimiterHelp() {
          refused + "\n";
 }
 
+// The last lines of the help text: the Parquet options for engines, and
+// what -verify proves for Parquet.
+const std::string kParquetEngineHelp =
+    "\n"
+    "Parquet options for query engines (each needs -parquet):\n"
+    "        -codec zstd:N  Compresses with zstd at level N, 1 to 22 (zstd alone\n"
+    "                    is level 3).\n"
+    "        -pagesize B Makes data pages of about B bytes of values before\n"
+    "                    compression, 1024 to 67108864 (default 1048576).\n"
+    "        -pageindex  Writes a column index and an offset index for every\n"
+    "                    column chunk, before the footer, so that readers can\n"
+    "                    skip pages by their minimum and maximum.\n"
+    "With -verify, a Parquet file is compared by what a reader decodes from it:\n"
+    "its metadata apart from sizes and offsets, and every page's header and\n"
+    "values, so pages compressed by another codec library version or level\n"
+    "verify OK.\n";
+
 // The codecs of the binary under test, as the build found their libraries.
 constexpr bool kHaveSnappy = ZERVGEN_HAVE_SNAPPY != 0;
 constexpr bool kHaveZstd = ZERVGEN_HAVE_ZSTD != 0;
@@ -145,7 +162,7 @@ const std::string kHelp =
     "                    written with its size.  Not with -verify.\n"
     "        --help      Prints this help text and exits.\n"
     "        --version   Prints the program name and version and exits.\n" +
-    DelimiterHelp() + CompressHelp();
+    DelimiterHelp() + CompressHelp() + kParquetEngineHelp;
 
 // A relative path of exactly 513 characters: five folders of 100 characters
 // (created in `dir`) and the 8-character `leaf`, which is not created.

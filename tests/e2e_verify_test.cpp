@@ -184,7 +184,7 @@ TEST(Verify, DamagedFilesTellTheirFirstDifference) {
       {"a byte of a row group across two windows", bigPq,
        [&](const ScratchDir& d) { SetByte(d.File(kPq), 4194304, 'x'); },
        "zerv.hun.parquet: FAILED: differs at byte offset 4194304 (row group 2, column "
-       "\"double\")\n"},
+       "\"double\", row 194170)\n"},
       {"cut inside a row", hun, [&](const ScratchDir& d) { Cut(d.File(kHun), 30000); },
        "zerv.hun: FAILED: truncated after row 247 (the file ends at byte offset 30000, inside "
        "row 248)\n"},
@@ -242,7 +242,8 @@ TEST(Verify, DamagedFilesTellTheirFirstDifference) {
        "zerv.hun.2: FAILED: row 334 differs at byte offset 0: expected \"" + kRow334 +
            "\", found \"" + kRow1 + "\"\n"},
       {"a byte of a page", pq, [&](const ScratchDir& d) { SetByte(d.File(kPq), 50000, 'x'); },
-       "zerv.hun.parquet: FAILED: differs at byte offset 50000 (row group 2, column \"float\")\n"},
+       "zerv.hun.parquet: FAILED: differs at byte offset 50000 (row group 2, column \"float\", "
+       "row 1729)\n"},
       {"a byte of the footer", pq, [&](const ScratchDir& d) { SetByte(d.File(kPq), -20, 'x'); },
        "zerv.hun.parquet: FAILED: differs at byte offset 119702 (in the footer)\n"},
       {"a byte of the header", pq, [&](const ScratchDir& d) { SetByte(d.File(kPq), 1, 'x'); },

@@ -38,6 +38,11 @@ inline const std::string kOnlyOneRelation =
     Msg("Only one of \"-hu\", \"-te\", \"-ti\", \"-un\", and \"-up\" may be specified.");
 inline const std::string kOnlyOneRowOption =
     Msg("Only one of \"-n\", \"-4\", \"-40\", and \"-400\" may be specified.");
+inline std::string BadZstdLevel(const std::string& value) {
+  return Msg("Option, \"-codec\", zstd level must be from 1 to 22, not '" + value + "'.");
+}
+inline const std::string kPageSizeBound =
+    Msg("The Parquet page size must be from 1024 to 67108864 bytes.");
 inline const std::string kOnlyOneFormat = Msg("Only one of \"-ff\" and \"-dc\" may be specified.");
 inline const std::string kAtLeastRows = Msg("At least 100 rows must be specified.");
 inline const std::string kNoMoreRows = Msg("No more than 100000000 rows may be specified.");
@@ -246,6 +251,23 @@ inline const RejectCase kRejectCases[] = {
     {{"-parquet", "-rowgroup", "16777217"}, kRowGroupBound},
     {{"-parquet", "-rowgroup", "5000", "-rowgroup", "6000"}, WasSpecified("-rowgroup")},
     {{"-parquet", "-rowgroup", "5k"}, NotANumber("-rowgroup", "5k")},
+    // The Parquet options for engines.
+    {{"-parquet", "-codec", "zstd:0"}, BadZstdLevel("zstd:0")},
+    {{"-parquet", "-codec", "zstd:23"}, BadZstdLevel("zstd:23")},
+    {{"-parquet", "-codec", "zstd:"}, BadZstdLevel("zstd:")},
+    {{"-parquet", "-codec", "zstd:+3"}, BadZstdLevel("zstd:+3")},
+    {{"-parquet", "-codec", "zstd:99999999999999999999"},
+     BadZstdLevel("zstd:99999999999999999999")},
+    {{"-parquet", "-codec", "snappy:3"}, BadCodec("snappy:3")},
+    {{"-codec", "zstd:5"}, kCodecNeedsParquet},
+    {{"-pagesize", "4096"}, Msg("Option, \"-pagesize\", requires \"-parquet\" to be specified.")},
+    {{"-parquet", "-pagesize"}, RequiresArgument("-pagesize")},
+    {{"-parquet", "-pagesize", "1023"}, kPageSizeBound},
+    {{"-parquet", "-pagesize", "67108865"}, kPageSizeBound},
+    {{"-parquet", "-pagesize", "4k"}, NotANumber("-pagesize", "4k")},
+    {{"-parquet", "-pagesize", "4096", "-pagesize", "4096"}, WasSpecified("-pagesize")},
+    {{"-pageindex"}, Msg("Option, \"-pageindex\", requires \"-parquet\" to be specified.")},
+    {{"-parquet", "-pageindex", "-pageindex"}, WasSpecified("-pageindex")},
     {{"-parquet", "-n", "1000", "-r", "zerv.hun.parquet"}, ReportIsRelation("zerv.hun.parquet")},
     {{"-parquet", "-parts", "2", "-r", "zerv.ten.2.parquet"},
      ReportIsRelation("zerv.ten.2.parquet")},

@@ -213,8 +213,13 @@ void Main_openReport(const MainOptions& settings, int argc, char** argv, PerfTim
   Perf_Start(totalTimer);
   WriteHeaderSettings(settings, argc, argv);
   if (settings.format == MainFileFormat::kParquet) {
-    Report("Fmt:  parquet, %s pages, %ld rows per row group.\n",
-           Parquet_CodecName(settings.parquetCodec), static_cast<long>(settings.rowGroupRows));
+    Report("Fmt:  parquet, %s pages, %ld rows per row group.\n", Main_codecText(settings).c_str(),
+           static_cast<long>(settings.rowGroupRows));
+    if (settings.pageBytes != 0 || settings.pageIndex) {
+      Report("      pages of %ld bytes%s.\n",
+             static_cast<long>(settings.pageBytes != 0 ? settings.pageBytes : kParquetPageBytes),
+             settings.pageIndex ? ", with column and offset indexes" : "");
+    }
   } else if (settings.fixedFormat) {
     Report("Fmt:  fixed.\n");
     Report("%s", Gen_ColumnMap(settings.nChars).c_str());
@@ -296,6 +301,10 @@ GenParquetSettings ParquetSettings(const MainOptions& settings) {
   GenParquetSettings parquet;
   parquet.codec = settings.parquetCodec;
   parquet.rowGroupRows = settings.rowGroupRows;
+  if (settings.zstdLevel != 0) parquet.pages.zstdLevel = settings.zstdLevel;
+  if (settings.pageBytes != 0)
+    parquet.pages.pageBytes = static_cast<std::size_t>(settings.pageBytes);
+  parquet.pageIndex = settings.pageIndex != 0;
   return parquet;
 }
 

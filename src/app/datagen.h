@@ -58,6 +58,9 @@ struct MainOptions {
   ParquetCodec parquetCodec;     // -codec (snappy by default); with -parquet only
   std::int32_t rowGroupRows;     // -rowgroup: rows per row group
   TextCompression compress;      // -compress: compressed text files; codec kNone: plain
+  std::int32_t zstdLevel;        // -codec zstd:N; 0: zstd's level of the writer
+  std::int32_t pageBytes;        // -pagesize: bytes of a data page; 0: the writer's
+  int pageIndex;                 // -pageindex: column and offset indexes in Parquet files
   int verify;                    // -verify: check the files instead of writing them
   int json;                      // -json: -verify's lines as JSON objects
   int describe;                  // -describe: print what the run is, do nothing

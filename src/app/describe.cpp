@@ -59,15 +59,19 @@ void WriteOptions(JsonWriter* j, const MainOptions& settings) {
   j->Key("format").String(FormatName(settings));
   j->Key("delimiter");
   delimited ? j->String(std::string(1, settings.delimChar)) : j->Null();
-  j->Key("codec").StringOrNull(parquet ? Parquet_CodecName(settings.parquetCodec) : nullptr);
+  j->Key("codec").StringOrNull(parquet ? Main_codecText(settings).c_str() : nullptr);
   j->Key("rowgroup");
   parquet ? j->Int(settings.rowGroupRows) : j->Null();
-  // Compressed text: the codec and its level; the files' names end with
-  // its suffix.
-  const bool compressed = settings.compress.codec != TextCodec::kNone;
-  j->Key("compress").StringOrNull(compressed ? Compress_Name(settings.compress.codec) : nullptr);
-  j->Key("compress_level");
-  compressed ? j->Int(settings.compress.level) : j->Null();
+  // The options given beyond a plain run's appear only when given, so that
+  // a command line without them is described as it always was: compressed
+  // text (its codec and level; the files' names end with its suffix) and
+  // the Parquet options for engines.
+  if (settings.compress.codec != TextCodec::kNone) {
+    j->Key("compress").String(Compress_Name(settings.compress.codec));
+    j->Key("compress_level").Int(settings.compress.level);
+  }
+  if (settings.pageBytes != 0) j->Key("pagesize").Int(settings.pageBytes);
+  if (settings.pageIndex) j->Key("pageindex").Bool(true);
   const auto countOrNull = [j](std::int32_t count) { count != 0 ? j->Int(count) : j->Null(); };
   j->Key("parts");
   countOrNull(settings.nParts);
@@ -181,14 +185,27 @@ void WriteDescribe(JsonWriter* j, const MainOptions& settings, const GenRunPlan&
 
 }  // namespace
 
+std::string Main_codecText(const MainOptions& settings) {
+  std::string text = Parquet_CodecName(settings.parquetCodec);
+  if (settings.parquetCodec == ParquetCodec::kZstd && settings.zstdLevel != 0) {
+    text.push_back(':');
+    text.append(std::to_string(settings.zstdLevel));
+  }
+  return text;
+}
+
 std::vector<std::string> Main_DataArguments(const MainOptions& settings) {
   std::vector<std::string> args = {"-n", std::to_string(settings.nRows)};
   if (settings.nChars > 0) {
     args.insert(args.end(), {"-fc", std::to_string(settings.nChars)});
   }
   if (settings.format == MainFileFormat::kParquet) {
-    args.insert(args.end(), {"-parquet", "-codec", Parquet_CodecName(settings.parquetCodec),
-                             "-rowgroup", std::to_string(settings.rowGroupRows)});
+    args.insert(args.end(), {"-parquet", "-codec", Main_codecText(settings), "-rowgroup",
+                             std::to_string(settings.rowGroupRows)});
+    if (settings.pageBytes != 0) {
+      args.insert(args.end(), {"-pagesize", std::to_string(settings.pageBytes)});
+    }
+    if (settings.pageIndex) args.emplace_back("-pageindex");
   } else if (settings.fixedFormat) {
     args.emplace_back("-ff");
   } else {

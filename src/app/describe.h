@@ -38,6 +38,9 @@ std::string Main_ManifestText(const MainOptions& settings, const GenRunPlan& pla
 // (when not 0), and -ff, -dc C or -parquet -codec C -rowgroup R.
 std::vector<std::string> Main_DataArguments(const MainOptions& settings);
 
+// The codec as -codec takes it back: "zstd:N" when a level was given.
+std::string Main_codecText(const MainOptions& settings);
+
 }  // namespace zervgen
 
 #endif  // ZERVGEN_SRC_APP_DESCRIBE_H_

@@ -54,6 +54,22 @@ const char* const kMoreHelp =
     "        --help      Prints this help text and exits.\n"
     "        --version   Prints the program name and version and exits.\n";
 
+// The Parquet options for query engines, listed after everything else.
+const char* const kParquetEngineHelp =
+    "\n"
+    "Parquet options for query engines (each needs -parquet):\n"
+    "        -codec zstd:N  Compresses with zstd at level N, 1 to 22 (zstd alone\n"
+    "                    is level 3).\n"
+    "        -pagesize B Makes data pages of about B bytes of values before\n"
+    "                    compression, 1024 to 67108864 (default 1048576).\n"
+    "        -pageindex  Writes a column index and an offset index for every\n"
+    "                    column chunk, before the footer, so that readers can\n"
+    "                    skip pages by their minimum and maximum.\n"
+    "With -verify, a Parquet file is compared by what a reader decodes from it:\n"
+    "its metadata apart from sizes and offsets, and every page's header and\n"
+    "values, so pages compressed by another codec library version or level\n"
+    "verify OK.\n";
+
 // The Debian package a codec's library comes from, for the messages that
 // tell a user how to get a build that has it.
 }  // namespace
@@ -162,6 +178,7 @@ std::string Main_helpText() {
                "        %s\n",
                Main_delimiterFault(' ') != MainDelimiterFault::kNone ? " a blank," : "", refused);
   text += CompressHelpLines();
+  text += kParquetEngineHelp;
   return text;
 }
 

@@ -23,6 +23,7 @@
 #include "base/util.h"
 #include "output/compress.h"
 #include "output/output.h"
+#include "parquet/chunk.h"
 #include "parquet/codec.h"
 #include "parquet/format.h"
 #include "run/parquet_format.h"
@@ -303,12 +304,45 @@ void OptionManifest(int argc, char** argv, int* cur, MainOptions* settings) {
   std::snprintf(settings->manifestFile, kNameSize, "%s", value);
 }
 
+// The N of "-codec zstd:N": digits only, within zstd's levels.
+std::int32_t ParquetZstdLevel(const char* value) {
+  const char* digits = value + 5;
+  long level = 0;
+  const char* p = digits;
+  for (; *p >= '0' && *p <= '9' && level <= kParquetZstdMaxLevel; ++p)
+    level = level * 10 + (*p - '0');
+  if (p == digits || *p != '\0' || level < kParquetZstdMinLevel || level > kParquetZstdMaxLevel) {
+    Fail("%s: Option, \"-codec\", zstd level must be from %d to %d, not '%s'.\n", programName,
+         kParquetZstdMinLevel, kParquetZstdMaxLevel, value);
+  }
+  return static_cast<std::int32_t>(level);
+}
+
+void OptionPageSize(int argc, char** argv, int* cur, MainOptions* settings) {
+  const char* value = Main_getNextArgument(argc, argv, cur);
+  if (value == nullptr) Fail(MSG_REQUIRES_ARGUMENT, programName, "-pagesize");
+  if (settings->pageBytes != 0) Fail(MSG_WAS_SPECIFIED, programName, "-pagesize");
+  const long long bytes = ReadNumber("-pagesize", value);
+  if (bytes < static_cast<long long>(kParquetMinPageBytes) ||
+      bytes > static_cast<long long>(kParquetMaxPageBytes)) {
+    Fail("%s: The Parquet page size must be from %ld to %ld bytes.\n", programName,
+         static_cast<long>(kParquetMinPageBytes), static_cast<long>(kParquetMaxPageBytes));
+  }
+  settings->pageBytes = static_cast<std::int32_t>(bytes);
+}
+
 void OptionCodec(int argc, char** argv, int* cur, ParseState* state) {
   MainOptions* settings = &state->settings;
   const char* value = Main_getNextArgument(argc, argv, cur);
   if (value == nullptr) Fail(MSG_REQUIRES_ARGUMENT, programName, "-codec");
   if (state->codecGiven != nullptr) Fail(MSG_WAS_SPECIFIED, programName, "-codec");
   ParquetCodec codec;
+  if (std::strncmp(value, "zstd:", 5) == 0) {
+    settings->zstdLevel = ParquetZstdLevel(value);
+    state->codecGiven = value;
+    settings->parquetCodec = ParquetCodec::kZstd;
+    return;
+  }
   if (!Parquet_CodecFromName(value, &codec)) {
     Fail("%s: Option, \"-codec\", must be none, snappy or zstd, not '%s'.\n", programName, value);
   }
@@ -348,6 +382,12 @@ void CompleteParquet(const ParseState& state, MainOptions* settings) {
     }
     if (state.rowGroupGiven != 0) {
       Fail("%s: Option, \"-rowgroup\", requires \"-parquet\" to be specified.\n", programName);
+    }
+    if (settings->pageBytes != 0) {
+      Fail("%s: Option, \"-pagesize\", requires \"-parquet\" to be specified.\n", programName);
+    }
+    if (settings->pageIndex) {
+      Fail("%s: Option, \"-pageindex\", requires \"-parquet\" to be specified.\n", programName);
     }
     return;
   }
@@ -431,6 +471,10 @@ bool ParseOne(int argc, char** argv, int* cur, ParseState* state) {
     OptionCompress(argc, argv, cur, state);
   else if (is("-rowgroup"))
     OptionRowGroup(argc, argv, cur, state);
+  else if (is("-pagesize"))
+    OptionPageSize(argc, argv, cur, settings);
+  else if (is("-pageindex"))
+    OptionFlag("-pageindex", &settings->pageIndex);
   else if (is("-verify"))
     OptionVerify(settings);
   else if (is("-json"))

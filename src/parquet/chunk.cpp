@@ -223,15 +223,15 @@ void PutPlain(ParquetBuffer* out, ParquetType type, const ParquetValues& v, std:
   }
 }
 
-// How many entries from `first` on make a page of about kParquetPageBytes.
+// How many entries from `first` on make a page of about `pageBytes`.
 std::size_t PageEntries(ParquetType type, const ParquetValues& v, std::size_t first,
-                        std::size_t end) {
+                        std::size_t end, std::size_t pageBytes) {
   if (type != ParquetType::kString) {
-    return std::min(end - first, std::max<std::size_t>(1, kParquetPageBytes / FixedWidth(type)));
+    return std::min(end - first, std::max<std::size_t>(1, pageBytes / FixedWidth(type)));
   }
   std::size_t bytes = 0;
   std::size_t i = first;
-  while (i < end && bytes < kParquetPageBytes) bytes += 4 + v.strings.size(i++);
+  while (i < end && bytes < pageBytes) bytes += 4 + v.strings.size(i++);
   return i - first;
 }
 
@@ -280,6 +280,14 @@ ParquetStatus ParquetChunkEncoder::PutPage(bool dictionaryPage, std::int32_t num
   std::memcpy(at, header_.data(), actual);
   bytes->Truncate(start + actual + bodySize);
   lastCompressed_ = compressed;
+  if (entries_ != nullptr && !dictionaryPage) {
+    next_.offset = static_cast<std::int64_t>(start - chunkStart_);
+    next_.size = static_cast<std::int32_t>(actual + bodySize);
+    next_.firstRow = rowsPaged_;
+    rowsPaged_ += numValues;
+    entries_->Append(&next_, sizeof next_);
+    if (!entries_->ok()) return ParquetStatus::kNoMemory;
+  }
   meta->uncompressedBytes += static_cast<std::int64_t>(actual + rawSize);
   meta->compressedBytes += static_cast<std::int64_t>(actual + bodySize);
   if (!dictionaryPage) ++meta->dataPages;
@@ -298,7 +306,8 @@ ParquetStatus ParquetChunkEncoder::PlainPages(const ParquetValues& values, std::
   const ParquetType type = meta->type;
   const auto end = static_cast<std::size_t>(rows);
   for (std::size_t first = 0; first < end;) {
-    const std::size_t n = PageEntries(type, values, first, end);
+    const std::size_t n = PageEntries(type, values, first, end, pageBytes_);
+    if (entries_ != nullptr) Parquet_PageBounds(type, values, first, n, &next_);
     ParquetStatus status;
     if (type == ParquetType::kString) {
       page_.Clear();
@@ -327,10 +336,11 @@ ParquetStatus ParquetChunkEncoder::DictionaryPages(const ParquetValues& values, 
   meta->dataPageOffset = static_cast<std::int64_t>(bytes->size() - start);
   const int bitWidth = Parquet_BitWidth(static_cast<std::uint32_t>(values.dictSize - 1));
   const std::size_t perPage =
-      std::max<std::size_t>(8, kParquetPageBytes * 8 / static_cast<std::size_t>(bitWidth));
+      std::max<std::size_t>(8, pageBytes_ * 8 / static_cast<std::size_t>(bitWidth));
   const auto end = static_cast<std::size_t>(rows);
   for (std::size_t first = 0; first < end; first += perPage) {
     const std::size_t n = std::min(perPage, end - first);
+    if (entries_ != nullptr) Parquet_PageBounds(meta->type, values, first, n, &next_);
     page_.Clear();
     page_.PutByte(static_cast<std::uint8_t>(bitWidth));
     const std::uint32_t most = Parquet_PutRleHybrid(&page_, values.indices + first, n, bitWidth);
@@ -360,6 +370,8 @@ ParquetStatus ParquetChunkEncoder::EncodeInto(const ParquetColumnDesc& desc, Par
   meta->numValues = rows;
   Statistics(desc.type, values, EntryCount(values, rows), meta);
   const std::size_t start = bytes->size();
+  chunkStart_ = start;
+  rowsPaged_ = 0;
   const ParquetStatus status = meta->dictionary ? DictionaryPages(values, rows, start, bytes, meta)
                                                 : PlainPages(values, rows, bytes, meta);
   if (status != ParquetStatus::kOk) bytes->Truncate(start);
@@ -387,6 +399,8 @@ ParquetStatus ParquetChunkEncoder::BeginPlainStrings(ParquetCodec codec, std::in
   stringBytes_ = bytes;
   stringMeta_ = meta;
   stringStart_ = bytes->size();
+  chunkStart_ = stringStart_;
+  rowsPaged_ = 0;
   stringsLeft_ = rows;
   pageStrings_ = 0;
   page_.Clear();
@@ -395,7 +409,7 @@ ParquetStatus ParquetChunkEncoder::BeginPlainStrings(ParquetCodec codec, std::in
   return ParquetStatus::kOk;
 }
 
-// The strings fill the page until it holds kParquetPageBytes or more, as
+// The strings fill the page until it holds pageBytes_ or more, as
 // PageEntries counts them; the page then goes.
 ParquetStatus ParquetChunkEncoder::AddPlainStrings(const ParquetStrings& strings, std::int32_t n) {
   if (stringBytes_ == nullptr) return ParquetStatus::kBadArgument;
@@ -419,11 +433,12 @@ ParquetStatus ParquetChunkEncoder::AddPlainStrings(const ParquetStrings& strings
   for (std::size_t i = 0; i < end;) {
     std::size_t bytes = page_.size();
     std::size_t j = i;
-    while (j < end && bytes < kParquetPageBytes) bytes += 4 + strings.size(j++);
+    while (j < end && bytes < pageBytes_) bytes += 4 + strings.size(j++);
     Parquet_PutPlainStrings(&page_, strings, i, j - i);
     pageStrings_ += static_cast<std::int32_t>(j - i);
     i = j;
-    if (page_.size() >= kParquetPageBytes) {
+    if (page_.size() >= pageBytes_) {
+      if (entries_ != nullptr) Parquet_PlainStringPageBounds(page_.data(), page_.size(), &next_);
       const ParquetStatus status =
           PutPage(false, pageStrings_, kEncPlain, stringBytes_, stringMeta_);
       if (status != ParquetStatus::kOk) return Abandon(status);
@@ -438,6 +453,7 @@ ParquetStatus ParquetChunkEncoder::EndPlainStrings() {
   if (stringBytes_ == nullptr) return ParquetStatus::kBadArgument;
   if (stringsLeft_ != 0) return Abandon(ParquetStatus::kBadArgument);
   if (pageStrings_ > 0) {
+    if (entries_ != nullptr) Parquet_PlainStringPageBounds(page_.data(), page_.size(), &next_);
     const ParquetStatus status = PutPage(false, pageStrings_, kEncPlain, stringBytes_, stringMeta_);
     if (status != ParquetStatus::kOk) return Abandon(status);
   }

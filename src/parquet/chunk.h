@@ -1,9 +1,9 @@
 // parquet/chunk.h: one column chunk (the values of one column in one row group)
 // encoded into its pages: a dictionary page and RLE_DICTIONARY data pages,
-// or PLAIN data pages; data pages (format v1) of about kParquetPageBytes of
-// uncompressed values, each compressed on its own; min and max statistics.
-// Pure computation: no I/O, no raise, no exception; safe on any thread with
-// an encoder of its own.
+// or PLAIN data pages; data pages (format v1) of about kParquetPageBytes (or
+// the size SetPages gives) of uncompressed values, each compressed on its own; min and max
+// statistics. Pure computation: no I/O, no raise, no exception; safe on any thread with an encoder
+// of its own.
 #ifndef ZERVGEN_SRC_PARQUET_CHUNK_H_
 #define ZERVGEN_SRC_PARQUET_CHUNK_H_
 
@@ -13,10 +13,21 @@
 #include "parquet/codec.h"
 #include "parquet/encoding.h"
 #include "parquet/format.h"
+#include "parquet/pageindex.h"
 
 namespace zervgen {
 
 inline constexpr std::size_t kParquetPageBytes = std::size_t{1} << 20;
+// The sizes of data pages one may ask for.
+inline constexpr std::size_t kParquetMinPageBytes = 1024;
+inline constexpr std::size_t kParquetMaxPageBytes = std::size_t{64} << 20;
+
+// How the encoder cuts and compresses pages; the defaults make the bytes
+// of a file written without the options that change them.
+struct ParquetPageSettings {
+  std::size_t pageBytes = kParquetPageBytes;  // uncompressed values per data page, about
+  int zstdLevel = kParquetZstdLevel;
+};
 
 // The values of a chunk, in the array of the column's type: i32 for kInt32
 // and kDate, i64 for kDecimal12_2, f64 for kDouble, strings for kString.
@@ -45,6 +56,17 @@ struct ParquetEncodedChunk {
 // context), kept from chunk to chunk. One per thread.
 class ParquetChunkEncoder {
  public:
+  // For every chunk from now on.
+  // REQUIRES: kParquetMinPageBytes <= pageBytes <= kParquetMaxPageBytes,
+  //           kParquetZstdMinLevel <= zstdLevel <= kParquetZstdMaxLevel
+  void SetPages(const ParquetPageSettings& settings) {
+    pageBytes_ = settings.pageBytes;
+    compressor_.SetZstdLevel(settings.zstdLevel);
+  }
+  // Each data page of the chunks from now on appends its ParquetPageEntry
+  // to *entries (the caller clears it between chunks); null: none.
+  void RecordPages(ParquetBuffer* entries) { entries_ = entries; }
+
   // Encodes `rows` rows of `values` of column `desc` into *out (replacing
   // what it held). On any status but kOk *out is not to be written.
   // kBadArgument: rows < 1, the type's array missing, a dictionary index out
@@ -93,6 +115,11 @@ class ParquetChunkEncoder {
   std::int32_t lastCompressed_ = 0;  // the last page's compressed size
   ParquetCompressor compressor_;
   ParquetCodec codec_ = ParquetCodec::kUncompressed;
+  std::size_t pageBytes_ = kParquetPageBytes;
+  ParquetBuffer* entries_ = nullptr;  // the page index entries, when recorded
+  std::size_t chunkStart_ = 0;        // the chunk's first byte in the bytes
+  std::int64_t rowsPaged_ = 0;        // rows in the chunk's data pages so far
+  ParquetPageEntry next_{};           // the bounds of the next data page
 
   // The plain string chunk under way (Begin .. End).
   ParquetBuffer* stringBytes_ = nullptr;  // null: none

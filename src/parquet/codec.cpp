@@ -9,6 +9,7 @@
 #include <zstd_errors.h>
 #endif
 
+#include <cstring>
 #include <new>
 
 namespace zervgen {
@@ -64,7 +65,7 @@ ParquetStatus ParquetCompressor::Append(ParquetCodec codec, const char* src, std
       const std::size_t bound = ZSTD_compressBound(n);
       char* dst = out->Reserve(bound);
       if (dst == nullptr) return ParquetStatus::kNoMemory;
-      const std::size_t size = ZSTD_compressCCtx(zstd_, dst, bound, src, n, kParquetZstdLevel);
+      const std::size_t size = ZSTD_compressCCtx(zstd_, dst, bound, src, n, zstdLevel_);
       if (ZSTD_isError(size)) {
         // A context that failed is not trusted with the next page.
         ZSTD_freeCCtx(zstd_);
@@ -73,6 +74,50 @@ ParquetStatus ParquetCompressor::Append(ParquetCodec codec, const char* src, std
                    ? ParquetStatus::kNoMemory
                    : ParquetStatus::kCodecFailed;
       }
+      out->Commit(dst + size);
+      return ParquetStatus::kOk;
+    }
+#endif
+    default:
+      break;
+  }
+  return ParquetStatus::kBadArgument;
+}
+
+ParquetStatus Parquet_Decompress(ParquetCodec codec, const char* src, std::size_t n,
+                                 std::size_t size, ParquetBuffer* out) {
+  out->Clear();
+  char* dst = out->Reserve(size);
+  if (dst == nullptr) return ParquetStatus::kNoMemory;
+  switch (codec) {
+    case ParquetCodec::kUncompressed:
+      if (n != size) return ParquetStatus::kBadValue;
+      if (n > 0) std::memcpy(dst, src, n);
+      out->Commit(dst + n);
+      return ParquetStatus::kOk;
+#if ZERVGEN_HAVE_SNAPPY
+    case ParquetCodec::kSnappy: {
+      std::size_t length = 0;
+      if (!snappy::GetUncompressedLength(src, n, &length) || length != size) {
+        return ParquetStatus::kBadValue;
+      }
+      try {
+        if (!snappy::RawUncompress(src, n, dst)) return ParquetStatus::kBadValue;
+      } catch (const std::bad_alloc&) {
+        return ParquetStatus::kNoMemory;
+      }
+      out->Commit(dst + size);
+      return ParquetStatus::kOk;
+    }
+#endif
+#if ZERVGEN_HAVE_ZSTD
+    case ParquetCodec::kZstd: {
+      const std::size_t got = ZSTD_decompress(dst, size, src, n);
+      if (ZSTD_isError(got)) {
+        return ZSTD_getErrorCode(got) == ZSTD_error_memory_allocation ? ParquetStatus::kNoMemory
+                                                                      : ParquetStatus::kBadValue;
+      }
+      if (got != size) return ParquetStatus::kBadValue;
       out->Commit(dst + size);
       return ParquetStatus::kOk;
     }

@@ -2,7 +2,9 @@
 #include "parquet/file.h"
 
 #include <cstdio>
+#include <new>
 
+#include "parquet/pageindex.h"
 #include "parquet/thrift.h"
 
 namespace zervgen {
@@ -85,21 +87,109 @@ ParquetStatus ParquetFileBuilder::AddRowGroup(std::span<const ParquetChunkMeta* 
   return ParquetStatus::kOk;
 }
 
+ParquetStatus ParquetFileBuilder::AddRowGroup(std::span<const ParquetChunkMeta* const> chunks,
+                                              std::span<const ParquetBuffer* const> pages,
+                                              std::int64_t rows) {
+  if (failed_) return ParquetStatus::kNoMemory;
+  if (!pageIndex_ || chunks.size() != static_cast<std::size_t>(nColumns_) ||
+      pages.size() != chunks.size() || rows < 1) {
+    return ParquetStatus::kBadArgument;
+  }
+  for (int c = 0; c < nColumns_; ++c) {
+    if (!Fits(columns_[c], chunks[c], rows) || pages[c] == nullptr ||
+        pages[c]->size() !=
+            static_cast<std::size_t>(chunks[c]->dataPages) * sizeof(ParquetPageEntry)) {
+      return ParquetStatus::kBadArgument;
+    }
+  }
+  std::int64_t at = offset_;
+  try {
+    for (int c = 0; c < nColumns_; ++c) {
+      const std::span<const ParquetPageEntry> entries(
+          reinterpret_cast<const ParquetPageEntry*>(pages[c]->data()),
+          static_cast<std::size_t>(chunks[c]->dataPages));
+      const std::size_t columnBefore = columnIndexes_.size();
+      const std::size_t offsetBefore = offsetIndexes_.size();
+      if (Parquet_CanIndexColumn(entries)) Parquet_PutColumnIndex(&columnIndexes_, entries);
+      Parquet_PutOffsetIndex(&offsetIndexes_, entries, at);
+      pending_.push_back({*chunks[c], at,
+                          static_cast<std::int64_t>(columnIndexes_.size() - columnBefore),
+                          static_cast<std::int64_t>(offsetIndexes_.size() - offsetBefore)});
+      at += chunks[c]->compressedBytes;
+    }
+    groupRows_.push_back(rows);
+  } catch (const std::bad_alloc&) {
+    failed_ = true;
+    return ParquetStatus::kNoMemory;
+  }
+  if (!columnIndexes_.ok() || !offsetIndexes_.ok()) {
+    failed_ = true;
+    return ParquetStatus::kNoMemory;
+  }
+  offset_ = at;
+  rows_ += rows;
+  ++rowGroups_;
+  return ParquetStatus::kOk;
+}
+
+// The RowGroup elements of a file with a page index whose indexes start
+// at `indexStart`: every ColumnIndex, then every OffsetIndex.
+ParquetStatus ParquetFileBuilder::PutGroups(ParquetBuffer* out, std::int64_t indexStart) const {
+  ThriftWriter w(out);
+  std::int64_t columnAt = indexStart;
+  std::int64_t offsetAt = indexStart + static_cast<std::int64_t>(columnIndexes_.size());
+  std::size_t next = 0;
+  for (std::size_t g = 0; g < groupRows_.size(); ++g) {
+    std::int64_t uncompressed = 0, compressed = 0;
+    const std::int64_t first = pending_[next].offset;
+    w.BeginListStruct();
+    w.BeginList(row_group::kColumns, ThriftType::kStruct, nColumns_);
+    for (int c = 0; c < nColumns_; ++c, ++next) {
+      const PendingChunk& chunk = pending_[next];
+      const ParquetChunkIndexes indexes{offsetAt, chunk.offsetIndexBytes,
+                                        chunk.columnIndexBytes > 0 ? columnAt : -1,
+                                        chunk.columnIndexBytes};
+      Parquet_PutColumnChunk(&w, columns_[c], chunk.meta, chunk.offset, &indexes);
+      offsetAt += chunk.offsetIndexBytes;
+      columnAt += chunk.columnIndexBytes;
+      uncompressed += chunk.meta.uncompressedBytes;
+      compressed += chunk.meta.compressedBytes;
+    }
+    w.FieldI64(row_group::kTotalByteSize, uncompressed);
+    w.FieldI64(row_group::kNumRows, groupRows_[g]);
+    w.FieldI64(row_group::kFileOffset, first);
+    w.FieldI64(row_group::kTotalCompressedSize, compressed);
+    if (g <= INT16_MAX) w.FieldI16(row_group::kOrdinal, static_cast<std::int16_t>(g));
+    w.End();
+  }
+  return out->ok() ? ParquetStatus::kOk : ParquetStatus::kNoMemory;
+}
+
 ParquetStatus ParquetFileBuilder::Footer(ParquetBuffer* out) const {
   out->Clear();
+  std::size_t metaStart = 0;
+  if (pageIndex_) {
+    out->Append(columnIndexes_.data(), columnIndexes_.size());
+    out->Append(offsetIndexes_.data(), offsetIndexes_.size());
+    metaStart = out->size();
+  }
   ThriftWriter w(out);
   w.FieldI32(file_meta::kVersion, kFormatVersion);
   PutSchema(&w, columns_, nColumns_, rootName_);
   w.FieldI64(file_meta::kNumRows, rows_);
   w.BeginList(file_meta::kRowGroups, ThriftType::kStruct, rowGroups_);
-  out->Append(groups_.data(), groups_.size());
+  if (pageIndex_) {
+    if (PutGroups(out, offset_) != ParquetStatus::kOk) return ParquetStatus::kNoMemory;
+  } else {
+    out->Append(groups_.data(), groups_.size());
+  }
   w.FieldString(file_meta::kCreatedBy, createdBy_);
   PutColumnOrders(&w, nColumns_);
   w.End();
-  const std::size_t metaSize = out->size();
+  const std::size_t metaSize = out->size() - metaStart;
   out->PutU32(static_cast<std::uint32_t>(metaSize));
   out->Append(kParquetMagic, kParquetMagicSize);
-  if (!groups_.ok() || !out->ok()) return ParquetStatus::kNoMemory;
+  if (failed_ || !groups_.ok() || !out->ok()) return ParquetStatus::kNoMemory;
   if (metaSize > UINT32_MAX) return ParquetStatus::kBadArgument;
   return ParquetStatus::kOk;
 }

@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "parquet/buffer.h"
 #include "parquet/format.h"
@@ -41,13 +42,22 @@ class ParquetFileBuilder {
   // builder is unchanged); kNoMemory leaves the builder failed for good.
   [[nodiscard]] ParquetStatus AddRowGroup(std::span<const ParquetChunkMeta* const> chunks,
                                           std::int64_t rows);
+  // With a page index: the same, with each chunk's page entries (the
+  // ParquetPageEntry records ParquetChunkEncoder::RecordPages appends).
+  // REQUIRES: EnablePageIndex() was called before the first row group
+  [[nodiscard]] ParquetStatus AddRowGroup(std::span<const ParquetChunkMeta* const> chunks,
+                                          std::span<const ParquetBuffer* const> pages,
+                                          std::int64_t rows);
+  // Makes the footer carry a page index: Footer() then puts every chunk's
+  // ColumnIndex and then every chunk's OffsetIndex before the metadata.
+  void EnablePageIndex() { pageIndex_ = true; }
   // The file's size so far: the magic and the row groups added.
   std::int64_t offset() const { return offset_; }
   std::int64_t rows() const { return rows_; }
   std::int32_t rowGroups() const { return rowGroups_; }
 
-  // Replaces the contents of `out` by the footer. A file of no row groups
-  // is a valid empty table.
+  // Replaces the contents of `out` by the footer (with a page index, the
+  // indexes and the footer). A file of no row groups is a valid empty table.
   [[nodiscard]] ParquetStatus Footer(ParquetBuffer* out) const;
 
  private:
@@ -56,6 +66,21 @@ class ParquetFileBuilder {
   const char* rootName_;
   const char* createdBy_;
   ParquetBuffer groups_;  // the RowGroup list elements so far
+  // With a page index the RowGroup elements wait for the footer, where the
+  // indexes' offsets are known: each chunk's metadata and file offset, and
+  // the lengths of its indexes (a ColumnIndex of 0 bytes: none).
+  struct PendingChunk {
+    ParquetChunkMeta meta;
+    std::int64_t offset;
+    std::int64_t columnIndexBytes;
+    std::int64_t offsetIndexBytes;
+  };
+  bool pageIndex_ = false;
+  bool failed_ = false;                // memory ran out for the page index: for good
+  std::vector<PendingChunk> pending_;  // column by column, row group by row group
+  std::vector<std::int64_t> groupRows_;
+  ParquetBuffer columnIndexes_, offsetIndexes_;
+  ParquetStatus PutGroups(ParquetBuffer* out, std::int64_t indexStart) const;
   std::int64_t offset_ = static_cast<std::int64_t>(kParquetMagicSize);
   std::int64_t rows_ = 0;
   std::int32_t rowGroups_ = 0;

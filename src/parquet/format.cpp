@@ -157,8 +157,10 @@ void Parquet_PutDictionaryPageHeader(ParquetBuffer* out, std::int32_t uncompress
 }
 
 void Parquet_PutColumnChunk(ThriftWriter* w, const ParquetColumnDesc& desc,
-                            const ParquetChunkMeta& meta, std::int64_t fileOffset) {
-  constexpr std::int16_t kFileOffset = 2, kMetaData = 3;
+                            const ParquetChunkMeta& meta, std::int64_t fileOffset,
+                            const ParquetChunkIndexes* indexes) {
+  constexpr std::int16_t kFileOffset = 2, kMetaData = 3, kOffsetIndexOffset = 4,
+                         kOffsetIndexLength = 5, kColumnIndexOffset = 6, kColumnIndexLength = 7;
   w->BeginListStruct();
   w->FieldI64(kFileOffset, fileOffset);
   w->BeginStruct(kMetaData);
@@ -181,6 +183,14 @@ void Parquet_PutColumnChunk(ThriftWriter* w, const ParquetColumnDesc& desc,
   if (meta.dictionary) w->FieldI64(column_meta::kDictionaryPageOffset, fileOffset);
   if (meta.hasStats) PutStatistics(w, meta);
   w->End();
+  if (indexes != nullptr) {
+    w->FieldI64(kOffsetIndexOffset, indexes->offsetIndexOffset);
+    w->FieldI32(kOffsetIndexLength, static_cast<std::int32_t>(indexes->offsetIndexBytes));
+    if (indexes->columnIndexOffset >= 0) {
+      w->FieldI64(kColumnIndexOffset, indexes->columnIndexOffset);
+      w->FieldI32(kColumnIndexLength, static_cast<std::int32_t>(indexes->columnIndexBytes));
+    }
+  }
   w->End();
 }
 

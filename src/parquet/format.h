@@ -81,10 +81,20 @@ void Parquet_PutDataPageHeader(ParquetBuffer* out, std::int32_t uncompressedSize
 void Parquet_PutDictionaryPageHeader(ParquetBuffer* out, std::int32_t uncompressedSize,
                                      std::int32_t compressedSize, std::int32_t numValues);
 
+// Where a chunk's page indexes lie in the file; a ColumnIndex at -1: none.
+struct ParquetChunkIndexes {
+  std::int64_t offsetIndexOffset;
+  std::int64_t offsetIndexBytes;
+  std::int64_t columnIndexOffset;
+  std::int64_t columnIndexBytes;
+};
+
 // A ColumnChunk list element for the chunk `meta` of column `desc` whose
-// first byte is at `fileOffset` in the file.
+// first byte is at `fileOffset` in the file; `indexes` (or none) where its
+// page indexes are.
 void Parquet_PutColumnChunk(ThriftWriter* w, const ParquetColumnDesc& desc,
-                            const ParquetChunkMeta& meta, std::int64_t fileOffset);
+                            const ParquetChunkMeta& meta, std::int64_t fileOffset,
+                            const ParquetChunkIndexes* indexes = nullptr);
 // A SchemaElement list element of a required leaf column.
 void Parquet_PutSchemaElement(ThriftWriter* w, const ParquetColumnDesc& desc);
 

@@ -90,6 +90,11 @@ void ThriftWriter::ListString(const char* text) {
   out_->Append(text, n);
 }
 
+void ThriftWriter::ListBinary(const void* bytes, std::size_t n) {
+  Thrift_PutVarint(out_, n);
+  out_->Append(bytes, n);
+}
+
 void ThriftWriter::BeginListStruct() { Push(); }
 
 void ThriftWriter::End() {

@@ -61,6 +61,9 @@ class ThriftWriter {
   void BeginList(std::int16_t id, ThriftType element, std::int32_t size);
   void ListI32(std::int32_t v) { Thrift_PutVarint(out_, Thrift_ZigZag32(v)); }
   void ListString(const char* text);
+  void ListBinary(const void* bytes, std::size_t n);
+  void ListBool(bool v) { out_->PutByte(v ? 1 : 2); }
+  void ListI64(std::int64_t v) { Thrift_PutVarint(out_, Thrift_ZigZag64(v)); }
   void BeginListStruct();
   // Closes the innermost open struct, the outermost one included.
   void End();

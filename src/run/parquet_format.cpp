@@ -35,15 +35,18 @@ ParquetType TypeOf(GenValueType type) {
 // A row group: every column's chunk, encoded by whichever thread formats
 // it, one after the other in one buffer kept from row group to row group.
 // Complete or empty.
-class RowGroupChunk : public GenFormatChunk {
+class RowGroupChunk : public GenParquetRowGroup {
  public:
   RowGroupChunk(const std::vector<ParquetColumnDesc>& columns, const OutputFormat& text,
-                ParquetCodec codec)
+                const GenParquetSettings& settings)
       : columns_(columns),
         text_(text),
-        codec_(codec),
+        codec_(settings.codec),
         metas_(columns.size()),
-        ends_(columns.size()) {}
+        ends_(columns.size()),
+        pages_(settings.pageIndex ? columns.size() : 0) {
+    encoder_.SetPages(settings.pages);
+  }
 
   std::int32_t Format(const GenChunkView& view) override {
     bytes_.Clear();
@@ -58,6 +61,10 @@ class RowGroupChunk : public GenFormatChunk {
       const OutputRowField* last = c > 0 ? &view.fields[c - 1] : nullptr;
       const bool same = last != nullptr && field.values == last->values &&
                         field.runs.numbers == last->runs.numbers && field.stride == last->stride;
+      if (!pages_.empty()) {
+        pages_[c].Clear();
+        encoder_.RecordPages(&pages_[c]);
+      }
       const ParquetStatus status = encoder_.EncodeInto(columns_[c], codec_, text_, field, view.rows,
                                                        view.fillState, &bytes_, &metas_[c], same);
       if (status == ParquetStatus::kNoMemory) {
@@ -81,8 +88,15 @@ class RowGroupChunk : public GenFormatChunk {
     return nullptr;
   }
 
+  std::size_t columns() const override { return columns_.size(); }
+  std::size_t ColumnStart(std::size_t c) const override { return c == 0 ? 0 : ends_[c - 1]; }
+  const ParquetChunkMeta& ColumnMeta(std::size_t c) const override { return metas_[c]; }
+  const char* ColumnName(std::size_t c) const override { return columns_[c].name; }
+
   std::int32_t rows() const { return rows_; }
   const ParquetChunkMeta* meta(std::size_t c) const { return &metas_[c]; }
+  // Each column's page index entries; empty without a page index.
+  const std::vector<ParquetBuffer>& pages() const { return pages_; }
 
  private:
   const std::vector<ParquetColumnDesc>& columns_;
@@ -90,7 +104,8 @@ class RowGroupChunk : public GenFormatChunk {
   ParquetCodec codec_;
   ParquetFieldEncoder encoder_;
   std::vector<ParquetChunkMeta> metas_;
-  std::vector<std::size_t> ends_;  // each column's end in bytes_
+  std::vector<std::size_t> ends_;     // each column's end in bytes_
+  std::vector<ParquetBuffer> pages_;  // with a page index: each column's page entries
   ParquetBuffer bytes_;
   std::int32_t rows_ = 0;
 };
@@ -103,6 +118,7 @@ class ParquetFormat : public GenFormat {
         text_(text),
         settings_(settings),
         file_(columns_.data(), static_cast<int>(columns_.size()), relName, Gen_ParquetCreatedBy()) {
+    if (settings_.pageIndex) file_.EnablePageIndex();
   }
 
   std::int32_t ChunkRows() const override { return settings_.rowGroupRows; }
@@ -115,7 +131,7 @@ class ParquetFormat : public GenFormat {
 
   std::unique_ptr<GenFormatChunk> NewChunk() override {
     return std::unique_ptr<GenFormatChunk>(new (std::nothrow)
-                                               RowGroupChunk(columns_, text_, settings_.codec));
+                                               RowGroupChunk(columns_, text_, settings_));
   }
   GenFormatChunk* ReservedChunk(const OutputRowField*, int, std::int32_t*) override {
     return nullptr;
@@ -129,7 +145,10 @@ class ParquetFormat : public GenFormat {
                       "row group at the file's end");
     std::vector<const ParquetChunkMeta*> metas;
     for (std::size_t c = 0; c < columns_.size(); ++c) metas.push_back(group.meta(c));
-    const ParquetStatus status = file_.AddRowGroup(metas, group.rows());
+    std::vector<const ParquetBuffer*> pages;
+    for (const ParquetBuffer& entries : group.pages()) pages.push_back(&entries);
+    const ParquetStatus status = settings_.pageIndex ? file_.AddRowGroup(metas, pages, group.rows())
+                                                     : file_.AddRowGroup(metas, group.rows());
     if (status == ParquetStatus::kNoMemory) return false;
     CHECK_ENSURE_TEXT(status == ParquetStatus::kOk, "row group recorded");
     return true;
@@ -156,11 +175,22 @@ class ParquetFormat : public GenFormat {
 constexpr std::size_t kIndexBytesPerColumn = 4 + 8 + 4;
 // A page of a column at its largest, uncompressed and compressed, with
 // room to grow.
-constexpr std::size_t kPageScratchBytes = 2 * (kParquetPageBytes + kParquetPageBytes / 4);
+std::size_t PageScratchBytes(std::size_t pageBytes) { return 2 * (pageBytes + pageBytes / 4); }
 // A zstd compressor's state, per column: its tables and a window as large
-// as its pages, at most this much.
+// as its pages, at most this much at the default level and page size;
+// the higher levels search larger tables (the figures are above what zstd
+// takes at pages of 1 MiB), and larger pages need a larger window.
 constexpr std::size_t kZstdTableBytes = std::size_t{256} << 10;
 constexpr std::size_t kZstdStateBytes = std::size_t{3} << 20;
+std::size_t ZstdStateBytes(const ParquetPageSettings& pages) {
+  constexpr std::size_t kMiB = std::size_t{1} << 20;
+  const int level = pages.zstdLevel;
+  const std::size_t tables = level <= kParquetZstdLevel ? kZstdStateBytes
+                             : level <= 9               ? 12 * kMiB
+                             : level <= 15              ? 24 * kMiB
+                                                        : 48 * kMiB;
+  return tables + (pages.pageBytes > kParquetPageBytes ? 2 * pages.pageBytes : 0);
+}
 constexpr std::size_t kFixedBytes = std::size_t{4} << 20;
 
 }  // namespace
@@ -180,8 +210,10 @@ std::size_t Gen_ParquetWriterBytes(const GenParquetSettings& settings, std::int3
   // The values converted, encoded into the column chunks and gathered into
   // the row group's bytes, each at up to twice its size.
   const std::size_t perRow = 2 * 3 * valueBytes + columns * kIndexBytesPerColumn;
-  const std::size_t pages = std::min(columns * kPageScratchBytes, 2 * 2 * rows * valueBytes);
-  const std::size_t zstd = std::min(kZstdStateBytes, kZstdTableBytes + 4 * rows * valueBytes);
+  const std::size_t pages =
+      std::min(columns * PageScratchBytes(settings.pages.pageBytes), 2 * 2 * rows * valueBytes);
+  const std::size_t zstd =
+      std::min(ZstdStateBytes(settings.pages), kZstdTableBytes + 4 * rows * valueBytes);
   const std::size_t codec = settings.codec == ParquetCodec::kZstd ? columns * zstd : 0;
   return rows * perRow + pages + codec + kFixedBytes;
 }

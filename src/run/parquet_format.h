@@ -11,6 +11,7 @@
 #include <memory>
 #include <span>
 
+#include "parquet/chunk.h"
 #include "parquet/format.h"
 #include "run/format.h"
 #include "run/writer.h"
@@ -24,6 +25,19 @@ inline constexpr std::int32_t kParquetMaxRowGroup = 16777216;
 struct GenParquetSettings {
   ParquetCodec codec = ParquetCodec::kSnappy;
   std::int32_t rowGroupRows = kParquetDefaultRowGroup;
+  ParquetPageSettings pages;  // -pagesize, -codec zstd:N
+  bool pageIndex = false;     // -pageindex
+};
+
+// A row group as the format makes it, for a check that compares what the
+// pages hold rather than their bytes: where each column chunk lies in
+// data(), its metadata (offsets from the chunk's first byte) and its name.
+class GenParquetRowGroup : public GenFormatChunk {
+ public:
+  virtual std::size_t columns() const = 0;
+  virtual std::size_t ColumnStart(std::size_t c) const = 0;
+  virtual const ParquetChunkMeta& ColumnMeta(std::size_t c) const = 0;
+  virtual const char* ColumnName(std::size_t c) const = 0;
 };
 
 // The writer's name in the files, as readers show it:

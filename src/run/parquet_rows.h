@@ -146,6 +146,10 @@ class ParquetColumnConverter {
 // in a dictionary, and otherwise widened to its values first.
 class ParquetFieldEncoder {
  public:
+  // As ParquetChunkEncoder::SetPages.
+  void SetPages(const ParquetPageSettings& settings) { encoder_.SetPages(settings); }
+  // As ParquetChunkEncoder::RecordPages.
+  void RecordPages(ParquetBuffer* entries) { encoder_.RecordPages(entries); }
   [[nodiscard]] ParquetStatus Encode(const ParquetColumnDesc& desc, ParquetCodec codec,
                                      const OutputFormat& format, const OutputRowField& field,
                                      std::int32_t rows, std::int32_t fillState,

@@ -1,0 +1,122 @@
+// End-to-end checks of -verify on Parquet files that another writer's
+// codec settings made: the same values compressed into other bytes verify
+// OK, a changed value fails naming row group, column and row, and a
+// footer that does not decode fails with one line, never a crash.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "e2e_util.h"
+
+namespace zervgen_test {
+namespace {
+
+const std::string kPq = "zerv.hun.parquet";
+
+// Runs the tool that rewrites `from` into `to` with its pages compressed
+// again (zstd at another level, snappy as literals only).
+void Rewrite(const ScratchDir& dir, const std::string& from, const std::string& to,
+             const std::string& args) {
+  const RunResult r = RunScript(
+      dir.path(), std::string(ZERVGEN_PQ_REWRITE) + " '" + from + "' '" + to + "' " + args, 60);
+  ASSERT_EQ(r.status, 0) << r.err;
+}
+
+// A file of `args` in a folder of its own, rewritten into `dir` as kPq.
+void RewrittenRun(const ScratchDir& dir, const std::vector<std::string>& args,
+                  const std::string& rewrite) {
+  ScratchDir made;
+  const RunResult r = RunZervgen(made.path(), args);
+  ASSERT_EQ(r.status, 0) << r.err;
+  Rewrite(dir, made.File(kPq), dir.File(kPq), rewrite);
+  EXPECT_NE(ReadFile(made.File(kPq)), ReadFile(dir.File(kPq))) << "the rewrite kept the bytes";
+}
+
+RunResult Verify(const ScratchDir& dir, std::vector<std::string> args) {
+  args.push_back("-verify");
+  return RunZervgen(dir.path(), args);
+}
+
+const std::vector<std::string> kZstd = {"-hu",  "-n",        "3000", "-parquet", "-codec",
+                                        "zstd", "-rowgroup", "1000", "-fc",      "20"};
+const std::vector<std::string> kSnappy = {"-hu", "-n", "3000", "-parquet", "-rowgroup", "1000"};
+
+// The same values in other compressed bytes are the same file to a
+// reader; a changed value is not, and the line names where it is. The
+// tool changes the last byte of the first data page of a column: for the
+// plain columns here that is the row group's last row.
+TEST(VerifyParquet, OtherCompressedBytesVerifyAndChangedValuesAreNamed) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    std::string rewrite;
+    int status;
+    std::string out;  // a regular expression
+  };
+  const Case cases[] = {
+      {"zstd pages at level 9", kZstd, "--zstd-level 9", 0,
+       "zerv\\.hun\\.parquet: OK \\(3000 rows\\)\n"},
+      {"snappy pages as literals", kSnappy, "", 0, "zerv\\.hun\\.parquet: OK \\(3000 rows\\)\n"},
+      {"a key of row group 2", kZstd, "--zstd-level 9 --change 2 1", 1,
+       "zerv\\.hun\\.parquet: FAILED: differs in the page at byte offset [0-9]+ \\(row group 2, "
+       "column \"key\", row 2000\\)\n"},
+      {"a fill text of the last row group", kZstd, "--change 3 11", 1,
+       "zerv\\.hun\\.parquet: FAILED: differs in the page at byte offset [0-9]+ \\(row group 3, "
+       "column \"fill\", row 3000\\)\n"},
+      {"a snappy key of row group 1", kSnappy, "--change 1 1", 1,
+       "zerv\\.hun\\.parquet: FAILED: differs in the page at byte offset 4 \\(row group 1, "
+       "column \"key\", row 1000\\)\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchDir dir;
+    RewrittenRun(dir, c.args, c.rewrite);
+    const RunResult r = Verify(dir, c.args);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_TRUE(std::regex_match(r.out, std::regex(c.out))) << r.out;
+  }
+}
+
+// A rewritten file (so that the check turns to content) whose footer is
+// then damaged: every such file fails with one line, and no read goes
+// past what the file holds.
+TEST(VerifyParquet, DamagedFootersFailCleanly) {
+  ScratchDir dir;
+  RewrittenRun(dir, kZstd, "--zstd-level 9");
+  const std::string good = ReadFile(dir.File(kPq));
+  const std::size_t footer = good.size() - 8;
+  struct Case {
+    const char* name;
+    std::size_t at;
+    std::string bytes;
+  };
+  std::vector<Case> cases = {
+      {"a footer length past the file", footer, std::string("\xFF\xFF\xFF\x7F", 4)},
+      {"a footer length of 0", footer, std::string(4, '\0')},
+      {"a footer length of 1", footer, std::string("\x01\x00\x00\x00", 4)},
+  };
+  // Every 97th byte of the footer set to a list or struct header of a
+  // huge count, or to an invalid type.
+  std::uint32_t length = 0;
+  std::memcpy(&length, good.data() + footer, 4);
+  for (std::size_t at = footer - length; at < footer; at += 97) {
+    cases.push_back({"a byte of the footer", at, "\xF9"});
+    cases.push_back({"a byte of the footer", at + 1, "\x0D"});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.name) + " at " + std::to_string(c.at));
+    std::string bad = good;
+    bad.replace(c.at, c.bytes.size(), c.bytes);
+    WriteFile(dir.File(kPq), bad);
+    const RunResult r = Verify(dir, kZstd);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_TRUE(std::regex_match(r.out, std::regex("zerv\\.hun\\.parquet: FAILED: [^\n]+\n")))
+        << r.out;
+  }
+}
+
+}  // namespace
+}  // namespace zervgen_test
