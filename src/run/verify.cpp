@@ -539,9 +539,9 @@ GenWriteStatus VerifyFile(GenControlBlock* cb, const GenFilePlan& file, const ch
   if (compressed != TextCodec::kNone) text.emplace(compressed, fd);
   // A Parquet file that can be read at offsets is checked by what it holds.
   const std::unique_ptr<GenFileCheck> check =
-      parquet && own && IsRegular(fd)
-          ? Gen_NewParquetFileCheck(fd, file.rows)
-          : Gen_NewFileCheck(fd, static_cast<bool>(own), parquet, file.rows, text ? &*text : nullptr);
+      parquet && own && IsRegular(fd) ? Gen_NewParquetFileCheck(fd, file.rows)
+                                      : Gen_NewFileCheck(fd, static_cast<bool>(own), parquet,
+                                                         file.rows, text ? &*text : nullptr);
   const GenWriteStatus status =
       Gen_checkRelation(cb, relName, fields, file.rows, format, check.get());
   if (status == GenWriteStatus::kOutOfMemory) return status;
