@@ -221,6 +221,13 @@ TEST(Compress, VerifyComparesTheTextAndNamesTheRow) {
     EXPECT_EQ(r.out.rfind(line1 + name2 + "FAILED: cannot be decompressed after byte offset ", 0),
               0u)
         << r.out;
+    // To a script the file is unreadable, not different.
+    r = RunZervgen(dir.path(), With(args, {"-verify", "-json"}));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("\"ok\": false, \"failure\": \"unreadable\", \"detail\": \"cannot be "
+                         "decompressed after byte offset "),
+              std::string::npos)
+        << r.out;
 
     WriteFile(part2, good.substr(0, good.size() / 2));
     r = RunZervgen(dir.path(), With(args, {"-verify"}));

@@ -4,6 +4,7 @@
 // that did not complete; -verify's lines (human and JSON) name every file
 // so that no name can read as another file's line.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <regex>
@@ -186,6 +187,17 @@ TEST(Verify, JsonObjectsOfPartsOkChangedAndMissing) {
                 "\"failure\": \"missing\", \"detail\": null}\n");
   EXPECT_EQ(human.out.substr(human.out.find('\n') + 1),
             "zerv.hun.2: OK (333 rows)\nzerv.hun.3: FAILED: missing\n");
+
+  // A file that opens but cannot be read is unreadable, its detail the
+  // human line's.
+  ASSERT_EQ(::mkdir(dir.File("zerv.hun.3").c_str(), 0755), 0);
+  const RunResult folder = RunZervgen(
+      dir.path(), {"-hu", "-n", "1000", "-parts", "3", "-part", "3", "-verify", "-json"});
+  EXPECT_EQ(folder.status, 1);
+  EXPECT_EQ(folder.out,
+            head + "\"zerv.hun.3\", \"part\": 3, \"first_row\": 666, \"rows\": 334, " +
+                "\"ok\": false, \"failure\": \"unreadable\", \"detail\": \"read error " +
+                "at byte offset 0: Is a directory\"}\n");
 }
 
 }  // namespace

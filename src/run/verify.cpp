@@ -191,6 +191,7 @@ class FileCheck : public GenFileCheck {
 
   void Finish() override;
   const std::string& failure() const override { return failure_; }
+  bool unreadable() const override { return unreadable_; }
 
  private:
   // Whether the `size` bytes at `data` are the file's next bytes, all of
@@ -234,6 +235,7 @@ class FileCheck : public GenFileCheck {
   std::uint64_t offset_ = 0;  // bytes taken and matched so far
   std::int32_t rowGroups_ = 0;
   std::string failure_;
+  bool unreadable_ = false;
   std::optional<BusErrorGuard> busGuard_;  // while the file is mapped
   // The file's size when the check began, 0 when it is read rather than
   // mapped; and the window of it mapped now (none: null).
@@ -324,6 +326,7 @@ bool FileCheck::TakeRead(const char* data, std::size_t size, std::int32_t firstR
     }
     if (error != 0) {
       failure_ = ReadFailure(offset_ + done + got, error);
+      unreadable_ = true;
       return false;
     }
     if (got < want) {
@@ -411,6 +414,7 @@ void FileCheck::Finish() {
   const std::size_t got = Read(extra, sizeof extra, &error);
   if (got == 0 && error != 0) {
     failure_ = ReadFailure(offset_, error);
+    unreadable_ = true;
     return;
   }
   if (got == 0) return;
@@ -434,8 +438,9 @@ void FileCheck::Finish() {
 
 // How a file's check ended.
 struct Verdict {
-  enum Kind { kOk, kMissing, kUnreadable, kDiffers } kind;
-  std::string detail;  // kUnreadable: why; kDiffers: where and how
+  // kReadFails: opened, but a read or the decompression failed on the way.
+  enum Kind { kOk, kMissing, kUnreadable, kDiffers, kReadFails } kind;
+  std::string detail;  // kUnreadable, kReadFails: why; kDiffers: where and how
 };
 
 // The line of one file: its name with every byte that could make it read
@@ -454,6 +459,7 @@ std::string HumanLine(const GenFilePlan& file, const Verdict& v) {
       verdict = "FAILED: cannot be read: " + v.detail;
       break;
     case Verdict::kDiffers:
+    case Verdict::kReadFails:
       verdict = "FAILED: " + v.detail;
       break;
   }
@@ -461,7 +467,8 @@ std::string HumanLine(const GenFilePlan& file, const Verdict& v) {
 }
 
 std::string JsonLine(const GenFilePlan& file, const char* relName, const Verdict& v) {
-  static const char* const kFailures[] = {nullptr, "missing", "unreadable", "differs"};
+  static const char* const kFailures[] = {nullptr, "missing", "unreadable", "differs",
+                                          "unreadable"};
   JsonWriter j;
   j.BeginObject();
   j.Key("zervgen_verify").Int(1);
@@ -546,8 +553,8 @@ GenWriteStatus VerifyFile(GenControlBlock* cb, const GenFilePlan& file, const ch
       Gen_checkRelation(cb, relName, fields, file.rows, format, check.get());
   if (status == GenWriteStatus::kOutOfMemory) return status;
   if (status == GenWriteStatus::kOk) check->Finish();
-  const bool ok = check->failure().empty();
-  Tell(file, relName, ok ? Verdict{Verdict::kOk, ""} : Verdict{Verdict::kDiffers, check->failure()},
+  const Verdict::Kind failed = check->unreadable() ? Verdict::kReadFails : Verdict::kDiffers;
+  Tell(file, relName, Verdict{check->failure().empty() ? Verdict::kOk : failed, check->failure()},
        tally);
   return GenWriteStatus::kOk;
 }

@@ -57,6 +57,9 @@ class GenFileCheck : public GenByteCheck {
   virtual void Finish() = 0;
   // Why the file failed (the text after "FAILED: "); empty when it did not.
   virtual const std::string& failure() const = 0;
+  // Whether it failed because it could not be read, or decompressed, to
+  // its end, rather than by what it holds.
+  virtual bool unreadable() const = 0;
 };
 
 // A check of the file open at `fd`, positioned at its start, whose bytes are

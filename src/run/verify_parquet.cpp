@@ -48,14 +48,18 @@ constexpr std::size_t kMaxFooter = std::size_t{1} << 30;
 
 std::string Number(std::uint64_t n) { return std::to_string(n); }
 
-// Reads `n` bytes at `offset`; an empty text, or why they could not be had.
-std::string ReadAt(int fd, std::uint64_t offset, std::size_t n, char* out) {
+// Reads `n` bytes at `offset`; an empty text, or why they could not be had
+// (`*readError` set when a read failed, not the file's end).
+std::string ReadAt(int fd, std::uint64_t offset, std::size_t n, char* out,
+                   bool* readError = nullptr) {
   std::size_t got = 0;
   while (got < n) {
     const ssize_t r = ::pread(fd, out + got, n - got, static_cast<off_t>(offset + got));
     if (r < 0 && errno == EINTR) continue;
-    if (r < 0)
+    if (r < 0) {
+      if (readError != nullptr) *readError = true;
       return "read error at byte offset " + Number(offset + got) + ": " + std::strerror(errno);
+    }
     if (r == 0) return "truncated (the file ends at byte offset " + Number(offset + got) + ")";
     got += static_cast<std::size_t>(r);
   }
@@ -139,9 +143,11 @@ class ParquetCheck : public GenFileCheck {
     if (!byContent_) {
       bytes_->Finish();
       failure_ = bytes_->failure();
+      unreadable_ = bytes_->unreadable();
     }
   }
   const std::string& failure() const override { return failure_; }
+  bool unreadable() const override { return unreadable_; }
 
  private:
   bool Fail(std::string why) {
@@ -173,6 +179,7 @@ class ParquetCheck : public GenFileCheck {
   bool byContent_ = false;
   std::size_t contentFrom_ = 0;  // the first row group compared by content
   std::string failure_;
+  bool unreadable_ = false;  // the failure is a read that failed
   std::string footerBytes_;
   ThriftValue footer_;
   std::uint64_t footerStart_ = 0;
@@ -198,7 +205,10 @@ bool ParquetCheck::Take(const char* data, std::size_t size, std::int32_t firstRo
     }
     // The magic at the start, or a footer that does not decode, leave
     // nothing to compare by content: the byte check words the outcome.
-    if (taken_ == 0 || !StartContent()) return Fail(bytes_->failure());
+    if (taken_ == 0 || !StartContent()) {
+      unreadable_ = bytes_->unreadable();
+      return Fail(bytes_->failure());
+    }
     byContent_ = true;
     contentFrom_ = groups_;
   }
@@ -206,7 +216,10 @@ bool ParquetCheck::Take(const char* data, std::size_t size, std::int32_t firstRo
   if (group == nullptr) {
     // A footer that differs after every row group matched byte for byte is
     // told where its bytes differ.
-    if (!Tail(data, size) && contentFrom_ == groups_) failure_ = bytes_->failure();
+    if (!Tail(data, size) && contentFrom_ == groups_) {
+      failure_ = bytes_->failure();
+      unreadable_ = bytes_->unreadable();
+    }
     return failure_.empty();
   }
   const bool same = RowGroup(*group, data, firstRow);
@@ -335,7 +348,7 @@ bool ParquetCheck::Page(const std::string& place, ParquetType type, ParquetCodec
   head_.Clear();
   char* head = head_.Grow(headBytes);
   if (head == nullptr) return Fail("out of memory");
-  std::string error = ReadAt(fd_, *pos, headBytes, head);
+  std::string error = ReadAt(fd_, *pos, headBytes, head, &unreadable_);
   if (!error.empty()) return Fail(error);
   ThriftValue header;
   const std::size_t headSize = Thrift_ReadStruct(head, headBytes, &header);
@@ -353,7 +366,7 @@ bool ParquetCheck::Page(const std::string& place, ParquetType type, ParquetCodec
   body_.Clear();
   char* body = body_.Grow(static_cast<std::size_t>(compressed));
   if (body == nullptr && compressed > 0) return Fail("out of memory");
-  error = ReadAt(fd_, bodyAt, static_cast<std::size_t>(compressed), body);
+  error = ReadAt(fd_, bodyAt, static_cast<std::size_t>(compressed), body, &unreadable_);
   if (!error.empty()) return Fail(error);
   const char* wantBody = want + wantHead;
   const bool same = compressed == wantCompressed &&
