@@ -16,13 +16,15 @@ namespace {
 using zervgen_test::kRejectCases;
 using zervgen_test::RejectCase;
 
+// The parser keeps argv[0] as the program's name for the whole process: it
+// must outlive the call, or a later test's messages name freed memory.
 MainParse Parse(const std::vector<std::string>& args) {
-  std::vector<std::string> all = {"zervgen"};
-  all.insert(all.end(), args.begin(), args.end());
-  std::vector<char*> argv;
+  static char name[] = "zervgen";
+  std::vector<std::string> all = args;
+  std::vector<char*> argv = {name};
   for (std::string& a : all) argv.push_back(a.data());
   argv.push_back(nullptr);
-  return Main_parseArguments(static_cast<int>(all.size()), argv.data());
+  return Main_parseArguments(static_cast<int>(argv.size()) - 1, argv.data());
 }
 
 TEST(OptionParser, EveryRefusalGivesItsOneMessageAndStatusMinusOne) {
