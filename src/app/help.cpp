@@ -70,6 +70,16 @@ const char* const kParquetEngineHelp =
     "values, so pages compressed by another codec library version or level\n"
     "verify OK.\n";
 
+// -bloom, listed after the options above.
+const char* const kParquetBloomHelp =
+    "\n"
+    "        -bloom C[,C...]  Writes a bloom filter of each column named (as\n"
+    "                    -describe names them) for every row group, after its\n"
+    "                    column chunks, so that readers can skip the row groups\n"
+    "                    that cannot hold a value; about 1 in 100 absent values\n"
+    "                    passes.  Needs -parquet.  -verify compares the filters\n"
+    "                    with those made from the values.\n";
+
 // The Debian package a codec's library comes from, for the messages that
 // tell a user how to get a build that has it.
 }  // namespace
@@ -179,6 +189,7 @@ std::string Main_helpText() {
                Main_delimiterFault(' ') != MainDelimiterFault::kNone ? " a blank," : "", refused);
   text += CompressHelpLines();
   text += kParquetEngineHelp;
+  text += kParquetBloomHelp;
   return text;
 }
 

@@ -421,6 +421,7 @@ GenRunPlan CompleteSettings(ParseState* state) {
                 state->tmpValue[0] != '\0' ? state->tmpValue : ".");
   if (!settings->fixedFormat && settings->delimChar == '\0') settings->delimChar = ',';
   CompleteParts(*state, settings);
+  if (settings->format == MainFileFormat::kParquet) Main_completeBloom(*settings);
   CompleteMachineOptions(settings);
   GenRunPlan plan = PlanRun(settings);
   CheckReportName(settings, plan);

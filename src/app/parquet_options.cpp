@@ -2,7 +2,10 @@
 #include "app/parquet_options.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "app/help.h"
 #include "app/option_args.h"
@@ -10,6 +13,7 @@
 #include "parquet/chunk.h"
 #include "parquet/codec.h"
 #include "parquet/format.h"
+#include "run/catalog.h"
 #include "run/parquet_format.h"
 
 namespace zervgen {
@@ -87,6 +91,32 @@ void OptionPageIndex(MainOptions* settings) {
   settings->pageIndex = 1;
 }
 
+// -bloom: a list of names, each given once; whether the relations have
+// them is checked once they are known.
+void OptionBloom(int argc, char** argv, int* cur, MainOptions* settings) {
+  const char* value = Main_getNextArgument(argc, argv, cur);
+  if (value == nullptr) Main_fail(MSG_REQUIRES_ARGUMENT, programName, "-bloom");
+  if (settings->bloomColumns[0] != '\0') Main_fail(MSG_WAS_SPECIFIED, programName, "-bloom");
+  std::vector<std::string> names;
+  for (const char* p = value;; ++p) {
+    const char* end = std::strchr(p, ',');
+    names.emplace_back(p, end != nullptr ? end : p + std::strlen(p));
+    if (names.back().empty() || std::strlen(value) >= sizeof settings->bloomColumns) {
+      Main_fail("%s: Option, \"-bloom\", must be a list of column names, not '%s'.\n", programName,
+                value);
+    }
+    for (std::size_t i = 0; i + 1 < names.size(); ++i) {
+      if (names[i] == names.back()) {
+        Main_fail("%s: Option, \"-bloom\", cannot name '%s' twice.\n", programName,
+                  names.back().c_str());
+      }
+    }
+    if (end == nullptr) break;
+    p = end;
+  }
+  std::snprintf(settings->bloomColumns, sizeof settings->bloomColumns, "%s", value);
+}
+
 }  // namespace
 
 bool Main_parseParquetOption(int argc, char** argv, int* cur, MainOptions* settings,
@@ -103,6 +133,8 @@ bool Main_parseParquetOption(int argc, char** argv, int* cur, MainOptions* setti
     OptionPageSize(argc, argv, cur, settings);
   else if (is("-pageindex"))
     OptionPageIndex(settings);
+  else if (is("-bloom"))
+    OptionBloom(argc, argv, cur, settings);
   else
     return false;
   return true;
@@ -123,6 +155,9 @@ void Main_completeParquet(const MainParquetGiven& given, bool compressGiven,
     if (settings->pageIndex) {
       Main_fail("%s: Option, \"-pageindex\", requires \"-parquet\" to be specified.\n",
                 programName);
+    }
+    if (settings->bloomColumns[0] != '\0') {
+      Main_fail("%s: Option, \"-bloom\", requires \"-parquet\" to be specified.\n", programName);
     }
     return;
   }
@@ -155,6 +190,37 @@ void Main_completeParquet(const MainParquetGiven& given, bool compressGiven,
         "%s: Option, \"-codec\", cannot be '%s': this zervgen was built without it (%s); build it "
         "with %s installed, or use \"-codec none\".\n",
         programName, Parquet_CodecName(codec), Main_codecPackage(codec), Main_codecPackage(codec));
+  }
+}
+
+std::vector<std::string> Main_bloomColumns(const MainOptions& settings) {
+  std::vector<std::string> names;
+  const char* p = settings.bloomColumns;
+  while (*p != '\0') {
+    const char* end = std::strchr(p, ',');
+    if (end == nullptr) end = p + std::strlen(p);
+    names.emplace_back(p, end);
+    p = *end == ',' ? end + 1 : end;
+  }
+  return names;
+}
+
+// A column is in a relation written as -describe lists it: the fill only
+// with fill characters.
+void Main_completeBloom(const MainOptions& settings) {
+  for (const std::string& name : Main_bloomColumns(settings)) {
+    bool found = false;
+    for (int i = 0; i < kGenRelationCount; ++i) {
+      if (!settings.selected[i]) continue;
+      for (const GenColumn& c : kGenRelations[i].columns) {
+        const bool shown = c.dist != GenDist::kFill || settings.nChars > 0;
+        found = found || (shown && name == Gen_KindOf(c).name);
+      }
+    }
+    if (!found) {
+      Main_fail("%s: Option, \"-bloom\", names no column of the relations written: '%s'.\n",
+                programName, name.c_str());
+    }
   }
 }
 
