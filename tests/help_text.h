@@ -40,12 +40,12 @@ inline const std::string kParquetEngineHelp =
     "values, so pages compressed by another codec library version or level\n"
     "verify OK.\n"
     "\n"
-    "        -bloom C[,C...]  Writes a bloom filter of each column named (as\n"
-    "                    -describe names them) for every row group, after its\n"
-    "                    column chunks, so that readers can skip the row groups\n"
-    "                    that cannot hold a value; about 1 in 100 absent values\n"
-    "                    passes.  Needs -parquet.  -verify compares the filters\n"
-    "                    with those made from the values.\n";
+    "        -bloom COLUMNS  Writes a bloom filter of each column of COLUMNS (names\n"
+    "                    as -describe lists them, split by commas) for every row\n"
+    "                    group, after its column chunks, so that readers can skip\n"
+    "                    the row groups that cannot hold a value; about 1 in 100\n"
+    "                    absent values passes.  Needs -parquet.  -verify compares\n"
+    "                    the filters with those made from the values.\n";
 
 // The codecs of the binary under test, as the build found their libraries.
 constexpr bool kHaveSnappy = ZERVGEN_HAVE_SNAPPY != 0;

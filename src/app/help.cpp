@@ -73,12 +73,12 @@ const char* const kParquetEngineHelp =
 // -bloom, listed after the options above.
 const char* const kParquetBloomHelp =
     "\n"
-    "        -bloom C[,C...]  Writes a bloom filter of each column named (as\n"
-    "                    -describe names them) for every row group, after its\n"
-    "                    column chunks, so that readers can skip the row groups\n"
-    "                    that cannot hold a value; about 1 in 100 absent values\n"
-    "                    passes.  Needs -parquet.  -verify compares the filters\n"
-    "                    with those made from the values.\n";
+    "        -bloom COLUMNS  Writes a bloom filter of each column of COLUMNS (names\n"
+    "                    as -describe lists them, split by commas) for every row\n"
+    "                    group, after its column chunks, so that readers can skip\n"
+    "                    the row groups that cannot hold a value; about 1 in 100\n"
+    "                    absent values passes.  Needs -parquet.  -verify compares\n"
+    "                    the filters with those made from the values.\n";
 
 // The Debian package a codec's library comes from, for the messages that
 // tell a user how to get a build that has it.
