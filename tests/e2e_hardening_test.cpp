@@ -435,7 +435,8 @@ TEST(Hardening, MoreMemoryNeverTurnsSuccessIntoOutOfMemory) {
 // set aside before the columns take theirs, so a column goes to memory only
 // when a row group still fits beside it. Before, each column that fitted
 // left the row group short: success and "Out of memory" took turns as the
-// limit grew. Row groups of several sizes, one and several threads, zstd.
+// limit grew. Row groups of several sizes, one and several threads, zstd,
+// bloom filters.
 TEST(Hardening, MoreMemoryNeverTurnsParquetSuccessIntoOutOfMemory) {
 #ifdef ZERVGEN_SANITIZED
   GTEST_SKIP() << "address-space limits do not apply to sanitizer builds";
@@ -448,6 +449,10 @@ TEST(Hardening, MoreMemoryNeverTurnsParquetSuccessIntoOutOfMemory) {
       {{"-fc", "10", "-rowgroup", "10000", "-threads", "1"}, 14000, 47000},
       {{"-rowgroup", "50000", "-threads", "4"}, 20000, 50000},
       {{"-fc", "20", "-rowgroup", "20000", "-codec", "zstd", "-threads", "2"}, 24000, 51000},
+      // Bloom filters of a plain, a dictionary and a plain text column.
+      {{"-fc", "10", "-rowgroup", "50000", "-threads", "2", "-bloom", "key,name,fill"},
+       20000,
+       53000},
   };
   for (const auto& [shape, from, to] : ladders) {
     std::vector<std::string> args = {"-hu",     "-n", "1000000", "-f",

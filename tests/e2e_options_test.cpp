@@ -11,82 +11,11 @@
 #include <vector>
 
 #include "e2e_util.h"
+#include "help_text.h"
 #include "options_catalog.h"
 
 namespace zervgen_test {
 namespace {
-
-// The closing lines of the help text: the printable delimiters refused.
-std::string DelimiterHelp() {
-  std::string refused;
-  for (char c = '!'; c <= '~'; ++c) {
-    if (!DelimiterRefusal(c).empty()) refused += c;
-  }
-  return "\nDelimiters:\n"
-         "        -dc refuses a delimiter that can occur in a field: a line end, a\n"
-         "        character beyond ASCII, a blank, and each of\n"
-         "        " +
-         refused + "\n";
-}
-
-// The last lines of the help text: the Parquet options for engines, and
-// what -verify proves for Parquet.
-const std::string kParquetEngineHelp =
-    "\n"
-    "Parquet options for query engines (each needs -parquet):\n"
-    "        -codec zstd:N  Compresses with zstd at level N, 1 to 22 (zstd alone\n"
-    "                    is level 3).\n"
-    "        -pagesize B Makes data pages of about B bytes of values before\n"
-    "                    compression, 1024 to 67108864 (default 1048576).\n"
-    "        -pageindex  Writes a column index and an offset index for every\n"
-    "                    column chunk, before the footer, so that readers can\n"
-    "                    skip pages by their minimum and maximum.\n"
-    "With -verify, a Parquet file is compared by what a reader decodes from it:\n"
-    "its metadata apart from sizes and offsets, and every page's header and\n"
-    "values, so pages compressed by another codec library version or level\n"
-    "verify OK.\n";
-
-// The codecs of the binary under test, as the build found their libraries.
-constexpr bool kHaveSnappy = ZERVGEN_HAVE_SNAPPY != 0;
-constexpr bool kHaveZstd = ZERVGEN_HAVE_ZSTD != 0;
-
-// The help lines under -codec: the codecs this build has, and the libraries
-// it was built without.
-std::string CodecsHelp() {
-  const std::string indent(20, ' ');
-  std::string has = std::string(kHaveSnappy ? "snappy " : "") + (kHaveZstd ? "zstd " : "") + "none";
-  std::string text = indent + "This build has: " + has + ".\n";
-  if (!kHaveSnappy || !kHaveZstd) {
-    text += indent + "It was built without:" + (kHaveSnappy ? "" : " libsnappy-dev") +
-            (kHaveZstd ? "" : " libzstd-dev") + ".\n";
-  }
-  return text;
-}
-
-// The closing lines of the help text: -compress, and the codec libraries
-// this build lacks.
-std::string CompressHelp() {
-  const bool deflate = ZERVGEN_HAVE_DEFLATE != 0;
-  std::string text =
-      "\nCompressed text:\n"
-      "        -compress C Compresses each text file with C: zstd or gzip, at a\n"
-      "                    level given as zstd:N (1 to 19, default 1) or gzip:N\n"
-      "                    (1 to 9, default 1).  Files take the suffix \".zst\" or\n"
-      "                    \".gz\" after their whole name (zerv.hun.zst, parts\n"
-      "                    zerv.hun.K.zst; -f NAME writes NAME.zst unless NAME ends\n"
-      "                    so); -f - writes the compressed bytes.  Each run of\n"
-      "                    4096 or 8192 rows, counted from a table's first row, is\n"
-      "                    one zstd frame or gzip member, so the bytes are the same\n"
-      "                    for any -threads, and the parts decompressed in order\n"
-      "                    are the text of the whole table.  With -verify, the text\n"
-      "                    of each file is compared.  Not with -parquet.\n";
-  if (!kHaveZstd || !deflate) {
-    text += std::string(20, ' ') +
-            "This build was built without:" + (kHaveZstd ? "" : " libzstd-dev") +
-            (deflate ? "" : " libdeflate-dev") + ".\n";
-  }
-  return text;
-}
 
 const std::string kHelp =
     "\n" + kSynopsis + "\n" +

@@ -41,6 +41,12 @@ inline const std::string kOnlyOneRowOption =
 inline std::string BadZstdLevel(const std::string& value) {
   return Msg("Option, \"-codec\", zstd level must be from 1 to 22, not '" + value + "'.");
 }
+inline std::string BadBloomList(const std::string& value) {
+  return Msg("Option, \"-bloom\", must be a list of column names, not '" + value + "'.");
+}
+inline std::string BloomNoColumn(const std::string& name) {
+  return Msg("Option, \"-bloom\", names no column of the relations written: '" + name + "'.");
+}
 inline const std::string kPageSizeBound =
     Msg("The Parquet page size must be from 1024 to 67108864 bytes.");
 inline const std::string kOnlyOneFormat = Msg("Only one of \"-ff\" and \"-dc\" may be specified.");
@@ -268,6 +274,18 @@ inline const RejectCase kRejectCases[] = {
     {{"-parquet", "-pagesize", "4096", "-pagesize", "4096"}, WasSpecified("-pagesize")},
     {{"-pageindex"}, Msg("Option, \"-pageindex\", requires \"-parquet\" to be specified.")},
     {{"-parquet", "-pageindex", "-pageindex"}, WasSpecified("-pageindex")},
+    // -bloom: a list of the columns of the relations written, each once.
+    {{"-bloom", "key"}, Msg("Option, \"-bloom\", requires \"-parquet\" to be specified.")},
+    {{"-parquet", "-bloom"}, RequiresArgument("-bloom")},
+    {{"-parquet", "-bloom", "key", "-bloom", "name"}, WasSpecified("-bloom")},
+    {{"-parquet", "-bloom", ""}, BadBloomList("")},
+    {{"-parquet", "-bloom", "key,,name"}, BadBloomList("key,,name")},
+    {{"-parquet", "-bloom", "key,"}, BadBloomList("key,")},
+    {{"-parquet", "-bloom", "key,name,key"}, Msg("Option, \"-bloom\", cannot name 'key' twice.")},
+    {{"-parquet", "-bloom", "key,nosuch"}, BloomNoColumn("nosuch")},
+    {{"-parquet", "-bloom", "Key"}, BloomNoColumn("Key")},
+    {{"-parquet", "-ti", "-bloom", "key,name"}, BloomNoColumn("name")},
+    {{"-parquet", "-bloom", "fill"}, BloomNoColumn("fill")},
     {{"-parquet", "-n", "1000", "-r", "zerv.hun.parquet"}, ReportIsRelation("zerv.hun.parquet")},
     {{"-parquet", "-parts", "2", "-r", "zerv.ten.2.parquet"},
      ReportIsRelation("zerv.ten.2.parquet")},

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "app/describe.h"
+#include "app/parquet_options.h"
 #include "base/except.h"
 #include "base/perf.h"
 #include "base/pool.h"
@@ -220,6 +221,9 @@ void Main_openReport(const MainOptions& settings, int argc, char** argv, PerfTim
              static_cast<long>(settings.pageBytes != 0 ? settings.pageBytes : kParquetPageBytes),
              settings.pageIndex ? ", with column and offset indexes" : "");
     }
+    if (settings.bloomColumns[0] != '\0') {
+      Report("      bloom filters of %s.\n", settings.bloomColumns);
+    }
   } else if (settings.fixedFormat) {
     Report("Fmt:  fixed.\n");
     Report("%s", Gen_ColumnMap(settings.nChars).c_str());
@@ -305,6 +309,7 @@ GenParquetSettings ParquetSettings(const MainOptions& settings) {
   if (settings.pageBytes != 0)
     parquet.pages.pageBytes = static_cast<std::size_t>(settings.pageBytes);
   parquet.pageIndex = settings.pageIndex != 0;
+  parquet.bloomColumns = Main_bloomColumns(settings);
   return parquet;
 }
 

@@ -61,6 +61,7 @@ struct MainOptions {
   std::int32_t zstdLevel;        // -codec zstd:N; 0: zstd's level of the writer
   std::int32_t pageBytes;        // -pagesize: bytes of a data page; 0: the writer's
   int pageIndex;                 // -pageindex: column and offset indexes in Parquet files
+  char bloomColumns[kNameSize];  // -bloom: the columns named, by commas; "" for none
   int verify;                    // -verify: check the files instead of writing them
   int json;                      // -json: -verify's lines as JSON objects
   int describe;                  // -describe: print what the run is, do nothing

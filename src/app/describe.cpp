@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "app/parquet_options.h"
 #include "base/date.h"
 #include "base/except.h"
 #include "run/catalog.h"
@@ -72,6 +73,11 @@ void WriteOptions(JsonWriter* j, const MainOptions& settings) {
   }
   if (settings.pageBytes != 0) j->Key("pagesize").Int(settings.pageBytes);
   if (settings.pageIndex) j->Key("pageindex").Bool(true);
+  if (settings.bloomColumns[0] != '\0') {
+    j->Key("bloom").BeginArray();
+    for (const std::string& name : Main_bloomColumns(settings)) j->String(name);
+    j->EndArray();
+  }
   const auto countOrNull = [j](std::int32_t count) { count != 0 ? j->Int(count) : j->Null(); };
   j->Key("parts");
   countOrNull(settings.nParts);
@@ -206,6 +212,8 @@ std::vector<std::string> Main_DataArguments(const MainOptions& settings) {
       args.insert(args.end(), {"-pagesize", std::to_string(settings.pageBytes)});
     }
     if (settings.pageIndex) args.emplace_back("-pageindex");
+    if (settings.bloomColumns[0] != '\0')
+      args.insert(args.end(), {"-bloom", settings.bloomColumns});
   } else if (settings.fixedFormat) {
     args.emplace_back("-ff");
   } else {

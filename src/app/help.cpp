@@ -65,10 +65,15 @@ const char* const kParquetEngineHelp =
     "        -pageindex  Writes a column index and an offset index for every\n"
     "                    column chunk, before the footer, so that readers can\n"
     "                    skip pages by their minimum and maximum.\n"
+    "        -bloom COLUMNS  Writes a bloom filter of each column of COLUMNS\n"
+    "                    (names as -describe lists them, split by commas) for\n"
+    "                    every row group, after its column chunks, so that\n"
+    "                    readers can skip the row groups that cannot hold a\n"
+    "                    value; about 1 in 100 absent values passes.\n"
     "With -verify, a Parquet file is compared by what a reader decodes from it:\n"
-    "its metadata apart from sizes and offsets, and every page's header and\n"
-    "values, so pages compressed by another codec library version or level\n"
-    "verify OK.\n";
+    "its metadata apart from sizes and offsets, every page's header and values,\n"
+    "and its bloom filters, so pages compressed by another codec library\n"
+    "version or level verify OK.\n";
 
 // The Debian package a codec's library comes from, for the messages that
 // tell a user how to get a build that has it.

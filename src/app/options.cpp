@@ -19,6 +19,8 @@
 #include "app/compress_option.h"
 #include "app/datagen.h"
 #include "app/help.h"
+#include "app/option_args.h"
+#include "app/parquet_options.h"
 #include "base/except.h"
 #include "base/util.h"
 #include "output/compress.h"
@@ -31,45 +33,8 @@
 namespace zervgen {
 namespace {
 
-// The refusal of a command line, thrown from where it is found to
-// Main_parseArguments, which hands it back.
-struct Refusal {
-  std::string message;
-};
-
-[[noreturn, gnu::format(printf, 1, 2)]] void Fail(const char* format, ...) {
-  std::va_list args;
-  va_start(args, format);
-  Refusal refusal{Util_Formatted(format, args)};
-  va_end(args);
-  throw refusal;
-}
-
-// Reads the decimal number of `option` the way "%ld" does (leading blanks,
-// a sign, digits; no number reads as 0), but saturates instead of wrapping,
-// so a huge value never lands inside a valid range. A number followed by
-// anything else ("1000abc", "1.5") is rejected rather than cut short.
-long long ReadNumber(const char* option, const char* text) {
-  const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
-  while (std::isspace(*p)) ++p;
-  bool negative = false;
-  if (*p == '+' || *p == '-') negative = (*p++ == '-');
-  const unsigned char* digits = p;
-  long long value = 0;
-  constexpr long long kLimit = 1000000000000LL;  // far beyond every bound
-  for (; std::isdigit(*p); ++p) {
-    if (value < kLimit) value = value * 10 + (*p - '0');
-  }
-  if (p != digits && *p != '\0') {
-    Fail("%s: Option, \"%s\", must be a whole number, not '%s'.\n", programName, option, text);
-  }
-  return negative ? -value : value;
-}
-
 // Messages used in several places; macros, so that each use is a literal
 // format that the compiler checks.
-#define MSG_WAS_SPECIFIED "%s: Option, \"%s\", was specified more than one once.\n"
-#define MSG_REQUIRES_ARGUMENT "%s: Option, \"%s\", requires an argument to be specified.\n"
 #define MSG_ONLY_ONE_ROW_OPTION \
   "%s: Only one of \"-n\", \"-4\", \"-40\", and \"-400\" may be specified.\n"
 #define MSG_ONLY_ONE_FORMAT "%s: Only one of \"-ff\" and \"-dc\" may be specified.\n"
@@ -78,10 +43,10 @@ long long ReadNumber(const char* option, const char* text) {
 // Checks a file or directory name given for `option`.
 void CheckName(const char* option, const char* value) {
   if (std::strlen(value) > static_cast<std::size_t>(kMaxNameChars)) {
-    Fail(MSG_NAME_TOO_LONG, programName, option);
+    Main_fail(MSG_NAME_TOO_LONG, programName, option);
   }
   if (value[0] == '\0')
-    Fail("%s: The file name for \"%s\" cannot be \"\"1.\n", programName, option);
+    Main_fail("%s: The file name for \"%s\" cannot be \"\"1.\n", programName, option);
 }
 
 }  // namespace
@@ -104,14 +69,14 @@ void CheckDelimiter(char delim) {
     case DelimiterFault::kNone:
       return;
     case DelimiterFault::kNotAscii:
-      Fail("%s: Option, \"-dc\", must be a single ASCII character.\n", programName);
+      Main_fail("%s: Option, \"-dc\", must be a single ASCII character.\n", programName);
     case DelimiterFault::kLineEnd:
-      Fail("%s: Option, \"-dc\", cannot be a line end.\n", programName);
+      Main_fail("%s: Option, \"-dc\", cannot be a line end.\n", programName);
     case DelimiterFault::kInNumbers:
-      Fail("%s: Option, \"-dc\", cannot be '%s': it occurs in numbers and dates.\n", programName,
-           text);
+      Main_fail("%s: Option, \"-dc\", cannot be '%s': it occurs in numbers and dates.\n",
+                programName, text);
     case DelimiterFault::kInFixedTexts:
-      Fail(
+      Main_fail(
           "%s: Option, \"-dc\", cannot be '%s': it occurs in the fixed texts of the text "
           "columns.\n",
           programName, text);
@@ -128,36 +93,22 @@ struct ParseState {
   char filename[kMaxNameChars + 1] = "";
   char tmpValue[kMaxNameChars + 1] = "";
   bool partGiven = false;
-  long long partValue = 0;           // -part as given; checked against -parts at the end
-  const char* codecGiven = nullptr;  // -codec's value; checked at the end
-  long long rowGroupGiven = 0;       // -rowgroup's value; 0: not given
-  bool compressGiven = false;        // -compress was given
+  long long partValue = 0;     // -part as given; checked against -parts at the end
+  MainParquetGiven parquet;    // the Parquet options as given; checked at the end
+  bool compressGiven = false;  // -compress was given
 };
 
 void Main_setRelation(const char* argument, int* relationFlag, std::int16_t* nRelations) {
   CHECK_REQUIRE_TEXT(argument != nullptr, "argument != NULL");
   CHECK_REQUIRE_TEXT(relationFlag != nullptr, "relationFlag != NULL");
   CHECK_REQUIRE_TEXT(nRelations != nullptr, "nRelations != NULL");
-  if (*relationFlag) Fail(MSG_WAS_SPECIFIED, programName, argument);
+  if (*relationFlag) Main_fail(MSG_WAS_SPECIFIED, programName, argument);
   if (*nRelations > 0) {
-    Fail("%s: Only one of %s may be specified.\n", programName,
-         Gen_OptionList("\"", "\"", ", ", ", and ").c_str());
+    Main_fail("%s: Only one of %s may be specified.\n", programName,
+              Gen_OptionList("\"", "\"", ", ", ", and ").c_str());
   }
   *relationFlag = 1;
   ++*nRelations;
-}
-
-char* Main_getNextArgument(int argc, char** argv, int* cur) {
-  CHECK_REQUIRE(argc > 0);
-  CHECK_REQUIRE_TEXT(argv != nullptr, "argv != NULL");
-  CHECK_REQUIRE_TEXT(cur != nullptr, "cur != NULL");
-  CHECK_REQUIRE(*cur > 0);
-  CHECK_REQUIRE(*cur < argc);
-  int next = *cur + 1;
-  if (next == argc) return nullptr;
-  if (argv[next][0] == '-' && argv[next][1] != '\0') return nullptr;
-  *cur = next;
-  return argv[next];
 }
 
 // The ending of the files of a run: ".parquet" for Parquet files, the
@@ -183,34 +134,36 @@ void Main_setFile(const MainOptions* settings, int flag, char* fileName, const c
 
 void OptionScale(int argc, char** argv, int* cur, MainOptions* settings) {
   const char* value = Main_getNextArgument(argc, argv, cur);
-  if (value == nullptr) Fail(MSG_REQUIRES_ARGUMENT, programName, "-s");
-  long long scale = ReadNumber("-s", value);
-  if (scale < 1) Fail("%s: Scale must be at least 1.\n", programName);
-  if (scale > kMaxScale) Fail("%s: Scale can not be greater than 10000.\n", programName);
+  if (value == nullptr) Main_fail(MSG_REQUIRES_ARGUMENT, programName, "-s");
+  long long scale = Main_readNumber("-s", value);
+  if (scale < 1) Main_fail("%s: Scale must be at least 1.\n", programName);
+  if (scale > kMaxScale) Main_fail("%s: Scale can not be greater than 10000.\n", programName);
   settings->nRows = static_cast<std::int32_t>(scale * 10000);
 }
 
 void OptionRows(int argc, char** argv, int* cur, MainOptions* settings) {
   const char* value = Main_getNextArgument(argc, argv, cur);
-  if (value == nullptr) Fail(MSG_REQUIRES_ARGUMENT, programName, "-n");
-  if (settings->nRows != 0) Fail(MSG_ONLY_ONE_ROW_OPTION, programName);
-  long long rows = ReadNumber("-n", value);
+  if (value == nullptr) Main_fail(MSG_REQUIRES_ARGUMENT, programName, "-n");
+  if (settings->nRows != 0) Main_fail(MSG_ONLY_ONE_ROW_OPTION, programName);
+  long long rows = Main_readNumber("-n", value);
   if (rows < MIN_TUPLES)
-    Fail("%s: At least %ld rows must be specified.\n", programName, static_cast<long>(MIN_TUPLES));
+    Main_fail("%s: At least %ld rows must be specified.\n", programName,
+              static_cast<long>(MIN_TUPLES));
   if (rows > MAX_TUPLES) {
-    Fail("%s: No more than %ld rows may be specified.\n", programName,
-         static_cast<long>(MAX_TUPLES));
+    Main_fail("%s: No more than %ld rows may be specified.\n", programName,
+              static_cast<long>(MAX_TUPLES));
   }
   settings->nRows = static_cast<std::int32_t>(rows);
 }
 
 void OptionFill(int argc, char** argv, int* cur, MainOptions* settings) {
   const char* value = Main_getNextArgument(argc, argv, cur);
-  if (value == nullptr) Fail(MSG_REQUIRES_ARGUMENT, programName, "-fc");
-  if (settings->nChars != 0) Fail(MSG_WAS_SPECIFIED, programName, "-fc");
-  long long chars = ReadNumber("-fc", value);
+  if (value == nullptr) Main_fail(MSG_REQUIRES_ARGUMENT, programName, "-fc");
+  if (settings->nChars != 0) Main_fail(MSG_WAS_SPECIFIED, programName, "-fc");
+  long long chars = Main_readNumber("-fc", value);
   if (chars < 0 || chars > MAX_FILL_CHARS) {
-    Fail("%s: No more than %d fill characters may be specified.\n", programName, MAX_FILL_CHARS);
+    Main_fail("%s: No more than %d fill characters may be specified.\n", programName,
+              MAX_FILL_CHARS);
   }
   settings->nChars = static_cast<std::int16_t>(chars);
 }
@@ -219,36 +172,36 @@ void OptionFill(int argc, char** argv, int* cur, MainOptions* settings) {
 void OptionName(int argc, char** argv, int* cur, const char* option,
                 char (&dest)[kMaxNameChars + 1]) {
   const char* value = Main_getNextArgument(argc, argv, cur);
-  if (value == nullptr) Fail(MSG_REQUIRES_ARGUMENT, programName, option);
-  if (dest[0] != '\0') Fail(MSG_WAS_SPECIFIED, programName, option);
+  if (value == nullptr) Main_fail(MSG_REQUIRES_ARGUMENT, programName, option);
+  if (dest[0] != '\0') Main_fail(MSG_WAS_SPECIFIED, programName, option);
   CheckName(option, value);
   std::snprintf(dest, sizeof dest, "%s", value);
 }
 
 void OptionReport(int argc, char** argv, int* cur, MainOptions* settings) {
   const char* value = Main_getNextArgument(argc, argv, cur);
-  if (settings->reportFile[0] != '\0') Fail(MSG_WAS_SPECIFIED, programName, "-r");
+  if (settings->reportFile[0] != '\0') Main_fail(MSG_WAS_SPECIFIED, programName, "-r");
   if (value == nullptr) value = "zerv.rpt";
   CheckName("-r", value);
   std::snprintf(settings->reportFile, kNameSize, "%s", value);
 }
 
 void OptionPreset(std::int32_t rows, MainOptions* settings) {
-  if (settings->nRows != 0) Fail(MSG_ONLY_ONE_ROW_OPTION, programName);
+  if (settings->nRows != 0) Main_fail(MSG_ONLY_ONE_ROW_OPTION, programName);
   settings->nRows = rows;
 }
 
 void OptionFixed(MainOptions* settings) {
-  if (settings->fixedFormat) Fail(MSG_WAS_SPECIFIED, programName, "-ff");
-  if (settings->delimChar != '\0') Fail(MSG_ONLY_ONE_FORMAT, programName);
+  if (settings->fixedFormat) Main_fail(MSG_WAS_SPECIFIED, programName, "-ff");
+  if (settings->delimChar != '\0') Main_fail(MSG_ONLY_ONE_FORMAT, programName);
   settings->fixedFormat = 1;
 }
 
 void OptionDelimiter(int argc, char** argv, int* cur, MainOptions* settings) {
   const char* value = Main_getNextArgument(argc, argv, cur);
-  if (settings->delimChar != '\0') Fail(MSG_WAS_SPECIFIED, programName, "-dc");
-  if (settings->fixedFormat) Fail(MSG_ONLY_ONE_FORMAT, programName);
-  if (value == nullptr) Fail(MSG_REQUIRES_ARGUMENT, programName, "-dc");
+  if (settings->delimChar != '\0') Main_fail(MSG_WAS_SPECIFIED, programName, "-dc");
+  if (settings->fixedFormat) Main_fail(MSG_ONLY_ONE_FORMAT, programName);
+  if (value == nullptr) Main_fail(MSG_REQUIRES_ARGUMENT, programName, "-dc");
   settings->delimChar = std::strcmp(value, "tab") == 0 ? '\t' : value[0];
   CheckDelimiter(settings->delimChar);
 }
@@ -257,14 +210,14 @@ void OptionDelimiter(int argc, char** argv, int* cur, MainOptions* settings) {
 void OptionCount(int argc, char** argv, int* cur, const char* option, std::int32_t* dest,
                  long max) {
   const char* value = Main_getNextArgument(argc, argv, cur);
-  if (value == nullptr) Fail(MSG_REQUIRES_ARGUMENT, programName, option);
-  if (*dest != 0) Fail(MSG_WAS_SPECIFIED, programName, option);
-  long long count = ReadNumber(option, value);
+  if (value == nullptr) Main_fail(MSG_REQUIRES_ARGUMENT, programName, option);
+  if (*dest != 0) Main_fail(MSG_WAS_SPECIFIED, programName, option);
+  long long count = Main_readNumber(option, value);
   if (count < 1 || count > max) {
     if (std::strcmp(option, "-parts") == 0) {
-      Fail("%s: The number of parts must be from 1 to %ld.\n", programName, max);
+      Main_fail("%s: The number of parts must be from 1 to %ld.\n", programName, max);
     }
-    Fail("%s: The number of threads must be from 1 to %ld.\n", programName, max);
+    Main_fail("%s: The number of threads must be from 1 to %ld.\n", programName, max);
   }
   *dest = static_cast<std::int32_t>(count);
 }
@@ -272,155 +225,38 @@ void OptionCount(int argc, char** argv, int* cur, const char* option, std::int32
 // -part: its range depends on -parts, which may come later.
 void OptionPart(int argc, char** argv, int* cur, ParseState* state) {
   const char* value = Main_getNextArgument(argc, argv, cur);
-  if (value == nullptr) Fail(MSG_REQUIRES_ARGUMENT, programName, "-part");
-  if (state->partGiven) Fail(MSG_WAS_SPECIFIED, programName, "-part");
+  if (value == nullptr) Main_fail(MSG_REQUIRES_ARGUMENT, programName, "-part");
+  if (state->partGiven) Main_fail(MSG_WAS_SPECIFIED, programName, "-part");
   state->partGiven = true;
-  state->partValue = ReadNumber("-part", value);
-}
-
-void OptionParquet(MainOptions* settings) {
-  if (settings->format == MainFileFormat::kParquet) {
-    Fail(MSG_WAS_SPECIFIED, programName, "-parquet");
-  }
-  settings->format = MainFileFormat::kParquet;
+  state->partValue = Main_readNumber("-part", value);
 }
 
 void OptionVerify(MainOptions* settings) {
-  if (settings->verify) Fail(MSG_WAS_SPECIFIED, programName, "-verify");
+  if (settings->verify) Main_fail(MSG_WAS_SPECIFIED, programName, "-verify");
   settings->verify = 1;
 }
 
 // -verify's -json, -describe: a flag given once.
 void OptionFlag(const char* option, int* flag) {
-  if (*flag) Fail(MSG_WAS_SPECIFIED, programName, option);
+  if (*flag) Main_fail(MSG_WAS_SPECIFIED, programName, option);
   *flag = 1;
 }
 
 void OptionManifest(int argc, char** argv, int* cur, MainOptions* settings) {
   const char* value = Main_getNextArgument(argc, argv, cur);
-  if (value == nullptr) Fail(MSG_REQUIRES_ARGUMENT, programName, "-manifest");
-  if (settings->manifestFile[0] != '\0') Fail(MSG_WAS_SPECIFIED, programName, "-manifest");
+  if (value == nullptr) Main_fail(MSG_REQUIRES_ARGUMENT, programName, "-manifest");
+  if (settings->manifestFile[0] != '\0') Main_fail(MSG_WAS_SPECIFIED, programName, "-manifest");
   CheckName("-manifest", value);
   std::snprintf(settings->manifestFile, kNameSize, "%s", value);
 }
 
-// The N of "-codec zstd:N": digits only, within zstd's levels.
-std::int32_t ParquetZstdLevel(const char* value) {
-  const char* digits = value + 5;
-  long level = 0;
-  const char* p = digits;
-  for (; *p >= '0' && *p <= '9' && level <= kParquetZstdMaxLevel; ++p)
-    level = level * 10 + (*p - '0');
-  if (p == digits || *p != '\0' || level < kParquetZstdMinLevel || level > kParquetZstdMaxLevel) {
-    Fail("%s: Option, \"-codec\", zstd level must be from %d to %d, not '%s'.\n", programName,
-         kParquetZstdMinLevel, kParquetZstdMaxLevel, value);
-  }
-  return static_cast<std::int32_t>(level);
-}
-
-void OptionPageSize(int argc, char** argv, int* cur, MainOptions* settings) {
-  const char* value = Main_getNextArgument(argc, argv, cur);
-  if (value == nullptr) Fail(MSG_REQUIRES_ARGUMENT, programName, "-pagesize");
-  if (settings->pageBytes != 0) Fail(MSG_WAS_SPECIFIED, programName, "-pagesize");
-  const long long bytes = ReadNumber("-pagesize", value);
-  if (bytes < static_cast<long long>(kParquetMinPageBytes) ||
-      bytes > static_cast<long long>(kParquetMaxPageBytes)) {
-    Fail("%s: The Parquet page size must be from %ld to %ld bytes.\n", programName,
-         static_cast<long>(kParquetMinPageBytes), static_cast<long>(kParquetMaxPageBytes));
-  }
-  settings->pageBytes = static_cast<std::int32_t>(bytes);
-}
-
-void OptionCodec(int argc, char** argv, int* cur, ParseState* state) {
-  MainOptions* settings = &state->settings;
-  const char* value = Main_getNextArgument(argc, argv, cur);
-  if (value == nullptr) Fail(MSG_REQUIRES_ARGUMENT, programName, "-codec");
-  if (state->codecGiven != nullptr) Fail(MSG_WAS_SPECIFIED, programName, "-codec");
-  ParquetCodec codec;
-  if (std::strncmp(value, "zstd:", 5) == 0) {
-    settings->zstdLevel = ParquetZstdLevel(value);
-    state->codecGiven = value;
-    settings->parquetCodec = ParquetCodec::kZstd;
-    return;
-  }
-  if (!Parquet_CodecFromName(value, &codec)) {
-    Fail("%s: Option, \"-codec\", must be none, snappy or zstd, not '%s'.\n", programName, value);
-  }
-  state->codecGiven = value;
-  settings->parquetCodec = codec;
-}
-
 void OptionCompress(int argc, char** argv, int* cur, ParseState* state) {
   const char* value = Main_getNextArgument(argc, argv, cur);
-  if (value == nullptr) Fail(MSG_REQUIRES_ARGUMENT, programName, "-compress");
-  if (state->compressGiven) Fail(MSG_WAS_SPECIFIED, programName, "-compress");
+  if (value == nullptr) Main_fail(MSG_REQUIRES_ARGUMENT, programName, "-compress");
+  if (state->compressGiven) Main_fail(MSG_WAS_SPECIFIED, programName, "-compress");
   state->compressGiven = true;
   const std::string refusal = Main_readCompress(value, &state->settings.compress);
-  if (!refusal.empty()) Fail("%s", refusal.c_str());
-}
-
-void OptionRowGroup(int argc, char** argv, int* cur, ParseState* state) {
-  MainOptions* settings = &state->settings;
-  const char* value = Main_getNextArgument(argc, argv, cur);
-  if (value == nullptr) Fail(MSG_REQUIRES_ARGUMENT, programName, "-rowgroup");
-  if (state->rowGroupGiven != 0) Fail(MSG_WAS_SPECIFIED, programName, "-rowgroup");
-  const long long rows = ReadNumber("-rowgroup", value);
-  if (rows < kParquetMinRowGroup || rows > kParquetMaxRowGroup) {
-    Fail("%s: The number of rows per row group must be from %ld to %ld.\n", programName,
-         static_cast<long>(kParquetMinRowGroup), static_cast<long>(kParquetMaxRowGroup));
-  }
-  state->rowGroupGiven = rows;
-  settings->rowGroupRows = static_cast<std::int32_t>(rows);
-}
-
-// The Parquet settings: -codec and -rowgroup only with -parquet, which
-// frames no text (no -ff, no -dc), and a codec this build has.
-void CompleteParquet(const ParseState& state, MainOptions* settings) {
-  if (settings->format != MainFileFormat::kParquet) {
-    if (state.codecGiven != nullptr) {
-      Fail("%s: Option, \"-codec\", requires \"-parquet\" to be specified.\n", programName);
-    }
-    if (state.rowGroupGiven != 0) {
-      Fail("%s: Option, \"-rowgroup\", requires \"-parquet\" to be specified.\n", programName);
-    }
-    if (settings->pageBytes != 0) {
-      Fail("%s: Option, \"-pagesize\", requires \"-parquet\" to be specified.\n", programName);
-    }
-    if (settings->pageIndex) {
-      Fail("%s: Option, \"-pageindex\", requires \"-parquet\" to be specified.\n", programName);
-    }
-    return;
-  }
-  if (state.compressGiven) {
-    Fail(
-        "%s: Only one of \"-parquet\" and \"-compress\" may be specified (\"-codec\" compresses "
-        "Parquet pages).\n",
-        programName);
-  }
-  if (settings->fixedFormat) {
-    Fail("%s: Only one of \"-parquet\" and \"-ff\" may be specified.\n", programName);
-  }
-  if (settings->delimChar != '\0') {
-    Fail("%s: Only one of \"-parquet\" and \"-dc\" may be specified.\n", programName);
-  }
-  if (state.codecGiven == nullptr) settings->parquetCodec = ParquetCodec::kSnappy;
-  if (state.rowGroupGiven == 0) settings->rowGroupRows = kParquetDefaultRowGroup;
-  // A build without a codec's library refuses it rather than write other
-  // bytes than the same command writes elsewhere.
-  const ParquetCodec codec = settings->parquetCodec;
-  if (!Parquet_CodecBuiltIn(codec)) {
-    if (state.codecGiven == nullptr) {
-      Fail(
-          "%s: Option, \"-parquet\", compresses with %s unless \"-codec\" says otherwise, and this "
-          "zervgen was built without %s (%s); build it with %s installed, or add \"-codec none\".\n",
-          programName, Parquet_CodecName(codec), Parquet_CodecName(codec), Main_codecPackage(codec),
-          Main_codecPackage(codec));
-    }
-    Fail(
-        "%s: Option, \"-codec\", cannot be '%s': this zervgen was built without it (%s); build it "
-        "with %s installed, or use \"-codec none\".\n",
-        programName, Parquet_CodecName(codec), Main_codecPackage(codec), Main_codecPackage(codec));
-  }
+  if (!refusal.empty()) Main_fail("%s", refusal.c_str());
 }
 
 // Acts on the argument at *cur; returns false when it is no option at all.
@@ -428,6 +264,7 @@ bool ParseOne(int argc, char** argv, int* cur, ParseState* state) {
   MainOptions* settings = &state->settings;
   const char* arg = argv[*cur];
   auto is = [arg](const char* option) { return std::strcmp(arg, option) == 0; };
+  if (Main_parseParquetOption(argc, argv, cur, settings, &state->parquet)) return true;
   std::int16_t nRelations = static_cast<std::int16_t>(state->nRelations);
   const GenRelation* relation = nullptr;
   for (const GenRelation& r : kGenRelations) {
@@ -463,18 +300,8 @@ bool ParseOne(int argc, char** argv, int* cur, ParseState* state) {
     OptionPart(argc, argv, cur, state);
   else if (is("-threads"))
     OptionCount(argc, argv, cur, arg, &settings->nThreads, kMaxThreads);
-  else if (is("-parquet"))
-    OptionParquet(settings);
-  else if (is("-codec"))
-    OptionCodec(argc, argv, cur, state);
   else if (is("-compress"))
     OptionCompress(argc, argv, cur, state);
-  else if (is("-rowgroup"))
-    OptionRowGroup(argc, argv, cur, state);
-  else if (is("-pagesize"))
-    OptionPageSize(argc, argv, cur, settings);
-  else if (is("-pageindex"))
-    OptionFlag("-pageindex", &settings->pageIndex);
   else if (is("-verify"))
     OptionVerify(settings);
   else if (is("-json"))
@@ -500,22 +327,22 @@ std::size_t Digits(std::int32_t number) {
 // file name and ".K") fits the name buffers.
 void CompleteParts(const ParseState& state, MainOptions* settings) {
   if (state.partGiven && settings->nParts == 0) {
-    Fail("%s: Option, \"-part\", requires \"-parts\" to be specified.\n", programName);
+    Main_fail("%s: Option, \"-part\", requires \"-parts\" to be specified.\n", programName);
   }
   if (settings->nParts == 0) return;
   if (state.partGiven && (state.partValue < 1 || state.partValue > settings->nParts)) {
-    Fail("%s: Option, \"-part\", must be from 1 to the number of parts, %ld.\n", programName,
-         static_cast<long>(settings->nParts));
+    Main_fail("%s: Option, \"-part\", must be from 1 to the number of parts, %ld.\n", programName,
+              static_cast<long>(settings->nParts));
   }
   settings->part = static_cast<std::int32_t>(state.partGiven ? state.partValue : 0);
   if (std::strcmp(state.filename, "-") == 0 && settings->part == 0) {
-    Fail("%s: Cannot write all parts to \"-\"; choose one with \"-part\".\n", programName);
+    Main_fail("%s: Cannot write all parts to \"-\"; choose one with \"-part\".\n", programName);
   }
   const std::size_t suffix = 1 + Digits(settings->part != 0 ? settings->part : settings->nParts);
   for (const char* name : settings->relationFile) {
     const std::size_t limit = kPartNameLimit + std::strlen(FileEnding(settings));
     if (std::strlen(name) + suffix >= limit) {
-      Fail(MSG_NAME_TOO_LONG, programName, "-f");
+      Main_fail(MSG_NAME_TOO_LONG, programName, "-f");
     }
   }
 }
@@ -529,28 +356,28 @@ void CheckReportName(const MainOptions* settings, const GenRunPlan& plan) {
   for (const GenRelationFile& file : Gen_PlanFiles(plan)) {
     if (std::strcmp(file.path, "-") == 0) continue;
     if (settings->reportFile[0] != '\0' && Util_SameFile(settings->reportFile, file.path)) {
-      Fail("%s: Option, \"-r\", cannot be '%s': a relation is written to that file.\n", programName,
-           settings->reportFile);
+      Main_fail("%s: Option, \"-r\", cannot be '%s': a relation is written to that file.\n",
+                programName, settings->reportFile);
     }
     if (manifest[0] != '\0' && Util_SameFile(manifest, file.path)) {
-      Fail("%s: Option, \"-manifest\", cannot be '%s': a relation is written to that file.\n",
-           programName, manifest);
+      Main_fail("%s: Option, \"-manifest\", cannot be '%s': a relation is written to that file.\n",
+                programName, manifest);
     }
   }
   if (manifest[0] != '\0' && settings->reportFile[0] != '\0' &&
       Util_SameFile(manifest, settings->reportFile)) {
-    Fail("%s: Option, \"-manifest\", cannot be '%s': the report is written to that file.\n",
-         programName, manifest);
+    Main_fail("%s: Option, \"-manifest\", cannot be '%s': the report is written to that file.\n",
+              programName, manifest);
   }
 }
 
 // -json belongs to -verify, which writes no file and so leaves no manifest.
 void CompleteMachineOptions(const MainOptions* settings) {
   if (settings->json && !settings->verify) {
-    Fail("%s: Option, \"-json\", requires \"-verify\" to be specified.\n", programName);
+    Main_fail("%s: Option, \"-json\", requires \"-verify\" to be specified.\n", programName);
   }
   if (settings->manifestFile[0] != '\0' && settings->verify) {
-    Fail("%s: Only one of \"-manifest\" and \"-verify\" may be specified.\n", programName);
+    Main_fail("%s: Only one of \"-manifest\" and \"-verify\" may be specified.\n", programName);
   }
 }
 
@@ -572,10 +399,10 @@ GenRunPlan PlanRun(const MainOptions* settings) {
 // the run's plan made from them.
 GenRunPlan CompleteSettings(ParseState* state) {
   MainOptions* settings = &state->settings;
-  CompleteParquet(*state, settings);
+  Main_completeParquet(state->parquet, state->compressGiven, settings);
   if (std::strcmp(state->filename, "-") == 0 && state->nRelations == 0) {
-    Fail("%s: Cannot specify \"-\" without specifying one of\n%s.\n", programName,
-         Gen_OptionList("", "", ", ", ", ").c_str());
+    Main_fail("%s: Cannot specify \"-\" without specifying one of\n%s.\n", programName,
+              Gen_OptionList("", "", ", ", ", ").c_str());
   }
   for (int i = 0; i < kGenRelationCount; ++i) {
     const char* suffix = kGenRelations[i].suffix;
@@ -594,13 +421,14 @@ GenRunPlan CompleteSettings(ParseState* state) {
                 state->tmpValue[0] != '\0' ? state->tmpValue : ".");
   if (!settings->fixedFormat && settings->delimChar == '\0') settings->delimChar = ',';
   CompleteParts(*state, settings);
+  if (settings->format == MainFileFormat::kParquet) Main_completeBloom(*settings);
   CompleteMachineOptions(settings);
   GenRunPlan plan = PlanRun(settings);
   CheckReportName(settings, plan);
   // A build without the codec's library refuses it, once the command line
   // is otherwise found good.
   const std::string notBuilt = Main_compressNotBuilt(settings->compress.codec);
-  if (!notBuilt.empty()) Fail("%s", notBuilt.c_str());
+  if (!notBuilt.empty()) Main_fail("%s", notBuilt.c_str());
   return plan;
 }
 
@@ -641,7 +469,7 @@ MainParse Main_parseArguments(int argc, char** argv) {
     run.plan = CompleteSettings(&state);
     run.settings = state.settings;
     return run;
-  } catch (const Refusal& refusal) {
+  } catch (const MainRefusal& refusal) {
     return NoRun(MainParse::kRefused, -1, refusal.message);
   }
 }

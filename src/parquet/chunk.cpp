@@ -235,6 +235,14 @@ std::size_t PageEntries(ParquetType type, const ParquetValues& v, std::size_t fi
   return i - first;
 }
 
+// Entries 0 .. n - 1 of `v` into *filter.
+void InsertBloom(ParquetBloomFilter* filter, ParquetType type, const ParquetValues& v,
+                 std::size_t n) {
+  if (type != ParquetType::kString)
+    return filter->InsertNumbers(FixedBytes(type, v), FixedWidth(type), n);
+  for (std::size_t i = 0; i < n; ++i) filter->InsertBytes(v.strings.data(i), v.strings.size(i));
+}
+
 }  // namespace
 
 void ParquetChunkEncoder::PutHeader(bool dictionaryPage, std::int32_t uncompressed,
@@ -369,6 +377,11 @@ ParquetStatus ParquetChunkEncoder::EncodeInto(const ParquetColumnDesc& desc, Par
   meta->dictionary = values.indices != nullptr;
   meta->numValues = rows;
   Statistics(desc.type, values, EntryCount(values, rows), meta);
+  if (bloom_ != nullptr) {
+    const std::int32_t entries = EntryCount(values, rows);
+    if (!bloom_->Reset(Parquet_BloomBytes(entries))) return ParquetStatus::kNoMemory;
+    InsertBloom(bloom_, desc.type, values, static_cast<std::size_t>(entries));
+  }
   const std::size_t start = bytes->size();
   chunkStart_ = start;
   rowsPaged_ = 0;
@@ -406,6 +419,9 @@ ParquetStatus ParquetChunkEncoder::BeginPlainStrings(ParquetCodec codec, std::in
   page_.Clear();
   least_.Clear();
   most_.Clear();
+  if (bloom_ != nullptr && !bloom_->Reset(Parquet_BloomBytes(rows))) {
+    return Abandon(ParquetStatus::kNoMemory);
+  }
   return ParquetStatus::kOk;
 }
 
@@ -430,6 +446,9 @@ ParquetStatus ParquetChunkEncoder::AddPlainStrings(const ParquetStrings& strings
   if (!least_.ok() || !most_.ok()) return Abandon(ParquetStatus::kNoMemory);
   stringsLeft_ -= n;
   const auto end = static_cast<std::size_t>(n);
+  if (bloom_ != nullptr) {
+    for (std::size_t i = 0; i < end; ++i) bloom_->InsertBytes(strings.data(i), strings.size(i));
+  }
   for (std::size_t i = 0; i < end;) {
     std::size_t bytes = page_.size();
     std::size_t j = i;

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 
+#include "parquet/bloom.h"
 #include "parquet/buffer.h"
 #include "parquet/codec.h"
 #include "parquet/encoding.h"
@@ -66,6 +67,11 @@ class ParquetChunkEncoder {
   // Each data page of the chunks from now on appends its ParquetPageEntry
   // to *entries (the caller clears it between chunks); null: none.
   void RecordPages(ParquetBuffer* entries) { entries_ = entries; }
+  // Each chunk from now on also fills *filter (replacing what it held)
+  // with its values: a dictionary chunk with its entries, in a bitset
+  // sized for their count; a plain chunk with every row, in one sized for
+  // its row count. Null: none. A bitset that cannot be had is kNoMemory.
+  void RecordBloom(ParquetBloomFilter* filter) { bloom_ = filter; }
 
   // Encodes `rows` rows of `values` of column `desc` into *out (replacing
   // what it held). On any status but kOk *out is not to be written.
@@ -116,10 +122,11 @@ class ParquetChunkEncoder {
   ParquetCompressor compressor_;
   ParquetCodec codec_ = ParquetCodec::kUncompressed;
   std::size_t pageBytes_ = kParquetPageBytes;
-  ParquetBuffer* entries_ = nullptr;  // the page index entries, when recorded
-  std::size_t chunkStart_ = 0;        // the chunk's first byte in the bytes
-  std::int64_t rowsPaged_ = 0;        // rows in the chunk's data pages so far
-  ParquetPageEntry next_{};           // the bounds of the next data page
+  ParquetBuffer* entries_ = nullptr;     // the page index entries, when recorded
+  std::size_t chunkStart_ = 0;           // the chunk's first byte in the bytes
+  std::int64_t rowsPaged_ = 0;           // rows in the chunk's data pages so far
+  ParquetPageEntry next_{};              // the bounds of the next data page
+  ParquetBloomFilter* bloom_ = nullptr;  // the chunk's bloom filter, when made
 
   // The plain string chunk under way (Begin .. End).
   ParquetBuffer* stringBytes_ = nullptr;  // null: none

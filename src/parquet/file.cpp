@@ -1,6 +1,7 @@
 // parquet/file.cpp: row group metadata and the footer.
 #include "parquet/file.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <new>
 
@@ -48,6 +49,18 @@ void PutColumnOrders(ThriftWriter* w, int n) {
   }
 }
 
+// Where the row group of `chunks` whose first chunk starts at `start` ends:
+// after its chunks and the bloom filters that follow them.
+std::int64_t GroupEnd(std::span<const ParquetChunkMeta* const> chunks, std::int64_t start) {
+  std::int64_t at = start;
+  std::int64_t end = start;
+  for (const ParquetChunkMeta* chunk : chunks) {
+    if (chunk->bloomBytes > 0) end = std::max(end, at + chunk->bloomOffset + chunk->bloomBytes);
+    at += chunk->compressedBytes;
+  }
+  return std::max(at, end);
+}
+
 }  // namespace
 
 ParquetFileBuilder::ParquetFileBuilder(const ParquetColumnDesc* columns, int nColumns,
@@ -81,7 +94,7 @@ ParquetStatus ParquetFileBuilder::AddRowGroup(std::span<const ParquetChunkMeta* 
     w.FieldI16(row_group::kOrdinal, static_cast<std::int16_t>(rowGroups_));
   w.End();
   if (!groups_.ok()) return ParquetStatus::kNoMemory;  // and so is every later call
-  offset_ = at;
+  offset_ = GroupEnd(chunks, offset_);
   rows_ += rows;
   ++rowGroups_;
   return ParquetStatus::kOk;
@@ -126,7 +139,7 @@ ParquetStatus ParquetFileBuilder::AddRowGroup(std::span<const ParquetChunkMeta* 
     failed_ = true;
     return ParquetStatus::kNoMemory;
   }
-  offset_ = at;
+  offset_ = GroupEnd(chunks, offset_);
   rows_ += rows;
   ++rowGroups_;
   return ParquetStatus::kOk;

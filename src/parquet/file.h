@@ -9,6 +9,7 @@
 //   for each row group, in row order:
 //     the chunks of its columns, from ParquetChunkEncoder on any thread;
 //     write(chunk[c].bytes) for c = 0 .. nColumns-1, one after the other;
+//     then the bloom filters the chunks' metadata place after them, if any;
 //     file.AddRowGroup(metas, rows)
 //   file.Footer(&footer); write(footer)
 // The bytes depend on the columns, the values and the codec only.
@@ -37,8 +38,10 @@ class ParquetFileBuilder {
                      const char* createdBy);
 
   // Records the row group of `rows` rows whose chunks (one per column, in
-  // column order) are written right after the bytes counted by offset().
-  // kBadArgument when a chunk does not fit its column or the row count (the
+  // column order) are written right after the bytes counted by offset(),
+  // followed by the chunks' bloom filters where their metadata put them
+  // (bloomOffset from the chunk's first byte); offset() then counts those
+  // too. kBadArgument when a chunk does not fit its column or the row count (the
   // builder is unchanged); kNoMemory leaves the builder failed for good.
   [[nodiscard]] ParquetStatus AddRowGroup(std::span<const ParquetChunkMeta* const> chunks,
                                           std::int64_t rows);

@@ -22,7 +22,8 @@ constexpr std::int16_t kNumValues = 1, kEncoding = 2;
 namespace column_meta {
 constexpr std::int16_t kType = 1, kEncodings = 2, kPath = 3, kCodec = 4, kNumValues = 5,
                        kUncompressedSize = 6, kCompressedSize = 7, kDataPageOffset = 9,
-                       kDictionaryPageOffset = 11, kStatistics = 12;
+                       kDictionaryPageOffset = 11, kStatistics = 12, kBloomFilterOffset = 14,
+                       kBloomFilterLength = 15;
 }
 namespace statistics {
 constexpr std::int16_t kNullCount = 3, kMaxValue = 5, kMinValue = 6;
@@ -182,6 +183,10 @@ void Parquet_PutColumnChunk(ThriftWriter* w, const ParquetColumnDesc& desc,
   w->FieldI64(column_meta::kDataPageOffset, fileOffset + meta.dataPageOffset);
   if (meta.dictionary) w->FieldI64(column_meta::kDictionaryPageOffset, fileOffset);
   if (meta.hasStats) PutStatistics(w, meta);
+  if (meta.bloomBytes > 0) {
+    w->FieldI64(column_meta::kBloomFilterOffset, fileOffset + meta.bloomOffset);
+    w->FieldI32(column_meta::kBloomFilterLength, static_cast<std::int32_t>(meta.bloomBytes));
+  }
   w->End();
   if (indexes != nullptr) {
     w->FieldI64(kOffsetIndexOffset, indexes->offsetIndexOffset);

@@ -72,6 +72,10 @@ struct ParquetChunkMeta {
   std::int64_t compressedBytes;    // the chunk's bytes in the file
   ParquetStatValue min;
   ParquetStatValue max;
+  // The chunk's bloom filter (header and bitset), which the row group
+  // places after its chunks; 0 bytes: none. Set by the row group's maker.
+  std::int64_t bloomOffset;
+  std::int64_t bloomBytes;
 };
 
 // A page header (PageHeader with a DataPageHeader or DictionaryPageHeader).

@@ -37,14 +37,16 @@ ParquetType TypeOf(GenValueType type) {
 // Complete or empty.
 class RowGroupChunk : public GenParquetRowGroup {
  public:
-  RowGroupChunk(const std::vector<ParquetColumnDesc>& columns, const OutputFormat& text,
-                const GenParquetSettings& settings)
+  RowGroupChunk(const std::vector<ParquetColumnDesc>& columns, const std::vector<bool>& bloomed,
+                const OutputFormat& text, const GenParquetSettings& settings)
       : columns_(columns),
+        bloomed_(bloomed),
         text_(text),
         codec_(settings.codec),
         metas_(columns.size()),
         ends_(columns.size()),
-        pages_(settings.pageIndex ? columns.size() : 0) {
+        pages_(settings.pageIndex ? columns.size() : 0),
+        blooms_(columns.size()) {
     encoder_.SetPages(settings.pages);
   }
 
@@ -65,6 +67,7 @@ class RowGroupChunk : public GenParquetRowGroup {
         pages_[c].Clear();
         encoder_.RecordPages(&pages_[c]);
       }
+      encoder_.RecordBloom(bloomed_[c] ? &blooms_[c] : nullptr);
       const ParquetStatus status = encoder_.EncodeInto(columns_[c], codec_, text_, field, view.rows,
                                                        view.fillState, &bytes_, &metas_[c], same);
       if (status == ParquetStatus::kNoMemory) {
@@ -76,6 +79,10 @@ class RowGroupChunk : public GenParquetRowGroup {
       CHECK_ENSURE_TEXT(status == ParquetStatus::kOk, "column chunk encoded");
       ends_[c] = bytes_.size();
     }
+    if (!PutBlooms()) {
+      bytes_.Clear();
+      return 0;
+    }
     rows_ = view.rows;
     return rows_;
   }
@@ -84,6 +91,10 @@ class RowGroupChunk : public GenParquetRowGroup {
   const char* ColumnAt(std::size_t byte) const override {
     for (std::size_t c = 0; c < columns_.size(); ++c) {
       if (byte < ends_[c]) return columns_[c].name;
+    }
+    for (std::size_t c = 0; c < columns_.size(); ++c) {  // a bloom filter's
+      const auto at = static_cast<std::int64_t>(byte - ColumnStart(c)) - metas_[c].bloomOffset;
+      if (metas_[c].bloomBytes > 0 && at >= 0 && at < metas_[c].bloomBytes) return columns_[c].name;
     }
     return nullptr;
   }
@@ -99,13 +110,28 @@ class RowGroupChunk : public GenParquetRowGroup {
   const std::vector<ParquetBuffer>& pages() const { return pages_; }
 
  private:
+  // The bloom filters after the column chunks, in column order, each
+  // chunk's metadata saying where its filter lies; false for no memory.
+  bool PutBlooms() {
+    for (std::size_t c = 0; c < columns_.size(); ++c) {
+      if (!bloomed_[c]) continue;
+      const std::size_t at = bytes_.size();
+      blooms_[c].AppendTo(&bytes_);
+      metas_[c].bloomOffset = static_cast<std::int64_t>(at - ColumnStart(c));
+      metas_[c].bloomBytes = static_cast<std::int64_t>(bytes_.size() - at);
+    }
+    return bytes_.ok();
+  }
+
   const std::vector<ParquetColumnDesc>& columns_;
+  const std::vector<bool>& bloomed_;  // per column: whether its chunks get a bloom filter
   const OutputFormat& text_;
   ParquetCodec codec_;
   ParquetFieldEncoder encoder_;
   std::vector<ParquetChunkMeta> metas_;
-  std::vector<std::size_t> ends_;     // each column's end in bytes_
-  std::vector<ParquetBuffer> pages_;  // with a page index: each column's page entries
+  std::vector<std::size_t> ends_;           // each column's end in bytes_
+  std::vector<ParquetBuffer> pages_;        // with a page index: each column's page entries
+  std::vector<ParquetBloomFilter> blooms_;  // the filters of the columns bloomed_ names
   ParquetBuffer bytes_;
   std::int32_t rows_ = 0;
 };
@@ -119,6 +145,10 @@ class ParquetFormat : public GenFormat {
         settings_(settings),
         file_(columns_.data(), static_cast<int>(columns_.size()), relName, Gen_ParquetCreatedBy()) {
     if (settings_.pageIndex) file_.EnablePageIndex();
+    for (const ParquetColumnDesc& column : columns_) {
+      const std::vector<std::string>& names = settings_.bloomColumns;
+      bloomed_.push_back(std::find(names.begin(), names.end(), column.name) != names.end());
+    }
   }
 
   std::int32_t ChunkRows() const override { return settings_.rowGroupRows; }
@@ -131,7 +161,7 @@ class ParquetFormat : public GenFormat {
 
   std::unique_ptr<GenFormatChunk> NewChunk() override {
     return std::unique_ptr<GenFormatChunk>(new (std::nothrow)
-                                               RowGroupChunk(columns_, text_, settings_));
+                                               RowGroupChunk(columns_, bloomed_, text_, settings_));
   }
   GenFormatChunk* ReservedChunk(const OutputRowField*, int, std::int32_t*) override {
     return nullptr;
@@ -167,6 +197,7 @@ class ParquetFormat : public GenFormat {
   const std::vector<ParquetColumnDesc> columns_;
   const OutputFormat text_;
   const GenParquetSettings settings_;
+  std::vector<bool> bloomed_;  // per column: whether -bloom names it
   ParquetFileBuilder file_;
 };
 
@@ -215,7 +246,13 @@ std::size_t Gen_ParquetWriterBytes(const GenParquetSettings& settings, std::int3
   const std::size_t zstd =
       std::min(ZstdStateBytes(settings.pages), kZstdTableBytes + 4 * rows * valueBytes);
   const std::size_t codec = settings.codec == ParquetCodec::kZstd ? columns * zstd : 0;
-  return rows * perRow + pages + codec + kFixedBytes;
+  // A chunk's bitset is at most about 2.42 bytes a row (9.68 bits a value,
+  // doubled by the rounding up), held once in its filter and in the row
+  // group's bytes at up to twice its size.
+  const std::size_t bloomed = std::min(settings.bloomColumns.size(), columns);
+  const std::size_t bloom =
+      bloomed * 3 * (Parquet_BloomBytes(static_cast<std::int64_t>(rows)) + 64);
+  return rows * perRow + pages + codec + bloom + kFixedBytes;
 }
 
 std::unique_ptr<GenFormat> Gen_ParquetFormat(const char* relName,

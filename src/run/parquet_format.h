@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
+#include <vector>
 
 #include "parquet/chunk.h"
 #include "parquet/format.h"
@@ -27,6 +29,9 @@ struct GenParquetSettings {
   std::int32_t rowGroupRows = kParquetDefaultRowGroup;
   ParquetPageSettings pages;  // -pagesize, -codec zstd:N
   bool pageIndex = false;     // -pageindex
+  // -bloom: the columns (by name) whose chunks get a bloom filter; a name
+  // the relation has no column of is passed over.
+  std::vector<std::string> bloomColumns;
 };
 
 // A row group as the format makes it, for a check that compares what the
@@ -48,7 +53,8 @@ const char* Gen_ParquetCreatedBy();
 // rows with a fill of `nFill` characters, besides the columns: the typed
 // values, pages and column chunks of every column and the row group's
 // bytes, each buffer at up to twice its size as buffers grow, the values of
-// temporary-file columns and the compressors' own state. An upper bound,
+// temporary-file columns, the compressors' own state and the bloom filters
+// (each bitset and its copy in the row group's bytes). An upper bound,
 // for Gen_InitializeCB to hold while the columns take their memory: with
 // it a run that can write a row group always can, and workers that cannot
 // have theirs leave the rows to one row group at a time.

@@ -150,6 +150,8 @@ class ParquetFieldEncoder {
   void SetPages(const ParquetPageSettings& settings) { encoder_.SetPages(settings); }
   // As ParquetChunkEncoder::RecordPages.
   void RecordPages(ParquetBuffer* entries) { encoder_.RecordPages(entries); }
+  // As ParquetChunkEncoder::RecordBloom.
+  void RecordBloom(ParquetBloomFilter* filter) { encoder_.RecordBloom(filter); }
   [[nodiscard]] ParquetStatus Encode(const ParquetColumnDesc& desc, ParquetCodec codec,
                                      const OutputFormat& format, const OutputRowField& field,
                                      std::int32_t rows, std::int32_t fillState,

@@ -16,6 +16,7 @@
 #include "parquet/page_values.h"
 #include "parquet/thrift_reader.h"
 #include "run/parquet_format.h"
+#include "run/verify_read.h"
 
 namespace zervgen {
 namespace {
@@ -47,67 +48,6 @@ constexpr std::size_t kMaxPageHeader = std::size_t{64} << 10;
 constexpr std::size_t kMaxFooter = std::size_t{1} << 30;
 
 std::string Number(std::uint64_t n) { return std::to_string(n); }
-
-// Reads `n` bytes at `offset`; an empty text, or why they could not be had
-// (`*readError` set when a read failed, not the file's end).
-std::string ReadAt(int fd, std::uint64_t offset, std::size_t n, char* out,
-                   bool* readError = nullptr) {
-  std::size_t got = 0;
-  while (got < n) {
-    const ssize_t r = ::pread(fd, out + got, n - got, static_cast<off_t>(offset + got));
-    if (r < 0 && errno == EINTR) continue;
-    if (r < 0) {
-      if (readError != nullptr) *readError = true;
-      return "read error at byte offset " + Number(offset + got) + ": " + std::strerror(errno);
-    }
-    if (r == 0) return "truncated (the file ends at byte offset " + Number(offset + got) + ")";
-    got += static_cast<std::size_t>(r);
-  }
-  return {};
-}
-
-bool IsBool(ThriftType t) { return t == ThriftType::kBoolTrue || t == ThriftType::kBoolFalse; }
-
-bool SameValue(const ThriftValue& a, const ThriftValue& b);
-
-bool SameFields(const ThriftValue& a, const ThriftValue& b) {
-  if (a.fields.size() != b.fields.size()) return false;
-  for (std::size_t i = 0; i < a.fields.size(); ++i) {
-    if (a.fields[i].id != b.fields[i].id || !SameValue(a.fields[i].value, b.fields[i].value)) {
-      return false;
-    }
-  }
-  return true;
-}
-
-bool SameValue(const ThriftValue& a, const ThriftValue& b) {
-  if (a.type != b.type && !(IsBool(a.type) && IsBool(b.type))) return false;
-  if (a.number != b.number || a.bytes != b.bytes || a.items.size() != b.items.size()) return false;
-  for (std::size_t i = 0; i < a.items.size(); ++i) {
-    if (!SameValue(a.items[i], b.items[i])) return false;
-  }
-  return SameFields(a, b);
-}
-
-// Whether two structs have the same fields, in the same order, with the
-// same values apart from those `ignored` says (which must be there in
-// both, but may hold other values).
-template <typename Ignored>
-bool SameFieldsExcept(const ThriftValue& a, const ThriftValue& b, Ignored ignored) {
-  if (a.fields.size() != b.fields.size()) return false;
-  for (std::size_t i = 0; i < a.fields.size(); ++i) {
-    const std::int16_t id = a.fields[i].id;
-    if (id != b.fields[i].id) return false;
-    if (!ignored(id) && !SameValue(a.fields[i].value, b.fields[i].value)) return false;
-  }
-  return true;
-}
-
-// The list elements of field `id`, or null when it is no list.
-const std::vector<ThriftValue>* ListOf(const ThriftValue& v, std::int16_t id) {
-  const ThriftValue* f = v.Field(id);
-  return f != nullptr && f->type == ThriftType::kList ? &f->items : nullptr;
-}
 
 // Where the file keeps a column chunk, as its pages were found.
 struct ChunkLayout {
@@ -163,6 +103,7 @@ class ParquetCheck : public GenFileCheck {
   bool Page(const std::string& place, ParquetType type, ParquetCodec codec, const char* want,
             std::size_t wantSize, std::uint64_t* pos, std::uint64_t end, std::int64_t firstRow,
             ChunkLayout* layout);
+  bool SameBloom(const ParquetChunkMeta& want, const char* wantBytes, const ThriftValue& meta);
   bool Tail(const char* data, std::size_t size);
   bool SameIndexes(std::size_t g, const char* tail, std::uint64_t tailStart, std::size_t tailSize,
                    const ThriftValue& want, const ThriftValue& got);
@@ -231,14 +172,14 @@ bool ParquetCheck::StartContent() {
   constexpr std::uint64_t kEnds = 2 * kParquetMagicSize + 4;
   if (fileSize_ < kEnds) return false;
   char end[8];
-  if (!ReadAt(fd_, fileSize_ - 8, 8, end).empty()) return false;
+  if (!Gen_ReadAt(fd_, fileSize_ - 8, 8, end).empty()) return false;
   if (std::memcmp(end + 4, kParquetMagic, kParquetMagicSize) != 0) return false;
   std::uint32_t length = 0;
   std::memcpy(&length, end, 4);
   if (length == 0 || length > kMaxFooter || length > fileSize_ - kEnds) return false;
   footerBytes_.resize(length);
   footerStart_ = fileSize_ - 8 - length;
-  if (!ReadAt(fd_, footerStart_, length, footerBytes_.data()).empty()) return false;
+  if (!Gen_ReadAt(fd_, footerStart_, length, footerBytes_.data()).empty()) return false;
   return Thrift_ReadStruct(footerBytes_.data(), length, &footer_) != 0;
 }
 
@@ -253,11 +194,11 @@ bool ParquetCheck::RowGroup(const GenParquetRowGroup& group, const char* data,
   const std::size_t g = groups_;
   GroupLayout layout;
   layout.byContent = true;
-  const std::vector<ThriftValue>* groups = ListOf(footer_, file_meta::kRowGroups);
+  const std::vector<ThriftValue>* groups = Gen_ThriftList(footer_, file_meta::kRowGroups);
   if (groups == nullptr || g >= groups->size()) {
     return Fail("differs in the footer (row group " + Number(g + 1) + " missing)");
   }
-  const std::vector<ThriftValue>* chunks = ListOf((*groups)[g], row_group::kColumns);
+  const std::vector<ThriftValue>* chunks = Gen_ThriftList((*groups)[g], row_group::kColumns);
   if (chunks == nullptr || chunks->size() != group.columns()) {
     return Fail("differs in the footer (" + GroupPlace(g, SIZE_MAX) + ")");
   }
@@ -324,7 +265,30 @@ bool ParquetCheck::Column(const GenParquetRowGroup& group, std::size_t c, const 
       fileChunk.Number(column_chunk::kFileOffset, -1) != start) {
     return Fail(inFooter);
   }
+  if (want.bloomBytes > 0 && !SameBloom(want, wantBytes, *meta)) {
+    return Fail(body_.ok() ? "differs in the bloom filter (" + place + ")" : "out of memory");
+  }
   return true;
+}
+
+// A chunk's bloom filter where the file's metadata puts it: header and
+// bitset, the writer's bytes, which it made from the values the pages were
+// just found to hold.
+bool ParquetCheck::SameBloom(const ParquetChunkMeta& want, const char* wantBytes,
+                             const ThriftValue& meta) {
+  const std::int64_t offset = meta.Number(column_meta::kBloomOffset, -1);
+  const std::int64_t length = meta.Number(column_meta::kBloomLength, -1);
+  if (offset < static_cast<std::int64_t>(kParquetMagicSize) || length != want.bloomBytes ||
+      static_cast<std::uint64_t>(offset) > footerStart_ ||
+      static_cast<std::uint64_t>(length) > footerStart_ - static_cast<std::uint64_t>(offset)) {
+    return false;
+  }
+  body_.Clear();
+  char* got = body_.Grow(static_cast<std::size_t>(length));
+  return got != nullptr &&
+         Gen_ReadAt(fd_, static_cast<std::uint64_t>(offset), static_cast<std::size_t>(length), got)
+             .empty() &&
+         std::memcmp(got, wantBytes + want.bloomOffset, static_cast<std::size_t>(length)) == 0;
 }
 
 // One page: its header, as the writer's apart from the compressed size and
@@ -348,7 +312,7 @@ bool ParquetCheck::Page(const std::string& place, ParquetType type, ParquetCodec
   head_.Clear();
   char* head = head_.Grow(headBytes);
   if (head == nullptr) return Fail("out of memory");
-  std::string error = ReadAt(fd_, *pos, headBytes, head, &unreadable_);
+  std::string error = Gen_ReadAt(fd_, *pos, headBytes, head, &unreadable_);
   if (!error.empty()) return Fail(error);
   ThriftValue header;
   const std::size_t headSize = Thrift_ReadStruct(head, headBytes, &header);
@@ -358,7 +322,7 @@ bool ParquetCheck::Page(const std::string& place, ParquetType type, ParquetCodec
   };
   // A valid page of these bytes never compresses to much more than them.
   const std::int64_t most = plainSize + plainSize / 4 + 1024;
-  if (headSize == 0 || !SameFieldsExcept(wantHeader, header, ignored) || compressed < 0 ||
+  if (headSize == 0 || !Gen_SameThriftExcept(wantHeader, header, ignored) || compressed < 0 ||
       compressed > most || static_cast<std::uint64_t>(compressed) > end - *pos - headSize) {
     return Fail("differs " + at + ", page header)");
   }
@@ -366,7 +330,7 @@ bool ParquetCheck::Page(const std::string& place, ParquetType type, ParquetCodec
   body_.Clear();
   char* body = body_.Grow(static_cast<std::size_t>(compressed));
   if (body == nullptr && compressed > 0) return Fail("out of memory");
-  error = ReadAt(fd_, bodyAt, static_cast<std::size_t>(compressed), body, &unreadable_);
+  error = Gen_ReadAt(fd_, bodyAt, static_cast<std::size_t>(compressed), body, &unreadable_);
   if (!error.empty()) return Fail(error);
   const char* wantBody = want + wantHead;
   const bool same = compressed == wantCompressed &&
@@ -427,9 +391,9 @@ bool ParquetCheck::SameGroupMeta(std::size_t g, const ThriftValue& want, const T
            (moved && (id == row_group::kTotalByteSize || id == row_group::kFileOffset ||
                       id == row_group::kTotalCompressed));
   };
-  if (!SameFieldsExcept(want, got, groupIgnored)) return false;
-  const std::vector<ThriftValue>* wantChunks = ListOf(want, row_group::kColumns);
-  const std::vector<ThriftValue>* gotChunks = ListOf(got, row_group::kColumns);
+  if (!Gen_SameThriftExcept(want, got, groupIgnored)) return false;
+  const std::vector<ThriftValue>* wantChunks = Gen_ThriftList(want, row_group::kColumns);
+  const std::vector<ThriftValue>* gotChunks = Gen_ThriftList(got, row_group::kColumns);
   if (wantChunks == nullptr || gotChunks == nullptr || wantChunks->size() != gotChunks->size()) {
     return false;
   }
@@ -442,16 +406,18 @@ bool ParquetCheck::SameGroupMeta(std::size_t g, const ThriftValue& want, const T
              id == column_chunk::kOffsetIndexLength || id == column_chunk::kColumnIndexOffset ||
              id == column_chunk::kColumnIndexLength || (moved && id == column_chunk::kFileOffset);
     };
+    // A row group found by its content had its bloom filters checked where
+    // the file puts them; one taken byte for byte has them where the writer does.
     const auto metaIgnored = [moved](std::int16_t id) {
-      return id == column_meta::kBloomOffset || id == column_meta::kBloomLength ||
-             (moved &&
-              (id == column_meta::kUncompressedSize || id == column_meta::kCompressedSize ||
-               id == column_meta::kDataPageOffset || id == column_meta::kDictionaryPageOffset));
+      return moved &&
+             (id == column_meta::kUncompressedSize || id == column_meta::kCompressedSize ||
+              id == column_meta::kDataPageOffset || id == column_meta::kDictionaryPageOffset ||
+              id == column_meta::kBloomOffset || id == column_meta::kBloomLength);
     };
     const ThriftValue* am = a.Field(column_chunk::kMetaData);
     const ThriftValue* bm = b.Field(column_chunk::kMetaData);
-    if (am == nullptr || bm == nullptr || !SameFieldsExcept(a, b, chunkIgnored) ||
-        !SameFieldsExcept(*am, *bm, metaIgnored)) {
+    if (am == nullptr || bm == nullptr || !Gen_SameThriftExcept(a, b, chunkIgnored) ||
+        !Gen_SameThriftExcept(*am, *bm, metaIgnored)) {
       return false;
     }
     uncompressed += bm->Number(column_meta::kUncompressedSize, 0);
@@ -475,9 +441,9 @@ bool ParquetCheck::Tail(const char* data, std::size_t size) {
     return Fail("cannot decode the expected footer");
   }
   const auto topIgnored = [](std::int16_t id) { return id == file_meta::kRowGroups; };
-  if (!SameFieldsExcept(want, footer_, topIgnored)) return Fail(inFooter);
-  const std::vector<ThriftValue>* wantGroups = ListOf(want, file_meta::kRowGroups);
-  const std::vector<ThriftValue>* gotGroups = ListOf(footer_, file_meta::kRowGroups);
+  if (!Gen_SameThriftExcept(want, footer_, topIgnored)) return Fail(inFooter);
+  const std::vector<ThriftValue>* wantGroups = Gen_ThriftList(want, file_meta::kRowGroups);
+  const std::vector<ThriftValue>* gotGroups = Gen_ThriftList(footer_, file_meta::kRowGroups);
   if (wantGroups == nullptr || gotGroups == nullptr || wantGroups->size() != gotGroups->size()) {
     return Fail(inFooter + " (row groups)");
   }
@@ -489,8 +455,10 @@ bool ParquetCheck::Tail(const char* data, std::size_t size) {
   (void)file_meta::kSchema;
   const std::uint64_t tailStart = taken_ - size;
   for (std::size_t g = 0; g < wantGroups->size(); ++g) {
-    const std::vector<ThriftValue>* wantChunks = ListOf((*wantGroups)[g], row_group::kColumns);
-    const std::vector<ThriftValue>* gotChunks = ListOf((*gotGroups)[g], row_group::kColumns);
+    const std::vector<ThriftValue>* wantChunks =
+        Gen_ThriftList((*wantGroups)[g], row_group::kColumns);
+    const std::vector<ThriftValue>* gotChunks =
+        Gen_ThriftList((*gotGroups)[g], row_group::kColumns);
     for (std::size_t c = 0; c < wantChunks->size(); ++c) {
       if (!SameIndexes(g, data, tailStart, size, (*wantChunks)[c], (*gotChunks)[c])) {
         return Fail("differs in the page index (" + GroupPlace(g, c) + ")");
@@ -516,7 +484,7 @@ bool ParquetCheck::ReadIndex(const ThriftValue& chunk, std::int16_t offsetId, st
     return false;
   }
   bytes->resize(static_cast<std::size_t>(length));
-  if (!ReadAt(fd_, static_cast<std::uint64_t>(offset), bytes->size(), bytes->data()).empty()) {
+  if (!Gen_ReadAt(fd_, static_cast<std::uint64_t>(offset), bytes->size(), bytes->data()).empty()) {
     return false;
   }
   return Thrift_ReadStruct(bytes->data(), bytes->size(), index) != 0;
@@ -541,7 +509,7 @@ bool ParquetCheck::SameIndexes(std::size_t g, const char* tail, std::uint64_t ta
     if (!wanted(column_chunk::kColumnIndexOffset, column_chunk::kColumnIndexLength, &a) ||
         !ReadIndex(got, column_chunk::kColumnIndexOffset, column_chunk::kColumnIndexLength, &bytes,
                    &b) ||
-        !SameValue(a, b)) {
+        !Gen_SameThrift(a, b)) {
       return false;
     }
   }
@@ -553,17 +521,17 @@ bool ParquetCheck::SameIndexes(std::size_t g, const char* tail, std::uint64_t ta
     return false;
   }
   constexpr std::int16_t kLocations = 1, kOffset = 1, kSize = 2;
-  const std::vector<ThriftValue>* wantPages = ListOf(a, kLocations);
-  const std::vector<ThriftValue>* gotPages = ListOf(b, kLocations);
+  const std::vector<ThriftValue>* wantPages = Gen_ThriftList(a, kLocations);
+  const std::vector<ThriftValue>* gotPages = Gen_ThriftList(b, kLocations);
   if (wantPages == nullptr || gotPages == nullptr || wantPages->size() != gotPages->size() ||
-      !SameFieldsExcept(a, b, [](std::int16_t id) { return id == kLocations; })) {
+      !Gen_SameThriftExcept(a, b, [](std::int16_t id) { return id == kLocations; })) {
     return false;
   }
   const bool moved = g < layouts_.size() && layouts_[g].byContent;
   std::size_t c = 0;  // the chunk's column, to find its pages found
   if (moved) {
     const std::vector<ThriftValue>* chunks =
-        ListOf((*ListOf(footer_, file_meta::kRowGroups))[g], row_group::kColumns);
+        Gen_ThriftList((*Gen_ThriftList(footer_, file_meta::kRowGroups))[g], row_group::kColumns);
     while (c < chunks->size() && &(*chunks)[c] != &got) ++c;
     if (c >= layouts_[g].chunks.size() ||
         layouts_[g].chunks[c].dataPages.size() != gotPages->size()) {
@@ -574,11 +542,11 @@ bool ParquetCheck::SameIndexes(std::size_t g, const char* tail, std::uint64_t ta
     const ThriftValue& p = (*wantPages)[i];
     const ThriftValue& q = (*gotPages)[i];
     if (!moved) {
-      if (!SameValue(p, q)) return false;
+      if (!Gen_SameThrift(p, q)) return false;
       continue;
     }
     const ChunkLayout::Page& found = layouts_[g].chunks[c].dataPages[i];
-    if (!SameFieldsExcept(p, q, [](std::int16_t id) { return id == kOffset || id == kSize; }) ||
+    if (!Gen_SameThriftExcept(p, q, [](std::int16_t id) { return id == kOffset || id == kSize; }) ||
         q.Number(kOffset, -1) != static_cast<std::int64_t>(found.offset) ||
         q.Number(kSize, -1) != found.size) {
       return false;
