@@ -121,10 +121,15 @@ class Load:
         self.db.setup(self)
 
     def sources(self, rel):
-        """rel's parts, 1..jobs: its files, or zervgen pipes (their messages
-        to work/REL.K.err)."""
-        o = self.opts
+        """rel's parts, 1..jobs: its files (compressed ones through their
+        decompressor), or zervgen pipes (the commands' messages to
+        work/REL.K.err)."""
+        o, run = self.opts, self.run
         if not o.zervgen:
+            if run.compress:
+                return [Source(rel, k, path=path, command=run.decompressor(path),
+                               err=self.work.path(f"{rel}.{k}.err"))
+                        for k, path in enumerate(rel.files, 1)]
             return [Source(rel, k, path=rel.files[k - 1]) for k in range(1, o.jobs + 1)]
         return [Source(rel, k, command=[o.zervgen] + self.run.gen_additions(rel, k) + o.gen_args,
                        err=self.work.path(f"{rel}.{k}.err"), name=f"{o.zervgen} {rel.option}")
