@@ -93,7 +93,7 @@ Example: PROG -o --socket=/run/mysqld/mysqld.sock -d tab bench out/zerv"""
                     try:
                         check(line)
                     except rows.BadField as e:  # as the other databases say it
-                        fail_load(src.gen_failure() or f"{rel}: {src.path}: row {n}: {e}")
+                        fail_load(src.settled_failure() or f"{rel}: {src.path}: row {n}: {e}")
                 failed = src.gen_failure()
                 if failed:
                     fail_load(failed)

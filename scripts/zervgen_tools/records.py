@@ -113,6 +113,7 @@ class Source:
         self.rel, self.k = rel, k
         self.path, self.command, self.err = path, command, err
         self.name = name or path
+        self.proc = None  # the command while lines() reads it
 
     def lines(self, spawn):
         """The rows (bytes, no line feed) numbered from 1; a command is
@@ -124,7 +125,7 @@ class Source:
                     yield n, line[:-1] if line.endswith(b"\n") else line
             return
         with open(self.err, "wb") as err:
-            p = spawn(self.command, stdout=subprocess.PIPE, stderr=err)
+            p = self.proc = spawn(self.command, stdout=subprocess.PIPE, stderr=err)
         for n, line in enumerate(p.stdout, 1):
             yield n, line[:-1] if line.endswith(b"\n") else line
         p.stdout.close()
@@ -132,13 +133,31 @@ class Source:
             with open(self.err, "a") as err:
                 err.write("zervgen-failed\n")
 
+    def settled_failure(self):
+        """gen_failure() once the decompression of a compressed file that
+        lines() reads has ended: a row that fails its checks can be the
+        first sign of a damaged file, which the decompressor names better."""
+        p = self.proc
+        if p is not None and self.path is not None:
+            if not p.stdout.closed:
+                while p.stdout.read(1 << 20):
+                    pass
+                p.stdout.close()
+            if p.wait() != 0:
+                with open(self.err, "a") as err:
+                    err.write("zervgen-failed\n")
+        return self.gen_failure()
+
     def shell(self):
-        """A shell command that writes the rows (a zervgen pipe: its status is
-        zervgen's, its failure noted in the .err file)."""
+        """A shell command that writes the rows (a command: its status is the
+        command's, its failure noted in the .err file; a decompressor that
+        ends by SIGPIPE did not fail, its reader stopped first)."""
         if self.command is None:
             return "exec cat " + quote(self.path)
+        piped = "" if self.path is None else "[ $s = 141 ] || "
         return ("{ " + " ".join(quote(a) for a in self.command) + " 2>" + quote(self.err)
-                + " || { s=$?; echo zervgen-failed >>" + quote(self.err) + "; exit $s; }; }")
+                + " || { s=$?; " + piped + "echo zervgen-failed >>" + quote(self.err)
+                + "; exit $s; }; }")
 
     def gen_failure(self):
         """zervgen's last message when its pipe failed, else None."""

@@ -57,7 +57,7 @@ Example: PROG -d tab bench.db out/zerv"""
                 try:
                     values = convert(line)
                 except rows.BadField as e:
-                    failed = src.gen_failure()
+                    failed = src.settled_failure()
                     fail_load(failed or f"{rel}: {src.name}: row {n}: {e}")
                 batch.append(values)
                 if len(batch) == BATCH:
