@@ -331,7 +331,7 @@ END$$;
     # ------------------------------------------------------------ failures
 
     def copy_failure(self, load, src, name):
-        failed = src.gen_failure() or self.check_failure(load, src)
+        failed = src.gen_failure() or src.decompress_failure() or self.check_failure(load, src)
         if failed:
             return failed
         with open(load.work.path(f"{name}.err"), encoding="utf-8", errors="replace") as f:

@@ -148,6 +148,18 @@ class Source:
                     err.write("zervgen-failed\n")
         return self.gen_failure()
 
+    def decompress_failure(self):
+        """For a compressed file whose load failed: why it does not
+        decompress (its decompressor run again to the end), or None."""
+        if self.path is None or self.command is None:
+            return None
+        p = subprocess.run(self.command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        if p.returncode == 0:
+            return None
+        said = p.stderr.decode("utf-8", "replace").strip().splitlines()
+        return (f"{self.rel}: {self.path}: cannot decompress it:"
+                f" {said[-1] if said else 'it ended with a failure'}")
+
     def shell(self):
         """A shell command that writes the rows (a command: its status is the
         command's, its failure noted in the .err file; a decompressor that

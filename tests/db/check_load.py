@@ -455,6 +455,11 @@ def check_records(res, dbs, zervgen, work, parts):
         broken_inputs.write(os.path.join(joined, f"zerv.{suffix}"), b"".join(
             broken_inputs.read(f"{parts}.{suffix}.{k}") for k in (1, 2, 3)))
     shutil.copy(f"{parts}.rpt", os.path.join(joined, "zerv.rpt"))
+    z = ["-n", "2000", "-fc", "20", "-compress"]
+    zstd = made("zstd run", *z, "zstd", "-f", "zstd run/zerv", "-manifest", "zstd run/zerv.manifest")
+    gz = made("gz", *z, "gzip", "-f", "gz/zerv", "-r", "gz/zerv.rpt")
+    gz3 = made("gz3", *z, "gzip:9", "-parts", "3", "-f", "gz3/zerv", "-r", "gz3/zerv.rpt")
+    zstd2 = made("zstd2", *z, "zstd:19", "-parts", "2", "-f", "zstd2/zerv", "-manifest", "zstd2/zerv.manifest")
     one = made("one", "-n", "2000", "-fc", "20", "-f", "one/zerv")
     made("one", "-hu", "-n", "2000", "-fc", "20", "-f", "one/other.hun", "-r", "one/zerv.rpt")
     cannot = ["cannot prove the files", "give the run's manifest with -M MANIFEST",
@@ -466,6 +471,10 @@ def check_records(res, dbs, zervgen, work, parts):
         ("a folder name with a blank, its manifest named with -M", ["-M", manifest], blank, ",", blank),
         ("whole files joined from parts, the parts' report", ["-d", "|"], joined, "|", joined),
         ("a one-relation run's report", [], one, ",", blank),
+        ("zstd, whole files, the manifest", [], zstd, ",", blank),
+        ("gzip, whole files, the report", [], gz, ",", blank),
+        ("gzip:9 in three parts, the report", ["-j", "3"], gz3, ",", blank),
+        ("zstd:19 in two parts, the manifest", ["-j", "2"], zstd2, ",", blank),
         ("a changed value, a folder name with a blank", [], changed(blank, "my changed data"), ",",
          cannot + ["Cmd: line of the report", "Unknown option, 'data/zerv'"]),
         ("a changed value, an edited Cmd: line", [], edited, ",", cannot + ["2000x"]),
@@ -491,7 +500,7 @@ def check_records(res, dbs, zervgen, work, parts):
             elif res.check(p.returncode == 0, where, f"exited {p.returncode}: {p.stderr.strip()}"):
                 report = Report(os.path.join(want, "zerv.rpt"))
                 check_counts_printed(res, where, p.stdout, report, "every file proven by zervgen -verify")
-                check_loaded(res, db, where, os.path.join(folder, "zerv"), delim, report)
+                check_loaded(res, db, where, os.path.join(want, "zerv"), delim, report)
 
 
 INTERRUPTS = 9  # per loader: three of each kind
@@ -556,14 +565,17 @@ def main():
     small = generate(res, zervgen, os.path.join(work, "small"), ["-n", "1000", "-fc", "20"])
     manifest = generate(res, zervgen, os.path.join(work, "manifest"),
                         ["-n", "2000", "-fc", "20", "-manifest", "zerv.manifest"])
+    zstd = generate(res, zervgen, os.path.join(work, "zstd"), ["-n", "2000", "-fc", "20", "-compress", "zstd"])
+    gzparts = generate(res, zervgen, os.path.join(work, "gzparts"),
+                       ["-n", "2000", "-fc", "20", "-parts", "3", "-compress", "gzip"])
     if parts:
         check_records(res, [pg, Sqlite(os.path.join(work, "records.db")), maria], zervgen,
                       work, parts)
-    if all((runs[","], fixed, fixed0, small, nofill, parts, manifest)):
+    if all((runs[","], fixed, fixed0, small, nofill, parts, manifest, zstd, gzparts)):
         norpt = broken_inputs.copy_run(nofill[0], os.path.join(work, "norpt"))
         os.remove(norpt + ".rpt")
         named = {"comma": runs[","][0], "fixed": fixed[0], "fixed0": fixed0[0], "small": small[0],
-                 "manifest": manifest[0],
+                 "manifest": manifest[0], "zstd": zstd[0], "gzparts": gzparts[0],
                  "nofill": nofill[0], "parts": parts, "nofill-norpt": norpt}
         sqlite = Sqlite(os.path.join(work, "broken.db"))
         dbs = [pg, sqlite, maria]
