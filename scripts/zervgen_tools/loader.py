@@ -9,7 +9,9 @@ with -c the columns) against the run, and has the backend swap the tables
 in one step. A load of files with a run record (a manifest, or a report)
 loads only files that zervgen proves exactly the run's: a proof that cannot
 be made ends the load, saying why. Only files without any record are loaded
-unproven, every field checked.
+unproven, every field checked. Compressed files (zervgen -compress) load
+through their decompressor (records.CODECS), proven with the run's
+-compress.
 
 Work holds the work folder and the children, which the cleanup ends and
 removes, and holds an ending signal back while a child is being made.
