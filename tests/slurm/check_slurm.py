@@ -7,10 +7,9 @@ a failed attempt left, a part removed or changed after the run, a
 cancelled job, a lost task, a failed submission, a file name that reads as
 a line of -verify).
 
-With --offline, the checks that need no cluster instead (offline.py):
-command lines refused before anything is recorded or submitted, and a
-submit host without sbatch. .ci/slurm-tests runs them before it starts the
-cluster; by hand:
+--offline runs instead the checks that need no cluster (offline.py): command
+lines refused before anything is recorded or submitted, a submit host without
+sbatch. .ci/slurm-tests runs them before it starts the cluster; by hand:
 
     python3 tests/slurm/check_slurm.py --offline --zervgen build/zervgen \
         --script scripts/zervgen-slurm --work /tmp/slurm-offline
@@ -121,20 +120,17 @@ def same_as_local(env, folder, zargs, what):
         for name in files_of(whole):
             # Compressed text (NAME.zst, part K NAME.K.zst) compares as text.
             base, suffix = re.fullmatch(r"(.*?)((?:\.zst|\.gz)?)", name).groups()
-            joined = b"".join(text_of(os.path.join(folder, f"{base}.{k}{suffix}"))
-                              for k in range(1, n + 1)
-                              if os.path.exists(os.path.join(folder, f"{base}.{k}{suffix}")))
+            parts = [os.path.join(folder, f"{base}.{k}{suffix}") for k in range(1, n + 1)]
+            joined = b"".join(text_of(p) for p in parts if os.path.exists(p))
             RES.check(joined == text_of(os.path.join(whole, name)), what,
                       f"the parts of {name} concatenate to the whole file")
 
 
 def text_of(path):
     """The text of a file, decompressed when zervgen -compress wrote it."""
-    if path.endswith(".gz"):
-        return gzip.decompress(read(path))
     if path.endswith(".zst"):
         return subprocess.run(["zstd", "-dcq", path], capture_output=True, check=True).stdout
-    return read(path)
+    return gzip.decompress(read(path)) if path.endswith(".gz") else read(path)
 
 
 def verify_agrees(env, folder, zargs, what, rows=None):
