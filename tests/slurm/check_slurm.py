@@ -119,7 +119,7 @@ def same_as_local(env, folder, zargs, what):
         n = int(zargs[cut + 1])
         for name in files_of(whole):
             # Compressed text (NAME.zst, part K NAME.K.zst) compares as text.
-            base, suffix = re.fullmatch(r"(.*?)((?:\.zst|\.gz)?)", name).groups()
+            base, suffix = re.fullmatch(r"(.*?)((?:\.zst|\.gz)?)", name, re.S).groups()
             parts = [os.path.join(folder, f"{base}.{k}{suffix}") for k in range(1, n + 1)]
             joined = b"".join(text_of(p) for p in parts if os.path.exists(p))
             RES.check(joined == text_of(os.path.join(whole, name)), what,
