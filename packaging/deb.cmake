@@ -78,8 +78,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS python3)
 # The loader's databases: psql, the mariadb client, and sqlite3 to look at
-# a loaded file (the load itself goes through Python's sqlite3).
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "postgresql-client, mariadb-client, sqlite3")
+# a loaded file (the load itself goes through Python's sqlite3), and zstd to
+# load text written with -compress zstd (gzip is always there).
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "postgresql-client, mariadb-client, sqlite3, zstd")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "slurm-client")
 # Byte-compiled modules are made on install and removed before removal,
 # as Debian's Python packages do, so that none is left behind.

@@ -9,7 +9,9 @@ with -c the columns) against the run, and has the backend swap the tables
 in one step. A load of files with a run record (a manifest, or a report)
 loads only files that zervgen proves exactly the run's: a proof that cannot
 be made ends the load, saying why. Only files without any record are loaded
-unproven, every field checked.
+unproven, every field checked. Compressed files (zervgen -compress) load
+through their decompressor (records.CODECS), proven with the run's
+-compress.
 
 Work holds the work folder and the children, which the cleanup ends and
 removes, and holds an ending signal back while a child is being made.
@@ -121,10 +123,15 @@ class Load:
         self.db.setup(self)
 
     def sources(self, rel):
-        """rel's parts, 1..jobs: its files, or zervgen pipes (their messages
-        to work/REL.K.err)."""
-        o = self.opts
+        """rel's parts, 1..jobs: its files (compressed ones through their
+        decompressor), or zervgen pipes (the commands' messages to
+        work/REL.K.err)."""
+        o, run = self.opts, self.run
         if not o.zervgen:
+            if run.compress:
+                return [Source(rel, k, path=path, command=run.decompressor(path),
+                               err=self.work.path(f"{rel}.{k}.err"))
+                        for k, path in enumerate(rel.files, 1)]
             return [Source(rel, k, path=rel.files[k - 1]) for k in range(1, o.jobs + 1)]
         return [Source(rel, k, command=[o.zervgen] + self.run.gen_additions(rel, k) + o.gen_args,
                        err=self.work.path(f"{rel}.{k}.err"), name=f"{o.zervgen} {rel.option}")

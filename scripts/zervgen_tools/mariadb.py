@@ -89,12 +89,14 @@ Example: PROG -o --socket=/run/mysqld/mysqld.sock -d tab bench out/zerv"""
         for rel in load.run.relations:
             check = rows.checker(rel.checked, load.opts.delim, False)
             for src in load.sources(rel):
-                with open(src.path, "rb") as f:
-                    for n, line in enumerate(f, 1):
-                        try:
-                            check(line[:-1] if line.endswith(b"\n") else line)
-                        except rows.BadField as e:  # as the other databases say it
-                            fail_load(f"{rel}: {src.path}: row {n}: {e}")
+                for n, line in src.lines(load.work.spawn):
+                    try:
+                        check(line)
+                    except rows.BadField as e:  # as the other databases say it
+                        fail_load(src.settled_failure() or f"{rel}: {src.path}: row {n}: {e}")
+                failed = src.gen_failure()
+                if failed:
+                    fail_load(failed)
 
     def load_sql(self, load, rel, src):
         sep = "\\t" if load.opts.delim == b"\t" else load.opts.delim.decode()

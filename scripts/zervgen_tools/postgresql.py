@@ -153,7 +153,7 @@ Example: PGDATABASE=bench PROG -d '|' out/zerv"""
         if not (load.opts.zervgen or load.opts.fixed or os.environ.get("ZERVGEN_CLIENT_READS", "0") != "0"):
             for rel in load.run.relations:
                 for src in load.sources(rel):
-                    if os.path.getsize(src.path) == 0:
+                    if src.command is not None or os.path.getsize(src.path) == 0:
                         continue
                     st = os.stat(src.path)
                     probe.append(f"SELECT '{rel} {src.k}', {sql_string(os.path.realpath(src.path))},"
@@ -209,7 +209,9 @@ SELECT 'probe|' || p.id || '|' || pg_temp.zervgen_reads(p.path, p.size, p.mtime)
         if frozen:
             lines.append(f"BEGIN; TRUNCATE {table};")
             options += ", FREEZE"
-        checked = load.opts.fixed and self.unproven(load)
+        # Unproven fixed-format or compressed rows are checked in the pipe
+        # that feeds COPY.
+        checked = (load.opts.fixed or load.run.compress) and self.unproven(load)
         split = load.opts.fixed
         if src.command is None and not split and self.server_reads.get(f"{rel} {src.k}"):
             lines.append(f"COPY {table} ({columns}) FROM {sql_string(os.path.realpath(src.path))} ({options});")
@@ -293,7 +295,7 @@ END$$;
         """The checks of delimited files without a run record, in the order
         the relations load, beside the COPY sessions, which read the files
         themselves."""
-        if load.opts.fixed or not self.unproven(load):
+        if load.opts.fixed or load.run.compress or not self.unproven(load):
             return
         script = load.work.path("checks.sh")
         with open(script, "w") as f:
@@ -313,7 +315,7 @@ END$$;
         self.checks = None
         for rel in load.run.relations:
             for src in load.sources(rel):
-                failed = self.check_failure(load, src)
+                failed = src.gen_failure() or self.check_failure(load, src)
                 if failed:
                     fail_load(failed)
         if status != 0:
@@ -329,7 +331,7 @@ END$$;
     # ------------------------------------------------------------ failures
 
     def copy_failure(self, load, src, name):
-        failed = src.gen_failure() or self.check_failure(load, src)
+        failed = src.gen_failure() or src.decompress_failure() or self.check_failure(load, src)
         if failed:
             return failed
         with open(load.work.path(f"{name}.err"), encoding="utf-8", errors="replace") as f:

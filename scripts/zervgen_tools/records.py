@@ -11,10 +11,16 @@ files are proven.
 
 import os
 import re
+import shutil
+import subprocess
 
 from . import interface
 from .common import die, quote, refuse
 from .interface import ZervgenError
+
+# zervgen -compress CODEC: the suffix of its files, and the program that
+# writes their text to standard output (with "--" and the file after it).
+CODECS = {"zstd": (".zst", ["zstd", "-dcq"]), "gzip": (".gz", ["gzip", "-dc"])}
 
 # What a load that cannot prove its files asks for.
 GIVE_MANIFEST = ("; give the run's manifest with -M MANIFEST (zervgen -manifest FILE writes it)"
@@ -97,21 +103,73 @@ class Record:
 
 
 class Source:
-    """Part k (1..jobs) of a relation's rows: a file (path), or a zervgen
-    command (its messages to the file err), named `name` in messages."""
+    """Part k (1..jobs) of a relation's rows: a file (path), or a command
+    (its messages to the file err) that writes them, named `name` in
+    messages: a zervgen pipe, or the decompression of a compressed file
+    (path and command both set). Whatever reads a command's rows checks
+    gen_failure() once they are in."""
 
     def __init__(self, rel, k, path=None, command=None, err=None, name=None):
         self.rel, self.k = rel, k
         self.path, self.command, self.err = path, command, err
         self.name = name or path
+        self.proc = None  # the command while lines() reads it
+
+    def lines(self, spawn):
+        """The rows (bytes, no line feed) numbered from 1; a command is
+        started with spawn(COMMAND, stdout=, stderr=), and its failure noted
+        for gen_failure() when its rows are read."""
+        if self.command is None:
+            with open(self.path, "rb") as f:
+                for n, line in enumerate(f, 1):
+                    yield n, line[:-1] if line.endswith(b"\n") else line
+            return
+        with open(self.err, "wb") as err:
+            p = self.proc = spawn(self.command, stdout=subprocess.PIPE, stderr=err)
+        for n, line in enumerate(p.stdout, 1):
+            yield n, line[:-1] if line.endswith(b"\n") else line
+        p.stdout.close()
+        if p.wait() != 0:
+            with open(self.err, "a") as err:
+                err.write("zervgen-failed\n")
+
+    def settled_failure(self):
+        """gen_failure() once the decompression of a compressed file that
+        lines() reads has ended: a row that fails its checks can be the
+        first sign of a damaged file, which the decompressor names better."""
+        p = self.proc
+        if p is not None and self.path is not None:
+            if not p.stdout.closed:
+                while p.stdout.read(1 << 20):
+                    pass
+                p.stdout.close()
+            if p.wait() != 0:
+                with open(self.err, "a") as err:
+                    err.write("zervgen-failed\n")
+        return self.gen_failure()
+
+    def decompress_failure(self):
+        """For a compressed file whose load failed: why it does not
+        decompress (its decompressor run again to the end), or None."""
+        if self.path is None or self.command is None:
+            return None
+        p = subprocess.run(self.command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        if p.returncode == 0:
+            return None
+        said = p.stderr.decode("utf-8", "replace").strip().splitlines()
+        return (f"{self.rel}: {self.path}: cannot decompress it:"
+                f" {said[-1] if said else 'it ended with a failure'}")
 
     def shell(self):
-        """A shell command that writes the rows (a zervgen pipe: its status is
-        zervgen's, its failure noted in the .err file)."""
+        """A shell command that writes the rows (a command: its status is the
+        command's, its failure noted in the .err file; a decompressor that
+        ends by SIGPIPE did not fail, its reader stopped first)."""
         if self.command is None:
             return "exec cat " + quote(self.path)
+        piped = "" if self.path is None else "[ $s = 141 ] || "
         return ("{ " + " ".join(quote(a) for a in self.command) + " 2>" + quote(self.err)
-                + " || { s=$?; echo zervgen-failed >>" + quote(self.err) + "; exit $s; }; }")
+                + " || { s=$?; " + piped + "echo zervgen-failed >>" + quote(self.err)
+                + "; exit $s; }; }")
 
     def gen_failure(self):
         """zervgen's last message when its pipe failed, else None."""
@@ -125,7 +183,10 @@ class Source:
         if "zervgen-failed" not in lines:
             return None
         said = [line for line in lines if line != "zervgen-failed"]
-        return f"{self.rel}: {self.name} failed: {said[-1] if said else ''}"
+        said = said[-1] if said else "it ended with a failure"
+        if self.path is not None:
+            return f"{self.rel}: {self.path}: cannot decompress it: {said}"
+        return f"{self.rel}: {self.name} failed: {said}"
 
 
 def report_command(path, name):
@@ -152,6 +213,9 @@ class Run:
     proven       zervgen -verify has proven every file the run's
     one_part     without -j, the files are the one part of -parts 1
                  (PREFIX.hun.1, ...)
+    compress     the files' codec and level (zervgen -compress CODEC:LEVEL,
+                 a CODECS key and a number) as the record says, or without
+                 a record as their suffix shows (level None); None: text
     """
 
     def __init__(self, opts):
@@ -161,6 +225,7 @@ class Run:
         self.fill_width = 0
         self.proven = False
         self.one_part = False
+        self.compress = None
 
     def relation(self, name):
         return next(r for r in self.relations if r.name == name)
@@ -182,7 +247,19 @@ class Run:
         """The loader's own files: -f PREFIX, and -parts N with -j N."""
         o = self.opts
         parts = o.jobs if o.jobs > 1 else (1 if self.one_part else 0)
-        return ["-f", o.prefix] + (["-parts", str(parts)] if parts else [])
+        codec = []
+        if self.compress:
+            name, level = self.compress
+            codec = ["-compress", name if level is None else f"{name}:{level}"]
+        return ["-f", o.prefix] + (["-parts", str(parts)] if parts else []) + codec
+
+    def suffix(self):
+        """The files' suffix after the name zervgen gives the text ('' for text)."""
+        return CODECS[self.compress[0]][0] if self.compress else ""
+
+    def decompressor(self, path):
+        """The command that writes the text of the compressed file path."""
+        return CODECS[self.compress[0]][1] + ["--", path]
 
     def format_args(self):
         return ["-ff"] if self.opts.fixed else ["-dc", self.opts.delim_word]
@@ -197,12 +274,40 @@ class Run:
         wide = self.describe(["-n", "200", "-fc", "1"] + (["-f", prefix] if prefix else []))
         self.relations = [Relation(r, interface.relation(wide, r["name"]))
                           for r in sorted(small["relations"], key=lambda r: r["name"])]
+        if prefix and self.find_codec():
+            return self.shapes()
+        s = self.suffix()
         if prefix and self.opts.jobs == 1 and not self.one_part and all(
-                not os.path.exists(r.whole) and os.path.exists(f"{r.whole}.1")
-                and not os.path.exists(f"{r.whole}.2") for r in self.relations):
+                not os.path.exists(r.whole + s) and os.path.exists(f"{r.whole}.1{s}")
+                and not os.path.exists(f"{r.whole}.2{s}") for r in self.relations):
             self.one_part = True  # zervgen -parts 1 -part 1 wrote them
             return self.shapes()
         return small
+
+    def find_codec(self):
+        """Sets compress, once: the record's -compress, or without a record
+        the suffix of the files when there are no text files (PREFIX.hun.zst
+        or PREFIX.hun.1.gz, ...); true when it set one. The program that
+        decompresses them must be on the PATH: without it the load ends
+        with a usage error before anything is done."""
+        if self.compress or self.opts.zervgen:
+            return False
+        if self.record is not None:
+            run = self.record.doc["options"]
+            if run.get("compress"):
+                self.compress = (run["compress"], run.get("compress_level"))
+        elif not any(os.path.exists(r.whole) or os.path.exists(f"{r.whole}.1")
+                     for r in self.relations):
+            self.compress = next(((name, None) for name, (s, _) in CODECS.items()
+                                  if any(os.path.exists(r.whole + s) or os.path.exists(f"{r.whole}.1{s}")
+                                         for r in self.relations)), None)
+        if not self.compress:
+            return False
+        program = CODECS[self.compress[0]][1][0]
+        if shutil.which(program) is None:
+            refuse(f"'{program}' not found: the files are compressed with {self.compress[0]}"
+                   f" (PREFIX.hun{self.suffix()}, ...); install {program} or put it on the PATH")
+        return True
 
     # ------------------------------------------------------------ the record
 
@@ -237,22 +342,22 @@ class Run:
     # ------------------------------------------------------------ the files
 
     def check_parts(self, rel):
-        # zervgen -parts N names part K of FILE FILE.K.
-        whole, jobs = rel.whole, self.opts.jobs
+        # zervgen -parts N names part K of FILE FILE.K (compressed FILE.K.zst).
+        whole, jobs, s = rel.whole, self.opts.jobs, self.suffix()
         n = 0
-        while os.path.exists(f"{whole}.{n + 1}"):
+        while os.path.exists(f"{whole}.{n + 1}{s}"):
             n += 1
         if jobs == 1 and not self.one_part:
-            if not os.path.exists(whole) and n > 0:
-                die(f"{rel}: no file {whole}, but {plural(n, 'part file')} {whole}.1 .. {whole}.{n}"
-                    f" (zervgen -parts {n}): load them with -j {n}")
+            if not os.path.exists(whole + s) and n > 0:
+                die(f"{rel}: no file {whole}{s}, but {plural(n, 'part file')} {whole}.1{s} .."
+                    f" {whole}.{n}{s} (zervgen -parts {n}): load them with -j {n}")
         elif n != jobs:
             if n > 0:
-                die(f"{rel}: -j {jobs} loads the part files {whole}.1 .. {whole}.{jobs},"
-                    f" but there are {n} ({whole}.1 .. {whole}.{n}, zervgen -parts {n}):"
+                die(f"{rel}: -j {jobs} loads the part files {whole}.1{s} .. {whole}.{jobs}{s},"
+                    f" but there are {n} ({whole}.1{s} .. {whole}.{n}{s}, zervgen -parts {n}):"
                     f" load them with -j {n}")
-            if os.path.exists(whole):
-                die(f"{rel}: no part files {whole}.1 .. {whole}.{jobs}, only {whole}:"
+            if os.path.exists(whole + s):
+                die(f"{rel}: no part files {whole}.1{s} .. {whole}.{jobs}{s}, only {whole}{s}:"
                     " load it without -j")
 
     def first_row_fill(self, rel, path, line):
@@ -306,12 +411,19 @@ class Run:
                     if empty_ok:
                         continue
                     die(f"{rel}: {path} is empty (nothing was loaded)")
+                if self.compress:
+                    line = self.first_text_line(rel, path)
+                    if line is None:
+                        if empty_ok:
+                            continue
+                        die(f"{rel}: {path} holds no rows (nothing was loaded)")
+                else:
+                    with open(path, "rb") as f:
+                        line = f.readline(4096).rstrip(b"\n")
+                        f.seek(size - 1)
+                        if f.read(1) != b"\n":
+                            die(f"{rel}: {path}: the last row does not end in a line feed (a cut file?)")
                 seen = True
-                with open(path, "rb") as f:
-                    line = f.readline(4096).rstrip(b"\n")
-                    f.seek(size - 1)
-                    if f.read(1) != b"\n":
-                        die(f"{rel}: {path}: the last row does not end in a line feed (a cut file?)")
                 fill = self.first_row_fill(rel, path, line)
                 if not rel.fillable:
                     continue
@@ -325,6 +437,27 @@ class Run:
         doc = self.files_document(small, first)
         for rel in self.relations:
             rel.take(interface.relation(doc, rel.name), self.record is not None)
+
+    def first_text_line(self, rel, path):
+        """The first row of the compressed file path, or None when its text
+        is empty. Its end is checked where the rows are read: a cut
+        compressed file does not decompress, and the proof or the field
+        checks see a cut row."""
+        p = subprocess.Popen(self.decompressor(path), stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE)
+        head = p.stdout.readline(4096)
+        whole_row = head.endswith(b"\n") or len(head) == 4096
+        if whole_row:
+            p.kill()  # the rest is read where the rows are
+        p.stdout.close()
+        err = p.stderr.read().decode("utf-8", "replace").strip().splitlines()
+        status = p.wait()
+        if not whole_row and status != 0:
+            die(f"{rel}: {path}: cannot decompress it: {err[-1] if err else status}"
+                " (nothing was loaded)")
+        if head and not whole_row:
+            die(f"{rel}: {path}: the last row does not end in a line feed (a cut file?)")
+        return head.rstrip(b"\n") if head else None
 
     def files_document(self, small, first):
         """The -describe document of the files: the run's, which must be of
@@ -371,6 +504,8 @@ class Run:
             refuse(f"-g: {e}")
         every = self.describe(own["data_args"])
         o = own["options"]
+        if o.get("compress"):
+            refuse("-g: do not pass -compress to zervgen; the loader reads its rows as text")
         taken = None
         if o["relations"] != every["options"]["relations"]:
             taken = " ".join(r["option"] for r in own["relations"])

@@ -43,8 +43,10 @@ ROWS_MIN, ROWS_MAX, FILL_MAX = 100, 100000000, 100
 RUNS = [["-n", str(ROWS_MAX), "-fc", str(FILL_MAX)], ["-n", str(ROWS_MIN), "-fc", "1"],
         ["-n", str(ROWS_MIN)]]
 LIMITS = [["-n", str(ROWS_MIN - 1)], ["-n", str(ROWS_MAX + 1)], ["-fc", str(FILL_MAX + 1)]]
-# The files of the Parquet format: their names only.
+# The files of the Parquet format and of compressed text: their names only.
 PARQUET_RUN = ["-n", str(ROWS_MIN), "-parquet", "-codec", "none"]
+COMPRESSED_RUNS = {"zstd": ["-n", str(ROWS_MIN), "-compress", "zstd"],
+                   "gzip": ["-n", str(ROWS_MIN), "-compress", "gzip"]}
 
 class Column:
     """A column over every run: its type, the widest range and lengths."""
@@ -152,8 +154,9 @@ def catalogue(zervgen):
         for rname, cname in where:
             if interface.column(interface.relation(doc, rname), cname)["distinct"] != n:
                 del rels[rname].capped[cname]
-    paths = {"text": {}, "parquet": {}}
-    for kind, doc in (("text", docs[2]), ("parquet", interface.describe(zervgen, PARQUET_RUN))):
+    paths = {"text": {}, "parquet": {}, "zstd": {}, "gzip": {}}
+    for kind, doc in [("text", docs[2]), ("parquet", interface.describe(zervgen, PARQUET_RUN))] + [
+            (codec, interface.describe(zervgen, args)) for codec, args in COMPRESSED_RUNS.items()]:
         for r in doc["relations"]:
             paths[kind][r["name"]] = r["files"][0]["path"]
     # The tables in the order of their names, as the loaders and the

@@ -9,7 +9,6 @@ tables; the keys are unique indexes built after the rows are in.
 """
 
 import sqlite3
-import subprocess
 
 from . import rows
 from .common import fail_load
@@ -41,19 +40,7 @@ Example: PROG -d tab bench.db out/zerv"""
 
     def rows_of(self, load, src):
         """The rows (bytes, no line feed) of one source, numbered from 1."""
-        if src.command is None:
-            with open(src.path, "rb") as f:
-                for n, line in enumerate(f, 1):
-                    yield n, line[:-1] if line.endswith(b"\n") else line
-            return
-        with open(src.err, "wb") as err:
-            p = load.work.spawn(src.command, stdout=subprocess.PIPE, stderr=err)
-        for n, line in enumerate(p.stdout, 1):
-            yield n, line[:-1] if line.endswith(b"\n") else line
-        p.stdout.close()
-        if p.wait() != 0:
-            with open(src.err, "a") as err:
-                err.write("zervgen-failed\n")
+        return src.lines(load.work.spawn)
 
     def load_relation(self, load, rel):
         # Rows from a proven file or from zervgen itself are only converted;
@@ -70,7 +57,7 @@ Example: PROG -d tab bench.db out/zerv"""
                 try:
                     values = convert(line)
                 except rows.BadField as e:
-                    failed = src.gen_failure()
+                    failed = src.settled_failure()
                     fail_load(failed or f"{rel}: {src.name}: row {n}: {e}")
                 batch.append(values)
                 if len(batch) == BATCH:

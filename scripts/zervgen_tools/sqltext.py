@@ -437,7 +437,10 @@ class DuckDB(Dialect):
             "duckdb-text.sql: fills the tables of sql/duckdb.sql from the text files of a zervgen"
             f" run in the current folder (prefix {prefix}, delimited with '{delim}'). The files are"
             " read with the tables' types; nothing is quoted or escaped, dates are"
-            f" month/day/year. NULL_PADDING leaves {words(nullable)} NULL in a run without -fc.")
+            f" month/day/year. NULL_PADDING leaves {words(nullable)} NULL in a run without -fc."
+            f" For a run with -compress zstd or gzip, read '{paths['zstd'][first]}' or"
+            f" '{paths['gzip'][first]}' instead of '{text[first]}': DuckDB decompresses a file"
+            " by its suffix.")
             + generated()[0]
             + "".join(f"COPY {r} FROM '{text[r]}' ({options});\n" for r in order))
         return {"duckdb.sql": tables, "duckdb-parquet.sql": parquet_file,

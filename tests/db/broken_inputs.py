@@ -20,6 +20,7 @@ database clients; every ending must be status 0 with the new tables or a
 non-zero status with the old ones, and no staging schema or database left.
 """
 
+import gzip
 import json
 import os
 import random
@@ -117,13 +118,35 @@ def head(suffix, n):
     return whole_file(suffix, lambda d: b"".join(d.splitlines(True)[:n]))
 
 
+def recompressed(suffix, mutation):
+    """mutation (of the text's suffix) applied to the text of the
+    compressed file PREFIX.SUFFIX (.zst or .gz), compressed again."""
+    def mutate(prefix, runs):
+        path = f"{prefix}.{suffix}"
+        text, codec = path.rsplit(".", 1)
+        zstd = ["zstd", "-q", "-c"]
+        write(text, gzip.decompress(read(path)) if codec == "gz" else subprocess.run(
+            zstd + ["-d", path], capture_output=True, check=True).stdout)
+        mutation(prefix, runs)
+        write(path, gzip.compress(read(text)) if codec == "gz" else subprocess.run(
+            zstd + [text], capture_output=True, check=True).stdout)
+        os.remove(text)
+    return mutate
+
+
+def damaged(data):
+    """A compressed file with one byte in its middle changed."""
+    return data[:len(data) // 2] + bytes([data[len(data) // 2] ^ 0x55]) + data[len(data) // 2 + 1:]
+
+
 # (name, base run, loaders, mutation, options, must-contain texts[, the
 # texts when zervgen -verify proves the files, where it tells the fault in
 # its own words: the row counted over the whole run]). The base runs, each
 # with its report: "comma" (2000 rows, fill 20), "fixed" (2000 rows, fill
 # 20, -ff), "fixed0" (1000 rows, -ff, no fill), "small" (1000 rows, fill
 # 20), "nofill" (300 rows), "parts" (2000 rows, -parts 3); "manifest"
-# (2000 rows, fill 20, its manifest too). Loaders: p, s, m. Without the
+# (2000 rows, fill 20, its manifest too); "zstd" (the rows of "comma",
+# -compress zstd), "gzparts" (those of "comma", -parts 3 -compress gzip). Loaders: p, s, m. Without the
 # record the four large relations count against the first loaded,
 # hundred.
 CASES = [
@@ -209,6 +232,17 @@ CASES = [
     ("-g with a failing zervgen", None, "psm", None, ["-g", "ZERVGEN", "-n", "30"],
      ["At least 100 rows"]),
     ("-g with -r", None, "psm", None, ["-g", "ZERVGEN", "-r", "x.rpt"], ["-r"]),
+    ("-g with -compress", None, "psm", None, ["-g", "ZERVGEN", "-compress", "zstd"], ["-compress"]),
+    # Compressed files: the decompressor's failure, or the row, whatever
+    # the loader reads first; a proof names the damage in its own words.
+    ("a damaged zstd file", "zstd", "psm", whole_file("hun.zst", damaged), [],
+     ["hundred", "zerv.hun.zst", "cannot decompress it", "checksum"],
+     ["hundred", "zerv.hun.zst", "not the file the run wrote", "damaged zstd data"]),
+    ("a cut gzip part file", "gzparts", "psm", whole_file("ten.2.gz", lambda d: d[:len(d) // 2]),
+     ["-j", "3"], ["tenpcnt", "zerv.ten.2.gz", "cannot decompress it", "unexpected end of file"],
+     ["tenpcnt", "zerv.ten.2.gz", "not the file the run wrote", "cut short gzip data"]),
+    ("key x in a zstd file", "zstd", "psm", recompressed("hun.zst", set_field("hun", 1000, 0, b"x")),
+     [], ["hundred", "zerv.hun.zst", "row 1000"]),
     ("-c without a report", "nofill-norpt", "psm", None, ["-c"], ["-c", "report"]),
     # Without a report nothing can be proven: the constraints find the row.
     ("a date of 2000 without a report", "nofill-norpt", "psm", set_field("hun", 5, 6, b"1/1/2000"),
@@ -217,7 +251,7 @@ CASES = [
 
 # Usage errors among them: status 2, nothing done.
 USAGE_CASES = {"unsupported delimiter", "fixed format into MariaDB", "-g with a failing zervgen",
-               "-g with -r"}
+               "-g with -r", "-g with -compress"}
 
 # Only a proof refuses these: values of the right type and range that are
 # not the run's. The rows load while zervgen -verify runs (PostgreSQL), so
@@ -233,6 +267,9 @@ PROOF_CASES = [
      ["uniques", "column decim", "the manifest", "with 1999"]),
     ("a flipped digit in a part file", "parts", "p", flip_digit("ten.2", 5, 2, b"|"),
      ["-j", "3", "-d", "|"], ["tenpcnt", "zerv.ten.2", "row 671 differs"]),
+    ("a flipped digit in a gzip part file", "gzparts", "psm",
+     recompressed("uni.2.gz", flip_digit("uni.2", 5, 2)), ["-j", "3"],
+     ["uniques", "zerv.uni.2.gz", "row 671 differs"]),
 ]
 
 

@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
 """check_load.py: loads zervgen runs into PostgreSQL, SQLite and MariaDB and checks them.
 
-Generates all five relations with the comma, '|' and tab delimiters (and one
-run without a fill column, one in fixed format, and one in three parts), loads
-them with scripts/zervgen-load postgresql, sqlite and mariadb (fixed format into PostgreSQL and SQLite; the parts
-through three concurrent sessions into PostgreSQL, from part files and from
-zervgen pipes), and checks in SQL:
+Generates all five relations with the comma, '|' and tab delimiters (and
+runs without a fill column, in fixed format, in three parts and compressed),
+loads them with zervgen-load postgresql, sqlite and mariadb (fixed format
+into PostgreSQL and SQLite; parts through three concurrent PostgreSQL
+sessions, from part files and from zervgen pipes), and checks in SQL:
 
 - every loaded row equals a row of the file, text for text, and the row
   counts match the report;
@@ -40,15 +40,14 @@ that breaks in its middle, each with one line on standard error and the
 tables of the previous load left as they were.
 
 The loaders in a user's surroundings (surroundings.py): odd folder names,
-objects on the old tables (a view; in MariaDB a foreign key from another
-table) refused first, PostgreSQL's current schema named "MixedCase" or
-"sp ace". No load leaves a staging schema or database.
+objects on the old tables refused first (a view; in MariaDB a foreign key),
+PostgreSQL's current schema "MixedCase" or "sp ace". No load leaves a staging
+schema or database.
 
-PostgreSQL is reached through the PG* environment variables, MariaDB through
-the client's option files (MYSQL_HOME/my.cnf) and the database given with
---mariadb; .ci/db-tests sets them for throwaway servers. Prints one line per failure and a closing
-"db-tests: N passed, M failed" line; exits 1 on any failure.
-"""
+PostgreSQL is reached through the PG* variables, MariaDB through the client's
+option files (MYSQL_HOME/my.cnf) and --mariadb DATABASE, which .ci/db-tests
+sets for throwaway servers. Prints a line per failure and "db-tests: N passed,
+M failed"; exits 1 on any failure."""
 
 import argparse
 import collections
@@ -429,8 +428,9 @@ def check_records(res, dbs, zervgen, work, parts):
     stops with status 1, one line that says why and what to give, and the
     tables as they were."""
     def made(folder, *args):
+        """A run of 2000 rows and -fc 20 in work/folder."""
         os.makedirs(os.path.join(work, folder), exist_ok=True)
-        p = run([zervgen] + list(args), cwd=work)
+        p = run([zervgen, "-n", "2000", "-fc", "20"] + list(args), cwd=work)
         res.check(p.returncode == 0, "records", f"zervgen {args} exited {p.returncode}")
         return os.path.join(work, folder)
 
@@ -440,12 +440,10 @@ def check_records(res, dbs, zervgen, work, parts):
         broken_inputs.flip_digit("hun", 2, 1)(prefix, None)
         return os.path.dirname(prefix)
 
-    blank = made("my data", "-n", "2000", "-fc", "20", "-f", "my data/zerv", "-r", "my data/zerv.rpt")
-    proven = made("my run", "-n", "2000", "-fc", "20", "-f", "my run/zerv", "-r", "my run/zerv.rpt",
-                  "-manifest", "my run/zerv.manifest")
-    manifest = os.path.join(work, "my run.manifest")
-    shutil.copy(os.path.join(proven, "zerv.manifest"), manifest)
-    plain = made("plain", "-n", "2000", "-fc", "20", "-f", "plain/zerv", "-r", "plain/zerv.rpt")
+    blank = made("my data", "-f", "my data/zerv", "-r", "my data/zerv.rpt")
+    proven = made("my run", "-f", "my run/zerv", "-r", "my run/zerv.rpt", "-manifest", "my run/zerv.manifest")
+    manifest = shutil.copy(os.path.join(proven, "zerv.manifest"), os.path.join(work, "my run.manifest"))
+    plain = made("plain", "-f", "plain/zerv", "-r", "plain/zerv.rpt")
     edited = changed(plain, "edited")
     broken_inputs.whole_file("rpt", lambda d: d.replace(b" -n 2000 ", b" -n 2000x ", 1))(
         os.path.join(edited, "zerv"), None)
@@ -455,8 +453,12 @@ def check_records(res, dbs, zervgen, work, parts):
         broken_inputs.write(os.path.join(joined, f"zerv.{suffix}"), b"".join(
             broken_inputs.read(f"{parts}.{suffix}.{k}") for k in (1, 2, 3)))
     shutil.copy(f"{parts}.rpt", os.path.join(joined, "zerv.rpt"))
-    one = made("one", "-n", "2000", "-fc", "20", "-f", "one/zerv")
-    made("one", "-hu", "-n", "2000", "-fc", "20", "-f", "one/other.hun", "-r", "one/zerv.rpt")
+    zstd = made("zstd run", "-compress", "zstd", "-f", "zstd run/zerv", "-manifest", "zstd run/zerv.manifest")
+    gz = made("gz", "-compress", "gzip", "-f", "gz/zerv", "-r", "gz/zerv.rpt")
+    gz3 = made("gz3", "-compress", "gzip:9", "-parts", "3", "-f", "gz3/zerv", "-r", "gz3/zerv.rpt")
+    zstd2 = made("zstd2", "-compress", "zstd:19", "-parts", "2", "-f", "zstd2/zerv", "-manifest", "zstd2/zerv.manifest")
+    one = made("one", "-f", "one/zerv")
+    made("one", "-hu", "-f", "one/other.hun", "-r", "one/zerv.rpt")
     cannot = ["cannot prove the files", "give the run's manifest with -M MANIFEST",
               "nothing was loaded"]
     # (name, loader options, PREFIX, delimiter, the report of the same rows
@@ -466,6 +468,10 @@ def check_records(res, dbs, zervgen, work, parts):
         ("a folder name with a blank, its manifest named with -M", ["-M", manifest], blank, ",", blank),
         ("whole files joined from parts, the parts' report", ["-d", "|"], joined, "|", joined),
         ("a one-relation run's report", [], one, ",", blank),
+        ("zstd, whole files, the manifest", [], zstd, ",", blank),
+        ("gzip, whole files, the report", [], gz, ",", blank),
+        ("gzip:9 in three parts, the report", ["-j", "3"], gz3, ",", blank),
+        ("zstd:19 in two parts, the manifest", ["-j", "2"], zstd2, ",", blank),
         ("a changed value, a folder name with a blank", [], changed(blank, "my changed data"), ",",
          cannot + ["Cmd: line of the report", "Unknown option, 'data/zerv'"]),
         ("a changed value, an edited Cmd: line", [], edited, ",", cannot + ["2000x"]),
@@ -491,7 +497,7 @@ def check_records(res, dbs, zervgen, work, parts):
             elif res.check(p.returncode == 0, where, f"exited {p.returncode}: {p.stderr.strip()}"):
                 report = Report(os.path.join(want, "zerv.rpt"))
                 check_counts_printed(res, where, p.stdout, report, "every file proven by zervgen -verify")
-                check_loaded(res, db, where, os.path.join(folder, "zerv"), delim, report)
+                check_loaded(res, db, where, os.path.join(want, "zerv"), delim, report)
 
 
 INTERRUPTS = 9  # per loader: three of each kind
@@ -556,14 +562,17 @@ def main():
     small = generate(res, zervgen, os.path.join(work, "small"), ["-n", "1000", "-fc", "20"])
     manifest = generate(res, zervgen, os.path.join(work, "manifest"),
                         ["-n", "2000", "-fc", "20", "-manifest", "zerv.manifest"])
+    zstd = generate(res, zervgen, os.path.join(work, "zstd"), ["-n", "2000", "-fc", "20", "-compress", "zstd"])
+    gzparts = generate(res, zervgen, os.path.join(work, "gzparts"),
+                       ["-n", "2000", "-fc", "20", "-parts", "3", "-compress", "gzip"])
     if parts:
         check_records(res, [pg, Sqlite(os.path.join(work, "records.db")), maria], zervgen,
                       work, parts)
-    if all((runs[","], fixed, fixed0, small, nofill, parts, manifest)):
+    if all((runs[","], fixed, fixed0, small, nofill, parts, manifest, zstd, gzparts)):
         norpt = broken_inputs.copy_run(nofill[0], os.path.join(work, "norpt"))
         os.remove(norpt + ".rpt")
         named = {"comma": runs[","][0], "fixed": fixed[0], "fixed0": fixed0[0], "small": small[0],
-                 "manifest": manifest[0],
+                 "manifest": manifest[0], "zstd": zstd[0], "gzparts": gzparts[0],
                  "nofill": nofill[0], "parts": parts, "nofill-norpt": norpt}
         sqlite = Sqlite(os.path.join(work, "broken.db"))
         dbs = [pg, sqlite, maria]

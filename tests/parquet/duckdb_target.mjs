@@ -5,13 +5,16 @@
 //
 // Each DIR holds one run with the default prefix: the Parquet files
 // (zerv.hun.parquet ...), the text files of the same options without
-// -parquet (zerv.hun ..., delimited with ',') and the report (zerv.rpt, -r).
+// -parquet (zerv.hun ..., delimited with ','), the same text compressed
+// (-compress: zerv.hun.zst or zerv.hun.gz ...) and the report (zerv.rpt, -r).
 // In each DIR it builds parquet.duckdb with sql/duckdb.sql and
-// sql/duckdb-parquet.sql, and text.duckdb with sql/duckdb.sql and
-// sql/duckdb-text.sql, run as they are through DuckDB's Node package
+// sql/duckdb-parquet.sql, text.duckdb with sql/duckdb.sql and
+// sql/duckdb-text.sql, and compressed.duckdb with sql/duckdb-text.sql reading
+// the compressed files as its comment says, run through DuckDB's Node package
 // (@duckdb/node-api, from $ZERVGEN_NPM_DIR, default ~/.cache/zervgen-npm).
 // Then it checks: every table has its primary key on "key"; the row counts are
-// the report's "Rows:" (tiny: 1); the distinct keys and codes are the report's
+// the report's "Rows:" (tiny: 1); the compressed text gives the aggregates of
+// the text; the distinct keys and codes are the report's
 // "# Uniques" of key and code; fill is there exactly when the report names a
 // fill width; and a set of column aggregates (min, max and sum of the
 // integers, sums of the decimals and doubles, date range, distinct names,
@@ -63,6 +66,11 @@ function readReport(file) {
   return { rows, fill, uniques };
 }
 
+// The suffix of the compressed text files in dir ('.zst' or '.gz'), or null.
+function compressedSuffix(dir) {
+  return ['.zst', '.gz'].find((s) => fs.existsSync(path.join(dir, `zerv.hun${s}`))) ?? null;
+}
+
 // Builds one database file in dir from the table file and one load file.
 async function build(dir, kind) {
   const file = path.join(dir, `${kind}.duckdb`);
@@ -74,7 +82,8 @@ async function build(dir, kind) {
     const instance = await DuckDBInstance.create(file);
     const con = await instance.connect();
     await con.run(TABLES);
-    await con.run(LOADS[kind]);
+    const suffix = compressedSuffix(dir);
+    await con.run(kind === 'compressed' ? LOADS.text.replace(/ FROM '([^']+)'/g, ` FROM '$1${suffix}'`) : LOADS[kind]);
     con.closeSync();
     instance.closeSync();
   } finally {
@@ -100,9 +109,12 @@ async function checkRun(dir) {
   check(report.rows >= 100, `${dir}: the report's Rows: line (${report.rows})`);
   await build(dir, 'parquet');
   await build(dir, 'text');
+  const compressed = compressedSuffix(dir) !== null;
+  check(compressed, `${dir}: compressed text files (zerv.hun.zst or zerv.hun.gz)`);
+  if (compressed) await build(dir, 'compressed');
   const instance = await DuckDBInstance.create(':memory:');
   const con = await instance.connect();
-  for (const db of ['parquet', 'text']) {
+  for (const db of compressed ? ['parquet', 'text', 'compressed'] : ['parquet', 'text']) {
     await con.run(`ATTACH '${path.join(dir, db)}.duckdb' AS ${db} (READ_ONLY)`);
     const keys = (await con.runAndReadAll(`SELECT table_name, constraint_column_names::VARCHAR
         FROM duckdb_constraints() WHERE database_name = '${db}' AND constraint_type = 'PRIMARY KEY'
@@ -116,6 +128,10 @@ async function checkRun(dir) {
     const fromParquet = await rowOf(con, `SELECT ${list.join(', ')} FROM parquet.${table}`);
     const fromText = await rowOf(con, `SELECT ${list.join(', ')} FROM text.${table}`);
     list.forEach((a, i) => check(fromParquet[i] === fromText[i], `${where}: ${a} ${fromParquet[i]} from Parquet, ${fromText[i]} from text`));
+    if (compressed) {
+      const fromCompressed = await rowOf(con, `SELECT ${list.join(', ')} FROM compressed.${table}`);
+      list.forEach((a, i) => check(fromCompressed[i] === fromText[i], `${where}: ${a} ${fromCompressed[i]} from compressed text, ${fromText[i]} from text`));
+    }
     check(Number(fromParquet[0]) === n, `${where}: ${fromParquet[0]} rows, the report says ${n}`);
     check(Number(fromParquet[1]) === report.uniques[table].key, `${where}: ${fromParquet[1]} distinct keys, the report says ${report.uniques[table].key}`);
     if (table === 'tiny') continue;
@@ -125,7 +141,7 @@ async function checkRun(dir) {
   }
   con.closeSync();
   instance.closeSync();
-  if (failed === failedBefore) console.log(`ok ${dir}: ${report.rows} rows, fill ${report.fill}, Parquet and text databases agree`);
+  if (failed === failedBefore) console.log(`ok ${dir}: ${report.rows} rows, fill ${report.fill}, Parquet, text and compressed text databases agree`);
 }
 
 const dirs = process.argv.slice(2);

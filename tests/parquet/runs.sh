@@ -9,6 +9,8 @@
 #     (t2/), which must be the same bytes;
 #   - the text files of the same options without -parquet, -codec and
 #     -rowgroup (delimited, ','), and the run's report zerv.rpt (-r);
+#   - the same text compressed, -compress zstd in odd runs and gzip:6 in even
+#     ones (zerv.hun.zst or zerv.hun.gz ...);
 #   - with parts, the part files in parts/ (zerv.hun.1.parquet ...);
 #   - one relation again through -f -, which must be the bytes of its file.
 # Writes OUT_DIR/manifest.jsonl (one line per Parquet file, as
@@ -63,6 +65,7 @@ for run in "${runs[@]}"; do
   zerv "$dir" "${common[@]}" "${pq[@]}" -threads 1
   zerv "$dir/t2" "${common[@]}" "${pq[@]}" -threads 2
   zerv "$dir" "${common[@]}" -r
+  if ((i % 2)); then zerv "$dir" "${common[@]}" -compress zstd; else zerv "$dir" "${common[@]}" -compress gzip:6; fi
   # The relation sent to standard output turns with the run.
   piped=${relations[$((i % 5))]}
   (cd "$dir" && "$zervgen" "${option[$piped]}" "${common[@]}" "${pq[@]}" -f - 2>>log >stdout.parquet) ||

@@ -7,10 +7,9 @@ a failed attempt left, a part removed or changed after the run, a
 cancelled job, a lost task, a failed submission, a file name that reads as
 a line of -verify).
 
-With --offline, the checks that need no cluster instead (offline.py):
-command lines refused before anything is recorded or submitted, and a
-submit host without sbatch. .ci/slurm-tests runs them before it starts the
-cluster; by hand:
+--offline runs instead the checks that need no cluster (offline.py): command
+lines refused before anything is recorded or submitted, a submit host without
+sbatch. .ci/slurm-tests runs them before it starts the cluster; by hand:
 
     python3 tests/slurm/check_slurm.py --offline --zervgen build/zervgen \
         --script scripts/zervgen-slurm --work /tmp/slurm-offline
@@ -20,6 +19,7 @@ a time: no check depends on how fast the machine is.
 """
 
 import argparse
+import gzip
 import json
 import os
 import re
@@ -118,10 +118,19 @@ def same_as_local(env, folder, zargs, what):
         env.local(whole, zargs[:cut] + zargs[cut + 2:])
         n = int(zargs[cut + 1])
         for name in files_of(whole):
-            joined = b"".join(read(os.path.join(folder, f"{name}.{k}")) for k in range(1, n + 1)
-                              if os.path.exists(os.path.join(folder, f"{name}.{k}")))
-            RES.check(joined == read(os.path.join(whole, name)), what,
+            # Compressed text (NAME.zst, part K NAME.K.zst) compares as text.
+            base, suffix = re.fullmatch(r"(.*?)((?:\.zst|\.gz)?)", name, re.S).groups()
+            parts = [os.path.join(folder, f"{base}.{k}{suffix}") for k in range(1, n + 1)]
+            joined = b"".join(text_of(p) for p in parts if os.path.exists(p))
+            RES.check(joined == text_of(os.path.join(whole, name)), what,
                       f"the parts of {name} concatenate to the whole file")
+
+
+def text_of(path):
+    """The text of a file, decompressed when zervgen -compress wrote it."""
+    if path.endswith(".zst"):
+        return subprocess.run(["zstd", "-dcq", path], capture_output=True, check=True).stdout
+    return gzip.decompress(read(path)) if path.endswith(".gz") else read(path)
 
 
 def verify_agrees(env, folder, zargs, what, rows=None):
@@ -135,7 +144,7 @@ def verify_agrees(env, folder, zargs, what, rows=None):
     if rows is not None:
         sums = {}
         for line in lines:
-            m = re.fullmatch(r"(.+)\.\d+(\.parquet)?: OK \((\d+) rows?\)", line)
+            m = re.fullmatch(r"(.+)\.\d+(\.parquet|\.zst|\.gz)?: OK \((\d+) rows?\)", line)
             if m:
                 sums[m.group(1)] = sums.get(m.group(1), 0) + int(m.group(3))
         expected = {base: (1 if base.endswith(".tny") else rows) for base in sums}
@@ -165,6 +174,8 @@ RUNS = [
     ("text-hu-4", ["-hu", "-n", "2501", "-dc", "|", "-parts", "4", "-f", "hun"], 2501),
     ("text-ff-1", ["-ff", "-te", "-n", "700", "-parts", "1"], 700),
     ("text-ti-2", ["-ti", "-parts", "2", "-f", "tiny.txt"], None),
+    ("zstd-5rel-3", ["-n", "1000", "-fc", "5", "-parts", "3", "-compress", "zstd:3"], 1000),
+    ("gzip-hu-2", ["-hu", "-n", "9000", "-parts", "2", "-compress", "gzip", "-f", "hun.txt"], 9000),
     ("parquet-5rel-2", ["-parquet", "-n", "1500", "-parts", "2", "-threads", "1"], 1500),
     ("parquet-te-5", ["-parquet", "-te", "-n", "3000", "-parts", "5", "-rowgroup", "1000",
                       "-codec", "none", "-f", "ten.parquet"], 3000),

@@ -30,7 +30,10 @@ def cases(z):
     """(name, command line after the program, status, stream, a text it
     must hold, a text it must not hold); LOADER is zervgen-load, SQLITE
     load-sqlite.sh, run a run of 200 rows with its report, bare one without,
-    one a run of one part (-parts 1)."""
+    one a run of one part (-parts 1), zst one compressed with zstd with its
+    report, gz one in two parts compressed with gzip without a record;
+    PYTHON the Python that runs the tests, NOPATH a PATH=FOLDER without
+    zstd."""
     usage = "see zervgen-load sqlite --help"
     return [
         ("zervgen-load --help", ["LOADER", "--help"], 0, OUT,
@@ -87,6 +90,14 @@ def cases(z):
          "cannot read the table script '/nonexistent.sql' (use -s)", None),
         ("options zervgen refuses after -g", ["SQLITE", "-g", z, "g.db", "-n", "30"], 2, ERR,
          f"-g: {z}: At least 100 rows must be specified.", None),
+        ("-compress after -g", ["SQLITE", "-g", z, "g.db", "-n", "100", "-compress", "zstd"],
+         2, ERR, "-g: do not pass -compress to zervgen; the loader reads its rows as text", None),
+        ("zstd files without a zstd program", ["env", "NOPATH", "PYTHON", "SQLITE", "-z", z,
+                                               "nozstd.db", "zst"], 2, ERR,
+         "'zstd' not found: the files are compressed with zstd (PREFIX.hun.zst, ...)", None),
+        ("gzip part files without -j", ["SQLITE", "-z", z, "gz1.db", "gz"], 1, ERR,
+         "hundred: no file gz/zerv.hun.gz, but 2 part files gz/zerv.hun.1.gz .. gz/zerv.hun.2.gz"
+         " (zervgen -parts 2): load them with -j 2", None),
         ("options the loader sets after -g", ["SQLITE", "-g", z, "g.db", "-n", "100", "-dc", ","],
          2, ERR, "-g: do not pass -dc to zervgen; the loader sets it", None),
         # The files are read, so the options were: a failure, status 1.
@@ -100,6 +111,11 @@ def cases(z):
          None),
         ("a PREFIX that starts with '-', after --", ["SQLITE", "-z", z, "--", "dash2.db", "-bare"],
          0, OUT, ONE, None),
+        ("zstd files with their report", ["SQLITE", "-z", z, "zst.db", "zst"], 0, OUT,
+         "tiny              1 row: as the report zst/zerv.rpt says; every file proven by"
+         " zervgen -verify", None),
+        ("gzip part files without a record", ["SQLITE", "-z", z, "-j", "2", "gz.db", "gz"], 0,
+         OUT, ONE, None),
         ("zervgen's options after -g", ["LOADER", "sqlite", "-cg", z, "gen.db", "-n", "100",
                                         "-fc", "5"], 0, OUT,
          "tiny              1 row: as zervgen -describe says, and its minimum, maximum and"
@@ -141,10 +157,14 @@ def main():
     tmp = tempfile.mkdtemp()
     try:
         for folder, extra in (("run", ["-r", "run/zerv.rpt"]), ("bare", []),
-                              ("one", ["-parts", "1", "-part", "1"])):
+                              ("one", ["-parts", "1", "-part", "1"]),
+                              ("zst", ["-r", "zst/zerv.rpt", "-compress", "zstd"]),
+                              ("gz", ["-parts", "2", "-compress", "gzip:9"])):
             os.makedirs(os.path.join(tmp, folder))
             harness.run([z, "-n", "200", "-f", f"{folder}/zerv"] + extra, cwd=tmp).check_returncode()
         shutil.copytree(os.path.join(tmp, "bare"), os.path.join(tmp, "-bare"))
+        os.makedirs(os.path.join(tmp, "empty"))
+        names.update(PYTHON=sys.executable, NOPATH=f"PATH={os.path.join(tmp, 'empty')}")
         env = dict(os.environ, MARIADB="/nonexistent/mariadb", PSQL="/nonexistent/psql")
         for name, argv, status, stream, says, never in cases(z):
             p = harness.run([names.get(a, a) for a in argv], cwd=tmp, env=env)
