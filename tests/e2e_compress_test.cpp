@@ -18,11 +18,6 @@ namespace {
 const char* const kAllFiles[] = {"zerv.hun", "zerv.ten", "zerv.tny", "zerv.uni", "zerv.upd"};
 const char* const kCodecs[] = {"zstd", "gzip"};
 
-std::vector<std::string> With(std::vector<std::string> args, const std::vector<std::string>& more) {
-  args.insert(args.end(), more.begin(), more.end());
-  return args;
-}
-
 std::string Suffix(const std::string& codec) { return codec == "zstd" ? ".zst" : ".gz"; }
 
 // The name of part k (0: the whole file) of `file`, compressed with `codec`.

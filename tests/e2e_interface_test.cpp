@@ -17,11 +17,6 @@
 namespace zervgen_test {
 namespace {
 
-std::vector<std::string> With(std::vector<std::string> args, const std::vector<std::string>& more) {
-  args.insert(args.end(), more.begin(), more.end());
-  return args;
-}
-
 // The "path" and "bytes" pairs of the file objects of a document, in order
 // (bytes -1 for null).
 std::vector<std::pair<std::string, long long>> FilesOf(const std::string& json) {

@@ -14,11 +14,6 @@ namespace {
 
 const std::string kPq = "zerv.hun.parquet";
 
-std::vector<std::string> With(std::vector<std::string> args, const std::vector<std::string>& more) {
-  args.insert(args.end(), more.begin(), more.end());
-  return args;
-}
-
 const std::vector<std::string> kBase = {"-hu",       "-n",   "5000", "-parquet",
                                         "-rowgroup", "2000", "-fc",  "30"};
 const std::vector<std::string> kBloom = With(kBase, {"-bloom", "key,name,fill"});

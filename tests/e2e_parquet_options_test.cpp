@@ -16,11 +16,6 @@ namespace {
 
 const std::string kPq = "zerv.hun.parquet";
 
-std::vector<std::string> With(std::vector<std::string> args, const std::vector<std::string>& more) {
-  args.insert(args.end(), more.begin(), more.end());
-  return args;
-}
-
 // The file of `args`, made in a folder of its own.
 std::string Made(const std::vector<std::string>& args, const std::string& name = kPq) {
   ScratchDir dir;

@@ -27,11 +27,6 @@ std::vector<std::string> Files(const PartsCase& c) {
   return std::vector<std::string>(std::begin(kAllFiles), std::end(kAllFiles));
 }
 
-std::vector<std::string> With(std::vector<std::string> args, const std::vector<std::string>& more) {
-  args.insert(args.end(), more.begin(), more.end());
-  return args;
-}
-
 RunResult Run(const ScratchDir& dir, const std::vector<std::string>& args, const PartsCase& c) {
   RunOptions options;
   options.addressSpaceKb = c.limitKb;

@@ -398,6 +398,11 @@ std::string AfterBanner(const std::string& err) {
 
 namespace zervgen_test {
 
+std::vector<std::string> With(std::vector<std::string> args, const std::vector<std::string>& more) {
+  args.insert(args.end(), more.begin(), more.end());
+  return args;
+}
+
 bool CodecInBuild(const std::string& codec) {
   if (codec == "zstd") return ZERVGEN_HAVE_ZSTD != 0;
   if (codec == "gzip") return ZERVGEN_HAVE_DEFLATE != 0;

@@ -173,6 +173,9 @@ bool IsClassLine(const std::string& text, const std::string& func, int cls);
 // The standard error of a run without its first line (the banner).
 std::string AfterBanner(const std::string& err);
 
+// `args` followed by `more`: a command line and its variations.
+std::vector<std::string> With(std::vector<std::string> args, const std::vector<std::string>& more);
+
 // Compressed text, read and made with the codec libraries themselves
 // ("zstd" or "gzip"): the text of every frame or member of `bytes` in a
 // row (throws std::runtime_error on bytes that are not), and `text` as one

@@ -17,11 +17,6 @@
 namespace zervgen_test {
 namespace {
 
-std::vector<std::string> With(std::vector<std::string> args, const std::vector<std::string>& more) {
-  args.insert(args.end(), more.begin(), more.end());
-  return args;
-}
-
 // Every file of the folder with its bytes, to tell that a check changed
 // nothing.
 std::vector<std::string> Contents(const ScratchDir& dir) {
