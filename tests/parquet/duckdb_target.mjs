@@ -20,14 +20,12 @@
 // integers, sums of the decimals and doubles, date range, distinct names,
 // text lengths) is the same in both databases. Exits 1 when any check fails.
 import fs from 'node:fs';
-import { createRequire } from 'node:module';
-import os from 'node:os';
 import path from 'node:path';
-import { fileURLToPath, pathToFileURL } from 'node:url';
+import { fileURLToPath } from 'node:url';
 
-const npmDir = process.env.ZERVGEN_NPM_DIR || path.join(os.homedir(), '.cache', 'zervgen-npm');
-const requireFrom = createRequire(path.join(npmDir, 'package.json'));
-const { DuckDBInstance } = await import(pathToFileURL(requireFrom.resolve('@duckdb/node-api')).href);
+import { load } from './npm.mjs';
+
+const { DuckDBInstance } = await load('@duckdb/node-api');
 
 const sqlDir = path.join(path.dirname(fileURLToPath(import.meta.url)), '..', '..', 'sql');
 const readSql = (name) => fs.readFileSync(path.join(sqlDir, name), 'utf8');

@@ -18,14 +18,10 @@
 // the whole file, row for row. Exits 1 when any check fails.
 import { createHash } from 'node:crypto';
 import fs from 'node:fs';
-import { createRequire } from 'node:module';
-import os from 'node:os';
 import path from 'node:path';
-import { pathToFileURL } from 'node:url';
 
-const npmDir = process.env.ZERVGEN_NPM_DIR || path.join(os.homedir(), '.cache', 'zervgen-npm');
-const requireFrom = createRequire(path.join(npmDir, 'package.json'));
-const load = async (name) => import(pathToFileURL(requireFrom.resolve(name)).href);
+import { load } from './npm.mjs';
+
 const { DuckDBInstance } = await load('@duckdb/node-api');
 const hyparquet = await load('hyparquet');
 const { compressors } = await load('hyparquet-compressors');
