@@ -275,6 +275,8 @@ inline const RejectCase kRejectCases[] = {
     {{"-pageindex"}, Msg("Option, \"-pageindex\", requires \"-parquet\" to be specified.")},
     {{"-parquet", "-pageindex", "-pageindex"}, WasSpecified("-pageindex")},
     // -bloom: a list of the columns of the relations written, each once.
+    // The cases refused after the codec is settled say -codec none, so that
+    // a build without a codec library refuses them the same way.
     {{"-bloom", "key"}, Msg("Option, \"-bloom\", requires \"-parquet\" to be specified.")},
     {{"-parquet", "-bloom"}, RequiresArgument("-bloom")},
     {{"-parquet", "-bloom", "key", "-bloom", "name"}, WasSpecified("-bloom")},
@@ -282,12 +284,13 @@ inline const RejectCase kRejectCases[] = {
     {{"-parquet", "-bloom", "key,,name"}, BadBloomList("key,,name")},
     {{"-parquet", "-bloom", "key,"}, BadBloomList("key,")},
     {{"-parquet", "-bloom", "key,name,key"}, Msg("Option, \"-bloom\", cannot name 'key' twice.")},
-    {{"-parquet", "-bloom", "key,nosuch"}, BloomNoColumn("nosuch")},
-    {{"-parquet", "-bloom", "Key"}, BloomNoColumn("Key")},
-    {{"-parquet", "-ti", "-bloom", "key,name"}, BloomNoColumn("name")},
-    {{"-parquet", "-bloom", "fill"}, BloomNoColumn("fill")},
-    {{"-parquet", "-n", "1000", "-r", "zerv.hun.parquet"}, ReportIsRelation("zerv.hun.parquet")},
-    {{"-parquet", "-parts", "2", "-r", "zerv.ten.2.parquet"},
+    {{"-parquet", "-codec", "none", "-bloom", "key,nosuch"}, BloomNoColumn("nosuch")},
+    {{"-parquet", "-codec", "none", "-bloom", "Key"}, BloomNoColumn("Key")},
+    {{"-parquet", "-codec", "none", "-ti", "-bloom", "key,name"}, BloomNoColumn("name")},
+    {{"-parquet", "-codec", "none", "-bloom", "fill"}, BloomNoColumn("fill")},
+    {{"-parquet", "-codec", "none", "-n", "1000", "-r", "zerv.hun.parquet"},
+     ReportIsRelation("zerv.hun.parquet")},
+    {{"-parquet", "-codec", "none", "-parts", "2", "-r", "zerv.ten.2.parquet"},
      ReportIsRelation("zerv.ten.2.parquet")},
     // Compressed text: two codecs, their levels, not with Parquet.
     {{"-compress"}, RequiresArgument("-compress")},
