@@ -44,6 +44,32 @@ endforeach()
 install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/packaging/copyright
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/zervgen COMPONENT deb EXCLUDE_FROM_ALL)
 
+# A package is made with every codec: one built without a codec library
+# would install a zervgen that refuses plain -parquet or -compress. Without
+# one, building the target "package" fails in one line that names the
+# Debian packages to install; -DZERVGEN_PACKAGE_WITHOUT_CODECS=ON makes the
+# package all the same, with the codecs the build has.
+option(ZERVGEN_PACKAGE_WITHOUT_CODECS "Make the Debian package even when codec libraries are missing" OFF)
+set(ZERVGEN_MISSING_CODECS "")
+foreach(codec SNAPPY:libsnappy-dev ZSTD:libzstd-dev DEFLATE:libdeflate-dev)
+  string(REPLACE ":" ";" codec ${codec})
+  list(GET codec 0 name)
+  list(GET codec 1 debian)
+  if(NOT ZERVGEN_HAVE_${name})
+    string(APPEND ZERVGEN_MISSING_CODECS " ${debian}")
+  endif()
+endforeach()
+set(ZERVGEN_PACKAGE_CHECK ${CMAKE_CURRENT_BINARY_DIR}/packaging/check-codecs.cmake)
+if(ZERVGEN_MISSING_CODECS AND NOT ZERVGEN_PACKAGE_WITHOUT_CODECS)
+  file(WRITE ${ZERVGEN_PACKAGE_CHECK}
+       "message(FATAL_ERROR \" zervgen: the package needs${ZERVGEN_MISSING_CODECS} (apt-get install them, then configure again; -DZERVGEN_PACKAGE_WITHOUT_CODECS=ON makes it without them)\")\n")
+else()
+  file(WRITE ${ZERVGEN_PACKAGE_CHECK} "")
+endif()
+# CPack reads this file first, before it installs or packs anything (the
+# blank that begins the message keeps CMake from wrapping it).
+set(CPACK_PROJECT_CONFIG_FILE ${ZERVGEN_PACKAGE_CHECK})
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME zervgen)
 set(CPACK_PACKAGE_VERSION ${ZERVGEN_VERSION})
