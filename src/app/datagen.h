@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "app/main_options.h"
 #include "base/env.h"
 #include "base/perf.h"
 #include "base/progname.h"
@@ -18,55 +19,6 @@
 #include "run/schemas.h"
 
 namespace zervgen {
-
-// Room for a name of kMaxNameChars and the longest suffix made for it
-// (".hun.parquet"), with its NUL.
-inline constexpr int kNameSize = 528;
-// A part file's name (with its NUL) must fit this many characters, and
-// ".parquet" more for Parquet parts.
-inline constexpr int kPartNameLimit = 520;
-// Every name the run may make is recorded whole for the signal handler.
-static_assert(kNameSize - 1 <= static_cast<int>(kRecordNameChars));
-static_assert(kPartNameLimit - 1 + 8 <= static_cast<int>(kRecordNameChars));  // ".parquet"
-// Longest file or directory name the command line accepts.
-inline constexpr int kMaxNameChars = 513;
-inline constexpr std::int32_t kMaxScale = 10000;
-// Bounds of -parts and -threads.
-inline constexpr std::int32_t kMaxParts = 1000;
-inline constexpr std::int32_t kMaxThreads = 1024;
-
-// What the relation files are.
-enum class MainFileFormat : std::uint8_t { kText, kParquet };
-
-// Option settings, as the parser completes them from the command line; the
-// driver hands them down to what reads them.
-struct MainOptions {
-  // Per relation, in run order (kGenRelations): whether it is generated,
-  // and the file it goes to.
-  int selected[kGenRelationCount];
-  char relationFile[kGenRelationCount][kNameSize];
-  std::int32_t nRows;
-  std::int16_t nChars;
-  char delimChar;
-  int fixedFormat;
-  char reportFile[kNameSize];
-  char tmpDir[kNameSize];
-  std::int32_t nParts;           // -parts: relations split into this many part files; 0: not split
-  std::int32_t part;             // -part: the one part written; 0: all parts
-  std::int32_t nThreads;         // -threads; 0: every core the process may run on
-  MainFileFormat format;         // -parquet: Parquet files instead of text
-  ParquetCodec parquetCodec;     // -codec (snappy by default); with -parquet only
-  std::int32_t rowGroupRows;     // -rowgroup: rows per row group
-  TextCompression compress;      // -compress: compressed text files; codec kNone: plain
-  std::int32_t zstdLevel;        // -codec zstd:N; 0: zstd's level of the writer
-  std::int32_t pageBytes;        // -pagesize: bytes of a data page; 0: the writer's
-  int pageIndex;                 // -pageindex: column and offset indexes in Parquet files
-  char bloomColumns[kNameSize];  // -bloom: the columns named, by commas; "" for none
-  int verify;                    // -verify: check the files instead of writing them
-  int json;                      // -json: -verify's lines as JSON objects
-  int describe;                  // -describe: print what the run is, do nothing
-  char manifestFile[kNameSize];  // -manifest: the run's record; "" for none
-};
 
 // The whole run, meeting the world through `env` (null: the real
 // environment); returns the exit status: 0 after a complete run (with
@@ -94,8 +46,6 @@ MainParse Main_parseArguments(int argc, char** argv);
 // settings and plan): otherwise writes the parser's text (standard error;
 // the version on standard output) and ends the process with its status.
 MainParse Main_processArguments(int argc, char** argv);
-// The synopsis printed with the help text and after an unknown option.
-std::string Main_synopsisText();
 
 // Opens the report (when `settings` ask for one), starts `totalTimer` and
 // writes the report header.

@@ -10,8 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "app/datagen.h"
+#include "app/main_options.h"
 #include "base/json.h"
+#include "run/plan.h"
 
 namespace zervgen {
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "app/datagen.h"
+#include "app/main_options.h"
 #include "base/util.h"
 #include "output/compress.h"
 #include "parquet/codec.h"

@@ -12,6 +12,8 @@ namespace zervgen {
 
 // The text of -help: a blank line, the synopsis, the options.
 std::string Main_helpText();
+// The synopsis printed with the help text and after an unknown option.
+std::string Main_synopsisText();
 // The codecs this build writes, as -codec names them: "snappy zstd none".
 std::string Main_builtCodecs();
 // The Debian package a codec's library comes from, for the messages that

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/datagen.h"
+#include "app/main_options.h"
 
 namespace zervgen {
 

@@ -48,6 +48,22 @@ struct ParquetStrings {
 void Parquet_PutPlainStrings(ParquetBuffer* out, const ParquetStrings& strings, std::size_t first,
                              std::size_t n);
 
+// The values of a chunk, in the array of the column's type: i32 for kInt32
+// and kDate, i64 for kDecimal12_2, f64 for kDouble, strings for kString.
+//
+// Plain form (indices == nullptr): the array holds one value per row.
+// Dictionary form: the array holds dictSize entries and indices[r] < dictSize
+// is row r's entry. Entries need not be distinct; the chunk is then written
+// with a dictionary as given.
+struct ParquetValues {
+  const std::int32_t* i32 = nullptr;
+  const std::int64_t* i64 = nullptr;
+  const double* f64 = nullptr;
+  ParquetStrings strings{nullptr, nullptr, 0};
+  const std::uint32_t* indices = nullptr;
+  std::int32_t dictSize = 0;
+};
+
 }  // namespace zervgen
 
 #endif  // ZERVGEN_SRC_PARQUET_ENCODING_H_

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "parquet/chunk.h"
 #include "parquet/thrift.h"
 
 namespace zervgen {

@@ -10,11 +10,10 @@
 #include <span>
 
 #include "parquet/buffer.h"
+#include "parquet/encoding.h"
 #include "parquet/format.h"
 
 namespace zervgen {
-
-struct ParquetValues;
 
 // One data page of a chunk. `offset` counts from the chunk's first byte;
 // `size` is the page's with its header. Without bounds (a string longer

@@ -15,7 +15,7 @@
 
 #include "core/columns.h"
 #include "output/output.h"
-#include "run/writer.h"
+#include "run/value_type.h"
 
 namespace zervgen {
 

@@ -11,18 +11,9 @@
 #include "core/columns.h"
 #include "output/output.h"
 #include "run/files.h"
+#include "run/value_type.h"
 
 namespace zervgen {
-
-// What a field's value means, for formats that keep types (the text
-// formats show every kind as text).
-enum class GenValueType : std::uint8_t {
-  kInt32,    // a whole number
-  kDecimal,  // a number with two decimals, shown whole (its value is the whole part)
-  kDouble,   // a whole number held as a double
-  kDate,     // a day number
-  kText,     // the text a text field makes of its value
-};
 
 // One field of a relation's row.
 struct GenColumnSpec {

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# check_layers.sh: no module includes one of a layer above its own.
+# check_layers.sh: no module includes one of a layer above its own, and no
+# module includes another that includes it back, directly or through others.
 #
 #   bash tests/tools/check_layers.sh      (from the repo root)
 #
@@ -17,6 +18,10 @@
 #   run      plan, schemas, writer, file checks, the text and Parquet
 #            formats and what adapts rows to Parquet
 #   app      the driver, the options, main
+# A module is a header and the .cpp of the same name; an include of either
+# is an arrow from the including module to the included one, and the arrows
+# must never close a loop, inside a folder too: tsort finds the first loop
+# and the check names its modules.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -67,5 +72,20 @@ while IFS= read -r file; do
     fi
   done < <(sed -n 's/^#include "\([^"]*\)".*/\1/p' "$file")
 done < <(find src -name '*.cpp' -o -name '*.h' | sort)
-((failed == 0)) && echo "layers: every include points down or within its layer"
+# Arrows between modules, "from to" per line, for tsort.
+edges=$(while IFS= read -r file; do
+  from=${file#src/}
+  from=${from%.*}
+  while IFS= read -r header; do
+    [[ -f src/$header ]] || continue
+    to=${header%.*}
+    [[ $to == "$from" ]] || echo "$from $to"
+  done < <(sed -n 's/^#include "\([^"]*\)".*/\1/p' "$file")
+done < <(find src -name '*.cpp' -o -name '*.h' | sort))
+if ! loops=$(tsort <<<"$edges" 2>&1 >/dev/null) || [[ -n $loops ]]; then
+  awk '/input contains a loop/ { if (line != "") print line; line = "check_layers: include loop:"; next }
+       { line = line " " $2 } END { if (line != "") print line }' <<<"$loops" >&2
+  failed=1
+fi
+((failed == 0)) && echo "layers: every include points down or within its layer, and no include loops back"
 exit $failed
