@@ -260,6 +260,76 @@ TEST(Compress, VerifyComparesTheTextAndNamesTheRow) {
   }
 }
 
+// Damaged compressed bytes give one answer however they reach the check: a
+// named file, standard input from the file, a pipe, and a pipe whose
+// writer pauses just before the damage (so that the decoder has the text
+// of the frame up to there before the rest). Every answer is "unreadable",
+// told by the text of the frames before the damaged one and where that
+// frame starts, never by how much of the file a read happened to give.
+TEST(Compress, DamagedBytesGiveOneAnswerHoweverTheyArrive) {
+  const std::string relation = "-hu -n 50000 -compress ";
+  for (const std::string& codec : BuiltCodecs()) {
+    SCOPED_TRACE(codec);
+    ScratchDir dir;
+    const std::string file = Name("zerv.hun", 0, codec);
+    ASSERT_EQ(RunZervgen(dir.path(), {"-hu", "-n", "50000", "-compress", codec}).status, 0);
+    const std::string good = ReadFile(dir.File(file));
+    const std::vector<std::string> frames = CompressedFrames(codec, good);
+    ASSERT_GE(frames.size(), 5u);
+    // Damaged bytes: in the middle of the first, second and last frame, the
+    // first byte of the third, and the last 6 bytes' first.
+    struct Damage {
+      std::size_t frame;
+      std::size_t at;  // within the frame; SIZE_MAX: 6 bytes before its end
+    };
+    const Damage damages[] = {{0, frames[0].size() / 2},
+                              {1, frames[1].size() / 2},
+                              {2, 0},
+                              {frames.size() - 1, frames.back().size() / 2},
+                              {frames.size() - 1, SIZE_MAX}};
+    for (const Damage& d : damages) {
+      std::size_t start = 0;
+      std::string textBefore;
+      for (std::size_t f = 0; f < d.frame; ++f) {
+        start += frames[f].size();
+        textBefore += Decompressed(codec, frames[f]);
+      }
+      const std::size_t at = start + (d.at == SIZE_MAX ? frames[d.frame].size() - 6 : d.at);
+      SCOPED_TRACE("compressed byte " + std::to_string(at));
+      std::string bad = good;
+      bad[at] = static_cast<char>(bad[at] ^ 0x55);
+      WriteFile(dir.File(file), bad);
+      const std::string check = "\"$ZERVGEN\" " + relation + codec;
+      const std::string script =
+          check + " -verify -json >named 2>/dev/null; " + check + " -f - -verify -json <" + file +
+          " >redirected 2>/dev/null; cat " + file + " | " + check +
+          " -f - -verify -json >piped 2>/dev/null; (head -c " + std::to_string(at) + " " + file +
+          "; sleep 0.2; tail -c +" + std::to_string(at + 1) + " " + file + ") | " + check +
+          " -f - -verify -json >paused 2>/dev/null; true";
+      ASSERT_EQ(RunScript(dir.path(), script, 120).status, 0);
+      const std::string frame = codec == "zstd" ? "damaged zstd data in the frame"
+                                                : "damaged or cut short gzip data in the member";
+      const std::string want =
+          "\"ok\": false, \"failure\": \"unreadable\", \"detail\": "
+          "\"cannot be decompressed after byte offset " +
+          std::to_string(textBefore.size()) + " of its text: " + frame +
+          " at compressed byte offset " + std::to_string(start);
+      std::string first;
+      for (const char* way : {"named", "redirected", "piped", "paused"}) {
+        SCOPED_TRACE(way);
+        const std::string out = ReadFile(dir.File(way));
+        const std::size_t from = out.find("\"ok\"");
+        ASSERT_NE(from, std::string::npos) << out;
+        EXPECT_EQ(out.substr(from, want.size()), want) << out;
+        if (first.empty()) first = out.substr(from);
+        EXPECT_EQ(out.substr(from), first);
+      }
+      for (const char* way : {"named", "redirected", "piped", "paused"})
+        ::unlink(dir.File(way).c_str());
+    }
+  }
+}
+
 // -describe names the compressed files and the codec.
 TEST(Compress, DescribeNamesTheFilesAndTheCodec) {
   for (const std::string& codec : BuiltCodecs()) {

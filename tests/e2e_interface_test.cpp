@@ -51,6 +51,23 @@ TEST(Describe, TheDocumentOfARun) {
   EXPECT_TRUE(dir.List().empty());
 }
 
+// A reader that stops after the first line of a long document (1000 parts)
+// ends the run as a closed pipe ends rows: status 255, and nothing on
+// standard error after the banner.
+TEST(Describe, AReaderThatStopsEarlyEndsItQuietly) {
+  ScratchDir dir;
+  bool timedOut = false;
+  const RunResult r = RunScript(dir.path(),
+                                "(exec -a zervgen \"$ZERVGEN\" -n 100000 -parts 1000 -describe "
+                                "2>err) | head -1 >first; echo \"${PIPESTATUS[0]}\"",
+                                300, &timedOut);
+  ASSERT_FALSE(timedOut);
+  EXPECT_EQ(r.out, "255\n") << r.err;
+  EXPECT_EQ(AfterBanner(ReadFile(dir.File("err"))), "");
+  EXPECT_EQ(ReadFile(dir.File("first")), "{\n");
+  EXPECT_EQ(dir.List(), (std::vector<std::string>{"err", "first"}));
+}
+
 // The files a document names are the files the same command then writes,
 // in the order the manifest records them, with the sizes it gives.
 TEST(Describe, NamesTheFilesTheRunWrites) {
@@ -175,11 +192,11 @@ TEST(Verify, JsonObjectsOfPartsOkChangedAndMissing) {
   const std::string head = "{\"zervgen_verify\": 1, \"relation\": \"hundred\", \"path\": ";
   EXPECT_EQ(json.out,
             head + "\"zerv.hun.1\", \"part\": 1, \"first_row\": 0, \"rows\": 333, \"ok\": false, " +
-                "\"failure\": \"differs\", \"detail\": \"" + detail + "\"}\n" + head +
-                "\"zerv.hun.2\", \"part\": 2, \"first_row\": 333, \"rows\": 333, \"ok\": true, " +
-                "\"failure\": null, \"detail\": null}\n" + head +
+                "\"failure\": \"differs\", \"detail\": \"" + detail + "\", \"exact\": null}\n" +
+                head + "\"zerv.hun.2\", \"part\": 2, \"first_row\": 333, \"rows\": 333, " +
+                "\"ok\": true, \"failure\": null, \"detail\": null, \"exact\": true}\n" + head +
                 "\"zerv.hun.3\", \"part\": 3, \"first_row\": 666, \"rows\": 334, \"ok\": false, " +
-                "\"failure\": \"missing\", \"detail\": null}\n");
+                "\"failure\": \"missing\", \"detail\": null, \"exact\": null}\n");
   EXPECT_EQ(human.out.substr(human.out.find('\n') + 1),
             "zerv.hun.2: OK (333 rows)\nzerv.hun.3: FAILED: missing\n");
 
@@ -192,7 +209,7 @@ TEST(Verify, JsonObjectsOfPartsOkChangedAndMissing) {
   EXPECT_EQ(folder.out,
             head + "\"zerv.hun.3\", \"part\": 3, \"first_row\": 666, \"rows\": 334, " +
                 "\"ok\": false, \"failure\": \"unreadable\", \"detail\": \"read error " +
-                "at byte offset 0: Is a directory\"}\n");
+                "at byte offset 0: Is a directory\", \"exact\": null}\n");
 }
 
 }  // namespace

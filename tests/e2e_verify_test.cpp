@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -241,6 +242,16 @@ TEST(Verify, DamagedFilesTellTheirFirstDifference) {
        "row 1729)\n"},
       {"a byte of the footer", pq, [&](const ScratchDir& d) { SetByte(d.File(kPq), -20, 'x'); },
        "zerv.hun.parquet: FAILED: differs at byte offset 119702 (in the footer)\n"},
+      // Every row group the run's bytes: a page index is named, not "the footer".
+      {"a byte of a page index", With(pq, {"-pageindex"}),
+       [&](const ScratchDir& d) {
+         const std::string bytes = ReadFile(d.File(kPq));
+         std::uint32_t length = 0;
+         std::memcpy(&length, bytes.data() + bytes.size() - 8, 4);
+         const long long footer = static_cast<long long>(bytes.size()) - 8 - length;
+         SetByte(d.File(kPq), footer - 2, static_cast<char>(bytes[footer - 2] ^ 0x02));
+       },
+       "zerv.hun.parquet: FAILED: differs in the page index (row group 3, column \"address\")\n"},
       {"a byte of the header", pq, [&](const ScratchDir& d) { SetByte(d.File(kPq), 1, 'x'); },
        "zerv.hun.parquet: FAILED: differs at byte offset 1 (in the header)\n"},
       {"a Parquet file cut", pq, [&](const ScratchDir& d) { Cut(d.File(kPq), 100000); },

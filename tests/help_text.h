@@ -48,6 +48,7 @@ inline const std::string kParquetEngineHelp =
 // The codecs of the binary under test, as the build found their libraries.
 constexpr bool kHaveSnappy = ZERVGEN_HAVE_SNAPPY != 0;
 constexpr bool kHaveZstd = ZERVGEN_HAVE_ZSTD != 0;
+constexpr bool kHaveGzip = ZERVGEN_HAVE_DEFLATE != 0;
 
 // The help lines under -codec: the codecs this build has, and the libraries
 // it was built without.

@@ -33,6 +33,11 @@ inline std::string TooLong(const std::string& opt) {
 inline std::string EmptyName(const std::string& opt) {
   return Msg("The file name for \"" + opt + "\" cannot be \"\"1.");
 }
+inline std::string ManifestNotStdout() {
+  return Msg(
+      "Option, \"-manifest\", cannot be '-': the manifest is written to a file, never to standard "
+      "output.");
+}
 
 inline const std::string kOnlyOneRelation =
     Msg("Only one of \"-hu\", \"-te\", \"-ti\", \"-un\", and \"-up\" may be specified.");
@@ -326,6 +331,10 @@ inline const RejectCase kRejectCases[] = {
      Msg("Option, \"-manifest\", cannot be './zerv.hun.2': a relation is written to that file.")},
     {{"-r", "-manifest", "zerv.rpt"},
      Msg("Option, \"-manifest\", cannot be 'zerv.rpt': the report is written to that file.")},
+    // Rows and a manifest never share standard output; "-r -" is a file named "-".
+    {{"-hu", "-n", "100", "-f", "-", "-manifest", "-"}, ManifestNotStdout()},
+    {{"-n", "100", "-manifest", "-"}, ManifestNotStdout()},
+    {{"-r", "-", "-manifest", "-"}, ManifestNotStdout()},
     // Unrecognised arguments; the first error ends parsing.
     {{"-h"}, Unknown("-h")},
     {{"-HU"}, Unknown("-HU")},

@@ -386,11 +386,14 @@ int WriteStandardOutput(const std::string& text) {
 }
 
 // -describe: prints the run's document; *exitStatus -1 when it could not be
-// written whole.
+// written whole. A reader that stopped early (a closed pipe) hears nothing
+// more, as with rows.
 GenWriteStatus Describe(const MainParse& run, int argc, char** argv, int* exitStatus) {
   const int error = WriteStandardOutput(Main_DescribeText(run.settings, run.plan, argc, argv));
   if (error != 0) {
-    std::fprintf(stderr, "%s: Write error: \"%s\".\n", programName, std::strerror(error));
+    if (error != EPIPE) {
+      std::fprintf(stderr, "%s: Write error: \"%s\".\n", programName, std::strerror(error));
+    }
     *exitStatus = -1;
   }
   return GenWriteStatus::kOk;

@@ -95,6 +95,16 @@ std::string Main_builtCodecs() {
   return names;
 }
 
+std::string Main_builtTextCodecs() {
+  std::string names;
+  for (TextCodec codec : {TextCodec::kZstd, TextCodec::kGzip}) {
+    if (!Compress_BuiltIn(codec)) continue;
+    if (!names.empty()) names += ' ';
+    names += Compress_Name(codec);
+  }
+  return names.empty() ? "none" : names;
+}
+
 namespace {
 
 // The help lines under -codec: which codecs this build has and, for those it

@@ -16,6 +16,8 @@ std::string Main_helpText();
 std::string Main_synopsisText();
 // The codecs this build writes, as -codec names them: "snappy zstd none".
 std::string Main_builtCodecs();
+// The codecs of -compress this build has: "zstd gzip" ("none": neither).
+std::string Main_builtTextCodecs();
 // The Debian package a codec's library comes from, for the messages that
 // tell a user how to get a build that has it.
 const char* Main_codecPackage(ParquetCodec codec);

@@ -247,6 +247,14 @@ void OptionManifest(int argc, char** argv, int* cur, MainOptions* settings) {
   if (value == nullptr) Main_fail(MSG_REQUIRES_ARGUMENT, programName, "-manifest");
   if (settings->manifestFile[0] != '\0') Main_fail(MSG_WAS_SPECIFIED, programName, "-manifest");
   CheckName("-manifest", value);
+  // Standard output may carry rows: a JSON document after them would reach
+  // their reader as more rows.
+  if (std::strcmp(value, "-") == 0) {
+    Main_fail(
+        "%s: Option, \"-manifest\", cannot be '-': the manifest is written to a file, "
+        "never to standard output.\n",
+        programName);
+  }
   std::snprintf(settings->manifestFile, kNameSize, "%s", value);
 }
 
@@ -457,9 +465,9 @@ MainParse Main_parseArguments(int argc, char** argv) {
         return NoRun(MainParse::kHelp, 0, Main_helpText());
       }
       if (std::strcmp(arg, "--version") == 0) {
-        return NoRun(
-            MainParse::kVersion, 0,
-            std::string("zervgen ") + kVersion + "\nParquet codecs: " + Main_builtCodecs() + "\n");
+        return NoRun(MainParse::kVersion, 0,
+                     std::string("zervgen ") + kVersion + "\nParquet codecs: " +
+                         Main_builtCodecs() + "\nText codecs: " + Main_builtTextCodecs() + "\n");
       }
       std::string text;
       Util_Appendf(&text, "%s: Unknown option, '%s'.\n\nSynopsis:\n", programName, arg);

@@ -241,42 +241,80 @@ std::size_t TextDecompressor::Read(char* buf, std::size_t n, int* error) {
   if (failure_.empty()) {
     got = codec_ == TextCodec::kZstd ? ReadZstd(buf, n) : ReadGzip(buf, n);
   }
+  textOut_ += got;
   *error = failure_.empty() ? 0 : EIO;
   return got;
 }
 
-std::size_t TextDecompressor::ReadZstd(char* buf, std::size_t n) {
+bool TextDecompressor::StepZstd(char* out, std::size_t n, std::uint64_t textAt, std::size_t* made) {
+  *made = 0;
 #if ZERVGEN_HAVE_ZSTD
   if (zstd_ == nullptr) zstd_ = ZSTD_createDCtx();
-  if (zstd_ == nullptr) {
-    Fail("out of memory");
-    return 0;
+  if (zstd_ == nullptr) return Fail("out of memory");
+  if (!inFrame_) {
+    frameStart_ = consumed_;
+    frameText_ = textAt;
   }
-  ZSTD_outBuffer out{buf, n, 0};
-  while (out.pos < n) {
+  ZSTD_outBuffer o{out, n, 0};
+  ZSTD_inBuffer in{in_, inEnd_, inPos_};
+  const std::size_t r = ZSTD_decompressStream(zstd_, &o, &in);
+  consumed_ += in.pos - inPos_;
+  inPos_ = in.pos;
+  *made = o.pos;
+  if (ZSTD_isError(r)) {
+    // Told by where the frame starts, which does not move with how much of
+    // the file each read gave the decoder.
+    inFrame_ = true;
+    return Fail(std::string("damaged zstd data in the frame at compressed byte offset ") +
+                std::to_string(frameStart_) + ": " + ZSTD_getErrorName(r));
+  }
+  inFrame_ = r != 0;
+  return true;
+#else
+  (void)out;
+  (void)n;
+  (void)textAt;
+  return Fail("this zervgen was built without zstd");
+#endif
+}
+
+std::size_t TextDecompressor::ReadZstd(char* buf, std::size_t n) {
+  std::size_t got = 0;
+  while (got < n) {
     if (inPos_ == inEnd_ && !Refill()) break;
-    ZSTD_inBuffer in{in_, inEnd_, inPos_};
-    const std::size_t r = ZSTD_decompressStream(zstd_, &out, &in);
-    consumed_ += in.pos - inPos_;
-    inPos_ = in.pos;
-    if (ZSTD_isError(r)) {
-      Fail(std::string("damaged zstd data near compressed byte offset ") +
-           std::to_string(consumed_) + ": " + ZSTD_getErrorName(r));
-      return out.pos;
+    std::size_t made = 0;
+    if (!StepZstd(buf + got, n - got, textOut_ + got, &made)) {
+      // None of the damaged frame's text made in this call is handed out:
+      // had the reads given the decoder its whole frame, it would have
+      // made none.
+      return frameText_ > textOut_ ? static_cast<std::size_t>(frameText_ - textOut_) : 0;
     }
-    inFrame_ = r != 0;
+    got += made;
   }
-  if (out.pos < n && eof_ && inFrame_) {
+  if (got < n && eof_ && inFrame_) {
     Fail("the zstd data is cut short (the file ends inside a frame at compressed byte offset " +
          std::to_string(consumed_) + ")");
   }
-  return out.pos;
-#else
-  (void)buf;
-  (void)n;
-  Fail("this zervgen was built without zstd");
-  return 0;
-#endif
+  return got;
+}
+
+bool TextDecompressor::SettleFrame() {
+  // A failure in a frame after every byte handed out leaves those frames
+  // whole: they were decoded to their ends before it.
+  if (!failure_.empty()) return frameText_ >= textOut_;
+  char scratch[16384];
+  while (codec_ == TextCodec::kZstd && inFrame_) {
+    if (inPos_ == inEnd_ && !Refill()) {
+      if (!failure_.empty()) return false;
+      return Fail(
+          "the zstd data is cut short (the file ends inside a frame at compressed byte "
+          "offset " +
+          std::to_string(consumed_) + ")");
+    }
+    std::size_t made = 0;
+    if (!StepZstd(scratch, sizeof scratch, textOut_, &made)) return false;
+  }
+  return true;
 }
 
 std::size_t TextDecompressor::ReadGzip(char* buf, std::size_t n) {
@@ -297,6 +335,8 @@ std::size_t TextDecompressor::ReadGzip(char* buf, std::size_t n) {
     }
     // The next member, whole: decompressed in one call, with more of the
     // file read or more room for its text until it fits.
+    frameStart_ = consumed_;
+    frameText_ = textOut_ + got;
     if (inPos_ == inEnd_ && !Refill()) break;
     if (text_ == nullptr && !Grow(&text_, &textSize_, kGzipTextBytes)) {
       Fail("out of memory");

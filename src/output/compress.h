@@ -93,16 +93,33 @@ class TextDecompressor {
   // ends or cannot be had, *error then 0 at the end, or nonzero with
   // failure() telling why (a read error, or compressed bytes that are
   // damaged, cut short or of another format).
+  // A frame's (member's) text is the same whatever the reads of the file
+  // return: a zstd frame's text may be handed out before its end is read,
+  // and so before its checksum is checked (a gzip member's never is).
   std::size_t Read(char* buf, std::size_t n, int* error);
+  // Decodes the rest of the frame whose text was handed out last, without
+  // handing out more of it; false, with failure() set, when it does not
+  // decode to its end and checksum. A reader that found the text not what
+  // it expected settles the frame first: damaged compressed bytes are then
+  // told as such, whether or not their text came out before the damage
+  // was found.
+  bool SettleFrame();
   const std::string& failure() const { return failure_; }
   // Compressed bytes consumed so far.
   std::uint64_t compressedOffset() const { return consumed_; }
+  // The text of the frames or members before the one being read (after a
+  // failure: the one that failed), all of it decoded and checked whole.
+  std::uint64_t settledTextBytes() const { return frameText_; }
 
  private:
   // Reads more compressed bytes after those not yet used; false at the
   // file's end or on a read error (failure_ set).
   bool Refill();
   bool Fail(const std::string& why);
+  // One step of the zstd decoder over the bytes read and not yet used;
+  // false when it failed (failure_ set).
+  // `textAt`: the text handed out before this step's.
+  bool StepZstd(char* out, std::size_t n, std::uint64_t textAt, std::size_t* made);
   std::size_t ReadZstd(char* buf, std::size_t n);
   std::size_t ReadGzip(char* buf, std::size_t n);
 
@@ -121,6 +138,9 @@ class TextDecompressor {
   std::size_t textPos_ = 0;
   std::size_t textEnd_ = 0;
   std::uint64_t consumed_ = 0;
+  std::uint64_t frameStart_ = 0;  // compressed offset of the frame or member being read
+  std::uint64_t frameText_ = 0;   // text handed out before it
+  std::uint64_t textOut_ = 0;     // text handed out
   std::string failure_;
 };
 

@@ -7,19 +7,17 @@
 // shorter than when the check began, a window that cannot be mapped, a bus
 // error of a file cut short under the mapping) sends the check back to
 // reading from the start of the bytes being compared, and reading words
-// every outcome. Standard input is always read, in blocks of its own. The
+// every outcome. Standard input is read, in blocks of its own (but for a
+// Parquet file there that is a regular file, checked as a named one). The
 // memory of a check is that of a run and one block or window more.
 #include "run/verify.h"
 
 #include <fcntl.h>
-#include <setjmp.h>
-#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -31,6 +29,7 @@
 #include "base/json.h"
 #include "base/util.h"
 #include "run/format.h"
+#include "run/verify_map.h"
 #include "run/verify_parquet.h"
 #include "run/writer.h"
 
@@ -92,89 +91,6 @@ std::string Quoted(const std::string& bytes, bool cutBefore, bool cutAfter) {
 
 std::string Number(std::uint64_t n) { return std::to_string(n); }
 
-// The range of mapped bytes the calling thread is comparing, and where to
-// go when a read there raises a bus error (the file was cut short under the
-// mapping): the comparison ends rather than the run. Volatile, and fenced
-// where it is set, so that the compiler keeps every store before the
-// comparison that the handler may have to see.
-struct MappedRange {
-  sigjmp_buf* volatile jump = nullptr;
-  const char* volatile low = nullptr;
-  const char* volatile high = nullptr;
-};
-thread_local MappedRange comparing;
-// The bus-error action in place before a check put its own.
-struct sigaction previousBusAction;
-
-void OnBusError(int sig, siginfo_t* info, void* context) {
-  const MappedRange& range = comparing;
-  const char* const at = static_cast<const char*>(info->si_addr);
-  if (range.jump != nullptr && info->si_code > 0 && at >= range.low && at < range.high) {
-    siglongjmp(*range.jump, 1);
-  }
-  // Not a read of the comparison: what the action before does.
-  if ((previousBusAction.sa_flags & SA_SIGINFO) != 0) {
-    previousBusAction.sa_sigaction(sig, info, context);
-  } else if (previousBusAction.sa_handler != SIG_DFL && previousBusAction.sa_handler != SIG_IGN) {
-    previousBusAction.sa_handler(sig);
-  } else {
-    // The default: a fault comes again when this returns, a signal sent
-    // waits until then.
-    (void)::sigaction(sig, &previousBusAction, nullptr);
-    if (info->si_code <= 0) (void)::raise(sig);
-  }
-}
-
-// Puts the bus-error handler of mapped comparisons in place while it lives
-// (when another is not in place already), and the action before back.
-class BusErrorGuard {
- public:
-  BusErrorGuard() {
-    struct sigaction current {};
-    if (::sigaction(SIGBUS, nullptr, &current) != 0) return;
-    if ((current.sa_flags & SA_SIGINFO) != 0 && current.sa_sigaction == OnBusError) {
-      ready_ = true;  // an outer guard's
-      return;
-    }
-    struct sigaction action = current;
-    action.sa_sigaction = OnBusError;
-    action.sa_flags = (current.sa_flags | SA_SIGINFO) & ~SA_RESETHAND;
-    previousBusAction = current;
-    installed_ = ready_ = ::sigaction(SIGBUS, &action, nullptr) == 0;
-  }
-  ~BusErrorGuard() {
-    if (installed_) (void)::sigaction(SIGBUS, &previousBusAction, nullptr);
-  }
-  BusErrorGuard(const BusErrorGuard&) = delete;
-  BusErrorGuard& operator=(const BusErrorGuard&) = delete;
-  bool ready() const { return ready_; }
-
- private:
-  bool installed_ = false;
-  bool ready_ = false;
-};
-
-// Whether the `n` mapped bytes at `mapped` are those at `data`; false also
-// when reading them raised a bus error. [low, high) is the mapping they lie
-// in: a bus error anywhere in its pages is the comparison's.
-// REQUIRES: a BusErrorGuard is ready
-bool SameMapped(const char* low, const char* high, const char* mapped, const char* data,
-                std::size_t n) {
-  sigjmp_buf jump;
-  if (sigsetjmp(jump, 1) != 0) {
-    comparing.jump = nullptr;
-    return false;
-  }
-  comparing.low = low;
-  comparing.high = high;
-  comparing.jump = &jump;
-  std::atomic_signal_fence(std::memory_order_seq_cst);
-  const bool same = std::memcmp(mapped, data, n) == 0;
-  std::atomic_signal_fence(std::memory_order_seq_cst);
-  comparing.jump = nullptr;
-  return same;
-}
-
 // The check of one file.
 class FileCheck : public GenFileCheck {
  public:
@@ -192,6 +108,7 @@ class FileCheck : public GenFileCheck {
   void Finish() override;
   const std::string& failure() const override { return failure_; }
   bool unreadable() const override { return unreadable_; }
+  std::uint64_t failureOffset() const override { return failureOffset_; }
 
  private:
   // Whether the `size` bytes at `data` are the file's next bytes, all of
@@ -218,13 +135,22 @@ class FileCheck : public GenFileCheck {
   std::size_t Read(char* buf, std::size_t n, int* error) {
     return text_ != nullptr ? text_->Read(buf, n, error) : ReadUpTo(fd_, buf, n, error);
   }
-  // The failure of a read that stopped at `offset` with `error`.
+  // The failure of a read that stopped at `offset` with `error`; compressed
+  // text is told by the text of the frames before the one that failed.
   std::string ReadFailure(std::uint64_t offset, int error) const {
     if (text_ != nullptr) {
-      return "cannot be decompressed after byte offset " + Number(offset) +
+      return "cannot be decompressed after byte offset " + Number(text_->settledTextBytes()) +
              " of its text: " + text_->failure();
     }
     return "read error at byte offset " + Number(offset) + ": " + std::strerror(error);
+  }
+  // After text found other than expected: a frame that does not decode to
+  // its end and checksum makes the file unreadable rather than different,
+  // however much of its text came out before the damage was found.
+  void SettleText() {
+    if (text_ == nullptr || text_->SettleFrame()) return;
+    failure_ = ReadFailure(0, EIO);
+    unreadable_ = true;
   }
 
   int fd_;
@@ -236,7 +162,8 @@ class FileCheck : public GenFileCheck {
   std::int32_t rowGroups_ = 0;
   std::string failure_;
   bool unreadable_ = false;
-  std::optional<BusErrorGuard> busGuard_;  // while the file is mapped
+  std::uint64_t failureOffset_ = UINT64_MAX;
+  std::optional<GenBusErrorGuard> busGuard_;  // while the file is mapped
   // The file's size when the check began, 0 when it is read rather than
   // mapped; and the window of it mapped now (none: null).
   std::uint64_t mapSize_ = 0;
@@ -283,7 +210,7 @@ bool FileCheck::SameInMapping(const char* data, std::size_t size) {
     const std::uint64_t inWindow = windowFrom_ + windowBytes_ - at;
     const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(size - done, inWindow));
     const char* const mapped = window_ + (at - windowFrom_);
-    if (!SameMapped(window_, window_ + windowBytes_, mapped, data + done, n)) return false;
+    if (!Gen_SameMapped(window_, window_ + windowBytes_, mapped, data + done, n)) return false;
     done += n;
   }
   return true;
@@ -322,6 +249,7 @@ bool FileCheck::TakeRead(const char* data, std::size_t size, std::int32_t firstR
     const std::size_t same = FirstDifference(block_.get(), data + done, got);
     if (same < got) {
       Differs(data, size, done + same, firstRow, chunk, block_.get() + same, got - same);
+      SettleText();
       return false;
     }
     if (error != 0) {
@@ -361,6 +289,7 @@ std::string FileCheck::FoundLine(const char* found, std::size_t foundBytes, std:
 
 void FileCheck::Differs(const char* data, std::size_t size, std::size_t at, std::int32_t firstRow,
                         const GenFormatChunk* chunk, const char* found, std::size_t foundBytes) {
+  failureOffset_ = offset_ + at;
   const std::string where = "byte offset " + Number(offset_ + at);
   if (parquet_) {
     failure_ = "differs at " + where + " (" + ParquetPlace(chunk, at) + ")";
@@ -388,6 +317,7 @@ void FileCheck::Differs(const char* data, std::size_t size, std::size_t at, std:
 void FileCheck::Truncated(const char* data, std::size_t at, std::int32_t firstRow,
                           const GenFormatChunk* chunk) {
   const std::uint64_t end = offset_ + at;
+  failureOffset_ = end;
   const std::string ends =
       end == 0 ? "the file is empty" : "the file ends at byte offset " + Number(end);
   if (parquet_) {
@@ -418,6 +348,9 @@ void FileCheck::Finish() {
     return;
   }
   if (got == 0) return;
+  SettleText();
+  if (!failure_.empty()) return;
+  failureOffset_ = offset_;
   const std::string where = "byte offset " + Number(offset_);
   if (parquet_) {
     failure_ = "longer than expected: bytes after the footer from " + where;
@@ -441,6 +374,10 @@ struct Verdict {
   // kReadFails: opened, but a read or the decompression failed on the way.
   enum Kind { kOk, kMissing, kUnreadable, kDiffers, kReadFails } kind;
   std::string detail;  // kUnreadable, kReadFails: why; kDiffers: where and how
+  // kOk: the file's bytes are the run's, every one (kExact), or its content
+  // in other bytes (kSameContent); kTextOnly for compressed text, whose
+  // text is compared rather than its compressed bytes.
+  enum Bytes { kExact, kSameContent, kTextOnly } bytes = kExact;
 };
 
 // The line of one file: its name with every byte that could make it read
@@ -450,7 +387,8 @@ std::string HumanLine(const GenFilePlan& file, const Verdict& v) {
   switch (v.kind) {
     case Verdict::kOk:
       verdict = "OK (" + Number(static_cast<std::uint64_t>(file.rows.count)) +
-                (file.rows.count == 1 ? " row)" : " rows)");
+                (file.rows.count == 1 ? " row" : " rows") +
+                (v.bytes == Verdict::kSameContent ? "; the same content in other bytes)" : ")");
       break;
     case Verdict::kMissing:
       verdict = "FAILED: missing";
@@ -481,6 +419,9 @@ std::string JsonLine(const GenFilePlan& file, const char* relName, const Verdict
   j.Key("ok").Bool(v.kind == Verdict::kOk);
   j.Key("failure").StringOrNull(kFailures[v.kind]);
   j.Key("detail").StringOrNull(v.detail.empty() ? nullptr : v.detail.c_str());
+  j.Key("exact");
+  v.kind == Verdict::kOk&& v.bytes != Verdict::kTextOnly ? j.Bool(v.bytes == Verdict::kExact)
+                                                         : j.Null();
   j.EndObject();
   return j.text() + "\n";
 }
@@ -527,9 +468,12 @@ void TellOpenFailure(const GenFilePlan& file, const char* relName, const char* f
        tally);
 }
 
-bool IsRegular(int fd) {
+// Whether the file open at `fd` is a regular one read from its start: a
+// Parquet file there can be read at offsets, whether named or given on
+// standard input.
+bool ReadableAtOffsets(int fd) {
   struct stat st {};
-  return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::lseek(fd, 0, SEEK_CUR) == 0;
 }
 
 GenWriteStatus VerifyFile(GenControlBlock* cb, const GenFilePlan& file, const char* relName,
@@ -544,18 +488,24 @@ GenWriteStatus VerifyFile(GenControlBlock* cb, const GenFilePlan& file, const ch
   const int fd = own ? own.get() : STDIN_FILENO;
   std::optional<TextDecompressor> text;
   if (compressed != TextCodec::kNone) text.emplace(compressed, fd);
-  // A Parquet file that can be read at offsets is checked by what it holds.
+  // A Parquet file that can be read at offsets is checked by what it holds;
+  // one on a pipe byte for byte.
   const std::unique_ptr<GenFileCheck> check =
-      parquet && own && IsRegular(fd) ? Gen_NewParquetFileCheck(fd, file.rows)
-                                      : Gen_NewFileCheck(fd, static_cast<bool>(own), parquet,
-                                                         file.rows, text ? &*text : nullptr);
+      parquet && ReadableAtOffsets(fd) ? Gen_NewParquetFileCheck(fd, file.rows)
+                                       : Gen_NewFileCheck(fd, static_cast<bool>(own), parquet,
+                                                          file.rows, text ? &*text : nullptr);
   const GenWriteStatus status =
       Gen_checkRelation(cb, relName, fields, file.rows, format, check.get());
   if (status == GenWriteStatus::kOutOfMemory) return status;
   if (status == GenWriteStatus::kOk) check->Finish();
   const Verdict::Kind failed = check->unreadable() ? Verdict::kReadFails : Verdict::kDiffers;
-  Tell(file, relName, Verdict{check->failure().empty() ? Verdict::kOk : failed, check->failure()},
-       tally);
+  Verdict verdict{check->failure().empty() ? Verdict::kOk : failed, check->failure()};
+  if (text) {
+    verdict.bytes = Verdict::kTextOnly;
+  } else if (!check->exact()) {
+    verdict.bytes = Verdict::kSameContent;
+  }
+  Tell(file, relName, verdict, tally);
   return GenWriteStatus::kOk;
 }
 

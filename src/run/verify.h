@@ -5,6 +5,7 @@
 // what generating the file costs plus reading it. One line per file on
 // standard output tells the outcome, in the manner of "sha256sum -c":
 //   NAME: OK (R rows)
+//   NAME: OK (R rows; the same content in other bytes)
 //   NAME: FAILED: where and how the file differs
 // Creates, changes and removes no file.
 #ifndef ZERVGEN_SRC_RUN_VERIFY_H_
@@ -60,6 +61,13 @@ class GenFileCheck : public GenByteCheck {
   // Whether it failed because it could not be read, or decompressed, to
   // its end, rather than by what it holds.
   virtual bool unreadable() const = 0;
+  // Whether the file's bytes are the writer's, every one: false for a file
+  // found to hold the same content in other bytes (a Parquet file whose
+  // pages another codec library compressed, or laid out otherwise).
+  virtual bool exact() const { return true; }
+  // The byte offset of the file where a difference, or the file's end, was
+  // found; UINT64_MAX when the failure has none.
+  virtual std::uint64_t failureOffset() const { return UINT64_MAX; }
 };
 
 // A check of the file open at `fd`, positioned at its start, whose bytes are
