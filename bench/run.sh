@@ -16,7 +16,7 @@
 #   bench/run.sh --bin path/zervgen  # use this binary, build nothing
 #   bench/run.sh --ref-bin OLD       # also check the bytes against OLD
 #   bench/run.sh --parquet-only      # only the text1, pq-* and duck-* cases
-#   bench/run.sh --verify-only       # only the stdout and verify cases
+#   bench/run.sh --verify-only       # only the stdout, verify(bad) and partnull cases
 #   bench/run.sh --compress-only     # only the compressed-text cases
 #   options: --build DIR  --dir SCRATCH  --reps N (default 3)
 #
@@ -38,9 +38,14 @@
 #   all     the default run (five relations, 100000 rows) in SCRATCH.
 #   allff   the same with -ff -fc 100.
 #   stdout  -hu -n 10000000 -f - > /dev/null on every core (no goal).
+#   partnull -hu -n 10000000 -parts 8 -part 3 -f - > /dev/null on every
+#           core: part 3's rows without the file system; goal: at most 30%
+#           of the stdout case's CPU seconds.
 #   verify  -hu -n 10000000 -f FILE -verify on every core, FILE written just
 #           before (so in the page cache); bytes are FILE's size. Goal: at
 #           least 90% of the stdout case's MB/s.
+#   verifybad  the same check of the same file with its third byte changed:
+#           it fails at once (no goal; its CPU seconds are the shuffles').
 #   text1   taskset -c 0 zervgen -hu -n 10000000 -f FILE: the text of the
 #           rows below, on one core (no goal of its own). The file of the
 #           binary's last run stays for the duck-* cases.
@@ -185,7 +190,7 @@ once() {
           bytes=$(files_size "$scratch/bench.hun.parquet"); rm -f "$scratch/bench.hun.parquet" ;;
     duck-*) read -r s bytes rss cpu < <(measure /dev/null "$@")
           bytes=$(files_size "$scratch/duck.parquet"); rm -f "$scratch/duck.parquet" ;;
-    verify) read -r s bytes rss cpu < <(measure /dev/null "$@")
+    verify|verifybad) read -r s bytes rss cpu < <(measure /dev/null "$@")
           bytes=$(files_size "$scratch/bench.hun") ;;
     zst|zpipe|gz|gzpipe) rm -f "$scratch"/bench.hun.zst "$scratch"/bench.hun.gz
           read -r s bytes rss cpu < <(measure /dev/null "$@")
@@ -214,6 +219,10 @@ command_of() {
     allff)   cmd=("$b" -ff -fc 100) ;;
     stdout)  cmd=("$b" -hu -n "$n7" -f -) ;;
     verify)  cmd=("$b" -hu -n "$n7" -f "$scratch/bench.hun" -verify) ;;
+    # The check must fail (status 1); any other status fails the case.
+    verifybad) cmd=(bash -c '"$0" -hu -n "$1" -f "$2" -verify 2>/dev/null; test $? -eq 1' "$b" "$n7"
+                    "$scratch/bench.hun") ;;
+    partnull) cmd=("$b" -hu -n "$n7" -parts 8 -part 3 -f -) ;;
     text1)   cmd=(taskset -c 0 "$b" -hu -n "$n7" -f "$scratch/bench.hun.txt") ;;
     pq-*)    cmd=(taskset -c 0 "$b" -hu -n "$n7" -parquet -codec "${name#pq-}"
                   -f "$scratch/bench.hun.parquet") ;;
@@ -247,7 +256,7 @@ pair() {
   local with_anchor=0
   if [[ -n "$anchor" ]]; then
     with_anchor=1
-    if [[ "$name" == verify ]] && ! "$anchor" -help 2>&1 | grep -q -- '-verify'; then
+    if [[ "$name" == verify* ]] && ! "$anchor" -help 2>&1 | grep -q -- '-verify'; then
       with_anchor=0
     fi
   fi
@@ -366,14 +375,26 @@ parquet_cases() {
 stdout_and_verify() {
   pair stdout "$reps"
   row stdout "$n7" "(every core)"
-  local out_mbs
+  local out_mbs out_cpu=$best_cpu out_a_cpu=$a_cpu
+  stdout_bytes=$best_bytes  # for the compressed cases' ratios
   out_mbs=$(mbs "$best_bytes" "$best_s")
   "$bin" -hu -n "$n7" -f "$scratch/bench.hun" 2>/dev/null
   pair verify "$reps"
-  rm -f "$scratch/bench.hun"
   local share
   share=$(awk -v a="$(mbs "$best_bytes" "$best_s")" -v b="$out_mbs" 'BEGIN { printf "%.2f", a / b }')
   row verify "$n7" "$share of stdout's MB/s >= 0.9: $(met "$share >= 0.9")"
+  printf 'X' | dd of="$scratch/bench.hun" bs=1 seek=2 conv=notrunc status=none
+  pair verifybad "$reps"
+  rm -f "$scratch/bench.hun"
+  row verifybad "$n7" "(third byte changed: the check fails; CPU $(awk -v a="$best_cpu" -v b="$out_cpu" 'BEGIN { printf "%.2f", a / b }') of stdout's)"
+  # A part against the whole on the same cores, without the file system.
+  pair partnull "$reps"
+  share=$(awk -v a="$best_cpu" -v b="$out_cpu" 'BEGIN { printf "%.2f", a / b }')
+  local note=""
+  if [[ -n "$anchor" ]]; then
+    note=$(anchor_note "$(awk -v a="$a_cpu" -v b="$out_a_cpu" 'BEGIN { printf "%.2f", a / b }')")
+  fi
+  row partnull "$((n7 / 8))" "part 3 of 8, CPU $share of stdout's$note <= 0.30: $(met "$share <= 0.30")"
 }
 
 # Compressed text against zervgen's text piped into the compressor, each
@@ -506,7 +527,7 @@ else
 fi
 
 stdout_and_verify
-compress_cases "$(awk -v b="$best_bytes" 'BEGIN { print b }')"
+compress_cases "$stdout_bytes"
 
 pair all "$reps"
 row all 400001 "(five relations, 100000 rows)"

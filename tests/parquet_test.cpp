@@ -290,6 +290,33 @@ TEST(PlainEncodingTest, StringsAreLengthAndBytes) {
   }
 }
 
+// Strings of one length told by their stride instead of offsets give the
+// bytes the offsets give, short ones (copied wide) and long ones, for
+// ranges that end at the last byte there is to read.
+TEST(PlainEncodingTest, StridedStringsAreTheOffsetsOnes) {
+  for (std::uint32_t length : {1u, 10u, 15u, 16u, 17u, 40u}) {
+    for (std::uint32_t trailer : {0u, 1u}) {
+      const std::uint32_t stride = length + trailer;
+      constexpr std::uint32_t kStrings = 9;
+      std::vector<char> text(std::size_t{kStrings} * stride);
+      for (std::size_t k = 0; k < text.size(); ++k) text[k] = static_cast<char>('a' + k * 7 % 26);
+      std::vector<std::uint32_t> offsets;
+      for (std::uint32_t i = 0; i <= kStrings; ++i) offsets.push_back(i * stride);
+      const ParquetStrings strided{text.data(), nullptr, trailer, stride};
+      const ParquetStrings listed{text.data(), offsets.data(), trailer};
+      ASSERT_TRUE(strided.valid());
+      for (std::size_t first : {0, 1, 8}) {
+        ParquetBuffer a, b;
+        Parquet_PutPlainStrings(&a, strided, first, kStrings - first);
+        Parquet_PutPlainStrings(&b, listed, first, kStrings - first);
+        ASSERT_TRUE(a.ok() && b.ok());
+        EXPECT_EQ(a.size(), (kStrings - first) * (4 + length)) << length << " " << first;
+        EXPECT_EQ(Hex(Str(a)), Hex(Str(b))) << length << " " << trailer << " " << first;
+      }
+    }
+  }
+}
+
 TEST(CodecTest, RoundTripsAndIsDeterministic) {
   std::string data;
   for (int i = 0; i < 300000; ++i) data += static_cast<char>("abcab"[i % 5] + (i / 1000) % 7);

@@ -21,6 +21,7 @@ FieldLook LookOf(OutputKind kind, int width, bool last, const OutputFormat& form
 }
 
 FieldCache* CacheFor(OutputFieldCaches* caches, int index, const FieldLook& look) {
+  if (!caches->keepTexts) return nullptr;
   void*& table = caches->tables[index];
   if (table == nullptr) {
     void* memory = Env_Reallocate(nullptr, sizeof(FieldCache));

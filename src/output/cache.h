@@ -113,6 +113,11 @@ class FieldCache {
   static std::uint32_t FirstOffset(std::uint32_t v) {
     return ((v * kFirstFactor) >> kOffsetShift) & kOffsetMask;
   }
+  // The same for the second slot.
+  static constexpr std::uint32_t kSecondFactor = 0x85EBCA77u;
+  static std::uint32_t SecondOffset(std::uint32_t v) {
+    return ((v * kSecondFactor) >> kOffsetShift) & kOffsetMask;
+  }
   // The entries: one that holds `value` at its first slot's offset is that
   // value's (its text and size, as Find hands them out); an entry that
   // matches stays as it is until the look changes.
@@ -165,13 +170,9 @@ class FieldCache {
   }
   static constexpr std::uint32_t kProbeLookups = 4096;
 
-  static constexpr std::uint32_t kSecondFactor = 0x85EBCA77u;
   static std::uint32_t FirstSlot(std::uint32_t v) { return (v * kFirstFactor) >> (32 - kSlotBits); }
   static std::uint32_t SecondSlot(std::uint32_t v) {
     return (v * kSecondFactor) >> (32 - kSlotBits);
-  }
-  static std::uint32_t SecondOffset(std::uint32_t v) {
-    return ((v * kSecondFactor) >> kOffsetShift) & kOffsetMask;
   }
   bool Held(std::uint32_t slot) const { return entries_[slot].text != nullptr; }
 

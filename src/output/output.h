@@ -221,6 +221,9 @@ class OutputFieldCaches {
   // run both; kAvx2 REQUIRES Output_HasAvx2()). The bytes are the same.
   enum class BlockCopy { kBest, kPortable, kAvx2 };
   BlockCopy blockCopy = BlockCopy::kBest;
+  // False: no field keeps its texts in a table (whoever formats knows its
+  // values to be mostly new); the working memory still serves.
+  bool keepTexts = true;
 };
 
 // Whether the machine runs the AVX2 block copy.

@@ -24,7 +24,7 @@ bool HasArray(ParquetType type, const ParquetValues& v) {
     case ParquetType::kDouble:
       return v.f64 != nullptr;
     case ParquetType::kString:
-      return v.strings.bytes != nullptr && v.strings.offsets != nullptr;
+      return v.strings.valid();
   }
   return false;
 }
@@ -128,12 +128,25 @@ std::uint64_t OrderPrefix(const ParquetStrings& s, std::size_t i) {
 }
 
 // The first least and the first greatest of strings 0 .. n - 1, n >= 1.
-void StringBounds(const ParquetStrings& s, std::int32_t n, std::size_t* least, std::size_t* most) {
+// Strings of one length of eight bytes or more (`kStrided`) take their
+// prefixes in one load each.
+template <bool kStrided>
+void StringBoundsOf(const ParquetStrings& s, std::int32_t n, std::size_t* least,
+                    std::size_t* most) {
+  const auto prefixOf = [&](std::size_t k) {
+    if constexpr (kStrided) {
+      std::uint64_t word;
+      std::memcpy(&word, s.bytes + k * s.stride, 8);
+      return std::endian::native == std::endian::little ? __builtin_bswap64(word) : word;
+    } else {
+      return OrderPrefix(s, k);
+    }
+  };
   std::size_t lo = 0, hi = 0;
-  std::uint64_t loPrefix = OrderPrefix(s, 0), hiPrefix = loPrefix;
+  std::uint64_t loPrefix = prefixOf(0), hiPrefix = loPrefix;
   for (std::int32_t i = 1; i < n; ++i) {
     const auto k = static_cast<std::size_t>(i);
-    const std::uint64_t prefix = OrderPrefix(s, k);
+    const std::uint64_t prefix = prefixOf(k);
     if (prefix < loPrefix || (prefix == loPrefix && StringLess(s, k, lo))) {
       lo = k;
       loPrefix = prefix;
@@ -145,6 +158,13 @@ void StringBounds(const ParquetStrings& s, std::int32_t n, std::size_t* least, s
   }
   *least = lo;
   *most = hi;
+}
+
+void StringBounds(const ParquetStrings& s, std::int32_t n, std::size_t* least, std::size_t* most) {
+  if (s.offsets == nullptr && s.stride - s.trailer >= 8) {
+    return StringBoundsOf<true>(s, n, least, most);
+  }
+  StringBoundsOf<false>(s, n, least, most);
 }
 
 // Statistics of strings with these bounds; none when either is too long to
@@ -429,7 +449,7 @@ ParquetStatus ParquetChunkEncoder::BeginPlainStrings(ParquetCodec codec, std::in
 // PageEntries counts them; the page then goes.
 ParquetStatus ParquetChunkEncoder::AddPlainStrings(const ParquetStrings& strings, std::int32_t n) {
   if (stringBytes_ == nullptr) return ParquetStatus::kBadArgument;
-  if (n < 1 || n > stringsLeft_ || strings.bytes == nullptr || strings.offsets == nullptr) {
+  if (n < 1 || n > stringsLeft_ || !strings.valid()) {
     return Abandon(ParquetStatus::kBadArgument);
   }
   std::size_t lo = 0, hi = 0;

@@ -242,12 +242,31 @@ void Parquet_PutPlainStrings(ParquetBuffer* out, const ParquetStrings& strings, 
   constexpr std::size_t kWide = 16;
   if (out->Reserve(total + kWide) == nullptr) return;
   char* p = out->Grow(total);
-  const std::uint32_t* offsets = strings.offsets;
-  const std::size_t readable = offsets[first + n];
+  const std::size_t readable = strings.begin(first + n);
+  if (strings.offsets == nullptr && strings.stride <= kWide) {
+    // Strings of one short length: each in one copy while kWide bytes can
+    // be read from its start.
+    const std::uint32_t size = strings.stride - strings.trailer;
+    const std::size_t stride = strings.stride;
+    // Strings first .. wide - 1 start kWide bytes or more before the end.
+    const std::size_t wide =
+        readable < kWide ? first : std::min(first + n, (readable - kWide) / stride + 1);
+    const char* text = strings.bytes + first * stride;
+    std::size_t i = first;
+    for (; i < wide; ++i, text += stride, p += 4 + size) {
+      std::memcpy(p, &size, 4);
+      std::memcpy(p + 4, text, kWide);
+    }
+    for (; i < first + n; ++i, text += stride, p += 4 + size) {
+      std::memcpy(p, &size, 4);
+      std::memcpy(p + 4, text, size);
+    }
+    return;
+  }
   for (std::size_t i = first; i < first + n; ++i) {
     const std::uint32_t size = strings.size(i);
     std::memcpy(p, &size, 4);
-    if (size <= kWide && offsets[i] + kWide <= readable) {
+    if (size <= kWide && strings.begin(i) + kWide <= readable) {
       std::memcpy(p + 4, strings.data(i), kWide);
     } else {
       std::memcpy(p + 4, strings.data(i), size);

@@ -35,14 +35,22 @@ void Parquet_PutPlainDouble(ParquetBuffer* out, const double* values, std::size_
 
 // Strings as offsets into `bytes`: string i is bytes[offsets[i]] up to
 // offsets[i + 1] - trailer, where `trailer` bytes that follow each string
-// are not part of it (a line end left by a formatter).
+// are not part of it (a line end left by a formatter). Strings of one
+// length need no offsets: with `offsets` null, string i starts at
+// i * stride and is stride - trailer bytes long.
 struct ParquetStrings {
   const char* bytes;
-  const std::uint32_t* offsets;  // one more entry than there are strings
+  const std::uint32_t* offsets;  // one more entry than there are strings, or null
   std::uint32_t trailer;
+  std::uint32_t stride = 0;  // with offsets null: the distance of the strings
 
-  const char* data(std::size_t i) const { return bytes + offsets[i]; }
-  std::uint32_t size(std::size_t i) const { return offsets[i + 1] - offsets[i] - trailer; }
+  std::size_t begin(std::size_t i) const { return offsets != nullptr ? offsets[i] : i * stride; }
+  const char* data(std::size_t i) const { return bytes + begin(i); }
+  std::uint32_t size(std::size_t i) const {
+    return offsets != nullptr ? offsets[i + 1] - offsets[i] - trailer : stride - trailer;
+  }
+  // Whether the strings are told by offsets or by a stride.
+  bool valid() const { return bytes != nullptr && (offsets != nullptr || stride > trailer); }
 };
 // Strings first .. first + n - 1.
 void Parquet_PutPlainStrings(ParquetBuffer* out, const ParquetStrings& strings, std::size_t first,

@@ -89,7 +89,7 @@ std::int32_t Parquet_DictionaryLimit(std::int64_t distinctHint, std::int32_t row
   return distinctHint >= 1 && distinctHint <= limit ? limit : 0;
 }
 
-ParquetColumnConverter::ParquetColumnConverter() = default;
+ParquetColumnConverter::ParquetColumnConverter() { textCaches_.keepTexts = false; }
 ParquetColumnConverter::~ParquetColumnConverter() = default;
 
 ParquetStatus ParquetColumnConverter::Convert(const ParquetColumnDesc& desc,
@@ -272,22 +272,22 @@ ParquetStatus ParquetColumnConverter::DictionaryTexts(const OutputRowField& fiel
   return ParquetStatus::kOk;
 }
 
-// All rows through the row formatter, one line each, then the offsets of
-// the lines: by their common length when they have one, else by search.
+// All rows through the row formatter, one line each, then where the lines
+// lie: by their common length when they have one (no offsets), else at
+// offsets found by search.
 // The fill stream's state moves on past the rows.
 ParquetStatus ParquetColumnConverter::PlainTexts(const OutputRowField& field, std::int32_t rows,
                                                  std::int32_t* fill) {
   values_ = ParquetValues{};
   if (rows < 1 || field.values == nullptr || format_ == nullptr) return ParquetStatus::kBadArgument;
   const auto n = static_cast<std::size_t>(rows);
-  if (!TextStream() || !offsets_.Resize(n + 1)) return ParquetStatus::kNoMemory;
-  if (Output_Rows(text_.get(), *format_, &field, 1, rows, fill) != 0) {
+  if (!TextStream()) return ParquetStatus::kNoMemory;
+  if (Output_Rows(text_.get(), *format_, &field, 1, rows, fill, &textCaches_) != 0) {
     return ParquetStatus::kNoMemory;
   }
   const char* text = text_->data();
   const std::size_t size = text_->size();
   if (size > UINT32_MAX) return ParquetStatus::kBadArgument;
-  std::uint32_t* offsets = offsets_.data();
   const int length = FixedTextLength(field, field.kind);
   const auto line = static_cast<std::size_t>(length + 1);
   bool even = length >= 0 && size == n * line;
@@ -298,17 +298,20 @@ ParquetStatus ParquetColumnConverter::PlainTexts(const OutputRowField& field, st
     even = wrong == 0;
   }
   if (even) {
-    for (std::size_t i = 0; i <= n; ++i) offsets[i] = static_cast<std::uint32_t>(i * line);
-  } else {
-    std::size_t at = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-      offsets[i] = static_cast<std::uint32_t>(at);
-      const void* end = std::memchr(text + at, '\n', size - at);
-      if (end == nullptr) return ParquetStatus::kBadArgument;
-      at = static_cast<std::size_t>(static_cast<const char*>(end) - text) + 1;
-    }
-    offsets[n] = static_cast<std::uint32_t>(at);
+    // The lines of one length need no offsets.
+    values_.strings = ParquetStrings{text, nullptr, 1, static_cast<std::uint32_t>(line)};
+    return ParquetStatus::kOk;
   }
+  if (!offsets_.Resize(n + 1)) return ParquetStatus::kNoMemory;
+  std::uint32_t* offsets = offsets_.data();
+  std::size_t at = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    offsets[i] = static_cast<std::uint32_t>(at);
+    const void* end = std::memchr(text + at, '\n', size - at);
+    if (end == nullptr) return ParquetStatus::kBadArgument;
+    at = static_cast<std::size_t>(static_cast<const char*>(end) - text) + 1;
+  }
+  offsets[n] = static_cast<std::uint32_t>(at);
   values_.strings = ParquetStrings{text, offsets, 1};
   return ParquetStatus::kOk;
 }

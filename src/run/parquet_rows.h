@@ -139,6 +139,10 @@ class ParquetColumnConverter {
   ParquetArray<std::uint32_t> offsets_;
   ParquetArray<std::int32_t> runEntries_;  // each run number's entry, -1 when free
   std::unique_ptr<OutputStream> text_;
+  // The row formatter's working memory for the plain texts, so that they
+  // are made a block of rows at a time with its widest kernels; no tables
+  // (a column too varied for a dictionary gains nothing from them).
+  OutputFieldCaches textCaches_;
 };
 
 // A converter and a chunk encoder: a worker's whole part of a chunk. A
