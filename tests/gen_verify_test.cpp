@@ -31,7 +31,7 @@ TEST(GenVerify, EscapedShowsEveryByteAsPrintableText) {
       {"\xc3\xa9\xff", "\\xC3\\xA9\\xFF"},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(Gen_VerifyEscaped(c.bytes.data(), c.bytes.size()), c.shown);
+    EXPECT_EQ(Util_Escaped(c.bytes.data(), c.bytes.size()), c.shown);
   }
 }
 

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdarg>
+#include <cstdio>
 #include <cstring>
 
 #include "base/except.h"
@@ -162,6 +163,31 @@ bool Util_SameFile(const char* a, const char* b) {
   if (::stat(a, &st) == 0 || ::stat(b, &st) == 0) return SameIdentity(a, b);
   if (std::strcmp(LastComponent(a), LastComponent(b)) != 0) return false;
   return SameIdentity(Util_FolderOf(a).c_str(), Util_FolderOf(b).c_str());
+}
+
+std::string Util_Escaped(const char* p, std::size_t n, bool quotes) {
+  std::string out;
+  out.reserve(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const auto c = static_cast<unsigned char>(p[i]);
+    if (c == '\\' || (c == '"' && quotes)) {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c < 0x20 || c > 0x7e) {
+      char hex[5];
+      std::snprintf(hex, sizeof hex, "\\x%02X", c);
+      out += hex;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
 }
 
 }  // namespace zervgen

@@ -67,6 +67,12 @@ std::string Util_FolderOf(const char* path);
 // yet, the same last component in the same folder ("./x", "d/../x").
 bool Util_SameFile(const char* a, const char* b);
 
+// `n` bytes at `p` as they are shown in a line: printable ASCII as it is,
+// '\\' (and '"' with `quotes`) escaped, a tab, line end and carriage return
+// as \t, \n and \r, any other byte as \xHH. No text shown so can end the
+// line or look like another.
+std::string Util_Escaped(const char* p, std::size_t n, bool quotes = true);
+
 // The text of `format` with `args`, however long.
 std::string Util_Formatted(const char* format, std::va_list args);
 // Appends the text of `format` with its arguments to *out.

@@ -16,7 +16,6 @@
 #include "base/report.h"
 #include "base/signals.h"
 #include "base/util.h"
-#include "run/verify.h"
 
 namespace zervgen {
 namespace {
@@ -43,7 +42,7 @@ void Gen_CannotCreateRelation(const char* relName, const char* path, int error) 
          relName, path, reason);
   if (system != nullptr) Report("\tThe system says \"%s\".\n", system);
   // The reason's line names the file, shown on one line whatever its bytes.
-  const std::string shown = Gen_VerifyEscaped(path, std::strlen(path), false);
+  const std::string shown = Util_Escaped(path, std::strlen(path), false);
   std::fprintf(stderr, "%s: Could not open '%s'.  \n\tReason is \"%s\" for '%s'.\n", programName,
                relName, reason, shown.c_str());
   if (system != nullptr) std::fprintf(stderr, "\tThe system says \"%s\".\n", system);

@@ -17,7 +17,7 @@
 
 #include <memory>
 
-#include "run/verify.h"
+#include "run/file_check.h"
 
 namespace zervgen {
 
