@@ -9,9 +9,12 @@ drops the old ones: a load that fails anywhere leaves the database as it
 was. The server reads the files itself when it may (a superuser or a member
 of pg_read_server_files on the same machine); otherwise psql sends them.
 
-The proof of the files by zervgen -verify runs beside the COPY sessions;
-the swap waits for it, and a file that is not the run's fails the load in
-the proof's words. While it runs, the tables take the rows without their
+The proof of the files by zervgen -verify runs beside the COPY sessions,
+which ask it every 50 ms while they wait: a file it finds not the run's
+ends the load at once in its words (the cleanup ends the COPY), and the
+swap waits for it to pass. A run's file goes no row or byte past what the
+record states (bounds.py): the server reads it itself only when it has the
+recorded size; psql sends any other through `rows.py limit`. While it runs, the tables take the rows without their
 CHECK constraints, which are added NOT VALID afterwards (no scan): proven
 rows, and rows piped from zervgen itself, hold them by construction, and
 they hold for later writes. A proof that fails, or cannot be made, fails
