@@ -111,6 +111,7 @@ class Load:
         self.work = Work(state)
         self.loaded = {}
         self.proof = None  # its -verify process while it runs
+        self.proof_files = ()  # its standard output and error
         self.swapped = False
 
     def setup(self, argv):
@@ -169,14 +170,15 @@ class Load:
         args = self.run.record.doc["data_args"] + self.run.layout()
         # Its answers go to files, read while it runs (check_proof): a
         # file that is not the run's stops the load at once.
-        with open(self.work.path("proof.out"), "wb") as out, \
-                open(self.work.path("proof.err"), "wb") as err:
-            self.proof = self.work.spawn(interface.verify_command(self.opts.zexe, args),
-                                         stdout=out, stderr=err)
+        self.proof_files = (tempfile.TemporaryFile(), tempfile.TemporaryFile())
+        self.proof = self.work.spawn(interface.verify_command(self.opts.zexe, args),
+                                     stdout=self.proof_files[0], stderr=self.proof_files[1])
 
     def proof_said(self, name):
-        with open(self.work.path(f"proof.{name}"), "rb") as f:
-            return f.read()
+        """What the proof has written so far to its standard output ("out")
+        or error ("err"); read where it is, the proof's offset untouched."""
+        fd = self.proof_files[name == "err"].fileno()
+        return os.pread(fd, os.fstat(fd).st_size, 0)
 
     def check_proof(self):
         """While the proof runs: a file it has found not the run's, or its
@@ -212,6 +214,8 @@ class Load:
         self.proof = None
         status, files, said = interface.read_verify(p.returncode, self.proof_said("out"),
                                                     self.proof_said("err"))
+        for f in self.proof_files:
+            f.close()
         for f in files:
             if not f["ok"]:
                 self.refuse_file(f)
