@@ -8,8 +8,6 @@ run's own size. Files without a record, and rows piped from zervgen, have
 no bound.
 """
 
-from . import interface
-
 
 def whole(value):
     """value when it is a count (a whole number, 0 or more), else None."""
@@ -35,18 +33,19 @@ def limits(load, src):
     if run.record is None or load.opts.zervgen or src.path is None:
         return None
     rel = src.rel
-    described = interface.relation(run.record.doc, rel.name) or {}
-    files = described.get("files") or []
-    entry, rows, size = None, whole(rel.rows), None
-    if isinstance(files, list) and len(files) == len(rel.files) and isinstance(files[src.k - 1], dict):
-        entry = files[src.k - 1]
-        rows = whole(entry.get("rows"))
-        if not run.compress:
-            size = whole(entry.get("bytes"))
+    # The file as the -describe document of the loader's own layout gives
+    # it (records.Relation.take), from the record's data_args.
+    files = getattr(rel, "file_docs", None) or []
+    if len(files) != len(rel.files) or not isinstance(files[src.k - 1], dict):
+        return None
+    entry = files[src.k - 1]
+    rows, size = whole(entry.get("rows")), None
+    if not run.compress:
+        size = whole(entry.get("bytes"))
     if rows is None:
         return None
     written = run.record.written
-    if entry is not None and size is None and not run.compress and isinstance(written, list):
+    if size is None and not run.compress and isinstance(written, list):
         for w in written:
             if (isinstance(w, dict) and w.get("relation") == rel.name
                     and w.get("part") == entry.get("part")

@@ -76,6 +76,7 @@ class Relation:
         self.columns = described["columns"]
         self.fill = self.columns[len(self.base)] if len(self.columns) > len(self.base) else None
         self.files = [f["path"] for f in described["files"]]
+        self.file_docs = described["files"]  # each file's rows and bytes (bounds.py)
         if counted or self.constant:
             self.rows = described["rows"]
         self.checked = [dict(c, **{end: None for end in grows})
