@@ -120,7 +120,9 @@ Example: PROG -o --socket=/run/mysqld/mysqld.sock -d tab bench out/zerv"""
             if bound is not None:
                 shell += (f" | {quote(sys.executable)} {quote(rows.__file__)} limit"
                           f" {' '.join(bound.args())} {quote(self.bad_file(load, src))}")
-            load.work.spawn(["bash", "-c", f"exec >{quote(path)} && {shell}"])
+            # Its own messages (an interrupt's included) to a file: the
+            # loader's standard error holds its one line.
+            load.work.spawn(["bash", "-c", f"exec >{quote(path)} 2>>{quote(path + '.err')} && {shell}"])
         return f"""SELECT 'loading', '{rel}', '{src.k}';
 LOAD DATA LOCAL INFILE {sql_string(path)} INTO TABLE {rel} CHARACTER SET binary
   FIELDS TERMINATED BY '{sep}' ESCAPED BY '' LINES TERMINATED BY '\\n'
