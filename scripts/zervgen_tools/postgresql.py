@@ -14,10 +14,11 @@ which ask it every 50 ms while they wait: a file it finds not the run's
 ends the load at once in its words (the cleanup ends the COPY), and the
 swap waits for it to pass. A run's file goes no row or byte past what the
 record states (bounds.py): the server reads it itself only when it has the
-recorded size; psql sends any other through `rows.py limit`. While it runs, the tables take the rows without their
-CHECK constraints, which are added NOT VALID afterwards (no scan): proven
-rows, and rows piped from zervgen itself, hold them by construction, and
-they hold for later writes. A proof that fails, or cannot be made, fails
+recorded size; psql sends any other through `rows.py limit`. While the
+proof runs, the tables take the rows without their CHECK constraints,
+which are added NOT VALID afterwards (no scan): proven rows, and rows
+piped from zervgen itself, hold them by construction, and they hold for
+later writes. A proof that fails, or cannot be made, fails
 the load. Files without a run record are not proven: `rows.py check`
 checks every field of them as SQLite and MariaDB do (the column types would
 take `+1.00`, `7.` or ` 7` as numbers, `3 27/1967` as a date, and pad a short
