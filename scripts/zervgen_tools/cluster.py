@@ -36,7 +36,21 @@ def describe(zervgen, zargs, folder):
                           f"zervgen -describe ended with status {status}")
         return interface.parse_describe(out, zervgen), None
     except interface.ZervgenError as err:
-        raise UsageError(str(err)) from None
+        raise UsageError(not_a_run(zervgen, zargs, folder) or str(err)) from None
+
+
+def not_a_run(zervgen, zargs, folder):
+    """When zervgen answers the options with something else than a run's
+    document (its help, its version): which of them asks for it, as a
+    refusal; None when no single one does."""
+    for word in zargs:
+        status, out, _ = interface.run(zervgen, [word, "-describe"], folder)
+        try:
+            if status == 0:
+                interface.parse_describe(out, zervgen)
+        except interface.ZervgenError:
+            return f'"{word}" asks zervgen for something other than a run; leave it out'
+    return None
 
 
 def check_options(zervgen, zargs, folder):
@@ -45,6 +59,8 @@ def check_options(zervgen, zargs, folder):
     and whether the tasks add a "-t" of their own. Refuses, before anything
     is recorded, what zervgen refuses (with its message) and what a run on
     the cluster cannot take."""
+    if "-describe" in zargs:
+        raise UsageError('zervgen-slurm asks zervgen "-describe" itself; leave it out')
     # Each task gives zervgen a temporary folder of its own on its node,
     # unless the options name one: zervgen takes no second "-t".
     doc, _ = describe(zervgen, zargs + ["-t", tempfile.gettempdir()], folder)
@@ -166,27 +182,51 @@ def wait_for(run, poll):
 def submit(args, folder, run, todo, previous, script):
     """Submits the parts `todo`; a submission the scheduler refuses puts
     back the record as it was (`previous`, the bytes of run.json, None for
-    none)."""
+    none). What is sent is recorded first ("submitting": the job's name
+    and parts): an interrupt while the scheduler is asked keeps it, since
+    a job may exist, and a later run or status looks for that job."""
     # Each task runs this program by its own path, as it runs zervgen: a
     # copy of it, as sbatch would run a script, would not find zervgen_tools.
     command = ["python3", script, "task", folder]
     # The tasks read the options and the program from run.json: it is
     # written before they can start, and again with the job's number.
     record = run_path(folder)
+    run["submitting"] = {"name": args.job_name, "parts": sorted(todo)}
     parts.write_json(record, run)
     try:
         job = backend.submit(folder, todo, args, command)
-    except BaseException:
-        # Refused, or interrupted (^C) while sbatch ran.
+    except UsageError:
+        # Refused: nothing was submitted.
         if previous is None:
             os.remove(record)
         else:
             parts.write_whole(record, previous)
         raise
+    except BaseException:
+        # Interrupted (^C) while the scheduler was asked: it may have taken
+        # the job, whose tasks need the record.
+        args.unsure = backend.find_command(folder, args.job_name)
+        raise
     args.submitted = True
+    del run["submitting"]
     run["jobs"].append({"id": job, "parts": sorted(todo)})
     parts.write_json(record, run)
     return job
+
+
+def adopt(folder, run):
+    """A submission that was interrupted while the scheduler was asked:
+    its jobs that are still pending or running (found by name and folder)
+    join the record's jobs (in `run`; the caller writes it). True when the
+    record changed."""
+    sent = run.pop("submitting", None)
+    if not isinstance(sent, dict):
+        return sent is not None
+    known = {str(job["id"]) for job in run["jobs"]}
+    for job in backend.find(folder, sent.get("name")):
+        if job not in known:
+            run["jobs"].append({"id": job, "parts": sent.get("parts", [])})
+    return True
 
 
 def make_folders(path):
@@ -243,6 +283,8 @@ def command_run(args, zargs, script):
                                  f"({' '.join(run['args'])}); use another folder")
             n = doc["options"]["parts"]
             run = run or {"args": zargs, "parts": n, "jobs": []}
+            if adopt(folder, run):
+                parts.write_json(run_path(folder), run)
             run["zervgen"] = zervgen
             run["task_temp"] = task_temp
             for job in run["jobs"][-1:]:
@@ -274,6 +316,7 @@ def command_status(args):
     run = read_run(folder)
     if run is None:
         raise UsageError(f"{folder} holds no run of {PROG}")
+    adopt(folder, run)  # seen, not recorded: status writes nothing
     if args.wait:
         wait_for(run, args.poll)
     return report(folder, run)
@@ -363,6 +406,11 @@ def main(argv, script):
         if getattr(args, "submitted", False):
             cli.say(PROG, f"stopped waiting; the job goes on: {PROG} status "
                     f"{os.path.realpath(args.dir)}")
+        elif getattr(args, "unsure", None):
+            cli.say(PROG, "interrupted by SIGINT while sbatch ran: a job may have been submitted,"
+                    f" and the record of it is kept; look for it with: {args.unsure}; then"
+                    f" cancel it (scancel JOB) or let it run ({PROG} status"
+                    f" {os.path.realpath(args.dir)})")
         else:
             cli.say(PROG, "interrupted by SIGINT; nothing was recorded or submitted")
         return 130

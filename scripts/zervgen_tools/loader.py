@@ -111,6 +111,7 @@ class Load:
         self.work = Work(state)
         self.loaded = {}
         self.proof = None  # its -verify process while it runs
+        self.proof_files = ()  # its standard output and error
         self.swapped = False
 
     def setup(self, argv):
@@ -167,23 +168,57 @@ class Load:
         if self.run.record is None:
             return
         args = self.run.record.doc["data_args"] + self.run.layout()
+        # Its answers go to files, read while it runs (check_proof): a
+        # file that is not the run's stops the load at once.
+        self.proof_files = (tempfile.TemporaryFile(), tempfile.TemporaryFile())
         self.proof = self.work.spawn(interface.verify_command(self.opts.zexe, args),
-                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                                     stdout=self.proof_files[0], stderr=self.proof_files[1])
+
+    def proof_said(self, name):
+        """What the proof has written so far to its standard output ("out")
+        or error ("err"); read where it is, the proof's offset untouched."""
+        fd = self.proof_files[name == "err"].fileno()
+        return os.pread(fd, os.fstat(fd).st_size, 0)
+
+    def check_proof(self):
+        """While the proof runs: a file it has found not the run's, or its
+        failure, ends the load at once in its words (the cleanup ends
+        whatever still copies). A proof that has not failed changes
+        nothing."""
+        p = self.proof
+        if p is None:
+            return
+        for f in interface.verify_objects(self.proof_said("out")):
+            if not f["ok"]:
+                self.refuse_file(f)
+        if p.poll() is not None and p.returncode != 0:
+            self.await_proof()
+
+    @staticmethod
+    def refuse_file(f):
+        die(f"{f['relation']}: {f['path']}: not the file the run wrote:"
+            f" {f['detail'] or f['failure']} (nothing was loaded)")
 
     def await_proof(self):
-        """Waits for the proof. A file that is not the run's ends the load;
-        so does a proof that could not be made: proven is then never
-        assumed."""
+        """Waits for the proof. A file that is not the run's ends the load
+        as soon as the proof says so; so does a proof that could not be
+        made: proven is then never assumed."""
         if self.proof is None:
             return
         p, run, zexe = self.proof, self.run, self.opts.zexe
+        while p.poll() is None:
+            try:
+                p.wait(0.05)
+            except subprocess.TimeoutExpired:
+                self.check_proof()
         self.proof = None
-        out, err = p.communicate()
-        status, files, said = interface.read_verify(p.returncode, out, err)
+        status, files, said = interface.read_verify(p.returncode, self.proof_said("out"),
+                                                    self.proof_said("err"))
+        for f in self.proof_files:
+            f.close()
         for f in files:
             if not f["ok"]:
-                die(f"{f['relation']}: {f['path']}: not the file the run wrote:"
-                    f" {f['detail'] or f['failure']} (nothing was loaded)")
+                self.refuse_file(f)
         if status != 0:
             die(f"cannot prove the files with {zexe} -verify: {said}" + run.record.give)
         want = {(r.name, path) for r in run.relations for path in r.files}

@@ -20,9 +20,10 @@ another client.
 import os
 import re
 import subprocess
+import sys
 import time
 
-from . import rows
+from . import bounds, rows
 from .common import ask, die, fail_load, first_error, need_client, quote, refuse
 
 
@@ -58,7 +59,8 @@ Example: PROG -o --socket=/run/mysqld/mysqld.sock -d tab bench out/zerv"""
         self.stats = []
 
     def run_client(self, load, name, sql, extra=(), **kw):
-        with open(load.work.path(f"{name}.in"), "w") as f:
+        # A file name is bytes: those of a name that is not UTF-8 go as they are.
+        with open(load.work.path(f"{name}.in"), "w", encoding="utf-8", errors="surrogateescape") as f:
             f.write(sql)
         with open(load.work.path(f"{name}.in"), "rb") as i, open(load.work.path(f"{name}.out"), "wb") as o, \
                 open(load.work.path(f"{name}.err"), "wb") as e:
@@ -108,11 +110,19 @@ Example: PROG -o --socket=/run/mysqld/mysqld.sock -d tab bench out/zerv"""
                 value = f"STR_TO_DATE(@c{i}, '%c/%e/%Y')"
             sets.append(f"`{c['name']}` = {value}")
         path = src.path
-        if src.command is not None:
+        # A file of the run goes no row or byte past the run's (rows.py limit).
+        bound = bounds.limits(load, src)
+        if src.command is not None or bound is not None:
             # A pipe through a named FIFO: the writer starts when LOAD DATA opens it.
             path = load.work.path(f"{rel}.{src.k}.fifo")
             os.mkfifo(path)
-            load.work.spawn(["bash", "-c", f"exec >{quote(path)} && {src.shell()}"])
+            shell = src.shell()
+            if bound is not None:
+                shell += (f" | {quote(sys.executable)} {quote(rows.__file__)} limit"
+                          f" {' '.join(bound.args())} {quote(self.bad_file(load, src))}")
+            # Its own messages (an interrupt's included) to a file: the
+            # loader's standard error holds its one line.
+            load.work.spawn(["bash", "-c", f"exec >{quote(path)} 2>>{quote(path + '.err')} && {shell}"])
         return f"""SELECT 'loading', '{rel}', '{src.k}';
 LOAD DATA LOCAL INFILE {sql_string(path)} INTO TABLE {rel} CHARACTER SET binary
   FIELDS TERMINATED BY '{sep}' ESCAPED BY '' LINES TERMINATED BY '\\n'
@@ -155,7 +165,7 @@ INSERT INTO zervgen_refused VALUES ('{rel}', @@warning_count);
         status = p.wait()
         for rel in load.run.relations:
             for src in load.sources(rel):
-                failed = src.gen_failure()
+                failed = self.cut_failure(load, src) or src.gen_failure()
                 if failed:
                     fail_load(failed)
         if status != 0:
@@ -168,6 +178,18 @@ INSERT INTO zervgen_refused VALUES ('{rel}', @@warning_count);
                     self.counts[w[1]] = int(w[2])
                 elif w[0] == "stat":
                     self.stats.append(tuple(w[1:]))
+
+    @staticmethod
+    def bad_file(load, src):
+        return load.work.path(f"{src.rel}.{src.k}.bad")
+
+    def cut_failure(self, load, src):
+        """Why src's stream was cut at the run's size, or None."""
+        try:
+            with open(self.bad_file(load, src), encoding="ascii", errors="replace") as f:
+                return f"{src.rel}: {src.name}: {f.read().strip()}"
+        except FileNotFoundError:
+            return None
 
     def failure(self, load, name):
         """Why the client ended early: a warning of LOAD DATA, or the client's

@@ -9,12 +9,16 @@ drops the old ones: a load that fails anywhere leaves the database as it
 was. The server reads the files itself when it may (a superuser or a member
 of pg_read_server_files on the same machine); otherwise psql sends them.
 
-The proof of the files by zervgen -verify runs beside the COPY sessions;
-the swap waits for it, and a file that is not the run's fails the load in
-the proof's words. While it runs, the tables take the rows without their
-CHECK constraints, which are added NOT VALID afterwards (no scan): proven
-rows, and rows piped from zervgen itself, hold them by construction, and
-they hold for later writes. A proof that fails, or cannot be made, fails
+The proof of the files by zervgen -verify runs beside the COPY sessions,
+which ask it every 50 ms while they wait: a file it finds not the run's
+ends the load at once in its words (the cleanup ends the COPY), and the
+swap waits for it to pass. A run's file goes no row or byte past what the
+record states (bounds.py): the server reads it itself only when it has the
+recorded size; psql sends any other through `rows.py limit`. While the
+proof runs, the tables take the rows without their CHECK constraints,
+which are added NOT VALID afterwards (no scan): proven rows, and rows
+piped from zervgen itself, hold them by construction, and they hold for
+later writes. A proof that fails, or cannot be made, fails
 the load. Files without a run record are not proven: `rows.py check`
 checks every field of them as SQLite and MariaDB do (the column types would
 take `+1.00`, `7.` or ` 7` as numbers, `3 27/1967` as a date, and pad a short
@@ -38,11 +42,12 @@ maintenance_work_mem of the key builds (default 256MB).
 
 import os
 import re
+import select
 import subprocess
 import sys
 import time
 
-from . import rows
+from . import bounds, rows
 from .common import Failure, ask, die, fail_load, first_error, need_client, quote
 
 ROWS_PY = os.path.join(os.path.dirname(os.path.abspath(__file__)), "rows.py")
@@ -52,16 +57,34 @@ def sql_string(text):
     return "'" + text.replace("'", "''") + "'"
 
 
+def script_file(path, text):
+    """Writes a script for psql or bash; a file name in it is bytes (os.fsencode)."""
+    with open(path, "w", encoding="utf-8", errors="surrogateescape") as f:
+        f.write(text)
+
+
+def utf8(path):
+    """True when the name is valid UTF-8, as SQL text must be."""
+    try:
+        os.fsencode(path).decode("utf-8")
+    except UnicodeDecodeError:
+        return False
+    return True
+
+
 class Session:
     """A psql that stays open and runs one script after another, fed through
     a pipe: after each it prints "zervgen-done N", which tells the script's
     output from the next one's. With ON_ERROR_STOP the first error ends psql,
-    its message in work/NAME.err."""
+    its message in work/NAME.err. While it waits for an answer, a proof
+    that fails ends the load at once (load.check_proof)."""
 
     def __init__(self, backend, load, name):
         self.name = name
+        self.load = load
         self.sent = 0
         self.answered = 0
+        self.buffer = b""
         with open(load.work.path(f"{name}.err"), "wb") as err:
             self.p = load.work.spawn(backend.psql + ["-A", "-t", "-f", "-"], stdin=subprocess.PIPE,
                                 stdout=subprocess.PIPE, stderr=err)
@@ -69,7 +92,9 @@ class Session:
     def send(self, script):
         self.sent += 1
         try:
-            self.p.stdin.write(f"{script}\n\\echo zervgen-done {self.sent}\n".encode())
+            # A file name is bytes: those of a name that is not UTF-8 go as they are.
+            self.p.stdin.write(f"{script}\n\\echo zervgen-done {self.sent}\n".encode(
+                "utf-8", "surrogateescape"))
             self.p.stdin.flush()
         except OSError:  # psql has ended: answer() says so
             pass
@@ -79,12 +104,30 @@ class Session:
         when psql ended before it was done."""
         self.answered += 1
         out = []
-        for line in self.p.stdout:
-            text = line.decode("utf-8", errors="replace").rstrip("\n")
+        while True:
+            line = self.line()
+            if line is None:
+                return None
+            text = line.decode("utf-8", errors="replace")
             if text == f"zervgen-done {self.answered}":
                 return out
             out.append(text)
-        return None
+
+    def line(self):
+        """psql's next output line (without its line feed), or None at its
+        end; the proof is asked every 50 ms meanwhile."""
+        fd = self.p.stdout.fileno()
+        while b"\n" not in self.buffer:
+            if not select.select([fd], [], [], 0.05)[0]:
+                self.load.check_proof()
+                continue
+            data = os.read(fd, 1 << 16)
+            if not data:
+                line, self.buffer = self.buffer, b""
+                return line or None
+            self.buffer += data
+        line, _, self.buffer = self.buffer.partition(b"\n")
+        return line
 
     def run(self, script):
         self.send(script)
@@ -121,6 +164,7 @@ Example: PGDATABASE=bench PROG -d '|' out/zerv"""
         self.key_memory = os.environ.get("ZERVGEN_KEY_MEMORY", "256MB")
         os.environ["PGAPPNAME"] = self.stage_name
         self.server_reads = {}
+        self.sizes = {}  # the size of each file the server is asked about
         self.copiers = []
         self.keyer = None
         self.key_out = {}
@@ -153,9 +197,11 @@ Example: PGDATABASE=bench PROG -d '|' out/zerv"""
         if not (load.opts.zervgen or load.opts.fixed or os.environ.get("ZERVGEN_CLIENT_READS", "0") != "0"):
             for rel in load.run.relations:
                 for src in load.sources(rel):
-                    if src.command is not None or os.path.getsize(src.path) == 0:
+                    if (src.command is not None or os.path.getsize(src.path) == 0
+                            or not utf8(os.path.realpath(src.path))):
                         continue
                     st = os.stat(src.path)
+                    self.sizes[f"{rel} {src.k}"] = st.st_size
                     probe.append(f"SELECT '{rel} {src.k}', {sql_string(os.path.realpath(src.path))},"
                                  f" {st.st_size}, {int(st.st_mtime)}")
         if probe:
@@ -213,20 +259,27 @@ SELECT 'probe|' || p.id || '|' || pg_temp.zervgen_reads(p.path, p.size, p.mtime)
         # that feeds COPY.
         checked = (load.opts.fixed or load.run.compress) and self.unproven(load)
         split = load.opts.fixed
-        if src.command is None and not split and self.server_reads.get(f"{rel} {src.k}"):
+        # A file of the run goes no row or byte past the run's: the server
+        # reads it itself only when it has the size the record states.
+        bound = bounds.limits(load, src)
+        ident = f"{rel} {src.k}"
+        if (src.command is None and not split and self.server_reads.get(ident)
+                and (bound is None or bound.size == self.sizes.get(ident))):
             lines.append(f"COPY {table} ({columns}) FROM {sql_string(os.path.realpath(src.path))} ({options});")
-        elif src.command is None and not split:
+        elif src.command is None and not split and bound is None:
             lines.append(f"\\copy {table} ({columns}) FROM {sql_string(src.path)} ({options})")
         else:
             shell = src.shell()
+            if bound is not None:
+                shell = (f"set -o pipefail; {shell} | {quote(sys.executable)} {quote(ROWS_PY)} limit"
+                         f" {' '.join(bound.args())} {quote(self.bad_file(load, src))}")
             if checked:  # every field, as rows.py checks it for the other databases
                 shell = f"set -o pipefail; {shell} | {self.check_command(load, rel, src)}"
             elif split:
                 shell = (f"set -o pipefail; {shell} | {quote(sys.executable)} {quote(ROWS_PY)}"
                          f" fixed {rows.fixed_widths(rel.columns)}")
             script = load.work.path(f"{rel}.{src.k}.sh")
-            with open(script, "w") as f:
-                f.write(shell + "\n")
+            script_file(script, shell + "\n")
             lines.append(f"\\copy {table} ({columns}) FROM PROGRAM {sql_string('bash ' + quote(script))} ({options})")
         lines.append("\\echo zervgen-rows :ROW_COUNT")
         if frozen:
@@ -264,8 +317,7 @@ END$$;
         return "\n".join(lines)
 
     def run_script(self, load, name, script, **kw):
-        with open(load.work.path(f"{name}.sql"), "w") as f:
-            f.write(script)
+        script_file(load.work.path(f"{name}.sql"), script)
         out = open(load.work.path(f"{name}.out"), "wb")
         err = open(load.work.path(f"{name}.err"), "wb")
         p = load.work.spawn(self.psql + ["-A", "-t", "-f", load.work.path(f"{name}.sql")],
@@ -298,10 +350,9 @@ END$$;
         if load.opts.fixed or load.run.compress or not self.unproven(load):
             return
         script = load.work.path("checks.sh")
-        with open(script, "w") as f:
-            f.write("set -e\n" + "".join(f"{self.check_command(load, rel, src)} {quote(src.path)}"
-                                         " >/dev/null\n"
-                                         for rel in order for src in load.sources(rel)))
+        script_file(script, "set -e\n" + "".join(f"{self.check_command(load, rel, src)} {quote(src.path)}"
+                                                 " >/dev/null\n"
+                                                 for rel in order for src in load.sources(rel)))
         with open(load.work.path("checks.err"), "wb") as err:
             self.checks = load.work.spawn(["bash", script], stdin=subprocess.DEVNULL,
                                      stdout=subprocess.DEVNULL, stderr=err)
@@ -331,7 +382,10 @@ END$$;
     # ------------------------------------------------------------ failures
 
     def copy_failure(self, load, src, name):
-        failed = src.gen_failure() or src.decompress_failure() or self.check_failure(load, src)
+        # A stream cut at the run's size says so (it has no field checks,
+        # and its decompressor need not end).
+        cut = bounds.limits(load, src) is not None and self.check_failure(load, src)
+        failed = cut or src.gen_failure() or src.decompress_failure() or self.check_failure(load, src)
         if failed:
             return failed
         with open(load.work.path(f"{name}.err"), encoding="utf-8", errors="replace") as f:

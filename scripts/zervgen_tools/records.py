@@ -76,6 +76,7 @@ class Relation:
         self.columns = described["columns"]
         self.fill = self.columns[len(self.base)] if len(self.columns) > len(self.base) else None
         self.files = [f["path"] for f in described["files"]]
+        self.file_docs = described["files"]  # each file's rows and bytes (bounds.py)
         if counted or self.constant:
             self.rows = described["rows"]
         self.checked = [dict(c, **{end: None for end in grows})
@@ -88,7 +89,10 @@ class Relation:
 class Record:
     """The run that a load's rows come from: its -describe document, the
     words that name it in messages ("the report out/zerv.rpt"), and what a
-    load that cannot prove its files with it asks for."""
+    load that cannot prove its files with it asks for; a manifest's list of
+    the files the run wrote (with their sizes) in written, else None."""
+
+    written = None
 
     def __init__(self, name, doc, give=GIVE_MANIFEST):
         self.name = name
@@ -319,10 +323,11 @@ class Run:
         if o.manifest or (not o.report and os.path.isfile(f"{o.prefix}.manifest")):
             path = o.manifest or f"{o.prefix}.manifest"
             try:
-                doc = interface.read_manifest(path)["describe"]
+                manifest = interface.read_manifest(path)
             except ZervgenError as e:
                 die(f"cannot prove the files: {e} (nothing was loaded)")
-            self.record = Record(f"the manifest {path}", doc, " (nothing was loaded)")
+            self.record = Record(f"the manifest {path}", manifest["describe"], " (nothing was loaded)")
+            self.record.written = manifest.get("written")
             return
         path = o.report or f"{o.prefix}.rpt"
         if not os.path.isfile(path):

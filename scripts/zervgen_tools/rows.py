@@ -20,7 +20,10 @@ RULES BAD [FILE]` checks every field of every row against the columns of the
 JSON file RULES (write_rules) and writes the rows that pass (delimited: as
 they are; fixed format: as `fixed` does); at the first row that does not,
 it writes "row N: REASON" to the file BAD, one line "zervgen-bad" that no
-COPY takes, and ends with status 1.
+COPY takes, and ends with status 1. `python3 rows.py limit ROWS SIZE BAD
+[FILE]` writes at most ROWS rows and SIZE bytes ("-": any) of FILE as they
+are; past them it writes the reason to BAD and "zervgen-bad", and ends with
+status 1.
 """
 
 import datetime
@@ -338,8 +341,44 @@ def write_checked(rules, src, out, bad):
     return True
 
 
+def write_limited(src, out, rows, size, bad):
+    """The bytes of src on out up to its `rows`-th line feed and its
+    `size`-th byte (None: any size); False when src holds more, after the
+    whole rows within the bound, a line "zervgen-bad" that no COPY takes,
+    and the reason written to the file bad."""
+    n = total = 0
+    while True:
+        chunk = src.read(1 << 16)
+        if not chunk:
+            return True
+        end, over = len(chunk), None
+        if size is not None and total + end > size:
+            end, over = size - total, f"more than the {size} bytes of the run's file"
+        left = rows - n
+        if chunk.count(b"\n", 0, end) >= left:
+            cut = 0
+            for _ in range(left):
+                cut = chunk.index(b"\n", cut) + 1
+            if cut < len(chunk):
+                end, over = cut, f"more than the run's {rows} row{'' if rows == 1 else 's'}"
+        if over is not None:
+            end = chunk.rfind(b"\n", 0, end) + 1  # no row cut short
+            out.write(chunk[:end])
+            with open(bad, "w", encoding="ascii") as f:
+                f.write(f"{over} (nothing past them was loaded)\n")
+            out.write(b"zervgen-bad\n")
+            return False
+        out.write(chunk)
+        n += chunk.count(b"\n")
+        total += end
+
+
 def main(argv):
     source = None
+    if len(argv) in (5, 6) and argv[1] == "limit":
+        source = open(argv[5], "rb") if len(argv) == 6 else sys.stdin.buffer
+        size = None if argv[3] == "-" else int(argv[3])
+        return 0 if write_limited(source, sys.stdout.buffer, int(argv[2]), size, argv[4]) else 1
     if len(argv) in (3, 4) and argv[1] == "fixed":
         source = open(argv[3], "rb") if len(argv) == 4 else sys.stdin.buffer
         write_fixed_as_tabs(parse_widths(argv[2]), source, sys.stdout.buffer)
@@ -349,7 +388,8 @@ def main(argv):
             rules = json.load(f)
         source = open(argv[4], "rb") if len(argv) == 5 else sys.stdin.buffer
         return 0 if write_checked(rules, source, sys.stdout.buffer, argv[3]) else 1
-    sys.stderr.write("usage: rows.py fixed WIDTHS [FILE]\n       rows.py check RULES BAD [FILE]\n")
+    sys.stderr.write("usage: rows.py fixed WIDTHS [FILE]\n       rows.py check RULES BAD [FILE]\n"
+                     "       rows.py limit ROWS SIZE BAD [FILE]\n")
     return 2
 
 

@@ -10,6 +10,11 @@ second one (Kubernetes jobs, GNU parallel over ssh) implements the same:
                              the part's identity in its environment
     queued(job) -> {part: (state, node)}
                              the job's parts still pending or running
+    find(folder, name) -> [job id]
+                             the pending or running jobs of that name
+                             whose tasks run in the folder
+    find_command(folder, name) -> text
+                             the command a user runs to find them
     finished(job, part) -> text
                              what the scheduler says of a finished part
                              ("CANCELLED, exit 0:15"; "" when nothing)
@@ -22,11 +27,12 @@ file is whose, is parts.py's and is the same on every scheduler.
 """
 
 import os
+import pwd
 import shlex
 import socket
 import subprocess
 
-from .cli import UsageError
+from .cli import Failure, UsageError
 from .parts import ranges, shown, state_dir
 
 # The sbatch options zervgen-slurm sets itself, by long name: their short
@@ -118,7 +124,9 @@ def submit(folder, parts, options, command):
         raise UsageError(f"sbatch failed: {said(done.stderr)}")
     job = done.stdout.strip().split(";")[0]
     if not (job.isascii() and job.isdigit()):
-        raise UsageError(f"sbatch gave no job number: '{done.stdout.strip()}'")
+        # sbatch took it: a job may exist.
+        raise Failure(f"sbatch gave no job number: '{done.stdout.strip()}'; a job may have been"
+                      f" submitted: look for it with: {find_command(folder, options.job_name)}")
     return job
 
 
@@ -136,6 +144,33 @@ def queued(job):
         if len(fields) == 3 and fields[0].isascii() and fields[0].isdigit():
             tasks[int(fields[0])] = (fields[1], fields[2])
     return tasks
+
+
+def user():
+    return pwd.getpwuid(os.getuid()).pw_name
+
+
+def find_command(folder, name):
+    """The squeue command line that lists the user's jobs named `name` with
+    their folders (the jobs of this run have `folder`)."""
+    return (f"squeue --user={shlex.quote(user())} --name={shlex.quote(name)} --format='%F %Z'"
+            f" (its folder: {shown(folder)})")
+
+
+def find(folder, name):
+    """The numbers of the user's pending or running jobs named `name` whose
+    tasks run in `folder`."""
+    if not isinstance(name, str) or not name:
+        return []
+    done = slurm(["squeue", "-h", f"--user={user()}", f"--name={name}", "-o", "%F|%Z"])
+    if done.returncode != 0:
+        raise UsageError(f"squeue failed: {said(done.stderr)}")
+    jobs = []
+    for line in done.stdout.splitlines():
+        job, _, where = line.strip().partition("|")
+        if job.isascii() and job.isdigit() and where == folder and job not in jobs:
+            jobs.append(job)
+    return jobs
 
 
 def finished(job, k):

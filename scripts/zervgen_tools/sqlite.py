@@ -10,8 +10,9 @@ tables; the keys are unique indexes built after the rows are in.
 
 import sqlite3
 
-from . import rows
+from . import bounds, rows
 from .common import fail_load
+from .records import plural
 
 BATCH = 10000
 
@@ -53,7 +54,17 @@ Example: PROG -d tab bench.db out/zerv"""
         total = 0
         for src in load.sources(rel):
             batch = []
+            bound = bounds.limits(load, src)
+            size = 0
             for n, line in self.rows_of(load, src):
+                if bound is not None:
+                    # No row past the run's rows or bytes.
+                    size += len(line) + 1
+                    if n > bound.rows or (bound.size is not None and size > bound.size):
+                        fail_load(f"{rel}: {src.name}: more than "
+                                  + (f"the run's {plural(bound.rows, 'row')}" if n > bound.rows
+                                     else f"the {bound.size} bytes of the run's file")
+                                  + " (nothing past them was loaded)")
                 try:
                     values = convert(line)
                 except rows.BadField as e:

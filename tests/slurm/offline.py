@@ -7,6 +7,7 @@ line that got as far as submitting would end with "'sbatch' not found"
 instead of its own reason.
 """
 
+import json
 import os
 import shutil
 import signal
@@ -237,5 +238,73 @@ while [ ! -e {env.work}/go ]; do sleep 0.2; done
         env.res.check(untouched(folder, existed), where, "the folder as it was")
 
 
+def stub_slurm(env, folder):
+    """A PATH whose sbatch marks that it runs and answers job 4711 only once
+    the file "go" exists, and whose squeue lists job 4711, named zervgen,
+    in `folder`, its two tasks pending."""
+    path = os.path.join(env.work, "stub-slurm")
+    shutil.rmtree(path, ignore_errors=True)
+    os.makedirs(path)
+    for name, text in (("sbatch", f"""#!/bin/sh
+: > {path}/sbatch-runs
+while [ ! -e {path}/go ]; do sleep 0.1; done
+echo 4711
+"""), ("squeue", f"""#!/bin/sh
+case "$*" in
+  *--name=zervgen*) echo '4711|{folder}' ;;
+  *-j\ 4711*) printf '1|PENDING|\n2|PENDING|\n' ;;
+esac
+""")):
+        with open(os.path.join(path, name), "w") as f:
+            f.write(text)
+        os.chmod(os.path.join(path, name), 0o755)
+    return path
+
+
+def interrupted_submission(env):
+    """^C while a slow sbatch runs: the job may exist. The record stays
+    (its tasks need it) and says what was sent; the line says how to find
+    the job; a later run finds it (squeue, by name and folder) and waits
+    for it."""
+    folder = env.folder("unsure")
+    path = stub_slurm(env, folder)
+    tool = subprocess.Popen([sys.executable, env.script, "run", "--zervgen", env.zervgen, folder,
+                             "--", "-hu", "-n", "1000", "-parts", "2"], stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, text=True,
+                            env=dict(os.environ, PATH=path + os.pathsep + os.environ["PATH"]))
+    harness.wait_until(lambda: os.path.exists(os.path.join(path, "sbatch-runs")), "sbatch runs")
+    tool.send_signal(signal.SIGINT)
+    _, err = tool.communicate(timeout=900)
+    open(os.path.join(path, "go"), "w").close()
+    where = "interrupted while sbatch runs"
+    harness.ended(env.res, where, tool.returncode, err, 130, "a job may have been submitted")
+    env.res.check("squeue --user=" in err and "--name=zervgen" in err and folder in err, where,
+                  "the line says how to find the job", err)
+    record = os.path.join(folder, ".zervgen-slurm", "run.json")
+    env.res.check(os.path.exists(record), where, "the record is kept")
+    if os.path.exists(record):
+        with open(record) as f:
+            sent = json.load(f).get("submitting")
+        env.res.check(sent == {"name": "zervgen", "parts": [1, 2]}, where,
+                      "the record says what was sent", str(sent))
+    done = env.tool("run", "--zervgen", env.zervgen, folder, "--", "-hu", "-n", "1000", "-parts",
+                    "2", path=path + os.pathsep + os.environ["PATH"])
+    harness.ended(env.res, f"{where}, then run", done.returncode, done.stderr, 2,
+                  f"job 4711 of {folder} is still pending or running")
+
+
+def not_a_run(env):
+    """zervgen options that ask it for something other than a run: one
+    line naming the option."""
+    for word, says in (("-describe", 'zervgen-slurm asks zervgen "-describe" itself; leave it out'),
+                       ("-help", '"-help" asks zervgen for something other than a run; leave it out'),
+                       ("--version", '"--version" asks zervgen for something other than a run;'
+                        " leave it out")):
+        folder = env.folder("not-a-run")
+        refused(env, f"not a run: {word}", ["run", "--zervgen", env.zervgen, folder, "--",
+                                            "-hu", "-parts", "2", word], f"zervgen-slurm: {says}")
+        env.res.check(untouched(folder, True), f"not a run: {word}", "the folder as it was")
+
+
 TESTS = (offline_refusals, folder_refusals, no_sbatch, help_and_usage,
-         interrupted_before_submitting)
+         interrupted_before_submitting, interrupted_submission, not_a_run)
