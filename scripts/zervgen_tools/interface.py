@@ -150,7 +150,7 @@ def read_manifest(path):
     data = read_record(path, "the manifest")
     try:
         doc = json.loads(data)
-    except ValueError:
+    except (ValueError, RecursionError):  # RecursionError: nested too deep
         raise ZervgenError(f"{path} is not a zervgen manifest (not JSON)") from None
     if not isinstance(doc, dict) or doc.get("zervgen_manifest") != MANIFEST_VERSION:
         raise ZervgenError(f"{path} is not a zervgen manifest of version {MANIFEST_VERSION}")

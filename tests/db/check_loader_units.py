@@ -388,6 +388,8 @@ class Records(unittest.TestCase):
         os.makedirs(self.path("folder", "zerv.rpt"))
         os.mkfifo(self.path("fifo", "zerv.rpt"))
         os.mkfifo(self.path("written.fifo"))
+        with open(self.path("deep.manifest"), "w") as f:
+            f.write("[" * 100000)
         with open(self.path("changed", "run.rpt"), "rb") as f:
             report = f.read()
         with open(self.path("m", "zerv.manifest"), "rb") as f:
@@ -416,6 +418,8 @@ class Records(unittest.TestCase):
              "proven", m_args),
             ("-M /dev/zero", ["-M", "/dev/zero"], "m", None, "refused",
              ["the manifest /dev/zero holds more than a zervgen record can have"]),
+            ("a manifest nested too deep", ["-M", self.path("deep.manifest")], "m", None,
+             "refused", ["deep.manifest is not a zervgen manifest (not JSON)"]),
             ("data_args gains -hu", edited(lambda d: data_args(d).append("-hu")), "m", None,
              "refused", [".manifest: describe.data_args is not what zervgen says"]),
             ("data_args a string", edited(lambda d: d["describe"].update(data_args="-n 2000")),
