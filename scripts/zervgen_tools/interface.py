@@ -12,6 +12,7 @@ wrong: zervgen's own message when it refused the options.
 
 import json
 import os
+import select
 import shutil
 import stat
 import subprocess
@@ -104,11 +105,16 @@ def parse_describe(text, source):
 RECORD_LIMIT = 64 << 20
 
 
+# How long a FIFO that no program writes yet is waited for.
+FIFO_WAIT = 5.0
+
+
 def read_record(path, what):
     """The bytes of the record `what` ("the manifest") at path, whatever
-    kind of file it is: a pipe is read once, a FIFO is opened without
-    waiting for a writer (one with none reads as empty). A folder, a file
-    that cannot be read, or more bytes than RECORD_LIMIT (not read further)
+    kind of file it is: a pipe is read once; a FIFO is opened without
+    waiting, and read once a program writes to it, which it must begin to
+    do within FIFO_WAIT seconds. A folder, a file that cannot be read, a
+    FIFO nobody writes, or more bytes than RECORD_LIMIT (not read further)
     is a ZervgenError."""
     try:
         fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK | os.O_NOCTTY)
@@ -121,6 +127,14 @@ def read_record(path, what):
         if stat.S_ISREG(st.st_mode) and st.st_size > RECORD_LIMIT:
             raise ZervgenError(f"{what} {path} has {st.st_size} bytes, more than a zervgen"
                                f" record can have ({RECORD_LIMIT}): not read")
+        if stat.S_ISFIFO(st.st_mode):
+            # A writer that opens the FIFO makes it readable; until one
+            # does, reading would find its end at once.
+            poller = select.poll()
+            poller.register(fd, select.POLLIN)
+            if not poller.poll(FIFO_WAIT * 1000):
+                raise ZervgenError(f"{what} {path} is a FIFO that nothing wrote to within"
+                                   f" {FIFO_WAIT:g} seconds")
         os.set_blocking(fd, True)
         chunks, size = [], 0
         while True:
@@ -138,8 +152,7 @@ def read_record(path, what):
         os.close(fd)
     data = b"".join(chunks)
     if not data:
-        raise ZervgenError(f"{what} {path} is empty" + (
-            " (a pipe with no writer?)" if stat.S_ISFIFO(st.st_mode) else ""))
+        raise ZervgenError(f"{what} {path} is empty")
     return data
 
 

@@ -285,9 +285,10 @@ def check_files(opts):
 
 
 def read_sqlfile(opts):
-    """The table script's text, read once (a pipe or FIFO too: a FIFO
-    without a writer reads as empty, it is not waited for); one that
-    cannot be read is a usage error."""
+    """The table script's text, read once (a pipe or FIFO too, as
+    interface.read_record reads it: a FIFO nothing writes to is not
+    waited for beyond a few seconds); one that cannot be read is a usage
+    error."""
     try:
         return interface.read_record(opts.sqlfile, "the table script").decode("utf-8")
     except interface.ZervgenError as e:

@@ -413,7 +413,8 @@ class Records(unittest.TestCase):
              ["cannot prove the files: the report ", "folder/zerv.rpt is a folder, not a file",
               "(nothing was loaded)"]),
             ("PREFIX.rpt a FIFO without a writer", [], "fifo", None, "refused",
-             ["fifo/zerv.rpt is empty (a pipe with no writer?) (nothing was loaded)"]),
+             ["fifo/zerv.rpt is a FIFO that nothing wrote to within 5 seconds"
+              " (nothing was loaded)"]),
             ("-M a FIFO with a writer", ["-M", self.path("written.fifo")], "m", manifest,
              "proven", m_args),
             ("-M /dev/zero", ["-M", "/dev/zero"], "m", None, "refused",

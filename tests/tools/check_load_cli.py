@@ -124,10 +124,11 @@ def cases(z):
          "-d |: the manifest tab/zerv.manifest says the run wrote rows separated by 'tab'"
          " (leave -d out: the record gives it)", None),
         ("-s a FIFO without a writer", ["SQLITE", "-z", z, "-s", "fifo.sql", "x.db", "run"], 2,
-         ERR, "the table script fifo.sql is empty (a pipe with no writer?) (use -s)", None),
-        ("-M a FIFO without a writer", ["SQLITE", "-z", z, "-M", "fifo.sql", "x.db", "run"], 1,
-         ERR, "the manifest fifo.sql is empty (a pipe with no writer?) (nothing was loaded)",
+         ERR, "the table script fifo.sql is a FIFO that nothing wrote to within 5 seconds (use -s)",
          None),
+        ("-M a FIFO without a writer", ["SQLITE", "-z", z, "-M", "fifo.sql", "x.db", "run"], 1,
+         ERR, "the manifest fifo.sql is a FIFO that nothing wrote to within 5 seconds"
+         " (nothing was loaded)", None),
         # bare.db holds the load of bare: only its hundred is replaced.
         ("a one-relation run", ["SQLITE", "-z", z, "bare.db", "hu"], 0, OUT,
          "replaced the tables hundred; left tenpcnt, tiny, uniques, updates as they were"
