@@ -68,6 +68,34 @@ TEST(Describe, AReaderThatStopsEarlyEndsItQuietly) {
   EXPECT_EQ(dir.List(), (std::vector<std::string>{"err", "first"}));
 }
 
+// The banner a document gives is the first line of standard error, for a
+// refusal too; the proof arguments of compressed text add its -compress,
+// and the files a proof with them names are the run's.
+TEST(Describe, BannerAndProofArguments) {
+  ScratchDir dir;
+  const RunResult refused = RunZervgen(dir.path(), {"-n", "1", "-describe"});
+  const RunResult r = RunZervgen(
+      dir.path(), {"-hu", "-n", "1000", "-compress", "gzip:4", "-parts", "2", "-describe"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string banner = r.err.substr(0, r.err.find('\n'));
+  EXPECT_NE(r.out.find("\"banner\": \"" + banner + "\","), std::string::npos) << r.out;
+  EXPECT_EQ(refused.err.substr(0, refused.err.find('\n')), banner);
+  const std::string proof = R"("proof_args": [
+    "-n",
+    "1000",
+    "-dc",
+    ",",
+    "-compress",
+    "gzip:4"
+  ],)";
+  EXPECT_NE(r.out.find(proof), std::string::npos) << r.out;
+  const RunResult plain = RunZervgen(dir.path(), {"-n", "1000", "-ff", "-describe"});
+  EXPECT_NE(plain.out.find("\"proof_args\": [\n    \"-n\",\n    \"1000\",\n    \"-ff\"\n  ],"),
+            std::string::npos)
+      << plain.out;
+  EXPECT_TRUE(dir.List().empty());
+}
+
 // The files a document names are the files the same command then writes,
 // in the order the manifest records them, with the sizes it gives.
 TEST(Describe, NamesTheFilesTheRunWrites) {

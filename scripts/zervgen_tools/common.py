@@ -47,7 +47,7 @@ What a backend reads of the load:
     load.proof           the proof's process while it runs beside the load
     load.work            the work folder and the children: path(NAME),
                          spawn(COMMAND, ...) (ended by the cleanup)
-    load.sources(REL)    REL's parts (records.Source: a file, a zervgen pipe,
+    load.sources(REL)    REL's parts (sources.Source: a file, a zervgen pipe,
                          or a compressed file: its path, and its command
                          that decompresses it)
     load.sql_tables(), load.sql_keys(REL)   the table script's lines

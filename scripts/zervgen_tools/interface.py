@@ -12,7 +12,9 @@ wrong: zervgen's own message when it refused the options.
 
 import json
 import os
+import select
 import shutil
+import stat
 import subprocess
 
 DESCRIBE_VERSION = 1
@@ -44,14 +46,20 @@ def find_zervgen(given=None, beside=None):
     return None
 
 
+def said_lines(err):
+    """zervgen's lines on standard error (bytes or text) after its banner,
+    which is always the first line it writes there (-describe's "banner")."""
+    if isinstance(err, bytes):
+        err = err.decode("utf-8", "replace")
+    return err.splitlines()[1:]
+
+
 def message(err, status):
     """zervgen's message on standard error without its banner: the lines
     up to the first blank one (a refusal's synopsis follows it), joined
     into one; or its status when it said nothing."""
     lines = []
-    for line in err.decode("utf-8", "replace").splitlines():
-        if " - zervgen " in line and not lines:
-            continue
+    for line in said_lines(err):
         if not line.strip():
             if lines:
                 break
@@ -91,19 +99,135 @@ def parse_describe(text, source):
     return doc
 
 
-def read_manifest(path):
-    """The manifest a run wrote with -manifest: {"describe": ..., "written": [...]}."""
+# The most bytes a manifest or report can have: 1000 parts of each of five
+# relations, each file named twice in a manifest with up to 528 bytes of
+# name, each byte escaped in at most six; the rest is small beside it.
+RECORD_LIMIT = 64 << 20
+
+
+# How long a FIFO that no program writes yet is waited for.
+FIFO_WAIT = 5.0
+
+
+def read_record(path, what):
+    """The bytes of the record `what` ("the manifest") at path, whatever
+    kind of file it is: a pipe is read once; a FIFO is opened without
+    waiting, and read once a program writes to it, which it must begin to
+    do within FIFO_WAIT seconds. A folder, a file that cannot be read, a
+    FIFO nobody writes, or more bytes than RECORD_LIMIT (not read further)
+    is a ZervgenError."""
     try:
-        with open(path, "rb") as f:
-            doc = json.loads(f.read())
+        fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK | os.O_NOCTTY)
     except OSError as e:
-        raise ZervgenError(f"cannot read the manifest {path}: {e.strerror}") from None
-    except ValueError:
+        raise ZervgenError(f"cannot read {what} {path}: {e.strerror}") from None
+    try:
+        st = os.fstat(fd)
+        if stat.S_ISDIR(st.st_mode):
+            raise ZervgenError(f"{what} {path} is a folder, not a file")
+        if stat.S_ISREG(st.st_mode) and st.st_size > RECORD_LIMIT:
+            raise ZervgenError(f"{what} {path} has {st.st_size} bytes, more than a zervgen"
+                               f" record can have ({RECORD_LIMIT}): not read")
+        if stat.S_ISFIFO(st.st_mode):
+            # A writer that opens the FIFO makes it readable; until one
+            # does, reading would find its end at once.
+            poller = select.poll()
+            poller.register(fd, select.POLLIN)
+            if not poller.poll(FIFO_WAIT * 1000):
+                raise ZervgenError(f"{what} {path} is a FIFO that nothing wrote to within"
+                                   f" {FIFO_WAIT:g} seconds")
+        os.set_blocking(fd, True)
+        chunks, size = [], 0
+        while True:
+            chunk = os.read(fd, min(1 << 20, RECORD_LIMIT + 1 - size))
+            if not chunk:
+                break
+            chunks.append(chunk)
+            size += len(chunk)
+            if size > RECORD_LIMIT:
+                raise ZervgenError(f"{what} {path} holds more than a zervgen record can have"
+                                   f" ({RECORD_LIMIT} bytes): not read further")
+    except OSError as e:
+        raise ZervgenError(f"cannot read {what} {path}: {e.strerror}") from None
+    finally:
+        os.close(fd)
+    data = b"".join(chunks)
+    if not data:
+        raise ZervgenError(f"{what} {path} is empty")
+    return data
+
+
+def read_manifest(path):
+    """The manifest a run wrote with -manifest: {"describe": ..., "written": [...]},
+    read as read_record reads it. Only its kind and version are checked:
+    check_record tells whether its -describe document is the run's."""
+    data = read_record(path, "the manifest")
+    try:
+        doc = json.loads(data)
+    except (ValueError, RecursionError):  # RecursionError: nested too deep
         raise ZervgenError(f"{path} is not a zervgen manifest (not JSON)") from None
     if not isinstance(doc, dict) or doc.get("zervgen_manifest") != MANIFEST_VERSION:
         raise ZervgenError(f"{path} is not a zervgen manifest of version {MANIFEST_VERSION}")
     parse_describe(json.dumps(doc.get("describe")), path)
     return doc
+
+
+# The fields -describe gained after its first documents: a record of an
+# older zervgen lacks them.
+LATER_FIELDS = ("proof_args", "compress_codecs", "banner")
+
+
+def first_difference(got, want, where):
+    """The path ("describe.options.compress") of the first field in which
+    `got` differs from `want` (a field `got` lacks, or has more, included;
+    LATER_FIELDS at the top may be missing), or None."""
+    if isinstance(want, dict) and isinstance(got, dict):
+        for key in got:
+            if key not in want:
+                return f"{where}.{key}"
+        for key, value in want.items():
+            if key not in got:
+                if where == "describe" and key in LATER_FIELDS:
+                    continue
+                return f"{where}.{key}"
+            else:
+                found = first_difference(got[key], value, f"{where}.{key}")
+                if found:
+                    return found
+        return None
+    if isinstance(want, list) and isinstance(got, list) and len(got) == len(want):
+        for i, (a, b) in enumerate(zip(got, want)):
+            found = first_difference(a, b, f"{where}[{i}]")
+            if found:
+                return found
+        return None
+    if type(got) is not type(want) or got != want:
+        return where
+    return None
+
+
+def check_record(zervgen, doc, name):
+    """The -describe document `doc` a record holds, checked: zervgen
+    describes its argv again and must give the same document, field by
+    field (argv[0] and the banner, which name the program as it was
+    called, aside). Returns zervgen's own document; a record of wrong
+    types, unknown values or any edit is a ZervgenError naming the
+    first field that differs."""
+    argv = doc.get("argv")
+    if (not isinstance(argv, list) or not argv
+            or not all(isinstance(a, str) for a in argv) or "-describe" in argv):
+        raise ZervgenError(f"{name}: describe.argv is not the command line of a zervgen run")
+    try:
+        own = describe(zervgen, [os.fsencode(a) for a in argv[1:]])
+    except ZervgenError as e:
+        raise ZervgenError(f"{name}: zervgen refuses its describe.argv ({e})") from None
+    own["argv"] = argv  # the argv described, without the -describe added to it
+    mine = dict(doc)
+    mine.pop("banner", None)
+    field = first_difference(mine, dict(own, banner=None), "describe")
+    if field:
+        raise ZervgenError(f"{name}: {field} is not what zervgen says of the run's command line"
+                           " (an edited record, or another zervgen's?)")
+    return own
 
 
 def verify_command(zervgen, args):

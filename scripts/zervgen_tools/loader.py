@@ -10,8 +10,8 @@ in one step. A load of files with a run record (a manifest, or a report)
 loads only files that zervgen proves exactly the run's: a proof that cannot
 be made ends the load, saying why. Only files without any record are loaded
 unproven, every field checked. Compressed files (zervgen -compress) load
-through their decompressor (records.CODECS), proven with the run's
--compress.
+through the decompressor -describe's compress_codecs names, proven with the
+run's -compress.
 
 Work holds the work folder and the children, which the cleanup ends and
 removes, and holds an ending signal back while a child is being made.
@@ -27,8 +27,9 @@ import sys
 import tempfile
 
 from . import cli, interface, loadopts
-from .common import KEY_LINE, die, fail_load
-from .records import Run, Source, plural
+from .common import KEY_LINE, die, fail_load, quote
+from .records import Run, plural
+from .sources import Source
 
 ENDING_SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
 
@@ -107,6 +108,7 @@ class Load:
         self.state = state
         self.sql_dir = sql_dir
         self.opts = None
+        self.sql_text = None  # the table script, read once (it may be a pipe)
         self.run = None
         self.work = Work(state)
         self.loaded = {}
@@ -119,6 +121,7 @@ class Load:
         backend set up: a usage error ends the loader with status 2."""
         self.opts = loadopts.parse(self.db, self.prog, argv, self.sql_dir)
         loadopts.check_files(self.opts)
+        self.sql_text = loadopts.read_sqlfile(self.opts)
         loadopts.find_zervgen(self.opts, os.path.dirname(os.path.realpath(sys.argv[0])))
         self.run = Run(self.opts)
         self.db.setup(self)
@@ -139,7 +142,29 @@ class Load:
                 for k in range(1, o.jobs + 1)]
 
     def sql_tables(self):
-        return "".join(line for line in self.sql_lines() if not KEY_LINE.match(line))
+        """The table script without its keys; for a run of some relations
+        only theirs: the other tables are left as they are."""
+        lines = [line for line in self.sql_lines() if not KEY_LINE.match(line)]
+        names = {r.name for r in self.run.relations}
+        every = self.run.every_relation
+        if names == set(every):
+            return "".join(lines)
+        out, skipping = [], False
+        for line in lines:
+            drop = re.match(r"DROP TABLE IF EXISTS (.*);", line)
+            create = re.match(r"CREATE TABLE (\w+) ", line)
+            if drop:
+                kept = [t for t in re.split(r",\s*", drop.group(1)) if t in names]
+                if kept:
+                    out.append(f"DROP TABLE IF EXISTS {', '.join(kept)};\n")
+                continue
+            if create:
+                skipping = create.group(1) in every and create.group(1) not in names
+            if not skipping:
+                out.append(line)
+            if skipping and line.rstrip().endswith(";"):
+                skipping = False
+        return "".join(out)
 
     def sql_keys(self, rel=None):
         keys = [line for line in self.sql_lines() if KEY_LINE.match(line)]
@@ -149,8 +174,7 @@ class Load:
         return "".join(keys)
 
     def sql_lines(self):
-        with open(self.opts.sqlfile, encoding="utf-8") as f:
-            return f.readlines()
+        return self.sql_text.splitlines(True)
 
     # ------------------------------------------------------------ the proof
 
@@ -161,18 +185,23 @@ class Load:
         self.await_proof()
 
     def start_proof(self):
-        """With a run record, starts `zervgen DATA_ARGS -f PREFIX [-parts N]
-        -verify -json`, DATA_ARGS the run's, which proves every file exactly
-        the run's; await_proof reads its answer. Files without a record are
-        not proven: their fields are checked as the rows load."""
-        if self.run.record is None:
+        """With a run record, starts `zervgen PROOF_ARGS [RELATIONS] -f PREFIX
+        [-parts N] -verify -json`, PROOF_ARGS the run's (-describe's
+        proof_args: its data_args and -compress), which proves every file
+        exactly the run's; await_proof reads its answer. Files without a
+        record are not proven: their fields are checked as the rows load."""
+        run = self.run
+        if run.record is None:
             return
-        args = self.run.record.doc["data_args"] + self.run.layout()
+        commands = run.proof_commands(self.opts.zexe)
+        if len(commands) > 1:  # one after another, up to the first that fails
+            commands = [["sh", "-c", " && ".join(" ".join(quote(a) for a in c)
+                                                for c in commands)]]
         # Its answers go to files, read while it runs (check_proof): a
         # file that is not the run's stops the load at once.
         self.proof_files = (tempfile.TemporaryFile(), tempfile.TemporaryFile())
-        self.proof = self.work.spawn(interface.verify_command(self.opts.zexe, args),
-                                     stdout=self.proof_files[0], stderr=self.proof_files[1])
+        self.proof = self.work.spawn(commands[0], stdout=self.proof_files[0],
+                                     stderr=self.proof_files[1])
 
     def proof_said(self, name):
         """What the proof has written so far to its standard output ("out")
@@ -306,6 +335,10 @@ class Load:
                 against += "; every file proven by zervgen -verify"
             n = self.loaded[rel.name]
             lines.append(f"{rel.name:<8} {n:>10} {'row' if n == 1 else 'rows'}: {against}")
+        others = [name for name in run.every_relation if name not in self.loaded]
+        if others:
+            lines.append(f"replaced the tables {', '.join(self.loaded)}; left {', '.join(others)}"
+                         f" as they were ({run.record.name} names no other relation)")
         return lines
 
     # ------------------------------------------------------------ the load

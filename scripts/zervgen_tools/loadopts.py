@@ -17,7 +17,7 @@ import os
 import re
 import textwrap
 
-from . import cli
+from . import cli, interface
 
 BACKENDS = ("postgresql", "sqlite", "mariadb")
 
@@ -55,6 +55,8 @@ class Options:
 
     delim       the delimiter as bytes (a tab for fixed format)
     fixed       fixed-format files (-d fixed)
+    delim_given -d was given (else a record gives the format, or ',')
+    fixed_ok    the database loads fixed-format files
     zervgen     -g ZERVGEN as given: rows piped from it, no files
     zexe        the zervgen the loader runs (-g's, -z's, or found)
     """
@@ -65,6 +67,8 @@ class Options:
         self.gen_args = []
         self.delim = b","
         self.fixed = False
+        self.delim_given = False
+        self.fixed_ok = False
         self.zexe = None
 
 
@@ -81,8 +85,10 @@ def option_rows(db, sql_dir):
     follow = (f"{targets}, then zervgen's own options follow it" if targets
               else "zervgen's own options follow it")
     rows = [
-        ("-d", "DELIM", "delim_word", ",",
-         f"the run's delimiter (zervgen -dc): ',' (the default), '|' or 'tab'{fixed_word}"),
+        ("-d", "DELIM", "delim_word", None,
+         f"the run's delimiter (zervgen -dc): ',' (the default), '|' or 'tab'{fixed_word}"
+         " Files with a manifest or report need none: the record gives it, and a -d that"
+         " says otherwise is refused."),
         ("-g", "ZERVGEN", "zervgen", None,
          f"read no files: run ZERVGEN -<rel> -f - {gen_format} with the remaining options"
          f" (e.g. -n 100000 -fc 20) once per relation and pipe its rows straight into the"
@@ -216,7 +222,9 @@ def parse(db, prog, argv, sql_dir):
     # Only delimiters that no generated field contains: numbers hold '-'
     # and '.', dates '/', the fixed texts '+' and blanks, the random texts
     # letters, digits, ':', '.' and blanks.
-    d = opts.delim_word
+    opts.delim_given = opts.delim_word is not None
+    opts.fixed_ok = db.fixed_ok
+    d = opts.delim_word = opts.delim_word if opts.delim_given else ","
     if d in (",", "|"):
         opts.delim = d.encode()
     elif d in ("tab", "\t"):
@@ -267,12 +275,26 @@ def take_operands(parser, db, opts, operands, takes_value):
 
 def check_files(opts):
     """The files the options name can be read: else a usage error."""
-    if not os.access(opts.sqlfile, os.R_OK):
+    if not os.access(opts.sqlfile, os.R_OK) or os.path.isdir(opts.sqlfile):
         raise cli.UsageError(f"cannot read the table script '{opts.sqlfile}' (use -s)")
-    if opts.report and not os.access(opts.report, os.R_OK):
-        raise cli.UsageError(f"-R: cannot read the report '{opts.report}'")
-    if opts.manifest and not os.access(opts.manifest, os.R_OK):
-        raise cli.UsageError(f"-M: cannot read the manifest '{opts.manifest}'")
+    for flag, path, what in (("-R", opts.report, "report"), ("-M", opts.manifest, "manifest")):
+        if path and os.path.isdir(path):
+            raise cli.UsageError(f"-{flag[1]}: the {what} '{path}' is a folder, not a file")
+        if path and not os.access(path, os.R_OK):
+            raise cli.UsageError(f"{flag}: cannot read the {what} '{path}'")
+
+
+def read_sqlfile(opts):
+    """The table script's text, read once (a pipe or FIFO too, as
+    interface.read_record reads it: a FIFO nothing writes to is not
+    waited for beyond a few seconds); one that cannot be read is a usage
+    error."""
+    try:
+        return interface.read_record(opts.sqlfile, "the table script").decode("utf-8")
+    except interface.ZervgenError as e:
+        raise cli.UsageError(f"{e} (use -s)") from None
+    except UnicodeDecodeError:
+        raise cli.UsageError(f"the table script {opts.sqlfile} is not UTF-8 text (use -s)") from None
 
 
 def find_zervgen(opts, beside):

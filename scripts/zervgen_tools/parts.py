@@ -38,9 +38,6 @@ from .cli import UsageError
 
 PROG = "zervgen-slurm"
 STATE = ".zervgen-slurm"
-# zervgen's reason when a file it would create exists: it finds every such
-# file before it creates any, so a run that ends with it created nothing.
-EXISTS = "File already exists"
 
 
 def say(text):
@@ -193,9 +190,7 @@ def owned_files(record):
 
 def zervgen_said(err):
     """zervgen's lines on standard error (bytes or text) but its banner."""
-    if isinstance(err, bytes):
-        err = err.decode("utf-8", "replace")
-    return [line for line in err.splitlines() if "benchmark database generator" not in line]
+    return interface.said_lines(err)
 
 
 def last_message(err, status):
@@ -259,7 +254,7 @@ class Attempt:
         self.child = None
         self.paths = []        # the part's files, as -describe names them
         self.absent = set()    # of those, the ones not there when zervgen started
-        self.wrote = False     # zervgen got past its check that none exists
+        self.wrote = False     # zervgen may have created some of them
         self.inherited = []    # files an earlier attempt left that are still there
 
     def left(self):
@@ -423,9 +418,11 @@ class Attempt:
             return self.stopped()
         self.absent = {n for n in paths if not os.path.lexists(os.path.join(self.folder, n))}
         self.record("running", left=self.left())
+        # zervgen never writes over a file: it finds every one in its way
+        # before it creates any, and then creates nothing. So only a run
+        # that found none of the part's files there can have written some.
+        self.wrote = self.absent == set(paths)
         status, _, err = self.zervgen(args)
-        # zervgen refused because a file was there: it created nothing.
-        self.wrote = EXISTS not in err
         if self.signal:
             return self.stopped()
         if status != 0:

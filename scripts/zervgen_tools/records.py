@@ -15,12 +15,8 @@ import shutil
 import subprocess
 
 from . import interface
-from .common import die, quote, refuse
+from .common import die, refuse
 from .interface import ZervgenError
-
-# zervgen -compress CODEC: the suffix of its files, and the program that
-# writes their text to standard output (with "--" and the file after it).
-CODECS = {"zstd": (".zst", ["zstd", "-dcq"]), "gzip": (".gz", ["gzip", "-dc"])}
 
 # What a load that cannot prove its files asks for.
 GIVE_MANIFEST = ("; give the run's manifest with -M MANIFEST (zervgen -manifest FILE writes it)"
@@ -106,105 +102,21 @@ class Record:
         return described["columns"] if described else None
 
 
-class Source:
-    """Part k (1..jobs) of a relation's rows: a file (path), or a command
-    (its messages to the file err) that writes them, named `name` in
-    messages: a zervgen pipe, or the decompression of a compressed file
-    (path and command both set). Whatever reads a command's rows checks
-    gen_failure() once they are in."""
-
-    def __init__(self, rel, k, path=None, command=None, err=None, name=None):
-        self.rel, self.k = rel, k
-        self.path, self.command, self.err = path, command, err
-        self.name = name or path
-        self.proc = None  # the command while lines() reads it
-
-    def lines(self, spawn):
-        """The rows (bytes, no line feed) numbered from 1; a command is
-        started with spawn(COMMAND, stdout=, stderr=), and its failure noted
-        for gen_failure() when its rows are read."""
-        if self.command is None:
-            with open(self.path, "rb") as f:
-                for n, line in enumerate(f, 1):
-                    yield n, line[:-1] if line.endswith(b"\n") else line
-            return
-        with open(self.err, "wb") as err:
-            p = self.proc = spawn(self.command, stdout=subprocess.PIPE, stderr=err)
-        for n, line in enumerate(p.stdout, 1):
-            yield n, line[:-1] if line.endswith(b"\n") else line
-        p.stdout.close()
-        if p.wait() != 0:
-            with open(self.err, "a") as err:
-                err.write("zervgen-failed\n")
-
-    def settled_failure(self):
-        """gen_failure() once the decompression of a compressed file that
-        lines() reads has ended: a row that fails its checks can be the
-        first sign of a damaged file, which the decompressor names better."""
-        p = self.proc
-        if p is not None and self.path is not None:
-            if not p.stdout.closed:
-                while p.stdout.read(1 << 20):
-                    pass
-                p.stdout.close()
-            if p.wait() != 0:
-                with open(self.err, "a") as err:
-                    err.write("zervgen-failed\n")
-        return self.gen_failure()
-
-    def decompress_failure(self):
-        """For a compressed file whose load failed: why it does not
-        decompress (its decompressor run again to the end), or None."""
-        if self.path is None or self.command is None:
-            return None
-        p = subprocess.run(self.command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-        if p.returncode == 0:
-            return None
-        said = p.stderr.decode("utf-8", "replace").strip().splitlines()
-        return (f"{self.rel}: {self.path}: cannot decompress it:"
-                f" {said[-1] if said else 'it ended with a failure'}")
-
-    def shell(self):
-        """A shell command that writes the rows (a command: its status is the
-        command's, its failure noted in the .err file; a decompressor that
-        ends by SIGPIPE did not fail, its reader stopped first)."""
-        if self.command is None:
-            return "exec cat " + quote(self.path)
-        piped = "" if self.path is None else "[ $s = 141 ] || "
-        return ("{ " + " ".join(quote(a) for a in self.command) + " 2>" + quote(self.err)
-                + " || { s=$?; " + piped + "echo zervgen-failed >>" + quote(self.err)
-                + "; exit $s; }; }")
-
-    def gen_failure(self):
-        """zervgen's last message when its pipe failed, else None."""
-        if self.command is None:
-            return None
-        try:
-            with open(self.err, encoding="utf-8", errors="replace") as f:
-                lines = f.read().splitlines()
-        except OSError:
-            return None
-        if "zervgen-failed" not in lines:
-            return None
-        said = [line for line in lines if line != "zervgen-failed"]
-        said = said[-1] if said else "it ended with a failure"
-        if self.path is not None:
-            return f"{self.rel}: {self.path}: cannot decompress it: {said}"
-        return f"{self.rel}: {self.name} failed: {said}"
-
-
-def report_command(path, name):
+def report_command(path):
     """The Cmd: line of the report at path without "Cmd:", or None when it
-    has none."""
+    has none; the report read as interface.read_record reads it."""
     try:
-        with open(path, "rb") as f:
-            text = f.read().decode("utf-8", "surrogateescape")
-    except OSError:
-        die(f"cannot read {name}")
+        text = interface.read_record(path, "the report").decode("utf-8", "surrogateescape")
+    except ZervgenError as e:
+        die(f"cannot prove the files: {e} (nothing was loaded)")
     for line in text.split("\n"):
         if line.startswith("Cmd:  "):
             return line[6:]
     return None
+
+
+# The most parts whose files the loader looks for (-j takes fewer).
+MAX_PARTS = 100
 
 
 class Run:
@@ -218,18 +130,25 @@ class Run:
     one_part     without -j, the files are the one part of -parts 1
                  (PREFIX.hun.1, ...)
     compress     the files' codec and level (zervgen -compress CODEC:LEVEL,
-                 a CODECS key and a number) as the record says, or without
-                 a record as their suffix shows (level None); None: text
+                 a name of -describe's compress_codecs and a number) as the
+                 record says, or without a record as the names of the files
+                 show (level None); None: text
+    decompress   the command that writes a compressed file's text (its
+                 path follows it), as -describe's compress_codecs gives it
     """
 
     def __init__(self, opts):
         self.opts = opts
         self.relations = []
+        self.every_relation = []  # every relation's name, loaded or not
         self.record = None
         self.fill_width = 0
         self.proven = False
         self.one_part = False
         self.compress = None
+        self.decompress = None
+        self.codecs = None   # -describe's compress_codecs
+        self.numbered = {}   # relation: the paths of its parts 1..MAX_PARTS
 
     def relation(self, name):
         return next(r for r in self.relations if r.name == name)
@@ -247,23 +166,38 @@ class Run:
         except ZervgenError as e:
             die(f"{what or self.opts.zexe + ' -describe'}: {e}")
 
-    def layout(self):
-        """The loader's own files: -f PREFIX, and -parts N with -j N."""
+    def layout(self, parts=None, codec=True):
+        """The loader's own files: -f PREFIX, -parts N with -j N (or
+        `parts`), and (with codec) the files' -compress."""
         o = self.opts
-        parts = o.jobs if o.jobs > 1 else (1 if self.one_part else 0)
-        codec = []
-        if self.compress:
-            name, level = self.compress
-            codec = ["-compress", name if level is None else f"{name}:{level}"]
-        return ["-f", o.prefix] + (["-parts", str(parts)] if parts else []) + codec
+        if parts is None:
+            parts = o.jobs if o.jobs > 1 else (1 if self.one_part else 0)
+        return (["-f", o.prefix] + (["-parts", str(parts)] if parts else [])
+                + (self.codec_args(self.compress) if codec else []))
 
-    def suffix(self):
-        """The files' suffix after the name zervgen gives the text ('' for text)."""
-        return CODECS[self.compress[0]][0] if self.compress else ""
+    @staticmethod
+    def codec_args(compress):
+        if not compress:
+            return []
+        name, level = compress
+        return ["-compress", name if level is None else f"{name}:{level}"]
 
     def decompressor(self, path):
         """The command that writes the text of the compressed file path."""
-        return CODECS[self.compress[0]][1] + ["--", path]
+        return self.decompress + [path]
+
+    def paths(self, args):
+        """{relation: the paths of its files} of `zervgen -n 1000 ARGS`."""
+        doc = self.describe(["-n", "1000"] + args)
+        return {r["name"]: [f["path"] for f in r["files"]] for r in doc["relations"]}
+
+    def part_paths(self, rel):
+        """The paths of rel's parts 1, 2, ... in the loader's layout, as
+        zervgen names them (the name of part K does not depend on the
+        number of parts)."""
+        if not self.numbered:
+            self.numbered = self.paths(self.layout(MAX_PARTS))
+        return self.numbered[rel.name]
 
     def format_args(self):
         return ["-ff"] if self.opts.fixed else ["-dc", self.opts.delim_word]
@@ -275,94 +209,168 @@ class Run:
         -describe documents of two runs of other rows and fill."""
         prefix = self.opts.prefix
         small = self.describe(["-n", "100"] + (self.layout() if prefix else []))
-        wide = self.describe(["-n", "200", "-fc", "1"] + (["-f", prefix] if prefix else []))
+        wide = self.describe(["-n", "200", "-fc", "1"] + (["-f", prefix] if prefix else [])
+                             + self.codec_args(self.compress))
+        self.codecs = small.get("compress_codecs", [])
+        keep = self.run_relations()
+        self.every_relation = sorted(r["name"] for r in small["relations"])
         self.relations = [Relation(r, interface.relation(wide, r["name"]))
-                          for r in sorted(small["relations"], key=lambda r: r["name"])]
+                          for r in sorted(small["relations"], key=lambda r: r["name"])
+                          if keep is None or r["name"] in keep]
         if prefix and self.find_codec():
+            self.numbered = {}
             return self.shapes()
-        s = self.suffix()
         if prefix and self.opts.jobs == 1 and not self.one_part and all(
-                not os.path.exists(r.whole + s) and os.path.exists(f"{r.whole}.1{s}")
-                and not os.path.exists(f"{r.whole}.2{s}") for r in self.relations):
+                not os.path.exists(r.whole) and os.path.exists(self.part_paths(r)[0])
+                and not os.path.exists(self.part_paths(r)[1]) for r in self.relations):
             self.one_part = True  # zervgen -parts 1 -part 1 wrote them
             return self.shapes()
         return small
 
+    def run_relations(self):
+        """The names of the relations the record's run wrote when it wrote
+        only some; None when it wrote every one (or without a record)."""
+        if self.record is None:
+            return None
+        run = self.record.doc
+        if len(run["relations"]) == len(self.describe(run["data_args"])["relations"]):
+            return None
+        return {r["name"] for r in run["relations"]}
+
+    def proof_commands(self, zexe):
+        """The -verify -json command lines that prove the files: one for
+        the run, or one per relation for a run of some relations (zervgen
+        -REL -f FILE names the one relation's file)."""
+        args = self.record.doc["proof_args"]
+        if self.run_relations() is None:
+            return [interface.verify_command(zexe, args + self.layout(codec=False))]
+        return [interface.verify_command(zexe, args + [r.option] + self.layout(codec=False)[2:]
+                                         + ["-f", self.whole_path(r)])
+                for r in self.relations]
+
+    def whole_path(self, rel):
+        """The path of rel's whole file (before any -compress suffix)."""
+        return self.paths(["-f", self.opts.prefix])[rel.name][0]
+
     def find_codec(self):
         """Sets compress, once: the record's -compress, or without a record
-        the suffix of the files when there are no text files (PREFIX.hun.zst
-        or PREFIX.hun.1.gz, ...); true when it set one. The program that
-        decompresses them must be on the PATH: without it the load ends
-        with a usage error before anything is done."""
+        the first of -describe's compress_codecs whose files (whole, or
+        part 1) are there when the text files are not; true when it set
+        one. The program that decompresses them (its compress_codecs
+        entry's) must be on the PATH: without it the load ends with a usage
+        error before anything is done."""
         if self.compress or self.opts.zervgen:
             return False
         if self.record is not None:
             run = self.record.doc["options"]
             if run.get("compress"):
                 self.compress = (run["compress"], run.get("compress_level"))
-        elif not any(os.path.exists(r.whole) or os.path.exists(f"{r.whole}.1")
-                     for r in self.relations):
-            self.compress = next(((name, None) for name, (s, _) in CODECS.items()
-                                  if any(os.path.exists(r.whole + s) or os.path.exists(f"{r.whole}.1{s}")
-                                         for r in self.relations)), None)
+        else:
+            def there(layout):
+                named = [self.paths(layout + parts) for parts in ([], ["-parts", "1"])]
+                return any(os.path.exists(p) for paths in named
+                           for r in self.relations for p in paths[r.name][:1])
+            if not there(["-f", self.opts.prefix]):
+                self.compress = next(((c["name"], None) for c in self.codecs if there(
+                    ["-f", self.opts.prefix, "-compress", c["name"]])), None)
         if not self.compress:
             return False
-        program = CODECS[self.compress[0]][1][0]
+        codec = next((c for c in self.codecs if c["name"] == self.compress[0]), None)
+        if codec is None:
+            refuse(f"the files are compressed with {self.compress[0]}, which {self.opts.zexe}"
+                   " does not write (-describe's compress_codecs)")
+        self.decompress = codec["decompress"]
+        program = self.decompress[0]
         if shutil.which(program) is None:
+            named = self.paths(["-f", "PREFIX"] + self.codec_args(self.compress))
             refuse(f"'{program}' not found: the files are compressed with {self.compress[0]}"
-                   f" (PREFIX.hun{self.suffix()}, ...); install {program} or put it on the PATH")
+                   f" ({named[self.relations[0].name][0]}, ...);"
+                   f" install {program} or put it on the PATH")
         return True
 
     # ------------------------------------------------------------ the record
 
     def find_record(self):
         """The run record of the files: -M, -R, else PREFIX.manifest, else
-        PREFIX.rpt; None without one. A report gives the run by its Cmd:
-        line, which zervgen -describe must take back."""
+        PREFIX.rpt; None without one. A record named or found is read
+        whatever kind of file it is (a pipe once), or the load ends: it is
+        never passed over. A manifest's -describe document must be the one
+        zervgen gives for its argv; a report gives the run by the words of
+        its Cmd: line, which zervgen -describe must take back. Then the
+        format of the rows is the record's (see take_format)."""
         o = self.opts
-        if o.manifest or (not o.report and os.path.isfile(f"{o.prefix}.manifest")):
+        found = lambda path: os.path.lexists(path)  # noqa: E731 (any kind of file)
+        if o.manifest or (not o.report and found(f"{o.prefix}.manifest")):
             path = o.manifest or f"{o.prefix}.manifest"
+            name = f"the manifest {path}"
             try:
                 manifest = interface.read_manifest(path)
+                doc = interface.check_record(o.zexe, manifest["describe"], name)
             except ZervgenError as e:
                 die(f"cannot prove the files: {e} (nothing was loaded)")
-            self.record = Record(f"the manifest {path}", manifest["describe"], " (nothing was loaded)")
+            self.record = Record(name, doc, " (nothing was loaded)")
             self.record.written = manifest.get("written")
-            return
-        path = o.report or f"{o.prefix}.rpt"
-        if not os.path.isfile(path):
-            return
-        name = f"the report {path}"
-        cmd = report_command(path, name)
-        if cmd is None:
-            die(f'cannot prove the files: {path} is not a zervgen report (no "Cmd:" line)'
-                + GIVE_MANIFEST)
-        try:
-            doc = interface.describe(o.zexe, cmd.split(" ")[1:])
-        except ZervgenError as e:
-            die(f"cannot prove the files: zervgen does not take back the Cmd: line of {name}"
-                f" ({e})" + GIVE_MANIFEST)
-        self.record = Record(name, doc)
+        else:
+            path = o.report or f"{o.prefix}.rpt"
+            if not found(path):
+                return
+            name = f"the report {path}"
+            cmd = report_command(path)
+            if cmd is None:
+                die(f'cannot prove the files: {path} is not a zervgen report (no "Cmd:" line)'
+                    + GIVE_MANIFEST)
+            try:
+                doc = interface.describe(o.zexe, cmd.split(" ")[1:])
+            except ZervgenError as e:
+                die(f"cannot prove the files: zervgen does not take back the Cmd: line of {name}"
+                    f" ({e})" + GIVE_MANIFEST)
+            self.record = Record(name, doc)
+        self.take_format()
+
+    def take_format(self):
+        """The delimiter, format and compression of the rows, from the
+        record: a -d that says otherwise is refused; a run that wrote
+        Parquet or standard output is not one the loader reads."""
+        o, run, name = self.opts, self.record.doc["options"], self.record.name
+        if run["format"] == "parquet":
+            die(f"{name} says the run wrote Parquet files: the loader reads text rows"
+                " (nothing was loaded)")
+        word = "fixed" if run["format"] == "fixed" else (
+            "tab" if run["delimiter"] == "\t" else run["delimiter"])
+        if o.delim_given and o.delim_word != word:
+            refuse(f"-d {o.delim_word}: {name} says the run wrote "
+                   + ("fixed-format rows" if word == "fixed" else f"rows separated by '{word}'")
+                   + " (leave -d out: the record gives it)")
+        if word == "fixed" and not o.fixed_ok:
+            refuse(f"{name} says the run wrote fixed-format rows, which cannot be loaded"
+                   " into this database")
+        o.delim_word = word
+        o.fixed = word == "fixed"
+        o.delim = b"\t" if word in ("fixed", "tab") else word.encode()
+        if any(f["path"] == "-" for r in self.record.doc["relations"] for f in r["files"]):
+            die(f"{name} says the run wrote its rows to standard output: there are no files"
+                " to load (nothing was loaded)")
 
     # ------------------------------------------------------------ the files
 
     def check_parts(self, rel):
-        # zervgen -parts N names part K of FILE FILE.K (compressed FILE.K.zst).
-        whole, jobs, s = rel.whole, self.opts.jobs, self.suffix()
+        # The part files as zervgen names them; the whole file of -parts 0.
+        whole = self.paths(["-f", self.opts.prefix] + self.codec_args(self.compress))[rel.name][0]
+        parts, jobs = self.part_paths(rel), self.opts.jobs
         n = 0
-        while os.path.exists(f"{whole}.{n + 1}{s}"):
+        while n < len(parts) and os.path.exists(parts[n]):
             n += 1
         if jobs == 1 and not self.one_part:
-            if not os.path.exists(whole + s) and n > 0:
-                die(f"{rel}: no file {whole}{s}, but {plural(n, 'part file')} {whole}.1{s} .."
-                    f" {whole}.{n}{s} (zervgen -parts {n}): load them with -j {n}")
+            if not os.path.exists(whole) and n > 0:
+                die(f"{rel}: no file {whole}, but {plural(n, 'part file')} {parts[0]} .."
+                    f" {parts[n - 1]} (zervgen -parts {n}): load them with -j {n}")
         elif n != jobs:
             if n > 0:
-                die(f"{rel}: -j {jobs} loads the part files {whole}.1{s} .. {whole}.{jobs}{s},"
-                    f" but there are {n} ({whole}.1{s} .. {whole}.{n}{s}, zervgen -parts {n}):"
+                die(f"{rel}: -j {jobs} loads the part files {parts[0]} .. {parts[jobs - 1]},"
+                    f" but there are {n} ({parts[0]} .. {parts[n - 1]}, zervgen -parts {n}):"
                     f" load them with -j {n}")
-            if os.path.exists(whole + s):
-                die(f"{rel}: no part files {whole}.1{s} .. {whole}.{jobs}{s}, only {whole}{s}:"
+            if os.path.exists(whole):
+                die(f"{rel}: no part files {parts[0]} .. {parts[jobs - 1]}, only {whole}:"
                     " load it without -j")
 
     def first_row_fill(self, rel, path, line):
@@ -456,6 +464,7 @@ class Run:
             p.kill()  # the rest is read where the rows are
         p.stdout.close()
         err = p.stderr.read().decode("utf-8", "replace").strip().splitlines()
+        p.stderr.close()
         status = p.wait()
         if not whole_row and status != 0:
             die(f"{rel}: {path}: cannot decompress it: {err[-1] if err else status}"
@@ -467,16 +476,9 @@ class Run:
     def files_document(self, small, first):
         """The -describe document of the files: the run's, which must be of
         the format and fill found; without a record one of the fill found."""
-        o = self.opts
         if self.record is not None:
             doc = self.describe(self.record.doc["data_args"] + self.layout())
-            run = doc["options"]
-            if (run["format"], run["delimiter"]) != (("fixed", None) if o.fixed
-                                                     else ("delimited", o.delim.decode())):
-                die(f"{self.record.name} says the run wrote {run['format']} rows"
-                    + (f" separated by '{run['delimiter']}'" if run["delimiter"] else "")
-                    + f", not what -d {o.delim_word} reads")
-            said = run["fill"]
+            said = doc["options"]["fill"]
             if said != self.fill_width:
                 die(f"{first}: a fill of {plural(self.fill_width, 'character')},"
                     f" {self.record.name} says {said} (another run's files?)")

@@ -551,8 +551,7 @@ int Main_Run(int argc, char** argv, Env* env) {
   // A closed pipe is seen as a failed write, from the banner on: a reader of
   // standard error that went away does not end the run.
   std::signal(SIGPIPE, SIG_IGN);
-  std::fprintf(stderr, "%s - %s\n", invoked,
-               "zervgen 1.0: benchmark database generator.  No warranty.");
+  std::fprintf(stderr, "%s - %s\n", invoked, kBannerText);
   Gen_TuneThreads();
   // The run's control block, recorded for the signal handler until the run
   // returns.

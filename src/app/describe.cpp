@@ -6,6 +6,7 @@
 #include "app/parquet_options.h"
 #include "base/date.h"
 #include "base/except.h"
+#include "output/compress.h"
 #include "run/catalog.h"
 
 namespace zervgen {
@@ -170,6 +171,27 @@ void WriteRelation(JsonWriter* j, const GenRelationPlan& plan, const MainOptions
   j->EndObject();
 }
 
+// The text codecs of -compress NAME (whether or not this build has their
+// library: the document is the same for every build), each with the
+// command that writes a file's text to standard output (the file's path
+// follows it).
+void WriteCompressCodecs(JsonWriter* j) {
+  j->Key("compress_codecs").BeginArray();
+  for (const TextCodec codec : {TextCodec::kZstd, TextCodec::kGzip}) {
+    j->BeginObject();
+    j->Key("name").String(Compress_Name(codec));
+    j->Key("decompress").BeginArray();
+    if (codec == TextCodec::kZstd) {
+      for (const char* word : {"zstd", "-dcq", "--"}) j->String(word);
+    } else {
+      for (const char* word : {"gzip", "-dc", "--"}) j->String(word);
+    }
+    j->EndArray();
+    j->EndObject();
+  }
+  j->EndArray();
+}
+
 void WriteDescribe(JsonWriter* j, const MainOptions& settings, const GenRunPlan& plan, int argc,
                    char** argv) {
   j->BeginObject();
@@ -183,6 +205,11 @@ void WriteDescribe(JsonWriter* j, const MainOptions& settings, const GenRunPlan&
   j->Key("data_args").BeginArray();
   for (const std::string& arg : Main_DataArguments(settings)) j->String(arg);
   j->EndArray();
+  j->Key("proof_args").BeginArray();
+  for (const std::string& arg : Main_ProofArguments(settings)) j->String(arg);
+  j->EndArray();
+  WriteCompressCodecs(j);
+  j->Key("banner").String(Main_Banner(argc > 0 ? argv[0] : nullptr));
   j->Key("relations").BeginArray();
   for (const GenRelationPlan& relation : plan.relations) WriteRelation(j, relation, settings);
   j->EndArray();
@@ -220,6 +247,19 @@ std::vector<std::string> Main_DataArguments(const MainOptions& settings) {
     args.insert(args.end(), {"-dc", DelimiterWord(settings.delimChar)});
   }
   return args;
+}
+
+std::vector<std::string> Main_ProofArguments(const MainOptions& settings) {
+  std::vector<std::string> args = Main_DataArguments(settings);
+  if (settings.compress.codec != TextCodec::kNone) {
+    args.insert(args.end(), {"-compress", std::string(Compress_Name(settings.compress.codec)) +
+                                              ":" + std::to_string(settings.compress.level)});
+  }
+  return args;
+}
+
+std::string Main_Banner(const char* invoked) {
+  return std::string(invoked != nullptr ? invoked : "") + " - " + kBannerText;
 }
 
 std::string Main_DescribeText(const MainOptions& settings, const GenRunPlan& plan, int argc,

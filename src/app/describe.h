@@ -39,6 +39,18 @@ std::string Main_ManifestText(const MainOptions& settings, const GenRunPlan& pla
 // (when not 0), and -ff, -dc C or -parquet -codec C -rowgroup R.
 std::vector<std::string> Main_DataArguments(const MainOptions& settings);
 
+// The arguments that decide the bytes of every file of the run: the data
+// arguments, then -compress CODEC:LEVEL for compressed text.
+std::vector<std::string> Main_ProofArguments(const MainOptions& settings);
+
+// The program's text after its name in the first line it writes to
+// standard error.
+inline constexpr const char* kBannerText =
+    "zervgen 1.0: benchmark database generator.  No warranty.";
+
+// That first line (without its line feed) for a program called `invoked`.
+std::string Main_Banner(const char* invoked);
+
 // The codec as -codec takes it back: "zstd:N" when a level was given.
 std::string Main_codecText(const MainOptions& settings);
 

@@ -19,7 +19,9 @@ import os
 import shutil
 import subprocess
 import sys
+import json
 import tempfile
+import threading
 import unittest
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -201,7 +203,10 @@ def decide(argv):
     """What the loader makes of the files of argv before it loads: its
     record's data_args and whether the files are proven, or its one-line
     refusal."""
-    load = new_load(argv)
+    try:
+        load = new_load(argv)
+    except cli.Failure as e:  # a usage error: nothing was read
+        return "refused", str(e), None
     try:
         load.run.find_record()
         load.run.check_files()
@@ -306,7 +311,9 @@ class Records(unittest.TestCase):
         shutil.copytree(self.path("m"), self.path("m-junk"))
         with open(self.path("m-junk", "zerv.manifest"), "w") as f:
             f.write("{")
-        no_verify = self.stub("no-verify", 'echo "$0: Unknown option, \'-verify\'." >&2; exit 255')
+        # zervgen's banner first, as every zervgen writes it.
+        no_verify = self.stub("no-verify", f'"{ZERVGEN}" -describe >/dev/null;'
+                              ' echo "$0: Unknown option, \'-verify\'." >&2; exit 255')
         decoy = self.stub("decoy", 'echo "zerv.hun: FAILED: row 1 differs (a decoy)"')
         dc = ["-n", "2000", "-dc", ","]
         proven_by = "ended with status 0, every file proven"
@@ -331,9 +338,10 @@ class Records(unittest.TestCase):
             ("whole files joined from parts, the parts' report", [], "joined", "proven", dc),
             ("a one-relation run's report", [], "one", "proven", dc),
             ("text files beside a Parquet run's report", [], "parquet", "refused",
-             ["parquet/zerv.rpt says the run wrote parquet rows, not what -d , reads"]),
-            ("a run of another delimiter", ["-d", "|"], "m", "refused",
-             ["hundred", "expected 10 or 11 fields separated by '|', found 1 "]),
+             ["parquet/zerv.rpt says the run wrote Parquet files: the loader reads text rows"]),
+            ("-d that the manifest contradicts", ["-d", "|"], "m", "refused",
+             ["-d |: the manifest ", "m/zerv.manifest says the run wrote rows separated by ','"
+              " (leave -d out: the record gives it)"]),
             ("part files with a whole run's report", ["-j", "2"], "whole", "proven", dc),
             ("the part files of -parts 1", [], "one part", "unproven", None),
             ("the part files of -parts 1, the manifest", [], "one part, its manifest", "proven",
@@ -352,6 +360,111 @@ class Records(unittest.TestCase):
                         self.assertIn(text, said)
                 else:
                     self.assertEqual(said, want, proven_by)
+
+    def manifest_edited(self, change):
+        """The path of a copy of m/zerv.manifest with change(doc) made."""
+        with open(self.path("m", "zerv.manifest"), "rb") as f:
+            doc = json.loads(f.read())
+        change(doc)
+        path = self.path(f"edited.{len(os.listdir(self.tmp))}.manifest")
+        with open(path, "w") as f:
+            json.dump(doc, f)
+        return path
+
+    def test_record_kinds(self):
+        """A record the user names or the loader finds is read whatever
+        kind of file it is, or the load stops in one line; a manifest is
+        the run's, field by field; the record gives the rows' format and
+        relations."""
+        zervgen(self.path("m"), "-n", "2000", "-fc", "3", "-manifest", "zerv.manifest")
+        zervgen(self.path("changed"), "-n", "1000", "-r", "run.rpt")
+        self.edit("changed/zerv.hun", b"115,792792793,167,", b"115,792792793,150,")
+        zervgen(self.path("tab"), "-n", "2000", "-dc", "tab", "-manifest", "zerv.manifest")
+        zervgen(self.path("hu"), "-hu", "-n", "1500", "-r")
+        zervgen(self.path("gz"), "-te", "-n", "1500", "-parts", "2", "-compress", "gzip:4",
+                "-manifest", "zerv.manifest")
+        for folder in ("folder", "fifo"):
+            zervgen(self.path(folder), "-n", "1000")
+        os.makedirs(self.path("folder", "zerv.rpt"))
+        os.mkfifo(self.path("fifo", "zerv.rpt"))
+        os.mkfifo(self.path("written.fifo"))
+        with open(self.path("deep.manifest"), "w") as f:
+            f.write("[" * 100000)
+        with open(self.path("changed", "run.rpt"), "rb") as f:
+            report = f.read()
+        with open(self.path("m", "zerv.manifest"), "rb") as f:
+            manifest = f.read()
+
+        def writer(data):
+            with open(self.path("written.fifo"), "wb") as f:
+                f.write(data)
+
+        def edited(change):
+            return ["-M", self.manifest_edited(change)]
+        data_args = lambda doc: doc["describe"]["data_args"]  # noqa: E731
+        options = lambda doc: doc["describe"]["options"]  # noqa: E731
+        m_args = ["-n", "2000", "-fc", "3", "-dc", ","]
+        cases = [  # (name, options, PREFIX, data for written.fifo, outcome, what it holds)
+            ("-R a pipe, a changed value", ["-R", "PIPE"], "changed", report, "refused",
+             ["hundred: ", "changed/zerv.hun: not the file the run wrote: row 1 differs"]),
+            ("-R a folder", ["-R", self.path("m")], "m", None, "refused",
+             ["-R: the report '", "/m' is a folder, not a file"]),
+            ("PREFIX.rpt a folder", [], "folder", None, "refused",
+             ["cannot prove the files: the report ", "folder/zerv.rpt is a folder, not a file",
+              "(nothing was loaded)"]),
+            ("PREFIX.rpt a FIFO without a writer", [], "fifo", None, "refused",
+             ["fifo/zerv.rpt is a FIFO that nothing wrote to within 5 seconds"
+              " (nothing was loaded)"]),
+            ("-M a FIFO with a writer", ["-M", self.path("written.fifo")], "m", manifest,
+             "proven", m_args),
+            ("-M /dev/zero", ["-M", "/dev/zero"], "m", None, "refused",
+             ["the manifest /dev/zero holds more than a zervgen record can have"]),
+            ("a manifest nested too deep", ["-M", self.path("deep.manifest")], "m", None,
+             "refused", ["deep.manifest is not a zervgen manifest (not JSON)"]),
+            ("data_args gains -hu", edited(lambda d: data_args(d).append("-hu")), "m", None,
+             "refused", [".manifest: describe.data_args is not what zervgen says"]),
+            ("data_args a string", edited(lambda d: d["describe"].update(data_args="-n 2000")),
+             "m", None, "refused", ["describe.data_args is not what zervgen says"]),
+            ("data_args missing", edited(lambda d: d["describe"].pop("data_args")), "m", None,
+             "refused", ["describe.data_args is not what zervgen says"]),
+            ("data_args a number", edited(lambda d: d["describe"].update(data_args=7)), "m",
+             None, "refused", ["describe.data_args is not what zervgen says"]),
+            ("compress xz", edited(lambda d: options(d).update(compress="xz")), "m", None,
+             "refused", ["describe.options.compress is not what zervgen says"]),
+            ("compress a list", edited(lambda d: options(d).update(compress=["zstd"])), "m",
+             None, "refused", ["describe.options.compress is not what zervgen says"]),
+            ("argv not a command line", edited(lambda d: d["describe"].update(argv="zervgen")),
+             "m", None, "refused", ["describe.argv is not the command line of a zervgen run"]),
+            ("a tab run's manifest, no -d", [], "tab", None, "proven",
+             ["-n", "2000", "-dc", "tab"]),
+            ("a one-relation run's report", [], "hu", None, "proven", ["-n", "1500", "-dc", ","]),
+            ("a one-relation run in compressed parts", ["-j", "2"], "gz", None, "proven",
+             ["-n", "1500", "-dc", ","]),
+        ]
+        for name, opts, prefix, data, outcome, want in cases:
+            with self.subTest(name):
+                r, w = os.pipe()
+                os.write(w, report)
+                os.close(w)
+                feeder = threading.Thread(target=writer, args=(data,)) if data and "PIPE" not in opts else None
+                if feeder:
+                    feeder.start()
+                opts = [f"/dev/fd/{r}" if a == "PIPE" else a for a in opts]
+                try:
+                    got, said, run = decide(["-z", ZERVGEN] + opts + ["x.db", self.path(prefix)])
+                finally:
+                    os.close(r)
+                    if feeder:
+                        feeder.join()
+                self.assertEqual(got, outcome, said)
+                if outcome == "refused":
+                    for text in want:
+                        self.assertIn(text, said)
+                    continue
+                self.assertEqual(said, want)
+                if prefix in ("hu", "gz"):
+                    self.assertEqual([r.name for r in run.relations],
+                                     ["hundred" if prefix == "hu" else "tenpcnt"])
 
 
 if __name__ == "__main__":

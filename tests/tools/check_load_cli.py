@@ -16,6 +16,7 @@ import argparse
 import os
 import re
 import shutil
+import sqlite3
 import sys
 import tempfile
 
@@ -116,6 +117,22 @@ def cases(z):
          " zervgen -verify", None),
         ("gzip part files without a record", ["SQLITE", "-z", z, "-j", "2", "gz.db", "gz"], 0,
          OUT, ONE, None),
+        ("a tab run's manifest, no -d", ["SQLITE", "-z", z, "tab.db", "tab"], 0, OUT,
+         "tiny              1 row: as the manifest tab/zerv.manifest says; every file proven",
+         None),
+        ("-d against the manifest", ["SQLITE", "-z", z, "-d", "|", "tab.db", "tab"], 2, ERR,
+         "-d |: the manifest tab/zerv.manifest says the run wrote rows separated by 'tab'"
+         " (leave -d out: the record gives it)", None),
+        ("-s a FIFO without a writer", ["SQLITE", "-z", z, "-s", "fifo.sql", "x.db", "run"], 2,
+         ERR, "the table script fifo.sql is a FIFO that nothing wrote to within 5 seconds (use -s)",
+         None),
+        ("-M a FIFO without a writer", ["SQLITE", "-z", z, "-M", "fifo.sql", "x.db", "run"], 1,
+         ERR, "the manifest fifo.sql is a FIFO that nothing wrote to within 5 seconds"
+         " (nothing was loaded)", None),
+        # bare.db holds the load of bare: only its hundred is replaced.
+        ("a one-relation run", ["SQLITE", "-z", z, "bare.db", "hu"], 0, OUT,
+         "replaced the tables hundred; left tenpcnt, tiny, uniques, updates as they were"
+         " (the report hu/zerv.rpt names no other relation)", None),
         ("zervgen's options after -g", ["LOADER", "sqlite", "-cg", z, "gen.db", "-n", "100",
                                         "-fc", "5"], 0, OUT,
          "tiny              1 row: as zervgen -describe says, and its minimum, maximum and"
@@ -159,9 +176,14 @@ def main():
         for folder, extra in (("run", ["-r", "run/zerv.rpt"]), ("bare", []),
                               ("one", ["-parts", "1", "-part", "1"]),
                               ("zst", ["-r", "zst/zerv.rpt", "-compress", "zstd"]),
-                              ("gz", ["-parts", "2", "-compress", "gzip:9"])):
+                              ("gz", ["-parts", "2", "-compress", "gzip:9"]),
+                              ("tab", ["-dc", "tab", "-manifest", "tab/zerv.manifest"])):
             os.makedirs(os.path.join(tmp, folder))
             harness.run([z, "-n", "200", "-f", f"{folder}/zerv"] + extra, cwd=tmp).check_returncode()
+        os.makedirs(os.path.join(tmp, "hu"))
+        harness.run([z, "-hu", "-n", "150", "-f", "hu/zerv.hun", "-r", "hu/zerv.rpt"],
+                    cwd=tmp).check_returncode()
+        os.mkfifo(os.path.join(tmp, "fifo.sql"))
         shutil.copytree(os.path.join(tmp, "bare"), os.path.join(tmp, "-bare"))
         os.makedirs(os.path.join(tmp, "empty"))
         names.update(PYTHON=sys.executable, NOPATH=f"PATH={os.path.join(tmp, 'empty')}")
@@ -178,6 +200,12 @@ def main():
             else:
                 harness.ended(res, name, p.returncode, p.stderr, status, says)
                 res.check(p.stdout == "", name, f"wrote {p.stdout[:200]!r} on standard output")
+        con = sqlite3.connect(os.path.join(tmp, "bare.db"))
+        counts = [con.execute(f"SELECT count(*) FROM {t}").fetchone()[0]
+                  for t in ("hundred", "tenpcnt", "uniques")]
+        con.close()
+        res.check(counts == [150, 200, 200], "a one-relation run",
+                  f"hundred, tenpcnt and uniques hold {counts} rows, not [150, 200, 200]")
         check_reads(res, os.path.dirname(loader))
     finally:
         shutil.rmtree(tmp)
