@@ -16,7 +16,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <new>
 #include <optional>
@@ -32,6 +31,7 @@
 #include "core/columns.h"
 #include "run/files.h"
 #include "run/format.h"
+#include "run/write_failure.h"
 
 namespace zervgen {
 namespace {
@@ -41,8 +41,6 @@ constexpr int kMaxColumns = 12;
 constexpr const char* kWriterName = "Gen_outputRelation";
 // Rows the reserved path reads from temporary files at a time.
 constexpr std::int32_t kFixedRows = 256;
-// Room for a removal line: the leading text, a name and the longest reason.
-constexpr std::size_t kRemovalNoteSize = 640;
 
 // The reserved path's temporary-file values: part of the program image, so
 // they are there whatever the memory left. Lent to the relation file being
@@ -109,47 +107,15 @@ struct Batch {
   std::int32_t valueRows = 0;
 };
 
-// The report line of a removal: the file deleted, or why it was not.
-void ReportRemoval(const Removal& removal) {
-  char line[kRemovalNoteSize];
-  const std::size_t len = Signals_RemovalNote(removal, line, sizeof line);
-  if (len > 0) Report("%.*s", static_cast<int>(len), line);
-}
-
-// A full disk (or quota, or file-size limit) is told as such; a reader
-// that went away only in the report, as other filters stay quiet about it;
-// any other failure with the system's own reason.
-void ExplainWriteFailure(std::int32_t row, std::int32_t total, int error) {
-  const long n = static_cast<long>(total);
-  if (error == EPIPE) {
-    Report("*** Error: Output closed by its reader while writing tuple #%d of %ld.\n", row, n);
-  } else if (error == ENOSPC || error == EDQUOT || error == EFBIG) {
-    Report("*** Error: No disk space while writing tuple #%d of %ld.\n", row, n);
-  } else {
-    Report(
-        "*** Error: Write error while writing tuple #%d of %ld.\n\tThe reason given is \"%s\".\n",
-        row, n, std::strerror(error));
-  }
-}
-
-void ExplainWriteFailureOnStderr(int error) {
-  if (error == EPIPE) return;
-  if (error == ENOSPC || error == EDQUOT || error == EFBIG) {
-    std::fprintf(stderr, "%s: File system full.\n", programName);
-  } else {
-    std::fprintf(stderr, "%s: Write error: \"%s\".\n", programName, std::strerror(error));
-  }
-}
-
 [[noreturn]] void WriteFailed(Relation* rel, std::int32_t row, int error) {
   Progress_End();
   const Removal removal = rel->file->Remove();
-  ExplainWriteFailure(row, rel->rows.total, error);
-  ReportRemoval(removal);
+  Gen_ExplainWriteFailure(row, rel->rows.total, error);
+  Gen_ReportRemoval(removal);
   // A reader that went away hears nothing more: its class line, which would
   // go to standard error while standard output carries the data, is left out.
   if (error == EPIPE) Xept_RaiseException(XEPT_GEN_DISK_FULL);
-  ExplainWriteFailureOnStderr(error);
+  Gen_ExplainWriteFailureOnStderr(error);
   Xept_Raise(XEPT_GEN_DISK_FULL, __FILE__, kWriterName, __LINE__);
 }
 
@@ -507,9 +473,9 @@ void FinishRelation(Relation* rel) {
   const int error = rel->file->Close();
   if (error == 0) return;
   const Removal removal = rel->file->Remove();
-  ExplainWriteFailure(EndRow(*rel), rel->rows.total, error);
-  ReportRemoval(removal);
-  ExplainWriteFailureOnStderr(error);
+  Gen_ExplainWriteFailure(EndRow(*rel), rel->rows.total, error);
+  Gen_ReportRemoval(removal);
+  Gen_ExplainWriteFailureOnStderr(error);
   XEPT_RAISE(XEPT_GEN_DISK_FULL);
 }
 
@@ -546,13 +512,13 @@ GenWriteStatus WriteRelation(GenControlBlock* cb, const char* path, const char* 
     if (!WriteRows(&rel) || !format->End(&end)) {
       Progress_End();
       // No partial relation file is left behind for a loader to pick up.
-      if (file) ReportRemoval(file->Remove());
+      if (file) Gen_ReportRemoval(file->Remove());
       return GenWriteStatus::kOutOfMemory;
     }
     WriteFraming(&rel, end, EndRow(rel));
   } catch (...) {  // a raise, or memory the library could not have
     Progress_End();
-    if (file) ReportRemoval(file->Remove());
+    if (file) Gen_ReportRemoval(file->Remove());
     throw;
   }
   if (check != nullptr) {
