@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -15,6 +14,7 @@
 #include "base/report.h"
 #include "core/columns.h"
 #include "core/dist.h"
+#include "gen_test_util.h"
 #include "output/output.h"
 #include "run/format.h"
 #include "run/schemas.h"
@@ -27,7 +27,6 @@ namespace {
 using zervgen_test::CatchRaise;
 using zervgen_test::kWithStderr;
 using zervgen_test::Raised;
-using zervgen_test::ScratchDir;
 
 // All rows of the control block's relations.
 GenRows Whole(const GenControlBlock& cb) { return GenRows{cb.nTuples, 0, cb.nTuples}; }
@@ -50,19 +49,7 @@ class FailingAllocations : public Env {
   zervgen_test::ScopedEnv scope_;
 };
 
-class GenTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    std::memset(&cb_, 0, sizeof cb_);
-    Xept_Reset();
-  }
-  void TearDown() override { Main_cleanup(&cb_); }
-
-  // Every row of the relation the control block was set up for.
-
-  GenControlBlock cb_;
-  ScratchDir dir_;
-};
+using GenTest = zervgen_test::ControlBlockTest;
 
 TEST_F(GenTest, SetUpChecksItsArguments) {
   struct Case {

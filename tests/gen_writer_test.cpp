@@ -9,7 +9,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -17,6 +16,7 @@
 #include "base/except.h"
 #include "base/pool.h"
 #include "base/signals.h"
+#include "gen_test_util.h"
 #include "output/output.h"
 #include "run/files.h"
 #include "run/parquet_format.h"
@@ -30,17 +30,7 @@ using zervgen_test::CatchRaise;
 using zervgen_test::Raised;
 using zervgen_test::ScratchDir;
 
-class GenWriterTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    std::memset(&cb_, 0, sizeof cb_);
-    Xept_Reset();
-  }
-  void TearDown() override { Main_cleanup(&cb_); }
-
-  GenControlBlock cb_;
-  ScratchDir dir_;
-};
+using GenWriterTest = zervgen_test::ControlBlockTest;
 
 // A day number out of range in a chunk that a worker formats fails the
 // check of the date conversion there; the main thread raises it with the
