@@ -16,11 +16,9 @@ of the load: every `load.NAME` a backend reads is one the loader has.
 
 import argparse
 import os
-import pty
 import re
 import shutil
 import sqlite3
-import subprocess
 import sys
 import tempfile
 
@@ -147,54 +145,27 @@ def cases(z):
     ]
 
 
-def run_on_terminal(cmd, cwd):
-    """cmd's status, standard output and what it wrote on its standard error,
-    a pseudo-terminal."""
-    master, slave = pty.openpty()
-    try:
-        p = subprocess.Popen(cmd, cwd=cwd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                             stderr=slave)
-    finally:
-        os.close(slave)
-    said = b""  # read as it comes: a full terminal would stop the load
-    while True:
-        try:
-            data = os.read(master, 1 << 16)
-        except OSError:  # EIO: the terminal has no writer left
-            break
-        if not data:
-            break
-        said += data
-    os.close(master)
-    out = p.communicate(timeout=900)[0].decode("utf-8", "replace")
-    return p.returncode, out, said.decode("ascii", "replace")
-
-
 def check_terminal(res, z, loader, tmp):
     """A load with standard error on a terminal: each relation's progress
     line (rows of how many, rows per second), drawn with carriage returns and
     cleared at the end; the count lines as without a terminal."""
     where = "a load on a terminal"
-    status, out, said = run_on_terminal([loader, "sqlite", "-z", z, "tty.db", "run"], tmp)
+    status, out, said = harness.run_on_terminal([loader, "sqlite", "-z", z, "tty.db", "run"],
+                                                 cwd=tmp)
     plain = harness.run([loader, "sqlite", "-z", z, "plain.db", "run"], cwd=tmp)
     res.check(status == 0 and out == plain.stdout and out.endswith(f"\n{ALL}\n"), where,
               f"status {status}, standard output {out[-300:]!r}, not that of a load without a"
               f" terminal: {plain.stdout[-300:]!r}")
     res.check(plain.stderr == "", where, f"without a terminal it wrote {plain.stderr[:200]!r}")
-    drawn = said.split("\r")
-    line = re.compile(r"(\w+): ([0-9]+) of ([0-9]+) rows \([0-9]+%\), [0-9]+ rows/s,"
-                      r" [0-9]+:[0-9]{2} elapsed(, [0-9]+:[0-9]{2} left)? *")
-    shown = [line.fullmatch(d) for d in drawn if d.strip()]
-    res.check(drawn[0] == "" and all(shown), where, f"not progress lines: {said[:400]!r}")
+    shown, cleared = harness.progress_lines(said)
+    res.check(all(shown), where, f"not progress lines: {said[:400]!r}")
     names = [m.group(1) for m in shown if m]
     res.check(sorted(set(names)) == ["hundred", "tenpcnt", "tiny", "uniques", "updates"],
               where, f"progress lines of {sorted(set(names))}")
-    totals = {m.group(1): m.group(3) for m in shown if m}
+    totals = {m.group(1): m.group(4) for m in shown if m}
     res.check(all(n == ("1" if r == "tiny" else "200") for r, n in totals.items()), where,
               f"rows of how many: {totals}, not the report's")
-    res.check(len(drawn) > 2 and drawn[-1] == "" and drawn[-2].strip() == ""
-              and len(drawn[-2]) >= max(len(d) for d in drawn), where,
-              f"the last line is not cleared: {said[-200:]!r}")
+    res.check(cleared, where, f"the last line is not cleared: {said[-200:]!r}")
 
 
 def check_reads(res, scripts):
