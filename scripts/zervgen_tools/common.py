@@ -51,6 +51,13 @@ What a backend reads of the load:
                          or a compressed file: its path, and its command
                          that decompresses it)
     load.sql_tables(), load.sql_keys(REL)   the table script's lines
+    load.begin_relation(REL), load.progress
+                         the progress line on a terminal (progress.py):
+                         begin_relation as REL starts loading, then
+                         progress.rows(N) or progress.read(BYTES, SIZE) as
+                         often as is cheap (it draws at most every 0.25 s;
+                         progress.on false: no terminal, count nothing);
+                         loaded_count clears it
 
 A load either replaces all the tables or leaves the database as it was, and
 its status says which (cli.py): 0 only after the database shows the new

@@ -28,6 +28,7 @@ import tempfile
 
 from . import cli, interface, loadopts
 from .common import KEY_LINE, die, fail_load, quote
+from .progress import Progress
 from .records import Run, plural
 from .sources import Source
 
@@ -115,6 +116,7 @@ class Load:
         self.proof = None  # its -verify process while it runs
         self.proof_files = ()  # its standard output and error
         self.swapped = False
+        self.progress = Progress()  # the line on a terminal (progress.py)
 
     def setup(self, argv):
         """The command line read and checked, the zervgen found, the
@@ -259,11 +261,22 @@ class Load:
 
     # ------------------------------------------------------------ counts
 
+    def begin_relation(self, rel):
+        """rel starts loading: its progress line (on a terminal), of the
+        rows it must have, or without a record those of a large relation
+        already in."""
+        total = rel.rows
+        if total is None:
+            total = next((self.loaded[r.name] for r in self.run.relations
+                          if not r.constant and r.name in self.loaded), None)
+        self.progress.begin(rel.name, total)
+
     def loaded_count(self, rel, n):
         """rel's loaded row count against the run's, or without a record:
         a constant count against the run's, any other against the first
         such relation loaded. Called as soon as rel is in, before its key
         is built."""
+        self.progress.end()
         self.loaded[rel.name] = n
         sources = self.sources(rel)
         for src in sources:
@@ -318,7 +331,8 @@ class Load:
 
     def count_lines(self):
         """One line per relation: the rows loaded, and what they were
-        checked against."""
+        checked against; then the tables replaced (and those left as they
+        were)."""
         run, lines = self.run, []
         for rel in run.relations:
             if run.record is not None:
@@ -335,10 +349,13 @@ class Load:
                 against += "; every file proven by zervgen -verify"
             n = self.loaded[rel.name]
             lines.append(f"{rel.name:<8} {n:>10} {'row' if n == 1 else 'rows'}: {against}")
+        replaced = ", ".join(r.name for r in run.relations if r.name in self.loaded)
         others = [name for name in run.every_relation if name not in self.loaded]
         if others:
-            lines.append(f"replaced the tables {', '.join(self.loaded)}; left {', '.join(others)}"
+            lines.append(f"replaced the tables {replaced}; left {', '.join(others)}"
                          f" as they were ({run.record.name} names no other relation)")
+        else:
+            lines.append(f"replaced the tables {replaced}")
         return lines
 
     # ------------------------------------------------------------ the load
@@ -389,6 +406,7 @@ class Load:
     def finish(self):
         """Ends every child and removes the new tables and the work folder;
         may run more than once."""
+        self.progress.end()
         for s in ENDING_SIGNALS:
             signal.signal(s, signal.SIG_IGN)
         self.work.end_children()

@@ -23,7 +23,7 @@ import subprocess
 import sys
 import time
 
-from . import bounds, rows
+from . import bounds, progress, rows
 from .common import ask, die, fail_load, first_error, need_client, quote, refuse
 
 
@@ -162,6 +162,8 @@ INSERT INTO zervgen_refused VALUES ('{rel}', @@warning_count);
         """The client on sql; its counts and column figures kept; on a
         failure the load ends with its reason."""
         p = self.run_client(load, name, sql)
+        if name == "load" and load.progress.on:
+            self.watch(load, p)
         status = p.wait()
         for rel in load.run.relations:
             for src in load.sources(rel):
@@ -178,6 +180,33 @@ INSERT INTO zervgen_refused VALUES ('{rel}', @@warning_count);
                     self.counts[w[1]] = int(w[2])
                 elif w[0] == "stat":
                     self.stats.append(tuple(w[1:]))
+
+    def watch(self, load, p):
+        """On a terminal, while the client loads: the relation whose file
+        is read and its rows estimated from the bytes read (the files' offsets
+        in /proc; parts load one after another). Rows piped from zervgen give
+        no line."""
+        files = [(rel, os.path.realpath(src.path), os.path.getsize(src.path))
+                 for rel in load.run.relations for src in load.sources(rel)
+                 if src.path is not None and os.path.isfile(src.path)]
+        paths = {path for _, path, _ in files}
+        current = None
+        while p.poll() is None:
+            time.sleep(progress.INTERVAL)
+            at = progress.position(paths)
+            reading = [i for i, (_, path, _) in enumerate(files) if path in at]
+            if not reading:
+                continue
+            i = reading[-1]
+            rel = files[i][0]
+            if rel is not current:
+                load.progress.end()
+                load.begin_relation(rel)
+                current = rel
+            mine = [f for f in files if f[0] is rel]
+            done = sum(size for r, _, size in files[:i] if r is rel) + at[files[i][1]]
+            load.progress.read(done, sum(size for _, _, size in mine))
+        load.progress.end()
 
     @staticmethod
     def bad_file(load, src):

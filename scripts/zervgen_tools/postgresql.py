@@ -77,11 +77,13 @@ class Session:
     a pipe: after each it prints "zervgen-done N", which tells the script's
     output from the next one's. With ON_ERROR_STOP the first error ends psql,
     its message in work/NAME.err. While it waits for an answer, a proof
-    that fails ends the load at once (load.check_proof)."""
+    that fails ends the load at once (load.check_proof), and the progress
+    line is redrawn (Backend.tick) unless it is the session that counts."""
 
     def __init__(self, backend, load, name):
         self.name = name
         self.load = load
+        self.backend = backend
         self.sent = 0
         self.answered = 0
         self.buffer = b""
@@ -120,6 +122,8 @@ class Session:
         while b"\n" not in self.buffer:
             if not select.select([fd], [], [], 0.05)[0]:
                 self.load.check_proof()
+                if self is not self.backend.counter:
+                    self.backend.tick(self.load)
                 continue
             data = os.read(fd, 1 << 16)
             if not data:
@@ -167,6 +171,8 @@ Example: PGDATABASE=bench PROG -d '|' out/zerv"""
         self.sizes = {}  # the size of each file the server is asked about
         self.copiers = []
         self.keyer = None
+        self.counter = None  # on a terminal: the session that counts the COPYs' rows
+        self.loading = None  # the relation the COPY sessions load, and its parts' rows in
         self.key_out = {}
         self.target = None
         self.swapped = False
@@ -179,6 +185,8 @@ Example: PGDATABASE=bench PROG -d '|' out/zerv"""
         while these run."""
         self.copiers = [Session(self, load, f"copy.{k}") for k in range(1, load.opts.jobs + 1)]
         self.keyer = Session(self, load, "key")
+        if load.progress.on:
+            self.counter = Session(self, load, "count")
         names = ", ".join(f"'{r}'" for r in load.run.relations)
         # Views, foreign keys and other objects on the old tables would make
         # the final DROP fail after all the work. The schema's name goes into
@@ -426,9 +434,11 @@ END$$;
         are in and counted, its checks, key and statistics go to the key
         session."""
         sources = load.sources(rel)
+        load.begin_relation(rel)
         for session, src in zip(self.copiers, sources):
             session.send(self.copy_script(load, rel, src))
         total = 0
+        self.loading = [rel, 0]
         for session, src in zip(self.copiers, sources):
             out = session.answer()
             if out is None:
@@ -437,8 +447,31 @@ END$$;
                 m = re.fullmatch(r"zervgen-rows ([0-9]+)", line)
                 if m:
                     total += int(m.group(1))
+            self.loading[1] = total
+        self.loading = None
         load.loaded_count(rel, total)
         self.keyer.send(self.key_script(load, rel))
+
+    def tick(self, load):
+        """On a terminal, while a relation loads: its rows so far, those of
+        its parts in and those the server's COPYs report
+        (pg_stat_progress_copy), asked of the counting session. A server
+        that cannot tell (before PostgreSQL 14) ends that session, and the
+        line stays as it was."""
+        if self.counter is None or self.loading is None or not load.progress.due():
+            return
+        rel, done = self.loading
+        out = self.counter.run(f"""SELECT 'zervgen-copied ' || coalesce(sum(p.tuples_processed), 0)
+    FROM pg_stat_progress_copy p JOIN pg_class c ON c.oid = p.relid
+    JOIN pg_namespace n ON n.oid = c.relnamespace
+    WHERE n.nspname = '{self.stage_name}' AND c.relname = '{rel}';""")
+        if out is None:
+            self.counter = None
+            return
+        for line in out:
+            m = re.fullmatch(r"zervgen-copied ([0-9]+)", line)
+            if m:
+                load.progress.rows(done + int(m.group(1)))
 
     def stage(self, load):
         # A relation of a constant (small) count last: the key build of the
@@ -492,6 +525,9 @@ END$$;
             self.load_relation(load, rel)
         for session in self.copiers:
             session.close()
+        if self.counter is not None:
+            self.counter.close()
+            self.counter = None
         for rel in order:
             out = self.keyer.answer()
             if out is None:

@@ -52,6 +52,7 @@ Example: PROG -d tab bench.db out/zerv"""
         names = ", ".join(f'"{c["name"]}"' for c in rel.columns)
         insert = f"INSERT INTO {rel} ({names}) VALUES ({', '.join('?' * len(rel.columns))})"
         total = 0
+        load.begin_relation(rel)
         for src in load.sources(rel):
             batch = []
             bound = bounds.limits(load, src)
@@ -75,6 +76,7 @@ Example: PROG -d tab bench.db out/zerv"""
                     self.insert(insert, batch)
                     total += len(batch)
                     batch = []
+                    load.progress.rows(total)
             self.insert(insert, batch)
             total += len(batch)
         load.loaded_count(rel, total)

@@ -7,9 +7,11 @@ One table of command lines: the help of every name (standard output,
 status 0), every usage error (one line on standard error that names what
 was wrong, status 2), and command lines that load into SQLite (status 0, the
 count lines), among them clustered options, a value that starts with '-',
-zervgen's own options after -g and a PREFIX that starts with '-'. Then the
-backends' reads of the load: every `load.NAME` a backend reads is one the
-loader has.
+zervgen's own options after -g and a PREFIX that starts with '-'; a load
+writes nothing on a standard error that is not a terminal. Then a load with
+standard error on a pseudo-terminal: a progress line per relation, rewritten
+in place and cleared, and the same standard output. Then the backends' reads
+of the load: every `load.NAME` a backend reads is one the loader has.
 """
 
 import argparse
@@ -25,6 +27,7 @@ import harness  # noqa: E402
 
 OUT, ERR = "stdout", "stderr"
 ONE = "tiny              1 row: one, as always; not proven: every field checked"
+ALL = "replaced the tables hundred, tenpcnt, tiny, uniques, updates"
 
 
 def cases(z):
@@ -107,6 +110,8 @@ def cases(z):
         ("clustered, the value apart", ["SQLITE", "-z", z, "-cj", "0", "x.db", "run"], 2, ERR,
          "-j takes a number of parts", None),
         ("a load", ["SQLITE", "-z", z, "bare.db", "bare"], 0, OUT, ONE, "1 rows"),
+        ("a load's last line", ["SQLITE", "-z", z, "last.db", "bare"], 0, OUT, f"\n{ALL}\n",
+         "left"),
         ("the one part of -parts 1", ["SQLITE", "-z", z, "one.db", "one"], 0, OUT, ONE, None),
         ("a PREFIX that starts with '-'", ["SQLITE", "-z", z, "dash.db", "-bare"], 0, OUT, ONE,
          None),
@@ -138,6 +143,29 @@ def cases(z):
          "tiny              1 row: as zervgen -describe says, and its minimum, maximum and"
          " distinct values of 1 column", "1 rows"),
     ]
+
+
+def check_terminal(res, z, loader, tmp):
+    """A load with standard error on a terminal: each relation's progress
+    line (rows of how many, rows per second), drawn with carriage returns and
+    cleared at the end; the count lines as without a terminal."""
+    where = "a load on a terminal"
+    status, out, said = harness.run_on_terminal([loader, "sqlite", "-z", z, "tty.db", "run"],
+                                                 cwd=tmp)
+    plain = harness.run([loader, "sqlite", "-z", z, "plain.db", "run"], cwd=tmp)
+    res.check(status == 0 and out == plain.stdout and out.endswith(f"\n{ALL}\n"), where,
+              f"status {status}, standard output {out[-300:]!r}, not that of a load without a"
+              f" terminal: {plain.stdout[-300:]!r}")
+    res.check(plain.stderr == "", where, f"without a terminal it wrote {plain.stderr[:200]!r}")
+    shown, cleared = harness.progress_lines(said)
+    res.check(all(shown), where, f"not progress lines: {said[:400]!r}")
+    names = [m.group(1) for m in shown if m]
+    res.check(sorted(set(names)) == ["hundred", "tenpcnt", "tiny", "uniques", "updates"],
+              where, f"progress lines of {sorted(set(names))}")
+    totals = {m.group(1): m.group(4) for m in shown if m}
+    res.check(all(n == ("1" if r == "tiny" else "200") for r, n in totals.items()), where,
+              f"rows of how many: {totals}, not the report's")
+    res.check(cleared, where, f"the last line is not cleared: {said[-200:]!r}")
 
 
 def check_reads(res, scripts):
@@ -206,6 +234,7 @@ def main():
         con.close()
         res.check(counts == [150, 200, 200], "a one-relation run",
                   f"hundred, tenpcnt and uniques hold {counts} rows, not [150, 200, 200]")
+        check_terminal(res, z, loader, tmp)
         check_reads(res, os.path.dirname(loader))
     finally:
         shutil.rmtree(tmp)

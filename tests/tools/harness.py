@@ -5,10 +5,14 @@
 Results counts checks and prints one line per failure; run() runs a
 command and keeps its text; ended() checks a tool's ending (its status and
 its one line); wait_until() waits for a state, never for a time, with a
-generous limit: a busy machine is slow, not wrong.
+generous limit: a busy machine is slow, not wrong. run_on_terminal() runs a
+command with its standard error on a pseudo-terminal, and progress_lines()
+reads the loader's progress lines from what it wrote there.
 """
 
 import os
+import pty
+import re
 import subprocess
 import sys
 import time
@@ -75,3 +79,45 @@ def wait_until(condition, what, limit=600, step=0.05):
         if time.monotonic() > end:
             raise AssertionError(f"waited {limit} s for {what}")
         time.sleep(step)
+
+
+def run_on_terminal(cmd, cwd=None, env=None):
+    """cmd's status, its standard output (text) and what it wrote on its
+    standard error, a pseudo-terminal."""
+    master, slave = pty.openpty()
+    try:
+        p = subprocess.Popen(cmd, cwd=cwd, env=env, stdin=subprocess.DEVNULL,
+                             stdout=subprocess.PIPE, stderr=slave)
+    finally:
+        os.close(slave)
+    said = b""  # read as it comes: a full terminal would stop the load
+    while True:
+        try:
+            data = os.read(master, 1 << 16)
+        except OSError:  # EIO: the terminal has no writer left
+            break
+        if not data:
+            break
+        said += data
+    os.close(master)
+    out = p.communicate(timeout=900)[0].decode("utf-8", "replace")
+    return p.returncode, out, said.decode("ascii", "replace")
+
+
+PROGRESS = re.compile(r"(\w+): (about )?([0-9]+) of ([0-9]+) rows \([0-9]+%\), [0-9]+ rows/s,"
+                      r" [0-9]+:[0-9]{2} elapsed(, [0-9]+:[0-9]{2} left)? *")
+
+
+def progress_lines(said):
+    """The lines drawn (a match of PROGRESS each, None for text that is not
+    one: group 1 the relation, 3 the rows, 4 of how many), and whether the
+    last is cleared: every line begins with a carriage return, and the text
+    ends with blanks over the last line drawn, then a carriage return."""
+    drawn = said.split("\r")
+    shown = [PROGRESS.fullmatch(d) for d in drawn if d.strip()]
+    if drawn[0] != "":
+        shown.append(None)
+    texts = [d.rstrip(" ") for d in drawn if d.strip()]
+    cleared = (len(drawn) > 2 and drawn[-1] == "" and drawn[-2].strip() == ""
+               and bool(texts) and len(drawn[-2]) >= len(texts[-1]))
+    return shown, cleared
