@@ -7,9 +7,10 @@ pseudo-terminal: status 0, the standard output of the same load without a
 terminal (which writes nothing on standard error), every text drawn a
 progress line of the manifest's counts (counted by PostgreSQL, estimated
 from the bytes read by MariaDB, which says "about"), and the last line
-cleared. PostgreSQL draws one for every relation. How far a count gets
-before a relation is in depends on the machine's speed, so no count past 0
-is required: only that every count drawn is one of the manifest's.
+cleared. PostgreSQL draws one for every relation, MariaDB for those it
+sees being read. How far a count gets before a relation is in depends on
+the machine's speed, so no count past 0 is required: only that every count
+drawn is one of the manifest's.
 """
 
 import os
@@ -45,7 +46,10 @@ def main():
         found = [m for m in shown if m]
         names = sorted({m.group(1) for m in found})
         want = ["hundred", "tenpcnt", "tiny", "uniques", "updates"]
-        res.check(names == want if db.name == "postgresql" else "hundred" in names, where,
+        # MariaDB's client loads every relation in one script: a line is
+        # drawn for the relations the loader sees being read, as many as the
+        # machine's speed lets it see.
+        res.check(names == want if db.name == "postgresql" else set(names) <= set(want), where,
                   f"progress lines of {names}")
         res.check(all(m.group(4) == ("1" if m.group(1) == "tiny" else str(ROWS))
                       and int(m.group(3)) <= int(m.group(4))
