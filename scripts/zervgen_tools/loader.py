@@ -201,7 +201,10 @@ class Load:
                                                 for c in commands)]]
         # Its answers go to files, read while it runs (check_proof): a
         # file that is not the run's stops the load at once.
-        self.proof_files = (tempfile.TemporaryFile(), tempfile.TemporaryFile())
+        # In the work folder: without a folder named, Python would first
+        # probe $TMPDIR with a file of its own, made and removed in two
+        # steps, which a signal between them would leave there.
+        self.proof_files = tuple(tempfile.TemporaryFile(dir=self.work.folder) for _ in "oe")
         self.proof = self.work.spawn(commands[0], stdout=self.proof_files[0],
                                      stderr=self.proof_files[1])
 

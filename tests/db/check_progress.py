@@ -8,7 +8,7 @@ terminal (which writes nothing on standard error), every text drawn a
 progress line of the manifest's counts (counted by PostgreSQL, estimated
 from the bytes read by MariaDB, which says "about"), and the last line
 cleared. PostgreSQL draws one for every relation, MariaDB for those it
-sees being read. How far a count gets before a relation is in depends on
+sees being read (none, on a fast machine). How far a count gets before a relation is in depends on
 the machine's speed, so no count past 0 is required: only that every count
 drawn is one of the manifest's.
 """
@@ -56,7 +56,10 @@ def main():
                       and (not m.group(2) if db.name == "postgresql"
                            else bool(m.group(2)) or m.group(3) == "0") for m in found), where,
                   f"counts not of the manifest's: {said[:400]!r}")
-        res.check(cleared, where, f"the last line is not cleared: {said[-200:]!r}")
+        # A MariaDB load that ends before the loader sees a relation read
+        # draws nothing, and has nothing to clear.
+        res.check(cleared or (db.name == "mariadb" and said == ""), where,
+                  f"the last line is not cleared: {said[-200:]!r}")
         res.check(not leftovers(db), where, f"left behind: {leftovers(db)}")
     return res.summary()
 

@@ -168,6 +168,41 @@ def check_terminal(res, z, loader, tmp):
     res.check(cleared, where, f"the last line is not cleared: {said[-200:]!r}")
 
 
+# Runs a program under an audit hook that writes, a line each, every file
+# or folder it creates directly in $TMPDIR.
+AUDITED = """
+import os, runpy, sys
+tmp, log = os.environ["TMPDIR"], open(os.environ["CREATED_LOG"], "w", buffering=1)
+def hook(event, args):
+    if event in ("open", "os.mkdir") and isinstance(args[0], str):
+        made = event == "os.mkdir" or (args[2] or 0) & os.O_CREAT
+        if made and os.path.dirname(os.path.abspath(args[0])) == tmp:
+            log.write(os.path.basename(args[0]) + "\\n")
+sys.addaudithook(hook)
+sys.argv = sys.argv[1:]
+runpy.run_path(sys.argv[0], run_name="__main__")
+"""
+
+
+def check_creations(res, z, loader, tmp):
+    """A load proven by zervgen creates nothing in $TMPDIR but its work
+    folder, which it removes: a file made anywhere else there (Python's own
+    probe of the temporary folder, made and removed in two steps) is left
+    behind by a signal that comes between them."""
+    where = "what a load creates in $TMPDIR"
+    folder, log = os.path.join(tmp, "tmpdir"), os.path.join(tmp, "created.log")
+    os.makedirs(folder)
+    env = dict(os.environ, TMPDIR=folder, CREATED_LOG=log)
+    p = harness.run([sys.executable, "-c", AUDITED, loader, "sqlite", "-z", z, "audit.db", "zst"],
+                    cwd=tmp, env=env)
+    with open(log) as f:
+        created = f.read().split()
+    res.check(p.returncode == 0, where, f"status {p.returncode}: {p.stderr[-300:]!r}")
+    res.check(created and all(c.startswith("zervgen-load.") for c in created), where,
+              f"created {created} in $TMPDIR, not only its work folder")
+    res.check(os.listdir(folder) == [], where, f"left {os.listdir(folder)} in $TMPDIR")
+
+
 def check_reads(res, scripts):
     """Every load.NAME (and load.NAME.ATTR) a backend reads is the loader's."""
     sys.path.insert(0, scripts)
@@ -235,6 +270,7 @@ def main():
         res.check(counts == [150, 200, 200], "a one-relation run",
                   f"hundred, tenpcnt and uniques hold {counts} rows, not [150, 200, 200]")
         check_terminal(res, z, loader, tmp)
+        check_creations(res, z, loader, tmp)
         check_reads(res, os.path.dirname(loader))
     finally:
         shutil.rmtree(tmp)
