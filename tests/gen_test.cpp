@@ -257,7 +257,7 @@ TEST_F(GenTest, TemporaryFileValuesReadBackUnchanged) {
             static_cast<ssize_t>(values.size() * 4));
   const std::string out = std::string(dir_.path()) + "/rel";
   GenColumnSpec spec[] = {{&cb_.keyAttr, 10, OutputKind::kInteger, 1}};
-  ASSERT_EQ(Gen_outputRelation(&cb_, out.c_str(), "tiny", spec, Whole(cb_)), GenWriteStatus::kOk);
+  ASSERT_EQ(Gen_outputRelation(&cb_, out.c_str(), "tiny", spec, Whole(cb_)), StatusCode::kOk);
   std::string expected;
   for (std::int32_t v : values) expected += std::to_string(v) + "\n";
   EXPECT_EQ(zervgen_test::ReadText(out), expected);
@@ -291,7 +291,7 @@ TEST_F(GenTest, PartOfATemporaryFileColumnStartsAtItsFirstRow) {
   const std::string out = std::string(dir_.path()) + "/part";
   GenColumnSpec spec[] = {{&cb_.keyAttr, 10, OutputKind::kInteger, 1}};
   ASSERT_EQ(Gen_outputRelation(&cb_, out.c_str(), "tiny", spec, GenRows{1000, 700, 250}),
-            GenWriteStatus::kOk);
+            StatusCode::kOk);
   std::string expected;
   for (int i = 700; i < 950; ++i) expected += std::to_string(values[i]) + "\n";
   EXPECT_EQ(zervgen_test::ReadText(out), expected);
@@ -339,7 +339,7 @@ TEST_F(GenTest, PartsOfARelationJoinIntoTheWhole) {
                           {&cb_.signedAttr, 10, OutputKind::kInteger, 1},
                           {&cb_.fillAttr, 9, OutputKind::kFill, 1}};
   const std::string whole = std::string(dir_.path()) + "/whole";
-  ASSERT_EQ(Gen_outputRelation(&cb_, whole.c_str(), "rel", spec, Whole(cb_)), GenWriteStatus::kOk);
+  ASSERT_EQ(Gen_outputRelation(&cb_, whole.c_str(), "rel", spec, Whole(cb_)), StatusCode::kOk);
   const std::string expected = zervgen_test::ReadText(whole);
   ASSERT_EQ(expected.rfind("0,0,0,", 0), 0u);
   const GenRows parts[] = {{kRows, 0, 4097}, {kRows, 4097, 1}, {kRows, 4098, 5909}};
@@ -348,7 +348,7 @@ TEST_F(GenTest, PartsOfARelationJoinIntoTheWhole) {
     std::string joined;
     for (const GenRows& part : parts) {
       const std::string out = std::string(dir_.path()) + "/part" + std::to_string(part.first);
-      ASSERT_EQ(Gen_outputRelation(&cb_, out.c_str(), "rel", spec, part), GenWriteStatus::kOk);
+      ASSERT_EQ(Gen_outputRelation(&cb_, out.c_str(), "rel", spec, part), StatusCode::kOk);
       joined += zervgen_test::ReadText(out);
       ::unlink(out.c_str());
     }
@@ -367,7 +367,7 @@ TEST_F(GenTest, WriterFramesColumnsAndDropsAnEmptyFill) {
                           {&cb_.keyAttr, 10, OutputKind::kInteger, 1},
                           {&cb_.signedAttr, 10, OutputKind::kInteger, 1},
                           {&cb_.fillAttr, 0, OutputKind::kFill, 1}};
-  ASSERT_EQ(Gen_outputRelation(&cb_, out.c_str(), "rel", spec, Whole(cb_)), GenWriteStatus::kOk);
+  ASSERT_EQ(Gen_outputRelation(&cb_, out.c_str(), "rel", spec, Whole(cb_)), StatusCode::kOk);
   std::string expected;
   for (int i = 0; i < 100; ++i) {
     expected += std::to_string(i) + "," + std::to_string(i) + "," + std::to_string(-i) + "\n";
@@ -410,7 +410,7 @@ TEST_F(GenTest, ThreadCountDoesNotChangeTheBytes) {
     cb.threads = threads;
     Gen_InitializeCB(&cb, 10007, 9, dir_.path());
     const std::string out = std::string(dir_.path()) + "/hun" + std::to_string(threads);
-    ASSERT_EQ(Gen_WholeRelation(&cb, kTagHundred, out.c_str(), fixedText), GenWriteStatus::kOk);
+    ASSERT_EQ(Gen_WholeRelation(&cb, kTagHundred, out.c_str(), fixedText), StatusCode::kOk);
     Main_cleanup(&cb);
     std::string text = zervgen_test::ReadText(out);
     EXPECT_EQ(text.size(), 10007u * (185 + 9 + 1));
@@ -453,7 +453,7 @@ TEST_F(GenTest, RowFormatterAndWritersGiveTheSameRelation) {
           std::string(dir_.path()) + "/rel" + std::to_string(fixed) + std::to_string(threads);
       const std::unique_ptr<GenFormat> text = Gen_TextFormat(state.format);
       ASSERT_EQ(Gen_writeRelation(&cb_, out.c_str(), "rel", spec, Whole(cb_), text.get()),
-                GenWriteStatus::kOk);
+                StatusCode::kOk);
       EXPECT_TRUE(zervgen_test::ReadText(out) == expected)
           << threads << " threads, fixed " << fixed;
     }
@@ -463,7 +463,7 @@ TEST_F(GenTest, RowFormatterAndWritersGiveTheSameRelation) {
 TEST_F(GenTest, TinyWritesOneRowAndKeepsTheRowCount) {
   Gen_InitializeCB(&cb_, 500, 0, dir_.path());
   const std::string out = std::string(dir_.path()) + "/tny";
-  ASSERT_EQ(Gen_WholeRelation(&cb_, kTagTiny, out.c_str()), GenWriteStatus::kOk);
+  ASSERT_EQ(Gen_WholeRelation(&cb_, kTagTiny, out.c_str()), StatusCode::kOk);
   EXPECT_EQ(zervgen_test::ReadText(out), "0\n");
   EXPECT_EQ(cb_.nTuples, 500);
 }

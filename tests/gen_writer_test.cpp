@@ -1,14 +1,18 @@
 // Tests of the relation writer's failure paths that need the writer's own
-// pieces: a check failing on a worker thread, the pool's first-failure rule,
-// and the relation file's close and removal failing.
+// pieces: a check failing on a worker thread, a check that stops the bytes,
+// the pool's first-failure rule, and the relation file's close and removal
+// failing.
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,6 +23,7 @@
 #include "gen_test_util.h"
 #include "output/output.h"
 #include "run/files.h"
+#include "run/format.h"
 #include "run/parquet_format.h"
 #include "run/writer.h"
 #include "test_util.h"
@@ -54,6 +59,78 @@ TEST_F(GenWriterTest, CheckFailingOnAWorkerIsRaisedOnTheMainThreadAsOnOne) {
   EXPECT_NE(outcomes[0].out.find("Function Date_Convert"), std::string::npos) << outcomes[0].out;
   EXPECT_EQ(outcomes[1].cls, outcomes[0].cls);
   EXPECT_EQ(outcomes[1].out, outcomes[0].out);
+}
+
+// Takes the bytes of a relation until `stopAt` of them have come, then
+// wants no more; counts what is offered after that.
+class StopAfter : public GenByteCheck {
+ public:
+  explicit StopAfter(std::uint64_t stopAt) : stopAt_(stopAt) {}
+  bool Take(const char* data, std::size_t size, std::int32_t, const GenFormatChunk*) override {
+    if (stopped_) {
+      ++offeredAfterStop_;
+      return false;
+    }
+    bytes_.append(data, size);
+    stopped_ = bytes_.size() >= stopAt_;
+    return !stopped_;
+  }
+  std::uint64_t offset() const override { return bytes_.size(); }
+  const std::string& bytes() const { return bytes_; }
+  int offeredAfterStop() const { return offeredAfterStop_; }
+
+ private:
+  std::uint64_t stopAt_;
+  std::string bytes_;
+  bool stopped_ = false;
+  int offeredAfterStop_ = 0;
+};
+
+// A check that wants no more bytes ends the relation at once, on one thread
+// or many and whether the bytes before it were rows or a format's framing:
+// Stopped, nothing more offered, and what it took is the start of the file
+// the same rows make; a check that takes everything gets the whole file.
+TEST_F(GenWriterTest, CheckThatStopsEndsTheRelationAtOnce) {
+  constexpr std::int32_t kRows = 40000;  // ten chunks
+  Gen_InitializeCB(&cb_, kRows, 0, dir_.path());
+  for (std::int32_t i = 0; i < kRows; ++i) cb_.keyAttr.vector[i] = kRows - i;
+  const GenColumnSpec spec[] = {
+      {&cb_.keyAttr, 10, OutputKind::kInteger, 1, "key", GenValueType::kInt32, kRows}};
+  const OutputFormat text = Output_MakeFormat(',', 0);
+  GenParquetSettings settings;
+  settings.rowGroupRows = 1000;
+  struct Made {
+    const char* name;
+    std::function<std::unique_ptr<GenFormat>()> format;
+  };
+  const Made formats[] = {
+      {"text", [&] { return Gen_TextFormat(text); }},
+      {"parquet", [&] { return Gen_ParquetFormat("rel", spec, text, settings); }},
+  };
+  for (const Made& made : formats) {
+    const std::string path = std::string(dir_.path()) + "/whole." + made.name;
+    ASSERT_TRUE(Gen_writeRelation(&cb_, path.c_str(), "rel", spec, GenRows{kRows, 0, kRows},
+                                  made.format().get())
+                    .ok());
+    const std::string whole = zervgen_test::ReadText(path);
+    ASSERT_GT(whole.size(), 100000u);
+    for (int threads : {1, 4}) {
+      cb_.threads = threads;
+      for (std::uint64_t stopAt :
+           {std::uint64_t{1}, std::uint64_t{5000}, std::uint64_t{whole.size() / 2},
+            std::uint64_t{whole.size()}, std::uint64_t{whole.size() + 1}}) {
+        SCOPED_TRACE(std::string(made.name) + ", " + std::to_string(threads) +
+                     " threads, stop at " + std::to_string(stopAt));
+        StopAfter check(stopAt);
+        const Status status = Gen_checkRelation(&cb_, "rel", spec, GenRows{kRows, 0, kRows},
+                                                made.format().get(), &check);
+        EXPECT_EQ(status, stopAt <= whole.size() ? StatusCode::kStopped : StatusCode::kOk);
+        EXPECT_EQ(check.offeredAfterStop(), 0);
+        EXPECT_GE(check.bytes().size(), std::min<std::uint64_t>(stopAt, whole.size()));
+        EXPECT_EQ(check.bytes(), whole.substr(0, check.bytes().size()));
+      }
+    }
+  }
 }
 
 // With one worker the slots run in the order submitted: the first failure
@@ -92,13 +169,13 @@ TEST_F(GenWriterTest, ParquetShortOfMemoryIsAStatusAndLeavesNoFile) {
     BuffersFailFrom env(k);
     zervgen_test::ScopedEnv scope(&env);
     const auto format = Gen_ParquetFormat("rel", spec, text, settings);
-    GenWriteStatus status = GenWriteStatus::kOk;
+    Status status;
     const Raised raised = CatchRaise([&] {
       status =
           Gen_writeRelation(&cb_, out.c_str(), "rel", spec, GenRows{kRows, 0, kRows}, format.get());
     });
     ASSERT_EQ(raised.cls, -1) << raised.out;
-    if (status == GenWriteStatus::kOutOfMemory) {
+    if (status == StatusCode::kNoMemory) {
       EXPECT_FALSE(zervgen_test::Exists(out));
       ++shortOfMemory;
       continue;

@@ -63,7 +63,7 @@ TEST_F(ParquetConvertTest, NumbersOfEachType) {
       ParquetColumnConverter conv;
       const OutputRowField field{values.data(), 2, c.kind, 10};
       ASSERT_EQ(conv.Convert({"x", c.type, hint}, writerState.format, field, 4000, 1),
-                ParquetStatus::kOk);
+                StatusCode::kOk);
       const ParquetValues& v = conv.values();
       EXPECT_EQ(v.indices != nullptr, hint == 40);
       for (std::size_t r = 0; r < 4000; ++r) {
@@ -82,7 +82,7 @@ TEST_F(ParquetConvertTest, NumbersOfEachType) {
   ParquetColumnConverter conv;
   ASSERT_EQ(conv.Convert({"float", ParquetType::kDecimal12_2, 0}, writerState.format,
                          {values.data(), 2, OutputKind::kFloat, 10}, 1, 1),
-            ParquetStatus::kOk);
+            StatusCode::kOk);
   EXPECT_EQ(conv.values().i64[0], -16666666700);
   EXPECT_EQ(WriterText(Output_Float, -166666667, 10), "-166666667.00");
 }
@@ -95,7 +95,7 @@ TEST_F(ParquetConvertTest, Dates) {
   ParquetColumnConverter conv;
   ASSERT_EQ(conv.Convert({"date", ParquetType::kDate, 36524}, writerState.format,
                          {days.data(), 1, OutputKind::kDate, 10}, 5, 1),
-            ParquetStatus::kOk);
+            StatusCode::kOk);
   for (int i = 0; i < 5; ++i) EXPECT_EQ(conv.values().i32[i], want[i]);
   EXPECT_EQ(WriterText(Output_Date, 25567, 10), "1/1/1970");
   EXPECT_EQ(WriterText(Output_Date, 58, 10), "2/28/1900");
@@ -103,13 +103,13 @@ TEST_F(ParquetConvertTest, Dates) {
   const std::vector<std::int32_t> bad = {3, 36524};
   EXPECT_EQ(conv.Convert({"date", ParquetType::kDate, 0}, writerState.format,
                          {bad.data(), 1, OutputKind::kDate, 10}, 2, 1),
-            ParquetStatus::kBadValue);
+            StatusCode::kOutOfRange);
   EXPECT_EQ(conv.Convert({"date", ParquetType::kInt32, 0}, writerState.format,
                          {bad.data(), 1, OutputKind::kDate, 10}, 2, 1),
-            ParquetStatus::kBadArgument);
+            StatusCode::kInvalidArgument);
   EXPECT_EQ(conv.Convert({"date", ParquetType::kString, 0}, writerState.format,
                          {bad.data(), 1, OutputKind::kInteger, 10}, 2, 1),
-            ParquetStatus::kBadArgument);
+            StatusCode::kInvalidArgument);
 }
 
 // Every text column holds the writer's text of each value, plain or with a
@@ -134,7 +134,7 @@ TEST_F(ParquetConvertTest, TextsAreTheWritersTexts) {
         ParquetColumnConverter conv;
         ASSERT_EQ(conv.Convert({"t", ParquetType::kString, hint}, writerState.format,
                                {values.data(), 1, c.kind, c.width}, 5000, 1),
-                  ParquetStatus::kOk);
+                  StatusCode::kOk);
         const ParquetValues& v = conv.values();
         EXPECT_EQ(v.indices != nullptr, hint == 1000);
         for (std::size_t r = 0; r < 5000; ++r) {
@@ -162,7 +162,7 @@ TEST_F(ParquetConvertTest, FillFromAnyRow) {
     // A small hint does not make fill a dictionary: its text is not its value's.
     ASSERT_EQ(conv.Convert({"fill", ParquetType::kString, 1}, writerState.format, field,
                            kRows - kFirst, state),
-              ParquetStatus::kOk);
+              StatusCode::kOk);
     ASSERT_EQ(conv.values().indices, nullptr);
     for (std::int32_t r = kFirst; r < kRows; ++r) {
       ASSERT_EQ(TextAt(conv.values(), r - kFirst), whole[r]) << width << " row " << r;
@@ -189,18 +189,18 @@ TEST_F(ParquetConvertTest, DictionaryOrPlain) {
   ParquetColumnConverter conv;
   ASSERT_EQ(conv.Convert({"k", ParquetType::kInt32, 10}, writerState.format,
                          {values.data(), 1, OutputKind::kInteger, 10}, 1000, 1),
-            ParquetStatus::kOk);
+            StatusCode::kOk);
   EXPECT_EQ(conv.values().dictSize, 250);  // 250 distinct: still within the limit
   values[999] = 5000;
   ASSERT_EQ(conv.Convert({"k", ParquetType::kInt32, 10}, writerState.format,
                          {values.data(), 1, OutputKind::kInteger, 10}, 1000, 1),
-            ParquetStatus::kOk);
+            StatusCode::kOk);
   EXPECT_EQ(conv.values().indices, nullptr);  // 251: plain
   EXPECT_EQ(conv.values().i32, values.data());
   values[999] = 126;  // 251 again, all close together
   ASSERT_EQ(conv.Convert({"k", ParquetType::kInt32, 10}, writerState.format,
                          {values.data(), 1, OutputKind::kInteger, 10}, 1000, 1),
-            ParquetStatus::kOk);
+            StatusCode::kOk);
   EXPECT_EQ(conv.values().indices, nullptr);
 }
 
@@ -217,27 +217,27 @@ TEST_F(ParquetConvertTest, SameValuesShareTheDictionary) {
   auto convert = [&](ParquetType type, std::int64_t hint, bool same) {
     return conv.Convert({"k", type, hint}, writerState.format, field, 1000, 1, same);
   };
-  ASSERT_EQ(convert(ParquetType::kDouble, 50, false), ParquetStatus::kOk);
+  ASSERT_EQ(convert(ParquetType::kDouble, 50, false), StatusCode::kOk);
   const std::vector<std::uint32_t> indices(conv.values().indices, conv.values().indices + 1000);
   const std::vector<double> entries(conv.values().f64, conv.values().f64 + 50);
-  ASSERT_EQ(convert(ParquetType::kDecimal12_2, 50, true), ParquetStatus::kOk);
+  ASSERT_EQ(convert(ParquetType::kDecimal12_2, 50, true), StatusCode::kOk);
   ASSERT_EQ(conv.values().dictSize, 50);
   for (std::size_t r = 0; r < 1000; ++r) ASSERT_EQ(conv.values().indices[r], indices[r]);
   for (std::size_t e = 0; e < 50; ++e) ASSERT_EQ(conv.values().i64[e], entries[e] * 100) << e;
   // Changed, and said so: the dictionary follows the values.
   values[0] = 77;
-  ASSERT_EQ(convert(ParquetType::kInt32, 50, false), ParquetStatus::kOk);
+  ASSERT_EQ(convert(ParquetType::kInt32, 50, false), StatusCode::kOk);
   EXPECT_EQ(conv.values().dictSize, 51);
   EXPECT_EQ(conv.values().i32[0], 77);
   // Another limit (a hint of 300 is above a quarter of the rows: none) is
   // never taken from the last call.
-  ASSERT_EQ(convert(ParquetType::kInt32, 300, true), ParquetStatus::kOk);
+  ASSERT_EQ(convert(ParquetType::kInt32, 300, true), StatusCode::kOk);
   EXPECT_EQ(conv.values().indices, nullptr);
   // A column that went plain hands that on to the same values.
   for (std::int32_t r = 0; r < 1000; ++r) values[static_cast<std::size_t>(r)] = r;
-  ASSERT_EQ(convert(ParquetType::kInt32, 10, false), ParquetStatus::kOk);
+  ASSERT_EQ(convert(ParquetType::kInt32, 10, false), StatusCode::kOk);
   EXPECT_EQ(conv.values().indices, nullptr);
-  ASSERT_EQ(convert(ParquetType::kDouble, 10, true), ParquetStatus::kOk);
+  ASSERT_EQ(convert(ParquetType::kDouble, 10, true), StatusCode::kOk);
   EXPECT_EQ(conv.values().indices, nullptr);
   EXPECT_EQ(conv.values().f64[999], 999.0);
 }
@@ -284,7 +284,7 @@ TEST_F(ParquetConvertTest, DictionaryEntriesInOrderOfFirstUse) {
       ParquetColumnConverter conv;
       ASSERT_EQ(conv.Convert({"k", ParquetType::kInt32, hint}, writerState.format,
                              {values.data(), stride, OutputKind::kInteger, 10}, kRows, 1),
-                ParquetStatus::kOk);
+                StatusCode::kOk);
       const ParquetValues& v = conv.values();
       ASSERT_NE(v.indices, nullptr);
       std::vector<std::int32_t> firstUse;
@@ -303,7 +303,7 @@ TEST_F(ParquetConvertTest, DictionaryEntriesInOrderOfFirstUse) {
 
 // A column chunk's bytes and what its metadata says of them.
 struct EncodedChunk {
-  ParquetStatus status;
+  Status status;
   std::string bytes;
   bool dictionary;
   std::int64_t values, uncompressed, compressed;
@@ -314,8 +314,8 @@ EncodedChunk EncodeField(ParquetFieldEncoder* encoder, const ParquetColumnDesc& 
                          const OutputRowField& field, std::int32_t rows, bool same) {
   ParquetBuffer bytes;
   ParquetChunkMeta meta{};
-  const ParquetStatus status = encoder->EncodeInto(desc, ParquetCodec::kSnappy, writerState.format,
-                                                   field, rows, 1, &bytes, &meta, same);
+  const Status status = encoder->EncodeInto(desc, ParquetCodec::kSnappy, writerState.format, field,
+                                            rows, 1, &bytes, &meta, same);
   return {status,
           std::string(bytes.data(), bytes.size()),
           meta.dictionary,
@@ -327,7 +327,7 @@ EncodedChunk EncodeField(ParquetFieldEncoder* encoder, const ParquetColumnDesc& 
 }
 
 bool operator==(const EncodedChunk& a, const EncodedChunk& b) {
-  return a.status == b.status && a.bytes == b.bytes && a.dictionary == b.dictionary &&
+  return a.status.code() == b.status.code() && a.bytes == b.bytes && a.dictionary == b.dictionary &&
          a.values == b.values && a.uncompressed == b.uncompressed && a.compressed == b.compressed &&
          a.min == b.min && a.max == b.max;
 }
@@ -392,7 +392,7 @@ TEST_F(ParquetConvertTest, RunNumbersMakeTheChunkOfTheirValues) {
       const OutputRowField asRuns{nullptr, shape.stride, kind.kind, kind.width, runs};
       for (bool same : {false, true}) {
         const EncodedChunk want = EncodeField(&fromValues, desc, asValues, shape.rows, same);
-        ASSERT_EQ(want.status, ParquetStatus::kOk);
+        ASSERT_EQ(want.status, StatusCode::kOk);
         const EncodedChunk got = EncodeField(&fromRuns, desc, asRuns, shape.rows, same);
         ASSERT_TRUE(got == want) << "width " << shape.width << " runs " << shape.runs << " rows "
                                  << shape.rows << " type " << static_cast<int>(kind.type)
@@ -419,13 +419,13 @@ TEST_F(ParquetConvertTest, RunNumberWithoutAValueIsRefused) {
       ParquetChunkMeta meta{};
       EXPECT_EQ(encoder.EncodeInto({"c", ParquetType::kInt32, hint}, ParquetCodec::kSnappy,
                                    writerState.format, field, 1000, 1, &bytes, &meta),
-                ParquetStatus::kBadArgument)
+                StatusCode::kInvalidArgument)
           << "bad row " << badRow << " hint " << hint;
       // The numbers of a later chunk are read afresh.
       numbers[static_cast<std::size_t>(badRow)] = 1;
       EXPECT_EQ(encoder.EncodeInto({"c", ParquetType::kInt32, hint}, ParquetCodec::kSnappy,
                                    writerState.format, field, 1000, 1, &bytes, &meta),
-                ParquetStatus::kOk);
+                StatusCode::kOk);
     }
   }
 }

@@ -105,8 +105,8 @@ struct TestTable {
 
 // The file of `table` in row groups of the given sizes; the status of the
 // first step that failed, if any.
-ParquetStatus WriteFile(const TestTable& table, const std::vector<std::int32_t>& groups,
-                        ParquetCodec codec, std::string* file) {
+Status WriteFile(const TestTable& table, const std::vector<std::int32_t>& groups,
+                 ParquetCodec codec, std::string* file) {
   ParquetFileBuilder builder(table.columns, TestTable::kColumns, "root", Gen_ParquetCreatedBy());
   *file = std::string(kParquetMagic, kParquetMagicSize);
   ParquetChunkEncoder encoder;
@@ -115,22 +115,22 @@ ParquetStatus WriteFile(const TestTable& table, const std::vector<std::int32_t>&
     ParquetEncodedChunk chunks[TestTable::kColumns];
     const ParquetChunkMeta* metas[TestTable::kColumns];
     for (int c = 0; c < TestTable::kColumns; ++c) {
-      const ParquetStatus s =
+      const Status s =
           encoder.Encode(table.columns[c], codec, table.Values(c, first), rows, &chunks[c]);
-      if (s != ParquetStatus::kOk) return s;
+      if (s != StatusCode::kOk) return s;
       file->append(chunks[c].bytes.data(), chunks[c].bytes.size());
       metas[c] = &chunks[c].meta;
     }
-    const ParquetStatus s = builder.AddRowGroup(metas, rows);
-    if (s != ParquetStatus::kOk) return s;
+    const Status s = builder.AddRowGroup(metas, rows);
+    if (s != StatusCode::kOk) return s;
     EXPECT_EQ(builder.offset(), static_cast<std::int64_t>(file->size()));
     first += rows;
   }
   ParquetBuffer footer;
-  const ParquetStatus s = builder.Footer(&footer);
-  if (s != ParquetStatus::kOk) return s;
+  const Status s = builder.Footer(&footer);
+  if (s != StatusCode::kOk) return s;
   file->append(footer.data(), footer.size());
-  return ParquetStatus::kOk;
+  return Status::Ok();
 }
 
 void ExpectSchema(const TValue& meta) {
@@ -213,7 +213,7 @@ TEST(ParquetFileTest, SmallFileReadsBack) {
        {ParquetCodec::kUncompressed, ParquetCodec::kSnappy, ParquetCodec::kZstd}) {
     SCOPED_TRACE(Parquet_CodecName(codec));
     std::string file;
-    ASSERT_EQ(WriteFile(table, groups, codec, &file), ParquetStatus::kOk);
+    ASSERT_EQ(WriteFile(table, groups, codec, &file), StatusCode::kOk);
     const auto contents = zervgen_test::ReadParquet(file);
     const TValue& meta = contents.meta;
     EXPECT_EQ(meta[1].i, 2);
@@ -249,7 +249,7 @@ TEST(ParquetFileTest, SmallFileReadsBack) {
 TEST(ParquetFileTest, NoRowGroups) {
   const TestTable table(0);
   std::string file;
-  ASSERT_EQ(WriteFile(table, {}, ParquetCodec::kSnappy, &file), ParquetStatus::kOk);
+  ASSERT_EQ(WriteFile(table, {}, ParquetCodec::kSnappy, &file), StatusCode::kOk);
   const auto contents = zervgen_test::ReadParquet(file);
   EXPECT_EQ(contents.meta[3].i, 0);
   EXPECT_TRUE(contents.meta[4].list.empty());
@@ -259,11 +259,11 @@ TEST(ParquetFileTest, NoRowGroups) {
   ParquetEncodedChunk chunk;
   ASSERT_EQ(
       Parquet_EncodeColumnChunk(one.columns[0], ParquetCodec::kSnappy, one.Values(0, 0), 8, &chunk),
-      ParquetStatus::kOk);
+      StatusCode::kOk);
   const ParquetChunkMeta* metas[5] = {&chunk.meta, &chunk.meta, &chunk.meta, &chunk.meta,
                                       &chunk.meta};
-  EXPECT_EQ(builder.AddRowGroup(metas, 8), ParquetStatus::kBadArgument);
-  EXPECT_EQ(builder.AddRowGroup(std::span(metas, 1), 8), ParquetStatus::kBadArgument);
+  EXPECT_EQ(builder.AddRowGroup(metas, 8), StatusCode::kInvalidArgument);
+  EXPECT_EQ(builder.AddRowGroup(std::span(metas, 1), 8), StatusCode::kInvalidArgument);
   EXPECT_EQ(builder.rowGroups(), 0);
 }
 
@@ -289,7 +289,7 @@ TEST(ParquetFileTest, MemoryFailureReturnsStatus) {
   const OutputFormat framing = Output_MakeFormat(',', 0);
   const TestTable table(3000);
   std::string want;
-  ASSERT_EQ(WriteFile(table, {2000, 1000}, ParquetCodec::kZstd, &want), ParquetStatus::kOk);
+  ASSERT_EQ(WriteFile(table, {2000, 1000}, ParquetCodec::kZstd, &want), StatusCode::kOk);
   std::vector<std::int32_t> codes(3000);
   for (std::int32_t r = 0; r < 3000; ++r) codes[r] = r % 50 + 2;
   const OutputRowField field{codes.data(), 1, OutputKind::kVarChar, 80};
@@ -303,8 +303,8 @@ TEST(ParquetFileTest, MemoryFailureReturnsStatus) {
   int failures = 0;
   for (int k = 1;; ++k) {
     std::string file;
-    ParquetStatus status;
-    ParquetStatus fieldStatus[4];
+    Status status;
+    Status fieldStatus[4];
     int reached;
     {
       FailFrom fail(k);
@@ -320,16 +320,16 @@ TEST(ParquetFileTest, MemoryFailureReturnsStatus) {
       }
       reached = fail.count();
     }
-    for (ParquetStatus s : fieldStatus) {
-      EXPECT_TRUE(s == ParquetStatus::kOk || s == ParquetStatus::kNoMemory) << k;
+    for (Status s : fieldStatus) {
+      EXPECT_TRUE(s == StatusCode::kOk || s == StatusCode::kNoMemory) << k;
     }
-    EXPECT_TRUE(status == ParquetStatus::kOk || status == ParquetStatus::kNoMemory) << k;
-    if (status == ParquetStatus::kOk) {
+    EXPECT_TRUE(status == StatusCode::kOk || status == StatusCode::kNoMemory) << k;
+    if (status == StatusCode::kOk) {
       EXPECT_TRUE(file == want) << k;
     }
     if (reached < k) {
-      EXPECT_EQ(status, ParquetStatus::kOk);
-      for (ParquetStatus s : fieldStatus) EXPECT_EQ(s, ParquetStatus::kOk) << k;
+      EXPECT_EQ(status, StatusCode::kOk);
+      for (Status s : fieldStatus) EXPECT_EQ(s, StatusCode::kOk) << k;
       break;
     }
     ++failures;
@@ -362,7 +362,7 @@ std::vector<std::string> RelationFiles(const char* dir, bool keep, int threads,
     const GenRows rows = tag == kTagTiny ? GenRows{1, 0, 1} : GenRows{total, first, count};
     const std::string path = std::string(dir) + "/" + Gen_RelationOf(tag).name;
     const GenRelationPlan plan{tag, Gen_RelationOf(tag).name, total, {{path, rows}}};
-    EXPECT_EQ(Gen_Relation(&cb, plan, parquet), GenWriteStatus::kOk);
+    EXPECT_EQ(Gen_Relation(&cb, plan, parquet), StatusCode::kOk);
     for (int i = 0; i < kGenSlots; ++i) kept = kept || Gen_Slot(&cb, i)->runWidth != 0;
     files.push_back(zervgen_test::ReadText(path));
     std::remove(path.c_str());

@@ -324,9 +324,9 @@ TEST(CodecTest, RoundTripsAndIsDeterministic) {
        {ParquetCodec::kUncompressed, ParquetCodec::kSnappy, ParquetCodec::kZstd}) {
     ParquetCompressor one, two;
     ParquetBuffer a, b, c;
-    ASSERT_EQ(one.Compress(codec, data.data(), data.size(), &a), ParquetStatus::kOk);
-    ASSERT_EQ(one.Compress(codec, data.data(), data.size(), &b), ParquetStatus::kOk);
-    ASSERT_EQ(two.Compress(codec, data.data(), data.size(), &c), ParquetStatus::kOk);
+    ASSERT_EQ(one.Compress(codec, data.data(), data.size(), &a), StatusCode::kOk);
+    ASSERT_EQ(one.Compress(codec, data.data(), data.size(), &b), StatusCode::kOk);
+    ASSERT_EQ(two.Compress(codec, data.data(), data.size(), &c), StatusCode::kOk);
     EXPECT_TRUE(Str(a) == Str(b) && Str(a) == Str(c)) << Parquet_CodecName(codec);
     if (codec != ParquetCodec::kUncompressed) {
       EXPECT_LT(a.size(), data.size() / 4);
@@ -382,20 +382,19 @@ TEST(ParquetChunkTest, PlainStringsInPartsAreTheWholeChunk) {
       ParquetChunkMeta wantMeta{};
       ASSERT_EQ(whole.EncodeInto({"c", ParquetType::kString, 0}, codec,
                                  {.strings = strings.strings()}, rows, &want, &wantMeta),
-                ParquetStatus::kOk);
+                StatusCode::kOk);
       for (std::int32_t part : {rows, 1000, 7, 65536, 40000}) {
         ParquetChunkEncoder encoder;
         ParquetBuffer got;
         got.Append("head", 4);
         ParquetChunkMeta meta{};
-        ASSERT_EQ(encoder.BeginPlainStrings(codec, rows, &got, &meta), ParquetStatus::kOk);
+        ASSERT_EQ(encoder.BeginPlainStrings(codec, rows, &got, &meta), StatusCode::kOk);
         for (std::int32_t first = 0; first < rows; first += part) {
           const ParquetStrings some{strings.bytes.data(),
                                     strings.offsets.data() + static_cast<std::size_t>(first), 0};
-          ASSERT_EQ(encoder.AddPlainStrings(some, std::min(part, rows - first)),
-                    ParquetStatus::kOk);
+          ASSERT_EQ(encoder.AddPlainStrings(some, std::min(part, rows - first)), StatusCode::kOk);
         }
-        ASSERT_EQ(encoder.EndPlainStrings(), ParquetStatus::kOk);
+        ASSERT_EQ(encoder.EndPlainStrings(), StatusCode::kOk);
         EXPECT_TRUE(Str(got) == Str(want)) << part;
         EXPECT_EQ(meta.dataPages, wantMeta.dataPages);
         EXPECT_EQ(meta.numValues, wantMeta.numValues);
@@ -422,18 +421,18 @@ TEST(ParquetChunkTest, PlainStringsInPartsAreTheWholeChunk) {
   // Pages gone into the buffer are taken back when the chunk fails.
   const StringColumn many(texts);
   ASSERT_EQ(encoder.BeginPlainStrings(ParquetCodec::kSnappy, 150001, &bytes, &meta),
-            ParquetStatus::kOk);
-  ASSERT_EQ(encoder.AddPlainStrings(many.strings(), 150000), ParquetStatus::kOk);
+            StatusCode::kOk);
+  ASSERT_EQ(encoder.AddPlainStrings(many.strings(), 150000), StatusCode::kOk);
   EXPECT_GT(bytes.size(), std::size_t{100000});
-  EXPECT_EQ(encoder.EndPlainStrings(), ParquetStatus::kBadArgument);
+  EXPECT_EQ(encoder.EndPlainStrings(), StatusCode::kInvalidArgument);
   EXPECT_EQ(Str(bytes), "head");
-  EXPECT_EQ(encoder.AddPlainStrings(few.strings(), 1), ParquetStatus::kBadArgument);
-  ASSERT_EQ(encoder.BeginPlainStrings(ParquetCodec::kSnappy, 2, &bytes, &meta), ParquetStatus::kOk);
-  EXPECT_EQ(encoder.AddPlainStrings(few.strings(), 3), ParquetStatus::kBadArgument);
+  EXPECT_EQ(encoder.AddPlainStrings(few.strings(), 1), StatusCode::kInvalidArgument);
+  ASSERT_EQ(encoder.BeginPlainStrings(ParquetCodec::kSnappy, 2, &bytes, &meta), StatusCode::kOk);
+  EXPECT_EQ(encoder.AddPlainStrings(few.strings(), 3), StatusCode::kInvalidArgument);
   EXPECT_EQ(Str(bytes), "head");
-  ASSERT_EQ(encoder.BeginPlainStrings(ParquetCodec::kSnappy, 3, &bytes, &meta), ParquetStatus::kOk);
-  ASSERT_EQ(encoder.AddPlainStrings(few.strings(), 2), ParquetStatus::kOk);
-  EXPECT_EQ(encoder.EndPlainStrings(), ParquetStatus::kBadArgument);
+  ASSERT_EQ(encoder.BeginPlainStrings(ParquetCodec::kSnappy, 3, &bytes, &meta), StatusCode::kOk);
+  ASSERT_EQ(encoder.AddPlainStrings(few.strings(), 2), StatusCode::kOk);
+  EXPECT_EQ(encoder.EndPlainStrings(), StatusCode::kInvalidArgument);
   EXPECT_EQ(Str(bytes), "head");
 }
 
@@ -465,7 +464,7 @@ TEST(ParquetChunkTest, PagesOfEveryCompressibilityReadBack) {
     ASSERT_EQ(Parquet_EncodeColumnChunk({"c", ParquetType::kString, 0}, codec,
                                         {.strings = strings.strings()},
                                         static_cast<std::int32_t>(texts.size()), &chunk),
-              ParquetStatus::kOk);
+              StatusCode::kOk);
     const std::string bytes = Str(chunk.bytes);
     std::vector<std::string> back;
     std::size_t at = 0;
@@ -536,7 +535,7 @@ TEST(ParquetChunkTest, StatisticsOrders) {
       }
       ParquetEncodedChunk chunk;
       ASSERT_EQ(Parquet_EncodeColumnChunk({"c", c.type, 0}, ParquetCodec::kSnappy, v, rows, &chunk),
-                ParquetStatus::kOk);
+                StatusCode::kOk);
       ASSERT_TRUE(chunk.meta.hasStats);
       const ParquetChunkMeta& m = chunk.meta;
       EXPECT_EQ(Hex(std::string(m.min.bytes, m.min.size)), Hex(c.min)) << int(c.type);
@@ -550,14 +549,14 @@ TEST(ParquetChunkTest, StatisticsOrders) {
   ParquetEncodedChunk chunk;
   const ParquetColumnDesc desc{"c", ParquetType::kInt32, 0};
   EXPECT_EQ(Parquet_EncodeColumnChunk(desc, ParquetCodec::kSnappy, {.i32 = ints.data()}, 0, &chunk),
-            ParquetStatus::kBadArgument);
+            StatusCode::kInvalidArgument);
   EXPECT_EQ(
       Parquet_EncodeColumnChunk(desc, ParquetCodec::kSnappy, {.i64 = decimals.data()}, 2, &chunk),
-      ParquetStatus::kBadArgument);
+      StatusCode::kInvalidArgument);
   EXPECT_EQ(Parquet_EncodeColumnChunk(desc, ParquetCodec::kSnappy,
                                       {.i32 = ints.data(), .indices = bad.data(), .dictSize = 3}, 2,
                                       &chunk),
-            ParquetStatus::kBadArgument);
+            StatusCode::kInvalidArgument);
   // An index out of range as a run of its own, far into the chunk: refused,
   // and the bytes before it taken back.
   std::vector<std::uint32_t> runOfBad(5000, 1);
@@ -570,7 +569,7 @@ TEST(ParquetChunkTest, StatisticsOrders) {
   EXPECT_EQ(encoder.EncodeInto(desc, ParquetCodec::kSnappy,
                                {.i32 = ints.data(), .indices = runOfBad.data(), .dictSize = 3},
                                5000, &bytes, &meta),
-            ParquetStatus::kBadArgument);
+            StatusCode::kInvalidArgument);
   EXPECT_EQ(Str(bytes), "head");
 }
 

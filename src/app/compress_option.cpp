@@ -10,38 +10,38 @@
 
 namespace zervgen {
 
-std::string Main_readCompress(const char* value, TextCompression* out) {
+Status Main_readCompress(const char* value, TextCompression* out) {
   CHECK_REQUIRE_TEXT(value != nullptr, "value != NULL");
   CHECK_REQUIRE_TEXT(out != nullptr, "out != NULL");
+  const Status read = Compress_Parse(value, out);
+  if (read.ok()) return read;
   std::string message;
-  switch (Compress_Parse(value, out)) {
-    case CompressParse::kOk:
-      break;
-    case CompressParse::kUnknown:
-      Util_Appendf(&message,
-                   "%s: Option, \"-compress\", must be zstd or gzip, with a level as zstd:N or "
-                   "gzip:N, not '%s'.\n",
-                   programName, value);
-      break;
-    case CompressParse::kBadLevel:
+  switch (read.code()) {
+    case StatusCode::kOutOfRange:
       Util_Appendf(&message,
                    "%s: Option, \"-compress\", takes a zstd level from 1 to %d and a gzip level "
                    "from 1 to %d, not '%s'.\n",
                    programName, kZstdMaxLevel, kGzipMaxLevel, value);
       break;
+    default:
+      Util_Appendf(&message,
+                   "%s: Option, \"-compress\", must be zstd or gzip, with a level as zstd:N or "
+                   "gzip:N, not '%s'.\n",
+                   programName, value);
+      break;
   }
-  return message;
+  return Status::InvalidArgument(message);
 }
 
-std::string Main_compressNotBuilt(TextCodec codec) {
+Status Main_compressNotBuilt(TextCodec codec) {
+  if (Compress_BuiltIn(codec)) return Status::Ok();
   std::string message;
-  if (Compress_BuiltIn(codec)) return message;
   const char* package = Compress_Package(codec);
   Util_Appendf(&message,
                "%s: Option, \"-compress\", cannot be '%s': this zervgen was built without it (%s); "
                "build it with %s installed.\n",
                programName, Compress_Name(codec), package, package);
-  return message;
+  return Status::InvalidArgument(message);
 }
 
 void Main_addCompressSuffix(TextCodec codec, char* fileName, std::size_t size) {

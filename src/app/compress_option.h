@@ -7,18 +7,20 @@
 #include <cstddef>
 #include <string>
 
+#include "base/status.h"
 #include "output/compress.h"
 
 namespace zervgen {
 
-// Reads the value of -compress into *out; returns "" or, for a value that
-// names no codec or level, the refusal's message (with its line end).
+// Reads the value of -compress into *out; for a value that names no codec
+// or level, InvalidArgument whose what() is the refusal's message (with its
+// line end).
 // REQUIRES: value != NULL, out != NULL
-std::string Main_readCompress(const char* value, TextCompression* out);
+Status Main_readCompress(const char* value, TextCompression* out);
 
-// "" when this build has `codec`; else the refusal's message, which names
-// the library to build with.
-std::string Main_compressNotBuilt(TextCodec codec);
+// Ok when this build has `codec`; else InvalidArgument whose what() is the
+// refusal's message, which names the library to build with.
+Status Main_compressNotBuilt(TextCodec codec);
 
 // Appends the codec's suffix to the name in the `size` bytes at `fileName`,
 // unless it ends with it already or is "-": "-f out.hun" writes

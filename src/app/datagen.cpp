@@ -346,20 +346,20 @@ std::size_t WriterBytes(const MainOptions& settings) {
 
 // Checks the files of the plan instead of writing them, with every column
 // in memory: no file is created. *exitStatus is 0 when all are as they
-// should be, 1 otherwise; kOutOfMemory when the columns or a file's bytes
+// should be, 1 otherwise; NoMemory when the columns or a file's bytes
 // could not have the memory they need.
-GenWriteStatus Verify(GenControlBlock* cb, const MainParse& run, const GenFormatMaker& makeFormat,
-                      PerfTimer* totalTimer, int* exitStatus) {
+Status Verify(GenControlBlock* cb, const MainParse& run, const GenFormatMaker& makeFormat,
+              PerfTimer* totalTimer, int* exitStatus) {
   const MainOptions& settings = run.settings;
   cb->noTempFiles = 1;
   Gen_InitializeCB(cb, settings.nRows, settings.nChars, settings.tmpDir);
   GenVerifyTally tally;
   tally.json = settings.json != 0;
   for (const GenRelationPlan& relation : run.plan.relations) {
-    const GenWriteStatus status =
+    const Status status =
         Gen_VerifyRelation(cb, relation, makeFormat, settings.format == MainFileFormat::kParquet,
                            &tally, settings.compress.codec);
-    if (status != GenWriteStatus::kOk) return status;
+    if (!status.ok()) return status;
   }
   Main_cleanup(cb);
   Main_closeReport(totalTimer);
@@ -373,30 +373,31 @@ GenWriteStatus Verify(GenControlBlock* cb, const MainParse& run, const GenFormat
                  tally.files);
     *exitStatus = 1;
   }
-  return GenWriteStatus::kOk;
+  return Status::Ok();
 }
 
-// Writes `text` whole to standard output; 0, or the errno of the failure.
-int WriteStandardOutput(const std::string& text) {
+// Writes `text` whole to standard output; IoError with the errno of the
+// failure when it could not.
+Status WriteStandardOutput(const std::string& text) {
   errno = 0;
   if (std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0) {
-    return 0;
+    return Status::Ok();
   }
-  return errno != 0 ? errno : EIO;
+  return Status::IoError("standard output", {}, errno != 0 ? errno : EIO);
 }
 
 // -describe: prints the run's document; *exitStatus -1 when it could not be
 // written whole. A reader that stopped early (a closed pipe) hears nothing
 // more, as with rows.
-GenWriteStatus Describe(const MainParse& run, int argc, char** argv, int* exitStatus) {
-  const int error = WriteStandardOutput(Main_DescribeText(run.settings, run.plan, argc, argv));
-  if (error != 0) {
-    if (error != EPIPE) {
-      std::fprintf(stderr, "%s: Write error: \"%s\".\n", programName, std::strerror(error));
+Status Describe(const MainParse& run, int argc, char** argv, int* exitStatus) {
+  const Status written = WriteStandardOutput(Main_DescribeText(run.settings, run.plan, argc, argv));
+  if (!written.ok()) {
+    if (written.error() != EPIPE) {
+      std::fprintf(stderr, "%s: Write error: \"%s\".\n", programName, written.what().c_str());
     }
     *exitStatus = -1;
   }
-  return GenWriteStatus::kOk;
+  return Status::Ok();
 }
 
 // The files of the plan, and the manifest, checked before any column is
@@ -425,10 +426,10 @@ void WriteManifest(const MainParse& run, int argc, char** argv,
   *exitStatus = -1;
 }
 
-// The run after the handler is armed; returns kOk after a complete run, with
-// its exit status in *exitStatus, and kOutOfMemory (the relation file
+// The run after the handler is armed; returns Ok after a complete run, with
+// its exit status in *exitStatus, and NoMemory (the relation file
 // removed) when memory the run cannot do without could not be had.
-GenWriteStatus Run(GenControlBlock* cb, int argc, char** argv, int* exitStatus) {
+Status Run(GenControlBlock* cb, int argc, char** argv, int* exitStatus) {
   Main_initSignalHandlers(cb);
   const MainParse run = Main_processArguments(argc, argv);
   const MainOptions& settings = run.settings;
@@ -457,19 +458,19 @@ GenWriteStatus Run(GenControlBlock* cb, int argc, char** argv, int* exitStatus) 
                                          const char* relName, std::span<const GenColumnSpec> fields,
                                          GenFormat* format) {
     std::uint64_t bytes = 0;
-    const GenWriteStatus status =
+    const Status status =
         Gen_writeRelation(block, file.path.c_str(), relName, fields, file.rows, format, &bytes);
-    if (status == GenWriteStatus::kOk) written.push_back({relName, &file, bytes});
+    if (status.ok()) written.push_back({relName, &file, bytes});
     return status;
   };
   for (const GenRelationPlan& relation : run.plan.relations) {
-    const GenWriteStatus status = Gen_Relation(cb, relation, makeFormat, write);
-    if (status != GenWriteStatus::kOk) return status;
+    const Status status = Gen_Relation(cb, relation, makeFormat, write);
+    if (!status.ok()) return status;
   }
   Main_cleanup(cb);
   Main_closeReport(&totalTimer);
   if (settings.manifestFile[0] != '\0') WriteManifest(run, argc, argv, written, exitStatus);
-  return GenWriteStatus::kOk;
+  return Status::Ok();
 }
 
 // Removes everything the run leaves behind: the relation file being written
@@ -563,7 +564,7 @@ int Main_Run(int argc, char** argv, Env* env) {
   // written on the way out failing too) still finds the second.
   XeptFrame* outer = Xept_GetBuffer(XEPT_ANY);
   XeptFrame* handler = Xept_GetBuffer(XEPT_ANY);
-  GenWriteStatus status = GenWriteStatus::kOk;
+  Status status = Status::Ok();
   int exitStatus = 0;
   try {
     status = Run(&cb, argc, argv, &exitStatus);
@@ -573,9 +574,9 @@ int Main_Run(int argc, char** argv, Env* env) {
     return EndFailedRun(&cb, RunFailure{false, raised.cls});
   } catch (const std::bad_alloc&) {
     // The library could not have memory for a container of the run.
-    status = GenWriteStatus::kOutOfMemory;
+    status = Status::NoMemory();
   }
-  if (status == GenWriteStatus::kOutOfMemory) {
+  if (status.IsNoMemory()) {
     Xept_Reset();
     return EndFailedRun(&cb, RunFailure{true, 0});
   }

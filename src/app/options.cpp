@@ -263,8 +263,8 @@ void OptionCompress(int argc, char** argv, int* cur, ParseState* state) {
   if (value == nullptr) Main_fail(MSG_REQUIRES_ARGUMENT, programName, "-compress");
   if (state->compressGiven) Main_fail(MSG_WAS_SPECIFIED, programName, "-compress");
   state->compressGiven = true;
-  const std::string refusal = Main_readCompress(value, &state->settings.compress);
-  if (!refusal.empty()) Main_fail("%s", refusal.c_str());
+  const Status read = Main_readCompress(value, &state->settings.compress);
+  if (!read.ok()) Main_fail("%s", read.what().c_str());
 }
 
 // Acts on the argument at *cur; returns false when it is no option at all.
@@ -435,8 +435,8 @@ GenRunPlan CompleteSettings(ParseState* state) {
   CheckReportName(settings, plan);
   // A build without the codec's library refuses it, once the command line
   // is otherwise found good.
-  const std::string notBuilt = Main_compressNotBuilt(settings->compress.codec);
-  if (!notBuilt.empty()) Main_fail("%s", notBuilt.c_str());
+  const Status built = Main_compressNotBuilt(settings->compress.codec);
+  if (!built.ok()) Main_fail("%s", built.what().c_str());
   return plan;
 }
 

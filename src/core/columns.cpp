@@ -321,8 +321,8 @@ std::int32_t Gen_initTemp(GenControlBlock* cb, GenAttr* attr, std::int32_t* vect
   }
   std::snprintf(path, pathSize, "%s/%s.tmp", tempDir, tempName);
   SignalGuard guard;  // the file and its slot come into being together
-  int fd = ::open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0) {
+  UniqueFd fd(::open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+  if (!fd) {
     TempFileError(path, errno);
     Gen_Free(path);
     Gen_Free(buffer);
@@ -332,7 +332,9 @@ std::int32_t Gen_initTemp(GenControlBlock* cb, GenAttr* attr, std::int32_t* vect
   attr->vector = vector;
   attr->location = GEN_TEMP;
   attr->ownerTag = 0;
-  attr->fd = fd;
+  // The slot owns the descriptor from here: the signal handler and the
+  // cleanup close it through the zero-filled control block.
+  attr->fd = fd.Release();
   attr->fileName = path;
   attr->buffer = buffer;
   attr->bufSize = kTempBufferBytes;

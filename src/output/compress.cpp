@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "base/env.h"
 
@@ -90,7 +91,7 @@ int Compress_DefaultLevel(TextCodec codec) {
   return codec == TextCodec::kGzip ? kGzipDefaultLevel : kZstdDefaultLevel;
 }
 
-CompressParse Compress_Parse(const char* text, TextCompression* out) {
+Status Compress_Parse(const char* text, TextCompression* out) {
   const char* colon = std::strchr(text, ':');
   const std::size_t nameLength =
       colon != nullptr ? static_cast<std::size_t>(colon - text) : std::strlen(text);
@@ -99,18 +100,19 @@ CompressParse Compress_Parse(const char* text, TextCompression* out) {
     const char* name = Compress_Name(c);
     if (std::strlen(name) == nameLength && std::strncmp(text, name, nameLength) == 0) codec = c;
   }
-  if (codec == TextCodec::kNone) return CompressParse::kUnknown;
+  if (codec == TextCodec::kNone) return Status::InvalidArgument("no such codec");
   int level = Compress_DefaultLevel(codec);
   if (colon != nullptr) {
     // One or two digits, nothing else.
     const char* digits = colon + 1;
     const std::size_t n = std::strlen(digits);
-    if (n < 1 || n > 2 || std::strspn(digits, "0123456789") != n) return CompressParse::kBadLevel;
+    if (n < 1 || n > 2 || std::strspn(digits, "0123456789") != n)
+      return Status::OutOfRange("level");
     level = std::atoi(digits);
-    if (level < 1 || level > Compress_MaxLevel(codec)) return CompressParse::kBadLevel;
+    if (level < 1 || level > Compress_MaxLevel(codec)) return Status::OutOfRange("level");
   }
   *out = TextCompression{codec, level};
-  return CompressParse::kOk;
+  return Status::Ok();
 }
 
 std::size_t Compress_WorkBytes(const TextCompression& compression) {
@@ -200,13 +202,13 @@ TextDecompressor::~TextDecompressor() {
   std::free(text_);
 }
 
-bool TextDecompressor::Fail(const std::string& why) {
-  if (failure_.empty()) failure_ = why;
+bool TextDecompressor::Fail(Status why) {
+  if (failure_.ok()) failure_ = std::move(why);
   return false;
 }
 
 bool TextDecompressor::Refill() {
-  if (eof_ || !failure_.empty()) return false;
+  if (eof_ || !failure_.ok()) return false;
   if (inPos_ > 0) {
     std::memmove(in_, in_ + inPos_, inEnd_ - inPos_);
     inEnd_ -= inPos_;
@@ -215,17 +217,18 @@ bool TextDecompressor::Refill() {
   if (inEnd_ == inSize_) {
     const std::size_t want = inSize_ == 0 ? kInBytes : inSize_ * 2;
     if (want > kMaxMemberBytes) {
-      return Fail("a gzip member of more than 256 MiB at compressed byte offset " +
-                  std::to_string(consumed_));
+      return Fail(
+          Status::Corrupt({}, "a gzip member of more than 256 MiB at compressed byte offset " +
+                                  std::to_string(consumed_)));
     }
-    if (!Grow(&in_, &inSize_, want)) return Fail("out of memory");
+    if (!Grow(&in_, &inSize_, want)) return Fail(Status::NoMemory());
   }
   for (;;) {
     const ssize_t r = ::read(fd_, in_ + inEnd_, inSize_ - inEnd_);
     if (r < 0 && errno == EINTR) continue;
     if (r < 0) {
-      return Fail("read error at compressed byte offset " + std::to_string(consumed_ + inEnd_) +
-                  ": " + std::strerror(errno));
+      return Fail(Status::IoError(
+          {}, "read error at compressed byte offset " + std::to_string(consumed_ + inEnd_), errno));
     }
     if (r == 0) {
       eof_ = true;
@@ -238,11 +241,11 @@ bool TextDecompressor::Refill() {
 
 std::size_t TextDecompressor::Read(char* buf, std::size_t n, int* error) {
   std::size_t got = 0;
-  if (failure_.empty()) {
+  if (failure_.ok()) {
     got = codec_ == TextCodec::kZstd ? ReadZstd(buf, n) : ReadGzip(buf, n);
   }
   textOut_ += got;
-  *error = failure_.empty() ? 0 : EIO;
+  *error = failure_.ok() ? 0 : EIO;
   return got;
 }
 
@@ -250,7 +253,7 @@ bool TextDecompressor::StepZstd(char* out, std::size_t n, std::uint64_t textAt, 
   *made = 0;
 #if ZERVGEN_HAVE_ZSTD
   if (zstd_ == nullptr) zstd_ = ZSTD_createDCtx();
-  if (zstd_ == nullptr) return Fail("out of memory");
+  if (zstd_ == nullptr) return Fail(Status::NoMemory());
   if (!inFrame_) {
     frameStart_ = consumed_;
     frameText_ = textAt;
@@ -265,8 +268,9 @@ bool TextDecompressor::StepZstd(char* out, std::size_t n, std::uint64_t textAt, 
     // Told by where the frame starts, which does not move with how much of
     // the file each read gave the decoder.
     inFrame_ = true;
-    return Fail(std::string("damaged zstd data in the frame at compressed byte offset ") +
-                std::to_string(frameStart_) + ": " + ZSTD_getErrorName(r));
+    return Fail(Status::Corrupt(
+        {}, std::string("damaged zstd data in the frame at compressed byte offset ") +
+                std::to_string(frameStart_) + ": " + ZSTD_getErrorName(r)));
   }
   inFrame_ = r != 0;
   return true;
@@ -274,7 +278,7 @@ bool TextDecompressor::StepZstd(char* out, std::size_t n, std::uint64_t textAt, 
   (void)out;
   (void)n;
   (void)textAt;
-  return Fail("this zervgen was built without zstd");
+  return Fail(Status::CodecFailed("this zervgen was built without zstd"));
 #endif
 }
 
@@ -292,8 +296,9 @@ std::size_t TextDecompressor::ReadZstd(char* buf, std::size_t n) {
     got += made;
   }
   if (got < n && eof_ && inFrame_) {
-    Fail("the zstd data is cut short (the file ends inside a frame at compressed byte offset " +
-         std::to_string(consumed_) + ")");
+    Fail(Status::Corrupt(
+        {}, "the zstd data is cut short (the file ends inside a frame at compressed byte offset " +
+                std::to_string(consumed_) + ")"));
   }
   return got;
 }
@@ -301,15 +306,16 @@ std::size_t TextDecompressor::ReadZstd(char* buf, std::size_t n) {
 bool TextDecompressor::SettleFrame() {
   // A failure in a frame after every byte handed out leaves those frames
   // whole: they were decoded to their ends before it.
-  if (!failure_.empty()) return frameText_ >= textOut_;
+  if (!failure_.ok()) return frameText_ >= textOut_;
   char scratch[16384];
   while (codec_ == TextCodec::kZstd && inFrame_) {
     if (inPos_ == inEnd_ && !Refill()) {
-      if (!failure_.empty()) return false;
-      return Fail(
+      if (!failure_.ok()) return false;
+      return Fail(Status::Corrupt(
+          {},
           "the zstd data is cut short (the file ends inside a frame at compressed byte "
           "offset " +
-          std::to_string(consumed_) + ")");
+              std::to_string(consumed_) + ")"));
     }
     std::size_t made = 0;
     if (!StepZstd(scratch, sizeof scratch, textOut_, &made)) return false;
@@ -321,7 +327,7 @@ std::size_t TextDecompressor::ReadGzip(char* buf, std::size_t n) {
 #if ZERVGEN_HAVE_DEFLATE
   if (gzip_ == nullptr) gzip_ = libdeflate_alloc_decompressor();
   if (gzip_ == nullptr) {
-    Fail("out of memory");
+    Fail(Status::NoMemory());
     return 0;
   }
   std::size_t got = 0;
@@ -339,7 +345,7 @@ std::size_t TextDecompressor::ReadGzip(char* buf, std::size_t n) {
     frameText_ = textOut_ + got;
     if (inPos_ == inEnd_ && !Refill()) break;
     if (text_ == nullptr && !Grow(&text_, &textSize_, kGzipTextBytes)) {
-      Fail("out of memory");
+      Fail(Status::NoMemory());
       break;
     }
     std::size_t used = 0;
@@ -353,18 +359,20 @@ std::size_t TextDecompressor::ReadGzip(char* buf, std::size_t n) {
       textEnd_ = made;
     } else if (r == LIBDEFLATE_INSUFFICIENT_SPACE) {
       if (textSize_ * 2 > kMaxMemberBytes) {
-        Fail("a gzip member of more than 256 MiB of text at compressed byte offset " +
-             std::to_string(consumed_));
+        Fail(Status::Corrupt(
+            {}, "a gzip member of more than 256 MiB of text at compressed byte offset " +
+                    std::to_string(consumed_)));
         break;
       }
       if (!Grow(&text_, &textSize_, textSize_ * 2)) {
-        Fail("out of memory");
+        Fail(Status::NoMemory());
         break;
       }
     } else if (!Refill()) {
       // Damaged, or cut short: no more of the file makes it whole.
-      Fail("damaged or cut short gzip data in the member at compressed byte offset " +
-           std::to_string(consumed_));
+      Fail(Status::Corrupt(
+          {}, "damaged or cut short gzip data in the member at compressed byte offset " +
+                  std::to_string(consumed_)));
       break;
     }
   }
@@ -372,7 +380,7 @@ std::size_t TextDecompressor::ReadGzip(char* buf, std::size_t n) {
 #else
   (void)buf;
   (void)n;
-  Fail("this zervgen was built without gzip");
+  Fail(Status::CodecFailed("this zervgen was built without gzip"));
   return 0;
 #endif
 }

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <string>
 
+#include "base/status.h"
+
 struct ZSTD_CCtx_s;
 struct ZSTD_DCtx_s;
 struct libdeflate_compressor;
@@ -45,12 +47,12 @@ const char* Compress_Package(TextCodec codec);
 int Compress_MaxLevel(TextCodec codec);
 int Compress_DefaultLevel(TextCodec codec);
 
-// How a -compress value reads.
-enum class CompressParse { kOk, kUnknown, kBadLevel };
 // Reads "zstd", "gzip", "zstd:N" or "gzip:N" (N from 1 to the codec's most)
 // into *out; the level is the codec's default when none is given.
+// InvalidArgument for a name that is no codec, OutOfRange for a level that
+// is not one or two digits within the codec's levels.
 // REQUIRES: text != NULL, out != NULL
-CompressParse Compress_Parse(const char* text, TextCompression* out);
+Status Compress_Parse(const char* text, TextCompression* out);
 
 // The memory one compressor of `compression` takes besides its input and
 // output, about.
@@ -104,7 +106,7 @@ class TextDecompressor {
   // told as such, whether or not their text came out before the damage
   // was found.
   bool SettleFrame();
-  const std::string& failure() const { return failure_; }
+  const Status& failure() const { return failure_; }
   // Compressed bytes consumed so far.
   std::uint64_t compressedOffset() const { return consumed_; }
   // The text of the frames or members before the one being read (after a
@@ -115,7 +117,7 @@ class TextDecompressor {
   // Reads more compressed bytes after those not yet used; false at the
   // file's end or on a read error (failure_ set).
   bool Refill();
-  bool Fail(const std::string& why);
+  bool Fail(Status why);
   // One step of the zstd decoder over the bytes read and not yet used;
   // false when it failed (failure_ set).
   // `textAt`: the text handed out before this step's.
@@ -141,7 +143,7 @@ class TextDecompressor {
   std::uint64_t frameStart_ = 0;  // compressed offset of the frame or member being read
   std::uint64_t frameText_ = 0;   // text handed out before it
   std::uint64_t textOut_ = 0;     // text handed out
-  std::string failure_;
+  Status failure_;                // the first failure; what() is its line
 };
 
 }  // namespace zervgen

@@ -1,5 +1,5 @@
 // parquet/buffer.h: the growable byte buffer every part of the Parquet writer builds
-// into, and the status values its operations hand back. The buffer takes its
+// into; its operations hand back a Status (base/status.h). The buffer takes its
 // memory through the run's environment (Env_Reallocate) and never throws: a
 // failed growth is sticky and shows in ok(), so that a whole encoding step
 // can be checked once at its end.
@@ -10,16 +10,9 @@
 #include <cstdint>
 #include <cstring>
 
-namespace zervgen {
+#include "base/status.h"
 
-// What a Parquet operation hands back. Only kOk means its results are whole.
-enum class ParquetStatus : std::int32_t {
-  kOk = 0,
-  kNoMemory = 1,     // a buffer, table or codec context could not be had
-  kBadArgument = 2,  // a caller's request the module does not serve
-  kBadValue = 3,     // a value outside its type's range (a date, a decimal)
-  kCodecFailed = 4,  // the compression library reported a failure
-};
+namespace zervgen {
 
 class ParquetBuffer {
  public:

@@ -280,11 +280,10 @@ void ParquetChunkEncoder::PutHeader(bool dictionaryPage, std::int32_t uncompress
 // compressed size: the body is compressed straight into *bytes behind a
 // header made with a guess of that size (the last page's), and moved only
 // when the true header's length differs from the guess's.
-ParquetStatus ParquetChunkEncoder::PutPage(bool dictionaryPage, std::int32_t numValues,
-                                           ParquetEncoding encoding, const char* raw,
-                                           std::size_t rawSize, ParquetBuffer* bytes,
-                                           ParquetChunkMeta* meta) {
-  if (rawSize > static_cast<std::size_t>(INT_MAX)) return ParquetStatus::kBadArgument;
+Status ParquetChunkEncoder::PutPage(bool dictionaryPage, std::int32_t numValues,
+                                    ParquetEncoding encoding, const char* raw, std::size_t rawSize,
+                                    ParquetBuffer* bytes, ParquetChunkMeta* meta) {
+  if (rawSize > static_cast<std::size_t>(INT_MAX)) return Status::InvalidArgument();
   const auto uncompressed = static_cast<std::int32_t>(rawSize);
   const std::size_t start = bytes->size();
   const std::int32_t guess = codec_ == ParquetCodec::kUncompressed || lastCompressed_ == 0
@@ -292,17 +291,17 @@ ParquetStatus ParquetChunkEncoder::PutPage(bool dictionaryPage, std::int32_t num
                                  : lastCompressed_;
   PutHeader(dictionaryPage, uncompressed, guess, numValues, encoding);
   const std::size_t guessed = header_.size();
-  if (!header_.ok() || bytes->Grow(guessed) == nullptr) return ParquetStatus::kNoMemory;
-  const ParquetStatus status = compressor_.Append(codec_, raw, rawSize, bytes);
-  if (status != ParquetStatus::kOk) return status;
-  if (!bytes->ok()) return ParquetStatus::kNoMemory;
+  if (!header_.ok() || bytes->Grow(guessed) == nullptr) return Status::NoMemory();
+  const Status status = compressor_.Append(codec_, raw, rawSize, bytes);
+  if (!status.ok()) return status;
+  if (!bytes->ok()) return Status::NoMemory();
   const std::size_t bodySize = bytes->size() - start - guessed;
-  if (bodySize > static_cast<std::size_t>(INT_MAX)) return ParquetStatus::kBadArgument;
+  if (bodySize > static_cast<std::size_t>(INT_MAX)) return Status::InvalidArgument();
   const auto compressed = static_cast<std::int32_t>(bodySize);
   PutHeader(dictionaryPage, uncompressed, compressed, numValues, encoding);
   const std::size_t actual = header_.size();
-  if (!header_.ok()) return ParquetStatus::kNoMemory;
-  if (actual > guessed && bytes->Grow(actual - guessed) == nullptr) return ParquetStatus::kNoMemory;
+  if (!header_.ok()) return Status::NoMemory();
+  if (actual > guessed && bytes->Grow(actual - guessed) == nullptr) return Status::NoMemory();
   char* at = bytes->data() + start;
   if (actual != guessed) std::memmove(at + actual, at + guessed, bodySize);
   std::memcpy(at, header_.data(), actual);
@@ -314,29 +313,29 @@ ParquetStatus ParquetChunkEncoder::PutPage(bool dictionaryPage, std::int32_t num
     next_.firstRow = rowsPaged_;
     rowsPaged_ += numValues;
     entries_->Append(&next_, sizeof next_);
-    if (!entries_->ok()) return ParquetStatus::kNoMemory;
+    if (!entries_->ok()) return Status::NoMemory();
   }
   meta->uncompressedBytes += static_cast<std::int64_t>(actual + rawSize);
   meta->compressedBytes += static_cast<std::int64_t>(actual + bodySize);
   if (!dictionaryPage) ++meta->dataPages;
-  return ParquetStatus::kOk;
+  return Status::Ok();
 }
 
-ParquetStatus ParquetChunkEncoder::PutPage(bool dictionaryPage, std::int32_t numValues,
-                                           ParquetEncoding encoding, ParquetBuffer* bytes,
-                                           ParquetChunkMeta* meta) {
-  if (!page_.ok()) return ParquetStatus::kNoMemory;
+Status ParquetChunkEncoder::PutPage(bool dictionaryPage, std::int32_t numValues,
+                                    ParquetEncoding encoding, ParquetBuffer* bytes,
+                                    ParquetChunkMeta* meta) {
+  if (!page_.ok()) return Status::NoMemory();
   return PutPage(dictionaryPage, numValues, encoding, page_.data(), page_.size(), bytes, meta);
 }
 
-ParquetStatus ParquetChunkEncoder::PlainPages(const ParquetValues& values, std::int32_t rows,
-                                              ParquetBuffer* bytes, ParquetChunkMeta* meta) {
+Status ParquetChunkEncoder::PlainPages(const ParquetValues& values, std::int32_t rows,
+                                       ParquetBuffer* bytes, ParquetChunkMeta* meta) {
   const ParquetType type = meta->type;
   const auto end = static_cast<std::size_t>(rows);
   for (std::size_t first = 0; first < end;) {
     const std::size_t n = PageEntries(type, values, first, end, pageBytes_);
     if (entries_ != nullptr) Parquet_PageBounds(type, values, first, n, &next_);
-    ParquetStatus status;
+    Status status;
     if (type == ParquetType::kString) {
       page_.Clear();
       PutPlain(&page_, type, values, first, n);
@@ -348,19 +347,19 @@ ParquetStatus ParquetChunkEncoder::PlainPages(const ParquetValues& values, std::
       status = PutPage(false, static_cast<std::int32_t>(n), kEncPlain,
                        FixedBytes(type, values) + first * width, n * width, bytes, meta);
     }
-    if (status != ParquetStatus::kOk) return status;
+    if (!status.ok()) return status;
     first += n;
   }
-  return ParquetStatus::kOk;
+  return Status::Ok();
 }
 
-ParquetStatus ParquetChunkEncoder::DictionaryPages(const ParquetValues& values, std::int32_t rows,
-                                                   std::size_t start, ParquetBuffer* bytes,
-                                                   ParquetChunkMeta* meta) {
+Status ParquetChunkEncoder::DictionaryPages(const ParquetValues& values, std::int32_t rows,
+                                            std::size_t start, ParquetBuffer* bytes,
+                                            ParquetChunkMeta* meta) {
   page_.Clear();
   PutPlain(&page_, meta->type, values, 0, static_cast<std::size_t>(values.dictSize));
-  ParquetStatus status = PutPage(true, values.dictSize, kEncPlain, bytes, meta);
-  if (status != ParquetStatus::kOk) return status;
+  Status status = PutPage(true, values.dictSize, kEncPlain, bytes, meta);
+  if (!status.ok()) return status;
   meta->dataPageOffset = static_cast<std::int64_t>(bytes->size() - start);
   const int bitWidth = Parquet_BitWidth(static_cast<std::uint32_t>(values.dictSize - 1));
   const std::size_t perPage =
@@ -372,25 +371,25 @@ ParquetStatus ParquetChunkEncoder::DictionaryPages(const ParquetValues& values, 
     page_.Clear();
     page_.PutByte(static_cast<std::uint8_t>(bitWidth));
     const std::uint32_t most = Parquet_PutRleHybrid(&page_, values.indices + first, n, bitWidth);
-    if (most >= static_cast<std::uint32_t>(values.dictSize)) return ParquetStatus::kBadArgument;
+    if (most >= static_cast<std::uint32_t>(values.dictSize)) return Status::InvalidArgument();
     status = PutPage(false, static_cast<std::int32_t>(n), kEncRleDictionary, bytes, meta);
-    if (status != ParquetStatus::kOk) return status;
+    if (!status.ok()) return status;
   }
-  return ParquetStatus::kOk;
+  return Status::Ok();
 }
 
-ParquetStatus ParquetChunkEncoder::Encode(const ParquetColumnDesc& desc, ParquetCodec codec,
-                                          const ParquetValues& values, std::int32_t rows,
-                                          ParquetEncodedChunk* out) {
+Status ParquetChunkEncoder::Encode(const ParquetColumnDesc& desc, ParquetCodec codec,
+                                   const ParquetValues& values, std::int32_t rows,
+                                   ParquetEncodedChunk* out) {
   out->bytes.Clear();
   return EncodeInto(desc, codec, values, rows, &out->bytes, &out->meta);
 }
 
-ParquetStatus ParquetChunkEncoder::EncodeInto(const ParquetColumnDesc& desc, ParquetCodec codec,
-                                              const ParquetValues& values, std::int32_t rows,
-                                              ParquetBuffer* bytes, ParquetChunkMeta* meta) {
+Status ParquetChunkEncoder::EncodeInto(const ParquetColumnDesc& desc, ParquetCodec codec,
+                                       const ParquetValues& values, std::int32_t rows,
+                                       ParquetBuffer* bytes, ParquetChunkMeta* meta) {
   *meta = ParquetChunkMeta{};
-  if (!ValidValues(desc.type, values, rows)) return ParquetStatus::kBadArgument;
+  if (!ValidValues(desc.type, values, rows)) return Status::InvalidArgument();
   codec_ = codec;
   meta->type = desc.type;
   meta->codec = codec;
@@ -399,31 +398,31 @@ ParquetStatus ParquetChunkEncoder::EncodeInto(const ParquetColumnDesc& desc, Par
   Statistics(desc.type, values, EntryCount(values, rows), meta);
   if (bloom_ != nullptr) {
     const std::int32_t entries = EntryCount(values, rows);
-    if (!bloom_->Reset(Parquet_BloomBytes(entries))) return ParquetStatus::kNoMemory;
+    if (!bloom_->Reset(Parquet_BloomBytes(entries))) return Status::NoMemory();
     InsertBloom(bloom_, desc.type, values, static_cast<std::size_t>(entries));
   }
   const std::size_t start = bytes->size();
   chunkStart_ = start;
   rowsPaged_ = 0;
-  const ParquetStatus status = meta->dictionary ? DictionaryPages(values, rows, start, bytes, meta)
-                                                : PlainPages(values, rows, bytes, meta);
-  if (status != ParquetStatus::kOk) bytes->Truncate(start);
+  const Status status = meta->dictionary ? DictionaryPages(values, rows, start, bytes, meta)
+                                         : PlainPages(values, rows, bytes, meta);
+  if (!status.ok()) bytes->Truncate(start);
   return status;
 }
 
-ParquetStatus ParquetChunkEncoder::Abandon(ParquetStatus status) {
+Status ParquetChunkEncoder::Abandon(Status status) {
   if (stringBytes_ != nullptr) stringBytes_->Truncate(stringStart_);
   stringBytes_ = nullptr;
   stringMeta_ = nullptr;
   return status;
 }
 
-ParquetStatus ParquetChunkEncoder::BeginPlainStrings(ParquetCodec codec, std::int32_t rows,
-                                                     ParquetBuffer* bytes, ParquetChunkMeta* meta) {
+Status ParquetChunkEncoder::BeginPlainStrings(ParquetCodec codec, std::int32_t rows,
+                                              ParquetBuffer* bytes, ParquetChunkMeta* meta) {
   stringBytes_ = nullptr;
   stringMeta_ = nullptr;
   *meta = ParquetChunkMeta{};
-  if (rows < 1) return ParquetStatus::kBadArgument;
+  if (rows < 1) return Status::InvalidArgument();
   codec_ = codec;
   meta->type = ParquetType::kString;
   meta->codec = codec;
@@ -440,17 +439,17 @@ ParquetStatus ParquetChunkEncoder::BeginPlainStrings(ParquetCodec codec, std::in
   least_.Clear();
   most_.Clear();
   if (bloom_ != nullptr && !bloom_->Reset(Parquet_BloomBytes(rows))) {
-    return Abandon(ParquetStatus::kNoMemory);
+    return Abandon(Status::NoMemory());
   }
-  return ParquetStatus::kOk;
+  return Status::Ok();
 }
 
 // The strings fill the page until it holds pageBytes_ or more, as
 // PageEntries counts them; the page then goes.
-ParquetStatus ParquetChunkEncoder::AddPlainStrings(const ParquetStrings& strings, std::int32_t n) {
-  if (stringBytes_ == nullptr) return ParquetStatus::kBadArgument;
+Status ParquetChunkEncoder::AddPlainStrings(const ParquetStrings& strings, std::int32_t n) {
+  if (stringBytes_ == nullptr) return Status::InvalidArgument();
   if (n < 1 || n > stringsLeft_ || !strings.valid()) {
-    return Abandon(ParquetStatus::kBadArgument);
+    return Abandon(Status::InvalidArgument());
   }
   std::size_t lo = 0, hi = 0;
   StringBounds(strings, n, &lo, &hi);
@@ -463,7 +462,7 @@ ParquetStatus ParquetChunkEncoder::AddPlainStrings(const ParquetStrings& strings
     most_.Clear();
     most_.Append(strings.data(hi), strings.size(hi));
   }
-  if (!least_.ok() || !most_.ok()) return Abandon(ParquetStatus::kNoMemory);
+  if (!least_.ok() || !most_.ok()) return Abandon(Status::NoMemory());
   stringsLeft_ -= n;
   const auto end = static_cast<std::size_t>(n);
   if (bloom_ != nullptr) {
@@ -478,33 +477,32 @@ ParquetStatus ParquetChunkEncoder::AddPlainStrings(const ParquetStrings& strings
     i = j;
     if (page_.size() >= pageBytes_) {
       if (entries_ != nullptr) Parquet_PlainStringPageBounds(page_.data(), page_.size(), &next_);
-      const ParquetStatus status =
-          PutPage(false, pageStrings_, kEncPlain, stringBytes_, stringMeta_);
-      if (status != ParquetStatus::kOk) return Abandon(status);
+      const Status status = PutPage(false, pageStrings_, kEncPlain, stringBytes_, stringMeta_);
+      if (!status.ok()) return Abandon(status);
       page_.Clear();
       pageStrings_ = 0;
     }
   }
-  return ParquetStatus::kOk;
+  return Status::Ok();
 }
 
-ParquetStatus ParquetChunkEncoder::EndPlainStrings() {
-  if (stringBytes_ == nullptr) return ParquetStatus::kBadArgument;
-  if (stringsLeft_ != 0) return Abandon(ParquetStatus::kBadArgument);
+Status ParquetChunkEncoder::EndPlainStrings() {
+  if (stringBytes_ == nullptr) return Status::InvalidArgument();
+  if (stringsLeft_ != 0) return Abandon(Status::InvalidArgument());
   if (pageStrings_ > 0) {
     if (entries_ != nullptr) Parquet_PlainStringPageBounds(page_.data(), page_.size(), &next_);
-    const ParquetStatus status = PutPage(false, pageStrings_, kEncPlain, stringBytes_, stringMeta_);
-    if (status != ParquetStatus::kOk) return Abandon(status);
+    const Status status = PutPage(false, pageStrings_, kEncPlain, stringBytes_, stringMeta_);
+    if (!status.ok()) return Abandon(status);
   }
   SetStringStats(least_.data(), least_.size(), most_.data(), most_.size(), stringMeta_);
   stringBytes_ = nullptr;
   stringMeta_ = nullptr;
-  return ParquetStatus::kOk;
+  return Status::Ok();
 }
 
-ParquetStatus Parquet_EncodeColumnChunk(const ParquetColumnDesc& desc, ParquetCodec codec,
-                                        const ParquetValues& values, std::int32_t rows,
-                                        ParquetEncodedChunk* out) {
+Status Parquet_EncodeColumnChunk(const ParquetColumnDesc& desc, ParquetCodec codec,
+                                 const ParquetValues& values, std::int32_t rows,
+                                 ParquetEncodedChunk* out) {
   ParquetChunkEncoder encoder;
   return encoder.Encode(desc, codec, values, rows, out);
 }

@@ -61,15 +61,15 @@ class ParquetChunkEncoder {
   // what it held). On any status but kOk *out is not to be written.
   // kBadArgument: rows < 1, the type's array missing, a dictionary index out
   // of range.
-  [[nodiscard]] ParquetStatus Encode(const ParquetColumnDesc& desc, ParquetCodec codec,
-                                     const ParquetValues& values, std::int32_t rows,
-                                     ParquetEncodedChunk* out);
+  [[nodiscard]] Status Encode(const ParquetColumnDesc& desc, ParquetCodec codec,
+                              const ParquetValues& values, std::int32_t rows,
+                              ParquetEncodedChunk* out);
   // The same, appending the chunk's bytes to *bytes (what it holds stays
   // before them) and replacing *meta, whose offsets count from the chunk's
   // first byte. On any status but kOk *bytes is cut back to its old size.
-  [[nodiscard]] ParquetStatus EncodeInto(const ParquetColumnDesc& desc, ParquetCodec codec,
-                                         const ParquetValues& values, std::int32_t rows,
-                                         ParquetBuffer* bytes, ParquetChunkMeta* meta);
+  [[nodiscard]] Status EncodeInto(const ParquetColumnDesc& desc, ParquetCodec codec,
+                                  const ParquetValues& values, std::int32_t rows,
+                                  ParquetBuffer* bytes, ParquetChunkMeta* meta);
 
   // The same for a plain chunk of `rows` strings handed over a part at a
   // time (texts made a part at a time need not be held whole): Begin, then
@@ -78,27 +78,27 @@ class ParquetChunkEncoder {
   // *meta belong to the encoder until End; on any status but kOk (of any of
   // the three) the chunk is abandoned, *bytes cut back to its old size, and
   // only a new Begin may follow.
-  [[nodiscard]] ParquetStatus BeginPlainStrings(ParquetCodec codec, std::int32_t rows,
-                                                ParquetBuffer* bytes, ParquetChunkMeta* meta);
-  [[nodiscard]] ParquetStatus AddPlainStrings(const ParquetStrings& strings, std::int32_t n);
-  [[nodiscard]] ParquetStatus EndPlainStrings();
+  [[nodiscard]] Status BeginPlainStrings(ParquetCodec codec, std::int32_t rows,
+                                         ParquetBuffer* bytes, ParquetChunkMeta* meta);
+  [[nodiscard]] Status AddPlainStrings(const ParquetStrings& strings, std::int32_t n);
+  [[nodiscard]] Status EndPlainStrings();
   // Gives up the chunk under way, if any, cutting *bytes back.
-  void AbandonPlainStrings() { (void)Abandon(ParquetStatus::kOk); }
+  void AbandonPlainStrings() { (void)Abandon(Status::Ok()); }
 
  private:
-  ParquetStatus Abandon(ParquetStatus status);
+  Status Abandon(Status status);
   void PutHeader(bool dictionaryPage, std::int32_t uncompressed, std::int32_t compressed,
                  std::int32_t numValues, ParquetEncoding encoding);
   // A page of the `rawSize` bytes at `raw`, or of page_.
-  ParquetStatus PutPage(bool dictionaryPage, std::int32_t numValues, ParquetEncoding encoding,
-                        const char* raw, std::size_t rawSize, ParquetBuffer* bytes,
-                        ParquetChunkMeta* meta);
-  ParquetStatus PutPage(bool dictionaryPage, std::int32_t numValues, ParquetEncoding encoding,
-                        ParquetBuffer* bytes, ParquetChunkMeta* meta);
-  ParquetStatus PlainPages(const ParquetValues& values, std::int32_t rows, ParquetBuffer* bytes,
-                           ParquetChunkMeta* meta);
-  ParquetStatus DictionaryPages(const ParquetValues& values, std::int32_t rows, std::size_t start,
-                                ParquetBuffer* bytes, ParquetChunkMeta* meta);
+  Status PutPage(bool dictionaryPage, std::int32_t numValues, ParquetEncoding encoding,
+                 const char* raw, std::size_t rawSize, ParquetBuffer* bytes,
+                 ParquetChunkMeta* meta);
+  Status PutPage(bool dictionaryPage, std::int32_t numValues, ParquetEncoding encoding,
+                 ParquetBuffer* bytes, ParquetChunkMeta* meta);
+  Status PlainPages(const ParquetValues& values, std::int32_t rows, ParquetBuffer* bytes,
+                    ParquetChunkMeta* meta);
+  Status DictionaryPages(const ParquetValues& values, std::int32_t rows, std::size_t start,
+                         ParquetBuffer* bytes, ParquetChunkMeta* meta);
 
   ParquetBuffer page_;  // one page's values, uncompressed
   ParquetBuffer header_;
@@ -122,10 +122,9 @@ class ParquetChunkEncoder {
 };
 
 // The same with an encoder made for the one call.
-[[nodiscard]] ParquetStatus Parquet_EncodeColumnChunk(const ParquetColumnDesc& desc,
-                                                      ParquetCodec codec,
-                                                      const ParquetValues& values,
-                                                      std::int32_t rows, ParquetEncodedChunk* out);
+[[nodiscard]] Status Parquet_EncodeColumnChunk(const ParquetColumnDesc& desc, ParquetCodec codec,
+                                               const ParquetValues& values, std::int32_t rows,
+                                               ParquetEncodedChunk* out);
 
 }  // namespace zervgen
 

@@ -35,12 +35,12 @@ class ParquetCompressor {
 
   // Replaces the contents of `out` by the `n` bytes at `src` compressed with
   // `codec` (copied for kUncompressed). Never throws.
-  [[nodiscard]] ParquetStatus Compress(ParquetCodec codec, const char* src, std::size_t n,
-                                       ParquetBuffer* out);
+  [[nodiscard]] Status Compress(ParquetCodec codec, const char* src, std::size_t n,
+                                ParquetBuffer* out);
   // The same appending to `out`: what it holds stays before the new bytes,
   // and is all it holds after any status but kOk (unless it failed to grow).
-  [[nodiscard]] ParquetStatus Append(ParquetCodec codec, const char* src, std::size_t n,
-                                     ParquetBuffer* out);
+  [[nodiscard]] Status Append(ParquetCodec codec, const char* src, std::size_t n,
+                              ParquetBuffer* out);
   // The zstd level of the pages from now on.
   // REQUIRES: kParquetZstdMinLevel <= level <= kParquetZstdMaxLevel
   void SetZstdLevel(int level) { zstdLevel_ = level; }
@@ -54,8 +54,8 @@ class ParquetCompressor {
 // with `codec`; they must come to exactly `size` bytes (`out` never grows
 // past that, whatever the bytes claim). kBadValue when they do not, or are
 // no valid compressed data; kBadArgument for a codec this build lacks.
-[[nodiscard]] ParquetStatus Parquet_Decompress(ParquetCodec codec, const char* src, std::size_t n,
-                                               std::size_t size, ParquetBuffer* out);
+[[nodiscard]] Status Parquet_Decompress(ParquetCodec codec, const char* src, std::size_t n,
+                                        std::size_t size, ParquetBuffer* out);
 
 }  // namespace zervgen
 

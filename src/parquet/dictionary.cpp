@@ -137,11 +137,10 @@ bool ParquetDictionary::Reserve(std::int32_t limit, std::int32_t rows) {
 
 // Values one after the other that lie close together are looked up by
 // value (Dense), others in the hash table (Hashed).
-ParquetStatus ParquetDictionary::Build(const std::int32_t* in, std::ptrdiff_t stride,
-                                       std::int32_t rows, std::int32_t limit, std::int64_t hint,
-                                       std::int32_t* size) {
+Status ParquetDictionary::Build(const std::int32_t* in, std::ptrdiff_t stride, std::int32_t rows,
+                                std::int32_t limit, std::int64_t hint, std::int32_t* size) {
   *size = 0;
-  if (!Reserve(limit, rows)) return ParquetStatus::kNoMemory;
+  if (!Reserve(limit, rows)) return Status::NoMemory();
   if (stride == 1) {
     const std::int64_t mostSpan =
         std::min(kDenseMostSpan,
@@ -167,16 +166,15 @@ ParquetStatus ParquetDictionary::Build(const std::int32_t* in, std::ptrdiff_t st
 // have, else at twice, and doubles should it become half full. A column of
 // few distinct values in a row looks first in a direct table (see
 // kDirectMostDistinct). The dictionary and indices are the same either way.
-ParquetStatus ParquetDictionary::Hashed(const std::int32_t* in, std::ptrdiff_t stride,
-                                        std::int32_t rows, std::int32_t limit, std::int64_t hint,
-                                        std::int32_t* size) {
+Status ParquetDictionary::Hashed(const std::int32_t* in, std::ptrdiff_t stride, std::int32_t rows,
+                                 std::int32_t limit, std::int64_t hint, std::int32_t* size) {
   const int mostBits =
       std::max(4, static_cast<int>(std::bit_width(static_cast<std::uint32_t>(limit))) + 1);
   const std::uint32_t expected = ExpectedDistinct(hint, limit);
   const int sparse = static_cast<int>(std::bit_width(expected)) + 3;
   const int wanted = sparse <= kSparseTableBits ? sparse : sparse - 2;
   int bits = std::min(mostBits, std::max(kLeastTableBits, wanted));
-  if (!slots_.Resize(std::size_t{1} << bits)) return ParquetStatus::kNoMemory;
+  if (!slots_.Resize(std::size_t{1} << bits)) return Status::NoMemory();
   std::memset(slots_.data(), 0, slots_.size() * sizeof(std::uint64_t));
   std::uint64_t* slots = slots_.data();
   std::uint32_t mask = (1u << bits) - 1;
@@ -220,7 +218,7 @@ ParquetStatus ParquetDictionary::Hashed(const std::int32_t* in, std::ptrdiff_t s
         std::min(kDirectMostBits, static_cast<int>(std::bit_width(expected)) + 5);
     const std::size_t directSlots = std::size_t{1} << directBits;
     if (!directKeys_.Resize(directSlots) || !directEntries_.Resize(directSlots)) {
-      return ParquetStatus::kNoMemory;
+      return Status::NoMemory();
     }
     std::int32_t* directKeys = directKeys_.data();
     std::int32_t* directEntries = directEntries_.data();
@@ -244,8 +242,8 @@ ParquetStatus ParquetDictionary::Hashed(const std::int32_t* in, std::ptrdiff_t s
           continue;
         }
         const std::int64_t entry = entryOf(v);
-        if (entry == kFull) return ParquetStatus::kOk;  // *size stays 0
-        if (entry == kNoRoom) return ParquetStatus::kNoMemory;
+        if (entry == kFull) return Status::Ok();  // *size stays 0
+        if (entry == kNoRoom) return Status::NoMemory();
         if (directEntries[d] < 0) {
           directKeys[d] = v;
           directEntries[d] = static_cast<std::int32_t>(entry);
@@ -256,21 +254,20 @@ ParquetStatus ParquetDictionary::Hashed(const std::int32_t* in, std::ptrdiff_t s
   } else {
     for (std::int32_t r = 0; r < rows; ++r, in += stride) {
       const std::int64_t entry = entryOf(*in);
-      if (entry == kFull) return ParquetStatus::kOk;  // *size stays 0
-      if (entry == kNoRoom) return ParquetStatus::kNoMemory;
+      if (entry == kFull) return Status::Ok();  // *size stays 0
+      if (entry == kNoRoom) return Status::NoMemory();
       indices[r] = static_cast<std::uint32_t>(entry);
     }
   }
   *size = count;
-  return ParquetStatus::kOk;
+  return Status::Ok();
 }
 
 // A dictionary of values within a small span: each value's entry is
 // looked up at its place in a table as long as the span.
-ParquetStatus ParquetDictionary::Dense(const std::int32_t* in, std::int32_t rows,
-                                       std::int32_t limit, std::int32_t least, std::int64_t span,
-                                       std::int32_t* size) {
-  if (!directEntries_.Resize(static_cast<std::size_t>(span))) return ParquetStatus::kNoMemory;
+Status ParquetDictionary::Dense(const std::int32_t* in, std::int32_t rows, std::int32_t limit,
+                                std::int32_t least, std::int64_t span, std::int32_t* size) {
+  if (!directEntries_.Resize(static_cast<std::size_t>(span))) return Status::NoMemory();
   std::int32_t* entries = directEntries_.data();
   std::memset(entries, 0xFF, static_cast<std::size_t>(span) * sizeof(std::int32_t));  // -1
   std::int32_t* keys = keys_.data();
@@ -291,7 +288,7 @@ ParquetStatus ParquetDictionary::Dense(const std::int32_t* in, std::int32_t rows
                                                static_cast<std::uint32_t>(least));
       std::int32_t entry = entries[at];
       if (entry < 0) {
-        if (count == limit) return ParquetStatus::kOk;  // *size stays 0
+        if (count == limit) return Status::Ok();  // *size stays 0
         keys[count] = v;
         entry = count++;
         entries[at] = entry;
@@ -300,7 +297,7 @@ ParquetStatus ParquetDictionary::Dense(const std::int32_t* in, std::int32_t rows
     }
   }
   *size = count;
-  return ParquetStatus::kOk;
+  return Status::Ok();
 }
 
 }  // namespace zervgen

@@ -26,9 +26,8 @@ class ParquetDictionary {
   // of use). `hint`, the distinct values the column is expected to have,
   // sizes the tables. kNoMemory when a table cannot be had.
   // REQUIRES: in != NULL, rows >= 1, limit >= 1
-  [[nodiscard]] ParquetStatus Build(const std::int32_t* in, std::ptrdiff_t stride,
-                                    std::int32_t rows, std::int32_t limit, std::int64_t hint,
-                                    std::int32_t* size);
+  [[nodiscard]] Status Build(const std::int32_t* in, std::ptrdiff_t stride, std::int32_t rows,
+                             std::int32_t limit, std::int64_t hint, std::int32_t* size);
   // Room for a dictionary its caller finds some other way: `limit` entries
   // at keys() and `rows` at indices(); false when it cannot be had.
   [[nodiscard]] bool Reserve(std::int32_t limit, std::int32_t rows);
@@ -39,10 +38,10 @@ class ParquetDictionary {
   std::uint32_t* indices() { return indices_.data(); }
 
  private:
-  ParquetStatus Dense(const std::int32_t* in, std::int32_t rows, std::int32_t limit,
-                      std::int32_t least, std::int64_t span, std::int32_t* size);
-  ParquetStatus Hashed(const std::int32_t* in, std::ptrdiff_t stride, std::int32_t rows,
-                       std::int32_t limit, std::int64_t hint, std::int32_t* size);
+  Status Dense(const std::int32_t* in, std::int32_t rows, std::int32_t limit, std::int32_t least,
+               std::int64_t span, std::int32_t* size);
+  Status Hashed(const std::int32_t* in, std::ptrdiff_t stride, std::int32_t rows,
+                std::int32_t limit, std::int64_t hint, std::int32_t* size);
 
   ParquetArray<std::int32_t> keys_;           // the entries' values
   ParquetArray<std::uint32_t> indices_;       // each row's entry

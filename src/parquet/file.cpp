@@ -67,14 +67,14 @@ ParquetFileBuilder::ParquetFileBuilder(const ParquetColumnDesc* columns, int nCo
                                        const char* rootName, const char* createdBy)
     : columns_(columns), nColumns_(nColumns), rootName_(rootName), createdBy_(createdBy) {}
 
-ParquetStatus ParquetFileBuilder::AddRowGroup(std::span<const ParquetChunkMeta* const> chunks,
-                                              std::int64_t rows) {
+Status ParquetFileBuilder::AddRowGroup(std::span<const ParquetChunkMeta* const> chunks,
+                                       std::int64_t rows) {
   if (chunks.size() != static_cast<std::size_t>(nColumns_) || rows < 1) {
-    return ParquetStatus::kBadArgument;
+    return Status::InvalidArgument();
   }
   std::int64_t uncompressed = 0, compressed = 0;
   for (int c = 0; c < nColumns_; ++c) {
-    if (!Fits(columns_[c], chunks[c], rows)) return ParquetStatus::kBadArgument;
+    if (!Fits(columns_[c], chunks[c], rows)) return Status::InvalidArgument();
     uncompressed += chunks[c]->uncompressedBytes;
     compressed += chunks[c]->compressedBytes;
   }
@@ -93,26 +93,26 @@ ParquetStatus ParquetFileBuilder::AddRowGroup(std::span<const ParquetChunkMeta* 
   if (rowGroups_ <= INT16_MAX)
     w.FieldI16(row_group::kOrdinal, static_cast<std::int16_t>(rowGroups_));
   w.End();
-  if (!groups_.ok()) return ParquetStatus::kNoMemory;  // and so is every later call
+  if (!groups_.ok()) return Status::NoMemory();  // and so is every later call
   offset_ = GroupEnd(chunks, offset_);
   rows_ += rows;
   ++rowGroups_;
-  return ParquetStatus::kOk;
+  return Status::Ok();
 }
 
-ParquetStatus ParquetFileBuilder::AddRowGroup(std::span<const ParquetChunkMeta* const> chunks,
-                                              std::span<const ParquetBuffer* const> pages,
-                                              std::int64_t rows) {
-  if (failed_) return ParquetStatus::kNoMemory;
+Status ParquetFileBuilder::AddRowGroup(std::span<const ParquetChunkMeta* const> chunks,
+                                       std::span<const ParquetBuffer* const> pages,
+                                       std::int64_t rows) {
+  if (failed_) return Status::NoMemory();
   if (!pageIndex_ || chunks.size() != static_cast<std::size_t>(nColumns_) ||
       pages.size() != chunks.size() || rows < 1) {
-    return ParquetStatus::kBadArgument;
+    return Status::InvalidArgument();
   }
   for (int c = 0; c < nColumns_; ++c) {
     if (!Fits(columns_[c], chunks[c], rows) || pages[c] == nullptr ||
         pages[c]->size() !=
             static_cast<std::size_t>(chunks[c]->dataPages) * sizeof(ParquetPageEntry)) {
-      return ParquetStatus::kBadArgument;
+      return Status::InvalidArgument();
     }
   }
   std::int64_t at = offset_;
@@ -133,21 +133,21 @@ ParquetStatus ParquetFileBuilder::AddRowGroup(std::span<const ParquetChunkMeta* 
     groupRows_.push_back(rows);
   } catch (const std::bad_alloc&) {
     failed_ = true;
-    return ParquetStatus::kNoMemory;
+    return Status::NoMemory();
   }
   if (!columnIndexes_.ok() || !offsetIndexes_.ok()) {
     failed_ = true;
-    return ParquetStatus::kNoMemory;
+    return Status::NoMemory();
   }
   offset_ = GroupEnd(chunks, offset_);
   rows_ += rows;
   ++rowGroups_;
-  return ParquetStatus::kOk;
+  return Status::Ok();
 }
 
 // The RowGroup elements of a file with a page index whose indexes start
 // at `indexStart`: every ColumnIndex, then every OffsetIndex.
-ParquetStatus ParquetFileBuilder::PutGroups(ParquetBuffer* out, std::int64_t indexStart) const {
+Status ParquetFileBuilder::PutGroups(ParquetBuffer* out, std::int64_t indexStart) const {
   ThriftWriter w(out);
   std::int64_t columnAt = indexStart;
   std::int64_t offsetAt = indexStart + static_cast<std::int64_t>(columnIndexes_.size());
@@ -175,10 +175,10 @@ ParquetStatus ParquetFileBuilder::PutGroups(ParquetBuffer* out, std::int64_t ind
     if (g <= INT16_MAX) w.FieldI16(row_group::kOrdinal, static_cast<std::int16_t>(g));
     w.End();
   }
-  return out->ok() ? ParquetStatus::kOk : ParquetStatus::kNoMemory;
+  return out->ok() ? Status::Ok() : Status::NoMemory();
 }
 
-ParquetStatus ParquetFileBuilder::Footer(ParquetBuffer* out) const {
+Status ParquetFileBuilder::Footer(ParquetBuffer* out) const {
   out->Clear();
   std::size_t metaStart = 0;
   if (pageIndex_) {
@@ -192,7 +192,7 @@ ParquetStatus ParquetFileBuilder::Footer(ParquetBuffer* out) const {
   w.FieldI64(file_meta::kNumRows, rows_);
   w.BeginList(file_meta::kRowGroups, ThriftType::kStruct, rowGroups_);
   if (pageIndex_) {
-    if (PutGroups(out, offset_) != ParquetStatus::kOk) return ParquetStatus::kNoMemory;
+    if (!PutGroups(out, offset_).ok()) return Status::NoMemory();
   } else {
     out->Append(groups_.data(), groups_.size());
   }
@@ -202,9 +202,9 @@ ParquetStatus ParquetFileBuilder::Footer(ParquetBuffer* out) const {
   const std::size_t metaSize = out->size() - metaStart;
   out->PutU32(static_cast<std::uint32_t>(metaSize));
   out->Append(kParquetMagic, kParquetMagicSize);
-  if (failed_ || !groups_.ok() || !out->ok()) return ParquetStatus::kNoMemory;
-  if (metaSize > UINT32_MAX) return ParquetStatus::kBadArgument;
-  return ParquetStatus::kOk;
+  if (failed_ || !groups_.ok() || !out->ok()) return Status::NoMemory();
+  if (metaSize > UINT32_MAX) return Status::InvalidArgument();
+  return Status::Ok();
 }
 
 }  // namespace zervgen

@@ -43,14 +43,13 @@ class ParquetFileBuilder {
   // (bloomOffset from the chunk's first byte); offset() then counts those
   // too. kBadArgument when a chunk does not fit its column or the row count (the
   // builder is unchanged); kNoMemory leaves the builder failed for good.
-  [[nodiscard]] ParquetStatus AddRowGroup(std::span<const ParquetChunkMeta* const> chunks,
-                                          std::int64_t rows);
+  [[nodiscard]] Status AddRowGroup(std::span<const ParquetChunkMeta* const> chunks,
+                                   std::int64_t rows);
   // With a page index: the same, with each chunk's page entries (the
   // ParquetPageEntry records ParquetChunkEncoder::RecordPages appends).
   // REQUIRES: EnablePageIndex() was called before the first row group
-  [[nodiscard]] ParquetStatus AddRowGroup(std::span<const ParquetChunkMeta* const> chunks,
-                                          std::span<const ParquetBuffer* const> pages,
-                                          std::int64_t rows);
+  [[nodiscard]] Status AddRowGroup(std::span<const ParquetChunkMeta* const> chunks,
+                                   std::span<const ParquetBuffer* const> pages, std::int64_t rows);
   // Makes the footer carry a page index: Footer() then puts every chunk's
   // ColumnIndex and then every chunk's OffsetIndex before the metadata.
   void EnablePageIndex() { pageIndex_ = true; }
@@ -61,7 +60,7 @@ class ParquetFileBuilder {
 
   // Replaces the contents of `out` by the footer (with a page index, the
   // indexes and the footer). A file of no row groups is a valid empty table.
-  [[nodiscard]] ParquetStatus Footer(ParquetBuffer* out) const;
+  [[nodiscard]] Status Footer(ParquetBuffer* out) const;
 
  private:
   const ParquetColumnDesc* columns_;
@@ -83,7 +82,7 @@ class ParquetFileBuilder {
   std::vector<PendingChunk> pending_;  // column by column, row group by row group
   std::vector<std::int64_t> groupRows_;
   ParquetBuffer columnIndexes_, offsetIndexes_;
-  ParquetStatus PutGroups(ParquetBuffer* out, std::int64_t indexStart) const;
+  Status PutGroups(ParquetBuffer* out, std::int64_t indexStart) const;
   std::int64_t offset_ = static_cast<std::int64_t>(kParquetMagicSize);
   std::int64_t rows_ = 0;
   std::int32_t rowGroups_ = 0;

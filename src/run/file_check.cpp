@@ -136,7 +136,7 @@ class FileCheck : public GenFileCheck {
   std::string ReadFailure(std::uint64_t offset, int error) const {
     if (text_ != nullptr) {
       return "cannot be decompressed after byte offset " + Number(text_->settledTextBytes()) +
-             " of its text: " + text_->failure();
+             " of its text: " + text_->failure().what();
     }
     return "read error at byte offset " + Number(offset) + ": " + std::strerror(error);
   }

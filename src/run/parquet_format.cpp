@@ -68,15 +68,15 @@ class RowGroupChunk : public GenParquetRowGroup {
         encoder_.RecordPages(&pages_[c]);
       }
       encoder_.RecordBloom(bloomed_[c] ? &blooms_[c] : nullptr);
-      const ParquetStatus status = encoder_.EncodeInto(columns_[c], codec_, text_, field, view.rows,
-                                                       view.fillState, &bytes_, &metas_[c], same);
-      if (status == ParquetStatus::kNoMemory) {
+      const Status status = encoder_.EncodeInto(columns_[c], codec_, text_, field, view.rows,
+                                                view.fillState, &bytes_, &metas_[c], same);
+      if (status.IsNoMemory()) {
         bytes_.Clear();
         return 0;
       }
       // A day out of range is refused as the text rows refuse it.
-      CHECK_REQUIRE_TEXT(status != ParquetStatus::kBadValue, "0 <= day <= DATE_MAX_DAY");
-      CHECK_ENSURE_TEXT(status == ParquetStatus::kOk, "column chunk encoded");
+      CHECK_REQUIRE_TEXT(status.code() != StatusCode::kOutOfRange, "0 <= day <= DATE_MAX_DAY");
+      CHECK_ENSURE_TEXT(status.ok(), "column chunk encoded");
       ends_[c] = bytes_.size();
     }
     if (!PutBlooms()) {
@@ -177,18 +177,18 @@ class ParquetFormat : public GenFormat {
     for (std::size_t c = 0; c < columns_.size(); ++c) metas.push_back(group.meta(c));
     std::vector<const ParquetBuffer*> pages;
     for (const ParquetBuffer& entries : group.pages()) pages.push_back(&entries);
-    const ParquetStatus status = settings_.pageIndex ? file_.AddRowGroup(metas, pages, group.rows())
-                                                     : file_.AddRowGroup(metas, group.rows());
-    if (status == ParquetStatus::kNoMemory) return false;
-    CHECK_ENSURE_TEXT(status == ParquetStatus::kOk, "row group recorded");
+    const Status status = settings_.pageIndex ? file_.AddRowGroup(metas, pages, group.rows())
+                                              : file_.AddRowGroup(metas, group.rows());
+    if (status.IsNoMemory()) return false;
+    CHECK_ENSURE_TEXT(status.ok(), "row group recorded");
     return true;
   }
 
   bool End(std::string* bytes) override {
     ParquetBuffer footer;
-    const ParquetStatus status = file_.Footer(&footer);
-    if (status == ParquetStatus::kNoMemory) return false;
-    CHECK_ENSURE_TEXT(status == ParquetStatus::kOk, "footer made");
+    const Status status = file_.Footer(&footer);
+    if (status.IsNoMemory()) return false;
+    CHECK_ENSURE_TEXT(status.ok(), "footer made");
     bytes->assign(footer.data(), footer.size());
     return true;
   }

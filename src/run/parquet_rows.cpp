@@ -92,20 +92,21 @@ std::int32_t Parquet_DictionaryLimit(std::int64_t distinctHint, std::int32_t row
 ParquetColumnConverter::ParquetColumnConverter() { textCaches_.keepTexts = false; }
 ParquetColumnConverter::~ParquetColumnConverter() = default;
 
-ParquetStatus ParquetColumnConverter::Convert(const ParquetColumnDesc& desc,
-                                              const OutputFormat& format,
-                                              const OutputRowField& field, std::int32_t rows,
-                                              std::int32_t fillState, bool sameValuesAsLast) {
+Status ParquetColumnConverter::Convert(const ParquetColumnDesc& desc, const OutputFormat& format,
+                                       const OutputRowField& field, std::int32_t rows,
+                                       std::int32_t fillState, bool sameValuesAsLast) {
   bool plainTexts = false;
-  const ParquetStatus status =
+  const Status status =
       ConvertUnlessPlainTexts(desc, format, field, rows, sameValuesAsLast, &plainTexts);
-  if (status != ParquetStatus::kOk || !plainTexts) return status;
+  if (!status.ok() || !plainTexts) return status;
   return PlainTexts(field, rows, &fillState);
 }
 
-ParquetStatus ParquetColumnConverter::ConvertUnlessPlainTexts(
-    const ParquetColumnDesc& desc, const OutputFormat& format, const OutputRowField& field,
-    std::int32_t rows, bool sameValuesAsLast, bool* plainTexts) {
+Status ParquetColumnConverter::ConvertUnlessPlainTexts(const ParquetColumnDesc& desc,
+                                                       const OutputFormat& format,
+                                                       const OutputRowField& field,
+                                                       std::int32_t rows, bool sameValuesAsLast,
+                                                       bool* plainTexts) {
   *plainTexts = false;
   values_ = ParquetValues{};
   format_ = &format;
@@ -113,33 +114,31 @@ ParquetStatus ParquetColumnConverter::ConvertUnlessPlainTexts(
   tried_ = Tried{};
   const OutputKind kind = field.kind;
   if (rows < 1 || field.values == nullptr || !WriterMakes(desc.type, kind)) {
-    return ParquetStatus::kBadArgument;
+    return Status::InvalidArgument();
   }
   const std::int32_t limit = Keyed(kind) ? Parquet_DictionaryLimit(desc.distinctHint, rows) : 0;
   if (limit > 0) {
     bool built = false;
-    const ParquetStatus status =
-        InDictionary(desc, field, rows, limit, tried, sameValuesAsLast, &built);
-    if (status != ParquetStatus::kOk || built) return status;
+    const Status status = InDictionary(desc, field, rows, limit, tried, sameValuesAsLast, &built);
+    if (!status.ok() || built) return status;
   }
   if (desc.type == ParquetType::kString) {
     *plainTexts = true;
-    return ParquetStatus::kOk;
+    return Status::Ok();
   }
   return Typed(desc.type, field.values, field.stride, rows);
 }
 
-ParquetStatus ParquetColumnConverter::ConvertRuns(const ParquetColumnDesc& desc,
-                                                  const OutputFormat& format,
-                                                  const OutputRowField& field, std::int32_t rows,
-                                                  bool sameValuesAsLast, bool* done) {
+Status ParquetColumnConverter::ConvertRuns(const ParquetColumnDesc& desc,
+                                           const OutputFormat& format, const OutputRowField& field,
+                                           std::int32_t rows, bool sameValuesAsLast, bool* done) {
   *done = false;
   const OutputKind kind = field.kind;
   if (rows < 1 || field.runs.numbers == nullptr || !WriterMakes(desc.type, kind)) {
-    return ParquetStatus::kBadArgument;
+    return Status::InvalidArgument();
   }
   const std::int32_t limit = Keyed(kind) ? Parquet_DictionaryLimit(desc.distinctHint, rows) : 0;
-  if (limit == 0) return ParquetStatus::kOk;
+  if (limit == 0) return Status::Ok();
   values_ = ParquetValues{};
   format_ = &format;
   const Tried tried = tried_;
@@ -147,10 +146,10 @@ ParquetStatus ParquetColumnConverter::ConvertRuns(const ParquetColumnDesc& desc,
   return InDictionary(desc, field, rows, limit, tried, sameValuesAsLast, done);
 }
 
-ParquetStatus ParquetColumnConverter::InDictionary(const ParquetColumnDesc& desc,
-                                                   const OutputRowField& field, std::int32_t rows,
-                                                   std::int32_t limit, const Tried& tried,
-                                                   bool sameValuesAsLast, bool* built) {
+Status ParquetColumnConverter::InDictionary(const ParquetColumnDesc& desc,
+                                            const OutputRowField& field, std::int32_t rows,
+                                            std::int32_t limit, const Tried& tried,
+                                            bool sameValuesAsLast, bool* built) {
   const bool fromRuns = field.runs.numbers != nullptr;
   const void* at = fromRuns ? field.runs.numbers : static_cast<const void*>(field.values);
   // The same values under the same limit make the same dictionary: the
@@ -161,16 +160,15 @@ ParquetStatus ParquetColumnConverter::InDictionary(const ParquetColumnDesc& desc
   std::int32_t dictSize = tried.dictSize;
   if (!again) {
     *built = false;
-    const ParquetStatus status =
-        fromRuns ? RunDictionary(field.runs, field.stride, rows, limit, &dictSize)
-                 : dictionary_.Build(field.values, field.stride, rows, limit, desc.distinctHint,
-                                     &dictSize);
-    if (status != ParquetStatus::kOk) return status;
+    const Status status = fromRuns ? RunDictionary(field.runs, field.stride, rows, limit, &dictSize)
+                                   : dictionary_.Build(field.values, field.stride, rows, limit,
+                                                       desc.distinctHint, &dictSize);
+    if (!status.ok()) return status;
     *built = dictSize > 0;
   }
   tried_ = Tried{at, field.stride, rows, limit, *built, dictSize};
   values_.dictSize = *built ? dictSize : 0;
-  if (!*built) return ParquetStatus::kOk;
+  if (!*built) return Status::Ok();
   values_.indices = dictionary_.indices();
   if (desc.type == ParquetType::kString) return DictionaryTexts(field);
   return Typed(desc.type, dictionary_.keys(), 1, dictSize);
@@ -179,15 +177,15 @@ ParquetStatus ParquetColumnConverter::InDictionary(const ParquetColumnDesc& desc
 // The dictionary of a field held as run numbers, by number: a table with a
 // place for every number, all free (-1) between calls. *size as for
 // ParquetDictionary::Build.
-ParquetStatus ParquetColumnConverter::RunDictionary(const OutputRuns& runs, std::ptrdiff_t stride,
-                                                    std::int32_t rows, std::int32_t limit,
-                                                    std::int32_t* size) {
+Status ParquetColumnConverter::RunDictionary(const OutputRuns& runs, std::ptrdiff_t stride,
+                                             std::int32_t rows, std::int32_t limit,
+                                             std::int32_t* size) {
   constexpr std::size_t kPlaces = std::size_t{1} << 16;
   *size = 0;
-  if (runs.width != 1 && runs.width != 2) return ParquetStatus::kBadArgument;
-  if (!dictionary_.Reserve(limit, rows)) return ParquetStatus::kNoMemory;
+  if (runs.width != 1 && runs.width != 2) return Status::InvalidArgument();
+  if (!dictionary_.Reserve(limit, rows)) return Status::NoMemory();
   if (runEntries_.size() < kPlaces) {
-    if (!runEntries_.Resize(kPlaces)) return ParquetStatus::kNoMemory;
+    if (!runEntries_.Resize(kPlaces)) return Status::NoMemory();
     std::memset(runEntries_.data(), 0xFF, kPlaces * sizeof(std::int32_t));
   }
   std::int32_t* entries = runEntries_.data();
@@ -201,48 +199,48 @@ ParquetStatus ParquetColumnConverter::RunDictionary(const OutputRuns& runs, std:
   // Free again every place the call may have taken.
   const auto taken = static_cast<std::size_t>(std::min<std::int64_t>(runs.count, kPlaces));
   std::memset(entries, 0xFF, taken * sizeof(std::int32_t));
-  if (count == kNoValue) return ParquetStatus::kBadArgument;
-  if (count == kOverLimit) return ParquetStatus::kOk;  // *size stays 0
+  if (count == kNoValue) return Status::InvalidArgument();
+  if (count == kOverLimit) return Status::Ok();  // *size stays 0
   *size = count;
-  return ParquetStatus::kOk;
+  return Status::Ok();
 }
 
-ParquetStatus ParquetColumnConverter::Typed(ParquetType type, const std::int32_t* keys,
-                                            std::ptrdiff_t stride, std::int32_t n) {
+Status ParquetColumnConverter::Typed(ParquetType type, const std::int32_t* keys,
+                                     std::ptrdiff_t stride, std::int32_t n) {
   const auto count = static_cast<std::size_t>(n);
   switch (type) {
     case ParquetType::kInt32:
       if (stride == 1) {
         values_.i32 = keys;
-        return ParquetStatus::kOk;
+        return Status::Ok();
       }
-      if (!i32_.Resize(count)) return ParquetStatus::kNoMemory;
+      if (!i32_.Resize(count)) return Status::NoMemory();
       for (std::size_t i = 0; i < count; ++i) i32_[i] = keys[i * stride];
       values_.i32 = i32_.data();
-      return ParquetStatus::kOk;
+      return Status::Ok();
     case ParquetType::kDate:
-      if (!i32_.Resize(count)) return ParquetStatus::kNoMemory;
+      if (!i32_.Resize(count)) return Status::NoMemory();
       for (std::size_t i = 0; i < count; ++i) {
         const std::int32_t day = keys[i * stride];
-        if (day < 0 || day > DATE_MAX_DAY) return ParquetStatus::kBadValue;
+        if (day < 0 || day > DATE_MAX_DAY) return Status::OutOfRange();
         i32_[i] = day - kParquetDayOfEpoch;
       }
       values_.i32 = i32_.data();
-      return ParquetStatus::kOk;
+      return Status::Ok();
     case ParquetType::kDecimal12_2:
-      if (!i64_.Resize(count)) return ParquetStatus::kNoMemory;
+      if (!i64_.Resize(count)) return Status::NoMemory();
       for (std::size_t i = 0; i < count; ++i) i64_[i] = std::int64_t{keys[i * stride]} * 100;
       values_.i64 = i64_.data();
-      return ParquetStatus::kOk;
+      return Status::Ok();
     case ParquetType::kDouble:
-      if (!f64_.Resize(count)) return ParquetStatus::kNoMemory;
+      if (!f64_.Resize(count)) return Status::NoMemory();
       for (std::size_t i = 0; i < count; ++i) f64_[i] = static_cast<double>(keys[i * stride]);
       values_.f64 = f64_.data();
-      return ParquetStatus::kOk;
+      return Status::Ok();
     case ParquetType::kString:
       break;
   }
-  return ParquetStatus::kBadArgument;
+  return Status::InvalidArgument();
 }
 
 bool ParquetColumnConverter::TextStream() {
@@ -256,38 +254,38 @@ bool ParquetColumnConverter::TextStream() {
 
 // Each entry's text through the row formatter, as the last field of a row;
 // the line end stays behind it as the strings' trailer.
-ParquetStatus ParquetColumnConverter::DictionaryTexts(const OutputRowField& field) {
+Status ParquetColumnConverter::DictionaryTexts(const OutputRowField& field) {
   const auto n = static_cast<std::size_t>(values_.dictSize);
-  if (!TextStream() || !offsets_.Resize(n + 1)) return ParquetStatus::kNoMemory;
+  if (!TextStream() || !offsets_.Resize(n + 1)) return Status::NoMemory();
   for (std::size_t i = 0; i < n; ++i) {
     offsets_[i] = static_cast<std::uint32_t>(text_->size());
     const OutputRowField entry{dictionary_.keys() + i, 0, field.kind, field.width};
     std::int32_t unusedFill = 1;  // fill is never kept in a dictionary
     if (Output_Rows(text_.get(), *format_, &entry, 1, 1, &unusedFill) != 0) {
-      return ParquetStatus::kNoMemory;
+      return Status::NoMemory();
     }
   }
   offsets_[n] = static_cast<std::uint32_t>(text_->size());
   values_.strings = ParquetStrings{text_->data(), offsets_.data(), 1};
-  return ParquetStatus::kOk;
+  return Status::Ok();
 }
 
 // All rows through the row formatter, one line each, then where the lines
 // lie: by their common length when they have one (no offsets), else at
 // offsets found by search.
 // The fill stream's state moves on past the rows.
-ParquetStatus ParquetColumnConverter::PlainTexts(const OutputRowField& field, std::int32_t rows,
-                                                 std::int32_t* fill) {
+Status ParquetColumnConverter::PlainTexts(const OutputRowField& field, std::int32_t rows,
+                                          std::int32_t* fill) {
   values_ = ParquetValues{};
-  if (rows < 1 || field.values == nullptr || format_ == nullptr) return ParquetStatus::kBadArgument;
+  if (rows < 1 || field.values == nullptr || format_ == nullptr) return Status::InvalidArgument();
   const auto n = static_cast<std::size_t>(rows);
-  if (!TextStream()) return ParquetStatus::kNoMemory;
+  if (!TextStream()) return Status::NoMemory();
   if (Output_Rows(text_.get(), *format_, &field, 1, rows, fill, &textCaches_) != 0) {
-    return ParquetStatus::kNoMemory;
+    return Status::NoMemory();
   }
   const char* text = text_->data();
   const std::size_t size = text_->size();
-  if (size > UINT32_MAX) return ParquetStatus::kBadArgument;
+  if (size > UINT32_MAX) return Status::InvalidArgument();
   const int length = FixedTextLength(field, field.kind);
   const auto line = static_cast<std::size_t>(length + 1);
   bool even = length >= 0 && size == n * line;
@@ -300,38 +298,37 @@ ParquetStatus ParquetColumnConverter::PlainTexts(const OutputRowField& field, st
   if (even) {
     // The lines of one length need no offsets.
     values_.strings = ParquetStrings{text, nullptr, 1, static_cast<std::uint32_t>(line)};
-    return ParquetStatus::kOk;
+    return Status::Ok();
   }
-  if (!offsets_.Resize(n + 1)) return ParquetStatus::kNoMemory;
+  if (!offsets_.Resize(n + 1)) return Status::NoMemory();
   std::uint32_t* offsets = offsets_.data();
   std::size_t at = 0;
   for (std::size_t i = 0; i < n; ++i) {
     offsets[i] = static_cast<std::uint32_t>(at);
     const void* end = std::memchr(text + at, '\n', size - at);
-    if (end == nullptr) return ParquetStatus::kBadArgument;
+    if (end == nullptr) return Status::InvalidArgument();
     at = static_cast<std::size_t>(static_cast<const char*>(end) - text) + 1;
   }
   offsets[n] = static_cast<std::uint32_t>(at);
   values_.strings = ParquetStrings{text, offsets, 1};
-  return ParquetStatus::kOk;
+  return Status::Ok();
 }
 
-ParquetStatus ParquetFieldEncoder::ConvertField(const ParquetColumnDesc& desc,
-                                                const OutputFormat& format,
-                                                const OutputRowField& field, std::int32_t rows,
-                                                bool sameValuesAsLast, bool* plainTexts,
-                                                OutputRowField* values) {
+Status ParquetFieldEncoder::ConvertField(const ParquetColumnDesc& desc, const OutputFormat& format,
+                                         const OutputRowField& field, std::int32_t rows,
+                                         bool sameValuesAsLast, bool* plainTexts,
+                                         OutputRowField* values) {
   *plainTexts = false;
   *values = field;
   if (field.runs.numbers != nullptr) {
     bool done = false;
-    const ParquetStatus status =
+    const Status status =
         converter_.ConvertRuns(desc, format, field, rows, sameValuesAsLast, &done);
-    if (status != ParquetStatus::kOk || done) return status;
-    if (!wide_.Resize(static_cast<std::size_t>(rows))) return ParquetStatus::kNoMemory;
-    if (field.runs.width != 1 && field.runs.width != 2) return ParquetStatus::kBadArgument;
+    if (!status.ok() || done) return status;
+    if (!wide_.Resize(static_cast<std::size_t>(rows))) return Status::NoMemory();
+    if (field.runs.width != 1 && field.runs.width != 2) return Status::InvalidArgument();
     if (!Output_WidenRuns(field.runs, field.stride, rows, wide_.data())) {
-      return ParquetStatus::kBadArgument;
+      return Status::InvalidArgument();
     }
     *values = OutputRowField{wide_.data(), 1, field.kind, field.width};
   }
@@ -339,46 +336,44 @@ ParquetStatus ParquetFieldEncoder::ConvertField(const ParquetColumnDesc& desc,
                                             plainTexts);
 }
 
-ParquetStatus ParquetFieldEncoder::Encode(const ParquetColumnDesc& desc, ParquetCodec codec,
-                                          const OutputFormat& format, const OutputRowField& field,
-                                          std::int32_t rows, std::int32_t fillState,
-                                          ParquetEncodedChunk* out) {
+Status ParquetFieldEncoder::Encode(const ParquetColumnDesc& desc, ParquetCodec codec,
+                                   const OutputFormat& format, const OutputRowField& field,
+                                   std::int32_t rows, std::int32_t fillState,
+                                   ParquetEncodedChunk* out) {
   bool plainTexts = false;
   OutputRowField values = field;
-  ParquetStatus status = ConvertField(desc, format, field, rows, false, &plainTexts, &values);
-  if (status == ParquetStatus::kOk && plainTexts) {
+  Status status = ConvertField(desc, format, field, rows, false, &plainTexts, &values);
+  if (status.ok() && plainTexts) {
     status = converter_.PlainTexts(values, rows, &fillState);
   }
-  if (status != ParquetStatus::kOk) return status;
+  if (!status.ok()) return status;
   return encoder_.Encode(desc, codec, converter_.values(), rows, out);
 }
 
-ParquetStatus ParquetFieldEncoder::EncodeInto(const ParquetColumnDesc& desc, ParquetCodec codec,
-                                              const OutputFormat& format,
-                                              const OutputRowField& field, std::int32_t rows,
-                                              std::int32_t fillState, ParquetBuffer* bytes,
-                                              ParquetChunkMeta* meta, bool sameValuesAsLast) {
+Status ParquetFieldEncoder::EncodeInto(const ParquetColumnDesc& desc, ParquetCodec codec,
+                                       const OutputFormat& format, const OutputRowField& field,
+                                       std::int32_t rows, std::int32_t fillState,
+                                       ParquetBuffer* bytes, ParquetChunkMeta* meta,
+                                       bool sameValuesAsLast) {
   bool plainTexts = false;
   OutputRowField values = field;
-  ParquetStatus status =
-      ConvertField(desc, format, field, rows, sameValuesAsLast, &plainTexts, &values);
-  if (status != ParquetStatus::kOk) return status;
+  Status status = ConvertField(desc, format, field, rows, sameValuesAsLast, &plainTexts, &values);
+  if (!status.ok()) return status;
   if (!plainTexts) return encoder_.EncodeInto(desc, codec, converter_.values(), rows, bytes, meta);
   status = encoder_.BeginPlainStrings(codec, rows, bytes, meta);
   std::int32_t fill = fillState;
-  for (std::int32_t first = 0; status == ParquetStatus::kOk && first < rows;
-       first += kParquetTextPartRows) {
+  for (std::int32_t first = 0; status.ok() && first < rows; first += kParquetTextPartRows) {
     const std::int32_t n = std::min(kParquetTextPartRows, rows - first);
     OutputRowField part = values;
     part.values += static_cast<std::ptrdiff_t>(first) * values.stride;
     status = converter_.PlainTexts(part, n, &fill);
-    if (status != ParquetStatus::kOk) {
+    if (!status.ok()) {
       encoder_.AbandonPlainStrings();
       return status;
     }
     status = encoder_.AddPlainStrings(converter_.values().strings, n);
   }
-  if (status != ParquetStatus::kOk) return status;
+  if (!status.ok()) return status;
   return encoder_.EndPlainStrings();
 }
 

@@ -70,43 +70,41 @@ class ParquetColumnConverter {
   // values are those of the last call, unchanged since; when they lie at
   // the same place and take the same dictionary limit, its dictionary (or
   // its finding that there is none) is used again instead of being rebuilt.
-  [[nodiscard]] ParquetStatus Convert(const ParquetColumnDesc& desc, const OutputFormat& format,
-                                      const OutputRowField& field, std::int32_t rows,
-                                      std::int32_t fillState, bool sameValuesAsLast = false);
+  [[nodiscard]] Status Convert(const ParquetColumnDesc& desc, const OutputFormat& format,
+                               const OutputRowField& field, std::int32_t rows,
+                               std::int32_t fillState, bool sameValuesAsLast = false);
   // Convert, but a column that comes out as plain texts is left with no
   // values and *plainTexts set: its texts are then made a part of the rows
   // at a time by PlainTexts. `format` must outlive those calls.
-  [[nodiscard]] ParquetStatus ConvertUnlessPlainTexts(const ParquetColumnDesc& desc,
-                                                      const OutputFormat& format,
-                                                      const OutputRowField& field,
-                                                      std::int32_t rows, bool sameValuesAsLast,
-                                                      bool* plainTexts);
+  [[nodiscard]] Status ConvertUnlessPlainTexts(const ParquetColumnDesc& desc,
+                                               const OutputFormat& format,
+                                               const OutputRowField& field, std::int32_t rows,
+                                               bool sameValuesAsLast, bool* plainTexts);
   // For a field held as run numbers (field.runs): the column in dictionary
   // form straight from the numbers, as Convert makes it from the values,
   // with *done set. *done false, having made nothing, when the chunk is not
   // kept in a dictionary: the caller then converts the values
   // (ParquetFieldEncoder widens them). kBadArgument as Convert, and for a
   // number without a value.
-  [[nodiscard]] ParquetStatus ConvertRuns(const ParquetColumnDesc& desc, const OutputFormat& format,
-                                          const OutputRowField& field, std::int32_t rows,
-                                          bool sameValuesAsLast, bool* done);
+  [[nodiscard]] Status ConvertRuns(const ParquetColumnDesc& desc, const OutputFormat& format,
+                                   const OutputRowField& field, std::int32_t rows,
+                                   bool sameValuesAsLast, bool* done);
   // The texts of rows 0 .. rows-1 of `field`, in values().strings, framed
   // in the format of the last conversion; *fillState is the fill stream's
   // state at the first of them and is left past the last.
-  [[nodiscard]] ParquetStatus PlainTexts(const OutputRowField& field, std::int32_t rows,
-                                         std::int32_t* fillState);
+  [[nodiscard]] Status PlainTexts(const OutputRowField& field, std::int32_t rows,
+                                  std::int32_t* fillState);
   // Valid until the next Convert or PlainTexts; may point into the field's
   // values.
   const ParquetValues& values() const { return values_; }
 
  private:
-  ParquetStatus Typed(ParquetType type, const std::int32_t* keys, std::ptrdiff_t stride,
-                      std::int32_t n);
-  ParquetStatus DictionaryTexts(const OutputRowField& field);
+  Status Typed(ParquetType type, const std::int32_t* keys, std::ptrdiff_t stride, std::int32_t n);
+  Status DictionaryTexts(const OutputRowField& field);
   bool TextStream();
 
-  ParquetStatus RunDictionary(const OutputRuns& runs, std::ptrdiff_t stride, std::int32_t rows,
-                              std::int32_t limit, std::int32_t* size);
+  Status RunDictionary(const OutputRuns& runs, std::ptrdiff_t stride, std::int32_t rows,
+                       std::int32_t limit, std::int32_t* size);
 
   // The dictionary the last Convert tried: where its values (or run
   // numbers) lay, its limit, and whether it was built (with how many
@@ -125,9 +123,8 @@ class ParquetColumnConverter {
   // call (`tried`) stands again when the caller vouches for the same
   // values. *built false, with nothing converted, when the chunk has more
   // distinct values than `limit`.
-  ParquetStatus InDictionary(const ParquetColumnDesc& desc, const OutputRowField& field,
-                             std::int32_t rows, std::int32_t limit, const Tried& tried,
-                             bool sameValuesAsLast, bool* built);
+  Status InDictionary(const ParquetColumnDesc& desc, const OutputRowField& field, std::int32_t rows,
+                      std::int32_t limit, const Tried& tried, bool sameValuesAsLast, bool* built);
 
   const OutputFormat* format_ = nullptr;  // of the Convert under way
   Tried tried_;
@@ -156,28 +153,26 @@ class ParquetFieldEncoder {
   void RecordPages(ParquetBuffer* entries) { encoder_.RecordPages(entries); }
   // As ParquetChunkEncoder::RecordBloom.
   void RecordBloom(ParquetBloomFilter* filter) { encoder_.RecordBloom(filter); }
-  [[nodiscard]] ParquetStatus Encode(const ParquetColumnDesc& desc, ParquetCodec codec,
-                                     const OutputFormat& format, const OutputRowField& field,
-                                     std::int32_t rows, std::int32_t fillState,
-                                     ParquetEncodedChunk* out);
+  [[nodiscard]] Status Encode(const ParquetColumnDesc& desc, ParquetCodec codec,
+                              const OutputFormat& format, const OutputRowField& field,
+                              std::int32_t rows, std::int32_t fillState, ParquetEncodedChunk* out);
   // The same appending the chunk's bytes to *bytes, as
   // ParquetChunkEncoder::EncodeInto does.
   // `sameValuesAsLast` as for ParquetColumnConverter::Convert.
   // Plain texts are made and encoded kParquetTextPartRows rows at a time,
   // so that they are never held whole.
-  [[nodiscard]] ParquetStatus EncodeInto(const ParquetColumnDesc& desc, ParquetCodec codec,
-                                         const OutputFormat& format, const OutputRowField& field,
-                                         std::int32_t rows, std::int32_t fillState,
-                                         ParquetBuffer* bytes, ParquetChunkMeta* meta,
-                                         bool sameValuesAsLast = false);
+  [[nodiscard]] Status EncodeInto(const ParquetColumnDesc& desc, ParquetCodec codec,
+                                  const OutputFormat& format, const OutputRowField& field,
+                                  std::int32_t rows, std::int32_t fillState, ParquetBuffer* bytes,
+                                  ParquetChunkMeta* meta, bool sameValuesAsLast = false);
 
  private:
   // Converts the field, from its run numbers when they make the chunk's
   // dictionary; *plainTexts as ConvertUnlessPlainTexts, and *values the
   // field whose values the plain texts are then made of.
-  ParquetStatus ConvertField(const ParquetColumnDesc& desc, const OutputFormat& format,
-                             const OutputRowField& field, std::int32_t rows, bool sameValuesAsLast,
-                             bool* plainTexts, OutputRowField* values);
+  Status ConvertField(const ParquetColumnDesc& desc, const OutputFormat& format,
+                      const OutputRowField& field, std::int32_t rows, bool sameValuesAsLast,
+                      bool* plainTexts, OutputRowField* values);
 
   ParquetColumnConverter converter_;
   ParquetChunkEncoder encoder_;

@@ -191,20 +191,19 @@ std::vector<GenColumnSpec> FieldSpecs(GenControlBlock* cb, const GenRelation& re
 // Writes the files of the relation: the whole of it, or its parts. The
 // writer starts each part's fill stream where its first row starts it in
 // the whole relation, so the parts' rows are those of the whole relation;
-// the columns are generated once for all parts.
-GenWriteStatus WriteFiles(GenControlBlock* cb, const GenRelationPlan& plan,
-                          const GenRelation& relation, const GenFormatMaker& makeFormat,
-                          const GenFileAction& onFile) {
+// the columns are generated once for all parts. Ok, or the first failure.
+Status WriteFiles(GenControlBlock* cb, const GenRelationPlan& plan, const GenRelation& relation,
+                  const GenFormatMaker& makeFormat, const GenFileAction& onFile) {
   const std::vector<GenColumnSpec> specs = FieldSpecs(cb, relation);
   for (const GenFilePlan& file : plan.files) {
     const std::unique_ptr<GenFormat> format =
         makeFormat ? makeFormat(plan.relName, specs) : Gen_TextFormat(Output_MakeFormat(',', 0));
-    const GenWriteStatus status = onFile ? onFile(cb, file, plan.relName, specs, format.get())
-                                         : Gen_writeRelation(cb, file.path.c_str(), plan.relName,
-                                                             specs, file.rows, format.get());
-    if (status != GenWriteStatus::kOk) return status;
+    const Status status = onFile ? onFile(cb, file, plan.relName, specs, format.get())
+                                 : Gen_writeRelation(cb, file.path.c_str(), plan.relName, specs,
+                                                     file.rows, format.get());
+    if (!status.ok()) return status;
   }
-  return GenWriteStatus::kOk;
+  return Status::Ok();
 }
 
 void ReportHeading(const char* heading, PerfTimer* timer) {
@@ -221,21 +220,22 @@ void ReportTime(PerfTimer* timer) {
   Report("\n    Generation Time: %s\n\n\n", text);
 }
 
-GenWriteStatus GenerateRelation(GenControlBlock* cb, const GenRelationPlan& plan,
-                                const GenFormatMaker& makeFormat,
-                                const GenFileAction& onFile = nullptr) {
+// Generates the relation's columns and writes its files. Ok; NoMemory
+// when the columns could not be had; or what its files met.
+Status GenerateRelation(GenControlBlock* cb, const GenRelationPlan& plan,
+                        const GenFormatMaker& makeFormat, const GenFileAction& onFile = nullptr) {
   const GenRelation& relation = Gen_RelationOf(plan.tag);
   PerfTimer timer;
   ReportHeading(relation.heading, &timer);
   Progress_Begin(relation.name, plan.RowsWritten());
   if (!GenerateColumns(cb, relation, plan.total, RowsWrittenBy(plan))) {
-    return GenWriteStatus::kOutOfMemory;
+    return Status::NoMemory();
   }
-  const GenWriteStatus status = WriteFiles(cb, plan, relation, makeFormat, onFile);
-  if (status != GenWriteStatus::kOk) return status;
+  const Status status = WriteFiles(cb, plan, relation, makeFormat, onFile);
+  if (!status.ok()) return status;
   Progress_Finish();
   ReportTime(&timer);
-  return GenWriteStatus::kOk;
+  return Status::Ok();
 }
 
 // The plan of one whole relation written to `path`.
@@ -262,14 +262,14 @@ void Gen_TempWriteFailed(const GenAttr* attr, int error) {
   Xept_Raise(XEPT_GEN_FAILED, __FILE__, "Dist_cleanup", __LINE__);
 }
 
-GenWriteStatus Gen_Relation(GenControlBlock* cb, const GenRelationPlan& plan,
-                            const GenFormatMaker& makeFormat, const GenFileAction& onFile) {
+Status Gen_Relation(GenControlBlock* cb, const GenRelationPlan& plan,
+                    const GenFormatMaker& makeFormat, const GenFileAction& onFile) {
   CHECK_REQUIRE_TEXT(cb != nullptr, "cb != NULL");
   return GenerateRelation(cb, plan, makeFormat, onFile);
 }
 
-GenWriteStatus Gen_WholeRelation(GenControlBlock* cb, std::int32_t tag, const char* path,
-                                 const GenFormatMaker& makeFormat) {
+Status Gen_WholeRelation(GenControlBlock* cb, std::int32_t tag, const char* path,
+                         const GenFormatMaker& makeFormat) {
   CHECK_REQUIRE_TEXT(cb != nullptr, "cb != NULL");
   CHECK_REQUIRE_TEXT(path != nullptr, "path != NULL");
   return GenerateRelation(cb, WholePlan(cb, tag, path), makeFormat);

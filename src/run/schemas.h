@@ -24,24 +24,23 @@ using GenFormatMaker = std::function<std::unique_ptr<GenFormat>(
 // of an existing file): given the file's plan, the relation's name, its
 // fields and the format made for the file.
 using GenFileAction =
-    std::function<GenWriteStatus(GenControlBlock* cb, const GenFilePlan& file, const char* relName,
-                                 std::span<const GenColumnSpec> fields, GenFormat* format)>;
+    std::function<Status(GenControlBlock* cb, const GenFilePlan& file, const char* relName,
+                         std::span<const GenColumnSpec> fields, GenFormat* format)>;
 
 // Generates the relation of `plan` (its columns, once) and writes each of
 // its files through a format made by `makeFormat` (none: comma-delimited
 // text rows); with `onFile`, hands each file to it instead of
-// writing it. kOutOfMemory when the columns or a file could not have the
+// writing it. NoMemory when the columns or a file could not have the
 // memory they need (no partial file is left).
 // REQUIRES: cb != NULL
-[[nodiscard]] GenWriteStatus Gen_Relation(GenControlBlock* cb, const GenRelationPlan& plan,
-                                          const GenFormatMaker& makeFormat = nullptr,
-                                          const GenFileAction& onFile = nullptr);
+[[nodiscard]] Status Gen_Relation(GenControlBlock* cb, const GenRelationPlan& plan,
+                                  const GenFormatMaker& makeFormat = nullptr,
+                                  const GenFileAction& onFile = nullptr);
 
 // The whole relation of `tag` to `path`, as Gen_Relation.
 // REQUIRES: cb != NULL, path != NULL, tag names one of the five relations
-[[nodiscard]] GenWriteStatus Gen_WholeRelation(GenControlBlock* cb, std::int32_t tag,
-                                               const char* path,
-                                               const GenFormatMaker& makeFormat = nullptr);
+[[nodiscard]] Status Gen_WholeRelation(GenControlBlock* cb, std::int32_t tag, const char* path,
+                                       const GenFormatMaker& makeFormat = nullptr);
 
 // Main thread: explains a failed temporary-file write of a column's values
 // (errno `error`) and raises XEPT_GEN_FAILED.

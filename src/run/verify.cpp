@@ -93,33 +93,34 @@ void Tell(const GenFilePlan& file, const char* relName, const Verdict& v, GenVer
   if (v.kind != Verdict::kOk) ++tally->failed;
 }
 
-// Opens the file to check (standard input for "-"); null with the line of
-// a file that cannot be opened.
-// Only a regular file or a block device is read (a folder fails at its
-// first read): opened without blocking, so that a FIFO without a writer,
-// a socket or a terminal cannot hold the check.
-const char* OpenFailure(const GenFilePlan& file, UniqueFd* fd) {
-  if (file.path == "-") return nullptr;
-  const int opened = ::open(file.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (opened < 0) return errno == ENOENT ? "missing" : std::strerror(errno);
-  UniqueFd own(opened);
+// Opens the file to check (standard input for "-"): NotFound when it is not
+// there, IoError when it cannot be opened. Only a regular file or a block
+// device is read (a folder fails at its first read): opened without
+// blocking, so that a FIFO without a writer, a socket or a terminal cannot hold the check.
+Status OpenToCheck(const GenFilePlan& file, UniqueFd* fd) {
+  if (file.path == "-") return Status::Ok();
+  UniqueFd own(::open(file.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!own)
+    return errno == ENOENT ? Status::NotFound(file.path) : Status::IoError(file.path, {}, errno);
   struct stat st {};
-  if (::fstat(opened, &st) != 0) return std::strerror(errno);
+  if (::fstat(own.get(), &st) != 0) return Status::IoError(file.path, {}, errno);
   if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode) && !S_ISDIR(st.st_mode)) {
-    return "not a regular file";
+    return Status::IoError(file.path, "not a regular file");
   }
-  const int flags = ::fcntl(opened, F_GETFL);
-  if (flags < 0 || ::fcntl(opened, F_SETFL, flags & ~O_NONBLOCK) != 0) return std::strerror(errno);
+  const int flags = ::fcntl(own.get(), F_GETFL);
+  if (flags < 0 || ::fcntl(own.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    return Status::IoError(file.path, {}, errno);
+  }
+  (void)::posix_fadvise(own.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
   *fd = std::move(own);
-  (void)::posix_fadvise(opened, 0, 0, POSIX_FADV_SEQUENTIAL);
-  return nullptr;
+  return Status::Ok();
 }
 
-void TellOpenFailure(const GenFilePlan& file, const char* relName, const char* failure,
+void TellOpenFailure(const GenFilePlan& file, const char* relName, const Status& failure,
                      GenVerifyTally* tally) {
-  const std::string reason = failure;
   Tell(file, relName,
-       reason == "missing" ? Verdict{Verdict::kMissing, ""} : Verdict{Verdict::kUnreadable, reason},
+       failure.IsNotFound() ? Verdict{Verdict::kMissing, ""}
+                            : Verdict{Verdict::kUnreadable, failure.what()},
        tally);
 }
 
@@ -131,14 +132,14 @@ bool ReadableAtOffsets(int fd) {
   return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::lseek(fd, 0, SEEK_CUR) == 0;
 }
 
-GenWriteStatus VerifyFile(GenControlBlock* cb, const GenFilePlan& file, const char* relName,
-                          std::span<const GenColumnSpec> fields, GenFormat* format, bool parquet,
-                          TextCodec compressed, GenVerifyTally* tally) {
+Status VerifyFile(GenControlBlock* cb, const GenFilePlan& file, const char* relName,
+                  std::span<const GenColumnSpec> fields, GenFormat* format, bool parquet,
+                  TextCodec compressed, GenVerifyTally* tally) {
   UniqueFd own;
-  const char* failure = OpenFailure(file, &own);
-  if (failure != nullptr) {
+  const Status failure = OpenToCheck(file, &own);
+  if (!failure.ok()) {
     TellOpenFailure(file, relName, failure, tally);
-    return GenWriteStatus::kOk;
+    return Status::Ok();
   }
   const int fd = own ? own.get() : STDIN_FILENO;
   std::optional<TextDecompressor> text;
@@ -149,10 +150,9 @@ GenWriteStatus VerifyFile(GenControlBlock* cb, const GenFilePlan& file, const ch
       parquet && ReadableAtOffsets(fd) ? Gen_NewParquetFileCheck(fd, file.rows)
                                        : Gen_NewFileCheck(fd, static_cast<bool>(own), parquet,
                                                           file.rows, text ? &*text : nullptr);
-  const GenWriteStatus status =
-      Gen_checkRelation(cb, relName, fields, file.rows, format, check.get());
-  if (status == GenWriteStatus::kOutOfMemory) return status;
-  if (status == GenWriteStatus::kOk) check->Finish();
+  const Status status = Gen_checkRelation(cb, relName, fields, file.rows, format, check.get());
+  if (status.IsNoMemory()) return status;
+  if (status.ok()) check->Finish();
   const Verdict::Kind failed = check->unreadable() ? Verdict::kReadFails : Verdict::kDiffers;
   Verdict verdict{check->failure().empty() ? Verdict::kOk : failed, check->failure()};
   if (text) {
@@ -161,14 +161,14 @@ GenWriteStatus VerifyFile(GenControlBlock* cb, const GenFilePlan& file, const ch
     verdict.bytes = Verdict::kSameContent;
   }
   Tell(file, relName, verdict, tally);
-  return GenWriteStatus::kOk;
+  return Status::Ok();
 }
 
 }  // namespace
 
-GenWriteStatus Gen_VerifyRelation(GenControlBlock* cb, const GenRelationPlan& plan,
-                                  const GenFormatMaker& makeFormat, bool parquet,
-                                  GenVerifyTally* tally, TextCodec compressed) {
+Status Gen_VerifyRelation(GenControlBlock* cb, const GenRelationPlan& plan,
+                          const GenFormatMaker& makeFormat, bool parquet, GenVerifyTally* tally,
+                          TextCodec compressed) {
   CHECK_REQUIRE_TEXT(cb != nullptr, "cb != NULL");
   CHECK_REQUIRE_TEXT(tally != nullptr, "tally != NULL");
   // When not one file of the relation can be opened, there is nothing to
@@ -176,15 +176,15 @@ GenWriteStatus Gen_VerifyRelation(GenControlBlock* cb, const GenRelationPlan& pl
   bool anyOpens = false;
   for (const GenFilePlan& file : plan.files) {
     UniqueFd fd;
-    anyOpens = anyOpens || OpenFailure(file, &fd) == nullptr;
+    anyOpens = anyOpens || OpenToCheck(file, &fd).ok();
   }
   if (!anyOpens) {
     for (const GenFilePlan& file : plan.files) {
       UniqueFd fd;
-      const char* failure = OpenFailure(file, &fd);
-      if (failure != nullptr) TellOpenFailure(file, plan.relName, failure, tally);
+      const Status failure = OpenToCheck(file, &fd);
+      if (!failure.ok()) TellOpenFailure(file, plan.relName, failure, tally);
     }
-    return GenWriteStatus::kOk;
+    return Status::Ok();
   }
   return Gen_Relation(
       cb, plan, makeFormat,

@@ -41,14 +41,14 @@ struct GenVerifyTally {
 // cannot be opened is told as missing (or unreadable) without making its
 // bytes; a file found to differ stops the making of its bytes there.
 // REQUIRES: cb != NULL, tally != NULL
-// kOutOfMemory when the columns or a file's bytes could not have the
+// NoMemory when the columns or a file's bytes could not have the
 // memory they need.
 // With `compressed` (not kNone), each file is read as compressed text and
 // its text compared with the rows of `makeFormat`'s (text) format.
-[[nodiscard]] GenWriteStatus Gen_VerifyRelation(GenControlBlock* cb, const GenRelationPlan& plan,
-                                                const GenFormatMaker& makeFormat, bool parquet,
-                                                GenVerifyTally* tally,
-                                                TextCodec compressed = TextCodec::kNone);
+[[nodiscard]] Status Gen_VerifyRelation(GenControlBlock* cb, const GenRelationPlan& plan,
+                                        const GenFormatMaker& makeFormat, bool parquet,
+                                        GenVerifyTally* tally,
+                                        TextCodec compressed = TextCodec::kNone);
 
 }  // namespace zervgen
 

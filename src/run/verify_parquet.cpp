@@ -95,6 +95,12 @@ class ParquetCheck : public GenFileCheck {
     failure_ = std::move(why);
     return false;
   }
+  // The same for a read that failed: a read error makes the file
+  // unreadable, a file cut short differs.
+  bool FailRead(const Status& read) {
+    if (read.code() == StatusCode::kIoError) unreadable_ = true;
+    return Fail(read.what());
+  }
   // Decodes the file's footer; false (and the byte check's outcome) when
   // the file has none that decodes.
   bool StartContent();
@@ -174,14 +180,14 @@ bool ParquetCheck::StartContent() {
   constexpr std::uint64_t kEnds = 2 * kParquetMagicSize + 4;
   if (fileSize_ < kEnds) return false;
   char end[8];
-  if (!Gen_ReadAt(fd_, fileSize_ - 8, 8, end).empty()) return false;
+  if (!Gen_ReadAt(fd_, fileSize_ - 8, 8, end).ok()) return false;
   if (std::memcmp(end + 4, kParquetMagic, kParquetMagicSize) != 0) return false;
   std::uint32_t length = 0;
   std::memcpy(&length, end, 4);
   if (length == 0 || length > kMaxFooter || length > fileSize_ - kEnds) return false;
   footerBytes_.resize(length);
   footerStart_ = fileSize_ - 8 - length;
-  if (!Gen_ReadAt(fd_, footerStart_, length, footerBytes_.data()).empty()) return false;
+  if (!Gen_ReadAt(fd_, footerStart_, length, footerBytes_.data()).ok()) return false;
   return Thrift_ReadStruct(footerBytes_.data(), length, &footer_) != 0;
 }
 
@@ -289,7 +295,7 @@ bool ParquetCheck::SameBloom(const ParquetChunkMeta& want, const char* wantBytes
   char* got = body_.Grow(static_cast<std::size_t>(length));
   return got != nullptr &&
          Gen_ReadAt(fd_, static_cast<std::uint64_t>(offset), static_cast<std::size_t>(length), got)
-             .empty() &&
+             .ok() &&
          std::memcmp(got, wantBytes + want.bloomOffset, static_cast<std::size_t>(length)) == 0;
 }
 
@@ -314,8 +320,8 @@ bool ParquetCheck::Page(const std::string& place, ParquetType type, ParquetCodec
   head_.Clear();
   char* head = head_.Grow(headBytes);
   if (head == nullptr) return Fail("out of memory");
-  std::string error = Gen_ReadAt(fd_, *pos, headBytes, head, &unreadable_);
-  if (!error.empty()) return Fail(error);
+  Status read = Gen_ReadAt(fd_, *pos, headBytes, head);
+  if (!read.ok()) return FailRead(read);
   ThriftValue header;
   const std::size_t headSize = Thrift_ReadStruct(head, headBytes, &header);
   const std::int64_t compressed = header.Number(page_header::kCompressedSize, -1);
@@ -332,23 +338,24 @@ bool ParquetCheck::Page(const std::string& place, ParquetType type, ParquetCodec
   body_.Clear();
   char* body = body_.Grow(static_cast<std::size_t>(compressed));
   if (body == nullptr && compressed > 0) return Fail("out of memory");
-  error = Gen_ReadAt(fd_, bodyAt, static_cast<std::size_t>(compressed), body, &unreadable_);
-  if (!error.empty()) return Fail(error);
+  read = Gen_ReadAt(fd_, bodyAt, static_cast<std::size_t>(compressed), body);
+  if (!read.ok()) return FailRead(read);
   const char* wantBody = want + wantHead;
   const bool same = compressed == wantCompressed &&
                     std::memcmp(body, wantBody, static_cast<std::size_t>(compressed)) == 0;
   const bool dataPage = header.Number(page_header::kType, -1) == kPageData;
   if (!same) {
     const auto plain = static_cast<std::size_t>(plainSize);
-    if (Parquet_Decompress(codec, wantBody, static_cast<std::size_t>(wantCompressed), plain,
-                           &wantPlain_) != ParquetStatus::kOk) {
+    if (!Parquet_Decompress(codec, wantBody, static_cast<std::size_t>(wantCompressed), plain,
+                            &wantPlain_)
+             .ok()) {
       return Fail("cannot decode the expected pages (" + place + ")");
     }
-    const ParquetStatus status =
+    const Status status =
         Parquet_Decompress(codec, body, static_cast<std::size_t>(compressed), plain, &gotPlain_);
-    if (status == ParquetStatus::kNoMemory) return Fail("out of memory");
-    const bool sameValues = status == ParquetStatus::kOk &&
-                            std::memcmp(wantPlain_.data(), gotPlain_.data(), plain) == 0;
+    if (status.IsNoMemory()) return Fail("out of memory");
+    const bool sameValues =
+        status.ok() && std::memcmp(wantPlain_.data(), gotPlain_.data(), plain) == 0;
     if (!sameValues) {
       const ThriftValue* kind =
           header.Field(dataPage ? page_header::kDataPage : page_header::kDictionaryPage);
@@ -356,16 +363,16 @@ bool ParquetCheck::Page(const std::string& place, ParquetType type, ParquetCodec
       const auto encoding =
           static_cast<std::int32_t>(kind != nullptr ? kind->Number(kPageEncoding, -1) : -1);
       std::int64_t index = -1;
-      if (status == ParquetStatus::kOk)
+      if (status.ok())
         index = Parquet_FirstValueDiffering(wantPlain_, gotPlain_, type, encoding, n);
       std::string what;
       if (index >= 0) {
         what = dataPage ? ", row " + Number(static_cast<std::uint64_t>(firstRow + index) + 1)
                         : ", dictionary entry " + Number(static_cast<std::uint64_t>(index) + 1);
-      } else if (status != ParquetStatus::kOk) {
+      } else if (!status.ok()) {
         what = ", the page does not decompress";
       }
-      if (codec == ParquetCodec::kUncompressed && status == ParquetStatus::kOk) {
+      if (codec == ParquetCodec::kUncompressed && status.ok()) {
         std::size_t d = 0;
         while (wantPlain_.data()[d] == gotPlain_.data()[d]) ++d;
         return Fail("differs at byte offset " + Number(bodyAt + d) + " (" + place + what + ")");
@@ -486,7 +493,7 @@ bool ParquetCheck::ReadIndex(const ThriftValue& chunk, std::int16_t offsetId, st
     return false;
   }
   bytes->resize(static_cast<std::size_t>(length));
-  if (!Gen_ReadAt(fd_, static_cast<std::uint64_t>(offset), bytes->size(), bytes->data()).empty()) {
+  if (!Gen_ReadAt(fd_, static_cast<std::uint64_t>(offset), bytes->size(), bytes->data()).ok()) {
     return false;
   }
   return Thrift_ReadStruct(bytes->data(), bytes->size(), index) != 0;

@@ -23,22 +23,22 @@ bool SameFields(const ThriftValue& a, const ThriftValue& b) {
 
 }  // namespace
 
-std::string Gen_ReadAt(int fd, std::uint64_t offset, std::size_t n, char* out, bool* readError) {
+Status Gen_ReadAt(int fd, std::uint64_t offset, std::size_t n, char* out) {
   std::size_t got = 0;
   while (got < n) {
     const ssize_t r = ::pread(fd, out + got, n - got, static_cast<off_t>(offset + got));
     if (r < 0 && errno == EINTR) continue;
     if (r < 0) {
-      if (readError != nullptr) *readError = true;
-      return "read error at byte offset " + std::to_string(offset + got) + ": " +
-             std::strerror(errno);
+      return Status::IoError({}, "read error at byte offset " + std::to_string(offset + got),
+                             errno);
     }
     if (r == 0) {
-      return "truncated (the file ends at byte offset " + std::to_string(offset + got) + ")";
+      return Status::Corrupt(
+          {}, "truncated (the file ends at byte offset " + std::to_string(offset + got) + ")");
     }
     got += static_cast<std::size_t>(r);
   }
-  return {};
+  return Status::Ok();
 }
 
 bool Gen_SameThrift(const ThriftValue& a, const ThriftValue& b) {

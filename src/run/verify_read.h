@@ -9,15 +9,15 @@
 #include <string>
 #include <vector>
 
+#include "base/status.h"
 #include "parquet/thrift_reader.h"
 
 namespace zervgen {
 
-// Reads `n` bytes at `offset` of the file open at `fd` into `out`; an
-// empty text, or why they could not be had ("read error at byte offset
-// ...", with `*readError` set when given, or "truncated (...)").
-std::string Gen_ReadAt(int fd, std::uint64_t offset, std::size_t n, char* out,
-                       bool* readError = nullptr);
+// Reads `n` bytes at `offset` of the file open at `fd` into `out`. Ok, or
+// why they could not be had, in what(): IoError "read error at byte offset
+// ...: <the system's reason>", or Corrupt "truncated (...)".
+Status Gen_ReadAt(int fd, std::uint64_t offset, std::size_t n, char* out);
 
 // Whether two decoded values are the same (a bool's two encodings alike).
 bool Gen_SameThrift(const ThriftValue& a, const ThriftValue& b);

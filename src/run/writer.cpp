@@ -69,9 +69,8 @@ struct FieldSource {
   const GenAttr* runs;  // a memory slot held as run numbers, or null
 };
 
-// The read position of one write in a temporary-file slot: the slot's read
-// buffer, and how far this write has used it. Fields of the same slot share
-// one.
+// The read position of one write in a temporary-file slot: the slot's read buffer, and how
+// far this write has used it. Fields of the same slot share one.
 struct TempCursor {
   std::int16_t pos;
   std::int16_t count;
@@ -95,6 +94,7 @@ struct Relation {
   int fillDraws;          // fill draws per row
   std::int32_t nextRow;   // the first row not yet written
   bool outOfMemory;       // the format could not keep a chunk's account
+  bool stopped;           // the check has found its file differs: no more bytes
 };
 
 // Rows [firstRow, firstRow + rows) on their way from the column storage to
@@ -284,22 +284,22 @@ std::int32_t FormatBatch(const Relation& rel, const Batch& batch, GenFormatChunk
   return chunk->Format(view);
 }
 
-// Thrown when a check has found its file differs: no more bytes are made.
-struct CheckStopped {};
-
 // Writes `size` bytes that begin with row `firstRow`; on failure ends the
 // relation through the write-failure path, naming the first row that was
-// not completely written. While checking, hands them to the check instead.
-void WriteBytes(Relation* rel, std::int32_t firstRow, const GenFormatChunk* chunk, const char* data,
+// not completely written. While checking, hands them to the check instead,
+// and returns false (rel->stopped set) when the check wants no more.
+bool WriteBytes(Relation* rel, std::int32_t firstRow, const GenFormatChunk* chunk, const char* data,
                 std::size_t size) {
   if (rel->check != nullptr) {
-    if (!rel->check->Take(data, size, firstRow, chunk)) throw CheckStopped{};
-    return;
+    rel->stopped = !rel->check->Take(data, size, firstRow, chunk);
+    return !rel->stopped;
   }
   std::size_t written = 0;
   const int error = rel->file->Write(data, size, &written);
-  if (error == 0) return;
-  WriteFailed(rel, firstRow + (chunk != nullptr ? chunk->RowsWithin(written) : 0), error);
+  if (error != 0) {
+    WriteFailed(rel, firstRow + (chunk != nullptr ? chunk->RowsWithin(written) : 0), error);
+  }
+  return true;
 }
 
 // Writes the complete rows of the chunk. Returns false when the chunk had
@@ -307,7 +307,7 @@ void WriteBytes(Relation* rel, std::int32_t firstRow, const GenFormatChunk* chun
 bool WriteChunk(Relation* rel, const Batch& batch, const GenFormatChunk& chunk,
                 std::int32_t complete) {
   const std::uint64_t offset = rel->check != nullptr ? rel->check->offset() : rel->file->offset();
-  WriteBytes(rel, batch.firstRow, &chunk, chunk.data(), chunk.size());
+  if (!WriteBytes(rel, batch.firstRow, &chunk, chunk.data(), chunk.size())) return false;
   if (complete > 0 && !rel->format->Written(chunk, offset)) {
     rel->outOfMemory = true;
     return false;
@@ -367,7 +367,7 @@ bool WriteRowsReserved(Relation* rel) {
   GenFormatChunk* chunk = rel->format->ReservedChunk(fields, rel->nColumns, &most);
   if (chunk == nullptr) return false;
   const bool done = WriteRowsThrough(rel, chunk, &batch, std::min(most, kFixedRows));
-  if (rel->outOfMemory) return false;
+  if (rel->outOfMemory || rel->stopped) return false;
   CHECK_ENSURE_TEXT(done, "rows fit the reserved buffer");
   return true;
 }
@@ -445,9 +445,9 @@ bool WriteRowsParallel(Relation* rel, int threads) {
 }
 
 // All rows of the range: chunks on worker threads, one chunk at a time, or
-// the reserved path, each going on where the one before had to stop. False
-// when the format could not have the memory it needs.
-bool WriteRows(Relation* rel) {
+// the reserved path, each going on where the one before had to stop. NoMemory
+// when the format could not have the memory it needs, Stopped when the check wants no more.
+Status WriteRows(Relation* rel) {
   // Columns in temporary files mean memory is short: one chunk at a time.
   const int threads = rel->cb->tempInUse ? 1 : Gen_Threads(rel->cb->threads);
   bool done = false;
@@ -455,17 +455,17 @@ bool WriteRows(Relation* rel) {
     if (threads > 1 && rel->rows.count > rel->format->ChunkRows()) {
       done = WriteRowsParallel(rel, threads);
     }
-    if (!done && !rel->outOfMemory) done = WriteRowsInline(rel);
+    if (!done && !rel->outOfMemory && !rel->stopped) done = WriteRowsInline(rel);
   } catch (const std::bad_alloc&) {  // the library's: a chunk's vectors, the ring, the pool
   }
-  if (done) return true;
-  return !rel->outOfMemory && WriteRowsReserved(rel);
+  if (!done && !rel->outOfMemory && !rel->stopped) done = WriteRowsReserved(rel);
+  if (rel->stopped) return Status::Stopped();
+  return done ? Status::Ok() : Status::NoMemory();
 }
 
-// Writes what the format puts before the rows (at the first row) or after
-// them (at the end row).
-void WriteFraming(Relation* rel, const std::string& bytes, std::int32_t row) {
-  if (!bytes.empty()) WriteBytes(rel, row, nullptr, bytes.data(), bytes.size());
+// Writes the format's bytes before or after the rows, at `row`; false when the check stops them.
+bool WriteFraming(Relation* rel, const std::string& bytes, std::int32_t row) {
+  return bytes.empty() || WriteBytes(rel, row, nullptr, bytes.data(), bytes.size());
 }
 
 void FinishRelation(Relation* rel) {
@@ -487,12 +487,10 @@ void FinishRelation(Relation* rel) {
   CHECK_REQUIRE(rows.first >= 0 && rows.count >= 0);         \
   CHECK_REQUIRE(rows.count <= rows.total - rows.first)
 
-// Writes the relation to a new file at `path`, or, with `check`, hands its
-// bytes to the check and touches no file.
-GenWriteStatus WriteRelation(GenControlBlock* cb, const char* path, const char* relName,
-                             std::span<const GenColumnSpec> columns, GenRows rows,
-                             GenFormat* format, GenByteCheck* check,
-                             std::uint64_t* written = nullptr) {
+// Writes the relation to a new file at `path`, or hands its bytes to `check` (touching no file).
+Status WriteRelation(GenControlBlock* cb, const char* path, const char* relName,
+                     std::span<const GenColumnSpec> columns, GenRows rows, GenFormat* format,
+                     GenByteCheck* check, std::uint64_t* written = nullptr) {
   std::optional<RelationFile> file;
   if (check == nullptr) file.emplace(path, relName);
   Relation rel{};
@@ -507,15 +505,17 @@ GenWriteStatus WriteRelation(GenControlBlock* cb, const char* path, const char* 
     BuildTable(&rel, columns);
     PlanSources(&rel);
     CheckTempSizes(rel);
-    WriteFraming(&rel, format->Begin(), rows.first);
     std::string end;
-    if (!WriteRows(&rel) || !format->End(&end)) {
+    Status status =
+        WriteFraming(&rel, format->Begin(), rows.first) ? WriteRows(&rel) : Status::Stopped();
+    if (status.ok() && !format->End(&end)) status = Status::NoMemory();
+    if (status.ok() && !WriteFraming(&rel, end, EndRow(rel))) status = Status::Stopped();
+    if (!status.ok()) {
       Progress_End();
       // No partial relation file is left behind for a loader to pick up.
       if (file) Gen_ReportRemoval(file->Remove());
-      return GenWriteStatus::kOutOfMemory;
+      return status;
     }
-    WriteFraming(&rel, end, EndRow(rel));
   } catch (...) {  // a raise, or memory the library could not have
     Progress_End();
     if (file) Gen_ReportRemoval(file->Remove());
@@ -523,41 +523,41 @@ GenWriteStatus WriteRelation(GenControlBlock* cb, const char* path, const char* 
   }
   if (check != nullptr) {
     Progress_End();
-    return GenWriteStatus::kOk;
+    return Status::Ok();
   }
   FinishRelation(&rel);
   if (written != nullptr) *written = file->offset();
-  return GenWriteStatus::kOk;
+  return Status::Ok();
 }
 
 }  // namespace
 
-GenWriteStatus Gen_writeRelation(GenControlBlock* cb, const char* path, const char* relName,
-                                 std::span<const GenColumnSpec> columns, GenRows rows,
-                                 GenFormat* format, std::uint64_t* written) {
+Status Gen_writeRelation(GenControlBlock* cb, const char* path, const char* relName,
+                         std::span<const GenColumnSpec> columns, GenRows rows, GenFormat* format,
+                         std::uint64_t* written) {
   GEN_CHECK_WRITE_ARGS();
   CHECK_REQUIRE_TEXT(format != nullptr, "format != NULL");
   return WriteRelation(cb, path, relName, columns, rows, format, nullptr, written);
 }
 
-GenWriteStatus Gen_checkRelation(GenControlBlock* cb, const char* relName,
-                                 std::span<const GenColumnSpec> columns, GenRows rows,
-                                 GenFormat* format, GenByteCheck* check) {
+Status Gen_checkRelation(GenControlBlock* cb, const char* relName,
+                         std::span<const GenColumnSpec> columns, GenRows rows, GenFormat* format,
+                         GenByteCheck* check) {
   CHECK_REQUIRE_TEXT(cb != nullptr, "cb != NULL");
   CHECK_REQUIRE_TEXT(relName != nullptr, "relName != NULL");
   CHECK_REQUIRE(rows.first >= 0 && rows.count >= 0);
   CHECK_REQUIRE(rows.count <= rows.total - rows.first);
   CHECK_REQUIRE_TEXT(format != nullptr, "format != NULL");
   CHECK_REQUIRE_TEXT(check != nullptr, "check != NULL");
-  try {
-    return WriteRelation(cb, "", relName, columns, rows, format, check);
-  } catch (const CheckStopped&) {
-    return GenWriteStatus::kStopped;
-  }
+  // A check that wants no more bytes ends the relation as Stopped: no
+  // more rows are made, and no file is touched either way.
+  return WriteRelation(cb, "", relName, columns, rows, format, check);
 }
 
-GenWriteStatus Gen_outputRelation(GenControlBlock* cb, const char* path, const char* relName,
-                                  std::span<const GenColumnSpec> columns, GenRows rows) {
+// The comma-delimited text of the rows, the format every relation had
+// before there were others.
+Status Gen_outputRelation(GenControlBlock* cb, const char* path, const char* relName,
+                          std::span<const GenColumnSpec> columns, GenRows rows) {
   GEN_CHECK_WRITE_ARGS();
   const std::unique_ptr<GenFormat> text = Gen_TextFormat(Output_MakeFormat(',', 0));
   return WriteRelation(cb, path, relName, columns, rows, text.get(), nullptr);

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <span>
 
+#include "base/status.h"
 #include "core/columns.h"
 #include "output/output.h"
 #include "run/files.h"
@@ -35,10 +36,10 @@ struct GenRows {
   std::int32_t count;
 };
 
-// How the writing of a relation ended when nothing was raised: whole, or
-// short of memory (the file then removed). Failed writes and checks raise.
-// kStopped: a check stopped the bytes (Gen_checkRelation only).
-enum class GenWriteStatus { kOk, kOutOfMemory, kStopped };
+// The writers below hand back how the writing of a relation ended when
+// nothing was raised: Ok (whole), NoMemory (the file then removed), or
+// Stopped (a check stopped the bytes; Gen_checkRelation only). Failed
+// writes and checks raise.
 
 // Writes the rows `rows` of the relation: a new file at `path`, or standard
 // output for "-", one comma-delimited text row per line from the columns'
@@ -55,22 +56,19 @@ enum class GenWriteStatus { kOk, kOutOfMemory, kStopped };
 // be created raises XEPT_GEN_FAILED.
 // REQUIRES: cb != NULL, path != NULL, relName != NULL,
 //           0 <= rows.first, 0 <= rows.count, rows.first + rows.count <= rows.total
-// Returns kOutOfMemory, having removed the partial file, when a format
+// Returns NoMemory, having removed the partial file, when a format
 // without a reserved buffer (Parquet) cannot have the memory it needs.
-[[nodiscard]] GenWriteStatus Gen_outputRelation(GenControlBlock* cb, const char* path,
-                                                const char* relName,
-                                                std::span<const GenColumnSpec> columns,
-                                                GenRows rows);
+[[nodiscard]] Status Gen_outputRelation(GenControlBlock* cb, const char* path, const char* relName,
+                                        std::span<const GenColumnSpec> columns, GenRows rows);
 
 class GenFormat;
 class GenFormatChunk;
 // Gen_outputRelation through `format`, which makes the bytes of the rows;
 // on kOk, *written (when given) is the number of bytes written.
 // REQUIRES: as Gen_outputRelation, format != NULL
-[[nodiscard]] GenWriteStatus Gen_writeRelation(GenControlBlock* cb, const char* path,
-                                               const char* relName,
-                                               std::span<const GenColumnSpec> columns, GenRows rows,
-                                               GenFormat* format, std::uint64_t* written = nullptr);
+[[nodiscard]] Status Gen_writeRelation(GenControlBlock* cb, const char* path, const char* relName,
+                                       std::span<const GenColumnSpec> columns, GenRows rows,
+                                       GenFormat* format, std::uint64_t* written = nullptr);
 
 // Where a check of an existing file takes the bytes the writer would write
 // to it. Called on the calling thread only, in file order.
@@ -89,12 +87,12 @@ class GenByteCheck {
 
 // Makes the bytes Gen_writeRelation would write for `rows` through `format`
 // and hands them to `check` instead of a file; creates, changes or removes
-// no file. kOk when every byte was taken, kStopped when the check stopped
-// it, kOutOfMemory as for Gen_writeRelation.
+// no file. Ok when every byte was taken, Stopped when the check stopped
+// it, NoMemory as for Gen_writeRelation.
 // REQUIRES: as Gen_writeRelation (without a path), format != NULL, check != NULL
-[[nodiscard]] GenWriteStatus Gen_checkRelation(GenControlBlock* cb, const char* relName,
-                                               std::span<const GenColumnSpec> columns, GenRows rows,
-                                               GenFormat* format, GenByteCheck* check);
+[[nodiscard]] Status Gen_checkRelation(GenControlBlock* cb, const char* relName,
+                                       std::span<const GenColumnSpec> columns, GenRows rows,
+                                       GenFormat* format, GenByteCheck* check);
 
 // Refills the read buffer of a temporary-file column.
 // REQUIRES: attr != NULL

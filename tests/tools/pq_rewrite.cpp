@@ -164,7 +164,7 @@ void RewriteChunk(const std::string& in, ThriftValue* chunk, bool change, const 
     const bool isData = header.Number(1, -1) == 0;
     ParquetBuffer values;
     if (Parquet_Decompress(codec, in.data() + at + headSize, static_cast<std::size_t>(compressed),
-                           static_cast<std::size_t>(plain), &values) != ParquetStatus::kOk) {
+                           static_cast<std::size_t>(plain), &values) != StatusCode::kOk) {
       Die("a page that does not decompress");
     }
     if (isData && firstData && change) values.data()[values.size() - 1] ^= 0x01;
@@ -177,7 +177,7 @@ void RewriteChunk(const std::string& in, ThriftValue* chunk, bool change, const 
       body = SnappyLiterals(values.data(), values.size());
     } else {
       ParquetBuffer packed;
-      if (compressor.Compress(codec, values.data(), values.size(), &packed) != ParquetStatus::kOk) {
+      if (compressor.Compress(codec, values.data(), values.size(), &packed) != StatusCode::kOk) {
         Die("a page that does not compress");
       }
       body.assign(packed.data(), packed.size());
