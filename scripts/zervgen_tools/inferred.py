@@ -51,15 +51,11 @@ def count_lines(run, rel, path):
     return n
 
 
-def counted(run):
-    """(relation, rows): the large relation whose files are the fewest
-    bytes, and its files' line count. None when every relation's count is
-    fixed (there is then no count to learn)."""
-    large = [r for r in run.relations if not r.constant]
-    if not large:
-        return None
-    rel = min(large, key=lambda r: sum(os.path.getsize(p) for p in r.files))
-    return rel, sum(count_lines(run, rel, p) for p in rel.files)
+def counts(run):
+    """{relation: its files' line count} of the large relations (those
+    whose count is not the same in every run)."""
+    return {rel: sum(count_lines(run, rel, p) for p in rel.files)
+            for rel in run.relations if not rel.constant}
 
 
 def data_args(run, rows):
@@ -69,17 +65,24 @@ def data_args(run, rows):
     return ["-n", str(rows)] + fill + run.format_args()
 
 
+def files_of(rel):
+    return rel.files[0] if len(rel.files) == 1 else f"{rel.files[0]} .. {rel.files[-1]}"
+
+
 def record(run):
     """The Record of the run the files show: -describe's document of the
-    options read from them, whose large relations have the counted rows.
+    options read from them, the rows those that most large relations
+    count; every large relation must have the rows -describe gives it.
     When -describe gives a count other than the one asked for, the rows
-    that would give the counted one are asked once more. Files whose count
-    no run writes end the load, saying so."""
-    found = counted(run)
-    if found is None:
-        rows, rel = 100, None  # any run: the proof decides
+    that would give the counted one are asked once more. Files whose
+    counts no run writes end the load, saying so."""
+    counted = counts(run)
+    if counted:
+        tally = list(counted.values())
+        rows = max(tally, key=tally.count)  # the first of the most common
+        rel = next(r for r, n in counted.items() if n == rows)
     else:
-        rel, rows = found
+        rows, rel = 100, None  # every count is fixed: any run, the proof decides
     asked, doc = rows, None
     for _ in range(2):
         args = data_args(run, asked) + run.codec_args(run.compress)
@@ -88,24 +91,25 @@ def record(run):
         except ZervgenError as e:
             if rel is None:
                 die(f"{run.opts.zexe} -describe: {e}")
-            die(f"{rel}: {plural(rows, 'row')} in {' '.join(rel.files)}: no run of"
-                f" zervgen {' '.join(args)} writes them ({e}) (nothing was loaded)")
-        if rel is None:
+            die(f"{rel}: {files_of(rel)}: {plural(rows, 'row')}, which no run of zervgen"
+                f" {' '.join(args)} writes ({e}) (nothing was loaded)")
+        if rel is None or interface.relation(doc, rel.name)["rows"] == rows:
             break
-        said = interface.relation(doc, rel.name)["rows"]
-        if said == rows:
-            break
-        doc = None
+        said, doc = interface.relation(doc, rel.name)["rows"], None
         if said <= 0:
             break
         asked = asked * rows // said
     if doc is None:
-        die(f"{rel}: {plural(rows, 'row')} in {' '.join(rel.files)}: no run of zervgen with"
-            f" {' '.join(data_args(run, 'ROWS')[2:]) or 'its options'} writes that many"
-            " (nothing was loaded)")
+        die(f"{rel}: {files_of(rel)}: {plural(rows, 'row')}, which no run of zervgen"
+            f" {' '.join(data_args(run, 'N')[2:]) or '-n N'} writes (nothing was loaded)")
     # Named by the options read (a compressed file's level does not show).
     shown = doc["data_args"] + run.codec_args(run.compress)
     name = "the run the files show (zervgen " + " ".join(shown) + ")"
+    for other, n in counted.items():
+        want = interface.relation(doc, other.name)["rows"]
+        if n != want:
+            die(f"{other}: {files_of(other)} holds {plural(n, 'row')}; {name} has {want}"
+                " (a cut file, or files of different runs?) (nothing was loaded)")
     found = Record(name, doc, " (nothing was loaded)")
     found.inferred = True
     return found

@@ -150,11 +150,13 @@ def cases(z):
          1, ERR, "updates: changed/zerv.upd: not the file the run wrote: row 3 differs at byte"
          " offset", None),
         ("a cut file, no record", ["SQLITE", "-z", z, "cut.db", "cut"], 1, ERR,
-         "hundred: cut/zerv.hun: not the file the run wrote:", None),
+         "hundred: cut/zerv.hun holds 199 rows; the run the files show (zervgen -n 200 -dc ,)"
+         " has 200 (a cut file, or files of different runs?) (nothing was loaded)", None),
         ("a relation of another run, no record", ["SQLITE", "-z", z, "mix.db", "mixed"], 1, ERR,
-         "tenpcnt: mixed/zerv.ten: not the file the run wrote:", None),
+         "tenpcnt: mixed/zerv.ten holds 300 rows; the run the files show (zervgen -n 200 -dc ,)"
+         " has 200", None),
         ("fewer rows than any run, no record", ["SQLITE", "-z", z, "few.db", "few"], 1, ERR,
-         "in few/zerv.", "Traceback"),
+         "hundred: few/zerv.hun: 50 rows, which no run of zervgen -n 50 -dc , writes (", None),
         # bare.db holds the load of bare: only its hundred is replaced.
         ("a one-relation run", ["SQLITE", "-z", z, "bare.db", "hu"], 0, OUT,
          "replaced the tables hundred; left tenpcnt, tiny, uniques, updates as they were"
