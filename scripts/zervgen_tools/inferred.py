@@ -52,10 +52,8 @@ def count_lines(run, rel, path):
 
 
 def counts(run):
-    """{relation: its files' line count} of the large relations (those
-    whose count is not the same in every run)."""
-    return {rel: sum(count_lines(run, rel, p) for p in rel.files)
-            for rel in run.relations if not rel.constant}
+    """{relation: its files' line count}."""
+    return {rel: sum(count_lines(run, rel, p) for p in rel.files) for rel in run.relations}
 
 
 def data_args(run, rows):
@@ -72,13 +70,14 @@ def files_of(rel):
 def record(run):
     """The Record of the run the files show: -describe's document of the
     options read from them, the rows those that most large relations
-    count; every large relation must have the rows -describe gives it.
+    (whose count is not the same in every run) count; every relation must
+    have the rows -describe gives it.
     When -describe gives a count other than the one asked for, the rows
     that would give the counted one are asked once more. Files whose
     counts no run writes end the load, saying so."""
     counted = counts(run)
-    if counted:
-        tally = list(counted.values())
+    tally = [n for rel, n in counted.items() if not rel.constant]
+    if tally:
         rows = max(tally, key=tally.count)  # the first of the most common
         rel = next(r for r, n in counted.items() if n == rows)
     else:
