@@ -1,11 +1,15 @@
 """bounds.py: how much of a file's stream a load may take.
 
-A run record states every file's rows, and a manifest (or a fixed-format
-run) its bytes: a load copies no row or byte past them, whatever the proof
-has said so far, so that a file that holds more (another run's, or the
-run's text followed by more rows) never fills the new tables past the
-run's own size. Files without a record, and rows piped from zervgen, have
-no bound.
+A run's -describe document states every file's rows, and a manifest (or a
+fixed-format run) its bytes: a load copies no row or byte past them,
+whatever the proof has said so far, so that a file that holds more
+(another run's, or the run's text followed by more rows) never fills the
+new tables past the run's own size. A text file of a run that states no
+size is bound by the size it had when the loader checked it
+(records.Run.check_files): the proof, which runs beside the copy, proves
+the file exactly the run's, so that size is the run's unless the file
+changes while it loads, and then either the proof or the count of the rows
+loaded fails the load. Rows piped from zervgen have no bound.
 """
 
 
@@ -30,7 +34,7 @@ def limits(load, src):
     """The Bound of src's stream (its decompressed text for a compressed
     file), or None when the load has no record of it."""
     run = load.run
-    if run.record is None or load.opts.zervgen or src.path is None:
+    if load.opts.zervgen or src.path is None:
         return None
     rel = src.rel
     # The file as the -describe document of the loader's own layout gives
@@ -52,4 +56,6 @@ def limits(load, src):
                     and w.get("first_row") == entry.get("first_row")):
                 size = whole(w.get("bytes"))
                 break
+    if size is None and not run.compress:
+        size = whole(run.sizes.get(src.path))
     return Bound(rows, size, run.record.name)

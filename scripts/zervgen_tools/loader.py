@@ -2,16 +2,16 @@
 its count lines.
 
 Load.execute reads the options (loadopts.py), learns the run and checks
-its files (records.py), proves every file of a run with a record by
-`zervgen -verify`, has the backend (common.py says what it implements)
-stage the new tables beside the old ones, checks the loaded counts (and
-with -c the columns) against the run, and has the backend swap the tables
-in one step. A load of files with a run record (a manifest, or a report)
-loads only files that zervgen proves exactly the run's: a proof that cannot
-be made ends the load, saying why. Only files without any record are loaded
-unproven, every field checked. Compressed files (zervgen -compress) load
-through the decompressor -describe's compress_codecs names, proven with the
-run's -compress.
+its files (records.py), proves every file by `zervgen -verify`, has the
+backend (common.py says what it implements) stage the new tables beside
+the old ones, checks the loaded counts (and with -c the columns) against
+the run, and has the backend swap the tables in one step. The run is the
+one its record names (a manifest, or a report), or for files without one
+the run the files themselves show (inferred.py): a load loads only files
+that zervgen proves exactly the run's, and a proof that cannot be made ends
+the load, saying why. Compressed files (zervgen -compress) load through
+the decompressor -describe's compress_codecs names, proven with the run's
+-compress.
 
 Work holds the work folder and the children, which the cleanup ends and
 removes, and holds an ending signal back while a child is being made.
@@ -187,14 +187,11 @@ class Load:
         self.await_proof()
 
     def start_proof(self):
-        """With a run record, starts `zervgen PROOF_ARGS [RELATIONS] -f PREFIX
-        [-parts N] -verify -json`, PROOF_ARGS the run's (-describe's
-        proof_args: its data_args and -compress), which proves every file
-        exactly the run's; await_proof reads its answer. Files without a
-        record are not proven: their fields are checked as the rows load."""
+        """Starts `zervgen PROOF_ARGS [RELATIONS] -f PREFIX [-parts N]
+        -verify -json`, PROOF_ARGS the run's (-describe's proof_args: its
+        data_args and -compress), which proves every file exactly the
+        run's; await_proof reads its answer."""
         run = self.run
-        if run.record is None:
-            return
         commands = run.proof_commands(self.opts.zexe)
         if len(commands) > 1:  # one after another, up to the first that fails
             commands = [["sh", "-c", " && ".join(" ".join(quote(a) for a in c)
@@ -266,19 +263,12 @@ class Load:
 
     def begin_relation(self, rel):
         """rel starts loading: its progress line (on a terminal), of the
-        rows it must have, or without a record those of a large relation
-        already in."""
-        total = rel.rows
-        if total is None:
-            total = next((self.loaded[r.name] for r in self.run.relations
-                          if not r.constant and r.name in self.loaded), None)
-        self.progress.begin(rel.name, total)
+        rows it must have."""
+        self.progress.begin(rel.name, rel.rows)
 
     def loaded_count(self, rel, n):
-        """rel's loaded row count against the run's, or without a record:
-        a constant count against the run's, any other against the first
-        such relation loaded. Called as soon as rel is in, before its key
-        is built."""
+        """rel's loaded row count against the run's. Called as soon as rel
+        is in, before its key is built."""
         self.progress.end()
         self.loaded[rel.name] = n
         sources = self.sources(rel)
@@ -287,18 +277,9 @@ class Load:
             if failed:
                 fail_load(failed)
         name, record = sources[0].name, self.run.record
-        if record is not None:
-            if n != rel.rows:
-                fail_load(f"{rel}: {name} has {plural(n, 'row')}, {record.name} says"
-                          f" {rel.rows} (a cut file, or another run's?)")
-        elif rel.constant:
-            if n != rel.rows:
-                fail_load(f"{rel}: {name} has {plural(n, 'row')}, not {rel.rows}")
-        else:
-            first = next(r for r in self.run.relations if not r.constant and r.name in self.loaded)
-            if n != self.loaded[first.name]:
-                fail_load(f"{rel}: {name} has {plural(n, 'row')}, {first} {self.loaded[first.name]}"
-                          " (a cut file, or files of different runs?)")
+        if n != rel.rows:
+            fail_load(f"{rel}: {name} has {plural(n, 'row')}, {record.name} says"
+                      f" {rel.rows} (a cut file, or another run's?)")
 
     def check_columns(self, stats):
         """The new tables' column figures against the run's; numbers
@@ -338,16 +319,10 @@ class Load:
         were)."""
         run, lines = self.run, []
         for rel in run.relations:
-            if run.record is not None:
-                against = f"as {run.record.name} says"
-                if self.opts.check_cols:
-                    against += (", and its minimum, maximum and distinct values of"
-                                f" {plural(len(run.stat_columns(rel)), 'column')}")
-            else:
-                against = (f"{'one' if rel.rows == 1 else rel.rows}, as always" if rel.constant
-                           else "the same as the other large relations (no report)")
-                if not self.opts.zervgen:
-                    against += "; not proven: every field checked"
+            against = f"as {run.record.name} says"
+            if self.opts.check_cols:
+                against += (", and its minimum, maximum and distinct values of"
+                            f" {plural(len(run.stat_columns(rel)), 'column')}")
             if run.proven:
                 against += "; every file proven by zervgen -verify"
             n = self.loaded[rel.name]
@@ -371,9 +346,6 @@ class Load:
         else:
             run.find_record()
             run.check_files()
-        if opts.check_cols and run.record is None:
-            die(f"-c: no report to check the columns against (no {opts.prefix}.manifest or"
-                f" {opts.prefix}.rpt; use -M or -R)")
         self.work.make()
         if not opts.zervgen:
             if getattr(db, "proves_alongside", False):

@@ -86,9 +86,12 @@ class Record:
     """The run that a load's rows come from: its -describe document, the
     words that name it in messages ("the report out/zerv.rpt"), and what a
     load that cannot prove its files with it asks for; a manifest's list of
-    the files the run wrote (with their sizes) in written, else None."""
+    the files the run wrote (with their sizes) in written, else None;
+    inferred: the run the files themselves show (inferred.py), not one a
+    manifest or report names."""
 
     written = None
+    inferred = False
 
     def __init__(self, name, doc, give=GIVE_MANIFEST):
         self.name = name
@@ -149,6 +152,7 @@ class Run:
         self.decompress = None
         self.codecs = None   # -describe's compress_codecs
         self.numbered = {}   # relation: the paths of its parts 1..MAX_PARTS
+        self.sizes = {}      # path: the file's size when check_files saw it
 
     def relation(self, name):
         return next(r for r in self.relations if r.name == name)
@@ -408,9 +412,9 @@ class Run:
         """Every part file of every relation exists, ends in a line feed and
         its first row has the format asked for; every relation with a fill
         the same fill, the run's when it is known. Only a file in which the
-        run puts no row may be empty. Then the relations take their columns,
-        files and counts: the run's, or without a record those of the
-        fill found."""
+        run puts no row may be empty. Without a record, the run the files
+        show becomes theirs (inferred.py). Then the relations take their
+        columns, files and counts: the run's."""
         small = self.shapes()
         first = None
         for rel in self.relations:
@@ -419,7 +423,7 @@ class Run:
             for path, empty_ok in zip(rel.files, rel.empty_ok):
                 if not (os.path.isfile(path) and os.access(path, os.R_OK)):
                     die(f"{rel}: no file {path} (nothing was loaded)")
-                size = os.path.getsize(path)
+                size = self.sizes[path] = os.path.getsize(path)
                 if size == 0:
                     if empty_ok:
                         continue
@@ -447,6 +451,9 @@ class Run:
                         f" {self.fill_width} (files of different runs?)")
             if not seen:
                 die(f"{rel}: every part file is empty")
+        if self.record is None:
+            from . import inferred  # it builds on this module's Record
+            self.record = inferred.record(self)
         doc = self.files_document(small, first)
         for rel in self.relations:
             rel.take(interface.relation(doc, rel.name), self.record is not None)

@@ -220,15 +220,18 @@ def decide(argv):
 
 
 class Relations(unittest.TestCase):
-    """Files without a run record: the relations and columns come from
-    -describe, a range that grows with the rows left to the type, the
-    fill width found in the files."""
+    """Files without a run record: the run they show (its rows from the
+    line count, its fill width from a row), proven; the relations and
+    columns come from -describe, a range that grows with the rows left to
+    the type."""
 
     def test_without_record(self):
         with tempfile.TemporaryDirectory() as tmp:
             zervgen(tmp, "-n", "3000", "-fc", "9")
             outcome, data_args, run = decide(["-z", ZERVGEN, "x.db", tmp])
-            self.assertEqual((outcome, data_args, run.record), ("unproven", None, None))
+            self.assertEqual((outcome, data_args, run.record.inferred),
+                             ("proven", ["-n", "3000", "-fc", "9", "-dc", ","], True))
+            self.assertEqual([r.rows for r in run.relations], [3000, 3000, 1, 3000, 3000])
             self.assertEqual([r.name for r in run.relations],
                              ["hundred", "tenpcnt", "tiny", "uniques", "updates"])
             self.assertEqual(run.fill_width, 9)
@@ -240,7 +243,7 @@ class Relations(unittest.TestCase):
             self.assertEqual(rel.fill, rel.columns[-1])
             tiny = run.relation("tiny")
             self.assertEqual((tiny.constant, tiny.rows, tiny.fill, len(tiny.columns)), (True, 1, None, 1))
-            self.assertEqual((rel.constant, rel.rows), (False, None))
+            self.assertEqual((rel.constant, rel.rows), (False, 3000))
             # The keys of the run's 3000 rows go beyond the 100 rows described.
             convert = rows.converter(rel.checked, b",", False, True)
             keys = [convert(line)[0] for line in read(os.path.join(tmp, "zerv.hun")).split(b"\n")[:-1]]
@@ -343,7 +346,7 @@ class Records(unittest.TestCase):
              ["-d |: the manifest ", "m/zerv.manifest says the run wrote rows separated by ','"
               " (leave -d out: the record gives it)"]),
             ("part files with a whole run's report", ["-j", "2"], "whole", "proven", dc),
-            ("the part files of -parts 1", [], "one part", "unproven", None),
+            ("the part files of -parts 1", [], "one part", "proven", dc),
             ("the part files of -parts 1, the manifest", [], "one part, its manifest", "proven",
              dc),
             ("a zervgen whose -verify cannot run", ["-z", no_verify], "whole", "refused",

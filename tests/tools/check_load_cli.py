@@ -26,7 +26,8 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
 
 OUT, ERR = "stdout", "stderr"
-ONE = "tiny              1 row: one, as always; not proven: every field checked"
+PROVEN = "says; every file proven by zervgen -verify"
+ONE = f"tiny              1 row: as the run the files show (zervgen -n 200 -dc ,) {PROVEN}"
 ALL = "replaced the tables hundred, tenpcnt, tiny, uniques, updates"
 
 
@@ -121,7 +122,8 @@ def cases(z):
          "tiny              1 row: as the report zst/zerv.rpt says; every file proven by"
          " zervgen -verify", None),
         ("gzip part files without a record", ["SQLITE", "-z", z, "-j", "2", "gz.db", "gz"], 0,
-         OUT, ONE, None),
+         OUT, "tiny              1 row: as the run the files show (zervgen -n 200 -dc ,"
+         f" -compress gzip) {PROVEN}", None),
         ("a tab run's manifest, no -d", ["SQLITE", "-z", z, "tab.db", "tab"], 0, OUT,
          "tiny              1 row: as the manifest tab/zerv.manifest says; every file proven",
          None),
@@ -134,6 +136,27 @@ def cases(z):
         ("-M a FIFO without a writer", ["SQLITE", "-z", z, "-M", "fifo.sql", "x.db", "run"], 1,
          ERR, "the manifest fifo.sql is a FIFO that nothing wrote to within 5 seconds"
          " (nothing was loaded)", None),
+        # Files without a record are proven the run they show, or refused
+        # in the proof's words.
+        ("a fill, no record", ["SQLITE", "-z", z, "fill.db", "fill"], 0, OUT,
+         f"hundred         200 rows: as the run the files show (zervgen -n 200 -fc 5 -dc ,)"
+         f" {PROVEN}", None),
+        ("fixed format, no record", ["SQLITE", "-z", z, "-d", "fixed", "fixed.db", "fixed"], 0,
+         OUT, f"(zervgen -n 200 -ff) {PROVEN}", None),
+        ("-c, no record", ["SQLITE", "-z", z, "-c", "c.db", "bare"], 0, OUT,
+         "tiny              1 row: as the run the files show (zervgen -n 200 -dc ,) says, and its"
+         " minimum, maximum and distinct values of 1 column", None),
+        ("a value changed within its range, no record", ["SQLITE", "-z", z, "ch.db", "changed"],
+         1, ERR, "updates: changed/zerv.upd: not the file the run wrote: row 3 differs at byte"
+         " offset", None),
+        ("a cut file, no record", ["SQLITE", "-z", z, "cut.db", "cut"], 1, ERR,
+         "hundred: cut/zerv.hun holds 199 rows; the run the files show (zervgen -n 200 -dc ,)"
+         " has 200 (a cut file, or files of different runs?) (nothing was loaded)", None),
+        ("a relation of another run, no record", ["SQLITE", "-z", z, "mix.db", "mixed"], 1, ERR,
+         "tenpcnt: mixed/zerv.ten holds 300 rows; the run the files show (zervgen -n 200 -dc ,)"
+         " has 200", None),
+        ("fewer rows than any run, no record", ["SQLITE", "-z", z, "few.db", "few"], 1, ERR,
+         "hundred: few/zerv.hun: 50 rows, which no run of zervgen -n 50 -dc , writes (", None),
         # bare.db holds the load of bare: only its hundred is replaced.
         ("a one-relation run", ["SQLITE", "-z", z, "bare.db", "hu"], 0, OUT,
          "replaced the tables hundred; left tenpcnt, tiny, uniques, updates as they were"
@@ -143,6 +166,37 @@ def cases(z):
          "tiny              1 row: as zervgen -describe says, and its minimum, maximum and"
          " distinct values of 1 column", "1 rows"),
     ]
+
+
+def no_record(z, tmp):
+    """Runs without a record: fill (-fc 5) and fixed (-ff); then copies of
+    bare: changed (a digit of row 3 of updates changed, the value still
+    within its column's range), cut (hundred without its last row), mixed
+    (tenpcnt of a run of 300 rows), few (the large relations cut to 50
+    rows, which no run writes)."""
+    for folder, extra in (("fill", ["-fc", "5"]), ("fixed", ["-ff"])):
+        os.makedirs(os.path.join(tmp, folder))
+        harness.run([z, "-n", "200", "-f", f"{folder}/zerv"] + extra, cwd=tmp).check_returncode()
+
+    def edit(folder, suffixes, change):
+        shutil.copytree(os.path.join(tmp, "bare"), os.path.join(tmp, folder))
+        for suffix in suffixes:
+            path = os.path.join(tmp, folder, f"zerv.{suffix}")
+            with open(path, "rb") as f:
+                lines = f.read().splitlines(True)
+            with open(path, "wb") as f:
+                f.write(b"".join(change(lines)))
+
+    def digit(lines):
+        fields = lines[2].split(b",")
+        fields[1] = fields[1][:-1] + (b"1" if fields[1].endswith(b"2") else b"2")
+        return lines[:2] + [b",".join(fields)] + lines[3:]
+    edit("changed", ["upd"], digit)
+    edit("cut", ["hun"], lambda lines: lines[:-1])
+    edit("few", ["hun", "ten", "uni", "upd"], lambda lines: lines[:50])
+    shutil.copytree(os.path.join(tmp, "bare"), os.path.join(tmp, "mixed"))
+    os.remove(os.path.join(tmp, "mixed", "zerv.ten"))  # zervgen writes no file that exists
+    harness.run([z, "-n", "300", "-te", "-f", "mixed/zerv.ten"], cwd=tmp).check_returncode()
 
 
 def check_terminal(res, z, loader, tmp):
@@ -243,6 +297,7 @@ def main():
                               ("tab", ["-dc", "tab", "-manifest", "tab/zerv.manifest"])):
             os.makedirs(os.path.join(tmp, folder))
             harness.run([z, "-n", "200", "-f", f"{folder}/zerv"] + extra, cwd=tmp).check_returncode()
+        no_record(z, tmp)
         os.makedirs(os.path.join(tmp, "hu"))
         harness.run([z, "-hu", "-n", "150", "-f", "hu/zerv.hun", "-r", "hu/zerv.rpt"],
                     cwd=tmp).check_returncode()
