@@ -1,0 +1,36 @@
+// relations.h: the relations as the tests know them, written once: every
+// test that needs the whole list (the files of a full run, each option, the
+// relation of a one-row file) reads it here, and the catalogue's test checks
+// the program's table against it.
+#ifndef ZERVGEN_TESTS_RELATIONS_H_
+#define ZERVGEN_TESTS_RELATIONS_H_
+
+#include <string>
+#include <vector>
+
+namespace zervgen_test {
+
+struct TestRelation {
+  const char* name;
+  const char* suffix;
+  const char* option;
+  bool oneRow;  // one row whatever the row count
+};
+
+// In the order the help text and the messages list them.
+inline constexpr TestRelation kTestRelations[] = {
+    {"hundred", "hun", "-hu", false}, {"tenpcnt", "ten", "-te", false},
+    {"tiny", "tny", "-ti", true},     {"uniques", "uni", "-un", false},
+    {"updates", "upd", "-up", false},
+};
+
+// The files of a run of every relation under `prefix`: "zerv.hun", ...
+inline std::vector<std::string> AllFiles(const std::string& prefix = "zerv") {
+  std::vector<std::string> files;
+  for (const TestRelation& r : kTestRelations) files.push_back(prefix + "." + r.suffix);
+  return files;
+}
+
+}  // namespace zervgen_test
+
+#endif  // ZERVGEN_TESTS_RELATIONS_H_
