@@ -87,17 +87,7 @@ TEST(Catalog, FixedRowsAndTheColumnMap) {
   EXPECT_EQ(Gen_FixedRowWidth(), 185);
   EXPECT_EQ(Gen_WidestRowColumns(), 11u);
   EXPECT_EQ(Gen_WidestRowValueBytes(), 4u * 4 + 3 * 8 + (10 + 4) + (20 + 4) + (80 + 4));
-  const std::string map =
-      "    key:     columns   1 -  10\n"
-      "    int:     columns  11 -  20\n"
-      "    signed:  columns  21 -  30\n"
-      "    float:   columns  31 -  43\n"
-      "    double:  columns  44 -  54\n"
-      "    decim:   columns  55 -  65\n"
-      "    date:    columns  66 -  75\n"
-      "    code:    columns  76 -  85\n"
-      "    name:    columns  86 - 105\n"
-      "    address: columns 106 - 185\n";
+  const std::string map = zervgen_test::kColumnMap;
   EXPECT_EQ(Gen_ColumnMap(0), map);
   EXPECT_EQ(Gen_ColumnMap(1), map + "    fill:    column  186\n");
   EXPECT_EQ(Gen_ColumnMap(7), map + "    fill:    columns 186 - 192\n");

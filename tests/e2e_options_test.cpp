@@ -13,6 +13,7 @@
 #include "e2e_util.h"
 #include "help_text.h"
 #include "options_catalog.h"
+#include "relations.h"
 
 namespace zervgen_test {
 namespace {
@@ -436,18 +437,6 @@ std::string DateLine(std::time_t when) {
   return "Date: " + std::string(kMonths[local.tm_mon]) + " " + std::to_string(local.tm_mday) +
          ", " + std::to_string(local.tm_year + 1900) + ".\n";
 }
-
-const char* const kColumnMap =
-    "    key:     columns   1 -  10\n"
-    "    int:     columns  11 -  20\n"
-    "    signed:  columns  21 -  30\n"
-    "    float:   columns  31 -  43\n"
-    "    double:  columns  44 -  54\n"
-    "    decim:   columns  55 -  65\n"
-    "    date:    columns  66 -  75\n"
-    "    code:    columns  76 -  85\n"
-    "    name:    columns  86 - 105\n"
-    "    address: columns 106 - 185\n";
 
 struct HeaderCase {
   std::vector<std::string> args;

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/main_options.h"
@@ -18,7 +19,7 @@ namespace {
 
 // Options beyond the classic set, listed after its help text; %s stands for
 // the lines that tell the codecs of this build (CodecsHelpLines).
-const char* const kMoreHelp =
+constexpr char kMoreHelp[] =
     "More options:\n"
     "        -parts N    Splits each generated table into N part files, 1 to\n"
     "                    1000.  Part K is the table's file name with \".K\"\n"
@@ -148,6 +149,26 @@ std::string CompressHelpLines() {
   }
   return text;
 }
+
+// Whether the -part paragraph of kMoreHelp names every relation option (a
+// word of its own, before a comma or a blank): its lines are written by hand.
+constexpr bool PartHelpNamesEveryOption() {
+  const std::string_view text(kMoreHelp);
+  const std::string_view part =
+      text.substr(text.find("-part K"), text.find("-threads N") - text.find("-part K"));
+  for (const GenRelation& relation : kGenRelations) {
+    const std::string_view option(relation.option);
+    bool named = false;
+    for (std::size_t at = part.find(option); at != std::string_view::npos && !named;
+         at = part.find(option, at + 1)) {
+      const char after = part[at + option.size()];
+      named = (part[at - 1] == ' ') && (after == ',' || after == ' ');
+    }
+    if (!named) return false;
+  }
+  return true;
+}
+static_assert(PartHelpNamesEveryOption(), "the -part help lists every relation option");
 
 // The indent of an option's explanation, and the widest line of one.
 constexpr std::size_t kHelpIndent = 14;
