@@ -38,10 +38,12 @@ inline constexpr char kColumnMap[] =
     "    name:    columns  86 - 105\n"
     "    address: columns 106 - 185\n";
 
-// The files of a run of every relation under `prefix`: "zerv.hun", ...
-inline std::vector<std::string> AllFiles(const std::string& prefix = "zerv") {
+// The files of a run of every relation under `prefix`, in the order the
+// relations are listed: "zerv.hun", ... (`ending` after each: ".parquet").
+inline std::vector<std::string> AllFiles(const std::string& prefix = "zerv",
+                                         const std::string& ending = "") {
   std::vector<std::string> files;
-  for (const TestRelation& r : kTestRelations) files.push_back(prefix + "." + r.suffix);
+  for (const TestRelation& r : kTestRelations) files.push_back(prefix + "." + r.suffix + ending);
   return files;
 }
 
