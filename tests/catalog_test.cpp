@@ -1,4 +1,4 @@
-// catalog_test.cpp: what is derived from the table of the five relations:
+// catalog_test.cpp: what is derived from the table of the relations:
 // the report's column lines and column map, the fixed row width, the lists
 // of relation options, and the explanation of a failed column write.
 #include "run/catalog.h"
@@ -9,15 +9,19 @@
 
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "base/progname.h"
 #include "base/report.h"
+#include "relations.h"
 #include "run/schemas.h"
 #include "test_util.h"
 
 namespace zervgen {
 namespace {
+
+using zervgen_test::TagOf;
 
 const GenColumn& ColumnOf(std::int32_t tag, const char* name) {
   for (const GenColumn& c : Gen_RelationOf(tag).columns) {
@@ -36,40 +40,41 @@ TEST(Catalog, ColumnLines) {
     const char* line;
   };
   const Case cases[] = {
-      {kTagHundred, "key", 10000, 0,
+      {TagOf("hundred"), "key", 10000, 0,
        "    key        Uniform            0       10000       10000  '1' missing\n"},
-      {kTagHundred, "int", 10000, 0,
+      {TagOf("hundred"), "int", 10000, 0,
        "    int        Uniform            0  1000000000       10000  '1' missing\n"},
-      {kTagHundred, "date", 10000, 0,
+      {TagOf("hundred"), "date", 10000, 0,
        "    date       Uniform     1/1/1900  12/31/1999       10000  \n"},
-      {kTagHundred, "date", 40000, 0,
+      {TagOf("hundred"), "date", 40000, 0,
        "    date       Uniform     1/1/1900  12/31/1999       36524  \n"},
-      {kTagHundred, "code", 10000, 0,
+      {TagOf("hundred"), "code", 10000, 0,
        "    code       Uniform            1  1000000001       10000  min/max = rnd seed\n"},
-      {kTagHundred, "decim", 100, 0,
+      {TagOf("hundred"), "decim", 100, 0,
        "    decim      Uniform  -1000000000  1000000000         100  same as \"double\"\n"},
-      {kTagUniques, "name", 10000, 0,
+      {TagOf("uniques"), "name", 10000, 0,
        "    name       Uniform            1  1000000001       10000  min/max = rnd seed\n"},
-      {kTagUniques, "address", 10000, 0,
+      {TagOf("uniques"), "address", 10000, 0,
        "    address    Uniform            0        9999       10000  min/max = rnd seed\n"},
-      {kTagUniques, "signed", 10000, 0,
+      {TagOf("uniques"), "signed", 10000, 0,
        "    signed     Uniform   -500000000   500000000       10000  \n"},
-      {kTagUniques, "double", 10000, 0,
+      {TagOf("uniques"), "double", 10000, 0,
        "    double     Normal   -1000000000  1000000000       10000\n"},
-      {kTagUniques, "float", 10000, 0,
+      {TagOf("uniques"), "float", 10000, 0,
        "    float      Zipfian   -500000000   500000000          10\n"},
-      {kTagUpdates, "int", 300, 0,
+      {TagOf("updates"), "int", 300, 0,
        "    int        Uniform            0         300         300  same as \"key\"\n"},
-      {kTagTenPcnt, "int", 1000, 0,
+      {TagOf("tenpcnt"), "int", 1000, 0,
        "    int        Uniform            0  1000000000        1000  same as \"key\"\n"},
-      {kTagTenPcnt, "address", 1000, 0,
+      {TagOf("tenpcnt"), "address", 1000, 0,
        "    address    Uniform            0          99         100  min/max = rnd seed\n"},
-      {kTagTiny, "key", 1, 0, "    key        Uniform            0           0           1  \n"},
-      {kTagTenPcnt, "fill", 1000, 100,
+      {TagOf("tiny"), "key", 1, 0,
+       "    key        Uniform            0           0           1  \n"},
+      {TagOf("tenpcnt"), "fill", 1000, 100,
        "    fill       Fill             n/a         n/a         n/a  100 rnd characters\n"},
-      {kTagTenPcnt, "fill", 1000, 1,
+      {TagOf("tenpcnt"), "fill", 1000, 1,
        "    fill       Fill             n/a         n/a         n/a  1 rnd character\n"},
-      {kTagTenPcnt, "fill", 1000, 0, "    no fill\n"},
+      {TagOf("tenpcnt"), "fill", 1000, 0, "    no fill\n"},
   };
   for (const Case& c : cases) {
     const GenRelation& relation = Gen_RelationOf(c.tag);
@@ -82,17 +87,7 @@ TEST(Catalog, FixedRowsAndTheColumnMap) {
   EXPECT_EQ(Gen_FixedRowWidth(), 185);
   EXPECT_EQ(Gen_WidestRowColumns(), 11u);
   EXPECT_EQ(Gen_WidestRowValueBytes(), 4u * 4 + 3 * 8 + (10 + 4) + (20 + 4) + (80 + 4));
-  const std::string map =
-      "    key:     columns   1 -  10\n"
-      "    int:     columns  11 -  20\n"
-      "    signed:  columns  21 -  30\n"
-      "    float:   columns  31 -  43\n"
-      "    double:  columns  44 -  54\n"
-      "    decim:   columns  55 -  65\n"
-      "    date:    columns  66 -  75\n"
-      "    code:    columns  76 -  85\n"
-      "    name:    columns  86 - 105\n"
-      "    address: columns 106 - 185\n";
+  const std::string map = zervgen_test::kColumnMap;
   EXPECT_EQ(Gen_ColumnMap(0), map);
   EXPECT_EQ(Gen_ColumnMap(1), map + "    fill:    column  186\n");
   EXPECT_EQ(Gen_ColumnMap(7), map + "    fill:    columns 186 - 192\n");
@@ -106,10 +101,38 @@ TEST(Catalog, OptionListsAndOrder) {
   const char* runOrder[] = {"uniques", "updates", "hundred", "tenpcnt", "tiny"};
   for (int i = 0; i < kGenRelationCount; ++i) {
     EXPECT_STREQ(kGenRelations[i].name, runOrder[i]);
-    EXPECT_EQ(&Gen_RelationOf(kGenRelations[i].tag), &kGenRelations[i]);
+    EXPECT_EQ(&Gen_RelationOf(Gen_TagOf(kGenRelations[i])), &kGenRelations[i]);
   }
-  EXPECT_EQ(Gen_RelationOf(kTagTiny).Rows(5000), 1);
-  EXPECT_EQ(Gen_RelationOf(kTagHundred).Rows(5000), 5000);
+  // The table holds the relations the tests know, listed in their order.
+  ASSERT_EQ(kGenRelationCount, static_cast<int>(std::size(zervgen_test::kTestRelations)));
+  for (int i = 0; i < kGenRelationCount; ++i) {
+    const zervgen_test::TestRelation& want = zervgen_test::kTestRelations[i];
+    const GenRelation& listed = Gen_RelationListed(i);
+    SCOPED_TRACE(want.name);
+    EXPECT_STREQ(listed.name, want.name);
+    EXPECT_STREQ(listed.suffix, want.suffix);
+    EXPECT_STREQ(listed.option, want.option);
+    EXPECT_EQ(listed.Rows(5000), want.oneRow ? 1 : 5000);
+    EXPECT_EQ(Gen_ListPlaceOf(listed), i);
+  }
+  EXPECT_EQ(Gen_LongestSuffix(), 3u);
+}
+
+// A column that reuses a slot's values names the relation it takes them
+// from; the others reuse nothing.
+TEST(Catalog, ReuseTags) {
+  const struct {
+    const char* relation;
+    const char* column;
+    const char* reuses;  // null: none
+  } cases[] = {{"hundred", "key", "updates"}, {"hundred", "int", "uniques"},
+               {"hundred", "decim", nullptr}, {"tenpcnt", "fill", nullptr},
+               {"tiny", "key", "tiny"},       {"updates", "signed", "uniques"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.relation) + " " + c.column);
+    const GenColumn& column = ColumnOf(TagOf(c.relation), c.column);
+    EXPECT_EQ(Gen_ReuseTagOf(column), c.reuses != nullptr ? TagOf(c.reuses) : 0);
+  }
 }
 
 // Every column of every relation, at the smallest and largest row counts:

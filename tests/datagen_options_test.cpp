@@ -9,9 +9,12 @@
 #include "app/datagen.h"
 #include "options_catalog.h"
 #include "parquet/format.h"
+#include "test_util.h"
 
 namespace zervgen {
 namespace {
+
+using zervgen_test::TagOf;
 
 using zervgen_test::kRejectCases;
 using zervgen_test::RejectCase;
@@ -84,7 +87,7 @@ TEST(OptionParser, TheSettingsOfARunAreComplete) {
   EXPECT_EQ(s.verify, 0);
   for (int i = 0; i < kGenRelationCount; ++i) {
     SCOPED_TRACE(kGenRelations[i].name);
-    const bool hundred = kGenRelations[i].tag == kTagHundred;
+    const bool hundred = Gen_TagOf(kGenRelations[i]) == TagOf("hundred");
     EXPECT_EQ(s.selected[i] != 0, hundred);
     EXPECT_STREQ(s.relationFile[i], hundred ? "h" : "");
   }

@@ -11,11 +11,12 @@
 #include <vector>
 
 #include "e2e_util.h"
+#include "relations.h"
 
 namespace zervgen_test {
 namespace {
 
-const char* const kAllFiles[] = {"zerv.hun", "zerv.ten", "zerv.tny", "zerv.uni", "zerv.upd"};
+const std::vector<std::string> kAllFiles = AllFiles();
 const char* const kCodecs[] = {"zstd", "gzip"};
 
 std::string Suffix(const std::string& codec) { return codec == "zstd" ? ".zst" : ".gz"; }
@@ -65,7 +66,7 @@ TEST(Compress, EveryLayoutAndThreadCountDecompressesToThePlainText) {
     for (const std::string& codec : codecs) {
       for (int parts : layouts) {
         std::vector<std::string> names;  // every file, in order
-        for (const char* file : kAllFiles) {
+        for (const std::string& file : kAllFiles) {
           for (int k = parts == 0 ? 0 : 1; k <= parts; ++k) {
             names.push_back(Name(file, k, codec));
           }
@@ -85,7 +86,7 @@ TEST(Compress, EveryLayoutAndThreadCountDecompressesToThePlainText) {
           std::vector<std::string> bytes;
           for (const std::string& name : names) bytes.push_back(ReadFile(dir.File(name)));
           std::size_t at = 0;
-          for (const char* file : kAllFiles) {
+          for (const std::string& file : kAllFiles) {
             std::string text;
             for (int k = parts == 0 ? 0 : 1; k <= parts; ++k) {
               text += Decompressed(codec, bytes[at++]);

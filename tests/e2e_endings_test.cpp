@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "e2e_util.h"
+#include "relations.h"
 
 namespace zervgen_test {
 namespace {
@@ -95,11 +96,13 @@ TEST(StandardOutput, SetUpFailuresLeaveItEmpty) {
 
 TEST(Delimiter, EveryAsciiCharacterIsRefusedOrSplitsEveryRow) {
   struct Relation {
-    const char* file;
+    std::string file;
     std::size_t fields;  // with the fill column
   };
-  const Relation relations[] = {
-      {"zerv.hun", 11}, {"zerv.ten", 11}, {"zerv.tny", 1}, {"zerv.uni", 11}, {"zerv.upd", 11}};
+  std::vector<Relation> relations;
+  for (const TestRelation& r : kTestRelations) {
+    relations.push_back({"zerv." + std::string(r.suffix), r.oneRow ? 1u : 11u});
+  }
   int accepted = 0;
   int refused = 0;
   for (int code = 1; code < 128; ++code) {

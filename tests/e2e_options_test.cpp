@@ -13,6 +13,7 @@
 #include "e2e_util.h"
 #include "help_text.h"
 #include "options_catalog.h"
+#include "relations.h"
 
 namespace zervgen_test {
 namespace {
@@ -249,8 +250,8 @@ const FilesCase kFilesCases[] = {
     {{"-ti", "-n", "100"}, {"zerv.tny"}, 1},
     {{"-un", "-n", "100"}, {"zerv.uni"}, 100},
     {{"-up", "-n", "100"}, {"zerv.upd"}, 100},
-    {{"-n", "100"}, {"zerv.hun", "zerv.ten", "zerv.tny", "zerv.uni", "zerv.upd"}, -1},
-    {{"-n", "100", "-f", "data"}, {"data.hun", "data.ten", "data.tny", "data.uni", "data.upd"}, -1},
+    {{"-n", "100"}, AllFiles(), -1},
+    {{"-n", "100", "-f", "data"}, AllFiles("data"), -1},
     {{"-ti", "-n", "100", "-f", "data"}, {"data"}, 1},
     {{"-hu", "-n", "100", "-f", "data"}, {"data"}, 100},
     {{"-ti", "-n", "100", "-r"}, {"zerv.rpt", "zerv.tny"}, 1},
@@ -436,18 +437,6 @@ std::string DateLine(std::time_t when) {
   return "Date: " + std::string(kMonths[local.tm_mon]) + " " + std::to_string(local.tm_mday) +
          ", " + std::to_string(local.tm_year + 1900) + ".\n";
 }
-
-const char* const kColumnMap =
-    "    key:     columns   1 -  10\n"
-    "    int:     columns  11 -  20\n"
-    "    signed:  columns  21 -  30\n"
-    "    float:   columns  31 -  43\n"
-    "    double:  columns  44 -  54\n"
-    "    decim:   columns  55 -  65\n"
-    "    date:    columns  66 -  75\n"
-    "    code:    columns  76 -  85\n"
-    "    name:    columns  86 - 105\n"
-    "    address: columns 106 - 185\n";
 
 struct HeaderCase {
   std::vector<std::string> args;

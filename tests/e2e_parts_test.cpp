@@ -9,22 +9,23 @@
 #include <vector>
 
 #include "e2e_util.h"
+#include "relations.h"
 
 namespace zervgen_test {
 namespace {
 
-const char* const kAllFiles[] = {"zerv.hun", "zerv.ten", "zerv.tny", "zerv.uni", "zerv.upd"};
+const std::vector<std::string> kAllFiles = AllFiles();
 
 struct PartsCase {
   std::vector<std::string> args;  // relation, rows, format, threads
   int parts;
-  const char* file;       // the one relation's file; null: all five
+  const char* file;       // the one relation's file; null: every relation's
   long long limitKb = 0;  // address-space limit of every run; 0: none
 };
 
 std::vector<std::string> Files(const PartsCase& c) {
   if (c.file != nullptr) return {c.file};
-  return std::vector<std::string>(std::begin(kAllFiles), std::end(kAllFiles));
+  return kAllFiles;
 }
 
 RunResult Run(const ScratchDir& dir, const std::vector<std::string>& args, const PartsCase& c) {

@@ -13,14 +13,15 @@
 #include <vector>
 
 #include "e2e_util.h"
+#include "relations.h"
 
 namespace zervgen_test {
 namespace {
 
-const char* const kFiles[] = {"zerv.hun", "zerv.ten", "zerv.tny", "zerv.uni", "zerv.upd"};
+const std::vector<std::string> kFiles = AllFiles();
 
 void ExpectGolden(const ScratchDir& dir, const std::string& goldenName) {
-  for (const char* name : kFiles) {
+  for (const std::string& name : kFiles) {
     std::string got = ReadFile(dir.File(name));
     std::string want = ReadFile(GoldenDir() + "/" + goldenName + "/" + name);
     ASSERT_FALSE(want.empty()) << "missing golden " << goldenName << "/" << name;
@@ -54,9 +55,9 @@ TEST(EndToEnd, GoldenRunsMatchByteForByte) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(AfterBanner(r.err), "");
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(dir.List(), std::vector<std::string>(std::begin(kFiles), std::end(kFiles)));
+    EXPECT_EQ(dir.List(), kFiles);
     if (UpdatingGolden()) {
-      for (const char* name : kFiles) {
+      for (const std::string& name : kFiles) {
         std::ofstream(GoldenDir() + "/" + c.golden + "/" + name, std::ios::binary)
             << ReadFile(dir.File(name));
       }
@@ -97,7 +98,7 @@ TEST(EndToEnd, LargerRunsMatchTheirDigests) {
     ScratchDir dir;
     RunResult r = RunZervgen(dir.path(), c.args);
     ASSERT_EQ(r.status, 0) << c.golden << ": " << r.err;
-    for (const char* file : kFiles) {
+    for (const std::string& file : kFiles) {
       const std::string name = std::string(c.golden) + "/" + file;
       const std::string got = Sha256(dir.File(file));
       ASSERT_EQ(got.size(), 64u) << name;
@@ -112,23 +113,23 @@ TEST(EndToEnd, LargerRunsMatchTheirDigests) {
   GTEST_SKIP() << "golden digests rewritten (ZERVGEN_UPDATE_GOLDEN=1)";
 }
 
-// Each relation alone writes what it writes in a run of all five, where
+// Each relation alone writes what it writes in a run of all of them, where
 // most of its columns are reused from earlier relations.
 TEST(EndToEnd, EachRelationAloneEqualsTheFullRun) {
   const std::vector<std::string> common = {"-n", "1005", "-fc", "7", "-dc", ":"};
   ScratchDir all;
   std::vector<std::string> args = common;
   ASSERT_EQ(RunZervgen(all.path(), args).status, 0);
-  const char* options[] = {"-hu", "-te", "-ti", "-un", "-up"};
-  for (int i = 0; i < 5; ++i) {
+  for (std::size_t i = 0; i < kFiles.size(); ++i) {
+    const char* option = kTestRelations[i].option;
     ScratchDir one;
     std::vector<std::string> a = common;
-    a.push_back(options[i]);
+    a.push_back(option);
     a.insert(a.end(), {"-f", "-"});
     RunResult r = RunZervgen(one.path(), a);
     ASSERT_EQ(r.status, 0) << r.err;
     std::string want = ReadFile(all.File(kFiles[i]));
-    EXPECT_TRUE(r.out == want) << options[i] << ": " << FirstDifference(r.out, want);
+    EXPECT_TRUE(r.out == want) << option << ": " << FirstDifference(r.out, want);
   }
 }
 
@@ -137,7 +138,7 @@ TEST(EndToEnd, TwoRunsGiveIdenticalBytes) {
   const std::vector<std::string> args = {"-n", "20000", "-fc", "33", "-dc", "|"};
   ASSERT_EQ(RunZervgen(a.path(), args).status, 0);
   ASSERT_EQ(RunZervgen(b.path(), args).status, 0);
-  for (const char* name : kFiles) {
+  for (const std::string& name : kFiles) {
     EXPECT_TRUE(ReadFile(a.File(name)) == ReadFile(b.File(name))) << name;
   }
 }
@@ -158,7 +159,7 @@ TEST(EndToEnd, TemporaryFileStorageGivesTheSameBytes) {
     std::vector<std::string> files;
   };
   const StorageCase cases[] = {
-      {{"-n", "1000000", "-fc", "5"}, {std::begin(kFiles), std::end(kFiles)}},
+      {{"-n", "1000000", "-fc", "5"}, kFiles},
       {{"-hu", "-n", "1000000", "-fc", "5", "-parquet", "-rowgroup", "1000"}, {"zerv.hun.parquet"}},
   };
   const bool traced = FileExists("/usr/bin/strace");

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "e2e_util.h"
+#include "relations.h"
 
 namespace zervgen_test {
 namespace {
@@ -403,7 +404,8 @@ TEST(Interrupt, ClosedStandardErrorDoesNotEndTheRun) {
   options.stderrClosedPipe = true;
   RunResult r = RunZervgen(dir.path(), {"-n", "100", "-f", "x"}, options);
   EXPECT_EQ(r.status, 0);
-  for (const char* ext : {"hun", "ten", "tny", "uni", "upd"}) {
+  for (const TestRelation& relation : kTestRelations) {
+    const char* ext = relation.suffix;
     const std::string name = std::string("zerv.") + ext;
     EXPECT_EQ(ReadFile(dir.File("x." + std::string(ext))),
               ReadFile(GoldenDir() + "/n100-default/" + name))

@@ -24,6 +24,8 @@
 namespace zervgen {
 namespace {
 
+using zervgen_test::TagOf;
+
 using zervgen_test::CatchRaise;
 using zervgen_test::kWithStderr;
 using zervgen_test::Raised;
@@ -410,7 +412,7 @@ TEST_F(GenTest, ThreadCountDoesNotChangeTheBytes) {
     cb.threads = threads;
     Gen_InitializeCB(&cb, 10007, 9, dir_.path());
     const std::string out = std::string(dir_.path()) + "/hun" + std::to_string(threads);
-    ASSERT_EQ(Gen_WholeRelation(&cb, kTagHundred, out.c_str(), fixedText), StatusCode::kOk);
+    ASSERT_EQ(Gen_WholeRelation(&cb, TagOf("hundred"), out.c_str(), fixedText), StatusCode::kOk);
     Main_cleanup(&cb);
     std::string text = zervgen_test::ReadText(out);
     EXPECT_EQ(text.size(), 10007u * (185 + 9 + 1));
@@ -463,7 +465,7 @@ TEST_F(GenTest, RowFormatterAndWritersGiveTheSameRelation) {
 TEST_F(GenTest, TinyWritesOneRowAndKeepsTheRowCount) {
   Gen_InitializeCB(&cb_, 500, 0, dir_.path());
   const std::string out = std::string(dir_.path()) + "/tny";
-  ASSERT_EQ(Gen_WholeRelation(&cb_, kTagTiny, out.c_str()), StatusCode::kOk);
+  ASSERT_EQ(Gen_WholeRelation(&cb_, TagOf("tiny"), out.c_str()), StatusCode::kOk);
   EXPECT_EQ(zervgen_test::ReadText(out), "0\n");
   EXPECT_EQ(cb_.nTuples, 500);
 }

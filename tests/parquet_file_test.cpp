@@ -23,6 +23,8 @@
 namespace zervgen {
 namespace {
 
+using zervgen_test::TagOf;
+
 using zervgen_test::ScratchDir;
 using zervgen_test::TValue;
 
@@ -357,11 +359,11 @@ std::vector<std::string> RelationFiles(const char* dir, bool keep, int threads,
   };
   std::vector<std::string> files;
   bool kept = false;
-  for (std::int32_t tag : {kTagUniques, kTagUpdates, kTagHundred, kTagTenPcnt, kTagTiny}) {
-    const std::int32_t total = tag == kTagTiny ? 1 : kRows;
-    const GenRows rows = tag == kTagTiny ? GenRows{1, 0, 1} : GenRows{total, first, count};
-    const std::string path = std::string(dir) + "/" + Gen_RelationOf(tag).name;
-    const GenRelationPlan plan{tag, Gen_RelationOf(tag).name, total, {{path, rows}}};
+  for (const GenRelation& relation : kGenRelations) {  // in run order
+    const std::int32_t total = relation.oneRow ? 1 : kRows;
+    const GenRows rows = relation.oneRow ? GenRows{1, 0, 1} : GenRows{total, first, count};
+    const std::string path = std::string(dir) + "/" + relation.name;
+    const GenRelationPlan plan{Gen_TagOf(relation), relation.name, total, {{path, rows}}};
     EXPECT_EQ(Gen_Relation(&cb, plan, parquet), StatusCode::kOk);
     for (int i = 0; i < kGenSlots; ++i) kept = kept || Gen_Slot(&cb, i)->runWidth != 0;
     files.push_back(zervgen_test::ReadText(path));

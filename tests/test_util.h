@@ -16,9 +16,18 @@
 
 #include "base/env.h"
 #include "base/except.h"
+#include "run/catalog.h"
 #include "scratch_dir.h"
 
 namespace zervgen_test {
+
+// The tag of the relation named `name`; fails the test (and gives the first
+// relation's) for a name the table does not have.
+inline std::int32_t TagOf(const char* name) {
+  const zervgen::GenRelation* relation = zervgen::Gen_RelationNamed(name);
+  EXPECT_NE(relation, nullptr) << name;
+  return relation != nullptr ? zervgen::Gen_TagOf(*relation) : 1;
+}
 
 // Makes `env` the run's environment for the scope; the real one after.
 class ScopedEnv {

@@ -173,7 +173,7 @@ def read_manifest(path):
 
 # The fields -describe gained after its first documents: a record of an
 # older zervgen lacks them.
-LATER_FIELDS = ("proof_args", "compress_codecs", "banner")
+LATER_FIELDS = ("proof_args", "compress_codecs", "banner", "rules")
 
 
 def first_difference(got, want, where):
@@ -253,6 +253,25 @@ def verify(zervgen, args, cwd=None):
 def relation(doc, name):
     """The relation `name` of a -describe document, or None."""
     return next((r for r in doc["relations"] if r["name"] == name), None)
+
+
+def rules(doc, source="zervgen"):
+    """The rules of every run that a -describe document gives: the bounds of
+    -n and -fc, and each relation's count and figures as functions of the
+    rows; a ZervgenError for a document without them (an older zervgen)."""
+    found = doc.get("rules")
+    if not isinstance(found, dict):
+        raise ZervgenError(f"{source} -describe gives no rules (a zervgen older than this tool?)")
+    return found
+
+
+def rule_value(rule, rows):
+    """A figure of -describe's rules for a run of `rows` rows: a constant
+    as it stands, else rows // rows_over + plus, at most at_most."""
+    if not isinstance(rule, dict):
+        return rule
+    value = rows // rule["rows_over"] + rule["plus"]
+    return min(value, rule["at_most"]) if "at_most" in rule else value
 
 
 def column(rel, name):

@@ -317,9 +317,9 @@ def top_parser(base):
     """The parser of `zervgen-load DATABASE ...` without a database."""
     parser = cli.ArgumentParser(
         prog=base, usage=f"{base} DATABASE [OPTIONS] ...",
-        description=wrap("Loads a zervgen run into a database: replaces its tables hundred,"
-                         " tenpcnt, tiny, uniques and updates with the run's rows (files, or"
-                         " rows piped from zervgen), or leaves them as they were."),
+        description=wrap("Loads a zervgen run into a database: replaces its tables, one per"
+                         " relation as zervgen -describe names them, with the run's rows"
+                         " (files, or rows piped from zervgen), or leaves them as they were."),
         epilog=wrap(f"{base} DATABASE --help gives the options of one database. Called as"
                     f" zervgen-load-DATABASE (load-DATABASE.sh in a checkout) it is {base}"
                     " DATABASE.") + "\n\n" + wrap(EXIT_TEXT), add_help=False,

@@ -41,11 +41,11 @@ class Backend:
                       "an option for every client call, e.g. -o --socket=PATH, -o --host=HOST,"
                       " -o --user=NAME or -o --defaults-file=FILE (may be given more than once;"
                       " the client's own option files are read as usual)"),)
-    usage_intro = """Replaces the tables hundred, tenpcnt, tiny, uniques and updates of the MariaDB
-database DATABASE (SQLFILE, by default mariadb.sql of this package) with a
-run's rows, loaded with LOAD DATA LOCAL INFILE; adds the primary keys and runs
-ANALYZE TABLE. On any failure the database stays as it was. Fixed-format
-files are not loaded.
+    usage_intro = """Replaces the tables of the MariaDB database DATABASE, one per relation as
+zervgen -describe names them (SQLFILE, by default mariadb.sql of this package),
+with a run's rows, loaded with LOAD DATA LOCAL INFILE; adds the primary keys
+and runs ANALYZE TABLE. On any failure the database stays as it was. Fixed-
+format files are not loaded.
 Example: PROG -o --socket=/run/mysqld/mysqld.sock -d tab bench out/zerv"""
 
     def setup(self, load):

@@ -152,10 +152,10 @@ class Backend:
     extra_options = ()
     sqlfile = "postgresql.sql"
     jobs_text = "N concurrent sessions load the N parts."
-    usage_intro = """Replaces the tables hundred, tenpcnt, tiny, uniques and updates of the current
-schema (SQLFILE, by default postgresql.sql of this package) with a run's rows,
-loaded with COPY; adds the primary keys and runs ANALYZE. On any failure the
-database stays as it was.
+    usage_intro = """Replaces the tables of the current schema, one per relation as zervgen
+-describe names them (SQLFILE, by default postgresql.sql of this package), with
+a run's rows, loaded with COPY; adds the primary keys and runs ANALYZE. On any
+failure the database stays as it was.
 Connection settings come from PGHOST, PGPORT, PGDATABASE, PGUSER, ...
 Example: PGDATABASE=bench PROG -d '|' out/zerv"""
     # The proof runs beside the COPY sessions (loader.Load.execute).

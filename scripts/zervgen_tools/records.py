@@ -48,22 +48,24 @@ class Relation:
                    checks allow (a range that grows with the rows: its type's)
     """
 
-    def __init__(self, small, wide):
+    def __init__(self, small, whole, rule):
         self.name = small["name"]
         self.option = small["option"]
         self.base = small["columns"]
-        self.fillable = len(wide["columns"]) > len(self.base)
-        self.constant = small["rows"] == wide["rows"]
-        self.whole = wide["files"][0]["path"]
+        self.fillable = rule["takes_fill"]
+        self.constant = rule["fixed_rows"] is not None
+        self.whole = whole
         self.files = [f["path"] for f in small["files"]]
         self.empty_ok = [f["rows"] == 0 for f in small["files"]]
-        # The ends of ranges that depend on the rows: those that two runs of
-        # other rows give differently.
-        self.grows = [{end for end in ("min", "max") if a.get(end) != b.get(end)}
-                      for a, b in zip(self.base, wide["columns"])]
+        # The ends of ranges that depend on the rows: those that -describe's
+        # rules give as functions of the rows rather than as constants.
+        ranges = {c["name"]: c for c in rule["columns"]}
+        self.grows = [{end for end in ("min", "max")
+                       if isinstance(ranges.get(c["name"], {}).get(end), dict)}
+                      for c in self.base]
         self.columns = self.base
         self.fill = None
-        self.rows = small["rows"] if self.constant else None
+        self.rows = rule["fixed_rows"]
         self.checked = None
 
     def take(self, described, counted):
@@ -209,16 +211,19 @@ class Run:
     def shapes(self):
         """The relations in name order, with their columns without a fill,
         whether a fill width gives them one, which of their ranges grow
-        with the rows, and their files in the loader's layout: from the
-        -describe documents of two runs of other rows and fill."""
+        with the rows, and their files in the loader's layout: from one
+        -describe document and its rules (and the whole files' names)."""
         prefix = self.opts.prefix
         small = self.describe(["-n", "100"] + (self.layout() if prefix else []))
-        wide = self.describe(["-n", "200", "-fc", "1"] + (["-f", prefix] if prefix else [])
-                             + self.codec_args(self.compress))
+        wholes = self.paths((["-f", prefix] if prefix else []) + self.codec_args(self.compress))
+        try:
+            rules = {r["name"]: r for r in interface.rules(small, self.opts.zexe)["relations"]}
+        except ZervgenError as e:
+            die(str(e))
         self.codecs = small.get("compress_codecs", [])
         keep = self.run_relations()
         self.every_relation = sorted(r["name"] for r in small["relations"])
-        self.relations = [Relation(r, interface.relation(wide, r["name"]))
+        self.relations = [Relation(r, wholes[r["name"]][0], rules[r["name"]])
                           for r in sorted(small["relations"], key=lambda r: r["name"])
                           if keep is None or r["name"] in keep]
         if prefix and self.find_codec():

@@ -5,7 +5,7 @@
 
 The relations, their columns in row order, the columns' types, ranges and
 lengths, which column may be NULL and which is the key all come from the
--describe documents of a few runs (see RUNS); what is written here is, per
+-describe documents of a few runs (see Runs); what is written here is, per
 database, only how a column type becomes the database's type (and, for
 PostgreSQL, its CHECK constraint) and the text that is not about the
 relations: how the loader runs the file, the date style, the collation.
@@ -33,20 +33,27 @@ ME = MAKER
 
 # The runs whose -describe documents make the files. A constraint must hold
 # for every run zervgen accepts, so the files take each figure over the
-# extremes of the options that change the columns: the most rows (the key of
-# hundred and updates reaches n; every figure of a column is a constant or
-# grows with n) with the widest fill, the fewest rows with the narrowest fill,
-# and a run without a fill column, the one column that a run may lack (it is
-# then NULL). LIMITS are runs zervgen must refuse, so that these stay its
-# extremes: a row fewer or more, a fill character more.
-ROWS_MIN, ROWS_MAX, FILL_MAX = 100, 100000000, 100
-RUNS = [["-n", str(ROWS_MAX), "-fc", str(FILL_MAX)], ["-n", str(ROWS_MIN), "-fc", "1"],
-        ["-n", str(ROWS_MIN)]]
-LIMITS = [["-n", str(ROWS_MIN - 1)], ["-n", str(ROWS_MAX + 1)], ["-fc", str(FILL_MAX + 1)]]
-# The files of the Parquet format and of compressed text: their names only.
-PARQUET_RUN = ["-n", str(ROWS_MIN), "-parquet", "-codec", "none"]
-COMPRESSED_RUNS = {"zstd": ["-n", str(ROWS_MIN), "-compress", "zstd"],
-                   "gzip": ["-n", str(ROWS_MIN), "-compress", "gzip"]}
+# extremes of the options that change the columns, as -describe's rules
+# bound them: the most rows (the key of hundred and updates reaches n; every
+# figure of a column is a constant or grows with n) with the widest fill,
+# the fewest rows with the narrowest fill, and a run without a fill column,
+# the one column that a run may lack (it is then NULL). The limits are runs
+# zervgen must refuse, so that these are its extremes: a row fewer or more,
+# a fill character more. The files of the Parquet format and of compressed
+# text come from the runs of the fewest rows: their names only.
+class Runs:
+    def __init__(self, rules):
+        rows, fill = rules["rows"], rules["fill"]
+        self.rows_min, self.rows_max = rows["min"], rows["max"]
+        least, most = str(self.rows_min), str(self.rows_max)
+        self.describe = [["-n", most, "-fc", str(fill["max"])], ["-n", least, "-fc", "1"],
+                         ["-n", least]]
+        self.limits = [["-n", str(self.rows_min - 1)], ["-n", str(self.rows_max + 1)],
+                       ["-fc", str(fill["max"] + 1)]]
+        self.parquet = ["-n", least, "-parquet", "-codec", "none"]
+        self.compressed = {"zstd": ["-n", least, "-compress", "zstd"],
+                           "gzip": ["-n", least, "-compress", "gzip"]}
+
 
 class Column:
     """A column over every run: its type, the widest range and lengths."""
@@ -109,15 +116,17 @@ class Relation:
 
 
 def catalogue(zervgen):
-    """The relations (by name) over RUNS, and the files of each format."""
-    for args in LIMITS:
+    """The relations (by name) over the runs, and the files of each format."""
+    rules = interface.rules(interface.describe(zervgen, []), zervgen)
+    runs = Runs(rules)
+    for args in runs.limits:
         try:
             interface.describe(zervgen, args)
         except interface.ZervgenError:
             continue
-        raise interface.ZervgenError(f"zervgen accepts {' '.join(args)}: RUNS in {ME} no longer"
-                                     " are its extremes")
-    docs = [interface.describe(zervgen, args) for args in RUNS]
+        raise interface.ZervgenError(f"zervgen accepts {' '.join(args)}: the limits its"
+                                     " -describe gives are not its extremes")
+    docs = [interface.describe(zervgen, args) for args in runs.describe]
     rels = {}
     order = None
     for doc in docs:
@@ -139,24 +148,20 @@ def catalogue(zervgen):
             raise interface.ZervgenError(f"{rel.name}: its first column, {rel.key.name}, is not"
                                          " one distinct value per row in every run")
     # A column of one value per row while n is at most its distinct values
-    # at the most rows (every day of the date range): checked at that n.
-    capped = {}
+    # at the most rows (every day of the date range): its rule of distinct
+    # values is n, capped between the fewest and the most rows.
     for rel in rels.values():
         rel.capped = {}
-        for c in rel.columns.values():
-            big = interface.column(interface.relation(docs[0], rel.name), c.name)
-            small = interface.column(interface.relation(docs[1], rel.name), c.name)
-            if small["distinct"] == ROWS_MIN < big["distinct"] < ROWS_MAX:
-                rel.capped[c.name] = big["distinct"]
-                capped.setdefault(big["distinct"], []).append((rel.name, c.name))
-    for n, where in capped.items():
-        doc = interface.describe(zervgen, ["-n", str(n)])
-        for rname, cname in where:
-            if interface.column(interface.relation(doc, rname), cname)["distinct"] != n:
-                del rels[rname].capped[cname]
+    for rule in rules["relations"]:
+        for c in rule["columns"] if rule["name"] in rels else []:
+            distinct = c["distinct"]
+            if (isinstance(distinct, dict) and distinct["rows_over"] == 1
+                    and distinct["plus"] == 0
+                    and runs.rows_min < distinct.get("at_most", 0) < runs.rows_max):
+                rels[rule["name"]].capped[c["name"]] = distinct["at_most"]
     paths = {"text": {}, "parquet": {}, "zstd": {}, "gzip": {}}
-    for kind, doc in [("text", docs[2]), ("parquet", interface.describe(zervgen, PARQUET_RUN))] + [
-            (codec, interface.describe(zervgen, args)) for codec, args in COMPRESSED_RUNS.items()]:
+    for kind, doc in [("text", docs[2]), ("parquet", interface.describe(zervgen, runs.parquet))] + [
+            (codec, interface.describe(zervgen, args)) for codec, args in runs.compressed.items()]:
         for r in doc["relations"]:
             paths[kind][r["name"]] = r["files"][0]["path"]
     # The tables in the order of their names, as the loaders and the

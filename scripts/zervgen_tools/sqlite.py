@@ -23,9 +23,10 @@ class Backend:
     extra_options = ()
     sqlfile = "sqlite.sql"
     jobs_text = "SQLite reads the parts one after another in one session."
-    usage_intro = """Replaces the tables hundred, tenpcnt, tiny, uniques and updates in the SQLite
-database file DATABASE (SQLFILE, by default sqlite.sql of this package) with a
-run's rows and runs ANALYZE. On any failure the database stays as it was.
+    usage_intro = """Replaces the tables in the SQLite database file DATABASE, one per relation as
+zervgen -describe names them (SQLFILE, by default sqlite.sql of this package),
+with a run's rows and runs ANALYZE. On any failure the database stays as it
+was.
 Example: PROG -d tab bench.db out/zerv"""
 
     def setup(self, load):

@@ -6,6 +6,7 @@
 #include "app/parquet_options.h"
 #include "base/date.h"
 #include "base/except.h"
+#include "core/columns.h"
 #include "output/compress.h"
 #include "run/catalog.h"
 
@@ -171,6 +172,68 @@ void WriteRelation(JsonWriter* j, const GenRelationPlan& plan, const MainOptions
   j->EndObject();
 }
 
+// A figure of the rules: a constant as the column's own field gives it (a
+// date's as its day), else {"rows_over", "plus"[, "at_most"]}.
+void WriteRule(JsonWriter* j, const char* key, const GenNum& rule, bool date) {
+  j->Key(key);
+  if (rule.Constant()) {
+    date ? j->String(IsoDate(rule.add)) : j->Int(rule.add);
+    return;
+  }
+  j->BeginObject();
+  j->Key("rows_over").Int(rule.perRows);
+  j->Key("plus").Int(rule.add);
+  if (rule.cap != 0) j->Key("at_most").Int(rule.cap);
+  j->EndObject();
+}
+
+// What holds for every run, whatever its options: the bounds of the rows
+// and of the fill, and each relation's count and figures as functions of
+// the row count (every relation, in run order, its columns without the
+// fill).
+void WriteRules(JsonWriter* j) {
+  j->Key("rules").BeginObject();
+  j->Key("rows").BeginObject();
+  j->Key("min").Int(MIN_TUPLES);
+  j->Key("max").Int(MAX_TUPLES);
+  j->EndObject();
+  j->Key("fill").BeginObject();
+  j->Key("min").Int(0);
+  j->Key("max").Int(MAX_FILL_CHARS);
+  j->EndObject();
+  j->Key("relations").BeginArray();
+  for (const GenRelation& relation : kGenRelations) {
+    j->BeginObject();
+    j->Key("name").String(relation.name);
+    j->Key("fixed_rows");
+    relation.oneRow ? j->Int(1) : j->Null();
+    bool fill = false;
+    j->Key("columns").BeginArray();
+    for (const GenColumn& c : relation.columns) {
+      const GenColumnKind& kind = Gen_KindOf(c);
+      if (c.dist == GenDist::kFill) {
+        fill = true;
+        continue;
+      }
+      const GenRules rules = Gen_RulesOf(relation, c);
+      const bool date = kind.type == GenValueType::kDate;
+      j->BeginObject();
+      j->Key("name").String(kind.name);
+      if (kind.type != GenValueType::kText) {
+        WriteRule(j, "min", rules.min, date);
+        WriteRule(j, "max", rules.max, date);
+      }
+      WriteRule(j, "distinct", rules.distinct, false);
+      j->EndObject();
+    }
+    j->EndArray();
+    j->Key("takes_fill").Bool(fill);
+    j->EndObject();
+  }
+  j->EndArray();
+  j->EndObject();
+}
+
 // The text codecs of -compress NAME (whether or not this build has their
 // library: the document is the same for every build), each with the
 // command that writes a file's text to standard output (the file's path
@@ -213,6 +276,7 @@ void WriteDescribe(JsonWriter* j, const MainOptions& settings, const GenRunPlan&
   j->Key("relations").BeginArray();
   for (const GenRelationPlan& relation : plan.relations) WriteRelation(j, relation, settings);
   j->EndArray();
+  WriteRules(j);
   j->EndObject();
 }
 

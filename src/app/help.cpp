@@ -3,7 +3,10 @@
 // classic set are listed after its text.
 #include "app/help.h"
 
+#include <functional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "app/main_options.h"
 #include "base/util.h"
@@ -16,7 +19,7 @@ namespace {
 
 // Options beyond the classic set, listed after its help text; %s stands for
 // the lines that tell the codecs of this build (CodecsHelpLines).
-const char* const kMoreHelp =
+constexpr char kMoreHelp[] =
     "More options:\n"
     "        -parts N    Splits each generated table into N part files, 1 to\n"
     "                    1000.  Part K is the table's file name with \".K\"\n"
@@ -147,6 +150,61 @@ std::string CompressHelpLines() {
   return text;
 }
 
+// Whether the -part paragraph of kMoreHelp names every relation option (a
+// word of its own, before a comma or a blank): its lines are written by hand.
+constexpr bool PartHelpNamesEveryOption() {
+  const std::string_view text(kMoreHelp);
+  const std::string_view part =
+      text.substr(text.find("-part K"), text.find("-threads N") - text.find("-part K"));
+  for (const GenRelation& relation : kGenRelations) {
+    const std::string_view option(relation.option);
+    bool named = false;
+    for (std::size_t at = part.find(option); at != std::string_view::npos && !named;
+         at = part.find(option, at + 1)) {
+      const char after = part[at + option.size()];
+      named = (part[at - 1] == ' ') && (after == ',' || after == ' ');
+    }
+    if (!named) return false;
+  }
+  return true;
+}
+static_assert(PartHelpNamesEveryOption(), "the -part help lists every relation option");
+
+// The indent of an option's explanation, and the widest line of one.
+constexpr std::size_t kHelpIndent = 14;
+constexpr std::size_t kHelpWidth = 74;
+
+// The words of a list of every relation's `item`: "a,", "b,", "and c" (for
+// `conjunction` "and"), `tail` ending the last word.
+std::vector<std::string> ListWords(const char* conjunction,
+                                   const std::function<std::string(int)>& item, const char* tail) {
+  std::vector<std::string> words;
+  for (int i = 0; i < kGenRelationCount; ++i) {
+    if (i + 1 < kGenRelationCount) {
+      words.push_back(item(i) + ",");
+    } else {
+      words.push_back((i > 0 ? std::string(conjunction) + " " : std::string()) + item(i) + tail);
+    }
+  }
+  return words;
+}
+
+// Appends lines of an option's explanation: `lead`, then `words`, each line
+// filled up to kHelpWidth columns.
+void AppendFilled(std::string* text, const std::string& lead,
+                  const std::vector<std::string>& words) {
+  std::string line = std::string(kHelpIndent, ' ') + lead;
+  for (const std::string& word : words) {
+    if (line.size() + 1 + word.size() > kHelpWidth && line.size() > kHelpIndent) {
+      *text += line + "\n";
+      line = std::string(kHelpIndent, ' ') + word;
+    } else {
+      line += (line.size() > kHelpIndent ? " " : "") + word;
+    }
+  }
+  *text += line + "\n";
+}
+
 }  // namespace
 
 std::string Main_helpText() {
@@ -154,22 +212,23 @@ std::string Main_helpText() {
   text += Main_synopsisText();
   text += '\n';
   for (int i = 0; i < kGenRelationCount; ++i) {
-    const GenRelation& relation = Gen_RelationByTag(i);
+    const GenRelation& relation = Gen_RelationListed(i);
     Util_Appendf(&text, "%s%-6sGenerate just the %s table.\n", i == 0 ? "where   " : "        ",
                  relation.option, relation.helpName);
   }
-  const auto suffix = [](int i) { return Gen_RelationByTag(i).suffix; };
-  Util_Appendf(&text,
-               "        -f    Specifies the full path to the file that will contain the\n"
-               "              generated table if one of %s is\n"
-               "              specified.  In this case, it may be, \"-\", in which case\n"
-               "              the table is written to standard output.  If all the tables\n"
-               "              are to be generated, the file name specifies the prefix name\n"
-               "              for each table, which will be suffixed with \".%s\", \".%s\",\n"
-               "              \".%s\", \".%s\", and \".%s\").  The default prefix name\n"
-               "              is \"zerv\".\n",
-               Gen_OptionList("", "", ", ", ", or ").c_str(), suffix(0), suffix(1), suffix(2),
-               suffix(3), suffix(4));
+  const auto option = [](int i) { return std::string(Gen_RelationListed(i).option); };
+  const auto suffix = [](int i) {
+    return "\"." + std::string(Gen_RelationListed(i).suffix) + "\"";
+  };
+  text += "        -f    Specifies the full path to the file that will contain the\n";
+  AppendFilled(&text, "generated table if one of", ListWords("or", option, " is"));
+  text +=
+      "              specified.  In this case, it may be, \"-\", in which case\n"
+      "              the table is written to standard output.  If all the tables\n"
+      "              are to be generated, the file name specifies the prefix name\n";
+  AppendFilled(&text, "for each table, which will be suffixed with",
+               ListWords("and", suffix, ").  The default prefix name"));
+  text += "              is \"zerv\".\n";
   Util_Appendf(
       &text, "%s%s%s%s%s%s\n",
       "        -n    Specifies the number of rows to generate.  Must be between\n              100 and 100000000, and defaults to 100000, the size of the\n              40 megabyte database.\n        -4    Generate the 4 megabyte database.\n        -40   Generate the 40 megabyte database.\n        -400  Generate the 400 megabyte database.\n        -s    Specify the Scale Factor of the tables.\n",

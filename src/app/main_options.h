@@ -12,17 +12,25 @@
 
 namespace zervgen {
 
-// Room for a name of kMaxNameChars and the longest suffix made for it
-// (".hun.parquet"), with its NUL.
+// Longest file or directory name the command line accepts.
+inline constexpr int kMaxNameChars = 513;
+// The ending of Parquet files, the longest a run gives its files (a text
+// codec's, ".zst" or ".gz", is shorter).
+inline constexpr char kParquetEnding[] = ".parquet";
+// The longest relation file name a run composes: a name of kMaxNameChars,
+// ".", the longest relation suffix and the longest ending.
+inline constexpr int kLongestFileName = kMaxNameChars + 1 + static_cast<int>(Gen_LongestSuffix()) +
+                                        static_cast<int>(sizeof kParquetEnding - 1);
+// Room for every name the command line gives or the run composes, with its
+// NUL.
 inline constexpr int kNameSize = 528;
+static_assert(kLongestFileName + 1 <= kNameSize, "a composed relation file name fits");
 // A part file's name (with its NUL) must fit this many characters, and
 // ".parquet" more for Parquet parts.
 inline constexpr int kPartNameLimit = 520;
 // Every name the run may make is recorded whole for the signal handler.
 static_assert(kNameSize - 1 <= static_cast<int>(kRecordNameChars));
 static_assert(kPartNameLimit - 1 + 8 <= static_cast<int>(kRecordNameChars));  // ".parquet"
-// Longest file or directory name the command line accepts.
-inline constexpr int kMaxNameChars = 513;
 inline constexpr std::int32_t kMaxScale = 10000;
 // Bounds of -parts and -threads.
 inline constexpr std::int32_t kMaxParts = 1000;

@@ -89,7 +89,7 @@ struct ParseState {
   MainOptions settings{};
   int nRelations = 0;
   // Names are checked to be at most kMaxNameChars long, so a composed
-  // relation file name (the name and a suffix of four) fits kNameSize.
+  // relation file name fits kNameSize (main_options.h checks it).
   char filename[kMaxNameChars + 1] = "";
   char tmpValue[kMaxNameChars + 1] = "";
   bool partGiven = false;
@@ -114,7 +114,7 @@ void Main_setRelation(const char* argument, int* relationFlag, std::int16_t* nRe
 // The ending of the files of a run: ".parquet" for Parquet files, the
 // codec's for compressed text.
 const char* FileEnding(const MainOptions* settings) {
-  if (settings->format == MainFileFormat::kParquet) return ".parquet";
+  if (settings->format == MainFileFormat::kParquet) return kParquetEnding;
   return Compress_Suffix(settings->compress.codec);
 }
 

@@ -142,13 +142,6 @@ void Gen_releaseScratch(GenControlBlock* cb);
 void* Gen_Allocate(std::size_t bytes);
 void Gen_Free(void* p);
 
-// Relation tags.
-inline constexpr std::int32_t kTagHundred = 1;
-inline constexpr std::int32_t kTagTenPcnt = 2;
-inline constexpr std::int32_t kTagTiny = 3;
-inline constexpr std::int32_t kTagUniques = 4;
-inline constexpr std::int32_t kTagUpdates = 5;
-
 }  // namespace zervgen
 
 #endif  // ZERVGEN_SRC_CORE_COLUMNS_H_

@@ -1,159 +1,62 @@
-// run/catalog.cpp: the five relations, a table of columns each.
+// run/catalog.cpp: what the report, the help text and -describe read from
+// the relations' table.
 #include "run/catalog.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <iterator>
+#include <string_view>
 
 #include "base/date.h"
 #include "base/except.h"
 
 namespace zervgen {
 
-std::int32_t GenNum::Of(std::int32_t n) const {
-  switch (kind) {
-    case kConst:
-      return value;
-    case kN:
-      return n;
-    case kNDiv10:
-      return n / 10;
-    case kNMinus1:
-      return n - 1;
-    case kNDiv10Minus1:
-      return n / 10 - 1;
-    case kDays:
-      return std::min<std::int32_t>(n, DATE_MAX_DAY + 1);
-  }
-  return 0;
-}
-
 namespace {
 
-using CB = GenControlBlock;
-using T = GenValueType;
-using K = OutputKind;
+using gen_catalog::kKinds;
 
-constexpr GenNum C(std::int32_t v) { return {GenNum::kConst, v}; }
-constexpr GenNum kN{GenNum::kN, 0};
-constexpr GenNum kN10{GenNum::kNDiv10, 0};
-constexpr GenNum kNm1{GenNum::kNMinus1, 0};
-constexpr GenNum kN10m1{GenNum::kNDiv10Minus1, 0};
-constexpr GenNum kDays{GenNum::kDays, 0};
-constexpr GenNum k0 = C(0);
-
-constexpr std::int32_t kBillion = 1000000000;
-constexpr std::int32_t kHalf = 500000000;
-constexpr std::int32_t kCodeMax = 1000000001;
-constexpr std::int32_t kLastDay = DATE_MAX_DAY;
-
-enum Column { kKey, kInt, kSigned, kFloat, kDouble, kDecim, kDate, kCode, kName, kAddress, kFill };
-
-// clang-format off
-constexpr GenColumnKind kKinds[] = {
-  // name       type         field kind      width          shortest text
-  {"key",     T::kInt32,   K::kInteger,   10,            0},
-  {"int",     T::kInt32,   K::kInteger,   10,            0},
-  {"signed",  T::kInt32,   K::kInteger,   10,            0},
-  {"float",   T::kDecimal, K::kFloat,     10,            0},
-  {"double",  T::kDouble,  K::kInteger,   11,            0},
-  {"decim",   T::kDecimal, K::kInteger,   11,            0},
-  {"date",    T::kDate,    K::kDate,      10,            0},
-  {"code",    T::kText,    K::kFixed10,   10,            10},
-  {"name",    T::kText,    K::kFixed20,   20,            20},
-  {"address", T::kText,    K::kVarChar,   80,            2},
-  {"fill",    T::kText,    K::kFill,      kGenFillWidth, 0},
-};
-
-constexpr GenDist U = GenDist::kUniform, Nrm = GenDist::kNormal, Z = GenDist::kZipfian,
-                  Same = GenDist::kSameAs, Fill = GenDist::kFill;
-
-constexpr GenColumn kHundred[] = {
-  // column   dist   slot               min            max            distinct  seed         no 1    reuse
-  {kKey,      U,     &CB::keyAttr,      C(1),          kN,            kN,       728952890,   true,   5},
-  {kInt,      U,     &CB::integerAttr,  C(1),          C(kBillion),   kN,       14618637,    true,   4},
-  {kSigned,   U,     &CB::signedAttr,   C(100),        C(199),        C(100),   77673249,    false,  1},
-  {kFloat,    U,     &CB::floatAttr,    C(-kHalf),     C(kHalf),      C(100),   1892379368,  false,  1},
-  {kDouble,   U,     &CB::doubleAttr,   C(-kBillion),  C(kBillion),   C(100),   947883060,   false,  1},
-  {kDecim,    Same,  &CB::doubleAttr,   k0,            k0,            k0,       0,           false,  0},
-  {kDate,     U,     &CB::dateAttr,     C(0),          C(kLastDay),   kDays,    1376793920,  false,  5},
-  {kCode,     U,     &CB::codeAttr,     C(1),          C(kCodeMax),   kN,       599774169,   false,  5},
-  {kName,     U,     &CB::nameAttr,     C(1),          C(kCodeMax),   C(100),   997553128,   false,  1},
-  {kAddress,  U,     &CB::addressAttr,  C(5),          C(995),        C(100),   431247321,   false,  1},
-  {kFill,     Fill,  &CB::fillAttr,     k0,            k0,            k0,       7830309,     false,  0},
-};
-
-constexpr GenColumn kTenPcnt[] = {
-  {kKey,      U,     &CB::integerAttr,  C(1),          C(kBillion),   kN,       14618637,    true,   1},
-  {kInt,      Same,  &CB::integerAttr,  k0,            k0,            k0,       0,           false,  0},
-  {kSigned,   U,     &CB::signedAttr,   C(-kHalf),     C(kHalf),      kN,       177072576,   false,  2},
-  {kFloat,    U,     &CB::floatAttr,    C(-kHalf),     C(kHalf),      kN10,     1754590891,  false,  2},
-  {kDouble,   U,     &CB::doubleAttr,   C(-kBillion),  C(kBillion),   kN10,     124321587,   false,  2},
-  {kDecim,    Same,  &CB::doubleAttr,   k0,            k0,            k0,       0,           false,  0},
-  {kDate,     U,     &CB::dateAttr,     C(0),          C(kLastDay),   kDays,    1376793920,  false,  1},
-  {kCode,     U,     &CB::codeAttr,     C(1),          C(kCodeMax),   kN,       599774169,   false,  1},
-  {kName,     U,     &CB::nameAttr,     C(0),          C(9),          C(10),    2079464979,  false,  2},
-  {kAddress,  U,     &CB::addressAttr,  C(0),          kN10m1,        kN10,     1379687929,  false,  2},
-  {kFill,     Fill,  &CB::fillAttr,     k0,            k0,            k0,       816473355,   false,  0},
-};
-
-// uniques and updates differ in the key, what int repeats and the fill seed.
-constexpr GenColumn kUniques[] = {
-  {kKey,      U,     &CB::integerAttr,  C(1),          C(kBillion),   kN,       14618637,    true,   4},
-  {kInt,      Same,  &CB::integerAttr,  k0,            k0,            k0,       0,           false,  0},
-  {kSigned,   U,     &CB::signedAttr,   C(-kHalf),     C(kHalf),      kN,       842953455,   false,  4},
-  {kFloat,    Z,     &CB::floatAttr,    C(-kHalf),     C(kHalf),      C(10),    529756080,   false,  4},
-  {kDouble,   Nrm,   &CB::doubleAttr,   C(-kBillion),  C(kBillion),   kN,       103893252,   false,  4},
-  {kDecim,    U,     &CB::decimalAttr,  C(-kBillion),  C(kBillion),   kN,       190338507,   false,  4},
-  {kDate,     U,     &CB::dateAttr,     C(0),          C(kLastDay),   kDays,    1376793920,  false,  4},
-  {kCode,     U,     &CB::codeAttr,     C(1),          C(kCodeMax),   kN,       599774169,   false,  4},
-  {kName,     U,     &CB::nameAttr,     C(1),          C(kCodeMax),   kN,       76876519,    false,  4},
-  {kAddress,  U,     &CB::addressAttr,  C(0),          kNm1,          kN,       1386640140,  false,  4},
-  {kFill,     Fill,  &CB::fillAttr,     k0,            k0,            k0,       1280708942,  false,  0},
-};
-
-constexpr GenColumn kUpdates[] = {
-  {kKey,      U,     &CB::keyAttr,      C(1),          kN,            kN,       728952890,   true,   5},
-  {kInt,      Same,  &CB::keyAttr,      k0,            k0,            k0,       0,           false,  0},
-  {kSigned,   U,     &CB::signedAttr,   C(-kHalf),     C(kHalf),      kN,       842953455,   false,  4},
-  {kFloat,    Z,     &CB::floatAttr,    C(-kHalf),     C(kHalf),      C(10),    529756080,   false,  4},
-  {kDouble,   Nrm,   &CB::doubleAttr,   C(-kBillion),  C(kBillion),   kN,       103893252,   false,  4},
-  {kDecim,    U,     &CB::decimalAttr,  C(-kBillion),  C(kBillion),   kN,       190338507,   false,  4},
-  {kDate,     U,     &CB::dateAttr,     C(0),          C(kLastDay),   kDays,    1376793920,  false,  4},
-  {kCode,     U,     &CB::codeAttr,     C(1),          C(kCodeMax),   kN,       599774169,   false,  4},
-  {kName,     U,     &CB::nameAttr,     C(1),          C(kCodeMax),   kN,       76876519,    false,  4},
-  {kAddress,  U,     &CB::addressAttr,  C(0),          kNm1,          kN,       1386640140,  false,  4},
-  {kFill,     Fill,  &CB::fillAttr,     k0,            k0,            k0,       568158050,   false,  0},
-};
-
-constexpr GenColumn kTiny[] = {
-  {kKey,      U,     &CB::keyAttr,      C(0),          C(0),          C(1),     1884316460,  false,  3},
-};
-// clang-format on
+// Whether every relation has its own name, suffix and option, and every
+// column that reuses values names a relation.
+constexpr bool TableIsSound() {
+  for (const GenRelation& r : kGenRelations) {
+    for (const GenRelation& other : kGenRelations) {
+      if (&r == &other) continue;
+      if (std::string_view(r.name) == other.name || std::string_view(r.suffix) == other.suffix ||
+          std::string_view(r.option) == other.option) {
+        return false;
+      }
+    }
+    for (const GenColumn& c : r.columns) {
+      if (c.reuses != nullptr && Gen_RelationNamed(c.reuses) == nullptr) return false;
+      if (c.column < 0 || c.column >= static_cast<int>(std::size(kKinds))) return false;
+    }
+  }
+  return true;
+}
+static_assert(TableIsSound(), "relations need their own name, suffix and option");
 
 }  // namespace
 
-const GenRelation kGenRelations[kGenRelationCount] = {
-    // tag         name       suffix option helpName  heading                   one row
-    {kTagUniques, "uniques", "uni", "-un", "uniques", "Uniques Relation:\n", false, kUniques},
-    {kTagUpdates, "updates", "upd", "-up", "updates", "Updates Relation:\n", false, kUpdates},
-    {kTagHundred, "hundred", "hun", "-hu", "hundred", "Hundred Relation:\n", false, kHundred},
-    {kTagTenPcnt, "tenpcnt", "ten", "-te", "ten percent", "Ten Percent Relation:\n", false,
-     kTenPcnt},
-    {kTagTiny, "tiny", "tny", "-ti", "tiny", "Tiny Relation:\n", true, kTiny},
-};
-
 const GenRelation& Gen_RelationOf(std::int32_t tag) {
+  CHECK_REQUIRE_TEXT(tag >= 1 && tag <= kGenRelationCount, "tag names one of the relations");
+  return kGenRelations[tag - 1];
+}
+
+const GenRelation& Gen_RelationListed(int index) {
+  CHECK_REQUIRE(index >= 0 && index < kGenRelationCount);
   for (const GenRelation& relation : kGenRelations) {
-    if (relation.tag == tag) return relation;
+    if (Gen_ListPlaceOf(relation) == index) return relation;
   }
-  CHECK_REQUIRE_TEXT(false, "tag names one of the five relations");
+  CHECK_ASSERT_TEXT(false, "each relation has its own place in the lists");
   return kGenRelations[0];
 }
 
-const GenRelation& Gen_RelationByTag(int index) {
-  CHECK_REQUIRE(index >= 0 && index < kGenRelationCount);
-  return Gen_RelationOf(kTagHundred + index);
+std::int32_t Gen_ReuseTagOf(const GenColumn& column) {
+  if (column.reuses == nullptr) return 0;
+  const GenRelation* relation = Gen_RelationNamed(column.reuses);
+  CHECK_ASSERT(relation != nullptr);
+  return Gen_TagOf(*relation);
 }
 
 std::span<const GenColumnKind> Gen_ColumnKinds() { return kKinds; }
@@ -208,14 +111,20 @@ std::string RangeText(const GenColumnKind& kind, std::int32_t value) {
 
 }  // namespace
 
-GenFigures Gen_FiguresOf(const GenRelation& relation, const GenColumn& column, std::int32_t n) {
+GenRules Gen_RulesOf(const GenRelation& relation, const GenColumn& column) {
   const GenColumn& shown = column.dist == GenDist::kSameAs ? ShownBy(relation, column) : column;
-  const std::int32_t min = shown.min.Of(n);
-  return GenFigures{.dist = DistName(shown.dist),
-                    .min = shown.missingOne ? min - 1 : min,
-                    .max = shown.max.Of(n),
-                    .distinct = shown.distinct.Of(n),
-                    .shown = &shown};
+  GenNum min = shown.min;
+  if (shown.missingOne) min.add -= 1;
+  return GenRules{.min = min, .max = shown.max, .distinct = shown.distinct, .shown = &shown};
+}
+
+GenFigures Gen_FiguresOf(const GenRelation& relation, const GenColumn& column, std::int32_t n) {
+  const GenRules rules = Gen_RulesOf(relation, column);
+  return GenFigures{.dist = DistName(rules.shown->dist),
+                    .min = rules.min.Of(n),
+                    .max = rules.max.Of(n),
+                    .distinct = rules.distinct.Of(n),
+                    .shown = rules.shown};
 }
 
 const char kGenColumnTableHeader[] =
@@ -338,7 +247,7 @@ std::string Gen_OptionList(const char* open, const char* close, const char* betw
   for (int i = 0; i < kGenRelationCount; ++i) {
     if (i > 0) list += i + 1 == kGenRelationCount ? last : between;
     list += open;
-    list += Gen_RelationByTag(i).option;
+    list += Gen_RelationListed(i).option;
     list += close;
   }
   return list;

@@ -12,7 +12,7 @@ namespace {
 GenRelationPlan PlanRelation(const GenPlanSettings& s, int index) {
   const GenRelation& r = kGenRelations[index];
   const std::int32_t total = r.Rows(s.nRows);
-  GenRelationPlan plan{.tag = r.tag, .relName = r.name, .total = total, .files = {}};
+  GenRelationPlan plan{.tag = Gen_TagOf(r), .relName = r.name, .total = total, .files = {}};
   const std::string path = s.paths[index];
   // Standard output takes the rows of the part asked for, or all of them.
   if (s.nParts == 0 || path == "-") {

@@ -24,7 +24,7 @@ struct GenFilePlan {
 };
 
 struct GenRelationPlan {
-  std::int32_t tag;     // kTagHundred ..
+  std::int32_t tag;     // the relation's tag (Gen_TagOf)
   const char* relName;  // "hundred" ..
   std::int32_t total;   // rows of the whole relation
   std::vector<GenFilePlan> files;

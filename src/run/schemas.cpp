@@ -47,19 +47,20 @@ void Distribute(GenControlBlock* cb, const GenRelation& relation, const GenColum
   const std::int32_t max = c.max.Of(n);
   const std::int32_t nUnique = c.distinct.Of(n);
   const char* name = Gen_KindOf(c).name;
-  const std::int32_t tag = relation.tag;
+  const std::int32_t tag = Gen_TagOf(relation);
+  const std::int32_t reuseTag = Gen_ReuseTagOf(c);
   GenAttr* attr = &(cb->*c.slot);
   int error = 0;  // nothing is written here: the jobs go to the queue
   switch (c.dist) {
     case GenDist::kUniform:
-      error = Dist_Uniform(name, tag, c.reuseTag, cb, attr, rows, min, max, nUnique, c.seed,
+      error = Dist_Uniform(name, tag, reuseTag, cb, attr, rows, min, max, nUnique, c.seed,
                            c.missingOne ? 1 : 0, queue);
       break;
     case GenDist::kNormal:
-      error = Dist_Normal(name, tag, c.reuseTag, cb, attr, rows, min, max, nUnique, c.seed, queue);
+      error = Dist_Normal(name, tag, reuseTag, cb, attr, rows, min, max, nUnique, c.seed, queue);
       break;
     case GenDist::kZipfian:
-      error = Dist_Zipfian(name, tag, c.reuseTag, cb, attr, rows, min, max, nUnique, c.seed, queue);
+      error = Dist_Zipfian(name, tag, reuseTag, cb, attr, rows, min, max, nUnique, c.seed, queue);
       break;
     case GenDist::kFill:
       Dist_Fill(name, tag, tag, cb, attr, c.seed);

@@ -38,7 +38,7 @@ using GenFileAction =
                                   const GenFileAction& onFile = nullptr);
 
 // The whole relation of `tag` to `path`, as Gen_Relation.
-// REQUIRES: cb != NULL, path != NULL, tag names one of the five relations
+// REQUIRES: cb != NULL, path != NULL, tag names one of the relations
 [[nodiscard]] Status Gen_WholeRelation(GenControlBlock* cb, std::int32_t tag, const char* path,
                                        const GenFormatMaker& makeFormat = nullptr);
 

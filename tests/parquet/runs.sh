@@ -4,7 +4,7 @@
 #
 #   bash tests/parquet/runs.sh ZERVGEN OUT_DIR
 #
-# For each run of the table below (all five relations each), in OUT_DIR/rNN:
+# For each run of the table below (every relation each), in OUT_DIR/rNN:
 #   - the Parquet files, with -threads 1 (zerv.*.parquet) and -threads 2
 #     (t2/), which must be the same bytes;
 #   - the text files of the same options without -parquet, -codec and
@@ -33,15 +33,30 @@ runs=(
   "150001 100 none   20000   3"
 )
 
-relations=(uniques updates hundred tenpcnt tiny)
-declare -A suffix=([uniques]=uni [updates]=upd [hundred]=hun [tenpcnt]=ten [tiny]=tny)
-declare -A option=([uniques]=-un [updates]=-up [hundred]=-hu [tenpcnt]=-te [tiny]=-ti)
-big_columns=key,int,signed,float,double,decim,date,code,name,address
-
 fail() {
   echo "runs.sh: $*" >&2
   exit 1
 }
+
+# Each relation of `zervgen ARGS -describe`, one line each in run order:
+# name, suffix, option, rows, and its columns joined by commas.
+described() {
+  "$zervgen" "$@" -describe 2>/dev/null | python3 -c '
+import json, sys
+for r in json.load(sys.stdin)["relations"]:
+    print(r["name"], r["suffix"], r["option"], r["rows"], ",".join(c["name"] for c in r["columns"]))
+' || fail "zervgen $* -describe failed"
+}
+
+# The relations, their suffixes and options, as zervgen describes them.
+relations=()
+declare -A suffix option rows_of columns_of
+while read -r name suf opt _ _; do
+  relations+=("$name")
+  suffix[$name]=$suf
+  option[$name]=$opt
+done < <(described -n 100)
+((${#relations[@]} > 0)) || fail "zervgen -describe gives no relation"
 
 # Runs zervgen in folder $1 with the remaining arguments; its banner and
 # messages go to the folder's log.
@@ -67,22 +82,26 @@ for run in "${runs[@]}"; do
   zerv "$dir" "${common[@]}" -r
   if ((i % 2)); then zerv "$dir" "${common[@]}" -compress zstd; else zerv "$dir" "${common[@]}" -compress gzip:6; fi
   # The relation sent to standard output turns with the run.
-  piped=${relations[$((i % 5))]}
+  piped=${relations[$((i % ${#relations[@]}))]}
   (cd "$dir" && "$zervgen" "${option[$piped]}" "${common[@]}" "${pq[@]}" -f - 2>>log >stdout.parquet) ||
     fail "zervgen ${option[$piped]} -f - failed in $dir"
   cmp "$dir/stdout.parquet" "$dir/zerv.${suffix[$piped]}.parquet" ||
     fail "-f - differs from the file in $dir ($piped)"
   rm "$dir/stdout.parquet"
   ((parts == 0)) || zerv "$dir/parts" "${common[@]}" "${pq[@]}" -parts "$parts"
-  columns=$big_columns
-  ((fill == 0)) || columns=$columns,fill
+  # Each relation's rows and columns in this run.
+  rows_of=() columns_of=()
+  while read -r name _ _ n cols; do
+    rows_of[$name]=$n
+    columns_of[$name]=$cols
+  done < <(described "${common[@]}")
   for rel in "${relations[@]}"; do
     base=zerv.${suffix[$rel]}
     cmp "$dir/$base.parquet" "$dir/t2/$base.parquet" ||
       fail "-threads 1 and 2 differ in $dir ($rel)"
     rm "$dir/t2/$base.parquet"
-    n=$rows cols=$columns
-    [[ $rel == tiny ]] && n=1 cols=key
+    [[ -n ${rows_of[$rel]:-} ]] || fail "zervgen ${common[*]} -describe does not describe $rel"
+    n=${rows_of[$rel]} cols=${columns_of[$rel]}
     line=$(printf '{"parquet": "%s", "text": "%s", "relation": "%s", "columns": ["%s"], "rows": %d, "rowGroup": %d, "codec": "%s"' \
       "$dir/$base.parquet" "$dir/$base" "$rel" "${cols//,/\", \"}" "$n" "$rowgroup" "$codec")
     ((parts == 0)) || line+=$(printf ', "parts": "%s", "nParts": %d' "$dir/parts/$base.*.parquet" "$parts")

@@ -9,7 +9,8 @@ out): the files must follow the documents, the SQLite file must make those
 tables in SQLite, and the key statements must be the lines the loaders take
 for keys. --check must pass on the files it made and name a file that
 differs or is missing; the generator must refuse a zervgen whose limits are
-no longer the runs it describes.
+no longer the runs it describes, and the columns of one value per row up to
+a cap are those whose rules say so.
 """
 
 import json
@@ -40,10 +41,19 @@ if edit == "limits" and args[:2] == ["-n", "100000001"]:
     args[1] = "100000000"
 p = subprocess.run([os.environ["REAL_ZERVGEN"]] + args, capture_output=True)
 sys.stderr.buffer.write(p.stderr)
-if p.returncode != 0 or "-describe" not in args or edit != "catalogue":
+if p.returncode != 0 or "-describe" not in args or edit not in ("catalogue", "capped"):
     sys.stdout.buffer.write(p.stdout)
     sys.exit(p.returncode)
 doc = json.loads(p.stdout)
+if edit == "capped":  # the rules give hundred's dates another cap, tenpcnt's none
+    for r in doc["rules"]["relations"]:
+        for c in r["columns"]:
+            if (r["name"], c["name"]) == ("hundred", "date"):
+                c["distinct"]["at_most"] = 5000
+            if (r["name"], c["name"]) == ("tenpcnt", "date"):
+                c["distinct"] = 36524
+    print(json.dumps(doc))
+    sys.exit(0)
 doc["relations"] = [r for r in doc["relations"] if r["name"] != "tiny"]
 for r in doc["relations"]:
     for c in r["columns"]:
@@ -143,6 +153,14 @@ class SqlFiles(unittest.TestCase):
         self.assertRegex(p.stderr, r"mariadb\.sql differs[^\n]*\n(.*\n)*  \+?-?-- a line more")
         self.assertIn("duckdb-text.sql is missing", p.stderr)
         self.assertNotIn("postgresql.sql", p.stderr)
+
+    def test_capped_columns_follow_the_rules(self):
+        out = os.path.join(self.dir, "capped")
+        p = self.generate(out, self.stub, "capped")
+        self.assertEqual(p.returncode, 0, p.stderr)
+        pg = self.read(out, "postgresql.sql")
+        self.assertIn("--   hundred: int, code; date while n <= 5000.\n", pg)
+        self.assertIn("--   tenpcnt: int, signed, code.\n", pg)
 
     def test_refuses_limits_it_does_not_know(self):
         p = self.generate(os.path.join(self.dir, "limits"), self.stub, "limits")
