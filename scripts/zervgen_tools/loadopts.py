@@ -103,8 +103,8 @@ def option_rows(db, sql_dir):
          "the run's report (zervgen -r); by default PREFIX.rpt when it exists and there is no"
          " manifest. Its Cmd: line gives the run's options for the proof; when zervgen cannot"
          " take them back (a file name with a blank, an edited line), the load stops: give the"
-         " manifest. The loaded row counts must be the run's. Files with neither have every"
-         " field checked instead, and the four large relations must have the same count."),
+         " manifest. The loaded row counts must be the run's. Files with neither are proven as"
+         " the run they show (its rows the large relations' line counts)."),
         ("-z", "ZERVGEN", "verifier", None,
          "the zervgen that describes the run and proves the files (by default the zervgen"
          " beside this program, else on the PATH)."),

@@ -44,8 +44,6 @@ class Relation:
     files          the paths of its files, in part order
     empty_ok       per file: whether it may be empty (the run puts no row
                    in it)
-    checked        without a run record: its columns with the ranges the
-                   checks allow (a range that grows with the rows: its type's)
     """
 
     def __init__(self, small, wide):
@@ -57,14 +55,9 @@ class Relation:
         self.whole = wide["files"][0]["path"]
         self.files = [f["path"] for f in small["files"]]
         self.empty_ok = [f["rows"] == 0 for f in small["files"]]
-        # The ends of ranges that depend on the rows: those that two runs of
-        # other rows give differently.
-        self.grows = [{end for end in ("min", "max") if a.get(end) != b.get(end)}
-                      for a, b in zip(self.base, wide["columns"])]
         self.columns = self.base
         self.fill = None
         self.rows = small["rows"] if self.constant else None
-        self.checked = None
 
     def take(self, described, counted):
         """Its columns, files and (counted) count from a -describe
@@ -75,8 +68,6 @@ class Relation:
         self.file_docs = described["files"]  # each file's rows and bytes (bounds.py)
         if counted or self.constant:
             self.rows = described["rows"]
-        self.checked = [dict(c, **{end: None for end in grows})
-                        for c, grows in zip(self.columns, self.grows + [set()])]
 
     def __str__(self):
         return self.name
