@@ -88,7 +88,7 @@ def option_rows(db, sql_dir):
         ("-d", "DELIM", "delim_word", None,
          f"the run's delimiter (zervgen -dc): ',' (the default), '|' or 'tab'{fixed_word}"
          " Files with a manifest or report need none: the record gives it, and a -d that"
-         " says otherwise is refused."),
+         " says otherwise is refused. Without either, the files' first rows show it."),
         ("-g", "ZERVGEN", "zervgen", None,
          f"read no files: run ZERVGEN -<rel> -f - {gen_format} with the remaining options"
          f" (e.g. -n 100000 -fc 20) once per relation and pipe its rows straight into the"

@@ -404,9 +404,13 @@ class Run:
         its first row has the format asked for; every relation with a fill
         the same fill, the run's when it is known. Only a file in which the
         run puts no row may be empty. Without a record, the run the files
-        show becomes theirs (inferred.py). Then the relations take their
+        show becomes theirs, its format the first rows' unless -d gives it
+(inferred.py). Then the relations take their
         columns, files and counts: the run's."""
         small = self.shapes()
+        if self.record is None and not self.opts.delim_given:
+            from . import inferred  # it builds on this module's Record
+            inferred.take_format(self)
         first = None
         for rel in self.relations:
             self.check_parts(rel)

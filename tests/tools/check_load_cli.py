@@ -143,6 +143,21 @@ def cases(z):
          f" {PROVEN}", None),
         ("fixed format, no record", ["SQLITE", "-z", z, "-d", "fixed", "fixed.db", "fixed"], 0,
          OUT, f"(zervgen -n 200 -ff) {PROVEN}", None),
+        # Without -d the first rows give the format.
+        ("fixed format, no record, no -d", ["SQLITE", "-z", z, "fixed2.db", "fixed"], 0,
+         OUT, f"hundred         200 rows: as the run the files show (zervgen -n 200 -ff) {PROVEN}",
+         None),
+        ("a tab run, no record, no -d", ["SQLITE", "-z", z, "tabs.db", "tabs"], 0, OUT,
+         f"hundred         200 rows: as the run the files show (zervgen -n 200 -fc 3 -dc tab)"
+         f" {PROVEN}", None),
+        ("a '|' run, no record, no -d", ["SQLITE", "-z", z, "bars.db", "bars"], 0, OUT,
+         f"uniques         200 rows: as the run the files show (zervgen -n 200 -dc |) {PROVEN}",
+         None),
+        ("a '|' run, no record, -d ','", ["SQLITE", "-z", z, "-d", ",", "bars2.db", "bars"], 1,
+         ERR, "hundred: bars/zerv.hun: row 1: expected 10 or 11 fields separated by ',', found 1",
+         None),
+        ("first rows of different delimiters, no -d", ["SQLITE", "-z", z, "odd.db", "odd"], 1, ERR,
+         "hundred: odd/zerv.hun: row 1: expected 10 or 11 fields separated by ','", None),
         ("-c, no record", ["SQLITE", "-z", z, "-c", "c.db", "bare"], 0, OUT,
          "tiny              1 row: as the run the files show (zervgen -n 200 -dc ,) says, and its"
          " minimum, maximum and distinct values of 1 column", None),
@@ -169,12 +184,15 @@ def cases(z):
 
 
 def no_record(z, tmp):
-    """Runs without a record: fill (-fc 5) and fixed (-ff); then copies of
-    bare: changed (a digit of row 3 of updates changed, the value still
+    """Runs without a record: fill (-fc 5), fixed (-ff), tabs (-fc 3 -dc
+    tab) and bars (-dc '|'); then copies of
+    bare: odd (hundred's first row separated by '#'), changed (a digit of
+    row 3 of updates changed, the value still
     within its column's range), cut (hundred without its last row), mixed
     (tenpcnt of a run of 300 rows), few (the large relations cut to 50
     rows, which no run writes)."""
-    for folder, extra in (("fill", ["-fc", "5"]), ("fixed", ["-ff"])):
+    for folder, extra in (("fill", ["-fc", "5"]), ("fixed", ["-ff"]),
+                          ("tabs", ["-fc", "3", "-dc", "tab"]), ("bars", ["-dc", "|"])):
         os.makedirs(os.path.join(tmp, folder))
         harness.run([z, "-n", "200", "-f", f"{folder}/zerv"] + extra, cwd=tmp).check_returncode()
 
@@ -192,6 +210,9 @@ def no_record(z, tmp):
         fields[1] = fields[1][:-1] + (b"1" if fields[1].endswith(b"2") else b"2")
         return lines[:2] + [b",".join(fields)] + lines[3:]
     edit("changed", ["upd"], digit)
+    # hundred's first row split by nothing zervgen writes: the default ','
+    # stays and the row is refused in its words.
+    edit("odd", ["hun"], lambda lines: [lines[0].replace(b",", b"#")] + lines[1:])
     edit("cut", ["hun"], lambda lines: lines[:-1])
     edit("few", ["hun", "ten", "uni", "upd"], lambda lines: lines[:50])
     shutil.copytree(os.path.join(tmp, "bare"), os.path.join(tmp, "mixed"))
