@@ -85,8 +85,10 @@ def record(run):
     else:
         rows, rel = 100, None  # every count is fixed: any run, the proof decides
     asked, doc = rows, None
+    # A run of one relation (zervgen -REL) when the files are of one.
+    only = [run.relations[0].option] if len(run.relations) < len(run.every_relation) else []
     for _ in range(2):
-        args = data_args(run, asked) + run.codec_args(run.compress)
+        args = only + data_args(run, asked) + run.codec_args(run.compress)
         try:
             doc = interface.describe(run.opts.zexe, args)
         except ZervgenError as e:
@@ -104,7 +106,7 @@ def record(run):
         die(f"{rel}: {files_of(rel)}: {plural(rows, 'row')}, which no run of zervgen"
             f" {' '.join(data_args(run, 'N')[2:]) or '-n N'} writes (nothing was loaded)")
     # Named by the options read (a compressed file's level does not show).
-    shown = doc["data_args"] + run.codec_args(run.compress)
+    shown = only + doc["data_args"] + run.codec_args(run.compress)
     name = "the run the files show (zervgen " + " ".join(shown) + ")"
     for other, n in counted.items():
         want = interface.relation(doc, other.name)["rows"]

@@ -215,12 +215,23 @@ class Run:
         if prefix and self.find_codec():
             self.numbered = {}
             return self.shapes()
+        if prefix and self.record is None and not self.opts.zervgen:
+            self.keep_present()
         if prefix and self.opts.jobs == 1 and not self.one_part and all(
                 not os.path.exists(r.whole) and os.path.exists(self.part_paths(r)[0])
                 and not os.path.exists(self.part_paths(r)[1]) for r in self.relations):
             self.one_part = True  # zervgen -parts 1 -part 1 wrote them
             return self.shapes()
         return small
+
+    def keep_present(self):
+        """Without a record: when the files of only one relation are there
+        (a run of zervgen -REL), that relation alone; else every one, whose
+        missing files the checks name."""
+        present = [r for r in self.relations
+                   if any(os.path.exists(p) for p in [r.whole, self.part_paths(r)[0]] + r.files)]
+        if len(present) == 1:
+            self.relations = present
 
     def run_relations(self):
         """The names of the relations the record's run wrote when it wrote
