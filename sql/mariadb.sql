@@ -9,9 +9,9 @@
 -- not this file.
 --
 -- Column types hold every generated value exactly; zervgen-load mariadb proves
--- the files with zervgen -verify, or else checks every field before it loads a
--- row (LOAD DATA LOCAL would round, cut or convert a wrong value with no more
--- than a warning), and names the row that fails:
+-- the files with zervgen -verify before it loads a row (LOAD DATA LOCAL would
+-- round, cut or convert a wrong value with no more than a warning), and names
+-- the file that fails and its first difference:
 --   key, int           INT: whole numbers within 0..1000000000.
 --   signed             INT: whole numbers within -500000000..500000000.
 --   float              DECIMAL(12,2): written as a whole number and ".00"

@@ -9,8 +9,7 @@
 -- The tables are STRICT (SQLite 3.37 or later): a value that is not of its
 -- column's type, such as a text where a number belongs, fails the load instead
 -- of being stored as it is. zervgen-load sqlite proves the files with zervgen
--- -verify, or else checks every field before that (a number must read back as
--- written, a date must be a real day), and names the row that fails.
+-- -verify before that, and names the file that fails and its first difference.
 --
 -- Column types and the values they hold exactly:
 --   key, int           INTEGER: whole numbers within 0..1000000000.

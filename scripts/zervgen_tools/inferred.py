@@ -2,8 +2,9 @@
 
 Files with no record still say which run wrote them: the rows of a large
 relation are its files' line count, the fill width shows in a row
-(records.Run.check_files reads it), the format is the one the load reads
-(-d), the compression shows in the files' names (records.Run.find_codec).
+(records.Run.check_files reads it), the format is -d's or else the one the
+first rows show (take_format), the compression shows in the files' names
+(records.Run.find_codec).
 record() asks zervgen -describe for the run of those options, and takes it
 as the files' record only when -describe gives every large relation the
 counted rows; the proof (zervgen -verify, loader.py) then proves every
@@ -13,10 +14,11 @@ knows a relation or an option of its own: the candidates' rows are
 """
 
 import os
+import re
 import subprocess
 
 from . import interface
-from .common import die
+from .common import die, refuse
 from .interface import ZervgenError
 from .records import Record, plural
 
@@ -83,8 +85,10 @@ def record(run):
     else:
         rows, rel = 100, None  # every count is fixed: any run, the proof decides
     asked, doc = rows, None
+    # A run of one relation (zervgen -REL) when the files are of one.
+    only = [run.relations[0].option] if len(run.relations) < len(run.every_relation) else []
     for _ in range(2):
-        args = data_args(run, asked) + run.codec_args(run.compress)
+        args = only + data_args(run, asked) + run.codec_args(run.compress)
         try:
             doc = interface.describe(run.opts.zexe, args)
         except ZervgenError as e:
@@ -102,7 +106,7 @@ def record(run):
         die(f"{rel}: {files_of(rel)}: {plural(rows, 'row')}, which no run of zervgen"
             f" {' '.join(data_args(run, 'N')[2:]) or '-n N'} writes (nothing was loaded)")
     # Named by the options read (a compressed file's level does not show).
-    shown = doc["data_args"] + run.codec_args(run.compress)
+    shown = only + doc["data_args"] + run.codec_args(run.compress)
     name = "the run the files show (zervgen " + " ".join(shown) + ")"
     for other, n in counted.items():
         want = interface.relation(doc, other.name)["rows"]
@@ -112,3 +116,77 @@ def record(run):
     found = Record(name, doc, " (nothing was loaded)")
     found.inferred = True
     return found
+
+
+def first_rows(run):
+    """(relation, path, its first row) of every relation of more than one
+    column, from its first file that holds a row."""
+    for rel in run.relations:
+        if len(rel.base) < 2:
+            continue
+        for path in rel.files:
+            if not os.path.isfile(path) or os.path.getsize(path) == 0:
+                continue
+            if run.compress:
+                line = run.first_text_line(rel, path)
+            else:
+                with open(path, "rb") as f:
+                    line = f.readline(4096).rstrip(b"\n")
+            if line:
+                yield rel, path, line
+                break
+
+
+def formats(rel, line):
+    """The formats a first row of rel may be of, as -d words: each
+    character that splits it into rel's fields (with or without a fill),
+    and "fixed" when it is of rel's fixed widths with a day at each date."""
+    counts = {len(rel.base), len(rel.base) + 1} if rel.fillable else {len(rel.base)}
+    found = {("tab" if c == 9 else chr(c)) for c in set(line)
+             if (c == 9 or 32 < c < 127) and line.count(bytes([c])) + 1 in counts}
+    width, first = sum(c["width"] for c in rel.base), 0
+    if len(line) == width or (rel.fillable and len(line) > width):
+        for c in rel.base:
+            field = line[first:first + c["width"]]
+            if c["type"] == "date" and not re.fullmatch(rb"[0-9]{2}/[0-9]{2}/[0-9]{4}", field):
+                break
+            first += c["width"]
+        else:
+            found.add("fixed")
+    return found
+
+
+def take_format(run):
+    """Without -d and a record: the format the first rows show, the one
+    that every relation's first row may be of among zervgen's (a delimiter
+    that -describe takes for -dc, or fixed format). When none is, the
+    default stays and the checks of the files name what a row holds; two
+    or more are a usage error that asks for -d."""
+    o, shown, seen = run.opts, None, set()
+    for rel, path, line in first_rows(run):
+        fits = formats(rel, line)
+        shown = fits if shown is None else shown & fits
+        seen.add(f"{rel} ({path})")
+    if not shown:
+        return
+    words = sorted(w for w in shown if w == "fixed" or writes(run, w))
+    if len(words) > 1:
+        refuse(f"the first rows of {', '.join(sorted(seen))} may be of any of the formats"
+               f" {', '.join(repr(w) for w in words)}: give the run's with -d")
+    if not words:
+        return
+    word = words[0]
+    if word == "fixed" and not o.fixed_ok:
+        refuse("the files hold fixed-format rows, which cannot be loaded into this database")
+    o.delim_word = word
+    o.fixed = word == "fixed"
+    o.delim = b"\t" if word in ("fixed", "tab") else word.encode()
+
+
+def writes(run, word):
+    """Whether zervgen writes rows separated by the -dc word `word`."""
+    try:
+        doc = interface.describe(run.opts.zexe, ["-n", "100", "-dc", word])
+    except ZervgenError:
+        return False
+    return doc["options"]["delimiter"] == ("\t" if word == "tab" else word)

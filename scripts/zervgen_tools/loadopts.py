@@ -88,7 +88,7 @@ def option_rows(db, sql_dir):
         ("-d", "DELIM", "delim_word", None,
          f"the run's delimiter (zervgen -dc): ',' (the default), '|' or 'tab'{fixed_word}"
          " Files with a manifest or report need none: the record gives it, and a -d that"
-         " says otherwise is refused."),
+         " says otherwise is refused. Without either, the files' first rows show it."),
         ("-g", "ZERVGEN", "zervgen", None,
          f"read no files: run ZERVGEN -<rel> -f - {gen_format} with the remaining options"
          f" (e.g. -n 100000 -fc 20) once per relation and pipe its rows straight into the"
@@ -103,8 +103,8 @@ def option_rows(db, sql_dir):
          "the run's report (zervgen -r); by default PREFIX.rpt when it exists and there is no"
          " manifest. Its Cmd: line gives the run's options for the proof; when zervgen cannot"
          " take them back (a file name with a blank, an edited line), the load stops: give the"
-         " manifest. The loaded row counts must be the run's. Files with neither have every"
-         " field checked instead, and the four large relations must have the same count."),
+         " manifest. The loaded row counts must be the run's. Files with neither are proven as"
+         " the run they show (its rows the large relations' line counts)."),
         ("-z", "ZERVGEN", "verifier", None,
          "the zervgen that describes the run and proves the files (by default the zervgen"
          " beside this program, else on the PATH)."),

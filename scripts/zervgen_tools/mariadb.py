@@ -5,9 +5,8 @@ database of their own (created and dropped by the loader) and then take the
 place of the old ones in one RENAME TABLE, which is atomic: a load that
 fails anywhere leaves the target database as it was. The rows go in with
 LOAD DATA LOCAL INFILE (parts one after another), the dates through
-STR_TO_DATE; any warning fails the load. Files that zervgen has not proven
-exact have every field checked by the loader first (MariaDB itself would
-take a zero month or day, or cut a value at a NUL byte). A foreign key of
+STR_TO_DATE; any warning fails the load. Every file is proven by zervgen
+-verify before the database is touched. A foreign key of
 another table to one of the old tables would follow it into the staging
 database, which then could not be dropped: such a load is refused first.
 
@@ -83,22 +82,6 @@ Example: PROG -o --socket=/run/mysqld/mysqld.sock -d tab bench out/zerv"""
                 rel, schema, table, name = line.rstrip("\n").split("\t")
                 die(f"{rel}: foreign key {name} on table {schema}.{table} depends on the table;"
                     " drop it first (nothing was loaded)")
-        if not (load.run.proven or load.opts.zervgen):
-            self.check_rows(load)
-
-    def check_rows(self, load):
-        """Every field of every file, before the database is touched."""
-        for rel in load.run.relations:
-            check = rows.checker(rel.checked, load.opts.delim, False)
-            for src in load.sources(rel):
-                for n, line in src.lines(load.work.spawn):
-                    try:
-                        check(line)
-                    except rows.BadField as e:  # as the other databases say it
-                        fail_load(src.settled_failure() or f"{rel}: {src.path}: row {n}: {e}")
-                failed = src.gen_failure()
-                if failed:
-                    fail_load(failed)
 
     def load_sql(self, load, rel, src):
         sep = "\\t" if load.opts.delim == b"\t" else load.opts.delim.decode()

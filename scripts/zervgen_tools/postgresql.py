@@ -19,20 +19,12 @@ proof runs, the tables take the rows without their CHECK constraints,
 which are added NOT VALID afterwards (no scan): proven rows, and rows
 piped from zervgen itself, hold them by construction, and they hold for
 later writes. A proof that fails, or cannot be made, fails
-the load. Files without a run record are not proven: `rows.py check`
-checks every field of them as SQLite and MariaDB do (the column types would
-take `+1.00`, `7.` or ` 7` as numbers, `3 27/1967` as a date, and pad a short
-char(N) text), beside the COPY sessions for delimited files (the swap waits
-for it, and a row that fails it fails the load in its words, naming the row
-and field, whatever else failed meanwhile) and in the pipe that feeds COPY
-for fixed-format ones; their constraints are still validated by a scan, or
-checked row by row with -j N.
+the load. Files without a run record are proven as the run they show
+(inferred.py).
 
 COPY's text format reads a backslash as an escape (\\N is NULL, \\061 is 1):
-no generated field holds one, and the checks of unproven rows refuse it.
-One stream COPYs into a table truncated in the same transaction (FREEZE);
-with -j N and files that cannot be proven the COPY sessions check each row
-as it comes.
+no generated field holds one, and the proof refuses a file that does.
+One stream COPYs into a table truncated in the same transaction (FREEZE).
 
 Connection: psql's own environment (PGHOST, PGPORT, PGDATABASE, PGUSER,
 PGPASSWORD, ...). PSQL names another psql; ZERVGEN_CLIENT_READS=1 has psql
@@ -48,7 +40,7 @@ import sys
 import time
 
 from . import bounds, rows
-from .common import Failure, ask, die, fail_load, first_error, need_client, quote
+from .common import ask, die, fail_load, first_error, need_client, quote
 
 ROWS_PY = os.path.join(os.path.dirname(os.path.abspath(__file__)), "rows.py")
 
@@ -176,7 +168,6 @@ Example: PGDATABASE=bench PROG -d '|' out/zerv"""
         self.key_out = {}
         self.target = None
         self.swapped = False
-        self.checks = None
 
     def precheck(self, load):
         """Before the database is touched: a current schema, no object that
@@ -263,9 +254,6 @@ SELECT 'probe|' || p.id || '|' || pg_temp.zervgen_reads(p.path, p.size, p.mtime)
         if frozen:
             lines.append(f"BEGIN; TRUNCATE {table};")
             options += ", FREEZE"
-        # Unproven fixed-format or compressed rows are checked in the pipe
-        # that feeds COPY.
-        checked = (load.opts.fixed or load.run.compress) and self.unproven(load)
         split = load.opts.fixed
         # A file of the run goes no row or byte past the run's: the server
         # reads it itself only when it has the size the record states.
@@ -281,9 +269,7 @@ SELECT 'probe|' || p.id || '|' || pg_temp.zervgen_reads(p.path, p.size, p.mtime)
             if bound is not None:
                 shell = (f"set -o pipefail; {shell} | {quote(sys.executable)} {quote(ROWS_PY)} limit"
                          f" {' '.join(bound.args())} {quote(self.bad_file(load, src))}")
-            if checked:  # every field, as rows.py checks it for the other databases
-                shell = f"set -o pipefail; {shell} | {self.check_command(load, rel, src)}"
-            elif split:
+            if split:
                 shell = (f"set -o pipefail; {shell} | {quote(sys.executable)} {quote(ROWS_PY)}"
                          f" fixed {rows.fixed_widths(rel.columns)}")
             script = load.work.path(f"{rel}.{src.k}.sh")
@@ -336,49 +322,9 @@ END$$;
 
     # ------------------------------------------------------------ the checks
 
-    def unproven(self, load):
-        """Files without a run record: every field is checked."""
-        return not load.opts.zervgen and load.run.record is None
-
     def bad_file(self, load, src):
-        """Where `rows.py check` says which row of src failed, and why."""
+        """Where `rows.py limit` says why src went past the run's rows or bytes."""
         return load.work.path(f"{src.rel}.{src.k}.bad")
-
-    def check_command(self, load, rel, src):
-        """`rows.py check` of src's rows from standard input (or its file)."""
-        rules = load.work.path(f"{rel}.check.json")
-        rows.write_rules(rules, rel.checked, load.opts.delim, load.opts.fixed)
-        return (f"{quote(sys.executable)} {quote(ROWS_PY)} check {quote(rules)}"
-                f" {quote(self.bad_file(load, src))}")
-
-    def start_checks(self, load, order):
-        """The checks of delimited files without a run record, in the order
-        the relations load, beside the COPY sessions, which read the files
-        themselves."""
-        if load.opts.fixed or load.run.compress or not self.unproven(load):
-            return
-        script = load.work.path("checks.sh")
-        script_file(script, "set -e\n" + "".join(f"{self.check_command(load, rel, src)} {quote(src.path)}"
-                                                 " >/dev/null\n"
-                                                 for rel in order for src in load.sources(rel)))
-        with open(load.work.path("checks.err"), "wb") as err:
-            self.checks = load.work.spawn(["bash", script], stdin=subprocess.DEVNULL,
-                                     stdout=subprocess.DEVNULL, stderr=err)
-
-    def await_checks(self, load):
-        """Waits for the checks; the first row that failed them fails the
-        load."""
-        if self.checks is None:
-            return
-        status = self.checks.wait()
-        self.checks = None
-        for rel in load.run.relations:
-            for src in load.sources(rel):
-                failed = src.gen_failure() or self.check_failure(load, src)
-                if failed:
-                    fail_load(failed)
-        if status != 0:
-            fail_load(f"the checks of the rows failed: {first_error(load.work.path('checks.err'))}")
 
     def check_failure(self, load, src):
         try:
@@ -477,47 +423,25 @@ END$$;
         # A relation of a constant (small) count last: the key build of the
         # last large relation overlaps its load.
         order = sorted(load.run.relations, key=lambda r: r.constant)
-        self.start_checks(load, order)
-        try:
-            self.stage_relations(load, order)
-        except Failure:
-            # A row that fails the checks fails the load in their words,
-            # which name its field, whatever COPY made of it.
-            self.await_checks(load)
-            raise
-        self.await_checks(load)
-
-    def stage_relations(self, load, order):
         s = self.stage_name
         # Rows that the proof or zervgen itself vouch for go into tables
         # without CHECK constraints: COPY does no more than parse them, and
-        # the checks are added afterwards without a scan. One stream also
-        # loads unproven files without them: the key session validates them
-        # in one scan on the other core, beside the next relation's COPY.
-        # With -j N the COPY sessions use every core, and checking each
-        # unproven row as it comes costs less than a scan afterwards.
-        unchecked = load.opts.jobs == 1 or load.proof is not None or bool(load.opts.zervgen)
+        # the checks are added afterwards without a scan.
         lines = ["SET client_min_messages = warning;", f"CREATE SCHEMA {s};",
                  f"SET search_path = {s};", load.sql_tables(),
                  f"""CREATE TABLE zervgen_checks AS SELECT c.relname::text AS rel, k.conname::text,
   pg_get_constraintdef(k.oid) AS def FROM pg_constraint k JOIN pg_class c ON c.oid = k.conrelid
   WHERE k.contype = 'c' AND c.relnamespace = '{s}'::regnamespace;"""]
-        if unchecked:
-            lines.append("""DO $$DECLARE r record; BEGIN
+        lines.append("""DO $$DECLARE r record; BEGIN
   FOR r IN SELECT * FROM zervgen_checks LOOP
     EXECUTE format('ALTER TABLE %I DROP CONSTRAINT %I', r.rel, r.conname);
   END LOOP; END$$;""")
-        else:
-            lines.append("DELETE FROM zervgen_checks;")
         for rel in load.run.relations:
             if rel.fill is None:
                 continue
             fill = rel.fill["name"]
             check = f'CHECK ("{fill}" IS NOT NULL AND octet_length("{fill}") = {rel.fill["width"]})'
-            if unchecked:
-                lines.append(f"INSERT INTO zervgen_checks VALUES ('{rel}', 'zervgen_fill_width', '{check}');")
-            else:
-                lines.append(f"ALTER TABLE {rel} ADD CONSTRAINT zervgen_fill_width {check};")
+            lines.append(f"INSERT INTO zervgen_checks VALUES ('{rel}', 'zervgen_fill_width', '{check}');")
         lines.append("RESET search_path;")
         if self.copiers[0].run("\n".join(lines)) is None:
             fail_load(first_error(load.work.path("copy.1.err")))

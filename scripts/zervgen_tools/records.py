@@ -44,8 +44,6 @@ class Relation:
     files          the paths of its files, in part order
     empty_ok       per file: whether it may be empty (the run puts no row
                    in it)
-    checked        without a run record: its columns with the ranges the
-                   checks allow (a range that grows with the rows: its type's)
     """
 
     def __init__(self, small, whole, rule):
@@ -57,16 +55,9 @@ class Relation:
         self.whole = whole
         self.files = [f["path"] for f in small["files"]]
         self.empty_ok = [f["rows"] == 0 for f in small["files"]]
-        # The ends of ranges that depend on the rows: those that -describe's
-        # rules give as functions of the rows rather than as constants.
-        ranges = {c["name"]: c for c in rule["columns"]}
-        self.grows = [{end for end in ("min", "max")
-                       if isinstance(ranges.get(c["name"], {}).get(end), dict)}
-                      for c in self.base]
         self.columns = self.base
         self.fill = None
         self.rows = rule["fixed_rows"]
-        self.checked = None
 
     def take(self, described, counted):
         """Its columns, files and (counted) count from a -describe
@@ -77,8 +68,6 @@ class Relation:
         self.file_docs = described["files"]  # each file's rows and bytes (bounds.py)
         if counted or self.constant:
             self.rows = described["rows"]
-        self.checked = [dict(c, **{end: None for end in grows})
-                        for c, grows in zip(self.columns, self.grows + [set()])]
 
     def __str__(self):
         return self.name
@@ -229,12 +218,23 @@ class Run:
         if prefix and self.find_codec():
             self.numbered = {}
             return self.shapes()
+        if prefix and self.record is None and not self.opts.zervgen:
+            self.keep_present()
         if prefix and self.opts.jobs == 1 and not self.one_part and all(
                 not os.path.exists(r.whole) and os.path.exists(self.part_paths(r)[0])
                 and not os.path.exists(self.part_paths(r)[1]) for r in self.relations):
             self.one_part = True  # zervgen -parts 1 -part 1 wrote them
             return self.shapes()
         return small
+
+    def keep_present(self):
+        """Without a record: when the files of only one relation are there
+        (a run of zervgen -REL), that relation alone; else every one, whose
+        missing files the checks name."""
+        present = [r for r in self.relations
+                   if any(os.path.exists(p) for p in [r.whole, self.part_paths(r)[0]] + r.files)]
+        if len(present) == 1:
+            self.relations = present
 
     def run_relations(self):
         """The names of the relations the record's run wrote when it wrote
@@ -418,9 +418,13 @@ class Run:
         its first row has the format asked for; every relation with a fill
         the same fill, the run's when it is known. Only a file in which the
         run puts no row may be empty. Without a record, the run the files
-        show becomes theirs (inferred.py). Then the relations take their
+        show becomes theirs, its format the first rows' unless -d gives it
+(inferred.py). Then the relations take their
         columns, files and counts: the run's."""
         small = self.shapes()
+        if self.record is None and not self.opts.delim_given:
+            from . import inferred  # it builds on this module's Record
+            inferred.take_format(self)
         first = None
         for rel in self.relations:
             self.check_parts(rel)

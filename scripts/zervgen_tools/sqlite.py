@@ -45,11 +45,8 @@ Example: PROG -d tab bench.db out/zerv"""
         return src.lines(load.work.spawn)
 
     def load_relation(self, load, rel):
-        # Rows from a proven file or from zervgen itself are only converted;
-        # any other file has every field checked.
-        checked = not (load.run.proven or load.opts.zervgen)
-        convert = rows.converter(rel.checked if checked else rel.columns, load.opts.delim, load.opts.fixed,
-                                 checked)
+        # Rows from a proven file or from zervgen itself are only converted.
+        convert = rows.converter(rel.columns, load.opts.delim, load.opts.fixed)
         names = ", ".join(f'"{c["name"]}"' for c in rel.columns)
         insert = f"INSERT INTO {rel} ({names}) VALUES ({', '.join('?' * len(rel.columns))})"
         total = 0

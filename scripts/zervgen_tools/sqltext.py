@@ -319,9 +319,9 @@ class MariaDB(Dialect):
             f' statement on one line beginning "ALTER{NBSP}TABLE".',
             generated(),
             [comment("Column types hold every generated value exactly; zervgen-load mariadb proves"
-                     " the files with zervgen -verify, or else checks every field before it loads"
-                     " a row (LOAD DATA LOCAL would round, cut or convert a wrong value with no"
-                     " more than a warning), and names the row that fails:"),
+                     " the files with zervgen -verify before it loads a row (LOAD DATA LOCAL would"
+                     " round, cut or convert a wrong value with no more than a warning), and names"
+                     " the file that fails and its first difference:"),
              column_list(self, rels),
              comment("MariaDB returns a CHAR value without its trailing blanks: a text that ends"
                      " in blanks reads back shorter (one of N blanks as ''), and RPAD(`column`, N,"
@@ -367,9 +367,8 @@ class SQLite(Dialect):
             generated(),
             "The tables are STRICT (SQLite 3.37 or later): a value that is not of its column's"
             " type, such as a text where a number belongs, fails the load instead of being stored"
-            " as it is. zervgen-load sqlite proves the files with zervgen -verify, or else checks"
-            " every field before that (a number must read back as written, a date must be a real"
-            " day), and names the row that fails.",
+            " as it is. zervgen-load sqlite proves the files with zervgen -verify before that, and"
+            " names the file that fails and its first difference.",
             [comment("Column types and the values they hold exactly:"), column_list(self, rels),
              comment(quoted_names(rels))],
             "The keys are unique indexes, created after the rows are in: SQLite cannot add a"

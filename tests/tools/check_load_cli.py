@@ -143,6 +143,21 @@ def cases(z):
          f" {PROVEN}", None),
         ("fixed format, no record", ["SQLITE", "-z", z, "-d", "fixed", "fixed.db", "fixed"], 0,
          OUT, f"(zervgen -n 200 -ff) {PROVEN}", None),
+        # Without -d the first rows give the format.
+        ("fixed format, no record, no -d", ["SQLITE", "-z", z, "fixed2.db", "fixed"], 0,
+         OUT, f"hundred         200 rows: as the run the files show (zervgen -n 200 -ff) {PROVEN}",
+         None),
+        ("a tab run, no record, no -d", ["SQLITE", "-z", z, "tabs.db", "tabs"], 0, OUT,
+         f"hundred         200 rows: as the run the files show (zervgen -n 200 -fc 3 -dc tab)"
+         f" {PROVEN}", None),
+        ("a '|' run, no record, no -d", ["SQLITE", "-z", z, "bars.db", "bars"], 0, OUT,
+         f"uniques         200 rows: as the run the files show (zervgen -n 200 -dc |) {PROVEN}",
+         None),
+        ("a '|' run, no record, -d ','", ["SQLITE", "-z", z, "-d", ",", "bars2.db", "bars"], 1,
+         ERR, "hundred: bars/zerv.hun: row 1: expected 10 or 11 fields separated by ',', found 1",
+         None),
+        ("first rows of different delimiters, no -d", ["SQLITE", "-z", z, "odd.db", "odd"], 1, ERR,
+         "hundred: odd/zerv.hun: row 1: expected 10 or 11 fields separated by ','", None),
         ("-c, no record", ["SQLITE", "-z", z, "-c", "c.db", "bare"], 0, OUT,
          "tiny              1 row: as the run the files show (zervgen -n 200 -dc ,) says, and its"
          " minimum, maximum and distinct values of 1 column", None),
@@ -161,6 +176,19 @@ def cases(z):
         ("a one-relation run", ["SQLITE", "-z", z, "bare.db", "hu"], 0, OUT,
          "replaced the tables hundred; left tenpcnt, tiny, uniques, updates as they were"
          " (the report hu/zerv.rpt names no other relation)", None),
+        # Without a record: the files of one relation are a run of it alone
+        # (last.db holds the load of bare); of two, the others are missing.
+        ("a one-relation run, no record", ["SQLITE", "-z", z, "last.db", "hu2"], 0, OUT,
+         "hundred         120 rows: as the run the files show (zervgen -hu -n 120 -dc tab) says;"
+         " every file proven by zervgen -verify\nreplaced the tables hundred; left tenpcnt, tiny,"
+         " uniques, updates as they were (the run the files show (zervgen -hu -n 120 -dc tab)"
+         " names no other relation)", None),
+        ("a changed one-relation run, no record", ["SQLITE", "-z", z, "hu3.db", "hu3"], 1, ERR,
+         "hundred: hu3/zerv.hun: not the file the run wrote: row 3 differs", None),
+        ("two relations' files, no record", ["SQLITE", "-z", z, "two.db", "two"], 1, ERR,
+         "tenpcnt: no file two/zerv.ten (nothing was loaded)", None),
+        ("no relation's files", ["SQLITE", "-z", z, "none.db", "empty"], 1, ERR,
+         "hundred: no file empty/zerv.hun (nothing was loaded)", None),
         ("zervgen's options after -g", ["LOADER", "sqlite", "-cg", z, "gen.db", "-n", "100",
                                         "-fc", "5"], 0, OUT,
          "tiny              1 row: as zervgen -describe says, and its minimum, maximum and"
@@ -169,12 +197,15 @@ def cases(z):
 
 
 def no_record(z, tmp):
-    """Runs without a record: fill (-fc 5) and fixed (-ff); then copies of
-    bare: changed (a digit of row 3 of updates changed, the value still
+    """Runs without a record: fill (-fc 5), fixed (-ff), tabs (-fc 3 -dc
+    tab) and bars (-dc '|'); then copies of
+    bare: odd (hundred's first row separated by '#'), changed (a digit of
+    row 3 of updates changed, the value still
     within its column's range), cut (hundred without its last row), mixed
     (tenpcnt of a run of 300 rows), few (the large relations cut to 50
     rows, which no run writes)."""
-    for folder, extra in (("fill", ["-fc", "5"]), ("fixed", ["-ff"])):
+    for folder, extra in (("fill", ["-fc", "5"]), ("fixed", ["-ff"]),
+                          ("tabs", ["-fc", "3", "-dc", "tab"]), ("bars", ["-dc", "|"])):
         os.makedirs(os.path.join(tmp, folder))
         harness.run([z, "-n", "200", "-f", f"{folder}/zerv"] + extra, cwd=tmp).check_returncode()
 
@@ -192,6 +223,9 @@ def no_record(z, tmp):
         fields[1] = fields[1][:-1] + (b"1" if fields[1].endswith(b"2") else b"2")
         return lines[:2] + [b",".join(fields)] + lines[3:]
     edit("changed", ["upd"], digit)
+    # hundred's first row split by nothing zervgen writes: the default ','
+    # stays and the row is refused in its words.
+    edit("odd", ["hun"], lambda lines: [lines[0].replace(b",", b"#")] + lines[1:])
     edit("cut", ["hun"], lambda lines: lines[:-1])
     edit("few", ["hun", "ten", "uni", "upd"], lambda lines: lines[:50])
     shutil.copytree(os.path.join(tmp, "bare"), os.path.join(tmp, "mixed"))
@@ -301,6 +335,20 @@ def main():
         os.makedirs(os.path.join(tmp, "hu"))
         harness.run([z, "-hu", "-n", "150", "-f", "hu/zerv.hun", "-r", "hu/zerv.rpt"],
                     cwd=tmp).check_returncode()
+        os.makedirs(os.path.join(tmp, "hu2"))
+        harness.run([z, "-hu", "-n", "120", "-dc", "tab", "-f", "hu2/zerv.hun"],
+                    cwd=tmp).check_returncode()
+        shutil.copytree(os.path.join(tmp, "hu2"), os.path.join(tmp, "hu3"))
+        with open(os.path.join(tmp, "hu3", "zerv.hun"), "rb") as f:
+            lines = f.read().splitlines(True)
+        fields = lines[2].split(b"\t")  # a digit of row 3 changed, within the range
+        fields[1] = fields[1][:-1] + (b"1" if fields[1].endswith(b"2") else b"2")
+        lines[2] = b"\t".join(fields)
+        with open(os.path.join(tmp, "hu3", "zerv.hun"), "wb") as f:
+            f.write(b"".join(lines))
+        os.makedirs(os.path.join(tmp, "two"))
+        for rel, suffix in (("-hu", "hun"), ("-un", "uni")):
+            harness.run([z, rel, "-n", "200", "-f", f"two/zerv.{suffix}"], cwd=tmp).check_returncode()
         os.mkfifo(os.path.join(tmp, "fifo.sql"))
         shutil.copytree(os.path.join(tmp, "bare"), os.path.join(tmp, "-bare"))
         os.makedirs(os.path.join(tmp, "empty"))
@@ -324,6 +372,12 @@ def main():
         con.close()
         res.check(counts == [150, 200, 200], "a one-relation run",
                   f"hundred, tenpcnt and uniques hold {counts} rows, not [150, 200, 200]")
+        con = sqlite3.connect(os.path.join(tmp, "last.db"))
+        counts = [con.execute(f"SELECT count(*) FROM {t}").fetchone()[0]
+                  for t in ("hundred", "tenpcnt", "tiny")]
+        con.close()
+        res.check(counts == [120, 200, 1], "a one-relation run, no record",
+                  f"hundred, tenpcnt and tiny hold {counts} rows, not [120, 200, 1]")
         check_terminal(res, z, loader, tmp)
         check_creations(res, z, loader, tmp)
         check_reads(res, os.path.dirname(loader))
