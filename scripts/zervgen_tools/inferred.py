@@ -17,7 +17,7 @@ import os
 import re
 import subprocess
 
-from . import interface
+from . import interface, loadopts
 from .common import die, refuse
 from .interface import ZervgenError
 from .records import Record, plural
@@ -169,7 +169,7 @@ def take_format(run):
         seen.add(f"{rel} ({path})")
     if not shown:
         return
-    words = sorted(w for w in shown if w == "fixed" or writes(run, w))
+    words = sorted(w for w in shown if w in loadopts.FORMATS and (w == "fixed" or writes(run, w)))
     if len(words) > 1:
         refuse(f"the first rows of {', '.join(sorted(seen))} may be of any of the formats"
                f" {', '.join(repr(w) for w in words)}: give the run's with -d")

@@ -212,6 +212,12 @@ def misplaced(operands, takes_value):
     return None
 
 
+# The formats the loader reads: delimiters that no generated field holds
+# and that every database's load statement takes as they are, and fixed
+# format. zervgen writes others ("'", ';', ...), which the loader refuses.
+FORMATS = (",", "|", "tab", "fixed")
+
+
 def parse(db, prog, argv, sql_dir):
     """The Options of argv for backend db; a usage error ends the loader
     with its one line and status 2, --help with the help and status 0."""

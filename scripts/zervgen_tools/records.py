@@ -14,7 +14,7 @@ import re
 import shutil
 import subprocess
 
-from . import interface
+from . import interface, loadopts
 from .common import die, refuse
 from .interface import ZervgenError
 
@@ -346,6 +346,10 @@ class Run:
                 " (nothing was loaded)")
         word = "fixed" if run["format"] == "fixed" else (
             "tab" if run["delimiter"] == "\t" else run["delimiter"])
+        if word not in loadopts.FORMATS:
+            die(f"{name} says the run wrote rows separated by '{word}', which the loader does"
+                f" not load (it loads {', '.join(repr(f) for f in loadopts.FORMATS)};"
+                " nothing was loaded)")
         if o.delim_given and o.delim_word != word:
             refuse(f"-d {o.delim_word}: {name} says the run wrote "
                    + ("fixed-format rows" if word == "fixed" else f"rows separated by '{word}'")

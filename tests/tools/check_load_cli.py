@@ -187,6 +187,14 @@ def cases(z):
          "hundred: hu3/zerv.hun: not the file the run wrote: row 3 differs", None),
         ("two relations' files, no record", ["SQLITE", "-z", z, "two.db", "two"], 1, ERR,
          "tenpcnt: no file two/zerv.ten (nothing was loaded)", None),
+        # Delimiters zervgen takes but fields or SQL hold ("'" breaks a
+        # COPY statement's quoting; ';' is refused alike): only ',', '|',
+        # tab and fixed format are loaded, from a record or from the rows.
+        ("a record's delimiter the loader does not load", ["SQLITE", "-z", z, "semi.db", "semi"],
+         1, ERR, "semi/zerv.manifest says the run wrote rows separated by ';', which the loader"
+         " does not load (it loads ',', '|', 'tab', 'fixed'; nothing was loaded)", None),
+        ("a quote-separated run, no record", ["SQLITE", "-z", z, "quote.db", "quote"], 1, ERR,
+         "expected 10 or 11 fields separated by ','", None),
         ("no relation's files", ["SQLITE", "-z", z, "none.db", "empty"], 1, ERR,
          "hundred: no file empty/zerv.hun (nothing was loaded)", None),
         ("zervgen's options after -g", ["LOADER", "sqlite", "-cg", z, "gen.db", "-n", "100",
@@ -198,14 +206,17 @@ def cases(z):
 
 def no_record(z, tmp):
     """Runs without a record: fill (-fc 5), fixed (-ff), tabs (-fc 3 -dc
-    tab) and bars (-dc '|'); then copies of
+    tab), bars (-dc '|'), semi (-dc ';', with its manifest) and quote
+    (-dc "'"); then copies of
     bare: odd (hundred's first row separated by '#'), changed (a digit of
     row 3 of updates changed, the value still
     within its column's range), cut (hundred without its last row), mixed
     (tenpcnt of a run of 300 rows), few (the large relations cut to 50
     rows, which no run writes)."""
     for folder, extra in (("fill", ["-fc", "5"]), ("fixed", ["-ff"]),
-                          ("tabs", ["-fc", "3", "-dc", "tab"]), ("bars", ["-dc", "|"])):
+                          ("tabs", ["-fc", "3", "-dc", "tab"]), ("bars", ["-dc", "|"]),
+                          ("semi", ["-dc", ";", "-manifest", "semi/zerv.manifest"]),
+                          ("quote", ["-dc", "'"])):
         os.makedirs(os.path.join(tmp, folder))
         harness.run([z, "-n", "200", "-f", f"{folder}/zerv"] + extra, cwd=tmp).check_returncode()
 
