@@ -450,8 +450,9 @@ Status CompleteSettings(ParseState* state, GenRunPlan* plan) {
                 state->tmpValue[0] != '\0' ? state->tmpValue : ".");
   if (!settings->fixedFormat && settings->delimChar == '\0') settings->delimChar = ',';
   RETURN_IF_REFUSED(CompleteParts(*state, settings));
-  if (settings->format == MainFileFormat::kParquet)
+  if (settings->format == MainFileFormat::kParquet) {
     RETURN_IF_REFUSED(Main_completeBloom(*settings));
+  }
   RETURN_IF_REFUSED(CompleteMachineOptions(settings));
   *plan = PlanRun(settings);
   RETURN_IF_REFUSED(CheckReportName(settings, *plan));
