@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/datagen.h"
+#include "app/option_args.h"
 #include "options_catalog.h"
 #include "parquet/format.h"
 #include "test_util.h"
@@ -104,6 +105,36 @@ TEST(OptionParser, TheSettingsOfARunAreComplete) {
   EXPECT_EQ(p.rowGroupRows, 1048576);
   EXPECT_EQ(p.verify, 1);
   EXPECT_STREQ(p.relationFile[4], "zerv.tny.parquet");
+}
+
+// Numbers read as "%ld" reads them, saturated far beyond every bound; a
+// number with more after it is refused with its message, the value left as
+// it was.
+TEST(OptionParser, NumbersAreReadWholeOrRefused) {
+  const struct {
+    const char* text;
+    bool ok;
+    long long value;
+  } cases[] = {
+      {"500", true, 500},     {" -5", true, -5},  {"+7", true, 7},
+      {"abc", true, 0},       {"", true, 0},      {"99999999999999999999", true, 9999999999999LL},
+      {"1000abc", false, 42}, {"1.5", false, 42}, {"500 ", false, 42}};
+  const char* saved = programName;
+  programName = "zervgen";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    long long value = 42;
+    const Status read = Main_readNumber("-n", c.text, &value);
+    EXPECT_EQ(value, c.value);
+    if (c.ok) {
+      EXPECT_TRUE(read.ok()) << read;
+    } else {
+      EXPECT_EQ(read, StatusCode::kInvalidArgument);
+      EXPECT_EQ(read.message(), "zervgen: Option, \"-n\", must be a whole number, not '" +
+                                    std::string(c.text) + "'.\n");
+    }
+  }
+  programName = saved;
 }
 
 // Each relation's option plans that relation alone, under the name made

@@ -343,38 +343,6 @@ bool IsClassLine(const std::string& text, const std::string& func, int cls) {
   return std::regex_match(text, line);
 }
 
-std::vector<int> EndingSignals() {
-  std::vector<int> signals;
-  for (int sig = 1; sig <= SIGRTMAX; ++sig) {
-    switch (sig) {
-      // Cannot be caught; ignored by default; continue or stop; taken as
-      // failed writes.
-      case SIGKILL:
-      case SIGSTOP:
-      case SIGCHLD:
-      case SIGURG:
-      case SIGWINCH:
-      case SIGCONT:
-      case SIGTSTP:
-      case SIGTTIN:
-      case SIGTTOU:
-      case SIGPIPE:
-      case SIGXFSZ:
-        continue;
-      default:
-        break;
-    }
-    if (sig > SIGSYS && sig < SIGRTMIN) continue;  // the C library's own
-    signals.push_back(sig);
-  }
-  return signals;
-}
-
-bool IsFaultSignal(int sig) {
-  return sig == SIGILL || sig == SIGTRAP || sig == SIGBUS || sig == SIGFPE || sig == SIGSEGV ||
-         sig == SIGSYS;
-}
-
 std::string DelimiterRefusal(char c) {
   const std::string head = "zervgen: Option, \"-dc\", ";
   if (c == '\n' || c == '\r') return head + "cannot be a line end.\n";

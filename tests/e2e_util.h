@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "scratch_dir.h"
+#include "signal_list.h"
 
 namespace zervgen_test {
 
@@ -57,16 +58,6 @@ struct RunOptions {
   std::vector<int> closedDescriptors;
 };
 
-// Every signal whose default action ends the process and that a process
-// can catch, SIGPIPE and SIGXFSZ aside (the run takes them as failed
-// writes): the signals that end a run cleanly. A child starts with every
-// signal at its default action and none blocked, whatever the test binary
-// inherited (nohup, a background job).
-std::vector<int> EndingSignals();
-// Of those, the faults of the process itself (SIGILL, SIGTRAP, SIGBUS,
-// SIGFPE, SIGSEGV, SIGSYS): "Terminated by unexpected signal".
-bool IsFaultSignal(int sig);
-
 // The fixed texts the text columns show unchanged.
 inline constexpr const char* kFixedTexts[] = {"BENCHMARKS", "THE+ZERV+BENCHMARKS+",
                                               "SILICON VALLEY"};
@@ -93,7 +84,9 @@ struct BashScript {
 };
 
 // The binary (or a script) started in the background, in a process group of
-// its own, with its standard output and standard error going to files.
+// its own, with its standard output and standard error going to files. It
+// starts with every signal at its default action and none blocked, whatever
+// the test binary inherited (nohup, a background job).
 class ZervgenProcess {
  public:
   ZervgenProcess(const std::string& dir, const std::vector<std::string>& args,

@@ -3,6 +3,7 @@
 
 #include <cctype>
 #include <cstdarg>
+#include <string>
 
 #include "base/except.h"
 #include "base/progname.h"
@@ -10,29 +11,32 @@
 
 namespace zervgen {
 
-void Main_fail(const char* format, ...) {
+Status Main_refuse(const char* format, ...) {
   std::va_list args;
   va_start(args, format);
-  MainRefusal refusal{Util_Formatted(format, args)};
+  const std::string message = Util_Formatted(format, args);
   va_end(args);
-  throw refusal;
+  return Status::InvalidArgument(message);
 }
 
-long long Main_readNumber(const char* option, const char* text) {
+Status Main_readNumber(const char* option, const char* text, long long* value) {
+  CHECK_REQUIRE_TEXT(value != nullptr, "value != NULL");
   const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
   while (std::isspace(*p)) ++p;
   bool negative = false;
   if (*p == '+' || *p == '-') negative = (*p++ == '-');
   const unsigned char* digits = p;
-  long long value = 0;
+  long long number = 0;
   constexpr long long kLimit = 1000000000000LL;  // far beyond every bound
   for (; std::isdigit(*p); ++p) {
-    if (value < kLimit) value = value * 10 + (*p - '0');
+    if (number < kLimit) number = number * 10 + (*p - '0');
   }
   if (p != digits && *p != '\0') {
-    Main_fail("%s: Option, \"%s\", must be a whole number, not '%s'.\n", programName, option, text);
+    return Main_refuse("%s: Option, \"%s\", must be a whole number, not '%s'.\n", programName,
+                       option, text);
   }
-  return negative ? -value : value;
+  *value = negative ? -number : number;
+  return Status::Ok();
 }
 
 char* Main_getNextArgument(int argc, char** argv, int* cur) {

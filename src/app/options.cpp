@@ -41,12 +41,14 @@ namespace {
 #define MSG_NAME_TOO_LONG "%s: The file name for \"%s\" is too long.\n"
 
 // Checks a file or directory name given for `option`.
-void CheckName(const char* option, const char* value) {
+Status CheckName(const char* option, const char* value) {
   if (std::strlen(value) > static_cast<std::size_t>(kMaxNameChars)) {
-    Main_fail(MSG_NAME_TOO_LONG, programName, option);
+    return Main_refuse(MSG_NAME_TOO_LONG, programName, option);
   }
-  if (value[0] == '\0')
-    Main_fail("%s: The file name for \"%s\" cannot be \"\"1.\n", programName, option);
+  if (value[0] == '\0') {
+    return Main_refuse("%s: The file name for \"%s\" cannot be \"\"1.\n", programName, option);
+  }
+  return Status::Ok();
 }
 
 }  // namespace
@@ -62,25 +64,26 @@ MainDelimiterFault Main_delimiterFault(unsigned char c) {
 
 namespace {
 
-void CheckDelimiter(char delim) {
+Status CheckDelimiter(char delim) {
   const char text[2] = {delim, '\0'};
   using DelimiterFault = MainDelimiterFault;
   switch (Main_delimiterFault(static_cast<unsigned char>(delim))) {
     case DelimiterFault::kNone:
-      return;
+      break;
     case DelimiterFault::kNotAscii:
-      Main_fail("%s: Option, \"-dc\", must be a single ASCII character.\n", programName);
+      return Main_refuse("%s: Option, \"-dc\", must be a single ASCII character.\n", programName);
     case DelimiterFault::kLineEnd:
-      Main_fail("%s: Option, \"-dc\", cannot be a line end.\n", programName);
+      return Main_refuse("%s: Option, \"-dc\", cannot be a line end.\n", programName);
     case DelimiterFault::kInNumbers:
-      Main_fail("%s: Option, \"-dc\", cannot be '%s': it occurs in numbers and dates.\n",
-                programName, text);
+      return Main_refuse("%s: Option, \"-dc\", cannot be '%s': it occurs in numbers and dates.\n",
+                         programName, text);
     case DelimiterFault::kInFixedTexts:
-      Main_fail(
+      return Main_refuse(
           "%s: Option, \"-dc\", cannot be '%s': it occurs in the fixed texts of the text "
           "columns.\n",
           programName, text);
   }
+  return Status::Ok();
 }
 
 // Per-call parse state: the settings being read, and what is checked once
@@ -98,17 +101,18 @@ struct ParseState {
   bool compressGiven = false;  // -compress was given
 };
 
-void Main_setRelation(const char* argument, int* relationFlag, std::int16_t* nRelations) {
+Status Main_setRelation(const char* argument, int* relationFlag, std::int16_t* nRelations) {
   CHECK_REQUIRE_TEXT(argument != nullptr, "argument != NULL");
   CHECK_REQUIRE_TEXT(relationFlag != nullptr, "relationFlag != NULL");
   CHECK_REQUIRE_TEXT(nRelations != nullptr, "nRelations != NULL");
-  if (*relationFlag) Main_fail(MSG_WAS_SPECIFIED, programName, argument);
+  if (*relationFlag) return Main_refuse(MSG_WAS_SPECIFIED, programName, argument);
   if (*nRelations > 0) {
-    Main_fail("%s: Only one of %s may be specified.\n", programName,
-              Gen_OptionList("\"", "\"", ", ", ", and ").c_str());
+    return Main_refuse("%s: Only one of %s may be specified.\n", programName,
+                       Gen_OptionList("\"", "\"", ", ", ", and ").c_str());
   }
   *relationFlag = 1;
   ++*nRelations;
+  return Status::Ok();
 }
 
 // The ending of the files of a run: ".parquet" for Parquet files, the
@@ -132,196 +136,195 @@ void Main_setFile(const MainOptions* settings, int flag, char* fileName, const c
   }
 }
 
-void OptionScale(int argc, char** argv, int* cur, MainOptions* settings) {
-  const char* value = Main_getNextArgument(argc, argv, cur);
-  if (value == nullptr) Main_fail(MSG_REQUIRES_ARGUMENT, programName, "-s");
-  long long scale = Main_readNumber("-s", value);
-  if (scale < 1) Main_fail("%s: Scale must be at least 1.\n", programName);
-  if (scale > kMaxScale) Main_fail("%s: Scale can not be greater than 10000.\n", programName);
-  settings->nRows = static_cast<std::int32_t>(scale * 10000);
+// A relation option (-hu, -te, ...): one relation, given once.
+Status OptionRelation(const char* arg, int index, ParseState* state) {
+  std::int16_t nRelations = static_cast<std::int16_t>(state->nRelations);
+  RETURN_IF_REFUSED(Main_setRelation(arg, &state->settings.selected[index], &nRelations));
+  state->nRelations = nRelations;
+  return Status::Ok();
 }
 
-void OptionRows(int argc, char** argv, int* cur, MainOptions* settings) {
+Status OptionScale(int argc, char** argv, int* cur, MainOptions* settings) {
   const char* value = Main_getNextArgument(argc, argv, cur);
-  if (value == nullptr) Main_fail(MSG_REQUIRES_ARGUMENT, programName, "-n");
-  if (settings->nRows != 0) Main_fail(MSG_ONLY_ONE_ROW_OPTION, programName);
-  long long rows = Main_readNumber("-n", value);
-  if (rows < MIN_TUPLES)
-    Main_fail("%s: At least %ld rows must be specified.\n", programName,
-              static_cast<long>(MIN_TUPLES));
+  if (value == nullptr) return Main_refuse(MSG_REQUIRES_ARGUMENT, programName, "-s");
+  long long scale = 0;
+  RETURN_IF_REFUSED(Main_readNumber("-s", value, &scale));
+  if (scale < 1) return Main_refuse("%s: Scale must be at least 1.\n", programName);
+  if (scale > kMaxScale) {
+    return Main_refuse("%s: Scale can not be greater than 10000.\n", programName);
+  }
+  settings->nRows = static_cast<std::int32_t>(scale * 10000);
+  return Status::Ok();
+}
+
+Status OptionRows(int argc, char** argv, int* cur, MainOptions* settings) {
+  const char* value = Main_getNextArgument(argc, argv, cur);
+  if (value == nullptr) return Main_refuse(MSG_REQUIRES_ARGUMENT, programName, "-n");
+  if (settings->nRows != 0) return Main_refuse(MSG_ONLY_ONE_ROW_OPTION, programName);
+  long long rows = 0;
+  RETURN_IF_REFUSED(Main_readNumber("-n", value, &rows));
+  if (rows < MIN_TUPLES) {
+    return Main_refuse("%s: At least %ld rows must be specified.\n", programName,
+                       static_cast<long>(MIN_TUPLES));
+  }
   if (rows > MAX_TUPLES) {
-    Main_fail("%s: No more than %ld rows may be specified.\n", programName,
-              static_cast<long>(MAX_TUPLES));
+    return Main_refuse("%s: No more than %ld rows may be specified.\n", programName,
+                       static_cast<long>(MAX_TUPLES));
   }
   settings->nRows = static_cast<std::int32_t>(rows);
+  return Status::Ok();
 }
 
-void OptionFill(int argc, char** argv, int* cur, MainOptions* settings) {
+Status OptionFill(int argc, char** argv, int* cur, MainOptions* settings) {
   const char* value = Main_getNextArgument(argc, argv, cur);
-  if (value == nullptr) Main_fail(MSG_REQUIRES_ARGUMENT, programName, "-fc");
-  if (settings->nChars != 0) Main_fail(MSG_WAS_SPECIFIED, programName, "-fc");
-  long long chars = Main_readNumber("-fc", value);
+  if (value == nullptr) return Main_refuse(MSG_REQUIRES_ARGUMENT, programName, "-fc");
+  if (settings->nChars != 0) return Main_refuse(MSG_WAS_SPECIFIED, programName, "-fc");
+  long long chars = 0;
+  RETURN_IF_REFUSED(Main_readNumber("-fc", value, &chars));
   if (chars < 0 || chars > MAX_FILL_CHARS) {
-    Main_fail("%s: No more than %d fill characters may be specified.\n", programName,
-              MAX_FILL_CHARS);
+    return Main_refuse("%s: No more than %d fill characters may be specified.\n", programName,
+                       MAX_FILL_CHARS);
   }
   settings->nChars = static_cast<std::int16_t>(chars);
+  return Status::Ok();
 }
 
 // -f, -t: a name that must be given once.
-void OptionName(int argc, char** argv, int* cur, const char* option,
-                char (&dest)[kMaxNameChars + 1]) {
+Status OptionName(int argc, char** argv, int* cur, const char* option,
+                  char (&dest)[kMaxNameChars + 1]) {
   const char* value = Main_getNextArgument(argc, argv, cur);
-  if (value == nullptr) Main_fail(MSG_REQUIRES_ARGUMENT, programName, option);
-  if (dest[0] != '\0') Main_fail(MSG_WAS_SPECIFIED, programName, option);
-  CheckName(option, value);
+  if (value == nullptr) return Main_refuse(MSG_REQUIRES_ARGUMENT, programName, option);
+  if (dest[0] != '\0') return Main_refuse(MSG_WAS_SPECIFIED, programName, option);
+  RETURN_IF_REFUSED(CheckName(option, value));
   std::snprintf(dest, sizeof dest, "%s", value);
+  return Status::Ok();
 }
 
-void OptionReport(int argc, char** argv, int* cur, MainOptions* settings) {
+Status OptionReport(int argc, char** argv, int* cur, MainOptions* settings) {
   const char* value = Main_getNextArgument(argc, argv, cur);
-  if (settings->reportFile[0] != '\0') Main_fail(MSG_WAS_SPECIFIED, programName, "-r");
+  if (settings->reportFile[0] != '\0') return Main_refuse(MSG_WAS_SPECIFIED, programName, "-r");
   if (value == nullptr) value = "zerv.rpt";
-  CheckName("-r", value);
+  RETURN_IF_REFUSED(CheckName("-r", value));
   std::snprintf(settings->reportFile, kNameSize, "%s", value);
+  return Status::Ok();
 }
 
-void OptionPreset(std::int32_t rows, MainOptions* settings) {
-  if (settings->nRows != 0) Main_fail(MSG_ONLY_ONE_ROW_OPTION, programName);
+Status OptionPreset(std::int32_t rows, MainOptions* settings) {
+  if (settings->nRows != 0) return Main_refuse(MSG_ONLY_ONE_ROW_OPTION, programName);
   settings->nRows = rows;
+  return Status::Ok();
 }
 
-void OptionFixed(MainOptions* settings) {
-  if (settings->fixedFormat) Main_fail(MSG_WAS_SPECIFIED, programName, "-ff");
-  if (settings->delimChar != '\0') Main_fail(MSG_ONLY_ONE_FORMAT, programName);
+Status OptionFixed(MainOptions* settings) {
+  if (settings->fixedFormat) return Main_refuse(MSG_WAS_SPECIFIED, programName, "-ff");
+  if (settings->delimChar != '\0') return Main_refuse(MSG_ONLY_ONE_FORMAT, programName);
   settings->fixedFormat = 1;
+  return Status::Ok();
 }
 
-void OptionDelimiter(int argc, char** argv, int* cur, MainOptions* settings) {
+Status OptionDelimiter(int argc, char** argv, int* cur, MainOptions* settings) {
   const char* value = Main_getNextArgument(argc, argv, cur);
-  if (settings->delimChar != '\0') Main_fail(MSG_WAS_SPECIFIED, programName, "-dc");
-  if (settings->fixedFormat) Main_fail(MSG_ONLY_ONE_FORMAT, programName);
-  if (value == nullptr) Main_fail(MSG_REQUIRES_ARGUMENT, programName, "-dc");
+  if (settings->delimChar != '\0') return Main_refuse(MSG_WAS_SPECIFIED, programName, "-dc");
+  if (settings->fixedFormat) return Main_refuse(MSG_ONLY_ONE_FORMAT, programName);
+  if (value == nullptr) return Main_refuse(MSG_REQUIRES_ARGUMENT, programName, "-dc");
   settings->delimChar = std::strcmp(value, "tab") == 0 ? '\t' : value[0];
-  CheckDelimiter(settings->delimChar);
+  return CheckDelimiter(settings->delimChar);
 }
 
 // -parts, -threads: a count given once, from 1 to `max`.
-void OptionCount(int argc, char** argv, int* cur, const char* option, std::int32_t* dest,
-                 long max) {
+Status OptionCount(int argc, char** argv, int* cur, const char* option, std::int32_t* dest,
+                   long max) {
   const char* value = Main_getNextArgument(argc, argv, cur);
-  if (value == nullptr) Main_fail(MSG_REQUIRES_ARGUMENT, programName, option);
-  if (*dest != 0) Main_fail(MSG_WAS_SPECIFIED, programName, option);
-  long long count = Main_readNumber(option, value);
+  if (value == nullptr) return Main_refuse(MSG_REQUIRES_ARGUMENT, programName, option);
+  if (*dest != 0) return Main_refuse(MSG_WAS_SPECIFIED, programName, option);
+  long long count = 0;
+  RETURN_IF_REFUSED(Main_readNumber(option, value, &count));
   if (count < 1 || count > max) {
     if (std::strcmp(option, "-parts") == 0) {
-      Main_fail("%s: The number of parts must be from 1 to %ld.\n", programName, max);
+      return Main_refuse("%s: The number of parts must be from 1 to %ld.\n", programName, max);
     }
-    Main_fail("%s: The number of threads must be from 1 to %ld.\n", programName, max);
+    return Main_refuse("%s: The number of threads must be from 1 to %ld.\n", programName, max);
   }
   *dest = static_cast<std::int32_t>(count);
+  return Status::Ok();
 }
 
 // -part: its range depends on -parts, which may come later.
-void OptionPart(int argc, char** argv, int* cur, ParseState* state) {
+Status OptionPart(int argc, char** argv, int* cur, ParseState* state) {
   const char* value = Main_getNextArgument(argc, argv, cur);
-  if (value == nullptr) Main_fail(MSG_REQUIRES_ARGUMENT, programName, "-part");
-  if (state->partGiven) Main_fail(MSG_WAS_SPECIFIED, programName, "-part");
+  if (value == nullptr) return Main_refuse(MSG_REQUIRES_ARGUMENT, programName, "-part");
+  if (state->partGiven) return Main_refuse(MSG_WAS_SPECIFIED, programName, "-part");
   state->partGiven = true;
-  state->partValue = Main_readNumber("-part", value);
+  return Main_readNumber("-part", value, &state->partValue);
 }
 
-void OptionVerify(MainOptions* settings) {
-  if (settings->verify) Main_fail(MSG_WAS_SPECIFIED, programName, "-verify");
-  settings->verify = 1;
-}
-
-// -verify's -json, -describe: a flag given once.
-void OptionFlag(const char* option, int* flag) {
-  if (*flag) Main_fail(MSG_WAS_SPECIFIED, programName, option);
+// -verify, -verify's -json, -describe: a flag given once.
+Status OptionFlag(const char* option, int* flag) {
+  if (*flag) return Main_refuse(MSG_WAS_SPECIFIED, programName, option);
   *flag = 1;
+  return Status::Ok();
 }
 
-void OptionManifest(int argc, char** argv, int* cur, MainOptions* settings) {
+Status OptionManifest(int argc, char** argv, int* cur, MainOptions* settings) {
   const char* value = Main_getNextArgument(argc, argv, cur);
-  if (value == nullptr) Main_fail(MSG_REQUIRES_ARGUMENT, programName, "-manifest");
-  if (settings->manifestFile[0] != '\0') Main_fail(MSG_WAS_SPECIFIED, programName, "-manifest");
-  CheckName("-manifest", value);
+  if (value == nullptr) return Main_refuse(MSG_REQUIRES_ARGUMENT, programName, "-manifest");
+  if (settings->manifestFile[0] != '\0') {
+    return Main_refuse(MSG_WAS_SPECIFIED, programName, "-manifest");
+  }
+  RETURN_IF_REFUSED(CheckName("-manifest", value));
   // Standard output may carry rows: a JSON document after them would reach
   // their reader as more rows.
   if (std::strcmp(value, "-") == 0) {
-    Main_fail(
+    return Main_refuse(
         "%s: Option, \"-manifest\", cannot be '-': the manifest is written to a file, "
         "never to standard output.\n",
         programName);
   }
   std::snprintf(settings->manifestFile, kNameSize, "%s", value);
+  return Status::Ok();
 }
 
-void OptionCompress(int argc, char** argv, int* cur, ParseState* state) {
+Status OptionCompress(int argc, char** argv, int* cur, ParseState* state) {
   const char* value = Main_getNextArgument(argc, argv, cur);
-  if (value == nullptr) Main_fail(MSG_REQUIRES_ARGUMENT, programName, "-compress");
-  if (state->compressGiven) Main_fail(MSG_WAS_SPECIFIED, programName, "-compress");
+  if (value == nullptr) return Main_refuse(MSG_REQUIRES_ARGUMENT, programName, "-compress");
+  if (state->compressGiven) return Main_refuse(MSG_WAS_SPECIFIED, programName, "-compress");
   state->compressGiven = true;
-  const Status read = Main_readCompress(value, &state->settings.compress);
-  if (!read.ok()) Main_fail("%s", read.what().c_str());
+  return Main_readCompress(value, &state->settings.compress);
 }
 
-// Acts on the argument at *cur; returns false when it is no option at all.
-bool ParseOne(int argc, char** argv, int* cur, ParseState* state) {
+// Acts on the argument at *cur; sets *known to false, having done nothing,
+// when it is no option at all.
+Status ParseOne(int argc, char** argv, int* cur, ParseState* state, bool* known) {
   MainOptions* settings = &state->settings;
+  RETURN_IF_REFUSED(Main_parseParquetOption(argc, argv, cur, settings, &state->parquet, known));
+  if (*known) return Status::Ok();
+  *known = true;
   const char* arg = argv[*cur];
   auto is = [arg](const char* option) { return std::strcmp(arg, option) == 0; };
-  if (Main_parseParquetOption(argc, argv, cur, settings, &state->parquet)) return true;
-  std::int16_t nRelations = static_cast<std::int16_t>(state->nRelations);
-  const GenRelation* relation = nullptr;
-  for (const GenRelation& r : kGenRelations) {
-    if (is(r.option)) relation = &r;
+  for (int i = 0; i < kGenRelationCount; ++i) {
+    if (is(kGenRelations[i].option)) return OptionRelation(arg, i, state);
   }
-  if (relation != nullptr)
-    Main_setRelation(arg, &settings->selected[relation - kGenRelations], &nRelations);
-  else if (is("-s"))
-    OptionScale(argc, argv, cur, settings);
-  else if (is("-n"))
-    OptionRows(argc, argv, cur, settings);
-  else if (is("-fc"))
-    OptionFill(argc, argv, cur, settings);
-  else if (is("-f"))
-    OptionName(argc, argv, cur, "-f", state->filename);
-  else if (is("-r"))
-    OptionReport(argc, argv, cur, settings);
-  else if (is("-t"))
-    OptionName(argc, argv, cur, "-t", state->tmpValue);
-  else if (is("-4"))
-    OptionPreset(10000, settings);
-  else if (is("-40"))
-    OptionPreset(100000, settings);
-  else if (is("-400"))
-    OptionPreset(1000000, settings);
-  else if (is("-ff"))
-    OptionFixed(settings);
-  else if (is("-dc"))
-    OptionDelimiter(argc, argv, cur, settings);
-  else if (is("-parts"))
-    OptionCount(argc, argv, cur, arg, &settings->nParts, kMaxParts);
-  else if (is("-part"))
-    OptionPart(argc, argv, cur, state);
-  else if (is("-threads"))
-    OptionCount(argc, argv, cur, arg, &settings->nThreads, kMaxThreads);
-  else if (is("-compress"))
-    OptionCompress(argc, argv, cur, state);
-  else if (is("-verify"))
-    OptionVerify(settings);
-  else if (is("-json"))
-    OptionFlag("-json", &settings->json);
-  else if (is("-describe"))
-    OptionFlag("-describe", &settings->describe);
-  else if (is("-manifest"))
-    OptionManifest(argc, argv, cur, settings);
-  else
-    return false;
-  state->nRelations = nRelations;
-  return true;
+  if (is("-s")) return OptionScale(argc, argv, cur, settings);
+  if (is("-n")) return OptionRows(argc, argv, cur, settings);
+  if (is("-fc")) return OptionFill(argc, argv, cur, settings);
+  if (is("-f")) return OptionName(argc, argv, cur, "-f", state->filename);
+  if (is("-r")) return OptionReport(argc, argv, cur, settings);
+  if (is("-t")) return OptionName(argc, argv, cur, "-t", state->tmpValue);
+  if (is("-4")) return OptionPreset(10000, settings);
+  if (is("-40")) return OptionPreset(100000, settings);
+  if (is("-400")) return OptionPreset(1000000, settings);
+  if (is("-ff")) return OptionFixed(settings);
+  if (is("-dc")) return OptionDelimiter(argc, argv, cur, settings);
+  if (is("-parts")) return OptionCount(argc, argv, cur, arg, &settings->nParts, kMaxParts);
+  if (is("-part")) return OptionPart(argc, argv, cur, state);
+  if (is("-threads")) return OptionCount(argc, argv, cur, arg, &settings->nThreads, kMaxThreads);
+  if (is("-compress")) return OptionCompress(argc, argv, cur, state);
+  if (is("-verify")) return OptionFlag("-verify", &settings->verify);
+  if (is("-json")) return OptionFlag("-json", &settings->json);
+  if (is("-describe")) return OptionFlag("-describe", &settings->describe);
+  if (is("-manifest")) return OptionManifest(argc, argv, cur, settings);
+  *known = false;
+  return Status::Ok();
 }
 
 // Digits of a part number, for the suffix ".K" of a part file's name.
@@ -333,60 +336,70 @@ std::size_t Digits(std::int32_t number) {
 
 // Checks -part against -parts, and that every part file name (the relation
 // file name and ".K") fits the name buffers.
-void CompleteParts(const ParseState& state, MainOptions* settings) {
+Status CompleteParts(const ParseState& state, MainOptions* settings) {
   if (state.partGiven && settings->nParts == 0) {
-    Main_fail("%s: Option, \"-part\", requires \"-parts\" to be specified.\n", programName);
+    return Main_refuse("%s: Option, \"-part\", requires \"-parts\" to be specified.\n",
+                       programName);
   }
-  if (settings->nParts == 0) return;
+  if (settings->nParts == 0) return Status::Ok();
   if (state.partGiven && (state.partValue < 1 || state.partValue > settings->nParts)) {
-    Main_fail("%s: Option, \"-part\", must be from 1 to the number of parts, %ld.\n", programName,
-              static_cast<long>(settings->nParts));
+    return Main_refuse("%s: Option, \"-part\", must be from 1 to the number of parts, %ld.\n",
+                       programName, static_cast<long>(settings->nParts));
   }
   settings->part = static_cast<std::int32_t>(state.partGiven ? state.partValue : 0);
   if (std::strcmp(state.filename, "-") == 0 && settings->part == 0) {
-    Main_fail("%s: Cannot write all parts to \"-\"; choose one with \"-part\".\n", programName);
+    return Main_refuse("%s: Cannot write all parts to \"-\"; choose one with \"-part\".\n",
+                       programName);
   }
   const std::size_t suffix = 1 + Digits(settings->part != 0 ? settings->part : settings->nParts);
   for (const char* name : settings->relationFile) {
     const std::size_t limit = kPartNameLimit + std::strlen(FileEnding(settings));
     if (std::strlen(name) + suffix >= limit) {
-      Main_fail(MSG_NAME_TOO_LONG, programName, "-f");
+      return Main_refuse(MSG_NAME_TOO_LONG, programName, "-f");
     }
   }
+  return Status::Ok();
 }
 
 // A report named like a file the run writes would be created first and
 // then found by the check of the relation files, or written over by rows:
 // refused before anything is created, as an option error. So is a
 // manifest named like a relation file or the report.
-void CheckReportName(const MainOptions* settings, const GenRunPlan& plan) {
+Status CheckReportName(const MainOptions* settings, const GenRunPlan& plan) {
   const char* manifest = settings->manifestFile;
   for (const GenRelationFile& file : Gen_PlanFiles(plan)) {
     if (std::strcmp(file.path, "-") == 0) continue;
     if (settings->reportFile[0] != '\0' && Util_SameFile(settings->reportFile, file.path)) {
-      Main_fail("%s: Option, \"-r\", cannot be '%s': a relation is written to that file.\n",
-                programName, settings->reportFile);
+      return Main_refuse(
+          "%s: Option, \"-r\", cannot be '%s': a relation is written to that file.\n", programName,
+          settings->reportFile);
     }
     if (manifest[0] != '\0' && Util_SameFile(manifest, file.path)) {
-      Main_fail("%s: Option, \"-manifest\", cannot be '%s': a relation is written to that file.\n",
-                programName, manifest);
+      return Main_refuse(
+          "%s: Option, \"-manifest\", cannot be '%s': a relation is written to that file.\n",
+          programName, manifest);
     }
   }
   if (manifest[0] != '\0' && settings->reportFile[0] != '\0' &&
       Util_SameFile(manifest, settings->reportFile)) {
-    Main_fail("%s: Option, \"-manifest\", cannot be '%s': the report is written to that file.\n",
-              programName, manifest);
+    return Main_refuse(
+        "%s: Option, \"-manifest\", cannot be '%s': the report is written to that file.\n",
+        programName, manifest);
   }
+  return Status::Ok();
 }
 
 // -json belongs to -verify, which writes no file and so leaves no manifest.
-void CompleteMachineOptions(const MainOptions* settings) {
+Status CompleteMachineOptions(const MainOptions* settings) {
   if (settings->json && !settings->verify) {
-    Main_fail("%s: Option, \"-json\", requires \"-verify\" to be specified.\n", programName);
+    return Main_refuse("%s: Option, \"-json\", requires \"-verify\" to be specified.\n",
+                       programName);
   }
   if (settings->manifestFile[0] != '\0' && settings->verify) {
-    Main_fail("%s: Only one of \"-manifest\" and \"-verify\" may be specified.\n", programName);
+    return Main_refuse("%s: Only one of \"-manifest\" and \"-verify\" may be specified.\n",
+                       programName);
   }
+  return Status::Ok();
 }
 
 // The run's plan from the option settings.
@@ -403,14 +416,13 @@ GenRunPlan PlanRun(const MainOptions* settings) {
   return Gen_PlanRun(plan);
 }
 
-// Completes the settings of `state` once every argument is read; returns
-// the run's plan made from them.
-GenRunPlan CompleteSettings(ParseState* state) {
+// The relations and their file names: those the options chose, or all of
+// them; "-" only for one chosen relation.
+Status CompleteFiles(ParseState* state) {
   MainOptions* settings = &state->settings;
-  Main_completeParquet(state->parquet, state->compressGiven, settings);
   if (std::strcmp(state->filename, "-") == 0 && state->nRelations == 0) {
-    Main_fail("%s: Cannot specify \"-\" without specifying one of\n%s.\n", programName,
-              Gen_OptionList("", "", ", ", ", ").c_str());
+    return Main_refuse("%s: Cannot specify \"-\" without specifying one of\n%s.\n", programName,
+                       Gen_OptionList("", "", ", ", ", ").c_str());
   }
   for (int i = 0; i < kGenRelationCount; ++i) {
     const char* suffix = kGenRelations[i].suffix;
@@ -424,20 +436,29 @@ GenRunPlan CompleteSettings(ParseState* state) {
                     FileEnding(settings));
     }
   }
+  return Status::Ok();
+}
+
+// Completes the settings of `state` once every argument is read, and makes
+// the run's plan from them into *plan.
+Status CompleteSettings(ParseState* state, GenRunPlan* plan) {
+  MainOptions* settings = &state->settings;
+  RETURN_IF_REFUSED(Main_completeParquet(state->parquet, state->compressGiven, settings));
+  RETURN_IF_REFUSED(CompleteFiles(state));
   if (settings->nRows == 0) settings->nRows = 100000;
   std::snprintf(settings->tmpDir, kNameSize, "%s",
                 state->tmpValue[0] != '\0' ? state->tmpValue : ".");
   if (!settings->fixedFormat && settings->delimChar == '\0') settings->delimChar = ',';
-  CompleteParts(*state, settings);
-  if (settings->format == MainFileFormat::kParquet) Main_completeBloom(*settings);
-  CompleteMachineOptions(settings);
-  GenRunPlan plan = PlanRun(settings);
-  CheckReportName(settings, plan);
+  RETURN_IF_REFUSED(CompleteParts(*state, settings));
+  if (settings->format == MainFileFormat::kParquet) {
+    RETURN_IF_REFUSED(Main_completeBloom(*settings));
+  }
+  RETURN_IF_REFUSED(CompleteMachineOptions(settings));
+  *plan = PlanRun(settings);
+  RETURN_IF_REFUSED(CheckReportName(settings, *plan));
   // A build without the codec's library refuses it, once the command line
   // is otherwise found good.
-  const Status built = Main_compressNotBuilt(settings->compress.codec);
-  if (!built.ok()) Main_fail("%s", built.what().c_str());
-  return plan;
+  return Main_compressNotBuilt(settings->compress.codec);
 }
 
 // A parse that is not (yet) a run: no settings, no plan.
@@ -449,6 +470,25 @@ MainParse NoRun(MainParse::Outcome outcome, int status, std::string text) {
   return parse;
 }
 
+// The refused command line, its message the refusal's.
+MainParse Refused(const Status& refusal) { return NoRun(MainParse::kRefused, -1, refusal.what()); }
+
+// What an argument that is no option asks for: the help text, the version,
+// or the refusal of the unknown option with the synopsis.
+MainParse NoOption(const char* arg) {
+  if (std::strncmp(arg, "-he", 3) == 0 || arg[0] == '?' || std::strcmp(arg, "--help") == 0) {
+    return NoRun(MainParse::kHelp, 0, Main_helpText());
+  }
+  if (std::strcmp(arg, "--version") == 0) {
+    return NoRun(MainParse::kVersion, 0,
+                 std::string("zervgen ") + kVersion + "\nParquet codecs: " + Main_builtCodecs() +
+                     "\nText codecs: " + Main_builtTextCodecs() + "\n");
+  }
+  std::string text;
+  Util_Appendf(&text, "%s: Unknown option, '%s'.\n\nSynopsis:\n", programName, arg);
+  return NoRun(MainParse::kRefused, -1, text + Main_synopsisText());
+}
+
 }  // namespace
 
 MainParse Main_parseArguments(int argc, char** argv) {
@@ -456,30 +496,18 @@ MainParse Main_parseArguments(int argc, char** argv) {
   CHECK_REQUIRE_TEXT(argv != nullptr, "argv != NULL");
   programName = argv[0] != nullptr ? argv[0] : "";
   ParseState state;
-  try {
-    for (int cur = 1; cur < argc; ++cur) {
-      CHECK_ASSERT_TEXT(argv[cur] != nullptr, "argv[i] != NULL");
-      if (ParseOne(argc, argv, &cur, &state)) continue;
-      const char* arg = argv[cur];
-      if (std::strncmp(arg, "-he", 3) == 0 || arg[0] == '?' || std::strcmp(arg, "--help") == 0) {
-        return NoRun(MainParse::kHelp, 0, Main_helpText());
-      }
-      if (std::strcmp(arg, "--version") == 0) {
-        return NoRun(MainParse::kVersion, 0,
-                     std::string("zervgen ") + kVersion + "\nParquet codecs: " +
-                         Main_builtCodecs() + "\nText codecs: " + Main_builtTextCodecs() + "\n");
-      }
-      std::string text;
-      Util_Appendf(&text, "%s: Unknown option, '%s'.\n\nSynopsis:\n", programName, arg);
-      return NoRun(MainParse::kRefused, -1, text + Main_synopsisText());
-    }
-    MainParse run = NoRun(MainParse::kRun, 0, {});
-    run.plan = CompleteSettings(&state);
-    run.settings = state.settings;
-    return run;
-  } catch (const MainRefusal& refusal) {
-    return NoRun(MainParse::kRefused, -1, refusal.message);
+  for (int cur = 1; cur < argc; ++cur) {
+    CHECK_ASSERT_TEXT(argv[cur] != nullptr, "argv[i] != NULL");
+    bool known = false;
+    const Status read = ParseOne(argc, argv, &cur, &state, &known);
+    if (!read.ok()) return Refused(read);
+    if (!known) return NoOption(argv[cur]);
   }
+  MainParse run = NoRun(MainParse::kRun, 0, {});
+  const Status complete = CompleteSettings(&state, &run.plan);
+  if (!complete.ok()) return Refused(complete);
+  run.settings = state.settings;
+  return run;
 }
 
 }  // namespace zervgen

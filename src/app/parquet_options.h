@@ -1,7 +1,7 @@
 // app/parquet_options.h: the options of Parquet files (-parquet, -codec,
 // -rowgroup, -pagesize, -pageindex, -bloom), read into the settings as the
-// command line gives them and completed once every argument is read. Refusals are
-// thrown as MainRefusal (app/option_args.h).
+// command line gives them and completed once every argument is read. Each
+// refusal is handed back as the status of Main_refuse (app/option_args.h).
 #ifndef ZERVGEN_SRC_APP_PARQUET_OPTIONS_H_
 #define ZERVGEN_SRC_APP_PARQUET_OPTIONS_H_
 
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/main_options.h"
+#include "base/status.h"
 
 namespace zervgen {
 
@@ -19,19 +20,21 @@ struct MainParquetGiven {
 };
 
 // Acts on argv[*cur] when it is a Parquet option (moving *cur past its
-// argument); false, having done nothing, when it is not.
-bool Main_parseParquetOption(int argc, char** argv, int* cur, MainOptions* settings,
-                             MainParquetGiven* given);
+// argument); sets *known to false, having done nothing, when it is not.
+// REQUIRES: 0 < *cur < argc, settings, given and known != NULL
+Status Main_parseParquetOption(int argc, char** argv, int* cur, MainOptions* settings,
+                               MainParquetGiven* given, bool* known);
 
 // The Parquet settings once every argument is read: the Parquet options
 // only with -parquet, which frames no text (no -ff, no -dc, no -compress),
 // the defaults of those not given, and a codec this build has.
-void Main_completeParquet(const MainParquetGiven& given, bool compressGiven, MainOptions* settings);
+Status Main_completeParquet(const MainParquetGiven& given, bool compressGiven,
+                            MainOptions* settings);
 
 // Checks that every column -bloom names is one of the relations the run
 // writes (as -describe lists their columns).
 // REQUIRES: Main_completeParquet has passed, settings->selected is complete
-void Main_completeBloom(const MainOptions& settings);
+Status Main_completeBloom(const MainOptions& settings);
 
 // The names of -bloom's list, in its order; none when not given.
 std::vector<std::string> Main_bloomColumns(const MainOptions& settings);
