@@ -256,6 +256,16 @@ TEST(S3Client, RetriesTransientFailuresOnly) {
   }
 }
 
+TEST(S3Client, KeySentAsItIsEncodedOnce) {
+  Responder responder([](const Recorded&, int) { return Reply{}; });
+  const std::unique_ptr<S3Client> client = ClientOn(responder, "a/../b c/./d+e");
+  S3Request request;
+  S3Response response;
+  ASSERT_TRUE(client->Perform(request, &response, S3StopTest()).ok());
+  ASSERT_EQ(responder.requests().size(), 1u);
+  EXPECT_EQ(responder.requests()[0].target, "/bench/a/../b%20c/./d%2Be");
+}
+
 TEST(S3Client, StopEndsARequestAtOnce) {
   // The responder never answers in time; the stop test ends the wait.
   Responder responder([](const Recorded&, int) {

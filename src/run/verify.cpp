@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include "base/except.h"
 #include "base/json.h"
@@ -186,15 +187,19 @@ Status Gen_VerifyRelation(GenControlBlock* cb, const GenRelationPlan& plan,
   // When not one file of the relation can be opened, there is nothing to
   // generate its columns for.
   bool anyOpens = false;
+  std::vector<Status> opened;  // up to the first that opens
   for (const GenFilePlan& file : plan.files) {
     UniqueFd fd;
-    anyOpens = anyOpens || OpenToCheck(file, &fd).ok();
+    opened.push_back(OpenToCheck(file, &fd));
+    if (opened.back().ok()) {
+      anyOpens = true;
+      break;
+    }
   }
   if (!anyOpens) {
-    for (const GenFilePlan& file : plan.files) {
-      UniqueFd fd;
-      const Status failure = OpenToCheck(file, &fd);
-      if (!failure.ok()) TellOpenFailure(file, plan.relName, failure, tally);
+    // Each failure as found: an object's store is not asked twice.
+    for (std::size_t i = 0; i < plan.files.size(); ++i) {
+      TellOpenFailure(plan.files[i], plan.relName, opened[i], tally);
     }
     return Status::Ok();
   }

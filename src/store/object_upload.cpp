@@ -228,7 +228,9 @@ void ObjectUpload::Abort() {
   S3Request request;
   request.method = "DELETE";
   request.query = "uploadId=" + S3_EncodeValue(uploadId_);
+  // Bounded: a signal waits for it. Two tries of at most 3 s each.
   request.tries = 2;
+  request.seconds = 3;
   uploadId_.clear();
   S3Response response;
   // Not stopped by a signal: the abort is what the signal waits for.

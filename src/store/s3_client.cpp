@@ -148,6 +148,9 @@ Status S3Client::Once(const S3Request& request, S3Response* response,
   auto set = [&](CURLoption option, auto value) { (void)api_->easy_setopt(curl, option, value); };
   set(CURLOPT_URL, url.c_str());
   set(CURLOPT_NOSIGNAL, 1L);
+  // The key is the path as it is: "a/../b" names an object of its own.
+  set(CURLOPT_PATH_AS_IS, 1L);
+  if (request.seconds > 0) set(CURLOPT_TIMEOUT, request.seconds);
   set(CURLOPT_AWS_SIGV4, sigv4.c_str());
   set(CURLOPT_USERNAME, settings_.accessKey.c_str());
   set(CURLOPT_PASSWORD, settings_.secretKey.c_str());

@@ -32,7 +32,8 @@ struct S3Request {
   // writes) instead of into the response; a write that fails stops the
   // request (Stopped). A retry asks for the bytes not yet written.
   int sink = -1;
-  int tries = 0;  // tries in all; 0: the client's patience
+  int tries = 0;     // tries in all; 0: the client's patience
+  long seconds = 0;  // > 0: each try ends after this long
 };
 
 struct S3Response {
