@@ -228,9 +228,9 @@ void ObjectUpload::Abort() {
   S3Request request;
   request.method = "DELETE";
   request.query = "uploadId=" + S3_EncodeValue(uploadId_);
-  // Bounded: a signal waits for it. Two tries of at most 3 s each.
+  // Bounded: a signal waits for it. Two tries of at most 2 s each.
   request.tries = 2;
-  request.seconds = 3;
+  request.seconds = 2;
   uploadId_.clear();
   S3Response response;
   // Not stopped by a signal: the abort is what the signal waits for.

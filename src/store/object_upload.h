@@ -56,7 +56,7 @@ class ObjectUpload {
   // store says the object exists.
   Status Finish();
   // Stops the parts in flight and aborts the multipart upload, if any; no
-  // object appears. The abort itself is tried twice, for at most 3 s
+  // object appears. The abort itself is tried twice, for at most 2 s
   // each, and is not stopped.
   void Abort();
 
