@@ -175,7 +175,8 @@ Status S3Client::Once(const S3Request& request, S3Response* response,
     set(CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
   } else if (method == "POST") {
     set(CURLOPT_POST, 1L);
-    set(CURLOPT_POSTFIELDS, request.body.data());
+    // Never null: a null body would have libcurl read standard input.
+    set(CURLOPT_POSTFIELDS, request.body.empty() ? "" : request.body.data());
     set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
   } else if (method != "GET") {
     set(CURLOPT_CUSTOMREQUEST, request.method);
@@ -259,11 +260,12 @@ Status S3_ClientFor(std::string_view name, std::unique_ptr<S3Client>* client) {
   S3Object object;
   Status status = S3_ParseName(name, &object);
   if (!status.ok()) return std::move(status).WithFile(name);
-  S3Settings settings;
-  status = S3_SettingsFromEnvironment(&settings);
-  if (!status.ok()) return status;
+  // A build or a machine without libcurl is told first: no setting helps.
   const CurlApi* api = nullptr;
   status = Curl_Api(&api);
+  if (!status.ok()) return status;
+  S3Settings settings;
+  status = S3_SettingsFromEnvironment(&settings);
   if (!status.ok()) return status;
   *client = std::make_unique<S3Client>(api, std::move(settings), std::move(object));
   return Status::Ok();
