@@ -146,15 +146,19 @@ TEST(ObjectRuns, ObjectsAreTheFilesBytesAndVerify) {
     auto first = store.objects.begin();
     const std::string gone = "s3://bench" + first->first.substr(6);
     store.objects.erase(first);
-    std::string& changed = store.objects.begin()->second;
-    changed[changed.size() / 2] ^= 1;
+    // (The -un run wrote one object only.)
+    const bool another = !store.objects.empty();
+    if (another) {
+      std::string& changed = store.objects.begin()->second;
+      changed[changed.size() / 2] ^= 1;
+    }
     const RunResult damaged = RunZervgen(dir.path(), verify, env);
     EXPECT_EQ(damaged.status, 1);
     EXPECT_NE(damaged.out.find(gone + ": FAILED: missing\n"), std::string::npos) << damaged.out;
     std::size_t failed = 0;
     for (std::size_t at = 0; (at = damaged.out.find("FAILED", at)) != std::string::npos; ++at)
       ++failed;
-    EXPECT_EQ(failed, 2u) << damaged.out;
+    EXPECT_EQ(failed, another ? 2u : 1u) << damaged.out;
   }
 }
 
