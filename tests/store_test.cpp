@@ -223,6 +223,12 @@ TEST(S3Client, RetriesTransientFailuresOnly) {
        StatusCode::kAlreadyExists,
        1,
        "already exists"},
+      {"412 after a lost answer",
+       {Reply::Drop(), S3Error(412, "PreconditionFailed")},
+       "PUT",
+       StatusCode::kAlreadyExists,
+       2,
+       "already exists (HTTP 412 PreconditionFailed) after a try whose answer was lost"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -221,6 +221,12 @@ Status S3Client::Perform(const S3Request& request, S3Response* response,
   const int tries = request.tries > 0 ? request.tries : patience_.tries;
   for (int attempt = 1;; ++attempt) {
     Status status = Once(request, response, stop);
+    if (attempt > 1 && status == StatusCode::kAlreadyExists) {
+      // A conditional write whose earlier answer was lost may have been
+      // the one that wrote the object: said, since no one can tell here.
+      return Status::AlreadyExists(
+          name_, status.what() + " after a try whose answer was lost, which may have written it");
+    }
     if (!status.IsRetryable() || attempt >= tries) {
       if (status.IsRetryable() && tries > 1) {
         return Status::Unavailable(name_,
