@@ -123,25 +123,28 @@ Status ObjectUpload::SendPart() {
   Part* p = part.get();
   const std::string query =
       "partNumber=" + std::to_string(p->number) + "&uploadId=" + S3_EncodeValue(uploadId_);
+  auto send = [this, p, query] {
+    S3Request request;
+    request.method = "PUT";
+    request.query = query;
+    request.body = p->data;
+    S3Response response;
+    Status status = client_->Perform(request, &response, [this] { return Stopping(); });
+    if (status.ok() && response.etag.empty()) {
+      status = Status::IoError(client_->name(), "the store's answer to a part has no ETag");
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    p->status = std::move(status);
+    p->etag = std::move(response.etag);
+    p->done = true;
+    partDone_.notify_all();
+  };
   try {
-    p->thread = Store_StartThread([this, p, query] {
-      S3Request request;
-      request.method = "PUT";
-      request.query = query;
-      request.body = p->data;
-      S3Response response;
-      Status status = client_->Perform(request, &response, [this] { return Stopping(); });
-      if (status.ok() && response.etag.empty()) {
-        status = Status::IoError(client_->name(), "the store's answer to a part has no ETag");
-      }
-      std::lock_guard<std::mutex> lock(mutex_);
-      p->status = std::move(status);
-      p->etag = std::move(response.etag);
-      p->done = true;
-      partDone_.notify_all();
-    });
+    p->thread = Store_StartThread(send);
   } catch (const std::system_error&) {
-    return Status::NoMemory();
+    // No thread to be had: the part goes up from here, and the next part
+    // fills when it is done. Slower, never a failure.
+    send();
   }
   inFlight_.push_back(std::move(part));
   return Status::Ok();
@@ -158,7 +161,7 @@ Status ObjectUpload::WaitForPart(std::size_t i) {
       partDone_.wait_for(lock, std::chrono::milliseconds(20));
     }
   }
-  p->thread.join();
+  if (p->thread.joinable()) p->thread.join();
   Status status = std::move(p->status);
   if (status.ok()) {
     if (etags_.size() < static_cast<std::size_t>(p->number)) etags_.resize(p->number);
