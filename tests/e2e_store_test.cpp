@@ -5,11 +5,14 @@
 // nothing left in the store and no secret told.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
 #include <fstream>
 #include <iterator>
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "e2e_util.h"
@@ -223,6 +226,44 @@ TEST(ObjectRuns, FailuresEndTheRunWithNothingLeftAndNoSecret) {
       EXPECT_EQ(path.find(c.refuse), std::string::npos) << path;
     }
     EXPECT_EQ(dir.List(), std::vector<std::string>{"report"});
+  }
+}
+
+TEST(ObjectRuns, AnEndingSignalAbortsTheUploadAndEndsTheRunAsEver) {
+  for (const int sig : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(sig);
+    MemoryStore store;
+    // The second part is held up to 3 s: the signal comes while it goes up.
+    Responder responder([&store](const Recorded& r, int) {
+      if (r.method == "PUT" && r.Query().rfind("partNumber=2&", 0) == 0) {
+        std::this_thread::sleep_for(std::chrono::seconds(3));
+      }
+      return store.Answer(r);
+    });
+    ScratchDir dir;
+    ZervgenProcess run(dir.path(), {"-un", "-n", "120000", "-f", "s3://bench/big", "-r", "report"},
+                       StoreEnvironment(responder));
+    ASSERT_TRUE(WaitUntil(
+        [&responder] {
+          for (const Recorded& r : responder.requests()) {
+            if (r.Query().rfind("partNumber=2&", 0) == 0) return true;
+          }
+          return false;
+        },
+        30));
+    const auto signalled = std::chrono::steady_clock::now();
+    ASSERT_TRUE(run.Signal(sig));
+    ASSERT_TRUE(run.Wait(30));
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::milliseconds(2500));
+    EXPECT_EQ(run.result().status, 255);
+    EXPECT_NE(run.result().err.find(": Terminated by user.\n"), std::string::npos)
+        << run.result().err;
+    EXPECT_NE(FileText(dir.File("report"))
+                  .find("*** Error: Caught termination signal " + std::to_string(sig) + "."),
+              std::string::npos);
+    EXPECT_TRUE(store.objects.empty());
+    EXPECT_TRUE(store.uploads.empty());  // aborted
+    EXPECT_EQ(responder.requests().back().method, "DELETE");
   }
 }
 
