@@ -27,14 +27,16 @@ namespace {
 constexpr const char* kSecret = "e2eSECRET/value";
 
 // An S3 store in memory: objects by path, multipart uploads by id. A key
-// in `refuse` is refused with 403 AccessDenied at its PUT or completion.
+// in `refuse` is refused with 403 AccessDenied at its writes (PUT, POST).
 class MemoryStore {
  public:
   Reply Answer(const Recorded& r) {
     std::lock_guard<std::mutex> lock(mutex_);
     const std::string path = r.target.substr(0, r.target.find('?'));
+    if (path.rfind("/bench/", 0) != 0) return S3Error(404, "NoSuchBucket");
     const std::string query = r.Query();
-    if (path.find(refuse) != std::string::npos && !refuse.empty() && r.method != "HEAD") {
+    if (path.find(refuse) != std::string::npos && !refuse.empty() &&
+        (r.method == "PUT" || r.method == "POST")) {
       return S3Error(403, "AccessDenied");
     }
     if (r.method == "HEAD" || r.method == "GET") {
@@ -181,6 +183,12 @@ TEST(ObjectRuns, FailuresEndTheRunWithNothingLeftAndNoSecret) {
        "",
        255,
        "Could not write 's3://No_Bucket/run.uni': the bucket"},
+      {"no bucket",
+       {"-f", "s3://nobucket/run"},
+       {},
+       "",
+       255,
+       "Could not write 's3://nobucket/run.uni': HTTP 404 NoSuchBucket."},
       {"no credentials",
        {"-f", "s3://bench/run"},
        {"AWS_ACCESS_KEY_ID="},

@@ -430,7 +430,7 @@ TEST(ObjectReader, FetchesIntoAPipeAndResumesWhereCut) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Responder responder([&](const Recorded& r, int) {
-      if (r.method == "HEAD") return Reply{c.headStatus};
+      if (c.headStatus != 200) return Reply{c.headStatus};
       const std::string range = r.Header("range");
       if (!range.empty()) return Reply{206, object.substr(40000)};
       Reply whole{200, object};

@@ -12,14 +12,29 @@
 
 namespace zervgen {
 
+namespace {
+
+// HEAD, and when that is refused, its first byte asked for: an answer to
+// HEAD has no body, and so no S3 error code to tell a missing bucket from a
+// missing object, or a wrong secret from a missing permission.
+Status Probe(const S3Client& client) {
+  S3Request head;
+  head.method = "HEAD";
+  S3Response response;
+  const Status status = client.Perform(head, &response, S3StopTest());
+  if (status.ok() || response.status < 400 || response.status >= 500) return status;
+  S3Request first;
+  first.headers = {"Range: bytes=0-0"};
+  return client.Perform(first, &response, S3StopTest());
+}
+
+}  // namespace
+
 Status Store_ObjectExists(std::string_view name) {
   std::unique_ptr<S3Client> client;
   Status status = S3_ClientFor(name, &client);
   if (!status.ok()) return status;
-  S3Request request;
-  request.method = "HEAD";
-  S3Response response;
-  return client->Perform(request, &response, S3StopTest());
+  return Probe(*client);
 }
 
 ObjectReader::~ObjectReader() { (void)Finish(); }
@@ -32,10 +47,7 @@ Status ObjectReader::Open(std::string_view name) {
 
 Status ObjectReader::Open(const S3Client* client) {
   client_ = client;
-  S3Request head;
-  head.method = "HEAD";
-  S3Response response;
-  Status status = client_->Perform(head, &response, S3StopTest());
+  Status status = Probe(*client_);
   if (!status.ok()) return status;
   int ends[2];
   if (::pipe2(ends, O_CLOEXEC) != 0) return Status::IoError(client_->name(), "pipe", errno);

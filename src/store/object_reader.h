@@ -16,7 +16,8 @@
 namespace zervgen {
 
 // Whether the object named "s3://BUCKET/KEY" is there (HEAD): Ok, NotFound
-// when it is not, another failure when the store cannot tell.
+// when it is not, another failure when the store cannot tell, with the S3
+// error code (NoSuchBucket, AccessDenied, SignatureDoesNotMatch).
 Status Store_ObjectExists(std::string_view name);
 
 class ObjectReader {
