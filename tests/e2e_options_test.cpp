@@ -92,7 +92,7 @@ const std::string kHelp =
     "                    written with its size.  Not with -verify.\n"
     "        --help      Prints this help text and exits.\n"
     "        --version   Prints the program name and version and exits.\n" +
-    DelimiterHelp() + CompressHelp() + kParquetEngineHelp;
+    DelimiterHelp() + CompressHelp() + kParquetEngineHelp + kObjectStorageHelp;
 
 // A relative path of exactly 513 characters: five folders of 100 characters
 // (created in `dir`) and the 8-character `leaf`, which is not created.

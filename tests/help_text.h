@@ -45,6 +45,26 @@ inline const std::string kParquetEngineHelp =
     "and its bloom filters, so pages compressed by another codec library\n"
     "version or level verify OK.\n";
 
+// The very last lines: writing to object storage.
+inline const std::string kObjectStorageHelp =
+    std::string("\n") +
+    "Object storage:\n"
+    "        -f s3://BUCKET/PREFIX writes each file as an object of an S3\n"
+    "                    bucket, named as the file would be (PREFIX.hun,\n"
+    "                    PREFIX.hun.3.zst, PREFIX.hun.parquet); -manifest\n"
+    "                    s3://BUCKET/NAME writes the manifest so.  The\n"
+    "                    credentials, region and endpoint are those of\n"
+    "                    AWS_ACCESS_KEY_ID, AWS_SECRET_ACCESS_KEY,\n"
+    "                    AWS_SESSION_TOKEN, AWS_REGION and AWS_ENDPOINT_URL (a\n"
+    "                    local server's URL, whose objects are named\n"
+    "                    URL/BUCKET/KEY).  An object appears only when it is\n"
+    "                    complete, and an existing one is refused before\n"
+    "                    anything is generated.  With -verify, the objects are\n"
+    "                    read and compared.\n" +
+    (ZERVGEN_HAVE_CURL != 0 ? ""
+                            : "                    This build was built without: "
+                              "libcurl4-openssl-dev.\n");
+
 // The codecs of the binary under test, as the build found their libraries.
 constexpr bool kHaveSnappy = ZERVGEN_HAVE_SNAPPY != 0;
 constexpr bool kHaveZstd = ZERVGEN_HAVE_ZSTD != 0;

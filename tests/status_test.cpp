@@ -43,6 +43,8 @@ TEST(Status, FactoriesGiveKindMessageAndRetry) {
       {"stopped", Status::Stopped(), StatusCode::kStopped, "Stopped", false},
       {"unavailable", Status::Unavailable("s3://b/k", "503 slow down"), StatusCode::kUnavailable,
        "s3://b/k: 503 slow down", true},
+      {"already exists", Status::AlreadyExists("s3://b/k", "already exists"),
+       StatusCode::kAlreadyExists, "s3://b/k: already exists", false},
   };
   for (const StatusCase& c : cases) {
     SCOPED_TRACE(c.name);

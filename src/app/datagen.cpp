@@ -421,8 +421,10 @@ void WriteManifest(const MainParse& run, int argc, char** argv,
   if (error == 0) error = file.Close();
   if (error == 0) return;
   (void)file.Remove();
+  const std::string reason =
+      file.storeFailure().empty() ? std::strerror(error) : file.storeFailure();
   std::fprintf(stderr, "%s: The manifest, '%s', could not be written: \"%s\"; it was removed.\n",
-               programName, run.settings.manifestFile, std::strerror(error));
+               programName, run.settings.manifestFile, reason.c_str());
   *exitStatus = -1;
 }
 

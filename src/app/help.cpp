@@ -78,6 +78,23 @@ const char* const kParquetEngineHelp =
     "and its bloom filters, so pages compressed by another codec library\n"
     "version or level verify OK.\n";
 
+// Writing to object storage, listed last.
+const char* const kObjectStorageHelp =
+    "\n"
+    "Object storage:\n"
+    "        -f s3://BUCKET/PREFIX writes each file as an object of an S3\n"
+    "                    bucket, named as the file would be (PREFIX.hun,\n"
+    "                    PREFIX.hun.3.zst, PREFIX.hun.parquet); -manifest\n"
+    "                    s3://BUCKET/NAME writes the manifest so.  The\n"
+    "                    credentials, region and endpoint are those of\n"
+    "                    AWS_ACCESS_KEY_ID, AWS_SECRET_ACCESS_KEY,\n"
+    "                    AWS_SESSION_TOKEN, AWS_REGION and AWS_ENDPOINT_URL (a\n"
+    "                    local server's URL, whose objects are named\n"
+    "                    URL/BUCKET/KEY).  An object appears only when it is\n"
+    "                    complete, and an existing one is refused before\n"
+    "                    anything is generated.  With -verify, the objects are\n"
+    "                    read and compared.\n";
+
 // The Debian package a codec's library comes from, for the messages that
 // tell a user how to get a build that has it.
 }  // namespace
@@ -253,6 +270,10 @@ std::string Main_helpText() {
                Main_delimiterFault(' ') != MainDelimiterFault::kNone ? " a blank," : "", refused);
   text += CompressHelpLines();
   text += kParquetEngineHelp;
+  text += kObjectStorageHelp;
+  if (ZERVGEN_HAVE_CURL == 0) {
+    text += "                    This build was built without: libcurl4-openssl-dev.\n";
+  }
   return text;
 }
 

@@ -47,6 +47,8 @@ const char* StatusCodeName(StatusCode code) {
       return "Stopped";
     case StatusCode::kUnavailable:
       return "Unavailable";
+    case StatusCode::kAlreadyExists:
+      return "AlreadyExists";
   }
   return "Unknown";
 }

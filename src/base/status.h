@@ -28,6 +28,7 @@ enum class StatusCode : std::uint8_t {
   kIoError,          // the system failed an open, read or write
   kStopped,          // the consumer of the data asked to stop; not a fault
   kUnavailable,      // a service did not answer now; trying again may succeed
+  kAlreadyExists,    // what was to be created new is there already
 };
 
 class [[nodiscard]] Status {
@@ -58,6 +59,9 @@ class [[nodiscard]] Status {
   static Status Stopped() { return Status(StatusCode::kStopped, 0, {}, {}); }
   static Status Unavailable(std::string_view file, std::string_view what, int error = 0) {
     return Status(StatusCode::kUnavailable, error, file, what);
+  }
+  static Status AlreadyExists(std::string_view file, std::string_view what) {
+    return Status(StatusCode::kAlreadyExists, 0, file, what);
   }
 
   bool ok() const { return code_ == StatusCode::kOk; }

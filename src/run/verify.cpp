@@ -12,12 +12,15 @@
 #include <memory>
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include "base/except.h"
 #include "base/json.h"
 #include "base/util.h"
 #include "run/verify_parquet.h"
 #include "run/writer.h"
+#include "store/object_reader.h"
+#include "store/s3_config.h"
 
 namespace zervgen {
 namespace {
@@ -97,8 +100,10 @@ void Tell(const GenFilePlan& file, const char* relName, const Verdict& v, GenVer
 // there, IoError when it cannot be opened. Only a regular file or a block
 // device is read (a folder fails at its first read): opened without
 // blocking, so that a FIFO without a writer, a socket or a terminal cannot hold the check.
+// An object ("s3://...") is only asked for here (HEAD); VerifyFile fetches it.
 Status OpenToCheck(const GenFilePlan& file, UniqueFd* fd) {
   if (file.path == "-") return Status::Ok();
+  if (S3_IsObjectName(file.path)) return Store_ObjectExists(file.path);
   UniqueFd own(::open(file.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (!own)
     return errno == ENOENT ? Status::NotFound(file.path) : Status::IoError(file.path, {}, errno);
@@ -136,12 +141,15 @@ Status VerifyFile(GenControlBlock* cb, const GenFilePlan& file, const char* relN
                   std::span<const GenColumnSpec> fields, GenFormat* format, bool parquet,
                   TextCodec compressed, GenVerifyTally* tally) {
   UniqueFd own;
-  const Status failure = OpenToCheck(file, &own);
+  // An object is fetched into a pipe, which is checked as standard input is.
+  std::optional<ObjectReader> object;
+  if (S3_IsObjectName(file.path)) object.emplace();
+  const Status failure = object ? object->Open(file.path) : OpenToCheck(file, &own);
   if (!failure.ok()) {
     TellOpenFailure(file, relName, failure, tally);
     return Status::Ok();
   }
-  const int fd = own ? own.get() : STDIN_FILENO;
+  const int fd = object ? object->fd() : own ? own.get() : STDIN_FILENO;
   std::optional<TextDecompressor> text;
   if (compressed != TextCodec::kNone) text.emplace(compressed, fd);
   // A Parquet file that can be read at offsets is checked by what it holds;
@@ -155,6 +163,11 @@ Status VerifyFile(GenControlBlock* cb, const GenFilePlan& file, const char* relN
   if (status.ok()) check->Finish();
   const Verdict::Kind failed = check->unreadable() ? Verdict::kReadFails : Verdict::kDiffers;
   Verdict verdict{check->failure().empty() ? Verdict::kOk : failed, check->failure()};
+  // A fetch that failed is told with the store's reason, not as the bytes
+  // its end cut short; one the check stopped was not wanted further.
+  const Status fetched = object ? object->Finish() : Status::Ok();
+  if (!fetched.ok() && !fetched.IsStopped())
+    verdict = Verdict{Verdict::kUnreadable, fetched.what()};
   if (text) {
     verdict.bytes = Verdict::kTextOnly;
   } else if (!check->exact()) {
@@ -174,15 +187,19 @@ Status Gen_VerifyRelation(GenControlBlock* cb, const GenRelationPlan& plan,
   // When not one file of the relation can be opened, there is nothing to
   // generate its columns for.
   bool anyOpens = false;
+  std::vector<Status> opened;  // up to the first that opens
   for (const GenFilePlan& file : plan.files) {
     UniqueFd fd;
-    anyOpens = anyOpens || OpenToCheck(file, &fd).ok();
+    opened.push_back(OpenToCheck(file, &fd));
+    if (opened.back().ok()) {
+      anyOpens = true;
+      break;
+    }
   }
   if (!anyOpens) {
-    for (const GenFilePlan& file : plan.files) {
-      UniqueFd fd;
-      const Status failure = OpenToCheck(file, &fd);
-      if (!failure.ok()) TellOpenFailure(file, plan.relName, failure, tally);
+    // Each failure as found: an object's store is not asked twice.
+    for (std::size_t i = 0; i < plan.files.size(); ++i) {
+      TellOpenFailure(plan.files[i], plan.relName, opened[i], tally);
     }
     return Status::Ok();
   }

@@ -23,9 +23,14 @@ void Gen_ReportRemoval(const Removal& removal) {
   if (len > 0) Report("%.*s", static_cast<int>(len), line);
 }
 
-void Gen_ExplainWriteFailure(std::int32_t row, std::int32_t total, int error) {
+void Gen_ExplainWriteFailure(std::int32_t row, std::int32_t total, int error,
+                             std::string_view storeReason) {
   const long n = static_cast<long>(total);
-  if (error == EPIPE) {
+  if (!storeReason.empty()) {
+    Report(
+        "*** Error: Write error while writing tuple #%d of %ld.\n\tThe reason given is \"%.*s\".\n",
+        row, n, static_cast<int>(storeReason.size()), storeReason.data());
+  } else if (error == EPIPE) {
     Report("*** Error: Output closed by its reader while writing tuple #%d of %ld.\n", row, n);
   } else if (error == ENOSPC || error == EDQUOT || error == EFBIG) {
     Report("*** Error: No disk space while writing tuple #%d of %ld.\n", row, n);
@@ -36,7 +41,12 @@ void Gen_ExplainWriteFailure(std::int32_t row, std::int32_t total, int error) {
   }
 }
 
-void Gen_ExplainWriteFailureOnStderr(int error) {
+void Gen_ExplainWriteFailureOnStderr(int error, std::string_view storeReason) {
+  if (!storeReason.empty()) {
+    std::fprintf(stderr, "%s: Write error: \"%.*s\".\n", programName,
+                 static_cast<int>(storeReason.size()), storeReason.data());
+    return;
+  }
   if (error == EPIPE) return;
   if (error == ENOSPC || error == EDQUOT || error == EFBIG) {
     std::fprintf(stderr, "%s: File system full.\n", programName);

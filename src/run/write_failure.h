@@ -5,6 +5,7 @@
 #define ZERVGEN_SRC_RUN_WRITE_FAILURE_H_
 
 #include <cstdint>
+#include <string_view>
 
 #include "base/signals.h"
 
@@ -16,12 +17,14 @@ void Gen_ReportRemoval(const Removal& removal);
 // The report lines of a write that failed with `error` at tuple #row of
 // `total`: a full disk (or quota, or file-size limit) is told as such; a
 // reader that went away only in the report, as other filters stay quiet
-// about it; any other failure with the system's own reason.
-void Gen_ExplainWriteFailure(std::int32_t row, std::int32_t total, int error);
+// about it; any other failure with the system's own reason, or with
+// `storeReason` when it is not empty (an object the store did not take).
+void Gen_ExplainWriteFailure(std::int32_t row, std::int32_t total, int error,
+                             std::string_view storeReason = {});
 
 // The standard-error line of a write that failed with `error`; none for a
 // reader that went away (EPIPE).
-void Gen_ExplainWriteFailureOnStderr(int error);
+void Gen_ExplainWriteFailureOnStderr(int error, std::string_view storeReason = {});
 
 }  // namespace zervgen
 

@@ -19,6 +19,7 @@
 #include <memory>
 #include <new>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "base/env.h"
@@ -110,12 +111,13 @@ struct Batch {
 [[noreturn]] void WriteFailed(Relation* rel, std::int32_t row, int error) {
   Progress_End();
   const Removal removal = rel->file->Remove();
-  Gen_ExplainWriteFailure(row, rel->rows.total, error);
+  const std::string reason = rel->file->storeFailure();
+  Gen_ExplainWriteFailure(row, rel->rows.total, error, reason);
   Gen_ReportRemoval(removal);
   // A reader that went away hears nothing more: its class line, which would
   // go to standard error while standard output carries the data, is left out.
   if (error == EPIPE) Xept_RaiseException(XEPT_GEN_DISK_FULL);
-  Gen_ExplainWriteFailureOnStderr(error);
+  Gen_ExplainWriteFailureOnStderr(error, reason);
   Xept_Raise(XEPT_GEN_DISK_FULL, __FILE__, kWriterName, __LINE__);
 }
 
@@ -473,9 +475,10 @@ void FinishRelation(Relation* rel) {
   const int error = rel->file->Close();
   if (error == 0) return;
   const Removal removal = rel->file->Remove();
-  Gen_ExplainWriteFailure(EndRow(*rel), rel->rows.total, error);
+  const std::string reason = rel->file->storeFailure();
+  Gen_ExplainWriteFailure(EndRow(*rel), rel->rows.total, error, reason);
   Gen_ReportRemoval(removal);
-  Gen_ExplainWriteFailureOnStderr(error);
+  Gen_ExplainWriteFailureOnStderr(error, reason);
   XEPT_RAISE(XEPT_GEN_DISK_FULL);
 }
 

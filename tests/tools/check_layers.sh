@@ -13,6 +13,8 @@
 #            progress, the program's name, the thread pool
 #   core     columns (storage), dist, shuffle
 #   output   field writers, the framing, rows, texts, the sink
+#   store    object storage: libcurl loaded on use, S3 names and settings,
+#            requests, uploads and reads of objects; it includes base only
 #   parquet  the Parquet format (encodings, codecs, the file layout); it
 #            includes base only, never core or output
 #   run      plan, schemas, writer, file checks, the text and Parquet
@@ -28,7 +30,7 @@ cd "$(dirname "$0")/../.."
 rank_of() {
   case $1 in
     base) echo 0 ;;
-    core | output) echo 1 ;;
+    core | output | store) echo 1 ;;
     parquet) echo 2 ;;
     run) echo 3 ;;
     app) echo 4 ;;
@@ -52,7 +54,7 @@ failed=0
 while IFS= read -r file; do
   from=$(layer_of "$file")
   if [[ $from == unknown ]]; then
-    echo "check_layers: $file is in no layer's folder (src/base, src/core, src/output, src/parquet, src/run, src/app)" >&2
+    echo "check_layers: $file is in no layer's folder (src/base, src/core, src/output, src/store, src/parquet, src/run, src/app)" >&2
     failed=1
     continue
   fi

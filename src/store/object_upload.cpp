@@ -1,0 +1,243 @@
+// store/object_upload.cpp: an object written in order, in parts.
+#include "store/object_upload.h"
+
+#include <algorithm>
+#include <chrono>
+#include <utility>
+
+#include "store/store_thread.h"
+
+namespace zervgen {
+namespace {
+
+// S3's largest part.
+constexpr std::size_t kMostPartBytes = std::size_t{5} << 30;
+// The parts of one size before the size doubles; 10 sizes make S3's 10,000.
+constexpr int kPartsPerSize = 1000;
+
+// The text of the UploadId element of a CreateMultipartUpload answer.
+std::string UploadIdOf(const std::string& body) {
+  const std::size_t begin = body.find("<UploadId>");
+  if (begin == std::string::npos) return {};
+  const std::size_t end = body.find("</UploadId>", begin);
+  return end == std::string::npos ? std::string() : body.substr(begin + 10, end - begin - 10);
+}
+
+std::string XmlEscaped(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out.push_back(c);
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::size_t Store_PartBytes(int number, std::size_t first) {
+  const int doublings = std::min((number - 1) / kPartsPerSize, 20);
+  return std::min(first << doublings, kMostPartBytes);
+}
+
+ObjectUpload::ObjectUpload(const S3Client* client, S3StopTest stop, std::size_t firstPartBytes)
+    : client_(client), stop_(std::move(stop)), firstPartBytes_(firstPartBytes) {}
+
+ObjectUpload::~ObjectUpload() { Abort(); }
+
+Status ObjectUpload::Fail(Status status) {
+  failure_ = status;
+  Abort();
+  return status;
+}
+
+Status ObjectUpload::Write(const char* data, std::size_t n) {
+  if (!failure_.ok()) return failure_;
+  if (done_) return Status::InvalidArgument("an object written after it was finished");
+  while (n > 0) {
+    const std::size_t part = Store_PartBytes(nextNumber_, firstPartBytes_);
+    if (filling_.capacity() < part) filling_.reserve(part);
+    const std::size_t take = std::min(n, part - filling_.size());
+    filling_.append(data, take);
+    data += take;
+    n -= take;
+    bytes_ += take;
+    // A full part goes up only once more bytes come: the last part may be
+    // a full one, and an object of exactly one part is one PUT.
+    if (n > 0 && filling_.size() == part) {
+      Status status = SendPart();
+      if (!status.ok()) return Fail(std::move(status));
+    }
+  }
+  if (Stopping()) return Fail(Status::Stopped());
+  return Status::Ok();
+}
+
+Status ObjectUpload::Create() {
+  S3Request request;
+  request.method = "POST";
+  request.query = "uploads=";
+  S3Response response;
+  Status status = client_->Perform(request, &response, [this] { return Stopping(); });
+  if (!status.ok()) return status;
+  uploadId_ = UploadIdOf(response.body);
+  if (uploadId_.empty()) {
+    return Status::IoError(client_->name(),
+                           "the store's answer to a multipart upload has no UploadId");
+  }
+  return Status::Ok();
+}
+
+Status ObjectUpload::SendPart() {
+  if (uploadId_.empty()) {
+    Status status = Create();
+    if (!status.ok()) return status;
+  }
+  // Room for one more in flight: the oldest must end first.
+  if (inFlight_.size() >= static_cast<std::size_t>(kPartsInFlight)) {
+    Status status = WaitForPart(0);
+    if (!status.ok()) return status;
+  }
+  auto part = std::make_unique<Part>();
+  part->number = nextNumber_++;
+  part->data = std::move(filling_);
+  filling_.clear();
+  if (!spare_.empty()) {
+    filling_ = std::move(spare_.back());
+    spare_.pop_back();
+    filling_.clear();
+  }
+  Part* p = part.get();
+  const std::string query =
+      "partNumber=" + std::to_string(p->number) + "&uploadId=" + S3_EncodeValue(uploadId_);
+  auto send = [this, p, query] {
+    S3Request request;
+    request.method = "PUT";
+    request.query = query;
+    request.body = p->data;
+    S3Response response;
+    Status status = client_->Perform(request, &response, [this] { return Stopping(); });
+    if (status.ok() && response.etag.empty()) {
+      status = Status::IoError(client_->name(), "the store's answer to a part has no ETag");
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    p->status = std::move(status);
+    p->etag = std::move(response.etag);
+    p->done = true;
+    partDone_.notify_all();
+  };
+  try {
+    p->thread = Store_StartThread(send);
+  } catch (const std::system_error&) {
+    // No thread to be had: the part goes up from here, and the next part
+    // fills when it is done. Slower, never a failure.
+    send();
+  }
+  inFlight_.push_back(std::move(part));
+  return Status::Ok();
+}
+
+Status ObjectUpload::WaitForPart(std::size_t i) {
+  Part* p = inFlight_[i].get();
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    // The stop test is polled while waiting: a transfer that stalls in
+    // connecting polls nothing itself.
+    while (!p->done) {
+      if (stop_ && stop_()) cancel_ = true;
+      partDone_.wait_for(lock, std::chrono::milliseconds(20));
+    }
+  }
+  if (p->thread.joinable()) p->thread.join();
+  Status status = std::move(p->status);
+  if (status.ok()) {
+    if (etags_.size() < static_cast<std::size_t>(p->number)) etags_.resize(p->number);
+    etags_[p->number - 1] = std::move(p->etag);
+    spare_.push_back(std::move(p->data));
+  }
+  inFlight_.erase(inFlight_.begin() + static_cast<std::ptrdiff_t>(i));
+  return status;
+}
+
+Status ObjectUpload::Complete() {
+  std::string body = "<CompleteMultipartUpload>";
+  for (std::size_t i = 0; i < etags_.size(); ++i) {
+    body += "<Part><PartNumber>" + std::to_string(i + 1) + "</PartNumber><ETag>" +
+            XmlEscaped(etags_[i]) + "</ETag></Part>";
+  }
+  body += "</CompleteMultipartUpload>";
+  S3Request request;
+  request.method = "POST";
+  request.query = "uploadId=" + S3_EncodeValue(uploadId_);
+  request.body = body;
+  request.headers = {"If-None-Match: *", "Content-Type: application/xml"};
+  S3Response response;
+  Status status = client_->Perform(request, &response, [this] { return Stopping(); });
+  if (!status.ok()) return status;
+  // A completion can fail after its 200 has begun: the error is in the body.
+  if (response.body.find("<Error>") != std::string::npos) {
+    const std::string code = S3_ErrorCode(response.body);
+    return Status::IoError(client_->name(), "the multipart upload did not complete" +
+                                                (code.empty() ? "" : ": " + code));
+  }
+  return Status::Ok();
+}
+
+Status ObjectUpload::Finish() {
+  if (!failure_.ok()) return failure_;
+  if (done_) return Status::InvalidArgument("an object finished twice");
+  Status status;
+  if (uploadId_.empty()) {
+    S3Request request;
+    request.method = "PUT";
+    request.body = filling_;
+    request.headers = {"If-None-Match: *"};
+    S3Response response;
+    status = client_->Perform(request, &response, [this] { return Stopping(); });
+  } else {
+    if (!filling_.empty()) status = SendPart();
+    while (status.ok() && !inFlight_.empty()) status = WaitForPart(0);
+    if (status.ok()) status = Complete();
+  }
+  if (!status.ok()) return Fail(std::move(status));
+  done_ = true;
+  filling_ = std::string();
+  spare_.clear();
+  return Status::Ok();
+}
+
+void ObjectUpload::Abort() {
+  if (done_) return;
+  done_ = true;  // nothing more goes up
+  if (failure_.ok()) failure_ = Status::Stopped();
+  cancel_ = true;
+  while (!inFlight_.empty()) (void)WaitForPart(0);
+  filling_ = std::string();
+  spare_.clear();
+  if (uploadId_.empty()) return;
+  S3Request request;
+  request.method = "DELETE";
+  request.query = "uploadId=" + S3_EncodeValue(uploadId_);
+  // Bounded: a signal waits for it. Two tries of at most 2 s each.
+  request.tries = 2;
+  request.seconds = 2;
+  uploadId_.clear();
+  S3Response response;
+  // Not stopped by a signal: the abort is what the signal waits for.
+  (void)client_->Perform(request, &response, S3StopTest());
+}
+
+}  // namespace zervgen
