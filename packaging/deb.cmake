@@ -44,14 +44,16 @@ endforeach()
 install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/packaging/copyright
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/zervgen COMPONENT deb EXCLUDE_FROM_ALL)
 
-# A package is made with every codec: one built without a codec library
-# would install a zervgen that refuses plain -parquet or -compress. Without
-# one, building the target "package" fails in one line that names the
-# Debian packages to install; -DZERVGEN_PACKAGE_WITHOUT_CODECS=ON makes the
-# package all the same, with the codecs the build has.
+# A package is made with every codec and with object storage: one built
+# without a codec library would install a zervgen that refuses plain
+# -parquet or -compress, one without libcurl's header a zervgen that refuses
+# s3:// names. Without one, building the target "package" fails in one line
+# that names the Debian packages to install;
+# -DZERVGEN_PACKAGE_WITHOUT_CODECS=ON makes the package all the same, with
+# what the build has.
 option(ZERVGEN_PACKAGE_WITHOUT_CODECS "Make the Debian package even when codec libraries are missing" OFF)
 set(ZERVGEN_MISSING_CODECS "")
-foreach(codec SNAPPY:libsnappy-dev ZSTD:libzstd-dev DEFLATE:libdeflate-dev)
+foreach(codec SNAPPY:libsnappy-dev ZSTD:libzstd-dev DEFLATE:libdeflate-dev CURL:libcurl4-openssl-dev)
   string(REPLACE ":" ";" codec ${codec})
   list(GET codec 0 name)
   list(GET codec 1 debian)
@@ -105,8 +107,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS python3)
 # The loader's databases: psql, the mariadb client, and sqlite3 to look at
 # a loaded file (the load itself goes through Python's sqlite3), and zstd to
-# load text written with -compress zstd (gzip is always there).
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "postgresql-client, mariadb-client, sqlite3, zstd")
+# load text written with -compress zstd (gzip is always there), and libcurl4,
+# which zervgen loads when a run names an object (s3://).
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "postgresql-client, mariadb-client, sqlite3, zstd, libcurl4")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "slurm-client")
 # Byte-compiled modules are made on install and removed before removal,
 # as Debian's Python packages do, so that none is left behind.
