@@ -1,0 +1,109 @@
+// reader.mjs: a client of its own for the object store the checks write to,
+// the AWS SDK for JavaScript (v3) from the npm folder .ci/s3-tests fills.
+// It reads the endpoint, region and credentials from the AWS_* variables.
+//
+//   reader.mjs compare BUCKET PREFIX LOCAL   every object under PREFIX against
+//        the files LOCAL* (the same run on disk): the same suffixes and the
+//        same sha256, each object named in any difference; prints one JSON
+//        line {objects, bytes}
+//   reader.mjs list BUCKET [PREFIX]          {key: size} as JSON
+//   reader.mjs uploads BUCKET                the multipart uploads in progress
+//   reader.mjs put BUCKET KEY FILE           writes FILE as the object KEY
+//   reader.mjs bucket BUCKET                 makes the bucket
+// Exit status 1 with a message on stderr when a comparison fails.
+import crypto from 'node:crypto';
+import fs from 'node:fs';
+import path from 'node:path';
+import { load } from '../parquet/npm.mjs';
+
+const s3sdk = await load('@aws-sdk/client-s3');
+
+const client = new s3sdk.S3Client({
+  endpoint: process.env.AWS_ENDPOINT_URL,
+  region: process.env.AWS_REGION || 'us-east-1',
+  forcePathStyle: true,
+  // The checksums newer SDKs add by default are left out: the local server
+  // knows no aws-chunked bodies.
+  requestChecksumCalculation: 'WHEN_REQUIRED',
+  responseChecksumValidation: 'WHEN_REQUIRED',
+  maxAttempts: 1,
+});
+
+async function listObjects(bucket, prefix) {
+  const found = new Map();
+  let token;
+  do {
+    const page = await client.send(
+      new s3sdk.ListObjectsV2Command({ Bucket: bucket, Prefix: prefix, ContinuationToken: token }),
+    );
+    for (const item of page.Contents || []) found.set(item.Key, item.Size);
+    token = page.IsTruncated ? page.NextContinuationToken : undefined;
+  } while (token);
+  return found;
+}
+
+async function objectSha256(bucket, key) {
+  const got = await client.send(new s3sdk.GetObjectCommand({ Bucket: bucket, Key: key }));
+  const hash = crypto.createHash('sha256');
+  let size = 0;
+  for await (const chunk of got.Body) {
+    hash.update(chunk);
+    size += chunk.length;
+  }
+  return { sha: hash.digest('hex'), size };
+}
+
+function fileSha256(file) {
+  return crypto.createHash('sha256').update(fs.readFileSync(file)).digest('hex');
+}
+
+async function compare(bucket, prefix, local) {
+  const dir = path.dirname(local);
+  const base = path.basename(local);
+  const files = new Map();
+  for (const name of fs.readdirSync(dir)) {
+    if (name.startsWith(base)) files.set(name.slice(base.length), path.join(dir, name));
+  }
+  const objects = await listObjects(bucket, prefix);
+  const problems = [];
+  let bytes = 0;
+  for (const [key, size] of objects) {
+    const suffix = key.slice(prefix.length);
+    if (!files.has(suffix)) {
+      problems.push(`object ${key} has no file ${local}${suffix}`);
+      continue;
+    }
+    const got = await objectSha256(bucket, key);
+    const want = fileSha256(files.get(suffix));
+    if (got.sha !== want || got.size !== size) {
+      problems.push(`object ${key} differs from ${files.get(suffix)}`);
+    }
+    bytes += got.size;
+    files.delete(suffix);
+  }
+  for (const [suffix, file] of files) problems.push(`file ${file} has no object ${prefix}${suffix}`);
+  if (problems.length) {
+    console.error(problems.join('\n'));
+    process.exit(1);
+  }
+  console.log(JSON.stringify({ objects: objects.size, bytes }));
+}
+
+const [command, ...rest] = process.argv.slice(2);
+if (command === 'compare') {
+  await compare(rest[0], rest[1], rest[2]);
+} else if (command === 'list') {
+  console.log(JSON.stringify(Object.fromEntries(await listObjects(rest[0], rest[1] || ''))));
+} else if (command === 'uploads') {
+  const got = await client.send(new s3sdk.ListMultipartUploadsCommand({ Bucket: rest[0] }));
+  console.log(JSON.stringify((got.Uploads || []).map((u) => ({ key: u.Key, id: u.UploadId }))));
+} else if (command === 'put') {
+  await client.send(
+    new s3sdk.PutObjectCommand({ Bucket: rest[0], Key: rest[1], Body: fs.readFileSync(rest[2]) }),
+  );
+} else if (command === 'bucket') {
+  await client.send(new s3sdk.CreateBucketCommand({ Bucket: rest[0] }));
+} else {
+  console.error('usage: reader.mjs compare|list|uploads|put|bucket ...');
+  process.exit(2);
+}
