@@ -73,6 +73,7 @@ class State:
             self.pattern = re.compile(config.get("match", "")) if config.get("match") else None
             self.always = re.compile(config["always"]["match"]) if config.get("always") else None
             self.fired = False
+            self.streaks = {}
 
     def count(self, group, name):
         with self.lock:
@@ -149,13 +150,21 @@ class Handler(BaseHTTPRequestHandler):
             return state.config["always"]["fault"]
         if state.pattern is None or not state.pattern.search(label):
             return None
+        # A request is refused at most `streak` times in a row (2 unless
+        # configured), so that the retries always get through.
+        request = self.command + " " + self.path
         with state.lock:
             draw = state.random.random()
-        edge = 0.0
-        for kind in ("503", "500", "reset", "delay"):
-            edge += state.config.get("faults", {}).get(kind, 0.0)
-            if draw < edge:
-                return kind
+            if state.streaks.get(request, 0) >= state.config.get("streak", 2):
+                draw = 1.0
+            edge = 0.0
+            for kind in ("503", "500", "reset", "delay"):
+                edge += state.config.get("faults", {}).get(kind, 0.0)
+                if draw < edge:
+                    if kind != "delay":
+                        state.streaks[request] = state.streaks.get(request, 0) + 1
+                    return kind
+            state.streaks.pop(request, None)
         return None
 
     def reset(self):
@@ -232,6 +241,11 @@ class Handler(BaseHTTPRequestHandler):
 
     def forward(self, body, raw=False):
         headers = {k: v for k, v in self.headers.items() if k.lower() not in HOP}
+        # The local server knows one account; the signature was checked here.
+        for name in headers:
+            if name.lower() == "authorization":
+                headers[name] = headers[name].replace(
+                    "Credential=%s/" % self.state.args.key_id, "Credential=S3RVER/")
         headers["Content-Length"] = str(len(body))
         conn, resp = self.upstream(self.command, self.path, body, headers)
         try:

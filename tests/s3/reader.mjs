@@ -2,10 +2,11 @@
 // the AWS SDK for JavaScript (v3) from the npm folder .ci/s3-tests fills.
 // It reads the endpoint, region and credentials from the AWS_* variables.
 //
-//   reader.mjs compare BUCKET PREFIX LOCAL   every object under PREFIX against
-//        the files LOCAL* (the same run on disk): the same suffixes and the
-//        same sha256, each object named in any difference; prints one JSON
-//        line {objects, bytes}
+//   reader.mjs compare BUCKET PREFIX LOCAL [--present] [--skip=KEY]   every
+//        object under PREFIX against the files LOCAL* (the same run on disk):
+//        the same suffixes (with --present: a file may lack its object) and
+//        the same sha256, each object named in any difference; the object
+//        KEY is left out; prints one JSON line {objects, bytes}
 //   reader.mjs list BUCKET [PREFIX]          {key: size} as JSON
 //   reader.mjs uploads BUCKET                the multipart uploads in progress
 //   reader.mjs put BUCKET KEY FILE           writes FILE as the object KEY
@@ -57,7 +58,8 @@ function fileSha256(file) {
   return crypto.createHash('sha256').update(fs.readFileSync(file)).digest('hex');
 }
 
-async function compare(bucket, prefix, local) {
+async function compare(bucket, prefix, local, flags) {
+  const present = flags.includes('--present');
   const dir = path.dirname(local);
   const base = path.basename(local);
   const files = new Map();
@@ -68,6 +70,10 @@ async function compare(bucket, prefix, local) {
   const problems = [];
   let bytes = 0;
   for (const [key, size] of objects) {
+    if (flags.includes(`--skip=${key}`)) {
+      files.delete(key.slice(prefix.length));
+      continue;
+    }
     const suffix = key.slice(prefix.length);
     if (!files.has(suffix)) {
       problems.push(`object ${key} has no file ${local}${suffix}`);
@@ -81,7 +87,7 @@ async function compare(bucket, prefix, local) {
     bytes += got.size;
     files.delete(suffix);
   }
-  for (const [suffix, file] of files) problems.push(`file ${file} has no object ${prefix}${suffix}`);
+  if (!present) for (const [suffix, file] of files) problems.push(`file ${file} has no object ${prefix}${suffix}`);
   if (problems.length) {
     console.error(problems.join('\n'));
     process.exit(1);
@@ -89,21 +95,31 @@ async function compare(bucket, prefix, local) {
   console.log(JSON.stringify({ objects: objects.size, bytes }));
 }
 
+async function main(command, rest) {
+  if (command === 'compare') {
+    await compare(rest[0], rest[1], rest[2], rest.slice(3));
+  } else if (command === 'list') {
+    console.log(JSON.stringify(Object.fromEntries(await listObjects(rest[0], rest[1] || ''))));
+  } else if (command === 'uploads') {
+    const got = await client.send(new s3sdk.ListMultipartUploadsCommand({ Bucket: rest[0] }));
+    console.log(JSON.stringify((got.Uploads || []).map((u) => ({ key: u.Key, id: u.UploadId }))));
+  } else if (command === 'put') {
+    await client.send(
+      new s3sdk.PutObjectCommand({ Bucket: rest[0], Key: rest[1], Body: fs.readFileSync(rest[2]) }),
+    );
+  } else if (command === 'bucket') {
+    await client.send(new s3sdk.CreateBucketCommand({ Bucket: rest[0] }));
+  } else {
+    console.error('usage: reader.mjs compare|list|uploads|put|bucket ...');
+    process.exit(2);
+  }
+}
+
 const [command, ...rest] = process.argv.slice(2);
-if (command === 'compare') {
-  await compare(rest[0], rest[1], rest[2]);
-} else if (command === 'list') {
-  console.log(JSON.stringify(Object.fromEntries(await listObjects(rest[0], rest[1] || ''))));
-} else if (command === 'uploads') {
-  const got = await client.send(new s3sdk.ListMultipartUploadsCommand({ Bucket: rest[0] }));
-  console.log(JSON.stringify((got.Uploads || []).map((u) => ({ key: u.Key, id: u.UploadId }))));
-} else if (command === 'put') {
-  await client.send(
-    new s3sdk.PutObjectCommand({ Bucket: rest[0], Key: rest[1], Body: fs.readFileSync(rest[2]) }),
-  );
-} else if (command === 'bucket') {
-  await client.send(new s3sdk.CreateBucketCommand({ Bucket: rest[0] }));
-} else {
-  console.error('usage: reader.mjs compare|list|uploads|put|bucket ...');
-  process.exit(2);
+try {
+  await main(command, rest);
+} catch (e) {
+  // The store's refusal in one line, not the SDK's stack.
+  console.error(`reader.mjs ${command}: ${e.name}: ${e.message}`);
+  process.exit(1);
 }

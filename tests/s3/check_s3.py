@@ -1,0 +1,256 @@
+#!/usr/bin/env python3
+"""zervgen writing to an S3 server and proving what it wrote there.
+
+  check_s3.py ZERVGEN NPM_DIR S3RVER_PORT S3RVER_DIR WORK [--only NAME]
+
+Every run goes through the fault proxy (proxy.py), which checks each
+request as a real store does; what landed is read back by a client of its
+own (reader.mjs, the AWS SDK) and compared with the same run on disk.
+Ends with "N passed, N failed"; status 1 when a check failed.
+"""
+
+import json
+import os
+import random
+import shutil
+import signal
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from harness import SECRET, Proxy, Tally, World, after_banner, object_name  # noqa: E402
+
+BIG = ["-parts", "4", "-n", "1000000"]
+SMALL = ["-n", "80000"]  # every relation but tiny above one 8 MiB part
+
+
+def no_uploads(w, t, bucket):
+    left = w.uploads(bucket)
+    t.check(left == [], f"no multipart upload left in {bucket}", json.dumps(left))
+
+
+def same_as_disk(w, t, bucket, prefix, local, present=False, skip=None):
+    flags = (["--present"] if present else []) + ([f"--skip={skip}"] if skip else [])
+    status, out, err = w.reader("compare", bucket, prefix, local, *flags)
+    t.check(status == 0, f"the objects under {bucket}/{prefix} are the files {local}*", err)
+    return json.loads(out) if status == 0 else None
+
+
+def write_requests(log):
+    return [e for e in log if (e["method"] == "PUT" and not e["query"]) or
+            (e["method"] == "POST" and e["query"] == ["uploadId"])]
+
+
+def check_whole_runs(w, t):
+    """A -parts 4 run of 10^6 rows, zstd text and Parquet: the objects are
+    the files of the same run on disk, -verify proves them in place, and a
+    changed object is named by -verify."""
+    bucket = w.bucket("whole")
+    for name, form in (("zstd", ["-compress", "zstd"]), ("parquet", ["-parquet"])):
+        t.section(f"whole run, {name}")
+        args = BIG + form
+        local = w.on_disk(args, name)
+        target = f"s3://{bucket}/{name}/r"
+        start = w.proxy.log_length()
+        status, _, err = w.run(args + ["-f", target, "-manifest", f"s3://{bucket}/{name}.manifest"])
+        if not t.check(status == 0, "the run into the bucket succeeds", err):
+            continue
+        got = same_as_disk(w, t, bucket, f"{name}/r", local)
+        t.check(got is not None and got["objects"] == 20, "20 objects read back", str(got))
+        log = w.proxy.log_since(start)
+        writes = write_requests(log)
+        t.check(writes and all(e["if_none_match"] == "*" for e in writes),
+                "every PUT and CompleteMultipartUpload asks If-None-Match: *")
+        t.check(any(e["query"] == ["partNumber", "uploadId"] for e in log),
+                "the large objects go up in parts")
+        first_write = next(i for i, e in enumerate(log) if e["method"] in ("PUT", "POST"))
+        heads = {e["path"] for e in log[:first_write] if e["method"] == "HEAD"}
+        listed = {f"/{bucket}/{k}" for k in w.objects(bucket, f"{name}/r")}
+        t.check(listed <= heads, "every object is looked for before the first write",
+                str(sorted(listed - heads)))
+        no_uploads(w, t, bucket)
+        manifest = w.objects(bucket, f"{name}.manifest")
+        t.check(len(manifest) == 1, "the manifest is an object beside the run")
+
+        status, out, _ = w.run(["-describe"] + args + ["-f", target])
+        described = sorted(object_name(f["path"]) for r in json.loads(out)["relations"]
+                           for f in r["files"]) if status == 0 else []
+        t.check(described == sorted(w.objects(bucket, f"{name}/r")),
+                "-describe names the objects written", str(described))
+        t.check(SECRET not in out, "-describe shows no secret")
+
+        status, out, err = w.run(args + ["-f", target, "-verify"])
+        t.check(status == 0 and out.count(": OK (") == 20, "-verify proves every object", out + err)
+        status, out, err = w.run(args + ["-f", target, "-verify", "-json"])
+        records = [json.loads(line) for line in out.splitlines()] if status == 0 else []
+        t.check(len(records) == 20 and all(r["ok"] and r["exact"] for r in records),
+                "-verify -json proves every object", out + err)
+
+        # A changed object, put by another client, is named by -verify.
+        victim = f"{name}/r.ten.3" + (".zst" if name == "zstd" else ".parquet")
+        changed = os.path.join(w.work, f"changed-{name}")
+        with open(local + victim[len(f"{name}/r"):], "rb") as f:
+            data = bytearray(f.read())
+        data[len(data) // 2] ^= 1
+        with open(changed, "wb") as f:
+            f.write(data)
+        status, _, err = w.reader("put", bucket, victim, changed)
+        t.check(status == 0, "the changed object is put", err)
+        status, out, err = w.run(args + ["-f", target, "-verify"])
+        bad = [line for line in out.splitlines() if ": OK (" not in line]
+        t.check(status != 0 and any(victim in line for line in bad + err.splitlines()) and
+                out.count(": OK (") == 19, "-verify refuses the changed object, naming it",
+                out + err)
+        status, out, err = w.run(args + ["-f", target, "-verify", "-json"])
+        failed = [json.loads(line) for line in out.splitlines() if not json.loads(line)["ok"]]
+        t.check(status != 0 and len(failed) == 1 and object_name(failed[0]["path"]) == victim,
+                "-verify -json names the changed object", out + err)
+
+
+def check_existing_object(w, t):
+    """An object the run would write exists: the run is refused as for a
+    file, naming the object, and writes nothing."""
+    t.section("existing object")
+    bucket = w.bucket("exist")
+    local = w.on_disk(["-n", "1000"], "exist")
+    # The same refusal on disk, for its status and its lines.
+    folder = os.path.join(w.work, "exist-file")
+    os.mkdir(folder)
+    shutil.copy(local + ".ten", folder)
+    status_file, _, err_file = w.run(["-n", "1000", "-f", "r"], cwd=folder)
+    status, _, err = w.reader("put", bucket, "e/r.ten", local + ".ten")
+    t.check(status == 0, "the existing object is put", err)
+    start = w.proxy.log_length()
+    status, out, err = w.run(["-n", "1000", "-f", f"s3://{bucket}/e/r"])
+    t.check(status == status_file and status != 0, f"status {status}, as for a file: {status_file}")
+    t.check(any(err == err_file.replace("'r.ten'", f"'{name}'")
+                for name in (f"s3://{bucket}/e/r.ten", "e/r.ten")),
+            "the refusal is the file's, naming the object", err + "\nfor a file:\n" + err_file)
+    t.check(sorted(w.objects(bucket)) == ["e/r.ten"], "nothing else is written")
+    t.check(not write_requests(w.proxy.log_since(start)), "no write was sent")
+    same_as_disk(w, t, bucket, "e/r.ten", local + ".ten")
+
+    # The object appears between the look and the write: the conditional
+    # write refuses it and it stays as it was.
+    t.section("object appearing after the look")
+    w.proxy.configure(hide=["c/r.ten"])
+    status, _, err = w.reader("put", bucket, "c/r.ten", local + ".hun")
+    status, out, err = w.run(["-n", "1000", "-f", f"s3://{bucket}/c/r"])
+    w.proxy.configure()
+    t.check(status != 0 and "c/r.ten" in err, "the run fails naming the object", err)
+    same_as_disk(w, t, bucket, "c/r.ten", local + ".hun")
+    present = {k: v for k, v in w.objects(bucket, "c/").items() if k != "c/r.ten"}
+    t.check(all(not k.startswith("c/r.ten") for k in present), "nothing else of that relation")
+    same_as_disk(w, t, bucket, "c/r.", local + ".", present=True, skip="c/r.ten")
+    no_uploads(w, t, bucket)
+
+
+def check_faults(w, t):
+    """503s, 500s, resets in the middle of a body and delays that retries
+    absorb; faults that stay; the server gone in the middle of an upload."""
+    t.section("transient faults")
+    bucket = w.bucket("faults")
+    local = w.on_disk(SMALL, "faults")
+    w.proxy.configure(seed=49, match=".", faults={"503": 0.15, "500": 0.05, "reset": 0.15,
+                                                  "delay": 0.05})
+    status, _, err = w.run(SMALL + ["-f", f"s3://{bucket}/t/r"])
+    injected = w.proxy.stats()["faults"]
+    w.proxy.configure()
+    t.check(all(injected.get(k, 0) > 0 for k in ("503", "500", "reset")),
+            "the schedule injected every kind of fault", str(injected))
+    t.check(status == 0, "the retries absorb them", err)
+    same_as_disk(w, t, bucket, "t/r", local)
+    no_uploads(w, t, bucket)
+
+    for what, prefix, request, fault in (
+            ("a part", "s1", r"^PUT /faults/s1/r\.uni\?partNumber", "503"),
+            ("the completion", "s2", r"^POST /faults/s2/r\.ten\?uploadId", "500"),
+            ("a small object", "s3", r"^PUT /faults/s3/r\.tny$", "reset")):
+        t.section(f"a fault that stays: {what}")
+        failed = f"{prefix}/r.{request.split(chr(92) + '.')[1][:3]}"
+        w.proxy.configure(always={"match": request, "fault": fault})
+        status, _, err = w.run(SMALL + ["-f", f"s3://{bucket}/{prefix}/r"])
+        w.proxy.configure()
+        t.check(status != 0 and failed in err and SECRET not in err,
+                f"the run fails naming {failed}", f"status {status}\n{err}")
+        objects = w.objects(bucket, f"{prefix}/")
+        t.check(failed not in objects, "the failed object does not exist", str(objects))
+        same_as_disk(w, t, bucket, f"{prefix}/r", local, present=True)
+        no_uploads(w, t, bucket)
+
+    t.section("server gone in the middle of an upload")
+    w.proxy.configure(down_at_part=3)
+    status, _, err = w.run(SMALL + ["-f", f"s3://{bucket}/d/r"])
+    went_down = w.proxy.stats()["down"]
+    w.proxy.up()
+    w.proxy.configure()
+    t.check(went_down, "the server went away")
+    t.check(status != 0 and SECRET not in err, "the run fails", f"status {status}\n{err}")
+    objects = w.objects(bucket, "d/")
+    t.check(len(objects) < 5, "not every object was written", str(objects))
+    same_as_disk(w, t, bucket, "d/r", local, present=True)
+
+
+def check_signals(w, t, tries=21):
+    """Signals at moments drawn over a run's length (its requests and bytes
+    as the proxy counts them): only complete objects stay, none in parts."""
+    t.section("signals at random moments")
+    bucket = w.bucket("signals")
+    local = w.on_disk(SMALL, "signals")
+    w.proxy.configure()
+    status, _, err = w.run(SMALL + ["-f", f"s3://{bucket}/full/r"])
+    length = w.proxy.stats()["moment"]
+    t.check(status == 0, "the uninterrupted run succeeds", err)
+    rng = random.Random(20261209)
+    pidfile = os.path.join(w.work, "zervgen.pid")
+    for i in range(tries):
+        at = rng.randrange(length)
+        sig = rng.choice([signal.SIGINT, signal.SIGTERM, signal.SIGHUP])
+        if os.path.exists(pidfile):
+            os.remove(pidfile)
+        w.proxy.configure(signal={"at": at, "signal": int(sig), "pidfile": pidfile})
+        process = w.start(SMALL + ["-f", f"s3://{bucket}/s{i}/r"], pidfile)
+        out, err = process.communicate(timeout=600)
+        what = f"try {i}: {sig.name} at {at} of {length}"
+        t.check(process.returncode == 255 and after_banner(err) == "zervgen: Terminated by user.\n",
+                f"{what}: the run ends as an interrupted run", f"status {process.returncode}\n{err}")
+        same_as_disk(w, t, bucket, f"s{i}/r", local, present=True)
+    w.proxy.configure()
+    no_uploads(w, t, bucket)
+
+
+def check_wrong_secret(w, t):
+    t.section("wrong secret")
+    bucket = w.bucket("secret")
+    wrong = "wrongSECRETnot2bShown"
+    before = w.proxy.stats()["refused"].get("SignatureDoesNotMatch", 0)
+    status, out, err = w.run(["-n", "1000", "-f", f"s3://{bucket}/w/r"], secret=wrong)
+    after = w.proxy.stats()["refused"].get("SignatureDoesNotMatch", 0)
+    t.check(status != 0 and after > before, "the run is refused by the store", err)
+    t.check(wrong not in out + err, "no message shows the secret", err)
+    t.check(w.objects(bucket) == {}, "nothing is written")
+
+
+CHECKS = {"whole": check_whole_runs, "exist": check_existing_object, "faults": check_faults,
+          "signals": check_signals, "secret": check_wrong_secret}
+
+
+def main():
+    zervgen, npm_dir, upstream, data, work = sys.argv[1:6]
+    only = sys.argv[7].split(",") if len(sys.argv) > 7 and sys.argv[6] == "--only" else list(CHECKS)
+    proxy = Proxy(int(upstream), data, work)
+    tally = Tally()
+    try:
+        world = World(zervgen, npm_dir, proxy, work)
+        for name in only:
+            try:
+                CHECKS[name](world, tally)
+            except Exception as e:  # a check that cannot go on fails, the others run
+                tally.check(False, f"{name} could not go on: {e!r}")
+    finally:
+        proxy.stop()
+    print(f"s3: {tally.passed} passed, {tally.failed} failed")
+    return 1 if tally.failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
