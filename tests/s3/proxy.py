@@ -36,6 +36,7 @@ import struct
 import sys
 import threading
 import time
+import traceback
 import xml.etree.ElementTree as ET
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from urllib.parse import parse_qsl, unquote
@@ -326,6 +327,10 @@ class Handler(BaseHTTPRequestHandler):
         except (ConnectionError, OSError) as e:
             entry["error"] = str(e)
             self.reset()
+        except Exception as e:  # a fault of the proxy's own: told, never hidden
+            entry["error"] = repr(e)
+            traceback.print_exc()
+            self.reset()
         finally:
             entry.update(status=status, fault=fault, refused=self.refusal)
             state.record(entry)
@@ -478,7 +483,8 @@ def go_down(state):
     with state.lock:
         state.down = True
         connections = list(state.connections)
-    state.data_server.socket.close()
+    state.data_server.shutdown()
+    state.data_server.server_close()
     for conn in connections:
         try:
             conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
@@ -499,9 +505,7 @@ def serve_data(state, port):
 def come_back(state):
     if not state.down:
         return
-    old = state.data_server
-    old.shutdown()
-    port = old.server_address[1]
+    port = state.data_server.server_address[1]
     for _ in range(100):
         try:
             serve_data(state, port)
