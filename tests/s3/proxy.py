@@ -493,8 +493,17 @@ def go_down(state):
             pass
 
 
+class Server(ThreadingHTTPServer):
+    daemon_threads = True
+
+    def handle_error(self, request, client_address):
+        # A client that hangs up (as a run ended by a signal does) is no fault.
+        if not isinstance(sys.exc_info()[1], OSError):
+            super().handle_error(request, client_address)
+
+
 def serve_data(state, port):
-    server = ThreadingHTTPServer(("127.0.0.1", port), Handler)
+    server = Server(("127.0.0.1", port), Handler)
     server.daemon_threads = True
     state.data_server = server
     threading.Thread(target=server.serve_forever, kwargs={"poll_interval": 0.05},
