@@ -3,7 +3,9 @@ counters and bring the proxy back after it went down.
 
   POST /config  {"seed", "match", "faults": {"503", "500", "reset", "delay"},
                  "always": {"match", "fault"}, "down_at_part", "hide": [keys],
-                 "signal": {"at", "signal", "pidfile"}}   (resets the counters)
+                 "signal": {"at", "signal", "pidfile"}, "streak",
+                 "token": the session token every request must carry}
+                (resets the counters)
   GET  /stats   the counters, whether it is down, the open uploads
   POST /up      listens again after going down
 """

@@ -101,9 +101,12 @@ class World:
                    AWS_ENDPOINT_URL=endpoint or self.proxy.endpoint, ZERVGEN_NPM_DIR=self.npm_dir)
         return env
 
-    def run(self, args, secret=SECRET, cwd=None):
+    def run(self, args, secret=SECRET, cwd=None, token=None):
         """zervgen ARGS against the store: (status, stdout, stderr)."""
-        r = subprocess.run([self.zervgen] + args, env=self.env(secret), cwd=cwd or self.work,
+        env = self.env(secret)
+        if token:
+            env["AWS_SESSION_TOKEN"] = token
+        r = subprocess.run([self.zervgen] + args, env=env, cwd=cwd or self.work,
                            capture_output=True, text=True, timeout=RUN_TIMEOUT)
         return r.returncode, r.stdout, r.stderr
 

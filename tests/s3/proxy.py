@@ -341,7 +341,7 @@ class Handler(BaseHTTPRequestHandler):
         raw_path, _, raw_query = self.path.partition("?")
         refusal = sigv4.check(self.command, raw_path, raw_query, self.headers,
                               hashlib.sha256(body).hexdigest(), args.key_id, args.secret,
-                              args.region, args.token)
+                              args.region, state.config.get("token", args.token))
         if refusal:
             self.refuse(*refusal)
             return refusal[0]
