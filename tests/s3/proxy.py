@@ -159,8 +159,13 @@ class Handler(BaseHTTPRequestHandler):
             if state.streaks.get(request, 0) >= state.config.get("streak", 2):
                 draw = 1.0
             edge = 0.0
-            for kind in ("503", "500", "reset", "delay"):
+            for kind in ("503", "500", "reset", "delay", "error200"):
                 edge += state.config.get("faults", {}).get(kind, 0.0)
+                # A real store may answer a completion 200 with an error
+                # in the body: that fault is for completions alone.
+                if kind == "error200" and not (label.startswith("POST ") and
+                                               label.endswith("?uploadId")):
+                    continue
                 if draw < edge:
                     if kind != "delay":
                         state.streaks[request] = state.streaks.get(request, 0) + 1
@@ -308,6 +313,13 @@ class Handler(BaseHTTPRequestHandler):
             if fault == "delay":
                 time.sleep(state.random.uniform(0.05, 0.3))
             body = self.read_body(fault)
+            if fault == "error200":
+                state.count("faults", fault)
+                status = 200
+                self.answer(200, error_body("InternalError", "We encountered an internal error."
+                                            " Please try again."),
+                            [("Content-Type", "application/xml")])
+                return
             if fault in ("503", "500"):
                 state.count("faults", fault)
                 code = "SlowDown" if fault == "503" else "InternalError"
