@@ -4,7 +4,8 @@
 # (s3rver from the npm folder .ci/s3-tests fills, on loopback, no proxy),
 # taking turns; prints for each case the medians of zervgen's CPU seconds
 # (user + system, the server's not counted) and wall seconds, on disk and
-# to the bucket, and the ratio of the two.
+# to the bucket, the ratio of the two, and zervgen's highest peak resident
+# memory.
 #
 #   bench/s3.sh [--bin ZERVGEN] [--reps N] [--dir SCRATCH]
 #
@@ -58,7 +59,7 @@ def measure(args, target):
     wall = time.monotonic() - start
     if status != 0:
         sys.exit(f"{target}: status {status}: {process.stderr.read().decode()}")
-    return usage.ru_utime + usage.ru_stime, wall
+    return usage.ru_utime + usage.ru_stime, wall, usage.ru_maxrss / 1024
 
 
 def clear():
@@ -70,15 +71,16 @@ def clear():
 
 
 print(f"{'case':24} {'CPU disk':>9} {'CPU s3':>9} {'ratio':>6} {'wall disk':>10} {'wall s3':>9}"
-      f" {'ratio':>6}")
+      f" {'ratio':>6} {'RSS MB disk':>12} {'RSS MB s3':>10}")
 for name, args in cases:
     disk, s3 = [], []
     for rep in range(reps):
         clear()
         disk.append(measure(args, "r"))
         s3.append(measure(args, f"s3://bench/r{rep}"))
-    cpu_d, cpu_s = (statistics.median(c for c, _ in x) for x in (disk, s3))
-    wall_d, wall_s = (statistics.median(w for _, w in x) for x in (disk, s3))
+    cpu_d, cpu_s = (statistics.median(c for c, _, _ in x) for x in (disk, s3))
+    wall_d, wall_s = (statistics.median(w for _, w, _ in x) for x in (disk, s3))
+    rss_d, rss_s = (max(r for _, _, r in x) for x in (disk, s3))
     print(f"{name:24} {cpu_d:9.2f} {cpu_s:9.2f} {cpu_s / cpu_d:6.2f} {wall_d:10.2f} {wall_s:9.2f}"
-          f" {wall_s / wall_d:6.2f}", flush=True)
+          f" {wall_s / wall_d:6.2f} {rss_d:12.0f} {rss_s:10.0f}", flush=True)
 EOF
