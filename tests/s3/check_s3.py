@@ -151,11 +151,13 @@ def check_faults(w, t):
     t.section("transient faults")
     bucket = w.bucket("faults")
     local = w.on_disk(SMALL, "faults")
-    for prefix, faults in (("t", {"503": 0.15, "500": 0.05, "reset": 0.15, "delay": 0.05}),
-                           # A real store may answer a completion 200 with an
-                           # error in its body, to be tried again.
-                           ("e", {"error200": 0.5})):
-        w.proxy.configure(seed=49, match=".", faults=faults)
+    # Seed 4 draws a fault of each kind among the first three requests.
+    for prefix, match, faults in (
+            ("t", ".", {"503": 0.15, "500": 0.1, "reset": 0.15, "delay": 0.05}),
+            # A real store may answer a completion 200 with an error in its
+            # body, to be tried again.
+            ("e", r"^POST .*\?uploadId$", {"error200": 0.5})):
+        w.proxy.configure(seed=4, match=match, faults=faults)
         status, _, err = w.run(SMALL + ["-f", f"s3://{bucket}/{prefix}/r"])
         injected = w.proxy.stats()["faults"]
         w.proxy.configure()
