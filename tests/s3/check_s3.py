@@ -229,11 +229,18 @@ def check_signals(w, t, tries=21):
         told = f"{w.zervgen}: Terminated by user.\n"
         t.check(process.returncode == 255 and after_banner(err) == told,
                 f"{what}: the run ends as an interrupted run", f"status {process.returncode}\n{err}")
-        same_as_disk(w, t, bucket, f"s{i}/r", local, present=True)
-        no_uploads(w, t, bucket, f"s{i}/")
-        left.append(len(w.objects(bucket, f"s{i}/")))
+        got = same_as_disk(w, t, bucket, f"s{i}/r", local, present=True) or {}
+        t.check(got.get("uploads") == [], f"{what}: no multipart upload left", str(got))
+        left.append(got.get("objects"))
+        # And proven in place: -verify finds each object there as it is made.
+        present = got.get("keys", [])
+        _, out, err = w.run(SMALL + ["-f", f"s3://{bucket}/s{i}/r", "-verify"])
+        proven = {object_name(line.split(": OK (")[0]) for line in out.splitlines()
+                  if ": OK (" in line}
+        t.check(set(present) == proven, f"{what}: -verify proves the objects left, no other",
+                out + err)
     print(f"s3: objects left by each interrupted run: {left}", flush=True)
-    t.check(any(0 < n < 5 for n in left), "some runs were interrupted between objects")
+    t.check(any(0 < (n or 0) < 5 for n in left), "some runs were interrupted between objects")
     w.proxy.configure()
 
 

@@ -359,7 +359,7 @@ class Handler(BaseHTTPRequestHandler):
             return refusal[0]
         hidden = state.config.get("hide", [])
         if self.command == "GET" and key == "" and "uploads" in query:
-            return self.list_uploads(bucket)
+            return self.list_uploads(bucket, query.get("prefix", ""))
         if self.command == "HEAD" and key in hidden:
             self.answer(404)
             return 404
@@ -476,10 +476,10 @@ class Handler(BaseHTTPRequestHandler):
         self.answer(204)
         return 204
 
-    def list_uploads(self, bucket):
+    def list_uploads(self, bucket, prefix):
         with self.state.lock:
             found = sorted((u["key"], uid, u["started"]) for uid, u in self.state.uploads.items()
-                           if u["bucket"] == bucket)
+                           if u["bucket"] == bucket and u["key"].startswith(prefix))
         items = "".join("<Upload><Key>%s</Key><UploadId>%s</UploadId><Initiated>%s</Initiated>"
                         "<StorageClass>STANDARD</StorageClass></Upload>" % item for item in found)
         xml = ("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<ListMultipartUploadsResult"

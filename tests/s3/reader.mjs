@@ -6,7 +6,8 @@
 //        object under PREFIX against the files LOCAL* (the same run on disk):
 //        the same suffixes (with --present: a file may lack its object) and
 //        the same sha256, each object named in any difference; the object
-//        KEY is left out; prints one JSON line {objects, bytes}
+//        KEY is left out; prints one JSON line {objects, keys, bytes, uploads}
+//        (uploads: the keys of the multipart uploads in progress under PREFIX)
 //   reader.mjs list BUCKET [PREFIX]          {key: size} as JSON
 //   reader.mjs uploads BUCKET                the multipart uploads in progress
 //   reader.mjs put BUCKET KEY FILE           writes FILE as the object KEY
@@ -92,7 +93,12 @@ async function compare(bucket, prefix, local, flags) {
     console.error(problems.join('\n'));
     process.exit(1);
   }
-  console.log(JSON.stringify({ objects: objects.size, bytes }));
+  const uploads = await client.send(
+    new s3sdk.ListMultipartUploadsCommand({ Bucket: bucket, Prefix: prefix }),
+  );
+  const open = (uploads.Uploads || []).map((u) => u.Key);
+  const keys = [...objects.keys()];
+  console.log(JSON.stringify({ objects: objects.size, keys, bytes, uploads: open }));
 }
 
 async function main(command, rest) {
