@@ -68,8 +68,14 @@ def check_whole_runs(w, t):
         t.check(listed <= heads, "every object is looked for before the first write",
                 str(sorted(listed - heads)))
         no_uploads(w, t, bucket, f"{name}/")
-        manifest = w.objects(bucket, f"{name}.manifest")
-        t.check(len(manifest) == 1, "the manifest is an object beside the run")
+        # The manifest, an object beside the run, records every object
+        # with its size, and no secret.
+        status, text, err = w.reader("cat", bucket, f"{name}.manifest")
+        written = {object_name(f["path"]): f["bytes"]
+                   for f in json.loads(text)["written"]} if status == 0 else {}
+        t.check(written == w.objects(bucket, f"{name}/r"),
+                "the manifest object names every object and its size", text[:2000] + err)
+        t.check(SECRET not in text, "the manifest holds no secret")
 
         status, out, _ = w.run(["-describe"] + args + ["-f", target])
         described = sorted(object_name(f["path"]) for r in json.loads(out)["relations"]

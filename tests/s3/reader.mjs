@@ -9,6 +9,7 @@
 //        KEY is left out; prints one JSON line {objects, keys, bytes, uploads}
 //        (uploads: the keys of the multipart uploads in progress under PREFIX)
 //   reader.mjs list BUCKET [PREFIX]          {key: size} as JSON
+//   reader.mjs cat BUCKET KEY                the object KEY as text on stdout
 //   reader.mjs uploads BUCKET                the multipart uploads in progress
 //   reader.mjs put BUCKET KEY FILE           writes FILE as the object KEY
 //   reader.mjs bucket BUCKET                 makes the bucket
@@ -106,6 +107,9 @@ async function main(command, rest) {
     await compare(rest[0], rest[1], rest[2], rest.slice(3));
   } else if (command === 'list') {
     console.log(JSON.stringify(Object.fromEntries(await listObjects(rest[0], rest[1] || ''))));
+  } else if (command === 'cat') {
+    const got = await client.send(new s3sdk.GetObjectCommand({ Bucket: rest[0], Key: rest[1] }));
+    process.stdout.write(await got.Body.transformToString());
   } else if (command === 'uploads') {
     const got = await client.send(new s3sdk.ListMultipartUploadsCommand({ Bucket: rest[0] }));
     console.log(JSON.stringify((got.Uploads || []).map((u) => ({ key: u.Key, id: u.UploadId }))));
@@ -116,7 +120,7 @@ async function main(command, rest) {
   } else if (command === 'bucket') {
     await client.send(new s3sdk.CreateBucketCommand({ Bucket: rest[0] }));
   } else {
-    console.error('usage: reader.mjs compare|list|uploads|put|bucket ...');
+    console.error('usage: reader.mjs compare|list|cat|uploads|put|bucket ...');
     process.exit(2);
   }
 }
