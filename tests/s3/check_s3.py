@@ -281,7 +281,23 @@ def check_session_token(w, t):
     t.check(w.objects(bucket, "n/") == {}, "and writes nothing")
 
 
-CHECKS = {"whole": check_whole_runs, "exist": check_existing_object, "faults": check_faults,
+def check_names(w, t):
+    """A prefix with characters a URL must encode (space, '+', '&', '=',
+    non-ASCII): every request is signed over the name as a store encodes
+    it, and the objects take the names asked for."""
+    t.section("names to encode")
+    bucket = w.bucket("names")
+    local = w.on_disk(["-n", "1000"], "names")
+    prefix = "a b+c&d=e/\u00fc~%41/r"
+    status, _, err = w.run(["-n", "1000", "-f", f"s3://{bucket}/{prefix}"])
+    t.check(status == 0, "the run succeeds", err)
+    same_as_disk(w, t, bucket, prefix, local)
+    status, out, err = w.run(["-n", "1000", "-f", f"s3://{bucket}/{prefix}", "-verify"])
+    t.check(status == 0 and out.count(": OK (") == 5, "-verify proves them", out + err)
+
+
+CHECKS = {"whole": check_whole_runs, "exist": check_existing_object, "names": check_names,
+          "faults": check_faults,
           "signals": check_signals, "secret": check_wrong_secret, "token": check_session_token}
 
 

@@ -39,7 +39,7 @@ import time
 import traceback
 import xml.etree.ElementTree as ET
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
-from urllib.parse import parse_qsl, unquote
+from urllib.parse import parse_qsl, quote, unquote
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import sigv4  # noqa: E402
@@ -240,7 +240,7 @@ class Handler(BaseHTTPRequestHandler):
         return conn, conn.getresponse()
 
     def exists(self, bucket, key):
-        conn, resp = self.upstream("HEAD", "/%s/%s" % (bucket, key))
+        conn, resp = self.upstream("HEAD", quote("/%s/%s" % (bucket, key), safe="/~"))
         resp.read()
         conn.close()
         return resp.status == 200
