@@ -137,18 +137,23 @@ def check_existing_object(w, t):
     same_as_disk(w, t, bucket, "e/r.ten", local + ".ten")
 
     # The object appears between the look and the write: the conditional
-    # write refuses it and it stays as it was.
-    t.section("object appearing after the look")
-    w.proxy.configure(hide=["c/r.ten"])
-    status, _, err = w.reader("put", bucket, "c/r.ten", local + ".hun")
-    status, out, err = w.run(["-n", "1000", "-f", f"s3://{bucket}/c/r"])
-    w.proxy.configure()
-    t.check(status != 0 and "c/r.ten" in err, "the run fails naming the object", err)
-    same_as_disk(w, t, bucket, "c/r.ten", local + ".hun")
-    present = {k: v for k, v in w.objects(bucket, "c/").items() if k != "c/r.ten"}
-    t.check(all(not k.startswith("c/r.ten") for k in present), "nothing else of that relation")
-    same_as_disk(w, t, bucket, "c/r.", local + ".", present=True, skip="c/r.ten")
-    no_uploads(w, t, bucket, "c/")
+    # write (a PUT, or the completion of a multipart upload) refuses it, and
+    # it stays as it was.
+    for prefix, args, what in (("c", ["-n", "1000"], "PUT"),
+                               ("m", SMALL, "multipart upload")):
+        t.section(f"object appearing after the look, {what}")
+        local = w.on_disk(args, f"appear-{prefix}")
+        key = f"{prefix}/r.ten"
+        w.proxy.configure(hide=[key])
+        status, _, err = w.reader("put", bucket, key, local + ".hun")
+        status, out, err = w.run(args + ["-f", f"s3://{bucket}/{prefix}/r"])
+        refused = w.proxy.stats()["refused"]
+        w.proxy.configure()
+        t.check(refused.get("PreconditionFailed", 0) > 0, "the store refused the write")
+        t.check(status == 255 and key in err, "the run fails naming the object", err)
+        same_as_disk(w, t, bucket, key, local + ".hun")
+        same_as_disk(w, t, bucket, f"{prefix}/r.", local + ".", present=True, skip=key)
+        no_uploads(w, t, bucket, f"{prefix}/")
 
 
 def check_faults(w, t):
