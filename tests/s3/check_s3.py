@@ -178,6 +178,14 @@ def check_faults(w, t):
         same_as_disk(w, t, bucket, f"{prefix}/r", local)
         no_uploads(w, t, bucket, f"{prefix}/")
 
+    # -verify reads through the same faults.
+    w.proxy.configure(seed=4, match="^(GET|HEAD) ", faults={"503": 0.3, "500": 0.1, "reset": 0.2})
+    status, out, err = w.run(SMALL + ["-f", f"s3://{bucket}/t/r", "-verify"])
+    injected = w.proxy.stats()["faults"]
+    w.proxy.configure()
+    t.check(status == 0 and out.count(": OK (") == 5 and injected,
+            "-verify proves the objects through 503s, 500s and resets", f"{injected}\n{out}{err}")
+
     for what, prefix, request, fault in (
             ("a part", "s1", r"^PUT /faults/s1/r\.uni\?partNumber", "503"),
             ("the completion", "s2", r"^POST /faults/s2/r\.ten\?uploadId", "500"),
