@@ -95,7 +95,7 @@ class State:
                 self.fired = True
                 fire = wanted
         if fire:
-            deadline = time.monotonic() + 10
+            deadline = time.monotonic() + 60
             while not os.path.exists(fire["pidfile"]) and time.monotonic() < deadline:
                 time.sleep(0.01)
             with open(fire["pidfile"]) as f:
@@ -311,7 +311,7 @@ class Handler(BaseHTTPRequestHandler):
                         go_down(state)
             fault = self.draw_fault(label)
             if fault == "delay":
-                time.sleep(state.random.uniform(0.05, 0.3))
+                time.sleep(random.uniform(0.05, 0.3))  # apart from the schedule's draws
             body = self.read_body(fault)
             if fault == "error200":
                 state.count("faults", fault)
