@@ -24,6 +24,7 @@ clients speak S3 to DATA; the checks steer the proxy through CONTROL
 """
 
 import argparse
+import base64
 import hashlib
 import http.client
 import json
@@ -38,6 +39,7 @@ import threading
 import time
 import traceback
 import xml.etree.ElementTree as ET
+import zlib
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from urllib.parse import parse_qsl, quote, unquote
 
@@ -113,6 +115,21 @@ def error_body(code, message):
     return ("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Error><Code>%s</Code><Message>%s</Message>"
             "<RequestId>proxy</RequestId></Error>" % (code, message.replace("&", "&amp;")
                                                       .replace("<", "&lt;"))).encode()
+
+
+def body_digest_refusal(headers, body):
+    """A real store's refusal of a body whose Content-MD5 or x-amz-checksum
+    header names other bytes (the local server checks neither)."""
+    given = headers.get("Content-MD5")
+    if given is not None and given != base64.b64encode(hashlib.md5(body).digest()).decode():
+        return (400, "BadDigest", "The Content-MD5 you specified did not match what we received.")
+    for name, digest in (("x-amz-checksum-sha256", lambda b: hashlib.sha256(b).digest()),
+                         ("x-amz-checksum-crc32", lambda b: zlib.crc32(b).to_bytes(4, "big"))):
+        given = headers.get(name)
+        if given is not None and given != base64.b64encode(digest(body)).decode():
+            return (400, "BadDigest", f"The {name} you specified did not match the calculated"
+                    " checksum.")
+    return None
 
 
 def strip_ns(tag):
@@ -293,7 +310,8 @@ class Handler(BaseHTTPRequestHandler):
         with state.lock:
             state.counts["requests"] += 1
         entry = {"method": self.command, "path": unquote(raw_path), "query": sorted(query),
-                 "if_none_match": self.headers.get("If-None-Match")}
+                 "if_none_match": self.headers.get("If-None-Match"),
+                 "payload": (self.headers.get("x-amz-content-sha256") or "")[:16]}
         fault = None
         status = None
         try:
@@ -354,6 +372,10 @@ class Handler(BaseHTTPRequestHandler):
         refusal = sigv4.check(self.command, raw_path, raw_query, self.headers,
                               hashlib.sha256(body).hexdigest(), args.key_id, args.secret,
                               args.region, state.config.get("token", args.token))
+        if refusal:
+            self.refuse(*refusal)
+            return refusal[0]
+        refusal = body_digest_refusal(self.headers, body)
         if refusal:
             self.refuse(*refusal)
             return refusal[0]
