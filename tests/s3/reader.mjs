@@ -13,6 +13,8 @@
 //   reader.mjs uploads BUCKET                the multipart uploads in progress
 //   reader.mjs put BUCKET KEY FILE           writes FILE as the object KEY
 //   reader.mjs bucket BUCKET                 makes the bucket
+//   reader.mjs rules BUCKET                  multipart uploads and conditional
+//        writes a real store refuses, and what the store answered to each
 // Exit status 1 with a message on stderr when a comparison fails.
 import crypto from 'node:crypto';
 import fs from 'node:fs';
@@ -107,6 +109,8 @@ async function main(command, rest) {
     await compare(rest[0], rest[1], rest[2], rest.slice(3));
   } else if (command === 'list') {
     console.log(JSON.stringify(Object.fromEntries(await listObjects(rest[0], rest[1] || ''))));
+  } else if (command === 'rules') {
+    await rules(rest[0]);
   } else if (command === 'cat') {
     const got = await client.send(new s3sdk.GetObjectCommand({ Bucket: rest[0], Key: rest[1] }));
     process.stdout.write(await got.Body.transformToString());
@@ -120,9 +124,58 @@ async function main(command, rest) {
   } else if (command === 'bucket') {
     await client.send(new s3sdk.CreateBucketCommand({ Bucket: rest[0] }));
   } else {
-    console.error('usage: reader.mjs compare|list|cat|uploads|put|bucket ...');
+    console.error('usage: reader.mjs compare|list|cat|uploads|put|bucket|rules ...');
     process.exit(2);
   }
+}
+
+// What the store answers to writes a real store refuses: one line of JSON
+// {case: error code or "ok"}, for the checks of the proxy itself.
+async function rules(bucket) {
+  const code = async (promise) => {
+    try {
+      await promise;
+      return 'ok';
+    } catch (e) {
+      return e.name;
+    }
+  };
+  const send = (Command, input) => client.send(new Command({ Bucket: bucket, ...input }));
+  const big = Buffer.alloc(5 * 1024 * 1024, 1);
+  const small = Buffer.from('tail');
+  const upload = async (key, bodies) => {
+    const { UploadId } = await send(s3sdk.CreateMultipartUploadCommand, { Key: key });
+    const parts = [];
+    for (const [i, body] of bodies.entries()) {
+      const input = { Key: key, UploadId, PartNumber: i + 1, Body: body };
+      const { ETag } = await send(s3sdk.UploadPartCommand, input);
+      parts.push({ PartNumber: i + 1, ETag });
+    }
+    return { UploadId, parts };
+  };
+  const complete = (key, UploadId, Parts, more = {}) =>
+    send(s3sdk.CompleteMultipartUploadCommand, {
+      Key: key, UploadId, MultipartUpload: { Parts }, ...more,
+    });
+  const got = {};
+  const a = await upload('rules/a', [big, small]);
+  got.order = await code(complete('rules/a', a.UploadId, [a.parts[1], a.parts[0]]));
+  got.etag = await code(complete('rules/a', a.UploadId,
+    [{ PartNumber: 1, ETag: '"0123"' }, a.parts[1]]));
+  got.complete = await code(complete('rules/a', a.UploadId, a.parts));
+  const b = await upload('rules/b', [small, small]);
+  got.small = await code(complete('rules/b', b.UploadId, b.parts));
+  got.abort = await code(send(s3sdk.AbortMultipartUploadCommand, { Key: 'rules/b',
+    UploadId: b.UploadId }));
+  got.gone = await code(complete('rules/b', b.UploadId, b.parts));
+  const c = await upload('rules/a', [small]);
+  got.exists = await code(complete('rules/a', c.UploadId, c.parts, { IfNoneMatch: '*' }));
+  await send(s3sdk.AbortMultipartUploadCommand, { Key: 'rules/a', UploadId: c.UploadId });
+  got.put = await code(send(s3sdk.PutObjectCommand, { Key: 'rules/a', Body: small,
+    IfNoneMatch: '*' }));
+  got.new = await code(send(s3sdk.PutObjectCommand, { Key: 'rules/c', Body: small,
+    IfNoneMatch: '*' }));
+  console.log(JSON.stringify(got));
 }
 
 const [command, ...rest] = process.argv.slice(2);
