@@ -73,6 +73,13 @@ def main():
         passed, failed = passed + ok, failed + (not ok)
         if not ok:
             print(f"FAIL query {raw!r}: {sigv4.canonical_query(raw)!r}, want {want!r}")
+    # The path encoded once from its decoded form: '~' kept, upper-case
+    # hex, '/' kept, everything else outside the unreserved set escaped.
+    for raw, want in (("/b/a%7Eb/c d+e", "/b/a~b/c%20d%2Be"), ("/b/%c3%bc=&", "/b/%C3%BC%3D%26")):
+        ok = sigv4.canonical_uri(raw) == want
+        passed, failed = passed + ok, failed + (not ok)
+        if not ok:
+            print(f"FAIL path {raw!r}: {sigv4.canonical_uri(raw)!r}, want {want!r}")
     print(f"sigv4: {passed} passed, {failed} failed")
     return 1 if failed else 0
 
