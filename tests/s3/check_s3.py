@@ -191,6 +191,24 @@ def check_faults(w, t):
         same_as_disk(w, t, bucket, f"{prefix}/r", local)
         no_uploads(w, t, bucket, f"{prefix}/")
 
+    # Answers lost after the store acted (the request done, its answer
+    # reset): an upload created whose id never came must not stay behind;
+    # a write done whose answer was lost must not end as a failure that
+    # left nothing, nor as a success that left nothing.
+    writes = r"^(PUT|POST) [^?]*(\?partNumber&uploadId|\?uploadId)?$"
+    for prefix, what, match in (("lc", "upload created", r"^POST .*\?uploads$"),
+                                ("lw", "write", writes)):
+        w.proxy.configure(seed=4, match=match, faults={"lost": 0.3})
+        status, _, err = w.run(SMALL + ["-f", f"s3://{bucket}/{prefix}/r"])
+        injected = w.proxy.stats()["faults"]
+        w.proxy.configure()
+        t.check(injected.get("lost", 0) > 0, f"answers to '{what}' were lost", str(injected))
+        got = same_as_disk(w, t, bucket, f"{prefix}/r", local, present=True) or {}
+        t.check(status == 0 and got.get("objects") == 5 or status == 255 and after_banner(err),
+                f"lost answers to '{what}': the run succeeds with every object, or fails saying"
+                " so", f"status {status}\n{err}")
+        t.check(got.get("uploads") == [], f"lost answers to '{what}': no upload left", str(got))
+
     # -verify reads through the same faults.
     w.proxy.configure(seed=4, match="^(GET|HEAD) ", faults={"503": 0.3, "500": 0.1, "reset": 0.2})
     status, out, err = w.run(SMALL + ["-f", f"s3://{bucket}/t/r", "-verify"])

@@ -1,7 +1,8 @@
 """The proxy's control port: the checks configure faults, read the
 counters and bring the proxy back after it went down.
 
-  POST /config  {"seed", "match", "faults": {"503", "500", "reset", "delay", "error200"},
+  POST /config  {"seed", "match", "faults": {"503", "500", "reset", "delay", "error200",
+                                       "lost"},
                  "always": {"match", "fault"}, "down_at_part", "hide": [keys],
                  "signal": {"at", "signal", "pidfile"}, "streak",
                  "token": the session token every request must carry}

@@ -24,9 +24,9 @@ clients speak S3 to DATA; the checks steer the proxy through CONTROL
 """
 
 import argparse
-import base64
 import hashlib
 import http.client
+import io
 import json
 import os
 import random
@@ -39,12 +39,12 @@ import threading
 import time
 import traceback
 import xml.etree.ElementTree as ET
-import zlib
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from urllib.parse import parse_qsl, quote, unquote
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import sigv4  # noqa: E402
+from answers import body_digest_refusal, error_body, strip_ns  # noqa: E402
 
 MIN_PART = 5 * 1024 * 1024
 HOP = {"connection", "keep-alive", "transfer-encoding", "expect", "proxy-connection", "te",
@@ -111,31 +111,6 @@ class State:
                 self.log.flush()
 
 
-def error_body(code, message):
-    return ("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Error><Code>%s</Code><Message>%s</Message>"
-            "<RequestId>proxy</RequestId></Error>" % (code, message.replace("&", "&amp;")
-                                                      .replace("<", "&lt;"))).encode()
-
-
-def body_digest_refusal(headers, body):
-    """A real store's refusal of a body whose Content-MD5 or x-amz-checksum
-    header names other bytes (the local server checks neither)."""
-    given = headers.get("Content-MD5")
-    if given is not None and given != base64.b64encode(hashlib.md5(body).digest()).decode():
-        return (400, "BadDigest", "The Content-MD5 you specified did not match what we received.")
-    for name, digest in (("x-amz-checksum-sha256", lambda b: hashlib.sha256(b).digest()),
-                         ("x-amz-checksum-crc32", lambda b: zlib.crc32(b).to_bytes(4, "big"))):
-        given = headers.get(name)
-        if given is not None and given != base64.b64encode(digest(body)).decode():
-            return (400, "BadDigest", f"The {name} you specified did not match the calculated"
-                    " checksum.")
-    return None
-
-
-def strip_ns(tag):
-    return tag.rsplit("}", 1)[-1]
-
-
 class Handler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     state = None  # set by main
@@ -176,7 +151,7 @@ class Handler(BaseHTTPRequestHandler):
             if state.streaks.get(request, 0) >= state.config.get("streak", 2):
                 draw = 1.0
             edge = 0.0
-            for kind in ("503", "500", "reset", "delay", "error200"):
+            for kind in ("503", "500", "reset", "delay", "error200", "lost"):
                 edge += state.config.get("faults", {}).get(kind, 0.0)
                 # A real store may answer a completion 200 with an error
                 # in the body: that fault is for completions alone.
@@ -348,6 +323,14 @@ class Handler(BaseHTTPRequestHandler):
                 return
             if fault:
                 state.count("faults", fault)
+            if fault == "lost":
+                # The store acts on the request; its answer never arrives.
+                answer, self.wfile = self.wfile, io.BytesIO()
+                try:
+                    status = self.dispatch(bucket, key, query, body)
+                finally:
+                    self.wfile = answer
+                raise Reset()
             status = self.dispatch(bucket, key, query, body)
         except Reset:
             if fault == "reset":
