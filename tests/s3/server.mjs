@@ -20,6 +20,8 @@ const address = await server.run();
 fs.writeFileSync(`${portFile}.tmp`, `${address.port}\n`);
 fs.renameSync(`${portFile}.tmp`, portFile);
 const stop = async () => {
+  // A connection a client left open does not hold the end up.
+  setTimeout(() => process.exit(0), 2000).unref();
   await server.close();
   process.exit(0);
 };
