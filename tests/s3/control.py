@@ -3,7 +3,8 @@ counters and bring the proxy back after it went down.
 
   POST /config  {"seed", "match", "faults": {"503", "500", "reset", "delay", "error200",
                                        "lost"},
-                 "always": {"match", "fault"}, "down_at_part", "hide": [keys],
+                 "always": {"match", "fault"}, "down_at_part",
+                 "hide": [keys answered 404 to HEAD and GET, as if written just after],
                  "signal": {"at", "signal", "pidfile"}, "streak",
                  "token": the session token every request must carry}
                 (resets the counters)

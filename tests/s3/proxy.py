@@ -365,8 +365,10 @@ class Handler(BaseHTTPRequestHandler):
         hidden = state.config.get("hide", [])
         if self.command == "GET" and key == "" and "uploads" in query:
             return self.list_uploads(bucket, query.get("prefix", ""))
-        if self.command == "HEAD" and key in hidden:
-            self.answer(404)
+        if self.command in ("HEAD", "GET") and key in hidden:
+            # As if the object were written by another just after this look.
+            self.answer(404, error_body("NoSuchKey", "The specified key does not exist."),
+                        [("Content-Type", "application/xml")])
             return 404
         if self.command == "DELETE" and "uploadId" in query:
             return self.abort(bucket, key, query["uploadId"])
