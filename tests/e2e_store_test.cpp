@@ -74,6 +74,20 @@ class MemoryStore {
     return Reply{200, "<CompleteMultipartUploadResult/>"};
   }
 
+  // Runs `look` on the store under the lock its answers take: a responder
+  // thread may still be answering a request the run gave up on.
+  template <typename Look>
+  decltype(auto) Locked(Look look) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return look(*this);
+  }
+  std::map<std::string, std::string> Objects() {
+    return Locked([](MemoryStore& s) { return s.objects; });
+  }
+  bool NoUploads() {
+    return Locked([](MemoryStore& s) { return s.uploads.empty(); });
+  }
+
   std::map<std::string, std::string> objects;                 // "/bench/KEY"
   std::map<std::string, std::map<int, std::string>> uploads;  // open ones
   std::string refuse;
@@ -117,15 +131,16 @@ TEST(ObjectRuns, ObjectsAreTheFilesBytesAndVerify) {
     // Every file the run wrote to disk is an object of the same bytes, and
     // there is no other object and no upload left open.
     std::size_t files = 0;
+    const std::map<std::string, std::string> objects = store.Objects();
     for (const std::string& name : dir.List()) {
       if (name.rfind("run", 0) != 0) continue;
       ++files;
-      const auto it = store.objects.find("/bench/" + name);
-      ASSERT_NE(it, store.objects.end()) << name;
+      const auto it = objects.find("/bench/" + name);
+      ASSERT_NE(it, objects.end()) << name;
       EXPECT_TRUE(it->second == FileText(dir.File(name))) << name;
     }
-    EXPECT_EQ(store.objects.size(), files);
-    EXPECT_TRUE(store.uploads.empty());
+    EXPECT_EQ(objects.size(), files);
+    EXPECT_TRUE(store.NoUploads());
     int multipart = 0;
     for (const Recorded& r : responder.requests()) multipart += r.Query() == "uploads=" ? 1 : 0;
     EXPECT_EQ(multipart, args[0] == "-un" ? 1 : 0);
@@ -148,15 +163,19 @@ TEST(ObjectRuns, ObjectsAreTheFilesBytesAndVerify) {
       EXPECT_EQ(responder.requests()[i].method, "HEAD");
     }
     // An object gone is missing; one with a byte changed differs.
-    auto first = store.objects.begin();
-    const std::string gone = "s3://bench" + first->first.substr(6);
-    store.objects.erase(first);
-    // (The -un run wrote one object only.)
-    const bool another = !store.objects.empty();
-    if (another) {
-      std::string& changed = store.objects.begin()->second;
-      changed[changed.size() / 2] ^= 1;
-    }
+    std::string gone;
+    bool another = false;
+    store.Locked([&gone, &another](MemoryStore& s) {
+      auto first = s.objects.begin();
+      gone = "s3://bench" + first->first.substr(6);
+      s.objects.erase(first);
+      // (The -un run wrote one object only.)
+      another = !s.objects.empty();
+      if (another) {
+        std::string& changed = s.objects.begin()->second;
+        changed[changed.size() / 2] ^= 1;
+      }
+    });
     const RunResult damaged = RunZervgen(dir.path(), verify, env);
     EXPECT_EQ(damaged.status, 1);
     EXPECT_NE(damaged.out.find(gone + ": FAILED: missing\n"), std::string::npos) << damaged.out;
@@ -229,8 +248,8 @@ TEST(ObjectRuns, FailuresEndTheRunWithNothingLeftAndNoSecret) {
     EXPECT_NE(r.err.find(c.told), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find(kSecret), std::string::npos);
     EXPECT_EQ(FileText(dir.File("report")).find(kSecret), std::string::npos);
-    EXPECT_TRUE(store.uploads.empty());
-    for (const auto& [path, bytes] : store.objects) {
+    EXPECT_TRUE(store.NoUploads());
+    for (const auto& [path, bytes] : store.Objects()) {
       EXPECT_EQ(path.find(c.refuse), std::string::npos) << path;
     }
     EXPECT_EQ(dir.List(), std::vector<std::string>{"report"});
@@ -269,8 +288,8 @@ TEST(ObjectRuns, AnEndingSignalAbortsTheUploadAndEndsTheRunAsEver) {
     EXPECT_NE(FileText(dir.File("report"))
                   .find("*** Error: Caught termination signal " + std::to_string(sig) + "."),
               std::string::npos);
-    EXPECT_TRUE(store.objects.empty());
-    EXPECT_TRUE(store.uploads.empty());  // aborted
+    EXPECT_TRUE(store.Objects().empty());
+    EXPECT_TRUE(store.NoUploads());  // aborted
     EXPECT_EQ(responder.requests().back().method, "DELETE");
   }
 }
