@@ -75,6 +75,8 @@ TEST(S3Names, UrlsPathStyleWithEndpointElseVirtualHosted) {
             "http://127.0.0.1:9000/bench/dir/a%20b%2Bc~%25.hun");
   EXPECT_EQ(S3_ObjectUrl(aws, object),
             "https://bench.s3.eu-west-3.amazonaws.com/dir/a%20b%2Bc~%25.hun");
+  EXPECT_EQ(S3_BucketUrl(withEndpoint, object), "http://127.0.0.1:9000/bench");
+  EXPECT_EQ(S3_BucketUrl(aws, object), "https://bench.s3.eu-west-3.amazonaws.com/");
   EXPECT_EQ(S3_EncodeValue("a/b=c"), "a%2Fb%3Dc");
   EXPECT_EQ(S3_EncodeKey("\xc3\xa9/x"), "%C3%A9/x");
 }
