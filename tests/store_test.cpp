@@ -75,6 +75,8 @@ TEST(S3Names, UrlsPathStyleWithEndpointElseVirtualHosted) {
             "http://127.0.0.1:9000/bench/dir/a%20b%2Bc~%25.hun");
   EXPECT_EQ(S3_ObjectUrl(aws, object),
             "https://bench.s3.eu-west-3.amazonaws.com/dir/a%20b%2Bc~%25.hun");
+  EXPECT_EQ(S3_BucketUrl(withEndpoint, object), "http://127.0.0.1:9000/bench");
+  EXPECT_EQ(S3_BucketUrl(aws, object), "https://bench.s3.eu-west-3.amazonaws.com/");
   EXPECT_EQ(S3_EncodeValue("a/b=c"), "a%2Fb%3Dc");
   EXPECT_EQ(S3_EncodeKey("\xc3\xa9/x"), "%C3%A9/x");
 }
@@ -211,6 +213,24 @@ TEST(S3Client, RetriesTransientFailuresOnly) {
        StatusCode::kAlreadyExists,
        1,
        "already exists"},
+      {"200 InternalError in the body then 200",
+       {S3Error(200, "InternalError"), Reply{}},
+       "POST",
+       StatusCode::kOk,
+       2,
+       nullptr},
+      {"200 AccessDenied in the body",
+       {S3Error(200, "AccessDenied")},
+       "POST",
+       StatusCode::kIoError,
+       1,
+       "s3://bench/dir/obj: HTTP 200 AccessDenied"},
+      {"GET of an object that reads as an error",
+       {S3Error(200, "InternalError")},
+       "GET",
+       StatusCode::kOk,
+       1,
+       nullptr},
       {"412 after a lost answer",
        {Reply::Drop(), S3Error(412, "PreconditionFailed")},
        "PUT",

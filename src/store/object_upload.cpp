@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <string_view>
 #include <utility>
 
 #include "store/store_thread.h"
@@ -44,6 +45,69 @@ std::string XmlEscaped(const std::string& text) {
     }
   }
   return out;
+}
+
+// The text of XML element content with its entities resolved; empty when
+// an entity is not one of the five or an ASCII character reference.
+std::string XmlText(std::string_view text) {
+  std::string out;
+  while (!text.empty()) {
+    if (text.front() != '&') {
+      out.push_back(text.front());
+      text.remove_prefix(1);
+      continue;
+    }
+    const std::size_t end = text.find(';');
+    if (end == std::string_view::npos) return {};
+    const std::string_view name = text.substr(1, end - 1);
+    static constexpr std::pair<std::string_view, char> kNamed[] = {
+        {"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"apos", '\''}};
+    char c = 0;
+    for (const auto& [n, v] : kNamed) {
+      if (name == n) c = v;
+    }
+    if (c == 0 && name.size() > 1 && name.front() == '#') {
+      const bool hex = name[1] == 'x';
+      unsigned value = 0;
+      for (const char d : name.substr(hex ? 2 : 1)) {
+        const int digit = d >= '0' && d <= '9'          ? d - '0'
+                          : hex && d >= 'a' && d <= 'f' ? d - 'a' + 10
+                          : hex && d >= 'A' && d <= 'F' ? d - 'A' + 10
+                                                        : -1;
+        if (digit < 0 || value > 127) return {};
+        value = value * (hex ? 16 : 10) + static_cast<unsigned>(digit);
+      }
+      if (value == 0 || value > 127) return {};
+      c = static_cast<char>(value);
+    }
+    if (c == 0) return {};
+    out.push_back(c);
+    text.remove_prefix(end + 1);
+  }
+  return out;
+}
+
+// The text of the first element `tag` in `xml`; empty when absent.
+std::string_view ElementIn(std::string_view xml, std::string_view tag) {
+  const std::string open = "<" + std::string(tag) + ">";
+  const std::string close = "</" + std::string(tag) + ">";
+  const std::size_t begin = xml.find(open);
+  if (begin == std::string_view::npos) return {};
+  const std::size_t end = xml.find(close, begin);
+  if (end == std::string_view::npos) return {};
+  return xml.substr(begin + open.size(), end - begin - open.size());
+}
+
+// An abort: bounded, as a signal may wait for it, and not stopped by one.
+void AbortUpload(const S3Client* client, const std::string& id) {
+  S3Request request;
+  request.method = "DELETE";
+  request.query = "uploadId=" + S3_EncodeValue(id);
+  // Two tries of at most 2 s each.
+  request.tries = 2;
+  request.seconds = 2;
+  S3Response response;
+  (void)client->Perform(request, &response, S3StopTest());
 }
 
 }  // namespace
@@ -92,13 +156,54 @@ Status ObjectUpload::Create() {
   request.query = "uploads=";
   S3Response response;
   Status status = client_->Perform(request, &response, [this] { return Stopping(); });
+  // A try whose answer was lost may have made an upload of its own.
+  if (response.tries > 1) createRetried_ = true;
   if (!status.ok()) return status;
   uploadId_ = UploadIdOf(response.body);
   if (uploadId_.empty()) {
     return Status::IoError(client_->name(),
                            "the store's answer to a multipart upload has no UploadId");
   }
+  if (createRetried_) Sweep(uploadId_);
   return Status::Ok();
+}
+
+void ObjectUpload::Sweep(const std::string& keep) {
+  S3Request request;
+  request.method = "GET";
+  request.bucket = true;
+  request.query = "prefix=" + S3_EncodeValue(client_->object().key) + "&uploads=";
+  request.tries = 2;
+  request.seconds = 2;
+  S3Response response;
+  if (!client_->Perform(request, &response, S3StopTest()).ok()) return;
+  std::string_view body = response.body;
+  for (;;) {
+    const std::size_t begin = body.find("<Upload>");
+    if (begin == std::string_view::npos) return;
+    const std::size_t end = body.find("</Upload>", begin);
+    if (end == std::string_view::npos) return;  // cut short: the rest stays
+    const std::string_view upload = body.substr(begin, end - begin);
+    body.remove_prefix(end);
+    // The prefix matches longer keys too: only this key's are ours.
+    const std::string key = XmlText(ElementIn(upload, "Key"));
+    const std::string id = XmlText(ElementIn(upload, "UploadId"));
+    if (key == client_->object().key && !id.empty() && id != keep) AbortUpload(client_, id);
+  }
+}
+
+Status ObjectUpload::Confirm(Status failed, const S3Response& response) {
+  if (response.tries < 2) return failed;
+  // The run writes each object once, under If-None-Match, where none was:
+  // an object with the key and the very size is this upload's.
+  S3Request request;
+  request.method = "HEAD";
+  S3Response head;
+  const Status status = client_->Perform(request, &head, [this] { return Stopping(); });
+  if (status.ok() && head.length >= 0 && static_cast<std::uint64_t>(head.length) == bytes_) {
+    return Status::Ok();
+  }
+  return failed;
 }
 
 Status ObjectUpload::SendPart() {
@@ -186,6 +291,11 @@ Status ObjectUpload::Complete() {
   request.headers = {"If-None-Match: *", "Content-Type: application/xml"};
   S3Response response;
   Status status = client_->Perform(request, &response, [this] { return Stopping(); });
+  // A retried completion finds the upload gone (or the object there) when
+  // the try whose answer was lost completed it.
+  if (status == StatusCode::kAlreadyExists || S3_ErrorCode(response.body) == "NoSuchUpload") {
+    return Confirm(std::move(status), response);
+  }
   if (!status.ok()) return status;
   // A completion can fail after its 200 has begun: the error is in the body.
   if (response.body.find("<Error>") != std::string::npos) {
@@ -207,6 +317,7 @@ Status ObjectUpload::Finish() {
     request.headers = {"If-None-Match: *"};
     S3Response response;
     status = client_->Perform(request, &response, [this] { return Stopping(); });
+    if (status == StatusCode::kAlreadyExists) status = Confirm(std::move(status), response);
   } else {
     if (!filling_.empty()) status = SendPart();
     while (status.ok() && !inFlight_.empty()) status = WaitForPart(0);
@@ -227,17 +338,11 @@ void ObjectUpload::Abort() {
   while (!inFlight_.empty()) (void)WaitForPart(0);
   filling_ = std::string();
   spare_.clear();
-  if (uploadId_.empty()) return;
-  S3Request request;
-  request.method = "DELETE";
-  request.query = "uploadId=" + S3_EncodeValue(uploadId_);
-  // Bounded: a signal waits for it. Two tries of at most 2 s each.
-  request.tries = 2;
-  request.seconds = 2;
-  uploadId_.clear();
-  S3Response response;
   // Not stopped by a signal: the abort is what the signal waits for.
-  (void)client_->Perform(request, &response, S3StopTest());
+  const std::string id = std::move(uploadId_);
+  uploadId_.clear();
+  if (!id.empty()) AbortUpload(client_, id);
+  if (createRetried_) Sweep(id);
 }
 
 }  // namespace zervgen

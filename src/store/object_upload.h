@@ -5,7 +5,10 @@
 // Both the PUT and the completion carry If-None-Match: *, so an object that
 // exists is never replaced where the store honours it. The object appears
 // only when complete: a failure, a stop or destroying an unfinished upload
-// aborts the multipart upload in flight.
+// aborts the multipart upload in flight. A write retried after an answer
+// that never came may find its own earlier try done: an object of exactly
+// the size written is then taken as written, and uploads a lost creation
+// left are aborted.
 //
 // Memory: at most kPartsInFlight parts going up and one filling, each of
 // the part size: 3 x 8 MiB = 24 MiB for the first 1,000 parts (8 GB); the
@@ -79,6 +82,14 @@ class ObjectUpload {
   Status SendPart();                  // the filling part goes up
   Status WaitForPart(std::size_t i);  // joins in-flight part i and takes its ETag
   Status Complete();
+  // `failed` ended a write retried after a try whose answer may have been
+  // lost: Ok when the object is there with exactly the bytes written (that
+  // try wrote it), else `failed`.
+  Status Confirm(Status failed, const S3Response& response);
+  // Aborts the multipart uploads in progress on the key but `keep`: a
+  // creation whose answer was lost leaves one no id names. One listing,
+  // each abort bounded as Abort()'s is.
+  void Sweep(const std::string& keep);
   bool Stopping() const { return cancel_.load() || (stop_ && stop_()); }
 
   const S3Client* client_;
@@ -96,6 +107,7 @@ class ObjectUpload {
   Status failure_;
   std::uint64_t bytes_ = 0;
   bool done_ = false;
+  bool createRetried_ = false;  // a creation was tried more than once
 };
 
 }  // namespace zervgen

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <random>
 #include <thread>
@@ -68,6 +69,19 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
     while (!value.empty() && (value.back() == '\r' || value.back() == '\n' || value.back() == ' '))
       value.remove_suffix(1);
     t->response->etag = value;
+  } else if (line.size() > 15 && strncasecmp(line.data(), "content-length:", 15) == 0) {
+    std::int64_t length = 0;
+    bool digits = false;
+    for (const char c : line.substr(15)) {
+      if (c >= '0' && c <= '9') {
+        if (length > (INT64_MAX - 9) / 10) return n;  // not a length we take
+        length = length * 10 + (c - '0');
+        digits = true;
+      } else if (c != ' ' && c != '\t' && c != '\r' && c != '\n') {
+        return n;
+      }
+    }
+    if (digits) t->response->length = length;
   }
   return n;
 }
@@ -143,7 +157,8 @@ Status S3Client::Once(const S3Request& request, S3Response* response,
   for (const std::string& header : request.headers) {
     headers = api_->slist_append(headers, header.c_str());
   }
-  const std::string url = request.query.empty() ? url_ : url_ + "?" + request.query;
+  const std::string& base = request.bucket ? bucketUrl_ : url_;
+  const std::string url = request.query.empty() ? base : base + "?" + request.query;
   const std::string sigv4 = "aws:amz:" + settings_.region + ":s3";
   auto set = [&](CURLoption option, auto value) { (void)api_->easy_setopt(curl, option, value); };
   set(CURLOPT_URL, url.c_str());
@@ -198,7 +213,10 @@ Status S3Client::Once(const S3Request& request, S3Response* response,
     if (TransientCurl(code)) return Status::Unavailable(name_, what);
     return Status::IoError(name_, what);
   }
-  if (status >= 200 && status < 300) return Status::Ok();
+  // Some answers fail after their 200 has begun: the error is in the body.
+  // A GET's body is the object's own bytes, whatever they say.
+  const bool errorBody = method != "GET" && method != "HEAD" && S3_IsErrorBody(response->body);
+  if (status >= 200 && status < 300 && !errorBody) return Status::Ok();
   const std::string s3code = S3_ErrorCode(response->body);
   const std::string what = "HTTP " + std::to_string(status) + (s3code.empty() ? "" : " " + s3code);
   // A missing object; a missing bucket or upload is a fault to tell.
@@ -206,7 +224,8 @@ Status S3Client::Once(const S3Request& request, S3Response* response,
   if (status == 412 || status == 409) {
     return Status::AlreadyExists(name_, "already exists (" + what + ")");
   }
-  if (status == 500 || status == 502 || status == 503 || status == 504 || s3code == "SlowDown") {
+  if (status == 500 || status == 502 || status == 503 || status == 504 || s3code == "SlowDown" ||
+      s3code == "InternalError" || s3code == "ServiceUnavailable") {
     return Status::Unavailable(name_, what);
   }
   return Status::IoError(name_, what);
@@ -221,6 +240,7 @@ Status S3Client::Perform(const S3Request& request, S3Response* response,
   const int tries = request.tries > 0 ? request.tries : patience_.tries;
   for (int attempt = 1;; ++attempt) {
     Status status = Once(request, response, stop);
+    response->tries = attempt;
     if (attempt > 1 && status == StatusCode::kAlreadyExists) {
       // A conditional write whose earlier answer was lost may have been
       // the one that wrote the object: said, since no one can tell here.
@@ -260,7 +280,8 @@ S3Client::S3Client(const CurlApi* api, S3Settings settings, S3Object object)
       settings_(std::move(settings)),
       object_(std::move(object)),
       name_("s3://" + object_.bucket + "/" + object_.key),
-      url_(S3_ObjectUrl(settings_, object_)) {}
+      url_(S3_ObjectUrl(settings_, object_)),
+      bucketUrl_(S3_BucketUrl(settings_, object_)) {}
 
 Status S3_ClientFor(std::string_view name, std::unique_ptr<S3Client>* client) {
   S3Object object;
@@ -275,6 +296,23 @@ Status S3_ClientFor(std::string_view name, std::unique_ptr<S3Client>* client) {
   if (!status.ok()) return status;
   *client = std::make_unique<S3Client>(api, std::move(settings), std::move(object));
   return Status::Ok();
+}
+
+bool S3_IsErrorBody(std::string_view body) {
+  auto skipSpace = [&body] {
+    while (!body.empty() && (body.front() == ' ' || body.front() == '\t' || body.front() == '\r' ||
+                             body.front() == '\n')) {
+      body.remove_prefix(1);
+    }
+  };
+  skipSpace();
+  if (body.substr(0, 5) == "<?xml") {
+    const std::size_t end = body.find("?>");
+    if (end == std::string_view::npos) return false;
+    body.remove_prefix(end + 2);
+    skipSpace();
+  }
+  return body.substr(0, 7) == "<Error>";
 }
 
 std::string S3_ErrorCode(std::string_view body) {

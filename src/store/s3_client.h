@@ -5,6 +5,7 @@
 #define ZERVGEN_SRC_STORE_S3_CLIENT_H_
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -32,15 +33,18 @@ struct S3Request {
   // writes) instead of into the response; a write that fails stops the
   // request (Stopped). A retry asks for the bytes not yet written.
   int sink = -1;
-  int tries = 0;     // tries in all; 0: the client's patience
-  long seconds = 0;  // > 0: each try ends after this long
+  int tries = 0;        // tries in all; 0: the client's patience
+  long seconds = 0;     // > 0: each try ends after this long
+  bool bucket = false;  // on the object's bucket (ENDPOINT/BUCKET), not the object
 };
 
 struct S3Response {
-  long status = 0;         // the HTTP status
-  std::string body;        // the body (but what went to a sink)
-  std::string etag;        // the ETag header, quotes kept
-  std::uint64_t sunk = 0;  // bytes written to the sink
+  long status = 0;           // the HTTP status
+  std::string body;          // the body (but what went to a sink)
+  std::string etag;          // the ETag header, quotes kept
+  std::uint64_t sunk = 0;    // bytes written to the sink
+  std::int64_t length = -1;  // the Content-Length header; -1 when none came
+  int tries = 0;             // tries made; > 1: an earlier try may have acted unseen
 };
 
 // How often and how patiently a request is tried.
@@ -61,7 +65,9 @@ class S3Client {
   void set_patience(const S3Patience& patience) { patience_ = patience; }
 
   // Makes the request, again while it fails transiently (a connection
-  // refused, reset or timed out; HTTP 500, 502, 503, 504 or SlowDown),
+  // refused, reset or timed out; HTTP 500, 502, 503, 504, or an error code
+  // InternalError, ServiceUnavailable or SlowDown, even in the body of a
+  // 200, which some answers carry when they fail after it began),
   // waiting ever longer with jitter in between, at most patience().tries
   // times. Ok for a 2xx answer. Otherwise: NotFound for 404 (what: the S3
   // error code, when the body names one), AlreadyExists for 412 and 409,
@@ -78,6 +84,7 @@ class S3Client {
   S3Object object_;
   std::string name_;
   std::string url_;
+  std::string bucketUrl_;
   S3Patience patience_;
 };
 
@@ -85,6 +92,9 @@ class S3Client {
 // settings read from the environment, libcurl loaded. InvalidArgument or
 // IoError with one line a user can act on otherwise.
 Status S3_ClientFor(std::string_view name, std::unique_ptr<S3Client>* client);
+
+// Whether a body is an S3 error document (its root element is Error).
+bool S3_IsErrorBody(std::string_view body);
 
 // The S3 error code in an error body ("<Code>NoSuchBucket</Code>"), or empty.
 std::string S3_ErrorCode(std::string_view body);

@@ -102,4 +102,9 @@ std::string S3_ObjectUrl(const S3Settings& settings, const S3Object& object) {
          S3_EncodeKey(object.key);
 }
 
+std::string S3_BucketUrl(const S3Settings& settings, const S3Object& object) {
+  if (!settings.endpoint.empty()) return settings.endpoint + "/" + object.bucket;
+  return "https://" + object.bucket + ".s3." + settings.region + ".amazonaws.com/";
+}
+
 }  // namespace zervgen

@@ -47,6 +47,9 @@ std::string S3_EncodeValue(std::string_view value);
 // The object's URL: ENDPOINT/BUCKET/KEY with an endpoint (path style, as
 // local servers want), else https://BUCKET.s3.REGION.amazonaws.com/KEY.
 std::string S3_ObjectUrl(const S3Settings& settings, const S3Object& object);
+// The URL of the object's bucket: ENDPOINT/BUCKET, else
+// https://BUCKET.s3.REGION.amazonaws.com/.
+std::string S3_BucketUrl(const S3Settings& settings, const S3Object& object);
 
 }  // namespace zervgen
 
