@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <new>
 #include <system_error>
 
@@ -97,6 +98,15 @@ int Gen_Threads(int requested) {
   return std::max(1, CPU_COUNT(&set));
 }
 
+// ThreadSanitizer refuses to start a thread whose stack is under about
+// 1 MiB: with the small stack every thread would fail to start, and a run
+// under it would quietly go on without any.
+#if defined(__SANITIZE_THREAD__)
+constexpr std::size_t kWorkerStackBytes = std::size_t{1} << 20;
+#else
+constexpr std::size_t kWorkerStackBytes = 256 * 1024;
+#endif
+
 void Gen_TuneThreads() {
   // Large blocks (columns, chunk buffers) always come from and go back to
   // the system, so a run under a memory limit does not lose room to heap
@@ -110,7 +120,7 @@ void Gen_TuneThreads() {
   // an address-space limit would miss it for its buffers.
   pthread_attr_t attr;
   pthread_attr_init(&attr);
-  pthread_attr_setstacksize(&attr, 256 * 1024);
+  pthread_attr_setstacksize(&attr, kWorkerStackBytes);
   pthread_setattr_default_np(&attr);
   pthread_attr_destroy(&attr);
 }
