@@ -16,14 +16,6 @@ constexpr std::size_t kMostPartBytes = std::size_t{5} << 30;
 // The parts of one size before the size doubles; 10 sizes make S3's 10,000.
 constexpr int kPartsPerSize = 1000;
 
-// The text of the UploadId element of a CreateMultipartUpload answer.
-std::string UploadIdOf(const std::string& body) {
-  const std::size_t begin = body.find("<UploadId>");
-  if (begin == std::string::npos) return {};
-  const std::size_t end = body.find("</UploadId>", begin);
-  return end == std::string::npos ? std::string() : body.substr(begin + 10, end - begin - 10);
-}
-
 std::string XmlEscaped(const std::string& text) {
   std::string out;
   for (const char c : text) {
@@ -159,7 +151,8 @@ Status ObjectUpload::Create() {
   // A try whose answer was lost may have made an upload of its own.
   if (response.tries > 1) createRetried_ = true;
   if (!status.ok()) return status;
-  uploadId_ = UploadIdOf(response.body);
+  // Decoded as the listing's ids are, so that Sweep knows this one.
+  uploadId_ = XmlText(ElementIn(response.body, "UploadId"));
   if (uploadId_.empty()) {
     return Status::IoError(client_->name(),
                            "the store's answer to a multipart upload has no UploadId");
