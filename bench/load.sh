@@ -56,7 +56,13 @@ case $delim in
   *) echo "$usage" >&2; exit 2 ;;
 esac
 zervgen=$(realpath "$zervgen")
-loader=$PWD/scripts/zervgen-load
+# The loader runs under Debian's own python3 when there is one, as the
+# installed program does (its "#!/usr/bin/env python3" finds it there): a
+# version manager's shim first in PATH would add its own start-up, about a
+# second on a busy machine, to every step and to none of plain COPY's.
+python=python3
+[[ -x /usr/bin/python3 ]] && python=/usr/bin/python3
+loader=("$python" "$PWD/scripts/zervgen-load")
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/zervgen-bench-load.XXXXXX")
 chmod 755 "$tmp"
 trap 'rm -rf "$tmp"' EXIT
@@ -77,6 +83,7 @@ done
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 echo "files: $(du -sh --apparent-size --exclude=bare "$tmp" | cut -f1) in $tmp (${rows[*]}, -dc $delim, whole and $jobs parts)"
 echo "machine: $(nproc) cores, $(uname -r), $(date -u '+%Y-%m-%d %H:%M UTC'), load average $load_before"
+echo "loader: $python ($("$python" --version 2>&1))"
 echo "server: $(psql -X -A -t -c 'SELECT version()' | cut -d, -f1)"
 
 # server_ticks: CPU ticks of the server so far: the postmaster's own and its
@@ -136,13 +143,13 @@ copy_only() {
 # The steps: step_I runs step I, names[I] names it.
 names=(copy load "load -j$jobs" bare "bare -j$jobs")
 step_0() { copy_only; }
-step_1() { "$loader" postgresql "$tmp/zerv"; }
-step_2() { "$loader" postgresql -d "$delim" -j "$jobs" "$tmp/parts"; }
-step_3() { "$loader" postgresql -d "$delim" "$tmp/bare/zerv"; }
-step_4() { "$loader" postgresql -d "$delim" -j "$jobs" "$tmp/bare/parts"; }
-step_5() { "$loader" postgresql -c "$tmp/zerv"; }
-step_6() { "$loader" postgresql -d "$delim" -g "$zervgen" "${rows[@]}"; }
-step_7() { "$loader" postgresql -d "$delim" -j "$jobs" -g "$zervgen" "${rows[@]}"; }
+step_1() { "${loader[@]}" postgresql "$tmp/zerv"; }
+step_2() { "${loader[@]}" postgresql -d "$delim" -j "$jobs" "$tmp/parts"; }
+step_3() { "${loader[@]}" postgresql -d "$delim" "$tmp/bare/zerv"; }
+step_4() { "${loader[@]}" postgresql -d "$delim" -j "$jobs" "$tmp/bare/parts"; }
+step_5() { "${loader[@]}" postgresql -c "$tmp/zerv"; }
+step_6() { "${loader[@]}" postgresql -d "$delim" -g "$zervgen" "${rows[@]}"; }
+step_7() { "${loader[@]}" postgresql -d "$delim" -j "$jobs" -g "$zervgen" "${rows[@]}"; }
 [[ -n ${BENCH_QUICK:-} ]] || names+=("load -c" "load -g" "load -g -j$jobs")
 
 # The rounds: every step once per round, in the same order; results in
