@@ -79,14 +79,23 @@ def run(zervgen, args, cwd=None):
     return p.returncode, p.stdout, p.stderr
 
 
+# -describe's answers by (program, arguments, folder): a load asks the same
+# question several times, and each answer is a new parse, which its caller
+# may change.
+_described = {}
+
+
 def describe(zervgen, args, cwd=None):
     """The -describe document of `zervgen ARGS` (run in `cwd`): what the
     run is. A refused command line is a ZervgenError with zervgen's
     message."""
-    status, out, err = run(zervgen, list(args) + ["-describe"], cwd)
-    if status != 0:
-        raise ZervgenError(message(err, status))
-    return parse_describe(out, zervgen)
+    asked = (zervgen, tuple(args), cwd)
+    if asked not in _described:
+        status, out, err = run(zervgen, list(args) + ["-describe"], cwd)
+        if status != 0:
+            raise ZervgenError(message(err, status))
+        _described[asked] = out
+    return parse_describe(_described[asked], zervgen)
 
 
 def parse_describe(text, source):
