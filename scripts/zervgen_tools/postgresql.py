@@ -1,9 +1,11 @@
 """postgresql.py: the PostgreSQL backend, through psql.
 
-The tables are created without keys in a schema of their own and filled one
-relation after another with COPY, by one or (-j N) N psql sessions that stay
-open from the first query to the last COPY; each relation's checks, key and
-statistics are built in one more session while the next relation loads.
+The tables are created without keys in a schema of their own and filled with
+COPY by psql sessions that stay open from the first query to the last. From
+one file (or pipe) per relation, two sessions each load a whole relation at
+a time (COPY, then its checks, key and statistics). With -j N, N sessions
+load the N parts of one relation after another, and its checks, key and
+statistics are built in one more session while the next loads.
 Then the new tables move into the current schema in one transaction that
 drops the old ones: a load that fails anywhere leaves the database as it
 was. The server reads the files itself when it may (a superuser or a member
@@ -174,8 +176,12 @@ Example: PGDATABASE=bench PROG -d '|' out/zerv"""
         depends on the old tables, and which files the server may read
         itself. The sessions start here, so that their connections are made
         while these run."""
-        self.copiers = [Session(self, load, f"copy.{k}") for k in range(1, load.opts.jobs + 1)]
-        self.keyer = Session(self, load, "key")
+        if load.opts.jobs == 1:
+            # Two lanes, each a session that loads and keys whole relations.
+            self.copiers = [Session(self, load, f"copy.{k}") for k in (1, 2)]
+        else:
+            self.copiers = [Session(self, load, f"copy.{k}") for k in range(1, load.opts.jobs + 1)]
+            self.keyer = Session(self, load, "key")
         if load.progress.on:
             self.counter = Session(self, load, "count")
         names = ", ".join(f"'{r}'" for r in load.run.relations)
@@ -248,7 +254,7 @@ SELECT 'probe|' || p.id || '|' || pg_temp.zervgen_reads(p.path, p.size, p.mtime)
         columns = ", ".join(f'"{c["name"]}"' for c in rel.columns)
         delim = "E'\\t'" if load.opts.delim == b"\t" else f"'{load.opts.delim.decode()}'"
         options = f"FORMAT text, DELIMITER {delim}"
-        frozen = load.opts.jobs == 1 and table is None
+        frozen = load.opts.jobs == 1 and table is None  # one session writes the table
         table = table or f"{self.stage_name}.{rel}"
         lines = ["SET datestyle = 'ISO, MDY'; SET synchronous_commit = off;"]
         if frozen:
@@ -353,11 +359,11 @@ END$$;
             error = m.group(1)
         return f"{src.rel}: {src.name}: {row}{error}"
 
-    def key_failure(self, load, rel):
-        """Why rel's checks or key failed. A CHECK constraint that some row
-        breaks is found again by loading the parts into a table that has it,
-        where COPY names the row."""
-        err = load.work.path("key.err")
+    def key_failure(self, load, rel, name="key"):
+        """Why rel's checks or key failed in the session `name`. A CHECK
+        constraint that some row breaks is found again by loading the parts
+        into a table that has it, where COPY names the row."""
+        err = load.work.path(f"{name}.err")
         with open(err, encoding="utf-8", errors="replace") as f:
             text = f.read()
         if "is violated by some row" in text:
@@ -397,6 +403,75 @@ END$$;
         self.loading = None
         load.loaded_count(rel, total)
         self.keyer.send(self.key_script(load, rel))
+
+    def load_in_lanes(self, load, order):
+        """One file or pipe per relation: each COPY session (lane) takes the
+        next relation whole, COPYs it and builds its checks, key and
+        statistics itself, while the other lane does another. The progress
+        line shows the relation begun last, then the one still loading."""
+        queue, busy, loading = list(order), {}, []  # busy: lane -> [rel, "copy" or "key"]
+        while queue or busy:
+            for lane in self.copiers:
+                if lane not in busy and queue:
+                    rel = queue.pop(0)
+                    lane.send(self.copy_script(load, rel, load.sources(rel)[0]))
+                    lane.send(self.key_script(load, rel))
+                    busy[lane] = [rel, "copy"]
+                    loading.append((rel, time.monotonic()))
+                    self.show(load, loading[-1])
+            lane = self.ready(load, busy)
+            rel, step = busy[lane]
+            out = lane.answer()
+            if out is None:
+                self.lane_failed(load, order, busy, lane)
+            if step == "key":
+                self.key_out[rel.name] = out
+                del busy[lane]
+                continue
+            counts = (re.fullmatch(r"zervgen-rows ([0-9]+)", line) for line in out)
+            total = sum(int(m.group(1)) for m in counts if m)
+            load.loaded_count(rel, total)  # clears the line
+            loading = [entry for entry in loading if entry[0] is not rel]
+            self.loading = None
+            if loading:  # the other lane's relation
+                self.show(load, loading[0])
+            busy[lane][1] = "key"
+
+    def lane_failed(self, load, order, busy, lane):
+        """Ends the load on the failure of lane's step. The other lane's step
+        on a relation that loads before it is awaited first, so that the
+        failure told is that of the first relation to fail in the load's
+        order, whichever lane found it first."""
+        def failure(lane):
+            rel, step = busy[lane]
+            if step == "key":
+                return self.key_failure(load, rel, lane.name)
+            return self.copy_failure(load, load.sources(rel)[0], lane.name)
+        for other in sorted(busy, key=lambda k: order.index(busy[k][0])):
+            if other is lane:
+                break
+            if other.answer() is None:
+                fail_load(failure(other))
+        fail_load(failure(lane))
+
+    def show(self, load, entry):
+        rel, start = entry  # the progress line of a relation under way since start
+        load.progress.begin(rel.name, rel.rows, start)
+        self.loading = [rel, 0]
+
+    def ready(self, load, busy):
+        """The lane of `busy` that has output to read, once one has; the
+        proof is asked every 50 ms meanwhile, the progress redrawn."""
+        while True:
+            for lane in busy:
+                if b"\n" in lane.buffer:
+                    return lane
+            fds = {lane.p.stdout.fileno(): lane for lane in busy}
+            ready = select.select(list(fds), [], [], 0.05)[0]
+            if ready:
+                return fds[ready[0]]
+            load.check_proof()
+            self.tick(load)
 
     def tick(self, load):
         """On a terminal, while a relation loads: its rows so far, those of
@@ -445,14 +520,17 @@ END$$;
         lines.append("RESET search_path;")
         if self.copiers[0].run("\n".join(lines)) is None:
             fail_load(first_error(load.work.path("copy.1.err")))
-        for rel in order:
-            self.load_relation(load, rel)
+        if self.keyer is None:
+            self.load_in_lanes(load, order)
+        else:
+            for rel in order:
+                self.load_relation(load, rel)
         for session in self.copiers:
             session.close()
         if self.counter is not None:
             self.counter.close()
             self.counter = None
-        for rel in order:
+        for rel in order if self.keyer is not None else ():
             out = self.keyer.answer()
             if out is None:
                 fail_load(self.key_failure(load, rel))
@@ -461,7 +539,8 @@ END$$;
     def proof_ended(self, load):
         """The proof has proven every file: the CHECK constraints, added NOT
         VALID, hold without a scan."""
-        self.keyer.close()
+        if self.keyer is not None:
+            self.keyer.close()
 
     def columns(self, load):
         out = []

@@ -46,14 +46,15 @@ class Progress:
         self.start = self.last = 0.0
         self.done = 0
 
-    def begin(self, name, total):
-        """The relation `name` starts loading; total: its rows, or None when
-        not known yet."""
+    def begin(self, name, total, start=None):
+        """The relation `name` starts loading (or started at `start`, a
+        time.monotonic()); total: its rows, or None when not known yet."""
         if not self.on:
             return
         self.name, self.total, self.done = name, total, 0
-        self.start = self.last = time.monotonic()
-        self.draw(0, False, self.start)
+        self.last = time.monotonic()
+        self.start = self.last if start is None else start
+        self.draw(0, False, self.last)
 
     def due(self):
         """True when the line would be redrawn now: a backend asks before it

@@ -52,6 +52,9 @@ if [[ -n $file ]]; then
     elif [[ $line =~ ^(\\copy|COPY)\ ([^ ]+).*\ FROM\ \'(.*)\'\ \( ]]; then
       echo "copy ${BASH_REMATCH[2]} ${BASH_REMATCH[3]}" >>"$STUB_LOG"
       rows=$(wc -l <"${BASH_REMATCH[3]}")
+    elif [[ -n ${KEY_FAILS:-} && $line == "ALTER TABLE $KEY_FAILS ADD PRIMARY KEY"* ]]; then
+      printf 'ERROR:  could not create unique index "%s_pkey"\nDETAIL:  Key (key)=(7) is duplicated.\n' "$KEY_FAILS" >&2
+      exit 3
     elif [[ $line == '\echo zervgen-rows :ROW_COUNT' ]]; then
       echo "zervgen-rows $rows"
     elif [[ $line =~ ^\\echo\ (zervgen-done\ [0-9]+)$ ]]; then
@@ -185,12 +188,21 @@ expect "refused -g, SQLite" 2 "At least 100 rows must be specified." "$sq" -g "$
 cat >"$tmp/bin/zervgen-fails" <<STUB
 #!/bin/sh
 case " \$* " in *" -describe "*) exec "$zervgen" "\$@" ;; esac
+# With FAILS_ON=-te, only the generator of that relation fails.
+if [ -n "\${FAILS_ON:-}" ]; then case " \$* " in *" \$FAILS_ON "*) ;; *) exec "$zervgen" "\$@" ;; esac; fi
 echo "\$0: Write error." >&2
 exit 255
 STUB
 chmod +x "$tmp/bin/zervgen-fails"
+# Two relations load at once: the failure told is that of the first
+# relation to fail in the load's order, whichever ends first, and a failure
+# of the second while the first loads well is told as its own.
 expect "failing -g" 1 "hundred: $tmp/bin/zervgen-fails -hu failed: $tmp/bin/zervgen-fails: Write error." \
   "$pg" -g "$tmp/bin/zervgen-fails" -n 100
+FAILS_ON=-te expect "failing -g on tenpcnt" 1 "tenpcnt: $tmp/bin/zervgen-fails -te failed: $tmp/bin/zervgen-fails: Write error." \
+  "$pg" -g "$tmp/bin/zervgen-fails" -n 100
+KEY_FAILS=tenpcnt expect "failing key of tenpcnt" 1 "tenpcnt: $tmp/run/zerv.ten: could not create unique index \"tenpcnt_pkey\" Key (key)=(7) is duplicated." \
+  "$pg" "$tmp/run"
 expect "failing -g, SQLite" 1 "hundred: $tmp/bin/zervgen-fails -hu failed" \
   "$sq" -g "$tmp/bin/zervgen-fails" "$tmp/g.db" -n 100
 
