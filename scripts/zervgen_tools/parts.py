@@ -379,6 +379,13 @@ class Attempt:
                 # It came before there was a child to hand it to.
                 child.send_signal(self.signal)
         out, err = child.communicate()
+        # Slurm signals every process of a task it ends, zervgen and the
+        # task alike: zervgen's end may be seen before the task's own
+        # signal, which is then waited for a moment.
+        deadline = time.monotonic() + 2
+        while (child.returncode < 0 and -child.returncode in STOPPING and not self.signal and
+               time.monotonic() < deadline):
+            time.sleep(0.05)
         err = err.decode("utf-8", "replace")
         sys.stderr.write(err)
         sys.stderr.flush()
