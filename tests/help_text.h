@@ -63,7 +63,15 @@ inline const std::string kObjectStorageHelp =
     "                    read and compared.\n" +
     (ZERVGEN_HAVE_CURL != 0 ? ""
                             : "                    This build was built without: "
-                              "libcurl4-openssl-dev.\n");
+                              "libcurl4-openssl-dev.\n") +
+    "        -remove-object NAME=ETAG removes the run's object NAME (as\n"
+    "                    -describe names it) when its ETag is ETAG (as -verify\n"
+    "                    -json tells it), and does nothing else; repeatable,\n"
+    "                    all or none: when one object's ETag is another, none is\n"
+    "                    removed.  A file, or a name the run does not write, is\n"
+    "                    refused.\n"
+    "        -head tells each object of the run as a JSON line with its size and\n"
+    "                    ETag (a HEAD; no byte is read), and does nothing else.\n";
 
 // The codecs of the binary under test, as the build found their libraries.
 constexpr bool kHaveSnappy = ZERVGEN_HAVE_SNAPPY != 0;

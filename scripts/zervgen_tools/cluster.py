@@ -98,7 +98,8 @@ def check_lengths(folder, doc):
     # Host names are at most 64 bytes, process ids 7 digits.
     record = f"{parts.part_path(folder, n)}.{'h' * 64}.{'9' * 7}.tmp"
     output = os.path.join(state_dir(folder), f"task-{'9' * 10}_{n}.out")
-    longest = max([record, output] + [os.path.join(folder, p) for p in parts.file_paths(doc)],
+    longest = max([record, output] + [os.path.join(folder, p) for p in parts.file_paths(doc)
+                                      if not parts.is_object(p)],
                   key=lambda p: len(os.fsencode(p)))
     if len(os.fsencode(longest)) >= limit:
         raise UsageError(f"the folder's path is too long: {parts.shown(longest)[:60]}... would "
@@ -115,10 +116,22 @@ def latest_job(run, k):
     return None
 
 
-def part_report(folder, run, k, queue):
+def seen_objects(folder, run, zervgen=None):
+    """The run's objects that are there now, by name with their size and
+    ETag, as zervgen -head tells them; {} when no part's record names an
+    object (nothing is asked then)."""
+    if not any(parts.records_objects(read_part(folder, k)) for k in range(1, run["parts"] + 1)):
+        return {}
+    try:
+        return parts.object_entries(zervgen or run["zervgen"], run["args"], folder)
+    except (parts.LookFailed, interface.ZervgenError) as err:
+        raise UsageError(f"cannot tell which of the run's objects are there: {err}") from None
+
+
+def part_report(folder, run, k, queue, seen):
     """(kind, line) of part k: kind is proven, active or open."""
     record = read_part(folder, k)
-    if parts.is_proven(folder, record):
+    if parts.is_proven(folder, record, seen):
         return "proven", None
     job = latest_job(run, k)
     where = f"job {job}_{k}" if job else "no job"
@@ -128,7 +141,7 @@ def part_report(folder, run, k, queue):
             return "active", f"part {k}: RUNNING on {node} ({where})"
         return "active", f"part {k}: {state} ({where})"
     if record and record.get("state") == "proven":
-        return "open", f"part {k}: CHANGED: {parts.changed_file(folder, record)}"
+        return "open", f"part {k}: CHANGED: {parts.changed_file(folder, record, seen)}"
     if record is None or job is None or record.get("job") != f"{job}_{k}":
         if job is None:
             return "open", f"part {k}: NOT RUN (no job has been submitted for it)"
@@ -147,13 +160,16 @@ def report(folder, run):
     """Prints a line per part that is not proven and a summary; returns
     the status."""
     n = run["parts"]
-    unproven = [k for k in range(1, n + 1) if not parts.is_proven(folder, read_part(folder, k))]
+    seen = seen_objects(folder, run)
+    unproven = [k for k in range(1, n + 1)
+                if not parts.is_proven(folder, read_part(folder, k), seen)]
     queue = {}
     for job in {latest_job(run, k) for k in unproven} - {None}:
         queue[job] = backend.queued(job)
     kinds = {"proven": 0, "active": 0, "open": 0}
     for k in range(1, n + 1):
-        kind, line = ("proven", None) if k not in unproven else part_report(folder, run, k, queue)
+        kind, line = (("proven", None) if k not in unproven else
+                      part_report(folder, run, k, queue, seen))
         kinds[kind] += 1
         if line:
             print(line, flush=True)
@@ -292,7 +308,9 @@ def command_run(args, zargs, script):
                     raise UsageError(f"job {job['id']} of {folder} is still pending or running; "
                                      f"wait for it ({PROG} status -W {folder}) or cancel it "
                                      f"(scancel {job['id']})")
-            todo = [k for k in range(1, n + 1) if not parts.is_proven(folder, read_part(folder, k))]
+            seen = seen_objects(folder, run, zervgen)
+            todo = [k for k in range(1, n + 1)
+                    if not parts.is_proven(folder, read_part(folder, k), seen)]
             if not todo:
                 return report(folder, run)
             job = submit(args, folder, run, todo, previous, script)

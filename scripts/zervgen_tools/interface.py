@@ -20,6 +20,7 @@ import subprocess
 DESCRIBE_VERSION = 1
 MANIFEST_VERSION = 1
 VERIFY_VERSION = 1
+HEAD_VERSION = 1
 
 
 class ZervgenError(Exception):
@@ -288,16 +289,28 @@ def column(rel, name):
     return next((c for c in rel["columns"] if c["name"] == name), None)
 
 
-def verify_objects(out):
-    """The objects `-verify -json` printed on standard output (bytes), one
-    dict per file, for a caller that runs zervgen itself (to hand it a
-    signal, say); verify() reads them the same way."""
-    files = []
+def head_objects(out):
+    """The objects `-head` printed on standard output (bytes): one dict per
+    object of the run, with its "path", "size" and "etag" (null when it is
+    not there, "failure" says), in the order the run writes them."""
+    return [obj for obj in json_lines(out) if obj.get("zervgen_head") == HEAD_VERSION]
+
+
+def json_lines(out):
+    """The JSON objects of the lines of `out` (bytes); other lines left out."""
+    objects = []
     for line in out.decode("utf-8", "surrogateescape").splitlines():
         try:
             obj = json.loads(line)
         except ValueError:
             continue
-        if isinstance(obj, dict) and obj.get("zervgen_verify") == VERIFY_VERSION:
-            files.append(obj)
-    return files
+        if isinstance(obj, dict):
+            objects.append(obj)
+    return objects
+
+
+def verify_objects(out):
+    """The objects `-verify -json` printed on standard output (bytes), one
+    dict per file, for a caller that runs zervgen itself (to hand it a
+    signal, say); verify() reads them the same way."""
+    return [obj for obj in json_lines(out) if obj.get("zervgen_verify") == VERIFY_VERSION]

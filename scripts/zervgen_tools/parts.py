@@ -11,6 +11,13 @@ Owns the folder's record, DIR/.zervgen-slurm:
               mtime_ns, and its -verify -json object), "left" (the files
               the attempt wrote and left, by name, size and mtime_ns)}
 
+A run whose files are objects ("-f s3://BUCKET/PREFIX") keeps its record
+in the folder all the same; an object is known by its name, size and ETag
+("etag" in place of "mtime_ns"), as zervgen tells them: -head (a HEAD of
+each object, no byte read) for what is there, -verify -json for what is
+proven. An object is removed by zervgen's -remove-object NAME=ETAG, which
+removes it only while its ETag is the one recorded.
+
 and one attempt at one part (Attempt): the part's files as -describe names
 them, what an earlier attempt left, zervgen, -verify -json, the record.
 
@@ -20,7 +27,7 @@ file only when an earlier attempt at the same part recorded it, in "left"
 or as a proven file, with the size and modification time it has now; any
 other file in the way is kept, and the part fails naming it. Records
 written before "left" was kept name no leftover, so nothing they describe
-is removed.
+is removed. An object is whose its size and ETag say, by the same rule.
 """
 
 import json
@@ -139,9 +146,42 @@ def ranges(parts):
 # ---- what is proven, what is whose --------------------------------------------
 
 
-def file_entry(folder, name):
+def is_object(name):
+    """Whether zervgen takes `name` for an object of a store, not a file."""
+    return name.startswith("s3://")
+
+
+class LookFailed(Exception):
+    """zervgen could not tell what is at the run's objects now."""
+
+
+def object_entries(zervgen, args, folder, run=None):
+    """{name: {"name", "size", "etag"}} of the objects of `zervgen ARGS`
+    that are there now, as `-head` tells them (run in the folder, by
+    `run(args)` when given: (status, stdout, stderr)). LookFailed when
+    zervgen or the store cannot tell one of them."""
+    if run is None:
+        def run(more):
+            return interface.run(zervgen, more, folder)
+    status, out, err = run(args + ["-head"])
+    if status != 0:
+        raise LookFailed(last_message(err, status))
+    seen = {}
+    for obj in interface.head_objects(out):
+        if obj.get("failure") == "missing":
+            continue
+        if obj.get("failure") is not None or not isinstance(obj.get("etag"), str):
+            raise LookFailed(f"{shown(str(obj.get('path')))}: {obj.get('detail')}")
+        seen[obj["path"]] = {"name": obj["path"], "size": obj["size"], "etag": obj["etag"]}
+    return seen
+
+
+def file_entry(folder, name, seen=None):
     """{"name", "size", "mtime_ns"} of the file `name` in the folder, or
-    None when there is none."""
+    None when there is none; for an object, its {"name", "size", "etag"}
+    in `seen` (what -head told), None when it is not there."""
+    if is_object(name):
+        return (seen or {}).get(name)
     try:
         st = os.lstat(os.path.join(folder, name))
     except FileNotFoundError:
@@ -149,31 +189,39 @@ def file_entry(folder, name):
     return {"name": name, "size": st.st_size, "mtime_ns": st.st_mtime_ns}
 
 
-def unchanged(folder, entry):
-    """The file of a record's entry is there with the size and modification
-    time the record gives."""
-    now = file_entry(folder, entry["name"])
-    return now is not None and (now["size"], now["mtime_ns"]) == (entry["size"], entry["mtime_ns"])
+def unchanged(folder, entry, seen=None):
+    """The file (or object) of a record's entry is there with the size and
+    modification time (ETag) the record gives."""
+    now = file_entry(folder, entry["name"], seen)
+    stamp = "etag" if "etag" in entry else "mtime_ns"
+    return (now is not None and stamp in now and
+            (now["size"], now[stamp]) == (entry["size"], entry[stamp]))
 
 
-def changed_file(folder, record):
+def changed_file(folder, record, seen=None):
     """The first file of a proven part that is missing or changed, with
     what changed; None when all are as they were proven."""
     for entry in record.get("files", []):
         try:
-            now = file_entry(folder, entry["name"])
+            now = file_entry(folder, entry["name"], seen)
         except OSError as err:
             return f"{shown(entry['name'])}: {err.strerror}"
         if now is None:
             return f"{shown(entry['name'])} is missing"
-        if not unchanged(folder, entry):
+        if not unchanged(folder, entry, seen):
             return f"{shown(entry['name'])} changed after it was proven"
     return None
 
 
-def is_proven(folder, record):
+def is_proven(folder, record, seen=None):
     return (record is not None and record.get("state") == "proven" and
-            bool(record.get("files")) and changed_file(folder, record) is None)
+            bool(record.get("files")) and changed_file(folder, record, seen) is None)
+
+
+def records_objects(record):
+    """Whether a part's record names an object."""
+    entries = list((record or {}).get("files", [])) + list((record or {}).get("left", []))
+    return any(isinstance(e, dict) and is_object(str(e.get("name", ""))) for e in entries)
 
 
 def owned_files(record):
@@ -256,14 +304,33 @@ class Attempt:
         self.absent = set()    # of those, the ones not there when zervgen started
         self.wrote = False     # zervgen may have created some of them
         self.inherited = []    # files an earlier attempt left that are still there
+        self.argv = None       # zervgen's arguments for the part
+        self.seen = {}         # the part's objects that are there, as -head last told
+
+    def there(self, name):
+        if is_object(name):
+            return name in self.seen
+        return os.path.lexists(os.path.join(self.folder, name))
+
+    def look(self):
+        """Asks zervgen what is at the part's objects now (self.seen); no
+        signal the task got is handed to it. LookFailed when it cannot tell."""
+        if self.argv is not None and any(is_object(name) for name in self.paths):
+            self.seen = object_entries(None, self.argv, self.folder,
+                                       run=lambda more: self.zervgen(more, forward=False))
 
     def left(self):
         """The files this attempt (and those before it) wrote and left, as
-        they are now."""
-        entries = [e for e in self.inherited if unchanged(self.folder, e)]
+        they are now. Objects zervgen cannot tell of now are told as they
+        were last seen."""
+        try:
+            self.look()
+        except LookFailed as err:
+            say(f"part {self.k}: cannot tell which objects are left: {err}")
+        entries = [e for e in self.inherited if unchanged(self.folder, e, self.seen)]
         if self.wrote:
             for name in self.paths:
-                entry = file_entry(self.folder, name) if name in self.absent else None
+                entry = file_entry(self.folder, name, self.seen) if name in self.absent else None
                 if entry is not None:
                     entries.append(entry)
         return entries
@@ -298,21 +365,31 @@ class Attempt:
             args += ["-t", tmp]
         return args
 
-    def zervgen(self, args):
+    def zervgen(self, args, forward=True):
         """Runs zervgen with `args` in the folder, handing it the signals the
-        task gets; returns its status, standard output (bytes) and standard
-        error (also copied to the task's output)."""
-        self.child = subprocess.Popen([self.run["zervgen"]] + args, cwd=self.folder,
-                                      stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                      stderr=subprocess.PIPE)
-        if self.signal:
-            # It came before there was a child to hand it to.
-            self.child.send_signal(self.signal)
-        out, err = self.child.communicate()
+        task gets (unless not `forward`); returns its status, standard
+        output (bytes) and standard error (also copied to the task's
+        output)."""
+        child = subprocess.Popen([self.run["zervgen"]] + args, cwd=self.folder,
+                                 stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                 stderr=subprocess.PIPE)
+        if forward:
+            self.child = child
+            if self.signal:
+                # It came before there was a child to hand it to.
+                child.send_signal(self.signal)
+        out, err = child.communicate()
+        # Slurm signals every process of a task it ends, zervgen and the
+        # task alike: zervgen's end may be seen before the task's own
+        # signal, which is then waited for a moment.
+        deadline = time.monotonic() + 2
+        while (child.returncode < 0 and -child.returncode in STOPPING and not self.signal and
+               time.monotonic() < deadline):
+            time.sleep(0.05)
         err = err.decode("utf-8", "replace")
         sys.stderr.write(err)
         sys.stderr.flush()
-        return self.child.returncode, out, err
+        return child.returncode, out, err
 
     def part_files(self, args):
         """The paths of the part's files, as zervgen -describe names them,
@@ -338,7 +415,12 @@ class Attempt:
         return good, results, status, err
 
     def prove(self, results):
-        files = [file_entry(self.folder, path) for path, _ in results]
+        # An object is proven with the size and ETag of the bytes -verify
+        # read (it asks for that ETag as it reads).
+        files = [file_entry(self.folder, path) if not is_object(path) else
+                 {"name": path, "size": obj.get("size"), "etag": obj.get("etag")}
+                 if obj and isinstance(obj.get("etag"), str) else None
+                 for path, obj in results]
         if None in files:
             return self.fail("a file of the part went missing after -verify proved it")
         self.record("proven", files=files, verify=[obj for _, obj in results])
@@ -373,14 +455,18 @@ class Attempt:
         earlier attempt's (recorded failed, naming it); None when the way
         is clear (the earlier attempt's removed) or zervgen is to find
         what is in it."""
-        there = [name for name in self.paths if os.path.lexists(os.path.join(self.folder, name))]
+        try:
+            self.look()
+        except LookFailed as err:
+            return self.fail(str(err))
+        there = [name for name in self.paths if self.there(name)]
         if not there or previous is None:
             # No earlier attempt: whatever is there is not the task's, and
             # zervgen refuses to write over it, naming it.
             return None
         owned = owned_files(previous)
         self.inherited = [owned[n] for n in there
-                          if n in owned and unchanged(self.folder, owned[n])]
+                          if n in owned and unchanged(self.folder, owned[n], self.seen)]
         good, results, status, err = self.verify(args)
         if self.signal:
             return self.stopped()
@@ -389,16 +475,40 @@ class Attempt:
             return self.prove(results)
         if status not in (0, 1):
             return self.fail(last_message(err, status))
-        kept = []
+        kept, objects = [], []
         for name in there:
             entry = owned.get(name)
-            if entry is not None and unchanged(self.folder, entry):
+            if entry is not None and unchanged(self.folder, entry, self.seen):
                 say(f"part {self.k}: removing {shown(name)}, left by an earlier attempt, "
                     "to write the part again")
+                if is_object(name):
+                    objects.append(entry)
+                    continue
                 os.remove(os.path.join(self.folder, name))
                 self.inherited.remove(entry)
             else:
                 kept.append(name)
+        if objects:
+            # zervgen removes each only while its ETag is still the one
+            # recorded, all or none.
+            status, _, err = self.zervgen(args + [
+                word for e in objects for word in ("-remove-object", f"{e['name']}={e['etag']}")])
+            if self.signal:
+                return self.stopped()
+            if status == 1:
+                # One changed since it was seen: none was removed.
+                try:
+                    self.look()
+                except LookFailed as error:
+                    return self.fail(str(error))
+                names = kept + [e["name"] for e in objects
+                                if not unchanged(self.folder, e, self.seen)]
+                return self.fail(kept_message(names) if names else last_message(err, status))
+            if status != 0:
+                return self.fail(last_message(err, status))
+            for entry in objects:
+                self.inherited.remove(entry)
+                self.seen.pop(entry["name"], None)
         if kept:
             return self.fail(kept_message(kept))
         return None
@@ -411,12 +521,13 @@ class Attempt:
         if paths is None:
             return self.fail(why)
         self.paths = paths
+        self.argv = args
         ended = self.clear_way(previous, args)
         if ended is not None:
             return ended
         if self.signal:
             return self.stopped()
-        self.absent = {n for n in paths if not os.path.lexists(os.path.join(self.folder, n))}
+        self.absent = {n for n in paths if not self.there(n)}
         self.record("running", left=self.left())
         # zervgen never writes over a file: it finds every one in its way
         # before it creates any, and then creates nothing. So only a run

@@ -440,8 +440,12 @@ Status Run(GenControlBlock* cb, int argc, char** argv, int* exitStatus) {
   // error, where a loader reading the pipe does not take it for rows.
   // Decided here only.
   Xept_SetCheckLinesToStderr(WritesToStandardOutput(run.plan) || settings.verify ||
-                             settings.describe);
+                             settings.describe || settings.head || !run.removals.empty());
   if (settings.describe) return Describe(run, argc, argv, exitStatus);
+  if (!run.removals.empty() || settings.head) {
+    *exitStatus = settings.head ? Main_HeadObjects(run.plan) : Main_RemoveObjects(run.removals);
+    return Status::Ok();
+  }
   PerfTimer totalTimer{};
   Main_openReport(settings, argc, argv, &totalTimer);
   const OutputFormat framing = Output_MakeFormat(settings.delimChar, settings.fixedFormat);

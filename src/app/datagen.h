@@ -6,7 +6,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "app/describe.h"
 #include "app/main_options.h"
 #include "base/env.h"
 #include "base/perf.h"
@@ -35,6 +37,9 @@ struct MainParse {
                          // kRefused: the message (for an unknown option, with the synopsis)
   MainOptions settings;  // kRun: the settings, complete
   GenRunPlan plan;       // kRun: the relations and files the settings ask for
+  // kRun: the objects of the run -remove-object names, in the order given;
+  // when there are any, they are removed and nothing else is done.
+  std::vector<MainRemoval> removals;
 };
 
 // Reads the command line into the settings it hands back (each parse starts

@@ -1,7 +1,10 @@
-// app/describe.cpp: the -describe document and the manifest.
+// app/describe.cpp: the -describe document and the manifest; the removal
+// of a run's objects by their ETags.
 #include "app/describe.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "app/parquet_options.h"
 #include "base/date.h"
@@ -9,6 +12,7 @@
 #include "core/columns.h"
 #include "output/compress.h"
 #include "run/catalog.h"
+#include "store/object_reader.h"
 
 namespace zervgen {
 namespace {
@@ -355,6 +359,104 @@ std::string Main_ManifestText(const MainOptions& settings, const GenRunPlan& pla
   j.EndArray();
   j.EndObject();
   return j.text() + "\n";
+}
+
+namespace {
+
+// Writes one line of -remove-object's; *writeError keeps the errno of the
+// first that could not be written.
+void TellRemoval(const std::string& name, const std::string& verdict, int* writeError) {
+  const std::string line = Util_Escaped(name.data(), name.size(), false) + ": " + verdict + "\n";
+  errno = 0;
+  if ((std::fputs(line.c_str(), stdout) < 0 || std::fflush(stdout) != 0) && *writeError == 0) {
+    *writeError = errno != 0 ? errno : EIO;
+  }
+}
+
+int StoreFailed(const Status& failure) {
+  std::fprintf(stderr, "%s: %s.\n", programName, failure.message().c_str());
+  return -1;
+}
+
+}  // namespace
+
+int Main_HeadObjects(const GenRunPlan& plan) {
+  int writeError = 0;
+  for (const GenRelationFile& file : Gen_PlanFiles(plan)) {
+    StoreObjectHead head;
+    const Status status = Store_HeadObject(file.path, &head);
+    JsonWriter j;
+    j.BeginObject();
+    j.Key("zervgen_head").Int(1);
+    j.Key("relation").String(file.relName);
+    j.Key("path").String(file.path);
+    j.Key("size");
+    status.ok() ? j.Int(static_cast<long long>(head.size)) : j.Null();
+    j.Key("etag").StringOrNull(status.ok() ? head.etag.c_str() : nullptr);
+    j.Key("failure").StringOrNull(status.ok()           ? nullptr
+                                  : status.IsNotFound() ? "missing"
+                                                        : "unreadable");
+    const std::string why = status.ok() || status.IsNotFound() ? "" : status.what();
+    j.Key("detail").StringOrNull(why.empty() ? nullptr : why.c_str());
+    j.EndObject();
+    const std::string line = j.text() + "\n";
+    errno = 0;
+    if ((std::fputs(line.c_str(), stdout) < 0 || std::fflush(stdout) != 0) && writeError == 0) {
+      writeError = errno != 0 ? errno : EIO;
+    }
+  }
+  if (writeError == 0) return 0;
+  if (writeError != EPIPE) {
+    std::fprintf(stderr, "%s: Write error: \"%s\".\n", programName, std::strerror(writeError));
+  }
+  return -1;
+}
+
+int Main_RemoveObjects(const std::vector<MainRemoval>& removals) {
+  // Every object is asked for before any is removed.
+  std::vector<bool> there(removals.size(), false);
+  int kept = 0;
+  int writeError = 0;
+  for (std::size_t i = 0; i < removals.size(); ++i) {
+    StoreObjectHead head;
+    const Status status = Store_HeadObject(removals[i].name, &head);
+    if (status.IsNotFound()) {
+      TellRemoval(removals[i].name, "not there", &writeError);
+      continue;
+    }
+    if (!status.ok()) return StoreFailed(status);
+    there[i] = true;
+    const std::string given = Store_QuotedEtag(removals[i].etag);
+    if (head.etag != given) {
+      TellRemoval(removals[i].name, "KEPT: its ETag is " + head.etag + ", not " + given,
+                  &writeError);
+      ++kept;
+    }
+  }
+  if (kept == 0) {
+    for (std::size_t i = 0; i < removals.size(); ++i) {
+      if (!there[i]) continue;
+      const Status status = Store_RemoveObject(removals[i].name, removals[i].etag);
+      if (status == StatusCode::kAlreadyExists) {
+        TellRemoval(removals[i].name, "KEPT: " + status.what(), &writeError);
+        ++kept;
+      } else if (!status.ok()) {
+        return StoreFailed(status);
+      } else {
+        TellRemoval(removals[i].name, "removed", &writeError);
+      }
+    }
+  }
+  if (writeError != 0) {
+    std::fprintf(stderr, "%s: Write error: \"%s\".\n", programName, std::strerror(writeError));
+    return -1;
+  }
+  if (kept != 0) {
+    std::fprintf(stderr, "%s: %d of %zu objects NOT removed.\n", programName, kept,
+                 removals.size());
+    return 1;
+  }
+  return 0;
 }
 
 }  // namespace zervgen

@@ -3,6 +3,8 @@
 // relations with their columns, and the files it writes) and the manifest
 // a run leaves of itself (that document and what was written). Their
 // schemas are documented in docs/interface.md; fields are only added.
+// And -remove-object, by which a tool removes objects of a run it knows by
+// their ETags.
 #ifndef ZERVGEN_SRC_APP_DESCRIBE_H_
 #define ZERVGEN_SRC_APP_DESCRIBE_H_
 
@@ -22,6 +24,30 @@ struct MainWritten {
   const GenFilePlan* file;
   std::uint64_t bytes;
 };
+
+// An object -remove-object asks to remove: its name and the ETag it must
+// have.
+struct MainRemoval {
+  std::string name;
+  std::string etag;
+};
+
+// Removes the objects of `removals` (names the parser checked to be the
+// run's objects), all or none: each is asked for first (HEAD), and none is
+// removed when one has another ETag than the one given; then each is
+// removed with a DELETE that carries "If-Match". One line per object on
+// standard output ("NAME: removed", "NAME: not there", "NAME: KEPT: why"),
+// a failure of the store on standard error. Returns the exit status: 0
+// when every object is gone, 1 when one was kept, -1 after a failure.
+// Called on the main thread only.
+int Main_RemoveObjects(const std::vector<MainRemoval>& removals);
+
+// -head: one JSON object per object of `plan` on standard output, in the
+// order the run writes them, with its size and ETag as a HEAD tells them
+// (docs/interface.md). Reads no object's bytes. Returns the exit status: 0
+// when every line was written (whatever the store said of each object),
+// -1 otherwise. Called on the main thread only.
+int Main_HeadObjects(const GenRunPlan& plan);
 
 // The -describe document of a run of `settings` and `plan` with the
 // argument vector `argv`, indented, with a line feed at its end.

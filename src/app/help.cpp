@@ -95,6 +95,17 @@ const char* const kObjectStorageHelp =
     "                    anything is generated.  With -verify, the objects are\n"
     "                    read and compared.\n";
 
+// Removing a run's objects, for tools that remake a part; after the rest.
+const char* const kRemoveObjectHelp =
+    "        -remove-object NAME=ETAG removes the run's object NAME (as\n"
+    "                    -describe names it) when its ETag is ETAG (as -verify\n"
+    "                    -json tells it), and does nothing else; repeatable,\n"
+    "                    all or none: when one object's ETag is another, none is\n"
+    "                    removed.  A file, or a name the run does not write, is\n"
+    "                    refused.\n"
+    "        -head tells each object of the run as a JSON line with its size and\n"
+    "                    ETag (a HEAD; no byte is read), and does nothing else.\n";
+
 // The Debian package a codec's library comes from, for the messages that
 // tell a user how to get a build that has it.
 }  // namespace
@@ -274,6 +285,7 @@ std::string Main_helpText() {
   if (ZERVGEN_HAVE_CURL == 0) {
     text += "                    This build was built without: libcurl4-openssl-dev.\n";
   }
+  text += kRemoveObjectHelp;
   return text;
 }
 

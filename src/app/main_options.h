@@ -66,6 +66,7 @@ struct MainOptions {
   int verify;                    // -verify: check the files instead of writing them
   int json;                      // -json: -verify's lines as JSON objects
   int describe;                  // -describe: print what the run is, do nothing
+  int head;                      // -head: tell each object's size and ETag, do nothing else
   char manifestFile[kNameSize];  // -manifest: the run's record; "" for none
 };
 

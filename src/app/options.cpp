@@ -15,6 +15,7 @@
 #include <cstring>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "app/compress_option.h"
 #include "app/datagen.h"
@@ -29,6 +30,7 @@
 #include "parquet/codec.h"
 #include "parquet/format.h"
 #include "run/parquet_format.h"
+#include "store/s3_config.h"
 
 namespace zervgen {
 namespace {
@@ -96,9 +98,10 @@ struct ParseState {
   char filename[kMaxNameChars + 1] = "";
   char tmpValue[kMaxNameChars + 1] = "";
   bool partGiven = false;
-  long long partValue = 0;     // -part as given; checked against -parts at the end
-  MainParquetGiven parquet;    // the Parquet options as given; checked at the end
-  bool compressGiven = false;  // -compress was given
+  long long partValue = 0;            // -part as given; checked against -parts at the end
+  MainParquetGiven parquet;           // the Parquet options as given; checked at the end
+  bool compressGiven = false;         // -compress was given
+  std::vector<MainRemoval> removals;  // -remove-object, as given
 };
 
 Status Main_setRelation(const char* argument, int* relationFlag, std::int16_t* nRelations) {
@@ -284,6 +287,22 @@ Status OptionManifest(int argc, char** argv, int* cur, MainOptions* settings) {
   return Status::Ok();
 }
 
+// -remove-object NAME=ETAG, any number of times: the ETag is what follows
+// the last "=" (an ETag holds none; an object's name may).
+Status OptionRemoveObject(int argc, char** argv, int* cur, ParseState* state) {
+  const char* value = Main_getNextArgument(argc, argv, cur);
+  if (value == nullptr) return Main_refuse(MSG_REQUIRES_ARGUMENT, programName, "-remove-object");
+  const char* cut = std::strrchr(value, '=');
+  if (cut == nullptr || cut == value || cut[1] == '\0') {
+    return Main_refuse(
+        "%s: Option, \"-remove-object\", must be NAME=ETAG: an object of the run and the ETag "
+        "it must have to be removed.\n",
+        programName);
+  }
+  state->removals.push_back({std::string(value, cut), std::string(cut + 1)});
+  return Status::Ok();
+}
+
 Status OptionCompress(int argc, char** argv, int* cur, ParseState* state) {
   const char* value = Main_getNextArgument(argc, argv, cur);
   if (value == nullptr) return Main_refuse(MSG_REQUIRES_ARGUMENT, programName, "-compress");
@@ -323,6 +342,8 @@ Status ParseOne(int argc, char** argv, int* cur, ParseState* state, bool* known)
   if (is("-json")) return OptionFlag("-json", &settings->json);
   if (is("-describe")) return OptionFlag("-describe", &settings->describe);
   if (is("-manifest")) return OptionManifest(argc, argv, cur, settings);
+  if (is("-remove-object")) return OptionRemoveObject(argc, argv, cur, state);
+  if (is("-head")) return OptionFlag("-head", &settings->head);
   *known = false;
   return Status::Ok();
 }
@@ -402,6 +423,65 @@ Status CompleteMachineOptions(const MainOptions* settings) {
   return Status::Ok();
 }
 
+// -head tells the run's objects and does nothing else: not with -verify,
+// -describe, -manifest or -remove-object, and not for a run of files.
+Status CheckHead(const ParseState& state, const GenRunPlan& plan) {
+  const MainOptions& settings = state.settings;
+  if (!settings.head) return Status::Ok();
+  const char* other = settings.verify                    ? "-verify"
+                      : settings.describe                ? "-describe"
+                      : settings.manifestFile[0] != '\0' ? "-manifest"
+                      : !state.removals.empty()          ? "-remove-object"
+                                                         : nullptr;
+  if (other != nullptr) {
+    return Main_refuse("%s: Only one of \"-head\" and \"%s\" may be specified.\n", programName,
+                       other);
+  }
+  for (const GenRelationFile& file : Gen_PlanFiles(plan)) {
+    if (!S3_IsObjectName(file.path)) {
+      return Main_refuse(
+          "%s: Option, \"-head\", tells objects (s3://), and '%s' is a file: use \"-verify\".\n",
+          programName, file.path);
+    }
+  }
+  return Status::Ok();
+}
+
+// -remove-object removes objects of the run and does nothing else: never a
+// file, never a name the run does not write, and not with -verify,
+// -describe or -manifest.
+Status CheckRemovals(const ParseState& state, const GenRunPlan& plan) {
+  if (state.removals.empty()) return Status::Ok();
+  const MainOptions& settings = state.settings;
+  const char* other = settings.verify                    ? "-verify"
+                      : settings.describe                ? "-describe"
+                      : settings.manifestFile[0] != '\0' ? "-manifest"
+                                                         : nullptr;
+  if (other != nullptr) {
+    return Main_refuse("%s: Only one of \"-remove-object\" and \"%s\" may be specified.\n",
+                       programName, other);
+  }
+  const std::vector<GenRelationFile> files = Gen_PlanFiles(plan);
+  for (const MainRemoval& removal : state.removals) {
+    const char* name = removal.name.c_str();
+    if (!S3_IsObjectName(removal.name)) {
+      return Main_refuse(
+          "%s: Option, \"-remove-object\", cannot be '%s': it removes objects (s3://), never a "
+          "file.\n",
+          programName, name);
+    }
+    const bool ours = std::any_of(files.begin(), files.end(), [&](const GenRelationFile& file) {
+      return removal.name == file.path;
+    });
+    if (!ours) {
+      return Main_refuse(
+          "%s: Option, \"-remove-object\", cannot be '%s': the run writes no such object.\n",
+          programName, name);
+    }
+  }
+  return Status::Ok();
+}
+
 // The run's plan from the option settings.
 GenRunPlan PlanRun(const MainOptions* settings) {
   GenPlanSettings plan{};
@@ -456,6 +536,8 @@ Status CompleteSettings(ParseState* state, GenRunPlan* plan) {
   RETURN_IF_REFUSED(CompleteMachineOptions(settings));
   *plan = PlanRun(settings);
   RETURN_IF_REFUSED(CheckReportName(settings, *plan));
+  RETURN_IF_REFUSED(CheckRemovals(*state, *plan));
+  RETURN_IF_REFUSED(CheckHead(*state, *plan));
   // A build without the codec's library refuses it, once the command line
   // is otherwise found good.
   return Main_compressNotBuilt(settings->compress.codec);
@@ -507,6 +589,7 @@ MainParse Main_parseArguments(int argc, char** argv) {
   const Status complete = CompleteSettings(&state, &run.plan);
   if (!complete.ok()) return Refused(complete);
   run.settings = state.settings;
+  run.removals = std::move(state.removals);
   return run;
 }
 

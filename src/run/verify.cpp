@@ -36,6 +36,8 @@ struct Verdict {
   // in other bytes (kSameContent); kTextOnly for compressed text, whose
   // text is compared rather than its compressed bytes.
   enum Bytes { kExact, kSameContent, kTextOnly } bytes = kExact;
+  // An object's size and ETag when the store told them as it was opened.
+  std::optional<StoreObjectHead> object{};
 };
 
 // The line of one file: its name with every byte that could make it read
@@ -80,6 +82,13 @@ std::string JsonLine(const GenFilePlan& file, const char* relName, const Verdict
   j.Key("exact");
   v.kind == Verdict::kOk&& v.bytes != Verdict::kTextOnly ? j.Bool(v.bytes == Verdict::kExact)
                                                          : j.Null();
+  // An object's size and ETag, by which a tool knows it later: null when
+  // it is not there or the store told none.
+  if (S3_IsObjectName(file.path)) {
+    j.Key("size");
+    v.object ? j.Int(static_cast<long long>(v.object->size)) : j.Null();
+    j.Key("etag").StringOrNull(v.object ? v.object->etag.c_str() : nullptr);
+  }
   j.EndObject();
   return j.text() + "\n";
 }
@@ -168,6 +177,7 @@ Status VerifyFile(GenControlBlock* cb, const GenFilePlan& file, const char* relN
   const Status fetched = object ? object->Finish() : Status::Ok();
   if (!fetched.ok() && !fetched.IsStopped())
     verdict = Verdict{Verdict::kUnreadable, fetched.what()};
+  if (object) verdict.object = object->head();
   if (text) {
     verdict.bytes = Verdict::kTextOnly;
   } else if (!check->exact()) {

@@ -1,4 +1,5 @@
-// store/object_reader.cpp: an object fetched into a pipe.
+// store/object_reader.cpp: an object fetched into a pipe; an object's HEAD
+// and its removal.
 #include "store/object_reader.h"
 
 #include <fcntl.h>
@@ -16,13 +17,21 @@ namespace {
 
 // HEAD, and when that is refused, its first byte asked for: an answer to
 // HEAD has no body, and so no S3 error code to tell a missing bucket from a
-// missing object, or a wrong secret from a missing permission.
-Status Probe(const S3Client& client) {
-  S3Request head;
-  head.method = "HEAD";
+// missing object, or a wrong secret from a missing permission. *head gets
+// the object's size and ETag when the HEAD told both.
+Status Probe(const S3Client& client, std::optional<StoreObjectHead>* head) {
+  head->reset();
+  S3Request ask;
+  ask.method = "HEAD";
   S3Response response;
-  const Status status = client.Perform(head, &response, S3StopTest());
-  if (status.ok() || response.status < 400 || response.status >= 500) return status;
+  const Status status = client.Perform(ask, &response, S3StopTest());
+  if (status.ok()) {
+    if (response.length >= 0 && !response.etag.empty()) {
+      *head = StoreObjectHead{static_cast<std::uint64_t>(response.length), response.etag};
+    }
+    return status;
+  }
+  if (response.status < 400 || response.status >= 500) return status;
   S3Request first;
   first.headers = {"Range: bytes=0-0"};
   return client.Perform(first, &response, S3StopTest());
@@ -34,7 +43,44 @@ Status Store_ObjectExists(std::string_view name) {
   std::unique_ptr<S3Client> client;
   Status status = S3_ClientFor(name, &client);
   if (!status.ok()) return status;
-  return Probe(*client);
+  std::optional<StoreObjectHead> head;
+  return Probe(*client, &head);
+}
+
+Status Store_HeadObject(std::string_view name, StoreObjectHead* head) {
+  std::unique_ptr<S3Client> client;
+  Status status = S3_ClientFor(name, &client);
+  if (!status.ok()) return status;
+  std::optional<StoreObjectHead> told;
+  status = Probe(*client, &told);
+  if (!status.ok()) return status;
+  if (!told) return Status::IoError(client->name(), "the store told no size and ETag of it");
+  *head = std::move(*told);
+  return Status::Ok();
+}
+
+std::string Store_QuotedEtag(std::string_view etag) {
+  const bool quoted = etag.size() >= 2 && etag.back() == '"' &&
+                      (etag.front() == '"' || etag.substr(0, 3) == "W/\"");
+  return quoted ? std::string(etag) : "\"" + std::string(etag) + "\"";
+}
+
+Status Store_RemoveObject(std::string_view name, std::string_view etag) {
+  std::unique_ptr<S3Client> client;
+  Status status = S3_ClientFor(name, &client);
+  if (!status.ok()) return status;
+  S3Request remove;
+  remove.method = "DELETE";
+  remove.headers = {"If-Match: " + Store_QuotedEtag(etag)};
+  S3Response response;
+  status = client->Perform(remove, &response, S3StopTest());
+  // Gone already: a DELETE whose answer was lost removed it, or someone did.
+  if (status.IsNotFound()) return Status::Ok();
+  if (status == StatusCode::kAlreadyExists) {
+    return Status::AlreadyExists(client->name(), "it changed before it was removed (HTTP " +
+                                                     std::to_string(response.status) + ")");
+  }
+  return status;
 }
 
 ObjectReader::~ObjectReader() { (void)Finish(); }
@@ -47,7 +93,7 @@ Status ObjectReader::Open(std::string_view name) {
 
 Status ObjectReader::Open(const S3Client* client) {
   client_ = client;
-  Status status = Probe(*client_);
+  Status status = Probe(*client_, &head_);
   if (!status.ok()) return status;
   int ends[2];
   if (::pipe2(ends, O_CLOEXEC) != 0) return Status::IoError(client_->name(), "pipe", errno);
@@ -58,8 +104,13 @@ Status ObjectReader::Open(const S3Client* client) {
       S3Request get;
       get.method = "GET";
       get.sink = writeEnd->get();
+      if (head_) get.headers = {"If-Match: " + head_->etag};
       S3Response answer;
       Status fetched = client_->Perform(get, &answer, S3StopTest());
+      if (fetched == StatusCode::kAlreadyExists) {
+        fetched = Status::IoError(client_->name(), "it changed while it was read (HTTP " +
+                                                       std::to_string(answer.status) + ")");
+      }
       (void)writeEnd->Close();  // the reader sees the end of the bytes
       status_ = std::move(fetched);
     });
