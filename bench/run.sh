@@ -24,7 +24,8 @@
 # the medians of wall and CPU seconds, and the highest peak RSS. The goals
 # are those of the speed issues:
 #   onecore taskset -c 0 zervgen -hu -n 10000000 -f - > /dev/null;
-#           goal: 1500 MB per CPU second, column generation included.
+#           goals: 1500 MB per CPU second (median), column generation
+#           included, and 2000 in the best of the runs.
 #   file    -hu -n 10000000 -f FILE into SCRATCH (on the local disk), and
 #           `dd if=/dev/zero bs=1M` writing as many bytes to the same folder,
 #           taking turns with it; goal: at least half of dd's throughput.
@@ -280,6 +281,9 @@ pair() {
   done
   best_s=$(median "${walls[@]}")
   best_cpu=$(median "${cpus[@]}")
+  least_cpu=$(printf '%s\n' "${cpus[@]}" | sort -g | head -1)
+  a_least_cpu=""
+  ((with_anchor == 0)) || a_least_cpu=$(printf '%s\n' "${a_cpus[@]}" | sort -g | head -1)
   best_bytes=${bytes_all[0]}
   if ((with_anchor == 1)); then
     a_s=$(median "${a_walls[@]}")
@@ -479,9 +483,13 @@ fi
 if command -v taskset >/dev/null; then
   pair onecore "$reps"
   per_cpu=$(mbs "$best_bytes" "$best_cpu")
-  note=""
-  [[ -z "$anchor" ]] || note=$(anchor_note "$(mbs "$best_bytes" "$a_cpu")")
-  row onecore "$n7" "$per_cpu MB per CPU-s$note >= 1500: $(met "$per_cpu >= 1500")"
+  least=$(mbs "$best_bytes" "$least_cpu")
+  note="" least_note=""
+  if [[ -n "$anchor" ]]; then
+    note=$(anchor_note "$(mbs "$best_bytes" "$a_cpu")")
+    least_note=$(anchor_note "$(mbs "$best_bytes" "$a_least_cpu")")
+  fi
+  row onecore "$n7" "$per_cpu MB per CPU-s$note >= 1500: $(met "$per_cpu >= 1500"); best of $reps $least$least_note >= 2000: $(met "$least >= 2000")"
 else
   echo "onecore  (skipped: no taskset)"
 fi

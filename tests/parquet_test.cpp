@@ -437,8 +437,8 @@ TEST(ParquetChunkTest, PlainStringsInPartsAreTheWholeChunk) {
 }
 
 // Pages that compress very differently one after the other (each page's
-// body goes behind a header made for the size of the page before, and is
-// moved when the true header is longer or shorter): every header names its
+// body goes behind a header made for a guess of its compressed size, and
+// is moved when the true header is longer or shorter): every header names its
 // body's sizes, and the pages give back the strings, with each codec.
 TEST(ParquetChunkTest, PagesOfEveryCompressibilityReadBack) {
   std::vector<std::string> texts;

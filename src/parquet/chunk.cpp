@@ -265,6 +265,13 @@ void InsertBloom(ParquetBloomFilter* filter, ParquetType type, const ParquetValu
 
 }  // namespace
 
+std::int32_t Parquet_GuessCompressedSize(std::int32_t raw, std::int32_t lastRaw,
+                                         std::int32_t lastCompressed) {
+  if (lastRaw <= 0 || lastCompressed <= 0) return raw;
+  const std::int64_t guess = std::int64_t{raw} * lastCompressed / lastRaw;
+  return guess > INT_MAX ? INT_MAX : static_cast<std::int32_t>(guess);
+}
+
 void ParquetChunkEncoder::PutHeader(bool dictionaryPage, std::int32_t uncompressed,
                                     std::int32_t compressed, std::int32_t numValues,
                                     ParquetEncoding encoding) {
@@ -278,17 +285,24 @@ void ParquetChunkEncoder::PutHeader(bool dictionaryPage, std::int32_t uncompress
 
 // The header goes before the body, and its length depends on the body's
 // compressed size: the body is compressed straight into *bytes behind a
-// header made with a guess of that size (the last page's), and moved only
-// when the true header's length differs from the guess's.
+// header made with a guess of that size, and moved only when the true
+// header's length differs from the guess's. The guess is the page's own
+// size shrunk as much as the last page of its kind (dictionary or data)
+// shrank: consecutive data pages of one column compress alike, while a
+// column's dictionary page, or another column's pages, may be a thousand
+// times smaller or larger, so a guess of the last page's size would move
+// the first data page of nearly every chunk.
 Status ParquetChunkEncoder::PutPage(bool dictionaryPage, std::int32_t numValues,
                                     ParquetEncoding encoding, const char* raw, std::size_t rawSize,
                                     ParquetBuffer* bytes, ParquetChunkMeta* meta) {
   if (rawSize > static_cast<std::size_t>(INT_MAX)) return Status::InvalidArgument();
   const auto uncompressed = static_cast<std::int32_t>(rawSize);
   const std::size_t start = bytes->size();
-  const std::int32_t guess = codec_ == ParquetCodec::kUncompressed || lastCompressed_ == 0
-                                 ? uncompressed
-                                 : lastCompressed_;
+  const int kind = dictionaryPage ? 1 : 0;
+  const std::int32_t guess =
+      codec_ == ParquetCodec::kUncompressed
+          ? uncompressed
+          : Parquet_GuessCompressedSize(uncompressed, lastRaw_[kind], lastCompressed_[kind]);
   PutHeader(dictionaryPage, uncompressed, guess, numValues, encoding);
   const std::size_t guessed = header_.size();
   if (!header_.ok() || bytes->Grow(guessed) == nullptr) return Status::NoMemory();
@@ -306,7 +320,10 @@ Status ParquetChunkEncoder::PutPage(bool dictionaryPage, std::int32_t numValues,
   if (actual != guessed) std::memmove(at + actual, at + guessed, bodySize);
   std::memcpy(at, header_.data(), actual);
   bytes->Truncate(start + actual + bodySize);
-  lastCompressed_ = compressed;
+  if (codec_ != ParquetCodec::kUncompressed) {
+    lastRaw_[kind] = uncompressed;
+    lastCompressed_[kind] = compressed;
+  }
   if (entries_ != nullptr && !dictionaryPage) {
     next_.offset = static_cast<std::int64_t>(start - chunkStart_);
     next_.size = static_cast<std::int32_t>(actual + bodySize);

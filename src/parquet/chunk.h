@@ -102,7 +102,10 @@ class ParquetChunkEncoder {
 
   ParquetBuffer page_;  // one page's values, uncompressed
   ParquetBuffer header_;
-  std::int32_t lastCompressed_ = 0;  // the last page's compressed size
+  // Of the last compressed page of each kind (0: data, 1: dictionary): its
+  // size before and after compression; 0: none yet.
+  std::int32_t lastRaw_[2] = {0, 0};
+  std::int32_t lastCompressed_[2] = {0, 0};
   ParquetCompressor compressor_;
   ParquetCodec codec_ = ParquetCodec::kUncompressed;
   std::size_t pageBytes_ = kParquetPageBytes;
@@ -120,6 +123,13 @@ class ParquetChunkEncoder {
   std::int32_t pageStrings_ = 0;  // strings in page_
   ParquetBuffer least_, most_;    // the least and the greatest string so far
 };
+
+// The guess of a page's compressed size that places its body behind its
+// header before compression: `raw` bytes shrunk as `lastRaw` bytes shrank
+// to `lastCompressed` (`raw` itself without such a page), at most INT_MAX.
+// REQUIRES: raw >= 0
+std::int32_t Parquet_GuessCompressedSize(std::int32_t raw, std::int32_t lastRaw,
+                                         std::int32_t lastCompressed);
 
 // The same with an encoder made for the one call.
 [[nodiscard]] Status Parquet_EncodeColumnChunk(const ParquetColumnDesc& desc, ParquetCodec codec,
