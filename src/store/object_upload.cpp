@@ -81,8 +81,12 @@ std::string XmlText(std::string_view text) {
 
 // The text of the first element `tag` in `xml`; empty when absent.
 std::string_view ElementIn(std::string_view xml, std::string_view tag) {
-  const std::string open = "<" + std::string(tag) + ">";
-  const std::string close = "</" + std::string(tag) + ">";
+  // Built by appends: GCC 12 at -O2 warns (-Wrestrict, wrongly) about
+  // "<" + std::string(tag), which a Release build with warnings as errors
+  // refuses.
+  std::string open = "<", close = "</";
+  open.append(tag).append(">");
+  close.append(tag).append(">");
   const std::size_t begin = xml.find(open);
   if (begin == std::string_view::npos) return {};
   const std::size_t end = xml.find(close, begin);
