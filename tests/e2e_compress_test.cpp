@@ -17,7 +17,7 @@ namespace zervgen_test {
 namespace {
 
 const std::vector<std::string> kAllFiles = AllFiles();
-const char* const kCodecs[] = {"zstd", "gzip"};
+const char* const kTextCodecs[] = {"zstd", "gzip"};
 
 std::string Suffix(const std::string& codec) { return codec == "zstd" ? ".zst" : ".gz"; }
 
@@ -33,7 +33,7 @@ std::string Name(const std::string& file, int k, const std::string& codec) {
 // The codecs of the build; the test says which it leaves out.
 std::vector<std::string> BuiltCodecs() {
   std::vector<std::string> codecs;
-  for (const char* codec : kCodecs) {
+  for (const char* codec : kTextCodecs) {
     if (CodecInBuild(codec)) codecs.push_back(codec);
   }
   return codecs;

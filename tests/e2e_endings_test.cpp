@@ -18,13 +18,6 @@
 namespace zervgen_test {
 namespace {
 
-constexpr double kDeadlineSeconds = 300;
-
-bool EndsWith(const std::string& text, const std::string& tail) {
-  return text.size() >= tail.size() &&
-         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
-
 std::string Printable(char c) {
   if (c >= 0x20 && c < 0x7f) return std::string("'") + c + "'";
   return "\\x" + std::to_string(static_cast<int>(c));

@@ -292,10 +292,10 @@ bool ParseRunMessages(const std::string& err, int* failures) {
   return true;
 }
 
-enum Outcome { kRejected, kHelp, kCompleted, kFailedSafe, kOutcomes };
+enum RunOutcome { kRejected, kHelpPrinted, kCompleted, kFailedSafe, kOutcomes };
 
 struct Verdict {
-  Outcome outcome = kRejected;
+  RunOutcome outcome = kRejected;
   bool ok = true;
   bool hung = false;
   std::string why;  // the first fault found
@@ -381,7 +381,7 @@ Verdict RunOne(const std::vector<std::string>& args, const std::string& helpText
     if (!left.empty()) v.Fail("a rejection left " + left.front());
     if (!r.out.empty()) v.Fail("a rejection wrote to standard output");
   } else if (err == helpText) {
-    v.outcome = kHelp;
+    v.outcome = kHelpPrinted;
     if (r.status != 0) v.Fail("help text with status " + std::to_string(r.status));
     if (!left.empty()) v.Fail("the help text left " + left.front());
   } else {
@@ -432,7 +432,7 @@ TEST_P(FuzzShards, RandomCommandLinesNeverCrashHangOrLeaveFiles) {
     if (++failures == kMaxReportedFailures || v.hung) break;
   }
   std::printf("%zu vectors: %d rejected, %d help, %d completed, %d failed safe\n", seeds.size(),
-              counts[kRejected], counts[kHelp], counts[kCompleted], counts[kFailedSafe]);
+              counts[kRejected], counts[kHelpPrinted], counts[kCompleted], counts[kFailedSafe]);
   if (replay == nullptr && seeds.size() >= 50) {
     // The vectors must reach every outcome, or the generator has gone blind.
     for (int o = 0; o < kOutcomes; ++o) EXPECT_GT(counts[o], 0) << "outcome " << o;

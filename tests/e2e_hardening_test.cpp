@@ -17,13 +17,6 @@
 namespace zervgen_test {
 namespace {
 
-constexpr double kDeadlineSeconds = 300;
-
-bool EndsWith(const std::string& text, const std::string& tail) {
-  return text.size() >= tail.size() &&
-         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
-
 std::string FirstLine(const std::string& text) {
   std::size_t nl = text.find('\n');
   return nl == std::string::npos ? "" : text.substr(0, nl + 1);

@@ -12,11 +12,7 @@
 namespace zervgen_test {
 namespace {
 
-const std::string kPq = "zerv.hun.parquet";
-
-const std::vector<std::string> kBase = {"-hu",       "-n",   "5000", "-parquet",
-                                        "-rowgroup", "2000", "-fc",  "30"};
-const std::vector<std::string> kBloom = With(kBase, {"-bloom", "key,name,fill"});
+const std::vector<std::string> kBloom = With(kParquetRun, {"-bloom", "key,name,fill"});
 
 // Where each filter's bits start: after each BloomFilterHeader (a bitset's
 // size, then split blocks, xxHash and no compression, each an empty union
@@ -37,7 +33,7 @@ TEST(ParquetBloom, SameBytesForAnyThreadsAndVerified) {
   ScratchDir dir, other, plain;
   ASSERT_EQ(RunZervgen(dir.path(), With(kBloom, {"-threads", "1"})).status, 0);
   ASSERT_EQ(RunZervgen(other.path(), With(kBloom, {"-threads", "3"})).status, 0);
-  ASSERT_EQ(RunZervgen(plain.path(), kBase).status, 0);
+  ASSERT_EQ(RunZervgen(plain.path(), kParquetRun).status, 0);
   const std::string file = ReadFile(dir.File(kPq));
   EXPECT_EQ(ReadFile(other.File(kPq)), file);
   EXPECT_NE(ReadFile(plain.File(kPq)), file);
@@ -46,9 +42,9 @@ TEST(ParquetBloom, SameBytesForAnyThreadsAndVerified) {
   RunResult r = RunZervgen(dir.path(), With(kBloom, {"-verify"}));
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "zerv.hun.parquet: OK (5000 rows)\n");
-  r = RunZervgen(dir.path(), With(kBase, {"-verify"}));
+  r = RunZervgen(dir.path(), With(kParquetRun, {"-verify"}));
   EXPECT_EQ(r.status, 1);
-  r = RunZervgen(dir.path(), With(kBase, {"-bloom", "key,name", "-verify"}));
+  r = RunZervgen(dir.path(), With(kParquetRun, {"-bloom", "key,name", "-verify"}));
   EXPECT_EQ(r.status, 1);
   r = RunZervgen(plain.path(), With(kBloom, {"-verify"}));
   EXPECT_EQ(r.status, 1);

@@ -14,8 +14,6 @@
 namespace zervgen_test {
 namespace {
 
-const std::string kPq = "zerv.hun.parquet";
-
 // The file of `args`, made in a folder of its own.
 std::string Made(const std::vector<std::string>& args, const std::string& name = kPq) {
   ScratchDir dir;
@@ -24,19 +22,16 @@ std::string Made(const std::vector<std::string>& args, const std::string& name =
   return ReadFile(dir.File(name));
 }
 
-const std::vector<std::string> kBase = {"-hu",       "-n",   "5000", "-parquet",
-                                        "-rowgroup", "2000", "-fc",  "30"};
-
 // Options given at their defaults write the bytes of the command without
 // them; other values write other bytes.
 TEST(ParquetOptions, DefaultsKeepTheBytes) {
-  const std::string zstd = Made(With(kBase, {"-codec", "zstd"}));
-  EXPECT_EQ(Made(With(kBase, {"-codec", "zstd:3"})), zstd);
-  EXPECT_NE(Made(With(kBase, {"-codec", "zstd:12"})), zstd);
-  const std::string snappy = Made(kBase);
-  EXPECT_EQ(Made(With(kBase, {"-pagesize", "1048576"})), snappy);
-  EXPECT_NE(Made(With(kBase, {"-pagesize", "4096"})), snappy);
-  EXPECT_NE(Made(With(kBase, {"-pageindex"})), snappy);
+  const std::string zstd = Made(With(kParquetRun, {"-codec", "zstd"}));
+  EXPECT_EQ(Made(With(kParquetRun, {"-codec", "zstd:3"})), zstd);
+  EXPECT_NE(Made(With(kParquetRun, {"-codec", "zstd:12"})), zstd);
+  const std::string snappy = Made(kParquetRun);
+  EXPECT_EQ(Made(With(kParquetRun, {"-pagesize", "1048576"})), snappy);
+  EXPECT_NE(Made(With(kParquetRun, {"-pagesize", "4096"})), snappy);
+  EXPECT_NE(Made(With(kParquetRun, {"-pageindex"})), snappy);
 }
 
 // With every option: the same bytes for 1 and 3 threads, the parts verify,
@@ -44,7 +39,7 @@ TEST(ParquetOptions, DefaultsKeepTheBytes) {
 // without its page index.
 TEST(ParquetOptions, SameBytesForAnyThreadsAndVerified) {
   const std::vector<std::string> all =
-      With(kBase, {"-codec", "zstd:9", "-pagesize", "4096", "-pageindex"});
+      With(kParquetRun, {"-codec", "zstd:9", "-pagesize", "4096", "-pageindex"});
   ScratchDir dir;
   RunResult r = RunZervgen(dir.path(), With(all, {"-threads", "1"}));
   ASSERT_EQ(r.status, 0) << r.err;
@@ -56,13 +51,14 @@ TEST(ParquetOptions, SameBytesForAnyThreadsAndVerified) {
                               "-codec", "zstd", "-pagesize", "4096", "-pageindex", "-verify"});
   EXPECT_EQ(r.out, "zerv.hun.parquet: OK (5000 rows; the same content in other bytes)\n")
       << "another zstd level, same values";
-  r = RunZervgen(dir.path(), With(With(kBase, {"-codec", "zstd:9", "-pageindex"}), {"-verify"}));
+  r = RunZervgen(dir.path(),
+                 With(With(kParquetRun, {"-codec", "zstd:9", "-pageindex"}), {"-verify"}));
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out,
             "zerv.hun.parquet: FAILED: differs at byte offset 4 (row group 1, column \"key\", page "
             "header)\n");
   r = RunZervgen(dir.path(),
-                 With(With(kBase, {"-codec", "zstd:9", "-pagesize", "4096"}), {"-verify"}));
+                 With(With(kParquetRun, {"-codec", "zstd:9", "-pagesize", "4096"}), {"-verify"}));
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(std::regex_match(r.out, std::regex("zerv\\.hun\\.parquet: FAILED: [^\n]*\n")))
       << r.out;
@@ -80,7 +76,7 @@ TEST(ParquetOptions, SameBytesForAnyThreadsAndVerified) {
 // column index does not.
 TEST(ParquetOptions, PageIndexIsVerifiedWhereTheFilePutsIt) {
   const std::vector<std::string> args =
-      With(kBase, {"-codec", "zstd", "-pagesize", "4096", "-pageindex"});
+      With(kParquetRun, {"-codec", "zstd", "-pagesize", "4096", "-pageindex"});
   ScratchDir made, dir;
   ASSERT_EQ(RunZervgen(made.path(), args).status, 0);
   const RunResult rw = RunScript(dir.path(),

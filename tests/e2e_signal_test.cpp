@@ -21,9 +21,6 @@
 namespace zervgen_test {
 namespace {
 
-// Long enough for a loaded machine; a run that needs it is broken anyway.
-constexpr double kDeadlineSeconds = 300;
-
 enum class Storage { kMemory, kTempFiles };
 
 struct SignalCase {
@@ -33,11 +30,6 @@ struct SignalCase {
 
 const char* StorageName(Storage s) {
   return s == Storage::kMemory ? "columns in memory" : "columns in temporary files";
-}
-
-bool EndsWith(const std::string& text, const std::string& tail) {
-  return text.size() >= tail.size() &&
-         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 std::string CaughtLine(int sig) {

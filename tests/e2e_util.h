@@ -32,6 +32,21 @@ inline constexpr int kBigRows = 4000000;
 inline constexpr long long kAllTempLimitKb = 120000;
 inline constexpr int kAllTempRows = 20000000;
 
+// How long a test waits for a run that must end; long enough for a loaded
+// machine, and a run that needs it is broken anyway.
+inline constexpr double kDeadlineSeconds = 300;
+
+// The hundred relation's Parquet file of a default run, and a run of it
+// with row groups and a fill column.
+inline const std::string kPq = "zerv.hun.parquet";
+inline const std::vector<std::string> kParquetRun = {"-hu",       "-n",   "5000", "-parquet",
+                                                     "-rowgroup", "2000", "-fc",  "30"};
+
+inline bool EndsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() &&
+         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
 struct RunResult {
   int status = -1;  // exit status, or 128 + signal when killed
   std::string out;  // standard output

@@ -14,8 +14,6 @@
 namespace zervgen_test {
 namespace {
 
-const std::string kPq = "zerv.hun.parquet";
-
 // Runs the tool that rewrites `from` into `to` with its pages compressed
 // again (zstd at another level, snappy as literals only).
 void Rewrite(const ScratchDir& dir, const std::string& from, const std::string& to,
@@ -35,7 +33,7 @@ void RewrittenRun(const ScratchDir& dir, const std::vector<std::string>& args,
   EXPECT_NE(ReadFile(made.File(kPq)), ReadFile(dir.File(kPq))) << "the rewrite kept the bytes";
 }
 
-RunResult Verify(const ScratchDir& dir, std::vector<std::string> args) {
+RunResult RunVerify(const ScratchDir& dir, std::vector<std::string> args) {
   args.push_back("-verify");
   return RunZervgen(dir.path(), args);
 }
@@ -75,7 +73,7 @@ TEST(VerifyParquet, OtherCompressedBytesVerifyAndChangedValuesAreNamed) {
     SCOPED_TRACE(c.name);
     ScratchDir dir;
     RewrittenRun(dir, c.args, c.rewrite);
-    const RunResult r = Verify(dir, c.args);
+    const RunResult r = RunVerify(dir, c.args);
     EXPECT_EQ(r.status, c.status) << r.err;
     EXPECT_TRUE(std::regex_match(r.out, std::regex(c.out))) << r.out;
   }
@@ -111,10 +109,10 @@ TEST(VerifyParquet, SameContentInOtherBytesIsToldApartFromTheRunsBytes) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     WriteFile(dir.File(kPq), c.bytes);
-    RunResult r = Verify(dir, kZstd);
+    RunResult r = RunVerify(dir, kZstd);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, kPq + ": " + c.verdict + "\n");
-    r = Verify(dir, With(kZstd, {"-json"}));
+    r = RunVerify(dir, With(kZstd, {"-json"}));
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("\"ok\": true, \"failure\": null, \"detail\": null, \"exact\": " +
                          std::string(c.exact) + "}\n"),
@@ -176,7 +174,7 @@ TEST(VerifyParquet, DamagedFootersFailCleanly) {
     std::string bad = good;
     bad.replace(c.at, c.bytes.size(), c.bytes);
     WriteFile(dir.File(kPq), bad);
-    const RunResult r = Verify(dir, kZstd);
+    const RunResult r = RunVerify(dir, kZstd);
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_TRUE(std::regex_match(r.out, std::regex("zerv\\.hun\\.parquet: FAILED: [^\n]+\n")))
         << r.out;

@@ -144,7 +144,6 @@ TEST(Verify, DamagedFilesTellTheirFirstDifference) {
   const std::vector<std::string> bigPq = {"-hu",    "-n",   "200000",    "-parquet",
                                           "-codec", "none", "-rowgroup", "100000"};
   const std::string kHun = "zerv.hun";
-  const std::string kPq = "zerv.hun.parquet";
   const std::string kRow1 =
       "115,792792793,167,-459595960.00,292929293,292929293,1/26/1968,YVFU9KHk7E...";
   const std::string kRow334 =

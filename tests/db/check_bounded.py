@@ -89,7 +89,7 @@ def refused(res, db, where, p, says, before):
     """Status 1, one line with `says`, the tables as they were, no staging."""
     harness.ended(res, where, p.returncode, p.stderr, 1, says)
     res.check(fingerprint(db) == before, where, "the tables as they were")
-    res.check(not leftovers(db), where, f"left behind: {leftovers(db)}")
+    res.check(not (left := leftovers(db)), where, f"left behind: {left}")
 
 
 def check_bounded(res, dbs, zervgen, work, stub):

@@ -380,7 +380,7 @@ def load_and_check(res, dbs, case, prefix, delim, report, load_args, fixed=False
                      f"the loader exited {p.returncode}: {p.stderr.strip()}"):
             check_counts_printed(res, f"{db.name}, {case}", p.stdout, report, against)
             check_loaded(res, db, case, prefix, delim, report, fixed=fixed)
-        res.check(not leftovers(db), f"{db.name}, {case}", f"left behind: {leftovers(db)}")
+        res.check(not (left := leftovers(db)), f"{db.name}, {case}", f"left behind: {left}")
 
 
 def check_counts_printed(res, where, stdout, report, against):
@@ -482,7 +482,7 @@ def check_records(res, dbs, zervgen, work, parts):
             if isinstance(want, list):
                 before = broken_inputs.fingerprint(db)
             p = db.load(options + [folder])
-            res.check(not leftovers(db), where, f"left behind: {leftovers(db)}")
+            res.check(not (left := leftovers(db)), where, f"left behind: {left}")
             if isinstance(want, list):
                 ok = (p.returncode == 1 and len(p.stderr.splitlines()) == 1
                       and all(t in p.stderr for t in want))

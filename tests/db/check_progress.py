@@ -60,7 +60,7 @@ def main():
         # draws nothing, and has nothing to clear.
         res.check(cleared or (db.name == "mariadb" and said == ""), where,
                   f"the last line is not cleared: {said[-200:]!r}")
-        res.check(not leftovers(db), where, f"left behind: {leftovers(db)}")
+        res.check(not (left := leftovers(db)), where, f"left behind: {left}")
     return res.summary()
 
 

@@ -66,7 +66,7 @@ def check_settings(res, pg, maria, work, comma, fixed, socket, counts_printed):
     refers = maria.query("SELECT referenced_table_schema FROM information_schema.key_column_usage"
                          " WHERE constraint_name = 'zervgen_user_hundred'")
     res.check(refers == [(maria.database,)], where, f"the foreign key now refers to {refers}")
-    res.check(not leftovers(maria), where, f"left behind: {leftovers(maria)}")
+    res.check(not (left := leftovers(maria)), where, f"left behind: {left}")
     maria.query("DROP TABLE zervgen_user")
     env = {k: v for k, v in os.environ.items() if k != "MYSQL_HOME"}
     p = run(maria.load_command(["-o", f"--socket={socket}", comma[0]]), env=env)
@@ -91,7 +91,7 @@ def check_schema_names(res, pg, prefix, report, counts_printed):
                 count = pg.query(f"SELECT count(*) FROM {quoted}.hundred")[0][0]
                 res.check(count == str(report.rows), where, f"{count} rows in {quoted}.hundred")
             oids.append(pg.query(f"SELECT to_regclass('{quoted}.hundred')::oid")[0][0])
-            res.check(not leftovers(pg), where, f"left behind: {leftovers(pg)}")
+            res.check(not (left := leftovers(pg)), where, f"left behind: {left}")
         res.check(oids[0] != oids[1], f"postgresql, schema {quoted}",
                   f"the second load did not swap the tables ({oids})")
         pg.query(f"CREATE VIEW {quoted}.zervgen_view AS SELECT * FROM {quoted}.hundred")
