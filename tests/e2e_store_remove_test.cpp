@@ -66,7 +66,7 @@ class EtagStore {
   std::map<std::string, StoredObject> objects_;
 };
 
-RunOptions StoreEnvironment(const Responder& responder) {
+RunOptions RemovalEnvironment(const Responder& responder) {
   RunOptions options;
   options.environment = {"AWS_ACCESS_KEY_ID=AKE2E", "AWS_SECRET_ACCESS_KEY=removeSECRET",
                          "AWS_ENDPOINT_URL=" + responder.endpoint()};
@@ -138,7 +138,7 @@ TEST(ObjectProof, VerifyJsonTellsEachObjectsSizeAndEtag) {
     const RunResult r = RunZervgen(
         dir.path(),
         {"-un", "-n", "1000", "-parts", "3", "-f", "s3://bench/run.uni", "-verify", "-json"},
-        StoreEnvironment(responder));
+        RemovalEnvironment(responder));
     EXPECT_EQ(r.status, 1) << r.err;
     const std::vector<std::string> lines = Lines(r.out);
     ASSERT_EQ(lines.size(), 3u) << r.out;
@@ -176,7 +176,7 @@ TEST(ObjectProof, HeadTellsEachObjectsSizeAndEtagAndReadsNoByte) {
   Responder responder([&store](const Recorded& r, int) { return store.Answer(r); });
   const std::vector<std::string> run = {"-un", "-n", "1000", "-parts", "3"};
   const RunResult r = RunZervgen(dir.path(), With(run, {"-f", "s3://bench/run.uni", "-head"}),
-                                 StoreEnvironment(responder));
+                                 RemovalEnvironment(responder));
   EXPECT_EQ(r.status, 0) << r.err;
   const std::string head = R"j({"zervgen_head": 1, "relation": "uniques", "path": "s3://bench/)j";
   EXPECT_EQ(r.out,
@@ -202,7 +202,7 @@ TEST(ObjectProof, HeadTellsEachObjectsSizeAndEtagAndReadsNoByte) {
        "Only one of \"-head\" and \"-remove-object\" may be specified.\n"},
   };
   for (const auto& [args, message] : refused) {
-    const RunResult no = RunZervgen(dir.path(), With(run, args), StoreEnvironment(responder));
+    const RunResult no = RunZervgen(dir.path(), With(run, args), RemovalEnvironment(responder));
     EXPECT_EQ(no.status, 255);
     EXPECT_EQ(AfterBanner(no.err), "zervgen: " + message);
     EXPECT_EQ(no.out, "");
@@ -321,7 +321,7 @@ TEST(ObjectRemoval, RemovesOnlyTheRunsObjectsByTheirEtags) {
     store.deleteFails = c.deleteFails;
     Responder responder([&store](const Recorded& r, int) { return store.Answer(r); });
     const RunResult r =
-        RunZervgen(dir.path(), With({"-un", "-n", "1000"}, c.args), StoreEnvironment(responder));
+        RunZervgen(dir.path(), With({"-un", "-n", "1000"}, c.args), RemovalEnvironment(responder));
     EXPECT_EQ(r.status, c.status) << r.err;
     EXPECT_EQ(r.out, c.out);
     EXPECT_EQ(AfterBanner(r.err).substr(0, c.err.size()), c.err);
