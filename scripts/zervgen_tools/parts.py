@@ -27,7 +27,7 @@ file only when an earlier attempt at the same part recorded it, in "left"
 or as a proven file, with the size and modification time it has now; any
 other file in the way is kept, and the part fails naming it. Records
 written before "left" was kept name no leftover, so nothing they describe
-is removed. An object is whose its size and ETag say, by the same rule.
+is removed. An object is an attempt's by the same rule, by its size and ETag.
 """
 
 import json
