@@ -23,7 +23,7 @@ warnings=$(LC_ALL=C groff -ww -man -Tutf8 -z "$page" 2>&1)
 rendered=$(LC_ALL=C groff -man -Tascii -P-cbou "$page" 2>/dev/null)
 help=$("$zervgen" -help 2>&1 >/dev/null || true)
 [[ -n $help ]] || fail "zervgen -help printed nothing"
-for option in $(grep -oE '(^|[[ |])-[a-z0-9]+' <<<"$help" | tr -d '[ |' | sort -u); do
+for option in $(grep -oE '(^|[[ |])-[a-z0-9]+(-[a-z0-9]+)*' <<<"$help" | tr -d '[ |' | sort -u); do
   grep -qE -- "(^|[[:space:][|])$option([[:space:]|]|\]|$)" <<<"$rendered" ||
     fail "option $option of the help text is not in the man page"
 done
