@@ -363,14 +363,18 @@ std::string Main_ManifestText(const MainOptions& settings, const GenRunPlan& pla
 
 namespace {
 
-// Writes one line of -remove-object's; *writeError keeps the errno of the
+// Writes one line to standard output; *writeError keeps the errno of the
 // first that could not be written.
-void TellRemoval(const std::string& name, const std::string& verdict, int* writeError) {
-  const std::string line = Util_Escaped(name.data(), name.size(), false) + ": " + verdict + "\n";
+void PutLine(const std::string& line, int* writeError) {
   errno = 0;
   if ((std::fputs(line.c_str(), stdout) < 0 || std::fflush(stdout) != 0) && *writeError == 0) {
     *writeError = errno != 0 ? errno : EIO;
   }
+}
+
+// One line of -remove-object's.
+void TellRemoval(const std::string& name, const std::string& verdict, int* writeError) {
+  PutLine(Util_Escaped(name.data(), name.size(), false) + ": " + verdict + "\n", writeError);
 }
 
 int StoreFailed(const Status& failure) {
@@ -399,11 +403,7 @@ int Main_HeadObjects(const GenRunPlan& plan) {
     const std::string why = status.ok() || status.IsNotFound() ? "" : status.what();
     j.Key("detail").StringOrNull(why.empty() ? nullptr : why.c_str());
     j.EndObject();
-    const std::string line = j.text() + "\n";
-    errno = 0;
-    if ((std::fputs(line.c_str(), stdout) < 0 || std::fflush(stdout) != 0) && writeError == 0) {
-      writeError = errno != 0 ? errno : EIO;
-    }
+    PutLine(j.text() + "\n", &writeError);
   }
   if (writeError == 0) return 0;
   if (writeError != EPIPE) {
