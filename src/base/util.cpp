@@ -165,6 +165,8 @@ bool Util_SameFile(const char* a, const char* b) {
   return SameIdentity(Util_FolderOf(a).c_str(), Util_FolderOf(b).c_str());
 }
 
+std::string Util_Decimal(std::uint64_t n) { return std::to_string(n); }
+
 std::string Util_Escaped(const char* p, std::size_t n, bool quotes) {
   std::string out;
   out.reserve(n);

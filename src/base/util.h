@@ -73,6 +73,9 @@ bool Util_SameFile(const char* a, const char* b);
 // line or look like another.
 std::string Util_Escaped(const char* p, std::size_t n, bool quotes = true);
 
+// The decimal digits of `n`, as messages give a row or a byte offset.
+std::string Util_Decimal(std::uint64_t n);
+
 // The text of `format` with `args`, however long.
 std::string Util_Formatted(const char* format, std::va_list args);
 // Appends the text of `format` with its arguments to *out.

@@ -85,8 +85,6 @@ std::string Quoted(const std::string& bytes, bool cutBefore, bool cutAfter) {
   return quoted;
 }
 
-std::string Number(std::uint64_t n) { return std::to_string(n); }
-
 // The check of one file.
 class FileCheck : public GenFileCheck {
  public:
@@ -135,10 +133,10 @@ class FileCheck : public GenFileCheck {
   // text is told by the text of the frames before the one that failed.
   std::string ReadFailure(std::uint64_t offset, int error) const {
     if (text_ != nullptr) {
-      return "cannot be decompressed after byte offset " + Number(text_->settledTextBytes()) +
+      return "cannot be decompressed after byte offset " + Util_Decimal(text_->settledTextBytes()) +
              " of its text: " + text_->failure().what();
     }
-    return "read error at byte offset " + Number(offset) + ": " + std::strerror(error);
+    return "read error at byte offset " + Util_Decimal(offset) + ": " + std::strerror(error);
   }
   // After text found other than expected: a frame that does not decode to
   // its end and checksum makes the file unreadable rather than different,
@@ -216,7 +214,7 @@ void FileCheck::StopMapping() {
   Unmap();
   mapSize_ = 0;
   if (::lseek(fd_, static_cast<off_t>(offset_), SEEK_SET) < 0) {
-    failure_ = "read error at byte offset " + Number(offset_) + ": " + std::strerror(errno);
+    failure_ = "read error at byte offset " + Util_Decimal(offset_) + ": " + std::strerror(errno);
   }
 }
 
@@ -266,7 +264,7 @@ bool FileCheck::TakeRead(const char* data, std::size_t size, std::int32_t firstR
 
 std::string FileCheck::ParquetPlace(const GenFormatChunk* chunk, std::size_t at) const {
   if (chunk == nullptr) return offset_ == 0 && rowGroups_ == 0 ? "in the header" : "in the footer";
-  std::string place = "row group " + Number(static_cast<std::uint64_t>(rowGroups_) + 1);
+  std::string place = "row group " + Util_Decimal(static_cast<std::uint64_t>(rowGroups_) + 1);
   const char* column = chunk->ColumnAt(at);
   if (column != nullptr) place += std::string(", column \"") + column + "\"";
   return place;
@@ -286,7 +284,7 @@ std::string FileCheck::FoundLine(const char* found, std::size_t foundBytes, std:
 void FileCheck::Differs(const char* data, std::size_t size, std::size_t at, std::int32_t firstRow,
                         const GenFormatChunk* chunk, const char* found, std::size_t foundBytes) {
   failureOffset_ = offset_ + at;
-  const std::string where = "byte offset " + Number(offset_ + at);
+  const std::string where = "byte offset " + Util_Decimal(offset_ + at);
   if (parquet_) {
     failure_ = "differs at " + where + " (" + ParquetPlace(chunk, at) + ")";
     return;
@@ -305,8 +303,8 @@ void FileCheck::Differs(const char* data, std::size_t size, std::size_t at, std:
   const std::string expected(data + from, std::min(expectedBytes, kShownBytes));
   const std::string foundRow = std::string(data + from, before) + foundTail;
   failure_ =
-      "row " + Number(static_cast<std::uint64_t>(row)) + " differs at " + where + ": expected " +
-      Quoted(expected, from > rowStart, expectedBytes > kShownBytes) + ", found " +
+      "row " + Util_Decimal(static_cast<std::uint64_t>(row)) + " differs at " + where +
+      ": expected " + Quoted(expected, from > rowStart, expectedBytes > kShownBytes) + ", found " +
       Quoted(foundRow.substr(0, kShownBytes), from > rowStart, foundRow.size() > kShownBytes);
 }
 
@@ -315,7 +313,7 @@ void FileCheck::Truncated(const char* data, std::size_t at, std::int32_t firstRo
   const std::uint64_t end = offset_ + at;
   failureOffset_ = end;
   const std::string ends =
-      end == 0 ? "the file is empty" : "the file ends at byte offset " + Number(end);
+      end == 0 ? "the file is empty" : "the file ends at byte offset " + Util_Decimal(end);
   if (parquet_) {
     failure_ = "truncated (" + ends + (end == 0 ? "" : ", " + ParquetPlace(chunk, at)) + ")";
     return;
@@ -323,12 +321,13 @@ void FileCheck::Truncated(const char* data, std::size_t at, std::int32_t firstRo
   const std::int32_t complete = firstRow + (chunk != nullptr ? chunk->RowsWithin(at) : 0);
   const bool insideRow = at > 0 && data[at - 1] != '\n';
   if (complete == rows_.first) {
-    failure_ = "truncated before row " + Number(static_cast<std::uint64_t>(complete) + 1);
+    failure_ = "truncated before row " + Util_Decimal(static_cast<std::uint64_t>(complete) + 1);
   } else {
-    failure_ = "truncated after row " + Number(static_cast<std::uint64_t>(complete));
+    failure_ = "truncated after row " + Util_Decimal(static_cast<std::uint64_t>(complete));
   }
   failure_ += " (" + ends;
-  if (insideRow) failure_ += ", inside row " + Number(static_cast<std::uint64_t>(complete) + 1);
+  if (insideRow)
+    failure_ += ", inside row " + Util_Decimal(static_cast<std::uint64_t>(complete) + 1);
   failure_ += ")";
 }
 
@@ -347,7 +346,7 @@ void FileCheck::Finish() {
   SettleText();
   if (!failure_.empty()) return;
   failureOffset_ = offset_;
-  const std::string where = "byte offset " + Number(offset_);
+  const std::string where = "byte offset " + Util_Decimal(offset_);
   if (parquet_) {
     failure_ = "longer than expected: bytes after the footer from " + where;
     return;
@@ -361,7 +360,7 @@ void FileCheck::Finish() {
   }
   const auto last =
       static_cast<std::uint64_t>(rows_.first) + static_cast<std::uint64_t>(rows_.count);
-  failure_ = "longer than expected: bytes after row " + Number(last) + " from " + where +
+  failure_ = "longer than expected: bytes after row " + Util_Decimal(last) + " from " + where +
              ", found " + text;
 }
 

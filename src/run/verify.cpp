@@ -25,8 +25,6 @@
 namespace zervgen {
 namespace {
 
-std::string Number(std::uint64_t n) { return std::to_string(n); }
-
 // How a file's check ended.
 struct Verdict {
   // kReadFails: opened, but a read or the decompression failed on the way.
@@ -46,7 +44,7 @@ std::string HumanLine(const GenFilePlan& file, const Verdict& v) {
   std::string verdict;
   switch (v.kind) {
     case Verdict::kOk:
-      verdict = "OK (" + Number(static_cast<std::uint64_t>(file.rows.count)) +
+      verdict = "OK (" + Util_Decimal(static_cast<std::uint64_t>(file.rows.count)) +
                 (file.rows.count == 1 ? " row" : " rows") +
                 (v.bytes == Verdict::kSameContent ? "; the same content in other bytes)" : ")");
       break;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "base/util.h"
 #include "parquet/buffer.h"
 #include "parquet/codec.h"
 #include "parquet/file.h"
@@ -46,8 +47,6 @@ constexpr std::int16_t kPageNumValues = 1, kPageEncoding = 2;
 constexpr std::size_t kMaxPageHeader = std::size_t{64} << 10;
 // A footer longer than this is not decoded.
 constexpr std::size_t kMaxFooter = std::size_t{1} << 30;
-
-std::string Number(std::uint64_t n) { return std::to_string(n); }
 
 // Where the file keeps a column chunk, as its pages were found.
 struct ChunkLayout {
@@ -192,7 +191,7 @@ bool ParquetCheck::StartContent() {
 }
 
 std::string ParquetCheck::GroupPlace(std::size_t g, std::size_t c) const {
-  std::string place = "row group " + Number(g + 1);
+  std::string place = "row group " + Util_Decimal(g + 1);
   if (c < names_.size()) place += ", column \"" + names_[c] + "\"";
   return place;
 }
@@ -204,7 +203,7 @@ bool ParquetCheck::RowGroup(const GenParquetRowGroup& group, const char* data,
   layout.byContent = true;
   const std::vector<ThriftValue>* groups = Gen_ThriftList(footer_, file_meta::kRowGroups);
   if (groups == nullptr || g >= groups->size()) {
-    return Fail("differs in the footer (row group " + Number(g + 1) + " missing)");
+    return Fail("differs in the footer (row group " + Util_Decimal(g + 1) + " missing)");
   }
   const std::vector<ThriftValue>* chunks = Gen_ThriftList((*groups)[g], row_group::kColumns);
   if (chunks == nullptr || chunks->size() != group.columns()) {
@@ -264,7 +263,7 @@ bool ParquetCheck::Column(const GenParquetRowGroup& group, std::size_t c, const 
     }
   }
   if (pos != end) {
-    return Fail("differs at byte offset " + Number(pos) + " (" + place +
+    return Fail("differs at byte offset " + Util_Decimal(pos) + " (" + place +
                 ": bytes after the last page)");
   }
   // The sizes and offsets the footer gives must be those of the pages found.
@@ -313,7 +312,7 @@ bool ParquetCheck::Page(const std::string& place, ParquetType type, ParquetCodec
       static_cast<std::uint64_t>(wantCompressed) > wantSize - wantHead) {
     return Fail("cannot decode the expected pages (" + place + ")");
   }
-  const std::string at = "at byte offset " + Number(*pos) + " (" + place;
+  const std::string at = "at byte offset " + Util_Decimal(*pos) + " (" + place;
   if (*pos >= end) return Fail("differs " + at + ": fewer pages)");
   const auto headBytes =
       static_cast<std::size_t>(std::min<std::uint64_t>(kMaxPageHeader, end - *pos));
@@ -367,17 +366,20 @@ bool ParquetCheck::Page(const std::string& place, ParquetType type, ParquetCodec
         index = Parquet_FirstValueDiffering(wantPlain_, gotPlain_, type, encoding, n);
       std::string what;
       if (index >= 0) {
-        what = dataPage ? ", row " + Number(static_cast<std::uint64_t>(firstRow + index) + 1)
-                        : ", dictionary entry " + Number(static_cast<std::uint64_t>(index) + 1);
+        what = dataPage
+                   ? ", row " + Util_Decimal(static_cast<std::uint64_t>(firstRow + index) + 1)
+                   : ", dictionary entry " + Util_Decimal(static_cast<std::uint64_t>(index) + 1);
       } else if (!status.ok()) {
         what = ", the page does not decompress";
       }
       if (codec == ParquetCodec::kUncompressed && status.ok()) {
         std::size_t d = 0;
         while (wantPlain_.data()[d] == gotPlain_.data()[d]) ++d;
-        return Fail("differs at byte offset " + Number(bodyAt + d) + " (" + place + what + ")");
+        return Fail("differs at byte offset " + Util_Decimal(bodyAt + d) + " (" + place + what +
+                    ")");
       }
-      return Fail("differs in the page at byte offset " + Number(*pos) + " (" + place + what + ")");
+      return Fail("differs in the page at byte offset " + Util_Decimal(*pos) + " (" + place + what +
+                  ")");
     }
   }
   if (dataPage) {
@@ -458,7 +460,7 @@ bool ParquetCheck::Tail(const char* data, std::size_t size) {
   }
   for (std::size_t g = 0; g < wantGroups->size(); ++g) {
     if (!SameGroupMeta(g, (*wantGroups)[g], (*gotGroups)[g])) {
-      return Fail(inFooter + " (row group " + Number(g + 1) + ")");
+      return Fail(inFooter + " (row group " + Util_Decimal(g + 1) + ")");
     }
   }
   (void)file_meta::kSchema;
