@@ -29,8 +29,16 @@ std::vector<std::pair<std::string, long long>> FilesOf(const std::string& json) 
   return files;
 }
 
+// Every refused command line of the catalogue; every fourth in sanitized
+// builds, where the parser's cases run in-process anyway.
 TEST(Describe, RefusesWhatARunRefusesAndTouchesNothing) {
-  for (const RejectCase& c : kRejectCases) {
+#ifdef ZERVGEN_SANITIZED
+  constexpr std::size_t kStep = 4;
+#else
+  constexpr std::size_t kStep = 1;
+#endif
+  for (std::size_t i = 0; i < std::size(kRejectCases); i += kStep) {
+    const RejectCase& c = kRejectCases[i];
     ScratchDir dir;
     const RunResult r = RunZervgen(dir.path(), With(c.args, {"-describe"}));
     EXPECT_EQ(r.status, kStatusError) << Joined(c.args);

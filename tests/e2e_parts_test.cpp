@@ -89,7 +89,14 @@ bool CheckParts(const PartsCase& c) {
   EXPECT_EQ(AfterBanner(a.err), "");
   EXPECT_EQ(all.List(), PartNames(c, 0));
   ExpectPartsMakeTheWhole(c, whole, all);
-  for (int k : {1, (c.parts + 1) / 2, c.parts}) {
+  // A part alone: the first, the middle and the last (the middle one in
+  // sanitized builds, whose threads and reads are the same for each).
+#ifdef ZERVGEN_SANITIZED
+  const std::vector<int> alone = {(c.parts + 1) / 2};
+#else
+  const std::vector<int> alone = {1, (c.parts + 1) / 2, c.parts};
+#endif
+  for (int k : alone) {
     SCOPED_TRACE("part " + std::to_string(k));
     ScratchDir one;
     RunResult r = Run(one, With(partsArgs, {"-part", std::to_string(k)}), c);
