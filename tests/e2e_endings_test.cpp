@@ -96,13 +96,21 @@ TEST(Delimiter, EveryAsciiCharacterIsRefusedOrSplitsEveryRow) {
   for (const TestRelation& r : kTestRelations) {
     relations.push_back({"zerv." + std::string(r.suffix), r.oneRow ? 1u : 11u});
   }
+  // Sanitized builds split 200 rows a relation (each relation's fixed
+  // texts show within the first 100), the plain build 1000.
+#ifdef ZERVGEN_SANITIZED
+  constexpr std::size_t kRows = 200;
+#else
+  constexpr std::size_t kRows = 1000;
+#endif
   int accepted = 0;
   int refused = 0;
   for (int code = 1; code < 128; ++code) {
     const char c = static_cast<char>(code);
     SCOPED_TRACE("-dc " + Printable(c));
     ScratchDir dir;
-    RunResult r = RunZervgen(dir.path(), {"-n", "1000", "-fc", "30", "-dc", std::string(1, c)});
+    RunResult r = RunZervgen(dir.path(),
+                             {"-n", std::to_string(kRows), "-fc", "30", "-dc", std::string(1, c)});
     const std::string refusal = DelimiterRefusal(c);
     if (!refusal.empty()) {
       ++refused;
@@ -116,7 +124,7 @@ TEST(Delimiter, EveryAsciiCharacterIsRefusedOrSplitsEveryRow) {
     EXPECT_EQ(AfterBanner(r.err), "");
     for (const Relation& rel : relations) {
       const std::vector<std::string> rows = Lines(ReadFile(dir.File(rel.file)));
-      ASSERT_EQ(rows.size(), rel.fields == 1 ? 1u : 1000u) << rel.file;
+      ASSERT_EQ(rows.size(), rel.fields == 1 ? 1u : kRows) << rel.file;
       std::size_t fixed = 0;
       for (std::size_t i = 0; i < rows.size(); ++i) {
         ASSERT_EQ(Fields(rows[i], c), rel.fields)
