@@ -568,6 +568,11 @@ def forged_name(env):
 
 
 def main():
+    # A check run in the background of a shell without job control (CI in
+    # a lane, a script's `&`) starts with SIGINT ignored, and the tools it
+    # starts would keep it ignored, as they should: the checks that stop a
+    # tool by SIGINT would wait forever. Their SIGINT is the default again.
+    signal.signal(signal.SIGINT, signal.default_int_handler)
     parser = argparse.ArgumentParser()
     parser.add_argument("--zervgen", required=True)
     parser.add_argument("--script", required=True)
