@@ -568,17 +568,12 @@ def forged_name(env):
 
 
 def main():
-    # A check run in the background of a shell without job control (CI in
-    # a lane, a script's `&`) starts with SIGINT ignored, and the tools it
-    # starts would keep it ignored, as they should: the checks that stop a
-    # tool by SIGINT would wait forever. Their SIGINT is the default again.
-    signal.signal(signal.SIGINT, signal.default_int_handler)
+    harness.sigint_at_default()
     parser = argparse.ArgumentParser()
     parser.add_argument("--zervgen", required=True)
     parser.add_argument("--script", required=True)
     parser.add_argument("--work", required=True)
-    parser.add_argument("--offline", action="store_true",
-                        help="the checks that need no cluster")
+    parser.add_argument("--offline", action="store_true", help="the checks that need no cluster")
     parser.add_argument("--only", action="append", metavar="TEST",
                         help="run only this check (repeatable), e.g. --only odd_folders")
     args = parser.parse_args()

@@ -8,11 +8,13 @@ its one line); wait_until() waits for a state, never for a time, with a
 generous limit: a busy machine is slow, not wrong. run_on_terminal() runs a
 command with its standard error on a pseudo-terminal, and progress_lines()
 reads the loader's progress lines from what it wrote there.
+sigint_at_default() undoes a SIGINT ignored at the start.
 """
 
 import os
 import pty
 import re
+import signal
 import subprocess
 import sys
 import time
@@ -48,6 +50,14 @@ class Results:
         """Prints the closing line; the status of the checks."""
         print(f"{self.name}: {self.passed} passed, {self.failed} failed", flush=True)
         return 1 if self.failed else 0
+
+
+def sigint_at_default():
+    """A check run in the background of a shell without job control (CI in
+    a lane, a script's `&`) starts with SIGINT ignored, and the tools it
+    starts would keep it ignored, as they should: a check that stops a tool
+    by SIGINT would wait forever. SIGINT is the default again."""
+    signal.signal(signal.SIGINT, signal.default_int_handler)
 
 
 def run(cmd, cwd=None, env=None, timeout=900, **kw):
