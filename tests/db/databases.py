@@ -176,13 +176,17 @@ def run(cmd, cwd=None, env=None):
     return subprocess.run(cmd, cwd=cwd, env=env, capture_output=True, text=True, errors="replace")
 
 
+# The staging schemas or databases a load left behind, as rows of one
+# column "name" (SQLite stages in a file of its own).
+LEFTOVERS_SQL = {
+    "postgresql": "SELECT nspname AS name FROM pg_namespace WHERE nspname LIKE 'zervgen_load_%'",
+    "mariadb": "SELECT schema_name AS name FROM information_schema.schemata"
+               " WHERE schema_name LIKE 'zervgen\\_load\\_%'",
+}
+
+
 def leftovers(db):
     """Staging schemas or databases that a load left behind."""
-    if db.name == "postgresql":
-        return db.query("SELECT nspname FROM pg_namespace WHERE nspname LIKE 'zervgen_load_%'")
-    if db.name == "mariadb":
-        return db.query("SELECT schema_name FROM information_schema.schemata"
-                        " WHERE schema_name LIKE 'zervgen\\_load\\_%'")
-    return []
+    return db.query(LEFTOVERS_SQL[db.name]) if db.name in LEFTOVERS_SQL else []
 
 
