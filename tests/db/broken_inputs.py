@@ -289,10 +289,15 @@ PG_IDENTITY = ("SELECT string_agg(oid::text, ' ' ORDER BY relname) FROM pg_class
                " AND relnamespace = current_schema()::regnamespace")
 
 
+def text_type(db):
+    """The type a CAST to text names in db's SQL."""
+    return "CHAR" if db.name == "mariadb" else "TEXT"
+
+
 def fingerprint_sql(db):
     """One row per table, its index first, then its count, key sum, signed
     sum and largest address, all as texts."""
-    text = "CHAR" if db.name == "mariadb" else "TEXT"
+    text = text_type(db)
     selects = []
     for i, t in enumerate(TABLES):
         cols = ['count(*)', 'sum("key")'] + \
@@ -331,9 +336,8 @@ def state(db):
     in one query, so one client started instead of three."""
     if db.name not in LEFTOVERS_SQL:
         return fingerprint(db), identity(db), leftovers(db)
-    text = "CHAR" if db.name == "mariadb" else "TEXT"
     parts = [fingerprint_sql(db),
-             f"SELECT 'left', CAST(name AS {text}), NULL, NULL, NULL"
+             f"SELECT 'left', CAST(name AS {text_type(db)}), NULL, NULL, NULL"
              f" FROM ({LEFTOVERS_SQL[db.name]}) AS staged"]
     if db.name == "postgresql":
         parts.append(f"SELECT 'identity', ({PG_IDENTITY}), NULL, NULL, NULL")
